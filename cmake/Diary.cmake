@@ -1,0 +1,34 @@
+# One static library per source folder, built from every .cpp/.c in it (not in sub-folders).
+# The include root is the project root, so headers are included as "platform/foundation/value.h".
+function(diary_library target dir)
+  cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+       ${PROJECT_SOURCE_DIR}/${dir}/*.cpp ${PROJECT_SOURCE_DIR}/${dir}/*.c)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# One test executable per folder of tests/, from every .cpp in it and its sub-folders.
+# Tests run from the tests/ folder of the sources, so shared data is reached at ../../shared/data.
+function(diary_tests target dir)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${dir}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${target} ${sources})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} test_support GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${target}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests
+    PROPERTIES ENVIRONMENT "DIARY_SOURCE_DIR=${PROJECT_SOURCE_DIR};TZ=UTC;LANG=C.UTF-8"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
