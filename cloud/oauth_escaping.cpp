@@ -1,0 +1,119 @@
+#include "cloud/oauth_escaping.h"
+
+#include <cstdint>
+
+#include "cloud/oauth_errors.h"
+
+namespace cloud {
+namespace {
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || c == '~';
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    std::uint32_t min;
+    std::uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1, min = 0x80, cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, min = 0x800, cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, min = 0x10000, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      auto cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string stringByAddingURIPercentEscapesUsingEncoding(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    if (isUnreserved(c)) {
+      out.push_back(ch);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
+foundation::Result<std::string> stringByReplacingPercentEscapes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      out.push_back(' ');
+    } else if (c == '%') {
+      int hi = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+      int lo = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+      if (hi < 0 || lo < 0) {
+        return oauthMalformedParameterStringError("Bad percent escape in \"" + std::string(text) + "\"");
+      }
+      out.push_back(static_cast<char>(hi * 16 + lo));
+      i += 2;
+    } else {
+      out.push_back(c);
+    }
+  }
+  if (!isValidUtf8(out)) {
+    return oauthMalformedParameterStringError("Escaped text is not UTF-8: \"" + std::string(text) + "\"");
+  }
+  return out;
+}
+
+bool isIPAddress(std::string_view text) {
+  int parts = 0;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t dot = text.find('.', start);
+    std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    if (part.empty()) return false;
+    int value = 0;
+    for (char c : part) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+      if (value >= 255) return false;
+    }
+    ++parts;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return parts == 4;
+}
+
+}  // namespace cloud
