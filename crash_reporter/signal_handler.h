@@ -1,0 +1,143 @@
+#pragma once
+// The signal layer of the crash reporter. It installs one process-wide handler for each crash
+// signal it is asked for, run on a 64 KB alternate stack, and hands a caught signal to a chain of
+// crash callbacks that ends with the actions that were installed before it.
+//
+// Chain. Callbacks run newest first, and only for the signal they were registered for. A callback
+// returns true when it handled the signal (execution then goes on). It may run the rest of the chain
+// itself through crash_signal_handler_forward and answer with its result; when it returns false
+// without doing so, the layer runs the rest of the chain for it, so a callback that only records the
+// crash never keeps the earlier handlers from running. Each registration also adds a forwarding
+// entry at the end of the chain, which hands the signal to the action in force before the layer
+// took the signal over: a handler is called; an ignored signal is handled by doing nothing, except a
+// fault the kernel raised, which cannot be ignored (the instruction would fault again forever) and is
+// treated as the default action; the default action is not-handled.
+//
+// When nobody handled the signal, the handler restores the default action and raises the signal
+// again, so the process ends with the signal it received, as it would have without the layer.
+//
+// Stacks. The kernel keeps one alternate stack per thread. The main thread gets one before main
+// runs, every registration gives one to the registering thread, and any other thread that should
+// report a stack overflow calls TallyCrashSignalHandler::prepareCurrentThread.
+//
+// Numbering. Signals and their causes are numbered the reporter's way (SIGBUS is 10, see
+// signal_numbers.h); the kernel's numbers appear only in crash_signal_info::native_signo and
+// ::native.
+
+#include <signal.h>
+#include <ucontext.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crash_reporter/async_list.h"
+#include "platform/foundation/error.h"
+
+namespace crash {
+
+// A caught signal as the crash path sees it.
+struct crash_signal_info {
+  int signo;               // the reporter's signal number
+  int code;                // the reporter's cause code
+  std::uintptr_t address;  // the faulting address of a fault the kernel raised, 0 otherwise
+  int native_signo;        // the kernel's signal number
+  siginfo_t* native;       // the kernel's record, as the handler received it
+};
+
+struct crash_signal_handler_callback;
+
+// A crash callback: the signal, its information, the interrupted context, the context given at
+// registration, and the handle of the rest of the chain (null at the end). Returns true when the
+// signal was handled. It runs inside the signal handler and must be async-signal-safe.
+using crash_signal_callback_fn = bool (*)(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
+                                          crash_signal_handler_callback* next);
+
+// A link of the callback chain.
+struct crash_signal_callback_entry {
+  int signal;
+  crash_signal_callback_fn callback;
+  void* context;
+};
+
+// An action that was in force before the layer installed its handler for `signal`.
+struct crash_previous_action {
+  int signal;         // the reporter's number
+  int native_signal;  // the kernel's number
+  struct sigaction action;
+};
+
+using crash_signal_callback_node = crash_async_list_node<crash_signal_callback_entry>;
+
+// The rest of the chain, handed to a callback so it can run it.
+struct crash_signal_handler_callback {
+  bool (*iterator)(int signal, crash_signal_info* info, ucontext_t* uap, crash_signal_callback_node* current);
+  crash_signal_callback_node* node;
+  bool forwarded;  // set when the callback ran the rest of the chain itself
+};
+
+// The process-wide lists, empty before any constructor runs and never freed: a crash while the
+// process exits must still find them.
+struct crash_shared_handler_context {
+  crash_async_list<crash_signal_callback_entry> callbacks;
+  crash_async_list<crash_previous_action> previous_actions;
+};
+extern crash_shared_handler_context crash_shared_handler;
+
+// Runs the rest of the chain behind `next` and returns whether it handled the signal; false for a
+// null handle. Safe in a signal handler.
+bool crash_signal_handler_forward(crash_signal_handler_callback* next, int signal, crash_signal_info* info,
+                                  ucontext_t* uap) noexcept;
+
+// Runs the chain for `signal` from the entry after `current` (from the head when it is null).
+// Safe in a signal handler.
+bool crash_signal_callback_iterator(int signal, crash_signal_info* info, ucontext_t* uap,
+                                    crash_signal_callback_node* current) noexcept;
+
+// The forwarding entry: the rest of the chain first, then the action saved for the signal.
+// Safe in a signal handler.
+bool crash_previous_action_callback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
+                                    crash_signal_handler_callback* next) noexcept;
+
+// The handler installed for every registered signal (SA_SIGINFO | SA_ONSTACK, empty mask). It runs
+// inside the signal and allocates nothing and takes no lock: it counts itself in as a reader of the
+// lists, calls the chain, and at worst restores the default action and raises the signal again.
+void crash_signal_handler(int nativeSignal, siginfo_t* info, void* uap) noexcept;
+
+// Gives the main thread its alternate stack; runs before main. Not safe in a signal handler.
+void crash_signal_handler_static_init();
+
+class TallyCrashSignalHandler {
+ public:
+  static constexpr std::size_t kAlternateStackSize = 65536;
+
+  // The one instance. Not safe in a signal handler.
+  static TallyCrashSignalHandler& sharedHandler();
+
+  // Takes over `signal` (the reporter's number) as registerHandlerWithSignalError does, then puts
+  // {callback, context} at the head of the chain, so the last registered callback runs first.
+  // Not safe in a signal handler.
+  foundation::Status registerHandlerForSignalCallbackContextError(int signal,
+                                                                  crash_signal_callback_fn callback,
+                                                                  void* context);
+
+  // Gives the calling thread its alternate stack, adds a forwarding entry for `signal` to the end of
+  // the chain, and, the first time for this signal, saves the action in force and installs the
+  // handler. Fails with code 1 and the error number underlying: "Could not initialize alternative
+  // signal stack", or "Failed to register signal handler" (also for a signal the kernel does not
+  // have or that cannot be caught). Not safe in a signal handler.
+  foundation::Status registerHandlerWithSignalError(int signal);
+
+  // Gives the calling thread its alternate stack of kAlternateStackSize bytes (kept when it already
+  // has one at least that big), so a stack overflow on it still reaches the handler. Fails with
+  // code 1 "Could not initialize alternative signal stack". Not safe in a signal handler.
+  static foundation::Status prepareCurrentThread();
+
+  // Puts back the actions that were in force before the layer took the signals over and empties
+  // both lists. Not safe in a signal handler.
+  static void resetHandlers();
+
+ private:
+  TallyCrashSignalHandler() = default;
+};
+
+}  // namespace crash

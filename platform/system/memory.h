@@ -1,0 +1,45 @@
+#pragma once
+// Reading memory of a process without ever faulting, and the identities of the calling process and
+// thread. A crash handler walks stacks and loader records that may be torn or unmapped; every read
+// here goes through the kernel, which reports a bad address as an error instead of a signal.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sys {
+
+// A process whose memory can be read; the crash reporter only ever reads its own.
+using Task = pid_t;
+// A kernel thread id.
+using ThreadId = pid_t;
+
+// Safe to call from a signal handler (one system call, no allocation, no lock).
+Task taskSelf() noexcept;
+// Safe to call from a signal handler (one system call, no allocation, no lock).
+ThreadId threadSelf() noexcept;
+
+// The outcome of a memory read, in the kernel's terms.
+enum class MemoryReadResult {
+  kSuccess,
+  kInvalidAddress,     // some byte of the range lies in no mapping (or the range wraps around)
+  kProtectionFailure,  // the range is mapped but some byte of it cannot be read
+  kFailure,            // anything else: no such process, no permission, out of resources
+};
+
+// Copies `length` bytes at `address` of `task` to `destination`. A bad source address gives
+// kInvalidAddress or kProtectionFailure and never a signal; `destination` must be valid.
+// For another process, whose mappings are not examined, both bad-address cases report
+// kInvalidAddress. Bytes before the first unreadable one may have been copied on failure.
+// Safe to call from a signal handler: system calls only (process_vm_readv, mincore, and a pipe
+// where the first is not permitted), no allocation, no lock.
+MemoryReadResult readMemory(Task task, std::uintptr_t address, void* destination,
+                            std::size_t length) noexcept;
+
+// Makes reads of this process's own memory take the pipe path that sandboxes without
+// process_vm_readv fall back to, so tests cover it. Not for production code. Safe in a signal handler
+// (one atomic store).
+void setSelfReadsUsePipeForTesting(bool usePipe) noexcept;
+
+}  // namespace sys

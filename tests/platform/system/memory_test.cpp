@@ -1,0 +1,129 @@
+#include "platform/system/memory.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace sys {
+namespace {
+
+// Readable page, unreadable page, readable page; and a page-sized hole where nothing is mapped.
+struct Layout {
+  Layout() {
+    page = static_cast<std::size_t>(getpagesize());
+    base = static_cast<char*>(
+        mmap(nullptr, page * 3, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    for (std::size_t i = 0; i < page * 3; ++i) base[i] = static_cast<char>(i * 7);
+    mprotect(base + page, page, PROT_NONE);
+    char* region = static_cast<char*>(mmap(nullptr, page * 3, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    munmap(region + page, page);
+    holeRegion = region;
+    hole = region + page;
+  }
+  ~Layout() {
+    munmap(base, page * 3);
+    munmap(holeRegion, page);
+    munmap(hole + page, page);
+  }
+  std::uintptr_t at(const char* p) const { return reinterpret_cast<std::uintptr_t>(p); }
+
+  std::size_t page;
+  char* base;
+  char* holeRegion;
+  char* hole;
+};
+
+void expectReadsOfLayout() {
+  Layout l;
+  const Task self = taskSelf();
+  char out[64] = {};
+  ASSERT_EQ(readMemory(self, l.at(l.base) + 10, out, sizeof(out)), MemoryReadResult::kSuccess);
+  EXPECT_EQ(std::memcmp(out, l.base + 10, sizeof(out)), 0);
+  EXPECT_EQ(readMemory(self, l.at(l.base), out, 0), MemoryReadResult::kSuccess);
+
+  EXPECT_EQ(readMemory(self, l.at(l.base + l.page), out, 8), MemoryReadResult::kProtectionFailure);
+  EXPECT_EQ(readMemory(self, l.at(l.hole), out, 8), MemoryReadResult::kInvalidAddress);
+  EXPECT_EQ(readMemory(self, 0, out, 8), MemoryReadResult::kInvalidAddress);
+  EXPECT_EQ(readMemory(self, 0x0000800000000000ull, out, 8), MemoryReadResult::kInvalidAddress);
+
+  // Ranges that start readable report the first page they cannot read, with the bytes before it.
+  std::memset(out, 0, sizeof(out));
+  EXPECT_EQ(readMemory(self, l.at(l.base + l.page) - 16, out, 32), MemoryReadResult::kProtectionFailure);
+  EXPECT_EQ(std::memcmp(out, l.base + l.page - 16, 16), 0);
+  EXPECT_EQ(readMemory(self, l.at(l.hole) - 8, out, 16), MemoryReadResult::kInvalidAddress);
+
+  // A large read across whole pages.
+  std::string big(l.page + 100, '\0');
+  ASSERT_EQ(readMemory(self, l.at(l.base + 2 * l.page) - 100, big.data(), big.size()),
+            MemoryReadResult::kProtectionFailure);
+  ASSERT_EQ(readMemory(self, l.at(l.base), big.data(), l.page), MemoryReadResult::kSuccess);
+  EXPECT_EQ(std::memcmp(big.data(), l.base, l.page), 0);
+}
+
+TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) { expectReadsOfLayout(); }
+
+TEST(MemoryRead, PipePathForSandboxesGivesTheSameAnswers) {
+  setSelfReadsUsePipeForTesting(true);
+  expectReadsOfLayout();
+  setSelfReadsUsePipeForTesting(false);
+}
+
+TEST(MemoryRead, RangeThatWrapsAroundIsAnInvalidAddress) {
+  char out[16] = {'u', 'n', 't', 'o', 'u', 'c', 'h', 'e', 'd'};
+  EXPECT_EQ(readMemory(taskSelf(), UINTPTR_MAX - 3, out, 8), MemoryReadResult::kInvalidAddress);
+  EXPECT_STREQ(out, "untouched");
+}
+
+TEST(MemoryRead, ReadsAChildAndFailsForAProcessThatIsGone) {
+  static volatile std::uint64_t marker = 0;
+  marker = 0x1122334455667788ull;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(ready[0]);
+    marker = 0xaabbccddeeff0011ull;  // the child's copy now differs from ours
+    (void)!write(ready[1], "r", 1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  close(ready[0]);
+  std::uint64_t value = 0;
+  const MemoryReadResult result =
+      readMemory(pid, reinterpret_cast<std::uintptr_t>(&marker), &value, sizeof(value));
+  kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ASSERT_EQ(result, MemoryReadResult::kSuccess);
+  EXPECT_EQ(value, 0xaabbccddeeff0011ull);
+
+  std::ifstream in("/proc/sys/kernel/pid_max");
+  long pidMax = 0;
+  ASSERT_TRUE(in >> pidMax);
+  EXPECT_EQ(readMemory(static_cast<Task>(pidMax), reinterpret_cast<std::uintptr_t>(&marker), &value, 8),
+            MemoryReadResult::kFailure);
+}
+
+TEST(Identity, MainThreadIdIsTheProcessIdAndOthersDiffer) {
+  EXPECT_EQ(taskSelf(), getpid());
+  EXPECT_EQ(threadSelf(), getpid());
+  ThreadId other = 0;
+  std::thread([&] { other = threadSelf(); }).join();
+  EXPECT_GT(other, 0);
+  EXPECT_NE(other, getpid());
+}
+
+}  // namespace
+}  // namespace sys
