@@ -1,0 +1,108 @@
+#pragma once
+// A bundle: a folder of resources with its Info.plist, "<language>.lproj" folders of string
+// tables, and images. The main bundle is the repository's resources/ folder; tests point one
+// at a temporary folder.
+//
+// Localised text follows one rule everywhere: the key is looked up in the table
+// "Localizable.strings" of the main bundle's resource named after the first preferred language
+// with the type "lproj", with an empty default and no table name. A key the table lacks, a
+// table that cannot be read, and a language without a folder all give the key itself.
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace runtime {
+
+// Info.plist keys the system reads.
+inline constexpr std::string_view kBundleIdentifierKey = "CFBundleIdentifier";
+inline constexpr std::string_view kBundleShortVersionStringKey = "CFBundleShortVersionString";
+inline constexpr std::string_view kBundleVersionKey = "CFBundleVersion";
+inline constexpr std::string_view kBundleDisplayNameKey = "CFBundleDisplayName";
+inline constexpr std::string_view kBundleDevelopmentRegionKey = "CFBundleDevelopmentRegion";
+
+// An image file found by name, and the scale its name declares (2 for "name@2x.png").
+struct ImageResource {
+  std::filesystem::path path;
+  double scale = 1;
+};
+
+class Bundle {
+ public:
+  // Reads <root>/Info.plist (XML or binary); a missing or damaged one leaves the information
+  // empty (a damaged one is logged). `preferredLanguages` chooses the localisation that
+  // localizedStringForKey and pathForResource search.
+  explicit Bundle(std::filesystem::path root, std::vector<std::string> preferredLanguages = {});
+  Bundle(const Bundle&) = delete;
+  Bundle& operator=(const Bundle&) = delete;
+
+  // The process-wide main bundle. Until one is installed, the first call makes one over the
+  // folder named by DIARY_RESOURCES, else "resources" in the working folder or its parent.
+  static std::shared_ptr<Bundle> main();
+  // Installs the main bundle (nullptr drops it) and returns the previous one.
+  static std::shared_ptr<Bundle> setMain(std::shared_ptr<Bundle> bundle);
+
+  const std::filesystem::path& bundlePath() const { return root_; }
+  const foundation::Dictionary& infoDictionary() const { return info_; }
+  // The Info.plist value, or null.
+  foundation::Value objectForInfoDictionaryKey(std::string_view key) const;
+  // "CFBundleIdentifier", or "" when there is none.
+  std::string bundleIdentifier() const;
+
+  // The file or folder "<name>.<type>" ("<name>" for an empty type) in the subdirectory, else in
+  // the folders of the preferred localisations; nothing when absent or when a name would
+  // leave the bundle.
+  std::optional<std::filesystem::path> pathForResource(std::string_view name, std::string_view type,
+                                                       std::string_view subdirectory = {}) const;
+  // The names of the "<name>.lproj" folders, sorted (read once, as resources do not change).
+  std::vector<std::string> localizations() const;
+  // The localisations to use, best first: the first preferred language the bundle has, else the
+  // development region's, else the first it has; empty for a bundle without localisations.
+  std::vector<std::string> preferredLocalizations() const;
+
+  // Looks an image up by name ("iPhone_nav_bar" or "icon.png"; "png" when no extension is
+  // given), preferring the variant for the screen scale ("name@2x.png" on a 2x screen) and
+  // falling back to the others. Only finds the file; decoding is the graphics module's.
+  std::optional<ImageResource> pathForImage(std::string_view name, double screenScale) const;
+
+  // The text for the key in table `table` ("Localizable" when empty) of the best localisation
+  // (or, for a bundle without localisations, of the bundle's own folder). Missing: `value`,
+  // or the key when `value` is empty. Each table is read once and kept.
+  std::string localizedStringForKey(std::string_view key, std::string_view value = {},
+                                    std::string_view table = {}) const;
+
+  // The system's rule for visible text: the key in the bundle "<language>.lproj" inside this
+  // one, with an empty default and no table. The key itself when the language has no folder.
+  std::string localizedStringInLanguage(std::string_view key, std::string_view language) const;
+  // Whether a "<language>.lproj" folder exists.
+  bool hasLocalization(std::string_view language) const;
+
+ private:
+  const foundation::Dictionary* tableLocked(const std::string& fileName) const;
+  const std::vector<std::string>& localizationsLocked() const;
+  std::vector<std::string> preferredLocalizationsLocked() const;
+  std::shared_ptr<Bundle> localizedBundle(const std::filesystem::path& folder) const;
+
+  std::filesystem::path root_;
+  std::vector<std::string> preferredLanguages_;
+  foundation::Dictionary info_;
+
+  mutable std::mutex mutex_;
+  mutable std::optional<std::vector<std::string>> localizations_;
+  // Tables by file name ("Localizable.strings"); null for a table the bundle lacks.
+  mutable std::map<std::string, std::unique_ptr<foundation::Dictionary>, std::less<>> tables_;
+  mutable std::map<std::filesystem::path, std::shared_ptr<Bundle>> bundles_;
+};
+
+// Localised text for the key by the system's rule: the main bundle, the first of the standard
+// preferences' "AppleLanguages".
+std::string localizedString(std::string_view key);
+
+}  // namespace runtime
