@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -373,7 +372,6 @@ TEST_F(KeyedArchiveTest, DamagedArchivesAreErrors) {
         Case{"unknown_class_archive.plist", "cannot decode object of class (NoSuchClass)"},
         Case{"wrong_type_archive.plist", "\"param_Type\""},
         Case{"expanding_archive.plist", "expands too far"}, Case{"deep_archive.plist", "nest too deeply"}}) {
-    const auto started = std::chrono::steady_clock::now();
     auto back = plist::unarchiveRootObjectArray<TestTimer>(fixture(c.file), registry);
     if (std::string(c.file) == "expanding_archive.plist" || std::string(c.file) == "deep_archive.plist") {
       auto value = plist::unarchiveRootValue(fixture(c.file));
@@ -387,7 +385,6 @@ TEST_F(KeyedArchiveTest, DamagedArchivesAreErrors) {
       EXPECT_NE(back.error().localizedDescription().find(c.fragment), std::string::npos)
           << back.error().localizedDescription();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.file;
   }
 }
 
