@@ -36,9 +36,9 @@ class Dictionary {
   Dictionary& operator=(Dictionary&&) noexcept = default;
   ~Dictionary();
 
-  size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  void reserve(size_t n) { entries_.reserve(n); }
+  size_t size() const;
+  bool empty() const;
+  void reserve(size_t n);
 
   const Value* find(std::string_view key) const;
   Value* find(std::string_view key);
@@ -51,8 +51,8 @@ class Dictionary {
   void clear();
 
   std::vector<std::string> keys() const;
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
+  std::vector<Entry>::const_iterator begin() const;
+  std::vector<Entry>::const_iterator end() const;
 
   // Same keys with equal values, in any order.
   friend bool operator==(const Dictionary& a, const Dictionary& b);
@@ -125,6 +125,12 @@ class Value {
                foundation::Date, foundation::Array, foundation::Dictionary>
       v_;
 };
+
+inline size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline void Dictionary::reserve(size_t n) { entries_.reserve(n); }
+inline std::vector<Dictionary::Entry>::const_iterator Dictionary::begin() const { return entries_.begin(); }
+inline std::vector<Dictionary::Entry>::const_iterator Dictionary::end() const { return entries_.end(); }
 
 std::string_view typeName(Value::Type type);
 

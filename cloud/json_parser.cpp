@@ -1,0 +1,472 @@
+// Recursive-descent JSON reader working on the text's UTF-8 bytes in place: runs of plain
+// characters are checked and appended in one step, numbers are converted from their exact bytes.
+
+#include <array>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+#include "cloud/json.h"
+#include "cloud/json_utf8.h"
+
+namespace cloud {
+
+using foundation::Array;
+using foundation::Decimal;
+using foundation::Dictionary;
+using foundation::Value;
+
+namespace {
+
+// Whitespace: space, tab, line feed, vertical tab, form feed and carriage return.
+constexpr std::array<bool, 256> kWhitespace = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
+  return table;
+}();
+
+// Bytes that end a run of plain string characters: the quote, the backslash and controls.
+constexpr std::array<bool, 256> kStringStop = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[static_cast<size_t>(c)] = true;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}();
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// Bit 7 of each byte of the result is set where the word holds a byte that is not a plain ASCII
+// string character (the lowest such byte is exact; bytes above it may be false alarms).
+inline std::uint64_t specialBytes(std::uint64_t w) {
+  const std::uint64_t control = (w - kOnes * 0x20) & ~w;
+  const std::uint64_t q = w ^ (kOnes * '"');
+  const std::uint64_t quote = (q - kOnes) & ~q;
+  const std::uint64_t b = w ^ (kOnes * '\\');
+  const std::uint64_t backslash = (b - kOnes) & ~b;
+  return (control | quote | backslash | w) & kHighBits;
+}
+
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int hexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string withHex(const char* pattern, unsigned value) {
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, pattern, value);
+  return buffer;
+}
+
+}  // namespace
+
+std::optional<Value> CloudJsonParser::objectWithString(std::optional<std::string_view> text) {
+  auto value = fragmentWithString(text);
+  if (value && !value->isDictionary() && !value->isArray()) {
+    addError(kJsonNotContainer, "Valid fragment, but not JSON");
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<Value> CloudJsonParser::fragmentWithString(std::optional<std::string_view> text) {
+  clearErrorTrace();
+  if (!text) {
+    addError(kJsonNoInput, "Input was 'nil'");
+    return std::nullopt;
+  }
+  depth_ = 0;
+  c_ = text->data();
+  end_ = c_ + text->size();
+  Value value;
+  const bool ok = scanValue(value);
+  if (ok) {
+    skipWhitespace();
+    // The text ends at its length: a NUL byte inside it is garbage like any other.
+    if (c_ != end_) addError(kJsonGarbage, "Garbage after JSON");
+  }
+  c_ = end_ = nullptr;
+  if (!errorTrace_.empty()) return std::nullopt;
+  return value;
+}
+
+void CloudJsonParser::skipWhitespace() {
+  while (c_ != end_ && kWhitespace[static_cast<unsigned char>(*c_)]) ++c_;
+}
+
+// Containers recurse through here, so this frame stays small: everything else is in scanScalar.
+bool CloudJsonParser::scanValue(Value& out) {
+  skipWhitespace();
+  if (c_ != end_) {
+    if (*c_ == '[') {
+      ++c_;
+      return scanRestOfArray(out);
+    }
+    if (*c_ == '{') {
+      ++c_;
+      return scanRestOfObject(out);
+    }
+  }
+  return scanScalar(out);
+}
+
+bool CloudJsonParser::scanScalar(Value& out) {
+  if (c_ == end_) {
+    addError(kJsonEndOfInput, "Unexpected end of string");
+    return false;
+  }
+  switch (*c_) {
+    case '"': {
+      ++c_;
+      std::string text;
+      if (!scanRestOfString(text)) return false;
+      out = Value(std::move(text));
+      return true;
+    }
+    case 't':
+      if (!scanLiteral("true", "Expected 'true'")) return false;
+      out = Value(true);
+      return true;
+    case 'f':
+      if (!scanLiteral("false", "Expected 'false'")) return false;
+      out = Value(false);
+      return true;
+    case 'n':
+      if (!scanLiteral("null", "Expected 'null'")) return false;
+      out = Value();
+      return true;
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return scanNumber(out);
+    case '+':
+      addError(kJsonBadNumber, "Leading + disallowed in number");
+      return false;
+    default:
+      addError(kJsonSyntax, "Unrecognised leading character");
+      return false;
+  }
+}
+
+bool CloudJsonParser::scanLiteral(std::string_view word, std::string_view failure) {
+  if (static_cast<size_t>(end_ - c_) < word.size() || std::memcmp(c_, word.data(), word.size()) != 0) {
+    addErrorWithCodeDescription(kJsonSyntax, std::string(failure));
+    return false;
+  }
+  c_ += word.size();
+  return true;
+}
+
+bool CloudJsonParser::scanRestOfArray(Value& out) {
+  if (!enterLevel()) return false;
+  Array array;
+  array.reserve(8);
+  while (c_ != end_) {
+    skipWhitespace();
+    if (c_ != end_ && *c_ == ']') {
+      ++c_;
+      leaveLevel();
+      out = Value(std::move(array));
+      return true;
+    }
+    array.emplace_back();
+    if (!scanValue(array.back())) {
+      addError(kJsonSyntax, "Expected value while parsing array");
+      return false;
+    }
+    skipWhitespace();
+    if (c_ == end_) break;
+    if (*c_ == ',') {
+      ++c_;
+      skipWhitespace();
+      if (c_ != end_ && *c_ == ']') {
+        addError(kJsonTrailingComma, "Trailing comma disallowed in array");
+        return false;
+      }
+    } else if (*c_ != ']') {
+      // Two elements without a comma between them.
+      addError(kJsonSyntax, "Expected ',' or ']' after array element");
+      return false;
+    }
+  }
+  addError(kJsonEndOfInput, "End of input while parsing array");
+  return false;
+}
+
+bool CloudJsonParser::scanRestOfObject(Value& out) {
+  if (!enterLevel()) return false;
+  Dictionary dictionary;
+  dictionary.reserve(8);
+  if (c_ == end_) {
+    addError(kJsonEndOfInput, "End of input while parsing object");
+    return false;
+  }
+  for (;;) {
+    skipWhitespace();
+    if (c_ != end_ && *c_ == '}') {
+      ++c_;
+      leaveLevel();
+      out = Value(std::move(dictionary));
+      return true;
+    }
+    if (c_ == end_ || *c_ != '"') {
+      addError(kJsonSyntax, "Object key string expected");
+      return false;
+    }
+    ++c_;
+    std::string key;
+    if (!scanRestOfString(key)) {
+      addError(kJsonSyntax, "Object key string expected");
+      return false;
+    }
+    skipWhitespace();
+    if (c_ == end_ || *c_ != ':') {
+      addError(kJsonSyntax, "Expected ':' separating key and value");
+      return false;
+    }
+    ++c_;
+    Value value;
+    if (!scanValue(value)) {
+      addKeyedError(key);
+      return false;
+    }
+    dictionary.set(std::move(key), std::move(value));
+    skipWhitespace();
+    if (c_ == end_) {
+      addError(kJsonEndOfInput, "End of input while parsing object");
+      return false;
+    }
+    if (*c_ == ',') {
+      ++c_;
+      skipWhitespace();
+      if (c_ != end_ && *c_ == '}') {
+        addError(kJsonTrailingComma, "Trailing comma disallowed in object");
+        return false;
+      }
+    } else if (*c_ != '}') {
+      // Two members without a comma between them.
+      addError(kJsonSyntax, "Expected ',' or '}' after object member");
+      return false;
+    }
+  }
+}
+
+void CloudJsonParser::addKeyedError(const std::string& key) {
+  addErrorWithCodeDescription(kJsonSyntax, "Object value expected for key: " + key);
+}
+
+bool CloudJsonParser::scanRestOfString(std::string& out) {
+  for (;;) {
+    const char* run = c_;
+    for (;;) {
+      while (end_ - c_ >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, c_, sizeof word);
+        const std::uint64_t special = specialBytes(word);
+        if (special == 0) {
+          c_ += 8;
+          continue;
+        }
+        c_ += std::countr_zero(special) / 8;
+        break;
+      }
+      if (c_ == end_) break;
+      const auto byte = static_cast<unsigned char>(*c_);
+      if (byte >= 0x80) {
+        const size_t length = json_utf8::sequenceLength(reinterpret_cast<const unsigned char*>(c_),
+                                                        reinterpret_cast<const unsigned char*>(end_));
+        if (length == 0) {
+          addErrorWithCodeDescription(kJsonInvalidUtf8, withHex("Invalid UTF-8 byte '0x%x' in string", byte));
+          return false;
+        }
+        c_ += length;
+        continue;
+      }
+      if (kStringStop[byte]) break;
+      ++c_;
+    }
+    out.append(run, static_cast<size_t>(c_ - run));
+    if (c_ == end_) {
+      // The input ends inside the string: reported like the terminating NUL of a C string.
+      addError(kJsonControlCharacter, "Unescaped control character '0x0'");
+      return false;
+    }
+    const auto stop = static_cast<unsigned char>(*c_);
+    if (stop == '"') {
+      ++c_;
+      return true;
+    }
+    if (stop != '\\') {
+      addErrorWithCodeDescription(kJsonControlCharacter, withHex("Unescaped control character '0x%x'", stop));
+      return false;
+    }
+    ++c_;
+    if (!scanEscape(out)) return false;
+    if (c_ == end_) {
+      addError(kJsonEndOfInput, "Unexpected EOF while parsing string");
+      return false;
+    }
+  }
+}
+
+bool CloudJsonParser::scanEscape(std::string& out) {
+  const char letter = c_ != end_ ? *c_ : '\0';
+  char replacement;
+  switch (letter) {
+    case '"':
+    case '\\':
+    case '/':
+      replacement = letter;
+      break;
+    case 'b':
+      replacement = '\b';
+      break;
+    case 'f':
+      replacement = '\f';
+      break;
+    case 'n':
+      replacement = '\n';
+      break;
+    case 'r':
+      replacement = '\r';
+      break;
+    case 't':
+      replacement = '\t';
+      break;
+    case 'u':
+      ++c_;
+      if (!scanUnicodeEscape(out)) {
+        addError(kJsonBadUnicodeEscape, "Broken unicode character");
+        return false;
+      }
+      return true;
+    default: {
+      // The byte as a signed character widened to 16 bits: 0x80 and above print as ffXX.
+      const auto widened =
+          static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<signed char>(letter)));
+      addErrorWithCodeDescription(kJsonIllegalEscape, withHex("Illegal escape sequence '0x%x'", widened));
+      return false;
+    }
+  }
+  out += replacement;
+  ++c_;
+  return true;
+}
+
+bool CloudJsonParser::scanHexQuad(std::uint32_t& value) {
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = c_ != end_ ? hexValue(static_cast<unsigned char>(*c_)) : -1;
+    if (digit < 0) {
+      addError(kJsonBadUnicodeEscape, "Missing hex digit in quad");
+      addError(kJsonBadUnicodeEscape, "Missing hex quad");
+      return false;
+    }
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+    ++c_;
+  }
+  return true;
+}
+
+bool CloudJsonParser::scanUnicodeEscape(std::string& out) {
+  std::uint32_t high;
+  if (!scanHexQuad(high)) return false;
+  std::uint32_t character = high;
+  if (high >= 0xDC00 && high <= 0xDFFF) {
+    addError(kJsonBadUnicodeEscape, "Invalid high character in surrogate pair");
+    return false;
+  }
+  if (high >= 0xD800 && high <= 0xDBFF) {
+    if (end_ - c_ < 2 || c_[0] != '\\' || c_[1] != 'u') {
+      addError(kJsonBadUnicodeEscape, "Missing low character in surrogate pair");
+      return false;
+    }
+    c_ += 2;
+    std::uint32_t low;
+    if (!scanHexQuad(low)) {
+      addError(kJsonBadUnicodeEscape, "Missing low character in surrogate pair");
+      return false;
+    }
+    if (low < 0xDC00 || low > 0xDFFF) {
+      addError(kJsonBadUnicodeEscape, "Invalid low surrogate char");
+      return false;
+    }
+    character = 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00);
+  }
+  // Our strings are UTF-8: a pair becomes its one four-byte character, and 0000 a NUL byte.
+  json_utf8::append(out, character);
+  return true;
+}
+
+bool CloudJsonParser::scanNumber(Value& out) {
+  const char* start = c_;
+  const bool negative = *c_ == '-';
+  if (negative) ++c_;
+  std::uint64_t magnitude = 0;
+  int integerDigits = 0;
+  if (c_ != end_ && *c_ == '0') {
+    ++c_;
+    integerDigits = 1;
+    if (c_ != end_ && isDigit(*c_)) {
+      addError(kJsonBadNumber, "Leading 0 disallowed in number");
+      return false;
+    }
+  } else if (c_ != end_ && isDigit(*c_)) {
+    while (c_ != end_ && isDigit(*c_)) {
+      magnitude = magnitude * 10 + static_cast<std::uint64_t>(*c_ - '0');  // used only up to 18 digits
+      ++integerDigits;
+      ++c_;
+    }
+  } else {
+    addError(kJsonBadNumber, "No digits after initial minus");
+    return false;
+  }
+  bool plainInteger = true;
+  if (c_ != end_ && *c_ == '.') {
+    plainInteger = false;
+    ++c_;
+    if (c_ == end_ || !isDigit(*c_)) {
+      addError(kJsonBadNumber, "No digits after decimal point");
+      return false;
+    }
+    while (c_ != end_ && isDigit(*c_)) ++c_;
+  }
+  if (c_ != end_ && (*c_ == 'e' || *c_ == 'E')) {
+    plainInteger = false;
+    ++c_;
+    if (c_ != end_ && (*c_ == '+' || *c_ == '-')) ++c_;
+    if (c_ == end_ || !isDigit(*c_)) {
+      addError(kJsonBadNumber, "No digits after exponent");
+      return false;
+    }
+    while (c_ != end_ && isDigit(*c_)) ++c_;
+  }
+  if (plainInteger && integerDigits <= 18) {
+    // Fits a 64-bit integer exactly: the same Decimal the full conversion would make.
+    const auto value = static_cast<std::int64_t>(magnitude);
+    out = Value(Decimal::fromInteger(negative ? -value : value));
+    return true;
+  }
+  const auto decimal = Decimal::parse(std::string_view(start, static_cast<size_t>(c_ - start)));
+  if (!decimal) {
+    addError(kJsonBadNumber, "Failed creating decimal instance");
+    return false;
+  }
+  out = Value(*decimal);
+  return true;
+}
+
+}  // namespace cloud

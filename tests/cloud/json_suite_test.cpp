@@ -1,0 +1,94 @@
+// The public JSON conformance cases: y_ files must be read, n_ files refused, i_ files may go either
+// way but must end cleanly and quickly.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "cloud/json.h"
+#include "support/temp_dir.h"
+
+namespace cloud {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Form feed counts as whitespace for this reader (as do vertical tab and the other four), so "[\f]"
+// is an empty array here, although the suite lists it among the texts to refuse.
+const std::set<std::string> kAcceptedByOurWhitespaceRule = {"n_structure_whitespace_formfeed.json"};
+
+std::string contentsOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Case {
+  std::string name;
+  std::string text;
+};
+
+std::vector<Case> casesStartingWith(char prefix) {
+  std::vector<Case> cases;
+  const fs::path folder = testing_support::sharedData("json-test-suite");
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 2 && name[0] == prefix && name[1] == '_' && entry.path().extension() == ".json") {
+      cases.push_back({name, contentsOf(entry.path())});
+    }
+  }
+  return cases;
+}
+
+TEST(JsonTestSuite, AcceptsEveryValidText) {
+  const auto cases = casesStartingWith('y');
+  EXPECT_GE(cases.size(), 90u);
+  for (const auto& c : cases) {
+    CloudJsonParser parser;
+    const auto value = parser.fragmentWithString(c.text);
+    EXPECT_TRUE(value) << c.name << ": "
+                       << (parser.errorTrace().empty() ? "" : parser.errorTrace().back().description());
+    if (!value) continue;
+    // What we read, we write back to text that reads as the same tree.
+    CloudJsonWriter writer;
+    const auto written = writer.stringWithFragment(*value);
+    ASSERT_TRUE(written) << c.name;
+    EXPECT_EQ(parser.fragmentWithString(*written), *value) << c.name << " -> " << *written;
+  }
+}
+
+TEST(JsonTestSuite, RefusesEveryInvalidText) {
+  const auto cases = casesStartingWith('n');
+  EXPECT_GE(cases.size(), 180u);
+  for (const auto& c : cases) {
+    CloudJsonParser parser;
+    const auto value = parser.fragmentWithString(c.text);
+    if (kAcceptedByOurWhitespaceRule.count(c.name)) {
+      EXPECT_EQ(value, foundation::Value(foundation::Array{})) << c.name;
+      continue;
+    }
+    EXPECT_FALSE(value) << c.name;
+    ASSERT_FALSE(parser.errorTrace().empty()) << c.name;
+    for (const auto& error : parser.errorTrace()) EXPECT_EQ(error.domain, kJsonErrorDomain) << c.name;
+  }
+}
+
+TEST(JsonTestSuite, UndecidedTextsEndCleanlyAndQuickly) {
+  const auto cases = casesStartingWith('i');
+  EXPECT_GE(cases.size(), 30u);
+  for (const auto& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    CloudJsonParser parser;
+    const auto value = parser.fragmentWithString(c.text);
+    EXPECT_EQ(value.has_value(), parser.errorTrace().empty()) << c.name;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(1)) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace cloud
