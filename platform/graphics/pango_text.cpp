@@ -1,0 +1,138 @@
+#include "platform/graphics/pango_text.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace graphics::pango_text {
+namespace {
+
+std::string validUtf8(const std::string& text) {
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
+  gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+  std::string out(valid);
+  g_free(valid);
+  return out;
+}
+
+PangoFontDescription* newDescription(const Font& font) {
+  PangoFontDescription* d = pango_font_description_new();
+  pango_font_description_set_family(d, font.family().c_str());
+  PangoWeight weight = PANGO_WEIGHT_NORMAL;
+  switch (font.weight()) {
+    case FontWeight::kUltraLight:
+    case FontWeight::kLight:
+      weight = PANGO_WEIGHT_ULTRALIGHT;
+      break;
+    case FontWeight::kRegular:
+      weight = PANGO_WEIGHT_NORMAL;
+      break;
+    default:
+      weight = PANGO_WEIGHT_BOLD;
+      break;
+  }
+  pango_font_description_set_weight(d, weight);
+  pango_font_description_set_style(d, font.italic() ? PANGO_STYLE_OBLIQUE : PANGO_STYLE_NORMAL);
+  const double size = font.pointSize() > 0 ? font.pointSize() : 0.01;
+  pango_font_description_set_absolute_size(d, size * PANGO_SCALE);
+  return d;
+}
+
+guint16 to16(double v) { return static_cast<guint16>(std::lround(std::clamp(v, 0.0, 1.0) * 65535.0)); }
+
+}  // namespace
+
+ContextPtr newContext() {
+  PangoFontMap* map = pango_cairo_font_map_get_default();
+  ContextPtr context(pango_font_map_create_context(map));
+  pango_cairo_context_set_resolution(context.get(), 72.0);
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  pango_cairo_context_set_font_options(context.get(), options);
+  cairo_font_options_destroy(options);
+  pango_context_set_round_glyph_positions(context.get(), FALSE);
+  return context;
+}
+
+std::string layoutText(const AttributedText& text) {
+  std::string out;
+  for (const TextRun& run : text.runs) out += validUtf8(run.text);
+  return out;
+}
+
+LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
+  LayoutPtr layout(pango_layout_new(context));
+  const Font baseFont = text.runs.empty() ? Font() : text.runs.front().font;
+  PangoFontDescription* base = newDescription(baseFont);
+  pango_layout_set_font_description(layout.get(), base);
+  pango_font_description_free(base);
+
+  std::string all;
+  PangoAttrList* attrs = pango_attr_list_new();
+  for (const TextRun& run : text.runs) {
+    const std::string part = validUtf8(run.text);
+    if (part.empty()) continue;
+    const guint start = static_cast<guint>(all.size());
+    all += part;
+    const guint end = static_cast<guint>(all.size());
+    PangoFontDescription* d = newDescription(run.font);
+    PangoAttribute* fontAttr = pango_attr_font_desc_new(d);
+    pango_font_description_free(d);
+    PangoAttribute* colorAttr =
+        pango_attr_foreground_new(to16(run.color.r), to16(run.color.g), to16(run.color.b));
+    PangoAttribute* alphaAttr = pango_attr_foreground_alpha_new(std::max<guint16>(1, to16(run.color.a)));
+    for (PangoAttribute* a : {fontAttr, colorAttr, alphaAttr}) {
+      a->start_index = start;
+      a->end_index = end;
+      pango_attr_list_insert(attrs, a);
+    }
+  }
+  pango_layout_set_text(layout.get(), all.data(), static_cast<int>(all.size()));
+  pango_layout_set_attributes(layout.get(), attrs);
+  pango_attr_list_unref(attrs);
+
+  switch (text.alignment) {
+    case TextAlignment::kCenter:
+      pango_layout_set_alignment(layout.get(), PANGO_ALIGN_CENTER);
+      break;
+    case TextAlignment::kRight:
+      pango_layout_set_alignment(layout.get(), PANGO_ALIGN_RIGHT);
+      break;
+    case TextAlignment::kJustified:
+      pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT);
+      pango_layout_set_justify(layout.get(), TRUE);
+      break;
+    default:
+      pango_layout_set_alignment(layout.get(), PANGO_ALIGN_LEFT);
+      break;
+  }
+
+  if (use == WidthUse::kNone || !(width > 0)) return layout;
+  const int pangoWidth = static_cast<int>(std::min(width * PANGO_SCALE, 1e9));
+  switch (text.lineBreak) {
+    case LineBreakMode::kWordWrap:
+      pango_layout_set_width(layout.get(), pangoWidth);
+      pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+      break;
+    case LineBreakMode::kCharWrap:
+      pango_layout_set_width(layout.get(), pangoWidth);
+      pango_layout_set_wrap(layout.get(), PANGO_WRAP_CHAR);
+      break;
+    case LineBreakMode::kClip:
+      break;
+    case LineBreakMode::kTruncateHead:
+    case LineBreakMode::kTruncateTail:
+    case LineBreakMode::kTruncateMiddle:
+      if (use == WidthUse::kDraw) {
+        pango_layout_set_width(layout.get(), pangoWidth);
+        pango_layout_set_ellipsize(layout.get(),
+                                   text.lineBreak == LineBreakMode::kTruncateHead   ? PANGO_ELLIPSIZE_START
+                                   : text.lineBreak == LineBreakMode::kTruncateTail ? PANGO_ELLIPSIZE_END
+                                                                                    : PANGO_ELLIPSIZE_MIDDLE);
+      }
+      break;
+  }
+  return layout;
+}
+
+}  // namespace graphics::pango_text
