@@ -1,0 +1,846 @@
+#include "platform/store/context.h"
+
+#include <algorithm>
+#include <numeric>
+#include <unordered_set>
+
+#include "platform/store/collation.h"
+#include "platform/store/errors.h"
+#include "platform/store/query.h"
+#include "platform/store/sqlite.h"
+#include "platform/store/store.h"
+
+namespace store {
+
+using foundation::Value;
+
+// Faults handed out together (by one fetch or one to-many read) load together.
+struct Object::FaultBatch {
+  std::vector<std::weak_ptr<Object>> members;
+  size_t batchSize = 0;
+};
+
+namespace detail {
+
+struct FetchRows {
+  const EntityDescription* entity = nullptr;
+  std::vector<std::int64_t> keys;
+  std::vector<Value> keyValues;          // one per row while unsaved changes are merged in
+  std::vector<Context::KeyRun> keyRuns;  // runs of equal keys when a key path was asked for
+  std::vector<ObjectPtr> objects;        // when objects were asked for
+};
+
+}  // namespace detail
+
+namespace {
+
+// Rows loaded per statement when filling faults.
+constexpr size_t kLoadChunk = 256;
+// Faults of one to-many read load in batches of this size.
+constexpr size_t kMemberBatch = 256;
+
+void appendKey(std::vector<Context::KeyRun>& runs, Value key) {
+  if (!runs.empty() && runs.back().key.type() == key.type() && runs.back().key == key) {
+    ++runs.back().count;
+  } else {
+    runs.push_back(Context::KeyRun{std::move(key), 1});
+  }
+}
+
+Value readColumn(const sql::Statement& s, int column, AttributeType type) {
+  const int t = s.columnType(column);
+  if (t == SQLITE_NULL) return Value();
+  switch (type) {
+    case AttributeType::String:
+      return Value(std::string(s.columnText(column)));
+    case AttributeType::Date:
+      if (t == SQLITE_TEXT || t == SQLITE_BLOB) return Value();
+      return Value(foundation::Date{s.columnDouble(column)});
+    case AttributeType::Integer16:
+    case AttributeType::Integer32:
+    case AttributeType::Integer64:
+      return Value(static_cast<long long>(s.columnInt(column)));
+    case AttributeType::Boolean:
+      return Value(s.columnDouble(column) != 0);
+    case AttributeType::Decimal: {
+      if (t == SQLITE_INTEGER) return Value(foundation::Decimal::fromInteger(s.columnInt(column)));
+      if (t == SQLITE_FLOAT) {
+        auto d = foundation::Decimal::fromDouble(s.columnDouble(column));
+        return d ? Value(*d) : Value();
+      }
+      auto d = foundation::Decimal::parse(s.columnText(column));
+      return d ? Value(*d) : Value();
+    }
+    case AttributeType::Float:
+      return Value(static_cast<double>(static_cast<float>(s.columnDouble(column))));
+    case AttributeType::Double:
+      return Value(s.columnDouble(column));
+    case AttributeType::Binary:
+      return Value(s.columnBlob(column));
+  }
+  return Value();
+}
+
+// The columns of an object's row, in the order loadRow reads them.
+std::string objectColumns(const EntityDescription& entity, const std::string& alias) {
+  std::string columns;
+  for (size_t a : entity.storedAttributes) columns += ", " + alias + "." + entity.attributes[a].column;
+  for (size_t r : entity.toOneRelationships) columns += ", " + alias + "." + entity.relationships[r].column;
+  return columns;
+}
+
+std::string placeholders(size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += i ? ", ?" : "?";
+  return out;
+}
+
+size_t paddedCount(size_t count) {
+  size_t padded = 1;
+  while (padded < count) padded *= 2;
+  return padded;
+}
+
+foundation::Error closedError() { return makeError(kPersistentStoreOperationError, "The context is closed"); }
+
+}  // namespace
+
+Context::Context(std::shared_ptr<Store> store, std::unique_ptr<sql::Connection> connection, bool readOnly)
+    : store_(std::move(store)),
+      model_(store_->modelPointer()),
+      connection_(std::move(connection)),
+      readOnly_(readOnly) {
+  objects_.resize(model_->entities().size());
+  pendingPerEntity_.assign(model_->entities().size(), 0);
+}
+
+Context::~Context() {
+  reset();
+  connection_.reset();
+  store_->unregister(this);
+}
+
+foundation::Status Context::checkOpen() const {
+  if (!connection_) return closedError();
+  return {};
+}
+
+ObjectPtr Context::lookup(const EntityDescription& entity, std::int64_t key) const {
+  const auto& map = objects_[entity.index];
+  auto it = map.find(key);
+  return it == map.end() ? nullptr : it->second;
+}
+
+ObjectPtr Context::registerObject(const EntityDescription& entity, std::int64_t key) {
+  ObjectPtr& slot = objects_[entity.index][key];
+  if (!slot) slot = std::make_shared<Object>(this, entity, key);
+  return slot;
+}
+
+ObjectPtr Context::insertNewObject(std::string_view entityName) {
+  if (!connection_) return nullptr;
+  const EntityDescription* entity = model_->entity(entityName);
+  if (!entity) return nullptr;
+  const std::int64_t key = store_->allocatePrimaryKey(*entity);
+  auto object = std::make_shared<Object>(this, *entity, key);
+  object->fault_ = false;
+  object->inserted_ = true;
+  objects_[entity->index][key] = object;
+  inserted_.insert(object.get());
+  ++pendingPerEntity_[entity->index];
+  return object;
+}
+
+void Context::markUpdated(Object& object) {
+  if (object.inserted_ || object.updated_) return;
+  if (!object.deleted_) ++pendingPerEntity_[object.entity_->index];
+  object.updated_ = true;
+  updated_.insert(&object);
+}
+
+void Context::deleteObject(const ObjectPtr& object) {
+  std::vector<ObjectPtr> pending{object};
+  while (!pending.empty()) {
+    ObjectPtr current = std::move(pending.back());
+    pending.pop_back();
+    if (!current || current->context_ != this || current->deleted_) continue;
+    current->ensureLoaded();
+    if (!current->inserted_ && !current->snapshot_)
+      current->snapshot_ =
+          std::make_unique<Object::Snapshot>(Object::Snapshot{current->values_, current->toOne_});
+    if (!current->inserted_ && !current->updated_) ++pendingPerEntity_[current->entity_->index];
+    current->deleted_ = true;
+    deleted_.insert(current.get());
+    for (const RelationshipDescription& rel : current->entity_->relationships) {
+      if (rel.deleteRule != DeleteRule::Cascade && rel.deleteRule != DeleteRule::Nullify) continue;
+      std::vector<ObjectPtr> targets;
+      if (rel.toMany) {
+        targets = membersOf(*current, rel);
+      } else if (ObjectPtr target = current->toOne(rel)) {
+        targets.push_back(std::move(target));
+      }
+      if (rel.deleteRule == DeleteRule::Cascade) {
+        pending.insert(pending.end(), targets.begin(), targets.end());
+      } else if (rel.inverse && !rel.inverse->toMany) {
+        // The destinations keep a key to us: clear it. (A to-many inverse is read from the
+        // keys of its members, so a deleted member simply drops out of it.)
+        for (const ObjectPtr& target : targets)
+          if (target->toOneKey(rel.inverse->toOneSlot) == current->primaryKey_)
+            target->setToOneKey(rel.inverse->toOneSlot, 0);
+      }
+    }
+  }
+}
+
+std::vector<ObjectPtr> Context::insertedObjects() const {
+  std::vector<ObjectPtr> out;
+  for (Object* o : inserted_)
+    if (!o->deleted_) out.push_back(o->shared_from_this());
+  return out;
+}
+
+std::vector<ObjectPtr> Context::updatedObjects() const {
+  std::vector<ObjectPtr> out;
+  for (Object* o : updated_)
+    if (!o->deleted_ && !o->inserted_) out.push_back(o->shared_from_this());
+  return out;
+}
+
+std::vector<ObjectPtr> Context::deletedObjects() const {
+  std::vector<ObjectPtr> out;
+  for (Object* o : deleted_)
+    if (!o->inserted_) out.push_back(o->shared_from_this());
+  return out;
+}
+
+void Context::forget(Object& object) {
+  object.context_ = nullptr;
+  object.inserted_ = false;
+  object.updated_ = false;
+  object.snapshot_.reset();
+  object.batch_.reset();
+  objects_[object.entity_->index].erase(object.primaryKey_);  // may release the object: last use
+}
+
+void Context::rollback() {
+  std::vector<ObjectPtr> inserted;
+  for (Object* o : inserted_) inserted.push_back(o->shared_from_this());
+  std::unordered_set<Object*> changed(updated_.begin(), updated_.end());
+  changed.insert(deleted_.begin(), deleted_.end());
+  for (Object* o : changed) {
+    if (o->inserted_) continue;
+    if (o->snapshot_) {
+      o->values_ = std::move(o->snapshot_->values);
+      o->toOne_ = std::move(o->snapshot_->toOne);
+      o->snapshot_.reset();
+      for (size_t i = 0; i < o->derivedReady_.size(); ++i)
+        if (o->entity_->attributes[i].derive) o->derivedReady_[i] = 0;
+    }
+    o->updated_ = false;
+    o->deleted_ = false;
+  }
+  inserted_.clear();
+  updated_.clear();
+  deleted_.clear();
+  std::fill(pendingPerEntity_.begin(), pendingPerEntity_.end(), 0);
+  for (const ObjectPtr& o : inserted) {
+    o->deleted_ = false;
+    forget(*o);
+  }
+}
+
+void Context::reset() {
+  for (auto& map : objects_) {
+    for (auto& [key, object] : map) {
+      object->context_ = nullptr;
+      object->snapshot_.reset();
+      object->batch_.reset();
+    }
+    map.clear();
+  }
+  inserted_.clear();
+  updated_.clear();
+  deleted_.clear();
+  std::fill(pendingPerEntity_.begin(), pendingPerEntity_.end(), 0);
+}
+
+void Context::closeConnection() {
+  reset();
+  connection_.reset();
+}
+
+void Context::close() { closeConnection(); }
+
+// --- Loading -----------------------------------------------------------------------------
+
+void Context::loadRow(Object& object, void* statement, int firstColumn) {
+  const auto& s = *static_cast<const sql::Statement*>(statement);
+  const EntityDescription& entity = *object.entity_;
+  int column = firstColumn;
+  for (size_t a : entity.storedAttributes)
+    object.values_[a] = readColumn(s, column++, entity.attributes[a].type);
+  for (size_t r = 0; r < entity.toOneRelationships.size(); ++r) {
+    object.toOne_[r] = s.isNull(column) ? 0 : s.columnInt(column);
+    ++column;
+  }
+  std::fill(object.derivedReady_.begin(), object.derivedReady_.end(), 0);
+  object.fault_ = false;
+  object.missing_ = false;
+  object.batch_.reset();
+}
+
+void Context::fireFault(Object& object) {
+  if (!object.fault_) return;
+  std::vector<Object*> faults;
+  if (object.batch_) {
+    // Load the batch around this object, keeping the batch alive while we do.
+    std::shared_ptr<Object::FaultBatch> batch = object.batch_;
+    const size_t size = std::max<size_t>(batch->batchSize, 1);
+    const size_t start = object.batchIndex_ / size * size;
+    const size_t end = std::min(batch->members.size(), start + size);
+    std::vector<ObjectPtr> alive;
+    for (size_t i = start; i < end; ++i) {
+      if (ObjectPtr member = batch->members[i].lock()) {
+        if (member->fault_ && member->context_ == this) {
+          faults.push_back(member.get());
+          alive.push_back(std::move(member));
+        }
+      }
+    }
+    if (std::find(faults.begin(), faults.end(), &object) == faults.end()) faults.push_back(&object);
+    loadFaults(*object.entity_, faults);
+    return;
+  }
+  faults.push_back(&object);
+  loadFaults(*object.entity_, faults);
+}
+
+void Context::loadFaults(const EntityDescription& entity, const std::vector<Object*>& faults) {
+  if (!connection_) return;
+  const std::string columns = objectColumns(entity, "t0");
+  for (size_t start = 0; start < faults.size(); start += kLoadChunk) {
+    const size_t count = std::min(kLoadChunk, faults.size() - start);
+    const size_t padded = paddedCount(count);
+    std::unordered_map<std::int64_t, Object*> byKey;
+    for (size_t i = 0; i < count; ++i) byKey[faults[start + i]->primaryKey_] = faults[start + i];
+    const std::string sql = "SELECT t0.Z_PK" + columns + " FROM " + entity.table + " t0 WHERE t0.Z_PK" +
+                            (padded == 1 ? " = ?" : " IN (" + placeholders(padded) + ")");
+    auto statement = connection_->prepare(sql);
+    if (statement) {
+      for (size_t i = 0; i < padded; ++i)
+        statement->bindInt(static_cast<int>(i + 1), faults[start + std::min(i, count - 1)]->primaryKey_);
+      while (statement->step() == SQLITE_ROW) {
+        auto it = byKey.find(statement->columnInt(0));
+        if (it != byKey.end() && it->second->fault_) loadRow(*it->second, &*statement, 1);
+      }
+    }
+    // Rows that are gone (or could not be read) leave empty objects rather than faults that
+    // would try again on every access.
+    for (size_t i = 0; i < count; ++i) {
+      Object* o = faults[start + i];
+      if (o->fault_) {
+        o->fault_ = false;
+        o->missing_ = true;
+        o->batch_.reset();
+      }
+    }
+  }
+}
+
+ObjectPtr Context::objectWithID(const ObjectID& id) {
+  if (!connection_ || !id.entity || id.entity->index >= model_->entities().size() ||
+      &model_->entities()[id.entity->index] != id.entity || id.primaryKey <= 0)
+    return nullptr;
+  return registerObject(*id.entity, id.primaryKey);
+}
+
+foundation::Result<ObjectPtr> Context::existingObjectWithID(const ObjectID& id) {
+  if (!connection_) return closedError();
+  ObjectPtr object = objectWithID(id);
+  if (!object) return makeError(kCoreDataError, "No such object");
+  object->ensureLoaded();
+  if (object->missing_) {
+    const std::string name = object->entity_->name;
+    forget(*object);
+    return makeError(kCoreDataError, "The " + name + " object " + std::to_string(id.primaryKey) +
+                                         " could not be found in the store");
+  }
+  return object;
+}
+
+std::vector<ObjectPtr> Context::objectsWithKeys(const EntityDescription& entity,
+                                                std::span<const std::int64_t> keys) {
+  std::vector<ObjectPtr> out;
+  if (!connection_) return out;
+  out.reserve(keys.size());
+  std::vector<Object*> faults;
+  for (std::int64_t key : keys) {
+    ObjectPtr object = registerObject(entity, key);
+    if (object->fault_) faults.push_back(object.get());
+    out.push_back(std::move(object));
+  }
+  if (!faults.empty()) loadFaults(entity, faults);
+  return out;
+}
+
+std::vector<ObjectPtr> Context::membersOf(Object& owner, const RelationshipDescription& relationship) {
+  std::vector<ObjectPtr> members;
+  const RelationshipDescription* inverse = relationship.inverse;
+  if (!connection_ || !inverse || inverse->toMany) return members;
+  const EntityDescription& destination = *relationship.destination;
+  const size_t slot = inverse->toOneSlot;
+  std::unordered_set<std::int64_t> seen;
+  std::shared_ptr<Object::FaultBatch> batch;
+  if (!owner.inserted_) {
+    auto statement = connection_->prepare("SELECT Z_PK FROM " + destination.table + " WHERE " +
+                                          inverse->column + " = ? ORDER BY Z_PK");
+    if (statement) {
+      statement->bindInt(1, owner.primaryKey_);
+      while (statement->step() == SQLITE_ROW) {
+        const std::int64_t key = statement->columnInt(0);
+        ObjectPtr member = lookup(destination, key);
+        if (member) {
+          // A loaded member speaks for itself: it may have been moved or deleted here.
+          if (member->deleted_ || (!member->fault_ && member->toOne_[slot] != owner.primaryKey_)) continue;
+        } else {
+          member = registerObject(destination, key);
+          if (!batch) {
+            batch = std::make_shared<Object::FaultBatch>();
+            batch->batchSize = kMemberBatch;
+          }
+          member->batch_ = batch;
+          member->batchIndex_ = batch->members.size();
+          batch->members.push_back(member);
+        }
+        seen.insert(key);
+        members.push_back(std::move(member));
+      }
+    }
+  }
+  // Members linked here and not saved yet.
+  if (pendingPerEntity_[destination.index]) {
+    for (auto* set : {&inserted_, &updated_}) {
+      for (Object* o : *set) {
+        if (o->entity_ != &destination || o->deleted_ || o->fault_ || o->toOne_[slot] != owner.primaryKey_)
+          continue;
+        if (seen.insert(o->primaryKey_).second) members.push_back(o->shared_from_this());
+      }
+    }
+  }
+  std::sort(members.begin(), members.end(),
+            [](const ObjectPtr& a, const ObjectPtr& b) { return a->primaryKey_ < b->primaryKey_; });
+  return members;
+}
+
+// --- Fetching ----------------------------------------------------------------------------
+
+foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
+                                                        bool wantObjects) {
+  if (!connection_) return closedError();
+  const EntityDescription* entity = model_->entity(request.entityName);
+  if (!entity) return makeError(kCoreDataError, "No entity named \"" + request.entityName + "\"");
+  auto compiled = detail::compile(*entity, request);
+  if (!compiled) return compiled.error();
+  detail::QueryPlan& plan = *compiled;
+
+  // The key path asked for beside each row: a stored attribute (or one hop), or a transient
+  // derived from stored attributes of the entity.
+  const AttributeDescription* derived = nullptr;
+  std::vector<std::string> keyColumns;
+  std::vector<AttributeType> keyTypes;
+  detail::KeyRef keyRef;
+  const bool wantKey = !keyPath.empty();
+  if (wantKey) {
+    const AttributeDescription* attribute = entity->attribute(keyPath);
+    if (attribute && attribute->transient) {
+      if (!attribute->derive)
+        return makeError(kCoreDataError, "Transient \"" + attribute->name + "\" has no value to group by");
+      derived = attribute;
+      for (size_t source : attribute->sourceIndexes) {
+        keyColumns.push_back("t0." + entity->attributes[source].column);
+        keyTypes.push_back(entity->attributes[source].type);
+      }
+    } else {
+      auto key = plan.resolve(std::string(keyPath), false);
+      if (!key) return key.error();
+      keyRef = *key;
+      keyColumns.push_back(plan.columnOf(*key));
+      keyTypes.push_back(key->attribute->type);
+    }
+  }
+
+  // Unsaved changes matter when the fetched entity, or an entity a key path reaches, has some.
+  bool pending = false;
+  std::vector<const EntityDescription*> involved{entity};
+  for (const RelationshipDescription* hop : plan.hops) involved.push_back(hop->destination);
+  if (request.includesPendingChanges)
+    for (const EntityDescription* e : involved) pending = pending || pendingPerEntity_[e->index] > 0;
+
+  const bool loadInline = wantObjects && !pending && request.fetchBatchSize == 0;
+  std::string sql = "SELECT t0.Z_PK";
+  if (pending)
+    for (const auto& sort : plan.sorts) sql += ", " + plan.columnOf(sort.key);
+  for (const auto& column : keyColumns) sql += ", " + column;
+  if (loadInline) sql += objectColumns(*entity, "t0");
+  sql += " FROM " + plan.fromClause();
+  if (!plan.where.empty()) sql += " WHERE " + plan.where;
+  sql += " ORDER BY " + plan.orderBy;
+  // Only a real window gets LIMIT: with one SQLite sorts through a b-tree, which is slower than
+  // its merge sort when every row is wanted.
+  const bool window = !pending && (request.fetchLimit || request.fetchOffset);
+  if (window) sql += " LIMIT ? OFFSET ?";
+
+  auto statement = connection_->prepare(sql);
+  if (!statement) return statement.error();
+  int index = 1;
+  for (const Value& v : plan.bindings) detail::bindValue(*statement, index++, v);
+  if (window) {
+    statement->bindInt(index++, request.fetchLimit ? static_cast<std::int64_t>(request.fetchLimit) : -1);
+    statement->bindInt(index++, static_cast<std::int64_t>(request.fetchOffset));
+  }
+
+  detail::FetchRows rows;
+  rows.entity = entity;
+  const size_t sortCount = pending ? plan.sorts.size() : 0;
+  std::vector<Value> sortValues;  // sortCount per row, pending changes only
+  std::vector<Value> sources(keyColumns.size());
+  auto keyFromStatement = [&](int firstColumn) -> Value {
+    if (!derived) return readColumn(*statement, firstColumn, keyTypes[0]);
+    for (size_t i = 0; i < keyColumns.size(); ++i)
+      sources[i] = readColumn(*statement, firstColumn + static_cast<int>(i), keyTypes[i]);
+    return derived->derive(sources);
+  };
+
+  int rc;
+  const int keyColumn = 1 + static_cast<int>(sortCount);
+  const int objectColumn = keyColumn + static_cast<int>(keyColumns.size());
+  while ((rc = statement->step()) == SQLITE_ROW) {
+    const std::int64_t key = statement->columnInt(0);
+    rows.keys.push_back(key);
+    for (size_t i = 0; i < sortCount; ++i)
+      sortValues.push_back(
+          readColumn(*statement, 1 + static_cast<int>(i), plan.sorts[i].key.attribute->type));
+    if (wantKey) {
+      if (pending) {
+        rows.keyValues.push_back(keyFromStatement(keyColumn));
+      } else {
+        appendKey(rows.keyRuns, keyFromStatement(keyColumn));
+      }
+    }
+    if (loadInline) {
+      ObjectPtr object = registerObject(*entity, key);
+      if (object->fault_) loadRow(*object, &*statement, objectColumn);
+      rows.objects.push_back(std::move(object));
+    }
+  }
+  if (rc != SQLITE_DONE) return connection_->errorFor(rc, kCoreDataError, "Fetch failed");
+  *statement = sql::Statement();
+
+  if (pending) {
+    // Objects changed here are judged in memory; the store's rows stand for the rest.
+    std::vector<ObjectPtr> candidates;
+    std::unordered_set<std::int64_t> judged;
+    auto consider = [&](Object* o) {
+      if (o->entity_ == entity && judged.insert(o->primaryKey_).second)
+        candidates.push_back(o->shared_from_this());
+    };
+    for (Object* o : inserted_) consider(o);
+    for (Object* o : updated_) consider(o);
+    for (Object* o : deleted_) consider(o);
+    // Rows whose key path leads to an object changed here.
+    for (const RelationshipDescription* join : plan.hops) {
+      std::vector<std::int64_t> changedKeys;
+      for (auto* set : {&updated_, &deleted_})
+        for (Object* o : *set)
+          if (o->entity_ == join->destination && !o->inserted_) changedKeys.push_back(o->primaryKey_);
+      for (size_t start = 0; start < changedKeys.size(); start += kLoadChunk) {
+        const size_t count = std::min(kLoadChunk, changedKeys.size() - start);
+        auto linked = connection_->prepare("SELECT Z_PK FROM " + entity->table + " WHERE " + join->column +
+                                           " IN (" + placeholders(count) + ")");
+        if (!linked) return linked.error();
+        for (size_t i = 0; i < count; ++i) linked->bindInt(static_cast<int>(i + 1), changedKeys[start + i]);
+        std::vector<std::int64_t> found;
+        while (linked->step() == SQLITE_ROW) found.push_back(linked->columnInt(0));
+        *linked = sql::Statement();
+        for (std::int64_t key : found) consider(registerObject(*entity, key).get());
+      }
+    }
+
+    struct Row {
+      std::int64_t key;
+      size_t sortOffset;  // into sortValues
+      Value keyValue;
+    };
+    std::vector<Row> merged;
+    merged.reserve(rows.keys.size() + candidates.size());
+    for (size_t i = 0; i < rows.keys.size(); ++i) {
+      if (judged.count(rows.keys[i])) continue;
+      merged.push_back(Row{rows.keys[i], i * sortCount, wantKey ? std::move(rows.keyValues[i]) : Value()});
+    }
+    for (const ObjectPtr& o : candidates) {
+      if (o->deleted_) continue;
+      if (plan.predicate && !detail::evaluate(*plan.predicate, *o)) continue;
+      const size_t offset = sortValues.size();
+      for (const auto& sort : plan.sorts) sortValues.push_back(detail::readKey(*o, sort.key));
+      Value keyValue;
+      if (wantKey) keyValue = derived ? o->value(derived->index) : detail::readKey(*o, keyRef);
+      merged.push_back(Row{o->primaryKey_, offset, std::move(keyValue)});
+    }
+    std::sort(merged.begin(), merged.end(), [&](const Row& a, const Row& b) {
+      const int c = detail::compareSortKeys(plan.sorts, sortValues.data() + a.sortOffset,
+                                            sortValues.data() + b.sortOffset);
+      return c != 0 ? c < 0 : a.key < b.key;
+    });
+    const size_t begin = std::min(request.fetchOffset, merged.size());
+    const size_t end =
+        request.fetchLimit ? std::min(merged.size(), begin + request.fetchLimit) : merged.size();
+    rows.keys.clear();
+    rows.keyValues.clear();
+    for (size_t i = begin; i < end; ++i) {
+      rows.keys.push_back(merged[i].key);
+      if (wantKey) appendKey(rows.keyRuns, std::move(merged[i].keyValue));
+    }
+  }
+
+  if (wantObjects && !loadInline) {
+    if (request.fetchBatchSize > 0) {
+      auto batch = std::make_shared<Object::FaultBatch>();
+      batch->batchSize = request.fetchBatchSize;
+      for (std::int64_t key : rows.keys) {
+        ObjectPtr object = registerObject(*entity, key);
+        if (object->fault_) {
+          object->batch_ = batch;
+          object->batchIndex_ = batch->members.size();
+        }
+        batch->members.push_back(object);
+        rows.objects.push_back(std::move(object));
+      }
+    } else {
+      rows.objects = objectsWithKeys(*entity, rows.keys);
+    }
+  }
+  return rows;
+}
+
+foundation::Result<std::vector<ObjectPtr>> Context::fetch(const FetchRequest& request) {
+  auto rows = runFetch(request, {}, true);
+  if (!rows) return rows.error();
+  return std::move(rows->objects);
+}
+
+foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchRequest& request) {
+  auto rows = runFetch(request, {}, false);
+  if (!rows) return rows.error();
+  std::vector<ObjectID> ids;
+  ids.reserve(rows->keys.size());
+  for (std::int64_t key : rows->keys) ids.push_back(ObjectID{rows->entity, key});
+  return ids;
+}
+
+foundation::Result<size_t> Context::count(const FetchRequest& request) {
+  if (!connection_) return closedError();
+  const EntityDescription* entity = model_->entity(request.entityName);
+  if (!entity) return makeError(kCoreDataError, "No entity named \"" + request.entityName + "\"");
+  auto plan = detail::compile(*entity, request);
+  if (!plan) return plan.error();
+  bool pending = false;
+  if (request.includesPendingChanges) {
+    pending = pendingPerEntity_[entity->index] > 0;
+    for (const RelationshipDescription* hop : plan->hops)
+      pending = pending || pendingPerEntity_[hop->destination->index] > 0;
+  }
+  if (pending) {
+    auto rows = runFetch(request, {}, false);
+    if (!rows) return rows.error();
+    return rows->keys.size();
+  }
+  std::string sql = "SELECT COUNT(*) FROM " + plan->fromClause();
+  if (!plan->where.empty()) sql += " WHERE " + plan->where;
+  auto statement = connection_->prepare(sql);
+  if (!statement) return statement.error();
+  int index = 1;
+  for (const Value& v : plan->bindings) detail::bindValue(*statement, index++, v);
+  if (statement->step() != SQLITE_ROW) return connection_->lastError(kCoreDataError, "Count failed");
+  size_t total = static_cast<size_t>(statement->columnInt(0));
+  total = total > request.fetchOffset ? total - request.fetchOffset : 0;
+  if (request.fetchLimit) total = std::min(total, request.fetchLimit);
+  return total;
+}
+
+foundation::Result<Context::KeyedRows> Context::fetchKeyed(const FetchRequest& request,
+                                                           std::string_view keyPath) {
+  auto rows = runFetch(request, keyPath, false);
+  if (!rows) return rows.error();
+  KeyedRows keyed;
+  keyed.entity = rows->entity;
+  keyed.primaryKeys = std::move(rows->keys);
+  keyed.runs = std::move(rows->keyRuns);
+  return keyed;
+}
+
+// --- Saving ------------------------------------------------------------------------------
+
+foundation::Status Context::validateForSave() {
+  for (Object* o : deleted_) {
+    for (const RelationshipDescription& rel : o->entity_->relationships) {
+      if (rel.deleteRule != DeleteRule::Deny) continue;
+      std::vector<ObjectPtr> targets;
+      if (rel.toMany) {
+        targets = membersOf(*o, rel);
+      } else if (ObjectPtr target = o->toOne(rel)) {
+        targets.push_back(std::move(target));
+      }
+      for (const ObjectPtr& target : targets) {
+        if (target->deleted_) continue;
+        foundation::Dictionary info;
+        info.set(
+            std::string(foundation::Error::kLocalizedDescriptionKey),
+            "The " + o->entity_->name + " cannot be deleted while its \"" + rel.name + "\" holds objects");
+        info.set("NSValidationErrorKey", rel.name);
+        return foundation::Error(std::string(kErrorDomain), kValidationRelationshipDeniedDeleteError,
+                                 std::move(info));
+      }
+    }
+  }
+  for (auto* set : {&inserted_, &updated_}) {
+    for (Object* o : *set) {
+      if (o->deleted_) continue;
+      for (size_t r : o->entity_->toOneRelationships) {
+        const RelationshipDescription& rel = o->entity_->relationships[r];
+        const std::int64_t key = o->toOne_[rel.toOneSlot];
+        if (!key) continue;
+        ObjectPtr target = lookup(*rel.destination, key);
+        if (target && target->deleted_)
+          return makeError(kManagedObjectReferentialIntegrityError,
+                           "Dangling reference to a deleted " + rel.destination->name + " in \"" + rel.name +
+                               "\" of " + o->entity_->name);
+      }
+    }
+  }
+  return {};
+}
+
+foundation::Status Context::writeChanges() {
+  sql::Connection& db = *connection_;
+  sql::Transaction transaction(db);
+  if (auto status = transaction.begin(); !status) return status;
+  auto stepDone = [&](sql::Statement& statement, std::string_view what) -> foundation::Status {
+    const int rc = statement.step();
+    if (rc != SQLITE_DONE) return db.errorFor(rc, kPersistentStoreSaveError, what);
+    return {};
+  };
+  auto bindObject = [&](sql::Statement& statement, Object& o, int first) {
+    int index = first;
+    for (size_t a : o.entity_->storedAttributes) detail::bindValue(statement, index++, o.values_[a]);
+    for (std::int64_t key : o.toOne_) {
+      if (key) {
+        statement.bindInt(index++, key);
+      } else {
+        statement.bindNull(index++);
+      }
+    }
+    return index;
+  };
+  auto byEntityAndKey = [](Object* a, Object* b) {
+    return a->entity_->index != b->entity_->index ? a->entity_->index < b->entity_->index
+                                                  : a->primaryKey_ < b->primaryKey_;
+  };
+
+  std::vector<Object*> deleted, inserted, updated;
+  for (Object* o : deleted_)
+    if (!o->inserted_) deleted.push_back(o);
+  for (Object* o : inserted_)
+    if (!o->deleted_) inserted.push_back(o);
+  for (Object* o : updated_)
+    if (!o->deleted_ && !o->inserted_) updated.push_back(o);
+  std::sort(deleted.begin(), deleted.end(), byEntityAndKey);
+  std::sort(inserted.begin(), inserted.end(), byEntityAndKey);
+  std::sort(updated.begin(), updated.end(), byEntityAndKey);
+
+  for (Object* o : deleted) {
+    auto statement = db.prepare("DELETE FROM " + o->entity_->table + " WHERE Z_PK = ?");
+    if (!statement) return statement.error();
+    statement->bindInt(1, o->primaryKey_);
+    if (auto status = stepDone(*statement, "Cannot delete a " + o->entity_->name); !status) return status;
+  }
+
+  std::vector<std::int64_t> highestInserted(model_->entities().size(), 0);
+  for (Object* o : inserted) {
+    const EntityDescription& entity = *o->entity_;
+    std::string columns = "Z_PK, Z_ENT, Z_OPT";
+    size_t count = 0;
+    for (size_t a : entity.storedAttributes) {
+      columns += ", " + entity.attributes[a].column;
+      ++count;
+    }
+    for (size_t r : entity.toOneRelationships) {
+      columns += ", " + entity.relationships[r].column;
+      ++count;
+    }
+    auto statement = db.prepare("INSERT INTO " + entity.table + " (" + columns + ") VALUES (?, ?, 1" +
+                                (count ? ", " + placeholders(count) : std::string()) + ")");
+    if (!statement) return statement.error();
+    statement->bindInt(1, o->primaryKey_);
+    statement->bindInt(2, store_->entityNumber(entity));
+    bindObject(*statement, *o, 3);
+    if (auto status = stepDone(*statement, "Cannot insert a " + entity.name); !status) return status;
+    highestInserted[entity.index] = std::max(highestInserted[entity.index], o->primaryKey_);
+  }
+
+  for (Object* o : updated) {
+    const EntityDescription& entity = *o->entity_;
+    std::string assignments = "Z_OPT = COALESCE(Z_OPT, 0) + 1";
+    for (size_t a : entity.storedAttributes) assignments += ", " + entity.attributes[a].column + " = ?";
+    for (size_t r : entity.toOneRelationships) assignments += ", " + entity.relationships[r].column + " = ?";
+    auto statement = db.prepare("UPDATE " + entity.table + " SET " + assignments + " WHERE Z_PK = ?");
+    if (!statement) return statement.error();
+    const int last = bindObject(*statement, *o, 1);
+    statement->bindInt(last, o->primaryKey_);
+    if (auto status = stepDone(*statement, "Cannot update a " + entity.name); !status) return status;
+    if (sqlite3_changes(db.handle()) != 1)
+      return makeError(
+          kPersistentStoreSaveError,
+          "The " + entity.name + " object " + std::to_string(o->primaryKey_) + " is no longer in the store");
+  }
+
+  for (const EntityDescription& entity : model_->entities()) {
+    const std::int64_t highest = highestInserted[entity.index];
+    if (!highest) continue;
+    auto statement =
+        db.prepare("UPDATE Z_PRIMARYKEY SET Z_MAX = ? WHERE Z_ENT = ? AND (Z_MAX IS NULL OR Z_MAX < ?)");
+    if (!statement) return statement.error();
+    statement->bindInt(1, highest);
+    statement->bindInt(2, store_->entityNumber(entity));
+    statement->bindInt(3, highest);
+    if (auto status = stepDone(*statement, "Cannot record primary keys"); !status) return status;
+  }
+  return transaction.commit();
+}
+
+foundation::Status Context::save() {
+  if (!connection_) return closedError();
+  if (!hasChanges()) return {};
+  if (readOnly_)
+    return makeError(kPersistentStoreSaveError, "Cannot save changes through a read-only context");
+  if (auto status = validateForSave(); !status) return status;
+  if (auto status = writeChanges(); !status) return status;
+
+  std::vector<ObjectPtr> gone;
+  for (Object* o : deleted_) gone.push_back(o->shared_from_this());
+  for (Object* o : inserted_) {
+    o->inserted_ = false;
+    o->snapshot_.reset();
+  }
+  for (Object* o : updated_) {
+    o->updated_ = false;
+    o->snapshot_.reset();
+  }
+  inserted_.clear();
+  updated_.clear();
+  deleted_.clear();
+  std::fill(pendingPerEntity_.begin(), pendingPerEntity_.end(), 0);
+  for (const ObjectPtr& o : gone) forget(*o);
+  return {};
+}
+
+}  // namespace store

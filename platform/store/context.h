@@ -1,0 +1,123 @@
+#pragma once
+// A context: the objects of one store as one thread sees them. It keeps one object per row
+// (identity map), tracks inserted, updated and deleted objects until they are saved in one
+// transaction or rolled back, and answers fetches with its unsaved changes included.
+// A context is used from one thread at a time; each has its own SQLite connection.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/store/fetch_request.h"
+#include "platform/store/model.h"
+#include "platform/store/object.h"
+
+namespace store {
+
+class Store;
+namespace sql {
+class Connection;
+}
+namespace detail {
+struct QueryPlan;
+struct FetchRows;
+}  // namespace detail
+
+class Context {
+ public:
+  ~Context();
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  const Model& model() const { return *model_; }
+  bool isReadOnly() const { return readOnly_; }
+  bool isClosed() const { return connection_ == nullptr; }
+
+  // A new object of the entity, inserted into the context; nullptr for an unknown entity or a
+  // closed context.
+  ObjectPtr insertNewObject(std::string_view entityName);
+  // Marks the object deleted and applies the delete rules of its relationships at once
+  // (cascade deletes the destinations, nullify clears their inverse links); deny is checked
+  // when saving.
+  void deleteObject(const ObjectPtr& object);
+
+  bool hasChanges() const { return !inserted_.empty() || !updated_.empty() || !deleted_.empty(); }
+  std::vector<ObjectPtr> insertedObjects() const;
+  std::vector<ObjectPtr> updatedObjects() const;
+  std::vector<ObjectPtr> deletedObjects() const;
+
+  // Writes every change in one transaction. On failure nothing is written, the error comes
+  // back, and the context keeps its changes.
+  foundation::Status save();
+  // Forgets the unsaved changes: values return to their saved state, inserted objects leave.
+  void rollback();
+  // Forgets every object; objects handed out before are cut off from the context.
+  void reset();
+  // Resets and releases the context's connection; later calls fail or return nothing.
+  void close();
+
+  foundation::Result<std::vector<ObjectPtr>> fetch(const FetchRequest& request);
+  foundation::Result<std::vector<ObjectID>> fetchObjectIDs(const FetchRequest& request);
+  foundation::Result<size_t> count(const FetchRequest& request);
+
+  // The context's object for the identity: the one it holds, or a fault for the row.
+  ObjectPtr objectWithID(const ObjectID& id);
+  // As above, but loads the row and fails when the store has none.
+  foundation::Result<ObjectPtr> existingObjectWithID(const ObjectID& id);
+
+  // Rows of a fetch grouped by the value of one key path, for sections: the primary keys in
+  // fetch order, and the runs of consecutive rows with equal keys. Used by fetched-results
+  // controllers.
+  struct KeyRun {
+    foundation::Value key;
+    size_t count = 0;
+  };
+  struct KeyedRows {
+    const EntityDescription* entity = nullptr;
+    std::vector<std::int64_t> primaryKeys;
+    std::vector<KeyRun> runs;
+  };
+  foundation::Result<KeyedRows> fetchKeyed(const FetchRequest& request, std::string_view keyPath);
+  // The objects of these rows, loading those not yet loaded in batches.
+  std::vector<ObjectPtr> objectsWithKeys(const EntityDescription& entity, std::span<const std::int64_t> keys);
+
+ private:
+  friend class Store;
+  friend class Object;
+
+  Context(std::shared_ptr<Store> store, std::unique_ptr<sql::Connection> connection, bool readOnly);
+
+  foundation::Status checkOpen() const;
+  ObjectPtr registerObject(const EntityDescription& entity, std::int64_t key);
+  ObjectPtr lookup(const EntityDescription& entity, std::int64_t key) const;
+  void loadRow(Object& object, void* statement, int firstColumn);
+  void fireFault(Object& object);
+  void loadFaults(const EntityDescription& entity, const std::vector<Object*>& faults);
+  std::vector<ObjectPtr> membersOf(Object& owner, const RelationshipDescription& relationship);
+  void markUpdated(Object& object);
+  void forget(Object& object);
+  void closeConnection();
+
+  foundation::Result<detail::FetchRows> runFetch(const FetchRequest& request, std::string_view keyPath,
+                                                 bool wantObjects);
+  foundation::Status validateForSave();
+  foundation::Status writeChanges();
+
+  std::shared_ptr<Store> store_;
+  std::shared_ptr<const Model> model_;
+  std::unique_ptr<sql::Connection> connection_;
+  bool readOnly_;
+  // One map per entity: primary key to object.
+  std::vector<std::unordered_map<std::int64_t, ObjectPtr>> objects_;
+  std::unordered_set<Object*> inserted_;
+  std::unordered_set<Object*> updated_;
+  std::unordered_set<Object*> deleted_;
+  std::vector<size_t> pendingPerEntity_;  // inserted, updated or deleted objects of each entity
+};
+
+}  // namespace store

@@ -1,0 +1,119 @@
+#pragma once
+// A managed object: one row of an entity as seen by one context. Attributes are read and written
+// by name (or by their index in the entity) as foundation values of the attribute's type;
+// relationships are kept consistent with their inverses. An object may be a fault: a known row
+// whose values load when first read.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+#include "platform/store/model.h"
+
+namespace store {
+
+class Context;
+class Object;
+using ObjectPtr = std::shared_ptr<Object>;
+
+// The identity of a row: its entity and primary key (Z_PK).
+struct ObjectID {
+  const EntityDescription* entity = nullptr;
+  std::int64_t primaryKey = 0;
+
+  bool isNull() const { return entity == nullptr; }
+  friend bool operator==(const ObjectID& a, const ObjectID& b) {
+    return a.entity == b.entity && a.primaryKey == b.primaryKey;
+  }
+};
+
+class Object : public std::enable_shared_from_this<Object> {
+ public:
+  Object(Context* context, const EntityDescription& entity, std::int64_t primaryKey);
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+
+  const EntityDescription& entity() const { return *entity_; }
+  ObjectID objectID() const { return ObjectID{entity_, primaryKey_}; }
+  std::int64_t primaryKey() const { return primaryKey_; }
+
+  // The context that owns the object; nullptr once the context was reset or closed, or the
+  // object's deletion was saved. Such an object keeps the values it had and refuses changes.
+  Context* context() const { return context_; }
+  bool isInserted() const { return inserted_; }
+  bool isUpdated() const { return updated_; }
+  bool isDeleted() const { return deleted_; }
+  bool isFault() const { return fault_; }
+  bool hasChanges() const { return inserted_ || updated_ || deleted_; }
+
+  // The attribute's value (null when unset or unknown). Reading a derived transient that has no
+  // value yet computes it from its sources.
+  const foundation::Value& value(std::string_view key);
+  const foundation::Value& value(size_t attributeIndex);
+  // Sets an attribute; the value is converted to the attribute's type (a number to a decimal,
+  // a float keeps single precision...) and fails when it cannot be. Derived transients of the
+  // attribute are recomputed at once.
+  foundation::Status setValue(std::string_view key, foundation::Value value);
+  foundation::Status setValue(size_t attributeIndex, foundation::Value value);
+
+  // The attribute's value before the unsaved changes of the object.
+  foundation::Value committedValue(std::string_view key);
+
+  ObjectPtr toOne(std::string_view relationship);
+  ObjectPtr toOne(const RelationshipDescription& relationship);
+  // Primary key of the to-one destination, 0 for none (no destination is loaded).
+  std::int64_t relatedKey(const RelationshipDescription& relationship);
+  // Sets a to-one relationship and keeps the inverse side in step.
+  foundation::Status setToOne(std::string_view relationship, const ObjectPtr& destination);
+  foundation::Status setToOne(const RelationshipDescription& relationship, const ObjectPtr& destination);
+
+  // The members of a to-many relationship, unsaved changes included, in primary-key order.
+  std::vector<ObjectPtr> toMany(std::string_view relationship);
+  std::vector<ObjectPtr> toMany(const RelationshipDescription& relationship);
+  foundation::Status addToMany(std::string_view relationship, const ObjectPtr& member);
+  foundation::Status removeFromMany(std::string_view relationship, const ObjectPtr& member);
+
+  // Names of the stored attributes and relationships changed since the last save.
+  std::vector<std::string> changedKeys();
+
+ private:
+  friend class Context;
+  struct Snapshot {
+    std::vector<foundation::Value> values;
+    std::vector<std::int64_t> toOne;
+  };
+  struct FaultBatch;
+
+  void ensureLoaded();
+  void computeDerived(size_t attributeIndex);
+  void willChange();
+  // Sets the key of a to-one slot, with change tracking, without touching the inverse.
+  void setToOneKey(size_t slot, std::int64_t key);
+  std::int64_t toOneKey(size_t slot);
+  foundation::Status checkWritable() const;
+
+  Context* context_;
+  const EntityDescription* entity_;
+  std::int64_t primaryKey_;
+  bool fault_ = true;
+  bool inserted_ = false;
+  bool updated_ = false;
+  bool deleted_ = false;
+  bool missing_ = false;  // the row was not found when the fault fired
+  std::vector<foundation::Value> values_;
+  std::vector<char> derivedReady_;      // per attribute: a derived transient holds its computed value
+  std::vector<std::int64_t> toOne_;     // primary key of each to-one destination, 0 for none
+  std::unique_ptr<Snapshot> snapshot_;  // committed state while the object has unsaved changes
+  std::shared_ptr<FaultBatch> batch_;   // faults that load together with this one
+  size_t batchIndex_ = 0;
+};
+
+// Converts a value to an attribute's type; null stays null.
+foundation::Result<foundation::Value> coerceValue(const AttributeDescription& attribute,
+                                                  foundation::Value value);
+
+}  // namespace store

@@ -1,0 +1,266 @@
+// Fetch requests: predicates compiled to SQL and the same predicates judged in memory for
+// unsaved changes, sorting, windows, counts, batches and sections.
+
+#include <gtest/gtest.h>
+
+#include "platform/store/fetched_results.h"
+#include "store_fixture.h"
+
+namespace {
+
+using foundation::Array;
+using foundation::Date;
+using foundation::Value;
+using store::FetchRequest;
+using store::Predicate;
+using store::SortDescriptor;
+using store::StringComparison;
+using store_test::StoreTest;
+
+class FetchTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    anna_ = person("Anna");
+    bob_ = person("Bob");
+    struct Row {
+      const char* title;
+      double when;
+      int count;
+      bool anna;
+    };
+    const Row rows[] = {{"apple", 30, 3, true},  {"Banana", 10, 1, true}, {"cherry", 20, 2, false},
+                        {"Éclair", 20, 5, true}, {"date", 40, 4, false},  {"100% \"fig\"", 50, 0, true}};
+    for (const Row& r : rows) {
+      auto i = item(r.anna ? anna_ : bob_, r.title, r.when);
+      ASSERT_TRUE(i->setValue("count", r.count).ok());
+    }
+    item(nullptr, "orphan", 60);
+    saveOrFail();
+  }
+
+  // Titles of the items the predicate finds, in title order, both from the store and with the
+  // same rows judged in memory (by touching every row so it counts as changed).
+  std::vector<std::string> titles(const std::string& format, std::vector<Value> args = {},
+                                  std::vector<SortDescriptor> sorts = {{"title", true}}) {
+    FetchRequest request("Item");
+    auto predicate = Predicate::parse(format, std::move(args));
+    EXPECT_TRUE(predicate.ok()) << format;
+    if (!predicate.ok()) return {};
+    request.predicate = *predicate;
+    request.sortDescriptors = sorts;
+    auto stored = ctx().fetch(request);
+    EXPECT_TRUE(stored.ok()) << format << ": " << (stored.ok() ? "" : stored.error().description());
+    if (!stored.ok()) return {};
+    // Make every item (and person) dirty, so the whole fetch runs through the in-memory path.
+    for (const auto& entity : {"Item", "Person"}) {
+      auto all = ctx().fetch(FetchRequest(entity)).value();
+      for (auto& o : all) {
+        const char* key = std::string(entity) == "Item" ? "count" : "small";
+        const Value old = o->value(key);
+        EXPECT_TRUE(o->setValue(key, 999).ok());
+        EXPECT_TRUE(o->setValue(key, old).ok());
+      }
+    }
+    auto judged = ctx().fetch(request);
+    EXPECT_TRUE(judged.ok());
+    EXPECT_EQ(store_test::names(*stored, "title"), store_test::names(*judged, "title"))
+        << "SQL and memory disagree on " << format;
+    ctx().rollback();
+    return store_test::names(*stored, "title");
+  }
+
+  store::ObjectPtr anna_, bob_;
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(FetchTest, ComparisonsAgreeInSqlAndInMemory) {
+  EXPECT_EQ(titles("owner.name == %@", {"Anna"}), (V{"100% \"fig\"", "Banana", "apple", "Éclair"}));
+  EXPECT_EQ(titles("owner.name  == %@", {"Bob"}), (V{"cherry", "date"}));
+  EXPECT_EQ(titles("title IN %@", {Array{"apple", "date", "nothing"}}), (V{"apple", "date"}));
+  EXPECT_EQ(titles("title IN %@", {Array{}}), V{});
+  EXPECT_EQ(titles("(when >= %@) AND (when < %@)", {Date{20}, Date{40}}), (V{"apple", "cherry", "Éclair"}));
+  EXPECT_EQ(titles("count > 2 AND count <= 4"), (V{"apple", "date"}));
+  EXPECT_EQ(titles("count != 3 AND count BETWEEN {2, 4}"), (V{"cherry", "date"}));
+  EXPECT_EQ(titles("NOT (count < 4) OR title == 'apple'"), (V{"apple", "date", "orphan", "Éclair"}))
+      << "a missing count is not below 4";
+  EXPECT_EQ(titles("owner == nil"), (V{"orphan"}));
+  EXPECT_EQ(titles("owner != nil AND owner.name != %@", {"Anna"}), (V{"cherry", "date"}));
+  EXPECT_EQ(titles("owner.name != %@", {"Anna"}), (V{"cherry", "date", "orphan"})) << "nil is not Anna";
+  EXPECT_EQ(titles("NOT owner.name == %@", {"Anna"}), (V{"cherry", "date", "orphan"}));
+  EXPECT_EQ(titles("owner.name == nil"), (V{"orphan"}));
+  EXPECT_EQ(titles("count > nil"), V{});
+  EXPECT_EQ(titles("2 < count AND 5 > count"), (V{"apple", "date"})) << "constant on the left";
+  EXPECT_EQ(titles("TRUEPREDICATE AND NOT FALSEPREDICATE AND title BEGINSWITH 'c'"), (V{"cherry"}));
+}
+
+TEST_F(FetchTest, StringOperatorsAndOptions) {
+  EXPECT_EQ(titles("title BEGINSWITH 'b'"), V{});
+  EXPECT_EQ(titles("title BEGINSWITH[c] 'b'"), (V{"Banana"}));
+  EXPECT_EQ(titles("title ==[c] 'BANANA'"), (V{"Banana"}));
+  EXPECT_EQ(titles("title ==[cd] 'eclair'"), (V{"Éclair"}));
+  EXPECT_EQ(titles("title !=[c] 'BANANA' AND owner.name == 'Anna'"), (V{"100% \"fig\"", "apple", "Éclair"}));
+  EXPECT_EQ(titles("title CONTAINS 'an'"), (V{"Banana", "orphan"}));
+  EXPECT_EQ(titles("title ENDSWITH 'y'"), (V{"cherry"}));
+  EXPECT_EQ(titles("title LIKE 'd?t*'"), (V{"date"}));
+  EXPECT_EQ(titles("title LIKE[c] '*A*A*'"), (V{"Banana"}));
+}
+
+TEST_F(FetchTest, QuotesAndPercentSignsInValues) {
+  EXPECT_EQ(titles("title == %@", {"100% \"fig\""}), (V{"100% \"fig\""}));
+  EXPECT_EQ(titles("title CONTAINS %@", {"%"}), (V{"100% \"fig\""}));
+  EXPECT_EQ(titles("title LIKE %@", {"*\"fig\""}), (V{"100% \"fig\""}));
+  EXPECT_EQ(titles("title == %@", {"x' OR '1'='1"}), V{});
+  EXPECT_EQ(titles("title == %@ OR title == %@", {"'; DROP TABLE ZITEM; --", "apple"}), (V{"apple"}));
+  EXPECT_EQ(*ctx().count(FetchRequest("Item")), 7u);
+}
+
+TEST_F(FetchTest, PredicatesThatCannotBeCompiledFail) {
+  auto fails = [&](const std::string& format, std::vector<Value> args = {}) {
+    FetchRequest request("Item");
+    request.predicate = *Predicate::parse(format, std::move(args));
+    EXPECT_FALSE(ctx().fetch(request).ok()) << format;
+  };
+  fails("nothing == 1");
+  fails("owner.items.title == 'x'");
+  fails("owner == 'Anna'");
+  fails("when > 'yesterday'");
+  fails("count BEGINSWITH '1'");
+  fails("owner.nickname == 'x'");
+  fails("count <[c] 3");
+  EXPECT_FALSE(ctx().fetch(FetchRequest("Nothing")).ok());
+}
+
+TEST_F(FetchTest, SortingSelectorsAndTies) {
+  FetchRequest request("Item");
+  request.sortDescriptors = {{"title", true, StringComparison::Binary}};
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"),
+            (V{"100% \"fig\"", "Banana", "apple", "cherry", "date", "orphan", "Éclair"}));
+  request.sortDescriptors = {{"title", true, StringComparison::LocalizedCaseInsensitive}};
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"),
+            (V{"100% \"fig\"", "apple", "Banana", "cherry", "date", "Éclair", "orphan"}));
+  request.sortDescriptors = {{"title", false, StringComparison::CaseInsensitive}};
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title")[0], "Éclair");
+
+  // A date sorted with a string selector sorts by time; equal times keep key order.
+  request.sortDescriptors = {{"when", false, StringComparison::LocalizedCaseInsensitive}};
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"),
+            (V{"orphan", "100% \"fig\"", "date", "apple", "cherry", "Éclair", "Banana"}));
+  request.sortDescriptors = {{"owner.name", true}, {"count", false}};
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"),
+            (V{"orphan", "Éclair", "apple", "Banana", "100% \"fig\"", "date", "cherry"}));
+}
+
+TEST_F(FetchTest, WindowsCountsAndIdentifiers) {
+  FetchRequest request("Item");
+  request.sortDescriptors = {{"when", true}};
+  request.fetchLimit = 2;
+  request.fetchOffset = 1;
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"), (V{"cherry", "Éclair"}));
+  EXPECT_EQ(*ctx().count(request), 2u);
+  auto ids = ctx().fetchObjectIDs(request);
+  ASSERT_TRUE(ids.ok());
+  ASSERT_EQ(ids->size(), 2u);
+  EXPECT_EQ(ctx().objectWithID((*ids)[0])->value("title"), Value("cherry"));
+  request.fetchOffset = 6;
+  EXPECT_EQ(*ctx().count(request), 1u);
+  request.fetchOffset = 10;
+  EXPECT_EQ(*ctx().count(request), 0u);
+  EXPECT_TRUE(ctx().fetch(request)->empty());
+}
+
+TEST_F(FetchTest, UnsavedChangesTakePart) {
+  FetchRequest request("Item");
+  request.predicate = *Predicate::parse("owner.name == %@", {"Bob"});
+  request.sortDescriptors = {{"when", true}};
+
+  auto fresh = item(bob_, "fresh", 15);
+  auto cherry = (*ctx().fetch(request))[1];
+  EXPECT_EQ(cherry->value("title"), Value("cherry"));
+  ASSERT_TRUE(cherry->setValue("when", Date{100}).ok());
+  auto apple = *ctx().fetch([] {
+    FetchRequest r("Item");
+    r.predicate = *Predicate::parse("title == 'apple'");
+    return r;
+  }());
+  ASSERT_TRUE(apple[0]->setToOne("owner", bob_).ok());
+  auto date = *ctx().fetch([] {
+    FetchRequest r("Item");
+    r.predicate = *Predicate::parse("title == 'date'");
+    return r;
+  }());
+  ctx().deleteObject(date[0]);
+
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"), (V{"fresh", "apple", "cherry"}));
+  EXPECT_EQ(*ctx().count(request), 3u);
+  request.fetchLimit = 1;
+  request.fetchOffset = 1;
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"), (V{"apple"}));
+  request.fetchLimit = 0;
+  request.fetchOffset = 0;
+  request.includesPendingChanges = false;
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"), (V{"cherry", "date"}));
+  request.includesPendingChanges = true;
+
+  // Renaming the owner moves its unchanged items as well.
+  ASSERT_TRUE(anna_->setValue("name", "Bob").ok());
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title").size(), 6u);
+  ctx().rollback();
+  EXPECT_EQ(store_test::names(*ctx().fetch(request), "title"), (V{"cherry", "date"}));
+  EXPECT_EQ(fresh->context(), nullptr);
+}
+
+TEST_F(FetchTest, BatchedFetchLoadsFaultsTogether) {
+  reopen();
+  FetchRequest request("Item");
+  request.sortDescriptors = {{"when", true}};
+  request.fetchBatchSize = 3;
+  auto items = *ctx().fetch(request);
+  ASSERT_EQ(items.size(), 7u);
+  for (const auto& i : items) EXPECT_TRUE(i->isFault());
+  EXPECT_EQ(items[4]->value("title"), Value("date"));
+  EXPECT_FALSE(items[3]->isFault());
+  EXPECT_FALSE(items[5]->isFault());
+  EXPECT_TRUE(items[2]->isFault());
+  EXPECT_TRUE(items[6]->isFault());
+  EXPECT_EQ(store_test::names(items, "title"),
+            (V{"Banana", "cherry", "Éclair", "apple", "date", "100% \"fig\"", "orphan"}));
+}
+
+TEST_F(FetchTest, SectionsByADerivedTransient) {
+  FetchRequest request("Person");
+  request.sortDescriptors = {{"name", true}};
+  for (const char* name : {"Alice", "Carl", "Cleo", "Dora"}) person(name);
+  saveOrFail();
+  auto dana = person("Dan");
+
+  store::FetchedResultsController controller(context_, request, "initial");
+  ASSERT_TRUE(controller.performFetch().ok());
+  const auto& sections = controller.sections();
+  ASSERT_EQ(sections.size(), 4u);
+  EXPECT_EQ(sections[0].name, "A");
+  EXPECT_EQ(sections[0].numberOfObjects, 2u);
+  EXPECT_EQ(sections[2].name, "C");
+  EXPECT_EQ(sections[2].numberOfObjects, 2u);
+  EXPECT_EQ(sections[3].name, "D");
+  EXPECT_EQ(store_test::names(controller.objectsInSection(3)), (V{"Dan", "Dora"}))
+      << "unsaved insert included";
+  EXPECT_EQ(controller.objectAtIndexPath({1, 0})->value("name"), Value("Bob"));
+  EXPECT_EQ(controller.objectAtIndexPath({9, 0}), nullptr);
+  EXPECT_EQ(controller.fetchedCount(), 7u);
+  auto path = controller.indexPathForObject(dana);
+  ASSERT_TRUE(path);
+  EXPECT_EQ(*path, (store::FetchedResultsController::IndexPath{3, 0}));
+
+  store::FetchedResultsController plain(context_, request, "");
+  ASSERT_TRUE(plain.performFetch().ok());
+  ASSERT_EQ(plain.sections().size(), 1u);
+  EXPECT_EQ(plain.fetchedObjects().size(), 7u);
+
+  store::FetchedResultsController stored(context_, request, "name");
+  ASSERT_TRUE(stored.performFetch().ok());
+  EXPECT_EQ(stored.sections().size(), 7u);
+}
+
+}  // namespace
