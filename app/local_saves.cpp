@@ -1,0 +1,600 @@
+#include "app/local_saves.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <system_error>
+#include <vector>
+
+#include "app/settings_records.h"
+#include "app/zip_packer.h"
+#include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/text.h"
+
+namespace app {
+
+namespace fs = std::filesystem;
+using foundation::Bytes;
+using foundation::Error;
+using foundation::Result;
+using foundation::Status;
+
+namespace {
+
+constexpr std::string_view kHex = "0123456789ABCDEF";
+constexpr std::string_view kStagingFolderName = "restore";
+constexpr std::string_view kPreviousDocumentsFolderName = "previousDocuments";
+constexpr std::string_view kStagedFirstLaunchName = "firstLaunch.restore";
+constexpr std::string_view kPartialArchiveName = "backUp.zip.partial";
+
+Error savesError(std::int64_t code, std::string description, const fs::path& path = {}) {
+  foundation::Dictionary info{{std::string(Error::kLocalizedDescriptionKey), description}};
+  if (!path.empty()) info.set(std::string(Error::kFilePathKey), path.string());
+  return Error(std::string(kLocalSavesErrorDomain), code, std::move(info));
+}
+
+Error emptyNameError() { return savesError(kLocalSavesEmptyName, "A name for files must not be empty"); }
+
+Status logFailure(Status status, std::string_view what) {
+  if (!status) foundation::log(std::string(what) + ": " + status.error().description());
+  return status;
+}
+
+Result<Bytes> jpeg(const graphics::Image& image) { return image.jpegData(1.0); }
+
+Status writeImage(const graphics::Image& image, const fs::path& path, std::string_view what) {
+  auto bytes = jpeg(image);
+  if (!bytes) return logFailure(bytes.error(), what);
+  return logFailure(files::writeAtomic(path, *bytes), what);
+}
+
+bool isRegularFile(const fs::path& path) {
+  std::error_code ec;
+  return fs::symlink_status(path, ec).type() == fs::file_type::regular;
+}
+
+// The platform's reading of UTF-16 text: by its byte-order mark, big-endian without one.
+std::optional<std::string> decodeUtf16(const Bytes& bytes) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  size_t start = 0;
+  bool littleEndian = false;
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    littleEndian = true;
+    start = 2;
+  } else if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+    start = 2;
+  }
+  std::u16string units;
+  for (size_t i = start; i < bytes.size(); i += 2) {
+    const unsigned lo = littleEndian ? bytes[i] : bytes[i + 1];
+    const unsigned hi = littleEndian ? bytes[i + 1] : bytes[i];
+    units += static_cast<char16_t>(lo | (hi << 8));
+  }
+  auto text = foundation::text::fromUtf16(units);
+  if (!text) return std::nullopt;
+  return std::move(*text);
+}
+
+// The store file of an extracted archive is at least an SQLite database.
+Status storeLooksLikeDatabase(const fs::path& storeFile) {
+  static constexpr char kHeader[] = "SQLite format 3";
+  auto bytes = files::readFile(storeFile);
+  if (!bytes) return bytes.error();
+  if (bytes->size() < 100 || std::memcmp(bytes->data(), kHeader, sizeof kHeader) != 0) {
+    return savesError(kLocalSavesStoreUnusable, "The archive's store is no database", storeFile);
+  }
+  return {};
+}
+
+// Puts a new folder in the place of an old one in one step where the file system can exchange
+// two names (so that no moment exists without the folder), else by two renames.
+class Swap {
+ public:
+  Status install(const fs::path& fresh, const fs::path& place, const fs::path& aside, bool placeTaken) {
+    fresh_ = fresh, place_ = place, aside_ = aside, placeTaken_ = placeTaken;
+    if (placeTaken) {
+      if (::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, place.c_str(), RENAME_EXCHANGE) == 0) {
+        exchanged_ = true;
+        syncFolder(place.parent_path());
+        return {};
+      }
+      if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return Error::make(std::string(files::kErrorDomain), files::kWriteUnknownError,
+                           "Cannot put " + fresh.string() + " in the place of " + place.string() + ": " +
+                               std::strerror(errno));
+      }
+      (void)files::remove(aside);
+      if (auto status = files::move(place, aside); !status) return status;
+    }
+    if (auto status = files::move(fresh, place); !status) {
+      if (placeTaken) (void)logFailure(files::move(aside, place), "Cannot put the old documents back");
+      return status;
+    }
+    syncFolder(place.parent_path());
+    return {};
+  }
+
+  void undo() {
+    if (exchanged_) {
+      if (::renameat2(AT_FDCWD, fresh_.c_str(), AT_FDCWD, place_.c_str(), RENAME_EXCHANGE) != 0) {
+        foundation::log("Cannot put the old documents back: " + std::string(std::strerror(errno)));
+      }
+      return;
+    }
+    (void)files::move(place_, fresh_);
+    if (placeTaken_) (void)logFailure(files::move(aside_, place_), "Cannot put the old documents back");
+  }
+
+  // The replaced folder goes.
+  void finish() {
+    if (!placeTaken_) return;
+    (void)logFailure(files::remove(exchanged_ ? fresh_ : aside_), "Cannot remove the replaced documents");
+  }
+
+ private:
+  static void syncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+  }
+
+  fs::path fresh_, place_, aside_;
+  bool placeTaken_ = false;
+  bool exchanged_ = false;
+};
+
+}  // namespace
+
+Result<std::string> fileNameForName(std::string_view name) {
+  if (name.empty()) return emptyNameError();
+  const bool ordinary = name.front() != '.' && name.find('/') == std::string_view::npos &&
+                        name.find('\0') == std::string_view::npos;
+  if (ordinary) return std::string(name);
+  std::string out = ".";
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '%' || c == '/' || c == '\0' || (i == 0 && c == '.')) {
+      const auto byte = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> nameForFileName(std::string_view fileName) {
+  if (fileName.empty() || fileName.find('/') != std::string_view::npos ||
+      fileName.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  if (fileName.front() != '.') return std::string(fileName);
+  std::string name;
+  for (size_t i = 1; i < fileName.size(); ++i) {
+    if (fileName[i] != '%') {
+      name += fileName[i];
+      continue;
+    }
+    if (i + 2 >= fileName.size()) return std::nullopt;
+    const auto hi = kHex.find(fileName[i + 1]);
+    const auto lo = kHex.find(fileName[i + 2]);
+    if (hi == std::string_view::npos || lo == std::string_view::npos) return std::nullopt;
+    name += static_cast<char>((hi << 4) | lo);
+    i += 2;
+  }
+  // Only the escaped form the forward mapping makes stands for a name.
+  auto again = fileNameForName(name);
+  if (!again || *again != fileName) return std::nullopt;
+  return name;
+}
+
+localSaves::localSaves(files::AppHome home) : home_(std::move(home)) {}
+
+fs::path localSaves::folder(std::optional<fs::path>& cache, const fs::path& path) {
+  if (cache) return *cache;
+  if (auto status = files::createDirectory(path); !status) {
+    (void)logFailure(status, "Cannot create the folder " + path.string());
+    return path;
+  }
+  cache = path;
+  return path;
+}
+
+fs::path localSaves::getTimerDir() { return folder(privateTimerDir_, home_.library() / kTimersFolderName); }
+fs::path localSaves::getBabyInfoDir() {
+  return folder(publicBabyIconsDir_, home_.documents() / kBabyInfoFolderName);
+}
+fs::path localSaves::getPhotosDir() {
+  return folder(publicPhotosDir_, home_.documents() / kPhotosFolderName);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running timers
+
+std::optional<fs::path> localSaves::timerFilePath(std::string_view babyName) {
+  auto name = fileNameForName(babyName);
+  if (!name) return std::nullopt;
+  return getTimerDir() / (*name + ".plist");
+}
+
+std::optional<NoteTimerArray> localSaves::loadTimerArray(std::string_view babyName) {
+  auto path = timerFilePath(babyName);
+  if (!path) return std::nullopt;
+  std::error_code ec;
+  if (!fs::exists(*path, ec)) return NoteTimerArray{};
+  auto bytes = files::readFile(*path);
+  if (!bytes) {
+    (void)logFailure(bytes.error(), "Cannot read the timers of " + std::string(babyName));
+    return NoteTimerArray{};
+  }
+  auto timers = unarchiveTimerArray(*bytes);
+  if (!timers) {
+    (void)logFailure(timers.error(), "Cannot read the timers of " + std::string(babyName));
+    return NoteTimerArray{};
+  }
+  return std::move(*timers);
+}
+
+Status localSaves::saveTimerArrayById(const NoteTimerArray& timers, std::string_view babyName) {
+  auto path = timerFilePath(babyName);
+  if (!path) return logFailure(emptyNameError(), "Cannot save timers");
+  auto bytes = archiveTimerArray(timers);
+  if (!bytes) return logFailure(bytes.error(), "Cannot archive the timers of " + std::string(babyName));
+  return logFailure(files::writeAtomic(*path, *bytes), "Cannot save the timers of " + std::string(babyName));
+}
+
+Status localSaves::deleteTimerArray(std::string_view babyName) {
+  auto path = timerFilePath(babyName);
+  if (!path) return logFailure(emptyNameError(), "Cannot remove timers");
+  return logFailure(files::remove(*path), "Cannot remove the timers of " + std::string(babyName));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Icons and photos
+
+std::optional<graphics::Image> localSaves::getImageWithTryingToConvert(const fs::path& pathWithoutExtension) {
+  fs::path path = pathWithoutExtension;
+  path += ".jpg";
+  if (!isRegularFile(path)) return std::nullopt;
+  auto bytes = files::readFile(path);
+  if (!bytes) {
+    (void)logFailure(bytes.error(), "Cannot read the image " + path.string());
+    return std::nullopt;
+  }
+  auto image = graphics::Image::decode(*bytes);
+  if (!image) {
+    (void)logFailure(image.error(), "Cannot decode the image " + path.string());
+    return std::nullopt;
+  }
+  return std::move(*image);
+}
+
+Status localSaves::saveIcon(const graphics::Image& image, std::string_view babyName) {
+  auto name = fileNameForName(babyName);
+  if (!name) return logFailure(name.error(), "Cannot save an icon");
+  return writeImage(image, getBabyInfoDir() / (*name + "_ava.jpg"),
+                    "Cannot save the icon of " + std::string(babyName));
+}
+
+std::optional<graphics::Image> localSaves::getIcon(std::string_view babyName) {
+  auto name = fileNameForName(babyName);
+  if (!name) return std::nullopt;
+  return getImageWithTryingToConvert(getBabyInfoDir() / (*name + "_ava"));
+}
+
+Status localSaves::deleteIcon(std::string_view babyName) {
+  auto name = fileNameForName(babyName);
+  if (!name) return logFailure(name.error(), "Cannot remove an icon");
+  return logFailure(files::remove(getBabyInfoDir() / (*name + "_ava.jpg")),
+                    "Cannot remove the icon of " + std::string(babyName));
+}
+
+Status localSaves::savePhoto(const graphics::Image& image, std::string_view photoKey) {
+  auto name = fileNameForName(photoKey);
+  if (!name) return logFailure(name.error(), "Cannot save a photo");
+  return writeImage(image, getPhotosDir() / (*name + ".jpg"),
+                    "Cannot save the photo " + std::string(photoKey));
+}
+
+std::optional<graphics::Image> localSaves::getPhoto(std::string_view photoKey) {
+  auto name = fileNameForName(photoKey);
+  if (!name) return std::nullopt;
+  return getImageWithTryingToConvert(getPhotosDir() / *name);
+}
+
+Status localSaves::deletePhoto(std::string_view photoKey) {
+  auto name = fileNameForName(photoKey);
+  if (!name) return logFailure(name.error(), "Cannot remove a photo");
+  return logFailure(files::remove(getPhotosDir() / (*name + ".jpg")),
+                    "Cannot remove the photo " + std::string(photoKey));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Photos of running timers
+
+std::optional<fs::path> localSaves::tempPhotoFilePath(std::string_view babyName,
+                                                      std::int64_t photoNum) const {
+  auto name = fileNameForName(babyName);
+  if (!name) return std::nullopt;
+  return home_.tmp() / (*name + "PhotoTmp" + std::to_string(photoNum) + ".jpg");
+}
+
+Status localSaves::saveTempPhotoPhotoPathPhotoNum(const graphics::Image& image, std::string_view babyName,
+                                                  std::int64_t photoNum) {
+  auto path = tempPhotoFilePath(babyName, photoNum);
+  if (!path) return logFailure(emptyNameError(), "Cannot save a timer photo");
+  if (auto status = files::createDirectory(home_.tmp()); !status) {
+    return logFailure(status, "Cannot create the temporary folder");
+  }
+  return writeImage(image, *path, "Cannot save the timer photo " + path->filename().string());
+}
+
+std::optional<graphics::Image> localSaves::getTempPhotoPhotoNum(std::string_view babyName,
+                                                                std::int64_t photoNum) {
+  auto path = tempPhotoFilePath(babyName, photoNum);
+  if (!path) return std::nullopt;
+  fs::path stem = *path;
+  stem.replace_extension();
+  return getImageWithTryingToConvert(stem);
+}
+
+Status localSaves::deleteTempPhotoPhotoNum(std::string_view babyName, std::int64_t photoNum) {
+  auto path = tempPhotoFilePath(babyName, photoNum);
+  if (!path) return logFailure(emptyNameError(), "Cannot remove a timer photo");
+  return logFailure(files::remove(*path), "Cannot remove the timer photo " + path->filename().string());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Renaming and clearing
+
+Status localSaves::replaceTempInfo(std::string_view oldName, std::string_view newName) {
+  if (oldName.empty()) return {};
+  auto oldFile = timerFilePath(oldName);
+  auto newFile = timerFilePath(newName);
+  if (!newFile) return logFailure(emptyNameError(), "Cannot move timers to an empty name");
+  if (*oldFile == *newFile) return {};
+  std::error_code ec;
+  if (!fs::exists(*oldFile, ec)) return {};
+  auto bytes = files::readFile(*oldFile);
+  if (!bytes) return logFailure(bytes.error(), "Cannot read the timers of " + std::string(oldName));
+  auto timers = unarchiveTimerArray(*bytes);
+  if (!timers) {
+    // Timers nobody can read are no timers: there is nothing to carry over.
+    (void)logFailure(timers.error(), "Cannot read the timers of " + std::string(oldName));
+    return {};
+  }
+
+  std::set<std::int64_t> numbers;
+  for (const auto& timer : *timers) {
+    if (timer->param_ImgPathNum() && *timer->param_ImgPathNum() >= 0)
+      numbers.insert(*timer->param_ImgPathNum());
+  }
+  // Copies first; should one fail, the copies made so far go and the old files stay.
+  std::vector<std::pair<fs::path, fs::path>> moved;
+  const auto undo = [&] {
+    for (const auto& [from, to] : moved) (void)files::remove(to);
+  };
+  for (const std::int64_t number : numbers) {
+    const fs::path from = *tempPhotoFilePath(oldName, number);
+    const fs::path to = *tempPhotoFilePath(newName, number);
+    if (!isRegularFile(from)) continue;
+    auto photo = files::readFile(from);
+    Status copied = photo ? files::writeAtomic(to, *photo) : Status(photo.error());
+    if (!copied) {
+      undo();
+      return logFailure(copied, "Cannot move the timer photo " + from.filename().string());
+    }
+    moved.emplace_back(from, to);
+  }
+  if (auto status = files::writeAtomic(*newFile, *bytes); !status) {
+    undo();
+    return logFailure(status, "Cannot move the timers of " + std::string(oldName));
+  }
+  for (const auto& [from, to] : moved)
+    (void)logFailure(files::remove(from), "Cannot remove " + from.string());
+  (void)logFailure(files::remove(*oldFile), "Cannot remove " + oldFile->string());
+  return {};
+}
+
+Status localSaves::clearFolderByPath(const fs::path& folder) {
+  auto names = files::listDirectory(folder);
+  if (!names) {
+    std::error_code ec;
+    if (!fs::exists(folder, ec)) return {};
+    return logFailure(names.error(), "Cannot list " + folder.string());
+  }
+  Status first;
+  for (const auto& name : *names) {
+    Status removed = files::remove(folder / name);
+    if (!removed && first) first = removed;
+    (void)logFailure(removed, "Cannot remove " + (folder / name).string());
+  }
+  return first;
+}
+
+Status localSaves::removeBackUpFiles() { return clearFolderByPath(backUpDir()); }
+
+// ---------------------------------------------------------------------------------------------
+// The backup archive
+
+fs::path localSaves::backUpDir() const { return home_.tmp() / kBackUpFolderName; }
+fs::path localSaves::backUpArchivePath() const { return backUpDir() / kBackUpArchiveName; }
+
+Status localSaves::tryAddFileToZip(ZipPacker& zip, const fs::path& fullPath, std::string_view entryName) {
+  if (!isRegularFile(fullPath)) return {};
+  foundation::log("Path:" + std::string(entryName));
+  return zip.addFileToZipNewname(fullPath, entryName);
+}
+
+Status localSaves::createZip() {
+  (void)removeBackUpFiles();
+  const fs::path archive = backUpArchivePath();
+  foundation::log(archive.string());
+  if (auto status = files::createDirectory(backUpDir()); !status)
+    return logFailure(status, "Cannot make the backup folder");
+  const fs::path partial = backUpDir() / kPartialArchiveName;
+
+  const auto pack = [&]() -> Status {
+    ZipPacker zip;
+    if (auto status = zip.CreateZipFile2(partial); !status) return status;
+    const fs::path versionFile = backUpDir() / kBackUpVersionName;
+    if (auto status =
+            files::writeText(versionFile, foundation::text::format("%d", {0}), files::TextEncoding::Utf16);
+        !status) {
+      return status;
+    }
+    if (auto status = zip.addFileToZipNewname(versionFile, kBackUpVersionName); !status) return status;
+    const fs::path firstLaunch = home_.library() / kSettingsFolderName / kFirstLaunchFileName;
+    if (auto status = zip.addFileToZipNewname(firstLaunch, kFirstLaunchFileName); !status) return status;
+    auto listing = files::listRecursive(home_.documents());
+    if (!listing) return listing.error();
+    for (const fs::path& relative : *listing) {
+      if (auto status = tryAddFileToZip(zip, home_.documents() / relative, relative.generic_string());
+          !status) {
+        return status;
+      }
+    }
+    return zip.CloseZipFile2();
+  };
+
+  Status packed = pack();
+  if (packed) {
+    std::error_code ec;
+    fs::rename(partial, archive, ec);
+    if (ec)
+      packed = Error::make(std::string(files::kErrorDomain), files::kWriteUnknownError,
+                           "Cannot put the archive in place: " + ec.message());
+  }
+  if (!packed) {
+    (void)files::remove(partial);
+    (void)files::remove(archive);
+    return logFailure(packed, "Cannot make the backup archive");
+  }
+  return {};
+}
+
+bool localSaves::checkArchiveVers() {
+  ZipPacker zip;
+  if (auto status = zip.UnzipOpenFile(backUpArchivePath()); !status) {
+    (void)logFailure(status, "Cannot open the backup archive");
+    return false;
+  }
+  if (auto status = zip.verifyEntries(); !status) {
+    (void)logFailure(status, "Cannot unpack the backup archive");
+    return false;
+  }
+  auto version = zip.readEntry(kBackUpVersionName);
+  if (!version) {
+    (void)logFailure(version.error(), "Cannot unpack the backup archive");
+    return false;
+  }
+  if (!*version) return true;
+  auto text = decodeUtf16(**version);
+  if (!text) return true;
+  return integerValueOfText(*text) < 1;
+}
+
+Result<localSaves::StagedBackUp> localSaves::stageBackUp(const StoreCheck& check) {
+  const fs::path staging = backUpDir() / kStagingFolderName;
+  const fs::path stagedFirstLaunch = backUpDir() / kStagedFirstLaunchName;
+  (void)files::remove(staging);
+  (void)files::remove(stagedFirstLaunch);
+  const auto refuse = [&](Error error) -> Result<StagedBackUp> {
+    (void)files::remove(staging);
+    (void)files::remove(stagedFirstLaunch);
+    foundation::log("The backup archive is refused: " + error.description());
+    return error;
+  };
+
+  {
+    ZipPacker zip;
+    if (auto status = zip.UnzipOpenFile(backUpArchivePath()); !status) return refuse(status.error());
+    if (auto status = zip.UnzipFileToOverWrite(staging, true); !status) return refuse(status.error());
+    if (auto status = zip.UnzipCloseFile(); !status) return refuse(status.error());
+  }
+
+  const fs::path version = staging / kBackUpVersionName;
+  if (!isRegularFile(version)) {
+    return refuse(
+        savesError(kLocalSavesMissingVersion, "The archive has no \"backUp.vers\"", backUpArchivePath()));
+  }
+  const fs::path store = staging / kStoreFileName;
+  if (!isRegularFile(store)) {
+    return refuse(savesError(kLocalSavesMissingStore, "The archive has no store", backUpArchivePath()));
+  }
+  if (Status usable = check ? check(store) : storeLooksLikeDatabase(store); !usable) {
+    return refuse(savesError(kLocalSavesStoreUnusable,
+                             "The archive's store cannot be opened: " + usable.error().localizedDescription(),
+                             backUpArchivePath()));
+  }
+  if (auto status = files::remove(version); !status) return refuse(status.error());
+
+  StagedBackUp staged{staging, std::nullopt};
+  const fs::path firstLaunch = staging / kFirstLaunchFileName;
+  std::error_code ec;
+  const fs::file_type type = fs::symlink_status(firstLaunch, ec).type();
+  if (type == fs::file_type::regular) {
+    if (auto status = files::move(firstLaunch, stagedFirstLaunch); !status) return refuse(status.error());
+    staged.firstLaunch = stagedFirstLaunch;
+  } else if (type != fs::file_type::not_found) {
+    return refuse(savesError(kLocalSavesMalformedBackUp, "The archive's \"firstLaunch.txt\" is not a file",
+                             backUpArchivePath()));
+  }
+  return staged;
+}
+
+Status localSaves::installStagedBackUp(const StagedBackUp& staged) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::symlink_status(staged.documents, ec))) {
+    return logFailure(
+        savesError(kLocalSavesNoStagedBackUp, "No extracted backup to install", staged.documents),
+        "Cannot restore the backup");
+  }
+  // An empty date file carries nothing: the date kept here stays.
+  std::optional<Bytes> firstLaunch;
+  if (staged.firstLaunch) {
+    auto bytes = files::readFile(*staged.firstLaunch);
+    if (!bytes) return logFailure(bytes.error(), "Cannot restore the backup");
+    if (!bytes->empty()) firstLaunch = std::move(*bytes);
+  }
+  const fs::path settings = home_.library() / kSettingsFolderName;
+  if (firstLaunch) {
+    if (auto status = files::createDirectory(settings); !status)
+      return logFailure(status, "Cannot restore the backup");
+  }
+
+  const fs::path documents = home_.documents();
+  const bool hadDocuments = fs::exists(fs::symlink_status(documents, ec));
+  Swap swap;
+  if (auto status =
+          swap.install(staged.documents, documents, backUpDir() / kPreviousDocumentsFolderName, hadDocuments);
+      !status) {
+    return logFailure(status, "Cannot restore the backup");
+  }
+  if (firstLaunch) {
+    if (auto status = files::writeAtomic(settings / kFirstLaunchFileName, *firstLaunch); !status) {
+      swap.undo();
+      return logFailure(status, "Cannot restore the backup");
+    }
+  }
+  swap.finish();
+  if (staged.firstLaunch) (void)files::remove(*staged.firstLaunch);
+  return {};
+}
+
+Status localSaves::unZip(const StoreCheck& check) {
+  auto staged = stageBackUp(check);
+  if (!staged) return staged.error();
+  return installStagedBackUp(*staged);
+}
+
+}  // namespace app

@@ -1,0 +1,230 @@
+// Packing and unpacking the backup archive: a Documents folder of about 100 MB of JPEG photos and
+// a 20 MB store, packed by the file store and, in the same run, by `zip -r -6` of the same folder;
+// then unpacked by the file store's restore staging and by `unzip`. The data are made once, in a
+// folder beside this executable, and kept for later runs.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+
+#include "app/local_saves.h"
+#include "platform/files/file_ops.h"
+#include "platform/graphics/image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kPhotoBytes = 100u << 20;
+constexpr std::uintmax_t kStoreBytes = 20u << 20;
+
+fs::path dataRoot() {
+  std::error_code ec;
+  const fs::path exe = fs::canonical("/proc/self/exe", ec);
+  return (ec ? fs::current_path() : exe.parent_path()) / "backup_bench_data";
+}
+
+const files::AppHome& home() {
+  static const files::AppHome home(dataRoot() / "home");
+  return home;
+}
+
+// A photo-like picture: smooth light and shade with sensor noise, so that it compresses the way
+// a camera's JPEG does (hardly at all once encoded).
+foundation::Bytes photo(unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> noise(-24, 24);
+  const int width = 1600, height = 1200;
+  graphics::Image image(width, height);
+  const int cx = static_cast<int>(random() % width), cy = static_cast<int>(random() % height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int d = (std::abs(x - cx) + std::abs(y - cy)) / 12;
+      const auto clamp = [](int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); };
+      image.setPixel(x, y,
+                     {clamp(200 - d + noise(random)), clamp(140 + (x / 9) % 60 + noise(random)),
+                      clamp(90 + (y / 7) % 80 + noise(random)), 255});
+    }
+  }
+  return *image.jpegData(1.0);
+}
+
+// Store-like pages: fixed-layout rows of notes with dates, numbers and repeated type names.
+foundation::Bytes storeFile() {
+  std::mt19937 random(7);
+  static const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC",         "Walk",
+                                       "Food",           "Drink", "Temperature"};
+  foundation::Bytes data;
+  data.reserve(kStoreBytes);
+  const std::string header = std::string("SQLite format 3") + '\0';
+  data.insert(data.end(), header.begin(), header.end());
+  while (data.size() < kStoreBytes) {
+    char row[160];
+    const int n =
+        std::snprintf(row, sizeof row, "%s|%.6f|%.6f|%s|%u|Notation_ml|note %u|", kTypes[random() % 7],
+                      450000000.0 + random() % 40000000, 450000000.0 + random() % 40000000,
+                      random() % 2 ? "Left Breast" : "Right Breast", static_cast<unsigned>(random() % 500),
+                      static_cast<unsigned>(random()));
+    data.insert(data.end(), row, row + n);
+    if (random() % 8 == 0) data.insert(data.end(), 64 + random() % 400, 0);
+  }
+  data.resize(kStoreBytes);
+  return data;
+}
+
+void prepare() {
+  const fs::path documents = home().documents();
+  const fs::path ready = dataRoot() / "ready";
+  if (fs::exists(ready)) return;
+  (void)files::remove(dataRoot());
+  if (!home().create() || !files::createDirectory(documents / "Photos") ||
+      !files::createDirectory(documents / "BabyInfo")) {
+    std::fprintf(stderr, "cannot make %s\n", dataRoot().c_str());
+    std::exit(1);
+  }
+  std::uintmax_t total = 0;
+  for (unsigned i = 0; total < kPhotoBytes; ++i) {
+    const foundation::Bytes jpeg = photo(i);
+    const fs::path path = i % 10 == 9
+                              ? documents / "BabyInfo" / ("Baby " + std::to_string(i) + "_ava.jpg")
+                              : documents / "Photos" / ("_2015_March_05_10_" + std::to_string(i) + "_7.jpg");
+    (void)files::writeAtomic(path, jpeg);
+    total += jpeg.size();
+  }
+  (void)files::writeAtomic(documents / "dataBase.sqlite", storeFile());
+  (void)files::createDirectory(home().library() / "Settings");
+  (void)files::writeText(home().library() / "Settings" / "firstLaunch.txt", "2015.03.05",
+                         files::TextEncoding::Utf16);
+  (void)files::writeAtomic(ready, std::string_view("ok"));
+}
+
+std::uintmax_t folderBytes(const fs::path& folder) {
+  std::uintmax_t total = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) total += entry.file_size();
+  }
+  return total;
+}
+
+// Fastest wall time of each measurement, for the ratios printed at the end.
+std::map<std::string, double>& best() {
+  static std::map<std::string, double> times;
+  return times;
+}
+void record(const std::string& name, double seconds) {
+  auto [it, inserted] = best().emplace(name, seconds);
+  if (!inserted) it->second = std::min(it->second, seconds);
+}
+std::map<std::string, std::uintmax_t>& sizes() {
+  static std::map<std::string, std::uintmax_t> bytes;
+  return bytes;
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+void run(const std::string& command) {
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "failed: %s\n", command.c_str());
+    std::exit(1);
+  }
+}
+
+void BM_CreateZip(benchmark::State& state) {
+  prepare();
+  app::localSaves saves(home());
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!saves.createZip()) state.SkipWithError("createZip failed");
+    const double took = seconds(start);
+    state.SetIterationTime(took);
+    record("pack", took);
+  }
+  sizes()["pack"] = fs::file_size(saves.backUpArchivePath());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
+  state.counters["archive_MB"] = static_cast<double>(sizes()["pack"]) / (1 << 20);
+}
+
+void BM_ZipR6(benchmark::State& state) {
+  prepare();
+  const fs::path out = dataRoot() / "zip-r-6.zip";
+  for (auto _ : state) {
+    (void)files::remove(out);
+    const auto start = std::chrono::steady_clock::now();
+    run("cd '" + home().documents().string() + "' && zip -q -r -6 '" + out.string() + "' .");
+    const double took = seconds(start);
+    state.SetIterationTime(took);
+    record("zip -r -6", took);
+  }
+  sizes()["zip -r -6"] = fs::file_size(out);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
+  state.counters["archive_MB"] = static_cast<double>(sizes()["zip -r -6"]) / (1 << 20);
+}
+
+void BM_UnpackForRestore(benchmark::State& state) {
+  prepare();
+  app::localSaves saves(home());
+  if (!fs::exists(saves.backUpArchivePath()) && !saves.createZip()) state.SkipWithError("createZip failed");
+  const auto accept = [](const fs::path&) { return foundation::Status(); };
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    auto staged = saves.stageBackUp(accept);
+    const double took = seconds(start);
+    if (!staged) state.SkipWithError("unpacking failed");
+    state.SetIterationTime(took);
+    record("unpack", took);
+    if (staged) (void)files::remove(staged->documents);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
+}
+
+void BM_Unzip(benchmark::State& state) {
+  prepare();
+  app::localSaves saves(home());
+  if (!fs::exists(saves.backUpArchivePath()) && !saves.createZip()) state.SkipWithError("createZip failed");
+  const fs::path out = dataRoot() / "unzipped";
+  for (auto _ : state) {
+    (void)files::remove(out);
+    const auto start = std::chrono::steady_clock::now();
+    run("unzip -q -o '" + saves.backUpArchivePath().string() + "' -d '" + out.string() + "'");
+    const double took = seconds(start);
+    state.SetIterationTime(took);
+    record("unzip", took);
+  }
+  (void)files::remove(out);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
+}
+
+BENCHMARK(BM_CreateZip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_ZipR6)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_UnpackForRestore)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_Unzip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  auto& times = best();
+  if (times.count("pack") && times.count("zip -r -6")) {
+    std::printf("pack time ratio (ours / zip -r -6): %.2f\n", times["pack"] / times["zip -r -6"]);
+  }
+  if (sizes().count("pack") && sizes().count("zip -r -6")) {
+    std::printf("archive size ratio (ours / zip -r -6): %.4f\n",
+                static_cast<double>(sizes()["pack"]) / static_cast<double>(sizes()["zip -r -6"]));
+  }
+  if (times.count("unpack") && times.count("unzip")) {
+    std::printf("unpack time ratio (ours / unzip): %.2f\n", times["unpack"] / times["unzip"]);
+  }
+  return 0;
+}
