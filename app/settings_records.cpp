@@ -193,28 +193,6 @@ Status SettingsRecords::writeAlertAboutErrors(int count) const {
       "Cannot save the error notice count");
 }
 
-std::optional<std::vector<std::string>> SettingsRecords::readCategoriesSequence() const {
-  auto bytes = readPlainFile(pathOf(kCategoriesSequenceFileName));
-  if (!bytes || bytes->empty()) return std::nullopt;
-  auto list = plist::readPropertyList(*bytes);
-  if (!list || !list->isArray()) return std::nullopt;
-  std::vector<std::string> keys;
-  for (const Value& entry : *list->array()) {
-    if (const std::string* key = entry.string()) keys.push_back(*key);
-  }
-  return keys;
-}
-
-Status SettingsRecords::writeCategoriesSequence(const std::vector<std::string>& keys) const {
-  foundation::Array array;
-  array.reserve(keys.size());
-  for (const auto& key : keys) array.emplace_back(key);
-  auto bytes = plist::writePropertyList(Value(std::move(array)), plist::Format::Xml);
-  if (!bytes) return logFailure(bytes.error(), "Cannot write the note-type order");
-  return logFailure(files::writeAtomic(pathOf(kCategoriesSequenceFileName), *bytes),
-                    "Cannot save the note-type order");
-}
-
 // ---------------------------------------------------------------------------------------------
 
 int initTutorialStatus(bool finished, const SettingsRecords& records,

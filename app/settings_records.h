@@ -31,7 +31,6 @@ namespace app {
 inline constexpr std::string_view kSettingsFolderName = "Settings";
 inline constexpr std::string_view kTutorialStatusFileName = "tutorialStatus.txt";
 inline constexpr std::string_view kFirstLaunchFileName = "firstLaunch.txt";
-inline constexpr std::string_view kCategoriesSequenceFileName = "categoriesSequence.txt";
 inline constexpr std::string_view kRateRequestDataFileName = "rateRequestData.txt";
 inline constexpr std::string_view kAlertAboutErrorsFileName = "alertAboutErrors.txt";
 // The pattern of the first-launch date.
@@ -138,12 +137,6 @@ class SettingsRecords {
   // value; nothing when the file is not a plain file holding text.
   std::optional<int> readAlertAboutErrors() const;
   foundation::Status writeAlertAboutErrors(int count) const;
-
-  // "categoriesSequence.txt": a property-list array of note-type keys. Reading gives its text
-  // entries in order (others are skipped); nothing when there is no array. Writing does not make
-  // the folder.
-  std::optional<std::vector<std::string>> readCategoriesSequence() const;
-  foundation::Status writeCategoriesSequence(const std::vector<std::string>& keys) const;
 
  private:
   files::AppHome home_;

@@ -144,31 +144,6 @@ TEST_F(SettingsRecordsTest, ErrorNoticeCountIsUtf16Text) {
   EXPECT_EQ(records_.readAlertAboutErrors(), std::nullopt);
 }
 
-TEST_F(SettingsRecordsTest, NoteTypeOrderIsAPropertyListArray) {
-  const std::vector<std::string> order = {"Sleep", "Breast Feeding", "Сhest Size"};
-  foundation::ScopedLogCapture log;
-  EXPECT_FALSE(records_.writeCategoriesSequence(order).ok()) << "this write does not make the folder";
-  EXPECT_TRUE(log.contains("Cannot save the note-type order"));
-  ASSERT_TRUE(records_.createSettingsDir().ok());
-  ASSERT_TRUE(records_.writeCategoriesSequence(order).ok());
-  EXPECT_EQ(records_.readCategoriesSequence(), std::optional<std::vector<std::string>>(order));
-  auto list = plist::readPropertyList(*files::readFile(records_.pathOf(kCategoriesSequenceFileName)));
-  ASSERT_TRUE(list.ok());
-  EXPECT_EQ(*list, Value(foundation::Array{Value("Sleep"), Value("Breast Feeding"), Value("Сhest Size")}));
-
-  auto mixed = plist::writePropertyList(Value(foundation::Array{Value("Walk"), Value(3), Value("Bath")}),
-                                        plist::Format::Binary);
-  ASSERT_TRUE(files::writeAtomic(records_.pathOf(kCategoriesSequenceFileName), *mixed).ok());
-  EXPECT_EQ(records_.readCategoriesSequence(), std::optional<std::vector<std::string>>({"Walk", "Bath"}));
-  auto notArray = plist::writePropertyList(Value("Walk"), plist::Format::Xml);
-  ASSERT_TRUE(files::writeAtomic(records_.pathOf(kCategoriesSequenceFileName), *notArray).ok());
-  EXPECT_EQ(records_.readCategoriesSequence(), std::nullopt);
-  ASSERT_TRUE(files::writeAtomic(records_.pathOf(kCategoriesSequenceFileName), Bytes{'<', '?', 'x'}).ok());
-  EXPECT_EQ(records_.readCategoriesSequence(), std::nullopt);
-}
-
-// --- The tutorial rules ----------------------------------------------------------------------------------
-
 TEST_F(SettingsRecordsTest, FirstLaunchStartsTheTutorialAndWritesNothing) {
   EXPECT_EQ(initTutorialStatus(false, records_, environment(22)), 0);
   EXPECT_FALSE(fs::exists(records_.pathOf(kTutorialStatusFileName)));
