@@ -182,7 +182,7 @@ UCollator* collatorFor(std::string_view localeId) {
 
 // ---- formatting ---------------------------------------------------------------------------
 
-struct Spec {
+struct Directive {
   bool left = false, plus = false, space = false, alternate = false, zero = false;
   std::optional<int> width;
   std::optional<int> precision;
@@ -198,38 +198,38 @@ locale_t cLocale() {
   return locale;
 }
 
-std::string cFormat(const std::string& spec, auto value) {
+std::string cFormat(const std::string& directive, auto value) {
   const locale_t previous = cLocale() ? uselocale(cLocale()) : static_cast<locale_t>(nullptr);
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, directive.c_str(), value);
   std::string out;
   if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
     out.assign(small, static_cast<size_t>(n));
   } else if (n >= 0) {
     out.assign(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), value);
+    std::snprintf(out.data(), out.size(), directive.c_str(), value);
     out.resize(static_cast<size_t>(n));
   }
   if (previous) uselocale(previous);
   return out;
 }
 
-std::string cSpec(const Spec& s, std::string_view length, char conversion) {
-  std::string spec = "%";
-  if (s.left) spec += '-';
-  if (s.plus) spec += '+';
-  if (s.space) spec += ' ';
-  if (s.alternate) spec += '#';
-  if (s.zero) spec += '0';
-  if (s.width) spec += std::to_string(*s.width);
-  if (s.precision) spec += "." + std::to_string(*s.precision);
-  spec += length;
-  spec += conversion;
-  return spec;
+std::string cSpec(const Directive& s, std::string_view length, char conversion) {
+  std::string directive = "%";
+  if (s.left) directive += '-';
+  if (s.plus) directive += '+';
+  if (s.space) directive += ' ';
+  if (s.alternate) directive += '#';
+  if (s.zero) directive += '0';
+  if (s.width) directive += std::to_string(*s.width);
+  if (s.precision) directive += "." + std::to_string(*s.precision);
+  directive += length;
+  directive += conversion;
+  return directive;
 }
 
 // Pads text to the width in UTF-16 units, on the right for '-', else on the left.
-std::string padded(std::string text, const Spec& s) {
+std::string padded(std::string text, const Directive& s) {
   if (!s.width) return text;
   const size_t units = utf16Length(text);
   if (units >= static_cast<size_t>(*s.width)) return text;
@@ -237,15 +237,15 @@ std::string padded(std::string text, const Spec& s) {
   return s.left ? text + fill : fill + text;
 }
 
-std::string formatString(std::string text, const Spec& s) {
+std::string formatString(std::string text, const Directive& s) {
   if (s.precision) text = prefixUtf16(text, static_cast<size_t>(*s.precision));
   return padded(std::move(text), s);
 }
 
 // A value that is no number in a numeric directive: its description, padded to the width.
-std::string mismatched(const Value& arg, const Spec& s) { return padded(arg.description(), s); }
+std::string mismatched(const Value& arg, const Directive& s) { return padded(arg.description(), s); }
 
-std::string formatOne(const Spec& s, const Value& arg) {
+std::string formatOne(const Directive& s, const Value& arg) {
   switch (s.conversion) {
     case 'd':
     case 'i': {
@@ -298,9 +298,9 @@ std::string formatOne(const Spec& s, const Value& arg) {
     case 'p': {
       const auto v = arg.toInteger();
       if (!v) return mismatched(arg, s);
-      Spec p = s;
+      Directive p = s;
       p.alternate = false;
-      return padded("0x" + cFormat(cSpec(Spec{}, "ll", 'x'), static_cast<unsigned long long>(*v)), p);
+      return padded("0x" + cFormat(cSpec(Directive{}, "ll", 'x'), static_cast<unsigned long long>(*v)), p);
     }
     default:  // '@', 's', 'S'
       return formatString(arg.description(), s);
@@ -357,27 +357,27 @@ std::string formatArgs(std::string_view pattern, std::span<const Value> args) {
       return index < args.size() ? &args[index] : nullptr;
     };
     const auto position = readPosition(pattern, j);
-    Spec spec;
+    Directive directive;
     const auto readFlags = [&](bool allowZero) {
       for (; j < pattern.size(); ++j) {
         switch (pattern[j]) {
           case '-':
-            spec.left = true;
+            directive.left = true;
             continue;
           case '+':
-            spec.plus = true;
+            directive.plus = true;
             continue;
           case ' ':
-            spec.space = true;
+            directive.space = true;
             continue;
           case '#':
-            spec.alternate = true;
+            directive.alternate = true;
             continue;
           case '\'':
             continue;  // grouping: no separators outside a locale
           case '0':
             if (!allowZero) return;
-            spec.zero = true;
+            directive.zero = true;
             continue;
           default:
             return;
@@ -392,13 +392,13 @@ std::string formatArgs(std::string_view pattern, std::span<const Value> args) {
       if (!width) {
         ok = false;
       } else if (*width < 0) {
-        spec.left = true;
-        spec.width = *width < -kMaxWidth ? kMaxWidth + 1 : static_cast<int>(-*width);
+        directive.left = true;
+        directive.width = *width < -kMaxWidth ? kMaxWidth + 1 : static_cast<int>(-*width);
       } else {
-        spec.width = static_cast<int>(std::min<std::int64_t>(*width, kMaxWidth + 1));
+        directive.width = static_cast<int>(std::min<std::int64_t>(*width, kMaxWidth + 1));
       }
     } else {
-      spec.width = readNumber(pattern, j);
+      directive.width = readNumber(pattern, j);
     }
     readFlags(false);  // the platform also takes flags after the width ("%18#llx")
     if (j < pattern.size() && pattern[j] == '.') {
@@ -410,34 +410,34 @@ std::string formatArgs(std::string_view pattern, std::span<const Value> args) {
         if (!precision)
           ok = false;
         else if (*precision >= 0)
-          spec.precision = static_cast<int>(std::min<std::int64_t>(*precision, kMaxWidth + 1));
+          directive.precision = static_cast<int>(std::min<std::int64_t>(*precision, kMaxWidth + 1));
       } else {
-        spec.precision = readNumber(pattern, j).value_or(0);
+        directive.precision = readNumber(pattern, j).value_or(0);
       }
     }
     for (const char* length : {"hh", "h", "ll", "l", "q", "L", "z", "j", "t"}) {
       if (pattern.substr(j).starts_with(length)) {
-        spec.length = length;
+        directive.length = length;
         j += std::string_view(length).size();
         break;
       }
     }
-    if (spec.length == "q") spec.length = "ll";
+    if (directive.length == "q") directive.length = "ll";
     if (j >= pattern.size()) {
       out.append(pattern.substr(percent));
       break;
     }
-    spec.conversion = pattern[j++];
+    directive.conversion = pattern[j++];
     static constexpr std::string_view kConversions = "@dDiuUoOxXfFeEgGaAcCsSp";
-    if (kConversions.find(spec.conversion) == std::string_view::npos) ok = false;
-    if (spec.conversion == 'D') spec.conversion = 'd';
-    if (spec.conversion == 'U') spec.conversion = 'u';
-    if (spec.conversion == 'O') spec.conversion = 'o';
-    if ((spec.width && *spec.width > kMaxWidth) || (spec.precision && *spec.precision > kMaxWidth))
+    if (kConversions.find(directive.conversion) == std::string_view::npos) ok = false;
+    if (directive.conversion == 'D') directive.conversion = 'd';
+    if (directive.conversion == 'U') directive.conversion = 'u';
+    if (directive.conversion == 'O') directive.conversion = 'o';
+    if ((directive.width && *directive.width > kMaxWidth) || (directive.precision && *directive.precision > kMaxWidth))
       ok = false;
     const Value* arg = ok ? take(position) : nullptr;
     if (arg) {
-      out += formatOne(spec, *arg);
+      out += formatOne(directive, *arg);
     } else {
       out.append(pattern.substr(percent, j - percent));
     }
