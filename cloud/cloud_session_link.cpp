@@ -1,0 +1,111 @@
+// The session's side of the link flow: the login hand-back URL.
+#include <optional>
+
+#include "cloud/cloud_log.h"
+#include "cloud/cloud_session.h"
+#include "platform/foundation/text.h"
+
+namespace cloud {
+namespace {
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%XX" escapes replaced by their bytes; nothing when an escape is incomplete or the result is not
+// UTF-8. Nothing else is changed ("+" stays "+").
+std::optional<std::string> removePercentEscapes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    int high = hexDigit(text[i + 1]);
+    int low = hexDigit(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  if (!foundation::text::isValidUtf8(out)) return std::nullopt;
+  return out;
+}
+
+std::optional<std::string> param(const foundation::Dictionary& params, std::string_view name) {
+  const std::string* value = params[name].string();
+  if (value == nullptr || value->empty()) return std::nullopt;
+  return *value;
+}
+
+}  // namespace
+
+std::string CloudSession::appScheme() const {
+  return "cloud-" + baseCredentials_[kOAuthCredentialConsumerKey].stringOr("");
+}
+
+foundation::Dictionary CloudSession::parseURLParams(std::string_view query) {
+  foundation::Dictionary params;
+  while (!query.empty()) {
+    size_t amp = query.find('&');
+    std::string_view piece = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    size_t eq = piece.find('=');
+    if (eq == std::string_view::npos) continue;
+    if (auto value = removePercentEscapes(piece.substr(eq + 1)))
+      params.set(std::string(piece.substr(0, eq)), *value);
+  }
+  return params;
+}
+
+bool CloudSession::handleOpenURL(std::string_view url) {
+  const std::string prefix = appScheme() + "://" + std::string(kCloudAPIVersion) + "/";
+  if (!url.starts_with(prefix)) return false;
+
+  // The path starts at the "/" after the host and runs to the query or the fragment.
+  std::string_view rest = url.substr(prefix.size());
+  size_t end = rest.find_first_of("?#");
+  std::string_view path = rest.substr(0, end);
+  std::string_view query;
+  if (end != std::string_view::npos && rest[end] == '?') {
+    query = rest.substr(end + 1);
+    query = query.substr(0, query.find('#'));
+  }
+  // The first component after "/", skipping empty ones as the platform's path components do.
+  while (path.starts_with('/')) path.remove_prefix(1);
+  std::string_view raw = path.substr(0, path.find('/'));
+  std::string action = removePercentEscapes(raw).value_or(std::string(raw));
+
+  if (action == "connect") {
+    foundation::Dictionary params = parseURLParams(query);
+    std::optional<std::string> nonce = userDefaults_->stringForKey(kCloudLinkNonceKey);
+    userDefaults_->removeObjectForKey(kCloudLinkNonceKey);
+    (void)userDefaults_->synchronize();
+    std::optional<std::string> state = param(params, "state");
+    if (!nonce || nonce->empty() || !state || *state != *nonce) {
+      CloudLogError("unable to verify link request");
+      return false;
+    }
+    auto token = param(params, "oauth_token");
+    auto secret = param(params, "oauth_token_secret");
+    auto uid = param(params, "uid");
+    if (!token || !secret || !uid) {
+      // A verified answer without a complete token cannot link anyone.
+      CloudLogError("CloudSDK: link answer without credentials");
+      return false;
+    }
+    updateAccessTokenAccessTokenSecretForUserId(*token, *secret, *uid);
+    return true;
+  }
+  if (action == "cancel") {
+    CloudLogInfo("CloudSDK: user cancelled Cloud link");
+    return true;
+  }
+  return true;
+}
+
+}  // namespace cloud

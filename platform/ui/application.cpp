@@ -1,0 +1,205 @@
+#include "platform/ui/application.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/runtime/notification_center.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/device.h"
+
+namespace ui {
+
+foundation::Value LocalNotification::toValue() const {
+  foundation::Dictionary d;
+  if (fireDate) d.set("fireDate", *fireDate);
+  d.set("alertBody", alertBody);
+  d.set("alertAction", alertAction);
+  d.set("soundName", soundName);
+  d.set("applicationIconBadgeNumber", applicationIconBadgeNumber);
+  d.set("userInfo", userInfo);
+  return d;
+}
+
+std::optional<LocalNotification> LocalNotification::fromValue(const foundation::Value& value) {
+  const foundation::Dictionary* d = value.dictionary();
+  if (!d) return std::nullopt;
+  LocalNotification n;
+  if (const foundation::Date* date = (*d)["fireDate"].date()) n.fireDate = *date;
+  n.alertBody = (*d)["alertBody"].stringOr("");
+  n.alertAction = (*d)["alertAction"].stringOr("");
+  n.soundName = (*d)["soundName"].stringOr("");
+  n.applicationIconBadgeNumber = static_cast<int>((*d)["applicationIconBadgeNumber"].toInteger().value_or(0));
+  if (const foundation::Dictionary* info = (*d)["userInfo"].dictionary()) n.userInfo = *info;
+  return n;
+}
+
+Application& Application::shared() {
+  static Application app;
+  return app;
+}
+
+void Application::reset() {
+  delegate_ = nullptr;
+  state_ = ApplicationState::kNotRunning;
+  openedURLs_.clear();
+  openableSchemes_.reset();
+  scheduled_.clear();
+  deliveredInBackground_.clear();
+  notificationSettingsRegistered_ = false;
+  badgeNumber_ = 0;
+  backgroundTasks_.clear();
+  statusBarStyle_ = StatusBarStyle::kDefault;
+  window_.reset();
+}
+
+void Application::post(std::string_view name) {
+  runtime::NotificationCenter::defaultCenter().post(std::string(name), this);
+}
+
+bool Application::launch(const foundation::Dictionary& options) {
+  state_ = ApplicationState::kInactive;
+  bool answer = delegate_ ? delegate_->didFinishLaunchingWithOptions(*this, options) : true;
+  post(kApplicationDidFinishLaunchingNotification);
+  becomeActive();
+  return answer;
+}
+
+void Application::resignActive() {
+  if (state_ != ApplicationState::kActive) return;
+  if (delegate_) delegate_->willResignActive(*this);
+  post(kApplicationWillResignActiveNotification);
+  state_ = ApplicationState::kInactive;
+}
+
+void Application::becomeActive() {
+  if (state_ == ApplicationState::kActive) return;
+  state_ = ApplicationState::kActive;
+  if (delegate_) delegate_->didBecomeActive(*this);
+  post(kApplicationDidBecomeActiveNotification);
+}
+
+void Application::enterBackground() {
+  if (state_ == ApplicationState::kBackground || state_ == ApplicationState::kNotRunning) return;
+  resignActive();
+  state_ = ApplicationState::kBackground;
+  if (delegate_) delegate_->didEnterBackground(*this);
+  post(kApplicationDidEnterBackgroundNotification);
+}
+
+void Application::enterForeground() {
+  if (state_ != ApplicationState::kBackground) return;
+  state_ = ApplicationState::kInactive;
+  if (delegate_) delegate_->willEnterForeground(*this);
+  post(kApplicationWillEnterForegroundNotification);
+  becomeActive();
+}
+
+void Application::terminate() {
+  if (state_ == ApplicationState::kNotRunning) return;
+  if (delegate_) delegate_->willTerminate(*this);
+  post(kApplicationWillTerminateNotification);
+  state_ = ApplicationState::kNotRunning;
+}
+
+bool Application::handleOpenURL(const std::string& url) {
+  return delegate_ ? delegate_->handleOpenURL(*this, url) : false;
+}
+
+namespace {
+std::string schemeOf(const std::string& url) {
+  auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0) return {};
+  for (size_t i = 0; i < colon; ++i) {
+    char c = url[i];
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+    if (!ok) return {};
+  }
+  std::string scheme = url.substr(0, colon);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return scheme;
+}
+}  // namespace
+
+bool Application::canOpenURL(const std::string& url) const {
+  std::string scheme = schemeOf(url);
+  if (scheme.empty()) return false;
+  if (!openableSchemes_) return true;
+  return std::find(openableSchemes_->begin(), openableSchemes_->end(), scheme) != openableSchemes_->end();
+}
+
+bool Application::openURL(const std::string& url) {
+  if (!canOpenURL(url)) return false;
+  openedURLs_.push_back(url);
+  return true;
+}
+
+void Application::scheduleLocalNotification(const LocalNotification& notification) {
+  scheduled_.push_back(notification);
+}
+
+void Application::presentLocalNotificationNow(const LocalNotification& notification) {
+  if (state_ == ApplicationState::kActive) {
+    if (delegate_) delegate_->didReceiveLocalNotification(*this, notification);
+  } else {
+    deliveredInBackground_.push_back(notification);
+  }
+}
+
+void Application::cancelLocalNotification(const std::function<bool(const LocalNotification&)>& matches) {
+  scheduled_.erase(std::remove_if(scheduled_.begin(), scheduled_.end(), matches), scheduled_.end());
+}
+
+void Application::cancelAllLocalNotifications() { scheduled_.clear(); }
+
+void Application::deliverDueNotifications(foundation::Date now) {
+  std::vector<LocalNotification> due;
+  std::vector<LocalNotification> waiting;
+  for (auto& n : scheduled_) {
+    if (!n.fireDate || *n.fireDate <= now) {
+      due.push_back(std::move(n));
+    } else {
+      waiting.push_back(std::move(n));
+    }
+  }
+  scheduled_ = std::move(waiting);
+  std::stable_sort(due.begin(), due.end(), [](const LocalNotification& a, const LocalNotification& b) {
+    return a.fireDate.value_or(foundation::Date{}) < b.fireDate.value_or(foundation::Date{});
+  });
+  for (const auto& n : due) presentLocalNotificationNow(n);
+}
+
+void Application::registerUserNotificationSettings() {
+  notificationSettingsRegistered_ = true;
+  runtime::RunLoop::main().performSoon([this] {
+    if (delegate_) delegate_->didRegisterUserNotificationSettings(*this);
+  });
+}
+
+Application::BackgroundTaskId Application::beginBackgroundTask(std::function<void()> expirationHandler) {
+  BackgroundTaskId id = nextTaskId_++;
+  backgroundTasks_.push_back({id, std::move(expirationHandler)});
+  return id;
+}
+
+void Application::endBackgroundTask(BackgroundTaskId id) {
+  backgroundTasks_.erase(std::remove_if(backgroundTasks_.begin(), backgroundTasks_.end(),
+                                        [id](const BackgroundTask& t) { return t.id == id; }),
+                         backgroundTasks_.end());
+}
+
+void Application::expireBackgroundTasks() {
+  // A handler normally ends its own task; whatever is left afterwards ends here.
+  auto tasks = backgroundTasks_;
+  for (auto& task : tasks) {
+    if (task.expirationHandler) task.expirationHandler();
+  }
+  backgroundTasks_.clear();
+}
+
+bool Application::isStatusBarHidden() const { return device().statusBarHidden; }
+
+void Application::setStatusBarHidden(bool hidden, bool /*animated*/) { device().statusBarHidden = hidden; }
+
+}  // namespace ui

@@ -1,0 +1,174 @@
+#pragma once
+// The application object: its delegate and lifecycle, the URLs it opens, local notifications, the
+// icon's badge number, background tasks, the status bar and the window.
+//
+// There is one application per process (Application::shared()). The launcher and the tests drive its
+// lifecycle (launch, enterBackground, enterForeground, terminate); each step calls the delegate and
+// posts the platform's notification on the default center, on the calling (main) thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace ui {
+
+class Window;
+class Application;
+
+// Names of the notifications the application posts (object: the application).
+inline constexpr std::string_view kApplicationDidFinishLaunchingNotification =
+    "UIApplicationDidFinishLaunchingNotification";
+inline constexpr std::string_view kApplicationWillResignActiveNotification =
+    "UIApplicationWillResignActiveNotification";
+inline constexpr std::string_view kApplicationDidEnterBackgroundNotification =
+    "UIApplicationDidEnterBackgroundNotification";
+inline constexpr std::string_view kApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+inline constexpr std::string_view kApplicationDidBecomeActiveNotification =
+    "UIApplicationDidBecomeActiveNotification";
+inline constexpr std::string_view kApplicationWillTerminateNotification =
+    "UIApplicationWillTerminateNotification";
+
+// The launch-options key under which a launch by a local notification finds it.
+inline constexpr std::string_view kLaunchOptionsLocalNotificationKey =
+    "UIApplicationLaunchOptionsLocalNotificationKey";
+inline constexpr std::string_view kLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
+
+enum class ApplicationState { kNotRunning, kActive, kInactive, kBackground };
+enum class StatusBarStyle { kDefault = 0, kLightContent = 1 };
+
+struct LocalNotification {
+  std::optional<foundation::Date> fireDate;
+  std::string alertBody;
+  std::string alertAction;
+  std::string soundName;
+  int applicationIconBadgeNumber = 0;
+  foundation::Dictionary userInfo;
+
+  // As a Value, for launch options and for keeping scheduled notifications in a file.
+  foundation::Value toValue() const;
+  static std::optional<LocalNotification> fromValue(const foundation::Value& value);
+};
+
+// Non-owning: the application keeps a plain pointer; the delegate lives as long as the process.
+class ApplicationDelegate {
+ public:
+  virtual ~ApplicationDelegate() = default;
+  virtual bool didFinishLaunchingWithOptions(Application& /*app*/,
+                                             const foundation::Dictionary& /*options*/) {
+    return true;
+  }
+  virtual void willResignActive(Application& /*app*/) {}
+  virtual void didEnterBackground(Application& /*app*/) {}
+  virtual void willEnterForeground(Application& /*app*/) {}
+  virtual void didBecomeActive(Application& /*app*/) {}
+  virtual void willTerminate(Application& /*app*/) {}
+  virtual void didReceiveLocalNotification(Application& /*app*/, const LocalNotification& /*notification*/) {}
+  virtual void didRegisterUserNotificationSettings(Application& /*app*/) {}
+  // A URL handed to the application (a login hand-back); false when it is not taken.
+  virtual bool handleOpenURL(Application& /*app*/, const std::string& /*url*/) { return false; }
+};
+
+class Application {
+ public:
+  // The process's application.
+  static Application& shared();
+
+  // Back to a fresh, not running application with no delegate, window, notifications or records
+  // (between tests).
+  void reset();
+
+  ApplicationDelegate* delegate() const { return delegate_; }
+  void setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
+  ApplicationState state() const { return state_; }
+
+  // The lifecycle. launch() calls didFinishLaunchingWithOptions, posts the launch notification and
+  // becomes active; it returns what the delegate answered.
+  bool launch(const foundation::Dictionary& options = {});
+  void resignActive();
+  void becomeActive();
+  // Resigns (when active) and goes to the background.
+  void enterBackground();
+  // Comes back from the background and becomes active.
+  void enterForeground();
+  void terminate();
+
+  // A URL handed to the application from outside; passed to the delegate.
+  bool handleOpenURL(const std::string& url);
+
+  // Opening URLs elsewhere (the store's review page, a mail link): recorded, in order. A URL is
+  // opened when it has a scheme and `canOpenURL` allows it.
+  bool openURL(const std::string& url);
+  bool canOpenURL(const std::string& url) const;
+  const std::vector<std::string>& openedURLs() const { return openedURLs_; }
+  // Which schemes a test lets be opened; every scheme when unset.
+  void setOpenableSchemes(std::optional<std::vector<std::string>> schemes) {
+    openableSchemes_ = std::move(schemes);
+  }
+
+  // Local notifications. Scheduled ones wait for their fire date; deliverDueNotifications(now) hands
+  // every one that is due to the delegate while the application is active, or keeps it as delivered
+  // in the background. A notification without a fire date is due at once.
+  void scheduleLocalNotification(const LocalNotification& notification);
+  void presentLocalNotificationNow(const LocalNotification& notification);
+  void cancelLocalNotification(const std::function<bool(const LocalNotification&)>& matches);
+  void cancelAllLocalNotifications();
+  const std::vector<LocalNotification>& scheduledLocalNotifications() const { return scheduled_; }
+  // Notifications that fired while the application was not active.
+  const std::vector<LocalNotification>& deliveredInBackground() const { return deliveredInBackground_; }
+  void deliverDueNotifications(foundation::Date now);
+  // Registration of the notification types; the delegate hears of it on the main run loop.
+  void registerUserNotificationSettings();
+  bool userNotificationSettingsRegistered() const { return notificationSettingsRegistered_; }
+
+  int applicationIconBadgeNumber() const { return badgeNumber_; }
+  void setApplicationIconBadgeNumber(int number) { badgeNumber_ = number; }
+
+  // Background tasks: an identifier for each begun task (0 is never one), ended once. A test ends
+  // the background time with expireBackgroundTasks(), which runs the expiration handlers.
+  using BackgroundTaskId = std::uint64_t;
+  static constexpr BackgroundTaskId kInvalidBackgroundTask = 0;
+  BackgroundTaskId beginBackgroundTask(std::function<void()> expirationHandler);
+  void endBackgroundTask(BackgroundTaskId id);
+  size_t runningBackgroundTasks() const { return backgroundTasks_.size(); }
+  void expireBackgroundTasks();
+
+  StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
+  void setStatusBarStyle(StatusBarStyle style) { statusBarStyle_ = style; }
+  // Hidden state of the status bar; kept in the device profile, which layouts read.
+  bool isStatusBarHidden() const;
+  void setStatusBarHidden(bool hidden, bool animated = false);
+
+  // The window that shows the screens; the application holds it.
+  std::shared_ptr<Window> keyWindow() const { return window_; }
+  void setKeyWindow(std::shared_ptr<Window> window) { window_ = std::move(window); }
+
+ private:
+  Application() = default;
+  void post(std::string_view name);
+
+  ApplicationDelegate* delegate_ = nullptr;
+  ApplicationState state_ = ApplicationState::kNotRunning;
+  std::vector<std::string> openedURLs_;
+  std::optional<std::vector<std::string>> openableSchemes_;
+  std::vector<LocalNotification> scheduled_;
+  std::vector<LocalNotification> deliveredInBackground_;
+  bool notificationSettingsRegistered_ = false;
+  int badgeNumber_ = 0;
+  struct BackgroundTask {
+    BackgroundTaskId id;
+    std::function<void()> expirationHandler;
+  };
+  std::vector<BackgroundTask> backgroundTasks_;
+  BackgroundTaskId nextTaskId_ = 1;
+  StatusBarStyle statusBarStyle_ = StatusBarStyle::kDefault;
+  std::shared_ptr<Window> window_;
+};
+
+}  // namespace ui

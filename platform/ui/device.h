@@ -1,0 +1,80 @@
+#pragma once
+// The device the application believes it runs on: phone or tablet, the main screen's size in points,
+// its scale and native scale, the system version and the status bar's orientation.
+//
+// Screens adapt their layout in code from these facts, so tests choose a profile (ScopedDevice) and
+// the application sets one at start-up. Nothing here looks at the host machine.
+
+#include <string>
+
+namespace ui {
+
+enum class Idiom { kPhone, kPad };
+
+// The platform's interface orientations, with its numbers: 0 unknown, 1 portrait, 2 upside down,
+// 3 and 4 the two landscape orientations.
+enum class Orientation : int {
+  kUnknown = 0,
+  kPortrait = 1,
+  kPortraitUpsideDown = 2,
+  kLandscapeRight = 3,
+  kLandscapeLeft = 4,
+};
+
+bool isLandscape(Orientation orientation);
+bool isPortrait(Orientation orientation);
+
+struct DeviceProfile {
+  Idiom idiom = Idiom::kPhone;
+  // The main screen's bounds in points.
+  double screenWidth = 320;
+  double screenHeight = 568;
+  double scale = 2;
+  // Differs from `scale` on a zoomed display.
+  double nativeScale = 2;
+  std::string systemVersion = "8.0";
+  Orientation statusBarOrientation = Orientation::kPortrait;
+  bool statusBarHidden = false;
+  // What the mail composer and the image picker may use.
+  bool canSendMail = true;
+  bool cameraAvailable = true;
+  // The device's vendor identifier.
+  std::string identifierForVendor = "00000000-0000-0000-0000-000000000000";
+  std::string model = "iPhone";
+
+  // Ready-made profiles of the sizes the layouts tell apart.
+  static DeviceProfile phone568();        // 320 × 568, scale 2
+  static DeviceProfile phone667();        // 375 × 667, scale 2, not zoomed
+  static DeviceProfile phone667Zoomed();  // 375 × 667, scale 2, native scale 2.343750
+  static DeviceProfile phone736();        // 414 × 736, scale 3, native scale 2.608
+  static DeviceProfile pad();             // 768 × 1024, scale 2, portrait
+
+  bool isPad() const { return idiom != Idiom::kPhone; }
+  bool isPhone() const { return idiom == Idiom::kPhone; }
+  // The system version read as a float ("8.1.2" gives 8.1; text that is no number gives 0).
+  double systemVersionNumber() const;
+  // A phone whose screen is 736 points high.
+  bool isPhone736() const;
+  // A phone whose screen is 667 points high on system 8.0 or later with native scale equal to scale:
+  // a standard, not zoomed, display.
+  bool isStandardPhone667() const;
+  bool isLandscape() const { return ui::isLandscape(statusBarOrientation); }
+};
+
+// The profile in force; a phone568() profile until something sets another.
+DeviceProfile& device();
+void setDevice(const DeviceProfile& profile);
+
+// Installs a profile while it lives, then restores the previous one. For tests.
+class ScopedDevice {
+ public:
+  explicit ScopedDevice(const DeviceProfile& profile);
+  ~ScopedDevice();
+  ScopedDevice(const ScopedDevice&) = delete;
+  ScopedDevice& operator=(const ScopedDevice&) = delete;
+
+ private:
+  DeviceProfile previous_;
+};
+
+}  // namespace ui

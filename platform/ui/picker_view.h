@@ -1,0 +1,125 @@
+#pragma once
+// Pickers: the wheel picker driven by a data source and a delegate, and the date picker. Both keep
+// a selection that code sets without callbacks and that a user spin (spinToRow, spinToDate) sets
+// with them.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/date.h"
+#include "platform/ui/controls.h"
+
+namespace ui {
+
+class PickerView;
+
+// Non-owning, both.
+class PickerViewDataSource {
+ public:
+  virtual ~PickerViewDataSource() = default;
+  virtual int numberOfComponentsInPickerView(PickerView& picker) = 0;
+  virtual int numberOfRowsInComponent(PickerView& picker, int component) = 0;
+};
+
+class PickerViewDelegate {
+ public:
+  virtual ~PickerViewDelegate() = default;
+  // Nothing: the picker's own default.
+  virtual std::optional<double> widthForComponent(PickerView& /*picker*/, int /*component*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<double> rowHeightForComponent(PickerView& /*picker*/, int /*component*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<std::string> titleForRow(PickerView& /*picker*/, int /*row*/, int /*component*/) {
+    return std::nullopt;
+  }
+  // A view for the row; `reusing` is the view given for a row of the component before (or null).
+  virtual std::shared_ptr<View> viewForRow(PickerView& /*picker*/, int /*row*/, int /*component*/,
+                                           std::shared_ptr<View> /*reusing*/) {
+    return nullptr;
+  }
+  virtual void didSelectRow(PickerView& /*picker*/, int /*row*/, int /*component*/) {}
+};
+
+class PickerView : public View {
+ public:
+  static constexpr double kDefaultRowHeight = 32;
+
+  PickerView();
+  explicit PickerView(const Rect& frame);
+
+  PickerViewDataSource* dataSource() const { return dataSource_; }
+  void setDataSource(PickerViewDataSource* source) { dataSource_ = source; }
+  PickerViewDelegate* delegate() const { return delegate_; }
+  void setDelegate(PickerViewDelegate* delegate) { delegate_ = delegate; }
+  bool showsSelectionIndicator() const { return showsSelectionIndicator_; }
+  void setShowsSelectionIndicator(bool shows) { showsSelectionIndicator_ = shows; }
+
+  // Asked of the data source each time (0 without one).
+  int numberOfComponents() const;
+  int numberOfRowsInComponent(int component) const;
+  double rowHeightForComponent(int component) const;
+  double widthForComponent(int component) const;
+
+  // Keeps the selections inside the rows the data source now has and redraws.
+  void reloadAllComponents();
+  void reloadComponent(int component);
+  // From code: no delegate callback. Rows outside the component are held to its last row.
+  void selectRow(int row, int component, bool animated = false);
+  // -1 for a component without rows or beyond the components.
+  int selectedRowInComponent(int component) const;
+  // A spin as the user makes it: the row becomes the selection and the delegate hears of it.
+  void spinToRow(int row, int component);
+
+  // The delegate's view for a row (null when it gives none).
+  std::shared_ptr<View> viewForRow(int row, int component);
+  // The delegate's title for a row, else the text of its row view when that is a label; empty else.
+  std::string titleForRow(int row, int component);
+
+  void drawRect(graphics::Canvas& canvas, const Rect& rect) override;
+
+ private:
+  PickerViewDataSource* dataSource_ = nullptr;
+  PickerViewDelegate* delegate_ = nullptr;
+  bool showsSelectionIndicator_ = false;
+  std::vector<int> selected_;
+  std::vector<std::shared_ptr<View>> reusable_;
+};
+
+// The platform's date picker modes.
+enum class DatePickerMode { kTime = 0, kDate = 1, kDateAndTime = 2, kCountDownTimer = 3 };
+
+class DatePicker : public Control {
+ public:
+  DatePicker();
+  explicit DatePicker(const Rect& frame);
+
+  DatePickerMode mode() const { return mode_; }
+  void setMode(DatePickerMode mode);
+  foundation::Date date() const { return date_; }
+  // From code: no value-changed event. The date is held inside the minimum and maximum.
+  void setDate(foundation::Date date, bool animated = false);
+  const std::optional<foundation::Date>& minimumDate() const { return minimum_; }
+  void setMinimumDate(std::optional<foundation::Date> date);
+  const std::optional<foundation::Date>& maximumDate() const { return maximum_; }
+  void setMaximumDate(std::optional<foundation::Date> date);
+
+  // A spin as the user makes it: the picker shows the date held inside the limits and sends
+  // value-changed.
+  void spinToDate(foundation::Date date);
+
+  void drawRect(graphics::Canvas& canvas, const Rect& rect) override;
+
+ private:
+  foundation::Date clamp(foundation::Date date) const;
+
+  DatePickerMode mode_ = DatePickerMode::kDateAndTime;
+  foundation::Date date_;
+  std::optional<foundation::Date> minimum_;
+  std::optional<foundation::Date> maximum_;
+};
+
+}  // namespace ui

@@ -1,0 +1,25 @@
+#pragma once
+// Rendering a view tree: each view draws its background, then its drawRect, then its subviews,
+// each translated into its own coordinates; a view's own drawing is clipped to its bounds, its
+// subviews only when it clips to bounds. Hidden and fully transparent views draw nothing; alpha
+// multiplies down the tree. The tree is laid out first.
+
+#include <filesystem>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+#include "platform/graphics/canvas.h"
+#include "platform/graphics/image.h"
+#include "platform/ui/view.h"
+
+namespace ui {
+
+// Draws the view with its top left at the canvas's current origin.
+void renderView(View& view, graphics::Canvas& canvas);
+// The view as a bitmap of its size at `scale` pixels a point.
+foundation::Result<graphics::Image> renderToImage(View& view, double scale);
+foundation::Result<foundation::Bytes> renderToPngData(View& view, double scale);
+// Written atomically.
+foundation::Status renderToPng(View& view, const std::filesystem::path& path, double scale);
+
+}  // namespace ui

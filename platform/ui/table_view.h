@@ -1,0 +1,337 @@
+#pragma once
+// Table views: sections of rows shown as cells, driven through a data source (what is there) and a
+// delegate (how it looks and what a tap does). Only the rows inside the visible bounds have cells;
+// scrolling (the bounds' origin) asks for more and keeps the ones that leave for reuse, by their
+// reuse identifier. Selection, swipe-delete, editing and moving rows reach the data source and the
+// delegate as the user's gestures would; row updates are checked against the data source's counts
+// (an update that does not add up is logged and the table reloads instead).
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/controls.h"
+
+namespace ui {
+
+class TableView;
+class TableViewCell;
+
+struct IndexPath {
+  int section = 0;
+  int row = 0;
+  friend auto operator<=>(const IndexPath&, const IndexPath&) = default;
+};
+
+enum class TableViewStyle { kPlain = 0, kGrouped = 1 };
+enum class CellStyle { kDefault = 0, kValue1 = 1, kValue2 = 2, kSubtitle = 3 };
+// The platform's values.
+enum class CellEditingStyle { kNone = 0, kDelete = 1, kInsert = 2 };
+enum class CellSelectionStyle { kNone = 0, kBlue = 1, kGray = 2, kDefault = 3 };
+enum class CellAccessoryType {
+  kNone = 0,
+  kDisclosureIndicator = 1,
+  kDetailDisclosureButton = 2,
+  kCheckmark = 3
+};
+enum class SeparatorStyle { kNone = 0, kSingleLine = 1 };
+enum class RowAnimation {
+  kFade = 0,
+  kRight = 1,
+  kLeft = 2,
+  kTop = 3,
+  kBottom = 4,
+  kNone = 5,
+  kMiddle = 6,
+  kAutomatic = 100
+};
+enum class ScrollPosition { kNone = 0, kTop = 1, kMiddle = 2, kBottom = 3 };
+
+class TableViewCell : public View {
+ public:
+  explicit TableViewCell(CellStyle style = CellStyle::kDefault, std::string reuseIdentifier = "");
+
+  const std::string& reuseIdentifier() const { return reuseIdentifier_; }
+  CellStyle cellStyle() const { return style_; }
+  // The view the cell's content goes into; it fills the cell.
+  View& contentView() { return *contentView_; }
+  // Made on first use, inside the content view.
+  Label& textLabel();
+  Label& detailTextLabel();
+  ImageView& imageView();
+
+  CellAccessoryType accessoryType() const { return accessory_; }
+  void setAccessoryType(CellAccessoryType type);
+  CellSelectionStyle selectionStyle() const { return selectionStyle_; }
+  void setSelectionStyle(CellSelectionStyle style) { selectionStyle_ = style; }
+
+  bool isSelected() const { return selected_; }
+  virtual void setSelected(bool selected, bool animated);
+  bool isHighlighted() const { return highlighted_; }
+  virtual void setHighlighted(bool highlighted, bool animated);
+  bool isEditing() const { return editing_; }
+  virtual void setEditing(bool editing, bool animated);
+  // The delete button shown after a swipe.
+  bool showsDeleteConfirmation() const { return showsDeleteConfirmation_; }
+  // Called before the table hands out the cell again.
+  virtual void prepareForReuse() {}
+
+  void layoutSubviews() override;
+
+ private:
+  friend class TableView;
+  CellStyle style_;
+  std::string reuseIdentifier_;
+  std::shared_ptr<View> contentView_;
+  std::shared_ptr<Label> textLabel_;
+  std::shared_ptr<Label> detailTextLabel_;
+  std::shared_ptr<ImageView> imageView_;
+  CellAccessoryType accessory_ = CellAccessoryType::kNone;
+  CellSelectionStyle selectionStyle_ = CellSelectionStyle::kDefault;
+  bool selected_ = false;
+  bool highlighted_ = false;
+  bool editing_ = false;
+  bool showsDeleteConfirmation_ = false;
+};
+
+// Non-owning, both.
+class TableViewDataSource {
+ public:
+  virtual ~TableViewDataSource() = default;
+  virtual int numberOfSectionsInTableView(TableView& /*table*/) { return 1; }
+  virtual int numberOfRowsInSection(TableView& table, int section) = 0;
+  // A null cell is logged and shown as an empty cell.
+  virtual std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& table, const IndexPath& path) = 0;
+  // A plain header with this title when the delegate gives no header view.
+  virtual std::optional<std::string> titleForHeaderInSection(TableView& /*table*/, int /*section*/) {
+    return std::nullopt;
+  }
+  // Whether the row may be deleted (or inserted) at all; a source that edits nothing answers false.
+  virtual bool canEditRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) { return true; }
+  virtual void commitEditingStyle(TableView& /*table*/, CellEditingStyle /*style*/,
+                                  const IndexPath& /*path*/) {}
+  virtual bool canMoveRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) { return false; }
+  // The user moved a row: the source updates its model; the table has moved the row already.
+  virtual void moveRowAtIndexPath(TableView& /*table*/, const IndexPath& /*from*/, const IndexPath& /*to*/) {}
+};
+
+class TableViewDelegate {
+ public:
+  virtual ~TableViewDelegate() = default;
+  // Nothing: the table's own height (rowHeight, or sectionHeaderHeight when there is a header).
+  virtual std::optional<double> heightForRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<double> heightForHeaderInSection(TableView& /*table*/, int /*section*/) {
+    return std::nullopt;
+  }
+  virtual std::optional<double> heightForFooterInSection(TableView& /*table*/, int /*section*/) {
+    return std::nullopt;
+  }
+  virtual std::shared_ptr<View> viewForHeaderInSection(TableView& /*table*/, int /*section*/) {
+    return nullptr;
+  }
+  virtual std::shared_ptr<View> viewForFooterInSection(TableView& /*table*/, int /*section*/) {
+    return nullptr;
+  }
+  virtual void willDisplayCell(TableView& /*table*/, TableViewCell& /*cell*/, const IndexPath& /*path*/) {}
+  // The row to select instead, or nothing to select none.
+  virtual std::optional<IndexPath> willSelectRowAtIndexPath(TableView& /*table*/, const IndexPath& path) {
+    return path;
+  }
+  virtual void didSelectRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {}
+  virtual void didDeselectRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {}
+  virtual CellEditingStyle editingStyleForRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {
+    return CellEditingStyle::kDelete;
+  }
+  virtual std::string titleForDeleteConfirmationButton(TableView& /*table*/, const IndexPath& /*path*/) {
+    return "Delete";
+  }
+  // Where a dragged row may go; the proposed place by default.
+  virtual IndexPath targetIndexPathForMove(TableView& /*table*/, const IndexPath& /*from*/,
+                                           const IndexPath& proposed) {
+    return proposed;
+  }
+  virtual void willBeginEditingRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {}
+  virtual void didEndEditingRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {}
+};
+
+class TableView : public View {
+ public:
+  using CellFactory = std::function<std::shared_ptr<TableViewCell>()>;
+
+  explicit TableView(const Rect& frame = Rect(), TableViewStyle style = TableViewStyle::kPlain);
+
+  TableViewStyle style() const { return style_; }
+  TableViewDataSource* dataSource() const { return dataSource_; }
+  void setDataSource(TableViewDataSource* source) { dataSource_ = source; }
+  TableViewDelegate* delegate() const { return delegate_; }
+  void setDelegate(TableViewDelegate* delegate) { delegate_ = delegate; }
+
+  double rowHeight() const { return rowHeight_; }
+  void setRowHeight(double height) { rowHeight_ = height; }
+  double sectionHeaderHeight() const { return headerHeight_; }
+  void setSectionHeaderHeight(double height) { headerHeight_ = height; }
+  double sectionFooterHeight() const { return footerHeight_; }
+  void setSectionFooterHeight(double height) { footerHeight_ = height; }
+  SeparatorStyle separatorStyle() const { return separatorStyle_; }
+  void setSeparatorStyle(SeparatorStyle style) { separatorStyle_ = style; }
+  // Views above the first section and below the last; their heights are their frames'.
+  const std::shared_ptr<View>& tableHeaderView() const { return tableHeader_; }
+  void setTableHeaderView(std::shared_ptr<View> view);
+  const std::shared_ptr<View>& tableFooterView() const { return tableFooter_; }
+  void setTableFooterView(std::shared_ptr<View> view);
+  bool allowsSelection() const { return allowsSelection_; }
+  void setAllowsSelection(bool allows) { allowsSelection_ = allows; }
+  bool allowsSelectionDuringEditing() const { return allowsSelectionDuringEditing_; }
+  void setAllowsSelectionDuringEditing(bool allows) { allowsSelectionDuringEditing_ = allows; }
+
+  // Cell prototypes: the factory makes a new cell of the identifier when none waits for reuse.
+  void registerCell(std::string identifier, CellFactory factory);
+  // A cell waiting for reuse (after prepareForReuse), else a new one from the registered factory;
+  // null when neither exists.
+  std::shared_ptr<TableViewCell> dequeueReusableCellWithIdentifier(const std::string& identifier);
+
+  // Asks the data source and the delegate for everything again; the selection goes.
+  void reloadData();
+  bool hasLoaded() const { return loaded_; }
+  // As last loaded.
+  int numberOfSections() const { return static_cast<int>(sections_.size()); }
+  int numberOfRowsInSection(int section) const;
+
+  // Row updates, checked against the data source's new counts. Inside beginUpdates/endUpdates they
+  // apply together at endUpdates: deletions and reloads name rows as they were, insertions as they
+  // will be.
+  void beginUpdates();
+  void endUpdates();
+  void insertRowsAtIndexPaths(const std::vector<IndexPath>& paths,
+                              RowAnimation animation = RowAnimation::kAutomatic);
+  void deleteRowsAtIndexPaths(const std::vector<IndexPath>& paths,
+                              RowAnimation animation = RowAnimation::kAutomatic);
+  void reloadRowsAtIndexPaths(const std::vector<IndexPath>& paths,
+                              RowAnimation animation = RowAnimation::kAutomatic);
+  void insertSections(const std::vector<int>& sections, RowAnimation animation = RowAnimation::kAutomatic);
+  void deleteSections(const std::vector<int>& sections, RowAnimation animation = RowAnimation::kAutomatic);
+  void reloadSections(const std::vector<int>& sections, RowAnimation animation = RowAnimation::kAutomatic);
+  void moveRowAtIndexPath(const IndexPath& from, const IndexPath& to);
+
+  // Geometry, in the table's content coordinates.
+  Rect rectForRowAtIndexPath(const IndexPath& path) const;
+  Rect rectForHeaderInSection(int section) const;
+  Rect rectForFooterInSection(int section) const;
+  std::optional<IndexPath> indexPathForRowAtPoint(Point point) const;
+  std::optional<IndexPath> indexPathForCell(const TableViewCell* cell) const;
+  Size contentSize() const;
+  Point contentOffset() const { return bounds().origin; }
+  void setContentOffset(Point offset, bool animated = false);
+  void scrollToRowAtIndexPath(const IndexPath& path, ScrollPosition position, bool animated = false);
+
+  // The cells and headers on screen now.
+  TableViewCell* cellForRowAtIndexPath(const IndexPath& path) const;
+  std::vector<TableViewCell*> visibleCells() const;
+  std::vector<IndexPath> indexPathsForVisibleRows() const;
+  View* headerViewForSection(int section) const;
+  View* footerViewForSection(int section) const;
+
+  std::optional<IndexPath> indexPathForSelectedRow() const { return selected_; }
+  // From code: no delegate callbacks.
+  void selectRowAtIndexPath(std::optional<IndexPath> path, bool animated,
+                            ScrollPosition position = ScrollPosition::kNone);
+  void deselectRowAtIndexPath(const IndexPath& path, bool animated);
+  // A tap on a row as the user makes it: willSelect, the old selection's deselection, didSelect.
+  // False when nothing was selected (selection off, a refusing delegate, a delete button to close).
+  bool tapRowAtIndexPath(const IndexPath& path);
+
+  bool isEditing() const { return editing_; }
+  virtual void setEditing(bool editing, bool animated);
+  // A swipe across a row as the user makes it (outside editing mode): shows the delete button when
+  // the data source lets the row be edited and the delegate's style for it is delete.
+  bool swipeToDeleteRowAtIndexPath(const IndexPath& path);
+  // In editing mode, a tap on a row's editing control: a delete style shows the delete button, an
+  // insert style commits the insertion.
+  bool tapEditingControlAtIndexPath(const IndexPath& path);
+  std::optional<IndexPath> deleteConfirmationIndexPath() const { return deleteConfirmation_; }
+  std::string deleteConfirmationButtonTitle() const;
+  // The delete button: the data source commits the deletion.
+  bool tapDeleteConfirmationButton();
+  // In editing mode, a row dragged by its reorder control from one place to another.
+  bool moveRowByUser(const IndexPath& from, const IndexPath& to);
+
+  void setFrame(const Rect& frame) override;
+  void layoutSubviews() override;
+  void touchesBegan(const TouchSet& touches) override;
+  void touchesMoved(const TouchSet& touches) override;
+  void touchesEnded(const TouchSet& touches) override;
+  void touchesCancelled(const TouchSet& touches) override;
+
+ private:
+  struct Section {
+    int rows = 0;
+    double top = 0;
+    double headerHeight = 0;
+    double footerHeight = 0;
+    std::vector<double> rowHeights;
+    std::shared_ptr<View> header;  // made when its height was decided, or when first shown
+    std::shared_ptr<View> footer;
+    bool headerAsked = false;
+    bool footerAsked = false;
+  };
+  struct Update {
+    std::vector<IndexPath> deletes;
+    std::vector<IndexPath> inserts;
+    std::vector<IndexPath> reloads;
+    std::vector<int> deleteSections;
+    std::vector<int> insertSections;
+    std::vector<int> reloadSections;
+    std::vector<std::pair<IndexPath, IndexPath>> moves;
+    bool empty() const;
+  };
+
+  bool isValid(const IndexPath& path) const;
+  void loadStructure();
+  void computeSection(int s, double& y);
+  void relayoutOffsets();
+  void tile();
+  void enqueue(const std::shared_ptr<TableViewCell>& cell);
+  std::shared_ptr<View> headerFor(int section);
+  std::shared_ptr<View> footerFor(int section);
+  void apply(Update update);
+  void hideDeleteConfirmation();
+
+  TableViewStyle style_;
+  TableViewDataSource* dataSource_ = nullptr;
+  TableViewDelegate* delegate_ = nullptr;
+  double rowHeight_ = 44;
+  double headerHeight_;
+  double footerHeight_;
+  SeparatorStyle separatorStyle_ = SeparatorStyle::kSingleLine;
+  std::shared_ptr<View> tableHeader_;
+  std::shared_ptr<View> tableFooter_;
+  bool allowsSelection_ = true;
+  bool allowsSelectionDuringEditing_ = false;
+
+  std::map<std::string, CellFactory> factories_;
+  std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> reusePool_;
+  bool loaded_ = false;
+  // Counts reloads, so that a move can tell whether the data source reloaded meanwhile.
+  unsigned reloads_ = 0;
+  std::vector<Section> sections_;
+  std::map<IndexPath, std::shared_ptr<TableViewCell>> visible_;
+  std::map<int, std::shared_ptr<View>> visibleHeaders_;
+  std::map<int, std::shared_ptr<View>> visibleFooters_;
+  std::optional<IndexPath> selected_;
+  bool editing_ = false;
+  std::optional<IndexPath> deleteConfirmation_;
+  int updateDepth_ = 0;
+  Update pending_;
+  bool tiling_ = false;
+  // A touch on the table: where it began and whether it became a scroll.
+  std::optional<Point> touchStart_;
+  Point touchStartOffset_;
+  bool scrolling_ = false;
+};
+
+}  // namespace ui

@@ -1,0 +1,245 @@
+// The application object, the device profile, animations and the mail composer.
+
+#include "platform/ui/application.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/runtime/notification_center.h"
+#include "platform/ui/animation.h"
+#include "platform/ui/device.h"
+#include "platform/ui/mail_composer.h"
+#include "support/temp_dir.h"
+#include "ui_fixture.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+class Delegate : public ui::ApplicationDelegate {
+ public:
+  std::vector<std::string> calls;
+  bool didFinishLaunchingWithOptions(ui::Application& app, const foundation::Dictionary& options) override {
+    calls.push_back("launch");
+    if (const foundation::Value* n = options.find(ui::kLaunchOptionsLocalNotificationKey)) {
+      if (auto notification = ui::LocalNotification::fromValue(*n)) {
+        calls.push_back("launched by " + notification->userInfo["type"].stringOr(""));
+      }
+    }
+    app.setApplicationIconBadgeNumber(0);
+    return true;
+  }
+  void willResignActive(ui::Application&) override { calls.push_back("resign"); }
+  void didEnterBackground(ui::Application&) override { calls.push_back("background"); }
+  void willEnterForeground(ui::Application&) override { calls.push_back("foreground"); }
+  void didBecomeActive(ui::Application&) override { calls.push_back("active"); }
+  void willTerminate(ui::Application&) override { calls.push_back("terminate"); }
+  void didReceiveLocalNotification(ui::Application&, const ui::LocalNotification& n) override {
+    calls.push_back("reminder " + n.userInfo["babyName"].stringOr(""));
+  }
+  void didRegisterUserNotificationSettings(ui::Application&) override { calls.push_back("registered"); }
+  bool handleOpenURL(ui::Application&, const std::string& url) override {
+    calls.push_back("url " + url);
+    return url.starts_with("db-");
+  }
+};
+
+class ApplicationTest : public ui_testing::UiTest {
+ protected:
+  ApplicationTest() { app.setDelegate(&delegate); }
+  ui::Application& app = ui::Application::shared();
+  Delegate delegate;
+};
+
+TEST_F(ApplicationTest, TheLifecycleReachesTheDelegateAndTheNotificationCenterInOrder) {
+  std::vector<std::string> posted;
+  auto token = runtime::NotificationCenter::defaultCenter().addObserver(
+      "", &app, [&](const runtime::Notification& n) { posted.push_back(n.name); });
+  ui::LocalNotification reminder;
+  reminder.userInfo.set("type", "Sleep");
+  foundation::Dictionary options{{std::string(ui::kLaunchOptionsLocalNotificationKey), reminder.toValue()}};
+  app.setApplicationIconBadgeNumber(3);
+  EXPECT_TRUE(app.launch(options));
+  EXPECT_EQ(app.state(), ui::ApplicationState::kActive);
+  EXPECT_EQ(app.applicationIconBadgeNumber(), 0);
+  app.enterBackground();
+  app.enterForeground();
+  app.terminate();
+  EXPECT_THAT(delegate.calls, ElementsAre("launch", "launched by Sleep", "active", "resign", "background",
+                                          "foreground", "active", "terminate"));
+  EXPECT_THAT(
+      posted,
+      ElementsAre("UIApplicationDidFinishLaunchingNotification", "UIApplicationDidBecomeActiveNotification",
+                  "UIApplicationWillResignActiveNotification", "UIApplicationDidEnterBackgroundNotification",
+                  "UIApplicationWillEnterForegroundNotification", "UIApplicationDidBecomeActiveNotification",
+                  "UIApplicationWillTerminateNotification"));
+}
+
+TEST_F(ApplicationTest, LocalNotificationsFireWhenDueAndWaitInTheBackground) {
+  app.launch();
+  foundation::Date now{600000000};
+  ui::LocalNotification later;
+  later.fireDate = now + 3600;
+  later.userInfo.set("babyName", "Anna");
+  ui::LocalNotification sooner = later;
+  sooner.fireDate = now + 60;
+  sooner.userInfo.set("babyName", "Ben");
+  app.scheduleLocalNotification(later);
+  app.scheduleLocalNotification(sooner);
+  app.deliverDueNotifications(now);
+  EXPECT_EQ(app.scheduledLocalNotifications().size(), 2u);
+  app.deliverDueNotifications(now + 3600);
+  EXPECT_THAT(delegate.calls, ElementsAre("launch", "active", "reminder Ben", "reminder Anna"));
+  app.scheduleLocalNotification(sooner);
+  app.scheduleLocalNotification(later);
+  app.cancelLocalNotification(
+      [](const ui::LocalNotification& n) { return n.userInfo["babyName"].stringOr("") == "Ben"; });
+  ASSERT_EQ(app.scheduledLocalNotifications().size(), 1u);
+  app.enterBackground();
+  app.deliverDueNotifications(now + 7200);
+  EXPECT_EQ(app.deliveredInBackground().size(), 1u);
+  app.registerUserNotificationSettings();
+  EXPECT_NE(delegate.calls.back(), "registered");
+  runLoop();
+  EXPECT_EQ(delegate.calls.back(), "registered");
+  // A notification survives a round trip through a Value.
+  auto back = ui::LocalNotification::fromValue(later.toValue());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->fireDate, later.fireDate);
+  EXPECT_FALSE(ui::LocalNotification::fromValue(foundation::Value("not a notification")));
+}
+
+TEST_F(ApplicationTest, URLsOpenedAreRecordedAndIncomingOnesGoToTheDelegate) {
+  EXPECT_TRUE(app.openURL("mailto:support@example.com?&subject=Hi"));
+  EXPECT_FALSE(app.openURL("no scheme at all"));
+  app.setOpenableSchemes(std::vector<std::string>{"https"});
+  EXPECT_FALSE(app.openURL("mailto:x@y"));
+  EXPECT_TRUE(app.openURL("HTTPS://store.example.com/app"));
+  EXPECT_THAT(app.openedURLs(),
+              ElementsAre("mailto:support@example.com?&subject=Hi", "HTTPS://store.example.com/app"));
+  EXPECT_TRUE(app.handleOpenURL("db-abc://1/connect"));
+  EXPECT_FALSE(app.handleOpenURL("other://x"));
+}
+
+TEST_F(ApplicationTest, BackgroundTasksEndOnceAndExpireThroughTheirHandlers) {
+  int expired = 0;
+  auto a = app.beginBackgroundTask([&] { ++expired; });
+  auto b = app.beginBackgroundTask({});
+  EXPECT_NE(a, ui::Application::kInvalidBackgroundTask);
+  EXPECT_NE(a, b);
+  app.endBackgroundTask(b);
+  app.endBackgroundTask(b);
+  EXPECT_EQ(app.runningBackgroundTasks(), 1u);
+  app.expireBackgroundTasks();
+  EXPECT_EQ(expired, 1);
+  EXPECT_EQ(app.runningBackgroundTasks(), 0u);
+}
+
+TEST_F(ApplicationTest, TheDeviceProfileTellsTheLayoutsApart) {
+  EXPECT_FALSE(ui::DeviceProfile::phone568().isStandardPhone667());
+  EXPECT_TRUE(ui::DeviceProfile::phone667().isStandardPhone667());
+  EXPECT_FALSE(ui::DeviceProfile::phone667Zoomed().isStandardPhone667());
+  ui::DeviceProfile old667 = ui::DeviceProfile::phone667();
+  old667.systemVersion = "7.1.2";
+  EXPECT_FALSE(old667.isStandardPhone667());
+  EXPECT_DOUBLE_EQ(old667.systemVersionNumber(), 7.1);
+  EXPECT_TRUE(ui::DeviceProfile::phone736().isPhone736());
+  EXPECT_TRUE(ui::DeviceProfile::pad().isPad());
+  EXPECT_FALSE(ui::DeviceProfile::pad().isPhone736());
+  ui::DeviceProfile odd;
+  odd.systemVersion = "beta";
+  EXPECT_EQ(odd.systemVersionNumber(), 0);
+  {
+    ui::ScopedDevice pad(ui::DeviceProfile::pad());
+    EXPECT_TRUE(ui::device().isPad());
+  }
+  EXPECT_FALSE(ui::device().isPad());
+  app.setStatusBarHidden(true, true);
+  EXPECT_TRUE(ui::device().statusBarHidden);
+}
+
+TEST_F(ApplicationTest, AnimationsApplyAtOnceAndCompleteOnTheRunLoop) {
+  auto view = std::make_shared<ui::View>(ui::Rect(0, 0, 10, 10));
+  bool finished = false;
+  ui::animate(
+      0.2, [&] { view->setAlpha(0); }, [&](bool done) { finished = done; });
+  EXPECT_EQ(view->alpha(), 0);
+  EXPECT_FALSE(finished);
+  runLoop();
+  EXPECT_TRUE(finished);
+  ASSERT_EQ(ui::animationLog().size(), 1u);
+  EXPECT_EQ(ui::animationLog()[0].duration, 0.2);
+}
+
+class MailWatcher : public ui::MailComposeDelegate {
+ public:
+  std::vector<ui::MailComposeResult> results;
+  std::optional<foundation::Error> error;
+  void mailComposeControllerDidFinish(ui::MailComposeViewController&, ui::MailComposeResult result,
+                                      const std::optional<foundation::Error>& e) override {
+    results.push_back(result);
+    error = e;
+  }
+};
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST_F(ApplicationTest, TheMailComposerWritesSentMailToTheOutbox) {
+  testing_support::TempDir dir;
+  ui::MailComposeViewController::setOutboxFolder(dir / "Outbox");
+  MailWatcher watcher;
+  auto mail = std::make_shared<ui::MailComposeViewController>();
+  mail->setMailComposeDelegate(&watcher);
+  mail->setToRecipients({"support@example.com"});
+  mail->setSubject("Feedback: [ iPhone / 8.00 ]\r\nBcc: someone@example.com");
+  mail->setMessageBody("Line one\nLine two", false);
+  mail->addAttachmentData(foundation::Bytes{'%', 'P', 'D', 'F'}, "text/pdf", "report.pdf");
+  mail->send();
+  ASSERT_THAT(watcher.results, ElementsAre(ui::MailComposeResult::kSent));
+  ASSERT_TRUE(mail->sentFile());
+  EXPECT_EQ(mail->sentFile()->filename(), "mail-0001.eml");
+  std::string text = readFile(*mail->sentFile());
+  EXPECT_THAT(text, ::testing::HasSubstr("To: support@example.com\r\n"));
+  // A line break in the subject cannot smuggle in a header.
+  EXPECT_THAT(text,
+              ::testing::HasSubstr("Subject: Feedback: [ iPhone / 8.00 ]  Bcc: someone@example.com\r\n"));
+  EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("\r\nBcc:")));
+  EXPECT_THAT(text, ::testing::HasSubstr("Line one\r\nLine two"));
+  EXPECT_THAT(text, ::testing::HasSubstr("Content-Type: text/pdf; name=\"report.pdf\""));
+  EXPECT_THAT(text, ::testing::HasSubstr("JVBERg==\r\n"));
+  mail->send();
+  EXPECT_EQ(mail->sentFile()->filename(), "mail-0002.eml");
+  mail->cancel();
+  mail->saveDraft();
+  EXPECT_THAT(watcher.results, ElementsAre(ui::MailComposeResult::kSent, ui::MailComposeResult::kSent,
+                                           ui::MailComposeResult::kCancelled, ui::MailComposeResult::kSaved));
+}
+
+TEST_F(ApplicationTest, AnOutboxThatCannotBeMadeFailsTheSend) {
+  testing_support::TempDir dir;
+  std::ofstream(dir / "blocker") << "a file where the folder should be";
+  ui::MailComposeViewController::setOutboxFolder(dir / "blocker" / "Outbox");
+  MailWatcher watcher;
+  auto mail = std::make_shared<ui::MailComposeViewController>();
+  mail->setMailComposeDelegate(&watcher);
+  mail->send();
+  ASSERT_THAT(watcher.results, ElementsAre(ui::MailComposeResult::kFailed));
+  EXPECT_TRUE(watcher.error);
+  EXPECT_FALSE(mail->sentFile());
+  ui::ScopedDevice noMail([] {
+    ui::DeviceProfile d;
+    d.canSendMail = false;
+    return d;
+  }());
+  EXPECT_FALSE(ui::MailComposeViewController::canSendMail());
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// Screens as the diary opens them: from the storyboard by identifier, pushed, presented modally, as
+// form sheets and in popovers, with their appearance callbacks and completions.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/foundation/log.h"
+#include "platform/ui/storyboard.h"
+#include "platform/ui/touch.h"
+#include "ui_fixture.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+std::vector<std::string>& journal() {
+  static std::vector<std::string> j;
+  return j;
+}
+
+class Screen : public ui::ViewController {
+ public:
+  explicit Screen(std::string name) : name_(std::move(name)) {}
+  std::string babyName;  // set by the opener before the view loads
+  std::string babyNameAtLoad;
+
+  void viewDidLoad() override {
+    babyNameAtLoad = babyName;
+    journal().push_back(name_ + " load");
+  }
+  void viewWillAppear(bool animated) override {
+    journal().push_back(name_ + " willAppear" + (animated ? "*" : ""));
+  }
+  void viewDidAppear(bool) override { journal().push_back(name_ + " didAppear"); }
+  void viewWillDisappear(bool) override { journal().push_back(name_ + " willDisappear"); }
+  void viewDidDisappear(bool) override { journal().push_back(name_ + " didDisappear"); }
+  void willRotateToInterfaceOrientation(ui::Orientation to, double) override {
+    journal().push_back(name_ + " willRotate " + std::to_string(int(to)));
+  }
+  void prepareForSegue(ui::StoryboardSegue& segue, ui::View*) override {
+    journal().push_back(name_ + " prepare " + segue.identifier());
+    if (auto* nav = dynamic_cast<ui::NavigationController*>(segue.destinationViewController().get())) {
+      if (auto* next = dynamic_cast<Screen*>(nav->topViewController())) next->babyName = "Anna";
+    }
+    if (segue.popoverController()) popover = segue.popoverController();
+  }
+  std::shared_ptr<ui::PopoverController> popover;
+
+ private:
+  std::string name_;
+};
+
+class NavigationTest : public ui_testing::UiTest {
+ protected:
+  NavigationTest() {
+    journal().clear();
+    board.registerController("list", [] { return std::make_shared<Screen>("list"); });
+    board.registerController("editor", [] { return std::make_shared<Screen>("editor"); });
+    board.registerController("edit_note_navigation_id", [] {
+      return std::make_shared<ui::NavigationController>(std::make_shared<Screen>("editor"));
+    });
+    board.registerController("nothing", [] { return nullptr; });
+    board.registerSegue("showEditor", "editor", ui::SegueKind::kPush);
+    board.registerSegue("editModal", "edit_note_navigation_id", ui::SegueKind::kModal);
+    board.registerSegue("latest", "editor", ui::SegueKind::kPopover);
+    board.registerSegue("broken", "missing", ui::SegueKind::kModal);
+  }
+
+  // A window showing a navigation controller whose root is the list.
+  std::shared_ptr<ui::NavigationController> showList() {
+    auto list = board.instantiateViewControllerWithIdentifier("list");
+    auto nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    runLoop();
+    journal().clear();
+    return nav;
+  }
+
+  ui::Storyboard board;
+  std::shared_ptr<ui::Window> window = std::make_shared<ui::Window>();
+};
+
+TEST_F(NavigationTest, AStoryboardMakesScreensByIdentifierAndNothingForUnknownOnes) {
+  auto list = board.instantiateViewControllerWithIdentifier("list");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->storyboardIdentifier(), "list");
+  EXPECT_EQ(list->storyboard(), &board);
+  EXPECT_EQ(board.instantiateViewControllerWithIdentifier("no_such_screen"), nullptr);
+  EXPECT_EQ(board.instantiateViewControllerWithIdentifier("nothing"), nullptr);
+  EXPECT_EQ(board.instantiateInitialViewController(), nullptr);
+  board.setInitialViewControllerIdentifier("list");
+  EXPECT_NE(board.instantiateInitialViewController(), nullptr);
+  // Nothing is loaded until someone asks for the view.
+  EXPECT_FALSE(list->isViewLoaded());
+  EXPECT_TRUE(journal().empty());
+}
+
+TEST_F(NavigationTest, PushAndPopCallTheAppearanceCallbacksInOrder) {
+  auto nav = showList();
+  auto editor = std::make_shared<Screen>("editor");
+  editor->babyName = "Anna";
+  nav->pushViewController(editor, true);
+  EXPECT_THAT(journal(), ElementsAre("editor load", "list willDisappear", "editor willAppear*"));
+  EXPECT_EQ(editor->babyNameAtLoad, "Anna");
+  runLoop();
+  EXPECT_THAT(journal(), ElementsAre("editor load", "list willDisappear", "editor willAppear*",
+                                     "list didDisappear", "editor didAppear"));
+  EXPECT_EQ(nav->topViewController(), editor.get());
+  EXPECT_EQ(editor->navigationController(), nav.get());
+  EXPECT_EQ(nav->backButtonTitle(), "Back");
+  journal().clear();
+
+  auto popped = nav->popViewControllerAnimated(true);
+  EXPECT_EQ(popped, editor);
+  runLoop();
+  EXPECT_THAT(journal(), ElementsAre("editor willDisappear", "list willAppear*", "editor didDisappear",
+                                     "list didAppear"));
+  EXPECT_EQ(nav->popViewControllerAnimated(true), nullptr);  // the root stays
+  EXPECT_EQ(editor->navigationController(), nullptr);
+}
+
+TEST_F(NavigationTest, PopToRootAndTheBackButton) {
+  auto nav = showList();
+  nav->topViewController()->setTitle("Notes");
+  nav->pushViewController(std::make_shared<Screen>("a"), false);
+  nav->pushViewController(std::make_shared<Screen>("b"), false);
+  runLoop();
+  EXPECT_EQ(nav->viewControllers().size(), 3u);
+  ASSERT_NE(nav->navigationBar().backButton(), nullptr);
+  EXPECT_TRUE(nav->tapBackButton());
+  EXPECT_EQ(nav->viewControllers().size(), 2u);
+  EXPECT_EQ(nav->backButtonTitle(), "Notes");
+  // The back button in the bar is a real button: a touch on it pops.
+  ui::TouchInjector touch(*window);
+  ui::Rect back = nav->navigationBar().backButton()->frame();
+  touch.tap(ui::Point(back.midX(), back.midY()));
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
+  nav->pushViewController(std::make_shared<Screen>("c"), false);
+  nav->pushViewController(std::make_shared<Screen>("d"), false);
+  runLoop();
+  journal().clear();
+  auto popped = nav->popToRootViewControllerAnimated(false);
+  EXPECT_EQ(popped.size(), 2u);
+  runLoop();
+  EXPECT_THAT(journal(),
+              ElementsAre("d willDisappear", "list willAppear", "d didDisappear", "list didAppear"));
+  // A screen whose item has its own left button shows no back button.
+  auto own = std::make_shared<Screen>("own");
+  own->navigationItem().setLeftBarButtonItem(
+      ui::BarButtonItem::withTitle("Cancel", ui::BarButtonItemStyle::kPlain, {}));
+  nav->pushViewController(own, false);
+  EXPECT_FALSE(nav->backButtonTitle());
+  EXPECT_FALSE(nav->tapBackButton());
+}
+
+TEST_F(NavigationTest, ModalPresentationRunsItsCompletionOnTheRunLoop) {
+  auto nav = showList();
+  auto editorNav = board.instantiateViewControllerWithIdentifier("edit_note_navigation_id");
+  ASSERT_NE(editorNav, nullptr);
+  auto* editor =
+      dynamic_cast<Screen*>(dynamic_cast<ui::NavigationController&>(*editorNav).topViewController());
+  ASSERT_NE(editor, nullptr);
+  editor->babyName = "Ben";
+  bool completed = false;
+  // The list presents from inside its navigation controller: the navigation controller presents.
+  nav->topViewController()->presentViewController(editorNav, true, [&] { completed = true; });
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(editor->babyNameAtLoad, "Ben");
+  EXPECT_EQ(nav->presentedViewController(), editorNav.get());
+  EXPECT_EQ(editorNav->presentingViewController(), nav.get());
+  EXPECT_EQ(editorNav->view()->superview(), window.get());
+  runLoop();
+  EXPECT_TRUE(completed);
+  EXPECT_THAT(journal(), ElementsAre("editor load", "editor willAppear*", "list willDisappear",
+                                     "editor didAppear", "list didDisappear"));
+  journal().clear();
+
+  // A second presentation while one is up is refused.
+  foundation::ScopedLogCapture log;
+  nav->presentViewController(std::make_shared<Screen>("other"), true);
+  EXPECT_TRUE(log.contains("already presenting"));
+  EXPECT_EQ(nav->presentedViewController(), editorNav.get());
+
+  // The presented screen dismisses itself through its presenter.
+  bool dismissed = false;
+  editor->dismissViewControllerAnimated(true, [&] { dismissed = true; });
+  EXPECT_EQ(nav->presentedViewController(), nullptr);
+  EXPECT_EQ(editorNav->view()->superview(), nullptr);
+  runLoop();
+  EXPECT_TRUE(dismissed);
+  EXPECT_THAT(journal(), ElementsAre("editor willDisappear", "list willAppear*", "editor didDisappear",
+                                     "list didAppear"));
+  ASSERT_EQ(ui::screenEvents().size(), 2u);
+  EXPECT_EQ(ui::screenEvents()[0].kind, ui::ScreenEvent::Kind::kPresent);
+  EXPECT_EQ(ui::screenEvents()[1].kind, ui::ScreenEvent::Kind::kDismiss);
+
+  // Dismissing with nothing presented does nothing, not even the completion.
+  bool ran = false;
+  nav->dismissViewControllerAnimated(true, [&] { ran = true; });
+  runLoop();
+  EXPECT_FALSE(ran);
+}
+
+TEST_F(NavigationTest, AFormSheetOnATabletLeavesThePresenterOnScreen) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  window = std::make_shared<ui::Window>();
+  auto nav = showList();
+  auto sheet = std::make_shared<ui::NavigationController>(std::make_shared<Screen>("filter"));
+  sheet->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+  nav->presentViewController(sheet, true);
+  runLoop();
+  EXPECT_EQ(sheet->view()->frame(), ui::Rect(114, 202, 540, 620));
+  EXPECT_THAT(journal(), ElementsAre("filter load", "filter willAppear*", "filter didAppear"));
+  EXPECT_TRUE(nav->topViewController()->isOnScreen());
+  EXPECT_EQ(ui::screenEvents().back().style, ui::ModalPresentationStyle::kFormSheet);
+}
+
+TEST_F(NavigationTest, SeguesAreMadeFromTheStoryboardAndPreparedBySource) {
+  auto nav = showList();
+  auto* list = nav->topViewController();
+  EXPECT_TRUE(list->performSegueWithIdentifier("editModal"));
+  auto* presented = dynamic_cast<ui::NavigationController*>(list->presentedViewController());
+  ASSERT_NE(presented, nullptr);
+  EXPECT_EQ(dynamic_cast<Screen*>(presented->topViewController())->babyNameAtLoad, "Anna");
+  list->dismissViewControllerAnimated(false);
+  runLoop();
+
+  EXPECT_TRUE(list->performSegueWithIdentifier("showEditor"));
+  EXPECT_EQ(nav->viewControllers().size(), 2u);
+  journal().clear();
+  EXPECT_FALSE(list->performSegueWithIdentifier("no_such_segue"));
+  EXPECT_FALSE(list->performSegueWithIdentifier("broken"));
+  EXPECT_TRUE(journal().empty());  // no prepare for a segue that cannot happen
+}
+
+class PopoverWatcher : public ui::PopoverControllerDelegate {
+ public:
+  int closed = 0;
+  void popoverControllerDidDismissPopover(ui::PopoverController&) override { ++closed; }
+};
+
+TEST_F(NavigationTest, APopoverSegueHandsItsPopoverToTheSourceAndTheUserCanCloseIt) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  window = std::make_shared<ui::Window>();
+  auto nav = showList();
+  auto* list = dynamic_cast<Screen*>(nav->topViewController());
+  ASSERT_TRUE(list->performSegueWithIdentifier("latest"));
+  ASSERT_NE(list->popover, nullptr);
+  EXPECT_TRUE(list->popover->isPopoverVisible());
+  EXPECT_EQ(ui::visiblePopovers().size(), 1u);
+  PopoverWatcher watcher;
+  list->popover->setDelegate(&watcher);
+  // Closing from code does not tell the delegate.
+  list->popover->dismissPopoverAnimated(true);
+  EXPECT_EQ(watcher.closed, 0);
+  EXPECT_TRUE(ui::visiblePopovers().empty());
+
+  auto popover = ui::PopoverController::create(std::make_shared<Screen>("babies"));
+  popover->setDelegate(&watcher);
+  popover->presentPopoverFromRect(ui::Rect(50, 50, 50, 50), list->view().get(), ui::kPopoverArrowLeft, false);
+  EXPECT_EQ(popover->permittedArrowDirections(), ui::kPopoverArrowLeft);
+  EXPECT_EQ(popover->presentedFromRect(), ui::Rect(50, 50, 50, 50));
+  EXPECT_EQ(popover->contentViewController()->view()->frame().x(), 100);
+  popover->contentViewController()->setModalInPopover(true);
+  EXPECT_FALSE(popover->dismissByUser());
+  popover->contentViewController()->setModalInPopover(false);
+  EXPECT_TRUE(popover->dismissByUser());
+  EXPECT_EQ(watcher.closed, 1);
+}
+
+TEST_F(NavigationTest, BarItemsFollowTheTopScreensNavigationItem) {
+  auto nav = showList();
+  auto* list = nav->topViewController();
+  int taps = 0;
+  list->navigationItem().setRightBarButtonItem(ui::BarButtonItem::withTitle(
+      "Apply", ui::BarButtonItemStyle::kPlain, [&](ui::BarButtonItem&) { ++taps; }));
+  list->setTitle("Filter");
+  EXPECT_EQ(nav->navigationBar().titleLabel()->text(), "Filter");
+  // The item's button is in the bar; a touch on it runs the action.
+  ui::View* button = nullptr;
+  for (auto& sub : nav->navigationBar().subviews()) {
+    if (auto* b = dynamic_cast<ui::Button*>(sub.get()); b && b->currentTitle() == "Apply") button = b;
+  }
+  ASSERT_NE(button, nullptr);
+  ui::TouchInjector touch(*window);
+  ui::Point center = button->convertPointToView(ui::Point(5, 5), window.get());
+  touch.tap(center);
+  EXPECT_EQ(taps, 1);
+  // The screen starts below the bar, and takes the whole view once the bar hides.
+  EXPECT_EQ(list->view()->frame(), ui::Rect(0, 64, 320, 504));
+  nav->setNavigationBarHidden(true);
+  EXPECT_TRUE(nav->navigationBar().isHidden());
+  EXPECT_EQ(list->view()->frame(), ui::Rect(0, 0, 320, 568));
+}
+
+TEST_F(NavigationTest, RotationReachesTheVisibleScreensAndResizesTheWindow) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  window = std::make_shared<ui::Window>();
+  auto nav = showList();
+  window->rotateTo(ui::Orientation::kLandscapeLeft);
+  EXPECT_EQ(window->bounds().size, ui::Size(1024, 768));
+  EXPECT_EQ(nav->view()->frame().size, ui::Size(1024, 768));
+  EXPECT_EQ(ui::device().statusBarOrientation, ui::Orientation::kLandscapeLeft);
+  EXPECT_THAT(journal(), ElementsAre("list willRotate 4"));
+}
+
+}  // namespace

@@ -1,0 +1,366 @@
+// A list screen built the way the diary's screens are: a view controller that is its table's data
+// source and delegate, with sections, headers, swipe-delete, moving rows and selection.
+
+#include "platform/ui/table_view.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/foundation/log.h"
+#include "platform/ui/table_view_controller.h"
+#include "platform/ui/touch.h"
+#include "ui_fixture.h"
+
+namespace {
+
+using ui::IndexPath;
+
+class RowCell : public ui::TableViewCell {
+ public:
+  RowCell() : ui::TableViewCell(ui::CellStyle::kDefault, "row") { ++made; }
+  void prepareForReuse() override { ++reused; }
+  static inline int made = 0;
+  static inline int reused = 0;
+};
+
+class ListScreen : public ui::ViewController, public ui::TableViewDataSource, public ui::TableViewDelegate {
+ public:
+  std::vector<std::string> titles;
+  std::vector<std::vector<std::string>> rows;
+  std::shared_ptr<ui::TableView> table;
+  std::vector<std::string> calls;
+  bool refuseSelection = false;
+  bool firstSectionLocked = true;  // section 0 cannot be edited or moved
+  bool forgetModelOnDelete = false;
+  std::optional<IndexPath> redirectMoveTo;
+
+  void loadView() override {
+    setView(std::make_shared<ui::View>(ui::Rect(0, 0, 320, 480)));
+    table = std::make_shared<ui::TableView>(ui::Rect(0, 0, 320, 200));
+    view()->addSubview(table);
+  }
+  void viewDidLoad() override {
+    table->registerCell("row", [] { return std::make_shared<RowCell>(); });
+    table->setDataSource(this);
+    table->setDelegate(this);
+  }
+
+  int numberOfSectionsInTableView(ui::TableView&) override { return static_cast<int>(rows.size()); }
+  int numberOfRowsInSection(ui::TableView&, int section) override {
+    return static_cast<int>(rows[section].size());
+  }
+  std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& tv, const IndexPath& p) override {
+    auto cell = tv.dequeueReusableCellWithIdentifier("row");
+    cell->textLabel().setText(rows[p.section][p.row]);
+    return cell;
+  }
+  bool canEditRowAtIndexPath(ui::TableView&, const IndexPath& p) override {
+    return !(firstSectionLocked && p.section == 0);
+  }
+  void commitEditingStyle(ui::TableView& tv, ui::CellEditingStyle style, const IndexPath& p) override {
+    calls.push_back("commit " + std::to_string(int(style)) + " " + rows[p.section][p.row]);
+    if (style != ui::CellEditingStyle::kDelete) return;
+    if (!forgetModelOnDelete) rows[p.section].erase(rows[p.section].begin() + p.row);
+    tv.deleteRowsAtIndexPaths({p});
+  }
+  bool canMoveRowAtIndexPath(ui::TableView&, const IndexPath& p) override {
+    return !(firstSectionLocked && p.section == 0);
+  }
+  void moveRowAtIndexPath(ui::TableView&, const IndexPath& from, const IndexPath& to) override {
+    std::string moved = rows[from.section][from.row];
+    rows[from.section].erase(rows[from.section].begin() + from.row);
+    rows[to.section].insert(rows[to.section].begin() + to.row, moved);
+    calls.push_back("move " + moved);
+  }
+
+  std::optional<double> heightForHeaderInSection(ui::TableView&, int section) override {
+    return section == 0 ? 0.0 : 23.0;
+  }
+  std::shared_ptr<ui::View> viewForHeaderInSection(ui::TableView&, int section) override {
+    if (section == 0) return nullptr;
+    auto header = std::make_shared<ui::Label>();
+    header->setText(titles[section]);
+    return header;
+  }
+  void willDisplayCell(ui::TableView&, ui::TableViewCell& cell, const IndexPath& p) override {
+    cell.setBackgroundColor(ui::Color::clear());
+    calls.push_back("display " + rows[p.section][p.row]);
+  }
+  std::optional<IndexPath> willSelectRowAtIndexPath(ui::TableView&, const IndexPath& p) override {
+    if (refuseSelection) return std::nullopt;
+    return p;
+  }
+  void didSelectRowAtIndexPath(ui::TableView&, const IndexPath& p) override {
+    calls.push_back("select " + rows[p.section][p.row]);
+  }
+  void didDeselectRowAtIndexPath(ui::TableView&, const IndexPath& p) override {
+    calls.push_back("deselect " + std::to_string(p.section) + "." + std::to_string(p.row));
+  }
+  IndexPath targetIndexPathForMove(ui::TableView&, const IndexPath&, const IndexPath& proposed) override {
+    return redirectMoveTo.value_or(proposed);
+  }
+
+  std::vector<std::string> shownTexts() const {
+    std::vector<std::string> out;
+    for (const auto& p : table->indexPathsForVisibleRows()) {
+      out.push_back(table->cellForRowAtIndexPath(p)->textLabel().text());
+    }
+    return out;
+  }
+};
+
+class TableViewTest : public ui_testing::UiTest {
+ protected:
+  TableViewTest() {
+    RowCell::made = RowCell::reused = 0;
+    screen = std::make_shared<ListScreen>();
+    screen->titles = {"timers", "Today", "Yesterday"};
+    screen->rows = {{"timer"}, {"a", "b", "c"}, {"d", "e", "f", "g", "h", "i"}};
+    screen->view();
+    screen->table->reloadData();
+  }
+  std::shared_ptr<ListScreen> screen;
+};
+
+TEST_F(TableViewTest, LaysSectionsOutFromTheDataSourceAndMakesCellsOnlyForVisibleRows) {
+  ui::TableView& t = *screen->table;
+  ASSERT_EQ(t.numberOfSections(), 3);
+  EXPECT_EQ(t.numberOfRowsInSection(2), 6);
+  // Section 0 has no header; the others a 23-point one.
+  EXPECT_EQ(t.rectForRowAtIndexPath({0, 0}), ui::Rect(0, 0, 320, 44));
+  EXPECT_EQ(t.rectForHeaderInSection(1), ui::Rect(0, 44, 320, 23));
+  EXPECT_EQ(t.rectForRowAtIndexPath({1, 0}), ui::Rect(0, 67, 320, 44));
+  EXPECT_EQ(t.contentSize().height, 44 + 23 + 3 * 44 + 23 + 6 * 44);
+  // 200 points show rows 0.0 to 1.2 and the first header.
+  EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("timer", "a", "b", "c"));
+  EXPECT_EQ(RowCell::made, 4);
+  ASSERT_NE(t.headerViewForSection(1), nullptr);
+  EXPECT_EQ(t.headerViewForSection(1)->frame(), ui::Rect(0, 44, 320, 23));
+  EXPECT_EQ(t.headerViewForSection(0), nullptr);
+  EXPECT_EQ(t.cellForRowAtIndexPath({2, 5}), nullptr);
+  // Each newly shown cell was announced to the delegate, which made its background clear.
+  EXPECT_THAT(screen->calls, ::testing::ElementsAre("display timer", "display a", "display b", "display c"));
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 0})->backgroundColor(), ui::Color::clear());
+}
+
+TEST_F(TableViewTest, ScrollingReusesCellsThatLeftTheScreen) {
+  ui::TableView& t = *screen->table;
+  t.scrollToRowAtIndexPath({2, 5}, ui::ScrollPosition::kBottom);
+  EXPECT_EQ(t.contentOffset().y, t.contentSize().height - 200);
+  EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("e", "f", "g", "h", "i"));
+  EXPECT_LE(RowCell::made, 6);
+  EXPECT_GE(RowCell::reused, 3);
+  // The cells sit at their rows in content coordinates.
+  EXPECT_EQ(t.cellForRowAtIndexPath({2, 5})->frame(), t.rectForRowAtIndexPath({2, 5}));
+}
+
+TEST_F(TableViewTest, SwipeDeleteCommitsThroughTheDataSourceAndTheRowsClose) {
+  ui::TableView& t = *screen->table;
+  ui::TableViewCell* cellB = t.cellForRowAtIndexPath({1, 1});
+  // The timers section cannot be edited: no delete button there.
+  EXPECT_FALSE(t.swipeToDeleteRowAtIndexPath({0, 0}));
+  ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 0}));
+  EXPECT_EQ(t.deleteConfirmationIndexPath(), (IndexPath{1, 0}));
+  EXPECT_EQ(t.deleteConfirmationButtonTitle(), "Delete");
+  EXPECT_TRUE(t.cellForRowAtIndexPath({1, 0})->showsDeleteConfirmation());
+  screen->calls.clear();
+  ASSERT_TRUE(t.tapDeleteConfirmationButton());
+  EXPECT_THAT(screen->calls, ::testing::ElementsAre("commit 1 a", "display d"));
+  EXPECT_EQ(t.numberOfRowsInSection(1), 2);
+  // The rows below moved up and kept their cells.
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 0}), cellB);
+  EXPECT_EQ(cellB->frame(), t.rectForRowAtIndexPath({1, 0}));
+  EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("timer", "b", "c", "d"));
+  EXPECT_FALSE(t.deleteConfirmationIndexPath());
+}
+
+TEST_F(TableViewTest, AnUpdateThatDoesNotAddUpReloadsInsteadOfShowingStaleRows) {
+  foundation::ScopedLogCapture log;
+  screen->forgetModelOnDelete = true;
+  ASSERT_TRUE(screen->table->swipeToDeleteRowAtIndexPath({1, 2}));
+  ASSERT_TRUE(screen->table->tapDeleteConfirmationButton());
+  EXPECT_TRUE(log.contains("Invalid table update"));
+  EXPECT_EQ(screen->table->numberOfRowsInSection(1), 3);
+  EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("timer", "a", "b", "c"));
+}
+
+TEST_F(TableViewTest, ATapWhileTheDeleteButtonShowsOnlyClosesIt) {
+  ui::TableView& t = *screen->table;
+  ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 1}));
+  screen->calls.clear();
+  EXPECT_FALSE(t.tapRowAtIndexPath({1, 0}));
+  EXPECT_TRUE(screen->calls.empty());
+  EXPECT_FALSE(t.deleteConfirmationIndexPath());
+  EXPECT_TRUE(t.tapRowAtIndexPath({1, 0}));
+  EXPECT_THAT(screen->calls, ::testing::ElementsAre("select a"));
+}
+
+TEST_F(TableViewTest, SelectionGoesThroughTheDelegateAndMovesBetweenRows) {
+  ui::TableView& t = *screen->table;
+  screen->calls.clear();
+  EXPECT_TRUE(t.tapRowAtIndexPath({1, 1}));
+  EXPECT_TRUE(t.cellForRowAtIndexPath({1, 1})->isSelected());
+  EXPECT_TRUE(t.tapRowAtIndexPath({1, 2}));
+  EXPECT_FALSE(t.cellForRowAtIndexPath({1, 1})->isSelected());
+  EXPECT_EQ(t.indexPathForSelectedRow(), (IndexPath{1, 2}));
+  EXPECT_THAT(screen->calls, ::testing::ElementsAre("select b", "deselect 1.1", "select c"));
+  screen->refuseSelection = true;
+  screen->calls.clear();
+  EXPECT_FALSE(t.tapRowAtIndexPath({1, 0}));
+  EXPECT_TRUE(screen->calls.empty());
+  // Selecting from code tells nobody; reloading forgets the selection.
+  t.selectRowAtIndexPath(IndexPath{0, 0}, false);
+  EXPECT_TRUE(screen->calls.empty());
+  t.reloadData();
+  EXPECT_FALSE(t.indexPathForSelectedRow());
+}
+
+TEST_F(TableViewTest, ATouchOnACellSelectsItsRowButADragScrolls) {
+  ui::TouchInjector touch(*screen->view());
+  screen->calls.clear();
+  // Row 1.1 starts at y 111; the label inside the cell takes no touches, so the row does.
+  touch.tap(ui::Point(100, 120));
+  EXPECT_THAT(screen->calls, ::testing::ElementsAre("select b"));
+  screen->calls.clear();
+  touch.drag(ui::Point(100, 180), ui::Point(100, 80));
+  EXPECT_EQ(screen->table->contentOffset().y, 100);
+  EXPECT_THAT(screen->calls, ::testing::Not(::testing::Contains("select c")));
+}
+
+TEST_F(TableViewTest, MovingARowNeedsEditingAndReachesTheDataSource) {
+  ui::TableView& t = *screen->table;
+  EXPECT_FALSE(t.moveRowByUser({1, 0}, {1, 2}));
+  t.setEditing(true, false);
+  EXPECT_TRUE(t.cellForRowAtIndexPath({1, 0})->isEditing());
+  EXPECT_FALSE(t.moveRowByUser({0, 0}, {1, 0}));  // the timers section stays put
+  ui::TableViewCell* cellA = t.cellForRowAtIndexPath({1, 0});
+  ASSERT_TRUE(t.moveRowByUser({1, 0}, {1, 2}));
+  EXPECT_THAT(screen->rows[1], ::testing::ElementsAre("b", "c", "a"));
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 2}), cellA);
+  EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("timer", "b", "c", "a"));
+  // Across sections, where the delegate redirects the drop.
+  screen->redirectMoveTo = IndexPath{2, 0};
+  ASSERT_TRUE(t.moveRowByUser({1, 0}, {2, 3}));
+  EXPECT_THAT(screen->rows[2], ::testing::ElementsAre("b", "d", "e", "f", "g", "h", "i"));
+  EXPECT_EQ(t.numberOfRowsInSection(1), 2);
+  EXPECT_EQ(t.numberOfRowsInSection(2), 7);
+}
+
+TEST_F(TableViewTest, BatchUpdatesNameDeletionsAsTheyWereAndInsertionsAsTheyWillBe) {
+  ui::TableView& t = *screen->table;
+  ui::TableViewCell* cellB = t.cellForRowAtIndexPath({1, 1});
+  ui::TableViewCell* cellC = t.cellForRowAtIndexPath({1, 2});
+  screen->rows[1] = {"b", "c", "new"};
+  t.beginUpdates();
+  t.deleteRowsAtIndexPaths({{1, 0}});
+  t.insertRowsAtIndexPaths({{1, 2}});
+  t.endUpdates();
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 0}), cellB);
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 1}), cellC);
+  EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("timer", "b", "c", "new"));
+  // Reloading a row asks for its cell again.
+  screen->rows[1][0] = "B";
+  t.reloadRowsAtIndexPaths({{1, 0}});
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 0})->textLabel().text(), "B");
+  // Removing a whole section.
+  screen->rows.erase(screen->rows.begin());
+  screen->titles.erase(screen->titles.begin());
+  t.deleteSections({0});
+  EXPECT_EQ(t.numberOfSections(), 2);
+  EXPECT_EQ(t.cellForRowAtIndexPath({0, 1}), cellC);
+}
+
+TEST_F(TableViewTest, EditingModeOffersDeletionThroughTheEditingControl) {
+  ui::TableView& t = *screen->table;
+  EXPECT_FALSE(t.tapEditingControlAtIndexPath({1, 0}));
+  t.setEditing(true, false);
+  EXPECT_FALSE(t.swipeToDeleteRowAtIndexPath({1, 0}));  // no swipe while editing
+  ASSERT_TRUE(t.tapEditingControlAtIndexPath({1, 0}));
+  ASSERT_TRUE(t.tapDeleteConfirmationButton());
+  EXPECT_THAT(screen->rows[1], ::testing::ElementsAre("b", "c"));
+  // Rows are not selected while editing unless the table allows it.
+  EXPECT_FALSE(t.tapRowAtIndexPath({1, 0}));
+  t.setAllowsSelectionDuringEditing(true);
+  EXPECT_TRUE(t.tapRowAtIndexPath({1, 0}));
+}
+
+TEST_F(TableViewTest, ATableWithoutDataSourceShowsNothingAndADataSourceWithoutCellIsSurvived) {
+  ui::TableView empty(ui::Rect(0, 0, 320, 100));
+  empty.reloadData();
+  EXPECT_EQ(empty.numberOfSections(), 0);
+  EXPECT_TRUE(empty.visibleCells().empty());
+
+  struct NoCells : ui::TableViewDataSource {
+    int numberOfRowsInSection(ui::TableView&, int) override { return 2; }
+    std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView&, const IndexPath&) override {
+      return nullptr;
+    }
+  } source;
+  foundation::ScopedLogCapture log;
+  ui::TableView table(ui::Rect(0, 0, 320, 100));
+  table.setDataSource(&source);
+  table.reloadData();
+  EXPECT_EQ(table.visibleCells().size(), 2u);
+  EXPECT_TRUE(log.contains("gave no cell"));
+  // Without a registered prototype there is nothing to dequeue.
+  EXPECT_EQ(table.dequeueReusableCellWithIdentifier("unknown"), nullptr);
+}
+
+// An order editor: always reordering, no delete controls, and a source that reloads after a move.
+class OrderEditor : public ui::TableViewController,
+                    public ui::TableViewDataSource,
+                    public ui::TableViewDelegate {
+ public:
+  std::vector<std::string> keys{"Breast Feeding", "Sleep", "WC", "Walk"};
+  void viewDidLoad() override {
+    tableView().registerCell(
+        "cell", [] { return std::make_shared<ui::TableViewCell>(ui::CellStyle::kDefault, "cell"); });
+    setEditing(true, false);
+  }
+  int numberOfRowsInSection(ui::TableView&, int) override { return static_cast<int>(keys.size()); }
+  std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& tv, const IndexPath& p) override {
+    auto cell = tv.dequeueReusableCellWithIdentifier("cell");
+    cell->textLabel().setText(keys[p.row]);
+    return cell;
+  }
+  bool canMoveRowAtIndexPath(ui::TableView&, const IndexPath&) override { return true; }
+  ui::CellEditingStyle editingStyleForRowAtIndexPath(ui::TableView&, const IndexPath&) override {
+    return ui::CellEditingStyle::kNone;
+  }
+  void moveRowAtIndexPath(ui::TableView& tv, const IndexPath& from, const IndexPath& to) override {
+    std::string key = keys[from.row];
+    keys.erase(keys.begin() + from.row);
+    keys.insert(keys.begin() + to.row, key);
+    tv.reloadData();
+  }
+  std::vector<std::string> shown() {
+    std::vector<std::string> out;
+    for (const auto& p : tableView().indexPathsForVisibleRows()) {
+      out.push_back(tableView().cellForRowAtIndexPath(p)->textLabel().text());
+    }
+    return out;
+  }
+};
+
+TEST_F(TableViewTest, ATableScreenReordersItsRowsWhenItsSourceReloadsDuringTheMove) {
+  auto editor = std::make_shared<OrderEditor>();
+  ui::TableView& t = editor->tableView();
+  EXPECT_EQ(t.dataSource(), editor.get());
+  EXPECT_TRUE(editor->isEditing());
+  EXPECT_TRUE(t.isEditing());
+  t.layoutIfNeeded();  // the table loads at its first layout
+  EXPECT_THAT(editor->shown(), ::testing::ElementsAre("Breast Feeding", "Sleep", "WC", "Walk"));
+  ASSERT_TRUE(t.moveRowByUser({0, 0}, {0, 2}));
+  EXPECT_THAT(editor->keys, ::testing::ElementsAre("Sleep", "WC", "Breast Feeding", "Walk"));
+  EXPECT_THAT(editor->shown(), ::testing::ElementsAre("Sleep", "WC", "Breast Feeding", "Walk"));
+  // A drop beyond the end lands on the last row.
+  ASSERT_TRUE(t.moveRowByUser({0, 0}, {0, 9}));
+  EXPECT_THAT(editor->shown(), ::testing::ElementsAre("WC", "Breast Feeding", "Walk", "Sleep"));
+  // No delete controls in this list.
+  EXPECT_FALSE(t.tapEditingControlAtIndexPath({0, 1}));
+  editor->setEditing(false, false);
+  EXPECT_FALSE(t.isEditing());
+  EXPECT_FALSE(t.moveRowByUser({0, 0}, {0, 1}));
+}
+
+}  // namespace
