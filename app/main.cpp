@@ -1,16 +1,18 @@
-// diary: the baby-care diary, run headless on a data root.
+// diary: the baby-care diary, run headless on a data root (DIARY_HOME, else ./var/diary).
 
-#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
+#include "app/app_delegate.h"
 #include "platform/files/app_home.h"
 
 int main() {
   const files::AppHome home = files::AppHome::fromEnvironment();
-  if (auto status = home.create(); !status) {
-    std::fprintf(stderr, "diary: cannot prepare the data root %s: %s\n", home.root().c_str(),
-                 status.error().localizedDescription().c_str());
-    return 1;
+  // The process's temporary files (the database engine's among them) go to the data root's tmp
+  // folder, as an application's do on the device, never to the system's.
+  if (home.create()) {
+    ::setenv("TMPDIR", home.tmp().c_str(), 1);
+    ::setenv("SQLITE_TMPDIR", home.tmp().c_str(), 1);
   }
-  std::printf("diary: data root %s\n", home.root().c_str());
-  return 0;
+  return app::runDiary(home, std::cout, std::cerr);
 }
