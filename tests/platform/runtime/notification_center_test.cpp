@@ -15,119 +15,80 @@ namespace {
 
 using foundation::Dictionary;
 
-TEST(NotificationCenterTest, ObserversByNameAndBySender) {
+class NotificationCenterTest : public ::testing::Test {
+ protected:
+  // An observation that records "<label>:<name>" in `seen`.
+  ObserverToken record(std::string name, const void* object, std::string label) {
+    return center.addObserver(std::move(name), object,
+                              [this, label](const Notification& n) { seen.push_back(label + ":" + n.name); });
+  }
+  std::vector<std::string> take() { return std::exchange(seen, {}); }
+
   NotificationCenter center;
-  int delegate = 0, other = 0;  // two senders, by identity
   std::vector<std::string> seen;
-  ObserverToken byName = center.addObserver("updateDataBase", nullptr,
-                                            [&](const Notification& n) { seen.push_back("name:" + n.name); });
-  ObserverToken bySender = center.addObserver(
-      "updateDataBase", &delegate, [&](const Notification& n) { seen.push_back("sender:" + n.name); });
-  ObserverToken everything =
-      center.addObserver("", nullptr, [&](const Notification& n) { seen.push_back("any:" + n.name); });
-  ObserverToken anyNameFromOther =
-      center.addObserver("", &other, [&](const Notification& n) { seen.push_back("other:" + n.name); });
+};
+
+TEST_F(NotificationCenterTest, ObserversByNameAndBySenderInTheOrderAdded) {
+  int delegate = 0, other = 0;  // two senders, by identity
+  ObserverToken byName = record("updateDataBase", nullptr, "name");
+  ObserverToken bySender = record("updateDataBase", &delegate, "sender");
+  ObserverToken everything = record("", nullptr, "any");
+  ObserverToken anyNameFromOther = record("", &other, "other");
 
   center.post("updateDataBase", &delegate);
-  EXPECT_EQ(seen,
+  EXPECT_EQ(take(),
             (std::vector<std::string>{"name:updateDataBase", "sender:updateDataBase", "any:updateDataBase"}));
-  seen.clear();
   center.post("updateDataBase", &other);
-  EXPECT_EQ(seen,
+  EXPECT_EQ(take(),
             (std::vector<std::string>{"name:updateDataBase", "any:updateDataBase", "other:updateDataBase"}));
-  seen.clear();
   center.post("cloudLinkedEvent");
-  EXPECT_EQ(seen, (std::vector<std::string>{"any:cloudLinkedEvent"}));
-}
+  EXPECT_EQ(take(), (std::vector<std::string>{"any:cloudLinkedEvent"}));
 
-TEST(NotificationCenterTest, DeliversObjectAndUserInfo) {
-  NotificationCenter center;
-  int sender = 0;
   std::optional<Notification> got;
   ObserverToken token =
       center.addObserver("ReminderDidCome", nullptr, [&](const Notification& n) { got = n; });
-  center.post("ReminderDidCome", &sender, Dictionary{{"type", "Sleep"}, {"babyName", "Anna"}});
+  center.post("ReminderDidCome", &delegate, Dictionary{{"type", "Sleep"}});
   ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(got->object, &sender);
-  EXPECT_EQ(got->userInfo["type"], foundation::Value("Sleep"));
-  EXPECT_EQ(got->userInfo["babyName"], foundation::Value("Anna"));
+  EXPECT_EQ(got->object, &delegate);
+  EXPECT_EQ(got->userInfo, (Dictionary{{"type", "Sleep"}}));
 }
 
-struct Screen {
-  explicit Screen(NotificationCenter& center) {
-    token = center.addObserver("updateTutorial", nullptr, [this](const Notification&) { ++updates; });
-  }
-  int updates = 0;
-  ObserverToken token;
-};
-
-TEST(NotificationCenterTest, ObserversAreRemovedWhenTheirOwnerIsDestroyed) {
-  NotificationCenter center;
+TEST_F(NotificationCenterTest, AnObservationEndsWithItsTokenWhicheverWayTheTokenGoes) {
   {
-    Screen screen(center);
-    center.post("updateTutorial");
-    EXPECT_EQ(screen.updates, 1);
+    ObserverToken dropped = record("n", nullptr, "dropped");
     EXPECT_EQ(center.observerCount(), 1u);
   }
   EXPECT_EQ(center.observerCount(), 0u);
-  center.post("updateTutorial");  // would touch the destroyed screen if it were still observed
+  center.post("n");  // would reach a destroyed observer if it were still observed
+  EXPECT_TRUE(take().empty());
 
-  // Dropping the token at once ends the observation at once.
-  int calls = 0;
-  {
-    ObserverToken dropped = center.addObserver("x", nullptr, [&](const Notification&) { ++calls; });
-  }
-  center.post("x");
-  EXPECT_EQ(calls, 0);
-}
-
-TEST(NotificationCenterTest, RemovalByTokenAndMovingTokens) {
-  NotificationCenter center;
-  int calls = 0;
-  ObserverToken token = center.addObserver("n", nullptr, [&](const Notification&) { ++calls; });
-  EXPECT_TRUE(token.isActive());
-
+  ObserverToken token = record("n", nullptr, "moved");
   ObserverToken moved = std::move(token);
   EXPECT_FALSE(token.isActive());  // NOLINT(bugprone-use-after-move): moved-from tokens are empty
   EXPECT_TRUE(moved.isActive());
   center.post("n");
-  EXPECT_EQ(calls, 1);
-
   center.removeObserver(moved);
   EXPECT_FALSE(moved.isActive());
   center.post("n");
-  EXPECT_EQ(calls, 1);
   moved.remove();  // again is harmless
+  EXPECT_EQ(take(), std::vector<std::string>{"moved:n"});
 
   // Assigning over a live token ends the observation it held.
-  int otherCalls = 0;
-  ObserverToken first = center.addObserver("n", nullptr, [&](const Notification&) { ++calls; });
-  first = center.addObserver("n", nullptr, [&](const Notification&) { ++otherCalls; });
+  ObserverToken first = record("n", nullptr, "first");
+  first = record("n", nullptr, "second");
   center.post("n");
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(otherCalls, 1);
+  EXPECT_EQ(take(), std::vector<std::string>{"second:n"});
+
+  // A token may outlive its center.
+  std::optional<NotificationCenter> shortLived(std::in_place);
+  ObserverToken orphan = shortLived->addObserver("n", nullptr, [](const Notification&) {});
+  shortLived.reset();
+  EXPECT_FALSE(orphan.isActive());
+  orphan.remove();
 }
 
-TEST(NotificationCenterTest, PostingFromInsideACallback) {
-  NotificationCenter center;
-  std::vector<std::string> seen;
-  ObserverToken relay =
-      center.addObserver("TallyReachabilityChangedNotification", nullptr, [&](const Notification&) {
-        seen.push_back("reachability");
-        center.post("TallyNetworkStatusChangedNotification");
-      });
-  ObserverToken status = center.addObserver("TallyNetworkStatusChangedNotification", nullptr,
-                                            [&](const Notification&) { seen.push_back("status"); });
-  center.post("TallyReachabilityChangedNotification");
-  EXPECT_EQ(seen, (std::vector<std::string>{"reachability", "status"}));
-}
-
-TEST(NotificationCenterTest, RemovingAndAddingDuringAPost) {
-  NotificationCenter center;
-  std::vector<std::string> seen;
-  ObserverToken later;
-  ObserverToken added;
-  ObserverToken self;
+TEST_F(NotificationCenterTest, CallbacksMayPostAddAndRemoveDuringAPost) {
+  ObserverToken later, added, self;
   self = center.addObserver("n", nullptr, [&](const Notification&) {
     seen.push_back("self");
     self.remove();  // removing itself from inside its own callback
@@ -135,33 +96,31 @@ TEST(NotificationCenterTest, RemovingAndAddingDuringAPost) {
   ObserverToken remover = center.addObserver("n", nullptr, [&](const Notification&) {
     seen.push_back("remover");
     later.remove();
-    if (!added.isActive())
-      added = center.addObserver("n", nullptr, [&](const Notification&) { seen.push_back("added"); });
+    if (!added.isActive()) added = record("n", nullptr, "added");
+    center.post("status");
   });
-  later = center.addObserver("n", nullptr, [&](const Notification&) { seen.push_back("later"); });
+  later = record("n", nullptr, "later");
+  ObserverToken status = record("status", nullptr, "relay");
 
   center.post("n");
-  EXPECT_EQ(seen, (std::vector<std::string>{"self", "remover"}));
-  seen.clear();
+  EXPECT_EQ(take(), (std::vector<std::string>{"self", "remover", "relay:status"}));
   center.post("n");
-  EXPECT_EQ(seen, (std::vector<std::string>{"remover", "added"}));
+  EXPECT_EQ(take(), (std::vector<std::string>{"remover", "relay:status", "added:n"}));
 }
 
-TEST(NotificationCenterTest, DeliveryIsOnThePostingThread) {
-  NotificationCenter center;
-  std::thread::id deliveredOn;
-  ObserverToken token = center.addObserver(
-      "n", nullptr, [&](const Notification&) { deliveredOn = std::this_thread::get_id(); });
-  std::thread::id poster;
+TEST_F(NotificationCenterTest, DeliveryIsOnThePostingThreadOfTheProcessCenter) {
+  EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
+  std::thread::id deliveredOn, poster;
+  ObserverToken token = NotificationCenter::defaultCenter().addObserver(
+      "test.default", nullptr, [&](const Notification&) { deliveredOn = std::this_thread::get_id(); });
   std::thread([&] {
     poster = std::this_thread::get_id();
-    center.post("n");
+    NotificationCenter::defaultCenter().post("test.default");
   }).join();
   EXPECT_EQ(deliveredOn, poster);
 }
 
-TEST(NotificationCenterTest, RemovalWaitsForACallbackRunningOnAnotherThread) {
-  NotificationCenter center;
+TEST_F(NotificationCenterTest, RemovalWaitsForACallbackRunningOnAnotherThread) {
   std::mutex mutex;
   std::condition_variable cv;
   bool entered = false, release = false;
@@ -192,25 +151,6 @@ TEST(NotificationCenterTest, RemovalWaitsForACallbackRunningOnAnotherThread) {
   remover.join();
   poster.join();
   EXPECT_TRUE(finishedWhenRemoved);
-}
-
-TEST(NotificationCenterTest, TokensMayOutliveTheirCenter) {
-  ObserverToken token;
-  {
-    NotificationCenter center;
-    token = center.addObserver("n", nullptr, [](const Notification&) {});
-  }
-  EXPECT_FALSE(token.isActive());
-  token.remove();
-}
-
-TEST(NotificationCenterTest, DefaultCenterIsOneForTheProcess) {
-  EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
-  int calls = 0;
-  ObserverToken token = NotificationCenter::defaultCenter().addObserver(
-      "test.default", nullptr, [&](const Notification&) { ++calls; });
-  NotificationCenter::defaultCenter().post("test.default");
-  EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

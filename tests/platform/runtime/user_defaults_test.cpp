@@ -25,26 +25,17 @@ class UserDefaultsTest : public ::testing::Test {
   fs::path file() const {
     return runtime::UserDefaults::fileFor(files::AppHome(home.path()), "com.example.diary");
   }
-  Value onDisk() const {
-    auto bytes = files::readFile(file());
-    EXPECT_TRUE(bytes.ok());
-    if (!bytes) return Value();
-    auto value = plist::readPropertyList(*bytes);
-    EXPECT_TRUE(value.ok());
-    return value.ok() ? *value : Value();
-  }
+  // What the file holds (a file that cannot be read fails the test with its error).
+  Value onDisk() const { return *plist::readPropertyList(*files::readFile(file())); }
 
   testing_support::TempDir home;
 };
 
-TEST_F(UserDefaultsTest, LivesInLibraryPreferencesUnderTheBundleIdentifier) {
+TEST_F(UserDefaultsTest, TypedValuesSurviveSynchronizeAndReopenFromLibraryPreferences) {
   EXPECT_EQ(file(), home.path() / "Library" / "Preferences" / "com.example.diary.plist");
-}
-
-TEST_F(UserDefaultsTest, TypedValuesSurviveSynchronizeAndReopen) {
   {
     runtime::UserDefaults defaults(file(), {"en"});
-    ASSERT_TRUE(defaults.setString("cloud.sync.nonce", "5F0B6A3C-0000-4000-8000-000000000000").ok());
+    ASSERT_TRUE(defaults.setString("cloud.sync.nonce", "5F0B6A3C").ok());
     defaults.setInteger("count", -42);
     defaults.setDouble("OAuthAutomaticTokenRefreshLastExpiryDate", 456789.5);
     defaults.setBool("flag", true);
@@ -54,13 +45,11 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveSynchronizeAndReopen) {
     ASSERT_TRUE(defaults.setObject("when", Value(Date{1000})).ok());
     ASSERT_TRUE(defaults.synchronize().ok());
     // The file is a binary property list of exactly the stored values.
-    auto bytes = files::readFile(file());
-    ASSERT_TRUE(bytes.ok());
-    EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
+    EXPECT_EQ(plist::detectFormat(files::readFile(file())->data(), 8), plist::Format::Binary);
     EXPECT_EQ(onDisk().dictionary()->size(), 8u);
   }
   runtime::UserDefaults reopened(file(), {"en"});
-  EXPECT_EQ(reopened.stringForKey("cloud.sync.nonce"), "5F0B6A3C-0000-4000-8000-000000000000");
+  EXPECT_EQ(reopened.stringForKey("cloud.sync.nonce"), "5F0B6A3C");
   EXPECT_EQ(reopened.integerForKey("count"), -42);
   EXPECT_EQ(reopened.doubleForKey("OAuthAutomaticTokenRefreshLastExpiryDate"), 456789.5);
   EXPECT_TRUE(reopened.boolForKey("flag"));
@@ -72,53 +61,54 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveSynchronizeAndReopen) {
 
 TEST_F(UserDefaultsTest, TypedGettersConvertTheWayThePlatformDoes) {
   runtime::UserDefaults defaults(file(), {"en"});
-  ASSERT_TRUE(defaults.setString("digits", "  -12abc").ok());
-  ASSERT_TRUE(defaults.setString("yes", "YES").ok());
-  ASSERT_TRUE(defaults.setString("true", " true").ok());
-  ASSERT_TRUE(defaults.setString("zeroes", "007").ok());
-  ASSERT_TRUE(defaults.setString("no", "no").ok());
-  ASSERT_TRUE(defaults.setString("real", "2.5e1x").ok());
-  defaults.setDouble("double", 3.9);
-  defaults.setInteger("int", 5);
-  defaults.setBool("bool", true);
-
-  EXPECT_EQ(defaults.integerForKey("digits"), -12);
-  EXPECT_EQ(defaults.integerForKey("double"), 3);
-  EXPECT_EQ(defaults.integerForKey("bool"), 1);
-  EXPECT_EQ(defaults.integerForKey("missing"), 0);
-  EXPECT_EQ(defaults.doubleForKey("real"), 25.0);
-  EXPECT_EQ(defaults.doubleForKey("int"), 5.0);
-  EXPECT_TRUE(defaults.boolForKey("yes"));
-  EXPECT_TRUE(defaults.boolForKey("true"));
-  EXPECT_TRUE(defaults.boolForKey("zeroes"));
-  EXPECT_FALSE(defaults.boolForKey("no"));
-  EXPECT_TRUE(defaults.boolForKey("int"));
-  EXPECT_FALSE(defaults.boolForKey("missing"));
-  EXPECT_EQ(defaults.stringForKey("int"), "5");
-  EXPECT_EQ(defaults.stringForKey("bool"), "1");
-  EXPECT_EQ(defaults.stringForKey("missing"), std::nullopt);
-  // Getters of the wrong kind give nothing.
-  EXPECT_EQ(defaults.arrayForKey("digits"), std::nullopt);
-  EXPECT_EQ(defaults.dictionaryForKey("digits"), std::nullopt);
-  EXPECT_EQ(defaults.dataForKey("digits"), std::nullopt);
+  struct Case {
+    Value stored;
+    std::int64_t integer;
+    double real;
+    bool boolean;
+    std::optional<std::string> text;
+  };
+  for (const Case& c :
+       {Case{Value("  -12abc"), -12, -12.0, true, "  -12abc"}, Case{Value("2.5e1x"), 2, 25.0, true, "2.5e1x"},
+        Case{Value("YES"), 0, 0.0, true, "YES"}, Case{Value(" true"), 0, 0.0, true, " true"},
+        Case{Value("007"), 7, 7.0, true, "007"}, Case{Value("no"), 0, 0.0, false, "no"},
+        Case{Value(3.9), 3, 3.9, true, "3.9"}, Case{Value(5), 5, 5.0, true, "5"},
+        Case{Value(true), 1, 1.0, true, "1"}, Case{Value(Array{"a", 1}), 0, 0.0, false, std::nullopt},
+        Case{Value(), 0, 0.0, false, std::nullopt}}) {
+    ASSERT_TRUE(defaults.setObject("k", c.stored).ok());
+    EXPECT_EQ(defaults.integerForKey("k"), c.integer) << c.stored.description();
+    EXPECT_EQ(defaults.doubleForKey("k"), c.real) << c.stored.description();
+    EXPECT_EQ(defaults.boolForKey("k"), c.boolean) << c.stored.description();
+    EXPECT_EQ(defaults.stringForKey("k"), c.text) << c.stored.description();
+  }
+  // Getters of the wrong kind give nothing, and a list holding anything but text is no string list.
+  ASSERT_TRUE(defaults.setString("text", "x").ok());
+  EXPECT_EQ(defaults.arrayForKey("text"), std::nullopt);
+  EXPECT_EQ(defaults.dictionaryForKey("text"), std::nullopt);
+  EXPECT_EQ(defaults.dataForKey("text"), std::nullopt);
   ASSERT_TRUE(defaults.setArray("mixed", {"a", 1}).ok());
   EXPECT_EQ(defaults.stringArrayForKey("mixed"), std::nullopt);
 }
 
-TEST_F(UserDefaultsTest, AppleLanguagesDefaultsToThePreferredLanguagesUntilWritten) {
+TEST_F(UserDefaultsTest, RegisteredValuesSitBelowStoredOnesAndAreNeverWritten) {
   runtime::UserDefaults defaults(file(), {"ru", "en"});
   EXPECT_EQ(defaults.preferredLanguages(), (std::vector<std::string>{"ru", "en"}));
   EXPECT_EQ(defaults.stringArrayForKey(runtime::UserDefaults::kAppleLanguagesKey),
             (std::vector<std::string>{"ru", "en"}));
-  // Registered values are never written.
+  defaults.registerDefaults(Dictionary{{"limit", 5}, {"name", "default"}});
+  defaults.setInteger("limit", 9);
+  EXPECT_EQ(defaults.integerForKey("limit"), 9);
+  EXPECT_EQ(defaults.dictionaryRepresentation(),
+            (Dictionary{{"AppleLanguages", Value(Array{"ru", "en"})}, {"limit", 9}, {"name", "default"}}));
+  defaults.removeObjectForKey("limit");
+  EXPECT_EQ(defaults.integerForKey("limit"), 5);
   ASSERT_TRUE(defaults.setString("other", "x").ok());
   ASSERT_TRUE(defaults.synchronize().ok());
-  EXPECT_FALSE(onDisk().dictionary()->contains("AppleLanguages"));
+  EXPECT_EQ(onDisk(), Value(Dictionary{{"other", "x"}}));
 
   // The language screen stores one code and saves at once.
   ASSERT_TRUE(defaults.setArray(runtime::UserDefaults::kAppleLanguagesKey, {"ja"}).ok());
   ASSERT_TRUE(defaults.synchronize().ok());
-  EXPECT_EQ(defaults.preferredLanguages(), std::vector<std::string>{"ja"});
   runtime::UserDefaults reopened(file(), {"en"});
   EXPECT_EQ(reopened.preferredLanguages(), std::vector<std::string>{"ja"});
   // Removing it brings the process's languages back.
@@ -126,74 +116,39 @@ TEST_F(UserDefaultsTest, AppleLanguagesDefaultsToThePreferredLanguagesUntilWritt
   EXPECT_EQ(reopened.preferredLanguages(), std::vector<std::string>{"en"});
 }
 
-TEST_F(UserDefaultsTest, RegisteredDefaultsSitBelowStoredValues) {
+TEST_F(UserDefaultsTest, NullRemovesAndUnstorableValuesAreRefusedWithoutPoisoningTheNextWrite) {
   runtime::UserDefaults defaults(file(), {"en"});
-  defaults.registerDefaults(Dictionary{{"limit", 5}, {"name", "default"}});
-  EXPECT_EQ(defaults.integerForKey("limit"), 5);
-  defaults.setInteger("limit", 9);
-  EXPECT_EQ(defaults.integerForKey("limit"), 9);
-  defaults.removeObjectForKey("limit");
-  EXPECT_EQ(defaults.integerForKey("limit"), 5);
-  const Dictionary all = defaults.dictionaryRepresentation();
-  EXPECT_EQ(all["name"], Value("default"));
-  EXPECT_TRUE(all.contains("AppleLanguages"));
-}
-
-TEST_F(UserDefaultsTest, NullRemovesAndUnstorableValuesAreRefused) {
-  runtime::UserDefaults defaults(file(), {"en"});
+  ASSERT_TRUE(defaults.synchronize().ok());
+  EXPECT_FALSE(files::exists(file()));  // nothing changed, nothing written
   ASSERT_TRUE(defaults.setString("k", "v").ok());
   ASSERT_TRUE(defaults.setObject("k", Value()).ok());
   EXPECT_TRUE(defaults.objectForKey("k").isNull());
-
   EXPECT_FALSE(defaults.setArray("list", {"a", Value()}).ok());
   EXPECT_FALSE(defaults.setString("bad", std::string("\xC3\x28")).ok());
   EXPECT_FALSE(defaults.setString(std::string("bad\xFF"), "v").ok());
   EXPECT_TRUE(defaults.objectForKey("list").isNull());
-  // A refused value never poisons the next write.
   ASSERT_TRUE(defaults.setString("good", "v").ok());
   EXPECT_TRUE(defaults.synchronize().ok());
   EXPECT_EQ(onDisk(), Value(Dictionary{{"good", "v"}}));
-}
-
-TEST_F(UserDefaultsTest, SynchronizeWritesOnlyChangesAndCreatesTheFolder) {
-  runtime::UserDefaults defaults(file(), {"en"});
-  ASSERT_TRUE(defaults.synchronize().ok());
-  EXPECT_FALSE(files::exists(file()));  // nothing changed, nothing written
-  defaults.setBool("flag", false);
-  ASSERT_TRUE(defaults.synchronize().ok());
-  EXPECT_TRUE(files::exists(file()));
-  EXPECT_EQ(onDisk(), Value(Dictionary{{"flag", false}}));
   // No temporary file is left beside it.
-  auto entries = files::listDirectory(file().parent_path());
-  ASSERT_TRUE(entries.ok());
-  EXPECT_EQ(*entries, std::vector<std::string>{"com.example.diary.plist"});
+  EXPECT_EQ(*files::listDirectory(file().parent_path()), std::vector<std::string>{"com.example.diary.plist"});
 }
 
 TEST_F(UserDefaultsTest, UnsavedChangesAreWrittenWhenTheInstanceGoesAway) {
-  {
-    runtime::UserDefaults defaults(file(), {"en"});
-    defaults.setInteger("late", 3);
-  }
-  runtime::UserDefaults reopened(file(), {"en"});
-  EXPECT_EQ(reopened.integerForKey("late"), 3);
+  { runtime::UserDefaults(file(), {"en"}).setInteger("late", 3); }
+  EXPECT_EQ(runtime::UserDefaults(file(), {"en"}).integerForKey("late"), 3);
 }
 
-TEST_F(UserDefaultsTest, ADamagedFileReadsAsEmptyWithALogLine) {
+TEST_F(UserDefaultsTest, ADamagedFileReadsAsEmptyWithALogLineAndIsReplacedByTheNextWrite) {
   fs::create_directories(file().parent_path());
   for (std::string_view contents :
-       {std::string_view("bplist00 broken"), std::string_view("<plist><dict><key>"),
-        std::string_view("<?xml version=\"1.0\"?><plist><array/></plist>")}) {
-    {
-      std::ofstream out(file(), std::ios::binary | std::ios::trunc);
-      out << contents;
-    }
+       {"bplist00 broken", "<plist><dict><key>", "<?xml version=\"1.0\"?><plist><array/></plist>"}) {
+    ASSERT_TRUE(files::writeAtomic(file(), contents).ok());
     foundation::ScopedLogCapture capture;
     runtime::UserDefaults defaults(file(), {"en"});
     EXPECT_TRUE(capture.contains("UserDefaults")) << contents;
     EXPECT_TRUE(capture.contains(file().string())) << contents;
-    EXPECT_EQ(defaults.dictionaryRepresentation().size(), 1u) << contents;  // only AppleLanguages
-    EXPECT_EQ(defaults.preferredLanguages(), std::vector<std::string>{"en"});
-    // It is replaced by the next write.
+    EXPECT_EQ(defaults.dictionaryRepresentation(), (Dictionary{{"AppleLanguages", Value(Array{"en"})}}));
     defaults.setInteger("fresh", 1);
     ASSERT_TRUE(defaults.synchronize().ok());
     EXPECT_EQ(onDisk(), Value(Dictionary{{"fresh", 1}}));
@@ -232,34 +187,30 @@ TEST_F(UserDefaultsTest, ConcurrentWritersAndReadersAreSafe) {
 }
 
 TEST(SystemPreferredLanguagesTest, ComeFromTheLocaleEnvironment) {
-  struct Saved {
-    const char* name;
-    std::optional<std::string> value;
-  };
-  std::vector<Saved> saved;
-  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+  const char* const names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) {
     const char* value = std::getenv(name);
-    saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
     unsetenv(name);
   }
-
-  EXPECT_EQ(runtime::systemPreferredLanguages(), std::vector<std::string>{"en"});
-  setenv("LANG", "C.UTF-8", 1);
-  EXPECT_EQ(runtime::systemPreferredLanguages(), std::vector<std::string>{"en"});
-  setenv("LANG", "ru_RU.UTF-8", 1);
-  EXPECT_EQ(runtime::systemPreferredLanguages(), std::vector<std::string>{"ru"});
-  setenv("LC_ALL", "zh_TW.UTF-8", 1);
-  EXPECT_EQ(runtime::systemPreferredLanguages(), std::vector<std::string>{"zh-Hant"});
-  setenv("LANGUAGE", "pt_PT:zh_CN:de:pt_PT", 1);
-  EXPECT_EQ(runtime::systemPreferredLanguages(),
-            (std::vector<std::string>{"pt-PT", "zh-Hans", "de", "zh-Hant"}));
-
-  for (const auto& entry : saved) {
-    if (entry.value) {
-      setenv(entry.name, entry.value->c_str(), 1);
-    } else {
-      unsetenv(entry.name);
-    }
+  // Each row sets one more variable, of a higher priority than the ones before.
+  struct Step {
+    const char* name;
+    const char* value;
+    std::vector<std::string> expected;
+  };
+  for (const Step& step : {Step{"LANG", nullptr, {"en"}}, Step{"LANG", "C.UTF-8", {"en"}},
+                           Step{"LANG", "ru_RU.UTF-8", {"ru"}}, Step{"LC_ALL", "zh_TW.UTF-8", {"zh-Hant"}},
+                           Step{"LANGUAGE", "pt_PT:zh_CN:de:pt_PT", {"pt-PT", "zh-Hans", "de", "zh-Hant"}}}) {
+    if (step.value) setenv(step.name, step.value, 1);
+    EXPECT_EQ(runtime::systemPreferredLanguages(), step.expected) << (step.value ? step.value : "(none)");
+  }
+  for (size_t i = 0; i < std::size(names); ++i) {
+    if (saved[i])
+      setenv(names[i], saved[i]->c_str(), 1);
+    else
+      unsetenv(names[i]);
   }
 }
 

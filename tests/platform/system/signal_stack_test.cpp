@@ -9,17 +9,26 @@
 namespace sys {
 namespace {
 
-// Each case runs on a fresh thread, so the test process's own threads keep their stacks. The thread
-// starts without an alternate stack (a sanitizer runtime would otherwise have given it one).
+// Installs a stack by hand, as other code (or a sanitizer runtime) would; nullptr disables it.
+void installStack(char* memory, std::size_t size) {
+  stack_t stack{};
+  stack.ss_sp = memory;
+  stack.ss_size = size;
+  stack.ss_flags = memory ? 0 : SS_DISABLE;
+  ASSERT_EQ(sigaltstack(&stack, nullptr), 0);
+}
+
+// Each case runs on a fresh thread without an alternate stack, so the test process's own threads
+// keep theirs.
 template <class Body>
 void onFreshThread(Body body) {
   std::thread([&] {
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    sigaltstack(&off, nullptr);
+    installStack(nullptr, 0);
     body();
   }).join();
 }
+
+volatile sig_atomic_t gRanOnAlternateStack = -1;
 
 TEST(AlternateSignalStack, FreshThreadGetsAStackOfTheSizeAskedWithAGuardBelow) {
   onFreshThread([] {
@@ -37,27 +46,29 @@ TEST(AlternateSignalStack, FreshThreadGetsAStackOfTheSizeAskedWithAGuardBelow) {
     EXPECT_EQ(readMemory(taskSelf(), low + 65535, &byte, 1), MemoryReadResult::kSuccess);
     EXPECT_EQ(readMemory(taskSelf(), low - 1, &byte, 1), MemoryReadResult::kProtectionFailure);
 
-    // Asking again keeps the stack.
+    // Asking again keeps the stack, and a handler installed with SA_ONSTACK runs on it.
     ASSERT_EQ(ensureAlternateSignalStack(65536), 0);
     EXPECT_EQ(currentAlternateSignalStack()->ss_sp, stack->ss_sp);
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = [](int) { gRanOnAlternateStack = isOnAlternateSignalStack() ? 1 : 0; };
+    action.sa_flags = SA_ONSTACK;
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    raise(SIGUSR1);
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(gRanOnAlternateStack, 1);
   });
 }
 
 TEST(AlternateSignalStack, KeepsALargeEnoughStackAndReplacesASmallOne) {
   onFreshThread([] {
     static char theirs[128 * 1024];
-    stack_t big{};
-    big.ss_sp = theirs;
-    big.ss_size = sizeof(theirs);
-    ASSERT_EQ(sigaltstack(&big, nullptr), 0);
+    installStack(theirs, sizeof(theirs));
     ASSERT_EQ(ensureAlternateSignalStack(65536), 0);
     EXPECT_EQ(currentAlternateSignalStack()->ss_sp, theirs);
 
     static char small[16 * 1024];
-    stack_t tiny{};
-    tiny.ss_sp = small;
-    tiny.ss_size = sizeof(small);
-    ASSERT_EQ(sigaltstack(&tiny, nullptr), 0);
+    installStack(small, sizeof(small));
     ASSERT_EQ(ensureAlternateSignalStack(65536), 0);
     const auto now = currentAlternateSignalStack();
     ASSERT_TRUE(now);
@@ -67,9 +78,7 @@ TEST(AlternateSignalStack, KeepsALargeEnoughStackAndReplacesASmallOne) {
     // A larger request replaces our own smaller stack too.
     ASSERT_EQ(ensureAlternateSignalStack(131072), 0);
     EXPECT_EQ(currentAlternateSignalStack()->ss_size, 131072u);
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    sigaltstack(&off, nullptr);
+    installStack(nullptr, 0);
   });
 }
 
