@@ -1,30 +1,95 @@
+// The signal layer under real signals. Each test crashes on purpose in a forked child, which reports
+// through a pipe what its callbacks saw; the parent compares that report and how the child ended.
 #include "crash_reporter/signal_handler.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
-#include "child_process.h"
-#include "crash_reporter/errors.h"
 #include "crash_reporter/signal_numbers.h"
 #include "platform/system/signal_stack.h"
 
 namespace crash {
 namespace {
 
-using crash_testing::report;
-using crash_testing::reportNumber;
-using crash_testing::runInChild;
+// ---- The child and its report.
 
-constexpr int kCrashSignals[] = {CRASH_SIGABRT, CRASH_SIGBUS,  CRASH_SIGFPE,
-                                 CRASH_SIGILL,  CRASH_SIGSEGV, CRASH_SIGTRAP};
+int gReportFd = -1;
+
+// Appends to the child's report. Async-signal-safe.
+void report(const char* text) noexcept {
+  for (std::size_t left = std::strlen(text); left > 0;) {
+    const ssize_t n = write(gReportFd, text, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void reportNumber(int value) noexcept {
+  char digits[16];
+  char* at = digits + sizeof digits;
+  *--at = '\0';
+  do *--at = static_cast<char>('0' + value % 10);
+  while ((value /= 10) > 0);
+  report(at);
+}
+
+void check(bool ok, const char* what) noexcept {
+  report(ok ? "" : "NOT ");
+  report(what);
+  report(";");
+}
+
+// What the child reported, and how it ended ("exit 0", "signal 11").
+using Outcome = std::pair<std::string, std::string>;
+
+std::string killedBy(int nativeSignal) { return "signal " + std::to_string(nativeSignal); }
+
+// Runs `body` in a forked child with the crash signals at their default actions, no core files and
+// a 60-second alarm (a child that hangs dies of SIGALRM instead of stalling the suite).
+Outcome runInChild(const std::function<void()>& body) {
+  int fds[2];
+  if (pipe(fds) != 0) return {"pipe failed", ""};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    gReportFd = fds[1];
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP}) signal(sig, SIG_DFL);
+    alarm(60);
+    body();
+    _exit(0);
+  }
+  close(fds[1]);
+  Outcome outcome;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+    if (n > 0) outcome.first.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0 && errno != EINTR) break;
+  }
+  close(fds[0]);
+  int status = 0;
+  while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  outcome.second =
+      WIFSIGNALED(status) ? killedBy(WTERMSIG(status)) : "exit " + std::to_string(WEXITSTATUS(status));
+  return outcome;
+}
 
 // ---- Deliberate faults. Values pass through volatile objects so the optimiser keeps every fault.
 
@@ -44,15 +109,14 @@ std::uintptr_t gExpectedAddress = 0;
 
 [[gnu::noinline]] void readBeyondEndOfMappedFile() {
   // A page mapped from an empty file has no backing: touching it is a bus error.
-  const int fd = memfd_create("empty", MFD_CLOEXEC);
-  void* page = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+  void* page = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, memfd_create("empty", MFD_CLOEXEC), 0);
   gExpectedAddress = reinterpret_cast<std::uintptr_t>(page);
   (void)*static_cast<volatile char*>(page);
 }
 
 // The undefined-behaviour sanitizer would report the division itself instead of letting it fault.
 [[gnu::noinline, gnu::no_sanitize("integer-divide-by-zero")]] void divideByZero() {
-  volatile int dividend = 1;
+  volatile int dividend = 1;  // a constant 1 would let the compiler divide without dividing
   volatile int divisor = 0;
   volatile int quotient = dividend / divisor;
   (void)quotient;
@@ -83,15 +147,14 @@ volatile int gStopRecursion = 0;
   return recurseForever(depth + 1) + frame[0];
 }
 
-// ---- Callbacks that report to the parent. Each runs inside the signal handler.
+// ---- Callbacks. Each runs inside the signal handler and reports to the parent.
 
 const char* addressClass(const crash_signal_info* info, const ucontext_t* uap) {
   if (info->address != 0 && info->address == gExpectedAddress) return "expected";
 #if defined(__x86_64__)
   if (info->address != 0 && uap &&
-      info->address == static_cast<std::uintptr_t>(uap->uc_mcontext.gregs[REG_RIP])) {
+      info->address == static_cast<std::uintptr_t>(uap->uc_mcontext.gregs[REG_RIP]))
     return "pc";
-  }
 #endif
   return info->address == 0 ? "0" : "other";
 }
@@ -106,20 +169,21 @@ bool describingCallback(int signal, crash_signal_info* info, ucontext_t* uap, vo
   reportNumber(info->code);
   report(" addr=");
   report(addressClass(info, uap));
-  report(" stack=");
-  report(sys::isOnAlternateSignalStack() ? "alt" : "own");
+  report(sys::isOnAlternateSignalStack() ? " stack=alt" : " stack=own");
   const bool nativeOk = uap && info->native && info->native->si_signo == info->native_signo &&
                         info->signo == signal && crash_signal_to_native(signal) == info->native_signo;
   report(nativeOk ? " native=ok;" : " native=bad;");
   return false;
 }
 
-// Reports its name and declines without running the rest of the chain.
+// Reports its name and answers `kHandles` without running the rest of the chain itself.
+template <bool kHandles>
 bool namingCallback(int, crash_signal_info*, ucontext_t*, void* context, crash_signal_handler_callback*) {
   report(static_cast<const char*>(context));
   report(";");
-  return false;
+  return kHandles;
 }
+constexpr auto naming = namingCallback<false>;
 
 // Reports its name, runs the rest of the chain itself and reports what it answered.
 bool forwardingCallback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
@@ -132,27 +196,16 @@ bool forwardingCallback(int signal, crash_signal_info* info, ucontext_t* uap, vo
   return handled;
 }
 
-// Reports its name and handles the signal.
-bool handlingCallback(int, crash_signal_info*, ucontext_t*, void* context, crash_signal_handler_callback*) {
-  report(static_cast<const char*>(context));
-  report(";");
-  return true;
-}
-
 void registerOrDie(int signal, crash_signal_callback_fn callback, const char* name) {
   auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
       signal, callback, const_cast<char*>(name));
   if (!status) {
-    report("registration failed: ");
     report(status.error().description().c_str());
     _exit(99);
   }
 }
 
-void registerCrashSignals(crash_signal_callback_fn callback, const char* name) {
-  for (int signal : kCrashSignals) registerOrDie(signal, callback, name);
-}
-
+// Handlers installed before the layer.
 void previousSigInfoHandler(int nativeSignal, siginfo_t* info, void* uap) {
   report("previous native=");
   reportNumber(nativeSignal);
@@ -169,41 +222,35 @@ void previousPlainHandler(int nativeSignal) {
 
 void previousReturningHandler(int) { report("previous returned;"); }
 
-void install(int nativeSignal, void (*handler)(int, siginfo_t*, void*)) {
+void installSigInfo(int nativeSignal, void (*handler)(int, siginfo_t*, void*)) {
   struct sigaction action {};
   action.sa_sigaction = handler;
   action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
   sigaction(nativeSignal, &action, nullptr);
 }
 
-void install(int nativeSignal, void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  sigaction(nativeSignal, &action, nullptr);
-}
-
-// ---- Real faults in a child: what the callback saw, and that the process still died of the signal.
+// ---- Real faults: what the callback saw, in the reporter's numbering, and that the process still
+// died of the signal.
 
 struct FaultCase {
   const char* name;
   void (*fault)();
   int nativeSignal;
-  std::string expected;
+  const char* expected;
 };
 
 class SignalLayerFault : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(SignalLayerFault, ReportsInReporterNumberingAndDiesOfTheSignal) {
   const FaultCase& fault = GetParam();
-  auto child = runInChild([&] {
-    registerCrashSignals(describingCallback, "cb");
-    fault.fault();
-    report("survived;");
-  });
-  EXPECT_EQ(child.report, fault.expected);
-  EXPECT_TRUE(child.killedBy(fault.nativeSignal)) << child.describe();
+  EXPECT_EQ(runInChild([&] {
+              for (int signal :
+                   {CRASH_SIGABRT, CRASH_SIGBUS, CRASH_SIGFPE, CRASH_SIGILL, CRASH_SIGSEGV, CRASH_SIGTRAP})
+                registerOrDie(signal, describingCallback, "cb");
+              fault.fault();
+              report("survived;");
+            }),
+            Outcome(fault.expected, killedBy(fault.nativeSignal)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, SignalLayerFault,
@@ -225,23 +272,19 @@ INSTANTIATE_TEST_SUITE_P(Faults, SignalLayerFault,
                            return std::string(info.param.name);
                          });
 
-// ---- Stack overflow needs the alternate stack of the overflowing thread.
+// ---- Stack overflow needs an alternate stack on the overflowing thread.
 
-void lowerMainStackLimit() {
-  // The overflow then comes after 1 MB rather than after whatever the environment allows.
-  const rlimit limit{1 << 20, 1 << 20};
-  setrlimit(RLIMIT_STACK, &limit);
-}
-
-TEST(SignalLayerStacks, MainThreadOverflowIsCaughtWhenAnotherThreadEnabledTheLayer) {
-  auto child = runInChild([] {
-    std::thread enabling([] { registerOrDie(CRASH_SIGSEGV, namingCallback, "cb"); });
-    enabling.join();
-    lowerMainStackLimit();
-    recurseForever(0);
-  });
-  EXPECT_EQ(child.report, "cb;");
-  EXPECT_TRUE(child.killedBy(SIGSEGV)) << child.describe();
+TEST(SignalLayerStacks, MainThreadHasItsStackBeforeAnyRegistration) {
+  EXPECT_EQ(runInChild([] {
+              auto stack = sys::currentAlternateSignalStack();
+              check(stack && stack->ss_size == TallyCrashSignalHandler::kAlternateStackSize, "main 64k");
+              std::thread([] { registerOrDie(CRASH_SIGSEGV, naming, "cb"); }).join();
+              // The overflow then comes after 1 MB rather than after whatever the environment allows.
+              const rlimit limit{1 << 20, 1 << 20};
+              setrlimit(RLIMIT_STACK, &limit);
+              recurseForever(0);
+            }),
+            Outcome("main 64k;cb;", killedBy(SIGSEGV)));
 }
 
 // Takes away the calling thread's alternate stack, as a thread the layer never saw has none (a
@@ -259,287 +302,199 @@ void onSmallStackThread(void (*body)()) {
   pthread_attr_setstacksize(&attributes, 256 * 1024);
   pthread_t thread;
   pthread_create(
-      &thread, &attributes,
-      [](void* argument) -> void* {
-        reinterpret_cast<void (*)()>(argument)();
-        return nullptr;
-      },
+      &thread, &attributes, [](void* body) -> void* { return reinterpret_cast<void (*)()>(body)(), nullptr; },
       reinterpret_cast<void*>(body));
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attributes);
 }
 
-TEST(SignalLayerStacks, EnablingThreadOverflowIsCaught) {
-  auto child = runInChild([] {
-    onSmallStackThread([] {
-      dropAlternateStack();
-      registerOrDie(CRASH_SIGSEGV, describingCallback, "cb");
-      recurseForever(0);
-    });
-  });
-  EXPECT_EQ(child.report.rfind("cb sig=11 ", 0), 0u) << child.report;
-  EXPECT_NE(child.report.find("stack=alt"), std::string::npos) << child.report;
-  EXPECT_TRUE(child.killedBy(SIGSEGV)) << child.describe();
-}
-
-TEST(SignalLayerStacks, OtherThreadsOverflowIsCaughtOnlyOncePrepared) {
-  auto unprepared = runInChild([] {
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "cb");
-    onSmallStackThread([] {
-      dropAlternateStack();
-      recurseForever(0);
-    });
-  });
-  // Without a stack to run on, the handler cannot start; the kernel ends the process.
-  EXPECT_EQ(unprepared.report, "");
-  EXPECT_TRUE(unprepared.killedBy(SIGSEGV)) << unprepared.describe();
-
-  auto prepared = runInChild([] {
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "cb");
-    onSmallStackThread([] {
-      dropAlternateStack();
-      if (!TallyCrashSignalHandler::prepareCurrentThread()) report("prepare failed;");
-      recurseForever(0);
-    });
-  });
-  EXPECT_EQ(prepared.report, "cb;");
-  EXPECT_TRUE(prepared.killedBy(SIGSEGV)) << prepared.describe();
-}
-
-TEST(SignalLayerStacks, MainThreadHasItsStackBeforeAnyRegistrationAndEveryRegistrarGetsOne) {
-  auto child = runInChild([] {
-    auto main = sys::currentAlternateSignalStack();
-    report(main && main->ss_size == TallyCrashSignalHandler::kAlternateStackSize ? "main=64k;"
-                                                                                 : "main=none;");
-    std::thread registrar([] {
-      dropAlternateStack();
-      registerOrDie(CRASH_SIGSEGV, namingCallback, "cb");
-      auto stack = sys::currentAlternateSignalStack();
-      report(stack && stack->ss_size == 65536 && stack->ss_flags == 0 ? "registrar=64k;" : "registrar=bad;");
-    });
-    registrar.join();
-  });
-  EXPECT_EQ(child.report, "main=64k;registrar=64k;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
+TEST(SignalLayerStacks, AnotherThreadsOverflowIsCaughtOnceItRegisteredOrWasPrepared) {
+  const std::pair<void (*)(), const char*> threads[] = {
+      // Without a stack to run on, the handler cannot start; the kernel ends the process.
+      {[] { dropAlternateStack(), recurseForever(0); }, ""},
+      {[] {
+         dropAlternateStack();
+         if (!TallyCrashSignalHandler::prepareCurrentThread()) report("prepare failed;");
+         recurseForever(0);
+       },
+       "cb;"},
+      {[] {
+         dropAlternateStack();
+         registerOrDie(CRASH_SIGSEGV, naming, "own");
+         check(sys::currentAlternateSignalStack()->ss_size == TallyCrashSignalHandler::kAlternateStackSize,
+               "64k");
+         recurseForever(0);
+       },
+       "64k;own;cb;"}};
+  for (const auto& [body, expected] : threads) {
+    EXPECT_EQ(runInChild([body] {
+                registerOrDie(CRASH_SIGSEGV, naming, "cb");
+                onSmallStackThread(body);
+              }),
+              Outcome(expected, killedBy(SIGSEGV)));
+  }
 }
 
 // ---- The chain.
 
-TEST(SignalLayerChain, LastRegisteredRunsFirstAndForwardingRunsTheRest) {
-  auto child = runInChild([] {
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "first");
-    registerOrDie(CRASH_SIGSEGV, forwardingCallback, "second");
-    writeToUnmappedAddress();
-  });
-  EXPECT_EQ(child.report, "second>;first;second<declined;");
-  EXPECT_TRUE(child.killedBy(SIGSEGV)) << child.describe();
-}
-
-TEST(SignalLayerChain, DecliningWithoutForwardingStillReachesTheEarlierCallbacks) {
-  auto child = runInChild([] {
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "first");
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "second");
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "third");
-    writeToUnmappedAddress();
-  });
-  EXPECT_EQ(child.report, "third;second;first;");
-  EXPECT_TRUE(child.killedBy(SIGSEGV)) << child.describe();
+TEST(SignalLayerChain, NewestRunsFirstOnlyForItsSignalAndDecliningOrForwardingRunsTheRest) {
+  EXPECT_EQ(runInChild([] {
+              registerOrDie(CRASH_SIGSEGV, naming, "first");
+              registerOrDie(CRASH_SIGSEGV, forwardingCallback, "second");
+              registerOrDie(CRASH_SIGBUS, naming, "bus");
+              registerOrDie(CRASH_SIGSEGV, naming, "third");
+              writeToUnmappedAddress();
+            }),
+            Outcome("third;second>;first;second<declined;", killedBy(SIGSEGV)));
 }
 
 TEST(SignalLayerChain, HandlingStopsTheChainAndExecutionGoesOn) {
-  auto child = runInChild([] {
-    registerOrDie(CRASH_SIGTRAP, namingCallback, "earlier");
-    registerOrDie(CRASH_SIGTRAP, handlingCallback, "handler");
-    raise(SIGTRAP);
-    report("alive;");
-  });
-  EXPECT_EQ(child.report, "handler;alive;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
+  EXPECT_EQ(runInChild([] {
+              registerOrDie(CRASH_SIGTRAP, naming, "earlier");
+              registerOrDie(CRASH_SIGTRAP, namingCallback<true>, "handler");
+              raise(SIGTRAP);
+              report("alive;");
+            }),
+            Outcome("handler;alive;", "exit 0"));
 }
 
-TEST(SignalLayerChain, CallbacksRunOnlyForTheirOwnSignal) {
-  auto child = runInChild([] {
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "segv");
-    registerOrDie(CRASH_SIGBUS, namingCallback, "bus");
-    registerOrDie(CRASH_SIGFPE, namingCallback, "fpe");
-    readBeyondEndOfMappedFile();
-  });
-  EXPECT_EQ(child.report, "bus;");
-  EXPECT_TRUE(child.killedBy(SIGBUS)) << child.describe();
+// ---- Actions installed before the layer run after the callbacks.
+
+TEST(SignalLayerPrevious, HandlersGetTheKernelsSignal) {
+  EXPECT_EQ(runInChild([] {
+              installSigInfo(SIGBUS, previousSigInfoHandler);
+              registerOrDie(CRASH_SIGBUS, naming, "cb");
+              readBeyondEndOfMappedFile();
+            }),
+            Outcome("cb;previous native=" + std::to_string(SIGBUS) + " info=ok;", "exit 42"));
+  EXPECT_EQ(runInChild([] {
+              signal(SIGFPE, previousPlainHandler);
+              registerOrDie(CRASH_SIGFPE, naming, "cb");
+              divideByZero();
+            }),
+            Outcome("cb;plain native=" + std::to_string(SIGFPE) + ";", "exit 43"));
 }
 
-// ---- Actions installed before the layer.
-
-TEST(SignalLayerPrevious, SigInfoHandlerGetsTheKernelsSignalAfterTheCallbacks) {
-  auto child = runInChild([] {
-    install(SIGBUS, previousSigInfoHandler);
-    registerOrDie(CRASH_SIGBUS, describingCallback, "cb");
-    readBeyondEndOfMappedFile();
-  });
-  EXPECT_EQ(child.report, "cb sig=10 code=2 addr=expected stack=alt native=ok;previous native=" +
-                              std::to_string(SIGBUS) + " info=ok;");
-  EXPECT_TRUE(child.exitedWith(42)) << child.describe();
-}
-
-TEST(SignalLayerPrevious, PlainHandlerIsCalledWithTheKernelsNumber) {
-  auto child = runInChild([] {
-    install(SIGFPE, previousPlainHandler);
-    registerCrashSignals(namingCallback, "cb");
-    divideByZero();
-  });
-  EXPECT_EQ(child.report, "cb;plain native=" + std::to_string(SIGFPE) + ";");
-  EXPECT_TRUE(child.exitedWith(43)) << child.describe();
-}
-
-TEST(SignalLayerPrevious, HandlerThatReturnsLetsASentSignalPass) {
-  auto child = runInChild([] {
-    install(SIGTRAP, previousReturningHandler);
-    registerOrDie(CRASH_SIGTRAP, namingCallback, "cb");
-    raise(SIGTRAP);
-    report("alive;");
-  });
-  EXPECT_EQ(child.report, "cb;previous returned;alive;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
-}
-
-TEST(SignalLayerPrevious, IgnoredSignalSentByAProcessStaysIgnored) {
-  auto child = runInChild([] {
+TEST(SignalLayerPrevious, AnIgnoredSignalStaysIgnoredOnlyWhenAProcessSentIt) {
+  EXPECT_EQ(runInChild([] {
+              signal(SIGABRT, SIG_IGN);
+              registerOrDie(CRASH_SIGABRT, naming, "cb");
+              raise(SIGABRT);
+              kill(getpid(), SIGABRT);
+              report("alive;");
+            }),
+            Outcome("cb;cb;alive;", "exit 0"));
+  // An ignored fault would fault again forever; it ends the process instead.
+  EXPECT_EQ(runInChild([] {
+              signal(SIGSEGV, SIG_IGN);
+              registerOrDie(CRASH_SIGSEGV, naming, "cb");
+              writeToUnmappedAddress();
+              report("survived;");
+            }),
+            Outcome("cb;", killedBy(SIGSEGV)));
+  // abort() still aborts.
+  const Outcome aborted = runInChild([] {
     signal(SIGABRT, SIG_IGN);
-    registerOrDie(CRASH_SIGABRT, namingCallback, "cb");
-    raise(SIGABRT);
-    kill(getpid(), SIGABRT);
-    report("alive;");
-  });
-  EXPECT_EQ(child.report, "cb;cb;alive;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
-}
-
-TEST(SignalLayerPrevious, IgnoredFaultStillEndsTheProcessInsteadOfFaultingForever) {
-  auto child = runInChild([] {
-    signal(SIGSEGV, SIG_IGN);
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "cb");
-    writeToUnmappedAddress();
-    report("survived;");
-  });
-  EXPECT_EQ(child.report, "cb;");
-  EXPECT_TRUE(child.killedBy(SIGSEGV)) << child.describe();
-}
-
-TEST(SignalLayerPrevious, AbortWithAnIgnoredSignalStillAborts) {
-  auto child = runInChild([] {
-    signal(SIGABRT, SIG_IGN);
-    registerOrDie(CRASH_SIGABRT, namingCallback, "cb");
+    registerOrDie(CRASH_SIGABRT, naming, "cb");
     abort();
   });
-  EXPECT_EQ(child.report.rfind("cb;", 0), 0u) << child.report;
-  EXPECT_TRUE(child.killedBy(SIGABRT)) << child.describe();
+  EXPECT_TRUE(aborted.first.starts_with("cb;")) << aborted.first;
+  EXPECT_EQ(aborted.second, killedBy(SIGABRT));
 }
 
 // ---- Registration.
 
-int countEntries(int signal, bool forwarding) {
-  int count = 0;
-  auto* list = &crash_shared_handler.callbacks;
-  for (auto* node = crash_async_list_next(list, nullptr); node; node = crash_async_list_next(list, node)) {
-    if (node->value.signal == signal &&
-        (node->value.callback == crash_previous_action_callback) == forwarding) {
-      ++count;
-    }
-  }
-  return count;
+// How many entries of the list match.
+template <class T, class Match>
+int count(crash_async_list<T>& list, Match match) {
+  int n = 0;
+  for (auto* node = crash_async_list_next(&list, nullptr); node; node = crash_async_list_next(&list, node))
+    n += match(node->value);
+  return n;
+}
+
+int countEntries(int signal, crash_signal_callback_fn callback) {
+  return count(crash_shared_handler.callbacks,
+               [&](auto& e) { return e.signal == signal && e.callback == callback; });
 }
 
 int countPreviousActions(int signal) {
-  int count = 0;
-  auto* list = &crash_shared_handler.previous_actions;
-  for (auto* node = crash_async_list_next(list, nullptr); node; node = crash_async_list_next(list, node)) {
-    count += node->value.signal == signal;
-  }
-  return count;
+  return count(crash_shared_handler.previous_actions, [&](auto& e) { return e.signal == signal; });
 }
 
-TEST(SignalLayerRegistration, InstallsOnceWithSigInfoOnStackAndEmptyMask) {
-  auto child = runInChild([] {
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "a");
-    struct sigaction installed {};
-    sigaction(SIGSEGV, nullptr, &installed);
-    sigset_t empty;
-    sigemptyset(&empty);
-    const bool ours = (installed.sa_flags & SA_SIGINFO) && installed.sa_sigaction == crash_signal_handler;
-    report(ours ? "ours;" : "not ours;");
-    // The C library adds its own return trampoline flag (SA_RESTORER, which it does not export).
-    constexpr int kRestorer = 0x04000000;
-    report((installed.sa_flags & ~kRestorer) == (SA_SIGINFO | SA_ONSTACK) ? "flags;" : "other flags;");
-    bool maskEmpty = true;
-    for (int s = 1; s < NSIG; ++s) maskEmpty = maskEmpty && !sigismember(&installed.sa_mask, s);
-    report(maskEmpty ? "mask;" : "mask set;");
+TEST(SignalLayerRegistration, InstallsOnceWithSigInfoOnTheAlternateStackAndAnEmptyMask) {
+  EXPECT_EQ(runInChild([] {
+              registerOrDie(CRASH_SIGSEGV, naming, "a");
+              struct sigaction installed {};
+              sigaction(SIGSEGV, nullptr, &installed);
+              check((installed.sa_flags & SA_SIGINFO) && installed.sa_sigaction == crash_signal_handler,
+                    "ours");
+              // The C library adds its own return trampoline flag (SA_RESTORER, which it does not export).
+              check((installed.sa_flags & ~0x04000000) == (SA_SIGINFO | SA_ONSTACK), "flags");
+              bool maskEmpty = true;
+              for (int s = 1; s < NSIG; ++s) maskEmpty = maskEmpty && !sigismember(&installed.sa_mask, s);
+              check(maskEmpty, "mask empty");
 
-    // A second registration must not install again: an action put in meanwhile stays.
-    install(SIGSEGV, previousSigInfoHandler);
-    registerOrDie(CRASH_SIGSEGV, namingCallback, "b");
-    struct sigaction after {};
-    sigaction(SIGSEGV, nullptr, &after);
-    report(after.sa_sigaction == previousSigInfoHandler ? "kept;" : "reinstalled;");
-    report("previous=");
-    reportNumber(countPreviousActions(CRASH_SIGSEGV));
-    report(" forwarding=");
-    reportNumber(countEntries(CRASH_SIGSEGV, true));
-    report(" callbacks=");
-    reportNumber(countEntries(CRASH_SIGSEGV, false));
-    report(";");
-  });
-  EXPECT_EQ(child.report, "ours;flags;mask;kept;previous=1 forwarding=2 callbacks=2;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
+              // A second registration must not install again: an action put in meanwhile stays.
+              installSigInfo(SIGSEGV, previousSigInfoHandler);
+              registerOrDie(CRASH_SIGSEGV, forwardingCallback, "b");
+              sigaction(SIGSEGV, nullptr, &installed);
+              check(installed.sa_sigaction == previousSigInfoHandler, "kept");
+              check(countPreviousActions(CRASH_SIGSEGV) == 1 &&
+                        countEntries(CRASH_SIGSEGV, crash_previous_action_callback) == 2 &&
+                        countEntries(CRASH_SIGSEGV, naming) == 1 &&
+                        countEntries(CRASH_SIGSEGV, forwardingCallback) == 1,
+                    "entries");
+            }),
+            Outcome("ours;flags;mask empty;kept;entries;", "exit 0"));
 }
 
 TEST(SignalLayerRegistration, ResetPutsBackTheEarlierActions) {
-  auto child = runInChild([] {
-    install(SIGTRAP, previousReturningHandler);
-    registerOrDie(CRASH_SIGTRAP, namingCallback, "cb");
-    registerOrDie(CRASH_SIGILL, namingCallback, "cb");
-    TallyCrashSignalHandler::resetHandlers();
-    struct sigaction trap {
-    }, ill{};
-    sigaction(SIGTRAP, nullptr, &trap);
-    sigaction(SIGILL, nullptr, &ill);
-    report(trap.sa_handler == previousReturningHandler ? "trap restored;" : "trap not restored;");
-    report(ill.sa_handler == SIG_DFL ? "ill restored;" : "ill not restored;");
-    report(crash_async_list_next(&crash_shared_handler.callbacks, nullptr) ||
-                   crash_async_list_next(&crash_shared_handler.previous_actions, nullptr)
-               ? "lists not empty;"
-               : "lists empty;");
-    raise(SIGTRAP);
-    // Registering again after a reset chains to the restored action, not to the layer itself.
-    registerOrDie(CRASH_SIGTRAP, namingCallback, "again");
-    raise(SIGTRAP);
-    report("alive;");
-  });
-  EXPECT_EQ(child.report,
-            "trap restored;ill restored;lists empty;previous returned;again;previous returned;alive;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
+  EXPECT_EQ(runInChild([] {
+              signal(SIGTRAP, previousReturningHandler);
+              registerOrDie(CRASH_SIGTRAP, naming, "cb");
+              registerOrDie(CRASH_SIGILL, naming, "cb");
+              TallyCrashSignalHandler::resetHandlers();
+              struct sigaction trap {
+              }, ill{};
+              sigaction(SIGTRAP, nullptr, &trap);
+              sigaction(SIGILL, nullptr, &ill);
+              check(trap.sa_handler == previousReturningHandler, "trap restored");
+              check(ill.sa_handler == SIG_DFL, "ill restored");
+              check(!crash_async_list_next(&crash_shared_handler.callbacks, nullptr) &&
+                        !crash_async_list_next(&crash_shared_handler.previous_actions, nullptr),
+                    "lists empty");
+              raise(SIGTRAP);
+              // Registering again after a reset chains to the restored action, not to the layer itself;
+              // a handler that returns lets a sent signal pass.
+              registerOrDie(CRASH_SIGTRAP, naming, "again");
+              raise(SIGTRAP);
+              report("alive;");
+            }),
+            Outcome("trap restored;ill restored;lists empty;previous returned;again;previous returned;alive;",
+                    "exit 0"));
 }
 
-TEST(SignalLayerRegistration, SignalsTheKernelLacksOrThatCannotBeCaughtFail) {
-  auto child = runInChild([] {
-    for (int signal : {CRASH_SIGEMT, CRASH_SIGINFO, CRASH_SIGKILL, CRASH_SIGSTOP, 0, 64}) {
-      auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
-          signal, namingCallback, nullptr);
-      if (status) {
-        report("accepted;");
-        continue;
-      }
-      const auto& error = status.error();
-      const bool expected = error.domain == "CrashReporterErrorDomain" && error.code == 1 &&
-                            error.localizedDescription() == "Failed to register signal handler" &&
-                            error.underlying && error.underlying->domain == "NSPOSIXErrorDomain" &&
-                            error.underlying->code == EINVAL;
-      report(expected ? "refused;" : error.description().c_str());
-    }
-    report(countEntries(CRASH_SIGKILL, false) == 0 && countPreviousActions(CRASH_SIGKILL) == 0 ? "no trace;"
-                                                                                               : "trace;");
-  });
-  EXPECT_EQ(child.report, "refused;refused;refused;refused;refused;refused;no trace;");
-  EXPECT_TRUE(child.exitedWith(0)) << child.describe();
+TEST(SignalLayerRegistration, SignalsTheKernelLacksOrThatCannotBeCaughtAreRefused) {
+  EXPECT_EQ(
+      runInChild([] {
+        for (int signal : {CRASH_SIGEMT, CRASH_SIGINFO, CRASH_SIGKILL, CRASH_SIGSTOP, 0, 64}) {
+          auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
+              signal, naming, nullptr);
+          if (status) {
+            report("accepted;");
+            continue;
+          }
+          const auto& error = status.error();
+          check(error.domain == "CrashReporterErrorDomain" && error.code == 1 &&
+                    error.localizedDescription() == "Failed to register signal handler" && error.underlying &&
+                    error.underlying->domain == "NSPOSIXErrorDomain" && error.underlying->code == EINVAL,
+                "refused");
+        }
+        check(countEntries(CRASH_SIGKILL, naming) == 0 && countPreviousActions(CRASH_SIGKILL) == 0,
+              "no trace");
+      }),
+      Outcome("refused;refused;refused;refused;refused;refused;no trace;", "exit 0"));
 }
 
 }  // namespace
