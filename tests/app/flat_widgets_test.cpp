@@ -2,7 +2,6 @@
 
 #include "app/flat_widgets.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -22,108 +21,73 @@ namespace {
 using graphics::Point;
 using graphics::RecordingCanvas;
 using graphics::Rect;
+using Bar = app::FlatBarButtonItems;
+using Segments = std::vector<std::pair<Point, Point>>;
+using Fills = std::vector<std::pair<Rect, graphics::Color>>;
 
-const graphics::Color kGrey = graphics::Color::rgb255(201, 203, 206);
-
-std::vector<std::pair<Point, Point>> segments(const RecordingCanvas& canvas) {
-  std::vector<std::pair<Point, Point>> out;
-  for (const auto& line : canvas.lines()) out.emplace_back(line.from, line.to);
-  return out;
-}
-
-void expectHairlines(const RecordingCanvas& canvas) {
+// What a view draws: its fills, and its segments, every one a grey hairline without antialiasing.
+std::pair<Fills, Segments> drawing(ui::View& view, bool crispFills = false) {
+  RecordingCanvas canvas;
+  view.drawRect(canvas, view.bounds());
+  std::pair<Fills, Segments> out;
+  for (const auto& fill : canvas.fills()) out.first.emplace_back(fill.rect, fill.color);
+  for (const auto& fill : canvas.opsOf<graphics::rec::Fill>())
+    EXPECT_TRUE(!crispFills || !fill.state.antialias);
   for (const auto& line : canvas.lines()) {
     EXPECT_FALSE(line.antialias);
     EXPECT_EQ(line.width, 0.5);
-    EXPECT_TRUE(line.color.approximatelyEquals(kGrey)) << line.color.toString();
+    EXPECT_TRUE(line.color.approximatelyEquals(graphics::Color::rgb255(201, 203, 206)))
+        << line.color.toString();
+    out.second.emplace_back(line.from, line.to);
   }
+  return out;
 }
 
-TEST(TableSectionSeparator, DrawsOnlyTheLinesItIsAskedFor) {
-  auto strip = std::make_shared<app::tableSectionSeparator>(Rect(0, 0, 320, 23));
-  EXPECT_FALSE(strip->firstSection);
-  EXPECT_FALSE(strip->showBottomLine);
-  ASSERT_TRUE(strip->backgroundColor());
-  EXPECT_TRUE(strip->backgroundColor()->approximatelyEquals(graphics::Color(1, 1, 1, 0.96)));
-  EXPECT_EQ(strip->autoresizingMask(),
+TEST(FlatWidgets, SectionSeparatorAndListCellDrawTheirLinesAsAsked) {
+  app::tableSectionSeparator strip(Rect(0, 0, 320, 23));
+  ASSERT_TRUE(strip.backgroundColor());
+  EXPECT_TRUE(strip.backgroundColor()->approximatelyEquals(graphics::Color(1, 1, 1, 0.96)));
+  EXPECT_EQ(strip.autoresizingMask(),
             ui::kFlexibleLeftMargin | ui::kFlexibleWidth | ui::kFlexibleRightMargin);
+  EXPECT_EQ(drawing(strip), (std::pair<Fills, Segments>{}));
+  strip.firstSection = strip.showBottomLine = true;
+  EXPECT_EQ(drawing(strip).second,
+            (Segments{{Point(0, 0.5), Point(320, 0.5)}, {Point(0, 23), Point(320, 23)}}));
 
-  RecordingCanvas none;
-  strip->drawRect(none, strip->bounds());
-  EXPECT_TRUE(none.lines().empty());
-
-  strip->firstSection = true;
-  strip->showBottomLine = true;
-  RecordingCanvas both;
-  strip->drawRect(both, strip->bounds());
-  EXPECT_THAT(segments(both), ::testing::ElementsAre(std::pair(Point(0, 0.5), Point(320, 0.5)),
-                                                     std::pair(Point(0, 23), Point(320, 23))));
-  expectHairlines(both);
-}
-
-TEST(JustListCell, ClosesTheSectionWithFullLinesAndInsetsTheInnerOnes) {
+  // A list row: white, the inner rows' bottom line inset 50 points, full lines closing the section.
   app::justListCell cell(ui::CellStyle::kDefault, "justListCell");
   cell.setFrame(Rect(0, 0, 320, 44));
-  ASSERT_NE(cell.idLable, nullptr);
-  ASSERT_NE(cell.typeImg, nullptr);
-
-  RecordingCanvas inner;
-  cell.drawRect(inner, cell.bounds());
-  ASSERT_EQ(inner.fills().size(), 1u);
-  EXPECT_EQ(inner.fills()[0].rect, Rect(0, 0, 320, 44));
-  EXPECT_EQ(inner.fills()[0].color, graphics::Color::white());
-  EXPECT_THAT(segments(inner), ::testing::ElementsAre(std::pair(Point(50, 44), Point(320, 44))));
-
-  cell.firstInSection = true;
-  cell.lastInSection = true;
-  RecordingCanvas only;
-  cell.drawRect(only, cell.bounds());
-  EXPECT_THAT(segments(only), ::testing::ElementsAre(std::pair(Point(0, 0.5), Point(320, 0.5)),
-                                                     std::pair(Point(0, 44), Point(320, 44))));
-  expectHairlines(only);
-  EXPECT_FALSE(only.opsOf<graphics::rec::Fill>().at(0).state.antialias);
+  ASSERT_TRUE(cell.idLable && cell.typeImg);
+  EXPECT_EQ(drawing(cell, true),
+            (std::pair<Fills, Segments>{{{Rect(0, 0, 320, 44), graphics::Color::white()}},
+                                        {{Point(50, 44), Point(320, 44)}}}));
+  cell.firstInSection = cell.lastInSection = true;
+  EXPECT_EQ(drawing(cell).second,
+            (Segments{{Point(0, 0.5), Point(320, 0.5)}, {Point(0, 44), Point(320, 44)}}));
 }
 
-TEST(LineDrawerView, DrawsNothingUntilGivenLinesRectanglesOrAFrame) {
+TEST(FlatWidgets, LineDrawerDrawsNothingUntilGivenLinesRectanglesOrAFrame) {
   app::lineDrawerView view(Rect(0, 0, 200, 100));
-  EXPECT_FALSE(view.drawFrameRect);
-  RecordingCanvas empty;
-  view.drawRect(empty, view.bounds());
-  EXPECT_TRUE(empty.ops().empty());
-
+  EXPECT_EQ(drawing(view), (std::pair<Fills, Segments>{}));
   // Points two by two; an odd last point draws nothing.
   view.linesArr = {{0, 44.5f}, {200, 44.5f}, {0, 0}, {0, 100}, {5, 5}};
-  RecordingCanvas lines;
-  view.drawRect(lines, view.bounds());
-  EXPECT_THAT(segments(lines), ::testing::ElementsAre(std::pair(Point(0, 44.5), Point(200, 44.5)),
-                                                      std::pair(Point(0, 0), Point(0, 100))));
-  expectHairlines(lines);
-
+  EXPECT_EQ(drawing(view).second,
+            (Segments{{Point(0, 44.5), Point(200, 44.5)}, {Point(0, 0), Point(0, 100)}}));
   // Rectangles only with a colour.
   view.linesArr.clear();
   view.rectsArr = {Rect(10, 10, 20, 20)};
-  RecordingCanvas noColour;
-  view.drawRect(noColour, view.bounds());
-  EXPECT_TRUE(noColour.fills().empty());
+  EXPECT_EQ(drawing(view), (std::pair<Fills, Segments>{}));
   view.rectColor = graphics::Color::red();
-  RecordingCanvas filled;
-  view.drawRect(filled, view.bounds());
-  ASSERT_EQ(filled.fills().size(), 1u);
-  EXPECT_EQ(filled.fills()[0].rect, Rect(10, 10, 20, 20));
-  EXPECT_EQ(filled.fills()[0].color, graphics::Color::red());
-
+  EXPECT_EQ(drawing(view).first, (Fills{{Rect(10, 10, 20, 20), graphics::Color::red()}}));
   view.rectsArr.clear();
   view.drawFrameRect = true;
-  RecordingCanvas frame;
-  view.drawRect(frame, view.bounds());
-  EXPECT_THAT(segments(frame), ::testing::ElementsAre(std::pair(Point(0, 0.5), Point(0, 100)),
-                                                      std::pair(Point(0, 0.5), Point(199.5, 0.5)),
-                                                      std::pair(Point(199.5, 0.5), Point(199.5, 100)),
-                                                      std::pair(Point(0, 100), Point(199.5, 100))));
-  expectHairlines(frame);
+  EXPECT_EQ(drawing(view).second, (Segments{{Point(0, 0.5), Point(0, 100)},
+                                            {Point(0, 0.5), Point(199.5, 0.5)},
+                                            {Point(199.5, 0.5), Point(199.5, 100)},
+                                            {Point(0, 100), Point(199.5, 100)}}));
 }
 
-TEST(FlatSettings, OneSharedRecordWithTheFlatDefaults) {
+TEST(FlatWidgets, OneSharedSettingsRecordWithTheFlatDefaults) {
   app::FlatSettings& settings = app::FlatSettings::sharedInstance();
   EXPECT_EQ(&settings, &app::FlatSettings::sharedInstance());
   EXPECT_EQ(settings.secondColor(), graphics::Color::clear());
@@ -137,22 +101,20 @@ class BarButtonTest : public ::testing::Test {
  protected:
   BarButtonTest() : loop_(clock_), main_(loop_) {
     std::filesystem::create_directories(dir_.path() / "en.lproj");
-    graphics::Image badge(44, 44);
-    auto png = badge.pngData();
-    for (const char* name : {"iPhone_back_button.png", "iPhone_badge.png", "iPhone_cancel_button.png"}) {
-      std::ofstream out(dir_ / name, std::ios::binary);
-      out.write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
-    }
+    auto png = graphics::Image(44, 44).pngData();
+    for (const char* name : {"iPhone_back_button.png", "iPhone_badge.png", "iPhone_cancel_button.png"})
+      std::ofstream(dir_ / name, std::ios::binary)
+          .write(reinterpret_cast<const char*>(png->data()), png->size());
     previousBundle_ = runtime::Bundle::setMain(
         std::make_shared<runtime::Bundle>(dir_.path(), std::vector<std::string>{"en"}));
     ui::clearImageCache();
-    app::FlatBarButtonItems::setLocalizer([this](std::string_view key) {
+    Bar::setLocalizer([this](std::string_view key) {
       auto it = texts.find(std::string(key));
       return it == texts.end() ? std::string(key) : it->second;
     });
   }
   ~BarButtonTest() override {
-    app::FlatBarButtonItems::setLocalizer({});
+    Bar::setLocalizer({});
     runtime::Bundle::setMain(previousBundle_);
     ui::clearImageCache();
   }
@@ -166,53 +128,59 @@ class BarButtonTest : public ::testing::Test {
   std::shared_ptr<runtime::Bundle> previousBundle_;
 };
 
-TEST_F(BarButtonTest, ImageButtonsHoldTheirPictureOffsetInA44PointViewAndActOnATapAnywhere) {
+TEST_F(BarButtonTest, ImageButtonsHoldTheirPictureOffsetInTheirViewAndActOnATapAnywhere) {
   int taps = 0;
-  auto left = app::FlatBarButtonItems::leftButtonWithImgPathWithTargetSelector("iPhone_cancel_button",
-                                                                               [&] { ++taps; });
-  auto right = app::FlatBarButtonItems::rightButtonWithImgPathWithTargetSelector("iPhone_ok_button_white",
-                                                                                 [&] { ++taps; });
-  auto back = app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([&] { ++taps; });
-  ASSERT_TRUE(left->customView() && right->customView() && back->customView());
-  EXPECT_EQ(left->customView()->frame(), Rect(0, 0, 44, 44));
-  EXPECT_EQ(right->customView()->frame(), Rect(0, 0, 44, 44));
-  EXPECT_EQ(back->customView()->frame(), Rect(0, 0, 20, 44));
-  auto imageOf = [](const std::shared_ptr<ui::BarButtonItem>& item) {
-    return dynamic_cast<ui::ImageView*>(item->customView()->subviews().at(0).get());
+  const struct {
+    std::shared_ptr<ui::BarButtonItem> item;
+    Rect view, image;
+    bool hasImage;
+  } cases[] = {
+      {Bar::leftButtonWithImgPathWithTargetSelector("iPhone_cancel_button", [&] { ++taps; }),
+       Rect(0, 0, 44, 44), Rect(-16, 0, 44, 44), true},
+      // Not in the bundle: the item still works.
+      {Bar::rightButtonWithImgPathWithTargetSelector("iPhone_ok_button_white", [&] { ++taps; }),
+       Rect(0, 0, 44, 44), Rect(16, 0, 44, 44), false},
+      {Bar::backBarButtonItemWithTargetSelector([&] { ++taps; }), Rect(0, 0, 20, 44), Rect(-16, 0, 44, 44),
+       true},
   };
-  EXPECT_EQ(imageOf(left)->frame(), Rect(-16, 0, 44, 44));
-  EXPECT_EQ(imageOf(right)->frame(), Rect(16, 0, 44, 44));
-  EXPECT_EQ(imageOf(back)->frame(), Rect(-16, 0, 44, 44));
-  EXPECT_NE(imageOf(left)->image(), nullptr);
-  EXPECT_NE(imageOf(back)->image(), nullptr);
-  EXPECT_EQ(imageOf(right)->image(), nullptr);  // not in the bundle: the item still works
-
-  for (auto& item : {left, right, back}) {
-    ui::TouchInjector touch(*item->customView());
-    touch.tap(Point(10, 30));
+  for (const auto& c : cases) {
+    ASSERT_TRUE(c.item->customView());
+    EXPECT_EQ(c.item->customView()->frame(), c.view);
+    auto* image = dynamic_cast<ui::ImageView*>(c.item->customView()->subviews().at(0).get());
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->frame(), c.image);
+    EXPECT_EQ(image->image() != nullptr, c.hasImage);
+    ui::TouchInjector(*c.item->customView()).tap(Point(10, 30));
+    c.item->tap();  // the item has no action of its own: it acts through its view
   }
-  EXPECT_EQ(taps, 3);
-  // The item itself has no action of its own: it acts through its view.
-  left->tap();
   EXPECT_EQ(taps, 3);
 }
 
 TEST_F(BarButtonTest, TextItemsAreLocalisedAndMayHaveNoAction) {
   int taps = 0;
-  auto apply = app::FlatBarButtonItems::barButtonItemWithTextWithTargetSelector("Apply", [&] { ++taps; });
+  auto apply = Bar::barButtonItemWithTextWithTargetSelector("Apply", [&] { ++taps; });
   EXPECT_EQ(apply->title(), "Anwenden");
   EXPECT_EQ(apply->customView(), nullptr);
   EXPECT_EQ(apply->style(), ui::BarButtonItemStyle::kPlain);
   apply->tap();
   EXPECT_EQ(taps, 1);
-  auto empty = app::FlatBarButtonItems::barButtonItemWithTextWithTargetSelector("", nullptr);
+  auto empty = Bar::barButtonItemWithTextWithTargetSelector("", nullptr);
   EXPECT_EQ(empty->title(), "");
   empty->tap();  // nothing happens
+
+  // Without a localizer the texts come from the bundle in the user's language.
+  std::ofstream(dir_ / "en.lproj" / "Localizable.strings") << "\"Apply\" = \"Apply now\";\n";
+  auto previous = runtime::UserDefaults::setStandard(
+      std::make_shared<runtime::UserDefaults>(dir_ / "prefs.plist", std::vector<std::string>{"en"}));
+  Bar::setLocalizer({});
+  EXPECT_EQ(Bar::barButtonItemWithTextWithTargetSelector("Apply", nullptr)->title(), "Apply now");
+  EXPECT_EQ(Bar::localized("Missing key"), "Missing key");
+  runtime::UserDefaults::setStandard(previous);
 }
 
 TEST_F(BarButtonTest, TheBadgedEditButtonIsAsWideAsItsTextAndKeepsTheBadgeAtItsEnd) {
   int taps = 0;
-  auto item = app::FlatBarButtonItems::rightButtonEditTextWithBadgeWithTargetSelector([&] { ++taps; });
+  auto item = Bar::rightButtonEditTextWithBadgeWithTargetSelector([&] { ++taps; });
   ui::View& container = *item->customView();
   // "Edit" at 16 points and half an em a character measures 32: the view is 33 wide.
   EXPECT_EQ(container.frame(), Rect(0, 0, 33, 44));
@@ -227,26 +195,14 @@ TEST_F(BarButtonTest, TheBadgedEditButtonIsAsWideAsItsTextAndKeepsTheBadgeAtItsE
   EXPECT_EQ(label->font(), graphics::Font("HelveticaNeue", 16));
   EXPECT_EQ(badge->frame(), Rect(13, -6, 44, 44));
   EXPECT_NE(badge->image(), nullptr);
-  ui::TouchInjector touch(container);
-  touch.tap(Point(5, 20));
+  ui::TouchInjector(container).tap(Point(5, 20));
   EXPECT_EQ(taps, 1);
 
   // A longer translation widens the button; the badge stays 20 points inside its right end.
   texts["Edit"] = "Bearbeiten";
-  auto longer = app::FlatBarButtonItems::rightButtonEditTextWithBadgeWithTargetSelector([] {});
+  auto longer = Bar::rightButtonEditTextWithBadgeWithTargetSelector([] {});
   EXPECT_EQ(longer->customView()->frame().width(), 81);
   EXPECT_EQ(longer->customView()->subviews()[1]->frame(), Rect(61, -6, 44, 44));
-}
-
-TEST_F(BarButtonTest, WithoutALocalizerTheTextsComeFromTheBundleInTheUsersLanguage) {
-  std::ofstream(dir_ / "en.lproj" / "Localizable.strings") << "\"Apply\" = \"Apply now\";\n";
-  auto previous = runtime::UserDefaults::setStandard(
-      std::make_shared<runtime::UserDefaults>(dir_ / "prefs.plist", std::vector<std::string>{"en"}));
-  app::FlatBarButtonItems::setLocalizer({});
-  EXPECT_EQ(app::FlatBarButtonItems::barButtonItemWithTextWithTargetSelector("Apply", nullptr)->title(),
-            "Apply now");
-  EXPECT_EQ(app::FlatBarButtonItems::localized("Missing key"), "Missing key");
-  runtime::UserDefaults::setStandard(previous);
 }
 
 }  // namespace

@@ -23,8 +23,7 @@ namespace note_helper_test {
 
 // The application's resources, beside the tests folder the tests run in.
 inline std::shared_ptr<runtime::Bundle> resources() {
-  static std::shared_ptr<runtime::Bundle> bundle =
-      std::make_shared<runtime::Bundle>(std::filesystem::path("..") / "resources");
+  static auto bundle = std::make_shared<runtime::Bundle>(std::filesystem::path("..") / "resources");
   return bundle;
 }
 
@@ -38,42 +37,37 @@ inline app::InterfaceText language(const std::string& code) {
 // A date given by its wall-clock time in a zone.
 inline foundation::Date at(const char* zone, int year, int month, int day, int hour = 0, int minute = 0,
                            int second = 0) {
-  auto tz = foundation::TimeZone::withIdentifier(zone);
-  if (!tz) throw std::runtime_error(std::string("no zone ") + zone);
   foundation::DateComponents c;
-  c.year = year;
-  c.month = month;
-  c.day = day;
-  c.hour = hour;
-  c.minute = minute;
-  c.second = second;
-  auto date = foundation::Calendar::gregorian(*tz, foundation::Locale::posix()).dateFromComponents(c);
-  if (!date) throw std::runtime_error("bad date");
-  return *date;
+  c.year = year, c.month = month, c.day = day, c.hour = hour, c.minute = minute, c.second = second;
+  return foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier(zone).value(),
+                                         foundation::Locale::posix())
+      .dateFromComponents(c)
+      .value();
 }
 
 class NoteHelperTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened = store::Store::open(home_ / "dataBase.sqlite", app::managedObjectModel());
-    ASSERT_TRUE(opened.ok()) << opened.error().description();
-    store_ = *opened;
-    auto context = store_->newContext();
-    ASSERT_TRUE(context.ok()) << context.error().description();
-    context_ = *context;
+    store_ = store::Store::open(home_ / "dataBase.sqlite", app::managedObjectModel()).value();
+    context_ = store_->newContext().value();
   }
 
   // A helper in the interface language `code`, over this test's store and Library folder.
   app::NoteEditHelper helper(const std::string& code = "en", bool withContext = true) {
     app::NoteEditHelper::Environment environment;
-    if (withContext) {
-      auto context = context_;
-      environment.context = [context] { return context; };
-    }
+    if (withContext) environment.context = [context = context_] { return context; };
     environment.library = library();
     environment.clock = &clock_;
     environment.language = [code] { return language(code); };
     return app::NoteEditHelper(std::move(environment));
+  }
+
+  // Pins the device's locale and time zone for the rest of the test.
+  void pin(const char* locale, const char* zone) {
+    zone_.reset();
+    locale_.reset();
+    zone_.emplace(foundation::TimeZone::withIdentifier(zone).value());
+    locale_.emplace(foundation::Locale(locale));
   }
 
   std::filesystem::path library() const { return home_.path() / "Library"; }
@@ -82,7 +76,9 @@ class NoteHelperTest : public ::testing::Test {
   testing_support::TempDir home_;
   std::shared_ptr<store::Store> store_;
   std::shared_ptr<store::Context> context_;
-  foundation::ManualClock clock_{foundation::Date{500000000}};
+  foundation::ManualClock clock_{foundation::Date{700000000.25}};
+  std::optional<foundation::ScopedDefaultTimeZone> zone_;
+  std::optional<foundation::ScopedDefaultLocale> locale_;
 };
 
 }  // namespace note_helper_test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,70 +21,47 @@ namespace {
 using note_helper_test::NoteHelperTest;
 using Keys = std::vector<std::string>;
 
-const Keys kDefaultOrder{"Breast Feeding",    "Sleep",     "WC",        "Walk",   "Food",        "Drink",
-                         "Pumping",           "Bath",      "Activity",  "Mood",   "Weight",      "Height",
-                         "\xD0\xA1hest Size", "Head Size", "Procedure", "Health", "Temperature", "Medicine",
-                         "Vaccine",           "Doctor",    "Milestone", "Pool",   "Event",       "Note"};
+const std::string kCyrillicChest = "\xD0\xA1hest Size";
+const Keys kDefaultOrder{"Breast Feeding", "Sleep",     "WC",        "Walk",   "Food",        "Drink",
+                         "Pumping",        "Bath",      "Activity",  "Mood",   "Weight",      "Height",
+                         kCyrillicChest,   "Head Size", "Procedure", "Health", "Temperature", "Medicine",
+                         "Vaccine",        "Doctor",    "Milestone", "Pool",   "Event",       "Note"};
 
-TEST(NoteTypeKeys, TheTwentyFourKeysInDefaultOrder) {
+// The defaults with the given keys moved to the front, in that order.
+Keys frontThenDefaults(const Keys& front) {
+  Keys out = front;
+  for (const auto& key : kDefaultOrder) {
+    if (std::find(front.begin(), front.end(), key) == front.end()) out.push_back(key);
+  }
+  return out;
+}
+
+TEST_F(NoteHelperTest, KeysListsIconsDatesAndSums) {
   EXPECT_EQ(app::defaultTypeIds(), kDefaultOrder);
-  EXPECT_EQ(std::set<std::string>(kDefaultOrder.begin(), kDefaultOrder.end()).size(), 24u);
-  // "Сhest Size" starts with the two bytes of U+0421, not with an ASCII 'C'.
-  EXPECT_EQ(std::string(app::note_type::kChestSize).substr(0, 2), "\xD0\xA1");
-  EXPECT_TRUE(app::isKnownType("\xD0\xA1hest Size"));
-  EXPECT_FALSE(app::isKnownType("Chest Size"));
-  EXPECT_FALSE(app::isKnownType("sleep"));
-  EXPECT_FALSE(app::isKnownType("Sleep "));
-}
+  for (const char* notAKey : {"Chest Size", "sleep", "Sleep "}) EXPECT_FALSE(app::isKnownType(notAKey));
+  EXPECT_TRUE(app::isKnownType(kCyrillicChest));
 
-TEST_F(NoteHelperTest, ListsByName) {
   auto h = helper();
-  EXPECT_EQ(h.getTypeIds("growthTypes"), (Keys{"Weight", "Height", "\xD0\xA1hest Size", "Head Size"}));
-  EXPECT_EQ(h.getTypeIds(""), kDefaultOrder);
-  EXPECT_EQ(h.getTypeIds(std::nullopt), kDefaultOrder);
-  EXPECT_EQ(h.getTypeIds("anything"), kDefaultOrder);
-  EXPECT_EQ(h.getTypeIds("GrowthTypes"), kDefaultOrder) << "list names compare exactly";
-}
-
-TEST_F(NoteHelperTest, IconsDatesAndSplitting) {
-  auto h = helper();
-  const std::vector<std::pair<std::string, std::string>> icons{{"Breast Feeding", "icon_breast_feeding"},
-                                                               {"Sleep", "icon_sleep"},
-                                                               {"WC", "icon_wc"},
-                                                               {"Walk", "icon_walk"},
-                                                               {"Food", "icon_food"},
-                                                               {"Drink", "icon_drink"},
-                                                               {"Pumping", "icon_pumping"},
-                                                               {"Bath", "icon_bath"},
-                                                               {"Activity", "icon_activity"},
-                                                               {"Mood", "icon_mood"},
-                                                               {"Weight", "icon_weight"},
-                                                               {"Height", "icon_height"},
-                                                               {"\xD0\xA1hest Size", "icon_chest_size"},
-                                                               {"Head Size", "icon_head_size"},
-                                                               {"Procedure", "icon_procedure"},
-                                                               {"Health", "icon_health"},
-                                                               {"Temperature", "icon_temperature"},
-                                                               {"Medicine", "icon_medicine"},
-                                                               {"Vaccine", "icon_vaccine"},
-                                                               {"Doctor", "icon_doctor"},
-                                                               {"Milestone", "icon_milestone"},
-                                                               {"Pool", "icon_pool"},
-                                                               {"Event", "icon_event"},
-                                                               {"Note", "icon_note"}};
-  for (const auto& [type, icon] : icons) EXPECT_EQ(h.getIconPath(type), icon) << type;
-  EXPECT_EQ(h.getIconPath("Chest Size"), std::nullopt);
-  EXPECT_EQ(h.getIconPath(std::nullopt), std::nullopt);
+  EXPECT_EQ(h.getTypeIds("growthTypes"), (Keys{"Weight", "Height", kCyrillicChest, "Head Size"}));
+  for (std::optional<std::string> other : {std::optional<std::string>(), {""}, {"anything"}, {"GrowthTypes"}})
+    EXPECT_EQ(h.getTypeIds(other), kDefaultOrder) << other.value_or("(none)");
 
   const std::set<std::string> twoDates{"Breast Feeding", "Pumping", "Sleep",   "Bath",
                                        "Walk",           "Health",  "Activity"};
   for (const auto& type : kDefaultOrder) {
+    // Icons are "icon_" and the key in lower case with underscores.
+    std::string icon = type == kCyrillicChest ? "chest size" : type;
+    std::transform(icon.begin(), icon.end(), icon.begin(),
+                   [](char c) { return c == ' ' ? '_' : static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(h.getIconPath(type), "icon_" + icon);
     EXPECT_EQ(h.howManyDates(type), twoDates.count(type) ? 2 : 1) << type;
-    const bool split = twoDates.count(type) && type != "Breast Feeding" && type != "Pumping";
-    EXPECT_EQ(h.shouldSplitTheTimeBy24h(type), split) << type;
-    const bool summed = type == "Food" || type == "Drink" || type == "Pumping";
-    EXPECT_EQ(h.canUseValueForSums(type), summed) << type;
+    EXPECT_EQ(h.shouldSplitTheTimeBy24h(type),
+              twoDates.count(type) && type != "Breast Feeding" && type != "Pumping")
+        << type;
+    EXPECT_EQ(h.canUseValueForSums(type), type == "Food" || type == "Drink" || type == "Pumping") << type;
   }
+  EXPECT_EQ(h.getIconPath("Chest Size"), std::nullopt);
+  EXPECT_EQ(h.getIconPath(std::nullopt), std::nullopt);
   EXPECT_EQ(h.howManyDates(std::nullopt), 1);
   EXPECT_EQ(h.howManyDates("Unknown"), 1);
   EXPECT_FALSE(h.shouldSplitTheTimeBy24h(std::nullopt));
@@ -95,14 +73,10 @@ TEST_F(NoteHelperTest, SummaryMeasures) {
   EXPECT_EQ(h.getSumsForType("Food"), (Keys{"Notation_g", "show_count"}));
   EXPECT_EQ(h.getSumsForType("Pumping"), (Keys{"Notation_ml", "show_hours", "show_count"}));
   EXPECT_EQ(h.getSumsForType("Sleep"), (Keys{"show_hours", "show_count"}));
-  EXPECT_EQ(h.getSumsForType("Mood"), (Keys{"show_count"}));
   EXPECT_EQ(h.getSumsForType(std::nullopt), (Keys{"show_count"}));
-
-  // The measure follows the type's current unit.
+  // The measure follows the type's current unit; without a store there is no unit to offer.
   h.getValueType("Drink").setVt_NumMeasureCurrent(std::string("Notation_oz"));
   EXPECT_EQ(h.getSumsForType("Drink"), (Keys{"Notation_oz", "show_count"}));
-
-  // Without a store there is no unit to offer.
   EXPECT_EQ(helper("en", false).getSumsForType("Food"), (Keys{"show_count"}));
 }
 
@@ -110,15 +84,9 @@ TEST_F(NoteHelperTest, SummaryMeasures) {
 
 class UserOrderTest : public NoteHelperTest {
  protected:
-  void writeOrder(const foundation::Array& keys, plist::Format format = plist::Format::Xml) {
+  void writeRaw(const foundation::Bytes& bytes) {
     ASSERT_TRUE(files::createDirectory(orderFile().parent_path()).ok());
-    auto bytes = plist::writePropertyList(foundation::Value(keys), format);
-    ASSERT_TRUE(bytes.ok());
-    ASSERT_TRUE(files::writeAtomic(orderFile(), *bytes).ok());
-  }
-  void writeRaw(std::string_view text) {
-    ASSERT_TRUE(files::createDirectory(orderFile().parent_path()).ok());
-    ASSERT_TRUE(files::writeAtomic(orderFile(), text).ok());
+    ASSERT_TRUE(files::writeAtomic(orderFile(), bytes).ok());
   }
   std::optional<Keys> storedOrder() {
     auto bytes = files::readFile(orderFile());
@@ -129,107 +97,77 @@ class UserOrderTest : public NoteHelperTest {
     for (const auto& v : *value->array()) out.push_back(v.stringOr("<not text>"));
     return out;
   }
-  // The defaults with the given keys moved to the front, in that order.
-  static Keys frontThenDefaults(const Keys& front) {
-    Keys out = front;
-    for (const auto& key : kDefaultOrder) {
-      if (std::find(front.begin(), front.end(), key) == front.end()) out.push_back(key);
-    }
-    return out;
-  }
 };
 
-TEST_F(UserOrderTest, MissingFileGivesDefaultsAndLeavesThemInAFile) {
+TEST_F(UserOrderTest, StoredOrdersAreMergedWithTheDefaultsAndNeverRewritten) {
+  const Keys reversed(kDefaultOrder.rbegin(), kDefaultOrder.rend());
+  struct Case {
+    const char* what;
+    foundation::Array stored;
+    Keys expected;
+  } cases[] = {
+      {"unknown and repeated keys",
+       {"Note", "Sleep", "no such type", "Sleep"},
+       frontThenDefaults({"Note", "Sleep"})},
+      {"Latin C",
+       {"Chest Size", "Head Size", kCyrillicChest},
+       frontThenDefaults({"Head Size", kCyrillicChest})},
+      {"entries that are not text",
+       {42, "Pool", foundation::Array{"Note"}, foundation::Dictionary{{"Sleep", "Sleep"}}, true, "Bath"},
+       frontThenDefaults({"Pool", "Bath"})},
+      {"a full reversed order", foundation::Array(reversed.begin(), reversed.end()), reversed},
+      {"an empty array", {}, kDefaultOrder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (auto format : {plist::Format::Xml, plist::Format::Binary}) {
+      writeRaw(*plist::writePropertyList(foundation::Value(c.stored), format));
+      const auto before = files::readFile(orderFile());
+      EXPECT_EQ(helper().getTypeIds("userList"), c.expected);
+      EXPECT_EQ(files::readFile(orderFile()).valueOr({}), before.valueOr({}));
+    }
+  }
+}
+
+TEST_F(UserOrderTest, MissingOrUnusableFilesAreReplacedByTheDefaults) {
   ASSERT_FALSE(std::filesystem::exists(library()));
   EXPECT_EQ(helper().getTypeIds("userList"), kDefaultOrder);
   EXPECT_EQ(storedOrder(), kDefaultOrder) << "the Settings folder is created and the defaults written";
-  EXPECT_EQ(plist::detectFormat(files::readFile(orderFile())->data(), files::readFile(orderFile())->size()),
-            plist::Format::Xml);
-}
+  auto bytes = files::readFile(orderFile());
+  EXPECT_EQ(plist::detectFormat(bytes->data(), bytes->size()), plist::Format::Xml);
 
-TEST_F(UserOrderTest, UnknownAndRepeatedKeysAreDroppedMissingOnesFollowInDefaultOrder) {
-  writeOrder({"Note", "Sleep", "no such type", "Sleep"});
-  EXPECT_EQ(helper().getTypeIds("userList"), frontThenDefaults({"Note", "Sleep"}));
-  // Reading leaves the file as it was.
-  EXPECT_EQ(storedOrder(), (Keys{"Note", "Sleep", "no such type", "Sleep"}));
-}
-
-TEST_F(UserOrderTest, LatinCIsAnotherKey) {
-  writeOrder({"Chest Size", "Head Size", "\xD0\xA1hest Size"});
-  EXPECT_EQ(helper().getTypeIds("userList"), frontThenDefaults({"Head Size", "\xD0\xA1hest Size"}));
-}
-
-TEST_F(UserOrderTest, EntriesThatAreNotTextAreSkipped) {
-  writeOrder(
-      {42, "Pool", foundation::Array{"Note"}, foundation::Dictionary{{"Sleep", "Sleep"}}, true, "Bath"});
-  EXPECT_EQ(helper().getTypeIds("userList"), frontThenDefaults({"Pool", "Bath"}));
-}
-
-TEST_F(UserOrderTest, AFullReversedOrderIsKept) {
-  Keys reversed(kDefaultOrder.rbegin(), kDefaultOrder.rend());
-  foundation::Array stored(reversed.begin(), reversed.end());
-  writeOrder(stored, plist::Format::Binary);
-  EXPECT_EQ(helper().getTypeIds("userList"), reversed);
-}
-
-TEST_F(UserOrderTest, AnEmptyArrayMeansDefaultsButIsNotRewritten) {
-  writeOrder({});
-  EXPECT_EQ(helper().getTypeIds("userList"), kDefaultOrder);
-  EXPECT_EQ(storedOrder(), Keys{});
-}
-
-TEST_F(UserOrderTest, UnusableFilesAreReplacedByTheDefaults) {
-  const std::vector<std::pair<std::string, std::string>> broken{
-      {"empty file", ""},
-      {"not a property list", "Sleep, Note, Food"},
-      {"truncated XML", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>Note</string>"},
-      {"truncated binary", std::string("bplist00\xA1\x01", 9)},
-      {"a dictionary",
-       "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>Note</string>"
-       "</dict></plist>"},
-      {"a string", "<?xml version=\"1.0\"?><plist version=\"1.0\"><string>Note</string></plist>"},
-  };
-  for (const auto& [what, text] : broken) {
-    SCOPED_TRACE(what);
-    writeRaw(text);
+  const std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (const std::string& text :
+       {std::string(), std::string("Sleep, Note, Food"), std::string("bplist00\xA1\x01", 9),
+        xml + "<dict><key>a</key><string>Note</string></dict></plist>"}) {
+    SCOPED_TRACE(text);
+    writeRaw(foundation::Bytes(text.begin(), text.end()));
     EXPECT_EQ(helper().getTypeIds("userList"), kDefaultOrder);
     EXPECT_EQ(storedOrder(), kDefaultOrder);
   }
-}
-
-TEST_F(UserOrderTest, AFolderInPlaceOfTheFileFallsBackWithoutHarm) {
+  // A folder in the file's place: the defaults, and the folder is left alone.
+  ASSERT_TRUE(files::remove(orderFile()).ok());
   ASSERT_TRUE(files::createDirectory(orderFile()).ok());
   foundation::ScopedLogCapture log;
   EXPECT_EQ(helper().getTypeIds("userList"), kDefaultOrder);
   EXPECT_TRUE(files::isDirectory(orderFile()));
 }
 
-TEST_F(UserOrderTest, SavingWritesTheListAsGiven) {
+TEST_F(UserOrderTest, SavingWritesTheListAsGivenButDoesNotMakeTheFolder) {
   auto h = helper();
+  EXPECT_FALSE(h.saveNewTypeList(Keys{"Note"}).ok());
+  EXPECT_FALSE(std::filesystem::exists(orderFile().parent_path()));
+
   EXPECT_EQ(h.getTypeIds("userList"), kDefaultOrder);  // makes the folder, as the order editor does
   const Keys mine = frontThenDefaults({"Temperature", "Bath"});
   ASSERT_TRUE(h.saveNewTypeList(mine).ok());
   EXPECT_EQ(storedOrder(), mine);
   EXPECT_EQ(h.getTypeIds("userList"), mine);
-
-  // No list: nothing happens.
-  ASSERT_TRUE(h.saveNewTypeList(std::nullopt).ok());
+  ASSERT_TRUE(h.saveNewTypeList(std::nullopt).ok());  // no list: nothing happens
   EXPECT_EQ(storedOrder(), mine);
-}
 
-TEST_F(UserOrderTest, SavingDoesNotMakeTheFolder) {
-  auto status = helper().saveNewTypeList(Keys{"Note"});
-  EXPECT_FALSE(status.ok());
-  EXPECT_FALSE(std::filesystem::exists(orderFile().parent_path()));
-}
-
-TEST(CategoriesSequenceMerge, RuleOnItsOwn) {
   EXPECT_EQ(app::CategoriesSequence::merged({}), kDefaultOrder);
-  EXPECT_EQ(app::CategoriesSequence::merged(kDefaultOrder), kDefaultOrder);
-  auto merged = app::CategoriesSequence::merged({"Note", "Note", "Note"});
-  EXPECT_EQ(merged.front(), "Note");
-  EXPECT_EQ(merged.size(), 24u);
-  EXPECT_EQ(std::count(merged.begin(), merged.end(), "Note"), 1);
+  EXPECT_EQ(app::CategoriesSequence::merged({"Note", "Note", "Note"}), frontThenDefaults({"Note"}));
 }
 
 }  // namespace

@@ -14,64 +14,41 @@ namespace zip_bytes {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline std::uint16_t u16(const Bytes& b, size_t at) {
-  if (at + 2 > b.size()) throw std::runtime_error("zip too short");
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+inline std::uint32_t read(const Bytes& b, size_t at, int width) {
+  if (at + width > b.size()) throw std::runtime_error("zip too short");
+  std::uint32_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | b[at + i];
+  return v;
 }
-inline std::uint32_t u32(const Bytes& b, size_t at) {
-  if (at + 4 > b.size()) throw std::runtime_error("zip too short");
-  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-inline void put16(Bytes& b, std::uint32_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-inline void put32(Bytes& b, std::uint32_t v) {
-  put16(b, v & 0xFFFF);
-  put16(b, v >> 16);
+inline void put(Bytes& b, std::uint32_t v, int width) {
+  for (int i = 0; i < width; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 struct Entry {
-  // Central directory.
-  std::uint16_t versionMadeBy = 0, versionNeeded = 0, flags = 0, method = 0, time = 0, date = 0;
-  std::uint32_t crc = 0, compressedSize = 0, size = 0, externalAttributes = 0, localOffset = 0;
-  std::string name;
-  std::uint16_t centralExtraLength = 0, commentLength = 0;
-  // Local header.
-  std::uint16_t localVersionNeeded = 0, localFlags = 0, localMethod = 0, localExtraLength = 0;
-  std::string localName;
+  // Central directory, then the local header's copies.
+  std::uint32_t versionNeeded, flags, method, time, date, crc, compressedSize, size, centralExtraLength,
+      commentLength;
+  std::uint32_t localVersionNeeded, localFlags, localMethod, localExtraLength;
+  std::string name, localName;
   Bytes compressed;
 };
 
-inline Bytes inflateRaw(const Bytes& in, size_t expected) {
-  Bytes out(expected);
+// Raw deflate (no zlib header) both ways.
+inline Bytes zlibRaw(const Bytes& in, bool compress, size_t expected = 0) {
   z_stream s{};
-  if (inflateInit2(&s, -MAX_WBITS) != Z_OK) throw std::runtime_error("inflateInit2");
+  const int init =
+      compress ? deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
+               : inflateInit2(&s, -MAX_WBITS);
+  if (init != Z_OK) throw std::runtime_error("zlib init");
+  Bytes out(compress ? deflateBound(&s, static_cast<uLong>(in.size())) : expected);
   s.next_in = const_cast<Bytef*>(in.data());
   s.avail_in = static_cast<uInt>(in.size());
   s.next_out = out.data();
   s.avail_out = static_cast<uInt>(out.size());
-  const int rc = inflate(&s, Z_FINISH);
-  const size_t produced = expected - s.avail_out;
-  inflateEnd(&s);
-  if (rc != Z_STREAM_END || produced != expected) throw std::runtime_error("inflate");
-  return out;
-}
-
-inline Bytes deflateRaw(const Bytes& in) {
-  z_stream s{};
-  if (deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    throw std::runtime_error("deflateInit2");
-  }
-  Bytes out(deflateBound(&s, static_cast<uLong>(in.size())));
-  s.next_in = const_cast<Bytef*>(in.data());
-  s.avail_in = static_cast<uInt>(in.size());
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&s, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
+  const int rc = compress ? deflate(&s, Z_FINISH) : inflate(&s, Z_FINISH);
+  compress ? deflateEnd(&s) : inflateEnd(&s);
+  if (rc != Z_STREAM_END || (!compress && s.avail_out != 0)) throw std::runtime_error("zlib");
   out.resize(out.size() - s.avail_out);
-  deflateEnd(&s);
   return out;
 }
 
@@ -83,48 +60,32 @@ inline std::uint32_t crc(const Bytes& data) {
 inline std::vector<Entry> parse(const Bytes& zip) {
   if (zip.size() < 22) throw std::runtime_error("no end record");
   size_t end = zip.size() - 22;
-  while (u32(zip, end) != 0x06054b50) {
-    if (end == 0) throw std::runtime_error("no end record");
-    --end;
+  while (read(zip, end, 4) != 0x06054b50) {
+    if (end-- == 0) throw std::runtime_error("no end record");
   }
-  const std::uint16_t count = u16(zip, end + 10);
-  size_t at = u32(zip, end + 16);
-  std::vector<Entry> entries;
-  for (std::uint16_t i = 0; i < count; ++i) {
-    if (u32(zip, at) != 0x02014b50) throw std::runtime_error("bad central header");
-    Entry e;
-    e.versionMadeBy = u16(zip, at + 4);
-    e.versionNeeded = u16(zip, at + 6);
-    e.flags = u16(zip, at + 8);
-    e.method = u16(zip, at + 10);
-    e.time = u16(zip, at + 12);
-    e.date = u16(zip, at + 14);
-    e.crc = u32(zip, at + 16);
-    e.compressedSize = u32(zip, at + 20);
-    e.size = u32(zip, at + 24);
-    const std::uint16_t nameLength = u16(zip, at + 28);
-    e.centralExtraLength = u16(zip, at + 30);
-    e.commentLength = u16(zip, at + 32);
-    e.externalAttributes = u32(zip, at + 38);
-    e.localOffset = u32(zip, at + 42);
+  size_t at = read(zip, end + 16, 4);
+  std::vector<Entry> entries(read(zip, end + 10, 2));
+  for (Entry& e : entries) {
+    if (read(zip, at, 4) != 0x02014b50) throw std::runtime_error("bad central header");
+    e.versionNeeded = read(zip, at + 6, 2), e.flags = read(zip, at + 8, 2), e.method = read(zip, at + 10, 2);
+    e.time = read(zip, at + 12, 2), e.date = read(zip, at + 14, 2), e.crc = read(zip, at + 16, 4);
+    e.compressedSize = read(zip, at + 20, 4), e.size = read(zip, at + 24, 4);
+    const size_t nameLength = read(zip, at + 28, 2), local = read(zip, at + 42, 4);
+    e.centralExtraLength = read(zip, at + 30, 2), e.commentLength = read(zip, at + 32, 2);
     e.name.assign(zip.begin() + static_cast<long>(at + 46),
                   zip.begin() + static_cast<long>(at + 46 + nameLength));
     at += 46 + nameLength + e.centralExtraLength + e.commentLength;
 
-    const size_t local = e.localOffset;
-    if (u32(zip, local) != 0x04034b50) throw std::runtime_error("bad local header");
-    e.localVersionNeeded = u16(zip, local + 4);
-    e.localFlags = u16(zip, local + 6);
-    e.localMethod = u16(zip, local + 8);
-    const std::uint16_t localNameLength = u16(zip, local + 26);
-    e.localExtraLength = u16(zip, local + 28);
-    e.localName.assign(zip.begin() + static_cast<long>(local + 30),
-                       zip.begin() + static_cast<long>(local + 30 + localNameLength));
+    if (read(zip, local, 4) != 0x04034b50) throw std::runtime_error("bad local header");
+    e.localVersionNeeded = read(zip, local + 4, 2), e.localFlags = read(zip, local + 6, 2);
+    e.localMethod = read(zip, local + 8, 2), e.localExtraLength = read(zip, local + 28, 2);
+    const size_t localNameLength = read(zip, local + 26, 2);
     const size_t data = local + 30 + localNameLength + e.localExtraLength;
     if (data + e.compressedSize > zip.size()) throw std::runtime_error("data beyond the end");
+    e.localName.assign(zip.begin() + static_cast<long>(local + 30),
+                       zip.begin() + static_cast<long>(local + 30 + localNameLength));
     e.compressed.assign(zip.begin() + static_cast<long>(data),
                         zip.begin() + static_cast<long>(data + e.compressedSize));
-    entries.push_back(std::move(e));
   }
   return entries;
 }
@@ -132,8 +93,16 @@ inline std::vector<Entry> parse(const Bytes& zip) {
 // The uncompressed data of a parsed entry.
 inline Bytes contents(const Entry& e) {
   if (e.method == 0) return e.compressed;
-  if (e.method == 8) return inflateRaw(e.compressed, e.size);
+  if (e.method == 8) return zlibRaw(e.compressed, false, e.size);
   throw std::runtime_error("unknown method");
+}
+
+// The date and time fields of a zip entry.
+inline std::uint32_t dosDate(int year, int month, int day) {
+  return ((year - 1980) << 9) | (month << 5) | day;
+}
+inline std::uint32_t dosTime(int hour, int minute, int second) {
+  return (hour << 11) | (minute << 5) | (second / 2);
 }
 
 struct NewEntry {
@@ -141,61 +110,49 @@ struct NewEntry {
   Bytes data;
   std::uint16_t method = 8;  // 0 stored, 8 deflate
   std::uint16_t flags = 0;
-  std::uint32_t dosDateTime = (45u << 25) | (1u << 21) | (1u << 16);  // 2025-01-01 00:00
+  std::uint32_t dosDateTime = dosDate(2025, 1, 1) << 16;
   bool wrongCrc = false;
 };
 
 inline Bytes build(const std::vector<NewEntry>& entries) {
   Bytes zip, central;
   for (const auto& e : entries) {
-    const Bytes stored = e.method == 8 ? deflateRaw(e.data) : e.data;
-    std::uint32_t sum = crc(e.data);
-    if (e.wrongCrc) sum ^= 0xDEADBEEF;
+    const Bytes stored = e.method == 8 ? zlibRaw(e.data, true) : e.data;
     const auto offset = static_cast<std::uint32_t>(zip.size());
-    const auto header = [&](Bytes& out, bool isCentral) {
-      put32(out, isCentral ? 0x02014b50 : 0x04034b50);
-      if (isCentral) put16(out, 0);
-      put16(out, 20);
-      put16(out, e.flags);
-      put16(out, e.method);
-      put32(out, e.dosDateTime);
-      put32(out, sum);
-      put32(out, static_cast<std::uint32_t>(stored.size()));
-      put32(out, static_cast<std::uint32_t>(e.data.size()));
-      put16(out, static_cast<std::uint32_t>(e.name.size()));
-      put16(out, 0);
+    for (Bytes* out : {&zip, &central}) {
+      const bool isCentral = out == &central;
+      put(*out, isCentral ? 0x02014b50 : 0x04034b50, 4);
+      if (isCentral) put(*out, 0, 2);
+      for (std::uint32_t v : {20u, std::uint32_t{e.flags}, std::uint32_t{e.method}}) put(*out, v, 2);
+      put(*out, e.dosDateTime, 4);
+      put(*out, crc(e.data) ^ (e.wrongCrc ? 0xDEADBEEF : 0), 4);
+      put(*out, static_cast<std::uint32_t>(stored.size()), 4);
+      put(*out, static_cast<std::uint32_t>(e.data.size()), 4);
+      put(*out, static_cast<std::uint32_t>(e.name.size()), 2);
+      put(*out, 0, 2);
       if (isCentral) {
-        put16(out, 0);
-        put16(out, 0);
-        put16(out, 0);
-        put32(out, 0);
-        put32(out, offset);
+        out->insert(out->end(), 10, 0);  // comment length, disk, attributes
+        put(*out, offset, 4);
       }
-      out.insert(out.end(), e.name.begin(), e.name.end());
-    };
-    header(zip, false);
-    zip.insert(zip.end(), stored.begin(), stored.end());
-    header(central, true);
+      out->insert(out->end(), e.name.begin(), e.name.end());
+      if (!isCentral) out->insert(out->end(), stored.begin(), stored.end());
+    }
   }
   const auto centralOffset = static_cast<std::uint32_t>(zip.size());
   zip.insert(zip.end(), central.begin(), central.end());
-  put32(zip, 0x06054b50);
-  put16(zip, 0);
-  put16(zip, 0);
-  put16(zip, static_cast<std::uint32_t>(entries.size()));
-  put16(zip, static_cast<std::uint32_t>(entries.size()));
-  put32(zip, static_cast<std::uint32_t>(central.size()));
-  put32(zip, centralOffset);
-  put16(zip, 0);
+  put(zip, 0x06054b50, 4);
+  put(zip, 0, 4);
+  put(zip, static_cast<std::uint32_t>(entries.size()), 2);
+  put(zip, static_cast<std::uint32_t>(entries.size()), 2);
+  put(zip, static_cast<std::uint32_t>(central.size()), 4);
+  put(zip, centralOffset, 4);
+  put(zip, 0, 2);
   return zip;
 }
 
 inline Bytes utf16Text(const std::string& ascii) {
   Bytes out{0xFF, 0xFE};
-  for (char c : ascii) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    out.push_back(0);
-  }
+  for (char c : ascii) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
   return out;
 }
 
