@@ -170,9 +170,9 @@ class Parser {
 
   bool formatSpecifier(size_t& i, Token& t) {
     const size_t start = i++;
-    std::string spec;
+    std::string modifiers;
     while (i < text_.size() && (text_[i] == 'l' || text_[i] == 'h' || text_[i] == 'q'))
-      spec.push_back(text_[i++]);
+      modifiers.push_back(text_[i++]);
     if (i >= text_.size()) {
       fail("Incomplete format specifier", start);
       return false;

@@ -419,22 +419,22 @@ void ViewController::setEditing(bool editing, bool /*animated*/) { editing_ = ed
 bool ViewController::performSegueWithIdentifier(const std::string& identifier, View* sender) {
   Storyboard* board = storyboard();
   if (!board) return false;
-  auto spec = board->segue(identifier);
-  if (!spec) return false;
-  if (spec->kind == SegueKind::kPush && !navigationController()) {
+  auto declared = board->segue(identifier);
+  if (!declared) return false;
+  if (declared->kind == SegueKind::kPush && !navigationController()) {
     foundation::log("The push segue \"" + identifier + "\" needs a navigation controller");
     return false;
   }
   std::shared_ptr<ViewController> destination =
-      board->instantiateViewControllerWithIdentifier(spec->destinationIdentifier);
+      board->instantiateViewControllerWithIdentifier(declared->destinationIdentifier);
   if (!destination) return false;
   auto keep = weak_from_this().lock();
-  StoryboardSegue segue(identifier, this, destination, spec->kind);
-  if (spec->kind == SegueKind::kFormSheet)
+  StoryboardSegue segue(identifier, this, destination, declared->kind);
+  if (declared->kind == SegueKind::kFormSheet)
     destination->setModalPresentationStyle(ModalPresentationStyle::kFormSheet);
-  if (spec->kind == SegueKind::kPopover) segue.popover_ = PopoverController::create(destination);
+  if (declared->kind == SegueKind::kPopover) segue.popover_ = PopoverController::create(destination);
   prepareForSegue(segue, sender);
-  switch (spec->kind) {
+  switch (declared->kind) {
     case SegueKind::kPush:
       if (NavigationController* nav = navigationController()) nav->pushViewController(destination, true);
       break;
