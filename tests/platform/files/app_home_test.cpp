@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <optional>
 
 #include "platform/files/file_ops.h"
 #include "support/temp_dir.h"
@@ -14,84 +13,58 @@ namespace {
 
 using testing_support::TempDir;
 
-// Sets an environment variable for the test's lifetime.
+// Sets (or, given nullptr, clears) an environment variable for the test's lifetime.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = ::getenv(name)) previous_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+  ScopedEnv(const char* name, const char* value) : name_(name), had_(::getenv(name) != nullptr) {
+    if (had_) previous_ = ::getenv(name);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (previous_)
-      ::setenv(name_, previous_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
+  ~ScopedEnv() { had_ ? ::setenv(name_, previous_.c_str(), 1) : ::unsetenv(name_); }
 
  private:
   const char* name_;
-  std::optional<std::string> previous_;
+  bool had_;
+  std::string previous_;
 };
 
-TEST(AppHome, CreatesEveryHomeFolderAndCanRepeat) {
+TEST(AppHome, CreatesEveryHomeFolderUnderTheRootAndCanRepeat) {
   TempDir dir;
+  ScopedEnv tmpdir("TMPDIR", (dir / "system-tmp").c_str());
   const AppHome home(dir / "root");
   ASSERT_TRUE(home.create());
-  for (const char* folder : {"Documents", "Library", "Library/Caches", "Library/Application Support",
-                             "Library/Preferences", "tmp"}) {
-    EXPECT_TRUE(isDirectory(dir / "root" / folder)) << folder;
+  const std::pair<fs::path, const char*> folders[] = {
+      {home.documents(), "Documents"},
+      {home.library(), "Library"},
+      {home.caches(), "Library/Caches"},
+      {home.applicationSupport(), "Library/Application Support"},
+      {home.preferences(), "Library/Preferences"},
+      {home.tmp(), "tmp"}};
+  for (const auto& [folder, relative] : folders) {
+    EXPECT_EQ(folder, dir / "root" / relative);
+    EXPECT_TRUE(isDirectory(folder)) << relative;
   }
-  EXPECT_EQ(home.documents(), dir / "root/Documents");
-  EXPECT_EQ(home.library(), dir / "root/Library");
-  EXPECT_EQ(home.caches(), dir / "root/Library/Caches");
-  EXPECT_EQ(home.applicationSupport(), dir / "root/Library/Application Support");
-  EXPECT_EQ(home.preferences(), dir / "root/Library/Preferences");
-  EXPECT_EQ(home.tmp(), dir / "root/tmp");
+  EXPECT_FALSE(files::exists(dir / "system-tmp"));
   std::ofstream(home.documents() / "dataBase.sqlite") << "store";
   ASSERT_TRUE(home.create());
   EXPECT_EQ(readText(home.documents() / "dataBase.sqlite").value(), "store");
-}
 
-TEST(AppHome, FailsWhenAFileStandsForAFolder) {
-  TempDir dir;
   std::ofstream(dir / "Library") << "not a folder";
-  const auto status = AppHome(dir.path()).create();
-  ASSERT_FALSE(status);
-  EXPECT_EQ(status.error().code, kWriteFileExistsError);
+  EXPECT_EQ(AppHome(dir.path()).create().error().code, kWriteFileExistsError);
 }
 
 TEST(AppHome, HonoursDiaryHomeAndMakesItAbsolute) {
   TempDir dir;
-  {
-    ScopedEnv home("DIARY_HOME", (dir / "custom").c_str());
-    EXPECT_EQ(AppHome::fromEnvironment().root(), dir / "custom");
-  }
-  {
-    ScopedEnv home("DIARY_HOME", "relative/home");
-    EXPECT_EQ(AppHome::fromEnvironment().root(), fs::current_path() / "relative/home");
-  }
-  for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
-    ScopedEnv home("DIARY_HOME", unset);
-    EXPECT_EQ(AppHome::fromEnvironment().root(), fs::current_path() / "var/diary");
+  const fs::path custom = dir / "custom", here = fs::current_path();
+  const std::pair<const char*, fs::path> cases[] = {{custom.c_str(), custom},
+                                                    {"relative/home", here / "relative/home"},
+                                                    {nullptr, here / "var/diary"},
+                                                    {"", here / "var/diary"}};
+  for (const auto& [value, root] : cases) {
+    ScopedEnv home("DIARY_HOME", value);
+    EXPECT_EQ(AppHome::fromEnvironment().root(), root) << (value ? value : "(unset)");
   }
   EXPECT_EQ(AppHome(dir / "a/../b/").root(), dir / "b/");
-}
-
-TEST(AppHome, KeepsItsTemporaryFolderUnderTheRoot) {
-  TempDir dir;
-  ScopedEnv tmpdir("TMPDIR", (dir / "system-tmp").c_str());
-  ScopedEnv home("DIARY_HOME", (dir / "home").c_str());
-  const AppHome appHome = AppHome::fromEnvironment();
-  ASSERT_TRUE(appHome.create());
-  EXPECT_EQ(appHome.tmp(), dir / "home/tmp");
-  EXPECT_FALSE(files::exists(dir / "system-tmp"));
-  for (const auto& folder : {appHome.documents(), appHome.caches(), appHome.tmp()}) {
-    const auto relative = folder.lexically_relative(appHome.root());
-    EXPECT_FALSE(relative.empty() || *relative.begin() == "..") << folder;
-  }
 }
 
 }  // namespace

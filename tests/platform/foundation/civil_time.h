@@ -3,8 +3,10 @@
 // not depend on the calendar code under test.
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/foundation/date.h"
+#include "platform/foundation/time_zone.h"
 
 namespace foundation::testing_dates {
 
@@ -27,5 +29,8 @@ constexpr Date at(int year, int month, int day, int hour = 0, int minute = 0, do
       hour * 3600.0 + minute * 60.0 + second - utcOffsetHours * 3600.0;
   return Date::fromUnix(unix);
 }
+
+// A zone the test relies on; an unknown identifier throws, which fails the test.
+inline TimeZone zone(std::string_view identifier) { return TimeZone::withIdentifier(identifier).value(); }
 
 }  // namespace foundation::testing_dates
