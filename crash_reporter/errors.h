@@ -13,6 +13,8 @@ namespace crash {
 inline constexpr std::string_view kCrashReporterErrorDomain = "CrashReporterErrorDomain";
 // Domain of the error numbers of the operating system, as underlying errors.
 inline constexpr std::string_view kPOSIXErrorDomain = "NSPOSIXErrorDomain";
+// Domain of the kernel's results of exception-port and thread calls, as underlying errors.
+inline constexpr std::string_view kMachErrorDomain = "NSMachErrorDomain";
 
 enum CrashReporterError : int {
   kCrashReporterErrorUnknown = 0,             // writing or reading back a report failed
@@ -31,9 +33,14 @@ void crash_populate_error(foundation::Error* outError, int code, std::string des
 // underlying error of the POSIX domain. Not safe in a signal handler.
 void crash_populate_posix_error(foundation::Error* outError, int errnum, std::string description);
 
+// The same with code kCrashReporterErrorOperatingSystem and the kernel result `kernelResult` as an
+// underlying error of the Mach domain. Not safe in a signal handler.
+void crash_populate_mach_error(foundation::Error* outError, int kernelResult, std::string description);
+
 // The errors the two functions above store, as values. Not safe in a signal handler.
 foundation::Error crash_make_error(int code, std::string description,
                                    std::shared_ptr<const foundation::Error> underlying = nullptr);
 foundation::Error crash_make_posix_error(int errnum, std::string description);
+foundation::Error crash_make_mach_error(int kernelResult, std::string description);
 
 }  // namespace crash

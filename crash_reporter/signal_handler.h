@@ -133,7 +133,10 @@ class TallyCrashSignalHandler {
   static foundation::Status prepareCurrentThread();
 
   // Puts back the actions that were in force before the layer took the signals over and empties
-  // both lists. Not safe in a signal handler.
+  // both lists. Emptying the lists alone would leave the layer's handler installed with no record of
+  // the earlier actions: their handlers would never run again, a signal they ignored would end the
+  // process, and a later registration would find only the layer's own handler to chain to.
+  // Not safe in a signal handler.
   static void resetHandlers();
 
  private:

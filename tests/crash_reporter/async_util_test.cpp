@@ -146,12 +146,28 @@ TEST(CrashReporterErrors, CarryTheDomainCodeDescriptionAndUnderlyingError) {
   crash_populate_error(&error, kCrashReporterErrorUnknown, "wrapped", cause);
   EXPECT_EQ(*error.underlying, *cause);
 
-  crash_populate_posix_error(&error, ENOMEM, "Could not initialize alternative signal stack");
-  EXPECT_EQ(error, crash_make_posix_error(ENOMEM, "Could not initialize alternative signal stack"));
-  EXPECT_EQ(error.code, kCrashReporterErrorOperatingSystem);
-  EXPECT_EQ(error.localizedDescription(), "Could not initialize alternative signal stack");
-  EXPECT_EQ(error.underlying->domain, "NSPOSIXErrorDomain");
-  EXPECT_EQ(error.underlying->code, ENOMEM);
+  // Operating-system failures: code 1 with the system's number as the underlying error.
+  const struct {
+    void (*populate)(foundation::Error*, int, std::string);
+    foundation::Error (*make)(int, std::string);
+    int number;
+    const char* description;
+    const char* domain;
+  } systemCases[] = {{crash_populate_posix_error, crash_make_posix_error, ENOMEM,
+                      "Could not initialize alternative signal stack", "NSPOSIXErrorDomain"},
+                     {crash_populate_mach_error, crash_make_mach_error, 5,
+                      "Failed to set the target task's mach exception ports.", "NSMachErrorDomain"}};
+  for (const auto& c : systemCases) {
+    c.populate(nullptr, c.number, c.description);
+    c.populate(&error, c.number, c.description);
+    EXPECT_EQ(error, c.make(c.number, c.description));
+    EXPECT_EQ(error.domain, "CrashReporterErrorDomain");
+    EXPECT_EQ(error.code, kCrashReporterErrorOperatingSystem);
+    EXPECT_EQ(error.localizedDescription(), c.description);
+    ASSERT_TRUE(error.underlying);
+    EXPECT_EQ(error.underlying->domain, c.domain);
+    EXPECT_EQ(error.underlying->code, c.number);
+  }
 }
 
 }  // namespace
