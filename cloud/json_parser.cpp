@@ -39,6 +39,9 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 // Bit 7 of each byte of the result is set where the word holds a byte that is not a plain ASCII
 // string character (the lowest such byte is exact; bytes above it may be false alarms).
+// "Lowest" must be the first in memory, or a quote or control byte could be skipped unseen.
+static_assert(std::endian::native == std::endian::little,
+              "the word-at-a-time string scan assumes little endian");
 inline std::uint64_t specialBytes(std::uint64_t w) {
   const std::uint64_t control = (w - kOnes * 0x20) & ~w;
   const std::uint64_t q = w ^ (kOnes * '"');
