@@ -205,8 +205,10 @@ std::vector<std::string> dateAndDurationTexts(const InterfaceText& lang, std::op
     long right = static_cast<long>(leadingInteger(*unitText));
     if (left < 1) left = 0;
     if (right < 1) right = 0;
+    // Summed as doubles: two damaged counts near the integer limit must not overflow.
+    const double minutes = static_cast<double>(left) + static_cast<double>(right);
     const Date now = clock.now();
-    duration = elapsedTimeText(lang, now, now + static_cast<double>(left + right) * 60.0, false, false);
+    duration = elapsedTimeText(lang, now, now + minutes * 60.0, false, false);
   } else if (start && stop) {
     duration = elapsedTimeText(lang, *start, *stop, false, false);
   }

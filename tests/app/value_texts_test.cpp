@@ -98,8 +98,12 @@ TEST_F(ValueTextsTest, TimeRangesAndDurations) {
   EXPECT_EQ(texts("en", "Walk", {}, morning), (Texts{" - 09:15", ""}));
   EXPECT_EQ(texts("en", {}, morning, morning), Texts{});
   // A feeding's duration is its counted minutes; without the right side's text the dates decide.
-  for (const auto& [left, right, duration] : std::vector<std::tuple<double, Opt, std::string>>{
-           {10, "5", "15m"}, {50, "20", "1h 10m"}, {0.5, "-3", "0m"}, {10, {}, "3h"}}) {
+  for (const auto& [left, right, duration] :
+       std::vector<std::tuple<double, Opt, std::string>>{{10, "5", "15m"},
+                                                         {50, "20", "1h 10m"},
+                                                         {0.5, "-3", "0m"},
+                                                         {10, {}, "3h"},
+                                                         {1e300, "99999999999999999999", ""}}) {
     EXPECT_EQ(texts("en", "Breast Feeding", morning, morning + 10800, false, left, right)[1], duration);
   }
   // The same moments in Tokyo fall on one day; weekdays follow the device's locale.
