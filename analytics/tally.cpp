@@ -68,6 +68,16 @@ std::int32_t applicationState() {
   return -1;
 }
 
+// Whole milliseconds from one date to the other, the fraction cut off; 0 without a start. Dates are
+// binary fractions of seconds, so a span of exactly n ms can come out a hair below n: a tolerance of a
+// microsecond keeps it whole without letting a real fraction of a millisecond count as one.
+std::int64_t timeIntervalFromTo(std::optional<foundation::Date> from, foundation::Date to) {
+  if (!from) return 0;
+  double millis = (to - *from) * 1000.0;
+  constexpr double kTolerance = 1e-3;
+  return static_cast<std::int64_t>(std::trunc(millis + (millis < 0 ? -kTolerance : kTolerance)));
+}
+
 void createAndSendSession() {
   guardedVoid([] {
     auto store = settings();
@@ -100,11 +110,7 @@ void applicationDidBecomeActive() {
   guardedVoid([] {
     auto store = settings();
     store->setAppApplicationState(0);
-    std::int64_t elapsed = 0;
-    if (auto paused = store->pauseTime()) {
-      // Whole milliseconds; rounded, so that a clock moved by exactly n ms reads as n.
-      elapsed = std::llround((TallyUtil::clock().now() - *paused) * 1000.0);
-    }
+    std::int64_t elapsed = timeIntervalFromTo(store->pauseTime(), TallyUtil::clock().now());
     auto limit = static_cast<std::int32_t>(
         static_cast<std::int64_t>(store->pauseSecondsBeforeStartingNewSession()) * 1000);
     if (limit >= elapsed) {

@@ -55,7 +55,8 @@ class CloudSession;
 class CloudSessionDelegate {
  public:
   virtual ~CloudSessionDelegate() = default;
-  virtual void sessionDidReceiveAuthorizationFailure(CloudSession& session, const std::string& userId) = 0;
+  virtual void sessionDidReceiveAuthorizationFailureUserId(CloudSession& session,
+                                                           const std::string& userId) = 0;
 };
 
 class CloudSession {

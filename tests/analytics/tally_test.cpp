@@ -252,6 +252,12 @@ TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStart
   EXPECT_EQ(first->resumeCount(), 1);
   EXPECT_EQ(recorder(), first);
 
+  // The elapsed time is cut to whole milliseconds, not rounded.
+  app.enterBackground();
+  clock_.advance(10.0009);
+  app.enterForeground();
+  EXPECT_EQ(recorder(), first);
+
   app.enterBackground();
   clock_.advance(10.001);
   app.enterForeground();
@@ -261,7 +267,7 @@ TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStart
   EXPECT_EQ(second->startTime(), clock_.now());
   EXPECT_EQ(second->userID(), "user");
   EXPECT_EQ(second->sendCount(), 1);
-  EXPECT_EQ(first->pauseCount(), 2);
+  EXPECT_EQ(first->pauseCount(), 3);
   EXPECT_EQ(second->resumeCount(), 0);
 
   app.terminate();
