@@ -1,12 +1,11 @@
 #include "app/model.h"
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
-#include <string_view>
+#include <optional>
 
+#include "platform/foundation/calendar.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/time_zone.h"
 
 namespace app {
 
@@ -106,40 +105,40 @@ std::shared_ptr<const store::Model> managedObjectModel() {
 }
 
 std::string dayKey(foundation::Date date) {
-  // Notes come sorted by date, so most keys fall in the day of the one before: keep that day's
-  // bounds (and the time zone they were computed in) per thread.
+  // The device's current calendar: the Gregorian one in the zone local times are taken in (the
+  // default zone when one is set, else the system's), the same zone the day texts and day
+  // statistics use. Notes come sorted by date, so most keys fall in the day of the one before:
+  // keep that day's bounds (and the zone they were computed in) per thread.
   struct Cache {
     double start = 1;
     double end = 0;
     std::string zone;
     std::string key;
+    std::optional<foundation::Calendar> calendar;
   };
   thread_local Cache cache;
-  const double unixSeconds = date.unix();
-  const char* zoneVariable = std::getenv("TZ");
-  const std::string_view zone = zoneVariable ? zoneVariable : "";
-  if (unixSeconds >= cache.start && unixSeconds < cache.end && zone == cache.zone) return cache.key;
+  const foundation::TimeZone zone = foundation::TimeZone::local();
+  const double seconds = date.sinceReference;
+  if (seconds >= cache.start && seconds < cache.end && zone.identifier() == cache.zone) return cache.key;
 
-  tzset();
-  const std::time_t t = static_cast<std::time_t>(std::floor(unixSeconds));
-  std::tm local{};
-  localtime_r(&t, &local);
+  if (!cache.calendar || !(cache.calendar->timeZone() == zone))
+    cache.calendar = foundation::Calendar::gregorian(zone);
+  const foundation::Calendar& calendar = *cache.calendar;
+  using foundation::CalendarUnit;
+  const auto parts = calendar.components(CalendarUnit::Year | CalendarUnit::Month | CalendarUnit::Day, date);
+  if (!parts || !parts->year || !parts->month || !parts->day) return std::string();
+  const int month = *parts->month;
+  const int day = *parts->day;
   char text[32];
-  std::snprintf(text, sizeof text, "%d%s%d%s%d", local.tm_year + 1900, local.tm_mon + 1 < 10 ? "0" : "",
-                local.tm_mon + 1, local.tm_mday < 10 ? "0" : "", local.tm_mday);
+  std::snprintf(text, sizeof text, "%d%s%d%s%d", *parts->year, month < 10 ? "0" : "", month,
+                day < 10 ? "0" : "", day);
 
-  std::tm midnight = local;
-  midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
-  midnight.tm_isdst = -1;
-  std::tm next = midnight;
-  next.tm_mday += 1;
-  const std::time_t start = std::mktime(&midnight);
-  const std::time_t end = std::mktime(&next);
-  if (start != -1 && end != -1 && static_cast<double>(start) <= unixSeconds &&
-      unixSeconds < static_cast<double>(end)) {
-    cache.start = static_cast<double>(start);
-    cache.end = static_cast<double>(end);
-    cache.zone = std::string(zone);
+  const auto start = calendar.startOfDay(date);
+  const auto end = start ? calendar.dateByAddingUnit(CalendarUnit::Day, 1, *start) : std::nullopt;
+  if (start && end && *start <= date && date < *end) {
+    cache.start = start->sinceReference;
+    cache.end = end->sinceReference;
+    cache.zone = zone.identifier();
     cache.key = text;
   }
   return text;

@@ -13,8 +13,9 @@ namespace app {
 // The one model of the diary, built on first use.
 std::shared_ptr<const store::Model> managedObjectModel();
 
-// The day key of a date: year, month and day in the current calendar and time zone, written
-// "%d" for the year and two digits for month and day ("20150305" for 5 March 2015).
+// The day key of a date: year, month and day in the current calendar and time zone (the zone
+// foundation::TimeZone::local() answers at the call), written "%d" for the year and two digits for
+// month and day ("20150305" for 5 March 2015); empty for a date no calendar can place.
 std::string dayKey(foundation::Date date);
 
 }  // namespace app

@@ -81,8 +81,12 @@ foundation::Status boxConvolve(const PixelBuffer& source, PixelBuffer& destinati
     const std::uint8_t* row = &source.data[static_cast<size_t>(y) * source.rowBytes()];
     std::uint32_t* out = &rowSums[static_cast<size_t>(y) * static_cast<size_t>(w) * 4];
     for (int c = 0; c < 4; ++c) {
-      std::uint32_t sum = 0;
-      for (int k = -rx; k <= rx; ++k) sum += row[std::clamp(k, 0, w - 1) * 4 + c];
+      // The first box: rx copies of the left edge, the row up to rx, and copies of the right edge
+      // for the part of the kernel past it (counted, not looped, so huge kernels cost nothing).
+      const int last = std::min(rx, w - 1);
+      std::uint32_t sum = static_cast<std::uint32_t>(rx) * row[c] +
+                          static_cast<std::uint32_t>(rx - last) * row[(w - 1) * 4 + c];
+      for (int k = 0; k <= last; ++k) sum += row[k * 4 + c];
       for (int x = 0; x < w; ++x) {
         out[x * 4 + c] = sum;
         sum += row[std::min(x + rx + 1, w - 1) * 4 + c];
@@ -93,9 +97,16 @@ foundation::Status boxConvolve(const PixelBuffer& source, PixelBuffer& destinati
   // Vertical running sums of the horizontal sums.
   const size_t stride = static_cast<size_t>(w) * 4;
   std::vector<std::uint64_t> column(static_cast<size_t>(w) * 4, 0);
-  for (int k = -ry; k <= ry; ++k) {
-    const std::uint32_t* src = &rowSums[static_cast<size_t>(std::clamp(k, 0, h - 1)) * stride];
-    for (size_t i = 0; i < stride; ++i) column[i] += src[i];
+  {
+    const int last = std::min(ry, h - 1);
+    const std::uint32_t* top = &rowSums[0];
+    const std::uint32_t* bottom = &rowSums[static_cast<size_t>(h - 1) * stride];
+    for (size_t i = 0; i < stride; ++i)
+      column[i] = static_cast<std::uint64_t>(ry) * top[i] + static_cast<std::uint64_t>(ry - last) * bottom[i];
+    for (int k = 0; k <= last; ++k) {
+      const std::uint32_t* src = &rowSums[static_cast<size_t>(k) * stride];
+      for (size_t i = 0; i < stride; ++i) column[i] += src[i];
+    }
   }
   for (int y = 0; y < h; ++y) {
     std::uint8_t* out = &destination.data[static_cast<size_t>(y) * stride];

@@ -143,9 +143,12 @@ foundation::Status Object::setValue(size_t attributeIndex, Value value) {
     return {};
   }
   Value& slot = values_[attributeIndex];
-  if (slot.type() == coerced->type() && slot == *coerced) return {};
-  willChange();
-  slot = std::move(*coerced);
+  if (!(slot.type() == coerced->type() && slot == *coerced)) {
+    willChange();
+    slot = std::move(*coerced);
+  }
+  // Derived transients follow every set, an unchanged value included: what they derive may
+  // depend on more than the value (a day key on the time zone in force).
   for (size_t dependent : attribute.dependents) computeDerived(dependent);
   return {};
 }

@@ -65,9 +65,11 @@ TEST(ImageEffectsTest, WithoutBlurTheImageKeepsItsPixelsAndGetsItsHairline) {
   EXPECT_EQ(result->pixel(10, 0), kHairline);
   EXPECT_EQ(result->pixel(10, 9), kHairline);
   EXPECT_EQ(receiver.pixel(10, 4), (Image::Rgba{10, 200, 30, 255})) << "the receiver is not changed";
-  // A radius under the single-precision epsilon is no blur at all.
+  // A tiny radius counts as a blur but its kernel of 1 changes nothing; one under the single-precision
+  // epsilon is no blur at all.
   const Image sharp = halves(10, 4);
   EXPECT_EQ(apply(sharp, 0.01, 100)->pixels(), sharp.pixels());
+  EXPECT_EQ(apply(sharp, 1e-7, 100)->pixels(), sharp.pixels());
 }
 
 TEST(ImageEffectsTest, TintAndSaturationTakeEffectWithoutBlur) {

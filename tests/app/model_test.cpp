@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <map>
 #include <string>
 
 #include "app/entities.h"
+#include "platform/foundation/calendar.h"
+#include "platform/foundation/time_zone.h"
 #include "platform/store/store.h"
 #include "support/temp_dir.h"
 
@@ -19,29 +19,20 @@ using foundation::Date;
 using store::AttributeType;
 using store::Predicate;
 
-// Pins the process time zone (the day key reads TZ) for one scope.
+// Pins the zone local times are taken in for one scope.
 class ScopedTimeZone {
  public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    previous_ ? setenv("TZ", previous_->c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
+  explicit ScopedTimeZone(const char* zone) : scoped_(*foundation::TimeZone::withIdentifier(zone)) {}
 
  private:
-  std::optional<std::string> previous_;
+  foundation::ScopedDefaultTimeZone scoped_;
 };
 
-// Seconds since 2001 of a wall-clock time in the current time zone.
+// A wall-clock time in the current time zone.
 Date localDate(int year, int month, int day, int hour = 0, int minute = 0) {
-  std::tm t{};
-  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute;
-  t.tm_isdst = -1;
-  return Date::fromUnix(static_cast<double>(std::mktime(&t)));
+  foundation::DateComponents parts;
+  parts.year = year, parts.month = month, parts.day = day, parts.hour = hour, parts.minute = minute;
+  return foundation::Calendar::current().dateFromComponents(parts).value();
 }
 
 TEST(DiaryModel, TenEntitiesWithTheirFieldsInOrderAndConsistentLinks) {
@@ -108,6 +99,13 @@ TEST(DayKey, YearThenTwoDigitMonthAndDayInTheCurrentZone) {
     EXPECT_EQ(app::dayKey(localDate(2015, 3, 8, 23, 30)), "20150308");
     EXPECT_EQ(app::dayKey(localDate(2015, 3, 9, 0)), "20150309");
   }
+  {
+    // A day that begins at 1:00, midnight being skipped.
+    ScopedTimeZone saoPaulo("America/Sao_Paulo");
+    EXPECT_EQ(app::dayKey(localDate(2014, 10, 18, 23, 59)), "20141018");
+    EXPECT_EQ(app::dayKey(localDate(2014, 10, 19, 1, 0)), "20141019");
+    EXPECT_EQ(app::dayKey(localDate(2014, 10, 19, 1, 0) - 0.001), "20141018");
+  }
   EXPECT_EQ(app::dayKey(instant), "20150305") << "the zone in force counts, not a remembered one";
 }
 
@@ -158,6 +156,14 @@ TEST_F(DiaryStore, NoteDayKeysFollowTheStopDate) {
   late.setNote_DateStop(localDate(2016, 2, 3, 4, 5));
   EXPECT_EQ(late.sectionIdentifier(), "20160203") << "replaced at once";
   EXPECT_EQ(late.makeSI(), "20160203");
+  late.setNote_DateStop(localDate(2016, 2, 3, 20, 0));
+  {
+    // Setting the same date again takes the key anew, in the zone then in force.
+    ScopedTimeZone tokyo("Asia/Tokyo");
+    EXPECT_EQ(late.sectionIdentifier(), "20160203") << "a kept key stays until the date is set";
+    late.setNote_DateStop(late.note_DateStop());
+    EXPECT_EQ(late.sectionIdentifier(), "20160204");
+  }
   late.setNote_DateStop(localDate(2015, 12, 31, 23, 59));
   saveAndReopen();
 
