@@ -522,11 +522,6 @@ Result<localSaves::StagedBackUp> localSaves::stageBackUp(const StoreCheck& check
     if (auto status = zip.UnzipCloseFile(); !status) return refuse(status.error());
   }
 
-  const fs::path version = staging / kBackUpVersionName;
-  if (!isRegularFile(version)) {
-    return refuse(
-        savesError(kLocalSavesMissingVersion, "The archive has no \"backUp.vers\"", backUpArchivePath()));
-  }
   const fs::path store = staging / kStoreFileName;
   if (!isRegularFile(store)) {
     return refuse(savesError(kLocalSavesMissingStore, "The archive has no store", backUpArchivePath()));
@@ -536,7 +531,9 @@ Result<localSaves::StagedBackUp> localSaves::stageBackUp(const StoreCheck& check
                              "The archive's store cannot be opened: " + usable.error().localizedDescription(),
                              backUpArchivePath()));
   }
-  if (auto status = files::remove(version); !status) return refuse(status.error());
+  // The version entry belongs to the archive, not to the documents; an archive without one comes
+  // from before the archive had a version and is restored all the same.
+  if (auto status = files::remove(staging / kBackUpVersionName); !status) return refuse(status.error());
 
   StagedBackUp staged{staging, std::nullopt};
   const fs::path firstLaunch = staging / kFirstLaunchFileName;
@@ -566,10 +563,12 @@ Status localSaves::installStagedBackUp(const StagedBackUp& staged) {
     if (!bytes) return logFailure(bytes.error(), "Cannot restore the backup");
     if (!bytes->empty()) firstLaunch = std::move(*bytes);
   }
+  // A restore makes the settings folder, so that the records written after it have their place.
+  // Only when a date is to be written there does a failure stop the restore.
   const fs::path settings = home_.library() / kSettingsFolderName;
-  if (firstLaunch) {
-    if (auto status = files::createDirectory(settings); !status)
-      return logFailure(status, "Cannot restore the backup");
+  if (auto status = files::createDirectory(settings); !status) {
+    if (firstLaunch) return logFailure(status, "Cannot restore the backup");
+    (void)logFailure(status, "Cannot create the settings folder");
   }
 
   const fs::path documents = home_.documents();

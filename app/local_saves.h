@@ -41,7 +41,6 @@ inline constexpr std::string_view kLocalSavesErrorDomain = "LocalSavesErrorDomai
 enum LocalSavesErrorCode : std::int64_t {
   kLocalSavesEmptyName = 1,        // a baby name or photo key that is empty
   kLocalSavesNoStagedBackUp = 2,   // nothing extracted to install
-  kLocalSavesMissingVersion = 3,   // the archive has no "backUp.vers" file
   kLocalSavesMissingStore = 4,     // the archive has no store file
   kLocalSavesStoreUnusable = 5,    // the archive's store does not open
   kLocalSavesMalformedBackUp = 6,  // the archive's "firstLaunch.txt" is not a file
@@ -140,12 +139,13 @@ class localSaves {
   bool checkArchiveVers();
 
   // Extracts the archive into a folder of its own and checks it: every entry intact and safe,
-  // "backUp.vers" and the store file present, the store accepted by `check` (without one, the
-  // store file must at least be an SQLite file). Documents is not touched.
+  // the store file present and accepted by `check` (without one, it must at least be an SQLite
+  // file). Its "backUp.vers" is dropped; an archive without one (made before the archive had a
+  // version) is restored like any other. Documents is not touched.
   foundation::Result<StagedBackUp> stageBackUp(const StoreCheck& check = {});
   // Puts a staged archive in the place of Documents and its first-launch date in
-  // Library/"Settings" (a missing or empty one keeps the date there), all or nothing. The data
-  // store must be closed.
+  // Library/"Settings" (made when missing; a missing or empty date in the archive keeps the date
+  // there), all or nothing. The data store must be closed.
   foundation::Status installStagedBackUp(const StagedBackUp& staged);
   // Both, in one step.
   foundation::Status unZip(const StoreCheck& check = {});

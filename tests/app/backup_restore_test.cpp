@@ -147,7 +147,8 @@ TEST_F(BackupRestoreTest, SoundHandMadeArchiveIsRestoredWithBackslashesAsFolders
   EXPECT_FALSE(fs::exists(home_.documents() / "firstLaunch.txt"));
   EXPECT_EQ(readAll(firstLaunch()), zip_bytes::utf16Text("2013.01.02"));
 
-  // An empty date file in the archive keeps the date here; without one here either, none is made up.
+  // An empty date file in the archive keeps the date here; without one here either, none is made
+  // up, but the settings folder is.
   entries[1].data.clear();
   download(entries);
   ASSERT_TRUE(backUp_.restoreBackUp().ok());
@@ -156,6 +157,15 @@ TEST_F(BackupRestoreTest, SoundHandMadeArchiveIsRestoredWithBackslashesAsFolders
   download(entries);
   ASSERT_TRUE(backUp_.restoreBackUp().ok());
   EXPECT_FALSE(fs::exists(firstLaunch()));
+  EXPECT_TRUE(fs::is_directory(firstLaunch().parent_path()));
+
+  // An archive from before the version entry existed is restored like any other.
+  entries.erase(entries.begin());
+  entries[2].name = "Photos/_2012.jpg";
+  download(entries);
+  ASSERT_TRUE(backUp_.restoreBackUp().ok());
+  EXPECT_EQ(readAll(home_.documents() / "Photos" / "_2012.jpg"), bytes("old photo"));
+  EXPECT_FALSE(fs::exists(home_.documents() / "backUp.vers"));
 }
 
 // Each fault refuses the whole archive and leaves the user's data as they were.
@@ -168,7 +178,6 @@ zip_bytes::NewEntry escaping(std::string name) { return {std::move(name), bytes(
 
 const Refusal kRefusals[] = {
     {"checksum error", [](auto&, auto& e) { e[3].wrongCrc = true; }},
-    {"no version entry", [](auto&, auto& e) { e.erase(e.begin()); }},
     {"no store", [](auto&, auto& e) { e.erase(e.begin() + 2); }},
     {"store that does not open", [](auto&, auto& e) { e[2].data = bytes("SQLite format 3 but no more"); }},
     {"store that is no database", [](auto&, auto& e) { e[2].data = Bytes(4096, 0x5A); }},
