@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cloud/json.h"
+#include "cloud/json_trace.h"
 
 namespace cloud {
 namespace {
@@ -13,14 +14,6 @@ using foundation::Decimal;
 using foundation::Dictionary;
 using foundation::Value;
 
-// The trace as "<code> <description>" of each error, innermost first, joined by " | ".
-std::string traceOf(const CloudJsonBase& worker) {
-  std::string out;
-  for (const auto& error : worker.errorTrace()) {
-    out += (out.empty() ? "" : " | ") + std::to_string(error.code) + " " + error.localizedDescription();
-  }
-  return out;
-}
 
 Value parsed(std::string_view text) {
   CloudJsonParser parser;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cloud/json.h"
+#include "cloud/json_trace.h"
 
 namespace cloud {
 namespace {
@@ -15,14 +16,6 @@ using foundation::Decimal;
 using foundation::Dictionary;
 using foundation::Value;
 
-// The trace as "<code> <description>" of each error, innermost first, joined by " | ".
-std::string traceOf(const CloudJsonBase& worker) {
-  std::string out;
-  for (const auto& error : worker.errorTrace()) {
-    out += (out.empty() ? "" : " | ") + std::to_string(error.code) + " " + error.localizedDescription();
-  }
-  return out;
-}
 
 std::string fragment(const Value& value) {
   CloudJsonWriter writer;
