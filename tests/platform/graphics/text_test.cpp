@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 
 #include "platform/graphics/cairo_canvas.h"
@@ -107,37 +109,49 @@ TEST(PangoMeasurerTest, SizesGrowWithTextAndFont) {
   EXPECT_EQ(m.measure("", Font("HelveticaNeue", 16)), (TextMetrics{}));
 }
 
-TEST(PangoMeasurerTest, FontNamesReachDifferentFaces) {
-  PangoTextMeasurer m;
-  const std::string text = "Measurement system";
-  const double regular = m.measure(text, Font("HelveticaNeue", 20)).size.width;
-  const double bold = m.measure(text, Font("Helvetica-Bold", 20)).size.width;
-  const double light = m.measure(text, Font("HelveticaNeue-Light", 20)).size.width;
-  const double condensed = m.measure(text, Font("AvenirNext-Regular", 20)).size.width;
-  const double condensedBold = m.measure(text, Font("AvenirNext-Medium", 20)).size.width;
-  EXPECT_GT(bold, regular);
-  EXPECT_DOUBLE_EQ(light, regular) << "the light face shares the regular face's advances";
-  EXPECT_LT(condensed, regular);
-  EXPECT_GT(condensedBold, condensed);
+// Text drawn black on a transparent bitmap of 300 × 60 points.
+Image drawn(double scale, const std::function<void(Canvas&)>& draw) {
+  auto canvas = CairoCanvas::createBitmap(Size(300, 60), scale).value();
+  draw(*canvas);
+  return canvas->image().value();
 }
 
-// The sum of alpha of the text drawn black on a transparent bitmap.
-long inkOf(const std::string& text, const Font& font) {
-  auto canvas = std::move(CairoCanvas::createBitmap(Size(300, 40), 1)).value();
-  canvas->drawText(text, Point(0, 0), font, Color::black());
-  const Image image = std::move(canvas->image()).value();
-  long ink = 0;
+struct Ink {
+  long alpha = 0;                                            // the sum of alpha
+  int minX = 1 << 30, maxX = -1, minY = 1 << 30, maxY = -1;  // the bounds of inked pixels
+};
+
+Ink inkOf(const Image& image) {
+  Ink ink;
   for (int y = 0; y < image.pixelHeight(); ++y)
-    for (int x = 0; x < image.pixelWidth(); ++x) ink += image.pixel(x, y).a;
+    for (int x = 0; x < image.pixelWidth(); ++x)
+      if (const int a = image.pixel(x, y).a; a > 0) {
+        ink.alpha += a;
+        ink.minX = std::min(ink.minX, x);
+        ink.maxX = std::max(ink.maxX, x);
+        ink.minY = std::min(ink.minY, y);
+        ink.maxY = std::max(ink.maxY, y);
+      }
   return ink;
 }
 
-TEST(PangoMeasurerTest, WeightsDrawLighterAndHeavierStrokes) {
+TEST(PangoMeasurerTest, FontNamesReachDifferentFacesAndWeights) {
   const std::string text = "Measurement system";
-  const long regular = inkOf(text, Font("HelveticaNeue", 20));
-  EXPECT_LT(inkOf(text, Font("HelveticaNeue-UltraLight", 20)), regular * 3 / 4);
-  EXPECT_LT(inkOf(text, Font("HelveticaNeue-Light", 20)), regular * 3 / 4);
-  EXPECT_GT(inkOf(text, Font("Helvetica-Bold", 20)), regular * 5 / 4);
+  const auto width = [&](const char* name) { return PangoTextMeasurer().sizeOf(text, Font(name, 20)).width; };
+  const auto ink = [&](const char* name) {
+    return inkOf(drawn(1, [&](Canvas& c) { c.drawText(text, Point(0, 0), Font(name, 20), Color::black()); }))
+        .alpha;
+  };
+  const double regular = width("HelveticaNeue");
+  EXPECT_GT(width("Helvetica-Bold"), regular);
+  EXPECT_DOUBLE_EQ(width("HelveticaNeue-Light"), regular) << "the light face shares the regular advances";
+  EXPECT_LT(width("AvenirNext-Regular"), regular) << "condensed";
+  EXPECT_GT(width("AvenirNext-Medium"), width("AvenirNext-Regular"));
+
+  const long regularInk = ink("HelveticaNeue");
+  EXPECT_LT(ink("HelveticaNeue-UltraLight"), regularInk * 3 / 4);
+  EXPECT_LT(ink("HelveticaNeue-Light"), regularInk * 3 / 4);
+  EXPECT_GT(ink("Helvetica-Bold"), regularInk * 5 / 4);
 }
 
 TEST(PangoMeasurerTest, WrapsWithinTheWidth) {
@@ -192,39 +206,38 @@ TEST(PangoMeasurerTest, DrawnTextFitsTheMeasuredBox) {
   const Size measured = m.sizeOf(text, font);
   for (double scale : {1.0, 2.0, 3.0}) {
     SCOPED_TRACE(scale);
-    auto canvas = std::move(CairoCanvas::createBitmap(Size(300, 60), scale)).value();
-    canvas->drawText(text, Point(10, 10), font, Color::black());
-    const Image image = std::move(canvas->image()).value();
-    int minX = 1 << 30, maxX = -1, minY = 1 << 30, maxY = -1;
-    for (int y = 0; y < image.pixelHeight(); ++y)
-      for (int x = 0; x < image.pixelWidth(); ++x)
-        if (image.pixel(x, y).a > 0) {
-          minX = std::min(minX, x);
-          maxX = std::max(maxX, x);
-          minY = std::min(minY, y);
-          maxY = std::max(maxY, y);
-        }
-    ASSERT_GE(maxX, 0) << "something was drawn";
-    EXPECT_GE(minX / scale, 10 - 1);
-    EXPECT_LE((maxX + 1) / scale, 10 + measured.width + 1);
-    EXPECT_GE(minY / scale, 10 - 1);
-    EXPECT_LE((maxY + 1) / scale, 10 + measured.height + 1);
-    EXPECT_GT((maxX + 1 - minX) / scale, measured.width * 0.8) << "the ink spans most of the width";
+    const Ink ink =
+        inkOf(drawn(scale, [&](Canvas& c) { c.drawText(text, Point(10, 10), font, Color::black()); }));
+    ASSERT_GE(ink.maxX, 0) << "something was drawn";
+    EXPECT_GE(ink.minX / scale, 10 - 1);
+    EXPECT_LE((ink.maxX + 1) / scale, 10 + measured.width + 1);
+    EXPECT_GE(ink.minY / scale, 10 - 1);
+    EXPECT_LE((ink.maxY + 1) / scale, 10 + measured.height + 1);
+    EXPECT_GT((ink.maxX + 1 - ink.minX) / scale, measured.width * 0.8) << "the ink spans most of the width";
   }
 }
 
-TEST(PangoMeasurerTest, RectTextDrawsOnlyLinesThatFit) {
-  PangoTextMeasurer m;
-  const Font font("HelveticaNeue", 12);
-  const double line = m.lineHeight(font);
-  auto canvas = std::move(CairoCanvas::createBitmap(Size(100, 100), 1)).value();
+TEST(PangoMeasurerTest, RectTextAlignsInsideItsRectangleAndDrawsOnlyLinesThatFit) {
+  // Right-aligned in (100, 10, 100, 30) at scale 2: all ink inside, reaching close to the right edge.
+  const Ink right = inkOf(drawn(2, [](Canvas& c) {
+    c.drawText("Hello", Rect(100, 10, 100, 30), Font("HelveticaNeue", 20), Color::black(),
+               TextAlignment::kRight);
+  }));
+  EXPECT_GT(right.alpha, 100 * 255);
+  EXPECT_GE(right.minX, 200);
+  EXPECT_GE(right.minY, 20);
+  EXPECT_LT(right.maxY, 80);
+  EXPECT_LT(right.maxX, 400);
+  EXPECT_GE(right.maxX, 370);
+
   // Three lines of text in a box one and a half lines high: only the first is drawn.
-  canvas->drawText("aaaa\nbbbb\ncccc", Rect(0, 0, 100, line * 1.5), font, Color::black());
-  const Image image = std::move(canvas->image()).value();
-  int inkBelow = 0;
-  for (int y = static_cast<int>(line * 1.5) + 1; y < 100; ++y)
-    for (int x = 0; x < 100; ++x) inkBelow += image.pixel(x, y).a > 0;
-  EXPECT_EQ(inkBelow, 0);
+  const Font font("HelveticaNeue", 12);
+  const double line = PangoTextMeasurer().lineHeight(font);
+  const Ink firstLine = inkOf(drawn(1, [&](Canvas& c) {
+    c.drawText("aaaa\nbbbb\ncccc", Rect(0, 0, 100, line * 1.5), font, Color::black());
+  }));
+  EXPECT_GE(firstLine.maxY, 0);
+  EXPECT_LE(firstLine.maxY, static_cast<int>(line * 1.5));
 }
 
 }  // namespace
