@@ -79,7 +79,7 @@ std::optional<Decimal> Decimal::parse(std::string_view text) {
   }
   u128 mantissa = 0;
   long exponent = 0;
-  int digits = 0;      // significant digits kept in the mantissa
+  int digits = 0;  // significant digits kept in the mantissa
   bool anyDigit = false;
   bool roundUp = false;
   bool dropped = false;  // a digit past the 38th has been seen

@@ -15,8 +15,8 @@ std::string Error::localizedDescription() const {
 }
 
 std::string Error::description() const {
-  std::string out = "Error Domain=" + domain + " Code=" + std::to_string(code) + " \"" +
-                    localizedDescription() + "\"";
+  std::string out =
+      "Error Domain=" + domain + " Code=" + std::to_string(code) + " \"" + localizedDescription() + "\"";
   if (!userInfo.empty() || underlying) {
     Dictionary shown = userInfo;
     if (underlying) shown.set(std::string(kUnderlyingErrorKey), underlying->description());

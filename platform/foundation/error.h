@@ -27,7 +27,10 @@ struct Error {
   Error() = default;
   Error(std::string domain, std::int64_t code, Dictionary userInfo = {},
         std::shared_ptr<const Error> underlying = nullptr)
-      : domain(std::move(domain)), code(code), userInfo(std::move(userInfo)), underlying(std::move(underlying)) {}
+      : domain(std::move(domain)),
+        code(code),
+        userInfo(std::move(userInfo)),
+        underlying(std::move(underlying)) {}
 
   // An error whose user info holds only a localised description.
   static Error make(std::string domain, std::int64_t code, std::string description,

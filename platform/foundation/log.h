@@ -5,9 +5,9 @@
 #include <functional>
 #include <mutex>
 #include <stdexcept>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace foundation {

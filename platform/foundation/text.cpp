@@ -433,7 +433,8 @@ std::string formatArgs(std::string_view pattern, std::span<const Value> args) {
     if (directive.conversion == 'D') directive.conversion = 'd';
     if (directive.conversion == 'U') directive.conversion = 'u';
     if (directive.conversion == 'O') directive.conversion = 'o';
-    if ((directive.width && *directive.width > kMaxWidth) || (directive.precision && *directive.precision > kMaxWidth))
+    if ((directive.width && *directive.width > kMaxWidth) ||
+        (directive.precision && *directive.precision > kMaxWidth))
       ok = false;
     const Value* arg = ok ? take(position) : nullptr;
     if (arg) {

@@ -26,11 +26,20 @@ std::string quoted(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -194,18 +203,25 @@ bool Value::isNumber() const {
 
 std::optional<double> Value::toDouble() const {
   switch (type()) {
-    case Type::Bool: return *boolean() ? 1.0 : 0.0;
-    case Type::Integer: return static_cast<double>(*integer());
-    case Type::Real: return *real();
-    case Type::Decimal: return decimal()->toDouble();
-    default: return std::nullopt;
+    case Type::Bool:
+      return *boolean() ? 1.0 : 0.0;
+    case Type::Integer:
+      return static_cast<double>(*integer());
+    case Type::Real:
+      return *real();
+    case Type::Decimal:
+      return decimal()->toDouble();
+    default:
+      return std::nullopt;
   }
 }
 
 std::optional<std::int64_t> Value::toInteger() const {
   switch (type()) {
-    case Type::Bool: return *boolean() ? 1 : 0;
-    case Type::Integer: return *integer();
+    case Type::Bool:
+      return *boolean() ? 1 : 0;
+    case Type::Integer:
+      return *integer();
     case Type::Real: {
       const double d = *real();
       if (!std::isfinite(d) || d >= 9.2233720368547758e18 || d < -9.2233720368547758e18) return std::nullopt;
@@ -217,7 +233,8 @@ std::optional<std::int64_t> Value::toInteger() const {
       if (!std::isfinite(d) || d >= 9.2233720368547758e18 || d < -9.2233720368547758e18) return std::nullopt;
       return static_cast<std::int64_t>(d);
     }
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -228,16 +245,26 @@ std::string Value::stringOr(std::string_view fallback) const {
 
 std::string_view typeName(Value::Type type) {
   switch (type) {
-    case Value::Type::Null: return "NSNull";
-    case Value::Type::Bool: return "NSNumber";
-    case Value::Type::Integer: return "NSNumber";
-    case Value::Type::Real: return "NSNumber";
-    case Value::Type::Decimal: return "NSDecimalNumber";
-    case Value::Type::String: return "NSString";
-    case Value::Type::Data: return "NSData";
-    case Value::Type::Date: return "NSDate";
-    case Value::Type::Array: return "NSArray";
-    case Value::Type::Dictionary: return "NSDictionary";
+    case Value::Type::Null:
+      return "NSNull";
+    case Value::Type::Bool:
+      return "NSNumber";
+    case Value::Type::Integer:
+      return "NSNumber";
+    case Value::Type::Real:
+      return "NSNumber";
+    case Value::Type::Decimal:
+      return "NSDecimalNumber";
+    case Value::Type::String:
+      return "NSString";
+    case Value::Type::Data:
+      return "NSData";
+    case Value::Type::Date:
+      return "NSDate";
+    case Value::Type::Array:
+      return "NSArray";
+    case Value::Type::Dictionary:
+      return "NSDictionary";
   }
   return "NSObject";
 }
@@ -246,12 +273,18 @@ std::string_view Value::typeName() const { return foundation::typeName(type()); 
 
 std::string Value::description() const {
   switch (type()) {
-    case Type::Null: return "<null>";
-    case Type::Bool: return *boolean() ? "1" : "0";
-    case Type::Integer: return std::to_string(*integer());
-    case Type::Real: return formatReal(*real());
-    case Type::Decimal: return decimal()->toString();
-    case Type::String: return *string();
+    case Type::Null:
+      return "<null>";
+    case Type::Bool:
+      return *boolean() ? "1" : "0";
+    case Type::Integer:
+      return std::to_string(*integer());
+    case Type::Real:
+      return formatReal(*real());
+    case Type::Decimal:
+      return decimal()->toString();
+    case Type::String:
+      return *string();
     case Type::Data: {
       static constexpr char kHex[] = "0123456789abcdef";
       std::string out = "<";
@@ -263,7 +296,8 @@ std::string Value::description() const {
       }
       return out + ">";
     }
-    case Type::Date: return formatDate(*date());
+    case Type::Date:
+      return formatDate(*date());
     case Type::Array:
     case Type::Dictionary: {
       std::string out;
@@ -277,10 +311,12 @@ std::string Value::description() const {
 bool operator==(const Value& a, const Value& b) {
   if (a.isNumber() && b.isNumber() && a.type() != b.type()) {
     if (a.decimal() || b.decimal()) {
-      const auto da = a.decimal() ? std::optional<Decimal>(*a.decimal())
-                                  : (a.integer() ? Decimal::fromInteger(*a.integer()) : Decimal::fromDouble(*a.real()));
-      const auto db = b.decimal() ? std::optional<Decimal>(*b.decimal())
-                                  : (b.integer() ? Decimal::fromInteger(*b.integer()) : Decimal::fromDouble(*b.real()));
+      const auto da =
+          a.decimal() ? std::optional<Decimal>(*a.decimal())
+                      : (a.integer() ? Decimal::fromInteger(*a.integer()) : Decimal::fromDouble(*a.real()));
+      const auto db =
+          b.decimal() ? std::optional<Decimal>(*b.decimal())
+                      : (b.integer() ? Decimal::fromInteger(*b.integer()) : Decimal::fromDouble(*b.real()));
       return da && db && *da == *db;
     }
     return *a.toDouble() == *b.toDouble();

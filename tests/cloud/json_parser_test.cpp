@@ -14,7 +14,6 @@ using foundation::Decimal;
 using foundation::Dictionary;
 using foundation::Value;
 
-
 Value parsed(std::string_view text) {
   CloudJsonParser parser;
   auto value = parser.fragmentWithString(text);

@@ -16,7 +16,6 @@ using foundation::Decimal;
 using foundation::Dictionary;
 using foundation::Value;
 
-
 std::string fragment(const Value& value) {
   CloudJsonWriter writer;
   auto text = writer.stringWithFragment(value);

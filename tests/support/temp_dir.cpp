@@ -20,7 +20,8 @@ TempDir::~TempDir() {
 std::filesystem::path sharedData(const std::string& relative) {
   // Tests run from tests/ of the checkout; shared/ lies beside the checkout.
   const char* source = std::getenv("DIARY_SOURCE_DIR");
-  const std::filesystem::path root = source ? std::filesystem::path(source) : std::filesystem::current_path().parent_path();
+  const std::filesystem::path root =
+      source ? std::filesystem::path(source) : std::filesystem::current_path().parent_path();
   return root.parent_path() / "shared" / "data" / relative;
 }
 
