@@ -96,28 +96,26 @@ ModelBuilder::Entity& ModelBuilder::Entity::transient(std::string name, Attribut
   return *this;
 }
 
-ModelBuilder::Entity& ModelBuilder::Entity::toOne(std::string name, std::string destination,
-                                                  std::string inverse, DeleteRule rule) {
+ModelBuilder::Entity& ModelBuilder::Entity::relationship(std::string name, std::string destination,
+                                                         std::string inverse, DeleteRule rule, bool toMany) {
   RelationshipDescription r;
   r.name = std::move(name);
   r.destinationName = std::move(destination);
   r.inverseName = std::move(inverse);
-  r.toMany = false;
+  r.toMany = toMany;
   r.deleteRule = rule;
   description_.relationships.push_back(std::move(r));
   return *this;
 }
 
+ModelBuilder::Entity& ModelBuilder::Entity::toOne(std::string name, std::string destination,
+                                                  std::string inverse, DeleteRule rule) {
+  return relationship(std::move(name), std::move(destination), std::move(inverse), rule, false);
+}
+
 ModelBuilder::Entity& ModelBuilder::Entity::toMany(std::string name, std::string destination,
                                                    std::string inverse, DeleteRule rule) {
-  RelationshipDescription r;
-  r.name = std::move(name);
-  r.destinationName = std::move(destination);
-  r.inverseName = std::move(inverse);
-  r.toMany = true;
-  r.deleteRule = rule;
-  description_.relationships.push_back(std::move(r));
-  return *this;
+  return relationship(std::move(name), std::move(destination), std::move(inverse), rule, true);
 }
 
 ModelBuilder::Entity& ModelBuilder::entity(std::string name) {

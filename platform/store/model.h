@@ -128,6 +128,8 @@ class ModelBuilder {
 
    private:
     friend class ModelBuilder;
+    Entity& relationship(std::string name, std::string destination, std::string inverse, DeleteRule rule,
+                         bool toMany);
     EntityDescription description_;
   };
 
