@@ -100,9 +100,11 @@ void crash_signal_handler(int nativeSignal, siginfo_t* info, void* uap) noexcept
   signal.code = info ? crash_signal_code_from_native(nativeSignal, info->si_code) : 0;
   signal.address = raisedByKernelForFault(&signal) ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
 
-  if (!crash_signal_callback_iterator(signal.signo, &signal, static_cast<ucontext_t*>(uap), nullptr)) {
-    // Nobody handled it: let the default action end the process with this signal. The signal is
-    // blocked while the handler runs, so it is delivered, with the default action, on return.
+  const bool handled =
+      crash_signal_callback_iterator(signal.signo, &signal, static_cast<ucontext_t*>(uap), nullptr);
+  if (!handled || signal.reported) {
+    // Let the default action end the process with this signal. The signal is blocked while the
+    // handler runs, so it is delivered, with the default action, on return.
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);

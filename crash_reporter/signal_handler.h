@@ -16,6 +16,12 @@
 // When nobody handled the signal, the handler restores the default action and raises the signal
 // again, so the process ends with the signal it received, as it would have without the layer.
 //
+// A crash that was reported ends the process. A callback that wrote a crash report sets
+// crash_signal_info::reported; the rest of the chain still runs, so earlier handlers see the crash
+// and may end the process their own way, but whatever the chain answers afterwards (an earlier
+// "ignore", a handler that returned), the handler then ends the process with the default action.
+// A report on disk of a process that went on would describe a crash that never ended anything.
+//
 // Stacks. The kernel keeps one alternate stack per thread. The main thread gets one before main
 // runs, every registration gives one to the registering thread, and any other thread that should
 // report a stack overflow calls TallyCrashSignalHandler::prepareCurrentThread.
@@ -42,6 +48,7 @@ struct crash_signal_info {
   std::uintptr_t address;  // the faulting address of a fault the kernel raised, 0 otherwise
   int native_signo;        // the kernel's signal number
   siginfo_t* native;       // the kernel's record, as the handler received it
+  bool reported;           // set by a callback that wrote a crash report: the process must end
 };
 
 struct crash_signal_handler_callback;
@@ -100,7 +107,8 @@ bool crash_previous_action_callback(int signal, crash_signal_info* info, ucontex
 
 // The handler installed for every registered signal (SA_SIGINFO | SA_ONSTACK, empty mask). It runs
 // inside the signal and allocates nothing and takes no lock: it counts itself in as a reader of the
-// lists, calls the chain, and at worst restores the default action and raises the signal again.
+// lists, calls the chain, and, when nobody handled the signal or a callback reported the crash,
+// restores the default action and raises the signal again.
 void crash_signal_handler(int nativeSignal, siginfo_t* info, void* uap) noexcept;
 
 // Gives the main thread its alternate stack; runs before main. Not safe in a signal handler.

@@ -239,6 +239,8 @@ struct FaultCase {
   const char* expected;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
 class SignalLayerFault : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(SignalLayerFault, ReportsInReporterNumberingAndDiesOfTheSignal) {
@@ -335,72 +337,124 @@ TEST(SignalLayerStacks, AnotherThreadsOverflowIsCaughtOnceItRegisteredOrWasPrepa
   }
 }
 
-// ---- The chain.
+// ---- The chain, and the actions installed before the layer, which run after the callbacks.
 
-TEST(SignalLayerChain, NewestRunsFirstOnlyForItsSignalAndDecliningOrForwardingRunsTheRest) {
-  EXPECT_EQ(runInChild([] {
-              registerOrDie(CRASH_SIGSEGV, naming, "first");
-              registerOrDie(CRASH_SIGSEGV, forwardingCallback, "second");
-              registerOrDie(CRASH_SIGBUS, naming, "bus");
-              registerOrDie(CRASH_SIGSEGV, naming, "third");
-              writeToUnmappedAddress();
-            }),
-            Outcome("third;second>;first;second<declined;", killedBy(SIGSEGV)));
+// Stands in for the reporter's callback: writes its report, marks the crash reported and declines.
+bool reportingCallback(int, crash_signal_info* info, ucontext_t*, void*, crash_signal_handler_callback*) {
+  report("report;");
+  info->reported = true;
+  return false;
 }
 
-TEST(SignalLayerChain, HandlingStopsTheChainAndExecutionGoesOn) {
-  EXPECT_EQ(runInChild([] {
-              registerOrDie(CRASH_SIGTRAP, naming, "earlier");
-              registerOrDie(CRASH_SIGTRAP, namingCallback<true>, "handler");
-              raise(SIGTRAP);
-              report("alive;");
-            }),
-            Outcome("handler;alive;", "exit 0"));
+struct ChainCase {
+  const char* name;
+  void (*body)();
+  std::string report;
+  std::string end;
+};
+
+void PrintTo(const ChainCase& c, std::ostream* out) { *out << c.name; }
+
+class SignalLayerChain : public testing::TestWithParam<ChainCase> {};
+
+TEST_P(SignalLayerChain, RunsInOrderAndEndsTheProcessOnlyWhenItMust) {
+  EXPECT_EQ(runInChild(GetParam().body), Outcome(GetParam().report, GetParam().end));
 }
 
-// ---- Actions installed before the layer run after the callbacks.
+const std::string kNative = " native=";
 
-TEST(SignalLayerPrevious, HandlersGetTheKernelsSignal) {
-  EXPECT_EQ(runInChild([] {
-              installSigInfo(SIGBUS, previousSigInfoHandler);
-              registerOrDie(CRASH_SIGBUS, naming, "cb");
-              readBeyondEndOfMappedFile();
-            }),
-            Outcome("cb;previous native=" + std::to_string(SIGBUS) + " info=ok;", "exit 42"));
-  EXPECT_EQ(runInChild([] {
-              signal(SIGFPE, previousPlainHandler);
-              registerOrDie(CRASH_SIGFPE, naming, "cb");
-              divideByZero();
-            }),
-            Outcome("cb;plain native=" + std::to_string(SIGFPE) + ";", "exit 43"));
-}
-
-TEST(SignalLayerPrevious, AnIgnoredSignalStaysIgnoredOnlyWhenAProcessSentIt) {
-  EXPECT_EQ(runInChild([] {
-              signal(SIGABRT, SIG_IGN);
-              registerOrDie(CRASH_SIGABRT, naming, "cb");
-              raise(SIGABRT);
-              kill(getpid(), SIGABRT);
-              report("alive;");
-            }),
-            Outcome("cb;cb;alive;", "exit 0"));
-  // An ignored fault would fault again forever; it ends the process instead.
-  EXPECT_EQ(runInChild([] {
-              signal(SIGSEGV, SIG_IGN);
-              registerOrDie(CRASH_SIGSEGV, naming, "cb");
-              writeToUnmappedAddress();
-              report("survived;");
-            }),
-            Outcome("cb;", killedBy(SIGSEGV)));
-  // abort() still aborts.
-  const Outcome aborted = runInChild([] {
-    signal(SIGABRT, SIG_IGN);
-    registerOrDie(CRASH_SIGABRT, naming, "cb");
-    abort();
-  });
-  EXPECT_TRUE(aborted.first.starts_with("cb;")) << aborted.first;
-  EXPECT_EQ(aborted.second, killedBy(SIGABRT));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignalLayerChain,
+    testing::Values(ChainCase{"NewestFirstOnlyForItsSignalAndDecliningOrForwardingRunsTheRest",
+                              [] {
+                                registerOrDie(CRASH_SIGSEGV, naming, "first");
+                                registerOrDie(CRASH_SIGSEGV, forwardingCallback, "second");
+                                registerOrDie(CRASH_SIGBUS, naming, "bus");
+                                registerOrDie(CRASH_SIGSEGV, naming, "third");
+                                writeToUnmappedAddress();
+                              },
+                              "third;second>;first;second<declined;", killedBy(SIGSEGV)},
+                    ChainCase{"HandlingStopsTheChainAndExecutionGoesOn",
+                              [] {
+                                registerOrDie(CRASH_SIGTRAP, naming, "earlier");
+                                registerOrDie(CRASH_SIGTRAP, namingCallback<true>, "handler");
+                                raise(SIGTRAP);
+                                report("alive;");
+                              },
+                              "handler;alive;", "exit 0"},
+                    ChainCase{"EarlierSigInfoHandlerGetsTheKernelsSignal",
+                              [] {
+                                installSigInfo(SIGBUS, previousSigInfoHandler);
+                                registerOrDie(CRASH_SIGBUS, naming, "cb");
+                                readBeyondEndOfMappedFile();
+                              },
+                              "cb;previous" + kNative + std::to_string(SIGBUS) + " info=ok;", "exit 42"},
+                    ChainCase{"EarlierPlainHandlerGetsTheKernelsSignal",
+                              [] {
+                                signal(SIGFPE, previousPlainHandler);
+                                registerOrDie(CRASH_SIGFPE, naming, "cb");
+                                divideByZero();
+                              },
+                              "cb;plain" + kNative + std::to_string(SIGFPE) + ";", "exit 43"},
+                    ChainCase{"AnIgnoredSignalAProcessSentStaysIgnored",
+                              [] {
+                                signal(SIGABRT, SIG_IGN);
+                                registerOrDie(CRASH_SIGABRT, naming, "cb");
+                                raise(SIGABRT);
+                                kill(getpid(), SIGABRT);
+                                report("alive;");
+                              },
+                              "cb;cb;alive;", "exit 0"},
+                    // An ignored fault would fault again forever; it ends the process instead.
+                    ChainCase{"AnIgnoredFaultEndsTheProcess",
+                              [] {
+                                signal(SIGSEGV, SIG_IGN);
+                                registerOrDie(CRASH_SIGSEGV, naming, "cb");
+                                writeToUnmappedAddress();
+                                report("survived;");
+                              },
+                              "cb;", killedBy(SIGSEGV)},
+                    ChainCase{"AbortStillAbortsWhenSIGABRTWasIgnored",
+                              [] {
+                                signal(SIGABRT, SIG_IGN);
+                                registerOrDie(CRASH_SIGABRT, naming, "cb");
+                                abort();
+                              },
+                              "cb;", killedBy(SIGABRT)},
+                    // A reported crash: earlier actions still run, and the process ends whatever they answer.
+                    ChainCase{"AReportedCrashEndsDespiteAnEarlierIgnore",
+                              [] {
+                                signal(SIGTRAP, SIG_IGN);
+                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
+                                raise(SIGTRAP);
+                                report("survived;");
+                              },
+                              "report;", killedBy(SIGTRAP)},
+                    ChainCase{"AReportedCrashRunsAnEarlierHandlerThatReturnsAndThenEnds",
+                              [] {
+                                signal(SIGTRAP, previousReturningHandler);
+                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
+                                raise(SIGTRAP);
+                                report("survived;");
+                              },
+                              "report;previous returned;", killedBy(SIGTRAP)},
+                    ChainCase{"AReportedCrashLetsAnEarlierHandlerEndTheProcessItsOwnWay",
+                              [] {
+                                installSigInfo(SIGTRAP, previousSigInfoHandler);
+                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
+                                raise(SIGTRAP);
+                              },
+                              "report;previous" + kNative + std::to_string(SIGTRAP) + " info=ok;", "exit 42"},
+                    ChainCase{"AReportedCrashEndsThoughANewerCallbackCallsItHandled",
+                              [] {
+                                signal(SIGTRAP, SIG_IGN);
+                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
+                                registerOrDie(CRASH_SIGTRAP, forwardingCallback, "outer");
+                                raise(SIGTRAP);
+                                report("survived;");
+                              },
+                              "outer>;report;outer<handled;", killedBy(SIGTRAP)}),
+    [](const testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.name); });
 
 // ---- Registration.
 
