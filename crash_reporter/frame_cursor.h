@@ -1,0 +1,90 @@
+#pragma once
+// Walking a thread's stack, one frame at a time. The first frame is the thread's registers
+// themselves; each further frame comes from the first of a list of frame readers that can make one
+// from the frame before it. The one reader is the frame-pointer reader: a frame pointer points at the
+// caller's saved frame pointer with the return address one word above it (x86-64, ARM64 and ARM
+// alike), so each step reads two words of the stack.
+//
+// A walk must end on a damaged stack: every read goes through the reads that never fault
+// (async_util.h), a frame pointer that does not move strictly toward the stack's base ends it, and so
+// does a return address below 16385 (null, or garbage from the lowest page).
+//
+// Everything in this header is safe to call from a signal handler.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crash_reporter/async_util.h"
+#include "crash_reporter/thread_state.h"
+
+namespace crash {
+
+struct crash_async_image_list;
+
+enum crash_frame_error_t : int {
+  CRASH_FRAME_ESUCCESS = 0,   // "No error"
+  CRASH_FRAME_EUNKNOWN = 1,   // "Unknown error"
+  CRASH_FRAME_ENOFRAME = 2,   // "No frames are available"
+  CRASH_FRAME_EBADFRAME = 3,  // "Corrupted frame"
+  CRASH_FRAME_ENOTSUP = 4,    // "Operation not supported"
+  CRASH_FRAME_EINVAL = 5,     // "Invalid argument"
+  CRASH_FRAME_INTERNAL = 6,   // "Internal error"
+  CRASH_FRAME_EBADREG = 7,    // "Invalid register"
+};
+
+// The text of a frame error code; any code outside the table gives "Unhandled error code".
+const char* crash_frame_strerror(int error) noexcept;
+
+// Makes the frame after `current` (its caller) in `*next`. `previous` is the frame before `current`,
+// or null while the walk has produced fewer than two frames.
+using crash_frame_reader_t = crash_frame_error_t (*)(crash_task_t task, crash_async_image_list* image_list,
+                                                     const crash_async_thread_state* current,
+                                                     const crash_async_thread_state* previous,
+                                                     crash_async_thread_state* next);
+
+struct crash_async_frame_cursor {
+  crash_task_t task;
+  crash_async_image_list* image_list;  // not owned; may be null
+  std::uint32_t depth;                 // frames produced so far
+  crash_async_thread_state prev_frame;
+  crash_async_thread_state frame;
+};
+
+// Starts a walk at `state`. Returns CRASH_FRAME_ESUCCESS.
+crash_frame_error_t crash_frame_cursor_init(crash_async_frame_cursor* cursor, crash_task_t task,
+                                            const crash_async_thread_state* state,
+                                            crash_async_image_list* image_list) noexcept;
+
+// Starts a walk at the registers of entry `index` of `threads`; CRASH_FRAME_INTERNAL when that thread
+// is not parked (it has no registers to start from).
+crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cursor, crash_task_t task,
+                                                   const sys::ParkedThreads* threads, std::size_t index,
+                                                   crash_async_image_list* image_list) noexcept;
+
+// Steps to the next frame with the frame-pointer reader.
+crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept;
+
+// Steps to the next frame with the first of `readers` that makes one; the last reader's error when
+// none does (CRASH_FRAME_EINVAL for an empty list). The first step yields the starting registers.
+crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_cursor* cursor,
+                                                         const crash_frame_reader_t* readers,
+                                                         std::size_t reader_count) noexcept;
+
+// The register `index` of the current frame: CRASH_FRAME_ENOTSUP when it holds no value there.
+crash_frame_error_t crash_frame_cursor_get_reg(const crash_async_frame_cursor* cursor, std::size_t index,
+                                               std::uint64_t* value) noexcept;
+const char* crash_frame_cursor_get_regname(const crash_async_frame_cursor* cursor,
+                                           std::size_t index) noexcept;
+std::size_t crash_frame_cursor_get_regcount(const crash_async_frame_cursor* cursor) noexcept;
+
+// Ends a walk. The cursor holds nothing that needs releasing here (a task is a process id), so this
+// only clears it.
+void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept;
+
+// The frame-pointer reader.
+crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list* image_list,
+                                          const crash_async_thread_state* current,
+                                          const crash_async_thread_state* previous,
+                                          crash_async_thread_state* next) noexcept;
+
+}  // namespace crash

@@ -1,0 +1,212 @@
+#include "crash_reporter/image_list.h"
+
+#include <elf.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "crash_reporter/thread_state.h"
+
+namespace crash {
+namespace {
+
+constexpr std::size_t kNameCapacity = 256;
+
+// The platform's CPU type and subtype of ELF code for a machine number; 0 for one it has no number for.
+void elfProcessor(std::uint16_t machine, std::int32_t* type, std::int32_t* subtype) {
+  switch (machine) {
+    case EM_X86_64:
+      *type = CRASH_CPU_TYPE_X86_64;
+      *subtype = 3;  // all x86-64 processors
+      break;
+    case EM_AARCH64:
+      *type = CRASH_CPU_TYPE_ARM64;
+      *subtype = 0;  // all ARM64 processors
+      break;
+    case EM_ARM:
+      *type = CRASH_CPU_TYPE_ARM;
+      *subtype = 9;  // ARMv7, the oldest this build's compilers target
+      break;
+    case EM_386:
+      *type = 7;
+      *subtype = 3;
+      break;
+    default:
+      *type = 0;
+      *subtype = 0;
+      break;
+  }
+}
+
+crash_error_t readImage(crash_task_t task, std::uintptr_t header_addr, crash_async_image* image) {
+  image->task = task;
+  image->header_addr = header_addr;
+  std::uint8_t magic[4];
+  if (crash_async_task_read(task, header_addr, 0, magic, sizeof magic) != CRASH_ESUCCESS)
+    return CRASH_EINTERNAL;
+  if (magic[0] == ELFMAG0 && magic[1] == ELFMAG1 && magic[2] == ELFMAG2 && magic[3] == ELFMAG3) {
+    switch (sys::readElfImage(task, header_addr, &image->elf)) {
+      case sys::ElfReadResult::kOk:
+        break;
+      case sys::ElfReadResult::kUnreadable:
+        return CRASH_EINTERNAL;
+      case sys::ElfReadResult::kNotElf:
+      case sys::ElfReadResult::kMalformed:
+        return CRASH_EINVAL;
+    }
+    image->format = CRASH_IMAGE_ELF;
+    image->uuid_length = image->elf.buildIdLength;
+    crash_async_memcpy(image->uuid, image->elf.buildId, image->uuid_length);
+    elfProcessor(image->elf.machine, &image->cpu_type, &image->cpu_subtype);
+    return CRASH_ESUCCESS;
+  }
+  const crash_error_t error = crash_async_macho_init(&image->macho, task, header_addr);
+  if (error != CRASH_ESUCCESS) return error;
+  image->format = CRASH_IMAGE_MACHO;
+  if (crash_async_macho_uuid(&image->macho, image->uuid)) image->uuid_length = 16;
+  image->cpu_type = image->macho.header.cputype;
+  image->cpu_subtype = image->macho.header.cpusubtype;
+  return CRASH_ESUCCESS;
+}
+
+// What crash_async_find_symbol keeps across its lookups.
+struct Kept {
+  bool found = false;
+  std::uintptr_t address = 0;
+  char name[kNameCapacity] = {};
+};
+
+void keep(std::uintptr_t address, const char* name, void* context) {
+  auto* kept = static_cast<Kept*>(context);
+  if (kept->found && address < kept->address) return;
+  std::size_t length = 0;
+  while (name[length] != '\0' && length + 1 < kNameCapacity) {
+    kept->name[length] = name[length];
+    ++length;
+  }
+  kept->name[length] = '\0';
+  kept->address = address;
+  kept->found = true;
+}
+
+crash_error_t symbolTableLookup(const crash_async_image* image, std::uintptr_t pc, Kept* kept) noexcept {
+  if (image->format == CRASH_IMAGE_MACHO)
+    return crash_async_macho_find_symbol_by_pc(&image->macho, pc, keep, kept);
+  char name[kNameCapacity];
+  std::uintptr_t start;
+  if (!sys::findElfSymbol(image->task, image->elf, pc, name, sizeof name, &start)) {
+    return CRASH_ENOTFOUND;
+  }
+  keep(start, name, kept);
+  return CRASH_ESUCCESS;
+}
+
+}  // namespace
+
+void crash_async_image_list_init(crash_async_image_list* list, crash_task_t task) {
+  crash_async_image_list_free(list);
+  list->task = task;
+  list->seen = {~0ull, ~0ull};
+}
+
+void crash_async_image_list_free(crash_async_image_list* list) { crash_async_list_free(&list->list); }
+
+crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::uintptr_t header_addr,
+                                            const char* path) {
+  crash_async_image image;
+  const crash_error_t error = readImage(list->task, header_addr, &image);
+  if (error != CRASH_ESUCCESS) return error;
+  image.name = path ? path : "";
+  crash_async_list_append(&list->list, std::move(image));
+  return CRASH_ESUCCESS;
+}
+
+void crash_async_image_list_remove(crash_async_image_list* list, std::uintptr_t header_addr) {
+  crash_async_image_node* found = nullptr;
+  crash_async_list_set_reading(&list->list, true);
+  for (auto* node = crash_async_list_next(&list->list, nullptr); node;
+       node = crash_async_list_next(&list->list, node)) {
+    if (node->value.header_addr == header_addr) {
+      found = node;
+      break;
+    }
+  }
+  crash_async_list_set_reading(&list->list, false);
+  if (found) crash_async_list_remove(&list->list, found);
+}
+
+void crash_async_image_list_sync(crash_async_image_list* list) {
+  std::lock_guard<std::mutex> lock(list->sync_mutex);
+  const sys::LoaderGeneration generation = sys::loaderGeneration();
+  if (generation == list->seen) return;
+  // A load or unload between reading the counts and listing is caught by the next sync, because the
+  // counts are read first.
+  std::vector<sys::LoaderImage> current = sys::loadedImages();
+
+  std::vector<std::uintptr_t> gone;
+  crash_async_image_list_set_reading(list, true);
+  for (auto* node = crash_async_image_list_next(list, nullptr); node;
+       node = crash_async_image_list_next(list, node)) {
+    const auto still = std::find_if(current.begin(), current.end(), [&](const sys::LoaderImage& image) {
+      return image.header == node->value.header_addr && image.path == node->value.name;
+    });
+    if (still == current.end()) {
+      gone.push_back(node->value.header_addr);
+    } else {
+      current.erase(still);  // listed already
+    }
+  }
+  crash_async_image_list_set_reading(list, false);
+  for (std::uintptr_t header : gone) crash_async_image_list_remove(list, header);
+  for (const sys::LoaderImage& image : current)
+    crash_async_image_list_append(list, image.header, image.path.c_str());
+  list->seen = generation;
+}
+
+void crash_async_image_list_set_reading(crash_async_image_list* list, bool reading) noexcept {
+  crash_async_list_set_reading(&list->list, reading);
+}
+
+crash_async_image_node* crash_async_image_list_next(crash_async_image_list* list,
+                                                    crash_async_image_node* previous) noexcept {
+  return crash_async_list_next(&list->list, previous);
+}
+
+const crash_async_image* crash_async_image_containing_address(crash_async_image_list* list,
+                                                              std::uintptr_t address) noexcept {
+  for (auto* node = crash_async_image_list_next(list, nullptr); node;
+       node = crash_async_image_list_next(list, node)) {
+    const crash_async_image& image = node->value;
+    const std::uintptr_t base = crash_async_image_base(&image);
+    if (address >= base && address - base < crash_async_image_size(&image)) return &image;
+  }
+  return nullptr;
+}
+
+std::uintptr_t crash_async_image_base(const crash_async_image* image) noexcept { return image->header_addr; }
+
+std::uint64_t crash_async_image_size(const crash_async_image* image) noexcept {
+  if (image->format == CRASH_IMAGE_MACHO) return image->macho.text_size;
+  return image->elf.spanEnd > image->header_addr ? image->elf.spanEnd - image->header_addr : 0;
+}
+
+void crash_async_objc_cache_init(crash_async_objc_cache* cache) noexcept { cache->last_image = nullptr; }
+
+void crash_async_objc_cache_free(crash_async_objc_cache* cache) noexcept { cache->last_image = nullptr; }
+
+crash_error_t crash_async_find_symbol(const crash_async_image* image, std::uint32_t strategy,
+                                      crash_async_objc_cache* cache, std::uintptr_t pc,
+                                      crash_async_found_symbol_cb callback, void* context) noexcept {
+  Kept kept;
+  crash_error_t tableError = CRASH_ENOTFOUND;
+  if (strategy & CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE) tableError = symbolTableLookup(image, pc, &kept);
+  // No image here carries Objective-C class metadata, so that lookup never finds a method; the cache
+  // only remembers what was searched.
+  if ((strategy & CRASH_SYMBOL_STRATEGY_OBJC) && cache) cache->last_image = image;
+  if (tableError != CRASH_ESUCCESS) return tableError;
+  if (!kept.found) return CRASH_EINTERNAL;
+  callback(kept.address, kept.name, context);
+  return CRASH_ESUCCESS;
+}
+
+}  // namespace crash

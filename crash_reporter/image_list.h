@@ -1,0 +1,109 @@
+#pragma once
+// The images loaded in the process, kept where a signal handler can read them, and the symbol that
+// covers an address.
+//
+// Each record is read once, when the image is added: a Mach-O image (macho.h) or an ELF image
+// (platform/system/elf_image.h), told apart by the magic at the header address; anything else is not
+// listed. At crash time only the records are read, through the list's reader count, with reads that
+// never fault.
+//
+// Linux has no loader callbacks. crash_async_image_list_sync compares the loader's add and remove
+// counts with those it saw last and, when they moved, lists the images again and adds and removes the
+// difference. It takes the loader's lock, so it runs outside the crash path (when the reporter is
+// enabled and before a live report); the crash path never calls the loader.
+//
+// Writers (append, remove, sync, free) are not safe in a signal handler; readers (set_reading,
+// next, containing_address, the accessors, crash_async_find_symbol) are.
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "crash_reporter/async_list.h"
+#include "crash_reporter/async_util.h"
+#include "crash_reporter/macho.h"
+#include "platform/system/elf_image.h"
+
+namespace crash {
+
+enum crash_image_format : int { CRASH_IMAGE_MACHO, CRASH_IMAGE_ELF };
+
+// One loaded image. Filled when it is added and not changed while listed.
+struct crash_async_image {
+  crash_image_format format = CRASH_IMAGE_ELF;
+  crash_task_t task = 0;
+  std::uintptr_t header_addr = 0;
+  std::string name;             // the image's path
+  crash_async_macho macho{};    // for a Mach-O image
+  sys::ElfImage elf{};          // for an ELF image
+  std::uint8_t uuid[32] = {};   // Mach-O UUID (16 bytes) or ELF build id
+  std::size_t uuid_length = 0;  // 0 when the image has none
+  std::int32_t cpu_type = 0;    // the platform's CPU type and subtype of the image's code
+  std::int32_t cpu_subtype = 0;
+};
+
+using crash_async_image_node = crash_async_list_node<crash_async_image>;
+
+struct crash_async_image_list {
+  crash_task_t task = 0;
+  crash_async_list<crash_async_image> list;
+  std::mutex sync_mutex;                     // serialises crash_async_image_list_sync
+  sys::LoaderGeneration seen{~0ull, ~0ull};  // the loader's counts at the last sync; never a real pair
+};
+
+// Readies an empty list for `task`. Not safe in a signal handler.
+void crash_async_image_list_init(crash_async_image_list* list, crash_task_t task);
+// Frees every record. Only when no reader can be counted in. Not safe in a signal handler.
+void crash_async_image_list_free(crash_async_image_list* list);
+
+// Reads the image at `header_addr` and lists it under `path`. CRASH_EINVAL when the header is neither
+// Mach-O nor ELF of this process's class (the image is then not listed), CRASH_EINTERNAL when it
+// cannot be read. Not safe in a signal handler.
+crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::uintptr_t header_addr,
+                                            const char* path);
+// Unlists the image with that header address, when there is one. Not safe in a signal handler.
+void crash_async_image_list_remove(crash_async_image_list* list, std::uintptr_t header_addr);
+
+// Brings the list in line with the loader's images when the loader added or removed any since the
+// last call. Not safe in a signal handler (takes the loader's lock).
+void crash_async_image_list_sync(crash_async_image_list* list);
+
+// Counts a reader in (true) or out (false). Safe in a signal handler.
+void crash_async_image_list_set_reading(crash_async_image_list* list, bool reading) noexcept;
+// The node after `previous` (the first when null), or null. Only while counted in. Safe in a signal
+// handler.
+crash_async_image_node* crash_async_image_list_next(crash_async_image_list* list,
+                                                    crash_async_image_node* previous) noexcept;
+// The first image whose code span holds `address`, or null. Only while counted in. Safe in a signal
+// handler.
+const crash_async_image* crash_async_image_containing_address(crash_async_image_list* list,
+                                                              std::uintptr_t address) noexcept;
+
+// Where an image lies for a report: its header address and the size of the span from there that
+// holds all its code (Mach-O: the "__TEXT" segment; ELF: up to the end of its last executable
+// segment, which may lie beyond read-only data). Safe in a signal handler.
+std::uintptr_t crash_async_image_base(const crash_async_image* image) noexcept;
+std::uint64_t crash_async_image_size(const crash_async_image* image) noexcept;
+
+// Symbolication strategies, as a bit set.
+inline constexpr std::uint32_t CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE = 1;
+inline constexpr std::uint32_t CRASH_SYMBOL_STRATEGY_OBJC = 2;
+
+// The class metadata of the last image searched for Objective-C methods. This build links no
+// Objective-C runtime and its images carry no such metadata, so the cache only remembers the image.
+struct crash_async_objc_cache {
+  const crash_async_image* last_image;
+};
+void crash_async_objc_cache_init(crash_async_objc_cache* cache) noexcept;
+void crash_async_objc_cache_free(crash_async_objc_cache* cache) noexcept;
+
+// Names the function that covers `pc` in `image` with the lookups `strategy` asks for, and calls
+// `callback` once with its start address and its name (cut to 255 bytes). CRASH_ENOTFOUND when no
+// lookup was asked for, or none found a symbol; another code when the symbol table could not be read.
+// Safe in a signal handler.
+crash_error_t crash_async_find_symbol(const crash_async_image* image, std::uint32_t strategy,
+                                      crash_async_objc_cache* cache, std::uintptr_t pc,
+                                      crash_async_found_symbol_cb callback, void* context) noexcept;
+
+}  // namespace crash

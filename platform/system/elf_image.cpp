@@ -1,0 +1,316 @@
+#include "platform/system/elf_image.h"
+
+#include <elf.h>
+#include <link.h>
+
+#include "platform/system/process.h"
+
+namespace sys {
+namespace {
+
+using Ehdr = ElfW(Ehdr);
+using Phdr = ElfW(Phdr);
+using Dyn = ElfW(Dyn);
+using Sym = ElfW(Sym);
+using Word = ElfW(Word);
+
+#if defined(__LP64__)
+constexpr unsigned char kClass = ELFCLASS64;
+#else
+constexpr unsigned char kClass = ELFCLASS32;
+#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr unsigned char kData = ELFDATA2LSB;
+#else
+constexpr unsigned char kData = ELFDATA2MSB;
+#endif
+
+// Bounds against damaged images: no loaded object has more program headers, dynamic entries or
+// symbols than this, and a walk never runs longer.
+constexpr std::size_t kMaxProgramHeaders = 64;
+constexpr std::size_t kMaxDynamicEntries = 4096;
+constexpr std::size_t kMaxSymbols = 1u << 22;
+constexpr std::size_t kSymbolBatch = 64;
+
+template <class T>
+bool readValue(Task task, std::uintptr_t address, T* value) noexcept {
+  return readMemory(task, address, value, sizeof(T)) == MemoryReadResult::kSuccess;
+}
+
+// The dynamic section holds addresses the loader may or may not have relocated in place (it does
+// for ordinary objects, not for the read-only vDSO): an address below the bias is still unrelocated.
+std::uintptr_t relocated(const ElfImage& image, std::uintptr_t value) noexcept {
+  return value < image.loadBias ? value + image.loadBias : value;
+}
+
+// Symbols in DT_GNU_HASH are counted by walking to the end of the chain of the highest bucket.
+bool countGnuHashSymbols(Task task, std::uintptr_t table, std::size_t* count) noexcept {
+  Word header[4];  // bucket count, first hashed symbol, bloom words, bloom shift
+  if (!readValue(task, table, &header)) return false;
+  const std::size_t buckets = header[0];
+  const std::size_t first = header[1];
+  const std::size_t bloomWords = header[2];
+  if (buckets == 0 || buckets > kMaxSymbols || bloomWords > kMaxSymbols) return false;
+  const std::uintptr_t bucketTable = table + sizeof header + bloomWords * sizeof(ElfW(Addr));
+  std::size_t last = 0;
+  Word batch[kSymbolBatch];
+  for (std::size_t i = 0; i < buckets; i += kSymbolBatch) {
+    const std::size_t n = buckets - i < kSymbolBatch ? buckets - i : kSymbolBatch;
+    if (readMemory(task, bucketTable + i * sizeof(Word), batch, n * sizeof(Word)) !=
+        MemoryReadResult::kSuccess) {
+      return false;
+    }
+    for (std::size_t j = 0; j < n; ++j) last = batch[j] > last ? batch[j] : last;
+  }
+  if (last < first) {
+    *count = first;
+    return true;
+  }
+  const std::uintptr_t chains = bucketTable + buckets * sizeof(Word);
+  for (std::size_t index = last; index < kMaxSymbols; ++index) {
+    Word hash;
+    if (!readValue(task, chains + (index - first) * sizeof(Word), &hash)) return false;
+    if (hash & 1) {
+      *count = index + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+void readDynamicSection(Task task, std::uintptr_t dynamic, ElfImage* image) noexcept {
+  std::uintptr_t hash = 0, gnuHash = 0;
+  for (std::size_t i = 0; i < kMaxDynamicEntries; ++i) {
+    Dyn entry;
+    if (!readValue(task, dynamic + i * sizeof(Dyn), &entry) || entry.d_tag == DT_NULL) break;
+    switch (entry.d_tag) {
+      case DT_SYMTAB:
+        image->symbols = relocated(*image, entry.d_un.d_ptr);
+        break;
+      case DT_STRTAB:
+        image->strings = relocated(*image, entry.d_un.d_ptr);
+        break;
+      case DT_STRSZ:
+        image->stringsSize = entry.d_un.d_val;
+        break;
+      case DT_HASH:
+        hash = relocated(*image, entry.d_un.d_ptr);
+        break;
+      case DT_GNU_HASH:
+        gnuHash = relocated(*image, entry.d_un.d_ptr);
+        break;
+      default:
+        break;
+    }
+  }
+  std::size_t count = 0;
+  Word counts[2];  // DT_HASH: bucket count, chain count (= symbol count)
+  if (hash != 0 && readValue(task, hash, &counts)) {
+    count = counts[1];
+  } else if (gnuHash == 0 || !countGnuHashSymbols(task, gnuHash, &count)) {
+    count = 0;
+  }
+  if (image->symbols == 0 || image->strings == 0 || count > kMaxSymbols) count = 0;
+  image->symbolCount = count;
+  if (count == 0) image->symbols = 0;
+}
+
+void readBuildId(Task task, std::uintptr_t notes, std::size_t size, ElfImage* image) noexcept {
+  std::size_t at = 0;
+  while (at + sizeof(ElfW(Nhdr)) <= size) {
+    ElfW(Nhdr) note;
+    if (!readValue(task, notes + at, &note)) return;
+    const std::size_t nameSize = (note.n_namesz + 3u) & ~std::size_t{3};
+    const std::size_t descSize = (note.n_descsz + 3u) & ~std::size_t{3};
+    const std::size_t body = at + sizeof note;
+    if (nameSize > size || descSize > size || body + nameSize + descSize > size) return;
+    char name[4] = {};
+    if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && readValue(task, notes + body, &name) &&
+        name[0] == 'G' && name[1] == 'N' && name[2] == 'U' && name[3] == '\0' && note.n_descsz > 0 &&
+        note.n_descsz <= sizeof image->buildId &&
+        readMemory(task, notes + body + nameSize, image->buildId, note.n_descsz) ==
+            MemoryReadResult::kSuccess) {
+      image->buildIdLength = note.n_descsz;
+      return;
+    }
+    at = body + nameSize + descSize;
+  }
+}
+
+// Copies the zero-terminated name at `offset` of the string table, cut to fit `capacity`.
+bool copyName(Task task, const ElfImage& image, std::size_t offset, char* name,
+              std::size_t capacity) noexcept {
+  if (capacity == 0 || offset >= image.stringsSize) return false;
+  std::size_t length = 0;
+  while (length + 1 < capacity && offset + length < image.stringsSize) {
+    char chunk[64];
+    std::size_t n = image.stringsSize - offset - length;
+    n = n < sizeof chunk ? n : sizeof chunk;
+    n = n < capacity - 1 - length ? n : capacity - 1 - length;
+    // A chunk may run over the end of the mapping; fall back to single bytes near it.
+    if (readMemory(task, image.strings + offset + length, chunk, n) != MemoryReadResult::kSuccess) {
+      if (n == 1 ||
+          readMemory(task, image.strings + offset + length, chunk, 1) != MemoryReadResult::kSuccess) {
+        break;
+      }
+      n = 1;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      if (chunk[i] == '\0') {
+        name[length] = '\0';
+        return true;
+      }
+      name[length++] = chunk[i];
+    }
+  }
+  name[length] = '\0';
+  return length > 0;
+}
+
+bool isDefinedFunction(const Sym& symbol) noexcept {
+  const unsigned type = ELF64_ST_TYPE(symbol.st_info);
+  return symbol.st_shndx != SHN_UNDEF && symbol.st_value != 0 && (type == STT_FUNC || type == STT_GNU_IFUNC);
+}
+
+// Calls `visit(symbol, index)` for every dynamic symbol, reading the table in batches; stops early
+// when it returns false.
+template <class Visit>
+void forEachSymbol(Task task, const ElfImage& image, Visit visit) noexcept {
+  Sym batch[kSymbolBatch];
+  for (std::size_t i = 0; i < image.symbolCount; i += kSymbolBatch) {
+    const std::size_t n = image.symbolCount - i < kSymbolBatch ? image.symbolCount - i : kSymbolBatch;
+    if (readMemory(task, image.symbols + i * sizeof(Sym), batch, n * sizeof(Sym)) !=
+        MemoryReadResult::kSuccess) {
+      return;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      if (!visit(batch[j])) return;
+    }
+  }
+}
+
+}  // namespace
+
+LoaderGeneration loaderGeneration() {
+  LoaderGeneration generation;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t size, void* data) -> int {
+        auto* out = static_cast<LoaderGeneration*>(data);
+        if (size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof info->dlpi_subs) {
+          out->adds = info->dlpi_adds;
+          out->removes = info->dlpi_subs;
+        }
+        return 1;  // the counters are the same in every entry
+      },
+      &generation);
+  return generation;
+}
+
+std::vector<LoaderImage> loadedImages() {
+  std::vector<LoaderImage> images;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* data) -> int {
+        auto* out = static_cast<std::vector<LoaderImage>*>(data);
+        for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+          const Phdr& segment = info->dlpi_phdr[i];
+          if (segment.p_type != PT_LOAD) continue;
+          LoaderImage image;
+          image.header = info->dlpi_addr + segment.p_vaddr - segment.p_offset;
+          image.path = info->dlpi_name ? info->dlpi_name : "";
+          out->push_back(std::move(image));
+          break;
+        }
+        return 0;
+      },
+      &images);
+  if (!images.empty() && images.front().path.empty()) {
+    if (auto path = executablePath()) images.front().path = *path;
+  }
+  return images;
+}
+
+ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) noexcept {
+  *image = ElfImage{};
+  image->header = header;
+  Ehdr elf;
+  if (!readValue(task, header, &elf)) return ElfReadResult::kUnreadable;
+  if (elf.e_ident[EI_MAG0] != ELFMAG0 || elf.e_ident[EI_MAG1] != ELFMAG1 || elf.e_ident[EI_MAG2] != ELFMAG2 ||
+      elf.e_ident[EI_MAG3] != ELFMAG3 || elf.e_ident[EI_CLASS] != kClass || elf.e_ident[EI_DATA] != kData ||
+      elf.e_ident[EI_VERSION] != EV_CURRENT) {
+    return ElfReadResult::kNotElf;
+  }
+  if (elf.e_phentsize != sizeof(Phdr) || elf.e_phnum == 0 || elf.e_phnum > kMaxProgramHeaders) {
+    return ElfReadResult::kMalformed;
+  }
+  image->machine = elf.e_machine;
+
+  Phdr segments[kMaxProgramHeaders];
+  if (readMemory(task, header + elf.e_phoff, segments, elf.e_phnum * sizeof(Phdr)) !=
+      MemoryReadResult::kSuccess) {
+    return ElfReadResult::kUnreadable;
+  }
+  bool biasKnown = false;
+  std::uintptr_t loadEnd = 0;
+  for (std::size_t i = 0; i < elf.e_phnum; ++i) {
+    const Phdr& segment = segments[i];
+    if (segment.p_type != PT_LOAD) continue;
+    if (!biasKnown) {
+      // The header is mapped by the first loadable segment, at its file offset into it.
+      if (segment.p_vaddr < segment.p_offset) return ElfReadResult::kMalformed;
+      image->loadBias = header - (segment.p_vaddr - segment.p_offset);
+      biasKnown = true;
+    }
+    const std::uintptr_t end = image->loadBias + segment.p_vaddr + segment.p_memsz;
+    if (end < header) return ElfReadResult::kMalformed;
+    loadEnd = end > loadEnd ? end : loadEnd;
+    if ((segment.p_flags & PF_X) && end > image->spanEnd) image->spanEnd = end;
+  }
+  if (!biasKnown) return ElfReadResult::kMalformed;
+  if (image->spanEnd == 0) image->spanEnd = loadEnd;  // no code: the whole image
+  for (std::size_t i = 0; i < elf.e_phnum; ++i) {
+    const Phdr& segment = segments[i];
+    if (segment.p_type == PT_DYNAMIC) readDynamicSection(task, image->loadBias + segment.p_vaddr, image);
+    if (segment.p_type == PT_NOTE && image->buildIdLength == 0) {
+      readBuildId(task, image->loadBias + segment.p_vaddr, segment.p_memsz, image);
+    }
+  }
+  return ElfReadResult::kOk;
+}
+
+bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, char* name, std::size_t capacity,
+                   std::uintptr_t* start) noexcept {
+  if (address < image.loadBias) return false;
+  const std::uintptr_t target = address - image.loadBias;
+  bool found = false;
+  Sym best{};
+  forEachSymbol(task, image, [&](const Sym& symbol) noexcept {
+    if (!isDefinedFunction(symbol) || symbol.st_value > target) return true;
+    if (symbol.st_size != 0 && target - symbol.st_value >= symbol.st_size) return true;
+    if (!found || symbol.st_value > best.st_value) {
+      best = symbol;
+      found = true;
+    }
+    return true;
+  });
+  if (!found || !copyName(task, image, best.st_name, name, capacity)) return false;
+  *start = image.loadBias + best.st_value;
+  return true;
+}
+
+std::uintptr_t findElfSymbolByName(Task task, const ElfImage& image, const char* name) noexcept {
+  std::uintptr_t result = 0;
+  forEachSymbol(task, image, [&](const Sym& symbol) noexcept {
+    if (symbol.st_shndx == SHN_UNDEF || symbol.st_value == 0) return true;
+    char candidate[256];
+    if (!copyName(task, image, symbol.st_name, candidate, sizeof candidate)) return true;
+    const char* a = candidate;
+    const char* b = name;
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    if (*a != *b) return true;
+    result = image.loadBias + symbol.st_value;
+    return false;
+  });
+  return result;
+}
+
+}  // namespace sys

@@ -1,0 +1,79 @@
+#pragma once
+// The ELF objects the dynamic loader has mapped into this process, and the facts a crash report wants
+// of each: where it lies, its build id (the image's UUID), its processor, and its dynamic symbols.
+//
+// Two halves with different rules. Asking the loader (loaderGeneration, loadedImages) goes through
+// dl_iterate_phdr, which takes the loader's lock: never from a signal handler. Reading an image
+// (readElfImage, findElfSymbol) goes only through readMemory on the mapped image, never faults and
+// allocates nothing, so a signal handler may do it. The section headers of an object are not mapped,
+// so everything comes from the program headers and the dynamic section.
+//
+// Trust: the mapped bytes may be torn or hostile (a damaged object, a stray header address). Every
+// count and offset read from them is bounded before use; a bad image is an error, never a fault or an
+// endless walk.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/system/memory.h"
+
+namespace sys {
+
+// How often the loader has added and removed objects since the process began. A change tells a
+// list of images that it must look again. Not safe in a signal handler (loader lock).
+struct LoaderGeneration {
+  unsigned long long adds = 0;
+  unsigned long long removes = 0;
+  friend bool operator==(const LoaderGeneration&, const LoaderGeneration&) = default;
+};
+LoaderGeneration loaderGeneration();
+
+// One object as the loader reports it: the address of its ELF header and its path (the running
+// program's own path for the main program, the kernel's name for the vDSO).
+struct LoaderImage {
+  std::uintptr_t header = 0;
+  std::string path;
+};
+// Every object mapped right now, in the loader's order (the main program first).
+// Not safe in a signal handler (loader lock, allocation).
+std::vector<LoaderImage> loadedImages();
+
+// What readElfImage learnt of one mapped object. Fixed size; a value copy is cheap enough.
+struct ElfImage {
+  std::uintptr_t header = 0;      // the ELF header, lowest address of the image
+  std::uintptr_t loadBias = 0;    // added to the object's own addresses to get mapped ones
+  std::uintptr_t spanEnd = 0;     // end of the highest executable segment: [header, spanEnd) holds
+                                  // all code, also when the linker put code in a separate segment
+  std::uint16_t machine = 0;      // e_machine (62 x86-64, 183 AArch64, 40 ARM)
+  std::uint8_t buildId[32] = {};  // the GNU build id, the image's identity
+  std::size_t buildIdLength = 0;  // 0 when the image has none
+  std::uintptr_t symbols = 0;     // mapped dynamic symbol table, 0 when there is none
+  std::size_t symbolCount = 0;    // from DT_HASH, or by walking DT_GNU_HASH
+  std::uintptr_t strings = 0;     // mapped dynamic string table
+  std::size_t stringsSize = 0;
+};
+
+enum class ElfReadResult {
+  kOk,
+  kUnreadable,  // the header or a program header could not be read
+  kNotElf,      // wrong magic, class, byte order or version for this process
+  kMalformed,   // counts or addresses that cannot be right
+};
+
+// Reads the facts of the object whose ELF header lies at `header` in `task`. Images without a dynamic
+// section or build id are fine (those fields stay 0). Safe in a signal handler.
+ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) noexcept;
+
+// The defined function symbol of `image` that covers `address`: the highest start not above it whose
+// size (when the symbol has one) reaches past it; the first of equal starts wins. Copies its name,
+// cut to `capacity - 1` bytes and zero-terminated, and its mapped start address. Returns false when
+// no symbol covers the address or the tables cannot be read. Safe in a signal handler.
+bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, char* name, std::size_t capacity,
+                   std::uintptr_t* start) noexcept;
+
+// The mapped address of the defined dynamic symbol `name`, or 0. Safe in a signal handler.
+std::uintptr_t findElfSymbolByName(Task task, const ElfImage& image, const char* name) noexcept;
+
+}  // namespace sys

@@ -1,0 +1,230 @@
+#include "platform/system/threads.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace sys {
+namespace {
+
+// A slot of the parking table moves Idle -> Requested (the parker) -> Capturing -> Parked (the parked
+// thread) -> Released (the parker) -> Idle (the parked thread, on leaving). A parker that waited long
+// enough turns Requested into Abandoned; such a slot may be requested again. The thread id of a slot
+// changes only while it is Idle or Abandoned, so a handler that won Requested -> Capturing can check
+// that the slot is really its own.
+enum SlotState : int { kIdle, kRequested, kCapturing, kParked, kReleased, kAbandoned };
+
+struct Slot {
+  std::atomic<int> state{kIdle};  // also the futex word both sides wait on
+  std::atomic<ThreadId> thread{0};
+  mcontext_t context;
+};
+
+Slot gSlots[kMaxThreads];
+std::atomic<ThreadId> gOwner{0};
+std::atomic<bool> gPrepared{false};
+
+int* futexWord(std::atomic<int>* word) noexcept { return reinterpret_cast<int*>(word); }
+
+void futexWake(std::atomic<int>* word) noexcept {
+  syscall(SYS_futex, futexWord(word), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
+}
+
+// Waits while `*word` holds `value`, at most `timeout` (null: no bound). Spurious wake-ups are fine.
+void futexWait(std::atomic<int>* word, int value, const timespec* timeout) noexcept {
+  syscall(SYS_futex, futexWord(word), FUTEX_WAIT_PRIVATE, value, timeout, nullptr, 0);
+}
+
+std::int64_t monotonicNow() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void parkingHandler(int, siginfo_t*, void* uap) noexcept {
+  const int savedErrno = errno;
+  const ThreadId self = threadSelf();
+  for (Slot& slot : gSlots) {
+    if (slot.thread.load(std::memory_order_acquire) != self) continue;
+    int expected = kRequested;
+    if (!slot.state.compare_exchange_strong(expected, kCapturing, std::memory_order_acq_rel)) continue;
+    if (slot.thread.load(std::memory_order_acquire) != self) {
+      slot.state.store(kRequested, std::memory_order_release);  // not ours after all
+      continue;
+    }
+    slot.context = static_cast<ucontext_t*>(uap)->uc_mcontext;
+    slot.state.store(kParked, std::memory_order_release);
+    futexWake(&slot.state);
+    while (slot.state.load(std::memory_order_acquire) == kParked) futexWait(&slot.state, kParked, nullptr);
+    slot.state.store(kIdle, std::memory_order_release);
+    break;
+  }
+  errno = savedErrno;
+}
+
+// A slot nobody uses, claimed for `thread`; -1 when all are taken. Only the owner claims slots.
+int claimSlot(ThreadId thread) noexcept {
+  for (std::size_t i = 0; i < kMaxThreads; ++i) {
+    Slot& slot = gSlots[i];
+    const int state = slot.state.load(std::memory_order_acquire);
+    if (state != kIdle && state != kAbandoned) continue;
+    slot.thread.store(thread, std::memory_order_release);
+    int expected = state;
+    if (slot.state.compare_exchange_strong(expected, kRequested, std::memory_order_acq_rel)) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+ParkResult parkOne(ThreadId thread, std::int64_t timeoutNanoseconds, int* slotOut) noexcept {
+  *slotOut = -1;
+  const int index = claimSlot(thread);
+  if (index < 0) return ParkResult::kFull;
+  Slot& slot = gSlots[index];
+  if (syscall(SYS_tgkill, getpid(), thread, threadParkingSignal()) != 0) {
+    slot.state.store(kIdle, std::memory_order_release);
+    return ParkResult::kGone;
+  }
+  const std::int64_t deadline = monotonicNow() + timeoutNanoseconds;
+  for (;;) {
+    const int state = slot.state.load(std::memory_order_acquire);
+    if (state == kParked) {
+      *slotOut = index;
+      return ParkResult::kParked;
+    }
+    const std::int64_t left = deadline - monotonicNow();
+    if (left <= 0 && state == kRequested) {
+      int expected = kRequested;
+      if (slot.state.compare_exchange_strong(expected, kAbandoned, std::memory_order_acq_rel)) {
+        return ParkResult::kTimedOut;
+      }
+      continue;  // it began capturing just now: it parks in a moment
+    }
+    // A thread that is capturing finishes within a few instructions; wait for it in short steps.
+    const std::int64_t step = left > 1000000 ? 1000000 : (left > 0 ? left : 100000);
+    const timespec wait{0, static_cast<long>(step)};
+    futexWait(&slot.state, state, &wait);
+  }
+}
+
+bool alreadyListed(const ParkedThreads* threads, ThreadId thread) noexcept {
+  for (std::size_t i = 0; i < threads->count; ++i) {
+    if (threads->entries[i].thread == thread) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int listThreads(ThreadId* out, std::size_t capacity) noexcept {
+  const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  alignas(8) char buffer[2048];
+  std::size_t count = 0;
+  for (;;) {
+    const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    for (long at = 0; at < n;) {
+      // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+      unsigned short length;
+      __builtin_memcpy(&length, buffer + at + 16, sizeof length);
+      const char* name = buffer + at + 19;
+      ThreadId id = 0;
+      bool digits = *name != '\0';
+      for (const char* c = name; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') {
+          digits = false;
+          break;
+        }
+        id = id * 10 + (*c - '0');
+      }
+      if (digits && count < capacity) out[count++] = id;
+      if (length == 0) break;
+      at += length;
+    }
+  }
+  close(fd);
+  return static_cast<int>(count);
+}
+
+int threadParkingSignal() noexcept { return SIGRTMIN + 3; }
+
+int prepareThreadParking() {
+  if (gPrepared.load(std::memory_order_acquire)) return 0;
+  struct sigaction action {};
+  action.sa_sigaction = parkingHandler;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  // Nothing else runs on a parked thread: its stack must hold still while it is walked.
+  sigfillset(&action.sa_mask);
+  if (sigaction(threadParkingSignal(), &action, nullptr) != 0) return errno;
+  gPrepared.store(true, std::memory_order_release);
+  return 0;
+}
+
+ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept {
+  threads->count = 0;
+  threads->owner = false;
+  if (!gPrepared.load(std::memory_order_acquire)) return ParkResult::kNotPrepared;
+  const ThreadId self = threadSelf();
+  ThreadId expected = 0;
+  if (!gOwner.compare_exchange_strong(expected, self, std::memory_order_acq_rel)) return ParkResult::kBusy;
+  threads->owner = true;
+
+  // Running threads may start new ones until they are parked themselves; a few rounds catch them.
+  constexpr int kRounds = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    ThreadId listed[kMaxThreads];
+    const int n = listThreads(listed, kMaxThreads);
+    if (n < 0) break;
+    bool foundNew = false;
+    for (int i = 0; i < n; ++i) {
+      if (listed[i] == self || alreadyListed(threads, listed[i])) continue;
+      if (threads->count == kMaxThreads) break;
+      foundNew = true;
+      ParkedThreads::Entry& entry = threads->entries[threads->count++];
+      entry.thread = listed[i];
+      entry.result = parkOne(listed[i], timeoutNanoseconds, &entry.slot);
+    }
+    if (!foundNew) break;
+  }
+  return ParkResult::kParked;
+}
+
+const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t index) noexcept {
+  if (index >= threads->count) return nullptr;
+  const ParkedThreads::Entry& entry = threads->entries[index];
+  if (entry.result != ParkResult::kParked || entry.slot < 0) return nullptr;
+  return &gSlots[entry.slot].context;
+}
+
+void releaseParkedThreads(ParkedThreads* threads) noexcept {
+  for (std::size_t i = 0; i < threads->count; ++i) {
+    ParkedThreads::Entry& entry = threads->entries[i];
+    if (entry.result == ParkResult::kParked && entry.slot >= 0) {
+      Slot& slot = gSlots[entry.slot];
+      slot.state.store(kReleased, std::memory_order_release);
+      futexWake(&slot.state);
+    }
+    entry.result = ParkResult::kGone;
+    entry.slot = -1;
+  }
+  if (threads->owner) {
+    threads->owner = false;
+    gOwner.store(0, std::memory_order_release);
+  }
+}
+
+}  // namespace sys

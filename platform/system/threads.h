@@ -1,0 +1,83 @@
+#pragma once
+// The threads of this process, and stopping them to read their registers.
+//
+// Linux has no call that suspends another thread of the same process. Instead the crashing thread
+// sends each other thread a reserved real-time signal (tgkill); that thread's handler copies the
+// registers it was interrupted with into a slot of a static table, marks itself parked and waits on a
+// futex until it is released. While parked a thread runs nothing of its own, so its stack holds still
+// for a walk. A thread that does not answer within the caller's bound (it blocks the signal, or is
+// stopped) is given up on and recorded without registers; when the signal reaches it later it finds
+// nothing asked of it and goes on. Only one thread parks others at a time: a second one gets kBusy
+// (and is parked by the first when its signal arrives), so two crashing threads never wait on each other.
+//
+// Everything here except prepareThreadParking is safe to call from a signal handler: system calls
+// (getdents64, tgkill, futex, clock_gettime), atomics and static storage only.
+
+#include <sys/types.h>
+#include <ucontext.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/system/memory.h"
+
+namespace sys {
+
+// The most threads listed or parked at once; a bigger process has the rest left out.
+inline constexpr std::size_t kMaxThreads = 512;
+
+// Lists the kernel ids of this process's threads (from /proc/self/task) into `out`, at most
+// `capacity` of them, in the kernel's order. Returns how many were listed, or -1 when the list cannot
+// be read. Safe in a signal handler (open, getdents64, close on a stack buffer).
+int listThreads(ThreadId* out, std::size_t capacity) noexcept;
+
+// The real-time signal this process reserves for parking threads (SIGRTMIN + 3: glibc keeps the first
+// two for itself). Safe in a signal handler.
+int threadParkingSignal() noexcept;
+
+// Installs the parking handler for threadParkingSignal(). Until it is installed no thread is ever sent
+// the signal (its default action would end the process), and parking fails with kNotPrepared.
+// Returns 0 or the error number. Idempotent. Not safe in a signal handler.
+int prepareThreadParking();
+
+enum class ParkResult {
+  kParked,       // the thread sits in its handler; its registers are in the slot
+  kTimedOut,     // it did not answer in time (blocks the signal, is stopped): no registers
+  kGone,         // no such thread any more
+  kNotPrepared,  // prepareThreadParking was never called
+  kBusy,         // another thread is parking threads right now
+  kFull,         // every slot is in use
+};
+
+// The threads one caller parked, and their registers. Fixed size, so a signal handler can keep it on
+// its own (alternate) stack or in static storage; about 6 KB. The registers themselves live in the
+// static slots of the parking table.
+struct ParkedThreads {
+  struct Entry {
+    ThreadId thread = 0;
+    ParkResult result = ParkResult::kGone;
+    int slot = -1;  // the slot of a parked thread, -1 otherwise
+  };
+  Entry entries[kMaxThreads];
+  std::size_t count = 0;
+  bool owner = false;  // this caller holds the right to park threads
+};
+
+// Parks every thread of the process except the caller and records each one's outcome in `*threads`.
+// The list is read again after every round and the new threads parked too, until a reading finds no
+// thread that was not seen before (bounded by a few rounds), so a thread created during the crash is
+// not missed. Each thread gets at most `timeoutNanoseconds` to answer. Returns kParked when the caller
+// may go on (single threads may still have timed out: see the entries), kBusy when another thread is
+// parking threads (then `*threads` holds nothing), kNotPrepared when the handler is not installed.
+// Safe in a signal handler.
+ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept;
+
+// The registers a parked thread was interrupted with; null for an entry that is not parked. The
+// pointer stays valid until releaseParkedThreads. Safe in a signal handler.
+const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t index) noexcept;
+
+// Lets every parked thread of `*threads` go on and gives up the right to park threads. Safe in a
+// signal handler; idempotent.
+void releaseParkedThreads(ParkedThreads* threads) noexcept;
+
+}  // namespace sys

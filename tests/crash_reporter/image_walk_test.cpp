@@ -1,0 +1,277 @@
+// The images really loaded here, and stacks really walked: a test module with frame pointers and
+// exported functions is loaded, unloaded, and crashed in, and its functions must be found by name.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "crash_reporter/frame_cursor.h"
+#include "crash_reporter/image_list.h"
+
+namespace crash {
+namespace {
+
+using Action = void (*)(void*);
+using FrameFunction = void (*)(int mode, volatile int* target, Action action, void* context);
+
+// The test process; a forked child asks for its own.
+const crash_task_t self = crash_async_task_self();
+
+struct Module {
+  void* handle = nullptr;
+  FrameFunction enter = nullptr;  // crash_test_frame_a
+};
+
+Module openModule() {
+  Module module;
+  module.handle = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
+  if (module.handle)
+    module.enter = reinterpret_cast<FrameFunction>(dlsym(module.handle, "crash_test_frame_a"));
+  return module;
+}
+
+bool listed(crash_async_image_list* list, const char* path) {
+  bool found = false;
+  crash_async_image_list_set_reading(list, true);
+  for (auto* node = crash_async_image_list_next(list, nullptr); node;
+       node = crash_async_image_list_next(list, node)) {
+    found = found || node->value.name == path;
+  }
+  crash_async_image_list_set_reading(list, false);
+  return found;
+}
+
+struct Named {
+  std::uintptr_t address = 0;
+  char name[256] = {};
+};
+
+void keepName(std::uintptr_t address, const char* name, void* context) {
+  auto* named = static_cast<Named*>(context);
+  named->address = address;
+  std::strncpy(named->name, name, sizeof named->name - 1);
+}
+
+TEST(ImageList, ListsLoadedImagesWithTheirBuildIdSpanAndDynamicSymbols) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+  crash_async_image_list_set_reading(&list, true);
+
+  const auto function = reinterpret_cast<std::uintptr_t>(&getpid);
+  const crash_async_image* libc = crash_async_image_containing_address(&list, function);
+  ASSERT_NE(libc, nullptr);
+  EXPECT_NE(libc->name.find("libc"), std::string::npos);
+  EXPECT_EQ(libc->format, CRASH_IMAGE_ELF);
+  EXPECT_EQ(libc->uuid_length, 20u);  // a SHA-1 build id
+  EXPECT_EQ(libc->cpu_type, crash_async_thread_state_native_cpu_type());
+  EXPECT_LT(crash_async_image_base(libc), function);
+
+  Named named;
+  ASSERT_EQ(crash_async_find_symbol(libc, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, function + 1, keepName,
+                                    &named),
+            CRASH_ESUCCESS);
+  EXPECT_EQ(named.address, function);
+  EXPECT_NE(std::string(named.name).find("getpid"), std::string::npos) << named.name;
+  EXPECT_EQ(crash_async_find_symbol(libc, 0, nullptr, function, keepName, &named), CRASH_ENOTFOUND);
+
+  // The test program is listed under its own path, and its code lies in its span.
+  const auto code = reinterpret_cast<std::uintptr_t>(&openModule);
+  const crash_async_image* program = crash_async_image_containing_address(&list, code);
+  ASSERT_NE(program, nullptr);
+  EXPECT_EQ(program->name, crash_async_image_list_next(&list, nullptr)->value.name);
+  crash_async_image_list_set_reading(&list, false);
+  crash_async_image_list_free(&list);
+}
+
+TEST(ImageList, HeadersThatAreNoImageAreNotListed) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  static const char notAnImage[64] = "#!/bin/sh\n";
+  char brokenElf[64] =
+      "\x7f"
+      "ELF";  // right magic, nothing else
+  EXPECT_EQ(crash_async_image_list_append(&list, reinterpret_cast<std::uintptr_t>(notAnImage), "text"),
+            CRASH_EINVAL);
+  EXPECT_EQ(crash_async_image_list_append(&list, reinterpret_cast<std::uintptr_t>(brokenElf), "elf"),
+            CRASH_EINVAL);
+  EXPECT_EQ(crash_async_image_list_append(&list, 16, "nothing"), CRASH_EINTERNAL);
+  crash_async_image_list_set_reading(&list, true);
+  EXPECT_EQ(crash_async_image_list_next(&list, nullptr), nullptr);
+  crash_async_image_list_set_reading(&list, false);
+  crash_async_image_list_free(&list);
+}
+
+TEST(ImageList, FollowsALibraryLoadedAndUnloadedWhileItIsRead) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+
+  // A reader that does what the crash path does with every record, also with records of a library
+  // that is being unloaded under it: the reads fail, nothing faults.
+  std::atomic<bool> done{false};
+  std::atomic<int> passes{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      crash_async_image_list_set_reading(&list, true);
+      for (auto* node = crash_async_image_list_next(&list, nullptr); node;
+           node = crash_async_image_list_next(&list, node)) {
+        const std::uintptr_t pc =
+            crash_async_image_base(&node->value) + crash_async_image_size(&node->value) / 2;
+        Named named;
+        crash_async_find_symbol(&node->value, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, keepName,
+                                &named);
+      }
+      crash_async_image_list_set_reading(&list, false);
+      passes.fetch_add(1);
+    }
+  });
+
+  for (int round = 0; round < 40; ++round) {
+    Module module = openModule();
+    ASSERT_NE(module.enter, nullptr) << dlerror();
+    crash_async_image_list_sync(&list);
+    ASSERT_TRUE(listed(&list, CRASH_TEST_FRAMES_MODULE)) << round;
+    crash_async_image_list_set_reading(&list, true);
+    const crash_async_image* image =
+        crash_async_image_containing_address(&list, reinterpret_cast<std::uintptr_t>(module.enter));
+    Named named;
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr,
+                                      reinterpret_cast<std::uintptr_t>(module.enter), keepName, &named),
+              CRASH_ESUCCESS);
+    EXPECT_STREQ(named.name, "crash_test_frame_a");
+    crash_async_image_list_set_reading(&list, false);
+    dlclose(module.handle);
+    crash_async_image_list_sync(&list);
+    ASSERT_FALSE(listed(&list, CRASH_TEST_FRAMES_MODULE)) << round;
+  }
+  while (passes.load() < 3) std::this_thread::yield();
+  done = true;
+  reader.join();
+  crash_async_image_list_free(&list);
+}
+
+// ---- A real crash in a child process.
+
+int gReportFd = -1;
+crash_async_image_list gImages;
+sys::ParkedThreads gParked;
+std::atomic<sys::ThreadId> gWorker{0}, gBlocker{0};
+volatile int gWorkerState = 0;
+
+void report(const char* text) noexcept {
+  for (std::size_t left = std::strlen(text); left > 0;) {
+    const ssize_t n = write(gReportFd, text, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+// Reports the names of the module's functions among the frames of a walk, in order.
+void reportFrames(const char* label, crash_async_frame_cursor* cursor) noexcept {
+  report(label);
+  for (int i = 0; i < 64 && crash_frame_cursor_next(cursor) == CRASH_FRAME_ESUCCESS; ++i) {
+    std::uint64_t pc;
+    if (crash_frame_cursor_get_reg(cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
+    const crash_async_image* image = crash_async_image_containing_address(&gImages, pc);
+    Named named;
+    if (image &&
+        crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, keepName, &named) ==
+            CRASH_ESUCCESS &&
+        std::strncmp(named.name, "crash_test_", 11) == 0) {
+      report(named.name);
+      report(",");
+    }
+  }
+  report(";");
+}
+
+void onCrash(int, siginfo_t*, void* uap) noexcept {
+  crash_async_image_list_set_reading(&gImages, true);
+  if (sys::parkOtherThreads(&gParked, 200'000'000) != sys::ParkResult::kParked) report("could not park;");
+  crash_async_frame_cursor cursor;
+  crash_async_thread_state state;
+  crash_async_thread_state_mcontext_init(&state, &static_cast<ucontext_t*>(uap)->uc_mcontext);
+  crash_frame_cursor_init(&cursor, crash_async_task_self(), &state, &gImages);
+  reportFrames("crashed:", &cursor);
+  for (std::size_t i = 0; i < gParked.count; ++i) {
+    const sys::ThreadId thread = gParked.entries[i].thread;
+    const bool worker = thread == gWorker.load(), blocker = thread == gBlocker.load();
+    if (!worker && !blocker) continue;
+    if (crash_frame_cursor_thread_init(&cursor, crash_async_task_self(), &gParked, i, &gImages) !=
+        CRASH_FRAME_ESUCCESS) {
+      report(worker ? "worker:no registers;" : "blocker:no registers;");
+      continue;
+    }
+    reportFrames(worker ? "worker:" : "blocker:", &cursor);
+  }
+  sys::releaseParkedThreads(&gParked);
+  crash_async_image_list_set_reading(&gImages, false);
+  _exit(0);
+}
+
+TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSignals) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    gReportFd = fds[1];
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    alarm(60);
+    Module module = openModule();
+    if (!module.enter || sys::prepareThreadParking() != 0) _exit(3);
+    crash_async_image_list_init(&gImages, crash_async_task_self());
+    crash_async_image_list_sync(&gImages);
+
+    std::thread([module] {
+      gWorker = sys::threadSelf();
+      module.enter(1, &gWorkerState, nullptr, nullptr);
+    }).detach();
+    std::thread([] {
+      sigset_t all;
+      sigfillset(&all);
+      pthread_sigmask(SIG_BLOCK, &all, nullptr);
+      gBlocker = sys::threadSelf();
+      for (;;) pause();
+    }).detach();
+    while (gWorkerState != 1 || gBlocker.load() == 0) std::this_thread::yield();
+
+    struct sigaction action {};
+    action.sa_sigaction = onCrash;
+    action.sa_flags = SA_SIGINFO;
+    sigaction(SIGSEGV, &action, nullptr);
+    module.enter(0, nullptr, nullptr, nullptr);
+    _exit(4);
+  }
+  close(fds[1]);
+  std::string got;
+  char buffer[512];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << " " << got;
+  const std::string frames = "crash_test_frame_c,crash_test_frame_b,crash_test_frame_a,;";
+  EXPECT_EQ(got, "crashed:" + frames + "worker:" + frames + "blocker:no registers;");
+}
+
+}  // namespace
+}  // namespace crash
