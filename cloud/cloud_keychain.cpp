@@ -87,7 +87,7 @@ std::optional<foundation::Dictionary> CloudKeychain::credentials() {
   return *root->dictionary();
 }
 
-void CloudKeychain::setCredentials(const foundation::Dictionary& credentials) {
+security::KeychainStatus CloudKeychain::setCredentials(const foundation::Dictionary& credentials) {
   auto chain = keychain();
   auto archived = plist::archiveRootValue(foundation::Value(credentials));
   KeychainStatus status = Keychain::kNotAvailable;
@@ -109,12 +109,14 @@ void CloudKeychain::setCredentials(const foundation::Dictionary& credentials) {
     }
   }
   if (status != Keychain::kSuccess) CloudLogWarning("CloudSDK: error saving credentials (%i)", status);
+  return status;
 }
 
-void CloudKeychain::deleteCredentials() {
+security::KeychainStatus CloudKeychain::deleteCredentials() {
   auto chain = keychain();
   KeychainStatus status = chain ? chain->remove(baseQuery()) : Keychain::kNotAvailable;
   if (status != Keychain::kSuccess) CloudLogWarning("CloudSDK: error deleting credentials (%i)", status);
+  return status;
 }
 
 }  // namespace cloud

@@ -33,10 +33,13 @@ class CloudKeychain {
   // when there is simply no item).
   static std::optional<foundation::Dictionary> credentials();
   // Archives the dictionary and stores it, updating the item when one exists and adding it
-  // otherwise. On systems of major version 4 or later the item is readable after the first unlock.
-  static void setCredentials(const foundation::Dictionary& credentials);
+  // otherwise; an item that exists but cannot be read is replaced. On systems of major version 4
+  // or later the item is readable after the first unlock. The keychain's status: kSuccess once the
+  // item holds the dictionary (callers that move older stored forms wait for it before they
+  // delete those).
+  static security::KeychainStatus setCredentials(const foundation::Dictionary& credentials);
   // Deletes the item. A missing item is logged like any other failure.
-  static void deleteCredentials();
+  static security::KeychainStatus deleteCredentials();
 };
 
 }  // namespace cloud

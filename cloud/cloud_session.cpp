@@ -106,17 +106,24 @@ void CloudSession::setSharedSession(std::shared_ptr<CloudSession> session) {
 
 void CloudSession::loadStoredCredentials() {
   const std::string appKey = baseCredentials_[kOAuthCredentialConsumerKey].stringOr("");
+  // Everything stored is read and merged in memory first, in the order the releases wrote it (a
+  // real user replaces the placeholder, a later source wins for the same user), so that a leftover
+  // of an older release never replaces users the keychain already holds. Then one save moves it
+  // all to the current form; a crash can leave the old form or the new one, never half of each.
+  // The user-defaults leftovers go only once that save holds, so a failed save loses nothing.
+  bool migrate = false;
+  std::vector<std::string_view> leftovers;
 
   // An older release kept one token, with its application key, in the user defaults.
   if (!userDefaults_->objectForKey(kCloudSavedCredentialsKeyKey).isNull()) {
     auto saved = userDefaults_->dictionaryForKey(kCloudSavedCredentialsKeyKey);
     if (saved && hasConsumerKey(*saved, appKey)) {
       if (auto token = topLevelToken(*saved)) {
-        updateAccessTokenAccessTokenSecretForUserId(token->token, token->secret, kCloudUnknownUserId);
+        setAccessTokenAccessTokenSecretForUserId(token->token, token->secret, kCloudUnknownUserId);
+        migrate = true;
       }
     }
-    userDefaults_->removeObjectForKey(kCloudSavedCredentialsKeyKey);
-    (void)userDefaults_->synchronize();
+    leftovers.push_back(kCloudSavedCredentialsKeyKey);
   }
 
   // A later one kept the current layout there.
@@ -125,35 +132,38 @@ void CloudSession::loadStoredCredentials() {
     if (saved && hasConsumerKey(*saved, appKey)) {
       for (const auto& user : storedUsers(*saved)) {
         setAccessTokenAccessTokenSecretForUserId(user.token.token, user.token.secret, user.userId);
+        migrate = true;
       }
-      saveCredentials();
     }
-    userDefaults_->removeObjectForKey(kCloudSavedCredentialsKey);
-    (void)userDefaults_->synchronize();
+    leftovers.push_back(kCloudSavedCredentialsKey);
   }
 
   auto stored = CloudKeychain::credentials();
-  if (!stored) return;
-  if (!hasConsumerKey(*stored, appKey)) {
+  if (stored && !hasConsumerKey(*stored, appKey)) {
     // Tokens of another application are of no use to this one and are not kept.
-    CloudKeychain::deleteCredentials();
-    return;
+    (void)CloudKeychain::deleteCredentials();
+    stored.reset();
   }
-  std::int64_t version = integerOf((*stored)[kCloudCredentialVersionKey]);
-  if (version == 1) {
-    if (auto token = topLevelToken(*stored)) {
-      updateAccessTokenAccessTokenSecretForUserId(token->token, token->secret, kCloudUnknownUserId);
-    }
-    return;
-  }
-  for (const auto& user : storedUsers(*stored)) {
-    if (version < kCloudCredentialVersion) {
-      // Rewrites the item in the current form.
-      updateAccessTokenAccessTokenSecretForUserId(user.token.token, user.token.secret, user.userId);
+  if (stored) {
+    std::int64_t version = integerOf((*stored)[kCloudCredentialVersionKey]);
+    if (version == 1) {
+      if (auto token = topLevelToken(*stored)) {
+        setAccessTokenAccessTokenSecretForUserId(token->token, token->secret, kCloudUnknownUserId);
+        migrate = true;
+      }
     } else {
-      setAccessTokenAccessTokenSecretForUserId(user.token.token, user.token.secret, user.userId);
+      for (const auto& user : storedUsers(*stored)) {
+        setAccessTokenAccessTokenSecretForUserId(user.token.token, user.token.secret, user.userId);
+        if (version < kCloudCredentialVersion) migrate = true;
+      }
     }
   }
+
+  // When the save fails the leftovers stay for the next start to try again.
+  if (migrate && !saveCredentials()) return;
+  if (leftovers.empty()) return;
+  for (std::string_view leftover : leftovers) userDefaults_->removeObjectForKey(leftover);
+  (void)userDefaults_->synchronize();
 }
 
 std::vector<std::string> CloudSession::userIds() const {
@@ -192,17 +202,17 @@ void CloudSession::updateAccessTokenAccessTokenSecretForUserId(std::string_view 
                                                                std::string_view secret,
                                                                std::string_view userId) {
   setAccessTokenAccessTokenSecretForUserId(token, secret, userId);
-  saveCredentials();
+  (void)saveCredentials();
 }
 
 void CloudSession::unlinkAll() {
   credentialStores_.clear();
-  CloudKeychain::deleteCredentials();
+  (void)CloudKeychain::deleteCredentials();
 }
 
 void CloudSession::unlinkUserId(std::string_view userId) {
   std::erase_if(credentialStores_, [&](const auto& entry) { return entry.first == userId; });
-  saveCredentials();
+  (void)saveCredentials();
 }
 
 CloudSession::StorePtr CloudSession::credentialStoreForUserId(std::optional<std::string_view> userId) {
@@ -215,7 +225,7 @@ CloudSession::StorePtr CloudSession::credentialStoreForUserId(std::optional<std:
   return found != nullptr ? *found : nullptr;
 }
 
-void CloudSession::saveCredentials() {
+bool CloudSession::saveCredentials() {
   foundation::Array users;
   for (const auto& [userId, store] : credentialStores_) {
     users.push_back(
@@ -226,7 +236,7 @@ void CloudSession::saveCredentials() {
   Dictionary stored{{key(kOAuthCredentialConsumerKey), baseCredentials_[kOAuthCredentialConsumerKey]},
                     {key(kCloudCredentialVersionKey), kCloudCredentialVersion},
                     {key(kCloudUserCredentialsKey), std::move(users)}};
-  CloudKeychain::setCredentials(stored);
+  return CloudKeychain::setCredentials(stored) == security::Keychain::kSuccess;
 }
 
 }  // namespace cloud

@@ -103,8 +103,9 @@ class CloudSession {
   // The anonymous store for no user id (made on first use, the same one every time), else the
   // user's store, or nullptr for a user that is not linked.
   StorePtr credentialStoreForUserId(std::optional<std::string_view> userId);
-  // Writes every user's token to the keychain item in the current form.
-  void saveCredentials();
+  // Writes every user's token to the keychain item in the current form. False when the keychain
+  // refused (logged); the tokens in memory stay as they are either way.
+  bool saveCredentials();
 
   // The link hand-back.
   // "cloud-<application key>".

@@ -126,7 +126,7 @@ TEST_F(CloudSessionTest, OlderKeychainFormsAreReadAndRewrittenInTheCurrentForm) 
     auto session = start();
     EXPECT_EQ(session->userIds(), (Ids{"111", "222"})) << version;
     EXPECT_EQ(storedItem(), currentForm(two)) << version;
-    CloudKeychain::deleteCredentials();
+    (void)CloudKeychain::deleteCredentials();
   }
 
   // Version 1 held one token and no user: it stays as the unknown user until a real user arrives.
@@ -253,6 +253,70 @@ TEST_F(CloudSessionTest, KeychainFailuresAreLoggedAndNeverReachTheCaller) {
   EXPECT_EQ(log.messages(), (Ids{"[WARNING] CloudSDK: error reading stored credentials (-25291)",
                                  "[WARNING] CloudSDK: error saving credentials (-25291)",
                                  "[WARNING] CloudSDK: error deleting credentials (-25291)"}));
+}
+
+TEST_F(CloudSessionTest, LeftoversOfOlderReleasesMergeWithTheKeychainAndNeverReplaceIt) {
+  // What a migration interrupted after its write leaves: the item in the current form, and the
+  // user-defaults entries it came from (with an older token for user 1) still there.
+  storeItem(currentForm(Array{user("1", "t1", "s1"), user("2", "t2", "s2")}));
+  ASSERT_TRUE(defaults_
+                  ->setDictionary(kCloudSavedCredentialsKeyKey,
+                                  Dictionary{{k(kOAuthCredentialConsumerKey), kAppKey},
+                                             {k(kOAuthCredentialAccessToken), "t0"},
+                                             {k(kOAuthCredentialAccessTokenSecret), "s0"}})
+                  .ok());
+  ASSERT_TRUE(defaults_
+                  ->setDictionary(kCloudSavedCredentialsKey,
+                                  currentForm(Array{user("1", "old", "old"), user("3", "t3", "s3")}))
+                  .ok());
+  auto session = start();
+  EXPECT_EQ(session->userIds(), (Ids{"1", "3", "2"}));
+  EXPECT_EQ(session->credentialStoreForUserId("1")->accessToken(), "t1");
+  EXPECT_EQ(storedItem(),
+            currentForm(Array{user("1", "t1", "s1"), user("3", "t3", "s3"), user("2", "t2", "s2")}));
+  EXPECT_TRUE(defaults_->objectForKey(kCloudSavedCredentialsKeyKey).isNull());
+  EXPECT_TRUE(defaults_->objectForKey(kCloudSavedCredentialsKey).isNull());
+}
+
+TEST_F(CloudSessionTest, LeftoversStayWhenTheMigratedItemCannotBeSaved) {
+  const Array users{user("5", "t5", "s5"), user("6", "t6", "s6")};
+  ASSERT_TRUE(defaults_->setDictionary(kCloudSavedCredentialsKey, currentForm(users)).ok());
+  // A keychain file that cannot be read at all (here a folder in its place) cannot be replaced.
+  const auto file = keychain_->fileForService("org.example.diary.cloud.auth");
+  ASSERT_TRUE(files::createDirectory(file / "x").ok());
+  {
+    foundation::ScopedLogCapture log;
+    EXPECT_EQ(start()->userIds(), (Ids{"5", "6"}));
+    EXPECT_EQ(log.messages().back(), "[WARNING] CloudSDK: error saving credentials (-36)");
+  }
+  EXPECT_FALSE(defaults_->objectForKey(kCloudSavedCredentialsKey).isNull());
+  ASSERT_TRUE(files::remove(file).ok());
+  EXPECT_EQ(start()->userIds(), (Ids{"5", "6"}));
+  EXPECT_EQ(storedItem(), currentForm(users));
+  EXPECT_TRUE(defaults_->objectForKey(kCloudSavedCredentialsKey).isNull());
+}
+
+TEST_F(CloudSessionTest, ADamagedKeychainFileIsReplacedByTheNextSave) {
+  const auto file = keychain_->fileForService("org.example.diary.cloud.auth");
+  ASSERT_TRUE(files::createDirectory(keychain_->folder()).ok());
+  for (const foundation::Bytes& junk :
+       {foundation::Bytes{'b', 'p', 'l', 'i', 's', 't'}, foundation::Bytes{}}) {
+    ASSERT_TRUE(files::writeAtomic(file, junk).ok());
+    foundation::ScopedLogCapture log;
+    auto session = start();
+    EXPECT_FALSE(session->isLinked());
+    session->updateAccessTokenAccessTokenSecretForUserId("t", "s", "1");
+    EXPECT_EQ(storedItem(), currentForm(Array{user("1", "t", "s")}));
+    EXPECT_EQ(start()->userIds(), Ids{"1"});
+    (void)CloudKeychain::deleteCredentials();
+  }
+  // An item holding an archive of something other than a dictionary is foreign: no users.
+  auto foreign = plist::archiveRootValue(Value(Array{"1", "t", "s"}));
+  Dictionary attributes = query("v_Data");
+  attributes.set("v_Data", *foreign);
+  ASSERT_EQ(keychain_->add(attributes), Keychain::kSuccess);
+  foundation::ScopedLogCapture log;
+  EXPECT_FALSE(start()->isLinked());
 }
 
 TEST_F(CloudSessionTest, TheSharedSessionIsHeldUntilReplaced) {
