@@ -71,7 +71,8 @@ class CloudJsonBase {
 };
 
 // Recursive-descent reader over the UTF-8 bytes of the text. Numbers become Decimals (integers
-// too), keeping up to 38 significant digits; a repeated key keeps the last value.
+// too), keeping up to 38 significant digits; one whose exponent the Decimal cannot hold becomes the
+// nearest double. A repeated key keeps the last value.
 class CloudJsonParser : public CloudJsonBase {
  public:
   // A dictionary or an array; nothing on failure (kJsonNotContainer for a lone scalar).
@@ -92,6 +93,7 @@ class CloudJsonParser : public CloudJsonBase {
   bool scanUnicodeEscape(std::string& out);
   bool scanHexQuad(std::uint32_t& value);
   bool scanNumber(foundation::Value& out);
+  [[gnu::noinline]] bool scanOutOfRangeNumber(std::string_view text, foundation::Value& out);
   bool scanLiteral(std::string_view word, std::string_view failure);
   void skipWhitespace();
 

@@ -1,8 +1,12 @@
 // Recursive-descent JSON reader working on the text's UTF-8 bytes in place: runs of plain
 // characters are checked and appended in one step, numbers are converted from their exact bytes.
 
+#include <locale.h>
+#include <stdlib.h>
+
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -463,12 +467,27 @@ bool CloudJsonParser::scanNumber(Value& out) {
     out = Value(Decimal::fromInteger(negative ? -value : value));
     return true;
   }
-  const auto decimal = Decimal::parse(std::string_view(start, static_cast<size_t>(c_ - start)));
-  if (!decimal) {
+  const std::string_view text(start, static_cast<size_t>(c_ - start));
+  if (const auto decimal = Decimal::parse(text)) {
+    out = Value(*decimal);
+    return true;
+  }
+  return scanOutOfRangeNumber(text, out);
+}
+
+// A number whose exponent lies outside the Decimal's range (1e200, 1e-200) is read as the nearest
+// double, so that one odd field does not fail the whole reply; a tiny one that even a double
+// cannot hold reads as zero. Only a magnitude past the largest double fails: an infinity has no
+// JSON text and could not be written back.
+bool CloudJsonParser::scanOutOfRangeNumber(std::string_view text, Value& out) {
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  const std::string terminated(text);
+  const double real = cLocale ? strtod_l(terminated.c_str(), nullptr, cLocale) : HUGE_VAL;
+  if (!std::isfinite(real)) {
     addError(kJsonBadNumber, "Failed creating decimal instance");
     return false;
   }
-  out = Value(*decimal);
+  out = Value(real);
   return true;
 }
 

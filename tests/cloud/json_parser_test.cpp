@@ -49,8 +49,8 @@ TEST(JsonParser, MalformedTextsGiveTheirExactTrace) {
       {"-a", "2 No digits after initial minus"},
       {"1.e3", "2 No digits after decimal point"},
       {"1E", "2 No digits after exponent"},
-      {"1e200", "2 Failed creating decimal instance"},
-      {"[1e-9999]", "2 Failed creating decimal instance | 3 " + inArray},
+      {"1e309", "2 Failed creating decimal instance"},  // past the largest double
+      {"[-1e9999]", "2 Failed creating decimal instance | 3 " + inArray},
       {R"({"k":[1,{"x":+1}]})", "2 Leading + disallowed in number | 3 Object value expected for key: x | 3 " +
                                     inArray + " | 3 Object value expected for key: k"},
       {"\"abc\\n", "11 Unexpected EOF while parsing string"},
@@ -139,6 +139,27 @@ TEST(JsonParser, NumbersKeepThirtyEightDigits) {
   }
   EXPECT_EQ(parsed("-0.000000000000000000000000000000000000000000000000000000000000000000000000000001"),
             Value(*Decimal::parse("-1e-78")));
+}
+
+TEST(JsonParser, NumbersPastTheDecimalRangeReadAsTheNearestDouble) {
+  const std::pair<std::string, double> cases[] = {
+      {"1e200", 1e200},
+      {"-2.5E+300", -2.5e300},
+      {"1e-200", 1e-200},
+      {"-1.5e-320", -1.5e-320},  // below the normal doubles
+      {"1e-9999", 0.0},          // below every double: the nearest is zero
+      {"0." + std::string(200, '0') + "7", 7e-201},
+      {"3" + std::string(200, '0'), 3e200}};
+  for (const auto& [text, real] : cases) {
+    const Value value = parsed("[" + text + "]");
+    ASSERT_TRUE(value.isArray()) << text;
+    ASSERT_TRUE((*value.array())[0].real()) << text;
+    EXPECT_EQ(*(*value.array())[0].real(), real) << text;
+  }
+  // The edges of the Decimal's own range stay exact.
+  EXPECT_EQ(parsed("1e127"), Value(*Decimal::parse("1e127")));
+  EXPECT_EQ(parsed("1e-128"), Value(*Decimal::parse("1e-128")));
+  ASSERT_TRUE(parsed("1e-128").decimal());
 }
 
 TEST(JsonParser, StringEscapes) {
