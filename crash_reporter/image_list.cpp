@@ -89,6 +89,24 @@ void keep(std::uintptr_t address, const char* name, void* context) {
   kept->found = true;
 }
 
+// Appends `text` to the name being built at `*length`, as far as it fits.
+void append(char* name, std::size_t* length, const char* text) noexcept {
+  while (*text != '\0' && *length + 1 < kNameCapacity) name[(*length)++] = *text++;
+  name[*length] = '\0';
+}
+
+void keepMethod(bool class_method, const char* class_name, const char* method_name, std::uintptr_t imp,
+                void* context) {
+  char name[kNameCapacity];
+  std::size_t length = 0;
+  append(name, &length, class_method ? "+[" : "-[");
+  append(name, &length, class_name);
+  append(name, &length, " ");
+  append(name, &length, method_name);
+  append(name, &length, "]");
+  keep(imp, name, context);
+}
+
 crash_error_t symbolTableLookup(const crash_async_image* image, std::uintptr_t pc, Kept* kept) noexcept {
   if (image->format == CRASH_IMAGE_MACHO)
     return crash_async_macho_find_symbol_by_pc(&image->macho, pc, keep, kept);
@@ -190,20 +208,18 @@ std::uint64_t crash_async_image_size(const crash_async_image* image) noexcept {
   return image->elf.spanEnd > image->header_addr ? image->elf.spanEnd - image->header_addr : 0;
 }
 
-void crash_async_objc_cache_init(crash_async_objc_cache* cache) noexcept { cache->last_image = nullptr; }
-
-void crash_async_objc_cache_free(crash_async_objc_cache* cache) noexcept { cache->last_image = nullptr; }
-
 crash_error_t crash_async_find_symbol(const crash_async_image* image, std::uint32_t strategy,
                                       crash_async_objc_cache* cache, std::uintptr_t pc,
                                       crash_async_found_symbol_cb callback, void* context) noexcept {
   Kept kept;
   crash_error_t tableError = CRASH_ENOTFOUND;
   if (strategy & CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE) tableError = symbolTableLookup(image, pc, &kept);
-  // No image here carries Objective-C class metadata, so that lookup never finds a method; the cache
-  // only remembers what was searched.
-  if ((strategy & CRASH_SYMBOL_STRATEGY_OBJC) && cache) cache->last_image = image;
-  if (tableError != CRASH_ESUCCESS) return tableError;
+  crash_error_t objcError = CRASH_ENOTFOUND;
+  // Only Mach-O images carry Objective-C class metadata.
+  if ((strategy & CRASH_SYMBOL_STRATEGY_OBJC) && image->format == CRASH_IMAGE_MACHO) {
+    objcError = crash_async_objc_find_method(&image->macho, cache, pc, keepMethod, &kept);
+  }
+  if (tableError != CRASH_ESUCCESS && objcError != CRASH_ESUCCESS) return tableError;
   if (!kept.found) return CRASH_EINTERNAL;
   callback(kept.address, kept.name, context);
   return CRASH_ESUCCESS;

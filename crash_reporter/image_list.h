@@ -23,6 +23,7 @@
 #include "crash_reporter/async_list.h"
 #include "crash_reporter/async_util.h"
 #include "crash_reporter/macho.h"
+#include "crash_reporter/objc.h"
 #include "platform/system/elf_image.h"
 
 namespace crash {
@@ -90,18 +91,11 @@ std::uint64_t crash_async_image_size(const crash_async_image* image) noexcept;
 inline constexpr std::uint32_t CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE = 1;
 inline constexpr std::uint32_t CRASH_SYMBOL_STRATEGY_OBJC = 2;
 
-// The class metadata of the last image searched for Objective-C methods. This build links no
-// Objective-C runtime and its images carry no such metadata, so the cache only remembers the image.
-struct crash_async_objc_cache {
-  const crash_async_image* last_image;
-};
-void crash_async_objc_cache_init(crash_async_objc_cache* cache) noexcept;
-void crash_async_objc_cache_free(crash_async_objc_cache* cache) noexcept;
-
 // Names the function that covers `pc` in `image` with the lookups `strategy` asks for, and calls
-// `callback` once with its start address and its name (cut to 255 bytes). CRASH_ENOTFOUND when no
-// lookup was asked for, or none found a symbol; another code when the symbol table could not be read.
-// Safe in a signal handler.
+// `callback` once with its start address and its name (cut to 255 bytes). Of the two lookups the
+// symbol whose start is nearest below the pc wins, the Objective-C method on equal starts; a method is
+// named "-[Class method]" ("+[" for a class method). When neither lookup succeeded, the symbol table's
+// error (CRASH_ENOTFOUND when it was not asked for). Safe in a signal handler.
 crash_error_t crash_async_find_symbol(const crash_async_image* image, std::uint32_t strategy,
                                       crash_async_objc_cache* cache, std::uintptr_t pc,
                                       crash_async_found_symbol_cb callback, void* context) noexcept;

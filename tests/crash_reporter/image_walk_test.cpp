@@ -161,6 +161,57 @@ TEST(ImageList, FollowsALibraryLoadedAndUnloadedWhileItIsRead) {
   crash_async_image_list_free(&list);
 }
 
+// The calling thread's own registers: the walk starts in the capturing function and reaches the
+// module's callers through their frame pointers.
+TEST(FrameWalk, CapturesTheCallingThreadAndWalksOnIntoItsCallers) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  Module module = openModule();
+  ASSERT_NE(module.enter, nullptr);
+  crash_async_image_list_sync(&list);
+  struct Walk {
+    crash_async_image_list* list;
+    std::uintptr_t local;
+    std::uint64_t sp;
+    std::string names;
+  } walk{&list, 0, 0, {}};
+  module.enter(
+      2, nullptr,
+      [](void* context) {
+        auto* walk = static_cast<Walk*>(context);
+        volatile int here = 0;
+        walk->local = reinterpret_cast<std::uintptr_t>(&here);
+        crash_async_thread_state_current(
+            [](crash_async_thread_state* state, void* context) {
+              auto* walk = static_cast<Walk*>(context);
+              walk->sp = crash_async_thread_state_get_reg(state, CRASH_REG_SP);
+              crash_async_frame_cursor cursor;
+              crash_frame_cursor_init(&cursor, crash_async_task_self(), state, walk->list);
+              crash_async_image_list_set_reading(walk->list, true);
+              for (int i = 0; i < 64 && crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS; ++i) {
+                std::uint64_t pc = 0;
+                crash_frame_cursor_get_reg(&cursor, CRASH_REG_IP, &pc);
+                const crash_async_image* image = crash_async_image_containing_address(walk->list, pc);
+                Named named;
+                if (image && crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc,
+                                                     keepName, &named) == CRASH_ESUCCESS) {
+                  walk->names += std::string(named.name) + ",";
+                }
+              }
+              crash_async_image_list_set_reading(walk->list, false);
+              return CRASH_ESUCCESS;
+            },
+            walk);
+      },
+      &walk);
+  // The stack pointer at the capture lies a little below the caller's local variable.
+  EXPECT_LT(walk.sp, walk.local);
+  EXPECT_LT(walk.local - walk.sp, 4096u);
+  EXPECT_NE(walk.names.find("crash_test_frame_b,crash_test_frame_a,"), std::string::npos) << walk.names;
+  crash_async_image_list_free(&list);
+  dlclose(module.handle);
+}
+
 // ---- A real crash in a child process.
 
 int gReportFd = -1;
