@@ -5,38 +5,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "crash_reporter/thread_state.h"
+#include "platform/system/host.h"
 
 namespace crash {
 namespace {
 
 constexpr std::size_t kNameCapacity = 256;
-
-// The platform's CPU type and subtype of ELF code for a machine number; 0 for one it has no number for.
-void elfProcessor(std::uint16_t machine, std::int32_t* type, std::int32_t* subtype) {
-  switch (machine) {
-    case EM_X86_64:
-      *type = CRASH_CPU_TYPE_X86_64;
-      *subtype = 3;  // all x86-64 processors
-      break;
-    case EM_AARCH64:
-      *type = CRASH_CPU_TYPE_ARM64;
-      *subtype = 0;  // all ARM64 processors
-      break;
-    case EM_ARM:
-      *type = CRASH_CPU_TYPE_ARM;
-      *subtype = 9;  // ARMv7, the oldest this build's compilers target
-      break;
-    case EM_386:
-      *type = 7;
-      *subtype = 3;
-      break;
-    default:
-      *type = 0;
-      *subtype = 0;
-      break;
-  }
-}
 
 crash_error_t readImage(crash_task_t task, std::uintptr_t header_addr, crash_async_image* image) {
   image->task = task;
@@ -57,7 +31,9 @@ crash_error_t readImage(crash_task_t task, std::uintptr_t header_addr, crash_asy
     image->format = CRASH_IMAGE_ELF;
     image->uuid_length = image->elf.buildIdLength;
     crash_async_memcpy(image->uuid, image->elf.buildId, image->uuid_length);
-    elfProcessor(image->elf.machine, &image->cpu_type, &image->cpu_subtype);
+    // The loader maps only objects built for this machine, whose numbers the platform layer knows.
+    image->cpu_type = sys::platformCpuType().value_or(0);
+    image->cpu_subtype = sys::platformCpuSubtype().value_or(0);
     return CRASH_ESUCCESS;
   }
   const crash_error_t error = crash_async_macho_init(&image->macho, task, header_addr);
