@@ -476,8 +476,8 @@ bool CloudJsonParser::scanNumber(Value& out) {
 }
 
 // A number whose exponent lies outside the Decimal's range (1e200, 1e-200) is read as the nearest
-// double, so that one odd field does not fail the whole reply; a tiny one that even a double
-// cannot hold reads as zero. Only a magnitude past the largest double fails: an infinity has no
+// double, so that one odd field does not fail the whole reply; one too small for a double reads as
+// zero. Only a magnitude past the largest double fails: an infinity has no
 // JSON text and could not be written back.
 bool CloudJsonParser::scanOutOfRangeNumber(std::string_view text, Value& out) {
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -487,7 +487,8 @@ bool CloudJsonParser::scanOutOfRangeNumber(std::string_view text, Value& out) {
     addError(kJsonBadNumber, "Failed creating decimal instance");
     return false;
   }
-  out = Value(real);
+  // Zero as the Decimal "-0" and "0" give, so that the tree writes and reads back the same.
+  out = real == 0 ? Value(Decimal()) : Value(real);
   return true;
 }
 

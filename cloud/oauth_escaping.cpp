@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "cloud/oauth_errors.h"
+#include "platform/foundation/text.h"
 
 namespace cloud {
 namespace {
@@ -17,38 +18,6 @@ int hexValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    std::uint32_t min;
-    std::uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
 }
 
 }  // namespace
@@ -75,9 +44,7 @@ foundation::Result<std::string> stringByReplacingPercentEscapes(std::string_view
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '+') {
-      out.push_back(' ');
-    } else if (c == '%') {
+    if (c == '%') {
       int hi = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
       int lo = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
       if (hi < 0 || lo < 0) {
@@ -89,7 +56,7 @@ foundation::Result<std::string> stringByReplacingPercentEscapes(std::string_view
       out.push_back(c);
     }
   }
-  if (!isValidUtf8(out)) {
+  if (!foundation::text::isValidUtf8(out)) {
     return oauthMalformedParameterStringError("Escaped text is not UTF-8: \"" + std::string(text) + "\"");
   }
   return out;

@@ -14,7 +14,8 @@ namespace cloud {
 // Also the escaping of a URL's absolute string. The text is always taken as UTF-8.
 std::string stringByAddingURIPercentEscapesUsingEncoding(std::string_view text);
 
-// Decodes one name or value of a query or form text: "%XX" gives the byte XX and "+" a blank.
+// Decodes one name or value of a query or form text: "%XX" gives the byte XX; every other
+// character, "+" included, stands for itself (a "+" in a token secret is part of the secret).
 // A "%" without two hexadecimal digits, or a result that is not UTF-8, is an error
 // (kOAuthMalformedParameterString).
 foundation::Result<std::string> stringByReplacingPercentEscapes(std::string_view text);

@@ -40,7 +40,7 @@ class OAuthURLRequestParameter {
   }
 
   // Parameters of a query or form text "a=1&b=x%20y": pairs split at "&", name and value at the
-  // first "=", both unescaped ("+" is a blank). A pair without "=" is a name with the empty value;
+  // first "=", both unescaped ("+" stays "+"). A pair without "=" is a name with the empty value;
   // empty pairs ("&&") are skipped. A bad escape is an error, never a half-read list.
   static foundation::Result<std::vector<OAuthURLRequestParameter>> parametersFromString(
       std::string_view text);

@@ -64,7 +64,10 @@ foundation::Result<OAuthURLRequest> OAuthURLRequest::withURLRequest(const HttpRe
   // Signing a "POST" replaces the body with the signed parameters, so a form body's pairs must be
   // among them or they would be lost.
   if (!request.body.empty() && isFormContentType(request.header("Content-Type"))) {
-    auto fromBody = OAuthURLRequestParameter::parametersFromString(request.body);
+    // The form encoding writes a blank as "+" (elsewhere, as in token replies, "+" is itself).
+    std::string body = request.body;
+    std::replace(body.begin(), body.end(), '+', ' ');
+    auto fromBody = OAuthURLRequestParameter::parametersFromString(body);
     if (!fromBody) return fromBody.error();
     parameters.insert(parameters.end(), fromBody->begin(), fromBody->end());
   }

@@ -142,20 +142,21 @@ TEST(JsonParser, NumbersKeepThirtyEightDigits) {
 }
 
 TEST(JsonParser, NumbersPastTheDecimalRangeReadAsTheNearestDouble) {
-  const std::pair<std::string, double> cases[] = {
-      {"1e200", 1e200},
-      {"-2.5E+300", -2.5e300},
-      {"1e-200", 1e-200},
-      {"-1.5e-320", -1.5e-320},  // below the normal doubles
-      {"1e-9999", 0.0},          // below every double: the nearest is zero
-      {"0." + std::string(200, '0') + "7", 7e-201},
-      {"3" + std::string(200, '0'), 3e200}};
+  const std::pair<std::string, double> cases[] = {{"1e200", 1e200},
+                                                  {"-2.5E+300", -2.5e300},
+                                                  {"1e-200", 1e-200},
+                                                  {"-1.5e-320", -1.5e-320},  // below the normal doubles
+                                                  {"0." + std::string(200, '0') + "7", 7e-201},
+                                                  {"3" + std::string(200, '0'), 3e200}};
   for (const auto& [text, real] : cases) {
     const Value value = parsed("[" + text + "]");
     ASSERT_TRUE(value.isArray()) << text;
     ASSERT_TRUE((*value.array())[0].real()) << text;
     EXPECT_EQ(*(*value.array())[0].real(), real) << text;
   }
+  // Below every double the nearest is zero, read as the Decimal that "0" and "-0" give.
+  EXPECT_EQ(parsed("-1e-9999"), Value(Decimal()));
+  ASSERT_TRUE(parsed("-1e-9999").decimal());
   // The edges of the Decimal's own range stay exact.
   EXPECT_EQ(parsed("1e127"), Value(*Decimal::parse("1e127")));
   EXPECT_EQ(parsed("1e-128"), Value(*Decimal::parse("1e-128")));

@@ -154,6 +154,19 @@ TEST_F(CloudStyleSigning, GetSendsSortedParametersAsTheQueryAndPostAsAFormBody) 
   EXPECT_EQ(*post->header("Content-Type"), "application/x-www-form-urlencoded");
 }
 
+TEST_F(CloudStyleSigning, ATokenSecretWithAPlusFromATokenReplySignsWithThePlus) {
+  auto reply = Param::parameterDictionaryFromString("oauth_token_secret=a+b%2Bc&oauth_token=t%2B1");
+  ASSERT_TRUE(reply.ok());
+  ASSERT_TRUE(store_.setAccessToken(*(*reply)["oauth_token"].string()).ok());
+  ASSERT_TRUE(store_.setAccessTokenSecret(*(*reply)["oauth_token_secret"].string()).ok());
+  EXPECT_EQ(store_.signingKey(), "app%20secret&a%2Bb%2Bc");
+  auto get = sign("https://api.example.com/1/account/info", {});
+  ASSERT_TRUE(get.ok());
+  EXPECT_TRUE(get->url.ends_with(
+      "&oauth_token=t%2B1&oauth_version=1.0&oauth_signature=app%2520secret%26a%252Bb%252Bc"))
+      << get->url;
+}
+
 TEST_F(CloudStyleSigning, UnsupportedMethodsAreNamedErrors) {
   auto put = sign("https://api.example.com/1/files_put/sandbox/x", {}, "PUT");
   ASSERT_FALSE(put.ok());
@@ -188,7 +201,7 @@ TEST(OAuthSigning, BaseStringNormalisesTheURLAndTakesInItsQuery) {
   OAuthURLRequest request("http://h.example/p?b=2&a=x+y#part", {{"c", "3"}, {"a", "1"}});
   auto signedRequest = request.urlRequestSignedWithSecretUsingMethod("s&", "PLAINTEXT");
   ASSERT_TRUE(signedRequest.ok());
-  EXPECT_EQ(signedRequest->url, "http://h.example/p?a=1&a=x%20y&b=2&c=3&oauth_signature=s%26");
+  EXPECT_EQ(signedRequest->url, "http://h.example/p?a=1&a=x%2By&b=2&c=3&oauth_signature=s%26");
   auto failed = OAuthURLRequest("http://h.example/p?b=%zz", {{"a", "1"}})
                     .urlRequestSignedWithSecretUsingMethod("s&", "PLAINTEXT");
   ASSERT_FALSE(failed.ok());
