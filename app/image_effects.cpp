@@ -26,7 +26,8 @@ std::string describe(const Image& image) {
 std::optional<graphics::PixelBuffer> drawnAtScale(const Image& image, double scale) {
   auto canvas = graphics::CairoCanvas::createBitmap({image.pointWidth(), image.pointHeight()}, scale);
   if (!canvas) return std::nullopt;
-  (*canvas)->drawImage(image, graphics::Rect(0, 0, image.pointWidth(), image.pointHeight()));
+  (*canvas)->drawImage(image, graphics::Rect(0, 0, image.pointWidth(), image.pointHeight()),
+                       graphics::BlendMode::kNormal, 1.0);
   auto drawn = (*canvas)->image();
   if (!drawn) return std::nullopt;
   return graphics::PixelBuffer::fromImage(*drawn);
@@ -133,12 +134,12 @@ std::optional<graphics::Image> applyBlurWithRadiusWidthTintColorSaturationDeltaF
     return std::nullopt;
   }
   graphics::CairoCanvas& c = **output;
-  c.drawImage(image, full);
+  c.drawImage(image, full, graphics::BlendMode::kNormal, 1.0);
   // The effect image is drawn whenever one was made: a saturation change shows without a blur too.
   if (effect) {
     c.save();
     if (maskImage) c.clipToMask(full, *maskImage);
-    c.drawImage(*effect, full);
+    c.drawImage(*effect, full, graphics::BlendMode::kNormal, 1.0);
     c.restore();
   }
   if (tintColor) {

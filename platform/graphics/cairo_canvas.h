@@ -67,7 +67,7 @@ class CairoCanvas final : public Canvas {
   void rotate(double radians) override;
   void concat(const AffineTransform& t) override;
   void clipToRect(const Rect& rect) override;
-  void clipToPath(const Path& path, FillRule rule = FillRule::kNonZero) override;
+  void clipToPath(const Path& path, FillRule rule) override;
   void clipToMask(const Rect& rect, const Image& mask) override;
   void setLineWidth(double width) override;
   void setLineCap(LineCap cap) override;
@@ -83,16 +83,15 @@ class CairoCanvas final : public Canvas {
   void strokeRect(const Rect& rect) override;
   void fillEllipse(const Rect& rect) override;
   void strokeEllipse(const Rect& rect) override;
-  void fillPath(const Path& path, FillRule rule = FillRule::kNonZero) override;
+  void fillPath(const Path& path, FillRule rule) override;
   void strokePath(const Path& path) override;
   void strokeLineSegments(const std::vector<Point>& points) override;
   void clearRect(const Rect& rect) override;
-  void drawImage(const Image& image, const Rect& rect, BlendMode mode = BlendMode::kNormal,
-                 double alpha = 1.0) override;
+  void drawImage(const Image& image, const Rect& rect, BlendMode mode, double alpha) override;
   void drawText(const AttributedText& text, Point point) override;
   void drawText(const AttributedText& text, const Rect& rect) override;
-  void drawLinearGradient(const Gradient& gradient, Point start, Point end, bool extendStart = false,
-                          bool extendEnd = false) override;
+  void drawLinearGradient(const Gradient& gradient, Point start, Point end, bool extendStart,
+                          bool extendEnd) override;
   bool beginPage() override;
 
   using Canvas::drawText;

@@ -153,6 +153,8 @@ struct AttributedText {
   friend bool operator==(const AttributedText&, const AttributedText&) = default;
 };
 
+// Default arguments are given here only, never on an override, because a default is chosen by
+// the static type of the call: draw through Canvas& (or name every argument) to get these.
 class Canvas {
  public:
   virtual ~Canvas() = default;

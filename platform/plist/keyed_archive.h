@@ -4,9 +4,10 @@
 // "$top" (the root object under "root"), and "$objects", which starts with "$null" and holds
 // every object once. An object of one of our classes is a dictionary of its fields plus
 // "$class", a reference to a class record {"$classname", "$classes"}. References are UIDs
-// (indexes into "$objects"; 0 is nil). Strings, numbers and data referenced as objects are
-// stored as themselves; dates are NSDate records with "NS.time" (seconds since 2001), arrays
-// NSArray records with "NS.objects", dictionaries NSDictionary records with "NS.keys" and
+// (indexes into "$objects"; 0 is nil); archives are written in binary form, and read in either
+// form, the XML form writing each reference as a dictionary {"CF$UID": index}. Strings, numbers and data
+// referenced as objects are stored as themselves; dates are NSDate records with "NS.time" (seconds since
+// 2001), arrays NSArray records with "NS.objects", dictionaries NSDictionary records with "NS.keys" and
 // "NS.objects", null inside a collection an NSNull record. Integers, reals and booleans
 // encoded as plain fields are written inline. Field names starting with "$" are written with a
 // second "$" in front, as the platform does.

@@ -1,3 +1,12 @@
+// The context's bookkeeping, loading, fetching and saving. What holds between calls:
+// - each object the context knows is in objects_ under its entity and key and points back at
+//   this context; a forgotten object points at no context and is never handed out again;
+// - an object's inserted_, updated_ and deleted_ flags match its membership in the three sets,
+//   and pendingPerEntity_ counts each changed object once, under its entity;
+// - a fault holds no values yet; loading it (alone or with its batch) clears fault_, and a row
+//   that is gone leaves an empty object marked missing_ rather than a fault that retries forever;
+// - nothing reaches the file except through save(), which writes everything in one transaction
+//   or nothing, and leaves the changes in place when it fails.
 #include "platform/store/context.h"
 
 #include <algorithm>
@@ -102,6 +111,9 @@ size_t paddedCount(size_t count) {
 }
 
 foundation::Error closedError() { return makeError(kPersistentStoreOperationError, "The context is closed"); }
+foundation::Error noEntityError(const std::string& name) {
+  return makeError(kCoreDataError, "No entity named \"" + name + "\"");
+}
 
 }  // namespace
 
@@ -433,61 +445,82 @@ std::vector<ObjectPtr> Context::membersOf(Object& owner, const RelationshipDescr
 }
 
 // --- Fetching ----------------------------------------------------------------------------
+//
+// A fetch runs in steps: compile the request (query.cpp), resolve the key path asked for beside
+// each row, read the stored rows in one statement, lay this context's unsaved changes over them
+// when an entity the fetch touches has any, and hand out objects (loaded with the rows, or as
+// faults that load in batches).
 
-foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
-                                                        bool wantObjects) {
-  if (!connection_) return closedError();
-  const EntityDescription* entity = model_->entity(request.entityName);
-  if (!entity) return makeError(kCoreDataError, "No entity named \"" + request.entityName + "\"");
-  auto compiled = detail::compile(*entity, request);
-  if (!compiled) return compiled.error();
-  detail::QueryPlan& plan = *compiled;
+namespace detail {
 
-  // The key path asked for beside each row: a stored attribute (or one hop), or a transient
-  // derived from stored attributes of the entity.
-  const AttributeDescription* derived = nullptr;
-  std::vector<std::string> keyColumns;
-  std::vector<AttributeType> keyTypes;
-  detail::KeyRef keyRef;
-  const bool wantKey = !keyPath.empty();
-  if (wantKey) {
-    const AttributeDescription* attribute = entity->attribute(keyPath);
-    if (attribute && attribute->transient) {
-      if (!attribute->derive)
-        return makeError(kCoreDataError, "Transient \"" + attribute->name + "\" has no value to group by");
-      derived = attribute;
-      for (size_t source : attribute->sourceIndexes) {
-        keyColumns.push_back("t0." + entity->attributes[source].column);
-        keyTypes.push_back(entity->attributes[source].type);
-      }
-    } else {
-      auto key = plan.resolve(std::string(keyPath), false);
-      if (!key) return key.error();
-      keyRef = *key;
-      keyColumns.push_back(plan.columnOf(*key));
-      keyTypes.push_back(key->attribute->type);
+// What the steps of one fetch share.
+struct FetchPass {
+  explicit FetchPass(const FetchRequest& r, QueryPlan p) : request(r), plan(std::move(p)) {}
+  const FetchRequest& request;
+  QueryPlan plan;
+  // The key path asked for beside each row, if any: a stored attribute (or one reached through a
+  // to-one), or a transient derived from stored attributes of the entity.
+  bool wantKey = false;
+  const AttributeDescription* derived = nullptr;  // the transient, when the key is one
+  std::vector<std::string> keyColumns;            // the key's column, or the transient's sources
+  std::vector<AttributeType> keyTypes;            // one per key column
+  KeyRef keyRef;                                  // the stored key, when it is not derived
+  bool pending = false;           // unsaved changes of a touched entity must be laid over the rows
+  bool loadInline = false;        // objects are read with the rows instead of as faults afterwards
+  std::vector<Value> sortValues;  // while pending: the sort keys of every row, plan.sorts per row
+  FetchRows rows;
+};
+
+}  // namespace detail
+
+foundation::Status Context::resolveGroupKey(detail::FetchPass& pass, std::string_view keyPath) {
+  pass.wantKey = !keyPath.empty();
+  if (!pass.wantKey) return {};
+  const EntityDescription& entity = *pass.rows.entity;
+  const AttributeDescription* attribute = entity.attribute(keyPath);
+  if (attribute && attribute->transient) {
+    if (!attribute->derive)
+      return makeError(kCoreDataError, "Transient \"" + attribute->name + "\" has no value to group by");
+    pass.derived = attribute;
+    for (size_t source : attribute->sourceIndexes) {
+      pass.keyColumns.push_back("t0." + entity.attributes[source].column);
+      pass.keyTypes.push_back(entity.attributes[source].type);
     }
+    return {};
   }
+  auto key = pass.plan.resolve(std::string(keyPath), false);
+  if (!key) return key.error();
+  pass.keyRef = *key;
+  pass.keyColumns.push_back(pass.plan.columnOf(*key));
+  pass.keyTypes.push_back(key->attribute->type);
+  return {};
+}
 
-  // Unsaved changes matter when the fetched entity, or an entity a key path reaches, has some.
-  bool pending = false;
-  std::vector<const EntityDescription*> involved{entity};
-  for (const RelationshipDescription* hop : plan.hops) involved.push_back(hop->destination);
-  if (request.includesPendingChanges)
-    for (const EntityDescription* e : involved) pending = pending || pendingPerEntity_[e->index] > 0;
+bool Context::hasPendingChanges(const detail::QueryPlan& plan, const FetchRequest& request) const {
+  if (!request.includesPendingChanges) return false;
+  if (pendingPerEntity_[plan.entity->index] > 0) return true;
+  for (const RelationshipDescription* hop : plan.hops)
+    if (pendingPerEntity_[hop->destination->index] > 0) return true;
+  return false;
+}
 
-  const bool loadInline = wantObjects && !pending && request.fetchBatchSize == 0;
+foundation::Status Context::readStoredRows(detail::FetchPass& pass) {
+  const detail::QueryPlan& plan = pass.plan;
+  const FetchRequest& request = pass.request;
+  const EntityDescription& entity = *pass.rows.entity;
+  // While changes are pending the window and the order are applied after the merge, so the sort
+  // keys come along with every row.
   std::string sql = "SELECT t0.Z_PK";
-  if (pending)
-    for (const auto& sort : plan.sorts) sql += ", " + plan.columnOf(sort.key);
-  for (const auto& column : keyColumns) sql += ", " + column;
-  if (loadInline) sql += objectColumns(*entity, "t0");
+  if (pass.pending)
+    for (const auto& sort : plan.sorts) sql += ", " + pass.plan.columnOf(sort.key);
+  for (const auto& column : pass.keyColumns) sql += ", " + column;
+  if (pass.loadInline) sql += objectColumns(entity, "t0");
   sql += " FROM " + plan.fromClause();
   if (!plan.where.empty()) sql += " WHERE " + plan.where;
   sql += " ORDER BY " + plan.orderBy;
   // Only a real window gets LIMIT: with one SQLite sorts through a b-tree, which is slower than
   // its merge sort when every row is wanted.
-  const bool window = !pending && (request.fetchLimit || request.fetchOffset);
+  const bool window = !pass.pending && (request.fetchLimit || request.fetchOffset);
   if (window) sql += " LIMIT ? OFFSET ?";
 
   auto statement = connection_->prepare(sql);
@@ -499,127 +532,161 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
     statement->bindInt(index++, static_cast<std::int64_t>(request.fetchOffset));
   }
 
-  detail::FetchRows rows;
-  rows.entity = entity;
-  const size_t sortCount = pending ? plan.sorts.size() : 0;
-  std::vector<Value> sortValues;  // sortCount per row, pending changes only
-  std::vector<Value> sources(keyColumns.size());
+  detail::FetchRows& rows = pass.rows;
+  const size_t sortCount = pass.pending ? plan.sorts.size() : 0;
+  std::vector<Value> sources(pass.keyColumns.size());
   auto keyFromStatement = [&](int firstColumn) -> Value {
-    if (!derived) return readColumn(*statement, firstColumn, keyTypes[0]);
-    for (size_t i = 0; i < keyColumns.size(); ++i)
-      sources[i] = readColumn(*statement, firstColumn + static_cast<int>(i), keyTypes[i]);
-    return derived->derive(sources);
+    if (!pass.derived) return readColumn(*statement, firstColumn, pass.keyTypes[0]);
+    for (size_t i = 0; i < pass.keyColumns.size(); ++i)
+      sources[i] = readColumn(*statement, firstColumn + static_cast<int>(i), pass.keyTypes[i]);
+    return pass.derived->derive(sources);
   };
-
-  int rc;
   const int keyColumn = 1 + static_cast<int>(sortCount);
-  const int objectColumn = keyColumn + static_cast<int>(keyColumns.size());
+  const int objectColumn = keyColumn + static_cast<int>(pass.keyColumns.size());
+  int rc;
   while ((rc = statement->step()) == SQLITE_ROW) {
     const std::int64_t key = statement->columnInt(0);
     rows.keys.push_back(key);
     for (size_t i = 0; i < sortCount; ++i)
-      sortValues.push_back(
+      pass.sortValues.push_back(
           readColumn(*statement, 1 + static_cast<int>(i), plan.sorts[i].key.attribute->type));
-    if (wantKey) {
-      if (pending) {
+    if (pass.wantKey) {
+      // Keys are grouped into runs only once the final order is known.
+      if (pass.pending) {
         rows.keyValues.push_back(keyFromStatement(keyColumn));
       } else {
         appendKey(rows.keyRuns, keyFromStatement(keyColumn));
       }
     }
-    if (loadInline) {
-      ObjectPtr object = registerObject(*entity, key);
+    if (pass.loadInline) {
+      ObjectPtr object = registerObject(entity, key);
       if (object->fault_) loadRow(*object, &*statement, objectColumn);
       rows.objects.push_back(std::move(object));
     }
   }
   if (rc != SQLITE_DONE) return connection_->errorFor(rc, kCoreDataError, "Fetch failed");
-  *statement = sql::Statement();
+  return {};
+}
 
-  if (pending) {
-    // Objects changed here are judged in memory; the store's rows stand for the rest.
-    std::vector<ObjectPtr> candidates;
-    std::unordered_set<std::int64_t> judged;
-    auto consider = [&](Object* o) {
-      if (o->entity_ == entity && judged.insert(o->primaryKey_).second)
-        candidates.push_back(o->shared_from_this());
-    };
-    for (Object* o : inserted_) consider(o);
-    for (Object* o : updated_) consider(o);
-    for (Object* o : deleted_) consider(o);
-    // Rows whose key path leads to an object changed here.
-    for (const RelationshipDescription* join : plan.hops) {
-      std::vector<std::int64_t> changedKeys;
-      for (auto* set : {&updated_, &deleted_})
-        for (Object* o : *set)
-          if (o->entity_ == join->destination && !o->inserted_) changedKeys.push_back(o->primaryKey_);
-      for (size_t start = 0; start < changedKeys.size(); start += kLoadChunk) {
-        const size_t count = std::min(kLoadChunk, changedKeys.size() - start);
-        auto linked = connection_->prepare("SELECT Z_PK FROM " + entity->table + " WHERE " + join->column +
-                                           " IN (" + placeholders(count) + ")");
-        if (!linked) return linked.error();
-        for (size_t i = 0; i < count; ++i) linked->bindInt(static_cast<int>(i + 1), changedKeys[start + i]);
-        std::vector<std::int64_t> found;
-        while (linked->step() == SQLITE_ROW) found.push_back(linked->columnInt(0));
-        *linked = sql::Statement();
-        for (std::int64_t key : found) consider(registerObject(*entity, key).get());
-      }
-    }
-
-    struct Row {
-      std::int64_t key;
-      size_t sortOffset;  // into sortValues
-      Value keyValue;
-    };
-    std::vector<Row> merged;
-    merged.reserve(rows.keys.size() + candidates.size());
-    for (size_t i = 0; i < rows.keys.size(); ++i) {
-      if (judged.count(rows.keys[i])) continue;
-      merged.push_back(Row{rows.keys[i], i * sortCount, wantKey ? std::move(rows.keyValues[i]) : Value()});
-    }
-    for (const ObjectPtr& o : candidates) {
-      if (o->deleted_) continue;
-      if (plan.predicate && !detail::evaluate(*plan.predicate, *o)) continue;
-      const size_t offset = sortValues.size();
-      for (const auto& sort : plan.sorts) sortValues.push_back(detail::readKey(*o, sort.key));
-      Value keyValue;
-      if (wantKey) keyValue = derived ? o->value(derived->index) : detail::readKey(*o, keyRef);
-      merged.push_back(Row{o->primaryKey_, offset, std::move(keyValue)});
-    }
-    std::sort(merged.begin(), merged.end(), [&](const Row& a, const Row& b) {
-      const int c = detail::compareSortKeys(plan.sorts, sortValues.data() + a.sortOffset,
-                                            sortValues.data() + b.sortOffset);
-      return c != 0 ? c < 0 : a.key < b.key;
-    });
-    const size_t begin = std::min(request.fetchOffset, merged.size());
-    const size_t end =
-        request.fetchLimit ? std::min(merged.size(), begin + request.fetchLimit) : merged.size();
-    rows.keys.clear();
-    rows.keyValues.clear();
-    for (size_t i = begin; i < end; ++i) {
-      rows.keys.push_back(merged[i].key);
-      if (wantKey) appendKey(rows.keyRuns, std::move(merged[i].keyValue));
+foundation::Result<std::vector<ObjectPtr>> Context::changedCandidates(
+    const detail::FetchPass& pass, std::unordered_set<std::int64_t>& judged) {
+  const EntityDescription* entity = pass.rows.entity;
+  std::vector<ObjectPtr> candidates;
+  auto consider = [&](Object* o) {
+    if (o->entity_ == entity && judged.insert(o->primaryKey_).second)
+      candidates.push_back(o->shared_from_this());
+  };
+  for (Object* o : inserted_) consider(o);
+  for (Object* o : updated_) consider(o);
+  for (Object* o : deleted_) consider(o);
+  // Rows whose key path leads to an object changed here: their stored answer may be stale.
+  for (const RelationshipDescription* join : pass.plan.hops) {
+    std::vector<std::int64_t> changedKeys;
+    for (auto* set : {&updated_, &deleted_})
+      for (Object* o : *set)
+        if (o->entity_ == join->destination && !o->inserted_) changedKeys.push_back(o->primaryKey_);
+    for (size_t start = 0; start < changedKeys.size(); start += kLoadChunk) {
+      const size_t count = std::min(kLoadChunk, changedKeys.size() - start);
+      auto linked = connection_->prepare("SELECT Z_PK FROM " + entity->table + " WHERE " + join->column +
+                                         " IN (" + placeholders(count) + ")");
+      if (!linked) return linked.error();
+      for (size_t i = 0; i < count; ++i) linked->bindInt(static_cast<int>(i + 1), changedKeys[start + i]);
+      std::vector<std::int64_t> found;
+      while (linked->step() == SQLITE_ROW) found.push_back(linked->columnInt(0));
+      *linked = sql::Statement();
+      for (std::int64_t key : found) consider(registerObject(*entity, key).get());
     }
   }
+  return candidates;
+}
 
-  if (wantObjects && !loadInline) {
-    if (request.fetchBatchSize > 0) {
-      auto batch = std::make_shared<Object::FaultBatch>();
-      batch->batchSize = request.fetchBatchSize;
-      for (std::int64_t key : rows.keys) {
-        ObjectPtr object = registerObject(*entity, key);
-        if (object->fault_) {
-          object->batch_ = batch;
-          object->batchIndex_ = batch->members.size();
-        }
-        batch->members.push_back(object);
-        rows.objects.push_back(std::move(object));
-      }
-    } else {
-      rows.objects = objectsWithKeys(*entity, rows.keys);
-    }
+foundation::Status Context::overlayUnsavedChanges(detail::FetchPass& pass) {
+  // Objects changed here are judged in memory; the store's rows stand for the rest.
+  std::unordered_set<std::int64_t> judged;
+  auto candidates = changedCandidates(pass, judged);
+  if (!candidates) return candidates.error();
+
+  const detail::QueryPlan& plan = pass.plan;
+  detail::FetchRows& rows = pass.rows;
+  std::vector<Value>& sortValues = pass.sortValues;
+  const size_t sortCount = plan.sorts.size();
+  struct Row {
+    std::int64_t key;
+    size_t sortOffset;  // into sortValues
+    Value keyValue;
+  };
+  std::vector<Row> merged;
+  merged.reserve(rows.keys.size() + candidates->size());
+  for (size_t i = 0; i < rows.keys.size(); ++i) {
+    if (judged.count(rows.keys[i])) continue;
+    merged.push_back(Row{rows.keys[i], i * sortCount, pass.wantKey ? std::move(rows.keyValues[i]) : Value()});
   }
-  return rows;
+  for (const ObjectPtr& o : *candidates) {
+    if (o->deleted_) continue;
+    if (plan.predicate && !detail::evaluate(*plan.predicate, *o)) continue;
+    const size_t offset = sortValues.size();
+    for (const auto& sort : plan.sorts) sortValues.push_back(detail::readKey(*o, sort.key));
+    Value keyValue;
+    if (pass.wantKey)
+      keyValue = pass.derived ? o->value(pass.derived->index) : detail::readKey(*o, pass.keyRef);
+    merged.push_back(Row{o->primaryKey_, offset, std::move(keyValue)});
+  }
+  std::sort(merged.begin(), merged.end(), [&](const Row& a, const Row& b) {
+    const int c = detail::compareSortKeys(plan.sorts, sortValues.data() + a.sortOffset,
+                                          sortValues.data() + b.sortOffset);
+    return c != 0 ? c < 0 : a.key < b.key;
+  });
+
+  const size_t begin = std::min(pass.request.fetchOffset, merged.size());
+  const size_t end =
+      pass.request.fetchLimit ? std::min(merged.size(), begin + pass.request.fetchLimit) : merged.size();
+  rows.keys.clear();
+  rows.keyValues.clear();
+  for (size_t i = begin; i < end; ++i) {
+    rows.keys.push_back(merged[i].key);
+    if (pass.wantKey) appendKey(rows.keyRuns, std::move(merged[i].keyValue));
+  }
+  return {};
+}
+
+void Context::attachObjects(detail::FetchPass& pass) {
+  detail::FetchRows& rows = pass.rows;
+  if (pass.request.fetchBatchSize == 0) {
+    rows.objects = objectsWithKeys(*rows.entity, rows.keys);
+    return;
+  }
+  // Faults that load a batch at a time as they are first read.
+  auto batch = std::make_shared<Object::FaultBatch>();
+  batch->batchSize = pass.request.fetchBatchSize;
+  for (std::int64_t key : rows.keys) {
+    ObjectPtr object = registerObject(*rows.entity, key);
+    if (object->fault_) {
+      object->batch_ = batch;
+      object->batchIndex_ = batch->members.size();
+    }
+    batch->members.push_back(object);
+    rows.objects.push_back(std::move(object));
+  }
+}
+
+foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
+                                                        bool wantObjects) {
+  if (!connection_) return closedError();
+  const EntityDescription* entity = model_->entity(request.entityName);
+  if (!entity) return noEntityError(request.entityName);
+  auto compiled = detail::compile(*entity, request);
+  if (!compiled) return compiled.error();
+  detail::FetchPass pass(request, std::move(*compiled));
+  pass.rows.entity = entity;
+  if (auto status = resolveGroupKey(pass, keyPath); !status) return status.error();
+  pass.pending = hasPendingChanges(pass.plan, request);
+  pass.loadInline = wantObjects && !pass.pending && request.fetchBatchSize == 0;
+  if (auto status = readStoredRows(pass); !status) return status.error();
+  if (pass.pending) {
+    if (auto status = overlayUnsavedChanges(pass); !status) return status.error();
+  }
+  if (wantObjects && !pass.loadInline) attachObjects(pass);
+  return std::move(pass.rows);
 }
 
 foundation::Result<std::vector<ObjectPtr>> Context::fetch(const FetchRequest& request) {
@@ -640,16 +707,10 @@ foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchReq
 foundation::Result<size_t> Context::count(const FetchRequest& request) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
-  if (!entity) return makeError(kCoreDataError, "No entity named \"" + request.entityName + "\"");
+  if (!entity) return noEntityError(request.entityName);
   auto plan = detail::compile(*entity, request);
   if (!plan) return plan.error();
-  bool pending = false;
-  if (request.includesPendingChanges) {
-    pending = pendingPerEntity_[entity->index] > 0;
-    for (const RelationshipDescription* hop : plan->hops)
-      pending = pending || pendingPerEntity_[hop->destination->index] > 0;
-  }
-  if (pending) {
+  if (hasPendingChanges(*plan, request)) {
     auto rows = runFetch(request, {}, false);
     if (!rows) return rows.error();
     return rows->keys.size();
@@ -720,32 +781,144 @@ foundation::Status Context::validateForSave() {
   return {};
 }
 
-foundation::Status Context::writeChanges() {
-  sql::Connection& db = *connection_;
-  sql::Transaction transaction(db);
-  if (auto status = transaction.begin(); !status) return status;
-  auto stepDone = [&](sql::Statement& statement, std::string_view what) -> foundation::Status {
-    const int rc = statement.step();
-    if (rc != SQLITE_DONE) return db.errorFor(rc, kPersistentStoreSaveError, what);
-    return {};
-  };
-  auto bindObject = [&](sql::Statement& statement, Object& o, int first) {
-    int index = first;
-    for (size_t a : o.entity_->storedAttributes) detail::bindValue(statement, index++, o.values_[a]);
-    for (std::int64_t key : o.toOne_) {
-      if (key) {
-        statement.bindInt(index++, key);
-      } else {
-        statement.bindNull(index++);
-      }
+// Writing runs in one transaction: deletes, then inserts, then updates, each in entity and key
+// order so that the file's pages fill in order; then the key counters. Statements that run once
+// per object are prepared once per entity and kept in the connection's numbered slots.
+
+namespace {
+
+enum StatementKind : size_t { kInsertStatement, kUpdateStatement, kDeleteStatement, kStatementKinds };
+
+size_t slotOf(const EntityDescription& entity, StatementKind kind) {
+  return entity.index * kStatementKinds + kind;
+}
+
+// The columns an object's values go to, in the order bindObject binds them.
+std::vector<const std::string*> valueColumns(const EntityDescription& entity) {
+  std::vector<const std::string*> columns;
+  for (size_t a : entity.storedAttributes) columns.push_back(&entity.attributes[a].column);
+  for (size_t r : entity.toOneRelationships) columns.push_back(&entity.relationships[r].column);
+  return columns;
+}
+
+std::string insertSql(const EntityDescription& entity) {
+  std::string columns = "Z_PK, Z_ENT, Z_OPT";
+  const auto values = valueColumns(entity);
+  for (const std::string* column : values) columns += ", " + *column;
+  return "INSERT INTO " + entity.table + " (" + columns + ") VALUES (?, ?, 1" +
+         (values.empty() ? std::string() : ", " + placeholders(values.size())) + ")";
+}
+
+std::string updateSql(const EntityDescription& entity) {
+  std::string assignments = "Z_OPT = COALESCE(Z_OPT, 0) + 1";
+  for (const std::string* column : valueColumns(entity)) assignments += ", " + *column + " = ?";
+  return "UPDATE " + entity.table + " SET " + assignments + " WHERE Z_PK = ?";
+}
+
+std::string deleteSql(const EntityDescription& entity) {
+  return "DELETE FROM " + entity.table + " WHERE Z_PK = ?";
+}
+
+// Steps a statement that returns no rows; the message is only built when it fails.
+foundation::Status stepDone(sql::Connection& db, sql::Statement& statement, std::string_view what,
+                            const std::string& entityName) {
+  const int rc = statement.step();
+  if (rc != SQLITE_DONE) return db.errorFor(rc, kPersistentStoreSaveError, std::string(what) + entityName);
+  return {};
+}
+
+}  // namespace
+
+int Context::bindObject(sql::Statement& statement, const Object& object, int first) {
+  int index = first;
+  for (size_t a : object.entity_->storedAttributes) {
+    const Value& value = object.values_[a];
+    // The object outlives the step, so its text needs no copy.
+    if (const std::string* text = value.string()) {
+      statement.bindTextNoCopy(index++, *text);
+    } else {
+      detail::bindValue(statement, index++, value);
     }
-    return index;
-  };
+  }
+  for (std::int64_t key : object.toOne_) {
+    if (key) {
+      statement.bindInt(index++, key);
+    } else {
+      statement.bindNull(index++);
+    }
+  }
+  return index;
+}
+
+foundation::Status Context::writeDeletes(const std::vector<Object*>& objects) {
+  sql::Connection& db = *connection_;
+  for (Object* o : objects) {
+    const EntityDescription& entity = *o->entity_;
+    auto statement = db.prepareSlot(slotOf(entity, kDeleteStatement), [&] { return deleteSql(entity); });
+    if (!statement) return statement.error();
+    statement->bindInt(1, o->primaryKey_);
+    if (auto status = stepDone(db, *statement, "Cannot delete a ", entity.name); !status) return status;
+  }
+  return {};
+}
+
+foundation::Status Context::writeInserts(const std::vector<Object*>& objects,
+                                         std::vector<std::int64_t>& highestKeys) {
+  sql::Connection& db = *connection_;
+  for (Object* o : objects) {
+    const EntityDescription& entity = *o->entity_;
+    auto statement = db.prepareSlot(slotOf(entity, kInsertStatement), [&] { return insertSql(entity); });
+    if (!statement) return statement.error();
+    statement->bindInt(1, o->primaryKey_);
+    statement->bindInt(2, store_->entityNumber(entity));
+    bindObject(*statement, *o, 3);
+    if (auto status = stepDone(db, *statement, "Cannot insert a ", entity.name); !status) return status;
+    highestKeys[entity.index] = std::max(highestKeys[entity.index], o->primaryKey_);
+  }
+  return {};
+}
+
+foundation::Status Context::writeUpdates(const std::vector<Object*>& objects) {
+  sql::Connection& db = *connection_;
+  for (Object* o : objects) {
+    const EntityDescription& entity = *o->entity_;
+    auto statement = db.prepareSlot(slotOf(entity, kUpdateStatement), [&] { return updateSql(entity); });
+    if (!statement) return statement.error();
+    const int last = bindObject(*statement, *o, 1);
+    statement->bindInt(last, o->primaryKey_);
+    if (auto status = stepDone(db, *statement, "Cannot update a ", entity.name); !status) return status;
+    // A row removed behind this context's back must not count as saved.
+    if (sqlite3_changes(db.handle()) != 1)
+      return makeError(
+          kPersistentStoreSaveError,
+          "The " + entity.name + " object " + std::to_string(o->primaryKey_) + " is no longer in the store");
+  }
+  return {};
+}
+
+foundation::Status Context::recordPrimaryKeys(const std::vector<std::int64_t>& highestKeys) {
+  sql::Connection& db = *connection_;
+  for (const EntityDescription& entity : model_->entities()) {
+    const std::int64_t highest = highestKeys[entity.index];
+    if (!highest) continue;
+    auto statement =
+        db.prepare("UPDATE Z_PRIMARYKEY SET Z_MAX = ? WHERE Z_ENT = ? AND (Z_MAX IS NULL OR Z_MAX < ?)");
+    if (!statement) return statement.error();
+    statement->bindInt(1, highest);
+    statement->bindInt(2, store_->entityNumber(entity));
+    statement->bindInt(3, highest);
+    if (auto status = stepDone(db, *statement, "Cannot record primary keys of ", entity.name); !status)
+      return status;
+  }
+  return {};
+}
+
+foundation::Status Context::writeChanges() {
   auto byEntityAndKey = [](Object* a, Object* b) {
     return a->entity_->index != b->entity_->index ? a->entity_->index < b->entity_->index
                                                   : a->primaryKey_ < b->primaryKey_;
   };
-
+  // An object inserted and deleted before saving never reaches the file.
   std::vector<Object*> deleted, inserted, updated;
   for (Object* o : deleted_)
     if (!o->inserted_) deleted.push_back(o);
@@ -757,63 +930,13 @@ foundation::Status Context::writeChanges() {
   std::sort(inserted.begin(), inserted.end(), byEntityAndKey);
   std::sort(updated.begin(), updated.end(), byEntityAndKey);
 
-  for (Object* o : deleted) {
-    auto statement = db.prepare("DELETE FROM " + o->entity_->table + " WHERE Z_PK = ?");
-    if (!statement) return statement.error();
-    statement->bindInt(1, o->primaryKey_);
-    if (auto status = stepDone(*statement, "Cannot delete a " + o->entity_->name); !status) return status;
-  }
-
-  std::vector<std::int64_t> highestInserted(model_->entities().size(), 0);
-  for (Object* o : inserted) {
-    const EntityDescription& entity = *o->entity_;
-    std::string columns = "Z_PK, Z_ENT, Z_OPT";
-    size_t count = 0;
-    for (size_t a : entity.storedAttributes) {
-      columns += ", " + entity.attributes[a].column;
-      ++count;
-    }
-    for (size_t r : entity.toOneRelationships) {
-      columns += ", " + entity.relationships[r].column;
-      ++count;
-    }
-    auto statement = db.prepare("INSERT INTO " + entity.table + " (" + columns + ") VALUES (?, ?, 1" +
-                                (count ? ", " + placeholders(count) : std::string()) + ")");
-    if (!statement) return statement.error();
-    statement->bindInt(1, o->primaryKey_);
-    statement->bindInt(2, store_->entityNumber(entity));
-    bindObject(*statement, *o, 3);
-    if (auto status = stepDone(*statement, "Cannot insert a " + entity.name); !status) return status;
-    highestInserted[entity.index] = std::max(highestInserted[entity.index], o->primaryKey_);
-  }
-
-  for (Object* o : updated) {
-    const EntityDescription& entity = *o->entity_;
-    std::string assignments = "Z_OPT = COALESCE(Z_OPT, 0) + 1";
-    for (size_t a : entity.storedAttributes) assignments += ", " + entity.attributes[a].column + " = ?";
-    for (size_t r : entity.toOneRelationships) assignments += ", " + entity.relationships[r].column + " = ?";
-    auto statement = db.prepare("UPDATE " + entity.table + " SET " + assignments + " WHERE Z_PK = ?");
-    if (!statement) return statement.error();
-    const int last = bindObject(*statement, *o, 1);
-    statement->bindInt(last, o->primaryKey_);
-    if (auto status = stepDone(*statement, "Cannot update a " + entity.name); !status) return status;
-    if (sqlite3_changes(db.handle()) != 1)
-      return makeError(
-          kPersistentStoreSaveError,
-          "The " + entity.name + " object " + std::to_string(o->primaryKey_) + " is no longer in the store");
-  }
-
-  for (const EntityDescription& entity : model_->entities()) {
-    const std::int64_t highest = highestInserted[entity.index];
-    if (!highest) continue;
-    auto statement =
-        db.prepare("UPDATE Z_PRIMARYKEY SET Z_MAX = ? WHERE Z_ENT = ? AND (Z_MAX IS NULL OR Z_MAX < ?)");
-    if (!statement) return statement.error();
-    statement->bindInt(1, highest);
-    statement->bindInt(2, store_->entityNumber(entity));
-    statement->bindInt(3, highest);
-    if (auto status = stepDone(*statement, "Cannot record primary keys"); !status) return status;
-  }
+  sql::Transaction transaction(*connection_);
+  if (auto status = transaction.begin(); !status) return status;
+  std::vector<std::int64_t> highestKeys(model_->entities().size(), 0);
+  if (auto status = writeDeletes(deleted); !status) return status;
+  if (auto status = writeInserts(inserted, highestKeys); !status) return status;
+  if (auto status = writeUpdates(updated); !status) return status;
+  if (auto status = recordPrimaryKeys(highestKeys); !status) return status;
   return transaction.commit();
 }
 

@@ -22,10 +22,12 @@ namespace store {
 class Store;
 namespace sql {
 class Connection;
-}
+class Statement;
+}  // namespace sql
 namespace detail {
 struct QueryPlan;
 struct FetchRows;
+struct FetchPass;
 }  // namespace detail
 
 class Context {
@@ -103,21 +105,43 @@ class Context {
   void forget(Object& object);
   void closeConnection();
 
+  // Fetching, step by step (see context.cpp).
   foundation::Result<detail::FetchRows> runFetch(const FetchRequest& request, std::string_view keyPath,
                                                  bool wantObjects);
+  foundation::Status resolveGroupKey(detail::FetchPass& pass, std::string_view keyPath);
+  bool hasPendingChanges(const detail::QueryPlan& plan, const FetchRequest& request) const;
+  foundation::Status readStoredRows(detail::FetchPass& pass);
+  foundation::Result<std::vector<ObjectPtr>> changedCandidates(const detail::FetchPass& pass,
+                                                               std::unordered_set<std::int64_t>& judged);
+  foundation::Status overlayUnsavedChanges(detail::FetchPass& pass);
+  void attachObjects(detail::FetchPass& pass);
+
+  // Saving: checks first, then every write in one transaction.
   foundation::Status validateForSave();
   foundation::Status writeChanges();
+  foundation::Status writeDeletes(const std::vector<Object*>& objects);
+  foundation::Status writeInserts(const std::vector<Object*>& objects,
+                                  std::vector<std::int64_t>& highestKeys);
+  foundation::Status writeUpdates(const std::vector<Object*>& objects);
+  foundation::Status recordPrimaryKeys(const std::vector<std::int64_t>& highestKeys);
+  static int bindObject(sql::Statement& statement, const Object& object, int first);
 
-  std::shared_ptr<Store> store_;
+  std::shared_ptr<Store> store_;  // keeps the store open while the context lives
   std::shared_ptr<const Model> model_;
-  std::unique_ptr<sql::Connection> connection_;
+  std::unique_ptr<sql::Connection> connection_;  // null once closed
   bool readOnly_;
-  // One map per entity: primary key to object.
+  // The identity map, one per entity: primary key to the one object of that row. Every object
+  // this context hands out is in it until it is forgotten (rollback of an insert, a saved
+  // delete, reset), and then its context pointer is null.
   std::vector<std::unordered_map<std::int64_t, ObjectPtr>> objects_;
+  // Unsaved changes. An object may be in several sets (inserted then deleted, updated then
+  // deleted); its own flags say which change wins.
   std::unordered_set<Object*> inserted_;
   std::unordered_set<Object*> updated_;
   std::unordered_set<Object*> deleted_;
-  std::vector<size_t> pendingPerEntity_;  // inserted, updated or deleted objects of each entity
+  // Per entity, how many of its objects are in the sets above; a fetch lays unsaved changes
+  // over the stored rows only when an entity it touches has some.
+  std::vector<size_t> pendingPerEntity_;
 };
 
 }  // namespace store

@@ -1,3 +1,24 @@
+// The predicate parser: a tokenizer, then recursive descent over this grammar (keywords and
+// operator options are case-insensitive; "%@", "%d" and friends take the next argument as a
+// constant, "%K" takes it as a key path):
+//
+//   predicate  = or ;
+//   or         = and { ("OR" | "||") and } ;
+//   and        = not { ("AND" | "&&") not } ;
+//   not        = ("NOT" | "!") not | primary ;
+//   primary    = "(" or ")" | "TRUEPREDICATE" | "FALSEPREDICATE" | comparison ;
+//   comparison = expression operator [ "[" { "c" | "d" | "n" | "l" } "]" ] expression ;
+//   operator   = "==" | "=" | "!=" | "<>" | "<" | "<=" | "=<" | ">" | ">=" | "=>"
+//              | "IN" | "BETWEEN" | "CONTAINS" | "BEGINSWITH" | "ENDSWITH" | "LIKE" ;
+//   expression = keypath | "%K" | constant | "{" [ constant { "," constant } ] "}" ;
+//   keypath    = name { "." name } ;          name = [ "#" ] ( letter | "_" ) { letter | digit | "_" }
+//   constant   = "%@" | "%d" | "%i" | "%u" | "%f" | "%g" | "%e" (with l, h, q modifiers)
+//              | quoted string ('...' or "...", backslash escapes) | number
+//              | "nil" | "NULL" | "TRUE" | "YES" | "FALSE" | "NO" ;
+//
+// IN takes a list or a key path on its right; BETWEEN a list of exactly two. "[c]" compares
+// case-insensitively, "[d]" ignoring diacritics; "n" and "l" are accepted and change nothing.
+// Anything else (ANY, ALL, MATCHES, SELF, functions) is refused with an error naming where.
 #include "platform/store/predicate.h"
 
 #include <cctype>

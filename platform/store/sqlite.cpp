@@ -44,6 +44,10 @@ void Statement::bindBlob(int index, const foundation::Bytes& value) {
   sqlite3_bind_blob64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT);
 }
 
+void Statement::bindTextNoCopy(int index, std::string_view value) {
+  sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8);
+}
+
 int Statement::step() { return sqlite3_step(stmt_); }
 
 std::string_view Statement::columnText(int index) const {
@@ -90,6 +94,8 @@ foundation::Result<std::unique_ptr<Connection>> Connection::open(const std::file
 Connection::~Connection() {
   for (auto& [sql, cached] : cache_) sqlite3_finalize(cached.stmt);
   cache_.clear();
+  for (Cached& cached : slots_) sqlite3_finalize(cached.stmt);
+  slots_.clear();
   if (db_) sqlite3_close_v2(db_);
 }
 
@@ -108,11 +114,7 @@ foundation::Result<Statement> Connection::prepare(const std::string& sql) {
       *it->second.inUse = true;
       return Statement(it->second.stmt, it->second.inUse.get());
     }
-    // Already stepping elsewhere: hand out a one-off copy.
-    sqlite3_stmt* stmt = nullptr;
-    const int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), 0, &stmt, nullptr);
-    if (rc != SQLITE_OK) return errorFor(rc, kSQLiteError, "Cannot prepare a statement");
-    return Statement(stmt, nullptr);
+    return prepareOneOff(sql);  // already stepping elsewhere
   }
   if (cache_.size() >= kCacheLimit) trimCache();
   sqlite3_stmt* stmt = nullptr;
@@ -125,6 +127,30 @@ foundation::Result<Statement> Connection::prepare(const std::string& sql) {
   bool* flag = cached.inUse.get();
   cache_.emplace(sql, std::move(cached));
   return Statement(stmt, flag);
+}
+
+foundation::Result<Statement> Connection::prepareSlot(size_t slot, const std::function<std::string()>& sql) {
+  if (slot >= slots_.size()) slots_.resize(slot + 1);
+  Cached& cached = slots_[slot];
+  if (!cached.stmt) {
+    const std::string text = sql();
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK) return errorFor(rc, kSQLiteError, "Cannot prepare a statement");
+    cached.stmt = stmt;
+    cached.inUse = std::make_unique<bool>(false);
+  }
+  if (*cached.inUse) return prepareOneOff(sql());
+  *cached.inUse = true;
+  return Statement(cached.stmt, cached.inUse.get());
+}
+
+foundation::Result<Statement> Connection::prepareOneOff(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), 0, &stmt, nullptr);
+  if (rc != SQLITE_OK) return errorFor(rc, kSQLiteError, "Cannot prepare a statement");
+  return Statement(stmt, nullptr);
 }
 
 void Connection::trimCache() {

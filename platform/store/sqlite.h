@@ -1,15 +1,18 @@
 #pragma once
-// A thin layer over one SQLite connection: prepared statements cached by their text, binding
-// of values (never spliced into SQL), and errors as values. Used only inside the store.
+// A thin layer over one SQLite connection: prepared statements cached by their text (or, for
+// those run once per row, kept in numbered slots), binding of values (never spliced into SQL),
+// and errors as values. Used only inside the store, from one thread at a time per connection.
 
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
@@ -34,6 +37,8 @@ class Statement {
   void bindInt(int index, std::int64_t value);
   void bindDouble(int index, double value);
   void bindText(int index, std::string_view value);
+  // The text must stay unchanged until the statement is stepped or rebound; no copy is made.
+  void bindTextNoCopy(int index, std::string_view value);
   void bindBlob(int index, const foundation::Bytes& value);
 
   // SQLITE_ROW, SQLITE_DONE, or an error code.
@@ -72,6 +77,10 @@ class Connection {
   foundation::Status exec(const std::string& sql);
   // A statement from the cache, prepared on first use.
   foundation::Result<Statement> prepare(const std::string& sql);
+  // The statement kept in a numbered slot, prepared from `sql()` on first use. For statements
+  // run once per row, where building the text and looking it up would cost more than the step.
+  // The caller keeps one meaning per slot for the connection's life.
+  foundation::Result<Statement> prepareSlot(size_t slot, const std::function<std::string()>& sql);
 
   // The connection's last error as a store error with the SQLite code in its user info.
   foundation::Error lastError(std::int64_t code, std::string_view what) const;
@@ -87,11 +96,13 @@ class Connection {
     std::unique_ptr<bool> inUse;
   };
   void trimCache();
+  foundation::Result<Statement> prepareOneOff(const std::string& sql);
 
   sqlite3* db_ = nullptr;
   std::filesystem::path path_;
   bool readOnly_ = false;
   std::unordered_map<std::string, Cached> cache_;
+  std::vector<Cached> slots_;  // by slot number; never trimmed
 };
 
 // BEGIN IMMEDIATE ... COMMIT, rolled back unless committed.

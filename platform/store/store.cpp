@@ -87,6 +87,134 @@ foundation::Error openError(const std::filesystem::path& path, std::string descr
                            std::move(underlying));
 }
 
+// The names of the file's tables, upper-cased. Reading the schema first refuses a file that is
+// not a database before anything is written.
+foundation::Result<std::set<std::string>> tableNames(sql::Connection& db) {
+  std::set<std::string> tables;
+  auto statement = db.prepare("SELECT name FROM sqlite_master WHERE type = 'table'");
+  if (!statement) return statement.error();
+  int rc;
+  while ((rc = statement->step()) == SQLITE_ROW)
+    tables.insert(upperAscii(std::string(statement->columnText(0))));
+  if (rc != SQLITE_DONE) return db.errorFor(rc, kPersistentStoreOpenError, "Cannot read the store's schema");
+  return tables;
+}
+
+// The tables every store has beside its entities': key counters and metadata.
+foundation::Status createBookkeepingTables(sql::Connection& db, const std::set<std::string>& tables) {
+  if (!tables.count("Z_PRIMARYKEY")) {
+    auto status = db.exec(
+        "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, "
+        "Z_MAX INTEGER)");
+    if (!status) return status;
+  }
+  if (!tables.count("Z_METADATA")) {
+    auto status =
+        db.exec("CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), Z_PLIST BLOB)");
+    if (!status) return status;
+  }
+  return {};
+}
+
+// An entity's table as the model wants it: created when missing, otherwise given the columns it
+// lacks (never dropping any); and an index on every to-one link.
+foundation::Status migrateEntityTable(sql::Connection& db, const EntityDescription& entity,
+                                      const std::set<std::string>& tables) {
+  std::vector<std::pair<std::string, std::string>> wanted;  // column and declared type
+  for (size_t r : entity.toOneRelationships) wanted.emplace_back(entity.relationships[r].column, "INTEGER");
+  for (size_t a : entity.storedAttributes)
+    wanted.emplace_back(entity.attributes[a].column, columnType(entity.attributes[a].type));
+  if (!tables.count(entity.table)) {
+    std::string create =
+        "CREATE TABLE " + entity.table + " ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER";
+    for (const auto& [column, type] : wanted) create += ", " + column + " " + type;
+    create += " )";
+    if (auto status = db.exec(create); !status) return status;
+  } else {
+    std::set<std::string> existing;
+    auto info = db.prepare("PRAGMA table_info(" + entity.table + ")");
+    if (!info) return info.error();
+    while (info->step() == SQLITE_ROW) existing.insert(upperAscii(std::string(info->columnText(1))));
+    *info = sql::Statement();
+    if (!existing.count("Z_PK"))
+      return makeError(kMigrationError, "Table " + entity.table + " has no Z_PK column");
+    wanted.insert(wanted.begin(), {{"Z_ENT", "INTEGER"}, {"Z_OPT", "INTEGER"}});
+    for (const auto& [column, type] : wanted) {
+      if (existing.count(column)) continue;
+      if (auto status = db.exec("ALTER TABLE " + entity.table + " ADD COLUMN " + column + " " + type);
+          !status)
+        return status;
+    }
+  }
+  for (size_t r : entity.toOneRelationships) {
+    const RelationshipDescription& rel = entity.relationships[r];
+    auto status = db.exec("CREATE INDEX IF NOT EXISTS " + rel.indexName + " ON " + entity.table + " (" +
+                          rel.column + ")");
+    if (!status) return status;
+  }
+  return {};
+}
+
+// Entity numbers (Z_ENT) and key counters: those the file has, new numbers for new entities.
+// A counter is never below the highest key in its table, whatever Z_MAX says.
+foundation::Status readEntityNumbers(sql::Connection& db, const Model& model,
+                                     std::vector<std::int64_t>& numbers, std::vector<std::int64_t>& maxKeys) {
+  std::map<std::string, std::pair<std::int64_t, std::int64_t>> known;  // name -> (Z_ENT, Z_MAX)
+  std::int64_t highestNumber = 0;
+  {
+    auto rows = db.prepare("SELECT Z_ENT, Z_NAME, Z_MAX FROM Z_PRIMARYKEY");
+    if (!rows) return rows.error();
+    while (rows->step() == SQLITE_ROW) {
+      const std::int64_t number = rows->columnInt(0);
+      highestNumber = std::max(highestNumber, number);
+      known[std::string(rows->columnText(1))] = {number, rows->columnInt(2)};
+    }
+  }
+  numbers.assign(model.entities().size(), 0);
+  maxKeys.assign(model.entities().size(), 0);
+  for (const EntityDescription& entity : model.entities()) {
+    auto it = known.find(entity.name);
+    if (it == known.end()) {
+      const std::int64_t number = ++highestNumber;
+      auto insert =
+          db.prepare("INSERT INTO Z_PRIMARYKEY (Z_ENT, Z_NAME, Z_SUPER, Z_MAX) VALUES (?, ?, 0, 0)");
+      if (!insert) return insert.error();
+      insert->bindInt(1, number);
+      insert->bindText(2, entity.name);
+      if (int rc = insert->step(); rc != SQLITE_DONE)
+        return db.errorFor(rc, kMigrationError, "Cannot record entity " + entity.name);
+      numbers[entity.index] = number;
+    } else {
+      numbers[entity.index] = it->second.first;
+      maxKeys[entity.index] = it->second.second;
+    }
+    auto highest = db.prepare("SELECT MAX(Z_PK) FROM " + entity.table);
+    if (!highest) return highest.error();
+    if (highest->step() == SQLITE_ROW && !highest->isNull(0))
+      maxKeys[entity.index] = std::max(maxKeys[entity.index], highest->columnInt(0));
+  }
+  return {};
+}
+
+// The store's identity: the UUID in its metadata, written with a new one when there is none.
+foundation::Result<std::string> readOrWriteIdentity(sql::Connection& db) {
+  std::string uuid;
+  {
+    auto meta = db.prepare("SELECT Z_UUID FROM Z_METADATA ORDER BY Z_VERSION LIMIT 1");
+    if (!meta) return meta.error();
+    if (meta->step() == SQLITE_ROW) uuid = std::string(meta->columnText(0));
+  }
+  if (!uuid.empty()) return uuid;
+  uuid = newUUID();
+  auto insert = db.prepare("INSERT OR REPLACE INTO Z_METADATA (Z_VERSION, Z_UUID, Z_PLIST) VALUES (1, ?, ?)");
+  if (!insert) return insert.error();
+  insert->bindText(1, uuid);
+  insert->bindBlob(2, metadataPlist(uuid));
+  if (int rc = insert->step(); rc != SQLITE_DONE)
+    return db.errorFor(rc, kMigrationError, "Cannot write metadata");
+  return uuid;
+}
+
 }  // namespace
 
 foundation::Result<std::shared_ptr<Store>> Store::open(const std::filesystem::path& path,
@@ -116,133 +244,25 @@ bool Store::isClosed() const { return connection_ == nullptr; }
 
 foundation::Status Store::migrate() {
   sql::Connection& db = *connection_;
-  // Reading the schema first refuses a file that is not a database before anything is written.
-  std::set<std::string> tables;
-  {
-    auto statement = db.prepare("SELECT name FROM sqlite_master WHERE type = 'table'");
-    if (!statement) return statement.error();
-    int rc;
-    while ((rc = statement->step()) == SQLITE_ROW)
-      tables.insert(upperAscii(std::string(statement->columnText(0))));
-    if (rc != SQLITE_DONE)
-      return db.errorFor(rc, kPersistentStoreOpenError, "Cannot read the store's schema");
-  }
-  const bool empty = tables.empty();
-  if (!empty && (!tables.count("Z_PRIMARYKEY") || !tables.count("Z_METADATA")))
+  auto tables = tableNames(db);
+  if (!tables) return tables.error();
+  if (!tables->empty() && (!tables->count("Z_PRIMARYKEY") || !tables->count("Z_METADATA")))
     return makeError(kPersistentStoreIncompatibleSchemaError,
                      "The file holds a database that is not a store");
 
   if (auto status = db.exec("PRAGMA journal_mode = WAL"); !status) return status;
   if (auto status = db.exec("PRAGMA synchronous = FULL"); !status) return status;
 
+  // Every change of the schema lands together or not at all.
   sql::Transaction transaction(db);
   if (auto status = transaction.begin(); !status) return status;
-
-  if (!tables.count("Z_PRIMARYKEY")) {
-    auto status = db.exec(
-        "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, "
-        "Z_MAX INTEGER)");
-    if (!status) return status;
-  }
-  if (!tables.count("Z_METADATA")) {
-    auto status =
-        db.exec("CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), Z_PLIST BLOB)");
-    if (!status) return status;
-  }
-
-  for (const EntityDescription& entity : model_->entities()) {
-    // Columns the model wants, with their declared types.
-    std::vector<std::pair<std::string, std::string>> wanted;
-    for (size_t r : entity.toOneRelationships) wanted.emplace_back(entity.relationships[r].column, "INTEGER");
-    for (size_t a : entity.storedAttributes)
-      wanted.emplace_back(entity.attributes[a].column, columnType(entity.attributes[a].type));
-    if (!tables.count(entity.table)) {
-      std::string create =
-          "CREATE TABLE " + entity.table + " ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER";
-      for (const auto& [column, type] : wanted) create += ", " + column + " " + type;
-      create += " )";
-      if (auto status = db.exec(create); !status) return status;
-    } else {
-      std::set<std::string> existing;
-      auto info = db.prepare("PRAGMA table_info(" + entity.table + ")");
-      if (!info) return info.error();
-      while (info->step() == SQLITE_ROW) existing.insert(upperAscii(std::string(info->columnText(1))));
-      for (const char* required : {"Z_PK", "Z_ENT", "Z_OPT"}) {
-        if (!existing.count(required)) {
-          if (std::string(required) == "Z_PK")
-            return makeError(kMigrationError, "Table " + entity.table + " has no Z_PK column");
-          if (auto status = db.exec("ALTER TABLE " + entity.table + " ADD COLUMN " + required + " INTEGER");
-              !status)
-            return status;
-        }
-      }
-      for (const auto& [column, type] : wanted) {
-        if (existing.count(column)) continue;
-        if (auto status = db.exec("ALTER TABLE " + entity.table + " ADD COLUMN " + column + " " + type);
-            !status)
-          return status;
-      }
-    }
-    for (size_t r : entity.toOneRelationships) {
-      const RelationshipDescription& rel = entity.relationships[r];
-      auto status = db.exec("CREATE INDEX IF NOT EXISTS " + rel.indexName + " ON " + entity.table + " (" +
-                            rel.column + ")");
-      if (!status) return status;
-    }
-  }
-
-  // Entity numbers and key counters: those of the file, new numbers for new entities.
-  std::map<std::string, std::pair<std::int64_t, std::int64_t>> known;  // name -> (Z_ENT, Z_MAX)
-  std::int64_t highestNumber = 0;
-  {
-    auto rows = db.prepare("SELECT Z_ENT, Z_NAME, Z_MAX FROM Z_PRIMARYKEY");
-    if (!rows) return rows.error();
-    while (rows->step() == SQLITE_ROW) {
-      const std::int64_t number = rows->columnInt(0);
-      highestNumber = std::max(highestNumber, number);
-      known[std::string(rows->columnText(1))] = {number, rows->columnInt(2)};
-    }
-  }
-  entityNumbers_.assign(model_->entities().size(), 0);
-  maxKeys_.assign(model_->entities().size(), 0);
-  for (const EntityDescription& entity : model_->entities()) {
-    auto it = known.find(entity.name);
-    if (it == known.end()) {
-      const std::int64_t number = ++highestNumber;
-      auto insert =
-          db.prepare("INSERT INTO Z_PRIMARYKEY (Z_ENT, Z_NAME, Z_SUPER, Z_MAX) VALUES (?, ?, 0, 0)");
-      if (!insert) return insert.error();
-      insert->bindInt(1, number);
-      insert->bindText(2, entity.name);
-      if (int rc = insert->step(); rc != SQLITE_DONE)
-        return db.errorFor(rc, kMigrationError, "Cannot record entity " + entity.name);
-      entityNumbers_[entity.index] = number;
-    } else {
-      entityNumbers_[entity.index] = it->second.first;
-      maxKeys_[entity.index] = it->second.second;
-    }
-    // Never hand out a key that a row already has, whatever Z_MAX says.
-    auto highest = db.prepare("SELECT MAX(Z_PK) FROM " + entity.table);
-    if (!highest) return highest.error();
-    if (highest->step() == SQLITE_ROW && !highest->isNull(0))
-      maxKeys_[entity.index] = std::max(maxKeys_[entity.index], highest->columnInt(0));
-  }
-
-  {
-    auto meta = db.prepare("SELECT Z_UUID FROM Z_METADATA ORDER BY Z_VERSION LIMIT 1");
-    if (!meta) return meta.error();
-    if (meta->step() == SQLITE_ROW) uuid_ = std::string(meta->columnText(0));
-  }
-  if (uuid_.empty()) {
-    uuid_ = newUUID();
-    auto insert =
-        db.prepare("INSERT OR REPLACE INTO Z_METADATA (Z_VERSION, Z_UUID, Z_PLIST) VALUES (1, ?, ?)");
-    if (!insert) return insert.error();
-    insert->bindText(1, uuid_);
-    insert->bindBlob(2, metadataPlist(uuid_));
-    if (int rc = insert->step(); rc != SQLITE_DONE)
-      return db.errorFor(rc, kMigrationError, "Cannot write metadata");
-  }
+  if (auto status = createBookkeepingTables(db, *tables); !status) return status;
+  for (const EntityDescription& entity : model_->entities())
+    if (auto status = migrateEntityTable(db, entity, *tables); !status) return status;
+  if (auto status = readEntityNumbers(db, *model_, entityNumbers_, maxKeys_); !status) return status;
+  auto uuid = readOrWriteIdentity(db);
+  if (!uuid) return uuid.error();
+  uuid_ = std::move(*uuid);
   return transaction.commit();
 }
 

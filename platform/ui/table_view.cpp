@@ -366,6 +366,9 @@ View* TableView::footerViewForSection(int section) const {
   return it == visibleFooters_.end() ? nullptr : it->second.get();
 }
 
+// Tiling puts on screen exactly the rows, headers and footers that overlap the visible rect:
+// cells that stay keep their place, cells that leave go to the reuse pool, new ones come from the
+// data source. The delegate hears of new cells only once the table is consistent again.
 void TableView::tile() {
   if (!loaded_) {
     if (!dataSource_) return;
@@ -373,49 +376,73 @@ void TableView::tile() {
   }
   if (tiling_) return;
   tiling_ = true;
-  Rect visibleRect = bounds();
-  auto overlaps = [&](const Rect& r) {
-    return r.height() > 0 && r.maxY() > visibleRect.minY() && r.minY() < visibleRect.maxY();
-  };
+  const Rect visibleRect = bounds();
+  std::map<IndexPath, std::shared_ptr<TableViewCell>> next = keepCellsOnScreen(visibleRect);
+  std::vector<std::pair<IndexPath, std::shared_ptr<TableViewCell>>> shown;
+  placeRows(visibleRect, next, shown);
+  visible_ = std::move(next);
+  placeSupplementaryViews(visibleRect, visibleHeaders_, true);
+  placeSupplementaryViews(visibleRect, visibleFooters_, false);
+  placeTableHeaderAndFooter();
+  tiling_ = false;
+  announceShownCells(shown);
+}
 
-  std::map<IndexPath, std::shared_ptr<TableViewCell>> next;
+bool TableView::overlaps(const Rect& visibleRect, const Rect& rect) {
+  return rect.height() > 0 && rect.maxY() > visibleRect.minY() && rect.minY() < visibleRect.maxY();
+}
+
+std::map<IndexPath, std::shared_ptr<TableViewCell>> TableView::keepCellsOnScreen(const Rect& visibleRect) {
+  std::map<IndexPath, std::shared_ptr<TableViewCell>> kept;
   for (auto& [path, cell] : visible_) {
-    if (isValid(path) && overlaps(rectForRowAtIndexPath(path))) {
-      next[path] = cell;
+    if (isValid(path) && overlaps(visibleRect, rectForRowAtIndexPath(path))) {
+      kept[path] = cell;
     } else {
       enqueue(cell);
     }
   }
-  std::vector<std::pair<IndexPath, std::shared_ptr<TableViewCell>>> shown;
+  return kept;
+}
+
+std::shared_ptr<TableViewCell> TableView::newCellFor(
+    const IndexPath& path, std::map<IndexPath, std::shared_ptr<TableViewCell>>& next) {
+  std::shared_ptr<TableViewCell> cell =
+      dataSource_ ? dataSource_->cellForRowAtIndexPath(*this, path) : nullptr;
+  if (!cell) {
+    foundation::log("The table's data source gave no cell for " + describe(path));
+    cell = std::make_shared<TableViewCell>();
+  }
+  // A cell handed out again while it still waited for reuse leaves the pool, and one handed out
+  // again for another row leaves that row.
+  auto& pool = reusePool_[cell->reuseIdentifier()];
+  pool.erase(std::remove(pool.begin(), pool.end(), cell), pool.end());
+  for (auto it = next.begin(); it != next.end(); ++it) {
+    if (it->second == cell) {
+      next.erase(it);
+      break;
+    }
+  }
+  cell->selected_ = selected_ == path;
+  cell->editing_ = editing_;
+  cell->showsDeleteConfirmation_ = deleteConfirmation_ == path;
+  return cell;
+}
+
+void TableView::placeRows(const Rect& visibleRect, std::map<IndexPath, std::shared_ptr<TableViewCell>>& next,
+                          std::vector<std::pair<IndexPath, std::shared_ptr<TableViewCell>>>& shown) {
   for (int s = 0; s < numberOfSections(); ++s) {
     const Section& sec = sections_[s];
     double y = sec.top + sec.headerHeight;
     for (int r = 0; r < sec.rows; ++r) {
       Rect rect(0, y, bounds().width(), sec.rowHeights[r]);
       y += sec.rowHeights[r];
-      if (!overlaps(rect)) continue;
-      IndexPath path{s, r};
+      if (!overlaps(visibleRect, rect)) continue;
+      const IndexPath path{s, r};
       std::shared_ptr<TableViewCell> cell;
       if (auto it = next.find(path); it != next.end()) {
         cell = it->second;
       } else {
-        cell = dataSource_ ? dataSource_->cellForRowAtIndexPath(*this, path) : nullptr;
-        if (!cell) {
-          foundation::log("The table's data source gave no cell for " + describe(path));
-          cell = std::make_shared<TableViewCell>();
-        }
-        // A cell handed out again while it still waited for reuse leaves the pool.
-        auto& pool = reusePool_[cell->reuseIdentifier()];
-        pool.erase(std::remove(pool.begin(), pool.end(), cell), pool.end());
-        for (auto it = next.begin(); it != next.end(); ++it) {
-          if (it->second == cell) {
-            next.erase(it);
-            break;
-          }
-        }
-        cell->selected_ = selected_ == path;
-        cell->editing_ = editing_;
-        cell->showsDeleteConfirmation_ = deleteConfirmation_ == path;
+        cell = newCellFor(path, next);
         next[path] = cell;
         shown.emplace_back(path, cell);
       }
@@ -423,28 +450,28 @@ void TableView::tile() {
       if (cell->superview() != this) insertSubviewAtIndex(cell, 0);
     }
   }
-  visible_ = std::move(next);
+}
 
-  auto placeSupplementary = [&](std::map<int, std::shared_ptr<View>>& shownViews, bool header) {
-    std::map<int, std::shared_ptr<View>> placed;
-    for (int s = 0; s < numberOfSections(); ++s) {
-      Rect rect = header ? rectForHeaderInSection(s) : rectForFooterInSection(s);
-      if (!overlaps(rect)) continue;
-      std::shared_ptr<View> view = header ? headerFor(s) : footerFor(s);
-      if (!view) continue;
-      view->setFrame(rect);
-      if (view->superview() != this) addSubview(view);
-      placed[s] = view;
-    }
-    for (auto& [s, view] : shownViews) {
-      auto it = placed.find(s);
-      if ((it == placed.end() || it->second != view) && view->superview() == this)
-        view->removeFromSuperview();
-    }
-    shownViews = std::move(placed);
-  };
-  placeSupplementary(visibleHeaders_, true);
-  placeSupplementary(visibleFooters_, false);
+void TableView::placeSupplementaryViews(const Rect& visibleRect,
+                                        std::map<int, std::shared_ptr<View>>& shownViews, bool header) {
+  std::map<int, std::shared_ptr<View>> placed;
+  for (int s = 0; s < numberOfSections(); ++s) {
+    Rect rect = header ? rectForHeaderInSection(s) : rectForFooterInSection(s);
+    if (!overlaps(visibleRect, rect)) continue;
+    std::shared_ptr<View> view = header ? headerFor(s) : footerFor(s);
+    if (!view) continue;
+    view->setFrame(rect);
+    if (view->superview() != this) addSubview(view);
+    placed[s] = view;
+  }
+  for (auto& [s, view] : shownViews) {
+    auto it = placed.find(s);
+    if ((it == placed.end() || it->second != view) && view->superview() == this) view->removeFromSuperview();
+  }
+  shownViews = std::move(placed);
+}
+
+void TableView::placeTableHeaderAndFooter() {
   if (tableHeader_) {
     tableHeader_->setFrame(Rect(0, 0, bounds().width(), tableHeader_->frame().height()));
     if (tableHeader_->superview() != this) addSubview(tableHeader_);
@@ -454,15 +481,16 @@ void TableView::tile() {
     tableFooter_->setFrame(Rect(0, top, bounds().width(), tableFooter_->frame().height()));
     if (tableFooter_->superview() != this) addSubview(tableFooter_);
   }
-  tiling_ = false;
+}
 
-  // The delegate hears of each newly shown cell once the table is consistent: it may reload.
-  if (delegate_) {
-    for (auto& [path, cell] : shown) {
-      auto it = visible_.find(path);
-      if (it == visible_.end() || it->second != cell) continue;
-      delegate_->willDisplayCell(*this, *cell, path);
-    }
+void TableView::announceShownCells(
+    const std::vector<std::pair<IndexPath, std::shared_ptr<TableViewCell>>>& shown) {
+  if (!delegate_) return;
+  // A delegate may reload the table from willDisplayCell: a cell no longer at its row is skipped.
+  for (auto& [path, cell] : shown) {
+    auto it = visible_.find(path);
+    if (it == visible_.end() || it->second != cell) continue;
+    delegate_->willDisplayCell(*this, *cell, path);
   }
 }
 
@@ -570,116 +598,23 @@ void TableView::moveRowAtIndexPath(const IndexPath& from, const IndexPath& to) {
   }
 }
 
+// An update is checked against the data source's new counts before anything moves; a wrong one
+// is logged and the table reloads instead, as the platform would throw. A sound one maps every
+// old row that stays to its new place, carries visible cells and the selection over, and tiles.
 void TableView::apply(Update u) {
   if (!loaded_) {
     if (dataSource_) reloadData();
     return;
   }
-  const int oldCount = numberOfSections();
-  const int newCount = dataSource_ ? std::max(0, dataSource_->numberOfSectionsInTableView(*this)) : 0;
-  std::set<int> delS(u.deleteSections.begin(), u.deleteSections.end());
-  std::set<int> insS(u.insertSections.begin(), u.insertSections.end());
-  std::set<int> relS(u.reloadSections.begin(), u.reloadSections.end());
-  std::string problem;
-  for (int s : delS) {
-    if (s < 0 || s >= oldCount) problem = "a deleted section does not exist";
-  }
-  for (int s : relS) {
-    if (s < 0 || s >= oldCount || delS.count(s)) problem = "a reloaded section does not exist";
-  }
-  for (int s : insS) {
-    if (s < 0 || s >= newCount) problem = "an inserted section is out of range";
-  }
-  if (problem.empty() &&
-      newCount != oldCount - static_cast<int>(delS.size()) + static_cast<int>(insS.size())) {
-    problem = "the number of sections is " + std::to_string(newCount) + ", expected " +
-              std::to_string(oldCount - static_cast<int>(delS.size()) + static_cast<int>(insS.size()));
-  }
-
-  std::vector<int> sectionMap(static_cast<size_t>(oldCount), -1);
-  if (problem.empty()) {
-    int ns = 0;
-    for (int os = 0; os < oldCount; ++os) {
-      if (delS.count(os)) continue;
-      while (insS.count(ns)) ++ns;
-      sectionMap[os] = ns++;
-    }
-  }
-
-  std::map<IndexPath, IndexPath> rowMap;
-  std::set<IndexPath> reloaded(u.reloads.begin(), u.reloads.end());
-  for (int os = 0; problem.empty() && os < oldCount; ++os) {
-    int ns = sectionMap[os];
-    if (ns < 0 || relS.count(os)) continue;
-    std::set<int> delR, insR;
-    for (const auto& p : u.deletes) {
-      if (p.section == os) delR.insert(p.row);
-    }
-    for (const auto& [from, to] : u.moves) {
-      if (from.section == os) delR.insert(from.row);
-    }
-    for (const auto& p : u.inserts) {
-      if (p.section == ns) insR.insert(p.row);
-    }
-    for (const auto& [from, to] : u.moves) {
-      if (to.section == ns) insR.insert(to.row);
-    }
-    int oldRows = sections_[os].rows;
-    int newRows = std::max(0, dataSource_->numberOfRowsInSection(*this, ns));
-    for (int r : delR) {
-      if (r < 0 || r >= oldRows) problem = "a deleted row does not exist in section " + std::to_string(os);
-    }
-    for (int r : insR) {
-      if (r < 0 || r >= newRows) problem = "an inserted row is out of range in section " + std::to_string(ns);
-    }
-    int expected = oldRows - static_cast<int>(delR.size()) + static_cast<int>(insR.size());
-    if (problem.empty() && newRows != expected) {
-      problem = "section " + std::to_string(ns) + " has " + std::to_string(newRows) + " rows, expected " +
-                std::to_string(expected);
-    }
-    int nr = 0;
-    for (int r = 0; r < oldRows; ++r) {
-      if (delR.count(r)) continue;
-      while (insR.count(nr)) ++nr;
-      rowMap[IndexPath{os, r}] = IndexPath{ns, nr++};
-    }
-  }
-  for (const auto& p : u.reloads) {
-    if (problem.empty() && !isValid(p)) problem = "a reloaded row does not exist";
-  }
-  for (const auto& [from, to] : u.moves) {
-    if (!problem.empty()) break;
-    if (!isValid(from)) {
-      problem = "a moved row does not exist";
-    } else if (sectionMap[from.section] >= 0) {
-      rowMap[from] = to;
-    }
-  }
+  UpdatePlan plan;
+  std::string problem = planSections(u, plan);
+  if (problem.empty()) problem = planRows(u, plan);
   if (!problem.empty()) {
     foundation::log("Invalid table update (" + problem + "); the table reloads instead");
     reloadData();
     return;
   }
-
-  std::map<IndexPath, std::shared_ptr<TableViewCell>> next;
-  for (auto& [path, cell] : visible_) {
-    auto it = rowMap.find(path);
-    if (it == rowMap.end() || reloaded.count(path) || relS.count(path.section)) {
-      enqueue(cell);
-    } else {
-      next[it->second] = cell;
-    }
-  }
-  visible_ = std::move(next);
-  if (selected_) {
-    auto it = rowMap.find(*selected_);
-    if (it == rowMap.end() || reloaded.count(*selected_) || relS.count(selected_->section)) {
-      selected_.reset();
-    } else {
-      selected_ = it->second;
-    }
-  }
-  hideDeleteConfirmation();
+  carryOver(plan);
   for (auto* shown : {&visibleHeaders_, &visibleFooters_}) {
     for (auto& [s, view] : *shown) {
       if (view->superview() == this) view->removeFromSuperview();
@@ -689,6 +624,99 @@ void TableView::apply(Update u) {
   loadStructure();
   for (auto& [path, cell] : visible_) cell->selected_ = selected_ == path;
   tile();
+}
+
+std::string TableView::planSections(const Update& u, UpdatePlan& plan) {
+  const int oldCount = numberOfSections();
+  const int newCount = dataSource_ ? std::max(0, dataSource_->numberOfSectionsInTableView(*this)) : 0;
+  const std::set<int> deleted(u.deleteSections.begin(), u.deleteSections.end());
+  const std::set<int> inserted(u.insertSections.begin(), u.insertSections.end());
+  plan.reloadedSections.insert(u.reloadSections.begin(), u.reloadSections.end());
+  std::string problem;
+  for (int s : deleted) {
+    if (s < 0 || s >= oldCount) problem = "a deleted section does not exist";
+  }
+  for (int s : plan.reloadedSections) {
+    if (s < 0 || s >= oldCount || deleted.count(s)) problem = "a reloaded section does not exist";
+  }
+  for (int s : inserted) {
+    if (s < 0 || s >= newCount) problem = "an inserted section is out of range";
+  }
+  if (!problem.empty()) return problem;
+  const int expected = oldCount - static_cast<int>(deleted.size()) + static_cast<int>(inserted.size());
+  if (newCount != expected)
+    return "the number of sections is " + std::to_string(newCount) + ", expected " + std::to_string(expected);
+  plan.sectionMap.assign(static_cast<size_t>(oldCount), -1);
+  int ns = 0;
+  for (int os = 0; os < oldCount; ++os) {
+    if (deleted.count(os)) continue;
+    while (inserted.count(ns)) ++ns;
+    plan.sectionMap[os] = ns++;
+  }
+  return {};
+}
+
+std::string TableView::planRows(const Update& u, UpdatePlan& plan) {
+  plan.reloaded.insert(u.reloads.begin(), u.reloads.end());
+  for (int os = 0; os < numberOfSections(); ++os) {
+    const int ns = plan.sectionMap[os];
+    if (ns < 0 || plan.reloadedSections.count(os)) continue;
+    // Deletions and the sources of moves name rows as they were, insertions and the targets of
+    // moves as they will be.
+    std::set<int> deleted, inserted;
+    for (const auto& p : u.deletes)
+      if (p.section == os) deleted.insert(p.row);
+    for (const auto& p : u.inserts)
+      if (p.section == ns) inserted.insert(p.row);
+    for (const auto& [from, to] : u.moves) {
+      if (from.section == os) deleted.insert(from.row);
+      if (to.section == ns) inserted.insert(to.row);
+    }
+    const int oldRows = sections_[os].rows;
+    const int newRows = std::max(0, dataSource_->numberOfRowsInSection(*this, ns));
+    for (int r : deleted)
+      if (r < 0 || r >= oldRows) return "a deleted row does not exist in section " + std::to_string(os);
+    for (int r : inserted)
+      if (r < 0 || r >= newRows) return "an inserted row is out of range in section " + std::to_string(ns);
+    const int expected = oldRows - static_cast<int>(deleted.size()) + static_cast<int>(inserted.size());
+    if (newRows != expected)
+      return "section " + std::to_string(ns) + " has " + std::to_string(newRows) + " rows, expected " +
+             std::to_string(expected);
+    int nr = 0;
+    for (int r = 0; r < oldRows; ++r) {
+      if (deleted.count(r)) continue;
+      while (inserted.count(nr)) ++nr;
+      plan.rowMap[IndexPath{os, r}] = IndexPath{ns, nr++};
+    }
+  }
+  for (const auto& p : u.reloads)
+    if (!isValid(p)) return "a reloaded row does not exist";
+  for (const auto& [from, to] : u.moves) {
+    if (!isValid(from)) return "a moved row does not exist";
+    if (plan.sectionMap[from.section] >= 0) plan.rowMap[from] = to;
+  }
+  return {};
+}
+
+void TableView::carryOver(const UpdatePlan& plan) {
+  // A row that stays keeps its cell and its selection; a reloaded one gets a new cell.
+  auto newPlace = [&](const IndexPath& path) -> std::optional<IndexPath> {
+    auto it = plan.rowMap.find(path);
+    if (it == plan.rowMap.end() || plan.reloaded.count(path) || plan.reloadedSections.count(path.section))
+      return std::nullopt;
+    return it->second;
+  };
+  std::map<IndexPath, std::shared_ptr<TableViewCell>> next;
+  for (auto& [path, cell] : visible_) {
+    if (auto to = newPlace(path)) {
+      next[*to] = cell;
+    } else {
+      enqueue(cell);
+    }
+  }
+  visible_ = std::move(next);
+  if (selected_) selected_ = newPlace(*selected_);
+  hideDeleteConfirmation();
 }
 
 void TableView::selectRowAtIndexPath(std::optional<IndexPath> path, bool /*animated*/,

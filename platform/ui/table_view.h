@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -289,16 +290,38 @@ class TableView : public View {
     std::vector<std::pair<IndexPath, IndexPath>> moves;
     bool empty() const;
   };
+  // Where an update takes what is on screen.
+  struct UpdatePlan {
+    std::vector<int> sectionMap;            // old section to new, -1 when deleted
+    std::map<IndexPath, IndexPath> rowMap;  // old row to new, for rows that stay or move
+    std::set<IndexPath> reloaded;           // rows (as they were) that get new cells
+    std::set<int> reloadedSections;         // sections (as they were) that get new cells
+  };
+  using CellMap = std::map<IndexPath, std::shared_ptr<TableViewCell>>;
+  using ShownCells = std::vector<std::pair<IndexPath, std::shared_ptr<TableViewCell>>>;
 
   bool isValid(const IndexPath& path) const;
   void loadStructure();
   void computeSection(int s, double& y);
   void relayoutOffsets();
+  // Tiling, step by step.
   void tile();
+  static bool overlaps(const Rect& visibleRect, const Rect& rect);
+  CellMap keepCellsOnScreen(const Rect& visibleRect);
+  std::shared_ptr<TableViewCell> newCellFor(const IndexPath& path, CellMap& next);
+  void placeRows(const Rect& visibleRect, CellMap& next, ShownCells& shown);
+  void placeSupplementaryViews(const Rect& visibleRect, std::map<int, std::shared_ptr<View>>& shownViews,
+                               bool header);
+  void placeTableHeaderAndFooter();
+  void announceShownCells(const ShownCells& shown);
   void enqueue(const std::shared_ptr<TableViewCell>& cell);
   std::shared_ptr<View> headerFor(int section);
   std::shared_ptr<View> footerFor(int section);
+  // Updates: checked and planned first (an empty text means sound), then carried out.
   void apply(Update update);
+  std::string planSections(const Update& update, UpdatePlan& plan);
+  std::string planRows(const Update& update, UpdatePlan& plan);
+  void carryOver(const UpdatePlan& plan);
   void hideDeleteConfirmation();
 
   TableViewStyle style_;

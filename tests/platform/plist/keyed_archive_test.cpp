@@ -275,6 +275,48 @@ TEST_F(KeyedArchiveTest, RootArraysValuesAndTopLevelKeysRoundTrip) {
   EXPECT_TRUE(status.ok());
 }
 
+// The same archive in XML form, where every reference is a dictionary {"CF$UID": n}.
+Bytes asXml(const Bytes& binary) {
+  auto tree = plist::detail::parse(binary.data(), binary.size(), nullptr);
+  return *plist::detail::serialize(tree->get(), plist::Format::Xml);
+}
+
+TEST_F(KeyedArchiveTest, ArchivesInXmlFormReadAsTheirBinaryForm) {
+  auto album = std::make_shared<Album>();
+  auto a = fullTimer();
+  a->child = std::make_shared<TestTimer>();
+  auto b = std::make_shared<TestTimer>();
+  b->child = a;
+  album->timers = {a, b, a};
+  album->byName = {{"first", a}};
+  const Bytes binary = archived(*album);
+  const Bytes xml = asXml(binary);
+  ASSERT_NE(std::string(xml.begin(), xml.end()).find("<key>CF$UID</key>"), std::string::npos);
+  auto back = plist::unarchiveRootObjectOfClass<Album>(xml, registry);
+  ASSERT_TRUE(back.ok()) << back.error().description();
+  EXPECT_EQ((*back)->timers[0], (*back)->timers[2]);
+  // Written again, an archive read from XML is the binary one it came from, to the byte.
+  EXPECT_EQ(archived(**back), binary);
+
+  const Value values(Dictionary{{"list", Value(Array{Value(), "x", 2.5})}, {"when", Value(Date{-12})}});
+  auto value = plist::unarchiveRootValue(asXml(*plist::archiveRootValue(values)));
+  ASSERT_TRUE(value.ok()) << value.error().description();
+  EXPECT_EQ(*value, values);
+
+  // A dictionary that only looks like a reference is refused like any other damage.
+  for (const Value& notReference :
+       {Value(Dictionary{{"CF$UID", "1"}}), Value(Dictionary{{"CF$UID", 1}, {"extra", 1}}),
+        Value(Dictionary{{"CF$UID", 99}})}) {
+    const Value archive(Dictionary{{"$archiver", "NSKeyedArchiver"},
+                                   {"$version", 100000},
+                                   {"$top", Value(Dictionary{{"root", notReference}})},
+                                   {"$objects", Value(Array{"$null", "text"})}});
+    auto read = plist::unarchiveRootObject(*plist::writePropertyList(archive, plist::Format::Xml), registry);
+    ASSERT_FALSE(read.ok()) << notReference.description();
+    EXPECT_EQ(read.error().code, plist::kCoderReadCorruptError);
+  }
+}
+
 TEST_F(KeyedArchiveTest, ReadsAnArchiveBuiltByHandWithPlistlib) {
   auto back = plist::unarchiveRootObjectArray<TestTimer>(fixture("python_keyed_archive.plist"), registry);
   ASSERT_TRUE(back.ok()) << back.error().description();
