@@ -84,23 +84,42 @@ foundation::Result<Bytes> hmacSha1(std::string_view key, std::string_view data) 
   return hmacSha1(asBytes(key), asBytes(data));
 }
 
-std::string base64Encode(std::span<const std::uint8_t> data) {
+std::string base64Encode(std::span<const std::uint8_t> data, std::size_t lineLength) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::size_t plain = (data.size() + 2) / 3 * 4;
   std::string out;
-  // Encode in slices so the library's int lengths never overflow; 3 bytes in, 4 characters out.
-  constexpr std::size_t kSlice = 3 * 1024 * 1024;
-  out.reserve((data.size() + 2) / 3 * 4);
-  for (std::size_t start = 0; start < data.size(); start += kSlice) {
-    std::size_t n = std::min(kSlice, data.size() - start);
-    std::string chunk((n + 2) / 3 * 4 + 1, '\0');
-    int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(chunk.data()), data.data() + start,
-                                  static_cast<int>(n));
-    chunk.resize(static_cast<std::size_t>(written));
-    out += chunk;
+  out.reserve(plain + (lineLength > 0 ? 2 * (plain / lineLength) : 0));
+  std::size_t column = 0;
+  auto put = [&](char c) {
+    out.push_back(c);
+    if (lineLength > 0 && ++column == lineLength) {
+      out += "\r\n";
+      column = 0;
+    }
+  };
+  std::size_t i = 0;
+  for (; i + 3 <= data.size(); i += 3) {
+    const std::uint32_t group =
+        (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
+    put(kAlphabet[(group >> 18) & 0x3F]);
+    put(kAlphabet[(group >> 12) & 0x3F]);
+    put(kAlphabet[(group >> 6) & 0x3F]);
+    put(kAlphabet[group & 0x3F]);
+  }
+  if (const std::size_t left = data.size() - i; left > 0) {
+    std::uint32_t group = std::uint32_t{data[i]} << 16;
+    if (left == 2) group |= std::uint32_t{data[i + 1]} << 8;
+    put(kAlphabet[(group >> 18) & 0x3F]);
+    put(kAlphabet[(group >> 12) & 0x3F]);
+    put(left == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=');
+    put('=');
   }
   return out;
 }
 
-std::string base64Encode(std::string_view data) { return base64Encode(asBytes(data)); }
+std::string base64Encode(std::string_view data, std::size_t lineLength) {
+  return base64Encode(asBytes(data), lineLength);
+}
 
 foundation::Result<Bytes> base64Decode(std::string_view text) {
   std::string compact;

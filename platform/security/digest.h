@@ -36,9 +36,11 @@ foundation::Result<Bytes> sha1(std::string_view data);
 foundation::Result<Bytes> hmacSha1(std::span<const std::uint8_t> key, std::span<const std::uint8_t> data);
 foundation::Result<Bytes> hmacSha1(std::string_view key, std::string_view data);
 
-// Base64 with the standard alphabet (A-Z a-z 0-9 + /), "=" padding, no line breaks.
-std::string base64Encode(std::span<const std::uint8_t> data);
-std::string base64Encode(std::string_view data);
+// Base64 with the standard alphabet (A-Z a-z 0-9 + /) and "=" padding. With a line length, CR LF
+// follows every full line of that many characters (the last one too, when it is full); without
+// one the text is a single line. The system's one base64 encoder: variants call it.
+std::string base64Encode(std::span<const std::uint8_t> data, std::size_t lineLength = 0);
+std::string base64Encode(std::string_view data, std::size_t lineLength = 0);
 
 // Decodes padded base64. White space (blank, tab, CR, LF, VT, FF) anywhere is ignored, so
 // folded lines decode; any other character outside the alphabet, a missing or misplaced "=",

@@ -51,6 +51,14 @@ TEST(Base64, EncodesAndDecodesTheRfc4648VectorsAndFoldedLines) {
   EXPECT_EQ(text(*security::base64Decode(" Zm9v\r\nYmE=\n")), "fooba");
 }
 
+TEST(Base64, BreaksAfterEveryFullLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"foobar", "Zm9v\r\nYmFy\r\n"}, {"fooba", "Zm9v\r\nYmE=\r\n"}, {"foob", "Zm9v\r\nYg==\r\n"}};
+  for (const auto& [plain, encoded] : cases) EXPECT_EQ(security::base64Encode(plain, 4), encoded) << plain;
+  EXPECT_EQ(security::base64Encode("foob", 6), "Zm9vYg\r\n==");
+  EXPECT_EQ(security::base64Encode("", 4), "");
+}
+
 TEST(Base64, RoundTripsEveryByteValueAndInputLargerThanItsSlices) {
   Bytes all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<std::uint8_t>(i));
