@@ -1,0 +1,198 @@
+#include "note_editor/editor_cells.h"
+
+namespace note_editor {
+
+using graphics::Point;
+using graphics::Rect;
+using ui::TextAlignment;
+
+namespace {
+
+// The text colour of the rows (the interface file's dark slate).
+const graphics::Color kTextColor = graphics::Color::rgb255(64, 66, 87);
+
+std::shared_ptr<ui::Label> addLabel(ui::View& parent, double size, TextAlignment alignment,
+                                    const char* font = "AvenirNext-Regular") {
+  auto label = std::make_shared<ui::Label>();
+  label->setFont(graphics::Font(font, size));
+  label->setTextColor(kTextColor);
+  label->setTextAlignment(alignment);
+  label->setBackgroundColor(graphics::Color::clear());
+  parent.addSubview(label);
+  return label;
+}
+
+// Starts a hairline drawing; the caller restores the state.
+void beginHairlines(graphics::Canvas& canvas) {
+  canvas.save();
+  canvas.setShouldAntialias(false);
+  canvas.setLineWidth(0.5);
+  canvas.setStrokeColor(editorHairlineColor());
+}
+
+void drawRowLines(graphics::Canvas& canvas, const Rect& bounds, bool top, bool bottom, bool full) {
+  beginHairlines(canvas);
+  const double w = bounds.size.width, h = bounds.size.height;
+  if (top) canvas.strokeLine(Point(0, 0.5), Point(w, 0.5));
+  if (bottom) canvas.strokeLine(Point(full ? 0 : 10, h), Point(w, h));
+  canvas.restore();
+}
+
+void centreOn(ui::View& view, double x, double y) {
+  Rect frame = view.frame();
+  frame.origin = Point(x - frame.size.width / 2, y - frame.size.height / 2);
+  view.setFrame(frame);
+}
+
+}  // namespace
+
+graphics::Color editorHairlineColor() { return graphics::Color::rgb255(242, 239, 252, 0.3); }
+
+// --- Date and value rows
+
+noteEditDateCell::noteEditDateCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  setBackgroundColor(graphics::Color::clear());
+  leftLable = addLabel(contentView(), 17, TextAlignment::kLeft);
+  rightLable = addLabel(contentView(), 17, TextAlignment::kRight);
+}
+
+void noteEditDateCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width, h = bounds().size.height;
+  leftLable->setFrame(Rect(15, 0, w * 0.4 - 15, h));
+  rightLable->setFrame(Rect(w * 0.4, 0, w * 0.6 - 15, h));
+}
+
+void noteEditDateCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawRowLines(canvas, bounds(), drawTopLine, drawBottomLine, foolLine);
+}
+
+noteEditCell::noteEditCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  setBackgroundColor(graphics::Color::clear());
+  valueLable = addLabel(contentView(), 17, TextAlignment::kLeft);
+}
+
+void noteEditCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  valueLable->setFrame(Rect(15, 0, bounds().size.width - 30, bounds().size.height));
+}
+
+void noteEditCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawRowLines(canvas, bounds(), drawTopLine, drawBottomLine, foolLine);
+}
+
+// --- Segment and notice rows
+
+noteSegmentEditCell::noteSegmentEditCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  setBackgroundColor(graphics::Color::clear());
+  segmentLabel = addLabel(contentView(), 17, TextAlignment::kLeft);
+  breastSegment = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", ""});
+  breastSegment->setTintColor(graphics::Color::rgb255(140, 127, 243));
+  contentView().addSubview(breastSegment);
+}
+
+void noteSegmentEditCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width, h = bounds().size.height;
+  segmentLabel->setFrame(Rect(15, 0, w - 215, h));
+  breastSegment->setFrame(Rect(w - 195, (h - 29) / 2, 180, 29));
+}
+
+void noteSegmentEditCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawRowLines(canvas, bounds(), false, true, false);
+}
+
+noteEditNoticeCell::noteEditNoticeCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  setBackgroundColor(graphics::Color::clear());
+  noticeTextView = std::make_shared<ui::TextView>();
+  noticeTextView->setEditable(false);
+  noticeTextView->setFont(graphics::Font("AvenirNext-Regular", 17));
+  noticeTextView->setTextColor(kTextColor);
+  noticeTextView->setBackgroundColor(graphics::Color::clear());
+  contentView().addSubview(noticeTextView);
+  editButton = std::make_shared<ui::Button>();
+  contentView().addSubview(editButton);
+}
+
+void noteEditNoticeCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const Rect area(10, 5, bounds().size.width - 20, bounds().size.height - 10);
+  noticeTextView->setFrame(area);
+  editButton->setFrame(area);
+}
+
+// --- Timer rows
+
+timerCellBase::timerCellBase(std::string identifier)
+    : ui::TableViewCell(ui::CellStyle::kDefault, std::move(identifier)) {
+  setBackgroundColor(graphics::Color::clear());
+  for (auto* button : {&leftButton, &centerButton, &rightButton}) {
+    *button = std::make_shared<ui::Button>(Rect(0, 0, 90, 40));
+    contentView().addSubview(*button);
+  }
+  for (auto* label : {&leftButtonLable, &centerButtonLable, &rightButtonLable}) {
+    *label = addLabel(contentView(), 15, TextAlignment::kCenter);
+    (*label)->setFrame(Rect(0, 0, 90, 40));
+    (*label)->setUserInteractionEnabled(false);
+  }
+  for (auto* label : {&leftPrevLable, &rightPrevLable}) {
+    *label = addLabel(contentView(), 12, TextAlignment::kCenter);
+    (*label)->setFrame(Rect(0, 0, 90, 16));
+  }
+  closeButton = std::make_shared<ui::Button>(Rect(0, 0, 30, 30));
+  closeButton->setTitle("×");
+  closeButton->setTitleColor(kTextColor);
+  contentView().addSubview(closeButton);
+}
+
+void timerCellBase::layoutButtons(double y, double leftX, double rightX) {
+  const double w = bounds().size.width;
+  centreOn(*leftButton, leftX, y);
+  centreOn(*leftButtonLable, leftX, y);
+  centreOn(*leftPrevLable, leftX, y + 30);
+  centreOn(*centerButton, w / 2, y);
+  centreOn(*centerButtonLable, w / 2, y);
+  centreOn(*rightButton, rightX, y);
+  centreOn(*rightButtonLable, rightX, y);
+  centreOn(*rightPrevLable, rightX, y + 30);
+  centreOn(*closeButton, w - 20, 20);
+}
+
+void timerCellBase::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  beginHairlines(canvas);
+  canvas.strokeLine(Point(0, bounds().size.height), Point(bounds().size.width, bounds().size.height));
+  canvas.restore();
+}
+
+noteTimerCell::noteTimerCell() : timerCellBase(kIdentifier) {
+  timeLable = addLabel(contentView(), 50, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+  hoursLable = addLabel(contentView(), 10, TextAlignment::kCenter);
+  minutesLable = addLabel(contentView(), 10, TextAlignment::kCenter);
+  secondsLable = addLabel(contentView(), 10, TextAlignment::kCenter);
+}
+
+void noteTimerCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width;
+  timeLable->setFrame(Rect(w / 2 - 110, 20, 220, 60));
+  const double t = timeLable->frame().origin.x;
+  hoursLable->setFrame(Rect(t + 7, 80, 60, 14));
+  minutesLable->setFrame(Rect(t + 80, 80, 60, 14));
+  secondsLable->setFrame(Rect(t + 153, 80, 60, 14));
+  layoutButtons(130, w / 2 - 100, w / 2 + 100);
+}
+
+noteTimerBreastCell::noteTimerBreastCell() : timerCellBase(kIdentifier) {
+  timeLeftLable = addLabel(contentView(), 45, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+  timeRightLable = addLabel(contentView(), 45, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+}
+
+void noteTimerBreastCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double cx = bounds().size.width / 2;
+  timeLeftLable->setFrame(Rect(cx - 92 - 70, 25, 140, 55));
+  timeRightLable->setFrame(Rect(cx + 92 - 70, 25, 140, 55));
+  layoutButtons(115, cx - 92, cx + 92);
+}
+
+}  // namespace note_editor

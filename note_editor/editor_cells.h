@@ -1,0 +1,119 @@
+#pragma once
+// The rows of the note editor's table. Each cell only holds its subviews and draws its hairlines;
+// the editor fills the texts and sets the line switches when it builds the row.
+//
+//   noteEditDateCell     caption left, date and time right; top / bottom / full-width line switches
+//   noteEditCell         one value label; the same line switches
+//   noteSegmentEditCell  caption and the breast-side control; always the inset bottom line
+//   noteEditNoticeCell   the notice text; draws nothing of its own
+//   noteTimerCell        one counter with hours, minutes and seconds captions and three buttons
+//   noteTimerBreastCell  the left and right counters and three buttons
+//
+// Hairlines are 0.5 points wide, without antialiasing, in RGB 242/239/252 at alpha 0.3.
+
+#include <memory>
+#include <string>
+
+#include "platform/ui/controls.h"
+#include "platform/ui/table_view.h"
+#include "platform/ui/text_input.h"
+
+namespace note_editor {
+
+// The hairline colour of the editor's rows.
+graphics::Color editorHairlineColor();
+
+class noteEditDateCell : public ui::TableViewCell {
+ public:
+  static constexpr const char* kIdentifier = "noteEditDateCell";
+  noteEditDateCell();
+
+  std::shared_ptr<ui::Label> leftLable;
+  std::shared_ptr<ui::Label> rightLable;
+  bool drawTopLine = false;
+  bool drawBottomLine = false;
+  // The bottom line runs the full width; otherwise it starts 10 points in.
+  bool foolLine = false;
+
+  void layoutSubviews() override;
+  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+};
+
+class noteEditCell : public ui::TableViewCell {
+ public:
+  static constexpr const char* kIdentifier = "noteEditCell";
+  noteEditCell();
+
+  std::shared_ptr<ui::Label> valueLable;
+  bool drawTopLine = false;
+  bool drawBottomLine = false;
+  bool foolLine = false;
+
+  void layoutSubviews() override;
+  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+};
+
+class noteSegmentEditCell : public ui::TableViewCell {
+ public:
+  static constexpr const char* kIdentifier = "noteSegmentEditCell";
+  noteSegmentEditCell();
+
+  std::shared_ptr<ui::Label> segmentLabel;
+  std::shared_ptr<ui::SegmentedControl> breastSegment;
+
+  void layoutSubviews() override;
+  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+};
+
+class noteEditNoticeCell : public ui::TableViewCell {
+ public:
+  static constexpr const char* kIdentifier = "noteEditNoticeCell";
+  noteEditNoticeCell();
+
+  std::shared_ptr<ui::TextView> noticeTextView;
+  // Covers the text; a tap on it starts editing the notice.
+  std::shared_ptr<ui::Button> editButton;
+
+  void layoutSubviews() override;
+};
+
+// What both timer cells share: the three buttons with their captions, the captions of the side
+// used last, the close button and the bottom hairline.
+class timerCellBase : public ui::TableViewCell {
+ public:
+  timerCellBase(std::string identifier);
+
+  std::shared_ptr<ui::Button> leftButton, centerButton, rightButton, closeButton;
+  std::shared_ptr<ui::Label> leftButtonLable, centerButtonLable, rightButtonLable;
+  std::shared_ptr<ui::Label> leftPrevLable, rightPrevLable;
+
+  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+
+ protected:
+  // Places the buttons' row with its centre line at `y`, the side groups centred on `leftX` and
+  // `rightX`.
+  void layoutButtons(double y, double leftX, double rightX);
+};
+
+class noteTimerCell : public timerCellBase {
+ public:
+  static constexpr const char* kIdentifier = "noteTimerCell";
+  noteTimerCell();
+
+  std::shared_ptr<ui::Label> timeLable;
+  std::shared_ptr<ui::Label> hoursLable, minutesLable, secondsLable;
+
+  void layoutSubviews() override;
+};
+
+class noteTimerBreastCell : public timerCellBase {
+ public:
+  static constexpr const char* kIdentifier = "noteTimerBreastCell";
+  noteTimerBreastCell();
+
+  std::shared_ptr<ui::Label> timeLeftLable, timeRightLable;
+
+  void layoutSubviews() override;
+};
+
+}  // namespace note_editor

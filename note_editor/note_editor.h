@@ -1,0 +1,268 @@
+#pragma once
+// NoteEditor: the state and the rules of the note editor, without any view. The screen
+// (noteEditController) is a thin adapter that shows what this model describes and hands it the
+// user's taps; the timers and the value entry work on the same fields.
+//
+//   open ──setUp()──> editing state ──rows / texts──> table
+//                          │  ▲
+//          taps, children ─┘  └─ copyThisNote(), setPhoto(), sub-value
+//                          │
+//              saveThisNote() / removeThisNote() ──> store, photo file, analytics, (opener)
+//
+// The one promise of saving and deleting: all or nothing. Either the store saved every change of
+// the operation (note, photo record, remembered values) and the photo files follow it, or the
+// context is rolled back, any photo file written for it is put back as it was, nothing is logged
+// to analytics, and the caller gets an alert text and keeps the editor open.
+//
+// Everything runs on the main thread. Time comes from the services' clock.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/entities.h"
+#include "app/local_saves.h"
+#include "app/note_edit_helper.h"
+#include "app/settings_records.h"
+#include "app/value_texts.h"
+#include "platform/foundation/calendar.h"
+#include "platform/foundation/clock.h"
+#include "platform/foundation/error.h"
+#include "platform/graphics/image.h"
+#include "platform/store/context.h"
+
+namespace note_editor {
+
+// Keys of the texts the editor shows besides type and unit keys.
+namespace editor_key {
+inline constexpr std::string_view kEndBeforeBegin = "EndT_Biger_BeginT";
+inline constexpr std::string_view kTimeLimit = "TimeLimit24Hours";
+inline constexpr std::string_view kTimerLimitExceeded = "TimerLimitExceeded";
+// Shown when a save or a delete could not be completed; nothing was changed.
+inline constexpr std::string_view kSaveFailed = "The note could not be saved.";
+inline constexpr std::string_view kNoBaby = "The baby of this note was not found.";
+inline constexpr std::string_view kDeleteFailed = "The note could not be deleted.";
+}  // namespace editor_key
+
+inline constexpr std::string_view kLeftBreast = "Left Breast";
+inline constexpr std::string_view kRightBreast = "Right Breast";
+
+// What the editor reaches outside itself. Every field may be left empty in tests except the
+// clock; fromApplication() fills them from the running application.
+struct EditorServices {
+  const foundation::Clock* clock = &foundation::Clock::system();
+  // The file store for photos and timer records; none: photos and records are not written.
+  std::shared_ptr<app::localSaves> saves;
+  // The interface language; InterfaceText::current() when empty.
+  std::function<app::InterfaceText()> language;
+  // Where analytics events go (the Tally entry point in the application).
+  app::AnalyticsEventSink logEvent;
+  // The first "AppleLanguages" entry and the current locale's country code.
+  std::function<std::optional<std::string>()> preferredLanguage;
+  std::function<std::optional<std::string>()> countryCode;
+  // A 32-bit random number, for photo keys.
+  std::function<std::uint32_t()> random;
+  // The Library folder the type order lives in (for the helper).
+  std::filesystem::path library;
+
+  // The application's: its file store, the Tally entry point, the standard preferences, the
+  // current locale, the system clock.
+  static EditorServices fromApplication();
+};
+
+// What the table shows in one row.
+enum class RowKind { kDate, kTimer, kTimerBreast, kValue, kSegment, kNotice };
+
+struct RowContent {
+  RowKind kind = RowKind::kValue;
+  // The prototype's reuse identifier ("noteEditDateCell", ...).
+  std::string identifier;
+  // Date rows: caption and date text; value rows: the text in rightText.
+  std::string leftText;
+  std::string rightText;
+  bool drawTopLine = false;
+  bool drawBottomLine = false;
+  bool foolLine = false;
+  // Segment rows.
+  std::vector<std::string> segmentTitles;
+  std::optional<int> selectedSegment;
+};
+
+// What a tap on a row asks for.
+enum class RowTap { kNone, kStartDate, kStopDate, kNumberEntry, kSubValues };
+
+// One button of a timer cell.
+struct TimerButtonLook {
+  bool hidden = true;
+  std::string label;  // localised
+  bool filled = false;
+  // The breast cell's centre button keeps whatever image it has.
+  bool keepsImage = false;
+};
+
+struct TimerCellContent {
+  bool breast = false;
+  bool closeHidden = false;
+  std::string time;   // single or left side
+  std::string time2;  // right side
+  std::string hoursCaption, minutesCaption, secondsCaption;
+  std::array<TimerButtonLook, 3> buttons;  // left, centre, right
+  std::string leftPrevious, rightPrevious;
+};
+
+// How a save ended.
+struct SaveOutcome {
+  // The editor may close (the opener is told).
+  bool close = false;
+  // The alert to show when it may not.
+  std::optional<std::string> alert;
+};
+
+class NoteEditor {
+ public:
+  explicit NoteEditor(EditorServices services);
+
+  // --- Set by the opener before setUp (the Part's properties)
+
+  std::shared_ptr<store::Context> managedObjectContext;
+  std::optional<std::string> currentBabyName;
+  app::Note editingNote;
+  bool stopWatchOn = false;
+  std::int32_t stopWatchNum = 0;
+
+  // --- The editing state
+
+  std::optional<std::string> note_Type;
+  std::optional<foundation::Date> note_DateStart;
+  std::optional<foundation::Date> note_DatePaused;
+  std::optional<foundation::Date> note_DateStop;
+  std::optional<std::string> note_strVal;
+  std::optional<double> note_numVal;
+  std::optional<std::string> note_Notice;
+  std::optional<std::string> note_numMeasureCurrent;
+  std::optional<graphics::Image> note_Photo;
+  // 0 no photo, 1 the stored photo was loaded, 2 a photo was chosen here.
+  std::int32_t photoState = 0;
+  // What the first value row shows: 1 the sub-value, 2 the number.
+  std::int32_t firstValue = 0;
+
+  std::int64_t pickerViewType = 0;
+  std::int64_t actionSheetNum = 0;
+  bool dateTimerON = false;
+  std::int64_t timerType = 0;
+  bool towTimers = false;
+  std::uint32_t lastBreast = 0;
+  bool timerStarted = false;
+  bool startTimeHasBeenChanged = false;
+  bool timerHasBeenStarted = false;
+  std::int64_t timerCount = 0;
+  std::int64_t timerCount2 = 0;
+  std::int64_t timerCountTmp = 0;
+  std::string timeStr;
+  std::string time2Str;
+  // The bar shows the running-timer pair (to main screen, empty) instead of save and cancel.
+  bool runningTimerBar = false;
+
+  // --- Set-up (what the screen's viewDidLoad does besides its views)
+
+  void setUp();
+  bool canUseTimer() const;
+  bool isBreastType() const;
+  // Both dates on the current minute.
+  void setDates();
+  // The type's row, fetched at set-up; empty without a context or a type.
+  const app::ValueType& valueType() const { return valueType_; }
+  // The timer record this editor owns in the baby's timer file; nothing when it owns none.
+  const std::optional<size_t>& ownRecord() const { return ownRecord_; }
+
+  // --- Timer state the table shows (the ticking itself lives with the timers)
+
+  bool isTimeLimitExceeded() const;
+  std::string timerStrFromSeconds(std::int32_t seconds) const;
+  // Back to state 0 at zero with both dates now.
+  void resetTimer();
+  // Refreshes the timer texts from the counters.
+  void updateTimerTexts();
+  // Rewrites the owned record from the editing state (its temporary photo included); nothing
+  // without a file store or an owned record.
+  foundation::Status refrashTimerSave();
+
+  // --- The table
+
+  int numberOfRowsInSection(int section) const;
+  double rowHeight(int section, int row, double viewHeight) const;
+  double headerHeight(int section) const;
+  // The text over the dates; empty for the other sections.
+  std::string headerText() const;
+  // Also decides firstValue for the first value row.
+  RowContent rowContent(int section, int row);
+  TimerCellContent timerCellContent() const;
+  RowTap tapOnRow(int section, int row);
+  // The side segment: 0 left, 1 right.
+  void breastSegmentChanged(int segment);
+  // The sub-value list editor's texts: the type's sub-values in numeric order.
+  std::optional<std::vector<std::string>> subValueTexts() const;
+
+  // --- Answers of child screens
+
+  // A nil text changes nothing; a non-empty one logs "sub_categories".
+  void noteInputSetSubtypesAndValues(const std::optional<std::string>& text);
+  void setPhoto(const std::optional<graphics::Image>& image);
+
+  // --- Saving, copying, deleting
+
+  SaveOutcome saveThisNote();
+  // Deletes the edited note with its photo record in one save; its photo file goes after.
+  foundation::Status removeThisNote();
+  void copyThisNote();
+  // The alert text for one or two keys.
+  std::string alertText(std::string_view key, std::optional<std::string_view> second = std::nullopt) const;
+
+  // --- Services
+
+  app::InterfaceText language() const;
+  std::string localized(std::string_view key) const;
+  const app::NoteEditHelper& helper() const { return helper_; }
+  const EditorServices& services() const { return services_; }
+  foundation::Date now() const { return services_.clock->now(); }
+
+ private:
+  struct PendingEvent {
+    std::string name;
+    foundation::Dictionary parameters;
+  };
+
+  void loadEditedNote();
+  void restoreTimerRecord();
+  void applyDefaults();
+  void findLastBreast();
+  void timerAtLoad();
+  foundation::Date cutToMinute(foundation::Date date) const;
+  app::Baby findBaby(std::string& alert);
+  std::string newPhotoKey(foundation::Date photoDate);
+  std::optional<PendingEvent> newNoteEvent() const;
+  std::optional<PendingEvent> breastTypeEvent() const;
+  void logEvent(const PendingEvent& event) const;
+
+  EditorServices services_;
+  app::NoteEditHelper helper_;
+  app::ValueType valueType_;
+  foundation::Calendar calendar_;
+  std::optional<size_t> ownRecord_;
+  // The edited note's photo file exists but could not be read: its record is kept.
+  bool photoUnreadable_ = false;
+};
+
+// "Food", "Drink" and "Pumping" take their number on the keypad; every other type on the picker.
+bool usesKeypad(const std::optional<std::string>& type);
+
+// The number as the store keeps it: a value that came from single precision is written with the
+// fewest digits that read back as the same float (36.6, not 36.59999847).
+std::optional<foundation::Decimal> storedNumber(std::optional<double> value);
+
+}  // namespace note_editor

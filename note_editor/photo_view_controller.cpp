@@ -1,0 +1,154 @@
+#include "note_editor/photo_view_controller.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/foundation/log.h"
+#include "platform/graphics/image_effects.h"
+#include "platform/runtime/bundle.h"
+#include "platform/ui/alert.h"
+
+namespace note_editor {
+
+namespace fs = std::filesystem;
+using graphics::Rect;
+
+namespace {
+
+bool isPictureFile(const fs::path& path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension == ".jpg" || extension == ".jpeg" || extension == ".png";
+}
+
+}  // namespace
+
+foundation::Result<graphics::Image> pictureFittingSize(const fs::path& file, graphics::Size size) {
+  auto image = graphics::Image::fromFile(file);
+  if (!image) return image.error();
+  const double width = image->pointWidth(), height = image->pointHeight();
+  const double factor = std::min({1.0, size.width / width, size.height / height});
+  if (factor >= 1.0) return image;
+  return graphics::scaledImage(*image, width * factor, height * factor, image->scale());
+}
+
+// --- The library
+
+photoLibraryController::photoLibraryController(fs::path folder, graphics::Size requestedSize, Chosen chosen)
+    : folder_(std::move(folder)), requestedSize_(requestedSize), chosen_(std::move(chosen)) {}
+
+void photoLibraryController::viewDidLoad() {
+  setTitle(runtime::localizedString("Choose Photo"));
+  std::error_code error;
+  for (fs::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error)) {
+    if (it->is_regular_file(error) && isPictureFile(it->path())) files_.push_back(it->path());
+  }
+  std::sort(files_.begin(), files_.end());
+  tableView().setDataSource(this);
+  tableView().setDelegate(this);
+  tableView().registerCell(
+      "photoFile", [] { return std::make_shared<ui::TableViewCell>(ui::CellStyle::kDefault, "photoFile"); });
+  tableView().reloadData();
+}
+
+int photoLibraryController::numberOfRowsInSection(ui::TableView& /*table*/, int /*section*/) {
+  return static_cast<int>(files_.size());
+}
+
+std::shared_ptr<ui::TableViewCell> photoLibraryController::cellForRowAtIndexPath(ui::TableView& table,
+                                                                                 const ui::IndexPath& path) {
+  auto cell = table.dequeueReusableCellWithIdentifier("photoFile");
+  if (cell && path.row < static_cast<int>(files_.size()))
+    cell->textLabel().setText(files_[static_cast<size_t>(path.row)].filename().string());
+  return cell;
+}
+
+void photoLibraryController::didSelectRowAtIndexPath(ui::TableView& /*table*/, const ui::IndexPath& path) {
+  if (path.row >= static_cast<int>(files_.size())) return;
+  auto picture = pictureFittingSize(files_[static_cast<size_t>(path.row)], requestedSize_);
+  if (!picture) {
+    foundation::log("Cannot open the picture: " + picture.error().description());
+    ui::AlertView::create("", runtime::localizedString("This picture cannot be opened."), nullptr, "OK")
+        ->show();
+    return;
+  }
+  if (chosen_) chosen_(std::move(*picture));
+}
+
+// --- The photo screen
+
+photoViewController::photoViewController(fs::path libraryFolder) : libraryFolder_(std::move(libraryFolder)) {}
+
+void photoViewController::viewDidLoad() {
+  view()->setBackgroundColor(graphics::Color::black());
+  const double w = view()->bounds().size.width, h = view()->bounds().size.height;
+  photoView_ = std::make_shared<ui::ImageView>(Rect(0, 0, w, h - 60));
+  photoView_->setContentMode(ui::ContentMode::kScaleAspectFit);
+  view()->addSubview(photoView_);
+  libraryButton_ = std::make_shared<ui::Button>(Rect(10, h - 50, w / 2 - 20, 40));
+  libraryButton_->setTitle(runtime::localizedString("Choose Photo"));
+  libraryButton_->setTitleColor(graphics::Color::white());
+  libraryButton_->addTarget([this](ui::Control&) { openLibrary(); }, ui::kControlEventTouchUpInside);
+  view()->addSubview(libraryButton_);
+  removeButton_ = std::make_shared<ui::Button>(Rect(w / 2 + 10, h - 50, w / 2 - 20, 40));
+  removeButton_->setTitle(runtime::localizedString("Delete"));
+  removeButton_->setTitleColor(graphics::Color::white());
+  removeButton_->addTarget([this](ui::Control&) { removePhoto(); }, ui::kControlEventTouchUpInside);
+  view()->addSubview(removeButton_);
+}
+
+void photoViewController::viewWillAppear(bool /*animated*/) {
+  choosing_ = false;
+  showImage();
+}
+
+void photoViewController::viewDidAppear(bool /*animated*/) {
+  const int start = getPhotoOnStart;
+  getPhotoOnStart = 0;
+  // Without a camera both ways lead to the library.
+  if (start == 2 || (start == 1 && !isCameraAvailable())) openLibrary();
+}
+
+void photoViewController::viewWillDisappear(bool /*animated*/) {
+  if (choosing_) return;
+  if (photoView_delegate) photoView_delegate->setPhoto(photoImage);
+}
+
+void photoViewController::showImage() {
+  if (!photoView_) return;
+  photoView_->setImage(photoImage ? std::make_shared<const graphics::Image>(*photoImage) : nullptr);
+}
+
+void photoViewController::openLibrary() {
+  auto* navigation = navigationController();
+  if (!navigation) return;
+  std::weak_ptr<ui::ViewController> self = weak_from_this();
+  auto library = std::make_shared<photoLibraryController>(
+      libraryFolder_, graphics::Size(kRequestedSide, kRequestedSide), [this, self](graphics::Image image) {
+        if (self.expired()) return;
+        photoImage = std::move(image);
+        showImage();
+        if (auto* nav = navigationController()) nav->popToViewController(this, true);
+      });
+  choosing_ = true;
+  navigation->pushViewController(library, true);
+}
+
+void photoViewController::removePhoto() {
+  if (locSaves && managedObjectContext && photoInfo) {
+    const auto key = photoInfo.photo_Path();
+    managedObjectContext->deleteObject(photoInfo.object());
+    if (auto saved = managedObjectContext->save(); !saved) {
+      managedObjectContext->rollback();
+      foundation::log("Failed to delete the photoInfo. Error = " + saved.error().description());
+      return;
+    }
+    if (key) (void)locSaves->deletePhoto(*key);
+    photoInfo = app::PhotoInfo();
+  }
+  photoImage.reset();
+  showImage();
+}
+
+}  // namespace note_editor
