@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "cloud/json.h"
-#include "cloud/json_utf8.h"
+#include "platform/foundation/text.h"
 
 namespace cloud {
 
@@ -41,18 +41,38 @@ constexpr std::array<bool, 256> kStringStop = [] {
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
-// Bit 7 of each byte of the result is set where the word holds a byte that is not a plain ASCII
-// string character (the lowest such byte is exact; bytes above it may be false alarms).
-// "Lowest" must be the first in memory, or a quote or control byte could be skipped unseen.
+// Bit 7 of each byte of the result is set where the word holds a byte that ends a run of plain
+// string characters: a quote, a backslash or a control (the lowest such byte is exact; bytes above
+// it may be false alarms). "Lowest" must be the first in memory, or a stop byte could be skipped
+// unseen. Bytes of 0x80 and above never count: they are checked as UTF-8 once the run is known.
 static_assert(std::endian::native == std::endian::little,
               "the word-at-a-time string scan assumes little endian");
-inline std::uint64_t specialBytes(std::uint64_t w) {
+inline std::uint64_t stopBytes(std::uint64_t w) {
   const std::uint64_t control = (w - kOnes * 0x20) & ~w;
   const std::uint64_t q = w ^ (kOnes * '"');
   const std::uint64_t quote = (q - kOnes) & ~q;
   const std::uint64_t b = w ^ (kOnes * '\\');
   const std::uint64_t backslash = (b - kOnes) & ~b;
-  return (control | quote | backslash | w) & kHighBits;
+  return (control | quote | backslash) & kHighBits;
+}
+
+// The first stop byte at or after p (or end), eight bytes at a time where it can; *high collects
+// the bytes passed, so that a run without a byte of 0x80 or above skips the UTF-8 check.
+inline const char* findStop(const char* p, const char* end, std::uint64_t* high) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t stops = stopBytes(word);
+    if (stops != 0) {
+      const int plain = std::countr_zero(stops) / 8;
+      *high |= word & ((std::uint64_t{1} << (plain * 8)) - 1);
+      return p + plain;
+    }
+    *high |= word;
+    p += 8;
+  }
+  while (p != end && !kStringStop[static_cast<unsigned char>(*p)]) *high |= static_cast<unsigned char>(*p++);
+  return p;
 }
 
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -278,32 +298,16 @@ void CloudJsonParser::addKeyedError(const std::string& key) {
 bool CloudJsonParser::scanRestOfString(std::string& out) {
   for (;;) {
     const char* run = c_;
-    for (;;) {
-      while (end_ - c_ >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, c_, sizeof word);
-        const std::uint64_t special = specialBytes(word);
-        if (special == 0) {
-          c_ += 8;
-          continue;
-        }
-        c_ += std::countr_zero(special) / 8;
-        break;
+    std::uint64_t high = 0;
+    c_ = findStop(c_, end_, &high);
+    if ((high & kHighBits) != 0) {
+      const std::string_view text(run, static_cast<size_t>(c_ - run));
+      const size_t valid = foundation::text::validUtf8Length(text);
+      if (valid != text.size()) {
+        const auto byte = static_cast<unsigned char>(text[valid]);
+        addErrorWithCodeDescription(kJsonInvalidUtf8, withHex("Invalid UTF-8 byte '0x%x' in string", byte));
+        return false;
       }
-      if (c_ == end_) break;
-      const auto byte = static_cast<unsigned char>(*c_);
-      if (byte >= 0x80) {
-        const size_t length = json_utf8::sequenceLength(reinterpret_cast<const unsigned char*>(c_),
-                                                        reinterpret_cast<const unsigned char*>(end_));
-        if (length == 0) {
-          addErrorWithCodeDescription(kJsonInvalidUtf8, withHex("Invalid UTF-8 byte '0x%x' in string", byte));
-          return false;
-        }
-        c_ += length;
-        continue;
-      }
-      if (kStringStop[byte]) break;
-      ++c_;
     }
     out.append(run, static_cast<size_t>(c_ - run));
     if (c_ == end_) {
@@ -414,7 +418,7 @@ bool CloudJsonParser::scanUnicodeEscape(std::string& out) {
     character = 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00);
   }
   // Our strings are UTF-8: a pair becomes its one four-byte character, and 0000 a NUL byte.
-  json_utf8::append(out, character);
+  foundation::text::appendCodePoint(out, character);
   return true;
 }
 

@@ -1,47 +1,17 @@
 // JSON writer: compact or indented text, keys in the dictionary's order or sorted by UTF-16 units.
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "cloud/json.h"
-#include "cloud/json_utf8.h"
+#include "platform/foundation/text.h"
 
 namespace cloud {
 
 using foundation::Array;
 using foundation::Dictionary;
 using foundation::Value;
-
-namespace {
-
-// Bytes a string must escape: the controls, the double quote and the backslash. Every other byte,
-// the slash and all of UTF-8's multi-byte characters included, is written as it stands.
-constexpr std::array<bool, 256> kNeedsEscape = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[static_cast<size_t>(c)] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}();
-
-bool needsEscaping(std::string_view text) {
-  for (char c : text) {
-    if (kNeedsEscape[static_cast<unsigned char>(c)]) return true;
-  }
-  return false;
-}
-
-bool isAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<std::string> CloudJsonWriter::stringWithObject(const Value& value) {
   if (value.isDictionary() || value.isArray()) return stringWithFragment(value);
@@ -140,7 +110,7 @@ bool CloudJsonWriter::appendDictionary(const Dictionary& dictionary, std::string
     entries.reserve(dictionary.size());
     for (const auto& entry : dictionary) entries.push_back(&entry);
     std::sort(entries.begin(), entries.end(), [](const Dictionary::Entry* a, const Dictionary::Entry* b) {
-      return json_utf8::utf16Less(a->first, b->first);
+      return foundation::text::compare(a->first, b->first) == foundation::text::Ordering::Ascending;
     });
     for (const Dictionary::Entry* entry : entries) {
       if (!appendMember(*entry, first, out)) return false;
@@ -175,52 +145,12 @@ bool CloudJsonWriter::appendMember(const foundation::Dictionary::Entry& entry, b
 
 bool CloudJsonWriter::appendString(std::string_view text, std::string& out) {
   // A text that is not UTF-8 would make text that no reader accepts.
-  if (!isAscii(text) && !json_utf8::isValid(text)) {
+  if (!foundation::text::isValidUtf8(text)) {
     addError(kJsonUnsupportedValue, "String is not valid UTF-8");
     return false;
   }
   out += '"';
-  if (!needsEscaping(text)) {
-    out += text;
-  } else {
-    const char* run = text.data();
-    const char* end = text.data() + text.size();
-    for (const char* p = run; p != end; ++p) {
-      const auto byte = static_cast<unsigned char>(*p);
-      if (!kNeedsEscape[byte]) continue;
-      out.append(run, static_cast<size_t>(p - run));
-      run = p + 1;
-      switch (byte) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        default: {
-          char buffer[8];
-          std::snprintf(buffer, sizeof buffer, "\\u%04x", byte);
-          out += buffer;
-        }
-      }
-    }
-    out.append(run, static_cast<size_t>(end - run));
-  }
+  foundation::text::appendEscaped(out, text);
   out += '"';
   return true;
 }

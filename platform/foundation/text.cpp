@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -449,13 +450,71 @@ std::string formatArgs(std::string_view pattern, std::span<const Value> args) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view utf8) {
-  for (size_t i = 0; i < utf8.size();) {
+size_t validUtf8Length(std::string_view utf8) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  while (i < utf8.size()) {
+    std::uint64_t word;
+    if (utf8.size() - i >= sizeof word) {
+      std::memcpy(&word, utf8.data() + i, sizeof word);
+      if ((word & kHighBits) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     const CodePoint cp = decodeAt(utf8, i);
-    if (!cp.valid) return false;
+    if (!cp.valid) return i;
     i += cp.size;
   }
-  return true;
+  return utf8.size();
+}
+
+bool isValidUtf8(std::string_view utf8) { return validUtf8Length(utf8) == utf8.size(); }
+
+void appendCodePoint(std::string& out, char32_t codePoint) { appendUtf8(out, codePoint); }
+
+void appendEscaped(std::string& out, std::string_view text) {
+  const char* run = text.data();
+  const char* const end = text.data() + text.size();
+  for (const char* p = run; p != end; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+    out.append(run, static_cast<size_t>(p - run));
+    run = p + 1;
+    switch (byte) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default: {
+        static constexpr char kHex[] = "0123456789abcdef";
+        const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+        out.append(escape, sizeof escape);
+      }
+    }
+  }
+  out.append(run, static_cast<size_t>(end - run));
 }
 
 size_t utf16Length(std::string_view utf8) {

@@ -24,7 +24,19 @@ namespace foundation::text {
 inline constexpr std::string_view kErrorDomain = "NSCocoaErrorDomain";
 inline constexpr std::int64_t kInapplicableStringEncodingError = 261;
 
+// The system's one UTF-8 check: well-formed UTF-8 has no stray continuation bytes, no overlong
+// forms, no surrogates, nothing past U+10FFFF and no sequence cut short. Runs of ASCII are checked
+// eight bytes at a time.
 bool isValidUtf8(std::string_view utf8);
+// The length of the longest well-formed prefix: the offset of the first byte that does not start a
+// well-formed sequence, or the text's size when there is none.
+size_t validUtf8Length(std::string_view utf8);
+// Appends the UTF-8 bytes of a code point (at most U+10FFFF, not a surrogate).
+void appendCodePoint(std::string& out, char32_t codePoint);
+// Appends the text with the double quote, the backslash and every control below U+0020 escaped as
+// in C and JSON: \" \\ \b \t \n \f \r, and the other controls as \u00XX (lower-case hexadecimal).
+// Everything else, the slash and all non-ASCII characters included, is copied as it stands.
+void appendEscaped(std::string& out, std::string_view text);
 
 // UTF-16 code units the text takes (a character outside the BMP counts 2).
 size_t utf16Length(std::string_view utf8);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "platform/foundation/text.h"
+
 namespace foundation {
 namespace {
 
@@ -22,26 +24,11 @@ bool isPlainWord(const std::string& s) {
   return true;
 }
 
+// A string in a container's description, escaped as JSON escapes it, so that quotes and line
+// breaks inside it never break the layout.
 std::string quoted(const std::string& s) {
   std::string out = "\"";
-  for (char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += c;
-    }
-  }
+  text::appendEscaped(out, s);
   return out + "\"";
 }
 

@@ -48,6 +48,17 @@ TEST(TextCounting, CountsUtf16UnitsAndEachMalformedByteAsOne) {
   for (const char* bad :
        {"\xFF", "\xC0\x80", "\xE0\x80\xAF", "\xED\xB0\x80", "\xF4\x90\x80\x80", "abc\xE2\x82"})
     EXPECT_FALSE(isValidUtf8(bad)) << bad;
+  // The malformed byte is found on either side of a word of ASCII read eight bytes at a time.
+  const std::string ascii(13, 'a');
+  EXPECT_EQ(validUtf8Length(ascii + "\xC3\xA9" + ascii + "\x80" + ascii), 28u);
+  EXPECT_EQ(validUtf8Length("\xC3" + ascii), 0u);
+  EXPECT_EQ(validUtf8Length(ascii + kEmoji), ascii.size() + kEmoji.size());
+}
+
+TEST(TextEscaping, EscapesQuotesBackslashesAndControlsOnly) {
+  std::string out = "<";
+  appendEscaped(out, "a\"b\\c/\b\t\n\f\r\x01\x1F\x7F\xC3\xA9"s + '\0');
+  EXPECT_EQ(out, "<a\\\"b\\\\c/\\b\\t\\n\\f\\r\\u0001\\u001f\x7F\xC3\xA9\\u0000");
 }
 
 TEST(TextConversion, RoundTripsThroughUtf16AndRefusesMalformedInput) {
