@@ -1,7 +1,5 @@
 #include "app/backup_restore.h"
 
-#include <system_error>
-
 #include "app/model.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
@@ -29,15 +27,6 @@ Status openStoreCopy(const fs::path& storeFile, const fs::path& scratchFolder) {
   const fs::path copy = scratchFolder / storeFile.filename();
   const auto checked = [&]() -> Status {
     if (auto status = files::copyFile(storeFile, copy); !status) return status;
-    // The log holds committed changes the file itself may not have yet.
-    fs::path log = storeFile;
-    log += "-wal";
-    std::error_code ec;
-    if (fs::is_regular_file(log, ec)) {
-      fs::path logCopy = copy;
-      logCopy += "-wal";
-      if (auto status = files::copyFile(log, logCopy); !status) return status;
-    }
     auto store = store::Store::open(copy, managedObjectModel());
     if (!store) return store.error();
     return (*store)->close();

@@ -28,8 +28,9 @@ struct BackUpHooks {
   localSaves::StoreCheck checkStore;
 };
 
-// Opens a copy of the store file (with its write-ahead log, when there is one) made in
-// `scratchFolder`, closes it again and removes the copy: the store opens and is the diary's.
+// Opens a copy of the store file made in `scratchFolder` with the diary's model, closes it again
+// and removes the copy: the store opens, and migrates, as the diary will open it. The file must
+// stand alone (the file store folds its log in first).
 foundation::Status openStoreCopy(const std::filesystem::path& storeFile,
                                  const std::filesystem::path& scratchFolder);
 

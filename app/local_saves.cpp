@@ -1,6 +1,7 @@
 #include "app/local_saves.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,8 +31,14 @@ namespace {
 constexpr std::string_view kHex = "0123456789ABCDEF";
 constexpr std::string_view kStagingFolderName = "restore";
 constexpr std::string_view kPreviousDocumentsFolderName = "previousDocuments";
-constexpr std::string_view kStagedFirstLaunchName = "firstLaunch.restore";
 constexpr std::string_view kPartialArchiveName = "backUp.zip.partial";
+// The restored first-launch date rides inside the new Documents under this name, so that it
+// comes into place in the same step as they do; it then moves on to Library/"Settings".
+constexpr std::string_view kPendingFirstLaunchName = ".firstLaunch.txt.restored";
+// Files SQLite keeps beside a database.
+constexpr std::string_view kStoreSideSuffixes[] = {"-wal", "-journal", "-shm"};
+// Tables every diary store has had: without them a file is some other database.
+constexpr std::string_view kDiaryTables[] = {"Z_PRIMARYKEY", "Z_METADATA", "ZBABY", "ZNOTE"};
 
 Error savesError(std::int64_t code, std::string description, const fs::path& path = {}) {
   foundation::Dictionary info{{std::string(Error::kLocalizedDescriptionKey), description}};
@@ -59,6 +66,14 @@ bool isRegularFile(const fs::path& path) {
   return fs::symlink_status(path, ec).type() == fs::file_type::regular;
 }
 
+// Makes renames into the folder durable.
+void syncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
 // The platform's reading of UTF-16 text: by its byte-order mark, big-endian without one.
 std::optional<std::string> decodeUtf16(const Bytes& bytes) {
   if (bytes.size() % 2 != 0) return std::nullopt;
@@ -81,15 +96,102 @@ std::optional<std::string> decodeUtf16(const Bytes& bytes) {
   return std::move(*text);
 }
 
-// The store file of an extracted archive is at least an SQLite database.
-Status storeLooksLikeDatabase(const fs::path& storeFile) {
-  static constexpr char kHeader[] = "SQLite format 3";
-  auto bytes = files::readFile(storeFile);
-  if (!bytes) return bytes.error();
-  if (bytes->size() < 100 || std::memcmp(bytes->data(), kHeader, sizeof kHeader) != 0) {
-    return savesError(kLocalSavesStoreUnusable, "The archive's store is no database", storeFile);
+Error unusableStore(std::string why, const fs::path& store) {
+  return savesError(kLocalSavesStoreUnusable, "The archive's store cannot be used: " + why, store);
+}
+
+// An SQLite connection closed when it goes.
+struct Database {
+  sqlite3* db = nullptr;
+  ~Database() { sqlite3_close_v2(db); }
+  std::string error() const { return db ? sqlite3_errmsg(db) : "out of memory"; }
+  // The first column of every row.
+  std::optional<std::vector<std::string>> column(const char* sql) const {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) return std::nullopt;
+    std::vector<std::string> values;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+      const auto* text = sqlite3_column_text(statement, 0);
+      values.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE) return std::nullopt;
+    return values;
   }
-  return {};
+};
+
+// Makes the extracted store stand alone, so that what the diary will open is exactly what is
+// checked here: its write-ahead log is folded into the file; a rollback journal is never played
+// back (beside a store in an archive it can only have come from elsewhere) and the log's index
+// is rebuilt by SQLite, so both go. A side file that is not a regular file refuses the archive.
+// Then the store must be an intact database holding the diary's tables.
+Status settleStore(const fs::path& store) {
+  for (const std::string_view suffix : kStoreSideSuffixes) {
+    const fs::path side = store.string() + std::string(suffix);
+    std::error_code ec;
+    const fs::file_type type = fs::symlink_status(side, ec).type();
+    if (type != fs::file_type::not_found && type != fs::file_type::regular) {
+      return savesError(kLocalSavesMalformedBackUp,
+                        "The archive's \"" + side.filename().string() + "\" is not a file", side);
+    }
+  }
+  const auto removeSideFiles = [&](bool withLog) -> Status {
+    for (const std::string_view suffix : kStoreSideSuffixes) {
+      if (suffix == "-wal" && !withLog) continue;
+      if (auto status = files::remove(store.string() + std::string(suffix)); !status) return status;
+    }
+    return {};
+  };
+  if (auto status = removeSideFiles(false); !status) return status;
+  if (!isRegularFile(store)) return savesError(kLocalSavesMissingStore, "The archive has no store", store);
+  std::error_code ec;
+  if (fs::file_size(store, ec) == 0 || ec) return unusableStore("it is empty", store);
+  {
+    Database database;
+    if (sqlite3_open_v2(store.c_str(), &database.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+      return unusableStore(database.error(), store);
+    // Folds the log into the file (nothing to do for a store not in WAL mode; a file without a
+    // log to fold is left byte for byte as it came). The last connection's close deletes the log.
+    const auto folded = database.column("PRAGMA wal_checkpoint(TRUNCATE)");
+    if (!folded) return unusableStore(database.error(), store);
+    if (folded->size() != 1 || folded->front() != "0")
+      return unusableStore("its log cannot be folded in", store);
+    const auto check = database.column("PRAGMA quick_check");
+    if (!check) return unusableStore(database.error(), store);
+    if (check->size() != 1 || check->front() != "ok") return unusableStore("it is damaged", store);
+    const auto tables = database.column("SELECT upper(name) FROM sqlite_master WHERE type = 'table'");
+    if (!tables) return unusableStore(database.error(), store);
+    for (const std::string_view table : kDiaryTables) {
+      if (std::find(tables->begin(), tables->end(), table) == tables->end())
+        return unusableStore("it is no diary store", store);
+    }
+  }
+  // A log beside a store that was not in WAL mode is not read by SQLite, so it goes too.
+  return removeSideFiles(true);
+}
+
+// Moves a restored first-launch date from Documents to Library/"Settings" (replacing the date
+// there in one step); an empty one keeps the date there.
+Status placePendingFirstLaunch(const files::AppHome& home) {
+  const fs::path pending = home.documents() / kPendingFirstLaunchName;
+  if (!isRegularFile(pending)) return {};
+  auto bytes = files::readFile(pending);
+  if (!bytes) return bytes.error();
+  if (bytes->empty()) return files::remove(pending);
+  const fs::path settings = home.library() / kSettingsFolderName;
+  if (auto status = files::createDirectory(settings); !status) return status;
+  const fs::path target = settings / kFirstLaunchFileName;
+  if (::rename(pending.c_str(), target.c_str()) == 0) {
+    syncFolder(settings);
+    return {};
+  }
+  if (errno != EXDEV) {
+    return Error::make(std::string(files::kErrorDomain), files::kWriteUnknownError,
+                       "Cannot put the first-launch date in place: " + std::string(std::strerror(errno)));
+  }
+  if (auto status = files::writeAtomic(target, *bytes); !status) return status;
+  return files::remove(pending);
 }
 
 // Puts a new folder in the place of an old one in one step where the file system can exchange
@@ -138,13 +240,6 @@ class Swap {
   }
 
  private:
-  static void syncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
-  }
-
   fs::path fresh_, place_, aside_;
   bool placeTaken_ = false;
   bool exchanged_ = false;
@@ -152,11 +247,11 @@ class Swap {
 
 }  // namespace
 
-Result<std::string> fileNameForName(std::string_view name) {
-  if (name.empty()) return emptyNameError();
-  const bool ordinary = name.front() != '.' && name.find('/') == std::string_view::npos &&
-                        name.find('\0') == std::string_view::npos;
-  if (ordinary) return std::string(name);
+namespace {
+
+// The escaped form of a name: "." and then the name with "%", "/", NUL and a leading "."
+// written as "%XX" (the form earlier versions gave every name starting with ".").
+std::string escapedFileName(std::string_view name) {
   std::string out = ".";
   for (size_t i = 0; i < name.size(); ++i) {
     const char c = name[i];
@@ -172,12 +267,9 @@ Result<std::string> fileNameForName(std::string_view name) {
   return out;
 }
 
-std::optional<std::string> nameForFileName(std::string_view fileName) {
-  if (fileName.empty() || fileName.find('/') != std::string_view::npos ||
-      fileName.find('\0') != std::string_view::npos) {
-    return std::nullopt;
-  }
-  if (fileName.front() != '.') return std::string(fileName);
+// The name whose escaped form the text is; nothing for any other text.
+std::optional<std::string> unescapedFileName(std::string_view fileName) {
+  if (fileName.size() < 2 || fileName.front() != '.') return std::nullopt;
   std::string name;
   for (size_t i = 1; i < fileName.size(); ++i) {
     if (fileName[i] != '%') {
@@ -191,10 +283,57 @@ std::optional<std::string> nameForFileName(std::string_view fileName) {
     name += static_cast<char>((hi << 4) | lo);
     i += 2;
   }
-  // Only the escaped form the forward mapping makes stands for a name.
-  auto again = fileNameForName(name);
-  if (!again || *again != fileName) return std::nullopt;
+  if (escapedFileName(name) != fileName) return std::nullopt;
   return name;
+}
+
+// A name with "/" or NUL cannot be a file name. Nor, so that no two names share a file, can a
+// name that is itself the escaped form of such a name (".a%2Fb"), and so on down.
+bool needsEscaping(std::string_view name) {
+  if (name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos) return true;
+  const auto inner = unescapedFileName(name);
+  return inner && needsEscaping(*inner);
+}
+
+// The file name earlier versions used for a name that is now used as it is.
+std::optional<std::string> legacyFileName(std::string_view name) {
+  if (name.empty() || name.front() != '.' || needsEscaping(name)) return std::nullopt;
+  return escapedFileName(name);
+}
+
+// The path of a name's file in a folder. A file that an earlier version wrote under the
+// escaped form is moved to the plain name on first use (or, when it cannot move, used where it is).
+std::optional<fs::path> namedFile(const fs::path& folder, std::string_view name, std::string_view suffix) {
+  auto fileName = fileNameForName(name);
+  if (!fileName) return std::nullopt;
+  const fs::path path = folder / (*fileName + std::string(suffix));
+  const auto legacy = legacyFileName(name);
+  if (!legacy) return path;
+  const fs::path old = folder / (*legacy + std::string(suffix));
+  std::error_code ec;
+  if (fs::symlink_status(path, ec).type() != fs::file_type::not_found || !isRegularFile(old)) return path;
+  if (auto moved = files::move(old, path); !moved) {
+    (void)logFailure(moved, "Cannot rename " + old.string());
+    return old;
+  }
+  return path;
+}
+
+}  // namespace
+
+Result<std::string> fileNameForName(std::string_view name) {
+  if (name.empty()) return emptyNameError();
+  if (needsEscaping(name)) return escapedFileName(name);
+  return std::string(name);
+}
+
+std::optional<std::string> nameForFileName(std::string_view fileName) {
+  if (fileName.empty() || fileName.find('/') != std::string_view::npos ||
+      fileName.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  if (auto name = unescapedFileName(fileName); name && needsEscaping(*name)) return name;
+  return std::string(fileName);
 }
 
 localSaves::localSaves(files::AppHome home) : home_(std::move(home)) {}
@@ -221,9 +360,7 @@ fs::path localSaves::getPhotosDir() {
 // Running timers
 
 std::optional<fs::path> localSaves::timerFilePath(std::string_view babyName) {
-  auto name = fileNameForName(babyName);
-  if (!name) return std::nullopt;
-  return getTimerDir() / (*name + ".plist");
+  return namedFile(getTimerDir(), babyName, ".plist");
 }
 
 std::optional<NoteTimerArray> localSaves::loadTimerArray(std::string_view babyName) {
@@ -279,43 +416,39 @@ std::optional<graphics::Image> localSaves::getImageWithTryingToConvert(const fs:
 }
 
 Status localSaves::saveIcon(const graphics::Image& image, std::string_view babyName) {
-  auto name = fileNameForName(babyName);
-  if (!name) return logFailure(name.error(), "Cannot save an icon");
-  return writeImage(image, getBabyInfoDir() / (*name + "_ava.jpg"),
-                    "Cannot save the icon of " + std::string(babyName));
+  auto path = namedFile(getBabyInfoDir(), babyName, "_ava.jpg");
+  if (!path) return logFailure(emptyNameError(), "Cannot save an icon");
+  return writeImage(image, *path, "Cannot save the icon of " + std::string(babyName));
 }
 
 std::optional<graphics::Image> localSaves::getIcon(std::string_view babyName) {
-  auto name = fileNameForName(babyName);
-  if (!name) return std::nullopt;
-  return getImageWithTryingToConvert(getBabyInfoDir() / (*name + "_ava"));
+  auto path = namedFile(getBabyInfoDir(), babyName, "_ava.jpg");
+  if (!path) return std::nullopt;
+  return getImageWithTryingToConvert(path->parent_path() / path->stem());
 }
 
 Status localSaves::deleteIcon(std::string_view babyName) {
-  auto name = fileNameForName(babyName);
-  if (!name) return logFailure(name.error(), "Cannot remove an icon");
-  return logFailure(files::remove(getBabyInfoDir() / (*name + "_ava.jpg")),
-                    "Cannot remove the icon of " + std::string(babyName));
+  auto path = namedFile(getBabyInfoDir(), babyName, "_ava.jpg");
+  if (!path) return logFailure(emptyNameError(), "Cannot remove an icon");
+  return logFailure(files::remove(*path), "Cannot remove the icon of " + std::string(babyName));
 }
 
 Status localSaves::savePhoto(const graphics::Image& image, std::string_view photoKey) {
-  auto name = fileNameForName(photoKey);
-  if (!name) return logFailure(name.error(), "Cannot save a photo");
-  return writeImage(image, getPhotosDir() / (*name + ".jpg"),
-                    "Cannot save the photo " + std::string(photoKey));
+  auto path = namedFile(getPhotosDir(), photoKey, ".jpg");
+  if (!path) return logFailure(emptyNameError(), "Cannot save a photo");
+  return writeImage(image, *path, "Cannot save the photo " + std::string(photoKey));
 }
 
 std::optional<graphics::Image> localSaves::getPhoto(std::string_view photoKey) {
-  auto name = fileNameForName(photoKey);
-  if (!name) return std::nullopt;
-  return getImageWithTryingToConvert(getPhotosDir() / *name);
+  auto path = namedFile(getPhotosDir(), photoKey, ".jpg");
+  if (!path) return std::nullopt;
+  return getImageWithTryingToConvert(path->parent_path() / path->stem());
 }
 
 Status localSaves::deletePhoto(std::string_view photoKey) {
-  auto name = fileNameForName(photoKey);
-  if (!name) return logFailure(name.error(), "Cannot remove a photo");
-  return logFailure(files::remove(getPhotosDir() / (*name + ".jpg")),
-                    "Cannot remove the photo " + std::string(photoKey));
+  auto path = namedFile(getPhotosDir(), photoKey, ".jpg");
+  if (!path) return logFailure(emptyNameError(), "Cannot remove a photo");
+  return logFailure(files::remove(*path), "Cannot remove the photo " + std::string(photoKey));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -323,9 +456,7 @@ Status localSaves::deletePhoto(std::string_view photoKey) {
 
 std::optional<fs::path> localSaves::tempPhotoFilePath(std::string_view babyName,
                                                       std::int64_t photoNum) const {
-  auto name = fileNameForName(babyName);
-  if (!name) return std::nullopt;
-  return home_.tmp() / (*name + "PhotoTmp" + std::to_string(photoNum) + ".jpg");
+  return namedFile(home_.tmp(), babyName, "PhotoTmp" + std::to_string(photoNum) + ".jpg");
 }
 
 Status localSaves::saveTempPhotoPhotoPathPhotoNum(const graphics::Image& image, std::string_view babyName,
@@ -453,8 +584,13 @@ Status localSaves::createZip() {
       return status;
     }
     if (auto status = zip.addFileToZipNewname(versionFile, kBackUpVersionName); !status) return status;
+    // Anything but a regular file in the date file's place (a link, a FIFO) packs as no date.
     const fs::path firstLaunch = home_.library() / kSettingsFolderName / kFirstLaunchFileName;
-    if (auto status = zip.addFileToZipNewname(firstLaunch, kFirstLaunchFileName); !status) return status;
+    if (auto status = isRegularFile(firstLaunch) ? zip.addFileToZipNewname(firstLaunch, kFirstLaunchFileName)
+                                                 : zip.addDataToZip({}, kFirstLaunchFileName, std::nullopt);
+        !status) {
+      return status;
+    }
     auto listing = files::listRecursive(home_.documents());
     if (!listing) return listing.error();
     for (const fs::path& relative : *listing) {
@@ -475,8 +611,7 @@ Status localSaves::createZip() {
                            "Cannot put the archive in place: " + ec.message());
   }
   if (!packed) {
-    (void)files::remove(partial);
-    (void)files::remove(archive);
+    (void)clearFolderByPath(backUpDir());
     return logFailure(packed, "Cannot make the backup archive");
   }
   return {};
@@ -505,12 +640,9 @@ bool localSaves::checkArchiveVers() {
 
 Result<localSaves::StagedBackUp> localSaves::stageBackUp(const StoreCheck& check) {
   const fs::path staging = backUpDir() / kStagingFolderName;
-  const fs::path stagedFirstLaunch = backUpDir() / kStagedFirstLaunchName;
   (void)files::remove(staging);
-  (void)files::remove(stagedFirstLaunch);
   const auto refuse = [&](Error error) -> Result<StagedBackUp> {
     (void)files::remove(staging);
-    (void)files::remove(stagedFirstLaunch);
     foundation::log("The backup archive is refused: " + error.description());
     return error;
   };
@@ -523,13 +655,10 @@ Result<localSaves::StagedBackUp> localSaves::stageBackUp(const StoreCheck& check
   }
 
   const fs::path store = staging / kStoreFileName;
-  if (!isRegularFile(store)) {
-    return refuse(savesError(kLocalSavesMissingStore, "The archive has no store", backUpArchivePath()));
-  }
-  if (Status usable = check ? check(store) : storeLooksLikeDatabase(store); !usable) {
-    return refuse(savesError(kLocalSavesStoreUnusable,
-                             "The archive's store cannot be opened: " + usable.error().localizedDescription(),
-                             backUpArchivePath()));
+  if (auto status = settleStore(store); !status) return refuse(status.error());
+  if (check) {
+    if (Status usable = check(store); !usable)
+      return refuse(unusableStore(usable.error().localizedDescription(), backUpArchivePath()));
   }
   // The version entry belongs to the archive, not to the documents; an archive without one comes
   // from before the archive had a version and is restored all the same.
@@ -537,11 +666,13 @@ Result<localSaves::StagedBackUp> localSaves::stageBackUp(const StoreCheck& check
 
   StagedBackUp staged{staging, std::nullopt};
   const fs::path firstLaunch = staging / kFirstLaunchFileName;
+  const fs::path pending = staging / kPendingFirstLaunchName;
+  if (auto status = files::remove(pending); !status) return refuse(status.error());
   std::error_code ec;
   const fs::file_type type = fs::symlink_status(firstLaunch, ec).type();
   if (type == fs::file_type::regular) {
-    if (auto status = files::move(firstLaunch, stagedFirstLaunch); !status) return refuse(status.error());
-    staged.firstLaunch = stagedFirstLaunch;
+    if (auto status = files::move(firstLaunch, pending); !status) return refuse(status.error());
+    staged.firstLaunch = pending;
   } else if (type != fs::file_type::not_found) {
     return refuse(savesError(kLocalSavesMalformedBackUp, "The archive's \"firstLaunch.txt\" is not a file",
                              backUpArchivePath()));
@@ -556,21 +687,13 @@ Status localSaves::installStagedBackUp(const StagedBackUp& staged) {
         savesError(kLocalSavesNoStagedBackUp, "No extracted backup to install", staged.documents),
         "Cannot restore the backup");
   }
-  // An empty date file carries nothing: the date kept here stays.
-  std::optional<Bytes> firstLaunch;
-  if (staged.firstLaunch) {
-    auto bytes = files::readFile(*staged.firstLaunch);
-    if (!bytes) return logFailure(bytes.error(), "Cannot restore the backup");
-    if (!bytes->empty()) firstLaunch = std::move(*bytes);
-  }
-  // A restore makes the settings folder, so that the records written after it have their place.
-  // Only when a date is to be written there does a failure stop the restore.
-  const fs::path settings = home_.library() / kSettingsFolderName;
-  if (auto status = files::createDirectory(settings); !status) {
-    if (firstLaunch) return logFailure(status, "Cannot restore the backup");
-    (void)logFailure(status, "Cannot create the settings folder");
-  }
+  // A restore makes the settings folder, so that the records written after it have their place;
+  // only a date to be put there makes its failure stop the restore (below).
+  (void)logFailure(files::createDirectory(home_.library() / kSettingsFolderName),
+                   "Cannot create the settings folder");
 
+  // The date rides inside the new Documents, so a restore cut short after the swap still has
+  // it at hand: recoverAtLaunch() finishes the move.
   const fs::path documents = home_.documents();
   const bool hadDocuments = fs::exists(fs::symlink_status(documents, ec));
   Swap swap;
@@ -579,15 +702,26 @@ Status localSaves::installStagedBackUp(const StagedBackUp& staged) {
       !status) {
     return logFailure(status, "Cannot restore the backup");
   }
-  if (firstLaunch) {
-    if (auto status = files::writeAtomic(settings / kFirstLaunchFileName, *firstLaunch); !status) {
-      swap.undo();
-      return logFailure(status, "Cannot restore the backup");
-    }
+  if (auto status = placePendingFirstLaunch(home_); !status) {
+    swap.undo();
+    return logFailure(status, "Cannot restore the backup");
   }
   swap.finish();
-  if (staged.firstLaunch) (void)files::remove(*staged.firstLaunch);
   return {};
+}
+
+Status localSaves::recoverAtLaunch() {
+  Status first =
+      logFailure(placePendingFirstLaunch(home_), "Cannot put the restored first-launch date in place");
+  if (Status cleared = removeBackUpFiles(); !cleared && first) first = cleared;
+  auto removed = files::removeStaleTemporaries(home_.root());
+  if (!removed) {
+    (void)logFailure(removed.error(), "Cannot remove stale temporary files");
+    if (first) first = removed.error();
+  } else if (*removed > 0) {
+    foundation::log("Removed " + std::to_string(*removed) + " stale temporary files");
+  }
+  return first;
 }
 
 Status localSaves::unZip(const StoreCheck& check) {

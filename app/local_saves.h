@@ -11,14 +11,16 @@
 // Every write goes to a temporary file that is renamed into place; failures are logged and
 // returned. Missing or unreadable files read as absent.
 //
-// Babies are known by name in file names. A name is used as it is, except that one holding "/"
-// or NUL or starting with "." is written in an escaped form (see fileNameForName) so it never
-// leads outside its folder; an empty name is refused.
+// Babies are known by name in file names, as the name itself (every such file name carries a
+// suffix, so even "." or ".." stays inside its folder), so that the files of a backup made by
+// the phone application keep their babies. Only a name holding "/" or NUL is written in an
+// escaped form (see fileNameForName); an empty name is refused.
 //
 // The backup archive "backUp.zip" holds "backUp.vers" (the format version "0" as UTF-16 text),
 // "firstLaunch.txt" from Library/"Settings", then every regular file under Documents by its
 // relative path. Restoring one extracts it into a folder of its own, checks it, and only then
-// puts it in the place of Documents; until then nothing of the user's data is touched.
+// puts it in the place of Documents; until then nothing of the user's data is touched. What is
+// put in place is exactly what was checked: the store alone, its log folded in.
 
 #include <cstdint>
 #include <filesystem>
@@ -43,7 +45,7 @@ enum LocalSavesErrorCode : std::int64_t {
   kLocalSavesNoStagedBackUp = 2,   // nothing extracted to install
   kLocalSavesMissingStore = 4,     // the archive has no store file
   kLocalSavesStoreUnusable = 5,    // the archive's store does not open
-  kLocalSavesMalformedBackUp = 6,  // the archive's "firstLaunch.txt" is not a file
+  kLocalSavesMalformedBackUp = 6,  // the archive's "firstLaunch.txt" or a store side file is not a file
 };
 
 inline constexpr std::string_view kTimersFolderName = "Timers";
@@ -55,9 +57,10 @@ inline constexpr std::string_view kBackUpVersionName = "backUp.vers";
 inline constexpr std::string_view kStoreFileName = "dataBase.sqlite";
 
 // The file-name part for a baby name (or a photo key): the name itself when it holds no "/" or
-// NUL and does not start with "."; otherwise "." followed by the name with "%", "/", NUL and a
-// leading "." written as "%XX". No name maps to ".", ".." or a path, and no two names share a
-// file name. An empty name is refused.
+// NUL; otherwise "." followed by the name with "%", "/", NUL and a leading "." written as "%XX".
+// A name that is itself such an escaped form of a name holding "/" or NUL is escaped too, so no
+// two names share a file name. An empty name is refused. Files that earlier versions wrote
+// under the escaped form of a name starting with "." are found and moved to the plain name.
 foundation::Result<std::string> fileNameForName(std::string_view name);
 // The name a file-name part stands for; nothing for text fileNameForName never makes.
 std::optional<std::string> nameForFileName(std::string_view fileName);
@@ -70,7 +73,7 @@ class localSaves {
   // An archive extracted and checked, waiting to be put in place.
   struct StagedBackUp {
     std::filesystem::path documents;                   // the new Documents
-    std::optional<std::filesystem::path> firstLaunch;  // its first-launch date file, when it has one
+    std::optional<std::filesystem::path> firstLaunch;  // its first-launch date file (inside them)
   };
 
   explicit localSaves(files::AppHome home);
@@ -139,14 +142,20 @@ class localSaves {
   bool checkArchiveVers();
 
   // Extracts the archive into a folder of its own and checks it: every entry intact and safe,
-  // the store file present and accepted by `check` (without one, it must at least be an SQLite
-  // file). Its "backUp.vers" is dropped; an archive without one (made before the archive had a
-  // version) is restored like any other. Documents is not touched.
+  // the declared sizes fitting the disk, the store file present, intact, holding the diary's
+  // tables and accepted by `check`. The store's write-ahead log is folded into it, and its
+  // other side files ("-journal", "-shm") are dropped; a side file that is not a regular file
+  // refuses the archive. Its "backUp.vers" is dropped; an archive without one (made before the
+  // archive had a version) is restored like any other. Documents is not touched.
   foundation::Result<StagedBackUp> stageBackUp(const StoreCheck& check = {});
   // Puts a staged archive in the place of Documents and its first-launch date in
   // Library/"Settings" (made when missing; a missing or empty date in the archive keeps the date
   // there), all or nothing. The data store must be closed.
   foundation::Status installStagedBackUp(const StagedBackUp& staged);
+  // At launch, before anything else writes: finishes a restore cut short after Documents were
+  // replaced (their first-launch date moves on), and removes the backup's own files and the
+  // temporary files that writes cut short left anywhere under the data root.
+  foundation::Status recoverAtLaunch();
   // Both, in one step.
   foundation::Status unZip(const StoreCheck& check = {});
 

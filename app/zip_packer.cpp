@@ -8,7 +8,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -82,8 +84,16 @@ uLong readArchiveFile(voidpf, voidpf stream, void* buf, uLong size) {
   return std::fread(buf, 1, size, static_cast<ArchiveFile*>(stream)->file);
 }
 
-uLong writeArchiveFile(voidpf, voidpf stream, const void* buf, uLong size) {
-  return std::fwrite(buf, 1, size, static_cast<ArchiveFile*>(stream)->file);
+// The opaque pointer of a writer is the packer's errno slot: minizip reports only that a write
+// failed, and the user needs to know when it failed because the disk is full.
+void noteWriteError(voidpf opaque) {
+  if (opaque) *static_cast<int*>(opaque) = errno;
+}
+
+uLong writeArchiveFile(voidpf opaque, voidpf stream, const void* buf, uLong size) {
+  const size_t written = std::fwrite(buf, 1, size, static_cast<ArchiveFile*>(stream)->file);
+  if (written < size) noteWriteError(opaque);
+  return written;
 }
 
 ZPOS64_T tellArchiveFile(voidpf, voidpf stream) {
@@ -98,19 +108,25 @@ long seekArchiveFile(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   return ::fseeko(static_cast<ArchiveFile*>(stream)->file, static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
 }
 
-int closeArchiveFile(voidpf, voidpf stream) {
+int closeArchiveFile(voidpf opaque, voidpf stream) {
   std::unique_ptr<ArchiveFile> handle(static_cast<ArchiveFile*>(stream));
   int result = 0;
   if (handle->writing) {
-    if (std::fflush(handle->file) != 0 || ::fsync(::fileno(handle->file)) != 0) result = -1;
+    if (std::fflush(handle->file) != 0 || ::fsync(::fileno(handle->file)) != 0) {
+      noteWriteError(opaque);
+      result = -1;
+    }
   }
-  if (std::fclose(handle->file) != 0) result = -1;
+  if (std::fclose(handle->file) != 0) {
+    if (handle->writing) noteWriteError(opaque);
+    result = -1;
+  }
   return result;
 }
 
 int errorArchiveFile(voidpf, voidpf stream) { return std::ferror(static_cast<ArchiveFile*>(stream)->file); }
 
-zlib_filefunc64_def archiveFileFunctions() {
+zlib_filefunc64_def archiveFileFunctions(int* writeErrno = nullptr) {
   zlib_filefunc64_def functions{};
   functions.zopen64_file = openArchiveFile;
   functions.zread_file = readArchiveFile;
@@ -119,8 +135,21 @@ zlib_filefunc64_def archiveFileFunctions() {
   functions.zseek64_file = seekArchiveFile;
   functions.zclose_file = closeArchiveFile;
   functions.zerror_file = errorArchiveFile;
-  functions.opaque = nullptr;
+  functions.opaque = writeErrno;
   return functions;
+}
+
+// Deflate cannot shrink these; level 0 keeps method 8 and writes them as stored blocks.
+bool isCompressedAlready(std::string_view entryName) {
+  const size_t dot = entryName.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string extension(entryName.substr(dot + 1));
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == "jpg" || extension == "jpeg" || extension == "png";
+}
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
 foundation::Calendar localGregorian() {
@@ -154,6 +183,14 @@ bool writeAll(int fd, const char* data, size_t size) {
     size -= static_cast<size_t>(written);
   }
   return true;
+}
+
+// A failed write of an extracted file, by errno; a full disk says so.
+Error cannotWrite(const fs::path& target) {
+  const int err = errno;
+  if (err == ENOSPC || err == EDQUOT)
+    return posixError(kZipNoSpace, "The disk is full. Cannot write " + target.string(), target, err);
+  return posixError(kZipWriteFailed, "Cannot write " + target.string(), target, err);
 }
 
 // Every folder between `folder` and the parent of `relative` is a real folder (made when
@@ -267,7 +304,8 @@ std::optional<foundation::Date> ZipPacker::dateFromDosDateTime(std::uint32_t fie
 
 Status ZipPacker::CreateZipFile2(const fs::path& path) {
   if (writer_) (void)CloseZipFile2();
-  zlib_filefunc64_def functions = archiveFileFunctions();
+  writeErrno_ = 0;
+  zlib_filefunc64_def functions = archiveFileFunctions(&writeErrno_);
   writer_ = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
   if (!writer_)
     return posixError(kZipCannotCreate, "Cannot create the archive " + path.string(), path, errno);
@@ -286,25 +324,29 @@ Status ZipPacker::openEntry(std::string_view entryName, std::optional<foundation
   if (modified) info.dosDate = dosDateTime(*modified);
   const int zip64 = expectedSize >= 0xFFFFFFFFull ? 1 : 0;
   const std::string name(entryName);
+  const int level = isCompressedAlready(entryName) ? Z_NO_COMPRESSION : Z_DEFAULT_COMPRESSION;
   const int rc = zipOpenNewFileInZip4_64(writer_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                         Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, kDefaultMemLevel,
+                                         Z_DEFLATED, level, 0, -MAX_WBITS, kDefaultMemLevel,
                                          Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0, zip64);
-  if (rc != ZIP_OK) {
-    return zipError(kZipWriteFailed, "Cannot open the entry \"" + name + "\" in " + writerPath_.string(),
-                    writerPath_);
-  }
+  if (rc != ZIP_OK) return writeError("Cannot open the entry \"" + name + "\" in " + writerPath_.string());
   return {};
+}
+
+Error ZipPacker::writeError(std::string description) const {
+  if (writeErrno_ == ENOSPC || writeErrno_ == EDQUOT) {
+    return posixError(kZipNoSpace, "The disk is full. " + description, writerPath_, writeErrno_);
+  }
+  if (writeErrno_ != 0) return posixError(kZipWriteFailed, std::move(description), writerPath_, writeErrno_);
+  return zipError(kZipWriteFailed, std::move(description), writerPath_);
 }
 
 Status ZipPacker::writeEntryData(const void* data, size_t size, std::string_view entryName) {
   const char* at = static_cast<const char*>(data);
   while (size > 0) {
     const unsigned piece = static_cast<unsigned>(std::min<size_t>(size, kChunkSize));
-    if (zipWriteInFileInZip(writer_, at, piece) != ZIP_OK) {
-      return zipError(kZipWriteFailed,
-                      "Cannot write the entry \"" + std::string(entryName) + "\" to " + writerPath_.string(),
-                      writerPath_);
-    }
+    if (zipWriteInFileInZip(writer_, at, piece) != ZIP_OK)
+      return writeError("Cannot write the entry \"" + std::string(entryName) + "\" to " +
+                        writerPath_.string());
     at += piece;
     size -= piece;
   }
@@ -312,11 +354,9 @@ Status ZipPacker::writeEntryData(const void* data, size_t size, std::string_view
 }
 
 Status ZipPacker::closeEntry(std::string_view entryName) {
-  if (zipCloseFileInZip(writer_) != ZIP_OK) {
-    return zipError(kZipWriteFailed,
-                    "Cannot finish the entry \"" + std::string(entryName) + "\" in " + writerPath_.string(),
-                    writerPath_);
-  }
+  if (zipCloseFileInZip(writer_) != ZIP_OK)
+    return writeError("Cannot finish the entry \"" + std::string(entryName) + "\" in " +
+                      writerPath_.string());
   return {};
 }
 
@@ -331,16 +371,19 @@ Status ZipPacker::addDataToZip(const Bytes& data, std::string_view entryName,
 
 Status ZipPacker::addFileToZipNewname(const fs::path& source, std::string_view entryName) {
   if (!writer_) return zipError(kZipNotOpen, "No archive is open for writing");
-  struct stat info {};
-  if (::stat(source.c_str(), &info) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR) {
-      return posixError(kZipReadFailed, "Cannot read the attributes of " + source.string(), source, errno);
-    }
+  // The kind is checked on what was opened, so nothing can be swapped in between: a link is
+  // not followed out of the folder being packed, and a FIFO does not hold the backup forever.
+  Descriptor fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
+    const int err = errno;
     // A file that is not there still gives its entry: empty, with a zero date.
-    return addDataToZip({}, entryName, std::nullopt);
+    if (err == ENOENT || err == ENOTDIR) return addDataToZip({}, entryName, std::nullopt);
+    if (err == ELOOP) return zipError(kZipReadFailed, source.string() + " is a link, not a file", source);
+    return posixError(kZipReadFailed, "Cannot open " + source.string(), source, err);
   }
-  Descriptor fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return posixError(kZipReadFailed, "Cannot open " + source.string(), source, errno);
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0)
+    return posixError(kZipReadFailed, "Cannot read the attributes of " + source.string(), source, errno);
   if (!S_ISREG(info.st_mode)) return zipError(kZipReadFailed, source.string() + " is not a file", source);
   const foundation::Date modified =
       foundation::Date::fromUnix(static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9);
@@ -366,10 +409,11 @@ Status ZipPacker::addFileToZipNewname(const fs::path& source, std::string_view e
 Status ZipPacker::CloseZipFile2() {
   if (!writer_) return zipError(kZipNotOpen, "No archive is open for writing");
   void* writer = std::exchange(writer_, nullptr);
-  const fs::path path = std::exchange(writerPath_, {});
-  if (zipClose(writer, nullptr) != ZIP_OK)
-    return zipError(kZipWriteFailed, "Cannot complete the archive " + path.string(), path);
-  return {};
+  const int rc = zipClose(writer, nullptr);
+  Status result;
+  if (rc != ZIP_OK) result = writeError("Cannot complete the archive " + writerPath_.string());
+  writerPath_.clear();
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -400,51 +444,67 @@ Status ZipPacker::UnzipCloseFile() {
   return {};
 }
 
-foundation::Result<std::vector<ZipPacker::Entry>> ZipPacker::scanEntries() {
+foundation::Result<ZipPacker::Entry> ZipPacker::currentEntry() {
+  Entry entry;
+  if (unzGetCurrentFileInfo64(reader_, &entry.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    report("Error occurs while getting file info");
+    return zipError(kZipCannotOpen, "Cannot read an entry of " + readerPath_.string(), readerPath_);
+  }
+  entry.name.assign(entry.info.size_filename, '\0');
+  if (unzGetCurrentFileInfo64(reader_, &entry.info, entry.name.data(), entry.name.size() + 1, nullptr, 0,
+                              nullptr, 0) != UNZ_OK) {
+    report("Error occurs while getting file info");
+    return zipError(kZipCannotOpen, "Cannot read an entry of " + readerPath_.string(), readerPath_);
+  }
+  auto path = safeEntryPath(entry.name);
+  if (!path) {
+    report("Error occurs");
+    return zipError(kZipUnsafeEntryName,
+                    "The entry \"" + entry.name + "\" would be written outside its folder", readerPath_);
+  }
+  entry.path = *path;
+  entry.folder = entry.path.back() == '/';
+  if ((entry.info.flag & 1) != 0) {
+    report("Error occurs");
+    return zipError(kZipUnsupportedEntry, "The entry \"" + entry.name + "\" is encrypted", readerPath_);
+  }
+  if (entry.info.compression_method != 0 && entry.info.compression_method != Z_DEFLATED) {
+    report("Error occurs");
+    return zipError(kZipUnsupportedEntry,
+                    "The entry \"" + entry.name + "\" uses an unknown compression method", readerPath_);
+  }
+  return entry;
+}
+
+Status ZipPacker::walkEntries(const std::function<Status(const Entry&, bool& stop)>& visit) {
   if (!reader_) return zipError(kZipNotOpen, "No archive is open for reading");
-  std::vector<Entry> entries;
   int rc = unzGoToFirstFile(reader_);
   if (rc != UNZ_OK) {
     report("Failed");
     return zipError(kZipCannotOpen,
                     "The archive " + readerPath_.string() + " holds no entry that can be read", readerPath_);
   }
+  bool stop = false;
   while (rc == UNZ_OK) {
-    Entry entry;
-    if (unzGetCurrentFileInfo64(reader_, &entry.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-      report("Error occurs while getting file info");
-      return zipError(kZipCannotOpen, "Cannot read an entry of " + readerPath_.string(), readerPath_);
-    }
-    entry.name.assign(entry.info.size_filename, '\0');
-    if (unzGetCurrentFileInfo64(reader_, &entry.info, entry.name.data(), entry.name.size() + 1, nullptr, 0,
-                                nullptr, 0) != UNZ_OK) {
-      report("Error occurs while getting file info");
-      return zipError(kZipCannotOpen, "Cannot read an entry of " + readerPath_.string(), readerPath_);
-    }
-    auto path = safeEntryPath(entry.name);
-    if (!path) {
-      report("Error occurs");
-      return zipError(kZipUnsafeEntryName,
-                      "The entry \"" + entry.name + "\" would be written outside its folder", readerPath_);
-    }
-    entry.path = *path;
-    entry.folder = entry.path.back() == '/';
-    if ((entry.info.flag & 1) != 0) {
-      report("Error occurs");
-      return zipError(kZipUnsupportedEntry, "The entry \"" + entry.name + "\" is encrypted", readerPath_);
-    }
-    if (entry.info.compression_method != 0 && entry.info.compression_method != Z_DEFLATED) {
-      report("Error occurs");
-      return zipError(kZipUnsupportedEntry,
-                      "The entry \"" + entry.name + "\" uses an unknown compression method", readerPath_);
-    }
-    entries.push_back(std::move(entry));
+    auto entry = currentEntry();
+    if (!entry) return entry.error();
+    if (auto status = visit(*entry, stop); !status || stop) return status;
     rc = unzGoToNextFile(reader_);
   }
   if (rc != UNZ_END_OF_LIST_OF_FILE) {
     report("Error occurs while getting file info");
     return zipError(kZipCannotOpen, "The archive " + readerPath_.string() + " is damaged", readerPath_);
   }
+  return {};
+}
+
+foundation::Result<std::vector<ZipPacker::Entry>> ZipPacker::scanEntries() {
+  std::vector<Entry> entries;
+  auto status = walkEntries([&](const Entry& entry, bool&) {
+    entries.push_back(entry);
+    return Status();
+  });
+  if (!status) return status.error();
   return entries;
 }
 
@@ -475,6 +535,13 @@ Status ZipPacker::readCurrentEntry(const Entry& entry,
     }
     if (got == 0) break;
     total += static_cast<std::uint64_t>(got);
+    // No entry may yield more than it declared: the free space was checked against that.
+    if (total > entry.info.uncompressed_size) {
+      report("Failed to reading zip file");
+      result = zipError(kZipReadFailed, "The entry \"" + entry.name + "\" holds more than it declares",
+                        readerPath_);
+      break;
+    }
     if (result = sink(buffer.get(), static_cast<size_t>(got)); !result) break;
   }
   const int closed = unzCloseCurrentFile(reader_);
@@ -492,40 +559,26 @@ Status ZipPacker::readCurrentEntry(const Entry& entry,
 }
 
 Status ZipPacker::verifyEntries() {
-  auto entries = scanEntries();
-  if (!entries) return entries.error();
-  if (unzGoToFirstFile(reader_) != UNZ_OK)
-    return zipError(kZipCannotOpen, "The archive is damaged", readerPath_);
-  for (size_t i = 0; i < entries->size(); ++i) {
-    if (i > 0 && unzGoToNextFile(reader_) != UNZ_OK)
-      return zipError(kZipCannotOpen, "The archive is damaged", readerPath_);
-    if (auto status = readCurrentEntry((*entries)[i], [](const char*, size_t) { return Status(); });
-        !status) {
-      return status;
-    }
-  }
-  return {};
+  return walkEntries([this](const Entry& entry, bool&) {
+    return readCurrentEntry(entry, [](const char*, size_t) { return Status(); });
+  });
 }
 
 foundation::Result<std::optional<Bytes>> ZipPacker::readEntry(std::string_view name) {
-  auto entries = scanEntries();
-  if (!entries) return entries.error();
-  if (unzGoToFirstFile(reader_) != UNZ_OK)
-    return zipError(kZipCannotOpen, "The archive is damaged", readerPath_);
-  for (size_t i = 0; i < entries->size(); ++i) {
-    if (i > 0 && unzGoToNextFile(reader_) != UNZ_OK)
-      return zipError(kZipCannotOpen, "The archive is damaged", readerPath_);
-    const Entry& entry = (*entries)[i];
-    if (entry.path != name) continue;
+  std::optional<Bytes> found;
+  auto status = walkEntries([&](const Entry& entry, bool& stop) -> Status {
+    if (entry.path != name) return {};
+    stop = true;
     Bytes data;
-    auto status = readCurrentEntry(entry, [&](const char* bytes, size_t size) {
+    auto read = readCurrentEntry(entry, [&](const char* bytes, size_t size) {
       data.insert(data.end(), bytes, bytes + size);
       return Status();
     });
-    if (!status) return status.error();
-    return std::optional<Bytes>(std::move(data));
-  }
-  return std::optional<Bytes>();
+    if (read) found = std::move(data);
+    return read;
+  });
+  if (!status) return status.error();
+  return found;
 }
 
 Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool overwrite) {
@@ -554,18 +607,14 @@ Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool 
   if (fd.get() < 0)
     return posixError(kZipWriteFailed, "Cannot create a file beside " + target.string(), target, errno);
   Status status = readCurrentEntry(entry, [&](const char* bytes, size_t size) -> Status {
-    if (!writeAll(fd.get(), bytes, size))
-      return posixError(kZipWriteFailed, "Cannot write " + target.string(), target, errno);
+    if (!writeAll(fd.get(), bytes, size)) return cannotWrite(target);
     return {};
   });
-  if (status && ::fchmod(fd.get(), 0644) != 0)
-    status = posixError(kZipWriteFailed, "Cannot write " + target.string(), target, errno);
-  if (status && ::fsync(fd.get()) != 0)
-    status = posixError(kZipWriteFailed, "Cannot write " + target.string(), target, errno);
-  if (::close(fd.release()) != 0 && status)
-    status = posixError(kZipWriteFailed, "Cannot write " + target.string(), target, errno);
+  if (status && ::fchmod(fd.get(), 0644) != 0) status = cannotWrite(target);
+  if (status && ::fsync(fd.get()) != 0) status = cannotWrite(target);
+  if (::close(fd.release()) != 0 && status) status = cannotWrite(target);
   if (status && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    status = posixError(kZipWriteFailed, "Cannot write " + target.string(), target, errno);
+    status = cannotWrite(target);
   }
   if (!status) {
     ::unlink(temporary.c_str());
@@ -576,22 +625,32 @@ Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool 
   return {};
 }
 
-Status ZipPacker::UnzipFileToOverWrite(const fs::path& folder, bool overwrite) {
-  auto entries = scanEntries();
-  if (!entries) return entries.error();
-  if (auto status = files::createDirectory(folder); !status) return status;
-  if (unzGoToFirstFile(reader_) != UNZ_OK) {
-    report("Failed");
-    return zipError(kZipCannotOpen, "The archive is damaged", readerPath_);
+Status ZipPacker::checkSpaceFor(const std::vector<Entry>& entries, const fs::path& folder) {
+  std::uint64_t needed = kExtractionMargin;
+  for (const Entry& entry : entries) {
+    needed = saturatingAdd(needed, kExtractionMarginPerEntry);
+    if (!entry.folder) needed = saturatingAdd(needed, entry.info.uncompressed_size);
   }
-  for (size_t i = 0; i < entries->size(); ++i) {
-    if (i > 0 && unzGoToNextFile(reader_) != UNZ_OK) {
-      report("Error occurs");
-      return zipError(kZipCannotOpen, "The archive is damaged", readerPath_);
-    }
-    if (auto status = extractEntry((*entries)[i], folder, overwrite); !status) return status;
+  auto available = files::availableSpace(folder);
+  if (!available) return available.error();
+  if (needed > *available) {
+    report("Error occurs");
+    return zipError(kZipNoSpace,
+                    "The archive " + readerPath_.string() + " needs " + std::to_string(needed) +
+                        " bytes, more than the disk has free (" + std::to_string(*available) + ")",
+                    readerPath_);
   }
   return {};
+}
+
+Status ZipPacker::UnzipFileToOverWrite(const fs::path& folder, bool overwrite) {
+  // The headers go first, so that a bad name or a size the disk cannot take refuses the archive
+  // before anything is written.
+  auto entries = scanEntries();
+  if (!entries) return entries.error();
+  if (auto status = checkSpaceFor(*entries, folder); !status) return status;
+  if (auto status = files::createDirectory(folder); !status) return status;
+  return walkEntries([&](const Entry& entry, bool&) { return extractEntry(entry, folder, overwrite); });
 }
 
 }  // namespace app

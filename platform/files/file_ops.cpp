@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -180,6 +181,18 @@ void syncFolder(const fs::path& folder) {
 std::string temporaryPattern(const fs::path& target) {
   std::string name = nameOf(target).substr(0, 200);
   return (folderOf(target) / ("." + name + ".tmp-XXXXXX")).string();
+}
+
+// Whether a file name is one temporaryPattern made: "." + name + ".tmp-" + six letters or digits.
+bool isTemporaryName(std::string_view name) {
+  constexpr std::string_view kMark = ".tmp-";
+  constexpr size_t kRandom = 6;
+  if (name.size() < 1 + 1 + kMark.size() + kRandom || name.front() != '.') return false;
+  const std::string_view tail = name.substr(name.size() - kRandom);
+  if (name.substr(name.size() - kRandom - kMark.size(), kMark.size()) != kMark) return false;
+  return std::all_of(tail.begin(), tail.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
 }
 
 // Renames without replacing anything at the destination; errno is EEXIST when something is there.
@@ -436,6 +449,38 @@ foundation::Status remove(const fs::path& path) {
   }
   if (err == 0 || err == ENOENT) return {};
   return fileError(writeCode(err), path, Action::Remove, err);
+}
+
+foundation::Result<size_t> removeStaleTemporaries(const fs::path& folder) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec);
+  if (ec) return listError(folder, ec.value());
+  std::vector<fs::path> stale;
+  for (const fs::recursive_directory_iterator end; it != end;) {
+    if (isTemporaryName(it->path().filename().string())) {
+      stale.push_back(it->path());
+      it.disable_recursion_pending();
+    }
+    it.increment(ec);
+    if (ec) return listError(folder, ec.value());
+  }
+  for (const fs::path& path : stale) {
+    if (auto status = files::remove(path); !status) return status.error();
+  }
+  return stale.size();
+}
+
+foundation::Result<std::uint64_t> availableSpace(const fs::path& path) {
+  fs::path at = path.empty() ? fs::path(".") : path;
+  struct statvfs info;
+  while (::statvfs(at.c_str(), &info) != 0) {
+    const int err = errno;
+    const fs::path parent = folderOf(at);
+    if ((err != ENOENT && err != ENOTDIR) || parent == at)
+      return fileError(readCode(err), path, Action::Open, err);
+    at = parent;
+  }
+  return static_cast<std::uint64_t>(info.f_bavail) * static_cast<std::uint64_t>(info.f_frsize);
 }
 
 foundation::Result<foundation::Date> modificationDate(const fs::path& path) {

@@ -77,6 +77,16 @@ foundation::Status writeAtomic(const fs::path& path, const void* data, size_t si
 foundation::Status writeAtomic(const fs::path& path, const foundation::Bytes& data);
 foundation::Status writeAtomic(const fs::path& path, std::string_view text);
 
+// Removes the temporary files and folders that writeAtomic and copyFile leave beside their target
+// when the process dies mid-write (".<name>.tmp-XXXXXX"), at every depth under the folder, without
+// following links; returns how many went. Only safe while nothing else writes under the folder,
+// as at launch.
+foundation::Result<size_t> removeStaleTemporaries(const fs::path& folder);
+
+// The bytes an unprivileged writer may still use on the file system that holds the path (or its
+// nearest existing parent, for a path not made yet).
+foundation::Result<std::uint64_t> availableSpace(const fs::path& path);
+
 enum class TextEncoding { Utf8, Utf16 };
 // UTF-16 is written little-endian after the byte-order mark FF FE; UTF-8 without a mark.
 // Text that is not valid UTF-8 is refused (kWriteInapplicableStringEncodingError).

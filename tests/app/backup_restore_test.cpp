@@ -1,6 +1,7 @@
 #include "app/backup_restore.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <map>
 
@@ -29,6 +30,23 @@ Snapshot snapshot(const fs::path& folder) {
           readAll(entry.path()), files::modificationDate(entry.path()).valueOr(Date{})};
   }
   return files;
+}
+
+// Runs SQL on a database file, made when missing.
+void runSql(const fs::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+  sqlite3_free(message);
+  sqlite3_close(db);
+}
+
+// The bytes of a database made by the SQL.
+Bytes database(const fs::path& scratch, const std::string& sql) {
+  (void)files::remove(scratch);
+  runSql(scratch, sql);
+  return readAll(scratch);
 }
 
 // The names of the babies in a store file.
@@ -187,6 +205,19 @@ const Refusal kRefusals[] = {
      [](auto& t, auto& e) { e.push_back(escaping((t.temp_.path() / "escaped.txt").string())); }},
     {"encrypted entry", [](auto&, auto& e) { e[3].flags = 1, e[3].method = 0; }},
     {"date file is a folder", [](auto&, auto& e) { e[1].name = "firstLaunch.txt/inside"; }},
+    {"zero-length store", [](auto&, auto& e) { e[2].data.clear(); }},
+    {"database without tables",
+     [](auto& t, auto& e) { e[2].data = database(t.temp_.path() / "x.db", "PRAGMA user_version = 3"); }},
+    {"database without the diary's tables",
+     [](auto& t, auto& e) {
+       e[2].data = database(t.temp_.path() / "x.db",
+                            "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY);"
+                            "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY)");
+     }},
+    {"log that is a folder",
+     [](auto&, auto& e) {
+       e.push_back({"dataBase.sqlite-wal/x", bytes("x")});
+     }},
 };
 
 class RefusedArchiveTest : public BackupRestoreTest, public ::testing::WithParamInterface<int> {};
@@ -247,6 +278,83 @@ TEST_F(BackupRestoreTest, UnreadableArchivesAndFailuresOfTheStepsLeaveDocumentsA
   EXPECT_EQ(closes_, 1);
   EXPECT_EQ(snapshot(home_.documents()), documents);
   EXPECT_TRUE(fs::is_empty(saves_.backUpDir()));
+}
+
+// Only the store is put in place, exactly as it was checked: its log folded in, a journal never
+// played back, the log's index dropped.
+TEST_F(BackupRestoreTest, StoreIsInstalledAloneWithItsLogFoldedIn) {
+  const fs::path store = home_.documents() / "dataBase.sqlite";
+  // A hot journal of another database: played back, it would turn any file beside it into that one.
+  const fs::path foreign = temp_.path() / "foreign.sqlite";
+  runSql(foreign,
+         "PRAGMA journal_mode = DELETE; CREATE TABLE foreign_rows (x);"
+         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400)"
+         "INSERT INTO foreign_rows SELECT randomblob(1000) FROM n");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db, "PRAGMA cache_size = 1; BEGIN; CREATE TABLE more (y); UPDATE foreign_rows SET x = 0",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  const Bytes hotJournal = readAll(foreign.string() + "-journal");
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  // (It is hot: beside a copy of the store, SQLite plays it back and the foreign table appears.)
+  ASSERT_TRUE(files::copyFile(store, temp_.path() / "probe.sqlite").ok());
+  ASSERT_TRUE(files::writeAtomic(temp_.path() / "probe.sqlite-journal", hotJournal).ok());
+  runSql(temp_.path() / "probe.sqlite", "SELECT count(*) FROM foreign_rows");
+
+  auto entries = soundEntries();
+  entries.push_back({"dataBase.sqlite-journal", hotJournal});
+  entries.push_back({"dataBase.sqlite-shm", Bytes(32768, 0xA5)});
+  download(entries);
+  ASSERT_TRUE(backUp_.restoreBackUp().ok());
+  EXPECT_EQ(babyNames(store), std::vector<std::string>{"Anna"});
+
+  // A log with a change committed after the file was last checkpointed.
+  {
+    auto open = store::Store::open(store, managedObjectModel()).value();
+    auto context = open->newContext().value();
+    Baby::insertIn(*context).setBaby_Name("Boris");
+    ASSERT_TRUE(context->save().ok());
+    entries = soundEntries();
+    entries.push_back({"dataBase.sqlite-wal", readAll(store.string() + "-wal")});
+    ASSERT_TRUE(open->close().ok());
+  }
+  ASSERT_GT(entries.back().data.size(), 0u);
+  download(entries);
+  ASSERT_TRUE(backUp_.restoreBackUp().ok());
+  for (const char* side : {"-wal", "-journal", "-shm"})
+    EXPECT_FALSE(fs::exists(store.string() + side)) << side;
+  EXPECT_EQ(babyNames(store), (std::vector<std::string>{"Anna", "Boris"}));
+}
+
+// A restore cut short right after Documents were replaced leaves the new first-launch date
+// inside them; the next launch puts it in place and clears what cut-short writes left.
+TEST_F(BackupRestoreTest, LaunchFinishesAnInterruptedRestoreAndClearsStaleTemporaries) {
+  download(soundEntries());
+  auto staged = saves_.stageBackUp();
+  ASSERT_TRUE(staged.ok()) << staged.error().description();
+  ASSERT_TRUE(files::remove(home_.documents()).ok());
+  ASSERT_TRUE(files::move(staged->documents, home_.documents()).ok());
+  const std::vector<fs::path> stale = {home_.documents() / ".dataBase.sqlite.tmp-a1B2c3",
+                                       home_.library() / "Settings" / ".tutorialStatus.txt.tmp-ZZZZZZ",
+                                       home_.root() / ".keychain.tmp-000000"};
+  const std::vector<fs::path> kept = {home_.documents() / "Photos" / "x.tmp-a1B2c3",
+                                      home_.documents() / "Photos" / ".x.tmp-a1B2c",
+                                      home_.tmp() / "AnnaPhotoTmp0.jpg"};
+  for (const auto& path : stale) put(path, "partial");
+  for (const auto& path : kept) put(path, "keep");
+
+  ASSERT_TRUE(localSaves(home_).recoverAtLaunch().ok());
+  EXPECT_EQ(readAll(firstLaunch()), zip_bytes::utf16Text("2013.01.02"));
+  EXPECT_EQ(babyNames(home_.documents() / "dataBase.sqlite"), std::vector<std::string>{"Anna"});
+  for (const auto& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::is_empty(saves_.backUpDir()));
+  const auto documents = snapshot(home_.documents());
+  EXPECT_EQ(documents.count("Photos/_2013.jpg"), 1u);
+  EXPECT_EQ(documents.size(), 4u) << "no date file is left in Documents";
 }
 
 TEST_F(BackupRestoreTest, VersionCheckFollowsTheVersionEntry) {

@@ -48,11 +48,23 @@ class LocalSavesTest : public FileStoreTest {
 
 // --- Names in file names
 
-TEST(FileNameForNameTest, OnlyNamesThatCouldLeaveTheirFolderAreEscapedAndAllRoundTrip) {
-  const std::vector<std::pair<std::string, std::string>> names = {
-      {"Anna", "Anna"},  {"Маша", "Маша"}, {"50% cotton", "50% cotton"},    {"x..", "x.."}, {"%2F", "%2F"},
-      {"a/b", ".a%2Fb"}, {"..", ".%2E."},  {"../../etc/passwd", ""},        {".", ""},      {".hidden", ""},
-      {"/", ""},         {"a%2Fb/", ""},   {std::string("nul\0in", 6), ""}, {".%2E", ""},   {"%", ""}};
+TEST(FileNameForNameTest, OnlyNamesWithSlashOrNulAreEscapedAndAllRoundTrip) {
+  // Expected file names; "" where only the round trip matters.
+  const std::vector<std::pair<std::string, std::string>> names = {{"Anna", "Anna"},
+                                                                  {"Маша", "Маша"},
+                                                                  {"50% cotton", "50% cotton"},
+                                                                  {"..", ".."},
+                                                                  {".", "."},
+                                                                  {".Anna", ".Anna"},
+                                                                  {"a/b", ".a%2Fb"},
+                                                                  {".%2E.", ".%2E."},
+                                                                  {".a%2Fb", ""},
+                                                                  {"/", ""},
+                                                                  {"../../etc/passwd", ""},
+                                                                  {"a%2Fb/", ""},
+                                                                  {".%2Ea%252Fb", ""},
+                                                                  {"%", "%"},
+                                                                  {std::string("nul\0in", 6), ""}};
   std::set<std::string> seen;
   for (const auto& [name, expected] : names) {
     auto file = fileNameForName(name);
@@ -61,14 +73,11 @@ TEST(FileNameForNameTest, OnlyNamesThatCouldLeaveTheirFolderAreEscapedAndAllRoun
       EXPECT_EQ(*file, expected);
     }
     EXPECT_EQ(file->find_first_of(std::string("/\0", 2)), std::string::npos) << name;
-    EXPECT_TRUE(*file != "." && *file != "..") << name;
     EXPECT_EQ(nameForFileName(*file), std::optional<std::string>(name)) << *file;
     EXPECT_TRUE(seen.insert(*file).second) << "two names share " << *file;
   }
   EXPECT_FALSE(fileNameForName("").ok());
-  // File names that were never made name no baby ("plain" needs no escape).
-  for (const char* stray : {"", ".a%2", ".a%ZZ", ".plain", "a/b"})
-    EXPECT_EQ(nameForFileName(stray), std::nullopt);
+  for (const char* stray : {"", "a/b"}) EXPECT_EQ(nameForFileName(stray), std::nullopt);
 }
 
 // --- Folders and timers
@@ -107,6 +116,25 @@ TEST_F(LocalSavesTest, HostileBabyNamesStayInsideTheTimersFolder) {
   const auto names = allFiles();
   EXPECT_EQ(names.size(), 5u);
   for (const auto& file : names) EXPECT_EQ(file.rfind("Library/Timers/", 0), 0u) << file;
+  EXPECT_TRUE(names.count("Library/Timers/.profile.plist")) << "a leading \".\" is kept as it is";
+}
+
+TEST_F(LocalSavesTest, FilesOfEarlierVersionsUnderEscapedNamesAreFoundAndRenamed) {
+  // Earlier versions escaped a leading "."; the phone application never did.
+  ASSERT_TRUE(saves_.saveTimerArrayById({timerWithPhoto("Sleep", 4)}, "Anna").ok());
+  ASSERT_TRUE(files::move(timerFile("Anna"), timerFile(".%2EAnna")).ok());
+  ASSERT_TRUE(saves_.saveIcon(picture(10), "Anna").ok());
+  ASSERT_TRUE(files::move(home_.documents() / "BabyInfo" / "Anna_ava.jpg",
+                          home_.documents() / "BabyInfo" / ".%2EAnna_ava.jpg")
+                  .ok());
+  put(home_.tmp() / ".%2EAnnaPhotoTmp4.jpg", "photo");
+
+  EXPECT_EQ(timersOf(".Anna"), 1u);
+  EXPECT_TRUE(saves_.getIcon(".Anna").has_value());
+  EXPECT_EQ(saves_.tempPhotoFilePath(".Anna", 4),
+            std::optional<fs::path>(home_.tmp() / ".AnnaPhotoTmp4.jpg"));
+  EXPECT_EQ(allFiles(), (std::set<std::string>{"Documents/BabyInfo/.Anna_ava.jpg",
+                                               "Library/Timers/.Anna.plist", "tmp/.AnnaPhotoTmp4.jpg"}));
 }
 
 TEST_F(LocalSavesTest, UnreadableTimerFilesReadAsNoTimersAndFailedWritesAreReported) {

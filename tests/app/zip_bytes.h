@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -112,6 +113,8 @@ struct NewEntry {
   std::uint16_t flags = 0;
   std::uint32_t dosDateTime = dosDate(2025, 1, 1) << 16;
   bool wrongCrc = false;
+  // A size to declare instead of the data's own.
+  std::optional<std::uint32_t> declaredSize = std::nullopt;
 };
 
 inline Bytes build(const std::vector<NewEntry>& entries) {
@@ -119,6 +122,7 @@ inline Bytes build(const std::vector<NewEntry>& entries) {
   for (const auto& e : entries) {
     const Bytes stored = e.method == 8 ? zlibRaw(e.data, true) : e.data;
     const auto offset = static_cast<std::uint32_t>(zip.size());
+    const std::uint32_t size = e.declaredSize.value_or(static_cast<std::uint32_t>(e.data.size()));
     for (Bytes* out : {&zip, &central}) {
       const bool isCentral = out == &central;
       put(*out, isCentral ? 0x02014b50 : 0x04034b50, 4);
@@ -127,7 +131,7 @@ inline Bytes build(const std::vector<NewEntry>& entries) {
       put(*out, e.dosDateTime, 4);
       put(*out, crc(e.data) ^ (e.wrongCrc ? 0xDEADBEEF : 0), 4);
       put(*out, static_cast<std::uint32_t>(stored.size()), 4);
-      put(*out, static_cast<std::uint32_t>(e.data.size()), 4);
+      put(*out, size, 4);
       put(*out, static_cast<std::uint32_t>(e.name.size()), 2);
       put(*out, 0, 2);
       if (isCentral) {

@@ -1,7 +1,14 @@
 #include "app/zip_packer.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <random>
 
 #include "file_store_fixture.h"
 #include "platform/foundation/log.h"
@@ -13,6 +20,28 @@ namespace {
 using namespace file_store_test;
 using zip_bytes::dosDate;
 using zip_bytes::dosTime;
+
+// Runs `body` in a child process that sees a fresh file system of `bytes` bytes at `folder`, and
+// returns its exit code; nothing when the system lets no unprivileged process mount one.
+std::optional<int> onSmallDisk(const fs::path& folder, size_t bytes, const std::function<int()>& body) {
+  constexpr int kCannotMount = 99;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    const auto write = [](const char* file, const std::string& text) { std::ofstream(file) << text; };
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(kCannotMount);
+    write("/proc/self/setgroups", "deny");
+    write("/proc/self/uid_map", "0 " + uid + " 1");
+    write("/proc/self/gid_map", "0 " + gid + " 1");
+    const std::string options = "size=" + std::to_string(bytes);
+    if (::mount("none", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) ::_exit(kCannotMount);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  if (WEXITSTATUS(status) == kCannotMount) return std::nullopt;
+  return WEXITSTATUS(status);
+}
 
 class ZipPackerTest : public FileStoreTest {
  protected:
@@ -45,7 +74,7 @@ TEST_F(ZipPackerTest, BackupArchiveHoldsVersionDateFileThenDocumentsInListingOrd
   put(home_.documents() / "dataBase.sqlite", "SQLite format 3 store", when + 3600);
   put(home_.documents() / "Photos" / "_2015_March_05_10_20_7.jpg", "photo bytes photo bytes photo bytes",
       when);
-  put(home_.documents() / "Photos" / "sub" / "deep.bin", "deep", when);
+  put(home_.documents() / "Photos" / "sub" / "deep.bin", "deep deep deep deep deep deep deep deep", when);
   put(home_.documents() / "BabyInfo" / "Маша_ava.jpg", "icon", when);
   ASSERT_TRUE(files::createDirectory(home_.documents() / "Empty").ok());
   put(temp_.path() / "outside.txt", "outside", when);
@@ -70,6 +99,9 @@ TEST_F(ZipPackerTest, BackupArchiveHoldsVersionDateFileThenDocumentsInListingOrd
                                              "Photos/_2015_March_05_10_20_7.jpg", "Photos/sub/deep.bin",
                                              "dataBase.sqlite"}));
   ASSERT_EQ(entries.size(), 6u);
+  // Photos are deflated at level 0: one stored block, its five bytes of framing and the data.
+  EXPECT_EQ(entries[3].compressedSize, entries[3].size + 5);
+  EXPECT_LT(entries[4].compressedSize, entries[4].size + 5);
   EXPECT_EQ(zip_bytes::contents(entries[0]), (Bytes{0xFF, 0xFE, '0', 0}));
   EXPECT_EQ(zip_bytes::contents(entries[1]), readAll(firstLaunch));
   EXPECT_EQ(zip_bytes::contents(entries[3]), bytes("photo bytes photo bytes photo bytes"));
@@ -80,13 +112,22 @@ TEST_F(ZipPackerTest, BackupArchiveHoldsVersionDateFileThenDocumentsInListingOrd
   EXPECT_EQ(entries[5].time, dosTime(11, 20, 30));
   EXPECT_FALSE(fs::exists(saves_.backUpArchivePath().string() + ".partial"));
 
-  // Without a date file the archive still holds an empty one, with a zero date.
-  ASSERT_TRUE(files::remove(firstLaunch).ok());
-  ASSERT_TRUE(saves_.createZip().ok());
-  const auto again = zip_bytes::parse(readAll(saves_.backUpArchivePath()));
-  EXPECT_EQ(again.at(1).name, "firstLaunch.txt");
-  EXPECT_EQ(again[1].size, 0u);
-  EXPECT_EQ(again[1].time, 0u);
+  // Without a date file, or with a link or a FIFO in its place (neither followed nor waited on),
+  // the archive still holds an empty one, with a zero date.
+  const std::vector<std::function<void()>> noDateFile = {
+      [&] { ASSERT_TRUE(files::remove(firstLaunch).ok()); },
+      [&] { fs::create_symlink(temp_.path() / "outside.txt", firstLaunch); },
+      [&] { ASSERT_EQ(::mkfifo(firstLaunch.c_str(), 0600), 0); },
+  };
+  for (const auto& make : noDateFile) {
+    ASSERT_TRUE(files::remove(firstLaunch).ok());
+    make();
+    ASSERT_TRUE(saves_.createZip().ok());
+    const auto again = zip_bytes::parse(readAll(saves_.backUpArchivePath()));
+    EXPECT_EQ(again.at(1).name, "firstLaunch.txt");
+    EXPECT_EQ(again[1].size, 0u);
+    EXPECT_EQ(again[1].time, 0u);
+  }
 }
 
 TEST_F(ZipPackerTest, FailedPackingLeavesNoArchive) {
@@ -104,11 +145,54 @@ TEST_F(ZipPackerTest, FailedPackingLeavesNoArchive) {
     EXPECT_FALSE(fs::exists(saves_.backUpArchivePath()));
     EXPECT_TRUE(fs::is_empty(saves_.backUpDir()));
   }
+  // Sources that are no regular files are refused where they are opened.
+  ZipPacker zip;
+  ASSERT_TRUE(zip.CreateZipFile2(temp_.path() / "kinds.zip").ok());
+  fs::create_symlink(locked, temp_.path() / "link");
+  ASSERT_EQ(::mkfifo((temp_.path() / "fifo").c_str(), 0600), 0);
+  for (const char* source : {"link", "fifo", "."}) {
+    auto added = zip.addFileToZipNewname(temp_.path() / source, "x");
+    ASSERT_FALSE(added.ok()) << source;
+    EXPECT_EQ(added.error().code, kZipReadFailed) << source;
+  }
   // The backup folder cannot be made: a file is in its place.
   ASSERT_TRUE(files::remove(saves_.backUpDir()).ok());
   put(saves_.backUpDir(), "in the way");
   EXPECT_FALSE(saves_.createZip().ok());
   EXPECT_FALSE(fs::exists(saves_.backUpArchivePath()));
+}
+
+TEST_F(ZipPackerTest, PackingOntoAFullDiskSaysSoAndLeavesNothing) {
+  std::mt19937 random(3);
+  std::string photo(1 << 20, '\0');
+  for (char& c : photo) c = static_cast<char>(random());
+  put(home_.documents() / "Photos" / "big.jpg", photo);
+  const auto result = onSmallDisk(home_.tmp(), 64 << 10, [&] {
+    foundation::ScopedLogCapture log;
+    const auto packed = saves_.createZip();
+    if (packed.ok()) return 1;
+    if (packed.error().code != kZipNoSpace ||
+        packed.error().description().find("disk is full") == std::string::npos)
+      return 2;
+    return fs::is_empty(saves_.backUpDir()) ? 0 : 3;
+  });
+  if (!result) GTEST_SKIP() << "no file system of a given size can be made here";
+  EXPECT_EQ(*result, 0) << "1: packed, 2: the error does not say the disk is full, 3: files left";
+}
+
+TEST_F(ZipPackerTest, ArchivesDeclaringMoreThanTheDiskHoldsAreRefusedBeforeWriting) {
+  // A small file, then 16384 entries of five bytes each declaring 4 GB: 64 TB in all.
+  std::vector<zip_bytes::NewEntry> entries = {{"a.txt", bytes("small")}};
+  for (int i = 0; i < 16384; ++i) {
+    entries.push_back({"big" + std::to_string(i), bytes("zeros"), 0});
+    entries.back().declaredSize = 0xFFFFFFFE;
+  }
+  const fs::path out = temp_.path() / "out";
+  ZipPacker zip;
+  auto status = extract(zip, entries, out);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().code, kZipNoSpace) << status.error().description();
+  EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(ZipPackerTest, EntryDatesAreLocalGregorianTimeBothWays) {
