@@ -1,7 +1,9 @@
 // Packing and unpacking the backup archive: a Documents folder of about 100 MB of JPEG photos and
-// a 20 MB store, packed by the file store and, in the same run, by `zip -r -6` of the same folder;
-// then unpacked by the file store's restore staging and by `unzip`. The data are made once, in a
-// folder beside this executable, and kept for later runs.
+// a 20 MB store, packed by the file store and, in the same run, by `zip -r -6 -n .jpg` of the
+// same folder (which stores the photos, as the file store writes them at deflate level 0); then
+// unpacked by the file store's restore staging and by `unzip`. The data are made once, in a
+// folder beside this executable, and kept for later runs. The ratios printed at the end are of
+// the fastest runs: aim for a pack time within 1.1 times zip's and a size within 0.1%.
 
 #include <benchmark/benchmark.h>
 
@@ -14,9 +16,13 @@
 #include <random>
 #include <string>
 
+#include "app/entities.h"
 #include "app/local_saves.h"
+#include "app/model.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/image.h"
+#include "platform/store/context.h"
+#include "platform/store/store.h"
 
 namespace {
 
@@ -56,32 +62,39 @@ foundation::Bytes photo(unsigned seed) {
   return *image.jpegData(1.0);
 }
 
-// Store-like pages: fixed-layout rows of notes with dates, numbers and repeated type names.
-foundation::Bytes storeFile() {
+// A diary store of about 20 MB: notes of one baby with dates, numbers, repeated type names and
+// a short notice each, saved in batches as a long-used diary would have them.
+bool makeStore(const fs::path& file) {
   std::mt19937 random(7);
   static const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC",         "Walk",
                                        "Food",           "Drink", "Temperature"};
-  foundation::Bytes data;
-  data.reserve(kStoreBytes);
-  const std::string header = std::string("SQLite format 3") + '\0';
-  data.insert(data.end(), header.begin(), header.end());
-  while (data.size() < kStoreBytes) {
-    char row[160];
-    const int n =
-        std::snprintf(row, sizeof row, "%s|%.6f|%.6f|%s|%u|Notation_ml|note %u|", kTypes[random() % 7],
-                      450000000.0 + random() % 40000000, 450000000.0 + random() % 40000000,
-                      random() % 2 ? "Left Breast" : "Right Breast", static_cast<unsigned>(random() % 500),
-                      static_cast<unsigned>(random()));
-    data.insert(data.end(), row, row + n);
-    if (random() % 8 == 0) data.insert(data.end(), 64 + random() % 400, 0);
+  auto store = store::Store::open(file, app::managedObjectModel());
+  if (!store) return false;
+  auto context = (*store)->newContext();
+  if (!context) return false;
+  const app::Baby baby = app::Baby::insertIn(**context);
+  baby.setBaby_Name("Anna");
+  std::error_code ec;
+  for (unsigned batch = 0; fs::file_size(file, ec) < kStoreBytes; ++batch) {
+    for (unsigned i = 0; i < 10000; ++i) {
+      const app::Note note = app::Note::insertIn(**context);
+      const double start = 450000000.0 + random() % 40000000;
+      note.setNote_Type(kTypes[random() % 7]);
+      note.setNote_DateStart(foundation::Date{start});
+      note.setNote_DateStop(foundation::Date{start + random() % 7200});
+      note.setNote_strValue(random() % 2 ? "Left Breast" : "Right Breast");
+      note.setNote_numMeasureCurrent("Notation_ml");
+      note.setNote_Notice("note " + std::to_string(random()) + " of batch " + std::to_string(batch));
+      note.setNoteToBaby(baby);
+    }
+    if (!(*context)->save() || !(*store)->checkpoint()) return false;
   }
-  data.resize(kStoreBytes);
-  return data;
+  return static_cast<bool>((*store)->close());
 }
 
 void prepare() {
   const fs::path documents = home().documents();
-  const fs::path ready = dataRoot() / "ready";
+  const fs::path ready = dataRoot() / "ready-with-store";
   if (fs::exists(ready)) return;
   (void)files::remove(dataRoot());
   if (!home().create() || !files::createDirectory(documents / "Photos") ||
@@ -98,7 +111,10 @@ void prepare() {
     (void)files::writeAtomic(path, jpeg);
     total += jpeg.size();
   }
-  (void)files::writeAtomic(documents / "dataBase.sqlite", storeFile());
+  if (!makeStore(documents / "dataBase.sqlite")) {
+    std::fprintf(stderr, "cannot make the store\n");
+    std::exit(1);
+  }
   (void)files::createDirectory(home().library() / "Settings");
   (void)files::writeText(home().library() / "Settings" / "firstLaunch.txt", "2015.03.05",
                          files::TextEncoding::Utf16);
@@ -153,20 +169,20 @@ void BM_CreateZip(benchmark::State& state) {
   state.counters["archive_MB"] = static_cast<double>(sizes()["pack"]) / (1 << 20);
 }
 
-void BM_ZipR6(benchmark::State& state) {
+void BM_ZipR6StoringJpeg(benchmark::State& state) {
   prepare();
   const fs::path out = dataRoot() / "zip-r-6.zip";
   for (auto _ : state) {
     (void)files::remove(out);
     const auto start = std::chrono::steady_clock::now();
-    run("cd '" + home().documents().string() + "' && zip -q -r -6 '" + out.string() + "' .");
+    run("cd '" + home().documents().string() + "' && zip -q -r -6 -n .jpg '" + out.string() + "' .");
     const double took = seconds(start);
     state.SetIterationTime(took);
-    record("zip -r -6", took);
+    record("zip", took);
   }
-  sizes()["zip -r -6"] = fs::file_size(out);
+  sizes()["zip"] = fs::file_size(out);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
-  state.counters["archive_MB"] = static_cast<double>(sizes()["zip -r -6"]) / (1 << 20);
+  state.counters["archive_MB"] = static_cast<double>(sizes()["zip"]) / (1 << 20);
 }
 
 void BM_UnpackForRestore(benchmark::State& state) {
@@ -204,7 +220,7 @@ void BM_Unzip(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CreateZip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK(BM_ZipR6)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_ZipR6StoringJpeg)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_UnpackForRestore)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_Unzip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
@@ -216,12 +232,12 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   auto& times = best();
-  if (times.count("pack") && times.count("zip -r -6")) {
-    std::printf("pack time ratio (ours / zip -r -6): %.2f\n", times["pack"] / times["zip -r -6"]);
+  if (times.count("pack") && times.count("zip")) {
+    std::printf("pack time ratio (ours / zip -r -6 -n .jpg): %.2f\n", times["pack"] / times["zip"]);
   }
-  if (sizes().count("pack") && sizes().count("zip -r -6")) {
-    std::printf("archive size ratio (ours / zip -r -6): %.4f\n",
-                static_cast<double>(sizes()["pack"]) / static_cast<double>(sizes()["zip -r -6"]));
+  if (sizes().count("pack") && sizes().count("zip")) {
+    std::printf("archive size ratio (ours / zip -r -6 -n .jpg): %.4f\n",
+                static_cast<double>(sizes()["pack"]) / static_cast<double>(sizes()["zip"]));
   }
   if (times.count("unpack") && times.count("unzip")) {
     std::printf("unpack time ratio (ours / unzip): %.2f\n", times["unpack"] / times["unzip"]);
