@@ -158,7 +158,7 @@ ObjectPtr Context::insertNewObject(std::string_view entityName) {
   object->fault_ = false;
   object->inserted_ = true;
   objects_[entity->index][key] = object;
-  inserted_.insert(object.get());
+  inserted_.push_back(object.get());
   ++pendingPerEntity_[entity->index];
   return object;
 }
@@ -167,7 +167,7 @@ void Context::markUpdated(Object& object) {
   if (object.inserted_ || object.updated_) return;
   if (!object.deleted_) ++pendingPerEntity_[object.entity_->index];
   object.updated_ = true;
-  updated_.insert(&object);
+  updated_.push_back(&object);
 }
 
 void Context::deleteObject(const ObjectPtr& object) {
@@ -182,7 +182,7 @@ void Context::deleteObject(const ObjectPtr& object) {
           std::make_unique<Object::Snapshot>(Object::Snapshot{current->values_, current->toOne_});
     if (!current->inserted_ && !current->updated_) ++pendingPerEntity_[current->entity_->index];
     current->deleted_ = true;
-    deleted_.insert(current.get());
+    deleted_.push_back(current.get());
     for (const RelationshipDescription& rel : current->entity_->relationships) {
       if (rel.deleteRule != DeleteRule::Cascade && rel.deleteRule != DeleteRule::Nullify) continue;
       std::vector<ObjectPtr> targets;
@@ -237,8 +237,9 @@ void Context::forget(Object& object) {
 void Context::rollback() {
   std::vector<ObjectPtr> inserted;
   for (Object* o : inserted_) inserted.push_back(o->shared_from_this());
-  std::unordered_set<Object*> changed(updated_.begin(), updated_.end());
-  changed.insert(deleted_.begin(), deleted_.end());
+  // An object both updated and deleted comes twice; the second time finds nothing left to undo.
+  std::vector<Object*> changed = updated_;
+  changed.insert(changed.end(), deleted_.begin(), deleted_.end());
   for (Object* o : changed) {
     if (o->inserted_) continue;
     if (o->snapshot_) {
@@ -763,6 +764,8 @@ foundation::Status Context::validateForSave() {
       }
     }
   }
+  // Only an object deleted here can leave a reference dangling.
+  if (deleted_.empty()) return {};
   for (auto* set : {&inserted_, &updated_}) {
     for (Object* o : *set) {
       if (o->deleted_) continue;
@@ -819,6 +822,17 @@ std::string deleteSql(const EntityDescription& entity) {
   return "DELETE FROM " + entity.table + " WHERE Z_PK = ?";
 }
 
+std::string statementSql(const EntityDescription& entity, StatementKind kind) {
+  switch (kind) {
+    case kInsertStatement:
+      return insertSql(entity);
+    case kUpdateStatement:
+      return updateSql(entity);
+    default:
+      return deleteSql(entity);
+  }
+}
+
 // Steps a statement that returns no rows; the message is only built when it fails.
 foundation::Status stepDone(sql::Connection& db, sql::Statement& statement, std::string_view what,
                             const std::string& entityName) {
@@ -828,6 +842,23 @@ foundation::Status stepDone(sql::Connection& db, sql::Statement& statement, std:
 }
 
 }  // namespace
+
+template <class Keep>
+std::vector<Object*> Context::inEntityAndKeyOrder(const std::vector<Object*>& objects, Keep keep) const {
+  // Objects come in the order they were changed; within an entity that is mostly key order
+  // already (keys are handed out in rising order), so each entity's run is sorted only if needed.
+  std::vector<std::vector<Object*>> byEntity(model_->entities().size());
+  for (Object* o : objects)
+    if (keep(*o)) byEntity[o->entity_->index].push_back(o);
+  std::vector<Object*> ordered;
+  ordered.reserve(objects.size());
+  auto byKey = [](const Object* a, const Object* b) { return a->primaryKey_ < b->primaryKey_; };
+  for (auto& run : byEntity) {
+    if (!std::is_sorted(run.begin(), run.end(), byKey)) std::sort(run.begin(), run.end(), byKey);
+    ordered.insert(ordered.end(), run.begin(), run.end());
+  }
+  return ordered;
+}
 
 int Context::bindObject(sql::Statement& statement, const Object& object, int first) {
   int index = first;
@@ -850,50 +881,68 @@ int Context::bindObject(sql::Statement& statement, const Object& object, int fir
   return index;
 }
 
-foundation::Status Context::writeDeletes(const std::vector<Object*>& objects) {
+template <class Bind, class Check>
+foundation::Status Context::writeRows(const std::vector<Object*>& objects, size_t kind, const char* failure,
+                                      Bind bind, Check check) {
   sql::Connection& db = *connection_;
+  const EntityDescription* entity = nullptr;
+  sql::Statement statement;
   for (Object* o : objects) {
-    const EntityDescription& entity = *o->entity_;
-    auto statement = db.prepareSlot(slotOf(entity, kDeleteStatement), [&] { return deleteSql(entity); });
-    if (!statement) return statement.error();
-    statement->bindInt(1, o->primaryKey_);
-    if (auto status = stepDone(db, *statement, "Cannot delete a ", entity.name); !status) return status;
+    // Objects come grouped by entity: one borrow of the kept statement serves the whole run.
+    if (o->entity_ != entity) {
+      entity = o->entity_;
+      statement = sql::Statement();
+      auto kept = db.prepareSlot(slotOf(*entity, static_cast<StatementKind>(kind)),
+                                 [&] { return statementSql(*entity, static_cast<StatementKind>(kind)); });
+      if (!kept) return kept.error();
+      statement = std::move(*kept);
+    }
+    bind(statement, *o);
+    const int rc = statement.step();
+    if (rc != SQLITE_DONE) return db.errorFor(rc, kPersistentStoreSaveError, failure + entity->name);
+    statement.rewind();
+    if (auto status = check(*o); !status) return status;
   }
   return {};
+}
+
+foundation::Status Context::writeDeletes(const std::vector<Object*>& objects) {
+  return writeRows(
+      objects, kDeleteStatement, "Cannot delete a ",
+      [](sql::Statement& statement, const Object& o) { statement.bindInt(1, o.primaryKey_); },
+      [](const Object&) { return foundation::Status(); });
 }
 
 foundation::Status Context::writeInserts(const std::vector<Object*>& objects,
                                          std::vector<std::int64_t>& highestKeys) {
-  sql::Connection& db = *connection_;
-  for (Object* o : objects) {
-    const EntityDescription& entity = *o->entity_;
-    auto statement = db.prepareSlot(slotOf(entity, kInsertStatement), [&] { return insertSql(entity); });
-    if (!statement) return statement.error();
-    statement->bindInt(1, o->primaryKey_);
-    statement->bindInt(2, store_->entityNumber(entity));
-    bindObject(*statement, *o, 3);
-    if (auto status = stepDone(db, *statement, "Cannot insert a ", entity.name); !status) return status;
-    highestKeys[entity.index] = std::max(highestKeys[entity.index], o->primaryKey_);
-  }
-  return {};
+  return writeRows(
+      objects, kInsertStatement, "Cannot insert a ",
+      [&](sql::Statement& statement, const Object& o) {
+        statement.bindInt(1, o.primaryKey_);
+        statement.bindInt(2, store_->entityNumber(*o.entity_));
+        bindObject(statement, o, 3);
+      },
+      [&](const Object& o) {
+        std::int64_t& highest = highestKeys[o.entity_->index];
+        highest = std::max(highest, o.primaryKey_);
+        return foundation::Status();
+      });
 }
 
 foundation::Status Context::writeUpdates(const std::vector<Object*>& objects) {
-  sql::Connection& db = *connection_;
-  for (Object* o : objects) {
-    const EntityDescription& entity = *o->entity_;
-    auto statement = db.prepareSlot(slotOf(entity, kUpdateStatement), [&] { return updateSql(entity); });
-    if (!statement) return statement.error();
-    const int last = bindObject(*statement, *o, 1);
-    statement->bindInt(last, o->primaryKey_);
-    if (auto status = stepDone(db, *statement, "Cannot update a ", entity.name); !status) return status;
-    // A row removed behind this context's back must not count as saved.
-    if (sqlite3_changes(db.handle()) != 1)
-      return makeError(
-          kPersistentStoreSaveError,
-          "The " + entity.name + " object " + std::to_string(o->primaryKey_) + " is no longer in the store");
-  }
-  return {};
+  return writeRows(
+      objects, kUpdateStatement, "Cannot update a ",
+      [](sql::Statement& statement, const Object& o) {
+        const int last = bindObject(statement, o, 1);
+        statement.bindInt(last, o.primaryKey_);
+      },
+      [&](const Object& o) -> foundation::Status {
+        // A row removed behind this context's back must not count as saved.
+        if (sqlite3_changes(connection_->handle()) == 1) return {};
+        return makeError(kPersistentStoreSaveError, "The " + o.entity_->name + " object " +
+                                                        std::to_string(o.primaryKey_) +
+                                                        " is no longer in the store");
+      });
 }
 
 foundation::Status Context::recordPrimaryKeys(const std::vector<std::int64_t>& highestKeys) {
@@ -914,21 +963,10 @@ foundation::Status Context::recordPrimaryKeys(const std::vector<std::int64_t>& h
 }
 
 foundation::Status Context::writeChanges() {
-  auto byEntityAndKey = [](Object* a, Object* b) {
-    return a->entity_->index != b->entity_->index ? a->entity_->index < b->entity_->index
-                                                  : a->primaryKey_ < b->primaryKey_;
-  };
   // An object inserted and deleted before saving never reaches the file.
-  std::vector<Object*> deleted, inserted, updated;
-  for (Object* o : deleted_)
-    if (!o->inserted_) deleted.push_back(o);
-  for (Object* o : inserted_)
-    if (!o->deleted_) inserted.push_back(o);
-  for (Object* o : updated_)
-    if (!o->deleted_ && !o->inserted_) updated.push_back(o);
-  std::sort(deleted.begin(), deleted.end(), byEntityAndKey);
-  std::sort(inserted.begin(), inserted.end(), byEntityAndKey);
-  std::sort(updated.begin(), updated.end(), byEntityAndKey);
+  auto deleted = inEntityAndKeyOrder(deleted_, [](const Object& o) { return !o.inserted_; });
+  auto inserted = inEntityAndKeyOrder(inserted_, [](const Object& o) { return !o.deleted_; });
+  auto updated = inEntityAndKeyOrder(updated_, [](const Object& o) { return !o.deleted_ && !o.inserted_; });
 
   sql::Transaction transaction(*connection_);
   if (auto status = transaction.begin(); !status) return status;

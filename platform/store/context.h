@@ -124,6 +124,11 @@ class Context {
                                   std::vector<std::int64_t>& highestKeys);
   foundation::Status writeUpdates(const std::vector<Object*>& objects);
   foundation::Status recordPrimaryKeys(const std::vector<std::int64_t>& highestKeys);
+  template <class Bind, class Check>
+  foundation::Status writeRows(const std::vector<Object*>& objects, size_t kind, const char* failure,
+                               Bind bind, Check check);
+  template <class Keep>
+  std::vector<Object*> inEntityAndKeyOrder(const std::vector<Object*>& objects, Keep keep) const;
   static int bindObject(sql::Statement& statement, const Object& object, int first);
 
   std::shared_ptr<Store> store_;  // keeps the store open while the context lives
@@ -134,11 +139,12 @@ class Context {
   // this context hands out is in it until it is forgotten (rollback of an insert, a saved
   // delete, reset), and then its context pointer is null.
   std::vector<std::unordered_map<std::int64_t, ObjectPtr>> objects_;
-  // Unsaved changes. An object may be in several sets (inserted then deleted, updated then
-  // deleted); its own flags say which change wins.
-  std::unordered_set<Object*> inserted_;
-  std::unordered_set<Object*> updated_;
-  std::unordered_set<Object*> deleted_;
+  // Unsaved changes, in the order they were made. An object enters each list at most once (its
+  // own flag guards the entry) and may be in several (inserted then deleted, updated then
+  // deleted); its flags say which change wins.
+  std::vector<Object*> inserted_;
+  std::vector<Object*> updated_;
+  std::vector<Object*> deleted_;
   // Per entity, how many of its objects are in the sets above; a fetch lays unsaved changes
   // over the stored rows only when an entity it touches has some.
   std::vector<size_t> pendingPerEntity_;

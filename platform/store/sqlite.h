@@ -43,6 +43,8 @@ class Statement {
 
   // SQLITE_ROW, SQLITE_DONE, or an error code.
   int step();
+  // Ready to run again; the bindings stay until rebound.
+  void rewind() { sqlite3_reset(stmt_); }
 
   int columnType(int index) const { return sqlite3_column_type(stmt_, index); }
   bool isNull(int index) const { return columnType(index) == SQLITE_NULL; }
