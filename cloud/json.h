@@ -81,11 +81,16 @@ class CloudJsonParser : public CloudJsonBase {
   std::optional<foundation::Value> fragmentWithString(std::optional<std::string_view> text);
 
  private:
-  // Nesting recurses through scanValue and the two container scanners; the helpers they call are
-  // kept out of line so that each level costs little stack.
+  // The value of the whole text.
   bool scanValue(foundation::Value& out);
+  // Nesting recurses through the two container scanners and scanIntoSlot; the helpers they call
+  // are kept out of line so that each level costs little stack.
   bool scanRestOfArray(foundation::Value& out);
   bool scanRestOfObject(foundation::Value& out);
+  // One value into a slot of elements_ or members_.
+  template <class Stack>
+  bool scanIntoSlot(Stack& stack, size_t slot);
+  bool scanSeparator(char close, const char* trailingComma, const char* missingComma);
   [[gnu::noinline]] bool scanScalar(foundation::Value& out);
   [[gnu::noinline]] void addKeyedError(const std::string& key);
   [[gnu::noinline]] bool scanRestOfString(std::string& out);
@@ -95,10 +100,16 @@ class CloudJsonParser : public CloudJsonBase {
   bool scanNumber(foundation::Value& out);
   [[gnu::noinline]] bool scanOutOfRangeNumber(std::string_view text, foundation::Value& out);
   bool scanLiteral(std::string_view word, std::string_view failure);
-  void skipWhitespace();
+  void skipWhitespace() {
+    while (c_ != end_ && static_cast<unsigned char>(*c_) <= ' ' && isWhitespace(*c_)) ++c_;
+  }
+  static bool isWhitespace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
   const char* c_ = nullptr;    // read position
   const char* end_ = nullptr;  // end of the text
+  // Elements and members of the containers being read, innermost last.
+  std::vector<foundation::Value> elements_;
+  std::vector<foundation::Dictionary::Entry> members_;
 };
 
 // Writer with optional indentation ("human readable") and keys sorted in UTF-16 order.

@@ -22,13 +22,6 @@ using foundation::Value;
 
 namespace {
 
-// Whitespace: space, tab, line feed, vertical tab, form feed and carriage return.
-constexpr std::array<bool, 256> kWhitespace = [] {
-  std::array<bool, 256> table{};
-  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
-  return table;
-}();
-
 // Bytes that end a run of plain string characters: the quote, the backslash and controls.
 constexpr std::array<bool, 256> kStringStop = [] {
   std::array<bool, 256> table{};
@@ -108,6 +101,8 @@ std::optional<Value> CloudJsonParser::fragmentWithString(std::optional<std::stri
     return std::nullopt;
   }
   depth_ = 0;
+  elements_.clear();  // a failed parse leaves its partial containers behind
+  members_.clear();
   c_ = text->data();
   end_ = c_ + text->size();
   Value value;
@@ -122,11 +117,6 @@ std::optional<Value> CloudJsonParser::fragmentWithString(std::optional<std::stri
   return value;
 }
 
-void CloudJsonParser::skipWhitespace() {
-  while (c_ != end_ && kWhitespace[static_cast<unsigned char>(*c_)]) ++c_;
-}
-
-// Containers recurse through here, so this frame stays small: everything else is in scanScalar.
 bool CloudJsonParser::scanValue(Value& out) {
   skipWhitespace();
   if (c_ != end_) {
@@ -150,6 +140,16 @@ bool CloudJsonParser::scanScalar(Value& out) {
   switch (*c_) {
     case '"': {
       ++c_;
+      // Most strings hold no escape and are made straight from the input; the others are read
+      // again piece by piece.
+      std::uint64_t high = 0;
+      const char* stop = findStop(c_, end_, &high);
+      const std::string_view plain(c_, static_cast<size_t>(stop - c_));
+      if (stop != end_ && *stop == '"' && ((high & kHighBits) == 0 || foundation::text::isValidUtf8(plain))) {
+        out = Value(plain);
+        c_ = stop + 1;
+        return true;
+      }
       std::string text;
       if (!scanRestOfString(text)) return false;
       out = Value(std::move(text));
@@ -197,37 +197,49 @@ bool CloudJsonParser::scanLiteral(std::string_view word, std::string_view failur
   return true;
 }
 
+// The containers being read keep their elements and members on two scratch stacks shared by all
+// levels, so that each finished container is made once at its exact size and every value is
+// moved as few times as possible: a scalar is read straight into its place on the stack; a nested
+// container, whose reading grows the stack, is read aside and moved in. Nesting recurses from a
+// container scanner through here to the next, two frames a level as through scanValue.
+namespace {
+Value& valueOf(Value& element) { return element; }
+Value& valueOf(Dictionary::Entry& member) { return member.second; }
+}  // namespace
+
+template <class Stack>
+bool CloudJsonParser::scanIntoSlot(Stack& stack, size_t slot) {
+  skipWhitespace();
+  if (c_ == end_ || (*c_ != '[' && *c_ != '{')) return scanScalar(valueOf(stack[slot]));
+  Value nested;
+  const bool array = *c_++ == '[';
+  if (!(array ? scanRestOfArray(nested) : scanRestOfObject(nested))) return false;
+  valueOf(stack[slot]) = std::move(nested);
+  return true;
+}
+
 bool CloudJsonParser::scanRestOfArray(Value& out) {
   if (!enterLevel()) return false;
-  Array array;
-  array.reserve(8);
+  const size_t base = elements_.size();
   while (c_ != end_) {
     skipWhitespace();
     if (c_ != end_ && *c_ == ']') {
       ++c_;
       leaveLevel();
-      out = Value(std::move(array));
+      const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
+      out = Value(Array(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
+      elements_.erase(first, elements_.end());
       return true;
     }
-    array.emplace_back();
-    if (!scanValue(array.back())) {
+    elements_.emplace_back();
+    if (!scanIntoSlot(elements_, elements_.size() - 1)) {
       addError(kJsonSyntax, "Expected value while parsing array");
       return false;
     }
     skipWhitespace();
     if (c_ == end_) break;
-    if (*c_ == ',') {
-      ++c_;
-      skipWhitespace();
-      if (c_ != end_ && *c_ == ']') {
-        addError(kJsonTrailingComma, "Trailing comma disallowed in array");
-        return false;
-      }
-    } else if (*c_ != ']') {
-      // Two elements without a comma between them.
-      addError(kJsonSyntax, "Expected ',' or ']' after array element");
+    if (!scanSeparator(']', "Trailing comma disallowed in array", "Expected ',' or ']' after array element"))
       return false;
-    }
   }
   addError(kJsonEndOfInput, "End of input while parsing array");
   return false;
@@ -235,8 +247,7 @@ bool CloudJsonParser::scanRestOfArray(Value& out) {
 
 bool CloudJsonParser::scanRestOfObject(Value& out) {
   if (!enterLevel()) return false;
-  Dictionary dictionary;
-  dictionary.reserve(8);
+  const size_t base = members_.size();
   if (c_ == end_) {
     addError(kJsonEndOfInput, "End of input while parsing object");
     return false;
@@ -246,7 +257,10 @@ bool CloudJsonParser::scanRestOfObject(Value& out) {
     if (c_ != end_ && *c_ == '}') {
       ++c_;
       leaveLevel();
-      out = Value(std::move(dictionary));
+      const auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
+      out = Value(Dictionary(std::vector<Dictionary::Entry>(std::make_move_iterator(first),
+                                                            std::make_move_iterator(members_.end()))));
+      members_.erase(first, members_.end());
       return true;
     }
     if (c_ == end_ || *c_ != '"') {
@@ -254,8 +268,8 @@ bool CloudJsonParser::scanRestOfObject(Value& out) {
       return false;
     }
     ++c_;
-    std::string key;
-    if (!scanRestOfString(key)) {
+    const size_t slot = members_.size();
+    if (!scanRestOfString(members_.emplace_back().first)) {
       addError(kJsonSyntax, "Object key string expected");
       return false;
     }
@@ -265,30 +279,36 @@ bool CloudJsonParser::scanRestOfObject(Value& out) {
       return false;
     }
     ++c_;
-    Value value;
-    if (!scanValue(value)) {
-      addKeyedError(key);
+    if (!scanIntoSlot(members_, slot)) {
+      addKeyedError(members_[slot].first);
       return false;
     }
-    dictionary.set(std::move(key), std::move(value));
     skipWhitespace();
     if (c_ == end_) {
       addError(kJsonEndOfInput, "End of input while parsing object");
       return false;
     }
-    if (*c_ == ',') {
-      ++c_;
-      skipWhitespace();
-      if (c_ != end_ && *c_ == '}') {
-        addError(kJsonTrailingComma, "Trailing comma disallowed in object");
-        return false;
-      }
-    } else if (*c_ != '}') {
-      // Two members without a comma between them.
-      addError(kJsonSyntax, "Expected ',' or '}' after object member");
+    if (!scanSeparator('}', "Trailing comma disallowed in object", "Expected ',' or '}' after object member"))
+      return false;
+  }
+}
+
+// After an element or member, at a byte of the input: a comma (then no closing bracket), or the
+// closing bracket itself, left for the caller to consume.
+bool CloudJsonParser::scanSeparator(char close, const char* trailingComma, const char* missingComma) {
+  if (*c_ == ',') {
+    ++c_;
+    skipWhitespace();
+    if (c_ != end_ && *c_ == close) {
+      addError(kJsonTrailingComma, trailingComma);
       return false;
     }
+  } else if (*c_ != close) {
+    // Two elements or members without a comma between them.
+    addError(kJsonSyntax, missingComma);
+    return false;
   }
+  return true;
 }
 
 void CloudJsonParser::addKeyedError(const std::string& key) {

@@ -95,6 +95,29 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);
 }
 
+Dictionary::Dictionary(std::vector<Entry> entries) : entries_(std::move(entries)) {
+  bool repeated = false;
+  if (entries_.size() > kIndexThreshold) {
+    rebuildIndex();
+    repeated = index_->size() != entries_.size();
+  } else {
+    for (size_t i = 1; i < entries_.size() && !repeated; ++i) {
+      const std::string& key = entries_[i].first;
+      for (size_t j = 0; j < i; ++j) {
+        // Keys of one object mostly differ in their first byte: the full comparison is rare.
+        if (entries_[j].first[0] == key[0] && entries_[j].first == key) {
+          repeated = true;
+          break;
+        }
+      }
+    }
+  }
+  if (!repeated) return;
+  std::vector<Entry> given = std::move(entries_);
+  clear();
+  for (Entry& entry : given) set(std::move(entry.first), std::move(entry.second));
+}
+
 Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_) {
   if (other.index_) rebuildIndex();
 }

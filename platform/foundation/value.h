@@ -30,6 +30,9 @@ class Dictionary {
 
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
+  // Takes the entries over as they stand, without copying them one by one; a repeated key keeps its
+  // first place and its last value, as set() in order would give.
+  explicit Dictionary(std::vector<Entry> entries);
   Dictionary(const Dictionary& other);
   Dictionary(Dictionary&&) noexcept = default;
   Dictionary& operator=(const Dictionary& other);

@@ -75,6 +75,22 @@ TEST(Dictionary, LargeDictionaryLooksUpThroughItsIndexAfterCopiesAndErasures) {
   EXPECT_NE(Value(assigned), Value(d));
 }
 
+TEST(Dictionary, TakenOverEntriesKeepTheFirstPlaceAndLastValueOfARepeatedKey) {
+  for (int size : {3, 40}) {  // below and above the size that brings the index
+    std::vector<Dictionary::Entry> entries;
+    for (int i = 0; i < size; ++i) entries.emplace_back("k" + std::to_string(i), i);
+    entries.emplace_back("k1", "again");
+    entries.emplace_back("", 0);
+    entries.emplace_back("", 1);
+    const Dictionary d(std::move(entries));
+    EXPECT_EQ(d.size(), static_cast<size_t>(size) + 1) << size;
+    EXPECT_EQ(d.keys()[1], "k1");
+    EXPECT_EQ(d["k1"], Value("again"));
+    EXPECT_EQ(d[""], Value(1));
+    EXPECT_EQ(d["k2"], Value(2));
+  }
+}
+
 TEST(Value, EqualityIsDeepAndNumericAcrossNumberTypes) {
   EXPECT_EQ(Value(1), Value(1.0));
   EXPECT_EQ(Value(*Decimal::parse("2.5")), Value(2.5));
@@ -104,6 +120,7 @@ TEST(Value, ConvertsNamesAndDescribesLikeThePlatform) {
   EXPECT_EQ(Value(Dictionary{{"name", "Anna Lee"}, {"list", Array{1, 2.5}}}).description(),
             "{\n    name = \"Anna Lee\";\n    list = (\n        1,\n        2.5\n    );\n}");
   EXPECT_EQ(Value(Array{}).description(), "()");
+  EXPECT_EQ(Value(Array{"a\"b\r"}).description(), "(\n    \"a\\\"b\\r\"\n)");
 }
 
 TEST(Error, DescribesItselfWithItsUnderlyingError) {
