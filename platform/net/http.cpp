@@ -2,11 +2,13 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -18,6 +20,14 @@
 namespace net {
 
 using foundation::Error;
+
+bool isDerCertificate(const foundation::Bytes& der) {
+  const unsigned char* p = der.data();
+  X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+  bool whole = cert != nullptr && p == der.data() + der.size();
+  X509_free(cert);
+  return whole;
+}
 
 std::optional<std::string> headerValue(const Headers& headers, std::string_view name) {
   std::optional<std::string> found;
@@ -91,6 +101,7 @@ struct Transfer {
   std::optional<Error> localError;  // a failure of ours that ended the transfer
   std::int64_t postedReceived = -1;
   std::int64_t postedSent = -1;
+  std::chrono::steady_clock::time_point postedAt{};
 
   void postResponse() {
     if (responsePosted) return;
@@ -99,7 +110,8 @@ struct Transfer {
     head.status = response.status;
     head.headers = response.headers;
     shared->post([head](HttpCallbacks& c) {
-      if (c.response) c.response(head);
+      // A copy runs: the callback may destroy the connection and with it the stored one.
+      if (auto callback = c.response) callback(head);
     });
   }
 };
@@ -194,13 +206,18 @@ int onProgress(void* context, curl_off_t downTotal, curl_off_t downNow, curl_off
     std::int64_t step = std::max<std::int64_t>(total / 100, 64 * 1024);
     return now - std::max<std::int64_t>(last, 0) >= step;
   };
-  if (!due(downNow, t->postedReceived, downTotal) && !due(upNow, t->postedSent, upTotal)) return 0;
+  // A slow transfer still reports now and then.
+  const auto now = std::chrono::steady_clock::now();
+  const bool moved = downNow != t->postedReceived || upNow != t->postedSent;
+  const bool late = moved && now - t->postedAt >= std::chrono::milliseconds(200);
+  if (!late && !due(downNow, t->postedReceived, downTotal) && !due(upNow, t->postedSent, upTotal)) return 0;
+  t->postedAt = now;
   t->postedReceived = downNow;
   t->postedSent = upNow;
   HttpProgress progress{downNow, downTotal > 0 ? downTotal : -1, upNow, upTotal};
   if (downNow > 0) t->postResponse();
   t->shared->post([progress](HttpCallbacks& c) {
-    if (c.progress) c.progress(progress);
+    if (auto callback = c.progress) callback(progress);
   });
   return 0;
 }

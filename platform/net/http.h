@@ -62,6 +62,9 @@ enum URLErrorCode : std::int64_t {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
+// Whether the bytes are exactly one DER-encoded X.509 certificate.
+bool isDerCertificate(const foundation::Bytes& der);
+
 // The value of the last header of that name (names compare without case).
 std::optional<std::string> headerValue(const Headers& headers, std::string_view name);
 

@@ -654,7 +654,11 @@ Reply handle(State& s, const std::string& method, const std::string& url, const 
     }
     return error(404, "Revision not found");
   }
-  if (url.starts_with("/1/fileops/") && post) return fileOperation(s, url.substr(11), p);
+  if (url.starts_with("/1/fileops/") && post) {
+    std::string op = url.substr(11);
+    if (op.ends_with('/')) op.pop_back();
+    return fileOperation(s, op, p);
+  }
   if (auto path = remotePath(url, "copy_ref"); path && post) {
     std::lock_guard lock(s.mutex);
     const FileEntry* e = s.liveFile(*path);
