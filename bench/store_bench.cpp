@@ -363,105 +363,90 @@ class PlainReader {
   sqlite3_stmt* keys_ = nullptr;
 };
 
-void BM_Sqlite_First100Rows(benchmark::State& state) {
+// Runs `read` on the plain reader each iteration and keeps its fastest time for the ratio.
+template <class Read>
+void readPlain(benchmark::State& state, const std::string& work, Read read) {
   PlainReader reader(ThreeYearDiary::shared().path());
-  RowSink sink;
   Stopwatch watch;
   for (auto _ : state) {
     watch.start();
-    reader.readFirstRows("Bob", sink);
+    read(reader);
     watch.stop();
   }
-  recordPlain("first rows", watch);
+  recordPlain(work, watch);
+}
+
+void BM_Sqlite_First100Rows(benchmark::State& state) {
+  RowSink sink;
+  readPlain(state, "first rows", [&](PlainReader& reader) { reader.readFirstRows("Bob", sink); });
   benchmark::DoNotOptimize(sink);
 }
 BENCHMARK(BM_Sqlite_First100Rows)->Unit(benchmark::kMillisecond);
 
 void BM_Sqlite_AllSections(benchmark::State& state) {
-  PlainReader reader(ThreeYearDiary::shared().path());
   size_t sections = 0;
-  Stopwatch watch;
-  for (auto _ : state) {
-    watch.start();
-    benchmark::DoNotOptimize(reader.readSections("Bob", sections));
-    watch.stop();
-  }
-  recordPlain("sections", watch);
+  readPlain(state, "sections",
+            [&](PlainReader& reader) { benchmark::DoNotOptimize(reader.readSections("Bob", sections)); });
   state.counters["sections"] = static_cast<double>(sections);
 }
 BENCHMARK(BM_Sqlite_AllSections)->Unit(benchmark::kMillisecond);
 
 void BM_Sqlite_AllRows(benchmark::State& state) {
-  PlainReader reader(ThreeYearDiary::shared().path());
   RowSink sink;
-  Stopwatch watch;
-  for (auto _ : state) {
-    watch.start();
-    reader.readAllRows("Bob", sink);
-    watch.stop();
-  }
-  recordPlain("all rows", watch);
+  readPlain(state, "all rows", [&](PlainReader& reader) { reader.readAllRows("Bob", sink); });
   benchmark::DoNotOptimize(sink);
 }
 BENCHMARK(BM_Sqlite_AllRows)->Unit(benchmark::kMillisecond);
 
-// The store's side: a fetched-results controller with day sections, as the notes list opens it.
-void BM_Store_First100Rows(benchmark::State& state) {
+// The store's side: the notes list's fetched-results controller with day sections, opened each
+// iteration; `show` reads what the screen shows. Loaded objects are forgotten between iterations
+// (untimed) so that each one loads them again.
+template <class Show>
+void openList(benchmark::State& state, const std::string& work, Show show) {
   Diary diary = openDiary(ThreeYearDiary::shared().path());
-  RowSink sink;
   Stopwatch watch;
   for (auto _ : state) {
     watch.start();
     store::FetchedResultsController list(diary.context, notesOf("Bob"), "sectionIdentifier");
     (void)list.performFetch();
-    size_t shown = 0;
-    for (size_t s = 0; s < list.sections().size() && shown < 100; ++s)
-      for (size_t r = 0; r < list.sections()[s].numberOfObjects && shown < 100; ++r, ++shown)
-        readNote(app::Note(list.objectAtIndexPath({s, r})), sink);
+    show(list);
     watch.stop();
     state.PauseTiming();
     diary.context->reset();
     state.ResumeTiming();
   }
-  reportRatio(state, "first rows", watch);
+  reportRatio(state, work, watch);
+}
+
+void BM_Store_First100Rows(benchmark::State& state) {
+  RowSink sink;
+  openList(state, "first rows", [&](store::FetchedResultsController& list) {
+    size_t shown = 0;
+    for (size_t s = 0; s < list.sections().size() && shown < 100; ++s)
+      for (size_t r = 0; r < list.sections()[s].numberOfObjects && shown < 100; ++r, ++shown)
+        readNote(app::Note(list.objectAtIndexPath({s, r})), sink);
+  });
   benchmark::DoNotOptimize(sink);
 }
 BENCHMARK(BM_Store_First100Rows)->Unit(benchmark::kMillisecond);
 
 void BM_Store_AllSections(benchmark::State& state) {
-  Diary diary = openDiary(ThreeYearDiary::shared().path());
   size_t total = 0;
-  Stopwatch watch;
-  for (auto _ : state) {
-    watch.start();
-    store::FetchedResultsController list(diary.context, notesOf("Bob"), "sectionIdentifier");
-    (void)list.performFetch();
+  openList(state, "sections", [&](store::FetchedResultsController& list) {
     for (const auto& section : list.sections()) total += section.numberOfObjects + section.name.size();
-    watch.stop();
     state.counters["sections"] = static_cast<double>(list.sections().size());
     state.counters["rows"] = static_cast<double>(list.fetchedCount());
-  }
-  reportRatio(state, "sections", watch);
+  });
   benchmark::DoNotOptimize(total);
 }
 BENCHMARK(BM_Store_AllSections)->Unit(benchmark::kMillisecond);
 
 void BM_Store_AllRows(benchmark::State& state) {
-  Diary diary = openDiary(ThreeYearDiary::shared().path());
   RowSink sink;
-  Stopwatch watch;
-  for (auto _ : state) {
-    watch.start();
-    store::FetchedResultsController list(diary.context, notesOf("Bob"), "sectionIdentifier");
-    (void)list.performFetch();
+  openList(state, "all rows", [&](store::FetchedResultsController& list) {
     for (size_t s = 0; s < list.sections().size(); ++s)
       for (const auto& object : list.objectsInSection(s)) readNote(app::Note(object), sink);
-    watch.stop();
-    state.PauseTiming();
-    diary.context->reset();
-    state.ResumeTiming();
-  }
-  reportRatio(state, "all rows", watch);
+  });
   benchmark::DoNotOptimize(sink);
 }
 BENCHMARK(BM_Store_AllRows)->Unit(benchmark::kMillisecond);

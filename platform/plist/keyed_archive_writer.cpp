@@ -12,14 +12,7 @@
 
 namespace plist {
 
-using detail::escapeKey;
-using detail::kArchiverName;
-using detail::kArchiveVersion;
-using detail::kClassesKey;
-using detail::kClassKey;
-using detail::kClassNameKey;
-using detail::kNullName;
-using detail::NodePtr;
+using namespace detail;  // the layout's names, shared with the other side
 using foundation::Bytes;
 using foundation::Error;
 using foundation::Result;

@@ -40,10 +40,16 @@ TEST(Predicate, OperatorsKeywordsAndPrecedence) {
   EXPECT_EQ(p.root().children[1]->kind, PredicateNode::Kind::And);
   EXPECT_EQ(p.root().children[1]->children[1]->kind, PredicateNode::Kind::Not);
 
-  EXPECT_EQ(parse("x =< 3").root().op, Operator::LessEqual);
-  EXPECT_EQ(parse("x => 3").root().op, Operator::GreaterEqual);
-  EXPECT_EQ(parse("x <> 3").root().op, Operator::NotEqual);
-  EXPECT_EQ(parse("x between {1, 5}").root().op, Operator::Between);
+  const std::pair<const char*, Operator> spellings[] = {{"x = 3", Operator::Equal},
+                                                        {"x =< 3", Operator::LessEqual},
+                                                        {"x => 3", Operator::GreaterEqual},
+                                                        {"x <> 3", Operator::NotEqual},
+                                                        {"x between {1, 5}", Operator::Between},
+                                                        {"x in {1, 5}", Operator::In},
+                                                        {"s contains 'a'", Operator::Contains},
+                                                        {"s EndsWith 'a'", Operator::EndsWith},
+                                                        {"s LIKE[c] 'a*'", Operator::Like}};
+  for (const auto& [text, op] : spellings) EXPECT_EQ(parse(text).root().op, op) << text;
   auto s = parse("name BEGINSWITH[cd] 'é'");
   EXPECT_EQ(s.root().op, Operator::BeginsWith);
   EXPECT_EQ(s.root().options, store::kCaseInsensitive | store::kDiacriticInsensitive);
