@@ -124,6 +124,10 @@ ModelBuilder::Entity& ModelBuilder::entity(std::string name) {
   return *entities_.back();
 }
 
+// Building checks everything a store will rely on, so that no later step has to: names are
+// identifiers (they become SQL names), no two properties share a column, every inverse names
+// its partner back, derived transients read stored attributes only. Entities are sorted by name
+// so that their indexes, and a new file's entity numbers, do not depend on declaration order.
 foundation::Result<std::shared_ptr<const Model>> ModelBuilder::build() {
   auto model = std::make_shared<Model>();
   std::vector<EntityDescription>& entities = model->entities_;

@@ -21,6 +21,8 @@ bool isNumeric(const Value& v) { return v.isNumber() || v.boolean(); }
 
 }  // namespace
 
+// Values are converted to the attribute's type when they are set, so that what is in memory is
+// exactly what a load from the file would give (an integer attribute never holds 2.5).
 foundation::Result<Value> coerceValue(const AttributeDescription& attribute, Value value) {
   if (value.isNull()) return Value();
   auto mismatch = [&]() {
@@ -161,6 +163,8 @@ Value Object::committedValue(std::string_view key) {
   return value(attribute->index);
 }
 
+// The first change after a save keeps the saved state, for rollback and committedValue; an
+// inserted object has no saved state to keep.
 void Object::willChange() {
   if (!context_) return;
   if (!inserted_ && !snapshot_) snapshot_ = std::make_unique<Snapshot>(Snapshot{values_, toOne_});

@@ -1,3 +1,12 @@
+// Compiling a fetch request. What holds across the file:
+// - a key path is a column of t0 (the entity) or of t<i> (the destination of a to-one, joined
+//   once with LEFT JOIN however often it is named), so a row without that link still counts;
+// - every constant becomes a binding, in the order of its ? in `where`; no value is spliced;
+// - what a fetch cannot answer (to-many or transient keys, a constant of the wrong type) fails
+//   here, while compiling, never later while running;
+// - the compiled tree is also evaluated in memory for unsaved objects, with the same rules for
+//   nil and for strings (collation.cpp) as the SQL, so both answer alike: nil is never less,
+//   greater, in or between anything, and equals only nil.
 #include "platform/store/query.h"
 
 #include <algorithm>
@@ -465,6 +474,8 @@ foundation::Result<KeyRef> QueryPlan::resolve(const std::string& path, bool allo
   return queryError("Keypath \"" + path + "\" not found in entity " + target->name);
 }
 
+// The predicate first (it may join), then the sorts; Z_PK ends every order so that ties come out
+// the same in SQL and in memory, fetch after fetch.
 foundation::Result<QueryPlan> compile(const EntityDescription& entity, const FetchRequest& request) {
   QueryPlan plan;
   plan.entity = &entity;
@@ -479,6 +490,7 @@ foundation::Result<QueryPlan> compile(const EntityDescription& entity, const Fet
     auto key = plan.resolve(sort.key, false);
     if (!key) return key.error();
     CompiledSort compiled{*key, sort.ascending, sort.comparison};
+    // A string comparison selector means nothing for numbers and dates.
     const bool text = key->attribute->type == AttributeType::String;
     if (!text) compiled.comparison = StringComparison::Binary;
     plan.orderBy += plan.columnOf(*key);

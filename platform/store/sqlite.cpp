@@ -107,6 +107,8 @@ foundation::Status Connection::exec(const std::string& sql) {
   return {};
 }
 
+// A statement is lent to one user at a time (its flag says so); a second user of the same text,
+// as when a fetch runs while another one's rows are still being read, gets a one-off copy.
 foundation::Result<Statement> Connection::prepare(const std::string& sql) {
   auto it = cache_.find(sql);
   if (it != cache_.end()) {
@@ -153,6 +155,7 @@ foundation::Result<Statement> Connection::prepareOneOff(const std::string& sql) 
   return Statement(stmt, nullptr);
 }
 
+// Only idle statements go: a lent one is still being stepped by its user.
 void Connection::trimCache() {
   for (auto it = cache_.begin(); it != cache_.end();) {
     if (!*it->second.inUse) {
