@@ -71,8 +71,9 @@ std::unique_ptr<note_editor::NoteEditor> EditorTest::model(std::optional<std::st
   return editor;
 }
 
-std::shared_ptr<note_editor::noteEditController> EditorTest::open(std::optional<std::string> type,
-                                                                  app::Note editing) {
+std::shared_ptr<note_editor::noteEditController> EditorTest::open(
+    std::optional<std::string> type, app::Note editing,
+    const std::function<void(note_editor::noteEditController&)>& configure) {
   auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
       storyboard_.instantiateViewControllerWithIdentifier(note_editor::kEditNoteNavigationId));
   auto editor =
@@ -82,6 +83,7 @@ std::shared_ptr<note_editor::noteEditController> EditorTest::open(std::optional<
   editor->setNoteView_delegate(&opener_);
   editor->setNote_Type(std::move(type));
   editor->setEditingNote(std::move(editing));
+  if (configure) configure(*editor);
   window_ = std::make_shared<ui::Window>();
   window_->setRootViewController(navigation);
   window_->makeKeyAndVisible();

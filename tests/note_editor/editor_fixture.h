@@ -63,8 +63,10 @@ class EditorTest : public ui_testing::UiTest {
   // A model over this test's store, opened as the screen would open it.
   std::unique_ptr<note_editor::NoteEditor> model(std::optional<std::string> type, app::Note editing = {});
   // The editor screen in a navigation controller in the window, its view loaded and shown.
-  std::shared_ptr<note_editor::noteEditController> open(std::optional<std::string> type,
-                                                        app::Note editing = {});
+  // `configure` sets what else an opener sets.
+  std::shared_ptr<note_editor::noteEditController> open(
+      std::optional<std::string> type, app::Note editing = {},
+      const std::function<void(note_editor::noteEditController&)>& configure = {});
 
   app::Note addNote(const std::string& type, Date start, Date stop, std::optional<std::string> sub = {},
                     std::optional<double> number = {}, std::optional<std::string> unit = {});
