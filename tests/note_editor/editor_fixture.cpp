@@ -8,9 +8,10 @@ namespace editor_test {
 
 namespace {
 
-// The application's string tables, beside the tests folder the tests run in.
+// The application's string tables in the checkout this file is in, from any working folder.
 app::InterfaceText english() {
-  static auto bundle = std::make_shared<runtime::Bundle>(fs::path("..") / "resources");
+  static auto bundle = std::make_shared<runtime::Bundle>(
+      fs::path(__FILE__).parent_path().parent_path().parent_path() / "resources");
   return app::InterfaceText(
       "en", [](std::string_view key) { return bundle->localizedStringInLanguage(key, "en"); });
 }
