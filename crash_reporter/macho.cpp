@@ -1,5 +1,7 @@
 #include "crash_reporter/macho.h"
 
+#include "platform/system/read_string.h"
+
 namespace crash {
 namespace {
 
@@ -227,25 +229,15 @@ crash_error_t crash_async_mobject_read_string(const crash_async_mobject* view, s
                                               char* dest, std::size_t capacity) noexcept {
   if (capacity == 0 || address < view->address || address - view->address >= view->length)
     return CRASH_EINVAL;
-  std::size_t left = view->length - (address - view->address);
-  std::size_t copied = 0;
-  for (std::size_t at = 0; left > 0;) {
-    char chunk[64];
-    const std::size_t n = left < sizeof chunk ? left : sizeof chunk;
-    const crash_error_t error = crash_async_mobject_read(view, address, at, chunk, n);
-    if (error != CRASH_ESUCCESS) return error;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\0') {
-        dest[copied] = '\0';
-        return CRASH_ESUCCESS;
-      }
-      if (copied + 1 < capacity) dest[copied++] = chunk[i];
-    }
-    at += n;
-    left -= n;
+  switch (sys::readString(view->task, address, view->length - (address - view->address), dest, capacity)) {
+    case sys::StringReadResult::kTerminated:
+      return CRASH_ESUCCESS;
+    case sys::StringReadResult::kUnterminated:
+      return CRASH_EINVAL;
+    case sys::StringReadResult::kUnreadable:
+      break;
   }
-  dest[copied] = '\0';
-  return CRASH_EINVAL;
+  return CRASH_ENOTFOUND;
 }
 
 crash_error_t crash_async_macho_init(crash_async_macho* image, crash_task_t task,

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "platform/system/read_string.h"
+
 namespace crash {
 namespace {
 
@@ -54,30 +56,11 @@ bool inView(const crash_async_mobject& view, std::uintptr_t address, std::size_t
          length <= view.length - (address - view.address);
 }
 
-// Reads a zero-terminated name, cut to fit. Reads in chunks, byte by byte near unreadable memory.
+// Reads a class or method name, cut to fit; the terminator of a longer one is not looked for.
 bool readName(const crash_async_macho* image, std::uintptr_t address, char* name) noexcept {
-  std::size_t length = 0;
-  while (length + 1 < kNameCapacity) {
-    char chunk[64];
-    std::size_t n = kNameCapacity - 1 - length < sizeof chunk ? kNameCapacity - 1 - length : sizeof chunk;
-    if (crash_async_task_read(image->task, address, static_cast<std::intptr_t>(length), chunk, n) !=
-        CRASH_ESUCCESS) {
-      if (crash_async_task_read(image->task, address, static_cast<std::intptr_t>(length), chunk, 1) !=
-          CRASH_ESUCCESS) {
-        break;
-      }
-      n = 1;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\0') {
-        name[length] = '\0';
-        return true;
-      }
-      name[length++] = chunk[i];
-    }
-  }
-  name[length] = '\0';
-  return length > 0;
+  return sys::readString(image->task, address, kNameCapacity - 1, name, kNameCapacity) !=
+             sys::StringReadResult::kUnreadable &&
+         name[0] != '\0';
 }
 
 crash_error_t visitMethod(Search* search, bool class_method, std::uintptr_t class_name,

@@ -72,6 +72,16 @@ const Processor* processorOf(std::int32_t cpu_type) noexcept {
   return nullptr;
 }
 
+// The first DWARF table entry of the state's processor that `match` accepts, or null.
+template <class Match>
+const DwarfEntry* findDwarf(const crash_async_thread_state* state, Match match) noexcept {
+  const Processor* processor = processorOf(state->cpu_type);
+  for (std::size_t i = 0; processor && i < processor->dwarf_count; ++i) {
+    if (match(processor->dwarf[i])) return &processor->dwarf[i];
+  }
+  return nullptr;
+}
+
 bool inRange(const crash_async_thread_state* state, std::size_t index) noexcept {
   return index < crash_async_thread_state_get_reg_count(state);
 }
@@ -215,28 +225,16 @@ void crash_async_thread_state_clear_volatile_regs(crash_async_thread_state* stat
 
 bool crash_async_thread_state_map_reg_to_dwarf(const crash_async_thread_state* state, std::size_t index,
                                                std::uint64_t* dwarf) noexcept {
-  const Processor* processor = processorOf(state->cpu_type);
-  if (!processor) return false;
-  for (std::size_t i = 0; i < processor->dwarf_count; ++i) {
-    if (processor->dwarf[i].index == index) {
-      *dwarf = processor->dwarf[i].dwarf;
-      return true;
-    }
-  }
-  return false;
+  const DwarfEntry* entry = findDwarf(state, [&](const DwarfEntry& e) { return e.index == index; });
+  if (entry) *dwarf = entry->dwarf;
+  return entry != nullptr;
 }
 
 bool crash_async_thread_state_map_dwarf_to_reg(const crash_async_thread_state* state, std::uint64_t dwarf,
                                                std::size_t* index) noexcept {
-  const Processor* processor = processorOf(state->cpu_type);
-  if (!processor) return false;
-  for (std::size_t i = 0; i < processor->dwarf_count; ++i) {
-    if (processor->dwarf[i].dwarf == dwarf) {
-      *index = processor->dwarf[i].index;
-      return true;
-    }
-  }
-  return false;
+  const DwarfEntry* entry = findDwarf(state, [&](const DwarfEntry& e) { return e.dwarf == dwarf; });
+  if (entry) *index = entry->index;
+  return entry != nullptr;
 }
 
 }  // namespace crash

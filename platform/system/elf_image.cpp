@@ -4,6 +4,7 @@
 #include <link.h>
 
 #include "platform/system/process.h"
+#include "platform/system/read_string.h"
 
 namespace sys {
 namespace {
@@ -141,30 +142,9 @@ void readBuildId(Task task, std::uintptr_t notes, std::size_t size, ElfImage* im
 bool copyName(Task task, const ElfImage& image, std::size_t offset, char* name,
               std::size_t capacity) noexcept {
   if (capacity == 0 || offset >= image.stringsSize) return false;
-  std::size_t length = 0;
-  while (length + 1 < capacity && offset + length < image.stringsSize) {
-    char chunk[64];
-    std::size_t n = image.stringsSize - offset - length;
-    n = n < sizeof chunk ? n : sizeof chunk;
-    n = n < capacity - 1 - length ? n : capacity - 1 - length;
-    // A chunk may run over the end of the mapping; fall back to single bytes near it.
-    if (readMemory(task, image.strings + offset + length, chunk, n) != MemoryReadResult::kSuccess) {
-      if (n == 1 ||
-          readMemory(task, image.strings + offset + length, chunk, 1) != MemoryReadResult::kSuccess) {
-        break;
-      }
-      n = 1;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\0') {
-        name[length] = '\0';
-        return true;
-      }
-      name[length++] = chunk[i];
-    }
-  }
-  name[length] = '\0';
-  return length > 0;
+  return readString(task, image.strings + offset, image.stringsSize - offset, name, capacity) !=
+             StringReadResult::kUnreadable &&
+         name[0] != '\0';
 }
 
 bool isDefinedFunction(const Sym& symbol) noexcept {
