@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -11,6 +12,7 @@
 #include "cloud/cloud_log.h"
 #include "cloud/json.h"
 #include "cloud/oauth_base64.h"
+#include "platform/files/file_ops.h"
 #include "platform/foundation/uuid.h"
 
 namespace cloud {
@@ -43,6 +45,33 @@ int underlyingErrno(const Error& error) {
 }
 
 }  // namespace
+
+std::optional<CloudService> CloudService::fromEnvironment() {
+  const char* host = std::getenv("DIARY_CLOUD_HOST");
+  const char* root = std::getenv("DIARY_CLOUD_ROOT");
+  if (host == nullptr || *host == 0) return std::nullopt;
+  auto bytes = files::readFile(root ? root : "");
+  std::optional<foundation::Bytes> der;
+  if (bytes.ok()) {
+    std::string text(bytes->begin(), bytes->end());
+    if (size_t begin = text.find("-----BEGIN CERTIFICATE-----"); begin != std::string::npos) {
+      begin = text.find('\n', begin);
+      size_t end = text.find("-----END", begin);
+      if (begin != std::string::npos && end != std::string::npos) {
+        std::string body = text.substr(begin, end - begin);
+        std::erase_if(body, [](char c) { return c == '\n' || c == '\r' || c == ' '; });
+        if (auto decoded = OAuthBase64Decode(body); decoded.ok()) der = *decoded;
+      }
+    } else {
+      der = *bytes;
+    }
+  }
+  if (!der || !net::isDerCertificate(*der)) {
+    CloudLogError("CloudSDK: DIARY_CLOUD_ROOT names no certificate");
+    return std::nullopt;
+  }
+  return CloudService{host, host, host, {*der}};
+}
 
 CloudService CloudService::current() {
   std::lock_guard lock(serviceMutex());

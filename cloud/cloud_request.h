@@ -58,6 +58,11 @@ struct CloudService {
   // DER certificates; empty means the pinned roots (CloudRequest::rootCertificates()).
   std::vector<foundation::Bytes> anchorCertificates;
 
+  // The stand-in service, for running the diary without the real one: DIARY_CLOUD_HOST
+  // ("127.0.0.1:<port>", every role) and DIARY_CLOUD_ROOT (its root certificate file, DER or PEM).
+  // Nothing when DIARY_CLOUD_HOST is unset, or when the root cannot be read (logged).
+  static std::optional<CloudService> fromEnvironment();
+
   static CloudService current();
   static void setCurrent(CloudService service);
 };

@@ -9,9 +9,11 @@
 #include <cstring>
 
 #include "cloud/cloud_log.h"
+#include "cloud/oauth_escaping.h"
 #include "cloud/oauth_parameter.h"
 #include "cloud/oauth_request.h"
 #include "cloud/oauth_signature.h"
+#include "platform/foundation/text.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/user_defaults.h"
 
@@ -199,6 +201,41 @@ std::string CloudRestClient::escapePath(std::string_view path) {
       out.push_back(hex[c >> 4]);
       out.push_back(hex[c & 15]);
     }
+  }
+  return out;
+}
+
+std::string CloudRestClient::normalizedCloudPath(std::string_view path) {
+  if (path == "/") return "";
+  return foundation::text::toLower(foundation::text::toNFC(path));
+}
+
+bool CloudRestClient::isEqualToCloudPath(std::string_view a, std::string_view b) {
+  return normalizedCloudPath(a) == normalizedCloudPath(b);
+}
+
+foundation::Dictionary CloudRestClient::dictionaryWithQueryString(std::string_view query) {
+  Dictionary result;
+  while (!query.empty()) {
+    size_t amp = query.find('&');
+    std::string_view piece = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    size_t eq = piece.find('=');
+    auto name = stringByReplacingPercentEscapes(piece.substr(0, eq));
+    auto value = eq == std::string_view::npos ? foundation::Result<std::string>(std::string())
+                                              : stringByReplacingPercentEscapes(piece.substr(eq + 1));
+    if (name.ok() && value.ok()) result.set(*name, *value);
+  }
+  return result;
+}
+
+std::string CloudRestClient::urlRepresentation(const foundation::Dictionary& dictionary) {
+  std::string out;
+  for (const auto& [name, value] : dictionary) {
+    if (!out.empty()) out += '&';
+    const std::string text = value.string() ? *value.string() : value.description();
+    out += stringByAddingURIPercentEscapesUsingEncoding(name) + "=" +
+           stringByAddingURIPercentEscapesUsingEncoding(text);
   }
   return out;
 }

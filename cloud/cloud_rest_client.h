@@ -229,6 +229,16 @@ class CloudRestClient {
   // Every character but letters, digits, "-", ".", "_" and "/" as %XX of its UTF-8 bytes ("%"
   // itself included, so that no path can smuggle an escape in).
   static std::string escapePath(std::string_view path);
+  // Remote paths compared as the service does: "/" is "", any other path its lower case in
+  // canonical composition.
+  static std::string normalizedCloudPath(std::string_view path);
+  static bool isEqualToCloudPath(std::string_view a, std::string_view b);
+  // "a=1&b=x%20y" as a dictionary, escapes removed (UTF-8); a piece without "=" maps its name to
+  // the empty text, and a piece whose escapes do not decode is left out.
+  static foundation::Dictionary dictionaryWithQueryString(std::string_view query);
+  // "name=value" pairs in the dictionary's order joined by "&", each side the value's description
+  // with every character but letters, digits and "-._~" escaped.
+  static std::string urlRepresentation(const foundation::Dictionary& dictionary);
   // The first preferred language when the main bundle has a localisation of that name, else "en".
   static std::string bestLanguage();
   // "<display name without blanks>/<short version> OfficialCloudIosSdk/1.3.11".

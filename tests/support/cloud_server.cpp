@@ -5,6 +5,7 @@
 #include <jansson.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -695,6 +697,26 @@ Reply handle(State& s, const std::string& method, const std::string& url, const 
   return error(404, "Unknown path");
 }
 
+// The web login page: it signs a new user in at once and hands the answer back to the
+// application's scheme, as the real page does after the user agreed.
+Reply connectLogin(State& s, const Params& p) {
+  if (param(p, "k") != s.options.consumerKey) return error(403, "Unknown application");
+  std::string n;
+  {
+    std::lock_guard lock(s.mutex);
+    n = std::to_string(s.nextId++);
+    s.users["at" + n] = {"1000" + n, "as" + n};
+  }
+  std::string answer = "cloud-" + s.options.consumerKey + "://1/connect?oauth_token=at" + n +
+                       "&oauth_token_secret=as" + n + "&uid=1000" + n + "&state=" + param(p, "state");
+  Reply r;
+  r.status = 302;
+  r.contentType = "text/html";
+  r.headers.emplace_back("Location", answer);
+  r.body = "<html><body><a href=\"" + answer + "\">Continue</a></body></html>";
+  return r;
+}
+
 // Paths for the network layer's tests, answered without a signature.
 std::optional<Reply> handleTest(State& s, const std::string& url, const Params& p, const Pending& pending) {
   if (!url.starts_with("/test/")) return std::nullopt;
@@ -841,6 +863,8 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
     return send(s, connection, error(401, "Unauthorized"));
   }
   if (auto test = handleTest(s, url, params, *pending)) return send(s, connection, std::move(*test));
+  if (std::string_view(url) == "/1/connect_login" && std::string_view(method) == "GET")
+    return send(s, connection, connectLogin(s, params));
   if (pending->bodyTooLarge) return send(s, connection, error(413, "Request too large"));
   if (!authorise(s, url, params)) return send(s, connection, error(401, "Unauthorized"));
   Reply reply = handle(s, method, url, params, *pending);
@@ -890,6 +914,34 @@ std::uint16_t CloudServer::port() const { return state_->port; }
 std::string CloudServer::host() const { return "127.0.0.1:" + std::to_string(state_->port); }
 const foundation::Bytes& CloudServer::rootCertificate() const { return state_->certificates.rootDer; }
 const foundation::Bytes& CloudServer::otherRootCertificate() const { return state_->other.rootDer; }
+
+int runCloudServer(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <folder> [port]\n", argv[0]);
+    return 2;
+  }
+  CloudServer::Options options;
+  if (argc > 2) options.port = static_cast<std::uint16_t>(std::atoi(argv[2]));
+  CloudServer server(argv[1], options);
+  if (!server.running()) {
+    std::fprintf(stderr, "cannot start the server\n");
+    return 1;
+  }
+  const fs::path root = fs::path(argv[1]) / "root.der";
+  std::ofstream(root, std::ios::binary)
+      .write(reinterpret_cast<const char*>(server.rootCertificate().data()),
+             static_cast<std::streamsize>(server.rootCertificate().size()));
+  std::printf("DIARY_CLOUD_HOST=%s\nDIARY_CLOUD_ROOT=%s\n", server.host().c_str(), root.c_str());
+  std::fflush(stdout);
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  int received = 0;
+  sigwait(&stop, &received);
+  return 0;
+}
 
 void CloudServer::addUser(std::string uid, std::string token, std::string secret) {
   std::lock_guard lock(state_->mutex);

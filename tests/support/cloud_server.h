@@ -23,7 +23,10 @@
 // in the given folder. Fault modes make the next replies go wrong on purpose. The test paths
 // "/test/..." (no signature) serve the network layer's own tests.
 //
-// Run by hand: build/<preset>/tests/cloud_server_main <folder> (see its usage).
+//   GET  /1/connect_login                 k, state: a new user, handed back to "cloud-<key>://1/connect"
+//
+// Run by hand through runCloudServer (a program's main): it prints DIARY_CLOUD_HOST and
+// DIARY_CLOUD_ROOT for the diary (see CloudService::fromEnvironment) and serves until interrupted.
 
 #include <cstdint>
 #include <filesystem>
@@ -98,5 +101,8 @@ class CloudServer {
  private:
   std::unique_ptr<State> state_;
 };
+
+// main() of the stand-in run by hand: "<program> <folder> [port]".
+int runCloudServer(int argc, char** argv);
 
 }  // namespace testing_support

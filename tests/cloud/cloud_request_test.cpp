@@ -1,0 +1,151 @@
+// Requests on their own: pinned roots, error replies, the observer; path and query helpers; the
+// stand-in's login page handing a user back to the session.
+#include "cloud/cloud_request.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "cloud/cloud_keychain.h"
+#include "cloud/cloud_rest_client.h"
+#include "platform/foundation/log.h"
+#include "platform/security/digest.h"
+#include "support/cloud_server.h"
+#include "support/temp_dir.h"
+
+namespace cloud {
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+struct Observer : CloudNetworkRequestDelegate {
+  int started = 0;
+  int stopped = 0;
+  void networkRequestStarted() override { ++started; }
+  void networkRequestStopped() override { ++stopped; }
+};
+
+TEST(CloudRequestRoots, TheCarriedRootsAllDecode) {
+  foundation::ScopedLogCapture log;
+  EXPECT_EQ(CloudRequest::rootCertificates().size(), 9u);
+  EXPECT_EQ(CloudRequest::rootCertificateTexts().size(), 9u);
+  EXPECT_TRUE(log.messages().empty());
+}
+
+TEST(CloudPaths, EscapingNormalisingAndQueryTexts) {
+  EXPECT_EQ(CloudRestClient::escapePath("/a b/%41:?=,!$&'()*+;[]@#~\xC3\xA9.zip"),
+            "/a%20b/%2541%3A%3F%3D%2C%21%24%26%27%28%29%2A%2B%3B%5B%5D%40%23%7E%C3%A9.zip");
+  EXPECT_EQ(CloudRestClient::normalizedCloudPath("/"), "");
+  EXPECT_TRUE(CloudRestClient::isEqualToCloudPath("/Backup/CAFE\xCC\x81.zip", "/backup/caf\xC3\xA9.zip"));
+  EXPECT_EQ(CloudRestClient::dictionaryWithQueryString("a=1&b=x%20y&flag&bad=%zz"),
+            (Dictionary{{"a", "1"}, {"b", "x y"}, {"flag", ""}}));
+  EXPECT_EQ(CloudRestClient::urlRepresentation(Dictionary{{"path", "/a b&c"}, {"n", 3}}),
+            "path=%2Fa%20b%26c&n=3");
+}
+
+class CloudRequestTest : public ::testing::Test {
+ protected:
+  CloudRequestTest() : server_(dir_ / "server") {
+    CloudService::setCurrent({server_.host(), server_.host(), server_.host(), {server_.rootCertificate()}});
+    CloudRequest::setNetworkRequestDelegate(&observer_);
+  }
+  ~CloudRequestTest() override {
+    CloudRequest::setNetworkRequestDelegate(nullptr);
+    CloudService::setCurrent({});
+  }
+
+  // Runs a request to the end; the request is handed back for inspection.
+  std::unique_ptr<CloudRequest> run(const std::string& path, Dictionary userInfo = {}) {
+    net::HttpRequest request;
+    request.url = "https://" + server_.host() + path;
+    bool done = false;
+    auto made = std::make_unique<CloudRequest>(
+        request,
+        CloudRequest::Options{.completion = [&](CloudRequest&) { done = true; }, .userInfo = userInfo},
+        loop_);
+    EXPECT_TRUE(loop_.runUntil([&] { return done; }, 30));
+    return made;
+  }
+
+  testing_support::TempDir dir_;
+  testing_support::CloudServer server_;
+  runtime::RunLoop loop_;
+  Observer observer_;
+};
+
+TEST_F(CloudRequestTest, ErrorRepliesCarryTheServersFieldsAndTheParameters) {
+  foundation::ScopedLogCapture log;
+  auto notFound = run("/test/nothing?oauth_signature=secret%26secret", Dictionary{{"path", "/x"}});
+  ASSERT_TRUE(notFound->error());
+  EXPECT_EQ(notFound->error()->code, 404);
+  EXPECT_EQ(notFound->error()->userInfo, (Dictionary{{"path", "/x"}, {"error", "Unknown test path"}}));
+  EXPECT_EQ(log.messages(),
+            std::vector<std::string>{
+                "[WARNING] CloudSDK: error making request to /test/nothing - (404) Unknown test path"});
+
+  auto redirect = run("/test/redirect?to=x", Dictionary{{"path", "/y"}});
+  EXPECT_EQ(redirect->error()->code, 302);
+  EXPECT_EQ(redirect->error()->userInfo, (Dictionary{{"path", "/y"}}));
+  EXPECT_EQ(redirect->parseResponseAsType(Value::Type::Dictionary), std::nullopt);
+
+  auto fine = run("/test/bytes?n=3");
+  EXPECT_FALSE(fine->error());
+  EXPECT_EQ(fine->resultString(), "abc");
+  EXPECT_EQ(fine->responseBodySize(), 3);
+  EXPECT_EQ(fine->parseResponseAsType(Value::Type::Dictionary), std::nullopt);
+  EXPECT_EQ(fine->error()->code, kCloudErrorInvalidResponse);
+  EXPECT_EQ(observer_.started, 3);
+  EXPECT_EQ(observer_.stopped, 3);
+}
+
+TEST_F(CloudRequestTest, TheStandInIsFoundThroughTheEnvironment) {
+  std::string b64 = security::base64Encode(server_.rootCertificate());
+  std::ofstream(dir_ / "root.pem") << "-----BEGIN CERTIFICATE-----\n"
+                                   << b64.substr(0, 64) << "\n"
+                                   << b64.substr(64) << "\n-----END CERTIFICATE-----\n";
+  ::setenv("DIARY_CLOUD_HOST", server_.host().c_str(), 1);
+  ::setenv("DIARY_CLOUD_ROOT", (dir_ / "root.pem").c_str(), 1);
+  auto service = CloudService::fromEnvironment();
+  ASSERT_TRUE(service);
+  EXPECT_EQ(service->anchorCertificates, std::vector<foundation::Bytes>{server_.rootCertificate()});
+  ::setenv("DIARY_CLOUD_ROOT", (dir_ / "absent").c_str(), 1);
+  foundation::ScopedLogCapture log;
+  EXPECT_FALSE(CloudService::fromEnvironment());
+  ::unsetenv("DIARY_CLOUD_HOST");
+  ::unsetenv("DIARY_CLOUD_ROOT");
+  EXPECT_FALSE(CloudService::fromEnvironment());
+}
+
+TEST_F(CloudRequestTest, TheLoginPageHandsANewUserBackToTheSession) {
+  files::AppHome home(dir_ / "home");
+  CloudKeychain::configure(std::make_shared<security::Keychain>(home), "org.example.diary");
+  auto defaults = std::make_shared<runtime::UserDefaults>(dir_ / "defaults.plist");
+  auto session = std::make_shared<CloudSession>("qwv3rtnpa8sdkmz", "hxb7ytrefo2lmcu", "sandbox", defaults);
+  ASSERT_TRUE(defaults->setString(kCloudLinkNonceKey, "N0NCE").ok());
+
+  auto page = run("/1/connect_login?k=qwv3rtnpa8sdkmz&s=&state=N0NCE&easl=1");
+  EXPECT_EQ(page->statusCode(), 302);
+  ASSERT_TRUE(page->response()->header("Location"));
+  EXPECT_TRUE(session->handleOpenURL(*page->response()->header("Location")));
+  ASSERT_EQ(session->userIds().size(), 1u);
+
+  // The linked user's requests are accepted.
+  struct Account : CloudRestClientDelegate {
+    std::string uid;
+    void restClientLoadedAccountInfo(Client&, const std::shared_ptr<const CloudAccountInfo>& a) override {
+      uid = a->userId().value_or("");
+    }
+  } delegate;
+  auto client = CloudRestClient::make(session, loop_);
+  client->setDelegate(&delegate);
+  client->loadAccountInfo();
+  EXPECT_TRUE(loop_.runUntil([&] { return !delegate.uid.empty(); }, 30));
+  EXPECT_EQ(delegate.uid, session->userIds()[0]);
+  client.reset();
+  CloudKeychain::configure(nullptr, "");
+}
+
+}  // namespace
+}  // namespace cloud
