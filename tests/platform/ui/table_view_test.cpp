@@ -184,6 +184,65 @@ TEST_F(TableViewTest, AnUpdateThatDoesNotAddUpReloadsInsteadOfShowingStaleRows) 
   EXPECT_THAT(screen->shownTexts(), ::testing::ElementsAre("timer", "a", "b", "c"));
 }
 
+TEST_F(TableViewTest, EveryUnsoundUpdateSaysWhyAndReloads) {
+  // Each update is wrong against the data source as it stands (sections of 1, 3 and 6 rows, the
+  // second one losing its last row where a case says so).
+  struct Case {
+    const char* why;
+    bool dropLastRow;
+    std::function<void(ui::TableView&)> update;
+  };
+  const Case cases[] = {
+      {"a deleted section does not exist", false, [](ui::TableView& t) { t.deleteSections({3}); }},
+      {"a reloaded section does not exist", false,
+       [](ui::TableView& t) {
+         t.beginUpdates();
+         t.deleteSections({1});
+         t.reloadSections({1});
+         t.endUpdates();
+       }},
+      {"an inserted section is out of range", false, [](ui::TableView& t) { t.insertSections({5}); }},
+      {"the number of sections is 3, expected 2", false, [](ui::TableView& t) { t.deleteSections({2}); }},
+      {"a deleted row does not exist in section 1", true,
+       [](ui::TableView& t) {
+         t.deleteRowsAtIndexPaths({{1, 3}});
+       }},
+      {"an inserted row is out of range in section 1", false,
+       [](ui::TableView& t) {
+         t.beginUpdates();
+         t.deleteRowsAtIndexPaths({{1, 0}});
+         t.insertRowsAtIndexPaths({{1, 3}});
+         t.endUpdates();
+       }},
+      {"section 1 has 2 rows, expected 3", true,
+       [](ui::TableView& t) {
+         t.reloadRowsAtIndexPaths({{1, 0}});
+       }},
+      {"a reloaded row does not exist", false,
+       [](ui::TableView& t) {
+         t.reloadRowsAtIndexPaths({{2, 9}});
+       }},
+      {"a moved row does not exist", false, [](ui::TableView& t) {
+         // The counts add up (a row leaves section 0 and one arrives), but the source is nowhere.
+         t.beginUpdates();
+         t.deleteRowsAtIndexPaths({{0, 0}});
+         t.moveRowAtIndexPath({5, 0}, {0, 0});
+         t.endUpdates();
+       }}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    screen->rows = {{"timer"}, {"a", "b", "c"}, {"d", "e", "f", "g", "h", "i"}};
+    screen->table->reloadData();
+    if (c.dropLastRow) screen->rows[1].pop_back();
+    foundation::ScopedLogCapture log;
+    c.update(*screen->table);
+    EXPECT_TRUE(log.contains(std::string("Invalid table update (") + c.why + ")"));
+    // The reload shows the data source as it is, not the table's idea of it.
+    for (int s = 0; s < 3; ++s)
+      EXPECT_EQ(screen->table->numberOfRowsInSection(s), static_cast<int>(screen->rows[s].size()));
+  }
+}
+
 TEST_F(TableViewTest, ATapWhileTheDeleteButtonShowsOnlyClosesIt) {
   ui::TableView& t = *screen->table;
   ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 1}));
