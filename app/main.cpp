@@ -5,8 +5,17 @@
 
 #include "app/app_delegate.h"
 #include "platform/files/app_home.h"
+#include "platform/runtime/bundle.h"
 
 int main() {
+  // Without its bundle the diary would run with every text shown as its key and its files named
+  // after an empty identifier: refuse to start instead.
+  const auto bundle = runtime::Bundle::main();
+  if (bundle->bundleIdentifier().empty()) {
+    std::cerr << "diary: no application bundle (Info.plist with CFBundleIdentifier) in "
+              << bundle->bundlePath().string() << "; set DIARY_RESOURCES to the resources folder\n";
+    return 2;
+  }
   const files::AppHome home = files::AppHome::fromEnvironment();
   // The process's temporary files (the database engine's among them) go to the data root's tmp
   // folder, as an application's do on the device, never to the system's.

@@ -17,7 +17,8 @@ function(diary_library target dir)
 endfunction()
 
 # One test executable per folder of tests/, from every .cpp in it and its sub-folders.
-# Tests run from the tests/ folder of the sources, so shared data is reached at ../../shared/data.
+# Paths to the sources, resources and shared data are fixed at build time (tests/support), so a test
+# binary passes from any working folder.
 function(diary_tests target dir)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${dir}/*.cpp)
@@ -26,9 +27,9 @@ function(diary_tests target dir)
   endif()
   add_executable(${target} ${sources})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} test_support GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} test_support GTest::gmock GTest::gtest)
   gtest_discover_tests(${target}
-    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests
-    PROPERTIES ENVIRONMENT "DIARY_SOURCE_DIR=${PROJECT_SOURCE_DIR};TZ=UTC;LANG=C.UTF-8"
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+    PROPERTIES ENVIRONMENT "TZ=UTC;LANG=C.UTF-8"
     DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -61,11 +61,12 @@ std::shared_ptr<Bundle>& mainSlot() {
 
 fs::path defaultResources() {
   if (const char* configured = std::getenv("DIARY_RESOURCES"); configured && *configured) return configured;
-  std::error_code error;
-  for (const char* candidate : {"resources", "../resources"}) {
-    if (fs::is_directory(candidate, error)) return fs::absolute(candidate, error);
-  }
-  return fs::absolute("resources", error);
+#ifdef DIARY_RESOURCES_DIR
+  // Fixed when the program is built, so that it finds its bundle from whatever folder it starts in.
+  return DIARY_RESOURCES_DIR;
+#else
+  return fs::absolute("resources");
+#endif
 }
 
 }  // namespace

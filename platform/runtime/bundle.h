@@ -44,7 +44,8 @@ class Bundle {
   Bundle& operator=(const Bundle&) = delete;
 
   // The process-wide main bundle. Until one is installed, the first call makes one over the
-  // folder named by DIARY_RESOURCES, else "resources" in the working folder or its parent.
+  // folder named by DIARY_RESOURCES, else over the resources folder fixed when the program was
+  // built.
   static std::shared_ptr<Bundle> main();
   // Installs the main bundle (nullptr drops it) and returns the previous one.
   static std::shared_ptr<Bundle> setMain(std::shared_ptr<Bundle> bundle);

@@ -21,9 +21,9 @@
 
 namespace note_helper_test {
 
-// The application's resources, beside the tests folder the tests run in.
+// The application's resources.
 inline std::shared_ptr<runtime::Bundle> resources() {
-  static auto bundle = std::make_shared<runtime::Bundle>(std::filesystem::path("..") / "resources");
+  static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
   return bundle;
 }
 

@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 
@@ -17,12 +16,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+std::filesystem::path sourceRoot() { return DIARY_SOURCE_DIR; }
+
+std::filesystem::path resourcesFolder() { return sourceRoot() / "resources"; }
+
 std::filesystem::path sharedData(const std::string& relative) {
-  // Tests run from tests/ of the checkout; shared/ lies beside the checkout.
-  const char* source = std::getenv("DIARY_SOURCE_DIR");
-  const std::filesystem::path root =
-      source ? std::filesystem::path(source) : std::filesystem::current_path().parent_path();
-  return root.parent_path() / "shared" / "data" / relative;
+  // shared/ lies beside the checkout.
+  return sourceRoot().parent_path() / "shared" / "data" / relative;
+}
+
+std::filesystem::path testOutput() {
+  const std::filesystem::path folder = std::filesystem::path(DIARY_BINARY_DIR) / "test-output";
+  std::filesystem::create_directories(folder);
+  return folder;
 }
 
 }  // namespace testing_support

@@ -53,12 +53,12 @@ class BundleTest : public ::testing::Test {
 };
 
 TEST(BundleResourcesTest, TheRepositoryBundleDeclaresTheApplicationAndItsTablesParse) {
-  runtime::Bundle bundle("../resources");
+  runtime::Bundle bundle(testing_support::resourcesFolder());
   EXPECT_EQ(bundle.bundleIdentifier(), "com.quennivore.babydiary");
   EXPECT_EQ(bundle.objectForInfoDictionaryKey(runtime::kBundleDisplayNameKey), Value("Baby Diary"));
   EXPECT_EQ(bundle.localizedStringInLanguage("AppName", "en"), "Baby Diary");
   for (const auto& language : bundle.localizations()) {
-    const fs::path table = fs::path("../resources") / (language + ".lproj") / "Localizable.strings";
+    const fs::path table = testing_support::resourcesFolder() / (language + ".lproj") / "Localizable.strings";
     if (!fs::exists(table)) continue;
     std::ifstream in(table, std::ios::binary);
     auto parsed = runtime::parseStringsFile(
