@@ -50,8 +50,16 @@ graphics::Color editorHairlineColor() { return graphics::Color::rgb255(242, 239,
 
 // --- Date and value rows
 
-noteEditDateCell::noteEditDateCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+lineSwitchCell::lineSwitchCell(std::string identifier)
+    : ui::TableViewCell(ui::CellStyle::kDefault, std::move(identifier)) {
   setBackgroundColor(graphics::Color::clear());
+}
+
+void lineSwitchCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawRowLines(canvas, bounds(), drawTopLine, drawBottomLine, foolLine);
+}
+
+noteEditDateCell::noteEditDateCell() : lineSwitchCell(kIdentifier) {
   leftLable = addLabel(contentView(), 17, TextAlignment::kLeft);
   rightLable = addLabel(contentView(), 17, TextAlignment::kRight);
 }
@@ -63,22 +71,13 @@ void noteEditDateCell::layoutSubviews() {
   rightLable->setFrame(Rect(w * 0.4, 0, w * 0.6 - 15, h));
 }
 
-void noteEditDateCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
-  drawRowLines(canvas, bounds(), drawTopLine, drawBottomLine, foolLine);
-}
-
-noteEditCell::noteEditCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
-  setBackgroundColor(graphics::Color::clear());
+noteEditCell::noteEditCell() : lineSwitchCell(kIdentifier) {
   valueLable = addLabel(contentView(), 17, TextAlignment::kLeft);
 }
 
 void noteEditCell::layoutSubviews() {
   ui::TableViewCell::layoutSubviews();
   valueLable->setFrame(Rect(15, 0, bounds().size.width - 30, bounds().size.height));
-}
-
-void noteEditCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
-  drawRowLines(canvas, bounds(), drawTopLine, drawBottomLine, foolLine);
 }
 
 // --- Segment and notice rows

@@ -23,34 +23,38 @@ namespace note_editor {
 // The hairline colour of the editor's rows.
 graphics::Color editorHairlineColor();
 
-class noteEditDateCell : public ui::TableViewCell {
+// A row that draws its own top and bottom lines as the editor switches them.
+class lineSwitchCell : public ui::TableViewCell {
+ public:
+  explicit lineSwitchCell(std::string identifier);
+
+  bool drawTopLine = false;
+  bool drawBottomLine = false;
+  // The bottom line runs the full width; otherwise it starts 10 points in.
+  bool foolLine = false;
+
+  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+};
+
+class noteEditDateCell : public lineSwitchCell {
  public:
   static constexpr const char* kIdentifier = "noteEditDateCell";
   noteEditDateCell();
 
   std::shared_ptr<ui::Label> leftLable;
   std::shared_ptr<ui::Label> rightLable;
-  bool drawTopLine = false;
-  bool drawBottomLine = false;
-  // The bottom line runs the full width; otherwise it starts 10 points in.
-  bool foolLine = false;
 
   void layoutSubviews() override;
-  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
 };
 
-class noteEditCell : public ui::TableViewCell {
+class noteEditCell : public lineSwitchCell {
  public:
   static constexpr const char* kIdentifier = "noteEditCell";
   noteEditCell();
 
   std::shared_ptr<ui::Label> valueLable;
-  bool drawTopLine = false;
-  bool drawBottomLine = false;
-  bool foolLine = false;
 
   void layoutSubviews() override;
-  void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
 };
 
 class noteSegmentEditCell : public ui::TableViewCell {

@@ -35,7 +35,7 @@ void noteEditController::viewDidLoad() {
                                                                                   [this] { save(); });
   cancelButton_ = app::FlatBarButtonItems::leftButtonWithImgPathWithTargetSelector("iPhone_cancel_button",
                                                                                    [this] { cancel(); });
-  emptyButton_ = app::FlatBarButtonItems::barButtonItemWithTextWithTargetSelector("", {});
+  emptyButton_ = ui::BarButtonItem::withTitle("", ui::BarButtonItemStyle::kPlain, {});
   toMainScreenButton_ = app::FlatBarButtonItems::rightButtonWithImgPathWithTargetSelector(
       "iPhone_to_mainscreen_button", [this] { save(); });
   observeNotifications();
