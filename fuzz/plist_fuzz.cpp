@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz/seed_corpus.h"
 #include "platform/files/file_ops.h"
 #include "platform/plist/keyed_archive.h"
 #include "platform/plist/property_list.h"
@@ -133,13 +134,7 @@ void checkArchive(const Bytes& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  for (int i = 1; i < *argc; ++i) {
-    const std::string_view arg((*argv)[i]);
-    std::error_code ec;
-    if (arg.empty() || arg.front() == '-' || !fs::is_directory(arg, ec)) continue;
-    if (fs::is_empty(arg, ec)) writeSeeds(fs::path(arg));
-    break;
-  }
+  fuzz_support::seedEmptyCorpus(*argc, *argv, writeSeeds);
   return 0;
 }
 

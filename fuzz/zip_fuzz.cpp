@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "app/zip_packer.h"
+#include "fuzz/seed_corpus.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
 
@@ -67,13 +68,7 @@ bool onlyFoldersAndFiles(const fs::path& folder) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   foundation::setLogSink([](std::string_view) {});
-  for (int i = 1; i < *argc; ++i) {
-    const std::string_view arg((*argv)[i]);
-    std::error_code ec;
-    if (arg.empty() || arg.front() == '-' || !fs::is_directory(arg, ec)) continue;
-    if (fs::is_empty(arg, ec)) writeSeeds(fs::path(arg));
-    break;
-  }
+  fuzz_support::seedEmptyCorpus(*argc, *argv, writeSeeds);
   return 0;
 }
 
