@@ -95,7 +95,8 @@ inline constexpr std::uint32_t CRASH_SYMBOL_STRATEGY_OBJC = 2;
 // `callback` once with its start address and its name (cut to 255 bytes). Of the two lookups the
 // symbol whose start is nearest below the pc wins, the Objective-C method on equal starts; a method is
 // named "-[Class method]" ("+[" for a class method). When neither lookup succeeded, the symbol table's
-// error (CRASH_ENOTFOUND when it was not asked for). Safe in a signal handler.
+// error (CRASH_ENOTFOUND when it was not asked for). The Objective-C lookup needs `cache` (one per
+// report, see objc.h) and finds nothing without it. Safe in a signal handler.
 crash_error_t crash_async_find_symbol(const crash_async_image* image, std::uint32_t strategy,
                                       crash_async_objc_cache* cache, std::uintptr_t pc,
                                       crash_async_found_symbol_cb callback, void* context) noexcept;
