@@ -129,6 +129,13 @@ std::map<std::string, CloudRestClient::RequestPtr>* CloudRestClient::tableFor(Ta
   return nullptr;
 }
 
+void CloudRestClient::send(const std::string& host, const std::string& path, const Dictionary& params,
+                           std::string_view method, Fail failure, Dictionary userInfo,
+                           Completion completion) {
+  if (auto request = signedRequest(host, path, params, method, failure))
+    start(std::move(*request), {.userInfo = std::move(userInfo)}, completion);
+}
+
 CloudRestClient::RequestPtr CloudRestClient::start(net::HttpRequest request, CloudRequest::Options options,
                                                    Completion completion, Table table,
                                                    const std::string& key) {
@@ -533,15 +540,27 @@ void CloudRestClient::uploadFile(const std::string& filename, const std::string&
          clientError(folder ? kCloudErrorFolderUpload : kCloudErrorFileNotFound, std::move(userInfo)));
     return;
   }
-  auto store = credentialStore();
-  if (!store) {
-    failSoon(&Delegate::restClientUploadFileFailedWithError,
-             clientError(401, Dictionary{{"error", "no credentials for the user"}}));
-    return;
-  }
-  // Signed over the sorted parameters, which travel in the query: the body is the file.
   const std::string url = "https://" + CloudService::current().contentHost + "/" + std::string(kAPIVersion) +
                           "/files_put/" + root() + escapePath(destination);
+  auto request = signedUploadRequest(url, params, &Delegate::restClientUploadFileFailedWithError);
+  if (!request) return;
+  CloudRequest::Options options{.userInfo = std::move(userInfo), .sourcePath = sourcePath};
+  options.uploadProgress = [this](CloudRequest& r) {
+    std::string to = info(r, "destinationPath");
+    std::string from = info(r, "sourcePath");
+    offer([&](Delegate& d) { d.restClientUploadProgressForFileFrom(*this, r.uploadProgress(), to, from); });
+  };
+  start(std::move(*request), std::move(options), &CloudRestClient::completeUpload, Table::Uploads,
+        destination);
+}
+
+std::optional<net::HttpRequest> CloudRestClient::signedUploadRequest(const std::string& url,
+                                                                     const Dictionary& params, Fail failure) {
+  auto store = credentialStore();
+  if (!store) {
+    failSoon(failure, clientError(401, Dictionary{{"error", "no credentials for the user"}}));
+    return std::nullopt;
+  }
   std::vector<OAuthURLRequestParameter> list = store->oauthParameters();
   for (auto& p : OAuthURLRequestParameter::parametersFromDictionary(params)) list.push_back(std::move(p));
   std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.compare(b) < 0; });
@@ -551,22 +570,15 @@ void CloudRestClient::uploadFile(const std::string& filename, const std::string&
   auto signature = OAuthSignatureParameter::withTextAndSecretForRequestUsingMethod(
       text, store->signingKey(), signing, store->signatureMethod().value_or(""));
   if (!signature.ok()) {
-    failSoon(&Delegate::restClientUploadFileFailedWithError, signature.error());
-    return;
+    failSoon(failure, signature.error());
+    return std::nullopt;
   }
   net::HttpRequest request;
   request.method = "POST";
   request.url = url + "?" + text + "&" + signature->URLEncodedParameterString();
   request.timeoutSeconds = kTimeoutSeconds;
   request.headers = {{"Content-Type", "application/octet-stream"}, {"User-Agent", userAgent()}};
-  CloudRequest::Options options{.userInfo = std::move(userInfo), .sourcePath = sourcePath};
-  options.uploadProgress = [this](CloudRequest& r) {
-    std::string to = info(r, "destinationPath");
-    std::string from = info(r, "sourcePath");
-    offer([&](Delegate& d) { d.restClientUploadProgressForFileFrom(*this, r.uploadProgress(), to, from); });
-  };
-  start(std::move(request), std::move(options), &CloudRestClient::completeUpload, Table::Uploads,
-        destination);
+  return request;
 }
 
 void CloudRestClient::completeUpload(CloudRequest& request) {
@@ -608,34 +620,13 @@ void CloudRestClient::uploadFileChunkOffsetFromPath(const std::optional<std::str
   chunk.resize(n > 0 ? static_cast<size_t>(n) : 0);
   if (chunk.empty()) CloudLogWarning("CloudSDK: did not read any data from file (fromPath=%@)", localPath);
 
-  auto store = credentialStore();
-  if (!store) {
-    failSoon(&Delegate::restClientUploadFileChunkFailedWithError,
-             clientError(401, Dictionary{{"error", "no credentials for the user"}}));
-    return;
-  }
   Dictionary params{{"offset", std::to_string(offset)}};
   if (uploadId) params.set("upload_id", *uploadId);
   const std::string url =
       "https://" + CloudService::current().contentHost + "/" + std::string(kAPIVersion) + "/chunked_upload";
-  std::vector<OAuthURLRequestParameter> list = store->oauthParameters();
-  for (auto& p : OAuthURLRequestParameter::parametersFromDictionary(params)) list.push_back(std::move(p));
-  std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.compare(b) < 0; });
-  const std::string text = OAuthURLRequestParameter::parameterStringForParameters(list);
-  OAuthURLRequest signing(url, list);
-  signing.HTTPMethod = "POST";
-  auto signature = OAuthSignatureParameter::withTextAndSecretForRequestUsingMethod(
-      text, store->signingKey(), signing, store->signatureMethod().value_or(""));
-  if (!signature.ok()) {
-    failSoon(&Delegate::restClientUploadFileChunkFailedWithError, signature.error());
-    return;
-  }
-  net::HttpRequest request;
-  request.method = "POST";
-  request.url = url + "?" + text + "&" + signature->URLEncodedParameterString();
-  request.timeoutSeconds = kTimeoutSeconds;
-  request.headers = {{"Content-Type", "application/octet-stream"}, {"User-Agent", userAgent()}};
-  request.body = std::move(chunk);
+  auto request = signedUploadRequest(url, params, &Delegate::restClientUploadFileChunkFailedWithError);
+  if (!request) return;
+  request->body = std::move(chunk);
   Dictionary userInfo{{"fromPath", localPath}, {"offset", static_cast<std::int64_t>(offset)}};
   if (uploadId) userInfo.set("upload_id", *uploadId);
   CloudRequest::Options options{.userInfo = std::move(userInfo)};
@@ -647,7 +638,7 @@ void CloudRestClient::uploadFileChunkOffsetFromPath(const std::optional<std::str
       d.restClientUploadFileChunkProgressForFileOffsetFromPath(*this, r.uploadProgress(), id, at, from);
     });
   };
-  start(std::move(request), std::move(options), &CloudRestClient::completeChunk);
+  start(std::move(*request), std::move(options), &CloudRestClient::completeChunk);
 }
 
 void CloudRestClient::completeChunk(CloudRequest& request) {
@@ -687,17 +678,11 @@ void CloudRestClient::uploadFileToPathWithParentRevFromUploadId(const std::strin
 }
 
 void CloudRestClient::completeCommit(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto metadata = metadataOf(request.parseResponseAsType(Value::Type::Dictionary));
-  if (!metadata) {
-    if (!request.error()) request.setError(clientError(kCloudErrorInvalidResponse, request.userInfo()));
-    fail(&Delegate::restClientUploadFromUploadIdFailedWithError, *request.error());
-    return;
-  }
-  std::string to = info(request, "destinationPath");
-  std::string id = info(request, "upload_id");
-  offer([&](Delegate& d) { d.restClientUploadedFileFromUploadIdMetadata(*this, to, id, *metadata); });
+  finishWithMetadata(request, &Delegate::restClientUploadFromUploadIdFailedWithError, false,
+                     [&](Delegate& d, const CloudMetadataPtr& m) {
+                       d.restClientUploadedFileFromUploadIdMetadata(*this, info(request, "destinationPath"),
+                                                                    info(request, "upload_id"), m);
+                     });
 }
 
 // --- revisions, restore and file operations --------------------------------------------------------
@@ -750,66 +735,63 @@ void CloudRestClient::restoreFileToRev(const std::string& path, const std::strin
 }
 
 void CloudRestClient::completeRestore(CloudRequest& request) {
+  finishWithMetadata(request, &Delegate::restClientRestoreFileFailedWithError, false,
+                     [&](Delegate& d, const CloudMetadataPtr& m) { d.restClientRestoredFile(*this, m); });
+}
+
+void CloudRestClient::finishWithMetadata(
+    CloudRequest& request, Fail failure, bool reportsAuthorization,
+    const std::function<void(CloudRestClientDelegate&, const CloudMetadataPtr&)>& success) {
   RequestPtr held = take(request, Table::Requests);
   if (!held) return;
   auto metadata = metadataOf(request.parseResponseAsType(Value::Type::Dictionary));
   if (!metadata) {
+    // A reply of the right type whose values are of the wrong kind is no reply either.
     if (!request.error()) request.setError(clientError(kCloudErrorInvalidResponse, request.userInfo()));
-    fail(&Delegate::restClientRestoreFileFailedWithError, *request.error());
+    if (reportsAuthorization) checkForAuthenticationFailure(request);
+    fail(failure, *request.error());
     return;
   }
-  offer([&](Delegate& d) { d.restClientRestoredFile(*this, *metadata); });
+  offer([&](Delegate& d) { success(d, *metadata); });
 }
 
-namespace {
-// A dictionary reply made into metadata; on failure the request's error (1004 when the reply was
-// only of the wrong shape).
-std::optional<CloudMetadataPtr> metadataReply(CloudRequest& request) {
-  auto metadata = metadataOf(request.parseResponseAsType(Value::Type::Dictionary));
-  if (!metadata && !request.error())
-    request.setError(clientError(kCloudErrorInvalidResponse, request.userInfo()));
-  return metadata;
+void CloudRestClient::finishWithDictionary(
+    CloudRequest& request, Fail failure, const std::function<void(const foundation::Dictionary&)>& success) {
+  RequestPtr held = take(request, Table::Requests);
+  if (!held) return;
+  auto json = request.parseResponseAsType(Value::Type::Dictionary);
+  if (!json) {
+    checkForAuthenticationFailure(request);
+    fail(failure, *request.error());
+    return;
+  }
+  success(*json->dictionary());
 }
-}  // namespace
 
 void CloudRestClient::moveFromToPath(const std::string& fromPath, const std::string& toPath) {
   Dictionary params{{"root", root()}, {"from_path", fromPath}, {"to_path", toPath}};
-  auto request = signedRequest(CloudService::current().apiHost, "/fileops/move", params, "POST",
-                               &Delegate::restClientMovePathFailedWithError);
-  if (request) start(std::move(*request), {.userInfo = params}, &CloudRestClient::completeMove);
+  send(CloudService::current().apiHost, "/fileops/move", params, "POST",
+       &Delegate::restClientMovePathFailedWithError, params, &CloudRestClient::completeMove);
 }
 
 void CloudRestClient::completeMove(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto metadata = metadataReply(request);
-  if (!metadata) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientMovePathFailedWithError, *request.error());
-    return;
-  }
-  std::string from = info(request, "from_path");
-  offer([&](Delegate& d) { d.restClientMovedPathTo(*this, from, *metadata); });
+  finishWithMetadata(request, &Delegate::restClientMovePathFailedWithError, true,
+                     [&](Delegate& d, const CloudMetadataPtr& m) {
+                       d.restClientMovedPathTo(*this, info(request, "from_path"), m);
+                     });
 }
 
 void CloudRestClient::copyFromToPath(const std::string& fromPath, const std::string& toPath) {
   Dictionary params{{"root", root()}, {"from_path", fromPath}, {"to_path", toPath}};
-  auto request = signedRequest(CloudService::current().apiHost, "/fileops/copy", params, "POST",
-                               &Delegate::restClientCopyPathFailedWithError);
-  if (request) start(std::move(*request), {.userInfo = params}, &CloudRestClient::completeCopy);
+  send(CloudService::current().apiHost, "/fileops/copy", params, "POST",
+       &Delegate::restClientCopyPathFailedWithError, params, &CloudRestClient::completeCopy);
 }
 
 void CloudRestClient::completeCopy(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto metadata = metadataReply(request);
-  if (!metadata) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientCopyPathFailedWithError, *request.error());
-    return;
-  }
-  std::string from = info(request, "from_path");
-  offer([&](Delegate& d) { d.restClientCopiedPathTo(*this, from, *metadata); });
+  finishWithMetadata(request, &Delegate::restClientCopyPathFailedWithError, true,
+                     [&](Delegate& d, const CloudMetadataPtr& m) {
+                       d.restClientCopiedPathTo(*this, info(request, "from_path"), m);
+                     });
 }
 
 void CloudRestClient::createCopyRef(const std::string& path) {
@@ -821,45 +803,32 @@ void CloudRestClient::createCopyRef(const std::string& path) {
 }
 
 void CloudRestClient::completeCreateCopyRef(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto json = request.parseResponseAsType(Value::Type::Dictionary);
-  if (!json) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientCreateCopyRefFailedWithError, *request.error());
-    return;
-  }
-  std::string ref = (*json->dictionary())["copy_ref"].stringOr("");
-  std::string path = info(request, "path");
-  offer([&](Delegate& d) { d.restClientCreatedCopyRefForPath(*this, ref, path); }) ||
-      offer([&](Delegate& d) { d.restClientCreatedCopyRef(*this, ref); });
+  finishWithDictionary(request, &Delegate::restClientCreateCopyRefFailedWithError,
+                       [&](const Dictionary& reply) {
+                         std::string ref = reply["copy_ref"].stringOr("");
+                         std::string path = info(request, "path");
+                         offer([&](Delegate& d) { d.restClientCreatedCopyRefForPath(*this, ref, path); }) ||
+                             offer([&](Delegate& d) { d.restClientCreatedCopyRef(*this, ref); });
+                       });
 }
 
 void CloudRestClient::copyFromRefToPath(const std::string& copyRef, const std::string& toPath) {
   Dictionary params{{"from_copy_ref", copyRef}, {"root", root()}, {"to_path", toPath}};
-  auto request = signedRequest(CloudService::current().apiHost, "/fileops/copy/", params, "POST",
-                               &Delegate::restClientCopyFromRefFailedWithError);
-  if (request) start(std::move(*request), {.userInfo = params}, &CloudRestClient::completeCopyFromRef);
+  send(CloudService::current().apiHost, "/fileops/copy/", params, "POST",
+       &Delegate::restClientCopyFromRefFailedWithError, params, &CloudRestClient::completeCopyFromRef);
 }
 
 void CloudRestClient::completeCopyFromRef(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto metadata = metadataReply(request);
-  if (!metadata) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientCopyFromRefFailedWithError, *request.error());
-    return;
-  }
-  std::string ref = info(request, "from_copy_ref");
-  offer([&](Delegate& d) { d.restClientCopiedRefTo(*this, ref, *metadata); });
+  finishWithMetadata(request, &Delegate::restClientCopyFromRefFailedWithError, true,
+                     [&](Delegate& d, const CloudMetadataPtr& m) {
+                       d.restClientCopiedRefTo(*this, info(request, "from_copy_ref"), m);
+                     });
 }
 
 void CloudRestClient::deletePath(const std::string& path) {
   Dictionary params{{"root", root()}, {"path", path}};
-  auto request = signedRequest(CloudService::current().apiHost, "/fileops/delete", params, "POST",
-                               &Delegate::restClientDeletePathFailedWithError);
-  if (request) start(std::move(*request), {.userInfo = params}, &CloudRestClient::completeDelete);
+  send(CloudService::current().apiHost, "/fileops/delete", params, "POST",
+       &Delegate::restClientDeletePathFailedWithError, params, &CloudRestClient::completeDelete);
 }
 
 void CloudRestClient::completeDelete(CloudRequest& request) {
@@ -876,21 +845,13 @@ void CloudRestClient::completeDelete(CloudRequest& request) {
 
 void CloudRestClient::createFolder(const std::string& path) {
   Dictionary params{{"root", root()}, {"path", path}};
-  auto request = signedRequest(CloudService::current().apiHost, "/fileops/create_folder", params, "POST",
-                               &Delegate::restClientCreateFolderFailedWithError);
-  if (request) start(std::move(*request), {.userInfo = params}, &CloudRestClient::completeCreateFolder);
+  send(CloudService::current().apiHost, "/fileops/create_folder", params, "POST",
+       &Delegate::restClientCreateFolderFailedWithError, params, &CloudRestClient::completeCreateFolder);
 }
 
 void CloudRestClient::completeCreateFolder(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto metadata = metadataReply(request);
-  if (!metadata) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientCreateFolderFailedWithError, *request.error());
-    return;
-  }
-  offer([&](Delegate& d) { d.restClientCreatedFolder(*this, *metadata); });
+  finishWithMetadata(request, &Delegate::restClientCreateFolderFailedWithError, true,
+                     [&](Delegate& d, const CloudMetadataPtr& m) { d.restClientCreatedFolder(*this, m); });
 }
 
 // --- account, search, links ------------------------------------------------------------------------
@@ -918,11 +879,9 @@ void CloudRestClient::completeAccountInfo(CloudRequest& request) {
 
 void CloudRestClient::searchPathForKeyword(const std::string& path, const std::string& keyword) {
   Dictionary params{{"query", keyword}};
-  auto request = signedRequest(CloudService::current().apiHost, "/search/" + root() + path, params, "GET",
-                               &Delegate::restClientSearchFailedWithError);
-  if (request)
-    start(std::move(*request), {.userInfo = Dictionary{{"path", path}, {"keyword", keyword}}},
-          &CloudRestClient::completeSearch);
+  send(CloudService::current().apiHost, "/search/" + root() + path, params, "GET",
+       &Delegate::restClientSearchFailedWithError, Dictionary{{"path", path}, {"keyword", keyword}},
+       &CloudRestClient::completeSearch);
 }
 
 void CloudRestClient::completeSearch(CloudRequest& request) {
@@ -951,25 +910,18 @@ void CloudRestClient::loadSharableLinkForFile(const std::string& path) {
 
 void CloudRestClient::loadSharableLinkForFileShortUrl(const std::string& path, bool shortUrl) {
   Dictionary params{{"short_url", shortUrl ? "true" : "false"}};
-  auto request = signedRequest(CloudService::current().apiHost, "/shares/" + root() + path, params, "GET",
-                               &Delegate::restClientLoadSharableLinkFailedWithError);
-  if (request)
-    start(std::move(*request), {.userInfo = Dictionary{{"path", path}}},
-          &CloudRestClient::completeSharableLink);
+  send(CloudService::current().apiHost, "/shares/" + root() + path, params, "GET",
+       &Delegate::restClientLoadSharableLinkFailedWithError, Dictionary{{"path", path}},
+       &CloudRestClient::completeSharableLink);
 }
 
 void CloudRestClient::completeSharableLink(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto json = request.parseResponseAsType(Value::Type::Dictionary);
-  if (!json) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientLoadSharableLinkFailedWithError, *request.error());
-    return;
-  }
-  std::string url = (*json->dictionary())["url"].stringOr("");
-  std::string path = info(request, "path");
-  offer([&](Delegate& d) { d.restClientLoadedSharableLinkForFile(*this, url, path); });
+  finishWithDictionary(
+      request, &Delegate::restClientLoadSharableLinkFailedWithError, [&](const Dictionary& reply) {
+        offer([&](Delegate& d) {
+          d.restClientLoadedSharableLinkForFile(*this, reply["url"].stringOr(""), info(request, "path"));
+        });
+      });
 }
 
 void CloudRestClient::loadStreamableURLForFile(const std::string& path) {
@@ -981,17 +933,12 @@ void CloudRestClient::loadStreamableURLForFile(const std::string& path) {
 }
 
 void CloudRestClient::completeStreamableURL(CloudRequest& request) {
-  RequestPtr held = take(request, Table::Requests);
-  if (!held) return;
-  auto json = request.parseResponseAsType(Value::Type::Dictionary);
-  if (!json) {
-    checkForAuthenticationFailure(request);
-    fail(&Delegate::restClientLoadStreamableURLFailedWithError, *request.error());
-    return;
-  }
-  std::string url = (*json->dictionary())["url"].stringOr("");
-  std::string path = info(request, "path");
-  offer([&](Delegate& d) { d.restClientLoadedStreamableURLForFile(*this, url, path); });
+  finishWithDictionary(
+      request, &Delegate::restClientLoadStreamableURLFailedWithError, [&](const Dictionary& reply) {
+        offer([&](Delegate& d) {
+          d.restClientLoadedStreamableURLForFile(*this, reply["url"].stringOr(""), info(request, "path"));
+        });
+      });
 }
 
 // --- desktop token steps ---------------------------------------------------------------------------

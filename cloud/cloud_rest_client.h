@@ -18,6 +18,7 @@
 // thumbnail) never share callbacks: the older one is cancelled and told so (NSURLErrorDomain -999).
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -258,6 +259,9 @@ class CloudRestClient {
   std::optional<net::HttpRequest> signedRequest(const std::string& host, const std::string& path,
                                                 const foundation::Dictionary& params, std::string_view method,
                                                 Fail fail, bool withLocale = true);
+  // signedRequest, then start in `requests` with the user information.
+  void send(const std::string& host, const std::string& path, const foundation::Dictionary& params,
+            std::string_view method, Fail failure, foundation::Dictionary userInfo, Completion completion);
   RequestPtr start(net::HttpRequest request, CloudRequest::Options options, Completion completion,
                    Table table = Table::Requests, const std::string& key = {});
   // The request out of its table (the table forgets it); nullptr when another took its place.
@@ -281,6 +285,16 @@ class CloudRestClient {
   void uploadFile(const std::string& filename, const std::string& path, const std::string& sourcePath,
                   const foundation::Dictionary& params);
   void parseOnWorker(const RequestPtr& request, bool delta);
+  // Completions of the operations whose reply is one record, or one dictionary: the request leaves
+  // its table, and a failure (an error, or a reply of the wrong shape: 1004) goes to `failure`.
+  void finishWithMetadata(
+      CloudRequest& request, Fail failure, bool reportsAuthorization,
+      const std::function<void(CloudRestClientDelegate&, const CloudMetadataPtr&)>& success);
+  void finishWithDictionary(CloudRequest& request, Fail failure,
+                            const std::function<void(const foundation::Dictionary&)>& success);
+  // A POST whose signed parameters travel in the query, the body being the file or chunk.
+  std::optional<net::HttpRequest> signedUploadRequest(const std::string& url,
+                                                      const foundation::Dictionary& params, Fail failure);
 
   void completeMetadata(CloudRequest&);
   void completeDelta(CloudRequest&);
