@@ -269,12 +269,15 @@ class CloudRestClient {
   std::map<std::string, RequestPtr>* tableFor(Table table);
 
   // Calls one delegate callback; false when the delegate does not take it.
+  // The delegate may release the client from inside the callback: nothing of the client is
+  // touched after it.
   template <class F>
   bool offer(F&& call) {
-    if (delegate_ == nullptr) return false;
-    delegate_->declined_ = false;
-    call(*delegate_);
-    return !delegate_->declined_;
+    CloudRestClientDelegate* delegate = delegate_;
+    if (delegate == nullptr) return false;
+    delegate->declined_ = false;
+    call(*delegate);
+    return !delegate->declined_;
   }
   void fail(Fail callback, const foundation::Error& error);
   // The failure, sent later on the loop (for failures found before any request runs).

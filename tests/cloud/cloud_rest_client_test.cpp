@@ -167,6 +167,7 @@ class CloudRestClientTest : public ::testing::Test {
   }
   ~CloudRestClientTest() override {
     client_.reset();
+    loop_.runUntilIdle();
     CloudService::setCurrent({});
     CloudKeychain::configure(nullptr, "");
   }
@@ -373,6 +374,23 @@ TEST_F(CloudRestClientTest, ResultsParsedAfterACancelNeverArrive) {
   client_.reset();  // finishes the parsing under way
   loop_.runUntilIdle();
   EXPECT_EQ(recorder_.events.size(), 1u);
+}
+
+TEST_F(CloudRestClientTest, ADelegateMayReleaseTheClientInsideACallback) {
+  struct Releasing : CloudRestClientDelegate {
+    std::unique_ptr<CloudRestClient>* client = nullptr;
+    int failures = 0;
+    void restClientLoadFileFailedWithError(Client&, const Error&) override {
+      ++failures;
+      client->reset();
+    }
+  } releasing;
+  releasing.client = &client_;
+  client_->setDelegate(&releasing);
+  client_->loadFileIntoPath("/missing.zip", local("x.zip"));
+  EXPECT_TRUE(loop_.runUntil([&] { return releasing.failures == 1; }, 30));
+  EXPECT_EQ(client_, nullptr);
+  loop_.runUntilIdle();
 }
 
 TEST_F(CloudRestClientTest, EveryOtherOperation) {
