@@ -51,7 +51,11 @@ void noteEditController::viewDidLoad() {
 
 void noteEditController::viewWillAppear(bool /*animated*/) { updateEditView(); }
 
-void noteEditController::viewDidAppear(bool /*animated*/) {}
+void noteEditController::viewDidAppear(bool /*animated*/) {
+  if (!model_.local_ID) return;
+  model_.fakeRunningTimer();
+  noteEditTable_->reloadData();
+}
 
 void noteEditController::updateBarButtons() {
   const bool running = model_.runningTimerBar;

@@ -56,6 +56,7 @@ class noteEditController : public ui::ViewController,
   void setEditingNote(app::Note note) { model_.editingNote = std::move(note); }
   void setStopWatchOn(bool on) { model_.stopWatchOn = on; }
   void setStopWatchNum(std::int32_t number) { model_.stopWatchNum = number; }
+  void setLocal_ID(std::optional<std::string> id) { model_.local_ID = std::move(id); }
 
   NoteEditor& model() { return model_; }
   noteViewDelegate* noteView_delegate() const { return delegate_; }

@@ -332,6 +332,21 @@ std::string NoteEditor::timerStrFromSeconds(std::int32_t seconds) const {
   return hours + ":" + two(m) + ":" + two(s);
 }
 
+void NoteEditor::fakeRunningTimer() {
+  const Date stop = Date{std::trunc(now().sinceReference)};
+  note_DateStop = stop;
+  note_DateStart = stop - 300;
+  if (!towTimers) {
+    timerType = 1;
+  } else if (isType(note_strVal, kLeftBreast)) {
+    timerType = 3;
+  } else if (isType(note_strVal, kRightBreast)) {
+    timerType = 5;
+  }
+  if (dateTimerON && !isBreastType()) timerCount = wholeSeconds(*note_DateStart, now());
+  updateTimerTexts();
+}
+
 void NoteEditor::resetTimer() {
   timerCount = timerCount2 = timerCountTmp = 0;
   const Date current = now();

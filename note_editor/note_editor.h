@@ -12,7 +12,9 @@
 // The one promise of saving and deleting: all or nothing. Either the store saved every change of
 // the operation (note, photo record, remembered values) and the photo files follow it, or the
 // context is rolled back, any photo file written for it is put back as it was, nothing is logged
-// to analytics, and the caller gets an alert text and keeps the editor open.
+// to analytics, and the caller gets an alert text and keeps the editor open. (Rolling back is
+// safe because every screen on the editing road saves its changes at once: the context holds
+// none but the editor's own when it saves.)
 //
 // Everything runs on the main thread. Time comes from the services' clock.
 
@@ -134,6 +136,8 @@ class NoteEditor {
   app::Note editingNote;
   bool stopWatchOn = false;
   std::int32_t stopWatchNum = 0;
+  // Set only by the screenshot tools: the editor shows a made-up running timer.
+  std::optional<std::string> local_ID;
 
   // --- The editing state
 
@@ -186,6 +190,9 @@ class NoteEditor {
   std::string timerStrFromSeconds(std::int32_t seconds) const;
   // Back to state 0 at zero with both dates now.
   void resetTimer();
+  // The screenshot tools' timer: started five minutes ago, running on the side in note_strVal (or
+  // the single one). Nothing ticks and nothing is stored.
+  void fakeRunningTimer();
   // Refreshes the timer texts from the counters.
   void updateTimerTexts();
   // Rewrites the owned record from the editing state (its temporary photo included); nothing

@@ -130,6 +130,43 @@ TEST_F(EditorScreenTest, ANewNoteTakesAPhotoFromTheLibrary) {
   EXPECT_EQ(photoFiles().size(), 1u);
 }
 
+TEST_F(EditorScreenTest, ThePhotoScreenRemovesAPhotoAndAFailedDeleteKeepsTheEditor) {
+  auto withPhoto = model("Milestone");
+  withPhoto->setPhoto(picture(8, 8, 200));
+  ASSERT_TRUE(withPhoto->saveThisNote().close);
+  const app::Note note = notes()[0];
+
+  // The photo screen shows the photo; removing it there only clears the picture, and the
+  // editor's save then removes file and record.
+  auto editor = open("Milestone", note);
+  editor->photoButton().tap();
+  runLoop();
+  auto* navigation = editor->navigationController();
+  auto* photo = dynamic_cast<note_editor::photoViewController*>(navigation->topViewController());
+  ASSERT_TRUE(photo && photo->photoImage);
+  EXPECT_EQ(photo->photoInfo, note.noteToPhotoInfo());
+  photo->removeButton().tap();
+  EXPECT_EQ(photoFiles().size(), 1u);
+  EXPECT_TRUE(navigation->tapBackButton());
+  runLoop();
+  EXPECT_FALSE(editor->model().note_Photo);
+  EXPECT_EQ(editor->photoView().alpha(), 0);
+
+  refuse(store_->path(), "BEFORE DELETE", "ZNOTE");
+  editor->deleteButton().tap();
+  ui::topActionSheet()->tapButton(0);
+  loop_.advance(0.3);
+  ASSERT_TRUE(ui::topAlert());
+  EXPECT_EQ(ui::topAlert()->message(), editor->model().localized(note_editor::editor_key::kDeleteFailed));
+  EXPECT_EQ(notes().size(), 1u);
+  EXPECT_EQ(photoFiles().size(), 1u);
+  EXPECT_EQ(opener_.done, 0);
+  ui::topAlert()->tapButton(0);
+  tapItem(editor->saveButton());
+  EXPECT_EQ(opener_.saved, 1);
+  EXPECT_TRUE(photoFiles().empty());
+}
+
 struct FakeSubValueList : ui::ViewController, note_editor::subValueListScreen {
   std::vector<std::string> values;
   std::optional<std::string> current;
@@ -211,6 +248,12 @@ TEST_F(EditorScreenTest, SaveWhileAStopwatchRunsKeepsTheTimerAndStoresNoNote) {
   });
   EXPECT_FALSE(lost->model().note_Type);
   EXPECT_FALSE(lost->model().timerStarted);
+
+  // The screenshot tools' made-up timer: five minutes, nothing ticking, nothing stored.
+  auto pictured = open("Walk", {}, [](noteEditController& e) { e.setLocal_ID("walk"); });
+  EXPECT_EQ(pictured->model().timerType, 1);
+  EXPECT_EQ(pictured->model().timeStr, "00:05:00");
+  EXPECT_EQ(saves_->loadTimerArray("Anna").value().size(), 1u);
 }
 
 TEST(EditorCells, RowLinesFollowTheirSwitches) {
