@@ -290,6 +290,11 @@ TEST_F(CloudRestClientTest, EveryDownloadFaultEndsInItsErrorAndLeavesTheLocalFil
   EXPECT_EQ(watcher_.users, std::vector<std::string>{"31337"});
   EXPECT_TRUE(session_->isLinked());
 
+  // A temporary file that cannot be made ends the load with the file error.
+  client_->loadFileIntoPath("/backUp.zip", (dir_.path() / "no-such-folder" / "restored.zip").string());
+  settle();
+  EXPECT_EQ(last(), "load failed cloud.storage.sdk 1002");
+
   // Without a length the metadata's "bytes" decides, and a whole body passes.
   server_.setFault(Fault::NoLength, 1);
   client_->loadFileIntoPath("/backUp.zip", local("restored.zip"));
