@@ -172,19 +172,6 @@ class Descriptor {
   int fd_;
 };
 
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // A failed write of an extracted file, by errno; a full disk says so.
 Error cannotWrite(const fs::path& target) {
   const int err = errno;
@@ -607,7 +594,7 @@ Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool 
   if (fd.get() < 0)
     return posixError(kZipWriteFailed, "Cannot create a file beside " + target.string(), target, errno);
   Status status = readCurrentEntry(entry, [&](const char* bytes, size_t size) -> Status {
-    if (!writeAll(fd.get(), bytes, size)) return cannotWrite(target);
+    if (!files::writeAll(fd.get(), bytes, size)) return cannotWrite(target);
     return {};
   });
   if (status && ::fchmod(fd.get(), 0644) != 0) status = cannotWrite(target);

@@ -152,20 +152,6 @@ class Descriptor {
   int fd_;
 };
 
-bool writeAll(int fd, const void* data, size_t size) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 fs::path folderOf(const fs::path& path) {
   const fs::path parent = path.parent_path();
   return parent.empty() ? fs::path(".") : parent;
@@ -449,6 +435,20 @@ foundation::Status remove(const fs::path& path) {
   }
   if (err == 0 || err == ENOENT) return {};
   return fileError(writeCode(err), path, Action::Remove, err);
+}
+
+bool writeAll(int fd, const void* data, size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 foundation::Result<size_t> removeStaleTemporaries(const fs::path& folder) {

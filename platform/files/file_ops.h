@@ -87,6 +87,10 @@ foundation::Result<size_t> removeStaleTemporaries(const fs::path& folder);
 // nearest existing parent, for a path not made yet).
 foundation::Result<std::uint64_t> availableSpace(const fs::path& path);
 
+// Writes every byte to the descriptor, going on after interruptions; false with errno set when a
+// write fails.
+bool writeAll(int fd, const void* data, size_t size);
+
 enum class TextEncoding { Utf8, Utf16 };
 // UTF-16 is written little-endian after the byte-order mark FF FE; UTF-8 without a mark.
 // Text that is not valid UTF-8 is refused (kWriteInapplicableStringEncodingError).
