@@ -544,7 +544,6 @@ TimerCellContent NoteEditor::timerCellContent() const {
   auto shown = [this](std::string_view key, bool filled) {
     return TimerButtonLook{false, localized(key), filled, false};
   };
-  const TimerButtonLook hidden;
   auto& [left, centre, right] = cell.buttons;
   switch (timerType) {
     case 0:
@@ -576,7 +575,6 @@ TimerCellContent NoteEditor::timerCellContent() const {
   }
   if (cell.breast && timerType >= 3 && timerType <= 6)
     centre = TimerButtonLook{false, localized("Stop"), false, true};
-  (void)hidden;
   return cell;
 }
 
@@ -724,34 +722,20 @@ void NoteEditor::logEvent(const PendingEvent& event) const {
   if (services_.logEvent) services_.logEvent(event.name, event.parameters);
 }
 
-SaveOutcome NoteEditor::saveThisNote() {
-  if (helper_.howManyDates(note_Type) == 2) {
-    if (note_DateStart && note_DateStop && *note_DateStop < *note_DateStart)
-      return {false, alertText(editor_key::kEndBeforeBegin)};
-    if (isTimeLimitExceeded()) return {false, alertText(editor_key::kTimeLimit)};
-  } else {
+std::optional<std::string_view> NoteEditor::dateProblem() {
+  if (helper_.howManyDates(note_Type) != 2) {
     note_DateStart = note_DateStop;
+    return std::nullopt;
   }
+  if (note_DateStart && note_DateStop && *note_DateStop < *note_DateStart) return editor_key::kEndBeforeBegin;
+  if (isTimeLimitExceeded()) return editor_key::kTimeLimit;
+  return std::nullopt;
+}
 
-  std::string alert;
-  const app::Baby baby = findBaby(alert);
-  if (!baby) return {false, alert};
-  store::Context& context = *managedObjectContext;
-  const bool breast = isBreastType();
-  // Fetched before anything is written: a type's first row is created and saved at once, and
-  // that save must not carry a half-written note along.
-  const app::ValueType valueType = breast ? app::ValueType() : helper_.getValueType(note_Type);
-
-  const bool isNew = !editingNote;
-  const app::Note note = isNew ? app::Note::insertIn(context) : editingNote;
-  if (!note) {
-    foundation::log("Failed ");
-    return {false, alertText(editor_key::kSaveFailed)};
-  }
-
+void NoteEditor::writeNote(const app::Note& note) {
   if (note_DateStart) note_DateStart = cutToMinute(*note_DateStart);
   if (note_DateStop) note_DateStop = cutToMinute(*note_DateStop);
-  if (breast) {
+  if (isBreastType()) {
     note_numVal = static_cast<double>(timerCount);
     note_numMeasureCurrent = std::to_string(timerCount2);
   }
@@ -762,70 +746,96 @@ SaveOutcome NoteEditor::saveThisNote() {
   note.setNote_numValue(storedNumber(note_numVal));
   note.setNote_Notice(note_Notice);
   note.setNote_numMeasureCurrent(note_numMeasureCurrent);
+}
 
-  // The photo. Files change only in ways that can be undone until the store has saved: a new
-  // file under a new key, or a replaced file whose old bytes are kept; a removed photo's file
-  // goes only after the save.
-  std::optional<std::string> fileToRemove;
-  std::optional<std::string> writtenKey;
-  std::optional<std::pair<std::filesystem::path, foundation::Bytes>> replacedFile;
-  auto fail = [&](std::string_view why) -> SaveOutcome {
-    context.rollback();
-    if (writtenKey && services_.saves) (void)services_.saves->deletePhoto(*writtenKey);
-    if (replacedFile) (void)files::writeAtomic(replacedFile->first, replacedFile->second);
-    foundation::log(std::string(why));
-    return {false, alertText(editor_key::kSaveFailed)};
-  };
-  app::PhotoInfo info = isNew ? app::PhotoInfo() : editingNote.noteToPhotoInfo();
+void NoteEditor::PhotoFiles::undo(app::localSaves* saves) const {
+  if (written && saves) (void)saves->deletePhoto(*written);
+  if (replaced) (void)files::writeAtomic(replaced->first, replaced->second);
+}
+
+// Files change only in ways that can be undone until the store has saved: a new file under a new
+// key, or a rewritten file whose old bytes are kept; a removed photo's file goes after the save.
+Status NoteEditor::writePhoto(const app::Note& note, const app::Baby& baby, PhotoFiles& files) {
+  store::Context& context = *managedObjectContext;
+  app::PhotoInfo info = editingNote ? editingNote.noteToPhotoInfo() : app::PhotoInfo();
   if (!note_Photo) {
     if (info && !photoUnreadable_) {
-      fileToRemove = info.photo_Path();
+      files.removeAfterSave = info.photo_Path();
       context.deleteObject(info.object());
     } else if (info) {
       info.setPhoto_Date(note_DateStop);
     }
-  } else if (!services_.saves) {
-    return fail("No file store for the photo");
-  } else if (info) {
-    info.setPhoto_Date(note_DateStop);
-    if (photoState == 2) {
-      const std::string key = info.photo_Path().value_or("");
-      const auto path = photoFile(*services_.saves, key);
-      if (auto old = files::readFile(path)) replacedFile.emplace(path, *old);
-      if (Status written = services_.saves->savePhoto(*note_Photo, key); !written)
-        return fail("Cannot write the photo: " + written.error().description());
-    }
-  } else {
-    info = app::PhotoInfo::insertIn(context);
-    if (!info) return fail("Failed to create the new photoInfo.");
-    info.setPhoto_Date(note_DateStop);
-    const std::string key = newPhotoKey(note_DateStop.value_or(now()));
-    info.setPhoto_Path(key);
-    if (Status written = services_.saves->savePhoto(*note_Photo, key); !written)
-      return fail("Cannot write the photo: " + written.error().description());
-    writtenKey = key;
-    info.setPhotoInfoToBaby(baby);
-    info.setPhotoInfoToNote(note);
+    return {};
   }
+  if (!services_.saves) return foundation::Error::make("NoteEditor", 1, "No file store for the photo");
+  if (info) {
+    info.setPhoto_Date(note_DateStop);
+    if (photoState != 2) return {};
+    const std::string key = info.photo_Path().value_or("");
+    const auto path = photoFile(*services_.saves, key);
+    if (auto old = files::readFile(path)) files.replaced.emplace(path, *old);
+    return services_.saves->savePhoto(*note_Photo, key);
+  }
+  info = app::PhotoInfo::insertIn(context);
+  if (!info) return foundation::Error::make("NoteEditor", 2, "Failed to create the new photoInfo.");
+  info.setPhoto_Date(note_DateStop);
+  const std::string key = newPhotoKey(note_DateStop.value_or(now()));
+  info.setPhoto_Path(key);
+  if (Status written = services_.saves->savePhoto(*note_Photo, key); !written) return written;
+  files.written = key;
+  info.setPhotoInfoToBaby(baby);
+  info.setPhotoInfoToNote(note);
+  return {};
+}
 
+std::vector<NoteEditor::PendingEvent> NoteEditor::rememberValues(const app::ValueType& valueType,
+                                                                 bool isNew) {
   std::vector<PendingEvent> events;
-  if (isNew) note.setNoteToBaby(baby);
-  if (isNew && !breast)
-    if (auto event = newNoteEvent()) events.push_back(std::move(*event));
-  if (breast) {
+  if (isBreastType()) {
     if (auto event = breastTypeEvent()) events.push_back(std::move(*event));
-  } else if (valueType) {
-    valueType.setVt_StrCurrent(note_strVal);
-    if (isNew && note_numMeasureCurrent && valueType.vt_NumMeasureCurrent() == note_numMeasureCurrent) {
-      valueType.setVt_NumCurrent(note_numVal ? std::optional<float>(static_cast<float>(*note_numVal))
-                                             : std::nullopt);
-    }
+    return events;
   }
+  if (isNew)
+    if (auto event = newNoteEvent()) events.push_back(std::move(*event));
+  if (!valueType) return events;
+  valueType.setVt_StrCurrent(note_strVal);
+  if (isNew && note_numMeasureCurrent && valueType.vt_NumMeasureCurrent() == note_numMeasureCurrent)
+    valueType.setVt_NumCurrent(note_numVal ? std::optional<float>(static_cast<float>(*note_numVal))
+                                           : std::nullopt);
+  return events;
+}
 
-  if (Status saved = context.save(); !saved)
-    return fail("Failed to save the new MainData. Error = " + saved.error().description());
+SaveOutcome NoteEditor::saveThisNote() {
+  if (auto problem = dateProblem()) return {false, alertText(*problem)};
+  std::string alert;
+  const app::Baby baby = findBaby(alert);
+  if (!baby) return {false, alert};
+  store::Context& context = *managedObjectContext;
+  // Fetched before anything is written: a type's first row is created and saved at once, and
+  // that save must not carry a half-written note along.
+  const app::ValueType valueType = isBreastType() ? app::ValueType() : helper_.getValueType(note_Type);
 
-  if (fileToRemove && services_.saves) (void)services_.saves->deletePhoto(*fileToRemove);
+  const bool isNew = !editingNote;
+  const app::Note note = isNew ? app::Note::insertIn(context) : editingNote;
+  if (!note) {
+    foundation::log("Failed ");
+    return {false, alertText(editor_key::kSaveFailed)};
+  }
+  writeNote(note);
+  if (isNew) note.setNoteToBaby(baby);
+  PhotoFiles photoFiles;
+  Status done = writePhoto(note, baby, photoFiles);
+  const std::vector<PendingEvent> events =
+      done ? rememberValues(valueType, isNew) : std::vector<PendingEvent>();
+  if (done) done = context.save();
+  if (!done) {
+    context.rollback();
+    photoFiles.undo(services_.saves.get());
+    foundation::log("Failed to save the new MainData. Error = " + done.error().description());
+    return {false, alertText(editor_key::kSaveFailed)};
+  }
+  if (photoFiles.removeAfterSave && services_.saves)
+    (void)services_.saves->deletePhoto(*photoFiles.removeAfterSave);
   for (const auto& event : events) logEvent(event);
   return {true, std::nullopt};
 }

@@ -244,6 +244,20 @@ class NoteEditor {
     foundation::Dictionary parameters;
   };
 
+  // What a save did to the photo files, so that a failed save can put them back.
+  struct PhotoFiles {
+    std::optional<std::string> written;  // a new file under a new key
+    std::optional<std::pair<std::filesystem::path, foundation::Bytes>> replaced;  // the old bytes
+    std::optional<std::string> removeAfterSave;
+    void undo(app::localSaves* saves) const;
+  };
+
+  // The date checks of a save: the alert key of the first that fails.
+  std::optional<std::string_view> dateProblem();
+  void writeNote(const app::Note& note);
+  foundation::Status writePhoto(const app::Note& note, const app::Baby& baby, PhotoFiles& files);
+  // The type's remembered values and the events of the save, to log once it is stored.
+  std::vector<PendingEvent> rememberValues(const app::ValueType& valueType, bool isNew);
   void loadEditedNote();
   void restoreTimerRecord();
   void applyDefaults();
