@@ -6,7 +6,8 @@
 
 typedef void (*crash_test_action)(void* context);
 
-/* 0: write through `target` (null: crash); 1: set `*target` to 1, then spin until it is 2; 2: call `action`.
+/* 0: write through `target` (an unmapped address: crash); 1: set `*target` to 1, then spin until it is 2; 2:
+ * call `action`.
  */
 __attribute__((noinline, visibility("default"))) void crash_test_frame_c(int mode, volatile int* target,
                                                                          crash_test_action action,

@@ -305,7 +305,8 @@ TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSig
     action.sa_sigaction = onCrash;
     action.sa_flags = SA_SIGINFO;
     sigaction(SIGSEGV, &action, nullptr);
-    module.enter(0, nullptr, nullptr, nullptr);
+    // A store to the lowest page faults; unlike a null pointer, sanitizers let it through to the fault.
+    module.enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
     _exit(4);
   }
   close(fds[1]);
