@@ -191,12 +191,14 @@ ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseco
     if (n < 0) break;
     bool foundNew = false;
     for (int i = 0; i < n; ++i) {
-      if (listed[i] == self || alreadyListed(threads, listed[i])) continue;
+      if (alreadyListed(threads, listed[i])) continue;
       if (threads->count == kMaxThreads) break;
       foundNew = true;
       ParkedThreads::Entry& entry = threads->entries[threads->count++];
       entry.thread = listed[i];
-      entry.result = parkOne(listed[i], timeoutNanoseconds, &entry.slot);
+      entry.slot = -1;
+      entry.result =
+          listed[i] == self ? ParkResult::kCaller : parkOne(listed[i], timeoutNanoseconds, &entry.slot);
     }
     if (!foundNew) break;
   }

@@ -47,6 +47,7 @@ enum class ParkResult {
   kNotPrepared,  // prepareThreadParking was never called
   kBusy,         // another thread is parking threads right now
   kFull,         // every slot is in use
+  kCaller,       // the calling thread itself, listed in its place but not parked
 };
 
 // The threads one caller parked, and their registers. Fixed size, so a signal handler can keep it on
@@ -63,7 +64,8 @@ struct ParkedThreads {
   bool owner = false;  // this caller holds the right to park threads
 };
 
-// Parks every thread of the process except the caller and records each one's outcome in `*threads`.
+// Parks every thread of the process except the caller and records each one's outcome in `*threads`,
+// in the kernel's order, the caller too (as kCaller), so a report can list them as the kernel does.
 // The list is read again after every round and the new threads parked too, until a reading finds no
 // thread that was not seen before (bounded by a few rounds), so a thread created during the crash is
 // not missed. Each thread gets at most `timeoutNanoseconds` to answer. Returns kParked when the caller

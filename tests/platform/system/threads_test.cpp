@@ -82,7 +82,8 @@ TEST(Threads, ParksRunningThreadsAndGivesUpOnOnesThatBlockTheSignal) {
   EXPECT_EQ(blocked->result, ParkResult::kTimedOut);
   EXPECT_NE(parkedThreadContext(&parked, static_cast<std::size_t>(spun - parked.entries)), nullptr);
   EXPECT_EQ(parkedThreadContext(&parked, static_cast<std::size_t>(blocked - parked.entries)), nullptr);
-  EXPECT_EQ(entryOf(parked, threadSelf()), nullptr);
+  ASSERT_NE(entryOf(parked, threadSelf()), nullptr);
+  EXPECT_EQ(entryOf(parked, threadSelf())->result, ParkResult::kCaller);
 
   // A parked thread does not run; while one thread parks others, nobody else may.
   const long before = spinner.count;
