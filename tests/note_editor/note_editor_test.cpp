@@ -60,6 +60,54 @@ TEST_F(NoteEditorTest, EditedBreastFeedingAndTheSideUsedLast) {
   EXPECT_TRUE(cell.buttons[1].hidden);
 }
 
+TEST_F(NoteEditorTest, ReopenedBreastFeedingTimers) {
+  auto record = [&](std::int64_t left, std::string right, const char* side, Date last, bool paused) {
+    auto timer = std::make_shared<app::noteTimer>();
+    timer->setParam_Type("Breast Feeding");
+    timer->setParam_DateStart(clock_.now() - 3600);
+    timer->setParam_strValue(side);
+    timer->setParam_numValue(foundation::Value(left));
+    timer->setParam_numMeasureCurrent(std::move(right));
+    timer->setParam_DateLast(last);
+    timer->setParam_Paused(paused);
+    timer->setParam_ImgPathNum(-1);
+    return timer;
+  };
+  const Date pausedAt = clock_.now() - 600;
+  auto withPhoto = record(10, "60", "Right Breast", clock_.now() - 90, false);
+  withPhoto->setParam_ImgPathNum(0);
+  ASSERT_TRUE(saves_->saveTempPhotoPhotoPathPhotoNum(picture(4, 4, 9), "Anna", 0).ok());
+  ASSERT_TRUE(
+      saves_->saveTimerArrayById({record(120, "-5", "Left Breast", pausedAt, true), withPhoto}, "Anna").ok());
+  auto reopen = [&](int number) {
+    auto editor = std::make_unique<note_editor::NoteEditor>(services());
+    editor->managedObjectContext = context_;
+    editor->currentBabyName = "Anna";
+    editor->stopWatchOn = true;
+    editor->stopWatchNum = number;
+    editor->setUp();
+    return editor;
+  };
+  auto paused = reopen(0);
+  EXPECT_EQ(paused->timerType, 4);
+  EXPECT_EQ((std::pair{paused->timerCount, paused->timerCount2}),
+            (std::pair<std::int64_t, std::int64_t>{120, 0}));
+  EXPECT_EQ(paused->note_DatePaused, pausedAt);
+  EXPECT_TRUE(paused->timerStarted && paused->runningTimerBar);
+  EXPECT_EQ(paused->time2Str, "00:00");
+  EXPECT_EQ(paused->rowContent(0, 1).kind, RowKind::kTimerBreast);
+
+  auto running = reopen(1);
+  EXPECT_EQ(running->timerType, 5);
+  EXPECT_EQ(running->timerCount2, 150);
+  EXPECT_EQ(running->photoState, 2);
+  // The record follows the editor: its photo goes when the editor's does.
+  running->setPhoto(std::nullopt);
+  ASSERT_TRUE(running->refrashTimerSave().ok());
+  EXPECT_FALSE(saves_->getTempPhotoPhotoNum("Anna", 0));
+  EXPECT_EQ(saves_->loadTimerArray("Anna").value()[1]->param_ImgPathNum(), -1);
+}
+
 TEST_F(NoteEditorTest, RowsHeadersAndTaps) {
   auto temperature = model("Temperature");
   ASSERT_EQ(temperature->numberOfRowsInSection(1), 1);
