@@ -220,14 +220,13 @@ sys::ParkedThreads gParked;
 std::atomic<sys::ThreadId> gWorker{0}, gBlocker{0};
 volatile int gWorkerState = 0;
 
+// The child's report, gathered in place and sent in one write at the end: a pipe takes up to 4096
+// bytes in one piece.
+char gReport[4096];
+std::size_t gReportLength = 0;
+
 void report(const char* text) noexcept {
-  for (std::size_t left = std::strlen(text); left > 0;) {
-    const ssize_t n = write(gReportFd, text, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  while (*text != '\0' && gReportLength < sizeof gReport) gReport[gReportLength++] = *text++;
 }
 
 // Reports the names of the module's functions among the frames of a walk, in order.
@@ -270,7 +269,7 @@ void onCrash(int, siginfo_t*, void* uap) noexcept {
   }
   sys::releaseParkedThreads(&gParked);
   crash_async_image_list_set_reading(&gImages, false);
-  _exit(0);
+  _exit(write(gReportFd, gReport, gReportLength) == static_cast<ssize_t>(gReportLength) ? 0 : 5);
 }
 
 TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSignals) {
