@@ -8,10 +8,9 @@ namespace editor_test {
 
 namespace {
 
-// The application's string tables in the checkout this file is in, from any working folder.
+// The application's string tables.
 app::InterfaceText english() {
-  static auto bundle = std::make_shared<runtime::Bundle>(
-      fs::path(__FILE__).parent_path().parent_path().parent_path() / "resources");
+  static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
   return app::InterfaceText(
       "en", [](std::string_view key) { return bundle->localizedStringInLanguage(key, "en"); });
 }

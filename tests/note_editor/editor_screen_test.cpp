@@ -4,7 +4,6 @@
 // the screen for people.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "app/note_types.h"
 #include "note_editor/editor_fixture.h"
@@ -298,10 +297,9 @@ TEST(EditorCells, RowLinesFollowTheirSwitches) {
   EXPECT_EQ(lines(timer), (Segments{{Point(0, 180), Point(320, 180)}}));
 }
 
-// Pictures for people, beside the test binary's build tree; not compared.
+// Pictures for people, in the build tree's test output; not compared.
 TEST_F(EditorScreenTest, PicturesOfAFeedingAndAGrowthNote) {
-  const fs::path output = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "test-output";
-  ASSERT_TRUE(files::createDirectory(output).ok());
+  const fs::path output = testing_support::testOutput();
   const Date t = at(2020, 1, 6, 9, 10);
   auto feeding = addNote("Breast Feeding", t, t + 12 * 60, "Left Breast", 7, "5");
   auto editor = open("Breast Feeding", feeding);
