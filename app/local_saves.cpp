@@ -711,6 +711,16 @@ Status localSaves::installStagedBackUp(const StagedBackUp& staged) {
 }
 
 Status localSaves::recoverAtLaunch() {
+  // Where the file system cannot exchange two names, a restore cut short between its two renames
+  // leaves no Documents and the old ones aside: they go back, and nothing of the backup's files
+  // is removed unless they did.
+  std::error_code ec;
+  const fs::path previous = backUpDir() / kPreviousDocumentsFolderName;
+  if (!fs::exists(fs::symlink_status(home_.documents(), ec)) &&
+      fs::is_directory(fs::symlink_status(previous, ec))) {
+    if (auto status = files::move(previous, home_.documents()); !status)
+      return logFailure(status, "Cannot put the documents back");
+  }
   Status first =
       logFailure(placePendingFirstLaunch(home_), "Cannot put the restored first-launch date in place");
   if (Status cleared = removeBackUpFiles(); !cleared && first) first = cleared;

@@ -153,8 +153,9 @@ class localSaves {
   // there), all or nothing. The data store must be closed.
   foundation::Status installStagedBackUp(const StagedBackUp& staged);
   // At launch, before anything else writes: finishes a restore cut short after Documents were
-  // replaced (their first-launch date moves on), and removes the backup's own files and the
-  // temporary files that writes cut short left anywhere under the data root.
+  // replaced (their first-launch date moves on) or puts back the old ones when it was cut short
+  // before, then removes the backup's own files and the temporary files that writes cut short
+  // left anywhere under the data root.
   foundation::Status recoverAtLaunch();
   // Both, in one step.
   foundation::Status unZip(const StoreCheck& check = {});

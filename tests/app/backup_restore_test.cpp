@@ -355,6 +355,12 @@ TEST_F(BackupRestoreTest, LaunchFinishesAnInterruptedRestoreAndClearsStaleTempor
   const auto documents = snapshot(home_.documents());
   EXPECT_EQ(documents.count("Photos/_2013.jpg"), 1u);
   EXPECT_EQ(documents.size(), 4u) << "no date file is left in Documents";
+
+  // Cut short between the two renames of a file system that cannot exchange names: the old
+  // Documents are aside and none in place; they come back.
+  ASSERT_TRUE(files::move(home_.documents(), saves_.backUpDir() / "previousDocuments").ok());
+  ASSERT_TRUE(localSaves(home_).recoverAtLaunch().ok());
+  EXPECT_EQ(snapshot(home_.documents()), documents);
 }
 
 TEST_F(BackupRestoreTest, VersionCheckFollowsTheVersionEntry) {
