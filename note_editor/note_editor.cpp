@@ -686,7 +686,8 @@ std::string NoteEditor::newPhotoKey(Date photoDate) {
     store::FetchRequest request{std::string(app::PhotoInfo::kEntityName)};
     request.predicate = *predicate;
     auto count = managedObjectContext->count(request);
-    return !count || *count > 0;
+    // A record that cannot be counted leaves the file check alone to decide.
+    return count && *count > 0;
   };
   const std::uint32_t start = (services_.random ? services_.random() : 0) % 1000;
   // Another number of the same minute when one is in use; past all thousand, numbers go on above.
