@@ -95,26 +95,33 @@ TEST(ImagePngTest, RoundTripIsExactWithAndWithoutAlpha) {
 }
 
 TEST(ImagePngTest, DecodesEveryColourTypeToStraightRgba) {
-  const Image gray = Image::decode(fixtures::kGray8).value();
-  EXPECT_EQ(gray.pixelWidth(), 3);
-  EXPECT_EQ(gray.pixelHeight(), 2);
-  EXPECT_EQ(gray.pixel(0, 0), (Image::Rgba{0, 0, 0, 255}));
-  EXPECT_EQ(gray.pixel(1, 0), (Image::Rgba{128, 128, 128, 255}));
-  EXPECT_EQ(gray.pixel(2, 1), (Image::Rgba{30, 30, 30, 255}));
-
-  const Image grayAlpha = Image::decode(fixtures::kGrayAlpha8).value();
-  EXPECT_EQ(grayAlpha.pixel(0, 0), (Image::Rgba{200, 200, 200, 255}));
-  EXPECT_EQ(grayAlpha.pixel(1, 0).a, 0);
-
-  const Image palette = Image::decode(fixtures::kPaletteWithTransparency).value();
-  EXPECT_EQ(palette.pixel(0, 0), (Image::Rgba{255, 0, 0, 255}));
-  EXPECT_EQ(palette.pixel(1, 0), (Image::Rgba{0, 255, 0, 128}));
-  EXPECT_EQ(palette.pixel(0, 1).a, 0);
-  EXPECT_EQ(palette.pixel(1, 1), (Image::Rgba{255, 0, 0, 255}));
-
-  const Image deep = Image::decode(fixtures::kRgb16).value();
-  EXPECT_EQ(deep.pixel(0, 0), (Image::Rgba{0x12, 0x80, 0xFF, 255}));
-  EXPECT_EQ(deep.pixel(1, 0), (Image::Rgba{0, 0, 0, 255}));
+  struct Case {
+    const char* what;
+    const Bytes& png;
+    int x, y;
+    Image::Rgba expected;
+  };
+  const Case cases[] = {
+      {"grey", fixtures::kGray8, 0, 0, {0, 0, 0, 255}},
+      {"grey", fixtures::kGray8, 1, 0, {128, 128, 128, 255}},
+      {"grey", fixtures::kGray8, 2, 1, {30, 30, 30, 255}},
+      {"grey and alpha", fixtures::kGrayAlpha8, 0, 0, {200, 200, 200, 255}},
+      {"palette", fixtures::kPaletteWithTransparency, 0, 0, {255, 0, 0, 255}},
+      {"palette", fixtures::kPaletteWithTransparency, 1, 0, {0, 255, 0, 128}},
+      {"palette", fixtures::kPaletteWithTransparency, 1, 1, {255, 0, 0, 255}},
+      {"16 bits", fixtures::kRgb16, 0, 0, {0x12, 0x80, 0xFF, 255}},
+      {"16 bits", fixtures::kRgb16, 1, 0, {0, 0, 0, 255}},
+  };
+  for (const Case& c : cases) {
+    auto image = Image::decode(c.png);
+    ASSERT_TRUE(image.ok()) << c.what;
+    EXPECT_EQ(image->pixel(c.x, c.y), c.expected) << c.what << " at " << c.x << ", " << c.y;
+  }
+  // Fully transparent pixels, whatever colour they name.
+  EXPECT_EQ(Image::decode(fixtures::kGrayAlpha8)->pixel(1, 0).a, 0);
+  EXPECT_EQ(Image::decode(fixtures::kPaletteWithTransparency)->pixel(0, 1).a, 0);
+  EXPECT_EQ(Image::decode(fixtures::kGray8)->pixelWidth(), 3);
+  EXPECT_EQ(Image::decode(fixtures::kGray8)->pixelHeight(), 2);
 }
 
 TEST(ImageJpegTest, RoundTripStaysWithinTolerance) {
