@@ -128,6 +128,9 @@ struct SaveOutcome {
 class NoteEditor {
  public:
   explicit NoteEditor(EditorServices services);
+  // Its helper reaches back into it: it stays where it was made.
+  NoteEditor(const NoteEditor&) = delete;
+  NoteEditor& operator=(const NoteEditor&) = delete;
 
   // --- Set by the opener before setUp (the Part's properties)
 
