@@ -10,7 +10,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
 namespace plist::detail {
+
+using foundation::Bytes;
+using foundation::Error;
+using foundation::Result;
+using foundation::Value;
 
 inline constexpr std::string_view kArchiverName = "NSKeyedArchiver";
 inline constexpr std::uint64_t kArchiveVersion = 100000;

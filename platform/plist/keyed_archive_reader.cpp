@@ -14,11 +14,7 @@
 
 namespace plist {
 
-using namespace detail;  // the layout's names, shared with the other side
-using foundation::Bytes;
-using foundation::Error;
-using foundation::Result;
-using foundation::Value;
+using namespace detail;  // the layout's names and types, shared with the other side
 
 namespace detail {
 
