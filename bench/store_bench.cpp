@@ -8,8 +8,8 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -28,19 +28,25 @@ using foundation::Date;
 const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC", "Walk", "Food", "Drink", "Bath", "Weight"};
 const char* const kNotice = "A short notice about this entry";
 
-// Wall time of the measured part of each iteration. Ratios use the fastest iteration of each
-// side: on a shared machine the slow ones measure the neighbours.
+// CPU time of this thread in the measured part of each iteration. Ratios use the fastest
+// iteration of each side: on a shared machine wall time, and the slow iterations, measure the
+// neighbours. (Both sides wait for the same one commit, which this leaves out.)
 class Stopwatch {
  public:
-  void start() { begin_ = std::chrono::steady_clock::now(); }
+  void start() { begin_ = now(); }
   void stop() {
-    const double lap = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
+    const double lap = now() - begin_;
     fastest_ = fastest_ > 0 ? std::min(fastest_, lap) : lap;
   }
   double fastest() const { return fastest_; }
 
  private:
-  std::chrono::steady_clock::time_point begin_;
+  static double now() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  }
+  double begin_ = 0;
   double fastest_ = 0;
 };
 
