@@ -226,6 +226,10 @@ std::vector<ObjectPtr> Context::deletedObjects() const {
 }
 
 void Context::forget(Object& object) {
+  // A forgotten object takes its unsaved change with it: the lists must not outlive it.
+  bool listed = false;
+  for (auto* list : {&inserted_, &updated_, &deleted_}) listed = std::erase(*list, &object) > 0 || listed;
+  if (listed) --pendingPerEntity_[object.entity_->index];
   object.context_ = nullptr;
   object.inserted_ = false;
   object.updated_ = false;

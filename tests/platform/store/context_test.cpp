@@ -330,6 +330,13 @@ TEST_F(ContextTest, FaultsOfRowsRemovedElsewhere) {
   EXPECT_TRUE(fault->value("name").isNull());
   ASSERT_TRUE(fault->setValue("name", "Ghost").ok());
   EXPECT_FALSE(ctx().save().ok()) << "updating a row that is gone fails";
+
+  // Asking for it again finds it gone and forgets it, change and all: nothing is left to save,
+  // even once the last reference to the object has gone.
+  fault.reset();
+  EXPECT_FALSE(ctx().existingObjectWithID(id).ok());
+  EXPECT_FALSE(ctx().hasChanges());
+  EXPECT_TRUE(ctx().save().ok());
 }
 
 }  // namespace
