@@ -215,7 +215,6 @@ int onProgress(void* context, curl_off_t downTotal, curl_off_t downNow, curl_off
   t->postedReceived = downNow;
   t->postedSent = upNow;
   HttpProgress progress{downNow, downTotal > 0 ? downTotal : -1, upNow, upTotal};
-  if (downNow > 0) t->postResponse();
   t->shared->post([progress](HttpCallbacks& c) {
     if (auto callback = c.progress) callback(progress);
   });
