@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "analytics/file_cache.h"
 #include "analytics/global_variable_storage.h"
 #include "analytics/tally_util.h"
 #include "crash_reporter/errors.h"
@@ -90,7 +91,9 @@ void createAndSendSession() {
 }
 
 void startupNetworkAndSendSession() {
+  TallyFileCache::createInstanceWithApiKey(settings()->apiKey().value_or(""), kTallyAgentVersion);
   createAndSendSession();
+  TallyUtil::cleanupStoredIdentifierForVendor();
   TallyUtil::log(2, "Tally: Finish starting session with apiKey[%@]", {settings()->apiKey().value_or("")});
 }
 
@@ -111,8 +114,8 @@ void applicationDidBecomeActive() {
     auto store = settings();
     store->setAppApplicationState(0);
     std::int64_t elapsed = timeIntervalFromTo(store->pauseTime(), TallyUtil::clock().now());
-    auto limit = static_cast<std::int32_t>(
-        static_cast<std::int64_t>(store->pauseSecondsBeforeStartingNewSession()) * 1000);
+    // In 64 bits: a continue interval above 2147483 seconds would overflow 32-bit milliseconds.
+    std::int64_t limit = static_cast<std::int64_t>(store->pauseSecondsBeforeStartingNewSession()) * 1000;
     if (limit >= elapsed) {
       if (auto session = CurrentSession::get()) session->resumeSession();
     } else {
@@ -291,6 +294,7 @@ void Tally::shutdown() {
     observers.clear();
     launch.remove();
     CurrentSession::cleanup();
+    TallyFileCache::cleanup();
     TallyGlobalVariableStorage::cleanup();
   });
 }

@@ -1,0 +1,33 @@
+#include "analytics/shared_data.h"
+
+#include <mutex>
+
+#include "platform/runtime/user_defaults.h"
+
+namespace analytics {
+
+std::shared_ptr<TallySharedData> TallySharedData::instance() {
+  static std::mutex mutex;
+  static std::shared_ptr<TallySharedData> shared;
+  std::lock_guard lock(mutex);
+  if (!shared) shared = std::make_shared<TallySharedData>();
+  return shared;
+}
+
+void TallySharedData::storeAppCloudUserID(std::string_view userId) {
+  auto defaults = runtime::UserDefaults::standard();
+  if (!defaults) return;
+  if (userId.empty()) {
+    defaults->removeObjectForKey(kTallyAppCloudUserKey);
+  } else {
+    (void)defaults->setString(kTallyAppCloudUserKey, userId);  // only text that is no UTF-8 fails
+  }
+}
+
+std::optional<std::string> TallySharedData::storedAppCloudUserID() const {
+  auto defaults = runtime::UserDefaults::standard();
+  if (!defaults) return std::nullopt;
+  return defaults->stringForKey(kTallyAppCloudUserKey);
+}
+
+}  // namespace analytics
