@@ -1,0 +1,226 @@
+// The SDK's settings and persistent stores: maps that outlive the settings object, the rules of
+// session parameters and origin sets, readers and writers on several threads, the event and error
+// counters and the file cache.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "analytics/auto_increment.h"
+#include "analytics/file_cache.h"
+#include "analytics/global_variable_storage.h"
+#include "analytics/tally_util.h"
+#include "platform/files/file_ops.h"
+#include "platform/runtime/run_loop.h"
+#include "support/temp_dir.h"
+
+namespace analytics {
+namespace {
+
+namespace fs = std::filesystem;
+using foundation::Dictionary;
+using foundation::Value;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  SettingsTest() {
+    TallyUtil::setHome(files::AppHome(dir_.path()));
+    TallyGlobalVariableStorage::cleanup();
+  }
+  ~SettingsTest() override {
+    TallyGlobalVariableStorage::cleanup();
+    TallyFileCache::cleanup();
+    TallyUtil::setHome(std::nullopt);
+  }
+  static std::shared_ptr<TallyGlobalVariableStorage> settings() {
+    return TallyGlobalVariableStorage::sharedInstance();
+  }
+  fs::path sdkFolder() const { return dir_.path() / "Library" / "Application Support" / "TallyFiles"; }
+
+  testing_support::TempDir dir_;
+};
+
+Dictionary numbered(std::string_view prefix, int count) {
+  Dictionary d;
+  for (int i = 0; i < count; ++i) d.set(std::string(prefix) + std::to_string(i), Value(i));
+  return d;
+}
+
+TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNext) {
+  EXPECT_EQ(settings()->persistentMap(TallyPersistentMap::kGlobals), std::nullopt);
+  settings()->setApiKey(" ZK4P W8RX ");
+  EXPECT_EQ(settings()->apiKey(), "ZK4PW8RX");
+  // The file names carry a fixed hash of the trimmed key, so the next build finds them again.
+  std::string suffix = std::to_string(TallyUtil::stableHash("ZK4PW8RX")) + "_155.archive";
+  for (auto map : kTallyPersistentMaps) {
+    fs::path file = sdkFolder() / ("." + std::string(persistentMapStem(map)) + suffix);
+    EXPECT_TRUE(files::exists(file)) << file;
+    EXPECT_EQ(settings()->getPersistentFilePath(persistentMapStem(map)), file);
+  }
+  settings()->setMaxBitRateKbps(0);
+  EXPECT_EQ(settings()->maxBitRateKbps(), 500);
+  settings()->setMaxBitRateKbps(64);
+  EXPECT_TRUE(settings()->lastAdTrackingEnabledSetting());
+  settings()->updatePersistentMap(TallyPersistentMap::kRelayUrls,
+                                  [](Dictionary& urls) { urls.set("https://r/1", Value(3)); });
+  ASSERT_TRUE(settings()->savePersistentGlobalsToDisk());
+
+  TallyGlobalVariableStorage::cleanup();
+  settings()->setApiKey("ZK4PW8RX");
+  EXPECT_EQ(settings()->maxBitRateKbps(), 64);
+  EXPECT_EQ((*settings()->persistentMap(TallyPersistentMap::kGlobals))["isAdTrackingEnabled"], Value(true));
+  EXPECT_EQ(settings()->persistentMap(TallyPersistentMap::kRelayUrls),
+            (Dictionary{{"https://r/1", Value(3)}}));
+  EXPECT_FALSE(settings()->analyticsEnabled());
+  EXPECT_EQ(settings()->logLevel(), 0);
+
+  TallyGlobalVariableStorage::cleanup();
+  EXPECT_EQ(settings()->getPersistentFilePath("tallyPropertiesData"), std::nullopt);  // no key yet
+}
+
+TEST_F(SettingsTest, ADamagedMapStartsEmptyAndIsReplaced) {
+  settings()->setApiKey("KEY");
+  fs::path globals = *settings()->persistentGlobalsFilePath();
+  ASSERT_TRUE(files::writeAtomic(globals, std::string_view("not an archive")));
+  TallyGlobalVariableStorage::cleanup();
+  settings()->setApiKey("KEY");
+  EXPECT_EQ(settings()->persistentMap(TallyPersistentMap::kGlobals), Dictionary{});
+  settings()->setMaxBitRateKbps(8);
+  ASSERT_TRUE(settings()->savePersistentGlobalsToDisk());
+  EXPECT_EQ(TallyUtil::safeUnarchiveObjectWithFile(globals), Value(Dictionary{{"maxBitRateKbps", Value(8)}}));
+}
+
+TEST_F(SettingsTest, SessionParametersMergeUpToTwenty) {
+  struct Case {
+    std::optional<Dictionary> current;
+    std::optional<Dictionary> given;
+    std::optional<Dictionary> expected;
+  };
+  Dictionary five = numbered("old", 5);
+  Dictionary sixteen = numbered("new", 16);
+  Dictionary fiveAndFifteen = five;
+  for (int i = 0; i < 15; ++i) fiveAndFifteen.set("new" + std::to_string(i), Value(i));
+  for (const Case& c : std::vector<Case>{
+           {Dictionary{{"a", 1}}, Dictionary{{"b", 2}}, Dictionary{{"b", 2}}},  // one entry: replaced
+           {five, sixteen, fiveAndFifteen},
+           {five, numbered("new", 20), five},  // twenty at once: refused, nothing changes
+           {five, Dictionary{{"old1", "x"}},
+            [&] {
+              Dictionary d = five;
+              d.set("old1", "x");
+              return d;
+            }()},
+           {five, std::nullopt, std::nullopt},
+           {five, Dictionary{}, std::nullopt},
+       }) {
+    settings()->setSessionParameters(c.current);
+    settings()->recordSessionProperties(c.given);
+    EXPECT_EQ(settings()->sessionParameters(), c.expected);
+  }
+}
+
+TEST_F(SettingsTest, OriginSetsReplaceTheirNamesakeAtTheEnd) {
+  settings()->recordOrigin("A", "1", Dictionary{{"p", 1}});
+  settings()->recordOrigin("Tally_Adnet_iOS", "2", {});
+  EXPECT_TRUE(settings()->isAdNetIntegration());
+  settings()->recordOrigin("A", "3", Dictionary{{"q", 2}});
+  settings()->recordOrigin("", "4", {});
+  settings()->recordOrigin("B", "5", numbered("k", 10));
+  foundation::Array sets = settings()->originSets();
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ((*sets[0].dictionary())["originName"], Value("Tally_Adnet_iOS"));
+  EXPECT_EQ(sets[1],
+            Value(Dictionary{{"originName", "A"},
+                             {"parameters", Value(Dictionary{{"tallyOriginVersion", "3"}, {"q", 2}})}}));
+}
+
+TEST_F(SettingsTest, PendingUrlTimersAreStoppedAndForgotten) {
+  foundation::ManualClock clock{foundation::Date{0}};
+  runtime::RunLoop testLoop(clock);
+  runtime::ScopedMainRunLoop scope(testLoop);
+  int fired = 0;
+  settings()->addPendingUrlTimer(
+      runtime::RunLoop::main().scheduleTimer(1, false, [&](runtime::Timer&) { ++fired; }));
+  settings()->addPendingUrlTimer(
+      runtime::RunLoop::main().scheduleTimer(2, true, [&](runtime::Timer&) { ++fired; }));
+  settings()->removePendingUrlTimers();
+  EXPECT_EQ(settings()->pendingUrlTimerCount(), 0u);
+  runtime::RunLoop::main().advance(5);
+  EXPECT_EQ(fired, 0);
+}
+
+// Settings are used from the session queue and the main thread at once (run under ThreadSanitizer too).
+TEST_F(SettingsTest, ConcurrentReadersAndWriters) {
+  settings()->setApiKey("KEY");
+  auto shared = settings();
+  std::atomic<bool> sawTorn{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        std::string id = "user-" + std::to_string(t) + "-" + std::to_string(i);
+        shared->setUserID(id);
+        auto seen = shared->userID();
+        if (!seen || seen->rfind("user-", 0) != 0) sawTorn = true;
+        shared->setGender(t % 2 ? "m" : "f");
+        shared->recordSessionProperties(Dictionary{{"t" + std::to_string(t), Value(i)}, {"i", Value(i)}});
+        shared->updatePersistentMap(TallyPersistentMap::kGlobals,
+                                    [&](Dictionary& g) { g.set("t" + std::to_string(t), Value(i)); });
+        if (i % 50 == 0) (void)shared->savePersistentGlobalsToDisk();
+        (void)shared->maxBitRateKbps();
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_FALSE(sawTorn);
+  ASSERT_TRUE(shared->savePersistentGlobalsToDisk());
+  TallyGlobalVariableStorage::cleanup();
+  settings()->setApiKey("KEY");
+  auto globals = settings()->persistentMap(TallyPersistentMap::kGlobals);
+  ASSERT_TRUE(globals);
+  for (int t = 0; t < 4; ++t) EXPECT_EQ((*globals)["t" + std::to_string(t)], Value(199));
+}
+
+TEST_F(SettingsTest, CountersNumberFromOneAndSurviveArchiving) {
+  TallyAutoIncrement counters;
+  EXPECT_EQ(counters.nextCountFor(kTallyEventCounter), 1);
+  EXPECT_EQ(counters.nextCountFor(kTallyEventCounter), 2);
+  EXPECT_EQ(counters.nextCountFor(kTallyErrorCounter), 1);
+  auto bytes = plist::archiveRootObject(counters);
+  ASSERT_TRUE(bytes);
+  plist::ClassRegistry registry;
+  TallyAutoIncrement::registerClass(registry);
+  auto restored = plist::unarchiveRootObjectOfClass<TallyAutoIncrement>(*bytes, registry);
+  ASSERT_TRUE(restored && *restored);
+  EXPECT_EQ((*restored)->nextCountFor(kTallyEventCounter), 3);
+  (*restored)->resetAll();
+  EXPECT_EQ((*restored)->nextCountFor(kTallyEventCounter), 1);
+
+  // Counters that are not numbers make the archive fail rather than restore garbage.
+  struct Bad : plist::Archivable {
+    std::string className() const override { return "TallyAutoIncrement"; }
+    void encodeWithCoder(plist::Coder& c) const override {
+      c.encodeValue("autoIncrementCounters", Value(Dictionary{{"two", "x"}}));
+    }
+  };
+  auto bad = plist::archiveRootObject(Bad{});
+  ASSERT_TRUE(bad);
+  EXPECT_FALSE(plist::unarchiveRootObjectOfClass<TallyAutoIncrement>(*bad, registry));
+}
+
+TEST_F(SettingsTest, TheFileCacheKeepsValuesPerPrefixAndVersion) {
+  auto cache = TallyFileCache::createInstanceWithApiKey("KEY", "155");
+  EXPECT_EQ(TallyFileCache::createInstanceWithApiKey("OTHER", "1"), cache);
+  auto path = cache->save(Value(Dictionary{{"a", 1}}), "p");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(*path, sdkFolder() / "tallyCache_p_KEY_155.archive");
+  EXPECT_EQ(cache->get("p"), Value(Dictionary{{"a", 1}}));
+  EXPECT_EQ(cache->get("p", false), std::nullopt);
+  EXPECT_EQ(*cache->createFilePath("p", false), sdkFolder() / "tallyCache_p_KEY_.archive");
+  EXPECT_TRUE(cache->remove("p"));
+  EXPECT_EQ(cache->get("p"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace analytics
