@@ -1,5 +1,18 @@
 // Recursive-descent JSON reader working on the text's UTF-8 bytes in place: runs of plain
 // characters are checked and appended in one step, numbers are converted from their exact bytes.
+//
+//   value   = ws ( object | array | string | number | "true" | "false" | "null" )
+//   object  = "{" ws [ string ws ":" value ws { "," ws string ws ":" value ws } ] "}"
+//   array   = "[" ws [ value ws { "," value ws } ] "]"
+//   string  = quote { UTF-8 character but quote, backslash and U+0000-U+001F | escape } quote
+//   escape  = backslash ( quote | backslash | "/" | "b" | "f" | "n" | "r" | "t" | "u" 4 * hex )
+//   number  = [ "-" ] ( "0" | nonzero { digit } ) [ "." digit { digit } ] [ exponent ]
+//   exponent = ( "e" | "E" ) [ "+" | "-" ] digit { digit }
+//   ws      = { blank | tab | line feed | vertical tab | form feed | carriage return }
+//
+// Every text is hostile until read: every read is bounded by the text's end (a NUL inside it is an
+// ordinary byte), nesting is bounded by maxDepth and kStackSafetyDepth, strings must be well-formed
+// UTF-8, and a failure leaves nothing but the error trace.
 
 #include <locale.h>
 #include <stdlib.h>
