@@ -108,6 +108,48 @@ TEST_F(NoteEditorTest, ReopenedBreastFeedingTimers) {
   EXPECT_EQ(saves_->loadTimerArray("Anna").value()[1]->param_ImgPathNum(), -1);
 }
 
+TEST_F(NoteEditorTest, TimerButtonsFollowTheState) {
+  // Each button as "-" hidden, "key" outline, "key*" filled, "key=" keeping its image.
+  auto looks = [](const note_editor::NoteEditor& editor) {
+    std::vector<std::string> out;
+    for (const auto& b : editor.timerCellContent().buttons) {
+      std::string key = b.label;
+      for (const char* k : {"Start", "Stop", "Continue", "Pause", "Left Breast", "Right Breast"})
+        if (b.label == editor.localized(k)) key = k;
+      out.push_back(b.hidden ? "-" : key + (b.keepsImage ? "=" : b.filled ? "*" : ""));
+    }
+    return out;
+  };
+  using V = std::vector<std::string>;
+  struct Case {
+    const char* type;
+    int state;
+    V buttons;
+  };
+  const std::vector<Case> cases{
+      {"Sleep", 0, V{"-", "Start", "-"}},
+      {"Sleep", 1, V{"-", "Stop*", "-"}},
+      {"Sleep", 2, V{"-", "Continue*", "-"}},
+      {"Pumping", 0, V{"Left Breast", "-", "Right Breast"}},
+      {"Pumping", 3, V{"Stop*", "-", "Right Breast"}},
+      {"Pumping", 4, V{"Continue*", "-", "Right Breast"}},
+      {"Pumping", 5, V{"Left Breast", "-", "Stop*"}},
+      {"Pumping", 6, V{"Left Breast", "-", "Continue*"}},
+      {"Breast Feeding", 0, V{"Left Breast", "-", "Right Breast"}},
+      {"Breast Feeding", 1, V{"-", "-", "-"}},
+      {"Breast Feeding", 3, V{"Pause*", "Stop=", "Right Breast"}},
+      {"Breast Feeding", 4, V{"Continue*", "Stop=", "Right Breast"}},
+      {"Breast Feeding", 5, V{"Left Breast", "Stop=", "Pause*"}},
+      {"Breast Feeding", 6, V{"Left Breast", "Stop=", "Continue*"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.state));
+    auto editor = model(c.type);
+    editor->timerType = c.state;
+    EXPECT_EQ(looks(*editor), c.buttons);
+  }
+}
+
 TEST_F(NoteEditorTest, RowsHeadersAndTaps) {
   auto temperature = model("Temperature");
   ASSERT_EQ(temperature->numberOfRowsInSection(1), 1);
