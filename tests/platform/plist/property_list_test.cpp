@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/temp_dir.h"
+
 using foundation::Array;
 using foundation::Bytes;
 using foundation::Date;
@@ -16,7 +18,7 @@ using foundation::Value;
 namespace {
 
 Bytes fixture(const std::string& name) {
-  std::ifstream in("platform/plist/fixtures/" + name, std::ios::binary);
+  std::ifstream in(testing_support::sourceRoot() / "tests/platform/plist/fixtures" / name, std::ios::binary);
   EXPECT_TRUE(in.good()) << name;
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
