@@ -151,6 +151,9 @@ Status settleStore(const fs::path& store) {
     Database database;
     if (sqlite3_open_v2(store.c_str(), &database.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
       return unusableStore(database.error(), store);
+    // The file came from outside: SQLite's defensive mode, and no function its schema names runs.
+    sqlite3_db_config(database.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(database.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     // Folds the log into the file (nothing to do for a store not in WAL mode; a file without a
     // log to fold is left byte for byte as it came). The last connection's close deletes the log.
     const auto folded = database.column("PRAGMA wal_checkpoint(TRUNCATE)");
