@@ -139,10 +139,21 @@ files::AppHome TallyUtil::home() {
   return *place().home;
 }
 
+namespace {
+
+// The keychain outlives any clock a test installs, so it asks for the SDK's clock at every use.
+class SdkClock final : public foundation::Clock {
+ public:
+  foundation::Date now() const override { return TallyUtil::clock().now(); }
+};
+
+}  // namespace
+
 std::shared_ptr<security::Keychain> TallyUtil::keychain() {
+  static SdkClock sdkClock;
   files::AppHome where = home();
   std::lock_guard lock(place().mutex);
-  if (!place().keychain) place().keychain = std::make_shared<security::Keychain>(where, clock());
+  if (!place().keychain) place().keychain = std::make_shared<security::Keychain>(where, sdkClock);
   return place().keychain;
 }
 

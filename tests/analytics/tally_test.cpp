@@ -32,6 +32,7 @@ class TallyTest : public ::testing::Test {
   TallyTest() { reset(0); }
   ~TallyTest() override {
     reset(1);
+    TallyUtil::setClock(nullptr);
     TallyUtil::setHome(std::nullopt);
   }
 
