@@ -37,24 +37,6 @@ int hexDigit(char c) {
   return -1;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 class Parser {
  public:
   explicit Parser(std::string_view text) : s_(text) {}
@@ -161,7 +143,7 @@ class Parser {
     std::string out;
     char16_t pendingHigh = 0;  // a \U high surrogate waiting for its low half, or 0
     auto flushPending = [&] {
-      if (pendingHigh) appendUtf8(out, 0xFFFD);
+      if (pendingHigh) foundation::text::appendCodePoint(out, 0xFFFD);
       pendingHigh = 0;
     };
     while (i_ < s_.size()) {
@@ -194,22 +176,22 @@ class Parser {
           pendingHigh = unit;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
           if (pendingHigh) {
-            appendUtf8(out,
-                       0x10000 + ((static_cast<char32_t>(pendingHigh) - 0xD800) << 10) + (unit - 0xDC00));
+            foundation::text::appendCodePoint(
+                out, 0x10000 + ((static_cast<char32_t>(pendingHigh) - 0xD800) << 10) + (unit - 0xDC00));
             pendingHigh = 0;
           } else {
-            appendUtf8(out, 0xFFFD);
+            foundation::text::appendCodePoint(out, 0xFFFD);
           }
         } else {
           flushPending();
-          appendUtf8(out, unit);
+          foundation::text::appendCodePoint(out, unit);
         }
         continue;
       }
       flushPending();
       if (e >= '0' && e <= '7') {
         int digits = 0;
-        appendUtf8(out, readDigits(8, 3, digits) & 0xFF);
+        foundation::text::appendCodePoint(out, readDigits(8, 3, digits) & 0xFF);
         continue;
       }
       switch (e) {

@@ -6,6 +6,7 @@
 
 #include "platform/files/app_home.h"
 #include "platform/files/file_ops.h"
+#include "platform/security/digest.h"
 
 namespace ui {
 
@@ -21,26 +22,10 @@ Outbox& outbox() {
   return o;
 }
 
-std::string base64(const std::uint8_t* data, size_t size) {
-  static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((size + 2) / 3 * 4);
-  for (size_t i = 0; i < size; i += 3) {
-    std::uint32_t n = std::uint32_t(data[i]) << 16;
-    if (i + 1 < size) n |= std::uint32_t(data[i + 1]) << 8;
-    if (i + 2 < size) n |= data[i + 2];
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += i + 1 < size ? kAlphabet[(n >> 6) & 63] : '=';
-    out += i + 2 < size ? kAlphabet[n & 63] : '=';
-  }
-  return out;
-}
-
+// Mail bodies end every line with CR LF, a short last one too.
 std::string base64Lines(const foundation::Bytes& data) {
-  std::string encoded = base64(data.data(), data.size());
-  std::string out;
-  for (size_t i = 0; i < encoded.size(); i += 76) out += encoded.substr(i, 76) + "\r\n";
+  std::string out = security::base64Encode(data, 76);
+  if (!out.empty() && !out.ends_with("\r\n")) out += "\r\n";
   return out;
 }
 
@@ -58,7 +43,7 @@ std::string headerValue(const std::string& text) {
   std::string flat;
   for (char c : text) flat += (c == '\r' || c == '\n') ? ' ' : c;
   if (isPlainAscii(flat)) return flat;
-  return "=?UTF-8?B?" + base64(reinterpret_cast<const std::uint8_t*>(flat.data()), flat.size()) + "?=";
+  return "=?UTF-8?B?" + security::base64Encode(flat) + "?=";
 }
 
 // A quoted file name for a MIME parameter, without quotes or line breaks of its own.
