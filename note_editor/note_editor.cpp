@@ -276,13 +276,7 @@ void NoteEditor::timerAtLoad() {
   }
   if (!ownRecord_) return;
   if (!isBreastType()) {
-    if (!towTimers) {
-      timerType = 1;
-    } else if (isType(note_strVal, kLeftBreast)) {
-      timerType = 3;
-    } else if (isType(note_strVal, kRightBreast)) {
-      timerType = 5;
-    }
+    setRunningState();
     if (note_DateStart) timerCount = wholeSeconds(*note_DateStart, now());
   }
   // A running side ticks on; a paused one shows its counts until a side is continued.
@@ -332,10 +326,7 @@ std::string NoteEditor::timerStrFromSeconds(std::int32_t seconds) const {
   return hours + ":" + two(m) + ":" + two(s);
 }
 
-void NoteEditor::fakeRunningTimer() {
-  const Date stop = Date{std::trunc(now().sinceReference)};
-  note_DateStop = stop;
-  note_DateStart = stop - 300;
+void NoteEditor::setRunningState() {
   if (!towTimers) {
     timerType = 1;
   } else if (isType(note_strVal, kLeftBreast)) {
@@ -343,6 +334,13 @@ void NoteEditor::fakeRunningTimer() {
   } else if (isType(note_strVal, kRightBreast)) {
     timerType = 5;
   }
+}
+
+void NoteEditor::fakeRunningTimer() {
+  const Date stop = Date{std::trunc(now().sinceReference)};
+  note_DateStop = stop;
+  note_DateStart = stop - 300;
+  setRunningState();
   if (dateTimerON && !isBreastType()) timerCount = wholeSeconds(*note_DateStart, now());
   updateTimerTexts();
 }

@@ -196,6 +196,9 @@ class NoteEditor {
   // The screenshot tools' timer: started five minutes ago, running on the side in note_strVal (or
   // the single one). Nothing ticks and nothing is stored.
   void fakeRunningTimer();
+  // The running state of the timer: 1 for a single one, 3 or 5 for the side in note_strVal
+  // (unchanged without a side).
+  void setRunningState();
   // Refreshes the timer texts from the counters.
   void updateTimerTexts();
   // Rewrites the owned record from the editing state (its temporary photo included); nothing
