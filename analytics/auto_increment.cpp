@@ -3,32 +3,26 @@
 #include <cstdlib>
 #include <limits>
 
+#include "analytics/process_wide.h"
+
 namespace analytics {
 namespace {
 
 constexpr std::string_view kCountersKey = "autoIncrementCounters";
 
-std::mutex& classMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::shared_ptr<TallyAutoIncrement>& slot() {
-  static std::shared_ptr<TallyAutoIncrement> instance;
-  return instance;
+ProcessWide<TallyAutoIncrement>& slot() {
+  static ProcessWide<TallyAutoIncrement> s;
+  return s;
 }
 
 }  // namespace
 
 std::shared_ptr<TallyAutoIncrement> TallyAutoIncrement::instance() {
-  std::lock_guard lock(classMutex());
-  if (!slot()) slot() = std::make_shared<TallyAutoIncrement>();
-  return slot();
+  return slot().getOrMake([] { return std::make_shared<TallyAutoIncrement>(); });
 }
 
 void TallyAutoIncrement::setWatchInstance(std::shared_ptr<TallyAutoIncrement> counters) {
-  std::lock_guard lock(classMutex());
-  slot() = std::move(counters);
+  slot().reset(std::move(counters));
 }
 
 void TallyAutoIncrement::registerClass(plist::ClassRegistry& registry) {

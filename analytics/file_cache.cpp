@@ -1,7 +1,6 @@
 #include "analytics/file_cache.h"
 
-#include <mutex>
-
+#include "analytics/process_wide.h"
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/plist/keyed_archive.h"
@@ -9,35 +8,22 @@
 namespace analytics {
 namespace {
 
-std::mutex& classMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::shared_ptr<TallyFileCache>& slot() {
-  static std::shared_ptr<TallyFileCache> instance;
-  return instance;
+ProcessWide<TallyFileCache>& slot() {
+  static ProcessWide<TallyFileCache> s;
+  return s;
 }
 
 }  // namespace
 
 std::shared_ptr<TallyFileCache> TallyFileCache::createInstanceWithApiKey(std::string_view apiKey,
                                                                          std::string_view agentVersion) {
-  std::lock_guard lock(classMutex());
-  if (!slot()) slot() = std::make_shared<TallyFileCache>(std::string(apiKey), std::string(agentVersion));
-  return slot();
+  return slot().getOrMake(
+      [&] { return std::make_shared<TallyFileCache>(std::string(apiKey), std::string(agentVersion)); });
 }
 
-std::shared_ptr<TallyFileCache> TallyFileCache::instance() {
-  std::lock_guard lock(classMutex());
-  return slot();
-}
+std::shared_ptr<TallyFileCache> TallyFileCache::instance() { return slot().get(); }
 
-void TallyFileCache::cleanup() {
-  std::shared_ptr<TallyFileCache> dropped;
-  std::lock_guard lock(classMutex());
-  dropped = std::move(slot());
-}
+void TallyFileCache::cleanup() { slot().reset(); }
 
 std::optional<std::filesystem::path> TallyFileCache::createFilePath(std::string_view prefix,
                                                                     bool forCurrentAgentVersion) const {

@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "analytics/process_wide.h"
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/bundle.h"
@@ -15,14 +16,9 @@ namespace fs = std::filesystem;
 using foundation::Dictionary;
 using foundation::Value;
 
-std::mutex& instanceMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::shared_ptr<TallyGlobalVariableStorage>& instanceSlot() {
-  static std::shared_ptr<TallyGlobalVariableStorage> instance;
-  return instance;
+ProcessWide<TallyGlobalVariableStorage>& slot() {
+  static ProcessWide<TallyGlobalVariableStorage> s;
+  return s;
 }
 
 constexpr std::string_view kMaxBitRateKey = "maxBitRateKbps";
@@ -57,16 +53,10 @@ TallyGlobalVariableStorage::TallyGlobalVariableStorage() {
 }
 
 std::shared_ptr<TallyGlobalVariableStorage> TallyGlobalVariableStorage::sharedInstance() {
-  std::lock_guard lock(instanceMutex());
-  if (!instanceSlot()) instanceSlot() = std::make_shared<TallyGlobalVariableStorage>();
-  return instanceSlot();
+  return slot().getOrMake([] { return std::make_shared<TallyGlobalVariableStorage>(); });
 }
 
-void TallyGlobalVariableStorage::cleanup() {
-  std::shared_ptr<TallyGlobalVariableStorage> dropped;
-  std::lock_guard lock(instanceMutex());
-  dropped = std::move(instanceSlot());
-}
+void TallyGlobalVariableStorage::cleanup() { slot().reset(); }
 
 #define TALLY_SETTING(Type, getter, setter, field)      \
   Type TallyGlobalVariableStorage::getter() const {     \

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "analytics/process_wide.h"
 #include "analytics/reachability.h"
 #include "analytics/tally_util.h"
 
@@ -199,37 +200,24 @@ void TallyNetworkUtil::reset() {
 
 namespace {
 
-struct HeartSlot {
-  std::mutex mutex;
-  std::shared_ptr<TallyHeartBeater> instance;
-};
-
-HeartSlot& heart() {
-  static HeartSlot h;
+ProcessWide<TallyHeartBeater>& heart() {
+  static ProcessWide<TallyHeartBeater> h;
   return h;
 }
 
 }  // namespace
 
 std::shared_ptr<TallyHeartBeater> TallyHeartBeater::createAndStartInstance(double interval) {
-  std::lock_guard lock(heart().mutex);
-  if (!heart().instance) {
-    heart().instance = std::make_shared<TallyHeartBeater>();
-    heart().instance->start(interval);
-  }
-  return heart().instance;
+  return heart().getOrMake([interval] {
+    auto beater = std::make_shared<TallyHeartBeater>();
+    beater->start(interval);
+    return beater;
+  });
 }
 
-std::shared_ptr<TallyHeartBeater> TallyHeartBeater::instance() {
-  std::lock_guard lock(heart().mutex);
-  return heart().instance;
-}
+std::shared_ptr<TallyHeartBeater> TallyHeartBeater::instance() { return heart().get(); }
 
-void TallyHeartBeater::cleanup() {
-  std::shared_ptr<TallyHeartBeater> dropped;
-  std::lock_guard lock(heart().mutex);
-  dropped = std::move(heart().instance);
-}
+void TallyHeartBeater::cleanup() { heart().reset(); }
 
 TallyHeartBeater::~TallyHeartBeater() { timer_.invalidate(); }
 

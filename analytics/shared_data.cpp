@@ -1,17 +1,13 @@
 #include "analytics/shared_data.h"
 
-#include <mutex>
-
+#include "analytics/process_wide.h"
 #include "platform/runtime/user_defaults.h"
 
 namespace analytics {
 
 std::shared_ptr<TallySharedData> TallySharedData::instance() {
-  static std::mutex mutex;
-  static std::shared_ptr<TallySharedData> shared;
-  std::lock_guard lock(mutex);
-  if (!shared) shared = std::make_shared<TallySharedData>();
-  return shared;
+  static ProcessWide<TallySharedData> shared;
+  return shared.getOrMake([] { return std::make_shared<TallySharedData>(); });
 }
 
 void TallySharedData::storeAppCloudUserID(std::string_view userId) {
