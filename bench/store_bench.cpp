@@ -190,7 +190,7 @@ void BM_Sqlite_InsertNotesOneSave(benchmark::State& state) {
   recordPlain("insert", watch);
   countPerNote(state, count);
 }
-BENCHMARK(BM_Sqlite_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Sqlite_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(9);
 
 void BM_InsertNotesOneSave(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
@@ -215,7 +215,7 @@ void BM_InsertNotesOneSave(benchmark::State& state) {
   reportRatio(state, "insert", watch);
   countPerNote(state, count);
 }
-BENCHMARK(BM_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(9);
 
 void BM_InsertNotesSaveEach(benchmark::State& state) {
   TempFolder folder;
