@@ -182,8 +182,8 @@ void noteTimerCell::layoutSubviews() {
 }
 
 noteTimerBreastCell::noteTimerBreastCell() : timerCellBase(kIdentifier) {
-  timeLeftLable = addLabel(contentView(), 45, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
-  timeRightLable = addLabel(contentView(), 45, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+  timeLeftLable = addLabel(contentView(), 36, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+  timeRightLable = addLabel(contentView(), 36, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
 }
 
 void noteTimerBreastCell::layoutSubviews() {

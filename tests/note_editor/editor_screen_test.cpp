@@ -307,6 +307,9 @@ TEST_F(EditorScreenTest, PicturesOfAFeedingAndAGrowthNote) {
   editor->updateEditView();
   EXPECT_TRUE(ui::renderToPng(*window_, output / "note_editor_feeding.png", 2).ok());
 
+  editor = open("Breast Feeding");
+  EXPECT_TRUE(ui::renderToPng(*window_, output / "note_editor_feeding_timer.png", 2).ok());
+
   auto growth = addNote("Weight", t, t, std::nullopt, 7.45, "Notation_kg");
   editor = open("Weight", growth);
   editor->setPhoto(picture(64, 64, 240));
