@@ -170,9 +170,8 @@ foundation::Result<fs::path> TallyUtil::oldFilePathDirectoryUptilAgentVersion109
 bool TallyUtil::addSkipBackupAttributeToItemAtURL(const fs::path& path) {
   if (getSystemVersionAsAnInteger() < 50001) return false;
   const char one = 1;
-  if (::setxattr(path.c_str(), std::string(kSkipBackupAttribute).c_str(), &one, 1, 0) == 0) return true;
-  log(2, "Tally: cannot exclude %@ from backup (errno %d)", {path.string(), errno});
-  return false;
+  // Some file systems take no "user." attributes: the item is kept all the same, only not marked.
+  return ::setxattr(path.c_str(), std::string(kSkipBackupAttribute).c_str(), &one, 1, 0) == 0;
 }
 
 foundation::Status TallyUtil::writeSdkFile(const fs::path& path, const foundation::Bytes& data) {

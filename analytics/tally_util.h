@@ -94,7 +94,7 @@ class TallyUtil {
   // else Caches.
   static foundation::Result<std::filesystem::path> oldFilePathDirectoryUptilAgentVersion109();
   // Marks the item excluded from backup; false below system 5.0.1 or when the file system refuses
-  // the attribute (logged at level 2). Never changes the item otherwise.
+  // the attribute. Never changes the item otherwise.
   static bool addSkipBackupAttributeToItemAtURL(const std::filesystem::path& path);
 
   // Writes the bytes atomically, mode 0600, and marks the file excluded from backup.

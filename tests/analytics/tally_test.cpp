@@ -286,6 +286,21 @@ TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStart
   EXPECT_EQ(second->endCount(), 1);
 }
 
+// A continue interval whose milliseconds pass 2^31 still resumes: nothing is counted in 32 bits.
+TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflow) {
+  auto& app = ui::Application::shared();
+  app.launch();
+  Tally::startSession(kApiKey);
+  auto first = recorder();
+  ASSERT_NE(first, nullptr);
+  TallyGlobalVariableStorage::sharedInstance()->setPauseSecondsBeforeStartingNewSession(3000000);
+  app.enterBackground();
+  clock_.advance(2500000.0);
+  app.enterForeground();
+  EXPECT_EQ(recorder(), first);
+  EXPECT_EQ(first->resumeCount(), 1);
+}
+
 TEST_F(TallyTest, BackgroundSessionsAreNotPausedOnResign) {
   auto& app = ui::Application::shared();
   app.launch();
