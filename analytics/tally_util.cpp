@@ -65,14 +65,13 @@ void print(std::string_view format, std::initializer_list<foundation::Value> arg
   TallyUtil::log(2, format, args);
 }
 
-// The SDK folder's parent below `version` is Caches, else `parent`; the folder itself is made
-// owner-only.
-foundation::Result<fs::path> sdkFolder(fs::path parent, std::int64_t fromVersion) {
+// "TallyFiles" under `parent`, owner-only; below system `fromVersion` the Caches folder instead.
+foundation::Result<fs::path> sdkFolder(const fs::path& parent, std::int64_t fromVersion) {
   files::AppHome home = TallyUtil::home();
-  if (TallyUtil::getSystemVersionAsAnInteger() < fromVersion) parent = home.caches();
-  fs::path folder = parent == home.caches() ? parent : parent / kTallyFilesFolderName;
+  bool old = TallyUtil::getSystemVersionAsAnInteger() < fromVersion;
+  fs::path folder = old ? home.caches() : parent / kTallyFilesFolderName;
   if (auto status = files::createDirectory(folder); !status) return status.error();
-  if (folder != home.caches()) {
+  if (!old) {
     std::error_code ignored;
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
   }
@@ -303,13 +302,7 @@ std::int32_t TallyUtil::int32FromNSInteger(std::int64_t value) {
   return static_cast<std::int32_t>(value < kMin ? kMin : value > kMax ? kMax : value);
 }
 
-double TallyUtil::reduceLocationPrecision(double value) {
-  double scaled = std::trunc(value * 1000.0);
-  // Products such as -12.34567 * 1000 land a hair beside the whole number they stand for.
-  double nearest = std::round(value * 1000.0);
-  if (std::fabs(value * 1000.0 - nearest) < 1e-9 * std::max(1.0, std::fabs(nearest))) scaled = nearest;
-  return scaled / 1000.0;
-}
+double TallyUtil::reduceLocationPrecision(double value) { return std::trunc(value * 1000.0) / 1000.0; }
 
 // ---- URL and parameter helpers
 
