@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "analytics/http_task.h"
 #include "analytics/tally_util.h"
+#include "http_outcome.h"
 #include "platform/runtime/run_loop.h"
 #include "support/analytics_collector.h"
 
@@ -69,27 +69,13 @@ struct Writer {
   }
 };
 
-struct Outcome : TallyHttpAsyncTaskDelegate {
-  std::string kind;
-  TallyHTTPResponse response;
-  void requestDidFail(TallyHttpAsyncTask&, const TallyHTTPResponse& r) override {
-    kind = "fail", response = r;
-  }
-  void requestSuccessful(TallyHttpAsyncTask&, const TallyHTTPResponse& r) override {
-    kind = "success", response = r;
-  }
-};
-
 class CollectorTest : public ::testing::Test {
  protected:
   CollectorTest() : scope_(loop_) {}
 
   std::shared_ptr<Outcome> upload(const Bytes& body) {
-    auto outcome = std::make_shared<Outcome>();
-    TallyHttpAsyncTask::post(collector_.ingestUrl(), body, outcome,
-                             {{"content-type", "application/octet-stream"}});
-    EXPECT_TRUE(loop_.runUntil([&] { return !outcome->kind.empty(); }, 20));
-    return outcome;
+    return sendAndWait(loop_, "POST", collector_.ingestUrl(), body,
+                       {{"content-type", "application/octet-stream"}});
   }
 
   runtime::RunLoop loop_;

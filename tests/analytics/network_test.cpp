@@ -15,6 +15,7 @@
 #include "analytics/network_util.h"
 #include "analytics/reachability.h"
 #include "analytics/tally_util.h"
+#include "http_outcome.h"
 #include "platform/net/http.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
@@ -113,17 +114,6 @@ class LocalServer {
   std::vector<std::string> seen_;
 };
 
-struct Outcome : TallyHttpAsyncTaskDelegate {
-  std::string kind;
-  TallyHTTPResponse response;
-  void requestDidFail(TallyHttpAsyncTask&, const TallyHTTPResponse& r) override {
-    kind = "fail", response = r;
-  }
-  void requestSuccessful(TallyHttpAsyncTask&, const TallyHTTPResponse& r) override {
-    kind = "success", response = r;
-  }
-};
-
 class NetworkTest : public ::testing::Test {
  protected:
   NetworkTest() : scope_(loop_) { TallyNetworkUtil::reset(); }
@@ -133,11 +123,7 @@ class NetworkTest : public ::testing::Test {
   }
 
   std::shared_ptr<Outcome> run(std::string_view method, const std::string& url, std::string_view body = {}) {
-    auto outcome = std::make_shared<Outcome>();
-    auto task = TallyHttpAsyncTask::sendMethod(method, url, Bytes(body.begin(), body.end()), {}, outcome);
-    EXPECT_TRUE(loop_.runUntil([&] { return !outcome->kind.empty(); }, 20)) << url;
-    EXPECT_TRUE(task->isDone());
-    return outcome;
+    return sendAndWait(loop_, method, url, Bytes(body.begin(), body.end()));
   }
 
   runtime::RunLoop loop_;
