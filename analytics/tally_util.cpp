@@ -1,16 +1,13 @@
 #include "analytics/tally_util.h"
 
 #include <cxxabi.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <map>
