@@ -1,0 +1,698 @@
+#include "crash_reporter/log_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "crash_reporter/frame_cursor.h"
+#include "crash_reporter/host_info.h"
+#include "crash_reporter/objc.h"
+#include "crash_reporter/process_info.h"
+#include "crash_reporter/signal_numbers.h"
+#include "platform/foundation/uuid.h"
+#include "platform/system/process.h"
+#include "platform/system/threads.h"
+
+namespace crash {
+
+// ---- Async file.
+
+void crash_async_file_init(crash_async_file* file, int fd, std::size_t limit) noexcept {
+  file->fd = fd;
+  file->limit = limit;
+  file->total_bytes = 0;
+  file->buflen = 0;
+  file->failed = false;
+}
+
+ssize_t crash_async_writen(int fd, const void* data, std::size_t length) noexcept {
+  const char* at = static_cast<const char*>(data);
+  std::size_t left = length;
+  while (left > 0) {
+    const ssize_t n = write(fd, at, left);
+    if (n < 1) {
+      if (n < 0 && errno == EINTR) continue;
+      return -1;  // an error, or a device that takes nothing: retrying would spin
+    }
+    at += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(length);
+}
+
+bool crash_async_file_flush(crash_async_file* file) noexcept {
+  if (file->failed) return false;
+  if (file->buflen == 0) return true;
+  const bool ok = crash_async_writen(file->fd, file->buffer, file->buflen) >= 0;
+  file->buflen = 0;
+  if (!ok) file->failed = true;
+  return ok;
+}
+
+bool crash_async_file_write(crash_async_file* file, const void* data, std::size_t length) noexcept {
+  if (file->failed) return false;
+  if (file->limit != 0) {
+    if (file->total_bytes + length > file->limit) return false;
+    file->total_bytes += length;
+  } else {
+    file->total_bytes += length;
+  }
+  if (file->buflen + length > sizeof file->buffer && !crash_async_file_flush(file)) return false;
+  if (length <= sizeof file->buffer) {
+    crash_async_memcpy(file->buffer + file->buflen, data, length);
+    file->buflen += length;
+    return true;
+  }
+  if (crash_async_writen(file->fd, data, length) < 0) {
+    file->failed = true;
+    return false;
+  }
+  return true;
+}
+
+bool crash_async_file_close(crash_async_file* file) noexcept {
+  const bool flushed = crash_async_file_flush(file);
+  const bool closed = close(file->fd) == 0;
+  file->fd = -1;
+  return flushed && closed;
+}
+
+// ---- Field encoding.
+
+namespace {
+
+enum : std::uint32_t { kWireVarint = 0, kWireFixed64 = 1, kWireLength = 2, kWireFixed32 = 5 };
+
+std::size_t putVarint(std::uint8_t* out, std::uint64_t value) noexcept {
+  std::size_t n = 0;
+  while (value >= 0x80) {
+    out[n++] = static_cast<std::uint8_t>(value | 0x80);
+    value >>= 7;
+  }
+  out[n++] = static_cast<std::uint8_t>(value);
+  return n;
+}
+
+std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t bytes) noexcept {
+  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return bytes;
+}
+
+template <class T>
+T load(const void* value) noexcept {
+  T result;
+  crash_async_memcpy(&result, value, sizeof result);
+  return result;
+}
+
+}  // namespace
+
+std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
+                              const void* value) noexcept {
+  // Key (at most 5 bytes) and value (at most 10) go out in one write; string and byte data after it.
+  std::uint8_t buffer[16];
+  std::uint32_t wire = kWireVarint;
+  std::uint8_t valueBytes[10];
+  std::size_t valueLength = 0;
+  const void* data = nullptr;
+  std::size_t dataLength = 0;
+  switch (type) {
+    case CRASH_FIELD_INT32:  // sign-extended: a negative value takes 10 bytes
+      valueLength = putVarint(
+          valueBytes, static_cast<std::uint64_t>(static_cast<std::int64_t>(load<std::int32_t>(value))));
+      break;
+    case CRASH_FIELD_SINT32: {
+      const std::int32_t v = load<std::int32_t>(value);
+      valueLength =
+          putVarint(valueBytes, (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31));
+      break;
+    }
+    case CRASH_FIELD_SFIXED32:
+    case CRASH_FIELD_FIXED32:
+    case CRASH_FIELD_FLOAT:
+      wire = kWireFixed32;
+      valueLength = putLittleEndian(valueBytes, load<std::uint32_t>(value), 4);
+      break;
+    case CRASH_FIELD_INT64:
+    case CRASH_FIELD_UINT64:
+      valueLength = putVarint(valueBytes, load<std::uint64_t>(value));
+      break;
+    case CRASH_FIELD_SINT64: {
+      const std::int64_t v = load<std::int64_t>(value);
+      valueLength =
+          putVarint(valueBytes, (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63));
+      break;
+    }
+    case CRASH_FIELD_SFIXED64:
+    case CRASH_FIELD_FIXED64:
+    case CRASH_FIELD_DOUBLE:
+      wire = kWireFixed64;
+      valueLength = putLittleEndian(valueBytes, load<std::uint64_t>(value), 8);
+      break;
+    case CRASH_FIELD_UINT32:
+    case CRASH_FIELD_ENUM:
+      valueLength = putVarint(valueBytes, load<std::uint32_t>(value));
+      break;
+    case CRASH_FIELD_BOOL:
+      valueBytes[0] = load<bool>(value) ? 1 : 0;
+      valueLength = 1;
+      break;
+    case CRASH_FIELD_STRING:
+      wire = kWireLength;
+      data = value;
+      dataLength = std::strlen(static_cast<const char*>(value));
+      valueLength = putVarint(valueBytes, dataLength);
+      break;
+    case CRASH_FIELD_BYTES: {
+      wire = kWireLength;
+      const auto* bytes = static_cast<const crash_writer_bytes*>(value);
+      data = bytes->data;
+      dataLength = bytes->length;
+      valueLength = putVarint(valueBytes, dataLength);
+      break;
+    }
+    case CRASH_FIELD_MESSAGE:
+      wire = kWireLength;
+      valueLength = putVarint(valueBytes, load<std::uint32_t>(value));
+      break;
+    default:
+      return 0;
+  }
+  std::size_t length = putVarint(buffer, (static_cast<std::uint64_t>(field) << 3) | wire);
+  crash_async_memcpy(buffer + length, valueBytes, valueLength);
+  length += valueLength;
+  if (file) {
+    crash_async_file_write(file, buffer, length);
+    if (dataLength > 0) crash_async_file_write(file, data, dataLength);
+  }
+  return length + dataLength;
+}
+
+// ---- Signal names.
+
+namespace {
+
+struct Named {
+  int number;
+  const char* name;
+};
+
+constexpr Named kSignalNames[] = {
+    {1, "SIGHUP"},   {2, "SIGINT"},   {3, "SIGQUIT"},    {4, "SIGILL"},   {5, "SIGTRAP"},   {6, "SIGABRT"},
+    {6, "SIGIOT"},   {7, "SIGEMT"},   {8, "SIGFPE"},     {9, "SIGKILL"},  {10, "SIGBUS"},   {11, "SIGSEGV"},
+    {12, "SIGSYS"},  {13, "SIGPIPE"}, {14, "SIGALRM"},   {15, "SIGTERM"}, {16, "SIGURG"},   {17, "SIGSTOP"},
+    {18, "SIGTSTP"}, {19, "SIGCONT"}, {20, "SIGCHLD"},   {21, "SIGTTIN"}, {22, "SIGTTOU"},  {23, "SIGIO"},
+    {24, "SIGXCPU"}, {25, "SIGXFSZ"}, {26, "SIGVTALRM"}, {27, "SIGPROF"}, {28, "SIGWINCH"}, {29, "SIGINFO"},
+    {30, "SIGUSR1"}, {31, "SIGUSR2"},
+};
+
+struct NamedCode {
+  int signal;
+  int code;
+  const char* name;
+};
+
+constexpr NamedCode kSignalCodes[] = {
+    {CRASH_SIGILL, 0, "ILL_NOOP"},   {CRASH_SIGILL, 1, "ILL_ILLOPC"},   {CRASH_SIGILL, 2, "ILL_ILLTRP"},
+    {CRASH_SIGILL, 3, "ILL_PRVOPC"}, {CRASH_SIGILL, 4, "ILL_ILLOPN"},   {CRASH_SIGILL, 5, "ILL_ILLADR"},
+    {CRASH_SIGILL, 6, "ILL_PRVREG"}, {CRASH_SIGILL, 7, "ILL_COPROC"},   {CRASH_SIGILL, 8, "ILL_BADSTK"},
+    {CRASH_SIGFPE, 0, "FPE_NOOP"},   {CRASH_SIGFPE, 1, "FPE_FLTDIV"},   {CRASH_SIGFPE, 2, "FPE_FLTOVF"},
+    {CRASH_SIGFPE, 3, "FPE_FLTUND"}, {CRASH_SIGFPE, 4, "FPE_FLTRES"},   {CRASH_SIGFPE, 5, "FPE_FLTINV"},
+    {CRASH_SIGFPE, 6, "FPE_FLTSUB"}, {CRASH_SIGFPE, 7, "FPE_INTDIV"},   {CRASH_SIGFPE, 8, "FPE_INTOVF"},
+    {CRASH_SIGSEGV, 0, "SEGV_NOOP"}, {CRASH_SIGSEGV, 1, "SEGV_MAPERR"}, {CRASH_SIGSEGV, 2, "SEGV_ACCERR"},
+    {CRASH_SIGBUS, 0, "BUS_NOOP"},   {CRASH_SIGBUS, 1, "BUS_ADRALN"},   {CRASH_SIGBUS, 2, "BUS_ADRERR"},
+    {CRASH_SIGBUS, 3, "BUS_OBJERR"}, {CRASH_SIGTRAP, 1, "TRAP_BRKPT"},  {CRASH_SIGTRAP, 2, "TRAP_TRACE"},
+    {CRASH_SIGABRT, 0, "#0"},
+};
+
+}  // namespace
+
+const char* crash_async_signal_signame(int signal) noexcept {
+  for (const Named& entry : kSignalNames)
+    if (entry.number == signal) return entry.name;
+  return nullptr;
+}
+
+const char* crash_async_signal_sigcode(int signal, int code) noexcept {
+  for (const NamedCode& entry : kSignalCodes)
+    if (entry.signal == signal && entry.code == code) return entry.name;
+  return nullptr;
+}
+
+// ---- Writer setup (not on the crash path).
+
+namespace {
+
+char* copyString(const char* text) {
+  if (!text) return nullptr;
+  const std::size_t length = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(std::malloc(length));
+  if (copy) std::memcpy(copy, text, length);
+  return copy;
+}
+
+char* copyString(const std::string& text) { return copyString(text.c_str()); }
+
+}  // namespace
+
+crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_identifier,
+                                    const char* app_version, std::uint32_t symbolication_strategy,
+                                    bool user_requested) {
+  std::memset(writer, 0, sizeof *writer);
+  writer->symbolication_strategy = symbolication_strategy;
+  writer->user_requested = user_requested;
+  const auto uuid = foundation::Uuid::random().bytes();
+  std::memcpy(writer->report_uuid, uuid.data(), sizeof writer->report_uuid);
+  writer->application.identifier = copyString(app_identifier ? app_identifier : "");
+  writer->application.version = copyString(app_version ? app_version : "");
+
+  const auto process = TallyCrashProcessInfo::currentProcessInfo();
+  if (!process) return CRASH_EINVAL;
+  writer->process.pid = static_cast<std::uint32_t>(process->processID());
+  writer->process.name = copyString(process->processName());
+  writer->process.start_time = static_cast<std::uint64_t>(process->startTime().tv_sec);
+  if (const auto path = sys::executablePath()) writer->process.path = copyString(*path);
+  writer->process.parent_pid = static_cast<std::uint32_t>(process->parentProcessID());
+  if (const auto parent = TallyCrashProcessInfo::withProcessID(process->parentProcessID()))
+    writer->process.parent_name = copyString(parent->processName());
+
+  writer->machine.model = crash_sysctl_string("hw.machine");
+  crash_sysctl_int("hw.cputype", &writer->machine.cpu_type);
+  crash_sysctl_int("hw.cpusubtype", &writer->machine.cpu_subtype);
+  crash_sysctl_int("hw.physicalcpu_max", &writer->machine.processor_count);
+  crash_sysctl_int("hw.logicalcpu_max", &writer->machine.logical_processor_count);
+  std::int32_t native = 1;
+  writer->process.native = !crash_sysctl_int("sysctl.proc_native", &native) || native != 0;
+
+  writer->system.build = crash_sysctl_string("kern.osversion");
+  writer->system.version = crash_sysctl_string("kern.osrelease");
+  std::atomic_thread_fence(std::memory_order_seq_cst);  // a handler on any thread sees it whole
+  return CRASH_ESUCCESS;
+}
+
+void crash_log_writer_set_exception(crash_log_writer* writer, const char* name, const char* reason,
+                                    const std::uint64_t* call_stack, std::size_t count) {
+  if (writer->exception.has_exception) return;
+  writer->exception.name = copyString(name ? name : "");
+  writer->exception.reason = copyString(reason ? reason : "");
+  if (count > 0) {
+    writer->exception.call_stack = static_cast<std::uint64_t*>(std::malloc(count * sizeof(std::uint64_t)));
+    if (writer->exception.call_stack) {
+      std::memcpy(writer->exception.call_stack, call_stack, count * sizeof(std::uint64_t));
+      writer->exception.call_stack_count = count;
+    }
+  }
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  writer->exception.has_exception = true;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+crash_error_t crash_log_writer_close(crash_log_writer*) noexcept { return CRASH_ESUCCESS; }
+
+void crash_log_writer_free(crash_log_writer* writer) {
+  for (char* text :
+       {writer->system.version, writer->system.build, writer->machine.model, writer->application.identifier,
+        writer->application.version, writer->process.name, writer->process.path, writer->process.parent_name,
+        writer->exception.name, writer->exception.reason})
+    std::free(text);
+  std::free(writer->exception.call_stack);
+  std::memset(writer, 0, sizeof *writer);
+}
+
+// ---- The crash path.
+
+namespace {
+
+// Everything one report's sections read.
+struct Report {
+  crash_log_writer* writer;
+  crash_async_image_list* images;
+  crash_async_objc_cache* objc;
+};
+
+// A sub-message: the body is sized by a dry run, then key, length and body are written.
+template <class Body>
+std::size_t packMessage(crash_async_file* file, std::uint32_t field, const Body& body) noexcept {
+  const auto length = static_cast<std::uint32_t>(body(nullptr));
+  const std::size_t head = crash_writer_pack(file, field, CRASH_FIELD_MESSAGE, &length);
+  if (file) body(file);
+  return head + length;
+}
+
+std::size_t packString(crash_async_file* file, std::uint32_t field, const char* text) noexcept {
+  return crash_writer_pack(file, field, CRASH_FIELD_STRING, text ? text : "");
+}
+std::size_t packU64(crash_async_file* file, std::uint32_t field, std::uint64_t value) noexcept {
+  return crash_writer_pack(file, field, CRASH_FIELD_UINT64, &value);
+}
+std::size_t packU32(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
+  return crash_writer_pack(file, field, CRASH_FIELD_UINT32, &value);
+}
+std::size_t packBool(crash_async_file* file, std::uint32_t field, bool value) noexcept {
+  return crash_writer_pack(file, field, CRASH_FIELD_BOOL, &value);
+}
+std::size_t packInt64(crash_async_file* file, std::uint32_t field, std::int64_t value) noexcept {
+  return crash_writer_pack(file, field, CRASH_FIELD_INT64, &value);
+}
+std::size_t packEnum(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
+  return crash_writer_pack(file, field, CRASH_FIELD_ENUM, &value);
+}
+
+// A CPU type as reports carry it: the 32-bit number, never sign-extended.
+std::uint64_t cpuNumber(std::int32_t value) noexcept { return static_cast<std::uint32_t>(value); }
+
+}  // namespace
+
+static std::size_t crash_writer_write_processor_info(crash_async_file* file, std::int32_t type,
+                                                     std::int32_t subtype) noexcept {
+  constexpr std::uint32_t kTypeEncodingMach = 1;
+  return packEnum(file, 1, kTypeEncodingMach) + packU64(file, 2, cpuNumber(type)) +
+         packU64(file, 3, cpuNumber(subtype));
+}
+
+static std::size_t crash_writer_write_system_info(crash_async_file* file, const crash_log_writer* writer,
+                                                  std::int64_t timestamp) noexcept {
+  constexpr std::uint32_t kIPhoneOS = 1, kArchitectureUnknown = 6;
+  std::size_t n = packEnum(file, 1, kIPhoneOS);
+  n += packString(file, 2, writer->system.version);
+  if (writer->system.build) n += packString(file, 5, writer->system.build);
+  n += packEnum(file, 3, kArchitectureUnknown);
+  return n + packInt64(file, 4, timestamp);
+}
+
+static std::size_t crash_writer_write_machine_info(crash_async_file* file,
+                                                   const crash_log_writer* writer) noexcept {
+  std::size_t n = writer->machine.model ? packString(file, 1, writer->machine.model) : 0;
+  n += packMessage(file, 2, [&](crash_async_file* f) {
+    return crash_writer_write_processor_info(f, writer->machine.cpu_type, writer->machine.cpu_subtype);
+  });
+  n += packU32(file, 3, static_cast<std::uint32_t>(writer->machine.processor_count));
+  return n + packU32(file, 4, static_cast<std::uint32_t>(writer->machine.logical_processor_count));
+}
+
+static std::size_t crash_writer_write_process_info(crash_async_file* file,
+                                                   const crash_log_writer* writer) noexcept {
+  const auto& p = writer->process;
+  std::size_t n = p.name ? packString(file, 1, p.name) : 0;
+  n += packU32(file, 2, p.pid);
+  if (p.path) n += packString(file, 3, p.path);
+  if (p.parent_name) n += packString(file, 4, p.parent_name);
+  n += packU32(file, 5, p.parent_pid);
+  n += packBool(file, 6, p.native);
+  return n + packU64(file, 7, p.start_time);
+}
+
+namespace {
+
+struct FoundSymbol {
+  bool found;
+  std::uint64_t start;
+  char name[256];
+};
+
+void keepSymbol(std::uintptr_t address, const char* name, void* context) noexcept {
+  auto* found = static_cast<FoundSymbol*>(context);
+  found->found = true;
+  found->start = address;
+  std::size_t i = 0;
+  for (; name && name[i] != '\0' && i + 1 < sizeof found->name; ++i) found->name[i] = name[i];
+  found->name[i] = '\0';
+}
+
+}  // namespace
+
+static std::size_t crash_writer_write_symbol(crash_async_file* file, const char* name,
+                                             std::uint64_t start) noexcept {
+  return packString(file, 1, name) + packU64(file, 2, start);
+}
+
+static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const Report& report,
+                                                   std::uint64_t pc) noexcept {
+  std::size_t n = packU64(file, 3, pc);
+  if (report.writer->symbolication_strategy == 0 || !report.images) return n;
+  const crash_async_image* image = crash_async_image_containing_address(report.images, pc);
+  if (!image) return n;
+  FoundSymbol symbol;
+  symbol.found = false;
+  if (crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, pc, keepSymbol,
+                              &symbol) != CRASH_ESUCCESS ||
+      !symbol.found)
+    return n;
+  return n + packMessage(file, 6, [&](crash_async_file* f) {
+           return crash_writer_write_symbol(f, symbol.name, symbol.start);
+         });
+}
+
+namespace {
+
+// Where a thread's walk starts: a state handed in, a parked thread, or nowhere (no frames).
+struct ThreadSource {
+  const crash_async_thread_state* state;
+  const sys::ParkedThreads* parked;
+  std::size_t index;
+};
+
+bool startCursor(crash_async_frame_cursor* cursor, const ThreadSource& source,
+                 crash_async_image_list* images) noexcept {
+  if (source.state)
+    return crash_frame_cursor_init(cursor, crash_async_task_self(), source.state, images) ==
+           CRASH_FRAME_ESUCCESS;
+  if (source.parked)
+    return crash_frame_cursor_thread_init(cursor, crash_async_task_self(), source.parked, source.index,
+                                          images) == CRASH_FRAME_ESUCCESS;
+  return false;
+}
+
+}  // namespace
+
+static std::size_t crash_writer_write_thread(crash_async_file* file, const Report& report,
+                                             std::uint32_t number, bool crashed,
+                                             const ThreadSource& source) noexcept {
+  std::size_t n = packU32(file, 1, number) + packBool(file, 3, crashed);
+  crash_async_frame_cursor cursor;
+  if (!startCursor(&cursor, source, report.images)) return n;
+  if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return n;
+  if (crashed) {
+    const std::size_t count = crash_frame_cursor_get_regcount(&cursor);
+    for (std::size_t i = 0; i < count; ++i) {
+      const char* name = crash_frame_cursor_get_regname(&cursor, i);
+      if (!name) continue;
+      std::uint64_t value = 0;
+      if (crash_frame_cursor_get_reg(&cursor, i, &value) != CRASH_FRAME_ESUCCESS) value = 0;
+      n += packMessage(file, 4,
+                       [&](crash_async_file* f) { return packString(f, 1, name) + packU64(f, 2, value); });
+    }
+  }
+  for (std::size_t frames = 0; frames < CRASH_LOG_MAX_FRAMES;) {
+    std::uint64_t pc;
+    if (crash_frame_cursor_get_reg(&cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
+    n += packMessage(file, 2,
+                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc); });
+    if (++frames == CRASH_LOG_MAX_FRAMES || crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) break;
+  }
+  crash_frame_cursor_free(&cursor);
+  return n;
+}
+
+static std::size_t crash_writer_write_binary_image(crash_async_file* file,
+                                                   const crash_async_image* image) noexcept {
+  std::size_t n = packU64(file, 2, crash_async_image_size(image));
+  n += packU64(file, 1, crash_async_image_base(image));
+  n += packString(file, 3, image->name.c_str());
+  if (image->uuid_length > 0) {
+    const crash_writer_bytes uuid{image->uuid_length, image->uuid};
+    n += crash_writer_pack(file, 4, CRASH_FIELD_BYTES, &uuid);
+  }
+  return n + packMessage(file, 5, [&](crash_async_file* f) {
+           return crash_writer_write_processor_info(f, image->cpu_type, image->cpu_subtype);
+         });
+}
+
+static std::size_t crash_writer_write_exception(crash_async_file* file, const Report& report) noexcept {
+  const auto& e = report.writer->exception;
+  std::size_t n = packString(file, 1, e.name) + packString(file, 2, e.reason);
+  const std::size_t count =
+      e.call_stack_count < CRASH_LOG_MAX_FRAMES ? e.call_stack_count : CRASH_LOG_MAX_FRAMES;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t pc = e.call_stack[i];
+    n += packMessage(file, 3,
+                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc); });
+  }
+  return n;
+}
+
+static std::size_t crash_writer_write_mach_exception(crash_async_file* file,
+                                                     const crash_log_signal_info* signal) noexcept {
+  std::size_t n = packU64(file, 1, signal->mach.type);
+  for (std::size_t i = 0; i < signal->mach.code_count; ++i) n += packU64(file, 2, signal->mach.codes[i]);
+  return n;
+}
+
+namespace {
+
+// "#<number>" in the caller's buffer.
+const char* numberName(int value, char (&buffer)[16]) noexcept {
+  char digits[12];
+  std::size_t count = 0;
+  std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  do digits[count++] = static_cast<char>('0' + magnitude % 10);
+  while ((magnitude /= 10) > 0);
+  std::size_t at = 0;
+  buffer[at++] = '#';
+  if (value < 0) buffer[at++] = '-';
+  while (count > 0) buffer[at++] = digits[--count];
+  buffer[at] = '\0';
+  return buffer;
+}
+
+}  // namespace
+
+static std::size_t crash_writer_write_signal(crash_async_file* file,
+                                             const crash_log_signal_info* signal) noexcept {
+  char nameBuffer[16], codeBuffer[16];
+  const char* name = crash_async_signal_signame(signal->bsd.signo);
+  if (!name) name = numberName(signal->bsd.signo, nameBuffer);
+  const char* code = crash_async_signal_sigcode(signal->bsd.signo, signal->bsd.code);
+  if (!code) code = numberName(signal->bsd.code, codeBuffer);
+  std::size_t n =
+      packString(file, 1, name) + packString(file, 2, code) + packU64(file, 3, signal->bsd.address);
+  if (signal->mach.present)
+    n += packMessage(file, 4,
+                     [&](crash_async_file* f) { return crash_writer_write_mach_exception(f, signal); });
+  return n;
+}
+
+namespace {
+
+// Writes top-level sections while they fit the room the file has left for them; a section that does
+// not fit is left out whole and the report is marked cut.
+struct SectionBudget {
+  crash_async_file* file;
+  std::size_t room;  // bytes the sections may take in all; unbounded for a file without a limit
+  bool cut = false;
+
+  template <class Body>
+  void add(std::uint32_t field, const Body& body) noexcept {
+    if (file->limit != 0) {
+      const auto length = static_cast<std::uint32_t>(body(nullptr));
+      const std::size_t total = crash_writer_pack(nullptr, field, CRASH_FIELD_MESSAGE, &length) + length;
+      if (file->total_bytes + total > room) {
+        cut = true;
+        return;
+      }
+    }
+    packMessage(file, field, body);
+  }
+};
+
+constexpr std::uint32_t kFieldTruncated = 10;
+
+std::int64_t nowSeconds() noexcept {
+  timespec now{};
+  return clock_gettime(CLOCK_REALTIME, &now) == 0 ? now.tv_sec : 0;
+}
+
+}  // namespace
+
+crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t crashed_thread,
+                                     crash_async_image_list* images, crash_async_file* file,
+                                     const crash_log_signal_info* signal,
+                                     const crash_async_thread_state* state) noexcept {
+  // 1. Hold every other thread still. About 6 KB: the signal stack has room, and a live report's
+  // caller has its own.
+  sys::ParkedThreads parked;
+  const bool allParked = sys::parkOtherThreads(&parked, 100'000'000) == sys::ParkResult::kParked;
+  if (!allParked) parked.count = 0;
+  crash_async_objc_cache objc;
+  crash_async_objc_cache_init(&objc);
+  if (images) crash_async_image_list_set_reading(images, true);
+  const Report report{writer, images, &objc};
+
+  // 2. Header, then the sections; the signal section and the end mark always have their room.
+  crash_async_file_write(file, CRASH_LOG_MAGIC, sizeof CRASH_LOG_MAGIC);
+  crash_async_file_write(file, &CRASH_LOG_VERSION, 1);
+  const std::size_t signalLength = crash_writer_write_signal(nullptr, signal);
+  const std::uint32_t signalLength32 = static_cast<std::uint32_t>(signalLength);
+  const std::size_t reserved = crash_writer_pack(nullptr, 6, CRASH_FIELD_MESSAGE, &signalLength32) +
+                               signalLength +
+                               crash_writer_pack(nullptr, kFieldTruncated, CRASH_FIELD_BOOL, &allParked);
+  SectionBudget budget{file, file->limit > reserved ? file->limit - reserved : 0};
+
+  budget.add(9, [&](crash_async_file* f) {
+    const crash_writer_bytes uuid{sizeof writer->report_uuid, writer->report_uuid};
+    return packBool(f, 1, writer->user_requested) + crash_writer_pack(f, 2, CRASH_FIELD_BYTES, &uuid);
+  });
+  const std::int64_t timestamp = nowSeconds();
+  budget.add(1, [&](crash_async_file* f) { return crash_writer_write_system_info(f, writer, timestamp); });
+  budget.add(8, [&](crash_async_file* f) { return crash_writer_write_machine_info(f, writer); });
+  budget.add(2, [&](crash_async_file* f) {
+    return packString(f, 1, writer->application.identifier) + packString(f, 2, writer->application.version);
+  });
+  budget.add(7, [&](crash_async_file* f) { return crash_writer_write_process_info(f, writer); });
+
+  // 3. Threads in the kernel's order; the calling thread only with the state handed in. When the others
+  // could not be held, the calling thread alone.
+  std::uint32_t number = 0;
+  const crash_thread_t self = crash_async_mach_thread_self();
+  auto addThread = [&](crash_thread_t thread, const ThreadSource& source) {
+    budget.add(3, [&](crash_async_file* f) {
+      return crash_writer_write_thread(f, report, number, thread == crashed_thread, source);
+    });
+    ++number;
+  };
+  if (parked.count == 0 && state) addThread(self, ThreadSource{state, nullptr, 0});
+  for (std::size_t i = 0; i < parked.count; ++i) {
+    const auto& entry = parked.entries[i];
+    if (entry.result == sys::ParkResult::kCaller) {
+      if (state) addThread(entry.thread, ThreadSource{state, nullptr, 0});
+    } else {
+      addThread(entry.thread,
+                ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i});
+    }
+  }
+
+  // 4. Images, the exception, the signal.
+  if (images) {
+    for (crash_async_image_node* node = crash_async_image_list_next(images, nullptr); node;
+         node = crash_async_image_list_next(images, node)) {
+      const crash_async_image* image = &node->value;
+      budget.add(4, [&](crash_async_file* f) { return crash_writer_write_binary_image(f, image); });
+    }
+  }
+  if (writer->exception.has_exception)
+    budget.add(5, [&](crash_async_file* f) { return crash_writer_write_exception(f, report); });
+  packMessage(file, 6, [&](crash_async_file* f) { return crash_writer_write_signal(f, signal); });
+  if (budget.cut) packBool(file, kFieldTruncated, true);
+
+  // 5. Let everything go.
+  if (images) crash_async_image_list_set_reading(images, false);
+  crash_async_objc_cache_free(&objc);
+  if (allParked) sys::releaseParkedThreads(&parked);
+  return budget.cut || file->failed ? CRASH_OUTPUT_ERR : CRASH_ESUCCESS;
+}
+
+crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
+                                      crash_thread_t crashed_thread, crash_async_image_list* images,
+                                      const crash_log_signal_info* signal,
+                                      const crash_async_thread_state* state) noexcept {
+  const int fd = open(temp_path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return CRASH_EINTERNAL;
+  crash_async_file file;
+  crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
+  const crash_error_t result = crash_log_writer_write(writer, crashed_thread, images, &file, signal, state);
+  crash_log_writer_close(writer);
+  const bool closed = crash_async_file_close(&file);
+  // A link never replaces a file that is there already, unlike a rename: the report waiting from an
+  // earlier crash stays as it is.
+  const bool kept = closed && link(temp_path, path) == 0;
+  unlink(temp_path);
+  return kept ? result : CRASH_EINTERNAL;
+}
+
+}  // namespace crash

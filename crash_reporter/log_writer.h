@@ -1,0 +1,185 @@
+#pragma once
+// The crash log writer and the report file it writes.
+//
+// File: the 7 bytes "crashlg", a version byte 1, then the fields of one crashlg.CrashReport message
+// (crash_reporter/crash_report.proto) in protobuf wire format up to the end of the file. The writer
+// encodes protobuf itself, since it runs in a signal handler: each sub-message is sized by a dry run
+// of the same code with no file, then written as key, length and body, so nothing is buffered.
+//
+// Everything that can be known before a crash is gathered into a crash_log_writer at enable time
+// (crash_log_writer_init, not safe in a signal handler). At crash time crash_log_writer_write parks
+// every other thread, walks every thread's stack, lists the loaded images and adds the exception and
+// signal sections; it and everything it calls is safe in a signal handler.
+//
+// Size cap. A report never grows past its file's limit, and it never ends in the middle of a field:
+// before each top-level section the writer checks that the section fits beside the room kept for the
+// signal section and the end mark, and leaves it out otherwise. A report that left something out
+// carries `truncated` (field 10, true) and the writer answers CRASH_OUTPUT_ERR, so no caller takes a
+// cut report for a complete one.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crash_reporter/async_util.h"
+#include "crash_reporter/image_list.h"
+#include "crash_reporter/thread_state.h"
+
+namespace crash {
+
+inline constexpr char CRASH_LOG_MAGIC[7] = {'c', 'r', 'a', 's', 'h', 'l', 'g'};
+inline constexpr std::uint8_t CRASH_LOG_VERSION = 1;
+// The size cap of every report file.
+inline constexpr std::size_t CRASH_LOG_SIZE_LIMIT = 65536;
+// The most frames written for one thread or one exception call stack.
+inline constexpr std::size_t CRASH_LOG_MAX_FRAMES = 512;
+
+// ---- Async file: a buffered writer over a descriptor, with an optional total size limit.
+
+struct crash_async_file {
+  int fd;
+  std::size_t limit;        // 0: none
+  std::size_t total_bytes;  // bytes accepted so far (written or buffered)
+  std::size_t buflen;       // bytes in the buffer
+  bool failed;              // a write to the descriptor failed: nothing more is written
+  char buffer[256];
+};
+
+// Safe in a signal handler, as is every function of this block.
+void crash_async_file_init(crash_async_file* file, int fd, std::size_t limit) noexcept;
+// Accepts `length` bytes. False, with nothing taken, when they would pass the limit or an earlier
+// write to the descriptor failed; false when writing out the buffer fails.
+bool crash_async_file_write(crash_async_file* file, const void* data, std::size_t length) noexcept;
+bool crash_async_file_flush(crash_async_file* file) noexcept;
+// Flushes, then closes the descriptor; true when both succeeded and no write failed before.
+bool crash_async_file_close(crash_async_file* file) noexcept;
+// Writes every byte, retrying on EINTR: `length`, or -1 when a write fails otherwise.
+ssize_t crash_async_writen(int fd, const void* data, std::size_t length) noexcept;
+
+// ---- Field encoding.
+
+enum crash_writer_field_type : int {
+  CRASH_FIELD_INT32,
+  CRASH_FIELD_SINT32,
+  CRASH_FIELD_SFIXED32,
+  CRASH_FIELD_FIXED32,
+  CRASH_FIELD_FLOAT,
+  CRASH_FIELD_INT64,
+  CRASH_FIELD_UINT64,
+  CRASH_FIELD_SINT64,
+  CRASH_FIELD_SFIXED64,
+  CRASH_FIELD_FIXED64,
+  CRASH_FIELD_DOUBLE,
+  CRASH_FIELD_UINT32,
+  CRASH_FIELD_ENUM,
+  CRASH_FIELD_BOOL,
+  CRASH_FIELD_STRING,   // value: const char* (a C string)
+  CRASH_FIELD_BYTES,    // value: const crash_writer_bytes*
+  CRASH_FIELD_MESSAGE,  // value: const std::uint32_t* (the body length; the caller writes the body)
+};
+
+struct crash_writer_bytes {
+  std::size_t length;
+  const void* data;
+};
+
+// Encodes field `field` of `type` with the value `value` points at (an integer or floating value of
+// the type's C type; see above for the others) and returns its encoded size; with a null file only the
+// size is computed. An unknown type encodes nothing and returns 0 (the writer never passes one).
+std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
+                              const void* value) noexcept;
+
+// ---- Signal names, the phone platform's way (signal_numbers.h).
+
+// "SIGSEGV" and so on, or null for a number without a name. Safe in a signal handler.
+const char* crash_async_signal_signame(int signal) noexcept;
+// "SEGV_MAPERR" and so on, or null for a code without a name. Safe in a signal handler.
+const char* crash_async_signal_sigcode(int signal, int code) noexcept;
+
+// ---- The writer.
+
+struct crash_log_writer {
+  std::uint32_t symbolication_strategy;  // CRASH_SYMBOL_STRATEGY_ bits
+  bool user_requested;
+  std::uint8_t report_uuid[16];
+  struct {
+    char* version;  // the system's version
+    char* build;    // "kern.osversion"
+  } system;
+  struct {
+    char* model;  // "hw.machine"
+    std::int32_t cpu_type, cpu_subtype;
+    std::int32_t processor_count, logical_processor_count;
+  } machine;
+  struct {
+    char* identifier;
+    char* version;
+  } application;
+  struct {
+    char* name;
+    std::uint32_t pid;
+    char* path;
+    std::uint64_t start_time;  // seconds since 1970
+    char* parent_name;
+    std::uint32_t parent_pid;
+    bool native;
+  } process;
+  struct {
+    bool has_exception;
+    char* name;
+    char* reason;
+    std::uint64_t* call_stack;
+    std::size_t call_stack_count;
+  } exception;
+};
+
+// The signal a report is written for, numbered the reporter's way, with an optional Mach part.
+struct crash_log_signal_info {
+  struct {
+    int signo;
+    int code;
+    std::uintptr_t address;
+  } bsd;
+  struct {
+    bool present;
+    std::uint64_t type;
+    const std::uint64_t* codes;
+    std::size_t code_count;
+  } mach;
+};
+
+// Fills `writer` (which it clears first). CRASH_EINVAL, with the rest left unset, when this process's
+// facts cannot be read. Not safe in a signal handler.
+crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_identifier,
+                                    const char* app_version, std::uint32_t symbolication_strategy,
+                                    bool user_requested);
+
+// Records an uncaught exception: its name, reason and call-stack return addresses. Only once per
+// writer (a second call is ignored). Not safe in a signal handler.
+void crash_log_writer_set_exception(crash_log_writer* writer, const char* name, const char* reason,
+                                    const std::uint64_t* call_stack, std::size_t count);
+
+// Writes one whole report to `file`. `crashed_thread` is marked crashed; `state` holds the calling
+// thread's registers (null: the calling thread is left out, as for a report of another thread). The
+// other threads are parked for the walk and released before it returns. CRASH_ESUCCESS; CRASH_OUTPUT_ERR
+// when a write failed or a section was left out for the size cap. Safe in a signal handler.
+crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t crashed_thread,
+                                     crash_async_image_list* images, crash_async_file* file,
+                                     const crash_log_signal_info* signal,
+                                     const crash_async_thread_state* state) noexcept;
+
+crash_error_t crash_log_writer_close(crash_log_writer* writer) noexcept;
+// Frees every string and the exception's call stack. Not safe in a signal handler.
+void crash_log_writer_free(crash_log_writer* writer);
+
+// Writes a report as a file: under `temp_path` (mode 0600), then renamed to `path` when complete, and
+// only when no file is at `path` yet: a report still waiting there is never replaced by a later crash
+// (the later one is dropped). CRASH_EINTERNAL when the file cannot be made or kept, else the writer's
+// result. Safe in a signal handler.
+crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
+                                      crash_thread_t crashed_thread, crash_async_image_list* images,
+                                      const crash_log_signal_info* signal,
+                                      const crash_async_thread_state* state) noexcept;
+
+}  // namespace crash

@@ -1,0 +1,248 @@
+#include "crash_reporter/text_formatter.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace crash {
+namespace {
+
+constexpr std::uint64_t kCpuArm = 12, kCpuArm64 = 0x100000c, kCpuX86 = 7, kCpuX86_64 = 0x1000007,
+                        kCpuPPC = 18;
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+  va_list args, copy;
+  va_start(args, pattern);
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, pattern, copy);
+  va_end(copy);
+  std::string out(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::vsnprintf(out.data(), out.size() + 1, pattern, args);
+  va_end(args);
+  return out;
+}
+
+std::string orUnknown(const std::optional<std::string>& value) { return value ? *value : "???"; }
+
+std::string lastComponent(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string operatingSystemName(std::int32_t os) {
+  switch (os) {
+    case TallyCrashReportOperatingSystemMacOSX:
+    case TallyCrashReportOperatingSystemiPhoneSimulator:
+      return "Mac OS X";
+    case TallyCrashReportOperatingSystemiPhoneOS:
+      return "iPhone OS";
+    default:
+      return format("Unknown (%d)", os);
+  }
+}
+
+struct CodeType {
+  std::string name;
+  bool lp64;
+};
+
+CodeType codeType(const TallyCrashReport& report) {
+  for (const auto& image : report.images()) {
+    if (!image.codeType || image.codeType->typeEncoding != TallyCrashReportProcessorTypeEncodingMach)
+      continue;
+    switch (image.codeType->type) {
+      case kCpuArm64:
+        return {"ARM-64", true};
+      case kCpuX86_64:
+        return {"X86-64", true};
+      case kCpuX86:
+        return {"X86", false};
+      case kCpuArm:
+        return {"ARM", false};
+      case kCpuPPC:
+        return {"PPC", false};
+      default:
+        break;
+    }
+  }
+  switch (report.systemInfo().architecture) {
+    case TallyCrashReportArchitectureX86_32:
+      return {"X86", false};
+    case TallyCrashReportArchitectureX86_64:
+      return {"X86-64", true};
+    case TallyCrashReportArchitectureARMv6:
+    case TallyCrashReportArchitectureARMv7:
+      return {"ARM", false};
+    case TallyCrashReportArchitecturePPC:
+      return {"PPC", false};
+    default:
+      return {format("Unknown (%d)", report.systemInfo().architecture), true};
+  }
+}
+
+std::string architectureName(const std::optional<TallyCrashReportProcessorInfo>& cpu) {
+  if (!cpu) return "???";
+  switch (cpu->type) {
+    case kCpuArm64:
+      return cpu->subtype == 0 ? "arm64" : cpu->subtype == 13 ? "armv8" : "arm64-unknown";
+    case kCpuX86_64:
+      return "x86_64";
+    case kCpuX86:
+      return "i386";
+    case kCpuArm:
+      return cpu->subtype == 6    ? "armv6"
+             : cpu->subtype == 9  ? "armv7"
+             : cpu->subtype == 11 ? "armv7s"
+                                  : "arm-unknown";
+    case kCpuPPC:
+      return "powerpc";
+    default:
+      return "???";
+  }
+}
+
+// C++ names read as written in the source; any other name stays whole.
+std::string symbolName(const std::string& name) {
+  if (name.size() < 2 || name[0] != '_' || name[1] != 'Z') return name;
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(
+      abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status), std::free);
+  return status == 0 && demangled ? std::string(demangled.get()) : name;
+}
+
+std::string dateText(const foundation::Date& date) {
+  const auto seconds = static_cast<std::time_t>(date.unix());
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &parts);
+  return text;
+}
+
+std::string formatStackFrame(const TallyCrashReportStackFrameInfo& frame, std::size_t index,
+                             const TallyCrashReport& report, bool lp64) {
+  const auto* image = report.imageForAddress(frame.instructionPointer);
+  const std::string imageName = image ? lastComponent(image->imageName) : "???";
+  std::string where;
+  if (frame.symbolInfo) {
+    where = format("%s + %" PRId64, symbolName(frame.symbolInfo->symbolName).c_str(),
+                   static_cast<std::int64_t>(frame.instructionPointer - frame.symbolInfo->startAddress));
+  } else {
+    const std::uint64_t base = image ? image->imageBaseAddress : 0;
+    where =
+        format("0x%" PRIx64 " + %" PRId64, base, static_cast<std::int64_t>(frame.instructionPointer - base));
+  }
+  return format("%-4zu%-35s 0x%0*" PRIx64 " %s\n", index, imageName.c_str(), lp64 ? 16 : 8,
+                frame.instructionPointer, where.c_str());
+}
+
+}  // namespace
+
+std::string TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+    const TallyCrashReport& report, TallyCrashReportTextFormat) {
+  std::string out;
+  const CodeType code = codeType(report);
+  const auto& process = report.processInfo();
+  const auto& system = report.systemInfo();
+
+  // Header.
+  out += "Incident Identifier: " + (report.uuidRef() ? foundation::Uuid(*report.uuidRef()).string() : "???") +
+         "\n";
+  out += "CrashReporter Key:   TODO\n";
+  out +=
+      "Hardware Model:      " + (report.machineInfo() ? orUnknown(report.machineInfo()->modelName) : "???") +
+      "\n";
+  out += "Process:         " + (process ? orUnknown(process->processName) : "???") + " [" +
+         (process ? std::to_string(process->processID) : "???") + "]\n";
+  out += "Path:            " + (process ? orUnknown(process->processPath) : "???") + "\n";
+  out += "Identifier:      " + report.applicationInfo().applicationIdentifier + "\n";
+  out += "Version:         " + report.applicationInfo().applicationVersion + "\n";
+  out += "Code Type:       " + code.name + "\n";
+  out += "Parent Process:  " + (process ? orUnknown(process->parentProcessName) : "???") + " [" +
+         (process ? std::to_string(process->parentProcessID) : "???") + "]\n\n";
+  out += "Date/Time:       " + (system.timestamp ? dateText(*system.timestamp) : "(null)") + "\n";
+  out += "OS Version:      " + operatingSystemName(system.operatingSystem) + " " +
+         system.operatingSystemVersion + " (" + system.operatingSystemBuild.value_or("???") + ")\n";
+  out += "Report Version:  104\n\n";
+
+  // The exception.
+  out += "Exception Type:  " + report.signalInfo().name + "\n";
+  out += format("Exception Codes: %s at 0x%" PRIx64 "\n", report.signalInfo().code.c_str(),
+                report.signalInfo().address);
+  const TallyCrashReportThreadInfo* crashed = nullptr;
+  for (const auto& thread : report.threads())
+    if (thread.crashed) {
+      crashed = &thread;
+      break;
+    }
+  if (crashed) out += format("Crashed Thread:  %" PRId64 "\n", crashed->threadNumber);
+  out += "\n";
+
+  if (const auto& exception = report.exceptionInfo()) {
+    out += "Application Specific Information:\n";
+    out += "*** Terminating app due to uncaught exception '" + exception->exceptionName + "', reason: '" +
+           exception->exceptionReason + "'\n\n";
+    if (!exception->stackFrames.empty()) {
+      out += "Last Exception Backtrace:\n";
+      for (std::size_t i = 0; i < exception->stackFrames.size(); ++i)
+        out += formatStackFrame(exception->stackFrames[i], i, report, code.lp64);
+      out += "\n";
+    }
+  }
+
+  // Threads.
+  for (const auto& thread : report.threads()) {
+    out += format(thread.crashed ? "Thread %" PRId64 " Crashed:\n" : "Thread %" PRId64 ":\n",
+                  thread.threadNumber);
+    for (std::size_t i = 0; i < thread.stackFrames.size(); ++i)
+      out += formatStackFrame(thread.stackFrames[i], i, report, code.lp64);
+    out += "\n";
+  }
+
+  // The crashed thread's registers, four to a line.
+  if (crashed) {
+    out += format("Thread %" PRId64 " crashed with %s Thread State:\n", crashed->threadNumber,
+                  code.name.c_str());
+    const bool arm = report.machineInfo() && (report.machineInfo()->processorInfo.type & 0xffffff) == kCpuArm;
+    std::size_t column = 0;
+    for (const auto& reg : crashed->registers) {
+      const std::string name = arm && reg.registerName == "r12" ? "ip" : reg.registerName;
+      out += code.lp64 ? format("%6s: 0x%016" PRIx64 " ", name.c_str(), reg.registerValue)
+                       : format("%6s: 0x%08" PRIx64 " ", name.c_str(), reg.registerValue);
+      if (++column == 4) {
+        out += "\n";
+        column = 0;
+      }
+    }
+    if (column != 0) out += "\n";
+    out += "\n";
+  }
+
+  // Images by address.
+  out += "Binary Images:\n";
+  std::vector<const TallyCrashReportBinaryImageInfo*> images;
+  for (const auto& image : report.images()) images.push_back(&image);
+  std::stable_sort(images.begin(), images.end(),
+                   [](auto* a, auto* b) { return a->imageBaseAddress < b->imageBaseAddress; });
+  const std::string processPath = process ? process->processPath.value_or("") : "";
+  for (const auto* image : images) {
+    const std::uint64_t end =
+        image->imageSize == 0 ? image->imageBaseAddress : image->imageBaseAddress + image->imageSize - 1;
+    const int width = code.lp64 ? 18 : 10;
+    out += format("%#*" PRIx64 " - %#*" PRIx64 " %s%s %s  <%s> %s\n", width, image->imageBaseAddress, width,
+                  end, image->imageName == processPath ? "+" : " ", lastComponent(image->imageName).c_str(),
+                  architectureName(image->codeType).c_str(),
+                  image->hasImageUUID ? image->imageUUID.c_str() : "???", image->imageName.c_str());
+  }
+  return out;
+}
+
+}  // namespace crash

@@ -1,0 +1,243 @@
+// Report files from real crashes. Each child sets a writer up, crashes on purpose inside the test
+// module's functions (whose names the symbol lookup finds), and writes its report from the signal
+// handler; the parent reads the file back, parses and formats it. Then the reader's answers to files
+// that are cut, damaged or too new.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "crash_reporter/crash_report.h"
+#include "crash_reporter/log_writer.h"
+#include "crash_reporter/signal_numbers.h"
+#include "crash_reporter/text_formatter.h"
+#include "platform/system/threads.h"
+#include "support/temp_dir.h"
+
+namespace crash {
+namespace {
+
+using FrameFunction = void (*)(int mode, volatile int* target, void (*action)(void*), void* context);
+
+crash_log_writer gWriter;
+crash_async_image_list gImages;
+char gPath[512], gTempPath[512];
+
+void onCrash(int nativeSignal, siginfo_t* info, void* uap) noexcept {
+  crash_async_thread_state state;
+  crash_async_thread_state_mcontext_init(&state, &static_cast<ucontext_t*>(uap)->uc_mcontext);
+  crash_log_signal_info signal{};
+  signal.bsd.signo = crash_signal_from_native(nativeSignal);
+  signal.bsd.code = crash_signal_code_from_native(nativeSignal, info->si_code);
+  signal.bsd.address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  const crash_error_t result = crash_write_report_file(
+      &gWriter, gPath, gTempPath, crash_async_mach_thread_self(), &gImages, &signal, &state);
+  _exit(result == CRASH_ESUCCESS ? 0 : 10 + result);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Runs `crash` in a forked child whose crash handler writes the report to `path`; returns the
+// child's exit status (0: the report was written whole).
+int crashInChild(const std::filesystem::path& path, const std::function<void(FrameFunction)>& crash) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    alarm(60);
+    void* module = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
+    auto enter = module ? reinterpret_cast<FrameFunction>(dlsym(module, "crash_test_frame_a")) : nullptr;
+    if (!enter || sys::prepareThreadParking() != 0) _exit(3);
+    std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
+    std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
+    crash_async_image_list_init(&gImages, crash_async_task_self());
+    crash_async_image_list_sync(&gImages);
+    if (crash_log_writer_init(&gWriter, "com.example.diary", "1.2", CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE,
+                              false) != CRASH_ESUCCESS)
+      _exit(4);
+    struct sigaction action {};
+    action.sa_sigaction = onCrash;
+    action.sa_flags = SA_SIGINFO;
+    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &action, nullptr);
+    crash(enter);
+    _exit(5);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+// A frame named `name`, or (for a name ending in ".so.6") a frame inside that library.
+bool hasFrameNamed(const TallyCrashReport& report, const std::vector<TallyCrashReportStackFrameInfo>& frames,
+                   const std::string& name) {
+  for (const auto& frame : frames) {
+    if (frame.symbolInfo && frame.symbolInfo->symbolName == name) return true;
+    const auto* image = report.imageForAddress(frame.instructionPointer);
+    if (image && image->imageName.ends_with("/" + name)) return true;
+  }
+  return false;
+}
+
+volatile int gZero = 0;
+volatile int gWorkerState = 0;
+volatile int gQuotient = 0;
+
+struct CrashCase {
+  const char* label;
+  const char* signal;
+  const char* frame;      // a frame the crashed thread must show: a function, or a library
+  void (*action)(void*);  // run from inside crash_test_frame_c; null: a store to an unmapped page there
+};
+
+const CrashCase kCrashes[] = {
+    {"segv", "SIGSEGV", "crash_test_frame_c", nullptr},
+    {"abort", "SIGABRT", "libc.so.6", [](void*) { std::abort(); }},
+    {"fpe", "SIGFPE", "crash_test_frame_b", [](void*) { gQuotient = 10 / gZero; }},
+    {"ill", "SIGILL", "crash_test_frame_b", [](void*) { __builtin_trap(); }},
+    {"trap", "SIGTRAP", "crash_test_frame_b", [](void*) { __asm__ volatile("int3"); }},
+    {"bus", "SIGBUS", "crash_test_frame_b",
+     [](void* path) {
+       // A page of a file that has no byte there.
+       const int fd = open(static_cast<const char*>(path), O_RDWR | O_CREAT | O_TRUNC, 0600);
+       auto* page =
+           static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+       page[0] = 1;
+     }},
+};
+
+TEST(CrashReportFile, EachCrashKindIsWrittenParsedAndFormatted) {
+  testing_support::TempDir dir;
+  for (const CrashCase& c : kCrashes) {
+    const auto path = dir / (std::string(c.label) + ".crashlg");
+    const std::string busFile = (dir / "bus").string();
+    const int status = crashInChild(path, [&](FrameFunction enter) {
+      // A worker parked in the module's frames, to be listed beside the crashed thread.
+      std::thread([enter] { enter(1, &gWorkerState, nullptr, nullptr); }).detach();
+      while (gWorkerState != 1) std::this_thread::yield();
+      if (c.action)
+        enter(2, nullptr, c.action, const_cast<char*>(busFile.c_str()));
+      else
+        enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+    });
+    ASSERT_EQ(status, 0) << c.label;
+    EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp")) << c.label;
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    const std::string bytes = readFile(path);
+    ASSERT_EQ(bytes.substr(0, 8), std::string("crashlg\x01", 8)) << c.label;
+    auto report = TallyCrashReport::initWithDataError(bytes);
+    ASSERT_TRUE(report.ok()) << c.label << ": " << report.error().description();
+    EXPECT_EQ(report->signalInfo().name, c.signal) << c.label;
+    EXPECT_FALSE(report->signalInfo().code.empty());
+    EXPECT_EQ(report->applicationInfo().applicationIdentifier, "com.example.diary");
+    EXPECT_EQ(report->systemInfo().operatingSystem, TallyCrashReportOperatingSystemiPhoneOS);
+    EXPECT_EQ(report->systemInfo().architecture, TallyCrashReportArchitectureUnknown);
+    EXPECT_FALSE(report->userRequested());
+    EXPECT_FALSE(report->truncated());
+    ASSERT_TRUE(report->uuidRef().has_value());
+
+    int crashed = 0;
+    for (std::size_t i = 0; i < report->threads().size(); ++i) {
+      const auto& thread = report->threads()[i];
+      EXPECT_EQ(thread.threadNumber, static_cast<std::int64_t>(i));
+      if (!thread.crashed) continue;
+      ++crashed;
+      EXPECT_FALSE(thread.registers.empty());
+      EXPECT_EQ(thread.registers[0].registerName, "rip");
+      // The crash happened in crash_test_frame_c or in an action it called, whose callers a
+      // frame-pointer walk finds; abort crashes inside the C library, which keeps no frame pointers.
+      EXPECT_TRUE(hasFrameNamed(*report, thread.stackFrames, c.frame))
+          << c.label << "\n"
+          << TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+                 *report, TallyCrashReportTextFormatiOS);
+    }
+    EXPECT_EQ(crashed, 1) << c.label;
+    EXPECT_GE(report->threads().size(), 2u);
+
+    const std::string text = TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+        *report, TallyCrashReportTextFormatiOS);
+    EXPECT_NE(text.find(std::string("Exception Type:  ") + c.signal), std::string::npos) << text;
+    EXPECT_NE(text.find("crash_test_frame_b"), std::string::npos) << text;
+    EXPECT_NE(text.find("Binary Images:"), std::string::npos);
+  }
+}
+
+// The reporter's stand-in for the platform's uncaught-exception handler, as the child installs it.
+void recordUncaught() {
+  std::string name = "unknown", reason;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    name = "std::runtime_error";
+    reason = e.what();
+  } catch (...) {
+  }
+  const std::uint64_t stack[] = {reinterpret_cast<std::uint64_t>(&recordUncaught) + 4};
+  crash_log_writer_set_exception(&gWriter, name.c_str(), reason.c_str(), stack, 1);
+  std::abort();
+}
+
+TEST(CrashReportFile, AnUncaughtExceptionOnASecondThreadIsReportedWithItsReason) {
+  testing_support::TempDir dir;
+  const auto path = dir / "exception.crashlg";
+  ASSERT_EQ(crashInChild(path,
+                         [](FrameFunction) {
+                           std::set_terminate(recordUncaught);
+                           std::thread([] { throw std::runtime_error("the diary is full"); }).join();
+                         }),
+            0);
+  auto report = TallyCrashReport::initWithDataError(readFile(path));
+  ASSERT_TRUE(report.ok()) << report.error().description();
+  ASSERT_TRUE(report->hasExceptionInfo());
+  EXPECT_EQ(report->exceptionInfo()->exceptionName, "std::runtime_error");
+  EXPECT_EQ(report->exceptionInfo()->exceptionReason, "the diary is full");
+  EXPECT_EQ(report->exceptionInfo()->stackFrames.size(), 1u);
+  EXPECT_EQ(report->signalInfo().name, "SIGABRT");
+  EXPECT_EQ(report->signalInfo().code, "#0");
+  // The crashed thread is the second one, not the main thread listed first.
+  ASSERT_GE(report->threads().size(), 2u);
+  EXPECT_FALSE(report->threads()[0].crashed);
+  const std::string text = TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+      *report, TallyCrashReportTextFormatiOS);
+  EXPECT_NE(
+      text.find("*** Terminating app due to uncaught exception 'std::runtime_error', reason: 'the diary is "
+                "full'"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Last Exception Backtrace:"), std::string::npos);
+}
+
+TEST(CrashReportFile, AWaitingReportIsNeverReplacedByTheNextCrash) {
+  testing_support::TempDir dir;
+  const auto path = dir / "live_report.crashlg";
+  { std::ofstream(path) << "earlier"; }
+  EXPECT_EQ(
+      crashInChild(
+          path, [](FrameFunction enter) { enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr); }),
+      10 + CRASH_EINTERNAL);
+  EXPECT_EQ(readFile(path), "earlier");
+  EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+}
+
+}  // namespace
+}  // namespace crash
