@@ -22,7 +22,16 @@ struct CrashReportDecoder {
     return false;
   }
 
-  static std::string text(const char* value) { return value ? std::string(value) : std::string(); }
+  // protobuf-c stores any number it reads into an enum field, also one the enum does not name; read
+  // as the enum type such a value is undefined, so it is read as the integer it is.
+  template <class Enum>
+  static std::int32_t rawEnum(const Enum& value) {
+    std::int32_t raw;
+    static_assert(sizeof raw == sizeof value);
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+  }
+
   static std::optional<std::string> optionalText(const char* value) {
     return value ? std::optional<std::string>(value) : std::nullopt;
   }
@@ -30,8 +39,8 @@ struct CrashReportDecoder {
   bool processor(const Crashlg__CrashReport__Processor* in, TallyCrashReportProcessorInfo* out) {
     if (!in || !in->has_type || !in->has_subtype)
       return fail("Crash report is missing processor info section");
-    out->typeEncoding = in->has_encoding ? static_cast<std::int32_t>(in->encoding)
-                                         : TallyCrashReportProcessorTypeEncodingUnknown;
+    out->typeEncoding =
+        in->has_encoding ? rawEnum(in->encoding) : TallyCrashReportProcessorTypeEncodingUnknown;
     out->type = in->type;
     out->subtype = in->subtype;
     return true;
@@ -73,12 +82,12 @@ struct CrashReportDecoder {
     if (!system) return fail("Crash report is missing System Information section");
     if (!system->os_version) return fail("Crash report is missing System Information OS version field");
     auto& s = out->systemInfo_;
-    s.operatingSystem = system->has_operating_system ? static_cast<std::int32_t>(system->operating_system)
+    s.operatingSystem = system->has_operating_system ? rawEnum(system->operating_system)
                                                      : TallyCrashReportOperatingSystemUnknown;
     s.operatingSystemVersion = system->os_version;
     s.operatingSystemBuild = optionalText(system->os_build);
-    s.architecture = system->has_architecture ? static_cast<std::int32_t>(system->architecture)
-                                              : TallyCrashReportArchitectureUnknown;
+    s.architecture =
+        system->has_architecture ? rawEnum(system->architecture) : TallyCrashReportArchitectureUnknown;
     if (system->has_timestamp && system->timestamp != 0)
       s.timestamp = foundation::Date::fromUnix(static_cast<double>(system->timestamp));
 
