@@ -14,9 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "crash_reporter/signal_numbers.h"
 #include "platform/system/signal_stack.h"
@@ -29,30 +31,28 @@ namespace {
 int gReportFd = -1;
 
 // Appends to the child's report. Async-signal-safe.
-void report(const char* text) noexcept {
-  for (std::size_t left = std::strlen(text); left > 0;) {
-    const ssize_t n = write(gReportFd, text, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    left -= static_cast<std::size_t>(n);
+void report(std::initializer_list<const char*> parts) noexcept {
+  for (const char* text : parts) {
+    for (std::size_t left = std::strlen(text); left > 0;) {
+      const ssize_t n = write(gReportFd, text, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      text += n;
+      left -= static_cast<std::size_t>(n);
+    }
   }
 }
 
-void reportNumber(int value) noexcept {
-  char digits[16];
+// A small number as text, in the caller's buffer. Async-signal-safe.
+const char* number(int value, char (&digits)[16]) noexcept {
   char* at = digits + sizeof digits;
   *--at = '\0';
   do *--at = static_cast<char>('0' + value % 10);
   while ((value /= 10) > 0);
-  report(at);
+  return at;
 }
 
-void check(bool ok, const char* what) noexcept {
-  report(ok ? "" : "NOT ");
-  report(what);
-  report(";");
-}
+void check(bool ok, const char* what) noexcept { report({ok ? "" : "NOT ", what, ";"}); }
 
 // What the child reported, and how it ended ("exit 0", "signal 11").
 using Outcome = std::pair<std::string, std::string>;
@@ -116,8 +116,7 @@ std::uintptr_t gExpectedAddress = 0;
 
 // The undefined-behaviour sanitizer would report the division itself instead of letting it fault.
 [[gnu::noinline, gnu::no_sanitize("integer-divide-by-zero")]] void divideByZero() {
-  volatile int dividend = 1;  // a constant 1 would let the compiler divide without dividing
-  volatile int divisor = 0;
+  volatile int dividend = 1, divisor = 0;  // constants would let the compiler divide without dividing
   volatile int quotient = dividend / divisor;
   (void)quotient;
 }
@@ -152,35 +151,28 @@ volatile int gStopRecursion = 0;
 const char* addressClass(const crash_signal_info* info, const ucontext_t* uap) {
   if (info->address != 0 && info->address == gExpectedAddress) return "expected";
 #if defined(__x86_64__)
-  if (info->address != 0 && uap &&
-      info->address == static_cast<std::uintptr_t>(uap->uc_mcontext.gregs[REG_RIP]))
+  if (info->address != 0 && info->address == static_cast<std::uintptr_t>(uap->uc_mcontext.gregs[REG_RIP]))
     return "pc";
 #endif
   return info->address == 0 ? "0" : "other";
 }
 
-// Reports "<name> sig=<n> code=<n> addr=<class> stack=<alt|own> native=<ok|bad>;" and declines.
-bool describingCallback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
+// Reports "sig=<n> code=<n> addr=<class> stack=<alt|own> native=<ok|bad>;" and declines.
+bool describingCallback(int signal, crash_signal_info* info, ucontext_t* uap, void*,
                         crash_signal_handler_callback*) {
-  report(static_cast<const char*>(context));
-  report(" sig=");
-  reportNumber(signal);
-  report(" code=");
-  reportNumber(info->code);
-  report(" addr=");
-  report(addressClass(info, uap));
-  report(sys::isOnAlternateSignalStack() ? " stack=alt" : " stack=own");
+  char sig[16], code[16];
   const bool nativeOk = uap && info->native && info->native->si_signo == info->native_signo &&
                         info->signo == signal && crash_signal_to_native(signal) == info->native_signo;
-  report(nativeOk ? " native=ok;" : " native=bad;");
+  report({"sig=", number(signal, sig), " code=", number(info->code, code), " addr=", addressClass(info, uap),
+          sys::isOnAlternateSignalStack() ? " stack=alt" : " stack=own",
+          nativeOk ? " native=ok;" : " native=bad;"});
   return false;
 }
 
 // Reports its name and answers `kHandles` without running the rest of the chain itself.
 template <bool kHandles>
 bool namingCallback(int, crash_signal_info*, ucontext_t*, void* context, crash_signal_handler_callback*) {
-  report(static_cast<const char*>(context));
-  report(";");
+  report({static_cast<const char*>(context), ";"});
   return kHandles;
 }
 constexpr auto naming = namingCallback<false>;
@@ -188,44 +180,57 @@ constexpr auto naming = namingCallback<false>;
 // Reports its name, runs the rest of the chain itself and reports what it answered.
 bool forwardingCallback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
                         crash_signal_handler_callback* next) {
-  report(static_cast<const char*>(context));
-  report(">;");
+  const char* name = static_cast<const char*>(context);
+  report({name, ">;"});
   const bool handled = crash_signal_handler_forward(next, signal, info, uap);
-  report(static_cast<const char*>(context));
-  report(handled ? "<handled;" : "<declined;");
+  report({name, handled ? "<handled;" : "<declined;"});
   return handled;
+}
+
+// Stands in for the reporter's callback: writes its report, marks the crash reported and declines.
+bool reportingCallback(int, crash_signal_info* info, ucontext_t*, void* context,
+                       crash_signal_handler_callback*) {
+  report({static_cast<const char*>(context), ";"});
+  info->reported = true;
+  return false;
 }
 
 void registerOrDie(int signal, crash_signal_callback_fn callback, const char* name) {
   auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
       signal, callback, const_cast<char*>(name));
   if (!status) {
-    report(status.error().description().c_str());
+    report({status.error().description().c_str()});
     _exit(99);
   }
 }
 
-// Handlers installed before the layer.
+// Actions installed before the layer.
 void previousSigInfoHandler(int nativeSignal, siginfo_t* info, void* uap) {
-  report("previous native=");
-  reportNumber(nativeSignal);
-  report(info && uap && info->si_signo == nativeSignal ? " info=ok;" : " info=bad;");
+  char sig[16];
+  report({"previous native=", number(nativeSignal, sig),
+          info && uap && info->si_signo == nativeSignal ? ";" : " bad;"});
   _exit(42);
 }
-
 void previousPlainHandler(int nativeSignal) {
-  report("plain native=");
-  reportNumber(nativeSignal);
-  report(";");
+  char sig[16];
+  report({"plain native=", number(nativeSignal, sig), ";"});
   _exit(43);
 }
+void previousReturningHandler(int) { report({"previous returned;"}); }
 
-void previousReturningHandler(int) { report("previous returned;"); }
+enum class Earlier { kDefault, kIgnore, kSigInfoExits, kPlainExits, kReturns };
 
-void installSigInfo(int nativeSignal, void (*handler)(int, siginfo_t*, void*)) {
+void installEarlier(int nativeSignal, Earlier earlier) {
   struct sigaction action {};
-  action.sa_sigaction = handler;
-  action.sa_flags = SA_SIGINFO;
+  if (earlier == Earlier::kSigInfoExits) {
+    action.sa_sigaction = previousSigInfoHandler;
+    action.sa_flags = SA_SIGINFO;
+  } else {
+    action.sa_handler = earlier == Earlier::kIgnore       ? SIG_IGN
+                        : earlier == Earlier::kPlainExits ? previousPlainHandler
+                        : earlier == Earlier::kReturns    ? previousReturningHandler
+                                                          : SIG_DFL;
+  }
   sigaction(nativeSignal, &action, nullptr);
 }
 
@@ -238,7 +243,6 @@ struct FaultCase {
   int nativeSignal;
   const char* expected;
 };
-
 void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
 
 class SignalLayerFault : public testing::TestWithParam<FaultCase> {};
@@ -248,46 +252,88 @@ TEST_P(SignalLayerFault, ReportsInReporterNumberingAndDiesOfTheSignal) {
   EXPECT_EQ(runInChild([&] {
               for (int signal :
                    {CRASH_SIGABRT, CRASH_SIGBUS, CRASH_SIGFPE, CRASH_SIGILL, CRASH_SIGSEGV, CRASH_SIGTRAP})
-                registerOrDie(signal, describingCallback, "cb");
+                registerOrDie(signal, describingCallback, "");
               fault.fault();
-              report("survived;");
+              report({"survived;"});
             }),
             Outcome(fault.expected, killedBy(fault.nativeSignal)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, SignalLayerFault,
-                         testing::Values(FaultCase{"UnmappedWrite", writeToUnmappedAddress, SIGSEGV,
-                                                   "cb sig=11 code=1 addr=expected stack=alt native=ok;"},
-                                         FaultCase{"ProtectedWrite", writeToProtectedPage, SIGSEGV,
-                                                   "cb sig=11 code=2 addr=expected stack=alt native=ok;"},
-                                         FaultCase{"BusError", readBeyondEndOfMappedFile, SIGBUS,
-                                                   "cb sig=10 code=2 addr=expected stack=alt native=ok;"},
-                                         FaultCase{"Abort", [] { abort(); }, SIGABRT,
-                                                   "cb sig=6 code=0 addr=0 stack=alt native=ok;"},
-                                         FaultCase{"IntegerDivisionByZero", divideByZero, SIGFPE,
-                                                   "cb sig=8 code=7 addr=pc stack=alt native=ok;"},
-                                         FaultCase{"IllegalInstruction", runIllegalInstruction, SIGILL,
-                                                   "cb sig=4 code=4 addr=pc stack=alt native=ok;"},
-                                         FaultCase{"Breakpoint", hitBreakpoint, SIGTRAP,
-                                                   "cb sig=5 code=1 addr=0 stack=alt native=ok;"}),
-                         [](const testing::TestParamInfo<FaultCase>& info) {
-                           return std::string(info.param.name);
-                         });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, SignalLayerFault, testing::Values(
+    FaultCase{"UnmappedWrite", writeToUnmappedAddress, SIGSEGV, "sig=11 code=1 addr=expected stack=alt native=ok;"},
+    FaultCase{"ProtectedWrite", writeToProtectedPage, SIGSEGV, "sig=11 code=2 addr=expected stack=alt native=ok;"},
+    FaultCase{"BusError", readBeyondEndOfMappedFile, SIGBUS, "sig=10 code=2 addr=expected stack=alt native=ok;"},
+    FaultCase{"Abort", [] { abort(); }, SIGABRT, "sig=6 code=0 addr=0 stack=alt native=ok;"},
+    FaultCase{"IntegerDivisionByZero", divideByZero, SIGFPE, "sig=8 code=7 addr=pc stack=alt native=ok;"},
+    FaultCase{"IllegalInstruction", runIllegalInstruction, SIGILL, "sig=4 code=4 addr=pc stack=alt native=ok;"},
+    FaultCase{"Breakpoint", hitBreakpoint, SIGTRAP, "sig=5 code=1 addr=0 stack=alt native=ok;"}),
+  [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+// clang-format on
+
+// ---- The chain, and the actions installed before the layer, which run after the callbacks.
+
+struct ChainCase {
+  const char* name;
+  Earlier earlier;  // for the signal the trigger raises
+  std::vector<std::tuple<int, crash_signal_callback_fn, const char*>> callbacks;  // in registration order
+  void (*trigger)();
+  std::string report;
+  std::string end;
+};
+void PrintTo(const ChainCase& c, std::ostream* out) { *out << c.name; }
+
+class SignalLayerChain : public testing::TestWithParam<ChainCase> {};
+
+TEST_P(SignalLayerChain, RunsInOrderAndEndsTheProcessOnlyWhenItMust) {
+  const ChainCase& c = GetParam();
+  EXPECT_EQ(runInChild([&] {
+              for (const auto& entry : c.callbacks)
+                installEarlier(crash_signal_to_native(std::get<0>(entry)), c.earlier);
+              for (const auto& [signal, callback, name] : c.callbacks) registerOrDie(signal, callback, name);
+              c.trigger();
+              report({"alive;"});
+            }),
+            Outcome(c.report, c.end));
+}
+
+const int kSegv = CRASH_SIGSEGV, kTrap = CRASH_SIGTRAP, kAbrt = CRASH_SIGABRT;
+void raiseTrap() { raise(SIGTRAP); }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, SignalLayerChain, testing::Values(
+    ChainCase{"NewestFirstOnlyForItsSignalAndDecliningOrForwardingRunsTheRest", Earlier::kDefault,
+              {{kSegv, naming, "first"}, {kSegv, forwardingCallback, "second"}, {CRASH_SIGBUS, naming, "bus"},
+               {kSegv, naming, "third"}},
+              writeToUnmappedAddress, "third;second>;first;second<declined;", killedBy(SIGSEGV)},
+    ChainCase{"HandlingStopsTheChainAndExecutionGoesOn", Earlier::kDefault,
+              {{kTrap, naming, "earlier"}, {kTrap, namingCallback<true>, "handler"}}, raiseTrap, "handler;alive;",
+              "exit 0"},
+    ChainCase{"EarlierSigInfoHandlerGetsTheKernelsSignal", Earlier::kSigInfoExits, {{CRASH_SIGBUS, naming, "cb"}},
+              readBeyondEndOfMappedFile, "cb;previous native=" + std::to_string(SIGBUS) + ";", "exit 42"},
+    ChainCase{"EarlierPlainHandlerGetsTheKernelsSignal", Earlier::kPlainExits, {{CRASH_SIGFPE, naming, "cb"}},
+              divideByZero, "cb;plain native=" + std::to_string(SIGFPE) + ";", "exit 43"},
+    ChainCase{"AnIgnoredSignalAProcessSentStaysIgnored", Earlier::kIgnore, {{kAbrt, naming, "cb"}},
+              [] { raise(SIGABRT), kill(getpid(), SIGABRT); }, "cb;cb;alive;", "exit 0"},
+    // An ignored fault would fault again forever; it ends the process instead, and abort() still aborts.
+    ChainCase{"AnIgnoredFaultEndsTheProcess", Earlier::kIgnore, {{kSegv, naming, "cb"}}, writeToUnmappedAddress,
+              "cb;", killedBy(SIGSEGV)},
+    ChainCase{"AbortStillAborts", Earlier::kIgnore, {{kAbrt, naming, "cb"}}, abort, "cb;", killedBy(SIGABRT)},
+    // A reported crash: earlier actions still run, and the process ends whatever they answer.
+    ChainCase{"AReportedCrashEndsDespiteAnEarlierIgnore", Earlier::kIgnore, {{kTrap, reportingCallback, "report"}},
+              raiseTrap, "report;", killedBy(SIGTRAP)},
+    ChainCase{"AReportedCrashRunsAnEarlierHandlerThatReturnsAndThenEnds", Earlier::kReturns,
+              {{kTrap, reportingCallback, "report"}}, raiseTrap, "report;previous returned;", killedBy(SIGTRAP)},
+    ChainCase{"AReportedCrashLetsAnEarlierHandlerEndTheProcessItsOwnWay", Earlier::kSigInfoExits,
+              {{kTrap, reportingCallback, "report"}}, raiseTrap,
+              "report;previous native=" + std::to_string(SIGTRAP) + ";", "exit 42"},
+    ChainCase{"AReportedCrashEndsThoughANewerCallbackCallsItHandled", Earlier::kIgnore,
+              {{kTrap, reportingCallback, "report"}, {kTrap, forwardingCallback, "outer"}}, raiseTrap,
+              "outer>;report;outer<handled;", killedBy(SIGTRAP)}),
+  [](const testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // ---- Stack overflow needs an alternate stack on the overflowing thread.
-
-TEST(SignalLayerStacks, MainThreadHasItsStackBeforeAnyRegistration) {
-  EXPECT_EQ(runInChild([] {
-              auto stack = sys::currentAlternateSignalStack();
-              check(stack && stack->ss_size == TallyCrashSignalHandler::kAlternateStackSize, "main 64k");
-              std::thread([] { registerOrDie(CRASH_SIGSEGV, naming, "cb"); }).join();
-              // The overflow then comes after 1 MB rather than after whatever the environment allows.
-              const rlimit limit{1 << 20, 1 << 20};
-              setrlimit(RLIMIT_STACK, &limit);
-              recurseForever(0);
-            }),
-            Outcome("main 64k;cb;", killedBy(SIGSEGV)));
-}
 
 // Takes away the calling thread's alternate stack, as a thread the layer never saw has none (a
 // sanitizer runtime gives every thread one of its own).
@@ -295,6 +341,11 @@ void dropAlternateStack() {
   stack_t off{};
   off.ss_flags = SS_DISABLE;
   sigaltstack(&off, nullptr);
+}
+
+bool hasLayerStack() {
+  auto stack = sys::currentAlternateSignalStack();
+  return stack && stack->ss_size == TallyCrashSignalHandler::kAlternateStackSize;
 }
 
 // Runs `body` on a thread with a small stack and waits for it.
@@ -310,151 +361,41 @@ void onSmallStackThread(void (*body)()) {
   pthread_attr_destroy(&attributes);
 }
 
-TEST(SignalLayerStacks, AnotherThreadsOverflowIsCaughtOnceItRegisteredOrWasPrepared) {
+TEST(SignalLayerStacks, TheMainThreadHasOneBeforeAnyRegistrationAnotherOnceItRegisteredOrWasPrepared) {
+  EXPECT_EQ(runInChild([] {
+              check(hasLayerStack(), "main 64k");
+              std::thread([] { registerOrDie(kSegv, naming, "cb"); }).join();
+              // The overflow then comes after 1 MB rather than after whatever the environment allows.
+              const rlimit limit{1 << 20, 1 << 20};
+              setrlimit(RLIMIT_STACK, &limit);
+              recurseForever(0);
+            }),
+            Outcome("main 64k;cb;", killedBy(SIGSEGV)));
+
   const std::pair<void (*)(), const char*> threads[] = {
       // Without a stack to run on, the handler cannot start; the kernel ends the process.
       {[] { dropAlternateStack(), recurseForever(0); }, ""},
       {[] {
          dropAlternateStack();
-         if (!TallyCrashSignalHandler::prepareCurrentThread()) report("prepare failed;");
+         check(TallyCrashSignalHandler::prepareCurrentThread().ok() && hasLayerStack(), "prepared");
          recurseForever(0);
        },
-       "cb;"},
+       "prepared;cb;"},
       {[] {
          dropAlternateStack();
-         registerOrDie(CRASH_SIGSEGV, naming, "own");
-         check(sys::currentAlternateSignalStack()->ss_size == TallyCrashSignalHandler::kAlternateStackSize,
-               "64k");
+         registerOrDie(kSegv, naming, "own");
+         check(hasLayerStack(), "64k");
          recurseForever(0);
        },
        "64k;own;cb;"}};
   for (const auto& [body, expected] : threads) {
     EXPECT_EQ(runInChild([body] {
-                registerOrDie(CRASH_SIGSEGV, naming, "cb");
+                registerOrDie(kSegv, naming, "cb");
                 onSmallStackThread(body);
               }),
               Outcome(expected, killedBy(SIGSEGV)));
   }
 }
-
-// ---- The chain, and the actions installed before the layer, which run after the callbacks.
-
-// Stands in for the reporter's callback: writes its report, marks the crash reported and declines.
-bool reportingCallback(int, crash_signal_info* info, ucontext_t*, void*, crash_signal_handler_callback*) {
-  report("report;");
-  info->reported = true;
-  return false;
-}
-
-struct ChainCase {
-  const char* name;
-  void (*body)();
-  std::string report;
-  std::string end;
-};
-
-void PrintTo(const ChainCase& c, std::ostream* out) { *out << c.name; }
-
-class SignalLayerChain : public testing::TestWithParam<ChainCase> {};
-
-TEST_P(SignalLayerChain, RunsInOrderAndEndsTheProcessOnlyWhenItMust) {
-  EXPECT_EQ(runInChild(GetParam().body), Outcome(GetParam().report, GetParam().end));
-}
-
-const std::string kNative = " native=";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SignalLayerChain,
-    testing::Values(ChainCase{"NewestFirstOnlyForItsSignalAndDecliningOrForwardingRunsTheRest",
-                              [] {
-                                registerOrDie(CRASH_SIGSEGV, naming, "first");
-                                registerOrDie(CRASH_SIGSEGV, forwardingCallback, "second");
-                                registerOrDie(CRASH_SIGBUS, naming, "bus");
-                                registerOrDie(CRASH_SIGSEGV, naming, "third");
-                                writeToUnmappedAddress();
-                              },
-                              "third;second>;first;second<declined;", killedBy(SIGSEGV)},
-                    ChainCase{"HandlingStopsTheChainAndExecutionGoesOn",
-                              [] {
-                                registerOrDie(CRASH_SIGTRAP, naming, "earlier");
-                                registerOrDie(CRASH_SIGTRAP, namingCallback<true>, "handler");
-                                raise(SIGTRAP);
-                                report("alive;");
-                              },
-                              "handler;alive;", "exit 0"},
-                    ChainCase{"EarlierSigInfoHandlerGetsTheKernelsSignal",
-                              [] {
-                                installSigInfo(SIGBUS, previousSigInfoHandler);
-                                registerOrDie(CRASH_SIGBUS, naming, "cb");
-                                readBeyondEndOfMappedFile();
-                              },
-                              "cb;previous" + kNative + std::to_string(SIGBUS) + " info=ok;", "exit 42"},
-                    ChainCase{"EarlierPlainHandlerGetsTheKernelsSignal",
-                              [] {
-                                signal(SIGFPE, previousPlainHandler);
-                                registerOrDie(CRASH_SIGFPE, naming, "cb");
-                                divideByZero();
-                              },
-                              "cb;plain" + kNative + std::to_string(SIGFPE) + ";", "exit 43"},
-                    ChainCase{"AnIgnoredSignalAProcessSentStaysIgnored",
-                              [] {
-                                signal(SIGABRT, SIG_IGN);
-                                registerOrDie(CRASH_SIGABRT, naming, "cb");
-                                raise(SIGABRT);
-                                kill(getpid(), SIGABRT);
-                                report("alive;");
-                              },
-                              "cb;cb;alive;", "exit 0"},
-                    // An ignored fault would fault again forever; it ends the process instead.
-                    ChainCase{"AnIgnoredFaultEndsTheProcess",
-                              [] {
-                                signal(SIGSEGV, SIG_IGN);
-                                registerOrDie(CRASH_SIGSEGV, naming, "cb");
-                                writeToUnmappedAddress();
-                                report("survived;");
-                              },
-                              "cb;", killedBy(SIGSEGV)},
-                    ChainCase{"AbortStillAbortsWhenSIGABRTWasIgnored",
-                              [] {
-                                signal(SIGABRT, SIG_IGN);
-                                registerOrDie(CRASH_SIGABRT, naming, "cb");
-                                abort();
-                              },
-                              "cb;", killedBy(SIGABRT)},
-                    // A reported crash: earlier actions still run, and the process ends whatever they answer.
-                    ChainCase{"AReportedCrashEndsDespiteAnEarlierIgnore",
-                              [] {
-                                signal(SIGTRAP, SIG_IGN);
-                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
-                                raise(SIGTRAP);
-                                report("survived;");
-                              },
-                              "report;", killedBy(SIGTRAP)},
-                    ChainCase{"AReportedCrashRunsAnEarlierHandlerThatReturnsAndThenEnds",
-                              [] {
-                                signal(SIGTRAP, previousReturningHandler);
-                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
-                                raise(SIGTRAP);
-                                report("survived;");
-                              },
-                              "report;previous returned;", killedBy(SIGTRAP)},
-                    ChainCase{"AReportedCrashLetsAnEarlierHandlerEndTheProcessItsOwnWay",
-                              [] {
-                                installSigInfo(SIGTRAP, previousSigInfoHandler);
-                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
-                                raise(SIGTRAP);
-                              },
-                              "report;previous" + kNative + std::to_string(SIGTRAP) + " info=ok;", "exit 42"},
-                    ChainCase{"AReportedCrashEndsThoughANewerCallbackCallsItHandled",
-                              [] {
-                                signal(SIGTRAP, SIG_IGN);
-                                registerOrDie(CRASH_SIGTRAP, reportingCallback, nullptr);
-                                registerOrDie(CRASH_SIGTRAP, forwardingCallback, "outer");
-                                raise(SIGTRAP);
-                                report("survived;");
-                              },
-                              "outer>;report;outer<handled;", killedBy(SIGTRAP)}),
-    [](const testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.name); });
 
 // ---- Registration.
 
@@ -466,89 +407,71 @@ int count(crash_async_list<T>& list, Match match) {
     n += match(node->value);
   return n;
 }
-
 int countEntries(int signal, crash_signal_callback_fn callback) {
   return count(crash_shared_handler.callbacks,
                [&](auto& e) { return e.signal == signal && e.callback == callback; });
 }
-
 int countPreviousActions(int signal) {
   return count(crash_shared_handler.previous_actions, [&](auto& e) { return e.signal == signal; });
 }
 
-TEST(SignalLayerRegistration, InstallsOnceWithSigInfoOnTheAlternateStackAndAnEmptyMask) {
-  EXPECT_EQ(runInChild([] {
-              registerOrDie(CRASH_SIGSEGV, naming, "a");
-              struct sigaction installed {};
-              sigaction(SIGSEGV, nullptr, &installed);
-              check((installed.sa_flags & SA_SIGINFO) && installed.sa_sigaction == crash_signal_handler,
-                    "ours");
-              // The C library adds its own return trampoline flag (SA_RESTORER, which it does not export).
-              check((installed.sa_flags & ~0x04000000) == (SA_SIGINFO | SA_ONSTACK), "flags");
-              bool maskEmpty = true;
-              for (int s = 1; s < NSIG; ++s) maskEmpty = maskEmpty && !sigismember(&installed.sa_mask, s);
-              check(maskEmpty, "mask empty");
-
-              // A second registration must not install again: an action put in meanwhile stays.
-              installSigInfo(SIGSEGV, previousSigInfoHandler);
-              registerOrDie(CRASH_SIGSEGV, forwardingCallback, "b");
-              sigaction(SIGSEGV, nullptr, &installed);
-              check(installed.sa_sigaction == previousSigInfoHandler, "kept");
-              check(countPreviousActions(CRASH_SIGSEGV) == 1 &&
-                        countEntries(CRASH_SIGSEGV, crash_previous_action_callback) == 2 &&
-                        countEntries(CRASH_SIGSEGV, naming) == 1 &&
-                        countEntries(CRASH_SIGSEGV, forwardingCallback) == 1,
-                    "entries");
-            }),
-            Outcome("ours;flags;mask empty;kept;entries;", "exit 0"));
+TEST(SignalLayerRegistration, InstallsOnceWithSigInfoOnTheAlternateStackAndRefusesUncatchableSignals) {
+  EXPECT_EQ(
+      runInChild([] {
+        registerOrDie(kSegv, naming, "a");
+        struct sigaction installed {};
+        sigaction(SIGSEGV, nullptr, &installed);
+        // The C library adds its own return trampoline flag (SA_RESTORER, which it does not export).
+        check(installed.sa_sigaction == crash_signal_handler &&
+                  (installed.sa_flags & ~0x04000000) == (SA_SIGINFO | SA_ONSTACK),
+              "ours");
+        bool maskEmpty = true;
+        for (int s = 1; s < NSIG; ++s) maskEmpty = maskEmpty && !sigismember(&installed.sa_mask, s);
+        check(maskEmpty, "mask empty");
+        // A second registration must not install again: an action put in meanwhile stays.
+        installEarlier(SIGSEGV, Earlier::kSigInfoExits);
+        registerOrDie(kSegv, forwardingCallback, "b");
+        sigaction(SIGSEGV, nullptr, &installed);
+        check(installed.sa_sigaction == previousSigInfoHandler, "kept");
+        check(countPreviousActions(kSegv) == 1 && countEntries(kSegv, crash_previous_action_callback) == 2 &&
+                  countEntries(kSegv, naming) == 1 && countEntries(kSegv, forwardingCallback) == 1,
+              "entries");
+        // Signals the kernel lacks or that cannot be caught are refused and leave no trace.
+        for (int signal : {CRASH_SIGEMT, CRASH_SIGINFO, CRASH_SIGKILL, CRASH_SIGSTOP, 0, 64}) {
+          auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
+              signal, naming, nullptr);
+          check(!status.ok() && status.error().code == 1 &&
+                    status.error().localizedDescription() == "Failed to register signal handler" &&
+                    status.error().underlying && status.error().underlying->code == EINVAL,
+                "refused");
+        }
+        check(countEntries(CRASH_SIGKILL, naming) == 0 && countPreviousActions(CRASH_SIGKILL) == 0,
+              "no trace");
+      }),
+      Outcome("ours;mask empty;kept;entries;refused;refused;refused;refused;refused;refused;no trace;",
+              "exit 0"));
 }
 
 TEST(SignalLayerRegistration, ResetPutsBackTheEarlierActions) {
   EXPECT_EQ(runInChild([] {
-              signal(SIGTRAP, previousReturningHandler);
-              registerOrDie(CRASH_SIGTRAP, naming, "cb");
+              installEarlier(SIGTRAP, Earlier::kReturns);
+              registerOrDie(kTrap, naming, "cb");
               registerOrDie(CRASH_SIGILL, naming, "cb");
               TallyCrashSignalHandler::resetHandlers();
               struct sigaction trap {
               }, ill{};
               sigaction(SIGTRAP, nullptr, &trap);
               sigaction(SIGILL, nullptr, &ill);
-              check(trap.sa_handler == previousReturningHandler, "trap restored");
-              check(ill.sa_handler == SIG_DFL, "ill restored");
+              check(trap.sa_handler == previousReturningHandler && ill.sa_handler == SIG_DFL, "restored");
               check(!crash_async_list_next(&crash_shared_handler.callbacks, nullptr) &&
                         !crash_async_list_next(&crash_shared_handler.previous_actions, nullptr),
                     "lists empty");
-              raise(SIGTRAP);
-              // Registering again after a reset chains to the restored action, not to the layer itself;
-              // a handler that returns lets a sent signal pass.
-              registerOrDie(CRASH_SIGTRAP, naming, "again");
-              raise(SIGTRAP);
-              report("alive;");
+              // Registering again chains to the restored action, not to the layer itself.
+              registerOrDie(kTrap, naming, "again");
+              raiseTrap();
+              report({"alive;"});
             }),
-            Outcome("trap restored;ill restored;lists empty;previous returned;again;previous returned;alive;",
-                    "exit 0"));
-}
-
-TEST(SignalLayerRegistration, SignalsTheKernelLacksOrThatCannotBeCaughtAreRefused) {
-  EXPECT_EQ(
-      runInChild([] {
-        for (int signal : {CRASH_SIGEMT, CRASH_SIGINFO, CRASH_SIGKILL, CRASH_SIGSTOP, 0, 64}) {
-          auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
-              signal, naming, nullptr);
-          if (status) {
-            report("accepted;");
-            continue;
-          }
-          const auto& error = status.error();
-          check(error.domain == "CrashReporterErrorDomain" && error.code == 1 &&
-                    error.localizedDescription() == "Failed to register signal handler" && error.underlying &&
-                    error.underlying->domain == "NSPOSIXErrorDomain" && error.underlying->code == EINVAL,
-                "refused");
-        }
-        check(countEntries(CRASH_SIGKILL, naming) == 0 && countPreviousActions(CRASH_SIGKILL) == 0,
-              "no trace");
-      }),
-      Outcome("refused;refused;refused;refused;refused;refused;no trace;", "exit 0"));
+            Outcome("restored;lists empty;again;previous returned;alive;", "exit 0"));
 }
 
 }  // namespace
