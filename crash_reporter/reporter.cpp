@@ -1,0 +1,296 @@
+#include "crash_reporter/reporter.h"
+
+#include <cxxabi.h>
+#include <errno.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <typeinfo>
+
+#include "crash_reporter/errors.h"
+#include "crash_reporter/log_writer.h"
+#include "crash_reporter/signal_numbers.h"
+#include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
+#include "platform/runtime/bundle.h"
+#include "platform/system/threads.h"
+
+namespace crash {
+namespace {
+
+// ---- Process-wide state, prepared before any crash and read on the crash path. Plain globals and
+// pointers set once: nothing here may be a guarded static, whose first use could take a lock inside
+// a signal handler.
+
+// What the crash callbacks are handed: the writer filled at enable time and the report's paths.
+struct CrashContext {
+  crash_log_writer writer;
+  char* report_path;
+  char* temp_path;
+};
+
+CrashContext gCrashContext;
+crash_async_image_list* gImages = nullptr;  // made once, never freed: a crash at exit still reads it
+crash_crash_callbacks gCallbacks{};
+std::mutex gStateMutex;  // enable and the first preparation only, never on the crash path
+bool gEnabledOnce = false;
+
+constexpr int kCrashSignals[] = {CRASH_SIGABRT, CRASH_SIGBUS,  CRASH_SIGFPE,
+                                 CRASH_SIGILL,  CRASH_SIGSEGV, CRASH_SIGTRAP};
+
+// The image list and thread parking, which live reports need as much as crashes. Not on the crash path.
+crash_async_image_list* processImages() {
+  std::lock_guard lock(gStateMutex);
+  if (!gImages) {
+    auto* images = new crash_async_image_list();
+    crash_async_image_list_init(images, crash_async_task_self());
+    sys::prepareThreadParking();
+    gImages = images;
+  }
+  crash_async_image_list_sync(gImages);
+  return gImages;
+}
+
+char* copyPath(const std::filesystem::path& path) {
+  const std::string text = path.string();
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+// The crash callback for BSD signals. Runs inside the signal handler.
+bool signalHandlerCallback(int, crash_signal_info* info, ucontext_t* uap, void* context,
+                           crash_signal_handler_callback*) noexcept {
+  // A fault inside the writer must end the process rather than come back here.
+  for (int signal : kCrashSignals) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(crash_signal_to_native(signal), &fallback, nullptr);
+  }
+  auto* crash = static_cast<CrashContext*>(context);
+  crash_async_thread_state state;
+  crash_async_thread_state_mcontext_init(&state, &uap->uc_mcontext);
+  crash_log_signal_info record{};
+  record.bsd.signo = info->signo;
+  record.bsd.code = info->code;
+  record.bsd.address = info->address;
+  const crash_error_t result =
+      crash_write_report_file(&crash->writer, crash->report_path, crash->temp_path,
+                              crash_async_mach_thread_self(), gImages, &record, &state);
+  // A report on disk describes a crash that must end the process, whatever earlier handlers answer.
+  if (result != CRASH_EINTERNAL) info->reported = true;
+  if (result == CRASH_ESUCCESS && gCallbacks.crash_callback)
+    gCallbacks.crash_callback(info, uap, gCallbacks.context);
+  return false;
+}
+
+// Stands in for the platform's uncaught-exception handler: records the exception in the
+// process-wide writer and aborts, so the SIGABRT callback writes it into the report.
+[[noreturn]] void terminateHandler() {
+  if (const std::type_info* type = abi::__cxa_current_exception_type()) {
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> demangled(
+        abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), std::free);
+    const std::string name = status == 0 && demangled ? demangled.get() : type->name();
+    std::string reason;
+    try {
+      std::rethrow_exception(std::current_exception());
+    } catch (const std::exception& exception) {
+      reason = exception.what();
+    } catch (...) {
+    }
+    void* frames[CRASH_LOG_MAX_FRAMES];
+    const int count = backtrace(frames, static_cast<int>(CRASH_LOG_MAX_FRAMES));
+    std::uint64_t addresses[CRASH_LOG_MAX_FRAMES];
+    for (int i = 0; i < count; ++i) addresses[i] = reinterpret_cast<std::uintptr_t>(frames[i]);
+    crash_log_writer_set_exception(&gCrashContext.writer, name.c_str(), reason.c_str(), addresses,
+                                   static_cast<std::size_t>(count > 0 ? count : 0));
+  }
+  std::abort();
+}
+
+std::string directoryName(std::string identifier) {
+  for (char& c : identifier)
+    if (c == '/') c = '_';
+  return identifier;
+}
+
+foundation::Status makePrivateDirectory(const std::filesystem::path& path) {
+  if (!files::exists(path)) {
+    if (auto made = files::createDirectory(path); !made) return made;
+  }
+  std::error_code error;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace, error);
+  if (error) return crash_make_posix_error(error.value(), "Could not restrict the crash report folder");
+  return {};
+}
+
+std::string bundleVersion(const runtime::Bundle& bundle) {
+  const foundation::Value version = bundle.objectForInfoDictionaryKey("CFBundleVersion");
+  if (const std::string* text = version.string()) return *text;
+  foundation::log("[CrashReporter] Warning -- bundle version unavailable");
+  return "";
+}
+
+std::string bundleIdentifier(const runtime::Bundle& bundle) {
+  std::string identifier = bundle.bundleIdentifier();
+  if (!identifier.empty()) return identifier;
+  foundation::log(std::string("[CrashReporter] Warning -- bundle identifier, using process name ") +
+                  program_invocation_short_name);
+  return program_invocation_short_name;
+}
+
+}  // namespace
+
+TallyCrashReporter::TallyCrashReporter(std::string applicationIdentifier, std::string applicationVersion,
+                                       TallyCrashReporterConfig config, const files::AppHome& home)
+    : config_(config),
+      applicationIdentifier_(std::move(applicationIdentifier)),
+      applicationVersion_(std::move(applicationVersion)),
+      crashReportDirectory_(home.caches() / "com.quennivore.crashreporter.data" /
+                            directoryName(applicationIdentifier_)),
+      temporaryDirectory_(home.tmp()) {}
+
+TallyCrashReporter::TallyCrashReporter(const runtime::Bundle& bundle, TallyCrashReporterConfig config,
+                                       const files::AppHome& home)
+    : TallyCrashReporter(bundleIdentifier(bundle), bundleVersion(bundle), config, home) {}
+
+TallyCrashReporter::TallyCrashReporter(TallyCrashReporterConfig config)
+    : TallyCrashReporter(*runtime::Bundle::main(), config, files::AppHome::fromEnvironment()) {}
+
+std::uint32_t TallyCrashReporter::mapToAsyncSymbolicationStrategy(std::uint64_t strategy) {
+  return static_cast<std::uint32_t>(strategy &
+                                    (CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE | CRASH_SYMBOL_STRATEGY_OBJC));
+}
+
+foundation::Status TallyCrashReporter::populateCrashReportDirectoryAndReturnError() const {
+  if (auto made = makePrivateDirectory(crashReportDirectory_); !made) return made;
+  return makePrivateDirectory(queuedCrashReportDirectory());
+}
+
+foundation::Status TallyCrashReporter::enableCrashReporterAndReturnError() {
+  {
+    std::lock_guard lock(gStateMutex);
+    if (gEnabledOnce)
+      return crash_make_error(kCrashReporterErrorResourceBusy,
+                              "A CrashReporter instance has already been enabled");
+    gEnabledOnce = true;
+  }
+  if (auto populated = populateCrashReportDirectoryAndReturnError(); !populated) return populated;
+  processImages();
+  // backtrace() loads its unwinder on first use, which allocates: do it now, not at terminate.
+  void* frame[1];
+  backtrace(frame, 1);
+
+  gCrashContext.report_path = copyPath(crashReportPath());
+  gCrashContext.temp_path = copyPath(crashReportDirectory_ / ".live_report.crashlg.tmp");
+  if (crash_log_writer_init(
+          &gCrashContext.writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
+          mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false) != CRASH_ESUCCESS)
+    return crash_make_error(kCrashReporterErrorUnknown,
+                            "Could not read this process's facts for crash reports");
+
+  if (config_.signalHandlerType() == TallyCrashReporterConfig::kSignalHandlerTypeBSD) {
+    for (int signal : kCrashSignals) {
+      auto registered = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
+          signal, signalHandlerCallback, &gCrashContext);
+      if (!registered) return registered;
+    }
+  } else if (config_.signalHandlerType() == TallyCrashReporterConfig::kSignalHandlerTypeMach) {
+    // This system has no exception ports to take the other crashes from.
+    return crash_make_posix_error(ENOTSUP, "Failed to instantiate the Mach exception server.");
+  }
+  std::set_terminate(terminateHandler);
+  enabled_ = true;
+  return {};
+}
+
+bool TallyCrashReporter::hasPendingCrashReport() const { return files::exists(crashReportPath()); }
+
+foundation::Result<foundation::Bytes> TallyCrashReporter::loadPendingCrashReportDataAndReturnError() const {
+  return files::readFile(crashReportPath());
+}
+
+foundation::Status TallyCrashReporter::purgePendingCrashReportAndReturnError() const {
+  return files::remove(crashReportPath());
+}
+
+foundation::Status TallyCrashReporter::setCrashCallbacks(const crash_crash_callbacks& callbacks) {
+  if (enabled_)
+    return crash_make_error(kCrashReporterErrorUnknown, "The crash reporter has alread been enabled");
+  if (callbacks.version != 0)
+    return crash_make_error(kCrashReporterErrorUnknown, "Unsupported crash callbacks version");
+  gCallbacks = callbacks;
+  return {};
+}
+
+namespace {
+
+struct LiveReport {
+  crash_log_writer* writer;
+  crash_thread_t thread;
+  crash_async_image_list* images;
+  crash_async_file* file;
+  const crash_log_signal_info* signal;
+};
+
+crash_error_t writeLiveReport(crash_async_thread_state* state, void* context) {
+  auto* live = static_cast<LiveReport*>(context);
+  return crash_log_writer_write(live->writer, live->thread, live->images, live->file, live->signal, state);
+}
+
+}  // namespace
+
+foundation::Result<foundation::Bytes> TallyCrashReporter::generateLiveReportAndReturnError() const {
+  return generateLiveReportWithThreadError(crash_async_mach_thread_self());
+}
+
+foundation::Result<foundation::Bytes> TallyCrashReporter::generateLiveReportWithThreadError(
+    crash_thread_t thread) const {
+  crash_async_image_list* images = processImages();
+  std::string path = (temporaryDirectory_ / "live_crash_report.XXXXXX").string();
+  if (auto made = files::createDirectory(temporaryDirectory_); !made) return made.error();
+  const int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return crash_make_posix_error(errno, "Failed to create temporary path");
+
+  crash_log_writer writer;
+  crash_log_writer_init(&writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
+                        mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true);
+  crash_async_file file;
+  crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
+  crash_log_signal_info signal{};
+  signal.bsd = {CRASH_SIGTRAP, CRASH_TRAP_TRACE,
+                reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))};
+  LiveReport live{&writer, thread, images, &file, &signal};
+  const crash_error_t written = thread == crash_async_mach_thread_self()
+                                    ? crash_async_thread_state_current(writeLiveReport, &live)
+                                    : writeLiveReport(nullptr, &live);
+  crash_log_writer_close(&writer);
+  const bool closed = crash_async_file_close(&file);
+  crash_log_writer_free(&writer);
+
+  foundation::Result<foundation::Bytes> result = foundation::Bytes{};
+  if (written != CRASH_ESUCCESS || !closed) {
+    foundation::log(std::string("Write failed with error ") +
+                    crash_async_strerror(closed ? written : CRASH_OUTPUT_ERR));
+    result = crash_make_error(kCrashReporterErrorUnknown, "Failed to write the crash report to disk");
+  } else if (auto bytes = files::readFile(path); bytes) {
+    result = std::move(*bytes);
+  } else {
+    result = crash_make_error(kCrashReporterErrorUnknown, "Unable to open live crash report for reading");
+  }
+  if (unlink(path.c_str()) != 0)
+    foundation::log(std::string("Failure occured deleting live crash report: ") + std::strerror(errno));
+  return result;
+}
+
+}  // namespace crash

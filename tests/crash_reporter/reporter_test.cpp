@@ -1,0 +1,139 @@
+// The reporter object: enabling (once per process, so in forked children), a real crash left as the
+// pending report for the next launch, an uncaught C++ exception, and live reports.
+#include "crash_reporter/reporter.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "crash_reporter/crash_report.h"
+#include "crash_reporter/errors.h"
+#include "support/temp_dir.h"
+
+namespace crash {
+namespace {
+
+using FrameFunction = void (*)(int mode, volatile int* target, void (*action)(void*), void* context);
+
+TallyCrashReporter reporterAt(const std::filesystem::path& root) {
+  return TallyCrashReporter("com.example/diary", "3.1", TallyCrashReporterConfig(0, 7), files::AppHome(root));
+}
+
+// Runs `body` in a forked child with no core files; returns how it ended ("exit 0", "signal 11").
+std::string inChild(const std::function<void()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    alarm(60);
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                           : "signal " + std::to_string(WTERMSIG(status));
+}
+
+std::string text(const foundation::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
+  testing_support::TempDir home;
+  const std::string ended = inChild([&] {
+    TallyCrashReporter reporter = reporterAt(home.path());
+    if (!reporter.enableCrashReporterAndReturnError()) _exit(3);
+    // Enabling again, with this instance or another, is refused.
+    const auto again = reporterAt(home.path()).enableCrashReporterAndReturnError();
+    if (again || again.error().code != kCrashReporterErrorResourceBusy ||
+        again.error().localizedDescription() != "A CrashReporter instance has already been enabled")
+      _exit(4);
+    void* module = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
+    auto enter = module ? reinterpret_cast<FrameFunction>(dlsym(module, "crash_test_frame_a")) : nullptr;
+    if (!enter) _exit(5);
+    reporter.generateLiveReportAndReturnError().ok();  // brings the image list up to date
+    enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+  });
+  EXPECT_EQ(ended, "signal " + std::to_string(SIGSEGV));
+
+  const TallyCrashReporter next = reporterAt(home.path());
+  EXPECT_EQ(next.crashReportDirectory().filename(), "com.example_diary");
+  struct stat folder {};
+  ASSERT_EQ(stat(next.crashReportDirectory().c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  EXPECT_TRUE(std::filesystem::is_directory(next.queuedCrashReportDirectory()));
+  ASSERT_TRUE(next.hasPendingCrashReport());
+  struct stat file {};
+  ASSERT_EQ(stat(next.crashReportPath().c_str(), &file), 0);
+  EXPECT_EQ(file.st_mode & 0777, 0600u);
+
+  auto bytes = next.loadPendingCrashReportDataAndReturnError();
+  ASSERT_TRUE(bytes.ok());
+  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  ASSERT_TRUE(report.ok()) << report.error().description();
+  EXPECT_EQ(report->signalInfo().name, "SIGSEGV");
+  EXPECT_EQ(report->signalInfo().code, "SEGV_MAPERR");
+  EXPECT_EQ(report->signalInfo().address, 16u);
+  EXPECT_EQ(report->applicationInfo().applicationVersion, "3.1");
+  bool found = false;
+  for (const auto& thread : report->threads())
+    if (thread.crashed && !thread.stackFrames.empty() && thread.stackFrames[0].symbolInfo)
+      found = thread.stackFrames[0].symbolInfo->symbolName == "crash_test_frame_c";
+  EXPECT_TRUE(found);
+
+  ASSERT_TRUE(next.purgePendingCrashReportAndReturnError().ok());
+  EXPECT_FALSE(next.hasPendingCrashReport());
+}
+
+TEST(TallyCrashReporter, AnUncaughtExceptionIsReportedWithItsTypeAndReason) {
+  testing_support::TempDir home;
+  const std::string ended = inChild([&] {
+    TallyCrashReporter reporter = reporterAt(home.path());
+    if (!reporter.enableCrashReporterAndReturnError()) _exit(3);
+    std::thread([] { throw std::out_of_range("no baby at row 7"); }).join();
+  });
+  EXPECT_EQ(ended, "signal " + std::to_string(SIGABRT));
+  auto bytes = reporterAt(home.path()).loadPendingCrashReportDataAndReturnError();
+  ASSERT_TRUE(bytes.ok());
+  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  ASSERT_TRUE(report.ok()) << report.error().description();
+  ASSERT_TRUE(report->hasExceptionInfo());
+  EXPECT_EQ(report->exceptionInfo()->exceptionName, "std::out_of_range");
+  EXPECT_EQ(report->exceptionInfo()->exceptionReason, "no baby at row 7");
+  EXPECT_FALSE(report->exceptionInfo()->stackFrames.empty());
+  EXPECT_EQ(report->signalInfo().name, "SIGABRT");
+}
+
+TEST(TallyCrashReporter, ALiveReportIsACompleteFileAndLeavesNoTemporaryFile) {
+  testing_support::TempDir home;
+  const TallyCrashReporter reporter = reporterAt(home.path());
+  auto bytes = reporter.generateLiveReportAndReturnError();
+  ASSERT_TRUE(bytes.ok()) << bytes.error().description();
+  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  ASSERT_TRUE(report.ok()) << report.error().description();
+  EXPECT_TRUE(report->userRequested());
+  EXPECT_EQ(report->signalInfo().name, "SIGTRAP");
+  EXPECT_EQ(report->signalInfo().code, "TRAP_TRACE");
+  int crashed = 0;
+  for (const auto& thread : report->threads()) crashed += thread.crashed;
+  EXPECT_EQ(crashed, 1);
+  EXPECT_TRUE(std::filesystem::is_empty(home / "tmp"));
+  EXPECT_FALSE(reporter.hasPendingCrashReport());
+}
+
+TEST(TallyCrashReporter, SymbolicationStrategiesKeepOnlyTheKnownBits) {
+  const std::pair<std::uint64_t, std::uint32_t> cases[] = {{0, 0}, {7, 3}, {4, 0},
+                                                           {2, 2}, {1, 1}, {~0ull, 3}};
+  for (const auto& [given, mapped] : cases)
+    EXPECT_EQ(TallyCrashReporter::mapToAsyncSymbolicationStrategy(given), mapped) << given;
+}
+
+}  // namespace
+}  // namespace crash
