@@ -12,6 +12,7 @@
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
+#include "platform/foundation/uuid.h"
 #include "platform/graphics/color.h"
 #include "platform/graphics/font.h"
 #include "platform/runtime/bundle.h"
@@ -178,6 +179,15 @@ bool AppDelegate::preferredLanguageHasBundle() const {
   return path && files::isDirectory(*path);
 }
 
+std::string AppDelegate::vendorIdentifier() const {
+  auto kept = ui::identifierForVendor(home_);
+  if (kept) return *kept;
+  // This launch still gets an identifier of its own rather than one every such install would share;
+  // the next launch tries to keep one again.
+  foundation::log("The vendor identifier cannot be kept: " + kept.error().description());
+  return foundation::makeUuid();
+}
+
 void AppDelegate::installHelperEnvironment() {
   NoteEditHelper::Environment environment;
   std::weak_ptr<AppDelegate*> weak = self_;
@@ -222,7 +232,7 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foun
   screenShotScreenNum_ = 0;
 
   // 8. Analytics.
-  analytics::Tally::setUserID(ui::device().identifierForVendor);
+  analytics::Tally::setUserID(vendorIdentifier());
   analytics::Tally::setCrashReportingEnabled(false);
   const foundation::Value version =
       bundle_->objectForInfoDictionaryKey(runtime::kBundleShortVersionStringKey);

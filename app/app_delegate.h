@@ -185,6 +185,8 @@ class AppDelegate : public ui::ApplicationDelegate, public ui::AlertViewDelegate
  private:
   TutorialEnvironment tutorialEnvironment() const;
   bool preferredLanguageHasBundle() const;
+  // The data root's own vendor identifier, sent as the analytics user.
+  std::string vendorIdentifier() const;
   void installHelperEnvironment();
 
   files::AppHome home_;

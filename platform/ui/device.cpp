@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "platform/files/file_ops.h"
+#include "platform/foundation/uuid.h"
+
 namespace ui {
 
 bool isLandscape(Orientation orientation) {
@@ -57,6 +60,24 @@ bool DeviceProfile::isPhone736() const { return isPhone() && screenHeight == 736
 
 bool DeviceProfile::isStandardPhone667() const {
   return isPhone() && screenHeight == 667 && systemVersionNumber() >= 8.0 && nativeScale == scale;
+}
+
+foundation::Result<std::string> identifierForVendor(const files::AppHome& home) {
+  const std::filesystem::path path = home.root() / kIdentifierForVendorFileName;
+  auto read = files::readFile(path);
+  if (read) {
+    std::string_view text(reinterpret_cast<const char*>(read->data()), read->size());
+    // Tolerates a line end added by hand.
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    if (auto uuid = foundation::Uuid::parse(text); uuid && !uuid->isNil()) return uuid->string();
+  } else if (read.error().code != files::kReadNoSuchFileError) {
+    // Never replace what merely could not be read: the identifier may well be in there.
+    return read.error();
+  }
+  if (auto made = files::createDirectory(home.root()); !made) return made.error();
+  std::string identifier = foundation::makeUuid();
+  if (auto written = files::writeAtomic(path, identifier + "\n"); !written) return written.error();
+  return identifier;
 }
 
 namespace {

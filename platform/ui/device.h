@@ -4,8 +4,15 @@
 //
 // Screens adapt their layout in code from these facts, so tests choose a profile (ScopedDevice) and
 // the application sets one at start-up. Nothing here looks at the host machine.
+//
+// The vendor identifier is not a fact of the profile: it belongs to one installation, so it is kept
+// under the installation's data root (identifierForVendor below).
 
 #include <string>
+#include <string_view>
+
+#include "platform/files/app_home.h"
+#include "platform/foundation/error.h"
 
 namespace ui {
 
@@ -38,8 +45,6 @@ struct DeviceProfile {
   // What the mail composer and the image picker may use.
   bool canSendMail = true;
   bool cameraAvailable = true;
-  // The device's vendor identifier.
-  std::string identifierForVendor = "00000000-0000-0000-0000-000000000000";
   std::string model = "iPhone";
 
   // Ready-made profiles of the sizes the layouts tell apart.
@@ -64,6 +69,17 @@ struct DeviceProfile {
 // The profile in force; a phone568() profile until something sets another.
 DeviceProfile& device();
 void setDevice(const DeviceProfile& profile);
+
+// The file at the data root that keeps the installation's vendor identifier.
+inline constexpr std::string_view kIdentifierForVendorFileName = "identifierForVendor";
+
+// The vendor identifier of the installation at `home`, in the upper-case 36-character form: read from
+// the data root's "identifierForVendor" file, or, the first time, a new random UUID written there
+// atomically (the root is created when missing). So one installation always answers the same
+// identifier and two installations never share one. A file that holds no UUID (cut short, edited) is
+// replaced by a new identifier, as the platform hands out a new one when its record is gone. Fails,
+// writing nothing, when the file exists but cannot be read, or when a new one cannot be written.
+foundation::Result<std::string> identifierForVendor(const files::AppHome& home);
 
 // Installs a profile while it lives, then restores the previous one. For tests.
 class ScopedDevice {

@@ -20,6 +20,7 @@
 #include "cloud/cloud_session.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/uuid.h"
 #include "platform/graphics/color.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
@@ -257,7 +258,7 @@ TEST_F(AppDelegateTest, ThePhoneLaunchStartsTheServicesAndBuildsTheStoreOnlyWhen
 
   auto settings = analytics::TallyGlobalVariableStorage::sharedInstance();
   EXPECT_EQ(std::tuple(settings->userID(), settings->appVersion()),
-            std::tuple(ui::device().identifierForVendor, "2.2"));
+            std::tuple(ui::identifierForVendor(home_).value(), "2.2"));
   EXPECT_FALSE(settings->crashReportingEnabled());
   ASSERT_NE(analyticsSession(), nullptr);
   EXPECT_EQ(analyticsSession()->apiKey(), app::kAnalyticsApiKey);
@@ -309,6 +310,46 @@ TEST_F(AppDelegateTest, TheTabletRootScreenGetsTheLanguageFlagTheStoreAndTheFile
     EXPECT_EQ(ui::Application::shared().applicationIconBadgeNumber(), 0);
     ui::removeAllAlerts();
   }
+}
+
+TEST_F(AppDelegateTest, EachDataRootSendsAVendorIdentifierOfItsOwnOnEveryLaunch) {
+  auto sentUserID = [] {
+    return analytics::TallyGlobalVariableStorage::sharedInstance()->userID().value_or("");
+  };
+  const auto idFile = home_.root() / "identifierForVendor";
+  launch();
+  const std::string first = sentUserID();
+  EXPECT_TRUE(foundation::isValidUuid(first) && first != "00000000-0000-0000-0000-000000000000") << first;
+  EXPECT_EQ(files::readText(idFile).value(), first + "\n");
+  dropDelegate();
+  launch();
+  EXPECT_EQ(sentUserID(), first);
+  const files::AppHome other(dir_.path() / "other");
+  EXPECT_NE(ui::identifierForVendor(other).value(), first);
+
+  // A damaged record gets a new identifier; a record in lower case is the same identifier.
+  for (const auto& [kept, answer] : std::vector<std::pair<std::string, std::string>>{
+           {"", ""},
+           {"E621E1F8-C36C-495A-93FC", ""},
+           {"00000000-0000-0000-0000-000000000000", ""},
+           {"e621e1f8-c36c-495a-93fc-0c247a3e6e5f\r\n", "E621E1F8-C36C-495A-93FC-0C247A3E6E5F"}}) {
+    ASSERT_TRUE(files::writeAtomic(idFile, kept).ok());
+    const std::string now = ui::identifierForVendor(home_).value();
+    if (!answer.empty()) {
+      EXPECT_EQ(now, answer);
+      continue;
+    }
+    EXPECT_TRUE(foundation::isValidUuid(now) && now != first && now != kept) << now;
+    EXPECT_EQ(ui::identifierForVendor(home_).value(), now);
+  }
+  // One that cannot be read is left alone; the launch still sends an identifier nobody shares.
+  ASSERT_TRUE(files::remove(idFile).ok());
+  ASSERT_TRUE(files::createDirectory(idFile / "inside").ok());
+  EXPECT_FALSE(ui::identifierForVendor(home_).ok());
+  dropDelegate();
+  launch();
+  EXPECT_TRUE(foundation::isValidUuid(sentUserID()) && sentUserID() != first) << sentUserID();
+  EXPECT_TRUE(files::isDirectory(idFile / "inside"));
 }
 
 // --- Reminders ---------------------------------------------------------------------------------------
