@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -15,6 +19,7 @@
 #include "app/units.h"
 #include "note_helper_fixture.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/text.h"
 #include "platform/runtime/strings_file.h"
 #include "platform/runtime/user_defaults.h"
 
@@ -242,28 +247,130 @@ TEST(InterfaceLanguage, FollowsTheStandardPreferences) {
   runtime::Bundle::setMain(previousBundle);
 }
 
-TEST(StringTables, EveryLanguageTranslatesEveryKeyOfTheNoteTypes) {
-  std::vector<std::string> keys = app::defaultTypeIds();
-  for (const auto& type : app::defaultTypeIds()) {
-    for (const auto& unit : app::unitsOfType(type)) keys.push_back(unit);
+// ---- Every key the diary looks up has a text in every language.
+
+// The diary's own sources: the application and the screens built on it.
+using testing_support::sourceRoot;
+constexpr const char* kDiaryFolders[] = {"app",    "note_editor", "notes_list", "babies",
+                                         "charts", "navigation",  "reports"};
+
+// The text of a string literal's body; the sources write a few keys' letters as \u escapes.
+std::string unescaped(std::string_view body) {
+  std::string text;
+  for (size_t i = 0; i < body.size(); ++i) {
+    if (body[i] != '\\' || i + 1 == body.size()) {
+      text += body[i];
+      continue;
+    }
+    const char kind = body[++i];
+    if (kind == 'u' || kind == 'x') {
+      const size_t digits = kind == 'u' ? 4 : 2;
+      const auto code =
+          static_cast<std::uint32_t>(std::stoul(std::string(body.substr(i + 1, digits)), nullptr, 16));
+      i += digits;
+      if (kind == 'x') {
+        text += static_cast<char>(code);
+      } else {
+        text += foundation::text::fromUtf16(std::u16string(1, static_cast<char16_t>(code))).value();
+      }
+    } else {
+      text += kind == 'n' ? '\n' : kind;
+    }
   }
-  std::istringstream others(
-      "Fruit|Vegetable|\xD0\xA1urd|Porridge|Meat|Milk|Water|Formula|Juice|Wet|Dry|Poopy|Happy|Sad|Angry|"
-      "Scared|"
-      "Crying|Playing with toys|Playing with friends|Dancing|Runny nose|Coughing|Fever|Diarrhea|Teething|"
-      "Panadol|BCG|Pediatrician|Physiotherapist|Ultrasonography|Massage|Notation_ft|minuteInMainCell|"
-      "hourInMainCell|dayByOneLetter|ago|Left Breast|Right Breast|Last side|Day|Days|Month|Months|Year|Years|"
-      "show_count|show_hours");
-  for (std::string key; std::getline(others, key, '|');) keys.push_back(key);
-  for (const char* code : {"en", "ru", "ja", "zh-Hans", "fr", "de", "es", "pt"}) {
-    auto bytes = files::readFile(note_helper_test::resources()->bundlePath() /
-                                 (std::string(code) + ".lproj") / "Localizable.strings");
-    ASSERT_TRUE(bytes.ok()) << code;
+  return text;
+}
+
+// The keys the sources hand to a lookup, as literals or as named constants, and the constants of
+// the `text_key` namespaces (label keys chosen at run time, such as a noun's singular or plural).
+// A constant the scan cannot read is reported in `unread`.
+std::set<std::string> keysInSources(std::vector<std::string>& unread) {
+  const std::string literal = R"re("((?:[^"\\]|\\.)*)")re";
+  const std::regex lookup(
+      R"re(\b(?:localized|localizedString|localizedStringForKey|localizedStringInLanguage|)re"
+      R"re(barButtonItemWithTextWithTargetSelector)\s*\(\s*(?:)re" +
+      literal + R"re(|([A-Za-z_][\w:]*)\s*[,)]))re");
+  const std::regex constant(R"re(\b(k\w+)\s*=\s*)re" + literal);
+  const std::regex keyNamespace(R"re(namespace\s+text_key\s*\{([^}]*)\})re");
+
+  std::vector<std::string> sources;
+  for (const char* folder : kDiaryFolders) {
+    auto files = files::listRecursive(sourceRoot() / folder);
+    if (!files) continue;  // a screen folder not begun yet
+    for (const auto& file : *files) {
+      if (file.extension() != ".cpp" && file.extension() != ".h") continue;
+      sources.push_back(files::readText(sourceRoot() / folder / file).value());
+    }
+  }
+  std::multimap<std::string, std::string> constants;
+  std::set<std::string> keys;
+  for (const auto& source : sources) {
+    for (std::sregex_iterator m(source.begin(), source.end(), constant), end; m != end; ++m)
+      constants.emplace((*m)[1], unescaped((*m)[2].str()));
+    for (std::sregex_iterator m(source.begin(), source.end(), keyNamespace), end; m != end; ++m) {
+      const std::string block = (*m)[1];
+      for (std::sregex_iterator c(block.begin(), block.end(), constant); c != end; ++c)
+        keys.insert(unescaped((*c)[2].str()));
+    }
+  }
+  for (const auto& source : sources) {
+    for (std::sregex_iterator m(source.begin(), source.end(), lookup), end; m != end; ++m) {
+      if ((*m)[1].matched) {
+        keys.insert(unescaped((*m)[1].str()));
+        continue;
+      }
+      // A variable holds a key chosen at run time; a constant (kName, maybe qualified) names one.
+      std::string name = (*m)[2];
+      name = name.substr(name.rfind(':') == std::string::npos ? 0 : name.rfind(':') + 1);
+      if (name.size() < 2 || name[0] != 'k' || !std::isupper(static_cast<unsigned char>(name[1]))) continue;
+      auto [first, last] = constants.equal_range(name);
+      if (first == last) unread.push_back(name);
+      for (; first != last; ++first) keys.insert(first->second);
+    }
+  }
+  return keys;
+}
+
+TEST_F(ValueTextsTest, EveryStringTableHoldsEveryKeyTheDiaryLooksUp) {
+  std::vector<std::string> unread;
+  std::set<std::string> keys = keysInSources(unread);
+  EXPECT_TRUE(unread.empty()) << "key constants the scan cannot read: " << testing::PrintToString(unread);
+  // The scan must see the sources: keys of the reminder alert, a label and a unit label.
+  for (const char* known : {"Reminder", "OK", "minuteInMainCell", "Days", "Notation_ft"})
+    ASSERT_TRUE(keys.count(known)) << known << " not found under " << sourceRoot();
+
+  // Keys that come from data: the note types, their units, their default and demonstration
+  // sub-values, as the note-type rules ask for them.
+  app::NoteEditHelper::Environment environment;
+  environment.context = [context = context_] { return context; };
+  environment.library = library();
+  environment.clock = &clock_;
+  environment.language = [&keys] {
+    return app::InterfaceText("en", [&keys](std::string_view key) {
+      keys.emplace(key);
+      return std::string(key);
+    });
+  };
+  const app::NoteEditHelper recorder(std::move(environment));
+  for (const auto& type : app::defaultTypeIds()) {
+    keys.insert(type);
+    for (const auto& unit : app::unitsOfType(type)) keys.insert(unit);
+    recorder.setUpForScreenshots(recorder.getValueType(type));
+  }
+  ASSERT_TRUE(keys.count("\xD0\xA1urd"));
+
+  auto languages = files::listDirectory(note_helper_test::resources()->bundlePath());
+  ASSERT_TRUE(languages.ok());
+  std::erase_if(*languages, [](const std::string& name) { return !name.ends_with(".lproj"); });
+  EXPECT_EQ(languages->size(), 8u);
+  for (const auto& folder : *languages) {
+    auto bytes =
+        files::readFile(note_helper_test::resources()->bundlePath() / folder / "Localizable.strings");
+    ASSERT_TRUE(bytes.ok()) << folder;
     auto table = runtime::parseStringsFile(*bytes);
-    ASSERT_TRUE(table.ok()) << table.error().description();
+    ASSERT_TRUE(table.ok()) << folder << ": " << table.error().description();
     for (const auto& key : keys) {
       const foundation::Value* text = table->find(key);
-      EXPECT_TRUE(text && text->isString() && !text->string()->empty()) << code << ": " << key;
+      EXPECT_TRUE(text && text->isString() && !text->string()->empty()) << folder << ": " << key;
     }
   }
 }
