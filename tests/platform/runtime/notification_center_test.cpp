@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace runtime {
@@ -44,13 +44,20 @@ TEST_F(NotificationCenterTest, ObserversByNameAndBySenderInTheOrderAdded) {
   center.post("cloudLinkedEvent");
   EXPECT_EQ(take(), (std::vector<std::string>{"any:cloudLinkedEvent"}));
 
+  // Delivery is on the posting thread, with the sender and the user info.
   std::optional<Notification> got;
-  ObserverToken token =
-      center.addObserver("ReminderDidCome", nullptr, [&](const Notification& n) { got = n; });
-  center.post("ReminderDidCome", &delegate, Dictionary{{"type", "Sleep"}});
+  std::thread::id deliveredOn, poster;
+  ObserverToken token = center.addObserver("ReminderDidCome", nullptr, [&](const Notification& n) {
+    got = n;
+    deliveredOn = std::this_thread::get_id();
+  });
+  std::thread([&] {
+    poster = std::this_thread::get_id();
+    center.post("ReminderDidCome", &delegate, Dictionary{{"type", "Sleep"}});
+  }).join();
   ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(got->object, &delegate);
-  EXPECT_EQ(got->userInfo, (Dictionary{{"type", "Sleep"}}));
+  EXPECT_EQ(std::tuple(got->object, got->userInfo, deliveredOn),
+            std::tuple(&delegate, Dictionary{{"type", "Sleep"}}, poster));
 }
 
 TEST_F(NotificationCenterTest, AnObservationEndsWithItsTokenWhicheverWayTheTokenGoes) {
@@ -64,8 +71,6 @@ TEST_F(NotificationCenterTest, AnObservationEndsWithItsTokenWhicheverWayTheToken
 
   ObserverToken token = record("n", nullptr, "moved");
   ObserverToken moved = std::move(token);
-  EXPECT_FALSE(token.isActive());  // NOLINT(bugprone-use-after-move): moved-from tokens are empty
-  EXPECT_TRUE(moved.isActive());
   center.post("n");
   center.removeObserver(moved);
   EXPECT_FALSE(moved.isActive());
@@ -108,46 +113,22 @@ TEST_F(NotificationCenterTest, CallbacksMayPostAddAndRemoveDuringAPost) {
   EXPECT_EQ(take(), (std::vector<std::string>{"remover", "relay:status", "added:n"}));
 }
 
-TEST_F(NotificationCenterTest, DeliveryIsOnThePostingThreadOfTheProcessCenter) {
-  EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
-  std::thread::id deliveredOn, poster;
-  ObserverToken token = NotificationCenter::defaultCenter().addObserver(
-      "test.default", nullptr, [&](const Notification&) { deliveredOn = std::this_thread::get_id(); });
-  std::thread([&] {
-    poster = std::this_thread::get_id();
-    NotificationCenter::defaultCenter().post("test.default");
-  }).join();
-  EXPECT_EQ(deliveredOn, poster);
-}
-
 TEST_F(NotificationCenterTest, RemovalWaitsForACallbackRunningOnAnotherThread) {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool entered = false, release = false;
-  std::atomic<bool> callbackFinished{false};
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> callbackFinished{false}, finishedWhenRemoved{false};
   ObserverToken token = center.addObserver("n", nullptr, [&](const Notification&) {
-    std::unique_lock lock(mutex);
-    entered = true;
-    cv.notify_all();
-    cv.wait(lock, [&] { return release; });
-    lock.unlock();
+    entered.set_value();
+    released.wait();
     callbackFinished = true;
   });
   std::thread poster([&] { center.post("n"); });
-  {
-    std::unique_lock lock(mutex);
-    cv.wait(lock, [&] { return entered; });
-  }
-  std::atomic<bool> finishedWhenRemoved{false};
+  entered.get_future().wait();
   std::thread remover([&] {
     token.remove();
     finishedWhenRemoved = callbackFinished.load();
   });
-  {
-    std::lock_guard lock(mutex);
-    release = true;
-  }
-  cv.notify_all();
+  release.set_value();
   remover.join();
   poster.join();
   EXPECT_TRUE(finishedWhenRemoved);

