@@ -15,7 +15,9 @@
 #include <typeinfo>
 
 #include "crash_reporter/errors.h"
+#include "crash_reporter/host_info.h"
 #include "crash_reporter/log_writer.h"
+#include "crash_reporter/mach_exception_server.h"
 #include "crash_reporter/signal_numbers.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
@@ -34,6 +36,7 @@ struct CrashContext {
   crash_log_writer writer;
   char* report_path;
   char* temp_path;
+  crash_mach_exception_port_set previous_ports;  // zeroed when there are none
 };
 
 CrashContext gCrashContext;
@@ -90,6 +93,83 @@ bool signalHandlerCallback(int, crash_signal_info* info, ucontext_t* uap, void* 
   if (result == CRASH_ESUCCESS && gCallbacks.crash_callback)
     gCallbacks.crash_callback(info, uap, gCallbacks.context);
   return false;
+}
+
+// The crash callback of the exception server. Runs on the server thread while the crashed thread
+// waits for the reply.
+struct MachWrite {
+  CrashContext* crash;
+  crash_thread_t thread;
+  const crash_log_signal_info* record;
+};
+
+crash_error_t writeFromServerThread(crash_async_thread_state* state, void* context) {
+  auto* write = static_cast<MachWrite*>(context);
+  return crash_write_report_file(&write->crash->writer, write->crash->report_path, write->crash->temp_path,
+                                 write->thread, gImages, write->record, state);
+}
+
+int machExceptionCallback(crash_task_t task, crash_thread_t thread, int exceptionType,
+                          const std::int64_t* codes, std::size_t codeCount, void* context) {
+  auto* crash = static_cast<CrashContext*>(context);
+  if (crash_mach_exception_forward(task, thread, exceptionType, codes, codeCount, &crash->previous_ports) ==
+      CRASH_KERN_SUCCESS)
+    return CRASH_KERN_SUCCESS;
+  crash_mach_siginfo mapped;
+  if (!crash_async_mach_exception_get_siginfo(exceptionType, codes, codeCount, &mapped))
+    return CRASH_KERN_FAILURE;
+  std::uint64_t wideCodes[2] = {};
+  for (std::size_t i = 0; i < codeCount && i < 2; ++i) wideCodes[i] = static_cast<std::uint64_t>(codes[i]);
+  crash_log_signal_info record{};
+  record.bsd = {mapped.signo, mapped.code, mapped.address};
+  record.mach = {true, static_cast<std::uint64_t>(exceptionType), wideCodes, codeCount < 2 ? codeCount : 2};
+  MachWrite write{crash, thread, &record};
+  if (crash_async_thread_state_current(writeFromServerThread, &write) == CRASH_ESUCCESS &&
+      gCallbacks.crash_callback) {
+    crash_signal_info info{};
+    info.signo = mapped.signo;
+    info.code = mapped.code;
+    info.address = mapped.address;
+    ucontext_t zeroed;
+    crash_async_memset(&zeroed, 0, sizeof zeroed);
+    gCallbacks.crash_callback(&info, &zeroed, gCallbacks.context);
+  }
+  // The exception goes on to the system's default handling.
+  return CRASH_KERN_FAILURE;
+}
+
+// The exception server and the registrations it replaced live until the process ends: the crash
+// path reads them.
+TallyCrashMachExceptionServer* gMachServer = nullptr;
+std::vector<TallyCrashMachExceptionPort>* gPreviousMachPorts = nullptr;
+
+foundation::Status enableMachExceptionServer(CrashContext* crash) {
+  // Bad access, bad instruction, arithmetic, software and breakpoint; with the guard exception on
+  // kernels of major version 13 and later.
+  std::uint32_t mask = 110;
+  if (const auto host = TallyCrashHostInfo::currentHostInfo(); host && host->darwinVersion().major >= 13)
+    mask = 4206;
+  auto underlying = [](const foundation::Error& error) {
+    return std::make_shared<const foundation::Error>(error);
+  };
+  auto server = TallyCrashMachExceptionServer::initWithCallBackContextError(machExceptionCallback, crash);
+  if (!server)
+    return crash_make_error(kCrashReporterErrorOperatingSystem,
+                            "Failed to instantiate the Mach exception server.", underlying(server.error()));
+  auto port = (*server)->exceptionPortWithMaskError(mask);
+  if (!port)
+    return crash_make_error(kCrashReporterErrorOperatingSystem,
+                            "Failed to instantiate the Mach exception port.", underlying(port.error()));
+  auto previous = std::make_unique<std::vector<TallyCrashMachExceptionPort>>();
+  if (auto registered = port->registerForTaskPreviousPortSetError(crash_async_task_self(), previous.get());
+      !registered)
+    return crash_make_error(kCrashReporterErrorOperatingSystem,
+                            "Failed to set the target task's mach exception ports.",
+                            underlying(registered.error()));
+  crash->previous_ports = crash_mach_exception_port_set_make(*previous);
+  gPreviousMachPorts = previous.release();
+  gMachServer = server->release();
+  return {};
 }
 
 // Stands in for the platform's uncaught-exception handler: records the exception in the
@@ -206,8 +286,10 @@ foundation::Status TallyCrashReporter::enableCrashReporterAndReturnError() {
       if (!registered) return registered;
     }
   } else if (config_.signalHandlerType() == TallyCrashReporterConfig::kSignalHandlerTypeMach) {
-    // This system has no exception ports to take the other crashes from.
-    return crash_make_posix_error(ENOTSUP, "Failed to instantiate the Mach exception server.");
+    auto registered = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
+        CRASH_SIGABRT, signalHandlerCallback, &gCrashContext);
+    if (!registered) return registered;
+    if (auto server = enableMachExceptionServer(&gCrashContext); !server) return server;
   }
   std::set_terminate(terminateHandler);
   enabled_ = true;

@@ -1,0 +1,417 @@
+#include "crash_reporter/mach_exception_server.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "crash_reporter/errors.h"
+#include "crash_reporter/signal_numbers.h"
+
+namespace crash {
+namespace {
+
+// The platform's message layouts, byte for byte (4-byte packing, as the kernel lays them out).
+#pragma pack(push, 4)
+struct MessageHeader {
+  std::uint32_t bits;
+  std::uint32_t size;
+  std::uint32_t remote_port;
+  std::uint32_t local_port;
+  std::uint32_t voucher_port;
+  std::int32_t id;
+};
+struct PortDescriptor {
+  std::uint32_t name;
+  std::uint32_t pad1;
+  std::uint32_t disposition_and_type;
+};
+struct ExceptionRequest {
+  MessageHeader head;
+  std::uint32_t descriptor_count;
+  PortDescriptor thread;
+  PortDescriptor task;
+  std::uint64_t ndr;
+  std::int32_t exception;
+  std::uint32_t code_count;
+  std::int64_t codes[2];
+};
+struct ExceptionReply {
+  MessageHeader head;
+  std::uint64_t ndr;
+  std::int32_t return_code;
+};
+#pragma pack(pop)
+static_assert(sizeof(ExceptionRequest) == 84 && sizeof(ExceptionReply) == 36);
+
+constexpr std::size_t kCodesOffset = offsetof(ExceptionRequest, codes);        // 68
+constexpr std::size_t kSmallestRequest = kCodesOffset + sizeof(std::int64_t);  // 76: one code
+constexpr std::int32_t kStopMessageId = static_cast<std::int32_t>(0xdeadbeef);
+constexpr std::int32_t kRaiseId = 2401, kRaiseStateId = 2402, kRaiseStateIdentityId = 2403, kRaise64Id = 2405;
+
+// Sends `length` bytes with `fd` attached (when not -1). Safe in a signal handler.
+bool sendWithDescriptor(int socket, const void* data, std::size_t length, int fd) noexcept {
+  iovec io{const_cast<void*>(data), length};
+  msghdr message{};
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  if (fd >= 0) {
+    crash_async_memset(control, 0, sizeof control);
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    crash_async_memcpy(CMSG_DATA(header), &fd, sizeof fd);
+  }
+  for (;;) {
+    const ssize_t sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+    if (sent == static_cast<ssize_t>(length)) return true;
+    if (sent < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
+}  // namespace
+
+// ---- The client side: raising and forwarding.
+
+int crash_mach_exception_raise_raw(crash_mach_port_t port, const void* request, std::size_t length) noexcept {
+  if (port < 0) return CRASH_KERN_FAILURE;
+  int reply[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, reply) != 0) return CRASH_KERN_FAILURE;
+  const bool sent = sendWithDescriptor(port, request, length, reply[1]);
+  close(reply[1]);  // the server holds its own copy; without one the read below ends at once
+  ExceptionReply answer{};
+  ssize_t received = -1;
+  if (sent) {
+    do received = recv(reply[0], &answer, sizeof answer, 0);
+    while (received < 0 && errno == EINTR);
+  }
+  close(reply[0]);
+  return received == static_cast<ssize_t>(sizeof answer) ? answer.return_code : CRASH_KERN_FAILURE;
+}
+
+namespace {
+
+int raiseWithId(crash_mach_port_t port, std::int32_t id, crash_thread_t thread, crash_task_t task,
+                int exception_type, const std::int64_t* codes, std::size_t code_count) noexcept {
+  if (code_count > 2) return CRASH_KERN_FAILURE;
+  ExceptionRequest request;
+  crash_async_memset(&request, 0, sizeof request);
+  const std::size_t length = kCodesOffset + code_count * sizeof(std::int64_t);
+  request.head.size = static_cast<std::uint32_t>(length);
+  request.head.id = id;
+  request.descriptor_count = 2;
+  request.thread.name = static_cast<std::uint32_t>(thread);
+  request.task.name = static_cast<std::uint32_t>(task);
+  request.exception = exception_type;
+  request.code_count = static_cast<std::uint32_t>(code_count);
+  for (std::size_t i = 0; i < code_count; ++i) request.codes[i] = codes[i];
+  return crash_mach_exception_raise_raw(port, &request, length);
+}
+
+}  // namespace
+
+int crash_mach_exception_raise(crash_mach_port_t port, crash_thread_t thread, crash_task_t task,
+                               int exception_type, const std::int64_t* codes,
+                               std::size_t code_count) noexcept {
+  return raiseWithId(port, kRaise64Id, thread, task, exception_type, codes, code_count);
+}
+
+int crash_mach_exception_forward(crash_task_t task, crash_thread_t thread, int exception_type,
+                                 const std::int64_t* codes, std::size_t code_count,
+                                 const crash_mach_exception_port_set* ports) noexcept {
+  if (exception_type <= 0 || exception_type >= static_cast<int>(CRASH_EXC_TYPES_COUNT))
+    return CRASH_KERN_FAILURE;
+  const std::uint32_t bit = 1u << exception_type;
+  for (std::uint32_t i = 0; i < ports->count && i < CRASH_EXC_TYPES_COUNT; ++i) {
+    if ((ports->masks[i] & bit) == 0 || ports->ports[i] < 0) continue;
+    // The earlier handler takes codes of 32 bits; one asking for 64-bit codes cannot be served.
+    std::int64_t narrowed[2];
+    const std::size_t count = code_count < 2 ? code_count : 2;
+    for (std::size_t c = 0; c < count; ++c) narrowed[c] = static_cast<std::int32_t>(codes[c]);
+    switch (ports->behaviors[i]) {
+      case CRASH_EXCEPTION_DEFAULT:
+        return raiseWithId(ports->ports[i], kRaiseId, thread, task, exception_type, narrowed, count);
+      case CRASH_EXCEPTION_STATE:
+        return raiseWithId(ports->ports[i], kRaiseStateId, thread, task, exception_type, narrowed, count);
+      case CRASH_EXCEPTION_STATE_IDENTITY:
+        return raiseWithId(ports->ports[i], kRaiseStateIdentityId, thread, task, exception_type, narrowed,
+                           count);
+      default:
+        return CRASH_KERN_FAILURE;
+    }
+  }
+  return CRASH_KERN_FAILURE;
+}
+
+bool crash_async_mach_exception_get_siginfo(int exception_type, const std::int64_t* codes,
+                                            std::size_t code_count, crash_mach_siginfo* info) noexcept {
+  if (code_count < 2) return false;
+  info->address = static_cast<std::uintptr_t>(codes[1]);
+  info->code = 0;
+  switch (exception_type) {
+    case CRASH_EXC_BAD_ACCESS:
+      if (codes[0] == 1) {
+        info->signo = CRASH_SIGSEGV;
+        info->code = CRASH_SEGV_MAPERR;
+      } else {
+        info->signo = CRASH_SIGBUS;
+        info->code = CRASH_BUS_ADRERR;
+      }
+      return true;
+    case CRASH_EXC_BAD_INSTRUCTION:
+      info->signo = CRASH_SIGILL;
+      return true;
+    case CRASH_EXC_ARITHMETIC:
+      info->signo = CRASH_SIGFPE;
+      return true;
+    case CRASH_EXC_EMULATION:
+      info->signo = CRASH_SIGEMT;
+      return true;
+    case CRASH_EXC_SOFTWARE:
+      switch (codes[0]) {
+        case 0x10000:
+          info->signo = CRASH_SIGSYS;
+          break;
+        case 0x10001:
+          info->signo = CRASH_SIGPIPE;
+          break;
+        case 0x10003:
+          info->signo = CRASH_SIGKILL;
+          break;
+        default:
+          info->signo = CRASH_SIGABRT;
+          break;
+      }
+      return true;
+    case CRASH_EXC_BREAKPOINT:
+      info->signo = CRASH_SIGTRAP;
+      info->code = CRASH_TRAP_BRKPT;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- The server.
+
+struct TallyCrashMachExceptionServer::Context {
+  int server_port = -1;  // receives requests
+  int client_port = -1;  // the end send rights are made from; kept so the stop message can be sent
+  crash_mach_exception_callback callback = nullptr;
+  void* callback_context = nullptr;
+  std::atomic<bool> stop_requested{false};
+  std::thread thread;
+};
+
+namespace {
+
+// Receives and answers requests until the stop message comes.
+void serverLoop(TallyCrashMachExceptionServer::Context* context) {
+  for (;;) {
+    alignas(ExceptionRequest) char buffer[1024];
+    iovec io{buffer, sizeof buffer};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = recvmsg(context->server_port, &message, MSG_CMSG_CLOEXEC);
+    if (received < 0 && errno == EINTR) continue;
+    if (received <= 0) return;
+    int reply_port = -1;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header))
+      if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
+        std::memcpy(&reply_port, CMSG_DATA(header), sizeof reply_port);
+
+    const auto length = static_cast<std::size_t>(received);
+    MessageHeader head{};
+    if (length >= sizeof head) std::memcpy(&head, buffer, sizeof head);
+    if (head.id == kStopMessageId && context->stop_requested.load()) {
+      if (reply_port >= 0) close(reply_port);
+      return;
+    }
+    // A request cut short, or whose codes pass its end, is answered with failure and not passed on.
+    int result = CRASH_KERN_FAILURE;
+    ExceptionRequest request{};
+    std::memcpy(&request, buffer, length < sizeof request ? length : sizeof request);
+    if (length >= kSmallestRequest && (message.msg_flags & MSG_TRUNC) == 0 && request.code_count <= 2 &&
+        kCodesOffset + request.code_count * sizeof(std::int64_t) <= length) {
+      result = context->callback(static_cast<crash_task_t>(request.task.name),
+                                 static_cast<crash_thread_t>(request.thread.name), request.exception,
+                                 request.codes, request.code_count, context->callback_context);
+    }
+    if (reply_port >= 0) {
+      ExceptionReply reply{};
+      reply.head.size = sizeof reply;
+      reply.head.id = head.id + 100;
+      reply.return_code = result;
+      sendWithDescriptor(reply_port, &reply, sizeof reply, -1);
+      close(reply_port);
+    }
+  }
+}
+
+}  // namespace
+
+TallyCrashMachExceptionServer::TallyCrashMachExceptionServer(std::unique_ptr<Context> context)
+    : context_(std::move(context)) {}
+
+foundation::Result<std::unique_ptr<TallyCrashMachExceptionServer>>
+TallyCrashMachExceptionServer::initWithCallBackContextError(crash_mach_exception_callback callback,
+                                                            void* context) {
+  auto state = std::make_unique<Context>();
+  state->callback = callback;
+  state->callback_context = context;
+  int ports[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ports) != 0)
+    return crash_make_posix_error(errno, "Failed to add send right to exception server's port");
+  state->server_port = ports[0];
+  state->client_port = ports[1];
+  Context* raw = state.get();
+  try {
+    state->thread = std::thread(serverLoop, raw);
+  } catch (const std::system_error& error) {
+    close(ports[0]);
+    close(ports[1]);
+    return crash_make_posix_error(error.code().value(), "Failed to create exception server thread");
+  }
+  return std::unique_ptr<TallyCrashMachExceptionServer>(new TallyCrashMachExceptionServer(std::move(state)));
+}
+
+TallyCrashMachExceptionServer::~TallyCrashMachExceptionServer() {
+  context_->stop_requested = true;
+  MessageHeader stop{};
+  stop.size = sizeof stop;
+  stop.id = kStopMessageId;
+  if (sendWithDescriptor(context_->client_port, &stop, sizeof stop, -1)) {
+    context_->thread.join();
+  } else {
+    // The thread cannot be told to stop; it keeps its context, which is then never freed.
+    context_->thread.detach();
+    (void)context_.release();
+    return;
+  }
+  close(context_->server_port);
+  close(context_->client_port);
+}
+
+foundation::Result<TallyCrashMachExceptionPort> TallyCrashMachExceptionServer::exceptionPortWithMaskError(
+    std::uint32_t mask) const {
+  const int right = fcntl(context_->client_port, F_DUPFD_CLOEXEC, 0);
+  if (right < 0) return crash_make_posix_error(errno, "Failed to insert Mach send right");
+  TallyCrashMachExceptionPort port(right, mask, CRASH_MACH_EXCEPTION_CODES | CRASH_EXCEPTION_DEFAULT, 1);
+  close(right);  // the port object holds its own
+  return port;
+}
+
+// ---- Registrations and the task's table.
+
+namespace {
+
+struct TaskEntry {
+  crash_mach_port_t port = CRASH_MACH_PORT_NULL;  // the table's own descriptor
+  ino_t identity = 0;                             // the socket it names: descriptors of one port differ
+  std::uint32_t behavior = 0, flavor = 0;
+};
+
+std::mutex gTaskPortsMutex;
+TaskEntry gTaskPorts[CRASH_EXC_TYPES_COUNT];  // by exception type
+
+int duplicate(crash_mach_port_t port) {
+  return port < 0 ? CRASH_MACH_PORT_NULL : fcntl(port, F_DUPFD_CLOEXEC, 0);
+}
+
+// The table's registrations for the types of `mask`, those with the same port, behavior and flavor
+// joined into one, as the kernel reports them. Under the lock.
+std::vector<TallyCrashMachExceptionPort> registrationsFor(std::uint32_t mask) {
+  struct Joined {
+    TaskEntry entry;
+    std::uint32_t mask;
+  };
+  std::vector<Joined> joined;
+  for (std::size_t type = 1; type < CRASH_EXC_TYPES_COUNT; ++type) {
+    const TaskEntry& entry = gTaskPorts[type];
+    if ((mask & (1u << type)) == 0 || entry.port < 0) continue;
+    auto same = std::find_if(joined.begin(), joined.end(), [&](const Joined& j) {
+      return j.entry.identity == entry.identity && j.entry.behavior == entry.behavior &&
+             j.entry.flavor == entry.flavor;
+    });
+    if (same != joined.end())
+      same->mask |= 1u << type;
+    else
+      joined.push_back({entry, 1u << type});
+  }
+  std::vector<TallyCrashMachExceptionPort> found;
+  found.reserve(joined.size());
+  for (const Joined& j : joined) found.emplace_back(j.entry.port, j.mask, j.entry.behavior, j.entry.flavor);
+  return found;
+}
+
+}  // namespace
+
+TallyCrashMachExceptionPort::TallyCrashMachExceptionPort(crash_mach_port_t port, std::uint32_t mask,
+                                                         std::uint32_t behavior, std::uint32_t flavor)
+    : port_(duplicate(port)), mask_(mask), behavior_(behavior), flavor_(flavor) {}
+
+TallyCrashMachExceptionPort::TallyCrashMachExceptionPort(const TallyCrashMachExceptionPort& other)
+    : TallyCrashMachExceptionPort(other.port_, other.mask_, other.behavior_, other.flavor_) {}
+
+TallyCrashMachExceptionPort::~TallyCrashMachExceptionPort() {
+  if (port_ >= 0) close(port_);
+}
+
+std::vector<TallyCrashMachExceptionPort> TallyCrashMachExceptionPort::exceptionPortsForTaskMask(
+    crash_task_t, std::uint32_t mask) {
+  std::lock_guard lock(gTaskPortsMutex);
+  return registrationsFor(mask);
+}
+
+foundation::Status TallyCrashMachExceptionPort::registerForTaskPreviousPortSetError(
+    crash_task_t, std::vector<TallyCrashMachExceptionPort>* previous) const {
+  std::lock_guard lock(gTaskPortsMutex);
+  std::vector<TallyCrashMachExceptionPort> before = registrationsFor(mask_);
+  struct stat socket {};
+  if (port_ >= 0 && fstat(port_, &socket) != 0)
+    return crash_make_posix_error(errno, "Failed to swap mach exception ports");
+  for (std::size_t type = 1; type < CRASH_EXC_TYPES_COUNT; ++type) {
+    if ((mask_ & (1u << type)) == 0) continue;
+    const int right = duplicate(port_);
+    if (port_ >= 0 && right < 0) return crash_make_posix_error(errno, "Failed to swap mach exception ports");
+    TaskEntry& entry = gTaskPorts[type];
+    if (entry.port >= 0) close(entry.port);
+    entry = {right, socket.st_ino, behavior_, flavor_};
+  }
+  if (previous) *previous = std::move(before);
+  return {};
+}
+
+crash_mach_exception_port_set crash_mach_exception_port_set_make(
+    const std::vector<TallyCrashMachExceptionPort>& set) {
+  crash_mach_exception_port_set record{};
+  for (const auto& port : set) {
+    if (record.count == CRASH_EXC_TYPES_COUNT) break;
+    record.masks[record.count] = port.mask();
+    record.ports[record.count] = port.port();
+    record.behaviors[record.count] = port.behavior();
+    record.flavors[record.count] = port.flavor();
+    ++record.count;
+  }
+  return record;
+}
+
+}  // namespace crash
