@@ -32,32 +32,27 @@ class UserDefaultsTest : public ::testing::Test {
   testing_support::TempDir home;
 };
 
-TEST_F(UserDefaultsTest, TypedValuesSurviveSynchronizeAndReopenFromLibraryPreferences) {
+TEST_F(UserDefaultsTest, ValuesOfEveryKindSurviveSynchronizeAndReopenFromLibraryPreferences) {
   EXPECT_EQ(file(), home.path() / "Library" / "Preferences" / "com.example.diary.plist");
+  const Dictionary values{{"cloud.sync.nonce", "5F0B6A3C"},
+                          {"count", -42},
+                          {"expiry", 456789.5},
+                          {"flag", true},
+                          {"list", Array{"a", 1}},
+                          {"blob", Bytes{1, 2}},
+                          {"kCloudSavedCredentials", Dictionary{{"kCloudUserId", "7"}}},
+                          {"when", Date{1000}}};
   {
     runtime::UserDefaults defaults(file(), {"en"});
-    ASSERT_TRUE(defaults.setString("cloud.sync.nonce", "5F0B6A3C").ok());
-    defaults.setInteger("count", -42);
-    defaults.setDouble("OAuthAutomaticTokenRefreshLastExpiryDate", 456789.5);
-    defaults.setBool("flag", true);
-    ASSERT_TRUE(defaults.setArray("list", {"a", 1}).ok());
-    ASSERT_TRUE(defaults.setDictionary("kCloudSavedCredentials", Dictionary{{"kCloudUserId", "7"}}).ok());
-    ASSERT_TRUE(defaults.setObject("blob", Value(Bytes{1, 2})).ok());
-    ASSERT_TRUE(defaults.setObject("when", Value(Date{1000})).ok());
+    for (const auto& [key, value] : values) ASSERT_TRUE(defaults.setObject(key, value).ok()) << key;
     ASSERT_TRUE(defaults.synchronize().ok());
     // The file is a binary property list of exactly the stored values.
     EXPECT_EQ(plist::detectFormat(files::readFile(file())->data(), 8), plist::Format::Binary);
-    EXPECT_EQ(onDisk().dictionary()->size(), 8u);
+    EXPECT_EQ(onDisk(), Value(values));
   }
   runtime::UserDefaults reopened(file(), {"en"});
-  EXPECT_EQ(std::tuple(reopened.stringForKey("cloud.sync.nonce"), reopened.integerForKey("count"),
-                       reopened.doubleForKey("OAuthAutomaticTokenRefreshLastExpiryDate"),
-                       reopened.boolForKey("flag")),
-            std::tuple("5F0B6A3C", -42, 456789.5, true));
-  EXPECT_EQ(reopened.arrayForKey("list"), (Array{"a", 1}));
-  EXPECT_EQ(reopened.dictionaryForKey("kCloudSavedCredentials"), (Dictionary{{"kCloudUserId", "7"}}));
-  EXPECT_EQ(std::tuple(reopened.dataForKey("blob"), reopened.objectForKey("when")),
-            std::tuple(Bytes{1, 2}, Value(Date{1000})));
+  for (const auto& [key, value] : values) EXPECT_EQ(reopened.objectForKey(key), value) << key;
+  EXPECT_EQ(std::tuple(reopened.integerForKey("count"), reopened.boolForKey("flag")), std::tuple(-42, true));
 }
 
 TEST_F(UserDefaultsTest, TypedGettersConvertTheWayThePlatformDoes) {
