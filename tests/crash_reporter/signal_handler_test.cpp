@@ -107,13 +107,18 @@ bool describingCallback(int signal, crash_signal_info* info, ucontext_t* uap, vo
   return false;
 }
 
-// Reports its name and answers `kHandles` without running the rest of the chain itself.
-template <bool kHandles>
-bool namingCallback(int, crash_signal_info*, ucontext_t*, void* context, crash_signal_handler_callback*) {
+// Reports its name and answers `kHandles` without running the rest of the chain itself; with
+// `kReports`, it also marks the crash reported, as the reporter's callback does once its report is
+// written.
+template <bool kHandles, bool kReports = false>
+bool namingCallback(int, crash_signal_info* info, ucontext_t*, void* context,
+                    crash_signal_handler_callback*) {
   report({static_cast<const char*>(context), ";"});
+  if (kReports) info->reported = true;
   return kHandles;
 }
 constexpr auto naming = namingCallback<false>;
+constexpr auto reportingCallback = namingCallback<false, true>;
 
 // Reports its name, runs the rest of the chain itself and reports what it answered.
 bool forwardingCallback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
@@ -123,14 +128,6 @@ bool forwardingCallback(int signal, crash_signal_info* info, ucontext_t* uap, vo
   const bool handled = crash_signal_handler_forward(next, signal, info, uap);
   report({name, handled ? "<handled;" : "<declined;"});
   return handled;
-}
-
-// Stands in for the reporter's callback: writes its report, marks the crash reported and declines.
-bool reportingCallback(int, crash_signal_info* info, ucontext_t*, void* context,
-                       crash_signal_handler_callback*) {
-  report({static_cast<const char*>(context), ";"});
-  info->reported = true;
-  return false;
 }
 
 void registerOrDie(int signal, crash_signal_callback_fn callback, const char* name) {
