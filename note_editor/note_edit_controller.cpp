@@ -514,7 +514,7 @@ void noteEditController::removeThisNote() {
   deleteTimer_ = runtime::Timer();
   if (closed_ || !delegate_ || !model_.editingNote) return;
   if (auto removed = model_.removeThisNote(); !removed) {
-    alertAboutTime(editor_key::kDeleteFailed);
+    alertAboutTime(text_key::kDeleteFailed);
     return;
   }
   closeChanged();

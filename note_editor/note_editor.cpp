@@ -487,7 +487,7 @@ RowContent NoteEditor::rowContent(int section, int row) {
 
   if (section == 0) {
     if (helper_.howManyDates(note_Type) == 1) {
-      dateRow("Date", note_DateStop, false, false);
+      dateRow(text_key::kDate, note_DateStop, false, false);
     } else if (!dateTimerON) {
       row == 0 ? dateRow("Begin", note_DateStart, true, false) : dateRow("End", note_DateStop, false, false);
     } else if (row == 0) {
@@ -506,7 +506,7 @@ RowContent NoteEditor::rowContent(int section, int row) {
         segmentRow(app::text_key::kLastSide);
       }
     } else if (towTimers && row == 0 && !dateTimerON) {
-      segmentRow("Breast");
+      segmentRow(text_key::kBreast);
     } else if (!towTimers && row == 0) {
       if (note_strVal) {
         firstValue = 1;
@@ -543,6 +543,10 @@ TimerCellContent NoteEditor::timerCellContent() const {
     return TimerButtonLook{false, localized(key), filled, false};
   };
   auto& [left, centre, right] = cell.buttons;
+  const std::string_view stop = "Stop";
+  // The filled button of a live side: pause (breast feeding) or stop while it runs, continue after.
+  const std::string_view sideAction =
+      timerType == 3 || timerType == 5 ? (cell.breast ? text_key::kPause : stop) : text_key::kContinue;
   switch (timerType) {
     case 0:
       if (towTimers) {
@@ -551,28 +555,28 @@ TimerCellContent NoteEditor::timerCellContent() const {
         if (lastBreast == 1) cell.leftPrevious = localized("previous");
         if (lastBreast == 2) cell.rightPrevious = localized("previous");
       } else {
-        centre = shown("Start", false);
+        centre = shown(text_key::kStart, false);
       }
       break;
     case 1:
     case 2:
-      if (!cell.breast) centre = shown(timerType == 1 ? "Stop" : "Continue", true);
+      if (!cell.breast) centre = shown(timerType == 1 ? stop : text_key::kContinue, true);
       break;
     case 3:
     case 4:
-      left = shown(timerType == 3 ? (cell.breast ? "Pause" : "Stop") : "Continue", true);
+      left = shown(sideAction, true);
       right = shown(kRightBreast, false);
       break;
     case 5:
     case 6:
       left = shown(kLeftBreast, false);
-      right = shown(timerType == 5 ? (cell.breast ? "Pause" : "Stop") : "Continue", true);
+      right = shown(sideAction, true);
       break;
     default:
       break;
   }
   if (cell.breast && timerType >= 3 && timerType <= 6)
-    centre = TimerButtonLook{false, localized("Stop"), false, true};
+    centre = TimerButtonLook{false, localized(stop), false, true};
   return cell;
 }
 
@@ -658,7 +662,7 @@ std::string NoteEditor::alertText(std::string_view key, std::optional<std::strin
 }
 
 app::Baby NoteEditor::findBaby(std::string& alert) {
-  alert = alertText(editor_key::kNoBaby);
+  alert = alertText(text_key::kNoBaby);
   if (!managedObjectContext || !currentBabyName || currentBabyName->empty()) return {};
   auto predicate = store::Predicate::parse("baby_Name == %@", {Value(*currentBabyName)});
   if (!predicate) return {};
@@ -666,7 +670,7 @@ app::Baby NoteEditor::findBaby(std::string& alert) {
   request.predicate = *predicate;
   auto rows = managedObjectContext->fetch(request);
   if (!rows) {
-    alert = alertText(editor_key::kSaveFailed);
+    alert = alertText(text_key::kSaveFailed);
     return {};
   }
   for (const auto& object : *rows)
@@ -726,8 +730,8 @@ std::optional<std::string_view> NoteEditor::dateProblem() {
     note_DateStart = note_DateStop;
     return std::nullopt;
   }
-  if (note_DateStart && note_DateStop && *note_DateStop < *note_DateStart) return editor_key::kEndBeforeBegin;
-  if (isTimeLimitExceeded()) return editor_key::kTimeLimit;
+  if (note_DateStart && note_DateStop && *note_DateStop < *note_DateStart) return text_key::kEndBeforeBegin;
+  if (isTimeLimitExceeded()) return text_key::kTimeLimit;
   return std::nullopt;
 }
 
@@ -818,7 +822,7 @@ SaveOutcome NoteEditor::saveThisNote() {
   const app::Note note = isNew ? app::Note::insertIn(context) : editingNote;
   if (!note) {
     foundation::log("Failed ");
-    return {false, alertText(editor_key::kSaveFailed)};
+    return {false, alertText(text_key::kSaveFailed)};
   }
   writeNote(note);
   if (isNew) note.setNoteToBaby(baby);
@@ -831,7 +835,7 @@ SaveOutcome NoteEditor::saveThisNote() {
     context.rollback();
     photoFiles.undo(services_.saves.get());
     foundation::log("Failed to save the new MainData. Error = " + done.error().description());
-    return {false, alertText(editor_key::kSaveFailed)};
+    return {false, alertText(text_key::kSaveFailed)};
   }
   if (photoFiles.removeAfterSave && services_.saves)
     (void)services_.saves->deletePhoto(*photoFiles.removeAfterSave);

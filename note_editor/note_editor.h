@@ -40,8 +40,13 @@
 
 namespace note_editor {
 
-// Keys of the texts the editor shows besides type and unit keys.
-namespace editor_key {
+// Keys of the texts the editor chooses at run time (the others it names where it shows them).
+namespace text_key {
+inline constexpr std::string_view kDate = "Date";
+inline constexpr std::string_view kBreast = "Breast";
+inline constexpr std::string_view kStart = "Start";
+inline constexpr std::string_view kContinue = "Continue";
+inline constexpr std::string_view kPause = "Pause";
 inline constexpr std::string_view kEndBeforeBegin = "EndT_Biger_BeginT";
 inline constexpr std::string_view kTimeLimit = "TimeLimit24Hours";
 inline constexpr std::string_view kTimerLimitExceeded = "TimerLimitExceeded";
@@ -49,7 +54,7 @@ inline constexpr std::string_view kTimerLimitExceeded = "TimerLimitExceeded";
 inline constexpr std::string_view kSaveFailed = "The note could not be saved.";
 inline constexpr std::string_view kNoBaby = "The baby of this note was not found.";
 inline constexpr std::string_view kDeleteFailed = "The note could not be deleted.";
-}  // namespace editor_key
+}  // namespace text_key
 
 inline constexpr std::string_view kLeftBreast = "Left Breast";
 inline constexpr std::string_view kRightBreast = "Right Breast";

@@ -156,7 +156,7 @@ TEST_F(EditorScreenTest, ThePhotoScreenRemovesAPhotoAndAFailedDeleteKeepsTheEdit
   ui::topActionSheet()->tapButton(0);
   loop_.advance(0.3);
   ASSERT_TRUE(ui::topAlert());
-  EXPECT_EQ(ui::topAlert()->message(), editor->model().localized(note_editor::editor_key::kDeleteFailed));
+  EXPECT_EQ(ui::topAlert()->message(), editor->model().localized(note_editor::text_key::kDeleteFailed));
   EXPECT_EQ(notes().size(), 1u);
   EXPECT_EQ(photoFiles().size(), 1u);
   EXPECT_EQ(opener_.done, 0);
