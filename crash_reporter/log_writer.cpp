@@ -329,10 +329,27 @@ void crash_log_writer_free(crash_log_writer* writer) {
 namespace {
 
 // Everything one report's sections read.
+struct FoundSymbol {
+  std::uint64_t pc;  // the address looked up
+  bool found;
+  std::uint64_t start;
+  char name[256];
+};
+
+// Symbols already looked up in this report, by pc. Each frame is encoded more than once (sized, then
+// written) and a lookup scans an image's symbol table, so without this the lookups would cost most of
+// the report's time. Direct-mapped; lives on the writer's stack (about 4.5 KB).
+struct SymbolCache {
+  static constexpr std::size_t kEntries = 16;
+  FoundSymbol entries[kEntries];
+  bool used[kEntries];
+};
+
 struct Report {
   crash_log_writer* writer;
   crash_async_image_list* images;
   crash_async_objc_cache* objc;
+  SymbolCache* symbols;
 };
 
 // A sub-message: the body is sized by a dry run, then key, length and body are written.
@@ -409,12 +426,6 @@ static std::size_t crash_writer_write_process_info(crash_async_file* file,
 
 namespace {
 
-struct FoundSymbol {
-  bool found;
-  std::uint64_t start;
-  char name[256];
-};
-
 void keepSymbol(std::uintptr_t address, const char* name, void* context) noexcept {
   auto* found = static_cast<FoundSymbol*>(context);
   found->found = true;
@@ -435,14 +446,18 @@ static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const
                                                    std::uint64_t pc) noexcept {
   std::size_t n = packU64(file, 3, pc);
   if (report.writer->symbolication_strategy == 0 || !report.images) return n;
-  const crash_async_image* image = crash_async_image_containing_address(report.images, pc);
-  if (!image) return n;
-  FoundSymbol symbol;
-  symbol.found = false;
-  if (crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, pc, keepSymbol,
-                              &symbol) != CRASH_ESUCCESS ||
-      !symbol.found)
-    return n;
+  const std::size_t slot = (pc ^ (pc >> 4) ^ (pc >> 12)) % SymbolCache::kEntries;
+  FoundSymbol& symbol = report.symbols->entries[slot];
+  if (!report.symbols->used[slot] || symbol.pc != pc) {
+    report.symbols->used[slot] = true;
+    symbol.pc = pc;
+    symbol.found = false;
+    const crash_async_image* image = crash_async_image_containing_address(report.images, pc);
+    if (image && crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, pc,
+                                         keepSymbol, &symbol) != CRASH_ESUCCESS)
+      symbol.found = false;
+  }
+  if (!symbol.found) return n;
   return n + packMessage(file, 6, [&](crash_async_file* f) {
            return crash_writer_write_symbol(f, symbol.name, symbol.start);
          });
@@ -579,15 +594,14 @@ struct SectionBudget {
 
   template <class Body>
   void add(std::uint32_t field, const Body& body) noexcept {
-    if (file->limit != 0) {
-      const auto length = static_cast<std::uint32_t>(body(nullptr));
-      const std::size_t total = crash_writer_pack(nullptr, field, CRASH_FIELD_MESSAGE, &length) + length;
-      if (file->total_bytes + total > room) {
-        cut = true;
-        return;
-      }
+    const auto length = static_cast<std::uint32_t>(body(nullptr));
+    const std::size_t head = crash_writer_pack(nullptr, field, CRASH_FIELD_MESSAGE, &length);
+    if (file->limit != 0 && file->total_bytes + head + length > room) {
+      cut = true;
+      return;
     }
-    packMessage(file, field, body);
+    crash_writer_pack(file, field, CRASH_FIELD_MESSAGE, &length);
+    body(file);
   }
 };
 
@@ -612,7 +626,9 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
   crash_async_objc_cache objc;
   crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
-  const Report report{writer, images, &objc};
+  SymbolCache symbols;
+  crash_async_memset(symbols.used, 0, sizeof symbols.used);
+  const Report report{writer, images, &objc, &symbols};
 
   // 2. Header, then the sections; the signal section and the end mark always have their room.
   crash_async_file_write(file, CRASH_LOG_MAGIC, sizeof CRASH_LOG_MAGIC);
