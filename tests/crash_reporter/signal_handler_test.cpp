@@ -53,7 +53,7 @@ std::uintptr_t gExpectedAddress = 0;
 }
 
 // The undefined-behaviour sanitizer would report the division itself instead of letting it fault.
-[[gnu::noinline, gnu::no_sanitize("integer-divide-by-zero")]] void divideByZero() {
+[[gnu::noinline]] __attribute__((no_sanitize("integer-divide-by-zero"))) void divideByZero() {
   volatile int dividend = 1, divisor = 0;  // constants would let the compiler divide without dividing
   volatile int quotient = dividend / divisor;
   (void)quotient;
@@ -323,8 +323,8 @@ TEST(SignalLayerStacks, TheMainThreadHasOneBeforeAnyRegistrationAnotherOnceItReg
          recurseForever(0);
        },
        "64k;own;cb;"}};
-  for (const auto& [body, expected] : threads) {
-    EXPECT_EQ(runInChild([body] {
+  for (const auto& [thread, expected] : threads) {
+    EXPECT_EQ(runInChild([body = thread] {
                 registerOrDie(kSegv, naming, "cb");
                 onSmallStackThread(body);
               }),
