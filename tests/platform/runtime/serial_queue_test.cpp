@@ -102,13 +102,6 @@ TEST(SerialQueueTest, AsyncAfterWaitsForTheQueueClock) {
   EXPECT_EQ(queue.sync([&] { return ran.back(); }), "five");
 }
 
-TEST(SerialQueueTest, AsyncAfterOnTheSystemClockRunsByItself) {
-  SerialQueue queue("test.real-delay");
-  std::promise<void> ran;
-  queue.asyncAfter(0.001, [&] { ran.set_value(); });
-  EXPECT_EQ(ran.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
-}
-
 TEST(SerialQueueTest, DestructionFinishesQueuedWorkDropsDelayedWorkAndMayComeFromTheQueuesOwnWork) {
   ManualClock clock;
   auto count = std::make_shared<std::atomic<int>>(0);
