@@ -1,6 +1,8 @@
 #include "crash_reporter/log_writer.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -706,7 +708,13 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
   const bool closed = crash_async_file_close(&file);
   // A link never replaces a file that is there already, unlike a rename: the report waiting from an
   // earlier crash stays as it is.
-  const bool kept = closed && link(temp_path, path) == 0;
+  bool kept = false;
+  if (closed) {
+    kept = link(temp_path, path) == 0;
+    // A file system without hard links: the same promise from a rename that refuses to replace.
+    if (!kept && errno != EEXIST)
+      kept = syscall(SYS_renameat2, AT_FDCWD, temp_path, AT_FDCWD, path, RENAME_NOREPLACE) == 0;
+  }
   unlink(temp_path);
   return kept ? result : CRASH_EINTERNAL;
 }
