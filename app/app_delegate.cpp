@@ -4,10 +4,12 @@
 #include <utility>
 
 #include "analytics/tally.h"
+#include "analytics/tally_util.h"
 #include "app/entities.h"
 #include "app/model.h"
 #include "app/note_edit_helper.h"
 #include "cloud/cloud_keychain.h"
+#include "cloud/cloud_request.h"
 #include "cloud/cloud_session.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
@@ -218,6 +220,10 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foun
 
   // 4. The shared file store; helpers made from now on find the store and the Library folder.
   babysLocalSaves_ = std::make_shared<localSaves>(home_);
+  // Before anything else writes: a restore or a write cut short by a kill is finished or undone.
+  if (auto recovered = babysLocalSaves_->recoverAtLaunch(); !recovered) {
+    foundation::log("Recovery at launch: " + recovered.error().localizedDescription());
+  }
   installHelperEnvironment();
 
   // 5. The tutorial step.
@@ -231,7 +237,8 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foun
   screenShotLang_ = 0;
   screenShotScreenNum_ = 0;
 
-  // 8. Analytics.
+  // 8. Analytics, with its files under this data root.
+  analytics::TallyUtil::setHome(home_);
   analytics::Tally::setUserID(vendorIdentifier());
   analytics::Tally::setCrashReportingEnabled(false);
   const foundation::Value version =
@@ -378,7 +385,8 @@ bool reportStore(store::Context& context, std::ostream& out, std::ostream& err) 
 
 }  // namespace
 
-int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err) {
+int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err,
+             const std::function<void(ui::Storyboard&)>& registerScreens) {
   if (auto status = home.create(); !status) {
     err << "diary: cannot prepare the data root " << home.root().string() << ": "
         << status.error().localizedDescription() << "\n";
@@ -394,7 +402,11 @@ int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err) {
 
   AppDelegate::Environment environment{home, bundle, defaults, nullptr};
   AppDelegate delegate(std::move(environment));
+  // The stand-in cloud service when the environment names one.
+  if (auto service = cloud::CloudService::fromEnvironment()) cloud::CloudService::setCurrent(*service);
+
   ui::Storyboard storyboard("Main");
+  if (registerScreens) registerScreens(storyboard);
   applicationMain(delegate, &storyboard);
   runtime::RunLoop::main().runUntilIdle();
 

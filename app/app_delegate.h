@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -228,6 +229,8 @@ bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
 //     <baby name>: <K> notes          (one line per baby, by name)
 // then terminates the application. Returns 0; 1 when the data root cannot be prepared; 2 when the
 // store cannot be opened or read, which is explained on `err` (the store file is left as it is).
-int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err);
+// `registerScreens` adds the screens of the folders built on this one to the main storyboard.
+int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err,
+             const std::function<void(ui::Storyboard&)>& registerScreens = {});
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/app_delegate.h"
+#include "note_editor/note_edit_controller.h"
 #include "platform/files/app_home.h"
 #include "platform/runtime/bundle.h"
 
@@ -23,5 +24,9 @@ int main() {
     ::setenv("TMPDIR", home.tmp().c_str(), 1);
     ::setenv("SQLITE_TMPDIR", home.tmp().c_str(), 1);
   }
-  return app::runDiary(home, std::cout, std::cerr);
+  return app::runDiary(home, std::cout, std::cerr, [&home](ui::Storyboard& storyboard) {
+    note_editor::registerNoteEditorScreens(
+        storyboard, [] { return note_editor::EditorServices::fromApplication(); },
+        home.root() / "Media" / "DCIM");
+  });
 }
