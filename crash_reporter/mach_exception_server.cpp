@@ -251,9 +251,12 @@ void serverLoop(TallyCrashMachExceptionServer::Context* context) {
     std::memcpy(&request, buffer, length < sizeof request ? length : sizeof request);
     if (length >= kSmallestRequest && (message.msg_flags & MSG_TRUNC) == 0 && request.code_count <= 2 &&
         kCodesOffset + request.code_count * sizeof(std::int64_t) <= length) {
+      // The packed layout leaves the codes 4-byte aligned; the callback gets them aligned.
+      std::int64_t codes[2];
+      std::memcpy(codes, reinterpret_cast<const char*>(&request) + kCodesOffset, sizeof codes);
       result = context->callback(static_cast<crash_task_t>(request.task.name),
-                                 static_cast<crash_thread_t>(request.thread.name), request.exception,
-                                 request.codes, request.code_count, context->callback_context);
+                                 static_cast<crash_thread_t>(request.thread.name), request.exception, codes,
+                                 request.code_count, context->callback_context);
     }
     if (reply_port >= 0) {
       ExceptionReply reply{};

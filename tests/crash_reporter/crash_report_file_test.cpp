@@ -111,7 +111,13 @@ struct CrashCase {
 const CrashCase kCrashes[] = {
     {"segv", "SIGSEGV", "crash_test_frame_c", nullptr},
     {"abort", "SIGABRT", "libc.so.6", [](void*) { std::abort(); }},
-    {"fpe", "SIGFPE", "crash_test_frame_b", [](void*) { gQuotient = 10 / gZero; }},
+    {"fpe", "SIGFPE", "crash_test_frame_b",
+     [](void*) {
+       // In assembly, so that a sanitizer's check of the division cannot stop it first.
+       int quotient;
+       __asm__ volatile("cltd; idivl %1" : "=a"(quotient) : "r"(gZero), "a"(10) : "edx");
+       gQuotient = quotient;
+     }},
     {"ill", "SIGILL", "crash_test_frame_b", [](void*) { __builtin_trap(); }},
     {"trap", "SIGTRAP", "crash_test_frame_b", [](void*) { __asm__ volatile("int3"); }},
     {"bus", "SIGBUS", "crash_test_frame_b",

@@ -117,7 +117,8 @@ TEST(MachExceptionServer, ExceptionsMapToSignals) {
   const std::int64_t one[] = {1};
   crash_mach_siginfo info{};
   EXPECT_FALSE(crash_async_mach_exception_get_siginfo(CRASH_EXC_BAD_ACCESS, one, 1, &info));
-  EXPECT_FALSE(crash_async_mach_exception_get_siginfo(9, one, 2, &info));
+  const std::int64_t two[] = {1, 2};
+  EXPECT_FALSE(crash_async_mach_exception_get_siginfo(9, two, 2, &info));
 }
 
 TEST(MachExceptionServer, TheReporterWritesTheCrashedThreadsReportFromTheServerThread) {

@@ -60,8 +60,11 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
     if (!enter) _exit(5);
     reporter.generateLiveReportAndReturnError().ok();  // brings the image list up to date
     enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+    _exit(6);
   });
-  EXPECT_EQ(ended, "signal " + std::to_string(SIGSEGV));
+  // The earlier handler the layer hands the crash on to ends the process: the default action, or a
+  // sanitizer's own handler, which exits with 1.
+  EXPECT_TRUE(ended == "signal " + std::to_string(SIGSEGV) || ended == "exit 1") << ended;
 
   const TallyCrashReporter next = reporterAt(home.path());
   EXPECT_EQ(next.crashReportDirectory().filename(), "com.example_diary");
