@@ -247,6 +247,11 @@ TallyCrashReporter::TallyCrashReporter(const runtime::Bundle& bundle, TallyCrash
 TallyCrashReporter::TallyCrashReporter(TallyCrashReporterConfig config)
     : TallyCrashReporter(*runtime::Bundle::main(), config, files::AppHome::fromEnvironment()) {}
 
+TallyCrashReporter& TallyCrashReporter::sharedReporter() {
+  static TallyCrashReporter* const shared = new TallyCrashReporter();
+  return *shared;
+}
+
 std::uint32_t TallyCrashReporter::mapToAsyncSymbolicationStrategy(std::uint64_t strategy) {
   return static_cast<std::uint32_t>(strategy &
                                     (CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE | CRASH_SYMBOL_STRATEGY_OBJC));

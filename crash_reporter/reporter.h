@@ -72,6 +72,8 @@ class TallyCrashReporter {
   explicit TallyCrashReporter(TallyCrashReporterConfig config = {});
   TallyCrashReporter(std::string applicationIdentifier, std::string applicationVersion,
                      TallyCrashReporterConfig config, const files::AppHome& home);
+  // One process-wide reporter with the default configuration, made on first use.
+  static TallyCrashReporter& sharedReporter();
 
   // Enables crash reporting for the process: once per process, whichever instance asks. A second
   // call fails with code 3; the flag stays set even when a later step of the first call failed.

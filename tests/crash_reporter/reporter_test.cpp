@@ -9,13 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "crash_reporter/crash_report.h"
 #include "crash_reporter/errors.h"
+#include "platform/system/threads.h"
 #include "support/temp_dir.h"
 
 namespace crash {
@@ -129,6 +133,40 @@ TEST(TallyCrashReporter, ALiveReportIsACompleteFileAndLeavesNoTemporaryFile) {
   EXPECT_EQ(crashed, 1);
   EXPECT_TRUE(std::filesystem::is_empty(home / "tmp"));
   EXPECT_FALSE(reporter.hasPendingCrashReport());
+}
+
+TEST(TallyCrashReporter, ALiveReportOfAnotherThreadLeavesTheCallerOutAndNumbersTheRestInOrder) {
+  testing_support::TempDir home;
+  const TallyCrashReporter reporter = reporterAt(home.path());
+  std::atomic<crash_thread_t> other{0};
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool done = false;
+  std::thread worker([&] {
+    other = crash_async_mach_thread_self();
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [&] { return done; });
+  });
+  while (other.load() == 0) std::this_thread::yield();
+  sys::ThreadId listed[sys::kMaxThreads];
+  const int before = sys::listThreads(listed, sys::kMaxThreads);
+  auto bytes = reporter.generateLiveReportWithThreadError(other);
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  wake.notify_one();
+  worker.join();
+  ASSERT_TRUE(bytes.ok()) << bytes.error().description();
+  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  ASSERT_TRUE(report.ok()) << report.error().description();
+  EXPECT_EQ(static_cast<int>(report->threads().size()), before - 1);
+  int crashed = 0;
+  for (std::size_t i = 0; i < report->threads().size(); ++i) {
+    EXPECT_EQ(report->threads()[i].threadNumber, static_cast<std::int64_t>(i));
+    crashed += report->threads()[i].crashed;
+  }
+  EXPECT_EQ(crashed, 1);
 }
 
 TEST(TallyCrashReporter, SymbolicationStrategiesKeepOnlyTheKnownBits) {
