@@ -83,6 +83,8 @@ void CloudService::setCurrent(CloudService service) {
   serviceSlot() = std::move(service);
 }
 
+CloudNetworkRequestDelegate* CloudRequest::networkRequestDelegate() { return networkDelegate.load(); }
+
 void CloudRequest::setNetworkRequestDelegate(CloudNetworkRequestDelegate* delegate) {
   networkDelegate = delegate;
 }

@@ -126,6 +126,7 @@ class CloudRequest {
   void setError(foundation::Error error);
 
   static void setNetworkRequestDelegate(CloudNetworkRequestDelegate* delegate);
+  static CloudNetworkRequestDelegate* networkRequestDelegate();
   // The pinned roots as DER, decoded once per process (entries that do not decode are logged and
   // left out).
   static const std::vector<foundation::Bytes>& rootCertificates();

@@ -83,6 +83,8 @@ class CloudSession {
   CloudSessionDelegate* delegate() const { return delegate_; }
   // Not owned.
   void setDelegate(CloudSessionDelegate* delegate) { delegate_ = delegate; }
+  // Where the link flow keeps the nonce of its latest attempt.
+  const std::shared_ptr<runtime::UserDefaults>& userDefaults() const { return userDefaults_; }
 
   // True when the credentials of at least one user are held.
   bool isLinked() const { return !credentialStores_.empty(); }

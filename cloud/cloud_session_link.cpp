@@ -1,9 +1,19 @@
-// The session's side of the link flow: the login hand-back URL.
+// The session's side of the link flow: starting an attempt and taking the login hand-back URL.
+#include <cstdio>
 #include <optional>
 
+#include "cloud/cloud_connect_controller.h"
+#include "cloud/cloud_link.h"
 #include "cloud/cloud_log.h"
+#include "cloud/cloud_request.h"
 #include "cloud/cloud_session.h"
+#include "cloud/oauth_escaping.h"
 #include "platform/foundation/text.h"
+#include "platform/foundation/uuid.h"
+#include "platform/runtime/bundle.h"
+#include "platform/security/digest.h"
+#include "platform/ui/application.h"
+#include "platform/ui/device.h"
 
 namespace cloud {
 namespace {
@@ -42,7 +52,98 @@ std::optional<std::string> param(const foundation::Dictionary& params, std::stri
   return *value;
 }
 
+// The query pieces every attempt sends: key, check value, nonce, and the user hint when there is one.
+std::string linkQuery(const CloudSession& session, std::string_view nonce,
+                      std::optional<std::string_view> userId, bool embedded) {
+  const foundation::Dictionary& base = session.baseCredentials();
+  std::string query =
+      "k=" + stringByAddingURIPercentEscapesUsingEncoding(base[kOAuthCredentialConsumerKey].stringOr(""));
+  query += "&s=" + cloudKeyCheckValue(base[kOAuthCredentialConsumerSecret].stringOr(""));
+  query += "&state=" + stringByAddingURIPercentEscapesUsingEncoding(nonce);
+  if (embedded) query += "&" + std::string(kCloudEmbeddedLoginParameter);
+  if (userId && !userId->empty() && *userId != kCloudUnknownUserId)
+    query += "&u=" + stringByAddingURIPercentEscapesUsingEncoding(*userId);
+  return query;
+}
+
 }  // namespace
+
+std::string cloudKeyCheckValue(std::string_view appSecret) {
+  auto digest = security::sha1(appSecret);
+  if (!digest || digest->size() < 4) return "0";
+  const foundation::Bytes& d = *digest;
+  const size_t n = d.size();
+  std::uint32_t value = (std::uint32_t{d[n - 4]} << 24) | (std::uint32_t{d[n - 3]} << 16) |
+                        (std::uint32_t{d[n - 2]} << 8) | std::uint32_t{d[n - 1]};
+  char text[9];
+  std::snprintf(text, sizeof text, "%x", value);
+  return text;
+}
+
+bool appConformsToScheme(const CloudSession& session) {
+  auto bundle = runtime::Bundle::main();
+  if (!bundle) return false;
+  const std::string scheme = session.appScheme();
+  const foundation::Value urlTypes = bundle->objectForInfoDictionaryKey("CFBundleURLTypes");
+  const foundation::Array* types = urlTypes.array();
+  if (types == nullptr) return false;
+  for (const foundation::Value& type : *types) {
+    const foundation::Dictionary* entry = type.dictionary();
+    if (entry == nullptr) continue;
+    const foundation::Array* schemes = (*entry)["CFBundleURLSchemes"].array();
+    if (schemes == nullptr) continue;
+    for (const foundation::Value& candidate : *schemes) {
+      if (const std::string* text = candidate.string(); text && *text == scheme) return true;
+    }
+  }
+  return false;
+}
+
+std::string cloudServiceAppURL(const CloudSession& session, std::string_view nonce,
+                               std::optional<std::string_view> userId) {
+  return std::string(kCloudServiceAppScheme) + "://" + std::string(kCloudAPIVersion) + "/connect?" +
+         linkQuery(session, nonce, userId, false);
+}
+
+std::string cloudWebLoginURL(const CloudSession& session, std::string_view nonce,
+                             std::optional<std::string_view> userId) {
+  return "https://" + CloudService::current().webHost + "/" + std::string(kCloudAPIVersion) +
+         "/connect_login?" + linkQuery(session, nonce, userId, true);
+}
+
+void linkFromController(const std::shared_ptr<CloudSession>& session, ui::ViewController& presenting) {
+  linkUserIdFromController(session, std::nullopt, presenting);
+}
+
+void linkUserIdFromController(const std::shared_ptr<CloudSession>& session,
+                              std::optional<std::string_view> userId, ui::ViewController& presenting) {
+  if (!session) return;
+  if (!appConformsToScheme(*session)) {
+    CloudLogError("CloudSDK: unable to link; app isn't registered for correct URL scheme (%@)",
+                  session->appScheme());
+    return;
+  }
+  const std::string nonce = foundation::makeUuid();
+  const auto& defaults = session->userDefaults();
+  (void)defaults->setString(kCloudLinkNonceKey, nonce);
+  (void)defaults->synchronize();
+
+  ui::Application& app = ui::Application::shared();
+  const std::string serviceApp =
+      std::string(kCloudServiceAppScheme) + "://" + std::string(kCloudAPIVersion) + "/connect";
+  if (app.canOpenURL(serviceApp)) {
+    (void)app.openURL(cloudServiceAppURL(*session, nonce, userId));
+    return;
+  }
+  auto login = std::make_shared<CloudConnectController>(cloudWebLoginURL(*session, nonce, userId),
+                                                        &presenting, session);
+  auto navigation = std::make_shared<ui::NavigationController>(login);
+  if (ui::device().isPad()) {
+    login->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+    navigation->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+  }
+  presenting.presentViewController(navigation, true);
+}
 
 std::string CloudSession::appScheme() const {
   return "cloud-" + baseCredentials_[kOAuthCredentialConsumerKey].stringOr("");

@@ -125,7 +125,7 @@ TEST_F(CloudRequestTest, TheLoginPageHandsANewUserBackToTheSession) {
   auto session = std::make_shared<CloudSession>("qwv3rtnpa8sdkmz", "hxb7ytrefo2lmcu", "sandbox", defaults);
   ASSERT_TRUE(defaults->setString(kCloudLinkNonceKey, "N0NCE").ok());
 
-  auto page = run("/1/connect_login?k=qwv3rtnpa8sdkmz&s=&state=N0NCE&easl=1");
+  auto page = run("/1/connect_login?k=qwv3rtnpa8sdkmz&s=ef963cbf&state=N0NCE&easl=1");
   EXPECT_EQ(page->statusCode(), 302);
   ASSERT_TRUE(page->response()->header("Location"));
   EXPECT_TRUE(session->handleOpenURL(*page->response()->header("Location")));

@@ -5,6 +5,7 @@
 #include <jansson.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <openssl/sha.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cctype>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -699,8 +701,21 @@ Reply handle(State& s, const std::string& method, const std::string& url, const 
 
 // The web login page: it signs a new user in at once and hands the answer back to the
 // application's scheme, as the real page does after the user agreed.
+// The key check value a link attempt must send as "s": the last four bytes of SHA-1(secret),
+// big-endian, in lower-case hex. Worked out here on its own, apart from the client's routine.
+std::string keyCheckValue(const std::string& secret) {
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(secret.data()), secret.size(), digest);
+  unsigned long value = 0;
+  for (int i = SHA_DIGEST_LENGTH - 4; i < SHA_DIGEST_LENGTH; ++i) value = (value << 8) | digest[i];
+  char text[16];
+  std::snprintf(text, sizeof text, "%lx", value);
+  return text;
+}
+
 Reply connectLogin(State& s, const Params& p) {
   if (param(p, "k") != s.options.consumerKey) return error(403, "Unknown application");
+  if (param(p, "s") != keyCheckValue(s.options.consumerSecret)) return error(403, "Bad key check value");
   std::string n;
   {
     std::lock_guard lock(s.mutex);
@@ -873,6 +888,35 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
   return send(s, connection, std::move(reply));
 }
 
+// A query's pairs with "%XX" and "+" decoded as a form would be; undecodable escapes stay as written.
+Params parseQuery(std::string_view query) {
+  auto decode = [](std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '+') {
+        out.push_back(' ');
+      } else if (text[i] == '%' && i + 2 < text.size() &&
+                 std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+        out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
+        i += 2;
+      } else {
+        out.push_back(text[i]);
+      }
+    }
+    return out;
+  };
+  Params params;
+  while (!query.empty()) {
+    size_t amp = query.find('&');
+    std::string_view piece = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    size_t eq = piece.find('=');
+    if (eq != std::string_view::npos) params[decode(piece.substr(0, eq))] = decode(piece.substr(eq + 1));
+  }
+  return params;
+}
+
 void onCompleted(void*, MHD_Connection*, void** requestContext, MHD_RequestTerminationCode) {
   delete static_cast<Pending*>(*requestContext);
   *requestContext = nullptr;
@@ -978,6 +1022,16 @@ std::vector<CloudServer::Seen> CloudServer::requests() const {
 void CloudServer::clearRequests() {
   std::lock_guard lock(state_->mutex);
   state_->seen.clear();
+}
+
+std::optional<std::string> CloudServer::serviceAppAnswer(std::string_view url) {
+  constexpr std::string_view kPrefix = "cloudapi-2://1/connect?";
+  if (!url.starts_with(kPrefix)) return std::nullopt;
+  Reply reply = connectLogin(*state_, parseQuery(url.substr(kPrefix.size())));
+  if (reply.status != 302) return std::nullopt;
+  for (const auto& [name, value] : reply.headers)
+    if (name == "Location") return value;
+  return std::nullopt;
 }
 
 }  // namespace testing_support

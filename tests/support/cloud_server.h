@@ -23,7 +23,12 @@
 // in the given folder. Fault modes make the next replies go wrong on purpose. The test paths
 // "/test/..." (no signature) serve the network layer's own tests.
 //
-//   GET  /1/connect_login                 k, state: a new user, handed back to "cloud-<key>://1/connect"
+//   GET  /1/connect_login                 k, s, state: a new user, handed back (302) to
+//                                         "cloud-<key>://1/connect?oauth_token&oauth_token_secret&uid&state"
+//
+// It also stands behind the service's own application: serviceAppAnswer takes the URL the
+// application would open ("cloudapi-2://1/connect?k&s&state") and gives the URL that application
+// would hand back, for a test's URL opener to pass to the application.
 //
 // Run by hand through runCloudServer (a program's main): it prints DIARY_CLOUD_HOST and
 // DIARY_CLOUD_ROOT for the diary (see CloudService::fromEnvironment) and serves until interrupted.
@@ -93,6 +98,8 @@ class CloudServer {
   std::string putFile(const std::string& path, std::string_view content);
   // The current content of a file; nothing when there is none (or it is deleted).
   std::optional<std::string> fileContent(const std::string& path) const;
+  // The hand-back for a "cloudapi-2" link URL; nothing when its "k" or "s" is wrong.
+  std::optional<std::string> serviceAppAnswer(std::string_view url);
   std::vector<Seen> requests() const;
   void clearRequests();
 

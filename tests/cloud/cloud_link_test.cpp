@@ -1,0 +1,242 @@
+// The link flow end to end against the stand-in service: through the service's own application and
+// through the login screen, the hand-back through the application delegate, and hostile hand-backs.
+#include "cloud/cloud_link.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "cloud/cloud_connect_controller.h"
+#include "cloud/cloud_keychain.h"
+#include "cloud/cloud_request.h"
+#include "platform/files/app_home.h"
+#include "platform/foundation/log.h"
+#include "platform/runtime/bundle.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/alert.h"
+#include "platform/ui/application.h"
+#include "support/cloud_server.h"
+#include "support/temp_dir.h"
+
+namespace cloud {
+namespace {
+
+constexpr const char* kKey = "qwv3rtnpa8sdkmz";
+constexpr const char* kSecret = "hxb7ytrefo2lmcu";
+
+TEST(CloudKeyCheckValue, LastFourDigestBytesInHexWithoutLeadingZeros) {
+  EXPECT_EQ(cloudKeyCheckValue(kSecret), "ef963cbf");
+  EXPECT_EQ(cloudKeyCheckValue(""), "afd80709");
+  EXPECT_EQ(cloudKeyCheckValue("k362"), "fa548");
+}
+
+// Hands every URL to the session, as the application's delegate does, and keeps them.
+struct HandingDelegate : ui::ApplicationDelegate {
+  std::shared_ptr<CloudSession> session;
+  std::vector<std::string> urls;
+  bool handleOpenURL(ui::Application&, const std::string& url) override {
+    urls.push_back(url);
+    return session && session->handleOpenURL(url);
+  }
+};
+
+class CloudLinkFlowTest : public ::testing::Test {
+ protected:
+  CloudLinkFlowTest() : server_(dir_ / "server"), home_(dir_ / "home") {
+    CloudService::setCurrent({server_.host(), server_.host(), server_.host(), {server_.rootCertificate()}});
+    CloudKeychain::configure(std::make_shared<security::Keychain>(home_), "org.example.diary");
+    writeBundle({std::string("cloud-") + kKey});
+    defaults_ = std::make_shared<runtime::UserDefaults>(dir_ / "defaults.plist");
+    session_ = std::make_shared<CloudSession>(kKey, kSecret, "sandbox", defaults_);
+    app().reset();
+    delegate_.session = session_;
+    app().setDelegate(&delegate_);
+    presenting_ = std::make_shared<ui::ViewController>();
+  }
+  ~CloudLinkFlowTest() override {
+    presenting_.reset();
+    ui::removeAllAlerts();
+    app().reset();
+    runtime::Bundle::setMain(previousBundle_);
+    CloudKeychain::configure(nullptr, "");
+    CloudService::setCurrent({});
+  }
+
+  static ui::Application& app() { return ui::Application::shared(); }
+  static runtime::RunLoop& loop() { return runtime::RunLoop::main(); }
+
+  void writeBundle(const std::vector<std::string>& schemes) {
+    const auto root = dir_ / "bundle";
+    std::filesystem::create_directories(root);
+    std::ofstream out(root / "Info.plist", std::ios::trunc);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>CFBundleIdentifier</key><string>org.example.diary</string>"
+           "<key>CFBundleURLTypes</key><array><dict><key>CFBundleURLSchemes</key><array>";
+    for (const auto& scheme : schemes) out << "<string>" << scheme << "</string>";
+    out << "</array></dict></array></dict></plist>\n";
+    out.close();
+    auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(root));
+    if (!previousBundle_) previousBundle_ = previous;
+  }
+
+  // The login screen the link flow presented, once its view is up.
+  CloudConnectController* presentedLogin() {
+    auto* navigation = dynamic_cast<ui::NavigationController*>(presenting_->presentedViewController());
+    if (navigation == nullptr) return nullptr;
+    auto* login = dynamic_cast<CloudConnectController*>(navigation->topViewController());
+    if (login) (void)login->view();
+    return login;
+  }
+
+  bool storedUser(const std::string& uid) {
+    auto stored = CloudKeychain::credentials();
+    if (!stored) return false;
+    const foundation::Array* users = (*stored)[kCloudUserCredentialsKey].array();
+    if (!users) return false;
+    for (const auto& user : *users)
+      if (user.dictionary() && (*user.dictionary())[kCloudUserIdKey].stringOr("") == uid) return true;
+    return false;
+  }
+
+  testing_support::TempDir dir_;
+  testing_support::CloudServer server_;
+  files::AppHome home_;
+  std::shared_ptr<runtime::Bundle> previousBundle_;
+  std::shared_ptr<runtime::UserDefaults> defaults_;
+  std::shared_ptr<CloudSession> session_;
+  HandingDelegate delegate_;
+  std::shared_ptr<ui::ViewController> presenting_;
+};
+
+TEST_F(CloudLinkFlowTest, ThroughTheServicesOwnApplication) {
+  linkFromController(session_, *presenting_);
+  ASSERT_EQ(app().openedURLs().size(), 1u);
+  const std::string opened = app().openedURLs()[0];
+  const std::string nonce = defaults_->stringForKey(kCloudLinkNonceKey).value_or("");
+  EXPECT_EQ(nonce.size(), 36u);
+  EXPECT_EQ(opened, "cloudapi-2://1/connect?k=" + std::string(kKey) + "&s=ef963cbf&state=" + nonce);
+  EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+
+  auto answer = server_.serviceAppAnswer(opened);
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(app().handleOpenURL(*answer));
+  ASSERT_TRUE(session_->isLinked());
+  EXPECT_TRUE(storedUser(session_->userIds()[0]));
+  EXPECT_FALSE(defaults_->stringForKey(kCloudLinkNonceKey));
+  // The same answer again finds no nonce.
+  EXPECT_FALSE(app().handleOpenURL(*answer));
+  // A wrong key check value is refused by the service.
+  EXPECT_FALSE(server_.serviceAppAnswer("cloudapi-2://1/connect?k=" + std::string(kKey) + "&s=0&state=x"));
+}
+
+TEST_F(CloudLinkFlowTest, ThroughTheLoginScreenWithAUserHint) {
+  app().setOpenableSchemes(std::vector<std::string>{"https"});
+  linkUserIdFromController(session_, "12345", *presenting_);
+  EXPECT_TRUE(app().openedURLs().empty());
+  CloudConnectController* login = presentedLogin();
+  ASSERT_NE(login, nullptr);
+  EXPECT_TRUE(login->url().ends_with("&easl=1&u=12345"));
+  EXPECT_EQ(login->title(), "Cloud");
+  ASSERT_TRUE(login->navigationItem().rightBarButtonItem());
+
+  // The page redirects to the application's scheme; the screen hands it back and goes.
+  ASSERT_TRUE(loop().runUntil([&] { return session_->isLinked(); }, 30));
+  loop().runUntilIdle();
+  EXPECT_TRUE(storedUser(session_->userIds()[0]));
+  ASSERT_EQ(delegate_.urls.size(), 1u);
+  EXPECT_TRUE(delegate_.urls[0].starts_with(session_->appScheme() + "://1/connect?"));
+  EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+}
+
+TEST_F(CloudLinkFlowTest, UnknownUserSendsNoHintAndAnUndeclaredSchemeLinksNothing) {
+  linkUserIdFromController(session_, std::string(kCloudUnknownUserId), *presenting_);
+  ASSERT_EQ(app().openedURLs().size(), 1u);
+  EXPECT_EQ(app().openedURLs()[0].find("&u="), std::string::npos);
+
+  writeBundle({"cloud-another"});
+  defaults_->removeObjectForKey(kCloudLinkNonceKey);
+  foundation::ScopedLogCapture log;
+  linkFromController(session_, *presenting_);
+  EXPECT_EQ(app().openedURLs().size(), 1u);
+  EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+  EXPECT_FALSE(defaults_->stringForKey(kCloudLinkNonceKey));
+  ASSERT_FALSE(log.messages().empty());
+  EXPECT_NE(
+      log.messages().back().find("app isn't registered for correct URL scheme (cloud-" + std::string(kKey)),
+      std::string::npos);
+}
+
+// Beyond the session's own table: escapes that do not decode in the state or the secret, and a
+// value far longer than any real one.
+TEST_F(CloudLinkFlowTest, HostileHandBacksStoreNothing) {
+  const std::string connect = session_->appScheme() + "://1/connect?oauth_token=t&uid=1&";
+  const std::string queries[] = {
+      "oauth_token_secret=%C3&state=N",     "oauth_token_secret=s&state=%4",
+      "oauth_token_secret=s&state=N%00",    "oauth_token_secret=s&state=" + std::string(1 << 20, 'N'),
+      "&&==&oauth_token&state&uid=&state=",
+  };
+  foundation::ScopedLogCapture log;
+  for (const std::string& query : queries) {
+    SCOPED_TRACE(query.substr(0, 60));
+    ASSERT_TRUE(defaults_->setString(kCloudLinkNonceKey, "N").ok());
+    EXPECT_FALSE(session_->handleOpenURL(connect + query));
+    EXPECT_FALSE(session_->isLinked());
+    EXPECT_FALSE(defaults_->stringForKey(kCloudLinkNonceKey));
+  }
+  EXPECT_FALSE(CloudKeychain::credentials());
+}
+
+TEST_F(CloudLinkFlowTest, LoginScreenCancelAndPagesElsewhere) {
+  // A page that leads elsewhere stacks a new screen with the page's title and no Cancel button.
+  auto navigation = std::make_shared<ui::NavigationController>(std::make_shared<CloudConnectController>(
+      "https://" + server_.host() + "/1/connect_login?k=x", presenting_.get(), session_));
+  presenting_->presentViewController(navigation, false);
+  auto* login = dynamic_cast<CloudConnectController*>(navigation->topViewController());
+  ASSERT_NE(login, nullptr);
+  (void)login->view();
+  ASSERT_TRUE(loop().runUntil([&] { return login->hasLoaded(); }, 30));  // a 403 page is still a page
+  login->webView()->followLink("/1/help?embed_title=Help%20page");
+  ASSERT_EQ(navigation->viewControllers().size(), 2u);
+  auto* pushed = dynamic_cast<CloudConnectController*>(navigation->topViewController());
+  ASSERT_NE(pushed, nullptr);
+  EXPECT_EQ(pushed->title(), "Help page");
+  EXPECT_FALSE(pushed->navigationItem().rightBarButtonItem());
+  // The same path loads in place.
+  login->webView()->followLink("/1/connect_login?k=y");
+  EXPECT_EQ(navigation->viewControllers().size(), 2u);
+  EXPECT_TRUE(login->webView()->isLoading());
+
+  // Cancel dismisses the whole flow and reports the cancel URL.
+  login->navigationItem().rightBarButtonItem()->tap();
+  loop().runUntilIdle();
+  EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+  ASSERT_EQ(delegate_.urls.size(), 1u);
+  EXPECT_EQ(delegate_.urls[0], session_->appScheme() + "://1/cancel");
+  EXPECT_FALSE(session_->isLinked());
+}
+
+TEST_F(CloudLinkFlowTest, AFailedFirstPageOffersRetryAndCancel) {
+  CloudService service = CloudService::current();
+  service.webHost = "127.0.0.1:1";  // nothing listens there
+  CloudService::setCurrent(service);
+  app().setOpenableSchemes(std::vector<std::string>{});
+  linkFromController(session_, *presenting_);
+  CloudConnectController* login = presentedLogin();
+  ASSERT_NE(login, nullptr);
+  ASSERT_TRUE(loop().runUntil([&] { return login->alertView() != nullptr; }, 30));
+  auto alert = login->alertView();
+  EXPECT_EQ(alert->title(), "Internet connection lost");
+  ASSERT_EQ(alert->numberOfButtons(), 2);
+  EXPECT_EQ(alert->buttonTitleAtIndex(1), "Retry");
+  EXPECT_TRUE(alert->tapButton(1));
+  EXPECT_EQ(login->alertView(), nullptr);
+  ASSERT_TRUE(loop().runUntil([&] { return login->alertView() != nullptr; }, 30));
+  EXPECT_TRUE(login->alertView()->tapButton(login->alertView()->cancelButtonIndex()));
+  loop().runUntilIdle();
+  EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+  ASSERT_EQ(delegate_.urls.size(), 1u);
+  EXPECT_TRUE(delegate_.urls[0].ends_with("://1/cancel"));
+}
+
+}  // namespace
+}  // namespace cloud
