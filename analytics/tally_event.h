@@ -1,0 +1,159 @@
+#pragma once
+// What a session records besides its own times: named events (up to 10 string or number
+// parameters, optionally timed) and errors reported by the application, and the rules by which a
+// session accepts, counts, holds back and ends them (TallySessionEvents).
+//
+// Limits of one session: 10 parameters per event, 100 distinct event names, 1000 logged events, 10
+// kept errors. An event beyond the name limit is neither counted nor logged; one beyond the log limit
+// is counted only; an error beyond the error limit is counted in totalErrorCount only. Every refusal
+// except a wrong argument type marks the event log incomplete, which the session report carries.
+//
+// Both record classes are keyed-archive classes ("TallyEvent", "TallyError"). Events are shared
+// between the session queue and the public interface (which may end a timed event while it is being
+// written), so an event guards its mutable fields with its own lock.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analytics/session_sink.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/value.h"
+#include "platform/plist/keyed_archive.h"
+
+namespace analytics {
+
+inline constexpr size_t kTallyMaxErrorsPerSession = 10;
+
+// The session-level answer when a new event name exceeds the distinct-name limit (the facade turns
+// it into kTallyEventUniqueCountExceeded for the caller).
+inline constexpr TallyEventRecordStatus kTallyEventNotLogged = kTallyEventLogCountExceeded;
+
+class TallyEvent : public plist::Archivable {
+ public:
+  static constexpr std::string_view kClassName = "TallyEvent";
+
+  // Starts now on the SDK's clock and takes the next event id.
+  explicit TallyEvent(std::string name, bool timed = false,
+                      const std::optional<foundation::Dictionary>& parameters = std::nullopt);
+  static void registerClass(plist::ClassRegistry& registry = plist::ClassRegistry::shared());
+
+  const std::string& name() const { return name_; }
+  bool timed() const { return timed_; }
+  foundation::Date started() const;
+  std::optional<foundation::Date> ended() const;
+  bool automaticallyEnded() const;
+  // Nothing when the event has no parameters.
+  std::optional<foundation::Dictionary> parameters() const;
+  std::int32_t eventLogId() const;
+
+  // Takes a fresh id from the event counter (an event taken over by a new session).
+  void updateID();
+  // Merges the parameters in: values that are neither strings nor numbers are dropped; a merge that
+  // would leave more than 10 parameters changes nothing.
+  void updateParameters(const std::optional<foundation::Dictionary>& parameters);
+  void end(foundation::Date at, bool automatically);
+  // Timed and not yet ended.
+  bool isUnterminated() const;
+  // Milliseconds from the session start to the event's start.
+  std::int64_t startOffsetFromSessionStart(foundation::Date sessionStart) const;
+  // Milliseconds from start to end for a timed, ended event; else 0.
+  std::int64_t duration() const;
+  // Appends the event record of the session report.
+  void appendRelativeToSessionStart(foundation::Bytes& out, foundation::Date sessionStart) const;
+  foundation::Bytes dataRelativeToSessionStart(foundation::Date sessionStart) const;
+
+  std::string className() const override { return std::string(kClassName); }
+  void encodeWithCoder(plist::Coder& coder) const override;
+  static std::shared_ptr<TallyEvent> initWithCoder(plist::Decoder& decoder);
+
+ private:
+  TallyEvent() = default;
+
+  std::string name_;
+  bool timed_ = false;
+  mutable std::mutex mutex_;
+  foundation::Date started_;
+  std::optional<foundation::Date> ended_;
+  bool automaticallyEnded_ = false;
+  std::optional<foundation::Dictionary> parameters_;
+  std::int32_t eventLogId_ = 0;
+};
+
+class TallyError : public plist::Archivable {
+ public:
+  static constexpr std::string_view kClassName = "TallyError";
+  enum Type : std::int32_t { kErrorObject = 1, kException = 2, kCrashAttachment = 3 };
+
+  // Takes the next error id and the current time.
+  TallyError();
+  static std::shared_ptr<TallyError> errorWithString(std::string errorString, std::string message,
+                                                     std::string exceptionString, std::int32_t type,
+                                                     foundation::Bytes reportData);
+  static void registerClass(plist::ClassRegistry& registry = plist::ClassRegistry::shared());
+
+  std::int32_t errorID = 0;
+  std::int32_t errorType = kException;
+  foundation::Date date;
+  std::string errorString;
+  std::string errorMessage;
+  std::string exceptionString = "nil";
+  foundation::Bytes reportData;
+
+  // Appends the error record of the session report.
+  void appendToData(foundation::Bytes& out) const;
+  std::string description() const;
+
+  std::string className() const override { return std::string(kClassName); }
+  void encodeWithCoder(plist::Coder& coder) const override;
+  static std::shared_ptr<TallyError> initWithCoder(plist::Decoder& decoder);
+};
+
+// The event and error state of one session. Used from the session queue only.
+class TallySessionEvents {
+ public:
+  using EventPtr = std::shared_ptr<TallyEvent>;
+  using ErrorPtr = std::shared_ptr<TallyError>;
+
+  // Counts per event name, in the order the names first came.
+  std::vector<std::pair<std::string, std::int32_t>> eventCounts;
+  std::vector<EventPtr> eventLog;
+  // Events made while the session was paused.
+  std::vector<EventPtr> pendingEventLog;
+  bool eventLogComplete = true;
+  bool eventLoggingEnabled = true;
+  bool crashReportingEnabled = false;
+  std::vector<ErrorPtr> errors;
+  std::int32_t totalErrorCount = 0;
+
+  // Decides the event's fate; `paused` holds it back in the pending log (kTallyEventLoggingDelayed).
+  TallyEventRecordStatus recordEvent(const std::string& name,
+                                     const std::optional<foundation::Dictionary>& parameters, bool timed,
+                                     bool paused);
+  TallyEventRecordStatus putEventIntoLog(const EventPtr& event);
+  // Every pending event, in order, into the log.
+  void mergePendingEventLog();
+  // Pending events that started before the resume time; the rest stay pending.
+  void mergeValidPendingEventLog(std::optional<foundation::Date> resumeTime);
+  // Ends the first unterminated event of the name (log, then pending log); false when none.
+  bool endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& parameters);
+  // Ends every unterminated (or earlier automatically ended) event at the session's end.
+  void endTimedEvents(foundation::Date endTime);
+  // Counts the error and keeps it while fewer than 10 are kept. A live report is kept only with crash
+  // reporting on.
+  void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,
+                   std::int32_t type, const std::optional<foundation::Bytes>& liveReport);
+  // "%@: %@" of the two texts, "nil" when neither is given.
+  static std::string exceptionText(const std::optional<std::string>& name,
+                                   const std::optional<std::string>& reason);
+  // Errors plus the sum of all event counts.
+  std::int32_t totalEventCount() const;
+  // After a send: the session starts its logs afresh.
+  void reset();
+};
+
+}  // namespace analytics

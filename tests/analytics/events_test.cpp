@@ -1,0 +1,136 @@
+// Events and errors of a session: limits and statuses, pending events, timed events, errors, the
+// event and error records, and their keyed archives.
+#include <gtest/gtest.h>
+
+#include "analytics/auto_increment.h"
+#include "analytics/tally_event.h"
+#include "analytics/tally_util.h"
+
+namespace analytics {
+namespace {
+
+using foundation::Bytes;
+using foundation::Date;
+using foundation::Dictionary;
+
+class EventsTest : public ::testing::Test {
+ protected:
+  EventsTest() {
+    TallyUtil::setClock(&clock_);
+    TallyUtil::setLogLevel(0);
+    TallyAutoIncrement::instance()->resetAll();
+  }
+  ~EventsTest() override {
+    TallyUtil::setClock(nullptr);
+    TallyUtil::setLogLevel(1);
+  }
+
+  static Dictionary params(int n) {
+    Dictionary d;
+    for (int i = 0; i < n; ++i) d.set("k" + std::to_string(i), "v");
+    return d;
+  }
+
+  foundation::ManualClock clock_{Date{600000000}};
+  TallySessionEvents events_;
+};
+
+TEST_F(EventsTest, LimitsGiveTheirStatusesAndMarkTheLogIncomplete) {
+  EXPECT_EQ(events_.recordEvent("", std::nullopt, false, false), kTallyEventFailed);
+  EXPECT_FALSE(events_.eventLogComplete);
+  events_.eventLogComplete = true;
+  EXPECT_EQ(events_.recordEvent("a", params(11), false, false), kTallyEventParamsCountExceeded);
+  EXPECT_EQ(events_.recordEvent("a", params(10), false, false), kTallyEventRecorded);
+  for (int i = 1; i < 100; ++i) events_.recordEvent("n" + std::to_string(i), std::nullopt, false, false);
+  EXPECT_EQ(events_.recordEvent("new", std::nullopt, false, false), kTallyEventNotLogged);
+  EXPECT_EQ(events_.eventCounts.size(), 100u);
+  // One of the first hundred names is still counted and logged.
+  EXPECT_EQ(events_.recordEvent("a", std::nullopt, false, false), kTallyEventRecorded);
+  for (size_t i = events_.eventLog.size(); i < kTallyMaxLoggedEvents; ++i)
+    events_.recordEvent("a", std::nullopt, false, false);
+  EXPECT_EQ(events_.recordEvent("a", std::nullopt, false, false), kTallyEventLogCountExceeded);
+  EXPECT_EQ(events_.eventLog.size(), kTallyMaxLoggedEvents);
+  EXPECT_EQ(events_.eventCounts.front().second, 902);
+  EXPECT_EQ(events_.totalEventCount(), 902 + 99);
+}
+
+TEST_F(EventsTest, ParametersKeepStringsAndNumbersAndRefuseAMergeBeyondTen) {
+  TallyEvent event("e", true, Dictionary{{"s", "x"}, {"n", 3}, {"d", Date{5}}});
+  EXPECT_EQ(event.parameters(), (Dictionary{{"s", "x"}, {"n", 3}}));
+  EXPECT_EQ(event.eventLogId(), 1);
+  event.updateParameters(params(9));
+  EXPECT_EQ(event.parameters()->size(), 2u);
+  event.updateParameters(params(8));
+  EXPECT_EQ(event.parameters()->size(), 10u);
+}
+
+TEST_F(EventsTest, PendingAndTimedEvents) {
+  EXPECT_EQ(events_.recordEvent("walk", std::nullopt, true, true), kTallyEventLoggingDelayed);
+  clock_.advance(10);
+  Date resume = clock_.now();
+  clock_.advance(1);
+  events_.recordEvent("late", std::nullopt, false, true);
+  events_.mergeValidPendingEventLog(resume);
+  ASSERT_EQ(events_.eventLog.size(), 1u);
+  EXPECT_EQ(events_.pendingEventLog.size(), 1u);
+
+  clock_.advance(2.5);
+  EXPECT_TRUE(events_.endTimedEvent("walk", Dictionary{{"km", 2}}));
+  EXPECT_FALSE(events_.endTimedEvent("walk", std::nullopt));
+  EXPECT_EQ(events_.eventLog[0]->duration(), 13500);
+  // An event ended automatically earlier is ended again at the finish.
+  events_.recordEvent("nap", std::nullopt, true, false);
+  events_.endTimedEvents(clock_.now() + 1);
+  events_.endTimedEvents(clock_.now() + 4);
+  EXPECT_TRUE(events_.eventLog[1]->automaticallyEnded());
+  EXPECT_EQ(events_.eventLog[1]->duration(), 4000);
+  EXPECT_EQ(events_.eventLog[0]->duration(), 13500);
+}
+
+TEST_F(EventsTest, ErrorsBeyondTenAreCountedOnlyAndReportsNeedCrashReporting) {
+  events_.recordError("e", "m", TallySessionEvents::exceptionText("Name", "reason"), 2, Bytes{1, 2});
+  EXPECT_EQ(events_.errors[0]->exceptionString, "Name: reason");
+  EXPECT_TRUE(events_.errors[0]->reportData.empty());
+  events_.crashReportingEnabled = true;
+  events_.recordError("e", "m", TallySessionEvents::exceptionText(std::nullopt, std::nullopt), 1,
+                      Bytes{1, 2});
+  EXPECT_EQ(events_.errors[1]->exceptionString, "nil");
+  EXPECT_EQ(events_.errors[1]->reportData, (Bytes{1, 2}));
+  for (int i = 0; i < 9; ++i) events_.recordError("e", "m", "x", 2, std::nullopt);
+  EXPECT_EQ(events_.errors.size(), 10u);
+  EXPECT_EQ(events_.totalErrorCount, 11);
+}
+
+TEST_F(EventsTest, RecordsAreBigEndianAndRelativeToTheSessionStart) {
+  Date start = clock_.now() - 2;
+  TallyEvent event("abc", false, Dictionary{{"k", 7}});
+  EXPECT_EQ(event.dataRelativeToSessionStart(start),
+            (Bytes{0, 1, 0, 3, 'a', 'b',  'c',  0, 1, 0, 1, 'k', 0, 1, '7', 0,
+                   0, 0, 0, 0, 0,   0x07, 0xD0, 0, 0, 0, 0, 0,   0, 0, 0}));
+  auto error = TallyError::errorWithString("", "", "", 1, Bytes{9});
+  error->errorID = 0x10005;
+  error->date = Date::fromUnix(1);
+  Bytes out;
+  error->appendToData(out);
+  EXPECT_EQ(out, (Bytes{0, 5, 0, 0, 0, 0, 0, 0, 0x03, 0xE8, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 9}));
+}
+
+TEST_F(EventsTest, ArchivesRestoreEveryField) {
+  TallyEvent::registerClass();
+  TallyError::registerClass();
+  auto event = std::make_shared<TallyEvent>("e", true, Dictionary{{"k", "v"}});
+  event->end(clock_.now() + 3, true);
+  auto restored = plist::unarchiveRootObjectOfClass<TallyEvent>(*plist::archiveRootObject(*event));
+  ASSERT_TRUE(restored.ok());
+  EXPECT_EQ((*restored)->dataRelativeToSessionStart(Date{}), event->dataRelativeToSessionStart(Date{}));
+  EXPECT_TRUE((*restored)->automaticallyEnded());
+
+  auto error = TallyError::errorWithString("id", "msg", "ex", 2, Bytes{1});
+  auto back = plist::unarchiveRootObjectOfClass<TallyError>(*plist::archiveRootObject(*error));
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ((*back)->description(), error->description());
+  EXPECT_EQ((*back)->reportData, error->reportData);
+}
+
+}  // namespace
+}  // namespace analytics
