@@ -1,0 +1,353 @@
+#include "analytics/session_report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analytics/global_variable_storage.h"
+#include "analytics/network_util.h"
+#include "analytics/protocol_data.h"
+#include "analytics/tally_util.h"
+#include "platform/runtime/bundle.h"
+#include "platform/ui/device.h"
+
+namespace analytics {
+namespace {
+
+using foundation::Bytes;
+using P = TallyProtocolData;
+
+constexpr std::string_view kTrackedKeys[] = {"device.locale",  "default.timezone", "device.os.version",
+                                             "device.model.1", "boot.time",        "scr.height",
+                                             "scr.width"};
+
+std::string textOf(const foundation::Value& value) {
+  if (const std::string* text = value.string()) return *text;
+  return value.description();
+}
+
+std::string saltedHash(std::string_view text) {
+  return TallyUtil::md5String(std::string(text) + TallyUtil::getFixedSalt());
+}
+
+void appendKeyValues(const foundation::Dictionary& entries, Bytes& out) {
+  size_t n = std::min<size_t>(entries.size(), 0xFFFF);
+  P::appendUshort(static_cast<std::int64_t>(n), out);
+  for (const auto& [key, value] : entries) {
+    if (n-- == 0) break;
+    P::appendString(key, out);
+    P::appendString(textOf(value), out);
+  }
+}
+
+void appendMarked(const std::vector<std::pair<std::string, std::string>>& entries, TallyPropertyMarks& marks,
+                  Bytes& out) {
+  P::appendUshort(static_cast<std::int64_t>(entries.size()), out);
+  for (const auto& [key, value] : entries) {
+    P::appendString(key, out);
+    P::appendString(value, out);
+    P::appendByte(marks.mark(value, key), out);
+  }
+}
+
+std::string wholeNumber(double value) {
+  return std::isfinite(value) ? std::to_string(static_cast<long long>(value)) : "0";
+}
+
+}  // namespace
+
+// ---- Marks
+
+bool TallyPropertyMarks::isTracked(std::string_view key) {
+  return std::find(std::begin(kTrackedKeys), std::end(kTrackedKeys), key) != std::end(kTrackedKeys);
+}
+
+std::uint8_t TallyPropertyMarks::mark(std::string_view value, std::string_view key) {
+  if (!isTracked(key)) return 0;
+  std::string hk = saltedHash(key);
+  std::string hv = saltedHash(value);
+  auto waiting = std::find_if(pending_.begin(), pending_.end(), [&](const auto& e) { return e.first == hk; });
+  bool unchanged;
+  if (waiting != pending_.end()) {
+    unchanged = waiting->second == hv;
+  } else {
+    auto globals = TallyGlobalVariableStorage::sharedInstance()->persistentMap(TallyPersistentMap::kGlobals);
+    const foundation::Value* stored = globals ? globals->find(hk) : nullptr;
+    unchanged = stored && stored->string() && *stored->string() == hv;
+  }
+  if (unchanged) return 2;
+  if (waiting != pending_.end()) {
+    waiting->second = hv;
+  } else {
+    pending_.emplace_back(std::move(hk), std::move(hv));
+  }
+  return 1;
+}
+
+void TallyPropertyMarks::commitMarks(const Pending& pending) {
+  if (pending.empty()) return;
+  TallyGlobalVariableStorage::sharedInstance()->updatePersistentMap(TallyPersistentMap::kGlobals,
+                                                                    [&](foundation::Dictionary& globals) {
+                                                                      for (const auto& [hk, hv] : pending)
+                                                                        globals.set(hk, hv);
+                                                                    });
+}
+
+// ---- Session block
+
+Bytes TallySessionReport::data() {
+  auto settings = TallyGlobalVariableStorage::sharedInstance();
+  backgroundSessionEnabled = settings->backgroundSessionEnabled();
+  appApplicationState = settings->appApplicationState();
+  sessionOriginName = settings->hasSessionOriginName() ? settings->sessionOriginName() : std::nullopt;
+  deepLinkName = settings->hasDeepLinkName() ? settings->deepLinkName() : std::nullopt;
+  if (auto parameters = settings->sessionParameters(); parameters && !parameters->empty())
+    sessionPropertyParams = *parameters;
+  sessionParams.set("device.locale", locale);
+  sessionParams.set("default.timezone", timeZone);
+
+  Bytes out;
+  out.reserve(256 + events.eventLog.size() * 48);
+  P::appendUshort(kTallySessionBlockVersion, out);
+  P::appendString(appVersion, out);
+  P::appendTimestamp(startTime, out);
+  P::appendLong(endTime ? P::timeIntervalFrom(startTime, endTime) : -1, out);
+  P::appendLong(totalPauseIntervalMillis, out);
+  P::appendBoolean(backgroundSessionEnabled, out);
+  P::appendByte(appApplicationState, out);
+  P::appendBoolean(sessionOriginName.has_value(), out);
+  if (sessionOriginName) P::appendString(*sessionOriginName, out);
+  P::appendBoolean(deepLinkName.has_value(), out);
+  if (deepLinkName) P::appendString(*deepLinkName, out);
+  appendKeyValues(sessionPropertyParams, out);
+
+  TallyPropertyMarks marks;
+  std::vector<std::pair<std::string, std::string>> parameters;
+  for (const auto& [key, value] : sessionParams) parameters.emplace_back(key, textOf(value));
+  appendMarked(parameters, marks, out);
+  // The block is stored before it is sent and will reach the server: its marks hold from now on.
+  TallyPropertyMarks::commitMarks(marks.pending());
+
+  P::appendString(locale, out);
+  P::appendString(timeZone, out);
+  P::appendByte(TallyNetworkUtil::networkStatus(), out);
+  P::appendByte(TallyUtil::canvasInLandscape() ? 2 : 1, out);
+  P::appendString(userID, out);
+  P::appendBoolean(true, out);
+  P::appendDouble(latitude, out);
+  P::appendDouble(longitude, out);
+  P::appendFloat(accuracy, out);
+  P::appendInt(pageViewCount, out);
+  P::appendByte(TallyUtil::deviceIsJailbroken(), out);
+  P::appendByte(0, out);
+  P::appendByte(gender, out);
+  P::appendBoolean(birthDate.has_value(), out);
+  if (birthDate) P::appendTimestamp(*birthDate, out);
+
+  P::appendUshort(static_cast<std::int64_t>(events.eventCounts.size()), out);
+  for (const auto& [name, count] : events.eventCounts) {
+    P::appendString(name, out);
+    P::appendInt(count, out);
+  }
+  P::appendUshort(static_cast<std::int64_t>(events.eventLog.size()), out);
+  for (const auto& event : events.eventLog) event->appendRelativeToSessionStart(out, startTime);
+  P::appendBoolean(events.eventLogComplete, out);
+
+  const bool crash = crashReportData.has_value();
+  P::appendInt(static_cast<std::int64_t>(events.totalErrorCount) + (crash ? 1 : 0), out);
+  P::appendUshort(static_cast<std::int64_t>(events.errors.size()) + (crash ? 1 : 0), out);
+  std::uint16_t largestId = 0;
+  for (const auto& error : events.errors) {
+    error->appendToData(out);
+    largestId = std::max(largestId, static_cast<std::uint16_t>(error->errorID));
+  }
+  if (crash) {
+    P::appendUshort(static_cast<std::uint16_t>(largestId + 1), out);
+    P::appendTimestamp(TallyUtil::clock().now(), out);
+    for (int i = 0; i < 3; ++i) P::appendString("", out);
+    P::appendByte(TallyError::kCrashAttachment, out);
+    P::appendByte(1, out);
+    P::appendLargeData(*crashReportData, out);
+  }
+  P::appendInt(0, out);
+  for (int i = 0; i < 3; ++i) P::appendUshort(0, out);
+  return out;
+}
+
+// ---- Envelope
+
+std::optional<TallyEnvelope> dataForSessions(const TallyEnvelopeFacts& facts,
+                                             const std::vector<Bytes>& blocks) {
+  auto advertisingId = TallyUtil::getTallyId();
+  auto vendorId = TallyUtil::getIdentifierForVendor();
+  auto hardwareId = TallyUtil::getMACUID();
+  int ids = (advertisingId ? 1 : 0) + (vendorId ? 1 : 0) + (hardwareId ? 1 : 0);
+  if (ids == 0) return std::nullopt;
+  auto settings = TallyGlobalVariableStorage::sharedInstance();
+
+  TallyEnvelope envelope;
+  Bytes& out = envelope.body;
+  size_t blockBytes = 0;
+  for (const auto& block : blocks) blockBytes += block.size();
+  out.reserve(512 + blockBytes);
+  P::appendUshort(kTallyEnvelopeFormat, out);
+  P::appendUshort(4, out);
+  P::appendUshort(1, out);
+  P::appendLong(0, out);
+  P::appendUshort(0, out);
+  P::appendUshort(TallyUtil::isIPad() ? 8 : 2, out);
+  P::appendUshort(kTallyAgentVersionNumber, out);
+  P::appendTimestamp(TallyUtil::clock().now(), out);
+  P::appendString(facts.apiKey, out);
+  P::appendString(facts.appVersion, out);
+  P::appendByte(TallyUtil::isInWatchExtension() ? 2 : 1, out);
+  P::appendUshort(ids, out);
+  if (advertisingId) {
+    P::appendUshort(7, out);
+    P::appendString(*advertisingId, out);
+  }
+  if (vendorId) {
+    P::appendUshort(6, out);
+    P::appendString(*vendorId, out);
+  }
+  if (hardwareId) {
+    P::appendUshort(4, out);
+    P::appendShortData(*hardwareId, out);
+  }
+  P::appendByte(0, out);
+  P::appendBoolean(facts.sentReportSuccessful, out);
+  P::appendBoolean(TallyUtil::isAdTrackingEnabled(), out);
+  P::appendTimestamp(facts.initialTimestamp, out);
+  P::appendTimestamp(facts.startTime, out);
+
+  graphics::Rect screen = TallyUtil::deviceScreenBounds();
+  TallyPropertyMarks marks;
+  appendMarked({{"device.model.1", TallyUtil::devicePlatform()},
+                {"device.os.version", ui::device().systemVersion},
+                {"device.arch", std::string(kTallyBuildArchitecture)},
+                {"scr.width", wholeNumber(screen.size.width)},
+                {"scr.height", wholeNumber(screen.size.height)}},
+               marks, out);
+  envelope.marks = marks.pending();
+  P::appendUshort(0, out);
+  P::appendBoolean(false, out);
+
+  foundation::Dictionary launchOptions = settings->launchOptions();
+  P::appendUshort(static_cast<std::int64_t>(launchOptions.size()), out);
+  for (const auto& [key, value] : launchOptions) {
+    P::appendString(key, out);
+    const foundation::Array* items = value.array();
+    P::appendUshort(items ? static_cast<std::int64_t>(items->size()) : 0, out);
+    if (items)
+      for (const auto& item : *items) P::appendString(textOf(item), out);
+  }
+
+  std::vector<std::pair<std::string, foundation::Dictionary>> origins;
+  for (const auto& origin : settings->originSets()) {
+    const foundation::Dictionary* set = origin.dictionary();
+    if (!set || !(*set)["originName"].isString()) continue;
+    const foundation::Dictionary* parameters = (*set)["parameters"].dictionary();
+    origins.emplace_back(*(*set)["originName"].string(), parameters ? *parameters : foundation::Dictionary{});
+  }
+  P::appendUshort(static_cast<std::int64_t>(origins.size()), out);
+  for (const auto& [name, parameters] : origins) {
+    P::appendString(name, out);
+    appendKeyValues(parameters, out);
+  }
+  auto bundle = runtime::Bundle::main();
+  P::appendString(bundle ? bundle->bundleIdentifier() : std::string(), out);
+
+  P::appendUshort(static_cast<std::int64_t>(std::min<size_t>(blocks.size(), 0xFFFF)), out);
+  for (size_t i = 0; i < blocks.size() && i < 0xFFFF; ++i)
+    out.insert(out.end(), blocks[i].begin(), blocks[i].end());
+
+  std::vector<std::pair<Bytes, Bytes>> cookies;
+  if (auto map = settings->persistentMap(TallyPersistentMap::kCookies)) {
+    for (const auto& [key, value] : *map) {
+      if (const Bytes* bytes = value.data()) cookies.emplace_back(Bytes(key.begin(), key.end()), *bytes);
+    }
+  }
+  P::appendUshort(static_cast<std::int64_t>(cookies.size()), out);
+  for (const auto& [key, value] : cookies) {
+    P::appendShortData(key, out);
+    P::appendShortData(value, out);
+  }
+  P::appendInt(TallyUtil::dataChecksum(out), out);
+  return envelope;
+}
+
+// ---- Reply
+
+foundation::Result<size_t> parseCookies(std::span<const std::uint8_t> part,
+                                        std::vector<std::pair<Bytes, Bytes>>& cookies) {
+  auto count = P::getInt16FromData(part, 0);
+  if (!count) return count.error();
+  if (*count < 1) return size_t{2};
+  size_t offset = 2;
+  int read = 0;
+  auto outside = [&](std::int64_t at) {
+    return foundation::Error::make(std::string(kTallyMalformedDataDomain), 2,
+                                   "-[TallyDataSender parseCookies:]: a cookie length points outside the "
+                                   "reply, data len=" +
+                                       std::to_string(part.size()) + ", ix=" + std::to_string(at));
+  };
+  while (offset < part.size()) {
+    auto k = P::getInt16FromData(part, static_cast<std::int64_t>(offset));
+    if (!k) return k.error();
+    if (*k < 0 || part.size() - offset - 2 < static_cast<size_t>(*k))
+      return outside(static_cast<std::int64_t>(offset));
+    size_t valueAt = offset + 2 + static_cast<size_t>(*k);
+    auto v = P::getInt16FromData(part, static_cast<std::int64_t>(valueAt));
+    if (!v) return v.error();
+    if (*v < 0 || part.size() - valueAt - 2 < static_cast<size_t>(*v))
+      return outside(static_cast<std::int64_t>(valueAt));
+    Bytes key(part.begin() + static_cast<std::ptrdiff_t>(offset + 2),
+              part.begin() + static_cast<std::ptrdiff_t>(valueAt));
+    Bytes value(part.begin() + static_cast<std::ptrdiff_t>(valueAt + 2),
+                part.begin() + static_cast<std::ptrdiff_t>(valueAt + 2 + static_cast<size_t>(*v)));
+    cookies.emplace_back(std::move(key), std::move(value));
+    offset = valueAt + 2 + static_cast<size_t>(*v);
+    if (++read == *count) return offset;
+  }
+  TallyUtil::log(2, "%s: Unable to read all cookies from response, number read %d",
+                 {"-[TallyDataSender parseCookies:]", read});
+  return offset;
+}
+
+foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body) {
+  TallyServerReply reply;
+  if (body.empty()) {
+    reply.clearCookies = true;
+    return reply;
+  }
+  auto chunk = P::getInt16FromData(body, 0);
+  if (!chunk) return chunk.error();
+  if (auto length = P::getInt32FromData(body, 2); !length) return length.error();
+  if (*chunk != kTallyReplyChunkType) {
+    TallyUtil::log(
+        2, "%s: Got unexpected chunk typd %x",
+        {"-[TallyDataSender parseResponse:]", static_cast<int>(static_cast<std::uint16_t>(*chunk))});
+    // The cookie part of another chunk is empty: its closing field cannot be read.
+    return P::getInt16FromData({}, 0).error();
+  }
+  std::span<const std::uint8_t> rest = body.subspan(6);
+  if (auto unused = P::getInt16FromData(rest, 0); !unused) return unused.error();
+  std::span<const std::uint8_t> part = rest.subspan(2);
+  auto end = parseCookies(part, reply.cookies);
+  if (!end) return end.error();
+  if (auto closing = P::getInt16FromData(part, static_cast<std::int64_t>(*end)); !closing)
+    return closing.error();
+  return reply;
+}
+
+void applyServerReply(const TallyServerReply& reply) {
+  auto settings = TallyGlobalVariableStorage::sharedInstance();
+  if (reply.clearCookies) {
+    settings->updatePersistentMap(TallyPersistentMap::kCookies,
+                                  [](foundation::Dictionary& map) { map.clear(); });
+    return;
+  }
+  for (const auto& [key, value] : reply.cookies) TallyUtil::updateIfChangedCookieValue(value, key);
+  settings->savePersistentGlobalsToDisk();
+}
+
+}  // namespace analytics
