@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "crash_reporter/crash_child.h"
 #include "crash_reporter/crash_report.h"
 #include "crash_reporter/log_writer.h"
 #include "crash_reporter/signal_numbers.h"
@@ -56,34 +55,30 @@ std::string readFile(const std::filesystem::path& path) {
   return bytes.str();
 }
 
-// Runs `crash` in a forked child whose crash handler writes the report to `path`; returns the
-// child's exit status (0: the report was written whole).
-int crashInChild(const std::filesystem::path& path, const std::function<void(FrameFunction)>& crash) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    alarm(60);
-    void* module = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
-    auto enter = module ? reinterpret_cast<FrameFunction>(dlsym(module, "crash_test_frame_a")) : nullptr;
-    if (!enter || sys::prepareThreadParking() != 0) _exit(3);
-    std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
-    std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
-    crash_async_image_list_init(&gImages, crash_async_task_self());
-    crash_async_image_list_sync(&gImages);
-    if (crash_log_writer_init(&gWriter, "com.example.diary", "1.2", CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE,
-                              false) != CRASH_ESUCCESS)
-      _exit(4);
-    struct sigaction action {};
-    action.sa_sigaction = onCrash;
-    action.sa_flags = SA_SIGINFO;
-    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &action, nullptr);
-    crash(enter);
-    _exit(5);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+// Runs `crash` in a forked child whose crash handler writes the report to `path`; returns how the
+// child ended ("exit 0": the report was written whole).
+std::string crashInChild(const std::filesystem::path& path, const std::function<void(FrameFunction)>& crash) {
+  return crash_child::runInChild([&] {
+           void* module = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
+           auto enter =
+               module ? reinterpret_cast<FrameFunction>(dlsym(module, "crash_test_frame_a")) : nullptr;
+           if (!enter || sys::prepareThreadParking() != 0) _exit(3);
+           std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
+           std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
+           crash_async_image_list_init(&gImages, crash_async_task_self());
+           crash_async_image_list_sync(&gImages);
+           if (crash_log_writer_init(&gWriter, "com.example.diary", "1.2", CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE,
+                                     false) != CRASH_ESUCCESS)
+             _exit(4);
+           struct sigaction action {};
+           action.sa_sigaction = onCrash;
+           action.sa_flags = SA_SIGINFO;
+           for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP})
+             sigaction(sig, &action, nullptr);
+           crash(enter);
+           _exit(5);
+         })
+      .second;
 }
 
 // A frame named `name`, or (for a name ending in ".so.6") a frame inside that library.
@@ -135,7 +130,7 @@ TEST(CrashReportFile, EachCrashKindIsWrittenParsedAndFormatted) {
   for (const CrashCase& c : kCrashes) {
     const auto path = dir / (std::string(c.label) + ".crashlg");
     const std::string busFile = (dir / "bus").string();
-    const int status = crashInChild(path, [&](FrameFunction enter) {
+    const std::string status = crashInChild(path, [&](FrameFunction enter) {
       // A worker parked in the module's frames, to be listed beside the crashed thread.
       std::thread([enter] { enter(1, &gWorkerState, nullptr, nullptr); }).detach();
       while (gWorkerState != 1) std::this_thread::yield();
@@ -144,7 +139,7 @@ TEST(CrashReportFile, EachCrashKindIsWrittenParsedAndFormatted) {
       else
         enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
     });
-    ASSERT_EQ(status, 0) << c.label;
+    ASSERT_EQ(status, "exit 0") << c.label;
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp")) << c.label;
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -211,7 +206,7 @@ TEST(CrashReportFile, AnUncaughtExceptionOnASecondThreadIsReportedWithItsReason)
                            std::set_terminate(recordUncaught);
                            std::thread([] { throw std::runtime_error("the diary is full"); }).join();
                          }),
-            0);
+            "exit 0");
   auto report = TallyCrashReport::initWithDataError(readFile(path));
   ASSERT_TRUE(report.ok()) << report.error().description();
   ASSERT_TRUE(report->hasExceptionInfo());
@@ -240,7 +235,7 @@ TEST(CrashReportFile, AWaitingReportIsNeverReplacedByTheNextCrash) {
   EXPECT_EQ(
       crashInChild(
           path, [](FrameFunction enter) { enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr); }),
-      10 + CRASH_EINTERNAL);
+      "exit " + std::to_string(10 + CRASH_EINTERNAL));
   EXPECT_EQ(readFile(path), "earlier");
   EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
 }

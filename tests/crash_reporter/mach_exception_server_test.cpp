@@ -4,8 +4,6 @@
 #include "crash_reporter/mach_exception_server.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "crash_reporter/crash_child.h"
 #include "crash_reporter/crash_report.h"
 #include "crash_reporter/reporter.h"
 #include "crash_reporter/signal_numbers.h"
@@ -123,11 +122,7 @@ TEST(MachExceptionServer, ExceptionsMapToSignals) {
 
 TEST(MachExceptionServer, TheReporterWritesTheCrashedThreadsReportFromTheServerThread) {
   testing_support::TempDir home;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    alarm(60);
+  const auto outcome = crash_child::runInChild([&] {
     TallyCrashReporter reporter("com.example.diary", "1", TallyCrashReporterConfig(1, 1),
                                 files::AppHome(home.path()));
     if (!reporter.enableCrashReporterAndReturnError()) _exit(3);
@@ -142,10 +137,8 @@ TEST(MachExceptionServer, TheReporterWritesTheCrashedThreadsReportFromTheServerT
                                             crash_async_task_self(), CRASH_EXC_BAD_ACCESS, codes, 2);
     }).join();
     _exit(answer == CRASH_KERN_FAILURE ? 0 : 4);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  });
+  ASSERT_EQ(outcome.second, "exit 0");
 
   const TallyCrashReporter reader("com.example.diary", "1", {}, files::AppHome(home.path()));
   auto bytes = reader.loadPendingCrashReportDataAndReturnError();

@@ -4,9 +4,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "crash_reporter/crash_child.h"
 #include "crash_reporter/crash_report.h"
 #include "crash_reporter/errors.h"
 #include "platform/system/threads.h"
@@ -31,21 +30,8 @@ TallyCrashReporter reporterAt(const std::filesystem::path& root) {
   return TallyCrashReporter("com.example/diary", "3.1", TallyCrashReporterConfig(0, 7), files::AppHome(root));
 }
 
-// Runs `body` in a forked child with no core files; returns how it ended ("exit 0", "signal 11").
-std::string inChild(const std::function<void()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    alarm(60);
-    body();
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
-                           : "signal " + std::to_string(WTERMSIG(status));
-}
+// How a child running `body` ended ("exit 0", "signal 11").
+std::string inChild(const std::function<void()>& body) { return crash_child::runInChild(body).second; }
 
 std::string text(const foundation::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
