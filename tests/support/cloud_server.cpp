@@ -5,6 +5,8 @@
 #include <jansson.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/sha.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -376,10 +378,35 @@ std::string param(const Params& p, const std::string& name) {
   return it == p.end() ? "" : it->second;
 }
 
-// The signature check; on success the user id of the token (empty for the OAuth paths).
-std::optional<std::string> authorise(State& s, const std::string& path, const Params& p) {
+// The HMAC-SHA1 signature a request of this method to this path with these parameters must carry:
+// Base64 of HMAC-SHA1(key, METHOD "&" escaped URL "&" escaped sorted "name=value" pairs), worked
+// out here on its own, apart from the client's signer.
+std::string hmacSignature(const State& s, const std::string& method, const std::string& path, const Params& p,
+                          const std::string& key) {
+  std::vector<std::string> pairs;
+  for (const auto& [name, value] : p)
+    if (name != "oauth_signature") pairs.push_back(oauthEscape(name) + "=" + oauthEscape(value));
+  std::sort(pairs.begin(), pairs.end());
+  std::string joined;
+  for (const auto& pair : pairs) joined += (joined.empty() ? "" : "&") + pair;
+  const std::string base = method + "&" + oauthEscape("https://127.0.0.1:" + std::to_string(s.port) + path) +
+                           "&" + oauthEscape(joined);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(base.data()), base.size(), digest, &length);
+  unsigned char encoded[64];
+  int n = EVP_EncodeBlock(encoded, digest, static_cast<int>(length));
+  return std::string(reinterpret_cast<char*>(encoded), static_cast<size_t>(n));
+}
+
+// The signature check (PLAINTEXT, or HMAC-SHA1 for the general OAuth client); on success the user
+// id of the token (empty for the OAuth paths).
+std::optional<std::string> authorise(State& s, const std::string& method, const std::string& path,
+                                     const Params& p) {
   if (param(p, "oauth_consumer_key") != s.options.consumerKey) return std::nullopt;
-  if (param(p, "oauth_signature_method") != "PLAINTEXT") return std::nullopt;
+  const std::string signatureMethod = param(p, "oauth_signature_method");
+  if (signatureMethod != "PLAINTEXT" && signatureMethod != "HMAC-SHA1") return std::nullopt;
   std::string token = param(p, "oauth_token");
   std::string tokenSecret;
   std::string uid;
@@ -396,8 +423,9 @@ std::optional<std::string> authorise(State& s, const std::string& path, const Pa
     uid = it->second.first;
     tokenSecret = it->second.second;
   }
-  if (param(p, "oauth_signature") != oauthEscape(s.options.consumerSecret) + "&" + oauthEscape(tokenSecret))
-    return std::nullopt;
+  const std::string key = oauthEscape(s.options.consumerSecret) + "&" + oauthEscape(tokenSecret);
+  const std::string expected = signatureMethod == "PLAINTEXT" ? key : hmacSignature(s, method, path, p, key);
+  if (param(p, "oauth_signature") != expected) return std::nullopt;
   return uid;
 }
 
@@ -881,40 +909,11 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
   if (std::string_view(url) == "/1/connect_login" && std::string_view(method) == "GET")
     return send(s, connection, connectLogin(s, params));
   if (pending->bodyTooLarge) return send(s, connection, error(413, "Request too large"));
-  if (!authorise(s, url, params)) return send(s, connection, error(401, "Unauthorized"));
+  if (!authorise(s, method, url, params)) return send(s, connection, error(401, "Unauthorized"));
   Reply reply = handle(s, method, url, params, *pending);
   // An upload that was stored was moved away; nothing is left to remove.
   if (!fs::exists(pending->upload)) pending->upload.clear();
   return send(s, connection, std::move(reply));
-}
-
-// A query's pairs with "%XX" and "+" decoded as a form would be; undecodable escapes stay as written.
-Params parseQuery(std::string_view query) {
-  auto decode = [](std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '+') {
-        out.push_back(' ');
-      } else if (text[i] == '%' && i + 2 < text.size() &&
-                 std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-        out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
-        i += 2;
-      } else {
-        out.push_back(text[i]);
-      }
-    }
-    return out;
-  };
-  Params params;
-  while (!query.empty()) {
-    size_t amp = query.find('&');
-    std::string_view piece = query.substr(0, amp);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    size_t eq = piece.find('=');
-    if (eq != std::string_view::npos) params[decode(piece.substr(0, eq))] = decode(piece.substr(eq + 1));
-  }
-  return params;
 }
 
 void onCompleted(void*, MHD_Connection*, void** requestContext, MHD_RequestTerminationCode) {
@@ -1027,7 +1026,9 @@ void CloudServer::clearRequests() {
 std::optional<std::string> CloudServer::serviceAppAnswer(std::string_view url) {
   constexpr std::string_view kPrefix = "cloudapi-2://1/connect?";
   if (!url.starts_with(kPrefix)) return std::nullopt;
-  Reply reply = connectLogin(*state_, parseQuery(url.substr(kPrefix.size())));
+  Params params;
+  parseForm(url.substr(kPrefix.size()), &params);
+  Reply reply = connectLogin(*state_, params);
   if (reply.status != 302) return std::nullopt;
   for (const auto& [name, value] : reply.headers)
     if (name == "Location") return value;

@@ -1,0 +1,204 @@
+// The general OAuth client against the stand-in service: the three-legged exchange with HMAC-SHA1,
+// two clients side by side, redirects of signed requests, and where its tokens are kept.
+#include "cloud/oauth_api.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "cloud/oauth_errors.h"
+#include "platform/files/app_home.h"
+#include "platform/ui/application.h"
+#include "support/cloud_server.h"
+#include "support/temp_dir.h"
+
+namespace cloud {
+namespace {
+
+using foundation::Dictionary;
+
+// Items in memory, keyed by security domain, server and account.
+struct MemoryKeychain : OAuthKeychain {
+  std::map<std::string, std::string> items;
+  static std::string key(const Item& i) { return i.securityDomain + "|" + i.server + "|" + i.account; }
+  std::int32_t find(const Item& i, std::string* v) override {
+    auto it = items.find(key(i));
+    if (it == items.end()) return kItemNotFound;
+    if (v) *v = it->second;
+    return kSuccess;
+  }
+  std::int32_t add(const Item& i, std::string_view v) override {
+    return items.emplace(key(i), std::string(v)).second ? kSuccess : kDuplicateItem;
+  }
+  std::int32_t update(const Item& i, std::string_view v) override {
+    auto it = items.find(key(i));
+    if (it == items.end()) return kItemNotFound;
+    it->second = v;
+    return kSuccess;
+  }
+  std::int32_t remove(const Item& i) override { return items.erase(key(i)) ? kSuccess : kItemNotFound; }
+  bool holds(std::string_view account) const {
+    for (const auto& [k, v] : items)
+      if (k.ends_with("|" + std::string(account))) return true;
+    return false;
+  }
+};
+
+class OAuthAPITest : public ::testing::Test {
+ protected:
+  OAuthAPITest() : server_(dir_ / "server") {
+    ui::Application::shared().reset();
+    defaults_ = std::make_shared<runtime::UserDefaults>(dir_ / "defaults.plist");
+  }
+  ~OAuthAPITest() override { ui::Application::shared().reset(); }
+
+  std::string url(std::string_view path) const { return "https://" + server_.host() + std::string(path); }
+
+  std::unique_ptr<OAuthAPI> make(bool autoStart, OAuthKeychain* keychain) {
+    Dictionary methodConfig{{std::string(kOAuthRequestTokenURL), url("/1/oauth/request_token")},
+                            {std::string(kOAuthUserAuthorizationURL), url("/1/oauth/authorize")},
+                            {std::string(kOAuthAccessTokenURL), url("/1/oauth/access_token")}};
+    Dictionary domain{{std::string(kOAuthAuthenticationPreferredMethods),
+                       foundation::Array{std::string(kOAuthAuthenticationMethodOAuth)}},
+                      {std::string(kOAuthAuthenticationMethodOAuth), methodConfig}};
+    OAuthAPI::Options options;
+    options.userDefaults = defaults_;
+    options.keychain = keychain;
+    options.autoConfig = Dictionary{{"example.com", Dictionary{}}, {"127.0.0.1", domain}};
+    options.anchorCertificates = {server_.rootCertificate()};
+    auto api = OAuthAPI::make(Dictionary{{std::string(kOAuthCredentialConsumerKey), "qwv3rtnpa8sdkmz"},
+                                         {std::string(kOAuthCredentialConsumerSecret), "hxb7ytrefo2lmcu"}},
+                              url("/1/oauth"), url("/1/"), autoStart, options);
+    EXPECT_TRUE(api.ok());
+    return api.ok() ? std::move(api.value()) : nullptr;
+  }
+
+  static bool run(const std::function<bool()>& done) { return runtime::RunLoop::main().runUntil(done, 30); }
+  static const std::vector<std::string>& opened() { return ui::Application::shared().openedURLs(); }
+
+  testing_support::TempDir dir_;
+  testing_support::CloudServer server_;
+  std::shared_ptr<runtime::UserDefaults> defaults_;
+};
+
+TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignatures) {
+  MemoryKeychain keychain;
+  auto api = make(true, &keychain);
+  ASSERT_TRUE(api);
+  EXPECT_EQ(api->credentials().signatureMethod(), "HMAC-SHA1");
+  ASSERT_TRUE(run([&] { return !opened().empty(); }));
+  const auto requestToken = api->credentials().requestToken();
+  ASSERT_TRUE(requestToken);
+  EXPECT_EQ(opened()[0], url("/1/oauth/authorize?oauth_token=") + *requestToken);
+  EXPECT_TRUE(keychain.holds(kOAuthCredentialRequestToken));
+  EXPECT_FALSE(api->isAuthenticated());
+
+  // The user authorised in the browser; the next step takes the access token.
+  ASSERT_TRUE(api->authenticate().ok());
+  ASSERT_TRUE(run([&] { return api->isAuthenticated(); }));
+  EXPECT_FALSE(api->credentials().requestToken());
+  EXPECT_TRUE(keychain.holds(kOAuthCredentialAccessToken));
+  EXPECT_FALSE(keychain.holds(kOAuthCredentialRequestToken));
+  EXPECT_TRUE(defaults_->objectForKey(kOAuthAutomaticTokenRefreshLastExpiryDate).isNull());
+  EXPECT_EQ(api->activeLoaderCount(), 0u);
+
+  // Signed requests of the user are accepted.
+  auto info = api->dataForMethod("account/info");
+  ASSERT_TRUE(info.ok()) << info.error().description();
+  EXPECT_NE(info->find("\"uid\""), std::string::npos);
+
+  ASSERT_TRUE(api->discardCredentials().ok());
+  EXPECT_FALSE(api->isAuthenticated());
+  EXPECT_FALSE(keychain.holds(kOAuthCredentialAccessToken));
+}
+
+TEST_F(OAuthAPITest, TwoClientsKeepTheirOwnTokens) {
+  MemoryKeychain first;
+  MemoryKeychain second;
+  auto a = make(true, &first);
+  auto b = make(true, &second);
+  ASSERT_TRUE(a && b);
+  ASSERT_TRUE(run([&] { return opened().size() == 2; }));
+  ASSERT_TRUE(a->credentials().requestToken() && b->credentials().requestToken());
+  EXPECT_NE(*a->credentials().requestToken(), *b->credentials().requestToken());
+  EXPECT_NE(first.items, second.items);
+
+  ASSERT_TRUE(a->authenticate().ok());
+  ASSERT_TRUE(run([&] { return a->isAuthenticated(); }));
+  EXPECT_FALSE(b->isAuthenticated());
+  EXPECT_FALSE(b->credentials().accessToken());
+  ASSERT_TRUE(b->authenticate().ok());
+  ASSERT_TRUE(run([&] { return b->isAuthenticated(); }));
+  EXPECT_NE(*a->credentials().accessToken(), *b->credentials().accessToken());
+}
+
+TEST_F(OAuthAPITest, SignedRedirectsStayOnTheSameHttpsHost) {
+  auto api = make(false, nullptr);
+  ASSERT_TRUE(api);
+  struct Case {
+    std::string to;
+    bool followed;
+  };
+  const Case cases[] = {
+      {url("/test/echo"), true},
+      {"/test/echo", true},
+      {"https://localhost:" + std::to_string(server_.port()) + "/test/echo", false},
+      {"http://" + server_.host() + "/test/echo", false},
+      {"https://example.com/test/echo", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::optional<bool> completed;
+    std::optional<foundation::Error> error;
+    auto loader = api->performMethod(
+        std::nullopt, url("/test/redirect"), {OAuthURLRequestParameter{"to", c.to}},
+        [&](OAuthAPIRequestLoader& l) { completed = l.response().status == 200; },
+        [&](OAuthAPIRequestLoader&, const foundation::Error& e) { error = e; });
+    ASSERT_TRUE(loader.ok());
+    ASSERT_TRUE(run([&] { return completed || error; }));
+    EXPECT_EQ(completed.value_or(false), c.followed);
+    if (!c.followed) {
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code, kOAuthAPIErrorRedirectRefused);
+    }
+  }
+}
+
+TEST_F(OAuthAPITest, MisuseIsAnErrorValue) {
+  auto api = make(false, nullptr);
+  ASSERT_TRUE(api);
+  auto nil = api->performMethod(std::nullopt, "https://" + server_.host(), {});
+  ASSERT_FALSE(nil.ok());
+  EXPECT_EQ(nil.error().code, kOAuthAPIErrorNilMethod);
+
+  OAuthAPI::Options options;
+  options.userDefaults = defaults_;
+  options.autoConfig = Dictionary{};
+  auto noKey = OAuthAPI::make(Dictionary{}, url("/1/oauth"), url("/1/"), true, options);
+  ASSERT_FALSE(noKey.ok());
+  EXPECT_EQ(noKey.error().code, kOAuthAPIErrorNoConsumerKey);
+
+  options.autoConfig = Dictionary{{"127.0.0.1", Dictionary{{"a", "b"}}}};
+  auto bad = OAuthAPI::make(Dictionary{}, url("/1/oauth"), url("/1/"), false, options);
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error().code, kOAuthAPIErrorConfiguration);
+}
+
+// The application's keychain keeps the store's tokens, or the store says it could not: a token is
+// never taken as kept when it was not.
+TEST_F(OAuthAPITest, TokensInTheApplicationsKeychainAreKeptOrReported) {
+  files::AppHome home(dir_ / "home");
+  OAuthInternetPasswordKeychain keychain(std::make_shared<security::Keychain>(home));
+  OAuthCredentialConcreteStore store(Dictionary{{std::string(kOAuthCredentialConsumerKey), "k"}}, url("/1/"),
+                                     url("/1/oauth"));
+  store.setKeychain(&keychain);
+  foundation::Status saved = store.setCredentialWithName("at1", kOAuthCredentialAccessToken);
+  if (saved.ok()) {
+    EXPECT_EQ(store.findValueFromKeychainUsingName(kOAuthCredentialAccessToken), "at1");
+  } else {
+    EXPECT_EQ(saved.error().domain, kOAuthKeychainNotAvailable);
+  }
+}
+
+}  // namespace
+}  // namespace cloud
