@@ -1,0 +1,145 @@
+#include "note_editor/sub_value_list.h"
+
+#include "note_editor/editor_fixture.h"
+
+namespace editor_test {
+namespace {
+
+using note_editor::SubValueList;
+using Outcome = SubValueList::Outcome;
+using Texts = std::vector<std::string>;
+
+TEST(SubValueListTest, AddTrimsBeforeTheEmptyAndDuplicateChecks) {
+  struct Case {
+    const char* typed;
+    Outcome outcome;
+    Texts values;
+  };
+  const Case cases[] = {
+      {" Milk\t", Outcome::kDuplicate, {"Milk", "Juice"}},
+      {"   ", Outcome::kEmpty, {"Milk", "Juice"}},
+      {"", Outcome::kEmpty, {"Milk", "Juice"}},
+      {"milk", Outcome::kDone, {"milk", "Milk", "Juice"}},
+      {"  Pear ", Outcome::kDone, {"Pear", "Milk", "Juice"}},
+  };
+  for (const auto& c : cases) {
+    SubValueList list({"Milk", "Juice"}, "Juice");
+    EXPECT_EQ(list.add(c.typed), c.outcome) << c.typed;
+    EXPECT_EQ(list.values(), c.values) << c.typed;
+    EXPECT_EQ(list.chosen(), c.outcome == Outcome::kDone ? c.values.front() : "Juice") << c.typed;
+  }
+}
+
+TEST(SubValueListTest, SearchRenameRemoveAndStaleRows) {
+  SubValueList list({"Milk", "Juice", "Mash"}, "Juice");
+  EXPECT_EQ(list.shown(), (Texts{"Juice", "Milk", "Mash"}));  // the chosen one first
+  list.search("MI");
+  EXPECT_EQ(list.shown(), (Texts{"Milk"}));
+  list.search("il");
+  EXPECT_TRUE(list.shown().empty());
+  EXPECT_FALSE(list.chooseShownRow(0));
+  EXPECT_FALSE(list.removeShownRow(-1));
+  list.search("");
+
+  EXPECT_EQ(list.rename("Milk", " Mash "), Outcome::kDuplicate);
+  EXPECT_EQ(list.rename("Milk", " "), Outcome::kEmpty);
+  EXPECT_EQ(list.values(), (Texts{"Milk", "Juice", "Mash"}));
+  EXPECT_EQ(list.rename("Juice", " Apple juice "), Outcome::kDone);
+  EXPECT_EQ(list.values(), (Texts{"Apple juice", "Milk", "Mash"}));
+  EXPECT_EQ(list.handBack(), "Apple juice");
+
+  EXPECT_TRUE(list.removeShownRow(0));
+  EXPECT_EQ(list.values(), (Texts{"Milk", "Mash"}));
+  EXPECT_EQ(list.handBack(), "");  // the note drops the deleted text
+  EXPECT_FALSE(list.removeShownRow(2));
+  EXPECT_EQ(SubValueList({"A"}, std::nullopt).handBack(), std::nullopt);
+}
+
+class SubValueScreenTest : public EditorTest {
+ protected:
+  SubValueScreenTest() {
+    note_editor::registerSubValueScreens(storyboard_, [this] { return services(); });
+  }
+
+  // The editor of a new "WC" note with the sub-value editor pushed over it.
+  note_editor::strValueListEditController& openList() {
+    editor_ = open("WC");
+    EXPECT_TRUE(editor_->noteEditTable().tapRowAtIndexPath({1, 0}));
+    runLoop();
+    auto* list = dynamic_cast<note_editor::strValueListEditController*>(
+        editor_->navigationController()->topViewController());
+    EXPECT_TRUE(list);
+    return *list;
+  }
+
+  Texts stored() {
+    Texts texts;
+    for (auto& object : context_->fetch(store::FetchRequest{"StrValue"}).valueOr({}))
+      texts.push_back(app::StrValue(object).strValue().value_or("?"));
+    std::sort(texts.begin(), texts.end());
+    return texts;
+  }
+
+  std::shared_ptr<note_editor::noteEditController> editor_;
+};
+
+TEST_F(SubValueScreenTest, DeletingTheChosenOneClearsTheEditorsText) {
+  auto& list = openList();
+  EXPECT_EQ(list.list().shown(), (Texts{"Wet", "Dry", "Poopy"}));
+  list.editValueTable();
+  ASSERT_TRUE(list.valueTable().tapEditingControlAtIndexPath({0, 0}));
+  ASSERT_TRUE(list.valueTable().tapDeleteConfirmationButton());
+  list.done();
+  runLoop();
+  EXPECT_EQ(editor_->navigationController()->topViewController(), editor_.get());
+  EXPECT_EQ(editor_->model().note_strVal.value_or("?"), "");
+  EXPECT_EQ(stored(), (Texts{"Dry", "Poopy"}));
+}
+
+TEST_F(SubValueScreenTest, RenameOntoAnotherEntryIsRefusedAndTheChosenFollowsARename) {
+  auto& list = openList();
+  list.editValueTable();
+  ASSERT_TRUE(list.valueTable().tapRowAtIndexPath({0, 2}));  // "Poopy"
+  runLoop();
+  auto* rename = dynamic_cast<note_editor::strValueEditController*>(
+      editor_->navigationController()->topViewController());
+  ASSERT_TRUE(rename);
+  rename->textField().setText(" Dry ");
+  rename->back();
+  runLoop();
+  ASSERT_TRUE(ui::topAlert());
+  ui::topAlert()->tapButton(0);
+  EXPECT_EQ(editor_->navigationController()->topViewController(), rename);
+  editor_->navigationController()->popViewControllerAnimated(false);
+
+  ASSERT_TRUE(list.valueTable().tapRowAtIndexPath({0, 0}));  // "Wet", the chosen one
+  runLoop();
+  rename = dynamic_cast<note_editor::strValueEditController*>(
+      editor_->navigationController()->topViewController());
+  ASSERT_TRUE(rename);
+  rename->textField().setText("Soaked ");
+  rename->back();
+  runLoop();
+  EXPECT_EQ(editor_->navigationController()->topViewController(), &list);
+  list.done();
+  runLoop();
+  EXPECT_EQ(editor_->model().note_strVal, "Soaked");
+  EXPECT_EQ(stored(), (Texts{"Dry", "Poopy", "Soaked"}));
+}
+
+TEST_F(SubValueScreenTest, AFailedSaveKeepsTheStoreAndTheScreen) {
+  auto& list = openList();
+  list.searchTextField().insertText("Damp");
+  list.addNew();
+  refuse(home_.documents() / "dataBase.sqlite", "BEFORE INSERT", "ZSTRVALUE");
+  list.done();
+  runLoop();
+  ASSERT_TRUE(ui::topAlert());
+  EXPECT_EQ(editor_->navigationController()->topViewController(), &list);
+  EXPECT_EQ(editor_->model().note_strVal, "Wet");
+  EXPECT_FALSE(context_->hasChanges());
+  EXPECT_EQ(stored(), (Texts{"Dry", "Poopy", "Wet"}));
+}
+
+}  // namespace
+}  // namespace editor_test
