@@ -11,6 +11,7 @@
 #include "cloud/cloud_request.h"
 #include "platform/files/app_home.h"
 #include "platform/foundation/log.h"
+#include "platform/net/http.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/alert.h"
@@ -236,6 +237,45 @@ TEST_F(CloudLinkFlowTest, AFailedFirstPageOffersRetryAndCancel) {
   EXPECT_EQ(presenting_->presentedViewController(), nullptr);
   ASSERT_EQ(delegate_.urls.size(), 1u);
   EXPECT_TRUE(delegate_.urls[0].ends_with("://1/cancel"));
+}
+
+TEST_F(CloudLinkFlowTest, LoadFailuresPickTheirAlert) {
+  struct Case {
+    std::string domain;
+    std::int64_t code;
+    bool afterAPage;
+    std::string title;  // empty: no alert
+    int buttons;
+  };
+  const std::string url(net::kURLErrorDomain);
+  const Case cases[] = {
+      {url, net::kURLErrorCancelled, false, "", 0},
+      {std::string(kWebKitErrorDomain), kWebKitErrorFrameLoadInterrupted, true, "", 0},
+      {url, net::kURLErrorNotConnectedToInternet, false, "No internet connection", 2},
+      {url, net::kURLErrorTimedOut, true, "Internet connection lost", 1},
+      {"OtherDomain", net::kURLErrorTimedOut, false, "Unknown Error Occurred", 2},
+  };
+  auto webView = std::make_shared<CloudWebView>();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    ui::removeAllAlerts();
+    auto login = std::make_shared<CloudConnectController>(
+        "https://" + server_.host() + "/1/connect_login?k=x", presenting_.get(), session_);
+    if (c.afterAPage) {
+      (void)login->view();
+      ASSERT_TRUE(loop().runUntil([&] { return login->hasLoaded(); }, 30));
+    }
+    login->webViewDidFailLoadWithError(*webView, foundation::Error(c.domain, c.code));
+    auto shown = ui::shownAlerts();
+    if (c.title.empty()) {
+      EXPECT_TRUE(shown.empty());
+      continue;
+    }
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]->title(), c.title);
+    EXPECT_EQ(shown[0]->numberOfButtons(), c.buttons);
+    EXPECT_EQ(shown[0]->delegate(), c.afterAPage ? nullptr : login.get());
+  }
 }
 
 }  // namespace
