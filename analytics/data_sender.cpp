@@ -1,0 +1,454 @@
+#include "analytics/data_sender.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+#include "analytics/global_variable_storage.h"
+#include "analytics/network_util.h"
+#include "analytics/process_wide.h"
+#include "analytics/tally_util.h"
+#include "platform/files/file_ops.h"
+#include "platform/foundation/text.h"
+#include "platform/runtime/run_loop.h"
+
+namespace analytics {
+namespace {
+
+namespace fs = std::filesystem;
+using foundation::Bytes;
+using Block = TallyDataSenderBlockInfo;
+
+ProcessWide<TallyDataSender>& slot() {
+  static ProcessWide<TallyDataSender> s;
+  return s;
+}
+
+std::optional<fs::path> blockPath(const std::string& identifier) {
+  if (identifier.empty()) return std::nullopt;
+  auto folder = TallyUtil::filePathDirectory();
+  if (!folder) return std::nullopt;
+  return *folder / identifier;
+}
+
+// The blocks of one data key in the index file: the index maps each key to one of these.
+class BlockList : public plist::Archivable {
+ public:
+  static constexpr std::string_view kClassName = "TallyDataSenderBlockList";
+  std::vector<Block::Ptr> blocks;
+  std::string className() const override { return std::string(kClassName); }
+  void encodeWithCoder(plist::Coder& coder) const override { coder.encodeObjectArray("blocks", blocks); }
+};
+
+void registerOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { TallyDataSenderIndex::registerClasses(); });
+}
+
+bool contains(const std::vector<std::string>& tags, const Block& block) {
+  auto has = [&](const std::string& s) { return std::find(tags.begin(), tags.end(), s) != tags.end(); };
+  return has(block.identifier) || (block.groupIdentifier && has(*block.groupIdentifier));
+}
+
+}  // namespace
+
+// ---- Block info
+
+Block::Ptr Block::initWithData(const Bytes& data) {
+  auto block = std::make_shared<Block>();
+  block->identifier = TallyUtil::generateCFUUID();
+  auto path = blockPath(block->identifier);
+  if (!path || !TallyUtil::writeSdkFile(*path, data).ok()) {
+    TallyUtil::log(2, "Failed to create TallyDataSenderBlockInfo for data size %lu",
+                   {static_cast<std::int64_t>(data.size())});
+    return nullptr;
+  }
+  block->dataSize = data.size();
+  block->creationDate = TallyUtil::clock().now();
+  return block;
+}
+
+Block::Ptr Block::heldInMemory(Bytes data) {
+  auto block = std::make_shared<Block>();
+  block->identifier = TallyUtil::generateCFUUID();
+  block->dataSize = data.size();
+  block->creationDate = TallyUtil::clock().now();
+  block->memory_ = std::move(data);
+  return block;
+}
+
+void Block::registerClass(plist::ClassRegistry& registry) {
+  registry.add(std::string(kClassName),
+               [](plist::Decoder& d) -> plist::ObjectPtr { return initWithCoder(d); });
+}
+
+std::optional<Bytes> Block::data() const {
+  if (memory_) return memory_;
+  auto path = blockPath(identifier);
+  if (!path) return std::nullopt;
+  auto bytes = files::readFile(*path);
+  if (!bytes) return std::nullopt;
+  return std::move(*bytes);
+}
+
+bool Block::deletePersistentData() const {
+  if (memory_) return true;
+  auto path = blockPath(identifier);
+  std::error_code ignored;
+  return path && fs::remove(*path, ignored);
+}
+
+std::string Block::description() const {
+  return foundation::text::format(
+      "Block [%@, %@, %@]",
+      {identifier, groupIdentifier ? foundation::Value(*groupIdentifier) : foundation::Value(),
+       creationDate});
+}
+
+void Block::encodeWithCoder(plist::Coder& coder) const {
+  coder.encodeString("identifier", identifier);
+  coder.encodeInt("dataSize", static_cast<std::int64_t>(dataSize));
+  coder.encodeDate("creationDate", creationDate);
+}
+
+Block::Ptr Block::initWithCoder(plist::Decoder& decoder) {
+  auto block = std::make_shared<Block>();
+  auto identifier = decoder.decodeString("identifier");
+  // The identifier names a file in the SDK folder: it must stay a plain name.
+  if (!identifier || identifier->empty() || identifier->find('/') != std::string::npos ||
+      *identifier == "." || *identifier == "..") {
+    decoder.fail("a block without a usable identifier");
+    return nullptr;
+  }
+  block->identifier = std::move(*identifier);
+  block->dataSize =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(0, decoder.decodeInteger("dataSize").value_or(0)));
+  block->creationDate = decoder.decodeDate("creationDate").value_or(foundation::Date{});
+  return block;
+}
+
+// ---- Index
+
+void TallyDataSenderIndex::registerClasses(plist::ClassRegistry& registry) {
+  Block::registerClass(registry);
+  registry.add(std::string(BlockList::kClassName), [](plist::Decoder& d) -> plist::ObjectPtr {
+    auto list = std::make_shared<BlockList>();
+    list->blocks = d.decodeObjectArray<Block>("blocks").value_or(std::vector<Block::Ptr>{});
+    return list;
+  });
+  registry.add(std::string(kClassName),
+               [](plist::Decoder& d) -> plist::ObjectPtr { return initWithCoder(d); });
+}
+
+std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::instantiatedIndex() {
+  registerOnce();
+  if (auto folder = TallyUtil::filePathDirectory()) {
+    fs::path path = *folder / kTallySenderIndexFileName;
+    if (auto bytes = files::readFile(path)) {
+      auto index = plist::unarchiveRootObjectOfClass<TallyDataSenderIndex>(*bytes);
+      if (index.ok() && *index) return *index;
+      // A damaged index would never read better: start afresh (the block files stay).
+      TallyUtil::log(2, "TallyDataSenderIndex: damaged index file removed");
+      std::error_code ignored;
+      fs::remove(path, ignored);
+    }
+  }
+  return std::make_shared<TallyDataSenderIndex>();
+}
+
+foundation::Status TallyDataSenderIndex::saveState() const {
+  auto folder = TallyUtil::filePathDirectory();
+  if (!folder) return folder.error();
+  auto bytes = plist::archiveRootObject(*this);
+  if (!bytes) return bytes.error();
+  return TallyUtil::writeSdkFile(*folder / kTallySenderIndexFileName, *bytes);
+}
+
+void TallyDataSenderIndex::encodeWithCoder(plist::Coder& coder) const {
+  std::vector<std::pair<std::string, std::shared_ptr<BlockList>>> lists;
+  for (const auto& [key, blocks] : indexMap) {
+    auto list = std::make_shared<BlockList>();
+    for (const auto& block : blocks)
+      if (!block->isHeldInMemory()) list->blocks.push_back(block);
+    lists.emplace_back(key, list);
+  }
+  coder.encodeObjectMap("index", lists);
+  coder.encodeBool("TallySentReportSuccessfulKey", sentReportSuccessfully);
+}
+
+std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::initWithCoder(plist::Decoder& decoder) {
+  auto index = std::make_shared<TallyDataSenderIndex>();
+  index->sentReportSuccessfully = decoder.decodeBool("TallySentReportSuccessfulKey").value_or(false);
+  if (auto lists = decoder.decodeObjectMap<BlockList>("index")) {
+    for (auto& [key, list] : *lists)
+      if (list) index->indexMap.emplace_back(key, list->blocks);
+  }
+  return index;
+}
+
+TallyDataSenderIndex::Blocks* TallyDataSenderIndex::blocksFor(const std::string& dataKey) {
+  for (auto& [key, blocks] : indexMap)
+    if (key == dataKey) return &blocks;
+  return nullptr;
+}
+
+void TallyDataSenderIndex::addBlockInfo(const Block::Ptr& block, const std::string& dataKey) {
+  if (!block) return;
+  Blocks* blocks = blocksFor(dataKey);
+  if (!blocks) blocks = &indexMap.emplace_back(dataKey, Blocks{}).second;
+  blocks->push_back(block);
+  (void)saveState();
+}
+
+void TallyDataSenderIndex::removeBlockInfoWithIdentifier(const std::string& id, const std::string& dataKey) {
+  if (Blocks* blocks = blocksFor(dataKey)) {
+    std::erase_if(*blocks, [&](const Block::Ptr& block) {
+      if (block->identifier != id && block->groupIdentifier != id) return false;
+      block->deletePersistentData();
+      return true;
+    });
+  }
+  (void)saveState();
+}
+
+void TallyDataSenderIndex::setupForCurrentDataKey(const std::string& dataKey) {
+  bool removed = false;
+  std::erase_if(indexMap, [&](auto& entry) {
+    if (entry.first == dataKey) return false;
+    for (const auto& block : entry.second) block->deletePersistentData();
+    removed = true;
+    return true;
+  });
+  if (removed && !discardOutdatedBlocksForDataKey(dataKey)) (void)saveState();
+}
+
+bool TallyDataSenderIndex::discardOutdatedBlocksForDataKey(const std::string& dataKey) {
+  Blocks* blocks = blocksFor(dataKey);
+  if (!blocks || blocks->size() <= kTallyMaxStoredBlocks) return false;
+  auto excess = static_cast<std::ptrdiff_t>(blocks->size() - kTallyMaxStoredBlocks);
+  for (auto it = blocks->begin(); it != blocks->begin() + excess; ++it) (*it)->deletePersistentData();
+  blocks->erase(blocks->begin(), blocks->begin() + excess);
+  (void)saveState();
+  return true;
+}
+
+TallyDataSenderIndex::Blocks TallyDataSenderIndex::notSentBlocksForDataKey(const std::string& dataKey) const {
+  for (const auto& [key, blocks] : indexMap)
+    if (key == dataKey) return blocks;
+  return {};
+}
+
+// ---- Sender
+
+std::shared_ptr<TallyDataSender> TallyDataSender::setupInstanceWithQueue(Queue queue) {
+  return slot().getOrMake([&] { return std::make_shared<TallyDataSender>(std::move(queue)); });
+}
+
+std::shared_ptr<TallyDataSender> TallyDataSender::instance() { return slot().get(); }
+
+void TallyDataSender::cleanup() {
+  if (auto sender = slot().get()) sender->cancelTasks();
+  slot().reset();
+}
+
+std::optional<std::string> TallyDataSender::dataKey() {
+  auto key = TallyGlobalVariableStorage::sharedInstance()->apiKey();
+  if (!key) return std::nullopt;
+  auto hash = static_cast<std::uint32_t>(TallyUtil::stableHash(*key));
+  return "Data_" + std::to_string(hash) + "_" + std::to_string(kTallyAgentVersionNumber);
+}
+
+TallyDataSender::TallyDataSender(Queue queue)
+    : queue_(std::move(queue)), index_(TallyDataSenderIndex::instantiatedIndex()) {
+  if (auto key = dataKey()) index_->setupForCurrentDataKey(*key);
+  networkObserver_ = runtime::NotificationCenter::defaultCenter().addObserver(
+      std::string(kTallyNetworkStatusChangedNotification), nullptr, [this](const runtime::Notification&) {
+        bool reachable = TallyNetworkUtil::isNetworkReachable();
+        TallyUtil::log(2, "TallyDataSenderBase: networkStatusChanged to %@ reachable",
+                       {reachable ? "" : "not"});
+        if (reachable) onQueue([](TallyDataSender& sender) { sender.performRetransmitNotSentBlocks(); });
+      });
+}
+
+TallyDataSender::~TallyDataSender() { networkObserver_.remove(); }
+
+void TallyDataSender::onQueue(std::function<void(TallyDataSender&)> work) {
+  std::weak_ptr<TallyDataSender> weak = weak_from_this();
+  queue_([weak, work = std::move(work)] {
+    if (auto sender = weak.lock()) work(*sender);
+  });
+}
+
+std::optional<std::string> TallyDataSender::storeData(const Bytes& block) {
+  auto key = dataKey();
+  if (!key) return std::nullopt;
+  auto info = Block::initWithData(block);
+  // Not written: keep it in memory rather than lose it when its one upload fails.
+  if (!info) info = Block::heldInMemory(block);
+  index_->addBlockInfo(info, *key);
+  return info->identifier;
+}
+
+void TallyDataSender::removeStoredDataWithIdentifier(const std::string& id) {
+  if (auto key = dataKey()) index_->removeBlockInfoWithIdentifier(id, *key);
+}
+
+void TallyDataSender::sendSessionsData(const Bytes& block) {
+  auto delegate = delegate_.lock();
+  if (!delegate) {
+    if (!TallyUtil::isInWatchExtension() && TallyUtil::logLevel() != 0)
+      TallyUtil::log(1, "%s: Unable to send session data", {"-[TallyDataSender sendSessionsData:]"});
+    return;
+  }
+  auto identifier = storeData(block);
+  if (!identifier || !hasOngoingTasksWindow()) return;
+  sendData(delegate->prepareForSendingSessions({block}), *identifier);
+}
+
+void TallyDataSender::sendData(std::optional<TallyEnvelope> envelope, const std::string& tag) {
+  if (!envelope) return;
+  foundation::Dictionary headers{{"content-type", "application/octet-stream"}};
+  auto task = TallyHttpAsyncTask::sendMethod("POST", TallyNetworkUtil::serverURL(), envelope->body, headers,
+                                             shared_from_this(), false);
+  task->setTag(tag);
+  running_.push_back({task, tag, std::move(envelope->marks)});
+  runtime::RunLoop::main().performSoon([task] { task->startInRunLoop(runtime::RunLoop::main()); });
+}
+
+void TallyDataSender::requestDidFail(TallyHttpAsyncTask& task, const TallyHTTPResponse& response) {
+  TallyUtil::log(2, "TallySession: Could not connect to server: %@",
+                 {response.error ? response.error->description() : std::string("(null)")});
+  const TallyHttpAsyncTask* id = &task;
+  onQueue([id](TallyDataSender& sender) {
+    sender.takeTask(id);
+    sender.unregisterTask(false);
+  });
+}
+
+void TallyDataSender::requestDidCancel(TallyHttpAsyncTask& task, const TallyHTTPResponse&) {
+  const TallyHttpAsyncTask* id = &task;
+  onQueue([id](TallyDataSender& sender) {
+    sender.takeTask(id);
+    sender.unregisterTask(false);
+  });
+}
+
+void TallyDataSender::requestSuccessful(TallyHttpAsyncTask& task, const TallyHTTPResponse& response) {
+  const TallyHttpAsyncTask* id = &task;
+  onQueue([id, response](TallyDataSender& sender) { sender.requestSuccessComplete(id, response); });
+}
+
+void TallyDataSender::requestSuccessComplete(const TallyHttpAsyncTask* task,
+                                             const TallyHTTPResponse& response) {
+  auto running = takeTask(task);
+  std::string tag = running ? running->tag : std::string();
+  TallyUtil::log(2, "TallySession: async http response code: %d, id [%@]", {response.statusCode, tag});
+  auto reply = parseServerReply(response.body);
+  if (!reply) {
+    // Whether the server kept the envelope cannot be known from a broken reply: keep the blocks.
+    TallyUtil::log(2, "Failed to parse response with exception %@", {reply.error().description()});
+    unregisterTask(false);
+    return;
+  }
+  index_->sentReportSuccessfully = true;
+  if (!tag.empty()) {
+    removeStoredDataWithIdentifier(tag);
+  } else {
+    (void)index_->saveState();
+  }
+  if (running) TallyPropertyMarks::commitMarks(running->marks);
+  applyServerReply(*reply);
+  unregisterTask(true);
+}
+
+std::optional<TallyDataSender::Running> TallyDataSender::takeTask(const TallyHttpAsyncTask* task) {
+  auto it =
+      std::find_if(running_.begin(), running_.end(), [&](const Running& r) { return r.task.get() == task; });
+  if (it == running_.end()) return std::nullopt;
+  Running running = std::move(*it);
+  running_.erase(it);
+  return running;
+}
+
+void TallyDataSender::unregisterTask(bool succeeded) {
+  if (succeeded) performRetransmitNotSentBlocks();
+  if (running_.empty()) {
+    if (auto key = dataKey()) index_->discardOutdatedBlocksForDataKey(*key);
+  }
+}
+
+void TallyDataSender::performRetransmitNotSentBlocks() {
+  if (TallyGlobalVariableStorage::sharedInstance()->appApplicationState() == 2) {
+    TallyUtil::log(2, "Tally: application is in background, skipping sending data.");
+    return;
+  }
+  retransmitNotSentBlocks();
+}
+
+void TallyDataSender::retransmitNotSentBlocks() {
+  if (!hasOngoingTasksWindow()) return;
+  auto delegate = delegate_.lock();
+  if (!delegate) {
+    if (!TallyUtil::isInWatchExtension() && TallyUtil::logLevel() != 0)
+      TallyUtil::log(1, "%s: Unable to send session data", {"-[TallyDataSender retransmitNotSentBlocks]"});
+    return;
+  }
+  auto key = dataKey();
+  if (!key) return;
+  std::vector<std::string> tags;
+  for (const auto& r : running_)
+    if (!r.tag.empty()) tags.push_back(r.tag);
+  auto blocks = index_->notSentBlocksForDataKey(*key);
+  TallyUtil::log(2, "%s: Not sent blocks count [%lu]",
+                 {"-[TallyDataSender retransmitNotSentBlocks]", static_cast<std::int64_t>(blocks.size())});
+  size_t i = 0;
+  while (i < blocks.size()) {
+    const auto& first = blocks[i];
+    if (contains(tags, *first)) {
+      ++i;
+      continue;
+    }
+    if (!hasOngoingTasksWindow()) return;
+    std::string group = TallyUtil::generateCFUUID();
+    first->groupIdentifier = group;
+    auto firstData = first->data();
+    if (!firstData) {
+      index_->removeBlockInfoWithIdentifier(group, *key);
+      ++i;
+      continue;
+    }
+    std::uint64_t total = firstData->size();
+    std::vector<Bytes> list{std::move(*firstData)};
+    size_t j = i + 1;
+    bool full = false;
+    for (; j < blocks.size(); ++j) {
+      const auto& next = blocks[j];
+      if (contains(tags, *next)) continue;
+      auto data = next->data();
+      if (!data) {
+        index_->removeBlockInfoWithIdentifier(next->identifier, *key);
+        continue;
+      }
+      if (total + data->size() > kTallyMaxRetransmissionBytes) {
+        full = true;
+        break;
+      }
+      next->groupIdentifier = group;
+      total += data->size();
+      list.push_back(std::move(*data));
+    }
+    TallyUtil::log(2, "%s, Payload size %lu, sessions added %d",
+                   {"-[TallyDataSender retransmitNotSentBlocks]", static_cast<std::int64_t>(total),
+                    static_cast<std::int64_t>(list.size())});
+    sendData(delegate->prepareForSendingSessions(list), group);
+    i = full ? j : blocks.size();
+  }
+}
+
+void TallyDataSender::cancelTasks() {
+  auto running = std::move(running_);
+  running_.clear();
+  for (auto& r : running) runtime::RunLoop::main().performSoon([task = r.task] { task->cancelTask(); });
+}
+
+}  // namespace analytics

@@ -1,0 +1,198 @@
+// The upload queue against the stand-in collector: blocks stored before sending, acknowledged by the
+// reply, kept through failures, bad replies and a restart, retransmitted in groups, within limits.
+#include "analytics/data_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "analytics/global_variable_storage.h"
+#include "analytics/network_util.h"
+#include "analytics/tally_util.h"
+#include "platform/runtime/run_loop.h"
+#include "support/analytics_collector.h"
+#include "support/temp_dir.h"
+
+namespace analytics {
+namespace {
+
+using foundation::Bytes;
+using testing_support::AnalyticsCollector;
+
+// The session side: wraps the blocks in a real envelope, or records the groups it was given.
+struct Session : TallyDataSenderDelegate {
+  std::vector<std::vector<Bytes>> groups;
+  std::optional<TallyEnvelope> prepareForSendingSessions(const std::vector<Bytes>& blocks) override {
+    groups.push_back(blocks);
+    return dataForSessions({"ZK4PW8RX", "1.4", false, std::nullopt, foundation::Date{}}, blocks);
+  }
+};
+
+class DataSenderTest : public ::testing::Test {
+ protected:
+  DataSenderTest() : scope_(loop_) {
+    TallyUtil::setHome(files::AppHome(home_.path()));
+    TallyUtil::setClock(&clock_);
+    TallyUtil::setLogLevel(0);
+    TallyGlobalVariableStorage::cleanup();
+    TallyGlobalVariableStorage::sharedInstance()->setApiKey("ZK4PW8RX");
+    TallyNetworkUtil::setServerURL(collector_.ingestUrl());
+    start();
+  }
+  ~DataSenderTest() override {
+    TallyDataSender::cleanup();
+    loop_.runUntilIdle();
+    TallyNetworkUtil::reset();
+    TallyGlobalVariableStorage::cleanup();
+    TallyUtil::setClock(nullptr);
+    TallyUtil::setHome(std::nullopt);
+    TallyUtil::setLogLevel(1);
+  }
+
+  // A new process: a new sender over what is on disk.
+  void start() {
+    TallyDataSender::cleanup();
+    sender_ = TallyDataSender::setupInstanceWithQueue([](std::function<void()> work) { work(); });
+    sender_->setDataSenderDelegate(session_);
+  }
+
+  // A block the collector tells apart by its user id.
+  static Bytes block(const std::string& name) {
+    TallySessionReport report;
+    report.userID = name;
+    return report.data();
+  }
+
+  void settle() {
+    ASSERT_TRUE(loop_.runUntil([&] { return sender_->runningTaskCount() == 0; }, 20));
+  }
+  size_t queued() { return sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey()).size(); }
+  // How often the collector received each block.
+  std::map<std::string, int> deliveries() {
+    std::map<std::string, int> seen;
+    for (const auto& upload : collector_.uploads())
+      for (const auto& session : upload.sessions) ++seen[session.userId];
+    return seen;
+  }
+  void networkChanged() {
+    runtime::NotificationCenter::defaultCenter().post(std::string(kTallyNetworkStatusChangedNotification));
+  }
+
+  testing_support::TempDir home_;
+  foundation::ManualClock clock_{foundation::Date{600000000}};
+  runtime::RunLoop loop_;
+  runtime::ScopedMainRunLoop scope_;
+  AnalyticsCollector collector_;
+  std::shared_ptr<Session> session_ = std::make_shared<Session>();
+  std::shared_ptr<TallyDataSender> sender_;
+};
+
+TEST_F(DataSenderTest, ABlockIsStoredPostedAndLeavesOnlyWithTheReply) {
+  collector_.setReplyCookies({{Bytes{'s'}, Bytes{'1'}}});
+  sender_->sendSessionsData(block("a"));
+  EXPECT_EQ(queued(), 1u);
+  settle();
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 1}}));
+  EXPECT_EQ(queued(), 0u);
+  EXPECT_TRUE(sender_->everSentReportSuccessfully());
+  auto cookies = TallyGlobalVariableStorage::sharedInstance()->persistentMap(TallyPersistentMap::kCookies);
+  EXPECT_EQ((*cookies)["s"], foundation::Value(Bytes{'1'}));
+  // Only the index is left in the SDK folder (the settings' maps are hidden files).
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(*TallyUtil::filePathDirectory()))
+    files += entry.path().filename().string()[0] != '.';
+  EXPECT_EQ(files, 1u);
+}
+
+TEST_F(DataSenderTest, FailuresKeepEveryBlockUntilARetransmissionDeliversItOnce) {
+  for (auto fault : {AnalyticsCollector::Fault::kStatus500, AnalyticsCollector::Fault::kNoAnswer}) {
+    collector_.setFault(fault);
+    sender_->sendSessionsData(block(fault == AnalyticsCollector::Fault::kNoAnswer ? "x" : "y"));
+    settle();
+  }
+  EXPECT_EQ(queued(), 2u);
+  EXPECT_TRUE(deliveries().empty());
+  collector_.setFault(AnalyticsCollector::Fault::kNone);
+  networkChanged();
+  settle();
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"x", 1}, {"y", 1}}));
+  EXPECT_EQ(session_->groups.back().size(), 2u);
+  EXPECT_EQ(queued(), 0u);
+}
+
+TEST_F(DataSenderTest, ABrokenReplyKeepsTheBlocksAndTheNextSuccessResendsThem) {
+  collector_.setFault(AnalyticsCollector::Fault::kMalformedReply);
+  sender_->sendSessionsData(block("a"));
+  settle();
+  EXPECT_EQ(queued(), 1u);
+  EXPECT_FALSE(sender_->everSentReportSuccessfully());
+  collector_.setFault(AnalyticsCollector::Fault::kNone);
+  sender_->sendSessionsData(block("b"));
+  settle();
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 2}, {"b", 1}}));
+  EXPECT_EQ(queued(), 0u);
+}
+
+TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReply) {
+  sender_->sendSessionsData(block("a"));
+  EXPECT_EQ(sender_->runningTaskCount(), 1u);
+  start();  // the upload never started: the process ended first
+  loop_.runUntilIdle();
+  EXPECT_EQ(queued(), 1u);
+  networkChanged();
+  settle();
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 1}}));
+  start();
+  EXPECT_EQ(queued(), 0u);
+  EXPECT_TRUE(sender_->everSentReportSuccessfully());
+}
+
+TEST_F(DataSenderTest, RetransmissionGroupsBySizeAndDropsBlocksWhoseFilesAreGone) {
+  collector_.setFault(AnalyticsCollector::Fault::kStatus500);
+  for (int i = 0; i < 5; ++i) sender_->storeData(block("b"));
+  // The queue only sees sizes: give the stored files the sizes wanted.
+  auto blocks = sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey());
+  const size_t sizes[] = {300000, 250000, 10, 200000, 300000};
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    auto path = *TallyUtil::filePathDirectory() / blocks[i]->identifier;
+    ASSERT_TRUE(TallyUtil::writeSdkFile(path, Bytes(sizes[i], 0)).ok());
+  }
+  std::filesystem::remove(*TallyUtil::filePathDirectory() / blocks[2]->identifier);
+  session_->groups.clear();
+  sender_->retransmitNotSentBlocks();
+  std::vector<size_t> groupSizes;
+  for (const auto& group : session_->groups) groupSizes.push_back(group.size());
+  EXPECT_EQ(groupSizes, (std::vector<size_t>{1, 2, 1}));  // 300k | 250k+200k | 300k
+  EXPECT_EQ(queued(), 4u);
+  settle();
+}
+
+TEST_F(DataSenderTest, LimitsOfRunningUploadsAndStoredBlocks) {
+  collector_.setFault(AnalyticsCollector::Fault::kStatus500);
+  for (int i = 0; i < 9; ++i) sender_->sendSessionsData(block("r" + std::to_string(i)));
+  EXPECT_FALSE(sender_->hasOngoingTasksWindow());
+  size_t posted = session_->groups.size();
+  sender_->sendSessionsData(block("waiting"));
+  EXPECT_EQ(session_->groups.size(), posted);
+  for (int i = 0; i < 41; ++i) sender_->storeData(block("s"));
+  EXPECT_EQ(queued(), 51u);
+  settle();
+  EXPECT_EQ(queued(), 50u);
+  // The oldest went.
+  EXPECT_EQ(sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey()).front()->data(),
+            block("r1"));
+}
+
+TEST_F(DataSenderTest, BlocksOfAnotherKeyAreDroppedAtStartUp) {
+  sender_->storeData(block("old"));
+  auto file = *TallyUtil::filePathDirectory() /
+              sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey())[0]->identifier;
+  TallyGlobalVariableStorage::sharedInstance()->setApiKey("OTHERKEY");
+  start();
+  EXPECT_TRUE(sender_->dataIndex().indexMap.empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+}  // namespace
+}  // namespace analytics
