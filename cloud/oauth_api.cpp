@@ -138,6 +138,12 @@ OAuthAPIRequestLoader::OAuthAPIRequestLoader(std::shared_ptr<OAuthCredentialConc
 
 OAuthAPIRequestLoader::~OAuthAPIRequestLoader() = default;
 
+void OAuthAPIRequestLoader::cancel() {
+  connection_.reset();
+  completion_ = {};
+  failure_ = {};
+}
+
 Status OAuthAPIRequestLoader::loadSynchronously(bool synchronously) {
   if (!credentials_) return apiError(kOAuthAPIErrorNoConsumerKey, "Unable to load without valid credentials");
   if (!credentials_->consumerKey())
@@ -449,7 +455,9 @@ foundation::Result<std::unique_ptr<OAuthAPI>> OAuthAPI::make(Dictionary credenti
 }
 
 OAuthAPI::~OAuthAPI() {
-  // Loads still running stop before the method and store they report to go.
+  // Loads still running stop before the method and store they report to go, also those a caller
+  // still holds.
+  for (const auto& loader : activeLoaders_) loader->cancel();
   activeLoaders_.clear();
   authenticationMethod_.reset();
 }

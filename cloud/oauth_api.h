@@ -113,6 +113,9 @@ class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIReques
   // no callback. An error for a store without a consumer key or a request that cannot be signed.
   foundation::Status loadSynchronously(bool synchronously);
 
+  // Stops a running load; neither callback runs afterwards.
+  void cancel();
+
   const OAuthURLResponse& response() const { return response_; }
   const std::string& responseString() const { return response_.body; }
   const std::optional<foundation::Error>& error() const { return error_; }
