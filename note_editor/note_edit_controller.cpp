@@ -23,7 +23,10 @@ constexpr double kPhotoSide = 70;
 noteEditController::noteEditController(EditorServices services, std::filesystem::path photoLibrary)
     : model_(std::move(services)), photoLibrary_(std::move(photoLibrary)) {}
 
-noteEditController::~noteEditController() { cancelPendingDelete(); }
+noteEditController::~noteEditController() {
+  cancelPendingDelete();
+  deleteTimer();
+}
 
 // ---------------------------------------------------------------------------------------------
 // The screen
@@ -47,6 +50,7 @@ void noteEditController::viewDidLoad() {
   }
   updateBarButtons();
   if (model_.note_Type) setTitle(model_.localized(*model_.note_Type));
+  afterTimerChange();
 }
 
 void noteEditController::viewWillAppear(bool /*animated*/) { updateEditView(); }
@@ -464,6 +468,8 @@ void noteEditController::save() {
     if (auto written = model_.refrashTimerSave(); !written)
       foundation::log("Cannot rewrite the running timer: " + written.error().description());
     model_.timerStarted = false;
+    model_.ticking = false;
+    deleteTimer();
     closeSaved();
     return;
   }
@@ -534,6 +540,65 @@ void noteEditController::copyThisNote() {
     deleteButton_->setAlpha(0);
   });
 }
+
+// ---------------------------------------------------------------------------------------------
+// Timers
+
+void noteEditController::deleteTimer() {
+  if (noteTimerTick_) noteTimerTick_.invalidate();
+  noteTimerTick_ = runtime::Timer();
+}
+
+void noteEditController::afterTimerChange() {
+  if (!model_.ticking || closed_) {
+    deleteTimer();
+  } else if (!isTicking()) {
+    noteTimerTick_ = runtime::RunLoop::main().scheduleTimer(1.0, true, [this](runtime::Timer&) {
+      model_.tick();
+      afterTimerChange();
+    });
+  }
+  updateBarButtons();
+  if (model_.limitAlertPending) {
+    model_.limitAlertPending = false;
+    updateEditView();
+    alertAboutTime(text_key::kTimerLimitExceeded);
+  } else if (noteEditTable_) {
+    noteEditTable_->reloadData();
+  }
+}
+
+void noteEditController::timerButtonClicked(int button) {
+  const int sheet = model_.timerButtonClicked(button);
+  afterTimerChange();
+  if (sheet == 7) askAboutStop();
+  if (sheet == 5 || sheet == 6) askToStartAnotherBreast(sheet == 5 ? 1 : 2);
+}
+
+void noteEditController::closeTimer() {
+  model_.closeTimer();
+  afterTimerChange();
+}
+
+void noteEditController::timerSheetAnswered(int sheet, int buttonIndex) {
+  const auto alert = model_.timerSheetAnswered(sheet, buttonIndex);
+  afterTimerChange();
+  if (alert) ui::AlertView::create("", *alert, this, "OK")->show();
+}
+
+void noteEditController::willEnterForeground() {
+  model_.setTimerCountFromDates(true);
+  afterTimerChange();
+  updateEditView();
+}
+
+void noteEditController::askAboutReset() { showSheet(4, text_key::kReset, {}); }
+
+void noteEditController::askToStartAnotherBreast(std::uint32_t side) {
+  if (side == 1 || side == 2) showSheet(side == 1 ? 5 : 6, text_key::kSwitchSides, {});
+}
+
+void noteEditController::askAboutStop() { showSheet(7, text_key::kStop, {}); }
 
 // ---------------------------------------------------------------------------------------------
 // Registration

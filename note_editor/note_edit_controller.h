@@ -134,11 +134,21 @@ class noteEditController : public ui::ViewController,
   virtual void editNumValue() {}
   // Hooks of the timers: a timer cell's button (0 left, 1 centre, 2 right), its close button,
   // the answer of sheets 4 to 8, the return to the foreground.
-  virtual void timerButtonClicked(int /*button*/) {}
-  virtual void closeTimer() {}
-  virtual void timerSheetAnswered(int /*sheet*/, int /*buttonIndex*/) {}
-  virtual void willEnterForeground() { updateEditView(); }
+  virtual void timerButtonClicked(int button);
+  virtual void closeTimer();
+  virtual void timerSheetAnswered(int sheet, int buttonIndex);
+  virtual void willEnterForeground();
 
+ public:
+  // The confirmation sheets of the timers: reset (4), save and switch sides (5 left, 6 right),
+  // stop (7).
+  void askAboutReset();
+  void askToStartAnotherBreast(std::uint32_t side);
+  void askAboutStop();
+  // The one-second tick runs while the model asks for it.
+  bool isTicking() const { return static_cast<bool>(noteTimerTick_) && noteTimerTick_.isValid(); }
+
+ protected:
   // Shows a confirmation sheet with the number, for the dispatcher.
   void showSheet(int number, std::optional<std::string_view> destructive, std::vector<std::string> others);
 
@@ -156,12 +166,16 @@ class noteEditController : public ui::ViewController,
   // Tells the opener once; later closes do nothing.
   void closeSaved();
   void closeChanged();
+  // After a timer operation: the tick as the model wants it, the bar, the table, the limit alert.
+  void afterTimerChange();
+  void deleteTimer();
 
   NoteEditor model_;
   std::filesystem::path photoLibrary_;
   noteViewDelegate* delegate_ = nullptr;
   bool closed_ = false;
   runtime::Timer deleteTimer_;
+  runtime::Timer noteTimerTick_;
   std::vector<runtime::ObserverToken> observers_;
 
   std::shared_ptr<ui::TableView> noteEditTable_;

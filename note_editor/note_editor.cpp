@@ -274,16 +274,26 @@ void NoteEditor::timerAtLoad() {
     if (dateTimerON) resetTimer();
     return;
   }
+  // Without a record of its own the editor shows no timer to resume (the opener logged why).
   if (!ownRecord_) return;
   if (!isBreastType()) {
     setRunningState();
-    if (note_DateStart) timerCount = wholeSeconds(*note_DateStart, now());
+    timerStarted = true;
+    setTimerCountFromDates(false);
   }
-  // A running side ticks on; a paused one shows its counts until a side is continued.
-  timerStarted = true;
   const bool running = !isBreastType() || timerType == 3 || timerType == 5;
-  if (running) timerHasBeenStarted = runningTimerBar = true;
-  updateTimerTexts();
+  if (!running) {
+    // A paused side shows its counts; nothing ticks until a side is continued.
+    timerStarted = true;
+    updateTimer();
+    return;
+  }
+  timerStarted = true;
+  if (isTimeLimitExceeded() || (!isBreastType() && timerCount > static_cast<std::int64_t>(kDayInSeconds))) {
+    timerLimitExceeded();
+    return;
+  }
+  (void)startAndSaveTimer(false);
 }
 
 void NoteEditor::setDates() {
@@ -308,8 +318,11 @@ bool usesKeypad(const std::optional<std::string>& type) {
 // Timer state
 
 bool NoteEditor::isTimeLimitExceeded() const {
-  if (isBreastType() && std::llabs(timerCount - timerCount2) > static_cast<long long>(kDayInSeconds))
-    return true;
+  // Both sides together may last a day: seconds while the timer is live, minutes after it stopped.
+  if (isBreastType()) {
+    const std::int64_t total = (timerCount + timerCount2) * (timerStarted ? 1 : 60);
+    if (total > static_cast<std::int64_t>(kDayInSeconds)) return true;
+  }
   if (!note_DateStart || !note_DateStop) return false;
   const double span = *note_DateStop - *note_DateStart;
   const auto seconds = static_cast<std::int32_t>(std::clamp(std::trunc(span), -2147483647.0, 2147483647.0));
@@ -363,42 +376,12 @@ void NoteEditor::updateTimerTexts() {
 
 Status NoteEditor::refrashTimerSave() {
   if (!services_.saves || !currentBabyName || !ownRecord_) return {};
-  auto timers = services_.saves->loadTimerArray(*currentBabyName);
-  if (!timers || *ownRecord_ >= timers->size() || !(*timers)[*ownRecord_]) return {};
+  auto timers = loadTimers();
+  if (!timers) return timers.error();
+  if (*ownRecord_ >= timers->size() || !(*timers)[*ownRecord_]) return {};
   app::noteTimer& record = *(*timers)[*ownRecord_];
-  record.setParam_Type(note_Type);
-  record.setParam_DateStart(note_DateStart);
-  record.setParam_strValue(note_strVal);
-  record.setParam_Notice(note_Notice);
-  if (isBreastType()) {
-    record.setParam_numValue(Value(timerCount));
-    record.setParam_numMeasureCurrent(std::to_string(timerCount2));
-    record.setParam_DateLast(now());
-    record.setParam_Paused(timerType == 4 || timerType == 6);
-  } else {
-    record.setParam_numValue(note_numVal ? Value(*note_numVal) : Value());
-    record.setParam_numMeasureCurrent(note_numMeasureCurrent);
-  }
-  const std::int64_t number = record.param_ImgPathNum().value_or(-1);
-  if (!note_Photo) {
-    if (number >= 0) (void)services_.saves->deleteTempPhotoPhotoNum(*currentBabyName, number);
-    record.setParam_ImgPathNum(-1);
-  } else {
-    std::int64_t use = number;
-    if (use < 0) {
-      // The lowest number no record of the baby carries.
-      use = 0;
-      for (bool taken = true; taken; ++use) {
-        taken = std::any_of(timers->begin(), timers->end(),
-                            [use](const auto& t) { return t && t->param_ImgPathNum().value_or(-1) == use; });
-        if (!taken) break;
-      }
-    }
-    if (Status written = services_.saves->saveTempPhotoPhotoPathPhotoNum(*note_Photo, *currentBabyName, use);
-        !written)
-      return written;
-    record.setParam_ImgPathNum(use);
-  }
+  fillRecord(record);
+  if (Status photo = writeRecordPhoto(record, *timers); !photo) return photo;
   return services_.saves->saveTimerArrayById(*timers, *currentBabyName);
 }
 

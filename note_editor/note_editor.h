@@ -50,6 +50,10 @@ inline constexpr std::string_view kPause = "Pause";
 inline constexpr std::string_view kEndBeforeBegin = "EndT_Biger_BeginT";
 inline constexpr std::string_view kTimeLimit = "TimeLimit24Hours";
 inline constexpr std::string_view kTimerLimitExceeded = "TimerLimitExceeded";
+// The destructive buttons of the timer sheets.
+inline constexpr std::string_view kReset = "Reset";
+inline constexpr std::string_view kSwitchSides = "Save and switch sides";
+inline constexpr std::string_view kStop = "Stop";
 // Shown when a save or a delete could not be completed; nothing was changed.
 inline constexpr std::string_view kSaveFailed = "The note could not be saved.";
 inline constexpr std::string_view kNoBaby = "The baby of this note was not found.";
@@ -210,6 +214,41 @@ class NoteEditor {
   // without a file store or an owned record.
   foundation::Status refrashTimerSave();
 
+  // --- Running the timers (the screen keeps the one-second tick going while `ticking`)
+
+  // The tick should run: a timer counts, or a paused side waits to be continued.
+  bool ticking = false;
+  // One second passed: the running counter grows and the limit is checked.
+  void tick();
+  // Limit test and timer texts.
+  void updateTimer();
+  // Set when the 24-hour limit stopped the timer; the screen shows the alert once and clears it.
+  bool limitAlertPending = false;
+  // Starts or continues counting; with `save` a first start stores a new record.
+  foundation::Status startAndSaveTimer(bool save);
+  // Stops counting and drops the owned record; with `close` the dates show again.
+  foundation::Status stopTimerAndClose(bool close);
+  // The counters become the note's dates (and, for breast feeding, minutes per side).
+  void setDatesFromTimerCount();
+  // Recomputes the counters of a shown timer: from the owned record (`fromRecord`) or the dates.
+  void setTimerCountFromDates(bool fromRecord);
+  // Pumping: stores the running side as a note and starts the other (1 left, 2 right). The save's
+  // alert when it failed; then the side and the record are kept.
+  std::optional<std::string> startAnotherBreast(std::uint32_t side);
+  // Appends a record for the running timer and owns it.
+  foundation::Status saveTheTimer();
+  // Removes the owned record with its temporary photo; the editor owns none afterwards.
+  foundation::Status deleteTheTimer();
+  // The timer passed 24 hours: it stops, keeps what it counted (at most 24 hours in all) and the
+  // alert is pending.
+  void timerLimitExceeded();
+  // A timer cell button (0 left, 1 centre, 2 right); the confirmation sheet to ask (5, 6 or 7), or 0.
+  int timerButtonClicked(int button);
+  // The timer cell's close button.
+  void closeTimer();
+  // The answer of a timer sheet (4 reset, 5 and 6 switch sides, 7 stop); an alert text to show.
+  std::optional<std::string> timerSheetAnswered(int sheet, int buttonIndex);
+
   // --- The table
 
   int numberOfRowsInSection(int section) const;
@@ -274,6 +313,13 @@ class NoteEditor {
   void applyDefaults();
   void findLastBreast();
   void timerAtLoad();
+  // The baby's timer array as stored; an error when the file exists but cannot be read, so that
+  // nothing is written over the baby's other timers.
+  foundation::Result<app::NoteTimerArray> loadTimers() const;
+  // The lowest temporary photo number no record carries.
+  static std::int64_t freePhotoNumber(const app::NoteTimerArray& timers);
+  void fillRecord(app::noteTimer& record) const;
+  foundation::Status writeRecordPhoto(app::noteTimer& record, const app::NoteTimerArray& timers);
   foundation::Date cutToMinute(foundation::Date date) const;
   app::Baby findBaby(std::string& alert);
   std::string newPhotoKey(foundation::Date photoDate);

@@ -1,0 +1,358 @@
+// The editor's timers: states, the tick, start, pause, stop, side switches, the 24-hour limit and
+// the running-timer record each editor owns in the baby's timer file.
+//
+// States: 0 idle, 1 stopwatch running, 2 stopwatch halted at the limit, 3 / 5 left / right side
+// running, 4 / 6 left / right side paused (or halted at the limit). While a timer is live the
+// counters are seconds; a stopped breast-feeding timer keeps minutes per side, as its note does.
+//
+// The editor only ever reads, rewrites or removes the record it created or was opened on; a new
+// editor owns none, so the baby's other running timers and their photos are never touched.
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/note_types.h"
+#include "note_editor/note_editor.h"
+#include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
+
+namespace note_editor {
+
+namespace nt = app::note_type;
+using foundation::Date;
+using foundation::Status;
+using foundation::Value;
+
+namespace {
+
+constexpr std::int64_t kDay = 86400;
+constexpr std::int64_t kDayInMinutes = 1440;
+
+std::int64_t wholeSeconds(Date from, Date to) { return static_cast<std::int64_t>(std::trunc(to - from)); }
+
+bool isSide(const std::optional<std::string>& value, std::string_view side) {
+  return value && *value == side;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Records
+
+foundation::Result<app::NoteTimerArray> NoteEditor::loadTimers() const {
+  auto path = services_.saves->timerFilePath(*currentBabyName);
+  if (!path) return foundation::Error::make("NoteEditor", 1, "The baby has no timer file name");
+  std::error_code ec;
+  if (!std::filesystem::exists(*path, ec)) return app::NoteTimerArray{};
+  auto bytes = files::readFile(*path);
+  if (!bytes) return bytes.error();
+  return app::unarchiveTimerArray(*bytes);
+}
+
+std::int64_t NoteEditor::freePhotoNumber(const app::NoteTimerArray& timers) {
+  std::int64_t number = 0;
+  while (std::any_of(timers.begin(), timers.end(), [number](const auto& timer) {
+    return timer && timer->param_ImgPathNum().value_or(-1) == number;
+  }))
+    ++number;
+  return number;
+}
+
+void NoteEditor::fillRecord(app::noteTimer& record) const {
+  record.setParam_Type(note_Type);
+  record.setParam_DateStart(note_DateStart);
+  record.setParam_strValue(note_strVal);
+  record.setParam_Notice(note_Notice);
+  if (isBreastType()) {
+    record.setParam_numValue(Value(timerCount));
+    record.setParam_numMeasureCurrent(std::to_string(timerCount2));
+    record.setParam_DateLast(now());
+    record.setParam_Paused(timerType == 4 || timerType == 6);
+  } else {
+    record.setParam_numValue(note_numVal ? Value(*note_numVal) : Value());
+    record.setParam_numMeasureCurrent(note_numMeasureCurrent);
+  }
+}
+
+Status NoteEditor::writeRecordPhoto(app::noteTimer& record, const app::NoteTimerArray& timers) {
+  const std::int64_t number = record.param_ImgPathNum().value_or(-1);
+  if (!note_Photo) {
+    if (number >= 0) (void)services_.saves->deleteTempPhotoPhotoNum(*currentBabyName, number);
+    record.setParam_ImgPathNum(-1);
+    return {};
+  }
+  const std::int64_t use = number >= 0 ? number : freePhotoNumber(timers);
+  if (Status written = services_.saves->saveTempPhotoPhotoPathPhotoNum(*note_Photo, *currentBabyName, use);
+      !written)
+    return written;
+  record.setParam_ImgPathNum(use);
+  return {};
+}
+
+Status NoteEditor::saveTheTimer() {
+  if (!services_.saves || !currentBabyName) return {};
+  auto timers = loadTimers();
+  if (!timers) {
+    foundation::log("The timers of the baby cannot be read; the running timer is not stored: " +
+                    timers.error().description());
+    return timers.error();
+  }
+  auto record = std::make_shared<app::noteTimer>();
+  fillRecord(*record);
+  record->setParam_ImgPathNum(-1);
+  if (Status photo = writeRecordPhoto(*record, *timers); !photo) return photo;
+  timers->push_back(record);
+  if (Status saved = services_.saves->saveTimerArrayById(*timers, *currentBabyName); !saved) {
+    if (const auto number = record->param_ImgPathNum(); number && *number >= 0)
+      (void)services_.saves->deleteTempPhotoPhotoNum(*currentBabyName, *number);
+    return saved;
+  }
+  ownRecord_ = timers->size() - 1;
+  stopWatchNum = static_cast<std::int32_t>(*ownRecord_);
+  return {};
+}
+
+Status NoteEditor::deleteTheTimer() {
+  if (!services_.saves || !currentBabyName || !ownRecord_) return {};
+  auto timers = loadTimers();
+  if (!timers) return timers.error();
+  const size_t index = *ownRecord_;
+  if (index >= timers->size() || !(*timers)[index]) {
+    ownRecord_.reset();
+    return {};
+  }
+  const std::int64_t number = (*timers)[index]->param_ImgPathNum().value_or(-1);
+  timers->erase(timers->begin() + static_cast<std::ptrdiff_t>(index));
+  // The record goes first: a photo left behind is harmless, a record without its photo is not.
+  if (Status saved = services_.saves->saveTimerArrayById(*timers, *currentBabyName); !saved) return saved;
+  if (number >= 0) (void)services_.saves->deleteTempPhotoPhotoNum(*currentBabyName, number);
+  ownRecord_.reset();
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Counting
+
+void NoteEditor::tick() {
+  if (!timerStarted) return;
+  if (isBreastType()) {
+    if (timerType == 3) ++timerCount;
+    if (timerType == 5) ++timerCount2;
+  } else {
+    ++timerCount;
+  }
+  note_DateStop = now();
+  updateTimer();
+}
+
+void NoteEditor::updateTimer() {
+  if (timerStarted) {
+    const bool exceeded = isBreastType() ? isTimeLimitExceeded() : timerCount > kDay;
+    if (exceeded) {
+      timerStarted = false;
+      timerLimitExceeded();
+      return;
+    }
+  }
+  updateTimerTexts();
+}
+
+Status NoteEditor::startAndSaveTimer(bool save) {
+  const bool wasStarted = timerStarted;
+  ticking = false;
+  timerStarted = timerHasBeenStarted = true;
+  const Date current = now();
+  note_DateStop = current;
+  runningTimerBar = true;
+  Status stored;
+  if (isBreastType()) {
+    // A feeding begins when its first side starts, not when the editor opened.
+    if (save && !wasStarted && !startTimeHasBeenChanged && timerCount == 0 && timerCount2 == 0)
+      note_DateStart = current;
+    ticking = true;
+    stored = wasStarted || !save ? refrashTimerSave() : saveTheTimer();
+    updateTimer();
+    return stored;
+  }
+  if (save) {
+    if (startTimeHasBeenChanged && note_DateStart) {
+      // The chosen minute, with the seconds of now, so that the counter runs on whole seconds.
+      const double start = note_DateStart->sinceReference;
+      note_DateStart = Date{start - std::fmod(start, 60.0) + std::fmod(current.sinceReference, 60.0)};
+    } else {
+      note_DateStart = current;
+    }
+  }
+  if (!note_DateStart || *note_DateStart > current) {
+    note_DateStart = current;
+  } else if (current - *note_DateStart >= static_cast<double>(kDay)) {
+    note_DateStart = current - static_cast<double>(kDay);
+  }
+  timerCount = wholeSeconds(*note_DateStart, current);
+  ticking = true;
+  if (save) stored = saveTheTimer();
+  updateTimer();
+  return stored;
+}
+
+Status NoteEditor::stopTimerAndClose(bool close) {
+  ticking = false;
+  timerStarted = false;
+  if (close) dateTimerON = false;
+  setDatesFromTimerCount();
+  runningTimerBar = false;
+  Status removed = deleteTheTimer();
+  if (!removed)
+    foundation::log("The stopped timer's record cannot be removed: " + removed.error().description());
+  updateTimer();
+  return removed;
+}
+
+void NoteEditor::setDatesFromTimerCount() {
+  const Date current = now();
+  if (isBreastType()) {
+    const bool halted = timerType == 2 || timerType == 4 || timerType == 6;
+    note_DateStop = halted && note_DatePaused ? *note_DatePaused : current;
+    timerCount /= 60;
+    timerCount2 /= 60;
+    return;
+  }
+  note_DateStop = current;
+  if (timerHasBeenStarted) note_DateStart = current - static_cast<double>(timerCount);
+}
+
+void NoteEditor::setTimerCountFromDates(bool fromRecord) {
+  if (!dateTimerON) return;
+  if (isBreastType()) {
+    if (fromRecord && ownRecord_ && timerStarted && services_.saves && currentBabyName) {
+      auto timers = loadTimers();
+      if (timers && *ownRecord_ < timers->size() && (*timers)[*ownRecord_]) {
+        const app::noteTimer& record = *(*timers)[*ownRecord_];
+        timerCount = std::max<std::int64_t>(0, record.param_numValue().toInteger().value_or(0));
+        timerCount2 =
+            std::max<std::int64_t>(0, app::leadingInteger(record.param_numMeasureCurrent().value_or("")));
+        const bool left = isSide(note_strVal, kLeftBreast);
+        if (record.param_Paused().value_or(false)) {
+          timerType = left ? 4 : 6;
+          note_DatePaused = record.param_DateLast();
+        } else {
+          timerType = left ? 3 : 5;
+          if (record.param_DateLast())
+            (left ? timerCount : timerCount2) +=
+                std::max<std::int64_t>(0, wholeSeconds(*record.param_DateLast(), now()));
+        }
+      }
+    }
+    updateTimer();
+    return;
+  }
+  // An idle or halted stopwatch keeps what it shows; only a running one counts from its start.
+  if (timerStarted && note_DateStart) timerCount = wholeSeconds(*note_DateStart, now());
+  updateTimer();
+}
+
+void NoteEditor::timerLimitExceeded() {
+  const bool left = isSide(note_strVal, kLeftBreast), right = isSide(note_strVal, kRightBreast);
+  (void)stopTimerAndClose(true);
+  const Date current = note_DateStop.value_or(now());
+  if (isBreastType()) {
+    // The side that ran keeps what it counted, the two together at most a day.
+    if (left) timerCount = std::min(timerCount, kDayInMinutes - timerCount2);
+    if (right) timerCount2 = std::min(timerCount2, kDayInMinutes - timerCount);
+    timerCount = std::max<std::int64_t>(0, timerCount);
+    timerCount2 = std::max<std::int64_t>(0, timerCount2);
+    note_DateStop = current;
+    note_DateStart = current - static_cast<double>((timerCount + timerCount2) * 60);
+  } else {
+    timerCount = kDay;
+    note_DateStop = current;
+    note_DateStart = current - static_cast<double>(kDay);
+  }
+  timerType = left ? 4 : right ? 6 : 2;
+  updateTimerTexts();
+  dateTimerON = false;
+  limitAlertPending = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Buttons and sheets
+
+std::optional<std::string> NoteEditor::startAnotherBreast(std::uint32_t side) {
+  if (side != 1 && side != 2) return std::nullopt;
+  const SaveOutcome saved = saveThisNote();
+  if (!saved.close) return saved.alert.value_or(std::string(localized(text_key::kSaveFailed)));
+  if ((side == 1 && timerType == 5) || (side == 2 && timerType == 3)) (void)stopTimerAndClose(false);
+  resetTimer();
+  note_strVal = std::string(side == 1 ? kLeftBreast : kRightBreast);
+  timerType = side == 1 ? 3 : 5;
+  if (Status started = startAndSaveTimer(true); !started)
+    foundation::log("The new side's timer is not stored: " + started.error().description());
+  return std::nullopt;
+}
+
+int NoteEditor::timerButtonClicked(int button) {
+  auto startSide = [this](bool left) {
+    note_strVal = std::string(left ? kLeftBreast : kRightBreast);
+    timerType = left ? 3 : 5;
+    (void)startAndSaveTimer(true);
+  };
+  auto pause = [this](std::int64_t state) {
+    timerType = state;
+    note_DatePaused = now();
+    (void)refrashTimerSave();
+  };
+  const bool breast = isBreastType();
+  if (button == 1) {
+    if (!towTimers) {
+      if (timerType == 0 || timerType == 2) {
+        (void)startAndSaveTimer(true);
+        timerType = 1;
+        return 0;
+      }
+      return 7;
+    }
+    return breast ? 7 : 0;
+  }
+  if (!towTimers || (button != 0 && button != 2)) return 0;
+  const bool left = button == 0;
+  const std::int64_t running = left ? 3 : 5, paused = left ? 4 : 6;
+  const std::int64_t otherRunning = left ? 5 : 3, otherPaused = left ? 6 : 4;
+  if (timerType == 0 || timerType == paused) {
+    startSide(left);
+  } else if (timerType == running) {
+    if (!breast) return 7;
+    pause(paused);
+  } else if (timerType == otherRunning || timerType == otherPaused) {
+    if (!breast) return left ? 5 : 6;
+    startSide(left);
+  }
+  return 0;
+}
+
+void NoteEditor::closeTimer() {
+  dateTimerON = false;
+  setDatesFromTimerCount();
+  updateTimer();
+}
+
+std::optional<std::string> NoteEditor::timerSheetAnswered(int sheet, int buttonIndex) {
+  if (buttonIndex != 0) return std::nullopt;
+  switch (sheet) {
+    case 4:
+      resetTimer();
+      updateTimer();
+      break;
+    case 5:
+    case 6:
+      return startAnotherBreast(sheet == 5 ? 1 : 2);
+    case 7:
+      if (timerType == 1 || timerType == 3 || timerType == 5) timerType = 0;
+      (void)stopTimerAndClose(true);
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace note_editor
