@@ -277,68 +277,6 @@ std::optional<TallyEnvelope> dataForSessions(const TallyEnvelopeFacts& facts,
 
 // ---- Reply
 
-foundation::Result<size_t> parseCookies(std::span<const std::uint8_t> part,
-                                        std::vector<std::pair<Bytes, Bytes>>& cookies) {
-  auto count = P::getInt16FromData(part, 0);
-  if (!count) return count.error();
-  if (*count < 1) return size_t{2};
-  size_t offset = 2;
-  int read = 0;
-  auto outside = [&](std::int64_t at) {
-    return foundation::Error::make(std::string(kTallyMalformedDataDomain), 2,
-                                   "-[TallyDataSender parseCookies:]: a cookie length points outside the "
-                                   "reply, data len=" +
-                                       std::to_string(part.size()) + ", ix=" + std::to_string(at));
-  };
-  while (offset < part.size()) {
-    auto k = P::getInt16FromData(part, static_cast<std::int64_t>(offset));
-    if (!k) return k.error();
-    if (*k < 0 || part.size() - offset - 2 < static_cast<size_t>(*k))
-      return outside(static_cast<std::int64_t>(offset));
-    size_t valueAt = offset + 2 + static_cast<size_t>(*k);
-    auto v = P::getInt16FromData(part, static_cast<std::int64_t>(valueAt));
-    if (!v) return v.error();
-    if (*v < 0 || part.size() - valueAt - 2 < static_cast<size_t>(*v))
-      return outside(static_cast<std::int64_t>(valueAt));
-    Bytes key(part.begin() + static_cast<std::ptrdiff_t>(offset + 2),
-              part.begin() + static_cast<std::ptrdiff_t>(valueAt));
-    Bytes value(part.begin() + static_cast<std::ptrdiff_t>(valueAt + 2),
-                part.begin() + static_cast<std::ptrdiff_t>(valueAt + 2 + static_cast<size_t>(*v)));
-    cookies.emplace_back(std::move(key), std::move(value));
-    offset = valueAt + 2 + static_cast<size_t>(*v);
-    if (++read == *count) return offset;
-  }
-  TallyUtil::log(2, "%s: Unable to read all cookies from response, number read %d",
-                 {"-[TallyDataSender parseCookies:]", read});
-  return offset;
-}
-
-foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body) {
-  TallyServerReply reply;
-  if (body.empty()) {
-    reply.clearCookies = true;
-    return reply;
-  }
-  auto chunk = P::getInt16FromData(body, 0);
-  if (!chunk) return chunk.error();
-  if (auto length = P::getInt32FromData(body, 2); !length) return length.error();
-  if (*chunk != kTallyReplyChunkType) {
-    TallyUtil::log(
-        2, "%s: Got unexpected chunk typd %x",
-        {"-[TallyDataSender parseResponse:]", static_cast<int>(static_cast<std::uint16_t>(*chunk))});
-    // The cookie part of another chunk is empty: its closing field cannot be read.
-    return P::getInt16FromData({}, 0).error();
-  }
-  std::span<const std::uint8_t> rest = body.subspan(6);
-  if (auto unused = P::getInt16FromData(rest, 0); !unused) return unused.error();
-  std::span<const std::uint8_t> part = rest.subspan(2);
-  auto end = parseCookies(part, reply.cookies);
-  if (!end) return end.error();
-  if (auto closing = P::getInt16FromData(part, static_cast<std::int64_t>(*end)); !closing)
-    return closing.error();
-  return reply;
-}
-
 void applyServerReply(const TallyServerReply& reply) {
   auto settings = TallyGlobalVariableStorage::sharedInstance();
   if (reply.clearCookies) {

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/server_reply.h"
 #include "analytics/tally_event.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/error.h"
@@ -33,7 +34,6 @@ namespace analytics {
 inline constexpr std::uint16_t kTallySessionBlockVersion = 7;
 inline constexpr std::uint16_t kTallyEnvelopeFormat = 31;
 inline constexpr std::uint16_t kTallyAgentVersionNumber = 155;
-inline constexpr std::int16_t kTallyReplyChunkType = 0x011E;
 
 #if defined(__aarch64__)
 inline constexpr std::string_view kTallyBuildArchitecture = "arm64";
@@ -114,21 +114,6 @@ struct TallyEnvelope {
 std::optional<TallyEnvelope> dataForSessions(const TallyEnvelopeFacts& facts,
                                              const std::vector<foundation::Bytes>& blocks);
 
-// A server reply, read in full before anything is applied.
-struct TallyServerReply {
-  // An empty body: the cookie map is emptied (in memory only).
-  bool clearCookies = false;
-  std::vector<std::pair<foundation::Bytes, foundation::Bytes>> cookies;
-};
-
-// Reads a reply. Any length that points outside the data, a negative length, a cookie list that ends
-// early, a missing closing field or another chunk type make the reply malformed ("Malformed data").
-foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body);
-// The offset just behind the cookies of the cookie part (after the chunk header and its 16-bit
-// field), with the cookies read; an error when a cookie does not lie wholly inside the part.
-foundation::Result<size_t> parseCookies(
-    std::span<const std::uint8_t> part,
-    std::vector<std::pair<foundation::Bytes, foundation::Bytes>>& cookies);
 // Applies the reply to the cookie map; every cookie is saved with the other maps, an empty reply
 // only empties the map in memory.
 void applyServerReply(const TallyServerReply& reply);
