@@ -1,5 +1,10 @@
 #include "note_editor/editor_cells.h"
 
+#include <array>
+#include <utility>
+
+#include "platform/ui/device.h"
+
 namespace note_editor {
 
 using graphics::Point;
@@ -158,13 +163,43 @@ void timerCellBase::layoutButtons(double y, double leftX, double rightX) {
 }
 
 void timerCellBase::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  // Decided once per cell, at its first drawing, when its frame is final.
+  if (!atLeastOnce_) {
+    adjusted_ = adjustForScreen();
+    atLeastOnce_ = true;
+  }
   beginHairlines(canvas);
   canvas.strokeLine(Point(0, bounds().size.height), Point(bounds().size.width, bounds().size.height));
   canvas.restore();
 }
 
+void timerCellBase::keepAdjustment() {
+  // The base layout puts every view back where the cell's design has it; a made adjustment
+  // depends only on that, so applying it again lands on the same frames.
+  if (adjusted_) (void)adjustForScreen();
+}
+
+namespace {
+
+void moveTo(ui::View& view, double x) {
+  Rect frame = view.frame();
+  frame.origin.x = x;
+  view.setFrame(frame);
+}
+
+void centreOnX(ui::View& view, double centre) { moveTo(view, centre - view.frame().size.width / 2); }
+
+// A counter grows a field of hours after the first hour; it shrinks to fit instead of cutting.
+void fitCounter(ui::Label& label) {
+  label.setAdjustsFontSizeToFitWidth(true);
+  label.setMinimumScaleFactor(0.5);
+}
+
+}  // namespace
+
 noteTimerCell::noteTimerCell() : timerCellBase(kIdentifier) {
   timeLable = addLabel(contentView(), 50, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+  fitCounter(*timeLable);
   hoursLable = addLabel(contentView(), 10, TextAlignment::kCenter);
   minutesLable = addLabel(contentView(), 10, TextAlignment::kCenter);
   secondsLable = addLabel(contentView(), 10, TextAlignment::kCenter);
@@ -179,11 +214,27 @@ void noteTimerCell::layoutSubviews() {
   minutesLable->setFrame(Rect(t + 80, 80, 60, 14));
   secondsLable->setFrame(Rect(t + 153, 80, 60, 14));
   layoutButtons(130, w / 2 - 100, w / 2 + 100);
+  keepAdjustment();
+}
+
+bool noteTimerCell::adjustForScreen() {
+  const ui::DeviceProfile& device = ui::device();
+  if (device.isPad() || !(device.isStandardPhone667() || device.isPhone736())) return false;
+  const double t = timeLable->frame().origin.x;
+  const std::pair<ui::View*, double> moves[] = {
+      {hoursLable.get(), 7},         {secondsLable.get(), 191},   {leftButton.get(), -6},
+      {leftButtonLable.get(), 1},    {leftPrevLable.get(), 1},    {rightButton.get(), 204},
+      {rightButtonLable.get(), 211}, {rightPrevLable.get(), 211},
+  };
+  for (const auto& [view, offset] : moves) moveTo(*view, t + offset);
+  return true;
 }
 
 noteTimerBreastCell::noteTimerBreastCell() : timerCellBase(kIdentifier) {
   timeLeftLable = addLabel(contentView(), 36, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
   timeRightLable = addLabel(contentView(), 36, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
+  fitCounter(*timeLeftLable);
+  fitCounter(*timeRightLable);
 }
 
 void noteTimerBreastCell::layoutSubviews() {
@@ -192,6 +243,28 @@ void noteTimerBreastCell::layoutSubviews() {
   timeLeftLable->setFrame(Rect(cx - 92 - 70, 25, 140, 55));
   timeRightLable->setFrame(Rect(cx + 92 - 70, 25, 140, 55));
   layoutButtons(115, cx - 92, cx + 92);
+  keepAdjustment();
+}
+
+bool noteTimerBreastCell::adjustForScreen() {
+  const ui::DeviceProfile& device = ui::device();
+  const bool standard667 = !device.isPad() && device.isStandardPhone667();
+  if (!device.isPad() && !standard667 && !device.isPhone736()) return false;
+  const graphics::Font font("HelveticaNeue-UltraLight", standard667 ? 45 : 50);
+  timeLeftLable->setFont(font);
+  timeRightLable->setFont(font);
+  const double cx = frame().size.width / 2, side = standard667 ? 92 : 106;
+  const std::pair<ui::Label*, std::array<ui::View*, 3>> groups[] = {
+      {timeLeftLable.get(), {leftButton.get(), leftButtonLable.get(), leftPrevLable.get()}},
+      {timeRightLable.get(), {rightButton.get(), rightButtonLable.get(), rightPrevLable.get()}},
+  };
+  double centre = cx - side;
+  for (const auto& [time, views] : groups) {
+    centreOnX(*time, centre);
+    for (ui::View* view : views) centreOnX(*view, centre);
+    centre = cx + side;
+  }
+  return true;
 }
 
 }  // namespace note_editor

@@ -91,12 +91,24 @@ class timerCellBase : public ui::TableViewCell {
   std::shared_ptr<ui::Label> leftButtonLable, centerButtonLable, rightButtonLable;
   std::shared_ptr<ui::Label> leftPrevLable, rightPrevLable;
 
+  // The one-time adjustment for the larger screens, then the bottom hairline.
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+  // The adjustment for the larger screens has been decided (made, or not needed on this screen).
+  bool atLeastOnce() const { return atLeastOnce_; }
 
  protected:
+  // Moves the views for the larger screens; false on a screen that keeps the base layout.
+  virtual bool adjustForScreen() = 0;
+  // A laid-out cell whose adjustment is made keeps it through later layouts.
+  void keepAdjustment();
+
   // Places the buttons' row with its centre line at `y`, the side groups centred on `leftX` and
   // `rightX`.
   void layoutButtons(double y, double leftX, double rightX);
+
+ private:
+  bool atLeastOnce_ = false;
+  bool adjusted_ = false;
 };
 
 class noteTimerCell : public timerCellBase {
@@ -108,6 +120,9 @@ class noteTimerCell : public timerCellBase {
   std::shared_ptr<ui::Label> hoursLable, minutesLable, secondsLable;
 
   void layoutSubviews() override;
+
+ protected:
+  bool adjustForScreen() override;
 };
 
 class noteTimerBreastCell : public timerCellBase {
@@ -118,6 +133,9 @@ class noteTimerBreastCell : public timerCellBase {
   std::shared_ptr<ui::Label> timeLeftLable, timeRightLable;
 
   void layoutSubviews() override;
+
+ protected:
+  bool adjustForScreen() override;
 };
 
 }  // namespace note_editor

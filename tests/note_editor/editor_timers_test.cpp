@@ -5,12 +5,24 @@
 
 #include "app/note_timer.h"
 #include "note_editor/editor_fixture.h"
+#include "platform/graphics/recording_canvas.h"
 #include "platform/ui/application.h"
+#include "platform/ui/device.h"
+#include "platform/ui/render.h"
 
 namespace editor_test {
 namespace {
 
 using note_editor::NoteEditor;
+
+// Taps a button of the shown timer cell (0 left, 1 centre, 2 right).
+void tapTimerButton(note_editor::noteEditController& editor, int button) {
+  auto* cell =
+      dynamic_cast<note_editor::timerCellBase*>(editor.noteEditTable().cellForRowAtIndexPath({0, 1}));
+  ASSERT_TRUE(cell);
+  ui::Button* buttons[] = {cell->leftButton.get(), cell->centerButton.get(), cell->rightButton.get()};
+  buttons[button]->tap();
+}
 
 class EditorTimersTest : public EditorTest {
  protected:
@@ -245,6 +257,67 @@ TEST_F(EditorTimersTest, AnUnreadableTimerFileIsNeverWrittenOver) {
   EXPECT_FALSE(editor->ownRecord());
   editor->timerSheetAnswered(7, 0);
   EXPECT_EQ(files::readFile(path).value(), garbage);
+}
+
+// Pictures for people, in the build tree's test output; not compared.
+TEST_F(EditorTimersTest, PicturesOfRunningTimersOnALargePhone) {
+  ui::ScopedDevice large(ui::DeviceProfile::phone736());
+  auto feeding = open("Breast Feeding");
+  tapTimerButton(*feeding, 0);
+  loop_.advance(75);
+  tapTimerButton(*feeding, 2);
+  loop_.advance(3700);
+  EXPECT_TRUE(
+      ui::renderToPng(*window_, testing_support::testOutput() / "note_editor_feeding_running.png", 2).ok());
+  auto sleep = open("Sleep");
+  tapTimerButton(*sleep, 1);
+  loop_.advance(4000);
+  EXPECT_TRUE(
+      ui::renderToPng(*window_, testing_support::testOutput() / "note_editor_sleep_running.png", 2).ok());
+}
+
+TEST(EditorTimerCells, TheLargerScreensMoveTheViewsOnceAtTheFirstDrawing) {
+  struct Case {
+    const char* name;
+    ui::DeviceProfile profile;
+    double secondsOffset, leftOffset;  // seconds caption and left button from the counter's x
+    double fontSize, sideGap;          // breast cell: counters' font and their centres from the middle
+  };
+  const Case cases[] = {
+      {"568", ui::DeviceProfile::phone568(), 153, -35, 36, 92},
+      {"667", ui::DeviceProfile::phone667(), 191, -6, 45, 92},
+      {"667 zoomed", ui::DeviceProfile::phone667Zoomed(), 153, -35, 36, 92},
+      {"736", ui::DeviceProfile::phone736(), 191, -6, 50, 106},
+      {"pad", ui::DeviceProfile::pad(), 153, -35, 50, 106},
+  };
+  auto drawTwice = [](ui::View& cell) {
+    for (int i = 0; i < 2; ++i) {
+      graphics::RecordingCanvas canvas;
+      cell.setNeedsLayout();
+      cell.layoutIfNeeded();
+      cell.drawRect(canvas, cell.bounds());
+      EXPECT_EQ(canvas.lines().size(), 1u);
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui::ScopedDevice device(c.profile);
+    const double w = c.profile.screenWidth;
+    note_editor::noteTimerCell single;
+    single.setFrame(graphics::Rect(0, 0, w, 193));
+    drawTwice(single);
+    const double t = single.timeLable->frame().origin.x;
+    EXPECT_EQ(single.secondsLable->frame().origin.x - t, c.secondsOffset);
+    EXPECT_EQ(single.leftButton->frame().origin.x - t, c.leftOffset);
+
+    note_editor::noteTimerBreastCell breast;
+    breast.setFrame(graphics::Rect(0, 0, w, 180));
+    drawTwice(breast);
+    EXPECT_EQ(breast.timeLeftLable->font().pointSize(), c.fontSize);
+    EXPECT_EQ(breast.timeRightLable->frame().midX() - w / 2, c.sideGap);
+    EXPECT_EQ(breast.leftButton->frame().midX(), w / 2 - c.sideGap);
+    EXPECT_EQ(breast.rightPrevLable->frame().midX(), w / 2 + c.sideGap);
+  }
 }
 
 }  // namespace
