@@ -48,58 +48,83 @@ std::int64_t monotonicNow() noexcept {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void parkingHandler(int, siginfo_t*, void* uap) noexcept {
+// Takes slot `slot` for the calling thread when the parker asked it to: true once the thread has
+// parked there and been released.
+bool parkIn(Slot& slot, ThreadId self, void* uap) noexcept {
+  if (slot.thread.load(std::memory_order_acquire) != self) return false;
+  int expected = kRequested;
+  if (!slot.state.compare_exchange_strong(expected, kCapturing, std::memory_order_acq_rel)) return false;
+  if (slot.thread.load(std::memory_order_acquire) != self) {
+    slot.state.store(kRequested, std::memory_order_release);  // not ours after all
+    return false;
+  }
+  slot.context = static_cast<ucontext_t*>(uap)->uc_mcontext;
+  slot.state.store(kParked, std::memory_order_release);
+  futexWake(&slot.state);
+  while (slot.state.load(std::memory_order_acquire) == kParked) futexWait(&slot.state, kParked, nullptr);
+  slot.state.store(kIdle, std::memory_order_release);
+  return true;
+}
+
+void parkingHandler(int, siginfo_t* info, void* uap) noexcept {
   const int savedErrno = errno;
   const ThreadId self = threadSelf();
-  for (Slot& slot : gSlots) {
-    if (slot.thread.load(std::memory_order_acquire) != self) continue;
-    int expected = kRequested;
-    if (!slot.state.compare_exchange_strong(expected, kCapturing, std::memory_order_acq_rel)) continue;
-    if (slot.thread.load(std::memory_order_acquire) != self) {
-      slot.state.store(kRequested, std::memory_order_release);  // not ours after all
-      continue;
-    }
-    slot.context = static_cast<ucontext_t*>(uap)->uc_mcontext;
-    slot.state.store(kParked, std::memory_order_release);
-    futexWake(&slot.state);
-    while (slot.state.load(std::memory_order_acquire) == kParked) futexWait(&slot.state, kParked, nullptr);
-    slot.state.store(kIdle, std::memory_order_release);
-    break;
-  }
+  // The parker names the slot in the signal's value, which spares every parked thread a walk over the
+  // whole table (hundreds of cold cache lines). A signal sent some other way, or one that arrives
+  // after its request was given up on, falls back to the walk.
+  const int hint = info && info->si_code == SI_QUEUE ? info->si_value.sival_int : -1;
+  bool parked = hint >= 0 && hint < static_cast<int>(kMaxThreads) && parkIn(gSlots[hint], self, uap);
+  for (std::size_t i = 0; !parked && i < kMaxThreads; ++i) parked = parkIn(gSlots[i], self, uap);
   errno = savedErrno;
 }
 
-// A slot nobody uses, claimed for `thread`; -1 when all are taken. Only the owner claims slots.
-int claimSlot(ThreadId thread) noexcept {
-  for (std::size_t i = 0; i < kMaxThreads; ++i) {
+// A slot nobody uses, claimed for `thread`; -1 when all are taken. Only the owner claims slots, so
+// `from` (where the previous claim ended) lets one parking run claim its slots in one pass.
+int claimSlot(ThreadId thread, std::size_t* from) noexcept {
+  for (std::size_t i = *from; i < kMaxThreads; ++i) {
     Slot& slot = gSlots[i];
     const int state = slot.state.load(std::memory_order_acquire);
     if (state != kIdle && state != kAbandoned) continue;
     slot.thread.store(thread, std::memory_order_release);
     int expected = state;
     if (slot.state.compare_exchange_strong(expected, kRequested, std::memory_order_acq_rel)) {
+      *from = i + 1;
       return static_cast<int>(i);
     }
   }
+  *from = kMaxThreads;
   return -1;
 }
 
-ParkResult parkOne(ThreadId thread, std::int64_t timeoutNanoseconds, int* slotOut) noexcept {
+// Asks `thread` to park in a newly claimed slot. kParked here means only "asked": the answer comes in
+// awaitParked. The slot is in *slotOut (-1 when nothing was asked).
+ParkResult requestPark(ThreadId thread, std::size_t* from, int* slotOut) noexcept {
   *slotOut = -1;
-  const int index = claimSlot(thread);
+  const int index = claimSlot(thread, from);
   if (index < 0) return ParkResult::kFull;
-  Slot& slot = gSlots[index];
-  if (syscall(SYS_tgkill, getpid(), thread, threadParkingSignal()) != 0) {
-    slot.state.store(kIdle, std::memory_order_release);
-    return ParkResult::kGone;
+  siginfo_t info{};
+  info.si_signo = threadParkingSignal();
+  info.si_code = SI_QUEUE;  // a process may queue these to its own threads
+  info.si_pid = getpid();
+  info.si_uid = getuid();
+  info.si_value.sival_int = index;
+  if (syscall(SYS_rt_tgsigqueueinfo, getpid(), thread, threadParkingSignal(), &info) != 0) {
+    const bool gone = errno == ESRCH;
+    gSlots[index].state.store(kIdle, std::memory_order_release);
+    *from = static_cast<std::size_t>(index);  // the slot is free again for the next thread
+    // Anything else (the queue of pending signals is full) leaves a thread that cannot answer.
+    return gone ? ParkResult::kGone : ParkResult::kTimedOut;
   }
-  const std::int64_t deadline = monotonicNow() + timeoutNanoseconds;
+  *slotOut = index;
+  return ParkResult::kParked;
+}
+
+// Waits until the thread asked in `index` has parked, or gives up on it at `deadline`.
+ParkResult awaitParked(int index, std::int64_t deadline) noexcept {
+  Slot& slot = gSlots[index];
   for (;;) {
     const int state = slot.state.load(std::memory_order_acquire);
-    if (state == kParked) {
-      *slotOut = index;
-      return ParkResult::kParked;
-    }
+    if (state == kParked) return ParkResult::kParked;
     const std::int64_t left = deadline - monotonicNow();
     if (left <= 0 && state == kRequested) {
       int expected = kRequested;
@@ -184,23 +209,31 @@ ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseco
   threads->owner = true;
 
   // Running threads may start new ones until they are parked themselves; a few rounds catch them.
+  // Each round first asks every new thread and only then waits for the answers, so the threads get
+  // to their handlers side by side and a round costs the slowest answer, not the sum of them.
   constexpr int kRounds = 8;
+  std::size_t claimFrom = 0;
   for (int round = 0; round < kRounds; ++round) {
     ThreadId listed[kMaxThreads];
     const int n = listThreads(listed, kMaxThreads);
     if (n < 0) break;
-    bool foundNew = false;
-    for (int i = 0; i < n; ++i) {
+    const std::size_t first = threads->count;
+    for (int i = 0; i < n && threads->count < kMaxThreads; ++i) {
       if (alreadyListed(threads, listed[i])) continue;
-      if (threads->count == kMaxThreads) break;
-      foundNew = true;
       ParkedThreads::Entry& entry = threads->entries[threads->count++];
       entry.thread = listed[i];
       entry.slot = -1;
       entry.result =
-          listed[i] == self ? ParkResult::kCaller : parkOne(listed[i], timeoutNanoseconds, &entry.slot);
+          listed[i] == self ? ParkResult::kCaller : requestPark(listed[i], &claimFrom, &entry.slot);
     }
-    if (!foundNew) break;
+    if (threads->count == first) break;
+    const std::int64_t deadline = monotonicNow() + timeoutNanoseconds;
+    for (std::size_t i = first; i < threads->count; ++i) {
+      ParkedThreads::Entry& entry = threads->entries[i];
+      if (entry.slot < 0) continue;
+      entry.result = awaitParked(entry.slot, deadline);
+      if (entry.result != ParkResult::kParked) entry.slot = -1;
+    }
   }
   return ParkResult::kParked;
 }

@@ -2,16 +2,17 @@
 // The threads of this process, and stopping them to read their registers.
 //
 // Linux has no call that suspends another thread of the same process. Instead the crashing thread
-// sends each other thread a reserved real-time signal (tgkill); that thread's handler copies the
-// registers it was interrupted with into a slot of a static table, marks itself parked and waits on a
-// futex until it is released. While parked a thread runs nothing of its own, so its stack holds still
-// for a walk. A thread that does not answer within the caller's bound (it blocks the signal, or is
-// stopped) is given up on and recorded without registers; when the signal reaches it later it finds
+// queues each other thread a reserved real-time signal (rt_tgsigqueueinfo, whose value names the
+// thread's slot) and only then waits for their answers, so they stop side by side. A thread's handler
+// copies the registers it was interrupted with into its slot of a static table, marks itself parked
+// and waits on a futex until it is released. While parked a thread runs nothing of its own, so its stack
+// holds still for a walk. A thread that does not answer within the caller's bound (it blocks the signal, or
+// is stopped) is given up on and recorded without registers; when the signal reaches it later it finds
 // nothing asked of it and goes on. Only one thread parks others at a time: a second one gets kBusy
 // (and is parked by the first when its signal arrives), so two crashing threads never wait on each other.
 //
 // Everything here except prepareThreadParking is safe to call from a signal handler: system calls
-// (getdents64, tgkill, futex, clock_gettime), atomics and static storage only.
+// (getdents64, rt_tgsigqueueinfo, futex, clock_gettime), atomics and static storage only.
 
 #include <sys/types.h>
 #include <ucontext.h>
@@ -68,10 +69,11 @@ struct ParkedThreads {
 // in the kernel's order, the caller too (as kCaller), so a report can list them as the kernel does.
 // The list is read again after every round and the new threads parked too, until a reading finds no
 // thread that was not seen before (bounded by a few rounds), so a thread created during the crash is
-// not missed. Each thread gets at most `timeoutNanoseconds` to answer. Returns kParked when the caller
-// may go on (single threads may still have timed out: see the entries), kBusy when another thread is
-// parking threads (then `*threads` holds nothing), kNotPrepared when the handler is not installed.
-// Safe in a signal handler.
+// not missed. Each round signals all its new threads first and then waits at most `timeoutNanoseconds`
+// for all of their answers together, so threads that never answer cost one bound per round. Returns
+// kParked when the caller may go on (single threads may still have timed out: see the entries), kBusy when
+// another thread is parking threads (then `*threads` holds nothing), kNotPrepared when the handler is not
+// installed. Safe in a signal handler.
 ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept;
 
 // The registers a parked thread was interrupted with; null for an entry that is not parked. The

@@ -1,6 +1,7 @@
 // Parking the other threads of this process: a running thread stops with its registers recorded and
 // runs on once released; a thread that blocks the signal is given up on after the bound; a thread
-// started while threads are being parked is parked too.
+// started while threads are being parked is parked too; threads that never answer cost one bound
+// together, not one each.
 #include "platform/system/threads.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 namespace sys {
 namespace {
@@ -144,6 +147,39 @@ TEST(Threads, AThreadStartedWhileOthersAreParkedIsParkedToo) {
   releaseParkedThreads(&parked);
   stop = true;
   starting.join();
+}
+
+TEST(Threads, ThreadsThatNeverAnswerAreGivenUpOnTogether) {
+  ASSERT_EQ(prepareThreadParking(), 0);
+  constexpr int kBlockers = 4;
+  constexpr std::int64_t kBound = 100'000'000;
+  Spinner spinner;
+  std::atomic<int> ready{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> blockers;
+  for (int i = 0; i < kBlockers; ++i) {
+    blockers.emplace_back([&] {
+      blockParkingSignal();
+      ++ready;
+      while (!stop) std::this_thread::yield();
+    });
+  }
+  while (ready < kBlockers) std::this_thread::yield();
+
+  static ParkedThreads parked;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(parkOtherThreads(&parked, kBound), ParkResult::kParked);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  int timedOut = 0;
+  for (std::size_t i = 0; i < parked.count; ++i)
+    timedOut += parked.entries[i].result == ParkResult::kTimedOut;
+  EXPECT_EQ(timedOut, kBlockers);
+  EXPECT_EQ(entryOf(parked, spinner.id)->result, ParkResult::kParked);
+  // One after another they would take four bounds; side by side one, with room for a loaded machine.
+  EXPECT_LT(waited, std::chrono::nanoseconds(kBound * 5 / 2));
+  releaseParkedThreads(&parked);
+  stop = true;
+  for (std::thread& blocker : blockers) blocker.join();
 }
 
 }  // namespace
