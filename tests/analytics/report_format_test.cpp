@@ -91,6 +91,7 @@ TEST_F(ReportFormatTest, AKnownSessionDecodesFieldByField) {
   s.latitude = 52.5;
   s.gender = 1;
   s.events.recordEvent("feed", Dictionary{{"ml", 120}}, false, false);
+  s.events.recordEvent(std::string(254, 'n') + "\xF0\x9F\x98\x80 tail", std::nullopt, false, false);
   s.events.recordError("e", "m", "x", 2, std::nullopt);
   s.events.errors[0]->errorID = 4;
   s.events.recordError("e", "m", "x", 1, std::nullopt);
@@ -130,11 +131,12 @@ TEST_F(ReportFormatTest, AKnownSessionDecodesFieldByField) {
   EXPECT_EQ(b.jailbreak, 0xFF);
   ASSERT_EQ(b.parameters.size(), 2u);
   EXPECT_EQ(b.parameters[0].mark, 1);
-  ASSERT_EQ(b.events.size(), 1u);
+  ASSERT_EQ(b.events.size(), 2u);
   EXPECT_EQ(b.events[0].name, "feed");
+  EXPECT_EQ(b.events[1].name, std::string(254, 'n'));
   EXPECT_EQ(b.events[0].parameters, (testing_support::KeyValues{{"ml", "120"}}));
   EXPECT_EQ(b.events[0].startOffsetMillis, 60000);
-  EXPECT_EQ(b.eventCounts, (std::vector<std::pair<std::string, std::int32_t>>{{"feed", 1}}));
+  EXPECT_EQ(b.eventCounts.size(), 2u);
   EXPECT_EQ(b.totalErrors, 3);
   ASSERT_EQ(b.errors.size(), 3u);
   EXPECT_EQ(b.errors[2].id, 10);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -11,6 +12,30 @@ namespace testing_support {
 namespace {
 
 using foundation::Bytes;
+
+// Whether the bytes are well-formed UTF-8 of at most 255 UTF-16 units.
+bool shortUtf8(const Bytes& text) {
+  size_t units = 0;
+  for (size_t i = 0; i < text.size();) {
+    std::uint8_t lead = text[i];
+    size_t extra = lead < 0x80             ? 0
+                   : (lead & 0xE0) == 0xC0 ? 1
+                   : (lead & 0xF0) == 0xE0 ? 2
+                   : (lead & 0xF8) == 0xF0 ? 3
+                                           : 9;
+    if (extra == 9 || extra > text.size() - i - 1) return false;
+    std::uint32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+      if ((text[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (text[i + k] & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    units += cp >= 0x10000 ? 2 : 1;
+    i += extra + 1;
+  }
+  return units <= 255;
+}
 
 // Reads big-endian fields. Past the end every read gives zero and the reader stays failed, so loops
 // over counts end at once; the first failure's field name is kept.
@@ -63,8 +88,10 @@ class Reader {
     offset_ += size;
     return out;
   }
+  // Text is UTF-8 and at most 255 UTF-16 units: the writer cuts longer text on a character boundary.
   std::string str(const char* field) {
     Bytes text = bytes(u16(field), field);
+    if (!failed() && !shortUtf8(text)) fail(field);
     return std::string(text.begin(), text.end());
   }
   KeyValues keyValues(const char* field) {
@@ -136,6 +163,7 @@ CollectedSession readSession(Reader& r) {
   s.totalPauseMillis = r.i64("block pause");
   s.backgroundSessionEnabled = r.boolean("background sessions");
   s.applicationState = r.u8("application state");
+  if (s.applicationState > 2 && s.applicationState != 0xFF) r.fail("application state");
   if (r.boolean("origin present")) s.origin = r.str("origin");
   if (r.boolean("deep link present")) s.deepLink = r.str("deep link");
   s.properties = r.keyValues("session properties");
@@ -143,7 +171,9 @@ CollectedSession readSession(Reader& r) {
   s.locale = r.str("locale");
   s.timeZone = r.str("time zone");
   s.networkStatus = r.u8("network status");
+  if (s.networkStatus > 3) r.fail("network status");
   s.orientation = r.u8("orientation");
+  if (s.orientation != 1 && s.orientation != 2) r.fail("orientation");
   s.userId = r.str("user id");
   if (!r.boolean("location present")) r.fail("location present");
   s.latitude = r.f64("latitude");
@@ -151,17 +181,40 @@ CollectedSession readSession(Reader& r) {
   s.accuracy = r.f32("accuracy");
   s.pageViews = r.i32("page views");
   s.jailbreak = r.u8("jailbreak");
+  if (s.jailbreak != 0xFF) r.fail("jailbreak");
   r.expect(0, 1, "reserved byte");
   s.gender = r.u8("gender");
+  if (s.gender > 1 && s.gender != 0xFF) r.fail("gender");
   if (r.boolean("birth date present")) s.birthMillis = r.i64("birth date");
   for (std::uint16_t n = r.u16("event counts"); n > 0 && !r.failed(); --n) {
     std::string name = r.str("event count name");
     s.eventCounts.emplace_back(std::move(name), r.i32("event count"));
   }
-  for (std::uint16_t n = r.u16("event log"); n > 0 && !r.failed(); --n) s.events.push_back(readEvent(r));
+  for (std::uint16_t n = r.u16("event log"); n > 0 && !r.failed(); --n) {
+    s.events.push_back(readEvent(r));
+    // Every logged event is counted under its name.
+    const std::string& name = s.events.back().name;
+    if (std::none_of(s.eventCounts.begin(), s.eventCounts.end(),
+                     [&](const auto& c) { return c.first == name; }))
+      r.fail("event log name without a count");
+  }
   s.eventLogComplete = r.boolean("event log complete");
   s.totalErrors = r.i32("total errors");
-  for (std::uint16_t n = r.u16("error count"); n > 0 && !r.failed(); --n) s.errors.push_back(readError(r));
+  std::uint16_t errorCount = r.u16("error count");
+  if (s.totalErrors < errorCount) r.fail("total errors");
+  for (std::uint16_t n = errorCount; n > 0 && !r.failed(); --n) s.errors.push_back(readError(r));
+  // A crash attachment comes last, with empty texts and a report, its id one above the others'.
+  std::uint16_t largest = 0;
+  for (size_t i = 0; i < s.errors.size(); ++i) {
+    const CollectedError& e = s.errors[i];
+    if (e.type != 3) {
+      largest = std::max(largest, e.id);
+      continue;
+    }
+    if (i + 1 != s.errors.size() || !e.report || !e.errorString.empty() || !e.message.empty() ||
+        !e.exceptionString.empty() || e.id != static_cast<std::uint16_t>(largest + 1))
+      r.fail("crash attachment");
+  }
   r.expect(0, 4, "reserved i32");
   for (int i = 0; i < 3; ++i) r.expect(0, 2, "reserved u16");
   return s;
@@ -200,13 +253,18 @@ foundation::Result<CollectedUpload> decodeUpload(const Bytes& body) {
   r.expect(0, 8, "field 4");
   r.expect(0, 2, "field 5");
   u.deviceFamily = r.u16("device family");
+  if (u.deviceFamily != 2 && u.deviceFamily != 8) r.fail("device family");
   u.agentVersion = r.u16("agent version");
+  if (u.agentVersion != 155) r.fail("agent version");
   u.nowMillis = r.i64("now");
   u.apiKey = r.str("API key");
   u.appVersion = r.str("app version");
   u.hostKind = r.u8("host kind");
+  if (u.hostKind != 1 && u.hostKind != 2) r.fail("host kind");
   for (std::uint16_t n = r.u16("id count"); n > 0 && !r.failed(); --n) {
     std::uint16_t kind = r.u16("id kind");
+    // Advertising (7), vendor (6), hardware (4): each once, in that order.
+    if (!u.ids.empty() && kind >= u.ids.back().first) r.fail("id order");
     if (kind == 4) {
       u.ids.emplace_back(kind, r.bytes(r.u16("hardware id"), "hardware id"));
     } else if (kind == 6 || kind == 7) {
