@@ -130,6 +130,22 @@ Status NoteEditor::deleteTheTimer() {
   return {};
 }
 
+void NoteEditor::countersFromRecord(const app::noteTimer& record) {
+  timerCount = std::max<std::int64_t>(0, record.param_numValue().toInteger().value_or(0));
+  timerCount2 = std::max<std::int64_t>(0, app::leadingInteger(record.param_numMeasureCurrent().value_or("")));
+  const bool left = isSide(note_strVal, kLeftBreast);
+  if (record.param_Paused().value_or(false)) {
+    timerType = left ? 4 : 6;
+    note_DatePaused = record.param_DateLast();
+  } else {
+    timerType = left ? 3 : 5;
+    // The running side went on counting since the record was written.
+    if (record.param_DateLast())
+      (left ? timerCount : timerCount2) +=
+          std::max<std::int64_t>(0, wholeSeconds(*record.param_DateLast(), now()));
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Counting
 
@@ -226,22 +242,8 @@ void NoteEditor::setTimerCountFromDates(bool fromRecord) {
   if (isBreastType()) {
     if (fromRecord && ownRecord_ && timerStarted && services_.saves && currentBabyName) {
       auto timers = loadTimers();
-      if (timers && *ownRecord_ < timers->size() && (*timers)[*ownRecord_]) {
-        const app::noteTimer& record = *(*timers)[*ownRecord_];
-        timerCount = std::max<std::int64_t>(0, record.param_numValue().toInteger().value_or(0));
-        timerCount2 =
-            std::max<std::int64_t>(0, app::leadingInteger(record.param_numMeasureCurrent().value_or("")));
-        const bool left = isSide(note_strVal, kLeftBreast);
-        if (record.param_Paused().value_or(false)) {
-          timerType = left ? 4 : 6;
-          note_DatePaused = record.param_DateLast();
-        } else {
-          timerType = left ? 3 : 5;
-          if (record.param_DateLast())
-            (left ? timerCount : timerCount2) +=
-                std::max<std::int64_t>(0, wholeSeconds(*record.param_DateLast(), now()));
-        }
-      }
+      if (timers && *ownRecord_ < timers->size() && (*timers)[*ownRecord_])
+        countersFromRecord(*(*timers)[*ownRecord_]);
     }
     updateTimer();
     return;

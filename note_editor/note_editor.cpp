@@ -207,18 +207,8 @@ void NoteEditor::restoreTimerRecord() {
     note_numVal = record.param_numValue().toDouble();
     note_numMeasureCurrent = record.param_numMeasureCurrent();
   } else {
-    timerCount = atLeastZero(record.param_numValue().toInteger().value_or(0));
-    timerCount2 = atLeastZero(app::leadingInteger(record.param_numMeasureCurrent().value_or("")));
-    const bool left = isType(note_strVal, kLeftBreast);
-    if (!record.param_Paused().value_or(false)) {
-      timerType = left ? 3 : 5;
-      if (record.param_DateLast())
-        (left ? timerCount : timerCount2) += atLeastZero(wholeSeconds(*record.param_DateLast(), current));
-    } else {
-      timerType = left ? 4 : 6;
-      note_DatePaused = record.param_DateLast();
-      runningTimerBar = true;
-    }
+    countersFromRecord(record);
+    if (timerType == 4 || timerType == 6) runningTimerBar = true;
   }
   note_Notice = record.param_Notice();
   if (const auto number = record.param_ImgPathNum(); number && *number >= 0) {

@@ -319,6 +319,8 @@ class NoteEditor {
   // The lowest temporary photo number no record carries.
   static std::int64_t freePhotoNumber(const app::NoteTimerArray& timers);
   void fillRecord(app::noteTimer& record) const;
+  // A breast-feeding record's counters, side state and pause, counted on to now when it runs.
+  void countersFromRecord(const app::noteTimer& record);
   foundation::Status writeRecordPhoto(app::noteTimer& record, const app::NoteTimerArray& timers);
   foundation::Date cutToMinute(foundation::Date date) const;
   app::Baby findBaby(std::string& alert);
