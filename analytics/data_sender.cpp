@@ -311,8 +311,11 @@ void TallyDataSender::sendData(std::optional<TallyEnvelope> envelope, const std:
   auto task = TallyHttpAsyncTask::sendMethod("POST", TallyNetworkUtil::serverURL(), envelope->body, headers,
                                              shared_from_this(), false);
   task->setTag(tag);
-  running_.push_back({task, tag, std::move(envelope->marks)});
-  runtime::RunLoop::main().performSoon([task] { task->startInRunLoop(runtime::RunLoop::main()); });
+  auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  running_.push_back({task, cancelled, tag, std::move(envelope->marks)});
+  runtime::RunLoop::main().performSoon([task, cancelled] {
+    if (!*cancelled) task->startInRunLoop(runtime::RunLoop::main());
+  });
 }
 
 void TallyDataSender::requestDidFail(TallyHttpAsyncTask& task, const TallyHTTPResponse& response) {
@@ -448,7 +451,10 @@ void TallyDataSender::retransmitNotSentBlocks() {
 void TallyDataSender::cancelTasks() {
   auto running = std::move(running_);
   running_.clear();
-  for (auto& r : running) runtime::RunLoop::main().performSoon([task = r.task] { task->cancelTask(); });
+  for (auto& r : running) {
+    *r.cancelled = true;
+    runtime::RunLoop::main().performSoon([task = r.task] { task->cancelTask(); });
+  }
 }
 
 }  // namespace analytics

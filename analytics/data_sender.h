@@ -21,6 +21,7 @@
 // Every operation runs on the sender's queue (the session queue); the HTTP callbacks arrive on the
 // main run loop and are handed to that queue before they touch the index.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -158,6 +159,8 @@ class TallyDataSender : public TallyHttpAsyncTaskDelegate,
  private:
   struct Running {
     std::shared_ptr<TallyHttpAsyncTask> task;
+    // Set when the upload is cancelled before the main run loop got to start it.
+    std::shared_ptr<std::atomic<bool>> cancelled;
     std::string tag;
     TallyPropertyMarks::Pending marks;
   };

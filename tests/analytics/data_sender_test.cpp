@@ -119,6 +119,11 @@ TEST_F(DataSenderTest, FailuresKeepEveryBlockUntilARetransmissionDeliversItOnce)
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"x", 1}, {"y", 1}}));
   EXPECT_EQ(session_->groups.back().size(), 2u);
   EXPECT_EQ(queued(), 0u);
+  // The device's marks were never kept while uploads failed; the delivered envelope kept them.
+  EXPECT_EQ(collector_.uploads().back().deviceProperties[0].mark, 1);
+  sender_->sendSessionsData(block("z"));
+  settle();
+  EXPECT_EQ(collector_.uploads().back().deviceProperties[0].mark, 2);
 }
 
 TEST_F(DataSenderTest, ABrokenReplyKeepsTheBlocksAndTheNextSuccessResendsThem) {
