@@ -22,7 +22,8 @@ std::optional<std::string> embedTitle(std::string_view url) {
   if (question == std::string_view::npos) return std::nullopt;
   std::string_view query = url.substr(question + 1);
   query = query.substr(0, query.find('#'));
-  const std::string* title = CloudSession::parseURLParams(query)["embed_title"].string();
+  const foundation::Dictionary params = CloudSession::parseURLParams(query);
+  const std::string* title = params["embed_title"].string();
   if (title == nullptr || title->empty()) return std::nullopt;
   return *title;
 }
