@@ -33,6 +33,14 @@ void addTapAction(ui::View& view, FlatBarButtonItems::Action action) {
 
 graphics::Color flatHairlineColor() { return graphics::Color::rgb255(201, 203, 206, 1.0); }
 
+void beginFlatRowDrawing(graphics::Canvas& canvas, const graphics::Rect& bounds) {
+  canvas.setFillColor(graphics::Color::white());
+  canvas.fillRect(bounds);
+  canvas.setShouldAntialias(false);
+  canvas.setLineWidth(0.5);
+  canvas.setStrokeColor(flatHairlineColor());
+}
+
 // -------------------------------------------------------------------------------- FlatBarButtonItems
 
 void FlatBarButtonItems::setLocalizer(Localizer localizer) {

@@ -30,6 +30,9 @@ namespace app {
 
 // The hairline grey of the flat look.
 graphics::Color flatHairlineColor();
+// Starts drawing a flat row: fills the bounds white and sets the pen to a 0.5-point hairline in
+// that grey, without antialiasing.
+void beginFlatRowDrawing(graphics::Canvas& canvas, const graphics::Rect& bounds);
 
 // Bar items whose custom view sends the action through a tap recogniser on the whole view. The
 // action stands for the target and selector: it runs when the item is tapped.

@@ -111,11 +111,7 @@ void noteTypeCell::drawRect(graphics::Canvas& canvas, const graphics::Rect& /*re
   const auto b = bounds();
   const double w = b.width();
   const double h = b.height();
-  canvas.setFillColor(graphics::Color::white());
-  canvas.fillRect(b);
-  canvas.setShouldAntialias(false);
-  canvas.setLineWidth(0.5);
-  canvas.setStrokeColor(app::flatHairlineColor());
+  app::beginFlatRowDrawing(canvas, b);
   if (firstCell) canvas.strokeLine(graphics::Point(0, 0.5), graphics::Point(w, 0.5));
   canvas.strokeLine(graphics::Point(0, h), graphics::Point(w, h));
   canvas.strokeLine(graphics::Point(w / 3, 0.5), graphics::Point(w / 3, h));

@@ -6,6 +6,7 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
 #include "platform/ui/image_library.h"
+#include "platform/ui/keyboard.h"
 
 namespace note_editor {
 
@@ -111,11 +112,7 @@ void strValueCell::drawRect(graphics::Canvas& canvas, const graphics::Rect& /*re
   const auto b = bounds();
   const double w = b.width();
   const double h = b.height();
-  canvas.setFillColor(graphics::Color::white());
-  canvas.fillRect(b);
-  canvas.setShouldAntialias(false);
-  canvas.setLineWidth(0.5);
-  canvas.setStrokeColor(app::flatHairlineColor());
+  app::beginFlatRowDrawing(canvas, b);
   if (firstInSection) canvas.strokeLine(graphics::Point(0, 0.5), graphics::Point(w, 0.5));
   canvas.strokeLine(graphics::Point(lastInSection ? 0 : 44, h), graphics::Point(w, h));
   checkMarkImg->setHidden(!isSelected());
@@ -169,6 +166,9 @@ void strValueListEditController::viewDidLoad() {
 
   observers_.push_back(runtime::NotificationCenter::defaultCenter().addObserver(
       std::string(ui::kTextFieldTextDidChangeNotification), searchTextField_.get(),
+      [this](const runtime::Notification&) { updateTable(); }));
+  observers_.push_back(runtime::NotificationCenter::defaultCenter().addObserver(
+      std::string(ui::kKeyboardWillHideNotification), nullptr,
       [this](const runtime::Notification&) { updateTable(); }));
 
   navigationItem().setLeftBarButtonItem(

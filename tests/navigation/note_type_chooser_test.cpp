@@ -190,5 +190,27 @@ TEST_F(ChooserTest, ReminderModeHandsTheTypeOnAndAnswersYesThroughTheChooser) {
   EXPECT_EQ(navigation_->viewControllers().size(), 1u);
 }
 
+TEST_F(ChooserTest, ACellTapPicksTheColumnUnderTheFingerAndNothingForAnEmptyOne) {
+  struct Picks : noteTypeCellDelegate {
+    std::vector<int> picked;
+    void noteTypeFromNum(int index) override { picked.push_back(index); }
+  } picks;
+  noteTypeCell cell;
+  cell.setFrame(graphics::Rect(0, 0, 300, 80));
+  auto tap = [&cell](double x) {
+    ui::Touch touch;
+    touch.root = &cell;
+    touch.view = &cell;
+    touch.location = graphics::Point(x, 40);
+    cell.checkPoint({touch});
+  };
+  tap(50);  // no delegate yet
+  cell.noteTypeCell_delegate = &picks;
+  tap(50);  // every index still -1
+  cell.leftNum = 3, cell.middleNum = 4, cell.rightNum = 5;
+  for (double x : {10.0, 100.0, 100.5, 200.0, 299.0}) tap(x);
+  EXPECT_EQ(picks.picked, (std::vector<int>{3, 3, 4, 4, 5}));
+}
+
 }  // namespace
 }  // namespace navigation

@@ -112,7 +112,9 @@ TEST_F(SubValueScreenTest, RenameOntoAnotherEntryIsRefusedAndTheChosenFollowsARe
   EXPECT_EQ(editor_->navigationController()->topViewController(), rename);
   editor_->navigationController()->popViewControllerAnimated(false);
 
-  ASSERT_TRUE(list.valueTable().tapRowAtIndexPath({0, 0}));  // "Wet", the chosen one
+  const auto& shown = list.list().shown();
+  const int wet = static_cast<int>(std::find(shown.begin(), shown.end(), "Wet") - shown.begin());
+  ASSERT_TRUE(list.valueTable().tapRowAtIndexPath({0, wet}));  // the chosen one
   runLoop();
   rename = dynamic_cast<note_editor::strValueEditController*>(
       editor_->navigationController()->topViewController());
