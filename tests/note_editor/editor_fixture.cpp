@@ -71,6 +71,16 @@ std::unique_ptr<note_editor::NoteEditor> EditorTest::model(std::optional<std::st
   return editor;
 }
 
+std::unique_ptr<note_editor::NoteEditor> EditorTest::reopen(std::int32_t number) {
+  auto editor = std::make_unique<note_editor::NoteEditor>(services());
+  editor->managedObjectContext = context_;
+  editor->currentBabyName = "Anna";
+  editor->stopWatchOn = true;
+  editor->stopWatchNum = number;
+  editor->setUp();
+  return editor;
+}
+
 std::shared_ptr<note_editor::noteEditController> EditorTest::open(
     std::optional<std::string> type, app::Note editing,
     const std::function<void(note_editor::noteEditController&)>& configure) {

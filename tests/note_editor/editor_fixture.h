@@ -62,6 +62,8 @@ class EditorTest : public ui_testing::UiTest {
   note_editor::EditorServices services();
   // A model over this test's store, opened as the screen would open it.
   std::unique_ptr<note_editor::NoteEditor> model(std::optional<std::string> type, app::Note editing = {});
+  // A model opened on the baby's running timer `number`, as the notes list opens it.
+  std::unique_ptr<note_editor::NoteEditor> reopen(std::int32_t number);
   // The editor screen in a navigation controller in the window, its view loaded and shown.
   // `configure` sets what else an opener sets.
   std::shared_ptr<note_editor::noteEditController> open(

@@ -33,15 +33,6 @@ class EditorTimersTest : public EditorTest {
       editor.tick();
     }
   }
-  std::unique_ptr<NoteEditor> reopen(std::int32_t number) {
-    auto editor = std::make_unique<NoteEditor>(services());
-    editor->managedObjectContext = context_;
-    editor->currentBabyName = "Anna";
-    editor->stopWatchOn = true;
-    editor->stopWatchNum = number;
-    editor->setUp();
-    return editor;
-  }
   // The timer file as the keyed-archive reader sees it.
   app::NoteTimerArray storedTimers() {
     auto path = saves_->timerFilePath("Anna").value();

@@ -79,15 +79,6 @@ TEST_F(NoteEditorTest, ReopenedBreastFeedingTimers) {
   ASSERT_TRUE(saves_->saveTempPhotoPhotoPathPhotoNum(picture(4, 4, 9), "Anna", 0).ok());
   ASSERT_TRUE(
       saves_->saveTimerArrayById({record(120, "-5", "Left Breast", pausedAt, true), withPhoto}, "Anna").ok());
-  auto reopen = [&](int number) {
-    auto editor = std::make_unique<note_editor::NoteEditor>(services());
-    editor->managedObjectContext = context_;
-    editor->currentBabyName = "Anna";
-    editor->stopWatchOn = true;
-    editor->stopWatchNum = number;
-    editor->setUp();
-    return editor;
-  };
   auto paused = reopen(0);
   EXPECT_EQ(paused->timerType, 4);
   EXPECT_EQ((std::pair{paused->timerCount, paused->timerCount2}),
