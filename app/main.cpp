@@ -4,7 +4,9 @@
 #include <iostream>
 
 #include "app/app_delegate.h"
+#include "navigation/note_type_chooser.h"
 #include "note_editor/note_edit_controller.h"
+#include "note_editor/sub_value_list.h"
 #include "platform/files/app_home.h"
 #include "platform/runtime/bundle.h"
 
@@ -28,5 +30,9 @@ int main() {
     note_editor::registerNoteEditorScreens(
         storyboard, [] { return note_editor::EditorServices::fromApplication(); },
         home.root() / "Media" / "DCIM");
+    note_editor::registerSubValueScreens(storyboard,
+                                         [] { return note_editor::EditorServices::fromApplication(); });
+    navigation::registerChooserScreens(storyboard,
+                                       [] { return navigation::ChooserServices::fromApplication(); });
   });
 }
