@@ -132,7 +132,9 @@ TEST_F(ChooserTest, AnEditedOrderSurvivesARestartAndTheTutorialMovesOnOnce) {
 }
 
 TEST_F(ChooserTest, AFailedWriteKeepsTheOldOrderAndSaysSo) {
+  tutorial_ = 0;
   auto& chooser = openChooser();
+  EXPECT_EQ(chooser.getImageForTypeID("Weight"), ui::imageNamed("icon_weight_badge.png"));
   const fs::path file = app::CategoriesSequence(library()).path();
   const auto before = files::readFile(file).valueOr({});
   ASSERT_FALSE(before.empty());
