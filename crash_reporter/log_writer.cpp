@@ -487,32 +487,58 @@ bool startCursor(crash_async_frame_cursor* cursor, const ThreadSource& source,
 
 }  // namespace
 
+namespace {
+
+// One thread's walk, taken once: its section is encoded twice (sized, then written), and every step
+// of a walk reads the thread's stack through the kernel.
+struct WalkedThread {
+  bool started;                    // the walk reached a first frame
+  crash_async_frame_cursor first;  // the cursor at that frame: the registers of a crashed thread
+  std::uint64_t pcs[CRASH_LOG_MAX_FRAMES];
+  std::size_t count;
+};
+
+void walkThread(WalkedThread* walked, const ThreadSource& source, crash_async_image_list* images) noexcept {
+  walked->started = false;
+  walked->count = 0;
+  crash_async_frame_cursor cursor;
+  if (!startCursor(&cursor, source, images)) return;
+  if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return;
+  walked->started = true;
+  walked->first = cursor;
+  while (walked->count < CRASH_LOG_MAX_FRAMES) {
+    std::uint64_t pc;
+    if (crash_frame_cursor_get_reg(&cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
+    walked->pcs[walked->count++] = pc;
+    if (walked->count == CRASH_LOG_MAX_FRAMES || crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS)
+      break;
+  }
+  crash_frame_cursor_free(&cursor);
+}
+
+}  // namespace
+
 static std::size_t crash_writer_write_thread(crash_async_file* file, const Report& report,
                                              std::uint32_t number, bool crashed,
-                                             const ThreadSource& source) noexcept {
+                                             const WalkedThread& walked) noexcept {
   std::size_t n = packU32(file, 1, number) + packBool(file, 3, crashed);
-  crash_async_frame_cursor cursor;
-  if (!startCursor(&cursor, source, report.images)) return n;
-  if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return n;
+  if (!walked.started) return n;
   if (crashed) {
-    const std::size_t count = crash_frame_cursor_get_regcount(&cursor);
+    const std::size_t count = crash_frame_cursor_get_regcount(&walked.first);
     for (std::size_t i = 0; i < count; ++i) {
-      const char* name = crash_frame_cursor_get_regname(&cursor, i);
+      const char* name = crash_frame_cursor_get_regname(&walked.first, i);
       if (!name) continue;
       std::uint64_t value = 0;
-      if (crash_frame_cursor_get_reg(&cursor, i, &value) != CRASH_FRAME_ESUCCESS) value = 0;
+      if (crash_frame_cursor_get_reg(&walked.first, i, &value) != CRASH_FRAME_ESUCCESS) value = 0;
       n += packMessage(file, 4,
                        [&](crash_async_file* f) { return packString(f, 1, name) + packU64(f, 2, value); });
     }
   }
-  for (std::size_t frames = 0; frames < CRASH_LOG_MAX_FRAMES;) {
-    std::uint64_t pc;
-    if (crash_frame_cursor_get_reg(&cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
+  for (std::size_t i = 0; i < walked.count; ++i) {
+    const std::uint64_t pc = walked.pcs[i];
     n += packMessage(file, 2,
                      [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc); });
-    if (++frames == CRASH_LOG_MAX_FRAMES || crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) break;
   }
-  crash_frame_cursor_free(&cursor);
   return n;
 }
 
@@ -616,15 +642,26 @@ std::int64_t nowSeconds() noexcept {
 
 }  // namespace
 
-crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t crashed_thread,
-                                     crash_async_image_list* images, crash_async_file* file,
-                                     const crash_log_signal_info* signal,
-                                     const crash_async_thread_state* state) noexcept {
-  // 1. Hold every other thread still. About 6 KB: the signal stack has room, and a live report's
-  // caller has its own.
-  sys::ParkedThreads parked;
-  const bool allParked = sys::parkOtherThreads(&parked, 100'000'000) == sys::ParkResult::kParked;
-  if (!allParked) parked.count = 0;
+namespace {
+
+// Holds every other thread still; true when they are (then releaseThreads lets them go), false when
+// another thread is parking threads or parking is not set up (then `*parked` lists none).
+bool parkThreads(sys::ParkedThreads* parked) noexcept {
+  const bool allParked = sys::parkOtherThreads(parked, 100'000'000) == sys::ParkResult::kParked;
+  if (!allParked) parked->count = 0;
+  return allParked;
+}
+
+void releaseThreads(sys::ParkedThreads* parked, bool allParked) noexcept {
+  if (allParked) sys::releaseParkedThreads(parked);
+}
+
+// The report itself, with the other threads already held (or none when `allParked` is false).
+crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_thread,
+                          crash_async_image_list* images, crash_async_file* file,
+                          const crash_log_signal_info* signal, const crash_async_thread_state* state,
+                          const sys::ParkedThreads& parked, bool allParked) noexcept {
+  // 1. What the sections share.
   crash_async_objc_cache objc;
   crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
@@ -658,9 +695,11 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
   // could not be held, the calling thread alone.
   std::uint32_t number = 0;
   const crash_thread_t self = crash_async_mach_thread_self();
+  WalkedThread walked;  // about 4 KB, reused for every thread
   auto addThread = [&](crash_thread_t thread, const ThreadSource& source) {
+    walkThread(&walked, source, images);
     budget.add(3, [&](crash_async_file* f) {
-      return crash_writer_write_thread(f, report, number, thread == crashed_thread, source);
+      return crash_writer_write_thread(f, report, number, thread == crashed_thread, walked);
     });
     ++number;
   };
@@ -691,8 +730,22 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
   // 5. Let everything go.
   if (images) crash_async_image_list_set_reading(images, false);
   crash_async_objc_cache_free(&objc);
-  if (allParked) sys::releaseParkedThreads(&parked);
   return budget.cut || file->failed ? CRASH_OUTPUT_ERR : CRASH_ESUCCESS;
+}
+
+}  // namespace
+
+crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t crashed_thread,
+                                     crash_async_image_list* images, crash_async_file* file,
+                                     const crash_log_signal_info* signal,
+                                     const crash_async_thread_state* state) noexcept {
+  // About 8 KB: the signal stack has room, and a live report's caller has its own.
+  sys::ParkedThreads parked;
+  const bool allParked = parkThreads(&parked);
+  const crash_error_t result =
+      writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked);
+  releaseThreads(&parked, allParked);
+  return result;
 }
 
 crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
@@ -703,7 +756,12 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
   if (fd < 0) return CRASH_EINTERNAL;
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
-  const crash_error_t result = crash_log_writer_write(writer, crashed_thread, images, &file, signal, state);
+  // The other threads stay held until the report is in place: waking them costs time, and a thread
+  // that runs on could end the process before the report is kept.
+  sys::ParkedThreads parked;
+  const bool allParked = parkThreads(&parked);
+  const crash_error_t result =
+      writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
   crash_log_writer_close(writer);
   const bool closed = crash_async_file_close(&file);
   // A link never replaces a file that is there already, unlike a rename: the report waiting from an
@@ -716,6 +774,7 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
       kept = syscall(SYS_renameat2, AT_FDCWD, temp_path, AT_FDCWD, path, RENAME_NOREPLACE) == 0;
   }
   unlink(temp_path);
+  releaseThreads(&parked, allParked);
   return kept ? result : CRASH_EINTERNAL;
 }
 

@@ -175,8 +175,9 @@ void crash_log_writer_free(crash_log_writer* writer);
 
 // Writes a report as a file: under `temp_path` (mode 0600), then renamed to `path` when complete, and
 // only when no file is at `path` yet: a report still waiting there is never replaced by a later crash
-// (the later one is dropped). CRASH_EINTERNAL when the file cannot be made or kept, else the writer's
-// result. Safe in a signal handler.
+// (the later one is dropped). The other threads stay parked until the file is in place.
+// CRASH_EINTERNAL when the file cannot be made or kept, else the writer's result. Safe in a signal
+// handler.
 crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
                                       crash_thread_t crashed_thread, crash_async_image_list* images,
                                       const crash_log_signal_info* signal,

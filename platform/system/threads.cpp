@@ -22,7 +22,7 @@ namespace {
 enum SlotState : int { kIdle, kRequested, kCapturing, kParked, kReleased, kAbandoned };
 
 struct Slot {
-  std::atomic<int> state{kIdle};  // also the futex word both sides wait on
+  std::atomic<int> state{kIdle};  // also the futex word the parker waits on
   std::atomic<ThreadId> thread{0};
   mcontext_t context;
 };
@@ -30,6 +30,9 @@ struct Slot {
 Slot gSlots[kMaxThreads];
 std::atomic<ThreadId> gOwner{0};
 std::atomic<bool> gPrepared{false};
+// Counts releases; parked threads wait on it, so one wake-up lets them all go (one system call, and
+// the releasing thread is preempted at most once, not once per thread).
+std::atomic<int> gReleases{0};
 
 int* futexWord(std::atomic<int>* word) noexcept { return reinterpret_cast<int*>(word); }
 
@@ -61,7 +64,14 @@ bool parkIn(Slot& slot, ThreadId self, void* uap) noexcept {
   slot.context = static_cast<ucontext_t*>(uap)->uc_mcontext;
   slot.state.store(kParked, std::memory_order_release);
   futexWake(&slot.state);
-  while (slot.state.load(std::memory_order_acquire) == kParked) futexWait(&slot.state, kParked, nullptr);
+  // Released threads are woken all at once through one shared word (see releaseParkedThreads). The
+  // count is read before the state, so a release between the two changes the count and the wait
+  // returns at once.
+  for (;;) {
+    const int releases = gReleases.load(std::memory_order_seq_cst);
+    if (slot.state.load(std::memory_order_seq_cst) != kParked) break;
+    futexWait(&gReleases, releases, nullptr);
+  }
   slot.state.store(kIdle, std::memory_order_release);
   return true;
 }
@@ -246,15 +256,19 @@ const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t 
 }
 
 void releaseParkedThreads(ParkedThreads* threads) noexcept {
+  bool released = false;
   for (std::size_t i = 0; i < threads->count; ++i) {
     ParkedThreads::Entry& entry = threads->entries[i];
     if (entry.result == ParkResult::kParked && entry.slot >= 0) {
-      Slot& slot = gSlots[entry.slot];
-      slot.state.store(kReleased, std::memory_order_release);
-      futexWake(&slot.state);
+      gSlots[entry.slot].state.store(kReleased, std::memory_order_seq_cst);
+      released = true;
     }
     entry.result = ParkResult::kGone;
     entry.slot = -1;
+  }
+  if (released) {
+    gReleases.fetch_add(1, std::memory_order_seq_cst);
+    futexWake(&gReleases);
   }
   if (threads->owner) {
     threads->owner = false;
