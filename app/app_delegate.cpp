@@ -402,6 +402,9 @@ int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err,
 
   AppDelegate::Environment environment{home, bundle, defaults, nullptr};
   AppDelegate delegate(std::move(environment));
+  // No other application is installed here: links go to the web (the cloud login then runs in its
+  // own screen rather than through the service's application).
+  ui::Application::shared().setOpenableSchemes(std::vector<std::string>{"http", "https"});
   // The stand-in cloud service when the environment names one.
   if (auto service = cloud::CloudService::fromEnvironment()) cloud::CloudService::setCurrent(*service);
 
