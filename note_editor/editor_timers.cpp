@@ -176,6 +176,7 @@ void NoteEditor::updateTimer() {
 Status NoteEditor::startAndSaveTimer(bool save) {
   const bool wasStarted = timerStarted;
   ticking = false;
+  ++tickStarts;
   timerStarted = timerHasBeenStarted = true;
   const Date current = now();
   note_DateStop = current;

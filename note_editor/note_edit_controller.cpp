@@ -555,9 +555,9 @@ void noteEditController::deleteTimer() {
 }
 
 void noteEditController::afterTimerChange() {
-  if (!model_.ticking || closed_) {
-    deleteTimer();
-  } else if (!isTicking()) {
+  if (!model_.ticking || closed_ || model_.tickStarts != tickStarts_) deleteTimer();
+  tickStarts_ = model_.tickStarts;
+  if (model_.ticking && !closed_ && !isTicking()) {
     noteTimerTick_ = runtime::RunLoop::main().scheduleTimer(1.0, true, [this](runtime::Timer&) {
       model_.tick();
       afterTimerChange();

@@ -176,6 +176,7 @@ class noteEditController : public ui::ViewController,
   bool closed_ = false;
   runtime::Timer deleteTimer_;
   runtime::Timer noteTimerTick_;
+  std::uint64_t tickStarts_ = 0;
   std::vector<runtime::ObserverToken> observers_;
 
   std::shared_ptr<ui::TableView> noteEditTable_;

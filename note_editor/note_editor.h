@@ -218,6 +218,8 @@ class NoteEditor {
 
   // The tick should run: a timer counts, or a paused side waits to be continued.
   bool ticking = false;
+  // Counts the starts: each start begins a new second, so the screen schedules a fresh tick.
+  std::uint64_t tickStarts = 0;
   // One second passed: the running counter grows and the limit is checked.
   void tick();
   // Limit test and timer texts.

@@ -224,6 +224,39 @@ TEST_F(EditorTimersTest, PumpingSwitchesSidesOnlyWhenTheNoteIsSaved) {
   EXPECT_TRUE(pumping->ticking);
 }
 
+TEST_F(EditorTimersTest, PumpingAsksBeforeSwitchingAndCancelChangesNothing) {
+  auto editor = open("Pumping");
+  tapTimerButton(*editor, 0);
+  loop_.advance(30);
+  tapTimerButton(*editor, 2);
+  auto sheet = ui::topActionSheet();
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->buttonTitleAtIndex(0), "Save and switch sides");
+  sheet->tapButton(sheet->cancelButtonIndex());
+  loop_.advance(5);
+  EXPECT_EQ(editor->model().timerType, 3);
+  EXPECT_EQ(editor->model().timeStr, "00:00:35");
+  EXPECT_TRUE(notes().empty());
+  tapTimerButton(*editor, 0);
+  ASSERT_TRUE(ui::topActionSheet());
+  EXPECT_EQ(ui::topActionSheet()->buttonTitleAtIndex(0), "Stop");
+  ui::topActionSheet()->tapButton(0);
+  EXPECT_FALSE(editor->isTicking());
+  EXPECT_TRUE(storedTimers().empty());
+}
+
+TEST_F(EditorTimersTest, ASideSwitchBeginsAFreshSecond) {
+  auto editor = open("Breast Feeding");
+  tapTimerButton(*editor, 0);
+  loop_.advance(0.5);
+  tapTimerButton(*editor, 2);
+  loop_.advance(0.9);
+  EXPECT_EQ((std::pair{editor->model().timerCount, editor->model().timerCount2}),
+            (std::pair<std::int64_t, std::int64_t>{0, 0}));
+  loop_.advance(0.1);
+  EXPECT_EQ(editor->model().timerCount2, 1);
+}
+
 TEST_F(EditorTimersTest, PumpingSwitchStoresTheSideAndStartsTheOther) {
   auto pumping = model("Pumping");
   pumping->timerButtonClicked(0);
