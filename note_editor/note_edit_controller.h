@@ -8,8 +8,9 @@
 // delete the delegate is told exactly once and closes the screen; a failed save or delete shows an
 // alert and the screen stays.
 //
-// The timers and the value entry plug in through the protected hooks (date panel, number entry,
-// timer buttons, timer sheets, return to the foreground).
+// The timers run in the model; the screen keeps their one-second tick on the main run loop while
+// the model asks for it, and recounts them on the return to the foreground. The value entry plugs
+// in through the protected hooks (date panel, number entry, the answer of sheet 8).
 
 #include <memory>
 #include <optional>
@@ -132,8 +133,8 @@ class noteEditController : public ui::ViewController,
   // Hooks of the value entry: the date panel on the start or the stop date, the number entry.
   virtual void changeTheDate(bool /*start*/) {}
   virtual void editNumValue() {}
-  // Hooks of the timers: a timer cell's button (0 left, 1 centre, 2 right), its close button,
-  // the answer of sheets 4 to 8, the return to the foreground.
+  // The timers: a timer cell's button (0 left, 1 centre, 2 right), its close button, the answer
+  // of sheets 4 to 8 (the model answers 4 to 7), the return to the foreground.
   virtual void timerButtonClicked(int button);
   virtual void closeTimer();
   virtual void timerSheetAnswered(int sheet, int buttonIndex);
