@@ -764,16 +764,14 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
       writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
   crash_log_writer_close(writer);
   const bool closed = crash_async_file_close(&file);
-  // A link never replaces a file that is there already, unlike a rename: the report waiting from an
-  // earlier crash stays as it is.
-  bool kept = false;
+  // A rename that refuses to replace keeps the report waiting from an earlier crash as it is, in one
+  // step. A file system without that flag gets the same promise from a link, which never replaces.
+  bool kept = false, renamed = false;
   if (closed) {
-    kept = link(temp_path, path) == 0;
-    // A file system without hard links: the same promise from a rename that refuses to replace.
-    if (!kept && errno != EEXIST)
-      kept = syscall(SYS_renameat2, AT_FDCWD, temp_path, AT_FDCWD, path, RENAME_NOREPLACE) == 0;
+    renamed = syscall(SYS_renameat2, AT_FDCWD, temp_path, AT_FDCWD, path, RENAME_NOREPLACE) == 0;
+    kept = renamed || (errno != EEXIST && link(temp_path, path) == 0);
   }
-  unlink(temp_path);
+  if (!renamed) unlink(temp_path);
   releaseThreads(&parked, allParked);
   return kept ? result : CRASH_EINTERNAL;
 }
