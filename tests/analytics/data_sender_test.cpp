@@ -189,6 +189,18 @@ TEST_F(DataSenderTest, LimitsOfRunningUploadsAndStoredBlocks) {
             block("r1"));
 }
 
+TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
+  sender_->storeData(block("a"));
+  auto index = *TallyUtil::filePathDirectory() / kTallySenderIndexFileName;
+  ASSERT_TRUE(TallyUtil::writeSdkFile(index, Bytes{'b', 'p', 'l', 'i', 's', 't', 0, 0, 1}).ok());
+  start();
+  EXPECT_EQ(queued(), 0u);
+  EXPECT_FALSE(std::filesystem::exists(index));
+  sender_->sendSessionsData(block("b"));
+  settle();
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 1}}));
+}
+
 TEST_F(DataSenderTest, BlocksOfAnotherKeyAreDroppedAtStartUp) {
   sender_->storeData(block("old"));
   auto file = *TallyUtil::filePathDirectory() /
