@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include "platform/files/file_ops.h"
@@ -21,8 +22,13 @@ using foundation::Value;
 
 namespace detail {
 
+enum class KeychainClass : std::uint8_t { kGeneric, kInternet };
+
 struct KeychainItem {
   std::string account;
+  // Internet passwords only.
+  std::string securityDomain;
+  std::optional<std::int64_t> type;
   std::optional<Bytes> generic;
   std::optional<std::string> label;
   std::optional<std::string> description;
@@ -34,13 +40,19 @@ struct KeychainItem {
 };
 
 struct KeychainServiceFile {
+  KeychainClass itemClass = KeychainClass::kGeneric;
+  // The service, or for internet passwords the server.
   std::string service;
   std::vector<KeychainItem> items;
 };
 
 // The attributes a dictionary names, parsed and checked.
 struct KeychainFields {
+  KeychainClass itemClass = KeychainClass::kGeneric;
   std::optional<std::string> service;
+  std::optional<std::string> server;
+  std::optional<std::string> securityDomain;
+  std::optional<std::int64_t> type;
   std::optional<std::string> account;
   std::optional<Bytes> generic;
   std::optional<std::string> label;
@@ -60,6 +72,7 @@ namespace {
 constexpr std::string_view kFileSuffix = ".keychain";
 constexpr std::string_view kDamagedSuffix = ".damaged";
 constexpr char kMagic[4] = {'K', 'C', 'H', 'N'};
+constexpr char kInternetMagic[4] = {'K', 'C', 'I', 'N'};
 constexpr std::uint8_t kFormatVersion = 1;
 // Longer escaped names are replaced by a digest, to stay within the file system's name limit.
 constexpr size_t kMaxPlainFileName = 200;
@@ -75,6 +88,8 @@ enum Tag : std::uint8_t {
   kDataTag = 7,
   kCreatedTag = 8,
   kModifiedTag = 9,
+  kSecurityDomainTag = 10,
+  kTypeTag = 11,
 };
 
 // Where a dictionary is used: the keys allowed differ.
@@ -83,6 +98,25 @@ enum class Role { kAdd, kSearch, kMatchOnly, kUpdate };
 using Item = detail::KeychainItem;
 using Fields = detail::KeychainFields;
 using ServiceFile = detail::KeychainServiceFile;
+using ItemClass = detail::KeychainClass;
+
+// The attribute that picks an item's file: the service, or for internet passwords the server.
+const std::optional<std::string>& fileKey(const Fields& fields) {
+  return fields.itemClass == ItemClass::kInternet ? fields.server : fields.service;
+}
+
+// Two items of one file with the same name cannot both exist.
+bool sameName(const Item& a, const Item& b) {
+  return a.account == b.account && a.securityDomain == b.securityDomain;
+}
+
+// Attributes of the other class are refused rather than ignored, so a query never silently
+// matches more than it names.
+KeychainStatus checkClassAttributes(const Fields& fields) {
+  if (fields.itemClass == ItemClass::kInternet)
+    return fields.service || fields.generic ? Keychain::kParam : Keychain::kSuccess;
+  return fields.server || fields.securityDomain || fields.type ? Keychain::kParam : Keychain::kSuccess;
+}
 
 bool isAccessibility(std::string_view value) {
   return value == Keychain::kAccessibleWhenUnlocked || value == Keychain::kAccessibleAfterFirstUnlock ||
@@ -127,11 +161,23 @@ KeychainStatus parse(const Dictionary& dictionary, Role role, Fields* fields) {
       if (role == Role::kUpdate) return Keychain::kParam;
       const std::string* itemClass = value.string();
       if (itemClass == nullptr) return Keychain::kParam;
-      if (*itemClass == Keychain::kClassInternetPassword) return Keychain::kUnimplemented;
-      if (*itemClass != Keychain::kClassGenericPassword) return Keychain::kParam;
+      if (*itemClass == Keychain::kClassInternetPassword) {
+        fields->itemClass = ItemClass::kInternet;
+      } else if (*itemClass == Keychain::kClassGenericPassword) {
+        fields->itemClass = ItemClass::kGeneric;
+      } else {
+        return Keychain::kParam;
+      }
       hasClass = true;
     } else if (key == Keychain::kServiceKey) {
       ok = readText(value, &fields->service);
+    } else if (key == Keychain::kServerKey) {
+      ok = readText(value, &fields->server);
+    } else if (key == Keychain::kSecurityDomainKey) {
+      ok = readText(value, &fields->securityDomain);
+    } else if (key == Keychain::kTypeKey) {
+      ok = value.integer() != nullptr;
+      if (ok) fields->type = *value.integer();
     } else if (key == Keychain::kAccountKey) {
       ok = readText(value, &fields->account);
     } else if (key == Keychain::kGenericKey) {
@@ -163,13 +209,16 @@ KeychainStatus parse(const Dictionary& dictionary, Role role, Fields* fields) {
     }
     if (!ok) return Keychain::kParam;
   }
-  if (role != Role::kUpdate && !hasClass) return Keychain::kParam;
-  return Keychain::kSuccess;
+  // The changes of an update take the class of its query, which the caller checks them against.
+  if (role == Role::kUpdate) return Keychain::kSuccess;
+  if (!hasClass) return Keychain::kParam;
+  return checkClassAttributes(*fields);
 }
 
 // --- the file format -----------------------------------------------------------------------------
-// "KCHN", a version byte, the service (length-prefixed), the item count, then each item as tagged
-// fields (tag byte, 32-bit length, bytes) closed by a zero tag. Integers are big-endian.
+// "KCHN" ("KCIN" for internet passwords), a version byte, the service or server (length-prefixed),
+// the item count, then each item as tagged fields (tag byte, 32-bit length, bytes) closed by a zero
+// tag. Integers are big-endian.
 
 void putU32(Bytes& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -184,11 +233,14 @@ void putField(Bytes& out, Tag tag, const void* bytes, size_t size) {
 
 void putText(Bytes& out, Tag tag, const std::string& text) { putField(out, tag, text.data(), text.size()); }
 
-void putDate(Bytes& out, Tag tag, foundation::Date date) {
-  std::uint64_t bits = std::bit_cast<std::uint64_t>(date.sinceReference);
+void putU64(Bytes& out, Tag tag, std::uint64_t bits) {
   std::uint8_t raw[8];
   for (int i = 0; i < 8; ++i) raw[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
   putField(out, tag, raw, sizeof raw);
+}
+
+void putDate(Bytes& out, Tag tag, foundation::Date date) {
+  putU64(out, tag, std::bit_cast<std::uint64_t>(date.sinceReference));
 }
 
 class Reader {
@@ -224,22 +276,37 @@ class Reader {
 
 std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-bool asDate(const Bytes& b, foundation::Date* date) {
+bool asU64(const Bytes& b, std::uint64_t* bits) {
   if (b.size() != 8) return false;
+  *bits = 0;
+  for (std::uint8_t byte : b) *bits = (*bits << 8) | byte;
+  return true;
+}
+
+bool asDate(const Bytes& b, foundation::Date* date) {
   std::uint64_t bits = 0;
-  for (std::uint8_t byte : b) bits = (bits << 8) | byte;
+  if (!asU64(b, &bits)) return false;
   date->sinceReference = std::bit_cast<double>(bits);
   return true;
 }
 
-Bytes encodeFile(const std::string& service, const std::vector<Item>& items) {
-  Bytes out(kMagic, kMagic + sizeof kMagic);
+const char* magicOf(ItemClass itemClass) {
+  return itemClass == ItemClass::kInternet ? kInternetMagic : kMagic;
+}
+
+Bytes encodeFile(ItemClass itemClass, const std::string& service, const std::vector<Item>& items) {
+  const char* magic = magicOf(itemClass);
+  Bytes out(magic, magic + sizeof kMagic);
   out.push_back(kFormatVersion);
   putU32(out, static_cast<std::uint32_t>(service.size()));
   out.insert(out.end(), service.begin(), service.end());
   putU32(out, static_cast<std::uint32_t>(items.size()));
   for (const auto& item : items) {
     putText(out, kAccountTag, item.account);
+    if (itemClass == ItemClass::kInternet) {
+      putText(out, kSecurityDomainTag, item.securityDomain);
+      if (item.type) putU64(out, kTypeTag, static_cast<std::uint64_t>(*item.type));
+    }
     if (item.generic) putField(out, kGenericTag, item.generic->data(), item.generic->size());
     if (item.label) putText(out, kLabelTag, *item.label);
     if (item.description) putText(out, kDescriptionTag, *item.description);
@@ -254,13 +321,15 @@ Bytes encodeFile(const std::string& service, const std::vector<Item>& items) {
 }
 
 // False for anything that is not a whole, well-formed file of this format.
-bool decodeFile(const Bytes& bytes, std::string* service, std::vector<Item>* items) {
+bool decodeFile(ItemClass itemClass, const Bytes& bytes, std::string* service, std::vector<Item>* items) {
   Reader r(bytes);
   char magic[4];
   std::uint8_t version = 0;
   std::uint32_t length = 0;
   Bytes raw;
-  if (!r.take(magic, 4) || std::memcmp(magic, kMagic, 4) != 0) return false;
+  if (!r.take(magic, 4) || std::memcmp(magic, magicOf(itemClass), 4) != 0) return false;
+  const bool internet = itemClass == ItemClass::kInternet;
+  const std::uint8_t lastTag = internet ? kTypeTag : kModifiedTag;
   if (!r.u8(&version) || version != kFormatVersion) return false;
   if (!r.u32(&length) || !r.bytes(length, &raw)) return false;
   *service = asText(raw);
@@ -277,7 +346,7 @@ bool decodeFile(const Bytes& bytes, std::string* service, std::vector<Item>* ite
       std::uint8_t tag = 0;
       if (!r.u8(&tag)) return false;
       if (tag == kEnd) break;
-      if (tag > kModifiedTag || (seen & (1u << tag)) != 0) return false;
+      if (tag > lastTag || (internet && tag == kGenericTag) || (seen & (1u << tag)) != 0) return false;
       seen |= 1u << tag;
       if (!r.u32(&length) || !r.bytes(length, &raw)) return false;
       switch (tag) {
@@ -309,15 +378,25 @@ bool decodeFile(const Bytes& bytes, std::string* service, std::vector<Item>* ite
         case kModifiedTag:
           if (!asDate(raw, &item.modified)) return false;
           break;
+        case kSecurityDomainTag:
+          item.securityDomain = asText(raw);
+          break;
+        case kTypeTag: {
+          std::uint64_t bits = 0;
+          if (!asU64(raw, &bits)) return false;
+          item.type = static_cast<std::int64_t>(bits);
+          break;
+        }
         default:
           return false;
       }
     }
-    constexpr std::uint32_t kRequired =
+    std::uint32_t required =
         (1u << kAccountTag) | (1u << kAccessibleTag) | (1u << kCreatedTag) | (1u << kModifiedTag);
-    if ((seen & kRequired) != kRequired) return false;
+    if (internet) required |= 1u << kSecurityDomainTag;
+    if ((seen & required) != required) return false;
     for (const auto& other : *items) {
-      if (other.account == item.account) return false;
+      if (sameName(other, item)) return false;
     }
     items->push_back(std::move(item));
   }
@@ -325,8 +404,10 @@ bool decodeFile(const Bytes& bytes, std::string* service, std::vector<Item>* ite
 }
 
 bool matches(const Fields& query, const std::string& service, const Item& item) {
-  if (query.service && *query.service != service) return false;
+  if (fileKey(query) && *fileKey(query) != service) return false;
   if (query.account && *query.account != item.account) return false;
+  if (query.securityDomain && *query.securityDomain != item.securityDomain) return false;
+  if (query.type && query.type != item.type) return false;
   if (query.generic && query.generic != item.generic) return false;
   if (query.label && query.label != item.label) return false;
   if (query.description && query.description != item.description) return false;
@@ -337,6 +418,8 @@ bool matches(const Fields& query, const std::string& service, const Item& item) 
 
 void apply(const Fields& fields, Item* item) {
   if (fields.account) item->account = *fields.account;
+  if (fields.securityDomain) item->securityDomain = *fields.securityDomain;
+  if (fields.type) item->type = fields.type;
   if (fields.generic) item->generic = fields.generic;
   if (fields.label) item->label = fields.label;
   if (fields.description) item->description = fields.description;
@@ -348,8 +431,15 @@ void apply(const Fields& fields, Item* item) {
 Value describe(const Fields& query, const std::string& service, const Item& item) {
   Dictionary attributes;
   if (query.returnAttributes) {
-    attributes.set(std::string(Keychain::kClassKey), std::string(Keychain::kClassGenericPassword));
-    attributes.set(std::string(Keychain::kServiceKey), service);
+    if (query.itemClass == ItemClass::kInternet) {
+      attributes.set(std::string(Keychain::kClassKey), std::string(Keychain::kClassInternetPassword));
+      attributes.set(std::string(Keychain::kServerKey), service);
+      attributes.set(std::string(Keychain::kSecurityDomainKey), item.securityDomain);
+      if (item.type) attributes.set(std::string(Keychain::kTypeKey), *item.type);
+    } else {
+      attributes.set(std::string(Keychain::kClassKey), std::string(Keychain::kClassGenericPassword));
+      attributes.set(std::string(Keychain::kServiceKey), service);
+    }
     attributes.set(std::string(Keychain::kAccountKey), item.account);
     if (item.generic) attributes.set(std::string(Keychain::kGenericKey), *item.generic);
     if (item.label) attributes.set(std::string(Keychain::kLabelKey), *item.label);
@@ -366,7 +456,9 @@ Value describe(const Fields& query, const std::string& service, const Item& item
 }
 
 void sortItems(std::vector<Item>* items) {
-  std::sort(items->begin(), items->end(), [](const auto& a, const auto& b) { return a.account < b.account; });
+  std::sort(items->begin(), items->end(), [](const auto& a, const auto& b) {
+    return std::tie(a.securityDomain, a.account) < std::tie(b.securityDomain, b.account);
+  });
 }
 
 bool isPlainNameByte(unsigned char c) {
@@ -377,11 +469,23 @@ bool isPlainNameByte(unsigned char c) {
 }  // namespace
 
 Keychain::Keychain(const files::AppHome& home, foundation::Clock& clock)
-    : folder_(folderFor(home)), clock_(clock) {}
+    : folder_(folderFor(home)), internetFolder_(folder_ / "Internet"), clock_(clock) {}
 
 fs::path Keychain::folderFor(const files::AppHome& home) { return home.library() / "Keychains"; }
 
 fs::path Keychain::fileForService(std::string_view service) const {
+  return fileFor(ItemClass::kGeneric, service);
+}
+
+fs::path Keychain::fileForServer(std::string_view server) const {
+  return fileFor(ItemClass::kInternet, server);
+}
+
+const fs::path& Keychain::folderOf(ItemClass itemClass) const {
+  return itemClass == ItemClass::kInternet ? internetFolder_ : folder_;
+}
+
+fs::path Keychain::fileFor(ItemClass itemClass, std::string_view service) const {
   // Letters, digits, "_", "-" and "." stand for themselves (but a leading "." is escaped, so no name
   // is hidden or "." or ".."); every other byte is "%XX". The empty service is "%".
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -401,20 +505,22 @@ fs::path Keychain::fileForService(std::string_view service) const {
     auto digest = sha1(service);
     name = "%sha1-" + (digest.ok() ? toHex(*digest) : std::string("unavailable"));
   }
-  return folder_ / (name + std::string(kFileSuffix));
+  return folderOf(itemClass) / (name + std::string(kFileSuffix));
 }
 
-KeychainStatus Keychain::loadService(const std::string& service, ServiceFile* file) const {
+KeychainStatus Keychain::loadService(ItemClass itemClass, const std::string& service,
+                                     ServiceFile* file) const {
+  file->itemClass = itemClass;
   file->service = service;
   file->items.clear();
-  fs::path path = fileForService(service);
+  fs::path path = fileFor(itemClass, service);
   if (!files::exists(path)) return kSuccess;
   auto bytes = files::readFile(path);
   if (!bytes.ok()) return kIO;
   std::string stored;
   // A file of another service under this name can only come from a digest collision or tampering;
   // either way it does not hold this service's items.
-  if (!decodeFile(*bytes, &stored, &file->items) || stored != service) {
+  if (!decodeFile(itemClass, *bytes, &stored, &file->items) || stored != service) {
     file->items.clear();
     return kDecode;
   }
@@ -432,33 +538,37 @@ KeychainStatus Keychain::setAside(const fs::path& path) {
   return kSuccess;
 }
 
-KeychainStatus Keychain::loadForChange(const std::string& service, ServiceFile* file) {
-  KeychainStatus status = loadService(service, file);
+KeychainStatus Keychain::loadForChange(ItemClass itemClass, const std::string& service, ServiceFile* file) {
+  KeychainStatus status = loadService(itemClass, service, file);
   if (status != kDecode) return status;
-  return setAside(fileForService(service));
+  return setAside(fileFor(itemClass, service));
 }
 
 KeychainStatus Keychain::loadMatching(const Fields& query, bool forChange, std::vector<ServiceFile>* result) {
   result->clear();
-  if (query.service) {
+  const ItemClass itemClass = query.itemClass;
+  if (const auto& key = fileKey(query)) {
     ServiceFile file;
     KeychainStatus status =
-        forChange ? loadForChange(*query.service, &file) : loadService(*query.service, &file);
+        forChange ? loadForChange(itemClass, *key, &file) : loadService(itemClass, *key, &file);
     if (status != kSuccess) return status;
     result->push_back(std::move(file));
     return kSuccess;
   }
-  if (!files::exists(folder_)) return kSuccess;
-  auto names = files::listDirectory(folder_);
+  const fs::path& folder = folderOf(itemClass);
+  if (!files::exists(folder)) return kSuccess;
+  auto names = files::listDirectory(folder);
   if (!names.ok()) return kIO;
   bool damaged = false;
   for (const auto& name : *names) {
     if (name.size() <= kFileSuffix.size() || !name.ends_with(kFileSuffix)) continue;
-    fs::path path = folder_ / name;
+    fs::path path = folder / name;
     auto bytes = files::readFile(path);
     if (!bytes.ok()) return kIO;
     ServiceFile file;
-    if (!decodeFile(*bytes, &file.service, &file.items) || fileForService(file.service).filename() != name) {
+    file.itemClass = itemClass;
+    if (!decodeFile(itemClass, *bytes, &file.service, &file.items) ||
+        fileFor(itemClass, file.service).filename() != name) {
       if (!forChange) {
         damaged = true;
       } else if (KeychainStatus status = setAside(path); status != kSuccess) {
@@ -482,12 +592,14 @@ KeychainStatus Keychain::loadMatching(const Fields& query, bool forChange, std::
 }
 
 KeychainStatus Keychain::save(const ServiceFile& file) {
-  fs::path path = fileForService(file.service);
+  fs::path path = fileFor(file.itemClass, file.service);
   if (file.items.empty()) return files::remove(path).ok() ? kSuccess : kIO;
-  if (!files::createDirectory(folder_).ok()) return kIO;
+  const fs::path& folder = folderOf(file.itemClass);
+  if (!files::createDirectory(folder).ok()) return kIO;
   std::error_code ec;
   fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::replace, ec);
-  Bytes bytes = encodeFile(file.service, file.items);
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+  Bytes bytes = encodeFile(file.itemClass, file.service, file.items);
   auto status =
       files::writeAtomic(path, bytes.data(), bytes.size(), fs::perms::owner_read | fs::perms::owner_write);
   return status.ok() ? kSuccess : kIO;
@@ -498,16 +610,15 @@ KeychainStatus Keychain::add(const Dictionary& attributes) {
   if (KeychainStatus status = parse(attributes, Role::kAdd, &fields); status != kSuccess) return status;
   std::lock_guard lock(mutex_);
   ServiceFile file;
-  if (KeychainStatus status = loadForChange(fields.service.value_or(""), &file); status != kSuccess)
+  if (KeychainStatus status = loadForChange(fields.itemClass, fileKey(fields).value_or(""), &file);
+      status != kSuccess)
     return status;
-  std::string account = fields.account.value_or("");
-  for (const auto& item : file.items) {
-    if (item.account == account) return kDuplicateItem;
-  }
   Item item;
   item.accessible = std::string(kAccessibleWhenUnlocked);
   apply(fields, &item);
-  item.account = account;
+  for (const auto& other : file.items) {
+    if (sameName(other, item)) return kDuplicateItem;
+  }
   item.created = item.modified = clock_.now();
   file.items.push_back(std::move(item));
   sortItems(&file.items);
@@ -546,6 +657,8 @@ KeychainStatus Keychain::update(const Dictionary& query, const Dictionary& attri
   Fields change;
   if (KeychainStatus status = parse(query, Role::kMatchOnly, &match); status != kSuccess) return status;
   if (KeychainStatus status = parse(attributes, Role::kUpdate, &change); status != kSuccess) return status;
+  change.itemClass = match.itemClass;
+  if (KeychainStatus status = checkClassAttributes(change); status != kSuccess) return status;
   std::lock_guard lock(mutex_);
   std::vector<ServiceFile> loaded;
   if (KeychainStatus status = loadMatching(match, true, &loaded); status != kSuccess) {
@@ -561,7 +674,7 @@ KeychainStatus Keychain::update(const Dictionary& query, const Dictionary& attri
       Item item = std::move(*it);
       apply(change, &item);
       item.modified = clock_.now();
-      moved.emplace_back(change.service.value_or(file.service), std::move(item));
+      moved.emplace_back(fileKey(change).value_or(file.service), std::move(item));
     }
     file.items.erase(keep, file.items.end());
     touched[file.service] = std::move(file);
@@ -570,12 +683,13 @@ KeychainStatus Keychain::update(const Dictionary& query, const Dictionary& attri
   for (auto& [service, item] : moved) {
     if (!touched.contains(service)) {
       ServiceFile target;
-      if (KeychainStatus status = loadForChange(service, &target); status != kSuccess) return status;
+      if (KeychainStatus status = loadForChange(match.itemClass, service, &target); status != kSuccess)
+        return status;
       touched[service] = std::move(target);
     }
     auto& items = touched[service].items;
     for (const auto& other : items) {
-      if (other.account == item.account) return kDuplicateItem;
+      if (sameName(other, item)) return kDuplicateItem;
     }
     items.push_back(std::move(item));
   }

@@ -7,10 +7,16 @@
 // one file of the keychain folder (Library/Keychains under the application's home), readable by
 // the owner only (mode 0600) and replaced atomically on every change.
 //
-// What the items hold: the class (generic password only), service and account (text; an absent one
-// counts as empty, and the pair names the item), the generic attribute (bytes), label, description
-// and comment (text), the accessibility (kept and returned, not enforced: there is no lock screen),
-// the data (bytes), and the creation and modification dates.
+// What the items hold: the class, service and account (text; an absent one counts as empty, and the
+// pair names the item), the generic attribute (bytes), label, description and comment (text), the
+// accessibility (kept and returned, not enforced: there is no lock screen), the data (bytes), and
+// the creation and modification dates.
+//
+// Internet passwords ("inet") hold the server, security domain and account instead of the service
+// (text; absent counts as empty, and the three name the item), the item type (an integer), and the
+// label, description, comment, accessibility, data and dates as above. All internet passwords of
+// one server live in one file of the "Internet" folder under the keychain folder, so the two
+// classes never share a file. Every query names its class and reaches only items of that class.
 //
 // Queries match every attribute they name; the ones they leave out match anything. A key the
 // keychain does not know, a value of the wrong type, or a key in the wrong place (the data in a
@@ -37,6 +43,7 @@ namespace detail {
 struct KeychainItem;
 struct KeychainFields;
 struct KeychainServiceFile;
+enum class KeychainClass : std::uint8_t;
 }  // namespace detail
 
 // A keychain status code, with the platform's values.
@@ -71,6 +78,10 @@ class Keychain {
   static constexpr std::string_view kCreationDateKey = "cdat";
   static constexpr std::string_view kModificationDateKey = "mdat";
   static constexpr std::string_view kAccessibleKey = "pdmn";
+  // Attributes of internet passwords.
+  static constexpr std::string_view kSecurityDomainKey = "sdmn";
+  static constexpr std::string_view kServerKey = "srvr";
+  static constexpr std::string_view kTypeKey = "type";
 
   // Accessibility values.
   static constexpr std::string_view kAccessibleWhenUnlocked = "ak";
@@ -102,17 +113,19 @@ class Keychain {
   const std::filesystem::path& folder() const { return folder_; }
 
   // Adds an item from its attributes and data. The accessibility defaults to "when unlocked".
-  // kDuplicateItem when an item of the same service and account exists.
+  // kDuplicateItem when an item of the same name (service and account; for internet passwords
+  // server, security domain and account) exists.
   KeychainStatus add(const foundation::Dictionary& attributes);
 
   // Finds items. With neither return key the answer is only the status; with one, the data (bytes)
   // or the attributes (a dictionary); with both, the attributes with the data under kValueDataKey.
-  // With kMatchLimitAll the result is an array of those, in the order of service, then account.
+  // With kMatchLimitAll the result is an array of those, in the order of service (or server), then
+  // security domain, then account.
   // `result` may be null; it is set only on success.
   KeychainStatus copyMatching(const foundation::Dictionary& query, foundation::Value* result);
 
   // Changes every matching item. `attributes` may change the data and any attribute but the class;
-  // an update that would make two items of the same service and account fails with
+  // an update that would make two items of the same name fails with
   // kDuplicateItem and changes nothing.
   KeychainStatus update(const foundation::Dictionary& query, const foundation::Dictionary& attributes);
 
@@ -121,13 +134,19 @@ class Keychain {
 
   // The file that holds the items of a service (it need not exist).
   std::filesystem::path fileForService(std::string_view service) const;
+  // The file that holds the internet passwords of a server (it need not exist).
+  std::filesystem::path fileForServer(std::string_view server) const;
 
  private:
   using ServiceFile = detail::KeychainServiceFile;
   using Fields = detail::KeychainFields;
+  using ItemClass = detail::KeychainClass;
 
-  KeychainStatus loadService(const std::string& service, ServiceFile* file) const;
-  KeychainStatus loadForChange(const std::string& service, ServiceFile* file);
+  const std::filesystem::path& folderOf(ItemClass itemClass) const;
+  std::filesystem::path fileFor(ItemClass itemClass, std::string_view name) const;
+  // `name` is the service, or for internet passwords the server.
+  KeychainStatus loadService(ItemClass itemClass, const std::string& name, ServiceFile* file) const;
+  KeychainStatus loadForChange(ItemClass itemClass, const std::string& name, ServiceFile* file);
   KeychainStatus setAside(const std::filesystem::path& path);
   // The files of the query's service, or of every service when it names none. For a change,
   // unreadable files are moved aside instead of failing the operation.
@@ -135,6 +154,7 @@ class Keychain {
   KeychainStatus save(const ServiceFile& file);
 
   std::filesystem::path folder_;
+  std::filesystem::path internetFolder_;
   foundation::Clock& clock_;
   std::mutex mutex_;
 };

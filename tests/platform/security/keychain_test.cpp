@@ -34,6 +34,19 @@ Dictionary withData(Dictionary d, std::string_view data) {
   return d;
 }
 
+// An internet-password dictionary of server, security domain and account, plus extra entries.
+Dictionary internet(std::string server, std::string domain, std::string account,
+                    std::initializer_list<std::pair<std::string_view, Value>> extra = {}) {
+  Dictionary d{{"class", "inet"}};
+  if (!server.empty()) d.set("srvr", std::move(server));
+  if (!domain.empty()) d.set("sdmn", std::move(domain));
+  if (!account.empty()) d.set("acct", std::move(account));
+  for (const auto& [key, value] : extra) d.set(std::string(key), value);
+  return d;
+}
+
+constexpr std::int64_t kOAuthType = 0x6f617574;
+
 class KeychainTest : public ::testing::Test {
  protected:
   KeychainTest() : home_(dir_.path()), clock_(foundation::Date{1000}), keychain_(home_, clock_) {}
@@ -142,9 +155,12 @@ TEST_F(KeychainTest, MalformedDictionariesAreRefusedBeforeAnythingIsTouched) {
       item("s", "", {{"pdmn", "sometimes"}}),
       item("s", "", {{"r_Data", true}}),
       item("s", "", {{"cdat", foundation::Date{5}}}),
+      item("s", "", {{"srvr", "host"}}),  // attributes of the other class
+      Dictionary{{"class", "inet"}, {"svce", "s"}},
+      Dictionary{{"class", "inet"}, {"gena", "g"}},
+      Dictionary{{"class", "inet"}, {"type", "oaut"}},
   };
   for (const Dictionary& bad : refusedAdds) EXPECT_EQ(keychain_.add(bad), Keychain::kParam) << bad.size();
-  EXPECT_EQ(keychain_.add(Dictionary{{"class", "inet"}, {"acct", "a"}}), Keychain::kUnimplemented);
   EXPECT_FALSE(files::exists(keychain_.folder()));
 
   add("s", "a", "d");
@@ -260,6 +276,113 @@ TEST_F(KeychainTest, AnUnreadableFileIsReportedAndSetAsideNeverOverwritten) {
   EXPECT_EQ(*files::readFile(fs::path(file.string() + ".damaged")), longer);
   EXPECT_EQ(dataOf(item("svc", "b")), "fresh");
   EXPECT_EQ(keychain_.copyMatching(item("svc", "a"), nullptr), Keychain::kItemNotFound);
+}
+
+TEST_F(KeychainTest, InternetPasswordsAreNamedByServerSecurityDomainAndAccount) {
+  const struct {
+    const char* server;
+    const char* domain;
+    const char* account;
+    const char* data;
+  } items[] = {
+      {"api.example.com", "www.example.com", "token", "t1"},
+      {"api.example.com", "other.example.com", "token", "t2"},
+      {"api2.example.com", "www.example.com", "token", "t3"},
+      {"api.example.com", "www.example.com", "secret", "t4"},
+  };
+  for (const auto& i : items) {
+    ASSERT_EQ(
+        keychain_.add(withData(internet(i.server, i.domain, i.account, {{"type", kOAuthType}}), i.data)),
+        Keychain::kSuccess)
+        << i.data;
+    // The type is not part of the name.
+    EXPECT_EQ(keychain_.add(withData(internet(i.server, i.domain, i.account, {{"type", 1}}), "x")),
+              Keychain::kDuplicateItem);
+  }
+  // A generic password of the same account is another item, never found by an internet query.
+  add("api.example.com", "token", "generic");
+
+  const struct {
+    Dictionary query;
+    const char* data;  // null: nothing matches
+  } finds[] = {
+      {internet("api.example.com", "www.example.com", "token"), "t1"},
+      {internet("api.example.com", "other.example.com", ""), "t2"},
+      {internet("api2.example.com", "", ""), "t3"},
+      {internet("", "", "secret"), "t4"},
+      {internet("api2.example.com", "", "", {{"type", kOAuthType}}), "t3"},
+      {internet("api2.example.com", "", "", {{"type", 1}}), nullptr},
+      {internet("api.example.com", "www.example.com", "missing"), nullptr},
+      {internet("generic.example.com", "", ""), nullptr},
+  };
+  for (const auto& f : finds) {
+    Dictionary query = f.query;
+    query.set("r_Data", true);
+    Value result;
+    EXPECT_EQ(keychain_.copyMatching(query, &result), f.data ? Keychain::kSuccess : Keychain::kItemNotFound);
+    if (f.data) {
+      EXPECT_EQ(result, Value(bytes(f.data)));
+    }
+  }
+  Value all;
+  ASSERT_EQ(
+      keychain_.copyMatching(internet("", "", "token", {{"r_Data", true}, {"m_Limit", "m_LimitAll"}}), &all),
+      Keychain::kSuccess);
+  EXPECT_EQ(all, Value(foundation::Array{bytes("t2"), bytes("t1"), bytes("t3")}));
+  EXPECT_EQ(attributesOf(internet("api2.example.com", "", "")),
+            (Dictionary{{"class", "inet"},
+                        {"srvr", "api2.example.com"},
+                        {"sdmn", "www.example.com"},
+                        {"acct", "token"},
+                        {"type", kOAuthType},
+                        {"pdmn", "ak"},
+                        {"v_Data", bytes("t3")},
+                        {"cdat", foundation::Date{1000}},
+                        {"mdat", foundation::Date{1000}}}));
+
+  // Updates change the data and may rename, but never onto another item's name.
+  const Dictionary first = internet("api.example.com", "www.example.com", "token");
+  ASSERT_EQ(keychain_.update(first, Dictionary{{"v_Data", bytes("t1b")}}), Keychain::kSuccess);
+  EXPECT_EQ(dataOf(first), "t1b");
+  EXPECT_EQ(keychain_.update(first, Dictionary{{"sdmn", "other.example.com"}}), Keychain::kDuplicateItem);
+  EXPECT_EQ(keychain_.update(first, Dictionary{{"svce", "s"}}), Keychain::kParam);
+  ASSERT_EQ(keychain_.update(first, Dictionary{{"srvr", "api3.example.com"}}), Keychain::kSuccess);
+  EXPECT_EQ(dataOf(internet("api3.example.com", "", "")), "t1b");
+
+  // Each server has its own owner-only file beside, not among, the generic passwords.
+  const fs::path file = keychain_.fileForServer("api3.example.com");
+  EXPECT_EQ(file.parent_path(), keychain_.folder() / "Internet");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(keychain_.copyMatching(
+                Dictionary{{"class", "genp"}, {"acct", "token"}, {"m_Limit", "m_LimitAll"}}, nullptr),
+            Keychain::kSuccess);
+
+  EXPECT_EQ(keychain_.remove(internet("api3.example.com", "", "")), Keychain::kSuccess);
+  EXPECT_EQ(keychain_.remove(internet("api3.example.com", "", "")), Keychain::kItemNotFound);
+  EXPECT_FALSE(files::exists(file));
+  EXPECT_EQ(keychain_.remove(internet("", "", "token")), Keychain::kSuccess);
+  EXPECT_EQ(dataOf(internet("", "", "")), "t4");
+  EXPECT_EQ(dataOf(item("api.example.com", "token")), "generic");
+}
+
+TEST_F(KeychainTest, ADamagedInternetFileHoldsNoItemsAndIsSetAsideOnTheNextWrite) {
+  const Dictionary token = internet("api.example.com", "www.example.com", "token");
+  ASSERT_EQ(keychain_.add(withData(token, "t1")), Keychain::kSuccess);
+  add("api.example.com", "token", "generic");
+  const fs::path file = keychain_.fileForServer("api.example.com");
+  // Junk, and a whole generic-password file put in its place: neither is read as internet items.
+  for (const Bytes& damaged :
+       {bytes("junk"), *files::readFile(keychain_.fileForService("api.example.com"))}) {
+    ASSERT_TRUE(files::writeAtomic(file, damaged).ok());
+    Value untouched("unchanged");
+    EXPECT_EQ(keychain_.copyMatching(token, &untouched), Keychain::kDecode);
+    EXPECT_EQ(untouched, Value("unchanged"));
+  }
+  ASSERT_EQ(keychain_.add(withData(token, "t2")), Keychain::kSuccess);
+  EXPECT_EQ(dataOf(token), "t2");
+  EXPECT_TRUE(files::exists(fs::path(file.string() + ".damaged")));
 }
 
 TEST_F(KeychainTest, AFolderThatCannotBeWrittenGivesAnIOError) {
