@@ -124,10 +124,14 @@ TEST_F(EditorTimersTest, ANewEditorNeverTouchesTheBabysOtherTimer) {
       std::string(ui::kApplicationWillEnterForegroundNotification));
   EXPECT_EQ(sleep->model().timeStr, "00:00:00");
 
-  // Its own timer is a second record; stopping it removes only that one.
+  // Its own timer is a second record with the next free photo number; stopping it removes only
+  // that record and photo.
+  editor->setPhoto(picture(4, 4, 200));
   editor->model().timerButtonClicked(0);
   EXPECT_EQ(editor->model().ownRecord(), std::optional<size_t>(1));
+  EXPECT_EQ(storedTimers().at(1)->param_ImgPathNum(), 1);
   editor->model().timerSheetAnswered(7, 0);
+  EXPECT_FALSE(saves_->getTempPhotoPhotoNum("Anna", 1));
   const auto timers = storedTimers();
   ASSERT_EQ(timers.size(), 1u);
   EXPECT_EQ(timers[0]->param_Type(), "Sleep");
