@@ -118,7 +118,12 @@ ParkResult requestPark(ThreadId thread, std::size_t* from, int* slotOut) noexcep
   info.si_pid = getpid();
   info.si_uid = getuid();
   info.si_value.sival_int = index;
-  if (syscall(SYS_rt_tgsigqueueinfo, getpid(), thread, threadParkingSignal(), &info) != 0) {
+  long sent = syscall(SYS_rt_tgsigqueueinfo, getpid(), thread, threadParkingSignal(), &info);
+  // Where a sandbox refuses queued signals, a plain one still parks the thread (its handler then
+  // looks for its slot).
+  if (sent != 0 && (errno == ENOSYS || errno == EPERM))
+    sent = syscall(SYS_tgkill, getpid(), thread, threadParkingSignal());
+  if (sent != 0) {
     const bool gone = errno == ESRCH;
     gSlots[index].state.store(kIdle, std::memory_order_release);
     *from = static_cast<std::size_t>(index);  // the slot is free again for the next thread
