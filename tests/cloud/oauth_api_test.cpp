@@ -184,20 +184,30 @@ TEST_F(OAuthAPITest, MisuseIsAnErrorValue) {
   EXPECT_EQ(bad.error().code, kOAuthAPIErrorConfiguration);
 }
 
-// The application's keychain keeps the store's tokens, or the store says it could not: a token is
-// never taken as kept when it was not.
-TEST_F(OAuthAPITest, TokensInTheApplicationsKeychainAreKeptOrReported) {
+// The application's keychain keeps the store's tokens as internet passwords: a second store over the
+// same home, as after a relaunch, reads them back, and clearing one removes its item.
+TEST_F(OAuthAPITest, TokensAreKeptInTheApplicationsKeychain) {
   files::AppHome home(dir_ / "home");
+  auto makeStore = [&] {
+    return OAuthCredentialConcreteStore(Dictionary{{std::string(kOAuthCredentialConsumerKey), "k"}},
+                                        url("/1/"), url("/1/oauth"));
+  };
   OAuthInternetPasswordKeychain keychain(std::make_shared<security::Keychain>(home));
-  OAuthCredentialConcreteStore store(Dictionary{{std::string(kOAuthCredentialConsumerKey), "k"}}, url("/1/"),
-                                     url("/1/oauth"));
+  OAuthCredentialConcreteStore store = makeStore();
   store.setKeychain(&keychain);
   foundation::Status saved = store.setCredentialWithName("at1", kOAuthCredentialAccessToken);
-  if (saved.ok()) {
-    EXPECT_EQ(store.findValueFromKeychainUsingName(kOAuthCredentialAccessToken), "at1");
-  } else {
-    EXPECT_EQ(saved.error().domain, kOAuthKeychainNotAvailable);
-  }
+  ASSERT_TRUE(saved.ok()) << saved.error().description();
+  ASSERT_TRUE(store.setCredentialWithName("at2", kOAuthCredentialAccessToken).ok());
+  ASSERT_TRUE(store.setCredentialWithName("sec", kOAuthCredentialAccessTokenSecret).ok());
+
+  OAuthInternetPasswordKeychain again(std::make_shared<security::Keychain>(home));
+  OAuthCredentialConcreteStore second = makeStore();
+  second.setKeychain(&again);
+  EXPECT_EQ(second.findValueFromKeychainUsingName(kOAuthCredentialAccessToken), "at2");
+  EXPECT_EQ(second.findValueFromKeychainUsingName(kOAuthCredentialAccessTokenSecret), "sec");
+  ASSERT_TRUE(second.removeCredentialNamed(kOAuthCredentialAccessToken).ok());
+  EXPECT_FALSE(store.findValueFromKeychainUsingName(kOAuthCredentialAccessToken));
+  EXPECT_EQ(store.findValueFromKeychainUsingName(kOAuthCredentialAccessTokenSecret), "sec");
 }
 
 }  // namespace
