@@ -739,7 +739,7 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
                                      crash_async_image_list* images, crash_async_file* file,
                                      const crash_log_signal_info* signal,
                                      const crash_async_thread_state* state) noexcept {
-  // About 8 KB: the signal stack has room, and a live report's caller has its own.
+  // About 6 KB: the signal stack has room, and a live report's caller has its own.
   sys::ParkedThreads parked;
   const bool allParked = parkThreads(&parked);
   const crash_error_t result =
@@ -752,7 +752,12 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
                                       crash_thread_t crashed_thread, crash_async_image_list* images,
                                       const crash_log_signal_info* signal,
                                       const crash_async_thread_state* state) noexcept {
-  const int fd = open(temp_path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // Always a new file: one left by a crash that died while writing is removed rather than truncated,
+  // since truncating a file that holds data makes some file systems flush it on close, and it may carry
+  // another mode.
+  constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = open(temp_path, kFlags, 0600);
+  if (fd < 0 && errno == EEXIST && unlink(temp_path) == 0) fd = open(temp_path, kFlags, 0600);
   if (fd < 0) return CRASH_EINTERNAL;
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
