@@ -141,7 +141,7 @@ class NoteEditor {
   NoteEditor(const NoteEditor&) = delete;
   NoteEditor& operator=(const NoteEditor&) = delete;
 
-  // --- Set by the opener before setUp (the Part's properties)
+  // --- Set by the opener before setUp
 
   std::shared_ptr<store::Context> managedObjectContext;
   std::optional<std::string> currentBabyName;
