@@ -130,6 +130,9 @@ TEST(CrashReportFile, EachCrashKindIsWrittenParsedAndFormatted) {
   for (const CrashCase& c : kCrashes) {
     const auto path = dir / (std::string(c.label) + ".crashlg");
     const std::string busFile = (dir / "bus").string();
+    // What a crash that died mid-write leaves: the report must still be a fresh, whole, private file.
+    { std::ofstream(path.string() + ".tmp") << std::string(100000, 'x'); }
+    std::filesystem::permissions(path.string() + ".tmp", std::filesystem::perms(0644));
     const std::string status = crashInChild(path, [&](FrameFunction enter) {
       // A worker parked in the module's frames, to be listed beside the crashed thread.
       std::thread([enter] { enter(1, &gWorkerState, nullptr, nullptr); }).detach();
