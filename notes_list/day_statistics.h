@@ -1,0 +1,133 @@
+#pragma once
+// entriesStatisticHelper: the summary style of the notes list. For one baby and an optional
+// filter it finds the calendar days that hold notes, newest first, and gives each day one row per
+// note type: how many notes, their summed value in one unit, their summed duration.
+//
+// Days are found in bunches of at most ten (the list asks for the next bunch when the last day
+// comes into view), so the cost follows what the screen shows: one paged fetch per bunch and one
+// fetch per day computed, never a pass over the whole diary.
+//
+// A day is named by its end, the local midnight that closes it. A two-date note belongs to each
+// day it overlaps for a positive time, so a sleep that ends exactly at midnight is not counted in
+// the day that midnight opens. Day numbers count only days that got rows: there are no gaps.
+//
+// The units of the summed types are fixed when the helper is made. Main thread only.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entities.h"
+#include "app/note_edit_helper.h"
+#include "app/value_texts.h"
+#include "platform/foundation/calendar.h"
+#include "platform/foundation/clock.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/error.h"
+#include "platform/store/context.h"
+
+namespace notes_list {
+
+// The totals of one note type within one day.
+struct sumInfo_ {
+  std::int64_t count = 0;
+  double period = 0;  // seconds
+  double val = 0;     // in the type's unit of valTypesDictionary
+  bool gotPeriod = false;
+  bool gotVal = false;
+  std::string dateIndefer;  // the day key, "yyyyMMdd" with unpadded year
+};
+
+// One row of a day: the type's totals as the cells show them.
+struct DayRow {
+  std::string id;    // the note-type key
+  std::string date;  // the day key
+  std::string get_count;
+  std::optional<std::string> valWithMeasure;  // when a value took part
+  std::optional<std::string> time;            // when a duration took part
+  friend bool operator==(const DayRow&, const DayRow&) = default;
+};
+
+class entriesStatisticHelper {
+ public:
+  struct Services {
+    std::shared_ptr<store::Context> context;
+    const foundation::Clock* clock = nullptr;      // the system clock when null
+    std::function<app::InterfaceText()> language;  // InterfaceText::current() when empty
+    // First preferred language; "ja" and "zh-Hans" durations lose their blanks.
+    std::function<std::optional<std::string>()> preferredLanguage;
+    std::optional<foundation::Calendar> calendar;  // the current calendar when absent
+  };
+
+  // Takes the units of the summed types as they are now.
+  entriesStatisticHelper(app::NoteEditHelper neh, Services services);
+
+  // Restarts on a new range and computes the first bunch. A failed fetch leaves no day and is
+  // returned (logged); the helper stays usable.
+  foundation::Status setDatesBeginDateEndDate(std::optional<foundation::Date> beginDate,
+                                              std::optional<foundation::Date> endDate,
+                                              std::optional<std::string> babyName,
+                                              std::optional<std::vector<std::string>> filterTypes,
+                                              std::optional<std::vector<std::string>> filterSubtypes);
+  // Computes up to ten more (older) days; false only when everything was loaded before the call.
+  bool calculateNextBunchOfDays(bool first);
+  // True when `dayNumber` is the last computed day and a further bunch was walked: reload.
+  bool loadEnotherBunchOffDaysToDayNumber(std::uint64_t dayNumber);
+
+  // The rows of a day, or null for a day not computed.
+  const std::vector<DayRow>* sumForNum(std::int64_t dayNumber) const;
+  // The day key of the day; "20000101" for a day not computed.
+  std::string dateForDayNum(std::int64_t dayNumber) const;
+  // The day's end (the midnight that closes it); none for a day not computed.
+  std::optional<foundation::Date> dayEndForNum(std::int64_t dayNumber) const;
+  std::size_t howManyDays() const { return sumDictionary_.size(); }
+  bool allDaysAreLoaded() const { return allDaysAreLoaded_; }
+
+  static bool isDateInsidePeriodFromToDate(foundation::Date date, foundation::Date from,
+                                           foundation::Date to) {
+    return from <= date && date <= to;
+  }
+  std::string getTimeIntervalAndCount(double seconds) const;
+  void clearAllStatistic();
+
+  const std::map<std::string, std::string>& valTypesDictionary() const { return valTypesDictionary_; }
+
+ private:
+  struct Day {
+    foundation::Date end;
+    std::vector<DayRow> rows;
+  };
+
+  foundation::Date endOfDay(foundation::Date instant) const;
+  foundation::Date startOfDay(foundation::Date instant) const;
+  std::string dayKey(foundation::Date dayStart) const;
+  // The end of the last day the note spends a positive time in.
+  foundation::Date lastDayEnd(const app::Note& note) const;
+  std::vector<store::Predicate> filterPredicates() const;
+  foundation::Result<std::vector<app::Note>> fetchNotes(std::vector<store::Predicate> predicates,
+                                                        std::size_t limit, std::size_t offset) const;
+  // The day's rows; empty when it holds no note counted in it.
+  foundation::Result<std::vector<DayRow>> calculateStatisticForDate(foundation::Date dayEnd) const;
+  void countNote(const app::Note& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
+                 foundation::Date dayEnd) const;
+  app::InterfaceText language() const;
+
+  app::NoteEditHelper neh_;
+  Services services_;
+  foundation::Calendar calendar_;
+  std::map<std::string, std::string> valTypesDictionary_;
+  std::optional<foundation::Date> earliestDate_;
+  std::optional<foundation::Date> latestDate_;
+  std::vector<Day> sumDictionary_;  // index = day number, 0 the newest
+  std::optional<std::string> currentBabyName_;
+  std::optional<std::vector<std::string>> filterTypes_, filterSubTypes_;
+  std::optional<foundation::Date> beginDate_, endBound_;  // the list's date filter
+  foundation::Status walkStatus_;                         // the last walk's fetch failure
+  bool allDaysAreLoaded_ = false;
+};
+
+}  // namespace notes_list

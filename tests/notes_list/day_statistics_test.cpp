@@ -1,0 +1,211 @@
+#include "notes_list/day_statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/model.h"
+#include "app/units.h"
+#include "platform/foundation/calendar.h"
+#include "platform/foundation/time_zone.h"
+#include "platform/runtime/bundle.h"
+#include "platform/store/store.h"
+#include "support/temp_dir.h"
+
+namespace notes_list {
+void PrintTo(const DayRow& row, std::ostream* out) {
+  *out << row.id << "/" << row.date << "/" << row.get_count << "/" << row.valWithMeasure.value_or("-") << "/"
+       << row.time.value_or("-");
+}
+}  // namespace notes_list
+
+namespace {
+
+using foundation::Date;
+using notes_list::DayRow;
+using notes_list::entriesStatisticHelper;
+
+app::InterfaceText english() {
+  static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
+  return app::InterfaceText(
+      "en", [](std::string_view key) { return bundle->localizedStringInLanguage(key, "en"); });
+}
+
+Date at(int day, int hour, int minute = 0) {
+  // December 2026, UTC.
+  return Date::fromUnix(1796083200.0 + (day - 1) * 86400.0 + hour * 3600.0 + minute * 60.0);
+}
+
+class DayStatisticsTest : public ::testing::Test {
+ protected:
+  DayStatisticsTest() {
+    store_ = store::Store::open(temp_.path() / "dataBase.sqlite", app::managedObjectModel()).value();
+    context_ = store_->newContext().value();
+    baby_ = app::Baby::insertIn(*context_);
+    baby_.setBaby_Name("Anna");
+    EXPECT_TRUE(context_->save().ok());
+  }
+
+  app::NoteEditHelper neh() {
+    app::NoteEditHelper::Environment environment;
+    environment.context = [this] { return context_; };
+    environment.library = temp_.path() / "Library";
+    environment.clock = &clock_;
+    environment.language = english;
+    return app::NoteEditHelper(environment);
+  }
+
+  std::unique_ptr<entriesStatisticHelper> helper(std::optional<std::string> language = "en") {
+    entriesStatisticHelper::Services services;
+    services.context = context_;
+    services.clock = &clock_;
+    services.language = english;
+    services.preferredLanguage = [language] { return language; };
+    services.calendar = foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("UTC").value());
+    return std::make_unique<entriesStatisticHelper>(neh(), services);
+  }
+
+  app::Note add(const std::string& type, Date start, Date stop, std::optional<double> number = {},
+                std::optional<std::string> unit = {}, std::optional<std::string> sub = {}) {
+    auto note = app::Note::insertIn(*context_);
+    note.setNote_Type(type);
+    note.setNote_DateStart(start);
+    note.setNote_DateStop(stop);
+    if (number) note.setNote_numValue(foundation::Decimal::fromDouble(*number));
+    note.setNote_numMeasureCurrent(std::move(unit));
+    note.setNote_strValue(std::move(sub));
+    note.setNoteToBaby(baby_);
+    EXPECT_TRUE(context_->save().ok());
+    return note;
+  }
+
+  static std::vector<DayRow> rows(const entriesStatisticHelper& stats, int day) {
+    const auto* found = stats.sumForNum(day);
+    return found ? *found : std::vector<DayRow>{};
+  }
+
+  testing_support::TempDir temp_;
+  foundation::ManualClock clock_{at(20, 12)};
+  std::shared_ptr<store::Store> store_;
+  std::shared_ptr<store::Context> context_;
+  app::Baby baby_;
+};
+
+TEST_F(DayStatisticsTest, SleepAcrossMidnightSplitsAndFoodNextMorningSumsInGrams) {
+  auto stats = helper();  // Food in grams, as it is by default
+  add("Sleep", at(3, 22), at(4, 6));
+  add("Food", at(4, 8), at(4, 8), 4.0, std::string(app::unit::kOz));
+  add("Food", at(4, 9), at(4, 9), 100.0, std::string(app::unit::kG));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+
+  ASSERT_EQ(stats->howManyDays(), 2u);
+  auto newest = rows(*stats, 0);
+  ASSERT_EQ(newest.size(), 2u);
+  EXPECT_EQ(newest[0].id, "Food");
+  EXPECT_EQ(newest[0].date, "20261204");
+  EXPECT_EQ(newest[0].get_count, "2");
+  EXPECT_EQ(
+      newest[0].valWithMeasure,
+      neh().getCurrentNumValueStr("Food", static_cast<float>(app::convertOzToG(4.0) + 100.0), app::unit::kG));
+  EXPECT_EQ(newest[0].time, std::nullopt);
+  EXPECT_EQ(newest[1], (DayRow{"Sleep", "20261204", "1", {}, "6h"}));
+  EXPECT_EQ(rows(*stats, 1), (std::vector<DayRow>{{"Sleep", "20261203", "1", {}, "2h"}}));
+  EXPECT_EQ(stats->dateForDayNum(2), "20000101");
+}
+
+TEST_F(DayStatisticsTest, StretchEndingAtMidnightStaysInItsOwnDay) {
+  auto stats = helper();
+  add("Sleep", at(5, 22), at(6, 0));
+  add("Diaper", at(6, 0), at(6, 0));  // an instant at midnight opens the new day
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  ASSERT_EQ(stats->howManyDays(), 2u);
+  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"Diaper", "20261206", "1", {}, {}}}));
+  EXPECT_EQ(rows(*stats, 1), (std::vector<DayRow>{{"Sleep", "20261205", "1", {}, "2h"}}));
+}
+
+TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
+  auto stats = helper();
+  for (int day = 1; day <= 15; ++day) add("Diaper", at(day, 10), at(day, 10));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(stats->howManyDays(), 11u);  // the newest day and ten older ones
+  EXPECT_FALSE(stats->loadEnotherBunchOffDaysToDayNumber(5));
+  EXPECT_TRUE(stats->loadEnotherBunchOffDaysToDayNumber(10));
+  EXPECT_EQ(stats->howManyDays(), 15u);
+  EXPECT_TRUE(stats->allDaysAreLoaded());
+  EXPECT_FALSE(stats->loadEnotherBunchOffDaysToDayNumber(14));
+  for (int number = 0; number < 15; ++number)
+    EXPECT_EQ(stats->dateForDayNum(number),
+              "202612" + std::string(15 - number < 10 ? "0" : "") + std::to_string(15 - number));
+}
+
+TEST_F(DayStatisticsTest, NightSkippingAnEmptyDayStillGivesItsFirstDay) {
+  auto stats = helper();
+  // Eleven single days, then a night whose first day holds nothing else.
+  for (int day = 1; day <= 11; ++day) add("Diaper", at(day, 10), at(day, 10));
+  add("Sleep", at(13, 22), at(14, 6));
+  add("Diaper", at(16, 10), at(16, 10));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  while (stats->loadEnotherBunchOffDaysToDayNumber(stats->howManyDays() - 1)) {
+  }
+  std::vector<std::string> days;
+  for (std::size_t n = 0; n < stats->howManyDays(); ++n) days.push_back(stats->dateForDayNum(n));
+  EXPECT_EQ(days.size(), 14u);
+  EXPECT_EQ(days[1], "20261214");
+  EXPECT_EQ(days[2], "20261213");
+}
+
+TEST_F(DayStatisticsTest, FiltersAndRangeLimitWhatIsCounted) {
+  add("Sleep", at(3, 22), at(4, 6));  // after the range's end: its evening is not counted either
+  add("Diaper", at(3, 10), at(3, 10), {}, {}, "Wet");
+  add("Diaper", at(3, 11), at(3, 11), {}, {}, "Dirty");
+  add("Diaper", at(1, 11), at(1, 11), {}, {}, "Wet");
+  auto stats = helper();
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate(at(2, 0), at(3, 0), "Anna", {}, {}).ok());
+  ASSERT_EQ(stats->howManyDays(), 1u);
+  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"Diaper", "20261203", "2", {}, {}}}));
+
+  ASSERT_TRUE(stats
+                  ->setDatesBeginDateEndDate({}, {}, "Anna", std::vector<std::string>{"Diaper"},
+                                             std::vector<std::string>{"Wet"})
+                  .ok());
+  ASSERT_EQ(stats->howManyDays(), 2u);
+  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"Diaper", "20261203", "1", {}, {}}}));
+
+  for (std::optional<std::string> nobody : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, nobody, {}, {}).ok());
+    EXPECT_EQ(stats->howManyDays(), 0u);
+    EXPECT_EQ(stats->dateForDayNum(0), "20000101");
+  }
+}
+
+TEST_F(DayStatisticsTest, BreastFeedingCountsBothSidesMinutes) {
+  auto stats = helper();
+  add("Breast Feeding", at(2, 9), at(2, 9, 40), 12.0, "8");
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  ASSERT_EQ(rows(*stats, 0).size(), 1u);
+  EXPECT_EQ(rows(*stats, 0)[0].time, "20m");
+}
+
+TEST_F(DayStatisticsTest, DurationTexts) {
+  struct Case {
+    double seconds;
+    std::optional<std::string> language;
+    std::string text;
+  };
+  for (const auto& c : {Case{3725, "en", "1h 2m"}, Case{30, "en", "0m"}, Case{3600, "en", "1h"},
+                        Case{3725, "ja", "1h2m"}, Case{3725, "zh-Hans", "1h2m"}})
+    EXPECT_EQ(helper(c.language)->getTimeIntervalAndCount(c.seconds), c.text) << c.seconds;
+}
+
+TEST_F(DayStatisticsTest, FailedFetchLeavesNoDayAndReportsIt) {
+  auto stats = helper();
+  add("Diaper", at(1, 10), at(1, 10));
+  entriesStatisticHelper::Services services;  // no store
+  services.language = english;
+  entriesStatisticHelper closed(neh(), services);
+  EXPECT_FALSE(closed.setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(closed.howManyDays(), 0u);
+  EXPECT_FALSE(closed.calculateNextBunchOfDays(false));
+}
+
+}  // namespace
