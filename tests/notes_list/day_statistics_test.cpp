@@ -4,92 +4,16 @@
 
 #include <memory>
 
-#include "app/model.h"
-#include "app/units.h"
-#include "platform/foundation/calendar.h"
-#include "platform/foundation/time_zone.h"
-#include "platform/runtime/bundle.h"
-#include "platform/store/store.h"
-#include "support/temp_dir.h"
-
-namespace notes_list {
-void PrintTo(const DayRow& row, std::ostream* out) {
-  *out << row.id << "/" << row.date << "/" << row.get_count << "/" << row.valWithMeasure.value_or("-") << "/"
-       << row.time.value_or("-");
-}
-}  // namespace notes_list
+#include "notes_list/list_fixture.h"
 
 namespace {
 
 using foundation::Date;
+using list_test::at;
+using list_test::english;
 using notes_list::DayRow;
 using notes_list::entriesStatisticHelper;
-
-app::InterfaceText english() {
-  static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
-  return app::InterfaceText(
-      "en", [](std::string_view key) { return bundle->localizedStringInLanguage(key, "en"); });
-}
-
-Date at(int day, int hour, int minute = 0) {
-  // December 2026, UTC.
-  return Date::fromUnix(1796083200.0 + (day - 1) * 86400.0 + hour * 3600.0 + minute * 60.0);
-}
-
-class DayStatisticsTest : public ::testing::Test {
- protected:
-  DayStatisticsTest() {
-    store_ = store::Store::open(temp_.path() / "dataBase.sqlite", app::managedObjectModel()).value();
-    context_ = store_->newContext().value();
-    baby_ = app::Baby::insertIn(*context_);
-    baby_.setBaby_Name("Anna");
-    EXPECT_TRUE(context_->save().ok());
-  }
-
-  app::NoteEditHelper neh() {
-    app::NoteEditHelper::Environment environment;
-    environment.context = [this] { return context_; };
-    environment.library = temp_.path() / "Library";
-    environment.clock = &clock_;
-    environment.language = english;
-    return app::NoteEditHelper(environment);
-  }
-
-  std::unique_ptr<entriesStatisticHelper> helper(std::optional<std::string> language = "en") {
-    entriesStatisticHelper::Services services;
-    services.context = context_;
-    services.clock = &clock_;
-    services.language = english;
-    services.preferredLanguage = [language] { return language; };
-    services.calendar = foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("UTC").value());
-    return std::make_unique<entriesStatisticHelper>(neh(), services);
-  }
-
-  app::Note add(const std::string& type, Date start, Date stop, std::optional<double> number = {},
-                std::optional<std::string> unit = {}, std::optional<std::string> sub = {}) {
-    auto note = app::Note::insertIn(*context_);
-    note.setNote_Type(type);
-    note.setNote_DateStart(start);
-    note.setNote_DateStop(stop);
-    if (number) note.setNote_numValue(foundation::Decimal::fromDouble(*number));
-    note.setNote_numMeasureCurrent(std::move(unit));
-    note.setNote_strValue(std::move(sub));
-    note.setNoteToBaby(baby_);
-    EXPECT_TRUE(context_->save().ok());
-    return note;
-  }
-
-  static std::vector<DayRow> rows(const entriesStatisticHelper& stats, int day) {
-    const auto* found = stats.sumForNum(day);
-    return found ? *found : std::vector<DayRow>{};
-  }
-
-  testing_support::TempDir temp_;
-  foundation::ManualClock clock_{at(20, 12)};
-  std::shared_ptr<store::Store> store_;
-  std::shared_ptr<store::Context> context_;
-  app::Baby baby_;
-};
+using DayStatisticsTest = list_test::ListTest;
 
 TEST_F(DayStatisticsTest, SleepAcrossMidnightSplitsAndFoodNextMorningSumsInGrams) {
   auto stats = helper();  // Food in grams, as it is by default

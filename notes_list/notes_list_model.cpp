@@ -1,0 +1,206 @@
+#include "notes_list/notes_list_model.h"
+
+#include <utility>
+
+#include "platform/foundation/log.h"
+
+namespace notes_list {
+
+namespace {
+
+using foundation::Date;
+
+foundation::Value stringArray(const std::vector<std::string>& items) {
+  foundation::Array array;
+  for (const auto& item : items) array.emplace_back(item);
+  return foundation::Value(std::move(array));
+}
+
+store::Predicate parsed(std::string_view format, std::vector<foundation::Value> arguments) {
+  auto predicate = store::Predicate::parse(format, std::move(arguments));
+  return predicate.ok() ? predicate.value() : store::Predicate::falsePredicate();
+}
+
+}  // namespace
+
+NotesListModel::NotesListModel(app::NoteEditHelper neh, entriesStatisticHelper::Services services,
+                               std::shared_ptr<app::localSaves> saves)
+    : neh_(std::move(neh)),
+      services_(std::move(services)),
+      saves_(std::move(saves)),
+      calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()),
+      headerFormatter_(foundation::DateFormatter::withStyles(
+          foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None,
+          foundation::Locale::current(), calendar_.timeZone())) {}
+
+entriesStatisticHelper& NotesListModel::statistic() {
+  if (!statistic_) statistic_ = std::make_unique<entriesStatisticHelper>(neh_, services_);
+  return *statistic_;
+}
+
+std::vector<store::Predicate> NotesListModel::predicates() const {
+  std::vector<store::Predicate> out{parsed("noteToBaby.baby_Name == %@", {*currentBabyName_})};
+  if (!filter_) return out;
+  if (filter_->types) out.push_back(parsed("(note_Type IN %@)", {stringArray(*filter_->types)}));
+  if (filter_->subTypes) out.push_back(parsed("(note_strValue IN %@)", {stringArray(*filter_->subTypes)}));
+  if (filter_->beginDate) out.push_back(parsed("note_DateStop >= %@", {*filter_->beginDate}));
+  if (filter_->endDate) {
+    auto parts = calendar_.components(
+        foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
+        *filter_->endDate);
+    if (parts) {
+      parts->day = *parts->day + 1;
+      if (auto end = calendar_.dateFromComponents(*parts))
+        out.push_back(parsed("note_DateStop < %@", {*end}));
+    }
+  }
+  return out;
+}
+
+foundation::Status NotesListModel::performFetch() {
+  days_.clear();
+  rowsRead_ = 0;
+  allRowsRead_ = true;
+  stopWatch_.clear();
+  if (saves_ && currentBabyName_) {
+    if (auto timers = saves_->loadTimerArray(*currentBabyName_)) stopWatch_ = std::move(*timers);
+  }
+  if (!currentBabyName_) return {};
+  if (sumStyle_) {
+    // The statistics use the same period and filters as the list.
+    const ListFilter none;
+    const ListFilter& f = filter_ ? *filter_ : none;
+    return statistic().setDatesBeginDateEndDate(f.beginDate, f.endDate, currentBabyName_, f.types,
+                                                f.subTypes);
+  }
+  allRowsRead_ = false;
+  auto status = loadNextPage();
+  if (!status.ok()) {
+    days_.clear();
+    rowsRead_ = 0;
+    allRowsRead_ = true;
+  }
+  return status;
+}
+
+foundation::Status NotesListModel::loadNextPage() {
+  if (allRowsRead_) return {};
+  if (!services_.context) {
+    allRowsRead_ = true;
+    foundation::log("Notes list: the diary's store is not open");
+    return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+  }
+  store::FetchRequest request{std::string(app::Note::kEntityName)};
+  request.predicate = store::Predicate::andPredicates(predicates());
+  request.sortDescriptors = {{"note_DateStop", false, store::StringComparison::LocalizedCaseInsensitive}};
+  request.fetchLimit = kPageSize;
+  request.fetchOffset = rowsRead_;
+  auto page = services_.context->fetch(request);
+  if (!page.ok()) {
+    allRowsRead_ = true;
+    foundation::log("Notes list: fetch failed: " + page.error().description());
+    return page.error();
+  }
+  for (auto& object : page.value()) {
+    app::Note note(object);
+    std::string key = note.sectionIdentifier().value_or("");
+    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), {}});
+    days_.back().notes.push_back(std::move(note));
+  }
+  rowsRead_ += page.value().size();
+  if (page.value().size() < kPageSize) allRowsRead_ = true;
+  return {};
+}
+
+std::size_t NotesListModel::numberOfSections() const {
+  std::size_t data = 0;
+  if (currentBabyName_) data = sumStyle_ ? (statistic_ ? statistic_->howManyDays() : 0) : days_.size();
+  return data + (hasTimersSection() ? 1 : 0);
+}
+
+std::optional<std::size_t> NotesListModel::dataSection(std::size_t section) const {
+  if (!hasTimersSection()) return section;
+  if (section == 0) return std::nullopt;
+  return section - 1;
+}
+
+std::size_t NotesListModel::numberOfRows(std::size_t section) const {
+  auto data = dataSection(section);
+  if (!data) return stopWatch_.size();
+  if (sumStyle_) {
+    const auto* rows = statistic_ ? statistic_->sumForNum(static_cast<std::int64_t>(*data)) : nullptr;
+    return rows ? rows->size() : 0;
+  }
+  return *data < days_.size() ? days_[*data].notes.size() : 0;
+}
+
+std::string NotesListModel::sectionTitle(std::size_t section) const {
+  auto data = dataSection(section);
+  if (!data) return "";
+  std::string key;
+  if (sumStyle_) {
+    if (!statistic_ || !statistic_->sumForNum(static_cast<std::int64_t>(*data))) return "";
+    key = statistic_->dateForDayNum(static_cast<std::int64_t>(*data));
+  } else {
+    if (*data >= days_.size()) return "";
+    key = days_[*data].key;
+  }
+  // "yyyyMMdd" with a year of any length; anything else has no title.
+  if (key.size() < 5 || key.find_first_not_of("0123456789") != std::string::npos) return "";
+  foundation::DateComponents parts;
+  parts.year = std::stoi(key.substr(0, key.size() - 4));
+  parts.month = std::stoi(key.substr(key.size() - 4, 2));
+  parts.day = std::stoi(key.substr(key.size() - 2));
+  auto midnight = calendar_.dateFromComponents(parts);
+  return midnight ? headerFormatter_.stringFromDate(*midnight) : "";
+}
+
+app::Note NotesListModel::noteAt(std::size_t section, std::size_t row) const {
+  auto data = dataSection(section);
+  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].notes.size()) return {};
+  return days_[*data].notes[row];
+}
+
+const DayRow* NotesListModel::sumRowAt(std::size_t section, std::size_t row) const {
+  auto data = dataSection(section);
+  if (!sumStyle_ || !data || !statistic_) return nullptr;
+  const auto* rows = statistic_->sumForNum(static_cast<std::int64_t>(*data));
+  return rows && row < rows->size() ? &(*rows)[row] : nullptr;
+}
+
+bool NotesListModel::willDisplayRow(std::size_t section, std::size_t row) {
+  if (section + 1 != numberOfSections() || row + 1 != numberOfRows(section)) return false;
+  auto data = dataSection(section);
+  if (!data) return false;
+  if (sumStyle_) return statistic_ && statistic_->loadEnotherBunchOffDaysToDayNumber(*data);
+  if (allRowsRead_) return false;
+  const std::size_t before = rowsRead_;
+  auto status = loadNextPage();
+  return !status.ok() || rowsRead_ != before;
+}
+
+foundation::Status NotesListModel::deleteNoteAt(std::size_t section, std::size_t row) {
+  app::Note note = noteAt(section, row);
+  if (!note || !services_.context) return foundation::Error::make("notes_list", 2, "There is no such note.");
+  auto& context = *services_.context;
+  std::optional<std::string> photoPath;
+  if (app::PhotoInfo photo = note.noteToPhotoInfo()) {
+    photoPath = photo.photo_Path();
+    context.deleteObject(photo.object());
+  }
+  context.deleteObject(note.object());
+  auto saved = context.save();
+  if (!saved.ok()) {
+    foundation::log("Failed to delete the note. Error = " + saved.error().description());
+    context.rollback();
+    return saved;
+  }
+  // Only now that the store forgot the note may its photo go: a failed save keeps both.
+  if (photoPath && saves_) {
+    if (auto removed = saves_->deletePhoto(*photoPath); !removed.ok())
+      foundation::log("Failed to delete the photo file. Error = " + removed.error().description());
+  }
+  return performFetch();
+}
+
+}  // namespace notes_list

@@ -1,0 +1,111 @@
+#pragma once
+// NotesListModel: what the notes list shows for one baby, without the views. In list style the
+// baby's notes, newest first, grouped into days by their stored day key; in summary style one row
+// per note type and day (entriesStatisticHelper). Running timers, when there are any, come first
+// as a section of their own and shift every data section by one.
+//
+// The list costs what the screen shows: notes are read a page at a time (100 rows) as the table
+// asks for them, and days are found on the pages read. Until the last page is in, the last day
+// shown may still grow; showing its last row reads the next page (willDisplayRow answers true:
+// reload the table).
+//
+// A failed fetch is logged and leaves an empty list; the caller tells the user. Main thread only.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entities.h"
+#include "app/local_saves.h"
+#include "app/note_edit_helper.h"
+#include "app/note_timer.h"
+#include "notes_list/day_statistics.h"
+#include "platform/foundation/calendar.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/date_formatter.h"
+#include "platform/foundation/error.h"
+#include "platform/store/context.h"
+
+namespace notes_list {
+
+struct ListFilter {
+  std::optional<std::vector<std::string>> types;     // note-type keys; none: every type
+  std::optional<std::vector<std::string>> subTypes;  // sub-values; none: every sub-value
+  std::optional<foundation::Date> beginDate;         // notes stopping at or after it
+  std::optional<foundation::Date> endDate;           // notes stopping before the end of its day
+};
+
+class NotesListModel {
+ public:
+  static constexpr std::size_t kPageSize = 100;
+
+  // The statistics helper of summary style is made from `neh` on first use.
+  NotesListModel(app::NoteEditHelper neh, entriesStatisticHelper::Services services,
+                 std::shared_ptr<app::localSaves> saves);
+
+  // The baby whose notes are listed; none: an empty list.
+  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  const std::optional<std::string>& currentBabyName() const { return currentBabyName_; }
+  // The filter in force; none: every note of the baby.
+  void setFilter(std::optional<ListFilter> filter) { filter_ = std::move(filter); }
+  const std::optional<ListFilter>& filter() const { return filter_; }
+  void setSumStyle(bool sumStyle) { sumStyle_ = sumStyle; }
+  bool sumStyle() const { return sumStyle_; }
+
+  // Reads the first page (or the first bunch of days), and the baby's running timers. On
+  // failure the list is empty and the error is returned.
+  foundation::Status performFetch();
+
+  // --- Table shape, in table sections (timers first when there are any)
+  bool hasTimersSection() const { return !stopWatch_.empty(); }
+  const app::NoteTimerArray& stopWatch() const { return stopWatch_; }
+  std::size_t numberOfSections() const;
+  std::size_t numberOfRows(std::size_t section) const;
+  // The data section of a table section; none for the timers section.
+  std::optional<std::size_t> dataSection(std::size_t section) const;
+  // The header of a table section: the day in the long date style; empty for the timers section.
+  std::string sectionTitle(std::size_t section) const;
+  // The note of a list-style row; empty otherwise.
+  app::Note noteAt(std::size_t section, std::size_t row) const;
+  // The totals of a summary-style row; null otherwise.
+  const DayRow* sumRowAt(std::size_t section, std::size_t row) const;
+  // Called as a row comes into view; true when more rows were read and the table should reload.
+  bool willDisplayRow(std::size_t section, std::size_t row);
+  bool canEditRow(std::size_t section) const { return !sumStyle_ && dataSection(section).has_value(); }
+
+  // Deletes the note of a list row with its photo record; the photo file goes only once the store
+  // saved the deletion. A failed save changes nothing and is returned.
+  foundation::Status deleteNoteAt(std::size_t section, std::size_t row);
+
+  entriesStatisticHelper& statistic();
+
+ private:
+  struct Day {
+    std::string key;  // the stored day key
+    std::vector<app::Note> notes;
+  };
+
+  foundation::Status loadNextPage();
+  std::vector<store::Predicate> predicates() const;
+
+  app::NoteEditHelper neh_;
+  entriesStatisticHelper::Services services_;
+  std::shared_ptr<app::localSaves> saves_;
+  std::unique_ptr<entriesStatisticHelper> statistic_;
+  foundation::Calendar calendar_;
+  foundation::DateFormatter headerFormatter_;
+
+  std::optional<std::string> currentBabyName_;
+  std::optional<ListFilter> filter_;
+  bool sumStyle_ = false;
+
+  app::NoteTimerArray stopWatch_;
+  std::vector<Day> days_;
+  std::size_t rowsRead_ = 0;
+  bool allRowsRead_ = true;
+};
+
+}  // namespace notes_list

@@ -1,0 +1,148 @@
+#include "notes_list/notes_list_model.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "notes_list/list_fixture.h"
+#include "platform/graphics/image.h"
+
+namespace {
+
+using foundation::Date;
+using list_test::at;
+using notes_list::ListFilter;
+using notes_list::NotesListModel;
+
+class NotesListModelTest : public list_test::ListTest {
+ protected:
+  std::unique_ptr<NotesListModel> model(bool sumStyle = false, std::optional<ListFilter> filter = {}) {
+    auto list = std::make_unique<NotesListModel>(neh(), services(), saves_);
+    list->setCurrentBabyName("Anna");
+    list->setSumStyle(sumStyle);
+    list->setFilter(std::move(filter));
+    EXPECT_TRUE(list->performFetch().ok());
+    return list;
+  }
+
+  // The store refuses to delete notes from now on.
+  void refuseNoteDeletion() {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((home_.documents() / "dataBase.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_exec(db,
+                     "CREATE TRIGGER refuse BEFORE DELETE ON ZNOTE BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+  }
+
+  app::Note addWithPhoto(Date when, const std::string& key) {
+    graphics::Image image(4, 4);
+    EXPECT_TRUE(saves_->savePhoto(image, key).ok());
+    auto note = add("Diaper", when, when);
+    auto photo = app::PhotoInfo::insertIn(*context_);
+    photo.setPhoto_Path(key);
+    note.setNoteToPhotoInfo(photo);
+    EXPECT_TRUE(context_->save().ok());
+    return note;
+  }
+
+  bool photoFileExists(const std::string& key) { return saves_->getPhoto(key).has_value(); }
+};
+
+TEST_F(NotesListModelTest, ReadsAPageAtATimeAndGrowsAsTheLastRowComesIntoView) {
+  // Ten notes a day for thirty days: three pages.
+  for (int day = 1; day <= 30; ++day)
+    for (int hour = 1; hour <= 10; ++hour) add("Diaper", at(day, hour), at(day, hour));
+  auto list = model();
+  ASSERT_EQ(list->numberOfSections(), 10u);  // 100 notes of ten days
+  EXPECT_EQ(list->sectionTitle(0), "December 30, 2026");
+  EXPECT_EQ(list->noteAt(0, 0).note_DateStop(), at(30, 10));
+  EXPECT_FALSE(list->willDisplayRow(3, 9));  // not the last row
+  std::size_t reloads = 0;
+  while (list->willDisplayRow(list->numberOfSections() - 1,
+                              list->numberOfRows(list->numberOfSections() - 1) - 1))
+    ++reloads;
+  EXPECT_EQ(reloads, 2u);
+  EXPECT_EQ(list->numberOfSections(), 30u);
+  EXPECT_EQ(list->sectionTitle(29), "December 1, 2026");
+  EXPECT_EQ(list->numberOfRows(29), 10u);
+}
+
+TEST_F(NotesListModelTest, RunningTimersComeFirstAndShiftTheDays) {
+  add("Diaper", at(2, 10), at(2, 10));
+  auto timer = std::make_shared<app::noteTimer>();
+  timer->setParam_Type("Sleep");
+  ASSERT_TRUE(saves_->saveTimerArrayById({timer}, "Anna").ok());
+  auto list = model();
+  ASSERT_EQ(list->numberOfSections(), 2u);
+  EXPECT_EQ(list->numberOfRows(0), 1u);
+  EXPECT_EQ(list->sectionTitle(0), "");
+  EXPECT_FALSE(list->canEditRow(0));
+  EXPECT_TRUE(list->canEditRow(1));
+  EXPECT_EQ(list->sectionTitle(1), "December 2, 2026");
+  EXPECT_FALSE(list->noteAt(0, 0));
+  EXPECT_TRUE(list->noteAt(1, 0));
+}
+
+TEST_F(NotesListModelTest, ListFollowsSavesAndDeletionsAndThePhotoGoesOnlyAfterTheSave) {
+  addWithPhoto(at(3, 10), "photo1");
+  auto list = model();
+  ASSERT_EQ(list->numberOfSections(), 1u);
+  add("Diaper", at(4, 10), at(4, 10));
+  ASSERT_TRUE(list->performFetch().ok());
+  ASSERT_EQ(list->numberOfSections(), 2u);
+
+  refuseNoteDeletion();
+  EXPECT_FALSE(list->deleteNoteAt(1, 0).ok());
+  EXPECT_TRUE(photoFileExists("photo1"));
+  EXPECT_EQ(list->numberOfSections(), 2u);
+  EXPECT_TRUE(list->noteAt(1, 0).noteToPhotoInfo());  // nothing half-deleted in the context
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((home_.documents() / "dataBase.sqlite").c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "DROP TRIGGER refuse", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_TRUE(list->deleteNoteAt(1, 0).ok());
+  EXPECT_FALSE(photoFileExists("photo1"));
+  ASSERT_EQ(list->numberOfSections(), 1u);
+  EXPECT_EQ(list->sectionTitle(0), "December 4, 2026");
+}
+
+TEST_F(NotesListModelTest, FilterHoldsInBothStyles) {
+  add("Diaper", at(5, 23, 59), at(5, 23, 59), {}, {}, "Wet");
+  add("Diaper", at(6, 0), at(6, 0), {}, {}, "Wet");
+  add("Sleep", at(5, 1), at(5, 3));
+  add("Diaper", at(4, 10), at(4, 10), {}, {}, "Dirty");
+  ListFilter filter;
+  filter.types = std::vector<std::string>{"Diaper"};
+  filter.endDate = at(5, 12);
+  auto list = model(false, filter);
+  ASSERT_EQ(list->numberOfSections(), 2u);
+  EXPECT_EQ(list->numberOfRows(0), 1u);  // 23:59 of the 5th, not the 6th, not the sleep
+
+  auto summary = model(true, filter);
+  ASSERT_EQ(summary->numberOfSections(), 2u);
+  EXPECT_FALSE(summary->canEditRow(0));
+  EXPECT_EQ(summary->sectionTitle(0), "December 5, 2026");
+  ASSERT_NE(summary->sumRowAt(0, 0), nullptr);
+  EXPECT_EQ(summary->sumRowAt(0, 0)->id, "Diaper");
+  EXPECT_EQ(summary->sumRowAt(0, 1), nullptr);
+}
+
+TEST_F(NotesListModelTest, FailedFetchGivesAnEmptyListAndAnError) {
+  add("Diaper", at(2, 10), at(2, 10));
+  for (bool sumStyle : {false, true}) {
+    auto noStore = services();
+    noStore.context = nullptr;
+    NotesListModel list(neh(), noStore, saves_);
+    list.setCurrentBabyName("Anna");
+    list.setSumStyle(sumStyle);
+    EXPECT_FALSE(list.performFetch().ok());
+    EXPECT_EQ(list.numberOfSections(), 0u);
+  }
+}
+
+}  // namespace
