@@ -1,6 +1,8 @@
 #include "note_editor/note_edit_controller.h"
 
 #include "app/flat_widgets.h"
+#include "note_editor/date_changes.h"
+#include "note_editor/value_panel.h"
 #include "platform/foundation/log.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/application.h"
@@ -586,6 +588,13 @@ void noteEditController::closeTimer() {
 }
 
 void noteEditController::timerSheetAnswered(int sheet, int buttonIndex) {
+  if (sheet == 8) {
+    // Left, right, both halves; the cancel button (last) adds nothing.
+    changeBreastFeedStartDate(model_, buttonIndex >= 0 && buttonIndex <= 2 ? buttonIndex : -1);
+    afterTimerChange();
+    updateEditView();
+    return;
+  }
   const auto alert = model_.timerSheetAnswered(sheet, buttonIndex);
   afterTimerChange();
   if (alert) ui::AlertView::create("", *alert, this, "OK")->show();
@@ -621,5 +630,25 @@ void registerNoteEditorScreens(ui::Storyboard& storyboard, std::function<EditorS
     return std::make_shared<photoViewController>(photoLibrary);
   });
 }
+
+// ---------------------------------------------------------------------------------------------
+// Value entry
+
+ValuePanel& noteEditController::valuePanel() {
+  if (!valuePanel_) {
+    ValuePanel::Hooks hooks;
+    hooks.reload = [this] { updateEditView(); };
+    hooks.askAboutAddDuration = [this] { showSheet(8, std::nullopt, addDurationButtons(model_)); };
+    hooks.barsHidden = [this](bool hidden) {
+      if (auto* navigation = navigationController()) navigation->setNavigationBarHidden(hidden, true);
+    };
+    valuePanel_ = std::make_unique<ValuePanel>(*view(), model_, std::move(hooks));
+  }
+  return *valuePanel_;
+}
+
+void noteEditController::changeTheDate(bool start) { valuePanel().changeTheDate(start); }
+
+void noteEditController::editNumValue() { valuePanel().editNumValue(); }
 
 }  // namespace note_editor

@@ -30,6 +30,8 @@
 
 namespace note_editor {
 
+class ValuePanel;
+
 // Storyboard identifiers of the editor's screens and of the sub-value list editor it opens.
 inline constexpr const char* kNoteEditControllerId = "NoteEditController";
 inline constexpr const char* kEditNoteNavigationId = "edit_note_navigation_id";
@@ -131,8 +133,8 @@ class noteEditController : public ui::ViewController,
 
  protected:
   // Hooks of the value entry: the date panel on the start or the stop date, the number entry.
-  virtual void changeTheDate(bool /*start*/) {}
-  virtual void editNumValue() {}
+  virtual void changeTheDate(bool start);
+  virtual void editNumValue();
   // The timers: a timer cell's button (0 left, 1 centre, 2 right), its close button, the answer
   // of sheets 4 to 8 (the model answers 4 to 7), the return to the foreground.
   virtual void timerButtonClicked(int button);
@@ -147,6 +149,8 @@ class noteEditController : public ui::ViewController,
   void askToStartAnotherBreast(std::uint32_t side);
   void askAboutStop();
   // The one-second tick runs while the model asks for it.
+  // The date and number panel, built on first use.
+  ValuePanel& valuePanel();
   bool isTicking() const { return static_cast<bool>(noteTimerTick_) && noteTimerTick_.isValid(); }
 
  protected:
@@ -179,6 +183,7 @@ class noteEditController : public ui::ViewController,
   runtime::Timer noteTimerTick_;
   std::uint64_t tickStarts_ = 0;
   std::vector<runtime::ObserverToken> observers_;
+  std::unique_ptr<ValuePanel> valuePanel_;
 
   std::shared_ptr<ui::TableView> noteEditTable_;
   std::shared_ptr<ui::View> bottomStripe_;

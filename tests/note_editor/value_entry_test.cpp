@@ -11,6 +11,8 @@
 
 #include "note_editor/date_changes.h"
 #include "note_editor/editor_fixture.h"
+#include "note_editor/value_panel.h"
+#include "platform/ui/alert.h"
 
 namespace editor_test {
 namespace {
@@ -284,6 +286,46 @@ TEST_F(ValueEntryTest, StopwatchStartPickedBeforeItRuns) {
   EXPECT_FALSE(note_editor::pickedDateDone(*editor, clock_.now() - 2400));
   EXPECT_EQ(editor->timerCount, 2400);
   EXPECT_EQ(editor->timeStr, "00:40:00");
+}
+
+}  // namespace
+}  // namespace editor_test
+
+namespace editor_test {
+namespace {
+
+// Taps the rows of a section until the panel opens in `type`.
+bool tapUntilPanel(note_editor::noteEditController& editor, int section, std::int64_t type) {
+  editor.noteEditTable().reloadData();
+  for (int row = 0; row < editor.model().numberOfRowsInSection(section); ++row) {
+    editor.noteEditTable().tapRowAtIndexPath({section, row});
+    if (editor.model().pickerViewType == type) return true;
+  }
+  return false;
+}
+
+TEST_F(ValueEntryTest, ScreenWheelAndAddedDurationSheet) {
+  auto weight = open("Weight", {}, [](note_editor::noteEditController& e) { e.model().note_numVal = 3.45; });
+  weight->model().note_numMeasureCurrent = "Notation_kg";
+  weight->model().note_numVal = 3.45;
+  ASSERT_TRUE(tapUntilPanel(*weight, 1, 3));
+  auto& panel = weight->valuePanel();
+  ASSERT_TRUE(panel.inputPicker());
+  EXPECT_EQ(panel.inputPicker()->selectedRowInComponent(1), 4);
+  panel.inputPicker()->spinToRow(0, 2);
+  panel.doneButton().tap();
+  EXPECT_EQ(weight->model().note_numVal, static_cast<double>(3.4f));
+
+  auto breast = open("Breast Feeding");
+  ASSERT_TRUE(breast->model().dateTimerON);
+  ASSERT_TRUE(tapUntilPanel(*breast, 0, 1));
+  breast->valuePanel().datePicker().setDate(clock_.now() - 600);
+  breast->valuePanel().doneButton().tap();
+  auto sheet = ui::topActionSheet();
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->buttonTitleAtIndex(2), breast->model().localized("Both Breast") + "(50/50)");
+  sheet->tapButton(0);
+  EXPECT_EQ(breast->model().timerCount, 600);
 }
 
 }  // namespace
