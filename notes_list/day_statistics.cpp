@@ -196,15 +196,24 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (ranOut) allDaysAreLoaded_ = true;
   if (ends.empty()) return true;
 
+  // One read for the whole bunch: every note stopping from the oldest day's start to the end of
+  // the day after the newest (a night started in the newest day stops there).
+  auto window = filterPredicates();
+  const Date from =
+      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, ends.back()).value_or(ends.back());
+  const Date to =
+      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, ends.front()).value_or(ends.front());
+  window.push_back(parsed("(note_DateStop >= %@) AND (note_DateStop < %@)", {from, to}));
+  auto notes = fetchNotes(std::move(window), 0, 0);
+  if (!notes.ok()) {
+    walkStatus_ = notes.error();
+    allDaysAreLoaded_ = true;
+    return true;
+  }
   for (Date end : ends) {
-    auto rows = calculateStatisticForDate(end);
-    if (!rows.ok()) {
-      walkStatus_ = rows.error();
-      allDaysAreLoaded_ = true;
-      return true;
-    }
+    auto rows = calculateStatisticForDate(end, notes.value());
     // Days whose notes all belong elsewhere get no number: the list shows no gaps.
-    if (!rows.value().empty()) sumDictionary_.push_back(Day{end, std::move(rows.value())});
+    if (!rows.empty()) sumDictionary_.push_back(Day{end, std::move(rows)});
   }
   latestDate_ = ends.back();
   return true;
@@ -215,18 +224,12 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
   return calculateNextBunchOfDays(false);
 }
 
-foundation::Result<std::vector<DayRow>> entriesStatisticHelper::calculateStatisticForDate(Date dayEnd) const {
+std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
+    Date dayEnd, const std::vector<app::Note>& notes) const {
   const Date dayStart =
       calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, dayEnd).value_or(dayEnd);
-  const Date windowEnd =
-      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, dayEnd).value_or(dayEnd);
-  auto predicates = filterPredicates();
-  predicates.push_back(parsed("(note_DateStop >= %@) AND (note_DateStop < %@)", {dayStart, windowEnd}));
-  auto notes = fetchNotes(std::move(predicates), 0, 0);
-  if (!notes.ok()) return notes.error();
-
   std::map<std::string, sumInfo_> sums;
-  for (const auto& note : notes.value()) countNote(note, sums, dayStart, dayEnd);
+  for (const auto& note : notes) countNote(note, sums, dayStart, dayEnd);
 
   std::vector<DayRow> rows;
   for (const auto& [type, sum] : sums) {

@@ -110,8 +110,9 @@ class entriesStatisticHelper {
   std::vector<store::Predicate> filterPredicates() const;
   foundation::Result<std::vector<app::Note>> fetchNotes(std::vector<store::Predicate> predicates,
                                                         std::size_t limit, std::size_t offset) const;
-  // The day's rows; empty when it holds no note counted in it.
-  foundation::Result<std::vector<DayRow>> calculateStatisticForDate(foundation::Date dayEnd) const;
+  // The rows of one day from `notes` (every note that may count in it); empty when none counts.
+  std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
+                                                const std::vector<app::Note>& notes) const;
   void countNote(const app::Note& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
                  foundation::Date dayEnd) const;
   app::InterfaceText language() const;
