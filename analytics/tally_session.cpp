@@ -1,0 +1,543 @@
+#include "analytics/tally_session.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "analytics/global_variable_storage.h"
+#include "analytics/protocol_data.h"
+#include "analytics/tally_util.h"
+#include "crash_reporter/reporter.h"
+#include "platform/files/file_ops.h"
+#include "platform/runtime/notification_center.h"
+
+namespace analytics {
+namespace {
+
+using foundation::Bytes;
+using foundation::Date;
+using foundation::Value;
+
+std::mutex& classMutex() {
+  static std::mutex m;
+  return m;
+}
+std::int32_t& maxSessions() {
+  static std::int32_t limit = 50;
+  return limit;
+}
+
+std::shared_ptr<TallyGlobalVariableStorage> settings() {
+  return TallyGlobalVariableStorage::sharedInstance();
+}
+Date now() { return TallyUtil::clock().now(); }
+
+std::filesystem::path sdkFile(std::string_view stem) {
+  auto folder = TallyUtil::filePathDirectory();
+  if (!folder) return {};
+  std::string name = "." + std::string(stem) +
+                     std::to_string(TallyUtil::stableHash(settings()->apiKey().value_or(""))) + "_" +
+                     std::to_string(kTallyAgentVersionNumber) + ".archive";
+  return *folder / name;
+}
+
+foundation::Status writeArchive(const std::filesystem::path& path, const foundation::Result<Bytes>& bytes) {
+  if (!bytes) return bytes.error();
+  if (path.empty()) return foundation::Error("TallySession", 1);
+  auto written = files::writeAtomic(path, *bytes);
+  if (written) TallyUtil::addSkipBackupAttributeToItemAtURL(path);
+  return written;
+}
+
+foundation::Dictionary countsOf(const TallySessionEvents& events) {
+  foundation::Dictionary counts;
+  for (const auto& [name, count] : events.eventCounts)
+    counts.set(name, Value(static_cast<std::int64_t>(count)));
+  return counts;
+}
+
+}  // namespace
+
+void TallySession::registerClass(plist::ClassRegistry& registry) {
+  registry.add(std::string(kClassName),
+               [](plist::Decoder& d) -> plist::ObjectPtr { return initWithCoder(d); });
+}
+
+std::filesystem::path TallySession::sessionsFilePath() { return sdkFile("tallyStored"); }
+std::filesystem::path TallySession::currentSessionFilePath() { return sdkFile("tallyCurrent"); }
+
+void TallySession::removeCurrentSessionFile() {
+  std::error_code ignored;
+  std::filesystem::remove(currentSessionFilePath(), ignored);
+}
+
+std::vector<Bytes> TallySession::savedSessions() {
+  std::vector<Bytes> blocks;
+  auto stored = TallyUtil::safeUnarchiveObjectWithFile(sessionsFilePath());
+  const foundation::Array* list = stored ? stored->array() : nullptr;
+  if (!list) return blocks;
+  for (const auto& item : *list)
+    if (const Bytes* block = item.data()) blocks.push_back(*block);
+  return blocks;
+}
+
+foundation::Status TallySession::setSavedSessions(const std::vector<Bytes>& blocks) {
+  Value list{foundation::Array{}};
+  for (const auto& block : blocks) list.array()->emplace_back(block);
+  return writeArchive(sessionsFilePath(), plist::archiveRootValue(list));
+}
+
+void TallySession::setMaxSessions(std::int32_t limit) {
+  std::lock_guard lock(classMutex());
+  maxSessions() = limit;
+}
+
+std::shared_ptr<TallySession> TallySession::initWithAPIKey(const std::string& apiKey,
+                                                           const std::string& appVersion, Date startDate) {
+  std::shared_ptr<TallySession> session(new TallySession());
+  session->apiKey_ = apiKey;
+  session->report_.appVersion = appVersion;
+  session->report_.startTime = startDate;
+  session->resetSessionData();
+  if (auto sender = TallyDataSender::instance()) sender->setDataSenderDelegate(session);
+  TallyUtil::log(2, "TallySession: Initialized session from scratch with startTime[%@]", {Value(startDate)});
+  return session;
+}
+
+std::shared_ptr<TallySession> TallySession::restoreCurrent() {
+  auto path = currentSessionFilePath();
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::exists(path, ec)) return nullptr;
+  auto bytes = files::readFile(path);
+  if (!bytes) return nullptr;
+  auto session = plist::unarchiveRootObjectOfClass<TallySession>(*bytes);
+  if (!session || !*session) {
+    // Unreadable or of another version: it would never be read, so it goes.
+    removeCurrentSessionFile();
+    return nullptr;
+  }
+  (*session)->takeSwitchesFromSettings();
+  return *session;
+}
+
+void TallySession::takeSwitchesFromSettings() {
+  auto store = settings();
+  report_.events.eventLoggingEnabled = store->eventLoggingEnabled();
+  report_.events.crashReportingEnabled = store->crashReportingEnabled();
+  reportsOnClose_ = store->sessionReportsOnCloseEnabled();
+  reportsOnPause_ = store->sessionReportsOnPauseEnabled();
+}
+
+std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string& apiKey, Date startTime,
+                                                              const std::vector<TallyPreCacheEvent>& cached) {
+  TallyUtil::assertThreadIsNotMain();
+  auto store = settings();
+  // The report is read now and purged only after the session carrying it is on disk, so a kill in
+  // between leaves it pending for the next start rather than losing it.
+  std::optional<Bytes> crashReport;
+  bool crashPending = false;
+  if (store->crashReportingEnabled() && crash::TallyCrashReporter::sharedReporter().hasPendingCrashReport()) {
+    crashPending = true;
+    auto loaded = crash::TallyCrashReporter::sharedReporter().loadPendingCrashReportDataAndReturnError();
+    if (loaded) {
+      crashReport = std::move(*loaded);
+    } else {
+      TallyUtil::log(2, "TallySession: Could not load crash report data: %@", {loaded.error().description()});
+    }
+  }
+
+  bool crashWritten = false;
+  if (auto found = restoreCurrent()) {
+    if (crashPending) {
+      found->crashed_ = true;
+      found->report_.crashReportData = crashReport;
+    }
+    crashWritten = found->addToSavedSessions().ok();
+    TallyUtil::log(2, "TallySession: Add crashed former session");
+    crashPending = crashPending && !crashWritten;
+  }
+  removeCurrentSessionFile();
+
+  auto session = initWithAPIKey(apiKey, store->appVersion().value_or(""), startTime);
+  TallyUtil::log(2, "TallySession: Created active session with API[%@]", {apiKey});
+  if (crashPending) {
+    session->report_.crashReportData = crashReport;
+    crashWritten = session->saveToDisk().ok();
+  }
+  if (crashWritten) (void)crash::TallyCrashReporter::sharedReporter().purgePendingCrashReportAndReturnError();
+
+  if (!cached.empty()) {
+    TallyUtil::log(2, "TallySession: Recording %ld events that were logged before the session was created",
+                   {Value(static_cast<std::int64_t>(cached.size()))});
+    for (const auto& event : cached) session->recordEvent(event.eventName, event.params, event.timed);
+  }
+  runtime::NotificationCenter::defaultCenter().post(std::string(kTallySessionStartedNotification));
+  return session;
+}
+
+void TallySession::resetSessionData() {
+  Bytes keptCrash = report_.crashReportData.value_or(Bytes{});
+  bool hadCrash = report_.crashReportData.has_value();
+  TallySessionReport fresh;
+  fresh.appVersion = report_.appVersion;
+  fresh.startTime = report_.startTime;
+  fresh.userID = report_.userID;
+  fresh.events.eventLoggingEnabled = report_.events.eventLoggingEnabled;
+  fresh.events.crashReportingEnabled = report_.events.crashReportingEnabled;
+  report_ = std::move(fresh);
+  if (hadCrash) report_.crashReportData = std::move(keptCrash);
+  crashed_ = false;
+  (void)saveToDisk();
+}
+
+foundation::Status TallySession::saveToDisk() {
+  return writeArchive(currentSessionFilePath(), plist::archiveRootObject(*this));
+}
+
+void TallySession::finishSession(Date at) {
+  report_.endTime = at;
+  TallyUtil::log(2, "TallySession: Finish session with endTime[%@]", {Value(*report_.endTime)});
+  report_.events.endTimedEvents(*report_.endTime);
+  settings()->resetLaunchOptions();
+}
+
+void TallySession::pauseSession(Date at) {
+  TallyUtil::assertThreadIsNotMain();
+  if (ended_) return;
+  pauseTime_ = at;
+  TallyUtil::log(2, "TallySession: Pause session with pauseTime[%@]", {Value(*pauseTime_)});
+  finishSession(at);
+  if (reportsOnPause_) {
+    sendSessionsToServerIncludingCurrentSession(true);
+    removeCurrentSessionFile();
+  } else {
+    (void)saveToDisk();
+  }
+  settings()->savePersistentGlobalsToDisk();
+}
+
+void TallySession::markSessionAsResuming(Date at) {
+  resumeTime_ = isPaused() ? std::optional<Date>(at) : std::nullopt;
+}
+
+void TallySession::resumeSession(Date at) {
+  if (!isPaused() || ended_) return;
+  report_.totalPauseIntervalMillis += TallyProtocolData::timeIntervalFrom(pauseTime_, at);
+  pauseTime_.reset();
+  resumeTime_.reset();
+  report_.events.mergePendingEventLog();
+  handedOver_ = false;
+  (void)saveToDisk();
+  TallyUtil::log(2, "TallySession: Resume session with resumeTime[%@]", {Value(at)});
+}
+
+void TallySession::archiveSession() {
+  report_.events.mergeValidPendingEventLog(resumeTime_);
+  // Already handed over at its pause with nothing since: saving it again would send it twice.
+  if (!(handedOver_ && report_.events.eventLog.empty())) (void)addToSavedSessions();
+  resumeTime_.reset();
+  removeCurrentSessionFile();
+}
+
+void TallySession::endSession(Date at) {
+  TallyUtil::assertThreadIsNotMain();
+  if (ended_) return;
+  ended_ = true;
+  finishSession(at);
+  // Sent now, or saved for the next start; never both, and not again after a send at the pause.
+  if (reportsOnClose_) {
+    if (!handedOver_) sendSessionsToServerIncludingCurrentSession(true);
+  } else if (!handedOver_) {
+    (void)addToSavedSessions();
+  }
+  removeCurrentSessionFile();
+  settings()->savePersistentGlobalsToDisk();
+}
+
+foundation::Status TallySession::addToSavedSessions() {
+  TallyUtil::log(2, "TallySession: Add session with startTime[%@] to saved sessions",
+                 {Value(report_.startTime)});
+  auto list = savedSessions();
+  list.push_back(report_.data());
+  std::int32_t limit;
+  {
+    std::lock_guard lock(classMutex());
+    limit = maxSessions();
+  }
+  if (limit >= 0 && list.size() > static_cast<size_t>(limit)) {
+    size_t drop = list.size() - static_cast<size_t>(limit);
+    TallyUtil::log(2, "TallySession: Max sessions allowed[%d] exceeded",
+                   {Value(static_cast<std::int64_t>(limit))});
+    TallyUtil::log(2, "TallySession: Removing [%lu] sessions from saved sessions",
+                   {Value(static_cast<std::int64_t>(drop))});
+    list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(drop));
+  }
+  auto status = setSavedSessions(list);
+  if (!status) TallyUtil::handleError(status.error());
+  return status;
+}
+
+void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurrent) {
+  auto store = settings();
+  if (TallyUtil::hasUserOptedOut() && !store->optOutSessionPending()) {
+    TallyUtil::log(2, "TallySession: User is opted out, not sending session report");
+    (void)setSavedSessions({});
+    return;
+  }
+  auto sender = TallyDataSender::instance();
+  if (sender) sender->setDataSenderDelegate(weak_from_this());
+  TallyUtil::log(2, "TallySession: Sending sessions to server, include current %@",
+                 {Value(includeCurrent ? "YES" : "NO")});
+  auto list = savedSessions();
+  if (includeCurrent) list.push_back(report_.data());
+  store->setOptOutSessionPending(false);
+  // The upload queue stores each block before anything else: once handed over, the saved list may go.
+  for (const auto& block : list) {
+    try {
+      if (sender) sender->sendSessionsData(block);
+    } catch (...) {
+      TallyUtil::handleException(std::current_exception());
+    }
+  }
+  TallyUtil::log(2, "TallySession: Scheduled send %lu session(s).",
+                 {Value(static_cast<std::int64_t>(list.size()))});
+  (void)setSavedSessions({});
+  if (includeCurrent) handedOver_ = true;
+  report_.sessionParams = {};
+  report_.events.reset();
+  report_.pageViewCount = 0;
+  report_.crashReportData.reset();
+  (void)saveToDisk();
+}
+
+void TallySession::sendSessionsToServerForCreateSession() {
+  auto store = settings();
+  TallyUtil::log(2,
+                 "Native Debug Log: ad_fetch = %ld, ad_requests = %ld, ads_returned = %ld, ad_ready = %ld, "
+                 "Impression fired = %ld",
+                 {Value(store->adsFetchCount()), Value(store->adRequestsCount()),
+                  Value(store->adsReturnedCount()), Value(store->adsReadyCount()), Value(std::int64_t{0})});
+  store->setAdsFetchCount(0);
+  store->setAdRequestsCount(0);
+  store->setAdsReturnedCount(0);
+  store->setAdsReadyCount(0);
+  sendSessionsToServerIncludingCurrentSession(true);
+}
+
+TallyEventRecordStatus TallySession::recordEvent(const std::string& name,
+                                                 const std::optional<foundation::Dictionary>& params,
+                                                 bool timed) {
+  handedOver_ = false;
+  auto status = report_.events.recordEvent(name, params, timed, isPaused());
+  // Saved at once: a kill right after the call must not lose an event the caller was told is kept.
+  if (status == kTallyEventRecorded || status == kTallyEventLoggingDelayed) (void)saveToDisk();
+  return status;
+}
+
+void TallySession::maybeIncrementPageView(Date at) {
+  auto store = settings();
+  auto last = store->lastPageViewDate();
+  if (last && at - *last <= 0.3) return;
+  ++report_.pageViewCount;
+  handedOver_ = false;
+  store->setLastPageViewDate(at);
+}
+
+std::optional<TallyEnvelope> TallySession::prepareForSendingSessions(const std::vector<Bytes>& blocks) {
+  auto sender = TallyDataSender::instance();
+  TallyEnvelopeFacts facts{apiKey_, report_.appVersion, sender && sender->everSentReportSuccessfully(),
+                           std::nullopt, report_.startTime};
+  auto envelope = dataForSessions(facts, blocks);
+  if (!envelope)
+    TallyUtil::log(2, "%s: Unable to create session date from sessions array",
+                   {Value("-[TallySession prepareForSendingSessions:]")});
+  return envelope;
+}
+
+void TallySession::encodeWithCoder(plist::Coder& c) const {
+  const auto& r = report_;
+  c.encodeInt("serializationVersion", kTallySessionSerializationVersion);
+  c.encodeDate("startTime", r.startTime);
+  if (r.endTime) c.encodeDate("endTime", *r.endTime);
+  if (pauseTime_) c.encodeDate("pauseTime", *pauseTime_);
+  c.encodeBool("setBackgroundSessionEnabled", r.backgroundSessionEnabled);
+  c.encodeInt("appApplicationState", r.appApplicationState);
+  c.encodeInt("pauseIntervalMillis", r.totalPauseIntervalMillis);
+  c.encodeBool("hasSessionOriginName", r.sessionOriginName.has_value());
+  c.encodeValue("sessionOriginName", r.sessionOriginName ? Value(*r.sessionOriginName) : Value());
+  c.encodeBool("hasDeepLinkName", r.deepLinkName.has_value());
+  c.encodeValue("deepLinkName", r.deepLinkName ? Value(*r.deepLinkName) : Value());
+  c.encodeValue("sessionPropertyParams", Value(r.sessionPropertyParams));
+  c.encodeValue("sessionParams", Value(r.sessionParams));
+  c.encodeValue("eventCounts", Value(countsOf(r.events)));
+  c.encodeObjectArray("pendingEventLog", r.events.pendingEventLog);
+  c.encodeObjectArray("eventLog", r.events.eventLog);
+  c.encodeBool("eventLogComplete", r.events.eventLogComplete);
+  c.encodeObjectArray("errors", r.events.errors);
+  c.encodeInt("totalErrorCount", r.events.totalErrorCount);
+  c.encodeValue("purchaseItems", Value(foundation::Array{}));
+  c.encodeDouble("latitude", r.latitude);
+  c.encodeDouble("longitude", r.longitude);
+  c.encodeDouble("accuracy", r.accuracy);
+  c.encodeBool("crashed", crashed_);
+  if (r.crashReportData) c.encodeData("crashReportData", *r.crashReportData);
+  c.encodeString("apiKey", apiKey_);
+  c.encodeString("appVersion", r.appVersion);
+  c.encodeString("userID", r.userID);
+  c.encodeInt("pageViewCount", r.pageViewCount);
+  c.encodeString("locale", r.locale);
+  c.encodeString("timeZone", r.timeZone);
+  if (r.birthDate) c.encodeDate("age", *r.birthDate);
+  c.encodeInt("gender", r.gender == 0xFF ? -1 : r.gender);
+  c.encodeValue("watchAppVersion", Value());
+  c.encodeInt("watchEventThreshold", 0);
+  c.encodeInt("watchDurationThreshold", 0);
+}
+
+std::shared_ptr<TallySession> TallySession::initWithCoder(plist::Decoder& d) {
+  auto version = d.decodeInteger("serializationVersion").value_or(0);
+  if (version >= 1 && version != kTallySessionSerializationVersion) return nullptr;
+  std::shared_ptr<TallySession> s(new TallySession());
+  auto& r = s->report_;
+  auto start = d.decodeDate("startTime");
+  if (!start) {
+    d.fail("a session without a start");
+    return nullptr;
+  }
+  r.startTime = *start;
+  r.endTime = d.decodeDate("endTime");
+  s->pauseTime_ = d.decodeDate("pauseTime");
+  r.backgroundSessionEnabled = d.decodeBool("setBackgroundSessionEnabled").value_or(false);
+  r.appApplicationState = static_cast<std::int32_t>(d.decodeInteger("appApplicationState").value_or(0));
+  r.totalPauseIntervalMillis = d.decodeInteger("pauseIntervalMillis").value_or(0);
+  if (auto v = d.decodeValue("sessionOriginName"); v.string()) r.sessionOriginName = *v.string();
+  if (auto v = d.decodeValue("deepLinkName"); v.string()) r.deepLinkName = *v.string();
+  if (auto v = d.decodeValue("sessionPropertyParams"); v.dictionary())
+    r.sessionPropertyParams = *v.dictionary();
+  if (auto v = d.decodeValue("sessionParams"); v.dictionary()) r.sessionParams = *v.dictionary();
+  if (auto v = d.decodeValue("eventCounts"); v.dictionary())
+    for (const auto& [name, count] : *v.dictionary())
+      if (auto n = count.toInteger()) r.events.eventCounts.emplace_back(name, static_cast<std::int32_t>(*n));
+  if (d.containsValue("pendingEventLog"))
+    r.events.pendingEventLog = d.decodeObjectArray<TallyEvent>("pendingEventLog")
+                                   .value_or(std::vector<std::shared_ptr<TallyEvent>>{});
+  r.events.eventLog =
+      d.decodeObjectArray<TallyEvent>("eventLog").value_or(std::vector<std::shared_ptr<TallyEvent>>{});
+  r.events.eventLogComplete = d.decodeBool("eventLogComplete").value_or(true);
+  r.events.errors =
+      d.decodeObjectArray<TallyError>("errors").value_or(std::vector<std::shared_ptr<TallyError>>{});
+  r.events.totalErrorCount = static_cast<std::int32_t>(d.decodeInteger("totalErrorCount").value_or(0));
+  r.latitude = d.decodeDouble("latitude").value_or(0);
+  r.longitude = d.decodeDouble("longitude").value_or(0);
+  r.accuracy = static_cast<float>(d.decodeDouble("accuracy").value_or(0));
+  s->crashed_ = d.decodeBool("crashed").value_or(false);
+  r.crashReportData = d.decodeData("crashReportData");
+  s->apiKey_ = d.decodeString("apiKey").value_or("");
+  r.appVersion = d.decodeString("appVersion").value_or("");
+  r.userID = d.decodeString("userID").value_or("");
+  r.pageViewCount = static_cast<std::int32_t>(d.decodeInteger("pageViewCount").value_or(0));
+  r.locale = d.decodeString("locale").value_or("");
+  r.timeZone = d.decodeString("timeZone").value_or("");
+  r.birthDate = d.decodeDate("age");
+  auto gender = d.decodeInteger("gender").value_or(-1);
+  r.gender = gender == 0 || gender == 1 ? static_cast<std::uint8_t>(gender) : 0xFF;
+  return s;
+}
+
+// ---- The facade
+
+TallyImpl::TallyImpl() : queue_(std::string(kTallySessionQueueLabel), TallyUtil::clock()) {}
+
+std::shared_ptr<TallyImpl> TallyImpl::instance() {
+  static std::shared_ptr<TallyImpl> impl = [] {
+    TallySession::registerClass();
+    TallyEvent::registerClass();
+    TallyError::registerClass();
+    return std::make_shared<TallyImpl>();
+  }();
+  return impl;
+}
+
+void TallyImpl::install() {
+  auto impl = instance();
+  CurrentSession::setFactory([impl](SessionStart start) -> std::shared_ptr<SessionSink> {
+    impl->setupForApiKey(start.apiKey, start.startTime, std::move(start.cachedEvents));
+    return impl;
+  });
+}
+
+void TallyImpl::cleanup() {
+  auto impl = instance();
+  impl->flush();
+  {
+    std::lock_guard lock(impl->mutex_);
+    impl->session_.reset();
+  }
+  TallyDataSender::cleanup();
+}
+
+void TallyImpl::setupForApiKey(const std::string& apiKey, Date startTime,
+                               std::vector<TallyPreCacheEvent> cached) {
+  TallyDataSender::setupInstanceWithQueue(
+      [this](std::function<void()> work) { queue_.async(std::move(work)); });
+  queue_.async([this, apiKey, startTime, cached = std::move(cached)] {
+    auto old = session();
+    if (old) old->archiveSession();
+    auto made = TallySession::sessionWithApiKey(apiKey, startTime, cached);
+    std::lock_guard lock(mutex_);
+    session_ = std::move(made);
+  });
+}
+
+std::shared_ptr<TallySession> TallyImpl::session() const {
+  std::lock_guard lock(mutex_);
+  return session_;
+}
+
+void TallyImpl::flush() {
+  queue_.sync([] {});
+}
+
+void TallyImpl::onSession(std::function<void(TallySession&)> work) {
+  queue_.async([this, work = std::move(work)] {
+    if (auto s = session()) work(*s);
+  });
+}
+
+void TallyImpl::setUserID(const std::string& userId) {
+  onSession([userId](TallySession& s) { s.setUserID(userId); });
+}
+void TallyImpl::setCrashReportingEnabled(bool enabled) {
+  onSession([enabled](TallySession& s) { s.setCrashReportingEnabled(enabled); });
+}
+TallyEventRecordStatus TallyImpl::recordEvent(const std::string& name,
+                                              const std::optional<foundation::Dictionary>& params,
+                                              bool timed) {
+  return queue_.sync([&] {
+    auto s = session();
+    return s ? s->recordEvent(name, params, timed) : kTallyEventFailed;
+  });
+}
+// The times are taken on the caller's thread: the queue may run the work later than the event.
+void TallyImpl::pauseSession() {
+  onSession([at = now()](TallySession& s) { s.pauseSession(at); });
+}
+void TallyImpl::markSessionAsResuming() {
+  onSession([at = now()](TallySession& s) { s.markSessionAsResuming(at); });
+}
+void TallyImpl::resumeSession() {
+  onSession([at = now()](TallySession& s) { s.resumeSession(at); });
+}
+void TallyImpl::endSession() {
+  Date at = now();
+  queue_.sync([this, at] {
+    if (auto s = session()) s->endSession(at);
+  });
+}
+void TallyImpl::sendSessionsToServerForCreateSession() {
+  onSession([](TallySession& s) { s.sendSessionsToServerForCreateSession(); });
+}
+void TallyImpl::maybeIncrementPageView() {
+  onSession([at = now()](TallySession& s) { s.maybeIncrementPageView(at); });
+}
+
+}  // namespace analytics

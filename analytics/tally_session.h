@@ -1,0 +1,162 @@
+#pragma once
+// One analytics session and the facade that runs every session operation on the session queue.
+//
+//   start ─► running ─pause─► paused ─resume (within the continue interval)─► running
+//                 │              └─ replaced by a new session: its block joins the saved sessions
+//                 └─end─► its block is handed to the upload queue, the archive removed
+//
+// The running session is archived after each change ("<SDK folder>/.tallyCurrent<k>_155.archive"),
+// so a process that is killed leaves it behind; the next start puts that session's block among the
+// saved sessions ("<SDK folder>/.tallyStored<k>_155.archive", a keyed archive of the blocks) and
+// hands them all to the upload queue (data_sender.h). Promises:
+//  - each block is handed over once: a session sent at its end or pause is not sent again;
+//  - a pending crash report is purged only once the session carrying it is written to disk, and it
+//    is attached at the next start whether or not a left-behind session is found;
+//  - every archive is written atomically.
+//
+// Threads: TallySession methods run on the session queue only. TallyImpl may be called from any
+// thread; it queues the work (endSession and recordEvent wait for it).
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analytics/data_sender.h"
+#include "analytics/session_report.h"
+#include "analytics/session_sink.h"
+#include "platform/plist/keyed_archive.h"
+#include "platform/runtime/serial_queue.h"
+
+namespace analytics {
+
+inline constexpr std::string_view kTallySessionQueueLabel = "com.Tally.Analytics.Session";
+inline constexpr std::string_view kTallySessionStartedNotification = "TallySessionStarted";
+inline constexpr std::int32_t kTallySessionSerializationVersion = 7;
+
+class TallySession : public plist::Archivable,
+                     public TallyDataSenderDelegate,
+                     public std::enable_shared_from_this<TallySession> {
+ public:
+  static constexpr std::string_view kClassName = "TallySession";
+  static void registerClass(plist::ClassRegistry& registry = plist::ClassRegistry::shared());
+
+  // A new session: a session left behind by the previous process, with the pending crash report when
+  // there is one, joins the saved sessions first; then the pre-session events are recorded.
+  static std::shared_ptr<TallySession> sessionWithApiKey(const std::string& apiKey,
+                                                         foundation::Date startTime,
+                                                         const std::vector<TallyPreCacheEvent>& cached = {});
+  static std::shared_ptr<TallySession> initWithAPIKey(const std::string& apiKey,
+                                                      const std::string& appVersion,
+                                                      foundation::Date startDate);
+
+  static std::filesystem::path sessionsFilePath();
+  static std::filesystem::path currentSessionFilePath();
+  static void removeCurrentSessionFile();
+  // The blocks waiting for the next hand-over, oldest first.
+  static std::vector<foundation::Bytes> savedSessions();
+  static foundation::Status setSavedSessions(const std::vector<foundation::Bytes>& blocks);
+  static void setMaxSessions(std::int32_t limit);
+  // The session archived in the current file, its switches taken from the settings; nothing when
+  // absent, unreadable or of another serialization version.
+  static std::shared_ptr<TallySession> restoreCurrent();
+
+  void resetSessionData();
+  // Each takes the time of the application event that caused it.
+  void pauseSession(foundation::Date at);
+  void markSessionAsResuming(foundation::Date at);
+  void resumeSession(foundation::Date at);
+  // The facade replaces this paused session by a new one.
+  void archiveSession();
+  void endSession(foundation::Date at);
+  void finishSession(foundation::Date at);
+  foundation::Status saveToDisk();
+  void sendSessionsToServerIncludingCurrentSession(bool includeCurrent);
+  void sendSessionsToServerForCreateSession();
+  foundation::Status addToSavedSessions();
+  TallyEventRecordStatus recordEvent(const std::string& name,
+                                     const std::optional<foundation::Dictionary>& params, bool timed);
+  void maybeIncrementPageView(foundation::Date at);
+
+  void setUserID(const std::string& userId) { report_.userID = userId; }
+  void setCrashReportingEnabled(bool enabled) { report_.events.crashReportingEnabled = enabled; }
+  void setEventLoggingEnabled(bool enabled) { report_.events.eventLoggingEnabled = enabled; }
+  void setSessionReportsOnCloseEnabled(bool enabled) { reportsOnClose_ = enabled; }
+  void setSessionReportsOnPauseEnabled(bool enabled) { reportsOnPause_ = enabled; }
+
+  bool isPaused() const { return pauseTime_.has_value(); }
+  bool crashed() const { return crashed_; }
+  const std::string& apiKey() const { return apiKey_; }
+  TallySessionReport& report() { return report_; }
+  std::int64_t totalPauseIntervalMillis() const { return report_.totalPauseIntervalMillis; }
+
+  // TallyDataSenderDelegate
+  std::optional<TallyEnvelope> prepareForSendingSessions(
+      const std::vector<foundation::Bytes>& blocks) override;
+
+  // plist::Archivable
+  std::string className() const override { return std::string(kClassName); }
+  void encodeWithCoder(plist::Coder& coder) const override;
+  static std::shared_ptr<TallySession> initWithCoder(plist::Decoder& decoder);
+
+ private:
+  TallySession() = default;
+  void takeSwitchesFromSettings();
+
+  std::string apiKey_;
+  TallySessionReport report_;
+  std::optional<foundation::Date> pauseTime_;
+  std::optional<foundation::Date> resumeTime_;
+  bool crashed_ = false;
+  bool reportsOnClose_ = true;
+  bool reportsOnPause_ = false;
+  // The block of this session went out with nothing new since: a further end or pause sends nothing.
+  bool handedOver_ = false;
+  bool ended_ = false;
+};
+
+// The one facade: owns the current session and the session queue.
+class TallyImpl : public SessionSink {
+ public:
+  // The process-wide facade, made with its queue on first use.
+  static std::shared_ptr<TallyImpl> instance();
+  // Makes the factory of CurrentSession build real sessions through this facade.
+  static void install();
+  // Waits for the queue, forgets the session and the upload queue (tests and shutdown).
+  static void cleanup();
+
+  runtime::SerialQueue& queue() { return queue_; }
+  // Archives the current session, if any, and makes a new one on the queue.
+  void setupForApiKey(const std::string& apiKey, foundation::Date startTime,
+                      std::vector<TallyPreCacheEvent> cachedEvents);
+  // The current session; read under the lock, so any thread may ask.
+  std::shared_ptr<TallySession> session() const;
+  // Waits until the work queued so far has run.
+  void flush();
+
+  // SessionSink
+  void setUserID(const std::string& userId) override;
+  void setCrashReportingEnabled(bool enabled) override;
+  TallyEventRecordStatus recordEvent(const std::string& name,
+                                     const std::optional<foundation::Dictionary>& params,
+                                     bool timed) override;
+  void pauseSession() override;
+  void markSessionAsResuming() override;
+  void resumeSession() override;
+  void endSession() override;
+  void sendSessionsToServerForCreateSession() override;
+  void maybeIncrementPageView();
+
+  TallyImpl();
+
+ private:
+  void onSession(std::function<void(TallySession&)> work);
+
+  runtime::SerialQueue queue_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<TallySession> session_;
+};
+
+}  // namespace analytics

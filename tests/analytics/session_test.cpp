@@ -1,0 +1,218 @@
+// The session lifecycle through the public interface, against the stand-in collector: each block
+// delivered once, sessions surviving a kill, the continue interval to the millisecond, and a pending
+// crash report attached to the next start.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "analytics/data_sender.h"
+#include "analytics/global_variable_storage.h"
+#include "analytics/network_util.h"
+#include "analytics/tally.h"
+#include "analytics/tally_session.h"
+#include "analytics/tally_util.h"
+#include "crash_reporter/reporter.h"
+#include "platform/files/file_ops.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/application.h"
+#include "support/analytics_collector.h"
+#include "support/temp_dir.h"
+
+namespace analytics {
+namespace {
+
+using foundation::Bytes;
+using foundation::Dictionary;
+using testing_support::AnalyticsCollector;
+using testing_support::CollectedSession;
+
+constexpr std::string_view kApiKey = "ZK4PW8RXT2MQ6VNB3LHD";
+
+class SessionTest : public ::testing::Test {
+ protected:
+  SessionTest() : scope_(loop_) {
+    TallyUtil::setHome(files::AppHome(home_.path()));
+    TallyUtil::setClock(&clock_);
+    TallyUtil::setLogLevel(0);
+    TallyNetworkUtil::setServerURL(collector_.ingestUrl());
+    freshProcess();
+  }
+  ~SessionTest() override {
+    killProcess();
+    loop_.runUntilIdle();
+    CurrentSession::setFactory(nullptr);
+    TallyNetworkUtil::reset();
+    TallyUtil::setClock(nullptr);
+    TallyUtil::setHome(std::nullopt);
+    TallyUtil::setLogLevel(1);
+  }
+
+  // Everything in memory goes; what is on disk stays, as after a kill.
+  void killProcess() {
+    TallyImpl::cleanup();
+    Tally::shutdown();
+    CurrentSession::clearPreCache();
+  }
+  void freshProcess() {
+    ui::Application::shared().reset();
+    TallyImpl::install();
+  }
+  void start() {
+    ui::Application::shared().launch();
+    Tally::startSession(kApiKey);
+    settle();
+  }
+  std::shared_ptr<TallySession> current() { return TallyImpl::instance()->session(); }
+  // Lets the queue and the uploads finish.
+  // The upload's end is counted on the session queue, which does not wake the main run loop: poll.
+  void settle() {
+    auto idle = [] {
+      auto sender = TallyDataSender::instance();
+      return !sender || sender->runningTaskCount() == 0;
+    };
+    int quietRounds = 0;
+    for (int round = 0; round < 4000 && quietRounds < 3; ++round) {
+      TallyImpl::instance()->flush();
+      loop_.runUntilIdle();
+      quietRounds = idle() ? quietRounds + 1 : 0;
+      if (!quietRounds) loop_.runUntil(idle, 0.005);
+    }
+    ASSERT_EQ(quietRounds, 3);
+  }
+  std::vector<CollectedSession> delivered() {
+    std::vector<CollectedSession> sessions;
+    for (const auto& upload : collector_.uploads())
+      for (const auto& session : upload.sessions) sessions.push_back(session);
+    return sessions;
+  }
+  std::optional<CollectedSession> withEvent(const std::string& name) {
+    for (const auto& session : delivered())
+      for (const auto& event : session.events)
+        if (event.name == name) return session;
+    return std::nullopt;
+  }
+  std::vector<std::string> deliveredEventNames() {
+    std::vector<std::string> names;
+    for (const auto& session : delivered())
+      for (const auto& event : session.events) names.push_back(event.name);
+    return names;
+  }
+
+  testing_support::TempDir home_;
+  foundation::ManualClock clock_{foundation::Date{600000000}};
+  runtime::RunLoop loop_;
+  runtime::ScopedMainRunLoop scope_;
+  AnalyticsCollector collector_;
+};
+
+TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
+  auto& app = ui::Application::shared();
+  EXPECT_EQ(Tally::logEvent("tutorial finished"), kTallyEventLoggingDelayed);
+  start();
+  auto first = current();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(Tally::logEventWithParameters("note saved", Dictionary{{"words", "12"}}), kTallyEventRecorded);
+
+  // Back at exactly the continue interval: the same session, the pause counted.
+  app.enterBackground();
+  clock_.advance(10.0);
+  app.enterForeground();
+  settle();
+  EXPECT_EQ(current(), first);
+  EXPECT_FALSE(first->isPaused());
+  EXPECT_EQ(first->totalPauseIntervalMillis(), 10000);
+
+  // One millisecond later: a new session, the old one handed over with its event.
+  app.enterBackground();
+  clock_.advance(10.001);
+  app.enterForeground();
+  settle();
+  ASSERT_NE(current(), first);
+  Tally::logEvent("baby added");
+  app.terminate();
+  settle();
+  // A second end (the quit path after the terminate notification) sends nothing more.
+  Tally::endSession();
+  settle();
+
+  // Uploads may overlap, so blocks are found by their events, each delivered once.
+  auto names = deliveredEventNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"baby added", "note saved", "tutorial finished"}));
+  // The first block at the start, the first session at its replacement, the new one at its creation
+  // and at its end.
+  ASSERT_EQ(delivered().size(), 4u);
+  auto noteSaved = withEvent("note saved");
+  ASSERT_TRUE(noteSaved);
+  EXPECT_EQ(noteSaved->totalPauseMillis, 10000);
+  EXPECT_EQ(noteSaved->events[0].parameters, (testing_support::KeyValues{{"words", "12"}}));
+  EXPECT_TRUE(TallySession::savedSessions().empty());
+  EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
+}
+
+TEST_F(SessionTest, ASessionLeftBehindByAKillIsDeliveredOnceByTheNextStart) {
+  start();
+  Tally::logEvent("note saved");
+  settle();
+  EXPECT_TRUE(std::filesystem::exists(TallySession::currentSessionFilePath()));
+  size_t before = delivered().size();
+
+  killProcess();
+  freshProcess();
+  start();
+  EXPECT_EQ(delivered().size(), before + 2);  // the one left behind, then the new one
+  EXPECT_TRUE(withEvent("note saved"));
+
+  // The next process sends the second one left behind, and nothing older again.
+  killProcess();
+  freshProcess();
+  start();
+  EXPECT_EQ(delivered().size(), before + 4);
+  EXPECT_EQ(deliveredEventNames(), (std::vector<std::string>{"note saved"}));
+}
+
+TEST_F(SessionTest, AnArchiveOfAnotherVersionIsNotRestored) {
+  start();
+  settle();
+  auto bytes = files::readFile(TallySession::currentSessionFilePath());
+  ASSERT_TRUE(bytes.ok());
+  ASSERT_NE(TallySession::restoreCurrent(), nullptr);
+  // The version is the first integer written; an archive saying 6 yields no session.
+  auto forged = plist::archive([](plist::Coder& c) { c.encodeInt("serializationVersion", 6); });
+  ASSERT_TRUE(forged.ok());
+  ASSERT_TRUE(files::writeAtomic(TallySession::currentSessionFilePath(), *forged).ok());
+  EXPECT_EQ(TallySession::restoreCurrent(), nullptr);
+}
+
+// A pending crash report goes with the next start: on the session left behind when there is one,
+// else on the new session; it is purged only once written.
+TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStart) {
+  for (bool leftBehind : {true, false}) {
+    SCOPED_TRACE(leftBehind);
+    start();
+    settle();
+    killProcess();
+    if (!leftBehind) std::filesystem::remove(TallySession::currentSessionFilePath());
+    auto& reporter = crash::TallyCrashReporter::sharedReporter();
+    std::filesystem::create_directories(reporter.crashReportPath().parent_path());
+    Bytes report{'c', 'r', 'a', 's', 'h', 'l', 'g', 1, 42};
+    ASSERT_TRUE(files::writeAtomic(reporter.crashReportPath(), report).ok());
+    size_t before = delivered().size();
+
+    freshProcess();
+    TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(true);
+    start();
+    EXPECT_FALSE(reporter.hasPendingCrashReport());
+    auto sessions = delivered();
+    size_t withReport = 0;
+    for (size_t i = before; i < sessions.size(); ++i)
+      for (const auto& error : sessions[i].errors) withReport += error.type == 3 && error.report == report;
+    EXPECT_EQ(withReport, 1u);
+    killProcess();
+  }
+}
+
+}  // namespace
+}  // namespace analytics
