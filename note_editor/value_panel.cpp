@@ -125,20 +125,24 @@ void ValuePanel::close() {
       [this](bool) { datePickerView_->setHidden(datePickerView_->alpha() == 0); });
 }
 
+void ValuePanel::showDateViews(bool shown) {
+  for (ui::View* v :
+       {static_cast<ui::View*>(segment_.get()), static_cast<ui::View*>(nowButton_.get()), dateBackView_.get(),
+        static_cast<ui::View*>(datePicker_.get()), static_cast<ui::View*>(overlay_.get())}) {
+    v->setHidden(!shown);
+  }
+  if (inputPicker_) inputPicker_->setHidden(shown || entry_.usesKeypad());
+  numLabel_->setHidden(shown || !entry_.usesKeypad());
+  keypad_->setHidden(shown || !entry_.usesKeypad());
+}
+
 void ValuePanel::changeTheDate(bool start) {
   datePicker_->setMode(ui::DatePickerMode::kTime);
   model_.pickerViewType = start ? 1 : 2;
   const auto date = start ? model_.note_DateStart : model_.note_DateStop;
   datePicker_->setDate(date.value_or(model_.now()));
   segment_->setSelectedSegmentIndex(1);
-  for (ui::View* v :
-       {static_cast<ui::View*>(segment_.get()), static_cast<ui::View*>(nowButton_.get()), dateBackView_.get(),
-        static_cast<ui::View*>(datePicker_.get()), static_cast<ui::View*>(overlay_.get())}) {
-    v->setHidden(false);
-  }
-  if (inputPicker_) inputPicker_->setHidden(true);
-  numLabel_->setHidden(true);
-  keypad_->setHidden(true);
+  showDateViews(true);
   slideIn(host_.bounds().size.height - kWheelHeight - 88);
 }
 
@@ -146,14 +150,7 @@ void ValuePanel::editNumValue() {
   entry_.open(model_);
   if (!entry_.usesKeypad()) initInputPicker();
   updateRange();
-  for (ui::View* v :
-       {static_cast<ui::View*>(segment_.get()), static_cast<ui::View*>(nowButton_.get()), dateBackView_.get(),
-        static_cast<ui::View*>(datePicker_.get()), static_cast<ui::View*>(overlay_.get())}) {
-    v->setHidden(true);
-  }
-  if (inputPicker_) inputPicker_->setHidden(entry_.usesKeypad());
-  numLabel_->setHidden(!entry_.usesKeypad());
-  keypad_->setHidden(!entry_.usesKeypad());
+  showDateViews(false);
   numLabel_->setText(entry_.keypadLabelText());
   slideIn(host_.bounds().size.height - (entry_.usesKeypad() ? kPanelHeight : 260));
 }

@@ -57,6 +57,8 @@ class ValuePanel : public ui::PickerViewDataSource, public ui::PickerViewDelegat
  private:
   void initDatePicker();
   void initInputPicker();
+  // The date panel's views, or the number entry's (wheel or keypad).
+  void showDateViews(bool shown);
   void updateRange();
   void slideIn(double targetY);
   void close();

@@ -13,6 +13,7 @@
 #include "note_editor/editor_fixture.h"
 #include "note_editor/value_panel.h"
 #include "platform/ui/alert.h"
+#include "platform/ui/touch.h"
 
 namespace editor_test {
 namespace {
@@ -326,6 +327,21 @@ TEST_F(ValueEntryTest, ScreenWheelAndAddedDurationSheet) {
   EXPECT_EQ(sheet->buttonTitleAtIndex(2), breast->model().localized("Both Breast") + "(50/50)");
   sheet->tapButton(0);
   EXPECT_EQ(breast->model().timerCount, 600);
+
+  // The keypad view under a comma locale: touches "1", "0", ".", "5" after clearing the label.
+  CommaLocale german;
+  auto drink = open("Drink");
+  ASSERT_TRUE(tapUntilPanel(*drink, 1, 3));
+  auto& keypad = drink->valuePanel().keypad();
+  ui::TouchInjector finger(*window_);
+  const double w = keypad.bounds().size.width, h = keypad.bounds().size.height;
+  auto touch = [&](double x, double y) { finger.tap(keypad.convertPointToView(ui::Point(x, y), nullptr)); };
+  for (int i = 0; i < 4; ++i) touch(w - 10, h - 4);                         // "<"
+  touch(10, 50), touch(w / 2, h - 4), touch(10, h - 4), touch(w / 2, 150);  // "1", "0", ".", "5"
+  touch(w / 2, 30);                                                         // the top band: nothing
+  EXPECT_EQ(drink->valuePanel().numLabel().text(), "10.5");
+  drink->valuePanel().doneButton().tap();
+  EXPECT_EQ(drink->model().note_numVal, 10.5);
 }
 
 }  // namespace
