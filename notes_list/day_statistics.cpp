@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "notes_list/note_predicates.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
 
@@ -17,19 +18,6 @@ constexpr std::size_t kDaysPerBunch = 10;
 // Notes walked per fetch while looking for days: a bunch of ten days rarely needs more.
 constexpr std::size_t kWalkPage = 256;
 constexpr const char* kNoDay = "20000101";
-
-store::Predicate parsed(std::string_view format, std::vector<foundation::Value> arguments) {
-  auto predicate = store::Predicate::parse(format, std::move(arguments));
-  // Our own fixed formats: a parse failure is a programming fault, and matching nothing is the
-  // safe answer.
-  return predicate.ok() ? predicate.value() : store::Predicate::falsePredicate();
-}
-
-foundation::Value stringArray(const std::vector<std::string>& items) {
-  foundation::Array array;
-  for (const auto& item : items) array.emplace_back(item);
-  return foundation::Value(std::move(array));
-}
 
 }  // namespace
 
@@ -90,11 +78,12 @@ Date entriesStatisticHelper::lastDayEnd(const app::Note& note) const {
 
 std::vector<store::Predicate> entriesStatisticHelper::filterPredicates() const {
   std::vector<store::Predicate> predicates;
-  predicates.push_back(parsed("noteToBaby.baby_Name == %@", {currentBabyName_.value_or("")}));
-  if (filterTypes_) predicates.push_back(parsed("(note_Type IN %@)", {stringArray(*filterTypes_)}));
-  if (filterSubTypes_) predicates.push_back(parsed("(note_strValue IN %@)", {stringArray(*filterSubTypes_)}));
-  if (beginDate_) predicates.push_back(parsed("note_DateStop >= %@", {*beginDate_}));
-  if (endBound_) predicates.push_back(parsed("note_DateStop < %@", {*endBound_}));
+  predicates.push_back(fixedPredicate("noteToBaby.baby_Name == %@", {currentBabyName_.value_or("")}));
+  if (filterTypes_) predicates.push_back(fixedPredicate("(note_Type IN %@)", {stringArray(*filterTypes_)}));
+  if (filterSubTypes_)
+    predicates.push_back(fixedPredicate("(note_strValue IN %@)", {stringArray(*filterSubTypes_)}));
+  if (beginDate_) predicates.push_back(fixedPredicate("note_DateStop >= %@", {*beginDate_}));
+  if (endBound_) predicates.push_back(fixedPredicate("note_DateStop < %@", {*endBound_}));
   return predicates;
 }
 
@@ -163,7 +152,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   std::size_t limit = kDaysPerBunch;
 
   auto predicates = filterPredicates();
-  predicates.push_back(parsed("note_DateStop < %@", {*latestDate_}));
+  predicates.push_back(fixedPredicate("note_DateStop < %@", {*latestDate_}));
   bool ranOut = false;
   for (std::size_t offset = 0; limit > 0; offset += kWalkPage) {
     auto page = fetchNotes(predicates, kWalkPage, offset);
@@ -203,7 +192,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, ends.back()).value_or(ends.back());
   const Date to =
       calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, ends.front()).value_or(ends.front());
-  window.push_back(parsed("(note_DateStop >= %@) AND (note_DateStop < %@)", {from, to}));
+  window.push_back(fixedPredicate("(note_DateStop >= %@) AND (note_DateStop < %@)", {from, to}));
   auto notes = fetchNotes(std::move(window), 0, 0);
   if (!notes.ok()) {
     walkStatus_ = notes.error();

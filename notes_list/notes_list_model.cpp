@@ -2,26 +2,10 @@
 
 #include <utility>
 
+#include "notes_list/note_predicates.h"
 #include "platform/foundation/log.h"
 
 namespace notes_list {
-
-namespace {
-
-using foundation::Date;
-
-foundation::Value stringArray(const std::vector<std::string>& items) {
-  foundation::Array array;
-  for (const auto& item : items) array.emplace_back(item);
-  return foundation::Value(std::move(array));
-}
-
-store::Predicate parsed(std::string_view format, std::vector<foundation::Value> arguments) {
-  auto predicate = store::Predicate::parse(format, std::move(arguments));
-  return predicate.ok() ? predicate.value() : store::Predicate::falsePredicate();
-}
-
-}  // namespace
 
 NotesListModel::NotesListModel(app::NoteEditHelper neh, entriesStatisticHelper::Services services,
                                std::shared_ptr<app::localSaves> saves)
@@ -39,11 +23,12 @@ entriesStatisticHelper& NotesListModel::statistic() {
 }
 
 std::vector<store::Predicate> NotesListModel::predicates() const {
-  std::vector<store::Predicate> out{parsed("noteToBaby.baby_Name == %@", {*currentBabyName_})};
+  std::vector<store::Predicate> out{fixedPredicate("noteToBaby.baby_Name == %@", {*currentBabyName_})};
   if (!filter_) return out;
-  if (filter_->types) out.push_back(parsed("(note_Type IN %@)", {stringArray(*filter_->types)}));
-  if (filter_->subTypes) out.push_back(parsed("(note_strValue IN %@)", {stringArray(*filter_->subTypes)}));
-  if (filter_->beginDate) out.push_back(parsed("note_DateStop >= %@", {*filter_->beginDate}));
+  if (filter_->types) out.push_back(fixedPredicate("(note_Type IN %@)", {stringArray(*filter_->types)}));
+  if (filter_->subTypes)
+    out.push_back(fixedPredicate("(note_strValue IN %@)", {stringArray(*filter_->subTypes)}));
+  if (filter_->beginDate) out.push_back(fixedPredicate("note_DateStop >= %@", {*filter_->beginDate}));
   if (filter_->endDate) {
     auto parts = calendar_.components(
         foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
@@ -51,7 +36,7 @@ std::vector<store::Predicate> NotesListModel::predicates() const {
     if (parts) {
       parts->day = *parts->day + 1;
       if (auto end = calendar_.dateFromComponents(*parts))
-        out.push_back(parsed("note_DateStop < %@", {*end}));
+        out.push_back(fixedPredicate("note_DateStop < %@", {*end}));
     }
   }
   return out;
