@@ -164,6 +164,13 @@ bool NotesListModel::willDisplayRow(std::size_t section, std::size_t row) {
   return !status.ok() || rowsRead_ != before;
 }
 
+std::string NotesListModel::cellIdentifierForNote(const app::Note& note) const {
+  const std::string type = note.note_Type().value_or("");
+  const bool freeText = type == "Note" || type == "Pool" || type == "Event" ||
+                        (type == "Milestone" && !neh_.getValueType(type).vt_StrCurrent());
+  return freeText ? "iPhoneNoteNoticeCell" : "iPhoneNoteCell";
+}
+
 foundation::Status NotesListModel::deleteNoteAt(std::size_t section, std::size_t row) {
   app::Note note = noteAt(section, row);
   if (!note || !services_.context) return foundation::Error::make("notes_list", 2, "There is no such note.");

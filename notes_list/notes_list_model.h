@@ -76,6 +76,12 @@ class NotesListModel {
   bool willDisplayRow(std::size_t section, std::size_t row);
   bool canEditRow(std::size_t section) const { return !sumStyle_ && dataSection(section).has_value(); }
 
+  // The cell a list row takes: "iPhoneNoteNoticeCell" for free-text notes ("Note", "Pool",
+  // "Event", and "Milestone" while that type has no current sub-value), else "iPhoneNoteCell".
+  std::string cellIdentifierForNote(const app::Note& note) const;
+  // The photo mark shows whenever the note has a photo, whatever its notice says.
+  static bool showsPhotoMark(const app::Note& note) { return static_cast<bool>(note.noteToPhotoInfo()); }
+
   // Deletes the note of a list row with its photo record; the photo file goes only once the store
   // saved the deletion. A failed save changes nothing and is returned.
   foundation::Status deleteNoteAt(std::size_t section, std::size_t row);

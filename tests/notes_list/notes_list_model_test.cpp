@@ -132,6 +132,23 @@ TEST_F(NotesListModelTest, FilterHoldsInBothStyles) {
   EXPECT_EQ(summary->sumRowAt(0, 1), nullptr);
 }
 
+TEST_F(NotesListModelTest, CellsAndPhotoMarks) {
+  auto list = model();
+  const auto withPhoto = addWithPhoto(at(3, 10), "photo2");
+  withPhoto.setNote_Notice(std::string());
+  EXPECT_TRUE(NotesListModel::showsPhotoMark(withPhoto));  // an empty notice does not hide it
+  EXPECT_FALSE(NotesListModel::showsPhotoMark(add("Diaper", at(3, 11), at(3, 11))));
+  for (const auto& [type, identifier] : std::vector<std::pair<std::string, std::string>>{
+           {"Note", "iPhoneNoteNoticeCell"}, {"Event", "iPhoneNoteNoticeCell"}, {"Sleep", "iPhoneNoteCell"}})
+    EXPECT_EQ(list->cellIdentifierForNote(add(type, at(3, 12), at(3, 12))), identifier) << type;
+  auto milestone = add("Milestone", at(3, 12), at(3, 12));
+  const auto valueType = neh().getValueType("Milestone");
+  valueType.setVt_StrCurrent(std::nullopt);
+  EXPECT_EQ(list->cellIdentifierForNote(milestone), "iPhoneNoteNoticeCell");
+  valueType.setVt_StrCurrent("First smile");
+  EXPECT_EQ(list->cellIdentifierForNote(milestone), "iPhoneNoteCell");
+}
+
 TEST_F(NotesListModelTest, FailedFetchGivesAnEmptyListAndAnError) {
   add("Diaper", at(2, 10), at(2, 10));
   for (bool sumStyle : {false, true}) {
