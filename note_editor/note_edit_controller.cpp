@@ -642,6 +642,7 @@ ValuePanel& noteEditController::valuePanel() {
     hooks.barsHidden = [this](bool hidden) {
       if (auto* navigation = navigationController()) navigation->setNavigationBarHidden(hidden, true);
     };
+    hooks.stripeAlpha = [this](double alpha) { bottomStripe_->setAlpha(alpha); };
     valuePanel_ = std::make_unique<ValuePanel>(*view(), model_, std::move(hooks));
   }
   return *valuePanel_;

@@ -108,6 +108,7 @@ void ValuePanel::slideIn(double targetY) {
   datePickerView_->setHidden(false);
   ui::animate(0.3, [this, targetY] {
     datePickerView_->setAlpha(1);
+    if (hooks_.stripeAlpha) hooks_.stripeAlpha(0);
     const ui::Rect f = panel_->frame();
     panel_->setFrame(ui::Rect(f.origin.x, targetY, f.size.width, f.size.height));
   });
@@ -119,6 +120,7 @@ void ValuePanel::close() {
       0.3,
       [this] {
         datePickerView_->setAlpha(0);
+        if (hooks_.stripeAlpha) hooks_.stripeAlpha(1);
         const ui::Rect f = panel_->frame();
         panel_->setFrame(ui::Rect(f.origin.x, host_.bounds().size.height, f.size.width, f.size.height));
       },

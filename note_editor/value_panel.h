@@ -23,6 +23,8 @@ class ValuePanel : public ui::PickerViewDataSource, public ui::PickerViewDelegat
     std::function<void()> askAboutAddDuration;
     // Shows or hides the navigation bar around the panel.
     std::function<void(bool hidden)> barsHidden;
+    // The editor's bottom stripe fades out while the panel is up.
+    std::function<void(double alpha)> stripeAlpha;
   };
 
   // Builds the views into `host` (the editor's view) below its bottom edge.
