@@ -18,6 +18,7 @@
 #include "platform/foundation/time_zone.h"
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
+#include "platform/ui/ui_fixture.h"
 #include "support/temp_dir.h"
 
 namespace notes_list {
@@ -44,9 +45,10 @@ inline Date at(int day, int hour, int minute = 0) {
   return Date::fromUnix(1796083200.0 + (day - 1) * 86400.0 + hour * 3600.0 + minute * 60.0);
 }
 
-class ListTest : public ::testing::Test {
+class ListTest : public ui_testing::UiTest {
  protected:
   ListTest() {
+    clock_.set(at(20, 12));
     EXPECT_TRUE(home_.create().ok());
     store_ = store::Store::open(home_.documents() / "dataBase.sqlite", app::managedObjectModel()).value();
     context_ = store_->newContext().value();
@@ -102,7 +104,6 @@ class ListTest : public ::testing::Test {
   testing_support::TempDir temp_;
   files::AppHome home_{temp_.path() / "home"};
   std::shared_ptr<app::localSaves> saves_ = std::make_shared<app::localSaves>(home_);
-  foundation::ManualClock clock_{at(20, 12)};
   std::shared_ptr<store::Store> store_;
   std::shared_ptr<store::Context> context_;
   app::Baby baby_;

@@ -1,0 +1,208 @@
+#include "notes_list/notes_table_controller.h"
+
+#include "note_editor/note_edit_controller.h"
+#include "notes_list/list_cells.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/controls.h"
+
+namespace notes_list {
+
+namespace {
+
+std::size_t at(int index) {
+  return index < 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(index);
+}
+
+}  // namespace
+
+noteTableController_Base::noteTableController_Base(app::NoteEditHelper neh,
+                                                   entriesStatisticHelper::Services services,
+                                                   std::shared_ptr<app::localSaves> saves, bool iPad)
+    : neh_(neh),
+      services_(services),
+      model_(std::move(neh), std::move(services), std::move(saves)),
+      iPad_(iPad) {}
+
+void noteTableController_Base::viewDidLoad() {
+  table_ = std::make_shared<ui::TableView>(view()->bounds());
+  table_->setDataSource(this);
+  table_->setDelegate(this);
+  table_->registerCell(iPhoneNoteCell::kIdentifier,
+                       [this] { return std::make_shared<iPhoneNoteCell>(iPad_); });
+  table_->registerCell(iPhoneNoteNoticeCell::kIdentifier,
+                       [this] { return std::make_shared<iPhoneNoteNoticeCell>(iPad_); });
+  table_->registerCell(iPhoneTimerNoteCell::kIdentifier,
+                       [this] { return std::make_shared<iPhoneTimerNoteCell>(iPad_); });
+  table_->registerCell(iPhoneSumNoteCell::kIdentifier, [] { return std::make_shared<iPhoneSumNoteCell>(); });
+  view()->addSubview(table_);
+}
+
+std::string noteTableController_Base::localizedType(const std::optional<std::string>& type) const {
+  if (!type) return "";
+  return services_.language ? services_.language().localized(*type)
+                            : app::InterfaceText::current().localized(*type);
+}
+
+void noteTableController_Base::showFailure(const foundation::Error& error) {
+  failureAlert_ = ui::AlertView::create("", error.localizedDescription(), nullptr, std::string("OK"));
+  failureAlert_->show();
+}
+
+void noteTableController_Base::updateTable() {
+  auto status = model_.performFetch();
+  if (!status.ok()) showFailure(status.error());
+  if (table_) table_->reloadData();
+}
+
+int noteTableController_Base::numberOfSectionsInTableView(ui::TableView&) {
+  return static_cast<int>(model_.numberOfSections());
+}
+
+int noteTableController_Base::numberOfRowsInSection(ui::TableView&, int section) {
+  return static_cast<int>(model_.numberOfRows(at(section)));
+}
+
+std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPath(
+    ui::TableView& table, const ui::IndexPath& path) {
+  const std::size_t section = at(path.section), row = at(path.row);
+  const bool last = row + 1 == model_.numberOfRows(section);
+  if (!model_.dataSection(section)) {
+    auto cell = std::static_pointer_cast<iPhoneTimerNoteCell>(
+        table.dequeueReusableCellWithIdentifier(iPhoneTimerNoteCell::kIdentifier));
+    if (row < model_.stopWatch().size())
+      cell->typeLable->setText(localizedType(model_.stopWatch()[row]->param_Type()));
+    cell->firstCellInSection = row == 0;
+    cell->lastCellInSection = last;
+    cell->setNeedsDisplay();
+    return cell;
+  }
+  if (model_.sumStyle()) {
+    auto cell = std::static_pointer_cast<iPhoneSumNoteCell>(
+        table.dequeueReusableCellWithIdentifier(iPhoneSumNoteCell::kIdentifier));
+    if (const DayRow* sum = model_.sumRowAt(section, row)) {
+      std::string count = sum->valWithMeasure.value_or("");
+      if (sum->time) count = count.empty() ? *sum->time : count + ", " + *sum->time;
+      cell->typeLable->setText(localizedType(sum->id) + " (" + sum->get_count + ")");
+      cell->countLable->setText(count);
+      cell->countImage->setHidden(count.empty());
+    }
+    cell->lastCellInSection = last;
+    cell->setNeedsDisplay();
+    return cell;
+  }
+  const app::Note note = model_.noteAt(section, row);
+  const auto texts = neh_.getDateAndDurationStrings(
+      note.note_Type(), note.note_DateStart(), note.note_DateStop(),
+      note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
+      note.note_numMeasureCurrent(), !iPad_);
+  const std::string identifier = model_.cellIdentifierForNote(note);
+  if (identifier == iPhoneNoteNoticeCell::kIdentifier) {
+    auto cell =
+        std::static_pointer_cast<iPhoneNoteNoticeCell>(table.dequeueReusableCellWithIdentifier(identifier));
+    cell->typeLable->setText(localizedType(note.note_Type()));
+    cell->mainLable->setText(note.note_Notice().value_or(""));
+    cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
+    cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));
+    cell->lastCellInSection = last;
+    cell->setNeedsDisplay();
+    return cell;
+  }
+  auto cell = std::static_pointer_cast<iPhoneNoteCell>(table.dequeueReusableCellWithIdentifier(identifier));
+  cell->typeLable->setText(localizedType(note.note_Type()));
+  cell->mainLable->setText(neh_.getCurrentValues(
+      note.note_Type(), note.note_strValue(),
+      note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
+      note.note_numMeasureCurrent()));
+  cell->notesLable->setText(note.note_Notice().value_or(""));
+  cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
+  cell->durationTimeLable->setText(texts.size() > 1 ? texts[1] : "");
+  cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));
+  cell->lastCellInSection = last;
+  cell->setNeedsDisplay();
+  return cell;
+}
+
+bool noteTableController_Base::canEditRowAtIndexPath(ui::TableView&, const ui::IndexPath& path) {
+  return model_.canEditRow(at(path.section));
+}
+
+void noteTableController_Base::commitEditingStyle(ui::TableView& table, ui::CellEditingStyle style,
+                                                  const ui::IndexPath& path) {
+  if (style != ui::CellEditingStyle::kDelete || !model_.canEditRow(at(path.section))) return;
+  auto status = model_.deleteNoteAt(at(path.section), at(path.row));
+  if (!status.ok()) showFailure(status.error());
+  table.reloadData();
+}
+
+std::optional<double> noteTableController_Base::heightForRowAtIndexPath(ui::TableView&,
+                                                                        const ui::IndexPath& path) {
+  if (model_.sumStyle() && model_.dataSection(at(path.section))) return iPad_ ? 60 : 40;
+  return iPad_ ? 70 : 60;
+}
+
+std::optional<double> noteTableController_Base::heightForHeaderInSection(ui::TableView&, int section) {
+  if (!model_.dataSection(at(section))) return 0;
+  return iPad_ ? 25 : 23;
+}
+
+std::shared_ptr<ui::View> noteTableController_Base::viewForHeaderInSection(ui::TableView& table,
+                                                                           int section) {
+  if (!model_.dataSection(at(section))) return nullptr;
+  const double height = iPad_ ? 25 : 23;
+  auto header = std::make_shared<ui::View>(graphics::Rect(0, 0, table.bounds().size.width, height));
+  auto label = std::make_shared<ui::Label>(
+      graphics::Rect(model_.sumStyle() ? 0 : 10, 1, table.bounds().size.width, height));
+  label->setText(model_.sectionTitle(at(section)));
+  label->setFont(graphics::Font("AvenirNext-Regular", iPad_ ? 16 : 13));
+  label->setTextColor(graphics::Color(0.250980407, 0.258823544, 0.341176480, 1));
+  label->setTextAlignment(model_.sumStyle() ? graphics::TextAlignment::kCenter
+                                            : graphics::TextAlignment::kLeft);
+  label->setBackgroundColor(graphics::Color::clear());
+  header->addSubview(label);
+  return header;
+}
+
+void noteTableController_Base::willDisplayCell(ui::TableView& table, ui::TableViewCell& cell,
+                                               const ui::IndexPath& path) {
+  cell.setBackgroundColor(graphics::Color::clear());
+  if (model_.willDisplayRow(at(path.section), at(path.row))) {
+    // More rows came in: reload once the table is done laying out this one.
+    std::weak_ptr<ui::TableView> weak = std::static_pointer_cast<ui::TableView>(table.shared_from_this());
+    runtime::RunLoop::main().performSoon([weak] {
+      if (auto strong = weak.lock()) strong->reloadData();
+    });
+  }
+}
+
+void noteTableController_Base::didSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath& path) {
+  const std::size_t section = at(path.section);
+  if (!model_.dataSection(section)) return openTimerWithNum(at(path.row));
+  const app::Note note = model_.noteAt(section, at(path.row));
+  if (!note || !storyboard()) return;
+  auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
+      storyboard()->instantiateViewControllerWithIdentifier("edit_note_navigation_id"));
+  if (!navigation || navigation->viewControllers().empty()) return;
+  auto editor =
+      std::dynamic_pointer_cast<note_editor::noteEditController>(navigation->viewControllers().back());
+  if (!editor) return;
+  editor->setManagedObjectContext(services_.context);
+  editor->setCurrentBabyName(model_.currentBabyName());
+  editor->setNoteView_delegate(this);
+  editor->setEditingNote(note);
+  presentViewController(navigation, true);
+}
+
+void noteTableController_Base::noteViewChildDone(ui::ViewController&, bool changed) {
+  dismissViewControllerAnimated(true);
+  if (changed)
+    updateTable();
+  else if (table_)
+    table_->reloadData();
+}
+
+void noteTableController_Base::noteEditWasClosedAndSaved(ui::ViewController&, bool) {
+  dismissViewControllerAnimated(true);
+  updateTable();
+}
+
+}  // namespace notes_list
