@@ -85,4 +85,44 @@ void iPhoneSumNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/)
   drawRow(canvas, bounds(), false, lastCellInSection ? 0 : -1);
 }
 
+// The layouts the storyboard prototypes would give: icon column, type above the value, times right.
+void iPhoneNoteCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width;
+  mainImage->setFrame(Rect(9, 10, 40, 40));
+  typeLable->setFrame(Rect(58, 4, w * 0.5 - 58, 18));
+  mainLable->setFrame(Rect(58, 21, w * 0.6 - 58, 20));
+  notesLable->setFrame(Rect(58, 40, w - 58 - (photoForCellImage->isHidden() ? 0 : 15), 16));
+  toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
+  durationTimeLable->setFrame(Rect(w * 0.6, 21, w * 0.4 - 10, 20));
+  photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
+}
+
+void iPhoneNoteNoticeCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width;
+  mainImage->setFrame(Rect(9, 10, 40, 40));
+  typeLable->setFrame(Rect(58, 4, w * 0.5 - 58, 18));
+  mainLable->setFrame(Rect(58, 22, w - 58 - 25, 34));
+  toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
+  photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
+}
+
+void iPhoneTimerNoteCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width, h = bounds().size.height;
+  typeImage->setFrame(Rect(9, (h - 40) / 2, 40, 40));
+  typeLable->setFrame(Rect(58, 0, w - 58 - 50, h));
+  timerImage->setFrame(Rect(w - 40, (h - 30) / 2, 30, 30));
+}
+
+void iPhoneSumNoteCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const double w = bounds().size.width, h = bounds().size.height;
+  typeImage->setFrame(Rect(9, (h - 30) / 2, 30, 30));
+  typeLable->setFrame(Rect(48, 0, w * 0.5 - 48, h));
+  countLable->setFrame(Rect(w * 0.5, 0, w * 0.5 - 15, h));
+  countImage->setFrame(Rect(w * 0.5 - 7, (h - 22) / 2, w * 0.5 - 1, 22));
+}
+
 }  // namespace notes_list

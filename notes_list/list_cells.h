@@ -36,6 +36,7 @@ class iPhoneNoteCell : public listRowCell {
  public:
   static constexpr const char* kIdentifier = "iPhoneNoteCell";
   explicit iPhoneNoteCell(bool iPad = false);
+  void layoutSubviews() override;
 
   std::shared_ptr<ui::Label> typeLable, mainLable, notesLable, toTimeLable, durationTimeLable;
   std::shared_ptr<ui::ImageView> mainImage, photoForCellImage;
@@ -45,6 +46,7 @@ class iPhoneNoteNoticeCell : public listRowCell {
  public:
   static constexpr const char* kIdentifier = "iPhoneNoteNoticeCell";
   explicit iPhoneNoteNoticeCell(bool iPad = false);
+  void layoutSubviews() override;
 
   std::shared_ptr<ui::Label> typeLable, mainLable, toTimeLable;
   std::shared_ptr<ui::ImageView> mainImage, photoForCellImage;
@@ -54,6 +56,7 @@ class iPhoneTimerNoteCell : public listRowCell {
  public:
   static constexpr const char* kIdentifier = "iPhoneTimerNoteCell";
   explicit iPhoneTimerNoteCell(bool iPad = false);
+  void layoutSubviews() override;
 
   bool firstCellInSection = false;
   std::shared_ptr<ui::Label> typeLable;
@@ -66,6 +69,7 @@ class iPhoneSumNoteCell : public ui::TableViewCell {
  public:
   static constexpr const char* kIdentifier = "iPhoneSumNoteCell";
   iPhoneSumNoteCell();
+  void layoutSubviews() override;
 
   bool lastCellInSection = false;
   std::shared_ptr<ui::Label> typeLable, countLable;
