@@ -66,6 +66,8 @@ class SessionSink {
   // Returns once the session is saved: the process may end right after.
   virtual void endSession() = 0;
   virtual void sendSessionsToServerForCreateSession() = 0;
+  // Counts a page view, unless one was counted 0.3 seconds or less before.
+  virtual void maybeIncrementPageView() {}
 };
 
 // What a new session is made from.

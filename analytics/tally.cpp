@@ -256,6 +256,12 @@ TallyEventRecordStatus Tally::logEventWithParametersTimed(const Value& eventName
       kTallyEventFailed);
 }
 
+void Tally::logPageView() {
+  guardedVoid([] {
+    if (auto session = CurrentSession::get()) session->maybeIncrementPageView();
+  });
+}
+
 void Tally::endSession() {
   guardedVoid([] {
     if (auto session = CurrentSession::get()) session->endSession();

@@ -45,6 +45,9 @@ class Tally {
   static TallyEventRecordStatus logEventWithParametersTimed(const foundation::Value& eventName,
                                                             const foundation::Value& parameters, bool timed);
 
+  // Counts one page view for the current session (nothing before the first session).
+  static void logPageView();
+
   // Ends the current session (the application's termination does it too).
   static void endSession();
   // Pauses the current session and remembers when.

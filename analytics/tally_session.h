@@ -147,7 +147,7 @@ class TallyImpl : public SessionSink {
   void resumeSession() override;
   void endSession() override;
   void sendSessionsToServerForCreateSession() override;
-  void maybeIncrementPageView();
+  void maybeIncrementPageView() override;
 
   TallyImpl();
 

@@ -214,5 +214,16 @@ TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStart) {
   }
 }
 
+// Page views 0.3 seconds apart or less count once; the count goes out with the block.
+TEST_F(SessionTest, PageViewsCloserThanAThirdOfASecondCountOnce) {
+  start();
+  for (double gap : {0.0, 0.3, 0.301, 0.1, 1.0}) {
+    clock_.advance(gap);
+    Tally::logPageView();
+  }
+  settle();
+  EXPECT_EQ(current()->report().pageViewCount, 3);
+}
+
 }  // namespace
 }  // namespace analytics
