@@ -1,6 +1,11 @@
 #include "analytics/tally_session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <thread>
 #include <utility>
 
 #include "analytics/global_variable_storage.h"
@@ -473,6 +478,46 @@ void TallyImpl::cleanup() {
     impl->session_.reset();
   }
   TallyDataSender::cleanup();
+}
+
+namespace {
+int gSignalPipe[2] = {-1, -1};
+
+// Signal handler: only write(2), which is safe here; the work happens on the watcher thread.
+void onTerminationSignal(int signo) {
+  unsigned char byte = static_cast<unsigned char>(signo);
+  [[maybe_unused]] auto written = ::write(gSignalPipe[1], &byte, 1);
+}
+}  // namespace
+
+foundation::Status TallyImpl::endSessionOnTerminationSignals() {
+  static std::once_flag once;
+  static foundation::Status result;
+  std::call_once(once, [] {
+    if (::pipe2(gSignalPipe, O_CLOEXEC) != 0) {
+      result = foundation::Error("NSPOSIXErrorDomain", errno);
+      return;
+    }
+    std::thread([] {
+      unsigned char signo = 0;
+      while (::read(gSignalPipe[0], &signo, 1) != 1) {
+      }
+      try {
+        instance()->endSession();
+      } catch (...) {
+        TallyUtil::handleException(std::current_exception());
+      }
+      std::signal(signo, SIG_DFL);
+      std::raise(signo);
+    }).detach();
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+  });
+  return result;
 }
 
 void TallyImpl::setupForApiKey(const std::string& apiKey, Date startTime,

@@ -126,6 +126,9 @@ class TallyImpl : public SessionSink {
   static void install();
   // Waits for the queue, forgets the session and the upload queue (tests and shutdown).
   static void cleanup();
+  // On SIGTERM or SIGINT the session is ended (as at termination) before the process leaves by the
+  // same signal: nothing else keeps the process alive for it. Installed once; later calls do nothing.
+  static foundation::Status endSessionOnTerminationSignals();
 
   runtime::SerialQueue& queue() { return queue_; }
   // Archives the current session, if any, and makes a new one on the queue.

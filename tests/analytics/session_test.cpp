@@ -2,8 +2,10 @@
 // delivered once, sessions surviving a kill, the continue interval to the millisecond, and a pending
 // crash report attached to the next start.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 
@@ -150,6 +152,7 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
   EXPECT_EQ(noteSaved->events[0].parameters, (testing_support::KeyValues{{"words", "12"}}));
   EXPECT_TRUE(TallySession::savedSessions().empty());
   EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
+  ::unsetenv("SESSION_TEST_PARENT_HOME");
 }
 
 TEST_F(SessionTest, ASessionLeftBehindByAKillIsDeliveredOnceByTheNextStart) {
@@ -241,6 +244,34 @@ TEST_F(SessionTest, ABlockSentAtThePauseIsNotSentAgainAtTheEnd) {
   EXPECT_EQ(delivered().size(), before + 1);
   EXPECT_EQ(deliveredEventNames(), (std::vector<std::string>{"note saved"}));
   EXPECT_TRUE(TallySession::savedSessions().empty());
+}
+
+// SIGTERM ends the session before the process leaves: its block reaches the upload queue's store.
+TEST_F(SessionTest, ATerminationSignalEndsTheSessionFirst) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The child re-runs this test from its start, with a home of its own: it takes the parent's from the
+  // environment it inherits.
+  ::setenv("SESSION_TEST_PARENT_HOME", home_.path().c_str(), 0);
+  std::filesystem::path home = ::getenv("SESSION_TEST_PARENT_HOME");
+  TallyNetworkUtil::setServerURL("http://127.0.0.1:9/ingest.do");
+  EXPECT_EXIT(
+      {
+        killProcess();
+        TallyUtil::setHome(files::AppHome(home));
+        TallyNetworkUtil::setServerURL("http://127.0.0.1:9/ingest.do");
+        freshProcess();
+        start();
+        Tally::logEvent("note saved");
+        TallyImpl::instance()->flush();
+        ASSERT_TRUE(TallyImpl::endSessionOnTerminationSignals().ok());
+        std::raise(SIGTERM);
+        for (;;) pause();
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  // The child's session was ended: no archive of a running session is left behind.
+  TallyGlobalVariableStorage::sharedInstance()->setApiKey(std::string(kApiKey));
+  EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
+  ::unsetenv("SESSION_TEST_PARENT_HOME");
 }
 
 }  // namespace
