@@ -38,13 +38,13 @@ struct MethodSpec {
   std::string name;
   std::uint64_t imp;
 };
-struct ClassSpec {
+struct ClassDesc {
   std::string name;
   std::vector<MethodSpec> instance, klass;
   bool realized = false;    // reached through a read-write record
   bool taggedData = false;  // flag bits in the data pointer, as ARM64 classes have them
 };
-struct CategorySpec {
+struct CategoryDesc {
   std::string name;
   int cls;  // index into the classes, or -1 for a class of another image
   std::vector<MethodSpec> instance, klass;
@@ -63,8 +63,8 @@ struct Layout {
   bool uuid = true;
   bool objc = false;    // a "__DATA" segment with the modern metadata (a "__OBJC" one when legacy)
   bool legacy = false;  // 32-bit images only
-  std::vector<ClassSpec> classes;
-  std::vector<CategorySpec> categories;
+  std::vector<ClassDesc> classes;
+  std::vector<CategoryDesc> categories;
   std::uint32_t methodCountOverride = 0;  // claims this many methods in the first modern list
 };
 
@@ -250,23 +250,23 @@ class ImageBuilder {
     free_ = kObjcConst;
     std::vector<std::uint64_t> classes;
     for (std::size_t i = 0; i < l_.classes.size(); ++i) {
-      const ClassSpec& spec = l_.classes[i];
+      const ClassDesc& desc = l_.classes[i];
       const std::size_t cls = kObjcData + i * 10 * ptr(), meta = cls + 5 * ptr();
-      std::uint64_t data = readOnly(spec.name, spec.instance, spec.realized);
-      if (spec.taggedData) data |= 1;
+      std::uint64_t data = readOnly(desc.name, desc.instance, desc.realized);
+      if (desc.taggedData) data |= 1;
       pokeWord(cls, dataAt(meta));  // isa: the metaclass
       pokeWord(cls + 4 * ptr(), data);
-      pokeWord(meta + 4 * ptr(), readOnly(spec.name, spec.klass, false));
+      pokeWord(meta + 4 * ptr(), readOnly(desc.name, desc.klass, false));
       pokeWord(kClassList + i * ptr(), dataAt(cls));
       classes.push_back(dataAt(cls));
     }
     for (std::size_t i = 0; i < l_.categories.size(); ++i) {
-      const CategorySpec& spec = l_.categories[i];
+      const CategoryDesc& desc = l_.categories[i];
       const std::size_t at = take(6 * ptr());
-      pokeWord(at, text(spec.name));
-      pokeWord(at + ptr(), spec.cls < 0 ? 0 : classes[static_cast<std::size_t>(spec.cls)]);
-      pokeWord(at + 2 * ptr(), methodList(spec.instance));
-      pokeWord(at + 3 * ptr(), methodList(spec.klass));
+      pokeWord(at, text(desc.name));
+      pokeWord(at + ptr(), desc.cls < 0 ? 0 : classes[static_cast<std::size_t>(desc.cls)]);
+      pokeWord(at + 2 * ptr(), methodList(desc.instance));
+      pokeWord(at + 3 * ptr(), methodList(desc.klass));
       pokeWord(kCatList + i * ptr(), dataAt(at));
     }
   }
@@ -305,19 +305,19 @@ class ImageBuilder {
     std::memcpy(bytes_ + 2 * kTextSize + symtab + 8, counts.data(), 4);
     poke32(12, static_cast<std::uint32_t>(dataAt(symtab)));
     std::size_t slot = symtab + 12;
-    for (const ClassSpec& spec : l_.classes) {
-      const std::uint64_t name = text(spec.name);
-      const std::uint64_t cls = legacyClass(name, spec.instance, spec.realized);
-      const std::uint64_t meta = legacyClass(name, spec.klass, false);
+    for (const ClassDesc& desc : l_.classes) {
+      const std::uint64_t name = text(desc.name);
+      const std::uint64_t cls = legacyClass(name, desc.instance, desc.realized);
+      const std::uint64_t meta = legacyClass(name, desc.klass, false);
       poke32(cls - dataAt(0), static_cast<std::uint32_t>(meta));
       poke32(slot, static_cast<std::uint32_t>(cls)), slot += 4;
     }
-    for (const CategorySpec& spec : l_.categories) {
+    for (const CategoryDesc& desc : l_.categories) {
       const std::size_t at = take(20);
       poke32(at + 4,
-             static_cast<std::uint32_t>(text(l_.classes.at(static_cast<std::size_t>(spec.cls)).name)));
-      poke32(at + 8, static_cast<std::uint32_t>(legacyList(spec.instance)));
-      poke32(at + 12, static_cast<std::uint32_t>(legacyList(spec.klass)));
+             static_cast<std::uint32_t>(text(l_.classes.at(static_cast<std::size_t>(desc.cls)).name)));
+      poke32(at + 8, static_cast<std::uint32_t>(legacyList(desc.instance)));
+      poke32(at + 12, static_cast<std::uint32_t>(legacyList(desc.klass)));
       poke32(slot, static_cast<std::uint32_t>(dataAt(at))), slot += 4;
     }
   }
