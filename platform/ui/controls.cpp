@@ -67,23 +67,23 @@ graphics::AttributedText Label::drawnText() const {
   if (numberOfLines_ == 1 && (mode == LineBreakMode::kWordWrap || mode == LineBreakMode::kCharWrap)) {
     mode = LineBreakMode::kClip;
   }
-  if (attributed_) {
-    graphics::AttributedText t = *attributed_;
-    if (numberOfLines_ == 1 &&
-        (t.lineBreak == LineBreakMode::kWordWrap || t.lineBreak == LineBreakMode::kCharWrap)) {
-      t.lineBreak = LineBreakMode::kClip;
-    }
-    return t;
+  graphics::AttributedText t =
+      attributed_ ? *attributed_ : graphics::AttributedText(text_, font_, textColor_, alignment_, mode);
+  if (attributed_ && numberOfLines_ == 1 &&
+      (t.lineBreak == LineBreakMode::kWordWrap || t.lineBreak == LineBreakMode::kCharWrap)) {
+    t.lineBreak = LineBreakMode::kClip;
   }
-  Font font = font_;
-  if (adjustsFontSize_ && numberOfLines_ == 1 && bounds().width() > 0 && !text_.empty()) {
-    double width = graphics::defaultTextMeasurer()->sizeOf(text_, font_).width;
+  // A one-line label that adjusts shrinks every run by one factor (down to its minimum) to fit.
+  if (adjustsFontSize_ && numberOfLines_ == 1 && bounds().width() > 0 && !t.isEmpty()) {
+    const double width = graphics::defaultTextMeasurer()->measure(t, 0).size.width;
     if (width > bounds().width()) {
-      double factor = std::max(minimumScaleFactor_, bounds().width() / width);
-      if (factor > 0) font = font_.withSize(font_.pointSize() * factor);
+      const double factor = std::max(minimumScaleFactor_, bounds().width() / width);
+      if (factor > 0) {
+        for (auto& run : t.runs) run.font = run.font.withSize(run.font.pointSize() * factor);
+      }
     }
   }
-  return graphics::AttributedText(text_, font, textColor_, alignment_, mode);
+  return t;
 }
 
 Rect Label::textRectForBounds(const Rect& b) const {
