@@ -18,6 +18,7 @@
 
 #include "app/entities.h"
 #include "app/model.h"
+#include "bench/cpu_stopwatch.h"
 #include "notes_list/notes_list_model.h"
 #include "platform/foundation/time_zone.h"
 #include "platform/store/store.h"
@@ -31,30 +32,8 @@ constexpr double kNewest = 8.0e8;
 constexpr double kSpacing = 3000;  // about 29 notes a day
 constexpr double kTwoYears = 2 * 365 * 86400.0;
 
-// CPU time of this thread; ratios use the fastest iteration of each side.
-class Stopwatch {
- public:
-  void start() { begin_ = now(); }
-  void stop() {
-    const double lap = now() - begin_;
-    fastest_ = fastest_ > 0 ? std::min(fastest_, lap) : lap;
-  }
-  double fastest() const { return fastest_; }
-
- private:
-  static double now() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-  }
-  double begin_ = 0;
-  double fastest_ = 0;
-};
-
-std::map<std::string, double>& plainTimes() {
-  static std::map<std::string, double> times;
-  return times;
-}
+using bench_support::plainTimes;
+using bench_support::Stopwatch;
 
 // One baby's diary of `count` notes, newest at kNewest, written once per size and run.
 class Diary {

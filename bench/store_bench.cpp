@@ -18,6 +18,7 @@
 
 #include "app/entities.h"
 #include "app/model.h"
+#include "bench/cpu_stopwatch.h"
 #include "platform/store/fetched_results.h"
 #include "platform/store/store.h"
 
@@ -28,33 +29,8 @@ using foundation::Date;
 const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC", "Walk", "Food", "Drink", "Bath", "Weight"};
 const char* const kNotice = "A short notice about this entry";
 
-// CPU time of this thread in the measured part of each iteration. Ratios use the fastest
-// iteration of each side: on a shared machine wall time, and the slow iterations, measure the
-// neighbours. (Both sides wait for the same one commit, which this leaves out.)
-class Stopwatch {
- public:
-  void start() { begin_ = now(); }
-  void stop() {
-    const double lap = now() - begin_;
-    fastest_ = fastest_ > 0 ? std::min(fastest_, lap) : lap;
-  }
-  double fastest() const { return fastest_; }
-
- private:
-  static double now() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-  }
-  double begin_ = 0;
-  double fastest_ = 0;
-};
-
-// The fastest iteration of each plain SQLite benchmark of this run, by the name of its work.
-std::map<std::string, double>& plainTimes() {
-  static std::map<std::string, double> times;
-  return times;
-}
+using bench_support::plainTimes;
+using bench_support::Stopwatch;
 
 void recordPlain(const std::string& work, const Stopwatch& watch) { plainTimes()[work] = watch.fastest(); }
 
