@@ -14,3 +14,6 @@ pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(AVRO REQUIRED IMPORTED_TARGET avro-c)
 pkg_check_modules(JANSSON REQUIRED IMPORTED_TARGET jansson)
 pkg_check_modules(PROTOBUFC REQUIRED IMPORTED_TARGET libprotobuf-c)
+pkg_check_modules(POPPLER REQUIRED IMPORTED_TARGET poppler-glib)
+# The diary's on-screen window is optional: without GTK the program runs on commands alone.
+pkg_check_modules(GTK3 IMPORTED_TARGET gtk+-3.0)
