@@ -1,0 +1,254 @@
+#pragma once
+// The baby list and the screens the main screens open about one baby:
+//
+//   babyListController          every Baby; a row chooses the baby (babyListControllerDone), "+"
+//                               opens the profile editor for a new baby, a row's detail button
+//                               opens it for that baby. An empty list opens the editor at once;
+//                               the very first baby created there is chosen as well.
+//   addBabyController           the profile editor (name, gender, blood group, birthday, icon);
+//                               its rules are BabyProfileRules.
+//   babyInfoTableViewController the current baby's allergies or contacts, as a list.
+//   photoCollectionController   the current baby's note photos, as a list.
+//
+// Main thread only. A screen given no context, file store or baby takes them from the
+// application delegate when it loads.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entities.h"
+#include "app/local_saves.h"
+#include "app/value_texts.h"
+#include "babies/baby_profile.h"
+#include "note_editor/note_view_delegate.h"
+#include "platform/foundation/date.h"
+#include "platform/store/context.h"
+#include "platform/ui/alert.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/picker_view.h"
+#include "platform/ui/storyboard.h"
+#include "platform/ui/table_view.h"
+#include "platform/ui/text_input.h"
+#include "platform/ui/view_controller.h"
+
+namespace babies {
+
+inline constexpr const char* kBabyNavigationId = "baby_navigation_id";
+inline constexpr const char* kBabyListId = "babyListController";
+inline constexpr const char* kChangeBabySegue = "changeBabySegue";
+inline constexpr const char* kAddBabyId = "addBabyController";
+inline constexpr const char* kBabyInfoTableId = "babyInfoTableViewController";
+inline constexpr const char* kBabyInfoTableSegue = "babyInfoTableViewController";
+inline constexpr const char* kBabyInfoTableSegue2 = "babyInfoTableViewController2";
+inline constexpr const char* kPhotoCollectionId = "photoCollectionController";
+inline constexpr const char* kPhotoCollectionSegue = "photoCollectionController";
+
+// The two kinds of records babyInfoTableViewController lists.
+inline constexpr std::string_view kInfoTypeAllergies = "Allergies";
+inline constexpr std::string_view kInfoTypeContacts = "Contacts";
+
+// Told which baby was chosen.
+class babyListControllerDelegate {
+ public:
+  virtual ~babyListControllerDelegate() = default;
+  // Name, gender (0 a boy) and birthday of the chosen baby. The receiver dismisses the list.
+  virtual void babyListControllerDone(const std::optional<std::string>& name, int gender,
+                                      const std::optional<foundation::Date>& birthday) = 0;
+};
+
+// Told when the profile editor closes.
+class addBabyControllerDelegate {
+ public:
+  virtual ~addBabyControllerDelegate() = default;
+  // `changed`: a baby was added, changed or deleted. `added` is the new baby when one was added.
+  virtual void addBabyControllerDone(ui::ViewController& sender, bool changed, const app::Baby& added) = 0;
+};
+
+class babyListController : public ui::ViewController,
+                           public ui::TableViewDataSource,
+                           public ui::TableViewDelegate,
+                           public addBabyControllerDelegate {
+ public:
+  babyListController();
+
+  // --- Set by the opener before updateList
+  void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
+  // Kept strongly: the opener may let go of the list before the user chooses.
+  void setBabyList_delegate(std::shared_ptr<babyListControllerDelegate> delegate) {
+    babyList_delegate_ = std::move(delegate);
+  }
+  void setLocSaves(std::shared_ptr<app::localSaves> saves) { locSaves_ = std::move(saves); }
+  // A baby whose editor the list opens as soon as it appears (the screenshot tools).
+  void setDevelopBabyName(std::optional<std::string> name) { developBabyName_ = std::move(name); }
+
+  const std::shared_ptr<store::Context>& managedObjectContext() const { return context_; }
+  const std::shared_ptr<babyListControllerDelegate>& babyList_delegate() const { return babyList_delegate_; }
+  const std::shared_ptr<app::localSaves>& locSaves() const { return locSaves_; }
+  const std::vector<app::Baby>& babies() const { return babies_; }
+  ui::TableView& babyTable();
+
+  // With a context: fetches every Baby (no order) and reloads the table; without one, nothing.
+  void updateList();
+
+  // --- Actions
+  // "+": the profile editor for a new baby.
+  void addBaby();
+  // The profile editor for the baby in that row.
+  void editBabyAtIndex(size_t index);
+
+  void viewDidLoad() override;
+  void viewDidAppear(bool animated) override;
+
+  int numberOfRowsInSection(ui::TableView& table, int section) override;
+  std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& table,
+                                                           const ui::IndexPath& path) override;
+  bool canEditRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
+  void didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
+
+  void addBabyControllerDone(ui::ViewController& sender, bool changed, const app::Baby& added) override;
+
+ private:
+  void openEditor(const app::Baby& baby);
+
+  std::shared_ptr<store::Context> context_;
+  std::shared_ptr<babyListControllerDelegate> babyList_delegate_;
+  std::shared_ptr<app::localSaves> locSaves_;
+  std::optional<std::string> developBabyName_;
+  std::vector<app::Baby> babies_;
+  std::shared_ptr<ui::TableView> table_;
+  // The editor was opened because the list was empty.
+  bool editingFirstBaby_ = false;
+};
+
+// The profile editor: a new baby when given none, else that baby (rename, edit, delete).
+class addBabyController : public ui::ViewController {
+ public:
+  addBabyController();
+
+  void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
+  void setLocSaves(std::shared_ptr<app::localSaves> saves) { locSaves_ = std::move(saves); }
+  void setBaby(app::Baby baby) { baby_ = std::move(baby); }
+  void setAddBaby_delegate(addBabyControllerDelegate* delegate) { delegate_ = delegate; }
+
+  const app::Baby& baby() const { return baby_; }
+  ui::TextField& nameField() { return *nameField_; }
+  ui::SegmentedControl& genderSegment() { return *genderSegment_; }
+  ui::PickerView& bloodPicker() { return *bloodPicker_; }
+  ui::DatePicker& birthdayPicker() { return *birthdayPicker_; }
+  // The icon to store at save; set by the photo chooser (or a test).
+  void setIcon(std::optional<graphics::Image> icon);
+  void removeIcon();
+  // The alert of the last refused save, while it is on screen.
+  const std::shared_ptr<ui::AlertView>& alert() const { return alert_; }
+
+  // --- Actions
+  // Checks and stores; a refused name shows an alert titled with its key's text and the screen
+  // stays.
+  void save();
+  void cancel();
+  // Asks first (a sheet with the destructive "Delete"), then deletes; only for an existing baby.
+  void deleteBaby();
+
+  void viewDidLoad() override;
+
+ private:
+  BabyProfileInput input() const;
+  void finish(bool changed, const app::Baby& added);
+  void showAlert(const foundation::Error& error);
+
+  std::shared_ptr<store::Context> context_;
+  std::shared_ptr<app::localSaves> locSaves_;
+  app::Baby baby_;
+  addBabyControllerDelegate* delegate_ = nullptr;
+  std::optional<graphics::Image> icon_;
+  bool removeIcon_ = false;
+  std::shared_ptr<ui::TextField> nameField_;
+  std::shared_ptr<ui::SegmentedControl> genderSegment_;
+  std::shared_ptr<ui::PickerView> bloodPicker_;
+  std::shared_ptr<ui::DatePicker> birthdayPicker_;
+  std::shared_ptr<ui::AlertView> alert_;
+  std::shared_ptr<ui::ActionSheet> sheet_;
+  class BloodSource;
+  std::shared_ptr<BloodSource> bloodSource_;
+};
+
+// The current baby's allergies ("Allergies") or contacts ("Contacts"), one row each.
+class babyInfoTableViewController : public ui::ViewController, public ui::TableViewDataSource {
+ public:
+  babyInfoTableViewController();
+
+  void setInfoType(std::string type) { infoType_ = std::move(type); }
+  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
+  void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
+
+  const std::string& infoType() const { return infoType_; }
+  // The rows' texts as shown.
+  const std::vector<std::string>& rows() const { return rows_; }
+  ui::TableView& infoTable() { return *table_; }
+
+  // Reads the records again.
+  void reload();
+  // Back: on the tablet tells the delegate (nothing changed), on the phone pops.
+  void back();
+
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  int numberOfRowsInSection(ui::TableView& table, int section) override;
+  std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& table,
+                                                           const ui::IndexPath& path) override;
+  bool canEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override { return false; }
+
+ private:
+  std::string infoType_;
+  std::optional<std::string> currentBabyName_;
+  std::shared_ptr<store::Context> context_;
+  note_editor::noteViewDelegate* noteView_delegate_ = nullptr;
+  std::vector<std::string> rows_;
+  std::shared_ptr<ui::TableView> table_;
+};
+
+// The current baby's note photos, newest first, one row each (date and picture).
+class photoCollectionController : public ui::ViewController, public ui::TableViewDataSource {
+ public:
+  photoCollectionController();
+
+  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
+  void setLocSaves(std::shared_ptr<app::localSaves> saves) { locSaves_ = std::move(saves); }
+  void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
+
+  // The photos' keys, newest first (rows whose file is missing are left out).
+  const std::vector<std::string>& photoKeys() const { return photoKeys_; }
+  ui::TableView& photoTable() { return *table_; }
+
+  void reload();
+  void back();
+
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  int numberOfRowsInSection(ui::TableView& table, int section) override;
+  std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& table,
+                                                           const ui::IndexPath& path) override;
+  bool canEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override { return false; }
+
+ private:
+  std::optional<std::string> currentBabyName_;
+  std::shared_ptr<store::Context> context_;
+  std::shared_ptr<app::localSaves> locSaves_;
+  note_editor::noteViewDelegate* noteView_delegate_ = nullptr;
+  std::vector<std::string> photoKeys_;
+  std::vector<std::optional<foundation::Date>> photoDates_;
+  std::shared_ptr<ui::TableView> table_;
+};
+
+// Registers "baby_navigation_id" (the list in its own navigation controller), "babyListController",
+// "addBabyController", "babyInfoTableViewController", "photoCollectionController", and the segues
+// "changeBabySegue", "babyInfoTableViewController", "babyInfoTableViewController2" and
+// "photoCollectionController" (each to a navigation controller holding the screen).
+void registerBabyScreens(ui::Storyboard& storyboard);
+
+}  // namespace babies
