@@ -1,7 +1,10 @@
 #include "notes_list/notes_table_controller.h"
 
+#include "app/flat_widgets.h"
 #include "note_editor/note_edit_controller.h"
 #include "notes_list/list_cells.h"
+#include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/controls.h"
 
@@ -20,6 +23,7 @@ noteTableController_Base::noteTableController_Base(app::NoteEditHelper neh,
                                                    std::shared_ptr<app::localSaves> saves, bool iPad)
     : neh_(neh),
       services_(services),
+      saves_(saves),
       model_(std::move(neh), std::move(services), std::move(saves)),
       iPad_(iPad) {}
 
@@ -35,6 +39,40 @@ void noteTableController_Base::viewDidLoad() {
                        [this] { return std::make_shared<iPhoneTimerNoteCell>(iPad_); });
   table_->registerCell(iPhoneSumNoteCell::kIdentifier, [] { return std::make_shared<iPhoneSumNoteCell>(); });
   view()->addSubview(table_);
+  noteQuickStartView_ = std::make_shared<ui::View>(graphics::Rect(0, 0, 0, 0));
+  checkFirstLaunch();
+}
+
+void noteTableController_Base::viewWillAppear(bool) { updateLanguageStuff(); }
+
+void noteTableController_Base::checkFirstLaunch() {
+  if (!saves_) return;
+  const auto marker = saves_->home().library() / "Settings" / "firstLaunch.txt";
+  if (files::exists(marker) && !files::isDirectory(marker)) return;
+  std::optional<std::size_t> notes;
+  if (services_.context) {
+    store::FetchRequest all{std::string(app::Note::kEntityName)};
+    all.fetchLimit = 1;
+    if (auto found = services_.context->count(all); found.ok()) notes = found.value();
+  }
+  if (notes == std::size_t{0}) {
+    // An empty diary: the units overlay asks for the units first; it writes the file itself.
+    if (!extras_) return;
+    fstLaunchView_ = extras_->makeFirstLaunchView(*this, view()->bounds());
+    if (!fstLaunchView_) return;
+    fstLaunchView_->setOpaque(false);
+    fstLaunchView_->setBackgroundColor(graphics::Color::clear());
+    view()->addSubview(fstLaunchView_);
+    if (iPad_) {
+      const auto size = view()->bounds().size;
+      const bool landscape = ui::device().isLandscape();
+      const double side = landscape ? size.width : size.height;
+      fstLaunchView_->setFrame(graphics::Rect(0, 0, side, side));
+    }
+    return;
+  }
+  // Notes exist (or the store could not say): this is no first launch.
+  if (extras_) extras_->saveFirstLaunchFile(*this);
 }
 
 std::string noteTableController_Base::localizedType(const std::optional<std::string>& type) const {
@@ -48,10 +86,59 @@ void noteTableController_Base::showFailure(const foundation::Error& error) {
   failureAlert_->show();
 }
 
-void noteTableController_Base::updateTable() {
+void noteTableController_Base::setupFetchedResultsController() { performFetch(); }
+
+void noteTableController_Base::performFetch() {
   auto status = model_.performFetch();
   if (!status.ok()) showFailure(status.error());
+  updateTable();
+}
+
+void noteTableController_Base::resetAllFilteres() {
+  model_.setFilter(std::nullopt);
+  setupFetchedResultsController();
+}
+
+void noteTableController_Base::updateTable() {
+  if (separatorView_) separatorView_->setHidden(model_.hasTimersSection());
   if (table_) table_->reloadData();
+}
+
+void noteTableController_Base::updateQuickStartView() {
+  if (!separatorView_ && table_) {
+    auto separator =
+        std::make_shared<app::tableSectionSeparator>(graphics::Rect(0, 0, table_->bounds().size.width, 1));
+    separator->firstSection = true;
+    separator->setBackgroundColor(graphics::Color::clear());
+    separatorView_ = separator;
+    table_->setTableHeaderView(separatorView_);
+  }
+  quickStartTypeArr_ = neh_.getTypeIds("userList");
+  if (quickStartTypeArr_.empty() && table_) table_->setTableHeaderView(nullptr);
+  if (extras_ && noteQuickStartView_)
+    extras_->updateQuickStartView(*this, *noteQuickStartView_, quickStartTypeArr_);
+}
+
+void noteTableController_Base::updateLanguageStuff() {
+  const auto language = services_.preferredLanguage ? services_.preferredLanguage() : std::nullopt;
+  showGrowthInfo_ = language == std::optional<std::string>("ru");
+  if (noteQuickStartView_) noteQuickStartView_->setNeedsDisplay();
+}
+
+std::string noteTableController_Base::getSectionTitle(std::size_t dataSection) const {
+  return model_.sectionTitle(model_.hasTimersSection() ? dataSection + 1 : dataSection);
+}
+
+void noteTableController_Base::noteEditWasSaved() {
+  performFetch();
+  if (extras_) extras_->noteEditWasSaved(*this);
+}
+
+void noteTableController_Base::mailComposeControllerDidFinish(ui::MailComposeViewController& composer,
+                                                              ui::MailComposeResult result,
+                                                              const std::optional<foundation::Error>& error) {
+  mailDelegate::mailComposeControllerDidFinish(composer, result, error);
+  dismissViewControllerAnimated(true);
 }
 
 int noteTableController_Base::numberOfSectionsInTableView(ui::TableView&) {
@@ -131,7 +218,10 @@ void noteTableController_Base::commitEditingStyle(ui::TableView& table, ui::Cell
   if (style != ui::CellEditingStyle::kDelete || !model_.canEditRow(at(path.section))) return;
   auto status = model_.deleteNoteAt(at(path.section), at(path.row));
   if (!status.ok()) showFailure(status.error());
-  table.reloadData();
+  if (&table == table_.get())
+    updateTable();
+  else
+    table.reloadData();
 }
 
 std::optional<double> noteTableController_Base::heightForRowAtIndexPath(ui::TableView&,
@@ -149,7 +239,8 @@ std::shared_ptr<ui::View> noteTableController_Base::viewForHeaderInSection(ui::T
                                                                            int section) {
   if (!model_.dataSection(at(section))) return nullptr;
   const double height = iPad_ ? 25 : 23;
-  auto header = std::make_shared<ui::View>(graphics::Rect(0, 0, table.bounds().size.width, height));
+  auto header =
+      std::make_shared<app::tableSectionSeparator>(graphics::Rect(0, 0, table.bounds().size.width, height));
   auto label = std::make_shared<ui::Label>(
       graphics::Rect(model_.sumStyle() ? 0 : 10, 1, table.bounds().size.width, height));
   label->setText(model_.sectionTitle(at(section)));
@@ -158,6 +249,8 @@ std::shared_ptr<ui::View> noteTableController_Base::viewForHeaderInSection(ui::T
   label->setTextAlignment(model_.sumStyle() ? graphics::TextAlignment::kCenter
                                             : graphics::TextAlignment::kLeft);
   label->setBackgroundColor(graphics::Color::clear());
+  label->setOpaque(false);
+  label->setAutoresizingMask(ui::kFlexibleLeftMargin | ui::kFlexibleWidth | ui::kFlexibleRightMargin);
   header->addSubview(label);
   return header;
 }
@@ -195,14 +288,17 @@ void noteTableController_Base::didSelectRowAtIndexPath(ui::TableView&, const ui:
 void noteTableController_Base::noteViewChildDone(ui::ViewController&, bool changed) {
   dismissViewControllerAnimated(true);
   if (changed)
-    updateTable();
+    performFetch();
   else if (table_)
     table_->reloadData();
 }
 
-void noteTableController_Base::noteEditWasClosedAndSaved(ui::ViewController&, bool) {
+void noteTableController_Base::noteEditWasClosedAndSaved(ui::ViewController&, bool saved) {
   dismissViewControllerAnimated(true);
-  updateTable();
+  if (saved)
+    noteEditWasSaved();
+  else
+    performFetch();
 }
 
 }  // namespace notes_list

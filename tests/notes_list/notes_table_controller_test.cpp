@@ -36,7 +36,7 @@ class NotesScreenTest : public list_test::ListTest {
     window_->setRootViewController(screen);
     screen->model().setCurrentBabyName("Anna");
     screen->model().setSumStyle(sumStyle);
-    screen->updateTable();
+    screen->performFetch();
     screen->table()->layoutIfNeeded();
     runLoop();
     return screen;
