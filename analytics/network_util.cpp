@@ -174,7 +174,7 @@ void TallyNetworkUtil::setSecureTransportEnabledDeprecated(bool secure) {
   state().adLogServerUrl = url(kTallyAdLogHost, kAdLogPath);
 }
 
-void TallyNetworkUtil::reset() {
+void TallyNetworkUtil::stopNetworkReachability() {
   std::shared_ptr<TallyReachability> reachability;
   runtime::ObserverToken observer;
   {
@@ -183,6 +183,16 @@ void TallyNetworkUtil::reset() {
     reachability = std::move(s.hostReachability);
     observer = std::move(s.observer);
     s.started = false;
+  }
+  observer.remove();
+  if (reachability) reachability->tallyStopNotifier();
+}
+
+void TallyNetworkUtil::reset() {
+  stopNetworkReachability();
+  {
+    std::lock_guard lock(state().mutex);
+    NetworkState& s = state();
     s.likelyNotReachable = false;
     s.status = 0;
     s.lastError.reset();
@@ -192,8 +202,6 @@ void TallyNetworkUtil::reset() {
     s.configServerUrl = https(kTallyConfigHost, kConfigPath);
     s.staging = false;
   }
-  observer.remove();
-  if (reachability) reachability->tallyStopNotifier();
 }
 
 // ---- Heartbeat

@@ -68,6 +68,8 @@ class TallyNetworkUtil {
   // YES: the upload, ad and ad-log URLs back to their https defaults; NO: their plain-http forms.
   static void setSecureTransportEnabledDeprecated(bool secure);
 
+  // Stops following reachability (the SDK's shutdown); the status, error and URLs stay.
+  static void stopNetworkReachability();
   // Stops following reachability and forgets status, error and URLs (between tests, and at the
   // SDK's shutdown).
   static void reset();

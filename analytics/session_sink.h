@@ -10,6 +10,7 @@
 // until it does, every session is a RecordingSession (recording_session.h), which keeps in memory
 // what it is told.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -68,6 +69,24 @@ class SessionSink {
   virtual void sendSessionsToServerForCreateSession() = 0;
   // Counts a page view, unless one was counted 0.3 seconds or less before.
   virtual void maybeIncrementPageView() {}
+  // The session's switches, copies of the settings.
+  virtual void setEventLoggingEnabled(bool /*enabled*/) {}
+  virtual void setSessionReportsOnCloseEnabled(bool /*enabled*/) {}
+  virtual void setSessionReportsOnPauseEnabled(bool /*enabled*/) {}
+  // The user's facts: a location (degrees, metres), "m" or "f", an age in years.
+  virtual void setLocation(double /*latitude*/, double /*longitude*/, float /*horizontalAccuracy*/,
+                           float /*verticalAccuracy*/) {}
+  virtual void setGenderAsString(const std::string& /*gender*/) {}
+  virtual void setAgeInYears(std::int32_t /*age*/) {}
+  virtual void endTimedEvent(const std::string& /*name*/,
+                             const std::optional<foundation::Dictionary>& /*params*/) {}
+  // An error of the application (type 1 an error object, 2 an exception), with a live crash report
+  // when crash reporting gave one.
+  virtual void recordError(const std::string& /*errorId*/, const std::string& /*message*/,
+                           const std::string& /*exceptionString*/, std::int32_t /*type*/,
+                           const std::optional<foundation::Bytes>& /*liveReport*/) {}
+  // Ends the session without waiting for it (the user opted out: the last block still goes).
+  virtual void endSessionAsync() {}
 };
 
 // What a new session is made from.

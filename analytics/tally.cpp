@@ -8,6 +8,10 @@
 
 #include "analytics/file_cache.h"
 #include "analytics/global_variable_storage.h"
+#include "analytics/network_util.h"
+#include "analytics/page_view_delegate.h"
+#include "analytics/tally_event.h"
+#include "analytics/tally_session.h"
 #include "analytics/tally_util.h"
 #include "crash_reporter/errors.h"
 #include "platform/runtime/notification_center.h"
@@ -83,14 +87,22 @@ void createAndSendSession() {
   guardedVoid([] {
     auto store = settings();
     CurrentSession::setupWithKey(store->apiKey().value_or(""));
-    // The new session takes the settings made before it.
+    // The new session takes the settings made before it, in this order.
+    Tally::setSessionReportsOnCloseEnabled(store->sessionReportsOnCloseEnabled());
+    Tally::setSessionReportsOnPauseEnabled(store->sessionReportsOnPauseEnabled());
+    Tally::setBackgroundSessionEnabled(store->backgroundSessionEnabled());
+    Tally::setEventLoggingEnabled(store->eventLoggingEnabled());
     Tally::setCrashReportingEnabled(store->crashReportingEnabled());
+    Tally::setAge(store->age());
     if (auto userId = store->userID()) Tally::setUserID(*userId);
+    if (auto gender = store->gender()) Tally::setGender(*gender);
     if (auto session = CurrentSession::get()) session->sendSessionsToServerForCreateSession();
   });
 }
 
 void startupNetworkAndSendSession() {
+  TallyNetworkUtil::initNetworkReachability();
+  TallyHeartBeater::createAndStartInstance(1.0);
   TallyFileCache::createInstanceWithApiKey(settings()->apiKey().value_or(""), kTallyAgentVersion);
   createAndSendSession();
   TallyUtil::cleanupStoredIdentifierForVendor();
@@ -262,6 +274,266 @@ void Tally::logPageView() {
   });
 }
 
+void Tally::logAllPageViews(const std::shared_ptr<ui::ViewController>& controller) {
+  guardedVoid([&] {
+    if (TallyUtil::isInWatchExtension()) {
+      TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+      return;
+    }
+    TallyPageViewDelegateOld::createDelegateOnTarget(controller);
+  });
+}
+
+void Tally::logAllPageViewsForTarget(const std::shared_ptr<ui::ViewController>& controller) {
+  guardedVoid([&] {
+    if (TallyUtil::isInWatchExtension()) {
+      TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+      return;
+    }
+    TallyPageViewDelegate::createDelegateOnTarget(controller);
+  });
+}
+
+void Tally::stopLogPageViewsForTarget(const ui::ViewController* controller) {
+  guardedVoid([&] { TallyPageViewDelegate::destroyDelegateOnTarget(controller); });
+}
+
+void Tally::setSessionReportsOnCloseEnabled(bool enabled) {
+  guardedVoid([&] {
+    settings()->setSessionReportsOnCloseEnabled(enabled);
+    if (auto session = CurrentSession::get()) session->setSessionReportsOnCloseEnabled(enabled);
+  });
+}
+
+void Tally::setSessionReportsOnPauseEnabled(bool enabled) {
+  guardedVoid([&] {
+    settings()->setSessionReportsOnPauseEnabled(enabled);
+    if (auto session = CurrentSession::get()) session->setSessionReportsOnPauseEnabled(enabled);
+  });
+}
+
+void Tally::setBackgroundSessionEnabled(bool enabled) {
+  guardedVoid([&] {
+    TallyUtil::log(2, "Tally: Background session enabled[%d]", {Value(enabled ? 1 : 0)});
+    settings()->setBackgroundSessionEnabled(enabled);
+  });
+}
+
+void Tally::setEventLoggingEnabled(bool enabled) {
+  guardedVoid([&] {
+    settings()->setEventLoggingEnabled(enabled);
+    if (auto session = CurrentSession::get()) session->setEventLoggingEnabled(enabled);
+  });
+}
+
+void Tally::setSessionContinueSeconds(std::int32_t seconds) {
+  guardedVoid([&] { settings()->setPauseSecondsBeforeStartingNewSession(seconds); });
+}
+
+std::int32_t Tally::sessionContinueSeconds() {
+  return guarded([] { return settings()->pauseSecondsBeforeStartingNewSession(); }, std::int32_t{0});
+}
+
+void Tally::setMaxSessionsSaved(std::int32_t count) {
+  guardedVoid([&] { TallySession::setMaxSessions(count); });
+}
+
+void Tally::setDebugLogEnabled(bool enabled) { TallyUtil::setLogLevel(enabled ? 2 : 1); }
+
+void Tally::setShowErrorInLogEnabled(bool enabled) { TallyUtil::setShowErrorInLogEnabled(enabled); }
+
+void Tally::setGender(const Value& gender) {
+  guardedVoid([&] {
+    const std::string* text = gender.string();
+    if (!text) {
+      TallyUtil::log(2, "Tally: setGender failed -- gender must be of NSString type.");
+      return;
+    }
+    if (auto session = CurrentSession::get()) session->setGenderAsString(*text);
+    TallyUtil::log(2, "Tally: setGender[%@]", {*text});
+    settings()->setGender(*text);
+  });
+}
+
+void Tally::setAge(std::int32_t years) {
+  guardedVoid([&] {
+    settings()->setAge(years);
+    if (auto session = CurrentSession::get()) session->setAgeInYears(years);
+  });
+}
+
+void Tally::setLatitudeLongitude(double latitude, double longitude, float horizontalAccuracy,
+                                 float verticalAccuracy) {
+  // The platform's location class does not exist here, so the settings keep no location object; the
+  // session takes the figures.
+  guardedVoid([&] {
+    if (auto session = CurrentSession::get())
+      session->setLocation(latitude, longitude, horizontalAccuracy, verticalAccuracy);
+  });
+}
+
+void Tally::addSessionOrigin(const Value& name) {
+  guardedVoid([&] {
+    const std::string* text = name.string();
+    if (!text) {
+      TallyUtil::log(2, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
+      return;
+    }
+    settings()->setSessionOriginName(*text);
+    settings()->setHasSessionOriginName(true);
+  });
+}
+
+void Tally::addSessionOriginWithDeepLink(const Value& name, const Value& deepLink) {
+  guardedVoid([&] {
+    const std::string* text = name.string();
+    if (!text) {
+      TallyUtil::log(2, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
+      return;
+    }
+    const std::string* link = deepLink.string();
+    if (!link) {
+      TallyUtil::log(2, "Tally: deepLink not added -- Session deepLink Name must be of NSString type.");
+      return;
+    }
+    settings()->setSessionOriginName(*text);
+    settings()->setHasSessionOriginName(true);
+    settings()->setDeepLinkName(*link);
+    settings()->setHasDeepLinkName(true);
+  });
+}
+
+void Tally::addOriginWithVersion(const Value& name, const Value& version, const Value& parameters) {
+  guardedVoid([&] {
+    const std::string* origin = name.string();
+    if (!origin) {
+      TallyUtil::log(2, "Tally: Origin not added -- originName must be of NSString type.");
+      return;
+    }
+    const std::string* text = version.string();
+    if (!text) {
+      TallyUtil::log(2, "Tally: Origin not added -- originVersion must be of NSString type.");
+      return;
+    }
+    const foundation::Dictionary* given = parameters.dictionary();
+    settings()->recordOrigin(*origin, *text, given ? *given : foundation::Dictionary{});
+  });
+}
+
+void Tally::sessionProperties(const Value& properties) {
+  guardedVoid([&] {
+    const foundation::Dictionary* given = properties.dictionary();
+    settings()->recordSessionProperties(given ? std::optional<foundation::Dictionary>(*given) : std::nullopt);
+  });
+}
+
+TallyEventRecordStatus Tally::logEventTimed(const Value& eventName, bool timed) {
+  return guarded(
+      [&]() -> TallyEventRecordStatus {
+        if (TallyUtil::isInWatchExtension()) {
+          TallyUtil::log(2, "Tally: Event not logged -- this method cannot be used in watch extension.");
+          return kTallyEventFailed;
+        }
+        const std::string* name = eventName.string();
+        if (!name) {
+          TallyUtil::log(2, "Tally: Event not logged -- eventName must be of NSString type.");
+          return kTallyEventFailed;
+        }
+        auto session = CurrentSession::get();
+        return session ? session->recordEvent(*name, std::nullopt, timed) : kTallyEventFailed;
+      },
+      kTallyEventFailed);
+}
+
+void Tally::endTimedEvent(const Value& eventName, const Value& parameters) {
+  guardedVoid([&] {
+    const std::string* name = eventName.string();
+    if (!name) {
+      TallyUtil::log(2, "Tally: Event not logged -- eventName must be of NSString type.");
+      return;
+    }
+    const foundation::Dictionary* given = parameters.dictionary();
+    if (auto session = CurrentSession::get())
+      session->endTimedEvent(*name, given ? std::optional<foundation::Dictionary>(*given) : std::nullopt);
+  });
+}
+
+namespace {
+
+// The shared checks and recording of the two error calls.
+void logError(const Value& errorId, const Value& message, const std::string& exceptionString,
+              std::int32_t type) {
+  guardedVoid([&] {
+    if (TallyUtil::isInWatchExtension()) {
+      TallyUtil::log(2, "Tally: Error not logged -- this method cannot be used in watch extension.");
+      return;
+    }
+    const std::string* id = errorId.string();
+    if (!id) {
+      TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
+      return;
+    }
+    const std::string* text = message.string();
+    if (!text) {
+      TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
+      return;
+    }
+    // The crash reporter is never switched on in this build, so no live report comes with an error.
+    if (auto session = CurrentSession::get())
+      session->recordError(*id, *text, exceptionString, type, std::nullopt);
+  });
+}
+
+}  // namespace
+
+void Tally::logErrorWithException(const Value& errorId, const Value& message,
+                                  const std::exception* exception) {
+  std::string text = exception ? TallySessionEvents::exceptionText(TallyUtil::typeName(typeid(*exception)),
+                                                                   std::string(exception->what()))
+                               : TallySessionEvents::exceptionText(std::nullopt, std::nullopt);
+  logError(errorId, message, text, TallyError::kException);
+}
+
+void Tally::logErrorWithError(const Value& errorId, const Value& message,
+                              const std::optional<foundation::Error>& error) {
+  std::string text = error ? TallySessionEvents::exceptionText(error->localizedDescription(), std::nullopt)
+                           : TallySessionEvents::exceptionText(std::nullopt, std::nullopt);
+  logError(errorId, message, text, TallyError::kErrorObject);
+}
+
+void Tally::setTallyOptOut(bool optOut) {
+  guardedVoid([&] {
+    bool was = TallyUtil::hasUserOptedOut();
+    TallyUtil::setTallyOptOut(optOut);
+    if (!was && optOut) {
+      settings()->setOptOutSessionPending(true);
+      if (auto session = CurrentSession::get()) session->endSessionAsync();
+    }
+  });
+}
+
+bool Tally::hasUserOptedOut() {
+  return guarded([] { return TallyUtil::hasUserOptedOut(); }, false);
+}
+
+void Tally::setServerURL(std::string_view url) { TallyNetworkUtil::setServerURL(url); }
+
+std::string Tally::getSessionID() {
+  return guarded(
+      [] {
+        auto start = CurrentSession::startTime();
+        std::int64_t millis = start ? static_cast<std::int64_t>(std::floor(start->unix() * 1000)) : 0;
+        return std::to_string(millis);
+      },
+      std::string("0"));
+}
+
+void Tally::pauseBackgroundSession() {
+  guardedVoid([] {
+    if (TallyUtil::getSystemVersionAsAnInteger() < 40000 || applicationState() == 2) pauseSession();
+  });
+}
+
 void Tally::endSession() {
   guardedVoid([] {
     if (auto session = CurrentSession::get()) session->endSession();
@@ -299,6 +571,10 @@ void Tally::shutdown() {
     }
     observers.clear();
     launch.remove();
+    // The facade's queue is drained first: a session ended a moment ago is on disk before it goes.
+    if (TallyImpl::isInstalled()) TallyImpl::cleanup();
+    TallyHeartBeater::cleanup();
+    TallyNetworkUtil::stopNetworkReachability();
     CurrentSession::cleanup();
     TallyFileCache::cleanup();
     TallyGlobalVariableStorage::cleanup();

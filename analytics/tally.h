@@ -16,11 +16,19 @@
 // within the continue interval (10 seconds) or starts a new one, terminating ends it.
 
 #include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "analytics/session_sink.h"
+#include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+
+namespace ui {
+class ViewController;
+}  // namespace ui
 
 namespace analytics {
 
@@ -47,19 +55,72 @@ class Tally {
 
   // Counts one page view for the current session (nothing before the first session).
   static void logPageView();
+  // Counts the page views of a navigation or tab-bar controller (anything else is ignored): a screen
+  // shown, a tab selected. logAllPageViews installs for good; ...ForTarget keeps following the
+  // controller's delegate until stopLogPageViewsForTarget.
+  static void logAllPageViews(const std::shared_ptr<ui::ViewController>& controller);
+  static void logAllPageViewsForTarget(const std::shared_ptr<ui::ViewController>& controller);
+  static void stopLogPageViewsForTarget(const ui::ViewController* controller);
+
+  // Settings that every session takes (the current one too).
+  static void setSessionReportsOnCloseEnabled(bool enabled);
+  static void setSessionReportsOnPauseEnabled(bool enabled);
+  // With background sessions, resigning active does not pause the session.
+  static void setBackgroundSessionEnabled(bool enabled);
+  static void setEventLoggingEnabled(bool enabled);
+  // How long a paused session may wait for the application's return (10 seconds at first).
+  static void setSessionContinueSeconds(std::int32_t seconds);
+  static std::int32_t sessionContinueSeconds();
+  // How many finished session blocks wait at most for the next hand-over (50 at first).
+  static void setMaxSessionsSaved(std::int32_t count);
+  static void setDebugLogEnabled(bool enabled);
+  static void setShowErrorInLogEnabled(bool enabled);
+
+  // The user's facts: "m" or "f" (text only), age in years (1 to 150), a location.
+  static void setGender(const foundation::Value& gender);
+  static void setAge(std::int32_t years);
+  static void setLatitudeLongitude(double latitude, double longitude, float horizontalAccuracy,
+                                   float verticalAccuracy);
+
+  // Where the session came from (texts only; anything else is refused with a log line).
+  static void addSessionOrigin(const foundation::Value& name);
+  static void addSessionOriginWithDeepLink(const foundation::Value& name, const foundation::Value& deepLink);
+  static void addOriginWithVersion(const foundation::Value& name, const foundation::Value& version,
+                                   const foundation::Value& parameters = foundation::Value());
+  // At most 20 properties; null clears them.
+  static void sessionProperties(const foundation::Value& properties);
+
+  // Straight to the session, never cached: kTallyEventFailed while no session exists.
+  static TallyEventRecordStatus logEventTimed(const foundation::Value& eventName, bool timed);
+  static void endTimedEvent(const foundation::Value& eventName, const foundation::Value& parameters);
+  // An error the application met, with the exception (type 2) or error (type 1) behind it.
+  static void logErrorWithException(const foundation::Value& errorId, const foundation::Value& message,
+                                    const std::exception* exception);
+  static void logErrorWithError(const foundation::Value& errorId, const foundation::Value& message,
+                                const std::optional<foundation::Error>& error);
+
+  // Opting out ends the current session; its block still goes, nothing after it.
+  static void setTallyOptOut(bool optOut);
+  static bool hasUserOptedOut();
+  static void setServerURL(std::string_view url);
+  // The current session's start in whole milliseconds since 1970; "0" before the first session.
+  static std::string getSessionID();
 
   // Ends the current session (the application's termination does it too).
   static void endSession();
   // Pauses the current session and remembers when.
   static void pauseSession();
+  // Pauses only while the application is in the background.
+  static void pauseBackgroundSession();
   // Whether a session exists.
   static bool activeSessionExists();
   // "Tally_iOS_155_6.7.0".
   static std::string getTallyAgentVersion();
   static void setLogLevel(std::uint32_t level);
 
-  // Releases the session and the settings and stops following the application, so analytics can
-  // be started afresh (used between tests; nothing in the application calls it).
+  // Waits for the session queue (so an ended session is on disk), releases the session and the
+  // settings and stops following the application, so analytics can be started afresh. The diary
+  // calls it on its way out, after the termination ended the session.
   static void shutdown();
 };
 

@@ -4,15 +4,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <thread>
 #include <utility>
 
 #include "analytics/global_variable_storage.h"
+#include "analytics/keychain_wrapper.h"
 #include "analytics/protocol_data.h"
 #include "analytics/tally_util.h"
 #include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/calendar.h"
 #include "platform/runtime/notification_center.h"
 
 namespace analytics {
@@ -121,6 +124,7 @@ std::shared_ptr<TallySession> TallySession::restoreCurrent() {
     return nullptr;
   }
   (*session)->takeSwitchesFromSettings();
+  (*session)->publishCounts();
   return *session;
 }
 
@@ -179,6 +183,28 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
   return session;
 }
 
+void TallySession::publishCounts() {
+  distinctNames_.store(report_.events.eventCounts.size());
+  loggedEvents_.store(report_.events.eventLog.size());
+}
+
+std::shared_ptr<TallySession> TallySession::sessionWithNewEventsWithApiKey(
+    const std::string& apiKey, Date startTime, const std::vector<TallyPreCacheEvent>& cached) {
+  auto made = sessionWithApiKey(apiKey, startTime, cached);
+  auto pending = std::move(report_.events.pendingEventLog);
+  report_.events.pendingEventLog.clear();
+  for (const auto& event : pending) {
+    event->updateID();
+    made->report_.events.eventLog.push_back(event);
+    if (event->started() < made->report_.startTime) made->report_.startTime = event->started();
+  }
+  if (!pending.empty()) {
+    made->publishCounts();
+    (void)made->saveToDisk();
+  }
+  return made;
+}
+
 void TallySession::resetSessionData() {
   Bytes keptCrash = report_.crashReportData.value_or(Bytes{});
   bool hadCrash = report_.crashReportData.has_value();
@@ -191,6 +217,7 @@ void TallySession::resetSessionData() {
   report_ = std::move(fresh);
   if (hadCrash) report_.crashReportData = std::move(keptCrash);
   crashed_ = false;
+  publishCounts();
   (void)saveToDisk();
 }
 
@@ -230,6 +257,7 @@ void TallySession::resumeSession(Date at) {
   pauseTime_.reset();
   resumeTime_.reset();
   report_.events.mergePendingEventLog();
+  publishCounts();
   handedOver_ = false;
   (void)saveToDisk();
   TallyUtil::log(2, "TallySession: Resume session with resumeTime[%@]", {Value(at)});
@@ -237,6 +265,7 @@ void TallySession::resumeSession(Date at) {
 
 void TallySession::archiveSession() {
   report_.events.mergeValidPendingEventLog(resumeTime_);
+  publishCounts();
   // Already handed over at its pause with nothing since: saving it again would send it twice.
   if (!(handedOver_ && report_.events.eventLog.empty())) (void)addToSavedSessions();
   resumeTime_.reset();
@@ -311,6 +340,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
   report_.events.reset();
   report_.pageViewCount = 0;
   report_.crashReportData.reset();
+  publishCounts();
   (void)saveToDisk();
 }
 
@@ -333,6 +363,7 @@ TallyEventRecordStatus TallySession::recordEvent(const std::string& name,
                                                  bool timed) {
   handedOver_ = false;
   auto status = report_.events.recordEvent(name, params, timed, isPaused());
+  publishCounts();
   // Saved at once: a kill right after the call must not lose an event the caller was told is kept.
   if (status == kTallyEventRecorded || status == kTallyEventLoggingDelayed) (void)saveToDisk();
   return status;
@@ -347,10 +378,100 @@ void TallySession::maybeIncrementPageView(Date at) {
   store->setLastPageViewDate(at);
 }
 
+void TallySession::endTimedEvent(const std::string& name,
+                                 const std::optional<foundation::Dictionary>& params) {
+  if (report_.events.endTimedEvent(name, params)) (void)saveToDisk();
+}
+
+void TallySession::recordError(const std::string& errorId, const std::string& message,
+                               const std::string& exceptionString, std::int32_t type,
+                               const std::optional<Bytes>& liveReport) {
+  handedOver_ = false;
+  report_.events.recordError(errorId, message, exceptionString, type, liveReport);
+  (void)saveToDisk();
+}
+
+void TallySession::setLocation(double latitude, double longitude, float horizontalAccuracy,
+                               float verticalAccuracy) {
+  report_.latitude = TallyUtil::reduceLocationPrecision(latitude);
+  report_.longitude = TallyUtil::reduceLocationPrecision(longitude);
+  double meanAccuracy =
+      (std::abs(static_cast<double>(horizontalAccuracy)) + std::abs(static_cast<double>(verticalAccuracy))) /
+      2;
+  report_.accuracy = static_cast<float>(TallyUtil::reduceLocationPrecision(meanAccuracy));
+  TallyUtil::log(
+      2, "TallySession: New location set with lat[%f] long[%f] accuracy[%f]",
+      {Value(report_.latitude), Value(report_.longitude), Value(static_cast<double>(report_.accuracy))});
+  (void)saveToDisk();
+}
+
+void TallySession::setGenderAsString(const std::string& gender) {
+  report_.gender = gender == "m" ? 1 : gender == "f" ? 0 : 0xFF;
+  TallyUtil::log(2, "TallySession: given gender [%@], _gender = [%d]",
+                 {gender, Value(report_.gender == 0xFF ? -1 : static_cast<int>(report_.gender))});
+}
+
+void TallySession::setAgeInYears(std::int32_t age, Date now) {
+  if (age < 1 || age > 150) return;
+  auto calendar = foundation::Calendar::current();
+  auto year = calendar.component(foundation::CalendarUnit::Year, now);
+  if (!year) return;
+  foundation::DateComponents birth;
+  birth.year = *year - age;
+  auto date = calendar.dateFromComponents(birth);
+  if (!date) return;
+  report_.birthDate = *date;
+  TallyUtil::log(2, "TallySession: set age to [%@]", {Value(*date)});
+}
+
+std::filesystem::path TallySession::initialTimestampFilePath() {
+  auto folder = TallyUtil::filePathDirectory();
+  if (!folder) return {};
+  std::string name = ".initialTimestamp" +
+                     std::to_string(TallyUtil::stableHash(settings()->apiKey().value_or(""))) + ".archive";
+  auto path = *folder / name;
+  // Agents up to 109 kept it elsewhere: it moves here once.
+  if (auto old = TallyUtil::oldFilePathDirectoryUptilAgentVersion109()) {
+    std::error_code ec;
+    auto oldPath = *old / name;
+    if (std::filesystem::exists(oldPath, ec) && !std::filesystem::exists(path, ec)) {
+      TallyUtil::log(2, "TallySession: Moving initial timestamp[%@] from saved source", {oldPath.string()});
+      std::filesystem::rename(oldPath, path, ec);
+    }
+  }
+  return path;
+}
+
+Date TallySession::initialTimestamp() {
+  constexpr std::string_view kStampKey = "TallySessionTimestampKey";
+  constexpr std::string_view kKeyKey = "TallyAPIKey";
+  auto keychain = TallyKeychainWrapper::keychainWrapperWithIdentifier("com.tally.analytics");
+  std::optional<Value> stamp = keychain ? keychain->objectForKey(kStampKey) : std::nullopt;
+  std::optional<std::string> storedKey = keychain ? keychain->stringForKey(kKeyKey) : std::nullopt;
+  bool changed = storedKey && *storedKey != apiKey_;
+  if (keychain && (!storedKey || changed)) keychain->setString(apiKey_, kKeyKey);
+  if (!changed && stamp && stamp->date()) {
+    TallyUtil::log(2, "TallySession: Initial timestamp[%@] from secure source", {*stamp});
+    return *stamp->date();
+  }
+  if (!changed) {
+    auto legacy = TallyUtil::safeUnarchiveObjectWithFile(initialTimestampFilePath());
+    if (legacy && legacy->date()) {
+      TallyUtil::log(2, "TallySession: Initial timestamp[%@] from legacy source", {*legacy});
+      if (keychain) keychain->setObject(*legacy, kStampKey);
+      return *legacy->date();
+    }
+  }
+  Date made = report_.startTime;
+  if (keychain) keychain->setObject(Value(made), kStampKey);
+  TallyUtil::log(2, "TallySession: Initial timestamp[%@] created and saved", {Value(made)});
+  return made;
+}
+
 std::optional<TallyEnvelope> TallySession::prepareForSendingSessions(const std::vector<Bytes>& blocks) {
   auto sender = TallyDataSender::instance();
   TallyEnvelopeFacts facts{apiKey_, report_.appVersion, sender && sender->everSentReportSuccessfully(),
-                           std::nullopt, report_.startTime};
+                           initialTimestamp(), report_.startTime};
   auto envelope = dataForSessions(facts, blocks);
   if (!envelope)
     TallyUtil::log(2, "%s: Unable to create session date from sessions array",
@@ -445,6 +566,7 @@ std::shared_ptr<TallySession> TallySession::initWithCoder(plist::Decoder& d) {
   r.birthDate = d.decodeDate("age");
   auto gender = d.decodeInteger("gender").value_or(-1);
   r.gender = gender == 0 || gender == 1 ? static_cast<std::uint8_t>(gender) : 0xFF;
+  s->publishCounts();
   return s;
 }
 
@@ -462,7 +584,14 @@ std::shared_ptr<TallyImpl> TallyImpl::instance() {
   return impl;
 }
 
+namespace {
+std::atomic<bool> gInstalled{false};
+}  // namespace
+
+bool TallyImpl::isInstalled() { return gInstalled.load(); }
+
 void TallyImpl::install() {
+  gInstalled.store(true);
   auto impl = instance();
   CurrentSession::setFactory([impl](SessionStart start) -> std::shared_ptr<SessionSink> {
     impl->setupForApiKey(start.apiKey, start.startTime, std::move(start.cachedEvents));
@@ -526,8 +655,13 @@ void TallyImpl::setupForApiKey(const std::string& apiKey, Date startTime,
       [this](std::function<void()> work) { queue_.async(std::move(work)); });
   queue_.async([this, apiKey, startTime, cached = std::move(cached)] {
     auto old = session();
-    if (old) old->archiveSession();
-    auto made = TallySession::sessionWithApiKey(apiKey, startTime, cached);
+    std::shared_ptr<TallySession> made;
+    if (old) {
+      old->archiveSession();
+      made = old->sessionWithNewEventsWithApiKey(apiKey, startTime, cached);
+    } else {
+      made = TallySession::sessionWithApiKey(apiKey, startTime, cached);
+    }
     std::lock_guard lock(mutex_);
     session_ = std::move(made);
   });
@@ -557,10 +691,52 @@ void TallyImpl::setCrashReportingEnabled(bool enabled) {
 TallyEventRecordStatus TallyImpl::recordEvent(const std::string& name,
                                               const std::optional<foundation::Dictionary>& params,
                                               bool timed) {
-  return queue_.sync([&] {
-    auto s = session();
-    return s ? s->recordEvent(name, params, timed) : kTallyEventFailed;
-  });
+  // Decided now, from the counts the session has published; the session applies its own rules when
+  // the event reaches it (an event of a name already counted is still counted and logged there).
+  TallyEventRecordStatus status = kTallyEventRecorded;
+  auto current = session();
+  if (name.empty()) {
+    status = kTallyEventFailed;
+  } else if (params && params->size() > kTallyMaxEventParameters) {
+    status = kTallyEventParamsCountExceeded;
+  } else if (current && current->distinctEventNameCount() >= kTallyMaxDistinctEventNames) {
+    status = kTallyEventUniqueCountExceeded;
+  } else if (current && current->loggedEventCount() >= kTallyMaxLoggedEvents) {
+    status = kTallyEventLogCountExceeded;
+  }
+  onSession([name, params, timed](TallySession& s) { (void)s.recordEvent(name, params, timed); });
+  return status;
+}
+void TallyImpl::setEventLoggingEnabled(bool enabled) {
+  onSession([enabled](TallySession& s) { s.setEventLoggingEnabled(enabled); });
+}
+void TallyImpl::setSessionReportsOnCloseEnabled(bool enabled) {
+  onSession([enabled](TallySession& s) { s.setSessionReportsOnCloseEnabled(enabled); });
+}
+void TallyImpl::setSessionReportsOnPauseEnabled(bool enabled) {
+  onSession([enabled](TallySession& s) { s.setSessionReportsOnPauseEnabled(enabled); });
+}
+void TallyImpl::setLocation(double latitude, double longitude, float horizontalAccuracy,
+                            float verticalAccuracy) {
+  onSession(
+      [=](TallySession& s) { s.setLocation(latitude, longitude, horizontalAccuracy, verticalAccuracy); });
+}
+void TallyImpl::setGenderAsString(const std::string& gender) {
+  onSession([gender](TallySession& s) { s.setGenderAsString(gender); });
+}
+void TallyImpl::setAgeInYears(std::int32_t age) {
+  onSession([age, at = now()](TallySession& s) { s.setAgeInYears(age, at); });
+}
+void TallyImpl::endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params) {
+  onSession([name, params](TallySession& s) { s.endTimedEvent(name, params); });
+}
+void TallyImpl::recordError(const std::string& errorId, const std::string& message,
+                            const std::string& exceptionString, std::int32_t type,
+                            const std::optional<Bytes>& liveReport) {
+  onSession([=](TallySession& s) { s.recordError(errorId, message, exceptionString, type, liveReport); });
+}
+void TallyImpl::endSessionAsync() {
+  onSession([at = now()](TallySession& s) { s.endSession(at); });
 }
 // The times are taken on the caller's thread: the queue may run the work later than the event.
 void TallyImpl::pauseSession() {

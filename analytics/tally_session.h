@@ -17,6 +17,7 @@
 // Threads: TallySession methods run on the session queue only. TallyImpl may be called from any
 // thread; it queues the work (endSession and recordEvent wait for it).
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,12 @@ class TallySession : public plist::Archivable,
   // absent, unreadable or of another serialization version.
   static std::shared_ptr<TallySession> restoreCurrent();
 
+  // A new session for the key that takes over the events this (replaced) session still holds as
+  // pending; it starts no later than the earliest of them.
+  std::shared_ptr<TallySession> sessionWithNewEventsWithApiKey(
+      const std::string& apiKey, foundation::Date startTime,
+      const std::vector<TallyPreCacheEvent>& cached = {});
+
   void resetSessionData();
   // Each takes the time of the application event that caused it.
   void pauseSession(foundation::Date at);
@@ -79,6 +86,24 @@ class TallySession : public plist::Archivable,
   TallyEventRecordStatus recordEvent(const std::string& name,
                                      const std::optional<foundation::Dictionary>& params, bool timed);
   void maybeIncrementPageView(foundation::Date at);
+  void endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params);
+  void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,
+                   std::int32_t type, const std::optional<foundation::Bytes>& liveReport);
+  // Degrees and metres, kept at reduced precision; the accuracy is the mean of the two given.
+  void setLocation(double latitude, double longitude, float horizontalAccuracy, float verticalAccuracy);
+  // "m" 1, "f" 0, anything else not set.
+  void setGenderAsString(const std::string& gender);
+  // 1 January, local midnight, of the year `age` years before the year of `now`; ages outside 1 to 150
+  // change nothing.
+  void setAgeInYears(std::int32_t age, foundation::Date now);
+  // The first time the SDK ran with this key, kept in the keychain ("com.tally.analytics"); a key
+  // other than the one kept there starts the count afresh.
+  foundation::Date initialTimestamp();
+  static std::filesystem::path initialTimestampFilePath();
+
+  // Read on any thread: the facade decides an event's status from them while the queue records.
+  size_t distinctEventNameCount() const { return distinctNames_.load(); }
+  size_t loggedEventCount() const { return loggedEvents_.load(); }
 
   void setUserID(const std::string& userId) { report_.userID = userId; }
   void setCrashReportingEnabled(bool enabled) { report_.events.crashReportingEnabled = enabled; }
@@ -104,6 +129,8 @@ class TallySession : public plist::Archivable,
  private:
   TallySession() = default;
   void takeSwitchesFromSettings();
+  // Publishes the two counts the facade reads.
+  void publishCounts();
 
   std::string apiKey_;
   TallySessionReport report_;
@@ -115,15 +142,22 @@ class TallySession : public plist::Archivable,
   // The block of this session went out with nothing new since: a further end or pause sends nothing.
   bool handedOver_ = false;
   bool ended_ = false;
+  std::atomic<size_t> distinctNames_{0};
+  std::atomic<size_t> loggedEvents_{0};
 };
 
-// The one facade: owns the current session and the session queue.
+// The one facade: owns the current session and the session queue. Every operation is queued and the
+// caller returns at once, except endSession (which waits, so the session is saved before the process
+// ends) and the event calls, whose status is decided on the caller's thread from the session's counts
+// at that moment while the event itself is queued.
 class TallyImpl : public SessionSink {
  public:
   // The process-wide facade, made with its queue on first use.
   static std::shared_ptr<TallyImpl> instance();
   // Makes the factory of CurrentSession build real sessions through this facade.
   static void install();
+  // Whether install() ran in this process.
+  static bool isInstalled();
   // Waits for the queue, forgets the session and the upload queue (tests and shutdown).
   static void cleanup();
   // On SIGTERM or SIGINT the session is ended (as at termination) before the process leaves by the
@@ -151,6 +185,17 @@ class TallyImpl : public SessionSink {
   void endSession() override;
   void sendSessionsToServerForCreateSession() override;
   void maybeIncrementPageView() override;
+  void setEventLoggingEnabled(bool enabled) override;
+  void setSessionReportsOnCloseEnabled(bool enabled) override;
+  void setSessionReportsOnPauseEnabled(bool enabled) override;
+  void setLocation(double latitude, double longitude, float horizontalAccuracy,
+                   float verticalAccuracy) override;
+  void setGenderAsString(const std::string& gender) override;
+  void setAgeInYears(std::int32_t age) override;
+  void endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params) override;
+  void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,
+                   std::int32_t type, const std::optional<foundation::Bytes>& liveReport) override;
+  void endSessionAsync() override;
 
   TallyImpl();
 

@@ -51,13 +51,6 @@ Place& place() {
   return p;
 }
 
-std::string typeName(const std::type_info& type) {
-  int status = 0;
-  std::unique_ptr<char, void (*)(void*)> demangled(
-      abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
-  return status == 0 && demangled ? std::string(demangled.get()) : std::string(type.name());
-}
-
 void print(std::string_view format, std::initializer_list<foundation::Value> args = {}) {
   TallyUtil::log(2, format, args);
 }
@@ -516,5 +509,12 @@ foundation::Clock& TallyUtil::clock() {
 }
 
 void TallyUtil::setClock(foundation::Clock* clock) { gClock = clock; }
+
+std::string TallyUtil::typeName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(
+      abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
+  return status == 0 && demangled ? std::string(demangled.get()) : std::string(type.name());
+}
 
 }  // namespace analytics

@@ -24,6 +24,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 
 #include "platform/files/app_home.h"
@@ -75,6 +76,8 @@ class TallyUtil {
   static void handleException(std::exception_ptr exception) noexcept;
   // The same for an error handed over as a value.
   static void handleError(const foundation::Error& error) noexcept;
+  // The readable name of a type (an exception's class, for the logs and error records).
+  static std::string typeName(const std::type_info& type);
   static void assertThreadIsNotMain() {}
 
   // ---- Where the SDK keeps its things

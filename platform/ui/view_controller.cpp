@@ -593,11 +593,29 @@ void NavigationController::showTop(ViewController* oldTop, bool animated, bool /
     layoutContent();
     updateNavigationBar();
   }
+  if (oldTop != newTop) tellDelegateOfNewTop(newTop, animated);
   if (!isOnScreen() || oldTop == newTop) return;
   std::vector<Change> changes;
   if (keepOld) changes.emplace_back(keepOld, false);
   if (auto top = shared(newTop)) changes.emplace_back(top, true);
   runTransition(std::move(changes), animated, {});
+}
+
+void NavigationController::tellDelegateOfNewTop(ViewController* newTop, bool animated) {
+  std::shared_ptr<ViewController> shown = shared(newTop);
+  if (!shown) return;
+  if (NavigationControllerDelegate* d = delegate())
+    d->navigationControllerWillShowViewController(*this, *shown, animated);
+  // The delegate in place once the transition has played hears the end of it.
+  std::weak_ptr<ViewController> weakSelf = weak_from_this();
+  std::weak_ptr<ViewController> weakShown = shown;
+  runtime::RunLoop::main().performSoon([weakSelf, weakShown, animated] {
+    auto self = std::dynamic_pointer_cast<NavigationController>(weakSelf.lock());
+    auto top = weakShown.lock();
+    if (!self || !top) return;
+    if (NavigationControllerDelegate* d = self->delegate())
+      d->navigationControllerDidShowViewController(*self, *top, animated);
+  });
 }
 
 void NavigationController::layoutContent() {

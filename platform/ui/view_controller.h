@@ -10,6 +10,7 @@
 // navigation controller owns its stack, a controller owns its view and its children. Delegates are
 // plain pointers.
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -268,6 +269,59 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool editing_ = false;
 };
 
+// A controller's delegate reference that tells its observers of every assignment, so that an object
+// standing between a controller and its delegate can follow a replacement (the platform's key-value
+// observation of "delegate"). Non-owning, like every delegate here. Main thread only.
+template <class Delegate>
+class DelegateSlot {
+ public:
+  using Observer = std::function<void(Delegate* now)>;
+
+  Delegate* get() const { return delegate_; }
+  // Every assignment is reported, even of the same delegate.
+  void set(Delegate* delegate) {
+    delegate_ = delegate;
+    const auto ids = observerIds();
+    for (int id : ids) {
+      // An observer may remove others (or itself) while it is told: only those still here hear it.
+      auto it =
+          std::find_if(observers_.begin(), observers_.end(), [id](const auto& o) { return o.first == id; });
+      if (it == observers_.end()) continue;
+      Observer observer = it->second;
+      observer(delegate);
+    }
+  }
+  // The id to stop with.
+  int observe(Observer observer) {
+    observers_.emplace_back(++lastId_, std::move(observer));
+    return lastId_;
+  }
+  void unobserve(int id) {
+    std::erase_if(observers_, [id](const auto& o) { return o.first == id; });
+  }
+
+ private:
+  std::vector<int> observerIds() const {
+    std::vector<int> ids;
+    for (const auto& o : observers_) ids.push_back(o.first);
+    return ids;
+  }
+  Delegate* delegate_ = nullptr;
+  std::vector<std::pair<int, Observer>> observers_;
+  int lastId_ = 0;
+};
+
+// Told when a navigation controller shows a new top screen: will at once, did once the transition has
+// played (on the main run loop).
+class NavigationControllerDelegate {
+ public:
+  virtual ~NavigationControllerDelegate() = default;
+  virtual void navigationControllerWillShowViewController(NavigationController& /*navigation*/,
+                                                          ViewController& /*shown*/, bool /*animated*/) {}
+  virtual void navigationControllerDidShowViewController(NavigationController& /*navigation*/,
+                                                         ViewController& /*shown*/, bool /*animated*/) {}
+};
+
 // Shows the top screen of its stack below its navigation bar (over the whole view while the bar is
 // hidden), with a back button for every screen but the root.
 class NavigationController : public ViewController {
@@ -299,6 +353,11 @@ class NavigationController : public ViewController {
   // A tap on the back button: pops, animated. False when no back button is shown.
   bool tapBackButton();
 
+  NavigationControllerDelegate* delegate() const { return delegate_.get(); }
+  void setDelegate(NavigationControllerDelegate* delegate) { delegate_.set(delegate); }
+  // Where the delegate is kept, for those that follow its replacement.
+  DelegateSlot<NavigationControllerDelegate>& delegateSlot() { return delegate_; }
+
   void loadView() override;
   // Refreshes the bar from the top screen's navigation item (after the item changed).
   void updateNavigationBar();
@@ -310,8 +369,11 @@ class NavigationController : public ViewController {
   void showTop(ViewController* oldTop, bool animated, bool pushing);
   void layoutContent();
 
+  void tellDelegateOfNewTop(ViewController* newTop, bool animated);
+
   bool barHidden_ = false;
   std::shared_ptr<NavigationBar> bar_;
+  DelegateSlot<NavigationControllerDelegate> delegate_;
 };
 
 class PopoverControllerDelegate {
