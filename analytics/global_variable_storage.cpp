@@ -83,6 +83,10 @@ TALLY_SETTING(bool, macAddressEnabled, setMacAddressEnabled, macAddressEnabled_)
 TALLY_SETTING(bool, optOutSessionPending, setOptOutSessionPending, optOutSessionPending_)
 TALLY_SETTING(bool, relayMonitoringEnabled, setRelayMonitoringEnabled, relayMonitoringEnabled_)
 TALLY_SETTING(bool, relayRequestPending, setRelayRequestPending, relayRequestPending_)
+bool TallyGlobalVariableStorage::beginRelayRequest() {
+  std::lock_guard lock(mutex_);
+  return !std::exchange(relayRequestPending_, true);
+}
 TALLY_SETTING(std::int32_t, pauseSecondsBeforeStartingNewSession, setPauseSecondsBeforeStartingNewSession,
               pauseSecondsBeforeStartingNewSession_)
 TALLY_SETTING(std::int32_t, appApplicationState, setAppApplicationState, appApplicationState_)

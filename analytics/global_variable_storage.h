@@ -100,6 +100,9 @@ class TallyGlobalVariableStorage {
   TALLY_DECLARE_SETTING(std::int64_t, adsReadyCount, setAdsReadyCount)
   TALLY_DECLARE_SETTING(std::int64_t, adsImpressionFiredCount, setAdsImpressionFiredCount)
 #undef TALLY_DECLARE_SETTING
+  // Sets relayRequestPending and answers whether it was clear, in one step under the lock, so two
+  // threads cannot both start a configuration request.
+  bool beginRelayRequest();
 
   std::optional<std::string> apiKey() const;
   // Keeps the key with every space removed, then loads the persistent maps named after it.

@@ -1,10 +1,13 @@
 #include "support/analytics_collector.h"
 
 #include <arpa/inet.h>
+#include <avro.h>
 #include <microhttpd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string_view>
 
@@ -323,6 +326,203 @@ Bytes encodeReply(const std::vector<std::pair<Bytes, Bytes>>& cookies) {
   return reply;
 }
 
+// ---- The relay configuration endpoint, with Avro C's generic values
+
+namespace {
+
+struct SchemaHandle {
+  avro_schema_t schema = nullptr;
+  ~SchemaHandle() {
+    if (schema) avro_schema_decref(schema);
+  }
+};
+
+struct GenericValue {
+  avro_value_iface_t* iface = nullptr;
+  avro_value_t value{};
+  bool made = false;
+  explicit GenericValue(avro_schema_t schema) {
+    iface = avro_generic_class_from_schema(schema);
+    made = iface && avro_generic_value_new(iface, &value) == 0;
+  }
+  ~GenericValue() {
+    if (made) avro_value_decref(&value);
+    if (iface) avro_value_iface_decref(iface);
+  }
+  GenericValue(const GenericValue&) = delete;
+  GenericValue& operator=(const GenericValue&) = delete;
+};
+
+// The schema file of the SDK's source tree: the one place the exchange's records are declared.
+bool loadSchema(const char* name, SchemaHandle& handle) {
+  std::ifstream file(std::string(DIARY_SOURCE_DIR) + "/analytics/schemas/" + name + ".avsc");
+  std::string json((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return !json.empty() && avro_schema_from_json_length(json.data(), json.size(), &handle.schema) == 0;
+}
+
+avro_value_t child(avro_value_t& record, const char* name, bool& ok) {
+  avro_value_t field{};
+  if (avro_value_get_by_name(&record, name, &field, nullptr) != 0) ok = false;
+  return field;
+}
+
+std::string text(avro_value_t value, bool& ok) {
+  const char* chars = nullptr;
+  size_t size = 0;
+  if (!ok || avro_value_get_string(&value, &chars, &size) != 0 || size == 0) {
+    ok = false;
+    return {};
+  }
+  return std::string(chars, size - 1);
+}
+
+void setText(avro_value_t& record, const char* name, const std::string& value, bool& ok) {
+  avro_value_t field = child(record, name, ok);
+  if (ok && avro_value_set_string_len(&field, value.c_str(), value.size() + 1) != 0) ok = false;
+}
+
+template <class T, class Set>
+void setNumber(avro_value_t& record, const char* name, T value, Set set, bool& ok) {
+  avro_value_t field = child(record, name, ok);
+  if (ok && set(&field, value) != 0) ok = false;
+}
+
+void setEnum(avro_value_t& record, const char* name, const std::string& symbol, bool& ok) {
+  avro_value_t field = child(record, name, ok);
+  int index = ok ? avro_schema_enum_get_by_name(avro_value_get_schema(&field), symbol.c_str()) : -1;
+  if (index < 0 || avro_value_set_enum(&field, index) != 0) ok = false;
+}
+
+}  // namespace
+
+foundation::Result<CollectedConfigRequest> decodeConfigRequest(const Bytes& body) {
+  auto failure = [](std::string why) {
+    return foundation::Error::make("AnalyticsCollector", 3,
+                                   "the config request does not decode: " + std::move(why));
+  };
+  SchemaHandle schema;
+  if (!loadSchema("ConfigRequest", schema)) return failure("no schema");
+  GenericValue request(schema.schema);
+  avro_reader_t reader =
+      avro_reader_memory(reinterpret_cast<const char*>(body.data()), static_cast<std::int64_t>(body.size()));
+  bool ok = request.made && reader && avro_value_read(reader, &request.value) == 0;
+  // Nothing may follow the record.
+  bool whole = ok && avro_skip(reader, 1) != 0;
+  if (reader) avro_reader_free(reader);
+  if (!ok) return failure(avro_strerror());
+  if (!whole) return failure("bytes left over");
+
+  CollectedConfigRequest r;
+  avro_value_t& v = request.value;
+  r.projectKey = text(child(v, "project_key", ok), ok);
+  r.bundleId = text(child(v, "bundle_id", ok), ok);
+  r.appVersion = text(child(v, "app_version", ok), ok);
+  avro_value_t field = child(v, "sdk_version", ok);
+  ok = ok && avro_value_get_int(&field, &r.sdkVersion) == 0;
+  field = child(v, "platform", ok);
+  ok = ok && avro_value_get_int(&field, &r.platform) == 0;
+  r.platformVersion = text(child(v, "platform_version", ok), ok);
+  field = child(v, "limit_ad_tracking", ok);
+  int limit = 0;
+  ok = ok && avro_value_get_boolean(&field, &limit) == 0;
+  r.limitAdTracking = limit != 0;
+
+  avro_value_t tags = child(v, "device_tags", ok), branch{};
+  int discriminant = -1;
+  ok = ok && avro_value_get_discriminant(&tags, &discriminant) == 0 &&
+       avro_value_get_current_branch(&tags, &branch) == 0;
+  if (ok && discriminant == 0) r.hwMachine = text(child(branch, "hw_machine", ok), ok);
+
+  avro_value_t ids = child(v, "device_ids", ok);
+  size_t count = 0;
+  ok = ok && avro_value_get_size(&ids, &count) == 0;
+  for (size_t i = 0; ok && i < count; ++i) {
+    avro_value_t item{};
+    ok = avro_value_get_by_index(&ids, i, &item, nullptr) == 0;
+    std::int32_t type = 0;
+    const void* bytes = nullptr;
+    size_t size = 0;
+    avro_value_t typeField = child(item, "type", ok), idField = child(item, "id", ok);
+    ok = ok && avro_value_get_int(&typeField, &type) == 0 &&
+         avro_value_get_bytes(&idField, &bytes, &size) == 0;
+    if (ok) {
+      auto* first = static_cast<const std::uint8_t*>(bytes);
+      r.deviceIds.emplace_back(type, Bytes(first, first + size));
+    }
+  }
+
+  avro_value_t geo = child(v, "geo", ok);
+  ok = ok && avro_value_get_discriminant(&geo, &discriminant) == 0 &&
+       avro_value_get_current_branch(&geo, &branch) == 0;
+  if (ok && discriminant == 1) {
+    double latitude = 0, longitude = 0;
+    float accuracy = 0;
+    avro_value_t a = child(branch, "latitude", ok), b = child(branch, "longitude", ok),
+                 c = child(branch, "accuracy", ok);
+    ok = ok && avro_value_get_double(&a, &latitude) == 0 && avro_value_get_double(&b, &longitude) == 0 &&
+         avro_value_get_float(&c, &accuracy) == 0;
+    r.geo = std::make_tuple(latitude, longitude, accuracy);
+  }
+  if (!ok) return failure("a field does not read");
+  return r;
+}
+
+Bytes encodeConfigResponse(const ConfigResponseSpec& spec) {
+  SchemaHandle schema;
+  if (!loadSchema("ConfigResponse", schema)) return {};
+  GenericValue response(schema.schema);
+  bool ok = response.made;
+  avro_value_t& v = response.value;
+  setNumber(
+      v, "issued_at", spec.issuedAt,
+      [](avro_value_t* f, std::int64_t n) { return avro_value_set_long(f, n); }, ok);
+  setNumber(
+      v, "refresh_ttl", spec.refreshTtl,
+      [](avro_value_t* f, std::int64_t n) { return avro_value_set_long(f, n); }, ok);
+  setNumber(
+      v, "expiration_ttl", spec.expirationTtl,
+      [](avro_value_t* f, std::int64_t n) { return avro_value_set_long(f, n); }, ok);
+  auto setInt = [](avro_value_t* f, std::int32_t n) { return avro_value_set_int(f, n); };
+  avro_value_t global = child(v, "global_settings", ok);
+  if (ok) setEnum(global, "log_level", spec.logLevel, ok);
+  setNumber(
+      global, "analytics_enabled", spec.analyticsEnabled ? 1 : 0,
+      [](avro_value_t* f, int n) { return avro_value_set_boolean(f, n); }, ok);
+  avro_value_t callbacks = child(v, "callbacks", ok);
+  setNumber(callbacks, "max_callbacks", spec.maxCallbacks, setInt, ok);
+  avro_value_t templates = child(callbacks, "templates", ok);
+  for (const auto& t : spec.templates) {
+    avro_value_t element{};
+    ok = ok && avro_value_append(&templates, &element, nullptr) == 0;
+    if (!ok) break;
+    setText(element, "partner", t.partner, ok);
+    avro_value_t events = child(element, "events", ok);
+    for (const auto& name : t.events) {
+      avro_value_t item{};
+      ok = ok && avro_value_append(&events, &item, nullptr) == 0 &&
+           avro_value_set_string_len(&item, name.c_str(), name.size() + 1) == 0;
+    }
+    setEnum(element, "method", t.method, ok);
+    setText(element, "uri_template", t.uriTemplate, ok);
+    avro_value_t body = child(element, "body_template", ok), branch{};
+    ok = ok && avro_value_set_branch(&body, t.bodyTemplate ? 1 : 0, &branch) == 0 &&
+         (t.bodyTemplate
+              ? avro_value_set_string_len(&branch, t.bodyTemplate->c_str(), t.bodyTemplate->size() + 1)
+              : avro_value_set_null(&branch)) == 0;
+    setNumber(element, "max_redirects", t.maxRedirects, setInt, ok);
+    setNumber(element, "connect_timeout", t.connectTimeout, setInt, ok);
+    setNumber(element, "request_timeout", t.requestTimeout, setInt, ok);
+  }
+  size_t size = 0;
+  if (!ok || avro_value_sizeof(&v, &size) != 0) return {};
+  Bytes out(size);
+  avro_writer_t writer =
+      avro_writer_memory(reinterpret_cast<const char*>(out.data()), static_cast<std::int64_t>(size));
+  ok = writer && avro_value_write(writer, &v) == 0;
+  if (writer) avro_writer_free(writer);
+  return ok ? out : Bytes{};
+}
+
 struct AnalyticsCollector::State {
   MHD_Daemon* daemon = nullptr;
   std::uint16_t port = 0;
@@ -331,6 +531,10 @@ struct AnalyticsCollector::State {
   std::vector<std::pair<Bytes, Bytes>> cookies;
   std::vector<CollectedUpload> uploads;
   std::vector<std::string> rejected;
+  unsigned configStatus = 200;
+  Bytes configBody;
+  std::vector<CollectedConfigRequest> configRequests;
+  std::vector<PartnerCall> partnerCalls;
 };
 
 namespace {
@@ -351,6 +555,30 @@ MHD_Result reply(MHD_Connection* connection, unsigned status, const Bytes& body)
   return result;
 }
 
+// The header's value, or "".
+std::string header(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return value ? value : "";
+}
+
+MHD_Result answerConfig(AnalyticsCollector::State& s, MHD_Connection* connection, const Pending& pending) {
+  auto request = pending.tooLarge ? foundation::Result<CollectedConfigRequest>(foundation::Error::make(
+                                        "AnalyticsCollector", 2, "the config request is too large"))
+                                  : decodeConfigRequest(pending.body);
+  std::string checksum = std::to_string(static_cast<std::int32_t>(crc32(pending.body, pending.body.size())));
+  if (request && header(connection, "fm-checksum") != checksum)
+    request = foundation::Error::make("AnalyticsCollector", 4, "fm-checksum does not match the body");
+  std::lock_guard lock(s.mutex);
+  if (!request) {
+    s.rejected.push_back(request.error().localizedDescription());
+    return reply(connection, 400, {});
+  }
+  request->contentType = header(connection, "content-type");
+  request->accept = header(connection, "accept");
+  s.configRequests.push_back(std::move(*request));
+  return reply(connection, s.configStatus, s.configBody);
+}
+
 MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url, const char* method,
                      const char*, const char* data, size_t* size, void** requestContext) {
   auto& s = *static_cast<AnalyticsCollector::State*>(context);
@@ -368,7 +596,10 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
     *size = 0;
     return MHD_YES;
   }
-  if (std::string_view(url) != "/ingest.do" || std::string_view(method) != "POST")
+  std::string_view path(url);
+  bool partner = path.starts_with("/partner/");
+  bool config = path == "/sdk/v1/config" && std::string_view(method) == "POST";
+  if (!partner && !config && (path != "/ingest.do" || std::string_view(method) != "POST"))
     return reply(connection, 404, {});
   using Fault = AnalyticsCollector::Fault;
   Fault fault;
@@ -378,8 +609,22 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
     fault = s.fault;
     cookies = s.cookies;
   }
+  if (partner) {
+    PartnerCall call{method, std::string(path), {}};
+    MHD_get_connection_values(
+        connection, MHD_GET_ARGUMENT_KIND,
+        [](void* list, MHD_ValueKind, const char* key, const char* value) {
+          static_cast<KeyValues*>(list)->emplace_back(key, value ? value : "");
+          return MHD_YES;
+        },
+        &call.query);
+    std::lock_guard lock(s.mutex);
+    s.partnerCalls.push_back(std::move(call));
+  }
   if (fault == Fault::kNoAnswer) return MHD_NO;
   if (fault == Fault::kStatus500) return reply(connection, 500, {});
+  if (partner) return reply(connection, 200, {});
+  if (config) return answerConfig(s, connection, *pending);
   auto upload = pending->tooLarge ? foundation::Result<CollectedUpload>(foundation::Error::make(
                                         "AnalyticsCollector", 2, "the upload is too large"))
                                   : decodeUpload(pending->body);
@@ -426,6 +671,30 @@ bool AnalyticsCollector::running() const { return state_->daemon != nullptr && s
 
 std::string AnalyticsCollector::ingestUrl() const {
   return "http://127.0.0.1:" + std::to_string(state_->port) + "/ingest.do";
+}
+
+std::string AnalyticsCollector::configUrl() const {
+  return "http://127.0.0.1:" + std::to_string(state_->port) + "/sdk/v1/config";
+}
+
+std::string AnalyticsCollector::partnerUrl() const {
+  return "http://127.0.0.1:" + std::to_string(state_->port) + "/partner";
+}
+
+void AnalyticsCollector::setConfigResponse(unsigned status, Bytes body) {
+  std::lock_guard lock(state_->mutex);
+  state_->configStatus = status;
+  state_->configBody = std::move(body);
+}
+
+std::vector<CollectedConfigRequest> AnalyticsCollector::configRequests() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->configRequests;
+}
+
+std::vector<PartnerCall> AnalyticsCollector::partnerCalls() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->partnerCalls;
 }
 
 void AnalyticsCollector::setFault(Fault fault) {

@@ -3,6 +3,8 @@
 // on a free port that takes POST "/ingest.do", decodes the upload envelope with a reader of its own
 // (written from the format, apart from the SDK's writer, so that a fault in one is not mirrored in the
 // other), keeps what it decoded, and answers in the server-reply format with the cookies it was given.
+// It also stands in for the configuration endpoint "/sdk/v1/config" (Avro binary, read with Avro C)
+// and for partner callback URLs under "/partner/".
 //
 //   envelope:  u16 31, u16 4, u16 1, i64 0, u16 0, u16 device family, u16 agent version, ts now,
 //              str API key, str app version, u8 host kind, u16 id count, ids, u8 0, bool ever sent,
@@ -21,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -108,6 +111,56 @@ struct CollectedUpload {
   std::vector<std::pair<foundation::Bytes, foundation::Bytes>> cookies;
 };
 
+// A relay configuration request as "/sdk/v1/config" decoded it with Avro C's own reader (its generic
+// values, apart from the SDK's datum writer) against analytics/schemas/ConfigRequest.avsc.
+struct CollectedConfigRequest {
+  std::string projectKey;
+  std::string bundleId;
+  std::string appVersion;
+  std::int32_t sdkVersion = 0;
+  std::int32_t platform = 0;
+  std::string platformVersion;
+  bool limitAdTracking = false;
+  // The IosTags branch's hw_machine; nothing for the other branch.
+  std::optional<std::string> hwMachine;
+  std::vector<std::pair<std::int32_t, foundation::Bytes>> deviceIds;
+  // Latitude, longitude, accuracy; nothing for the null branch.
+  std::optional<std::tuple<double, double, float>> geo;
+  std::string contentType;
+  std::string accept;
+};
+foundation::Result<CollectedConfigRequest> decodeConfigRequest(const foundation::Bytes& body);
+
+// What a relay configuration response says; encodeConfigResponse writes it with Avro C against
+// analytics/schemas/ConfigResponse.avsc.
+struct ConfigTemplateSpec {
+  std::string partner;
+  std::vector<std::string> events;
+  std::string method = "GET";
+  std::string uriTemplate;
+  std::optional<std::string> bodyTemplate;
+  std::int32_t maxRedirects = 5;
+  std::int32_t connectTimeout = 20;
+  std::int32_t requestTimeout = 20;
+};
+struct ConfigResponseSpec {
+  std::int64_t issuedAt = 0;
+  std::int64_t refreshTtl = 86400;
+  std::int64_t expirationTtl = 604800;
+  std::string logLevel = "OFF";
+  bool analyticsEnabled = false;
+  std::int32_t maxCallbacks = 3;
+  std::vector<ConfigTemplateSpec> templates;
+};
+foundation::Bytes encodeConfigResponse(const ConfigResponseSpec& response);
+
+// A call to a partner URL ("/partner/..."), as the collector received it.
+struct PartnerCall {
+  std::string method;
+  std::string path;
+  KeyValues query;
+};
+
 // Decodes one envelope; an error names the field that did not decode.
 foundation::Result<CollectedUpload> decodeUpload(const foundation::Bytes& body);
 
@@ -127,13 +180,23 @@ class AnalyticsCollector {
   bool running() const;
   // "http://127.0.0.1:<port>/ingest.do".
   std::string ingestUrl() const;
+  // "http://127.0.0.1:<port>/sdk/v1/config": takes an Avro ConfigRequest whose "fm-checksum" header
+  // matches its body (else 400, counted in rejected()) and answers with the configured response.
+  std::string configUrl() const;
+  // "http://127.0.0.1:<port>/partner": calls under it are recorded and answered 200 (or by the fault).
+  std::string partnerUrl() const;
 
   // Applies to every reply from now on.
   void setFault(Fault fault);
   void setReplyCookies(std::vector<std::pair<foundation::Bytes, foundation::Bytes>> cookies);
 
+  // The answer of "/sdk/v1/config" from now on (200 and an empty body at first).
+  void setConfigResponse(unsigned status, foundation::Bytes body);
+
   std::vector<CollectedUpload> uploads() const;
-  // Requests to "/ingest.do" that did not decode, with the reason.
+  std::vector<CollectedConfigRequest> configRequests() const;
+  std::vector<PartnerCall> partnerCalls() const;
+  // Requests to "/ingest.do" and "/sdk/v1/config" that did not decode, with the reason.
   std::vector<std::string> rejected() const;
 
   struct State;
