@@ -29,9 +29,8 @@ namespace reports {
 inline constexpr std::string_view kReportErrorDomain = "ReportErrorDomain";
 
 enum class ReportError : std::int64_t {
-  kNoDays = 1,       // no day list was given (an empty list is fine)
-  kNoBaby = 2,       // the Baby is empty or has left its context
-  kPdfFailed = 3,    // the PDF could not be made or written ("error creating PDF context")
+  kNoBaby = 1,     // the Baby is empty or has left its context: nothing is written
+  kPdfFailed = 2,  // the PDF could not be made or written ("error creating PDF context")
 };
 
 // One line of a day: the texts of one note. `date` only when the report shows times, `notice` only

@@ -623,6 +623,43 @@ void CairoCanvas::drawImage(const Image& image, const Rect& rect, BlendMode mode
   impl_->state().blend = saved;
 }
 
+void CairoCanvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint8_t>>& jpeg, Size pixelSize,
+                               const Rect& rect) {
+  const int w = static_cast<int>(pixelSize.width), h = static_cast<int>(pixelSize.height);
+  if (!impl_->pdf || !jpeg || jpeg->empty() || w <= 0 || h <= 0 ||
+      static_cast<std::int64_t>(w) * h > Image::kMaxPixels) {
+    Canvas::drawJpegData(jpeg, pixelSize, rect);
+    return;
+  }
+  if (rect.isEmpty() || !std::isfinite(rect.width()) || !std::isfinite(rect.height())) return;
+  if (!impl_->drawable()) return;
+  // The pixels stay blank: the PDF surface writes the attached JPEG stream in their place.
+  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h), SurfaceUnref{});
+  auto* keep = new std::shared_ptr<const std::vector<std::uint8_t>>(jpeg);
+  if (cairo_surface_set_mime_data(
+          surface.get(), CAIRO_MIME_TYPE_JPEG, jpeg->data(), jpeg->size(),
+          [](void* p) { delete static_cast<std::shared_ptr<const std::vector<std::uint8_t>>*>(p); },
+          keep) != CAIRO_STATUS_SUCCESS) {
+    delete keep;
+    Canvas::drawJpegData(jpeg, pixelSize, rect);
+    return;
+  }
+  impl_->composite(
+      [&] {
+        cairo_t* cr = impl_->cr;
+        cairo_pattern_t* pattern = stretchedPattern(surface.get(), w, h, rect);
+        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+        cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+        cairo_set_source(cr, pattern);
+        const Rect r = rect.standardized();
+        cairo_new_path(cr);
+        cairo_rectangle(cr, r.x(), r.y(), r.width(), r.height());
+        cairo_fill(cr);
+        cairo_pattern_destroy(pattern);
+      },
+      impl_->state().alpha);
+}
+
 void CairoCanvas::drawText(const AttributedText& text, Point point) {
   impl_->drawText(text, Rect(point.x, point.y, 0, 0), false);
 }

@@ -255,4 +255,11 @@ ScopedCurrentCanvas::ScopedCurrentCanvas(Canvas& canvas) : previous_(tlsCurrent)
 
 ScopedCurrentCanvas::~ScopedCurrentCanvas() { tlsCurrent = previous_; }
 
+void Canvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint8_t>>& jpeg, Size,
+                          const Rect& rect) {
+  if (!jpeg) return;
+  auto image = Image::decode(jpeg->data(), jpeg->size());
+  if (image.ok()) drawImage(*image, rect);
+}
+
 }  // namespace graphics

@@ -7,6 +7,7 @@
 // graphics context does. Two backends: RecordingCanvas (recording_canvas.h) for tests, and
 // CairoCanvas (cairo_canvas.h) for PNG and PDF output.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -214,6 +215,12 @@ class Canvas {
   // The image stretched into `rect`, with a blend mode and an alpha on top of the state's.
   virtual void drawImage(const Image& image, const Rect& rect, BlendMode mode = BlendMode::kNormal,
                          double alpha = 1.0) = 0;
+
+  // A JPEG file's bytes of `pixelSize` pixels, drawn as drawImage draws it (normal blend, alpha 1).
+  // A PDF canvas embeds the bytes as they are instead of re-encoding decoded pixels; every other
+  // canvas decodes them and draws the image (nothing when they do not decode).
+  virtual void drawJpegData(const std::shared_ptr<const std::vector<std::uint8_t>>& jpeg, Size pixelSize,
+                            const Rect& rect);
 
   // Text at a point: the top left of the first line's box; lines break only at newlines.
   virtual void drawText(const AttributedText& text, Point point) = 0;
