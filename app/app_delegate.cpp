@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "analytics/tally.h"
+#include "analytics/tally_session.h"
 #include "analytics/tally_util.h"
 #include "app/entities.h"
 #include "app/model.h"
@@ -237,8 +238,15 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foun
   screenShotLang_ = 0;
   screenShotScreenNum_ = 0;
 
-  // 8. Analytics, with its files under this data root.
+  // 8. Analytics, with its files under this data root. Its sessions are real ones (kept on disk and
+  // uploaded); a SIGTERM or SIGINT ends the running session first, since nothing keeps the process
+  // alive for it here.
   analytics::TallyUtil::setHome(home_);
+  analytics::TallyImpl::install();
+  if (auto ending = analytics::TallyImpl::endSessionOnTerminationSignals(); !ending) {
+    foundation::log("Analytics cannot end its session on a termination signal: " +
+                    ending.error().description());
+  }
   analytics::Tally::setUserID(vendorIdentifier());
   analytics::Tally::setCrashReportingEnabled(false);
   const foundation::Value version =
@@ -429,6 +437,8 @@ int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err,
 
   ui::Application::shared().terminate();
   runtime::RunLoop::main().runUntilIdle();
+  // The termination ended the analytics session; this waits until it is on disk.
+  analytics::Tally::shutdown();
   (void)defaults->synchronize();
   return status;
 }

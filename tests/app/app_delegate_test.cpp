@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "analytics/global_variable_storage.h"
-#include "analytics/recording_session.h"
+#include "analytics/network_util.h"
 #include "analytics/session_sink.h"
 #include "analytics/tally.h"
 #include "analytics/tally_util.h"
@@ -32,6 +32,7 @@
 #include "platform/ui/device.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/view_controller.h"
+#include "support/analytics_collector.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -118,6 +119,8 @@ void resetProcessServices() {
   analytics::CurrentSession::setFactory(nullptr);
   analytics::CurrentSession::clearPreCache();
   analytics::TallyUtil::setLogLevel(0);
+  // Uploads are refused at once unless a test gives its own collector.
+  analytics::TallyNetworkUtil::setServerURL("http://127.0.0.1:9/ingest.do");
   cloud::CloudSession::setSharedSession(nullptr);
   cloud::CloudKeychain::configure(nullptr, "");
   ui::NavigationBar::appearance() = ui::NavigationBarAppearance{};
@@ -179,9 +182,6 @@ class AppDelegateTest : public ::testing::Test {
     return answer;
   }
 
-  static std::shared_ptr<analytics::RecordingSession> analyticsSession() {
-    return std::dynamic_pointer_cast<analytics::RecordingSession>(analytics::CurrentSession::get());
-  }
   std::filesystem::path storeFile() const { return home_.documents() / "dataBase.sqlite"; }
 
   // The babies' names as another connection reads them from the file.
@@ -260,8 +260,8 @@ TEST_F(AppDelegateTest, ThePhoneLaunchStartsTheServicesAndBuildsTheStoreOnlyWhen
   EXPECT_EQ(std::tuple(settings->userID(), settings->appVersion()),
             std::tuple(ui::identifierForVendor(home_).value(), "2.2"));
   EXPECT_FALSE(settings->crashReportingEnabled());
-  ASSERT_NE(analyticsSession(), nullptr);
-  EXPECT_EQ(analyticsSession()->apiKey(), app::kAnalyticsApiKey);
+  EXPECT_TRUE(analytics::Tally::activeSessionExists());
+  EXPECT_EQ(settings->apiKey(), app::kAnalyticsApiKey);
   auto cloud = cloud::CloudSession::sharedSession();
   ASSERT_NE(cloud, nullptr);
   EXPECT_EQ(std::tuple(cloud->root(), cloud->appScheme()), std::tuple("sandbox", "cloud-qwv3rtnpa8sdkmz"));
@@ -327,6 +327,9 @@ TEST_F(AppDelegateTest, EachDataRootSendsAVendorIdentifierOfItsOwnOnEveryLaunch)
   const files::AppHome other(dir_.path() / "other");
   EXPECT_NE(ui::identifierForVendor(other).value(), first);
 
+  // Analytics reads the identifier on its own queue: it is stopped first, so only this test touches
+  // the record from here on.
+  analytics::Tally::shutdown();
   // A damaged record gets a new identifier; a record in lower case is the same identifier.
   for (const auto& [kept, answer] : std::vector<std::pair<std::string, std::string>>{
            {"", ""},
@@ -534,13 +537,44 @@ TEST_F(AppDelegateTest, UpdateDataBaseEndsTheTutorialAndHasTheRootScreenReadTheS
     EXPECT_EQ(update.senders, pad ? Senders{} : Senders{&delegate()});
     EXPECT_EQ(root->updates, pad ? 1 : 0);
   }
-  // Saving the finished step tells analytics how many days it took.
+}
+
+// The diary's own events reach the analytics service, in the order they were logged and with their
+// parameters: a note saved (as the note editor logs it), then the tutorial finished, whose day count
+// runs from the first launch.
+TEST_F(AppDelegateTest, TheDiarysOwnEventsReachTheAnalyticsServiceInOrder) {
+  testing_support::AnalyticsCollector collector;
+  ASSERT_TRUE(collector.running());
+  analytics::TallyNetworkUtil::setServerURL(collector.ingestUrl());
+  const app::SettingsRecords records(home_);
+  ASSERT_TRUE(records.writeFirstLaunchDate(clock_.now()).ok());
+  launch();
+  analytics::Tally::logEventWithParameters("new_Notation_ml",
+                                           Dictionary{{"lang", "de"}, {"country", "DE"}, {"type", "Drink"}});
   clock_.set(foundation::Date{records.readFirstLaunchDate()->sinceReference + 10 * 86400 + 5 * 3600});
+  delegate().setTutorialState(-1);
   ASSERT_TRUE(delegate().saveTutorialState().ok());
-  ASSERT_NE(analyticsSession(), nullptr);
-  ASSERT_FALSE(analyticsSession()->events().empty());
-  EXPECT_EQ(analyticsSession()->events().back().name, "tutorial_finished");
-  EXPECT_EQ((*analyticsSession()->events().back().params)["dayNum"], Value("10"));
+  ui::Application::shared().terminate();
+
+  auto events = [&] {
+    std::vector<testing_support::CollectedEvent> all;
+    for (const auto& upload : collector.uploads())
+      for (const auto& session : upload.sessions)
+        all.insert(all.end(), session.events.begin(), session.events.end());
+    return all;
+  };
+  loop_.runUntil([&] { return events().size() >= 2; }, 20);
+  analytics::Tally::shutdown();
+  auto arrived = events();
+  ASSERT_EQ(arrived.size(), 2u);
+  EXPECT_EQ(arrived[0].name, "new_Notation_ml");
+  EXPECT_EQ(arrived[0].parameters,
+            (testing_support::KeyValues{{"lang", "de"}, {"country", "DE"}, {"type", "Drink"}}));
+  EXPECT_EQ(arrived[1].name, "tutorial_finished");
+  ASSERT_EQ(arrived[1].parameters.size(), 2u);
+  EXPECT_EQ(arrived[1].parameters[0], (std::pair<std::string, std::string>("dayNum", "10")));
+  EXPECT_EQ(arrived[1].parameters[1].first, "country");
+  EXPECT_TRUE(collector.rejected().empty());
 }
 
 // --- The headless diary ------------------------------------------------------------------------------
