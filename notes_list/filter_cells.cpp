@@ -1,0 +1,241 @@
+#include "notes_list/filter_cells.h"
+
+#include "notes_list/date_picker_cell.h"
+#include "platform/ui/animation.h"
+#include "platform/ui/device.h"
+
+namespace notes_list {
+
+using graphics::Point;
+using graphics::Rect;
+
+namespace {
+
+const graphics::Color kLineGrey = graphics::Color::rgb255(169, 169, 169);
+const graphics::Color kTextColour = graphics::Color::rgb255(64, 66, 87);
+
+// White surface and the grey 0.5-point pen, without antialiasing, inside a saved state.
+void beginCellDrawing(graphics::Canvas& canvas, const Rect& bounds) {
+  canvas.setShouldAntialias(false);
+  canvas.setLineWidth(0.5);
+  canvas.setFillColor(graphics::Color::white());
+  canvas.fillRect(bounds);
+  canvas.setStrokeColor(kLineGrey);
+}
+
+std::shared_ptr<ui::Label> makeLabel(double size) {
+  auto label = std::make_shared<ui::Label>();
+  label->setFont(graphics::Font::fontWithNameSize("AvenirNext-Regular", size)
+                     .value_or(graphics::Font::systemFontOfSize(size)));
+  label->setTextColor(kTextColour);
+  return label;
+}
+
+}  // namespace
+
+void filterPlacedCell::drawPlacedLines(graphics::Canvas& canvas,
+                                       std::initializer_list<double> bottoms) const {
+  const Rect b = bounds();
+  canvas.save();
+  beginCellDrawing(canvas, b);
+  if (firstInSection) canvas.strokeLine(Point(0, 0.5), Point(b.width(), 0.5));
+  const double x0 = lastInSection ? 0 : 10;
+  for (double y : bottoms) canvas.strokeLine(Point(x0, y), Point(b.width(), y));
+  canvas.restore();
+}
+
+// --- filterSelectTypeCell
+
+filterSelectTypeCell::filterSelectTypeCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  deselectButton = std::make_shared<ui::Button>();
+  selectButton = std::make_shared<ui::Button>();
+  for (auto* button : {&deselectButton, &selectButton}) {
+    (*button)->setTitleColor(graphics::Color::rgb255(140, 127, 243));
+    contentView().addSubview(*button);
+  }
+}
+
+void filterSelectTypeCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const Rect b = contentView().bounds();
+  deselectButton->setFrame(Rect(0, 0, b.width() / 2, b.height()));
+  selectButton->setFrame(Rect(b.width() / 2, 0, b.width() / 2, b.height()));
+}
+
+void filterSelectTypeCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  const Rect b = bounds();
+  canvas.save();
+  beginCellDrawing(canvas, b);
+  canvas.strokeLine(Point(0, 0.5), Point(b.width(), 0.5));
+  canvas.strokeLine(Point(b.width() / 2, 0.5), Point(b.width() / 2, b.height()));
+  canvas.restore();
+}
+
+// --- filterDateCell
+
+filterDateCell::filterDateCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
+  dateIDLable = makeLabel(15);
+  dateLable = makeLabel(15);
+  dateLable->setTextAlignment(graphics::TextAlignment::kRight);
+  contentView().addSubview(dateIDLable);
+  contentView().addSubview(dateLable);
+}
+
+void filterDateCell::layoutSubviews() {
+  filterPlacedCell::layoutSubviews();
+  const Rect b = contentView().bounds();
+  dateIDLable->setFrame(Rect(15, 0, 90, b.height()));
+  dateLable->setFrame(Rect(105, 0, std::max(0.0, b.width() - 120), b.height()));
+}
+
+void filterDateCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawPlacedLines(canvas, {bounds().height()});
+}
+
+// --- filterSegmentCell
+
+filterSegmentCell::filterSegmentCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  filterSegment = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", ""});
+  filterSegment->setTintColor(graphics::Color::rgb255(140, 127, 243));
+  contentView().addSubview(filterSegment);
+}
+
+void filterSegmentCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  const Rect b = contentView().bounds();
+  filterSegment->setFrame(Rect(15, 8, std::max(0.0, b.width() - 30), std::max(0.0, b.height() - 16)));
+}
+
+// --- filterPickerCell
+
+filterPickerCell::filterPickerCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+  filterPicker = std::make_shared<ui::PickerView>();
+  contentView().addSubview(filterPicker);
+}
+
+void filterPickerCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  filterPicker->setFrame(contentView().bounds());
+}
+
+void filterPickerCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  const Rect b = bounds();
+  canvas.save();
+  beginCellDrawing(canvas, b);
+  canvas.strokeLine(Point(0, 0.5), Point(b.width(), 0.5));
+  canvas.strokeLine(Point(0, b.height()), Point(b.width(), b.height()));
+  canvas.restore();
+}
+
+// --- filterColorTypeCell, filterPhotoCell, filterSwitchCell: a caption and a control on the right
+
+namespace {
+void layoutCaptionAndControl(ui::View& content, ui::Label& caption, ui::View& control, double controlWidth) {
+  const Rect b = content.bounds();
+  const double width = std::min(controlWidth, std::max(0.0, b.width() - 130));
+  caption.setFrame(Rect(15, 0, std::max(0.0, b.width() - width - 30), b.height()));
+  control.setFrame(Rect(b.width() - width - 15, 8, width, std::max(0.0, b.height() - 16)));
+}
+}  // namespace
+
+filterColorTypeCell::filterColorTypeCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
+  typeLable = makeLabel(15);
+  typeSegment = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", ""});
+  contentView().addSubview(typeLable);
+  contentView().addSubview(typeSegment);
+}
+
+void filterColorTypeCell::layoutSubviews() {
+  filterPlacedCell::layoutSubviews();
+  layoutCaptionAndControl(contentView(), *typeLable, *typeSegment, 170);
+}
+
+void filterColorTypeCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawPlacedLines(canvas, {bounds().height()});
+}
+
+filterPhotoCell::filterPhotoCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
+  photoLable = makeLabel(15);
+  photoSegment = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", "", ""});
+  contentView().addSubview(photoLable);
+  contentView().addSubview(photoSegment);
+}
+
+void filterPhotoCell::layoutSubviews() {
+  filterPlacedCell::layoutSubviews();
+  layoutCaptionAndControl(contentView(), *photoLable, *photoSegment, 200);
+}
+
+void filterPhotoCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawPlacedLines(canvas, {bounds().height()});
+}
+
+filterSwitchCell::filterSwitchCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
+  mainLable = makeLabel(15);
+  mainSwitch = std::make_shared<ui::Switch>();
+  contentView().addSubview(mainLable);
+  contentView().addSubview(mainSwitch);
+}
+
+void filterSwitchCell::layoutSubviews() {
+  filterPlacedCell::layoutSubviews();
+  layoutCaptionAndControl(contentView(), *mainLable, *mainSwitch, 51);
+}
+
+void filterSwitchCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawPlacedLines(canvas, {bounds().height()});
+}
+
+// --- filterGroupCell
+
+filterGroupCell::filterGroupCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
+  typeLable = makeLabel(16);
+  imgOn = std::make_shared<ui::ImageView>(ui::imageNamed("filter_check_on"));
+  imgOff = std::make_shared<ui::ImageView>(ui::imageNamed("filter_check_off"));
+  for (auto* mark : {&imgOn, &imgOff}) (*mark)->setContentMode(ui::ContentMode::kScaleAspectFit);
+  imgOn->setAlpha(0);
+  contentView().addSubview(typeLable);
+  contentView().addSubview(imgOff);
+  contentView().addSubview(imgOn);
+}
+
+void filterGroupCell::setSelectionTypeWithAnima(bool ticked, bool /*animated*/) {
+  ui::animate(0.2, [on = imgOn, off = imgOff, ticked] {
+    on->setAlpha(ticked ? 1 : 0);
+    off->setAlpha(ticked ? 0 : 1);
+  });
+}
+
+void filterGroupCell::layoutSubviews() {
+  filterPlacedCell::layoutSubviews();
+  const Rect b = contentView().bounds();
+  typeLable->setFrame(Rect(15, 0, std::max(0.0, b.width() - 60), std::min(44.0, b.height())));
+  const Rect mark(b.width() - 37, 11, 22, 22);
+  imgOn->setFrame(mark);
+  imgOff->setFrame(mark);
+}
+
+void filterGroupCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  drawPlacedLines(canvas, {44, bounds().height()});
+}
+
+void registerFilterCells(ui::TableView& table, ui::Control::Action dateAction) {
+  table.registerCell(filterSelectTypeCell::kIdentifier,
+                     [] { return std::make_shared<filterSelectTypeCell>(); });
+  table.registerCell(filterDateCell::kIdentifier, [] { return std::make_shared<filterDateCell>(); });
+  table.registerCell(filterSegmentCell::kIdentifier, [] { return std::make_shared<filterSegmentCell>(); });
+  table.registerCell(filterPickerCell::kIdentifier, [] { return std::make_shared<filterPickerCell>(); });
+  table.registerCell(filterColorTypeCell::kIdentifier,
+                     [] { return std::make_shared<filterColorTypeCell>(); });
+  table.registerCell(filterPhotoCell::kIdentifier, [] { return std::make_shared<filterPhotoCell>(); });
+  table.registerCell(filterGroupCell::kIdentifier, [] { return std::make_shared<filterGroupCell>(); });
+  table.registerCell(filterSwitchCell::kIdentifier, [] { return std::make_shared<filterSwitchCell>(); });
+  table.registerCell(datePickerCell::kIdentifier, [dateAction] {
+    auto cell = std::make_shared<datePickerCell>();
+    if (dateAction) cell->datePicker->addTarget(dateAction, ui::kControlEventValueChanged);
+    cell->awakeFromNib();
+    return cell;
+  });
+}
+
+}  // namespace notes_list

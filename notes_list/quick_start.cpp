@@ -1,0 +1,167 @@
+#include "notes_list/quick_start.h"
+
+#include "notes_list/latest_updates.h"
+#include "platform/graphics/text_measure.h"
+#include "platform/ui/device.h"
+#include "platform/ui/image_library.h"
+
+namespace notes_list {
+
+using graphics::Color;
+using graphics::Point;
+using graphics::Rect;
+
+namespace {
+
+const Color kPurple(0.5490196347, 0.4980392158, 0.9529411793, 1);
+
+graphics::Font avenir(std::string_view name, double size) {
+  return graphics::Font::fontWithNameSize(name, size).value_or(graphics::Font::systemFontOfSize(size));
+}
+
+}  // namespace
+
+quickStartView::quickStartView(const Rect& frame, app::NoteEditHelper neh,
+                               std::function<std::shared_ptr<store::Context>()> context,
+                               std::function<app::InterfaceText()> language)
+    : ui::View(frame), neh_(std::move(neh)), context_(std::move(context)), language_(std::move(language)) {}
+
+quickStartView::~quickStartView() { refresh_.invalidate(); }
+
+quickStartView* quickStartView::in(ui::View& slot) {
+  for (const auto& view : slot.subviews()) {
+    if (auto* strip = dynamic_cast<quickStartView*>(view.get())) return strip;
+  }
+  return nullptr;
+}
+
+std::string quickStartView::localized(std::string_view key) const {
+  return (language_ ? language_() : app::InterfaceText::current()).localized(key);
+}
+
+unsigned quickStartView::framesCount() const {
+  const auto& device = ui::device();
+  if (device.isPad()) return ui::isPortrait(device.statusBarOrientation) ? 6 : 9;
+  if (device.isPhone736()) return 7;
+  if (device.isStandardPhone667()) return 6;
+  return 5;
+}
+
+void quickStartView::doUpdate() {
+  std::weak_ptr<ui::View> weak = weak_from_this();
+  refresh_ = runtime::RunLoop::main().performAfter(30.0, [weak] {
+    if (auto self = std::dynamic_pointer_cast<quickStartView>(weak.lock())) self->doUpdate();
+  });
+  setNeedsDisplay();
+}
+
+graphics::AttributedText quickStartView::labelText(const std::string& text) const {
+  const double size = ui::device().isPad() ? 15 : 12;
+  return graphics::AttributedText(text, avenir("AvenirNext-Medium", size), kPurple,
+                                  graphics::TextAlignment::kCenter);
+}
+
+std::string quickStartView::timeLabelForType(const std::string& type, double slotWidth) const {
+  auto context = context_ ? context_() : nullptr;
+  if (!context || !currentBabyName) return {};
+  const foundation::Date now = runtime::RunLoop::main().clock().now();
+  app::Note note = latestNoteOfType(*context, *currentBabyName, type, now);
+  if (!note || !note.note_DateStop() || now - *note.note_DateStop() >= 86400) return {};
+  const foundation::Date stop = *note.note_DateStop();
+  std::string text = neh_.getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(stop, now, true, true);
+  if (graphics::defaultTextMeasurer()->measure(labelText(text), 0).size.width > slotWidth + 6) {
+    text = neh_.getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(stop, now, false, true);
+  }
+  return text;
+}
+
+bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect& frame) {
+  const Rect icon(frame.x() + 5, frame.y() + 5, frame.width() - 10, frame.height() - 10);
+  if (num < 0) {
+    if (auto more = ui::imageNamed("iPhone_more")) canvas.drawImage(*more, icon);
+    if (showTheBadge) {
+      if (auto badge = ui::imageNamed("iPhone_badge")) {
+        canvas.drawImage(*badge,
+                         Rect(frame.x() + 27, frame.y() - 17, frame.width() - 10, frame.height() - 10));
+      }
+    }
+    return false;
+  }
+  const auto index = static_cast<std::size_t>(num);
+  if (index >= typeIdArr.size()) return false;
+  const std::string label = timeLabelForType(typeIdArr[index], frame.width());
+  if (!label.empty()) {
+    const auto text = labelText(label);
+    const double height = graphics::defaultTextMeasurer()->measure(text, 0).size.height;
+    canvas.drawText(text, Rect(frame.x() - 3, ui::device().isPad() ? 2 : 0, frame.width() + 6, height));
+  }
+  if (index < typeIconArr.size()) {
+    if (auto image = ui::imageNamed(typeIconArr[index])) canvas.drawImage(*image, icon);
+  }
+  return !label.empty();
+}
+
+void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  if (typeIconArr.size() < 4) return;
+  if (!refreshStarted_) {
+    refreshStarted_ = true;
+    std::weak_ptr<ui::View> weak = weak_from_this();
+    refresh_ = runtime::RunLoop::main().performAfter(30.0, [weak] {
+      if (auto self = std::dynamic_pointer_cast<quickStartView>(weak.lock())) self->doUpdate();
+    });
+  }
+  const bool pad = ui::device().isPad();
+  const Rect b = bounds();
+  canvas.save();
+  if (!pad) {
+    canvas.setFillColor(Color(0.9803921580, 0.9764705896, 0.9921568632, 1));
+    canvas.fillRect(b);
+  }
+  const unsigned n = framesCount();
+  auto frameImage = ui::imageNamed("iPhone_mainscreen_quick_launch_icon_frame");
+  const float k = pad ? 0.56f : 0.40f;
+  const float fw = frameImage ? static_cast<float>(k * frameImage->pointWidth()) : 0.f;
+  const float fh = frameImage ? static_cast<float>(k * frameImage->pointHeight()) : 0.f;
+  const float s = static_cast<float>(frame().width()) / static_cast<float>(n);
+  const float g = static_cast<float>(n) * (s - fw) / static_cast<float>(n + 1);
+  const double y = frame().height() / 2 - fh / 2 + (pad ? 8 : 6);
+  auto slot = [&](unsigned i) { return Rect(g + i * (g + fw), y, fw, fh); };
+
+  bool anyLabel = false;
+  for (unsigned i = 0; i + 1 < n; ++i) {
+    if (frameImage) canvas.drawImage(*frameImage, slot(i), graphics::BlendMode::kNormal, 0.8);
+    anyLabel = drawImageNum(canvas, static_cast<int>(i), slot(i)) || anyLabel;
+  }
+  if (!anyLabel) {
+    const std::string caption = localized("quick launch");
+    const auto font = avenir("AvenirNext-Regular", pad ? 15 : 12);
+    const double width = graphics::defaultTextMeasurer()->sizeOf(caption, font).width;
+    canvas.drawText(caption, Point(b.width() / 2 - width / 2, pad ? 1 : 0), font, kPurple);
+  }
+  if (frameImage) canvas.drawImage(*frameImage, slot(n - 1), graphics::BlendMode::kNormal, 0.8);
+  drawImageNum(canvas, -1, slot(n - 1));
+
+  canvas.setShouldAntialias(false);
+  canvas.setLineWidth(0.5);
+  canvas.setStrokeColor(Color(0.7882353068, 0.7960784435, 0.8078431487, 1));
+  canvas.strokeLine(Point(0, b.height()), Point(b.width(), b.height()));
+  canvas.restore();
+}
+
+void quickStartView::touchesEnded(const ui::TouchSet& touches) {
+  if (touches.empty()) return;
+  checkPoint(touches.front().locationInView(this).x);
+}
+
+void quickStartView::checkPoint(double x) {
+  const unsigned n = framesCount();
+  const double w = bounds().width();
+  unsigned slot = 0;
+  for (unsigned i = 1; i < n; ++i) {
+    if (x > i * (w / n)) ++slot;
+  }
+  if (!quickStartView_delegate) return;
+  quickStartView_delegate->quickStartNumWasClicked(slot == n - 1 ? -1 : static_cast<int>(slot));
+}
+
+}  // namespace notes_list
