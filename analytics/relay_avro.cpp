@@ -17,7 +17,7 @@ foundation::Error avroError(std::int64_t code, std::string what) {
 }
 
 // Walks one binary value. Avro's grammar, as far as it is read here:
-//   long/int   zig-zag varint, at most 10 (long) or 5 (int) bytes
+//   long/int   zig-zag varint, at most 10 (long) or 5 (int, and within 32 bits) bytes
 //   boolean    one byte, 0 or 1;  float 4 bytes;  double 8 bytes;  null nothing
 //   string     long length >= 0, then that many bytes;  bytes alike;  fixed its declared size
 //   enum       int symbol index;  union  long branch index, then the branch's value
@@ -39,7 +39,7 @@ class Walker {
         return {};
       }
       case AVRO_INT32:
-        return varint(5).ok() ? foundation::Status{} : avroError(3, "an int does not decode");
+        return int32().ok() ? foundation::Status{} : avroError(3, "an int does not decode");
       case AVRO_INT64:
         return varint(10).ok() ? foundation::Status{} : avroError(3, "a long does not decode");
       case AVRO_FLOAT:
@@ -55,7 +55,7 @@ class Walker {
       case AVRO_FIXED:
         return skip(static_cast<std::uint64_t>(avro_schema_fixed_size(schema)));
       case AVRO_ENUM: {
-        auto index = varint(5);
+        auto index = int32();
         if (!index || *index < 0 || *index >= avro_schema_enum_number_of_symbols(schema))
           return avroError(5, "an enum symbol is out of range");
         return {};
@@ -103,6 +103,15 @@ class Walker {
       if ((byte & 0x80) == 0) return static_cast<std::int64_t>((raw >> 1) ^ (~(raw & 1) + 1));
     }
     return avroError(3, "a number does not decode");
+  }
+
+  // An int: a varint whose value fits 32 bits, as Avro C's reader demands.
+  foundation::Result<std::int64_t> int32() {
+    auto value = varint(5);
+    if (value && (*value < std::numeric_limits<std::int32_t>::min() ||
+                  *value > std::numeric_limits<std::int32_t>::max()))
+      return avroError(3, "an int is out of range");
+    return value;
   }
 
   foundation::Status blocks(avro_schema_t items, bool keyed, int depth) {
