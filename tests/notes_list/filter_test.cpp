@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "notes_list/date_picker_cell.h"
+#include "notes_list/filter_cells.h"
+#include "notes_list/filter_view_controller.h"
+#include "notes_list/list_fixture.h"
+#include "platform/ui/render.h"
+
+namespace {
+
+using foundation::Date;
+using notes_list::FilterModel;
+using notes_list::filterViewController;
+
+foundation::Calendar utc() {
+  return foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("UTC").value());
+}
+
+Date day(int year, int month, int dayOfMonth, int hour = 0) {
+  foundation::DateComponents parts;
+  parts.year = year;
+  parts.month = month;
+  parts.day = dayOfMonth;
+  parts.hour = hour;
+  return utc().dateFromComponents(parts).value();
+}
+
+struct Recorder : note_editor::noteViewDelegate {
+  void noteViewChildDone(ui::ViewController&, bool changed) override { done.push_back(changed); }
+  void noteEditWasClosedAndSaved(ui::ViewController&, bool) override {}
+  void noteViewChildFilter(ui::ViewController& child) override {
+    applied = dynamic_cast<filterViewController*>(&child)->result();
+  }
+  std::vector<bool> done;
+  std::optional<notes_list::FilterResult> applied;
+};
+
+class FilterTest : public list_test::ListTest {
+ protected:
+  std::shared_ptr<filterViewController> open(bool listMode) {
+    filterViewController::Services services;
+    services.neh = neh();
+    services.clock = &clock_;
+    services.language = list_test::english;
+    services.calendar = utc();
+    auto screen = std::make_shared<filterViewController>(std::move(services));
+    if (listMode) screen->setNoteView_delegate(&recorder_);
+    screen->setAllStuffWithMail(!listMode);
+    screen->setFilterWithTypesAndSubTypesUseSubTypesAndBeginDateAndEndDate(std::nullopt, std::nullopt, false,
+                                                                           std::nullopt, std::nullopt);
+    window_ = std::make_shared<ui::Window>(graphics::Rect(0, 0, 320, 568));
+    window_->setRootViewController(std::make_shared<ui::NavigationController>(screen));
+    window_->makeKeyAndVisible();
+    screen->filterTable()->setFrame(graphics::Rect(0, 0, 320, 3000));  // every row on screen
+    screen->filterTable()->layoutIfNeeded();
+    runLoop();
+    return screen;
+  }
+
+  ~FilterTest() override {
+    if (window_) window_->setRootViewController(nullptr);
+    runLoop();
+  }
+
+  template <class Cell>
+  Cell& cell(filterViewController& screen, int section, int row) {
+    auto* found = dynamic_cast<Cell*>(screen.filterTable()->cellForRowAtIndexPath({section, row}));
+    EXPECT_NE(found, nullptr) << section << "/" << row;
+    return *found;
+  }
+
+  Recorder recorder_;
+  std::shared_ptr<ui::Window> window_;
+};
+
+TEST_F(FilterTest, DefaultPeriodIsAMonthBackRolledOverTheCalendarsWay) {
+  const struct {
+    Date now, begin, end;
+  } cases[] = {
+      {day(2026, 3, 31, 15), day(2026, 3, 3), day(2026, 3, 31)},    // 31 February rolls into March
+      {day(2024, 3, 31, 9), day(2024, 3, 2), day(2024, 3, 31)},     // leap year
+      {day(2027, 1, 15, 23), day(2026, 12, 15), day(2027, 1, 15)},  // January goes back a year
+  };
+  for (const auto& c : cases) {
+    FilterModel model;
+    model.configure(neh(), c.now, utc());
+    EXPECT_EQ(model.beginDate(), c.begin);
+    EXPECT_EQ(model.endDate(), c.end);
+  }
+}
+
+TEST_F(FilterTest, RestoringMendsWhatTheStoreNoLongerHas) {
+  FilterModel model;
+  model.configure(neh(), clock_.now(), utc());
+  ASSERT_EQ(model.noteTypeWithSubArray().front(), "WC");
+  const std::optional<std::vector<std::string>> food{{"Food"}};
+  // Sub-values sort by the value of their digits; one the type lost is dropped.
+  model.restore(food, std::vector<std::string>{"Meat", "Gone"}, true, day(2026, 12, 1), day(2026, 12, 5));
+  std::vector<std::string> types, subs;
+  EXPECT_TRUE(model.getSelectedTypesAndSubTypes(types, subs));
+  EXPECT_EQ(types, std::vector<std::string>{"Food"});
+  EXPECT_EQ(subs, std::vector<std::string>{"Meat"});
+
+  // "Food" loses every sub-value: the detailed result falls back to the basic filter with it.
+  for (const auto& value : neh().getValueType("Food").valueTypeToStrValue())
+    context_->deleteObject(value.object());
+  ASSERT_TRUE(context_->save().ok());
+  FilterModel after;
+  after.configure(neh(), clock_.now(), utc());
+  after.restore(food, std::vector<std::string>{"Meat"}, true, std::nullopt, std::nullopt);
+  types.clear();
+  subs.clear();
+  EXPECT_FALSE(after.getSelectedTypesAndSubTypes(types, subs));
+  EXPECT_EQ(types, std::vector<std::string>{"Food"});
+  EXPECT_TRUE(subs.empty());
+
+  // Without any sub-values the detailed filter cannot be chosen at all.
+  app::NoteEditHelper::Environment bare;
+  bare.library = temp_.path() / "Library";
+  FilterModel none;
+  none.configure(app::NoteEditHelper(bare), clock_.now(), utc());
+  EXPECT_FALSE(none.canUseDetailed());
+  EXPECT_FALSE(none.chooseDetailed(true));
+  none.restore(food, std::vector<std::string>{"Meat"}, true, std::nullopt, std::nullopt);
+  EXPECT_FALSE(none.isDetailed());
+  EXPECT_EQ(none.result().types, std::vector<std::string>{"Food"});
+}
+
+TEST_F(FilterTest, ListModeTicksSwitchesAndApplies) {
+  auto screen = open(true);
+  auto& table = *screen->filterTable();
+  ASSERT_EQ(table.numberOfSections(), 4);
+  EXPECT_EQ(table.numberOfRowsInSection(3), 24);
+  EXPECT_EQ(screen->title(), "Filter");
+  ASSERT_NE(screen->navigationItem().rightBarButtonItem(), nullptr);
+
+  // "Apply" at once hands every type and the default period.
+  screen->navigationItem().rightBarButtonItem()->tap();
+  ASSERT_TRUE(recorder_.applied);
+  EXPECT_EQ(recorder_.applied->types.size(), 24u);
+  EXPECT_EQ(recorder_.applied->beginDate, day(2026, 11, 20));
+  EXPECT_EQ(recorder_.applied->endDate, day(2026, 12, 20));
+
+  // "Unselect all", then tick the second type by a tap on its row.
+  cell<notes_list::filterSelectTypeCell>(*screen, 2, 0).deselectButton->tap();
+  ASSERT_TRUE(table.tapRowAtIndexPath({3, 1}));
+  ASSERT_TRUE(table.tapRowAtIndexPath({2, 0}));  // the select-all row itself ticks nothing
+  EXPECT_EQ(screen->result().types, std::vector<std::string>{"Sleep"});
+  EXPECT_EQ(cell<notes_list::filterGroupCell>(*screen, 3, 1).imgOn->alpha(), 1);
+
+  // The detailed filter picks the first type with sub-values, all ticked; a picker spin moves on.
+  cell<notes_list::filterSegmentCell>(*screen, 1, 0).filterSegment->tapSegment(1);
+  ASSERT_EQ(table.numberOfSections(), 5);
+  EXPECT_EQ(screen->result().types, std::vector<std::string>{"WC"});
+  EXPECT_EQ(screen->result().subTypes, (std::vector<std::string>{"Dry", "Poopy", "Wet"}));
+  auto& picker = *cell<notes_list::filterPickerCell>(*screen, 2, 0).filterPicker;
+  picker.spinToRow(1, 0);
+  EXPECT_EQ(screen->result().types, std::vector<std::string>{"Food"});
+  EXPECT_EQ(screen->result().subTypes.size(), 5u);
+
+  // Back to basic: every type ticked again. "Cancel" reports no change.
+  cell<notes_list::filterSegmentCell>(*screen, 1, 0).filterSegment->tapSegment(0);
+  EXPECT_EQ(screen->result().types.size(), 24u);
+  screen->navigationItem().leftBarButtonItem()->tap();
+  EXPECT_EQ(recorder_.done, std::vector<bool>{false});
+  EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "filter_list_mode.png", 2).ok());
+}
+
+TEST_F(FilterTest, InlinePickerMovesBetweenTheDatesAndSetsThem) {
+  auto screen = open(true);
+  auto& table = *screen->filterTable();
+  ASSERT_TRUE(table.tapRowAtIndexPath({0, 0}));  // under "Begin"
+  EXPECT_EQ(screen->datePickerIndexPath(), 1);
+  ASSERT_TRUE(table.tapRowAtIndexPath({0, 2}));  // "End" moves it under "End"
+  EXPECT_EQ(screen->datePickerIndexPath(), 2);
+  EXPECT_EQ(cell<notes_list::filterDateCell>(*screen, 0, 1).dateIDLable->text(), "End");
+  auto& pickerCell = cell<notes_list::datePickerCell>(*screen, 0, 2);
+  EXPECT_EQ(pickerCell.datePicker->date(), day(2026, 12, 20));
+  // A date before the begin date is taken as it is.
+  pickerCell.datePicker->spinToDate(day(2026, 1, 2));
+  EXPECT_EQ(screen->getEndDate(), day(2026, 1, 2));
+  EXPECT_EQ(cell<notes_list::filterDateCell>(*screen, 0, 1).dateLable->text(), "January 2, 2026");
+  ASSERT_TRUE(table.tapRowAtIndexPath({0, 1}));  // "End" again closes it
+  EXPECT_EQ(screen->datePickerIndexPath(), std::nullopt);
+  EXPECT_EQ(table.numberOfRowsInSection(0), 2);
+}
+
+TEST_F(FilterTest, ReportModeOptionsAreReadFromAnotherThread) {
+  auto screen = open(false);
+  auto& table = *screen->filterTable();
+  ASSERT_EQ(table.numberOfSections(), 5);
+  EXPECT_EQ(screen->navigationItem().rightBarButtonItem(), nullptr);
+  EXPECT_EQ(screen->photosType(), notes_list::FilterPhotos::kSmall);
+  cell<notes_list::filterSwitchCell>(*screen, 1, 0).mainSwitch->toggle();
+  cell<notes_list::filterSwitchCell>(*screen, 1, 1).mainSwitch->toggle();
+  cell<notes_list::filterColorTypeCell>(*screen, 1, 2).typeSegment->tapSegment(0);
+  cell<notes_list::filterPhotoCell>(*screen, 1, 3).photoSegment->tapSegment(2);
+
+  notes_list::FilterResult read;
+  std::thread report([&] { read = screen->result(); });
+  for (int i = 0; i < 50; ++i) screen->selectButtonClicked();
+  report.join();
+  EXPECT_FALSE(read.useTime);
+  EXPECT_FALSE(read.descending);
+  EXPECT_TRUE(read.forPrinting);
+  EXPECT_EQ(read.photos, notes_list::FilterPhotos::kBig);
+  EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "filter_report_mode.png", 2).ok());
+}
+
+}  // namespace
