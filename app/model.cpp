@@ -45,7 +45,9 @@ std::shared_ptr<const store::Model> buildModel() {
       .attribute("note_Notice", AttributeType::String)
       .transient("sectionIdentifier", AttributeType::String, {"note_DateStop"}, sectionIdentifierOf)
       .toOne("noteToBaby", "Baby", "babyToNote", DeleteRule::Nullify)
-      .toOne("noteToPhotoInfo", "PhotoInfo", "photoInfoToNote", DeleteRule::Nullify);
+      .toOne("noteToPhotoInfo", "PhotoInfo", "photoInfoToNote", DeleteRule::Nullify)
+      // A baby's notes newest first: the notes list, its day statistics and the editor read them so.
+      .index({{"noteToBaby", false}, {"note_DateStop", true}});
   builder.entity("PhotoInfo")
       .attribute("photo_Date", AttributeType::Date)
       .attribute("photo_Path", AttributeType::String)

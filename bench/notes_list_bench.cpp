@@ -1,8 +1,8 @@
 // The notes list under a long diary: its first screen (100 rows with their days) and a bunch of
 // ten summary days, at the newest end and two years back, for one baby of 10,000 and of 300,000
-// notes. Each is measured next to plain SQLite reading the same rows by hand, with an index on
-// (baby, stop date), in the same run; the list's benchmark reports `vs_sqlite`, its time over the
-// plain one. The plain benchmarks are registered first so that they run first.
+// notes. Each is measured next to plain SQLite reading the same rows by hand, through the index on
+// (baby, stop date) that the diary's model declares, in the same run; the list's benchmark reports
+// `vs_sqlite`, its time over the plain one. The plain benchmarks are registered first so that they run first.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -73,11 +73,6 @@ class Diary {
     }
     (void)context->save();
     (void)store->close();
-    sqlite3* db = nullptr;
-    sqlite3_open(path_.c_str(), &db);
-    sqlite3_exec(db, "CREATE INDEX IF NOT EXISTS ZNOTE_BABY_STOP ON ZNOTE (ZNOTETOBABY, ZNOTE_DATESTOP)",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
   }
   std::filesystem::path folder_;
   std::filesystem::path path_;

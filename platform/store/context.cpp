@@ -111,6 +111,22 @@ size_t paddedCount(size_t count) {
 }
 
 foundation::Error closedError() { return makeError(kPersistentStoreOperationError, "The context is closed"); }
+
+// Answers the compiler's destination searches on this connection, before the fetch itself runs.
+detail::DestinationSearch destinationSearchOn(sql::Connection& connection) {
+  return [&connection](const std::string& table, const std::string& condition,
+                       const std::vector<Value>& bindings) -> foundation::Result<std::vector<std::int64_t>> {
+    auto statement = connection.prepare("SELECT s.Z_PK FROM " + table + " s WHERE " + condition);
+    if (!statement) return statement.error();
+    int index = 1;
+    for (const Value& v : bindings) detail::bindValue(*statement, index++, v);
+    std::vector<std::int64_t> keys;
+    int rc;
+    while ((rc = statement->step()) == SQLITE_ROW) keys.push_back(statement->columnInt(0));
+    if (rc != SQLITE_DONE) return connection.errorFor(rc, kCoreDataError, "Fetch failed");
+    return keys;
+  };
+}
 foundation::Error noEntityError(const std::string& name) {
   return makeError(kCoreDataError, "No entity named \"" + name + "\"");
 }
@@ -679,7 +695,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
-  auto compiled = detail::compile(*entity, request);
+  auto compiled = detail::compile(*entity, request, destinationSearchOn(*connection_));
   if (!compiled) return compiled.error();
   detail::FetchPass pass(request, std::move(*compiled));
   pass.rows.entity = entity;
@@ -713,7 +729,7 @@ foundation::Result<size_t> Context::count(const FetchRequest& request) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
-  auto plan = detail::compile(*entity, request);
+  auto plan = detail::compile(*entity, request, destinationSearchOn(*connection_));
   if (!plan) return plan.error();
   if (hasPendingChanges(*plan, request)) {
     auto rows = runFetch(request, {}, false);

@@ -118,6 +118,13 @@ ModelBuilder::Entity& ModelBuilder::Entity::toMany(std::string name, std::string
   return relationship(std::move(name), std::move(destination), std::move(inverse), rule, true);
 }
 
+ModelBuilder::Entity& ModelBuilder::Entity::index(std::vector<IndexKey> keys) {
+  IndexDescription index;
+  index.keys = std::move(keys);
+  description_.indexes.push_back(std::move(index));
+  return *this;
+}
+
 ModelBuilder::Entity& ModelBuilder::entity(std::string name) {
   entities_.push_back(std::make_unique<Entity>());
   entities_.back()->description_.name = std::move(name);
@@ -187,6 +194,23 @@ foundation::Result<std::shared_ptr<const Model>> ModelBuilder::build() {
         attr.sourceIndexes.push_back(it->second);
         e.attributes[it->second].dependents.push_back(attr.index);
       }
+    }
+    std::set<std::string> indexNames;
+    for (IndexDescription& index : e.indexes) {
+      if (index.keys.empty()) return modelError("An index of " + e.name + " has no key");
+      index.name = e.table;
+      for (const IndexKey& key : index.keys) {
+        const AttributeDescription* attr = e.attribute(key.name);
+        const RelationshipDescription* rel = e.relationship(key.name);
+        std::string column = attr && !attr->transient ? attr->column : rel && !rel->toMany ? rel->column : "";
+        if (column.empty())
+          return modelError("Index key \"" + key.name + "\" of " + e.name + " is not a stored column");
+        index.name += "_" + column;
+        index.columns.push_back(std::move(column));
+      }
+      index.name += "_INDEX";
+      if (!indexNames.insert(index.name).second)
+        return modelError("Duplicate index " + index.name + " in " + e.name);
     }
     for (RelationshipDescription& rel : e.relationships) {
       rel.owner = &e;

@@ -81,10 +81,27 @@ struct RelationshipDescription {
   std::string indexName;  // "Z<ENTITY>_Z<REL>_INDEX" (to-one only)
 };
 
+// One key of an index: a stored attribute or a to-one relationship, and its direction.
+struct IndexKey {
+  std::string name;
+  bool descending = false;
+};
+
+// An index the store keeps on an entity's table. It always ends with the primary key in ascending
+// order, the tie-breaker of every sort, so that a sort on its keys is read straight from it.
+struct IndexDescription {
+  std::vector<IndexKey> keys;
+
+  // Resolved when the model is built.
+  std::string name;                  // "Z<ENTITY>_<COLUMN>_..._INDEX"
+  std::vector<std::string> columns;  // one per key
+};
+
 struct EntityDescription {
   std::string name;
   std::vector<AttributeDescription> attributes;
   std::vector<RelationshipDescription> relationships;
+  std::vector<IndexDescription> indexes;
 
   // Resolved when the model is built.
   size_t index = 0;                        // position in the model (entities sorted by name)
@@ -125,6 +142,9 @@ class ModelBuilder {
                   DeleteRule rule = DeleteRule::Nullify);
     Entity& toMany(std::string name, std::string destination, std::string inverse,
                    DeleteRule rule = DeleteRule::Nullify);
+    // An index on these keys (stored attributes or to-one relationships), for the sorts and
+    // searches that the screens run often. Creating it never changes what a fetch answers.
+    Entity& index(std::vector<IndexKey> keys);
 
    private:
     friend class ModelBuilder;
@@ -136,8 +156,8 @@ class ModelBuilder {
   Entity& entity(std::string name);
 
   // Fails on duplicate or malformed names, unknown destinations, inverses that do not point
-  // back, to-many relationships without a to-one inverse (no join tables), and transients
-  // derived from unknown or transient attributes.
+  // back, to-many relationships without a to-one inverse (no join tables), transients
+  // derived from unknown or transient attributes, and indexes on anything but stored columns.
   foundation::Result<std::shared_ptr<const Model>> build();
 
  private:

@@ -10,6 +10,8 @@
 #include "platform/store/query.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <optional>
 
 #include "platform/store/collation.h"
 #include "platform/store/errors.h"
@@ -145,7 +147,10 @@ bool compareWith(Operator op, unsigned options, const Value& l, const Value& r) 
 
 class Compiler {
  public:
-  explicit Compiler(QueryPlan& plan) : plan_(plan) {}
+  Compiler(QueryPlan& plan, const DestinationSearch& search) : plan_(plan), search_(search) {}
+
+  // The first failure of a destination search while emitting, if any.
+  const std::optional<foundation::Error>& error() const { return error_; }
 
   foundation::Result<CompiledNode> compileNode(const PredicateNode& node) {
     CompiledNode out;
@@ -289,6 +294,44 @@ class Compiler {
     return true;
   }
 
+  // Beyond this many destination rows the link is tested against the subquery instead of a list.
+  static constexpr size_t kMaxListedKeys = 64;
+
+  // "t0.ZLINK = ?" for one destination key, "t0.ZLINK IN (?, ...)" for a few, "0" for none; false
+  // (nothing emitted) when there are too many to list or the search failed.
+  bool emitLinkTest(const CompiledNode& inner, bool negate, std::string& sql) {
+    const KeyRef& key = inner.lhs.key;
+    const size_t mark = plan_.bindings.size();
+    std::string condition;
+    emitComparisonOn(inner, "s." + key.columnName(), condition);
+    std::vector<Value> bindings(plan_.bindings.begin() + static_cast<std::ptrdiff_t>(mark),
+                                plan_.bindings.end());
+    plan_.bindings.resize(mark);
+    auto keys = search_(key.hop->destination->table, condition, bindings);
+    if (!keys) {
+      if (!error_) error_ = keys.error();
+      return false;
+    }
+    if (keys->size() > kMaxListedKeys) return false;
+    std::string test;
+    const std::string column = "t0." + key.hop->column;
+    if (keys->empty()) {
+      test = "0";
+    } else if (keys->size() == 1) {
+      test = column + " = ";
+      bind(Value(static_cast<long long>(keys->front())), test);
+    } else {
+      test = column + " IN (";
+      for (size_t i = 0; i < keys->size(); ++i) {
+        if (i) test += ", ";
+        bind(Value(static_cast<long long>((*keys)[i])), test);
+      }
+      test += ")";
+    }
+    sql += negate ? "NOT COALESCE(" + test + ", 0)" : test;
+    return true;
+  }
+
   void emitComparison(const CompiledNode& node, std::string& sql) {
     const KeyRef& key = node.lhs.key;
     if (searchesDestination(node)) {
@@ -296,6 +339,7 @@ class Compiler {
       const bool negate = node.op == Operator::NotEqual;
       CompiledNode inner = node;
       if (negate) inner.op = Operator::Equal;
+      if (search_ && emitLinkTest(inner, negate, sql)) return;
       std::string search =
           "t0." + key.hop->column + " IN (SELECT s.Z_PK FROM " + key.hop->destination->table + " s WHERE ";
       emitComparisonOn(inner, "s." + key.columnName(), search);
@@ -416,6 +460,8 @@ class Compiler {
   }
 
   QueryPlan& plan_;
+  const DestinationSearch& search_;
+  std::optional<foundation::Error> error_;
 };
 
 }  // namespace
@@ -476,15 +522,17 @@ foundation::Result<KeyRef> QueryPlan::resolve(const std::string& path, bool allo
 
 // The predicate first (it may join), then the sorts; Z_PK ends every order so that ties come out
 // the same in SQL and in memory, fetch after fetch.
-foundation::Result<QueryPlan> compile(const EntityDescription& entity, const FetchRequest& request) {
+foundation::Result<QueryPlan> compile(const EntityDescription& entity, const FetchRequest& request,
+                                      const DestinationSearch& search) {
   QueryPlan plan;
   plan.entity = &entity;
-  Compiler compiler(plan);
+  Compiler compiler(plan, search);
   if (request.predicate && request.predicate->root().kind != PredicateNode::Kind::True) {
     auto node = compiler.compileNode(request.predicate->root());
     if (!node) return node.error();
     plan.predicate = std::make_unique<CompiledNode>(std::move(*node));
     compiler.emit(*plan.predicate, plan.where);
+    if (compiler.error()) return *compiler.error();
   }
   for (const SortDescriptor& sort : request.sortDescriptors) {
     auto key = plan.resolve(sort.key, false);

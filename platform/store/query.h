@@ -4,6 +4,7 @@
 // evaluates the same compiled predicate on objects in memory. Used only inside the store.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,7 +67,16 @@ struct QueryPlan {
   std::string columnOf(const KeyRef& key);
 };
 
-foundation::Result<QueryPlan> compile(const EntityDescription& entity, const FetchRequest& request);
+// The primary keys of the rows of `table` (aliased "s") that meet `condition`, whose ? take
+// `bindings` in order. The store answers it while compiling, so that a comparison through a to-one
+// ("noteToBaby.baby_Name == %@") becomes a comparison of the link column itself
+// ("t0.ZNOTETOBABY = ?"), which an index that starts with the link both searches and orders.
+using DestinationSearch = std::function<foundation::Result<std::vector<std::int64_t>>(
+    const std::string& table, const std::string& condition, const std::vector<foundation::Value>& bindings)>;
+
+// Without a search, comparisons through a to-one stay subqueries of the destination table.
+foundation::Result<QueryPlan> compile(const EntityDescription& entity, const FetchRequest& request,
+                                      const DestinationSearch& search = {});
 
 // Binds a value of any type as SQLite stores it.
 void bindValue(sql::Statement& statement, int index, const foundation::Value& value);

@@ -117,7 +117,7 @@ foundation::Status createBookkeepingTables(sql::Connection& db, const std::set<s
 }
 
 // An entity's table as the model wants it: created when missing, otherwise given the columns it
-// lacks (never dropping any); and an index on every to-one link.
+// lacks (never dropping any); an index on every to-one link, and the indexes the model declares.
 foundation::Status migrateEntityTable(sql::Connection& db, const EntityDescription& entity,
                                       const std::set<std::string>& tables) {
   std::vector<std::pair<std::string, std::string>> wanted;  // column and declared type
@@ -150,6 +150,14 @@ foundation::Status migrateEntityTable(sql::Connection& db, const EntityDescripti
     const RelationshipDescription& rel = entity.relationships[r];
     auto status = db.exec("CREATE INDEX IF NOT EXISTS " + rel.indexName + " ON " + entity.table + " (" +
                           rel.column + ")");
+    if (!status) return status;
+  }
+  for (const IndexDescription& index : entity.indexes) {
+    std::string columns;
+    for (size_t k = 0; k < index.keys.size(); ++k)
+      columns += index.columns[k] + (index.keys[k].descending ? " DESC, " : ", ");
+    auto status = db.exec("CREATE INDEX IF NOT EXISTS " + index.name + " ON " + entity.table + " (" +
+                          columns + "Z_PK)");
     if (!status) return status;
   }
   return {};
