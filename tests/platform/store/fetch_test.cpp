@@ -95,6 +95,23 @@ TEST_F(FetchTest, ComparisonsAgreeInSqlAndInMemory) {
   EXPECT_EQ(titles("TRUEPREDICATE AND NOT FALSEPREDICATE AND title BEGINSWITH 'c'"), (V{"cherry"}));
 }
 
+TEST_F(FetchTest, ComparisonsThroughAToOneMatchEveryDestinationThatMeetsThem) {
+  // The link column is searched for the destinations' keys: none, one or several of them.
+  auto otherBob = person("Bob");
+  item(otherBob, "elder", 70);
+  item(person("Carl"), "fern", 80);
+  saveOrFail();
+  EXPECT_EQ(titles("owner.name == %@", {"Bob"}), (V{"cherry", "date", "elder"}));
+  EXPECT_EQ(titles("owner.name == %@", {"Nobody"}), V{});
+  EXPECT_EQ(titles("owner.name != %@", {"Bob"}),
+            (V{"100% \"fig\"", "Banana", "apple", "fern", "orphan", "Éclair"}));
+  EXPECT_EQ(titles("owner.name IN %@", {Array{"Bob", "Carl"}}), (V{"cherry", "date", "elder", "fern"}));
+  EXPECT_EQ(titles("owner.name BEGINSWITH 'B' AND count == nil"), (V{"elder"}));
+  FetchRequest request("Item");
+  request.predicate = *Predicate::parse("owner.name == %@", {"Bob"});
+  EXPECT_EQ(*ctx().count(request), 3u);
+}
+
 TEST_F(FetchTest, StringOperatorsAndOptions) {
   EXPECT_EQ(titles("title BEGINSWITH 'b'"), V{});
   EXPECT_EQ(titles("title BEGINSWITH[c] 'b'"), (V{"Banana"}));

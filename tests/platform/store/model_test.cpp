@@ -75,6 +75,16 @@ TEST(StoreModel, RefusesInconsistentDeclarations) {
                             [](std::span<const foundation::Value>) { return foundation::Value(); });
     EXPECT_FALSE(b.build().ok()) << "derived from unknown attribute";
   }
+  for (const char* key : {"missing", "t", "bs"}) {
+    ModelBuilder b;
+    b.entity("A")
+        .attribute("x", AttributeType::Date)
+        .transient("t", AttributeType::String)
+        .toMany("bs", "B", "a")
+        .index({{"x", false}, {key, true}});
+    b.entity("B").toOne("a", "A", "bs");
+    EXPECT_FALSE(b.build().ok()) << "index on " << key;
+  }
 }
 
 }  // namespace

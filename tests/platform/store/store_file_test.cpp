@@ -176,6 +176,8 @@ TEST_F(StoreFile, AddsMissingColumnsTablesAndIndexes) {
       raw.scalar("SELECT count(*) FROM pragma_table_info('ZPERSON') WHERE name IN ('ZPHOTO', 'ZRATIO')"),
       "2");
   EXPECT_EQ(raw.scalar("SELECT count(*) FROM sqlite_master WHERE name = 'ZITEM_ZOWNER_INDEX'"), "1");
+  EXPECT_EQ(raw.scalar("SELECT sql FROM sqlite_master WHERE name = 'ZITEM_ZOWNER_ZWHEN_INDEX'"),
+            "CREATE INDEX ZITEM_ZOWNER_ZWHEN_INDEX ON ZITEM (ZOWNER, ZWHEN DESC, Z_PK)");
   EXPECT_EQ(raw.scalar("SELECT count(*) FROM sqlite_master WHERE name = 'Z_MODELCACHE'"), "1");
 }
 

@@ -48,7 +48,8 @@ inline std::shared_ptr<const store::Model> testModel() {
       .attribute("when", AttributeType::Date)
       .attribute("count", AttributeType::Integer32)
       .toOne("owner", "Person", "items", DeleteRule::Nullify)
-      .toOne("label", "Label", "item", DeleteRule::Nullify);
+      .toOne("label", "Label", "item", DeleteRule::Nullify)
+      .index({{"owner", false}, {"when", true}});
   b.entity("Label")
       .attribute("text", AttributeType::String)
       .toOne("item", "Item", "label", DeleteRule::Nullify);
