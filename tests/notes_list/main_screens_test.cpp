@@ -1,0 +1,354 @@
+// The two main screens over a real store: the baby they choose, the tutorial badges across a
+// restart, the restore hand-back, and both roots drawn for people.
+
+#include "notes_list/main_screens.h"
+
+#include <gtest/gtest.h>
+
+#include "app/settings_records.h"
+#include "babies/baby_list_controller.h"
+#include "charts/chart_screens.h"
+#include "navigation/side_menu_controller.h"
+#include "note_editor/note_edit_controller.h"
+#include "note_editor/note_editor.h"
+#include "notes_list/list_fixture.h"
+#include "notes_list/main_view_controller_ipad.h"
+#include "notes_list/notes_view_controller_iphone.h"
+#include "platform/ui/render.h"
+
+namespace {
+
+using list_test::at;
+using notes_list::MainScreen;
+using notes_list::mainViewController_iPad;
+using notes_list::notesViewController_iPhone;
+
+class MainScreensTest : public list_test::ListTest {
+ protected:
+  MainScreensTest() {
+    appContext_ = context_;
+    babies::registerBabyScreens(storyboard_);
+    charts::registerChartScreens(storyboard_);
+    note_editor::registerNoteEditorScreens(
+        storyboard_,
+        [this] {
+          note_editor::EditorServices editor;
+          editor.clock = &clock_;
+          editor.saves = saves_;
+          editor.language = list_test::english;
+          editor.library = home_.library();
+          return editor;
+        },
+        temp_.path() / "photos");
+    navigation::registerChooserScreens(storyboard_, [this] { return chooser(); });
+    // Stand-in for the latest-updates screen: it only has to exist.
+    storyboard_.registerController(notes_list::kLastNotesNavId, [] {
+      return std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
+    });
+    notes_list::registerMainScreens(storyboard_, [this] { return mainServices(); });
+  }
+
+  ~MainScreensTest() override {
+    if (window_) window_->setRootViewController(nullptr);
+    runLoop();
+  }
+
+  app::TutorialEnvironment tutorialEnvironment() {
+    app::TutorialEnvironment environment;
+    environment.versionNumber = 10;
+    environment.clock = &clock_;
+    return environment;
+  }
+
+  navigation::ChooserServices chooser() {
+    navigation::ChooserServices services;
+    services.language = list_test::english;
+    services.library = home_.library();
+    services.tutorialState = [this] { return step_; };
+    services.setTutorialState = [this](std::int32_t step) {
+      step_ = step;
+      return app::saveTutorialState(step, records_, tutorialEnvironment());
+    };
+    return services;
+  }
+
+  notes_list::MainScreenServices mainServices() {
+    notes_list::MainScreenServices services;
+    services.neh = neh();
+    services.statistics = this->services();
+    services.statistics.context = appContext_;
+    services.saves = saves_;
+    services.chooser = chooser();
+    services.applicationContext = [this] { return appContext_; };
+    services.setApplicationBabyName = [this](const std::optional<std::string>& name) { appBaby_ = name; };
+    services.preferredLanguageHasBundle = [] { return true; };
+    services.updateDataBaseSender = &applicationDelegate_;
+    return services;
+  }
+
+  // The application starts again: the step as the launch reads it back.
+  void restart() {
+    if (window_) window_->setRootViewController(nullptr);
+    runLoop();
+    step_ = app::initTutorialStatus(false, records_, tutorialEnvironment());
+  }
+
+  std::shared_ptr<ui::ViewController> launch() {
+    window_ = std::make_shared<ui::Window>();
+    auto root = storyboard_.instantiateInitialViewController();
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    runLoop();
+    return root;
+  }
+
+  notesViewController_iPhone& launchPhone() {
+    auto root = std::dynamic_pointer_cast<navigation::SideMenuController>(launch());
+    EXPECT_NE(root, nullptr);
+    auto& front = dynamic_cast<ui::NavigationController&>(*root->frontViewController());
+    return dynamic_cast<notesViewController_iPhone&>(*front.viewControllers().front());
+  }
+
+  // A store beside the first one, as a restore leaves it, with the given babies.
+  std::shared_ptr<store::Context> restoredStore(const std::vector<std::string>& babies) {
+    const auto path = temp_.path() / ("restored" + std::to_string(++restores_) + ".sqlite");
+    restoredStores_.push_back(store::Store::open(path, app::managedObjectModel()).value());
+    auto& restoredStore_ = restoredStores_.back();
+    auto context = restoredStore_->newContext().value();
+    for (const auto& name : babies) app::Baby::insertIn(*context).setBaby_Name(name);
+    EXPECT_TRUE(context->save().ok());
+    return context;
+  }
+
+  static int rowCount(MainScreen& screen) {
+    int rows = 0;
+    for (int s = 0; s < screen.table()->numberOfSections(); ++s)
+      rows += screen.table()->numberOfRowsInSection(s);
+    return rows;
+  }
+
+  static babies::babyListController* presentedBabyList(ui::ViewController* presented) {
+    auto* navigation = dynamic_cast<ui::NavigationController*>(presented);
+    if (!navigation || navigation->viewControllers().empty()) return nullptr;
+    // An empty list has its profile editor pushed over it already.
+    return dynamic_cast<babies::babyListController*>(navigation->viewControllers().front().get());
+  }
+
+  app::SettingsRecords records_{home_};
+  std::int32_t step_ = 0;
+  int applicationDelegate_ = 0;
+  std::shared_ptr<store::Context> appContext_;
+  std::vector<std::shared_ptr<store::Store>> restoredStores_;
+  int restores_ = 0;
+  std::optional<std::string> appBaby_;
+  ui::Storyboard storyboard_;
+  std::shared_ptr<ui::Window> window_;
+};
+
+TEST_F(MainScreensTest, PhoneChoosesTheFirstBabyAndSwitchingReloadsTheList) {
+  add("Sleep", at(3, 1), at(3, 3));
+  add("Walk", at(3, 10), at(3, 11));
+  auto ben = app::Baby::insertIn(*context_);
+  ben.setBaby_Name("Ben");
+  ASSERT_TRUE(context_->save().ok());
+
+  auto& screen = launchPhone();
+  EXPECT_EQ(screen.currentBabyName(), "Anna");
+  EXPECT_EQ(appBaby_, "Anna");
+  EXPECT_EQ(screen.babyNameButton().currentTitle(), "Anna");
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
+  EXPECT_EQ(rowCount(screen), 2);
+
+  screen.babyListControllerDone("Ben", 0, std::nullopt);
+  runLoop();
+  EXPECT_EQ(rowCount(screen), 0);
+  EXPECT_EQ(screen.babyNameButton().currentTitle(), "Ben");
+  EXPECT_EQ(appBaby_, "Ben");
+
+  // The style switch, and the filter's reset button with the switch moved aside.
+  screen.tableStyleSegment().tapSegment(1);
+  EXPECT_TRUE(screen.sumStyle());
+  notes_list::ListFilter filter;
+  filter.types = std::vector<std::string>{"Sleep"};
+  screen.setFilter(filter);
+  screen.performFetch();
+  EXPECT_FALSE(screen.filterOnButton().isHidden());
+  EXPECT_EQ(screen.tableStyleSegment().frame().origin.x, 94);
+  screen.filterOnButton().tap();
+  EXPECT_TRUE(screen.filterOnButton().isHidden());
+  EXPECT_EQ(screen.tableStyleSegment().frame().origin.x, 50);
+}
+
+TEST_F(MainScreensTest, PhoneWithoutBabiesAsksForOneAndStartsNoNote) {
+  context_->deleteObject(baby_.object());
+  ASSERT_TRUE(context_->save().ok());
+  auto& screen = launchPhone();
+  EXPECT_NE(presentedBabyList(screen.presentedViewController()), nullptr);
+  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+}
+
+TEST_F(MainScreensTest, TutorialMovesThroughItsStepsAcrossRestarts) {
+  {
+    auto& screen = launchPhone();
+    ASSERT_TRUE(screen.tutorialBadges());
+    EXPECT_EQ(screen.tutorialBadges()->step, 0);
+    EXPECT_TRUE(screen.tutorialBadges()->stripBadge);
+    EXPECT_EQ(screen.menuImageName(), "iPhone_list_button.png");
+
+    add("Weight", at(5, 9), at(5, 9), 3.5, "Notation_kg");
+    screen.updateTable();
+    EXPECT_EQ(step_, 1);
+    EXPECT_FALSE(screen.tutorialBadges()->stripBadge);
+    EXPECT_EQ(screen.menuImageName(), "iPhone_list_button_badge.png");
+  }
+  restart();
+  {
+    auto& screen = launchPhone();
+    ASSERT_EQ(step_, 1);
+    EXPECT_EQ(screen.menuImageName(), "iPhone_list_button_badge.png");
+    // The growth graph from the sidebar: 1 -> 2, and the screen hears of it at once.
+    auto* container = navigation::revealViewController(screen);
+    auto* sidebar = dynamic_cast<navigation::sidebarMenuController*>(container->rearViewController().get());
+    ASSERT_NE(sidebar, nullptr);
+    ASSERT_FALSE(sidebar->rows().empty());
+    ASSERT_EQ(sidebar->rows().front().segueIdentifier, navigation::kGrowGraphSidebarShow);
+    sidebar->openRow(0);
+    runLoop();
+    EXPECT_EQ(step_, 2);
+    EXPECT_EQ(screen.menuImageName(), "iPhone_list_button.png");
+    EXPECT_EQ(screen.lastUpdatesImageName(), "iPhone_sum_button_badge.png");
+    screen.navigationController()->popViewControllerAnimated(false);
+  }
+  restart();
+  {
+    auto& screen = launchPhone();
+    ASSERT_EQ(step_, 2);
+    // The latest updates (a stand-in): 2 -> 3; the badge moves to the strip.
+    screen.lastUpdatesButton().tap();
+    runLoop();
+    EXPECT_EQ(step_, 3);
+    screen.noteViewChildDone(*screen.presentedViewController(), false);
+    runLoop();
+    EXPECT_TRUE(screen.tutorialBadges()->stripBadge);
+    EXPECT_EQ(screen.lastUpdatesImageName(), "iPhone_sum_button.png");
+    // The note-type order editor moves it to 4 (a stand-in for it).
+    ASSERT_TRUE(chooser().setTutorialState(4).ok());
+  }
+  restart();
+  {
+    ASSERT_EQ(step_, 4);
+    auto& screen = launchPhone();
+    EXPECT_EQ(step_, -1);
+    EXPECT_FALSE(screen.tutorialBadges()->stripBadge);
+  }
+  restart();
+  EXPECT_EQ(step_, -1);
+}
+
+TEST_F(MainScreensTest, PhoneRestoreHandBackTakesTheNewStore) {
+  auto& screen = launchPhone();
+  ASSERT_EQ(screen.currentBabyName(), "Anna");
+  // Only the application delegate's notice counts.
+  runtime::NotificationCenter::defaultCenter().post(std::string(app::kUpdateDataBaseNotification), nullptr);
+  EXPECT_EQ(screen.currentBabyName(), "Anna");
+
+  appContext_ = restoredStore({"Carl"});
+  runtime::NotificationCenter::defaultCenter().post(std::string(app::kUpdateDataBaseNotification),
+                                                    &applicationDelegate_);
+  runLoop();
+  EXPECT_EQ(screen.currentBabyName(), "Carl");
+  EXPECT_EQ(appBaby_, "Carl");
+  EXPECT_EQ(screen.screenContext(), appContext_);
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
+
+  // A restored store without babies: the baby list, and the layer over the list meanwhile.
+  appContext_ = restoredStore({});
+  runtime::NotificationCenter::defaultCenter().post(std::string(app::kUpdateDataBaseNotification),
+                                                    &applicationDelegate_);
+  runLoop();
+  EXPECT_EQ(screen.currentBabyName(), std::nullopt);
+  EXPECT_EQ(appBaby_, std::nullopt);
+  EXPECT_NE(presentedBabyList(screen.presentedViewController()), nullptr);
+  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+}
+
+class TabletScreenTest : public MainScreensTest {
+ protected:
+  mainViewController_iPad& launchPad() { return dynamic_cast<mainViewController_iPad&>(*launch()); }
+  ui::ScopedDevice pad_{ui::DeviceProfile::pad()};
+};
+
+TEST_F(TabletScreenTest, RestoreIntoAnEmptyStoreAsksInAPopoverAndStartsNoNote) {
+  auto& screen = launchPad();
+  ASSERT_EQ(screen.currentBabyName(), "Anna");
+  EXPECT_EQ(screen.babyNameLable().text(), "Anna");
+  EXPECT_EQ(screen.babyImageName(), "babyBoy");
+
+  appContext_ = restoredStore({});
+  screen.updateDataBase();
+  runLoop();
+  const auto& popover = screen.myPopoverController();
+  ASSERT_NE(popover, nullptr);
+  EXPECT_TRUE(popover->isPopoverVisible());
+  EXPECT_EQ(popover->presentedFromRect(), graphics::Rect(50, 50, 50, 50));
+  EXPECT_EQ(popover->permittedArrowDirections(), unsigned{ui::kPopoverArrowLeft});
+  EXPECT_NE(presentedBabyList(popover->contentViewController().get()), nullptr);
+  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+
+  // The user closes the popover: still no baby, so neither the strip nor a timer opens the editor.
+  ASSERT_TRUE(popover->dismissByUser());
+  runLoop();
+  screen.quickStartNumWasClicked(-1);
+  screen.quickStartNumWasClicked(0);
+  screen.openTimerWithNum(0);
+  runLoop();
+  EXPECT_EQ(screen.presentedViewController(), nullptr);
+  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+
+  // A baby of the restored store is chosen: the layer goes and notes can be started again.
+  auto dora = app::Baby::insertIn(*appContext_);
+  dora.setBaby_Name("Dora");
+  dora.setBaby_Gender(true);
+  ASSERT_TRUE(appContext_->save().ok());
+  screen.babyListControllerDone("Dora", 1, std::nullopt);
+  runLoop();
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
+  EXPECT_EQ(screen.babyImageName(), "babyGirl");
+  screen.quickStartNumWasClicked(-1);
+  runLoop();
+  EXPECT_NE(screen.presentedViewController(), nullptr);
+}
+
+TEST_F(TabletScreenTest, GrowthGraphAndLatestUpdatesMoveTheTutorial) {
+  step_ = 1;
+  auto& screen = launchPad();
+  EXPECT_EQ(screen.graphImageName(), "iPad_icon_graphs_badge.png");
+  ASSERT_NE(screen.panelButton(charts::kGraphicsSegue), nullptr);
+  EXPECT_TRUE(screen.performSegueWithIdentifier(charts::kGraphicsSegue));
+  runLoop();
+  EXPECT_EQ(step_, 2);
+  screen.noteViewChildDone(*screen.presentedViewController(), false);
+  runLoop();
+  EXPECT_EQ(screen.latestNotesImageName(), "iPhone_sum_button_badge.png");
+}
+
+TEST_F(MainScreensTest, BothRootsDrawnForPeople) {
+  add("Sleep", at(20, 1), at(20, 3));
+  add("Weight", at(20, 9), at(20, 9), 3.5, "Notation_kg");
+  launchPhone();
+  EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "main_screen_phone.png", 2).ok());
+  {
+    ui::ScopedDevice pad(ui::DeviceProfile::pad());
+    auto& screen = dynamic_cast<mainViewController_iPad&>(*launch());
+    EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "main_screen_tablet.png", 2).ok());
+    const double portraitWidth = screen.table()->frame().size.width;
+    window_->rotateTo(ui::Orientation::kLandscapeLeft);
+    runLoop();
+    EXPECT_GT(screen.table()->frame().size.width, portraitWidth);
+    EXPECT_TRUE(
+        ui::renderToPng(*window_, testing_support::testOutput() / "main_screen_tablet_landscape.png", 2)
+            .ok());
+  }
+}
+
+}  // namespace
