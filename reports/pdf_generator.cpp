@@ -244,7 +244,7 @@ void drawToothPage(Report& r) {
 // a blank that carries no attributes of its own.
 AttributedText noteLine(const Report& r, const ReportRow& row) {
   AttributedText line(row.type.value_or(""), Font(std::string(kMedium), 16), r.style.text);
-  const Font plain;  // what an unattributed blank is drawn in
+  const Font plain("Helvetica", 12);  // what text without attributes is drawn in
   const std::pair<const std::optional<std::string>*, double> parts[] = {
       {&row.val, 16}, {&row.notice, 14}, {&row.img, 13}};
   for (const auto& [part, size] : parts) {

@@ -648,7 +648,8 @@ void CairoCanvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint
       [&] {
         cairo_t* cr = impl_->cr;
         cairo_pattern_t* pattern = stretchedPattern(surface.get(), w, h, rect);
-        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+        // Not PAD: cairo embeds a padded copy for that, re-encoded and without the JPEG stream.
+        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_NONE);
         cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
         cairo_set_source(cr, pattern);
         const Rect r = rect.standardized();

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "app/note_helper_fixture.h"
+#include "platform/files/file_ops.h"
+#include "platform/graphics/recording_canvas.h"
+#include "platform/graphics/text_measure.h"
+#include "reports/jpeg_info.h"
+#include "reports/pdf_generator.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using graphics::Rect;
+using note_helper_test::at;
+using reports::PdfDayInfo;
+using reports::PdfReportRequest;
+using reports::ReportRow;
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+// A JPEG of one colour; with an EXIF block saying `orientation` when it is not 0.
+foundation::Bytes jpeg(int w, int h, std::uint8_t shade, int orientation = 0) {
+  graphics::Image image(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) image.setPixel(x, y, {shade, static_cast<std::uint8_t>(x), 90, 255});
+  foundation::Bytes bytes = image.jpegData(0.8).value();
+  if (orientation == 0) return bytes;
+  // APP1: "Exif\0\0", a little-endian TIFF header and one IFD entry (0x0112, SHORT, 1, value).
+  const std::uint8_t exif[] = {0xFF,
+                               0xE1,
+                               0x00,
+                               0x22,
+                               'E',
+                               'x',
+                               'i',
+                               'f',
+                               0,
+                               0,
+                               'I',
+                               'I',
+                               42,
+                               0,
+                               8,
+                               0,
+                               0,
+                               0,
+                               1,
+                               0,
+                               0x12,
+                               0x01,
+                               3,
+                               0,
+                               1,
+                               0,
+                               0,
+                               0,
+                               static_cast<std::uint8_t>(orientation),
+                               0,
+                               0,
+                               0,
+                               0,
+                               0,
+                               0,
+                               0};
+  bytes.insert(bytes.begin() + 2, std::begin(exif), std::end(exif));
+  return bytes;
+}
+
+class PdfReportTest : public note_helper_test::NoteHelperTest {
+ protected:
+  void SetUp() override {
+    NoteHelperTest::SetUp();
+    pin("en_US", "UTC");
+    baby_ = app::Baby::insertIn(*context_);
+    baby_.setBaby_Name(std::string("Anna"));
+    baby_.setBaby_BirthDay(at("UTC", 2026, 1, 15));
+    baby_.setBaby_Bood(8);
+    ASSERT_TRUE(files::createDirectory(photos()).ok());
+    ASSERT_TRUE(files::createDirectory(home_.path() / "tmp").ok());
+  }
+
+  void tooth(int number, int state, foundation::Date date) {
+    auto t = app::Tooth::insertIn(*context_);
+    t.setTooth_Num(number);
+    t.setTooth_State(state);
+    t.setTooth_Date(date);
+    baby_.addBabyToToothObject(t);
+  }
+  std::filesystem::path photos() const { return home_.path() / "Documents" / "Photos"; }
+  void photo(const std::string& key, const foundation::Bytes& bytes) {
+    ASSERT_TRUE(files::writeAtomic(photos() / (key + ".jpg"), bytes).ok());
+  }
+
+  PdfReportRequest request(std::vector<PdfDayInfo> days, std::uint32_t imgType, bool forPrinting) {
+    PdfReportRequest r;
+    r.days = std::move(days);
+    r.baby = baby_;
+    r.imgType = imgType;
+    r.forPrinting = forPrinting;
+    r.outputPath = home_.path() / "tmp" / "report.pdf";
+    r.photosFolder = photos();
+    r.reportDate = at("UTC", 2026, 12, 6, 12);
+    r.language = note_helper_test::language("en");
+    return r;
+  }
+
+  static PdfDayInfo day(std::string heading, std::vector<ReportRow> rows,
+                        std::vector<std::string> images = {}, std::string sum = "") {
+    PdfDayInfo d;
+    d.dayStr = std::move(heading);
+    d.daySinceBornStr = "10 months";
+    d.sumStr = std::move(sum);
+    d.noteInfos = std::move(rows);
+    d.images = std::move(images);
+    return d;
+  }
+
+  app::Baby baby_;
+};
+
+TEST_F(PdfReportTest, ReportPdfHasItsPagesTextsInOrderAndUprightPhotosAsTheirOwnJpeg) {
+  tooth(0, 10, at("UTC", 2026, 7, 1));
+  tooth(0, 20, at("UTC", 2026, 11, 2));
+  tooth(5, 20, at("UTC", 2026, 11, 3));
+  photo("p1", jpeg(320, 240, 10));
+  photo("p2", jpeg(200, 200, 200));
+  photo("turned", jpeg(240, 320, 120, 6));
+  std::vector<PdfDayInfo> days = {
+      day("December 1, 2026",
+          {{"Sleep", "10:00 PM - 7:00 AM [9h]", "", {}, {}},
+           {"Food", "8:00 AM", "120 g.", "with milk", "[Photos 1]"}},
+          {"p1", "missing", "turned"}, "Sleep[1] 9h, Food[1] 120 g"),
+      day("December 2, 2026", {{"Bath", "6:00 PM - 6:20 PM [20m]", "", {}, "[Photos 1]"}}, {"p2"}),
+  };
+  auto r = request(days, reports::kSmallPhotos, true);
+  ASSERT_TRUE(reports::generatePdfReport(r).ok());
+  const std::string pdf = r.outputPath.string();
+
+  const std::string info = run("pdfinfo '" + pdf + "'");
+  EXPECT_TRUE(std::regex_search(info, std::regex(R"(Pages:\s+3\n)"))) << info;
+  EXPECT_TRUE(std::regex_search(info, std::regex(R"(Page size:\s+612 x 792 pts)"))) << info;
+
+  // Texts in reading order, across the title, tooth and day pages.
+  const std::string text = run("pdftotext -layout '" + pdf + "' -");
+  size_t from = 0;
+  for (const char* expected :
+       {"Baby Diary", "Anna", "Birthday: January 15, 2026", "Blood Type: AB(IV) Rh+",
+        "Date: December 6, 2026", "Teeth", "Tooth Appeared: 7/1/26", "Lost Tooth: 11/2/26",
+        "December 1, 2026 (10 months)", "10:00 PM - 7:00 AM [9h]", "Sleep", "8:00 AM",
+        "Food 120 g. with milk [Photos 1]", "Sleep[1] 9h, Food[1] 120 g", "December 2, 2026 (10 months)",
+        "Bath"}) {
+    const size_t found = text.find(expected, from);
+    ASSERT_NE(found, std::string::npos) << expected << "\n" << text;
+    from = found;
+  }
+  EXPECT_EQ(text.find("Not enough data"), std::string::npos);
+
+  // Two upright photos pass through as JPEG; the turned one is drawn from its pixels.
+  const std::string images = run("pdfimages -list '" + pdf + "'");
+  const std::regex jpegRow(R"(\n\s*\d+\s+\d+\s+image\s+(\d+)\s+(\d+)\s+\S+\s+\d+\s+\d+\s+jpeg)");
+  std::vector<std::string> sizes;
+  for (std::sregex_iterator m(images.begin(), images.end(), jpegRow), end; m != end; ++m)
+    sizes.push_back((*m)[1].str() + "x" + (*m)[2].str());
+  EXPECT_EQ(sizes, (std::vector<std::string>{"320x240", "200x200"})) << images;
+  EXPECT_TRUE(std::regex_search(images, std::regex(R"(image\s+240\s+320\s+rgb\s+3\s+8\s+image)"))) << images;
+}
+
+TEST_F(PdfReportTest, EmptyDaysGiveTitleAndToothPagesAndNoBabyWritesNothing) {
+  auto r = request({}, reports::kNoPhotos, false);
+  ASSERT_TRUE(reports::generatePdfReport(r).ok());
+  EXPECT_TRUE(
+      std::regex_search(run("pdfinfo '" + r.outputPath.string() + "'"), std::regex(R"(Pages:\s+2\n)")));
+  EXPECT_NE(run("pdftotext '" + r.outputPath.string() + "' -").find("Not enough data"), std::string::npos);
+
+  const auto before = files::readFile(r.outputPath).value();
+  r.baby = app::Baby();
+  r.days.push_back(day("x", {}));
+  const auto status = reports::generatePdfReport(r);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().code, static_cast<std::int64_t>(reports::ReportError::kNoBaby));
+  EXPECT_EQ(files::readFile(r.outputPath).value(), before);
+}
+
+// Exact places on the recording canvas, with a measurer whose sizes are known.
+class PdfReportLayoutTest : public PdfReportTest {
+ protected:
+  graphics::ScopedTextMeasurer measurer_{std::make_shared<graphics::FixedAdvanceTextMeasurer>(0.5, 1.0)};
+  graphics::RecordingCanvas canvas_{graphics::Size(612, 792)};
+
+  std::vector<Rect> photoRects() const {
+    std::vector<Rect> out;
+    for (const auto& image : canvas_.images())
+      if (image.rect.width() == 166 || image.rect.width() == 512) out.push_back(image.rect);
+    return out;
+  }
+};
+
+TEST_F(PdfReportLayoutTest, SmallPhotosRunThreeARowAndRestartAtTheLeftAfterABreak) {
+  photo("p", jpeg(40, 40, 50));
+  PdfDayInfo d;  // no heading, no rows: the photos start at 50 + 12
+  d.images = {"", "p", "p", "p", "p", "p", "p", "p", "p", "p", "p", "p", "", "p", "p"};
+  reports::drawPdfReport(canvas_, request({d}, reports::kSmallPhotos, true));
+  // Rows at 62, 234, 406, 578 (578 + 166 = 744 < 767); the fifth row at 750 breaks. Its first key is
+  // empty, so the break comes with the photo chosen for x = 222: it goes to the left of the new page
+  // and the next one beside it, not onto it.
+  const std::vector<Rect> expected = {
+      {222, 62, 166, 166},  {394, 62, 166, 166},  {50, 234, 166, 166},  {222, 234, 166, 166},
+      {394, 234, 166, 166}, {50, 406, 166, 166},  {222, 406, 166, 166}, {394, 406, 166, 166},
+      {50, 578, 166, 166},  {222, 578, 166, 166}, {394, 578, 166, 166}, {50, 50, 166, 166},
+      {222, 50, 166, 166},
+  };
+  EXPECT_EQ(photoRects(), expected);
+  EXPECT_EQ(canvas_.pageCount(), 4);
+}
+
+TEST_F(PdfReportLayoutTest, RowsAlignTimesOnTheWidestAndATimeBreaksWithItsLine) {
+  std::vector<ReportRow> rows;
+  // 16-point times: "10:00" is 40 wide, "9:00" 32; the text column is 40 + 55.
+  rows.push_back({"Food", "9:00", "1", {}, {}});
+  rows.push_back({"Walk", "10:00", "2", {}, {}});
+  for (int i = 0; i < 40; ++i) rows.push_back({"Note", "10:00", std::to_string(i), {}, {}});
+  reports::drawPdfReport(canvas_, request({day("Monday", rows)}, reports::kNoPhotos, true));
+  // The texts after the day's heading: a time, then its line, for every row.
+  std::vector<graphics::RecordedText> texts = canvas_.texts();
+  while (!texts.empty() && texts.front().text != "Monday (10 months)") texts.erase(texts.begin());
+  ASSERT_FALSE(texts.empty());
+  texts.erase(texts.begin());
+  ASSERT_EQ(texts.size(), 2 * rows.size());
+  // The heading: 20 + 4 high at 50, so the first row is at 74.
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[0].rect->origin, (graphics::Point{58, 74}));  // right-aligned on 90
+  EXPECT_EQ(texts[1].rect->origin, (graphics::Point{95, 74}));
+  EXPECT_EQ(texts[1].rect->width(), 4 * 8 + 6 + 8 + 4);  // "Food", a 12-point blank, "1"
+  // Every time stands on the same y as its line, across the page break.
+  EXPECT_EQ(canvas_.pageCount(), 4);
+  for (size_t i = 0; i + 1 < texts.size(); i += 2) {
+    EXPECT_EQ(texts[i].rect->y(), texts[i + 1].rect->y()) << texts[i + 1].text;
+    EXPECT_LT(texts[i].rect->y() + texts[i].rect->height(), 742);
+  }
+}
+
+TEST_F(PdfReportLayoutTest, LongNameWrapsWithinThePageAndToothChartWithoutRecordsSaysSo) {
+  baby_.setBaby_Name(std::string(40, 'W'));  // 40 x 23 points unlimited: wider than the page
+  reports::drawPdfReport(canvas_, request({}, reports::kNoPhotos, true));
+  bool sawName = false, sawNotEnough = false;
+  for (const auto& t : canvas_.texts()) {
+    EXPECT_GE(t.rect->x(), 0) << t.text;
+    EXPECT_LE(t.rect->x() + t.rect->width(), 612) << t.text;
+    sawName |= t.text == std::string(40, 'W');
+    if (t.text == "Not enough data") {
+      sawNotEnough = true;
+      EXPECT_EQ(t.rect->origin, (graphics::Point{std::trunc(306 - 15 * 9 / 2.0), 396 + 9}));
+    }
+  }
+  EXPECT_TRUE(sawName);
+  EXPECT_TRUE(sawNotEnough);
+  EXPECT_EQ(canvas_.pageCount(), 2);
+}
+
+TEST(JpegInfo, ReadsSizeAndOrientationAndRefusesDamagedHeaders) {
+  const auto upright = jpeg(30, 20, 1);
+  const auto turned = jpeg(30, 20, 1, 8);
+  auto info = reports::readJpegInfo(upright.data(), upright.size());
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->width, 30);
+  EXPECT_EQ(info->height, 20);
+  EXPECT_EQ(info->orientation, 1);
+  EXPECT_EQ(reports::readJpegInfo(turned.data(), turned.size())->orientation, 8);
+  for (size_t cut : {size_t{0}, size_t{3}, size_t{10}, size_t{30}})
+    EXPECT_FALSE(reports::readJpegInfo(turned.data(), cut)) << cut;
+  auto longSegment = upright;
+  longSegment[4] = 0xFF;  // the first segment claims more bytes than there are
+  EXPECT_FALSE(reports::readJpegInfo(longSegment.data(), 200));
+}
+
+}  // namespace
