@@ -18,10 +18,11 @@ bool isParameterValue(const foundation::Value& value) { return value.isString() 
 
 // ---- TallyEvent
 
-TallyEvent::TallyEvent(std::string name, bool timed, const std::optional<foundation::Dictionary>& parameters)
+TallyEvent::TallyEvent(std::string name, bool timed, const std::optional<foundation::Dictionary>& parameters,
+                       std::optional<foundation::Date> started)
     : name_(std::move(name)), timed_(timed) {
   updateParameters(parameters);
-  started_ = now();
+  started_ = started.value_or(now());
   updateID();
 }
 
@@ -227,8 +228,8 @@ std::shared_ptr<TallyError> TallyError::initWithCoder(plist::Decoder& decoder) {
 // ---- TallySessionEvents
 
 TallyEventRecordStatus TallySessionEvents::recordEvent(
-    const std::string& name, const std::optional<foundation::Dictionary>& parameters, bool timed,
-    bool paused) {
+    const std::string& name, const std::optional<foundation::Dictionary>& parameters, bool timed, bool paused,
+    std::optional<foundation::Date> started) {
   TallyUtil::log(2, "TallySession: Attempting to record Event eventName[%@] with parameters[%@]",
                  {name, parameters ? foundation::Value(*parameters) : foundation::Value()});
   if (name.empty()) {
@@ -244,7 +245,7 @@ TallyEventRecordStatus TallySessionEvents::recordEvent(
                    {name, static_cast<int>(kTallyMaxEventParameters)});
     return kTallyEventParamsCountExceeded;
   }
-  auto event = std::make_shared<TallyEvent>(name, timed, parameters);
+  auto event = std::make_shared<TallyEvent>(name, timed, parameters, started);
   if (paused) {
     pendingEventLog.push_back(event);
     TallyUtil::log(2, "TallySession: Event log for eventName[%@] put to pending", {name});

@@ -37,9 +37,10 @@ class TallyEvent : public plist::Archivable {
  public:
   static constexpr std::string_view kClassName = "TallyEvent";
 
-  // Starts now on the SDK's clock and takes the next event id.
+  // Starts at `started` (now on the SDK's clock when not given) and takes the next event id.
   explicit TallyEvent(std::string name, bool timed = false,
-                      const std::optional<foundation::Dictionary>& parameters = std::nullopt);
+                      const std::optional<foundation::Dictionary>& parameters = std::nullopt,
+                      std::optional<foundation::Date> started = std::nullopt);
   static void registerClass(plist::ClassRegistry& registry = plist::ClassRegistry::shared());
 
   const std::string& name() const { return name_; }
@@ -131,9 +132,10 @@ class TallySessionEvents {
   std::int32_t totalErrorCount = 0;
 
   // Decides the event's fate; `paused` holds it back in the pending log (kTallyEventLoggingDelayed).
+  // `started` is when the application logged it (now when not given).
   TallyEventRecordStatus recordEvent(const std::string& name,
                                      const std::optional<foundation::Dictionary>& parameters, bool timed,
-                                     bool paused);
+                                     bool paused, std::optional<foundation::Date> started = std::nullopt);
   TallyEventRecordStatus putEventIntoLog(const EventPtr& event);
   // Every pending event, in order, into the log.
   void mergePendingEventLog();

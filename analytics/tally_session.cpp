@@ -162,6 +162,16 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
     }
     crashWritten = found->addToSavedSessions().ok();
     TallyUtil::log(2, "TallySession: Add crashed former session");
+    // The archive it came from is about to go: when the saved sessions cannot take it, the upload
+    // queue (which keeps its own files) does, so neither its events nor its report are lost.
+    if (!crashWritten) {
+      if (auto sender = TallyDataSender::instance()) {
+        // It wraps its own block: no session of this process exists yet.
+        sender->setDataSenderDelegate(found);
+        sender->sendSessionsData(found->report_.data());
+        crashWritten = true;
+      }
+    }
     crashPending = crashPending && !crashWritten;
   }
   removeCurrentSessionFile();
@@ -195,7 +205,8 @@ std::shared_ptr<TallySession> TallySession::sessionWithNewEventsWithApiKey(
   report_.events.pendingEventLog.clear();
   for (const auto& event : pending) {
     event->updateID();
-    made->report_.events.eventLog.push_back(event);
+    // Counted as well as logged: a block whose log names an event its counts lack does not read.
+    made->report_.events.putEventIntoLog(event);
     if (event->started() < made->report_.startTime) made->report_.startTime = event->started();
   }
   if (!pending.empty()) {
@@ -360,9 +371,9 @@ void TallySession::sendSessionsToServerForCreateSession() {
 
 TallyEventRecordStatus TallySession::recordEvent(const std::string& name,
                                                  const std::optional<foundation::Dictionary>& params,
-                                                 bool timed) {
+                                                 bool timed, std::optional<Date> started) {
   handedOver_ = false;
-  auto status = report_.events.recordEvent(name, params, timed, isPaused());
+  auto status = report_.events.recordEvent(name, params, timed, isPaused(), started);
   publishCounts();
   // Saved at once: a kill right after the call must not lose an event the caller was told is kept.
   if (status == kTallyEventRecorded || status == kTallyEventLoggingDelayed) (void)saveToDisk();
@@ -704,7 +715,9 @@ TallyEventRecordStatus TallyImpl::recordEvent(const std::string& name,
   } else if (current && current->loggedEventCount() >= kTallyMaxLoggedEvents) {
     status = kTallyEventLogCountExceeded;
   }
-  onSession([name, params, timed](TallySession& s) { (void)s.recordEvent(name, params, timed); });
+  // Stamped now: the queue may reach it after the clock has moved on.
+  onSession(
+      [name, params, timed, at = now()](TallySession& s) { (void)s.recordEvent(name, params, timed, at); });
   return status;
 }
 void TallyImpl::setEventLoggingEnabled(bool enabled) {

@@ -84,7 +84,8 @@ class TallySession : public plist::Archivable,
   void sendSessionsToServerForCreateSession();
   foundation::Status addToSavedSessions();
   TallyEventRecordStatus recordEvent(const std::string& name,
-                                     const std::optional<foundation::Dictionary>& params, bool timed);
+                                     const std::optional<foundation::Dictionary>& params, bool timed,
+                                     std::optional<foundation::Date> started = std::nullopt);
   void maybeIncrementPageView(foundation::Date at);
   void endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params);
   void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,

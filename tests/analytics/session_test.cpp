@@ -17,6 +17,8 @@
 #include "analytics/tally_util.h"
 #include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/calendar.h"
+#include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
 #include "support/analytics_collector.h"
@@ -42,6 +44,8 @@ class SessionTest : public ::testing::Test {
     freshProcess();
   }
   ~SessionTest() override {
+    // Every block any test sent must read as the format says.
+    EXPECT_EQ(collector_.rejected(), std::vector<std::string>{});
     killProcess();
     loop_.runUntilIdle();
     CurrentSession::setFactory(nullptr);
@@ -274,6 +278,120 @@ TEST_F(SessionTest, ATerminationSignalEndsTheSessionFirst) {
   TallyGlobalVariableStorage::sharedInstance()->setApiKey(std::string(kApiKey));
   EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
   ::unsetenv("SESSION_TEST_PARENT_HOME");
+}
+
+}  // namespace
+}  // namespace analytics
+
+namespace analytics {
+namespace {
+
+// A start that cannot write the saved sessions loses neither the session left behind nor the crash
+// report found with it, and a later start sends neither again.
+TEST_F(SessionTest, ACrashReportSurvivesAStartThatCannotSaveTheSessionLeftBehind) {
+  start();
+  Tally::logEvent("before the crash");
+  settle();
+  killProcess();
+  auto& reporter = crash::TallyCrashReporter::sharedReporter();
+  std::filesystem::create_directories(reporter.crashReportPath().parent_path());
+  Bytes report{'c', 'r', 'a', 's', 'h', 'l', 'g', 1, 7};
+  ASSERT_TRUE(files::writeAtomic(reporter.crashReportPath(), report).ok());
+  TallyGlobalVariableStorage::sharedInstance()->setApiKey(std::string(kApiKey));
+  // A folder where the saved sessions' file goes: every write of it fails.
+  const auto stored = TallySession::sessionsFilePath();
+  std::filesystem::remove(stored);
+  std::filesystem::create_directories(stored / "blocked");
+  size_t before = delivered().size();
+
+  freshProcess();
+  TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(true);
+  start();
+  EXPECT_FALSE(reporter.hasPendingCrashReport());
+  std::filesystem::remove_all(stored);
+  killProcess();
+  freshProcess();
+  start();
+
+  auto sessions = delivered();
+  size_t reports = 0, events = 0;
+  for (size_t i = before; i < sessions.size(); ++i) {
+    for (const auto& error : sessions[i].errors) reports += error.type == 3 && error.report == report;
+    for (const auto& event : sessions[i].events) events += event.name == "before the crash";
+  }
+  EXPECT_EQ(reports, 1u);
+  EXPECT_EQ(events, 1u);
+}
+
+// The event calls answer from the counts on the caller's thread; the event is queued all the same and
+// the session applies its own rules (a name it already counts is counted and logged again).
+TEST_F(SessionTest, StatusTwoOnceAHundredNamesAreCountedWhileTheEventIsStillRecorded) {
+  start();
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(Tally::logEvent("name" + std::to_string(i)), kTallyEventRecorded);
+  TallyImpl::instance()->flush();
+  EXPECT_EQ(Tally::logEvent("name5"), kTallyEventUniqueCountExceeded);
+  EXPECT_EQ(Tally::logEvent("name100"), kTallyEventUniqueCountExceeded);
+  TallyImpl::instance()->flush();
+  TallyImpl::instance()->queue().sync([&] {
+    const auto& events = current()->report().events;
+    EXPECT_EQ(events.eventCounts.size(), 100u);
+    EXPECT_EQ(events.eventLog.size(), 101u);
+  });
+}
+
+// Restored from its archive, a session logs events or not as the settings say.
+TEST_F(SessionTest, ARestoredSessionTakesItsSwitchesFromTheSettings) {
+  start();
+  settle();
+  for (bool logging : {true, false}) {
+    TallyGlobalVariableStorage::sharedInstance()->setEventLoggingEnabled(logging);
+    TallyImpl::instance()->queue().sync([&] {
+      auto restored = TallySession::restoreCurrent();
+      ASSERT_NE(restored, nullptr);
+      size_t before = restored->report().events.eventLog.size();
+      restored->recordEvent("restored", std::nullopt, false);
+      EXPECT_EQ(restored->report().events.eventLog.size(), before + (logging ? 1 : 0)) << logging;
+    });
+  }
+}
+
+// Events logged after the return to the foreground began, but before the application became active
+// again, belong to the session that replaces the paused one.
+TEST_F(SessionTest, EventsOfTheReturnMoveToTheNextSession) {
+  auto& app = ui::Application::shared();
+  start();
+  auto first = current();
+  app.enterBackground();
+  Tally::logEvent("while away");
+  clock_.advance(20);
+  TallyImpl::instance()->markSessionAsResuming();
+  clock_.advance(1);
+  Tally::logEvent("on the way back");
+  runtime::NotificationCenter::defaultCenter().post(std::string(ui::kApplicationDidBecomeActiveNotification));
+  settle();
+  ASSERT_NE(current(), first);
+  auto away = withEvent("while away");
+  auto back = withEvent("on the way back");
+  ASSERT_TRUE(away && back) << testing::PrintToString(deliveredEventNames());
+  EXPECT_NE(away->startMillis, back->startMillis);
+}
+
+// Ages outside 1 to 150 change nothing; another gives 1 January of the birth year, local midnight.
+TEST_F(SessionTest, AgesBecomeTheFirstDayOfTheBirthYear) {
+  start();
+  auto calendar = foundation::Calendar::current();
+  int year = *calendar.component(foundation::CalendarUnit::Year, clock_.now());
+  foundation::DateComponents birth;
+  birth.year = year - 30;
+  TallyImpl::instance()->queue().sync([&] {
+    auto session = current();
+    for (int age : {0, 151}) {
+      session->setAgeInYears(age, clock_.now());
+      EXPECT_FALSE(session->report().birthDate) << age;
+    }
+    session->setAgeInYears(30, clock_.now());
+    EXPECT_EQ(session->report().birthDate, calendar.dateFromComponents(birth));
+  });
 }
 
 }  // namespace
