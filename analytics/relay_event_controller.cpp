@@ -25,9 +25,8 @@ ProcessWide<TallyRelayEventController>& slot() {
 
 std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::floor(TallyUtil::clock().now().unix())); }
 
-std::int64_t millisSince1970(foundation::Date date) {
-  return static_cast<std::int64_t>(std::floor(date.unix() * 1000.0));
-}
+// Rounded, not truncated: a date made from whole milliseconds may come back a hair below them.
+std::int64_t millisSince1970(foundation::Date date) { return std::llround(date.unix() * 1000.0); }
 
 // An item's number the way its stored text or number reads as an integer: leading digits with an
 // optional sign, 0 when there are none.

@@ -114,7 +114,8 @@ foundation::Result<Datum> TallyRelayRequest::buildRequestDatum() {
   if (auto vendor = TallyUtil::getIdentifierForVendor(); vendor && !appendId(kDeviceIdVendor, *vendor))
     return failed("Unable to create IDFV Device id datum structure: %s");
 
-  // Without a stored location the service is sent 0, 0 and 0.
+  // Without a stored location the service is sent 0, 0 and 0 (the settings keep one only where the
+  // platform has a location class; a dictionary of the three figures is read when present).
   foundation::Value location = storage->location();
   Datum geo(avro_record(geolocation_));
   if (!geo || !set(geo.get(), "latitude", avro_double(number(location, "latitude"))) ||

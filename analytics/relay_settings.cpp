@@ -190,7 +190,8 @@ void dropStoredRelaySettings() {
 }
 
 std::int64_t relayNowMillis() {
-  return static_cast<std::int64_t>(std::floor(TallyUtil::clock().now().unix() * 1000.0));
+  // Rounded, not truncated: a clock set to whole milliseconds may read a hair below them.
+  return std::llround(TallyUtil::clock().now().unix() * 1000.0);
 }
 
 }  // namespace analytics
