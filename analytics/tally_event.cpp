@@ -298,8 +298,9 @@ void TallySessionEvents::mergeValidPendingEventLog(std::optional<foundation::Dat
 }
 
 bool TallySessionEvents::endTimedEvent(const std::string& name,
-                                       const std::optional<foundation::Dictionary>& parameters) {
-  foundation::Date at = now();
+                                       const std::optional<foundation::Dictionary>& parameters,
+                                       std::optional<foundation::Date> ended) {
+  foundation::Date at = ended.value_or(now());
   for (const auto* log : {&eventLog, &pendingEventLog}) {
     for (const auto& event : *log) {
       if (event->name() != name || !event->isUnterminated()) continue;

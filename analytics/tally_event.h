@@ -142,7 +142,8 @@ class TallySessionEvents {
   // Pending events that started before the resume time; the rest stay pending.
   void mergeValidPendingEventLog(std::optional<foundation::Date> resumeTime);
   // Ends the first unterminated event of the name (log, then pending log); false when none.
-  bool endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& parameters);
+  bool endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& parameters,
+                     std::optional<foundation::Date> ended = std::nullopt);
   // Ends every unterminated (or earlier automatically ended) event at the session's end.
   void endTimedEvents(foundation::Date endTime);
   // Counts the error and keeps it while fewer than 10 are kept. A live report is kept only with crash

@@ -389,9 +389,9 @@ void TallySession::maybeIncrementPageView(Date at) {
   store->setLastPageViewDate(at);
 }
 
-void TallySession::endTimedEvent(const std::string& name,
-                                 const std::optional<foundation::Dictionary>& params) {
-  if (report_.events.endTimedEvent(name, params)) (void)saveToDisk();
+void TallySession::endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params,
+                                 std::optional<Date> ended) {
+  if (report_.events.endTimedEvent(name, params, ended)) (void)saveToDisk();
 }
 
 void TallySession::recordError(const std::string& errorId, const std::string& message,
@@ -741,7 +741,7 @@ void TallyImpl::setAgeInYears(std::int32_t age) {
   onSession([age, at = now()](TallySession& s) { s.setAgeInYears(age, at); });
 }
 void TallyImpl::endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params) {
-  onSession([name, params](TallySession& s) { s.endTimedEvent(name, params); });
+  onSession([name, params, at = now()](TallySession& s) { s.endTimedEvent(name, params, at); });
 }
 void TallyImpl::recordError(const std::string& errorId, const std::string& message,
                             const std::string& exceptionString, std::int32_t type,

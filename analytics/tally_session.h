@@ -87,7 +87,8 @@ class TallySession : public plist::Archivable,
                                      const std::optional<foundation::Dictionary>& params, bool timed,
                                      std::optional<foundation::Date> started = std::nullopt);
   void maybeIncrementPageView(foundation::Date at);
-  void endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params);
+  void endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params,
+                     std::optional<foundation::Date> ended = std::nullopt);
   void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,
                    std::int32_t type, const std::optional<foundation::Bytes>& liveReport);
   // Degrees and metres, kept at reduced precision; the accuracy is the mean of the two given.

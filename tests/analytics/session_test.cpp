@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 
 #include "analytics/data_sender.h"
 #include "analytics/global_variable_storage.h"
@@ -392,6 +393,47 @@ TEST_F(SessionTest, AgesBecomeTheFirstDayOfTheBirthYear) {
     session->setAgeInYears(30, clock_.now());
     EXPECT_EQ(session->report().birthDate, calendar.dateFromComponents(birth));
   });
+}
+
+}  // namespace
+}  // namespace analytics
+
+namespace analytics {
+namespace {
+
+// What the application tells the interface about the user, timed events and errors goes out with the
+// session's block.
+TEST_F(SessionTest, UserFactsTimedEventsErrorsAndOriginGoOutWithTheBlock) {
+  Tally::addSessionOrigin("reminder");
+  Tally::sessionProperties(Dictionary{{"plan", "free"}});
+  start();
+  Tally::setGender("f");
+  Tally::setGender(7);  // refused: not a text
+  Tally::setAge(30);
+  Tally::setLatitudeLongitude(52.52, 13.40, 10, 30);
+  EXPECT_EQ(Tally::logEventTimed("sleep", true), kTallyEventRecorded);
+  clock_.advance(5);
+  Tally::endTimedEvent("sleep", Dictionary{{"side", "left"}});
+  std::runtime_error failure("disk full");
+  Tally::logErrorWithException("save", "could not save", &failure);
+  Tally::logErrorWithError("cloud", "upload", foundation::Error("NSURLErrorDomain", -1009));
+  Tally::endSession();
+  settle();
+
+  auto block = withEvent("sleep");
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->gender, 0);
+  EXPECT_TRUE(block->birthMillis);
+  EXPECT_NEAR(block->latitude, 52.52, 0.01);
+  EXPECT_NEAR(block->accuracy, 20, 1);
+  EXPECT_EQ(block->events[0].durationMillis, 5000);
+  EXPECT_EQ(block->events[0].parameters, (testing_support::KeyValues{{"side", "left"}}));
+  ASSERT_EQ(block->errors.size(), 2u);
+  EXPECT_EQ(std::tuple(block->errors[0].errorString, block->errors[0].type), std::tuple("save", 2));
+  EXPECT_EQ(block->errors[0].exceptionString, "std::runtime_error: disk full");
+  EXPECT_EQ(std::tuple(block->errors[1].errorString, block->errors[1].type), std::tuple("cloud", 1));
+  EXPECT_EQ(block->origin, "reminder");
+  EXPECT_EQ(block->properties, (testing_support::KeyValues{{"plan", "free"}}));
 }
 
 }  // namespace
