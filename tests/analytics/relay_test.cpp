@@ -129,6 +129,16 @@ TEST_F(RelayTest, TheCollectorReadsTheRequestWithAvroAndTheResponseBecomesTheSet
   storage()->setRelayRequestPending(true);
   EXPECT_FALSE(request->invokeRelayWithParams());
   EXPECT_EQ(request->runningTaskCount(), 0u);
+  storage()->setRelayRequestPending(false);
+
+  // A request that cannot be encoded (a key that is not UTF-8 has no JSON form) is not posted, and
+  // the next exchange may run.
+  storage()->setApiKey("ZK\xFF");
+  EXPECT_FALSE(request->invokeRelayWithParams());
+  EXPECT_FALSE(storage()->relayRequestPending());
+  EXPECT_EQ(request->runningTaskCount(), 0u);
+  loop_.runUntilIdle();
+  EXPECT_EQ(collector_.configRequests().size(), 1u);
 }
 
 TEST_F(RelayTest, ABadAnswerChangesNothingAndFreesTheNextExchange) {
