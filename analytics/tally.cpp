@@ -49,6 +49,7 @@ void guardedVoid(F&& work) {
 // startSession's once-only test, and the observations of the application it starts.
 struct Lifecycle {
   std::mutex mutex;
+  TallyDelegate* delegate = nullptr;
   std::vector<runtime::ObserverToken> observers;
   runtime::ObserverToken launchObserver;
 };
@@ -96,6 +97,15 @@ void createAndSendSession() {
     Tally::setAge(store->age());
     if (auto userId = store->userID()) Tally::setUserID(*userId);
     if (auto gender = store->gender()) Tally::setGender(*gender);
+    TallyDelegate* delegate;
+    {
+      std::lock_guard lock(lifecycle().mutex);
+      delegate = lifecycle().delegate;
+    }
+    if (delegate) {
+      delegate->tallySessionDidCreateWithInfo(foundation::Dictionary{{"apiKey", store->apiKey().value_or("")},
+                                                                     {"sessionId", Tally::getSessionID()}});
+    }
     if (auto session = CurrentSession::get()) session->sendSessionsToServerForCreateSession();
   });
 }
@@ -517,6 +527,21 @@ bool Tally::hasUserOptedOut() {
 }
 
 void Tally::setServerURL(std::string_view url) { TallyNetworkUtil::setServerURL(url); }
+void Tally::setRelayServerURL(std::string_view url) { TallyNetworkUtil::setConfigServerUrl(url); }
+void Tally::setRelayEnabled(bool enabled) {
+  guardedVoid([&] { settings()->setRelayMonitoringEnabled(enabled); });
+}
+void Tally::setAppCloudServerToStaging(bool staging) {
+  TallyNetworkUtil::setAppCloudServerToStaging(staging);
+}
+void Tally::setSecureTransportEnabledDeprecated(bool secure) {
+  TallyNetworkUtil::setSecureTransportEnabledDeprecated(secure);
+}
+void Tally::setDelegate(TallyDelegate* delegate) {
+  std::lock_guard lock(lifecycle().mutex);
+  lifecycle().delegate = delegate;
+}
+bool Tally::sendUsageInfo() { return true; }
 
 std::string Tally::getSessionID() {
   return guarded(

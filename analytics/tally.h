@@ -32,6 +32,14 @@ class ViewController;
 
 namespace analytics {
 
+// Told of each new session (kept as a plain pointer; the application keeps it alive while set).
+class TallyDelegate {
+ public:
+  virtual ~TallyDelegate() = default;
+  // "apiKey" and "sessionId" of the session just made.
+  virtual void tallySessionDidCreateWithInfo(const foundation::Dictionary& info) = 0;
+};
+
 class Tally {
  public:
   Tally() = delete;
@@ -103,6 +111,13 @@ class Tally {
   static void setTallyOptOut(bool optOut);
   static bool hasUserOptedOut();
   static void setServerURL(std::string_view url);
+  static void setRelayServerURL(std::string_view url);
+  static void setRelayEnabled(bool enabled);
+  static void setAppCloudServerToStaging(bool staging);
+  static void setSecureTransportEnabledDeprecated(bool secure);
+  static void setDelegate(TallyDelegate* delegate);
+  // Always true.
+  static bool sendUsageInfo();
   // The current session's start in whole milliseconds since 1970; "0" before the first session.
   static std::string getSessionID();
 

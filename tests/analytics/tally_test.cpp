@@ -402,6 +402,21 @@ TEST_F(TallyTest, EventsLoggedWhileTheSessionStartsAreNeitherLostNorReordered) {
   }
 }
 
+TEST_F(TallyTest, TheDelegateHearsOfEachNewSessionWithItsId) {
+  struct Listener : TallyDelegate {
+    void tallySessionDidCreateWithInfo(const Dictionary& info) override { heard.push_back(info); }
+    std::vector<Dictionary> heard;
+  } listener;
+  EXPECT_EQ(Tally::getSessionID(), "0");
+  Tally::setDelegate(&listener);
+  Tally::startSession(kApiKey);
+  Tally::setDelegate(nullptr);
+  // 600000000 seconds after 2001 began, in milliseconds since 1970.
+  EXPECT_EQ(Tally::getSessionID(), "1578307200000");
+  EXPECT_EQ(listener.heard,
+            (std::vector<Dictionary>{{{"apiKey", std::string(kApiKey)}, {"sessionId", "1578307200000"}}}));
+}
+
 TEST(TallyUtilTest, SystemVersionsAsNumbers) {
   ui::DeviceProfile profile;
   for (auto [text, number] : std::vector<std::pair<std::string, std::int64_t>>{
