@@ -580,10 +580,4 @@ void backUpController::close() {
   staged_.reset();
 }
 
-// --- Storyboard
-
-void registerReportScreens(ui::Storyboard& storyboard) {
-  storyboard.registerController(kBackUpControllerId, [] { return std::make_shared<backUpController>(); });
-}
-
 }  // namespace reports

@@ -208,7 +208,4 @@ class backUpController : public ui::ViewController,
   std::shared_ptr<BackUpProgressBar> progressView_;
 };
 
-// Adds the cloud backup screen (and, once it lands, the report screen) to the storyboard.
-void registerReportScreens(ui::Storyboard& storyboard);
-
 }  // namespace reports

@@ -111,6 +111,8 @@ class BackupScreenTest : public ::testing::Test {
     screen_ = std::make_shared<backUpController>(services());
     navigation_ = std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
     (void)navigation_->view();
+    navigation_->beginAppearanceTransition(true, false);
+    navigation_->endAppearanceTransition();
     navigation_->pushViewController(screen_, false);
     loop_.runUntilIdle();
     return *screen_;
