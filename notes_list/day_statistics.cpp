@@ -15,8 +15,8 @@ namespace {
 using foundation::Date;
 
 constexpr std::size_t kDaysPerBunch = 10;
-// Notes walked per fetch while looking for days: a bunch of ten days rarely needs more.
-constexpr std::size_t kWalkPage = 256;
+// Notes walked per fetch while looking for days.
+constexpr std::size_t kWalkPage = 128;
 constexpr const char* kNoDay = "20000101";
 
 }  // namespace
@@ -44,12 +44,18 @@ app::InterfaceText entriesStatisticHelper::language() const {
 }
 
 Date entriesStatisticHelper::endOfDay(Date instant) const {
+  // Notes come in time order, so most instants fall in the day asked for last.
+  if (dayCache_ && dayCache_->first <= instant && instant < dayCache_->second) return dayCache_->second;
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       instant);
   if (!parts) return instant;
+  auto start = calendar_.dateFromComponents(*parts);
   parts->day = *parts->day + 1;
-  return calendar_.dateFromComponents(*parts).value_or(instant);
+  auto end = calendar_.dateFromComponents(*parts);
+  if (!start || !end) return instant;
+  dayCache_ = std::make_pair(*start, *end);
+  return *end;
 }
 
 Date entriesStatisticHelper::startOfDay(Date instant) const {
@@ -143,6 +149,12 @@ foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
   return walkStatus_;
 }
 
+// The walk reads the notes newest first, a page at a time, and keeps them: once it has found its
+// days it reads on to the start of the oldest one, so the notes it holds are every note that can
+// count in those days (a note counts only in days up to one before the day it stops in), and the
+// days are computed from them without reading the store again. Nothing newer than where the walk
+// starts is needed: the walk starts at the end of the newest day of the range, or at the oldest
+// day already computed, whose notes the day before it sees again.
 bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   walkStatus_ = {};
   if (allDaysAreLoaded_) return false;
@@ -153,30 +165,44 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
 
   auto predicates = filterPredicates();
   predicates.push_back(fixedPredicate("note_DateStop < %@", {*latestDate_}));
+  std::vector<app::Note> walked;
+  std::optional<Date> oldestStart;  // start of the oldest day found, once the bunch is full
   bool ranOut = false;
-  for (std::size_t offset = 0; limit > 0; offset += kWalkPage) {
+  for (std::size_t offset = 0;; offset += kWalkPage) {
     auto page = fetchNotes(predicates, kWalkPage, offset);
     if (!page.ok()) {
       walkStatus_ = page.error();
       allDaysAreLoaded_ = true;
       return true;
     }
-    for (const auto& note : page.value()) {
+    bool past = false;
+    for (auto& note : page.value()) {
+      const Date stop = note.note_DateStop().value_or(Date{});
+      if (oldestStart && stop < *oldestStart) {
+        past = true;
+        break;
+      }
       // Every day the note spends time in, newest first: its stop day, then (timed stretches)
       // its start day. Both are checked so a night's first day is never skipped.
-      std::vector<Date> days = {lastDayEnd(note)};
-      const auto type = note.note_Type();
-      if (neh_.howManyDates(type) == 2 && neh_.shouldSplitTheTimeBy24h(type) && note.note_DateStart())
-        days.push_back(endOfDay(*note.note_DateStart()));
-      for (Date day : days) {
-        if (day < current && limit > 0) {
-          ends.push_back(day);
-          current = day;
-          --limit;
+      if (limit > 0) {
+        std::vector<Date> days = {lastDayEnd(note)};
+        const auto type = note.note_Type();
+        if (neh_.howManyDates(type) == 2 && neh_.shouldSplitTheTimeBy24h(type) && note.note_DateStart())
+          days.push_back(endOfDay(*note.note_DateStart()));
+        for (Date day : days) {
+          if (day < current && limit > 0) {
+            ends.push_back(day);
+            current = day;
+            --limit;
+          }
         }
+        if (limit == 0)
+          oldestStart = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, ends.back())
+                            .value_or(ends.back());
       }
-      if (limit == 0) break;
+      walked.push_back(std::move(note));
     }
+    if (past) break;
     if (page.value().size() < kWalkPage) {
       ranOut = limit > 0;
       break;
@@ -185,22 +211,8 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (ranOut) allDaysAreLoaded_ = true;
   if (ends.empty()) return true;
 
-  // One read for the whole bunch: every note stopping from the oldest day's start to the end of
-  // the day after the newest (a night started in the newest day stops there).
-  auto window = filterPredicates();
-  const Date from =
-      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, ends.back()).value_or(ends.back());
-  const Date to =
-      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, ends.front()).value_or(ends.front());
-  window.push_back(fixedPredicate("(note_DateStop >= %@) AND (note_DateStop < %@)", {from, to}));
-  auto notes = fetchNotes(std::move(window), 0, 0);
-  if (!notes.ok()) {
-    walkStatus_ = notes.error();
-    allDaysAreLoaded_ = true;
-    return true;
-  }
   for (Date end : ends) {
-    auto rows = calculateStatisticForDate(end, notes.value());
+    auto rows = calculateStatisticForDate(end, walked);
     // Days whose notes all belong elsewhere get no number: the list shows no gaps.
     if (!rows.empty()) sumDictionary_.push_back(Day{end, std::move(rows)});
   }
@@ -217,8 +229,15 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
     Date dayEnd, const std::vector<app::Note>& notes) const {
   const Date dayStart =
       calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, dayEnd).value_or(dayEnd);
+  const Date after = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, dayEnd).value_or(dayEnd);
+  // The notes are newest first: those stopping from the day's start to the end of the next day.
+  const auto stopOf = [](const app::Note& note) { return note.note_DateStop().value_or(Date{}); };
+  const auto first = std::partition_point(notes.begin(), notes.end(),
+                                          [&](const app::Note& n) { return stopOf(n) >= after; });
+  const auto last =
+      std::partition_point(first, notes.end(), [&](const app::Note& n) { return stopOf(n) >= dayStart; });
   std::map<std::string, sumInfo_> sums;
-  for (const auto& note : notes) countNote(note, sums, dayStart, dayEnd);
+  for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
 
   std::vector<DayRow> rows;
   for (const auto& [type, sum] : sums) {

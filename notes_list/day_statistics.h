@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/entities.h"
@@ -128,6 +129,7 @@ class entriesStatisticHelper {
   std::optional<std::vector<std::string>> filterTypes_, filterSubTypes_;
   std::optional<foundation::Date> beginDate_, endBound_;  // the list's date filter
   foundation::Status walkStatus_;                         // the last walk's fetch failure
+  mutable std::optional<std::pair<foundation::Date, foundation::Date>> dayCache_;  // last day of endOfDay
   bool allDaysAreLoaded_ = false;
 };
 

@@ -1,6 +1,8 @@
 #include "notes_list/list_cells.h"
 
 #include "app/flat_widgets.h"
+#include "platform/foundation/text.h"
+#include "platform/graphics/text_measure.h"
 
 namespace notes_list {
 
@@ -35,6 +37,26 @@ void drawRow(graphics::Canvas& canvas, const Rect& bounds, bool top, double bott
 }  // namespace
 
 double listSeparatorInset(bool iPad) { return iPad ? 70 : 58; }
+
+Rect boundingRectForCharacterRange(const ui::Label& label, std::size_t utf16Start, std::size_t utf16Length) {
+  const Rect frame = label.frame();
+  Rect box = graphics::defaultTextMeasurer()->rangeBounds(label.drawnText(), frame.size.width, utf16Start,
+                                                          utf16Length);
+  switch (label.textAlignment()) {
+    case graphics::TextAlignment::kLeft:
+      box.origin.x = frame.origin.x;
+      break;
+    case graphics::TextAlignment::kCenter:
+      box.origin.x = frame.origin.x + frame.size.width / 2 - box.size.width / 2;
+      break;
+    case graphics::TextAlignment::kRight:
+      box.origin.x = frame.origin.x + frame.size.width - box.size.width;
+      break;
+    default:
+      break;
+  }
+  return box;
+}
 
 listRowCell::listRowCell(std::string identifier, bool iPad)
     : ui::TableViewCell(ui::CellStyle::kDefault, std::move(identifier)), iPad_(iPad) {
@@ -73,12 +95,17 @@ void iPhoneTimerNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*
   drawRow(canvas, bounds(), firstCellInSection, lastCellInSection ? 0 : listSeparatorInset(iPad_));
 }
 
-iPhoneSumNoteCell::iPhoneSumNoteCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier) {
+iPhoneSumNoteCell::iPhoneSumNoteCell(bool iPad)
+    : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier), iPad_(iPad) {
   setBackgroundColor(graphics::Color::clear());
   typeLable = addLabel(contentView());
-  countLable = addLabel(contentView());
   typeImage = addImage(contentView());
   countImage = addImage(contentView());
+  countImage->setClipsToBounds(true);
+  countImage->setCornerRadius(iPad ? 12 : 11);
+  // Over its backdrop.
+  countLable = addLabel(contentView());
+  countLable->setTextAlignment(graphics::TextAlignment::kRight);
 }
 
 void iPhoneSumNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
@@ -86,15 +113,24 @@ void iPhoneSumNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/)
 }
 
 // The layouts the storyboard prototypes would give: icon column, type above the value, times right.
+// On the iPad the times keep a fixed column at the right edge, as the list sets them there.
 void iPhoneNoteCell::layoutSubviews() {
   ui::TableViewCell::layoutSubviews();
   const double w = bounds().size.width;
+  const double photo = photoForCellImage->isHidden() ? 0 : 15;
   mainImage->setFrame(Rect(9, 10, 40, 40));
   typeLable->setFrame(Rect(58, 4, w * 0.5 - 58, 18));
-  mainLable->setFrame(Rect(58, 21, w * 0.6 - 58, 20));
-  notesLable->setFrame(Rect(58, 40, w - 58 - (photoForCellImage->isHidden() ? 0 : 15), 16));
-  toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
-  durationTimeLable->setFrame(Rect(w * 0.6, 21, w * 0.4 - 10, 20));
+  notesLable->setFrame(Rect(58, 40, w - 58 - photo, 16));
+  if (iPad_) {
+    mainLable->setFrame(Rect(58, 21, w - 210, 20));
+    toTimeLable->setFrame(Rect(w - 220, 4, 210, 18));
+    durationTimeLable->setFrame(Rect(w - 135, 21, 125, 20));
+  } else {
+    mainLable->setFrame(Rect(58, 21, w * 0.6 - 58, 20));
+    toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
+    durationTimeLable->setFrame(Rect(w * 0.6, 21, w * 0.4 - 10, 20));
+  }
+  // The mark stays inside the row on both devices.
   photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
 }
 
@@ -103,8 +139,13 @@ void iPhoneNoteNoticeCell::layoutSubviews() {
   const double w = bounds().size.width;
   mainImage->setFrame(Rect(9, 10, 40, 40));
   typeLable->setFrame(Rect(58, 4, w * 0.5 - 58, 18));
-  mainLable->setFrame(Rect(58, 22, w - 58 - 25, 34));
-  toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
+  if (iPad_) {
+    mainLable->setFrame(Rect(58, 22, w - 80, 34));
+    toTimeLable->setFrame(Rect(w - 220, 4, 210, 18));
+  } else {
+    mainLable->setFrame(Rect(58, 22, w - 58 - 25, 34));
+    toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
+  }
   photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
 }
 
@@ -113,7 +154,7 @@ void iPhoneTimerNoteCell::layoutSubviews() {
   const double w = bounds().size.width, h = bounds().size.height;
   typeImage->setFrame(Rect(9, (h - 40) / 2, 40, 40));
   typeLable->setFrame(Rect(58, 0, w - 58 - 50, h));
-  timerImage->setFrame(Rect(w - 40, (h - 30) / 2, 30, 30));
+  timerImage->setFrame(Rect(iPad_ ? w - 30 - 5 : w - 40, (h - 30) / 2, 30, 30));
 }
 
 void iPhoneSumNoteCell::layoutSubviews() {
@@ -121,8 +162,13 @@ void iPhoneSumNoteCell::layoutSubviews() {
   const double w = bounds().size.width, h = bounds().size.height;
   typeImage->setFrame(Rect(9, (h - 30) / 2, 30, 30));
   typeLable->setFrame(Rect(48, 0, w * 0.5 - 48, h));
-  countLable->setFrame(Rect(w * 0.5, 0, w * 0.5 - 15, h));
-  countImage->setFrame(Rect(w * 0.5 - 7, (h - 22) / 2, w * 0.5 - 1, 22));
+  countLable->setFrame(iPad_ ? Rect(w - 215, 0, 200, h) : Rect(w * 0.5, 0, w * 0.5 - 15, h));
+  // The backdrop hugs the totals, a margin on either side.
+  const std::string& text = countLable->text();
+  countImage->setHidden(text.empty());
+  const Rect box = boundingRectForCharacterRange(*countLable, 0, foundation::text::utf16Length(text));
+  const double margin = iPad_ ? 8 : 7;
+  countImage->setFrame(Rect(box.origin.x - margin, (h - 22) / 2, box.size.width + 2 * margin, 22));
 }
 
 }  // namespace notes_list

@@ -9,6 +9,7 @@
 //
 // The inset keeps the icon column open between the rows of one day.
 
+#include <cstddef>
 #include <memory>
 
 #include "platform/ui/controls.h"
@@ -18,6 +19,12 @@ namespace notes_list {
 
 // The separator inset: where the lines inside a day start.
 double listSeparatorInset(bool iPad);
+
+// Where a range of the label's text (in UTF-16 units) lies, in the label's superview: laid out in
+// the label's size, then moved to the label's left edge, centre or right edge as its alignment
+// says (other alignments keep the layout's x).
+graphics::Rect boundingRectForCharacterRange(const ui::Label& label, std::size_t utf16Start,
+                                             std::size_t utf16Length);
 
 // A row with a bottom line that starts at the inset unless it ends its day.
 class listRowCell : public ui::TableViewCell {
@@ -65,10 +72,12 @@ class iPhoneTimerNoteCell : public listRowCell {
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
 };
 
+// The rounded backdrop (countImage) is fitted to the totals text whenever the row is laid out,
+// and hidden while there is no text.
 class iPhoneSumNoteCell : public ui::TableViewCell {
  public:
   static constexpr const char* kIdentifier = "iPhoneSumNoteCell";
-  iPhoneSumNoteCell();
+  explicit iPhoneSumNoteCell(bool iPad = false);
   void layoutSubviews() override;
 
   bool lastCellInSection = false;
@@ -76,6 +85,9 @@ class iPhoneSumNoteCell : public ui::TableViewCell {
   std::shared_ptr<ui::ImageView> typeImage, countImage;
 
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+
+ private:
+  bool iPad_;
 };
 
 }  // namespace notes_list

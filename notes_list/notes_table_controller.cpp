@@ -37,7 +37,8 @@ void noteTableController_Base::viewDidLoad() {
                        [this] { return std::make_shared<iPhoneNoteNoticeCell>(iPad_); });
   table_->registerCell(iPhoneTimerNoteCell::kIdentifier,
                        [this] { return std::make_shared<iPhoneTimerNoteCell>(iPad_); });
-  table_->registerCell(iPhoneSumNoteCell::kIdentifier, [] { return std::make_shared<iPhoneSumNoteCell>(); });
+  table_->registerCell(iPhoneSumNoteCell::kIdentifier,
+                       [this] { return std::make_shared<iPhoneSumNoteCell>(iPad_); });
   view()->addSubview(table_);
   noteQuickStartView_ = std::make_shared<ui::View>(graphics::Rect(0, 0, 0, 0));
   checkFirstLaunch();
@@ -73,6 +74,11 @@ void noteTableController_Base::checkFirstLaunch() {
   }
   // Notes exist (or the store could not say): this is no first launch.
   if (extras_) extras_->saveFirstLaunchFile(*this);
+}
+
+ui::ImageRef noteTableController_Base::icon(const std::optional<std::string>& type) const {
+  auto name = neh_.getIconPath(type);
+  return name ? ui::imageNamed(*name) : nullptr;
 }
 
 std::string noteTableController_Base::localizedType(const std::optional<std::string>& type) const {
@@ -156,8 +162,11 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
   if (!model_.dataSection(section)) {
     auto cell = std::static_pointer_cast<iPhoneTimerNoteCell>(
         table.dequeueReusableCellWithIdentifier(iPhoneTimerNoteCell::kIdentifier));
-    if (row < model_.stopWatch().size())
-      cell->typeLable->setText(localizedType(model_.stopWatch()[row]->param_Type()));
+    if (row < model_.stopWatch().size()) {
+      const auto type = model_.stopWatch()[row]->param_Type();
+      cell->typeLable->setText(localizedType(type));
+      cell->typeImage->setImage(icon(type));
+    }
     cell->firstCellInSection = row == 0;
     cell->lastCellInSection = last;
     cell->setNeedsDisplay();
@@ -170,8 +179,11 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
       std::string count = sum->valWithMeasure.value_or("");
       if (sum->time) count = count.empty() ? *sum->time : count + ", " + *sum->time;
       cell->typeLable->setText(localizedType(sum->id) + " (" + sum->get_count + ")");
+      cell->typeImage->setImage(icon(sum->id));
       cell->countLable->setText(count);
       cell->countImage->setHidden(count.empty());
+      // The backdrop is fitted to the new text.
+      cell->setNeedsLayout();
     }
     cell->lastCellInSection = last;
     cell->setNeedsDisplay();
@@ -187,6 +199,7 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
     auto cell =
         std::static_pointer_cast<iPhoneNoteNoticeCell>(table.dequeueReusableCellWithIdentifier(identifier));
     cell->typeLable->setText(localizedType(note.note_Type()));
+    cell->mainImage->setImage(icon(note.note_Type()));
     cell->mainLable->setText(note.note_Notice().value_or(""));
     cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
     cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));
@@ -196,6 +209,7 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
   }
   auto cell = std::static_pointer_cast<iPhoneNoteCell>(table.dequeueReusableCellWithIdentifier(identifier));
   cell->typeLable->setText(localizedType(note.note_Type()));
+  cell->mainImage->setImage(icon(note.note_Type()));
   cell->mainLable->setText(neh_.getCurrentValues(
       note.note_Type(), note.note_strValue(),
       note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
@@ -205,6 +219,8 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
   cell->durationTimeLable->setText(texts.size() > 1 ? texts[1] : "");
   cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));
   cell->lastCellInSection = last;
+  // The notice is narrower beside the photo mark.
+  cell->setNeedsLayout();
   cell->setNeedsDisplay();
   return cell;
 }

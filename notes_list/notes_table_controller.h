@@ -133,6 +133,7 @@ class noteTableController_Base : public navigation::mailDelegate,
   void showFailure(const foundation::Error& error);
   void checkFirstLaunch();
   std::string localizedType(const std::optional<std::string>& type) const;
+  ui::ImageRef icon(const std::optional<std::string>& type) const;
 
   app::NoteEditHelper neh_;
   entriesStatisticHelper::Services services_;
