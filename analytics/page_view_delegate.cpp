@@ -57,23 +57,13 @@ void countPageView() {
   if (auto session = CurrentSession::get()) session->maybeIncrementPageView();
 }
 
-// Runs one delegate message; whatever it raises goes to the SDK's handler.
-template <class F>
-void guarded(F&& work) {
-  try {
-    work();
-  } catch (...) {
-    TallyUtil::handleException(std::current_exception());
-  }
-}
-
 }  // namespace
 
 // ---- Passing on, logging, counting
 
 void TallyPageViewProxy::navigationControllerDidShowViewController(ui::NavigationController& navigation,
                                                                    ui::ViewController& shown, bool animated) {
-  guarded([&] {
+  TallyUtil::guarded([&] {
     if (navigationDelegate_)
       navigationDelegate_->navigationControllerDidShowViewController(navigation, shown, animated);
     TallyUtil::log(2, className_ + ": Navigation View [%@], incremented pageViewCount",
@@ -85,7 +75,7 @@ void TallyPageViewProxy::navigationControllerDidShowViewController(ui::Navigatio
 void TallyPageViewProxy::navigationControllerWillShowViewController(ui::NavigationController& navigation,
                                                                     ui::ViewController& shown,
                                                                     bool animated) {
-  guarded([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, className_ + ": navigation controller [%@], view controller [%@], animated [%d]",
                    {describe(navigation), describe(shown), Value(animated ? 1 : 0)});
     if (navigationDelegate_)
@@ -96,7 +86,7 @@ void TallyPageViewProxy::navigationControllerWillShowViewController(ui::Navigati
 bool TallyPageViewProxy::tabBarControllerShouldSelectViewController(ui::TabBarController& tabs,
                                                                     ui::ViewController& screen) {
   bool answer = true;
-  guarded([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, className_ + ": tabbar controller [%@] view controller [%@]",
                    {describe(tabs), describe(screen)});
     if (tabBarDelegate_) answer = tabBarDelegate_->tabBarControllerShouldSelectViewController(tabs, screen);
@@ -106,7 +96,7 @@ bool TallyPageViewProxy::tabBarControllerShouldSelectViewController(ui::TabBarCo
 
 void TallyPageViewProxy::tabBarControllerDidSelectViewController(ui::TabBarController& tabs,
                                                                  ui::ViewController& screen) {
-  guarded([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, className_ + ":  tabBarController [%@], viewController [%@], incremented pageViewCount",
                    {describe(tabs), describe(screen)});
     if (tabBarDelegate_) tabBarDelegate_->tabBarControllerDidSelectViewController(tabs, screen);
@@ -116,7 +106,7 @@ void TallyPageViewProxy::tabBarControllerDidSelectViewController(ui::TabBarContr
 
 void TallyPageViewProxy::tabBarControllerWillBeginCustomizingViewControllers(ui::TabBarController& tabs,
                                                                              const Screens& screens) {
-  guarded([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, className_ + ": tabBarController [%@], viewController [%@]",
                    {describe(tabs), describe(screens)});
     if (tabBarDelegate_) tabBarDelegate_->tabBarControllerWillBeginCustomizingViewControllers(tabs, screens);
@@ -126,7 +116,7 @@ void TallyPageViewProxy::tabBarControllerWillBeginCustomizingViewControllers(ui:
 void TallyPageViewProxy::tabBarControllerWillEndCustomizingViewControllers(ui::TabBarController& tabs,
                                                                            const Screens& screens,
                                                                            bool changed) {
-  guarded([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, className_ + ": tabBarController [%@], viewController [%@], changed [%d]",
                    {describe(tabs), describe(screens), Value(changed ? 1 : 0)});
     if (tabBarDelegate_)
@@ -137,7 +127,7 @@ void TallyPageViewProxy::tabBarControllerWillEndCustomizingViewControllers(ui::T
 void TallyPageViewProxy::tabBarControllerDidEndCustomizingViewControllers(ui::TabBarController& tabs,
                                                                           const Screens& screens,
                                                                           bool changed) {
-  guarded([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, className_ + ": tabBarController [%@], viewControllers [%@], changed [%d]",
                    {describe(tabs), describe(screens), Value(changed ? 1 : 0)});
     if (tabBarDelegate_)

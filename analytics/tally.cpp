@@ -37,13 +37,25 @@ R guarded(F&& work, R failed = R()) {
   }
 }
 
-template <class F>
-void guardedVoid(F&& work) {
-  try {
-    work();
-  } catch (...) {
-    TallyUtil::handleException(std::current_exception());
-  }
+// The text the argument holds; for anything else the refusal is logged (level 2) and nothing returned.
+const std::string* textOrRefuse(const Value& argument, std::string_view refusal) {
+  const std::string* text = argument.string();
+  if (!text) TallyUtil::log(2, refusal);
+  return text;
+}
+
+// Whether the call is refused because it runs in a watch extension (logged, level 2).
+bool refusedInWatchExtension(std::string_view refusal) {
+  if (!TallyUtil::isInWatchExtension()) return false;
+  TallyUtil::log(2, refusal);
+  return true;
+}
+
+// The name of an event to log: refused (logged) in a watch extension or when it is not a text.
+const std::string* eventNameOrRefuse(const Value& eventName) {
+  if (refusedInWatchExtension("Tally: Event not logged -- this method cannot be used in watch extension."))
+    return nullptr;
+  return textOrRefuse(eventName, "Tally: Event not logged -- eventName must be of NSString type.");
 }
 
 // startSession's once-only test, and the observations of the application it starts.
@@ -85,7 +97,7 @@ std::int64_t timeIntervalFromTo(std::optional<foundation::Date> from, foundation
 }
 
 void createAndSendSession() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     auto store = settings();
     CurrentSession::setupWithKey(store->apiKey().value_or(""));
     // The new session takes the settings made before it, in this order.
@@ -120,19 +132,19 @@ void startupNetworkAndSendSession() {
 }
 
 void applicationWillResignActive() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     if (!settings()->backgroundSessionEnabled()) Tally::pauseSession();
   });
 }
 
 void applicationWillEnterForeground() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     if (auto session = CurrentSession::get()) session->markSessionAsResuming();
   });
 }
 
 void applicationDidBecomeActive() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     auto store = settings();
     store->setAppApplicationState(0);
     std::int64_t elapsed = timeIntervalFromTo(store->pauseTime(), TallyUtil::clock().now());
@@ -176,7 +188,7 @@ void startAfterLaunch() {
         }
         if (!done.isActive()) return;
         done.remove();
-        guardedVoid(startupNetworkAndSendSession);
+        TallyUtil::guarded(startupNetworkAndSendSession);
       });
   std::lock_guard lock(lifecycle().mutex);
   lifecycle().launchObserver = std::move(token);
@@ -185,7 +197,7 @@ void startAfterLaunch() {
 }  // namespace
 
 void Tally::startSession(std::string_view apiKey) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     {
       std::lock_guard lock(lifecycle().mutex);
       auto store = settings();
@@ -221,7 +233,7 @@ void Tally::startSession(std::string_view apiKey) {
 }
 
 void Tally::setAppVersion(std::string_view version) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     if (CurrentSession::get()) {
       TallyUtil::log(1, "Tally: Please call setAppVersion before startSession.");
       return;
@@ -232,7 +244,7 @@ void Tally::setAppVersion(std::string_view version) {
 }
 
 void Tally::setUserID(std::string_view userId) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     if (auto session = CurrentSession::get()) session->setUserID(std::string(userId));
     TallyUtil::log(2, "Tally: setUserID[%@]", {userId});
     settings()->setUserID(std::string(userId));
@@ -240,7 +252,7 @@ void Tally::setUserID(std::string_view userId) {
 }
 
 void Tally::setCrashReportingEnabled(bool enabled) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     if (auto session = CurrentSession::get()) session->setCrashReportingEnabled(enabled);
     settings()->setCrashReportingEnabled(enabled);
   });
@@ -258,15 +270,8 @@ TallyEventRecordStatus Tally::logEventWithParametersTimed(const Value& eventName
                                                           bool timed) {
   return guarded(
       [&]() -> TallyEventRecordStatus {
-        if (TallyUtil::isInWatchExtension()) {
-          TallyUtil::log(2, "Tally: Event not logged -- this method cannot be used in watch extension.");
-          return kTallyEventFailed;
-        }
-        const std::string* name = eventName.string();
-        if (name == nullptr) {
-          TallyUtil::log(2, "Tally: Event not logged -- eventName must be of NSString type.");
-          return kTallyEventFailed;
-        }
+        const std::string* name = eventNameOrRefuse(eventName);
+        if (!name) return kTallyEventFailed;
         std::optional<foundation::Dictionary> params;
         if (const foundation::Dictionary* given = parameters.dictionary()) {
           params = *given;
@@ -279,65 +284,63 @@ TallyEventRecordStatus Tally::logEventWithParametersTimed(const Value& eventName
 }
 
 void Tally::logPageView() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     if (auto session = CurrentSession::get()) session->maybeIncrementPageView();
   });
 }
 
 void Tally::logAllPageViews(const std::shared_ptr<ui::ViewController>& controller) {
-  guardedVoid([&] {
-    if (TallyUtil::isInWatchExtension()) {
-      TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+  TallyUtil::guarded([&] {
+    if (refusedInWatchExtension(
+            "Tally: logAllPageViews disabled -- this method cannot be used in watch extension."))
       return;
-    }
     TallyPageViewDelegateOld::createDelegateOnTarget(controller);
   });
 }
 
 void Tally::logAllPageViewsForTarget(const std::shared_ptr<ui::ViewController>& controller) {
-  guardedVoid([&] {
-    if (TallyUtil::isInWatchExtension()) {
-      TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+  TallyUtil::guarded([&] {
+    if (refusedInWatchExtension(
+            "Tally: logAllPageViews disabled -- this method cannot be used in watch extension."))
       return;
-    }
     TallyPageViewDelegate::createDelegateOnTarget(controller);
   });
 }
 
 void Tally::stopLogPageViewsForTarget(const ui::ViewController* controller) {
-  guardedVoid([&] { TallyPageViewDelegate::destroyDelegateOnTarget(controller); });
+  TallyUtil::guarded([&] { TallyPageViewDelegate::destroyDelegateOnTarget(controller); });
 }
 
 void Tally::setSessionReportsOnCloseEnabled(bool enabled) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     settings()->setSessionReportsOnCloseEnabled(enabled);
     if (auto session = CurrentSession::get()) session->setSessionReportsOnCloseEnabled(enabled);
   });
 }
 
 void Tally::setSessionReportsOnPauseEnabled(bool enabled) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     settings()->setSessionReportsOnPauseEnabled(enabled);
     if (auto session = CurrentSession::get()) session->setSessionReportsOnPauseEnabled(enabled);
   });
 }
 
 void Tally::setBackgroundSessionEnabled(bool enabled) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     TallyUtil::log(2, "Tally: Background session enabled[%d]", {Value(enabled ? 1 : 0)});
     settings()->setBackgroundSessionEnabled(enabled);
   });
 }
 
 void Tally::setEventLoggingEnabled(bool enabled) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     settings()->setEventLoggingEnabled(enabled);
     if (auto session = CurrentSession::get()) session->setEventLoggingEnabled(enabled);
   });
 }
 
 void Tally::setSessionContinueSeconds(std::int32_t seconds) {
-  guardedVoid([&] { settings()->setPauseSecondsBeforeStartingNewSession(seconds); });
+  TallyUtil::guarded([&] { settings()->setPauseSecondsBeforeStartingNewSession(seconds); });
 }
 
 std::int32_t Tally::sessionContinueSeconds() {
@@ -345,7 +348,7 @@ std::int32_t Tally::sessionContinueSeconds() {
 }
 
 void Tally::setMaxSessionsSaved(std::int32_t count) {
-  guardedVoid([&] { TallySession::setMaxSessions(count); });
+  TallyUtil::guarded([&] { TallySession::setMaxSessions(count); });
 }
 
 void Tally::setDebugLogEnabled(bool enabled) { TallyUtil::setLogLevel(enabled ? 2 : 1); }
@@ -353,12 +356,10 @@ void Tally::setDebugLogEnabled(bool enabled) { TallyUtil::setLogLevel(enabled ? 
 void Tally::setShowErrorInLogEnabled(bool enabled) { TallyUtil::setShowErrorInLogEnabled(enabled); }
 
 void Tally::setGender(const Value& gender) {
-  guardedVoid([&] {
-    const std::string* text = gender.string();
-    if (!text) {
-      TallyUtil::log(2, "Tally: setGender failed -- gender must be of NSString type.");
-      return;
-    }
+  TallyUtil::guarded([&] {
+    const std::string* text =
+        textOrRefuse(gender, "Tally: setGender failed -- gender must be of NSString type.");
+    if (!text) return;
     if (auto session = CurrentSession::get()) session->setGenderAsString(*text);
     TallyUtil::log(2, "Tally: setGender[%@]", {*text});
     settings()->setGender(*text);
@@ -366,7 +367,7 @@ void Tally::setGender(const Value& gender) {
 }
 
 void Tally::setAge(std::int32_t years) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     settings()->setAge(years);
     if (auto session = CurrentSession::get()) session->setAgeInYears(years);
   });
@@ -376,36 +377,30 @@ void Tally::setLatitudeLongitude(double latitude, double longitude, float horizo
                                  float verticalAccuracy) {
   // The platform's location class does not exist here, so the settings keep no location object; the
   // session takes the figures.
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     if (auto session = CurrentSession::get())
       session->setLocation(latitude, longitude, horizontalAccuracy, verticalAccuracy);
   });
 }
 
 void Tally::addSessionOrigin(const Value& name) {
-  guardedVoid([&] {
-    const std::string* text = name.string();
-    if (!text) {
-      TallyUtil::log(2, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
-      return;
-    }
+  TallyUtil::guarded([&] {
+    const std::string* text = textOrRefuse(
+        name, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
+    if (!text) return;
     settings()->setSessionOriginName(*text);
     settings()->setHasSessionOriginName(true);
   });
 }
 
 void Tally::addSessionOriginWithDeepLink(const Value& name, const Value& deepLink) {
-  guardedVoid([&] {
-    const std::string* text = name.string();
-    if (!text) {
-      TallyUtil::log(2, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
-      return;
-    }
-    const std::string* link = deepLink.string();
-    if (!link) {
-      TallyUtil::log(2, "Tally: deepLink not added -- Session deepLink Name must be of NSString type.");
-      return;
-    }
+  TallyUtil::guarded([&] {
+    const std::string* text = textOrRefuse(
+        name, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
+    if (!text) return;
+    const std::string* link = textOrRefuse(
+        deepLink, "Tally: deepLink not added -- Session deepLink Name must be of NSString type.");
+    if (!link) return;
     settings()->setSessionOriginName(*text);
     settings()->setHasSessionOriginName(true);
     settings()->setDeepLinkName(*link);
@@ -414,24 +409,20 @@ void Tally::addSessionOriginWithDeepLink(const Value& name, const Value& deepLin
 }
 
 void Tally::addOriginWithVersion(const Value& name, const Value& version, const Value& parameters) {
-  guardedVoid([&] {
-    const std::string* origin = name.string();
-    if (!origin) {
-      TallyUtil::log(2, "Tally: Origin not added -- originName must be of NSString type.");
-      return;
-    }
-    const std::string* text = version.string();
-    if (!text) {
-      TallyUtil::log(2, "Tally: Origin not added -- originVersion must be of NSString type.");
-      return;
-    }
+  TallyUtil::guarded([&] {
+    const std::string* origin =
+        textOrRefuse(name, "Tally: Origin not added -- originName must be of NSString type.");
+    if (!origin) return;
+    const std::string* text =
+        textOrRefuse(version, "Tally: Origin not added -- originVersion must be of NSString type.");
+    if (!text) return;
     const foundation::Dictionary* given = parameters.dictionary();
     settings()->recordOrigin(*origin, *text, given ? *given : foundation::Dictionary{});
   });
 }
 
 void Tally::sessionProperties(const Value& properties) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     const foundation::Dictionary* given = properties.dictionary();
     settings()->recordSessionProperties(given ? std::optional<foundation::Dictionary>(*given) : std::nullopt);
   });
@@ -440,15 +431,8 @@ void Tally::sessionProperties(const Value& properties) {
 TallyEventRecordStatus Tally::logEventTimed(const Value& eventName, bool timed) {
   return guarded(
       [&]() -> TallyEventRecordStatus {
-        if (TallyUtil::isInWatchExtension()) {
-          TallyUtil::log(2, "Tally: Event not logged -- this method cannot be used in watch extension.");
-          return kTallyEventFailed;
-        }
-        const std::string* name = eventName.string();
-        if (!name) {
-          TallyUtil::log(2, "Tally: Event not logged -- eventName must be of NSString type.");
-          return kTallyEventFailed;
-        }
+        const std::string* name = eventNameOrRefuse(eventName);
+        if (!name) return kTallyEventFailed;
         auto session = CurrentSession::get();
         return session ? session->recordEvent(*name, std::nullopt, timed) : kTallyEventFailed;
       },
@@ -456,12 +440,10 @@ TallyEventRecordStatus Tally::logEventTimed(const Value& eventName, bool timed) 
 }
 
 void Tally::endTimedEvent(const Value& eventName, const Value& parameters) {
-  guardedVoid([&] {
-    const std::string* name = eventName.string();
-    if (!name) {
-      TallyUtil::log(2, "Tally: Event not logged -- eventName must be of NSString type.");
-      return;
-    }
+  TallyUtil::guarded([&] {
+    const std::string* name =
+        textOrRefuse(eventName, "Tally: Event not logged -- eventName must be of NSString type.");
+    if (!name) return;
     const foundation::Dictionary* given = parameters.dictionary();
     if (auto session = CurrentSession::get())
       session->endTimedEvent(*name, given ? std::optional<foundation::Dictionary>(*given) : std::nullopt);
@@ -473,21 +455,15 @@ namespace {
 // The shared checks and recording of the two error calls.
 void logError(const Value& errorId, const Value& message, const std::string& exceptionString,
               std::int32_t type) {
-  guardedVoid([&] {
-    if (TallyUtil::isInWatchExtension()) {
-      TallyUtil::log(2, "Tally: Error not logged -- this method cannot be used in watch extension.");
+  TallyUtil::guarded([&] {
+    if (refusedInWatchExtension("Tally: Error not logged -- this method cannot be used in watch extension."))
       return;
-    }
-    const std::string* id = errorId.string();
-    if (!id) {
-      TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
-      return;
-    }
-    const std::string* text = message.string();
-    if (!text) {
-      TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
-      return;
-    }
+    const std::string* id =
+        textOrRefuse(errorId, "Tally: Error not logged -- errorId must be of NSString type.");
+    if (!id) return;
+    const std::string* text =
+        textOrRefuse(message, "Tally: Error not logged -- message must be of NSString type.");
+    if (!text) return;
     // The crash reporter is never switched on in this build, so no live report comes with an error.
     if (auto session = CurrentSession::get())
       session->recordError(*id, *text, exceptionString, type, std::nullopt);
@@ -512,7 +488,7 @@ void Tally::logErrorWithError(const Value& errorId, const Value& message,
 }
 
 void Tally::setTallyOptOut(bool optOut) {
-  guardedVoid([&] {
+  TallyUtil::guarded([&] {
     bool was = TallyUtil::hasUserOptedOut();
     TallyUtil::setTallyOptOut(optOut);
     if (!was && optOut) {
@@ -529,7 +505,7 @@ bool Tally::hasUserOptedOut() {
 void Tally::setServerURL(std::string_view url) { TallyNetworkUtil::setServerURL(url); }
 void Tally::setRelayServerURL(std::string_view url) { TallyNetworkUtil::setConfigServerUrl(url); }
 void Tally::setRelayEnabled(bool enabled) {
-  guardedVoid([&] { settings()->setRelayMonitoringEnabled(enabled); });
+  TallyUtil::guarded([&] { settings()->setRelayMonitoringEnabled(enabled); });
 }
 void Tally::setAppCloudServerToStaging(bool staging) {
   TallyNetworkUtil::setAppCloudServerToStaging(staging);
@@ -554,19 +530,19 @@ std::string Tally::getSessionID() {
 }
 
 void Tally::pauseBackgroundSession() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     if (TallyUtil::getSystemVersionAsAnInteger() < 40000 || applicationState() == 2) pauseSession();
   });
 }
 
 void Tally::endSession() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     if (auto session = CurrentSession::get()) session->endSession();
   });
 }
 
 void Tally::pauseSession() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     settings()->setPauseTime(TallyUtil::clock().now());
     if (auto session = CurrentSession::get()) session->pauseSession();
   });
@@ -585,7 +561,7 @@ std::string Tally::getTallyAgentVersion() {
 void Tally::setLogLevel(std::uint32_t level) { TallyUtil::setLogLevel(level); }
 
 void Tally::shutdown() {
-  guardedVoid([] {
+  TallyUtil::guarded([] {
     std::vector<runtime::ObserverToken> observers;
     runtime::ObserverToken launch;
     {

@@ -76,6 +76,15 @@ class TallyUtil {
   static void handleException(std::exception_ptr exception) noexcept;
   // The same for an error handed over as a value.
   static void handleError(const foundation::Error& error) noexcept;
+  // Runs the work at an entry point of the SDK: whatever it raises goes to handleException.
+  template <class F>
+  static void guarded(F&& work) noexcept {
+    try {
+      work();
+    } catch (...) {
+      handleException(std::current_exception());
+    }
+  }
   // The readable name of a type (an exception's class, for the logs and error records).
   static std::string typeName(const std::type_info& type);
   static void assertThreadIsNotMain() {}
