@@ -61,20 +61,30 @@ void beginPage(Canvas& canvas, bool forPrint) {
 
 namespace {
 
-// The width a block at x is laid out in: the given one, or for text measured without a limit,
-// none unless it would cross the right margin. Blocks starting in the left half keep the report's
-// 50-point right margin; short labels further right may run to the page's edge.
-double layoutWidth(const AttributedText& text, double x, double givenWidth) {
-  if (givenWidth > 0) return givenWidth;
-  const double right = x < kPageWidth / 2 ? kPageWidth - kMargin : kPageWidth - kTextPadding;
-  const double room = std::max(right - x, 1.0);
-  const double unlimited = graphics::defaultTextMeasurer()->measure(text, 0).size.width;
-  return unlimited > room ? room : 0;
+// How a block at x is laid out: the width its lines wrap at (0: none) and its padded box. Text
+// given no width limit wraps only where it would cross the right margin: blocks starting in the
+// left half keep the report's 50-point right margin, short labels further right may run to the
+// page's edge.
+struct BlockLayout {
+  double width = 0;
+  Size box;
+};
+
+Size padded(Size measured) {
+  return Size{std::trunc(measured.width) + kTextPadding, std::trunc(measured.height) + kTextPadding};
 }
 
 Size paddedSize(const AttributedText& text, double width) {
-  const Size measured = graphics::defaultTextMeasurer()->measure(text, width).size;
-  return Size{std::trunc(measured.width) + kTextPadding, std::trunc(measured.height) + kTextPadding};
+  return padded(graphics::defaultTextMeasurer()->measure(text, width).size);
+}
+
+BlockLayout layoutBlock(const AttributedText& text, double x, double givenWidth) {
+  if (givenWidth > 0) return {givenWidth, paddedSize(text, givenWidth)};
+  const double right = x < kPageWidth / 2 ? kPageWidth - kMargin : kPageWidth - kTextPadding;
+  const double room = std::max(right - x, 1.0);
+  const Size unlimited = graphics::defaultTextMeasurer()->measure(text, 0).size;
+  if (unlimited.width <= room) return {0, padded(unlimited)};
+  return {room, paddedSize(text, room)};
 }
 
 // The text from byte `from` to byte `to` of its whole string, keeping each run's font and colour.
@@ -111,16 +121,16 @@ void drawBlock(Canvas& canvas, const AttributedText& text, Point at, Size box, b
 }  // namespace
 
 Size textBlockSize(const AttributedText& text, Point point, Size boundingSize) {
-  const double x = std::trunc(point.x);
-  return paddedSize(text, layoutWidth(text, x, boundingSize.width));
+  return layoutBlock(text, std::trunc(point.x), boundingSize.width).box;
 }
 
 Point drawText(Canvas& canvas, const AttributedText& text, Point point, Size boundingSize, bool fillBack,
                bool setNextLine, bool forPrint) {
   const double x = std::trunc(point.x);
   double y = std::trunc(point.y);
-  const double width = layoutWidth(text, x, boundingSize.width);
-  Size box = paddedSize(text, width);
+  const BlockLayout layout = layoutBlock(text, x, boundingSize.width);
+  const double width = layout.width;
+  Size box = layout.box;
   if (!contains_page(Rect(x, y, box.width, box.height))) {
     beginPage(canvas, forPrint);
     y = kPageTop;

@@ -4,11 +4,13 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include "app/note_helper_fixture.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/recording_canvas.h"
 #include "platform/graphics/text_measure.h"
+#include "platform/ui/image_library.h"
 #include "reports/jpeg_info.h"
 #include "reports/pdf_generator.h"
 #include "support/temp_dir.h"
@@ -192,6 +194,34 @@ TEST_F(PdfReportTest, EmptyDaysGiveTitleAndToothPagesAndNoBabyWritesNothing) {
   ASSERT_FALSE(status.ok());
   EXPECT_EQ(status.error().code, static_cast<std::int64_t>(reports::ReportError::kNoBaby));
   EXPECT_EQ(files::readFile(r.outputPath).value(), before);
+}
+
+// Both styles, with an icon, teeth, times, totals and photos, for people to look at.
+TEST_F(PdfReportTest, EachStyleIsWrittenForPeopleToLookAt) {
+  tooth(4, 10, at("UTC", 2026, 6, 1));
+  tooth(12, 10, at("UTC", 2026, 8, 9));
+  tooth(19, 20, at("UTC", 2026, 10, 2));
+  for (int i = 0; i < 5; ++i)
+    photo("photo" + std::to_string(i), jpeg(400, 300, static_cast<std::uint8_t>(40 * i)));
+  std::vector<PdfDayInfo> days;
+  for (int d = 1; d <= 6; ++d)
+    days.push_back(day("December " + std::to_string(d) + ", 2026",
+                       {{"Sleep", "10:00 PM - 7:00 AM [9h]", "", {}, {}},
+                        {"Food", "8:00 AM", "Porridge 120 g.", "Ate it all and asked for more", "[Photos 1]"},
+                        {"Walk", "11:00 AM - 12:10 PM [1h 10m]", "", {}, "[Photos 2]"}},
+                       {"photo" + std::to_string(d % 5), "photo" + std::to_string((d + 1) % 5)},
+                       "Sleep[1] 9h, Food[1] 120 g, Walk[1] 1h 10m"));
+  for (const auto& [name, print, photos] :
+       {std::tuple{"report_colourful_small.pdf", false, reports::kSmallPhotos},
+        std::tuple{"report_printing_big.pdf", true, reports::kBigPhotos}}) {
+    auto r = request(days, photos, print);
+    r.icon = ui::imageNamed("babyGirl");
+    ASSERT_TRUE(r.icon) << "the report pictures are missing from resources/";
+    r.outputPath = testing_support::testOutput() / name;
+    ASSERT_TRUE(reports::generatePdfReport(r).ok());
+    EXPECT_TRUE(std::regex_search(run("pdfinfo '" + r.outputPath.string() + "'"),
+                                  std::regex(R"(Pages:\s+([3-9]|\d\d)\n)")));
+  }
 }
 
 // Exact places on the recording canvas, with a measurer whose sizes are known.

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/note_helper_fixture.h"
+#include "platform/files/file_ops.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/render.h"
+#include "platform/ui/view_controller.h"
+#include "reports/pdf_generator.h"
+#include "reports/pdf_viewer_controller.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct CountingSender : reports::mailSendDelegate {
+  int sent = 0;
+  void sendReport() override { ++sent; }
+};
+
+class PdfViewerTest : public note_helper_test::NoteHelperTest {
+ protected:
+  PdfViewerTest() : loop_(clock_), main_(loop_) {}
+
+  std::filesystem::path writeReport(bool forPrinting) {
+    auto baby = app::Baby::insertIn(*context_);
+    baby.setBaby_Name(std::string("Anna"));
+    reports::PdfReportRequest r;
+    r.baby = baby;
+    r.forPrinting = forPrinting;
+    r.outputPath = home_.path() / "report.pdf";
+    r.reportDate = note_helper_test::at("UTC", 2026, 12, 6);
+    r.language = note_helper_test::language("en");
+    reports::PdfDayInfo day;
+    day.dayStr = "December 6, 2026";
+    day.daySinceBornStr = "1 month";
+    day.noteInfos.push_back({"Sleep", "9:00 AM - 10:00 AM [1h]", "", {}, {}});
+    r.days.push_back(day);
+    EXPECT_TRUE(reports::generatePdfReport(r).ok());
+    return r.outputPath;
+  }
+
+  foundation::ManualClock clock_;
+  runtime::RunLoop loop_;
+  runtime::ScopedMainRunLoop main_;
+};
+
+TEST_F(PdfViewerTest, PagesFadeInAfterLoadingAndSendCallsTheOpenerBack) {
+  auto viewer = std::make_shared<reports::pdfViewerController>();
+  viewer->setContentPath(writeReport(false).string());
+  auto window = std::make_shared<ui::Window>();
+  window->setRootViewController(viewer);
+  window->makeKeyAndVisible();
+
+  auto web = viewer->pdfWebView();
+  ASSERT_TRUE(web);
+  EXPECT_EQ(web->alpha(), 0);
+  // "Send" works while the view is still invisible; without a delegate it does nothing.
+  viewer->navigationItem().rightBarButtonItem()->tap();
+  auto sender = std::make_shared<CountingSender>();
+  viewer->setMailSend_delegate(sender);
+  viewer->navigationItem().rightBarButtonItem()->tap();
+  EXPECT_EQ(sender->sent, 1);
+
+  loop_.runUntilIdle();
+  EXPECT_TRUE(viewer->loadStatus().ok());
+  EXPECT_EQ(web->pagesView().pageCount(), 3u);
+  EXPECT_EQ(web->alpha(), 0);  // the backdrop is cleared a tenth of a second after the load
+  loop_.advance(0.1);
+  loop_.runUntilIdle();
+  EXPECT_EQ(web->alpha(), 1);
+  EXPECT_EQ(web->pagesView().backgroundColor(), ui::Color::clear());
+
+  auto image = ui::renderToImage(*window, 1).value();
+  // The title page is white at its top left; a page's violet shows further down the screen.
+  const auto top = image.pixel(5, 5);
+  EXPECT_EQ(top, (graphics::Image::Rgba{255, 255, 255, 255}));
+  EXPECT_TRUE(ui::renderToPng(*window, testing_support::testOutput() / "report_viewer.png", 2).ok());
+}
+
+TEST_F(PdfViewerTest, AFileThatIsNoPdfLoadsNothing) {
+  auto viewer = std::make_shared<reports::pdfViewerController>();
+  const auto path = home_.path() / "not.pdf";
+  ASSERT_TRUE(files::writeAtomic(path, std::string_view("hello")).ok());
+  viewer->setContentPath(path.string());
+  viewer->view();
+  loop_.runUntilIdle();
+  EXPECT_FALSE(viewer->loadStatus().ok());
+  EXPECT_EQ(viewer->pdfWebView()->pagesView().pageCount(), 0u);
+}
+
+}  // namespace
