@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "app/note_helper_fixture.h"
+#include "babies/tooth_spot_info.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/recording_canvas.h"
 #include "platform/graphics/text_measure.h"
@@ -314,6 +315,31 @@ TEST(JpegInfo, ReadsSizeAndOrientationAndRefusesDamagedHeaders) {
   auto longSegment = upright;
   longSegment[4] = 0xFF;  // the first segment claims more bytes than there are
   EXPECT_FALSE(reports::readJpegInfo(longSegment.data(), 200));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToothSpot, PicturesAreTheShapeInEachColourMirroredOnTheRightAndDrawnAtHalfSize) {
+  graphics::Image shape(40, 20);  // opaque in its left quarter only
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 10; ++x) shape.setPixel(x, y, {9, 9, 9, 255});
+  const auto image = std::make_shared<const graphics::Image>(shape);
+  const graphics::Color red(1, 0, 0), green(0, 1, 0), blue(0, 0, 1);
+  const babies::toothSpotInfo left({100, 50}, 0.5f, image, false, red, green, blue);
+  const babies::toothSpotInfo right({100, 50}, 0.5f, image, true, red, green, blue);
+  EXPECT_EQ(left.toothState, 0);
+  EXPECT_EQ(left.drawRect(), Rect(90, 45, 20, 10));
+  EXPECT_EQ(left.touchRect(), Rect(95, 47.5, 10, 5));
+  EXPECT_EQ(left.noToothImg()->pixel(0, 0), (graphics::Image::Rgba{255, 0, 0, 255}));
+  EXPECT_EQ(left.disappearToothImg()->pixel(39, 0).a, 0);
+  EXPECT_EQ(right.appearToothImg()->pixel(39, 0), (graphics::Image::Rgba{0, 255, 0, 255}));
+  EXPECT_EQ(right.appearToothImg()->pixel(0, 0).a, 0);
+
+  const babies::toothSpotInfo missing({1, 2}, 1.0f, "no_such_tooth", false, red, green, blue);
+  EXPECT_FALSE(missing.noToothImg());
+  EXPECT_EQ(missing.drawRect(), Rect(1, 2, 0, 0));
 }
 
 }  // namespace
