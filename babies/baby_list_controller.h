@@ -124,7 +124,10 @@ class babyListController : public ui::ViewController,
 };
 
 // The profile editor: a new baby when given none, else that baby (rename, edit, delete).
-class addBabyController : public ui::ViewController {
+class addBabyController : public ui::ViewController,
+                          public ui::ActionSheetDelegate,
+                          public ui::PickerViewDataSource,
+                          public ui::PickerViewDelegate {
  public:
   addBabyController();
 
@@ -154,6 +157,11 @@ class addBabyController : public ui::ViewController {
 
   void viewDidLoad() override;
 
+  void actionSheetClickedButtonAtIndex(ui::ActionSheet& sheet, int buttonIndex) override;
+  int numberOfComponentsInPickerView(ui::PickerView&) override { return 1; }
+  int numberOfRowsInComponent(ui::PickerView&, int) override { return kBloodGroupCount; }
+  std::optional<std::string> titleForRow(ui::PickerView& picker, int row, int component) override;
+
  private:
   BabyProfileInput input() const;
   void finish(bool changed, const app::Baby& added);
@@ -171,8 +179,6 @@ class addBabyController : public ui::ViewController {
   std::shared_ptr<ui::DatePicker> birthdayPicker_;
   std::shared_ptr<ui::AlertView> alert_;
   std::shared_ptr<ui::ActionSheet> sheet_;
-  class BloodSource;
-  std::shared_ptr<BloodSource> bloodSource_;
 };
 
 // The current baby's allergies ("Allergies") or contacts ("Contacts"), one row each.

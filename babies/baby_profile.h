@@ -77,13 +77,14 @@ class BabyProfileRules {
   // baby than `self` already has the name); success otherwise.
   foundation::Status checkName(std::string_view name, const app::Baby& self = {}) const;
 
-  // A new baby; its files follow the save as above. A failed icon write after the save is
-  // returned too (the baby exists then, without the icon).
+  // A new baby; its files follow the save as above. A file that cannot be written or removed
+  // after the save is logged: the baby exists, and the icon can be set again.
   foundation::Result<app::Baby> addBaby(const BabyProfileInput& input);
   // Changes a baby, renaming it when the name differs.
   foundation::Status updateBaby(const app::Baby& baby, const BabyProfileInput& input);
-  // Deletes the baby with its photos, timer file and icon; "Failed to delete the baby. Error = %@"
-  // is logged when the save fails, and then every file stays.
+  // Deletes the baby with its photos, timer file (and the photos of its running timers) and icon;
+  // "Failed to delete the baby. Error = %@" is logged when the save fails, and then every file
+  // stays. A file that cannot be removed after the save is logged; the baby is gone all the same.
   foundation::Status deleteBaby(const app::Baby& baby);
 
  private:

@@ -40,7 +40,8 @@ struct DaySpan {
 };
 
 // The baby's notes of the type, oldest first, each with a number, in the type's current unit
-// (the measure getSumsForType names for it). A failed fetch is returned.
+// (the measure getSumsForType names for it, else the unit of its ValueType row). A failed fetch
+// is returned.
 foundation::Result<GrowthSeries> growthSeries(store::Context& context, const app::NoteEditHelper& helper,
                                               std::string_view babyName, std::string_view type);
 

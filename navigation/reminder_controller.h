@@ -147,7 +147,8 @@ class reminderDateScreen : public reminderChooseDateController {
 
 // Registers "remidersNav_id" (the list in its own navigation controller), "reminderController",
 // the segue "reminderSegue" (to "remidersNav_id"), and "chooseReminderDateController" as
-// reminderDateScreen (after registerChooserScreens, whose plain date screen it replaces).
-void registerReminderScreens(ui::Storyboard& storyboard);
+// reminderDateScreen (after registerChooserScreens, whose plain date screen it replaces). `clock`
+// (which must outlive the screens) gives them now; the system clock when null.
+void registerReminderScreens(ui::Storyboard& storyboard, const foundation::Clock* clock = nullptr);
 
 }  // namespace navigation

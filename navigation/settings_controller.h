@@ -75,9 +75,8 @@ class unitsController : public ui::ViewController,
                         public ui::TableViewDataSource,
                         public ui::TableViewDelegate {
  public:
+  // The helper's context holds the ValueType rows this screen changes.
   explicit unitsController(app::NoteEditHelper helper = {});
-
-  void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
 
   // The types listed, in the default order.
   const std::vector<std::string>& types() const { return types_; }
@@ -100,7 +99,6 @@ class unitsController : public ui::ViewController,
 
  private:
   app::NoteEditHelper helper_;
-  std::shared_ptr<store::Context> context_;
   std::vector<std::string> types_;
   std::shared_ptr<ui::TableView> table_;
   std::shared_ptr<ui::AlertView> alert_;

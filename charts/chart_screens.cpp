@@ -1,0 +1,368 @@
+#include "charts/chart_screens.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/app_delegate.h"
+#include "platform/foundation/date_formatter.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/number_formatter.h"
+#include "platform/ui/device.h"
+
+namespace charts {
+
+using foundation::Date;
+using graphics::Color;
+using ui::Point;
+using ui::Rect;
+
+namespace {
+
+constexpr double kSecondsPerDay = 24 * 60 * 60;
+
+std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
+
+const Color& hairline() {
+  static const Color color = Color::rgb255(201, 203, 206);
+  return color;
+}
+const Color& accent() {
+  static const Color color = Color::rgb255(140, 127, 243);
+  return color;
+}
+
+std::shared_ptr<store::Context> applicationContext() {
+  auto* delegate = app::AppDelegate::shared();
+  return delegate ? delegate->managedObjectContext() : nullptr;
+}
+
+std::optional<std::string> applicationBabyName() {
+  auto* delegate = app::AppDelegate::shared();
+  return delegate ? delegate->currentBabyName() : std::nullopt;
+}
+
+std::string shortDate(Date date) {
+  return foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Short,
+                                               foundation::DateFormatterStyle::None)
+      .stringFromDate(date);
+}
+
+std::string numberText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  std::string out = text;
+  while (!out.empty() && out.back() == '0') out.pop_back();
+  if (!out.empty() && out.back() == '.') out.pop_back();
+  return out;
+}
+
+// Back from a chart: the tablet's opener dismisses it, on the phone it leaves its stack.
+void chartBack(ui::ViewController& screen, note_editor::noteViewDelegate* delegate) {
+  auto self = screen.shared_from_this();
+  if (ui::device().isPad() && delegate) return delegate->noteViewChildDone(screen, false);
+  auto* navigation = screen.navigationController();
+  if (navigation && navigation->viewControllers().size() > 1) {
+    navigation->popViewControllerAnimated(true);
+  } else if (delegate) {
+    delegate->noteViewChildDone(screen, false);
+  } else {
+    screen.dismissViewControllerAnimated(true);
+  }
+}
+
+std::shared_ptr<ui::BarButtonItem> backItem(std::function<void()> action) {
+  return ui::BarButtonItem::withTitle(localized("Done"), ui::BarButtonItemStyle::kPlain,
+                                      [action = std::move(action)](ui::BarButtonItem&) { action(); });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// GrowthPlotView
+
+void GrowthPlotView::setSeries(GrowthSeries series) {
+  series_ = std::move(series);
+  setNeedsDisplay();
+}
+
+Rect GrowthPlotView::plotRect() const {
+  const auto b = bounds();
+  return Rect(b.x() + 48, b.y() + 24, std::max(1.0, b.width() - 64), std::max(1.0, b.height() - 56));
+}
+
+Point GrowthPlotView::pointFor(const GrowthPoint& point) const {
+  const Rect plot = plotRect();
+  const auto& points = series_.points;
+  if (points.empty()) return plot.origin;
+  auto [minDate, maxDate] =
+      std::minmax_element(points.begin(), points.end(), [](auto& a, auto& b) { return a.date < b.date; });
+  auto [minValue, maxValue] =
+      std::minmax_element(points.begin(), points.end(), [](auto& a, auto& b) { return a.value < b.value; });
+  double t0 = minDate->date.sinceReference, t1 = maxDate->date.sinceReference;
+  if (t1 - t0 < 1) t0 -= kSecondsPerDay, t1 += kSecondsPerDay;
+  double v0 = minValue->value, v1 = maxValue->value;
+  const double margin = std::max((v1 - v0) * 0.1, std::abs(v1) * 0.05 + 1e-6);
+  v0 -= margin, v1 += margin;
+  const double x = plot.x() + (point.date.sinceReference - t0) / (t1 - t0) * plot.width();
+  const double y = plot.maxY() - (point.value - v0) / (v1 - v0) * plot.height();
+  return Point(x, y);
+}
+
+void GrowthPlotView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  const auto b = bounds();
+  const Rect plot = plotRect();
+  const auto small = graphics::Font::systemFontOfSize(11);
+  canvas.setFillColor(Color::white());
+  canvas.fillRect(b);
+  canvas.setStrokeColor(hairline());
+  canvas.setLineWidth(0.5);
+  canvas.strokeLine(Point(plot.x(), plot.y()), Point(plot.x(), plot.maxY()));
+  canvas.strokeLine(Point(plot.x(), plot.maxY()), Point(plot.maxX(), plot.maxY()));
+  if (!series_.unit.empty())
+    canvas.drawText(localized(series_.unit), Rect(b.x() + 4, b.y() + 4, 120, 16), small, Color::gray());
+  if (series_.points.empty()) {
+    canvas.drawText(emptyText_, Rect(plot.x(), plot.midY() - 10, plot.width(), 20),
+                    graphics::Font::systemFontOfSize(15), Color::gray(), graphics::TextAlignment::kCenter);
+    return;
+  }
+  std::vector<Point> line;
+  for (const auto& point : series_.points) line.push_back(pointFor(point));
+  canvas.setStrokeColor(accent());
+  canvas.setLineWidth(2);
+  graphics::Path path;
+  path.moveTo(line.front());
+  for (size_t i = 1; i < line.size(); ++i) path.lineTo(line[i]);
+  if (line.size() > 1) canvas.strokePath(path);
+  canvas.setFillColor(accent());
+  for (const auto& p : line) canvas.fillEllipse(Rect(p.x - 3.5, p.y - 3.5, 7, 7));
+
+  // The lowest and highest measures beside the axis, the first and last dates below it.
+  auto [low, high] = std::minmax_element(series_.points.begin(), series_.points.end(),
+                                         [](auto& a, auto& c) { return a.value < c.value; });
+  for (const auto* point : {&*low, &*high}) {
+    canvas.drawText(numberText(point->value), Rect(b.x(), pointFor(*point).y - 7, plot.x() - b.x() - 4, 14),
+                    small, Color::darkGray(), graphics::TextAlignment::kRight);
+  }
+  canvas.drawText(shortDate(series_.points.front().date), Rect(plot.x(), plot.maxY() + 4, 100, 14), small,
+                  Color::darkGray());
+  if (series_.points.size() > 1)
+    canvas.drawText(shortDate(series_.points.back().date), Rect(plot.maxX() - 100, plot.maxY() + 4, 100, 14),
+                    small, Color::darkGray(), graphics::TextAlignment::kRight);
+}
+
+// ---------------------------------------------------------------------------------------------
+// DayStripView
+
+namespace {
+constexpr double kLabelWidth = 96;
+constexpr double kRowHeight = 28;
+constexpr double kHeaderHeight = 20;
+}  // namespace
+
+void DayStripView::setSpans(std::vector<DaySpan> spans, Date dayStart) {
+  spans_ = std::move(spans);
+  dayStart_ = dayStart;
+  setNeedsDisplay();
+}
+
+std::vector<std::string> DayStripView::rowTypes() const {
+  std::vector<std::string> types;
+  for (const auto& span : spans_) {
+    if (std::find(types.begin(), types.end(), span.type) == types.end()) types.push_back(span.type);
+  }
+  return types;
+}
+
+Rect DayStripView::rectFor(const DaySpan& span) const {
+  const auto types = rowTypes();
+  const auto row = static_cast<double>(std::find(types.begin(), types.end(), span.type) - types.begin());
+  const double width = std::max(1.0, bounds().width() - kLabelWidth - 8);
+  const double x0 = kLabelWidth + std::clamp((span.start - dayStart_) / kSecondsPerDay, 0.0, 1.0) * width;
+  const double x1 = kLabelWidth + std::clamp((span.stop - dayStart_) / kSecondsPerDay, 0.0, 1.0) * width;
+  // A one-date note is a mark of its own width, so it shows.
+  return Rect(x0, kHeaderHeight + row * kRowHeight + 4, std::max(3.0, x1 - x0), kRowHeight - 8);
+}
+
+void DayStripView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  const auto b = bounds();
+  const auto small = graphics::Font::systemFontOfSize(10);
+  canvas.setFillColor(Color::white());
+  canvas.fillRect(b);
+  const double width = std::max(1.0, b.width() - kLabelWidth - 8);
+  const auto types = rowTypes();
+  const double bottom = kHeaderHeight + std::max<size_t>(types.size(), 1) * kRowHeight;
+  canvas.setStrokeColor(hairline());
+  canvas.setLineWidth(0.5);
+  for (int hour = 0; hour <= 24; hour += 3) {
+    const double x = kLabelWidth + hour / 24.0 * width;
+    canvas.strokeLine(Point(x, kHeaderHeight), Point(x, bottom));
+    if (hour < 24) canvas.drawText(std::to_string(hour), Point(x + 2, 4), small, Color::darkGray());
+  }
+  for (size_t row = 0; row <= types.size(); ++row) {
+    const double y = kHeaderHeight + static_cast<double>(row) * kRowHeight;
+    canvas.strokeLine(Point(0, y), Point(b.width(), y));
+  }
+  for (size_t row = 0; row < types.size(); ++row) {
+    const std::string title = typeTitle_ ? typeTitle_(types[row]) : types[row];
+    canvas.drawText(title,
+                    Rect(4, kHeaderHeight + static_cast<double>(row) * kRowHeight + 7, kLabelWidth - 8, 16),
+                    graphics::Font::systemFontOfSize(12), Color::black(), graphics::TextAlignment::kLeft,
+                    graphics::LineBreakMode::kTruncateTail);
+  }
+  canvas.setFillColor(accent());
+  for (const auto& span : spans_) canvas.fillRect(rectFor(span));
+}
+
+// ---------------------------------------------------------------------------------------------
+// graphicsViewController
+
+graphicsViewController::graphicsViewController(app::NoteEditHelper helper) : helper_(std::move(helper)) {
+  types_ = helper_.getTypeIds(app::kGrowthTypesList);
+}
+
+void graphicsViewController::viewDidLoad() {
+  if (!context_) context_ = applicationContext();
+  if (!currentBabyName_) currentBabyName_ = applicationBabyName();
+  view()->setBackgroundColor(Color::white());
+  setTitle(localized("Growth graph"));
+  navigationItem().setLeftBarButtonItem(backItem([this] { back(); }));
+  std::vector<std::string> titles;
+  for (const auto& type : types_) titles.push_back(localized(type));
+  typeSegment_ = std::make_shared<ui::SegmentedControl>(titles);
+  typeSegment_->setSelectedSegmentIndex(typeIndex_);
+  typeSegment_->addTarget([this](ui::Control&) { showTypeAtIndex(typeSegment_->selectedSegmentIndex()); },
+                          ui::kControlEventValueChanged);
+  plot_ = std::make_shared<GrowthPlotView>();
+  plot_->setEmptyText(localized("No measures yet"));
+  view()->addSubview(typeSegment_);
+  view()->addSubview(plot_);
+}
+
+void graphicsViewController::viewWillLayoutSubviews() {
+  const auto b = view()->bounds();
+  typeSegment_->setFrame(Rect(10, 10, b.width() - 20, 30));
+  plot_->setFrame(Rect(0, 50, b.width(), std::max(0.0, b.height() - 50)));
+}
+
+void graphicsViewController::viewWillAppear(bool /*animated*/) {
+  viewWillLayoutSubviews();
+  showTypeAtIndex(typeIndex_);
+}
+
+void graphicsViewController::showTypeAtIndex(int index) {
+  view();
+  if (index < 0 || static_cast<size_t>(index) >= types_.size()) return;
+  typeIndex_ = index;
+  typeSegment_->setSelectedSegmentIndex(index);
+  GrowthSeries series{types_[static_cast<size_t>(index)], {}, {}};
+  if (context_ && currentBabyName_) {
+    auto read = growthSeries(*context_, helper_, *currentBabyName_, series.type);
+    if (read) {
+      series = std::move(read).value();
+    } else {
+      foundation::log("The growth measures could not be read: " + read.error().description());
+    }
+  }
+  plot_->setSeries(std::move(series));
+}
+
+void graphicsViewController::back() { chartBack(*this, noteView_delegate_); }
+
+// ---------------------------------------------------------------------------------------------
+// DayTrackController
+
+DayTrackController::DayTrackController(app::NoteEditHelper helper, const foundation::Clock* clock,
+                                       foundation::Calendar calendar)
+    : helper_(std::move(helper)),
+      clock_(clock ? clock : &foundation::Clock::system()),
+      calendar_(std::move(calendar)) {
+  dayStart_ = calendar_.startOfDay(clock_->now()).value_or(clock_->now());
+}
+
+void DayTrackController::viewDidLoad() {
+  if (!context_) context_ = applicationContext();
+  if (!currentBabyName_) currentBabyName_ = applicationBabyName();
+  view()->setBackgroundColor(Color::white());
+  setTitle(localized("Graph of the day"));
+  navigationItem().setLeftBarButtonItem(backItem([this] { back(); }));
+  dayLabel_ = std::make_shared<ui::Label>();
+  dayLabel_->setTextAlignment(graphics::TextAlignment::kCenter);
+  previousButton_ = std::make_shared<ui::Button>();
+  previousButton_->setTitle("<");
+  previousButton_->setTitleColor(accent());
+  previousButton_->addTarget([this](ui::Control&) { previousDay(); }, ui::kControlEventTouchUpInside);
+  nextButton_ = std::make_shared<ui::Button>();
+  nextButton_->setTitle(">");
+  nextButton_->setTitleColor(accent());
+  nextButton_->addTarget([this](ui::Control&) { nextDay(); }, ui::kControlEventTouchUpInside);
+  strip_ = std::make_shared<DayStripView>();
+  strip_->setTypeTitle([](const std::string& type) { return localized(type); });
+  for (const auto& part :
+       std::initializer_list<std::shared_ptr<ui::View>>{dayLabel_, previousButton_, nextButton_, strip_})
+    view()->addSubview(part);
+}
+
+void DayTrackController::viewWillLayoutSubviews() {
+  const auto b = view()->bounds();
+  previousButton_->setFrame(Rect(10, 8, 44, 32));
+  nextButton_->setFrame(Rect(b.width() - 54, 8, 44, 32));
+  dayLabel_->setFrame(Rect(60, 8, std::max(0.0, b.width() - 120), 32));
+  strip_->setFrame(Rect(0, 48, b.width(), std::max(0.0, b.height() - 48)));
+}
+
+void DayTrackController::viewWillAppear(bool /*animated*/) {
+  viewWillLayoutSubviews();
+  reload();
+}
+
+void DayTrackController::showDay(Date day) {
+  dayStart_ = calendar_.startOfDay(day).value_or(day);
+  reload();
+}
+
+void DayTrackController::previousDay() {
+  if (auto day = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, dayStart_)) showDay(*day);
+}
+
+void DayTrackController::nextDay() {
+  if (auto day = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, dayStart_)) showDay(*day);
+}
+
+void DayTrackController::reload() {
+  view();
+  auto formatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
+                                                         foundation::DateFormatterStyle::None);
+  formatter.setTimeZone(calendar_.timeZone());
+  dayLabel_->setText(formatter.stringFromDate(dayStart_));
+  std::vector<DaySpan> spans;
+  if (context_ && currentBabyName_) {
+    auto read = daySpans(*context_, helper_, calendar_, *currentBabyName_, dayStart_);
+    if (read) {
+      spans = std::move(read).value();
+    } else {
+      foundation::log("The notes of the day could not be read: " + read.error().description());
+    }
+  }
+  strip_->setSpans(std::move(spans), dayStart_);
+}
+
+void DayTrackController::back() { chartBack(*this, noteView_delegate_); }
+
+// ---------------------------------------------------------------------------------------------
+
+void registerChartScreens(ui::Storyboard& storyboard) {
+  storyboard.registerController(kGraphicsId, [] { return std::make_shared<graphicsViewController>(); });
+  storyboard.registerController(kDayTrackId, [] { return std::make_shared<DayTrackController>(); });
+  const std::string graphicsNav = std::string(kGraphicsId) + "_nav";
+  const std::string dayTrackNav = std::string(kDayTrackId) + "_nav";
+  storyboard.registerController(graphicsNav, [] {
+    return std::make_shared<ui::NavigationController>(std::make_shared<graphicsViewController>());
+  });
+  storyboard.registerController(dayTrackNav, [] {
+    return std::make_shared<ui::NavigationController>(std::make_shared<DayTrackController>());
+  });
+  storyboard.registerSegue(kGraphicsSegue, graphicsNav, ui::SegueKind::kFormSheet);
+  storyboard.registerSegue(kDayTrackSegue, dayTrackNav, ui::SegueKind::kFormSheet);
+}
+
+}  // namespace charts
