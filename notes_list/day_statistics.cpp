@@ -25,11 +25,17 @@ entriesStatisticHelper::entriesStatisticHelper(app::NoteEditHelper neh, Services
     : neh_(std::move(neh)),
       services_(std::move(services)),
       calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()) {
-  for (const auto& type : neh_.getTypeIds(std::string_view())) {
-    if (!neh_.canUseValueForSums(type)) continue;
-    valTypesDictionary_[type] = neh_.getValueType(type).vt_NumMeasureCurrent().value_or("");
-  }
+  valTypesDictionary_ = currentSumUnits(neh_);
   clearAllStatistic();
+}
+
+std::map<std::string, std::string> entriesStatisticHelper::currentSumUnits(const app::NoteEditHelper& neh) {
+  std::map<std::string, std::string> units;
+  for (const auto& type : neh.getTypeIds(std::string_view())) {
+    if (!neh.canUseValueForSums(type)) continue;
+    units[type] = neh.getValueType(type).vt_NumMeasureCurrent().value_or("");
+  }
+  return units;
 }
 
 void entriesStatisticHelper::clearAllStatistic() {

@@ -96,6 +96,8 @@ class entriesStatisticHelper {
   void clearAllStatistic();
 
   const std::map<std::string, std::string>& valTypesDictionary() const { return valTypesDictionary_; }
+  // The summed types (Food, Drink, Pumping) with the units stored for them now.
+  static std::map<std::string, std::string> currentSumUnits(const app::NoteEditHelper& neh);
 
  private:
   struct Day {

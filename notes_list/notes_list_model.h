@@ -1,7 +1,8 @@
 #pragma once
 // NotesListModel: what the notes list shows for one baby, without the views. In list style the
 // baby's notes, newest first, grouped into days by their stored day key; in summary style one row
-// per note type and day (entriesStatisticHelper). Running timers, when there are any, come first
+// per note type and day (entriesStatisticHelper), summed in the units stored when the list last
+// fetched (a units change shows at the next fetch). Running timers, when there are any, come first
 // as a section of their own and shift every data section by one.
 //
 // The list costs what the screen shows: notes are read a page at a time (100 rows) as the table

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/graphics/recording_canvas.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/render.h"
 #include "support/temp_dir.h"
 
@@ -58,6 +59,42 @@ TEST(ListCellsTest, LinesFollowThePositionInTheDay) {
   inner->typeLable->setFrame(Rect(58, 5, 200, 20));
   inner->mainLable->setFrame(Rect(58, 30, 200, 20));
   EXPECT_TRUE(ui::renderToPng(*inner, testing_support::testOutput() / "notes_list_cell.png", 2).ok());
+}
+
+TEST(ListCellsTest, MeasuredTextPlacesTheTotalsBackdrop) {
+  graphics::ScopedTextMeasurer fixed;  // every character half the font size wide
+  ui::Label label(Rect(10, 0, 200, 20));
+  label.setFont(graphics::Font("AvenirNext-Regular", 16));
+  label.setText("0123456789");  // 80 points
+  const struct {
+    graphics::TextAlignment alignment;
+    double x;
+  } cases[] = {{graphics::TextAlignment::kLeft, 10},
+               {graphics::TextAlignment::kCenter, 70},
+               {graphics::TextAlignment::kRight, 130}};
+  for (const auto& c : cases) {
+    label.setTextAlignment(c.alignment);
+    const Rect box = notes_list::boundingRectForCharacterRange(label, 0, 10);
+    EXPECT_EQ(box.origin.x, c.x);
+    EXPECT_EQ(box.size.width, 80);
+  }
+
+  for (bool iPad : {false, true}) {
+    notes_list::iPhoneSumNoteCell cell(iPad);
+    cell.setFrame(Rect(0, 0, 320, 40));
+    cell.countLable->setText("3h 20m");
+    cell.layoutIfNeeded();
+    const Rect text = notes_list::boundingRectForCharacterRange(*cell.countLable, 0, 6);
+    const double margin = iPad ? 8 : 7;
+    EXPECT_EQ(cell.countImage->frame().origin.x, text.origin.x - margin);
+    EXPECT_EQ(cell.countImage->frame().size.width, text.size.width + 2 * margin);
+    EXPECT_FALSE(cell.countImage->isHidden());
+    EXPECT_EQ(cell.countImage->cornerRadius(), iPad ? 12 : 11);
+    cell.countLable->setText("");
+    cell.setNeedsLayout();
+    cell.layoutIfNeeded();
+    EXPECT_TRUE(cell.countImage->isHidden());
+  }
 }
 
 }  // namespace

@@ -132,6 +132,19 @@ TEST_F(NotesListModelTest, FilterHoldsInBothStyles) {
   EXPECT_EQ(summary->sumRowAt(0, 1), nullptr);
 }
 
+TEST_F(NotesListModelTest, SummaryFollowsAUnitsChangeAtTheNextFetch) {
+  add("Food", at(4, 8), at(4, 8), 100.0, std::string(app::unit::kG));
+  auto summary = model(true);
+  const auto before = summary->sumRowAt(0, 0)->valWithMeasure;
+  neh().getValueType("Food").setVt_NumMeasureCurrent(std::string(app::unit::kOz));
+  ASSERT_TRUE(context_->save().ok());
+  ASSERT_TRUE(summary->performFetch().ok());
+  EXPECT_EQ(
+      summary->sumRowAt(0, 0)->valWithMeasure,
+      neh().getCurrentNumValueStr("Food", static_cast<float>(app::convertGToOz(100.0)), app::unit::kOz));
+  EXPECT_NE(summary->sumRowAt(0, 0)->valWithMeasure, before);
+}
+
 TEST_F(NotesListModelTest, CellsAndPhotoMarks) {
   auto list = model();
   const auto withPhoto = addWithPhoto(at(3, 10), "photo2");

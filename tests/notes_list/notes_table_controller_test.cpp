@@ -5,6 +5,7 @@
 #include "note_editor/note_edit_controller.h"
 #include "notes_list/list_cells.h"
 #include "notes_list/list_fixture.h"
+#include "platform/files/file_ops.h"
 #include "platform/ui/render.h"
 
 namespace {
@@ -83,6 +84,59 @@ TEST_F(NotesScreenTest, FailedFetchShowsAnEmptyListAndAnAlert) {
   EXPECT_EQ(screen->table()->numberOfSections(), 0);
   ASSERT_NE(screen->failureAlert(), nullptr);
   EXPECT_TRUE(screen->failureAlert()->isVisible());
+}
+
+// Records what the list asks of its side pieces.
+struct RecordingExtras : notes_list::ListExtras {
+  std::vector<std::string> calls;
+  std::shared_ptr<ui::View> makeFirstLaunchView(noteTableController_Base&,
+                                                const graphics::Rect& frame) override {
+    calls.push_back("overlay");
+    return std::make_shared<ui::View>(frame);
+  }
+  void saveFirstLaunchFile(noteTableController_Base&) override { calls.push_back("save"); }
+  void updateQuickStartView(noteTableController_Base&, ui::View&,
+                            const std::vector<std::string>& types) override {
+    calls.push_back("strip " + std::to_string(types.size()));
+  }
+  void noteEditWasSaved(noteTableController_Base& list) override {
+    calls.push_back("saved " + std::to_string(list.model().numberOfSections()));
+  }
+};
+
+TEST_F(NotesScreenTest, FirstLaunchOverlayOnlyOverAnEmptyDiaryWithoutTheFile) {
+  const auto marker = home_.library() / "Settings" / "firstLaunch.txt";
+  struct Case {
+    const char* what;
+    bool withNote;
+    bool withFile;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {{"empty diary", false, false, {"overlay"}},
+                        {"notes but no file", true, false, {"save"}},
+                        {"file present", true, true, {}}};
+  for (const auto& c : cases) {
+    if (c.withNote) add("Diaper", at(3, 10), at(3, 10));
+    if (c.withFile) {
+      ASSERT_TRUE(files::createDirectory(marker.parent_path()).ok());
+      ASSERT_TRUE(files::writeAtomic(marker, std::string_view("2026.12.01")).ok());
+    }
+    RecordingExtras extras;
+    auto screen = std::make_shared<noteTableController_Base>(neh(), services(), saves_);
+    screen->setListExtras(&extras);
+    screen->view();
+    EXPECT_EQ(extras.calls, c.calls) << c.what;
+    EXPECT_EQ(screen->fstLaunchView() != nullptr, c.calls == std::vector<std::string>{"overlay"}) << c.what;
+    if (screen->fstLaunchView()) {
+      EXPECT_EQ(screen->fstLaunchView()->superview(), screen->view().get());
+    }
+
+    screen->setCurrentBabyName("Anna");
+    screen->noteEditWasSaved();
+    screen->updateQuickStartView();
+    EXPECT_EQ(extras.calls.end()[-2], c.withNote ? "saved 1" : "saved 0") << c.what;
+    EXPECT_EQ(extras.calls.back(), "strip " + std::to_string(screen->quickStartTypeArr().size()));
+  }
 }
 
 TEST_F(NotesScreenTest, SummaryRowsShowTotals) {
