@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/files/file_ops.h"
+#include "platform/foundation/calendar.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/locale.h"
 #include "platform/foundation/log.h"
@@ -15,7 +16,9 @@ using foundation::Date;
 namespace {
 
 // Calendars earlier versions may have written the date in, after the fixed Gregorian one.
-constexpr const char* kReadingLocales[] = {"en_US_POSIX", "th_TH", "ja_JP@calendar=japanese"};
+constexpr const char* kReadingLocales[] = {"en_US_POSIX", "th_TH"};
+// Imperial years count from the start of their era: Reiwa (2019) or, before it, Heisei (1989).
+constexpr int kImperialEraOffsets[] = {2018, 1988};
 
 }  // namespace
 
@@ -34,6 +37,16 @@ std::optional<Date> readFirstLaunchDate(const app::SettingsRecords& records, Dat
     auto date = formatter.dateFromString(*text);
     if (!date || *date > latestAllowed) continue;
     if (!best || *date > *best) best = date;
+  }
+  // A year below 100 is an imperial year; the later era that does not lie ahead is meant.
+  const auto calendar =
+      foundation::Calendar::gregorian(foundation::TimeZone::local(), foundation::Locale::posix());
+  const auto year = best ? calendar.component(foundation::CalendarUnit::Year, *best) : std::nullopt;
+  if (year && *year < 100) {
+    for (int offset : kImperialEraOffsets) {
+      auto shifted = calendar.dateByAddingUnit(foundation::CalendarUnit::Year, offset, *best);
+      if (shifted && *shifted <= latestAllowed) return shifted;
+    }
   }
   return best;
 }
