@@ -101,6 +101,8 @@ iPhoneSumNoteCell::iPhoneSumNoteCell(bool iPad)
   typeLable = addLabel(contentView());
   typeImage = addImage(contentView());
   countImage = addImage(contentView());
+  // A pale wash of the accent colour behind the totals.
+  countImage->setBackgroundColor(graphics::Color(140 / 255.0, 127 / 255.0, 243 / 255.0, 0.15));
   countImage->setClipsToBounds(true);
   countImage->setCornerRadius(iPad ? 12 : 11);
   // Over its backdrop.

@@ -52,9 +52,10 @@ void noteTableController_Base::checkFirstLaunch() {
   if (files::exists(marker) && !files::isDirectory(marker)) return;
   std::optional<std::size_t> notes;
   if (services_.context) {
-    store::FetchRequest all{std::string(app::Note::kEntityName)};
-    all.fetchLimit = 1;
-    if (auto found = services_.context->count(all); found.ok()) notes = found.value();
+    // One row answers whether there is any: no count over the whole diary.
+    store::FetchRequest any{std::string(app::Note::kEntityName)};
+    any.fetchLimit = 1;
+    if (auto found = services_.context->fetchObjectIDs(any); found.ok()) notes = found.value().size();
   }
   if (notes == std::size_t{0}) {
     // An empty diary: the units overlay asks for the units first; it writes the file itself.

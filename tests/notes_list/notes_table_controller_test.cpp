@@ -147,6 +147,7 @@ TEST_F(NotesScreenTest, SummaryRowsShowTotals) {
   ASSERT_NE(cell, nullptr);
   EXPECT_EQ(cell->countLable->text(), "3h");
   EXPECT_NE(cell->typeLable->text().find("(2)"), std::string::npos);
+  EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "notes_list_summary.png", 2).ok());
 }
 
 }  // namespace
