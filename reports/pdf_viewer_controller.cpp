@@ -9,6 +9,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/device.h"
+#include "platform/ui/storyboard.h"
 
 namespace reports {
 
@@ -183,6 +184,11 @@ void pdfViewerController::clearBackground() {
 
 void pdfViewerController::sendMail() {
   if (mailSend_delegate_) mailSend_delegate_->sendReport();
+}
+
+void registerPdfViewer(ui::Storyboard& storyboard) {
+  storyboard.registerController(std::string(kPdfViewerControllerId),
+                                [] { return std::make_shared<pdfViewerController>(); });
 }
 
 }  // namespace reports

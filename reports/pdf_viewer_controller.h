@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/error.h"
@@ -17,7 +18,14 @@
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 
+namespace ui {
+class Storyboard;
+}
+
 namespace reports {
+
+// The storyboard identifier the report screen makes the viewer by.
+inline constexpr std::string_view kPdfViewerControllerId = "pdfViewerController";
 
 // Mails the report the viewer shows; adopted by the report screen.
 class mailSendDelegate {
@@ -92,5 +100,8 @@ class pdfViewerController : public ui::ViewController {
   std::string contentPath_;
   foundation::Status loadStatus_;
 };
+
+// Registers the viewer under kPdfViewerControllerId.
+void registerPdfViewer(ui::Storyboard& storyboard);
 
 }  // namespace reports

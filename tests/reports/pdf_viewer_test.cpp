@@ -6,6 +6,7 @@
 #include "platform/files/file_ops.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/render.h"
+#include "platform/ui/storyboard.h"
 #include "platform/ui/view_controller.h"
 #include "reports/pdf_generator.h"
 #include "reports/pdf_viewer_controller.h"
@@ -46,7 +47,11 @@ class PdfViewerTest : public note_helper_test::NoteHelperTest {
 };
 
 TEST_F(PdfViewerTest, PagesFadeInAfterLoadingAndSendCallsTheOpenerBack) {
-  auto viewer = std::make_shared<reports::pdfViewerController>();
+  ui::Storyboard storyboard("Main");
+  reports::registerPdfViewer(storyboard);
+  auto viewer = std::dynamic_pointer_cast<reports::pdfViewerController>(
+      storyboard.instantiateViewControllerWithIdentifier("pdfViewerController"));
+  ASSERT_TRUE(viewer);
   viewer->setContentPath(writeReport(false).string());
   auto window = std::make_shared<ui::Window>();
   window->setRootViewController(viewer);
