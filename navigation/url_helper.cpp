@@ -11,10 +11,14 @@ namespace navigation {
 
 using foundation::Value;
 
-urlHelper::urlHelper() {
-  services_.logEvent = [](std::string event, foundation::Dictionary parameters) {
+app::AnalyticsEventSink tallyEventSink() {
+  return [](std::string event, foundation::Dictionary parameters) {
     analytics::Tally::logEventWithParameters(Value(std::move(event)), Value(std::move(parameters)));
   };
+}
+
+urlHelper::urlHelper() {
+  services_.logEvent = tallyEventSink();
   services_.preferredLanguages = [] { return runtime::UserDefaults::standard()->preferredLanguages(); };
   services_.countryCode = [] { return foundation::Locale::current().countryCode(); };
   services_.appVersion = [] {

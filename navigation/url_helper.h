@@ -19,6 +19,9 @@ inline constexpr std::string_view kReviewPageURL =
     "https://apps.apple.com/app/id948541240?action=write-review";
 inline constexpr std::string_view kSupportMailAddress = "support@babydiary.app";
 
+// The analytics entry point as an event sink: Tally's logEvent with parameters.
+app::AnalyticsEventSink tallyEventSink();
+
 class urlHelper {
  public:
   struct Services {

@@ -1,6 +1,5 @@
 #include "notes_list/after_save_prompts.h"
 
-#include "analytics/tally.h"
 #include "navigation/url_helper.h"
 #include "notes_list/first_launch.h"
 #include "platform/foundation/locale.h"
@@ -28,9 +27,7 @@ AfterSavePrompts::Services AfterSavePrompts::Services::fromApplication() {
     return !runtime::UserDefaults::standard()->preferredLanguages().empty();
   };
   services.countryCode = [] { return foundation::Locale::current().countryCode(); };
-  services.logEvent = [](std::string event, foundation::Dictionary parameters) {
-    analytics::Tally::logEventWithParameters(Value(std::move(event)), Value(std::move(parameters)));
-  };
+  services.logEvent = navigation::tallyEventSink();
   services.reviewURL = [] { return navigation::urlHelper().rait_URL(); };
   services.openURL = [](const std::string& url) { ui::Application::shared().openURL(url); };
   return services;

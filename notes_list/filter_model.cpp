@@ -127,76 +127,28 @@ FilterResult FilterModel::result() const {
   return result;
 }
 
-std::optional<Date> FilterModel::beginDate() const {
-  Lock lock(mutex_);
-  return begin_;
-}
-std::optional<Date> FilterModel::endDate() const {
-  Lock lock(mutex_);
-  return end_;
-}
-void FilterModel::setBeginDate(Date date) {
-  Lock lock(mutex_);
-  begin_ = date;
-}
-void FilterModel::setEndDate(Date date) {
-  Lock lock(mutex_);
-  end_ = date;
-}
+std::optional<Date> FilterModel::beginDate() const { return locked(begin_); }
+std::optional<Date> FilterModel::endDate() const { return locked(end_); }
+void FilterModel::setBeginDate(Date date) { assign(begin_, date); }
+void FilterModel::setEndDate(Date date) { assign(end_, date); }
 
-FilterPhotos FilterModel::photosType() const {
-  Lock lock(mutex_);
-  return photos_;
-}
-bool FilterModel::shouldUseTime() const {
-  Lock lock(mutex_);
-  return withTime_;
-}
-bool FilterModel::shouldDoWithDescending() const {
-  Lock lock(mutex_);
-  return withDescending_;
-}
-bool FilterModel::shouldReportForPrinting() const {
-  Lock lock(mutex_);
-  return forPrinting_;
-}
-void FilterModel::setPhotosType(FilterPhotos photos) {
-  Lock lock(mutex_);
-  photos_ = photos;
-}
-void FilterModel::setUseTime(bool on) {
-  Lock lock(mutex_);
-  withTime_ = on;
-}
-void FilterModel::setDescending(bool on) {
-  Lock lock(mutex_);
-  withDescending_ = on;
-}
-void FilterModel::setForPrinting(bool on) {
-  Lock lock(mutex_);
-  forPrinting_ = on;
-}
+FilterPhotos FilterModel::photosType() const { return locked(photos_); }
+bool FilterModel::shouldUseTime() const { return locked(withTime_); }
+bool FilterModel::shouldDoWithDescending() const { return locked(withDescending_); }
+bool FilterModel::shouldReportForPrinting() const { return locked(forPrinting_); }
+void FilterModel::setPhotosType(FilterPhotos photos) { assign(photos_, photos); }
+void FilterModel::setUseTime(bool on) { assign(withTime_, on); }
+void FilterModel::setDescending(bool on) { assign(withDescending_, on); }
+void FilterModel::setForPrinting(bool on) { assign(forPrinting_, on); }
 
-std::vector<std::string> FilterModel::noteTypeArray() const {
-  Lock lock(mutex_);
-  return noteTypeArray_;
-}
-std::vector<std::string> FilterModel::noteTypeWithSubArray() const {
-  Lock lock(mutex_);
-  return noteTypeWithSubArray_;
-}
-bool FilterModel::isDetailed() const {
-  Lock lock(mutex_);
-  return filterWithSubtypes_;
-}
+std::vector<std::string> FilterModel::noteTypeArray() const { return locked(noteTypeArray_); }
+std::vector<std::string> FilterModel::noteTypeWithSubArray() const { return locked(noteTypeWithSubArray_); }
+bool FilterModel::isDetailed() const { return locked(filterWithSubtypes_); }
 bool FilterModel::canUseDetailed() const {
   Lock lock(mutex_);
   return !noteTypeWithSubArray_.empty();
 }
-std::size_t FilterModel::currentTypeNum() const {
-  Lock lock(mutex_);
-  return currentTypeNum_;
-}
+std::size_t FilterModel::currentTypeNum() const { return locked(currentTypeNum_); }
 std::vector<std::string> FilterModel::currentSubTypes() const {
   Lock lock(mutex_);
   if (currentTypeNum_ >= subTypesArrays_.size()) return {};

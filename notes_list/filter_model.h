@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/note_edit_helper.h"
@@ -96,6 +97,17 @@ class FilterModel {
  private:
   bool detailedUsable() const { return filterWithSubtypes_ && currentTypeNum_ < subTypesArrays_.size(); }
   void tickAllLocked(bool selected);
+  // One field read or written under the lock.
+  template <class T>
+  T locked(const T& field) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return field;
+  }
+  template <class T>
+  void assign(T& field, std::type_identity_t<T> value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    field = std::move(value);
+  }
 
   mutable std::mutex mutex_;
   bool filterWithSubtypes_ = false;

@@ -1,6 +1,5 @@
 #include "notes_list/list_extras_impl.h"
 
-#include "analytics/tally.h"
 #include "app/app_delegate.h"
 #include "navigation/url_helper.h"
 #include "notes_list/filter_view_controller.h"
@@ -127,10 +126,7 @@ ListExtrasScreenServices ListExtrasScreenServices::fromApplication() {
     auto* delegate = app::AppDelegate::shared();
     return delegate ? delegate->managedObjectContext() : nullptr;
   };
-  services.logEvent = [](std::string event, foundation::Dictionary parameters) {
-    analytics::Tally::logEventWithParameters(foundation::Value(std::move(event)),
-                                             foundation::Value(std::move(parameters)));
-  };
+  services.logEvent = navigation::tallyEventSink();
   return services;
 }
 
