@@ -289,12 +289,23 @@ void noteTableController_Base::didSelectRowAtIndexPath(ui::TableView&, const ui:
   if (!model_.dataSection(section)) return openTimerWithNum(at(path.row));
   const app::Note note = model_.noteAt(section, at(path.row));
   if (!note || !storyboard()) return;
-  auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
-      storyboard()->instantiateViewControllerWithIdentifier("edit_note_navigation_id"));
-  if (!navigation || navigation->viewControllers().empty()) return;
-  auto editor =
-      std::dynamic_pointer_cast<note_editor::noteEditController>(navigation->viewControllers().back());
-  if (!editor) return;
+  // The phone presents the storyboard's editor navigation; the tablet wraps the editor scene in a
+  // navigation of its own, shown as a form sheet.
+  std::shared_ptr<ui::NavigationController> navigation;
+  std::shared_ptr<note_editor::noteEditController> editor;
+  if (iPad_) {
+    editor = std::dynamic_pointer_cast<note_editor::noteEditController>(
+        storyboard()->instantiateViewControllerWithIdentifier(note_editor::kNoteEditControllerId));
+    if (!editor) return;
+    navigation = std::make_shared<ui::NavigationController>(editor);
+    navigation->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+  } else {
+    navigation = std::dynamic_pointer_cast<ui::NavigationController>(
+        storyboard()->instantiateViewControllerWithIdentifier(note_editor::kEditNoteNavigationId));
+    if (!navigation || navigation->viewControllers().empty()) return;
+    editor = std::dynamic_pointer_cast<note_editor::noteEditController>(navigation->viewControllers().back());
+    if (!editor) return;
+  }
   editor->setManagedObjectContext(services_.context);
   editor->setCurrentBabyName(model_.currentBabyName());
   editor->setNoteView_delegate(this);

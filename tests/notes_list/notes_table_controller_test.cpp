@@ -15,7 +15,8 @@ using notes_list::noteTableController_Base;
 
 class NotesScreenTest : public list_test::ListTest {
  protected:
-  std::shared_ptr<noteTableController_Base> open(bool sumStyle = false, bool withStore = true) {
+  std::shared_ptr<noteTableController_Base> open(bool sumStyle = false, bool withStore = true,
+                                                 bool iPad = false) {
     note_editor::registerNoteEditorScreens(
         storyboard_,
         [this] {
@@ -29,8 +30,9 @@ class NotesScreenTest : public list_test::ListTest {
         temp_.path() / "photos");
     auto services = this->services();
     if (!withStore) services.context = nullptr;
-    storyboard_.registerController(
-        "notesList", [&] { return std::make_shared<noteTableController_Base>(neh(), services, saves_); });
+    storyboard_.registerController("notesList", [&] {
+      return std::make_shared<noteTableController_Base>(neh(), services, saves_, iPad);
+    });
     auto screen = std::static_pointer_cast<noteTableController_Base>(
         storyboard_.instantiateViewControllerWithIdentifier("notesList"));
     window_ = std::make_shared<ui::Window>(graphics::Rect(0, 0, 320, 568));
@@ -76,6 +78,22 @@ TEST_F(NotesScreenTest, RowsOpenTheEditorAndSwipeDeletes) {
   ASSERT_TRUE(table.tapDeleteConfirmationButton());
   runLoop();
   EXPECT_EQ(table.numberOfSections(), 1);
+}
+
+TEST_F(NotesScreenTest, OnTheTabletARowOpensTheEditorInAFormSheet) {
+  add("Diaper", at(3, 10), at(3, 10));
+  auto screen = open(false, true, true);
+  ASSERT_TRUE(screen->table()->tapRowAtIndexPath({0, 0}));
+  runLoop();
+  auto* navigation = dynamic_cast<ui::NavigationController*>(screen->presentedViewController());
+  ASSERT_NE(navigation, nullptr);
+  EXPECT_EQ(navigation->modalPresentationStyle(), ui::ModalPresentationStyle::kFormSheet);
+  auto editor =
+      std::dynamic_pointer_cast<note_editor::noteEditController>(navigation->viewControllers().back());
+  ASSERT_NE(editor, nullptr);
+  screen->noteEditWasClosedAndSaved(*editor, true);
+  runLoop();
+  EXPECT_EQ(screen->presentedViewController(), nullptr);
 }
 
 TEST_F(NotesScreenTest, FailedFetchShowsAnEmptyListAndAnAlert) {
