@@ -16,9 +16,8 @@ namespace navigation {
 ChooserServices ChooserServices::fromApplication() {
   ChooserServices services;
   services.language = [] { return app::InterfaceText::current(); };
-  auto* delegate = app::AppDelegate::shared();
-  if (!delegate) return services;
-  services.library = delegate->home().library();
+  // The step is looked up at each use: screens made before the launch (the root) ask later.
+  if (auto* delegate = app::AppDelegate::shared()) services.library = delegate->home().library();
   services.tutorialState = [] {
     auto* d = app::AppDelegate::shared();
     return d ? d->tutorialState() : -1;

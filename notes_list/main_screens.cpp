@@ -3,17 +3,22 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "charts/chart_screens.h"
+#include "navigation/language_controller.h"
 #include "navigation/reminder_controller.h"
 #include "navigation/settings_controller.h"
 #include "navigation/side_menu_controller.h"
 #include "note_editor/note_edit_controller.h"
 #include "note_editor/note_editor.h"
 #include "notes_list/filter_view_controller.h"
+#include "notes_list/latest_updates.h"
+#include "notes_list/list_extras_impl.h"
 #include "notes_list/main_view_controller_ipad.h"
 #include "notes_list/notes_view_controller_iphone.h"
+#include "notes_list/quick_start.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/bundle.h"
 #include "platform/store/fetch_request.h"
+#include "platform/ui/image_library.h"
 
 namespace notes_list {
 
@@ -87,16 +92,17 @@ MainScreenServices MainScreenServices::fromApplication() {
   services.setApplicationBabyName = [](const std::optional<std::string>& name) {
     if (auto* delegate = app::AppDelegate::shared()) delegate->setCurrentBabyName(name);
   };
+  services.updateDataBaseSender = []() -> const void* { return app::AppDelegate::shared(); };
   services.preferredLanguageHasBundle = [preferred = editor.preferredLanguage] {
     const auto language = preferred ? preferred() : std::nullopt;
     if (!language) return false;
     const auto path = runtime::Bundle::main()->pathForResource(*language, "lproj");
     return path && files::isDirectory(*path);
   };
+  services.extras = std::make_shared<ListExtrasImpl>(ListExtrasImpl::Services::fromApplication());
   if (auto* delegate = app::AppDelegate::shared()) {
     services.statistics.context = delegate->managedObjectContext();
     if (delegate->babysLocalSaves()) services.saves = delegate->babysLocalSaves();
-    services.updateDataBaseSender = delegate;
   }
   return services;
 }
@@ -178,7 +184,7 @@ void MainScreen::babyListControllerDone(const std::optional<std::string>& name, 
   showBabyName(name);
   if (services_.setApplicationBabyName) services_.setApplicationBabyName(name);
   resetAllFilteres();
-  updateQuickStartView();
+  refreshStrip();
   // A list answer without a name leaves the screen without a baby: the layer stays.
   if (noUserBlockLayer_) noUserBlockLayer_->setHidden(name.has_value());
   dismissViewControllerAnimated(true);
@@ -285,7 +291,7 @@ void MainScreen::openTimerWithNum(std::size_t number) {
 void MainScreen::noteEditWasClosedAndSaved(ui::ViewController&, bool saved) {
   closePopover();
   dismissViewControllerAnimated(true);
-  updateQuickStartView();
+  refreshStrip();
   if (saved) noteEditWasSaved();
 }
 
@@ -293,7 +299,7 @@ void MainScreen::noteViewChildDone(ui::ViewController&, bool changed) {
   updateLanguageStuff();
   closePopover();
   dismissViewControllerAnimated(true);
-  updateQuickStartView();
+  refreshStrip();
   if (changed)
     performFetch();
   else
@@ -345,15 +351,46 @@ void MainScreen::tableStyleChanged() {
   updateTable();
 }
 
+void MainScreen::presentLanguageScreen(bool barHidden) {
+  if (!storyboard()) return;
+  auto language = std::dynamic_pointer_cast<navigation::languageController>(
+      storyboard()->instantiateViewControllerWithIdentifier(navigation::kLanguageControllerId));
+  if (!language) return;
+  language->setLaunchedFromMainScreen(true);
+  auto navigation = std::make_shared<ui::NavigationController>(language);
+  navigation->setNavigationBarHidden(barHidden);
+  std::weak_ptr<ui::ViewController> weak = weak_from_this();
+  presentViewController(navigation, false, [weak, this] {
+    if (weak.lock()) setShouldChooseTheLanguage(false);
+  });
+}
+
+void showPicture(ui::ImageView& view, const std::string& name) {
+  if (auto image = ui::imageNamed(name)) view.setImage(std::move(image));
+}
+
 std::shared_ptr<note_editor::noteViewDelegate> MainScreen::weakDelegate() {
   return std::make_shared<WeakNoteViewDelegate>(weak_from_this());
 }
 
-void MainScreen::prepareLatestUpdates(ui::ViewController&) {}
+void MainScreen::prepareLatestUpdates(ui::ViewController& screen) {
+  if (auto* latest = dynamic_cast<lastNotesController*>(&screen)) {
+    latest->setCurrentBabyName(currentBabyName());
+    latest->setNoteView_delegate(this);
+  }
+}
 
 void MainScreen::showStripBadge(bool badge) {
-  if (auto strip = noteQuickStartView()) strip->setNeedsDisplay();
-  (void)badge;
+  if (!noteQuickStartView()) return;
+  if (auto* strip = quickStartView::in(*noteQuickStartView())) {
+    strip->showTheBadge = badge;
+    strip->setNeedsDisplay();
+  }
+}
+
+void MainScreen::refreshStrip() {
+  updateQuickStartView();
+  if (badges_) showStripBadge(badges_->stripBadge);
 }
 
 void MainScreen::updateTutorial() {
@@ -437,6 +474,8 @@ void registerMainScreens(ui::Storyboard& storyboard, std::function<MainScreenSer
   // The launch makes the root of the device in force.
   storyboard.registerController(kMainRootId, [board] { return makeMainRoot(*board); });
   storyboard.setInitialViewControllerIdentifier(kMainRootId);
+  // The tablet's latest updates come up in a popover.
+  storyboard.registerSegue(kLastNotesSegue, std::string(kLastNotesControllerNavId), ui::SegueKind::kPopover);
   // The sidebar's rows: pushed on the notes screen's navigation controller, the reminder list
   // (a navigation controller of its own) presented over it.
   storyboard.registerSegue(navigation::kGrowGraphSidebarShow, charts::kGraphicsId, ui::SegueKind::kPush);

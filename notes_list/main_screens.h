@@ -38,7 +38,6 @@ inline constexpr const char* kMainViewControllerIPadId = "mainViewController_iPa
 inline constexpr const char* kSideMenuId = "SideMenuController";
 // The storyboard's initial screen: the root of the device in force.
 inline constexpr const char* kMainRootId = "mainRoot";
-inline constexpr const char* kLastNotesNavId = "lastNotesControllerNav_id";
 inline constexpr const char* kLastNotesSegue = "lastNotesController";
 
 // What the main screens take from the application.
@@ -55,8 +54,9 @@ struct MainScreenServices {
   std::function<void(const std::optional<std::string>&)> setApplicationBabyName;
   // Whether the main bundle holds an "lproj" for the first preferred language.
   std::function<bool()> preferredLanguageHasBundle;
-  // The only sender of "updateDataBase" the phone listens to (the application delegate).
-  const void* updateDataBaseSender = nullptr;
+  // The only sender of "updateDataBase" the phone listens to (the application delegate), asked
+  // when the screen loads; any sender when empty or null.
+  std::function<const void*()> updateDataBaseSender;
   // The pieces beside the list (strip, overlay, prompts); may be null.
   std::shared_ptr<ListExtras> extras;
 
@@ -132,6 +132,13 @@ class MainScreen : public noteTableController_Base {
   void prepareLatestUpdates(ui::ViewController& screen);
   // The quick-start strip's badge (on its more slot).
   void showStripBadge(bool badge);
+  // The strip for the current baby and type order, keeping the tutorial's badge on it (the
+  // strip may be made only now).
+  void refreshStrip();
+
+  // The language screen in a navigation controller, presented without animation; once it is up
+  // the screen no longer asks for it.
+  void presentLanguageScreen(bool barHidden);
 
   // Before opening a screen over the list (the tablet closes its popover).
   virtual void closePopover() {}
@@ -154,6 +161,9 @@ class MainScreen : public noteTableController_Base {
   // Hands the baby list's choice back while this screen lives (the list keeps its delegate).
   std::shared_ptr<babies::babyListControllerDelegate> babyChoice_;
 };
+
+// Shows the named picture; one that does not load leaves the view as it is.
+void showPicture(ui::ImageView& view, const std::string& name);
 
 // Adds "notesViewController_iPhone", "mainViewController_iPad", "SideMenuController" (the
 // phone's root) and "mainRoot" (the root of the device in force, made the initial screen) to the

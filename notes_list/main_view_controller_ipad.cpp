@@ -2,7 +2,6 @@
 
 #include "babies/baby_list_controller.h"
 #include "charts/chart_screens.h"
-#include "navigation/language_controller.h"
 #include "navigation/reminder_controller.h"
 #include "navigation/settings_controller.h"
 #include "notes_list/note_predicates.h"
@@ -36,7 +35,7 @@ const std::vector<mainViewController_iPad::PanelEntry>& panelEntries() {
       {"Photos", babies::kPhotoCollectionSegue},
       {"Settings", navigation::kSettingsSegue},
       {"", "growthInfoSegue"},
-      {"", kLastNotesSegue},
+      {"Latest Updates", kLastNotesSegue},
   };
   return entries;
 }
@@ -46,10 +45,6 @@ ui::ViewController* receiver(const std::shared_ptr<ui::ViewController>& destinat
   if (auto* navigation = dynamic_cast<ui::NavigationController*>(destination.get()))
     return navigation->viewControllers().empty() ? nullptr : navigation->viewControllers().back().get();
   return destination.get();
-}
-
-void showPicture(ui::ImageView& view, const std::string& name) {
-  if (auto image = ui::imageNamed(name)) view.setImage(std::move(image));
 }
 
 }  // namespace
@@ -197,7 +192,7 @@ void mainViewController_iPad::didRotateFromInterfaceOrientation(ui::Orientation 
   MainScreen::didRotateFromInterfaceOrientation(from);
   // The screen has its new size now: the list and the strip take the width they got.
   layoutScreen();
-  updateQuickStartView();
+  refreshStrip();
 }
 
 void mainViewController_iPad::adjustViewsForOrientation(ui::Orientation) {
@@ -210,25 +205,14 @@ void mainViewController_iPad::adjustViewsForOrientation(ui::Orientation) {
     overlay->setNeedsDisplay();
   }
   layoutScreen();
-  updateQuickStartView();
+  refreshStrip();
   if (table()) table()->reloadData();
 }
 
 void mainViewController_iPad::viewDidAppear(bool animated) {
   MainScreen::viewDidAppear(animated);
   closePopover();
-  if (shouldChooseTheLanguage()) {
-    if (!storyboard()) return;
-    auto language = std::dynamic_pointer_cast<navigation::languageController>(
-        storyboard()->instantiateViewControllerWithIdentifier(navigation::kLanguageControllerId));
-    if (!language) return;
-    language->setLaunchedFromMainScreen(true);
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    presentViewController(std::make_shared<ui::NavigationController>(language), false, [weak, this] {
-      if (weak.lock()) setShouldChooseTheLanguage(false);
-    });
-    return;
-  }
+  if (shouldChooseTheLanguage()) return presentLanguageScreen(false);
   if (currentBabyName()) return;
   if (fstLaunchView()) fstLaunchView()->setNeedsDisplay();
   if (chooseFirstBaby()) return;
@@ -254,7 +238,7 @@ void mainViewController_iPad::updateLanguageStuff() {
 }
 
 void mainViewController_iPad::updateTable() {
-  updateQuickStartView();
+  refreshStrip();
   MainScreen::updateTable();
   const foundation::Clock& clock =
       services().statistics.clock ? *services().statistics.clock : foundation::Clock::system();

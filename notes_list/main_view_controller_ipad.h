@@ -27,7 +27,7 @@ class mainViewController_iPad : public MainScreen,
  public:
   // The panel buttons and the segues they perform.
   struct PanelEntry {
-    std::string captionKey;  // empty: the fixed growth-information caption
+    std::string captionKey;  // empty for the growth information, whose caption is fixed
     std::string segue;
   };
 

@@ -1,8 +1,8 @@
 #include "notes_list/notes_view_controller_iphone.h"
 
 #include "app/app_delegate.h"
-#include "navigation/language_controller.h"
 #include "navigation/reminder_controller.h"
+#include "notes_list/latest_updates.h"
 #include "platform/ui/image_library.h"
 
 namespace notes_list {
@@ -24,11 +24,6 @@ std::shared_ptr<ui::Button> pictureButton(const std::shared_ptr<ui::ImageView>& 
   return button;
 }
 
-void showPicture(ui::ImageView& view, const std::string& name) {
-  // A picture that does not load leaves the view as it is.
-  if (auto image = ui::imageNamed(name)) view.setImage(std::move(image));
-}
-
 }  // namespace
 
 notesViewController_iPhone::notesViewController_iPhone(MainScreenServices services)
@@ -41,10 +36,11 @@ void notesViewController_iPhone::viewDidLoad() {
   // 1. The restore hand-back (from the application delegate only) and the sidebar's tutorial move.
   auto& center = runtime::NotificationCenter::defaultCenter();
   std::weak_ptr<ui::ViewController> weak = weak_from_this();
-  updateDataBaseObserver_ = center.addObserver(std::string(app::kUpdateDataBaseNotification),
-                                               services().updateDataBaseSender, [weak, this](const auto&) {
-                                                 if (weak.lock()) updateDataBase();
-                                               });
+  const void* sender = services().updateDataBaseSender ? services().updateDataBaseSender() : nullptr;
+  updateDataBaseObserver_ =
+      center.addObserver(std::string(app::kUpdateDataBaseNotification), sender, [weak, this](const auto&) {
+        if (weak.lock()) updateDataBase();
+      });
   updateTutorialObserver_ =
       center.addObserver(navigation::kUpdateTutorialNotification, nullptr, [weak, this](const auto&) {
         if (weak.lock()) updateTutorial();
@@ -134,20 +130,8 @@ void notesViewController_iPhone::chooseBabyOrAsk() {
 
 void notesViewController_iPhone::viewDidAppear(bool animated) {
   MainScreen::viewDidAppear(animated);
-  if (shouldChooseTheLanguage()) {
-    if (!storyboard()) return;
-    auto language = std::dynamic_pointer_cast<navigation::languageController>(
-        storyboard()->instantiateViewControllerWithIdentifier(navigation::kLanguageControllerId));
-    if (!language) return;
-    language->setLaunchedFromMainScreen(true);
-    auto navigation = std::make_shared<ui::NavigationController>(language);
-    navigation->setNavigationBarHidden(true);
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    presentViewController(navigation, false, [weak, this] {
-      if (weak.lock()) setShouldChooseTheLanguage(false);
-    });
-    return;
-  }
+  // The language screen comes first (its bar hidden); the baby at the next appearance.
+  if (shouldChooseTheLanguage()) return presentLanguageScreen(true);
   if (currentBabyName()) return;
   if (fstLaunchView()) fstLaunchView()->setNeedsDisplay();
   chooseBabyOrAsk();
@@ -189,7 +173,7 @@ void notesViewController_iPhone::openReminder() {
 }
 
 void notesViewController_iPhone::showOtherData() {
-  auto navigation = navigationFor(kLastNotesNavId, [this](ui::ViewController& screen) {
+  auto navigation = navigationFor(std::string(kLastNotesControllerNavId), [this](ui::ViewController& screen) {
     moveTutorial(services().chooser, 2, 3);
     prepareLatestUpdates(screen);
   });

@@ -11,9 +11,11 @@
 #include "navigation/side_menu_controller.h"
 #include "note_editor/note_edit_controller.h"
 #include "note_editor/note_editor.h"
+#include "notes_list/list_extras_impl.h"
 #include "notes_list/list_fixture.h"
 #include "notes_list/main_view_controller_ipad.h"
 #include "notes_list/notes_view_controller_iphone.h"
+#include "notes_list/quick_start.h"
 #include "platform/ui/render.h"
 
 namespace {
@@ -41,9 +43,13 @@ class MainScreensTest : public list_test::ListTest {
         },
         temp_.path() / "photos");
     navigation::registerChooserScreens(storyboard_, [this] { return chooser(); });
-    // Stand-in for the latest-updates screen: it only has to exist.
-    storyboard_.registerController(notes_list::kLastNotesNavId, [] {
-      return std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
+    notes_list::registerListExtrasScreens(storyboard_, [this] {
+      notes_list::ListExtrasScreenServices services;
+      services.neh = neh();
+      services.context = [this] { return appContext_; };
+      services.clock = &clock_;
+      services.language = list_test::english;
+      return services;
     });
     notes_list::registerMainScreens(storyboard_, [this] { return mainServices(); });
   }
@@ -82,7 +88,12 @@ class MainScreensTest : public list_test::ListTest {
     services.applicationContext = [this] { return appContext_; };
     services.setApplicationBabyName = [this](const std::optional<std::string>& name) { appBaby_ = name; };
     services.preferredLanguageHasBundle = [] { return true; };
-    services.updateDataBaseSender = &applicationDelegate_;
+    services.updateDataBaseSender = [this]() -> const void* { return &applicationDelegate_; };
+    notes_list::ListExtrasImpl::Services extras;
+    extras.prompts.home = home_;
+    extras.prompts.clock = &clock_;
+    extras.language = list_test::english;
+    services.extras = std::make_shared<notes_list::ListExtrasImpl>(std::move(extras));
     return services;
   }
 
@@ -193,6 +204,9 @@ TEST_F(MainScreensTest, TutorialMovesThroughItsStepsAcrossRestarts) {
     ASSERT_TRUE(screen.tutorialBadges());
     EXPECT_EQ(screen.tutorialBadges()->step, 0);
     EXPECT_TRUE(screen.tutorialBadges()->stripBadge);
+    auto* strip = notes_list::quickStartView::in(*screen.noteQuickStartView());
+    ASSERT_NE(strip, nullptr);
+    EXPECT_TRUE(strip->showTheBadge);
     EXPECT_EQ(screen.menuImageName(), "iPhone_list_button.png");
 
     add("Weight", at(5, 9), at(5, 9), 3.5, "Notation_kg");
@@ -223,7 +237,7 @@ TEST_F(MainScreensTest, TutorialMovesThroughItsStepsAcrossRestarts) {
   {
     auto& screen = launchPhone();
     ASSERT_EQ(step_, 2);
-    // The latest updates (a stand-in): 2 -> 3; the badge moves to the strip.
+    // The latest updates: 2 -> 3; the badge moves to the strip.
     screen.lastUpdatesButton().tap();
     runLoop();
     EXPECT_EQ(step_, 3);
@@ -330,6 +344,23 @@ TEST_F(TabletScreenTest, GrowthGraphAndLatestUpdatesMoveTheTutorial) {
   screen.noteViewChildDone(*screen.presentedViewController(), false);
   runLoop();
   EXPECT_EQ(screen.latestNotesImageName(), "iPhone_sum_button_badge.png");
+
+  // The latest updates in a popover: 2 -> 3 at once, its badge gone while the popover is up; any
+  // other way off the list closes the popover first.
+  auto* latest = screen.panelButton(notes_list::kLastNotesSegue);
+  ASSERT_NE(latest, nullptr);
+  latest->tap();
+  runLoop();
+  EXPECT_EQ(step_, 3);
+  EXPECT_EQ(screen.latestNotesImageName(), "iPhone_sum_button.png");
+  ASSERT_NE(screen.myPopoverController(), nullptr);
+  EXPECT_TRUE(screen.myPopoverController()->isPopoverVisible());
+  auto popover = screen.myPopoverController();
+  screen.openFilter();
+  runLoop();
+  EXPECT_FALSE(popover->isPopoverVisible());
+  EXPECT_EQ(screen.myPopoverController(), nullptr);
+  EXPECT_NE(screen.presentedViewController(), nullptr);
 }
 
 TEST_F(MainScreensTest, BothRootsDrawnForPeople) {
