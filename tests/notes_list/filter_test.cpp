@@ -6,6 +6,8 @@
 #include "notes_list/filter_cells.h"
 #include "notes_list/filter_view_controller.h"
 #include "notes_list/list_fixture.h"
+#include "platform/graphics/recording_canvas.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/render.h"
 
 namespace {
@@ -207,6 +209,70 @@ TEST_F(FilterTest, ReportModeOptionsAreReadFromAnotherThread) {
   EXPECT_TRUE(read.forPrinting);
   EXPECT_EQ(read.photos, notes_list::FilterPhotos::kBig);
   EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "filter_report_mode.png", 2).ok());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FilterCells, HairlinesFollowThePlaceInTheSection) {
+  ui::clearAnimationLog();
+  struct Case {
+    std::shared_ptr<notes_list::filterPlacedCell> cell;
+    bool first, last;
+    double height;
+    std::vector<std::pair<graphics::Point, graphics::Point>> lines;
+  };
+  Case cases[] = {
+      {std::make_shared<notes_list::filterDateCell>(),
+       true,
+       true,
+       44,
+       {{{0, 0.5}, {320, 0.5}}, {{0, 44}, {320, 44}}}},
+      {std::make_shared<notes_list::filterSwitchCell>(), false, false, 44, {{{10, 44}, {320, 44}}}},
+      {std::make_shared<notes_list::filterGroupCell>(),
+       false,
+       true,
+       50,
+       {{{0, 44}, {320, 44}}, {{0, 50}, {320, 50}}}},
+  };
+  for (auto& c : cases) {
+    c.cell->setFrame(graphics::Rect(0, 0, 320, c.height));
+    c.cell->firstInSection = c.first;
+    c.cell->lastInSection = c.last;
+    graphics::RecordingCanvas canvas(graphics::Size(320, 50));
+    c.cell->drawRect(canvas, c.cell->bounds());
+    std::vector<std::pair<graphics::Point, graphics::Point>> drawn;
+    for (const auto& line : canvas.lines()) drawn.emplace_back(line.from, line.to);
+    EXPECT_EQ(drawn, c.lines) << c.cell->reuseIdentifier();
+  }
+  graphics::RecordingCanvas segment(graphics::Size(320, 44));
+  notes_list::filterSegmentCell().drawRect(segment, graphics::Rect(0, 0, 320, 44));
+  EXPECT_TRUE(segment.ops().empty());
+
+  // A tick set without animation still fades over 0.2 seconds.
+  notes_list::filterGroupCell group;
+  group.setSelectionTypeWithAnima(true, false);
+  ASSERT_EQ(ui::animationLog().size(), 1u);
+  EXPECT_DOUBLE_EQ(ui::animationLog()[0].duration, 0.2);
+  EXPECT_EQ(group.imgOn->alpha(), 1);
+  EXPECT_EQ(group.imgOff->alpha(), 0);
+}
+
+TEST(FilterCells, TabletDatePickerIsReplacedKeepingItsWiring) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  ui::TableView table;
+  int changes = 0;
+  notes_list::registerFilterCells(table, [&changes](ui::Control&) { ++changes; });
+  auto cell = std::dynamic_pointer_cast<notes_list::datePickerCell>(
+      table.dequeueReusableCellWithIdentifier(notes_list::datePickerCell::kIdentifier));
+  ASSERT_NE(cell, nullptr);
+  auto* picker = dynamic_cast<ui::DatePicker*>(cell->viewWithTag(99));
+  ASSERT_EQ(picker, cell->datePicker.get());
+  EXPECT_EQ(picker->frame().height(), 162);
+  EXPECT_EQ(picker->mode(), ui::DatePickerMode::kDate);
+  picker->spinToDate(foundation::Date{1000});
+  EXPECT_EQ(changes, 1);
 }
 
 }  // namespace
