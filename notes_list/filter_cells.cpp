@@ -31,6 +31,38 @@ std::shared_ptr<ui::Label> makeLabel(double size) {
   return label;
 }
 
+// The tick of a type row: the bundle's picture, or a drawn ring (with a check when ticked) where
+// the bundle has none, so the choice is always visible.
+class TickMark : public ui::ImageView {
+ public:
+  TickMark(bool ticked, ui::ImageRef image) : ui::ImageView(std::move(image)), ticked_(ticked) {}
+  void drawRect(graphics::Canvas& canvas, const Rect& rect) override {
+    if (image()) return ui::ImageView::drawRect(canvas, rect);
+    const Rect b = bounds();
+    const Rect ring(b.x() + 1, b.y() + 1, b.width() - 2, b.height() - 2);
+    const graphics::Color accent = graphics::Color::rgb255(140, 127, 243);
+    canvas.save();
+    canvas.setLineWidth(1.5);
+    if (ticked_) {
+      canvas.setFillColor(accent);
+      canvas.fillEllipse(ring);
+      canvas.setStrokeColor(graphics::Color::white());
+      graphics::Path check;
+      check.moveTo(Point(b.width() * 0.28, b.height() * 0.52));
+      check.lineTo(Point(b.width() * 0.44, b.height() * 0.68));
+      check.lineTo(Point(b.width() * 0.72, b.height() * 0.36));
+      canvas.strokePath(check);
+    } else {
+      canvas.setStrokeColor(kLineGrey);
+      canvas.strokeEllipse(ring);
+    }
+    canvas.restore();
+  }
+
+ private:
+  bool ticked_;
+};
+
 }  // namespace
 
 void filterPlacedCell::drawPlacedLines(graphics::Canvas& canvas,
@@ -141,6 +173,7 @@ void layoutCaptionAndControl(ui::View& content, ui::Label& caption, ui::View& co
 filterColorTypeCell::filterColorTypeCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
   typeLable = makeLabel(15);
   typeSegment = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", ""});
+  typeSegment->setTintColor(graphics::Color::rgb255(140, 127, 243));
   contentView().addSubview(typeLable);
   contentView().addSubview(typeSegment);
 }
@@ -157,6 +190,7 @@ void filterColorTypeCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*
 filterPhotoCell::filterPhotoCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
   photoLable = makeLabel(15);
   photoSegment = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", "", ""});
+  photoSegment->setTintColor(graphics::Color::rgb255(140, 127, 243));
   contentView().addSubview(photoLable);
   contentView().addSubview(photoSegment);
 }
@@ -190,8 +224,8 @@ void filterSwitchCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) 
 
 filterGroupCell::filterGroupCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
   typeLable = makeLabel(16);
-  imgOn = std::make_shared<ui::ImageView>(ui::imageNamed("filter_check_on"));
-  imgOff = std::make_shared<ui::ImageView>(ui::imageNamed("filter_check_off"));
+  imgOn = std::make_shared<TickMark>(true, ui::imageNamed("filter_check_on"));
+  imgOff = std::make_shared<TickMark>(false, ui::imageNamed("filter_check_off"));
   for (auto* mark : {&imgOn, &imgOff}) (*mark)->setContentMode(ui::ContentMode::kScaleAspectFit);
   imgOn->setAlpha(0);
   contentView().addSubview(typeLable);
