@@ -93,6 +93,13 @@ MainScreenServices MainScreenServices::fromApplication() {
     if (auto* delegate = app::AppDelegate::shared()) delegate->setCurrentBabyName(name);
   };
   services.updateDataBaseSender = []() -> const void* { return app::AppDelegate::shared(); };
+  services.screenShotState = [] {
+    auto* delegate = app::AppDelegate::shared();
+    return delegate ? delegate->screenShotState() : 0;
+  };
+  services.setScreenShotState = [](std::int32_t state) {
+    if (auto* delegate = app::AppDelegate::shared()) delegate->setScreenShotState(state);
+  };
   services.preferredLanguageHasBundle = [preferred = editor.preferredLanguage] {
     const auto language = preferred ? preferred() : std::nullopt;
     if (!language) return false;
@@ -141,6 +148,14 @@ void MainScreen::viewDidLoad() {
   setSumStyle(false);
   updateLanguageStuff();
   tableStyleSegment_->setSelectedSegmentIndex(0);
+}
+
+void MainScreen::viewDidAppear(bool animated) {
+  noteTableController_Base::viewDidAppear(animated);
+  if (!services_.screenShotState || services_.screenShotState() != 1) return;
+  if (noUserBlockLayer_) noUserBlockLayer_->setHidden(true);
+  if (services_.setScreenShotState) services_.setScreenShotState(2);
+  if (services_.startScreenshots) services_.startScreenshots(*this);
 }
 
 ui::ModalPresentationStyle MainScreen::openStyle() const {

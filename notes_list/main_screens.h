@@ -40,6 +40,8 @@ inline constexpr const char* kSideMenuId = "SideMenuController";
 inline constexpr const char* kMainRootId = "mainRoot";
 inline constexpr const char* kLastNotesSegue = "lastNotesController";
 
+class MainScreen;
+
 // What the main screens take from the application.
 struct MainScreenServices {
   app::NoteEditHelper neh;
@@ -57,6 +59,12 @@ struct MainScreenServices {
   // The only sender of "updateDataBase" the phone listens to (the application delegate), asked
   // when the screen loads; any sender when empty or null.
   std::function<const void*()> updateDataBaseSender;
+  // The developer screenshot mode (the application delegate's screenShotState: 0 off, 1 start,
+  // 2 running). At 1 the root's appearance sets it to 2 and hands the root to `startScreenshots`
+  // (the screenshot tools, which make their sample babies and step through the screens).
+  std::function<std::int32_t()> screenShotState;
+  std::function<void(std::int32_t)> setScreenShotState;
+  std::function<void(MainScreen&)> startScreenshots;
   // The pieces beside the list (strip, overlay, prompts); may be null.
   std::shared_ptr<ListExtras> extras;
 
@@ -83,6 +91,8 @@ class MainScreen : public noteTableController_Base {
   const std::optional<TutorialBadges>& tutorialBadges() const { return badges_; }
 
   void viewDidLoad() override;
+  // Starts the screenshot mode when it was asked for (see MainScreenServices).
+  void viewDidAppear(bool animated) override;
   void updateLanguageStuff() override;
   void performFetch() override;
 

@@ -89,6 +89,9 @@ class MainScreensTest : public list_test::ListTest {
     services.setApplicationBabyName = [this](const std::optional<std::string>& name) { appBaby_ = name; };
     services.preferredLanguageHasBundle = [] { return true; };
     services.updateDataBaseSender = [this]() -> const void* { return &applicationDelegate_; };
+    services.screenShotState = [this] { return screenShotState_; };
+    services.setScreenShotState = [this](std::int32_t state) { screenShotState_ = state; };
+    services.startScreenshots = [this](MainScreen& screen) { screenshotsOf_ = &screen; };
     notes_list::ListExtrasImpl::Services extras;
     extras.prompts.home = home_;
     extras.prompts.clock = &clock_;
@@ -148,6 +151,8 @@ class MainScreensTest : public list_test::ListTest {
   app::SettingsRecords records_{home_};
   std::int32_t step_ = 0;
   int applicationDelegate_ = 0;
+  std::int32_t screenShotState_ = 0;
+  MainScreen* screenshotsOf_ = nullptr;
   std::shared_ptr<store::Context> appContext_;
   std::vector<std::shared_ptr<store::Store>> restoredStores_;
   int restores_ = 0;
@@ -196,6 +201,15 @@ TEST_F(MainScreensTest, PhoneWithoutBabiesAsksForOneAndStartsNoNote) {
   auto& screen = launchPhone();
   EXPECT_NE(presentedBabyList(screen.presentedViewController()), nullptr);
   EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+  EXPECT_EQ(screenShotState_, 0);
+}
+
+TEST_F(MainScreensTest, ScreenshotModeStartsFromTheRootsAppearance) {
+  screenShotState_ = 1;
+  auto& screen = launchPhone();
+  EXPECT_EQ(screenShotState_, 2);
+  EXPECT_EQ(screenshotsOf_, &screen);
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
 }
 
 TEST_F(MainScreensTest, TutorialMovesThroughItsStepsAcrossRestarts) {
