@@ -2,8 +2,14 @@
 // service's faults and hostile archives leaving the local data as they were, a renamed copy, the
 // link state and a new client after a new link, and a screen closed while a download runs.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <map>
+#include <random>
 
 #include "app/app_delegate.h"
 #include "app/entities.h"
@@ -43,6 +49,28 @@ Snapshot snapshot(const files::AppHome& home) {
           files::readFile(entry.path()).valueOr({});
   files["firstLaunch"] = files::readFile(home.library() / "Settings" / "firstLaunch.txt").valueOr({});
   return files;
+}
+
+// Runs `body` in a child process that sees a fresh file system of `bytes` bytes at `folder`, and
+// returns its exit code; nothing when the system lets no process mount one.
+std::optional<int> onSmallDisk(const fs::path& folder, size_t bytes, const std::function<int()>& body) {
+  constexpr int kCannotMount = 99;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    const auto write = [](const char* file, const std::string& text) { std::ofstream(file) << text; };
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(kCannotMount);
+    write("/proc/self/setgroups", "deny");
+    write("/proc/self/uid_map", "0 " + uid + " 1");
+    write("/proc/self/gid_map", "0 " + gid + " 1");
+    const std::string options = "size=" + std::to_string(bytes);
+    if (::mount("none", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) ::_exit(kCannotMount);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  if (WEXITSTATUS(status) == kCannotMount) return std::nullopt;
+  return WEXITSTATUS(status);
 }
 
 foundation::Bytes bytesOf(std::string_view text) { return foundation::Bytes(text.begin(), text.end()); }
@@ -231,6 +259,41 @@ TEST_F(BackupScreenTest, FaultsOfTheServiceLeaveTheLocalDataAsTheyWere) {
     EXPECT_FALSE(screen_->isBusy());
     EXPECT_TRUE(fs::is_empty(home_.tmp() / "backUp"));
     EXPECT_EQ(server_.fileContent("/backUp.zip"), good);
+  }
+}
+
+// The service holds a good archive that the temporary folder of the data root has no room for: as
+// a download (photos that do not compress) or as an extraction (ones that do).
+TEST_F(BackupScreenTest, AFullDiskLeavesTheLocalDataAsTheyWere) {
+  struct Case {
+    const char* name;
+    bool compressible;
+  };
+  for (const Case c : {Case{"download", false}, Case{"extraction", true}}) {
+    SCOPED_TRACE(c.name);
+    std::string photo(2 << 20, '\0');
+    std::mt19937 random(7);
+    if (!c.compressible)
+      for (char& byte : photo) byte = static_cast<char>(random());
+    ASSERT_TRUE(files::writeAtomic(home_.documents() / "Photos" / "big.jpg", photo).ok());
+    // Packed here and put on the service directly: no request is made before the child runs.
+    app::localSaves saves(home_);
+    ASSERT_TRUE(saves.createZip().ok());
+    const auto archive = files::readFile(saves.backUpArchivePath()).value();
+    ASSERT_TRUE(saves.removeBackUpFiles().ok());
+    server_.putFile("/backUp.zip", std::string(archive.begin(), archive.end()));
+    writeData("Boris", "2016.01.01");
+    const Snapshot local = snapshot(home_);
+
+    const auto result = onSmallDisk(home_.tmp(), 512 << 10, [&] {
+      foundation::ScopedLogCapture log;
+      open();
+      if (restoreUntilAfterYes() != "Restore fail") return 1;
+      if (snapshot(home_) != local) return 2;
+      return closes_ == 0 ? 0 : 3;
+    });
+    if (!result) GTEST_SKIP() << "no file system of a given size can be made here";
+    EXPECT_EQ(*result, 0) << "1: no failure shown, 2: local data changed, 3: the store was closed";
   }
 }
 
