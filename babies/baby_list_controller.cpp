@@ -130,7 +130,10 @@ void babyListController::openEditor(const app::Baby& baby) {
   editor->setLocSaves(locSaves_);
   editor->setBaby(baby);
   editor->setAddBaby_delegate(this);
+  editor->setClock(clock_);
   editingFirstBaby_ = !baby && babies_.empty();
+  editedBaby_ = baby;
+  editedName_ = baby.baby_Name();
   if (auto* navigation = navigationController()) {
     navigation->pushViewController(editor, true);
   } else {
@@ -140,9 +143,8 @@ void babyListController::openEditor(const app::Baby& baby) {
 
 void babyListController::addBabyControllerDone(ui::ViewController& sender, bool changed,
                                                const app::Baby& added) {
-  // Telling the delegate may dismiss this list; keep it, and the delegate, for the call.
+  // Telling the delegate may dismiss this list; keep it for the call.
   auto self = shared_from_this();
-  auto delegate = babyList_delegate_;
   if (auto* navigation = navigationController(); navigation && navigation->topViewController() == &sender) {
     navigation->popViewControllerAnimated(true);
   } else if (presentedViewController()) {
@@ -150,10 +152,29 @@ void babyListController::addBabyControllerDone(ui::ViewController& sender, bool 
   }
   if (changed) updateList();
   const bool firstBaby = std::exchange(editingFirstBaby_, false) && added;
-  if (firstBaby && delegate) {
-    delegate->babyListControllerDone(added.baby_Name(), added.baby_Gender().value_or(false) ? kGirl : kBoy,
-                                     added.baby_BirthDay());
+  const app::Baby edited = std::exchange(editedBaby_, {});
+  const auto editedName = std::exchange(editedName_, std::nullopt);
+  if (firstBaby) return tellChosen(added);
+  // The opener's baby was renamed or deleted: it shows the renamed one, or the first left.
+  if (!changed || !edited || !editedName || editedName != currentBabyName()) return;
+  if (!edited.isDeleted() && edited.object()->context()) {
+    if (edited.baby_Name() != editedName) tellChosen(edited);
+  } else if (!babies_.empty()) {
+    tellChosen(babies_.front());
   }
+}
+
+std::optional<std::string> babyListController::currentBabyName() const {
+  return currentBabyName_ ? currentBabyName_ : applicationBabyName();
+}
+
+void babyListController::tellChosen(const app::Baby& baby) {
+  auto self = shared_from_this();
+  auto delegate = babyList_delegate_;
+  currentBabyName_ = baby.baby_Name();
+  if (delegate)
+    delegate->babyListControllerDone(baby.baby_Name(), baby.baby_Gender().value_or(false) ? kGirl : kBoy,
+                                     baby.baby_BirthDay());
 }
 
 int babyListController::numberOfRowsInSection(ui::TableView& /*table*/, int /*section*/) {
@@ -179,12 +200,7 @@ void babyListController::didSelectRowAtIndexPath(ui::TableView& table, const ui:
   const auto index = static_cast<size_t>(path.row);
   if (index >= babies_.size()) return;
   if (isEditing()) return editBabyAtIndex(index);
-  auto self = shared_from_this();
-  auto delegate = babyList_delegate_;
-  if (!delegate) return;
-  const app::Baby baby = babies_[index];
-  delegate->babyListControllerDone(baby.baby_Name(), baby.baby_Gender().value_or(false) ? kGirl : kBoy,
-                                   baby.baby_BirthDay());
+  tellChosen(babies_[index]);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +247,9 @@ void addBabyController::viewDidLoad() {
   genderSegment_->setSelectedSegmentIndex(baby_.baby_Gender().value_or(false) ? kGirl : kBoy);
   bloodPicker_->reloadAllComponents();
   bloodPicker_->selectRow(baby_.baby_Bood().value_or(0), 0);
-  if (auto birthday = baby_.baby_BirthDay()) birthdayPicker_->setDate(*birthday);
+  const foundation::Date today = (clock_ ? *clock_ : foundation::Clock::system()).now();
+  birthdayPicker_->setMaximumDate(std::max(today, baby_.baby_BirthDay().value_or(today)));
+  birthdayPicker_->setDate(baby_.baby_BirthDay().value_or(today));
 
   if (baby_) {
     auto remove = std::make_shared<ui::Button>(ui::Rect(20, 456, width - 40, 44));

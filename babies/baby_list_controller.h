@@ -24,6 +24,7 @@
 #include "app/value_texts.h"
 #include "babies/baby_profile.h"
 #include "note_editor/note_view_delegate.h"
+#include "platform/foundation/clock.h"
 #include "platform/foundation/date.h"
 #include "platform/store/context.h"
 #include "platform/ui/alert.h"
@@ -81,6 +82,12 @@ class babyListController : public ui::ViewController,
     babyList_delegate_ = std::move(delegate);
   }
   void setLocSaves(std::shared_ptr<app::localSaves> saves) { locSaves_ = std::move(saves); }
+  // The baby the opener shows; the application delegate's current baby when not given. When the
+  // editor renames or deletes that baby, the delegate is told the baby to show instead (the
+  // renamed one, or the first that remains), so the opener never goes on with a name that is gone.
+  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  // Handed to the profile editor (see addBabyController::setClock).
+  void setClock(const foundation::Clock* clock) { clock_ = clock; }
   // A baby whose editor the list opens as soon as it appears (the screenshot tools).
   void setDevelopBabyName(std::optional<std::string> name) { developBabyName_ = std::move(name); }
 
@@ -112,12 +119,19 @@ class babyListController : public ui::ViewController,
 
  private:
   void openEditor(const app::Baby& baby);
+  std::optional<std::string> currentBabyName() const;
+  void tellChosen(const app::Baby& baby);
 
   std::shared_ptr<store::Context> context_;
   std::shared_ptr<babyListControllerDelegate> babyList_delegate_;
   std::shared_ptr<app::localSaves> locSaves_;
   std::optional<std::string> developBabyName_;
+  std::optional<std::string> currentBabyName_;
+  const foundation::Clock* clock_ = nullptr;
   std::vector<app::Baby> babies_;
+  // The baby in the editor and its name when the editor opened.
+  app::Baby editedBaby_;
+  std::optional<std::string> editedName_;
   std::shared_ptr<ui::TableView> table_;
   // The editor was opened because the list was empty.
   bool editingFirstBaby_ = false;
@@ -135,6 +149,9 @@ class addBabyController : public ui::ViewController,
   void setLocSaves(std::shared_ptr<app::localSaves> saves) { locSaves_ = std::move(saves); }
   void setBaby(app::Baby baby) { baby_ = std::move(baby); }
   void setAddBaby_delegate(addBabyControllerDelegate* delegate) { delegate_ = delegate; }
+  // Today, for a new baby's birthday and the latest one allowed; the system clock when not given.
+  // Must outlive the screen.
+  void setClock(const foundation::Clock* clock) { clock_ = clock; }
 
   const app::Baby& baby() const { return baby_; }
   ui::TextField& nameField() { return *nameField_; }
@@ -171,6 +188,7 @@ class addBabyController : public ui::ViewController,
   std::shared_ptr<app::localSaves> locSaves_;
   app::Baby baby_;
   addBabyControllerDelegate* delegate_ = nullptr;
+  const foundation::Clock* clock_ = nullptr;
   std::optional<graphics::Image> icon_;
   bool removeIcon_ = false;
   std::shared_ptr<ui::TextField> nameField_;

@@ -3,6 +3,7 @@
 
 #include "babies/baby_list_controller.h"
 #include "babies_fixture.h"
+#include "platform/ui/render.h"
 
 namespace babies {
 namespace {
@@ -32,6 +33,7 @@ class BabyListTest : public babies_test::BabiesTest {
     list->setManagedObjectContext(context_);
     list->setBabyList_delegate(chooser_);
     list->setLocSaves(saves_);
+    list->setClock(&clock_);
     list->updateList();
     window_.setRootViewController(navigation_);
     window_.makeKeyAndVisible();
@@ -76,11 +78,15 @@ TEST_F(BabyListTest, TheFirstBabyIsMadeFromTheEmptyListAndChosen) {
   editor->genderSegment().tapSegment(kGirl);
   editor->bloodPicker().spinToRow(2, 0);
   EXPECT_EQ(editor->bloodPicker().titleForRow(2, 0), "O(I)+");
+  const auto out = testing_support::testOutput() / "babies";
+  std::filesystem::create_directories(out);
+  EXPECT_TRUE(ui::renderToPng(window_, out / "baby_editor.png", 2).ok());
   editor->save();
   runLoop();
   ASSERT_EQ(chooser_->choices.size(), 1u);
   EXPECT_EQ(chooser_->choices[0].name, "Anna");
   EXPECT_EQ(chooser_->choices[0].gender, kGirl);
+  EXPECT_EQ(chooser_->choices[0].birthday, clock_.now());  // born today unless told otherwise
   EXPECT_EQ(list.babies().size(), 1u);
   EXPECT_EQ(navigation_->topViewController(), &list);
 
@@ -97,6 +103,48 @@ TEST_F(BabyListTest, TheFirstBabyIsMadeFromTheEmptyListAndChosen) {
   runLoop();
   EXPECT_EQ(chooser_->choices.size(), 1u);
   EXPECT_EQ(list.babies().size(), 2u);
+}
+
+TEST_F(BabyListTest, TheOpenerFollowsItsBabyThroughARenameAndADeletion) {
+  addBaby("Anna");
+  addBaby("Bob");
+  addBaby("Cleo");
+  auto& list = openList();
+  list.setCurrentBabyName("Anna");
+  auto editorOf = [&](const std::string& name) -> addBabyController& {
+    for (size_t i = 0; i < list.babies().size(); ++i) {
+      if (list.babies()[i].baby_Name() == name) list.editBabyAtIndex(i);
+    }
+    runLoop();
+    return *dynamic_cast<addBabyController*>(navigation_->topViewController());
+  };
+  auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& choice : chooser_->choices) out.push_back(choice.name.value_or("-"));
+    return out;
+  };
+
+  auto& cleo = editorOf("Cleo");  // not the opener's baby: nothing to tell
+  cleo.nameField().setText("Clea");
+  cleo.save();
+  runLoop();
+  EXPECT_TRUE(chooser_->choices.empty());
+
+  auto& anna = editorOf("Anna");
+  anna.nameField().setText("Hanna");
+  anna.save();
+  runLoop();
+  EXPECT_EQ(names(), std::vector<std::string>{"Hanna"});
+
+  auto& hanna = editorOf("Hanna");
+  hanna.deleteBaby();
+  ASSERT_TRUE(ui::topActionSheet());
+  ui::topActionSheet()->tapButton(ui::topActionSheet()->destructiveButtonIndex());
+  runLoop();
+  ASSERT_EQ(chooser_->choices.size(), 2u);
+  EXPECT_NE(chooser_->choices[1].name, "Hanna");
+  EXPECT_EQ(list.babies().size(), 2u);
+  EXPECT_TRUE(ui::renderToPng(window_, testing_support::testOutput() / "babies" / "baby_list.png", 2).ok());
 }
 
 TEST_F(BabyListTest, RecordListsShowTheCurrentBabysRows) {
