@@ -1,5 +1,6 @@
 #include "analytics/relay_avro.h"
 
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -188,6 +189,20 @@ std::string lastError() {
 foundation::Status checkBinary(avro_schema_t schema, std::span<const std::uint8_t> bytes) {
   if (schema == nullptr) return avroError(11, "no schema");
   return Walker(bytes).walk(schema, 0);
+}
+
+foundation::Result<std::string> toJson(avro_datum_t datum) {
+  // Through the value interface: avro_datum_to_json keeps a reference to the datum in this Avro C,
+  // so the whole record would leak at every request.
+  avro_value_t value;
+  if (avro_datum_as_value(&value, datum) != 0) return avroError(14, lastError());
+  char* json = nullptr;
+  int failed = avro_value_to_json(&value, 1, &json);
+  avro_value_decref(&value);
+  if (failed != 0 || json == nullptr) return avroError(14, lastError());
+  std::string text(json);
+  std::free(json);
+  return text;
 }
 
 foundation::Result<std::vector<std::uint8_t>> writeBinary(avro_schema_t schema, avro_datum_t datum) {

@@ -55,6 +55,9 @@ std::string lastError();
 // allocation the bytes do not justify (see above). Bytes after the value are not looked at.
 foundation::Status checkBinary(avro_schema_t schema, std::span<const std::uint8_t> bytes);
 
+// The value's one-line JSON text; fails (with Avro's message) for text that is not UTF-8.
+foundation::Result<std::string> toJson(avro_datum_t datum);
+
 // Writes the value in binary form; the error carries Avro's message.
 foundation::Result<std::vector<std::uint8_t>> writeBinary(avro_schema_t schema, avro_datum_t datum);
 // Reads one value of the schema (writer's and reader's alike) after checkBinary accepted the bytes.

@@ -80,7 +80,29 @@ std::shared_ptr<TallyRelayEventController> TallyRelayEventController::existingIn
   return slot().get();
 }
 
-void TallyRelayEventController::cleanup() { slot().reset(); }
+void TallyRelayEventController::cleanup() {
+  if (auto controller = slot().get()) controller->cancelCalls();
+  slot().reset();
+}
+
+void TallyRelayEventController::cancelCalls() {
+  std::vector<std::shared_ptr<TallyHttpAsyncTask>> calls;
+  {
+    std::lock_guard lock(callsMutex_);
+    calls.swap(runningCalls_);
+  }
+  for (auto& task : calls) runtime::RunLoop::main().performSoon([task] { task->cancelTask(); });
+}
+
+size_t TallyRelayEventController::runningCallCount() const {
+  std::lock_guard lock(callsMutex_);
+  return runningCalls_.size();
+}
+
+void TallyRelayEventController::callEnded(const TallyHttpAsyncTask& task) {
+  std::lock_guard lock(callsMutex_);
+  std::erase_if(runningCalls_, [&](const auto& running) { return running.get() == &task; });
+}
 
 void TallyRelayEventController::sessionPaused(const TallyRelaySessionTimes& session,
                                               std::int64_t totalPauseMillis) {
@@ -260,10 +282,18 @@ void TallyRelayEventController::asyncInvokeURLWithParams(Dictionary item) {
   auto task = TallyHttpAsyncTask::sendMethod(
       method, url, {}, Dictionary{{"Content-Type", "application/octet-stream"}}, shared_from_this(), false);
   for (const auto& [key, value] : item) task->setTaskParam(key, value);
-  runtime::RunLoop::main().performSoon([task] { task->startInRunLoop(runtime::RunLoop::main()); });
+  {
+    std::lock_guard lock(callsMutex_);
+    runningCalls_.push_back(task);
+  }
+  std::weak_ptr<TallyHttpAsyncTask> weak = task;
+  runtime::RunLoop::main().performSoon([weak] {
+    if (auto t = weak.lock()) t->startInRunLoop(runtime::RunLoop::main());
+  });
 }
 
 void TallyRelayEventController::requestSuccessful(TallyHttpAsyncTask& task, const TallyHTTPResponse&) {
+  callEnded(task);
   std::string url = urlOf(task.taskParams());
   std::lock_guard lock(mutex_);
   (void)TallyGlobalVariableStorage::sharedInstance()->updatePersistentMap(
@@ -279,6 +309,7 @@ void TallyRelayEventController::requestDidCancel(TallyHttpAsyncTask& task, const
 }
 
 void TallyRelayEventController::callFailed(TallyHttpAsyncTask& task) {
+  callEnded(task);
   Dictionary item = task.taskParams();
   item.set("beingFired", false);
   std::string url = urlOf(item);

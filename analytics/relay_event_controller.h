@@ -31,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analytics/http_task.h"
 #include "analytics/relay_request.h"
@@ -60,6 +61,8 @@ class TallyRelayEventController : public TallyHttpAsyncTaskDelegate,
   static std::shared_ptr<TallyRelayEventController> sharedInstance();
   // The controller if one was made.
   static std::shared_ptr<TallyRelayEventController> existingInstance();
+  // Drops the shared controller and cancels its calls in flight (they stay stored, and are fired
+  // again by the next controller).
   static void cleanup();
 
   // What the session layer sends; each does nothing while relayMonitoringEnabled is off.
@@ -96,6 +99,7 @@ class TallyRelayEventController : public TallyHttpAsyncTaskDelegate,
 
   std::shared_ptr<TallyRelayRequest> relayRequest();
   runtime::SerialQueue& queue() { return queue_; }
+  size_t runningCallCount() const;
 
   // TallyHttpAsyncTaskDelegate
   void requestSuccessful(TallyHttpAsyncTask& task, const TallyHTTPResponse& response) override;
@@ -107,10 +111,14 @@ class TallyRelayEventController : public TallyHttpAsyncTaskDelegate,
   void observe();
   void clearBeingFiredMarks();
   void callFailed(TallyHttpAsyncTask& task);
+  void callEnded(const TallyHttpAsyncTask& task);
+  void cancelCalls();
 
   std::recursive_mutex mutex_;
   std::mutex requestMutex_;
   std::shared_ptr<TallyRelayRequest> relayRequest_;
+  mutable std::mutex callsMutex_;
+  std::vector<std::shared_ptr<TallyHttpAsyncTask>> runningCalls_;
   runtime::SerialQueue queue_;
   runtime::ObserverToken resignObserver_;
   runtime::ObserverToken activeObserver_;

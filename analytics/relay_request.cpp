@@ -1,9 +1,6 @@
 #include "analytics/relay_request.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
@@ -145,14 +142,13 @@ foundation::Result<Datum> TallyRelayRequest::buildRequestDatum() {
 foundation::Result<Bytes> TallyRelayRequest::buildRequestBody() {
   auto request = buildRequestDatum();
   if (!request) return request.error();
-  char* json = nullptr;
-  if (avro_datum_to_json(request->get(), 1, &json) != 0 || json == nullptr) {
-    std::string why = relay_avro::lastError();
+  auto json = relay_avro::toJson(request->get());
+  if (!json) {
+    std::string why = json.error().localizedDescription();
     TallyUtil::log(2, "Unable to get JSON from relay request, error %s", {why});
     return buildError("Unable to get JSON from relay request: " + why);
   }
-  TallyUtil::log(2, "Sending relay Request of size %lu....", {static_cast<std::int64_t>(std::strlen(json))});
-  std::free(json);
+  TallyUtil::log(2, "Sending relay Request of size %lu....", {static_cast<std::int64_t>(json->size())});
   auto body = relay_avro::writeBinary(configRequest_.get(), request->get());
   if (!body) {
     TallyUtil::log(2, "Unable to validate= %s\n", {body.error().localizedDescription()});

@@ -285,14 +285,11 @@ class RelayCallbackTest : public RelayTest {
   }
   static Dictionary pending() { return *storage()->persistentMap(TallyPersistentMap::kRelayUrls); }
   static Dictionary prepared() { return *storage()->persistentMap(TallyPersistentMap::kRelayPrepUrls); }
+  // Runs the loop until the collector saw `calls` calls and none is in flight.
   bool settle(size_t calls) {
-    return loop_.runUntil([&] { return collector_.partnerCalls().size() >= calls && pendingNotFiring(); },
-                          20);
-  }
-  static bool pendingNotFiring() {
-    for (const auto& [url, item] : pending())
-      if ((*item.dictionary())["beingFired"] == Value(true)) return false;
-    return true;
+    auto controller = TallyRelayEventController::sharedInstance();
+    return loop_.runUntil(
+        [&] { return collector_.partnerCalls().size() >= calls && controller->runningCallCount() == 0; }, 20);
   }
 };
 
