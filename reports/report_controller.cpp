@@ -10,7 +10,6 @@
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
 #include "platform/ui/animation.h"
-#include "platform/ui/device.h"
 #include "platform/ui/image_library.h"
 #include "reports/backup_controller.h"
 
@@ -142,13 +141,9 @@ void mailSenderController::setUpOnFirstAppearance() {
     filterDelegate_ = std::make_shared<FilterDelegateForScreen>(weak);
     filterViewCtrl_->setFilter_delegate(filterDelegate_);
     filterViewCtrl_->setAllStuffWithMail(true);
-    graphics::Rect frame = view()->frame();
-    if (ui::device().isPad()) {
-      frame.origin.y = 0;
-    } else {
-      frame.origin.y += 64;
-      frame.size.height -= 64;
-    }
+    // The navigation controller lays this screen out below its bar already, so the filter takes
+    // the whole view on both idioms.
+    const graphics::Rect frame = view()->bounds();
     filterViewCtrl_->view()->setFrame(frame);
     addChildViewController(filterViewCtrl_);
     view()->addSubview(filterViewCtrl_->view());

@@ -25,6 +25,7 @@
 #include "platform/security/keychain.h"
 #include "platform/store/store.h"
 #include "platform/ui/alert.h"
+#include "platform/ui/render.h"
 #include "reports/backup_controller.h"
 #include "support/cloud_server.h"
 #include "support/temp_dir.h"
@@ -200,6 +201,8 @@ TEST_F(BackupScreenTest, BackUpThenRestoreGivesTheSameDocumentsAndFirstLaunchDat
   EXPECT_EQ(screen_->frontView()->alpha(), 0);
   const Snapshot before = snapshot(home_);
 
+  EXPECT_TRUE(
+      ui::renderToPng(*navigation_->view(), testing_support::testOutput() / "backup_screen.png", 2).ok());
   EXPECT_EQ(backUp(), "BackUped");
   EXPECT_FALSE(screen_->isBusy());
   EXPECT_EQ(screen_->backUpProgressView()->alpha(), 0);

@@ -13,6 +13,7 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/device.h"
 #include "platform/ui/mail_composer.h"
+#include "platform/ui/render.h"
 #include "reports/report_controller.h"
 #include "support/temp_dir.h"
 
@@ -147,6 +148,8 @@ TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
   EXPECT_EQ(screen_->title(), "Report");
   ASSERT_NE(screen_->filterViewCtrl(), nullptr);
   EXPECT_FALSE(screen_->currentBabyBirthDay());
+  EXPECT_TRUE(
+      ui::renderToPng(*navigation_->view(), testing_support::testOutput() / "report_screen.png", 2).ok());
 
   build();
   EXPECT_EQ(screen_->reportState(), -1);
@@ -156,6 +159,8 @@ TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
   ASSERT_NE(viewer(), nullptr);
   EXPECT_EQ(viewer()->content, screen_->pdfPath().string());
   ASSERT_TRUE(fs::exists(screen_->pdfPath()));
+  fs::copy_file(screen_->pdfPath(), testing_support::testOutput() / "report_screen.pdf",
+                fs::copy_options::overwrite_existing);
 
   viewer()->sender->sendReport();
   loop_.runUntilIdle();
