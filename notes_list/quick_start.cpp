@@ -1,6 +1,7 @@
 #include "notes_list/quick_start.h"
 
 #include "notes_list/latest_updates.h"
+#include "platform/foundation/text.h"
 #include "platform/graphics/text_measure.h"
 #include "platform/ui/device.h"
 #include "platform/ui/image_library.h"
@@ -78,7 +79,14 @@ std::string quickStartView::timeLabelForType(const std::string& type, double slo
 bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect& frame) {
   const Rect icon(frame.x() + 5, frame.y() + 5, frame.width() - 10, frame.height() - 10);
   if (num < 0) {
-    if (auto more = ui::imageNamed("iPhone_more")) canvas.drawImage(*more, icon);
+    if (auto more = ui::imageNamed("iPhone_more")) {
+      canvas.drawImage(*more, icon);
+    } else {
+      const auto font = avenir("AvenirNext-Medium", icon.height() * 0.6);
+      const auto size = graphics::defaultTextMeasurer()->sizeOf("+", font);
+      canvas.drawText("+", Point(icon.center().x - size.width / 2, icon.center().y - size.height / 2), font,
+                      kPurple);
+    }
     if (showTheBadge) {
       if (auto badge = ui::imageNamed("iPhone_badge")) {
         canvas.drawImage(*badge,
@@ -95,8 +103,16 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
     const double height = graphics::defaultTextMeasurer()->measure(text, 0).size.height;
     canvas.drawText(text, Rect(frame.x() - 3, ui::device().isPad() ? 2 : 0, frame.width() + 6, height));
   }
-  if (index < typeIconArr.size()) {
-    if (auto image = ui::imageNamed(typeIconArr[index])) canvas.drawImage(*image, icon);
+  auto image = index < typeIconArr.size() ? ui::imageNamed(typeIconArr[index]) : nullptr;
+  if (image) {
+    canvas.drawImage(*image, icon);
+  } else {
+    // No icon in the bundle: the type's initial stands in for it.
+    const std::string initial = foundation::text::substringUtf16(localized(typeIdArr[index]), 0, 1);
+    const auto font = avenir("AvenirNext-Medium", icon.height() * 0.6);
+    const auto size = graphics::defaultTextMeasurer()->sizeOf(initial, font);
+    canvas.drawText(initial, Point(icon.center().x - size.width / 2, icon.center().y - size.height / 2), font,
+                    kPurple);
   }
   return !label.empty();
 }
@@ -120,16 +136,28 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   const unsigned n = framesCount();
   auto frameImage = ui::imageNamed("iPhone_mainscreen_quick_launch_icon_frame");
   const float k = pad ? 0.56f : 0.40f;
-  const float fw = frameImage ? static_cast<float>(k * frameImage->pointWidth()) : 0.f;
-  const float fh = frameImage ? static_cast<float>(k * frameImage->pointHeight()) : 0.f;
+  // Without the frame picture the slots keep the size of the usual artwork (100 points).
+  const float fw = static_cast<float>(k * (frameImage ? frameImage->pointWidth() : 100.0));
+  const float fh = static_cast<float>(k * (frameImage ? frameImage->pointHeight() : 100.0));
   const float s = static_cast<float>(frame().width()) / static_cast<float>(n);
   const float g = static_cast<float>(n) * (s - fw) / static_cast<float>(n + 1);
   const double y = frame().height() / 2 - fh / 2 + (pad ? 8 : 6);
   auto slot = [&](unsigned i) { return Rect(g + i * (g + fw), y, fw, fh); };
 
+  auto drawFrame = [&](const Rect& r) {
+    if (frameImage) {
+      canvas.drawImage(*frameImage, r, graphics::BlendMode::kNormal, 0.8);
+      return;
+    }
+    canvas.save();
+    canvas.setLineWidth(1);
+    canvas.setStrokeColor(Color(0.7882353068, 0.7960784435, 0.8078431487, 1));
+    canvas.strokePath(graphics::Path::roundedRect(r, r.width() / 4));
+    canvas.restore();
+  };
   bool anyLabel = false;
   for (unsigned i = 0; i + 1 < n; ++i) {
-    if (frameImage) canvas.drawImage(*frameImage, slot(i), graphics::BlendMode::kNormal, 0.8);
+    drawFrame(slot(i));
     anyLabel = drawImageNum(canvas, static_cast<int>(i), slot(i)) || anyLabel;
   }
   if (!anyLabel) {
@@ -138,7 +166,7 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
     const double width = graphics::defaultTextMeasurer()->sizeOf(caption, font).width;
     canvas.drawText(caption, Point(b.width() / 2 - width / 2, pad ? 1 : 0), font, kPurple);
   }
-  if (frameImage) canvas.drawImage(*frameImage, slot(n - 1), graphics::BlendMode::kNormal, 0.8);
+  drawFrame(slot(n - 1));
   drawImageNum(canvas, -1, slot(n - 1));
 
   canvas.setShouldAntialias(false);

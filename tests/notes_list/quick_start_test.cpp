@@ -5,6 +5,7 @@
 #include "notes_list/latest_updates.h"
 #include "notes_list/list_fixture.h"
 #include "platform/graphics/recording_canvas.h"
+#include "platform/ui/render.h"
 
 namespace {
 
@@ -75,11 +76,13 @@ TEST_F(QuickStartTest, LabelsShowForNotesStoppedLessThanADayAgo) {
             neh().getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(now - 3600, now, false, true));
   auto drawn = texts(*view);
   EXPECT_EQ(std::count(drawn.begin(), drawn.end(), "quick launch"), 0);
+  EXPECT_TRUE(ui::renderToPng(*view, testing_support::testOutput() / "quick_start_strip.png", 2).ok());
 }
 
 TEST_F(QuickStartTest, CaptionWithoutLabelsAndNothingWithFewIcons) {
   auto view = strip();
-  EXPECT_EQ(texts(*view), std::vector<std::string>{"quick launch"});
+  auto drawn = texts(*view);
+  EXPECT_EQ(std::count(drawn.begin(), drawn.end(), "quick launch"), 1);
   view->typeIconArr.resize(3);
   graphics::RecordingCanvas canvas(graphics::Size(320, 60));
   view->drawRect(canvas, view->bounds());
