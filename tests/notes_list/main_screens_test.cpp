@@ -175,8 +175,16 @@ TEST_F(MainScreensTest, PhoneChoosesTheFirstBabyAndSwitchingReloadsTheList) {
   EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
   EXPECT_EQ(rowCount(screen), 2);
 
-  screen.babyListControllerDone("Ben", 0, std::nullopt);
+  // The name opens the baby list; choosing Ben there reloads the list for him.
+  screen.babyNameButton().tap();
   runLoop();
+  auto* list = presentedBabyList(screen.presentedViewController());
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->babies().size(), 2u);
+  const int benRow = list->babies()[0].baby_Name() == std::optional<std::string>("Ben") ? 0 : 1;
+  ASSERT_TRUE(list->babyTable().tapRowAtIndexPath({0, benRow}));
+  runLoop();
+  EXPECT_EQ(screen.presentedViewController(), nullptr);
   EXPECT_EQ(rowCount(screen), 0);
   EXPECT_EQ(screen.babyNameButton().currentTitle(), "Ben");
   EXPECT_EQ(appBaby_, "Ben");
