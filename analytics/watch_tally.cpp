@@ -1,6 +1,7 @@
 #include "analytics/watch_tally.h"
 
 #include <mutex>
+#include <typeinfo>
 
 #include "analytics/data_sender.h"
 #include "analytics/global_variable_storage.h"
@@ -192,10 +193,11 @@ void TallyWatch::logWatchErrorWithException(const Value& errorId, const Value& m
                                             const std::exception* exception) {
   guarded(0, [&] {
     if (!errorAccepted(errorId, message, "+[TallyWatch logWatchError:message:exception:]")) return 0;
-    recordError(errorId, message,
-                TallySessionEvents::exceptionText(
-                    std::nullopt, exception ? std::optional<std::string>(exception->what()) : std::nullopt),
-                TallyError::kException);
+    // The same text as Tally's error calls give: the exception's class and its reason.
+    std::string text = exception ? TallySessionEvents::exceptionText(TallyUtil::typeName(typeid(*exception)),
+                                                                     std::string(exception->what()))
+                                 : TallySessionEvents::exceptionText(std::nullopt, std::nullopt);
+    recordError(errorId, message, std::move(text), TallyError::kException);
     return 0;
   });
 }

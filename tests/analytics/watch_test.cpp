@@ -105,9 +105,9 @@ TEST_F(WatchTest, InsideAnExtensionCallsAreCheckedInOrderAndHandedToTheWatchSess
   TallyWatch::logWatchErrorWithError(Value(3), Value("m"), std::nullopt);
   TallyWatch::logWatchErrorWithError(Value("E3"), Value(), std::nullopt);
 
-  EXPECT_EQ(calls(),
-            (std::vector<std::string>{"event tap 10", "event open 0", "error E1 m (null): disk full 2 0",
-                                      "error E2 m gone: (null) 1 0"}));
+  EXPECT_EQ(calls(), (std::vector<std::string>{"event tap 10", "event open 0",
+                                               "error E1 m std::runtime_error: disk full 2 0",
+                                               "error E2 m gone: (null) 1 0"}));
   // The key, spaces removed by the settings, and the watch's own upload queue.
   EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->apiKey(), "WK42");
   EXPECT_NE(TallyDataSender::instance(), nullptr);
