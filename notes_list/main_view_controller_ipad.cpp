@@ -122,7 +122,6 @@ void mainViewController_iPad::buildPanel() {
 
   graphImg_ = std::make_shared<ui::ImageView>();
   latestNotesImg_ = std::make_shared<ui::ImageView>();
-  growthInfo_ = std::make_shared<ui::View>();
   ui::Storyboard* board = storyboard();
   double y = 200;
   for (const auto& entry : panelEntries()) {
@@ -143,11 +142,11 @@ void mainViewController_iPad::buildPanel() {
       button->addSubview(picture);
     }
     if (segue == babies::kPhotoCollectionSegue) photoButton_ = button;
-    if (segue == "growthInfoSegue") growthInfo_ = button;
     // A screen the storyboard cannot reach gets no button.
     const auto declared = board ? board->segue(segue) : std::nullopt;
     const bool reachable = declared && board->hasController(declared->destinationIdentifier);
     button->setHidden(!reachable);
+    if (segue == "growthInfoSegue" && reachable) growthInfo_ = button;
     if (reachable) y += kPanelRow;
     root->addSubview(button);
     panelEntries_.push_back(entry);
@@ -233,8 +232,7 @@ void mainViewController_iPad::updateLanguageStuff() {
       panelLabels_[i]->setText(services().chooser.localized(entry.captionKey));
   }
   // The growth information is written for Russian readers only.
-  if (growthInfo_ && storyboard() && storyboard()->segue("growthInfoSegue"))
-    growthInfo_->setHidden(!showGrowthInfo());
+  if (growthInfo_) growthInfo_->setHidden(!showGrowthInfo());
 }
 
 void mainViewController_iPad::updateTable() {

@@ -45,7 +45,8 @@ class mainViewController_iPad : public MainScreen,
   // The panel button that performs the segue; null when there is none.
   ui::Button* panelButton(const std::string& segue) const;
   ui::Label* panelLabel(const std::string& segue) const;
-  ui::View& growthInfoViews() { return *growthInfo_; }
+  // The growth-information entry; null when the storyboard cannot open it.
+  ui::View* growthInfoViews() const { return growthInfo_.get(); }
   const std::shared_ptr<ui::PopoverController>& myPopoverController() const { return myPopoverController_; }
   // The pictures the badges and the baby chose last (a picture that does not load leaves the view).
   const std::string& graphImageName() const { return graphImageName_; }
