@@ -20,6 +20,14 @@ graphics::Font avenir(std::string_view name, double size) {
   return graphics::Font::fontWithNameSize(name, size).value_or(graphics::Font::systemFontOfSize(size));
 }
 
+// A letter centred in an icon's place, for a picture the bundle does not have.
+void drawStandIn(graphics::Canvas& canvas, const std::string& text, const Rect& icon) {
+  const auto font = avenir("AvenirNext-Medium", icon.height() * 0.6);
+  const auto size = graphics::defaultTextMeasurer()->sizeOf(text, font);
+  canvas.drawText(text, Point(icon.center().x - size.width / 2, icon.center().y - size.height / 2), font,
+                  kPurple);
+}
+
 }  // namespace
 
 quickStartView::quickStartView(const Rect& frame, app::NoteEditHelper neh,
@@ -82,10 +90,7 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
     if (auto more = ui::imageNamed("iPhone_more")) {
       canvas.drawImage(*more, icon);
     } else {
-      const auto font = avenir("AvenirNext-Medium", icon.height() * 0.6);
-      const auto size = graphics::defaultTextMeasurer()->sizeOf("+", font);
-      canvas.drawText("+", Point(icon.center().x - size.width / 2, icon.center().y - size.height / 2), font,
-                      kPurple);
+      drawStandIn(canvas, "+", icon);
     }
     if (showTheBadge) {
       if (auto badge = ui::imageNamed("iPhone_badge")) {
@@ -108,11 +113,7 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
     canvas.drawImage(*image, icon);
   } else {
     // No icon in the bundle: the type's initial stands in for it.
-    const std::string initial = foundation::text::substringUtf16(localized(typeIdArr[index]), 0, 1);
-    const auto font = avenir("AvenirNext-Medium", icon.height() * 0.6);
-    const auto size = graphics::defaultTextMeasurer()->sizeOf(initial, font);
-    canvas.drawText(initial, Point(icon.center().x - size.width / 2, icon.center().y - size.height / 2), font,
-                    kPurple);
+    drawStandIn(canvas, foundation::text::substringUtf16(localized(typeIdArr[index]), 0, 1), icon);
   }
   return !label.empty();
 }
