@@ -247,12 +247,12 @@ void mailSenderController::checkIfEnd() {
   if (reportState_ != 1) return;
   backToIdle();
   auto* board = storyboard();
-  auto viewer = board ? board->instantiateViewControllerWithIdentifier(kPdfViewerControllerId) : nullptr;
-  auto* asViewer = dynamic_cast<pdfViewerScreen*>(viewer.get());
+  auto viewer = std::dynamic_pointer_cast<pdfViewerController>(
+      board ? board->instantiateViewControllerWithIdentifier(std::string(kPdfViewerControllerId)) : nullptr);
   auto* navigation = navigationController();
-  if (!asViewer || !navigation) return;
-  asViewer->setMailSend_delegate(this);
-  asViewer->setContentPath(pdfPath_.string());
+  if (!viewer || !navigation) return;
+  viewer->setMailSend_delegate(std::dynamic_pointer_cast<mailSenderController>(shared_from_this()));
+  viewer->setContentPath(pdfPath_.string());
   navigation->pushViewController(viewer, true);
 }
 
@@ -309,6 +309,7 @@ void mailSenderController::close() {
 
 void registerReportScreens(ui::Storyboard& storyboard) {
   storyboard.registerController(kMailReportId, [] { return std::make_shared<mailSenderController>(); });
+  registerPdfViewer(storyboard);
   storyboard.registerController(kBackUpControllerId, [] { return std::make_shared<backUpController>(); });
 }
 

@@ -29,27 +29,12 @@
 #include "platform/store/store.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/storyboard.h"
+#include "reports/pdf_viewer_controller.h"
 #include "reports/report_job.h"
 
 namespace reports {
 
 inline constexpr const char* kMailReportId = "mail_report_id";
-inline constexpr const char* kPdfViewerControllerId = "pdfViewerController";
-
-// The viewer's send action calls it.
-class mailSendDelegate {
- public:
-  virtual ~mailSendDelegate() = default;
-  virtual void sendReport() = 0;
-};
-
-// What the report screen hands the PDF viewer before it is pushed.
-class pdfViewerScreen {
- public:
-  virtual ~pdfViewerScreen() = default;
-  virtual void setMailSend_delegate(mailSendDelegate* delegate) = 0;
-  virtual void setContentPath(const std::string& path) = 0;
-};
 
 // The ring: one arc from 12 o'clock clockwise, its length the progress.
 class circleProgressView : public ui::View {
@@ -152,7 +137,7 @@ class mailSenderController : public navigation::mailDelegate,
   std::shared_ptr<ui::AlertView> alert_;
 };
 
-// Adds the report screen and the cloud backup screen to the storyboard.
+// Adds the report screen, its PDF viewer and the cloud backup screen to the storyboard.
 void registerReportScreens(ui::Storyboard& storyboard);
 
 }  // namespace reports

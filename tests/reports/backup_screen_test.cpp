@@ -2,12 +2,7 @@
 // service's faults and hostile archives leaving the local data as they were, a renamed copy, the
 // link state and a new client after a new link, and a screen closed while a download runs.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <random>
 
@@ -26,8 +21,10 @@
 #include "platform/store/store.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/render.h"
+#include "report_screen_support.h"
 #include "reports/backup_controller.h"
 #include "support/cloud_server.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 
 namespace reports {
@@ -50,28 +47,6 @@ Snapshot snapshot(const files::AppHome& home) {
           files::readFile(entry.path()).valueOr({});
   files["firstLaunch"] = files::readFile(home.library() / "Settings" / "firstLaunch.txt").valueOr({});
   return files;
-}
-
-// Runs `body` in a child process that sees a fresh file system of `bytes` bytes at `folder`, and
-// returns its exit code; nothing when the system lets no process mount one.
-std::optional<int> onSmallDisk(const fs::path& folder, size_t bytes, const std::function<int()>& body) {
-  constexpr int kCannotMount = 99;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
-    const auto write = [](const char* file, const std::string& text) { std::ofstream(file) << text; };
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(kCannotMount);
-    write("/proc/self/setgroups", "deny");
-    write("/proc/self/uid_map", "0 " + uid + " 1");
-    write("/proc/self/gid_map", "0 " + gid + " 1");
-    const std::string options = "size=" + std::to_string(bytes);
-    if (::mount("none", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) ::_exit(kCannotMount);
-    ::_exit(body());
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  if (WEXITSTATUS(status) == kCannotMount) return std::nullopt;
-  return WEXITSTATUS(status);
 }
 
 foundation::Bytes bytesOf(std::string_view text) { return foundation::Bytes(text.begin(), text.end()); }
@@ -138,12 +113,7 @@ class BackupScreenTest : public ::testing::Test {
   // The screen pushed over a root screen and shown.
   backUpController& open() {
     screen_ = std::make_shared<backUpController>(services());
-    navigation_ = std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
-    (void)navigation_->view();
-    navigation_->beginAppearanceTransition(true, false);
-    navigation_->endAppearanceTransition();
-    navigation_->pushViewController(screen_, false);
-    loop_.runUntilIdle();
+    navigation_ = showPushed(screen_, loop_);
     return *screen_;
   }
 
@@ -288,7 +258,7 @@ TEST_F(BackupScreenTest, AFullDiskLeavesTheLocalDataAsTheyWere) {
     writeData("Boris", "2016.01.01");
     const Snapshot local = snapshot(home_);
 
-    const auto result = onSmallDisk(home_.tmp(), 512 << 10, [&] {
+    const auto result = testing_support::onSmallDisk(home_.tmp(), 512 << 10, [&] {
       foundation::ScopedLogCapture log;
       open();
       if (restoreUntilAfterYes() != "Restore fail") return 1;

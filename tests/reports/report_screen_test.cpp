@@ -14,6 +14,7 @@
 #include "platform/ui/device.h"
 #include "platform/ui/mail_composer.h"
 #include "platform/ui/render.h"
+#include "report_screen_support.h"
 #include "reports/report_controller.h"
 #include "support/temp_dir.h"
 
@@ -28,15 +29,6 @@ Date utc(int year, int month, int day, int hour = 0, int minute = 0) {
   parts.year = year, parts.month = month, parts.day = day, parts.hour = hour, parts.minute = minute;
   return foundation::Calendar::gregorian(foundation::TimeZone::utc()).dateFromComponents(parts).value();
 }
-
-// The viewer as far as the report screen uses it.
-class ViewerStandIn : public ui::ViewController, public pdfViewerScreen {
- public:
-  void setMailSend_delegate(mailSendDelegate* delegate) override { sender = delegate; }
-  void setContentPath(const std::string& path) override { content = path; }
-  mailSendDelegate* sender = nullptr;
-  std::string content;
-};
 
 class ReportScreenTest : public ::testing::Test {
  protected:
@@ -60,7 +52,7 @@ class ReportScreenTest : public ::testing::Test {
                                                           [] { return language(); }, std::nullopt};
       return std::make_shared<notes_list::filterViewController>(services);
     });
-    board_.registerController(kPdfViewerControllerId, [] { return std::make_shared<ViewerStandIn>(); });
+    registerPdfViewer(board_);
     board_.registerController(kMailReportId, [this] {
       ReportServices services;
       services.home = home_;
@@ -104,12 +96,7 @@ class ReportScreenTest : public ::testing::Test {
         board_.instantiateViewControllerWithIdentifier(kMailReportId));
     screen_->setManagedObjectContext(context_);
     screen_->setCurrentBabyName(babyName);
-    navigation_ = std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
-    (void)navigation_->view();
-    navigation_->beginAppearanceTransition(true, false);
-    navigation_->endAppearanceTransition();
-    navigation_->pushViewController(screen_, false);
-    loop_.runUntilIdle();
+    navigation_ = showPushed(screen_, loop_);
     return *screen_;
   }
   // Taps "Start" and lets the job run; the poll ticks each second until the job has ended.
@@ -122,7 +109,9 @@ class ReportScreenTest : public ::testing::Test {
     }
     loop_.runUntilIdle();
   }
-  ViewerStandIn* viewer() const { return dynamic_cast<ViewerStandIn*>(navigation_->topViewController()); }
+  pdfViewerController* viewer() const {
+    return dynamic_cast<pdfViewerController*>(navigation_->topViewController());
+  }
 
   testing_support::TempDir dir_;
   foundation::ManualClock clock_;
@@ -157,12 +146,12 @@ TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
   EXPECT_TRUE(screen_->startButton()->isEnabled());
   EXPECT_FLOAT_EQ(screen_->ringView()->progress(), 1.0f);
   ASSERT_NE(viewer(), nullptr);
-  EXPECT_EQ(viewer()->content, screen_->pdfPath().string());
+  EXPECT_EQ(viewer()->contentPath(), screen_->pdfPath().string());
   ASSERT_TRUE(fs::exists(screen_->pdfPath()));
   fs::copy_file(screen_->pdfPath(), testing_support::testOutput() / "report_screen.pdf",
                 fs::copy_options::overwrite_existing);
 
-  viewer()->sender->sendReport();
+  viewer()->sendMail();
   loop_.runUntilIdle();
   auto* presented = screen_->presentedViewController();
   ASSERT_NE(presented, nullptr);
