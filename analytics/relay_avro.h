@@ -1,5 +1,5 @@
 #pragma once
-// The pieces of Avro C the relay configuration exchange shares: owning handles of schemas and values,
+// What of Avro C the relay configuration exchange shares: owning handles of schemas and values,
 // the two schemas of the exchange (compiled in from analytics/schemas/*.avsc), and a check of binary
 // bytes against a schema that runs before Avro C reads them.
 //

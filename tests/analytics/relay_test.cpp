@@ -23,8 +23,8 @@ using foundation::Bytes;
 using foundation::Dictionary;
 using foundation::Value;
 using testing_support::AnalyticsCollector;
-using testing_support::ConfigResponseSpec;
-using testing_support::ConfigTemplateSpec;
+using testing_support::ConfigResponseFields;
+using testing_support::ConfigTemplateFields;
 
 constexpr double kNow = 600000000;  // 2020-01-05, seconds since 2001
 
@@ -60,8 +60,8 @@ class RelayTest : public ::testing::Test {
     EXPECT_FALSE(storage()->relayRequestPending());
   }
 
-  static ConfigTemplateSpec partnerTemplate(const std::string& uri) {
-    ConfigTemplateSpec t;
+  static ConfigTemplateFields partnerTemplate(const std::string& uri) {
+    ConfigTemplateFields t;
     t.partner = "adnet";
     t.events = {"tally.session_end"};
     t.method = "POST";
@@ -78,17 +78,17 @@ class RelayTest : public ::testing::Test {
 };
 
 TEST_F(RelayTest, TheCollectorReadsTheRequestWithAvroAndTheResponseBecomesTheSettings) {
-  ConfigResponseSpec spec;
-  spec.issuedAt = 1578000000;
-  spec.logLevel = "DEBUG";
-  spec.analyticsEnabled = true;
-  ConfigTemplateSpec blank = partnerTemplate("");
+  ConfigResponseFields fields;
+  fields.issuedAt = 1578000000;
+  fields.logLevel = "DEBUG";
+  fields.analyticsEnabled = true;
+  ConfigTemplateFields blank = partnerTemplate("");
   blank.bodyTemplate = "";
-  ConfigTemplateSpec full = partnerTemplate("https://p.example/c?d=%{session_duration_millis}");
+  ConfigTemplateFields full = partnerTemplate("https://p.example/c?d=%{session_duration_millis}");
   full.bodyTemplate = "b";
   full.method = "PUT";
-  spec.templates = {full, blank};
-  collector_.setConfigResponse(200, testing_support::encodeConfigResponse(spec));
+  fields.templates = {full, blank};
+  collector_.setConfigResponse(200, testing_support::encodeConfigResponse(fields));
 
   auto request = TallyRelayRequest::create();
   exchange(*request);
@@ -216,9 +216,9 @@ TEST_F(RelayTest, HugeTtlsAreClampedBeforeTheyBecomeMilliseconds) {
                {std::numeric_limits<std::int64_t>::min(), nowMillis()},
                {-1, nowMillis()}};
   for (const auto& c : cases) {
-    ConfigResponseSpec spec;
-    spec.refreshTtl = spec.expirationTtl = c.ttl;
-    auto content = response.parseRelayResponse(testing_support::encodeConfigResponse(spec));
+    ConfigResponseFields fields;
+    fields.refreshTtl = fields.expirationTtl = c.ttl;
+    auto content = response.parseRelayResponse(testing_support::encodeConfigResponse(fields));
     ASSERT_TRUE(content) << c.ttl;
     EXPECT_EQ(content->settings.nextRefreshTTL, c.expected) << c.ttl;
     EXPECT_EQ(content->settings.expirationTTL, c.expected) << c.ttl;

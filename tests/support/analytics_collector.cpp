@@ -467,31 +467,31 @@ foundation::Result<CollectedConfigRequest> decodeConfigRequest(const Bytes& body
   return r;
 }
 
-Bytes encodeConfigResponse(const ConfigResponseSpec& spec) {
+Bytes encodeConfigResponse(const ConfigResponseFields& fields) {
   SchemaHandle schema;
   if (!loadSchema("ConfigResponse", schema)) return {};
   GenericValue response(schema.schema);
   bool ok = response.made;
   avro_value_t& v = response.value;
   setNumber(
-      v, "issued_at", spec.issuedAt,
+      v, "issued_at", fields.issuedAt,
       [](avro_value_t* f, std::int64_t n) { return avro_value_set_long(f, n); }, ok);
   setNumber(
-      v, "refresh_ttl", spec.refreshTtl,
+      v, "refresh_ttl", fields.refreshTtl,
       [](avro_value_t* f, std::int64_t n) { return avro_value_set_long(f, n); }, ok);
   setNumber(
-      v, "expiration_ttl", spec.expirationTtl,
+      v, "expiration_ttl", fields.expirationTtl,
       [](avro_value_t* f, std::int64_t n) { return avro_value_set_long(f, n); }, ok);
   auto setInt = [](avro_value_t* f, std::int32_t n) { return avro_value_set_int(f, n); };
   avro_value_t global = child(v, "global_settings", ok);
-  if (ok) setEnum(global, "log_level", spec.logLevel, ok);
+  if (ok) setEnum(global, "log_level", fields.logLevel, ok);
   setNumber(
-      global, "analytics_enabled", spec.analyticsEnabled ? 1 : 0,
+      global, "analytics_enabled", fields.analyticsEnabled ? 1 : 0,
       [](avro_value_t* f, int n) { return avro_value_set_boolean(f, n); }, ok);
   avro_value_t callbacks = child(v, "callbacks", ok);
-  setNumber(callbacks, "max_callbacks", spec.maxCallbacks, setInt, ok);
+  setNumber(callbacks, "max_callbacks", fields.maxCallbacks, setInt, ok);
   avro_value_t templates = child(callbacks, "templates", ok);
-  for (const auto& t : spec.templates) {
+  for (const auto& t : fields.templates) {
     avro_value_t element{};
     ok = ok && avro_value_append(&templates, &element, nullptr) == 0;
     if (!ok) break;

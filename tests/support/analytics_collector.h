@@ -133,7 +133,7 @@ foundation::Result<CollectedConfigRequest> decodeConfigRequest(const foundation:
 
 // What a relay configuration response says; encodeConfigResponse writes it with Avro C against
 // analytics/schemas/ConfigResponse.avsc.
-struct ConfigTemplateSpec {
+struct ConfigTemplateFields {
   std::string partner;
   std::vector<std::string> events;
   std::string method = "GET";
@@ -143,16 +143,16 @@ struct ConfigTemplateSpec {
   std::int32_t connectTimeout = 20;
   std::int32_t requestTimeout = 20;
 };
-struct ConfigResponseSpec {
+struct ConfigResponseFields {
   std::int64_t issuedAt = 0;
   std::int64_t refreshTtl = 86400;
   std::int64_t expirationTtl = 604800;
   std::string logLevel = "OFF";
   bool analyticsEnabled = false;
   std::int32_t maxCallbacks = 3;
-  std::vector<ConfigTemplateSpec> templates;
+  std::vector<ConfigTemplateFields> templates;
 };
-foundation::Bytes encodeConfigResponse(const ConfigResponseSpec& response);
+foundation::Bytes encodeConfigResponse(const ConfigResponseFields& response);
 
 // A call to a partner URL ("/partner/..."), as the collector received it.
 struct PartnerCall {
