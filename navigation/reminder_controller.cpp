@@ -121,7 +121,9 @@ void reminderController::back() {
 }
 
 void reminderController::doDismissMeDone(ui::ViewController& /*sender*/, bool done) {
-  if (done) refresh();
+  // A cancelled date leaves the user in the chooser to pick another type (or go back).
+  if (!done) return;
+  refresh();
   auto* navigation = navigationController();
   if (navigation && navigation->topViewController() != this) navigation->popViewControllerAnimated(true);
 }

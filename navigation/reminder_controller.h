@@ -107,7 +107,8 @@ class reminderController : public ui::ViewController,
   void commitEditingStyle(ui::TableView& table, ui::CellEditingStyle style,
                           const ui::IndexPath& path) override;
 
-  // From the chooser: YES refreshes the list; then the chooser is popped, animated.
+  // From the chooser: YES refreshes the list, then the chooser is popped, animated; NO (the date
+  // was cancelled) leaves the chooser up.
   void doDismissMeDone(ui::ViewController& sender, bool done) override;
 
  private:

@@ -111,6 +111,14 @@ TEST_F(NavigationScreensTest, AReminderAddedThroughTheChooserShowsInTheList) {
   runLoop();
   auto* date = dynamic_cast<reminderDateScreen*>(navigation->topViewController());
   ASSERT_NE(date, nullptr);
+  date->cancel();  // back to the chooser, nothing scheduled
+  runLoop();
+  ASSERT_EQ(navigation->topViewController(), chooser);
+  EXPECT_TRUE(ui::Application::shared().scheduledLocalNotifications().empty());
+  chooser->noteTypeFromNum(static_cast<int>(sleep));
+  runLoop();
+  date = dynamic_cast<reminderDateScreen*>(navigation->topViewController());
+  ASSERT_NE(date, nullptr);
   date->datePicker().spinToDate(clock_.now() + 3600);
   date->save();
   runLoop();
