@@ -158,7 +158,8 @@ class addBabyController : public ui::ViewController,
   ui::SegmentedControl& genderSegment() { return *genderSegment_; }
   ui::PickerView& bloodPicker() { return *bloodPicker_; }
   ui::DatePicker& birthdayPicker() { return *birthdayPicker_; }
-  // The icon to store at save; set by the photo chooser (or a test).
+  // The icon to store at save. No picker opens from this screen yet; whoever holds a picture
+  // (the photo screens, a test) hands it over here.
   void setIcon(std::optional<graphics::Image> icon);
   void removeIcon();
   // The alert of the last refused save, while it is on screen.
