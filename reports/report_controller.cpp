@@ -171,7 +171,11 @@ void mailSenderController::sendMail() {
     auto count = managedObjectContext_->count(request);
     babyKnown = count && *count > 0;
   }
-  if (!babyKnown || !filterViewCtrl_ || !services_.store) return sayNoBaby();
+  if (!babyKnown) return sayNoBaby();
+  if (!filterViewCtrl_ || !services_.store) {
+    foundation::log("The report cannot be built: no filter or no data store");
+    return;
+  }
 
   circleProgressView_->updateProgress(0);
   if (auto* start = startButton()) start->setEnabled(false);
@@ -282,7 +286,9 @@ void mailSenderController::sendReport() {
 void mailSenderController::mailComposeControllerDidFinish(ui::MailComposeViewController& composer,
                                                           ui::MailComposeResult result,
                                                           const std::optional<foundation::Error>& error) {
-  if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(false);
+  // The viewer goes; this screen stays.
+  auto* stack = navigationController();
+  if (stack && stack->topViewController() != this) stack->popViewControllerAnimated(false);
   // The composer holds its own copy of the file.
   (void)files::remove(pdfPath_);
   navigation::mailDelegate::mailComposeControllerDidFinish(composer, result, error);
