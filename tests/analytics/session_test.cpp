@@ -438,3 +438,25 @@ TEST_F(SessionTest, UserFactsTimedEventsErrorsAndOriginGoOutWithTheBlock) {
 
 }  // namespace
 }  // namespace analytics
+
+namespace analytics {
+namespace {
+
+// The first use of a key is kept in the keychain: later sessions of the key find it, another key
+// starts afresh.
+TEST_F(SessionTest, TheFirstUseOfAKeyIsKeptAcrossSessions) {
+  start();
+  foundation::Date firstStart = clock_.now();
+  clock_.advance(3600);
+  TallyImpl::instance()->queue().sync([&] {
+    EXPECT_EQ(current()->initialTimestamp(), firstStart);
+    auto later = TallySession::initWithAPIKey(std::string(kApiKey), "1", clock_.now());
+    EXPECT_EQ(later->initialTimestamp(), firstStart);
+    auto other = TallySession::initWithAPIKey("ANOTHERKEY", "1", clock_.now());
+    EXPECT_EQ(other->initialTimestamp(), clock_.now());
+    EXPECT_EQ(other->initialTimestamp(), clock_.now());
+  });
+}
+
+}  // namespace
+}  // namespace analytics
