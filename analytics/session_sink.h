@@ -6,9 +6,10 @@
 // long). Events logged before the first session exists wait in the pre-session cache and are handed
 // to the session that is set up next, in the order they were logged.
 //
-// The session layer proper (the session queue, persistence and upload) installs its factory here;
-// until it does, every session is a RecordingSession (recording_session.h), which keeps in memory
-// what it is told.
+// The session layer proper (TallyImpl::install, tally_session.h: the session queue, persistence and
+// upload) installs its factory here, as the diary does at launch; a program that does not install it
+// gets RecordingSessions (recording_session.h), which keep in memory what they are told (the tests of
+// the interface read them).
 
 #include <cstdint>
 #include <functional>
