@@ -460,3 +460,25 @@ TEST_F(SessionTest, TheFirstUseOfAKeyIsKeptAcrossSessions) {
 
 }  // namespace
 }  // namespace analytics
+
+namespace analytics {
+namespace {
+
+// With reports on pause (the default) the application's trip to the background sends the block;
+// the termination and a second end that follow send nothing more.
+TEST_F(SessionTest, APauseThenTerminationSendsTheBlockOnce) {
+  auto& app = ui::Application::shared();
+  start();
+  Tally::logEvent("note saved");
+  settle();
+  size_t before = delivered().size();
+  app.enterBackground();
+  app.terminate();
+  Tally::endSession();
+  settle();
+  EXPECT_EQ(delivered().size(), before + 1);
+  EXPECT_EQ(deliveredEventNames(), std::vector<std::string>{"note saved"});
+}
+
+}  // namespace
+}  // namespace analytics
