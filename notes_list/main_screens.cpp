@@ -470,14 +470,13 @@ void registerMainScreens(ui::Storyboard& storyboard, std::function<MainScreenSer
   });
   storyboard.registerController(kMainViewControllerIPadId,
                                 [services] { return std::make_shared<mainViewController_iPad>(services()); });
-  ui::Storyboard* board = &storyboard;
-  storyboard.registerController(kSideMenuId, [board, services] {
-    auto notes = std::dynamic_pointer_cast<MainScreen>(
-        board->instantiateViewControllerWithIdentifier(kNotesViewControllerIPhoneId));
-    if (!notes) return std::shared_ptr<ui::ViewController>();
+  storyboard.registerController(kSideMenuId, [services] {
+    MainScreenServices made = services();
+    navigation::ChooserServices chooser = made.chooser;
+    auto notes = std::make_shared<notesViewController_iPhone>(std::move(made));
     std::weak_ptr<ui::ViewController> weakNotes = notes;
     auto sidebar = std::make_shared<navigation::sidebarMenuController>(
-        services().chooser, sidebarItems(),
+        std::move(chooser), sidebarItems(),
         [weakNotes](const std::string& segue, ui::ViewController& destination) {
           auto strong = weakNotes.lock();
           if (auto* screen = dynamic_cast<MainScreen*>(strong.get()))
@@ -487,6 +486,7 @@ void registerMainScreens(ui::Storyboard& storyboard, std::function<MainScreenSer
         sidebar, std::make_shared<ui::NavigationController>(notes)));
   });
   // The launch makes the root of the device in force.
+  ui::Storyboard* board = &storyboard;
   storyboard.registerController(kMainRootId, [board] { return makeMainRoot(*board); });
   storyboard.setInitialViewControllerIdentifier(kMainRootId);
   // The tablet's latest updates come up in a popover.
