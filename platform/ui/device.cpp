@@ -1,6 +1,7 @@
 #include "platform/ui/device.h"
 
 #include <charconv>
+#include <mutex>
 
 #include "platform/files/file_ops.h"
 #include "platform/foundation/uuid.h"
@@ -63,6 +64,10 @@ bool DeviceProfile::isStandardPhone667() const {
 }
 
 foundation::Result<std::string> identifierForVendor(const files::AppHome& home) {
+  // Analytics asks from its own queue while the launch asks on the main thread: two threads finding a
+  // damaged file must not each write a different new identifier.
+  static std::mutex lock;
+  const std::scoped_lock held(lock);
   const std::filesystem::path path = home.root() / kIdentifierForVendorFileName;
   auto read = files::readFile(path);
   if (read) {
