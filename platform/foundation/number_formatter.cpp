@@ -3,31 +3,36 @@
 #include <unicode/numberformatter.h>
 
 #include <algorithm>
+#include <array>
+#include <mutex>
 
 #include "platform/foundation/icu_bridge.h"
 
 namespace foundation {
 
 namespace {
+
 constexpr int kMostDigits = 20;
+
+// The root locale writes "." and "-" and no grouping separators are asked for, so no user
+// setting can change what the text looks like.
+icu::number::LocalizedNumberFormatter makeFormatter(int maximumFractionDigits, int minimumFractionDigits) {
+  return icu::number::NumberFormatter::withLocale(icu::Locale::getRoot())
+      .precision(icu::number::Precision::minMaxFraction(minimumFractionDigits, maximumFractionDigits))
+      .roundingMode(UNUM_ROUND_HALFUP)
+      .grouping(UNUM_GROUPING_OFF)
+      .integerWidth(icu::number::IntegerWidth::zeroFillTo(1))
+      .sign(UNUM_SIGN_NEGATIVE);
 }
+
+}  // namespace
 
 struct NumberFormatter::Impl {
   int maximumFractionDigits = 0;
   int minimumFractionDigits = 0;
-  // The root locale writes "." and "-" and no grouping separators are asked for, so no user
-  // setting can change what the text looks like.
   icu::number::LocalizedNumberFormatter formatter;
 
-  void rebuild() {
-    formatter =
-        icu::number::NumberFormatter::withLocale(icu::Locale::getRoot())
-            .precision(icu::number::Precision::minMaxFraction(minimumFractionDigits, maximumFractionDigits))
-            .roundingMode(UNUM_ROUND_HALFUP)
-            .grouping(UNUM_GROUPING_OFF)
-            .integerWidth(icu::number::IntegerWidth::zeroFillTo(1))
-            .sign(UNUM_SIGN_NEGATIVE);
-  }
+  void rebuild() { formatter = makeFormatter(maximumFractionDigits, minimumFractionDigits); }
 };
 
 NumberFormatter::NumberFormatter(int maximumFractionDigits, int minimumFractionDigits)
@@ -57,15 +62,45 @@ void NumberFormatter::setMinimumFractionDigits(int digits) {
   impl_->rebuild();
 }
 
-std::string NumberFormatter::stringFromNumber(double value) const {
+namespace {
+
+std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, double value) {
   UErrorCode status = U_ZERO_ERROR;
-  const icu::UnicodeString text = impl_->formatter.formatDouble(value, status).toString(status);
+  const icu::UnicodeString text = formatter.formatDouble(value, status).toString(status);
   if (U_FAILURE(status)) return {};
   return icu_bridge::toUtf8(text);
 }
 
+// One-off formatting happens per table row (summary totals, cell values), and building an ICU
+// formatter costs far more than using one. The locale is fixed (the root), so a formatter is
+// known by its digits alone; each is made once and kept for the process. ICU's localized
+// formatters are immutable and may be used from several threads at once, so only making them
+// takes the lock.
+const icu::number::LocalizedNumberFormatter& sharedFormatter(int maximumFractionDigits,
+                                                             int minimumFractionDigits) {
+  // The same bounds as the constructor's.
+  const int least = std::clamp(minimumFractionDigits, 0, kMostDigits);
+  const int most = std::max(std::clamp(maximumFractionDigits, 0, kMostDigits), least);
+  using Made = std::unique_ptr<const icu::number::LocalizedNumberFormatter>;
+  // Never destroyed: a thread still formatting while the process exits must find them.
+  static auto* const mutex = new std::mutex;
+  static auto* const made = new std::array<Made, (kMostDigits + 1) * (kMostDigits + 1)>;
+  const auto slot = static_cast<size_t>(most * (kMostDigits + 1) + least);
+  std::lock_guard lock(*mutex);
+  Made& formatter = (*made)[slot];
+  if (!formatter)
+    formatter = std::make_unique<const icu::number::LocalizedNumberFormatter>(makeFormatter(most, least));
+  return *formatter;
+}
+
+}  // namespace
+
+std::string NumberFormatter::stringFromNumber(double value) const {
+  return formatWith(impl_->formatter, value);
+}
+
 std::string NumberFormatter::format(double value, int maximumFractionDigits, int minimumFractionDigits) {
-  return NumberFormatter(maximumFractionDigits, minimumFractionDigits).stringFromNumber(value);
+  return formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits), value);
 }
 
 }  // namespace foundation

@@ -3,7 +3,8 @@
 // zero), "." as the decimal separator whatever the locale, no grouping, at least one integer digit
 // and no trailing zeros beyond the minimum fraction digits ("3", "3.46", "0.5").
 //
-// A NumberFormatter is used by one thread at a time.
+// A NumberFormatter is used by one thread at a time; the one-off format() may be called from any
+// thread (it shares one kept formatter per pair of digit bounds).
 
 #include <memory>
 #include <string>
@@ -29,7 +30,7 @@ class NumberFormatter {
   // is "NaN" and infinities "∞" and "-∞".
   std::string stringFromNumber(double value) const;
 
-  // A one-off formatting with the rule above.
+  // A one-off formatting with the rule above, as a new formatter with these bounds would give.
   static std::string format(double value, int maximumFractionDigits, int minimumFractionDigits = 0);
 
  private:

@@ -226,19 +226,31 @@ std::string Bundle::localizedStringForKey(std::string_view key, std::string_view
 }
 
 bool Bundle::hasLocalization(std::string_view language) const {
-  return isPlainName(language) && files::isDirectory(root_ / fileName(language, kLprojType));
+  std::lock_guard lock(mutex_);
+  return languageBundleLocked(language) != nullptr;
 }
 
-std::shared_ptr<Bundle> Bundle::localizedBundle(const fs::path& folder) const {
-  std::lock_guard lock(mutex_);
-  auto& bundle = bundles_[folder];
-  if (!bundle) bundle = std::make_shared<Bundle>(folder);
-  return bundle;
+const std::shared_ptr<Bundle>& Bundle::languageBundleLocked(std::string_view language) const {
+  // Every visible text asks for its language, and resources do not change while the program
+  // runs: each language's folder is looked for on disk once, and its bundle kept (null: none).
+  // A change of language only asks for another entry.
+  if (auto it = languageBundles_.find(language); it != languageBundles_.end()) return it->second;
+  std::shared_ptr<Bundle> bundle;
+  if (isPlainName(language)) {
+    const fs::path folder = root_ / fileName(language, kLprojType);
+    if (files::isDirectory(folder)) bundle = std::make_shared<Bundle>(folder);
+  }
+  return languageBundles_.emplace(std::string(language), std::move(bundle)).first->second;
 }
 
 std::string Bundle::localizedStringInLanguage(std::string_view key, std::string_view language) const {
-  if (!hasLocalization(language)) return std::string(key);
-  return localizedBundle(root_ / fileName(language, kLprojType))->localizedStringForKey(key, "", "");
+  std::shared_ptr<Bundle> bundle;
+  {
+    std::lock_guard lock(mutex_);
+    bundle = languageBundleLocked(language);
+  }
+  if (!bundle) return std::string(key);
+  return bundle->localizedStringForKey(key, "", "");
 }
 
 std::string localizedString(std::string_view key) {

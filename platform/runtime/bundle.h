@@ -82,14 +82,15 @@ class Bundle {
   // The system's rule for visible text: the key in the bundle "<language>.lproj" inside this
   // one, with an empty default and no table. The key itself when the language has no folder.
   std::string localizedStringInLanguage(std::string_view key, std::string_view language) const;
-  // Whether a "<language>.lproj" folder exists.
+  // Whether a "<language>.lproj" folder exists (looked for once per language).
   bool hasLocalization(std::string_view language) const;
 
  private:
   const foundation::Dictionary* tableLocked(const std::string& fileName) const;
   const std::vector<std::string>& localizationsLocked() const;
   std::vector<std::string> preferredLocalizationsLocked() const;
-  std::shared_ptr<Bundle> localizedBundle(const std::filesystem::path& folder) const;
+  // The bundle of "<language>.lproj", null when the folder is absent.
+  const std::shared_ptr<Bundle>& languageBundleLocked(std::string_view language) const;
 
   std::filesystem::path root_;
   std::vector<std::string> preferredLanguages_;
@@ -99,7 +100,7 @@ class Bundle {
   mutable std::optional<std::vector<std::string>> localizations_;
   // Tables by file name ("Localizable.strings"); null for a table the bundle lacks.
   mutable std::map<std::string, std::unique_ptr<foundation::Dictionary>, std::less<>> tables_;
-  mutable std::map<std::filesystem::path, std::shared_ptr<Bundle>> bundles_;
+  mutable std::map<std::string, std::shared_ptr<Bundle>, std::less<>> languageBundles_;
 };
 
 // Localised text for the key by the system's rule: the main bundle, the first of the standard

@@ -2,8 +2,10 @@
 
 #include <limits>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/civil_time.h"
 #include "platform/foundation/date_formatter.h"
@@ -202,6 +204,27 @@ TEST(NumberFormatter, MinimumFractionDigitsAndLimits) {
   NumberFormatter defaults;
   NumberFormatter moved = std::move(defaults);
   EXPECT_EQ(moved.stringFromNumber(-12.5), "-13");
+}
+
+// The one-off formatting keeps one formatter per pair of bounds and shares it between threads: each
+// thread's texts are those of a formatter of its own, bounds out of range included.
+TEST(NumberFormatter, OneOffFormattingFromManyThreadsMatchesOwnFormatters) {
+  const std::pair<int, int> bounds[] = {{0, 0}, {1, 0}, {2, 1}, {99, -4}, {-3, 5}};
+  std::vector<std::string> failures[std::size(bounds)];
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < std::size(bounds); ++t) {
+    threads.emplace_back([&, t] {
+      const auto [most, least] = bounds[t];
+      const NumberFormatter own(most, least);
+      for (int i = 0; i < 400; ++i) {
+        const double value = (i - 200) * 0.0375;
+        const std::string shared = NumberFormatter::format(value, most, least);
+        if (shared != own.stringFromNumber(value)) failures[t].push_back(shared);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (const auto& failed : failures) EXPECT_TRUE(failed.empty()) << failed.front();
 }
 
 }  // namespace

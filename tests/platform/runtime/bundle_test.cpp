@@ -144,6 +144,8 @@ TEST_F(BundleTest, LocalisedTextFallsBackToTheKey) {
     EXPECT_EQ(bundle.localizedStringInLanguage("Sleep", language), "Sleep") << language;
   EXPECT_TRUE(bundle.hasLocalization("fr"));
   EXPECT_FALSE(bundle.hasLocalization("de"));
+  // Each language's folder is found once and kept apart: back to Russian after the others.
+  EXPECT_EQ(bundle.localizedStringInLanguage("Sleep", "ru"), "Сон");
 
   runtime::Bundle russian(root(), {"ru"});
   EXPECT_EQ(russian.localizedStringForKey("Sleep"), "Сон");
