@@ -189,6 +189,19 @@ TEST_F(MainScreensTest, PhoneChoosesTheFirstBabyAndSwitchingReloadsTheList) {
   EXPECT_EQ(screen.babyNameButton().currentTitle(), "Ben");
   EXPECT_EQ(appBaby_, "Ben");
 
+  // The strip: a slot past the types opens nothing, the more slot the note-type chooser.
+  screen.quickStartNumWasClicked(static_cast<int>(screen.quickStartTypeArr().size()));
+  runLoop();
+  EXPECT_EQ(screen.presentedViewController(), nullptr);
+  screen.quickStartNumWasClicked(-1);
+  runLoop();
+  auto* chooser = dynamic_cast<ui::NavigationController*>(screen.presentedViewController());
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_NE(dynamic_cast<navigation::noteTypeTableController*>(chooser->viewControllers().front().get()),
+            nullptr);
+  screen.noteViewChildDone(*chooser, false);
+  runLoop();
+
   // The style switch, and the filter's reset button with the switch moved aside.
   screen.tableStyleSegment().tapSegment(1);
   EXPECT_TRUE(screen.sumStyle());
