@@ -27,6 +27,24 @@ noteTableController_Base::noteTableController_Base(app::NoteEditHelper neh,
       model_(std::move(neh), std::move(services), std::move(saves)),
       iPad_(iPad) {}
 
+void noteTableController_Base::setManagedObjectContext(std::shared_ptr<store::Context> context) {
+  services_.context = std::move(context);
+  remakeModel();
+}
+
+void noteTableController_Base::setLocSaves(std::shared_ptr<app::localSaves> saves) {
+  saves_ = std::move(saves);
+  remakeModel();
+}
+
+void noteTableController_Base::remakeModel() {
+  NotesListModel fresh(neh_, services_, saves_);
+  fresh.setCurrentBabyName(model_.currentBabyName());
+  fresh.setFilter(model_.filter());
+  fresh.setSumStyle(model_.sumStyle());
+  model_ = std::move(fresh);
+}
+
 void noteTableController_Base::viewDidLoad() {
   table_ = std::make_shared<ui::TableView>(view()->bounds());
   table_->setDataSource(this);

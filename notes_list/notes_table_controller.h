@@ -48,6 +48,10 @@ class noteTableController_Base : public navigation::mailDelegate,
   // --- State the main screens set and read
   const std::shared_ptr<store::Context>& managedObjectContext() const { return services_.context; }
   const std::shared_ptr<app::localSaves>& locSaves() const { return saves_; }
+  // A new store context (the launch opened the store, a restore replaced it) or file store: the
+  // list reads through it from the next fetch on, keeping its baby, filter and style.
+  void setManagedObjectContext(std::shared_ptr<store::Context> context);
+  void setLocSaves(std::shared_ptr<app::localSaves> saves);
   const app::NoteEditHelper& neh() const { return neh_; }
   void setCurrentBabyName(std::optional<std::string> name) { model_.setCurrentBabyName(std::move(name)); }
   const std::optional<std::string>& currentBabyName() const { return model_.currentBabyName(); }
@@ -130,6 +134,8 @@ class noteTableController_Base : public navigation::mailDelegate,
   virtual void quickStartNumWasClicked(int /*slot*/) {}
 
  private:
+  // The list model again over the current context and file store.
+  void remakeModel();
   void showFailure(const foundation::Error& error);
   void checkFirstLaunch();
   std::string localizedType(const std::optional<std::string>& type) const;
