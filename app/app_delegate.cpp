@@ -342,13 +342,14 @@ bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
                      const foundation::Dictionary& options) {
   auto& application = ui::Application::shared();
   auto window = std::make_shared<ui::Window>();
+  // The root's services look the delegate up when they are made.
+  application.setDelegate(&delegate);
   if (storyboard) {
     if (auto root = storyboard->instantiateInitialViewController())
       window->setRootViewController(std::move(root));
   }
   delegate.setWindow(window);
   application.setKeyWindow(window);
-  application.setDelegate(&delegate);
   const bool answer = application.launch(options);
   window->makeKeyAndVisible();
   return answer;
