@@ -10,9 +10,11 @@
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
 #include "analytics/page_view_delegate.h"
+#include "analytics/relay_event_controller.h"
 #include "analytics/tally_event.h"
 #include "analytics/tally_session.h"
 #include "analytics/tally_util.h"
+#include "analytics/watch_tally.h"
 #include "crash_reporter/errors.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/ui/application.h"
@@ -118,6 +120,9 @@ void createAndSendSession() {
       delegate->tallySessionDidCreateWithInfo(foundation::Dictionary{{"apiKey", store->apiKey().value_or("")},
                                                                      {"sessionId", Tally::getSessionID()}});
     }
+    // Refreshes the Relay settings when due and fires the calls earlier sessions prepared (nothing
+    // while Relay is off).
+    TallyRelayEventController::sessionCreated();
     if (auto session = CurrentSession::get()) session->sendSessionsToServerForCreateSession();
   });
 }
@@ -577,6 +582,9 @@ void Tally::shutdown() {
     TallyHeartBeater::cleanup();
     TallyNetworkUtil::stopNetworkReachability();
     CurrentSession::cleanup();
+    TallyRelayEventController::cleanup();
+    TallyWatch::reset();
+    TallySession::forgetWatchSession();
     TallyFileCache::cleanup();
     TallyGlobalVariableStorage::cleanup();
   });

@@ -9,13 +9,19 @@
 #include <thread>
 #include <utility>
 
+#include "analytics/auto_increment.h"
 #include "analytics/global_variable_storage.h"
 #include "analytics/keychain_wrapper.h"
+#include "analytics/network_util.h"
 #include "analytics/protocol_data.h"
+#include "analytics/relay_event_controller.h"
 #include "analytics/tally_util.h"
+#include "analytics/watch_tally.h"
 #include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/calendar.h"
+#include "platform/foundation/text.h"
+#include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
 
 namespace analytics {
@@ -48,12 +54,25 @@ std::filesystem::path sdkFile(std::string_view stem) {
   return *folder / name;
 }
 
-foundation::Status writeArchive(const std::filesystem::path& path, const foundation::Result<Bytes>& bytes) {
+// The watch files are the ones left to the backup.
+foundation::Status writeArchive(const std::filesystem::path& path, const foundation::Result<Bytes>& bytes,
+                                bool skipBackup = true) {
   if (!bytes) return bytes.error();
   if (path.empty()) return foundation::Error("TallySession", 1);
   auto written = files::writeAtomic(path, *bytes);
-  if (written) TallyUtil::addSkipBackupAttributeToItemAtURL(path);
+  if (written && skipBackup) TallyUtil::addSkipBackupAttributeToItemAtURL(path);
   return written;
+}
+
+// The archived classes, registered once whichever session (the facade's or the watch's) comes first.
+void registerArchivedClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    TallySession::registerClass();
+    TallyEvent::registerClass();
+    TallyError::registerClass();
+    TallyAutoIncrement::registerClass();
+  });
 }
 
 foundation::Dictionary countsOf(const TallySessionEvents& events) {
@@ -101,7 +120,13 @@ void TallySession::setMaxSessions(std::int32_t limit) {
 
 std::shared_ptr<TallySession> TallySession::initWithAPIKey(const std::string& apiKey,
                                                            const std::string& appVersion, Date startDate) {
+  return made(apiKey, appVersion, startDate, false);
+}
+
+std::shared_ptr<TallySession> TallySession::made(const std::string& apiKey, const std::string& appVersion,
+                                                 Date startDate, bool watch) {
   std::shared_ptr<TallySession> session(new TallySession());
+  session->watch_ = watch;
   session->apiKey_ = apiKey;
   session->report_.appVersion = appVersion;
   session->report_.startTime = startDate;
@@ -111,8 +136,10 @@ std::shared_ptr<TallySession> TallySession::initWithAPIKey(const std::string& ap
   return session;
 }
 
-std::shared_ptr<TallySession> TallySession::restoreCurrent() {
-  auto path = currentSessionFilePath();
+std::shared_ptr<TallySession> TallySession::restoreCurrent() { return restoreFrom(currentSessionFilePath()); }
+
+std::shared_ptr<TallySession> TallySession::restoreFrom(const std::filesystem::path& path) {
+  registerArchivedClasses();
   std::error_code ec;
   if (path.empty() || !std::filesystem::exists(path, ec)) return nullptr;
   auto bytes = files::readFile(path);
@@ -120,7 +147,7 @@ std::shared_ptr<TallySession> TallySession::restoreCurrent() {
   auto session = plist::unarchiveRootObjectOfClass<TallySession>(*bytes);
   if (!session || !*session) {
     // Unreadable or of another version: it would never be read, so it goes.
-    removeCurrentSessionFile();
+    std::filesystem::remove(path, ec);
     return nullptr;
   }
   (*session)->takeSwitchesFromSettings();
@@ -156,6 +183,10 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
 
   bool crashWritten = false;
   if (auto found = restoreCurrent()) {
+    // Its times go as values: the found session must reach the saved sessions unchanged (a block
+    // without an end reports its length as -1).
+    TallyRelayEventController::earlierSessionFound({found->report_.startTime, found->report_.endTime},
+                                                   found->report_.totalPauseIntervalMillis);
     if (crashPending) {
       found->crashed_ = true;
       found->report_.crashReportData = crashReport;
@@ -233,6 +264,7 @@ void TallySession::resetSessionData() {
 }
 
 foundation::Status TallySession::saveToDisk() {
+  if (watch_) return writeArchive(currentWatchSessionFilePath(), plist::archiveRootObject(*this), false);
   return writeArchive(currentSessionFilePath(), plist::archiveRootObject(*this));
 }
 
@@ -255,6 +287,8 @@ void TallySession::pauseSession(Date at) {
   } else {
     (void)saveToDisk();
   }
+  TallyRelayEventController::sessionPaused({report_.startTime, report_.endTime},
+                                           report_.totalPauseIntervalMillis);
   settings()->savePersistentGlobalsToDisk();
 }
 
@@ -525,9 +559,9 @@ void TallySession::encodeWithCoder(plist::Coder& c) const {
   c.encodeString("timeZone", r.timeZone);
   if (r.birthDate) c.encodeDate("age", *r.birthDate);
   c.encodeInt("gender", r.gender == 0xFF ? -1 : r.gender);
-  c.encodeValue("watchAppVersion", Value());
-  c.encodeInt("watchEventThreshold", 0);
-  c.encodeInt("watchDurationThreshold", 0);
+  c.encodeValue("watchAppVersion", watch_ ? Value(watchAppVersion_) : Value());
+  c.encodeInt("watchEventThreshold", watchEventThreshold_);
+  c.encodeInt("watchDurationThreshold", watchDurationThreshold_);
 }
 
 std::shared_ptr<TallySession> TallySession::initWithCoder(plist::Decoder& d) {
@@ -577,8 +611,207 @@ std::shared_ptr<TallySession> TallySession::initWithCoder(plist::Decoder& d) {
   r.birthDate = d.decodeDate("age");
   auto gender = d.decodeInteger("gender").value_or(-1);
   r.gender = gender == 0 || gender == 1 ? static_cast<std::uint8_t>(gender) : 0xFF;
+  s->watchAppVersion_ = d.decodeString("watchAppVersion").value_or("");
+  s->watchEventThreshold_ = static_cast<std::int32_t>(d.decodeInteger("watchEventThreshold").value_or(0));
+  s->watchDurationThreshold_ =
+      static_cast<std::int32_t>(d.decodeInteger("watchDurationThreshold").value_or(0));
   s->publishCounts();
   return s;
+}
+
+// ---- The watch session
+
+namespace {
+
+// The one watch session of the process. Re-entrant: ending an expired session while making the
+// current one takes it again.
+struct WatchSlot {
+  std::recursive_mutex mutex;
+  std::shared_ptr<TallySession> session;
+};
+
+WatchSlot& watchSlot() {
+  static WatchSlot slot;
+  return slot;
+}
+
+Value watchInfo(std::string_view key) {
+  auto bundle = runtime::Bundle::main();
+  return bundle ? bundle->objectForInfoDictionaryKey(key) : Value();
+}
+
+// "Tally Watch Debug": a true number, or the text YES in any case.
+bool watchDebugRequested() {
+  Value v = watchInfo("Tally Watch Debug");
+  if (const bool* b = v.boolean()) return *b;
+  if (v.isNumber()) return v.toInteger().value_or(0) != 0;
+  const std::string* text = v.string();
+  return text && foundation::text::caseInsensitiveCompare(*text, "YES") == foundation::text::Ordering::Same;
+}
+
+// A threshold of the bundle (a number), its default when absent, kept within [low, high].
+std::int32_t watchThreshold(std::string_view key, std::int32_t fallback, std::int32_t low, std::int32_t high,
+                            std::string_view belowMessage, std::string_view aboveMessage) {
+  Value v = watchInfo(key);
+  std::int64_t given = v.isNumber() ? v.toInteger().value_or(fallback) : fallback;
+  if (given < low) {
+    TallyUtil::log(2, belowMessage, {Value(static_cast<std::int64_t>(low))});
+    return low;
+  }
+  if (given > high) {
+    TallyUtil::log(2, aboveMessage, {Value(static_cast<std::int64_t>(high))});
+    return high;
+  }
+  return static_cast<std::int32_t>(given);
+}
+
+// What TallyWatch hands its queued work to: the current watch session, and after each event or
+// error the check whether it is full.
+class WatchSessionAdapter : public TallyWatchSession {
+ public:
+  explicit WatchSessionAdapter(std::shared_ptr<TallySession> session) : session_(std::move(session)) {}
+  TallyEventRecordStatus recordWatchEvent(const std::string& name,
+                                          const std::optional<foundation::Dictionary>& params) override {
+    return session_->recordWatchEvent(name, params);
+  }
+  void recordWatchError(const std::string& errorId, const std::string& message,
+                        const std::string& exceptionString, std::int32_t type,
+                        const foundation::Bytes& liveReport) override {
+    session_->recordWatchError(errorId, message, exceptionString, type, liveReport);
+  }
+
+ private:
+  std::shared_ptr<TallySession> session_;
+};
+
+}  // namespace
+
+std::filesystem::path TallySession::currentWatchSessionFilePath() { return sdkFile("tallyCurrentWatch"); }
+std::filesystem::path TallySession::currentWatchAutoIncrementFilePath() {
+  return sdkFile("tallyCurrentWatchAutoIncrement");
+}
+
+std::shared_ptr<TallySession> TallySession::currentWatchSession() {
+  std::lock_guard lock(watchSlot().mutex);
+  auto& slot = watchSlot().session;
+  if (!slot) {
+    slot = restoreFrom(currentWatchSessionFilePath());
+    if (slot) {
+      slot->watch_ = true;
+      if (auto counters = files::readFile(currentWatchAutoIncrementFilePath())) {
+        auto restored = plist::unarchiveRootObjectOfClass<TallyAutoIncrement>(*counters);
+        if (restored && *restored) TallyAutoIncrement::setWatchInstance(*restored);
+      }
+    }
+  }
+  if (slot && hasWatchSessionExpired()) endWatchSession();
+  if (!slot) slot = makeWatchSession();
+  if (!slot) return nullptr;
+  slot->report_.appApplicationState = 0;
+  settings()->setAppApplicationState(0);
+  return slot;
+}
+
+std::shared_ptr<TallySession> TallySession::makeWatchSession() {
+  Value key = watchInfo(kTallyWatchApiKeyInfoKey);
+  if (!key.string()) {
+    TallyUtil::log(1, "API Key not provided in plist with key %@, watch analytics will not be available!!",
+                   {kTallyWatchApiKeyInfoKey});
+    return nullptr;
+  }
+  // A new session numbers its events and errors from 1, as the facade's sessions do.
+  TallyAutoIncrement::instance()->resetAll();
+  auto session = made(*key.string(), settings()->appVersion().value_or(""), now(), true);
+  TallyNetworkUtil::initNetworkReachability();
+  if (watchDebugRequested()) TallyUtil::setLogLevel(2);
+  Value version = watchInfo("Tally Watch App Version");
+  if (version.string()) session->watchAppVersion_ = *version.string();
+  session->watchEventThreshold_ =
+      watchThreshold("Tally Watch Event Threshold", 10, 5, 50, "Watch event threshold may not be below %d",
+                     "Watch event threshold may not be above %d");
+  session->watchDurationThreshold_ = watchThreshold("Tally Watch Duration Threshold", 10, 5, 60,
+                                                    "Watch duration threshold may not be below %d",
+                                                    "Watch duration threshold may not be above %d");
+  Value user = watchInfo("Tally Watch User ID");
+  if (user.string()) session->setUserID(*user.string());
+  (void)saveWatchSessionToDisk(session);
+  return session;
+}
+
+bool TallySession::hasWatchSessionExpired() {
+  std::lock_guard lock(watchSlot().mutex);
+  auto& slot = watchSlot().session;
+  if (!slot) return false;
+  return now() - slot->report_.startTime > static_cast<double>(slot->watchDurationThreshold_) * 60.0;
+}
+
+void TallySession::finishWatchEvent() {
+  std::lock_guard lock(watchSlot().mutex);
+  auto& slot = watchSlot().session;
+  if (!slot) return;
+  if (slot->report_.events.totalEventCount() < slot->watchEventThreshold_) {
+    (void)saveWatchSessionToDisk(slot);
+  } else {
+    endWatchSession();
+  }
+}
+
+void TallySession::endWatchSession() {
+  std::lock_guard lock(watchSlot().mutex);
+  auto session = std::move(watchSlot().session);
+  watchSlot().session.reset();
+  if (!session) return;
+  session->finishSession(now());
+  session->sendSessionsToServerIncludingCurrentSession(true);
+  clearWatchSessionOnDisk();
+  TallyAutoIncrement::instance()->resetAll();
+}
+
+foundation::Status TallySession::saveWatchSessionToDisk() {
+  std::lock_guard lock(watchSlot().mutex);
+  return saveWatchSessionToDisk(watchSlot().session);
+}
+
+foundation::Status TallySession::saveWatchSessionToDisk(const std::shared_ptr<TallySession>& session) {
+  if (!session) return foundation::Status();
+  auto status = session->saveToDisk();
+  if (!status) return status;
+  return writeArchive(currentWatchAutoIncrementFilePath(),
+                      plist::archiveRootObject(*TallyAutoIncrement::instance()), false);
+}
+
+void TallySession::clearWatchSessionOnDisk() {
+  std::error_code ignored;
+  std::filesystem::remove(currentWatchSessionFilePath(), ignored);
+  std::filesystem::remove(currentWatchAutoIncrementFilePath(), ignored);
+}
+
+void TallySession::forgetWatchSession() {
+  std::lock_guard lock(watchSlot().mutex);
+  watchSlot().session.reset();
+}
+
+void TallySession::installWatchSessionProvider() {
+  TallyWatch::setSessionProvider([]() -> std::shared_ptr<TallyWatchSession> {
+    auto session = currentWatchSession();
+    if (!session) return nullptr;
+    return std::make_shared<WatchSessionAdapter>(std::move(session));
+  });
+}
+
+TallyEventRecordStatus TallySession::recordWatchEvent(const std::string& name,
+                                                      const std::optional<foundation::Dictionary>& params) {
+  auto status = recordEvent(name, params, false);
+  finishWatchEvent();
+  return status;
+}
+
+void TallySession::recordWatchError(const std::string& errorId, const std::string& message,
+                                    const std::string& exceptionString, std::int32_t type,
+                                    const Bytes& liveReport) {
+  recordError(errorId, message, exceptionString, type,
+              liveReport.empty() ? std::nullopt : std::optional<Bytes>(liveReport));
+  finishWatchEvent();
 }
 
 // ---- The facade
@@ -587,9 +820,7 @@ TallyImpl::TallyImpl() : queue_(std::string(kTallySessionQueueLabel), TallyUtil:
 
 std::shared_ptr<TallyImpl> TallyImpl::instance() {
   static std::shared_ptr<TallyImpl> impl = [] {
-    TallySession::registerClass();
-    TallyEvent::registerClass();
-    TallyError::registerClass();
+    registerArchivedClasses();
     return std::make_shared<TallyImpl>();
   }();
   return impl;
@@ -608,6 +839,8 @@ void TallyImpl::install() {
     impl->setupForApiKey(start.apiKey, start.startTime, std::move(start.cachedEvents));
     return impl;
   });
+  // The watch interface reaches the watch session the same way the application reaches this one.
+  TallySession::installWatchSessionProvider();
 }
 
 void TallyImpl::cleanup() {

@@ -14,6 +14,13 @@
 //    is attached at the next start whether or not a left-behind session is found;
 //  - every archive is written atomically.
 //
+// A watch extension has a session of its own instead (currentWatchSession): archived apart
+// ("<SDK folder>/.tallyCurrentWatch<k>_155.archive", with its event and error counters in
+// ".tallyCurrentWatchAutoIncrement<k>_155.archive"), made from the bundle's "Tally Watch ..." entries,
+// and ended (its block handed to the upload queue) once it holds as many events as its event
+// threshold or is older than its duration threshold. TallyWatch (watch_tally.h) reaches it through the
+// provider installWatchSessionProvider installs; its work runs on the watch queue.
+//
 // Threads: TallySession methods run on the session queue only. TallyImpl may be called from any
 // thread; it queues the work (endSession and recordEvent wait for it).
 
@@ -63,6 +70,33 @@ class TallySession : public plist::Archivable,
   // The session archived in the current file, its switches taken from the settings; nothing when
   // absent, unreadable or of another serialization version.
   static std::shared_ptr<TallySession> restoreCurrent();
+
+  // ---- The watch session (one per process; its methods run on the watch queue)
+  static std::filesystem::path currentWatchSessionFilePath();
+  static std::filesystem::path currentWatchAutoIncrementFilePath();
+  // The watch session: the one in memory, else the archived one; one older than its duration
+  // threshold is ended first; when none is left a new one is made from the bundle's entries (nothing
+  // without "Tally Watch API Key").
+  static std::shared_ptr<TallySession> currentWatchSession();
+  // After each watch event or error: saved while below the event threshold, ended at it.
+  static void finishWatchEvent();
+  // Finishes the watch session, hands its block to the upload queue and forgets it, files and counters.
+  static void endWatchSession();
+  static bool hasWatchSessionExpired();
+  static foundation::Status saveWatchSessionToDisk();
+  static void clearWatchSessionOnDisk();
+  // Forgets the watch session in memory (its archive stays), as when the process ends.
+  static void forgetWatchSession();
+  // Lets TallyWatch reach the watch session: each event or error recorded, then finishWatchEvent.
+  static void installWatchSessionProvider();
+  TallyEventRecordStatus recordWatchEvent(const std::string& name,
+                                          const std::optional<foundation::Dictionary>& params);
+  void recordWatchError(const std::string& errorId, const std::string& message,
+                        const std::string& exceptionString, std::int32_t type,
+                        const foundation::Bytes& liveReport);
+  std::int32_t watchEventThreshold() const { return watchEventThreshold_; }
+  std::int32_t watchDurationThreshold() const { return watchDurationThreshold_; }
+  const std::string& watchAppVersion() const { return watchAppVersion_; }
 
   // A new session for the key that takes over the events this (replaced) session still holds as
   // pending; it starts no later than the earliest of them.
@@ -130,6 +164,11 @@ class TallySession : public plist::Archivable,
 
  private:
   TallySession() = default;
+  static std::shared_ptr<TallySession> made(const std::string& apiKey, const std::string& appVersion,
+                                            foundation::Date startDate, bool watch);
+  static std::shared_ptr<TallySession> restoreFrom(const std::filesystem::path& path);
+  static std::shared_ptr<TallySession> makeWatchSession();
+  static foundation::Status saveWatchSessionToDisk(const std::shared_ptr<TallySession>& session);
   void takeSwitchesFromSettings();
   // Publishes the two counts the facade reads.
   void publishCounts();
@@ -144,6 +183,12 @@ class TallySession : public plist::Archivable,
   // The block of this session went out with nothing new since: a further end or pause sends nothing.
   bool handedOver_ = false;
   bool ended_ = false;
+  // The watch session: archived to the watch file, without the do-not-back-up mark.
+  bool watch_ = false;
+  std::string watchAppVersion_;
+  std::int32_t watchEventThreshold_ = 0;
+  // Minutes.
+  std::int32_t watchDurationThreshold_ = 0;
   std::atomic<size_t> distinctNames_{0};
   std::atomic<size_t> loggedEvents_{0};
 };
@@ -156,7 +201,8 @@ class TallyImpl : public SessionSink {
  public:
   // The process-wide facade, made with its queue on first use.
   static std::shared_ptr<TallyImpl> instance();
-  // Makes the factory of CurrentSession build real sessions through this facade.
+  // Makes the factory of CurrentSession build real sessions through this facade, and TallyWatch reach
+  // the watch session.
   static void install();
   // Whether install() ran in this process.
   static bool isInstalled();

@@ -21,7 +21,7 @@ struct WatchState {
   std::mutex mutex;
   bool keyRead = false;
   std::optional<std::string> apiKey;
-  std::unique_ptr<runtime::SerialQueue> queue;
+  std::shared_ptr<runtime::SerialQueue> queue;
   TallyWatch::SessionProvider provider;
   std::function<bool()> extensionCheck;
 };
@@ -140,13 +140,14 @@ std::optional<std::string> TallyWatch::apiKey() {
 runtime::SerialQueue& TallyWatch::queue() {
   std::lock_guard lock(state().mutex);
   if (!state().queue) {
-    state().queue = std::make_unique<runtime::SerialQueue>(std::string(kTallyWatchQueueLabel));
-    runtime::SerialQueue* queue = state().queue.get();
-    // The watch's uploads run on its own queue. The queue lives until reset(), which drops the
-    // sender before the queue goes.
-    queue->async([queue] {
-      TallyDataSender::setupInstanceWithQueue(
-          [queue](std::function<void()> work) { queue->async(std::move(work)); });
+    state().queue = std::make_shared<runtime::SerialQueue>(std::string(kTallyWatchQueueLabel));
+    // The watch's uploads run on its own queue. The sender holds it weakly: an upload that answers
+    // after reset() (its task outlives the queue) finds no queue and its work is dropped.
+    std::weak_ptr<runtime::SerialQueue> weak = state().queue;
+    state().queue->async([weak] {
+      TallyDataSender::setupInstanceWithQueue([weak](std::function<void()> work) {
+        if (auto queue = weak.lock()) queue->async(std::move(work));
+      });
     });
   }
   return *state().queue;
@@ -215,7 +216,7 @@ void TallyWatch::logWatchErrorWithError(const Value& errorId, const Value& messa
 }
 
 void TallyWatch::reset() {
-  std::unique_ptr<runtime::SerialQueue> queue;
+  std::shared_ptr<runtime::SerialQueue> queue;
   {
     std::lock_guard lock(state().mutex);
     queue = std::move(state().queue);
