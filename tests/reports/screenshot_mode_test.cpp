@@ -1,0 +1,202 @@
+// The developer screenshot mode on the phone's root against the stand-in cloud service: a whole run
+// on a scratch root, its refusal on a root with real babies, and the ways an upload can fail.
+
+#include <gtest/gtest.h>
+
+#include "app/app_delegate.h"
+#include "cloud/cloud_keychain.h"
+#include "notes_list/list_fixture.h"
+#include "notes_list/main_screens.h"
+#include "platform/runtime/notification_center.h"
+#include "platform/runtime/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/ui/application.h"
+#include "reports/screenshot_helper.h"
+#include "support/cloud_server.h"
+
+namespace reports {
+namespace {
+
+using testing_support::CloudServer;
+
+constexpr const char* kKey = "qwv3rtnpa8sdkmz";
+constexpr const char* kSecret = "hxb7ytrefo2lmcu";
+
+std::vector<std::string> babyNames(store::Context& context) {
+  std::vector<std::string> names;
+  auto fetched = context.fetch(store::FetchRequest{"Baby"});
+  if (!fetched) return names;
+  for (const auto& object : *fetched) names.push_back(app::Baby(object).baby_Name().value_or(""));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class ScreenshotModeTest : public list_test::ListTest {
+ protected:
+  ScreenshotModeTest() : server_(temp_.path() / "server") {
+    cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home_), "org.example.diary");
+    cloud::CloudService::setCurrent(
+        {server_.host(), server_.host(), server_.host(), {server_.rootCertificate()}});
+    server_.addUser("31337", "tok", "sec");
+    defaults_ =
+        std::make_shared<runtime::UserDefaults>(temp_.path() / "prefs.plist", std::vector<std::string>{"de"});
+    session_ = std::make_shared<cloud::CloudSession>(kKey, kSecret, "sandbox", defaults_);
+    notes_list::registerMainScreens(storyboard_, [this] { return mainServices(); });
+  }
+
+  ~ScreenshotModeTest() override {
+    if (window_) window_->setRootViewController(nullptr);
+    mode_.reset();
+    runLoop();
+    cloud::CloudService::setCurrent({});
+    cloud::CloudKeychain::configure(nullptr, "");
+  }
+
+  void scratchRoot() {
+    context_->deleteObject(baby_.object());
+    ASSERT_TRUE(context_->save().ok());
+  }
+
+  ScreenshotServices services() {
+    ScreenshotServices services;
+    services.home = home_;
+    services.context = context_;
+    services.userDefaults = defaults_;
+    services.clock = &clock_;
+    services.calendar = foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("UTC").value());
+    services.session = [this] { return session_; };
+    services.finished = [this](const std::optional<std::string>& failure) {
+      ++finishes_;
+      failure_ = failure;
+    };
+    return services;
+  }
+
+  notes_list::MainScreenServices mainServices() {
+    notes_list::MainScreenServices services;
+    services.neh = neh();
+    services.statistics = list_test::ListTest::services();
+    services.saves = saves_;
+    services.chooser.language = list_test::english;
+    services.chooser.library = home_.library();
+    services.applicationContext = [this] { return context_; };
+    services.preferredLanguageHasBundle = [] { return true; };
+    if (mode_) mode_->attach(services);
+    return services;
+  }
+
+  // The mode started by the switch, and the phone's root shown in the key window.
+  void launch() {
+    auto started = startScreenshotMode(services());
+    ASSERT_TRUE(started.ok()) << started.error().description();
+    mode_ = *started;
+    window_ = std::make_shared<ui::Window>();
+    ui::Application::shared().setKeyWindow(window_);
+    window_->setRootViewController(
+        storyboard_.instantiateViewControllerWithIdentifier(notes_list::kNotesViewControllerIPhoneId));
+    window_->makeKeyAndVisible();
+    runLoop();
+  }
+
+  // Moves the clock a second at a time, letting replies come in, until `done`.
+  bool drive(const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) {
+      loop_.advance(1.0);
+      (void)loop_.runUntil(done, 0.05);
+    }
+    return done();
+  }
+
+  bool uploadToolUp() const {
+    auto* root = window_->rootViewController();
+    return root && dynamic_cast<screenShotsToCloud*>(root->presentedViewController());
+  }
+
+  void link() {
+    session_->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+    runtime::NotificationCenter::defaultCenter().post(std::string(app::kCloudLinkedEventNotification));
+  }
+
+  void expectEndsWithMessage(bool linked, CloudServer::Fault fault);
+
+  CloudServer server_;
+  ui::Storyboard storyboard_;
+  std::shared_ptr<runtime::UserDefaults> defaults_;
+  std::shared_ptr<cloud::CloudSession> session_;
+  std::shared_ptr<ui::Window> window_;
+  std::shared_ptr<ScreenshotMode> mode_;
+  int finishes_ = 0;
+  std::optional<std::string> failure_;
+};
+
+TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
+  scratchRoot();
+  launch();
+  ASSERT_TRUE(mode_->running());
+  EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Emma", "Screenshot Template"}));
+  EXPECT_EQ(defaults_->stringArrayForKey("AppleLanguages").value(), std::vector<std::string>{"en"});
+
+  // The walk reaches the upload tool, which waits for the link.
+  ASSERT_TRUE(drive([this] { return uploadToolUp(); }));
+  const auto captures = home_.documents() / "ScreenShots" / "en" / "iPhone_5.5";
+  for (int n = 1; n <= 11; ++n) EXPECT_TRUE(files::exists(captures / (std::to_string(n) + ".jpg"))) << n;
+  loop_.advance(30);
+  EXPECT_TRUE(mode_->running());
+  EXPECT_TRUE(server_.requests().empty());
+
+  link();
+  ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
+  EXPECT_EQ(failure_, std::nullopt);
+  for (int n = 1; n <= 7; ++n) {
+    auto content = server_.fileContent("/ScreenShots/en/iPhone_5.5/" + std::to_string(n) + ".jpg");
+    ASSERT_TRUE(content) << n;
+    auto image = graphics::Image::decode(foundation::Bytes(content->begin(), content->end()));
+    ASSERT_TRUE(image.ok()) << n;
+    EXPECT_EQ(image->pixelWidth(), 750);
+    EXPECT_EQ(image->pixelHeight(), 1334);
+  }
+  EXPECT_FALSE(server_.fileContent("/ScreenShots/en/iPhone_5.5/8.jpg"));
+  // The captures and the sample go; the template stays.
+  EXPECT_FALSE(files::exists(home_.documents() / "ScreenShots"));
+  EXPECT_EQ(babyNames(*context_), std::vector<std::string>{"Screenshot Template"});
+}
+
+TEST_F(ScreenshotModeTest, RootWithRealBabiesIsRefusedAndKeptAsItWas) {
+  // "Anna" alone, and "Anna" beside a template: neither is scratch.
+  EXPECT_FALSE(startScreenshotMode(services()).ok());
+  EXPECT_EQ(babyNames(*context_), std::vector<std::string>{"Anna"});
+
+  app::Baby::insertIn(*context_).setBaby_Name(std::string(kScreenshotTemplateName));
+  ASSERT_TRUE(context_->save().ok());
+  EXPECT_FALSE(startScreenshotMode(services()).ok());
+  screenShotHelper helper(services());
+  EXPECT_FALSE(helper.makeLocalizedBabys().ok());
+  EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Anna", "Screenshot Template"}));
+}
+
+// A failed upload, or a link that never comes, ends the mode with a message; nothing runs on.
+void ScreenshotModeTest::expectEndsWithMessage(bool linked, CloudServer::Fault fault) {
+  scratchRoot();
+  server_.setFault(fault);
+  if (linked) session_->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+  launch();
+  ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
+  ASSERT_TRUE(failure_);
+  EXPECT_FALSE(mode_->running());
+  EXPECT_FALSE(uploadToolUp());
+  const auto requests = server_.requests().size();
+  loop_.advance(60);
+  EXPECT_EQ(server_.requests().size(), requests);
+  EXPECT_EQ(finishes_, 1);
+}
+
+TEST_F(ScreenshotModeTest, FailedUploadEndsTheMode) {
+  expectEndsWithMessage(true, CloudServer::Fault::ServerError);
+}
+
+TEST_F(ScreenshotModeTest, LinkThatNeverComesEndsTheMode) {
+  expectEndsWithMessage(false, CloudServer::Fault::None);
+}
+
+}  // namespace
+}  // namespace reports
