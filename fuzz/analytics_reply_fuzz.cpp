@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "analytics/protocol_data.h"
@@ -36,12 +35,8 @@ Bytes reply(const std::vector<std::pair<std::string, std::string>>& cookies) {
 }
 
 void writeSeeds(const std::filesystem::path& corpus) {
-  int n = 0;
-  for (const Bytes& seed :
-       {reply({}), reply({{"sid", "42"}}), reply({{"a", ""}, {"", "b"}, {"key", "value"}})}) {
-    std::ofstream(corpus / ("seed" + std::to_string(n++)), std::ios::binary)
-        .write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
-  }
+  fuzz_support::writeSeedFiles(
+      corpus, {reply({}), reply({{"sid", "42"}}), reply({{"a", ""}, {"", "b"}, {"key", "value"}})});
 }
 
 }  // namespace

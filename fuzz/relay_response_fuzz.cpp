@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -66,11 +65,7 @@ Bytes response(int templates, bool withBody) {
 }
 
 void writeSeeds(const std::filesystem::path& corpus) {
-  int n = 0;
-  for (const Bytes& seed : {response(0, false), response(1, true), response(3, false)}) {
-    std::ofstream(corpus / ("seed" + std::to_string(n++)), std::ios::binary)
-        .write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
-  }
+  fuzz_support::writeSeedFiles(corpus, {response(0, false), response(1, true), response(3, false)});
 }
 
 }  // namespace

@@ -2,10 +2,15 @@
 // Seeds for a fuzz target whose corpus folder starts empty: the target's own writers make them on
 // the first run, so that no input file is kept in the source tree.
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <initializer_list>
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace fuzz_support {
 
@@ -18,6 +23,16 @@ inline void seedEmptyCorpus(int argc, char** argv,
     if (arg.empty() || arg.front() == '-' || !std::filesystem::is_directory(arg, ec)) continue;
     if (std::filesystem::is_empty(arg, ec)) write(std::filesystem::path(arg));
     return;
+  }
+}
+
+// Writes the seeds into the corpus folder as "seed0", "seed1", ... in the order given.
+inline void writeSeedFiles(const std::filesystem::path& corpus,
+                           std::initializer_list<std::vector<std::uint8_t>> seeds) {
+  int n = 0;
+  for (const auto& seed : seeds) {
+    std::ofstream(corpus / ("seed" + std::to_string(n++)), std::ios::binary)
+        .write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
   }
 }
 
