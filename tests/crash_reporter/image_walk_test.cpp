@@ -4,16 +4,14 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "crash_child.h"
 #include "crash_reporter/frame_cursor.h"
 #include "crash_reporter/image_list.h"
 
@@ -214,7 +212,6 @@ TEST(FrameWalk, CapturesTheCallingThreadAndWalksOnIntoItsCallers) {
 
 // ---- A real crash in a child process.
 
-int gReportFd = -1;
 crash_async_image_list gImages;
 sys::ParkedThreads gParked;
 std::atomic<sys::ThreadId> gWorker{0}, gBlocker{0};
@@ -269,19 +266,11 @@ void onCrash(int, siginfo_t*, void* uap) noexcept {
   }
   sys::releaseParkedThreads(&gParked);
   crash_async_image_list_set_reading(&gImages, false);
-  _exit(write(gReportFd, gReport, gReportLength) == static_cast<ssize_t>(gReportLength) ? 0 : 5);
+  _exit(write(crash_child::gReportFd, gReport, gReportLength) == static_cast<ssize_t>(gReportLength) ? 0 : 5);
 }
 
 TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSignals) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    gReportFd = fds[1];
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    alarm(60);
+  const auto [got, ended] = crash_child::runInChild([] {
     Module module = openModule();
     if (!module.enter || sys::prepareThreadParking() != 0) _exit(3);
     crash_async_image_list_init(&gImages, crash_async_task_self());
@@ -307,19 +296,8 @@ TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSig
     // A store to the lowest page faults; unlike a null pointer, sanitizers let it through to the fault.
     module.enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
     _exit(4);
-  }
-  close(fds[1]);
-  std::string got;
-  char buffer[512];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << " " << got;
+  });
+  ASSERT_EQ(ended, "exit 0") << got;
   const std::string frames = "crash_test_frame_c,crash_test_frame_b,crash_test_frame_a,;";
   EXPECT_EQ(got, "crashed:" + frames + "worker:" + frames + "blocker:no registers;");
 }
