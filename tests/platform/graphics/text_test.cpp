@@ -14,39 +14,38 @@ const Font kTen("HelveticaNeue", 10);
 
 // ---- Fixed advance ----------------------------------------------------------------------------
 
-TEST(FixedAdvanceMeasurerTest, OneLineIsHalfAnEmACharacter) {
+// Half an em a character, 1.2 em a line.
+TEST(FixedAdvanceMeasurerTest, LinesWrapsAndTruncations) {
+  struct Case {
+    const char* text;
+    double width;
+    LineBreakMode mode;
+    TextMetrics metrics;
+  };
+  const Case cases[] = {
+      {"Hello", 0, LineBreakMode::kWordWrap, {Size(25, 12), 1}},
+      {"\u0421hest", 0, LineBreakMode::kWordWrap, {Size(25, 12), 1}},  // characters, not bytes
+      {"\U0001F600", 0, LineBreakMode::kWordWrap, {Size(5, 12), 1}},
+      {"", 0, LineBreakMode::kWordWrap, {}},
+      {"ab  ", 0, LineBreakMode::kWordWrap, {Size(10, 12), 1}},  // trailing spaces are not counted
+      {"aaa bbb", 20, LineBreakMode::kWordWrap, {Size(15, 24), 2}},
+      {"aaa bbb", 35, LineBreakMode::kWordWrap, {Size(35, 12), 1}},  // exactly fitting stays on one line
+      // One word longer than the width breaks between characters: 4 to a line.
+      {"abcdefghij", 20, LineBreakMode::kWordWrap, {Size(20, 36), 3}},
+      // Character wrap breaks inside words even when a space exists.
+      {"ab cdef", 20, LineBreakMode::kCharWrap, {Size(20, 24), 2}},
+      {"ab cdef", 20, LineBreakMode::kWordWrap, {Size(20, 24), 2}},
+      // Newlines always break; an empty line still has a height.
+      {"a\n\nb", 0, LineBreakMode::kWordWrap, {Size(5, 36), 3}},
+      // A width narrower than one character still places one character a line.
+      {"abc", 1, LineBreakMode::kWordWrap, {Size(1, 36), 3}},
+      {"aaa bbb ccc", 20, LineBreakMode::kTruncateTail, {Size(20, 12), 1}},
+      {"aaa", 100, LineBreakMode::kClip, {Size(15, 12), 1}},
+  };
   FixedAdvanceTextMeasurer m;
-  EXPECT_EQ(m.measure("Hello", kTen), (TextMetrics{Size(25, 12), 1}));
-  EXPECT_EQ(m.measure("Сhest", kTen).size.width, 25) << "characters, not bytes";
-  EXPECT_EQ(m.measure("😀", kTen).size.width, 5);
-  EXPECT_EQ(m.measure("", kTen), (TextMetrics{}));
-  EXPECT_EQ(m.measure("ab  ", kTen).size.width, 10) << "trailing spaces are not counted";
+  for (const Case& c : cases)
+    EXPECT_EQ(m.measure(c.text, kTen, c.width, c.mode), c.metrics) << c.text << " in " << c.width;
   EXPECT_DOUBLE_EQ(m.lineHeight(Font("AvenirNext-Regular", 15)), 18);
-}
-
-TEST(FixedAdvanceMeasurerTest, WrapsAtSpacesAndBreaksLongWords) {
-  FixedAdvanceTextMeasurer m;
-  // "aaa bbb": 35 wide; in 20 the second word moves down.
-  EXPECT_EQ(m.measure("aaa bbb", kTen, 20), (TextMetrics{Size(15, 24), 2}));
-  EXPECT_EQ(m.measure("aaa bbb", kTen, 35), (TextMetrics{Size(35, 12), 1}))
-      << "exactly fitting stays on one line";
-  // One word longer than the width breaks between characters: 4 to a line.
-  EXPECT_EQ(m.measure("abcdefghij", kTen, 20), (TextMetrics{Size(20, 36), 3}));
-  // Character wrap breaks inside words even when a space exists.
-  EXPECT_EQ(m.measure("ab cdef", kTen, 20, LineBreakMode::kCharWrap).lineCount, 2);
-  EXPECT_EQ(m.measure("ab cdef", kTen, 20, LineBreakMode::kWordWrap).lineCount, 2);
-  // Newlines always break; an empty line still has a height.
-  EXPECT_EQ(m.measure("a\n\nb", kTen), (TextMetrics{Size(5, 36), 3}));
-  // A width narrower than one character still places one character a line.
-  EXPECT_EQ(m.measure("abc", kTen, 1).lineCount, 3);
-}
-
-TEST(FixedAdvanceMeasurerTest, TruncatingModesKeepOneLineWithinTheWidth) {
-  FixedAdvanceTextMeasurer m;
-  const TextMetrics t = m.measure("aaa bbb ccc", kTen, 20, LineBreakMode::kTruncateTail);
-  EXPECT_EQ(t.lineCount, 1);
-  EXPECT_EQ(t.size.width, 20);
-  EXPECT_EQ(m.measure("aaa", kTen, 100, LineBreakMode::kClip).size.width, 15);
 }
 
 TEST(FixedAdvanceMeasurerTest, MixedRunsTakeTheLargestSizeForTheLine) {
