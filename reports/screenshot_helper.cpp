@@ -38,6 +38,9 @@ constexpr const char* kDayTrackNavigationId = "day_track_navigation_id";
 constexpr const char* kSumChartNavigationId = "sum_chart_navigation_id";
 constexpr const char* kPhotoAlbumNavId = "photoAlbumNav_id";
 
+// What a presented screen is handed (bits of ScreenshotMode::Setup::flags).
+enum SetupFlag : unsigned { kContext = 1, kBabyName = 2, kDelegate = 4, kLocalId = 8, kBabyList = 16 };
+
 constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kSampleNames{{
     {"en", "Emma"},
     {"de", "Lena"},
@@ -315,7 +318,7 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
 }
 
 foundation::Status screenShotHelper::removeBabys() {
-  if (!services_.context) return failure(1, "Screenshots: no store");
+  if (auto scratch = checkScratchStore(); !scratch) return scratch;
   auto& context = *services_.context;
   for (auto& baby : fetchBabies(context))
     if (isSampleName(baby.baby_Name().value_or(""))) context.deleteObject(baby.object());
@@ -326,9 +329,6 @@ foundation::Status screenShotHelper::removeBabys() {
 
 // ---------------------------------------------------------------------------------------------
 // ScreenshotMode
-
-// What a presented screen is handed (bits of Setup::flags).
-enum SetupFlag : unsigned { kContext = 1, kBabyName = 2, kDelegate = 4, kLocalId = 8, kBabyList = 16 };
 
 struct ScreenshotMode::Setup {
   unsigned flags = 0;
@@ -521,83 +521,73 @@ void ScreenshotMode::dismiss() {
     screen->dismissViewControllerAnimated(false);
 }
 
-void ScreenshotMode::phoneStep(int n) {
-  auto* screen = root();
-  if (!screen) return;
-  if (n >= 1) captureViewWithName(std::to_string(n));
-  if (n >= 3) dismiss();
-  const Setup delegateAndId{kDelegate | kLocalId};
-  switch (n) {
-    case 1:
-      screen->tableStyleSegment().setSelectedSegmentIndex(1);
-      screen->setSumStyle(true);
-      screen->updateTable();
-      screen->setupFetchedResultsController();
-      break;
-    case 2:
-      present(navigation::kAddNoteNavigationId, {kContext | kBabyName | kDelegate}, true);
-      break;
-    case 3:
-      present(kGraphicsNavigationId, delegateAndId, true);
-      break;
-    case 4:
-      present(kDayTrackNavigationId, delegateAndId, true);
-      break;
-    case 5:
-      present(kSumChartNavigationId, {kLocalId}, true);
-      break;
-    case 6:
-      present(kPhotoAlbumNavId, delegateAndId, true);
-      break;
-    case 7:
-      present(std::string(notes_list::kLastNotesControllerNavId), {kBabyName}, true);
-      break;
-    case 9:
-      present(babies::kBabyNavigationId, {kContext | kBabyList}, false);
-      break;
-    case 10:
-      present(note_editor::kEditNoteNavigationId,
-              {kContext | kBabyName | kDelegate | kLocalId, kBreastFeeding}, true);
-      break;
-    case 11:
-      presentUploadTool();
-      break;
-    default:
-      break;
-  }
-}
+namespace {
 
-void ScreenshotMode::padStep(int n) {
+// One step of the walk: what it does after its capture (and the dismissal of the screen before).
+enum class StepAction { kNone, kRefresh, kSummary, kPresent, kUpload };
+struct WalkStep {
+  StepAction action;
+  const char* identifier = nullptr;
+  unsigned flags = 0;
+  bool animated = false;
+  const char* noteType = nullptr;
+};
+
+constexpr std::array<WalkStep, 12> kPhoneWalk{{
+    {StepAction::kNone},
+    {StepAction::kSummary},
+    {StepAction::kPresent, navigation::kAddNoteNavigationId, kContext | kBabyName | kDelegate, true},
+    {StepAction::kPresent, kGraphicsNavigationId, kDelegate | kLocalId, true},
+    {StepAction::kPresent, kDayTrackNavigationId, kDelegate | kLocalId, true},
+    {StepAction::kPresent, kSumChartNavigationId, kLocalId, true},
+    {StepAction::kPresent, kPhotoAlbumNavId, kDelegate | kLocalId, true},
+    {StepAction::kPresent, notes_list::kLastNotesControllerNavId.data(), kBabyName, true},
+    {StepAction::kNone},
+    {StepAction::kPresent, babies::kBabyNavigationId, kContext | kBabyList, false},
+    {StepAction::kPresent, note_editor::kEditNoteNavigationId, kContext | kBabyName | kDelegate | kLocalId,
+     true, kBreastFeeding},
+    {StepAction::kUpload},
+}};
+
+constexpr std::array<WalkStep, 6> kPadWalk{{
+    {StepAction::kRefresh},
+    {StepAction::kSummary},
+    {StepAction::kPresent, kGraphicsNavigationId, kDelegate | kLocalId, false},
+    {StepAction::kPresent, kDayTrackNavigationId, kDelegate | kLocalId, false},
+    {StepAction::kPresent, kSumChartNavigationId, kLocalId, true},
+    {StepAction::kUpload},
+}};
+
+}  // namespace
+
+void ScreenshotMode::walkStep(int n) {
   auto* screen = root();
   if (!screen) return;
+  const WalkStep& step =
+      screen->iPad() ? kPadWalk[static_cast<std::size_t>(n)] : kPhoneWalk[static_cast<std::size_t>(n)];
   if (n >= 1) captureViewWithName(std::to_string(n));
   if (n >= 3) dismiss();
-  const Setup delegateAndId{kDelegate | kLocalId};
-  switch (n) {
-    case 0:
+  switch (step.action) {
+    case StepAction::kNone:
+      break;
+    case StepAction::kRefresh:
       screen->updateLanguageStuff();
       screen->tableStyleSegment().setNeedsDisplay();
       screen->setupFetchedResultsController();
       break;
-    case 1:
+    case StepAction::kSummary:
       screen->tableStyleSegment().setSelectedSegmentIndex(1);
       screen->setSumStyle(true);
       screen->updateTable();
       screen->setupFetchedResultsController();
       break;
-    case 2:
-      present(kGraphicsNavigationId, delegateAndId, false);
+    case StepAction::kPresent:
+      present(step.identifier,
+              {step.flags, step.noteType ? std::optional<std::string>(step.noteType) : std::nullopt},
+              step.animated);
       break;
-    case 3:
-      present(kDayTrackNavigationId, delegateAndId, false);
-      break;
-    case 4:
-      present(kSumChartNavigationId, {kLocalId}, true);
-      break;
-    case 5:
+    case StepAction::kUpload:
       presentUploadTool();
-      break;
-    default:
       break;
   }
 }
@@ -606,13 +596,10 @@ void ScreenshotMode::debugScreenShotNextScreenTick() {
   auto* screen = root();
   if (!screen || ended_) return;
   const int n = screenShotScreenNum_;
-  const int last = screen->iPad() ? 5 : 11;
+  const int last = static_cast<int>(screen->iPad() ? kPadWalk.size() : kPhoneWalk.size()) - 1;
   if (n < 0 || n > last) return;
   if (n < last) screenShotScreenNum_ = n + 1;
-  if (screen->iPad())
-    padStep(n);
-  else
-    phoneStep(n);
+  walkStep(n);
   if (n < last) after(kStepInterval, &ScreenshotMode::debugScreenShotNextScreenTick);
 }
 

@@ -149,8 +149,8 @@ class ScreenshotMode : public std::enable_shared_from_this<ScreenshotMode> {
   struct Setup;
   void present(const std::string& identifier, const Setup& setup, bool animated);
   void dismiss();
-  void phoneStep(int n);
-  void padStep(int n);
+  // Step n of the device's walk.
+  void walkStep(int n);
   void presentUploadTool();
 
   ScreenshotServices services_;

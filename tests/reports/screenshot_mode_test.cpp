@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "app/app_delegate.h"
 #include "cloud/cloud_keychain.h"
 #include "notes_list/list_fixture.h"
@@ -86,22 +88,21 @@ class ScreenshotModeTest : public list_test::ListTest {
   }
 
   // The mode started by the switch, and the phone's root shown in the key window.
-  void launch() {
+  void launch(const char* rootId = notes_list::kNotesViewControllerIPhoneId) {
     auto started = startScreenshotMode(services());
     ASSERT_TRUE(started.ok()) << started.error().description();
     mode_ = *started;
     window_ = std::make_shared<ui::Window>();
     ui::Application::shared().setKeyWindow(window_);
-    window_->setRootViewController(
-        storyboard_.instantiateViewControllerWithIdentifier(notes_list::kNotesViewControllerIPhoneId));
+    window_->setRootViewController(storyboard_.instantiateViewControllerWithIdentifier(rootId));
     window_->makeKeyAndVisible();
     runLoop();
   }
 
-  // Moves the clock a second at a time, letting replies come in, until `done`.
-  bool drive(const std::function<bool()>& done) {
+  // Moves the clock a step at a time, letting replies come in, until `done`.
+  bool drive(const std::function<bool()>& done, double step = 1.0) {
     for (int i = 0; i < 400 && !done(); ++i) {
-      loop_.advance(1.0);
+      loop_.advance(step);
       (void)loop_.runUntil(done, 0.05);
     }
     return done();
@@ -131,14 +132,35 @@ class ScreenshotModeTest : public list_test::ListTest {
 
 TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
   scratchRoot();
+  screenShotHelper helper(services());
+  ASSERT_TRUE(helper.makeTemplateBaby().ok());
+  const auto stops = [this] {
+    std::vector<double> dates;
+    auto fetched = context_->fetch(store::FetchRequest{"Note"});
+    for (const auto& object : fetched.value())
+      if (app::Note(object).noteToBaby().baby_Name() == kScreenshotTemplateName)
+        dates.push_back(app::Note(object).note_DateStop()->sinceReference);
+    return dates;
+  };
+  const auto before = stops();
   launch();
   ASSERT_TRUE(mode_->running());
+  // Every template note moved by the same whole number of days.
+  const auto after = stops();
+  ASSERT_EQ(after.size(), before.size());
+  ASSERT_FALSE(before.empty());
+  const double shift = after[0] - before[0];
+  EXPECT_EQ(std::fmod(shift, 86400.0), 0.0);
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i] - before[i], shift);
   EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Emma", "Screenshot Template"}));
   EXPECT_EQ(defaults_->stringArrayForKey("AppleLanguages").value(), std::vector<std::string>{"en"});
 
   // The walk reaches the upload tool, which waits for the link.
   ASSERT_TRUE(drive([this] { return uploadToolUp(); }));
   const auto captures = home_.documents() / "ScreenShots" / "en" / "iPhone_5.5";
+  const auto forPeople = testing_support::testOutput() / "screenshot_mode";
+  (void)files::remove(forPeople);
+  EXPECT_TRUE(files::copyFile(captures, forPeople).ok());
   for (int n = 1; n <= 11; ++n) EXPECT_TRUE(files::exists(captures / (std::to_string(n) + ".jpg"))) << n;
   loop_.advance(30);
   EXPECT_TRUE(mode_->running());
@@ -161,6 +183,23 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
   EXPECT_EQ(babyNames(*context_), std::vector<std::string>{"Screenshot Template"});
 }
 
+TEST_F(ScreenshotModeTest, PadWalkUploadsItsFiveCapturesAsTaken) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  scratchRoot();
+  session_->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+  launch(notes_list::kMainViewControllerIPadId);
+  ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
+  EXPECT_EQ(failure_, std::nullopt);
+  for (int n = 1; n <= 5; ++n) {
+    auto content = server_.fileContent("/ScreenShots/en/iPhone_5.5/" + std::to_string(n) + ".jpg");
+    ASSERT_TRUE(content) << n;
+    auto image = graphics::Image::decode(foundation::Bytes(content->begin(), content->end()));
+    ASSERT_TRUE(image.ok()) << n;
+    EXPECT_EQ(image->pixelWidth(), 1536);
+  }
+  EXPECT_FALSE(server_.fileContent("/ScreenShots/en/iPhone_5.5/6.jpg"));
+}
+
 TEST_F(ScreenshotModeTest, RootWithRealBabiesIsRefusedAndKeptAsItWas) {
   // "Anna" alone, and "Anna" beside a template: neither is scratch.
   EXPECT_FALSE(startScreenshotMode(services()).ok());
@@ -180,7 +219,7 @@ void ScreenshotModeTest::expectEndsWithMessage(bool linked, CloudServer::Fault f
   server_.setFault(fault);
   if (linked) session_->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
   launch();
-  ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
+  ASSERT_TRUE(drive([this] { return finishes_ > 0; }, linked ? 1.0 : 20.0));
   ASSERT_TRUE(failure_);
   EXPECT_FALSE(mode_->running());
   EXPECT_FALSE(uploadToolUp());
