@@ -6,41 +6,19 @@
 
 #include <filesystem>
 
-#include "analytics/data_sender.h"
-#include "analytics/global_variable_storage.h"
-#include "analytics/network_util.h"
-#include "analytics/relay_event_controller.h"
 #include "analytics/relay_settings.h"
-#include "analytics/tally.h"
-#include "analytics/tally_session.h"
-#include "analytics/tally_util.h"
 #include "analytics/watch_tally.h"
-#include "platform/files/file_ops.h"
-#include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
-#include "platform/runtime/run_loop.h"
-#include "platform/ui/application.h"
-#include "support/analytics_collector.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
 
-using foundation::Dictionary;
 using foundation::Value;
-using testing_support::AnalyticsCollector;
-using testing_support::CollectedSession;
 
-constexpr std::string_view kApiKey = "ZK4PW8RXT2MQ6VNB3LHD";
-constexpr double kStart = 600000000;  // seconds since 2001
-
-class RelaySessionTest : public ::testing::Test {
+class RelaySessionTest : public SessionFixture {
  protected:
-  RelaySessionTest() : scope_(loop_) {
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyNetworkUtil::setServerURL(collector_.ingestUrl());
+  RelaySessionTest() {
     TallyNetworkUtil::setConfigServerUrl(collector_.configUrl());
     testing_support::ConfigResponseFields fields;
     testing_support::ConfigTemplateFields callback;
@@ -49,61 +27,14 @@ class RelaySessionTest : public ::testing::Test {
     callback.uriTemplate = collector_.partnerUrl() + "/end?d=%{session_duration_millis}";
     fields.templates = {callback};
     collector_.setConfigResponse(200, testing_support::encodeConfigResponse(fields));
-    freshProcess();
-  }
-  ~RelaySessionTest() override {
-    EXPECT_EQ(collector_.rejected(), std::vector<std::string>{});
-    killProcess();
-    loop_.runUntilIdle();
-    CurrentSession::setFactory(nullptr);
-    TallyNetworkUtil::reset();
-    if (previousBundle_) runtime::Bundle::setMain(previousBundle_);
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
   }
 
-  void killProcess() {
-    TallyImpl::cleanup();
-    Tally::shutdown();
-    CurrentSession::clearPreCache();
-  }
-  void freshProcess() {
-    ui::Application::shared().reset();
-    TallyImpl::install();
-  }
-  void start() {
+  void startWithRelay() {
     Tally::setRelayEnabled(true);
     // The switch as this device has it, so preparing calls does not ask for new settings.
     TallyGlobalVariableStorage::sharedInstance()->setLastAdTrackingEnabledSetting(
         TallyUtil::isAdTrackingEnabled());
-    ui::Application::shared().launch();
-    Tally::startSession(kApiKey);
-    settle();
-  }
-  // Lets the session queue, the uploads and the Relay calls finish.
-  void settle() {
-    auto idle = [] {
-      auto sender = TallyDataSender::instance();
-      auto relay = TallyRelayEventController::existingInstance();
-      bool relayIdle =
-          !relay || (relay->runningCallCount() == 0 && relay->relayRequest()->runningTaskCount() == 0);
-      return (!sender || sender->runningTaskCount() == 0) && relayIdle;
-    };
-    int quietRounds = 0;
-    for (int round = 0; round < 4000 && quietRounds < 3; ++round) {
-      TallyImpl::instance()->flush();
-      loop_.runUntilIdle();
-      quietRounds = idle() ? quietRounds + 1 : 0;
-      if (!quietRounds) loop_.runUntil(idle, 0.005);
-    }
-    ASSERT_EQ(quietRounds, 3);
-  }
-  std::vector<CollectedSession> delivered() {
-    std::vector<CollectedSession> sessions;
-    for (const auto& upload : collector_.uploads())
-      for (const auto& session : upload.sessions) sessions.push_back(session);
-    return sessions;
+    start();
   }
   std::vector<std::string> partnerQueries() {
     std::vector<std::string> calls;
@@ -111,27 +42,10 @@ class RelaySessionTest : public ::testing::Test {
       calls.push_back(call.path + "?" + (call.query.empty() ? "" : call.query[0].second));
     return calls;
   }
-  void bundleWith(const std::string& entries) {
-    ASSERT_TRUE(
-        files::writeAtomic(bundle_ / "Info.plist",
-                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" +
-                               entries + "</dict></plist>\n")
-            .ok());
-    auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(bundle_.path()));
-    if (!previousBundle_) previousBundle_ = previous;
-  }
-
-  testing_support::TempDir home_;
-  testing_support::TempDir bundle_;
-  std::shared_ptr<runtime::Bundle> previousBundle_;
-  foundation::ManualClock clock_{foundation::Date{kStart}};
-  runtime::RunLoop loop_;
-  runtime::ScopedMainRunLoop scope_;
-  AnalyticsCollector collector_;
 };
 
 TEST_F(RelaySessionTest, AStartFetchesTheSettingsAndAPausePreparesTheCallsTheNextSessionFires) {
-  start();
+  startWithRelay();
   ASSERT_EQ(collector_.configRequests().size(), 1u);
   EXPECT_EQ(collector_.configRequests()[0].projectKey, kApiKey);
   ASSERT_TRUE(storedRelaySettings());
@@ -145,7 +59,7 @@ TEST_F(RelaySessionTest, AStartFetchesTheSettingsAndAPausePreparesTheCallsTheNex
       *TallyGlobalVariableStorage::sharedInstance()->persistentMap(TallyPersistentMap::kRelayPrepUrls);
   ASSERT_EQ(prepared.size(), 1u);
   EXPECT_EQ(prepared.begin()->first,
-            std::to_string(static_cast<std::int64_t>(foundation::Date{kStart}.unix()) * 1000));
+            std::to_string(static_cast<std::int64_t>(foundation::Date{600000000}.unix()) * 1000));
 
   // Back after the continue interval: a new session, whose creation fires the pause's calls with the
   // settings it already holds.
@@ -157,7 +71,7 @@ TEST_F(RelaySessionTest, AStartFetchesTheSettingsAndAPausePreparesTheCallsTheNex
 }
 
 TEST_F(RelaySessionTest, ASessionLeftBehindFiresItsCallsAndItsBlockKeepsAnUnknownLength) {
-  start();
+  startWithRelay();
   Tally::logEvent("note saved");
   settle();
   ASSERT_TRUE(TallyGlobalVariableStorage::sharedInstance()->savePersistentGlobalsToDisk());
@@ -165,7 +79,7 @@ TEST_F(RelaySessionTest, ASessionLeftBehindFiresItsCallsAndItsBlockKeepsAnUnknow
   killProcess();
   freshProcess();
   clock_.advance(60);
-  start();
+  startWithRelay();
   // No end was ever recorded: the call reports no duration and the block no length.
   EXPECT_EQ(partnerQueries(), std::vector<std::string>{"/partner/end?0"});
   bool found = false;

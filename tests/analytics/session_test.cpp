@@ -24,6 +24,7 @@
 #include "platform/ui/application.h"
 #include "support/analytics_collector.h"
 #include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -33,86 +34,8 @@ using foundation::Dictionary;
 using testing_support::AnalyticsCollector;
 using testing_support::CollectedSession;
 
-constexpr std::string_view kApiKey = "ZK4PW8RXT2MQ6VNB3LHD";
-
-class SessionTest : public ::testing::Test {
- protected:
-  SessionTest() : scope_(loop_) {
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyNetworkUtil::setServerURL(collector_.ingestUrl());
-    freshProcess();
-  }
-  ~SessionTest() override {
-    // Every block any test sent must read as the format says.
-    EXPECT_EQ(collector_.rejected(), std::vector<std::string>{});
-    killProcess();
-    loop_.runUntilIdle();
-    CurrentSession::setFactory(nullptr);
-    TallyNetworkUtil::reset();
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
-  }
-
-  // Everything in memory goes; what is on disk stays, as after a kill.
-  void killProcess() {
-    TallyImpl::cleanup();
-    Tally::shutdown();
-    CurrentSession::clearPreCache();
-  }
-  void freshProcess() {
-    ui::Application::shared().reset();
-    TallyImpl::install();
-  }
-  void start() {
-    ui::Application::shared().launch();
-    Tally::startSession(kApiKey);
-    settle();
-  }
-  std::shared_ptr<TallySession> current() { return TallyImpl::instance()->session(); }
-  // Lets the queue and the uploads finish.
-  // The upload's end is counted on the session queue, which does not wake the main run loop: poll.
-  void settle() {
-    auto idle = [] {
-      auto sender = TallyDataSender::instance();
-      return !sender || sender->runningTaskCount() == 0;
-    };
-    int quietRounds = 0;
-    for (int round = 0; round < 4000 && quietRounds < 3; ++round) {
-      TallyImpl::instance()->flush();
-      loop_.runUntilIdle();
-      quietRounds = idle() ? quietRounds + 1 : 0;
-      if (!quietRounds) loop_.runUntil(idle, 0.005);
-    }
-    ASSERT_EQ(quietRounds, 3);
-  }
-  std::vector<CollectedSession> delivered() {
-    std::vector<CollectedSession> sessions;
-    for (const auto& upload : collector_.uploads())
-      for (const auto& session : upload.sessions) sessions.push_back(session);
-    return sessions;
-  }
-  std::optional<CollectedSession> withEvent(const std::string& name) {
-    for (const auto& session : delivered())
-      for (const auto& event : session.events)
-        if (event.name == name) return session;
-    return std::nullopt;
-  }
-  std::vector<std::string> deliveredEventNames() {
-    std::vector<std::string> names;
-    for (const auto& session : delivered())
-      for (const auto& event : session.events) names.push_back(event.name);
-    return names;
-  }
-
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{foundation::Date{600000000}};
-  runtime::RunLoop loop_;
-  runtime::ScopedMainRunLoop scope_;
-  AnalyticsCollector collector_;
-};
+// The whole-session fixture, shared with the Relay and watch tests.
+class SessionTest : public SessionFixture {};
 
 TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
   auto& app = ui::Application::shared();

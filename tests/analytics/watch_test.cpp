@@ -12,6 +12,7 @@
 #include "platform/files/file_ops.h"
 #include "platform/runtime/bundle.h"
 #include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -54,15 +55,7 @@ class WatchTest : public ::testing::Test {
   }
 
   // A main bundle whose property list holds `entries` (XML of key and value elements).
-  void bundleWith(const std::string& entries) {
-    ASSERT_TRUE(
-        files::writeAtomic(bundle_ / "Info.plist",
-                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" +
-                               entries + "</dict></plist>\n")
-            .ok());
-    auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(bundle_.path()));
-    if (!previous_) previous_ = previous;
-  }
+  void bundleWith(const std::string& entries) { previous_ = installMainBundle(bundle_, entries, previous_); }
   void start(bool inExtension) {
     TallyWatch::setExtensionCheck([inExtension] { return inExtension; });
     TallyWatch::setSessionProvider([session = session_] { return session; });
