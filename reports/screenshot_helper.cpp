@@ -399,7 +399,9 @@ void ScreenshotMode::start(notes_list::MainScreen& screen) {
   services.context = screen.screenContext() ? screen.screenContext() : services_.context;
   services_.context = services.context;
   screenShotHelper helper(services);
-  if (auto made = helper.makeLocalizedBabys(); !made) {
+  auto made = helper.makeTemplateBaby();
+  if (made) made = helper.makeLocalizedBabys();
+  if (!made) {
     end(made.error().localizedDescription());
     return;
   }
@@ -778,7 +780,8 @@ void screenShotsToCloud::finish(const std::optional<std::string>& failure) {
 // ---------------------------------------------------------------------------------------------
 
 foundation::Result<std::shared_ptr<ScreenshotMode>> startScreenshotMode(ScreenshotServices services) {
-  if (!services.context) return foundation::Error::make(kErrorDomain, 1, "Screenshots: no store");
+  // Without a store yet, the root's store is checked when the root starts the mode.
+  if (!services.context) return std::make_shared<ScreenshotMode>(std::move(services));
   screenShotHelper helper(services);
   if (auto made = helper.makeTemplateBaby(); !made) return made.error();
   if (auto scratch = helper.checkScratchStore(); !scratch) return scratch.error();

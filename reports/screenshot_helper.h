@@ -203,7 +203,9 @@ class screenShotsToCloud : public ui::ViewController, public cloud::CloudRestCli
 
 // The diary's switch: checks that the store is scratch (making the template on an empty one) and
 // returns the mode at state 1, to be attached to the root screens' services before they appear.
-// An error, and nothing changed, on a store with real babies.
+// An error, and nothing changed, on a store with real babies. Without a store in `services` (the
+// switch is read before the launch opens it) the same check runs on the root's store when the root
+// starts the mode, and a refusal ends the mode through `finished`.
 foundation::Result<std::shared_ptr<ScreenshotMode>> startScreenshotMode(ScreenshotServices services);
 
 }  // namespace reports

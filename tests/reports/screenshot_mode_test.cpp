@@ -88,8 +88,10 @@ class ScreenshotModeTest : public list_test::ListTest {
   }
 
   // The mode started by the switch, and the phone's root shown in the key window.
-  void launch(const char* rootId = notes_list::kNotesViewControllerIPhoneId) {
-    auto started = startScreenshotMode(services());
+  void launch(const char* rootId = notes_list::kNotesViewControllerIPhoneId, bool storeKnown = true) {
+    auto given = services();
+    if (!storeKnown) given.context = nullptr;
+    auto started = startScreenshotMode(given);
     ASSERT_TRUE(started.ok()) << started.error().description();
     mode_ = *started;
     window_ = std::make_shared<ui::Window>();
@@ -210,6 +212,13 @@ TEST_F(ScreenshotModeTest, RootWithRealBabiesIsRefusedAndKeptAsItWas) {
   EXPECT_FALSE(startScreenshotMode(services()).ok());
   screenShotHelper helper(services());
   EXPECT_FALSE(helper.makeLocalizedBabys().ok());
+  EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Anna", "Screenshot Template"}));
+
+  // Switched on before the store was known: the root's start refuses it the same way.
+  launch(notes_list::kNotesViewControllerIPhoneId, false);
+  EXPECT_EQ(finishes_, 1);
+  EXPECT_TRUE(failure_);
+  EXPECT_FALSE(mode_->running());
   EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Anna", "Screenshot Template"}));
 }
 
