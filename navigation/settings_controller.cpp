@@ -63,6 +63,12 @@ std::shared_ptr<ui::TableViewCell> settingsController::cellForRowAtIndexPath(ui:
     case kLanguageRow:
       cell->textLabel().setText(localized("Language"));
       break;
+    case kReportRow:
+      cell->textLabel().setText(localized("Report"));
+      break;
+    case kBackupRow:
+      cell->textLabel().setText(localized("Cloud"));
+      break;
     default:
       cell->textLabel().setText(localized("Feedback"));
       break;
@@ -76,6 +82,8 @@ void settingsController::didSelectRowAtIndexPath(ui::TableView& table, const ui:
   table.deselectRowAtIndexPath(path, true);
   if (path.row == kUnitsRow) openUnits();
   if (path.row == kLanguageRow) openLanguage();
+  if (path.row == kReportRow) openReport();
+  if (path.row == kBackupRow) openBackup();
   if (path.row == kFeedbackRow) sendFeedback();
 }
 
@@ -95,6 +103,27 @@ void settingsController::openLanguage() {
   if (!language) language = std::make_shared<languageController>();
   language->setLaunchedFromMainScreen(false);
   navigation->pushViewController(language, true);
+}
+
+void settingsController::openReport() {
+  auto* navigation = navigationController();
+  auto screen = navigation && storyboard()
+                    ? storyboard()->instantiateViewControllerWithIdentifier(kReportScreenId)
+                    : nullptr;
+  if (!screen) return;
+  if (auto* input = dynamic_cast<reportScreenInput*>(screen.get())) {
+    input->setManagedObjectContext(context_);
+    input->setCurrentBabyName(currentBabyName_);
+  }
+  navigation->pushViewController(screen, true);
+}
+
+void settingsController::openBackup() {
+  auto* navigation = navigationController();
+  auto screen = navigation && storyboard()
+                    ? storyboard()->instantiateViewControllerWithIdentifier(kBackupScreenId)
+                    : nullptr;
+  if (screen) navigation->pushViewController(screen, true);
 }
 
 void settingsController::sendFeedback() {

@@ -2,7 +2,9 @@
 // The settings screen and the measurement units screen it opens.
 //
 //   settingsController   rows: "Measurement units" (pushes unitsController), "Language" (pushes
-//                        languageController), "Feedback" (mail to the support address)
+//                        languageController), "Report" (pushes the report screen with the store
+//                        and the current baby), "Cloud" (pushes the backup screen), "Feedback"
+//                        (mail to the support address)
 //   unitsController      a row per note type that has more than one unit; a tap moves the type
 //                        to its next unit and stores it in the type's ValueType row
 //
@@ -31,23 +33,37 @@ inline constexpr const char* kSettingsId = "settingsController";
 inline constexpr const char* kSettingsNavId = "settingsNav_id";
 inline constexpr const char* kSettingsSegue = "settingsSegue";
 inline constexpr const char* kUnitsId = "unitsController";
+inline constexpr const char* kReportScreenId = "mail_report_id";
+inline constexpr const char* kBackupScreenId = "backUpController";
+
+// What the settings screen hands the report screen before pushing it.
+class reportScreenInput {
+ public:
+  virtual ~reportScreenInput() = default;
+  virtual void setManagedObjectContext(std::shared_ptr<store::Context> context) = 0;
+  virtual void setCurrentBabyName(std::optional<std::string> name) = 0;
+};
 // Where feedback goes.
 inline constexpr const char* kSupportAddress = "support@babydiary.example";
 
 class settingsController : public mailDelegate, public ui::TableViewDataSource, public ui::TableViewDelegate {
  public:
-  enum Row { kUnitsRow, kLanguageRow, kFeedbackRow, kRowCount };
+  enum Row { kUnitsRow, kLanguageRow, kReportRow, kBackupRow, kFeedbackRow, kRowCount };
 
   explicit settingsController(app::NoteEditHelper helper = {});
 
   void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
   void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
+  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
 
   ui::TableView& settingsTable() { return *table_; }
 
   // --- Actions
   void openUnits();
   void openLanguage();
+  // Push the screens the storyboard makes under kReportScreenId and kBackupScreenId.
+  void openReport();
+  void openBackup();
   void sendFeedback();
   void back();
 
@@ -68,6 +84,7 @@ class settingsController : public mailDelegate, public ui::TableViewDataSource, 
   app::NoteEditHelper helper_;
   note_editor::noteViewDelegate* noteView_delegate_ = nullptr;
   std::shared_ptr<store::Context> context_;
+  std::optional<std::string> currentBabyName_;
   std::shared_ptr<ui::TableView> table_;
 };
 

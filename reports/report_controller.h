@@ -22,6 +22,7 @@
 #include "app/local_saves.h"
 #include "app/note_edit_helper.h"
 #include "navigation/mail_delegate.h"
+#include "navigation/settings_controller.h"
 #include "note_editor/note_view_delegate.h"
 #include "notes_list/filter_view_controller.h"
 #include "platform/runtime/run_loop.h"
@@ -67,16 +68,17 @@ struct ReportServices {
 class mailSenderController : public navigation::mailDelegate,
                              public mailSendDelegate,
                              public ReportJobListener,
-                             public ui::AlertViewDelegate {
+                             public ui::AlertViewDelegate,
+                             public navigation::reportScreenInput {
  public:
   explicit mailSenderController(ReportServices services = ReportServices::fromApplication());
   ~mailSenderController() override;
 
   // --- Set by the opener
-  void setManagedObjectContext(std::shared_ptr<store::Context> context) {
+  void setManagedObjectContext(std::shared_ptr<store::Context> context) override {
     managedObjectContext_ = std::move(context);
   }
-  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  void setCurrentBabyName(std::optional<std::string> name) override { currentBabyName_ = std::move(name); }
   void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
 
   void viewDidLoad() override;

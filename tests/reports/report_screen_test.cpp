@@ -170,6 +170,25 @@ TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
   EXPECT_GT(fs::file_size(*composer->sentFile()), 1000u);  // the copy travelled
 }
 
+TEST_F(ReportScreenTest, TheSettingsOpenTheReportOnTheirStoreForTheirBaby) {
+  addNote(addBaby("Anna"), "Bath", utc(2015, 3, 2, 19));
+  save();
+  board_.registerController(navigation::kSettingsId,
+                            [] { return std::make_shared<navigation::settingsController>(); });
+  auto settings = board_.instantiateViewControllerWithIdentifier(navigation::kSettingsId);
+  auto& screen = dynamic_cast<navigation::settingsController&>(*settings);
+  screen.setManagedObjectContext(context_);
+  screen.setCurrentBabyName("Anna");
+  navigation_ = showPushed(settings, loop_);
+  screen.didSelectRowAtIndexPath(screen.settingsTable(), {0, navigation::settingsController::kReportRow});
+  loop_.runUntilIdle();
+  screen_ = std::dynamic_pointer_cast<mailSenderController>(navigation_->viewControllers().back());
+  ASSERT_NE(screen_, nullptr);
+  build();
+  EXPECT_EQ(screen_->reportState(), -1);
+  EXPECT_NE(viewer(), nullptr);
+}
+
 TEST_F(ReportScreenTest, DaysGetHeadingsWithoutABirthdayRowsTheirTextsAndTotals) {
   const auto anna = addBaby("Anna");
   addNote(anna, "Bath", utc(2015, 3, 1, 7), std::string("warm"));
