@@ -459,6 +459,7 @@ void prepareFromSidebar(MainScreen& notes, const std::string& segue, ui::ViewCon
     info->setManagedObjectContext(context);
   } else if (auto* settings = dynamic_cast<navigation::settingsController*>(&destination)) {
     settings->setManagedObjectContext(context);
+    settings->setCurrentBabyName(baby);
   }
 }
 

@@ -337,6 +337,7 @@ void mainViewController_iPad::prepareForSegue(ui::StoryboardSegue& segue, ui::Vi
     segue.destinationViewController()->setModalInPopover(true);
     settings->setNoteView_delegate(this);
     settings->setManagedObjectContext(screenContext());
+    settings->setCurrentBabyName(currentBabyName());
   } else if (auto* photos = dynamic_cast<babies::photoCollectionController*>(screen);
              photos && id == babies::kPhotoCollectionSegue) {
     photos->setCurrentBabyName(baby);
