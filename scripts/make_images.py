@@ -305,8 +305,11 @@ def hamburger(colour):
     return [(segment(0.3, y, 0.7, y, 0.06), colour) for y in (0.36, 0.5, 0.64)]
 
 
-def clock(colour):
-    return [(ring(0.5, 0.5, 0.2, 0.06), colour), (polyline([(0.5, 0.38), (0.5, 0.5), (0.59, 0.56)], 0.06), colour)]
+def clock():
+    """A violet clock on a white disc: the same picture sits on the phone's violet bar and on the
+    tablet's pale panel."""
+    return [(circle(0.5, 0.5, 0.34), WHITE), (ring(0.5, 0.5, 0.22, 0.05), VIOLET),
+            (polyline([(0.5, 0.38), (0.5, 0.5), (0.59, 0.56)], 0.05), VIOLET)]
 
 
 def graph_bars(colour):
@@ -363,8 +366,8 @@ def pictures():
           (rect(0.45, 0.58, 0.55, 0.72), clear)]),
         ("iPhone_list_button", menu_w, menu_h, hamburger(WHITE)),
         ("iPhone_list_button_badge", menu_w, menu_h, hamburger(WHITE) + badge_dot(0.78, 0.26, 0.1)),
-        ("iPhone_sum_button", menu_w, menu_h, clock(WHITE)),
-        ("iPhone_sum_button_badge", menu_w, menu_h, clock(WHITE) + badge_dot(0.78, 0.26, 0.1)),
+        ("iPhone_sum_button", menu_w, menu_h, clock()),
+        ("iPhone_sum_button_badge", menu_w, menu_h, clock() + badge_dot(0.78, 0.26, 0.1)),
         # The tablet's growth-graph button, violet on the pale panel (32 points).
         ("iPad_icon_graphs", 32, 32, graph_bars(VIOLET)),
         ("iPad_icon_graphs_badge", 32, 32, graph_bars(VIOLET) + badge_dot(0.82, 0.18, 0.14)),
