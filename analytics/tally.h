@@ -133,9 +133,10 @@ class Tally {
   static std::string getTallyAgentVersion();
   static void setLogLevel(std::uint32_t level);
 
-  // Waits for the session queue (so an ended session is on disk), releases the session and the
-  // settings and stops following the application, so analytics can be started afresh. The diary
-  // calls it on its way out, after the termination ended the session.
+  // Waits for the session queue (so an ended session is on disk), releases the session, the Relay
+  // controller, the watch interface and the settings and stops following the application, so
+  // analytics can be started afresh. The diary calls it on its way out, after the termination ended
+  // the session.
   static void shutdown();
 };
 
