@@ -122,6 +122,20 @@ class ScreenshotModeTest : public list_test::ListTest {
 
   void expectEndsWithMessage(bool linked, CloudServer::Fault fault);
 
+  // "1.jpg" to "<count>.jpg" arrived in the cloud folder as JPEGs of that many pixels, and no more.
+  void expectUploads(int count, int width, int height) {
+    const std::string folder = "/ScreenShots/en/iPhone_5.5/";
+    for (int n = 1; n <= count; ++n) {
+      auto content = server_.fileContent(folder + std::to_string(n) + ".jpg");
+      ASSERT_TRUE(content) << n;
+      auto image = graphics::Image::decode(foundation::Bytes(content->begin(), content->end()));
+      ASSERT_TRUE(image.ok()) << n;
+      EXPECT_EQ(image->pixelWidth(), width);
+      EXPECT_EQ(image->pixelHeight(), height);
+    }
+    EXPECT_FALSE(server_.fileContent(folder + std::to_string(count + 1) + ".jpg"));
+  }
+
   CloudServer server_;
   ui::Storyboard storyboard_;
   std::shared_ptr<runtime::UserDefaults> defaults_;
@@ -171,15 +185,7 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
   link();
   ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
   EXPECT_EQ(failure_, std::nullopt);
-  for (int n = 1; n <= 7; ++n) {
-    auto content = server_.fileContent("/ScreenShots/en/iPhone_5.5/" + std::to_string(n) + ".jpg");
-    ASSERT_TRUE(content) << n;
-    auto image = graphics::Image::decode(foundation::Bytes(content->begin(), content->end()));
-    ASSERT_TRUE(image.ok()) << n;
-    EXPECT_EQ(image->pixelWidth(), 750);
-    EXPECT_EQ(image->pixelHeight(), 1334);
-  }
-  EXPECT_FALSE(server_.fileContent("/ScreenShots/en/iPhone_5.5/8.jpg"));
+  expectUploads(7, 750, 1334);
   // The captures and the sample go; the template stays.
   EXPECT_FALSE(files::exists(home_.documents() / "ScreenShots"));
   EXPECT_EQ(babyNames(*context_), std::vector<std::string>{"Screenshot Template"});
@@ -192,14 +198,7 @@ TEST_F(ScreenshotModeTest, PadWalkUploadsItsFiveCapturesAsTaken) {
   launch(notes_list::kMainViewControllerIPadId);
   ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
   EXPECT_EQ(failure_, std::nullopt);
-  for (int n = 1; n <= 5; ++n) {
-    auto content = server_.fileContent("/ScreenShots/en/iPhone_5.5/" + std::to_string(n) + ".jpg");
-    ASSERT_TRUE(content) << n;
-    auto image = graphics::Image::decode(foundation::Bytes(content->begin(), content->end()));
-    ASSERT_TRUE(image.ok()) << n;
-    EXPECT_EQ(image->pixelWidth(), 1536);
-  }
-  EXPECT_FALSE(server_.fileContent("/ScreenShots/en/iPhone_5.5/6.jpg"));
+  expectUploads(5, 1536, 2048);
 }
 
 TEST_F(ScreenshotModeTest, RootWithRealBabiesIsRefusedAndKeptAsItWas) {
