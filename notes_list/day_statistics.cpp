@@ -65,7 +65,16 @@ Date entriesStatisticHelper::endOfDay(Date instant) const {
 }
 
 Date entriesStatisticHelper::startOfDay(Date instant) const {
-  return calendar_.startOfDay(instant).value_or(instant);
+  // Asked for every note walked; its notes mostly fall in the day asked for last. The day runs to
+  // the start of the next one (found from a moment inside it), so a cached answer is the
+  // calendar's own.
+  if (startCache_ && startCache_->first <= instant && instant < startCache_->second)
+    return startCache_->first;
+  const auto start = calendar_.startOfDay(instant);
+  if (!start) return instant;
+  if (const auto next = calendar_.startOfDay(endOfDay(instant)); next && *start <= instant && instant < *next)
+    startCache_ = std::make_pair(*start, *next);
+  return *start;
 }
 
 std::string entriesStatisticHelper::dayKey(Date dayStart) const {
@@ -114,7 +123,7 @@ foundation::Result<std::vector<app::Note>> entriesStatisticHelper::fetchNotes(
   }
   std::vector<app::Note> notes;
   notes.reserve(objects.value().size());
-  for (auto& object : objects.value()) notes.emplace_back(object);
+  for (auto& object : objects.value()) notes.emplace_back(std::move(object));
   return notes;
 }
 

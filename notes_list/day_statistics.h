@@ -131,7 +131,8 @@ class entriesStatisticHelper {
   std::optional<std::vector<std::string>> filterTypes_, filterSubTypes_;
   std::optional<foundation::Date> beginDate_, endBound_;  // the list's date filter
   foundation::Status walkStatus_;                         // the last walk's fetch failure
-  mutable std::optional<std::pair<foundation::Date, foundation::Date>> dayCache_;  // last day of endOfDay
+  mutable std::optional<std::pair<foundation::Date, foundation::Date>> dayCache_;    // last day of endOfDay
+  mutable std::optional<std::pair<foundation::Date, foundation::Date>> startCache_;  // last day of startOfDay
   bool allDaysAreLoaded_ = false;
 };
 

@@ -90,14 +90,15 @@ foundation::Status NotesListModel::loadNextPage() {
     foundation::log("Notes list: fetch failed: " + page.error().description());
     return page.error();
   }
+  const std::size_t read = page.value().size();
   for (auto& object : page.value()) {
-    app::Note note(object);
+    app::Note note(std::move(object));
     std::string key = note.sectionIdentifier().value_or("");
     if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), {}});
     days_.back().notes.push_back(std::move(note));
   }
-  rowsRead_ += page.value().size();
-  if (page.value().size() < kPageSize) allRowsRead_ = true;
+  rowsRead_ += read;
+  if (read < kPageSize) allRowsRead_ = true;
   return {};
 }
 

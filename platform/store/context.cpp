@@ -266,8 +266,7 @@ void Context::rollback() {
       o->values_ = std::move(o->snapshot_->values);
       o->toOne_ = std::move(o->snapshot_->toOne);
       o->snapshot_.reset();
-      for (size_t i = 0; i < o->derivedReady_.size(); ++i)
-        if (o->entity_->attributes[i].derive) o->derivedReady_[i] = 0;
+      o->derivedReady_.clear();
     }
     o->updated_ = false;
     o->deleted_ = false;
@@ -316,7 +315,7 @@ void Context::loadRow(Object& object, void* statement, int firstColumn) {
     object.toOne_[r] = s.isNull(column) ? 0 : s.columnInt(column);
     ++column;
   }
-  std::fill(object.derivedReady_.begin(), object.derivedReady_.end(), 0);
+  object.derivedReady_.clear();
   object.fault_ = false;
   object.missing_ = false;
   object.batch_.reset();
@@ -554,6 +553,11 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass) {
   }
 
   detail::FetchRows& rows = pass.rows;
+  if (window && request.fetchLimit) {
+    // A page of the list: room for it at once rather than growing row by row.
+    rows.keys.reserve(request.fetchLimit);
+    if (pass.loadInline) rows.objects.reserve(request.fetchLimit);
+  }
   const size_t sortCount = pass.pending ? plan.sorts.size() : 0;
   std::vector<Value> sources(pass.keyColumns.size());
   auto keyFromStatement = [&](int firstColumn) -> Value {

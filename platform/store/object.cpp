@@ -88,7 +88,6 @@ foundation::Result<Value> coerceValue(const AttributeDescription& attribute, Val
 Object::Object(Context* context, const EntityDescription& entity, std::int64_t primaryKey)
     : context_(context), entity_(&entity), primaryKey_(primaryKey) {
   values_.resize(entity.attributes.size());
-  derivedReady_.assign(entity.attributes.size(), 0);
   toOne_.assign(entity.toOneCount(), 0);
 }
 
@@ -111,17 +110,23 @@ const Value& Object::value(size_t attributeIndex) {
   if (attributeIndex >= values_.size()) return nullValue();
   ensureLoaded();
   const AttributeDescription& attribute = entity_->attributes[attributeIndex];
-  if (attribute.derive && !derivedReady_[attributeIndex]) computeDerived(attributeIndex);
+  if (attribute.derive && !derivedReady_.test(attributeIndex)) computeDerived(attributeIndex);
   return values_[attributeIndex];
 }
 
 void Object::computeDerived(size_t attributeIndex) {
   const AttributeDescription& attribute = entity_->attributes[attributeIndex];
-  std::vector<Value> sources;
-  sources.reserve(attribute.sourceIndexes.size());
-  for (size_t source : attribute.sourceIndexes) sources.push_back(values_[source]);
-  values_[attributeIndex] = attribute.derive(sources);
-  derivedReady_[attributeIndex] = 1;
+  if (attribute.sourceIndexes.size() == 1) {
+    // The common case (a day key from a date) reads its one source in place, without a copy.
+    values_[attributeIndex] =
+        attribute.derive(std::span<const Value>(&values_[attribute.sourceIndexes[0]], 1));
+  } else {
+    std::vector<Value> sources;
+    sources.reserve(attribute.sourceIndexes.size());
+    for (size_t source : attribute.sourceIndexes) sources.push_back(values_[source]);
+    values_[attributeIndex] = attribute.derive(sources);
+  }
+  derivedReady_.set(attributeIndex, true);
 }
 
 foundation::Status Object::setValue(std::string_view key, Value value) {
@@ -141,7 +146,7 @@ foundation::Status Object::setValue(size_t attributeIndex, Value value) {
   ensureLoaded();
   if (attribute.transient) {
     values_[attributeIndex] = std::move(*coerced);
-    derivedReady_[attributeIndex] = 1;
+    derivedReady_.set(attributeIndex, true);
     return {};
   }
   Value& slot = values_[attributeIndex];

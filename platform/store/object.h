@@ -105,7 +105,30 @@ class Object : public std::enable_shared_from_this<Object> {
   bool deleted_ = false;
   bool missing_ = false;  // the row was not found when the fault fired
   std::vector<foundation::Value> values_;
-  std::vector<char> derivedReady_;      // per attribute: a derived transient holds its computed value
+  // Per attribute: a derived transient holds its computed value. Bits kept in the object for the
+  // first 64 attributes (every entity the diary has), so that making an object costs no allocation
+  // for them; a vector beyond.
+  class ReadyFlags {
+   public:
+    bool test(size_t i) const { return i < 64 ? (bits_ >> i) & 1 : i - 64 < more_.size() && more_[i - 64]; }
+    void set(size_t i, bool ready) {
+      if (i < 64) {
+        bits_ = ready ? bits_ | (std::uint64_t{1} << i) : bits_ & ~(std::uint64_t{1} << i);
+        return;
+      }
+      if (i - 64 >= more_.size()) more_.resize(i - 63, false);
+      more_[i - 64] = ready;
+    }
+    void clear() {
+      bits_ = 0;
+      more_.clear();
+    }
+
+   private:
+    std::uint64_t bits_ = 0;
+    std::vector<bool> more_;
+  };
+  ReadyFlags derivedReady_;
   std::vector<std::int64_t> toOne_;     // primary key of each to-one destination, 0 for none
   std::unique_ptr<Snapshot> snapshot_;  // committed state while the object has unsaved changes
   std::shared_ptr<FaultBatch> batch_;   // faults that load together with this one
