@@ -1,0 +1,732 @@
+#include "app/diary_console.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "analytics/tally.h"
+#include "app/app_delegate.h"
+#include "app/diary_window.h"
+#include "cloud/cloud_keychain.h"
+#include "cloud/cloud_request.h"
+#include "platform/files/file_ops.h"
+#include "platform/runtime/bundle.h"
+#include "platform/runtime/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/ui/alert.h"
+#include "platform/ui/application.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/device.h"
+#include "platform/ui/picker_view.h"
+#include "platform/ui/screen_render.h"
+#include "platform/ui/storyboard.h"
+#include "platform/ui/table_view.h"
+#include "platform/ui/text_input.h"
+#include "platform/ui/view_controller.h"
+
+namespace app {
+
+using graphics::Point;
+using graphics::Rect;
+using Step = DiaryConsole::Step;
+using Args = std::vector<std::string>;
+
+struct DiaryConsole::Command {
+  std::string_view name;
+  std::string_view usage;
+  std::string_view what;
+  Step (DiaryConsole::*run)(const Args&);
+};
+
+namespace {
+
+Step refused(std::string message) { return Step{false, false, std::move(message), false}; }
+Step done() { return Step{true, false, {}, true}; }
+
+// Words of a command line; a double-quoted part is one word, kept as typed.
+Args splitWords(std::string_view line) {
+  Args words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size()) break;
+    std::string word;
+    if (line[i] == '"') {
+      size_t end = line.find('"', i + 1);
+      if (end == std::string_view::npos) end = line.size();
+      word = std::string(line.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else {
+      size_t end = line.find_first_of(" \t", i);
+      if (end == std::string_view::npos) end = line.size();
+      word = std::string(line.substr(i, end - i));
+      i = end;
+    }
+    words.push_back(std::move(word));
+  }
+  return words;
+}
+
+std::string joined(const Args& args, size_t from = 0) {
+  std::string text;
+  for (size_t i = from; i < args.size(); ++i) text += (i > from ? " " : "") + args[i];
+  return text;
+}
+
+std::optional<double> number(const std::string& text) {
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<int> integer(const std::string& text) {
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+  return value;
+}
+
+// "90", "90s", "5m", "2h", "1d".
+std::optional<double> duration(std::string text) {
+  double unit = 1;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 's':
+        unit = 1;
+        text.pop_back();
+        break;
+      case 'm':
+        unit = 60;
+        text.pop_back();
+        break;
+      case 'h':
+        unit = 3600;
+        text.pop_back();
+        break;
+      case 'd':
+        unit = 86400;
+        text.pop_back();
+        break;
+      default:
+        break;
+    }
+  }
+  auto value = number(text);
+  if (!value || *value < 0) return std::nullopt;
+  return *value * unit;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// What a person reads on a view that takes a tap: its title, its text, its placeholder.
+struct Target {
+  ui::View* view = nullptr;
+  std::string text;
+  Rect frame;  // in the window's points
+};
+
+bool visibleInTree(const ui::View& view) {
+  for (const ui::View* v = &view; v; v = v->superview())
+    if (v->isHidden() || v->alpha() <= 0.01) return false;
+  return true;
+}
+
+void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
+  if (view.isHidden() || view.alpha() <= 0.01) return;
+  auto add = [&](std::string text, Rect local) {
+    if (text.empty()) return;
+    Rect frame = view.convertRectToView(local, &window);
+    if (!frame.intersects(window.bounds())) return;
+    out.push_back(Target{&view, std::move(text), frame});
+  };
+  if (auto* segments = dynamic_cast<ui::SegmentedControl*>(&view)) {
+    const int n = segments->numberOfSegments();
+    const Rect b = view.bounds();
+    for (int i = 0; i < n; ++i)
+      add(segments->titleForSegmentAtIndex(i),
+          Rect(b.x() + b.width() * i / n, b.y(), b.width() / n, b.height()));
+  } else if (auto* button = dynamic_cast<ui::Button*>(&view)) {
+    add(button->currentTitle(), view.bounds());
+  } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
+    add(label->text(), view.bounds());
+  } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
+    add(field->text().empty() ? field->placeholder() : field->text(), view.bounds());
+  }
+  auto subviews = view.subviews();
+  for (auto& sub : subviews) collectTexts(*sub, window, out);
+}
+
+// The views a tap at the target's centre would reach: the hit view must be the target, inside it,
+// or hold it (a label inside a button or a cell); anything else covers it.
+bool reachable(ui::View& window, const Target& target) {
+  ui::View* hit = window.hitTest(target.frame.center());
+  if (!hit) return false;
+  return hit == target.view || hit->isDescendantOfView(target.view) || target.view->isDescendantOfView(hit);
+}
+
+// What the screen offers a person, front-most last.
+std::vector<Target> screenTargets(ui::View& window) {
+  std::vector<Target> all;
+  collectTexts(window, window, all);
+  std::vector<Target> reached;
+  for (auto& t : all)
+    if (reachable(window, t)) reached.push_back(std::move(t));
+  return reached;
+}
+
+std::string listOf(const std::vector<std::string>& texts) {
+  std::string list;
+  for (const auto& t : texts) {
+    if (list.find(quoted(t)) != std::string::npos) continue;
+    list += (list.empty() ? "" : ", ") + quoted(t);
+  }
+  return list.empty() ? "nothing" : list;
+}
+
+template <class T>
+void collectOfType(ui::View& view, std::vector<T*>& out) {
+  if (view.isHidden()) return;
+  if (auto* t = dynamic_cast<T*>(&view)) out.push_back(t);
+  auto subviews = view.subviews();
+  for (auto& sub : subviews) collectOfType(*sub, out);
+}
+
+// The front-most screen of the window: what a person can reach without closing anything.
+ui::View* topLayer(ui::Window& window) {
+  const auto& subviews = window.subviews();
+  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
+    if (!(*it)->isHidden() && (*it)->alpha() > 0.01) return it->get();
+  return &window;
+}
+
+std::string cellText(ui::TableViewCell& cell) {
+  std::vector<ui::Label*> labels;
+  collectOfType(cell, labels);
+  for (auto* label : labels)
+    if (!label->text().empty() && visibleInTree(*label)) return label->text();
+  return {};
+}
+
+bool cellShows(ui::TableViewCell& cell, const std::string& text) {
+  std::vector<ui::Label*> labels;
+  collectOfType(cell, labels);
+  return std::any_of(labels.begin(), labels.end(), [&](ui::Label* l) { return l->text() == text; });
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------------------------------ commands
+
+const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
+  static const std::vector<Command> table{
+      {"tap", "tap TEXT | tap X Y",
+       "tap the button, label or field showing TEXT, or the point X,Y (in points)", &DiaryConsole::tap},
+      {"type", "type TEXT", "type TEXT into the field being edited", &DiaryConsole::type},
+      {"key", "key return|delete|space", "press a key of the keyboard", &DiaryConsole::key},
+      {"pick", "pick TEXT | pick SECTION ROW", "choose a row of the list or picker on screen",
+       &DiaryConsole::pick},
+      {"swipe", "swipe left|right|up|down [TEXT]", "swipe across TEXT (a row: left shows its delete button)",
+       &DiaryConsole::swipe},
+      {"drag", "drag X1 Y1 X2 Y2", "put a finger down at X1,Y1, move it to X2,Y2 and lift it",
+       &DiaryConsole::dragCommand},
+      {"back", "back", "tap the navigation bar's back button", &DiaryConsole::back},
+      {"advance", "advance DURATION", "move the diary's clock on (90, 90s, 5m, 2h, 1d); due timers fire",
+       &DiaryConsole::advance},
+      {"wait", "wait [SECONDS]", "let background work (a report) finish; at most SECONDS of real time (60)",
+       &DiaryConsole::wait},
+      {"look", "look", "list what can be tapped on the screen", &DiaryConsole::look},
+      {"help", "help", "this list", &DiaryConsole::helpCommand},
+      {"quit", "quit", "end the diary as the system ends an application", &DiaryConsole::quit},
+  };
+  return table;
+}
+
+std::string DiaryConsole::help() {
+  std::ostringstream text;
+  text << "Commands (one a line; \"#\" starts a comment; quote texts with spaces or digits):\n";
+  for (const auto& command : commands()) {
+    text << "  " << command.usage;
+    for (size_t i = command.usage.size(); i < 34; ++i) text << ' ';
+    text << command.what << "\n";
+  }
+  return text.str();
+}
+
+DiaryConsole::DiaryConsole(foundation::ManualClock& clock, runtime::RunLoop& loop,
+                           std::filesystem::path screensDir, double scale)
+    : clock_(clock), loop_(loop), screensDir_(std::move(screensDir)), scale_(scale) {}
+
+DiaryConsole::~DiaryConsole() = default;
+
+std::shared_ptr<ui::Window> DiaryConsole::window() const { return ui::Application::shared().keyWindow(); }
+
+Step DiaryConsole::execute(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+    line.remove_suffix(1);
+  Args words = splitWords(line);
+  if (words.empty() || words.front().starts_with("#")) return Step{true, false, {}, false};
+  const std::string name = words.front();
+  words.erase(words.begin());
+  for (const auto& command : commands()) {
+    if (command.name != name) continue;
+    if (command.name != "help" && command.name != "quit" && !window())
+      return refused("there is no screen: the diary has no window");
+    Step step = (this->*command.run)(words);
+    if (step.changed) loop_.runUntilIdle();
+    return step;
+  }
+  return refused("no command " + quoted(name) + " (\"help\" lists them)");
+}
+
+Step DiaryConsole::tapPoint(Point point) {
+  auto shown = window();
+  if (!shown) return refused("there is no screen");
+  for (const auto& target : ui::overlayTargets(shown->bounds().size)) {
+    if (target.frame.contains(point)) {
+      if (!ui::tapOverlayTarget(target))
+        return refused("the key " + quoted(target.title) + " has no field to type into");
+      loop_.runUntilIdle();
+      return done();
+    }
+  }
+  if (ui::overlayBlocksScreen()) {
+    std::vector<std::string> titles;
+    for (const auto& t : ui::overlayTargets(shown->bounds().size)) titles.push_back(t.title);
+    return refused("an alert covers the screen; its buttons: " + listOf(titles));
+  }
+  // A tap outside the front-most popover closes it, as on the device.
+  auto popovers = ui::visiblePopovers();
+  if (!popovers.empty()) {
+    auto& popover = popovers.back();
+    auto content = popover->contentViewController();
+    if (content && content->isViewLoaded() && !content->view()->frame().contains(point)) {
+      if (!popover->dismissByUser()) return refused("the popover stays until it is answered");
+      loop_.runUntilIdle();
+      return done();
+    }
+  }
+  ui::TouchInjector touch(*shown);
+  if (!touch.tap(point))
+    return refused("nothing at " + std::to_string(point.x) + "," + std::to_string(point.y));
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::drag(Point from, Point to) {
+  auto shown = window();
+  if (!shown) return refused("there is no screen");
+  if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
+  ui::TouchInjector touch(*shown);
+  if (!touch.drag(from, to, 8)) return refused("nothing to drag there");
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::typeText(const std::string& text) {
+  ui::View* responder = ui::View::currentFirstResponder();
+  if (auto* field = dynamic_cast<ui::TextField*>(responder)) {
+    field->insertText(text);
+  } else if (auto* view = dynamic_cast<ui::TextView*>(responder)) {
+    view->insertText(text);
+  } else {
+    return refused("no field is being edited: tap one first");
+  }
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::pressKey(std::string_view name) {
+  if (name != "return" && name != "delete" && name != "space")
+    return refused("no key " + quoted(std::string(name)));
+  if (!ui::View::currentFirstResponder()) return refused("no field is being edited: tap one first");
+  ui::OverlayTarget key;
+  key.kind = ui::OverlayTarget::Kind::kKey;
+  key.title = std::string(name);
+  if (!ui::tapOverlayTarget(key)) return refused("the field being edited takes no keys");
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::tap(const Args& args) {
+  if (args.empty()) return refused("usage: tap TEXT | tap X Y");
+  if (args.size() == 2) {
+    auto x = number(args[0]);
+    auto y = number(args[1]);
+    if (x && y) return tapPoint(Point(*x, *y));
+  }
+  const std::string text = joined(args);
+  auto shown = window();
+  const auto overlay = ui::overlayTargets(shown->bounds().size);
+  if (ui::overlayBlocksScreen()) {
+    std::vector<std::string> titles;
+    for (const auto& target : overlay) {
+      if (target.title == text) return tapPoint(target.frame.center());
+      titles.push_back(target.title);
+    }
+    return refused("no button " + quoted(text) + " on the alert; its buttons: " + listOf(titles));
+  }
+  auto targets = screenTargets(*shown);
+  // Front-most first: the last drawn is on top.
+  for (auto it = targets.rbegin(); it != targets.rend(); ++it)
+    if (it->text == text) return tapPoint(it->frame.center());
+  for (const auto& key : overlay)
+    if (key.title == text) return tapPoint(key.frame.center());
+  std::vector<std::string> texts;
+  for (const auto& t : targets) texts.push_back(t.text);
+  return refused("no control " + quoted(text) + " on the screen (it shows " + listOf(texts) + ")");
+}
+
+Step DiaryConsole::type(const Args& args) {
+  if (args.empty()) return refused("usage: type TEXT");
+  return typeText(joined(args));
+}
+
+Step DiaryConsole::key(const Args& args) {
+  if (args.size() != 1) return refused("usage: key return|delete|space");
+  return pressKey(args[0]);
+}
+
+Step DiaryConsole::pick(const Args& args) {
+  if (args.empty()) return refused("usage: pick TEXT | pick SECTION ROW");
+  auto shown = window();
+  if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
+  ui::View* layer = topLayer(*shown);
+  std::vector<ui::TableView*> tables;
+  collectOfType(*layer, tables);
+  std::vector<ui::PickerView*> pickers;
+  collectOfType(*layer, pickers);
+  std::erase_if(tables, [](ui::TableView* t) { return !visibleInTree(*t); });
+  std::erase_if(pickers, [](ui::PickerView* p) { return !visibleInTree(*p); });
+
+  std::optional<int> section;
+  std::optional<int> row;
+  if (args.size() == 2) {
+    section = integer(args[0]);
+    row = integer(args[1]);
+  }
+  if (section && row) {
+    if (tables.empty()) return refused("there is no list on the screen");
+    ui::TableView& table = *tables.back();
+    if (*section >= table.numberOfSections() || *row >= table.numberOfRowsInSection(*section))
+      return refused("the list has no row " + args[0] + " " + args[1]);
+    ui::IndexPath path{*section, *row};
+    table.scrollToRowAtIndexPath(path, ui::ScrollPosition::kNone);
+    if (!table.tapRowAtIndexPath(path)) return refused("that row cannot be chosen");
+    loop_.runUntilIdle();
+    return done();
+  }
+  const std::string text = joined(args);
+  std::vector<std::string> seen;
+  for (auto it = tables.rbegin(); it != tables.rend(); ++it) {
+    ui::TableView& table = **it;
+    const Point offset = table.contentOffset();
+    for (int s = 0; s < table.numberOfSections(); ++s) {
+      for (int r = 0; r < table.numberOfRowsInSection(s); ++r) {
+        ui::IndexPath path{s, r};
+        ui::TableViewCell* cell = table.cellForRowAtIndexPath(path);
+        if (!cell) {
+          table.scrollToRowAtIndexPath(path, ui::ScrollPosition::kNone);
+          cell = table.cellForRowAtIndexPath(path);
+        }
+        if (!cell) continue;
+        if (cellShows(*cell, text)) {
+          if (!table.tapRowAtIndexPath(path)) return refused("the row " + quoted(text) + " cannot be chosen");
+          loop_.runUntilIdle();
+          return done();
+        }
+        seen.push_back(cellText(*cell));
+      }
+    }
+    // Nothing found here: the list stays where the person left it.
+    table.setContentOffset(offset);
+  }
+  for (auto it = pickers.rbegin(); it != pickers.rend(); ++it) {
+    ui::PickerView& picker = **it;
+    for (int c = 0; c < picker.numberOfComponents(); ++c) {
+      for (int r = 0; r < picker.numberOfRowsInComponent(c); ++r) {
+        const std::string title = picker.titleForRow(r, c);
+        if (title == text) {
+          picker.spinToRow(r, c);
+          loop_.runUntilIdle();
+          return done();
+        }
+        if (r < 12) seen.push_back(title);
+      }
+    }
+  }
+  if (tables.empty() && pickers.empty()) return refused("there is no list or picker on the screen");
+  return refused("no row " + quoted(text) + " (rows: " + listOf(seen) + ")");
+}
+
+Step DiaryConsole::swipe(const Args& args) {
+  if (args.empty()) return refused("usage: swipe left|right|up|down [TEXT]");
+  static const std::pair<std::string_view, Point> kDirections[] = {
+      {"left", Point(-1, 0)}, {"right", Point(1, 0)}, {"up", Point(0, -1)}, {"down", Point(0, 1)}};
+  std::optional<Point> direction;
+  for (const auto& [name, d] : kDirections)
+    if (args[0] == name) direction = d;
+  if (!direction) return refused("no direction " + quoted(args[0]) + ": left, right, up or down");
+  auto shown = window();
+  if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
+  Point from = shown->bounds().center();
+  if (args.size() > 1) {
+    const std::string text = joined(args, 1);
+    auto targets = screenTargets(*shown);
+    auto it = std::find_if(targets.rbegin(), targets.rend(), [&](const Target& t) { return t.text == text; });
+    if (it == targets.rend()) return refused("no control " + quoted(text) + " on the screen");
+    // A row swiped to the left offers its delete button.
+    if (auto* cell = it->view->ancestorOfType<ui::TableViewCell>(); cell && direction->x < 0) {
+      if (auto* table = cell->ancestorOfType<ui::TableView>()) {
+        auto path = table->indexPathForCell(cell);
+        if (path && table->swipeToDeleteRowAtIndexPath(*path)) {
+          loop_.runUntilIdle();
+          return done();
+        }
+        return refused("the row " + quoted(text) + " cannot be deleted");
+      }
+    }
+    from = it->frame.center();
+  }
+  const double length = 120;
+  return drag(from, Point(from.x + direction->x * length, from.y + direction->y * length));
+}
+
+Step DiaryConsole::dragCommand(const Args& args) {
+  if (args.size() != 4) return refused("usage: drag X1 Y1 X2 Y2");
+  double v[4];
+  for (int i = 0; i < 4; ++i) {
+    auto n = number(args[static_cast<size_t>(i)]);
+    if (!n) return refused("usage: drag X1 Y1 X2 Y2 (numbers, in points)");
+    v[i] = *n;
+  }
+  return drag(Point(v[0], v[1]), Point(v[2], v[3]));
+}
+
+Step DiaryConsole::back(const Args&) {
+  auto shown = window();
+  if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
+  std::vector<ui::NavigationBar*> bars;
+  collectOfType(*topLayer(*shown), bars);
+  for (auto it = bars.rbegin(); it != bars.rend(); ++it) {
+    ui::Button* button = (*it)->backButton();
+    if (!button || !visibleInTree(*button)) continue;
+    return tapPoint(button->convertRectToView(button->bounds(), shown.get()).center());
+  }
+  return refused("there is no back button on the screen");
+}
+
+Step DiaryConsole::advance(const Args& args) {
+  auto seconds = args.size() == 1 ? duration(args[0]) : std::nullopt;
+  if (!seconds) return refused("usage: advance DURATION (90, 90s, 5m, 2h, 1d)");
+  loop_.advance(*seconds);
+  // Reminders that came due meanwhile fire now.
+  ui::Application::shared().deliverDueNotifications(clock_.now());
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::wait(const Args& args) {
+  double limit = 60;
+  if (!args.empty()) {
+    auto seconds = args.size() == 1 ? number(args[0]) : std::nullopt;
+    if (!seconds || *seconds < 0) return refused("usage: wait [SECONDS]");
+    limit = *seconds;
+  }
+  // Background work reaches the screen through the main run loop. It counts as done once the loop
+  // has had nothing to run for two quiet spells in a row: an idle spell checks its condition twice
+  // (on entry and at the deadline), a busy one more often.
+  constexpr double kSpell = 0.25;
+  int quiet = 0;
+  double spent = 0;
+  loop_.runUntilIdle();
+  while (quiet < 2 && spent < limit) {
+    int checks = 0;
+    loop_.runUntil([&checks] { return ++checks < 0; }, kSpell);
+    quiet = checks <= 2 ? quiet + 1 : 0;
+    spent += kSpell;
+  }
+  if (quiet < 2)
+    return Step{false, false, "background work still runs after " + args.at(0) + " seconds", true};
+  return done();
+}
+
+Step DiaryConsole::look(const Args&) {
+  auto shown = window();
+  std::vector<std::string> texts;
+  if (ui::overlayBlocksScreen()) {
+    for (const auto& t : ui::overlayTargets(shown->bounds().size)) texts.push_back(t.title);
+    return Step{true, false, "the alert's buttons: " + listOf(texts), false};
+  }
+  for (const auto& t : screenTargets(*shown)) texts.push_back(t.text);
+  std::string message = "on the screen: " + listOf(texts);
+  if (ui::View::currentFirstResponder()) message += "\na field is being edited (type, key)";
+  return Step{true, false, message, false};
+}
+
+Step DiaryConsole::quit(const Args&) { return Step{true, true, {}, false}; }
+
+Step DiaryConsole::helpCommand(const Args&) { return Step{true, false, help(), false}; }
+
+foundation::Result<graphics::Image> DiaryConsole::renderImage() {
+  auto shown = window();
+  if (!shown) return foundation::Error::make("diary", 1, "there is no screen");
+  return ui::renderScreenToImage(*shown, scale_, ui::ScreenRenderOptions{clock_.now()});
+}
+
+foundation::Result<std::filesystem::path> DiaryConsole::renderStep() {
+  auto shown = window();
+  if (!shown) return foundation::Error::make("diary", 1, "there is no screen");
+  char name[32];
+  std::snprintf(name, sizeof name, "step-%03d.png", ++stepNumber_);
+  const auto path = screensDir_ / name;
+  std::error_code failed;
+  std::filesystem::create_directories(screensDir_, failed);
+  if (failed)
+    return foundation::Error::make("diary", 3,
+                                   "cannot make " + screensDir_.string() + ": " + failed.message());
+  if (auto status = ui::renderScreenToPng(*shown, path, scale_, ui::ScreenRenderOptions{clock_.now()});
+      !status)
+    return status.error();
+  return path;
+}
+
+// ------------------------------------------------------------------------------------------ program
+
+foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::string>& args) {
+  DiaryOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--no-window") {
+      options.window = false;
+    } else if ((arg == "--script" || arg == "--screens") && i + 1 < args.size()) {
+      (arg == "--script" ? options.script : options.screens) = std::filesystem::path(args[++i]);
+    } else {
+      return foundation::Error::make("diary", 2, "unknown argument " + quoted(arg) + " (see diary --help)");
+    }
+  }
+  return options;
+}
+
+namespace {
+
+// Tells the person what came of a step and draws the screen after it; false once the session
+// should end (a quit, or a refused command of a script).
+bool reportStep(DiaryConsole& console, const DiaryConsole::Step& step, const std::string* scriptLine,
+                std::ostream& out, std::ostream& err, bool& failed) {
+  if (!step.ok) {
+    err << "diary: " << step.message << "\n";
+    if (scriptLine) {
+      err << "diary: the script stops at: " << *scriptLine << "\n";
+      failed = true;
+    }
+  } else if (!step.message.empty()) {
+    out << step.message << (step.message.back() == '\n' ? "" : "\n");
+  }
+  if (step.changed) {
+    if (auto path = console.renderStep(); path.ok()) {
+      out << "screen: " << path->string() << "\n";
+    } else {
+      err << "diary: the screen cannot be drawn: " << path.error().localizedDescription() << "\n";
+    }
+  }
+  out.flush();
+  err.flush();
+  return !step.quit && !failed;
+}
+
+}  // namespace
+
+int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std::istream& in,
+                    std::ostream& out, std::ostream& err,
+                    const std::function<void(ui::Storyboard&)>& registerScreens) {
+  std::vector<std::string> scriptLines;
+  if (options.script) {
+    std::ifstream file(*options.script);
+    if (!file) {
+      err << "diary: cannot read the script " << options.script->string() << "\n";
+      return 1;
+    }
+    for (std::string line; std::getline(file, line);) scriptLines.push_back(line);
+  }
+  if (auto status = home.create(); !status) {
+    err << "diary: cannot prepare the data root " << home.root().string() << ": "
+        << status.error().localizedDescription() << "\n";
+    return 1;
+  }
+  out << "diary: data root " << home.root().string() << "\n";
+
+  // The diary's own clock, which moves only when told to, drives its main run loop.
+  foundation::ManualClock clock(foundation::Clock::system().now());
+  runtime::RunLoop loop(clock);
+  runtime::ScopedMainRunLoop mainLoop(loop);
+
+  auto bundle = runtime::Bundle::main();
+  auto defaults = std::make_shared<runtime::UserDefaults>(
+      runtime::UserDefaults::fileFor(home, bundle->bundleIdentifier()));
+  runtime::UserDefaults::setStandard(defaults);
+  cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), bundle->bundleIdentifier());
+  AppDelegate delegate(AppDelegate::Environment{home, bundle, defaults, &clock});
+  ui::Application::shared().setOpenableSchemes(std::vector<std::string>{"http", "https"});
+  if (auto service = cloud::CloudService::fromEnvironment()) cloud::CloudService::setCurrent(*service);
+
+  ui::Storyboard storyboard("Main");
+  if (registerScreens) registerScreens(storyboard);
+  applicationMain(delegate, &storyboard);
+  loop.runUntilIdle();
+
+  int status = 0;
+  if (!delegate.managedObjectContext()) {
+    err << "diary: cannot open the data store: "
+        << (delegate.storeError() ? delegate.storeError()->localizedDescription()
+                                  : std::string("unknown error"))
+        << "\ndiary: " << (delegate.applicationDocumentsDirectory() / kDataBaseFileName).string()
+        << " was left as it is\n";
+    status = 2;
+  } else {
+    bool failed = false;
+    DiaryConsole console(clock, loop, options.screens.value_or(home.tmp() / "screens"), ui::device().scale);
+    auto handle = [&](const std::string& line, bool fromScript) {
+      return reportStep(console, console.execute(line), fromScript ? &line : nullptr, out, err, failed);
+    };
+    auto handleStep = [&](const DiaryConsole::Step& step) {
+      return reportStep(console, step, nullptr, out, err, failed);
+    };
+    reportStep(console, Step{true, false, {}, true}, nullptr, out, err, failed);
+    if (options.window && diaryWindowAvailable()) {
+      runDiaryWindow(console, scriptLines, handle, handleStep);
+    } else {
+      bool going = true;
+      for (const auto& line : scriptLines)
+        if (going) going = handle(line, true);
+      const bool prompt = ::isatty(STDIN_FILENO) && &in == &std::cin;
+      std::string line;
+      while (going && !failed) {
+        if (prompt) out << "> " << std::flush;
+        if (!std::getline(in, line)) break;
+        going = handle(line, false);
+      }
+    }
+    if (failed) status = 1;
+    (void)delegate.saveContext();
+  }
+
+  ui::Application::shared().terminate();
+  loop.runUntilIdle();
+  analytics::Tally::shutdown();
+  (void)defaults->synchronize();
+  out << "diary: ended\n";
+  return status;
+}
+
+}  // namespace app

@@ -1,0 +1,115 @@
+#pragma once
+// The diary as a person runs it: commands typed at the terminal or read from a script drive the
+// screens through the UI kit (taps, typing, picks, swipes, the back button), the application's clock
+// moves only when told to, and after each step the whole screen is rendered to a PNG whose path is
+// printed. A command that names nothing on the screen is refused with a message and changes nothing.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files/app_home.h"
+#include "platform/foundation/clock.h"
+#include "platform/foundation/error.h"
+#include "platform/graphics/image.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/touch.h"
+#include "platform/ui/view.h"
+
+namespace ui {
+class Storyboard;
+class Window;
+}  // namespace ui
+
+namespace app {
+
+class DiaryConsole {
+ public:
+  struct Step {
+    bool ok = true;
+    // The command ended the session.
+    bool quit = false;
+    // What to tell the person: the refusal, or what a look found.
+    std::string message;
+    // Whether the screen may have changed (a new picture is due).
+    bool changed = false;
+  };
+
+  // Drives the key window of the shared application; `loop` runs on `clock`, both outliving this.
+  // Pictures go to `screensDir` at `scale` pixels a point.
+  DiaryConsole(foundation::ManualClock& clock, runtime::RunLoop& loop, std::filesystem::path screensDir,
+               double scale);
+  ~DiaryConsole();
+  DiaryConsole(const DiaryConsole&) = delete;
+  DiaryConsole& operator=(const DiaryConsole&) = delete;
+
+  // One command line (blank lines and "#" comments do nothing).
+  Step execute(std::string_view line);
+
+  // What the window backend hands on, in the window's points.
+  Step tapPoint(graphics::Point point);
+  Step drag(graphics::Point from, graphics::Point to);
+  Step typeText(const std::string& text);
+  Step pressKey(std::string_view key);
+
+  // The screen as it is now.
+  foundation::Result<graphics::Image> renderImage();
+  // Renders the next numbered picture ("step-001.png", ...) and returns its path.
+  foundation::Result<std::filesystem::path> renderStep();
+
+  // The command list `help` and `diary --help` print.
+  static std::string help();
+
+ private:
+  struct Command;
+  static const std::vector<Command>& commands();
+  std::shared_ptr<ui::Window> window() const;
+
+  Step tap(const std::vector<std::string>& args);
+  Step type(const std::vector<std::string>& args);
+  Step key(const std::vector<std::string>& args);
+  Step pick(const std::vector<std::string>& args);
+  Step swipe(const std::vector<std::string>& args);
+  Step dragCommand(const std::vector<std::string>& args);
+  Step back(const std::vector<std::string>& args);
+  Step advance(const std::vector<std::string>& args);
+  Step wait(const std::vector<std::string>& args);
+  Step look(const std::vector<std::string>& args);
+  Step quit(const std::vector<std::string>& args);
+  Step helpCommand(const std::vector<std::string>& args);
+
+  foundation::ManualClock& clock_;
+  runtime::RunLoop& loop_;
+  std::filesystem::path screensDir_;
+  double scale_;
+  int stepNumber_ = 0;
+};
+
+struct DiaryOptions {
+  // Commands read first, before the terminal's.
+  std::optional<std::filesystem::path> script;
+  // Where the pictures go; the data root's tmp/"screens" when unset.
+  std::optional<std::filesystem::path> screens;
+  // Show a window when a display can be opened.
+  bool window = true;
+  bool help = false;
+};
+
+// Reads the program's arguments (without the program's name); a message on a bad one.
+foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::string>& args);
+
+// Launches the diary on `home` as runDiary does, then runs the commands of the script and of `in`
+// (the window's clicks and keys too, when there is one) until a quit or the end of the input, and
+// ends the application through its terminate path. Returns 0; 1 when a script command was refused or
+// the data root cannot be prepared; 2 when the store cannot be opened.
+int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std::istream& in,
+                    std::ostream& out, std::ostream& err,
+                    const std::function<void(ui::Storyboard&)>& registerScreens = {});
+
+}  // namespace app

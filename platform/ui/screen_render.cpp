@@ -1,0 +1,376 @@
+#include "platform/ui/screen_render.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "platform/files/file_ops.h"
+#include "platform/foundation/calendar.h"
+#include "platform/graphics/cairo_canvas.h"
+#include "platform/graphics/text_measure.h"
+#include "platform/ui/alert.h"
+#include "platform/ui/application.h"
+#include "platform/ui/device.h"
+#include "platform/ui/keyboard.h"
+#include "platform/ui/render.h"
+#include "platform/ui/text_input.h"
+#include "platform/ui/view_controller.h"
+
+namespace ui {
+
+namespace {
+
+constexpr double kAlertWidth = 270;
+constexpr double kButtonHeight = 44;
+constexpr double kSheetMargin = 8;
+
+const Color kDim = Color::white(0, 0.4);
+const Color kPanel = Color::white(0.97, 0.98);
+const Color kHairline = Color::white(0.75);
+const Color kTint = Color::rgb(0, 0.48, 1);
+const Color kDestructive = Color::rgb(1, 0.23, 0.19);
+
+graphics::Font titleFont() { return graphics::Font::boldSystemFontOfSize(17); }
+graphics::Font messageFont() { return graphics::Font::systemFontOfSize(13); }
+graphics::Font buttonFont() { return graphics::Font::systemFontOfSize(17); }
+
+double textHeight(const std::string& text, const graphics::Font& font, double width) {
+  if (text.empty()) return 0;
+  return graphics::defaultTextMeasurer()->measure(text, font, width).size.height;
+}
+
+// Where an alert or sheet sits and what it shows, computed once for drawing and for tapping.
+struct Panel {
+  Rect frame;
+  std::string title;
+  std::string message;
+  double textHeight = 0;
+  std::vector<OverlayTarget> buttons;
+  int cancelIndex = -1;
+  int destructiveIndex = -1;
+};
+
+std::optional<Panel> alertPanel(Size screen) {
+  auto alert = topAlert();
+  if (!alert) return std::nullopt;
+  Panel panel;
+  panel.title = alert->title();
+  panel.message = alert->message();
+  panel.cancelIndex = alert->cancelButtonIndex();
+  const double inner = kAlertWidth - 32;
+  panel.textHeight = 20 + textHeight(panel.title, titleFont(), inner) + 4 +
+                     textHeight(panel.message, messageFont(), inner) + 20;
+  const int count = alert->numberOfButtons();
+  // Two buttons stand side by side, as on the device; more are stacked.
+  const bool sideBySide = count == 2;
+  const double buttonsHeight = sideBySide ? kButtonHeight : kButtonHeight * count;
+  const double height = panel.textHeight + buttonsHeight;
+  const double x = (screen.width - kAlertWidth) / 2;
+  const double y = std::max(kStatusBarHeight, (screen.height - height) / 2);
+  panel.frame = Rect(x, y, kAlertWidth, height);
+  for (int i = 0; i < count; ++i) {
+    OverlayTarget button;
+    button.kind = OverlayTarget::Kind::kAlertButton;
+    button.title = alert->buttonTitleAtIndex(i);
+    button.index = i;
+    button.frame = sideBySide
+                       ? Rect(x + i * kAlertWidth / 2, y + panel.textHeight, kAlertWidth / 2, kButtonHeight)
+                       : Rect(x, y + panel.textHeight + i * kButtonHeight, kAlertWidth, kButtonHeight);
+    panel.buttons.push_back(std::move(button));
+  }
+  return panel;
+}
+
+std::optional<Panel> sheetPanel(Size screen) {
+  auto sheet = topActionSheet();
+  if (!sheet) return std::nullopt;
+  Panel panel;
+  panel.title = sheet->title().value_or("");
+  panel.cancelIndex = sheet->cancelButtonIndex();
+  panel.destructiveIndex = sheet->destructiveButtonIndex();
+  const double width = std::min(screen.width, 400.0) - 2 * kSheetMargin;
+  panel.textHeight = panel.title.empty() ? 0 : 16 + textHeight(panel.title, messageFont(), width - 32) + 16;
+  const int count = sheet->numberOfButtons();
+  // The cancel button stands apart, below the others.
+  const bool separateCancel = panel.cancelIndex >= 0;
+  const double height = panel.textHeight + kButtonHeight * count + (separateCancel ? kSheetMargin : 0);
+  const double x = (screen.width - width) / 2;
+  const double y = screen.height - kSheetMargin - height;
+  panel.frame = Rect(x, y, width, height);
+  double top = y + panel.textHeight;
+  for (int i = 0; i < count; ++i) {
+    OverlayTarget button;
+    button.kind = OverlayTarget::Kind::kSheetButton;
+    button.title = sheet->buttonTitleAtIndex(i);
+    button.index = i;
+    if (i == panel.cancelIndex) {
+      button.frame = Rect(x, y + height - kButtonHeight, width, kButtonHeight);
+    } else {
+      button.frame = Rect(x, top, width, kButtonHeight);
+      top += kButtonHeight;
+    }
+    panel.buttons.push_back(std::move(button));
+  }
+  return panel;
+}
+
+std::optional<Panel> topPanel(Size screen) {
+  if (auto alert = alertPanel(screen)) return alert;
+  return sheetPanel(screen);
+}
+
+bool numericKeyboard() {
+  auto* field = dynamic_cast<TextField*>(View::currentFirstResponder());
+  if (!field) return false;
+  return field->keyboardType() == KeyboardType::kNumberPad ||
+         field->keyboardType() == KeyboardType::kDecimalPad;
+}
+
+std::vector<OverlayTarget> keyboardKeys() {
+  std::vector<OverlayTarget> keys;
+  if (!Keyboard::isVisible()) return keys;
+  const Rect area = Keyboard::shownFrame();
+  auto add = [&keys](std::string title, Rect frame) {
+    keys.push_back(OverlayTarget{OverlayTarget::Kind::kKey, std::move(title), -1, frame});
+  };
+  if (numericKeyboard()) {
+    static const char* const kPad[4][3] = {
+        {"1", "2", "3"}, {"4", "5", "6"}, {"7", "8", "9"}, {".", "0", "delete"}};
+    const double w = area.width() / 3;
+    const double h = area.height() / 4;
+    for (int row = 0; row < 4; ++row)
+      for (int column = 0; column < 3; ++column)
+        add(kPad[row][column], Rect(area.x() + column * w, area.y() + row * h, w, h).insetBy(1, 1));
+    return keys;
+  }
+  static const char* const kRows[3] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+  const double w = area.width() / 10;
+  const double h = area.height() / 4;
+  for (int row = 0; row < 3; ++row) {
+    const std::string letters = kRows[row];
+    const double left = area.x() + (area.width() - w * static_cast<double>(letters.size())) / 2;
+    for (size_t i = 0; i < letters.size(); ++i)
+      add(std::string(1, letters[i]),
+          Rect(left + w * static_cast<double>(i), area.y() + row * h, w, h).insetBy(3, 5));
+  }
+  add("delete", Rect(area.maxX() - w * 1.5, area.y() + 2 * h, w * 1.5, h).insetBy(3, 5));
+  add("space", Rect(area.x() + w * 2, area.y() + 3 * h, w * 5.5, h).insetBy(3, 5));
+  add("return", Rect(area.x() + w * 7.5, area.y() + 3 * h, w * 2.5, h).insetBy(3, 5));
+  return keys;
+}
+
+void drawCentred(graphics::Canvas& canvas, const std::string& text, const graphics::Font& font,
+                 const Color& color, const Rect& rect) {
+  const double h = textHeight(text, font, rect.width());
+  canvas.drawText(graphics::AttributedText(text, font, color, graphics::TextAlignment::kCenter),
+                  Rect(rect.x(), rect.y() + (rect.height() - h) / 2, rect.width(), h));
+}
+
+void drawPanel(graphics::Canvas& canvas, const Panel& panel, bool isAlert, Size screen) {
+  canvas.setFillColor(kDim);
+  canvas.fillRect(Rect(0, 0, screen.width, screen.height));
+  canvas.setFillColor(kPanel);
+  canvas.fillPath(graphics::Path::roundedRect(panel.frame, isAlert ? 13 : 10));
+  const double inner = panel.frame.width() - 32;
+  double y = panel.frame.y() + (isAlert ? 20 : 16);
+  if (!panel.title.empty()) {
+    const auto& font = isAlert ? titleFont() : messageFont();
+    const double h = textHeight(panel.title, font, inner);
+    canvas.drawText(graphics::AttributedText(panel.title, font, isAlert ? Color::black() : Color::white(0.45),
+                                             graphics::TextAlignment::kCenter),
+                    Rect(panel.frame.x() + 16, y, inner, h));
+    y += h + 4;
+  }
+  if (!panel.message.empty()) {
+    const double h = textHeight(panel.message, messageFont(), inner);
+    canvas.drawText(graphics::AttributedText(panel.message, messageFont(), Color::black(),
+                                             graphics::TextAlignment::kCenter),
+                    Rect(panel.frame.x() + 16, y, inner, h));
+  }
+  canvas.setStrokeColor(kHairline);
+  canvas.setLineWidth(0.5);
+  for (const auto& button : panel.buttons) {
+    if (button.index == panel.cancelIndex && !isAlert) {
+      // The sheet's cancel button is a panel of its own.
+      canvas.setFillColor(Color::white());
+      canvas.fillPath(graphics::Path::roundedRect(button.frame, 10));
+    }
+    canvas.strokeLineSegments(
+        {Point(button.frame.x(), button.frame.y()), Point(button.frame.maxX(), button.frame.y())});
+    if (isAlert && button.frame.x() > panel.frame.x())
+      canvas.strokeLineSegments(
+          {Point(button.frame.x(), button.frame.y()), Point(button.frame.x(), button.frame.maxY())});
+    const bool bold = button.index == panel.cancelIndex;
+    const Color color = button.index == panel.destructiveIndex ? kDestructive : kTint;
+    drawCentred(canvas, button.title, bold ? graphics::Font::boldSystemFontOfSize(17) : buttonFont(), color,
+                button.frame);
+  }
+}
+
+void drawKeyboard(graphics::Canvas& canvas) {
+  if (!Keyboard::isVisible()) return;
+  canvas.setFillColor(Color::white(0.82));
+  canvas.fillRect(Keyboard::shownFrame());
+  for (const auto& key : keyboardKeys()) {
+    canvas.setFillColor(Color::white());
+    canvas.fillPath(graphics::Path::roundedRect(key.frame, 5));
+    drawCentred(canvas, key.title, graphics::Font::systemFontOfSize(key.title.size() > 1 ? 14 : 20),
+                Color::black(), key.frame);
+  }
+}
+
+// Form sheets and popovers float over a dimmed screen; they are the window's subviews already, so
+// the dimming goes in below them and their frames on top.
+void drawFloatingFrames(graphics::Canvas& canvas, View& window) {
+  for (const auto& popover : visiblePopovers()) {
+    if (!popover->contentViewController() || !popover->contentViewController()->isViewLoaded()) continue;
+    Rect frame = popover->contentViewController()->view()->frame();
+    canvas.setStrokeColor(Color::white(0.3));
+    canvas.setLineWidth(1);
+    canvas.strokePath(graphics::Path::roundedRect(frame.insetBy(-1, -1), 6));
+  }
+  (void)window;
+}
+
+void drawTree(View& view, graphics::Canvas& canvas) {
+  canvas.save();
+  canvas.translate(view.frame().x(), view.frame().y());
+  renderView(view, canvas);
+  canvas.restore();
+}
+
+bool floatsOverScreen(const View& view, Size screen) {
+  const Rect f = view.frame();
+  return f.width() < screen.width || f.height() < screen.height;
+}
+
+void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now) {
+  if (Application::shared().isStatusBarHidden()) return;
+  const bool light = Application::shared().statusBarStyle() == StatusBarStyle::kLightContent;
+  const Color ink = light ? Color::white() : Color::black();
+  const auto parts = foundation::Calendar::current().components(
+      foundation::CalendarUnit::Hour | foundation::CalendarUnit::Minute, now);
+  char clock[16] = "--:--";
+  if (parts && parts->hour && parts->minute)
+    std::snprintf(clock, sizeof clock, "%d:%02d", *parts->hour, *parts->minute);
+  const Rect bar(0, 0, screen.width, kStatusBarHeight);
+  canvas.drawText(graphics::AttributedText(clock, graphics::Font::boldSystemFontOfSize(12), ink,
+                                           graphics::TextAlignment::kCenter),
+                  Rect(0, 3, bar.width(), 15));
+  canvas.drawText(graphics::AttributedText("Carrier", graphics::Font::systemFontOfSize(12), ink),
+                  Rect(6, 3, 80, 15));
+  // The battery, full.
+  const Rect battery(bar.maxX() - 32, 6, 24, 10);
+  canvas.setStrokeColor(ink);
+  canvas.setLineWidth(1);
+  canvas.strokeRect(battery);
+  canvas.setFillColor(ink);
+  canvas.fillRect(battery.insetBy(2, 2));
+  canvas.fillRect(Rect(battery.maxX(), 9, 2, 4));
+}
+
+}  // namespace
+
+std::vector<OverlayTarget> overlayTargets(Size screen) {
+  if (auto panel = topPanel(screen)) return panel->buttons;
+  return keyboardKeys();
+}
+
+bool overlayBlocksScreen() { return topAlert() != nullptr || topActionSheet() != nullptr; }
+
+bool tapOverlayTarget(const OverlayTarget& target) {
+  switch (target.kind) {
+    case OverlayTarget::Kind::kAlertButton: {
+      auto alert = topAlert();
+      return alert && alert->tapButton(target.index);
+    }
+    case OverlayTarget::Kind::kSheetButton: {
+      auto sheet = topActionSheet();
+      return sheet && sheet->tapButton(target.index);
+    }
+    case OverlayTarget::Kind::kKey:
+      break;
+  }
+  View* responder = View::currentFirstResponder();
+  std::string text = target.title == "space" ? " " : target.title;
+  if (auto* field = dynamic_cast<TextField*>(responder)) {
+    if (target.title == "delete") {
+      field->deleteBackward();
+    } else if (target.title == "return") {
+      field->tapReturnKey();
+    } else {
+      field->insertText(text);
+    }
+    return true;
+  }
+  if (auto* textView = dynamic_cast<TextView*>(responder)) {
+    if (target.title == "delete") {
+      textView->deleteBackward();
+    } else {
+      textView->insertText(target.title == "return" ? "\n" : text);
+    }
+    return true;
+  }
+  return false;
+}
+
+void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOptions& options) {
+  auto keep = window.weak_from_this().lock();
+  window.layoutIfNeeded();
+  const Size screen = window.bounds().size;
+  canvas.save();
+  canvas.translate(-window.bounds().x(), -window.bounds().y());
+  if (const auto& background = window.backgroundColor(); background && !background->isClear()) {
+    canvas.setFillColor(*background);
+    canvas.fillRect(window.bounds());
+  } else {
+    canvas.setFillColor(Color::black());
+    canvas.fillRect(window.bounds());
+  }
+  canvas.restore();
+  // The window draws nothing of its own beyond its background; its subviews are the screens, and
+  // the dimming goes in below the first one that floats (a form sheet or popover).
+  bool dimmed = false;
+  auto subviews = window.subviews();
+  for (auto& sub : subviews) {
+    if (!dimmed && !sub->isHidden() && sub.get() != subviews.front().get() &&
+        floatsOverScreen(*sub, screen)) {
+      canvas.setFillColor(kDim);
+      canvas.fillRect(Rect(0, 0, screen.width, screen.height));
+      dimmed = true;
+    }
+    drawTree(*sub, canvas);
+  }
+  drawFloatingFrames(canvas, window);
+  drawKeyboard(canvas);
+  if (auto alert = alertPanel(screen)) {
+    drawPanel(canvas, *alert, true, screen);
+  } else if (auto sheet = sheetPanel(screen)) {
+    drawPanel(canvas, *sheet, false, screen);
+  }
+  drawStatusBar(canvas, screen, options.now);
+  window.markDisplayed();
+}
+
+foundation::Result<graphics::Image> renderScreenToImage(View& window, double scale,
+                                                        const ScreenRenderOptions& options) {
+  auto keep = window.weak_from_this().lock();
+  window.layoutIfNeeded();
+  auto canvas = graphics::CairoCanvas::createBitmap(window.bounds().size, scale);
+  if (!canvas.ok()) return canvas.error();
+  graphics::ScopedCurrentCanvas current(**canvas);
+  renderScreen(window, **canvas, options);
+  return (*canvas)->image();
+}
+
+foundation::Status renderScreenToPng(View& window, const std::filesystem::path& path, double scale,
+                                     const ScreenRenderOptions& options) {
+  auto image = renderScreenToImage(window, scale, options);
+  if (!image.ok()) return image.error();
+  auto data = image->pngData();
+  if (!data.ok()) return data.error();
+  return files::writeAtomic(path, *data);
+}
+
+}  // namespace ui

@@ -1,0 +1,116 @@
+// The whole screen as a person sees it: the alert and its buttons where a tap finds them, the
+// keyboard that types, and the status bar over the screens.
+#include "platform/ui/screen_render.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/text_input.h"
+#include "support/temp_dir.h"
+#include "ui_fixture.h"
+
+namespace {
+
+class ScreenRenderTest : public ui_testing::UiTest {
+ protected:
+  ScreenRenderTest() {
+    window_ = std::make_shared<ui::Window>();
+    window_->setBackgroundColor(graphics::Color::white());
+    auto root = std::make_shared<ui::ViewController>();
+    root->view()->setBackgroundColor(graphics::Color::white());
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    runLoop();
+  }
+  graphics::Image render(const std::string& name) {
+    auto image = ui::renderScreenToImage(*window_, 2, ui::ScreenRenderOptions{clock_.now()});
+    EXPECT_TRUE(image.ok());
+    auto png = image->pngData();
+    EXPECT_TRUE(png.ok());
+    const auto path = testing_support::testOutput() / "screen_render" / (name + ".png");
+    std::filesystem::create_directories(path.parent_path());
+    (void)ui::renderScreenToPng(*window_, path, 2, ui::ScreenRenderOptions{clock_.now()});
+    return std::move(*image);
+  }
+  std::shared_ptr<ui::Window> window_;
+};
+
+struct Answers : ui::AlertViewDelegate, ui::ActionSheetDelegate {
+  void alertViewClickedButtonAtIndex(ui::AlertView&, int index) override { alert.push_back(index); }
+  void actionSheetClickedButtonAtIndex(ui::ActionSheet&, int index) override { sheet.push_back(index); }
+  std::vector<int> alert, sheet;
+};
+
+TEST_F(ScreenRenderTest, AlertsAndSheetsShowTheirButtonsWhereTapsFindThem) {
+  Answers answers;
+  const graphics::Size screen = window_->bounds().size;
+  auto blank = render("blank");
+  // The status bar's clock and battery are drawn over a white screen.
+  bool inked = false;
+  for (int x = 0; x < blank.pixelWidth(); ++x) inked |= blank.pixel(x, 20).r < 128;
+  EXPECT_TRUE(inked);
+
+  auto sheet = ui::ActionSheet::create("Photo", &answers, "Cancel", "Delete", {"Camera"});
+  sheet->showInView(window_.get());
+  auto sheetTargets = ui::overlayTargets(screen);
+  ASSERT_EQ(sheetTargets.size(), 3u);
+  // The cancel button stands last, at the bottom.
+  EXPECT_EQ(sheetTargets[2].title, "Cancel");
+  EXPECT_GT(sheetTargets[2].frame.y(), sheetTargets[1].frame.maxY());
+
+  auto alert = ui::AlertView::create("Reminder", "Feed the baby", &answers, "Later", {"Now"});
+  alert->show();
+  auto targets = ui::overlayTargets(screen);
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[1].title, "Now");
+  for (const auto& t : targets)
+    EXPECT_TRUE(graphics::Rect(0, 0, screen.width, screen.height).contains(t.frame));
+  auto shown = render("alert_over_sheet");
+  // The screen behind is dimmed; the alert's panel is light.
+  EXPECT_LT(shown.pixel(4, 300).r, 200);
+  EXPECT_GT(shown
+                .pixel(static_cast<int>(targets[1].frame.midX() * 2),
+                       static_cast<int>(targets[1].frame.y() * 2) + 4)
+                .r,
+            200);
+
+  EXPECT_TRUE(ui::tapOverlayTarget(targets[1]));
+  EXPECT_EQ(answers.alert, std::vector<int>{1});
+  // The sheet comes to the front again.
+  targets = ui::overlayTargets(screen);
+  ASSERT_EQ(targets.size(), 3u);
+  EXPECT_TRUE(ui::tapOverlayTarget(targets[0]));
+  EXPECT_EQ(answers.sheet, std::vector<int>{0});
+  EXPECT_FALSE(ui::overlayBlocksScreen());
+}
+
+TEST_F(ScreenRenderTest, TheKeyboardTypesIntoTheFieldAndNumberFieldsGetTheKeypad) {
+  const struct {
+    ui::KeyboardType type;
+    std::vector<std::string> keys;
+    std::string typed;
+  } cases[] = {
+      {ui::KeyboardType::kDefault, {"b", "o", "space", "b", "delete", "x"}, "bo x"},
+      {ui::KeyboardType::kDecimalPad, {"1", "2", ".", "5"}, "12.5"},
+  };
+  for (const auto& c : cases) {
+    auto field = std::make_shared<ui::TextField>(graphics::Rect(10, 40, 200, 30));
+    field->setKeyboardType(c.type);
+    window_->addSubview(field);
+    ASSERT_TRUE(field->becomeFirstResponder());
+    auto keys = ui::overlayTargets(window_->bounds().size);
+    for (const auto& name : c.keys) {
+      auto key =
+          std::find_if(keys.begin(), keys.end(), [&](const ui::OverlayTarget& k) { return k.title == name; });
+      ASSERT_NE(key, keys.end()) << name;
+      EXPECT_TRUE(ui::Keyboard::shownFrame().contains(key->frame));
+      EXPECT_TRUE(ui::tapOverlayTarget(*key));
+    }
+    EXPECT_EQ(field->text(), c.typed);
+    render(c.type == ui::KeyboardType::kDefault ? "keyboard" : "keypad");
+    field->resignFirstResponder();
+    field->removeFromSuperview();
+  }
+  EXPECT_TRUE(ui::overlayTargets(window_->bounds().size).empty());
+}
+
+}  // namespace
