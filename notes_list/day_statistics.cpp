@@ -183,8 +183,14 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   std::vector<app::Note> walked;
   std::optional<Date> oldestStart;  // start of the oldest day found, once the bunch is full
   bool ranOut = false;
-  for (std::size_t offset = 0;; offset += kWalkPage) {
-    auto page = fetchNotes(predicates, kWalkPage, offset);
+  // Each page goes on from where the last one ended (its stop date, past the notes already read
+  // that share it) rather than skipping an offset, which the store would step through again.
+  std::optional<Date> lastStop;
+  std::size_t readAtLastStop = 0;
+  for (;;) {
+    auto pagePredicates = predicates;
+    if (lastStop) pagePredicates.push_back(fixedPredicate("note_DateStop <= %@", {*lastStop}));
+    auto page = fetchNotes(std::move(pagePredicates), kWalkPage, lastStop ? readAtLastStop : 0);
     if (!page.ok()) {
       walkStatus_ = page.error();
       allDaysAreLoaded_ = true;
@@ -193,6 +199,12 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
     bool past = false;
     for (auto& note : page.value()) {
       const Date stop = note.note_DateStop().value_or(Date{});
+      if (lastStop && stop.sinceReference == lastStop->sinceReference) {
+        ++readAtLastStop;
+      } else {
+        lastStop = stop;
+        readAtLastStop = 1;
+      }
       if (oldestStart && stop < *oldestStart) {
         past = true;
         break;
@@ -253,6 +265,10 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
       std::partition_point(first, notes.end(), [&](const app::Note& n) { return stopOf(n) >= dayStart; });
   std::map<std::string, sumInfo_> sums;
   for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
+  if (!sums.empty()) {
+    const std::string key = dayKey(dayStart);
+    for (auto& [type, sum] : sums) sum.dateIndefer = key;
+  }
 
   std::vector<DayRow> rows;
   for (const auto& [type, sum] : sums) {
@@ -312,9 +328,7 @@ void entriesStatisticHelper::countNote(const app::Note& note, std::map<std::stri
     hasValue = true;
   }
 
-  auto [entry, inserted] = sums.try_emplace(*type);
-  sumInfo_& sum = entry->second;
-  if (inserted) sum.dateIndefer = dayKey(dayStart);
+  sumInfo_& sum = sums[*type];  // its day key is the day's, set once the day is counted
   sum.count += 1;
   sum.period += duration;
   sum.val += value;

@@ -62,6 +62,19 @@ TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
               "202612" + std::string(15 - number < 10 ? "0" : "") + std::to_string(15 - number));
 }
 
+// The walk reads pages of 128 notes, each going on from the stop date where the last ended: notes
+// sharing that date on both sides of a page's end are each counted once.
+TEST_F(DayStatisticsTest, NotesSharingAStopAcrossPagesCountOnce) {
+  auto stats = helper();
+  for (int i = 0; i < 130; ++i) add("Diaper", at(5, 10), at(5, 10));
+  for (int i = 0; i < 130; ++i) add("Diaper", at(4, 10), at(4, 10));
+  add("Diaper", at(3, 10), at(3, 10));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  ASSERT_EQ(stats->howManyDays(), 3u);
+  for (const auto& [day, count] : {std::pair{0, "130"}, {1, "130"}, {2, "1"}})
+    EXPECT_EQ(rows(*stats, day).at(0).get_count, count) << day;
+}
+
 TEST_F(DayStatisticsTest, NightSkippingAnEmptyDayStillGivesItsFirstDay) {
   auto stats = helper();
   // Eleven single days, then a night whose first day holds nothing else.
