@@ -215,7 +215,7 @@ void drawKeyboard(graphics::Canvas& canvas) {
   for (const auto& key : keyboardKeys()) {
     canvas.setFillColor(Color::white());
     canvas.fillPath(graphics::Path::roundedRect(key.frame, 5));
-    drawCentred(canvas, key.title, graphics::Font::systemFontOfSize(key.title.size() > 1 ? 14 : 20),
+    drawCentred(canvas, key.title, graphics::Font::systemFontOfSize(key.title.size() > 1 ? 12 : 20),
                 Color::black(), key.frame);
   }
 }
@@ -240,9 +240,23 @@ void drawTree(View& view, graphics::Canvas& canvas) {
   canvas.restore();
 }
 
-bool floatsOverScreen(const View& view, Size screen) {
-  const Rect f = view.frame();
-  return f.width() < screen.width || f.height() < screen.height;
+// The views that float over a dimmed screen: popovers' contents, and on the tablet the form and
+// page sheets presented over the root.
+std::vector<const View*> floatingViews(View& window) {
+  std::vector<const View*> views;
+  for (const auto& popover : visiblePopovers()) {
+    const auto& content = popover->contentViewController();
+    if (content && content->isViewLoaded()) views.push_back(content->view().get());
+  }
+  auto* asWindow = dynamic_cast<Window*>(&window);
+  if (!asWindow || !device().isPad()) return views;
+  for (ViewController* c = asWindow->rootViewController(); c; c = c->presentedViewController()) {
+    const auto style = c->modalPresentationStyle();
+    if (c->presentingViewController() && c->isViewLoaded() &&
+        (style == ModalPresentationStyle::kFormSheet || style == ModalPresentationStyle::kPageSheet))
+      views.push_back(c->view().get());
+  }
+  return views;
 }
 
 void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now) {
@@ -332,10 +346,11 @@ void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOpti
   // The window draws nothing of its own beyond its background; its subviews are the screens, and
   // the dimming goes in below the first one that floats (a form sheet or popover).
   bool dimmed = false;
+  const auto floating = floatingViews(window);
   auto subviews = window.subviews();
   for (auto& sub : subviews) {
-    if (!dimmed && !sub->isHidden() && sub.get() != subviews.front().get() &&
-        floatsOverScreen(*sub, screen)) {
+    if (!dimmed && !sub->isHidden() &&
+        std::find(floating.begin(), floating.end(), sub.get()) != floating.end()) {
       canvas.setFillColor(kDim);
       canvas.fillRect(Rect(0, 0, screen.width, screen.height));
       dimmed = true;

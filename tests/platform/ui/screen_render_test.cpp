@@ -113,4 +113,22 @@ TEST_F(ScreenRenderTest, TheKeyboardTypesIntoTheFieldAndNumberFieldsGetTheKeypad
   EXPECT_TRUE(ui::overlayTargets(window_->bounds().size).empty());
 }
 
+TEST_F(ScreenRenderTest, AFormSheetFloatsOverADimmedScreenOnTheTablet) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  window_ = std::make_shared<ui::Window>();
+  auto root = std::make_shared<ui::ViewController>();
+  root->view()->setBackgroundColor(graphics::Color::white());
+  window_->setRootViewController(root);
+  window_->makeKeyAndVisible();
+  auto sheet = std::make_shared<ui::ViewController>();
+  sheet->view()->setBackgroundColor(graphics::Color::white());
+  sheet->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+  root->presentViewController(sheet, false);
+  runLoop();
+  auto image = render("form_sheet");
+  const graphics::Point inside = sheet->view()->frame().center();
+  EXPECT_EQ(image.pixel(static_cast<int>(inside.x * 2), static_cast<int>(inside.y * 2)).r, 255);
+  EXPECT_LT(image.pixel(8, 1000).r, 200);
+}
+
 }  // namespace
