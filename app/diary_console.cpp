@@ -97,27 +97,13 @@ std::optional<int> integer(const std::string& text) {
 
 // "90", "90s", "5m", "2h", "1d".
 std::optional<double> duration(std::string text) {
+  static const std::pair<char, double> kUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}};
   double unit = 1;
-  if (!text.empty()) {
-    switch (text.back()) {
-      case 's':
-        unit = 1;
-        text.pop_back();
-        break;
-      case 'm':
-        unit = 60;
-        text.pop_back();
-        break;
-      case 'h':
-        unit = 3600;
-        text.pop_back();
-        break;
-      case 'd':
-        unit = 86400;
-        text.pop_back();
-        break;
-      default:
-        break;
+  for (const auto& [suffix, seconds] : kUnits) {
+    if (!text.empty() && text.back() == suffix) {
+      unit = seconds;
+      text.pop_back();
+      break;
     }
   }
   auto value = number(text);
