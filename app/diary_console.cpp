@@ -540,8 +540,12 @@ Step DiaryConsole::wait(const Args& args) {
     quiet = checks <= 2 ? quiet + 1 : 0;
     spent += kSpell;
   }
-  if (quiet < 2)
-    return Step{false, false, "background work still runs after " + args.at(0) + " seconds", true};
+  if (quiet < 2 && limit > 0) {
+    char spentText[32];
+    std::snprintf(spentText, sizeof spentText, "%g", spent);
+    return Step{false, false, std::string("background work still runs after ") + spentText + " seconds",
+                true};
+  }
   return done();
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/runtime/serial_queue.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/controls.h"
@@ -143,6 +144,15 @@ TEST_F(DiaryConsoleTest, CommandsReachTheScreenAPersonSees) {
   EXPECT_TRUE(run("advance 2m").ok);
   EXPECT_TRUE(fired);
   EXPECT_DOUBLE_EQ(clock_.now().sinceReference - before.sinceReference, 120);
+
+  // Work finished on another thread reaches the screen before the wait ends.
+  bool reported = false;
+  {
+    runtime::SerialQueue job("report");
+    job.async([this, &reported] { loop_.performSoon([&reported] { reported = true; }); });
+    EXPECT_TRUE(run("wait 10").ok);
+  }
+  EXPECT_TRUE(reported);
 
   auto path = console_.renderStep();
   ASSERT_TRUE(path.ok());
