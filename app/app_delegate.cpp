@@ -25,6 +25,7 @@
 #include "platform/security/keychain.h"
 #include "platform/store/fetch_request.h"
 #include "platform/store/predicate.h"
+#include "platform/ui/alert.h"
 #include "platform/ui/device.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/view_controller.h"
@@ -336,7 +337,14 @@ void AppDelegate::alertViewClickedButtonAtIndex(ui::AlertView&, int) {
   post(kReminderDidComeNotification, this);
 }
 
-// --- The platform's start
+// --- The platform's start and end
+
+void closeScreens(AppDelegate& delegate) {
+  ui::removeAllAlerts();
+  ui::Application::shared().setKeyWindow(nullptr);
+  delegate.setWindow(nullptr);
+  runtime::RunLoop::main().runUntilIdle();
+}
 
 bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
                      const foundation::Dictionary& options) {
@@ -440,6 +448,7 @@ int runDiary(const files::AppHome& home, std::ostream& out, std::ostream& err,
   runtime::RunLoop::main().runUntilIdle();
   // The termination ended the analytics session; this waits until it is on disk.
   analytics::Tally::shutdown();
+  closeScreens(delegate);
   (void)defaults->synchronize();
   return status;
 }

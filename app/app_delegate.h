@@ -221,6 +221,11 @@ class AppDelegate : public ui::ApplicationDelegate, public ui::AlertViewDelegate
 bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
                      const foundation::Dictionary& options = {});
 
+// Takes the screens down while the delegate's store is still open: the window, its screens (and the
+// store contexts they hold) and any alert on screen go before the delegate, never at process exit
+// after the store has gone.
+void closeScreens(AppDelegate& delegate);
+
 // The headless diary on a data root: prepares the root, makes its preferences the standard ones
 // and its keychain the cloud client's, launches the application as the platform would, and writes
 // what the store holds to `out`:

@@ -599,6 +599,8 @@ foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::stri
       options.help = true;
     } else if (arg == "--no-window") {
       options.window = false;
+    } else if (arg == "--screenshots") {
+      options.screenshots = true;
     } else if ((arg == "--script" || arg == "--screens") && i + 1 < args.size()) {
       (arg == "--script" ? options.script : options.screens) = std::filesystem::path(args[++i]);
     } else {
@@ -714,6 +716,7 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
   ui::Application::shared().terminate();
   loop.runUntilIdle();
   analytics::Tally::shutdown();
+  closeScreens(delegate);
   (void)defaults->synchronize();
   out << "diary: ended\n";
   return status;

@@ -99,6 +99,8 @@ struct DiaryOptions {
   // Show a window when a display can be opened.
   bool window = true;
   bool help = false;
+  // The developer screenshot mode (only on a scratch data root).
+  bool screenshots = false;
 };
 
 // Reads the program's arguments (without the program's name); a message on a bad one.

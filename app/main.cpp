@@ -8,11 +8,20 @@
 
 #include "app/app_delegate.h"
 #include "app/diary_console.h"
+#include "babies/baby_list_controller.h"
+#include "charts/chart_screens.h"
+#include "navigation/language_controller.h"
 #include "navigation/note_type_chooser.h"
+#include "navigation/reminder_controller.h"
+#include "navigation/settings_controller.h"
 #include "note_editor/note_edit_controller.h"
 #include "note_editor/sub_value_list.h"
+#include "notes_list/list_extras_impl.h"
+#include "notes_list/main_screens.h"
 #include "platform/files/app_home.h"
 #include "platform/runtime/bundle.h"
+#include "reports/report_controller.h"
+#include "reports/screenshot_helper.h"
 
 int main(int argc, char** argv) {
   const auto options = app::parseDiaryArguments(std::vector<std::string>(argv + 1, argv + argc));
@@ -21,9 +30,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options->help) {
-    std::cout << "usage: diary [--script FILE] [--screens DIR] [--no-window]\n"
+    std::cout << "usage: diary [--script FILE] [--screens DIR] [--no-window] [--screenshots]\n"
               << "Runs the diary on its data root (DIARY_HOME, else ./var/diary), draws the screen to a PNG\n"
-              << "after each step and prints its path. Commands come from FILE, then from the terminal.\n\n"
+              << "after each step and prints its path. Commands come from FILE, then from the terminal.\n"
+              << "--screenshots captures every screen for each language and uploads them to the cloud\n"
+              << "folder \"/ScreenShots\"; it runs only on a data root that holds no baby of its own.\n\n"
               << app::DiaryConsole::help();
     return 0;
   }
@@ -42,8 +53,26 @@ int main(int argc, char** argv) {
     ::setenv("TMPDIR", home.tmp().c_str(), 1);
     ::setenv("SQLITE_TMPDIR", home.tmp().c_str(), 1);
   }
+  // The screenshot mode is the developer's: nothing but this switch starts it, and it refuses a data
+  // root with babies of its own before changing anything.
+  std::shared_ptr<reports::ScreenshotMode> screenshots;
+  if (options->screenshots) {
+    auto services = reports::ScreenshotServices::fromApplication();
+    services.finished = [](const std::optional<std::string>& failure) {
+      if (failure)
+        std::cerr << "diary: screenshot mode ended: " << *failure << "\n";
+      else
+        std::cout << "diary: screenshot mode done\n";
+    };
+    auto mode = reports::startScreenshotMode(std::move(services));
+    if (!mode.ok()) {
+      std::cerr << "diary: screenshot mode refused: " << mode.error().localizedDescription() << "\n";
+      return 2;
+    }
+    screenshots = *mode;
+  }
   return app::runDiaryConsole(
-      home, *options, std::cin, std::cout, std::cerr, [&home](ui::Storyboard& storyboard) {
+      home, *options, std::cin, std::cout, std::cerr, [&home, screenshots](ui::Storyboard& storyboard) {
         note_editor::registerNoteEditorScreens(
             storyboard, [] { return note_editor::EditorServices::fromApplication(); },
             home.root() / "Media" / "DCIM");
@@ -51,5 +80,18 @@ int main(int argc, char** argv) {
                                              [] { return note_editor::EditorServices::fromApplication(); });
         navigation::registerChooserScreens(storyboard,
                                            [] { return navigation::ChooserServices::fromApplication(); });
+        // After the chooser: the reminders' date screen replaces the chooser's plain one.
+        navigation::registerReminderScreens(storyboard);
+        navigation::registerSettingsScreens(storyboard);
+        navigation::registerLanguageScreens(storyboard);
+        babies::registerBabyScreens(storyboard);
+        charts::registerChartScreens(storyboard);
+        notes_list::registerListExtrasScreens(storyboard);
+        reports::registerReportScreens(storyboard);
+        notes_list::registerMainScreens(storyboard, [screenshots] {
+          auto services = notes_list::MainScreenServices::fromApplication();
+          if (screenshots) screenshots->attach(services);
+          return services;
+        });
       });
 }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -106,9 +107,24 @@ class Year {
 
 struct Plain {
   cairo_t* cr;
-  PangoLayout* layout;
   double y = 50;
   int pages = 0;
+  // One layout a font, as a careful hand would keep them: Pango then reuses its font lookups.
+  std::map<std::string, PangoLayout*> layouts;
+
+  ~Plain() {
+    for (auto& [font, layout] : layouts) g_object_unref(layout);
+  }
+  PangoLayout* layoutFor(const char* font) {
+    auto [it, added] = layouts.try_emplace(font, nullptr);
+    if (added) {
+      it->second = pango_cairo_create_layout(cr);
+      PangoFontDescription* description = pango_font_description_from_string(font);
+      pango_layout_set_font_description(it->second, description);
+      pango_font_description_free(description);
+    }
+    return it->second;
+  }
 
   void page() {
     if (pages++ > 0) cairo_show_page(cr);
@@ -118,9 +134,7 @@ struct Plain {
   }
   // Lays out, breaks the page when needed and draws; returns the block's height.
   double text(const std::string& s, const char* font, double x, double width, double atY = -1) {
-    PangoFontDescription* description = pango_font_description_from_string(font);
-    pango_layout_set_font_description(layout, description);
-    pango_font_description_free(description);
+    PangoLayout* layout = layoutFor(font);
     pango_layout_set_width(layout, width > 0 ? static_cast<int>(width * PANGO_SCALE) : -1);
     pango_layout_set_text(layout, s.data(), static_cast<int>(s.size()));
     int w = 0, h = 0;
@@ -158,32 +172,35 @@ struct Plain {
 int plainReport(const Year& year, const std::filesystem::path& path) {
   cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 612, 792);
   cairo_t* cr = cairo_create(surface);
-  Plain p{cr, pango_cairo_create_layout(cr)};
-  p.page();  // title
-  p.text("Baby Diary", "DejaVu Sans Condensed 50", 200, 0, 80);
-  p.text("Anna", "DejaVu Sans Condensed 46", 250, 0, 200);
-  p.page();  // teeth
-  p.text("Teeth", "DejaVu Sans Condensed 30", 260, 0, 50);
-  p.page();
-  int photoIndex = 0;
-  for (const auto& day : year.request_.days) {
-    p.y += p.text(*day.dayStr + " (" + *day.daySinceBornStr + ")", "DejaVu Sans Condensed 20", 50, 0);
-    for (const auto& row : day.noteInfos) {
-      const double h = p.text(*row.date, "DejaVu Sans Condensed 16", 50, 0);
-      p.text(*row.type + " " + *row.val + " " + row.notice.value_or("") + " " + row.img.value_or(""),
-             "DejaVu Sans Condensed 16", 230, 282, p.y);
-      p.y += h;
+  int pages = 0;
+  {
+    Plain p{cr, 50, 0, {}};
+    p.page();  // title
+    p.text("Baby Diary", "DejaVu Sans Condensed 50", 200, 0, 80);
+    p.text("Anna", "DejaVu Sans Condensed 46", 250, 0, 200);
+    p.page();  // teeth
+    p.text("Teeth", "DejaVu Sans Condensed 30", 260, 0, 50);
+    p.page();
+    int photoIndex = 0;
+    for (const auto& day : year.request_.days) {
+      p.y += p.text(*day.dayStr + " (" + *day.daySinceBornStr + ")", "DejaVu Sans Condensed 20", 50, 0);
+      for (const auto& row : day.noteInfos) {
+        const double h = p.text(*row.date, "DejaVu Sans Condensed 16", 50, 0);
+        p.text(*row.type + " " + *row.val + " " + row.notice.value_or("") + " " + row.img.value_or(""),
+               "DejaVu Sans Condensed 16", 230, 282, p.y);
+        p.y += h;
+      }
+      p.y += p.text("\u2211 " + *day.sumStr, "DejaVu Sans Condensed 14", 50, 462) + 12;
+      if (p.y + 166 >= 767) p.page();
+      p.photo(year.photos_[photoIndex++ % kDistinctPhotos], 50, 166);
+      p.y += 166 + 6 + 20;
     }
-    p.y += p.text("\u2211 " + *day.sumStr, "DejaVu Sans Condensed 14", 50, 462) + 12;
-    if (p.y + 166 >= 767) p.page();
-    p.photo(year.photos_[photoIndex++ % kDistinctPhotos], 50, 166);
-    p.y += 166 + 6 + 20;
+    pages = p.pages;
   }
-  g_object_unref(p.layout);
   cairo_destroy(cr);
   cairo_surface_finish(surface);
   cairo_surface_destroy(surface);
-  return p.pages;
+  return pages;
 }
 
 void BM_Plain_YearReport(benchmark::State& state) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ inline std::shared_ptr<runtime::Bundle> installMainBundle(const testing_support:
 class SessionFixture : public ::testing::Test {
  protected:
   SessionFixture() : scope_(loop_) {
+    // The crash reporter finds its folder through the environment once per process: keep it in this
+    // process's home, never in a folder that tests run at the same time share.
+    ::setenv("DIARY_HOME", home_.path().c_str(), 1);
     TallyUtil::setHome(files::AppHome(home_.path()));
     TallyUtil::setClock(&clock_);
     TallyUtil::setLogLevel(0);

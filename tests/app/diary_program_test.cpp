@@ -56,8 +56,9 @@ TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
                               quotedPath(diaryProgram()) + " --script " + quotedPath(home / "script") +
                               " --screens " + quotedPath(home / "s") + " </dev/null >" +
                               quotedPath(home / "out") + " 2>" + quotedPath(home / "err");
-  EXPECT_EQ(shell(command), 1);
+  const int status = shell(command);
   const std::string err = readFile(home / "err");
+  EXPECT_EQ(status, 1) << err;
   EXPECT_NE(err.find("no control \"No such button\""), std::string::npos) << err;
   // Nothing ran after it: only the first screen was drawn.
   EXPECT_TRUE(std::filesystem::exists(home / "s" / "step-001.png"));
