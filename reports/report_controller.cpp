@@ -121,7 +121,7 @@ void mailSenderController::setUpOnFirstAppearance() {
   setTitle(localized(text_key::kReport));
   std::weak_ptr<ui::ViewController> weak = weak_from_this();
   navigationItem().setRightBarButtonItem(
-      app::FlatBarButtonItems::barButtonItemWithTextWithTargetSelector("Start", [weak] {
+      app::FlatBarButtonItems::barButtonItemWithTextWithTargetSelector(std::string(text_key::kStart), [weak] {
         if (auto self = std::dynamic_pointer_cast<mailSenderController>(weak.lock())) self->sendMail();
       }));
 
