@@ -1,5 +1,6 @@
 #include "platform/security/digest.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -10,6 +11,11 @@
 
 namespace security {
 namespace {
+
+// The crypto library sets itself up once, keeping a little state on the thread that does it; done at
+// start on the main thread, that state goes with the process rather than with a worker thread that
+// ends without telling the library.
+[[maybe_unused]] const bool kCryptoReady = OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr) == 1;
 
 // The crypto library wants real pointers even for empty input.
 const std::uint8_t kEmpty[1] = {0};

@@ -116,6 +116,8 @@ void resetProcessServices() {
   ui::clearScreenEvents();
   ui::Application::shared().reset();
   analytics::Tally::shutdown();
+  // Uploads still in flight are cancelled on the main loop: let that happen before the next test.
+  runtime::RunLoop::main().runUntilIdle();
   analytics::CurrentSession::setFactory(nullptr);
   analytics::CurrentSession::clearPreCache();
   analytics::TallyUtil::setLogLevel(0);
