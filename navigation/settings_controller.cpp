@@ -5,6 +5,7 @@
 #include "app/app_delegate.h"
 #include "app/note_types.h"
 #include "navigation/language_controller.h"
+#include "navigation/url_helper.h"
 #include "platform/foundation/log.h"
 #include "platform/ui/device.h"
 
@@ -127,7 +128,7 @@ void settingsController::openBackup() {
 }
 
 void settingsController::sendFeedback() {
-  launchMailAppOnDevice(std::string(kSupportAddress), localized("Feedback"), "", std::nullopt);
+  launchMailAppOnDevice(std::string(kSupportMailAddress), localized("Feedback"), "", std::nullopt);
 }
 
 void settingsController::mailComposeControllerDidFinish(ui::MailComposeViewController& composer,

@@ -43,8 +43,6 @@ class reportScreenInput {
   virtual void setManagedObjectContext(std::shared_ptr<store::Context> context) = 0;
   virtual void setCurrentBabyName(std::optional<std::string> name) = 0;
 };
-// Where feedback goes.
-inline constexpr const char* kSupportAddress = "support@babydiary.example";
 
 class settingsController : public mailDelegate, public ui::TableViewDataSource, public ui::TableViewDelegate {
  public:
