@@ -97,8 +97,8 @@ TEETH = {
 }
 
 
-def draw_tooth(folder, name, spec):
-    w, h, power, tilt, taper = spec
+def draw_tooth(folder, name, shape):
+    w, h, power, tilt, taper = shape
     # Image size in pixels at scale 2: twice the drawn size in points, two pixels a point.
     pw, ph = w * 4, h * 4
     cx, cy = pw / 2, ph / 2
@@ -143,8 +143,8 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "resources")
     os.makedirs(folder, exist_ok=True)
-    for name, spec in TEETH.items():
-        draw_tooth(folder, name, spec)
+    for name, shape in TEETH.items():
+        draw_tooth(folder, name, shape)
     draw_baby(folder, "babyBoy", (200, 222, 250, 255), (120, 160, 230, 255), bow=False)
     draw_baby(folder, "babyGirl", (250, 214, 232, 255), (230, 120, 170, 255), bow=True)
 
