@@ -10,6 +10,7 @@
 #include "app/local_saves.h"
 #include "app/model.h"
 #include "app/units.h"
+#include "note_editor/note_edit_controller.h"
 #include "notes_list/day_statistics.h"
 #include "platform/files/app_home.h"
 #include "platform/files/file_ops.h"
@@ -101,6 +102,21 @@ class ListTest : public ui_testing::UiTest {
 
   foundation::ScopedDefaultTimeZone zone_{foundation::TimeZone::withIdentifier("UTC").value()};
   foundation::ScopedDefaultLocale locale_{foundation::Locale("en_US")};
+  // The note editor on `storyboard`, working with this test's clock, files and texts.
+  void registerEditorScreens(ui::Storyboard& storyboard) {
+    note_editor::registerNoteEditorScreens(
+        storyboard,
+        [this] {
+          note_editor::EditorServices editor;
+          editor.clock = &clock_;
+          editor.saves = saves_;
+          editor.language = english;
+          editor.library = home_.library();
+          return editor;
+        },
+        temp_.path() / "photos");
+  }
+
   testing_support::TempDir temp_;
   files::AppHome home_{temp_.path() / "home"};
   std::shared_ptr<app::localSaves> saves_ = std::make_shared<app::localSaves>(home_);

@@ -31,17 +31,7 @@ class MainScreensTest : public list_test::ListTest {
     appContext_ = context_;
     babies::registerBabyScreens(storyboard_);
     charts::registerChartScreens(storyboard_);
-    note_editor::registerNoteEditorScreens(
-        storyboard_,
-        [this] {
-          note_editor::EditorServices editor;
-          editor.clock = &clock_;
-          editor.saves = saves_;
-          editor.language = list_test::english;
-          editor.library = home_.library();
-          return editor;
-        },
-        temp_.path() / "photos");
+    registerEditorScreens(storyboard_);
     navigation::registerChooserScreens(storyboard_, [this] { return chooser(); });
     notes_list::registerListExtrasScreens(storyboard_, [this] {
       notes_list::ListExtrasScreenServices services;

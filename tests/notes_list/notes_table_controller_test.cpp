@@ -17,17 +17,7 @@ class NotesScreenTest : public list_test::ListTest {
  protected:
   std::shared_ptr<noteTableController_Base> open(bool sumStyle = false, bool withStore = true,
                                                  bool iPad = false) {
-    note_editor::registerNoteEditorScreens(
-        storyboard_,
-        [this] {
-          note_editor::EditorServices editor;
-          editor.clock = &clock_;
-          editor.saves = saves_;
-          editor.language = list_test::english;
-          editor.library = home_.library();
-          return editor;
-        },
-        temp_.path() / "photos");
+    registerEditorScreens(storyboard_);
     auto services = this->services();
     if (!withStore) services.context = nullptr;
     storyboard_.registerController("notesList", [&] {
