@@ -336,7 +336,7 @@ int hexDigit(char c) {
 }  // namespace
 
 std::string TallyUtil::encodeToPercentEscapeString(std::string_view text) {
-  return escapeUnless(text, isUnreserved);
+  return foundation::text::percentEscaped(text);
 }
 
 std::string TallyUtil::encodeIllegalCharsToPercentEscapeString(std::string_view text) {

@@ -8,11 +8,6 @@
 namespace cloud {
 namespace {
 
-bool isUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-         c == '_' || c == '~';
-}
-
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -23,20 +18,7 @@ int hexValue(char c) {
 }  // namespace
 
 std::string stringByAddingURIPercentEscapesUsingEncoding(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
-    if (isUnreserved(c)) {
-      out.push_back(ch);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
-    }
-  }
-  return out;
+  return foundation::text::percentEscaped(text);
 }
 
 foundation::Result<std::string> stringByReplacingPercentEscapes(std::string_view text) {

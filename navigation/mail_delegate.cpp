@@ -2,38 +2,21 @@
 
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/text.h"
 #include "platform/ui/application.h"
 
 namespace navigation {
 
 namespace {
 
-// Every byte of the UTF-8 text but the unreserved ones (and those in `keep`) as "%XX".
-std::string escaped(std::string_view text, std::string_view keep = {}) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
-                            byte == '~';
-    if (unreserved || (byte < 0x80 && keep.find(ch) != std::string_view::npos)) {
-      out.push_back(ch);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0x0F]);
-    }
-  }
-  return out;
-}
+using foundation::text::percentEscaped;
 
 }  // namespace
 
 std::string mailDelegate::mailtoURL(std::string_view recipient, std::string_view subject,
                                     std::string_view body) {
-  return "mailto:" + escaped(recipient, "@") + "?&subject=" + escaped(subject) + "&body=" + escaped(body);
+  return "mailto:" + percentEscaped(recipient, "@") + "?&subject=" + percentEscaped(subject) +
+         "&body=" + percentEscaped(body);
 }
 
 void mailDelegate::launchMailAppOnDevice(const std::optional<std::string>& recipient,

@@ -477,6 +477,26 @@ bool isValidUtf8(std::string_view utf8) { return validUtf8Length(utf8) == utf8.s
 
 void appendCodePoint(std::string& out, char32_t codePoint) { appendUtf8(out, codePoint); }
 
+std::string percentEscaped(std::string_view text, std::string_view keep) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                            byte == '~';
+    if (unreserved || (byte < 0x80 && keep.find(ch) != std::string_view::npos)) {
+      out.push_back(ch);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0x0F]);
+    }
+  }
+  return out;
+}
+
 void appendEscaped(std::string& out, std::string_view text) {
   const char* run = text.data();
   const char* const end = text.data() + text.size();

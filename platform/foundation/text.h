@@ -37,6 +37,9 @@ void appendCodePoint(std::string& out, char32_t codePoint);
 // in C and JSON: \" \\ \b \t \n \f \r, and the other controls as \u00XX (lower-case hexadecimal).
 // Everything else, the slash and all non-ASCII characters included, is copied as it stands.
 void appendEscaped(std::string& out, std::string_view text);
+// The text's bytes as "%XX" (upper-case hexadecimal), all but the unreserved characters of URIs
+// (letters, digits, "-._~") and the ASCII characters listed in `keep`.
+std::string percentEscaped(std::string_view text, std::string_view keep = {});
 
 // UTF-16 code units the text takes (a character outside the BMP counts 2).
 size_t utf16Length(std::string_view utf8);
