@@ -25,6 +25,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/device.h"
+#include "platform/ui/image_library.h"
 #include "platform/ui/picker_view.h"
 #include "platform/ui/screen_render.h"
 #include "platform/ui/storyboard.h"
@@ -126,10 +127,35 @@ bool visibleInTree(const ui::View& view) {
   return true;
 }
 
+template <class T>
+void collectOfType(ui::View& view, std::vector<T*>& out) {
+  if (view.isHidden()) return;
+  if (auto* t = dynamic_cast<T*>(&view)) out.push_back(t);
+  auto subviews = view.subviews();
+  for (auto& sub : subviews) collectOfType(*sub, out);
+}
+
+// An image's name as a person would type it: without its ".png".
+std::string shownName(const ui::ImageRef& image) {
+  std::string name = ui::imageName(image);
+  if (name.ends_with(".png")) name.resize(name.size() - 4);
+  return name;
+}
+
+// The name of the first picture inside a view.
+std::string pictureName(ui::View& view) {
+  std::vector<ui::ImageView*> pictures;
+  collectOfType(view, pictures);
+  return pictures.empty() ? std::string() : shownName(pictures.front()->image());
+}
+
 void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
   if (view.isHidden() || view.alpha() <= 0.01) return;
   auto add = [&](std::string text, Rect local) {
-    if (text.empty()) return;
+    // What a person reads has no spaces at its ends.
+    const size_t first = text.find_first_not_of(" \t\n");
+    if (first == std::string::npos) return;
+    text = text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
     Rect frame = view.convertRectToView(local, &window);
     if (!frame.intersects(window.bounds())) return;
     out.push_back(Target{&view, std::move(text), frame});
@@ -141,22 +167,47 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
       add(segments->titleForSegmentAtIndex(i),
           Rect(b.x() + b.width() * i / n, b.y(), b.width() / n, b.height()));
   } else if (auto* button = dynamic_cast<ui::Button*>(&view)) {
-    add(button->currentTitle(), view.bounds());
+    // An image button goes by its accessibility label, or else by its image's name.
+    std::string text = button->currentTitle();
+    if (text.empty()) text = view.accessibilityLabel();
+    if (text.empty()) text = shownName(button->imageForState(button->state()));
+    if (text.empty()) text = shownName(button->backgroundImageForState(button->state()));
+    if (text.empty()) text = pictureName(view);
+    add(std::move(text), view.bounds());
   } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
     add(label->text(), view.bounds());
   } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
     add(field->text().empty() ? field->placeholder() : field->text(), view.bounds());
+  } else {
+    // A picture that takes taps (a bar button made of an image) goes by the picture's name.
+    std::string text = view.accessibilityLabel();
+    if (text.empty() && !view.gestureRecognizers().empty()) text = pictureName(view);
+    add(std::move(text), view.bounds());
   }
+  for (auto& element : view.accessibilityElements()) add(std::move(element.label), element.frame);
   auto subviews = view.subviews();
   for (auto& sub : subviews) collectTexts(*sub, window, out);
 }
 
-// The views a tap at the target's centre would reach: the hit view must be the target, inside it,
-// or hold it (a label inside a button or a cell); anything else covers it.
+// The deepest view drawn last at a point (in `view`'s coordinates), whether or not it takes touches.
+ui::View* frontmostAt(ui::View& view, Point point) {
+  if (view.isHidden() || view.alpha() <= 0.01 || !view.pointInside(point)) return nullptr;
+  const auto& subviews = view.subviews();
+  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
+    ui::View& sub = **it;
+    if (ui::View* found = frontmostAt(sub, sub.convertPointFromView(point, &view))) return found;
+  }
+  return &view;
+}
+
+// A target a person can see and tap: nothing drawn over its centre but itself, its insides or what
+// holds it (a label inside a button or a cell), and a tap there reaches a view.
 bool reachable(ui::View& window, const Target& target) {
-  ui::View* hit = window.hitTest(target.frame.center());
-  if (!hit) return false;
-  return hit == target.view || hit->isDescendantOfView(target.view) || target.view->isDescendantOfView(hit);
+  const Point centre = target.frame.center();
+  ui::View* front = frontmostAt(window, centre);
+  if (!front || !window.hitTest(centre)) return false;
+  return front == target.view || front->isDescendantOfView(target.view) ||
+         target.view->isDescendantOfView(front);
 }
 
 // What the screen offers a person, front-most last.
@@ -176,14 +227,6 @@ std::string listOf(const std::vector<std::string>& texts) {
     list += (list.empty() ? "" : ", ") + quoted(t);
   }
   return list.empty() ? "nothing" : list;
-}
-
-template <class T>
-void collectOfType(ui::View& view, std::vector<T*>& out) {
-  if (view.isHidden()) return;
-  if (auto* t = dynamic_cast<T*>(&view)) out.push_back(t);
-  auto subviews = view.subviews();
-  for (auto& sub : subviews) collectOfType(*sub, out);
 }
 
 // The front-most screen of the window: what a person can reach without closing anything.

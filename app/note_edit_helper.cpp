@@ -8,6 +8,7 @@
 #include "platform/files/app_home.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/store/fetch_request.h"
 #include "platform/store/predicate.h"
 
@@ -96,7 +97,7 @@ InterfaceText NoteEditHelper::language() const {
 }
 
 const foundation::Clock& NoteEditHelper::clock() const {
-  return environment_.clock ? *environment_.clock : foundation::Clock::system();
+  return environment_.clock ? *environment_.clock : runtime::RunLoop::main().clock();
 }
 
 // --- Type lists, icons, dates and sums

@@ -35,7 +35,7 @@ class NoteEditHelper {
     std::function<std::shared_ptr<store::Context>()> context;
     // The application's Library folder (the order file lives in its "Settings" folder).
     std::filesystem::path library;
-    // "Now" for durations measured from the present; the system clock when null.
+    // "Now" for durations measured from the present; the main run loop's clock when null.
     const foundation::Clock* clock = nullptr;
     // The interface language; InterfaceText::current() at each use when empty.
     std::function<InterfaceText()> language;

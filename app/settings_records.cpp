@@ -11,6 +11,7 @@
 #include "platform/foundation/text.h"
 #include "platform/plist/property_list.h"
 #include "platform/runtime/bundle.h"
+#include "platform/runtime/run_loop.h"
 
 namespace app {
 
@@ -216,7 +217,8 @@ Status saveTutorialState(int state, const SettingsRecords& records, const Tutori
   Status saved = records.writeTutorialStatus(tutorialStatus(environment.versionNumber, state));
   if (state == -1 && environment.hasPreferredLanguages) {
     if (auto firstLaunch = records.readFirstLaunchDate()) {
-      const foundation::Clock& clock = environment.clock ? *environment.clock : foundation::Clock::system();
+      const foundation::Clock& clock =
+          environment.clock ? *environment.clock : runtime::RunLoop::main().clock();
       const double days = std::trunc((clock.now() - *firstLaunch) / 86400.0);
       const int dayNum = days < 0 ? 0 : days > INT_MAX ? INT_MAX : static_cast<int>(days);
       const std::string country =

@@ -3,6 +3,7 @@
 #include "app/app_delegate.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/store/predicate.h"
 
 namespace babies {
@@ -247,7 +248,7 @@ void addBabyController::viewDidLoad() {
   genderSegment_->setSelectedSegmentIndex(baby_.baby_Gender().value_or(false) ? kGirl : kBoy);
   bloodPicker_->reloadAllComponents();
   bloodPicker_->selectRow(baby_.baby_Bood().value_or(0), 0);
-  const foundation::Date today = (clock_ ? *clock_ : foundation::Clock::system()).now();
+  const foundation::Date today = (clock_ ? *clock_ : runtime::RunLoop::main().clock()).now();
   birthdayPicker_->setMaximumDate(std::max(today, baby_.baby_BirthDay().value_or(today)));
   birthdayPicker_->setDate(baby_.baby_BirthDay().value_or(today));
 

@@ -149,7 +149,7 @@ class addBabyController : public ui::ViewController,
   void setLocSaves(std::shared_ptr<app::localSaves> saves) { locSaves_ = std::move(saves); }
   void setBaby(app::Baby baby) { baby_ = std::move(baby); }
   void setAddBaby_delegate(addBabyControllerDelegate* delegate) { delegate_ = delegate; }
-  // Today, for a new baby's birthday and the latest one allowed; the system clock when not given.
+  // Today, for a new baby's birthday and the latest one allowed; the main run loop's clock when not given.
   // Must outlive the screen.
   void setClock(const foundation::Clock* clock) { clock_ = clock; }
 

@@ -7,6 +7,7 @@
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/number_formatter.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/ui/device.h"
 
 namespace charts {
@@ -274,7 +275,7 @@ void graphicsViewController::back() { chartBack(*this, noteView_delegate_); }
 DayTrackController::DayTrackController(app::NoteEditHelper helper, const foundation::Clock* clock,
                                        foundation::Calendar calendar)
     : helper_(std::move(helper)),
-      clock_(clock ? clock : &foundation::Clock::system()),
+      clock_(clock ? clock : &runtime::RunLoop::main().clock()),
       calendar_(std::move(calendar)) {
   dayStart_ = calendar_.startOfDay(clock_->now()).value_or(clock_->now());
 }

@@ -100,7 +100,7 @@ class graphicsViewController : public ui::ViewController {
 
 class DayTrackController : public ui::ViewController {
  public:
-  // `clock` (must outlive the screen) gives today; the system clock when null.
+  // `clock` (must outlive the screen) gives today; the main run loop's clock when null.
   explicit DayTrackController(app::NoteEditHelper helper = {}, const foundation::Clock* clock = nullptr,
                               foundation::Calendar calendar = foundation::Calendar::current());
 

@@ -6,6 +6,7 @@
 #include "app/note_types.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
+#include "platform/runtime/run_loop.h"
 
 namespace navigation {
 
@@ -30,7 +31,7 @@ std::optional<Reminder> reminderOf(const ui::LocalNotification& notification) {
 // ReminderScheduler
 
 ReminderScheduler::ReminderScheduler(ui::Application& application, const foundation::Clock* clock)
-    : application_(application), clock_(clock ? clock : &foundation::Clock::system()) {}
+    : application_(application), clock_(clock ? clock : &runtime::RunLoop::main().clock()) {}
 
 std::vector<Reminder> ReminderScheduler::reminders(const std::optional<std::string>& babyName) const {
   std::vector<Reminder> out;
@@ -159,7 +160,7 @@ void reminderController::commitEditingStyle(ui::TableView& /*table*/, ui::CellEd
 
 reminderDateScreen::reminderDateScreen(ChooserServices services, const foundation::Clock* clock)
     : services_(std::move(services)),
-      clock_(clock ? clock : &foundation::Clock::system()),
+      clock_(clock ? clock : &runtime::RunLoop::main().clock()),
       scheduler_(ui::Application::shared(), clock_) {}
 
 void reminderDateScreen::viewDidLoad() {

@@ -52,7 +52,7 @@ struct Reminder {
 // The reminders among the application's scheduled local notifications.
 class ReminderScheduler {
  public:
-  // `clock` (must outlive the scheduler) gives now; the system clock when null.
+  // `clock` (must outlive the scheduler) gives now; the main run loop's clock when null.
   explicit ReminderScheduler(ui::Application& application = ui::Application::shared(),
                              const foundation::Clock* clock = nullptr);
 
@@ -149,7 +149,7 @@ class reminderDateScreen : public reminderChooseDateController {
 // Registers "remidersNav_id" (the list in its own navigation controller), "reminderController",
 // the segue "reminderSegue" (to "remidersNav_id"), and "chooseReminderDateController" as
 // reminderDateScreen (after registerChooserScreens, whose plain date screen it replaces). `clock`
-// (which must outlive the screens) gives them now; the system clock when null.
+// (which must outlive the screens) gives them now; the main run loop's clock when null.
 void registerReminderScreens(ui::Storyboard& storyboard, const foundation::Clock* clock = nullptr);
 
 }  // namespace navigation

@@ -15,6 +15,7 @@
 #include "platform/foundation/locale.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
 
 namespace note_editor {
@@ -81,6 +82,7 @@ EditorServices EditorServices::fromApplication() {
   if (auto* delegate = app::AppDelegate::shared()) home = delegate->home();
   services.saves = std::make_shared<app::localSaves>(home);
   services.library = home.library();
+  services.clock = &runtime::RunLoop::main().clock();
   services.logEvent = [](std::string event, Dictionary parameters) {
     analytics::Tally::logEventWithParameters(Value(std::move(event)), Value(std::move(parameters)));
   };

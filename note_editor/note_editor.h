@@ -82,7 +82,7 @@ struct EditorServices {
   std::filesystem::path library;
 
   // The application's: its file store, the Tally entry point, the standard preferences, the
-  // current locale, the system clock.
+  // current locale, the main run loop's clock.
   static EditorServices fromApplication();
 };
 

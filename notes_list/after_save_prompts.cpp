@@ -5,6 +5,7 @@
 #include "platform/foundation/locale.h"
 #include "platform/foundation/text.h"
 #include "platform/runtime/bundle.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/ui/application.h"
 
@@ -30,6 +31,7 @@ AfterSavePrompts::Services AfterSavePrompts::Services::fromApplication() {
   services.logEvent = navigation::tallyEventSink();
   services.reviewURL = [] { return navigation::urlHelper().rait_URL(); };
   services.openURL = [](const std::string& url) { ui::Application::shared().openURL(url); };
+  services.clock = &runtime::RunLoop::main().clock();
   return services;
 }
 

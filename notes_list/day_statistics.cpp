@@ -7,6 +7,7 @@
 #include "notes_list/note_predicates.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
+#include "platform/runtime/run_loop.h"
 
 namespace notes_list {
 
@@ -138,7 +139,7 @@ foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
   beginDate_ = beginDate;
   endBound_.reset();
   if (endDate) endBound_ = endOfDay(*endDate);
-  const foundation::Clock& clock = services_.clock ? *services_.clock : foundation::Clock::system();
+  const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
   latestDate_ = endBound_ ? *endBound_ : clock.now();
   earliestDate_.reset();
 

@@ -57,7 +57,7 @@ class entriesStatisticHelper {
  public:
   struct Services {
     std::shared_ptr<store::Context> context;
-    const foundation::Clock* clock = nullptr;      // the system clock when null
+    const foundation::Clock* clock = nullptr;      // the main run loop's clock when null
     std::function<app::InterfaceText()> language;  // InterfaceText::current() when empty
     // First preferred language; "ja" and "zh-Hans" durations lose their blanks.
     std::function<std::optional<std::string>()> preferredLanguage;

@@ -4,6 +4,7 @@
 
 #include "notes_list/date_picker_cell.h"
 #include "notes_list/filter_cells.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/ui/device.h"
 
 namespace notes_list {
@@ -78,7 +79,7 @@ void filterViewController::setAllStuffWithMail(bool mail) {
   }
   dateFormatter_ = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
                                                          foundation::DateFormatterStyle::None);
-  const Date now = services_.clock ? services_.clock->now() : foundation::Clock::system().now();
+  const Date now = services_.clock ? services_.clock->now() : runtime::RunLoop::main().clock().now();
   model_.configure(services_.neh, now, services_.calendar.value_or(foundation::Calendar::current()));
   datePickerRow_.reset();
   filterTable_->reloadData();

@@ -6,6 +6,7 @@
 #include "notes_list/first_launch.h"
 #include "notes_list/latest_updates.h"
 #include "notes_list/notes_table_controller.h"
+#include "platform/runtime/run_loop.h"
 
 namespace notes_list {
 
@@ -127,6 +128,7 @@ ListExtrasScreenServices ListExtrasScreenServices::fromApplication() {
     return delegate ? delegate->managedObjectContext() : nullptr;
   };
   services.logEvent = navigation::tallyEventSink();
+  services.clock = &runtime::RunLoop::main().clock();
   return services;
 }
 

@@ -71,7 +71,7 @@ struct ListExtrasScreenServices {
   const foundation::Clock* clock = &foundation::Clock::system();
   std::function<app::InterfaceText()> language;
   app::AnalyticsEventSink logEvent;
-  // The running application's: its context, Tally, the system clock.
+  // The running application's: its context, Tally, the main run loop's clock.
   static ListExtrasScreenServices fromApplication();
 };
 

@@ -6,6 +6,7 @@
 #include "navigation/settings_controller.h"
 #include "notes_list/note_predicates.h"
 #include "platform/foundation/clock.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/store/fetch_request.h"
 #include "platform/ui/gesture.h"
 #include "platform/ui/image_library.h"
@@ -239,7 +240,7 @@ void mainViewController_iPad::updateTable() {
   refreshStrip();
   MainScreen::updateTable();
   const foundation::Clock& clock =
-      services().statistics.clock ? *services().statistics.clock : foundation::Clock::system();
+      services().statistics.clock ? *services().statistics.clock : runtime::RunLoop::main().clock();
   daysLable_->setText(birthDayDate() ? neh().getIntervalBetween2DatesString(*birthDayDate(), clock.now())
                                      : "");
   babyNameLable_->setText(currentBabyName().value_or(""));

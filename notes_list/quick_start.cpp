@@ -182,6 +182,21 @@ void quickStartView::touchesEnded(const ui::TouchSet& touches) {
   checkPoint(touches.front().locationInView(this).x);
 }
 
+std::vector<ui::View::AccessibilityElement> quickStartView::accessibilityElements() const {
+  const unsigned n = framesCount();
+  const Rect b = bounds();
+  std::vector<AccessibilityElement> elements;
+  for (unsigned i = 0; i < n; ++i) {
+    std::string label = "+";
+    if (i + 1 < n) {
+      if (i >= typeIdArr.size()) continue;
+      label = localized(typeIdArr[i]);
+    }
+    elements.push_back({std::move(label), Rect(b.x() + i * b.width() / n, b.y(), b.width() / n, b.height())});
+  }
+  return elements;
+}
+
 void quickStartView::checkPoint(double x) {
   const unsigned n = framesCount();
   const double w = bounds().width();

@@ -51,6 +51,8 @@ class quickStartView : public ui::View {
   // Draws one slot in its frame rectangle; true when it drew a time label.
   bool drawImageNum(graphics::Canvas& canvas, int num, const graphics::Rect& frame);
   void touchesEnded(const ui::TouchSet& touches) override;
+  // Each slot as the touch finds it, named by its type ("+" for the last).
+  std::vector<AccessibilityElement> accessibilityElements() const override;
   // The slot under a horizontal position, reported to the delegate.
   void checkPoint(double x);
   // One refresh step: schedules the next and asks for a redraw.

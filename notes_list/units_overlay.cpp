@@ -145,6 +145,24 @@ void firstLaunchView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   canvas.restore();
 }
 
+std::vector<ui::View::AccessibilityElement> firstLaunchView::accessibilityElements() const {
+  std::vector<AccessibilityElement> elements;
+  for (int row = 0; row < 3; ++row) {
+    const auto& rowButtons = buttons()[static_cast<std::size_t>(row)];
+    for (std::size_t column = 0; column < rowButtons.size(); ++column) {
+      foundation::Array units;
+      for (const char* key : rowButtons[column].keys) units.emplace_back(localized(key));
+      elements.push_back({foundation::text::format(rowButtons[column].caption, units),
+                          buttonRect(row, static_cast<int>(column))});
+    }
+  }
+  if (weightNum && heightNum && temperNum) {
+    const Metrics m = metrics();
+    elements.push_back({localized("Start"), Rect(0, m.B - 80, m.W, 80)});
+  }
+  return elements;
+}
+
 void firstLaunchView::touchesEnded(const ui::TouchSet& touches) {
   if (touches.empty()) return;
   checkPoint(touches.front().locationInView(this));

@@ -14,6 +14,7 @@
 // Main thread only.
 
 #include <string>
+#include <vector>
 
 #include "app/value_texts.h"
 #include "notes_list/first_launch.h"
@@ -40,6 +41,8 @@ class firstLaunchView : public ui::View {
 
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
   void touchesEnded(const ui::TouchSet& touches) override;
+  // The unit buttons by their captions, and "Start" once all three are chosen.
+  std::vector<AccessibilityElement> accessibilityElements() const override;
   // Acts on the location of one touch, in this view's coordinates.
   void checkPoint(graphics::Point location);
 

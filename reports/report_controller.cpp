@@ -9,6 +9,7 @@
 #include "notes_list/note_predicates.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/image_library.h"
 #include "reports/backup_controller.h"
@@ -212,7 +213,7 @@ void mailSenderController::startJob() {
   input.home = services_.home;
   input.helper = services_.helper;
   input.language = services_.language;
-  input.reportDate = (services_.clock ? *services_.clock : foundation::Clock::system()).now();
+  input.reportDate = (services_.clock ? *services_.clock : runtime::RunLoop::main().clock()).now();
   input.girlIcon = ui::imageNamed("babyGirl");
   input.boyIcon = ui::imageNamed("babyBoy");
 

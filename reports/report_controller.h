@@ -59,7 +59,7 @@ struct ReportServices {
   // Library, clock and language of the note helpers (the context is the screen's or the job's).
   app::NoteEditHelper::Environment helper;
   std::optional<app::InterfaceText> language;
-  // The report's date; the system clock when null.
+  // The report's date; the main run loop's clock when null.
   const foundation::Clock* clock = nullptr;
 
   static ReportServices fromApplication();

@@ -17,6 +17,7 @@
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
 #include "platform/graphics/cairo_canvas.h"
+#include "platform/runtime/run_loop.h"
 #include "platform/store/fetch_request.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
@@ -157,7 +158,7 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
   auto fetched = context.count(babiesRequest());
   if (!fetched) return fetched.error();
   if (*fetched != 0) return {};
-  const foundation::Clock& clock = services_.clock ? *services_.clock : foundation::Clock::system();
+  const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
   const foundation::Date now = clock.now();
   auto baby = app::Baby::insertIn(context);
   baby.setBaby_Name(std::string(kScreenshotTemplateName));
@@ -222,7 +223,7 @@ foundation::Status screenShotHelper::makeLocalizedBabys() {
   if (!templ) return failure(3, "Screenshots: the template baby went");
 
   // The template's birthday: five months back, on the 24th.
-  const foundation::Clock& clock = services_.clock ? *services_.clock : foundation::Clock::system();
+  const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
   const auto& calendar = services_.calendar;
   auto today = calendar.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
@@ -441,7 +442,7 @@ void ScreenshotMode::changeTheLangAndName(const std::string& language, const std
   screen->babyListControllerDone(baby.baby_Name(), baby.baby_Gender().value_or(false) ? 1 : 0,
                                  baby.baby_BirthDay());
   if (auto* pad = dynamic_cast<notes_list::mainViewController_iPad*>(screen)) {
-    const foundation::Clock& clock = services_.clock ? *services_.clock : foundation::Clock::system();
+    const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
     if (auto birthday = baby.baby_BirthDay())
       pad->daysLable().setText(
           screenShotHelper(services_).neh().getIntervalBetween2DatesString(*birthday, clock.now()));
@@ -610,7 +611,7 @@ void ScreenshotMode::captureViewWithName(const std::string& name) {
   if (services_.captureScreen) {
     image = services_.captureScreen();
   } else if (auto window = ui::Application::shared().keyWindow()) {
-    const foundation::Clock& clock = services_.clock ? *services_.clock : foundation::Clock::system();
+    const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
     auto rendered = ui::renderScreenToImage(*window, ui::device().scale, {clock.now()});
     if (rendered) image = std::move(*rendered);
   }

@@ -62,7 +62,7 @@ struct ScreenshotServices {
   std::shared_ptr<store::Context> context;
   // Where "AppleLanguages" is read and set.
   std::shared_ptr<runtime::UserDefaults> userDefaults;
-  const foundation::Clock* clock = nullptr;  // the system clock when null
+  const foundation::Clock* clock = nullptr;  // the main run loop's clock when null
   foundation::Calendar calendar = foundation::Calendar::current();
   // The run loop of the timers and the cloud client; the main one when null.
   runtime::RunLoop* loop = nullptr;

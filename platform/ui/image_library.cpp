@@ -49,6 +49,14 @@ ImageRef imageNamed(std::string_view name) {
   return image;
 }
 
+std::string imageName(const ImageRef& image) {
+  if (!image) return {};
+  std::lock_guard lock(cache().mutex);
+  for (const auto& [name, cached] : cache().images)
+    if (cached == image) return name;
+  return {};
+}
+
 void clearImageCache() {
   std::lock_guard lock(cache().mutex);
   cache().images.clear();

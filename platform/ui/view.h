@@ -184,6 +184,17 @@ class View : public std::enable_shared_from_this<View> {
   bool endEditing(bool force);
   static View* currentFirstResponder();
 
+  // What a screen reader says for this view when it shows no text of its own (an image button).
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+  // The controls of a view that draws them itself, each a label and a frame in this view's
+  // coordinates; empty for views built of subviews.
+  struct AccessibilityElement {
+    std::string label;
+    Rect frame;
+  };
+  virtual std::vector<AccessibilityElement> accessibilityElements() const { return {}; }
+
  protected:
   // Hooks of the first responder change, for text inputs: may refuse (false).
   virtual bool shouldBecomeFirstResponder() { return true; }
@@ -216,6 +227,7 @@ class View : public std::enable_shared_from_this<View> {
   bool needsDisplay_ = true;
   int displayRequests_ = 0;
   bool needsLayout_ = true;
+  std::string accessibilityLabel_;
 };
 
 }  // namespace ui

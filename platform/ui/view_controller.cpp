@@ -219,7 +219,14 @@ void NavigationBar::layoutSubviews() {
   placeLeft(leftView_.get(), 16);
   placeLeft(backButton_.get(), 8);
   if (rightView_) placeLeft(rightView_.get(), b.width() - 16 - rightView_->frame().width());
-  double side = 100;
+  // The title is centred in the room the bar's buttons leave on both sides.
+  double side = 0;
+  for (const View* v :
+       {static_cast<const View*>(leftView_.get()), static_cast<const View*>(backButton_.get())})
+    if (v && v->superview() == this) side = std::max(side, v->frame().maxX());
+  if (rightView_ && rightView_->superview() == this)
+    side = std::max(side, b.width() - rightView_->frame().x());
+  side += 8;
   titleLabel_->setFrame(Rect(side, top, std::max(0.0, b.width() - 2 * side), kBarHeight));
   if (titleView_) {
     Rect f = titleView_->frame();
