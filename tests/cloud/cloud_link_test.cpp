@@ -9,6 +9,7 @@
 #include "cloud/cloud_connect_controller.h"
 #include "cloud/cloud_keychain.h"
 #include "cloud/cloud_request.h"
+#include "cloud/cloud_rest_client.h"
 #include "platform/files/app_home.h"
 #include "platform/foundation/log.h"
 #include "platform/net/http.h"
@@ -147,6 +148,19 @@ TEST_F(CloudLinkFlowTest, ThroughTheLoginScreenWithAUserHint) {
   ASSERT_EQ(delegate_.urls.size(), 1u);
   EXPECT_TRUE(delegate_.urls[0].starts_with(session_->appScheme() + "://1/connect?"));
   EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+
+  // The service accepts the linked user's signed requests.
+  struct Account : CloudRestClientDelegate {
+    std::string uid;
+    void restClientLoadedAccountInfo(Client&, const std::shared_ptr<const CloudAccountInfo>& a) override {
+      uid = a->userId().value_or("");
+    }
+  } account;
+  auto client = CloudRestClient::make(session_, loop());
+  client->setDelegate(&account);
+  client->loadAccountInfo();
+  EXPECT_TRUE(loop().runUntil([&] { return !account.uid.empty(); }, 30));
+  EXPECT_EQ(account.uid, session_->userIds()[0]);
 }
 
 TEST_F(CloudLinkFlowTest, UnknownUserSendsNoHintAndAnUndeclaredSchemeLinksNothing) {
@@ -165,26 +179,6 @@ TEST_F(CloudLinkFlowTest, UnknownUserSendsNoHintAndAnUndeclaredSchemeLinksNothin
   EXPECT_NE(
       log.messages().back().find("app isn't registered for correct URL scheme (cloud-" + std::string(kKey)),
       std::string::npos);
-}
-
-// Beyond the session's own table: escapes that do not decode in the state or the secret, and a
-// value far longer than any real one.
-TEST_F(CloudLinkFlowTest, HostileHandBacksStoreNothing) {
-  const std::string connect = session_->appScheme() + "://1/connect?oauth_token=t&uid=1&";
-  const std::string queries[] = {
-      "oauth_token_secret=%C3&state=N",     "oauth_token_secret=s&state=%4",
-      "oauth_token_secret=s&state=N%00",    "oauth_token_secret=s&state=" + std::string(1 << 20, 'N'),
-      "&&==&oauth_token&state&uid=&state=",
-  };
-  foundation::ScopedLogCapture log;
-  for (const std::string& query : queries) {
-    SCOPED_TRACE(query.substr(0, 60));
-    ASSERT_TRUE(defaults_->setString(kCloudLinkNonceKey, "N").ok());
-    EXPECT_FALSE(session_->handleOpenURL(connect + query));
-    EXPECT_FALSE(session_->isLinked());
-    EXPECT_FALSE(defaults_->stringForKey(kCloudLinkNonceKey));
-  }
-  EXPECT_FALSE(CloudKeychain::credentials());
 }
 
 TEST_F(CloudLinkFlowTest, LoginScreenCancelAndPagesElsewhere) {

@@ -1,5 +1,5 @@
-// Requests on their own: pinned roots, error replies, the observer; path and query helpers; the
-// stand-in's login page handing a user back to the session.
+// Requests on their own: pinned roots, error replies, the observer; path and query helpers; finding
+// the stand-in service through the environment.
 #include "cloud/cloud_request.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "cloud/cloud_keychain.h"
 #include "cloud/cloud_rest_client.h"
 #include "platform/foundation/log.h"
 #include "platform/security/digest.h"
@@ -116,35 +115,6 @@ TEST_F(CloudRequestTest, TheStandInIsFoundThroughTheEnvironment) {
   ::unsetenv("DIARY_CLOUD_HOST");
   ::unsetenv("DIARY_CLOUD_ROOT");
   EXPECT_FALSE(CloudService::fromEnvironment());
-}
-
-TEST_F(CloudRequestTest, TheLoginPageHandsANewUserBackToTheSession) {
-  files::AppHome home(dir_ / "home");
-  CloudKeychain::configure(std::make_shared<security::Keychain>(home), "org.example.diary");
-  auto defaults = std::make_shared<runtime::UserDefaults>(dir_ / "defaults.plist");
-  auto session = std::make_shared<CloudSession>("qwv3rtnpa8sdkmz", "hxb7ytrefo2lmcu", "sandbox", defaults);
-  ASSERT_TRUE(defaults->setString(kCloudLinkNonceKey, "N0NCE").ok());
-
-  auto page = run("/1/connect_login?k=qwv3rtnpa8sdkmz&s=ef963cbf&state=N0NCE&easl=1");
-  EXPECT_EQ(page->statusCode(), 302);
-  ASSERT_TRUE(page->response()->header("Location"));
-  EXPECT_TRUE(session->handleOpenURL(*page->response()->header("Location")));
-  ASSERT_EQ(session->userIds().size(), 1u);
-
-  // The linked user's requests are accepted.
-  struct Account : CloudRestClientDelegate {
-    std::string uid;
-    void restClientLoadedAccountInfo(Client&, const std::shared_ptr<const CloudAccountInfo>& a) override {
-      uid = a->userId().value_or("");
-    }
-  } delegate;
-  auto client = CloudRestClient::make(session, loop_);
-  client->setDelegate(&delegate);
-  client->loadAccountInfo();
-  EXPECT_TRUE(loop_.runUntil([&] { return !delegate.uid.empty(); }, 30));
-  EXPECT_EQ(delegate.uid, session->userIds()[0]);
-  client.reset();
-  CloudKeychain::configure(nullptr, "");
 }
 
 }  // namespace

@@ -374,14 +374,23 @@ TEST_F(CloudLinkTest, UnverifiedOrIncompleteAnswersLinkNobodyAndUseTheNonceUp) {
       {connectURL("oauth_token=t&uid=1"), incomplete},
       {connectURL("oauth_token=t&oauth_token_secret=s"), incomplete},
       {connectURL("oauth_token=&oauth_token_secret=s&uid=1"), incomplete},
-      {connectURL("oauth_token=%zz&oauth_token_secret=s&uid=1"), incomplete}};
+      {connectURL("oauth_token=%zz&oauth_token_secret=s&uid=1"), incomplete},
+      {connectURL("oauth_token=t&oauth_token_secret=%C3&uid=1"), incomplete},
+      // States whose escapes do not decode, one with a NUL after the nonce, one far longer than any real
+      // one, and a query of nothing but separators.
+      {connectURL("oauth_token=t&oauth_token_secret=s&uid=1", "&state=%4"), unverified},
+      {connectURL("oauth_token=t&oauth_token_secret=s&uid=1", "&state=5E1B6A4C-55C9%00"), unverified},
+      {connectURL("oauth_token=t&oauth_token_secret=s&uid=1", "&state=" + std::string(1 << 20, '5')),
+       unverified},
+      {connectURL("&&==&oauth_token&state&uid=&state=", ""), unverified}};
   for (const auto& [url, message] : cases) {
     waitForAnswer();
     foundation::ScopedLogCapture log;
-    EXPECT_FALSE(session_->handleOpenURL(url)) << url;
-    EXPECT_FALSE(session_->isLinked()) << url;
-    EXPECT_FALSE(nonceWaits()) << url;
-    EXPECT_EQ(log.messages(), Ids{message}) << url;
+    SCOPED_TRACE(url.substr(0, 120));
+    EXPECT_FALSE(session_->handleOpenURL(url));
+    EXPECT_FALSE(session_->isLinked());
+    EXPECT_FALSE(nonceWaits());
+    EXPECT_EQ(log.messages(), Ids{message});
   }
   EXPECT_FALSE(hasItem());
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "cloud/oauth_errors.h"
@@ -81,16 +82,20 @@ class OAuthAPITest : public ::testing::Test {
   std::shared_ptr<runtime::UserDefaults> defaults_;
 };
 
-TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignatures) {
-  MemoryKeychain keychain;
+// Two clients side by side, each with its own keychain: neither sees the other's tokens.
+TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignaturesForTwoClients) {
+  MemoryKeychain keychain, other;
   auto api = make(true, &keychain);
-  ASSERT_TRUE(api);
+  auto second = make(true, &other);
+  ASSERT_TRUE(api && second);
   EXPECT_EQ(api->credentials().signatureMethod(), "HMAC-SHA1");
-  ASSERT_TRUE(run([&] { return !opened().empty(); }));
+  ASSERT_TRUE(run([&] { return opened().size() == 2; }));
   const auto requestToken = api->credentials().requestToken();
-  ASSERT_TRUE(requestToken);
-  EXPECT_EQ(opened()[0], url("/1/oauth/authorize?oauth_token=") + *requestToken);
+  ASSERT_TRUE(requestToken && second->credentials().requestToken());
+  EXPECT_NE(*requestToken, *second->credentials().requestToken());
+  EXPECT_EQ(std::ranges::count(opened(), url("/1/oauth/authorize?oauth_token=") + *requestToken), 1);
   EXPECT_TRUE(keychain.holds(kOAuthCredentialRequestToken));
+  EXPECT_NE(keychain.items, other.items);
   EXPECT_FALSE(api->isAuthenticated());
 
   // The user authorised in the browser; the next step takes the access token.
@@ -101,6 +106,11 @@ TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignatures) {
   EXPECT_FALSE(keychain.holds(kOAuthCredentialRequestToken));
   EXPECT_TRUE(defaults_->objectForKey(kOAuthAutomaticTokenRefreshLastExpiryDate).isNull());
   EXPECT_EQ(api->activeLoaderCount(), 0u);
+  EXPECT_FALSE(second->isAuthenticated());
+  EXPECT_FALSE(second->credentials().accessToken());
+  ASSERT_TRUE(second->authenticate().ok());
+  ASSERT_TRUE(run([&] { return second->isAuthenticated(); }));
+  EXPECT_NE(*api->credentials().accessToken(), *second->credentials().accessToken());
 
   // Signed requests of the user are accepted.
   auto info = api->dataForMethod("account/info");
@@ -110,26 +120,6 @@ TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignatures) {
   ASSERT_TRUE(api->discardCredentials().ok());
   EXPECT_FALSE(api->isAuthenticated());
   EXPECT_FALSE(keychain.holds(kOAuthCredentialAccessToken));
-}
-
-TEST_F(OAuthAPITest, TwoClientsKeepTheirOwnTokens) {
-  MemoryKeychain first;
-  MemoryKeychain second;
-  auto a = make(true, &first);
-  auto b = make(true, &second);
-  ASSERT_TRUE(a && b);
-  ASSERT_TRUE(run([&] { return opened().size() == 2; }));
-  ASSERT_TRUE(a->credentials().requestToken() && b->credentials().requestToken());
-  EXPECT_NE(*a->credentials().requestToken(), *b->credentials().requestToken());
-  EXPECT_NE(first.items, second.items);
-
-  ASSERT_TRUE(a->authenticate().ok());
-  ASSERT_TRUE(run([&] { return a->isAuthenticated(); }));
-  EXPECT_FALSE(b->isAuthenticated());
-  EXPECT_FALSE(b->credentials().accessToken());
-  ASSERT_TRUE(b->authenticate().ok());
-  ASSERT_TRUE(run([&] { return b->isAuthenticated(); }));
-  EXPECT_NE(*a->credentials().accessToken(), *b->credentials().accessToken());
 }
 
 TEST_F(OAuthAPITest, SignedRedirectsStayOnTheSameHttpsHost) {

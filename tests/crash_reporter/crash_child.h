@@ -1,7 +1,9 @@
 #pragma once
 // Crashes on purpose happen in a forked child, which tells the parent what it saw through a pipe; the
-// parent compares that report and how the child ended. One runner for every crash test of the folder.
+// parent compares that report and how the child ended. One runner for every crash test of the folder,
+// and the test module (frames_module.c) the crashes happen in.
 
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,12 +11,44 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <utility>
 
 namespace crash_child {
+
+// crash_test_frame_a of the test module: it calls _b, which calls _c, all keeping frame pointers; _c then
+// stores 1 through `target` (mode 0), stores 1 and spins until `*target` is 2 (mode 1), or calls
+// `action(context)` (mode 2).
+using FrameFunction = void (*)(int mode, volatile int* target, void (*action)(void*), void* context);
+
+struct Module {
+  void* handle = nullptr;
+  FrameFunction enter = nullptr;  // null when the module could not be loaded
+};
+
+inline Module openModule() {
+  Module module;
+  module.handle = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
+  if (module.handle)
+    module.enter = reinterpret_cast<FrameFunction>(dlsym(module.handle, "crash_test_frame_a"));
+  return module;
+}
+
+// A store to the lowest page from crash_test_frame_c; unlike a null pointer, sanitizers let it through
+// to the fault.
+inline void crashInModule(FrameFunction enter) {
+  enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // The child's end of the report pipe; -1 in the parent.
 inline int gReportFd = -1;

@@ -1,21 +1,14 @@
 // Report files from real crashes. Each child sets a writer up, crashes on purpose inside the test
 // module's functions (whose names the symbol lookup finds), and writes its report from the signal
-// handler; the parent reads the file back, parses and formats it. Then the reader's answers to files
-// that are cut, damaged or too new.
-#include <dlfcn.h>
+// handler; the parent reads the file back, parses and formats it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
-#include <exception>
 #include <fstream>
-#include <functional>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -30,7 +23,8 @@
 namespace crash {
 namespace {
 
-using FrameFunction = void (*)(int mode, volatile int* target, void (*action)(void*), void* context);
+using crash_child::FrameFunction;
+using crash_child::readFile;
 
 crash_log_writer gWriter;
 crash_async_image_list gImages;
@@ -48,20 +42,11 @@ void onCrash(int nativeSignal, siginfo_t* info, void* uap) noexcept {
   _exit(result == CRASH_ESUCCESS ? 0 : 10 + result);
 }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 // Runs `crash` in a forked child whose crash handler writes the report to `path`; returns how the
 // child ended ("exit 0": the report was written whole).
 std::string crashInChild(const std::filesystem::path& path, const std::function<void(FrameFunction)>& crash) {
   return crash_child::runInChild([&] {
-           void* module = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
-           auto enter =
-               module ? reinterpret_cast<FrameFunction>(dlsym(module, "crash_test_frame_a")) : nullptr;
+           const FrameFunction enter = crash_child::openModule().enter;
            if (!enter || sys::prepareThreadParking() != 0) _exit(3);
            std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
            std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
@@ -140,7 +125,7 @@ TEST(CrashReportFile, EachCrashKindIsWrittenParsedAndFormatted) {
       if (c.action)
         enter(2, nullptr, c.action, const_cast<char*>(busFile.c_str()));
       else
-        enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+        crash_child::crashInModule(enter);
     });
     ASSERT_EQ(status, "exit 0") << c.label;
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp")) << c.label;
@@ -186,59 +171,11 @@ TEST(CrashReportFile, EachCrashKindIsWrittenParsedAndFormatted) {
   }
 }
 
-// The reporter's stand-in for the platform's uncaught-exception handler, as the child installs it.
-void recordUncaught() {
-  std::string name = "unknown", reason;
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    name = "std::runtime_error";
-    reason = e.what();
-  } catch (...) {
-  }
-  const std::uint64_t stack[] = {reinterpret_cast<std::uint64_t>(&recordUncaught) + 4};
-  crash_log_writer_set_exception(&gWriter, name.c_str(), reason.c_str(), stack, 1);
-  std::abort();
-}
-
-TEST(CrashReportFile, AnUncaughtExceptionOnASecondThreadIsReportedWithItsReason) {
-  testing_support::TempDir dir;
-  const auto path = dir / "exception.crashlg";
-  ASSERT_EQ(crashInChild(path,
-                         [](FrameFunction) {
-                           std::set_terminate(recordUncaught);
-                           std::thread([] { throw std::runtime_error("the diary is full"); }).join();
-                         }),
-            "exit 0");
-  auto report = TallyCrashReport::initWithDataError(readFile(path));
-  ASSERT_TRUE(report.ok()) << report.error().description();
-  ASSERT_TRUE(report->hasExceptionInfo());
-  EXPECT_EQ(report->exceptionInfo()->exceptionName, "std::runtime_error");
-  EXPECT_EQ(report->exceptionInfo()->exceptionReason, "the diary is full");
-  EXPECT_EQ(report->exceptionInfo()->stackFrames.size(), 1u);
-  EXPECT_EQ(report->signalInfo().name, "SIGABRT");
-  EXPECT_EQ(report->signalInfo().code, "#0");
-  // The crashed thread is the second one, not the main thread listed first.
-  ASSERT_GE(report->threads().size(), 2u);
-  EXPECT_FALSE(report->threads()[0].crashed);
-  const std::string text = TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
-      *report, TallyCrashReportTextFormatiOS);
-  EXPECT_NE(
-      text.find("*** Terminating app due to uncaught exception 'std::runtime_error', reason: 'the diary is "
-                "full'"),
-      std::string::npos)
-      << text;
-  EXPECT_NE(text.find("Last Exception Backtrace:"), std::string::npos);
-}
-
 TEST(CrashReportFile, AWaitingReportIsNeverReplacedByTheNextCrash) {
   testing_support::TempDir dir;
   const auto path = dir / "live_report.crashlg";
   { std::ofstream(path) << "earlier"; }
-  EXPECT_EQ(
-      crashInChild(
-          path, [](FrameFunction enter) { enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr); }),
-      "exit " + std::to_string(10 + CRASH_EINTERNAL));
+  EXPECT_EQ(crashInChild(path, crash_child::crashInModule), "exit " + std::to_string(10 + CRASH_EINTERNAL));
   EXPECT_EQ(readFile(path), "earlier");
   EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
 }

@@ -32,7 +32,7 @@ struct Message {
   Crashlg__CrashReport__Thread__StackFrame frame = CRASHLG__CRASH_REPORT__THREAD__STACK_FRAME__INIT;
   Crashlg__CrashReport__Thread__StackFrame* frames[1] = {&frame};
   Crashlg__CrashReport__Thread__RegisterValue reg = CRASHLG__CRASH_REPORT__THREAD__REGISTER_VALUE__INIT;
-  Crashlg__CrashReport__Thread__RegisterValue* regs[1] = {&reg};
+  Crashlg__CrashReport__Thread__RegisterValue* regs[5] = {&reg, &reg, &reg, &reg, &reg};
   Crashlg__CrashReport__Thread thread = CRASHLG__CRASH_REPORT__THREAD__INIT;
   Crashlg__CrashReport__Thread* threads[1] = {&thread};
   Crashlg__CrashReport__BinaryImage image = CRASHLG__CRASH_REPORT__BINARY_IMAGE__INIT;
@@ -77,7 +77,7 @@ struct Message {
     thread.crashed = true;
     thread.n_frames = 1;
     thread.frames = frames;
-    thread.n_registers = 1;
+    thread.n_registers = 5;
     thread.registers = regs;
     image.has_base_address = image.has_size = true;
     image.base_address = 0x1000;
@@ -138,25 +138,13 @@ TEST(CrashReportParser, ACompleteReportReadsAndFormatsInTheClassicLayout) {
            "Exception Codes: #0 at 0x0\nCrashed Thread:  0\n",
            // The C++ name is demangled whole, its leading underscore not stripped first.
            "0   ???                                 0x00001010 diary::save() + 16\n",
-           // 32-bit ARM shows r12 as ip.
-           "Thread 0 crashed with ARM Thread State:\n    ip: 0x00000007 \n\n",
+           // 32-bit ARM shows r12 as ip; four registers a line.
+           "Thread 0 crashed with ARM Thread State:\n    ip: 0x00000007     ip: 0x00000007     ip: "
+           "0x00000007 "
+           "    ip: 0x00000007 \n    ip: 0x00000007 \n\n",
            "    0x1000 -     0x1000 +Diary armv7  <01abff> /app/Diary\n",
        })
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-}
-
-TEST(CrashReportParser, FourRegistersALine) {
-  Message message;
-  std::vector<Crashlg__CrashReport__Thread__RegisterValue> values(5, message.reg);
-  std::vector<Crashlg__CrashReport__Thread__RegisterValue*> pointers;
-  for (auto& value : values) pointers.push_back(&value);
-  message.thread.n_registers = pointers.size();
-  message.thread.registers = pointers.data();
-  auto report = TallyCrashReport::initWithDataError(message.file());
-  ASSERT_TRUE(report.ok());
-  const std::string text = TallyCrashReportTextFormatter(TallyCrashReportTextFormatiOS).formatReport(*report);
-  const std::string reg = "    ip: 0x00000007 ";
-  EXPECT_NE(text.find("State:\n" + reg + reg + reg + reg + "\n" + reg + "\n\n"), std::string::npos) << text;
 }
 
 struct Damage {
@@ -291,9 +279,6 @@ TEST(CrashLogWriter, AnExceptionStackIsCutAt512FramesAndASectionPastTheCapIsLeft
   ASSERT_TRUE(report.ok()) << report.error().description();
   ASSERT_TRUE(report->hasExceptionInfo());
   EXPECT_EQ(report->exceptionInfo()->stackFrames.size(), 512u);
-  EXPECT_TRUE(report->userRequested());
-  EXPECT_EQ(report->signalInfo().name, "SIGTRAP");
-  EXPECT_EQ(report->signalInfo().code, "TRAP_TRACE");
   EXPECT_FALSE(report->truncated());
 
   // A cap below the whole report: the exception (the last big section) is left out, the report still

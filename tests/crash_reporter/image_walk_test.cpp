@@ -18,24 +18,11 @@
 namespace crash {
 namespace {
 
-using Action = void (*)(void*);
-using FrameFunction = void (*)(int mode, volatile int* target, Action action, void* context);
+using crash_child::Module;
+using crash_child::openModule;
 
 // The test process; a forked child asks for its own.
 const crash_task_t self = crash_async_task_self();
-
-struct Module {
-  void* handle = nullptr;
-  FrameFunction enter = nullptr;  // crash_test_frame_a
-};
-
-Module openModule() {
-  Module module;
-  module.handle = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
-  if (module.handle)
-    module.enter = reinterpret_cast<FrameFunction>(dlsym(module.handle, "crash_test_frame_a"));
-  return module;
-}
 
 bool listed(crash_async_image_list* list, const char* path) {
   bool found = false;
@@ -58,6 +45,33 @@ void keepName(std::uintptr_t address, const char* name, void* context) {
   named->address = address;
   std::strncpy(named->name, name, sizeof named->name - 1);
 }
+
+// The names of the test module's functions among the frames of a walk, in order, each followed by ",".
+// Async-signal-safe: the text is gathered in place (a pipe takes up to 4096 bytes in one write).
+struct FrameNames {
+  char text[4096];
+  std::size_t length = 0;
+
+  void add(const char* part) noexcept {
+    while (*part != '\0' && length < sizeof text) text[length++] = *part++;
+  }
+  void addWalk(crash_async_image_list* list, crash_async_frame_cursor* cursor) noexcept {
+    for (int i = 0; i < 64 && crash_frame_cursor_next(cursor) == CRASH_FRAME_ESUCCESS; ++i) {
+      std::uint64_t pc;
+      if (crash_frame_cursor_get_reg(cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
+      const crash_async_image* image = crash_async_image_containing_address(list, pc);
+      Named named;
+      if (image &&
+          crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, keepName, &named) ==
+              CRASH_ESUCCESS &&
+          std::strncmp(named.name, "crash_test_", 11) == 0) {
+        add(named.name);
+        add(",");
+      }
+    }
+  }
+  std::string str() const { return std::string(text, length); }
+};
 
 TEST(ImageList, ListsLoadedImagesWithTheirBuildIdSpanAndDynamicSymbols) {
   crash_async_image_list list;
@@ -171,7 +185,7 @@ TEST(FrameWalk, CapturesTheCallingThreadAndWalksOnIntoItsCallers) {
     crash_async_image_list* list;
     std::uintptr_t local;
     std::uint64_t sp;
-    std::string names;
+    FrameNames names;
   } walk{&list, 0, 0, {}};
   module.enter(
       2, nullptr,
@@ -186,16 +200,7 @@ TEST(FrameWalk, CapturesTheCallingThreadAndWalksOnIntoItsCallers) {
               crash_async_frame_cursor cursor;
               crash_frame_cursor_init(&cursor, crash_async_task_self(), state, walk->list);
               crash_async_image_list_set_reading(walk->list, true);
-              for (int i = 0; i < 64 && crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS; ++i) {
-                std::uint64_t pc = 0;
-                crash_frame_cursor_get_reg(&cursor, CRASH_REG_IP, &pc);
-                const crash_async_image* image = crash_async_image_containing_address(walk->list, pc);
-                Named named;
-                if (image && crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc,
-                                                     keepName, &named) == CRASH_ESUCCESS) {
-                  walk->names += std::string(named.name) + ",";
-                }
-              }
+              walk->names.addWalk(walk->list, &cursor);
               crash_async_image_list_set_reading(walk->list, false);
               return CRASH_ESUCCESS;
             },
@@ -205,7 +210,8 @@ TEST(FrameWalk, CapturesTheCallingThreadAndWalksOnIntoItsCallers) {
   // The stack pointer at the capture lies a little below the caller's local variable.
   EXPECT_LT(walk.sp, walk.local);
   EXPECT_LT(walk.local - walk.sp, 4096u);
-  EXPECT_NE(walk.names.find("crash_test_frame_b,crash_test_frame_a,"), std::string::npos) << walk.names;
+  EXPECT_NE(walk.names.str().find("crash_test_frame_b,crash_test_frame_a,"), std::string::npos)
+      << walk.names.str();
   crash_async_image_list_free(&list);
   dlclose(module.handle);
 }
@@ -217,56 +223,37 @@ sys::ParkedThreads gParked;
 std::atomic<sys::ThreadId> gWorker{0}, gBlocker{0};
 volatile int gWorkerState = 0;
 
-// The child's report, gathered in place and sent in one write at the end: a pipe takes up to 4096
-// bytes in one piece.
-char gReport[4096];
-std::size_t gReportLength = 0;
-
-void report(const char* text) noexcept {
-  while (*text != '\0' && gReportLength < sizeof gReport) gReport[gReportLength++] = *text++;
-}
-
-// Reports the names of the module's functions among the frames of a walk, in order.
-void reportFrames(const char* label, crash_async_frame_cursor* cursor) noexcept {
-  report(label);
-  for (int i = 0; i < 64 && crash_frame_cursor_next(cursor) == CRASH_FRAME_ESUCCESS; ++i) {
-    std::uint64_t pc;
-    if (crash_frame_cursor_get_reg(cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
-    const crash_async_image* image = crash_async_image_containing_address(&gImages, pc);
-    Named named;
-    if (image &&
-        crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, keepName, &named) ==
-            CRASH_ESUCCESS &&
-        std::strncmp(named.name, "crash_test_", 11) == 0) {
-      report(named.name);
-      report(",");
-    }
-  }
-  report(";");
-}
+FrameNames gReport;  // the child's report
 
 void onCrash(int, siginfo_t*, void* uap) noexcept {
   crash_async_image_list_set_reading(&gImages, true);
-  if (sys::parkOtherThreads(&gParked, 200'000'000) != sys::ParkResult::kParked) report("could not park;");
+  if (sys::parkOtherThreads(&gParked, 200'000'000) != sys::ParkResult::kParked)
+    gReport.add("could not park;");
   crash_async_frame_cursor cursor;
   crash_async_thread_state state;
   crash_async_thread_state_mcontext_init(&state, &static_cast<ucontext_t*>(uap)->uc_mcontext);
   crash_frame_cursor_init(&cursor, crash_async_task_self(), &state, &gImages);
-  reportFrames("crashed:", &cursor);
+  gReport.add("crashed:");
+  gReport.addWalk(&gImages, &cursor);
+  gReport.add(";");
   for (std::size_t i = 0; i < gParked.count; ++i) {
     const sys::ThreadId thread = gParked.entries[i].thread;
     const bool worker = thread == gWorker.load(), blocker = thread == gBlocker.load();
     if (!worker && !blocker) continue;
     if (crash_frame_cursor_thread_init(&cursor, crash_async_task_self(), &gParked, i, &gImages) !=
         CRASH_FRAME_ESUCCESS) {
-      report(worker ? "worker:no registers;" : "blocker:no registers;");
+      gReport.add(worker ? "worker:no registers;" : "blocker:no registers;");
       continue;
     }
-    reportFrames(worker ? "worker:" : "blocker:", &cursor);
+    gReport.add(worker ? "worker:" : "blocker:");
+    gReport.addWalk(&gImages, &cursor);
+    gReport.add(";");
   }
   sys::releaseParkedThreads(&gParked);
   crash_async_image_list_set_reading(&gImages, false);
-  _exit(write(crash_child::gReportFd, gReport, gReportLength) == static_cast<ssize_t>(gReportLength) ? 0 : 5);
+  _exit(write(crash_child::gReportFd, gReport.text, gReport.length) == static_cast<ssize_t>(gReport.length)
+            ? 0
+            : 5);
 }
 
 TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSignals) {
@@ -293,8 +280,7 @@ TEST(FrameWalk, RealCrashWalksTheCrashedAndParkedThreadsAndSkipsOneThatBlocksSig
     action.sa_sigaction = onCrash;
     action.sa_flags = SA_SIGINFO;
     sigaction(SIGSEGV, &action, nullptr);
-    // A store to the lowest page faults; unlike a null pointer, sanitizers let it through to the fault.
-    module.enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+    crash_child::crashInModule(module.enter);
     _exit(4);
   });
   ASSERT_EQ(ended, "exit 0") << got;

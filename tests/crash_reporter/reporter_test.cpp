@@ -2,7 +2,6 @@
 // pending report for the next launch, an uncaught C++ exception, and live reports.
 #include "crash_reporter/reporter.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,13 +17,12 @@
 #include "crash_reporter/crash_child.h"
 #include "crash_reporter/crash_report.h"
 #include "crash_reporter/errors.h"
+#include "crash_reporter/text_formatter.h"
 #include "platform/system/threads.h"
 #include "support/temp_dir.h"
 
 namespace crash {
 namespace {
-
-using FrameFunction = void (*)(int mode, volatile int* target, void (*action)(void*), void* context);
 
 TallyCrashReporter reporterAt(const std::filesystem::path& root) {
   return TallyCrashReporter("com.example/diary", "3.1", TallyCrashReporterConfig(0, 7), files::AppHome(root));
@@ -34,6 +32,12 @@ TallyCrashReporter reporterAt(const std::filesystem::path& root) {
 std::string inChild(const std::function<void()>& body) { return crash_child::runInChild(body).second; }
 
 std::string text(const foundation::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+int crashedThreads(const TallyCrashReport& report) {
+  int crashed = 0;
+  for (const auto& thread : report.threads()) crashed += thread.crashed;
+  return crashed;
+}
 
 TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
   testing_support::TempDir home;
@@ -45,11 +49,10 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
     if (again || again.error().code != kCrashReporterErrorResourceBusy ||
         again.error().localizedDescription() != "A CrashReporter instance has already been enabled")
       _exit(4);
-    void* module = dlopen(CRASH_TEST_FRAMES_MODULE, RTLD_NOW | RTLD_LOCAL);
-    auto enter = module ? reinterpret_cast<FrameFunction>(dlsym(module, "crash_test_frame_a")) : nullptr;
+    const auto enter = crash_child::openModule().enter;
     if (!enter) _exit(5);
     reporter.generateLiveReportAndReturnError().ok();  // brings the image list up to date
-    enter(0, reinterpret_cast<volatile int*>(16), nullptr, nullptr);
+    crash_child::crashInModule(enter);
     _exit(6);
   });
   // The earlier handler the layer hands the crash on to ends the process: the default action, or a
@@ -85,7 +88,7 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
   EXPECT_FALSE(next.hasPendingCrashReport());
 }
 
-TEST(TallyCrashReporter, AnUncaughtExceptionIsReportedWithItsTypeAndReason) {
+TEST(TallyCrashReporter, AnUncaughtExceptionOnASecondThreadIsReportedWithItsTypeAndReason) {
   testing_support::TempDir home;
   const std::string ended = inChild([&] {
     TallyCrashReporter reporter = reporterAt(home.path());
@@ -102,28 +105,35 @@ TEST(TallyCrashReporter, AnUncaughtExceptionIsReportedWithItsTypeAndReason) {
   EXPECT_EQ(report->exceptionInfo()->exceptionReason, "no baby at row 7");
   EXPECT_FALSE(report->exceptionInfo()->stackFrames.empty());
   EXPECT_EQ(report->signalInfo().name, "SIGABRT");
+  EXPECT_EQ(report->signalInfo().code, "#0");
+  // The crashed thread is the second one, not the main thread listed first.
+  ASSERT_GE(report->threads().size(), 2u);
+  EXPECT_FALSE(report->threads()[0].crashed);
+  EXPECT_EQ(crashedThreads(*report), 1);
+  const std::string formatted = TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+      *report, TallyCrashReportTextFormatiOS);
+  for (const char* line : {"*** Terminating app due to uncaught exception 'std::out_of_range', reason: 'no "
+                           "baby at row 7'",
+                           "Last Exception Backtrace:"})
+    EXPECT_NE(formatted.find(line), std::string::npos) << formatted;
 }
 
-TEST(TallyCrashReporter, ALiveReportIsACompleteFileAndLeavesNoTemporaryFile) {
+// A live report of the calling thread, then of another thread: that one is the crashed thread, the
+// caller is left out and the rest are numbered in order.
+TEST(TallyCrashReporter, LiveReportsAreCompleteFilesAndLeaveNoTemporaryFile) {
   testing_support::TempDir home;
   const TallyCrashReporter reporter = reporterAt(home.path());
-  auto bytes = reporter.generateLiveReportAndReturnError();
-  ASSERT_TRUE(bytes.ok()) << bytes.error().description();
-  auto report = TallyCrashReport::initWithDataError(text(*bytes));
-  ASSERT_TRUE(report.ok()) << report.error().description();
-  EXPECT_TRUE(report->userRequested());
-  EXPECT_EQ(report->signalInfo().name, "SIGTRAP");
-  EXPECT_EQ(report->signalInfo().code, "TRAP_TRACE");
-  int crashed = 0;
-  for (const auto& thread : report->threads()) crashed += thread.crashed;
-  EXPECT_EQ(crashed, 1);
+  auto own = reporter.generateLiveReportAndReturnError();
+  ASSERT_TRUE(own.ok()) << own.error().description();
+  auto ownReport = TallyCrashReport::initWithDataError(text(*own));
+  ASSERT_TRUE(ownReport.ok()) << ownReport.error().description();
+  EXPECT_TRUE(ownReport->userRequested());
+  EXPECT_EQ(std::tuple(ownReport->signalInfo().name, ownReport->signalInfo().code),
+            std::tuple("SIGTRAP", "TRAP_TRACE"));
+  EXPECT_EQ(crashedThreads(*ownReport), 1);
   EXPECT_TRUE(std::filesystem::is_empty(home / "tmp"));
   EXPECT_FALSE(reporter.hasPendingCrashReport());
-}
 
-TEST(TallyCrashReporter, ALiveReportOfAnotherThreadLeavesTheCallerOutAndNumbersTheRestInOrder) {
-  testing_support::TempDir home;
-  const TallyCrashReporter reporter = reporterAt(home.path());
   std::atomic<crash_thread_t> other{0};
   std::mutex mutex;
   std::condition_variable wake;
@@ -147,12 +157,9 @@ TEST(TallyCrashReporter, ALiveReportOfAnotherThreadLeavesTheCallerOutAndNumbersT
   auto report = TallyCrashReport::initWithDataError(text(*bytes));
   ASSERT_TRUE(report.ok()) << report.error().description();
   EXPECT_EQ(static_cast<int>(report->threads().size()), before - 1);
-  int crashed = 0;
-  for (std::size_t i = 0; i < report->threads().size(); ++i) {
+  for (std::size_t i = 0; i < report->threads().size(); ++i)
     EXPECT_EQ(report->threads()[i].threadNumber, static_cast<std::int64_t>(i));
-    crashed += report->threads()[i].crashed;
-  }
-  EXPECT_EQ(crashed, 1);
+  EXPECT_EQ(crashedThreads(*report), 1);
 }
 
 TEST(TallyCrashReporter, SymbolicationStrategiesKeepOnlyTheKnownBits) {
