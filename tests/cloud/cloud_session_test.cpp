@@ -227,22 +227,7 @@ TEST_F(CloudSessionTest, TheItemIsReadableAfterTheFirstUnlockFromSystemFourOn) {
   EXPECT_EQ(attribute("pdmn"), Value("ak"));
 }
 
-TEST_F(CloudSessionTest, KeychainFailuresAreLoggedAndNeverReachTheCaller) {
-  // An item whose data is no keyed archive: the session starts unlinked, and the next save replaces it.
-  Dictionary attributes = query("v_Data");
-  attributes.set("v_Data", foundation::Bytes{1, 2, 3});
-  ASSERT_EQ(keychain_->add(attributes), Keychain::kSuccess);
-  {
-    foundation::ScopedLogCapture log;
-    auto session = start();
-    EXPECT_FALSE(session->isLinked());
-    EXPECT_EQ(log.messages(), Ids{"[WARNING] CloudSDK: error reading stored credentials (-26275)"});
-    session->updateAccessTokenAccessTokenSecretForUserId("t", "s", "1");
-  }
-  EXPECT_EQ(storedItem(), currentForm(Array{user("1", "t", "s")}));
-  EXPECT_TRUE(start()->isLinked());
-
-  // Without a keychain nothing is kept, and every attempt says why.
+TEST_F(CloudSessionTest, WithoutAKeychainNothingIsKeptAndEveryAttemptSaysWhy) {
   CloudKeychain::configure(nullptr, "org.example.diary");
   foundation::ScopedLogCapture log;
   auto session = start();
@@ -296,27 +281,37 @@ TEST_F(CloudSessionTest, LeftoversStayWhenTheMigratedItemCannotBeSaved) {
   EXPECT_TRUE(defaults_->objectForKey(kCloudSavedCredentialsKey).isNull());
 }
 
-TEST_F(CloudSessionTest, ADamagedKeychainFileIsReplacedByTheNextSave) {
-  const auto file = keychain_->fileForService("org.example.diary.cloud.auth");
-  ASSERT_TRUE(files::createDirectory(keychain_->folder()).ok());
-  for (const foundation::Bytes& junk :
-       {foundation::Bytes{'b', 'p', 'l', 'i', 's', 't'}, foundation::Bytes{}}) {
-    ASSERT_TRUE(files::writeAtomic(file, junk).ok());
+// Damage where the item should be: the session starts unlinked, and the next save replaces it.
+TEST_F(CloudSessionTest, ADamagedItemOrKeychainFileLinksNobodyAndTheNextSaveReplacesIt) {
+  const struct {
+    bool wholeFile;  // the data stand for the keychain file, not for the item's data
+    foundation::Bytes data;
+    std::string log;  // what the start logs, when it matters
+  } cases[] = {{false, {1, 2, 3}, "[WARNING] CloudSDK: error reading stored credentials (-26275)"},
+               {false, *plist::archiveRootValue(Value(Array{"1", "t", "s"})), ""},
+               {true, {'b', 'p', 'l', 'i', 's', 't'}, ""},
+               {true, {}, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.data.begin(), c.data.end()));
+    if (c.wholeFile) {
+      ASSERT_TRUE(files::createDirectory(keychain_->folder()).ok());
+      ASSERT_TRUE(files::writeAtomic(keychain_->fileForService("org.example.diary.cloud.auth"), c.data).ok());
+    } else {
+      Dictionary attributes = query("v_Data");
+      attributes.set("v_Data", c.data);
+      ASSERT_EQ(keychain_->add(attributes), Keychain::kSuccess);
+    }
     foundation::ScopedLogCapture log;
     auto session = start();
     EXPECT_FALSE(session->isLinked());
+    if (!c.log.empty()) {
+      EXPECT_EQ(log.messages(), Ids{c.log});
+    }
     session->updateAccessTokenAccessTokenSecretForUserId("t", "s", "1");
     EXPECT_EQ(storedItem(), currentForm(Array{user("1", "t", "s")}));
     EXPECT_EQ(start()->userIds(), Ids{"1"});
     (void)CloudKeychain::deleteCredentials();
   }
-  // An item holding an archive of something other than a dictionary is foreign: no users.
-  auto foreign = plist::archiveRootValue(Value(Array{"1", "t", "s"}));
-  Dictionary attributes = query("v_Data");
-  attributes.set("v_Data", *foreign);
-  ASSERT_EQ(keychain_->add(attributes), Keychain::kSuccess);
-  foundation::ScopedLogCapture log;
-  EXPECT_FALSE(start()->isLinked());
 }
 
 TEST_F(CloudSessionTest, TheSharedSessionIsHeldUntilReplaced) {
