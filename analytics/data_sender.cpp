@@ -313,7 +313,7 @@ void TallyDataSender::sendData(std::optional<TallyEnvelope> envelope, const std:
   task->setTag(tag);
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
   running_.push_back({task, cancelled, tag, std::move(envelope->marks)});
-  runtime::RunLoop::main().performSoon([task, cancelled] {
+  runtime::RunLoop::mainHandle().performSoon([task, cancelled] {
     if (!*cancelled) task->startInRunLoop(runtime::RunLoop::main());
   });
 }
@@ -453,7 +453,7 @@ void TallyDataSender::cancelTasks() {
   running_.clear();
   for (auto& r : running) {
     *r.cancelled = true;
-    runtime::RunLoop::main().performSoon([task = r.task] { task->cancelTask(); });
+    runtime::RunLoop::mainHandle().performSoon([task = r.task] { task->cancelTask(); });
   }
 }
 

@@ -77,7 +77,8 @@ void write(std::string NetworkState::*field, std::string_view value) {
 const void* TallyNetworkUtil::networkUtilObject() { return &kClassTag; }
 
 void TallyNetworkUtil::initNetworkReachability() {
-  runtime::RunLoop& main = runtime::RunLoop::main();
+  // Maybe called on a queue while a test's main loop goes away: asked and posted to through a handle.
+  runtime::LoopHandle main = runtime::RunLoop::mainHandle();
   if (!main.isCurrent()) {
     main.performSoon([] { initNetworkReachability(); });
     return;

@@ -190,10 +190,11 @@ TallyReachability::~TallyReachability() { tallyStopNotifier(); }
 
 bool TallyReachability::tallyStartNotifier() {
   if (watch_ != 0) return true;
-  runtime::RunLoop* loop = &runtime::RunLoop::main();
+  // Changes come on the provider's thread, which may outlive the loop.
+  runtime::LoopHandle loop = runtime::RunLoop::mainHandle();
   std::weak_ptr<TallyReachability> weak = weak_from_this();
   watch_ = provider_->watch([loop, weak] {
-    loop->performSoon([weak] {
+    loop.performSoon([weak] {
       if (auto self = weak.lock()) {
         runtime::NotificationCenter::defaultCenter().post(std::string(kTallyReachabilityChangedNotification),
                                                           self.get());

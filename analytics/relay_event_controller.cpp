@@ -91,7 +91,7 @@ void TallyRelayEventController::cancelCalls() {
     std::lock_guard lock(callsMutex_);
     calls.swap(runningCalls_);
   }
-  for (auto& task : calls) runtime::RunLoop::main().performSoon([task] { task->cancelTask(); });
+  for (auto& task : calls) runtime::RunLoop::mainHandle().performSoon([task] { task->cancelTask(); });
 }
 
 size_t TallyRelayEventController::runningCallCount() const {
@@ -287,7 +287,7 @@ void TallyRelayEventController::asyncInvokeURLWithParams(Dictionary item) {
     runningCalls_.push_back(task);
   }
   std::weak_ptr<TallyHttpAsyncTask> weak = task;
-  runtime::RunLoop::main().performSoon([weak] {
+  runtime::RunLoop::mainHandle().performSoon([weak] {
     if (auto t = weak.lock()) t->startInRunLoop(runtime::RunLoop::main());
   });
 }

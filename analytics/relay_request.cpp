@@ -48,7 +48,7 @@ TallyRelayRequest::~TallyRelayRequest() {
     std::lock_guard lock(mutex_);
     tasks.swap(runningTasks_);
   }
-  for (auto& task : tasks) runtime::RunLoop::main().performSoon([task] { task->cancelTask(); });
+  for (auto& task : tasks) runtime::RunLoop::mainHandle().performSoon([task] { task->cancelTask(); });
 }
 
 bool TallyRelayRequest::initSchema() {
@@ -184,7 +184,7 @@ void TallyRelayRequest::sendRelayRequest(const Bytes& body, const std::optional<
     runningTasks_.push_back(task);
   }
   std::weak_ptr<TallyHttpAsyncTask> weak = task;
-  runtime::RunLoop::main().performSoon([weak] {
+  runtime::RunLoop::mainHandle().performSoon([weak] {
     if (auto t = weak.lock()) t->startInRunLoop(runtime::RunLoop::main());
   });
 }

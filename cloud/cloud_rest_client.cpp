@@ -379,7 +379,8 @@ void CloudRestClient::parseOnWorker(const RequestPtr& request, bool delta) {
   if (!parseQueue_) parseQueue_ = std::make_unique<runtime::SerialQueue>("CloudRestClient.parse");
   std::weak_ptr<int> alive = alive_;
   const std::uint64_t generation = generation_;
-  runtime::RunLoop* loop = &loop_;
+  // The loop may go while the parse runs; its records are then dropped.
+  runtime::LoopHandle loop = loop_.handle();
   parseQueue_->async([this, request, delta, alive, generation, loop] {
     // Built here, away from the requesting thread; only the finished records go back.
     struct Parsed {
@@ -416,7 +417,7 @@ void CloudRestClient::parseOnWorker(const RequestPtr& request, bool delta) {
       CloudLogWarning("CloudSDK: error parsing metadata");
       parsed->error = clientError(kCloudErrorInvalidResponse, request->userInfo());
     }
-    loop->performSoon([this, alive, generation, parsed, delta] {
+    loop.performSoon([this, alive, generation, parsed, delta] {
       if (alive.expired() || generation != generation_) return;
       if (parsed->error) {
         fail(delta ? &Delegate::restClientLoadDeltaFailedWithError

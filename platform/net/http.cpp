@@ -37,8 +37,10 @@ std::optional<std::string> headerValue(const Headers& headers, std::string_view 
   return found;
 }
 
-struct HttpConnection::Shared {
-  runtime::RunLoop* loop = nullptr;
+struct HttpConnection::Shared : std::enable_shared_from_this<Shared> {
+  // The worker may outlive the loop (a test or a screen that closes first): it posts through a
+  // handle, and what it posts after the loop has gone is dropped.
+  runtime::LoopHandle loop;
   HttpCallbacks callbacks;  // touched on the loop's thread only
   std::atomic<bool> cancelled{false};
   std::mutex mutex;
@@ -46,12 +48,10 @@ struct HttpConnection::Shared {
 
   // Hands work to the loop; it is dropped there when the connection was cancelled meanwhile.
   void post(std::function<void(HttpCallbacks&)> work) {
-    loop->performSoon([self = shared_from_this_(), work = std::move(work)] {
+    loop.performSoon([self = shared_from_this(), work = std::move(work)] {
       if (!self->cancelled.load()) work(self->callbacks);
     });
   }
-  std::weak_ptr<Shared> self;
-  std::shared_ptr<Shared> shared_from_this_() { return self.lock(); }
 };
 
 class HttpWorker {
@@ -406,8 +406,7 @@ std::unique_ptr<HttpConnection> HttpConnection::start(HttpRequest request, HttpC
   initializeCurlOnce();
   std::unique_ptr<HttpConnection> connection(new HttpConnection());
   auto shared = std::make_shared<Shared>();
-  shared->self = shared;
-  shared->loop = &loop;
+  shared->loop = loop.handle();
   shared->callbacks = std::move(callbacks);
   connection->shared_ = shared;
   connection->worker_ = std::make_unique<HttpWorker>();

@@ -117,7 +117,8 @@ struct HttpCallbacks {
 
 class HttpConnection {
  public:
-  // Starts the request at once; the callbacks run on `loop`, which must outlive the connection.
+  // Starts the request at once; the callbacks run on `loop`. When the loop goes before the
+  // connection, nothing more is handed to it and no callback runs.
   static std::unique_ptr<HttpConnection> start(HttpRequest request, HttpCallbacks callbacks,
                                                runtime::RunLoop& loop = runtime::RunLoop::main());
   // Cancels, and waits for the worker to let go of the request (it stops at once).

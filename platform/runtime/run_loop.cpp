@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "platform/foundation/log.h"
 
@@ -27,6 +28,13 @@ struct TimerState {
   foundation::Date due;
 };
 
+struct LoopLife {
+  explicit LoopLife(RunLoop* loop) : loop(loop) {}
+
+  std::mutex mutex;  // held across a post, so that the loop cannot go in the middle of one
+  RunLoop* loop;     // null once the loop's destructor has begun
+};
+
 }  // namespace detail
 
 namespace {
@@ -34,6 +42,13 @@ namespace {
 constexpr double kMinimumRepeatInterval = 0.0001;
 
 std::atomic<RunLoop*> installedMain{nullptr};
+// Guards installing a main loop together with its life, so that mainHandle() sees the two agree.
+std::mutex installMutex;
+// Never destroyed: worker threads may still ask for the main loop while the process exits.
+std::shared_ptr<detail::LoopLife>& installedLife() {
+  static auto* const life = new std::shared_ptr<detail::LoopLife>();
+  return *life;
+}
 
 bool onInitialThread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
 
@@ -71,9 +86,22 @@ foundation::Date Timer::fireDate() const {
 RunLoop::RunLoop(foundation::Clock& clock)
     : clock_(clock),
       manual_(dynamic_cast<foundation::ManualClock*>(&clock)),
-      owner_(std::this_thread::get_id()) {}
+      owner_(std::this_thread::get_id()),
+      life_(std::make_shared<detail::LoopLife>(this)) {}
 
 RunLoop::~RunLoop() {
+  // From here on posts through handles are dropped; one under way finishes first.
+  {
+    std::lock_guard lock(life_->mutex);
+    life_->loop = nullptr;
+  }
+  // A loop that goes while still installed as the main one stops being it at once, rather than
+  // leaving main() to hand out a loop that is gone.
+  {
+    std::lock_guard lock(installMutex);
+    RunLoop* self = this;
+    if (installedMain.compare_exchange_strong(self, nullptr)) installedLife().reset();
+  }
   // Timer handles may outlive the loop: none of them may still read as valid, and the callbacks
   // (with whatever they captured) go with the loop.
   std::set<Entry> timers;
@@ -96,6 +124,15 @@ RunLoop& RunLoop::main() {
     return loop;
   }();
   return *processLoop;
+}
+
+LoopHandle RunLoop::handle() const { return LoopHandle(life_); }
+
+LoopHandle RunLoop::mainHandle() {
+  // Under the lock no loop can be installed or uninstall itself, so main() names a loop that lives.
+  std::lock_guard lock(installMutex);
+  if (installedLife()) return LoopHandle(installedLife());
+  return main().handle();
 }
 
 bool RunLoop::isCurrent() const {
@@ -263,10 +300,53 @@ bool RunLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds)
   }
 }
 
+// --- LoopHandle ----------------------------------------------------------------------------------
+
+bool LoopHandle::performSoon(RunLoop::Work work) const {
+  if (!life_ || !work) return false;
+  {
+    std::lock_guard lock(life_->mutex);
+    if (life_->loop) {
+      life_->loop->performSoon(std::move(work));
+      return true;
+    }
+  }
+  // Dropped: `work` goes with this call, outside the lock, since its captures may post again.
+  return false;
+}
+
+bool LoopHandle::alive() const {
+  if (!life_) return false;
+  std::lock_guard lock(life_->mutex);
+  return life_->loop != nullptr;
+}
+
+bool LoopHandle::isCurrent() const {
+  if (!life_) return false;
+  std::lock_guard lock(life_->mutex);
+  return life_->loop && life_->loop->isCurrent();
+}
+
 // --- ScopedMainRunLoop ---------------------------------------------------------------------------
 
-ScopedMainRunLoop::ScopedMainRunLoop(RunLoop& loop) : previous_(installedMain.exchange(&loop)) {}
+ScopedMainRunLoop::ScopedMainRunLoop(RunLoop& loop) {
+  std::lock_guard lock(installMutex);
+  previous_ = installedMain.exchange(&loop);
+  previousLife_ = std::exchange(installedLife(), loop.life_);
+}
 
-ScopedMainRunLoop::~ScopedMainRunLoop() { installedMain.store(previous_); }
+ScopedMainRunLoop::~ScopedMainRunLoop() {
+  std::lock_guard lock(installMutex);
+  // A previous loop that has gone meanwhile is not brought back.
+  if (previousLife_) {
+    std::lock_guard lifeLock(previousLife_->mutex);
+    if (!previousLife_->loop) {
+      previous_ = nullptr;
+      previousLife_.reset();
+    }
+  }
+  installedMain.store(previous_);
+  installedLife() = std::move(previousLife_);
+}
 
 }  // namespace runtime

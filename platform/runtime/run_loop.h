@@ -20,7 +20,10 @@ namespace runtime {
 
 namespace detail {
 struct TimerState;
-}
+struct LoopLife;
+}  // namespace detail
+
+class LoopHandle;
 
 // A handle of a scheduled timer; copies refer to the same timer. Dropping every handle does not stop
 // the timer: the loop keeps it until it is invalidated or, for a one-shot timer, until it has fired.
@@ -69,8 +72,17 @@ class RunLoop {
   // True on the thread that runs this loop.
   bool isCurrent() const;
 
-  // Queues work to run on the loop's thread, after work queued before it. Safe from any thread.
+  // Queues work to run on the loop's thread, after work queued before it. Safe from any thread
+  // while the loop lives; a thread that may still post after the loop has gone posts through a
+  // handle() instead.
   void performSoon(Work work);
+
+  // A handle for posting to this loop that does not keep the loop alive: once the loop is
+  // destroyed, posts through it are dropped.
+  LoopHandle handle() const;
+  // A handle of the loop that is the main loop now (see main()). Unlike main().performSoon(...),
+  // posting through it cannot race a test's loop going away.
+  static LoopHandle mainHandle();
 
   // Schedules a timer that fires `interval` seconds from now on the loop's clock, and then every
   // `interval` seconds when it repeats. A repeating timer keeps its schedule: each fire is planned
@@ -102,6 +114,8 @@ class RunLoop {
   bool runUntil(const std::function<bool()>& done, double timeoutSeconds);
 
  private:
+  friend class ScopedMainRunLoop;
+
   struct Entry {
     foundation::Date due;
     std::uint64_t order;
@@ -127,6 +141,29 @@ class RunLoop {
   std::uint64_t nextOrder_ = 0;
   std::thread::id owner_;
   bool ownedByInitialThread_ = false;
+  // Outlives the loop in the handles given out; marked dead first thing in the destructor.
+  std::shared_ptr<detail::LoopLife> life_;
+};
+
+// Posts to a loop from any thread without keeping it alive. A post while the loop lives queues the
+// work as RunLoop::performSoon does; a post after the loop's destructor has begun drops the work
+// quietly (it is released on the posting thread). A post never overlaps the loop's destruction.
+// Copies refer to the same loop; a default handle names none and drops every post.
+class LoopHandle {
+ public:
+  LoopHandle() = default;
+
+  // True when the work was queued; false when the loop is gone and the work was dropped.
+  bool performSoon(RunLoop::Work work) const;
+  // True while the loop lives; it may be gone right after.
+  bool alive() const;
+  // True on the thread that runs the loop, while it lives.
+  bool isCurrent() const;
+
+ private:
+  friend class RunLoop;
+  explicit LoopHandle(std::shared_ptr<detail::LoopLife> life) : life_(std::move(life)) {}
+  std::shared_ptr<detail::LoopLife> life_;
 };
 
 // Makes `loop` the process's main loop while it lives, then restores the previous one. For tests
@@ -140,6 +177,7 @@ class ScopedMainRunLoop {
 
  private:
   RunLoop* previous_;
+  std::shared_ptr<detail::LoopLife> previousLife_;
 };
 
 }  // namespace runtime

@@ -178,5 +178,30 @@ TEST_F(HttpTest, ACancelledConnectionCallsNothingAndRemovesItsFile) {
   EXPECT_FALSE(fs::exists(dir_ / "slow.bin"));
 }
 
+TEST_F(HttpTest, ALoopThatGoesBeforeTheAnswerIsHandedNothing) {
+  server_.setFault(CloudServer::Fault::SlowTrickle, 1);
+  HttpRequest r = request("/test/bytes?n=10");
+  r.downloadFile = dir_ / "late.bin";
+  bool called = false;
+  HttpCallbacks callbacks;
+  callbacks.response = [&called](const HttpResponse&) { called = true; };
+  callbacks.progress = [&called](const HttpProgress&) { called = true; };
+  callbacks.completion = [&called](foundation::Result<HttpResponse>) { called = true; };
+  auto gone = std::make_unique<runtime::RunLoop>();
+  auto connection = HttpConnection::start(std::move(r), std::move(callbacks), *gone);
+  gone.reset();
+  // The whole body arrives after the loop went: the worker has handed it the response and progress.
+  runtime::Timer poll = loop_.scheduleTimer(0.01, true, [](runtime::Timer&) {});
+  EXPECT_TRUE(loop_.runUntil(
+      [&] {
+        std::error_code ignored;
+        return fs::file_size(dir_ / "late.bin", ignored) == 10;
+      },
+      20));
+  poll.invalidate();
+  connection.reset();
+  EXPECT_FALSE(called);
+}
+
 }  // namespace
 }  // namespace net

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -166,6 +167,63 @@ TEST_F(RunLoopTest, WorkAndTimersFromOtherThreadsRunOnTheLoopThreadInPostingOrde
   loop.advance(1.0);
   EXPECT_EQ(ran, "from another thread@1");
   EXPECT_FALSE(loop.runUntil([] { return false; }, 0.0));
+}
+
+TEST(LoopHandleTest, AWorkerPostingWhileItsLoopGoesLosesItsWorkQuietly) {
+  ManualClock clock;
+  auto loop = std::make_unique<RunLoop>(clock);
+  LoopHandle handle = loop->handle();
+  auto captured = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = captured;
+  std::atomic<int> ran{0}, queued{0};
+  // Posts until the loop is gone; every piece keeps `captured` alive until it ran or was dropped.
+  std::thread worker([&, handle, captured]() mutable {
+    while (handle.performSoon([&ran, captured] { ++ran; })) ++queued;
+    captured.reset();
+  });
+  captured.reset();
+  EXPECT_TRUE(loop->runUntil([&] { return ran >= 100; }, 30));
+  EXPECT_TRUE(handle.alive());
+  loop.reset();  // the worker is still posting
+  worker.join();
+  EXPECT_FALSE(handle.alive());
+  EXPECT_FALSE(handle.isCurrent());
+  EXPECT_FALSE(handle.performSoon([] {}));
+  EXPECT_FALSE(LoopHandle().performSoon([] {}));
+  EXPECT_GE(queued.load(), ran.load());
+  EXPECT_TRUE(watch.expired());  // run, released with the loop, or dropped by the poster
+}
+
+TEST(LoopHandleTest, TheMainHandleFollowsTheInstalledLoopAndNeverOneThatWent) {
+  ManualClock clock;
+  RunLoop& processLoop = RunLoop::main();
+  RunLoop installed(clock);
+  int ranOnInstalled = 0;
+  {
+    ScopedMainRunLoop scope(installed);
+    LoopHandle handle;
+    std::thread([&] { handle = RunLoop::mainHandle(); }).join();
+    EXPECT_TRUE(handle.performSoon([&] { ++ranOnInstalled; }));
+    EXPECT_TRUE(handle.isCurrent());
+    installed.runUntilIdle();
+    EXPECT_EQ(ranOnInstalled, 1);
+    // A loop that goes while installed is the main one no more, nor is it brought back later.
+    for (bool whileCovered : {false, true}) {
+      auto shortLived = std::make_unique<RunLoop>(clock);
+      ScopedMainRunLoop nested(*shortLived);
+      LoopHandle gone = RunLoop::mainHandle();
+      {
+        std::optional<ScopedMainRunLoop> over;
+        if (whileCovered) over.emplace(installed);
+        shortLived.reset();
+      }
+      EXPECT_FALSE(gone.performSoon([] {}));
+      EXPECT_EQ(&RunLoop::main(), &processLoop) << whileCovered;
+    }
+    EXPECT_EQ(&RunLoop::main(), &installed);
+  }
+  EXPECT_EQ(&RunLoop::main(), &processLoop);
+  EXPECT_TRUE(RunLoop::mainHandle().alive());
 }
 
 TEST(MainRunLoopTest, ScopedLoopStandsInForTheMainLoopWhileItLives) {
