@@ -3,8 +3,10 @@
 // the local time zone pinned, and files written with given contents and modification times.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "app/local_saves.h"
@@ -28,6 +30,16 @@ inline Date local(int year, int month, int day, int hour = 0, int minute = 0, in
   parts.year = year, parts.month = month, parts.day = day, parts.hour = hour, parts.minute = minute,
   parts.second = second;
   return foundation::Calendar::gregorian(foundation::TimeZone::local()).dateFromComponents(parts).value();
+}
+
+// Runs SQL on a database file (made when missing) through a connection of its own.
+inline void runSql(const fs::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+  sqlite3_free(message);
+  sqlite3_close(db);
 }
 
 class FileStoreTest : public ::testing::Test {

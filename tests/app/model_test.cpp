@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/entities.h"
+#include "note_helper_fixture.h"
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/time_zone.h"
 #include "platform/store/store.h"
@@ -16,23 +17,13 @@
 namespace {
 
 using foundation::Date;
+using note_helper_test::at;
 using store::AttributeType;
 using store::Predicate;
 
-// Pins the zone local times are taken in for one scope.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) : scoped_(*foundation::TimeZone::withIdentifier(zone)) {}
-
- private:
-  foundation::ScopedDefaultTimeZone scoped_;
-};
-
-// A wall-clock time in the current time zone.
-Date localDate(int year, int month, int day, int hour = 0, int minute = 0) {
-  foundation::DateComponents parts;
-  parts.year = year, parts.month = month, parts.day = day, parts.hour = hour, parts.minute = minute;
-  return foundation::Calendar::current().dateFromComponents(parts).value();
+// Makes `zone` the device's time zone for one scope.
+foundation::ScopedDefaultTimeZone inZone(const char* zone) {
+  return foundation::ScopedDefaultTimeZone(foundation::TimeZone::withIdentifier(zone).value());
 }
 
 TEST(DiaryModel, TenEntitiesWithTheirFieldsInOrderAndConsistentLinks) {
@@ -87,26 +78,29 @@ TEST(DiaryModel, TenEntitiesWithTheirFieldsInOrderAndConsistentLinks) {
 }
 
 TEST(DayKey, YearThenTwoDigitMonthAndDayInTheCurrentZone) {
-  ScopedTimeZone zone("UTC");
-  EXPECT_EQ(app::dayKey(localDate(2015, 3, 5, 12)), "20150305");
-  EXPECT_EQ(app::dayKey(localDate(2016, 1, 1, 0, 0)), "20160101");
-  EXPECT_EQ(app::dayKey(localDate(2016, 1, 1, 0, 0) - 0.001), "20151231");
-  const Date instant = localDate(2015, 3, 5, 2);
-  {
-    ScopedTimeZone newYork("America/New_York");
-    EXPECT_EQ(app::dayKey(instant), "20150304") << "2:00 UTC is the evening before in New York";
-    EXPECT_EQ(app::dayKey(localDate(2015, 3, 8, 0)), "20150308") << "day of the spring change";
-    EXPECT_EQ(app::dayKey(localDate(2015, 3, 8, 23, 30)), "20150308");
-    EXPECT_EQ(app::dayKey(localDate(2015, 3, 9, 0)), "20150309");
+  const char *ny = "America/New_York", *saoPaulo = "America/Sao_Paulo";
+  const struct {
+    const char* zone;
+    Date date;
+    const char* key;
+  } cases[] = {
+      {"UTC", at("UTC", 2015, 3, 5, 12), "20150305"},
+      {"UTC", at("UTC", 2016, 1, 1), "20160101"},
+      {"UTC", at("UTC", 2016, 1, 1) - 0.001, "20151231"},
+      {ny, at("UTC", 2015, 3, 5, 2), "20150304"},  // the evening before in New York
+      {ny, at(ny, 2015, 3, 8), "20150308"},        // the day of the spring change
+      {ny, at(ny, 2015, 3, 8, 23, 30), "20150308"},
+      {ny, at(ny, 2015, 3, 9), "20150309"},
+      {"UTC", at("UTC", 2015, 3, 5, 2), "20150305"},  // the zone in force counts, not a remembered one
+      // A day that begins at 1:00, midnight being skipped.
+      {saoPaulo, at(saoPaulo, 2014, 10, 18, 23, 59), "20141018"},
+      {saoPaulo, at(saoPaulo, 2014, 10, 19, 1), "20141019"},
+      {saoPaulo, at(saoPaulo, 2014, 10, 19, 1) - 0.001, "20141018"},
+  };
+  for (const auto& c : cases) {
+    auto zone = inZone(c.zone);
+    EXPECT_EQ(app::dayKey(c.date), c.key) << c.zone;
   }
-  {
-    // A day that begins at 1:00, midnight being skipped.
-    ScopedTimeZone saoPaulo("America/Sao_Paulo");
-    EXPECT_EQ(app::dayKey(localDate(2014, 10, 18, 23, 59)), "20141018");
-    EXPECT_EQ(app::dayKey(localDate(2014, 10, 19, 1, 0)), "20141019");
-    EXPECT_EQ(app::dayKey(localDate(2014, 10, 19, 1, 0) - 0.001), "20141018");
-  }
-  EXPECT_EQ(app::dayKey(instant), "20150305") << "the zone in force counts, not a remembered one";
 }
 
 class DiaryStore : public ::testing::Test {
@@ -142,7 +136,7 @@ class DiaryStore : public ::testing::Test {
     return context_->fetch(request).value();
   }
 
-  ScopedTimeZone zone_{"UTC"};
+  foundation::ScopedDefaultTimeZone zone_ = inZone("UTC");
   testing_support::TempDir dir_;
   std::shared_ptr<store::Store> store_;
   std::shared_ptr<store::Context> context_;
@@ -150,21 +144,21 @@ class DiaryStore : public ::testing::Test {
 
 TEST_F(DiaryStore, NoteDayKeysFollowTheStopDate) {
   auto anna = baby("Anna");
-  auto late = note(anna, "Sleep", localDate(2015, 12, 31, 23, 59));
-  note(anna, "Sleep", localDate(2016, 1, 1, 0, 0));
+  auto late = note(anna, "Sleep", at("UTC", 2015, 12, 31, 23, 59));
+  note(anna, "Sleep", at("UTC", 2016, 1, 1, 0, 0));
   EXPECT_EQ(late.sectionIdentifier(), "20151231");
-  late.setNote_DateStop(localDate(2016, 2, 3, 4, 5));
+  late.setNote_DateStop(at("UTC", 2016, 2, 3, 4, 5));
   EXPECT_EQ(late.sectionIdentifier(), "20160203") << "replaced at once";
   EXPECT_EQ(late.makeSI(), "20160203");
-  late.setNote_DateStop(localDate(2016, 2, 3, 20, 0));
+  late.setNote_DateStop(at("UTC", 2016, 2, 3, 20, 0));
   {
     // Setting the same date again takes the key anew, in the zone then in force.
-    ScopedTimeZone tokyo("Asia/Tokyo");
+    auto tokyo = inZone("Asia/Tokyo");
     EXPECT_EQ(late.sectionIdentifier(), "20160203") << "a kept key stays until the date is set";
     late.setNote_DateStop(late.note_DateStop());
     EXPECT_EQ(late.sectionIdentifier(), "20160204");
   }
-  late.setNote_DateStop(localDate(2015, 12, 31, 23, 59));
+  late.setNote_DateStop(at("UTC", 2015, 12, 31, 23, 59));
   saveAndReopen();
 
   auto notes = fetch("Note", "noteToBaby.baby_Name == %@", "Anna");

@@ -165,9 +165,6 @@ TEST_F(UserOrderTest, SavingWritesTheListAsGivenButDoesNotMakeTheFolder) {
   EXPECT_EQ(h.getTypeIds("userList"), mine);
   ASSERT_TRUE(h.saveNewTypeList(std::nullopt).ok());  // no list: nothing happens
   EXPECT_EQ(storedOrder(), mine);
-
-  EXPECT_EQ(app::CategoriesSequence::merged({}), kDefaultOrder);
-  EXPECT_EQ(app::CategoriesSequence::merged({"Note", "Note", "Note"}), frontThenDefaults({"Note"}));
 }
 
 }  // namespace

@@ -57,7 +57,6 @@ TEST_F(SettingsRecordsTest, RecordsRoundTripAsKeyedArchivesAndDamagedOnesReadAsA
   EXPECT_EQ(records_.readTutorialStatus(), std::nullopt);
   ASSERT_TRUE(records_.writeTutorialStatus(tutorialStatus(22, 3)).ok());
   ASSERT_TRUE(records_.writeRateRequestData(askRateData(231, true, 50)).ok());
-  EXPECT_EQ(records_.settingsDir(), home_.library() / "Settings");
   EXPECT_EQ(records_.readTutorialStatus(), Tutorial(tutorialStatus(22, 3)));
   EXPECT_EQ(records_.readRateRequestData(), Rate(askRateData(231, true, 50)));
   const Bytes rate = readAll(records_.pathOf(kRateRequestDataFileName));

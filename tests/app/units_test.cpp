@@ -26,21 +26,6 @@ Convert over(double k) {
   return [k](double x) { return x / k; };
 }
 
-TEST(NoteUnits, FactorsOfEachConversion) {
-  // The temperature factors are the single-precision 1.8 and 5/9, widened.
-  EXPECT_EQ(kHelper.convetrCelsius_to_Fahrenheit(100), 211.99999523162842);
-  EXPECT_EQ(kHelper.convetrCelsius_to_Fahrenheit(static_cast<double>(36.6f)), 97.87999550819404);
-  EXPECT_EQ(kHelper.convetrFahrenheit_to_Celsius(212), 100.00000476837158);
-  EXPECT_EQ(kHelper.convetrOz_to_Ml(1), 29.573531);
-  EXPECT_EQ(kHelper.convetrMl_to_Oz(29.573531), 1);
-  EXPECT_EQ(kHelper.convetrG_to_Oz(100), 3.5273961949580412);
-  EXPECT_EQ(kHelper.convetrOz_to_G(1), 28.349523125);
-  EXPECT_EQ(kHelper.convetrKg_to_Lbs(1), 2.2046226218487757);
-  EXPECT_EQ(kHelper.convetrLbs_to_Kg(12.5), 5.669904625);
-  EXPECT_EQ(kHelper.convetrInch_to_Cm(10), 25.4);
-  EXPECT_EQ(kHelper.convetrCm_to_Inch(25.4), 10);
-}
-
 // Every ordered pair of every type's units: the factor the pair needs, or none within a family
 // (pounds and pounds-and-ounces, inches and feet-and-inches share their numbers).
 TEST(NoteUnits, EveryUnitPairBothWays) {
@@ -88,30 +73,24 @@ TEST(NoteUnits, EveryUnitPairBothWays) {
 }
 
 TEST(NoteUnits, PickerRows) {
-  auto rows = [](std::optional<std::string> type, std::optional<std::string> unit) {
-    const app::IntegerRange range = kHelper.getTypeIntegerRange(type, unit);
-    return range.location == 0 ? range.length : 9999;
-  };
-  EXPECT_EQ(rows("Breast Feeding", {}), 60u);
-  EXPECT_EQ(rows("Breast Feeding", "Notation_g"), 60u);
-  EXPECT_EQ(rows("Food", "Notation_g"), 1000u);
-  EXPECT_EQ(rows("Food", "Notation_oz"), 100u);
-  EXPECT_EQ(rows("Pumping", "Notation_ml"), 1000u);
-  EXPECT_EQ(rows("Drink", "Notation_oz"), 100u);
-  EXPECT_EQ(rows("Bath", "Notation_celsius"), 100u);
-  EXPECT_EQ(rows("Temperature", "Notation_fahrenheit"), 200u);
-  EXPECT_EQ(rows("\xD0\xA1hest Size", "Notation_cm"), 200u);
-  EXPECT_EQ(rows("\xD0\xA1hest Size", "Notation_inch"), 100u);
-  EXPECT_EQ(rows("Head Size", "Notation_cm"), 100u);
-  EXPECT_EQ(rows("Weight", "Notation_kg"), 100u);
-  EXPECT_EQ(rows("Weight", "Notation_lbs_oz"), 200u);
-  EXPECT_EQ(rows("Height", "Notation_cm"), 200u);
-  EXPECT_EQ(rows("Height", "Notation_inch"), 100u);
-  EXPECT_EQ(rows("Height", "Notation_ft_inch"), 10u);
-  EXPECT_EQ(rows("Height", {}), 10u);
-  EXPECT_EQ(rows("Mood", "Notation_g"), 0u);
-  EXPECT_EQ(rows("Chest Size", "Notation_cm"), 0u);
-  EXPECT_EQ(rows({}, {}), 0u);
+  // Type, unit without its "Notation_" ("" for none), rows.
+  const std::string kChest = "\xD0\xA1hest Size";
+  const std::tuple<std::string, std::string, size_t> cases[] = {
+      {"Breast Feeding", "", 60}, {"Breast Feeding", "g", 60},
+      {"Food", "g", 1000},        {"Food", "oz", 100},
+      {"Pumping", "ml", 1000},    {"Drink", "oz", 100},
+      {"Bath", "celsius", 100},   {"Temperature", "fahrenheit", 200},
+      {kChest, "cm", 200},        {kChest, "inch", 100},
+      {"Head Size", "cm", 100},   {"Weight", "kg", 100},
+      {"Weight", "lbs_oz", 200},  {"Height", "cm", 200},
+      {"Height", "inch", 100},    {"Height", "ft_inch", 10},
+      {"Height", "", 10},         {"Mood", "g", 0},
+      {"Chest Size", "cm", 0}};
+  for (const auto& [type, unit, rows] : cases) {
+    const auto key = unit.empty() ? std::nullopt : std::optional<std::string>("Notation_" + unit);
+    EXPECT_EQ(kHelper.getTypeIntegerRange(type, key), (app::IntegerRange{0, rows})) << type << " " << unit;
+  }
+  EXPECT_EQ(kHelper.getTypeIntegerRange(std::nullopt, std::nullopt), (app::IntegerRange{0, 0}));
 }
 
 }  // namespace

@@ -39,7 +39,6 @@ TEST_F(ValueTextsTest, NumbersWithUnits) {
   EXPECT_EQ(text("ru", "Weight", 12.99, "Notation_lbs_oz"), "12 фунт 15 унц");
   EXPECT_EQ(text("en", "Weight", 0.5, "Notation_lbs_oz"), "0 lbs 8 oz");
   EXPECT_EQ(text("en", "Height", 65.5, "Notation_ft_inch"), "5 ft 5.5 in");
-  EXPECT_EQ(text("zh-Hans", "Height", 65.5, "Notation_ft_inch"), "5 英尺 5.5 英寸");
   EXPECT_EQ(text("en", "Height", 72, "Notation_ft_inch"), "6 ft 0 in");
   EXPECT_EQ(text("en", "Food", 12.99, "Notation_lbs_oz"), "13 lbs & oz") << "composite forms are Weight's";
   EXPECT_EQ(text("en", "Weight", 3, "Notation_kg"), "3 kg");
@@ -72,7 +71,6 @@ TEST_F(ValueTextsTest, ValueTexts) {
   EXPECT_EQ(fed("en", {}, {}, {}), "");
   EXPECT_EQ(fed("en", R, 0.9, " 12 min"), "Right 12m ") << "whole minutes, the text's leading number";
   EXPECT_EQ(fed("ru", R, 5, "0"), "Левая 5мин , Правая 0мин (последняя)");
-  EXPECT_EQ(fed("ja", L, 5, "3"), "左 5分 (最後), 右 3分 ");
 
   auto value = [&](const char* lang, Opt type, Opt sub, std::optional<double> number, Opt unit) {
     return helper(lang).getCurrentValues(type, sub, number, unit);
@@ -220,7 +218,6 @@ TEST_F(ValueTextsTest, CountsWithNouns) {
   for (int n : {0, 5, 11, 25}) EXPECT_EQ(ru.getYearString(n), std::to_string(n) + " Лет");
 
   EXPECT_EQ(helper("ja").getYearString(3), "3 歳");
-  EXPECT_EQ(helper("ja").getDayString(3), "3 日");
   EXPECT_EQ(helper("zh-Hans").getYearString(3), "3 岁");
   EXPECT_EQ(helper("zh-Hans").getMonthString(1), "1 个月");
   EXPECT_EQ(helper("es").getMonthString(2), "2 meses");

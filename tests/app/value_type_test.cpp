@@ -2,13 +2,13 @@
 // again with unsaved changes, and the failures of creating and saving them.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <string>
 #include <vector>
 
 #include "app/entities.h"
 #include "app/note_edit_helper.h"
+#include "file_store_fixture.h"
 #include "note_helper_fixture.h"
 #include "platform/foundation/log.h"
 #include "platform/store/fetch_request.h"
@@ -118,14 +118,9 @@ TEST_F(ValueTypeTest, FoundWithUnsavedChangesAndNothingWithoutAContextOrAKey) {
 }
 
 TEST_F(ValueTypeTest, AFailedSaveLeavesTheRowToBeFoundNextTime) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((home_.path() / "dataBase.sqlite").c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(
-      sqlite3_exec(
-          db, "CREATE TRIGGER refuse BEFORE INSERT ON ZVALUETYPE BEGIN SELECT RAISE(ABORT, 'refused'); END",
-          nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+  file_store_test::runSql(
+      home_.path() / "dataBase.sqlite",
+      "CREATE TRIGGER refuse BEFORE INSERT ON ZVALUETYPE BEGIN SELECT RAISE(ABORT, 'refused'); END");
 
   foundation::ScopedLogCapture log;
   auto h = helper();
