@@ -42,6 +42,13 @@ Dictionary stored(int version, Value users, std::string_view appKey = kAppKey) {
 
 Dictionary currentForm(Array users) { return stored(3, std::move(users)); }
 
+// The user-defaults entry of the oldest releases: one token, no user.
+Dictionary olderEntry(std::string_view appKey = kAppKey) {
+  return Dictionary{{k(kOAuthCredentialConsumerKey), appKey},
+                    {k(kOAuthCredentialAccessToken), "t0"},
+                    {k(kOAuthCredentialAccessTokenSecret), "s0"}};
+}
+
 class CloudSessionTest : public ::testing::Test {
  protected:
   CloudSessionTest()
@@ -168,11 +175,6 @@ TEST_F(CloudSessionTest, DamagedTokenlessOrForeignItemsLinkNobody) {
 }
 
 TEST_F(CloudSessionTest, UserDefaultsOfOlderReleasesAreMovedIntoTheKeychainAndRemoved) {
-  auto olderEntry = [](std::string_view appKey) {
-    return Dictionary{{k(kOAuthCredentialConsumerKey), appKey},
-                      {k(kOAuthCredentialAccessToken), "t0"},
-                      {k(kOAuthCredentialAccessTokenSecret), "s0"}};
-  };
   // Entries of another key, or of the wrong type, are removed without being loaded.
   ASSERT_TRUE(defaults_->setDictionary(kCloudSavedCredentialsKeyKey, olderEntry("other")).ok());
   ASSERT_TRUE(defaults_->setString(kCloudSavedCredentialsKey, "not a dictionary").ok());
@@ -244,12 +246,7 @@ TEST_F(CloudSessionTest, LeftoversOfOlderReleasesMergeWithTheKeychainAndNeverRep
   // What a migration interrupted after its write leaves: the item in the current form, and the
   // user-defaults entries it came from (with an older token for user 1) still there.
   storeItem(currentForm(Array{user("1", "t1", "s1"), user("2", "t2", "s2")}));
-  ASSERT_TRUE(defaults_
-                  ->setDictionary(kCloudSavedCredentialsKeyKey,
-                                  Dictionary{{k(kOAuthCredentialConsumerKey), kAppKey},
-                                             {k(kOAuthCredentialAccessToken), "t0"},
-                                             {k(kOAuthCredentialAccessTokenSecret), "s0"}})
-                  .ok());
+  ASSERT_TRUE(defaults_->setDictionary(kCloudSavedCredentialsKeyKey, olderEntry()).ok());
   ASSERT_TRUE(defaults_
                   ->setDictionary(kCloudSavedCredentialsKey,
                                   currentForm(Array{user("1", "old", "old"), user("3", "t3", "s3")}))
