@@ -238,47 +238,37 @@ TEST(CrashReportParser, AReportWithoutThreadsOrACutOneWithoutImagesStillReads) {
 
 // ---- The writer on the calling thread.
 
-struct LiveWrite {
-  crash_async_image_list* images;
-  crash_log_writer* writer;
-  crash_async_file* file;
-  crash_error_t result;
-};
-
-crash_error_t writeWithState(crash_async_thread_state* state, void* context) {
-  auto* live = static_cast<LiveWrite*>(context);
-  crash_log_signal_info signal{};
-  signal.bsd = {5, 2, 0};
-  live->result = crash_log_writer_write(live->writer, crash_async_mach_thread_self(), live->images,
-                                        live->file, &signal, state);
-  return CRASH_ESUCCESS;
-}
-
-// Writes a report of the calling thread with a file size limit and an exception of `frames` addresses.
+// Writes a report of the calling thread (as SIGTRAP, TRAP_TRACE) with a file size limit and an exception
+// of `frames` addresses.
 std::pair<crash_error_t, std::string> liveReport(std::size_t limit, std::size_t frames) {
   testing_support::TempDir dir;
   const auto path = dir / "report";
-  crash_log_writer writer;
-  EXPECT_EQ(crash_log_writer_init(&writer, "id", "1", 0, true), CRASH_ESUCCESS);
-  const std::vector<std::uint64_t> stack(frames, 0x4000);
-  crash_log_writer_set_exception(&writer, "E", "R", stack.data(), stack.size());
-  crash_async_file file;
-  crash_async_file_init(&file, open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600), limit);
   static crash_async_image_list images;
   static const bool listed = (crash_async_image_list_init(&images, crash_async_task_self()), true);
   (void)listed;
   crash_async_image_list_sync(&images);
-  LiveWrite live{&images, &writer, &file, CRASH_EUNKNOWN};
-  crash_async_thread_state_current(writeWithState, &live);
-  EXPECT_TRUE(crash_async_file_close(&file));
-  crash_log_writer_free(&writer);
-  std::string bytes;
-  if (FILE* in = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
-    std::fclose(in);
-  }
-  return {live.result, bytes};
+  struct Live {
+    crash_log_writer writer;
+    crash_async_file file;
+    crash_error_t result = CRASH_EUNKNOWN;
+  } live;
+  EXPECT_EQ(crash_log_writer_init(&live.writer, "id", "1", 0, true), CRASH_ESUCCESS);
+  const std::vector<std::uint64_t> stack(frames, 0x4000);
+  crash_log_writer_set_exception(&live.writer, "E", "R", stack.data(), stack.size());
+  crash_async_file_init(&live.file, open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600), limit);
+  crash_async_thread_state_current(
+      [](crash_async_thread_state* state, void* context) {
+        auto* live = static_cast<Live*>(context);
+        crash_log_signal_info signal{};
+        signal.bsd = {5, 2, 0};
+        live->result = crash_log_writer_write(&live->writer, crash_async_mach_thread_self(), &images,
+                                              &live->file, &signal, state);
+        return CRASH_ESUCCESS;
+      },
+      &live);
+  EXPECT_TRUE(crash_async_file_close(&live.file));
+  crash_log_writer_free(&live.writer);
+  return {live.result, crash_child::readFile(path)};
 }
 
 TEST(CrashLogWriter, AnExceptionStackIsCutAt512FramesAndASectionPastTheCapIsLeftOutWhole) {
@@ -325,11 +315,7 @@ TEST(CrashLogWriter, FieldsEncodeAsProtobufDoes) {
     EXPECT_EQ(crash_writer_pack(nullptr, 1, c.type, &c.value), c.bytes.size());
     EXPECT_EQ(crash_writer_pack(&file, 1, c.type, &c.value), c.bytes.size());
     ASSERT_TRUE(crash_async_file_close(&file));
-    char buffer[32];
-    const int fd = open(path.c_str(), O_RDONLY);
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    close(fd);
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), c.bytes) << c.type;
+    EXPECT_EQ(crash_child::readFile(path), c.bytes) << c.type;
   }
 }
 

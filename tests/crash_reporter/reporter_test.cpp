@@ -9,9 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -36,7 +35,11 @@ TallyCrashReporter reporterAt(const std::filesystem::path& root) {
 // How a child running `body` ended ("exit 0", "signal 11").
 std::string inChild(const std::function<void()>& body) { return crash_child::runInChild(body).second; }
 
-std::string text(const foundation::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+// The report a reporter handed out, or why there is none.
+foundation::Result<TallyCrashReport> parsed(const foundation::Result<foundation::Bytes>& bytes) {
+  if (!bytes.ok()) return bytes.error();
+  return TallyCrashReport::initWithDataError(std::string(bytes->begin(), bytes->end()));
+}
 
 int crashedThreads(const TallyCrashReport& report) {
   int crashed = 0;
@@ -75,9 +78,7 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
   ASSERT_EQ(stat(next.crashReportPath().c_str(), &file), 0);
   EXPECT_EQ(file.st_mode & 0777, 0600u);
 
-  auto bytes = next.loadPendingCrashReportDataAndReturnError();
-  ASSERT_TRUE(bytes.ok());
-  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  auto report = parsed(next.loadPendingCrashReportDataAndReturnError());
   ASSERT_TRUE(report.ok()) << report.error().description();
   EXPECT_EQ(report->signalInfo().name, "SIGSEGV");
   EXPECT_EQ(report->signalInfo().code, "SEGV_MAPERR");
@@ -101,9 +102,7 @@ TEST(TallyCrashReporter, AnUncaughtExceptionOnASecondThreadIsReportedWithItsType
     std::thread([] { throw std::out_of_range("no baby at row 7"); }).join();
   });
   EXPECT_EQ(ended, "signal " + std::to_string(SIGABRT));
-  auto bytes = reporterAt(home.path()).loadPendingCrashReportDataAndReturnError();
-  ASSERT_TRUE(bytes.ok());
-  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  auto report = parsed(reporterAt(home.path()).loadPendingCrashReportDataAndReturnError());
   ASSERT_TRUE(report.ok()) << report.error().description();
   ASSERT_TRUE(report->hasExceptionInfo());
   EXPECT_EQ(report->exceptionInfo()->exceptionName, "std::out_of_range");
@@ -128,9 +127,7 @@ TEST(TallyCrashReporter, AnUncaughtExceptionOnASecondThreadIsReportedWithItsType
 TEST(TallyCrashReporter, LiveReportsAreCompleteFilesAndLeaveNoTemporaryFile) {
   testing_support::TempDir home;
   const TallyCrashReporter reporter = reporterAt(home.path());
-  auto own = reporter.generateLiveReportAndReturnError();
-  ASSERT_TRUE(own.ok()) << own.error().description();
-  auto ownReport = TallyCrashReport::initWithDataError(text(*own));
+  auto ownReport = parsed(reporter.generateLiveReportAndReturnError());
   ASSERT_TRUE(ownReport.ok()) << ownReport.error().description();
   EXPECT_TRUE(ownReport->userRequested());
   EXPECT_EQ(std::tuple(ownReport->signalInfo().name, ownReport->signalInfo().code),
@@ -140,26 +137,17 @@ TEST(TallyCrashReporter, LiveReportsAreCompleteFilesAndLeaveNoTemporaryFile) {
   EXPECT_FALSE(reporter.hasPendingCrashReport());
 
   std::atomic<crash_thread_t> other{0};
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool done = false;
-  std::thread worker([&] {
+  std::promise<void> release;
+  std::thread worker([&, released = release.get_future()] {
     other = crash_async_mach_thread_self();
-    std::unique_lock lock(mutex);
-    wake.wait(lock, [&] { return done; });
+    released.wait();
   });
   while (other.load() == 0) std::this_thread::yield();
   sys::ThreadId listed[sys::kMaxThreads];
   const int before = sys::listThreads(listed, sys::kMaxThreads);
-  auto bytes = reporter.generateLiveReportWithThreadError(other);
-  {
-    std::lock_guard lock(mutex);
-    done = true;
-  }
-  wake.notify_one();
+  auto report = parsed(reporter.generateLiveReportWithThreadError(other));
+  release.set_value();
   worker.join();
-  ASSERT_TRUE(bytes.ok()) << bytes.error().description();
-  auto report = TallyCrashReport::initWithDataError(text(*bytes));
   ASSERT_TRUE(report.ok()) << report.error().description();
   EXPECT_EQ(static_cast<int>(report->threads().size()), before - 1);
   for (std::size_t i = 0; i < report->threads().size(); ++i)
@@ -296,9 +284,7 @@ TEST(MachExceptionServer, TheReporterWritesTheCrashedThreadsReportFromTheServerT
   ASSERT_EQ(outcome.second, "exit 0");
 
   const TallyCrashReporter reader("com.example.diary", "1", {}, files::AppHome(home.path()));
-  auto bytes = reader.loadPendingCrashReportDataAndReturnError();
-  ASSERT_TRUE(bytes.ok());
-  auto report = TallyCrashReport::initWithDataError(text(*bytes));
+  auto report = parsed(reader.loadPendingCrashReportDataAndReturnError());
   ASSERT_TRUE(report.ok()) << report.error().description();
   EXPECT_EQ(report->signalInfo().name, "SIGSEGV");
   EXPECT_EQ(report->signalInfo().code, "SEGV_MAPERR");
