@@ -36,10 +36,12 @@
 
 namespace {
 
+using file_store_test::babyNames;
+using file_store_test::Names;
+using file_store_test::writeStore;
 using foundation::Bytes;
 using foundation::Dictionary;
 using foundation::Value;
-using Names = std::vector<std::string>;
 using Senders = std::vector<const void*>;
 
 // A stand-in for the tablet's main screen: records what the delegate hands it, and how many alerts
@@ -76,38 +78,6 @@ ui::LocalNotification reminder(Dictionary info, std::string body = "") {
   n.alertBody = std::move(body);
   n.userInfo = std::move(info);
   return n;
-}
-
-Names babyNames(store::Context& context) {
-  store::FetchRequest request{"Baby"};
-  request.sortDescriptors.push_back({"baby_Name", true, store::StringComparison::Binary});
-  auto babies = context.fetch(request);
-  EXPECT_TRUE(babies.ok());
-  Names names;
-  if (babies.ok()) {
-    for (const auto& b : *babies) names.push_back(app::Baby(b).baby_Name().value_or(""));
-  }
-  return names;
-}
-
-// Writes a store holding the named babies and, for each entry of `notesOf`, a note of the baby at
-// that index (-1: of nobody).
-void writeStore(const std::filesystem::path& path, const Names& names, const std::vector<int>& notesOf = {}) {
-  auto store = store::Store::open(path, app::managedObjectModel());
-  ASSERT_TRUE(store.ok()) << store.error().description();
-  auto context = *(*store)->newContext();
-  std::vector<app::Baby> babies;
-  for (const auto& name : names) {
-    babies.push_back(app::Baby::insertIn(*context));
-    babies.back().setBaby_Name(name);
-  }
-  for (int of : notesOf) {
-    auto note = app::Note::insertIn(*context);
-    note.setNote_Type("Sleep");
-    if (of >= 0) note.setNoteToBaby(babies[of]);
-  }
-  ASSERT_TRUE(context->save().ok());
-  ASSERT_TRUE((*store)->close().ok());
 }
 
 void resetProcessServices() {

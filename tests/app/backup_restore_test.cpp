@@ -19,34 +19,11 @@ namespace {
 using namespace file_store_test;
 using foundation::Status;
 
-// Every file under a folder: its bytes and modification time.
-using Snapshot = std::map<std::string, std::pair<Bytes, Date>>;
-Snapshot snapshot(const fs::path& folder) {
-  Snapshot files;
-  if (!fs::exists(folder)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), folder).generic_string()] = {
-          readAll(entry.path()), files::modificationDate(entry.path()).valueOr(Date{})};
-  }
-  return files;
-}
-
 // The bytes of a database made by the SQL.
 Bytes database(const fs::path& scratch, const std::string& sql) {
   (void)files::remove(scratch);
   runSql(scratch, sql);
   return readAll(scratch);
-}
-
-// The names of the babies in a store file.
-std::vector<std::string> babyNames(const fs::path& storeFile) {
-  auto store = store::Store::open(storeFile, managedObjectModel()).value();
-  const auto babies = store->newContext().value()->fetch(store::FetchRequest("Baby")).value();
-  std::vector<std::string> names;
-  for (auto& object : babies) names.push_back(Baby(object).baby_Name().value_or(""));
-  EXPECT_TRUE(store->close().ok());
-  return names;
 }
 
 class BackupRestoreTest : public FileStoreTest {
@@ -64,13 +41,8 @@ class BackupRestoreTest : public FileStoreTest {
   }
 
   void makeStore(const std::string& baby) {
-    const fs::path file = home_.documents() / "dataBase.sqlite";
-    auto store = store::Store::open(file, managedObjectModel()).value();
-    auto context = store->newContext().value();
-    Baby::insertIn(*context).setBaby_Name(baby);
-    ASSERT_TRUE(context->save().ok());
-    ASSERT_TRUE(store->close().ok());
-    ASSERT_TRUE(files::setModificationDate(file, local(2015, 3, 7, 9, 0, 0)).ok());
+    writeStore(home_.documents() / "dataBase.sqlite", {baby});
+    ASSERT_TRUE(files::setModificationDate(home_.documents() / "dataBase.sqlite", local(2015, 3, 7, 9)).ok());
   }
   void setFirstLaunch(std::string_view date) {
     ASSERT_TRUE(files::createDirectory(firstLaunch().parent_path()).ok());
@@ -138,7 +110,7 @@ TEST_F(BackupRestoreTest, RoundTripRestoresEveryFileWithItsTimeAndTheFirstLaunch
   EXPECT_TRUE(stagedWhenClosed_) << "the archive is checked before the store is closed";
   EXPECT_EQ(snapshot(home_.documents()), before);
   EXPECT_EQ(readAll(firstLaunch()), firstLaunchBefore);
-  EXPECT_EQ(babyNames(home_.documents() / "dataBase.sqlite"), std::vector<std::string>{"Anna"});
+  EXPECT_EQ(babyNames(home_.documents() / "dataBase.sqlite"), Names{"Anna"});
   EXPECT_TRUE(fs::is_empty(saves_.backUpDir()));
   EXPECT_EQ(readAll(home_.tmp() / "AnnaPhotoTmp0.jpg"), bytes("running timer photo"));
   EXPECT_EQ(readAll(home_.library() / "Timers" / "Anna.plist"), bytes("timers"));
@@ -291,7 +263,7 @@ TEST_F(BackupRestoreTest, StoreIsInstalledAloneWithItsLogFoldedIn) {
   entries.push_back({"dataBase.sqlite-shm", Bytes(32768, 0xA5)});
   download(entries);
   ASSERT_TRUE(backUp_.restoreBackUp().ok());
-  EXPECT_EQ(babyNames(store), std::vector<std::string>{"Anna"});
+  EXPECT_EQ(babyNames(store), Names{"Anna"});
 
   // A log with a change committed after the file was last checkpointed.
   {
@@ -308,7 +280,7 @@ TEST_F(BackupRestoreTest, StoreIsInstalledAloneWithItsLogFoldedIn) {
   ASSERT_TRUE(backUp_.restoreBackUp().ok());
   for (const char* side : {"-wal", "-journal", "-shm"})
     EXPECT_FALSE(fs::exists(store.string() + side)) << side;
-  EXPECT_EQ(babyNames(store), (std::vector<std::string>{"Anna", "Boris"}));
+  EXPECT_EQ(babyNames(store), (Names{"Anna", "Boris"}));
 }
 
 // A restore cut short right after Documents were replaced leaves the new first-launch date
@@ -330,7 +302,7 @@ TEST_F(BackupRestoreTest, LaunchFinishesAnInterruptedRestoreAndClearsStaleTempor
 
   ASSERT_TRUE(localSaves(home_).recoverAtLaunch().ok());
   EXPECT_EQ(readAll(firstLaunch()), zip_bytes::utf16Text("2013.01.02"));
-  EXPECT_EQ(babyNames(home_.documents() / "dataBase.sqlite"), std::vector<std::string>{"Anna"});
+  EXPECT_EQ(babyNames(home_.documents() / "dataBase.sqlite"), Names{"Anna"});
   for (const auto& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
   for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
   EXPECT_TRUE(fs::is_empty(saves_.backUpDir()));

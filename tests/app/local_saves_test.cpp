@@ -35,9 +35,7 @@ class LocalSavesTest : public FileStoreTest {
   // Every file under the home, relative to it.
   std::set<std::string> allFiles() const {
     std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(home_.root())) {
-      if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), home_.root()).generic_string());
-    }
+    for (const auto& [name, contents] : snapshot(home_.root())) names.insert(name);
     return names;
   }
   size_t timersOf(std::string_view baby) { return saves_.loadTimerArray(baby).value().size(); }
