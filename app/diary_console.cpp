@@ -11,6 +11,7 @@
 #include <istream>
 #include <ostream>
 #include <sstream>
+#include <typeinfo>
 
 #include "analytics/tally.h"
 #include "app/app_delegate.h"
@@ -114,6 +115,13 @@ std::optional<double> duration(std::string text) {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// What a person reads: no spaces at the ends.
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
 // What a person reads on a view that takes a tap: its title, its text, its placeholder.
 struct Target {
   ui::View* view = nullptr;
@@ -152,10 +160,8 @@ std::string pictureName(ui::View& view) {
 void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
   if (view.isHidden() || view.alpha() <= 0.01) return;
   auto add = [&](std::string text, Rect local) {
-    // What a person reads has no spaces at its ends.
-    const size_t first = text.find_first_not_of(" \t\n");
-    if (first == std::string::npos) return;
-    text = text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+    text = trimmed(text);
+    if (text.empty()) return;
     Rect frame = view.convertRectToView(local, &window);
     if (!frame.intersects(window.bounds())) return;
     out.push_back(Target{&view, std::move(text), frame});
@@ -178,6 +184,8 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
     add(label->text(), view.bounds());
   } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
     add(field->text().empty() ? field->placeholder() : field->text(), view.bounds());
+  } else if (auto* textView = dynamic_cast<ui::TextView*>(&view)) {
+    add(textView->text(), view.bounds());
   } else {
     // A picture that takes taps (a bar button made of an image) goes by the picture's name.
     std::string text = view.accessibilityLabel();
@@ -189,6 +197,17 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
   for (auto& sub : subviews) collectTexts(*sub, window, out);
 }
 
+// A view that leaves what lies under it in sight: a plain view or a button with nothing to draw
+// (a screen's invisible tap area over a row).
+bool seeThrough(const ui::View& view) {
+  const auto colour = view.backgroundColor();
+  if (colour && colour->a > 0.01) return false;
+  if (typeid(view) == typeid(ui::View)) return true;
+  const auto* button = dynamic_cast<const ui::Button*>(&view);
+  return button && typeid(view) == typeid(ui::Button) && button->currentTitle().empty() &&
+         !button->imageForState(button->state()) && !button->backgroundImageForState(button->state());
+}
+
 // The deepest view drawn last at a point (in `view`'s coordinates), whether or not it takes touches.
 ui::View* frontmostAt(ui::View& view, Point point) {
   if (view.isHidden() || view.alpha() <= 0.01 || !view.pointInside(point)) return nullptr;
@@ -197,7 +216,7 @@ ui::View* frontmostAt(ui::View& view, Point point) {
     ui::View& sub = **it;
     if (ui::View* found = frontmostAt(sub, sub.convertPointFromView(point, &view))) return found;
   }
-  return &view;
+  return seeThrough(view) ? nullptr : &view;
 }
 
 // A target a person can see and tap: nothing drawn over its centre but itself, its insides or what
@@ -241,14 +260,14 @@ std::string cellText(ui::TableViewCell& cell) {
   std::vector<ui::Label*> labels;
   collectOfType(cell, labels);
   for (auto* label : labels)
-    if (!label->text().empty() && visibleInTree(*label)) return label->text();
+    if (!trimmed(label->text()).empty() && visibleInTree(*label)) return trimmed(label->text());
   return {};
 }
 
 bool cellShows(ui::TableViewCell& cell, const std::string& text) {
   std::vector<ui::Label*> labels;
   collectOfType(cell, labels);
-  return std::any_of(labels.begin(), labels.end(), [&](ui::Label* l) { return l->text() == text; });
+  return std::any_of(labels.begin(), labels.end(), [&](ui::Label* l) { return trimmed(l->text()) == text; });
 }
 
 }  // namespace
@@ -270,7 +289,8 @@ const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
       {"back", "back", "tap the navigation bar's back button", &DiaryConsole::back},
       {"advance", "advance DURATION", "move the diary's clock on (90, 90s, 5m, 2h, 1d); due timers fire",
        &DiaryConsole::advance},
-      {"wait", "wait [SECONDS]", "let background work (a report) finish; at most SECONDS of real time (60)",
+      {"wait", "wait [SECONDS]",
+       "let background work (a report) finish, the clock running meanwhile; at most SECONDS (60)",
        &DiaryConsole::wait},
       {"look", "look", "list what can be tapped on the screen", &DiaryConsole::look},
       {"help", "help", "this list", &DiaryConsole::helpCommand},
@@ -482,7 +502,7 @@ Step DiaryConsole::pick(const Args& args) {
     ui::PickerView& picker = **it;
     for (int c = 0; c < picker.numberOfComponents(); ++c) {
       for (int r = 0; r < picker.numberOfRowsInComponent(c); ++r) {
-        const std::string title = picker.titleForRow(r, c);
+        const std::string title = trimmed(picker.titleForRow(r, c));
         if (title == text) {
           picker.spinToRow(r, c);
           loop_.runUntilIdle();
@@ -540,14 +560,38 @@ Step DiaryConsole::dragCommand(const Args& args) {
   return drag(Point(v[0], v[1]), Point(v[2], v[3]));
 }
 
+namespace {
+
+// Every navigation controller on screen: the window's root, its children and what they present.
+void collectNavigationControllers(ui::ViewController* controller,
+                                  std::vector<ui::NavigationController*>& out) {
+  if (!controller) return;
+  if (auto* navigation = dynamic_cast<ui::NavigationController*>(controller)) out.push_back(navigation);
+  for (const auto& child : controller->childViewControllers()) collectNavigationControllers(child.get(), out);
+  collectNavigationControllers(controller->presentedViewController(), out);
+}
+
+}  // namespace
+
 Step DiaryConsole::back(const Args&) {
   auto shown = window();
   if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
   std::vector<ui::NavigationBar*> bars;
   collectOfType(*topLayer(*shown), bars);
+  std::vector<ui::NavigationController*> navigations;
+  collectNavigationControllers(shown->rootViewController(), navigations);
   for (auto it = bars.rbegin(); it != bars.rend(); ++it) {
-    ui::Button* button = (*it)->backButton();
-    if (!button || !visibleInTree(*button)) continue;
+    if (!visibleInTree(**it)) continue;
+    ui::View* button = (*it)->backButton();
+    // A screen pushed over another may show its own back button as its left item.
+    if (!button || !visibleInTree(*button)) {
+      auto owner =
+          std::find_if(navigations.begin(), navigations.end(),
+                       [bar = *it](ui::NavigationController* n) { return &n->navigationBar() == bar; });
+      if (owner == navigations.end() || (*owner)->viewControllers().size() < 2) continue;
+      button = (*it)->leftItemView();
+      if (!button || !visibleInTree(*button)) continue;
+    }
     return tapPoint(button->convertRectToView(button->bounds(), shown.get()).center());
   }
   return refused("there is no back button on the screen");
@@ -570,20 +614,24 @@ Step DiaryConsole::wait(const Args& args) {
     if (!seconds || *seconds < 0) return refused("usage: wait [SECONDS]");
     limit = *seconds;
   }
-  // Background work reaches the screen through the main run loop. It counts as done once the loop
-  // has had nothing to run for two quiet spells in a row: an idle spell checks its condition twice
-  // (on entry and at the deadline), a busy one more often.
+  // Background work reaches the screen through the main run loop, and the screens look for its end
+  // on timers: while the person waits the diary's clock runs on with real time. The work counts as
+  // done once the loop has had nothing posted to run for a second and a quarter (screens poll for
+  // their jobs every second): an idle spell checks its condition twice (on entry and at the
+  // deadline), a busy one more often.
   constexpr double kSpell = 0.25;
+  constexpr int kQuietSpells = 5;
   int quiet = 0;
   double spent = 0;
   loop_.runUntilIdle();
-  while (quiet < 2 && spent < limit) {
+  while (quiet < kQuietSpells && spent < limit) {
     int checks = 0;
     loop_.runUntil([&checks] { return ++checks < 0; }, kSpell);
+    loop_.advance(kSpell);
     quiet = checks <= 2 ? quiet + 1 : 0;
     spent += kSpell;
   }
-  if (quiet < 2 && limit > 0) {
+  if (quiet < kQuietSpells && limit > 0) {
     char spentText[32];
     std::snprintf(spentText, sizeof spentText, "%g", spent);
     return Step{false, false, std::string("background work still runs after ") + spentText + " seconds",

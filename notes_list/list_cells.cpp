@@ -11,9 +11,33 @@ namespace {
 using graphics::Point;
 using graphics::Rect;
 
-std::shared_ptr<ui::Label> addLabel(ui::View& parent) {
+// The looks the rows' prototypes give their texts: the type small in the accent colour, the value in
+// the text colour, times and notices smaller and grey, times and durations flush right.
+struct TextLook {
+  const char* font;
+  double size;
+  graphics::Color color;
+  graphics::TextAlignment alignment = graphics::TextAlignment::kLeft;
+};
+const graphics::Color kAccent = graphics::Color::rgb255(140, 127, 243);
+const graphics::Color kText = graphics::Color::rgb255(64, 66, 87);
+const graphics::Color kGrey = graphics::Color::rgb255(142, 142, 147);
+const TextLook kTypeLook{"AvenirNext-Medium", 14, kAccent};
+const TextLook kValueLook{"AvenirNext-Regular", 15, kText};
+const TextLook kTimeLook{"AvenirNext-Regular", 12, kGrey, graphics::TextAlignment::kRight};
+const TextLook kDurationLook{"AvenirNext-Regular", 15, kText, graphics::TextAlignment::kRight};
+const TextLook kNoticeLook{"AvenirNext-Regular", 12, kGrey};
+
+std::shared_ptr<ui::Label> addLabel(ui::View& parent, const TextLook& look) {
   auto label = std::make_shared<ui::Label>();
   label->setBackgroundColor(graphics::Color::clear());
+  label->setFont(graphics::Font::fontWithNameSize(look.font, look.size)
+                     .value_or(graphics::Font::systemFontOfSize(look.size)));
+  label->setTextColor(look.color);
+  label->setTextAlignment(look.alignment);
+  // A long type name or value gives up a little size before it is cut.
+  label->setAdjustsFontSizeToFitWidth(true);
+  label->setMinimumScaleFactor(0.75);
   parent.addSubview(label);
   return label;
 }
@@ -68,25 +92,27 @@ void listRowCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
 }
 
 iPhoneNoteCell::iPhoneNoteCell(bool iPad) : listRowCell(kIdentifier, iPad) {
-  typeLable = addLabel(contentView());
-  mainLable = addLabel(contentView());
-  notesLable = addLabel(contentView());
-  toTimeLable = addLabel(contentView());
-  durationTimeLable = addLabel(contentView());
+  typeLable = addLabel(contentView(), kTypeLook);
+  mainLable = addLabel(contentView(), kValueLook);
+  notesLable = addLabel(contentView(), kNoticeLook);
+  toTimeLable = addLabel(contentView(), kTimeLook);
+  durationTimeLable = addLabel(contentView(), kDurationLook);
   mainImage = addImage(contentView());
   photoForCellImage = addImage(contentView());
 }
 
 iPhoneNoteNoticeCell::iPhoneNoteNoticeCell(bool iPad) : listRowCell(kIdentifier, iPad) {
-  typeLable = addLabel(contentView());
-  mainLable = addLabel(contentView());
-  toTimeLable = addLabel(contentView());
+  typeLable = addLabel(contentView(), kTypeLook);
+  // Two lines of the notice fit its row.
+  mainLable = addLabel(contentView(), kValueLook);
+  mainLable->setNumberOfLines(2);
+  toTimeLable = addLabel(contentView(), kTimeLook);
   mainImage = addImage(contentView());
   photoForCellImage = addImage(contentView());
 }
 
 iPhoneTimerNoteCell::iPhoneTimerNoteCell(bool iPad) : listRowCell(kIdentifier, iPad) {
-  typeLable = addLabel(contentView());
+  typeLable = addLabel(contentView(), kValueLook);
   typeImage = addImage(contentView());
   timerImage = addImage(contentView());
 }
@@ -98,7 +124,7 @@ void iPhoneTimerNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*
 iPhoneSumNoteCell::iPhoneSumNoteCell(bool iPad)
     : ui::TableViewCell(ui::CellStyle::kDefault, kIdentifier), iPad_(iPad) {
   setBackgroundColor(graphics::Color::clear());
-  typeLable = addLabel(contentView());
+  typeLable = addLabel(contentView(), kValueLook);
   typeImage = addImage(contentView());
   countImage = addImage(contentView());
   // A pale wash of the accent colour behind the totals.
@@ -106,8 +132,8 @@ iPhoneSumNoteCell::iPhoneSumNoteCell(bool iPad)
   countImage->setClipsToBounds(true);
   countImage->setCornerRadius(iPad ? 12 : 11);
   // Over its backdrop.
-  countLable = addLabel(contentView());
-  countLable->setTextAlignment(graphics::TextAlignment::kRight);
+  countLable =
+      addLabel(contentView(), TextLook{"AvenirNext-Regular", 14, kText, graphics::TextAlignment::kRight});
 }
 
 void iPhoneSumNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {

@@ -363,7 +363,8 @@ void MainScreen::resetFilterOnPressed() { resetAllFilteres(); }
 
 void MainScreen::tableStyleChanged() {
   setSumStyle(tableStyleSegment_ && tableStyleSegment_->selectedSegmentIndex() == 1);
-  updateTable();
+  // The other style reads its own rows: the day totals, or the list's first page.
+  performFetch();
 }
 
 void MainScreen::presentLanguageScreen(bool barHidden) {

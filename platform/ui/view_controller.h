@@ -130,6 +130,8 @@ class NavigationBar : public View {
                 std::function<void()> onBack);
   // The back button while one is shown, else null.
   Button* backButton() const { return backButton_.get(); }
+  // The views of the item's left and right bar buttons while they are shown, else null.
+  View* leftItemView() const { return leftView_.get(); }
   Label* titleLabel() const { return titleLabel_.get(); }
   // A background image for this bar only, over the appearance's.
   void setBackgroundImage(ImageRef image) { backgroundImage_ = std::move(image); }
