@@ -1,5 +1,6 @@
 #include "app/model.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
@@ -110,19 +111,23 @@ std::string dayKey(foundation::Date date) {
   // The device's current calendar: the Gregorian one in the zone local times are taken in (the
   // default zone when one is set, else the system's), the same zone the day texts and day
   // statistics use. Notes come sorted by date, so most keys fall in the day of the one before:
-  // keep that day's bounds (and the zone they were computed in) per thread.
+  // keep that day's bounds per thread, with the zone's generation they were computed under. Taking
+  // the zone itself costs a lock; its generation is one load, and any change of zone changes it.
   struct Cache {
     double start = 1;
     double end = 0;
-    std::string zone;
+    std::uint64_t generation = 0;
     std::string key;
     std::optional<foundation::Calendar> calendar;
   };
   thread_local Cache cache;
-  const foundation::TimeZone zone = foundation::TimeZone::local();
+  const std::uint64_t generation = foundation::TimeZone::localGeneration();
   const double seconds = date.sinceReference;
-  if (seconds >= cache.start && seconds < cache.end && zone.identifier() == cache.zone) return cache.key;
+  if (seconds >= cache.start && seconds < cache.end && generation == cache.generation) return cache.key;
 
+  // The generation is read before the zone: a change in between leaves a stale generation
+  // behind, so the next call computes again rather than trusting the wrong zone.
+  const foundation::TimeZone zone = foundation::TimeZone::local();
   if (!cache.calendar || !(cache.calendar->timeZone() == zone))
     cache.calendar = foundation::Calendar::gregorian(zone);
   const foundation::Calendar& calendar = *cache.calendar;
@@ -140,7 +145,7 @@ std::string dayKey(foundation::Date date) {
   if (start && end && *start <= date && date < *end) {
     cache.start = start->sinceReference;
     cache.end = end->sinceReference;
-    cache.zone = zone.identifier();
+    cache.generation = generation;
     cache.key = text;
   }
   return text;

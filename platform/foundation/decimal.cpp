@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace foundation {
@@ -167,6 +168,17 @@ std::string Decimal::toString() const {
 
 double Decimal::toDouble() const {
   if (mantissa_ == 0) return 0.0;
+  // A mantissa that a double holds exactly, scaled by a power of ten that a double also holds
+  // exactly (up to 1e22), needs one rounding only: the product or quotient is the correctly
+  // rounded value strtod would give, without writing the digits out.
+  static constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (mantissa_ <= (u128{1} << 53) && exponent_ >= -22 && exponent_ <= 22) {
+    const double m = static_cast<double>(static_cast<std::uint64_t>(mantissa_));
+    const double magnitude = exponent_ >= 0 ? m * kExactPowers[exponent_] : m / kExactPowers[-exponent_];
+    return isNegative() ? -magnitude : magnitude;
+  }
   std::string text = (isNegative() ? "-" : "") + digitsOf(mantissa_) + "e" + std::to_string(exponent_);
   return std::strtod(text.c_str(), nullptr);
 }

@@ -3,6 +3,7 @@
 #include <unicode/simpletz.h>
 #include <unicode/tzfmt.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -46,6 +47,9 @@ std::optional<TimeZone>& defaultZone() {
   static std::optional<TimeZone> zone;
   return zone;
 }
+
+// Bumped under defaultMutex() with every change of the default zone.
+std::atomic<std::uint64_t> localZoneGeneration{1};
 
 }  // namespace
 
@@ -110,7 +114,10 @@ TimeZone TimeZone::local() {
 void TimeZone::setDefault(std::optional<TimeZone> zone) {
   std::lock_guard lock(defaultMutex());
   defaultZone() = std::move(zone);
+  localZoneGeneration.fetch_add(1, std::memory_order_release);
 }
+
+std::uint64_t TimeZone::localGeneration() { return localZoneGeneration.load(std::memory_order_acquire); }
 
 const std::string& TimeZone::identifier() const { return impl_->identifier; }
 
@@ -155,11 +162,13 @@ ScopedDefaultTimeZone::ScopedDefaultTimeZone(TimeZone zone) {
   std::lock_guard lock(defaultMutex());
   previous_ = defaultZone();
   defaultZone() = std::move(zone);
+  localZoneGeneration.fetch_add(1, std::memory_order_release);
 }
 
 ScopedDefaultTimeZone::~ScopedDefaultTimeZone() {
   std::lock_guard lock(defaultMutex());
   defaultZone() = std::move(previous_);
+  localZoneGeneration.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace foundation

@@ -2,6 +2,7 @@
 // Time zones: a zone by its identifier ("Europe/Moscow"), UTC, a fixed offset from GMT, and the
 // process's own zone. A TimeZone is an immutable value; copies share one zone and are cheap.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ class TimeZone {
   static TimeZone local();
   // Replaces the zone that local() answers for the whole process; nothing restores the system zone.
   static void setDefault(std::optional<TimeZone> zone);
+  // A number that changes whenever the zone local() answers may have changed (each setDefault and
+  // scoped default). Lets a caller that keeps work done in the local zone check it is still valid
+  // without taking the zone itself, which costs a lock.
+  static std::uint64_t localGeneration();
 
   const std::string& identifier() const;
   // Offset of local time from GMT at that moment, daylight saving time included.

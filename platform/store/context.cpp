@@ -56,19 +56,39 @@ void appendKey(std::vector<Context::KeyRun>& runs, Value key) {
   }
 }
 
+// Reads one column as the attribute's type. Text and numbers that cannot be mistaken for another
+// storage class are read in one call: SQLite answers a null column with no text and with zero, so
+// the storage class is asked for only when it decides the value.
 Value readColumn(const sql::Statement& s, int column, AttributeType type) {
+  switch (type) {
+    case AttributeType::String: {
+      const unsigned char* text = sqlite3_column_text(s.get(), column);
+      if (!text) return s.isNull(column) ? Value() : Value(std::string());
+      return Value(std::string(reinterpret_cast<const char*>(text),
+                               static_cast<size_t>(sqlite3_column_bytes(s.get(), column))));
+    }
+    case AttributeType::Float:
+    case AttributeType::Double: {
+      const double d = s.columnDouble(column);
+      if (d == 0 && s.isNull(column)) return Value();
+      return Value(type == AttributeType::Float ? static_cast<double>(static_cast<float>(d)) : d);
+    }
+    case AttributeType::Integer16:
+    case AttributeType::Integer32:
+    case AttributeType::Integer64: {
+      const std::int64_t i = s.columnInt(column);
+      if (i == 0 && s.isNull(column)) return Value();
+      return Value(static_cast<long long>(i));
+    }
+    default:
+      break;
+  }
   const int t = s.columnType(column);
   if (t == SQLITE_NULL) return Value();
   switch (type) {
-    case AttributeType::String:
-      return Value(std::string(s.columnText(column)));
     case AttributeType::Date:
       if (t == SQLITE_TEXT || t == SQLITE_BLOB) return Value();
       return Value(foundation::Date{s.columnDouble(column)});
-    case AttributeType::Integer16:
-    case AttributeType::Integer32:
-    case AttributeType::Integer64:
-      return Value(static_cast<long long>(s.columnInt(column)));
     case AttributeType::Boolean:
       return Value(s.columnDouble(column) != 0);
     case AttributeType::Decimal: {
@@ -80,14 +100,11 @@ Value readColumn(const sql::Statement& s, int column, AttributeType type) {
       auto d = foundation::Decimal::parse(s.columnText(column));
       return d ? Value(*d) : Value();
     }
-    case AttributeType::Float:
-      return Value(static_cast<double>(static_cast<float>(s.columnDouble(column))));
-    case AttributeType::Double:
-      return Value(s.columnDouble(column));
     case AttributeType::Binary:
       return Value(s.columnBlob(column));
+    default:
+      return Value();
   }
-  return Value();
 }
 
 // The columns of an object's row, in the order loadRow reads them.
@@ -311,10 +328,8 @@ void Context::loadRow(Object& object, void* statement, int firstColumn) {
   int column = firstColumn;
   for (size_t a : entity.storedAttributes)
     object.values_[a] = readColumn(s, column++, entity.attributes[a].type);
-  for (size_t r = 0; r < entity.toOneRelationships.size(); ++r) {
-    object.toOne_[r] = s.isNull(column) ? 0 : s.columnInt(column);
-    ++column;
-  }
+  // A null link reads as 0, which is "no destination".
+  for (size_t r = 0; r < entity.toOneRelationships.size(); ++r) object.toOne_[r] = s.columnInt(column++);
   object.derivedReady_.clear();
   object.fault_ = false;
   object.missing_ = false;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/foundation/clock.h"
@@ -37,6 +38,10 @@ TEST(Decimal, ConvertsAndOrders) {
   EXPECT_FALSE(Decimal::parse("9223372036854775808")->toInteger());
   EXPECT_FALSE(Decimal::parse("1.5")->toInteger());
   EXPECT_DOUBLE_EQ(Decimal::parse("-2.5e3")->toDouble(), -2500.0);
+  // The short path and the long one give strtod's double, bit for bit, on both sides of the border.
+  for (const char* text : {"0.1", "-0.3", "9007199254740992", "9007199254740993", "12345e22", "1e23",
+                           "123.456e-22", "1e-23", "1.5e100", "7e-120", "250"})
+    EXPECT_EQ(Decimal::parse(text)->toDouble(), std::strtod(text, nullptr)) << text;
   EXPECT_EQ(Decimal::fromDouble(0.1)->toString(), "0.1");
   EXPECT_FALSE(Decimal::fromDouble(std::numeric_limits<double>::quiet_NaN()));
   EXPECT_EQ(Decimal::fromInteger(INT64_MIN).toString(), "-9223372036854775808");
