@@ -188,10 +188,24 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   // that share it) rather than skipping an offset, which the store would step through again.
   std::optional<Date> lastStop;
   std::size_t readAtLastStop = 0;
+  // The first read is a window of dates rather than a count: where every day has notes, the
+  // bunch's days are the days just below where the walk starts, so one fetch reads exactly their
+  // notes and none past them. Where days are sparser, or a timed stretch reaches further back,
+  // the walk goes on from the window a page at a time.
+  const auto windowStart = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day,
+                                                      -static_cast<int>(kDaysPerBunch + 1), current);
+  const Date window = windowStart.value_or(current);
+  bool windowed = windowStart.has_value();
   for (;;) {
     auto pagePredicates = predicates;
-    if (lastStop) pagePredicates.push_back(fixedPredicate("note_DateStop <= %@", {*lastStop}));
-    auto page = fetchNotes(std::move(pagePredicates), kWalkPage, lastStop ? readAtLastStop : 0);
+    if (windowed) {
+      pagePredicates.push_back(fixedPredicate("note_DateStop >= %@", {window}));
+    } else if (lastStop) {
+      pagePredicates.push_back(fixedPredicate("note_DateStop <= %@", {*lastStop}));
+    }
+    const bool paged = !windowed;
+    auto page =
+        fetchNotes(std::move(pagePredicates), paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
     if (!page.ok()) {
       walkStatus_ = page.error();
       allDaysAreLoaded_ = true;
@@ -231,6 +245,12 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       walked.push_back(std::move(note));
     }
     if (past) break;
+    if (!paged) {
+      // The window held every note from its start on: enough once the oldest day starts there.
+      if (oldestStart && window <= *oldestStart) break;
+      windowed = false;
+      continue;
+    }
     if (page.value().size() < kWalkPage) {
       ranOut = limit > 0;
       break;

@@ -91,6 +91,18 @@ TEST_F(DayStatisticsTest, NightSkippingAnEmptyDayStillGivesItsFirstDay) {
   EXPECT_EQ(days[2], "20261213");
 }
 
+// The first read covers the eleven days below the newest end; a night found from its start can
+// make the oldest day older than that, and its notes are still read.
+TEST_F(DayStatisticsTest, OldestDayFoundFromANightsStartKeepsItsNotes) {
+  auto stats = helper();
+  for (int day = 12; day <= 20; ++day) add("Diaper", at(day, 10), at(day, 10));
+  add("Sleep", at(9, 22), at(11, 6));
+  add("Diaper", at(9, 10), at(9, 10));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  ASSERT_EQ(stats->howManyDays(), 11u);
+  EXPECT_EQ(rows(*stats, 10), (std::vector<DayRow>{{"Diaper", "20261209", "1", {}, {}}}));
+}
+
 TEST_F(DayStatisticsTest, FiltersAndRangeLimitWhatIsCounted) {
   add("Sleep", at(3, 22), at(4, 6));  // after the range's end: its evening is not counted either
   add("Diaper", at(3, 10), at(3, 10), {}, {}, "Wet");
