@@ -5,6 +5,7 @@
 #include "platform/foundation/log.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/ui/animation.h"
+#include "platform/ui/device.h"
 #include "platform/ui/storyboard.h"
 
 namespace navigation {
@@ -122,7 +123,12 @@ void sidebarMenuController::viewDidLoad() {
       if (segue && board->hasController(segue->destinationIdentifier)) rows_.push_back(item);
     }
   }
-  table_ = std::make_shared<ui::TableView>(view()->bounds());
+  // The rows start under the status bar, which stays drawn over the menu.
+  const double statusBar = ui::device().statusBarHidden ? 0 : 20;
+  graphics::Rect frame = view()->bounds();
+  frame.origin.y += statusBar;
+  frame.size.height -= statusBar;
+  table_ = std::make_shared<ui::TableView>(frame);
   table_->setDataSource(this);
   table_->setDelegate(this);
   table_->setBackgroundColor(graphics::Color::clear());

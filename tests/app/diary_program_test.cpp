@@ -1,12 +1,18 @@
-// The diary program as a person runs it: the sample day on a fresh data root, and the window under a
-// virtual display taking a click.
+// The diary program as a person runs it: the sample day on a fresh data root ending in a report, a
+// day of notes typed as commands and found in the store, and the window under a virtual display
+// saving a note from clicks.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
+#include "app/app_delegate.h"
+#include "app/entities.h"
+#include "app/model.h"
+#include "platform/store/store.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -28,23 +34,138 @@ int shell(const std::string& command) {
 
 std::string quotedPath(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
-TEST(DiaryProgram, TheSampleDayRunsOnAFreshDataRoot) {
+// Runs the diary without a window on the data root home/"root" with a script; its exit status, and
+// what it printed in `out`.
+int runScript(const testing_support::TempDir& home, const std::filesystem::path& script,
+              const std::filesystem::path& screens, std::string& out) {
+  const int status = shell("env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
+                           " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
+                           quotedPath(diaryProgram()) + " --no-window --script " + quotedPath(script) +
+                           " --screens " + quotedPath(screens) + " </dev/null >" + quotedPath(home / "out") +
+                           " 2>" + quotedPath(home / "err"));
+  out = readFile(home / "out") + readFile(home / "err");
+  return status;
+}
+
+// The store and the context the notes are read through, kept open while the test reads them.
+struct OpenStore {
+  std::shared_ptr<store::Store> store;
+  std::shared_ptr<store::Context> context;
+};
+
+// The notes the program left in the data root's store, by type.
+std::multimap<std::string, app::Note> storedNotes(const testing_support::TempDir& home, OpenStore& keep) {
+  auto opened = store::Store::open(home / "root" / "Documents" / std::string(app::kDataBaseFileName),
+                                   app::managedObjectModel());
+  EXPECT_TRUE(opened.ok());
+  if (!opened.ok()) return {};
+  keep.store = *opened;
+  auto context = keep.store->newReadOnlyContext();
+  EXPECT_TRUE(context.ok());
+  if (!context.ok()) return {};
+  keep.context = *context;
+  auto rows = keep.context->fetch(store::FetchRequest(std::string(app::Note::kEntityName)));
+  EXPECT_TRUE(rows.ok());
+  std::multimap<std::string, app::Note> notes;
+  if (rows.ok())
+    for (auto& row : *rows) {
+      app::Note note(row);
+      notes.emplace(note.note_Type().value_or(""), note);
+    }
+  return notes;
+}
+
+double minutes(const app::Note& note) {
+  return note.note_DateStop() && note.note_DateStart() ? (*note.note_DateStop() - *note.note_DateStart()) / 60
+                                                       : -1;
+}
+
+TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
   if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   testing_support::TempDir home;
   const auto screens = testing_support::testOutput() / "diary_sample_day";
   std::filesystem::remove_all(screens);
-  const std::string command = "env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
-                              " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
-                              quotedPath(diaryProgram()) + " --no-window --script " +
-                              quotedPath(testing_support::sourceRoot() / "app/examples/new_baby_day.diary") +
-                              " --screens " + quotedPath(screens) + " </dev/null >" +
-                              quotedPath(home / "out") + " 2>" + quotedPath(home / "err");
-  ASSERT_EQ(shell(command), 0) << readFile(home / "err");
-  const std::string out = readFile(home / "out");
+  std::string out;
+  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/new_baby_day.diary", screens, out), 0)
+      << out;
   EXPECT_NE(out.find("screen: " + (screens / "step-001.png").string()), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Breast Feeding (1)\", \"21m\""), std::string::npos) << "the summary: " << out;
   EXPECT_NE(out.find("diary: ended"), std::string::npos) << out;
-  EXPECT_TRUE(std::filesystem::exists(screens / "step-003.png"));
-  EXPECT_TRUE(std::filesystem::exists(home / "root" / "Documents" / "dataBase.sqlite"));
+
+  const auto pdf = home / "root" / "tmp" / "report.pdf";
+  ASSERT_TRUE(std::filesystem::exists(pdf)) << out;
+  ASSERT_EQ(shell("pdftotext " + quotedPath(pdf) + " " + quotedPath(home / "report.txt")), 0);
+  const std::string text = readFile(home / "report.txt");
+  EXPECT_NE(text.find("Ada"), std::string::npos) << text;
+  EXPECT_NE(text.find("Breast Feeding"), std::string::npos) << text;
+  std::filesystem::copy_file(pdf, screens / "report.pdf", std::filesystem::copy_options::overwrite_existing);
+
+  OpenStore keep;
+  const auto notes = storedNotes(home, keep);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_DOUBLE_EQ(minutes(notes.begin()->second), 21);
+  EXPECT_EQ(notes.begin()->second.noteToBaby().baby_Name(), "Ada");
+}
+
+TEST(DiaryProgram, ADayOfNotesTypedAsCommandsIsInTheStore) {
+  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
+  testing_support::TempDir home;
+  std::ofstream(home / "day") << R"(tap Name
+type Ben
+key return
+tap Done
+tap kg
+tap cm
+tap °C
+tap Start
+tap Start
+tap Sleep
+tap Start
+advance 90m
+tap Stop
+tap Stop
+tap iPhone_ok_button_white
+tap Diaper
+tap Wet
+pick Poopy
+back
+tap Note
+type after the bath
+tap Done
+tap iPhone_ok_button_white
+advance 1h
+tap +
+tap Weight
+tap "0 kg"
+pick 4
+pick .2
+tap Done
+tap iPhone_ok_button_white
+tap "Breast Feeding"
+tap Right
+advance 7m
+tap Stop
+tap Stop
+tap iPhone_ok_button_white
+quit
+)";
+  std::string out;
+  ASSERT_EQ(runScript(home, home / "day", home / "s", out), 0) << out;
+
+  OpenStore keep;
+  const auto notes = storedNotes(home, keep);
+  ASSERT_EQ(notes.size(), 4u) << out;
+  ASSERT_EQ(notes.count("Sleep"), 1u);
+  EXPECT_DOUBLE_EQ(minutes(notes.find("Sleep")->second), 90);
+  ASSERT_EQ(notes.count("WC"), 1u);
+  EXPECT_EQ(notes.find("WC")->second.note_strValue(), "Poopy");
+  EXPECT_EQ(notes.find("WC")->second.note_Notice(), "after the bath");
+  ASSERT_EQ(notes.count("Weight"), 1u);
+  ASSERT_TRUE(notes.find("Weight")->second.note_numValue());
+  EXPECT_DOUBLE_EQ(notes.find("Weight")->second.note_numValue()->toDouble(), 4.2);
+  ASSERT_EQ(notes.count("Breast Feeding"), 1u);
+  EXPECT_DOUBLE_EQ(minutes(notes.find("Breast Feeding")->second), 7);
+  for (const auto& [type, note] : notes) EXPECT_EQ(note.noteToBaby().baby_Name(), "Ben") << type;
 }
 
 TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
@@ -65,7 +186,7 @@ TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
   EXPECT_FALSE(std::filesystem::exists(home / "s" / "step-002.png"));
 }
 
-TEST(DiaryProgram, TheWindowTakesAClickUnderAVirtualDisplay) {
+TEST(DiaryProgram, TheWindowSavesANoteFromClicksUnderAVirtualDisplay) {
   if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   if (shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") !=
       0)
@@ -73,8 +194,10 @@ TEST(DiaryProgram, TheWindowTakesAClickUnderAVirtualDisplay) {
   testing_support::TempDir home;
   const auto shot = testing_support::testOutput() / "diary_window.png";
   std::filesystem::remove(shot);
-  // A free display number, the program fed through a pipe, a click, a screenshot, then quit. Every
-  // wait is bounded, and only the processes started here are stopped.
+  // A free display number and the program fed through a pipe: the baby and the units as commands,
+  // then a click on the strip's diaper (the window shows two pixels a point), a click on the editor's
+  // save button, a screenshot, and quit. Every wait is bounded; only the processes started here are
+  // stopped.
   std::ofstream(home / "run.sh") << R"(set -u
 d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
 Xvfb :$d -screen 0 1024x1280x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
@@ -83,8 +206,13 @@ mkfifo "$HOME_DIR/in"
 DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
 exec 3>"$HOME_DIR/in"
 win=$(DISPLAY=:$d timeout 30 xdotool search --sync --onlyvisible --name '^diary$' | head -1)
-DISPLAY=:$d xdotool mousemove --window "$win" 200 300 click 1
-for i in $(seq 100); do grep -q step-002 "$HOME_DIR/out" && break; sleep 0.1; done
+step() { for i in $(seq 200); do grep -q "step-$1" "$HOME_DIR/out" && return; sleep 0.1; done; }
+printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+step 010
+DISPLAY=:$d xdotool mousemove --window "$win" 320 295 click 1
+step 011
+DISPLAY=:$d xdotool mousemove --window "$win" 596 84 click 1
+step 012
 DISPLAY=:$d import -window "$win" "$SHOT"
 echo quit >&3
 exec 3>&-
@@ -98,11 +226,16 @@ exit $status
                               " bash " + quotedPath(home / "run.sh");
   ASSERT_EQ(shell(command), 0) << readFile(home / "err");
   const std::string out = readFile(home / "out");
-  // The click reached the screen as a tap: a second picture was drawn after it.
-  EXPECT_NE(out.find("step-002.png"), std::string::npos) << out << readFile(home / "err");
+  EXPECT_NE(out.find("step-012.png"), std::string::npos) << out << readFile(home / "err");
   EXPECT_NE(out.find("diary: ended"), std::string::npos) << out;
   ASSERT_TRUE(std::filesystem::exists(shot));
   EXPECT_GT(std::filesystem::file_size(shot), 1000u);
+
+  OpenStore keep;
+  const auto notes = storedNotes(home, keep);
+  ASSERT_EQ(notes.size(), 1u) << out;
+  EXPECT_EQ(notes.begin()->first, "WC");
+  EXPECT_EQ(notes.begin()->second.noteToBaby().baby_Name(), "Ben");
 }
 
 }  // namespace
