@@ -23,6 +23,19 @@ namespace {
 
 using app::DiaryConsole;
 
+// A view that draws its two buttons itself and names them for the console.
+class SpeedDial : public ui::View {
+ public:
+  explicit SpeedDial(graphics::Rect frame) : ui::View(frame) {}
+  std::vector<AccessibilityElement> accessibilityElements() const override {
+    return {{"Slow", graphics::Rect(0, 0, 50, 30)}, {"Fast", graphics::Rect(50, 0, 50, 30)}};
+  }
+  void touchesEnded(const ui::TouchSet& touches) override {
+    taps.push_back(touches.front().locationInView(this).x < 50 ? "Slow" : "Fast");
+  }
+  std::vector<std::string> taps;
+};
+
 class FeedScreen : public ui::ViewController,
                    public ui::TableViewDataSource,
                    public ui::TableViewDelegate,
@@ -41,6 +54,15 @@ class FeedScreen : public ui::ViewController,
     field = std::make_shared<ui::TextField>(graphics::Rect(20, 180, 280, 32));
     field->setPlaceholder("Name");
     root->addSubview(field);
+    dial = std::make_shared<SpeedDial>(graphics::Rect(200, 130, 100, 30));
+    root->addSubview(dial);
+    // A text under an invisible button that takes its taps, as an editor's notice row has.
+    auto notice = std::make_shared<ui::Label>(graphics::Rect(20, 430, 200, 30));
+    notice->setText("Notice");
+    root->addSubview(notice);
+    auto cover = std::make_shared<ui::Button>(graphics::Rect(0, 425, 320, 40));
+    cover->addTarget([this](ui::Control&) { ++noticeTaps; }, ui::kControlEventTouchUpInside);
+    root->addSubview(cover);
     table = std::make_shared<ui::TableView>(graphics::Rect(0, 220, 320, 200));
     table->setDataSource(this);
     table->setDelegate(this);
@@ -71,7 +93,9 @@ class FeedScreen : public ui::ViewController,
   std::shared_ptr<ui::Button> save;
   std::shared_ptr<ui::TextField> field;
   std::shared_ptr<ui::TableView> table;
+  std::shared_ptr<SpeedDial> dial;
   int saves = 0;
+  int noticeTaps = 0;
   std::vector<int> picked;
   std::vector<int> answers;
 };
@@ -131,6 +155,13 @@ TEST_F(DiaryConsoleTest, CommandsReachTheScreenAPersonSees) {
   EXPECT_EQ(screen_->saves, 1);
   EXPECT_TRUE(run("tap Delete").ok);
   EXPECT_EQ(screen_->answers, std::vector<int>{1});
+
+  // Controls a view draws itself, and a text under an invisible button, go by what they show.
+  EXPECT_TRUE(run("tap Fast").ok);
+  EXPECT_TRUE(run("tap Slow").ok);
+  EXPECT_EQ(screen_->dial->taps, (std::vector<std::string>{"Fast", "Slow"}));
+  EXPECT_TRUE(run("tap Notice").ok);
+  EXPECT_EQ(screen_->noticeTaps, 1);
 
   EXPECT_FALSE(run("back").ok);
   EXPECT_TRUE(run("tap Push").ok);

@@ -86,7 +86,8 @@ TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
   const auto screens = testing_support::testOutput() / "diary_sample_day";
   std::filesystem::remove_all(screens);
   std::string out;
-  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/new_baby_day.diary", screens, out), 0)
+  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/new_baby_day.diary", screens, out),
+            0)
       << out;
   EXPECT_NE(out.find("screen: " + (screens / "step-001.png").string()), std::string::npos) << out;
   EXPECT_NE(out.find("\"Breast Feeding (1)\", \"21m\""), std::string::npos) << "the summary: " << out;
