@@ -277,7 +277,8 @@ bool cellShows(ui::TableViewCell& cell, const std::string& text) {
 const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
   static const std::vector<Command> table{
       {"tap", "tap TEXT | tap X Y",
-       "tap the button, label or field showing TEXT, or the point X,Y (in points)", &DiaryConsole::tap},
+       "tap what shows TEXT (a picture by its name, as look lists it), or the point X,Y (in points)",
+       &DiaryConsole::tap},
       {"type", "type TEXT", "type TEXT into the field being edited", &DiaryConsole::type},
       {"key", "key return|delete|space", "press a key of the keyboard", &DiaryConsole::key},
       {"pick", "pick TEXT | pick SECTION ROW", "choose a row of the list or picker on screen",
