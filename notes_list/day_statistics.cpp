@@ -26,7 +26,12 @@ entriesStatisticHelper::entriesStatisticHelper(app::NoteEditHelper neh, Services
     : neh_(std::move(neh)),
       services_(std::move(services)),
       calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()) {
-  valTypesDictionary_ = currentSumUnits(neh_);
+  for (const auto& type : neh_.getTypeIds(std::string_view())) {
+    if (!neh_.canUseValueForSums(type)) continue;
+    app::ValueType row = neh_.getValueType(type);
+    valTypesDictionary_[type] = row.vt_NumMeasureCurrent().value_or("");
+    unitRows_.emplace_back(type, std::move(row));
+  }
   clearAllStatistic();
 }
 
@@ -37,6 +42,20 @@ std::map<std::string, std::string> entriesStatisticHelper::currentSumUnits(const
     units[type] = neh.getValueType(type).vt_NumMeasureCurrent().value_or("");
   }
   return units;
+}
+
+bool entriesStatisticHelper::sumUnitsChanged() const {
+  // A fetch of a type's row would answer the very object kept here while it is still in its
+  // context, undeleted and of that type: the context hands out one object per row.
+  for (const auto& [type, row] : unitRows_) {
+    const store::ObjectPtr& object = row.object();
+    if (!object || !object->context() || object->isDeleted() || row.vt_Type() != type)
+      return currentSumUnits(neh_) != valTypesDictionary_;
+    auto unit = valTypesDictionary_.find(type);
+    if (unit == valTypesDictionary_.end() || row.vt_NumMeasureCurrent().value_or("") != unit->second)
+      return true;
+  }
+  return false;
 }
 
 void entriesStatisticHelper::clearAllStatistic() {
@@ -87,12 +106,36 @@ std::string entriesStatisticHelper::dayKey(Date dayStart) const {
   return std::to_string(*parts->year) + two(*parts->month) + two(*parts->day);
 }
 
-Date entriesStatisticHelper::lastDayEnd(const app::Note& note) const {
-  const Date stop = note.note_DateStop().value_or(Date{});
-  const auto type = note.note_Type();
-  const auto start = note.note_DateStart();
+entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(app::Note note) const {
+  WalkedNote walked;
+  const store::ObjectPtr& object = note.object();
+  const auto rule = [&](std::optional<std::string_view> type) {
+    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), nullptr};
+    if (type) {
+      if (auto unit = valTypesDictionary_.find(std::string(*type)); unit != valTypesDictionary_.end())
+        made.unit = &unit->second;
+    }
+    return made;
+  };
+  if (const std::string* type = object ? object->value(app::Note::kNote_Type).string() : nullptr) {
+    auto known = typeRules_.find(*type);
+    if (known == typeRules_.end()) known = typeRules_.emplace(*type, rule(*type)).first;
+    walked.type = &known->first;
+    walked.rule = &known->second;
+  } else {
+    if (!noTypeRule_) noTypeRule_ = rule(std::nullopt);
+    walked.rule = &*noTypeRule_;
+  }
+  walked.start = note.note_DateStart();
+  walked.stop = note.note_DateStop();
+  walked.note = std::move(note);
+  return walked;
+}
+
+Date entriesStatisticHelper::lastDayEnd(const WalkedNote& note) const {
+  const Date stop = note.stop.value_or(Date{});
   // A timed stretch ending exactly at midnight spends no time in the day that midnight opens.
-  if (neh_.howManyDates(type) == 2 && neh_.shouldSplitTheTimeBy24h(type) && start && *start < stop &&
+  if (note.rule->dates == 2 && note.rule->split && note.start && *note.start < stop &&
       startOfDay(stop) == stop)
     return stop;
   return endOfDay(stop);
@@ -181,7 +224,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
 
   auto predicates = filterPredicates();
   predicates.push_back(fixedPredicate("note_DateStop < %@", {*latestDate_}));
-  std::vector<app::Note> walked;
+  std::vector<WalkedNote> walked;
   std::optional<Date> oldestStart;  // start of the oldest day found, once the bunch is full
   bool ranOut = false;
   // Each page goes on from where the last one ended (its stop date, past the notes already read
@@ -212,8 +255,9 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       return true;
     }
     bool past = false;
-    for (auto& note : page.value()) {
-      const Date stop = note.note_DateStop().value_or(Date{});
+    for (auto& read : page.value()) {
+      WalkedNote note = walkedNote(std::move(read));
+      const Date stop = note.stop.value_or(Date{});
       if (lastStop && stop.sinceReference == lastStop->sinceReference) {
         ++readAtLastStop;
       } else {
@@ -227,11 +271,10 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       // Every day the note spends time in, newest first: its stop day, then (timed stretches)
       // its start day. Both are checked so a night's first day is never skipped.
       if (limit > 0) {
-        std::vector<Date> days = {lastDayEnd(note)};
-        const auto type = note.note_Type();
-        if (neh_.howManyDates(type) == 2 && neh_.shouldSplitTheTimeBy24h(type) && note.note_DateStart())
-          days.push_back(endOfDay(*note.note_DateStart()));
-        for (Date day : days) {
+        const bool stretch = note.rule->dates == 2 && note.rule->split && note.start;
+        const Date days[] = {lastDayEnd(note), stretch ? endOfDay(*note.start) : Date{}};
+        for (std::size_t d = 0; d < (stretch ? 2u : 1u); ++d) {
+          const Date day = days[d];
           if (day < current && limit > 0) {
             ends.push_back(day);
             current = day;
@@ -274,16 +317,16 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
 }
 
 std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
-    Date dayEnd, const std::vector<app::Note>& notes) const {
+    Date dayEnd, const std::vector<WalkedNote>& notes) const {
   const Date dayStart =
       calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, dayEnd).value_or(dayEnd);
   const Date after = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, dayEnd).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
-  const auto stopOf = [](const app::Note& note) { return note.note_DateStop().value_or(Date{}); };
+  const auto stopOf = [](const WalkedNote& note) { return note.stop.value_or(Date{}); };
   const auto first = std::partition_point(notes.begin(), notes.end(),
-                                          [&](const app::Note& n) { return stopOf(n) >= after; });
+                                          [&](const WalkedNote& n) { return stopOf(n) >= after; });
   const auto last =
-      std::partition_point(first, notes.end(), [&](const app::Note& n) { return stopOf(n) >= dayStart; });
+      std::partition_point(first, notes.end(), [&](const WalkedNote& n) { return stopOf(n) >= dayStart; });
   std::map<std::string, sumInfo_> sums;
   for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
   if (!sums.empty()) {
@@ -306,19 +349,21 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
   return rows;
 }
 
-void entriesStatisticHelper::countNote(const app::Note& note, std::map<std::string, sumInfo_>& sums,
+void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::string, sumInfo_>& sums,
                                        Date dayStart, Date dayEnd) const {
-  const auto type = note.note_Type();
-  const auto stop = note.note_DateStop();
+  const std::string* type = walked.type;
+  const auto& stop = walked.stop;
   if (!type || !stop) return;
+  const app::Note& note = walked.note;
+  const TypeRule& rule = *walked.rule;
   // Half-open days: an instant at midnight belongs to the day it opens.
   const bool stopInside = dayStart <= *stop && *stop < dayEnd;
   double duration = 0;
   bool hasDuration = false;
-  if (neh_.howManyDates(type) != 2) {
+  if (rule.dates != 2) {
     if (!stopInside) return;
-  } else if (neh_.shouldSplitTheTimeBy24h(type)) {
-    const Date start = note.note_DateStart().value_or(*stop);
+  } else if (rule.split) {
+    const Date start = walked.start.value_or(*stop);
     if (start < *stop) {
       duration = std::min(*stop, dayEnd) - std::max(start, dayStart);
       if (duration <= 0) return;
@@ -335,17 +380,18 @@ void entriesStatisticHelper::countNote(const app::Note& note, std::map<std::stri
       const auto other = app::leadingInteger(note.note_numMeasureCurrent().value_or(""));
       if (minutes >= 1) duration += 60.0 * static_cast<double>(minutes);
       if (other >= 1) duration += 60.0 * static_cast<double>(other);
-    } else if (note.note_DateStart()) {
-      duration = *stop - *note.note_DateStart();
+    } else if (walked.start) {
+      duration = *stop - *walked.start;
     }
   }
 
   double value = 0;
   bool hasValue = false;
-  if (auto unit = valTypesDictionary_.find(*type); unit != valTypesDictionary_.end()) {
-    value = static_cast<float>(note.note_numValue() ? note.note_numValue()->toDouble() : 0);
+  if (rule.unit) {
+    const auto number = note.note_numValue();
+    value = static_cast<float>(number ? number->toDouble() : 0);
     const auto noteUnit = note.note_numMeasureCurrent();
-    if (noteUnit != unit->second) value = neh_.convertNotationToOpposite(type, noteUnit, unit->second, value);
+    if (noteUnit != *rule.unit) value = neh_.convertNotationToOpposite(*type, noteUnit, *rule.unit, value);
     hasValue = true;
   }
 

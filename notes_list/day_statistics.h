@@ -98,6 +98,10 @@ class entriesStatisticHelper {
   const std::map<std::string, std::string>& valTypesDictionary() const { return valTypesDictionary_; }
   // The summed types (Food, Drink, Pumping) with the units stored for them now.
   static std::map<std::string, std::string> currentSumUnits(const app::NoteEditHelper& neh);
+  // True when the units stored now differ from valTypesDictionary. Reads them from the ValueType
+  // rows they were taken from (a change made through the same context shows in them at once)
+  // without fetching, unless a row has left its context, was deleted or changed its type.
+  bool sumUnitsChanged() const;
 
  private:
   struct Day {
@@ -105,18 +109,33 @@ class entriesStatisticHelper {
     std::vector<DayRow> rows;
   };
 
+  // What the walk and the sums ask of a note's type, found once per type.
+  struct TypeRule {
+    int dates = 0;
+    bool split = false;                 // a timed stretch split at day boundaries
+    const std::string* unit = nullptr;  // a summed type's unit, in valTypesDictionary_
+  };
+  // A note as the walk read it, with what every day it may count in asks of it read once.
+  struct WalkedNote {
+    app::Note note;
+    const std::string* type = nullptr;  // the key of its rule; null for a note without a type
+    const TypeRule* rule = nullptr;
+    std::optional<foundation::Date> start, stop;
+  };
+  WalkedNote walkedNote(app::Note note) const;
+
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
   std::string dayKey(foundation::Date dayStart) const;
   // The end of the last day the note spends a positive time in.
-  foundation::Date lastDayEnd(const app::Note& note) const;
+  foundation::Date lastDayEnd(const WalkedNote& note) const;
   std::vector<store::Predicate> filterPredicates() const;
   foundation::Result<std::vector<app::Note>> fetchNotes(std::vector<store::Predicate> predicates,
                                                         std::size_t limit, std::size_t offset) const;
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
   std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
-                                                const std::vector<app::Note>& notes) const;
-  void countNote(const app::Note& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
+                                                const std::vector<WalkedNote>& notes) const;
+  void countNote(const WalkedNote& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
                  foundation::Date dayEnd) const;
   app::InterfaceText language() const;
 
@@ -124,6 +143,9 @@ class entriesStatisticHelper {
   Services services_;
   foundation::Calendar calendar_;
   std::map<std::string, std::string> valTypesDictionary_;
+  std::vector<std::pair<std::string, app::ValueType>> unitRows_;  // where valTypesDictionary_ was read
+  mutable std::map<std::string, TypeRule, std::less<>> typeRules_;
+  mutable std::optional<TypeRule> noTypeRule_;
   std::optional<foundation::Date> earliestDate_;
   std::optional<foundation::Date> latestDate_;
   std::vector<Day> sumDictionary_;  // index = day number, 0 the newest

@@ -54,8 +54,7 @@ foundation::Status NotesListModel::performFetch() {
   if (sumStyle_) {
     // Totals follow the units as they are now: a units change made while the list is open (the
     // settings screen, the first-run overlay) shows at the next refresh.
-    if (statistic_ && statistic_->valTypesDictionary() != entriesStatisticHelper::currentSumUnits(neh_))
-      statistic_.reset();
+    if (statistic_ && statistic_->sumUnitsChanged()) statistic_.reset();
     // The statistics use the same period and filters as the list.
     const ListFilter none;
     const ListFilter& f = filter_ ? *filter_ : none;
