@@ -223,6 +223,7 @@ bool TallyHttpAsyncTask::isDone() const { return done_; }
 void TallyHttpAsyncTask::startInRunLoop(runtime::RunLoop& loop) {
   if (connection_ || done_) return;
   loop_ = &loop;
+  loopHandle_ = loop.handle();
   keepAlive_ = shared_from_this();
   startConnection();
 }
@@ -232,7 +233,7 @@ void TallyHttpAsyncTask::startConnection() {
     // Told on the loop, as a connection's failure would be, never inside the caller's start.
     std::weak_ptr<TallyHttpAsyncTask> weak = weak_from_this();
     std::string url = request_.url;
-    loop_->performSoon([weak, url] {
+    loopHandle_.performSoon([weak, url] {
       if (auto self = weak.lock(); self && !self->done_) {
         self->finished(urlError(net::kURLErrorUnsupportedURL, "only http and https are spoken: " + url));
       }
@@ -278,7 +279,7 @@ void TallyHttpAsyncTask::finish(Tell&& tell) {
   // The connection may be the one whose callback is running: it goes once the callback is over.
   if (connection_) {
     std::shared_ptr<net::HttpConnection> ending(std::move(connection_));
-    loop_->performSoon([ending] {});
+    loopHandle_.performSoon([ending] {});
   }
   tell();
 }
@@ -321,7 +322,7 @@ void TallyHttpAsyncTask::finished(foundation::Result<net::HttpResponse> result) 
       lastHeaders_.reset();
       if (connection_) {
         std::shared_ptr<net::HttpConnection> ending(std::move(connection_));
-        loop_->performSoon([ending] {});
+        loopHandle_.performSoon([ending] {});
       }
       startConnection();
       return;

@@ -147,7 +147,10 @@ class TallyHttpAsyncTask : public std::enable_shared_from_this<TallyHttpAsyncTas
 
   Request request_;
   Delegate delegate_;
+  // The loop the task runs on: connections start there (on its thread); what is handed to it later,
+  // perhaps from another thread, goes through the handle, which drops it once the loop is gone.
   runtime::RunLoop* loop_ = nullptr;
+  runtime::LoopHandle loopHandle_;
   std::unique_ptr<net::HttpConnection> connection_;
   std::shared_ptr<TallyHttpAsyncTask> keepAlive_;
   std::optional<TallyHTTPResponse> lastHeaders_;
