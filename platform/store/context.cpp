@@ -211,8 +211,8 @@ void Context::deleteObject(const ObjectPtr& object) {
     if (!current || current->context_ != this || current->deleted_) continue;
     current->ensureLoaded();
     if (!current->inserted_ && !current->snapshot_)
-      current->snapshot_ =
-          std::make_unique<Object::Snapshot>(Object::Snapshot{current->values_, current->toOne_});
+      current->snapshot_ = std::make_unique<Object::Snapshot>(
+          Object::Snapshot{current->values_.copy(), current->toOne_.copy()});
     if (!current->inserted_ && !current->updated_) ++pendingPerEntity_[current->entity_->index];
     current->deleted_ = true;
     deleted_.push_back(current.get());
@@ -280,8 +280,8 @@ void Context::rollback() {
   for (Object* o : changed) {
     if (o->inserted_) continue;
     if (o->snapshot_) {
-      o->values_ = std::move(o->snapshot_->values);
-      o->toOne_ = std::move(o->snapshot_->toOne);
+      o->values_.restore(std::move(o->snapshot_->values));
+      o->toOne_.restore(std::move(o->snapshot_->toOne));
       o->snapshot_.reset();
       o->derivedReady_.clear();
     }

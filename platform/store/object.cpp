@@ -88,7 +88,7 @@ foundation::Result<Value> coerceValue(const AttributeDescription& attribute, Val
 Object::Object(Context* context, const EntityDescription& entity, std::int64_t primaryKey)
     : context_(context), entity_(&entity), primaryKey_(primaryKey) {
   values_.resize(entity.attributes.size());
-  toOne_.assign(entity.toOneCount(), 0);
+  toOne_.resize(entity.toOneCount());
 }
 
 void Object::ensureLoaded() {
@@ -172,7 +172,8 @@ Value Object::committedValue(std::string_view key) {
 // inserted object has no saved state to keep.
 void Object::willChange() {
   if (!context_) return;
-  if (!inserted_ && !snapshot_) snapshot_ = std::make_unique<Snapshot>(Snapshot{values_, toOne_});
+  if (!inserted_ && !snapshot_)
+    snapshot_ = std::make_unique<Snapshot>(Snapshot{values_.copy(), toOne_.copy()});
   context_->markUpdated(*this);
 }
 

@@ -4,6 +4,7 @@
 // relationships are kept consistent with their inverses. An object may be a fault: a known row
 // whose values load when first read.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,43 @@ struct ObjectID {
     return a.entity == b.entity && a.primaryKey == b.primaryKey;
   }
 };
+
+namespace detail {
+
+// A fixed number of elements, chosen when the object is made, kept inside the object up to N of
+// them and in a vector beyond: the values of every entity the diary has fit, so making an object
+// of a fetched row costs no allocation for them.
+template <class T, size_t N>
+class InlineSlots {
+ public:
+  InlineSlots() = default;
+  InlineSlots(const InlineSlots&) = delete;
+  InlineSlots& operator=(const InlineSlots&) = delete;
+
+  void resize(size_t count) {
+    size_ = count;
+    if (count > N) spill_.resize(count);
+  }
+  size_t size() const { return size_; }
+  T* begin() { return size_ > N ? spill_.data() : slots_.data(); }
+  T* end() { return begin() + size_; }
+  const T* begin() const { return size_ > N ? spill_.data() : slots_.data(); }
+  const T* end() const { return begin() + size_; }
+  T& operator[](size_t i) { return begin()[i]; }
+  const T& operator[](size_t i) const { return begin()[i]; }
+  std::vector<T> copy() const { return std::vector<T>(begin(), end()); }
+  // Takes over a copy made earlier (same size).
+  void restore(std::vector<T>&& from) {
+    for (size_t i = 0; i < size_ && i < from.size(); ++i) (*this)[i] = std::move(from[i]);
+  }
+
+ private:
+  std::array<T, N> slots_{};
+  std::vector<T> spill_;
+  size_t size_ = 0;
+};
+
+}  // namespace detail
 
 class Object : public std::enable_shared_from_this<Object> {
  public:
@@ -104,7 +142,7 @@ class Object : public std::enable_shared_from_this<Object> {
   bool updated_ = false;
   bool deleted_ = false;
   bool missing_ = false;  // the row was not found when the fault fired
-  std::vector<foundation::Value> values_;
+  detail::InlineSlots<foundation::Value, 8> values_;
   // Per attribute: a derived transient holds its computed value. Bits kept in the object for the
   // first 64 attributes (every entity the diary has), so that making an object costs no allocation
   // for them; a vector beyond.
@@ -129,9 +167,9 @@ class Object : public std::enable_shared_from_this<Object> {
     std::vector<bool> more_;
   };
   ReadyFlags derivedReady_;
-  std::vector<std::int64_t> toOne_;     // primary key of each to-one destination, 0 for none
-  std::unique_ptr<Snapshot> snapshot_;  // committed state while the object has unsaved changes
-  std::shared_ptr<FaultBatch> batch_;   // faults that load together with this one
+  detail::InlineSlots<std::int64_t, 2> toOne_;  // primary key of each to-one destination, 0 for none
+  std::unique_ptr<Snapshot> snapshot_;          // committed state while the object has unsaved changes
+  std::shared_ptr<FaultBatch> batch_;           // faults that load together with this one
   size_t batchIndex_ = 0;
 };
 
