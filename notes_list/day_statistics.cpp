@@ -26,12 +26,9 @@ entriesStatisticHelper::entriesStatisticHelper(app::NoteEditHelper neh, Services
     : neh_(std::move(neh)),
       services_(std::move(services)),
       calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()) {
-  for (const auto& type : neh_.getTypeIds(std::string_view())) {
-    if (!neh_.canUseValueForSums(type)) continue;
-    app::ValueType row = neh_.getValueType(type);
-    valTypesDictionary_[type] = row.vt_NumMeasureCurrent().value_or("");
-    unitRows_.emplace_back(type, std::move(row));
-  }
+  unitRows_ = readUnitRows(valTypesDictionary_);
+  for (const auto& [type, row] : unitRows_)
+    if (row.object() && row.object()->context()) unitsContext_ = row.object()->context();
   clearAllStatistic();
 }
 
@@ -44,13 +41,46 @@ std::map<std::string, std::string> entriesStatisticHelper::currentSumUnits(const
   return units;
 }
 
-bool entriesStatisticHelper::sumUnitsChanged() const {
+entriesStatisticHelper::UnitRows entriesStatisticHelper::readUnitRows(
+    std::map<std::string, std::string>& units) const {
+  std::vector<std::string> types;
+  for (const auto& type : neh_.getTypeIds(std::string_view()))
+    if (neh_.canUseValueForSums(type)) types.push_back(type);
+  // getValueType's answer is the type's row of lowest key, unsaved changes included: one fetch
+  // of all the types in key order finds the same rows, where it runs in the same context.
+  std::map<std::string, app::ValueType> found;
+  if (services_.context && services_.context.get() == unitsContext_ && !types.empty()) {
+    store::FetchRequest request{std::string(app::ValueType::kEntityName)};
+    request.predicate = fixedPredicate("vt_Type IN %@", {stringArray(types)});
+    if (auto rows = services_.context->fetch(request); rows.ok()) {
+      for (auto& object : rows.value()) {
+        app::ValueType row(std::move(object));
+        if (auto type = row.vt_Type()) found.emplace(*type, std::move(row));
+      }
+    }
+  }
+  UnitRows rows;
+  for (const auto& type : types) {
+    auto known = found.find(type);
+    app::ValueType row = known != found.end() ? std::move(known->second) : neh_.getValueType(type);
+    units[type] = row.vt_NumMeasureCurrent().value_or("");
+    rows.emplace_back(type, std::move(row));
+  }
+  return rows;
+}
+
+bool entriesStatisticHelper::sumUnitsChanged() {
   // A fetch of a type's row would answer the very object kept here while it is still in its
   // context, undeleted and of that type: the context hands out one object per row.
   for (const auto& [type, row] : unitRows_) {
     const store::ObjectPtr& object = row.object();
-    if (!object || !object->context() || object->isDeleted() || row.vt_Type() != type)
-      return currentSumUnits(neh_) != valTypesDictionary_;
+    if (!object || !object->context() || object->isDeleted() || row.vt_Type() != type) {
+      std::map<std::string, std::string> units;
+      UnitRows rows = readUnitRows(units);
+      if (units != valTypesDictionary_) return true;
+      unitRows_ = std::move(rows);
+      return false;
+    }
     auto unit = valTypesDictionary_.find(type);
     if (unit == valTypesDictionary_.end() || row.vt_NumMeasureCurrent().value_or("") != unit->second)
       return true;

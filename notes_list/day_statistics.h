@@ -100,8 +100,9 @@ class entriesStatisticHelper {
   static std::map<std::string, std::string> currentSumUnits(const app::NoteEditHelper& neh);
   // True when the units stored now differ from valTypesDictionary. Reads them from the ValueType
   // rows they were taken from (a change made through the same context shows in them at once)
-  // without fetching, unless a row has left its context, was deleted or changed its type.
-  bool sumUnitsChanged() const;
+  // without fetching, unless a row has left its context (a reset), was deleted or changed its
+  // type; then the rows are read again, in one fetch when they were read in the list's context.
+  bool sumUnitsChanged();
 
  private:
   struct Day {
@@ -143,7 +144,12 @@ class entriesStatisticHelper {
   Services services_;
   foundation::Calendar calendar_;
   std::map<std::string, std::string> valTypesDictionary_;
-  std::vector<std::pair<std::string, app::ValueType>> unitRows_;  // where valTypesDictionary_ was read
+  using UnitRows = std::vector<std::pair<std::string, app::ValueType>>;
+  // The summed types' rows and their units: through the helper's getValueType, or where
+  // `unitsContext_` is the list's own context, in one fetch there.
+  UnitRows readUnitRows(std::map<std::string, std::string>& units) const;
+  UnitRows unitRows_;                             // where valTypesDictionary_ was read
+  const store::Context* unitsContext_ = nullptr;  // the context the helper read them in
   mutable std::map<std::string, TypeRule, std::less<>> typeRules_;
   mutable std::optional<TypeRule> noTypeRule_;
   std::optional<foundation::Date> earliestDate_;

@@ -92,8 +92,10 @@ foundation::Status NotesListModel::loadNextPage() {
   const std::size_t read = page.value().size();
   for (auto& object : page.value()) {
     app::Note note(std::move(object));
-    std::string key = note.sectionIdentifier().value_or("");
-    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), {}});
+    // The day key is read in place: it is compared with the last day's for every row.
+    const std::string* stored = note ? note.object()->value(app::Note::kSectionIdentifier).string() : nullptr;
+    const std::string_view key = stored ? std::string_view(*stored) : std::string_view();
+    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::string(key), {}});
     days_.back().notes.push_back(std::move(note));
   }
   rowsRead_ += read;

@@ -129,10 +129,36 @@ size_t paddedCount(size_t count) {
 
 foundation::Error closedError() { return makeError(kPersistentStoreOperationError, "The context is closed"); }
 
+// A read transaction that a fetch opens when it needs more than one statement (a destination
+// search, then the rows), so that both read the same state of the file and share one lock instead
+// of taking it twice. Only opened where no transaction is open already; ended when it goes.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(sql::Connection& connection) : connection_(connection) {}
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+  ~ReadTransaction() {
+    if (!open_) return;
+    auto commit = connection_.prepare("COMMIT");
+    if (!commit || commit->step() != SQLITE_DONE) (void)connection_.exec("ROLLBACK");
+  }
+  void open() {
+    if (open_ || !sqlite3_get_autocommit(connection_.handle())) return;
+    auto begin = connection_.prepare("BEGIN");
+    open_ = begin && begin->step() == SQLITE_DONE;
+  }
+
+ private:
+  sql::Connection& connection_;
+  bool open_ = false;
+};
+
 // Answers the compiler's destination searches on this connection, before the fetch itself runs.
-detail::DestinationSearch destinationSearchOn(sql::Connection& connection) {
-  return [&connection](const std::string& table, const std::string& condition,
-                       const std::vector<Value>& bindings) -> foundation::Result<std::vector<std::int64_t>> {
+detail::DestinationSearch destinationSearchOn(sql::Connection& connection, ReadTransaction& transaction) {
+  return [&connection, &transaction](
+             const std::string& table, const std::string& condition,
+             const std::vector<Value>& bindings) -> foundation::Result<std::vector<std::int64_t>> {
+    transaction.open();
     auto statement = connection.prepare("SELECT s.Z_PK FROM " + table + " s WHERE " + condition);
     if (!statement) return statement.error();
     int index = 1;
@@ -714,7 +740,8 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
-  auto compiled = detail::compile(*entity, request, destinationSearchOn(*connection_));
+  ReadTransaction transaction(*connection_);
+  auto compiled = detail::compile(*entity, request, destinationSearchOn(*connection_, transaction));
   if (!compiled) return compiled.error();
   detail::FetchPass pass(request, std::move(*compiled));
   pass.rows.entity = entity;
@@ -748,7 +775,8 @@ foundation::Result<size_t> Context::count(const FetchRequest& request) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
-  auto plan = detail::compile(*entity, request, destinationSearchOn(*connection_));
+  ReadTransaction transaction(*connection_);
+  auto plan = detail::compile(*entity, request, destinationSearchOn(*connection_, transaction));
   if (!plan) return plan.error();
   if (hasPendingChanges(*plan, request)) {
     auto rows = runFetch(request, {}, false);

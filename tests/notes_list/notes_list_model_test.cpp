@@ -143,6 +143,16 @@ TEST_F(NotesListModelTest, SummaryFollowsAUnitsChangeAtTheNextFetch) {
       summary->sumRowAt(0, 0)->valWithMeasure,
       neh().getCurrentNumValueStr("Food", static_cast<float>(app::convertGToOz(100.0)), app::unit::kOz));
   EXPECT_NE(summary->sumRowAt(0, 0)->valWithMeasure, before);
+  const auto inOunces = summary->sumRowAt(0, 0)->valWithMeasure;
+
+  // A reset cuts off the rows the units were read from: they are read again, and a later change
+  // through the context shows as before.
+  context_->reset();
+  ASSERT_TRUE(summary->performFetch().ok());
+  EXPECT_EQ(summary->sumRowAt(0, 0)->valWithMeasure, inOunces);
+  neh().getValueType("Food").setVt_NumMeasureCurrent(std::string(app::unit::kG));
+  ASSERT_TRUE(summary->performFetch().ok());
+  EXPECT_EQ(summary->sumRowAt(0, 0)->valWithMeasure, before);
 }
 
 TEST_F(NotesListModelTest, CellsAndPhotoMarks) {
