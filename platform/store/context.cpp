@@ -352,8 +352,11 @@ void Context::loadRow(Object& object, void* statement, int firstColumn) {
   const auto& s = *static_cast<const sql::Statement*>(statement);
   const EntityDescription& entity = *object.entity_;
   int column = firstColumn;
-  for (size_t a : entity.storedAttributes)
-    object.values_[a] = readColumn(s, column++, entity.attributes[a].type);
+  for (size_t a : entity.storedAttributes) {
+    detail::remakeInPlace(object.values_[a],
+                          [&] { return readColumn(s, column, entity.attributes[a].type); });
+    ++column;
+  }
   // A null link reads as 0, which is "no destination".
   for (size_t r = 0; r < entity.toOneRelationships.size(); ++r) object.toOne_[r] = s.columnInt(column++);
   object.derivedReady_.clear();

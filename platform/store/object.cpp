@@ -118,8 +118,8 @@ void Object::computeDerived(size_t attributeIndex) {
   const AttributeDescription& attribute = entity_->attributes[attributeIndex];
   if (attribute.sourceIndexes.size() == 1) {
     // The common case (a day key from a date) reads its one source in place, without a copy.
-    values_[attributeIndex] =
-        attribute.derive(std::span<const Value>(&values_[attribute.sourceIndexes[0]], 1));
+    const std::span<const Value> source(&values_[attribute.sourceIndexes[0]], 1);
+    detail::remakeInPlace(values_[attributeIndex], [&] { return attribute.derive(source); });
   } else {
     std::vector<Value> sources;
     sources.reserve(attribute.sourceIndexes.size());

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,20 @@ class InlineSlots {
   std::vector<T> spill_;
   size_t size_ = 0;
 };
+
+// Replaces the value in `slot` by make()'s, made in the slot itself: the value make() returns is
+// never moved. Reading a page of rows makes many values, and moving each one costs a visit of its
+// alternatives. A slot whose make() throws is left null, never unmade.
+template <class Make>
+void remakeInPlace(foundation::Value& slot, Make&& make) {
+  std::destroy_at(&slot);
+  try {
+    ::new (static_cast<void*>(&slot)) foundation::Value(make());
+  } catch (...) {
+    ::new (static_cast<void*>(&slot)) foundation::Value();
+    throw;
+  }
+}
 
 }  // namespace detail
 
