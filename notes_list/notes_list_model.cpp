@@ -79,7 +79,9 @@ foundation::Status NotesListModel::loadNextPage() {
     return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
   }
   store::FetchRequest request{std::string(app::Note::kEntityName)};
-  request.predicate = store::Predicate::andPredicates(predicates());
+  // Every page of one fetch, and every fetch until the baby or the filter changes, asks the same.
+  if (!predicate_) predicate_ = store::Predicate::andPredicates(predicates());
+  request.predicate = *predicate_;
   request.sortDescriptors = {{"note_DateStop", false, store::StringComparison::LocalizedCaseInsensitive}};
   request.fetchLimit = kPageSize;
   request.fetchOffset = rowsRead_;

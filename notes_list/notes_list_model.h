@@ -48,10 +48,16 @@ class NotesListModel {
                  std::shared_ptr<app::localSaves> saves);
 
   // The baby whose notes are listed; none: an empty list.
-  void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  void setCurrentBabyName(std::optional<std::string> name) {
+    currentBabyName_ = std::move(name);
+    predicate_.reset();
+  }
   const std::optional<std::string>& currentBabyName() const { return currentBabyName_; }
   // The filter in force; none: every note of the baby.
-  void setFilter(std::optional<ListFilter> filter) { filter_ = std::move(filter); }
+  void setFilter(std::optional<ListFilter> filter) {
+    filter_ = std::move(filter);
+    predicate_.reset();
+  }
   const std::optional<ListFilter>& filter() const { return filter_; }
   void setSumStyle(bool sumStyle) { sumStyle_ = sumStyle; }
   bool sumStyle() const { return sumStyle_; }
@@ -107,6 +113,7 @@ class NotesListModel {
 
   std::optional<std::string> currentBabyName_;
   std::optional<ListFilter> filter_;
+  std::optional<store::Predicate> predicate_;  // of the baby and filter above, made on first use
   bool sumStyle_ = false;
 
   app::NoteTimerArray stopWatch_;
