@@ -294,6 +294,9 @@ class Compiler {
     return true;
   }
 
+  // IN lists up to this long are written as equalities joined by OR.
+  static constexpr size_t kMaxChainedEqualities = 8;
+
   // Beyond this many destination rows the link is tested against the subquery instead of a list.
   static constexpr size_t kMaxListedKeys = 64;
 
@@ -425,6 +428,17 @@ class Compiler {
         const auto& items = *c.array();
         if (items.empty()) {
           sql += "0";
+          return;
+        }
+        // A short list is a chain of equalities: for IN SQLite fills a temporary table first,
+        // which costs more than the list's few comparisons (the list holds no nil: see above).
+        if (items.size() <= kMaxChainedEqualities) {
+          sql += "(";
+          for (size_t i = 0; i < items.size(); ++i) {
+            sql += (i ? " OR " : "") + col + " = ";
+            bind(items[i], sql);
+          }
+          sql += ")";
           return;
         }
         sql += col + " IN (";
