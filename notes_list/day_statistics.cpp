@@ -365,6 +365,7 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
   }
 
   std::vector<DayRow> rows;
+  std::optional<DurationWords> words;
   for (const auto& [type, sum] : sums) {
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
@@ -373,7 +374,10 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
           type, static_cast<double>(static_cast<float>(sum.val)),
           unit == valTypesDictionary_.end() ? std::optional<std::string_view>() : unit->second);
     }
-    if (sum.gotPeriod) row.time = getTimeIntervalAndCount(sum.period);
+    if (sum.gotPeriod) {
+      if (!words) words = durationWords();
+      row.time = durationText(sum.period, *words);
+    }
     rows.push_back(std::move(row));
   }
   return rows;
@@ -448,22 +452,31 @@ std::optional<Date> entriesStatisticHelper::dayEndForNum(std::int64_t dayNumber)
   return sumDictionary_[static_cast<std::size_t>(dayNumber)].end;
 }
 
-std::string entriesStatisticHelper::getTimeIntervalAndCount(double seconds) const {
+entriesStatisticHelper::DurationWords entriesStatisticHelper::durationWords() const {
   const auto lang = language();
+  const auto preferred = services_.preferredLanguage ? services_.preferredLanguage() : std::nullopt;
+  return DurationWords{lang.localized("hourInMainCell"), lang.localized("minuteInMainCell"),
+                       preferred == "ja" || preferred == "zh-Hans"};
+}
+
+std::string entriesStatisticHelper::getTimeIntervalAndCount(double seconds) const {
+  return durationText(seconds, durationWords());
+}
+
+std::string entriesStatisticHelper::durationText(double seconds, const DurationWords& words) {
   const auto minutes = static_cast<std::int64_t>(std::trunc(seconds / 60));
   const std::int64_t hours = minutes / 60;
   const std::int64_t rest = minutes - 60 * hours;
-  std::string hoursPart = minutes >= 60 ? std::to_string(hours) + lang.localized("hourInMainCell") : "";
-  std::string minutesPart = rest >= 1 ? std::to_string(rest) + lang.localized("minuteInMainCell") : "";
+  std::string hoursPart = minutes >= 60 ? std::to_string(hours) + words.hour : "";
+  std::string minutesPart = rest >= 1 ? std::to_string(rest) + words.minute : "";
   std::string text;
   if (!hoursPart.empty() && !minutesPart.empty())
     text = hoursPart + " " + minutesPart;
   else if (!hoursPart.empty() || !minutesPart.empty())
     text = hoursPart + minutesPart;
   else
-    text = "0" + lang.localized("minuteInMainCell");
-  const auto preferred = services_.preferredLanguage ? services_.preferredLanguage() : std::nullopt;
-  if (preferred == "ja" || preferred == "zh-Hans") std::erase(text, ' ');
+    text = "0" + words.minute;
+  if (words.withoutBlanks) std::erase(text, ' ');
   return text;
 }
 

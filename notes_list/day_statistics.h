@@ -139,6 +139,13 @@ class entriesStatisticHelper {
   void countNote(const WalkedNote& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
                  foundation::Date dayEnd) const;
   app::InterfaceText language() const;
+  // The words of a duration in the interface language, taken once for the many rows of a day.
+  struct DurationWords {
+    std::string hour, minute;
+    bool withoutBlanks = false;  // "ja" and "zh-Hans"
+  };
+  DurationWords durationWords() const;
+  static std::string durationText(double seconds, const DurationWords& words);
 
   app::NoteEditHelper neh_;
   Services services_;
