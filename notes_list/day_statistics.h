@@ -66,6 +66,9 @@ class entriesStatisticHelper {
 
   // Takes the units of the summed types as they are now.
   entriesStatisticHelper(app::NoteEditHelper neh, Services services);
+  // Its type rules point into its own units: a copy would point into the original's.
+  entriesStatisticHelper(const entriesStatisticHelper&) = delete;
+  entriesStatisticHelper& operator=(const entriesStatisticHelper&) = delete;
 
   // Restarts on a new range and computes the first bunch. A failed fetch leaves no day and is
   // returned (logged); the helper stays usable.
