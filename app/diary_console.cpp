@@ -20,6 +20,7 @@
 #include "cloud/cloud_request.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/bundle.h"
+#include "platform/runtime/serial_queue.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/security/keychain.h"
 #include "platform/ui/alert.h"
@@ -615,11 +616,11 @@ Step DiaryConsole::wait(const Args& args) {
     if (!seconds || *seconds < 0) return refused("usage: wait [SECONDS]");
     limit = *seconds;
   }
-  // Background work reaches the screen through the main run loop, and the screens look for its end
-  // on timers: while the person waits the diary's clock runs on with real time. The work counts as
-  // done once the loop has had nothing posted to run for a second and a quarter (screens poll for
-  // their jobs every second): an idle spell checks its condition twice (on entry and at the
-  // deadline), a busy one more often.
+  // Background work runs on queues and reaches the screen through the main run loop, where the
+  // screens look for its end on timers: while the person waits the diary's clock runs on with real
+  // time. The work counts as done once no queue has work and the loop has had nothing posted to run
+  // for a second and a quarter (screens poll for their jobs every second): an idle spell checks its
+  // condition twice (on entry and at the deadline), a busy one more often.
   constexpr double kSpell = 0.25;
   constexpr int kQuietSpells = 5;
   int quiet = 0;
@@ -629,7 +630,7 @@ Step DiaryConsole::wait(const Args& args) {
     int checks = 0;
     loop_.runUntil([&checks] { return ++checks < 0; }, kSpell);
     loop_.advance(kSpell);
-    quiet = checks <= 2 ? quiet + 1 : 0;
+    quiet = checks <= 2 && runtime::SerialQueue::workInFlight() == 0 ? quiet + 1 : 0;
     spent += kSpell;
   }
   if (quiet < kQuietSpells && limit > 0) {

@@ -1,6 +1,7 @@
 #include "platform/runtime/serial_queue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -12,6 +13,11 @@
 #include "platform/foundation/log.h"
 
 namespace runtime {
+
+namespace {
+// Work queued and not yet done on every queue of the process (delayed work counts once it is due).
+std::atomic<std::size_t> inFlight{0};
+}  // namespace
 
 namespace detail {
 
@@ -28,6 +34,7 @@ struct QueueCore {
     while (!delayed.empty() && delayed.begin()->first.first <= now) {
       ready.push_back(std::move(delayed.begin()->second));
       delayed.erase(delayed.begin());
+      ++inFlight;
     }
   }
 
@@ -73,6 +80,7 @@ void workerLoop(std::shared_ptr<detail::QueueCore> core) {
       lock.unlock();
       runLogged(*core, work);
       work = nullptr;  // its captures go before the queue counts as idle
+      --inFlight;
       lock.lock();
       core->busy = false;
       core->idle.notify_all();
@@ -121,9 +129,12 @@ void SerialQueue::async(Work work) {
     std::lock_guard lock(core_->mutex);
     core_->promoteDueLocked();  // delayed work that is already due goes first
     core_->ready.push_back(std::move(work));
+    ++inFlight;
   }
   core_->wake.notify_all();
 }
+
+std::size_t SerialQueue::workInFlight() { return inFlight.load(); }
 
 void SerialQueue::asyncAfter(double delay, Work work) {
   if (!work) return;

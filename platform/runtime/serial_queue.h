@@ -56,6 +56,10 @@ class SerialQueue {
     }
   }
 
+  // How many pieces of work are queued or running on all the process's queues now; delayed work
+  // counts from when it is due. For a caller that waits until background work is done.
+  static std::size_t workInFlight();
+
   // True on the queue's worker thread, while it runs the queue's work.
   bool isCurrent() const;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 
 #include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
@@ -176,11 +177,20 @@ TEST_F(DiaryConsoleTest, CommandsReachTheScreenAPersonSees) {
   EXPECT_TRUE(fired);
   EXPECT_DOUBLE_EQ(clock_.now().sinceReference - before.sinceReference, 120);
 
-  // Work finished on another thread reaches the screen before the wait ends.
+  // A job still running on its queue keeps the wait going; once it is done, what it handed to the
+  // screen is there before the wait ends.
   bool reported = false;
   {
+    std::promise<void> release;
     runtime::SerialQueue job("report");
-    job.async([this, &reported] { loop_.performSoon([&reported] { reported = true; }); });
+    job.async([this, &reported, done = release.get_future().share()] {
+      done.wait();
+      loop_.performSoon([&reported] { reported = true; });
+    });
+    const auto still = run("wait 2");
+    EXPECT_FALSE(still.ok);
+    EXPECT_NE(still.message.find("still runs"), std::string::npos) << still.message;
+    release.set_value();
     EXPECT_TRUE(run("wait 10").ok);
   }
   EXPECT_TRUE(reported);
