@@ -630,6 +630,7 @@ Step DiaryConsole::wait(const Args& args) {
     int checks = 0;
     loop_.runUntil([&checks] { return ++checks < 0; }, kSpell);
     loop_.advance(kSpell);
+    ui::Application::shared().deliverDueNotifications(clock_.now());
     quiet = checks <= 2 && runtime::SerialQueue::workInFlight() == 0 ? quiet + 1 : 0;
     spent += kSpell;
   }
