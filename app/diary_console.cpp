@@ -282,8 +282,8 @@ const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
        &DiaryConsole::tap},
       {"type", "type TEXT", "type TEXT into the field being edited", &DiaryConsole::type},
       {"key", "key return|delete|space", "press a key of the keyboard", &DiaryConsole::key},
-      {"pick", "pick TEXT | pick SECTION ROW", "choose a row of the list or picker on screen",
-       &DiaryConsole::pick},
+      {"pick", "pick TEXT | pick SECTION ROW",
+       "choose a row of the list or picker on screen (a picker: WHEEL ROW)", &DiaryConsole::pick},
       {"swipe", "swipe left|right|up|down [TEXT]", "swipe across TEXT (a row: left shows its delete button)",
        &DiaryConsole::swipe},
       {"drag", "drag X1 Y1 X2 Y2", "put a finger down at X1,Y1, move it to X2,Y2 and lift it",
@@ -463,6 +463,15 @@ Step DiaryConsole::pick(const Args& args) {
   if (args.size() == 2) {
     section = integer(args[0]);
     row = integer(args[1]);
+  }
+  if (section && row && !pickers.empty()) {
+    // A picker's wheel and row, by their numbers (a picker is shown over the list it edits).
+    ui::PickerView& picker = *pickers.back();
+    if (*section >= picker.numberOfComponents() || *row >= picker.numberOfRowsInComponent(*section))
+      return refused("the picker has no row " + args[0] + " " + args[1]);
+    picker.spinToRow(*row, *section);
+    loop_.runUntilIdle();
+    return done();
   }
   if (section && row) {
     if (tables.empty()) return refused("there is no list on the screen");

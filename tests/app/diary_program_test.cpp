@@ -140,6 +140,7 @@ tap Weight
 tap "0 kg"
 pick 4
 pick .2
+pick 2 5
 tap Done
 tap iPhone_ok_button_white
 tap "Breast Feeding"
@@ -163,7 +164,7 @@ quit
   EXPECT_EQ(notes.find("WC")->second.note_Notice(), "after the bath");
   ASSERT_EQ(notes.count("Weight"), 1u);
   ASSERT_TRUE(notes.find("Weight")->second.note_numValue());
-  EXPECT_DOUBLE_EQ(notes.find("Weight")->second.note_numValue()->toDouble(), 4.2);
+  EXPECT_DOUBLE_EQ(notes.find("Weight")->second.note_numValue()->toDouble(), 4.25);
   ASSERT_EQ(notes.count("Breast Feeding"), 1u);
   EXPECT_DOUBLE_EQ(minutes(notes.find("Breast Feeding")->second), 7);
   for (const auto& [type, note] : notes) EXPECT_EQ(note.noteToBaby().baby_Name(), "Ben") << type;
