@@ -11,6 +11,7 @@
 #include "platform/store/store.h"
 #include "platform/ui/render.h"
 #include "platform/ui/ui_fixture.h"
+#include "support/diary_store.h"
 #include "support/temp_dir.h"
 
 namespace charts {
@@ -32,12 +33,9 @@ struct Opener : note_editor::noteViewDelegate {
 class ChartsTest : public ui_testing::UiTest {
  protected:
   ChartsTest() {
-    EXPECT_TRUE(home_.create().ok());
-    store_ = store::Store::open(home_.documents() / "dataBase.sqlite", app::managedObjectModel()).value();
+    store_ = testing_support::openDiaryStore(home_);
     context_ = store_->newContext().value();
-    baby_ = app::Baby::insertIn(*context_);
-    baby_.setBaby_Name("Anna");
-    EXPECT_TRUE(context_->save().ok());
+    baby_ = testing_support::savedBaby(*context_, "Anna");
     clock_.set(at(20, 12));
   }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "support/diary_store.h"
+
 namespace editor_test {
 
 namespace {
@@ -28,12 +30,9 @@ void refuse(const fs::path& storeFile, const std::string& when, const std::strin
 }
 
 EditorTest::EditorTest() : home_(temp_.path() / "home"), saves_(std::make_shared<app::localSaves>(home_)) {
-  EXPECT_TRUE(home_.create().ok());
-  store_ = store::Store::open(home_.documents() / "dataBase.sqlite", app::managedObjectModel()).value();
+  store_ = testing_support::openDiaryStore(home_);
   context_ = store_->newContext().value();
-  baby_ = app::Baby::insertIn(*context_);
-  baby_.setBaby_Name("Anna");
-  EXPECT_TRUE(context_->save().ok());
+  baby_ = testing_support::savedBaby(*context_, "Anna");
   note_editor::registerNoteEditorScreens(
       storyboard_, [this] { return services(); }, temp_.path() / "library");
 }

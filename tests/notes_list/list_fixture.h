@@ -20,6 +20,7 @@
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "platform/ui/ui_fixture.h"
+#include "support/diary_store.h"
 #include "support/temp_dir.h"
 
 namespace notes_list {
@@ -50,12 +51,9 @@ class ListTest : public ui_testing::UiTest {
  protected:
   ListTest() {
     clock_.set(at(20, 12));
-    EXPECT_TRUE(home_.create().ok());
-    store_ = store::Store::open(home_.documents() / "dataBase.sqlite", app::managedObjectModel()).value();
+    store_ = testing_support::openDiaryStore(home_);
     context_ = store_->newContext().value();
-    baby_ = app::Baby::insertIn(*context_);
-    baby_.setBaby_Name("Anna");
-    EXPECT_TRUE(context_->save().ok());
+    baby_ = testing_support::savedBaby(*context_, "Anna");
   }
 
   app::NoteEditHelper neh() {

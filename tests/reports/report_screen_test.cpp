@@ -16,6 +16,7 @@
 #include "platform/ui/render.h"
 #include "report_screen_support.h"
 #include "reports/report_controller.h"
+#include "support/diary_store.h"
 #include "support/temp_dir.h"
 
 namespace reports {
@@ -38,8 +39,7 @@ class ReportScreenTest : public ::testing::Test {
         zone_(foundation::TimeZone::utc()),
         device_(ui::DeviceProfile::phone568()),
         home_(dir_ / "home") {
-    EXPECT_TRUE(home_.create().ok());
-    store_ = store::Store::open(home_.documents() / "dataBase.sqlite", app::managedObjectModel()).value();
+    store_ = testing_support::openDiaryStore(home_);
     context_ = store_->newContext().value();
     ui::MailComposeViewController::setOutboxFolder(dir_ / "outbox");
     environment_.library = home_.library();
