@@ -204,11 +204,7 @@ void AppDelegate::installHelperEnvironment() {
   NoteEditHelper::setApplicationEnvironment(std::move(environment));
 }
 
-bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foundation::Dictionary& options) {
-  // 1. The window's background.
-  if (window_) window_->setBackgroundColor(windowBackgroundColor());
-
-  // 2. The look of every navigation bar.
+void installNavigationBarLook() {
   auto& bar = ui::NavigationBar::appearance();
   bar.backgroundImageName = "iPhone_nav_bar";
   bar.tintColor = graphics::Color::white();
@@ -216,6 +212,14 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foun
   bar.titleFont = graphics::Font::fontWithNameSize("AvenirNext-Medium", 18.0);
   if (!bar.titleFont) bar.titleFont = graphics::Font::systemFontOfSize(18.0);
   bar.titleColor = graphics::Color::white();
+}
+
+bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foundation::Dictionary& options) {
+  // 1. The window's background.
+  if (window_) window_->setBackgroundColor(windowBackgroundColor());
+
+  // 2. The look of every navigation bar.
+  installNavigationBarLook();
 
   // 3. The status bar.
   app.setStatusBarStyle(ui::StatusBarStyle::kLightContent);

@@ -226,6 +226,9 @@ bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
 // after the store has gone.
 void closeScreens(AppDelegate& delegate);
 
+// The look the launch gives every navigation bar: the violet bar picture, white buttons and title.
+void installNavigationBarLook();
+
 // The headless diary on a data root: prepares the root, makes its preferences the standard ones
 // and its keychain the cloud client's, launches the application as the platform would, and writes
 // what the store holds to `out`:

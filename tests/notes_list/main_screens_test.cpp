@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_delegate.h"
 #include "app/settings_records.h"
 #include "babies/baby_list_controller.h"
 #include "charts/chart_screens.h"
@@ -391,6 +392,9 @@ TEST_F(TabletScreenTest, GrowthGraphAndLatestUpdatesMoveTheTutorial) {
 TEST_F(MainScreensTest, BothRootsDrawnForPeople) {
   add("Sleep", at(20, 1), at(20, 3));
   add("Weight", at(20, 9), at(20, 9), 3.5, "Notation_kg");
+  // Drawn with the bars the launch gives the application.
+  const ui::NavigationBarAppearance plainBars = ui::NavigationBar::appearance();
+  app::installNavigationBarLook();
   launchPhone();
   EXPECT_TRUE(ui::renderToPng(*window_, testing_support::testOutput() / "main_screen_phone.png", 2).ok());
   {
@@ -405,6 +409,7 @@ TEST_F(MainScreensTest, BothRootsDrawnForPeople) {
         ui::renderToPng(*window_, testing_support::testOutput() / "main_screen_tablet_landscape.png", 2)
             .ok());
   }
+  ui::NavigationBar::appearance() = plainBars;
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ class NotesScreenTest : public list_test::ListTest {
 };
 
 TEST_F(NotesScreenTest, RowsOpenTheEditorAndSwipeDeletes) {
-  add("Diaper", at(3, 10), at(3, 10));
+  add("WC", at(3, 10), at(3, 10));
   add("Sleep", at(4, 1), at(4, 3));
   auto screen = open();
   auto& table = *screen->table();
