@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/foundation/log.h"
+#include "platform/graphics/text_measure.h"
 
 namespace ui {
 
@@ -110,7 +111,7 @@ bool TableView::Update::empty() const {
 }
 
 TableView::TableView(const Rect& frame, TableViewStyle style)
-    : View(frame),
+    : ScrollView(frame),
       style_(style),
       headerHeight_(style == TableViewStyle::kPlain ? 22 : 35),
       footerHeight_(style == TableViewStyle::kPlain ? 22 : 10) {
@@ -305,12 +306,6 @@ Size TableView::contentSize() const {
   return Size(bounds().width(), h);
 }
 
-void TableView::setContentOffset(Point offset, bool /*animated*/) {
-  Rect b = bounds();
-  setBounds(Rect(offset, b.size));
-  tile();
-}
-
 void TableView::scrollToRowAtIndexPath(const IndexPath& path, ScrollPosition position, bool animated) {
   if (!loaded_ && dataSource_) loadStructure();
   if (!isValid(path)) return;
@@ -384,6 +379,7 @@ void TableView::tile() {
   placeSupplementaryViews(visibleRect, visibleHeaders_, true);
   placeSupplementaryViews(visibleRect, visibleFooters_, false);
   placeTableHeaderAndFooter();
+  placeDeleteButton();
   tiling_ = false;
   announceShownCells(shown);
 }
@@ -515,7 +511,12 @@ void TableView::reloadData() {
     shown->clear();
   }
   loadStructure();
+  // Content that got shorter brings its end back into view.
+  const Point offset = contentOffset();
+  const double lowest = maximumContentOffset().y;
+  if (offset.y > lowest) setBounds(Rect(Point(offset.x, lowest), bounds().size));
   tile();
+  if (offset.y > lowest && delegate_) delegate_->scrollViewDidScroll(*this);
 }
 
 void TableView::beginUpdates() { ++updateDepth_; }
@@ -770,6 +771,43 @@ void TableView::hideDeleteConfirmation() {
   IndexPath path = *deleteConfirmation_;
   deleteConfirmation_.reset();
   if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = false;
+  placeDeleteButton();
+}
+
+void TableView::showDeleteConfirmation(const IndexPath& path) {
+  hideDeleteConfirmation();
+  deleteConfirmation_ = path;
+  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = true;
+  placeDeleteButton();
+}
+
+void TableView::placeDeleteButton() {
+  TableViewCell* cell = deleteConfirmation_ ? cellForRowAtIndexPath(*deleteConfirmation_) : nullptr;
+  if (!cell) {
+    if (deleteButton_ && deleteButton_->superview()) deleteButton_->removeFromSuperview();
+    return;
+  }
+  if (!deleteButton_) {
+    deleteButton_ = std::make_shared<Button>();
+    deleteButton_->setBackgroundColor(Color::rgb255(255, 59, 48));
+    deleteButton_->setTitleColor(Color::white());
+    deleteButton_->setTitleFont(Font::systemFontOfSize(17));
+    std::weak_ptr<View> weak = weak_from_this();
+    deleteButton_->addTarget(
+        [weak, this](Control&) {
+          if (auto keep = weak.lock()) tapDeleteConfirmationButton();
+        },
+        kControlEventTouchUpInside);
+  }
+  const std::string title = deleteConfirmationButtonTitle();
+  deleteButton_->setTitle(title);
+  // As wide as its title needs, never narrower than a finger.
+  const double width =
+      std::max(82.0, graphics::defaultTextMeasurer()->sizeOf(title, deleteButton_->titleFont()).width + 30);
+  const Rect b = cell->bounds();
+  deleteButton_->setFrame(Rect(b.width() - width, 0, width, b.height()));
+  if (deleteButton_->superview() != cell) cell->addSubview(deleteButton_);
+  cell->bringSubviewToFront(deleteButton_.get());
 }
 
 bool TableView::swipeToDeleteRowAtIndexPath(const IndexPath& path) {
@@ -779,9 +817,7 @@ bool TableView::swipeToDeleteRowAtIndexPath(const IndexPath& path) {
   CellEditingStyle style =
       delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
   if (style != CellEditingStyle::kDelete) return false;
-  hideDeleteConfirmation();
-  deleteConfirmation_ = path;
-  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = true;
+  showDeleteConfirmation(path);
   if (delegate_) delegate_->willBeginEditingRowAtIndexPath(*this, path);
   return true;
 }
@@ -793,9 +829,7 @@ bool TableView::tapEditingControlAtIndexPath(const IndexPath& path) {
       delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
   switch (style) {
     case CellEditingStyle::kDelete:
-      hideDeleteConfirmation();
-      deleteConfirmation_ = path;
-      if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = true;
+      showDeleteConfirmation(path);
       return true;
     case CellEditingStyle::kInsert:
       dataSource_->commitEditingStyle(*this, CellEditingStyle::kInsert, path);
@@ -840,34 +874,36 @@ bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
   return true;
 }
 
+// Scrolling is the scroll view's pan (it cancels the touch once it takes it); here a touch that
+// stayed put is a tap on its row, and one that moved further is nothing.
 void TableView::touchesBegan(const TouchSet& touches) {
   if (touches.empty()) return;
   touchStart_ = touches.front().location;
-  touchStartOffset_ = contentOffset();
-  scrolling_ = false;
+  touchMoved_ = false;
 }
 
 void TableView::touchesMoved(const TouchSet& touches) {
   if (touches.empty() || !touchStart_) return;
-  double dy = touchStart_->y - touches.front().location.y;
-  if (!scrolling_ && std::fabs(dy) > kScrollSlop) scrolling_ = true;
-  if (!scrolling_) return;
-  double maxY = std::max(0.0, contentSize().height - bounds().height());
-  setContentOffset(Point(touchStartOffset_.x, std::clamp(touchStartOffset_.y + dy, 0.0, maxY)));
+  const Point at = touches.front().location;
+  if (std::hypot(at.x - touchStart_->x, at.y - touchStart_->y) > kScrollSlop) touchMoved_ = true;
 }
 
 void TableView::touchesEnded(const TouchSet& touches) {
-  bool tapped = touchStart_ && !scrolling_;
+  const bool tapped = touchStart_ && !touchMoved_;
   touchStart_.reset();
-  scrolling_ = false;
+  touchMoved_ = false;
   if (!tapped || touches.empty()) return;
   Point p = touches.front().locationInView(this);
-  if (auto path = indexPathForRowAtPoint(p)) tapRowAtIndexPath(*path);
+  if (auto path = indexPathForRowAtPoint(p)) {
+    tapRowAtIndexPath(*path);
+  } else {
+    hideDeleteConfirmation();
+  }
 }
 
 void TableView::touchesCancelled(const TouchSet& /*touches*/) {
   touchStart_.reset();
-  scrolling_ = false;
+  touchMoved_ = false;
 }
 
 }  // namespace ui

@@ -10,6 +10,12 @@ TouchInjector::~TouchInjector() {
   if (touch_) cancelled();
 }
 
+bool TouchInjector::takenBy(const std::vector<std::shared_ptr<GestureRecognizer>>& recognizers,
+                            const GestureRecognizer* except) {
+  return std::any_of(recognizers.begin(), recognizers.end(),
+                     [except](const auto& r) { return r.get() != except && r->hasRecognized(); });
+}
+
 bool TouchInjector::recognizerTookTouch() const {
   for (const auto& r : recognizers_) {
     if (r->hasRecognized() && r->cancelsTouchesInView()) return true;
@@ -96,6 +102,11 @@ void TouchInjector::deliver(TouchPhase phase, Point point) {
   auto recognizers = recognizers_;
   for (auto& r : recognizers) {
     if (!r->view() || r->state() == GestureState::kFailed) continue;
+    // One recogniser takes a touch: once an inner one has, the outer ones let it go.
+    if (!r->hasRecognized() && takenBy(recognizers, r.get())) {
+      r->fail();
+      continue;
+    }
     switch (phase) {
       case TouchPhase::kBegan:
         r->touchesBegan(set);
