@@ -176,8 +176,6 @@ void MailComposeViewController::finish(MailComposeResult result,
                                        const std::optional<foundation::Error>& error) {
   auto keep = weak_from_this().lock();
   if (delegate_) delegate_->mailComposeControllerDidFinish(*this, result, error);
-  // The person is done with it: it goes unless its delegate took it away already.
-  if (presentingViewController()) dismissViewControllerAnimated(true);
 }
 
 // --- The screen

@@ -5,10 +5,8 @@
 //
 // On screen it is what a person fills in: a bar with "Cancel", the subject (or "New Message") and
 // "Send"; a "To:" field with the recipients (comma-separated), a "Subject:" field, a line naming
-// each attachment, and the body. What the person typed is what is sent. After the delegate has
-// heard the result, a composer still on screen dismisses itself (the platform leaves that to the
-// delegate; a delegate that only logs would otherwise strand the person on it), so a delegate that
-// dismisses it itself is not disturbed.
+// each attachment, and the body. What the person typed is what is sent. The composer does not close
+// itself: as on the platform, the delegate dismisses it when it hears the result.
 
 #include <filesystem>
 #include <optional>
