@@ -228,6 +228,12 @@ bool seeThrough(const ui::View& view) {
   const auto colour = view.backgroundColor();
   if (colour && colour->a > 0.01) return false;
   if (typeid(view) == typeid(ui::View)) return true;
+  // A drawn decoration laid over a control that lets touches through to it (hairlines over a
+  // picker): the control stays in sight and in reach.
+  if (!view.isUserInteractionEnabled() && !dynamic_cast<const ui::Label*>(&view) &&
+      !dynamic_cast<const ui::ImageView*>(&view) && !dynamic_cast<const ui::Control*>(&view) &&
+      view.accessibilityElements().empty())
+    return true;
   const auto* button = dynamic_cast<const ui::Button*>(&view);
   return button && typeid(view) == typeid(ui::Button) && button->currentTitle().empty() &&
          !button->imageForState(button->state()) && !button->backgroundImageForState(button->state());
@@ -556,18 +562,6 @@ Step DiaryConsole::pick(const Args& args) {
   std::erase_if(pickers, [](ui::PickerView* p) { return !visibleInTree(*p); });
   std::erase_if(datePickers, [](ui::DatePicker* p) { return !visibleInTree(*p) || !p->isEnabled(); });
 
-  // A date or a time goes to the date picker on screen (the front-most), as the screen writes it.
-  if (!datePickers.empty()) {
-    ui::DatePicker& picker = *datePickers.back();
-    if (auto date = picker.dateFromText(joined(args))) {
-      picker.spinToDate(*date);
-      loop_.runUntilIdle();
-      Step step = done();
-      if (picker.date() != *date) step.message = "the picker goes no further than " + quoted(picker.shownText());
-      return step;
-    }
-  }
-
   std::optional<int> section;
   std::optional<int> row;
   if (args.size() == 2) {
@@ -620,6 +614,22 @@ Step DiaryConsole::pick(const Args& args) {
     }
     // Nothing found here: the list stays where the person left it.
     table.setContentOffset(offset);
+  }
+  // A date or a time goes to the date picker on screen (the front-most), as the screen writes it,
+  // unless a row shows just that text (above): what a person reads and names comes first. The
+  // search may have moved cells about, so the pickers are looked for again.
+  datePickers.clear();
+  collectOfType(*layer, datePickers);
+  std::erase_if(datePickers, [](ui::DatePicker* p) { return !visibleInTree(*p) || !p->isEnabled(); });
+  if (!datePickers.empty()) {
+    ui::DatePicker& picker = *datePickers.back();
+    if (auto date = picker.dateFromText(text)) {
+      picker.spinToDate(*date);
+      loop_.runUntilIdle();
+      Step step = done();
+      if (picker.date() != *date) step.message = "the picker goes no further than " + quoted(picker.shownText());
+      return step;
+    }
   }
   for (auto it = pickers.rbegin(); it != pickers.rend(); ++it) {
     ui::PickerView& picker = **it;
