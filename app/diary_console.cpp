@@ -199,9 +199,15 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
   } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
     add(label->text(), view.bounds());
   } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
-    add(field->text().empty() ? field->placeholder() : field->text(), view.bounds());
+    // An empty field without a placeholder (a search field) still takes a tap: by its
+    // accessibility label, else as "text field".
+    std::string text = field->text().empty() ? field->placeholder() : field->text();
+    if (trimmed(text).empty()) text = view.accessibilityLabel().empty() ? "text field" : view.accessibilityLabel();
+    add(std::move(text), view.bounds());
   } else if (auto* textView = dynamic_cast<ui::TextView*>(&view)) {
-    add(textView->text(), view.bounds());
+    std::string text = textView->text();
+    if (trimmed(text).empty()) text = view.accessibilityLabel().empty() ? "text area" : view.accessibilityLabel();
+    add(std::move(text), view.bounds());
   } else if (auto* datePicker = dynamic_cast<ui::DatePicker*>(&view)) {
     // A date picker by the date it shows ("pick" takes a date or a time written so).
     add(datePicker->shownText(), view.bounds());
