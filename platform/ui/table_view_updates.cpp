@@ -1,5 +1,6 @@
 #include "platform/ui/table_view.h"
 
+#include <algorithm>
 #include <set>
 
 #include "platform/foundation/log.h"
