@@ -1,6 +1,7 @@
 #include "platform/ui/picker_view.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 
@@ -536,7 +537,27 @@ std::optional<foundation::Date> DatePicker::dateFromText(std::string_view text) 
       if (auto date = calendar.dateFromComponents(c)) return date;
     }
   }
-  return std::nullopt;
+  // A screen's own pattern ("Dec 7, 2026  4:19 AM"): a date, then a time after the last blank
+  // before the hour's digits, each read on its own.
+  const std::string whole(text);
+  const size_t colon = whole.rfind(':');
+  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  size_t hourStart = colon;
+  while (hourStart > 0 && std::isdigit(static_cast<unsigned char>(whole[hourStart - 1]))) --hourStart;
+  if (hourStart == colon || hourStart == 0) return std::nullopt;
+  std::string datePart = whole.substr(0, hourStart);
+  while (!datePart.empty() && (datePart.back() == ' ' || datePart.back() == ',')) datePart.pop_back();
+  const std::string timePart = whole.substr(hourStart);
+  if (datePart.empty() || datePart.size() == hourStart) return std::nullopt;
+  auto day = dateFromText(datePart);
+  if (!day) return std::nullopt;
+  DatePicker onThatDay;
+  onThatDay.date_ = *day;
+  auto both = onThatDay.dateFromText(timePart);
+  // Only a time may follow: a second date there would be read as one.
+  if (!both || calendar.component(CalendarUnit::Day, *both) != calendar.component(CalendarUnit::Day, *day))
+    return std::nullopt;
+  return both;
 }
 
 void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {

@@ -147,6 +147,8 @@ TEST_F(PickerTest, ADateOrATimeIsReadAsAScreenWritesIt) {
       {"9:05 PM", "2026-12-07 21:05:30"},  // a time keeps the day (typed with a plain space)
       {"December 1, 2026", "2026-12-01 10:15:30"},  // a date keeps the time
       {"Nov 30, 2026, 7:45 AM", "2026-11-30 07:45:30"},
+      {"Dec 2, 2026  4:19 PM", "2026-12-02 16:19:30"},  // an editor row's own pattern
+      {"Dec 2, 2026 December 3", ""},
       {"the day after", ""},
       {"25:00", ""},
   };
