@@ -137,6 +137,15 @@ void NavigationController::layoutContent() {
   if (content->superview() != root.get()) root->insertSubviewAtIndex(content, 0);
 }
 
+void NavigationController::statusBarVisibilityChanged() {
+  if (!bar_) return;
+  const double inset = device().statusBarHidden ? 0 : 20;
+  const Rect f = bar_->frame();
+  bar_->setFrame(Rect(f.x(), f.y(), f.width(), NavigationBar::kBarHeight + inset));
+  bar_->setNeedsLayout();
+  layoutContent();
+}
+
 void NavigationController::setNavigationBarHidden(bool hidden, bool /*animated*/) {
   barHidden_ = hidden;
   if (bar_) bar_->setHidden(hidden);

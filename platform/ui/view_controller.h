@@ -363,6 +363,9 @@ class NavigationController : public ViewController {
   void loadView() override;
   // Refreshes the bar from the top screen's navigation item (after the item changed).
   void updateNavigationBar();
+  // The status bar came or went: the bar takes its 20 points or gives them back, and the top
+  // screen's view follows. The application calls this on every navigation controller on screen.
+  void statusBarVisibilityChanged();
 
  protected:
   std::vector<ViewController*> appearanceChildren() override;

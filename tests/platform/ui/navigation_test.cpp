@@ -305,4 +305,20 @@ TEST_F(NavigationTest, RotationReachesTheVisibleScreensAndResizesTheWindow) {
   EXPECT_THAT(journal(), ElementsAre("list willRotate 4"));
 }
 
+TEST_F(NavigationTest, HidingTheStatusBarGivesItsRoomBackAtOnce) {
+  auto nav = showList();
+  ui::Application::shared().setKeyWindow(window);
+  ui::View& content = *nav->topViewController()->view();
+  EXPECT_EQ(nav->navigationBar().frame().height(), 64);
+  EXPECT_EQ(content.frame().y(), 64);
+  ui::Application::shared().setStatusBarHidden(true);
+  EXPECT_EQ(nav->navigationBar().frame().height(), 44);
+  EXPECT_EQ(content.frame(), ui::Rect(0, 44, 320, 568 - 44));
+  nav->setNavigationBarHidden(true);
+  EXPECT_EQ(content.frame(), ui::Rect(0, 0, 320, 568));
+  nav->setNavigationBarHidden(false);
+  ui::Application::shared().setStatusBarHidden(false);
+  EXPECT_EQ(content.frame(), ui::Rect(0, 64, 320, 568 - 64));
+}
+
 }  // namespace
