@@ -8,10 +8,12 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "platform/foundation/calendar.h"
 #include "platform/store/store.h"
 #include "support/temp_dir.h"
 
@@ -106,6 +108,40 @@ TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_DOUBLE_EQ(minutes(notes.begin()->second), 21);
   EXPECT_EQ(notes.begin()->second.noteToBaby().baby_Name(), "Ada");
+}
+
+TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
+  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
+  testing_support::TempDir home;
+  const auto screens = testing_support::testOutput() / "diary_touches";
+  std::filesystem::remove_all(screens);
+  std::string out;
+  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/touches.diary", screens, out), 0)
+      << out;
+  // The chooser scrolled to its last types; the composer showed what it sends.
+  EXPECT_NE(out.find("\"Vaccine\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Report: Cleo\", \"Cancel\", \"Send\""), std::string::npos) << out;
+
+  // The diaper change is kept at the picked time; the walk is gone.
+  OpenStore keep;
+  const auto notes = storedNotes(home, keep);
+  ASSERT_EQ(notes.size(), 1u) << out;
+  ASSERT_EQ(notes.begin()->first, "WC");
+  const auto when = foundation::Calendar::current().components(
+      foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day |
+          foundation::CalendarUnit::Hour | foundation::CalendarUnit::Minute,
+      *notes.begin()->second.note_DateStop());
+  ASSERT_TRUE(when);
+  EXPECT_EQ(std::tuple(*when->year, *when->month, *when->day, *when->hour, *when->minute),
+            std::tuple(2026, 1, 2, 5, 30));
+
+  // The report went to the outbox with its attachment.
+  const auto mail = home / "root" / "Outbox" / "mail-0001.eml";
+  ASSERT_TRUE(std::filesystem::exists(mail)) << out;
+  const std::string text = readFile(mail);
+  EXPECT_NE(text.find("Subject: Report: Cleo"), std::string::npos) << text.substr(0, 400);
+  EXPECT_NE(text.find("filename=\"report.pdf\""), std::string::npos);
+  std::filesystem::copy_file(mail, screens / "report.eml", std::filesystem::copy_options::overwrite_existing);
 }
 
 TEST(DiaryProgram, ADayOfNotesTypedAsCommandsIsInTheStore) {
