@@ -238,10 +238,24 @@ TEST_F(DiaryConsoleTest, APersonScrollsTurnsAndDeletesByWhatTheyRead) {
   EXPECT_EQ(screen_->clockTurns, 2);
   screen_->table->setContentOffset(graphics::Point(0, 0));
 
+  // The window's mouse: held and moved it drags, the wheel scrolls, a click without a move taps.
+  EXPECT_TRUE(console_.touchDown(graphics::Point(160, 400)).ok);
+  EXPECT_TRUE(console_.touchMove(graphics::Point(160, 380)).ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 20);
+  EXPECT_TRUE(console_.touchUp(graphics::Point(160, 380)).ok);
+  EXPECT_TRUE(console_.wheel(graphics::Point(160, 300), graphics::Point(0, -120)).ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 0);
+  EXPECT_FALSE(console_.wheel(graphics::Point(160, 300), graphics::Point(0, -40)).ok);
+  EXPECT_EQ(screen_->picked.size(), 2u);
+  // The list starts at y 284 in the window: row 1 at 328.
+  EXPECT_TRUE(console_.touchDown(graphics::Point(160, 340)).ok);
+  EXPECT_TRUE(console_.touchUp(graphics::Point(161, 341)).ok);
+  EXPECT_EQ(screen_->picked.back(), 1);
+
   // A finger drawn up the list scrolls it and opens nothing.
   EXPECT_TRUE(run("drag 160 400 160 300").ok);
   EXPECT_EQ(screen_->table->contentOffset().y, 100);
-  EXPECT_EQ(screen_->picked.size(), 2u);
+  EXPECT_EQ(screen_->picked.size(), 3u);
 
   // Swiped left, a row shows its Delete button; a tap on it deletes the row.
   EXPECT_TRUE(run("swipe left Bath").ok);
