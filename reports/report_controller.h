@@ -119,6 +119,7 @@ class mailSenderController : public navigation::mailDelegate,
   void schedulePoll();
   void backToIdle();
   void sayNoBaby();
+  void say(const std::string& title);
   void close();
 
   ReportServices services_;
