@@ -1,5 +1,7 @@
 #include "reports/report_controller.h"
 
+#include "reports/screenshot_helper.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -13,6 +15,7 @@
 #include "platform/ui/animation.h"
 #include "platform/ui/image_library.h"
 #include "reports/backup_controller.h"
+#include "reports/screenshot_helper.h"
 
 namespace reports {
 
@@ -323,6 +326,7 @@ void registerReportScreens(ui::Storyboard& storyboard) {
   storyboard.registerController(kMailReportId, [] { return std::make_shared<mailSenderController>(); });
   registerPdfViewer(storyboard);
   storyboard.registerController(kBackUpControllerId, [] { return std::make_shared<backUpController>(); });
+  registerScreenshotScreens(storyboard);
 }
 
 }  // namespace reports
