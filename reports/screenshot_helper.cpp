@@ -1,5 +1,7 @@
 // The screenshot mode's sample data: the template baby, its copies per language, their removal,
 // and the switch that checks the store before the mode may start.
+#include "reports/screenshot_helper.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -9,7 +11,6 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
 #include "reports/screenshot_detail.h"
-#include "reports/screenshot_helper.h"
 
 namespace reports {
 

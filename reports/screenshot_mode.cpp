@@ -1,5 +1,7 @@
 // The screenshot mode's walk: the root set up per language, the screens presented one by one on a
 // 2-second pace, each captured as "<n>.jpg", then the upload tool.
+#include "reports/screenshot_helper.h"
+
 #include <array>
 #include <utility>
 
@@ -19,7 +21,6 @@
 #include "platform/ui/screen_render.h"
 #include "platform/ui/storyboard.h"
 #include "reports/screenshot_detail.h"
-#include "reports/screenshot_helper.h"
 
 namespace reports {
 
@@ -29,7 +30,6 @@ namespace {
 
 constexpr double kStepInterval = 2.0;
 constexpr double kNextLanguageDelay = 1.0;
-
 
 // What a presented screen is handed (bits of ScreenshotMode::Setup::flags).
 enum SetupFlag : unsigned { kContext = 1, kBabyName = 2, kDelegate = 4, kLocalId = 8, kBabyList = 16 };

@@ -1,8 +1,9 @@
 // The screens the screenshot walk presents under its own storyboard names, each the real screen in
 // a navigation controller of its own, as the walk expects.
+#include "reports/screenshot_helper.h"
+
 #include "babies/baby_list_controller.h"
 #include "charts/chart_screens.h"
-#include "reports/screenshot_helper.h"
 
 namespace reports {
 

@@ -1,5 +1,7 @@
 // The screenshot mode's upload tool: the phone captures redrawn to 750 x 1334 pixels, the account
 // linked when it is not, and the chosen captures uploaded one by one.
+#include "reports/screenshot_helper.h"
+
 #include <array>
 
 #include "app/app_delegate.h"
@@ -8,7 +10,6 @@
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
-#include "reports/screenshot_helper.h"
 
 namespace reports {
 
