@@ -7,8 +7,13 @@
 // within 1.1 times zip's and a size within 0.1%.
 
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +32,8 @@
 #include "platform/graphics/image.h"
 #include "platform/store/context.h"
 #include "platform/store/store.h"
+
+extern char** environ;
 
 namespace {
 
@@ -151,8 +158,34 @@ double seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+// The shell command's process while it runs, ended on an interrupt before the scratch folder goes.
+std::atomic<pid_t> commandPid{0};
+
+// Runs the command through the shell and waits for it. (Not std::system: it ignores SIGINT while it
+// waits, so an interrupt would not stop the run.)
 void run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) {
+  static const int hook = bench_support::addStopHook([] {
+    // The shell and what it started, as one process group.
+    if (pid_t pid = commandPid.load(); pid > 0) ::kill(-pid, SIGKILL);
+  });
+  (void)hook;
+  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  pid_t pid = 0;
+  int status = -1;
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned == 0) {
+    commandPid = pid;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    commandPid = 0;
+  }
+  if (bench_support::stopping()) bench_support::awaitStop();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "failed: %s\n", command.c_str());
     std::exit(1);
   }

@@ -233,6 +233,7 @@ struct Rig {
     while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     curlPid = 0;
+    if (bench_support::stopping()) bench_support::awaitStop();
     const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
     return Usage{wall, seconds(usage.ru_utime) + seconds(usage.ru_stime)};

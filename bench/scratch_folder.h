@@ -35,6 +35,7 @@ struct Registry {
   std::map<int, std::filesystem::path> folders;
   std::map<int, std::function<void()>> stopHooks;
   int pipe[2] = {-1, -1};
+  std::atomic<bool> stopping{false};
 };
 
 inline Registry& registry() {
@@ -69,6 +70,7 @@ inline void watch() {
     if (n < 0 && errno == EINTR) continue;
     return;
   }
+  r.stopping = true;
   {
     std::lock_guard lock(r.mutex);
     for (auto& [id, hook] : r.stopHooks) hook();
@@ -134,6 +136,15 @@ inline int addStopHook(std::function<void()> hook) {
   const int id = ++r.next;
   r.stopHooks[id] = std::move(hook);
   return id;
+}
+
+// True once an interrupting signal came: the process is about to end by it. Work that failed
+// because a stop hook ended its child should wait for that rather than report the failure.
+inline bool stopping() { return scratch_detail::registry().stopping.load(); }
+
+// For a thread that finds the process stopping: waits for the end.
+[[noreturn]] inline void awaitStop() {
+  for (;;) ::pause();
 }
 
 inline void removeStopHook(int id) {
