@@ -17,6 +17,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
+#include "platform/ui/render.h"
 #include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
@@ -206,6 +207,13 @@ TEST(CloudActivityIndicator, TurnsOnTheMainLoopUntilStopped) {
   indicator->startAnimating();
   loop.advance(0.25 + 1e-9);
   EXPECT_EQ(indicator->leadingSpoke(), 3);
+  // For people: the spokes at this moment, on the login screen's blue.
+  auto backdrop = std::make_shared<ui::View>(ui::Rect(0, 0, 40, 40));
+  backdrop->setBackgroundColor(graphics::Color::rgb(241 / 255.0, 249 / 255.0, 1.0));
+  indicator->setCenter({20, 20});
+  backdrop->addSubview(indicator);
+  EXPECT_TRUE(ui::renderToPng(*backdrop, testing_support::testOutput() / "cloud_activity_indicator.png", 4));
+  indicator->removeFromSuperview();
   indicator->stopAnimating();
   loop.advance(1);
   EXPECT_EQ(indicator->leadingSpoke(), 3);
