@@ -47,6 +47,8 @@ struct CloudRestClient::Operation {
   // Sees a failure first; true when it dealt with it, and no failure callback follows.
   using OnError = bool (*)(CloudRestClient& client, CloudRequest& request);
 
+  // The operation this entry describes (the table is checked against it when it is built).
+  Op op = Op::Metadata;
   Host host = Host::Api;
   std::string_view httpMethod = "GET";
   Fail failure = nullptr;

@@ -49,11 +49,10 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
   using Read = Operation::Read;
   using C = CloudRestClient;
   using R = const RequestPtr&;
-  // A handler for the operations whose reply is one record handed on with no more than the
-  // request's user information.
-  static const Operation kTable[] = {
+  static constexpr Operation kTable[] = {
       // Metadata: 304 is "unchanged"; the record is parsed on the worker.
-      {.host = Host::Api,
+      {.op = Op::Metadata,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadMetadataFailedWithError,
        .success = [](C& c, CloudRequest&, R held, const Reply&) { c.parseOnWorker(held, false); },
        .onError = [](C& c, CloudRequest& r) {
@@ -63,12 +62,14 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
          return true;
        }},
       // Delta: parsed on the worker.
-      {.host = Host::Api,
+      {.op = Op::Delta,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientLoadDeltaFailedWithError,
        .success = [](C& c, CloudRequest&, R held, const Reply&) { c.parseOnWorker(held, true); }},
       // LoadFile: the first form of the callback the delegate takes.
-      {.host = Host::Content,
+      {.op = Op::LoadFile,
+       .host = Host::Content,
        .failure = &Delegate::restClientLoadFileFailedWithError,
        .table = Table::Loads,
        .tableKey = "path",
@@ -86,7 +87,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
                  c.offer([&](Delegate& d) { d.restClientLoadedFileContentTypeETag(c, destination, type, eTag); });
            }},
       // Thumbnail.
-      {.host = Host::Content,
+      {.op = Op::Thumbnail,
+       .host = Host::Content,
        .failure = &Delegate::restClientLoadThumbnailFailedWithError,
        .table = Table::Thumbnails,
        .tableKey = "key",
@@ -98,7 +100,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
                  c.offer([&](Delegate& d) { d.restClientLoadedThumbnail(c, destination); });
            }},
       // Upload.
-      {.host = Host::Content,
+      {.op = Op::Upload,
+       .host = Host::Content,
        .httpMethod = "POST",
        .failure = &Delegate::restClientUploadFileFailedWithError,
        .read = Read::Metadata,
@@ -112,7 +115,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
                  c.offer([&](Delegate& d) { d.restClientUploadedFileFrom(c, to, from); });
            }},
       // Chunk.
-      {.host = Host::Content,
+      {.op = Op::Chunk,
+       .host = Host::Content,
        .httpMethod = "POST",
        .failure = &Delegate::restClientUploadFileChunkFailedWithError,
        .read = Read::Dictionary,
@@ -131,7 +135,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              });
            }},
       // Commit.
-      {.host = Host::Content,
+      {.op = Op::Commit,
+       .host = Host::Content,
        .httpMethod = "POST",
        .failure = &Delegate::restClientUploadFromUploadIdFailedWithError,
        .read = Read::Metadata,
@@ -144,7 +149,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              });
            }},
       // Revisions.
-      {.host = Host::Api,
+      {.op = Op::Revisions,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadRevisionsFailedWithError,
        .read = Read::MetadataList,
        .reportsAuthorization = false,
@@ -154,7 +160,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientLoadedRevisionsForFile(c, reply.list, path); });
            }},
       // Restore.
-      {.host = Host::Api,
+      {.op = Op::Restore,
+       .host = Host::Api,
        .failure = &Delegate::restClientRestoreFileFailedWithError,
        .read = Read::Metadata,
        .reportsAuthorization = false,
@@ -163,7 +170,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientRestoredFile(c, reply.metadata); });
            }},
       // Move.
-      {.host = Host::Api,
+      {.op = Op::Move,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientMovePathFailedWithError,
        .read = Read::Metadata,
@@ -172,7 +180,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientMovedPathTo(c, info(r, "from_path"), reply.metadata); });
            }},
       // Copy.
-      {.host = Host::Api,
+      {.op = Op::Copy,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientCopyPathFailedWithError,
        .read = Read::Metadata,
@@ -181,7 +190,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientCopiedPathTo(c, info(r, "from_path"), reply.metadata); });
            }},
       // CreateCopyRef: the longer callback first.
-      {.host = Host::Api,
+      {.op = Op::CreateCopyRef,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientCreateCopyRefFailedWithError,
        .read = Read::Dictionary,
@@ -193,7 +203,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
                  c.offer([&](Delegate& d) { d.restClientCreatedCopyRef(c, ref); });
            }},
       // CopyFromRef.
-      {.host = Host::Api,
+      {.op = Op::CopyFromRef,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientCopyFromRefFailedWithError,
        .read = Read::Metadata,
@@ -202,7 +213,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientCopiedRefTo(c, info(r, "from_copy_ref"), reply.metadata); });
            }},
       // Delete.
-      {.host = Host::Api,
+      {.op = Op::Delete,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientDeletePathFailedWithError,
        .success =
@@ -211,7 +223,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientDeletedPath(c, path); });
            }},
       // CreateFolder.
-      {.host = Host::Api,
+      {.op = Op::CreateFolder,
+       .host = Host::Api,
        .httpMethod = "POST",
        .failure = &Delegate::restClientCreateFolderFailedWithError,
        .read = Read::Metadata,
@@ -220,7 +233,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientCreatedFolder(c, reply.metadata); });
            }},
       // AccountInfo.
-      {.host = Host::Api,
+      {.op = Op::AccountInfo,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadAccountInfoFailedWithError,
        .read = Read::AccountInfo,
        .success =
@@ -228,7 +242,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientLoadedAccountInfo(c, reply.account); });
            }},
       // Search: the records of an array reply (those of the record's shape); nothing for another.
-      {.host = Host::Api,
+      {.op = Op::Search,
+       .host = Host::Api,
        .failure = &Delegate::restClientSearchFailedWithError,
        .success =
            [](C& c, CloudRequest& r, R, const Reply&) {
@@ -244,7 +259,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientLoadedSearchResultsForPathKeyword(c, results, path, keyword); });
            }},
       // SharableLink.
-      {.host = Host::Api,
+      {.op = Op::SharableLink,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadSharableLinkFailedWithError,
        .read = Read::Dictionary,
        .success =
@@ -254,7 +270,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              });
            }},
       // StreamableURL.
-      {.host = Host::Api,
+      {.op = Op::StreamableURL,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadStreamableURLFailedWithError,
        .read = Read::Dictionary,
        .success =
@@ -264,7 +281,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              });
            }},
       // RequestToken: kept in the user's store.
-      {.host = Host::Api,
+      {.op = Op::RequestToken,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadRequestTokenFailedWithError,
        .reportsAuthorization = false,
        .success =
@@ -278,7 +296,8 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              c.offer([&](Delegate& d) { d.restClientLoadedRequestToken(c); });
            }},
       // AccessToken: the request token goes either way (on a refusal, or once exchanged).
-      {.host = Host::Api,
+      {.op = Op::AccessToken,
+       .host = Host::Api,
        .failure = &Delegate::restClientLoadAccessTokenFailedWithError,
        .reportsAuthorization = false,
        .success =
@@ -303,7 +322,13 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
          return false;
        }},
   };
-  static_assert(std::size(kTable) == static_cast<size_t>(Op::AccessToken) + 1, "one entry per operation");
+  static_assert(
+      [] {
+        for (size_t i = 0; i < std::size(kTable); ++i)
+          if (kTable[i].op != static_cast<Op>(i)) return false;
+        return std::size(kTable) == static_cast<size_t>(Op::AccessToken) + 1;
+      }(),
+      "one entry per operation, in the order of Op");
   return kTable[static_cast<size_t>(op)];
 }
 
