@@ -224,6 +224,18 @@ TEST(CloudActivityIndicator, TurnsOnTheMainLoopUntilStopped) {
   loop.advance(1);
 }
 
+TEST(CloudLoginScreen, StaysOutFromUnderTheBarsOnSystemsAfter61) {
+  const ui::DeviceProfile saved = ui::device();
+  for (const auto& [version, edges] : {std::pair{"6.1", kRectEdgeAll}, {"7.0", kRectEdgeNone}}) {
+    ui::DeviceProfile profile = saved;
+    profile.systemVersion = version;
+    ui::setDevice(profile);
+    auto login = std::make_shared<CloudConnectController>("https://example.com/", nullptr, nullptr);
+    EXPECT_EQ(login->edgesForExtendedLayout(), edges) << version;
+  }
+  ui::setDevice(saved);
+}
+
 TEST_F(CloudLinkFlowTest, LoginScreenCancelAndPagesElsewhere) {
   // A page that leads elsewhere stacks a new screen with the page's title and no Cancel button.
   auto navigation = std::make_shared<ui::NavigationController>(std::make_shared<CloudConnectController>(
