@@ -1,3 +1,6 @@
+// The REST client's core: the tables of running requests, signing and sending, and the one
+// completion path every operation ends in. What each operation sends and how its reply is handed
+// on stand in its table (cloud_rest_operations.cpp); the text helpers in cloud_rest_text.cpp.
 #include "cloud/cloud_rest_client.h"
 
 #include <algorithm>
