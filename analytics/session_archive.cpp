@@ -189,7 +189,7 @@ void TallySession::encodeWithCoder(plist::Coder& c) const {
   c.encodeBool("eventLogComplete", r.events.eventLogComplete);
   c.encodeObjectArray("errors", r.events.errors);
   c.encodeInt("totalErrorCount", r.events.totalErrorCount);
-  c.encodeValue("purchaseItems", Value(foundation::Array{}));
+  c.encodeValue("purchaseItems", Value(foundation::Array(purchaseItems_.begin(), purchaseItems_.end())));
   c.encodeDouble("latitude", r.latitude);
   c.encodeDouble("longitude", r.longitude);
   c.encodeDouble("accuracy", r.accuracy);
@@ -241,6 +241,8 @@ std::shared_ptr<TallySession> TallySession::initWithCoder(plist::Decoder& d) {
   r.events.errors =
       d.decodeObjectArray<TallyError>("errors").value_or(std::vector<std::shared_ptr<TallyError>>{});
   r.events.totalErrorCount = static_cast<std::int32_t>(d.decodeInteger("totalErrorCount").value_or(0));
+  if (auto v = d.decodeValue("purchaseItems"); v.array())
+    s->purchaseItems_.assign(v.array()->begin(), v.array()->end());
   r.latitude = d.decodeDouble("latitude").value_or(0);
   r.longitude = d.decodeDouble("longitude").value_or(0);
   r.accuracy = static_cast<float>(d.decodeDouble("accuracy").value_or(0));

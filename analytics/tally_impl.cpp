@@ -5,9 +5,12 @@
 #include <csignal>
 #include <thread>
 
+#include "analytics/auto_increment.h"
 #include "analytics/session_detail.h"
 #include "analytics/tally_session.h"
 #include "analytics/tally_util.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/application.h"
 
 namespace analytics {
 namespace {
@@ -19,7 +22,10 @@ using namespace session_detail;
 
 }  // namespace
 
-TallyImpl::TallyImpl() : queue_(std::string(kTallySessionQueueLabel), TallyUtil::clock()) {}
+// The platform's application always offers background tasks.
+TallyImpl::TallyImpl()
+    : queue_(std::string(kTallySessionQueueLabel), TallyUtil::clock()),
+      isBackgroundSupported_(TallyUtil::getSystemVersionAsAnInteger() >= 40000) {}
 
 std::shared_ptr<TallyImpl> TallyImpl::instance() {
   static std::shared_ptr<TallyImpl> impl = [] {
@@ -35,13 +41,18 @@ std::atomic<bool> gInstalled{false};
 
 bool TallyImpl::isInstalled() { return gInstalled.load(); }
 
-void TallyImpl::install() {
-  gInstalled.store(true);
-  auto impl = instance();
-  CurrentSession::setFactory([impl](SessionStart start) -> std::shared_ptr<SessionSink> {
+CurrentSession::Factory TallyImpl::sessionFactory() {
+  return [](SessionStart start) -> std::shared_ptr<SessionSink> {
+    gInstalled.store(true);
+    auto impl = instance();
     impl->setupForApiKey(start.apiKey, start.startTime, std::move(start.cachedEvents));
     return impl;
-  });
+  };
+}
+
+void TallyImpl::install() {
+  gInstalled.store(true);
+  CurrentSession::setFactory(sessionFactory());
   // The watch interface reaches the watch session the same way the application reaches this one.
   TallySession::installWatchSessionProvider();
 }
@@ -100,7 +111,14 @@ void TallyImpl::setupForApiKey(const std::string& apiKey, Date startTime,
                                std::vector<TallyPreCacheEvent> cached) {
   TallyDataSender::setupInstanceWithQueue(
       [this](std::function<void()> work) { queue_.async(std::move(work)); });
+  {
+    std::lock_guard lock(mutex_);
+    apiKey_ = apiKey;
+    startTime_ = startTime;
+  }
   queue_.async([this, apiKey, startTime, cached = std::move(cached)] {
+    // Event and error ids count from 1 in every session (they travel as 16 bits).
+    TallyAutoIncrement::instance()->resetAll();
     auto old = session();
     std::shared_ptr<TallySession> made;
     if (old) {
@@ -117,6 +135,30 @@ void TallyImpl::setupForApiKey(const std::string& apiKey, Date startTime,
 std::shared_ptr<TallySession> TallyImpl::session() const {
   std::lock_guard lock(mutex_);
   return session_;
+}
+
+std::string TallyImpl::apiKey() const {
+  std::lock_guard lock(mutex_);
+  return apiKey_;
+}
+
+std::optional<Date> TallyImpl::startTime() const {
+  std::lock_guard lock(mutex_);
+  return startTime_;
+}
+
+void TallyImpl::resetStartDate() {
+  std::lock_guard lock(mutex_);
+  startTime_ = now();
+}
+
+TallyImpl::BackgroundTaskId TallyImpl::registerBackgoundTask() {
+  if (!instance()->isBackgroundSupported()) return ui::Application::kInvalidBackgroundTask;
+  return ui::Application::shared().beginBackgroundTask([] {});
+}
+
+void TallyImpl::unregisterBackgoundTask(BackgroundTaskId task) {
+  if (task != ui::Application::kInvalidBackgroundTask) ui::Application::shared().endBackgroundTask(task);
 }
 
 void TallyImpl::flush() {
@@ -188,8 +230,61 @@ void TallyImpl::endSessionAsync() {
   onSession([at = now()](TallySession& s) { s.endSession(at); });
 }
 // The times are taken on the caller's thread: the queue may run the work later than the event.
+// The pause runs inside a background task, so that it finishes (the session saved or sent) even when
+// the application is suspended right after resigning. The application's tasks belong to the main
+// thread: the task is ended there once the queue has paused the session.
 void TallyImpl::pauseSession() {
-  onSession([at = now()](TallySession& s) { s.pauseSession(at); });
+  BackgroundTaskId task = ui::Application::kInvalidBackgroundTask;
+  if (isBackgroundSupported())
+    task = ui::Application::shared().beginBackgroundTask(
+        [] { TallyUtil::log(2, "Tally: Session suspend expiration handler reached"); });
+  queue_.async([this, at = now(), task] {
+    if (auto s = session()) s->pauseSession(at);
+    if (task != ui::Application::kInvalidBackgroundTask)
+      runtime::RunLoop::mainHandle().performSoon([task] { unregisterBackgoundTask(task); });
+  });
+}
+void TallyImpl::recordPurchaseItem(const foundation::Value& item) {
+  onSession([item](TallySession& s) { s.recordPurchaseItem(item); });
+}
+
+// The getters wait for the queue: what they answer includes every operation sent before.
+template <class T, class Read>
+T TallyImpl::readSession(T none, Read read) {
+  T answer = none;
+  queue_.sync([&] {
+    if (auto s = session()) answer = read(*s);
+  });
+  return answer;
+}
+double TallyImpl::latitude() {
+  return readSession(0.0, [](TallySession& s) { return s.report().latitude; });
+}
+double TallyImpl::longitude() {
+  return readSession(0.0, [](TallySession& s) { return s.report().longitude; });
+}
+float TallyImpl::accuracy() {
+  return readSession(0.0f, [](TallySession& s) { return s.report().accuracy; });
+}
+std::int32_t TallyImpl::gender() {
+  return readSession(std::int32_t{-1}, [](TallySession& s) {
+    return s.report().gender == 0xFF ? -1 : static_cast<std::int32_t>(s.report().gender);
+  });
+}
+std::optional<Date> TallyImpl::age() {
+  return readSession(std::optional<Date>(), [](TallySession& s) { return s.report().birthDate; });
+}
+std::int32_t TallyImpl::pageViewCount() {
+  return readSession(std::int32_t{0}, [](TallySession& s) { return s.report().pageViewCount; });
+}
+std::optional<Date> TallyImpl::pauseTime() {
+  return readSession(std::optional<Date>(), [](TallySession& s) { return s.pauseTime(); });
+}
+std::optional<Date> TallyImpl::endTime() {
+  return readSession(std::optional<Date>(), [](TallySession& s) { return s.report().endTime; });
+}
+std::int64_t TallyImpl::totalPauseIntervalMillis() {
+  return readSession(std::int64_t{0}, [](TallySession& s) { return s.totalPauseIntervalMillis(); });
 }
 void TallyImpl::markSessionAsResuming() {
   onSession([at = now()](TallySession& s) { s.markSessionAsResuming(at); });

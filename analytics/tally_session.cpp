@@ -17,6 +17,8 @@
 #include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/calendar.h"
+#include "platform/foundation/locale.h"
+#include "platform/foundation/time_zone.h"
 #include "platform/runtime/notification_center.h"
 
 namespace analytics {
@@ -144,6 +146,10 @@ void TallySession::resetSessionData() {
   report_ = std::move(fresh);
   if (hadCrash) report_.crashReportData = std::move(keptCrash);
   crashed_ = false;
+  purchaseItems_.clear();
+  report_.locale = foundation::Locale::current().identifier();
+  report_.timeZone = foundation::TimeZone::local().identifier();
+  getSessionParametersAtPhase(0);
   publishCounts();
   (void)saveToDisk();
 }
@@ -152,6 +158,7 @@ void TallySession::finishSession(Date at) {
   report_.endTime = at;
   TallyUtil::log(2, "TallySession: Finish session with endTime[%@]", {Value(*report_.endTime)});
   report_.events.endTimedEvents(*report_.endTime);
+  getSessionParametersAtPhase(1);
   settings()->resetLaunchOptions();
 }
 
@@ -238,10 +245,15 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
                  {Value(static_cast<std::int64_t>(list.size()))});
   (void)setSavedSessions({});
   if (includeCurrent) handedOver_ = true;
+  resetEventLogs();
+}
+
+void TallySession::resetEventLogs() {
   report_.sessionParams = {};
   report_.events.reset();
   report_.pageViewCount = 0;
   report_.crashReportData.reset();
+  getSessionParametersAtPhase(0);
   publishCounts();
   (void)saveToDisk();
 }
@@ -266,8 +278,8 @@ TallyEventRecordStatus TallySession::recordEvent(const std::string& name,
   handedOver_ = false;
   auto status = report_.events.recordEvent(name, params, timed, isPaused(), started);
   publishCounts();
-  // Saved at once: a kill right after the call must not lose an event the caller was told is kept.
-  if (status == kTallyEventRecorded || status == kTallyEventLoggingDelayed) (void)saveToDisk();
+  // Not saved here: rewriting the archive for every event would make a long session's events cost
+  // ever more. The next save (a pause, a resume, an error, the end) carries it.
   return status;
 }
 
@@ -282,7 +294,13 @@ void TallySession::maybeIncrementPageView(Date at) {
 
 void TallySession::endTimedEvent(const std::string& name, const std::optional<foundation::Dictionary>& params,
                                  std::optional<Date> ended) {
-  if (report_.events.endTimedEvent(name, params, ended)) (void)saveToDisk();
+  (void)report_.events.endTimedEvent(name, params, ended);
+}
+
+void TallySession::recordPurchaseItem(const foundation::Value& item) {
+  if (item.isNull()) return;
+  purchaseItems_.push_back(item);
+  (void)saveToDisk();
 }
 
 void TallySession::recordError(const std::string& errorId, const std::string& message,

@@ -88,6 +88,8 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
 TEST_F(SessionTest, ASessionLeftBehindByAKillIsDeliveredOnceByTheNextStart) {
   start();
   Tally::logEvent("note saved");
+  // Events reach the archive with the next save; a new location is one.
+  Tally::setLatitudeLongitude(52.5, 13.4, 10, 10);
   settle();
   EXPECT_TRUE(std::filesystem::exists(TallySession::currentSessionFilePath()));
   size_t before = delivered().size();
@@ -215,6 +217,8 @@ namespace {
 TEST_F(SessionTest, ACrashReportSurvivesAStartThatCannotSaveTheSessionLeftBehind) {
   start();
   Tally::logEvent("before the crash");
+  // Events reach the archive with the next save; a new location is one.
+  Tally::setLatitudeLongitude(52.5, 13.4, 10, 10);
   settle();
   killProcess();
   auto& reporter = crash::TallyCrashReporter::sharedReporter();
