@@ -316,8 +316,8 @@ void TallyHttpAsyncTask::finished(foundation::Result<net::HttpResponse> result) 
       // request, and its answer must not read as the request's. Only 307 and 308 repeat it whole.
       bool repeatsWhole = reply.status == 307 || reply.status == 308;
       if (!repeatsWhole && request_.method != "GET" && request_.method != "HEAD") {
-        finished(urlError(net::kURLErrorBadServerResponse,
-                          "a redirect would drop the request's method and body"));
+        finished(
+            urlError(net::kURLErrorBadServerResponse, "a redirect would drop the request's method and body"));
         return;
       }
       TallyUtil::log(2, "Tally: HTTP redirect to %@", {*target});

@@ -110,7 +110,6 @@ void TallySession::setMaxSessions(std::int32_t limit) {
   maxSessions() = limit;
 }
 
-
 std::shared_ptr<TallySession> TallySession::restoreCurrent() { return restoreFrom(currentSessionFilePath()); }
 
 std::shared_ptr<TallySession> TallySession::restoreFrom(const std::filesystem::path& path) {
@@ -143,7 +142,6 @@ foundation::Status TallySession::saveToDisk() {
   return writeArchive(currentSessionFilePath(), plist::archiveRootObject(*this));
 }
 
-
 foundation::Status TallySession::addToSavedSessions() {
   TallyUtil::log(2, "TallySession: Add session with startTime[%@] to saved sessions",
                  {Value(report_.startTime)});
@@ -166,7 +164,6 @@ foundation::Status TallySession::addToSavedSessions() {
   if (!status) TallyUtil::handleError(status.error());
   return status;
 }
-
 
 void TallySession::encodeWithCoder(plist::Coder& c) const {
   const auto& r = report_;
@@ -264,6 +261,5 @@ std::shared_ptr<TallySession> TallySession::initWithCoder(plist::Decoder& d) {
   s->publishCounts();
   return s;
 }
-
 
 }  // namespace analytics

@@ -49,7 +49,6 @@ std::shared_ptr<TallySession> TallySession::made(const std::string& apiKey, cons
   return session;
 }
 
-
 std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string& apiKey, Date startTime,
                                                               const std::vector<TallyPreCacheEvent>& cached) {
   TallyUtil::assertThreadIsNotMain();
@@ -58,9 +57,10 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
   // between leaves it pending for the next start rather than losing it.
   std::optional<Bytes> crashReport;
   bool crashPending = false;
-  if (store->crashReportingEnabled() && crash::TallyCrashReporter::sharedReporter().hasPendingCrashReport()) {
+  auto reporter = store->tallyCrashReporter();
+  if (store->crashReportingEnabled() && reporter && reporter->hasPendingCrashReport()) {
     crashPending = true;
-    auto loaded = crash::TallyCrashReporter::sharedReporter().loadPendingCrashReportDataAndReturnError();
+    auto loaded = reporter->loadPendingCrashReportDataAndReturnError();
     if (loaded) {
       crashReport = std::move(*loaded);
     } else {
@@ -100,7 +100,7 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
     session->report_.crashReportData = crashReport;
     crashWritten = session->saveToDisk().ok();
   }
-  if (crashWritten) (void)crash::TallyCrashReporter::sharedReporter().purgePendingCrashReportAndReturnError();
+  if (crashWritten && reporter) (void)reporter->purgePendingCrashReportAndReturnError();
 
   if (!cached.empty()) {
     TallyUtil::log(2, "TallySession: Recording %ld events that were logged before the session was created",

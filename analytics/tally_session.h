@@ -8,9 +8,9 @@
 // The running session is archived ("<SDK folder>/.tallyCurrent<k>_155.archive") at its start, at
 // every pause, resume, error, location and reset, so a process that is killed leaves it behind (with
 // the events recorded up to its last save: events alone do not rewrite the archive, which would make
-// each event of a long session cost more than the one before); the next start puts that session's block among the
-// saved sessions ("<SDK folder>/.tallyStored<k>_155.archive", a keyed archive of the blocks) and
-// hands them all to the upload queue (data_sender.h). Promises:
+// each event of a long session cost more than the one before); the next start puts that session's block among
+// the saved sessions ("<SDK folder>/.tallyStored<k>_155.archive", a keyed archive of the blocks) and hands
+// them all to the upload queue (data_sender.h). Promises:
 //  - each block is handed over once: a session sent at its end or pause is not sent again;
 //  - a pending crash report is purged only once the session carrying it is written to disk, and it
 //    is attached at the next start whether or not a left-behind session is found;

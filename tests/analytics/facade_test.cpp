@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <set>
 
 #include "analytics/tally.h"
@@ -40,7 +41,8 @@ TEST_F(FacadeTest, TheCallerGetsTheFacadesStatusAndTheSessionAppliesItsOwnRules)
   // 1,000 events of one session cost about the same each: a bound a session that rewrote its archive
   // for every event (12 s here) cannot meet.
   auto begun = std::chrono::steady_clock::now();
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(Tally::logEvent("n" + std::to_string(i % 50)), kTallyEventRecorded);
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(Tally::logEvent("n" + std::to_string(i % 50)), kTallyEventRecorded);
   TallyImpl::instance()->flush();
   EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(3));
 
@@ -104,8 +106,8 @@ TEST_F(FacadeTest, ABlockCarriesTheLocaleTheTimeZoneAndTheDevicesStatistics) {
       EXPECT_TRUE(p.value == "0" || p.value == "1") << p.key;
     }
   }
-  std::set<std::string> expected{"memory.total", "boot.time", "disk.size.total", "disk.size.used",
-                                 "device.locale", "default.timezone"};
+  std::set<std::string> expected{"memory.total",   "boot.time",     "disk.size.total",
+                                 "disk.size.used", "device.locale", "default.timezone"};
   for (const char* phase : {".start", ".end"})
     for (const char* key : {"memory.used.wired", "memory.used.active", "memory.used.inactive", "cpu.load",
                             "battery.remaining", "battery.charging"})
@@ -143,6 +145,24 @@ TEST_F(FacadeTest, ThePauseRunsInABackgroundTaskAndTheGettersWaitForTheQueue) {
   EXPECT_NE(task, ui::Application::kInvalidBackgroundTask);
   TallyImpl::unregisterBackgoundTask(task);
   EXPECT_EQ(app.runningBackgroundTasks(), 0u);
+}
+
+// With crash reporting on, an error carries a report of the calling thread; without, none.
+TEST_F(FacadeTest, ErrorsCarryALiveReportOnlyWithCrashReportingOn) {
+  TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(true);
+  start();
+  Tally::logErrorWithError("with", "m", std::nullopt);
+  Tally::setCrashReportingEnabled(false);
+  Tally::logErrorWithError("without", "m", std::nullopt);
+  ui::Application::shared().terminate();
+  settle();
+  std::map<std::string, size_t> reportBytes;
+  for (const auto& session : delivered())
+    for (const auto& error : session.errors)
+      reportBytes[error.errorString] = error.report ? error.report->size() : 0;
+  EXPECT_EQ(reportBytes.size(), 2u);
+  EXPECT_GT(reportBytes["with"], 0u);
+  EXPECT_EQ(reportBytes["without"], 0u);
 }
 
 // Opting out ends the session: its block goes once, later sessions are neither sent nor kept.
