@@ -11,6 +11,7 @@
 #include "analytics/network_util.h"
 #include "analytics/tally_util.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/application.h"
 #include "support/analytics_collector.h"
 #include "support/temp_dir.h"
 
@@ -90,9 +91,16 @@ class DataSenderTest : public ::testing::Test {
 
 TEST_F(DataSenderTest, ABlockIsStoredPostedAndLeavesOnlyWithTheReply) {
   collector_.setReplyCookies({{Bytes{'s'}, Bytes{'1'}}});
+  auto& app = ui::Application::shared();
+  size_t tasks = app.runningBackgroundTasks();
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(queued(), 1u);
+  // The upload runs inside a background task, ended with the last upload.
+  loop_.runUntilIdle();
+  EXPECT_EQ(app.runningBackgroundTasks(), tasks + 1);
   settle();
+  loop_.runUntilIdle();
+  EXPECT_EQ(app.runningBackgroundTasks(), tasks);
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 1}}));
   EXPECT_EQ(queued(), 0u);
   EXPECT_TRUE(sender_->everSentReportSuccessfully());
