@@ -210,8 +210,10 @@ class TallySession : public plist::Archivable,
 
 // The one facade: owns the current session and the session queue. Every operation is queued and the
 // caller returns at once, except endSession (which waits, so the session is saved before the process
-// ends) and the event calls, whose status is decided on the caller's thread from the session's counts
-// at that moment while the event itself is queued.
+// ends), the getters (which wait for the answer) and the event calls, whose status is decided on the
+// caller's thread from the session's counts at that moment while the event itself is queued. Each new
+// session numbers its events and errors from 1. The pause runs inside a background task of the
+// application, begun on the caller's (main) thread and ended there once the session is paused.
 class TallyImpl : public SessionSink {
  public:
   // The process-wide facade, made with its queue on first use.
