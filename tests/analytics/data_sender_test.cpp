@@ -96,11 +96,9 @@ TEST_F(DataSenderTest, ABlockIsStoredPostedAndLeavesOnlyWithTheReply) {
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(queued(), 1u);
   // The upload runs inside a background task, ended with the last upload.
-  loop_.runUntilIdle();
-  EXPECT_EQ(app.runningBackgroundTasks(), tasks + 1);
+  EXPECT_TRUE(loop_.runUntil([&] { return app.runningBackgroundTasks() == tasks + 1; }, 5));
   settle();
-  loop_.runUntilIdle();
-  EXPECT_EQ(app.runningBackgroundTasks(), tasks);
+  EXPECT_TRUE(loop_.runUntil([&] { return app.runningBackgroundTasks() == tasks; }, 5));
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 1}}));
   EXPECT_EQ(queued(), 0u);
   EXPECT_TRUE(sender_->everSentReportSuccessfully());
