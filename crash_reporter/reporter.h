@@ -86,10 +86,12 @@ class TallyCrashReporter {
   // A complete report file of the calling thread, written without a crash ("SIGTRAP",
   // "TRAP_TRACE", user-requested). Fails with code 0 when the report could not be written whole
   // (also when it would pass the size cap), code 1 when its temporary file cannot be made.
-  foundation::Result<foundation::Bytes> generateLiveReportAndReturnError() const;
+  // The calling thread's stack starts at the code that called this: none of the reporter's own frames.
+  [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportAndReturnError() const;
   // The same for another thread of the process (by its kernel id); the calling thread is then not in
   // the report.
-  foundation::Result<foundation::Bytes> generateLiveReportWithThreadError(crash_thread_t thread) const;
+  [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportWithThreadError(
+      crash_thread_t thread) const;
 
   // Stores the callbacks process-wide. Fails (nothing stored) once this instance is enabled or for a
   // version other than 0.
@@ -107,6 +109,10 @@ class TallyCrashReporter {
 
  private:
   foundation::Status populateCrashReportDirectoryAndReturnError() const;
+  // A live report of `thread`; the calling thread's walk starts above `callerFrame`, the frame of the
+  // public method, and `returnAddress` is that method's.
+  foundation::Result<foundation::Bytes> liveReport(crash_thread_t thread, std::uintptr_t callerFrame,
+                                                   std::uintptr_t returnAddress) const;
 
   TallyCrashReporterConfig config_;
   bool enabled_ = false;

@@ -79,7 +79,7 @@ MemoryReadResult readThroughPipe(std::uintptr_t address, unsigned char* out, std
 
 }  // namespace
 
-Task taskSelf() noexcept { return getpid(); }
+Task taskSelf() noexcept { return 0; }
 
 ThreadId threadSelf() noexcept { return static_cast<ThreadId>(syscall(SYS_gettid)); }
 
@@ -91,7 +91,8 @@ MemoryReadResult readMemory(Task task, std::uintptr_t address, void* destination
                             std::size_t length) noexcept {
   if (length == 0) return MemoryReadResult::kSuccess;
   if (address + (length - 1) < address) return MemoryReadResult::kInvalidAddress;
-  const bool self = task == getpid();
+  const bool self = task == 0 || task == getpid();
+  if (self) task = getpid();
   auto* out = static_cast<unsigned char*>(destination);
   if (self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe) {
     return readThroughPipe(address, out, length);

@@ -260,6 +260,8 @@ const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t 
   return &gSlots[entry.slot].context;
 }
 
+ThreadId parkingOwner() noexcept { return gOwner.load(std::memory_order_acquire); }
+
 void releaseParkedThreads(ParkedThreads* threads) noexcept {
   bool released = false;
   for (std::size_t i = 0; i < threads->count; ++i) {

@@ -88,7 +88,7 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
   for (const auto& thread : report->threads())
     if (thread.crashed && !thread.stackFrames.empty() && thread.stackFrames[0].symbolInfo)
       found = thread.stackFrames[0].symbolInfo->symbolName == "crash_test_frame_c";
-  EXPECT_TRUE(found);
+  EXPECT_TRUE(found) << TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(*report, TallyCrashReportTextFormatiOS);
 
   ASSERT_TRUE(next.purgePendingCrashReportAndReturnError().ok());
   EXPECT_FALSE(next.hasPendingCrashReport());

@@ -77,7 +77,8 @@ TEST(SignalNumbers, CausesAreRenumberedKeptOrClearedForSentSignals) {
 
 // ---- Deliberate faults. Values pass through volatile objects so the optimiser keeps every fault.
 
-std::uintptr_t gExpectedAddress = 0;
+// Volatile: the compiler may not move the store of the expected address past the fault.
+volatile std::uintptr_t gExpectedAddress = 0;
 
 [[gnu::noinline]] void writeToUnmappedAddress() {
   volatile std::uintptr_t address = 0x10;
