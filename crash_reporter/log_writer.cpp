@@ -742,6 +742,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
     for (crash_async_image_node* node = crash_async_image_list_next(images, nullptr); node;
          node = crash_async_image_list_next(images, node)) {
       const crash_async_image* image = &node->value;
+      if (image->unloaded) continue;
       budget.add(4, [&](crash_async_file* f) { return crash_writer_write_binary_image(f, image); });
     }
   }
@@ -806,6 +807,8 @@ crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const 
   // that runs on could end the process before the report is kept.
   sys::ParkedThreads parked;
   const bool allParked = parkThreads(&parked);
+  // Libraries opened or closed since the list was last brought up to date, found with the others held.
+  if (images) crash_async_image_list_sync_async(images);
   const crash_error_t result =
       writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
   crash_log_writer_close(writer);

@@ -1,7 +1,10 @@
 #include "platform/system/elf_image.h"
 
+#include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
+
+#include <atomic>
 
 #include "platform/system/process.h"
 #include "platform/system/read_string.h"
@@ -209,6 +212,42 @@ std::vector<LoaderImage> loadedImages() {
     if (auto path = executablePath()) images.front().path = *path;
   }
   return images;
+}
+
+namespace {
+// The head of the loader's link map: the program's own entry, which lives as long as the process.
+std::atomic<std::uintptr_t> gLoaderHead{0};
+}  // namespace
+
+void prepareLoaderList() {
+  if (gLoaderHead.load(std::memory_order_acquire) != 0) return;
+  void* program = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+  link_map* map = nullptr;
+  if (program && dlinfo(program, RTLD_DI_LINKMAP, &map) == 0 && map) {
+    while (map->l_prev) map = map->l_prev;
+    gLoaderHead.store(reinterpret_cast<std::uintptr_t>(map), std::memory_order_release);
+  }
+  if (program) dlclose(program);
+}
+
+int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept {
+  *complete = false;
+  std::uintptr_t at = gLoaderHead.load(std::memory_order_acquire);
+  if (at == 0) return -1;
+  // The public head of struct link_map: bias, name, dynamic section, next, previous.
+  struct Link {
+    std::uintptr_t bias, name, dynamic, next, previous;
+  };
+  std::size_t count = 0, seen = 0;
+  // The walk ends at the list's end, at an entry it cannot read, or after a bound no process reaches.
+  for (; at != 0 && seen < 4096; ++seen) {
+    Link link;
+    if (!readValue(task, at, &link)) return static_cast<int>(count);
+    if (count < capacity) out[count++] = LoaderEntry{link.bias, link.name};
+    at = link.next;
+  }
+  *complete = at == 0 && seen == count;
+  return static_cast<int>(count);
 }
 
 ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) noexcept {

@@ -40,6 +40,20 @@ struct LoaderImage {
 // Not safe in a signal handler (loader lock, allocation).
 std::vector<LoaderImage> loadedImages();
 
+// The loader's own list of what it has mapped (its link map), read without its lock. Knowing the
+// list's head takes the loader (prepareLoaderList, not safe in a signal handler: the loader's lock);
+// walking it afterwards does not (readLoaderList: guarded reads only). The list may be changing while a
+// library is opened or closed, so a walk is bounded and says whether it reached the list's end.
+struct LoaderEntry {
+  std::uintptr_t bias = 0;         // the object's load bias; its ELF header where it maps from offset 0
+  std::uintptr_t nameAddress = 0;  // its path, a string in the loader's memory
+};
+void prepareLoaderList();
+// Copies at most `capacity` entries of the link map, in the loader's order, into `out` and returns how
+// many; -1 when prepareLoaderList never ran. `*complete` tells whether the walk reached the list's end.
+// Safe in a signal handler.
+int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept;
+
 // What readElfImage learnt of one mapped object. Fixed size; a value copy is cheap enough.
 struct ElfImage {
   std::uintptr_t header = 0;      // the ELF header, lowest address of the image

@@ -59,10 +59,13 @@ struct Crashed {
   bool leftover = false;  // a temporary file beside the report
 };
 
-// Runs `body` in a child that enabled a reporter under `home`, then reads the report it left.
-Crashed crashWithReporter(const std::filesystem::path& home, const std::function<void()>& body) {
+// Runs `body` in a child that enabled a reporter under `home` (after `before`), then reads the report
+// it left.
+Crashed crashWithReporter(const std::filesystem::path& home, const std::function<void()>& body,
+                          const std::function<void()>& before = [] {}) {
   Crashed crashed;
   crashed.ended = crash_child::runInChild([&] {
+                    before();
                     if (!reporterAt(home).enableCrashReporterAndReturnError()) _exit(3);
                     body();
                     _exit(4);
@@ -143,33 +146,40 @@ struct StackCase {
   const char* name;
   std::function<void()> crash;        // runs in the child after enabling
   std::vector<std::string> expected;  // the crashed thread's first frames, in order
+  bool moduleListed;                  // the test library among the report's images
+  std::function<void()> before = [] {};  // runs in the child before enabling
 };
 void PrintTo(const StackCase& c, std::ostream* out) { *out << c.name; }
 
 class ProductStacks : public testing::TestWithParam<StackCase> {};
 
-TEST_P(ProductStacks, NameTheCrashSiteAndEveryCallerInOrder) {
+TEST_P(ProductStacks, NameTheCrashSiteAndEveryCallerInOrderAndListTheImagesMappedAtTheCrash) {
   const StackCase& c = GetParam();
   testing_support::TempDir home;
-  const Crashed crashed = crashWithReporter(home.path(), c.crash);
+  const Crashed crashed = crashWithReporter(home.path(), c.crash, c.before);
   ASSERT_TRUE(endedBySegv(crashed.ended)) << crashed.ended;
   ASSERT_TRUE(crashed.report.ok()) << crashed.report.error().description();
   const auto frames = crashedFrames(*crashed.report);
   ASSERT_GE(frames.size(), c.expected.size());
   EXPECT_EQ(std::vector<std::string>(frames.begin(), frames.begin() + c.expected.size()), c.expected);
-  // The library opened after enabling is listed among the images.
-  if (std::string(c.name) == "LibraryOpenedAfterEnabling") {
-    bool listed = false;
-    for (const auto& image : crashed.report->images()) listed |= image.imageName == CRASH_TEST_FRAMES_MODULE;
-    EXPECT_TRUE(listed);
-  }
+  bool listed = false;
+  for (const auto& image : crashed.report->images()) listed |= image.imageName == CRASH_TEST_FRAMES_MODULE;
+  EXPECT_EQ(listed, c.moduleListed);
 }
+
+void* gOpened = nullptr;  // the test library, opened before enabling
+const std::vector<std::string> kFiveDeep = {"product_crash_depth_5", "product_crash_depth_4", "product_crash_depth_3",
+                                            "product_crash_depth_2", "product_crash_depth_1"};
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, ProductStacks, testing::Values(
-    StackCase{"FiveCallsDeepInTheExecutable", [] { product_crash_depth_1(kUnmapped); },
-              {"product_crash_depth_5", "product_crash_depth_4", "product_crash_depth_3", "product_crash_depth_2",
-               "product_crash_depth_1"}}),
+    StackCase{"FiveCallsDeepInTheExecutable", [] { product_crash_depth_1(kUnmapped); }, kFiveDeep, false},
+    // Opened after enabling, with nothing refreshing the image list before the crash.
+    StackCase{"LibraryOpenedAfterEnabling", [] { crash_child::crashInModule(crash_child::openModule().enter); },
+              {"crash_test_frame_c", "crash_test_frame_b", "crash_test_frame_a"}, true},
+    // Listed at enabling, closed before the crash: gone from the report.
+    StackCase{"LibraryClosedAfterEnabling", [] { dlclose(gOpened), product_crash_depth_1(kUnmapped); }, kFiveDeep,
+              false, [] { gOpened = crash_child::openModule().handle; }}),
   [](const testing::TestParamInfo<StackCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
