@@ -213,20 +213,21 @@ crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_imag
   const std::uint64_t fp = crash_async_thread_state_get_reg(current, CRASH_REG_FP);
   const std::uintptr_t function = functionStart(image_list, pc);
   if (function == 0) return CRASH_FRAME_ENOTSUP;
-  // A frame pointer that already belongs to this function returns into the function's caller.
-  std::uint64_t framed = 0;
-  if (fp != 0 && crash_async_task_read(task, fp, 8, &framed, sizeof framed) == CRASH_ESUCCESS &&
-      returnsFromCallTo(task, framed, function))
-    return CRASH_FRAME_ENOTSUP;
-  // Not yet: the return address is on top of the stack, or just above the pushed frame pointer.
+  // The return address on top of the stack, or just above the pushed frame pointer...
   std::uint64_t top[2] = {0, 0};
   if (crash_async_task_read(task, sp, 0, top, sizeof top) != CRASH_ESUCCESS) return CRASH_FRAME_ENOTSUP;
   std::size_t slot = 2;
-  if (returnsFromCallTo(task, top[0], function))
+  if (inListedCode(image_list, top[0]) && returnsFromCallTo(task, top[0], function))
     slot = 0;
-  else if (top[0] == fp && returnsFromCallTo(task, top[1], function))
+  else if (top[0] == fp && inListedCode(image_list, top[1]) && returnsFromCallTo(task, top[1], function))
     slot = 1;
-  if (slot == 2 || !inListedCode(image_list, top[slot])) return CRASH_FRAME_ENOTSUP;
+  if (slot == 2) return CRASH_FRAME_ENOTSUP;
+  // ...unless the frame pointer already belongs to this function: its return address then leads to
+  // the same caller, and the slot above is a stale one of an earlier call.
+  std::uint64_t framed = 0;
+  if (slot == 0 && fp != 0 && crash_async_task_read(task, fp, 8, &framed, sizeof framed) == CRASH_ESUCCESS &&
+      returnsFromCallTo(task, framed, function))
+    return CRASH_FRAME_ENOTSUP;
   crash_async_thread_state_copy(next, current);
   crash_async_thread_state_clear_all_regs(next);
   crash_async_thread_state_set_reg(next, CRASH_REG_FP, fp);

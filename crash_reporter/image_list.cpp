@@ -87,19 +87,17 @@ void keepMethod(bool class_method, const char* class_name, const char* method_na
 crash_error_t symbolTableLookup(const crash_async_image* image, std::uintptr_t pc, Kept* kept) noexcept {
   if (image->format == CRASH_IMAGE_MACHO)
     return crash_async_macho_find_symbol_by_pc(&image->macho, pc, keep, kept);
-  // The dynamic symbols and the file's table: the nearer start wins, the exported name on equal ones.
   char name[kNameCapacity];
   std::uintptr_t start = 0;
-  const bool dynamic = sys::findElfSymbol(image->task, image->elf, pc, name, sizeof name, &start);
-  char fileName[kNameCapacity];
-  std::uintptr_t fileStart = 0;
-  const bool inFile = image->file_symbols && pc >= image->elf.loadBias &&
-                      image->file_symbols->find(pc - image->elf.loadBias, fileName, sizeof fileName, &fileStart);
-  if (inFile && (!dynamic || fileStart + image->elf.loadBias > start)) {
-    keep(fileStart + image->elf.loadBias, fileName, kept);
-    return CRASH_ESUCCESS;
+  if (image->symbols) {
+    // Gathered when the image was listed: a search of our own memory.
+    if (pc < image->elf.loadBias || !image->symbols->find(pc - image->elf.loadBias, name, sizeof name, &start))
+      return CRASH_ENOTFOUND;
+    start += image->elf.loadBias;
+  } else if (!sys::findElfSymbol(image->task, image->elf, pc, name, sizeof name, &start)) {
+    // An image the crash path found by itself: its mapped dynamic table, read through the kernel.
+    return CRASH_ENOTFOUND;
   }
-  if (!dynamic) return CRASH_ENOTFOUND;
   keep(start, name, kept);
   return CRASH_ESUCCESS;
 }
@@ -125,9 +123,9 @@ crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::u
   const crash_error_t error = readImage(list->task, header_addr, &image);
   if (error != CRASH_ESUCCESS) return error;
   image.name = path ? path : "";
-  if (image.format == CRASH_IMAGE_ELF && !image.name.empty())
-    image.file_symbols = std::make_shared<const sys::ElfFileSymbols>(
-        sys::ElfFileSymbols::read(image.name, image.uuid, image.uuid_length));
+  if (image.format == CRASH_IMAGE_ELF)
+    image.symbols = std::make_shared<const sys::ElfSymbolTable>(
+        sys::ElfSymbolTable::gather(list->task, image.elf, image.name));
   crash_async_list_append(&list->list, std::move(image));
   return CRASH_ESUCCESS;
 }

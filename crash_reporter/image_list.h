@@ -27,7 +27,7 @@
 #include "crash_reporter/async_util.h"
 #include "crash_reporter/macho.h"
 #include "crash_reporter/objc.h"
-#include "platform/system/elf_file_symbols.h"
+#include "platform/system/elf_symbol_table.h"
 #include "platform/system/elf_image.h"
 
 namespace crash {
@@ -42,10 +42,10 @@ struct crash_async_image {
   std::string name;             // the image's path
   crash_async_macho macho{};    // for a Mach-O image
   sys::ElfImage elf{};          // for an ELF image
-  // An ELF image's full symbol table from its file, read when it was listed (empty when the file has
-  // none or is not the mapped build): names the functions the dynamic symbols leave out, all of the
-  // program's own among them. Never changed while listed.
-  std::shared_ptr<const sys::ElfFileSymbols> file_symbols;
+  // An ELF image's function symbols, gathered when it was listed: its dynamic ones and its file's
+  // full table (which names the program's own functions). Null for an image the crash path found by
+  // itself, whose mapped dynamic table is then scanned. Never changed while listed.
+  std::shared_ptr<const sys::ElfSymbolTable> symbols;
   std::uint8_t uuid[32] = {};   // Mach-O UUID (16 bytes) or ELF build id
   std::size_t uuid_length = 0;  // 0 when the image has none
   std::int32_t cpu_type = 0;    // the platform's CPU type and subtype of the image's code

@@ -318,6 +318,17 @@ bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, cha
   return true;
 }
 
+void listElfFunctionSymbols(Task task, const ElfImage& image,
+                            void (*visit)(void* context, std::uintptr_t value, std::size_t size, const char* name),
+                            void* context) {
+  forEachSymbol(task, image, [&](const Sym& symbol) noexcept {
+    char name[1024];
+    if (isDefinedFunction(symbol) && copyName(task, image, symbol.st_name, name, sizeof name))
+      visit(context, symbol.st_value, symbol.st_size, name);
+    return true;
+  });
+}
+
 std::uintptr_t findElfSymbolByName(Task task, const ElfImage& image, const char* name) noexcept {
   std::uintptr_t result = 0;
   forEachSymbol(task, image, [&](const Sym& symbol) noexcept {

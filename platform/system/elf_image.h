@@ -87,6 +87,13 @@ ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) no
 bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, char* name, std::size_t capacity,
                    std::uintptr_t* start) noexcept;
 
+// Calls `visit(context, value, size, name)` for every defined function symbol of `image`'s dynamic
+// table (value in the object's own addresses; the name valid during the call only). Not safe in a
+// signal handler (meant for gathering before a crash).
+void listElfFunctionSymbols(Task task, const ElfImage& image,
+                            void (*visit)(void* context, std::uintptr_t value, std::size_t size, const char* name),
+                            void* context);
+
 // The mapped address of the defined dynamic symbol `name`, or 0. Safe in a signal handler.
 std::uintptr_t findElfSymbolByName(Task task, const ElfImage& image, const char* name) noexcept;
 

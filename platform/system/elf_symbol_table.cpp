@@ -1,4 +1,4 @@
-#include "platform/system/elf_file_symbols.h"
+#include "platform/system/elf_symbol_table.h"
 
 #include <elf.h>
 #include <fcntl.h>
@@ -81,39 +81,50 @@ bool hasBuildId(int fd, std::uint64_t fileSize, const std::vector<Shdr>& section
 
 }  // namespace
 
-ElfFileSymbols ElfFileSymbols::read(const std::string& path, const std::uint8_t* buildId,
-                                    std::size_t buildIdLength) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  ElfFileSymbols symbols = readDescriptor(fd, buildId, buildIdLength);
-  close(fd);
-  return symbols;
+ElfSymbolTable ElfSymbolTable::gather(Task task, const ElfImage& image, const std::string& path) {
+  ElfSymbolTable table;
+  listElfFunctionSymbols(
+      task, image,
+      [](void* context, std::uintptr_t value, std::size_t size, const char* name) {
+        static_cast<ElfSymbolTable*>(context)->add(value, size, name, std::strlen(name));
+      },
+      &table);
+  const int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    table.addFileSymbols(fd, image.buildId, image.buildIdLength);
+    close(fd);
+  }
+  table.finish();
+  return table;
 }
 
-ElfFileSymbols ElfFileSymbols::readDescriptor(int fd, const std::uint8_t* buildId, std::size_t buildIdLength) {
+void ElfSymbolTable::add(std::uintptr_t start, std::uintptr_t size, const char* name, std::size_t length) {
+  if (names_.size() + length + 1 > UINT32_MAX) return;
+  entries_.push_back({start, size, static_cast<std::uint32_t>(names_.size())});
+  names_.insert(names_.end(), name, name + length + 1);
+}
+
+void ElfSymbolTable::addFileSymbols(int fd, const std::uint8_t* buildId, std::size_t buildIdLength) {
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return;
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);
   Ehdr header;
-  if (!readAt(fd, fileSize, 0, &header, sizeof header)) return {};
+  if (!readAt(fd, fileSize, 0, &header, sizeof header)) return;
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != kClass ||
       header.e_ident[EI_DATA] != kData || header.e_shentsize != sizeof(Shdr) || header.e_shnum == 0 ||
       header.e_shnum > kMaxSections)
-    return {};
+    return;
   std::vector<Shdr> sections(header.e_shnum);
-  if (!readAt(fd, fileSize, header.e_shoff, sections.data(), sections.size() * sizeof(Shdr))) return {};
-  if (buildIdLength > 0 && !hasBuildId(fd, fileSize, sections, buildId, buildIdLength)) return {};
+  if (!readAt(fd, fileSize, header.e_shoff, sections.data(), sections.size() * sizeof(Shdr))) return;
+  if (buildIdLength > 0 && !hasBuildId(fd, fileSize, sections, buildId, buildIdLength)) return;
 
   const auto table = std::find_if(sections.begin(), sections.end(),
                                   [](const Shdr& s) { return s.sh_type == SHT_SYMTAB; });
-  if (table == sections.end() || table->sh_entsize != sizeof(Sym) || table->sh_link >= sections.size())
-    return {};
+  if (table == sections.end() || table->sh_entsize != sizeof(Sym) || table->sh_link >= sections.size()) return;
   std::vector<Sym> entries;
   std::vector<char> strings;
   if (!readTable(fd, fileSize, *table, &entries) || !readTable(fd, fileSize, sections[table->sh_link], &strings))
-    return {};
-
-  ElfFileSymbols symbols;
+    return;
   for (const Sym& symbol : entries) {
     const unsigned type = ELF64_ST_TYPE(symbol.st_info);
     if ((type != STT_FUNC && type != STT_GNU_IFUNC) || symbol.st_shndx == SHN_UNDEF || symbol.st_value == 0 ||
@@ -122,20 +133,21 @@ ElfFileSymbols ElfFileSymbols::readDescriptor(int fd, const std::uint8_t* buildI
     const char* name = strings.data() + symbol.st_name;
     const std::size_t length = strnlen(name, strings.size() - symbol.st_name);
     if (length == strings.size() - symbol.st_name) continue;  // runs off the table: no terminator
-    if (symbols.names_.size() + length + 1 > UINT32_MAX) break;
-    symbols.entries_.push_back({static_cast<std::uintptr_t>(symbol.st_value),
-                                static_cast<std::uintptr_t>(symbol.st_size),
-                                static_cast<std::uint32_t>(symbols.names_.size())});
-    symbols.names_.insert(symbols.names_.end(), name, name + length + 1);
+    add(static_cast<std::uintptr_t>(symbol.st_value), static_cast<std::uintptr_t>(symbol.st_size), name, length);
   }
-  std::stable_sort(symbols.entries_.begin(), symbols.entries_.end(),
-                   [](const Entry& a, const Entry& b) { return a.start < b.start; });
-  symbols.entries_.shrink_to_fit();
-  symbols.names_.shrink_to_fit();
-  return symbols;
 }
 
-bool ElfFileSymbols::find(std::uintptr_t address, char* name, std::size_t capacity,
+void ElfSymbolTable::finish() {
+  std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.start < b.start; });
+  // Of equal starts only the first is ever found.
+  entries_.erase(std::unique(entries_.begin(), entries_.end(),
+                             [](const Entry& a, const Entry& b) { return a.start == b.start; }),
+                 entries_.end());
+  entries_.shrink_to_fit();
+  names_.shrink_to_fit();
+}
+
+bool ElfSymbolTable::find(std::uintptr_t address, char* name, std::size_t capacity,
                           std::uintptr_t* start) const noexcept {
   // The last entry whose start is not above the address, then back to the first of equal starts.
   std::size_t low = 0, high = entries_.size();
@@ -146,17 +158,19 @@ bool ElfFileSymbols::find(std::uintptr_t address, char* name, std::size_t capaci
     else
       high = middle;
   }
-  if (low == 0) return false;
-  std::size_t found = low - 1;
-  while (found > 0 && entries_[found - 1].start == entries_[found].start) --found;
-  const Entry& entry = entries_[found];
-  if (entry.size != 0 && address - entry.start >= entry.size) return false;
-  if (capacity == 0) return false;
-  const char* text = names_.data() + entry.name;
+  // The nearest start may belong to a sized symbol that ends before the address; one a little further
+  // back may still cover it (a function with a nested one), as a scan of the table would find.
+  const Entry* entry = nullptr;
+  for (std::size_t i = low, tries = 0; i > 0 && tries < 8 && !entry; --i, ++tries) {
+    const Entry& candidate = entries_[i - 1];
+    if (candidate.size == 0 || address - candidate.start < candidate.size) entry = &candidate;
+  }
+  if (!entry || capacity == 0) return false;
+  const char* text = names_.data() + entry->name;
   std::size_t i = 0;
   for (; text[i] != '\0' && i + 1 < capacity; ++i) name[i] = text[i];
   name[i] = '\0';
-  *start = entry.start;
+  *start = entry->start;
   return true;
 }
 
