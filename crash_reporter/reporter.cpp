@@ -142,7 +142,7 @@ int machExceptionCallback(crash_task_t task, crash_thread_t thread, int exceptio
 // The exception server and the registrations it replaced live until the process ends: the crash
 // path reads them.
 TallyCrashMachExceptionServer* gMachServer = nullptr;
-std::vector<TallyCrashMachExceptionPort>* gPreviousMachPorts = nullptr;
+TallyCrashMachExceptionPortSet* gPreviousMachPorts = nullptr;
 
 foundation::Status enableMachExceptionServer(CrashContext* crash) {
   // Bad access, bad instruction, arithmetic, software and breakpoint; with the guard exception on
@@ -161,13 +161,14 @@ foundation::Status enableMachExceptionServer(CrashContext* crash) {
   if (!port)
     return crash_make_error(kCrashReporterErrorOperatingSystem,
                             "Failed to instantiate the Mach exception port.", underlying(port.error()));
-  auto previous = std::make_unique<std::vector<TallyCrashMachExceptionPort>>();
+  auto previous = std::make_unique<TallyCrashMachExceptionPortSet>();
   if (auto registered = port->registerForTaskPreviousPortSetError(crash_async_task_self(), previous.get());
       !registered)
     return crash_make_error(kCrashReporterErrorOperatingSystem,
                             "Failed to set the target task's mach exception ports.",
                             underlying(registered.error()));
-  crash->previous_ports = crash_mach_exception_port_set_make(*previous);
+  // The crash path's copy owns its send rights, and lives as long as the process.
+  crash->previous_ports = previous->asyncSafeRepresentation();
   gPreviousMachPorts = previous.release();
   gMachServer = server->release();
   return {};
