@@ -29,9 +29,7 @@ constexpr unsigned char kData = ELFDATA2LSB;
 constexpr unsigned char kData = ELFDATA2MSB;
 #endif
 
-// Bounds against damaged files: no object we load has more sections, or a bigger symbol or string
-// table, than this.
-constexpr std::size_t kMaxSections = 1u << 16;
+// Bound against damaged files: no object we load has a bigger symbol or string table than this.
 constexpr std::uint64_t kMaxTableBytes = 512ull << 20;
 
 // Reads exactly `length` bytes at `offset` of the file, which is `fileSize` long.
@@ -111,9 +109,8 @@ void ElfSymbolTable::addFileSymbols(int fd, const std::uint8_t* buildId, std::si
   Ehdr header;
   if (!readAt(fd, fileSize, 0, &header, sizeof header)) return;
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != kClass ||
-      header.e_ident[EI_DATA] != kData || header.e_shentsize != sizeof(Shdr) || header.e_shnum == 0 ||
-      header.e_shnum > kMaxSections)
-    return;
+      header.e_ident[EI_DATA] != kData || header.e_shentsize != sizeof(Shdr) || header.e_shnum == 0)
+    return;  // e_shnum, 16 bits wide, bounds the section headers to read
   std::vector<Shdr> sections(header.e_shnum);
   if (!readAt(fd, fileSize, header.e_shoff, sections.data(), sections.size() * sizeof(Shdr))) return;
   if (buildIdLength > 0 && !hasBuildId(fd, fileSize, sections, buildId, buildIdLength)) return;
