@@ -77,7 +77,7 @@ TEST(SignalNumbers, CausesAreRenumberedKeptOrClearedForSentSignals) {
 
 // ---- Deliberate faults. Values pass through volatile objects so the optimiser keeps every fault.
 
-// Volatile: the compiler may not move the store of the expected address past the fault.
+// Volatile: the store must land before the faulting write, which the compiler may otherwise move it past.
 volatile std::uintptr_t gExpectedAddress = 0;
 
 [[gnu::noinline]] void writeToUnmappedAddress() {
