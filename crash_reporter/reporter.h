@@ -14,6 +14,8 @@
 // with an empty "queued_reports" folder beside it. Folders are 0700 and reports 0600: a report holds
 // memory addresses and paths of the user's process. A report is written under a temporary name and
 // linked into place when complete, and a report that still waits is never replaced by a later crash.
+// The first crash of the process writes the report; threads that crash meanwhile wait (parked like
+// the others) until it is whole, and touch no file.
 //
 // Every method runs on the caller's thread and none is safe in a signal handler.
 
