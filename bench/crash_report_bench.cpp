@@ -163,15 +163,17 @@ void onReferenceFault(int, siginfo_t*, void* uap) {
   }
   close(dir);
   // Park every other thread: signal all, then wait for each.
+  const pid_t pid = getpid();
+  const uid_t uid = getuid();
   for (int i = 0; i < count; ++i) {
     if (tids[i] == self) continue;
     siginfo_t info{};
     info.si_signo = kReferenceSignal;
     info.si_code = SI_QUEUE;
-    info.si_pid = getpid();
-    info.si_uid = getuid();
+    info.si_pid = pid;
+    info.si_uid = uid;
     info.si_value.sival_int = i;
-    syscall(SYS_rt_tgsigqueueinfo, getpid(), tids[i], kReferenceSignal, &info);
+    syscall(SYS_rt_tgsigqueueinfo, pid, tids[i], kReferenceSignal, &info);
   }
   for (int i = 0; i < count; ++i)
     if (tids[i] != self)

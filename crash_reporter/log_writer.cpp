@@ -778,16 +778,20 @@ namespace {
 std::atomic<sys::ThreadId> gReportWriter{0};
 std::atomic<int> gReportDone{0};  // 1 once the first report is finished; a futex word
 std::atomic<int> gReportResult{CRASH_ESUCCESS};
+std::atomic<int> gReportWaiters{0};  // threads waiting for the first report
 
 void waitForFirstReport() noexcept {
-  while (gReportDone.load(std::memory_order_acquire) == 0)
+  gReportWaiters.fetch_add(1, std::memory_order_seq_cst);
+  while (gReportDone.load(std::memory_order_seq_cst) == 0)
     syscall(SYS_futex, reinterpret_cast<int*>(&gReportDone), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
 }
 
 void finishFirstReport(crash_error_t result) noexcept {
   gReportResult.store(result, std::memory_order_relaxed);
-  gReportDone.store(1, std::memory_order_release);
-  syscall(SYS_futex, reinterpret_cast<int*>(&gReportDone), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
+  gReportDone.store(1, std::memory_order_seq_cst);
+  // A waiter counts itself in before it reads the word, so one not counted yet will see it set.
+  if (gReportWaiters.load(std::memory_order_seq_cst) > 0)
+    syscall(SYS_futex, reinterpret_cast<int*>(&gReportDone), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
 }
 
 crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const char* temp_path,

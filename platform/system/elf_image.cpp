@@ -5,6 +5,8 @@
 #include <link.h>
 
 #include <atomic>
+#include <cstring>
+#include <vector>
 
 #include "platform/system/process.h"
 #include "platform/system/read_string.h"
@@ -321,9 +323,15 @@ bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, cha
 void listElfFunctionSymbols(Task task, const ElfImage& image,
                             void (*visit)(void* context, std::uintptr_t value, std::size_t size, const char* name),
                             void* context) {
+  // The string table in one read, rather than one read per name.
+  constexpr std::size_t kMaxStrings = 64u << 20;
+  if (image.stringsSize == 0 || image.stringsSize > kMaxStrings) return;
+  std::vector<char> strings(image.stringsSize);
+  if (readMemory(task, image.strings, strings.data(), strings.size()) != MemoryReadResult::kSuccess) return;
   forEachSymbol(task, image, [&](const Sym& symbol) noexcept {
-    char name[1024];
-    if (isDefinedFunction(symbol) && copyName(task, image, symbol.st_name, name, sizeof name))
+    if (!isDefinedFunction(symbol) || symbol.st_name == 0 || symbol.st_name >= strings.size()) return true;
+    const char* name = strings.data() + symbol.st_name;
+    if (strnlen(name, strings.size() - symbol.st_name) < strings.size() - symbol.st_name)
       visit(context, symbol.st_value, symbol.st_size, name);
     return true;
   });
