@@ -191,9 +191,15 @@ void crash_async_image_list_sync(crash_async_image_list* list) {
 
 namespace {
 
-bool listedWithBias(crash_async_image_list* list, std::uintptr_t bias) noexcept {
+// Whether a listed record is the loader's entry: the same bias and dynamic section (a library opened
+// where a closed one lay shares its bias, hardly ever its dynamic section too).
+bool isEntry(const crash_async_image& image, const sys::LoaderEntry& entry) noexcept {
+  return image.format == CRASH_IMAGE_ELF && image.elf.loadBias == entry.bias && image.elf.dynamic == entry.dynamic;
+}
+
+bool listed(crash_async_image_list* list, const sys::LoaderEntry& entry) noexcept {
   for (auto* node = crash_async_image_list_next(list, nullptr); node; node = crash_async_image_list_next(list, node))
-    if (node->value.format == CRASH_IMAGE_ELF && node->value.elf.loadBias == bias) return true;
+    if (isEntry(node->value, entry)) return true;
   return false;
 }
 
@@ -232,7 +238,7 @@ void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
   for (int i = 0; i < count; ++i) {
     const std::uintptr_t bias = entries[i].bias;
     // A program not built position-independent has bias 0 and its header elsewhere: listed already.
-    if (bias == 0 || listedWithBias(list, bias) || list->spare_count == 0) continue;
+    if (bias == 0 || listed(list, entries[i]) || list->spare_count == 0) continue;
     crash_async_image_node* node = list->spares[list->spare_count - 1];
     if (!fillSpare(list->task, bias, entries[i].nameAddress, &node->value)) continue;
     --list->spare_count;
@@ -247,7 +253,7 @@ void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
       crash_async_image& image = node->value;
       if (image.format != CRASH_IMAGE_ELF || image.elf.loadBias == 0) continue;
       bool present = false;
-      for (int i = 0; i < count && !present; ++i) present = entries[i].bias == image.elf.loadBias;
+      for (int i = 0; i < count && !present; ++i) present = isEntry(image, entries[i]);
       image.unloaded = !present;
     }
   }

@@ -245,7 +245,7 @@ int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* comp
   for (; at != 0 && seen < 4096; ++seen) {
     Link link;
     if (!readValue(task, at, &link)) return static_cast<int>(count);
-    if (count < capacity) out[count++] = LoaderEntry{link.bias, link.name};
+    if (count < capacity) out[count++] = LoaderEntry{link.bias, link.name, link.dynamic};
     at = link.next;
   }
   *complete = at == 0 && seen == count;
@@ -292,7 +292,10 @@ ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) no
   if (image->spanEnd == 0) image->spanEnd = loadEnd;  // no code: the whole image
   for (std::size_t i = 0; i < elf.e_phnum; ++i) {
     const Phdr& segment = segments[i];
-    if (segment.p_type == PT_DYNAMIC) readDynamicSection(task, image->loadBias + segment.p_vaddr, image);
+    if (segment.p_type == PT_DYNAMIC) {
+      image->dynamic = image->loadBias + segment.p_vaddr;
+      readDynamicSection(task, image->dynamic, image);
+    }
     if (segment.p_type == PT_NOTE && image->buildIdLength == 0) {
       readBuildId(task, image->loadBias + segment.p_vaddr, segment.p_memsz, image);
     }

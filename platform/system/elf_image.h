@@ -47,6 +47,7 @@ std::vector<LoaderImage> loadedImages();
 struct LoaderEntry {
   std::uintptr_t bias = 0;         // the object's load bias; its ELF header where it maps from offset 0
   std::uintptr_t nameAddress = 0;  // its path, a string in the loader's memory
+  std::uintptr_t dynamic = 0;      // its mapped dynamic section
 };
 void prepareLoaderList();
 // Copies at most `capacity` entries of the link map, in the loader's order, into `out` and returns how
@@ -63,6 +64,7 @@ struct ElfImage {
   std::uint16_t machine = 0;      // e_machine (62 x86-64, 183 AArch64, 40 ARM)
   std::uint8_t buildId[32] = {};  // the GNU build id, the image's identity
   std::size_t buildIdLength = 0;  // 0 when the image has none
+  std::uintptr_t dynamic = 0;     // mapped dynamic section, 0 when there is none
   std::uintptr_t symbols = 0;     // mapped dynamic symbol table, 0 when there is none
   std::size_t symbolCount = 0;    // from DT_HASH, or by walking DT_GNU_HASH
   std::uintptr_t strings = 0;     // mapped dynamic string table

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,7 +164,11 @@ TEST_P(ProductStacks, NameTheCrashSiteAndEveryCallerInOrderAndListTheImagesMappe
   ASSERT_GE(frames.size(), c.expected.size());
   EXPECT_EQ(std::vector<std::string>(frames.begin(), frames.begin() + c.expected.size()), c.expected);
   bool listed = false;
-  for (const auto& image : crashed.report->images()) listed |= image.imageName == CRASH_TEST_FRAMES_MODULE;
+  std::set<std::uint64_t> bases;
+  for (const auto& image : crashed.report->images()) {
+    listed |= image.imageName == CRASH_TEST_FRAMES_MODULE;
+    EXPECT_TRUE(bases.insert(image.imageBaseAddress).second) << image.imageName << " listed twice";
+  }
   EXPECT_EQ(listed, c.moduleListed);
 }
 
