@@ -40,13 +40,7 @@ bool isSide(const std::optional<std::string>& value, std::string_view side) {
 // Records
 
 foundation::Result<app::NoteTimerArray> NoteEditor::loadTimers() const {
-  auto path = services_.saves->timerFilePath(*currentBabyName);
-  if (!path) return foundation::Error::make("NoteEditor", 1, "The baby has no timer file name");
-  std::error_code ec;
-  if (!std::filesystem::exists(*path, ec)) return app::NoteTimerArray{};
-  auto bytes = files::readFile(*path);
-  if (!bytes) return bytes.error();
-  return app::unarchiveTimerArray(*bytes);
+  return services_.saves->readTimerArray(*currentBabyName);
 }
 
 std::int64_t NoteEditor::freePhotoNumber(const app::NoteTimerArray& timers) {
@@ -110,6 +104,13 @@ Status NoteEditor::saveTheTimer() {
   ownRecord_ = timers->size() - 1;
   stopWatchNum = static_cast<std::int32_t>(*ownRecord_);
   return {};
+}
+
+Status NoteEditor::keepRunningTimer() {
+  Status kept = ownRecord_ ? refrashTimerSave() : saveTheTimer();
+  if (kept && !ownRecord_)
+    kept = foundation::Error::make("NoteEditor", 3, "No file store holds the running timer");
+  return kept;
 }
 
 Status NoteEditor::deleteTheTimer() {
@@ -288,27 +289,35 @@ std::optional<std::string> NoteEditor::startAnotherBreast(std::uint32_t side) {
   resetTimer();
   note_strVal = std::string(side == 1 ? kLeftBreast : kRightBreast);
   timerType = side == 1 ? 3 : 5;
-  if (Status started = startAndSaveTimer(true); !started)
+  if (Status started = startAndSaveTimer(true); !started) {
     foundation::log("The new side's timer is not stored: " + started.error().description());
+    pendingAlert = localized(text_key::kTimerNotStored);
+  }
   return std::nullopt;
 }
 
 int NoteEditor::timerButtonClicked(int button) {
-  auto startSide = [this](bool left) {
+  // A timer that cannot be stored runs on in this editor only, and the user is told.
+  auto reportStore = [this](const Status& stored) {
+    if (stored) return;
+    foundation::log("The running timer is not stored: " + stored.error().description());
+    pendingAlert = localized(text_key::kTimerNotStored);
+  };
+  auto startSide = [this, reportStore](bool left) {
     note_strVal = std::string(left ? kLeftBreast : kRightBreast);
     timerType = left ? 3 : 5;
-    (void)startAndSaveTimer(true);
+    reportStore(startAndSaveTimer(true));
   };
-  auto pause = [this](std::int64_t state) {
+  auto pause = [this, reportStore](std::int64_t state) {
     timerType = state;
     note_DatePaused = now();
-    (void)refrashTimerSave();
+    reportStore(refrashTimerSave());
   };
   const bool breast = isBreastType();
   if (button == 1) {
     if (!towTimers) {
       if (timerType == 0 || timerType == 2) {
-        (void)startAndSaveTimer(true);
+        reportStore(startAndSaveTimer(true));
         timerType = 1;
         return 0;
       }

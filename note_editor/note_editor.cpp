@@ -190,11 +190,18 @@ void NoteEditor::loadEditedNote() {
 
 void NoteEditor::restoreTimerRecord() {
   if (!services_.saves || !currentBabyName) return;
-  auto timers = services_.saves->loadTimerArray(*currentBabyName);
-  if (!timers || stopWatchNum < 0 || static_cast<size_t>(stopWatchNum) >= timers->size() ||
+  auto timers = loadTimers();
+  if (!timers) {
+    // Nothing is restored and nothing will be written over the file.
+    foundation::log("The running timers of the baby cannot be read: " + timers.error().description());
+    pendingAlert = localized(text_key::kTimersUnreadable);
+    return;
+  }
+  if (stopWatchNum < 0 || static_cast<size_t>(stopWatchNum) >= timers->size() ||
       !(*timers)[static_cast<size_t>(stopWatchNum)]) {
     foundation::log("No running timer " + std::to_string(stopWatchNum) +
                     " for the baby; the editor opens empty");
+    pendingAlert = localized(text_key::kTimerNotFound);
     return;
   }
   const app::noteTimer& record = *(*timers)[static_cast<size_t>(stopWatchNum)];
@@ -231,13 +238,15 @@ void NoteEditor::applyDefaults() {
     if (note_numVal) {
       const app::IntegerRange range =
           helper_.getTypeIntegerRange(valueType_.vt_Type(), note_numMeasureCurrent);
+      // The wheel's rows run from location to location + length - 1: a value whose whole part
+      // has no row starts on the last row, so that what opens is what the wheel can show.
       const float lowest = static_cast<float>(range.location);
-      const float highest = static_cast<float>(range.length);
+      const float end = static_cast<float>(range.location + range.length);
       const float value = static_cast<float>(*note_numVal);
       if (value < lowest) {
         note_numVal = lowest;
-      } else if (value > highest && !isType(note_numMeasureCurrent, app::unit::kFtInch)) {
-        note_numVal = highest;
+      } else if (range.length > 0 && value >= end && !isType(note_numMeasureCurrent, app::unit::kFtInch)) {
+        note_numVal = end - 1;
       }
     }
   }
@@ -268,24 +277,25 @@ void NoteEditor::timerAtLoad() {
   }
   // Without a record of its own the editor shows no timer to resume (the opener logged why).
   if (!ownRecord_) return;
+  timerStarted = true;
   if (!isBreastType()) {
     setRunningState();
-    timerStarted = true;
-    setTimerCountFromDates(false);
+    if (note_DateStart) timerCount = std::max<std::int64_t>(0, wholeSeconds(*note_DateStart, now()));
+  }
+  // A record past the limit ends here, once: its record goes and the note the limit makes waits
+  // for Save. Nothing starts ticking again.
+  if (isTimeLimitExceeded() || (!isBreastType() && timerCount > static_cast<std::int64_t>(kDayInSeconds))) {
+    timerStarted = false;
+    timerLimitExceeded();
+    return;
   }
   const bool running = !isBreastType() || timerType == 3 || timerType == 5;
   if (!running) {
     // A paused side shows its counts; nothing ticks until a side is continued.
-    timerStarted = true;
     updateTimer();
     return;
   }
-  timerStarted = true;
-  if (isTimeLimitExceeded() || (!isBreastType() && timerCount > static_cast<std::int64_t>(kDayInSeconds))) {
-    timerLimitExceeded();
-    return;
-  }
-  (void)startAndSaveTimer(false);
+  if (Status started = startAndSaveTimer(false); !started) pendingAlert = localized(text_key::kTimerNotStored);
 }
 
 void NoteEditor::setDates() {
@@ -312,7 +322,7 @@ bool usesKeypad(const std::optional<std::string>& type) {
 bool NoteEditor::isTimeLimitExceeded() const {
   // Both sides together may last a day: seconds while the timer is live, minutes after it stopped.
   if (isBreastType()) {
-    const std::int64_t total = (timerCount + timerCount2) * (timerStarted ? 1 : 60);
+    const std::int64_t total = (timerCount + timerCount2) * (countsMinutes() ? 60 : 1);
     if (total > static_cast<std::int64_t>(kDayInSeconds)) return true;
   }
   if (!note_DateStart || !note_DateStop) return false;
@@ -689,7 +699,8 @@ std::optional<NoteEditor::PendingEvent> NoteEditor::newNoteEvent() const {
 }
 
 std::optional<NoteEditor::PendingEvent> NoteEditor::breastTypeEvent() const {
-  const bool left = timerCount >= 1, right = timerCount2 >= 1;
+  const auto [leftMinutes, rightMinutes] = breastMinutes();
+  const bool left = leftMinutes >= 1, right = rightMinutes >= 1;
   if (!left && !right) return std::nullopt;
   return PendingEvent{"breast_type", Dictionary{{"type", Value(left && right ? "Both"
                                                                : left        ? "Left"
@@ -714,8 +725,9 @@ void NoteEditor::writeNote(const app::Note& note) {
   if (note_DateStart) note_DateStart = cutToMinute(*note_DateStart);
   if (note_DateStop) note_DateStop = cutToMinute(*note_DateStop);
   if (isBreastType()) {
-    note_numVal = static_cast<double>(timerCount);
-    note_numMeasureCurrent = std::to_string(timerCount2);
+    const auto [left, right] = breastMinutes();
+    note_numVal = static_cast<double>(left);
+    note_numMeasureCurrent = std::to_string(right);
   }
   note.setNote_Type(note_Type);
   note.setNote_DateStart(note_DateStart);
@@ -783,7 +795,13 @@ std::vector<NoteEditor::PendingEvent> NoteEditor::rememberValues(const app::Valu
   return events;
 }
 
+std::pair<std::int64_t, std::int64_t> NoteEditor::breastMinutes() const {
+  if (countsMinutes()) return {timerCount, timerCount2};
+  return {timerCount / 60, timerCount2 / 60};
+}
+
 SaveOutcome NoteEditor::saveThisNote() {
+  if (!note_Type) return {false, alertText(text_key::kNoType)};
   if (auto problem = dateProblem()) return {false, alertText(*problem)};
   std::string alert;
   const app::Baby baby = findBaby(alert);

@@ -21,6 +21,7 @@ ValuePanel::ValuePanel(ui::View& host, NoteEditor& model, Hooks hooks)
   datePickerView_->setBackgroundColor(ui::Color(0, 0, 0, 0.3));
   datePickerView_->setAlpha(0);
   datePickerView_->setHidden(true);
+  datePickerView_->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
   host_.addSubview(datePickerView_);
 
   panel_ = std::make_shared<ui::View>(ui::Rect(0, height, width, kPanelHeight));
@@ -101,10 +102,15 @@ void ValuePanel::updateRange() {
   }
 }
 
-void ValuePanel::slideIn(double targetY) {
-  const ui::Rect frame = panel_->frame();
-  panel_->setFrame(ui::Rect(frame.origin.x, host_.bounds().size.height, frame.size.width, frame.size.height));
+void ValuePanel::slideIn(double fromBottom) {
+  // The bars go first: the screen grows under them, and the panel and the dimming are placed on
+  // the grown screen, so that they reach its bottom and cover all of it.
   if (hooks_.barsHidden) hooks_.barsHidden(true);
+  const double height = host_.bounds().size.height;
+  const double targetY = height - fromBottom;
+  const ui::Rect frame = panel_->frame();
+  panel_->setFrame(ui::Rect(frame.origin.x, height, frame.size.width, frame.size.height));
+  datePickerView_->setFrame(host_.bounds());
   datePickerView_->setHidden(false);
   ui::animate(0.3, [this, targetY] {
     datePickerView_->setAlpha(1);
@@ -145,7 +151,7 @@ void ValuePanel::changeTheDate(bool start) {
   datePicker_->setDate(date.value_or(model_.now()));
   segment_->setSelectedSegmentIndex(1);
   showDateViews(true);
-  slideIn(host_.bounds().size.height - kWheelHeight - 88);
+  slideIn(kWheelHeight + 88);
 }
 
 void ValuePanel::editNumValue() {
@@ -154,7 +160,7 @@ void ValuePanel::editNumValue() {
   updateRange();
   showDateViews(false);
   numLabel_->setText(entry_.keypadLabelText());
-  slideIn(host_.bounds().size.height - (entry_.usesKeypad() ? kPanelHeight : 260));
+  slideIn(entry_.usesKeypad() ? kPanelHeight : 260);
 }
 
 void ValuePanel::nowDateClicked() { datePicker_->setDate(model_.now(), true); }
