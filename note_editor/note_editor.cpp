@@ -200,8 +200,7 @@ void NoteEditor::restoreTimerRecord() {
   if (stopWatchNum < 0 || static_cast<size_t>(stopWatchNum) >= timers->size() ||
       !(*timers)[static_cast<size_t>(stopWatchNum)]) {
     foundation::log("No running timer " + std::to_string(stopWatchNum) +
-                    " for the baby; the editor opens empty");
-    pendingAlert = localized(text_key::kTimerNotFound);
+                    " for the baby; the editor opens empty, with nothing to save");
     return;
   }
   const app::noteTimer& record = *(*timers)[static_cast<size_t>(stopWatchNum)];
@@ -801,7 +800,8 @@ std::pair<std::int64_t, std::int64_t> NoteEditor::breastMinutes() const {
 }
 
 SaveOutcome NoteEditor::saveThisNote() {
-  if (!note_Type) return {false, alertText(text_key::kNoType)};
+  // A note needs a type; an editor opened on a running timer that is gone has none.
+  if (!note_Type) return {false, alertText(text_key::kSaveFailed)};
   if (auto problem = dateProblem()) return {false, alertText(*problem)};
   std::string alert;
   const app::Baby baby = findBaby(alert);

@@ -59,11 +59,8 @@ inline constexpr std::string_view kStop = "Stop";
 inline constexpr std::string_view kSaveFailed = "The note could not be saved.";
 inline constexpr std::string_view kNoBaby = "The baby of this note was not found.";
 inline constexpr std::string_view kDeleteFailed = "The note could not be deleted.";
-// A note needs a type; an editor opened on a running timer that is gone has none.
-inline constexpr std::string_view kNoType = "This note has no type and cannot be saved.";
 // The baby's timer file, when it cannot be read or written; it is never written over then.
 inline constexpr std::string_view kTimersUnreadable = "The running timers could not be read.";
-inline constexpr std::string_view kTimerNotFound = "This running timer was not found.";
 inline constexpr std::string_view kTimerNotStored = "The running timer could not be stored.";
 }  // namespace text_key
 
