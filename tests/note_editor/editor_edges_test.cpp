@@ -174,6 +174,24 @@ TEST_F(EditorEdgesTest, PanelsReachTheBottomDimAllAndHideTheStatusBar) {
   }
 }
 
+TEST_F(EditorEdgesTest, ThePhotoScreensButtonsLieInsideTheScreen) {
+  for (const auto& profile : {ui::DeviceProfile::phone568(), ui::DeviceProfile::phone736(), ui::DeviceProfile::pad()}) {
+    ui::ScopedDevice device(profile);
+    auto editor = open("Milestone");
+    editor->setPhoto(picture(8, 8, 200));
+    editor->photoButton().tap();
+    runLoop();
+    auto* photo = dynamic_cast<note_editor::photoViewController*>(editor->navigationController()->topViewController());
+    ASSERT_TRUE(photo);
+    window_->layoutIfNeeded();
+    for (ui::Button* button : {&photo->libraryButton(), &photo->removeButton()}) {
+      const ui::Rect frame = button->convertRectToView(button->bounds(), nullptr);
+      EXPECT_TRUE(window_->bounds().contains(frame))
+          << button->currentTitle() << " at " << frame.y() << " on a screen " << window_->bounds().height();
+    }
+  }
+}
+
 TEST_F(EditorEdgesTest, TheNoticeOfAnEditedNoteIsTypedAndDoneAsAPersonTapsIt) {
   const Date t = at(2020, 1, 6, 9, 10);
   auto editor = open("Milestone", addNote("Milestone", t, t, std::nullopt, std::nullopt, std::nullopt));
