@@ -424,8 +424,10 @@ void noteEditController::setPhoto(const std::optional<graphics::Image>& image) {
   model_.setPhoto(image);
   // A running timer's photo is kept with its record.
   if (model_.timerStarted) {
-    if (auto written = model_.refrashTimerSave(); !written)
+    if (auto written = model_.refrashTimerSave(); !written) {
       foundation::log("Cannot keep the running timer's photo: " + written.error().description());
+      alertAboutTime(text_key::kTimerNotStored);
+    }
   }
   updateEditView();
 }
