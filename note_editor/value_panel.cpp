@@ -26,6 +26,10 @@ ValuePanel::ValuePanel(ui::View& host, NoteEditor& model, Hooks hooks)
 
   panel_ = std::make_shared<ui::View>(ui::Rect(0, height, width, kPanelHeight));
   panel_->setBackgroundColor(ui::Color::white(1));
+  // Closed, the panel waits below the screen's bottom edge and out of sight, also when the screen
+  // grows as the bars hide for another editor (the notice's).
+  panel_->setAutoresizingMask(ui::kFlexibleTopMargin | ui::kFlexibleWidth);
+  panel_->setHidden(true);
   host_.addSubview(panel_);
   dateBackView_ = std::make_shared<ui::View>(ui::Rect(0, kBar, width, kWheelHeight + kBar));
   dateBackView_->setBackgroundColor(ui::Color::white(1));
@@ -112,6 +116,7 @@ void ValuePanel::slideIn(double fromBottom) {
   panel_->setFrame(ui::Rect(frame.origin.x, height, frame.size.width, frame.size.height));
   datePickerView_->setFrame(host_.bounds());
   datePickerView_->setHidden(false);
+  panel_->setHidden(false);
   ui::animate(0.3, [this, targetY] {
     datePickerView_->setAlpha(1);
     if (hooks_.stripeAlpha) hooks_.stripeAlpha(0);
@@ -130,7 +135,16 @@ void ValuePanel::close() {
         const ui::Rect f = panel_->frame();
         panel_->setFrame(ui::Rect(f.origin.x, host_.bounds().size.height, f.size.width, f.size.height));
       },
-      [this](bool) { datePickerView_->setHidden(datePickerView_->alpha() == 0); });
+      // The completion runs later on the run loop, perhaps after the editor went: it holds the
+      // views it touches, not this panel.
+      [dim = std::weak_ptr<ui::View>(datePickerView_), panel = std::weak_ptr<ui::View>(panel_)](bool) {
+        auto dimming = dim.lock();
+        auto sliding = panel.lock();
+        if (!dimming || !sliding) return;
+        const bool closed = dimming->alpha() == 0;
+        dimming->setHidden(closed);
+        sliding->setHidden(closed);
+      });
 }
 
 void ValuePanel::showDateViews(bool shown) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/diary_console.h"
 #include "app/note_timer.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/value_panel.h"
@@ -192,21 +193,20 @@ TEST_F(EditorEdgesTest, ThePhotoScreensButtonsLieInsideTheScreen) {
   }
 }
 
-TEST_F(EditorEdgesTest, TheNoticeOfAnEditedNoteIsTypedAndDoneAsAPersonTapsIt) {
+TEST_F(EditorEdgesTest, TheNoticeOfAnEditedNoteIsDoneAsAPersonTapsIt) {
+  // The date panel was used first: closed, it must stay out of sight when the bars hide again.
   const Date t = at(2020, 1, 6, 9, 10);
   auto editor = open("Milestone", addNote("Milestone", t, t, std::nullopt, std::nullopt, std::nullopt));
-  static_cast<note_editor::noteEditNoticeCell*>(editor->noteEditTable().cellForRowAtIndexPath({2, 0}))
-      ->editButton->tap();
+  ASSERT_TRUE(editor->noteEditTable().tapRowAtIndexPath({0, 0}));
+  editor->valuePanel().cancelButton().tap();
   runLoop();
+  testing_support::TempDir screens;
+  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  ASSERT_TRUE(console.execute("tap Note").ok);
   ASSERT_TRUE(editor->noticeTextView().isFirstResponder());
-  editor->noticeTextView().insertText("first tooth");
-  // Done is tapped where it shows, as a person (and the console) taps it: above the keyboard.
-  ui::Button& done = editor->noticeTextDoneButton();
-  const ui::Point centre = done.convertPointToView(done.bounds().center(), nullptr);
-  for (const auto& target : ui::overlayTargets(window_->bounds().size))
-    EXPECT_FALSE(target.frame.contains(centre)) << "Done lies under the key " << target.title;
-  ui::TouchInjector(*window_).tap(centre);
-  runLoop();
+  ASSERT_TRUE(console.execute("type \"first tooth\"").ok);
+  const auto done = console.execute("tap Done");
+  EXPECT_TRUE(done.ok) << done.message;
   EXPECT_FALSE(editor->noticeTextView().isFirstResponder());
   EXPECT_EQ(editor->noticeTextBackView().alpha(), 0);
   tapItem(editor->saveButton());
