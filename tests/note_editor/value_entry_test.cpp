@@ -9,6 +9,7 @@
 #include <clocale>
 #include <locale>
 
+#include "app/diary_console.h"
 #include "note_editor/date_changes.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/value_panel.h"
@@ -373,8 +374,14 @@ TEST_F(ValueEntryTest, ScreenWheelAndAddedDurationSheet) {
   touch(10, 50), touch(w / 2, h - 4), touch(10, h - 4), touch(w / 2, 150);  // "1", "0", ".", "5"
   touch(w / 2, 30);                                                         // the top band: nothing
   EXPECT_EQ(drink->valuePanel().numLabel().text(), "10.5");
+  // And by what the keys show, as a person names them to the console.
+  testing_support::TempDir screens;
+  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  EXPECT_NE(console.execute("look").message.find("\"<\""), std::string::npos);
+  for (const char* key : {"<", "<", "<", "<", "\"7\"", "\"0\"", "."}) EXPECT_TRUE(console.execute(std::string("tap ") + key).ok) << key;
+  EXPECT_EQ(drink->valuePanel().numLabel().text(), "70.");
   drink->valuePanel().doneButton().tap();
-  EXPECT_EQ(drink->model().note_numVal, 10.5);
+  EXPECT_EQ(drink->model().note_numVal, 70);
 }
 
 }  // namespace
