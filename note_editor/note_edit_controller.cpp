@@ -66,7 +66,7 @@ void noteEditController::viewDidAppear(bool /*animated*/) {
 void noteEditController::updateBarButtons() {
   const bool running = model_.runningTimerBar;
   // A note without a type cannot be stored: no Save is offered.
-  navigationItem().setRightBarButtonItem(running ? toMainScreenButton_
+  navigationItem().setRightBarButtonItem(running            ? toMainScreenButton_
                                          : model_.note_Type ? saveButton_
                                                             : emptyButton_);
   navigationItem().setLeftBarButtonItem(running ? emptyButton_ : cancelButton_);
@@ -142,14 +142,10 @@ void noteEditController::observeNotifications() {
   observers_.push_back(center.addObserver(std::string(ui::kApplicationWillEnterForegroundNotification),
                                           nullptr,
                                           [this](const runtime::Notification&) { willEnterForeground(); }));
-  observers_.push_back(center.addObserver(
-      std::string(ui::kKeyboardWillShowNotification), nullptr, [this](const runtime::Notification&) {
-        layoutNotice();
-      }));
-  observers_.push_back(center.addObserver(
-      std::string(ui::kKeyboardDidChangeFrameNotification), nullptr, [this](const runtime::Notification&) {
-        layoutNotice();
-      }));
+  observers_.push_back(center.addObserver(std::string(ui::kKeyboardWillShowNotification), nullptr,
+                                          [this](const runtime::Notification&) { layoutNotice(); }));
+  observers_.push_back(center.addObserver(std::string(ui::kKeyboardDidChangeFrameNotification), nullptr,
+                                          [this](const runtime::Notification&) { layoutNotice(); }));
   observers_.push_back(center.addObserver(std::string(ui::kKeyboardWillHideNotification), nullptr,
                                           [this](const runtime::Notification&) { keyboardWillBeHidden(); }));
 }

@@ -247,7 +247,8 @@ void NoteEditor::timerAtLoad() {
     updateTimer();
     return;
   }
-  if (Status started = startAndSaveTimer(false); !started) pendingAlert = localized(text_key::kTimerNotStored);
+  if (Status started = startAndSaveTimer(false); !started)
+    pendingAlert = localized(text_key::kTimerNotStored);
 }
 
 void NoteEditor::setDates() {

@@ -67,7 +67,8 @@ TEST_F(EditorEdgesTest, AFeedingsAddedDurationIsStoredInMinutes) {
   std::vector<std::pair<double, double>> stored;  // minutes, span in minutes
   for (const auto& note : notes()) {
     EXPECT_EQ(note.note_numMeasureCurrent(), "0");
-    stored.emplace_back(note.note_numValue()->toDouble(), (*note.note_DateStop() - *note.note_DateStart()) / 60);
+    stored.emplace_back(note.note_numValue()->toDouble(),
+                        (*note.note_DateStop() - *note.note_DateStart()) / 60);
   }
   std::sort(stored.begin(), stored.end());
   EXPECT_EQ(stored, (std::vector<std::pair<double, double>>{{10, 10}, {30, 30}}));
@@ -113,7 +114,8 @@ TEST_F(EditorEdgesTest, AnUnreadableTimerFileIsToldAndKept) {
 
   // A start that cannot be stored says so; "to main screen" then claims nothing.
   auto editor = open("Sleep");
-  auto* cell = dynamic_cast<note_editor::timerCellBase*>(editor->noteEditTable().cellForRowAtIndexPath({0, 1}));
+  auto* cell =
+      dynamic_cast<note_editor::timerCellBase*>(editor->noteEditTable().cellForRowAtIndexPath({0, 1}));
   ASSERT_TRUE(cell);
   cell->centerButton->tap();
   runLoop();
@@ -176,13 +178,15 @@ TEST_F(EditorEdgesTest, PanelsReachTheBottomDimAllAndHideTheStatusBar) {
 }
 
 TEST_F(EditorEdgesTest, ThePhotoScreensButtonsLieInsideTheScreen) {
-  for (const auto& profile : {ui::DeviceProfile::phone568(), ui::DeviceProfile::phone736(), ui::DeviceProfile::pad()}) {
+  for (const auto& profile :
+       {ui::DeviceProfile::phone568(), ui::DeviceProfile::phone736(), ui::DeviceProfile::pad()}) {
     ui::ScopedDevice device(profile);
     auto editor = open("Milestone");
     editor->setPhoto(picture(8, 8, 200));
     editor->photoButton().tap();
     runLoop();
-    auto* photo = dynamic_cast<note_editor::photoViewController*>(editor->navigationController()->topViewController());
+    auto* photo =
+        dynamic_cast<note_editor::photoViewController*>(editor->navigationController()->topViewController());
     ASSERT_TRUE(photo);
     window_->layoutIfNeeded();
     for (ui::Button* button : {&photo->libraryButton(), &photo->removeButton()}) {

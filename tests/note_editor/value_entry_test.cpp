@@ -139,7 +139,8 @@ TEST(PickerOverlayTest, StyleThreeFollowsTheDevice) {
     ui::DeviceProfile device;
     std::vector<double> separators;
   };
-  for (const Case& c : {Case{ui::DeviceProfile::phone568(), {130, 200}}, Case{ui::DeviceProfile::pad(), {230, 310}}}) {
+  for (const Case& c :
+       {Case{ui::DeviceProfile::phone568(), {130, 200}}, Case{ui::DeviceProfile::pad(), {230, 310}}}) {
     ui::ScopedDevice device(c.device);
     note_editor::customPickerView overlay(ui::Rect(0, 0, 400, 216));
     overlay.pickerStyle = 3;
@@ -378,7 +379,8 @@ TEST_F(ValueEntryTest, ScreenWheelAndAddedDurationSheet) {
   testing_support::TempDir screens;
   app::DiaryConsole console(clock_, loop_, screens.path(), 1);
   EXPECT_NE(console.execute("look").message.find("\"<\""), std::string::npos);
-  for (const char* key : {"<", "<", "<", "<", "\"7\"", "\"0\"", "."}) EXPECT_TRUE(console.execute(std::string("tap ") + key).ok) << key;
+  for (const char* key : {"<", "<", "<", "<", "\"7\"", "\"0\"", "."})
+    EXPECT_TRUE(console.execute(std::string("tap ") + key).ok) << key;
   EXPECT_EQ(drink->valuePanel().numLabel().text(), "70.");
   drink->valuePanel().doneButton().tap();
   EXPECT_EQ(drink->model().note_numVal, 70);
