@@ -16,7 +16,10 @@
 // safe because every screen on the editing road saves its changes at once: the context holds
 // none but the editor's own when it saves.)
 //
-// Everything runs on the main thread. Time comes from the services' clock.
+// Everything runs on the main thread. Time comes from the services' clock. The model's code lies
+// by job: note_editor.cpp (services, set-up), editor_table.cpp (rows, header, taps),
+// editor_timers.cpp (timer states, tick, records, limit), editor_saving.cpp (child screens'
+// answers, save, delete, copy); date_changes and value_entry hold the panel's rules.
 
 #include <array>
 #include <cstdint>
