@@ -172,6 +172,12 @@ foundation::Status unitsController::setUnit(const std::string& type, const std::
   const app::ValueType row = helper_.getValueType(type);
   store::Context* context = row ? row.object()->context() : nullptr;
   if (!context) return foundation::Error::make("UnitsErrorDomain", 2, "The type's values cannot be read.");
+  // The remembered value (where a new note of the type starts) keeps its quantity: it moves into
+  // the new unit in the same save. A row that never had a unit holds the type's first (metric) one.
+  const std::string was = row.vt_NumMeasureCurrent().value_or(units.front());
+  if (const auto value = row.vt_NumCurrent(); value && was != unit) {
+    row.setVt_NumCurrent(static_cast<float>(helper_.convertNotationToOpposite(type, was, unit, *value)));
+  }
   row.setVt_NumMeasureCurrent(unit);
   auto saved = context->save();
   if (!saved) {
