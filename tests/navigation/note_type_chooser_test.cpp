@@ -120,8 +120,11 @@ TEST_F(ChooserTest, AnEditedOrderSurvivesARestartAndTheTutorialMovesOnOnce) {
 
   EXPECT_FALSE(editor.tableView().swipeToDeleteRowAtIndexPath({0, 3}));
   ASSERT_TRUE(editor.tableView().moveRowByUser({0, 0}, {0, 23}));
-  ASSERT_TRUE(navigation_->tapBackButton());
+  ui::View* back = navigation_->navigationBar().leftItemView();
+  ASSERT_TRUE(back);
+  ui::TouchInjector(*window_).tap(back->convertRectToView(back->bounds(), window_.get()).center());
   runLoop();
+  EXPECT_EQ(navigation_->topViewController(), &chooser);
   EXPECT_EQ(chooser.noteTypeArray().back(), defaults.front());  // at once, on coming back
 
   auto& again = openChooser();
