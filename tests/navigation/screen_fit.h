@@ -44,6 +44,14 @@ inline void walk(ui::View& view, ui::View& window, bool inTable, std::vector<std
     const bool cut = lines == 1 ? m.size.width > b.width() + 0.5
                                 : (lines > 0 && m.lineCount > lines) || m.size.height > b.height() + 1;
     if (cut) found.push_back("cut: \"" + label->text() + "\"");
+  } else if (auto* segments = dynamic_cast<ui::SegmentedControl*>(&view)) {
+    // Segments share the width equally and draw their titles in the control's 13-point font.
+    const int n = segments->numberOfSegments();
+    for (int i = 0; i < n && b.width() > 0; ++i) {
+      const std::string title = segments->titleForSegmentAtIndex(i);
+      if (measurer->sizeOf(title, graphics::Font::systemFontOfSize(13)).width > b.width() / n + 0.5)
+        found.push_back("cut: \"" + title + "\"");
+    }
   } else if (auto* button = dynamic_cast<ui::Button*>(&view); button && !button->currentTitle().empty()) {
     const double width = measurer->sizeOf(button->currentTitle(), button->titleFont()).width;
     const auto image = button->imageForState(button->state());
