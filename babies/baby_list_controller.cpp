@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/app_delegate.h"
+#include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/graphics/text_measure.h"
@@ -476,8 +477,8 @@ std::shared_ptr<ui::TableViewCell> photoCollectionController::cellForRowAtIndexP
   auto cell = plainCell(table, "photoCell", ui::CellStyle::kDefault);
   const auto index = static_cast<size_t>(path.row);
   const auto& date = photoDates_.at(index);
-  const auto formatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
-                                                               foundation::DateFormatterStyle::Short);
+  const auto formatter = navigation::interfaceDateFormatter(foundation::DateFormatterStyle::Medium,
+                                                            foundation::DateFormatterStyle::Short);
   cell->textLabel().setText(date ? formatter.stringFromDate(*date) : "");
   if (locSaves_) {
     if (auto image = locSaves_->getPhoto(photoKeys_[index]))

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/app_delegate.h"
+#include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/number_formatter.h"
@@ -360,8 +361,8 @@ void DayTrackController::nextDay() {
 
 void DayTrackController::reload() {
   view();
-  auto formatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
-                                                         foundation::DateFormatterStyle::None);
+  auto formatter = navigation::interfaceDateFormatter(foundation::DateFormatterStyle::Medium,
+                                                      foundation::DateFormatterStyle::None);
   formatter.setTimeZone(calendar_.timeZone());
   dayLabel_->setText(formatter.stringFromDate(dayStart_));
   std::vector<DaySpan> spans;

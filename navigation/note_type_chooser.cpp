@@ -168,6 +168,12 @@ void noteTypeTableController::viewDidLoad() {
     navigationItem().setLeftBarButtonItem(
         ui::BarButtonItem::withTitle(services_.localized("Cancel"), ui::BarButtonItemStyle::kPlain,
                                      [this](ui::BarButtonItem&) { cancel(); }));
+  } else {
+    // Pushed over the reminder list: the flat back button, as a back button titled with the list's
+    // name is cut in the longer languages.
+    navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+      if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
+    }));
   }
   navigationItem().setRightBarButtonItem(
       services_.tutorial() == 3

@@ -5,6 +5,7 @@
 #include "app/app_delegate.h"
 #include "app/flat_widgets.h"
 #include "app/note_types.h"
+#include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
@@ -141,8 +142,7 @@ std::shared_ptr<ui::TableViewCell> reminderController::cellForRowAtIndexPath(ui:
   const auto& reminder = reminders_.at(static_cast<size_t>(path.row));
   cell->textLabel().setText(services_.localized(reminder.type));
   cell->detailTextLabel().setText(
-      foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
-                                            foundation::DateFormatterStyle::Short)
+      interfaceDateFormatter(foundation::DateFormatterStyle::Medium, foundation::DateFormatterStyle::Short)
           .stringFromDate(reminder.fireDate));
   return cell;
 }

@@ -175,7 +175,9 @@ TEST_F(ChooserTest, ReminderModeHandsTheTypeOnAndAnswersYesThroughTheChooser) {
   chooser->setForReminders(true);
   navigation_->pushViewController(chooser, true);
   runLoop();
-  EXPECT_FALSE(chooser->navigationItem().leftBarButtonItem());  // no Cancel
+  // No Cancel: only the way back to the list.
+  ASSERT_TRUE(chooser->navigationItem().leftBarButtonItem());
+  EXPECT_TRUE(chooser->navigationItem().leftBarButtonItem()->title().empty());
   ASSERT_TRUE(ui::imageNamed("icon_weight_badge.png"));
   EXPECT_NE(chooser->getImageForTypeID("Weight"), ui::imageNamed("icon_weight_badge.png"));
 
