@@ -1,13 +1,10 @@
 #include "babies/baby_list_controller.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include "app/app_delegate.h"
+#include "navigation/bar_title.h"
 #include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
-#include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/store/predicate.h"
 
@@ -19,33 +16,6 @@ namespace {
 
 inline constexpr std::string_view kNotSetKey = "Not set";
 
-// Titles the screen's bar with a label that shrinks into the room its two text buttons leave: a new
-// baby's title is longer than that room in Russian and German on a phone. The room is what the bar
-// gives a title: the width less, on each side, the wider button (its title and 8 points, at least
-// 44), its 16-point margin and 8 points of air.
-void setShrinkingTitle(ui::ViewController& screen, const std::string& title) {
-  screen.setTitle(title);
-  const auto& look = ui::NavigationBar::appearance();
-  const graphics::Font buttonFont = ui::Button().titleFont();
-  double button = 44;
-  const auto& bar = screen.navigationItem();
-  for (const auto& item : {bar.leftBarButtonItem(), bar.rightBarButtonItem()}) {
-    if (!item) continue;
-    const double width = graphics::defaultTextMeasurer()->sizeOf(item->title(), buttonFont).width;
-    button = std::max(button, std::ceil(width) + 8);
-  }
-  auto label = std::make_shared<ui::Label>(
-      ui::Rect(0, 0, std::max(0.0, screen.view()->bounds().width() - 2 * (16 + button + 8)), 44));
-  label->setText(title);
-  label->setFont(look.titleFont.value_or(graphics::Font::boldSystemFontOfSize(17)));
-  label->setTextColor(look.titleColor.value_or(graphics::Color::black()));
-  label->setTextAlignment(graphics::TextAlignment::kCenter);
-  label->setAdjustsFontSizeToFitWidth(true);
-  label->setMinimumScaleFactor(0.6);
-  label->setUserInteractionEnabled(false);
-  screen.navigationItem().setTitle("");
-  screen.navigationItem().setTitleView(label);
-}
 
 std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
 
@@ -260,7 +230,7 @@ void addBabyController::viewDidLoad() {
       localized("Cancel"), ui::BarButtonItemStyle::kPlain, [this](ui::BarButtonItem&) { cancel(); }));
   navigationItem().setRightBarButtonItem(ui::BarButtonItem::withTitle(
       localized("Done"), ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { save(); }));
-  setShrinkingTitle(*this, baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
+  navigation::setShrinkingTitle(*this, baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
 
   const double width = view()->bounds().width();
   nameField_ = std::make_shared<ui::TextField>(ui::Rect(20, 20, width - 40, 40));

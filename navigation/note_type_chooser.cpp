@@ -6,6 +6,7 @@
 #include "app/app_delegate.h"
 #include "app/flat_widgets.h"
 #include "app/note_types.h"
+#include "navigation/bar_title.h"
 #include "navigation/type_order_editor.h"
 #include "note_editor/note_edit_controller.h"
 #include "platform/ui/device.h"
@@ -163,7 +164,6 @@ std::shared_ptr<ui::BarButtonItem> noteTypeTableController::plainEditButton() {
 
 void noteTypeTableController::viewDidLoad() {
   view()->setBackgroundColor(graphics::Color::rgb(250 / 255.0, 249 / 255.0, 253 / 255.0, 1));
-  setTitle(services_.localized("Categories"));
   if (!forReminders_) {
     navigationItem().setLeftBarButtonItem(
         ui::BarButtonItem::withTitle(services_.localized("Cancel"), ui::BarButtonItemStyle::kPlain,
@@ -179,6 +179,7 @@ void noteTypeTableController::viewDidLoad() {
       services_.tutorial() == 3
           ? app::FlatBarButtonItems::rightButtonEditTextWithBadgeWithTargetSelector([this] { edit(); })
           : plainEditButton());
+  setShrinkingTitle(*this, services_.localized("Categories"));
 
   // The table fills the view as the navigation controller sizes it (below its bar), so that its
   // last row can be scrolled into sight.
