@@ -27,6 +27,15 @@ std::optional<std::string> SubValueList::handBack() const {
   return chosen_;
 }
 
+namespace {
+// A typed sub-value loses the spaces and tabs around it; a line break is part of what was typed.
+std::string trimBlanks(std::string_view typed) {
+  const auto first = typed.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(typed.substr(first, typed.find_last_not_of(" \t") - first + 1));
+}
+}  // namespace
+
 void SubValueList::search(std::string_view typed) {
   search_ = std::string(typed);
   shown_.clear();
@@ -36,7 +45,7 @@ void SubValueList::search(std::string_view typed) {
 }
 
 SubValueList::Outcome SubValueList::add(std::string_view typed) {
-  std::string value = text::trim(typed);
+  std::string value = trimBlanks(typed);
   if (value.empty()) return Outcome::kEmpty;
   if (std::find(values_.begin(), values_.end(), value) != values_.end()) return Outcome::kDuplicate;
   values_.insert(values_.begin(), value);
@@ -46,7 +55,7 @@ SubValueList::Outcome SubValueList::add(std::string_view typed) {
 }
 
 SubValueList::Outcome SubValueList::rename(std::string_view old, std::string_view typed) {
-  std::string value = text::trim(typed);
+  std::string value = trimBlanks(typed);
   if (value.empty()) return Outcome::kEmpty;
   auto it = std::find(values_.begin(), values_.end(), old);
   if (it == values_.end()) return Outcome::kUnknown;
@@ -106,6 +115,7 @@ void strValueCell::layoutSubviews() {
   const auto b = bounds();
   checkMarkImg->setFrame(graphics::Rect(10, (b.height() - 24) / 2, 24, 24));
   strValueLable->setFrame(graphics::Rect(44, 0, std::max(0.0, b.width() - 54), b.height()));
+  checkMarkImg->setHidden(!chosen);
 }
 
 void strValueCell::drawRect(graphics::Canvas& canvas, const graphics::Rect& /*rect*/) {
@@ -115,7 +125,7 @@ void strValueCell::drawRect(graphics::Canvas& canvas, const graphics::Rect& /*re
   app::beginFlatRowDrawing(canvas, b);
   if (firstInSection) canvas.strokeLine(graphics::Point(0, 0.5), graphics::Point(w, 0.5));
   canvas.strokeLine(graphics::Point(lastInSection ? 0 : 44, h), graphics::Point(w, h));
-  checkMarkImg->setHidden(!isSelected());
+  checkMarkImg->setHidden(!chosen);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -148,6 +158,7 @@ void strValueListEditController::viewDidLoad() {
 
   searchTextField_ = std::make_shared<ui::TextField>(graphics::Rect(10, 0, w - 64, 44));
   searchTextField_->setDelegate(this);
+  searchTextField_->setPlaceholder(localized(kSearchPlaceholderKey));
   addButton_ = std::make_shared<ui::Button>(graphics::Rect(w - 44, 0, 44, 44));
   addButton_->setTitle("+");
   addButton_->addTarget([this](ui::Control&) { addNew(); }, ui::kControlEventTouchUpInside);
@@ -267,7 +278,9 @@ std::shared_ptr<ui::TableViewCell> strValueListEditController::cellForRowAtIndex
   cell->firstInSection = path.row == 0;
   cell->lastInSection = path.row == numberOfRowsInSection(table, 0) - 1;
   cell->strValueLable->setText(*text);
-  cell->setSelected(!isEditing() && list_->chosen() == *text, false);
+  cell->chosen = !isEditing() && list_->chosen() == *text;
+  cell->setSelected(cell->chosen, false);
+  cell->checkMarkImg->setHidden(!cell->chosen);
   cell->setNeedsDisplay();
   return cell;
 }
@@ -329,7 +342,7 @@ void strValueEditController::viewDidLoad() {
 }
 
 void strValueEditController::back() {
-  textField_->setText(text::trim(textField_->text()));
+  textField_->setText(trimBlanks(textField_->text()));
   if (!strValueListCtrl) return;
   // Held here: the list screen pops this one, which may release it.
   auto self = shared_from_this();

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 #include "cloud/oauth_errors.h"
+#include "memory_oauth_keychain.h"
 #include "platform/files/app_home.h"
 #include "platform/ui/application.h"
 #include "support/cloud_server.h"
@@ -18,32 +18,7 @@ namespace {
 
 using foundation::Dictionary;
 
-// Items in memory, keyed by security domain, server and account.
-struct MemoryKeychain : OAuthKeychain {
-  std::map<std::string, std::string> items;
-  static std::string key(const Item& i) { return i.securityDomain + "|" + i.server + "|" + i.account; }
-  std::int32_t find(const Item& i, std::string* v) override {
-    auto it = items.find(key(i));
-    if (it == items.end()) return kItemNotFound;
-    if (v) *v = it->second;
-    return kSuccess;
-  }
-  std::int32_t add(const Item& i, std::string_view v) override {
-    return items.emplace(key(i), std::string(v)).second ? kSuccess : kDuplicateItem;
-  }
-  std::int32_t update(const Item& i, std::string_view v) override {
-    auto it = items.find(key(i));
-    if (it == items.end()) return kItemNotFound;
-    it->second = v;
-    return kSuccess;
-  }
-  std::int32_t remove(const Item& i) override { return items.erase(key(i)) ? kSuccess : kItemNotFound; }
-  bool holds(std::string_view account) const {
-    for (const auto& [k, v] : items)
-      if (k.ends_with("|" + std::string(account))) return true;
-    return false;
-  }
-};
+using MemoryKeychain = MemoryOAuthKeychain;
 
 class OAuthAPITest : public ::testing::Test {
  protected:
@@ -116,6 +91,15 @@ TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignaturesForTwoClients) {
   auto info = api->dataForMethod("account/info");
   ASSERT_TRUE(info.ok()) << info.error().description();
   EXPECT_NE(info->find("\"uid\""), std::string::npos);
+  // So is a prepared request, signed afresh: its query's parameters travel with the signature.
+  HttpRequest prepared;
+  prepared.url = url("/1/account/info?locale=en");
+  std::optional<std::string> body;
+  auto loader = api->performURLRequest(prepared, [&](OAuthAPIRequestLoader& l) { body = l.responseString(); });
+  ASSERT_TRUE(loader.ok()) << loader.error().description();
+  ASSERT_TRUE(run([&] { return body.has_value(); }));
+  EXPECT_NE(body->find("\"uid\""), std::string::npos);
+  EXPECT_EQ(api->activeLoaderCount(), 0u);
 
   ASSERT_TRUE(api->discardCredentials().ok());
   EXPECT_FALSE(api->isAuthenticated());
@@ -160,6 +144,11 @@ TEST_F(OAuthAPITest, MisuseIsAnErrorValue) {
   auto nil = api->performMethod(std::nullopt, "https://" + server_.host(), {});
   ASSERT_FALSE(nil.ok());
   EXPECT_EQ(nil.error().code, kOAuthAPIErrorNilMethod);
+  EXPECT_EQ(api->performURLRequest(std::nullopt).error().code, kOAuthAPIErrorNilMethod);
+  HttpRequest undecodable;
+  undecodable.url = url("/1/account/info?locale=%zz");
+  EXPECT_FALSE(api->performURLRequest(undecodable).ok());
+  EXPECT_EQ(api->activeLoaderCount(), 0u);
 
   OAuthAPI::Options options;
   options.userDefaults = defaults_;

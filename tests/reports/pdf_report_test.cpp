@@ -42,42 +42,11 @@ foundation::Bytes jpeg(int w, int h, std::uint8_t shade, int orientation = 0) {
   foundation::Bytes bytes = image.jpegData(0.8).value();
   if (orientation == 0) return bytes;
   // APP1: "Exif\0\0", a little-endian TIFF header and one IFD entry (0x0112, SHORT, 1, value).
-  const std::uint8_t exif[] = {0xFF,
-                               0xE1,
-                               0x00,
-                               0x22,
-                               'E',
-                               'x',
-                               'i',
-                               'f',
-                               0,
-                               0,
-                               'I',
-                               'I',
-                               42,
-                               0,
-                               8,
-                               0,
-                               0,
-                               0,
-                               1,
-                               0,
-                               0x12,
-                               0x01,
-                               3,
-                               0,
-                               1,
-                               0,
-                               0,
-                               0,
-                               static_cast<std::uint8_t>(orientation),
-                               0,
-                               0,
-                               0,
-                               0,
-                               0,
-                               0,
-                               0};
+  // clang-format off
+  const std::uint8_t exif[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                               1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<std::uint8_t>(orientation), 0,
+                               0, 0, 0, 0, 0, 0};
+  // clang-format on
   bytes.insert(bytes.begin() + 2, std::begin(exif), std::end(exif));
   return bytes;
 }
@@ -187,6 +156,14 @@ TEST_F(PdfReportTest, EmptyDaysGiveTitleAndToothPagesAndNoBabyWritesNothing) {
   EXPECT_TRUE(
       std::regex_search(run("pdfinfo '" + r.outputPath.string() + "'"), std::regex(R"(Pages:\s+2\n)")));
   EXPECT_NE(run("pdftotext '" + r.outputPath.string() + "' -").find("Not enough data"), std::string::npos);
+
+  // A Russian interface on an English device: Russian dates.
+  r.language = note_helper_test::language("ru");
+  ASSERT_TRUE(reports::generatePdfReport(r).ok());
+  const std::string russian = run("pdftotext '" + r.outputPath.string() + "' -");
+  EXPECT_NE(russian.find("15 января 2026 г."), std::string::npos) << russian;
+  EXPECT_NE(russian.find("6 декабря 2026 г."), std::string::npos) << russian;
+  r.language = note_helper_test::language("en");
 
   const auto before = files::readFile(r.outputPath).value();
   r.baby = app::Baby();
