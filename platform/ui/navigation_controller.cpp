@@ -11,7 +11,6 @@ namespace ui {
 using screens::Change;
 using screens::record;
 using screens::runTransition;
-using screens::screenRect;
 using screens::shared;
 
 // ------------------------------------------------------------------------------ NavigationController
@@ -127,12 +126,14 @@ void NavigationController::tellDelegateOfNewTop(ViewController* newTop, bool ani
 void NavigationController::layoutContent() {
   ViewController* top = topViewController();
   if (!top || !isViewLoaded()) return;
-  std::shared_ptr<View> content = top->view();
   std::shared_ptr<View> root = view();
-  // The screen starts below the bar while the bar shows.
+  // The screen starts below the bar while the bar shows; one loaded now lays itself out there.
   double barBottom = (bar_ && !barHidden_) ? bar_->frame().maxY() : 0;
   Rect b = root->bounds();
-  content->setFrame(Rect(b.x(), b.y() + barBottom, b.width(), std::max(0.0, b.height() - barBottom)));
+  const Rect frame(b.x(), b.y() + barBottom, b.width(), std::max(0.0, b.height() - barBottom));
+  if (!top->isViewLoaded()) top->plannedFrame_ = frame;
+  std::shared_ptr<View> content = top->view();
+  content->setFrame(frame);
   content->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
   if (content->superview() != root.get()) root->insertSubviewAtIndex(content, 0);
 }
@@ -158,7 +159,7 @@ NavigationBar& NavigationController::navigationBar() {
 }
 
 void NavigationController::loadView() {
-  Rect frame = screenRect();
+  Rect frame = plannedViewFrame();
   auto root = std::make_shared<View>(frame);
   setView(root);
   bar_ = std::make_shared<NavigationBar>();

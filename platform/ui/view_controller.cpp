@@ -90,7 +90,7 @@ std::shared_ptr<View> ViewController::view() {
   if (!view_ && !loading_) {
     loading_ = true;
     loadView();
-    if (!view_) view_ = std::make_shared<View>(screenRect());
+    if (!view_) view_ = std::make_shared<View>(plannedViewFrame());
     loading_ = false;
     viewDidLoad();
   }
@@ -99,8 +99,10 @@ std::shared_ptr<View> ViewController::view() {
 
 void ViewController::setView(std::shared_ptr<View> view) { view_ = std::move(view); }
 
+Rect ViewController::plannedViewFrame() const { return plannedFrame_.value_or(screenRect()); }
+
 void ViewController::loadView() {
-  view_ = std::make_shared<View>(screenRect());
+  view_ = std::make_shared<View>(plannedViewFrame());
   view_->setBackgroundColor(Color::white());
 }
 
@@ -202,8 +204,10 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
   }
   host->presented_ = controller;
   controller->presenting_ = host;
-  std::shared_ptr<View> view = controller->view();
   ModalPresentationStyle style = controller->modalPresentationStyle();
+  // A screen loaded for this presentation lays itself out in the room it will have (a form sheet's).
+  if (!controller->isViewLoaded()) controller->plannedFrame_ = presentationFrame(style);
+  std::shared_ptr<View> view = controller->view();
   view->setFrame(presentationFrame(style));
   Window* window = host->view_ ? host->view_->window() : nullptr;
   std::shared_ptr<Window> keyWindow = Application::shared().keyWindow();

@@ -164,8 +164,12 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool isViewLoaded() const { return view_ != nullptr; }
   // Replaces the view (before loading: the view loadView would make).
   void setView(std::shared_ptr<View> view);
-  // Makes the view; the default is a plain view the size of the screen.
+  // Makes the view; the default is a plain view of plannedViewFrame().
   virtual void loadView();
+  // The frame the view takes once shown: what the navigation controller holding it or the
+  // presentation showing it (a form sheet on the tablet) gives it, known before the view loads so
+  // that viewDidLoad lays out in the room the screen will have; else the whole screen.
+  Rect plannedViewFrame() const;
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool /*animated*/) {}
   virtual void viewDidAppear(bool /*animated*/) {}
@@ -269,6 +273,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool coveredByPresented_ = false;
   int statusBarUpdates_ = 0;
   bool editing_ = false;
+  std::optional<Rect> plannedFrame_;
 };
 
 // A controller's delegate reference that tells its observers of every assignment, so that an object
