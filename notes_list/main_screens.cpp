@@ -158,6 +158,12 @@ void MainScreen::viewDidAppear(bool animated) {
   if (services_.startScreenshots) services_.startScreenshots(*this);
 }
 
+void MainScreen::layerOverlays() {
+  // Until the units are chosen no tap may reach the strip, the switch or a button.
+  if (fstLaunchView()) view()->bringSubviewToFront(fstLaunchView().get());
+  if (noUserBlockLayer_) view()->bringSubviewToFront(noUserBlockLayer_.get());
+}
+
 ui::ModalPresentationStyle MainScreen::openStyle() const {
   return iPad() ? ui::ModalPresentationStyle::kFormSheet : ui::ModalPresentationStyle::kFullScreen;
 }

@@ -17,7 +17,10 @@
 #include "notes_list/main_view_controller_ipad.h"
 #include "notes_list/notes_view_controller_iphone.h"
 #include "notes_list/quick_start.h"
+#include "notes_list/units_overlay.h"
+#include "platform/files/file_ops.h"
 #include "platform/ui/render.h"
+#include "platform/ui/touch.h"
 
 namespace {
 
@@ -205,6 +208,60 @@ TEST_F(MainScreensTest, PhoneChoosesTheFirstBabyAndSwitchingReloadsTheList) {
   screen.filterOnButton().tap();
   EXPECT_TRUE(screen.filterOnButton().isHidden());
   EXPECT_EQ(screen.tableStyleSegment().frame().origin.x, 50);
+}
+
+// On a first launch the units overlay lies over everything on the list's view but the block
+// layer: a tap on the strip, the filter or the style switch reaches the overlay, not the control,
+// until the units are chosen. The same tap opens the editor afterwards.
+TEST_F(MainScreensTest, FirstRunOverlayTakesEveryTapUntilTheUnitsAreChosen) {
+  for (const bool pad : {false, true}) {
+    SCOPED_TRACE(pad ? "tablet" : "phone");
+    restart();
+    (void)files::remove(home_.library() / "Settings" / "firstLaunch.txt");
+    std::optional<ui::ScopedDevice> device;
+    if (pad) device.emplace(ui::DeviceProfile::pad());
+    MainScreen& screen = pad ? static_cast<MainScreen&>(*launch()) : launchPhone();
+    auto* overlay = dynamic_cast<notes_list::firstLaunchView*>(screen.fstLaunchView().get());
+    ASSERT_NE(overlay, nullptr);
+    ASSERT_TRUE(screen.noUserBlockLayer().isHidden());
+    const auto& order = screen.view()->subviews();
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order.back().get(), &screen.noUserBlockLayer());
+    EXPECT_EQ(order[order.size() - 2].get(), overlay);
+    EXPECT_TRUE(overlay->frame().contains(screen.view()->bounds()));
+
+    auto centre = [this](ui::View& view, graphics::Point at) {
+      return view.convertPointToView(at, window_.get());
+    };
+    ui::View& strip = *screen.noteQuickStartView();
+    const graphics::Point firstSlot = centre(strip, {10, strip.bounds().height() / 2});
+    const graphics::Rect segment = screen.tableStyleSegment().bounds();
+    ui::View& button =
+        pad ? static_cast<ui::View&>(
+                  *dynamic_cast<mainViewController_iPad&>(screen).panelButton(charts::kGraphicsSegue))
+            : dynamic_cast<notesViewController_iPhone&>(screen).remindersButton();
+    for (const graphics::Point point :
+         {firstSlot, centre(screen.filterButton(), screen.filterButton().bounds().center()),
+          centre(screen.tableStyleSegment(), {segment.width() * 0.75, segment.height() / 2}),
+          centre(button, button.bounds().center())}) {
+      ui::TouchInjector finger(*window_);
+      EXPECT_EQ(finger.tap(point), overlay) << point.x << "," << point.y;
+      runLoop();
+    }
+    EXPECT_EQ(screen.presentedViewController(), nullptr);
+    EXPECT_FALSE(screen.sumStyle());
+
+    overlay->weightNum = overlay->heightNum = overlay->temperNum = 1;
+    overlay->checkPoint({10, overlay->superview()->bounds().height() - 10});
+    ASSERT_NE(ui::topActionSheet(), nullptr);
+    ui::topActionSheet()->tapButton(0);
+    runLoop();
+    EXPECT_EQ(screen.fstLaunchView(), nullptr);
+    ui::TouchInjector finger(*window_);
+    finger.tap(firstSlot);
+    runLoop();
+    EXPECT_NE(screen.presentedViewController(), nullptr);
+  }
 }
 
 TEST_F(MainScreensTest, PhoneWithoutBabiesAsksForOneAndStartsNoNote) {
