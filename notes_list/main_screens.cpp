@@ -80,6 +80,17 @@ void handSaves(List& list, const std::shared_ptr<app::localSaves>& saves) {
 
 MainScreenServices MainScreenServices::fromApplication() {
   MainScreenServices services;
+  // The storyboard makes the first screen before the launch installs the helpers' environment, so
+  // a helper copied now would have no store for good (no units, no value rows): this one asks the
+  // application delegate for its context at each use.
+  app::NoteEditHelper::Environment helper;
+  helper.context = []() -> std::shared_ptr<store::Context> {
+    auto* delegate = app::AppDelegate::shared();
+    return delegate ? delegate->managedObjectContext() : nullptr;
+  };
+  auto* launching = app::AppDelegate::shared();
+  helper.library = launching ? launching->home().library() : files::AppHome::fromEnvironment().library();
+  services.neh = app::NoteEditHelper(std::move(helper));
   services.chooser = navigation::ChooserServices::fromApplication();
   const auto editor = note_editor::EditorServices::fromApplication();
   services.saves = editor.saves;

@@ -25,6 +25,7 @@
 namespace {
 
 using list_test::at;
+using notes_list::DayRow;
 using notes_list::MainScreen;
 using notes_list::mainViewController_iPad;
 using notes_list::notesViewController_iPhone;
@@ -262,6 +263,48 @@ TEST_F(MainScreensTest, FirstRunOverlayTakesEveryTapUntilTheUnitsAreChosen) {
     runLoop();
     EXPECT_NE(screen.presentedViewController(), nullptr);
   }
+}
+
+// The launch makes its first screen before it installs the helpers' environment. The services
+// made then still reach the delegate's store: the units are read and kept, and the summary sums a
+// Drink of 100 ml as 100 ml, not as a bare number of ounces.
+TEST_F(MainScreensTest, ServicesMadeBeforeTheLaunchReachTheDelegatesStore) {
+  app::NoteEditHelper::Environment beforeLaunch;
+  beforeLaunch.library = home_.library();
+  app::NoteEditHelper::setApplicationEnvironment(beforeLaunch);
+  app::AppDelegate::Environment environment;
+  environment.home = home_;
+  environment.bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
+  environment.clock = &clock_;
+  app::AppDelegate delegate(environment);
+  ui::Application::shared().setDelegate(&delegate);
+  auto services = notes_list::MainScreenServices::fromApplication();
+  auto context = delegate.managedObjectContext();
+  ASSERT_NE(context, nullptr);
+  auto baby = app::Baby::insertIn(*context);
+  baby.setBaby_Name("Anna");
+  auto drink = app::Note::insertIn(*context);
+  drink.setNote_Type("Drink");
+  drink.setNote_DateStart(at(20, 9));
+  drink.setNote_DateStop(at(20, 9));
+  drink.setNote_numValue(foundation::Decimal::fromInteger(100));
+  drink.setNote_numMeasureCurrent("Notation_ml");
+  drink.setNoteToBaby(baby);
+  ASSERT_TRUE(context->save().ok());
+
+  services.statistics = this->services();
+  services.statistics.context = context;
+  notes_list::NotesListModel list(services.neh, services.statistics, nullptr);
+  list.setCurrentBabyName("Anna");
+  list.setSumStyle(true);
+  ASSERT_TRUE(list.performFetch().ok());
+  const DayRow* row = list.sumRowAt(0, 0);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->valWithMeasure, "100 " + list_test::english().localized("Notation_ml"));
+  EXPECT_EQ(services.neh.getValueType("Weight").vt_NumMeasureCurrent(), "Notation_kg");
+
+  ui::Application::shared().setDelegate(nullptr);
+  app::NoteEditHelper::setApplicationEnvironment(beforeLaunch);
 }
 
 TEST_F(MainScreensTest, PhoneWithoutBabiesAsksForOneAndStartsNoNote) {
