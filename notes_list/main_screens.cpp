@@ -351,6 +351,7 @@ void MainScreen::noteViewChildFilter(ui::ViewController& child) {
     if (withSubtypes) chosen.subTypes = std::move(subTypes);
     setFilter(std::move(chosen));
     setupFetchedResultsController();
+    scrollToFirstDay();
   }
   dismissViewControllerAnimated(true);
 }

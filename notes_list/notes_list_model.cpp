@@ -12,10 +12,26 @@ NotesListModel::NotesListModel(app::NoteEditHelper neh, entriesStatisticHelper::
     : neh_(std::move(neh)),
       services_(std::move(services)),
       saves_(std::move(saves)),
-      calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()),
-      headerFormatter_(foundation::DateFormatter::withStyles(
-          foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None,
-          foundation::Locale::current(), calendar_.timeZone())) {}
+      calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()) {}
+
+const foundation::DateFormatter& NotesListModel::headerFormatter() const {
+  const std::string language =
+      (services_.language ? services_.language() : app::InterfaceText::current()).language();
+  if (!headerFormatter_ || headerLanguage_ != language) {
+    // The interface language with the host's region: Russian texts keep a day-month order where
+    // the region has one.
+    const foundation::Locale host = foundation::Locale::current();
+    const std::string country = host.countryCode();
+    const foundation::Locale locale = language.empty()  ? host
+                                      : country.empty() ? foundation::Locale(language)
+                                                        : foundation::Locale(language + "_" + country);
+    headerFormatter_ = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
+                                                             foundation::DateFormatterStyle::None, locale,
+                                                             calendar_.timeZone());
+    headerLanguage_ = language;
+  }
+  return *headerFormatter_;
+}
 
 entriesStatisticHelper& NotesListModel::statistic() {
   if (!statistic_) statistic_ = std::make_unique<entriesStatisticHelper>(neh_, services_);
@@ -43,6 +59,10 @@ std::vector<store::Predicate> NotesListModel::predicates() const {
 }
 
 foundation::Status NotesListModel::performFetch() {
+  // A new baby or filter (no predicate yet) starts from the top; the same list keeps its length.
+  const bool same = predicate_.has_value();
+  const std::size_t rowsWanted = same ? rowsRead_ : 0;
+  const std::size_t daysWanted = same && statistic_ ? statistic_->howManyDays() : 0;
   days_.clear();
   rowsRead_ = 0;
   allRowsRead_ = true;
@@ -58,11 +78,18 @@ foundation::Status NotesListModel::performFetch() {
     // The statistics use the same period and filters as the list.
     const ListFilter none;
     const ListFilter& f = filter_ ? *filter_ : none;
-    return statistic().setDatesBeginDateEndDate(f.beginDate, f.endDate, currentBabyName_, f.types,
-                                                f.subTypes);
+    if (!predicate_) predicate_ = store::Predicate::andPredicates(predicates());
+    auto status =
+        statistic().setDatesBeginDateEndDate(f.beginDate, f.endDate, currentBabyName_, f.types, f.subTypes);
+    while (status.ok() && statistic_->howManyDays() < daysWanted && !statistic_->allDaysAreLoaded()) {
+      const std::size_t before = statistic_->howManyDays();
+      if (!statistic_->calculateNextBunchOfDays(false) || statistic_->howManyDays() == before) break;
+    }
+    return status;
   }
   allRowsRead_ = false;
   auto status = loadNextPage();
+  while (status.ok() && !allRowsRead_ && rowsRead_ < rowsWanted) status = loadNextPage();
   if (!status.ok()) {
     days_.clear();
     rowsRead_ = 0;
@@ -145,7 +172,7 @@ std::string NotesListModel::sectionTitle(std::size_t section) const {
   parts.month = std::stoi(key.substr(key.size() - 4, 2));
   parts.day = std::stoi(key.substr(key.size() - 2));
   auto midnight = calendar_.dateFromComponents(parts);
-  return midnight ? headerFormatter_.stringFromDate(*midnight) : "";
+  return midnight ? headerFormatter().stringFromDate(*midnight) : "";
 }
 
 app::Note NotesListModel::noteAt(std::size_t section, std::size_t row) const {

@@ -62,8 +62,9 @@ class NotesListModel {
   void setSumStyle(bool sumStyle) { sumStyle_ = sumStyle; }
   bool sumStyle() const { return sumStyle_; }
 
-  // Reads the first page (or the first bunch of days), and the baby's running timers. On
-  // failure the list is empty and the error is returned.
+  // Reads the first page (or the first bunch of days), and the baby's running timers; for the same
+  // baby and filter at least as many rows (or days) as were read before, so that a list scrolled
+  // down stays where it was. On failure the list is empty and the error is returned.
   foundation::Status performFetch();
 
   // --- Table shape, in table sections (timers first when there are any)
@@ -73,7 +74,8 @@ class NotesListModel {
   std::size_t numberOfRows(std::size_t section) const;
   // The data section of a table section; none for the timers section.
   std::optional<std::size_t> dataSection(std::size_t section) const;
-  // The header of a table section: the day in the long date style; empty for the timers section.
+  // The header of a table section: the day in the long date style of the interface language;
+  // empty for the timers section.
   std::string sectionTitle(std::size_t section) const;
   // The note of a list-style row; empty otherwise.
   app::Note noteAt(std::size_t section, std::size_t row) const;
@@ -102,6 +104,7 @@ class NotesListModel {
   };
 
   foundation::Status loadNextPage();
+  const foundation::DateFormatter& headerFormatter() const;
   std::vector<store::Predicate> predicates() const;
 
   app::NoteEditHelper neh_;
@@ -109,7 +112,9 @@ class NotesListModel {
   std::shared_ptr<app::localSaves> saves_;
   std::unique_ptr<entriesStatisticHelper> statistic_;
   foundation::Calendar calendar_;
-  foundation::DateFormatter headerFormatter_;
+  // Day headers in the interface language (with the host's region), made again when it changes.
+  mutable std::optional<std::string> headerLanguage_;
+  mutable std::optional<foundation::DateFormatter> headerFormatter_;
 
   std::optional<std::string> currentBabyName_;
   std::optional<ListFilter> filter_;

@@ -122,11 +122,21 @@ void noteTableController_Base::performFetch() {
 void noteTableController_Base::resetAllFilteres() {
   model_.setFilter(std::nullopt);
   setupFetchedResultsController();
+  scrollToFirstDay();
+}
+
+void noteTableController_Base::scrollToFirstDay() {
+  if (table_) table_->setContentOffset(graphics::Point(table_->contentOffset().x, 0));
 }
 
 void noteTableController_Base::updateTable() {
   if (separatorView_) separatorView_->setHidden(model_.hasTimersSection());
-  if (table_) table_->reloadData();
+  if (!table_) return;
+  table_->reloadData();
+  // A list that got shorter (a deletion, another day range) is never left scrolled past its end.
+  const double most = std::max(0.0, table_->contentSize().height - table_->bounds().size.height);
+  if (table_->contentOffset().y > most)
+    table_->setContentOffset(graphics::Point(table_->contentOffset().x, most));
 }
 
 void noteTableController_Base::updateQuickStartView() {
@@ -148,6 +158,12 @@ void noteTableController_Base::updateLanguageStuff() {
   const auto language = services_.preferredLanguage ? services_.preferredLanguage() : std::nullopt;
   showGrowthInfo_ = language == std::optional<std::string>("ru");
   if (noteQuickStartView_) noteQuickStartView_->setNeedsDisplay();
+  const std::string shown =
+      (services_.language ? services_.language() : app::InterfaceText::current()).language();
+  const bool changed = shownLanguage_ && *shownLanguage_ != shown;
+  shownLanguage_ = shown;
+  // Type names, times and totals are texts of the language they were made in.
+  if (changed && model_.currentBabyName()) performFetch();
 }
 
 std::string noteTableController_Base::getSectionTitle(std::size_t dataSection) const {
