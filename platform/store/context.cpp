@@ -195,6 +195,7 @@ void Context::reset() {
 
 void Context::closeConnection() {
   reset();
+  compiledFetches_.clear();
   connection_.reset();
 }
 

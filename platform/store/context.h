@@ -28,6 +28,7 @@ namespace detail {
 struct QueryPlan;
 struct FetchRows;
 struct FetchPass;
+struct CompiledFetch;
 }  // namespace detail
 
 class Context {
@@ -110,7 +111,11 @@ class Context {
                                                  bool wantObjects);
   foundation::Status resolveGroupKey(detail::FetchPass& pass, std::string_view keyPath);
   bool hasPendingChanges(const detail::QueryPlan& plan, const FetchRequest& request) const;
-  foundation::Status readStoredRows(detail::FetchPass& pass);
+  // `kept`: the pass runs a compilation kept from before, which is checked against the file first.
+  foundation::Status readStoredRows(detail::FetchPass& pass, bool kept);
+  // The kept compilation of the request, moved to the front; null when there is none.
+  detail::CompiledFetch* keptFetch(const EntityDescription& entity, const FetchRequest& request,
+                                   std::string_view keyPath, bool loadInline);
   foundation::Result<std::vector<ObjectPtr>> changedCandidates(const detail::FetchPass& pass,
                                                                std::unordered_set<std::int64_t>& judged);
   foundation::Status overlayUnsavedChanges(detail::FetchPass& pass);
@@ -148,6 +153,9 @@ class Context {
   // Per entity, how many of its objects are in the sets above; a fetch lays unsaved changes
   // over the stored rows only when an entity it touches has some.
   std::vector<size_t> pendingPerEntity_;
+  // Compiled fetches kept for their next run, the latest used first.
+  static constexpr size_t kKeptFetches = 8;
+  std::vector<std::unique_ptr<detail::CompiledFetch>> compiledFetches_;
 };
 
 }  // namespace store

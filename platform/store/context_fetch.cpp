@@ -72,6 +72,14 @@ detail::DestinationSearch destinationSearchOn(sql::Connection& connection, ReadT
     return keys;
   };
 }
+// The file's data version: it moves with every change written to the file, by this connection at
+// once and by others once a read of this connection has begun.
+unsigned dataVersion(sql::Connection& connection) {
+  unsigned version = 0;
+  sqlite3_file_control(connection.handle(), "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return version;
+}
+
 foundation::Error noEntityError(const std::string& name) {
   return makeError(kCoreDataError, "No entity named \"" + name + "\"");
 }
@@ -85,46 +93,40 @@ foundation::Error noEntityError(const std::string& name) {
 
 namespace detail {
 
-// What the steps of one fetch share.
+// What one run of a fetch works on: the compiled request (made for it, or kept from an earlier run
+// of the same request) and what the run reads.
 struct FetchPass {
-  explicit FetchPass(const FetchRequest& r, QueryPlan p) : request(r), plan(std::move(p)) {}
+  FetchPass(const FetchRequest& r, CompiledFetch::Shape& s) : request(r), shape(s) {}
   const FetchRequest& request;
-  QueryPlan plan;
-  // The key path asked for beside each row, if any: a stored attribute (or one reached through a
-  // to-one), or a transient derived from stored attributes of the entity.
-  bool wantKey = false;
-  const AttributeDescription* derived = nullptr;  // the transient, when the key is one
-  std::vector<std::string> keyColumns;            // the key's column, or the transient's sources
-  std::vector<AttributeType> keyTypes;            // one per key column
-  KeyRef keyRef;                                  // the stored key, when it is not derived
+  CompiledFetch::Shape& shape;
   bool pending = false;           // unsaved changes of a touched entity must be laid over the rows
-  bool loadInline = false;        // objects are read with the rows instead of as faults afterwards
   std::vector<Value> sortValues;  // while pending: the sort keys of every row, plan.sorts per row
+  bool stale = false;             // a kept compilation no longer matches the file: nothing was read
   FetchRows rows;
 };
 
 }  // namespace detail
 
 foundation::Status Context::resolveGroupKey(detail::FetchPass& pass, std::string_view keyPath) {
-  pass.wantKey = !keyPath.empty();
-  if (!pass.wantKey) return {};
+  pass.shape.wantKey = !keyPath.empty();
+  if (!pass.shape.wantKey) return {};
   const EntityDescription& entity = *pass.rows.entity;
   const AttributeDescription* attribute = entity.attribute(keyPath);
   if (attribute && attribute->transient) {
     if (!attribute->derive)
       return makeError(kCoreDataError, "Transient \"" + attribute->name + "\" has no value to group by");
-    pass.derived = attribute;
+    pass.shape.derived = attribute;
     for (size_t source : attribute->sourceIndexes) {
-      pass.keyColumns.push_back("t0." + entity.attributes[source].column);
-      pass.keyTypes.push_back(entity.attributes[source].type);
+      pass.shape.keyColumns.push_back("t0." + entity.attributes[source].column);
+      pass.shape.keyTypes.push_back(entity.attributes[source].type);
     }
     return {};
   }
-  auto key = pass.plan.resolve(std::string(keyPath), false);
+  auto key = pass.shape.plan.resolve(std::string(keyPath), false);
   if (!key) return key.error();
-  pass.keyRef = *key;
-  pass.keyColumns.push_back(pass.plan.columnOf(*key));
-  pass.keyTypes.push_back(key->attribute->type);
+  pass.shape.keyRef = *key;
+  pass.shape.keyColumns.push_back(pass.shape.plan.columnOf(*key));
+  pass.shape.keyTypes.push_back(key->attribute->type);
   return {};
 }
 
@@ -136,26 +138,29 @@ bool Context::hasPendingChanges(const detail::QueryPlan& plan, const FetchReques
   return false;
 }
 
-foundation::Status Context::readStoredRows(detail::FetchPass& pass) {
-  const detail::QueryPlan& plan = pass.plan;
+foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
+  const detail::QueryPlan& plan = pass.shape.plan;
   const FetchRequest& request = pass.request;
   const EntityDescription& entity = *pass.rows.entity;
-  // While changes are pending the window and the order are applied after the merge, so the sort
-  // keys come along with every row.
-  std::string sql = "SELECT t0.Z_PK";
-  if (pass.pending)
-    for (const auto& sort : plan.sorts) sql += ", " + pass.plan.columnOf(sort.key);
-  for (const auto& column : pass.keyColumns) sql += ", " + column;
-  if (pass.loadInline) sql += objectColumns(entity, "t0");
-  sql += " FROM " + plan.fromClause();
-  if (!plan.where.empty()) sql += " WHERE " + plan.where;
-  sql += " ORDER BY " + plan.orderBy;
   // Only a real window gets LIMIT: with one SQLite sorts through a b-tree, which is slower than
   // its merge sort when every row is wanted.
   const bool window = !pass.pending && (request.fetchLimit || request.fetchOffset);
-  if (window) sql += " LIMIT ? OFFSET ?";
+  if (!kept) {
+    // While changes are pending the window and the order are applied after the merge, so the sort
+    // keys come along with every row.
+    std::string& sql = pass.shape.sql;
+    sql = "SELECT t0.Z_PK";
+    if (pass.pending)
+      for (const auto& sort : plan.sorts) sql += ", " + pass.shape.plan.columnOf(sort.key);
+    for (const auto& column : pass.shape.keyColumns) sql += ", " + column;
+    if (pass.shape.loadInline) sql += objectColumns(entity, "t0");
+    sql += " FROM " + plan.fromClause();
+    if (!plan.where.empty()) sql += " WHERE " + plan.where;
+    sql += " ORDER BY " + plan.orderBy;
+    if (window) sql += " LIMIT ? OFFSET ?";
+  }
 
-  auto statement = connection_->prepare(sql);
+  auto statement = connection_->prepare(pass.shape.sql);
   if (!statement) return statement.error();
   int index = 1;
   for (const Value& v : plan.bindings) detail::bindValue(*statement, index++, v);
@@ -168,26 +173,32 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass) {
   if (window && request.fetchLimit) {
     // A page of the list: room for it at once rather than growing row by row.
     rows.keys.reserve(request.fetchLimit);
-    if (pass.loadInline) rows.objects.reserve(request.fetchLimit);
+    if (pass.shape.loadInline) rows.objects.reserve(request.fetchLimit);
   }
   const size_t sortCount = pass.pending ? plan.sorts.size() : 0;
-  std::vector<Value> sources(pass.keyColumns.size());
+  std::vector<Value> sources(pass.shape.keyColumns.size());
   auto keyFromStatement = [&](int firstColumn) -> Value {
-    if (!pass.derived) return readColumn(*statement, firstColumn, pass.keyTypes[0]);
-    for (size_t i = 0; i < pass.keyColumns.size(); ++i)
-      sources[i] = readColumn(*statement, firstColumn + static_cast<int>(i), pass.keyTypes[i]);
-    return pass.derived->derive(sources);
+    if (!pass.shape.derived) return readColumn(*statement, firstColumn, pass.shape.keyTypes[0]);
+    for (size_t i = 0; i < pass.shape.keyColumns.size(); ++i)
+      sources[i] = readColumn(*statement, firstColumn + static_cast<int>(i), pass.shape.keyTypes[i]);
+    return pass.shape.derived->derive(sources);
   };
   const int keyColumn = 1 + static_cast<int>(sortCount);
-  const int objectColumn = keyColumn + static_cast<int>(pass.keyColumns.size());
-  int rc;
-  while ((rc = statement->step()) == SQLITE_ROW) {
+  const int objectColumn = keyColumn + static_cast<int>(pass.shape.keyColumns.size());
+  int rc = statement->step();
+  // The first step took the file's read lock: a kept compilation is checked against the file now.
+  if (kept && dataVersion(*connection_) != pass.shape.dataVersion) {
+    pass.stale = true;
+    return {};
+  }
+  if (!kept) pass.shape.dataVersion = dataVersion(*connection_);
+  for (; rc == SQLITE_ROW; rc = statement->step()) {
     const std::int64_t key = statement->columnInt(0);
     rows.keys.push_back(key);
     for (size_t i = 0; i < sortCount; ++i)
       pass.sortValues.push_back(
           readColumn(*statement, 1 + static_cast<int>(i), plan.sorts[i].key.attribute->type));
-    if (pass.wantKey) {
+    if (pass.shape.wantKey) {
       // Keys are grouped into runs only once the final order is known.
       if (pass.pending) {
         rows.keyValues.push_back(keyFromStatement(keyColumn));
@@ -195,7 +206,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass) {
         appendKey(rows.keyRuns, keyFromStatement(keyColumn));
       }
     }
-    if (pass.loadInline) {
+    if (pass.shape.loadInline) {
       ObjectPtr object = registerObject(entity, key);
       if (object->fault_) loadRow(*object, &*statement, objectColumn);
       rows.objects.push_back(std::move(object));
@@ -217,7 +228,7 @@ foundation::Result<std::vector<ObjectPtr>> Context::changedCandidates(
   for (Object* o : updated_) consider(o);
   for (Object* o : deleted_) consider(o);
   // Rows whose key path leads to an object changed here: their stored answer may be stale.
-  for (const RelationshipDescription* join : pass.plan.hops) {
+  for (const RelationshipDescription* join : pass.shape.plan.hops) {
     std::vector<std::int64_t> changedKeys;
     for (auto* set : {&updated_, &deleted_})
       for (Object* o : *set)
@@ -243,7 +254,7 @@ foundation::Status Context::overlayUnsavedChanges(detail::FetchPass& pass) {
   auto candidates = changedCandidates(pass, judged);
   if (!candidates) return candidates.error();
 
-  const detail::QueryPlan& plan = pass.plan;
+  const detail::QueryPlan& plan = pass.shape.plan;
   detail::FetchRows& rows = pass.rows;
   std::vector<Value>& sortValues = pass.sortValues;
   const size_t sortCount = plan.sorts.size();
@@ -256,7 +267,8 @@ foundation::Status Context::overlayUnsavedChanges(detail::FetchPass& pass) {
   merged.reserve(rows.keys.size() + candidates->size());
   for (size_t i = 0; i < rows.keys.size(); ++i) {
     if (judged.count(rows.keys[i])) continue;
-    merged.push_back(Row{rows.keys[i], i * sortCount, pass.wantKey ? std::move(rows.keyValues[i]) : Value()});
+    merged.push_back(
+        Row{rows.keys[i], i * sortCount, pass.shape.wantKey ? std::move(rows.keyValues[i]) : Value()});
   }
   for (const ObjectPtr& o : *candidates) {
     if (o->deleted_) continue;
@@ -264,8 +276,9 @@ foundation::Status Context::overlayUnsavedChanges(detail::FetchPass& pass) {
     const size_t offset = sortValues.size();
     for (const auto& sort : plan.sorts) sortValues.push_back(detail::readKey(*o, sort.key));
     Value keyValue;
-    if (pass.wantKey)
-      keyValue = pass.derived ? o->value(pass.derived->index) : detail::readKey(*o, pass.keyRef);
+    if (pass.shape.wantKey)
+      keyValue =
+          pass.shape.derived ? o->value(pass.shape.derived->index) : detail::readKey(*o, pass.shape.keyRef);
     merged.push_back(Row{o->primaryKey_, offset, std::move(keyValue)});
   }
   std::sort(merged.begin(), merged.end(), [&](const Row& a, const Row& b) {
@@ -281,7 +294,7 @@ foundation::Status Context::overlayUnsavedChanges(detail::FetchPass& pass) {
   rows.keyValues.clear();
   for (size_t i = begin; i < end; ++i) {
     rows.keys.push_back(merged[i].key);
-    if (pass.wantKey) appendKey(rows.keyRuns, std::move(merged[i].keyValue));
+    if (pass.shape.wantKey) appendKey(rows.keyRuns, std::move(merged[i].keyValue));
   }
   return {};
 }
@@ -306,24 +319,73 @@ void Context::attachObjects(detail::FetchPass& pass) {
   }
 }
 
+detail::CompiledFetch* Context::keptFetch(const EntityDescription& entity, const FetchRequest& request,
+                                          std::string_view keyPath, bool loadInline) {
+  const bool window = request.fetchLimit || request.fetchOffset;
+  for (auto it = compiledFetches_.begin(); it != compiledFetches_.end(); ++it) {
+    detail::CompiledFetch& kept = **it;
+    if (kept.entity != &entity || kept.window != window || kept.shape.loadInline != loadInline ||
+        kept.keyPath != keyPath || kept.predicate.has_value() != request.predicate.has_value() ||
+        (kept.predicate && &kept.predicate->root() != &request.predicate->root()) ||
+        !std::equal(kept.sorts.begin(), kept.sorts.end(), request.sortDescriptors.begin(),
+                    request.sortDescriptors.end(), [](const SortDescriptor& a, const SortDescriptor& b) {
+                      return a.key == b.key && a.ascending == b.ascending && a.comparison == b.comparison;
+                    }))
+      continue;
+    // The latest used comes first.
+    std::rotate(compiledFetches_.begin(), it, it + 1);
+    return compiledFetches_.front().get();
+  }
+  return nullptr;
+}
+
 foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
                                                         bool wantObjects) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
+  const bool inlineWhenPlain = wantObjects && request.fetchBatchSize == 0;
+
+  // The same request again (the next page of a list): its compiled SQL is run as it stands, unless
+  // unsaved changes must be laid over it or the file changed since it was compiled.
+  if (detail::CompiledFetch* kept = keptFetch(*entity, request, keyPath, inlineWhenPlain);
+      kept && !hasPendingChanges(kept->shape.plan, request)) {
+    detail::FetchPass pass(request, kept->shape);
+    pass.rows.entity = entity;
+    if (auto status = readStoredRows(pass, true); !status) return status.error();
+    if (!pass.stale) {
+      if (wantObjects && !pass.shape.loadInline) attachObjects(pass);
+      return std::move(pass.rows);
+    }
+    compiledFetches_.erase(compiledFetches_.begin());
+  }
+
   ReadTransaction transaction(*connection_);
   auto compiled = detail::compile(*entity, request, destinationSearchOn(*connection_, transaction));
   if (!compiled) return compiled.error();
-  detail::FetchPass pass(request, std::move(*compiled));
+  auto made = std::make_unique<detail::CompiledFetch>();
+  made->shape.plan = std::move(*compiled);
+  detail::FetchPass pass(request, made->shape);
   pass.rows.entity = entity;
   if (auto status = resolveGroupKey(pass, keyPath); !status) return status.error();
-  pass.pending = hasPendingChanges(pass.plan, request);
-  pass.loadInline = wantObjects && !pass.pending && request.fetchBatchSize == 0;
-  if (auto status = readStoredRows(pass); !status) return status.error();
+  pass.pending = hasPendingChanges(pass.shape.plan, request);
+  pass.shape.loadInline = inlineWhenPlain && !pass.pending;
+  if (auto status = readStoredRows(pass, false); !status) return status.error();
   if (pass.pending) {
     if (auto status = overlayUnsavedChanges(pass); !status) return status.error();
   }
-  if (wantObjects && !pass.loadInline) attachObjects(pass);
+  if (wantObjects && !pass.shape.loadInline) attachObjects(pass);
+  if (!pass.pending) {
+    // Kept for the next run of the request; a few requests at most (the list's pages, its day
+    // walk), the least used dropped.
+    made->entity = entity;
+    made->predicate = request.predicate;
+    made->sorts = request.sortDescriptors;
+    made->window = request.fetchLimit || request.fetchOffset;
+    made->keyPath = std::string(keyPath);
+    compiledFetches_.insert(compiledFetches_.begin(), std::move(made));
+    if (compiledFetches_.size() > kKeptFetches) compiledFetches_.pop_back();
+  }
   return std::move(pass.rows);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
 #include "platform/store/object.h"
+#include "platform/store/query.h"
 #include "platform/store/sqlite.h"
 
 namespace store {
@@ -35,6 +37,31 @@ struct FetchRows {
 
 // Rows loaded per statement when filling faults.
 constexpr size_t kLoadChunk = 256;
+
+// A fetch request compiled to SQL, kept by the context for the next run of the same request. What
+// it reads depends on the file only through the destination searches made while compiling, so it
+// holds while the file's data version is the one it was compiled at.
+struct CompiledFetch {
+  // What the request was: the predicate is kept, so that its nodes stay and compare by identity.
+  const EntityDescription* entity = nullptr;
+  std::optional<Predicate> predicate;
+  std::vector<SortDescriptor> sorts;
+  bool window = false;  // a limit or an offset
+  std::string keyPath;
+  struct Shape {
+    QueryPlan plan;
+    // The key path asked for beside each row, if any: a stored attribute (or one reached through a
+    // to-one), or a transient derived from stored attributes of the entity.
+    bool wantKey = false;
+    const AttributeDescription* derived = nullptr;  // the transient, when the key is one
+    std::vector<std::string> keyColumns;            // the key's column, or the transient's sources
+    std::vector<AttributeType> keyTypes;            // one per key column
+    KeyRef keyRef;                                  // the stored key, when it is not derived
+    bool loadInline = false;   // objects are read with the rows instead of as faults afterwards
+    std::string sql;           // the statement that reads the stored rows
+    unsigned dataVersion = 0;  // of the file when the statement first ran
+  } shape;
+};
 
 // Reads one column as the attribute's type (null columns read as null).
 foundation::Value readColumn(const sql::Statement& s, int column, AttributeType type);
