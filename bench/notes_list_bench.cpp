@@ -137,7 +137,8 @@ class Diary {
 class PlainReader {
  public:
   explicit PlainReader(const std::filesystem::path& path) {
-    sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+    // One connection used by one thread, as the store's: no mutex around every call.
+    sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     const std::string columns =
         "SELECT n.Z_PK, n.ZNOTE_TYPE, n.ZNOTE_DATESTART, n.ZNOTE_DATESTOP, n.ZNOTE_NUMVALUE, "
         "n.ZNOTE_NUMMEASURECURRENT, n.ZNOTE_STRVALUE, n.ZNOTE_NOTICE, n.ZNOTETOPHOTOINFO FROM ZNOTE n "

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/model.h"
 #include "notes_list/note_predicates.h"
 #include "platform/foundation/log.h"
 
@@ -121,10 +122,11 @@ foundation::Status NotesListModel::loadNextPage() {
   const std::size_t read = page.value().size();
   for (auto& object : page.value()) {
     app::Note note(std::move(object));
-    // The day key is read in place: it is compared with the last day's for every row.
-    const std::string* stored = note ? note.object()->value(app::Note::kSectionIdentifier).string() : nullptr;
-    const std::string_view key = stored ? std::string_view(*stored) : std::string_view();
-    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::string(key), {}});
+    // The day key of the stop date, as the note's sectionIdentifier is made, without making that
+    // value on every object: the list only compares it with the last day's.
+    const foundation::Date* stop = note ? note.object()->value(app::Note::kNote_DateStop).date() : nullptr;
+    const std::string key = stop ? app::dayKey(*stop) : std::string();
+    if (days_.empty() || days_.back().key != key) days_.push_back(Day{key, {}});
     days_.back().notes.push_back(std::move(note));
   }
   rowsRead_ += read;

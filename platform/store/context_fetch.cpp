@@ -173,7 +173,11 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
   if (window && request.fetchLimit) {
     // A page of the list: room for it at once rather than growing row by row.
     rows.keys.reserve(request.fetchLimit);
-    if (pass.shape.loadInline) rows.objects.reserve(request.fetchLimit);
+    if (pass.shape.loadInline) {
+      rows.objects.reserve(request.fetchLimit);
+      auto& known = objects_[entity.index];
+      known.reserve(known.size() + request.fetchLimit);
+    }
   }
   const size_t sortCount = pass.pending ? plan.sorts.size() : 0;
   std::vector<Value> sources(pass.shape.keyColumns.size());
