@@ -153,7 +153,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (pass.pending)
       for (const auto& sort : plan.sorts) sql += ", " + pass.shape.plan.columnOf(sort.key);
     for (const auto& column : pass.shape.keyColumns) sql += ", " + column;
-    if (pass.shape.loadInline) sql += objectColumns(entity, "t0");
+    if (pass.shape.loadInline || pass.shape.readValues) sql += objectColumns(entity, "t0");
     sql += " FROM " + plan.fromClause();
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
     sql += " ORDER BY " + plan.orderBy;
@@ -173,6 +173,10 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
   if (window && request.fetchLimit) {
     // A page of the list: room for it at once rather than growing row by row.
     rows.keys.reserve(request.fetchLimit);
+    if (pass.shape.readValues) {
+      rows.values.reserve(request.fetchLimit * entity.attributes.size());
+      rows.links.reserve(request.fetchLimit * entity.toOneCount());
+    }
     if (pass.shape.loadInline) {
       rows.objects.reserve(request.fetchLimit);
       auto& known = objects_[entity.index];
@@ -209,6 +213,16 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       } else {
         appendKey(rows.keyRuns, keyFromStatement(keyColumn));
       }
+    }
+    if (pass.shape.readValues) {
+      // As loadRow reads an object's row, into the flat rows instead.
+      const size_t first = rows.values.size();
+      rows.values.resize(first + entity.attributes.size());
+      int column = objectColumn;
+      for (size_t a : entity.storedAttributes)
+        rows.values[first + a] = readColumn(*statement, column++, entity.attributes[a].type);
+      for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
+        rows.links.push_back(statement->columnInt(column++));
     }
     if (pass.shape.loadInline) {
       ObjectPtr object = registerObject(entity, key);
@@ -323,13 +337,28 @@ void Context::attachObjects(detail::FetchPass& pass) {
   }
 }
 
+void Context::valuesFromObjects(detail::FetchPass& pass) {
+  detail::FetchRows& rows = pass.rows;
+  const EntityDescription& entity = *rows.entity;
+  rows.values.clear();
+  rows.links.clear();
+  rows.values.reserve(rows.keys.size() * entity.attributes.size());
+  for (const ObjectPtr& object : objectsWithKeys(entity, rows.keys)) {
+    const size_t first = rows.values.size();
+    rows.values.resize(first + entity.attributes.size());
+    for (size_t a : entity.storedAttributes) rows.values[first + a] = object->values_[a];
+    for (size_t slot = 0; slot < entity.toOneCount(); ++slot) rows.links.push_back(object->toOne_[slot]);
+  }
+}
+
 detail::CompiledFetch* Context::keptFetch(const EntityDescription& entity, const FetchRequest& request,
-                                          std::string_view keyPath, bool loadInline) {
+                                          std::string_view keyPath, bool loadInline, bool readValues) {
   const bool window = request.fetchLimit || request.fetchOffset;
   for (auto it = compiledFetches_.begin(); it != compiledFetches_.end(); ++it) {
     detail::CompiledFetch& kept = **it;
     if (kept.entity != &entity || kept.window != window || kept.shape.loadInline != loadInline ||
-        kept.keyPath != keyPath || kept.predicate.has_value() != request.predicate.has_value() ||
+        kept.shape.readValues != readValues || kept.keyPath != keyPath ||
+        kept.predicate.has_value() != request.predicate.has_value() ||
         (kept.predicate && &kept.predicate->root() != &request.predicate->root()) ||
         !std::equal(kept.sorts.begin(), kept.sorts.end(), request.sortDescriptors.begin(),
                     request.sortDescriptors.end(), [](const SortDescriptor& a, const SortDescriptor& b) {
@@ -344,7 +373,7 @@ detail::CompiledFetch* Context::keptFetch(const EntityDescription& entity, const
 }
 
 foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
-                                                        bool wantObjects) {
+                                                        bool wantObjects, bool wantValues) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
@@ -352,7 +381,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
 
   // The same request again (the next page of a list): its compiled SQL is run as it stands, unless
   // unsaved changes must be laid over it or the file changed since it was compiled.
-  if (detail::CompiledFetch* kept = keptFetch(*entity, request, keyPath, inlineWhenPlain);
+  if (detail::CompiledFetch* kept = keptFetch(*entity, request, keyPath, inlineWhenPlain, wantValues);
       kept && !hasPendingChanges(kept->shape.plan, request)) {
     detail::FetchPass pass(request, kept->shape);
     pass.rows.entity = entity;
@@ -374,9 +403,11 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
   if (auto status = resolveGroupKey(pass, keyPath); !status) return status.error();
   pass.pending = hasPendingChanges(pass.shape.plan, request);
   pass.shape.loadInline = inlineWhenPlain && !pass.pending;
+  pass.shape.readValues = wantValues && !pass.pending;
   if (auto status = readStoredRows(pass, false); !status) return status.error();
   if (pass.pending) {
     if (auto status = overlayUnsavedChanges(pass); !status) return status.error();
+    if (wantValues) valuesFromObjects(pass);
   }
   if (wantObjects && !pass.shape.loadInline) attachObjects(pass);
   if (!pass.pending) {
@@ -397,6 +428,17 @@ foundation::Result<std::vector<ObjectPtr>> Context::fetch(const FetchRequest& re
   auto rows = runFetch(request, {}, true);
   if (!rows) return rows.error();
   return std::move(rows->objects);
+}
+
+foundation::Result<Context::ValueRows> Context::fetchValues(const FetchRequest& request) {
+  auto rows = runFetch(request, {}, false, true);
+  if (!rows) return rows.error();
+  ValueRows out;
+  out.entity = rows->entity;
+  out.keys = std::move(rows->keys);
+  out.values = std::move(rows->values);
+  out.links = std::move(rows->links);
+  return out;
 }
 
 foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchRequest& request) {

@@ -33,6 +33,8 @@ struct FetchRows {
   std::vector<foundation::Value> keyValues;  // one per row while unsaved changes are merged in
   std::vector<Context::KeyRun> keyRuns;      // runs of equal keys when a key path was asked for
   std::vector<ObjectPtr> objects;            // when objects were asked for
+  std::vector<foundation::Value> values;     // when values were asked for: attributes, row by row
+  std::vector<std::int64_t> links;           // and to-one keys, row by row
 };
 
 // Rows loaded per statement when filling faults.
@@ -58,6 +60,7 @@ struct CompiledFetch {
     std::vector<AttributeType> keyTypes;            // one per key column
     KeyRef keyRef;                                  // the stored key, when it is not derived
     bool loadInline = false;   // objects are read with the rows instead of as faults afterwards
+    bool readValues = false;   // the rows' values are read instead of objects
     std::string sql;           // the statement that reads the stored rows
     unsigned dataVersion = 0;  // of the file when the statement first ran
   } shape;

@@ -225,6 +225,32 @@ TEST_F(FetchTest, ARepeatedRequestFollowsChangesToTheFile) {
   EXPECT_EQ(page(0), (V{"grape", "100% \"fig\""}));
 }
 
+// Rows as values read what the objects would hold, unsaved changes included, and make no objects.
+TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
+  FetchRequest request("Item");
+  request.sortDescriptors = {{"when", false}};
+  request.fetchLimit = 3;
+  auto expect = [&](const V& titles) {
+    auto rows = ctx().fetchValues(request);
+    ASSERT_TRUE(rows.ok());
+    const store::EntityDescription& item = *rows->entity;
+    const size_t title = item.attribute("title")->index, owner = item.relationship("owner")->toOneSlot;
+    V found;
+    for (size_t row = 0; row < rows->keys.size(); ++row) {
+      found.push_back(*rows->value(row, title).string());
+      auto object = ctx().objectWithID({&item, rows->keys[row]});
+      EXPECT_EQ(rows->link(row, owner), object->relatedKey(*item.relationship("owner")));
+      EXPECT_EQ(rows->value(row, item.attribute("count")->index), object->value("count"));
+    }
+    EXPECT_EQ(found, titles);
+  };
+  expect(V{"orphan", "100% \"fig\"", "date"});
+  ctx().reset();
+  expect(V{"orphan", "100% \"fig\"", "date"});
+  item(nullptr, "kiwi", 55);
+  expect(V{"orphan", "kiwi", "100% \"fig\""});
+}
+
 TEST_F(FetchTest, UnsavedChangesTakePart) {
   FetchRequest request("Item");
   request.predicate = *Predicate::parse("owner.name == %@", {"Bob"});
