@@ -65,6 +65,7 @@ foundation::Status NotesListModel::performFetch() {
   const std::size_t rowsWanted = same ? rowsRead_ : 0;
   const std::size_t daysWanted = same && statistic_ ? statistic_->howManyDays() : 0;
   days_.clear();
+  pages_.clear();
   rowsRead_ = 0;
   allRowsRead_ = true;
   stopWatch_.clear();
@@ -93,6 +94,7 @@ foundation::Status NotesListModel::performFetch() {
   while (status.ok() && !allRowsRead_ && rowsRead_ < rowsWanted) status = loadNextPage();
   if (!status.ok()) {
     days_.clear();
+    pages_.clear();
     rowsRead_ = 0;
     allRowsRead_ = true;
   }
@@ -113,21 +115,32 @@ foundation::Status NotesListModel::loadNextPage() {
   request.sortDescriptors = {{"note_DateStop", false, store::StringComparison::LocalizedCaseInsensitive}};
   request.fetchLimit = kPageSize;
   request.fetchOffset = rowsRead_;
-  auto page = services_.context->fetch(request);
+  auto page = services_.context->fetchValues(request);
   if (!page.ok()) {
     allRowsRead_ = true;
     foundation::log("Notes list: fetch failed: " + page.error().description());
     return page.error();
   }
-  const std::size_t read = page.value().size();
-  for (auto& object : page.value()) {
-    app::Note note(std::move(object));
-    // The day key of the stop date, as the note's sectionIdentifier is made, without making that
-    // value on every object: the list only compares it with the last day's.
-    const foundation::Date* stop = note ? note.object()->value(app::Note::kNote_DateStop).date() : nullptr;
-    const std::string key = stop ? app::dayKey(*stop) : std::string();
-    if (days_.empty() || days_.back().key != key) days_.push_back(Day{key, {}});
-    days_.back().notes.push_back(std::move(note));
+  const store::Context::ValueRows& rows = pages_.emplace_back(std::move(page.value()));
+  const std::size_t read = rows.keys.size();
+  using N = app::Note;
+  const store::EntityDescription& entity = *rows.entity;
+  const store::RelationshipDescription* photo = entity.relationship("noteToPhotoInfo");
+  for (std::size_t i = 0; i < read; ++i) {
+    NoteRow row;
+    row.key = rows.keys[i];
+    row.type = rows.value(i, N::kNote_Type).string();
+    row.strValue = rows.value(i, N::kNote_strValue).string();
+    row.unit = rows.value(i, N::kNote_numMeasureCurrent).string();
+    row.notice = rows.value(i, N::kNote_Notice).string();
+    if (const auto* start = rows.value(i, N::kNote_DateStart).date()) row.start = *start;
+    if (const auto* stop = rows.value(i, N::kNote_DateStop).date()) row.stop = *stop;
+    if (const auto* number = rows.value(i, N::kNote_numValue).decimal()) row.number = number->toDouble();
+    row.hasPhoto = photo && rows.link(i, photo->toOneSlot) != 0;
+    // The day key of the stop date, as the note's sectionIdentifier is made.
+    std::string key = row.stop ? app::dayKey(*row.stop) : std::string();
+    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), {}});
+    days_.back().notes.push_back(row);
   }
   rowsRead_ += read;
   if (read < kPageSize) allRowsRead_ = true;
@@ -177,10 +190,18 @@ std::string NotesListModel::sectionTitle(std::size_t section) const {
   return midnight ? headerFormatter().stringFromDate(*midnight) : "";
 }
 
-app::Note NotesListModel::noteAt(std::size_t section, std::size_t row) const {
+const NoteRow* NotesListModel::rowAt(std::size_t section, std::size_t row) const {
   auto data = dataSection(section);
-  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].notes.size()) return {};
-  return days_[*data].notes[row];
+  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].notes.size()) return nullptr;
+  return &days_[*data].notes[row];
+}
+
+app::Note NotesListModel::noteAt(std::size_t section, std::size_t row) const {
+  const NoteRow* found = rowAt(section, row);
+  if (!found || !services_.context) return {};
+  const store::EntityDescription* entity = services_.context->model().entity(app::Note::kEntityName);
+  return entity ? app::Note(services_.context->objectWithID(store::ObjectID{entity, found->key}))
+                : app::Note();
 }
 
 const DayRow* NotesListModel::sumRowAt(std::size_t section, std::size_t row) const {
@@ -202,7 +223,12 @@ bool NotesListModel::willDisplayRow(std::size_t section, std::size_t row) {
 }
 
 std::string NotesListModel::cellIdentifierForNote(const app::Note& note) const {
-  const std::string type = note.note_Type().value_or("");
+  const auto type = note.note_Type();
+  return cellIdentifierForType(type ? &*type : nullptr);
+}
+
+std::string NotesListModel::cellIdentifierForType(const std::string* stored) const {
+  const std::string type = stored ? *stored : std::string();
   const bool freeText = type == "Note" || type == "Pool" || type == "Event" ||
                         (type == "Milestone" && !neh_.getValueType(type).vt_StrCurrent());
   return freeText ? "iPhoneNoteNoticeCell" : "iPhoneNoteCell";

@@ -6,14 +6,15 @@
 // as a section of their own and shift every data section by one.
 //
 // The list costs what the screen shows: notes are read a page at a time (100 rows) as the table
-// asks for them, and days are found on the pages read. Until the last page is in, the last day
-// shown may still grow; showing its last row reads the next page (willDisplayRow answers true:
-// reload the table).
+// asks for them, as values rather than objects, and days are found on the pages read. Until the last page is
+// in, the last day shown may still grow; showing its last row reads the next page (willDisplayRow answers
+// true: reload the table).
 //
 // A failed fetch is logged and leaves an empty list; the caller tells the user. Main thread only.
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,19 @@
 #include "platform/store/context.h"
 
 namespace notes_list {
+
+// A list row as the cells show it: the note's values as the list read them (valid until the next
+// fetch). The note itself is made only when a row is opened or deleted (noteAt).
+struct NoteRow {
+  std::int64_t key = 0;  // the note's primary key
+  const std::string* type = nullptr;
+  const std::string* strValue = nullptr;
+  const std::string* unit = nullptr;  // note_numMeasureCurrent
+  const std::string* notice = nullptr;
+  std::optional<foundation::Date> start, stop;
+  std::optional<double> number;
+  bool hasPhoto = false;
+};
 
 struct ListFilter {
   std::optional<std::vector<std::string>> types;     // note-type keys; none: every type
@@ -77,7 +91,9 @@ class NotesListModel {
   // The header of a table section: the day in the long date style of the interface language;
   // empty for the timers section.
   std::string sectionTitle(std::size_t section) const;
-  // The note of a list-style row; empty otherwise.
+  // The values of a list-style row; null otherwise.
+  const NoteRow* rowAt(std::size_t section, std::size_t row) const;
+  // The note of a list-style row (made now, loaded when first read); empty otherwise.
   app::Note noteAt(std::size_t section, std::size_t row) const;
   // The totals of a summary-style row; null otherwise.
   const DayRow* sumRowAt(std::size_t section, std::size_t row) const;
@@ -88,8 +104,10 @@ class NotesListModel {
   // The cell a list row takes: "iPhoneNoteNoticeCell" for free-text notes ("Note", "Pool",
   // "Event", and "Milestone" while that type has no current sub-value), else "iPhoneNoteCell".
   std::string cellIdentifierForNote(const app::Note& note) const;
+  std::string cellIdentifierForType(const std::string* type) const;
   // The photo mark shows whenever the note has a photo, whatever its notice says.
   static bool showsPhotoMark(const app::Note& note) { return static_cast<bool>(note.noteToPhotoInfo()); }
+  static bool showsPhotoMark(const NoteRow& row) { return row.hasPhoto; }
 
   // Deletes the note of a list row with its photo record; the photo file goes only once the store
   // saved the deletion. A failed save changes nothing and is returned.
@@ -100,7 +118,7 @@ class NotesListModel {
  private:
   struct Day {
     std::string key;  // the stored day key
-    std::vector<app::Note> notes;
+    std::vector<NoteRow> notes;
   };
 
   foundation::Status loadNextPage();
@@ -123,6 +141,7 @@ class NotesListModel {
 
   app::NoteTimerArray stopWatch_;
   std::vector<Day> days_;
+  std::deque<store::Context::ValueRows> pages_;  // what the rows' values point into
   std::size_t rowsRead_ = 0;
   bool allRowsRead_ = true;
 };

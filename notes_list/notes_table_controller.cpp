@@ -224,18 +224,20 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
     cell->setNeedsDisplay();
     return cell;
   }
-  const app::Note note = model_.noteAt(section, row);
+  static const NoteRow none;
+  const NoteRow* found = model_.rowAt(section, row);
+  const NoteRow& note = found ? *found : none;
+  const auto type = note.type ? std::optional<std::string>(*note.type) : std::nullopt;
   const auto texts = neh_.getDateAndDurationStrings(
-      note.note_Type(), note.note_DateStart(), note.note_DateStop(),
-      note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
-      note.note_numMeasureCurrent(), !iPad_);
-  const std::string identifier = model_.cellIdentifierForNote(note);
+      type, note.start, note.stop, note.number,
+      note.unit ? std::optional<std::string_view>(*note.unit) : std::nullopt, !iPad_);
+  const std::string identifier = model_.cellIdentifierForType(note.type);
   if (identifier == iPhoneNoteNoticeCell::kIdentifier) {
     auto cell =
         std::static_pointer_cast<iPhoneNoteNoticeCell>(table.dequeueReusableCellWithIdentifier(identifier));
-    cell->typeLable->setText(localizedType(note.note_Type()));
-    cell->mainImage->setImage(icon(note.note_Type()));
-    cell->mainLable->setText(note.note_Notice().value_or(""));
+    cell->typeLable->setText(localizedType(type));
+    cell->mainImage->setImage(icon(type));
+    cell->mainLable->setText(note.notice ? *note.notice : "");
     cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
     cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));
     cell->lastCellInSection = last;
@@ -243,13 +245,12 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
     return cell;
   }
   auto cell = std::static_pointer_cast<iPhoneNoteCell>(table.dequeueReusableCellWithIdentifier(identifier));
-  cell->typeLable->setText(localizedType(note.note_Type()));
-  cell->mainImage->setImage(icon(note.note_Type()));
+  cell->typeLable->setText(localizedType(type));
+  cell->mainImage->setImage(icon(type));
   cell->mainLable->setText(neh_.getCurrentValues(
-      note.note_Type(), note.note_strValue(),
-      note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
-      note.note_numMeasureCurrent()));
-  cell->notesLable->setText(note.note_Notice().value_or(""));
+      type, note.strValue ? std::optional<std::string_view>(*note.strValue) : std::nullopt, note.number,
+      note.unit ? std::optional<std::string_view>(*note.unit) : std::nullopt));
+  cell->notesLable->setText(note.notice ? *note.notice : "");
   cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
   cell->durationTimeLable->setText(texts.size() > 1 ? texts[1] : "");
   cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));

@@ -215,12 +215,15 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       }
     }
     if (pass.shape.readValues) {
-      // As loadRow reads an object's row, into the flat rows instead.
-      const size_t first = rows.values.size();
-      rows.values.resize(first + entity.attributes.size());
+      // As loadRow reads an object's row, into the flat rows instead: attributes in index order,
+      // the stored ones from their columns (which come in that order), transients left null.
       int column = objectColumn;
-      for (size_t a : entity.storedAttributes)
-        rows.values[first + a] = readColumn(*statement, column++, entity.attributes[a].type);
+      for (const AttributeDescription& attribute : entity.attributes) {
+        if (attribute.transient)
+          rows.values.emplace_back();
+        else
+          rows.values.push_back(readColumn(*statement, column++, attribute.type));
+      }
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
         rows.links.push_back(statement->columnInt(column++));
     }
