@@ -65,6 +65,7 @@ foundation::Status NotesListModel::performFetch() {
   const std::size_t rowsWanted = same ? rowsRead_ : 0;
   const std::size_t daysWanted = same && statistic_ ? statistic_->howManyDays() : 0;
   days_.clear();
+  rows_.clear();
   pages_.clear();
   rowsRead_ = 0;
   allRowsRead_ = true;
@@ -94,6 +95,7 @@ foundation::Status NotesListModel::performFetch() {
   while (status.ok() && !allRowsRead_ && rowsRead_ < rowsWanted) status = loadNextPage();
   if (!status.ok()) {
     days_.clear();
+    rows_.clear();
     pages_.clear();
     rowsRead_ = 0;
     allRowsRead_ = true;
@@ -123,6 +125,7 @@ foundation::Status NotesListModel::loadNextPage() {
   }
   const store::Context::ValueRows& rows = pages_.emplace_back(std::move(page.value()));
   const std::size_t read = rows.keys.size();
+  rows_.reserve(rows_.size() + read);
   using N = app::Note;
   const store::EntityDescription& entity = *rows.entity;
   const store::RelationshipDescription* photo = entity.relationship("noteToPhotoInfo");
@@ -139,8 +142,9 @@ foundation::Status NotesListModel::loadNextPage() {
     row.hasPhoto = photo && rows.link(i, photo->toOneSlot) != 0;
     // The day key of the stop date, as the note's sectionIdentifier is made.
     std::string key = row.stop ? app::dayKey(*row.stop) : std::string();
-    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), {}});
-    days_.back().notes.push_back(row);
+    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), rows_.size(), 0});
+    ++days_.back().count;
+    rows_.push_back(row);
   }
   rowsRead_ += read;
   if (read < kPageSize) allRowsRead_ = true;
@@ -166,7 +170,7 @@ std::size_t NotesListModel::numberOfRows(std::size_t section) const {
     const auto* rows = statistic_ ? statistic_->sumForNum(static_cast<std::int64_t>(*data)) : nullptr;
     return rows ? rows->size() : 0;
   }
-  return *data < days_.size() ? days_[*data].notes.size() : 0;
+  return *data < days_.size() ? days_[*data].count : 0;
 }
 
 std::string NotesListModel::sectionTitle(std::size_t section) const {
@@ -192,8 +196,8 @@ std::string NotesListModel::sectionTitle(std::size_t section) const {
 
 const NoteRow* NotesListModel::rowAt(std::size_t section, std::size_t row) const {
   auto data = dataSection(section);
-  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].notes.size()) return nullptr;
-  return &days_[*data].notes[row];
+  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].count) return nullptr;
+  return &rows_[days_[*data].first + row];
 }
 
 app::Note NotesListModel::noteAt(std::size_t section, std::size_t row) const {

@@ -91,7 +91,7 @@ class NotesListModel {
   // The header of a table section: the day in the long date style of the interface language;
   // empty for the timers section.
   std::string sectionTitle(std::size_t section) const;
-  // The values of a list-style row; null otherwise.
+  // The values of a list-style row, valid until the next page is read; null otherwise.
   const NoteRow* rowAt(std::size_t section, std::size_t row) const;
   // The note of a list-style row (made now, loaded when first read); empty otherwise.
   app::Note noteAt(std::size_t section, std::size_t row) const;
@@ -117,8 +117,9 @@ class NotesListModel {
 
  private:
   struct Day {
-    std::string key;  // the stored day key
-    std::vector<NoteRow> notes;
+    std::string key;        // the stored day key
+    std::size_t first = 0;  // in rows_
+    std::size_t count = 0;
   };
 
   foundation::Status loadNextPage();
@@ -141,6 +142,7 @@ class NotesListModel {
 
   app::NoteTimerArray stopWatch_;
   std::vector<Day> days_;
+  std::vector<NoteRow> rows_;                    // every row read, in order; the days are runs of them
   std::deque<store::Context::ValueRows> pages_;  // what the rows' values point into
   std::size_t rowsRead_ = 0;
   bool allRowsRead_ = true;
