@@ -160,13 +160,15 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (window) sql += " LIMIT ? OFFSET ?";
   }
 
-  auto statement = connection_->prepare(pass.shape.sql);
-  if (!statement) return statement.error();
+  auto prepared = connection_->prepare(pass.shape.sql);
+  if (!prepared) return prepared.error();
+  // Taken once: every column of every row is read through it.
+  sql::Statement& statement = *prepared;
   int index = 1;
-  for (const Value& v : plan.bindings) detail::bindValue(*statement, index++, v);
+  for (const Value& v : plan.bindings) detail::bindValue(statement, index++, v);
   if (window) {
-    statement->bindInt(index++, request.fetchLimit ? static_cast<std::int64_t>(request.fetchLimit) : -1);
-    statement->bindInt(index++, static_cast<std::int64_t>(request.fetchOffset));
+    statement.bindInt(index++, request.fetchLimit ? static_cast<std::int64_t>(request.fetchLimit) : -1);
+    statement.bindInt(index++, static_cast<std::int64_t>(request.fetchOffset));
   }
 
   detail::FetchRows& rows = pass.rows;
@@ -186,26 +188,26 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
   const size_t sortCount = pass.pending ? plan.sorts.size() : 0;
   std::vector<Value> sources(pass.shape.keyColumns.size());
   auto keyFromStatement = [&](int firstColumn) -> Value {
-    if (!pass.shape.derived) return readColumn(*statement, firstColumn, pass.shape.keyTypes[0]);
+    if (!pass.shape.derived) return readColumn(statement, firstColumn, pass.shape.keyTypes[0]);
     for (size_t i = 0; i < pass.shape.keyColumns.size(); ++i)
-      sources[i] = readColumn(*statement, firstColumn + static_cast<int>(i), pass.shape.keyTypes[i]);
+      sources[i] = readColumn(statement, firstColumn + static_cast<int>(i), pass.shape.keyTypes[i]);
     return pass.shape.derived->derive(sources);
   };
   const int keyColumn = 1 + static_cast<int>(sortCount);
   const int objectColumn = keyColumn + static_cast<int>(pass.shape.keyColumns.size());
-  int rc = statement->step();
+  int rc = statement.step();
   // The first step took the file's read lock: a kept compilation is checked against the file now.
   if (kept && dataVersion(*connection_) != pass.shape.dataVersion) {
     pass.stale = true;
     return {};
   }
   if (!kept) pass.shape.dataVersion = dataVersion(*connection_);
-  for (; rc == SQLITE_ROW; rc = statement->step()) {
-    const std::int64_t key = statement->columnInt(0);
+  for (; rc == SQLITE_ROW; rc = statement.step()) {
+    const std::int64_t key = statement.columnInt(0);
     rows.keys.push_back(key);
     for (size_t i = 0; i < sortCount; ++i)
       pass.sortValues.push_back(
-          readColumn(*statement, 1 + static_cast<int>(i), plan.sorts[i].key.attribute->type));
+          readColumn(statement, 1 + static_cast<int>(i), plan.sorts[i].key.attribute->type));
     if (pass.shape.wantKey) {
       // Keys are grouped into runs only once the final order is known.
       if (pass.pending) {
@@ -222,14 +224,14 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
         if (attribute.transient)
           rows.values.emplace_back();
         else
-          rows.values.push_back(readColumn(*statement, column++, attribute.type));
+          rows.values.push_back(readColumn(statement, column++, attribute.type));
       }
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
-        rows.links.push_back(statement->columnInt(column++));
+        rows.links.push_back(statement.columnInt(column++));
     }
     if (pass.shape.loadInline) {
       ObjectPtr object = registerObject(entity, key);
-      if (object->fault_) loadRow(*object, &*statement, objectColumn);
+      if (object->fault_) loadRow(*object, &statement, objectColumn);
       rows.objects.push_back(std::move(object));
     }
   }
