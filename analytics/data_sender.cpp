@@ -11,6 +11,7 @@
 #include "platform/files/file_ops.h"
 #include "platform/foundation/text.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/application.h"
 
 namespace analytics {
 namespace {
@@ -270,7 +271,31 @@ TallyDataSender::TallyDataSender(Queue queue)
       });
 }
 
-TallyDataSender::~TallyDataSender() { networkObserver_.remove(); }
+TallyDataSender::~TallyDataSender() {
+  networkObserver_.remove();
+  stopBackgroundTasksTracking();
+}
+
+// The application's background tasks belong to the main thread: both ends of the tracking run there,
+// in the order the queue asked for them.
+void TallyDataSender::startBackgroundTaskTrackingIfNeeded() {
+  if (TallyUtil::getSystemVersionAsAnInteger() < 40000 || TallyUtil::isInWatchExtension()) return;
+  runtime::RunLoop::mainHandle().performSoon([tracking = tracking_] {
+    if (tracking->task != ui::Application::kInvalidBackgroundTask) return;
+    TallyUtil::log(2, "Tally: start background task");
+    tracking->task = ui::Application::shared().beginBackgroundTask(
+        [] { TallyUtil::log(2, "Tally: expiration handler reached"); });
+  });
+}
+
+void TallyDataSender::stopBackgroundTasksTracking() {
+  runtime::RunLoop::mainHandle().performSoon([tracking = tracking_] {
+    if (tracking->task == ui::Application::kInvalidBackgroundTask) return;
+    TallyUtil::log(2, "Tally: stop background task");
+    ui::Application::shared().endBackgroundTask(tracking->task);
+    tracking->task = ui::Application::kInvalidBackgroundTask;
+  });
+}
 
 void TallyDataSender::onQueue(std::function<void(TallyDataSender&)> work) {
   std::weak_ptr<TallyDataSender> weak = weak_from_this();
@@ -312,6 +337,7 @@ void TallyDataSender::sendData(std::optional<TallyEnvelope> envelope, const std:
                                              shared_from_this(), false);
   task->setTag(tag);
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  startBackgroundTaskTrackingIfNeeded();
   running_.push_back({task, cancelled, tag, std::move(envelope->marks)});
   runtime::RunLoop::mainHandle().performSoon([task, cancelled] {
     if (!*cancelled) task->startInRunLoop(runtime::RunLoop::main());
@@ -377,6 +403,7 @@ void TallyDataSender::unregisterTask(bool succeeded) {
   if (succeeded) performRetransmitNotSentBlocks();
   if (running_.empty()) {
     if (auto key = dataKey()) index_->discardOutdatedBlocksForDataKey(*key);
+    stopBackgroundTasksTracking();
   }
 }
 
@@ -455,6 +482,7 @@ void TallyDataSender::cancelTasks() {
     *r.cancelled = true;
     runtime::RunLoop::mainHandle().performSoon([task = r.task] { task->cancelTask(); });
   }
+  stopBackgroundTasksTracking();
 }
 
 }  // namespace analytics

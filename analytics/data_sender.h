@@ -19,7 +19,8 @@
 // gets.
 //
 // Every operation runs on the sender's queue (the session queue); the HTTP callbacks arrive on the
-// main run loop and are handed to that queue before they touch the index.
+// main run loop and are handed to that queue before they touch the index. While uploads run, the
+// sender holds one background task of the application (begun and ended on the main thread).
 
 #include <atomic>
 #include <cstdint>
@@ -165,6 +166,15 @@ class TallyDataSender : public TallyHttpAsyncTaskDelegate,
     TallyPropertyMarks::Pending marks;
   };
 
+  // A background task is held while uploads run, so the application is not suspended in the middle
+  // of one (from system version 4.0, never in a watch extension).
+  struct BackgroundTracking {
+    // Touched on the main thread only.
+    std::uint64_t task = 0;
+  };
+  void startBackgroundTaskTrackingIfNeeded();
+  void stopBackgroundTasksTracking();
+
   void onQueue(std::function<void(TallyDataSender&)> work);
   void requestSuccessComplete(const TallyHttpAsyncTask* task, const TallyHTTPResponse& response);
   // Removes the task; the marks it carried come back.
@@ -176,6 +186,7 @@ class TallyDataSender : public TallyHttpAsyncTaskDelegate,
   std::weak_ptr<TallyDataSenderDelegate> delegate_;
   std::vector<Running> running_;
   runtime::ObserverToken networkObserver_;
+  std::shared_ptr<BackgroundTracking> tracking_ = std::make_shared<BackgroundTracking>();
 };
 
 }  // namespace analytics

@@ -6,6 +6,7 @@
 
 #include "analytics/process_wide.h"
 #include "analytics/tally_util.h"
+#include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/bundle.h"
 
@@ -75,6 +76,8 @@ TALLY_SETTING(bool, sessionReportsOnPauseEnabled, setSessionReportsOnPauseEnable
               sessionReportsOnPauseEnabled_)
 TALLY_SETTING(bool, backgroundSessionEnabled, setBackgroundSessionEnabled, backgroundSessionEnabled_)
 TALLY_SETTING(bool, crashReportingEnabled, setCrashReportingEnabled, crashReportingEnabled_)
+TALLY_SETTING(std::shared_ptr<crash::TallyCrashReporter>, tallyCrashReporter, setTallyCrashReporter,
+              tallyCrashReporter_)
 TALLY_SETTING(bool, eventLoggingEnabled, setEventLoggingEnabled, eventLoggingEnabled_)
 TALLY_SETTING(bool, hasSessionOriginName, setHasSessionOriginName, hasSessionOriginName_)
 TALLY_SETTING(bool, hasDeepLinkName, setHasDeepLinkName, hasDeepLinkName_)

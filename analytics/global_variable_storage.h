@@ -28,6 +28,10 @@
 #include "platform/foundation/value.h"
 #include "platform/runtime/run_loop.h"
 
+namespace crash {
+class TallyCrashReporter;
+}  // namespace crash
+
 namespace analytics {
 
 enum class TallyPersistentMap { kGlobals, kCookies, kUrls, kRelayUrls, kRelayPrepUrls };
@@ -65,6 +69,8 @@ class TallyGlobalVariableStorage {
   TALLY_DECLARE_SETTING(bool, sessionReportsOnPauseEnabled, setSessionReportsOnPauseEnabled)
   TALLY_DECLARE_SETTING(bool, backgroundSessionEnabled, setBackgroundSessionEnabled)
   TALLY_DECLARE_SETTING(bool, crashReportingEnabled, setCrashReportingEnabled)
+  // The crash reporter the start made with crash reporting on; nothing otherwise.
+  TALLY_DECLARE_SETTING(std::shared_ptr<crash::TallyCrashReporter>, tallyCrashReporter, setTallyCrashReporter)
   TALLY_DECLARE_SETTING(bool, eventLoggingEnabled, setEventLoggingEnabled)
   TALLY_DECLARE_SETTING(bool, hasSessionOriginName, setHasSessionOriginName)
   TALLY_DECLARE_SETTING(bool, hasDeepLinkName, setHasDeepLinkName)
@@ -179,6 +185,7 @@ class TallyGlobalVariableStorage {
   bool sessionReportsOnPauseEnabled_ = true;
   bool backgroundSessionEnabled_ = false;
   bool crashReportingEnabled_ = false;
+  std::shared_ptr<crash::TallyCrashReporter> tallyCrashReporter_;
   bool eventLoggingEnabled_ = true;
   bool hasSessionOriginName_ = false;
   bool hasDeepLinkName_ = false;

@@ -312,13 +312,16 @@ void TallyHttpAsyncTask::finished(foundation::Result<net::HttpResponse> result) 
         finished(urlError(net::kURLErrorUnsupportedURL, "a redirect may lead to http or https only"));
         return;
       }
+      // 301, 302 and 303 would go on as a GET without the body: what answered then never saw the
+      // request, and its answer must not read as the request's. Only 307 and 308 repeat it whole.
+      bool repeatsWhole = reply.status == 307 || reply.status == 308;
+      if (!repeatsWhole && request_.method != "GET" && request_.method != "HEAD") {
+        finished(
+            urlError(net::kURLErrorBadServerResponse, "a redirect would drop the request's method and body"));
+        return;
+      }
       TallyUtil::log(2, "Tally: HTTP redirect to %@", {*target});
       request_.url = *target;
-      // As the platform does: 301, 302 and 303 go on as a GET without a body; 307 and 308 repeat.
-      if (reply.status != 307 && reply.status != 308 && request_.method != "HEAD") {
-        request_.method = "GET";
-        request_.body.clear();
-      }
       lastHeaders_.reset();
       if (connection_) {
         std::shared_ptr<net::HttpConnection> ending(std::move(connection_));

@@ -10,7 +10,10 @@
 //   cancelTask(): no callback follows.
 //
 // Safety: only http and https are spoken, for the request and for every redirect, and at most
-// kTallyMaxRedirects redirects are followed; a redirect elsewhere (file:, ftp:) fails the task. The
+// kTallyMaxRedirects redirects are followed; a redirect elsewhere (file:, ftp:) fails the task, and so
+// does a 301, 302 or 303 answering a request other than GET or HEAD (it would go on as a GET without
+// its body, and whatever answered that would not have received the request). 307 and 308 repeat the
+// request whole. The
 // server's certificate is always verified against the system's trust store and its name checked;
 // a TLS challenge is never answered with a credential it proposes itself. Replies larger than
 // kTallyMaxReplyBytes fail instead of filling memory. Nothing is cached and no cookies are handled

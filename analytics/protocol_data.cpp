@@ -54,7 +54,13 @@ void TallyProtocolData::appendString(std::optional<std::string_view> text, Bytes
     appendUshort(0, out);
     return;
   }
-  std::string limited = limitStringLength(*text);
+  // Most strings are short: those are written as they are, without a copy.
+  std::string cut;
+  std::string_view limited = *text;
+  if (limited.size() > kTallyMaxStringUtf16Length) {
+    cut = limitStringLength(limited);
+    limited = cut;
+  }
   appendUshort(static_cast<std::int64_t>(limited.size()), out);
   out.insert(out.end(), limited.begin(), limited.end());
 }

@@ -66,7 +66,9 @@ class TallyProtocolData {
                                                            std::int64_t index);
 
   static void appendBigEndian(std::uint64_t value, size_t size, Bytes& out) {
-    for (size_t i = size; i > 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
+    std::uint8_t bytes[8];
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
+    out.insert(out.end(), bytes, bytes + size);
   }
 };
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "analytics/recording_session.h"
+#include "analytics/tally_session.h"
 #include "analytics/tally_util.h"
 
 namespace analytics {
@@ -43,7 +43,7 @@ void CurrentSession::setupWithKey(const std::string& apiKey) {
   r.preCache.clear();
   foundation::Date startTime = start.startTime;
   std::shared_ptr<SessionSink> made =
-      r.factory ? r.factory(std::move(start)) : std::make_shared<RecordingSession>(std::move(start));
+      r.factory ? r.factory(std::move(start)) : TallyImpl::sessionFactory()(std::move(start));
   replaced = std::exchange(r.current, std::move(made));
   r.startTime = startTime;
 }

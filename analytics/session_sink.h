@@ -6,10 +6,8 @@
 // long). Events logged before the first session exists wait in the pre-session cache and are handed
 // to the session that is set up next, in the order they were logged.
 //
-// The session layer proper (TallyImpl::install, tally_session.h: the session queue, persistence and
-// upload) installs its factory here, as the diary does at launch; a program that does not install it
-// gets RecordingSessions (recording_session.h), which keep in memory what they are told (the tests of
-// the interface read them).
+// Sessions are made by the session layer proper (TallyImpl, tally_session.h: the session queue,
+// persistence and upload) unless a test installs a factory of its own.
 
 #include <cstdint>
 #include <functional>
@@ -114,7 +112,7 @@ class CurrentSession {
   // Makes a new session for the key (starting now on the SDK's clock) with the events of the
   // pre-session cache, and makes it the current one.
   static void setupWithKey(const std::string& apiKey);
-  // How sessions are made; an empty factory makes RecordingSessions.
+  // How sessions are made; an empty factory makes them through the session facade (TallyImpl).
   static void setFactory(Factory factory);
 
   // Records the event in the current session, or, while there is none, keeps it in the

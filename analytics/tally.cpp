@@ -15,7 +15,8 @@
 #include "analytics/tally_session.h"
 #include "analytics/tally_util.h"
 #include "analytics/watch_tally.h"
-#include "crash_reporter/errors.h"
+#include "crash_reporter/reporter.h"
+#include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/ui/application.h"
 
@@ -199,6 +200,18 @@ void startAfterLaunch() {
   lifecycle().launchObserver = std::move(token);
 }
 
+// BSD signals, both symbolication strategies. Its reports live in the SDK's home, named by the main
+// bundle. A reporter that cannot be enabled is logged and analytics goes on without it.
+void startCrashReporter() {
+  crash::TallyCrashReporterConfig config(crash::TallyCrashReporterConfig::kSignalHandlerTypeBSD, 3);
+  auto bundle = runtime::Bundle::main();
+  auto reporter = bundle ? std::make_shared<crash::TallyCrashReporter>(*bundle, config, TallyUtil::home())
+                         : std::make_shared<crash::TallyCrashReporter>("", "", config, TallyUtil::home());
+  settings()->setTallyCrashReporter(reporter);
+  if (auto enabled = reporter->enableCrashReporterAndReturnError(); !enabled)
+    TallyUtil::log(2, "Tally: Failed to initialize crash reporter: %@", {enabled.error().description()});
+}
+
 }  // namespace
 
 void Tally::startSession(std::string_view apiKey) {
@@ -220,10 +233,7 @@ void Tally::startSession(std::string_view apiKey) {
     auto store = settings();
     if (store->crashReportingEnabled()) {
       TallyUtil::log(2, "Tally: crash reporting enabled");
-      // The crash reporter cannot be switched on in this build; analytics goes on without it.
-      foundation::Error error =
-          crash::crash_make_error(crash::kCrashReporterErrorUnknown, "The crash reporter is not available");
-      TallyUtil::log(2, "Tally: Failed to initialize crash reporter: %@", {error.description()});
+      if (!store->tallyCrashReporter()) startCrashReporter();
     }
     store->setApiKey(std::string(apiKey));
     observeApplication();
@@ -290,6 +300,9 @@ TallyEventRecordStatus Tally::logEventWithParametersTimed(const Value& eventName
 
 void Tally::logPageView() {
   TallyUtil::guarded([] {
+    if (refusedInWatchExtension(
+            "Tally: logPageView disabled -- this method cannot be used in watch extension."))
+      return;
     if (auto session = CurrentSession::get()) session->maybeIncrementPageView();
   });
 }
@@ -469,9 +482,18 @@ void logError(const Value& errorId, const Value& message, const std::string& exc
     const std::string* text =
         textOrRefuse(message, "Tally: Error not logged -- message must be of NSString type.");
     if (!text) return;
-    // The crash reporter is never switched on in this build, so no live report comes with an error.
-    if (auto session = CurrentSession::get())
-      session->recordError(*id, *text, exceptionString, type, std::nullopt);
+    // With crash reporting on, the error carries a report of the calling thread.
+    std::optional<foundation::Bytes> report;
+    auto store = settings();
+    if (auto reporter = store->tallyCrashReporter(); reporter && store->crashReportingEnabled()) {
+      auto live = reporter->generateLiveReportAndReturnError();
+      if (live) {
+        report = std::move(*live);
+      } else {
+        TallyUtil::log(2, "TallySession: Failed to generate crash report: %@", {live.error().description()});
+      }
+    }
+    if (auto session = CurrentSession::get()) session->recordError(*id, *text, exceptionString, type, report);
   });
 }
 

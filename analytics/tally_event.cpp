@@ -94,24 +94,25 @@ std::int64_t TallyEvent::duration() const {
 }
 
 void TallyEvent::appendRelativeToSessionStart(foundation::Bytes& out, foundation::Date sessionStart) const {
-  std::optional<foundation::Dictionary> parameters;
-  std::int32_t id;
-  {
-    std::lock_guard lock(mutex_);
-    parameters = parameters_;
-    id = eventLogId_;
-  }
-  TallyProtocolData::appendUshort(static_cast<std::uint16_t>(id), out);
+  // Written under the lock, straight from the fields: a long session's block is mostly these records,
+  // and copying each event's parameters first would cost more than writing them.
+  std::lock_guard lock(mutex_);
+  TallyProtocolData::appendUshort(static_cast<std::uint16_t>(eventLogId_), out);
   TallyProtocolData::appendString(name_, out);
-  TallyProtocolData::appendUshort(parameters ? static_cast<std::int64_t>(parameters->size()) : 0, out);
-  if (parameters) {
-    for (const auto& [key, value] : *parameters) {
+  TallyProtocolData::appendUshort(parameters_ ? static_cast<std::int64_t>(parameters_->size()) : 0, out);
+  if (parameters_) {
+    for (const auto& [key, value] : *parameters_) {
       TallyProtocolData::appendString(key, out);
-      TallyProtocolData::appendString(value.description(), out);
+      if (const std::string* text = value.string()) {
+        TallyProtocolData::appendString(*text, out);
+      } else {
+        TallyProtocolData::appendString(value.description(), out);
+      }
     }
   }
-  TallyProtocolData::appendLong(startOffsetFromSessionStart(sessionStart), out);
-  TallyProtocolData::appendLong(duration(), out);
+  TallyProtocolData::appendLong(TallyProtocolData::timeIntervalFrom(sessionStart, started_), out);
+  TallyProtocolData::appendLong(timed_ && ended_ ? TallyProtocolData::timeIntervalFrom(started_, ended_) : 0,
+                                out);
 }
 
 foundation::Bytes TallyEvent::dataRelativeToSessionStart(foundation::Date sessionStart) const {

@@ -5,10 +5,12 @@
 //                 │              └─ replaced by a new session: its block joins the saved sessions
 //                 └─end─► its block is handed to the upload queue, the archive removed
 //
-// The running session is archived after each change ("<SDK folder>/.tallyCurrent<k>_155.archive"),
-// so a process that is killed leaves it behind; the next start puts that session's block among the
-// saved sessions ("<SDK folder>/.tallyStored<k>_155.archive", a keyed archive of the blocks) and
-// hands them all to the upload queue (data_sender.h). Promises:
+// The running session is archived ("<SDK folder>/.tallyCurrent<k>_155.archive") at its start, at
+// every pause, resume, error, location and reset, so a process that is killed leaves it behind (with
+// the events recorded up to its last save: events alone do not rewrite the archive, which would make
+// each event of a long session cost more than the one before); the next start puts that session's block among
+// the saved sessions ("<SDK folder>/.tallyStored<k>_155.archive", a keyed archive of the blocks) and hands
+// them all to the upload queue (data_sender.h). Promises:
 //  - each block is handed over once: a session sent at its end or pause is not sent again;
 //  - a pending crash report is purged only once the session carrying it is written to disk, and it
 //    is attached at the next start whether or not a left-behind session is found;
@@ -104,7 +106,15 @@ class TallySession : public plist::Archivable,
       const std::string& apiKey, foundation::Date startTime,
       const std::vector<TallyPreCacheEvent>& cached = {});
 
+  // Back to an empty session at its start time: no events, errors or facts; the locale, the time
+  // zone and the start's device statistics taken afresh; saved.
   void resetSessionData();
+  // After a send: the event logs, errors, page views and crash report start afresh, the device
+  // statistics are taken again as at a start; saved.
+  void resetEventLogs();
+  // Writes the device statistics into the session parameters: memory, disk and boot time always;
+  // the used memory, CPU load and battery with ".start" (phase 0) or ".end" (phase 1).
+  void getSessionParametersAtPhase(std::int32_t phase);
   // Each takes the time of the application event that caused it.
   void pauseSession(foundation::Date at);
   void markSessionAsResuming(foundation::Date at);
@@ -125,6 +135,9 @@ class TallySession : public plist::Archivable,
                      std::optional<foundation::Date> ended = std::nullopt);
   void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,
                    std::int32_t type, const std::optional<foundation::Bytes>& liveReport);
+  // Kept with the session (saved at once); the report does not carry purchase items. Null is ignored.
+  void recordPurchaseItem(const foundation::Value& item);
+  const std::vector<foundation::Value>& purchaseItems() const { return purchaseItems_; }
   // Degrees and metres, kept at reduced precision; the accuracy is the mean of the two given.
   void setLocation(double latitude, double longitude, float horizontalAccuracy, float verticalAccuracy);
   // "m" 1, "f" 0, anything else not set.
@@ -148,6 +161,7 @@ class TallySession : public plist::Archivable,
   void setSessionReportsOnPauseEnabled(bool enabled) { reportsOnPause_ = enabled; }
 
   bool isPaused() const { return pauseTime_.has_value(); }
+  std::optional<foundation::Date> pauseTime() const { return pauseTime_; }
   bool crashed() const { return crashed_; }
   const std::string& apiKey() const { return apiKey_; }
   TallySessionReport& report() { return report_; }
@@ -175,6 +189,7 @@ class TallySession : public plist::Archivable,
 
   std::string apiKey_;
   TallySessionReport report_;
+  std::vector<foundation::Value> purchaseItems_;
   std::optional<foundation::Date> pauseTime_;
   std::optional<foundation::Date> resumeTime_;
   bool crashed_ = false;
@@ -195,16 +210,20 @@ class TallySession : public plist::Archivable,
 
 // The one facade: owns the current session and the session queue. Every operation is queued and the
 // caller returns at once, except endSession (which waits, so the session is saved before the process
-// ends) and the event calls, whose status is decided on the caller's thread from the session's counts
-// at that moment while the event itself is queued.
+// ends), the getters (which wait for the answer) and the event calls, whose status is decided on the
+// caller's thread from the session's counts at that moment while the event itself is queued. Each new
+// session numbers its events and errors from 1. The pause runs inside a background task of the
+// application, begun on the caller's (main) thread and ended there once the session is paused.
 class TallyImpl : public SessionSink {
  public:
   // The process-wide facade, made with its queue on first use.
   static std::shared_ptr<TallyImpl> instance();
+  // What CurrentSession makes sessions with: each new session is set up through this facade.
+  static CurrentSession::Factory sessionFactory();
   // Makes the factory of CurrentSession build real sessions through this facade, and TallyWatch reach
   // the watch session.
   static void install();
-  // Whether install() ran in this process.
+  // Whether the facade was installed or made a session in this process.
   static bool isInstalled();
   // Waits for the queue, forgets the session and the upload queue (tests and shutdown).
   static void cleanup();
@@ -212,7 +231,21 @@ class TallyImpl : public SessionSink {
   // same signal: nothing else keeps the process alive for it. Installed once; later calls do nothing.
   static foundation::Status endSessionOnTerminationSignals();
 
+  using BackgroundTaskId = std::uint64_t;
+
   runtime::SerialQueue& queue() { return queue_; }
+  // Whether the application can run background tasks (from system version 4.0); set at creation.
+  bool isBackgroundSupported() const { return isBackgroundSupported_; }
+  // A background task with an expiration handler that does nothing, or the invalid identifier 0 when
+  // background tasks are not supported; unregisterBackgoundTask ends a valid one. Main thread only
+  // (the application's tasks belong to it).
+  static BackgroundTaskId registerBackgoundTask();
+  static void unregisterBackgoundTask(BackgroundTaskId task);
+  // The key and start time of the session set up last (nothing before the first).
+  std::string apiKey() const;
+  std::optional<foundation::Date> startTime() const;
+  // Start time := now.
+  void resetStartDate();
   // Archives the current session, if any, and makes a new one on the queue.
   void setupForApiKey(const std::string& apiKey, foundation::Date startTime,
                       std::vector<TallyPreCacheEvent> cachedEvents);
@@ -244,15 +277,33 @@ class TallyImpl : public SessionSink {
   void recordError(const std::string& errorId, const std::string& message, const std::string& exceptionString,
                    std::int32_t type, const std::optional<foundation::Bytes>& liveReport) override;
   void endSessionAsync() override;
+  void recordPurchaseItem(const foundation::Value& item);
+
+  // The current session's values, read on the queue after everything sent before (the caller
+  // waits); 0, -1 (gender) or nothing while there is no session. Never from the queue itself.
+  double latitude();
+  double longitude();
+  float accuracy();
+  std::int32_t gender();
+  std::optional<foundation::Date> age();
+  std::int32_t pageViewCount();
+  std::optional<foundation::Date> pauseTime();
+  std::optional<foundation::Date> endTime();
+  std::int64_t totalPauseIntervalMillis();
 
   TallyImpl();
 
  private:
   void onSession(std::function<void(TallySession&)> work);
+  template <class T, class Read>
+  T readSession(T none, Read read);
 
   runtime::SerialQueue queue_;
+  const bool isBackgroundSupported_;
   mutable std::mutex mutex_;
   std::shared_ptr<TallySession> session_;
+  std::string apiKey_;
+  std::optional<foundation::Date> startTime_;
 };
 
 }  // namespace analytics

@@ -366,21 +366,30 @@ std::optional<fs::path> localSaves::timerFilePath(std::string_view babyName) {
   return namedFile(getTimerDir(), babyName, ".plist");
 }
 
-std::optional<NoteTimerArray> localSaves::loadTimerArray(std::string_view babyName) {
+foundation::Result<NoteTimerArray> localSaves::readTimerArray(std::string_view babyName) {
   auto path = timerFilePath(babyName);
-  if (!path) return std::nullopt;
+  if (!path) return emptyNameError();
   std::error_code ec;
-  if (!fs::exists(*path, ec)) return NoteTimerArray{};
+  // A file that cannot even be looked at is read, so that its error is the reader's.
+  if (!fs::exists(*path, ec) && !ec) return NoteTimerArray{};
+  const std::string what = "Cannot read the timers of " + std::string(babyName);
   auto bytes = files::readFile(*path);
   if (!bytes) {
-    (void)logFailure(bytes.error(), "Cannot read the timers of " + std::string(babyName));
-    return NoteTimerArray{};
+    (void)logFailure(bytes.error(), what);
+    return bytes.error();
   }
   auto timers = unarchiveTimerArray(*bytes);
   if (!timers) {
-    (void)logFailure(timers.error(), "Cannot read the timers of " + std::string(babyName));
-    return NoteTimerArray{};
+    (void)logFailure(timers.error(), what);
+    return timers.error();
   }
+  return std::move(*timers);
+}
+
+std::optional<NoteTimerArray> localSaves::loadTimerArray(std::string_view babyName) {
+  if (!timerFilePath(babyName)) return std::nullopt;
+  auto timers = readTimerArray(babyName);
+  if (!timers) return NoteTimerArray{};
   return std::move(*timers);
 }
 

@@ -88,6 +88,10 @@ class localSaves {
   // Running timers. Nothing for an empty name; an empty array when the baby has no timer file
   // or it cannot be read (no file is made).
   std::optional<NoteTimerArray> loadTimerArray(std::string_view babyName);
+  // The same, telling an unreadable file from none: an empty array when the baby has no timer
+  // file, an error for an empty name or a file that cannot be read or is no timer archive. A
+  // writer that gets an error must not write the array: the file may hold running timers.
+  foundation::Result<NoteTimerArray> readTimerArray(std::string_view babyName);
   foundation::Status saveTimerArrayById(const NoteTimerArray& timers, std::string_view babyName);
   // Succeeds when there is nothing to remove.
   foundation::Status deleteTimerArray(std::string_view babyName);

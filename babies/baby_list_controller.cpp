@@ -1,6 +1,8 @@
 #include "babies/baby_list_controller.h"
 
 #include "app/app_delegate.h"
+#include "navigation/bar_title.h"
+#include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
@@ -13,6 +15,7 @@ using foundation::Value;
 namespace {
 
 inline constexpr std::string_view kNotSetKey = "Not set";
+
 
 std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
 
@@ -223,11 +226,11 @@ void addBabyController::viewDidLoad() {
   if (!context_) context_ = applicationContext();
   if (!locSaves_) locSaves_ = applicationSaves();
   view()->setBackgroundColor(graphics::Color::white());
-  setTitle(baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
   navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
       localized("Cancel"), ui::BarButtonItemStyle::kPlain, [this](ui::BarButtonItem&) { cancel(); }));
   navigationItem().setRightBarButtonItem(ui::BarButtonItem::withTitle(
       localized("Done"), ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { save(); }));
+  navigation::setShrinkingTitle(*this, baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
 
   const double width = view()->bounds().width();
   nameField_ = std::make_shared<ui::TextField>(ui::Rect(20, 20, width - 40, 40));
@@ -444,8 +447,8 @@ std::shared_ptr<ui::TableViewCell> photoCollectionController::cellForRowAtIndexP
   auto cell = plainCell(table, "photoCell", ui::CellStyle::kDefault);
   const auto index = static_cast<size_t>(path.row);
   const auto& date = photoDates_.at(index);
-  const auto formatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
-                                                               foundation::DateFormatterStyle::Short);
+  const auto formatter = navigation::interfaceDateFormatter(foundation::DateFormatterStyle::Medium,
+                                                            foundation::DateFormatterStyle::Short);
   cell->textLabel().setText(date ? formatter.stringFromDate(*date) : "");
   if (locSaves_) {
     if (auto image = locSaves_->getPhoto(photoKeys_[index]))

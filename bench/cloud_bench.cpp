@@ -1,22 +1,50 @@
 // Moving a 100 MB file over loopback HTTPS: the REST client against the curl program, on the same
 // stand-in server in one run. Each iteration times the client and then curl on the same transfer,
-// so that a busy machine slows both alike; the counter "x_curl" is client time / curl time.
+// so that a busy machine slows both alike; the counters are the medians of the iterations (at
+// least five), in wall time and in CPU time:
 //
-//   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, rename) vs curl -o
-//   BM_UploadVsCurl    uploadFileToPathFromPath (streamed from the file) vs curl --data-binary @file
+//   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, rename) vs curl -o file
+//   BM_UploadVsCurl    uploadFileToPathFromPath (streamed from the file) vs curl -X POST -T file,
+//                      curl's streaming form, with the client's headers
+//
+//   client_s, curl_s, x_curl              median wall seconds and their ratio
+//   client_cpu_s, curl_cpu_s, x_curl_cpu  median CPU seconds (user + system) and their ratio
+//
+// The server runs in a child process (this program again, with --serve), so that the CPU time of
+// this process is the client's alone, and curl's is read from its own usage at exit. Everything
+// lives in one scratch folder that goes when the run ends, also when it is interrupted.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "bench/cpu_stopwatch.h"
+#include "bench/scratch_folder.h"
 #include "cloud/cloud_keychain.h"
 #include "cloud/cloud_rest_client.h"
 #include "platform/security/digest.h"
 #include "support/cloud_server.h"
-#include "support/temp_dir.h"
+
+extern char** environ;
 
 namespace {
 
@@ -25,6 +53,46 @@ using cloud::CloudRestClient;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::int64_t kSize = 100'000'000;
+constexpr const char* kConsumerKey = "qwv3rtnpa8sdkmz";
+constexpr const char* kConsumerSecret = "hxb7ytrefo2lmcu";
+
+// The child processes of this run (server, curl), ended on an interrupt before the folder goes.
+std::atomic<pid_t> serverPid{0};
+std::atomic<pid_t> curlPid{0};
+
+// --- the server side (the child) -------------------------------------------------------------------
+
+// "--serve <folder> <source file>": serves a user and the source file as "/big.bin", prints the
+// host and the root certificate (base64) on two lines, and serves until its standard input ends
+// (the parent closes it, or dies).
+int serve(const fs::path& folder, const fs::path& source) {
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  testing_support::CloudServer server(folder);
+  if (!server.running()) return 1;
+  server.addUser("31337", "tok", "sec");
+  std::ifstream in(source, std::ios::binary);
+  server.putFile("/big.bin", std::string(std::istreambuf_iterator<char>(in), {}));
+  std::cout << server.host() << "\n" << security::base64Encode(server.rootCertificate()) << std::endl;
+  char byte;
+  while (::read(STDIN_FILENO, &byte, 1) > 0) {
+  }
+  return 0;
+}
+
+// --- the client side -------------------------------------------------------------------------------
+
+struct Usage {
+  double wall = 0;
+  double cpu = 0;
+};
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+
+double processCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 struct Done : cloud::CloudRestClientDelegate {
   bool done = false;
@@ -35,120 +103,226 @@ struct Done : cloud::CloudRestClientDelegate {
   void restClientUploadFileFailedWithError(Client&, const Error&) override { done = failed = true; }
 };
 
-// A server with one user and a 100 MB file, a client for that user, and the files curl needs.
+// A 100 MB file, the server in its child process, a client for the server's user, and what curl
+// needs; all in one scratch folder.
 struct Rig {
-  testing_support::TempDir dir;
+  bench_support::ScratchFolder dir{"cloud-bench"};
   files::AppHome home{dir / "home"};
-  testing_support::CloudServer server{dir / "server"};
+  fs::path source = dir / "source.bin";
+  fs::path rootPem = dir / "root.pem";
+  int serverInput = -1;
+  std::string host;
   runtime::RunLoop loop;
   std::shared_ptr<cloud::CloudSession> session;
   std::unique_ptr<CloudRestClient> client;
   Done delegate;
-  fs::path source = dir / "source.bin";
-  fs::path rootPem = dir / "root.pem";
+  int stopHook = 0;
 
   Rig() {
+    stopHook = bench_support::addStopHook([] {
+      for (auto* pid : {&curlPid, &serverPid})
+        if (pid_t child = pid->load(); child > 0) ::kill(child, SIGKILL);
+    });
+    writeSource();
+    startServer();
     cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), "org.example.diary");
-    server.addUser("31337", "tok", "sec");
-    cloud::CloudService::setCurrent(
-        {server.host(), server.host(), server.host(), {server.rootCertificate()}});
-    session = std::make_shared<cloud::CloudSession>("qwv3rtnpa8sdkmz", "hxb7ytrefo2lmcu", "sandbox",
+    session = std::make_shared<cloud::CloudSession>(kConsumerKey, kConsumerSecret, "sandbox",
                                                     std::make_shared<runtime::UserDefaults>(dir / "d.plist"));
     session->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
     client = CloudRestClient::make(session, loop);
     client->setDelegate(&delegate);
+  }
 
+  ~Rig() {
+    client.reset();
+    session.reset();
+    cloud::CloudService::setCurrent({});
+    cloud::CloudKeychain::configure(nullptr, "");
+    if (serverInput >= 0) ::close(serverInput);
+    if (pid_t pid = serverPid.exchange(0); pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+    bench_support::removeStopHook(stopHook);
+  }
+
+  void writeSource() const {
     std::string block(1 << 20, '\0');
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 2654435761u >> 24);
     std::ofstream out(source, std::ios::binary);
     for (std::int64_t written = 0; written < kSize; written += static_cast<std::int64_t>(block.size()))
       out.write(block.data(),
                 static_cast<std::streamsize>(std::min<std::int64_t>(block.size(), kSize - written)));
-    out.close();
-    std::ifstream in(source, std::ios::binary);
-    server.putFile("/big.bin", std::string(std::istreambuf_iterator<char>(in), {}));
+  }
 
-    std::string b64 = security::base64Encode(server.rootCertificate());
+  void startServer() {
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) std::abort();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string folder = (dir / "server").string();
+    std::vector<char*> argv{const_cast<char*>(self.c_str()), const_cast<char*>("--serve"),
+                            const_cast<char*>(folder.c_str()), const_cast<char*>(source.c_str()), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ) != 0) std::abort();
+    posix_spawn_file_actions_destroy(&actions);
+    serverPid = pid;
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    serverInput = toChild[1];
+
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; std::count(reply.begin(), reply.end(), '\n') < 2 &&
+                    (n = ::read(fromChild[0], buffer, sizeof buffer)) > 0;)
+      reply.append(buffer, static_cast<size_t>(n));
+    ::close(fromChild[0]);
+    const size_t line = reply.find('\n');
+    if (line == std::string::npos) {
+      std::fprintf(stderr, "the server did not start\n");
+      std::exit(1);
+    }
+    host = reply.substr(0, line);
+    std::string b64 = reply.substr(line + 1);
+    while (!b64.empty() && (b64.back() == '\n' || b64.back() == '\r')) b64.pop_back();
+    auto root = security::base64Decode(b64);
+    if (!root) {
+      std::fprintf(stderr, "the server's root certificate did not arrive\n");
+      std::exit(1);
+    }
+    cloud::CloudService::setCurrent({host, host, host, {*root}});
     std::ofstream pem(rootPem);
     pem << "-----BEGIN CERTIFICATE-----\n";
     for (size_t i = 0; i < b64.size(); i += 64) pem << b64.substr(i, 64) << "\n";
     pem << "-----END CERTIFICATE-----\n";
   }
-  ~Rig() {
-    client.reset();
-    cloud::CloudService::setCurrent({});
-    cloud::CloudKeychain::configure(nullptr, "");
-  }
 
   // The signed query the client sends (PLAINTEXT), for curl.
-  std::string url(const std::string& path, const std::string& extra = "") const {
-    return "https://" + server.host() + path +
-           "?oauth_consumer_key=qwv3rtnpa8sdkmz&oauth_token=tok&oauth_signature_method=PLAINTEXT"
-           "&oauth_signature=hxb7ytrefo2lmcu%26sec&oauth_version=1.0" +
-           extra;
+  std::string url(const std::string& path) const {
+    return "https://" + host + path + "?oauth_consumer_key=" + kConsumerKey +
+           "&oauth_token=tok&oauth_signature_method=PLAINTEXT&oauth_signature=" + kConsumerSecret +
+           "%26sec&oauth_version=1.0";
   }
 
-  double timeClient(const std::function<void()>& start) {
+  Usage timeClient(const std::function<void()>& start) {
     delegate = Done{};
-    auto begin = Clock::now();
+    const double cpu = processCpuSeconds();
+    const auto begin = Clock::now();
     start();
     loop.runUntil([&] { return delegate.done; }, 600);
-    return std::chrono::duration<double>(Clock::now() - begin).count();
+    return {std::chrono::duration<double>(Clock::now() - begin).count(), processCpuSeconds() - cpu};
   }
 
-  double timeCurl(const std::string& arguments) {
-    std::string command = "curl -sS --fail --cacert '" + rootPem.string() + "' " + arguments + " > /dev/null";
-    auto begin = Clock::now();
-    int status = std::system(command.c_str());
-    double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    return status == 0 ? seconds : -1;
+  // curl with the client's trust and agent; nothing when it failed.
+  std::optional<Usage> timeCurl(std::vector<std::string> arguments) {
+    std::vector<std::string> all{"curl", "-sS", "--fail", "--cacert", rootPem.string(), "-H",
+                                 "User-Agent: " + CloudRestClient::userAgent()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const auto begin = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) return std::nullopt;
+    curlPid = pid;
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    curlPid = 0;
+    if (bench_support::stopping()) bench_support::awaitStop();
+    const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return Usage{wall, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
   }
 };
 
-Rig& rig() {
-  static Rig* made = new Rig;
-  return *made;
+std::unique_ptr<Rig>& rigSlot() {
+  static std::unique_ptr<Rig> rig;
+  return rig;
 }
 
-void report(benchmark::State& state, double client, double curl) {
-  state.counters["client_s"] = client;
-  state.counters["curl_s"] = curl;
-  state.counters["x_curl"] = curl > 0 ? client / curl : -1;
-  state.counters["MB_per_s"] = static_cast<double>(kSize) / 1e6 / client;
+Rig& rig() {
+  if (!rigSlot()) rigSlot() = std::make_unique<Rig>();
+  return *rigSlot();
 }
+
+struct Medians {
+  std::vector<double> clientWall, clientCpu, curlWall, curlCpu;
+  void add(const Usage& client, const Usage& curl) {
+    clientWall.push_back(client.wall);
+    clientCpu.push_back(client.cpu);
+    curlWall.push_back(curl.wall);
+    curlCpu.push_back(curl.cpu);
+  }
+  void report(benchmark::State& state) const {
+    using bench_support::median;
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : -1; };
+    state.counters["client_s"] = median(clientWall);
+    state.counters["curl_s"] = median(curlWall);
+    state.counters["x_curl"] = ratio(median(clientWall), median(curlWall));
+    state.counters["client_cpu_s"] = median(clientCpu);
+    state.counters["curl_cpu_s"] = median(curlCpu);
+    state.counters["x_curl_cpu"] = ratio(median(clientCpu), median(curlCpu));
+    state.counters["MB_per_s"] = static_cast<double>(kSize) / 1e6 / median(clientWall);
+  }
+};
 
 void BM_DownloadVsCurl(benchmark::State& state) {
   Rig& r = rig();
-  double client = 0, curl = 0;
-  int n = 0;
+  const fs::path clientFile = r.dir / "client.bin";
+  const fs::path curlFile = r.dir / "curl.bin";
+  Medians medians;
   for (auto _ : state) {
-    client += r.timeClient([&] { r.client->loadFileIntoPath("/big.bin", (r.dir / "client.bin").string()); });
-    curl +=
-        r.timeCurl("-o '" + (r.dir / "curl.bin").string() + "' '" + r.url("/1/files/sandbox/big.bin") + "'");
-    ++n;
-    if (r.delegate.failed || fs::file_size(r.dir / "client.bin") != static_cast<std::uintmax_t>(kSize))
+    fs::remove(clientFile);
+    fs::remove(curlFile);
+    const Usage client = r.timeClient([&] { r.client->loadFileIntoPath("/big.bin", clientFile.string()); });
+    const auto curl = r.timeCurl({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")});
+    if (r.delegate.failed || !curl || fs::file_size(clientFile) != static_cast<std::uintmax_t>(kSize)) {
       state.SkipWithError("download failed");
+      break;
+    }
+    state.SetIterationTime(client.wall);
+    medians.add(client, *curl);
   }
-  report(state, client / n, curl / n);
+  fs::remove(clientFile);
+  fs::remove(curlFile);
+  medians.report(state);
 }
 
 void BM_UploadVsCurl(benchmark::State& state) {
   Rig& r = rig();
-  double client = 0, curl = 0;
-  int n = 0;
+  Medians medians;
   for (auto _ : state) {
-    client += r.timeClient([&] { r.client->uploadFileToPathFromPath("up.bin", "/", r.source.string()); });
-    curl += r.timeCurl("-H 'Content-Type: application/octet-stream' -H 'Expect:' --data-binary '@" +
-                       r.source.string() + "' '" + r.url("/1/files_put/sandbox/curl.bin") + "'");
-    ++n;
-    if (r.delegate.failed) state.SkipWithError("upload failed");
+    const Usage client =
+        r.timeClient([&] { r.client->uploadFileToPathFromPath("up.bin", "/", r.source.string()); });
+    const auto curl = r.timeCurl({"-X", "POST", "-T", r.source.string(), "-H",
+                                  "Content-Type: application/octet-stream", "-H", "Expect:", "-o", "/dev/null",
+                                  r.url("/1/files_put/sandbox/curl.bin")});
+    if (r.delegate.failed || !curl) {
+      state.SkipWithError("upload failed");
+      break;
+    }
+    state.SetIterationTime(client.wall);
+    medians.add(client, *curl);
   }
-  report(state, client / n, curl / n);
+  medians.report(state);
 }
 
-BENCHMARK(BM_DownloadVsCurl)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK(BM_UploadVsCurl)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_DownloadVsCurl)->Iterations(5)->Unit(benchmark::kSecond)->UseManualTime();
+BENCHMARK(BM_UploadVsCurl)->Iterations(5)->Unit(benchmark::kSecond)->UseManualTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--serve") == 0) return serve(argv[2], argv[3]);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  rigSlot().reset();
+  return 0;
+}

@@ -4,9 +4,11 @@
 #include <cmath>
 
 #include "app/app_delegate.h"
+#include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/number_formatter.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/device.h"
 
@@ -227,22 +229,50 @@ void graphicsViewController::viewDidLoad() {
   view()->setBackgroundColor(Color::white());
   setTitle(localized("Growth graph"));
   navigationItem().setLeftBarButtonItem(backItem([this] { back(); }));
-  std::vector<std::string> titles;
-  for (const auto& type : types_) titles.push_back(localized(type));
-  typeSegment_ = std::make_shared<ui::SegmentedControl>(titles);
-  typeSegment_->setSelectedSegmentIndex(typeIndex_);
-  typeSegment_->addTarget([this](ui::Control&) { showTypeAtIndex(typeSegment_->selectedSegmentIndex()); },
-                          ui::kControlEventValueChanged);
   plot_ = std::make_shared<GrowthPlotView>();
   plot_->setEmptyText(localized("No measures yet"));
-  view()->addSubview(typeSegment_);
   view()->addSubview(plot_);
+}
+
+void graphicsViewController::layoutTypeRows(double width) {
+  constexpr double kRowHeight = 30, kGap = 6, kPadding = 8;
+  std::vector<std::string> titles;
+  for (const auto& type : types_) titles.push_back(localized(type));
+  const size_t count = std::max<size_t>(titles.size(), 1);
+  const auto font = graphics::Font::systemFontOfSize(13);
+  const bool oneRow = std::all_of(titles.begin(), titles.end(), [&](const std::string& title) {
+    return graphics::defaultTextMeasurer()->sizeOf(title, font).width + kPadding <= width / count;
+  });
+  const size_t perRow = oneRow ? count : (count + 1) / 2;
+  if (typeRows_.size() != (count + perRow - 1) / perRow) {
+    for (auto& row : typeRows_) row->removeFromSuperview();
+    typeRows_.clear();
+    for (size_t first = 0; first < titles.size(); first += perRow) {
+      const auto end = titles.begin() + static_cast<std::ptrdiff_t>(std::min(first + perRow, titles.size()));
+      auto row = std::make_shared<ui::SegmentedControl>(
+          std::vector<std::string>(titles.begin() + static_cast<std::ptrdiff_t>(first), end));
+      row->addTarget(
+          [this, first, raw = row.get()](ui::Control&) {
+            showTypeAtIndex(static_cast<int>(first) + raw->selectedSegmentIndex());
+          },
+          ui::kControlEventValueChanged);
+      view()->addSubview(row);
+      typeRows_.push_back(std::move(row));
+    }
+  }
+  for (size_t i = 0; i < typeRows_.size(); ++i) {
+    typeRows_[i]->setFrame(Rect(10, 10 + static_cast<double>(i) * (kRowHeight + kGap), width, kRowHeight));
+    const int selected = typeIndex_ - static_cast<int>(i * perRow);
+    typeRows_[i]->setSelectedSegmentIndex(
+        selected >= 0 && selected < typeRows_[i]->numberOfSegments() ? selected : ui::SegmentedControl::kNoSegment);
+  }
 }
 
 void graphicsViewController::viewWillLayoutSubviews() {
   const auto b = view()->bounds();
-  typeSegment_->setFrame(Rect(10, 10, b.width() - 20, 30));
-  plot_->setFrame(Rect(0, 50, b.width(), std::max(0.0, b.height() - 50)));
+  layoutTypeRows(b.width() - 20);
+  const double top = 10 + static_cast<double>(typeRows_.size()) * 36 + 4;
+  plot_->setFrame(Rect(0, top, b.width(), std::max(0.0, b.height() - top)));
 }
 
 void graphicsViewController::viewWillAppear(bool /*animated*/) {
@@ -254,7 +284,7 @@ void graphicsViewController::showTypeAtIndex(int index) {
   view();
   if (index < 0 || static_cast<size_t>(index) >= types_.size()) return;
   typeIndex_ = index;
-  typeSegment_->setSelectedSegmentIndex(index);
+  viewWillLayoutSubviews();
   GrowthSeries series{types_[static_cast<size_t>(index)], {}, {}};
   if (context_ && currentBabyName_) {
     auto read = growthSeries(*context_, helper_, *currentBabyName_, series.type);
@@ -331,8 +361,8 @@ void DayTrackController::nextDay() {
 
 void DayTrackController::reload() {
   view();
-  auto formatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
-                                                         foundation::DateFormatterStyle::None);
+  auto formatter = navigation::interfaceDateFormatter(foundation::DateFormatterStyle::Medium,
+                                                      foundation::DateFormatterStyle::None);
   formatter.setTimeZone(calendar_.timeZone());
   dayLabel_->setText(formatter.stringFromDate(dayStart_));
   std::vector<DaySpan> spans;

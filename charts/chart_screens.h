@@ -76,7 +76,9 @@ class graphicsViewController : public ui::ViewController {
 
   // The growth types, one per segment.
   const std::vector<std::string>& types() const { return types_; }
-  ui::SegmentedControl& typeSegment() { return *typeSegment_; }
+  // The type choosers: one row of every type, or two rows of half as many when a name would not
+  // fit its segment (the longer languages on a phone). Choosing in one row clears the other.
+  const std::vector<std::shared_ptr<ui::SegmentedControl>>& typeRows() const { return typeRows_; }
   GrowthPlotView& plot() { return *plot_; }
   // Shows the type at the index; reads the store again.
   void showTypeAtIndex(int index);
@@ -94,7 +96,8 @@ class graphicsViewController : public ui::ViewController {
   std::optional<std::string> currentBabyName_;
   std::vector<std::string> types_;
   int typeIndex_ = 0;
-  std::shared_ptr<ui::SegmentedControl> typeSegment_;
+  void layoutTypeRows(double width);
+  std::vector<std::shared_ptr<ui::SegmentedControl>> typeRows_;
   std::shared_ptr<GrowthPlotView> plot_;
 };
 

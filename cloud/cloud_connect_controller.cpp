@@ -53,12 +53,14 @@ CloudConnectController::CloudConnectController(WebRequest request, ui::ViewContr
       url_(request.url),
       request_(std::move(request)) {
   setTitle("Cloud");
-  navigationItem().setRightBarButtonItem(
-      ui::BarButtonItem::withTitle("Cancel", ui::BarButtonItemStyle::kBordered, [this](ui::BarButtonItem&) {
-        // The tap may end this screen's life: keep it until the action is over.
-        auto keep = shared_from_this();
-        cancel();
-      }));
+  cancelItem_ = SystemBarButtonItem::make(BarButtonSystemItem::kCancel, [this](ui::BarButtonItem&) {
+    // The tap may end this screen's life: keep it until the action is over.
+    auto keep = shared_from_this();
+    cancel();
+  });
+  navigationItem().setRightBarButtonItem(cancelItem_);
+  // Systems after 6.1 would lay the page under the navigation bar.
+  if (foundationVersionNumber() > 993.0) edgesForExtendedLayout_ = kRectEdgeNone;
 }
 
 CloudConnectController::~CloudConnectController() {
@@ -72,15 +74,16 @@ void CloudConnectController::viewDidLoad() {
   root->setOpaque(true);
   const ui::Rect bounds = root->bounds();
 
-  // A grey indicator, centred, 20 points above the middle.
-  constexpr double kIndicatorSize = 20;
-  activityIndicator_ = std::make_shared<ui::View>();
-  activityIndicator_->setFrame(graphics::Rect{std::floor(bounds.size.width / 2 - kIndicatorSize / 2),
-                                              std::floor(bounds.size.height / 2 - kIndicatorSize / 2 - 20),
-                                              kIndicatorSize, kIndicatorSize});
+  // A grey indicator, centred, 20 points above the middle, turning until the page covers it.
+  activityIndicator_ = std::make_shared<ActivityIndicatorView>(ActivityIndicatorViewStyle::kGray);
+  const ui::Size side = activityIndicator_->frame().size;
+  activityIndicator_->setFrame(graphics::Rect{std::floor(bounds.size.width / 2 - side.width / 2),
+                                              std::floor(bounds.size.height / 2 - side.height / 2 - 20),
+                                              side.width, side.height});
   activityIndicator_->setAutoresizingMask(ui::kFlexibleLeftMargin | ui::kFlexibleRightMargin |
                                           ui::kFlexibleTopMargin | ui::kFlexibleBottomMargin);
   root->addSubview(activityIndicator_);
+  activityIndicator_->startAnimating();
 
   webView_ = std::make_shared<CloudWebView>();
   webView_->setFrame(bounds);

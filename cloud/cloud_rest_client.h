@@ -3,7 +3,8 @@
 // becomes one signed CloudRequest, and its outcome reaches the delegate through exactly one of the
 // delegate's callbacks (or none when the delegate does not take it).
 //
-//   operation call --> CloudRequest (in one of four tables) --> completion on the caller's loop
+//   operation call --> its entry in the operation table --> signed CloudRequest (in one of four
+//   tables) --> the one completion path on the caller's loop --> the entry's reply handler
 //                                                       \--> metadata and delta replies are parsed
 //                                                            on a worker and handed back
 //
@@ -247,26 +248,44 @@ class CloudRestClient {
 
  private:
   enum class Table { Requests, Loads, Thumbnails, Uploads };
+  // Every REST operation; each has one entry in the operation table (cloud_rest_operations.cpp),
+  // which says how its request is sent and how its reply is read and handed on.
+  enum class Op {
+    Metadata, Delta, LoadFile, Thumbnail, Upload, Chunk, Commit, Revisions, Restore, Move, Copy,
+    CreateCopyRef, CopyFromRef, Delete, CreateFolder, AccountInfo, Search, SharableLink, StreamableURL,
+    RequestToken, AccessToken,
+  };
+  struct Operation;
+  struct Reply;
   using RequestPtr = std::shared_ptr<CloudRequest>;
   using Fail = void (CloudRestClientDelegate::*)(CloudRestClient&, const foundation::Error&);
-  using Completion = void (CloudRestClient::*)(CloudRequest&);
 
   CloudRestClient(std::shared_ptr<CloudSession> session, std::optional<std::string> userId,
                   runtime::RunLoop& loop);
+
+  static const Operation& operation(Op op);
 
   // A signed request for host and path with "locale" and the caller's parameters; nothing (the
   // failure already sent) when there are no credentials.
   std::optional<net::HttpRequest> signedRequest(const std::string& host, const std::string& path,
                                                 const foundation::Dictionary& params, std::string_view method,
                                                 Fail fail, bool withLocale = true);
-  // signedRequest, then start in `requests` with the user information.
-  void send(const std::string& host, const std::string& path, const foundation::Dictionary& params,
-            std::string_view method, Fail failure, foundation::Dictionary userInfo, Completion completion);
-  RequestPtr start(net::HttpRequest request, CloudRequest::Options options, Completion completion,
-                   Table table = Table::Requests, const std::string& key = {});
+  // A POST whose signed parameters travel in the query, the body being the file or chunk.
+  std::optional<net::HttpRequest> signedUploadRequest(const std::string& url,
+                                                      const foundation::Dictionary& params, Fail failure);
+  // The operation's signed request for the path (under the API version) and parameters, started
+  // with the options (the user information, files, progress); nothing is sent without credentials.
+  void send(Op op, const std::string& path, const foundation::Dictionary& params,
+            CloudRequest::Options options);
+  // Starts the request in the operation's table (keyed tables: under `key`).
+  RequestPtr start(net::HttpRequest request, CloudRequest::Options options, Op op, const std::string& key = {});
   // The request out of its table (the table forgets it); nullptr when another took its place.
   RequestPtr take(CloudRequest& request, Table table, const std::string& key = {});
   std::map<std::string, RequestPtr>* tableFor(Table table);
+  // The one completion path of every operation: the request leaves its table, the reply is read
+  // as the operation says, and a failure (an error, or a reply of the wrong shape: 1004) goes to
+  // the operation's failure callback, else its success handler runs.
+  void complete(CloudRequest& request, const Operation& op);
 
   // Calls one delegate callback; false when the delegate does not take it.
   // The delegate may release the client from inside the callback: nothing of the client is
@@ -284,42 +303,9 @@ class CloudRestClient {
   void failSoon(Fail callback, foundation::Error error);
   void checkForAuthenticationFailure(const CloudRequest& request);
   std::string root() const { return root_; }
-  std::string rootedPath(const std::string& path) const { return "/" + root_ + path; }
   void uploadFile(const std::string& filename, const std::string& path, const std::string& sourcePath,
                   const foundation::Dictionary& params);
   void parseOnWorker(const RequestPtr& request, bool delta);
-  // Completions of the operations whose reply is one record, or one dictionary: the request leaves
-  // its table, and a failure (an error, or a reply of the wrong shape: 1004) goes to `failure`.
-  void finishWithMetadata(
-      CloudRequest& request, Fail failure, bool reportsAuthorization,
-      const std::function<void(CloudRestClientDelegate&, const CloudMetadataPtr&)>& success);
-  void finishWithDictionary(CloudRequest& request, Fail failure,
-                            const std::function<void(const foundation::Dictionary&)>& success);
-  // A POST whose signed parameters travel in the query, the body being the file or chunk.
-  std::optional<net::HttpRequest> signedUploadRequest(const std::string& url,
-                                                      const foundation::Dictionary& params, Fail failure);
-
-  void completeMetadata(CloudRequest&);
-  void completeDelta(CloudRequest&);
-  void completeLoadFile(CloudRequest&);
-  void completeThumbnail(CloudRequest&);
-  void completeUpload(CloudRequest&);
-  void completeChunk(CloudRequest&);
-  void completeCommit(CloudRequest&);
-  void completeRevisions(CloudRequest&);
-  void completeRestore(CloudRequest&);
-  void completeMove(CloudRequest&);
-  void completeCopy(CloudRequest&);
-  void completeCreateCopyRef(CloudRequest&);
-  void completeCopyFromRef(CloudRequest&);
-  void completeDelete(CloudRequest&);
-  void completeCreateFolder(CloudRequest&);
-  void completeAccountInfo(CloudRequest&);
-  void completeSearch(CloudRequest&);
-  void completeSharableLink(CloudRequest&);
-  void completeStreamableURL(CloudRequest&);
-  void completeRequestToken(CloudRequest&);
-  void completeAccessToken(CloudRequest&);
 
   std::shared_ptr<CloudSession> session_;
   std::optional<std::string> userId_;

@@ -83,13 +83,13 @@ class CloudJsonParser : public CloudJsonBase {
  private:
   // The value of the whole text.
   bool scanValue(foundation::Value& out);
-  // Nesting recurses through the two container scanners and scanIntoSlot; the helpers they call
+  // Nesting recurses through the two container scanners and scanValue; the helpers they call
   // are kept out of line so that each level costs little stack.
   bool scanRestOfArray(foundation::Value& out);
   bool scanRestOfObject(foundation::Value& out);
-  // One value into a slot of elements_ or members_.
-  template <class Stack>
-  bool scanIntoSlot(Stack& stack, size_t slot);
+  // The room a container at the current depth starts with, and what the finished one held.
+  size_t sizeHint(const std::vector<std::uint32_t>& hints) const;
+  void rememberSize(std::vector<std::uint32_t>& hints, size_t size);
   bool scanSeparator(char close, const char* trailingComma, const char* missingComma);
   [[gnu::noinline]] bool scanScalar(foundation::Value& out);
   [[gnu::noinline]] void addKeyedError(const std::string& key);
@@ -107,9 +107,9 @@ class CloudJsonParser : public CloudJsonBase {
 
   const char* c_ = nullptr;    // read position
   const char* end_ = nullptr;  // end of the text
-  // Elements and members of the containers being read, innermost last.
-  std::vector<foundation::Value> elements_;
-  std::vector<foundation::Dictionary::Entry> members_;
+  // By depth: how many elements and members the last array and object finished there held.
+  std::vector<std::uint32_t> elementHints_;
+  std::vector<std::uint32_t> memberHints_;
 };
 
 // Writer with optional indentation ("human readable") and keys sorted in UTF-16 order.

@@ -17,7 +17,9 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -114,8 +116,6 @@ std::optional<Value> CloudJsonParser::fragmentWithString(std::optional<std::stri
     return std::nullopt;
   }
   depth_ = 0;
-  elements_.clear();  // a failed parse leaves its partial containers behind
-  members_.clear();
   c_ = text->data();
   end_ = c_ + text->size();
   Value value;
@@ -210,42 +210,39 @@ bool CloudJsonParser::scanLiteral(std::string_view word, std::string_view failur
   return true;
 }
 
-// The containers being read keep their elements and members on two scratch stacks shared by all
-// levels, so that each finished container is made once at its exact size and every value is
-// moved as few times as possible: a scalar is read straight into its place on the stack; a nested
-// container, whose reading grows the stack, is read aside and moved in. Nesting recurses from a
-// container scanner through here to the next, two frames a level as through scanValue.
+// Each container is read straight into a vector of its own, each value into its place there (a
+// nested container too: the levels below touch only their own vectors). The vector starts with
+// room for as many entries as the container last finished at the same depth held (up to
+// kMostHinted, so that a hostile text cannot make many small containers each hold the room of a
+// big one), and a list of records of one shape is read without growing or moving anything.
+// Nesting recurses from a container scanner through scanValue to the next, two frames a level.
 namespace {
-Value& valueOf(Value& element) { return element; }
-Value& valueOf(Dictionary::Entry& member) { return member.second; }
+constexpr std::uint32_t kMostHinted = 64;
 }  // namespace
 
-template <class Stack>
-bool CloudJsonParser::scanIntoSlot(Stack& stack, size_t slot) {
-  skipWhitespace();
-  if (c_ == end_ || (*c_ != '[' && *c_ != '{')) return scanScalar(valueOf(stack[slot]));
-  Value nested;
-  const bool array = *c_++ == '[';
-  if (!(array ? scanRestOfArray(nested) : scanRestOfObject(nested))) return false;
-  valueOf(stack[slot]) = std::move(nested);
-  return true;
+size_t CloudJsonParser::sizeHint(const std::vector<std::uint32_t>& hints) const {
+  return depth_ < hints.size() ? hints[depth_] : 0;
+}
+
+void CloudJsonParser::rememberSize(std::vector<std::uint32_t>& hints, size_t size) {
+  if (depth_ >= hints.size()) hints.resize(depth_ + 1, 0);
+  hints[depth_] = static_cast<std::uint32_t>(std::min<size_t>(size, kMostHinted));
 }
 
 bool CloudJsonParser::scanRestOfArray(Value& out) {
   if (!enterLevel()) return false;
-  const size_t base = elements_.size();
+  Array elements;
+  elements.reserve(sizeHint(elementHints_));
   while (c_ != end_) {
     skipWhitespace();
     if (c_ != end_ && *c_ == ']') {
       ++c_;
+      rememberSize(elementHints_, elements.size());
       leaveLevel();
-      const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
-      out = Value(Array(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
-      elements_.erase(first, elements_.end());
+      out = Value(std::move(elements));
       return true;
     }
-    elements_.emplace_back();
-    if (!scanIntoSlot(elements_, elements_.size() - 1)) {
+    if (!scanValue(elements.emplace_back())) {
       addError(kJsonSyntax, "Expected value while parsing array");
       return false;
     }
@@ -260,20 +257,19 @@ bool CloudJsonParser::scanRestOfArray(Value& out) {
 
 bool CloudJsonParser::scanRestOfObject(Value& out) {
   if (!enterLevel()) return false;
-  const size_t base = members_.size();
   if (c_ == end_) {
     addError(kJsonEndOfInput, "End of input while parsing object");
     return false;
   }
+  std::vector<Dictionary::Entry> members;
+  members.reserve(sizeHint(memberHints_));
   for (;;) {
     skipWhitespace();
     if (c_ != end_ && *c_ == '}') {
       ++c_;
+      rememberSize(memberHints_, members.size());
       leaveLevel();
-      const auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
-      out = Value(Dictionary(std::vector<Dictionary::Entry>(std::make_move_iterator(first),
-                                                            std::make_move_iterator(members_.end()))));
-      members_.erase(first, members_.end());
+      out = Value(Dictionary(std::move(members)));
       return true;
     }
     if (c_ == end_ || *c_ != '"') {
@@ -281,8 +277,8 @@ bool CloudJsonParser::scanRestOfObject(Value& out) {
       return false;
     }
     ++c_;
-    const size_t slot = members_.size();
-    if (!scanRestOfString(members_.emplace_back().first)) {
+    Dictionary::Entry& member = members.emplace_back();
+    if (!scanRestOfString(member.first)) {
       addError(kJsonSyntax, "Object key string expected");
       return false;
     }
@@ -292,8 +288,8 @@ bool CloudJsonParser::scanRestOfObject(Value& out) {
       return false;
     }
     ++c_;
-    if (!scanIntoSlot(members_, slot)) {
-      addKeyedError(members_[slot].first);
+    if (!scanValue(member.second)) {
+      addKeyedError(member.first);
       return false;
     }
     skipWhitespace();

@@ -498,7 +498,23 @@ foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> OAuthAPI::performMeth
     OAuthAPIRequestLoader::Failure failure, std::string_view httpMethod) {
   auto made = makeLoader(method, url, std::move(parameters), httpMethod);
   if (!made) return made.error();
-  std::shared_ptr<OAuthAPIRequestLoader> loader = made.value();
+  return startLoader(made.value(), std::move(completion), std::move(failure));
+}
+
+foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> OAuthAPI::performURLRequest(
+    const std::optional<HttpRequest>& request, OAuthAPIRequestLoader::Completion completion,
+    OAuthAPIRequestLoader::Failure failure) {
+  if (!request) return apiError(kOAuthAPIErrorNilMethod, "Nil was passed as the method to be performed on (null)");
+  auto oauthRequest = OAuthURLRequest::withURLRequest(*request);
+  if (!oauthRequest) return oauthRequest.error();
+  auto loader = std::make_shared<OAuthAPIRequestLoader>(credentials_, std::move(oauthRequest.value()), this);
+  loader->setAnchorCertificates(anchors_);
+  return startLoader(std::move(loader), std::move(completion), std::move(failure));
+}
+
+foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> OAuthAPI::startLoader(
+    std::shared_ptr<OAuthAPIRequestLoader> loader, OAuthAPIRequestLoader::Completion completion,
+    OAuthAPIRequestLoader::Failure failure) {
   // The loader leaves the active list once it has reported.
   auto release = [this](OAuthAPIRequestLoader& l) {
     std::erase_if(activeLoaders_, [&](const auto& active) { return active.get() == &l; });

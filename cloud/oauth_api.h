@@ -248,7 +248,13 @@ class OAuthAPI {
       std::optional<std::string_view> method, std::string_view url,
       std::vector<OAuthURLRequestParameter> parameters, OAuthAPIRequestLoader::Completion completion = {},
       OAuthAPIRequestLoader::Failure failure = {}, std::string_view httpMethod = "GET");
-  // The same, synchronously; the received body.
+  // Loads a prepared request (its URL, its query and form parameters and its method, signed
+  // afresh) asynchronously, as performMethod does. An error for no request, or for one whose query
+  // or form body does not decode.
+  foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> performURLRequest(
+      const std::optional<HttpRequest>& request, OAuthAPIRequestLoader::Completion completion = {},
+      OAuthAPIRequestLoader::Failure failure = {});
+  // The same as performMethod, synchronously; the received body.
   foundation::Result<std::string> dataForURL(std::string_view url, std::optional<std::string_view> method,
                                              std::vector<OAuthURLRequestParameter> parameters);
   foundation::Result<std::string> dataForMethod(std::string_view method,
@@ -274,6 +280,10 @@ class OAuthAPI {
   foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> makeLoader(
       std::optional<std::string_view> method, std::string_view url,
       std::vector<OAuthURLRequestParameter> parameters, std::string_view httpMethod);
+  // Starts the loader asynchronously and keeps it until it has reported.
+  foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> startLoader(
+      std::shared_ptr<OAuthAPIRequestLoader> loader, OAuthAPIRequestLoader::Completion completion,
+      OAuthAPIRequestLoader::Failure failure);
 
   std::shared_ptr<OAuthCredentialConcreteStore> credentials_;
   std::string baseURL_;

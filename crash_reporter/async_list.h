@@ -57,6 +57,26 @@ void unlock(crash_async_list<T>* list) noexcept {
   list->lock.store(0, std::memory_order_release);
 }
 
+// Takes the lock when it is free; never waits. Safe in a signal handler.
+template <class T>
+bool tryLock(crash_async_list<T>* list) noexcept {
+  return list->lock.exchange(1, std::memory_order_acquire) == 0;
+}
+
+// Links a ready node (value set, links cleared) at the tail, under the lock. Safe in a signal handler.
+template <class T>
+void linkTail(crash_async_list<T>* list, crash_async_list_node<T>* node) noexcept {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (list->tail) {
+    node->prev = list->tail;
+    list->tail->next.store(node, std::memory_order_seq_cst);
+    list->tail = node;
+  } else {
+    list->tail = node;
+    list->head.store(node, std::memory_order_seq_cst);
+  }
+}
+
 // A cleared node holding `value`: a parked one when no reader could still hold it, else a new one.
 template <class T>
 crash_async_list_node<T>* takeNode(crash_async_list<T>* list, T value) {
@@ -82,14 +102,7 @@ template <class T>
 crash_async_list_node<T>* crash_async_list_append(crash_async_list<T>* list, T value) {
   async_list_detail::lock(list);
   auto* node = async_list_detail::takeNode(list, std::move(value));
-  if (list->tail) {
-    node->prev = list->tail;
-    list->tail->next.store(node, std::memory_order_seq_cst);
-    list->tail = node;
-  } else {
-    list->tail = node;
-    list->head.store(node, std::memory_order_seq_cst);
-  }
+  async_list_detail::linkTail(list, node);
   async_list_detail::unlock(list);
   return node;
 }

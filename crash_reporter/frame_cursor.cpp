@@ -1,10 +1,66 @@
 #include "crash_reporter/frame_cursor.h"
 
+#include "crash_reporter/image_list.h"
+
 namespace crash {
 namespace {
 
 // Return addresses below this lie in the lowest pages, which nothing maps: the end of the stack.
 constexpr std::uint64_t kLowestReturnAddress = 16385;
+
+// Whether `address` lies in the code of a listed image; true when there is no list to ask.
+bool inListedCode(crash_async_image_list* list, std::uint64_t address) noexcept {
+  if (!list) return true;
+  crash_async_image_list_set_reading(list, true);
+  const bool found = crash_async_image_containing_address(list, static_cast<std::uintptr_t>(address)) != nullptr;
+  crash_async_image_list_set_reading(list, false);
+  return found;
+}
+
+void keepStart(std::uintptr_t address, const char*, void* context) noexcept {
+  *static_cast<std::uintptr_t*>(context) = address;
+}
+
+// The start of the function holding `pc`, from the listed images' symbols; 0 when unknown.
+std::uintptr_t functionStart(crash_async_image_list* list, std::uint64_t pc) noexcept {
+  if (!list) return 0;
+  std::uintptr_t start = 0;
+  crash_async_image_list_set_reading(list, true);
+  if (const crash_async_image* image = crash_async_image_containing_address(list, pc))
+    crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, keepStart, &start);
+  crash_async_image_list_set_reading(list, false);
+  return start;
+}
+
+// Whether an x86-64 PLT entry at `stub` jumps to `function`: "jmp *slot(%rip)", after an optional
+// end-branch mark and bnd prefix, with `function` in the slot.
+bool pltJumpsTo(crash_task_t task, std::uint64_t stub, std::uint64_t function) noexcept {
+  std::uint8_t code[12];
+  if (crash_async_task_read(task, stub, 0, code, sizeof code) != CRASH_ESUCCESS) return false;
+  std::size_t at = 0;
+  if (code[0] == 0xf3 && code[1] == 0x0f && code[2] == 0x1e && code[3] == 0xfa) at = 4;  // endbr64
+  if (code[at] == 0xf2) ++at;                                                            // bnd
+  if (code[at] != 0xff || code[at + 1] != 0x25) return false;
+  std::int32_t displacement;
+  crash_async_memcpy(&displacement, code + at + 2, sizeof displacement);
+  std::uint64_t target = 0;
+  return crash_async_task_read(task, stub + at + 6 + static_cast<std::int64_t>(displacement), 0, &target,
+                               sizeof target) == CRASH_ESUCCESS &&
+         target == function;
+}
+
+// Whether `address` is the return address of a direct x86-64 call ("call rel32") to `function`, made
+// straight or through its PLT entry.
+bool returnsFromCallTo(crash_task_t task, std::uint64_t address, std::uint64_t function) noexcept {
+  std::uint8_t call[5];
+  if (address < 5 || crash_async_task_read(task, address - 5, 0, call, sizeof call) != CRASH_ESUCCESS ||
+      call[0] != 0xe8)
+    return false;
+  std::int32_t displacement;
+  crash_async_memcpy(&displacement, call + 1, sizeof displacement);
+  const std::uint64_t target = address + static_cast<std::int64_t>(displacement);
+  return target == function || pltJumpsTo(task, target, function);
+}
 
 }  // namespace
 
@@ -51,8 +107,8 @@ crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cur
 }
 
 crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept {
-  static constexpr crash_frame_reader_t kReaders[] = {crash_frame_fp_reader};
-  return crash_frame_cursor_next_with_readers(cursor, kReaders, 1);
+  static constexpr crash_frame_reader_t kReaders[] = {crash_frame_entry_reader, crash_frame_fp_reader};
+  return crash_frame_cursor_next_with_readers(cursor, kReaders, 2);
 }
 
 crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_cursor* cursor,
@@ -100,7 +156,7 @@ void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept {
   crash_async_memset(cursor, 0, sizeof *cursor);
 }
 
-crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list*,
+crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list* image_list,
                                           const crash_async_thread_state* current,
                                           const crash_async_thread_state* previous,
                                           crash_async_thread_state* next) noexcept {
@@ -109,8 +165,13 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
   if (fp == 0) return CRASH_FRAME_ENOFRAME;
 
   // Each caller's frame lies strictly nearer the stack's base than its callee's. A frame pointer that
-  // stays put or moves back would walk in a circle on a damaged stack, so it ends the walk.
-  if (previous && crash_async_thread_state_has_reg(previous, CRASH_REG_FP)) {
+  // stays put or moves back would walk in a circle on a damaged stack, so it ends the walk. The one
+  // exception is the frame the entry reader made, which shares its callee's frame pointer (it alone
+  // carries a stack pointer).
+  const bool fromEntry = crash_async_thread_state_has_reg(current, CRASH_REG_SP) && previous &&
+                         crash_async_thread_state_has_reg(previous, CRASH_REG_FP) &&
+                         crash_async_thread_state_get_reg(previous, CRASH_REG_FP) == fp;
+  if (!fromEntry && previous && crash_async_thread_state_has_reg(previous, CRASH_REG_FP)) {
     const std::uint64_t previousFp = crash_async_thread_state_get_reg(previous, CRASH_REG_FP);
     const bool down = current->stack_direction == CRASH_STACK_DIRECTION_DOWN;
     if (down ? fp <= previousFp : fp >= previousFp) return CRASH_FRAME_EBADFRAME;
@@ -127,10 +188,51 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
     words[0] = narrow[0];
     words[1] = narrow[1];
   }
+  // A return address in no listed image's code is no return address: code that keeps no frame pointer
+  // left another value in the register, and a walk on from it would only invent frames.
+  if (!inListedCode(image_list, words[1])) return CRASH_FRAME_ENOFRAME;
   crash_async_thread_state_copy(next, current);
   crash_async_thread_state_clear_all_regs(next);
   crash_async_thread_state_set_reg(next, CRASH_REG_FP, words[0]);
   crash_async_thread_state_set_reg(next, CRASH_REG_IP, words[1]);
+  return CRASH_FRAME_ESUCCESS;
+}
+
+crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_image_list* image_list,
+                                             const crash_async_thread_state* current,
+                                             const crash_async_thread_state* previous,
+                                             crash_async_thread_state* next) noexcept {
+  // Only a thread's own registers (the first frame) say where its stack pointer was.
+  if (previous || current->cpu_type != CRASH_CPU_TYPE_X86_64 ||
+      !crash_async_thread_state_has_reg(current, CRASH_REG_SP) ||
+      !crash_async_thread_state_has_reg(current, CRASH_REG_FP) ||
+      !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
+    return CRASH_FRAME_ENOTSUP;
+  const std::uint64_t pc = crash_async_thread_state_get_reg(current, CRASH_REG_IP);
+  const std::uint64_t sp = crash_async_thread_state_get_reg(current, CRASH_REG_SP);
+  const std::uint64_t fp = crash_async_thread_state_get_reg(current, CRASH_REG_FP);
+  const std::uintptr_t function = functionStart(image_list, pc);
+  if (function == 0) return CRASH_FRAME_ENOTSUP;
+  // The return address on top of the stack, or just above the pushed frame pointer...
+  std::uint64_t top[2] = {0, 0};
+  if (crash_async_task_read(task, sp, 0, top, sizeof top) != CRASH_ESUCCESS) return CRASH_FRAME_ENOTSUP;
+  std::size_t slot = 2;
+  if (inListedCode(image_list, top[0]) && returnsFromCallTo(task, top[0], function))
+    slot = 0;
+  else if (top[0] == fp && inListedCode(image_list, top[1]) && returnsFromCallTo(task, top[1], function))
+    slot = 1;
+  if (slot == 2) return CRASH_FRAME_ENOTSUP;
+  // ...unless the frame pointer already belongs to this function: its return address then leads to
+  // the same caller, and the slot above is a stale one of an earlier call.
+  std::uint64_t framed = 0;
+  if (slot == 0 && fp != 0 && crash_async_task_read(task, fp, 8, &framed, sizeof framed) == CRASH_ESUCCESS &&
+      returnsFromCallTo(task, framed, function))
+    return CRASH_FRAME_ENOTSUP;
+  crash_async_thread_state_copy(next, current);
+  crash_async_thread_state_clear_all_regs(next);
+  crash_async_thread_state_set_reg(next, CRASH_REG_FP, fp);
+  crash_async_thread_state_set_reg(next, CRASH_REG_IP, top[slot]);
+  crash_async_thread_state_set_reg(next, CRASH_REG_SP, sp + 8 * (slot + 1));
   return CRASH_FRAME_ESUCCESS;
 }
 

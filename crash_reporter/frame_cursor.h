@@ -1,7 +1,7 @@
 #pragma once
 // Walking a thread's stack, one frame at a time. The first frame is the thread's registers
 // themselves; each further frame comes from the first of a list of frame readers that can make one
-// from the frame before it. The one reader is the frame-pointer reader: a frame pointer points at the
+// from the frame before it. The main reader is the frame-pointer reader: a frame pointer points at the
 // caller's saved frame pointer with the return address one word above it (x86-64, ARM64 and ARM
 // alike), so each step reads two words of the stack.
 //
@@ -61,7 +61,7 @@ crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cur
                                                    const sys::ParkedThreads* threads, std::size_t index,
                                                    crash_async_image_list* image_list) noexcept;
 
-// Steps to the next frame with the frame-pointer reader.
+// Steps to the next frame with the entry reader, then the frame-pointer reader.
 crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept;
 
 // Steps to the next frame with the first of `readers` that makes one; the last reader's error when
@@ -81,7 +81,20 @@ std::size_t crash_frame_cursor_get_regcount(const crash_async_frame_cursor* curs
 // only clears it.
 void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept;
 
-// The frame-pointer reader.
+// The entry reader, tried first: the crash site's function may not have set up its own frame yet (a
+// leaf that sets up none, or any function stopped before its prologue, which the compiler may move off
+// the path that crashed). Its frame pointer is then still its caller's, and a frame-pointer walk would
+// skip the caller. For the first frame only (the thread's own registers, x86-64), when the word on top
+// of the stack (or the one above a just-pushed frame pointer) returns from a direct call to the function
+// holding the pc, named by the listed images' symbols, and the frame pointer's return address does not,
+// the next frame is that caller, sharing the frame pointer. CRASH_FRAME_ENOTSUP otherwise.
+crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_image_list* image_list,
+                                             const crash_async_thread_state* current,
+                                             const crash_async_thread_state* previous,
+                                             crash_async_thread_state* next) noexcept;
+
+// The frame-pointer reader. With an image list, a return address outside every listed image's code
+// ends the walk (CRASH_FRAME_ENOFRAME).
 crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list* image_list,
                                           const crash_async_thread_state* current,
                                           const crash_async_thread_state* previous,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/system/host.h"
+#include "platform/system/read_string.h"
 
 namespace crash {
 namespace {
@@ -87,8 +88,14 @@ crash_error_t symbolTableLookup(const crash_async_image* image, std::uintptr_t p
   if (image->format == CRASH_IMAGE_MACHO)
     return crash_async_macho_find_symbol_by_pc(&image->macho, pc, keep, kept);
   char name[kNameCapacity];
-  std::uintptr_t start;
-  if (!sys::findElfSymbol(image->task, image->elf, pc, name, sizeof name, &start)) {
+  std::uintptr_t start = 0;
+  if (image->symbols) {
+    // Gathered when the image was listed: a search of our own memory.
+    if (pc < image->elf.loadBias || !image->symbols->find(pc - image->elf.loadBias, name, sizeof name, &start))
+      return CRASH_ENOTFOUND;
+    start += image->elf.loadBias;
+  } else if (!sys::findElfSymbol(image->task, image->elf, pc, name, sizeof name, &start)) {
+    // An image the crash path found by itself: its mapped dynamic table, read through the kernel.
     return CRASH_ENOTFOUND;
   }
   keep(start, name, kept);
@@ -103,7 +110,12 @@ void crash_async_image_list_init(crash_async_image_list* list, crash_task_t task
   list->seen = {~0ull, ~0ull};
 }
 
-void crash_async_image_list_free(crash_async_image_list* list) { crash_async_list_free(&list->list); }
+void crash_async_image_list_free(crash_async_image_list* list) {
+  crash_async_list_free(&list->list);
+  async_list_detail::lock(&list->list);
+  while (list->spare_count > 0) delete list->spares[--list->spare_count];
+  async_list_detail::unlock(&list->list);
+}
 
 crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::uintptr_t header_addr,
                                             const char* path) {
@@ -111,6 +123,9 @@ crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::u
   const crash_error_t error = readImage(list->task, header_addr, &image);
   if (error != CRASH_ESUCCESS) return error;
   image.name = path ? path : "";
+  if (image.format == CRASH_IMAGE_ELF)
+    image.symbols = std::make_shared<const sys::ElfSymbolTable>(
+        sys::ElfSymbolTable::gather(list->task, image.elf, image.name));
   crash_async_list_append(&list->list, std::move(image));
   return CRASH_ESUCCESS;
 }
@@ -155,6 +170,95 @@ void crash_async_image_list_sync(crash_async_image_list* list) {
   for (const sys::LoaderImage& image : current)
     crash_async_image_list_append(list, image.header, image.path.c_str());
   list->seen = generation;
+
+  // What the crash path needs to find images by itself: the loader's list, and records to fill.
+  sys::prepareLoaderList();
+  async_list_detail::lock(&list->list);
+  const std::size_t missing = CRASH_IMAGE_SPARES - list->spare_count;
+  async_list_detail::unlock(&list->list);
+  for (std::size_t i = 0; i < missing; ++i) {
+    auto* node = new crash_async_image_node{};
+    node->value.name.reserve(CRASH_IMAGE_SPARE_PATH);
+    async_list_detail::lock(&list->list);
+    if (list->spare_count < CRASH_IMAGE_SPARES) {
+      list->spares[list->spare_count++] = node;
+      node = nullptr;
+    }
+    async_list_detail::unlock(&list->list);
+    delete node;
+  }
+}
+
+namespace {
+
+// Whether a listed record is the loader's entry: the same bias and dynamic section (a library opened
+// where a closed one lay shares its bias, hardly ever its dynamic section too).
+bool isEntry(const crash_async_image& image, const sys::LoaderEntry& entry) noexcept {
+  return image.format == CRASH_IMAGE_ELF && image.elf.loadBias == entry.bias && image.elf.dynamic == entry.dynamic;
+}
+
+bool listed(crash_async_image_list* list, const sys::LoaderEntry& entry) noexcept {
+  for (auto* node = crash_async_image_list_next(list, nullptr); node; node = crash_async_image_list_next(list, node))
+    if (isEntry(node->value, entry)) return true;
+  return false;
+}
+
+// Fills a crash-time record for the ELF image at `header`, named by the string at `nameAddress`.
+bool fillSpare(crash_task_t task, std::uintptr_t header, std::uintptr_t nameAddress,
+               crash_async_image* image) noexcept {
+  if (sys::readElfImage(task, header, &image->elf) != sys::ElfReadResult::kOk) return false;
+  image->format = CRASH_IMAGE_ELF;
+  image->task = task;
+  image->header_addr = header;
+  image->unloaded = false;
+  image->uuid_length = image->elf.buildIdLength;
+  crash_async_memcpy(image->uuid, image->elf.buildId, image->uuid_length);
+  image->cpu_type = sys::platformCpuType().value_or(0);
+  image->cpu_subtype = sys::platformCpuSubtype().value_or(0);
+  // The name's room was reserved beforehand: resizing within it does not allocate.
+  char path[CRASH_IMAGE_SPARE_PATH];
+  sys::readString(task, nameAddress, sizeof path, path, sizeof path);
+  std::size_t length = 0;
+  while (path[length] != '\0') ++length;
+  if (length > image->name.capacity()) length = image->name.capacity();
+  image->name.resize(length);
+  crash_async_memcpy(image->name.data(), path, length);
+  return true;
+}
+
+}  // namespace
+
+void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
+  constexpr std::size_t kEntries = 256;  // 6 KB of the signal stack; a process with more gets no removals marked
+  sys::LoaderEntry entries[kEntries];
+  bool complete = false;
+  const int count = sys::readLoaderList(list->task, entries, kEntries, &complete);
+  if (count < 0 || !async_list_detail::tryLock(&list->list)) return;
+  crash_async_list_set_reading(&list->list, true);
+  for (int i = 0; i < count; ++i) {
+    const std::uintptr_t bias = entries[i].bias;
+    // A program not built position-independent has bias 0 and its header elsewhere: listed already.
+    if (bias == 0 || listed(list, entries[i]) || list->spare_count == 0) continue;
+    crash_async_image_node* node = list->spares[list->spare_count - 1];
+    if (!fillSpare(list->task, bias, entries[i].nameAddress, &node->value)) continue;
+    --list->spare_count;
+    node->next.store(nullptr, std::memory_order_relaxed);
+    node->prev = nullptr;
+    node->free_next = nullptr;
+    async_list_detail::linkTail(&list->list, node);
+  }
+  if (complete) {
+    for (auto* node = crash_async_image_list_next(list, nullptr); node;
+         node = crash_async_image_list_next(list, node)) {
+      crash_async_image& image = node->value;
+      if (image.format != CRASH_IMAGE_ELF || image.elf.loadBias == 0) continue;
+      bool present = false;
+      for (int i = 0; i < count && !present; ++i) present = isEntry(image, entries[i]);
+      image.unloaded = !present;
+    }
+  }
+  crash_async_list_set_reading(&list->list, false);
+  async_list_detail::unlock(&list->list);
 }
 
 void crash_async_image_list_set_reading(crash_async_image_list* list, bool reading) noexcept {
@@ -171,6 +275,7 @@ const crash_async_image* crash_async_image_containing_address(crash_async_image_
   for (auto* node = crash_async_image_list_next(list, nullptr); node;
        node = crash_async_image_list_next(list, node)) {
     const crash_async_image& image = node->value;
+    if (image.unloaded) continue;
     const std::uintptr_t base = crash_async_image_base(&image);
     if (address >= base && address - base < crash_async_image_size(&image)) return &image;
   }

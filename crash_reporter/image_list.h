@@ -10,13 +10,16 @@
 // Linux has no loader callbacks. crash_async_image_list_sync compares the loader's add and remove
 // counts with those it saw last and, when they moved, lists the images again and adds and removes the
 // difference. It takes the loader's lock, so it runs outside the crash path (when the reporter is
-// enabled and before a live report); the crash path never calls the loader.
+// enabled and before a live report). The crash path never calls the loader: it reads the loader's
+// link map itself (crash_async_image_list_sync_async), so a library opened after the last sync is in
+// the report and one closed since is not.
 //
 // Writers (append, remove, sync, free) are not safe in a signal handler; readers (set_reading,
 // next, containing_address, the accessors, crash_async_find_symbol) are.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -24,6 +27,7 @@
 #include "crash_reporter/async_util.h"
 #include "crash_reporter/macho.h"
 #include "crash_reporter/objc.h"
+#include "platform/system/elf_symbol_table.h"
 #include "platform/system/elf_image.h"
 
 namespace crash {
@@ -38,19 +42,32 @@ struct crash_async_image {
   std::string name;             // the image's path
   crash_async_macho macho{};    // for a Mach-O image
   sys::ElfImage elf{};          // for an ELF image
+  // An ELF image's function symbols, gathered when it was listed: its dynamic ones and its file's
+  // full table (which names the program's own functions). Null for an image the crash path found by
+  // itself, whose mapped dynamic table is then scanned. Never changed while listed.
+  std::shared_ptr<const sys::ElfSymbolTable> symbols;
   std::uint8_t uuid[32] = {};   // Mach-O UUID (16 bytes) or ELF build id
   std::size_t uuid_length = 0;  // 0 when the image has none
   std::int32_t cpu_type = 0;    // the platform's CPU type and subtype of the image's code
   std::int32_t cpu_subtype = 0;
+  bool unloaded = false;        // found gone by a crash-time look at the loader: readers skip it
 };
 
 using crash_async_image_node = crash_async_list_node<crash_async_image>;
+
+// Records made ready for images the crash path finds (crash_async_image_list_sync_async).
+inline constexpr std::size_t CRASH_IMAGE_SPARES = 16;
+// The longest path a crash-time record keeps.
+inline constexpr std::size_t CRASH_IMAGE_SPARE_PATH = 1024;
 
 struct crash_async_image_list {
   crash_task_t task = 0;
   crash_async_list<crash_async_image> list;
   std::mutex sync_mutex;                     // serialises crash_async_image_list_sync
   sys::LoaderGeneration seen{~0ull, ~0ull};  // the loader's counts at the last sync; never a real pair
+  // Unlisted nodes whose names have room for a path, taken by the crash path; under the list's lock.
+  crash_async_image_node* spares[CRASH_IMAGE_SPARES] = {};
+  std::size_t spare_count = 0;
 };
 
 // Readies an empty list for `task`. Not safe in a signal handler.
@@ -67,8 +84,18 @@ crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::u
 void crash_async_image_list_remove(crash_async_image_list* list, std::uintptr_t header_addr);
 
 // Brings the list in line with the loader's images when the loader added or removed any since the
-// last call. Not safe in a signal handler (takes the loader's lock).
+// last call, and readies what the crash path needs to do the same. Not safe in a signal handler (takes
+// the loader's lock).
 void crash_async_image_list_sync(crash_async_image_list* list);
+
+// The crash path's own look at the loader, for images opened or closed since the last sync (nothing
+// tells this process when a library comes or goes): it walks the loader's link map with guarded reads,
+// lists each ELF image it does not hold in a record made ready beforehand (at most CRASH_IMAGE_SPARES,
+// named by their dynamic symbols), and marks listed images the loader no longer has as unloaded
+// (only after a whole walk: a library opened or closed mid-crash may leave the map torn). Takes the
+// list's writer lock only when it is free, never waits for it; does nothing before the first sync.
+// Safe in a signal handler; one caller at a time (the crash report's writer).
+void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept;
 
 // Counts a reader in (true) or out (false). Safe in a signal handler.
 void crash_async_image_list_set_reading(crash_async_image_list* list, bool reading) noexcept;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -21,6 +22,40 @@
 #include "platform/system/threads.h"
 
 namespace crash {
+
+namespace {
+
+// Threads that crashed while the first report was being written, with the registers they crashed
+// with: the report walks each from its own crash site, rather than from inside its wait (or not at all,
+// when it could not be parked). A slot's state stays valid while its thread waits, which it does until
+// the report is finished.
+constexpr std::size_t kWaitingCrashes = 16;
+struct WaitingCrash {
+  std::atomic<sys::ThreadId> thread{0};  // -1 while being filled
+  const crash_async_thread_state* state = nullptr;
+};
+WaitingCrash gWaitingCrashes[kWaitingCrashes];
+
+void registerWaitingCrash(const crash_async_thread_state* state) noexcept {
+  if (!state) return;
+  const sys::ThreadId self = sys::threadSelf();
+  for (WaitingCrash& slot : gWaitingCrashes) {
+    sys::ThreadId expected = 0;
+    if (slot.thread.compare_exchange_strong(expected, -1, std::memory_order_acq_rel)) {
+      slot.state = state;
+      slot.thread.store(self, std::memory_order_release);
+      return;
+    }
+  }
+}
+
+const crash_async_thread_state* waitingCrashState(sys::ThreadId thread) noexcept {
+  for (const WaitingCrash& slot : gWaitingCrashes)
+    if (slot.thread.load(std::memory_order_acquire) == thread) return slot.state;
+  return nullptr;
+}
+
+}  // namespace
 
 // ---- Async file.
 
@@ -644,12 +679,34 @@ std::int64_t nowSeconds() noexcept {
 
 namespace {
 
-// Holds every other thread still; true when they are (then releaseThreads lets them go), false when
-// another thread is parking threads or parking is not set up (then `*parked` lists none).
+std::int64_t monotonicNanoseconds() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Holds every other thread still; true when they are (then releaseThreads lets them go). Another
+// thread parking threads right now (a live report) parks this one too and soon lets it go, so this
+// waits its turn rather than write while the others run on: a report of running threads would show
+// stacks that change under the walk. Only when the right stays taken for a whole second (its holder
+// cannot finish), or when this thread holds it itself (it crashed while parking for a live report, so
+// the others are held already), or when parking is not set up, does the report go on without the
+// others (then `*parked` lists none).
 bool parkThreads(sys::ParkedThreads* parked) noexcept {
-  const bool allParked = sys::parkOtherThreads(parked, 100'000'000) == sys::ParkResult::kParked;
-  if (!allParked) parked->count = 0;
-  return allParked;
+  constexpr std::int64_t kAnswerBound = 100'000'000, kTurnBound = 1'000'000'000;
+  const std::int64_t giveUp = monotonicNanoseconds() + kTurnBound;
+  const sys::ThreadId self = sys::threadSelf();
+  for (;;) {
+    const sys::ParkResult result = sys::parkOtherThreads(parked, kAnswerBound);
+    if (result == sys::ParkResult::kParked) return true;
+    if (result != sys::ParkResult::kBusy || sys::parkingOwner() == self ||
+        monotonicNanoseconds() > giveUp)
+      break;
+    const timespec pause{0, 20'000};
+    nanosleep(&pause, nullptr);
+  }
+  parked->count = 0;
+  return false;
 }
 
 void releaseThreads(sys::ParkedThreads* parked, bool allParked) noexcept {
@@ -708,6 +765,8 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
     const auto& entry = parked.entries[i];
     if (entry.result == sys::ParkResult::kCaller) {
       if (state) addThread(entry.thread, ThreadSource{state, nullptr, 0});
+    } else if (const crash_async_thread_state* crashedHere = waitingCrashState(entry.thread)) {
+      addThread(entry.thread, ThreadSource{crashedHere, nullptr, 0});
     } else {
       addThread(entry.thread,
                 ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i});
@@ -719,6 +778,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
     for (crash_async_image_node* node = crash_async_image_list_next(images, nullptr); node;
          node = crash_async_image_list_next(images, node)) {
       const crash_async_image* image = &node->value;
+      if (image->unloaded) continue;
       budget.add(4, [&](crash_async_file* f) { return crash_writer_write_binary_image(f, image); });
     }
   }
@@ -748,13 +808,35 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
   return result;
 }
 
-crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
-                                      crash_thread_t crashed_thread, crash_async_image_list* images,
-                                      const crash_log_signal_info* signal,
-                                      const crash_async_thread_state* state) noexcept {
-  // Always a new file: one left by a crash that died while writing is removed rather than truncated,
-  // since truncating a file that holds data makes some file systems flush it on close, and it may carry
-  // another mode.
+namespace {
+
+// The first crash of the process writes the report; see crash_write_report_file.
+std::atomic<sys::ThreadId> gReportWriter{0};
+std::atomic<int> gReportDone{0};  // 1 once the first report is finished; a futex word
+std::atomic<int> gReportResult{CRASH_ESUCCESS};
+std::atomic<int> gReportWaiters{0};  // threads waiting for the first report
+
+void waitForFirstReport() noexcept {
+  gReportWaiters.fetch_add(1, std::memory_order_seq_cst);
+  while (gReportDone.load(std::memory_order_seq_cst) == 0)
+    syscall(SYS_futex, reinterpret_cast<int*>(&gReportDone), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
+}
+
+void finishFirstReport(crash_error_t result) noexcept {
+  gReportResult.store(result, std::memory_order_relaxed);
+  gReportDone.store(1, std::memory_order_seq_cst);
+  // A waiter counts itself in before it reads the word, so one not counted yet will see it set.
+  if (gReportWaiters.load(std::memory_order_seq_cst) > 0)
+    syscall(SYS_futex, reinterpret_cast<int*>(&gReportDone), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
+}
+
+crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const char* temp_path,
+                              crash_thread_t crashed_thread, crash_async_image_list* images,
+                              const crash_log_signal_info* signal,
+                              const crash_async_thread_state* state) noexcept {
+  // Always a new file: one left by a crash that died while writing (in an earlier run: in this one
+  // only the first crash gets here) is removed rather than truncated, since truncating a file that
+  // holds data makes some file systems flush it on close, and it may carry another mode.
   constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
   int fd = open(temp_path, kFlags, 0600);
   if (fd < 0 && errno == EEXIST && unlink(temp_path) == 0) fd = open(temp_path, kFlags, 0600);
@@ -765,6 +847,8 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
   // that runs on could end the process before the report is kept.
   sys::ParkedThreads parked;
   const bool allParked = parkThreads(&parked);
+  // Libraries opened or closed since the list was last brought up to date, found with the others held.
+  if (images) crash_async_image_list_sync_async(images);
   const crash_error_t result =
       writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
   crash_log_writer_close(writer);
@@ -779,6 +863,31 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
   if (!renamed) unlink(temp_path);
   releaseThreads(&parked, allParked);
   return kept ? result : CRASH_EINTERNAL;
+}
+
+}  // namespace
+
+bool crash_report_writing_on_this_thread() noexcept {
+  return gReportDone.load(std::memory_order_acquire) == 0 &&
+         gReportWriter.load(std::memory_order_acquire) == sys::threadSelf();
+}
+
+crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
+                                      crash_thread_t crashed_thread, crash_async_image_list* images,
+                                      const crash_log_signal_info* signal,
+                                      const crash_async_thread_state* state) noexcept {
+  const sys::ThreadId self = sys::threadSelf();
+  sys::ThreadId first = 0;
+  if (!gReportWriter.compare_exchange_strong(first, self, std::memory_order_acq_rel)) {
+    // A fault inside this thread's own write: the report cannot be finished.
+    if (first == self && gReportDone.load(std::memory_order_acquire) == 0) return CRASH_EINTERNAL;
+    if (gReportDone.load(std::memory_order_acquire) == 0) registerWaitingCrash(state);
+    waitForFirstReport();
+    return static_cast<crash_error_t>(gReportResult.load(std::memory_order_relaxed));
+  }
+  const crash_error_t result = writeReportFile(writer, path, temp_path, crashed_thread, images, signal, state);
+  finishFirstReport(result);
+  return result;
 }
 
 }  // namespace crash

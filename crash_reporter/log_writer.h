@@ -178,9 +178,18 @@ void crash_log_writer_free(crash_log_writer* writer);
 // (the later one is dropped). The other threads stay parked until the file is in place.
 // CRASH_EINTERNAL when the file cannot be made or kept, else the writer's result. Safe in a signal
 // handler.
+//
+// The first crash wins. Only the first call in the process writes; a call from another thread (a second
+// thread crashing at the same time) touches no file and waits until the first report is finished (that
+// thread is meanwhile parked like any other, and listed with the stack of its own crash when it got
+// here in time) and returns its result; a later call returns that result at once. A call on the thread that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once.
 crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
                                       crash_thread_t crashed_thread, crash_async_image_list* images,
                                       const crash_log_signal_info* signal,
                                       const crash_async_thread_state* state) noexcept;
+
+// True while the calling thread is writing the process's crash report file: a signal now comes from a
+// fault inside the writer. Safe in a signal handler.
+bool crash_report_writing_on_this_thread() noexcept;
 
 }  // namespace crash

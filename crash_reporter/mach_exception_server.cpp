@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -16,6 +19,7 @@
 
 #include "crash_reporter/errors.h"
 #include "crash_reporter/signal_numbers.h"
+#include "platform/foundation/log.h"
 
 namespace crash {
 namespace {
@@ -215,12 +219,21 @@ struct TallyCrashMachExceptionServer::Context {
   void* callback_context = nullptr;
   std::atomic<bool> stop_requested{false};
   std::thread thread;
+  // Start and stop only: the server thread's id, set once it runs.
+  mutable std::mutex mutex;
+  std::condition_variable started;
+  crash_thread_t server_thread = 0;
 };
 
 namespace {
 
 // Receives and answers requests until the stop message comes.
 void serverLoop(TallyCrashMachExceptionServer::Context* context) {
+  {
+    std::lock_guard lock(context->mutex);
+    context->server_thread = crash_async_mach_thread_self();
+  }
+  context->started.notify_all();
   for (;;) {
     alignas(ExceptionRequest) char buffer[1024];
     iovec io{buffer, sizeof buffer};
@@ -293,7 +306,23 @@ TallyCrashMachExceptionServer::initWithCallBackContextError(crash_mach_exception
     close(ports[1]);
     return crash_make_posix_error(error.code().value(), "Failed to create exception server thread");
   }
+  {
+    std::unique_lock lock(raw->mutex);
+    raw->started.wait(lock, [raw] { return raw->server_thread != 0; });
+  }
   return std::unique_ptr<TallyCrashMachExceptionServer>(new TallyCrashMachExceptionServer(std::move(state)));
+}
+
+crash_thread_t TallyCrashMachExceptionServer::serverThread() const {
+  std::lock_guard lock(context_->mutex);
+  return context_->server_thread;
+}
+
+foundation::Result<crash_mach_port_t> TallyCrashMachExceptionServer::copySendRightForServerAndReturningError()
+    const {
+  const int right = fcntl(context_->client_port, F_DUPFD_CLOEXEC, 0);
+  if (right < 0) return crash_make_posix_error(errno, "Failed to insert Mach send right");
+  return right;
 }
 
 TallyCrashMachExceptionServer::~TallyCrashMachExceptionServer() {
@@ -315,14 +344,14 @@ TallyCrashMachExceptionServer::~TallyCrashMachExceptionServer() {
 
 foundation::Result<TallyCrashMachExceptionPort> TallyCrashMachExceptionServer::exceptionPortWithMaskError(
     std::uint32_t mask) const {
-  const int right = fcntl(context_->client_port, F_DUPFD_CLOEXEC, 0);
-  if (right < 0) return crash_make_posix_error(errno, "Failed to insert Mach send right");
-  TallyCrashMachExceptionPort port(right, mask, CRASH_MACH_EXCEPTION_CODES | CRASH_EXCEPTION_DEFAULT, 1);
-  close(right);  // the port object holds its own
+  auto right = copySendRightForServerAndReturningError();
+  if (!right) return right.error();
+  TallyCrashMachExceptionPort port(*right, mask, CRASH_MACH_EXCEPTION_CODES | CRASH_EXCEPTION_DEFAULT, 1);
+  close(*right);  // the port object holds its own
   return port;
 }
 
-// ---- Registrations and the task's table.
+// ---- Registrations and the tables of the task and its threads.
 
 namespace {
 
@@ -331,9 +360,11 @@ struct TaskEntry {
   ino_t identity = 0;                             // the socket it names: descriptors of one port differ
   std::uint32_t behavior = 0, flavor = 0;
 };
+using PortTable = std::array<TaskEntry, CRASH_EXC_TYPES_COUNT>;  // by exception type
 
 std::mutex gTaskPortsMutex;
-TaskEntry gTaskPorts[CRASH_EXC_TYPES_COUNT];  // by exception type
+PortTable gTaskPorts;
+std::map<crash_thread_t, PortTable>* gThreadPorts = new std::map<crash_thread_t, PortTable>();  // never freed
 
 int duplicate(crash_mach_port_t port) {
   return port < 0 ? CRASH_MACH_PORT_NULL : fcntl(port, F_DUPFD_CLOEXEC, 0);
@@ -341,14 +372,14 @@ int duplicate(crash_mach_port_t port) {
 
 // The table's registrations for the types of `mask`, those with the same port, behavior and flavor
 // joined into one, as the kernel reports them. Under the lock.
-std::vector<TallyCrashMachExceptionPort> registrationsFor(std::uint32_t mask) {
+std::vector<TallyCrashMachExceptionPort> registrationsFor(const PortTable& table, std::uint32_t mask) {
   struct Joined {
     TaskEntry entry;
     std::uint32_t mask;
   };
   std::vector<Joined> joined;
   for (std::size_t type = 1; type < CRASH_EXC_TYPES_COUNT; ++type) {
-    const TaskEntry& entry = gTaskPorts[type];
+    const TaskEntry& entry = table[type];
     if ((mask & (1u << type)) == 0 || entry.port < 0) continue;
     auto same = std::find_if(joined.begin(), joined.end(), [&](const Joined& j) {
       return j.entry.identity == entry.identity && j.entry.behavior == entry.behavior &&
@@ -365,6 +396,37 @@ std::vector<TallyCrashMachExceptionPort> registrationsFor(std::uint32_t mask) {
   return found;
 }
 
+PortTable emptyTable() {
+  PortTable table;
+  table.fill(TaskEntry{});
+  return table;
+}
+
+PortTable& threadTable(crash_thread_t thread) {
+  auto [at, added] = gThreadPorts->try_emplace(thread, emptyTable());
+  return at->second;
+}
+
+// Swaps the registration {port, mask, behavior, flavor} into `table`, the earlier ones into `previous`.
+foundation::Status swapInto(PortTable& table, crash_mach_port_t port, std::uint32_t mask, std::uint32_t behavior,
+                            std::uint32_t flavor, TallyCrashMachExceptionPortSet* previous) {
+  auto before = TallyCrashMachExceptionPortSet::initWithSet(registrationsFor(table, mask));
+  if (!before) return before.error();
+  struct stat socket {};
+  if (port >= 0 && fstat(port, &socket) != 0)
+    return crash_make_posix_error(errno, "Failed to swap mach exception ports");
+  for (std::size_t type = 1; type < CRASH_EXC_TYPES_COUNT; ++type) {
+    if ((mask & (1u << type)) == 0) continue;
+    const int right = duplicate(port);
+    if (port >= 0 && right < 0) return crash_make_posix_error(errno, "Failed to swap mach exception ports");
+    TaskEntry& entry = table[type];
+    if (entry.port >= 0) close(entry.port);
+    entry = {right, socket.st_ino, behavior, flavor};
+  }
+  if (previous) *previous = std::move(*before);
+  return {};
+}
+
 }  // namespace
 
 TallyCrashMachExceptionPort::TallyCrashMachExceptionPort(crash_mach_port_t port, std::uint32_t mask,
@@ -378,38 +440,64 @@ TallyCrashMachExceptionPort::~TallyCrashMachExceptionPort() {
   if (port_ >= 0) close(port_);
 }
 
-std::vector<TallyCrashMachExceptionPort> TallyCrashMachExceptionPort::exceptionPortsForTaskMask(
+foundation::Result<TallyCrashMachExceptionPortSet> TallyCrashMachExceptionPort::exceptionPortsForTaskMaskError(
     crash_task_t, std::uint32_t mask) {
   std::lock_guard lock(gTaskPortsMutex);
-  return registrationsFor(mask);
+  return TallyCrashMachExceptionPortSet::initWithSet(registrationsFor(gTaskPorts, mask));
+}
+
+foundation::Result<TallyCrashMachExceptionPortSet> TallyCrashMachExceptionPort::exceptionPortsForThreadMaskError(
+    crash_thread_t thread, std::uint32_t mask) {
+  std::lock_guard lock(gTaskPortsMutex);
+  const auto found = gThreadPorts->find(thread);
+  if (found == gThreadPorts->end()) return TallyCrashMachExceptionPortSet{};
+  return TallyCrashMachExceptionPortSet::initWithSet(registrationsFor(found->second, mask));
 }
 
 foundation::Status TallyCrashMachExceptionPort::registerForTaskPreviousPortSetError(
-    crash_task_t, std::vector<TallyCrashMachExceptionPort>* previous) const {
+    crash_task_t, TallyCrashMachExceptionPortSet* previous) const {
   std::lock_guard lock(gTaskPortsMutex);
-  std::vector<TallyCrashMachExceptionPort> before = registrationsFor(mask_);
-  struct stat socket {};
-  if (port_ >= 0 && fstat(port_, &socket) != 0)
-    return crash_make_posix_error(errno, "Failed to swap mach exception ports");
-  for (std::size_t type = 1; type < CRASH_EXC_TYPES_COUNT; ++type) {
-    if ((mask_ & (1u << type)) == 0) continue;
-    const int right = duplicate(port_);
-    if (port_ >= 0 && right < 0) return crash_make_posix_error(errno, "Failed to swap mach exception ports");
-    TaskEntry& entry = gTaskPorts[type];
-    if (entry.port >= 0) close(entry.port);
-    entry = {right, socket.st_ino, behavior_, flavor_};
-  }
-  if (previous) *previous = std::move(before);
-  return {};
+  return swapInto(gTaskPorts, port_, mask_, behavior_, flavor_, previous);
 }
 
-crash_mach_exception_port_set crash_mach_exception_port_set_make(
-    const std::vector<TallyCrashMachExceptionPort>& set) {
-  crash_mach_exception_port_set record{};
-  for (const auto& port : set) {
-    if (record.count == CRASH_EXC_TYPES_COUNT) break;
+foundation::Status TallyCrashMachExceptionPort::registerForThreadPreviousPortSetError(
+    crash_thread_t thread, TallyCrashMachExceptionPortSet* previous) const {
+  std::lock_guard lock(gTaskPortsMutex);
+  return swapInto(threadTable(thread), port_, mask_, behavior_, flavor_, previous);
+}
+
+foundation::Result<TallyCrashMachExceptionPortSet> TallyCrashMachExceptionPortSet::initWithSet(
+    std::vector<TallyCrashMachExceptionPort> set) {
+  if (set.size() > CRASH_EXC_TYPES_COUNT)
+    return crash_make_error(kCrashReporterErrorOperatingSystem,
+                            "Set size of " + std::to_string(set.size()) + " exceeds EXC_TYPES_COUNT (" +
+                                std::to_string(CRASH_EXC_TYPES_COUNT) + ")");
+  TallyCrashMachExceptionPortSet result;
+  result.set_ = std::move(set);
+  return result;
+}
+
+foundation::Result<TallyCrashMachExceptionPortSet> TallyCrashMachExceptionPortSet::initWithAsyncSafeRepresentation(
+    const crash_mach_exception_port_set& record) {
+  if (record.count > CRASH_EXC_TYPES_COUNT)
+    return crash_make_error(kCrashReporterErrorOperatingSystem,
+                            "Count of " + std::to_string(record.count) + " exceeds EXC_TYPES_COUNT (" +
+                                std::to_string(CRASH_EXC_TYPES_COUNT) + ")");
+  TallyCrashMachExceptionPortSet result;
+  for (std::uint32_t i = 0; i < record.count; ++i) {
+    result.set_.emplace_back(record.ports[i], record.masks[i], record.behaviors[i], record.flavors[i]);
+    if (record.ports[i] >= 0 && close(record.ports[i]) != 0)
+      foundation::log("Unexpected error decrementing mach port reference: " + std::to_string(errno));
+  }
+  return result;
+}
+
+crash_mach_exception_port_set TallyCrashMachExceptionPortSet::asyncSafeRepresentation() const {
+  crash_mach_exception_port_set record;
+  crash_async_memset(&record, 0, sizeof record);
+  for (const auto& port : set_) {
     record.masks[record.count] = port.mask();
-    record.ports[record.count] = port.port();
+    record.ports[record.count] = duplicate(port.port());
     record.behaviors[record.count] = port.behavior();
     record.flavors[record.count] = port.flavor();
     ++record.count;

@@ -89,15 +89,22 @@ bool crash_async_mach_exception_get_siginfo(int exception_type, const std::int64
                                             std::size_t code_count, crash_mach_siginfo* info) noexcept;
 
 class TallyCrashMachExceptionPort;
+class TallyCrashMachExceptionPortSet;
 
 // One server thread receiving on its own port until the object is destroyed.
 class TallyCrashMachExceptionServer {
  public:
+  // Starts the server thread and returns once it runs (its id is then known).
   static foundation::Result<std::unique_ptr<TallyCrashMachExceptionServer>> initWithCallBackContextError(
       crash_mach_exception_callback callback, void* context);
   // Stops the thread (a stop message, then waits for it to finish) and closes the ports.
   ~TallyCrashMachExceptionServer();
 
+  // The server thread (its kernel id), read under the server's mutex.
+  crash_thread_t serverThread() const;
+  // A new send right to the server's port, owned by the caller (close it). Fails with code 1 "Failed to
+  // insert Mach send right".
+  foundation::Result<crash_mach_port_t> copySendRightForServerAndReturningError() const;
   // A registration with a send right to this server, behavior 0x80000001 and flavor 1.
   foundation::Result<TallyCrashMachExceptionPort> exceptionPortWithMaskError(std::uint32_t mask) const;
 
@@ -123,22 +130,49 @@ class TallyCrashMachExceptionPort {
   std::uint32_t flavor() const { return flavor_; }
 
   // Swaps this registration into the task's table for every type of its mask; the registrations that
-  // were there come back (each with its own send right) as the previous set.
-  foundation::Status registerForTaskPreviousPortSetError(
-      crash_task_t task, std::vector<TallyCrashMachExceptionPort>* previous) const;
+  // were there come back (each with its own send right) as the previous set. Fails with code 1
+  // "Failed to swap mach exception ports".
+  foundation::Status registerForTaskPreviousPortSetError(crash_task_t task,
+                                                         TallyCrashMachExceptionPortSet* previous) const;
+  // The same for one thread's own table (the kernel consults it before the task's; nothing raises
+  // exceptions by thread here).
+  foundation::Status registerForThreadPreviousPortSetError(crash_thread_t thread,
+                                                           TallyCrashMachExceptionPortSet* previous) const;
 
-  // The task's registrations whose mask meets `mask`.
-  static std::vector<TallyCrashMachExceptionPort> exceptionPortsForTaskMask(crash_task_t task,
-                                                                            std::uint32_t mask);
+  // The task's registrations whose mask meets `mask` (the same port, behavior and flavor for several
+  // types joined into one registration, as the kernel reports them).
+  static foundation::Result<TallyCrashMachExceptionPortSet> exceptionPortsForTaskMaskError(crash_task_t task,
+                                                                                          std::uint32_t mask);
+  // The same for one thread's own table.
+  static foundation::Result<TallyCrashMachExceptionPortSet> exceptionPortsForThreadMaskError(
+      crash_thread_t thread, std::uint32_t mask);
 
  private:
   crash_mach_port_t port_;
   std::uint32_t mask_, behavior_, flavor_;
 };
 
-// The async-safe record of a set of registrations (at most 13; more are left out). The record shares
-// the registrations' descriptors: keep them alive while the record is used.
-crash_mach_exception_port_set crash_mach_exception_port_set_make(
-    const std::vector<TallyCrashMachExceptionPort>& set);
+// The registrations in force before ours, as objects and as the record the crash path reads.
+class TallyCrashMachExceptionPortSet {
+ public:
+  TallyCrashMachExceptionPortSet() = default;
+  // At most 13 registrations; more fail with code 1 "Set size of <n> exceeds EXC_TYPES_COUNT (13)".
+  static foundation::Result<TallyCrashMachExceptionPortSet> initWithSet(std::vector<TallyCrashMachExceptionPort> set);
+  // The registrations a record holds. The record's own send rights are dropped (closed): the set
+  // holds its own. More than 13 fail with code 1 "Count of <n> exceeds EXC_TYPES_COUNT (13)".
+  static foundation::Result<TallyCrashMachExceptionPortSet> initWithAsyncSafeRepresentation(
+      const crash_mach_exception_port_set& record);
+
+  // A record of the set, safe to read on the crash path. Its send rights are its own (copies): the
+  // record stays usable after the set is gone, and whoever keeps it owns them.
+  crash_mach_exception_port_set asyncSafeRepresentation() const;
+  const std::vector<TallyCrashMachExceptionPort>& set() const { return set_; }
+  std::size_t count() const { return set_.size(); }
+  auto begin() const { return set_.begin(); }
+  auto end() const { return set_.end(); }
+
+ private:
+  std::vector<TallyCrashMachExceptionPort> set_;
+};
 
 }  // namespace crash

@@ -15,6 +15,7 @@
 #include <typeinfo>
 
 #include "crash_reporter/errors.h"
+#include "crash_reporter/frame_cursor.h"
 #include "crash_reporter/host_info.h"
 #include "crash_reporter/log_writer.h"
 #include "crash_reporter/mach_exception_server.h"
@@ -71,12 +72,12 @@ char* copyPath(const std::filesystem::path& path) {
 // The crash callback for BSD signals. Runs inside the signal handler.
 bool signalHandlerCallback(int, crash_signal_info* info, ucontext_t* uap, void* context,
                            crash_signal_handler_callback*) noexcept {
-  // A fault inside the writer must end the process rather than come back here.
-  for (int signal : kCrashSignals) {
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(crash_signal_to_native(signal), &fallback, nullptr);
+  // A fault inside the writer ends the process: the handler restores the default action and raises
+  // again. Nothing resets the other crash signals: a second thread crashing meanwhile must reach
+  // crash_write_report_file, which holds it until the first report is whole.
+  if (crash_report_writing_on_this_thread()) {
+    info->reported = true;
+    return false;
   }
   auto* crash = static_cast<CrashContext*>(context);
   crash_async_thread_state state;
@@ -141,7 +142,7 @@ int machExceptionCallback(crash_task_t task, crash_thread_t thread, int exceptio
 // The exception server and the registrations it replaced live until the process ends: the crash
 // path reads them.
 TallyCrashMachExceptionServer* gMachServer = nullptr;
-std::vector<TallyCrashMachExceptionPort>* gPreviousMachPorts = nullptr;
+TallyCrashMachExceptionPortSet* gPreviousMachPorts = nullptr;
 
 foundation::Status enableMachExceptionServer(CrashContext* crash) {
   // Bad access, bad instruction, arithmetic, software and breakpoint; with the guard exception on
@@ -160,13 +161,14 @@ foundation::Status enableMachExceptionServer(CrashContext* crash) {
   if (!port)
     return crash_make_error(kCrashReporterErrorOperatingSystem,
                             "Failed to instantiate the Mach exception port.", underlying(port.error()));
-  auto previous = std::make_unique<std::vector<TallyCrashMachExceptionPort>>();
+  auto previous = std::make_unique<TallyCrashMachExceptionPortSet>();
   if (auto registered = port->registerForTaskPreviousPortSetError(crash_async_task_self(), previous.get());
       !registered)
     return crash_make_error(kCrashReporterErrorOperatingSystem,
                             "Failed to set the target task's mach exception ports.",
                             underlying(registered.error()));
-  crash->previous_ports = crash_mach_exception_port_set_make(*previous);
+  // The crash path's copy owns its send rights, and lives as long as the process.
+  crash->previous_ports = previous->asyncSafeRepresentation();
   gPreviousMachPorts = previous.release();
   gMachServer = server->release();
   return {};
@@ -328,21 +330,41 @@ struct LiveReport {
   crash_async_image_list* images;
   crash_async_file* file;
   const crash_log_signal_info* signal;
+  std::uintptr_t callerFrame;  // the frame of the public method the application called
 };
 
 crash_error_t writeLiveReport(crash_async_thread_state* state, void* context) {
   auto* live = static_cast<LiveReport*>(context);
-  return crash_log_writer_write(live->writer, live->thread, live->images, live->file, live->signal, state);
+  if (!state) return crash_log_writer_write(live->writer, live->thread, live->images, live->file, live->signal, nullptr);
+  // The report starts where the application asked for it: the reporter's own frames, down to the
+  // public method, are stepped over.
+  crash_async_frame_cursor cursor;
+  crash_frame_cursor_init(&cursor, crash_async_task_self(), state, live->images);
+  crash_frame_cursor_next(&cursor);
+  while (crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_FP) <= live->callerFrame &&
+         crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS) {
+  }
+  const crash_async_thread_state* start =
+      crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_FP) > live->callerFrame ? &cursor.frame : state;
+  return crash_log_writer_write(live->writer, live->thread, live->images, live->file, live->signal, start);
 }
 
 }  // namespace
 
 foundation::Result<foundation::Bytes> TallyCrashReporter::generateLiveReportAndReturnError() const {
-  return generateLiveReportWithThreadError(crash_async_mach_thread_self());
+  return liveReport(crash_async_mach_thread_self(), reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)),
+                    reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
 }
 
 foundation::Result<foundation::Bytes> TallyCrashReporter::generateLiveReportWithThreadError(
     crash_thread_t thread) const {
+  return liveReport(thread, reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)),
+                    reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+}
+
+foundation::Result<foundation::Bytes> TallyCrashReporter::liveReport(crash_thread_t thread,
+                                                                     std::uintptr_t callerFrame,
+                                                                     std::uintptr_t returnAddress) const {
   crash_async_image_list* images = processImages();
   std::string path = (temporaryDirectory_ / "live_crash_report.XXXXXX").string();
   if (auto made = files::createDirectory(temporaryDirectory_); !made) return made.error();
@@ -355,9 +377,8 @@ foundation::Result<foundation::Bytes> TallyCrashReporter::generateLiveReportWith
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
   crash_log_signal_info signal{};
-  signal.bsd = {CRASH_SIGTRAP, CRASH_TRAP_TRACE,
-                reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))};
-  LiveReport live{&writer, thread, images, &file, &signal};
+  signal.bsd = {CRASH_SIGTRAP, CRASH_TRAP_TRACE, returnAddress};
+  LiveReport live{&writer, thread, images, &file, &signal, callerFrame};
   const crash_error_t written = thread == crash_async_mach_thread_self()
                                     ? crash_async_thread_state_current(writeLiveReport, &live)
                                     : writeLiveReport(nullptr, &live);

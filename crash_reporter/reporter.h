@@ -14,6 +14,8 @@
 // with an empty "queued_reports" folder beside it. Folders are 0700 and reports 0600: a report holds
 // memory addresses and paths of the user's process. A report is written under a temporary name and
 // linked into place when complete, and a report that still waits is never replaced by a later crash.
+// The first crash of the process writes the report; threads that crash meanwhile wait (parked like
+// the others) until it is whole, and touch no file.
 //
 // Every method runs on the caller's thread and none is safe in a signal handler.
 
@@ -86,10 +88,12 @@ class TallyCrashReporter {
   // A complete report file of the calling thread, written without a crash ("SIGTRAP",
   // "TRAP_TRACE", user-requested). Fails with code 0 when the report could not be written whole
   // (also when it would pass the size cap), code 1 when its temporary file cannot be made.
-  foundation::Result<foundation::Bytes> generateLiveReportAndReturnError() const;
+  // The calling thread's stack starts at the code that called this: none of the reporter's own frames.
+  [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportAndReturnError() const;
   // The same for another thread of the process (by its kernel id); the calling thread is then not in
   // the report.
-  foundation::Result<foundation::Bytes> generateLiveReportWithThreadError(crash_thread_t thread) const;
+  [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportWithThreadError(
+      crash_thread_t thread) const;
 
   // Stores the callbacks process-wide. Fails (nothing stored) once this instance is enabled or for a
   // version other than 0.
@@ -107,6 +111,10 @@ class TallyCrashReporter {
 
  private:
   foundation::Status populateCrashReportDirectoryAndReturnError() const;
+  // A live report of `thread`; the calling thread's walk starts above `callerFrame`, the frame of the
+  // public method, and `returnAddress` is that method's.
+  foundation::Result<foundation::Bytes> liveReport(crash_thread_t thread, std::uintptr_t callerFrame,
+                                                   std::uintptr_t returnAddress) const;
 
   TallyCrashReporterConfig config_;
   bool enabled_ = false;

@@ -1,6 +1,8 @@
 #include "crash_reporter/text_formatter.h"
 
 #include <cxxabi.h>
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -10,6 +12,8 @@
 #include <ctime>
 #include <memory>
 #include <vector>
+
+#include "platform/foundation/text.h"
 
 namespace crash {
 namespace {
@@ -243,6 +247,91 @@ std::string TallyCrashReportTextFormatter::stringValueForCrashReportWithTextForm
                   image->hasImageUUID ? image->imageUUID.c_str() : "???", image->imageName.c_str());
   }
   return out;
+}
+
+}  // namespace crash
+
+namespace crash {
+namespace {
+
+// The ICU converter of each encoding, and whether the platform writes a byte-order mark first.
+struct EncodingName {
+  std::uint64_t encoding;
+  const char* converter;
+  bool byteOrderMark;
+};
+
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr const char* kUtf16Native = "UTF-16LE";
+constexpr const char* kUtf32Native = "UTF-32LE";
+#else
+constexpr const char* kUtf16Native = "UTF-16BE";
+constexpr const char* kUtf32Native = "UTF-32BE";
+#endif
+
+constexpr EncodingName kEncodings[] = {
+    {TallyCrashStringEncodingASCII, "US-ASCII", false},
+    {TallyCrashStringEncodingUTF8, "UTF-8", false},
+    {TallyCrashStringEncodingISOLatin1, "ISO-8859-1", false},
+    {TallyCrashStringEncodingISOLatin2, "ISO-8859-2", false},
+    {TallyCrashStringEncodingUnicode, kUtf16Native, true},
+    {TallyCrashStringEncodingWindowsCP1251, "windows-1251", false},
+    {TallyCrashStringEncodingWindowsCP1252, "windows-1252", false},
+    {TallyCrashStringEncodingWindowsCP1250, "windows-1250", false},
+    {TallyCrashStringEncodingMacOSRoman, "macos-0_2-10.2", false},
+    {TallyCrashStringEncodingUTF16BigEndian, "UTF-16BE", false},
+    {TallyCrashStringEncodingUTF16LittleEndian, "UTF-16LE", false},
+    {TallyCrashStringEncodingUTF32, kUtf32Native, true},
+};
+
+foundation::Error unsupported(std::uint64_t encoding) {
+  return foundation::Error::make(std::string(foundation::text::kErrorDomain),
+                                 foundation::text::kInapplicableStringEncodingError,
+                                 "The text cannot be written in string encoding " + std::to_string(encoding));
+}
+
+}  // namespace
+
+foundation::Result<foundation::Bytes> TallyCrashReportTextFormatter::encode(std::string_view text,
+                                                                           std::uint64_t encoding) {
+  const EncodingName* name = nullptr;
+  for (const EncodingName& candidate : kEncodings)
+    if (candidate.encoding == encoding) name = &candidate;
+  if (!name) return unsupported(encoding);
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UConverter, void (*)(UConverter*)> converter(ucnv_open(name->converter, &status), ucnv_close);
+  if (U_FAILURE(status)) return unsupported(encoding);
+  // Lossy: a character the encoding lacks becomes "?", as the platform's lossy conversion writes it.
+  ucnv_setSubstChars(converter.get(), "?", 1, &status);
+  status = U_ZERO_ERROR;
+  // Bytes that are not UTF-8 (a name copied from a damaged image) are read as U+FFFD first.
+  const icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  foundation::Bytes out;
+  if (name->byteOrderMark) {
+    const UChar mark = 0xfeff;
+    char bytes[8];
+    const int32_t length = ucnv_fromUChars(converter.get(), bytes, sizeof bytes, &mark, 1, &status);
+    if (U_FAILURE(status)) return unsupported(encoding);
+    out.insert(out.end(), bytes, bytes + length);
+    ucnv_reset(converter.get());
+    status = U_ZERO_ERROR;
+  }
+  const int32_t needed =
+      ucnv_fromUChars(converter.get(), nullptr, 0, unicode.getBuffer(), unicode.length(), &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return unsupported(encoding);
+  status = U_ZERO_ERROR;
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(needed) + 4);
+  const int32_t written = ucnv_fromUChars(converter.get(), reinterpret_cast<char*>(out.data() + start), needed + 4,
+                                          unicode.getBuffer(), unicode.length(), &status);
+  if (U_FAILURE(status)) return unsupported(encoding);
+  out.resize(start + static_cast<std::size_t>(written));
+  return out;
+}
+
+foundation::Result<foundation::Bytes> TallyCrashReportTextFormatter::formatReportError(
+    const TallyCrashReport& report) const {
+  return encode(stringValueForCrashReportWithTextFormat(report, textFormat_), stringEncoding_);
 }
 
 }  // namespace crash

@@ -1,6 +1,6 @@
-// Fuzz target for the readers of loaded images and stacks: any bytes laid out as a Mach-O or ELF
-// image, or as a stack, must be read or refused cleanly: no fault, no read outside what the headers
-// bound, and every walk ends.
+// Fuzz target for the readers of loaded images, their files' symbol tables and stacks: any bytes laid
+// out as a Mach-O or ELF image (mapped, or as its file), or as a stack, must be read or refused
+// cleanly: no fault, no read outside what the headers bound, and every walk ends.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include "crash_reporter/macho.h"
 #include "crash_reporter/objc.h"
 #include "platform/system/elf_image.h"
+#include "platform/system/elf_symbol_table.h"
 
 namespace {
 
@@ -72,6 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uintptr_t offset : {0x0, 0x100, 0x1000})
       sys::findElfSymbol(task, elf, header + offset, name, sizeof name, &start);
     sys::findElfSymbolByName(task, elf, "main");
+    // The same image gathered into a table, as listing it does, with the bytes as its file too.
+    const int file = memfd_create("image", MFD_CLOEXEC);
+    if (file >= 0 && write(file, data, size) == static_cast<ssize_t>(size)) {
+      sys::ElfSymbolTable table = sys::ElfSymbolTable::gather(task, elf, "");
+      table.addFileSymbols(file, nullptr, 0);
+      table.finish();
+      for (std::uintptr_t offset : {0x0, 0x100, 0x1000})
+        if (table.find(offset, name, sizeof name, &start) && std::strlen(name) > 255) std::abort();
+    }
+    if (file >= 0) close(file);
   }
 
   // The bytes as a stack of 64-bit frame records: the walk must end, whatever they hold.

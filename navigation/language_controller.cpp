@@ -1,5 +1,6 @@
 #include "navigation/language_controller.h"
 
+#include "app/flat_widgets.h"
 #include "platform/foundation/log.h"
 
 namespace navigation {
@@ -41,6 +42,13 @@ void languageController::viewDidLoad() {
   setTitle("Language / Язык");
   navigationItem().setRightBarButtonItem(ui::BarButtonItem::withTitle(
       "OK", ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { done(); }));
+  // Pushed from the settings: the flat back button, which leaves the two-language title its room.
+  if (!launchedFromMainScreen_) {
+    navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+      if (auto* navigation = navigationController(); navigation && navigation->viewControllers().size() > 1)
+        navigation->popViewControllerAnimated(true);
+    }));
+  }
   if (auto preferred = defaults().stringArrayForKey(runtime::UserDefaults::kAppleLanguagesKey);
       preferred && !preferred->empty())
     selected_ = languageIndex(preferred->front());

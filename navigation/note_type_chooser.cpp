@@ -1,8 +1,12 @@
 #include "navigation/note_type_chooser.h"
 
+#include <cmath>
+#include <utility>
+
 #include "app/app_delegate.h"
 #include "app/flat_widgets.h"
 #include "app/note_types.h"
+#include "navigation/bar_title.h"
 #include "navigation/type_order_editor.h"
 #include "note_editor/note_edit_controller.h"
 #include "platform/ui/device.h"
@@ -64,6 +68,12 @@ void reminderChooseDateController::cancel() {
 namespace {
 
 // A phone laid out for the larger screens (its rows are taller, its columns exact thirds).
+constexpr double kLabelInset = 2;
+// How far a name may shrink before it is cut.
+constexpr double kLabelMinimumScale = 0.6;
+// How far a finger may move and still tap.
+constexpr double kTapSlop = 10;
+
 bool largePhone() {
   const auto& d = ui::device();
   return d.isPhone() && (d.isPhone736() || d.isStandardPhone667());
@@ -76,9 +86,13 @@ noteTypeCell::noteTypeCell() : ui::TableViewCell(ui::CellStyle::kDefault, kIdent
     *image = std::make_shared<ui::ImageView>();
     contentView().addSubview(*image);
   }
+  // A long name (in German or Russian) shrinks to its column rather than losing its end.
   for (auto* label : {&typeLable, &typeLable2, &typeLable3}) {
     *label = std::make_shared<ui::Label>();
     (*label)->setTextAlignment(ui::TextAlignment::kCenter);
+    (*label)->setFont(graphics::Font("AvenirNext-Regular", 15));
+    (*label)->setAdjustsFontSizeToFitWidth(true);
+    (*label)->setMinimumScaleFactor(kLabelMinimumScale);
     contentView().addSubview(*label);
   }
 }
@@ -92,11 +106,31 @@ void noteTypeCell::layoutSubviews() {
   const std::shared_ptr<ui::Label> labels[] = {typeLable, typeLable2, typeLable3};
   for (int k = 0; k < 3; ++k) {
     images[k]->setFrame(graphics::Rect(k * c + c / 2 - 22, 8, 44, 44));
-    labels[k]->setFrame(graphics::Rect(k * c, h - 26, c, 20));
+    labels[k]->setFrame(graphics::Rect(k * c + kLabelInset, h - 26, c - 2 * kLabelInset, 20));
   }
 }
 
-void noteTypeCell::touchesEnded(const ui::TouchSet& touches) { checkPoint(touches); }
+// The table scrolls under a finger that moves: only a touch that stays where it began picks a type.
+void noteTypeCell::touchesBegan(const ui::TouchSet& touches) {
+  ui::TableViewCell::touchesBegan(touches);
+  touchStart_ = touches.empty() ? std::nullopt : std::optional<graphics::Point>(touches.front().location);
+}
+
+void noteTypeCell::touchesCancelled(const ui::TouchSet& touches) {
+  ui::TableViewCell::touchesCancelled(touches);
+  touchStart_.reset();
+}
+
+void noteTypeCell::touchesEnded(const ui::TouchSet& touches) {
+  const auto start = std::exchange(touchStart_, std::nullopt);
+  // The table hears the end too, so that a scroll it began is over.
+  ui::TableViewCell::touchesEnded(touches);
+  if (touches.empty()) return;
+  if (start && std::hypot(touches.front().location.x - start->x, touches.front().location.y - start->y) >
+                   kTapSlop)
+    return;
+  checkPoint(touches);
+}
 
 void noteTypeCell::checkPoint(const ui::TouchSet& touches) {
   if (!noteTypeCell_delegate || touches.empty()) return;
@@ -130,18 +164,28 @@ std::shared_ptr<ui::BarButtonItem> noteTypeTableController::plainEditButton() {
 
 void noteTypeTableController::viewDidLoad() {
   view()->setBackgroundColor(graphics::Color::rgb(250 / 255.0, 249 / 255.0, 253 / 255.0, 1));
-  setTitle(services_.localized("Categories"));
   if (!forReminders_) {
     navigationItem().setLeftBarButtonItem(
         ui::BarButtonItem::withTitle(services_.localized("Cancel"), ui::BarButtonItemStyle::kPlain,
                                      [this](ui::BarButtonItem&) { cancel(); }));
+  } else {
+    // Pushed over the reminder list: the flat back button, as a back button titled with the list's
+    // name is cut in the longer languages.
+    navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+      if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
+    }));
   }
   navigationItem().setRightBarButtonItem(
       services_.tutorial() == 3
           ? app::FlatBarButtonItems::rightButtonEditTextWithBadgeWithTargetSelector([this] { edit(); })
           : plainEditButton());
+  setShrinkingTitle(*this, services_.localized("Categories"));
 
+  // The table fills the view as the navigation controller sizes it (below its bar), so that its
+  // last row can be scrolled into sight.
   typeTable_ = std::make_shared<ui::TableView>(view()->bounds());
+  typeTable_->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
+  typeTable_->setAllowsSelection(false);
   typeTable_->setSeparatorStyle(ui::SeparatorStyle::kNone);
   typeTable_->registerCell(noteTypeCell::kIdentifier, [] { return std::make_shared<noteTypeCell>(); });
   typeTable_->setDataSource(this);

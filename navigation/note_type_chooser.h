@@ -99,11 +99,17 @@ class noteTypeCell : public ui::TableViewCell {
   std::shared_ptr<ui::Label> typeLable, typeLable2, typeLable3;
   bool firstCell = false;
 
+  void touchesBegan(const ui::TouchSet& touches) override;
   void touchesEnded(const ui::TouchSet& touches) override;
+  void touchesCancelled(const ui::TouchSet& touches) override;
   // The column under the touch's x picks the index; nothing for -1 or without a delegate.
   void checkPoint(const ui::TouchSet& touches);
   void layoutSubviews() override;
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
+
+ private:
+  // Where the touch began, in the window: a finger that moved scrolled the table instead.
+  std::optional<graphics::Point> touchStart_;
 };
 
 class noteTypeTableController : public ui::ViewController,

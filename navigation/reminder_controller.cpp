@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "app/app_delegate.h"
+#include "app/flat_widgets.h"
 #include "app/note_types.h"
+#include "navigation/interface_locale.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
@@ -140,8 +142,7 @@ std::shared_ptr<ui::TableViewCell> reminderController::cellForRowAtIndexPath(ui:
   const auto& reminder = reminders_.at(static_cast<size_t>(path.row));
   cell->textLabel().setText(services_.localized(reminder.type));
   cell->detailTextLabel().setText(
-      foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Medium,
-                                            foundation::DateFormatterStyle::Short)
+      interfaceDateFormatter(foundation::DateFormatterStyle::Medium, foundation::DateFormatterStyle::Short)
           .stringFromDate(reminder.fireDate));
   return cell;
 }
@@ -166,12 +167,13 @@ reminderDateScreen::reminderDateScreen(ChooserServices services, const foundatio
 void reminderDateScreen::viewDidLoad() {
   view()->setBackgroundColor(graphics::Color::white());
   setTitle(typeId() ? services_.localized(*typeId()) : services_.localized("Reminder"));
+  // The editor's picture buttons: the type's name (the title) keeps the bar's width between them.
   navigationItem().setLeftBarButtonItem(
-      ui::BarButtonItem::withTitle(services_.localized("Cancel"), ui::BarButtonItemStyle::kPlain,
-                                   [this](ui::BarButtonItem&) { cancel(); }));
-  navigationItem().setRightBarButtonItem(ui::BarButtonItem::withTitle(
-      services_.localized("Done"), ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { save(); }));
+      app::FlatBarButtonItems::leftButtonWithImgPathWithTargetSelector("iPhone_cancel_button", [this] { cancel(); }));
+  navigationItem().setRightBarButtonItem(app::FlatBarButtonItems::rightButtonWithImgPathWithTargetSelector(
+      "iPhone_ok_button_white", [this] { save(); }));
   picker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, 20, view()->bounds().width(), 216));
+  picker_->setAutoresizingMask(ui::kFlexibleWidth);
   picker_->setMode(ui::DatePickerMode::kDateAndTime);
   const auto soon = clock_->now() + 60;
   picker_->setMinimumDate(soon);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/app_delegate.h"
+#include "app/flat_widgets.h"
 #include "app/note_types.h"
 #include "navigation/language_controller.h"
 #include "navigation/url_helper.h"
@@ -39,8 +40,6 @@ void settingsController::viewDidLoad() {
   if (!context_) {
     if (auto* delegate = app::AppDelegate::shared()) context_ = delegate->managedObjectContext();
   }
-  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
-      localized("Done"), ui::BarButtonItemStyle::kPlain, [this](ui::BarButtonItem&) { back(); }));
   table_ = fullTable(*this);
   table_->setDataSource(this);
   table_->setDelegate(this);
@@ -49,6 +48,8 @@ void settingsController::viewDidLoad() {
 void settingsController::viewWillAppear(bool /*animated*/) {
   // The language may have changed on the screen this one pushed.
   setTitle(localized("Settings"));
+  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
+      localized("Done"), ui::BarButtonItemStyle::kPlain, [this](ui::BarButtonItem&) { back(); }));
   table_->reloadData();
 }
 
@@ -172,6 +173,12 @@ foundation::Status unitsController::setUnit(const std::string& type, const std::
   const app::ValueType row = helper_.getValueType(type);
   store::Context* context = row ? row.object()->context() : nullptr;
   if (!context) return foundation::Error::make("UnitsErrorDomain", 2, "The type's values cannot be read.");
+  // The remembered value (where a new note of the type starts) keeps its quantity: it moves into
+  // the new unit in the same save. A row that never had a unit holds the type's first (metric) one.
+  const std::string was = row.vt_NumMeasureCurrent().value_or(units.front());
+  if (const auto value = row.vt_NumCurrent(); value && was != unit) {
+    row.setVt_NumCurrent(static_cast<float>(helper_.convertNotationToOpposite(type, was, unit, *value)));
+  }
   row.setVt_NumMeasureCurrent(unit);
   auto saved = context->save();
   if (!saved) {
@@ -183,6 +190,11 @@ foundation::Status unitsController::setUnit(const std::string& type, const std::
 
 void unitsController::viewDidLoad() {
   setTitle(localized("Measurement units"));
+  // The flat back button leaves the title the bar's width: a back button titled with the settings'
+  // name would cut both in the longer languages.
+  navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+    if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
+  }));
   table_ = fullTable(*this);
   table_->setDataSource(this);
   table_->setDelegate(this);

@@ -100,8 +100,8 @@ class unitsController : public ui::ViewController,
   ui::TableView& unitsTable() { return *table_; }
   const std::shared_ptr<ui::AlertView>& alert() const { return alert_; }
 
-  // Stores `unit` as the type's current unit: it must be one of notationByTypeId(type). A failed
-  // save is rolled back and returned.
+  // Stores `unit` as the type's current unit: it must be one of notationByTypeId(type). The type's
+  // remembered value is converted into it in the same save. A failed save is rolled back and returned.
   foundation::Status setUnit(const std::string& type, const std::string& unit);
 
   void viewDidLoad() override;

@@ -55,6 +55,8 @@ void SideMenuController::updateTransparentView() {
 }
 
 void SideMenuController::setRearShown(bool shown, bool animated) {
+  // The menu is about to come into sight: it reads its texts again (the language may have changed).
+  if (shown && !rearShown_ && rear_ && rear_->isViewLoaded()) rear_->viewWillAppear(animated);
   rearShown_ = shown;
   const double x = shown ? kRearRevealWidth : 0;
   if (animated) {
@@ -85,6 +87,7 @@ void SideMenuController::handlePan(ui::PanGestureRecognizer& pan) {
   switch (pan.state()) {
     case ui::GestureState::kBegan:
       panStartX_ = front_->view()->frame().origin.x;
+      if (!rearShown_ && rear_ && rear_->isViewLoaded()) rear_->viewWillAppear(true);
       break;
     case ui::GestureState::kChanged:
       placeFront(std::clamp(panStartX_ + pan.translationInView(view().get()).x, 0.0, kRearRevealWidth));
@@ -134,6 +137,11 @@ void sidebarMenuController::viewDidLoad() {
   table_->setBackgroundColor(graphics::Color::clear());
   table_->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
   view()->addSubview(table_);
+}
+
+void sidebarMenuController::viewWillAppear(bool animated) {
+  ui::ViewController::viewWillAppear(animated);
+  if (table_) table_->reloadData();
 }
 
 int sidebarMenuController::numberOfRowsInSection(ui::TableView&, int) {

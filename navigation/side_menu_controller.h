@@ -100,6 +100,8 @@ class sidebarMenuController : public ui::ViewController,
   void openRow(std::size_t row);
 
   void viewDidLoad() override;
+  // Each time the menu is revealed: its rows in the language now in force.
+  void viewWillAppear(bool animated) override;
   int numberOfRowsInSection(ui::TableView& table, int section) override;
   std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& table,
                                                            const ui::IndexPath& path) override;

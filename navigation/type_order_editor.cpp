@@ -53,6 +53,11 @@ void noteTypeListEditController::viewDidLoad() {
   tableView().setDataSource(this);
   tableView().setDelegate(this);
   setEditing(true, false);
+  // The flat back button: a back button titled with the chooser's name would be cut in the longer
+  // languages. The order is saved as the screen goes, whichever way it goes.
+  navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+    if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
+  }));
   playBadgeStep();
 }
 

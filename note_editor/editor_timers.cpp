@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "app/note_types.h"
+#include "note_editor/editor_support.h"
 #include "note_editor/note_editor.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
@@ -23,30 +24,84 @@ using foundation::Date;
 using foundation::Status;
 using foundation::Value;
 
-namespace {
+using namespace detail;
 
-constexpr std::int64_t kDay = 86400;
-constexpr std::int64_t kDayInMinutes = 1440;
+// ---------------------------------------------------------------------------------------------
+// Timer state and texts
 
-std::int64_t wholeSeconds(Date from, Date to) { return static_cast<std::int64_t>(std::trunc(to - from)); }
-
-bool isSide(const std::optional<std::string>& value, std::string_view side) {
-  return value && *value == side;
+bool NoteEditor::isTimeLimitExceeded() const {
+  // Both sides together may last a day: seconds while the timer is live, minutes after it stopped.
+  if (isBreastType()) {
+    const std::int64_t total = (timerCount + timerCount2) * (countsMinutes() ? 60 : 1);
+    if (total > kDay) return true;
+  }
+  if (!note_DateStart || !note_DateStop) return false;
+  const double span = *note_DateStop - *note_DateStart;
+  const auto seconds = static_cast<std::int32_t>(std::clamp(std::trunc(span), -2147483647.0, 2147483647.0));
+  return std::abs(seconds) > static_cast<std::int32_t>(kDay);
 }
 
-}  // namespace
+std::string NoteEditor::timerStrFromSeconds(std::int32_t seconds) const {
+  const std::int32_t h = seconds / 3600;
+  const std::int32_t m = seconds / 60 - 60 * h;
+  const std::int32_t s = seconds - 3600 * h - 60 * m;
+  auto two = [](std::int32_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  const std::string hours = (seconds < 36000 ? "0" : "") + std::to_string(h);
+  if (isBreastType() && h == 0) return two(m) + ":" + two(s);
+  return hours + ":" + two(m) + ":" + two(s);
+}
+
+void NoteEditor::setRunningState() {
+  if (!towTimers) {
+    timerType = 1;
+  } else if (isType(note_strVal, kLeftBreast)) {
+    timerType = 3;
+  } else if (isType(note_strVal, kRightBreast)) {
+    timerType = 5;
+  }
+}
+
+void NoteEditor::fakeRunningTimer() {
+  const Date stop = Date{std::trunc(now().sinceReference)};
+  note_DateStop = stop;
+  note_DateStart = stop - 300;
+  setRunningState();
+  if (dateTimerON && !isBreastType()) timerCount = wholeSeconds(*note_DateStart, now());
+  updateTimerTexts();
+}
+
+void NoteEditor::resetTimer() {
+  timerCount = timerCount2 = timerCountTmp = 0;
+  const Date current = now();
+  note_DateStop = note_DateStart = current;
+  timerType = 0;
+  updateTimerTexts();
+}
+
+void NoteEditor::updateTimerTexts() {
+  auto clamp32 = [](std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  timeStr = timerStrFromSeconds(clamp32(timerCount));
+  if (isBreastType()) time2Str = timerStrFromSeconds(clamp32(timerCount2));
+}
+
+Status NoteEditor::refrashTimerSave() {
+  if (!services_.saves || !currentBabyName || !ownRecord_) return {};
+  auto timers = loadTimers();
+  if (!timers) return timers.error();
+  if (*ownRecord_ >= timers->size() || !(*timers)[*ownRecord_]) return {};
+  app::noteTimer& record = *(*timers)[*ownRecord_];
+  fillRecord(record);
+  if (Status photo = writeRecordPhoto(record, *timers); !photo) return photo;
+  return services_.saves->saveTimerArrayById(*timers, *currentBabyName);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Records
 
 foundation::Result<app::NoteTimerArray> NoteEditor::loadTimers() const {
-  auto path = services_.saves->timerFilePath(*currentBabyName);
-  if (!path) return foundation::Error::make("NoteEditor", 1, "The baby has no timer file name");
-  std::error_code ec;
-  if (!std::filesystem::exists(*path, ec)) return app::NoteTimerArray{};
-  auto bytes = files::readFile(*path);
-  if (!bytes) return bytes.error();
-  return app::unarchiveTimerArray(*bytes);
+  return services_.saves->readTimerArray(*currentBabyName);
 }
 
 std::int64_t NoteEditor::freePhotoNumber(const app::NoteTimerArray& timers) {
@@ -112,6 +167,13 @@ Status NoteEditor::saveTheTimer() {
   return {};
 }
 
+Status NoteEditor::keepRunningTimer() {
+  Status kept = ownRecord_ ? refrashTimerSave() : saveTheTimer();
+  if (kept && !ownRecord_)
+    kept = foundation::Error::make("NoteEditor", 3, "No file store holds the running timer");
+  return kept;
+}
+
 Status NoteEditor::deleteTheTimer() {
   if (!services_.saves || !currentBabyName || !ownRecord_) return {};
   auto timers = loadTimers();
@@ -133,7 +195,7 @@ Status NoteEditor::deleteTheTimer() {
 void NoteEditor::countersFromRecord(const app::noteTimer& record) {
   timerCount = std::max<std::int64_t>(0, record.param_numValue().toInteger().value_or(0));
   timerCount2 = std::max<std::int64_t>(0, app::leadingInteger(record.param_numMeasureCurrent().value_or("")));
-  const bool left = isSide(note_strVal, kLeftBreast);
+  const bool left = isType(note_strVal, kLeftBreast);
   if (record.param_Paused().value_or(false)) {
     timerType = left ? 4 : 6;
     note_DatePaused = record.param_DateLast();
@@ -255,7 +317,7 @@ void NoteEditor::setTimerCountFromDates(bool fromRecord) {
 }
 
 void NoteEditor::timerLimitExceeded() {
-  const bool left = isSide(note_strVal, kLeftBreast), right = isSide(note_strVal, kRightBreast);
+  const bool left = isType(note_strVal, kLeftBreast), right = isType(note_strVal, kRightBreast);
   (void)stopTimerAndClose(true);
   const Date current = note_DateStop.value_or(now());
   if (isBreastType()) {
@@ -288,27 +350,35 @@ std::optional<std::string> NoteEditor::startAnotherBreast(std::uint32_t side) {
   resetTimer();
   note_strVal = std::string(side == 1 ? kLeftBreast : kRightBreast);
   timerType = side == 1 ? 3 : 5;
-  if (Status started = startAndSaveTimer(true); !started)
+  if (Status started = startAndSaveTimer(true); !started) {
     foundation::log("The new side's timer is not stored: " + started.error().description());
+    pendingAlert = localized(text_key::kTimerNotStored);
+  }
   return std::nullopt;
 }
 
 int NoteEditor::timerButtonClicked(int button) {
-  auto startSide = [this](bool left) {
+  // A timer that cannot be stored runs on in this editor only, and the user is told.
+  auto reportStore = [this](const Status& stored) {
+    if (stored) return;
+    foundation::log("The running timer is not stored: " + stored.error().description());
+    pendingAlert = localized(text_key::kTimerNotStored);
+  };
+  auto startSide = [this, reportStore](bool left) {
     note_strVal = std::string(left ? kLeftBreast : kRightBreast);
     timerType = left ? 3 : 5;
-    (void)startAndSaveTimer(true);
+    reportStore(startAndSaveTimer(true));
   };
-  auto pause = [this](std::int64_t state) {
+  auto pause = [this, reportStore](std::int64_t state) {
     timerType = state;
     note_DatePaused = now();
-    (void)refrashTimerSave();
+    reportStore(refrashTimerSave());
   };
   const bool breast = isBreastType();
   if (button == 1) {
     if (!towTimers) {
       if (timerType == 0 || timerType == 2) {
-        (void)startAndSaveTimer(true);
+        reportStore(startAndSaveTimer(true));
         timerType = 1;
         return 0;
       }

@@ -2,11 +2,13 @@
 
 #include "note_editor/value_entry.h"
 #include "platform/graphics/text_measure.h"
+#include "platform/ui/device.h"
 
 namespace note_editor {
 namespace {
 
 constexpr double kTopBand = 44;
+constexpr const char* kKeys[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", ".", "0", "<"};
 
 void drawValueText(graphics::Canvas& canvas, ui::Point centre, const std::string& text, unsigned size) {
   const graphics::Font font("AvenirNext-Regular", size);
@@ -30,7 +32,6 @@ void noteEditPickerPanelView::drawRect(graphics::Canvas& canvas, const ui::Rect&
   canvas.save();
   canvas.setFillColor(ui::Color(0.96862745, 0.96862745, 0.96862745, 1));
   canvas.fillRect(ui::Rect(0, 0, width, height));
-  static const char* const kKeys[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", ".", "0", "<"};
   const double column = width / 3;
   const double row = (height - kTopBand) / 4;
   for (int j = 0; j < 4; ++j) {
@@ -44,6 +45,15 @@ void noteEditPickerPanelView::drawRect(graphics::Canvas& canvas, const ui::Rect&
   canvas.setLineWidth(0.5);
   canvas.strokeLine(ui::Point(0, kTopBand + 0.5), ui::Point(width, kTopBand + 0.5));
   canvas.restore();
+}
+
+std::vector<ui::View::AccessibilityElement> noteEditPickerPanelView::accessibilityElements() const {
+  const double column = bounds().size.width / 3;
+  const double row = (bounds().size.height - kTopBand) / 4;
+  std::vector<AccessibilityElement> keys;
+  for (int key = 0; key < 12; ++key)
+    keys.push_back({kKeys[key], ui::Rect((key % 3) * column, kTopBand + (key / 3) * row, column, row)});
+  return keys;
 }
 
 void noteEditPickerPanelView::checkPoint(const ui::TouchSet& touches) {
@@ -87,9 +97,11 @@ void customPickerView::drawRect(graphics::Canvas& canvas, const ui::Rect& /*rect
     case 2:
       vertical(width / 2);
       break;
-    case 3:
-      vertical(iPad ? 230 : 130), vertical(iPad ? 310 : 200);
+    case 3: {
+      const bool pad = ui::device().isPad();
+      vertical(pad ? 230 : 130), vertical(pad ? 310 : 200);
       break;
+    }
     default:
       break;
   }

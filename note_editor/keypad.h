@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/ui/view.h"
 
@@ -18,6 +19,8 @@ class noteEditPickerPanelView : public ui::View {
   void initAll();
 
   void drawRect(graphics::Canvas& canvas, const ui::Rect& rect) override;
+  // The twelve keys, each by the text it shows and its frame, so that they can be found by it.
+  std::vector<AccessibilityElement> accessibilityElements() const override;
   // A key acts when the finger touches it, once per touch; sliding or lifting sends nothing.
   void touchesBegan(const ui::TouchSet& touches) override;
   void touchesEnded(const ui::TouchSet& /*touches*/) override {}
@@ -39,13 +42,12 @@ class customPickerView : public ui::View {
   explicit customPickerView(const ui::Rect& frame);
 
   ui::Color elementsTextColor = ui::Color::white(0.5, 0.6);
-  // Vertical separators: 0 at 90 and 230, 1 and 2 in the middle, 3 at 230 and 310 (iPad) or 130
-  // and 200 (phone); others none.
+  // Vertical separators: 0 at 90 and 230, 1 and 2 in the middle, 3 at 230 and 310 on a tablet or
+  // 130 and 200 on a phone (the device in use); others none.
   std::int32_t pickerStyle = -1;
   bool cutTopAndBottom = true;
   // With cutTopAndBottom: masks 46 high instead of a fifth of the height.
   bool dateCut = false;
-  bool iPad = false;
 
   void drawRect(graphics::Canvas& canvas, const ui::Rect& rect) override;
 };

@@ -65,7 +65,10 @@ void noteEditController::viewDidAppear(bool /*animated*/) {
 
 void noteEditController::updateBarButtons() {
   const bool running = model_.runningTimerBar;
-  navigationItem().setRightBarButtonItem(running ? toMainScreenButton_ : saveButton_);
+  // A note without a type cannot be stored: no Save is offered.
+  navigationItem().setRightBarButtonItem(running            ? toMainScreenButton_
+                                         : model_.note_Type ? saveButton_
+                                                            : emptyButton_);
   navigationItem().setLeftBarButtonItem(running ? emptyButton_ : cancelButton_);
   if (auto* navigation = navigationController()) navigation->updateNavigationBar();
 }
@@ -139,14 +142,10 @@ void noteEditController::observeNotifications() {
   observers_.push_back(center.addObserver(std::string(ui::kApplicationWillEnterForegroundNotification),
                                           nullptr,
                                           [this](const runtime::Notification&) { willEnterForeground(); }));
-  observers_.push_back(center.addObserver(
-      std::string(ui::kKeyboardWillShowNotification), nullptr, [this](const runtime::Notification& n) {
-        keyboardLayout(ui::keyboardFrame(n.userInfo, ui::kKeyboardFrameBeginUserInfoKey).size.height);
-      }));
-  observers_.push_back(center.addObserver(
-      std::string(ui::kKeyboardDidChangeFrameNotification), nullptr, [this](const runtime::Notification& n) {
-        keyboardLayout(ui::keyboardFrame(n.userInfo, ui::kKeyboardFrameEndUserInfoKey).size.height);
-      }));
+  observers_.push_back(center.addObserver(std::string(ui::kKeyboardWillShowNotification), nullptr,
+                                          [this](const runtime::Notification&) { layoutNotice(); }));
+  observers_.push_back(center.addObserver(std::string(ui::kKeyboardDidChangeFrameNotification), nullptr,
+                                          [this](const runtime::Notification&) { layoutNotice(); }));
   observers_.push_back(center.addObserver(std::string(ui::kKeyboardWillHideNotification), nullptr,
                                           [this](const runtime::Notification&) { keyboardWillBeHidden(); }));
 }
@@ -160,6 +159,8 @@ void noteEditController::editNotice() {
   if (!ui::device().isPad()) ui::Application::shared().setStatusBarHidden(true, true);
   ui::animate(0.2, [this] { noticeTextBackView_->setAlpha(1); });
   noticeTextView_->becomeFirstResponder();
+  // A keyboard that stayed up from another field announces nothing: lay out for it now.
+  layoutNotice();
 }
 
 void noteEditController::textEditDone() {
@@ -167,20 +168,25 @@ void noteEditController::textEditDone() {
   if (model_.timerStarted) (void)model_.refrashTimerSave();
 }
 
-void noteEditController::keyboardLayout(double keyboardHeight) {
+void noteEditController::viewDidLayoutSubviews() { layoutNotice(); }
+
+void noteEditController::layoutNotice() {
   if (!noticeTextView_ || !noticeTextView_->isFirstResponder()) return;
-  const double h = view()->bounds().size.height;
+  // The keyboard's top in the notice editor's own coordinates: the bars hide around it and the
+  // screen may lie anywhere in the window, so its height alone does not place the done button.
+  const Rect keyboard = ui::Keyboard::isVisible() ? ui::Keyboard::shownFrame() : ui::Keyboard::hiddenFrame();
+  const double h = noticeTextBackView_->bounds().size.height;
+  const double top = std::min(h, noticeTextBackView_->convertPointFromView(keyboard.origin, nullptr).y);
   Rect text = noticeTextView_->frame();
+  text.origin.y = 0;
   if (!ui::device().isPad()) {
     Rect done = noticeTextDoneButton_->frame();
-    done.origin.y = h - keyboardHeight - done.size.height;
+    done.origin.y = top - done.size.height;
     noticeTextDoneButton_->setFrame(done);
-    text.origin.y = 0;
-    text.size.height = h - keyboardHeight - done.size.height;
+    text.size.height = done.origin.y;
   } else {
     noticeTextDoneButton_->setHidden(true);
-    text.origin.y = 0;
-    text.size.height = h - keyboardHeight;
+    text.size.height = top;
   }
   noticeTextView_->setFrame(text);
 }
@@ -414,8 +420,10 @@ void noteEditController::setPhoto(const std::optional<graphics::Image>& image) {
   model_.setPhoto(image);
   // A running timer's photo is kept with its record.
   if (model_.timerStarted) {
-    if (auto written = model_.refrashTimerSave(); !written)
+    if (auto written = model_.refrashTimerSave(); !written) {
       foundation::log("Cannot keep the running timer's photo: " + written.error().description());
+      alertAboutTime(text_key::kTimerNotStored);
+    }
   }
   updateEditView();
 }
@@ -471,9 +479,13 @@ void noteEditController::actionSheetClickedButtonAtIndex(ui::ActionSheet& sheet,
 void noteEditController::save() {
   if (closed_) return;
   if (model_.timerStarted) {
-    // The note stays a running timer; its record takes what the editor shows.
-    if (auto written = model_.refrashTimerSave(); !written)
-      foundation::log("Cannot rewrite the running timer: " + written.error().description());
+    // The note stays a running timer; its record takes what the editor shows. Without a record
+    // there is nothing to go back to: the editor stays and says so.
+    if (auto kept = model_.keepRunningTimer(); !kept) {
+      foundation::log("Cannot keep the running timer: " + kept.error().description());
+      alertAboutTime(text_key::kTimerNotStored);
+      return;
+    }
     model_.timerStarted = false;
     model_.ticking = false;
     deleteTimer();
@@ -573,6 +585,11 @@ void noteEditController::afterTimerChange() {
   } else if (noteEditTable_) {
     noteEditTable_->reloadData();
   }
+  if (model_.pendingAlert) {
+    const std::string text = std::move(*model_.pendingAlert);
+    model_.pendingAlert.reset();
+    ui::AlertView::create("", text, this, "OK")->show();
+  }
 }
 
 void noteEditController::timerButtonClicked(int button) {
@@ -640,6 +657,7 @@ ValuePanel& noteEditController::valuePanel() {
     hooks.reload = [this] { updateEditView(); };
     hooks.askAboutAddDuration = [this] { showSheet(8, std::nullopt, addDurationButtons(model_)); };
     hooks.barsHidden = [this](bool hidden) {
+      if (!ui::device().isPad()) ui::Application::shared().setStatusBarHidden(hidden, true);
       if (auto* navigation = navigationController()) navigation->setNavigationBarHidden(hidden, true);
     };
     hooks.stripeAlpha = [this](double alpha) { bottomStripe_->setAlpha(alpha); };

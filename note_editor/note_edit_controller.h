@@ -102,6 +102,7 @@ class noteEditController : public ui::ViewController,
   void viewDidLoad() override;
   void viewWillAppear(bool animated) override;
   void viewDidAppear(bool animated) override;
+  void viewDidLayoutSubviews() override;
 
   // --- Table
 
@@ -160,7 +161,8 @@ class noteEditController : public ui::ViewController,
  private:
   void buildViews();
   void observeNotifications();
-  void keyboardLayout(double keyboardHeight);
+  // The notice editor ends at the keyboard (on the phone its done button sits on it).
+  void layoutNotice();
   void keyboardWillBeHidden();
   void fillTimerCell(timerCellBase& cell);
   void openSubValueEditor();

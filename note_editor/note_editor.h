@@ -16,7 +16,10 @@
 // safe because every screen on the editing road saves its changes at once: the context holds
 // none but the editor's own when it saves.)
 //
-// Everything runs on the main thread. Time comes from the services' clock.
+// Everything runs on the main thread. Time comes from the services' clock. The model's code lies
+// by job: note_editor.cpp (services, set-up), editor_table.cpp (rows, header, taps),
+// editor_timers.cpp (timer states, tick, records, limit), editor_saving.cpp (child screens'
+// answers, save, delete, copy); date_changes and value_entry hold the panel's rules.
 
 #include <array>
 #include <cstdint>
@@ -25,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/entities.h"
@@ -58,6 +62,9 @@ inline constexpr std::string_view kStop = "Stop";
 inline constexpr std::string_view kSaveFailed = "The note could not be saved.";
 inline constexpr std::string_view kNoBaby = "The baby of this note was not found.";
 inline constexpr std::string_view kDeleteFailed = "The note could not be deleted.";
+// The baby's timer file, when it cannot be read or written; it is never written over then.
+inline constexpr std::string_view kTimersUnreadable = "The running timers could not be read.";
+inline constexpr std::string_view kTimerNotStored = "The running timer could not be stored.";
 }  // namespace text_key
 
 inline constexpr std::string_view kLeftBreast = "Left Breast";
@@ -202,6 +209,9 @@ class NoteEditor {
   std::string timerStrFromSeconds(std::int32_t seconds) const;
   // Back to state 0 at zero with both dates now.
   void resetTimer();
+  // The breast-feeding counters are seconds while the timer is shown and minutes once it is not
+  // (stopped, closed, or an edited note). Other types always count seconds.
+  bool countsMinutes() const { return isBreastType() && !dateTimerON; }
   // The screenshot tools' timer: started five minutes ago, running on the side in note_strVal (or
   // the single one). Nothing ticks and nothing is stored.
   void fakeRunningTimer();
@@ -226,6 +236,11 @@ class NoteEditor {
   void updateTimer();
   // Set when the 24-hour limit stopped the timer; the screen shows the alert once and clears it.
   bool limitAlertPending = false;
+  // A failure the screen shows once and clears: the timer file could not be read or written.
+  std::optional<std::string> pendingAlert;
+  // "To main screen": the running timer's record takes what the editor shows, and is written
+  // anew when its first write failed. An error when no record holds the timer afterwards.
+  foundation::Status keepRunningTimer();
   // Starts or continues counting; with `save` a first start stores a new record.
   foundation::Status startAndSaveTimer(bool save);
   // Stops counting and drops the owned record; with `close` the dates show again.
@@ -329,6 +344,8 @@ class NoteEditor {
   std::string newPhotoKey(foundation::Date photoDate);
   std::optional<PendingEvent> newNoteEvent() const;
   std::optional<PendingEvent> breastTypeEvent() const;
+  // The breast-feeding sides in whole minutes, as a note stores them.
+  std::pair<std::int64_t, std::int64_t> breastMinutes() const;
   void logEvent(const PendingEvent& event) const;
 
   EditorServices services_;

@@ -85,16 +85,21 @@ void photoViewController::viewDidLoad() {
   const double w = view()->bounds().size.width, h = view()->bounds().size.height;
   photoView_ = std::make_shared<ui::ImageView>(Rect(0, 0, w, h - 60));
   photoView_->setContentMode(ui::ContentMode::kScaleAspectFit);
+  // The screen is built on the whole screen and then fitted below the navigation bar: the picture
+  // takes what is left and the buttons keep to the bottom edge, inside the screen.
+  photoView_->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
   view()->addSubview(photoView_);
   libraryButton_ = std::make_shared<ui::Button>(Rect(10, h - 50, w / 2 - 20, 40));
   libraryButton_->setTitle(runtime::localizedString("Choose Photo"));
   libraryButton_->setTitleColor(graphics::Color::white());
   libraryButton_->addTarget([this](ui::Control&) { openLibrary(); }, ui::kControlEventTouchUpInside);
+  libraryButton_->setAutoresizingMask(ui::kFlexibleTopMargin | ui::kFlexibleWidth | ui::kFlexibleRightMargin);
   view()->addSubview(libraryButton_);
   removeButton_ = std::make_shared<ui::Button>(Rect(w / 2 + 10, h - 50, w / 2 - 20, 40));
   removeButton_->setTitle(runtime::localizedString("Delete"));
   removeButton_->setTitleColor(graphics::Color::white());
   removeButton_->addTarget([this](ui::Control&) { removePhoto(); }, ui::kControlEventTouchUpInside);
+  removeButton_->setAutoresizingMask(ui::kFlexibleTopMargin | ui::kFlexibleWidth | ui::kFlexibleLeftMargin);
   view()->addSubview(removeButton_);
 }
 

@@ -106,6 +106,7 @@ void strValueCell::layoutSubviews() {
   const auto b = bounds();
   checkMarkImg->setFrame(graphics::Rect(10, (b.height() - 24) / 2, 24, 24));
   strValueLable->setFrame(graphics::Rect(44, 0, std::max(0.0, b.width() - 54), b.height()));
+  checkMarkImg->setHidden(!chosen);
 }
 
 void strValueCell::drawRect(graphics::Canvas& canvas, const graphics::Rect& /*rect*/) {
@@ -115,7 +116,7 @@ void strValueCell::drawRect(graphics::Canvas& canvas, const graphics::Rect& /*re
   app::beginFlatRowDrawing(canvas, b);
   if (firstInSection) canvas.strokeLine(graphics::Point(0, 0.5), graphics::Point(w, 0.5));
   canvas.strokeLine(graphics::Point(lastInSection ? 0 : 44, h), graphics::Point(w, h));
-  checkMarkImg->setHidden(!isSelected());
+  checkMarkImg->setHidden(!chosen);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -148,6 +149,7 @@ void strValueListEditController::viewDidLoad() {
 
   searchTextField_ = std::make_shared<ui::TextField>(graphics::Rect(10, 0, w - 64, 44));
   searchTextField_->setDelegate(this);
+  searchTextField_->setPlaceholder(localized(kSearchPlaceholderKey));
   addButton_ = std::make_shared<ui::Button>(graphics::Rect(w - 44, 0, 44, 44));
   addButton_->setTitle("+");
   addButton_->addTarget([this](ui::Control&) { addNew(); }, ui::kControlEventTouchUpInside);
@@ -267,7 +269,9 @@ std::shared_ptr<ui::TableViewCell> strValueListEditController::cellForRowAtIndex
   cell->firstInSection = path.row == 0;
   cell->lastInSection = path.row == numberOfRowsInSection(table, 0) - 1;
   cell->strValueLable->setText(*text);
-  cell->setSelected(!isEditing() && list_->chosen() == *text, false);
+  cell->chosen = !isEditing() && list_->chosen() == *text;
+  cell->setSelected(cell->chosen, false);
+  cell->checkMarkImg->setHidden(!cell->chosen);
   cell->setNeedsDisplay();
   return cell;
 }

@@ -32,6 +32,8 @@
 namespace note_editor {
 
 inline constexpr const char* kStrValueEditControllerId = "strValueEditController";
+// The search field's placeholder: the field searches and names a new sub-value.
+inline constexpr std::string_view kSearchPlaceholderKey = "Search";
 
 // The list being edited, the rows the search shows and the chosen entry.
 class SubValueList {
@@ -79,6 +81,9 @@ class strValueCell : public ui::TableViewCell {
   int cellNum = 0;
   bool firstInSection = false;
   bool lastInSection = false;
+  // The row holds the chosen sub-value (and the list is not being edited): the tick shows. Kept
+  // apart from the table's own selection, which the table resets whenever it shows a row.
+  bool chosen = false;
 
   void setSelected(bool selected, bool animated) override;
   void layoutSubviews() override;

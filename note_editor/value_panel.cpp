@@ -21,10 +21,15 @@ ValuePanel::ValuePanel(ui::View& host, NoteEditor& model, Hooks hooks)
   datePickerView_->setBackgroundColor(ui::Color(0, 0, 0, 0.3));
   datePickerView_->setAlpha(0);
   datePickerView_->setHidden(true);
+  datePickerView_->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
   host_.addSubview(datePickerView_);
 
   panel_ = std::make_shared<ui::View>(ui::Rect(0, height, width, kPanelHeight));
   panel_->setBackgroundColor(ui::Color::white(1));
+  // Closed, the panel waits below the screen's bottom edge and out of sight, also when the screen
+  // grows as the bars hide for another editor (the notice's).
+  panel_->setAutoresizingMask(ui::kFlexibleTopMargin | ui::kFlexibleWidth);
+  panel_->setHidden(true);
   host_.addSubview(panel_);
   dateBackView_ = std::make_shared<ui::View>(ui::Rect(0, kBar, width, kWheelHeight + kBar));
   dateBackView_->setBackgroundColor(ui::Color::white(1));
@@ -101,11 +106,17 @@ void ValuePanel::updateRange() {
   }
 }
 
-void ValuePanel::slideIn(double targetY) {
-  const ui::Rect frame = panel_->frame();
-  panel_->setFrame(ui::Rect(frame.origin.x, host_.bounds().size.height, frame.size.width, frame.size.height));
+void ValuePanel::slideIn(double fromBottom) {
+  // The bars go first: the screen grows under them, and the panel and the dimming are placed on
+  // the grown screen, so that they reach its bottom and cover all of it.
   if (hooks_.barsHidden) hooks_.barsHidden(true);
+  const double height = host_.bounds().size.height;
+  const double targetY = height - fromBottom;
+  const ui::Rect frame = panel_->frame();
+  panel_->setFrame(ui::Rect(frame.origin.x, height, frame.size.width, frame.size.height));
+  datePickerView_->setFrame(host_.bounds());
   datePickerView_->setHidden(false);
+  panel_->setHidden(false);
   ui::animate(0.3, [this, targetY] {
     datePickerView_->setAlpha(1);
     if (hooks_.stripeAlpha) hooks_.stripeAlpha(0);
@@ -124,7 +135,16 @@ void ValuePanel::close() {
         const ui::Rect f = panel_->frame();
         panel_->setFrame(ui::Rect(f.origin.x, host_.bounds().size.height, f.size.width, f.size.height));
       },
-      [this](bool) { datePickerView_->setHidden(datePickerView_->alpha() == 0); });
+      // The completion runs later on the run loop, perhaps after the editor went: it holds the
+      // views it touches, not this panel.
+      [dim = std::weak_ptr<ui::View>(datePickerView_), panel = std::weak_ptr<ui::View>(panel_)](bool) {
+        auto dimming = dim.lock();
+        auto sliding = panel.lock();
+        if (!dimming || !sliding) return;
+        const bool closed = dimming->alpha() == 0;
+        dimming->setHidden(closed);
+        sliding->setHidden(closed);
+      });
 }
 
 void ValuePanel::showDateViews(bool shown) {
@@ -145,7 +165,7 @@ void ValuePanel::changeTheDate(bool start) {
   datePicker_->setDate(date.value_or(model_.now()));
   segment_->setSelectedSegmentIndex(1);
   showDateViews(true);
-  slideIn(host_.bounds().size.height - kWheelHeight - 88);
+  slideIn(kWheelHeight + 88);
 }
 
 void ValuePanel::editNumValue() {
@@ -154,7 +174,7 @@ void ValuePanel::editNumValue() {
   updateRange();
   showDateViews(false);
   numLabel_->setText(entry_.keypadLabelText());
-  slideIn(host_.bounds().size.height - (entry_.usesKeypad() ? kPanelHeight : 260));
+  slideIn(entry_.usesKeypad() ? kPanelHeight : 260);
 }
 
 void ValuePanel::nowDateClicked() { datePicker_->setDate(model_.now(), true); }

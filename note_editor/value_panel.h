@@ -21,7 +21,7 @@ class ValuePanel : public ui::PickerViewDataSource, public ui::PickerViewDelegat
     std::function<void()> reload;
     // A start date on a live breast timer: ask where the added time goes (sheet 8).
     std::function<void()> askAboutAddDuration;
-    // Shows or hides the navigation bar around the panel.
+    // Shows or hides the navigation bar (and on the phone the status bar) around the panel.
     std::function<void(bool hidden)> barsHidden;
     // The editor's bottom stripe fades out while the panel is up.
     std::function<void(double alpha)> stripeAlpha;
@@ -37,6 +37,8 @@ class ValuePanel : public ui::PickerViewDataSource, public ui::PickerViewDelegat
   void pickerDone();
 
   ui::View& pickerPanelView() { return *panel_; }
+  // The dimming behind the panel.
+  ui::View& datePickerView() { return *datePickerView_; }
   ui::DatePicker& datePicker() { return *datePicker_; }
   ui::SegmentedControl& dateAndTimeSegment() { return *segment_; }
   ui::Button& nowDateButton() { return *nowButton_; }
@@ -62,7 +64,8 @@ class ValuePanel : public ui::PickerViewDataSource, public ui::PickerViewDelegat
   // The date panel's views, or the number entry's (wheel or keypad).
   void showDateViews(bool shown);
   void updateRange();
-  void slideIn(double targetY);
+  // Hides the bars, then slides the panel up to `fromBottom` points above the screen's bottom.
+  void slideIn(double fromBottom);
   void close();
 
   ui::View& host_;

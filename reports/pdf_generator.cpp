@@ -115,8 +115,8 @@ void drawTitlePage(Report& r) {
     y += 260;
   }
   if (auto name = baby.baby_Name(); hasText(name)) y = r.drawCentred(r.text(*name, 46), y).y + 40;
-  const auto longDate = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
-                                                              foundation::DateFormatterStyle::None);
+  const auto longDate = foundation::DateFormatter::withStyles(
+      foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None, reportLocale(r.lang));
   if (auto birthday = baby.baby_BirthDay()) {
     const std::string line = joined(r.lang.localized("Birthday"), longDate.stringFromDate(*birthday));
     y = r.draw(r.text(line, 28), Point{50, y}).y;
@@ -183,8 +183,8 @@ void drawToothPage(Report& r) {
   const std::vector<app::Tooth> teeth = r.request.baby.babyToTooth();
   r.newPage();
   r.drawCentred(r.text(r.lang.localized("Teeth"), 30), 50);
-  const auto shortDate = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Short,
-                                                               foundation::DateFormatterStyle::None);
+  const auto shortDate = foundation::DateFormatter::withStyles(
+      foundation::DateFormatterStyle::Short, foundation::DateFormatterStyle::None, reportLocale(r.lang));
   bool anyShown = false;
   for (int n = 0; n < 20; ++n) {
     const SpotPlace& place = kSpots[n];
@@ -207,12 +207,17 @@ void drawToothPage(Report& r) {
 
     const Anchor anchor = anchorFor(n, drawn);
     std::optional<foundation::Date> appeared, lost;
+    bool seenAppeared = false, seenLost = false;
     for (const auto& tooth : teeth) {
       if (tooth.tooth_Num() != n) continue;
+      // The first record of each kind gives the date; a record without one gives no label (not
+      // the reference date printed as a day).
       if (tooth.tooth_State() == 10) {
-        if (!appeared) appeared = tooth.tooth_Date().value_or(foundation::Date{});
-      } else if (!lost) {
-        lost = tooth.tooth_Date().value_or(foundation::Date{});
+        if (!seenAppeared) appeared = tooth.tooth_Date();
+        seenAppeared = true;
+      } else {
+        if (!seenLost) lost = tooth.tooth_Date();
+        seenLost = true;
       }
     }
     const bool toTheRight = n >= 5 && n <= 14;
@@ -317,7 +322,9 @@ double drawPhotos(Report& r, const PdfDayInfo& day, double y) {
 void drawDay(Report& r, const PdfDayInfo& day, double& y) {
   const Color textColour = r.style.text;
   if (hasText(day.dayStr)) {
-    const std::string heading = *day.dayStr + " (" + day.daySinceBornStr.value_or("") + ")";
+    // The age in parentheses only when there is one: no birthday, no "()".
+    std::string heading = *day.dayStr;
+    if (hasText(day.daySinceBornStr)) heading += " (" + *day.daySinceBornStr + ")";
     y = r.draw(r.text(heading, 20), Point{50, y}, {}, true).y;
   }
   double w = 0;
@@ -367,6 +374,17 @@ void drawDay(Report& r, const PdfDayInfo& day, double& y) {
 }
 
 }  // namespace
+
+foundation::Locale reportLocale(const app::InterfaceText& language) {
+  foundation::Locale current = foundation::Locale::current();
+  if (language.language().empty()) return current;
+  foundation::Locale wanted(language.language());
+  // The device's own regional form when it speaks the interface language; else the language's.
+  if (current.languageCode() == wanted.languageCode() &&
+      (wanted.scriptCode().empty() || wanted.scriptCode() == current.scriptCode()))
+    return current;
+  return wanted;
+}
 
 void drawPdfReport(Canvas& canvas, const PdfReportRequest& request) {
   Report r{canvas, request, Style(request.forPrinting),

@@ -21,6 +21,7 @@
 #include "app/value_texts.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/locale.h"
 #include "platform/graphics/canvas.h"
 #include "platform/graphics/image.h"
 
@@ -75,6 +76,10 @@ struct PdfReportRequest {
   // The interface language of the texts; InterfaceText::current() when empty.
   std::optional<app::InterfaceText> language;
 };
+
+// The locale the report's dates are written in: the interface language's, in the device's regional
+// form when the device speaks that language ("ru" on an en_US device gives ru).
+foundation::Locale reportLocale(const app::InterfaceText& language);
 
 // Writes the whole report to `request.outputPath`. Any thread (the canvas and its fonts are the
 // calling thread's); the Baby's context must not be used by another thread meanwhile.

@@ -1,5 +1,7 @@
 #include "reports/report_controller.h"
 
+#include "reports/screenshot_helper.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -13,6 +15,7 @@
 #include "platform/ui/animation.h"
 #include "platform/ui/image_library.h"
 #include "reports/backup_controller.h"
+#include "reports/screenshot_helper.h"
 
 namespace reports {
 
@@ -22,6 +25,7 @@ namespace text_key {
 inline constexpr std::string_view kReport = "Report";
 inline constexpr std::string_view kStart = "Start";
 inline constexpr std::string_view kNoBaby = "No baby for the report";
+inline constexpr std::string_view kReportNotWritten = "The report could not be written";
 }  // namespace text_key
 
 constexpr double kPollSeconds = 1.0;
@@ -241,9 +245,11 @@ void mailSenderController::reportJobFinished(const foundation::Status& result) {
   }
   // A failed job ends its spinner at once; no file from before is opened.
   backToIdle();
-  if (result.error().domain == kReportErrorDomain &&
-      result.error().code == static_cast<std::int64_t>(ReportError::kNoBaby))
-    sayNoBaby();
+  if (result.error().domain != kReportErrorDomain) return;
+  if (result.error().code == static_cast<std::int64_t>(ReportError::kNoBaby)) sayNoBaby();
+  // A file that could not be made (a full disk, a folder in the way) is said, not passed over.
+  if (result.error().code == static_cast<std::int64_t>(ReportError::kPdfFailed))
+    say(localized(text_key::kReportNotWritten));
 }
 
 void mailSenderController::checkIfEnd() {
@@ -268,8 +274,10 @@ void mailSenderController::backToIdle() {
   if (auto* start = startButton()) start->setEnabled(true);
 }
 
-void mailSenderController::sayNoBaby() {
-  alert_ = ui::AlertView::create(localized(text_key::kNoBaby), "", this, std::string("OK"));
+void mailSenderController::sayNoBaby() { say(localized(text_key::kNoBaby)); }
+
+void mailSenderController::say(const std::string& title) {
+  alert_ = ui::AlertView::create(title, "", this, std::string("OK"));
   alert_->show();
 }
 
@@ -318,6 +326,7 @@ void registerReportScreens(ui::Storyboard& storyboard) {
   storyboard.registerController(kMailReportId, [] { return std::make_shared<mailSenderController>(); });
   registerPdfViewer(storyboard);
   storyboard.registerController(kBackUpControllerId, [] { return std::make_shared<backUpController>(); });
+  registerScreenshotScreens(storyboard);
 }
 
 }  // namespace reports

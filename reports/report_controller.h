@@ -119,6 +119,7 @@ class mailSenderController : public navigation::mailDelegate,
   void schedulePoll();
   void backToIdle();
   void sayNoBaby();
+  void say(const std::string& title);
   void close();
 
   ReportServices services_;
@@ -139,7 +140,8 @@ class mailSenderController : public navigation::mailDelegate,
   std::shared_ptr<ui::AlertView> alert_;
 };
 
-// Adds the report screen, its PDF viewer and the cloud backup screen to the storyboard.
+// Adds the report screen, its PDF viewer and the cloud backup screen to the storyboard, and the
+// screens of the developer screenshot walk under the names it asks for.
 void registerReportScreens(ui::Storyboard& storyboard);
 
 }  // namespace reports

@@ -152,8 +152,8 @@ std::vector<PdfDayInfo> gatherReportDays(store::Context& context, const app::Not
   }
 
   const app::InterfaceText language = languageOf(input);
-  const auto dayFormatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
-                                                                  foundation::DateFormatterStyle::None);
+  const auto dayFormatter = foundation::DateFormatter::withStyles(
+      foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None, reportLocale(language));
   std::optional<std::string> currentDay;
   std::vector<ReportRow> rows;
   std::vector<std::string> photoKeys;

@@ -38,6 +38,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/store/context.h"
+#include "platform/ui/storyboard.h"
 #include "platform/ui/view_controller.h"
 
 namespace reports {
@@ -50,6 +51,16 @@ inline constexpr std::string_view kScreenshotDeviceFolder = "iPhone_5.5";
 inline constexpr std::string_view kScreenshotCloudRoot = "/ScreenShots";
 // How long the upload waits for the account to be linked before it gives up.
 inline constexpr double kScreenshotLinkTimeout = 300;
+
+// Storyboard identifiers the walk presents. The summary chart's has no screen in this system, so its
+// step presents nothing and the walk goes on.
+inline constexpr std::string_view kGraphicsNavigationId = "graphics_navigation_id";
+inline constexpr std::string_view kDayTrackNavigationId = "day_track_navigation_id";
+inline constexpr std::string_view kSumChartNavigationId = "sum_chart_navigation_id";
+inline constexpr std::string_view kPhotoAlbumNavId = "photoAlbumNav_id";
+
+// Registers the growth graph, the day track and the photo list under the walk's names above.
+void registerScreenshotScreens(ui::Storyboard& storyboard);
 
 // The languages the mode walks, in order.
 const std::vector<std::string>& screenshotLanguages();
@@ -148,6 +159,8 @@ class ScreenshotMode : public std::enable_shared_from_this<ScreenshotMode> {
   // Presents the storyboard navigation controller `identifier` with its top screen prepared.
   struct Setup;
   void present(const std::string& identifier, const Setup& setup, bool animated);
+  // What a person does on the first-run units overlay: the metric units chosen and "Start".
+  void settleFirstRunUnits(notes_list::MainScreen& screen);
   void dismiss();
   // Step n of the device's walk.
   void walkStep(int n);

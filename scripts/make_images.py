@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the diary's interface pictures into resources/ as @2x PNGs: the note-type icons, the bar
 buttons, the quick-start strip's frames, the badges, the units overlay's backdrop and buttons, the
-filter ticks and the small pictures of the editor and the backup screen. Flat shapes in the diary's
+filter ticks, the list's filter and reminder buttons and the small pictures of the editor and the
+backup screen. Flat shapes in the diary's
 palette, each at twice the size in points the screens draw it at.
 
 Plain Python (zlib only), sharing the drawing helpers of make_report_images.py:
@@ -335,6 +336,23 @@ def camera(colour):
             (circle(0.5, 0.52, 0.11), WHITE), (circle(0.5, 0.52, 0.07), colour)]
 
 
+def funnel(colour):
+    return [(polygon([(0.2, 0.24), (0.8, 0.24), (0.56, 0.52), (0.56, 0.74), (0.44, 0.8), (0.44, 0.52)]), colour)]
+
+
+def crossed_out(cx, cy, r, colour):
+    """A small disc with a white cross: takes off what the picture beside it puts on."""
+    d = r * 0.45
+    return [(circle(cx, cy, r + 0.03), WHITE), (circle(cx, cy, r), colour),
+            (segment(cx - d, cy - d, cx + d, cy + d, r * 0.3), WHITE),
+            (segment(cx + d, cy - d, cx - d, cy + d, r * 0.3), WHITE)]
+
+
+def bell(colour):
+    return [(union(circle(0.5, 0.44, 0.2), rect(0.3, 0.44, 0.7, 0.64), rounded_rect(0.22, 0.6, 0.78, 0.68, 0.03),
+                   circle(0.5, 0.22, 0.05), circle(0.5, 0.73, 0.07)), colour)]
+
+
 def frame_in(width, height, stroke, fill):
     """A rounded button frame filling a width x height picture, in unit coordinates of its short side."""
     w, h = max(width / height, 1.0), max(height / width, 1.0)
@@ -393,6 +411,11 @@ def pictures():
         ("filter_check_on", 22, 22, [(circle(0.5, 0.5, 0.46), VIOLET)] + tick(WHITE, 0.08)),
         ("filter_check_off", 22, 22, [(ring(0.5, 0.5, 0.44, 0.07), GREY)]),
         ("cloud_icon", 30, 30, cloud(VIOLET)),
+        # The notes list's filter and reset-filter buttons and the reminders button, violet on the
+        # white above the list (38 x 30 points).
+        ("iPhone_filter_button", 38, 30, funnel(VIOLET)),
+        ("iPhone_filter_on_button", 38, 30, funnel(VIOLET) + crossed_out(0.7, 0.66, 0.17, BADGE_RED)),
+        ("iPhone_reminder_button", 38, 30, bell(VIOLET)),
     ]
 
 

@@ -312,6 +312,13 @@ struct CairoCanvas::Impl {
         1.0);
   }
 
+  // True when user space is device space turned by no more than a translation.
+  bool unitScale() const {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    return m.xx == 1 && m.yy == 1 && m.xy == 0 && m.yx == 0;
+  }
+
   void drawText(const AttributedText& text, const Rect& rect, bool inRect) {
     if (!drawable() || text.isEmpty()) return;
     AttributedText faded = text;
@@ -320,11 +327,16 @@ struct CairoCanvas::Impl {
   }
 
   void layoutAndShow(const AttributedText& text, const Rect& rect, bool inRect) {
-    pango_cairo_update_context(cr, pango.get());
     const bool wrapOrTruncate = inRect && rect.width() > 0 && text.lineBreak != LineBreakMode::kClip;
-    auto layout =
-        pango_text::newLayout(pango.get(), text, wrapOrTruncate ? rect.width() : 0,
-                              wrapOrTruncate ? pango_text::WidthUse::kDraw : pango_text::WidthUse::kNone);
+    // A PDF drawn at one unit a point gets the glyphs the text was measured with: the layout the
+    // measurer just made is drawn as it is, not laid out a second time.
+    pango_text::LayoutPtr layout;
+    if (pdf && unitScale()) layout = pango_text::drawableLayout(text, wrapOrTruncate ? rect.width() : 0);
+    if (!layout) {
+      pango_cairo_update_context(cr, pango.get());
+      layout = pango_text::newLayout(pango.get(), text, wrapOrTruncate ? rect.width() : 0,
+                                     wrapOrTruncate ? pango_text::WidthUse::kDraw : pango_text::WidthUse::kNone);
+    }
     const Color first = text.runs.front().color;
     cairo_set_source_rgba(cr, first.r, first.g, first.b, first.a);
     const bool widthSet = pango_layout_get_width(layout.get()) >= 0;
@@ -633,8 +645,11 @@ void CairoCanvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint
   }
   if (rect.isEmpty() || !std::isfinite(rect.width()) || !std::isfinite(rect.height())) return;
   if (!impl_->drawable()) return;
-  // The pixels stay blank: the PDF surface writes the attached JPEG stream in their place.
-  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h), SurfaceUnref{});
+  // The PDF surface writes the attached JPEG stream, at its own size, in place of the surface's
+  // pixels, which it never reads: one blank pixel stretched over the rectangle stands in for them.
+  // (A surface of the image's size would be cleared, and copied whole when released while the
+  // document still refers to it.)
+  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1), SurfaceUnref{});
   auto* keep = new std::shared_ptr<const std::vector<std::uint8_t>>(jpeg);
   if (cairo_surface_set_mime_data(
           surface.get(), CAIRO_MIME_TYPE_JPEG, jpeg->data(), jpeg->size(),
@@ -647,7 +662,7 @@ void CairoCanvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint
   impl_->composite(
       [&] {
         cairo_t* cr = impl_->cr;
-        cairo_pattern_t* pattern = stretchedPattern(surface.get(), w, h, rect);
+        cairo_pattern_t* pattern = stretchedPattern(surface.get(), 1, 1, rect);
         // Not PAD: cairo embeds a padded copy for that, re-encoded and without the JPEG stream.
         cairo_pattern_set_extend(pattern, CAIRO_EXTEND_NONE);
         cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);

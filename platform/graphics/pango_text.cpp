@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <vector>
 
 namespace graphics::pango_text {
 namespace {
@@ -133,6 +135,107 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
       break;
   }
   return layout;
+}
+
+namespace {
+
+// What decides a layout: every run's text, font and colour, the alignment and the line breaking.
+std::string signatureOf(const AttributedText& text) {
+  std::string out;
+  out.reserve(64);
+  for (const TextRun& run : text.runs) {
+    out += run.text;
+    out += '\0';
+    out += run.font.family();
+    const double numbers[] = {run.font.pointSize(), static_cast<double>(run.font.weight()),
+                              run.font.italic() ? 1.0 : 0.0, run.color.r, run.color.g, run.color.b, run.color.a};
+    out.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+  }
+  out += static_cast<char>(text.alignment);
+  out += static_cast<char>(text.lineBreak);
+  return out;
+}
+
+bool truncates(LineBreakMode mode) {
+  return mode == LineBreakMode::kTruncateHead || mode == LineBreakMode::kTruncateTail ||
+         mode == LineBreakMode::kTruncateMiddle;
+}
+
+struct CachedLayout {
+  std::size_t hash = 0;
+  std::string signature;
+  double width = 0;  // 0: laid out without a width
+  WidthUse use = WidthUse::kNone;
+  PangoContext* context = nullptr;
+  LayoutPtr layout;
+};
+
+// A few recent layouts, newest last; old ones drop out.
+struct LayoutCache {
+  static constexpr std::size_t kSize = 24;
+  std::vector<CachedLayout> entries;
+
+  static LayoutCache& get() {
+    thread_local LayoutCache cache;
+    return cache;
+  }
+  void add(CachedLayout entry) {
+    if (entries.size() >= kSize) entries.erase(entries.begin());
+    entries.push_back(std::move(entry));
+  }
+};
+
+LayoutPtr ref(PangoLayout* layout) { return LayoutPtr(static_cast<PangoLayout*>(g_object_ref(layout))); }
+
+}  // namespace
+
+LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
+  // A width only matters where it wraps or truncates; without one the use does not matter.
+  const double w = use == WidthUse::kNone || !(width > 0) ? 0 : width;
+  const WidthUse u = w == 0 ? WidthUse::kNone : use;
+  std::string signature = signatureOf(text);
+  const std::size_t hash = std::hash<std::string>{}(signature);
+  LayoutCache& cache = LayoutCache::get();
+  for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it)
+    if (it->hash == hash && it->width == w && it->use == u && it->context == context &&
+        it->signature == signature)
+      return ref(it->layout.get());
+  LayoutPtr layout = newLayout(context, text, w, u);
+  cache.add({hash, std::move(signature), w, u, context, ref(layout.get())});
+  return layout;
+}
+
+LayoutPtr drawableLayout(const AttributedText& text, double width) {
+  if (truncates(text.lineBreak)) return nullptr;
+  if (text.alignment != TextAlignment::kLeft && text.alignment != TextAlignment::kNatural) return nullptr;
+  const bool wrapping = text.lineBreak == LineBreakMode::kWordWrap || text.lineBreak == LineBreakMode::kCharWrap;
+  const std::string signature = signatureOf(text);
+  const std::size_t hash = std::hash<std::string>{}(signature);
+  LayoutCache& cache = LayoutCache::get();
+  for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it) {
+    if (it->hash != hash || it->signature != signature) continue;
+    PangoLayout* layout = it->layout.get();
+    if (!wrapping || !(width > 0)) {
+      // No wrapping when drawn: only a layout that did not wrap either has the same lines.
+      if (it->width == 0) return ref(layout);
+      continue;
+    }
+    if (it->width == width) return ref(layout);
+    // Lines run from the left edge only left to right; a right-to-left line sits at the width's end.
+    bool leftToRight = true;
+    for (GSList* line = pango_layout_get_lines_readonly(layout); line; line = line->next)
+      if (static_cast<PangoLayoutLine*>(line->data)->resolved_dir != PANGO_DIRECTION_LTR) leftToRight = false;
+    if (!leftToRight) continue;
+    // Greedy wrapping at `width` gives the same lines when every line fits in it and the layout
+    // wrapped at a width no smaller (a shorter line would not have been taken there either), or
+    // did not wrap at all (an unlimited layout, or one of a single line).
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, nullptr, &logical);
+    if (toPoints(logical.width) > width) continue;
+    const bool unwrapped = it->width == 0 || pango_layout_get_line_count(layout) == 1;
+    if (unwrapped || it->width >= width) return ref(layout);
+  }
+  return nullptr;
 }
 
 }  // namespace graphics::pango_text

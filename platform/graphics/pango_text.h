@@ -37,4 +37,13 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
 
 inline double toPoints(int pangoUnits) { return static_cast<double>(pangoUnits) / PANGO_SCALE; }
 
+// The layouts this thread measured last, so that a text measured again (a block measured, then
+// measured within a width, then drawn) is laid out once. measuredLayout() answers from them and
+// lays out on a miss; the canvas asks drawableLayout() before laying out a text to draw.
+LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use);
+// A layout the measurer made of `text` whose lines are exactly those a layout at `width` (0: none)
+// would have, for drawing with the measurer's fonts; null when there is none. Only left-aligned
+// texts that wrap or clip qualify.
+LayoutPtr drawableLayout(const AttributedText& text, double width);
+
 }  // namespace graphics::pango_text

@@ -37,7 +37,7 @@ size_t byteOffsetOfUtf16(const std::string& utf8, size_t units) {
 TextMetrics PangoTextMeasurer::measure(const AttributedText& text, double maxWidth) const {
   if (text.isEmpty()) return {};
   const bool limited = maxWidth > 0;
-  auto layout = pango_text::newLayout(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
+  auto layout = pango_text::measuredLayout(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
   PangoRectangle logical;
   pango_layout_get_extents(layout.get(), nullptr, &logical);
   TextMetrics m;

@@ -1,7 +1,12 @@
 #include "platform/system/elf_image.h"
 
+#include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
 
 #include "platform/system/process.h"
 #include "platform/system/read_string.h"
@@ -211,6 +216,42 @@ std::vector<LoaderImage> loadedImages() {
   return images;
 }
 
+namespace {
+// The head of the loader's link map: the program's own entry, which lives as long as the process.
+std::atomic<std::uintptr_t> gLoaderHead{0};
+}  // namespace
+
+void prepareLoaderList() {
+  if (gLoaderHead.load(std::memory_order_acquire) != 0) return;
+  void* program = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+  link_map* map = nullptr;
+  if (program && dlinfo(program, RTLD_DI_LINKMAP, &map) == 0 && map) {
+    while (map->l_prev) map = map->l_prev;
+    gLoaderHead.store(reinterpret_cast<std::uintptr_t>(map), std::memory_order_release);
+  }
+  if (program) dlclose(program);
+}
+
+int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept {
+  *complete = false;
+  std::uintptr_t at = gLoaderHead.load(std::memory_order_acquire);
+  if (at == 0) return -1;
+  // The public head of struct link_map: bias, name, dynamic section, next, previous.
+  struct Link {
+    std::uintptr_t bias, name, dynamic, next, previous;
+  };
+  std::size_t count = 0, seen = 0;
+  // The walk ends at the list's end, at an entry it cannot read, or after a bound no process reaches.
+  for (; at != 0 && seen < 4096; ++seen) {
+    Link link;
+    if (!readValue(task, at, &link)) return static_cast<int>(count);
+    if (count < capacity) out[count++] = LoaderEntry{link.bias, link.name, link.dynamic};
+    at = link.next;
+  }
+  *complete = at == 0 && seen == count;
+  return static_cast<int>(count);
+}
+
 ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) noexcept {
   *image = ElfImage{};
   image->header = header;
@@ -251,7 +292,10 @@ ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) no
   if (image->spanEnd == 0) image->spanEnd = loadEnd;  // no code: the whole image
   for (std::size_t i = 0; i < elf.e_phnum; ++i) {
     const Phdr& segment = segments[i];
-    if (segment.p_type == PT_DYNAMIC) readDynamicSection(task, image->loadBias + segment.p_vaddr, image);
+    if (segment.p_type == PT_DYNAMIC) {
+      image->dynamic = image->loadBias + segment.p_vaddr;
+      readDynamicSection(task, image->dynamic, image);
+    }
     if (segment.p_type == PT_NOTE && image->buildIdLength == 0) {
       readBuildId(task, image->loadBias + segment.p_vaddr, segment.p_memsz, image);
     }
@@ -277,6 +321,23 @@ bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, cha
   if (!found || !copyName(task, image, best.st_name, name, capacity)) return false;
   *start = image.loadBias + best.st_value;
   return true;
+}
+
+void listElfFunctionSymbols(Task task, const ElfImage& image,
+                            void (*visit)(void* context, std::uintptr_t value, std::size_t size, const char* name),
+                            void* context) {
+  // The string table in one read, rather than one read per name.
+  constexpr std::size_t kMaxStrings = 64u << 20;
+  if (image.stringsSize == 0 || image.stringsSize > kMaxStrings) return;
+  std::vector<char> strings(image.stringsSize);
+  if (readMemory(task, image.strings, strings.data(), strings.size()) != MemoryReadResult::kSuccess) return;
+  forEachSymbol(task, image, [&](const Sym& symbol) noexcept {
+    if (!isDefinedFunction(symbol) || symbol.st_name == 0 || symbol.st_name >= strings.size()) return true;
+    const char* name = strings.data() + symbol.st_name;
+    if (strnlen(name, strings.size() - symbol.st_name) < strings.size() - symbol.st_name)
+      visit(context, symbol.st_value, symbol.st_size, name);
+    return true;
+  });
 }
 
 std::uintptr_t findElfSymbolByName(Task task, const ElfImage& image, const char* name) noexcept {

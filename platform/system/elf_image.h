@@ -40,6 +40,21 @@ struct LoaderImage {
 // Not safe in a signal handler (loader lock, allocation).
 std::vector<LoaderImage> loadedImages();
 
+// The loader's own list of what it has mapped (its link map), read without its lock. Knowing the
+// list's head takes the loader (prepareLoaderList, not safe in a signal handler: the loader's lock);
+// walking it afterwards does not (readLoaderList: guarded reads only). The list may be changing while a
+// library is opened or closed, so a walk is bounded and says whether it reached the list's end.
+struct LoaderEntry {
+  std::uintptr_t bias = 0;         // the object's load bias; its ELF header where it maps from offset 0
+  std::uintptr_t nameAddress = 0;  // its path, a string in the loader's memory
+  std::uintptr_t dynamic = 0;      // its mapped dynamic section
+};
+void prepareLoaderList();
+// Copies at most `capacity` entries of the link map, in the loader's order, into `out` and returns how
+// many; -1 when prepareLoaderList never ran. `*complete` tells whether the walk reached the list's end.
+// Safe in a signal handler.
+int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept;
+
 // What readElfImage learnt of one mapped object. Fixed size; a value copy is cheap enough.
 struct ElfImage {
   std::uintptr_t header = 0;      // the ELF header, lowest address of the image
@@ -49,6 +64,7 @@ struct ElfImage {
   std::uint16_t machine = 0;      // e_machine (62 x86-64, 183 AArch64, 40 ARM)
   std::uint8_t buildId[32] = {};  // the GNU build id, the image's identity
   std::size_t buildIdLength = 0;  // 0 when the image has none
+  std::uintptr_t dynamic = 0;     // mapped dynamic section, 0 when there is none
   std::uintptr_t symbols = 0;     // mapped dynamic symbol table, 0 when there is none
   std::size_t symbolCount = 0;    // from DT_HASH, or by walking DT_GNU_HASH
   std::uintptr_t strings = 0;     // mapped dynamic string table
@@ -72,6 +88,13 @@ ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) no
 // no symbol covers the address or the tables cannot be read. Safe in a signal handler.
 bool findElfSymbol(Task task, const ElfImage& image, std::uintptr_t address, char* name, std::size_t capacity,
                    std::uintptr_t* start) noexcept;
+
+// Calls `visit(context, value, size, name)` for every defined function symbol of `image`'s dynamic
+// table (value in the object's own addresses; the name valid during the call only). Not safe in a
+// signal handler (meant for gathering before a crash).
+void listElfFunctionSymbols(Task task, const ElfImage& image,
+                            void (*visit)(void* context, std::uintptr_t value, std::size_t size, const char* name),
+                            void* context);
 
 // The mapped address of the defined dynamic symbol `name`, or 0. Safe in a signal handler.
 std::uintptr_t findElfSymbolByName(Task task, const ElfImage& image, const char* name) noexcept;

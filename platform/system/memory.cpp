@@ -1,6 +1,7 @@
 #include "platform/system/memory.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -77,9 +78,25 @@ MemoryReadResult readThroughPipe(std::uintptr_t address, unsigned char* out, std
   return result;
 }
 
+// This process's id, for reads of its own memory, which would otherwise ask the kernel for it on every
+// read. A fork gives the child its own: the handler below runs in every child made by fork().
+std::atomic<pid_t> gSelfPid{0};
+
+pid_t selfPid() noexcept {
+  pid_t pid = gSelfPid.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    pid = getpid();
+    gSelfPid.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
+
+[[maybe_unused]] const bool gForkHandler =
+    pthread_atfork(nullptr, nullptr, [] { gSelfPid.store(getpid(), std::memory_order_relaxed); }) == 0;
+
 }  // namespace
 
-Task taskSelf() noexcept { return getpid(); }
+Task taskSelf() noexcept { return 0; }
 
 ThreadId threadSelf() noexcept { return static_cast<ThreadId>(syscall(SYS_gettid)); }
 
@@ -91,7 +108,8 @@ MemoryReadResult readMemory(Task task, std::uintptr_t address, void* destination
                             std::size_t length) noexcept {
   if (length == 0) return MemoryReadResult::kSuccess;
   if (address + (length - 1) < address) return MemoryReadResult::kInvalidAddress;
-  const bool self = task == getpid();
+  const bool self = task == 0 || task == selfPid();
+  if (self) task = selfPid();
   auto* out = static_cast<unsigned char*>(destination);
   if (self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe) {
     return readThroughPipe(address, out, length);

@@ -15,7 +15,9 @@ using Task = pid_t;
 // A kernel thread id.
 using ThreadId = pid_t;
 
-// Safe to call from a signal handler (one system call, no allocation, no lock).
+// The calling process, whichever it is: 0, which every read takes as "this process", so a record
+// made before a fork still reads the child's own memory in the child (a process id kept from before
+// would read the parent's). Safe to call from a signal handler.
 Task taskSelf() noexcept;
 // Safe to call from a signal handler (one system call, no allocation, no lock).
 ThreadId threadSelf() noexcept;

@@ -106,23 +106,29 @@ int claimSlot(ThreadId thread, std::size_t* from) noexcept {
   return -1;
 }
 
+// Who sends the parking signals: asked of the kernel once per parking, not once per thread.
+struct Sender {
+  pid_t pid;
+  uid_t uid;
+};
+
 // Asks `thread` to park in a newly claimed slot. kParked here means only "asked": the answer comes in
 // awaitParked. The slot is in *slotOut (-1 when nothing was asked).
-ParkResult requestPark(ThreadId thread, std::size_t* from, int* slotOut) noexcept {
+ParkResult requestPark(const Sender& sender, ThreadId thread, std::size_t* from, int* slotOut) noexcept {
   *slotOut = -1;
   const int index = claimSlot(thread, from);
   if (index < 0) return ParkResult::kFull;
   siginfo_t info{};
   info.si_signo = threadParkingSignal();
   info.si_code = SI_QUEUE;  // a process may queue these to its own threads
-  info.si_pid = getpid();
-  info.si_uid = getuid();
+  info.si_pid = sender.pid;
+  info.si_uid = sender.uid;
   info.si_value.sival_int = index;
-  long sent = syscall(SYS_rt_tgsigqueueinfo, getpid(), thread, threadParkingSignal(), &info);
+  long sent = syscall(SYS_rt_tgsigqueueinfo, sender.pid, thread, threadParkingSignal(), &info);
   // Where a sandbox refuses queued signals, a plain one still parks the thread (its handler then
   // looks for its slot).
   if (sent != 0 && (errno == ENOSYS || errno == EPERM))
-    sent = syscall(SYS_tgkill, getpid(), thread, threadParkingSignal());
+    sent = syscall(SYS_tgkill, sender.pid, thread, threadParkingSignal());
   if (sent != 0) {
     const bool gone = errno == ESRCH;
     gSlots[index].state.store(kIdle, std::memory_order_release);
@@ -228,6 +234,7 @@ ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseco
   // to their handlers side by side and a round costs the slowest answer, not the sum of them.
   constexpr int kRounds = 8;
   std::size_t claimFrom = 0;
+  const Sender sender{getpid(), getuid()};
   for (int round = 0; round < kRounds; ++round) {
     ThreadId listed[kMaxThreads];
     const int n = listThreads(listed, kMaxThreads);
@@ -239,7 +246,7 @@ ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseco
       entry.thread = listed[i];
       entry.slot = -1;
       entry.result =
-          listed[i] == self ? ParkResult::kCaller : requestPark(listed[i], &claimFrom, &entry.slot);
+          listed[i] == self ? ParkResult::kCaller : requestPark(sender, listed[i], &claimFrom, &entry.slot);
     }
     if (threads->count == first) break;
     const std::int64_t deadline = monotonicNow() + timeoutNanoseconds;
@@ -259,6 +266,8 @@ const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t 
   if (entry.result != ParkResult::kParked || entry.slot < 0) return nullptr;
   return &gSlots[entry.slot].context;
 }
+
+ThreadId parkingOwner() noexcept { return gOwner.load(std::memory_order_acquire); }
 
 void releaseParkedThreads(ParkedThreads* threads) noexcept {
   bool released = false;

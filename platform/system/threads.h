@@ -80,6 +80,9 @@ ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseco
 // pointer stays valid until releaseParkedThreads. Safe in a signal handler.
 const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t index) noexcept;
 
+// The thread that holds the right to park threads right now, or 0. Safe in a signal handler.
+ThreadId parkingOwner() noexcept;
+
 // Lets every parked thread of `*threads` go on and gives up the right to park threads. Safe in a
 // signal handler; idempotent.
 void releaseParkedThreads(ParkedThreads* threads) noexcept;

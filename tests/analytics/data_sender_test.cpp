@@ -11,6 +11,7 @@
 #include "analytics/network_util.h"
 #include "analytics/tally_util.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/application.h"
 #include "support/analytics_collector.h"
 #include "support/temp_dir.h"
 
@@ -90,9 +91,14 @@ class DataSenderTest : public ::testing::Test {
 
 TEST_F(DataSenderTest, ABlockIsStoredPostedAndLeavesOnlyWithTheReply) {
   collector_.setReplyCookies({{Bytes{'s'}, Bytes{'1'}}});
+  auto& app = ui::Application::shared();
+  size_t tasks = app.runningBackgroundTasks();
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(queued(), 1u);
+  // The upload runs inside a background task, ended with the last upload.
+  EXPECT_TRUE(loop_.runUntil([&] { return app.runningBackgroundTasks() == tasks + 1; }, 5));
   settle();
+  EXPECT_TRUE(loop_.runUntil([&] { return app.runningBackgroundTasks() == tasks; }, 5));
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 1}}));
   EXPECT_EQ(queued(), 0u);
   EXPECT_TRUE(sender_->everSentReportSuccessfully());
@@ -106,18 +112,23 @@ TEST_F(DataSenderTest, ABlockIsStoredPostedAndLeavesOnlyWithTheReply) {
 }
 
 TEST_F(DataSenderTest, FailuresKeepEveryBlockUntilARetransmissionDeliversItOnce) {
-  for (auto fault : {AnalyticsCollector::Fault::kStatus500, AnalyticsCollector::Fault::kNoAnswer}) {
+  // A 302 to a page that answers an empty 200 is no delivery: the collector never got the envelope.
+  for (auto [fault, name] : std::vector<std::pair<AnalyticsCollector::Fault, std::string>>{
+           {AnalyticsCollector::Fault::kStatus500, "y"},
+           {AnalyticsCollector::Fault::kNoAnswer, "x"},
+           {AnalyticsCollector::Fault::kRedirectToGet, "w"}}) {
     collector_.setFault(fault);
-    sender_->sendSessionsData(block(fault == AnalyticsCollector::Fault::kNoAnswer ? "x" : "y"));
+    sender_->sendSessionsData(block(name));
     settle();
   }
-  EXPECT_EQ(queued(), 2u);
+  EXPECT_EQ(queued(), 3u);
   EXPECT_TRUE(deliveries().empty());
+  EXPECT_FALSE(sender_->everSentReportSuccessfully());
   collector_.setFault(AnalyticsCollector::Fault::kNone);
   networkChanged();
   settle();
-  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"x", 1}, {"y", 1}}));
-  EXPECT_EQ(session_->groups.back().size(), 2u);
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"w", 1}, {"x", 1}, {"y", 1}}));
+  EXPECT_EQ(session_->groups.back().size(), 3u);
   EXPECT_EQ(queued(), 0u);
   // The device's marks were never kept while uploads failed; the delivered envelope kept them.
   EXPECT_EQ(collector_.uploads().back().deviceProperties[0].mark, 1);
@@ -189,16 +200,30 @@ TEST_F(DataSenderTest, LimitsOfRunningUploadsAndStoredBlocks) {
             block("r1"));
 }
 
+// Garbage, or an index whose block names a file outside the SDK folder: the index goes, the queue
+// starts empty, and nothing outside the folder is read or deleted.
 TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
-  sender_->storeData(block("a"));
-  auto index = *TallyUtil::filePathDirectory() / kTallySenderIndexFileName;
-  ASSERT_TRUE(TallyUtil::writeSdkFile(index, Bytes{'b', 'p', 'l', 'i', 's', 't', 0, 0, 1}).ok());
-  start();
-  EXPECT_EQ(queued(), 0u);
-  EXPECT_FALSE(std::filesystem::exists(index));
-  sender_->sendSessionsData(block("b"));
-  settle();
-  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 1}}));
+  auto folder = *TallyUtil::filePathDirectory();
+  auto outside = folder.parent_path() / "outside.bin";
+  ASSERT_TRUE(TallyUtil::writeSdkFile(outside, Bytes{'k', 'e', 'e', 'p'}).ok());
+  auto index = folder / kTallySenderIndexFileName;
+  for (bool garbage : {true, false}) {
+    sender_->storeData(block("a"));
+    if (garbage) {
+      ASSERT_TRUE(TallyUtil::writeSdkFile(index, Bytes{'b', 'p', 'l', 'i', 's', 't', 0, 0, 1}).ok());
+    } else {
+      sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey()).back()->identifier =
+          "../outside.bin";
+      ASSERT_TRUE(sender_->dataIndex().saveState().ok());
+    }
+    start();
+    EXPECT_EQ(queued(), 0u) << garbage;
+    EXPECT_FALSE(std::filesystem::exists(index)) << garbage;
+    sender_->sendSessionsData(block("b"));
+    settle();
+    EXPECT_EQ(std::filesystem::file_size(outside), 4u) << garbage;
+  }
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 2}}));
 }
 
 TEST_F(DataSenderTest, BlocksOfAnotherKeyAreDroppedAtStartUp) {

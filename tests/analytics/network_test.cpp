@@ -32,6 +32,7 @@ using foundation::Value;
 // A plain HTTP server with a few fixed answers:
 //   /ingest.do       200, the body "got <n>" for a request body of n bytes
 //   /moved           302 to /ingest.do          /moved-away   302 to file:///etc/passwd
+//   /moved-whole     307 to /ingest.do
 //   /loop            302 to /loop               /not-modified 304
 //   /fail            500                        /huge         a body over the SDK's reply cap
 class LocalServer {
@@ -85,6 +86,8 @@ class LocalServer {
       body = "got " + std::to_string(pending->body.size());
     } else if (path == "/moved") {
       status = 302, location = "/ingest.do";
+    } else if (path == "/moved-whole") {
+      status = 307, location = "/ingest.do";
     } else if (path == "/moved-away") {
       status = 302, location = "file:///etc/passwd";
     } else if (path == "/loop") {
@@ -139,9 +142,18 @@ TEST_F(NetworkTest, RequestsAndTheirOutcomes) {
   EXPECT_EQ(posted->response.headers["x-tally-test"], Value("yes"));
   EXPECT_EQ(TallyNetworkUtil::lastNetworkOperationError(), std::nullopt);
 
-  // A 302 is followed, the POST going on as a GET.
+  // A 302 would turn the POST into a GET without its body: the request fails where it was answered,
+  // whatever the target would say. A 307 repeats it whole; a GET follows a 302.
   auto moved = run("POST", server.url("/moved"), "abc");
-  EXPECT_EQ(moved->kind, "success");
+  EXPECT_EQ(moved->kind, "fail");
+  ASSERT_TRUE(moved->response.error);
+  EXPECT_EQ(moved->response.error->code, net::kURLErrorBadServerResponse);
+  EXPECT_EQ(server.seen().back(), "POST /moved 3");
+  auto whole = run("POST", server.url("/moved-whole"), "abc");
+  EXPECT_EQ(whole->kind, "success");
+  EXPECT_EQ(server.seen().back(), "POST /ingest.do 3");
+  auto fetched = run("GET", server.url("/moved"));
+  EXPECT_EQ(fetched->kind, "success");
   EXPECT_EQ(server.seen().back(), "GET /ingest.do 0");
 
   struct Case {
@@ -172,9 +184,9 @@ TEST_F(NetworkTest, RequestsAndTheirOutcomes) {
   }
   // 304 fails for the delegate but counts as a success of the response itself.
   EXPECT_TRUE(TallyHTTPResponse::initWithBody({}, 304, {}, std::nullopt).isSuccess());
-  // posted 1, moved 2, not-modified 1, fail 1, moved-away 1 (file:// is never fetched), loop 1 + 10
-  // redirects, huge 1.
-  EXPECT_EQ(server.seen().size(), 18u);
+  // posted 1, moved 1, moved whole 2, fetched 2, not-modified 1, fail 1, moved-away 1 (file:// is never
+  // fetched), loop 1 + 10 redirects, huge 1.
+  EXPECT_EQ(server.seen().size(), 21u);
 
   auto refused = run("GET", "file:///etc/passwd");
   EXPECT_EQ(refused->kind, "fail");

@@ -73,6 +73,8 @@ TEST_F(RelaySessionTest, AStartFetchesTheSettingsAndAPausePreparesTheCallsTheNex
 TEST_F(RelaySessionTest, ASessionLeftBehindFiresItsCallsAndItsBlockKeepsAnUnknownLength) {
   startWithRelay();
   Tally::logEvent("note saved");
+  // Events reach the archive with the next save; a new location is one.
+  Tally::setLatitudeLongitude(52.5, 13.4, 10, 10);
   settle();
   ASSERT_TRUE(TallyGlobalVariableStorage::sharedInstance()->savePersistentGlobalsToDisk());
 

@@ -19,6 +19,7 @@
 #include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/calendar.h"
+#include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
@@ -88,6 +89,8 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
 TEST_F(SessionTest, ASessionLeftBehindByAKillIsDeliveredOnceByTheNextStart) {
   start();
   Tally::logEvent("note saved");
+  // Events reach the archive with the next save; a new location is one.
+  Tally::setLatitudeLongitude(52.5, 13.4, 10, 10);
   settle();
   EXPECT_TRUE(std::filesystem::exists(TallySession::currentSessionFilePath()));
   size_t before = delivered().size();
@@ -128,7 +131,8 @@ TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStart) {
     settle();
     killProcess();
     if (!leftBehind) std::filesystem::remove(TallySession::currentSessionFilePath());
-    auto& reporter = crash::TallyCrashReporter::sharedReporter();
+    // Where the start's reporter looks: the SDK's home, named by the main bundle.
+    crash::TallyCrashReporter reporter(*runtime::Bundle::main(), {}, TallyUtil::home());
     std::filesystem::create_directories(reporter.crashReportPath().parent_path());
     Bytes report{'c', 'r', 'a', 's', 'h', 'l', 'g', 1, 42};
     ASSERT_TRUE(files::writeAtomic(reporter.crashReportPath(), report).ok());
@@ -215,9 +219,12 @@ namespace {
 TEST_F(SessionTest, ACrashReportSurvivesAStartThatCannotSaveTheSessionLeftBehind) {
   start();
   Tally::logEvent("before the crash");
+  // Events reach the archive with the next save; a new location is one.
+  Tally::setLatitudeLongitude(52.5, 13.4, 10, 10);
   settle();
   killProcess();
-  auto& reporter = crash::TallyCrashReporter::sharedReporter();
+  // Where the start's reporter looks: the SDK's home, named by the main bundle.
+  crash::TallyCrashReporter reporter(*runtime::Bundle::main(), {}, TallyUtil::home());
   std::filesystem::create_directories(reporter.crashReportPath().parent_path());
   Bytes report{'c', 'r', 'a', 's', 'h', 'l', 'g', 1, 7};
   ASSERT_TRUE(files::writeAtomic(reporter.crashReportPath(), report).ok());

@@ -1,8 +1,12 @@
-// Every picture the diary asks the bundle for is there and decodes, so that no screen draws a blank
-// where its artwork belongs.
+// Every picture the diary asks the bundle for is there, decodes and shows something, and every picture
+// the bundle holds is asked for by a screen: a button whose picture is missing, transparent or never
+// handed to it shows nothing a person can find.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <string>
@@ -43,6 +47,21 @@ std::set<std::string> pictureNamesInSources() {
   return names;
 }
 
+// A picture's name without its scale and extension: "iPhone_more@2x.png" is "iPhone_more".
+std::string bareName(std::string name) {
+  if (name.ends_with(".png")) name.resize(name.size() - 4);
+  if (const auto at = name.find('@'); at != std::string::npos) name.resize(at);
+  return name;
+}
+
+// Some pixel a person can see: not every pixel (nearly) transparent.
+bool showsSomething(const graphics::Image& image) {
+  const auto& pixels = image.pixels();
+  for (size_t i = 3; i < pixels.size(); i += 4)
+    if (pixels[i] >= 32) return true;
+  return false;
+}
+
 TEST(BundleImagesTest, EveryPictureTheDiaryAsksForIsInTheBundle) {
   std::set<std::string> names = pictureNamesInSources();
   // The scan must see the sources: a bar button, a quick-start frame, a badge and a type icon.
@@ -53,14 +72,43 @@ TEST(BundleImagesTest, EveryPictureTheDiaryAsksForIsInTheBundle) {
   for (const auto& type : app::defaultTypeIds()) names.insert(app::iconNameForType(type).value_or(type));
 
   const runtime::Bundle bundle(testing_support::resourcesFolder());
-  std::set<std::string> missing;
+  std::set<std::string> missing, blank;
   for (const auto& name : names) {
     for (double scale : {1.0, 2.0, 3.0}) {
       const auto resource = bundle.pathForImage(name, scale);
-      if (!resource || !graphics::Image::fromFile(resource->path).ok()) missing.insert(name);
+      if (!resource) {
+        missing.insert(name);
+      } else if (auto image = graphics::Image::fromFile(resource->path); !image.ok()) {
+        missing.insert(name);
+      } else if (!showsSomething(*image)) {
+        blank.insert(name);
+      }
     }
   }
   EXPECT_TRUE(missing.empty()) << "pictures missing from the bundle: " << testing::PrintToString(missing);
+  EXPECT_TRUE(blank.empty()) << "pictures that show nothing: " << testing::PrintToString(blank);
+}
+
+TEST(BundleImagesTest, EveryPictureInTheBundleIsAskedForByAScreen) {
+  std::set<std::string> asked;
+  for (std::string name : pictureNamesInSources()) asked.insert(bareName(name));
+  for (const auto& type : app::defaultTypeIds())
+    if (auto icon = app::iconNameForType(type)) asked.insert(bareName(*icon));
+  std::set<std::string> unused;
+  for (const auto& entry : std::filesystem::directory_iterator(testing_support::resourcesFolder())) {
+    if (entry.path().extension() != ".png") continue;
+    const std::string name = bareName(entry.path().filename().string());
+    if (!asked.count(name)) unused.insert(name);
+  }
+  // Drawn for the notes list's filter, reset-filter and reminders buttons, which the list's screens
+  // have yet to show.
+  const std::set<std::string> awaited{"iPhone_filter_button", "iPhone_filter_on_button", "iPhone_reminder_button"};
+  std::set<std::string> others;
+  std::set_difference(unused.begin(), unused.end(), awaited.begin(), awaited.end(),
+                      std::inserter(others, others.end()));
+  EXPECT_TRUE(others.empty()) << "pictures no screen shows: " << testing::PrintToString(others);
+  if (!unused.empty() && others.empty())
+    GTEST_SKIP() << "the list screens do not show yet: " << testing::PrintToString(unused);
 }
 
 }  // namespace

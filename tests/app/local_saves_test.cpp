@@ -131,7 +131,7 @@ TEST_F(LocalSavesTest, FilesOfEarlierVersionsUnderEscapedNamesAreFoundAndRenamed
                                                "Library/Timers/.Anna.plist", "tmp/.AnnaPhotoTmp4.jpg"}));
 }
 
-TEST_F(LocalSavesTest, UnreadableTimerFilesReadAsNoTimersAndFailedWritesAreReported) {
+TEST_F(LocalSavesTest, UnreadableTimerFilesReadAsNoTimersOrAnErrorAndFailedWritesAreReported) {
   ASSERT_TRUE(
       saves_.saveTimerArrayById({timerWithPhoto("Sleep", -1), timerWithPhoto("Walk", 0)}, "Anna").ok());
   const Bytes good = readAll(timerFile("Anna"));
@@ -139,10 +139,15 @@ TEST_F(LocalSavesTest, UnreadableTimerFilesReadAsNoTimersAndFailedWritesAreRepor
   for (const Bytes& contents : {Bytes(good.begin(), good.begin() + good.size() / 2), bytes("hello")}) {
     ASSERT_TRUE(files::writeAtomic(timerFile("Anna"), contents).ok());
     EXPECT_EQ(timersOf("Anna"), 0u);
+    // A writer asks the other way and is told the file is there but unreadable.
+    EXPECT_FALSE(saves_.readTimerArray("Anna").ok());
   }
+  EXPECT_EQ(saves_.readTimerArray("Mia").value().size(), 0u) << "no file: no timers";
+  EXPECT_FALSE(saves_.readTimerArray("").ok());
   ASSERT_TRUE(files::remove(timerFile("Anna")).ok());
   ASSERT_TRUE(files::createDirectory(timerFile("Anna") / "inside").ok());
   EXPECT_EQ(timersOf("Anna"), 0u);
+  EXPECT_FALSE(saves_.readTimerArray("Anna").ok());
   EXPECT_FALSE(saves_.saveTimerArrayById({timerWithPhoto("Sleep", -1)}, "Anna").ok());
   EXPECT_TRUE(log.contains("Cannot save the timers of Anna"));
 }

@@ -180,9 +180,17 @@ TEST_F(ChartsTest, ScreensShowTheStoredNotes) {
     runLoop();
   }
   EXPECT_EQ(graph->plot().series().points.size(), 4u);
-  EXPECT_EQ(graph->typeSegment().numberOfSegments(), 4);
-  graph->typeSegment().tapSegment(1);
+  // However the types are laid out, one of them is chosen at a time.
+  int segments = 0;
+  for (const auto& row : graph->typeRows()) segments += row->numberOfSegments();
+  EXPECT_EQ(segments, 4);
+  graph->typeRows()[0]->tapSegment(1);
   EXPECT_EQ(graph->plot().series().type, "Height");
+  graph->typeRows().back()->tapSegment(graph->typeRows().back()->numberOfSegments() - 1);
+  EXPECT_EQ(graph->plot().series().type, "Head Size");
+  int chosen = 0;
+  for (const auto& row : graph->typeRows()) chosen += row->selectedSegmentIndex() >= 0;
+  EXPECT_EQ(chosen, 1);
   EXPECT_EQ(track->dayStart(), at(20, 0));
   EXPECT_EQ(track->strip().spans().size(), 2u);
   track->previousDay();

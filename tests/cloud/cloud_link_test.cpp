@@ -17,6 +17,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
+#include "platform/ui/render.h"
 #include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
@@ -139,7 +140,22 @@ TEST_F(CloudLinkFlowTest, ThroughTheLoginScreenWithAUserHint) {
   ASSERT_NE(login, nullptr);
   EXPECT_TRUE(login->url().ends_with("&easl=1&u=12345"));
   EXPECT_EQ(login->title(), "Cloud");
-  ASSERT_TRUE(login->navigationItem().rightBarButtonItem());
+  // The system's Cancel item; the page is not laid under the bar.
+  ASSERT_TRUE(login->cancelItem());
+  EXPECT_EQ(login->navigationItem().rightBarButtonItem(), login->cancelItem());
+  EXPECT_EQ(login->cancelItem()->systemItem(), BarButtonSystemItem::kCancel);
+  EXPECT_EQ(login->edgesForExtendedLayout(), kRectEdgeNone);
+  // A grey indicator turns 20 points above the middle until the page shows.
+  ActivityIndicatorView* indicator = login->activityIndicator();
+  ASSERT_NE(indicator, nullptr);
+  EXPECT_EQ(indicator->style(), ActivityIndicatorViewStyle::kGray);
+  EXPECT_TRUE(indicator->isAnimating());
+  EXPECT_FALSE(indicator->isHidden());
+  const ui::Rect bounds = login->view()->bounds();
+  EXPECT_EQ(indicator->frame().size, ui::Size(20, 20));
+  // (Its flexible margins share out the change when the screen's view is sized after loading.)
+  EXPECT_NEAR(indicator->center().x, bounds.width() / 2, 1);
+  EXPECT_NEAR(indicator->center().y, bounds.height() / 2 - 20, 3);
 
   // The page redirects to the application's scheme; the screen hands it back and goes.
   ASSERT_TRUE(loop().runUntil([&] { return session_->isLinked(); }, 30));
@@ -179,6 +195,45 @@ TEST_F(CloudLinkFlowTest, UnknownUserSendsNoHintAndAnUndeclaredSchemeLinksNothin
   EXPECT_NE(
       log.messages().back().find("app isn't registered for correct URL scheme (cloud-" + std::string(kKey)),
       std::string::npos);
+}
+
+TEST(CloudActivityIndicator, TurnsOnTheMainLoopUntilStopped) {
+  foundation::ManualClock clock{foundation::Date{1000}};
+  runtime::RunLoop loop(clock);
+  runtime::ScopedMainRunLoop scoped(loop);
+  auto indicator = std::make_shared<ActivityIndicatorView>(ActivityIndicatorViewStyle::kGray);
+  EXPECT_EQ(indicator->frame().size, ui::Size(20, 20));
+  EXPECT_TRUE(indicator->isHidden());
+  indicator->startAnimating();
+  loop.advance(0.25 + 1e-9);
+  EXPECT_EQ(indicator->leadingSpoke(), 3);
+  // For people: the spokes at this moment, on the login screen's blue.
+  auto backdrop = std::make_shared<ui::View>(ui::Rect(0, 0, 40, 40));
+  backdrop->setBackgroundColor(graphics::Color::rgb(241 / 255.0, 249 / 255.0, 1.0));
+  indicator->setCenter({20, 20});
+  backdrop->addSubview(indicator);
+  EXPECT_TRUE(ui::renderToPng(*backdrop, testing_support::testOutput() / "cloud_activity_indicator.png", 4));
+  indicator->removeFromSuperview();
+  indicator->stopAnimating();
+  loop.advance(1);
+  EXPECT_EQ(indicator->leadingSpoke(), 3);
+  EXPECT_TRUE(indicator->isHidden());
+  // A turning indicator that goes takes its timer along.
+  indicator->startAnimating();
+  indicator.reset();
+  loop.advance(1);
+}
+
+TEST(CloudLoginScreen, StaysOutFromUnderTheBarsOnSystemsAfter61) {
+  const ui::DeviceProfile saved = ui::device();
+  for (const auto& [version, edges] : {std::pair{"6.1", kRectEdgeAll}, {"7.0", kRectEdgeNone}}) {
+    ui::DeviceProfile profile = saved;
+    profile.systemVersion = version;
+    ui::setDevice(profile);
+    auto login = std::make_shared<CloudConnectController>("https://example.com/", nullptr, nullptr);
+    EXPECT_EQ(login->edgesForExtendedLayout(), edges) << version;
+  }
+  ui::setDevice(saved);
 }
 
 TEST_F(CloudLinkFlowTest, LoginScreenCancelAndPagesElsewhere) {

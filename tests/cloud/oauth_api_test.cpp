@@ -116,6 +116,15 @@ TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignaturesForTwoClients) {
   auto info = api->dataForMethod("account/info");
   ASSERT_TRUE(info.ok()) << info.error().description();
   EXPECT_NE(info->find("\"uid\""), std::string::npos);
+  // So is a prepared request, signed afresh: its query's parameters travel with the signature.
+  HttpRequest prepared;
+  prepared.url = url("/1/account/info?locale=en");
+  std::optional<std::string> body;
+  auto loader = api->performURLRequest(prepared, [&](OAuthAPIRequestLoader& l) { body = l.responseString(); });
+  ASSERT_TRUE(loader.ok()) << loader.error().description();
+  ASSERT_TRUE(run([&] { return body.has_value(); }));
+  EXPECT_NE(body->find("\"uid\""), std::string::npos);
+  EXPECT_EQ(api->activeLoaderCount(), 0u);
 
   ASSERT_TRUE(api->discardCredentials().ok());
   EXPECT_FALSE(api->isAuthenticated());
@@ -160,6 +169,11 @@ TEST_F(OAuthAPITest, MisuseIsAnErrorValue) {
   auto nil = api->performMethod(std::nullopt, "https://" + server_.host(), {});
   ASSERT_FALSE(nil.ok());
   EXPECT_EQ(nil.error().code, kOAuthAPIErrorNilMethod);
+  EXPECT_EQ(api->performURLRequest(std::nullopt).error().code, kOAuthAPIErrorNilMethod);
+  HttpRequest undecodable;
+  undecodable.url = url("/1/account/info?locale=%zz");
+  EXPECT_FALSE(api->performURLRequest(undecodable).ok());
+  EXPECT_EQ(api->activeLoaderCount(), 0u);
 
   OAuthAPI::Options options;
   options.userDefaults = defaults_;

@@ -157,6 +157,43 @@ TEST(CrashReportParser, ACompleteReportReadsAndFormatsInTheClassicLayout) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
+TEST(CrashReportFormatter, WritesTheTextInItsEncodingLossilyAndRefusesUnknownEncodings) {
+  using Bytes = std::vector<std::uint8_t>;
+  const std::string text = "Caf\u00e9 \u2713";  // "Café ✓"
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const Bytes unicode = {0xff, 0xfe, 'C', 0, 'a', 0, 'f', 0, 0xe9, 0, ' ', 0, 0x13, 0x27};
+#else
+  const Bytes unicode = {0xfe, 0xff, 0, 'C', 0, 'a', 0, 'f', 0, 0xe9, 0, ' ', 0x27, 0x13};
+#endif
+  const struct {
+    std::uint64_t encoding;
+    Bytes bytes;
+  } cases[] = {
+      {TallyCrashStringEncodingUTF8, Bytes(text.begin(), text.end())},
+      {TallyCrashStringEncodingASCII, {'C', 'a', 'f', '?', ' ', '?'}},
+      {TallyCrashStringEncodingISOLatin1, {'C', 'a', 'f', 0xe9, ' ', '?'}},
+      {TallyCrashStringEncodingUnicode, unicode},
+      {TallyCrashStringEncodingUTF16BigEndian, {0, 'C', 0, 'a', 0, 'f', 0, 0xe9, 0, ' ', 0x27, 0x13}},
+  };
+  for (const auto& c : cases) {
+    auto encoded = TallyCrashReportTextFormatter::encode(text, c.encoding);
+    ASSERT_TRUE(encoded.ok()) << c.encoding;
+    EXPECT_EQ(*encoded, c.bytes) << c.encoding;
+  }
+  auto refused = TallyCrashReportTextFormatter::encode(text, 99);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code, 261);
+
+  Message message;
+  auto report = TallyCrashReport::initWithDataError(message.file());
+  ASSERT_TRUE(report.ok());
+  auto formatted = TallyCrashReportTextFormatter(TallyCrashReportTextFormatiOS, TallyCrashStringEncodingUTF16BigEndian)
+                       .formatReportError(*report);
+  ASSERT_TRUE(formatted.ok());
+  ASSERT_GE(formatted->size(), 4u);
+  EXPECT_EQ(Bytes(formatted->begin(), formatted->begin() + 4), (Bytes{0, 'I', 0, 'n'}));  // "Incident..."
+}
+
 struct Damage {
   const char* expected;
   std::function<void(Message&)> change;

@@ -37,9 +37,10 @@ crash_async_thread_state stateFor(std::int32_t cpu, std::uint64_t pc, std::uint6
 }
 
 // Walks from `state` and returns the pcs of every frame and the error that ended the walk.
-std::vector<std::uint64_t> walk(const crash_async_thread_state& state, crash_frame_error_t* end) {
+std::vector<std::uint64_t> walk(const crash_async_thread_state& state, crash_frame_error_t* end,
+                                crash_async_image_list* list = nullptr) {
   crash_async_frame_cursor cursor;
-  crash_frame_cursor_init(&cursor, self, &state, nullptr);
+  crash_frame_cursor_init(&cursor, self, &state, list);
   std::vector<std::uint64_t> pcs;
   for (int i = 0; i < 64; ++i) {
     *end = crash_frame_cursor_next(&cursor);
@@ -192,6 +193,27 @@ TEST(FrameWalk, ASoundStackEndsAtANullReturnAddressAndDamagedOnesEndTheWalk) {
     EXPECT_EQ(walk(stateFor(CRASH_CPU_TYPE_ARM64, 0x100000, at(0)), &end), c.pcs) << c.what;
     EXPECT_EQ(end, c.end) << c.what;
   }
+}
+
+// With an image list, a return address in no listed image's code ends the walk: code that keeps no
+// frame pointer left some other value where the walk looks for one.
+TEST(FrameWalk, AReturnAddressOutsideEveryListedImageEndsTheWalkWhenThereIsAList) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+  const auto code = reinterpret_cast<std::uint64_t>(&stateFor);
+  std::uint64_t stack[6] = {};
+  const auto at = [&](int i) { return reinterpret_cast<std::uint64_t>(&stack[i]); };
+  const std::uint64_t words[6] = {at(2), code + 1, at(4), 0x10000, 0, 0};
+  std::memcpy(stack, words, sizeof words);
+  for (crash_async_image_list* given : {static_cast<crash_async_image_list*>(nullptr), &list}) {
+    crash_frame_error_t end;
+    const auto pcs = walk(stateFor(CRASH_CPU_TYPE_ARM64, code, at(0)), &end, given);
+    const std::vector<std::uint64_t> listed{code, code + 1}, unlisted{code, code + 1, 0x10000};
+    EXPECT_EQ(pcs, given ? listed : unlisted);
+    EXPECT_EQ(end, CRASH_FRAME_ENOFRAME);
+  }
+  crash_async_image_list_free(&list);
 }
 
 #if defined(__x86_64__)

@@ -1,6 +1,6 @@
 /* A shared object for the crash reporter's tests: three exported functions that call one another with
  * frame pointers kept, so that a walk by frame pointers alone must find all three, and that the tests
- * can load and unload while the image list is read. Built with its own flags (tests/CMakeLists.txt). */
+ * can load and unload while the image list is read. Built with the product's flags, as every target. */
 
 #include <stdint.h>
 

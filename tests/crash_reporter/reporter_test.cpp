@@ -5,6 +5,7 @@
 #include "crash_reporter/reporter.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,7 +89,7 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
   for (const auto& thread : report->threads())
     if (thread.crashed && !thread.stackFrames.empty() && thread.stackFrames[0].symbolInfo)
       found = thread.stackFrames[0].symbolInfo->symbolName == "crash_test_frame_c";
-  EXPECT_TRUE(found);
+  EXPECT_TRUE(found) << TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(*report, TallyCrashReportTextFormatiOS);
 
   ASSERT_TRUE(next.purgePendingCrashReportAndReturnError().ok());
   EXPECT_FALSE(next.hasPendingCrashReport());
@@ -218,9 +219,10 @@ TEST(MachExceptionServer, ForwardsOnlyToARegistrationForTheExceptionInABehaviorI
   ASSERT_TRUE(server.ok());
   auto port = (*server)->exceptionPortWithMaskError(0);
   ASSERT_TRUE(port.ok());
-  const std::vector<TallyCrashMachExceptionPort> plain{
-      TallyCrashMachExceptionPort(port->port(), 1u << CRASH_EXC_BAD_ACCESS, CRASH_EXCEPTION_DEFAULT, 1)};
-  const auto set = crash_mach_exception_port_set_make(plain);
+  const auto set =
+      TallyCrashMachExceptionPortSet::initWithSet(
+          {TallyCrashMachExceptionPort(port->port(), 1u << CRASH_EXC_BAD_ACCESS, CRASH_EXCEPTION_DEFAULT, 1)})
+          ->asyncSafeRepresentation();
   const std::int64_t codes[] = {2, 0x1'0000'0008};
 
   EXPECT_EQ(crash_mach_exception_forward(0, 5, CRASH_EXC_BREAKPOINT, codes, 2, &set), CRASH_KERN_FAILURE);
@@ -229,11 +231,62 @@ TEST(MachExceptionServer, ForwardsOnlyToARegistrationForTheExceptionInABehaviorI
   EXPECT_EQ(earlier.calls, 1);
   EXPECT_EQ(earlier.codes, (std::vector<std::int64_t>{2, 8}));  // handed on as 32-bit codes
 
-  const std::vector<TallyCrashMachExceptionPort> wide{TallyCrashMachExceptionPort(
-      port->port(), 1u << CRASH_EXC_BAD_ACCESS, CRASH_MACH_EXCEPTION_CODES | CRASH_EXCEPTION_DEFAULT, 1)};
-  const auto wideSet = crash_mach_exception_port_set_make(wide);
+  const auto wideSet = TallyCrashMachExceptionPortSet::initWithSet(
+                           {TallyCrashMachExceptionPort(port->port(), 1u << CRASH_EXC_BAD_ACCESS,
+                                                        CRASH_MACH_EXCEPTION_CODES | CRASH_EXCEPTION_DEFAULT, 1)})
+                           ->asyncSafeRepresentation();
   EXPECT_EQ(crash_mach_exception_forward(0, 5, CRASH_EXC_BAD_ACCESS, codes, 2, &wideSet), CRASH_KERN_FAILURE);
   EXPECT_EQ(earlier.calls, 1);
+}
+
+// Registrations per thread and for the task, swapped in and out; the set's record and back.
+TEST(MachExceptionServer, RegistrationsSwapPerThreadAndTheirRecordRoundTrips) {
+  Seen seen;
+  auto server = TallyCrashMachExceptionServer::initWithCallBackContextError(record, &seen);
+  ASSERT_TRUE(server.ok());
+  EXPECT_GT((*server)->serverThread(), 0);
+  EXPECT_NE((*server)->serverThread(), crash_async_mach_thread_self());
+  auto right = (*server)->copySendRightForServerAndReturningError();
+  ASSERT_TRUE(right.ok());
+  const std::int64_t codes[] = {1, 2};
+  EXPECT_EQ(crash_mach_exception_raise(*right, 1, 0, CRASH_EXC_BAD_ACCESS, codes, 2), CRASH_KERN_SUCCESS);
+  close(*right);
+
+  const crash_thread_t thread = 4242;  // a thread table of its own, apart from the task's
+  const std::uint32_t access = 1u << CRASH_EXC_BAD_ACCESS, trap = 1u << CRASH_EXC_BREAKPOINT;
+  auto port = (*server)->exceptionPortWithMaskError(access | trap);
+  ASSERT_TRUE(port.ok());
+  TallyCrashMachExceptionPortSet previous;
+  ASSERT_TRUE(port->registerForThreadPreviousPortSetError(thread, &previous).ok());
+  EXPECT_EQ(previous.count(), 0u);
+  auto installed = TallyCrashMachExceptionPort::exceptionPortsForThreadMaskError(thread, access);
+  ASSERT_TRUE(installed.ok());
+  ASSERT_EQ(installed->count(), 1u);
+  EXPECT_EQ(installed->set()[0].mask(), access);
+  EXPECT_EQ(TallyCrashMachExceptionPort::exceptionPortsForThreadMaskError(thread + 1, access)->count(), 0u);
+  // Swapping again hands back the first registration, both types joined into one.
+  ASSERT_TRUE(port->registerForThreadPreviousPortSetError(thread, &previous).ok());
+  ASSERT_EQ(previous.count(), 1u);
+  EXPECT_EQ(previous.set()[0].mask(), access | trap);
+  EXPECT_EQ(previous.set()[0].behavior(), 0x80000001u);
+
+  // The record owns its rights; a set made from it takes its own and drops the record's.
+  const crash_mach_exception_port_set record = previous.asyncSafeRepresentation();
+  ASSERT_EQ(record.count, 1u);
+  EXPECT_NE(record.ports[0], previous.set()[0].port());
+  auto back = TallyCrashMachExceptionPortSet::initWithAsyncSafeRepresentation(record);
+  ASSERT_TRUE(back.ok());
+  ASSERT_EQ(back->count(), 1u);
+  EXPECT_EQ(std::tuple(back->set()[0].mask(), back->set()[0].flavor()), std::tuple(access | trap, 1u));
+  EXPECT_EQ(fcntl(record.ports[0], F_GETFD), -1);  // dropped
+
+  crash_mach_exception_port_set tooMany{};
+  tooMany.count = 14;
+  auto refused = TallyCrashMachExceptionPortSet::initWithAsyncSafeRepresentation(tooMany);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().localizedDescription(), "Count of 14 exceeds EXC_TYPES_COUNT (13)");
+  std::vector<TallyCrashMachExceptionPort> fourteen(14, TallyCrashMachExceptionPort(-1, 0, 1, 1));
+  EXPECT_FALSE(TallyCrashMachExceptionPortSet::initWithSet(fourteen).ok());
 }
 
 TEST(MachExceptionServer, ExceptionsMapToSignals) {
@@ -272,11 +325,11 @@ TEST(MachExceptionServer, TheReporterWritesTheCrashedThreadsReportFromTheServerT
     // What the kernel would do on a fault: raise the exception to the task's registered port.
     int answer = -1;
     std::thread([&] {
-      const auto ports = TallyCrashMachExceptionPort::exceptionPortsForTaskMask(crash_async_task_self(),
-                                                                                1u << CRASH_EXC_BAD_ACCESS);
+      const auto ports = TallyCrashMachExceptionPort::exceptionPortsForTaskMaskError(crash_async_task_self(),
+                                                                                     1u << CRASH_EXC_BAD_ACCESS);
       const std::int64_t codes[] = {1, 16};
-      if (!ports.empty())
-        answer = crash_mach_exception_raise(ports[0].port(), crash_async_mach_thread_self(),
+      if (ports && ports->count() > 0)
+        answer = crash_mach_exception_raise(ports->set()[0].port(), crash_async_mach_thread_self(),
                                             crash_async_task_self(), CRASH_EXC_BAD_ACCESS, codes, 2);
     }).join();
     _exit(answer == CRASH_KERN_FAILURE ? 0 : 4);

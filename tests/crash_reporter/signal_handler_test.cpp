@@ -77,7 +77,8 @@ TEST(SignalNumbers, CausesAreRenumberedKeptOrClearedForSentSignals) {
 
 // ---- Deliberate faults. Values pass through volatile objects so the optimiser keeps every fault.
 
-std::uintptr_t gExpectedAddress = 0;
+// Volatile: the store must land before the faulting write, which the compiler may otherwise move it past.
+volatile std::uintptr_t gExpectedAddress = 0;
 
 [[gnu::noinline]] void writeToUnmappedAddress() {
   volatile std::uintptr_t address = 0x10;

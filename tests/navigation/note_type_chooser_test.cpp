@@ -11,6 +11,7 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/image_library.h"
+#include "platform/ui/touch.h"
 #include "platform/ui/ui_fixture.h"
 #include "support/temp_dir.h"
 
@@ -119,8 +120,11 @@ TEST_F(ChooserTest, AnEditedOrderSurvivesARestartAndTheTutorialMovesOnOnce) {
 
   EXPECT_FALSE(editor.tableView().swipeToDeleteRowAtIndexPath({0, 3}));
   ASSERT_TRUE(editor.tableView().moveRowByUser({0, 0}, {0, 23}));
-  ASSERT_TRUE(navigation_->tapBackButton());
+  ui::View* back = navigation_->navigationBar().leftItemView();
+  ASSERT_TRUE(back);
+  ui::TouchInjector(*window_).tap(back->convertRectToView(back->bounds(), window_.get()).center());
   runLoop();
+  EXPECT_EQ(navigation_->topViewController(), &chooser);
   EXPECT_EQ(chooser.noteTypeArray().back(), defaults.front());  // at once, on coming back
 
   auto& again = openChooser();
@@ -171,7 +175,9 @@ TEST_F(ChooserTest, ReminderModeHandsTheTypeOnAndAnswersYesThroughTheChooser) {
   chooser->setForReminders(true);
   navigation_->pushViewController(chooser, true);
   runLoop();
-  EXPECT_FALSE(chooser->navigationItem().leftBarButtonItem());  // no Cancel
+  // No Cancel: only the way back to the list.
+  ASSERT_TRUE(chooser->navigationItem().leftBarButtonItem());
+  EXPECT_TRUE(chooser->navigationItem().leftBarButtonItem()->title().empty());
   ASSERT_TRUE(ui::imageNamed("icon_weight_badge.png"));
   EXPECT_NE(chooser->getImageForTypeID("Weight"), ui::imageNamed("icon_weight_badge.png"));
 
@@ -212,6 +218,29 @@ TEST_F(ChooserTest, ACellTapPicksTheColumnUnderTheFingerAndNothingForAnEmptyOne)
   cell.leftNum = 3, cell.middleNum = 4, cell.rightNum = 5;
   for (double x : {10.0, 100.0, 100.5, 200.0, 299.0}) tap(x);
   EXPECT_EQ(picks.picked, (std::vector<int>{3, 3, 4, 4, 5}));
+}
+
+// The table fills what the bar leaves: a finger's drag scrolls it (picking nothing) until the last
+// row (Pool, Event, Note) lies whole on the screen, and a tap there picks that row's type.
+TEST_F(ChooserTest, ADragScrollsToTheLastRowWhichATapThenPicks) {
+  auto& chooser = openChooser();
+  const auto window = window_->bounds();
+  const auto table = chooser.typeTable().convertRectToView(chooser.typeTable().bounds(), window_.get());
+  EXPECT_LE(table.maxY(), window.maxY());
+  ui::TouchInjector finger(*window_);
+  const graphics::Point middle(window.width() / 2, window.height() / 2);
+  finger.drag(middle, graphics::Point(middle.x, middle.y - 400));
+  runLoop();
+  EXPECT_EQ(navigation_->viewControllers().size(), 1u) << "a drag opened a type";
+  auto* last = chooser.typeTable().cellForRowAtIndexPath(ui::IndexPath{0, 7});
+  ASSERT_NE(last, nullptr);
+  const auto shown = last->convertRectToView(last->bounds(), window_.get());
+  EXPECT_LE(shown.maxY(), window.maxY() + 0.5);
+  EXPECT_GE(shown.y(), table.y());
+  // No editor is registered here: the pick is seen as the chooser asking for the right column.
+  const auto* cell = dynamic_cast<noteTypeCell*>(last);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(chooser.noteTypeArray().at(static_cast<size_t>(cell->rightNum)), "Note");
 }
 
 }  // namespace

@@ -167,6 +167,31 @@ TEST_F(NavigationScreensTest, SettingsBackAndUnits) {
   ASSERT_FALSE(units.types().empty());
   EXPECT_TRUE(std::find(units.types().begin(), units.types().end(), "Weight") != units.types().end());
   EXPECT_TRUE(std::find(units.types().begin(), units.types().end(), "Sleep") == units.types().end());
+  // Each remembered value keeps its quantity through every switch of its unit.
+  struct Remembered {
+    const char* type;
+    float value;
+    std::vector<std::pair<const char*, float>> switches;  // unit, value then remembered
+  };
+  const Remembered remembered[] = {
+      {"Weight", 3.62f, {{"Notation_lbs", 7.98075f}, {"Notation_lbs_oz", 7.98075f}, {"Notation_kg", 3.62f}}},
+      {"Height", 50.8f, {{"Notation_ft_inch", 20}, {"Notation_inch", 20}, {"Notation_cm", 50.8f}}},
+      {"Temperature", 36.6f, {{"Notation_fahrenheit", 97.88f}, {"Notation_celsius", 36.6f}}},
+      {"Drink", 100, {{"Notation_oz", 3.3814f}}},
+  };
+  for (const auto& r : remembered) {
+    auto row = app::NoteEditHelper(environment).getValueType(r.type);
+    row.setVt_NumCurrent(r.value);
+    ASSERT_TRUE(context->save().ok());
+    for (const auto& [unit, expected] : r.switches) {
+      ASSERT_TRUE(units.setUnit(r.type, unit).ok()) << r.type << " " << unit;
+      context->reset();
+      const auto stored = app::NoteEditHelper(environment).getValueType(r.type);
+      EXPECT_EQ(stored.vt_NumMeasureCurrent(), unit);
+      ASSERT_TRUE(stored.vt_NumCurrent()) << r.type;
+      EXPECT_NEAR(*stored.vt_NumCurrent(), expected, 1e-3) << r.type << " " << unit;
+    }
+  }
   ASSERT_TRUE(units.setUnit("Weight", "Notation_lbs").ok());
   EXPECT_FALSE(units.setUnit("Weight", "Notation_ml").ok());
   context->reset();

@@ -64,7 +64,8 @@ std::unique_ptr<note_editor::NoteEditor> EditorTest::model(std::optional<std::st
   auto editor = std::make_unique<note_editor::NoteEditor>(services());
   editor->managedObjectContext = context_;
   editor->currentBabyName = "Anna";
-  editor->note_Type = std::move(type);
+  // As the notes list opens an edited note: the note alone, its type comes from it.
+  if (!editing) editor->note_Type = std::move(type);
   editor->editingNote = std::move(editing);
   editor->setUp();
   return editor;
@@ -90,12 +91,16 @@ std::shared_ptr<note_editor::noteEditController> EditorTest::open(
   editor->setManagedObjectContext(context_);
   editor->setCurrentBabyName("Anna");
   editor->setNoteView_delegate(&opener_);
-  editor->setNote_Type(std::move(type));
+  // As the notes list opens an edited note: the note alone, its type comes from it.
+  if (!editing) editor->setNote_Type(std::move(type));
   editor->setEditingNote(std::move(editing));
   if (configure) configure(*editor);
+  // Presented over a screen of the window, as the notes list presents it.
   window_ = std::make_shared<ui::Window>();
-  window_->setRootViewController(navigation);
+  auto list = std::make_shared<ui::ViewController>();
+  window_->setRootViewController(list);
   window_->makeKeyAndVisible();
+  list->presentViewController(navigation, false);
   runLoop();
   return editor;
 }

@@ -60,11 +60,13 @@ class EditorTest : public ui_testing::UiTest {
   ~EditorTest() override;
 
   note_editor::EditorServices services();
-  // A model over this test's store, opened as the screen would open it.
+  // A model over this test's store, opened as the screen would open it. An edited note is opened
+  // as the notes list opens it: the note alone, `type` unused.
   std::unique_ptr<note_editor::NoteEditor> model(std::optional<std::string> type, app::Note editing = {});
   // A model opened on the baby's running timer `number`, as the notes list opens it.
   std::unique_ptr<note_editor::NoteEditor> reopen(std::int32_t number);
-  // The editor screen in a navigation controller in the window, its view loaded and shown.
+  // The editor screen in a navigation controller presented over a screen of the window, its view
+  // loaded and shown, as the notes list opens it (an edited note alone, `type` unused).
   // `configure` sets what else an opener sets.
   std::shared_ptr<note_editor::noteEditController> open(
       std::optional<std::string> type, app::Note editing = {},

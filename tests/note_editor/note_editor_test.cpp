@@ -35,7 +35,7 @@ TEST_F(NoteEditorTest, NewNotesStartFromTheirTypesRules) {
   EXPECT_EQ(temperature->note_numVal, static_cast<double>(36.6f));
   EXPECT_EQ(temperature->note_numMeasureCurrent, "Notation_celsius");
   temperature->valueType().setVt_NumCurrent(1000.0f);
-  EXPECT_EQ(model("Temperature")->note_numVal, 100) << "held at the range's highest value";
+  EXPECT_EQ(model("Temperature")->note_numVal, 99) << "held at the wheel's last row";
   model("Food")->valueType().setVt_NumCurrent(55.0f);
   EXPECT_EQ(model("Food")->note_numVal, 0) << "a keypad type starts at 0";
 }
@@ -201,9 +201,10 @@ TEST_F(NoteEditorTest, BreastFeedingFieldsAndEvent) {
                                 {0, 0, {}}};
   for (const auto& c : cases) {
     events_.clear();
+    // The shown timer counts seconds; the note keeps whole minutes.
     auto feeding = model("Breast Feeding");
-    feeding->timerCount = c.left;
-    feeding->timerCount2 = c.right;
+    feeding->timerCount = c.left * 60 + 59;
+    feeding->timerCount2 = c.right * 60;
     ASSERT_TRUE(feeding->saveThisNote().close);
     const app::Note saved = notes().back();
     EXPECT_EQ(saved.note_numValue()->toDouble(), static_cast<double>(c.left));
@@ -236,7 +237,7 @@ TEST_F(NoteEditorTest, NewNotesRememberTheirValueAndLogTheUnit) {
   edited->note_numVal = 30;
   events_.clear();
   ASSERT_TRUE(edited->saveThisNote().close);
-  EXPECT_EQ(edited->valueType().vt_NumCurrent(), 120.0f);
+  EXPECT_EQ(model("Food")->valueType().vt_NumCurrent(), 120.0f);
   EXPECT_TRUE(events_.empty());
   EXPECT_EQ(notes()[0].note_numValue()->toString(), "30");
 }

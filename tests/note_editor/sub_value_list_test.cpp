@@ -1,6 +1,8 @@
 #include "note_editor/sub_value_list.h"
 
+#include "app/diary_console.h"
 #include "note_editor/editor_fixture.h"
+#include "platform/ui/screen_render.h"
 
 namespace editor_test {
 namespace {
@@ -21,6 +23,10 @@ TEST(SubValueListTest, AddTrimsBeforeTheEmptyAndDuplicateChecks) {
       {"", Outcome::kEmpty, {"Milk", "Juice"}},
       {"milk", Outcome::kDone, {"milk", "Milk", "Juice"}},
       {"  Pear ", Outcome::kDone, {"Pear", "Milk", "Juice"}},
+      // Line breaks (a pasted line) go with the blanks.
+      {"Milk\n", Outcome::kDuplicate, {"Milk", "Juice"}},
+      {"\r\n \n", Outcome::kEmpty, {"Milk", "Juice"}},
+      {"\nPear\u2028", Outcome::kDone, {"Pear", "Milk", "Juice"}},
   };
   for (const auto& c : cases) {
     SubValueList list({"Milk", "Juice"}, "Juice");
@@ -127,6 +133,26 @@ TEST_F(SubValueScreenTest, RenameOntoAnotherEntryIsRefusedAndTheChosenFollowsARe
   runLoop();
   EXPECT_EQ(editor_->model().note_strVal, "Soaked");
   EXPECT_EQ(stored(), (Texts{"Dry", "Poopy", "Soaked"}));
+}
+
+TEST_F(SubValueScreenTest, TheChosenRowShowsItsTickAndTheSearchFieldIsListed) {
+  auto& list = openList();
+  ASSERT_TRUE(ui::renderScreenToImage(*window_, 1, ui::ScreenRenderOptions{clock_.now()}).ok());
+  std::vector<std::string> ticked;
+  for (int row = 0; row < list.valueTable().numberOfRowsInSection(0); ++row) {
+    auto* cell = dynamic_cast<note_editor::strValueCell*>(list.valueTable().cellForRowAtIndexPath({0, row}));
+    ASSERT_TRUE(cell);
+    const ui::Rect tick = cell->checkMarkImg->convertRectToView(cell->checkMarkImg->bounds(), nullptr);
+    if (!cell->checkMarkImg->isHidden() && cell->checkMarkImg->image() && window_->bounds().contains(tick))
+      ticked.push_back(cell->strValueLable->text());
+  }
+  EXPECT_EQ(ticked, (Texts{"Wet"}));
+
+  testing_support::TempDir screens;
+  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  const auto look = console.execute("look");
+  EXPECT_NE(look.message.find(list.searchTextField().placeholder()), std::string::npos) << look.message;
+  EXPECT_FALSE(list.searchTextField().placeholder().empty());
 }
 
 TEST_F(SubValueScreenTest, AFailedSaveKeepsTheStoreAndTheScreen) {

@@ -9,10 +9,13 @@
 #include <clocale>
 #include <locale>
 
+#include "app/diary_console.h"
 #include "note_editor/date_changes.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/value_panel.h"
+#include "platform/graphics/recording_canvas.h"
 #include "platform/ui/alert.h"
+#include "platform/ui/device.h"
 #include "platform/ui/touch.h"
 
 namespace editor_test {
@@ -116,6 +119,38 @@ TEST(KeypadTest, TextRulesAndHitTest) {
        {Hit{10, 50, 0}, Hit{310, 260, 11}, Hit{160, 30, std::nullopt}, Hit{-1, 100, std::nullopt},
         Hit{320.0 / 3, 99, 0}, Hit{320.0 / 3 + 0.01, 99.01, 4}, Hit{500, 50, 2}}) {
     EXPECT_EQ(keypadKeyAt(320, 264, h.x, h.y), h.key) << h.x << "," << h.y;
+  }
+
+  // The drawn keys are listed by what they show, each where a touch reaches it.
+  note_editor::noteEditPickerPanelView keypad;
+  keypad.setFrame(ui::Rect(0, 0, 320, 308));
+  std::string shown;
+  const auto keys = keypad.accessibilityElements();
+  ASSERT_EQ(keys.size(), 12u);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    shown += keys[i].label;
+    EXPECT_EQ(keypadKeyAt(320, 308, keys[i].frame.midX(), keys[i].frame.midY()), static_cast<int>(i));
+  }
+  EXPECT_EQ(shown, "123456789.0<");
+}
+
+TEST(PickerOverlayTest, StyleThreeFollowsTheDevice) {
+  struct Case {
+    ui::DeviceProfile device;
+    std::vector<double> separators;
+  };
+  for (const Case& c :
+       {Case{ui::DeviceProfile::phone568(), {130, 200}}, Case{ui::DeviceProfile::pad(), {230, 310}}}) {
+    ui::ScopedDevice device(c.device);
+    note_editor::customPickerView overlay(ui::Rect(0, 0, 400, 216));
+    overlay.pickerStyle = 3;
+    overlay.cutTopAndBottom = false;
+    graphics::RecordingCanvas canvas;
+    overlay.drawRect(canvas, overlay.bounds());
+    std::vector<double> vertical;
+    for (const auto& line : canvas.lines())
+      if (line.from.x == line.to.x) vertical.push_back(line.from.x);
+    EXPECT_EQ(vertical, c.separators);
   }
 }
 
@@ -340,8 +375,15 @@ TEST_F(ValueEntryTest, ScreenWheelAndAddedDurationSheet) {
   touch(10, 50), touch(w / 2, h - 4), touch(10, h - 4), touch(w / 2, 150);  // "1", "0", ".", "5"
   touch(w / 2, 30);                                                         // the top band: nothing
   EXPECT_EQ(drink->valuePanel().numLabel().text(), "10.5");
+  // And by what the keys show, as a person names them to the console.
+  testing_support::TempDir screens;
+  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  EXPECT_NE(console.execute("look").message.find("\"<\""), std::string::npos);
+  for (const char* key : {"<", "<", "<", "<", "\"7\"", "\"0\"", "."})
+    EXPECT_TRUE(console.execute(std::string("tap ") + key).ok) << key;
+  EXPECT_EQ(drink->valuePanel().numLabel().text(), "70.");
   drink->valuePanel().doneButton().tap();
-  EXPECT_EQ(drink->model().note_numVal, 10.5);
+  EXPECT_EQ(drink->model().note_numVal, 70);
 }
 
 }  // namespace

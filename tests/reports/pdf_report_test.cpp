@@ -188,6 +188,14 @@ TEST_F(PdfReportTest, EmptyDaysGiveTitleAndToothPagesAndNoBabyWritesNothing) {
       std::regex_search(run("pdfinfo '" + r.outputPath.string() + "'"), std::regex(R"(Pages:\s+2\n)")));
   EXPECT_NE(run("pdftotext '" + r.outputPath.string() + "' -").find("Not enough data"), std::string::npos);
 
+  // A Russian interface on an English device: Russian dates.
+  r.language = note_helper_test::language("ru");
+  ASSERT_TRUE(reports::generatePdfReport(r).ok());
+  const std::string russian = run("pdftotext '" + r.outputPath.string() + "' -");
+  EXPECT_NE(russian.find("15 января 2026 г."), std::string::npos) << russian;
+  EXPECT_NE(russian.find("6 декабря 2026 г."), std::string::npos) << russian;
+  r.language = note_helper_test::language("en");
+
   const auto before = files::readFile(r.outputPath).value();
   r.baby = app::Baby();
   r.days.push_back(day("x", {}));

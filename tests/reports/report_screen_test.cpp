@@ -2,6 +2,8 @@
 // no baby; a failed job; the screen closed while the job runs; a note saved while it runs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "app/entities.h"
 #include "app/model.h"
 #include "platform/files/file_ops.h"
@@ -29,6 +31,17 @@ Date utc(int year, int month, int day, int hour = 0, int minute = 0) {
   foundation::DateComponents parts;
   parts.year = year, parts.month = month, parts.day = day, parts.hour = hour, parts.minute = minute;
   return foundation::Calendar::gregorian(foundation::TimeZone::utc()).dateFromComponents(parts).value();
+}
+
+// The PDF's text as poppler reads it, in reading order.
+std::string pdfText(const fs::path& pdf) {
+  std::string out;
+  FILE* pipe = popen(("pdftotext '" + pdf.string() + "' - 2>/dev/null").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  pclose(pipe);
+  return out;
 }
 
 class ReportScreenTest : public ::testing::Test {
@@ -129,7 +142,11 @@ class ReportScreenTest : public ::testing::Test {
 };
 
 TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
-  const auto anna = addBaby("Anna");
+  auto anna = addBaby("Anna");
+  auto tooth = app::Tooth::insertIn(*context_);  // appeared, on a day nobody wrote down
+  tooth.setTooth_Num(3);
+  tooth.setTooth_State(10);
+  anna.addBabyToToothObject(tooth);
   addNote(anna, "Sleep", utc(2015, 3, 1, 7));
   addNote(anna, "Bath", utc(2015, 3, 2, 19));
   save();
@@ -150,6 +167,13 @@ TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
   ASSERT_TRUE(fs::exists(screen_->pdfPath()));
   fs::copy_file(screen_->pdfPath(), testing_support::testOutput() / "report_screen.pdf",
                 fs::copy_options::overwrite_existing);
+  // As drawn: no birthday gives headings without an empty age, a dateless tooth no label.
+  const std::string text = pdfText(screen_->pdfPath());
+  EXPECT_NE(text.find("March 1, 2015\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("March 2, 2015\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("()"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Tooth Appeared"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Not enough data"), std::string::npos) << text;
 
   viewer()->sendMail();
   loop_.runUntilIdle();
@@ -224,9 +248,13 @@ TEST_F(ReportScreenTest, DaysGetHeadingsWithoutABirthdayRowsTheirTextsAndTotals)
   EXPECT_TRUE(days[0].sumStr->starts_with("Bath[2]"));
   EXPECT_EQ(days[1].noteInfos.size(), 1u);
   EXPECT_EQ(progress, (std::vector<double>{0, 1.0 / 3, 2.0 / 3, 1}));
+
+  // The day texts follow the interface language, not the device's.
+  input.language = app::InterfaceText("ru", [](std::string_view key) { return std::string(key); });
+  EXPECT_EQ(gatherReportDays(*context_, neh, statistic, input).front().dayStr, "1 марта 2015\u202fг.");
 }
 
-TEST_F(ReportScreenTest, WithoutTheBabyTheScreenSaysSoAndAFailedJobEndsItsSpinner) {
+TEST_F(ReportScreenTest, WithoutTheBabyOrWithAnUnwritableFileTheScreenSaysSoAndEndsItsSpinner) {
   addBaby("Anna");
   save();
   ASSERT_TRUE(files::writeAtomic(home_.tmp() / "report.pdf", "an old report").ok());
@@ -255,6 +283,18 @@ TEST_F(ReportScreenTest, WithoutTheBabyTheScreenSaysSoAndAFailedJobEndsItsSpinne
   EXPECT_EQ(viewer(), nullptr);
   ASSERT_NE(ui::topAlert(), nullptr);
   EXPECT_EQ(ui::topAlert()->title(), "No baby for the report");
+  ui::topAlert()->tapButton(0);
+
+  // A folder in the report file's way: the file cannot be written, and the screen says so.
+  addBaby("Anna");
+  save();
+  fs::create_directories(screen_->pdfPath() / "in the way");
+  build();
+  EXPECT_EQ(screen_->reportState(), -1);
+  EXPECT_TRUE(screen_->startButton()->isEnabled());
+  EXPECT_EQ(viewer(), nullptr);
+  ASSERT_NE(ui::topAlert(), nullptr);
+  EXPECT_EQ(ui::topAlert()->title(), "The report could not be written");
 }
 
 TEST_F(ReportScreenTest, AClosedScreenGetsNoProgressAndNoViewer) {

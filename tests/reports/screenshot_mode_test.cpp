@@ -6,6 +6,11 @@
 #include <cmath>
 
 #include "app/app_delegate.h"
+#include "babies/baby_list_controller.h"
+#include "charts/chart_screens.h"
+#include "navigation/note_type_chooser.h"
+#include "notes_list/list_extras_impl.h"
+#include "reports/report_controller.h"
 #include "cloud/cloud_keychain.h"
 #include "notes_list/list_fixture.h"
 #include "notes_list/main_screens.h"
@@ -43,6 +48,25 @@ class ScreenshotModeTest : public list_test::ListTest {
     defaults_ =
         std::make_shared<runtime::UserDefaults>(temp_.path() / "prefs.plist", std::vector<std::string>{"de"});
     session_ = std::make_shared<cloud::CloudSession>(kKey, kSecret, "sandbox", defaults_);
+    // The screens as the diary registers them.
+    registerEditorScreens(storyboard_);
+    navigation::registerChooserScreens(storyboard_, [this] {
+      navigation::ChooserServices chooser;
+      chooser.language = list_test::english;
+      chooser.library = home_.library();
+      return chooser;
+    });
+    babies::registerBabyScreens(storyboard_);
+    charts::registerChartScreens(storyboard_);
+    notes_list::registerListExtrasScreens(storyboard_, [this] {
+      notes_list::ListExtrasScreenServices screens;
+      screens.neh = neh();
+      screens.context = [this] { return context_; };
+      screens.clock = &clock_;
+      screens.language = list_test::english;
+      return screens;
+    });
+    registerReportScreens(storyboard_);
     notes_list::registerMainScreens(storyboard_, [this] { return mainServices(); });
   }
 
@@ -81,8 +105,16 @@ class ScreenshotModeTest : public list_test::ListTest {
     services.saves = saves_;
     services.chooser.language = list_test::english;
     services.chooser.library = home_.library();
-    services.applicationContext = [this] { return context_; };
+    services.applicationContext = [this] { return noStore_ ? nullptr : context_; };
+    if (noStore_) services.statistics.context = nullptr;
     services.preferredLanguageHasBundle = [] { return true; };
+    notes_list::ListExtrasImpl::Services extras;
+    extras.prompts.home = home_;
+    extras.prompts.clock = &clock_;
+    extras.prompts.language = list_test::english;
+    extras.language = list_test::english;
+    extras_ = std::make_shared<notes_list::ListExtrasImpl>(extras);
+    services.extras = extras_;
     if (mode_) mode_->attach(services);
     return services;
   }
@@ -122,6 +154,20 @@ class ScreenshotModeTest : public list_test::ListTest {
 
   void expectEndsWithMessage(bool linked, CloudServer::Fault fault);
 
+  std::filesystem::path captures() const { return home_.documents() / "ScreenShots" / "en" / "iPhone_5.5"; }
+  // Each of the captures `names` is a picture of its own: no screen was left out or shown twice.
+  void expectDistinct(const std::vector<int>& names) {
+    std::vector<foundation::Bytes> pictures;
+    for (int n : names) {
+      auto read = files::readFile(captures() / (std::to_string(n) + ".jpg"));
+      ASSERT_TRUE(read.ok()) << n;
+      pictures.push_back(std::move(read).value());
+    }
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+      for (std::size_t j = i + 1; j < pictures.size(); ++j)
+        EXPECT_NE(pictures[i], pictures[j]) << "captures " << names[i] << " and " << names[j] << " are one picture";
+  }
+
   // "1.jpg" to "<count>.jpg" arrived in the cloud folder as JPEGs of that many pixels, and no more.
   void expectUploads(int count, int width, int height) {
     const std::string folder = "/ScreenShots/en/iPhone_5.5/";
@@ -142,6 +188,8 @@ class ScreenshotModeTest : public list_test::ListTest {
   std::shared_ptr<cloud::CloudSession> session_;
   std::shared_ptr<ui::Window> window_;
   std::shared_ptr<ScreenshotMode> mode_;
+  std::shared_ptr<notes_list::ListExtrasImpl> extras_;
+  bool noStore_ = false;
   int finishes_ = 0;
   std::optional<std::string> failure_;
 };
@@ -161,6 +209,11 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
   const auto before = stops();
   launch();
   ASSERT_TRUE(mode_->running());
+  // The first-run units were settled as a person would: no overlay over the captures.
+  auto* root = dynamic_cast<notes_list::MainScreen*>(window_->rootViewController());
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->fstLaunchView(), nullptr);
+  EXPECT_TRUE(files::exists(home_.library() / "Settings" / "firstLaunch.txt"));
   // Every template note moved by the same whole number of days.
   const auto after = stops();
   ASSERT_EQ(after.size(), before.size());
@@ -171,13 +224,24 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
   EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Emma", "Screenshot Template"}));
   EXPECT_EQ(defaults_->stringArrayForKey("AppleLanguages").value(), std::vector<std::string>{"en"});
 
+  // The baby list of step 9 hands a choice back to the root.
+  ASSERT_TRUE(drive([this] { return mode_->screenShotScreenNum() == 10; }));
+  auto* presented = dynamic_cast<ui::NavigationController*>(root->presentedViewController());
+  ASSERT_NE(presented, nullptr);
+  // (the list opens the sample baby's profile over itself: developBabyName)
+  auto* list = dynamic_cast<babies::babyListController*>(presented->viewControllers().front().get());
+  ASSERT_NE(list, nullptr);
+  EXPECT_NE(list->babyList_delegate(), nullptr);
+
   // The walk reaches the upload tool, which waits for the link.
   ASSERT_TRUE(drive([this] { return uploadToolUp(); }));
-  const auto captures = home_.documents() / "ScreenShots" / "en" / "iPhone_5.5";
   const auto forPeople = testing_support::testOutput() / "screenshot_mode";
   (void)files::remove(forPeople);
-  EXPECT_TRUE(files::copyFile(captures, forPeople).ok());
-  for (int n = 1; n <= 11; ++n) EXPECT_TRUE(files::exists(captures / (std::to_string(n) + ".jpg"))) << n;
+  EXPECT_TRUE(files::copyFile(captures(), forPeople).ok());
+  for (int n = 1; n <= 11; ++n) EXPECT_TRUE(files::exists(captures() / (std::to_string(n) + ".jpg"))) << n;
+  // The list, its summary, the chooser, graph, day track, photos, latest updates, baby list and
+  // editor. 6 and 9 show the list again: the summary chart has no screen, and step 8 presents none.
+  expectDistinct({1, 2, 3, 4, 5, 7, 8, 10, 11});
   loop_.advance(30);
   EXPECT_TRUE(mode_->running());
   EXPECT_TRUE(server_.requests().empty());
@@ -194,8 +258,11 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
 TEST_F(ScreenshotModeTest, PadWalkUploadsItsFiveCapturesAsTaken) {
   ui::ScopedDevice pad(ui::DeviceProfile::pad());
   scratchRoot();
-  session_->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
   launch(notes_list::kMainViewControllerIPadId);
+  ASSERT_TRUE(drive([this] { return uploadToolUp(); }));
+  // The list, its summary, the graph and the day track (5: the summary chart has no screen).
+  expectDistinct({1, 2, 3, 4});
+  link();
   ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
   EXPECT_EQ(failure_, std::nullopt);
   expectUploads(5, 1536, 2048);
@@ -235,6 +302,22 @@ void ScreenshotModeTest::expectEndsWithMessage(bool linked, CloudServer::Fault f
   loop_.advance(60);
   EXPECT_EQ(server_.requests().size(), requests);
   EXPECT_EQ(finishes_, 1);
+}
+
+TEST_F(ScreenshotModeTest, AStoreThatCouldNotBeOpenedEndsTheModeWithAMessage) {
+  scratchRoot();
+  auto given = services();
+  given.context = nullptr;
+  mode_ = startScreenshotMode(given).value();
+  noStore_ = true;  // as when the diary's store could not be opened
+  window_ = std::make_shared<ui::Window>();
+  window_->setRootViewController(
+      storyboard_.instantiateViewControllerWithIdentifier(notes_list::kNotesViewControllerIPhoneId));
+  window_->makeKeyAndVisible();
+  runLoop();
+  EXPECT_EQ(finishes_, 1);
+  ASSERT_TRUE(failure_);
+  EXPECT_NE(failure_->find("no store"), std::string::npos) << *failure_;
 }
 
 TEST_F(ScreenshotModeTest, FailedUploadEndsTheMode) {

@@ -597,6 +597,8 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
     return MHD_YES;
   }
   std::string_view path(url);
+  // Where the redirect fault sends uploads: a page that answers anything with an empty 200.
+  if (path == "/landing") return reply(connection, 200, {});
   bool partner = path.starts_with("/partner/");
   bool config = path == "/sdk/v1/config" && std::string_view(method) == "POST";
   if (!partner && !config && (path != "/ingest.do" || std::string_view(method) != "POST"))
@@ -623,6 +625,13 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
   }
   if (fault == Fault::kNoAnswer) return MHD_NO;
   if (fault == Fault::kStatus500) return reply(connection, 500, {});
+  if (fault == Fault::kRedirectToGet && !partner && !config) {
+    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(response, "Location", "/landing");
+    MHD_Result result = MHD_queue_response(connection, 302, response);
+    MHD_destroy_response(response);
+    return result;
+  }
   if (partner) return reply(connection, 200, {});
   if (config) return answerConfig(s, connection, *pending);
   auto upload = pending->tooLarge ? foundation::Result<CollectedUpload>(foundation::Error::make(

@@ -14,7 +14,9 @@
 //
 // An envelope that does not decode (cut short, bytes left over, a wrong checksum) is answered 400 and
 // counted. Fault modes make the next replies fail on purpose: status 500, no answer (the connection is
-// dropped), or a 200 with a reply cut short before its last field.
+// dropped), a 200 with a reply cut short before its last field, or a 302 from "/ingest.do" to a page
+// that answers an empty 200 (what a client that turns the POST into a GET would take for an empty
+// reply).
 //
 // Trust model: the bytes come from the test's own client, but the reader still checks every length
 // against what is left, so a broken writer shows as a decode failure, never as a crash.
@@ -169,7 +171,7 @@ foundation::Bytes encodeReply(const std::vector<std::pair<foundation::Bytes, fou
 
 class AnalyticsCollector {
  public:
-  enum class Fault { kNone, kStatus500, kNoAnswer, kMalformedReply };
+  enum class Fault { kNone, kStatus500, kNoAnswer, kMalformedReply, kRedirectToGet };
 
   AnalyticsCollector();
   ~AnalyticsCollector();

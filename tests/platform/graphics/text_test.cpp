@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/text_measure.h"
+#include "support/temp_dir.h"
 
 namespace graphics {
 namespace {
@@ -237,6 +239,45 @@ TEST(PangoMeasurerTest, RectTextAlignsInsideItsRectangleAndDrawsOnlyLinesThatFit
   }));
   EXPECT_GE(firstLine.maxY, 0);
   EXPECT_LE(firstLine.maxY, static_cast<int>(line * 1.5));
+}
+
+TEST(PangoMeasurerTest, APdfDrawsTheLinesOfItsRectangleWhateverWasMeasuredBefore) {
+  // The PDF canvas draws a just-measured layout as it is only when its lines are those of the
+  // rectangle: a narrower rectangle wraps anew, a wider one keeps the measured lines.
+  testing_support::TempDir dir;
+  const Font font("AvenirNext-Regular", 16);
+  const AttributedText text("alpha beta gamma delta", font, Color::black());
+  PangoTextMeasurer m;
+  const double one = m.measure(text, 0).size.width;
+  const double wrapped = m.measure(text, one * 0.6).size.width;
+  auto canvas = CairoCanvas::createPdf(dir.path() / "lines.pdf", Size(612, 792)).value();
+  canvas->beginPage();
+  (void)m.measure(text, 0);
+  canvas->drawText(text, Rect(10, 10, one * 0.6, 100));  // narrower than measured: wraps
+  canvas->beginPage();
+  (void)m.measure(text, one * 0.6);
+  canvas->drawText(text, Rect(10, 10, wrapped + 4, 100));  // as measured within a width
+  canvas->beginPage();
+  canvas->drawText(text, Rect(10, 10, one + 4, 100));  // wide enough: one line
+  ASSERT_TRUE(canvas->finish().ok());
+
+  std::vector<int> lines;
+  for (int page = 1; page <= 3; ++page) {
+    const std::string command = "pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" +
+                                (dir.path() / "lines.pdf").string() + "' - 2>/dev/null";
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+      char buffer[1024];
+      while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+      pclose(pipe);
+    }
+    out.erase(std::remove(out.begin(), out.end(), '\f'), out.end());
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    lines.push_back(static_cast<int>(std::count(out.begin(), out.end(), '\n')) + 1);
+  }
+  EXPECT_GT(lines[0], 1);
+  EXPECT_EQ(lines[1], lines[0]);
+  EXPECT_EQ(lines[2], 1);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-#include "analytics/recording_session.h"
-
-#include <algorithm>
+#include "support/recording_session.h"
 
 namespace analytics {
 
@@ -26,12 +24,10 @@ std::vector<RecordingSession::Event> RecordingSession::events() const {
   return events_;
 }
 
-std::vector<std::string> RecordingSession::recordedEventNames() const {
+std::vector<std::string> RecordingSession::eventNames() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> names;
-  for (const auto& event : events_) {
-    if (event.status == kTallyEventRecorded) names.push_back(event.name);
-  }
+  for (const auto& event : events_) names.push_back(event.name);
   return names;
 }
 
@@ -61,24 +57,8 @@ TallyEventRecordStatus RecordingSession::recordEvent(const std::string& name,
                                                      const std::optional<foundation::Dictionary>& params,
                                                      bool timed) {
   std::lock_guard lock(mutex_);
-  TallyEventRecordStatus status = kTallyEventRecorded;
-  if (name.empty()) {
-    status = kTallyEventFailed;
-  } else if (params && params->size() > kTallyMaxEventParameters) {
-    status = kTallyEventParamsCountExceeded;
-  } else if (distinctNames_.size() >= kTallyMaxDistinctEventNames) {
-    status = kTallyEventUniqueCountExceeded;
-  } else if (logged_ >= kTallyMaxLoggedEvents) {
-    status = kTallyEventLogCountExceeded;
-  }
-  if (status == kTallyEventRecorded) {
-    ++logged_;
-    if (std::find(distinctNames_.begin(), distinctNames_.end(), name) == distinctNames_.end()) {
-      distinctNames_.push_back(name);
-    }
-  }
-  events_.push_back(Event{name, params, timed, status});
-  return status;
+  events_.push_back(Event{name, params, timed});
+  return kTallyEventRecorded;
 }
 
 void RecordingSession::pauseSession() {

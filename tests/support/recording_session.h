@@ -1,8 +1,8 @@
 #pragma once
-// A session that keeps in memory what it is told: the stand-in for the session layer until that is
-// built, and what tests read to see what the public interface sent. Its event statuses follow the
-// session facade's rules (an empty name, too many parameters, too many distinct names, a full event
-// log); an event it answers kTallyEventRecorded counts toward the last two. Thread-safe.
+// A session that keeps in memory what the public interface sends it, for the tests of that interface
+// (argument checks, the pre-session cache, the application's lifecycle). It decides nothing: every
+// event it is handed answers kTallyEventRecorded; the statuses of the real facade are tested on the
+// facade itself. Thread-safe.
 
 #include <mutex>
 #include <optional>
@@ -19,7 +19,6 @@ class RecordingSession : public SessionSink {
     std::string name;
     std::optional<foundation::Dictionary> params;
     bool timed = false;
-    TallyEventRecordStatus status = kTallyEventFailed;
   };
 
   // Records the start's cached events first, in their order.
@@ -32,10 +31,9 @@ class RecordingSession : public SessionSink {
 
   std::optional<std::string> userID() const;
   std::optional<bool> crashReportingEnabled() const;
-  // Every event handed to the session, with the status it answered.
+  // Every event handed to the session, in order.
   std::vector<Event> events() const;
-  // The names of the events it recorded (status kTallyEventRecorded), in order.
-  std::vector<std::string> recordedEventNames() const;
+  std::vector<std::string> eventNames() const;
   int pauseCount() const;
   int resumingMarkCount() const;
   int resumeCount() const;
@@ -63,8 +61,6 @@ class RecordingSession : public SessionSink {
   std::optional<std::string> userID_;
   std::optional<bool> crashReportingEnabled_;
   std::vector<Event> events_;
-  std::vector<std::string> distinctNames_;
-  size_t logged_ = 0;
   int pauses_ = 0;
   int resumingMarks_ = 0;
   int resumes_ = 0;
