@@ -6,9 +6,9 @@
 // as a section of their own and shift every data section by one.
 //
 // The list costs what the screen shows: notes are read a page at a time (100 rows) as the table
-// asks for them, as values rather than objects, and days are found on the pages read. Until the last page is
-// in, the last day shown may still grow; showing its last row reads the next page (willDisplayRow answers
-// true: reload the table).
+// asks for them, as values rather than objects, and days are found on the pages read. Until the
+// last page is in, the last day shown may still grow; showing its last row reads the next page
+// (willDisplayRow answers true: reload the table).
 //
 // A failed fetch is logged and leaves an empty list; the caller tells the user. Main thread only.
 
@@ -33,8 +33,8 @@
 
 namespace notes_list {
 
-// A list row as the cells show it: the note's values as the list read them (valid until the next
-// fetch). The note itself is made only when a row is opened or deleted (noteAt).
+// A list row as the cells show it: the note's values as the list read them (valid until the list
+// reads again). The note itself is made only when a row is opened or deleted (noteAt).
 struct NoteRow {
   std::int64_t key = 0;  // the note's primary key
   const std::string* type = nullptr;
@@ -91,7 +91,7 @@ class NotesListModel {
   // The header of a table section: the day in the long date style of the interface language;
   // empty for the timers section.
   std::string sectionTitle(std::size_t section) const;
-  // The values of a list-style row, valid until the next page is read; null otherwise.
+  // The values of a list-style row, valid until the list reads again; null otherwise.
   const NoteRow* rowAt(std::size_t section, std::size_t row) const;
   // The note of a list-style row (made now, loaded when first read); empty otherwise.
   app::Note noteAt(std::size_t section, std::size_t row) const;
