@@ -307,6 +307,28 @@ TEST_F(MainScreensTest, ServicesMadeBeforeTheLaunchReachTheDelegatesStore) {
   app::NoteEditHelper::setApplicationEnvironment(beforeLaunch);
 }
 
+// A filter applied while the list is scrolled far down shows its first day.
+TEST_F(MainScreensTest, AnAppliedFilterShowsTheFirstDay) {
+  for (int i = 0; i < 60; ++i)
+    add(i % 2 ? "WC" : "Sleep", at(20, 12) - i * 43200.0 - 600, at(20, 12) - i * 43200.0);
+  auto& screen = launchPhone();
+  auto& table = *screen.table();
+  table.setContentOffset(graphics::Point(0, table.contentSize().height - table.bounds().height()));
+  runLoop();
+  ASSERT_GT(table.contentOffset().y, 0);
+  screen.filterButton().tap();
+  runLoop();
+  auto* navigation = dynamic_cast<ui::NavigationController*>(screen.presentedViewController());
+  ASSERT_NE(navigation, nullptr);
+  auto& filter = *navigation->viewControllers().front();
+  ASSERT_NE(filter.navigationItem().rightBarButtonItem(), nullptr);
+  filter.navigationItem().rightBarButtonItem()->tap();  // "Apply"
+  runLoop();
+  EXPECT_TRUE(screen.filtering());
+  EXPECT_EQ(table.contentOffset().y, 0);
+  EXPECT_NE(table.cellForRowAtIndexPath({0, 0}), nullptr);
+}
+
 TEST_F(MainScreensTest, PhoneWithoutBabiesAsksForOneAndStartsNoNote) {
   context_->deleteObject(baby_.object());
   ASSERT_TRUE(context_->save().ok());
