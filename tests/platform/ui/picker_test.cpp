@@ -9,7 +9,10 @@
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/locale.h"
 #include "platform/foundation/time_zone.h"
+#include "platform/graphics/recording_canvas.h"
+#include "platform/ui/render.h"
 #include "platform/ui/touch.h"
+#include "support/temp_dir.h"
 #include "ui_fixture.h"
 
 namespace {
@@ -159,6 +162,33 @@ TEST_F(PickerTest, ADateOrATimeIsReadAsAScreenWritesIt) {
   // The picker's own text reads back to its date.
   datePicker->setMode(ui::DatePickerMode::kTime);
   EXPECT_EQ(text(*datePicker->dateFromText(datePicker->shownText())), "2026-12-07 10:15:30");
+}
+
+TEST_F(PickerTest, TheWheelsShowTheirNeighboursAroundTheSelectionBand) {
+  datePicker->setMode(ui::DatePickerMode::kTime);
+  datePicker->setDate(at(2026, 12, 7, 10, 15));
+  datePicker->setFrame(ui::Rect(0, 0, 320, 216));
+  graphics::RecordingCanvas canvas;
+  ui::renderView(*datePicker, canvas);
+  std::vector<std::string> middle;
+  for (const auto& text : canvas.texts())
+    if (text.font.pointSize() == 21) middle.push_back(text.text);
+  EXPECT_EQ(middle, (std::vector<std::string>{"10", "15", "AM"}));
+  // Neighbours: 9 and 11 around the hour; the AM/PM wheel shows PM below and nothing above.
+  std::vector<std::string> shown;
+  for (const auto& text : canvas.texts()) shown.push_back(text.text);
+  EXPECT_NE(std::find(shown.begin(), shown.end(), "9"), shown.end());
+  EXPECT_NE(std::find(shown.begin(), shown.end(), "11"), shown.end());
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), "PM"), 1);
+  // The band: two hairlines 32 points apart around the middle row.
+  const auto lines = canvas.lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].from.y, 108 - 16);
+  EXPECT_EQ(lines[1].from.y, 108 + 16);
+  EXPECT_EQ(lines[0].width, 0.5);
+  ASSERT_TRUE(ui::renderToPng(*datePicker, testing_support::testOutput() / "date_picker_wheels.png", 2).ok());
+  picker->setFrame(ui::Rect(0, 0, 320, 216));
+  ASSERT_TRUE(ui::renderToPng(*picker, testing_support::testOutput() / "picker_wheels.png", 2).ok());
 }
 
 }  // namespace
