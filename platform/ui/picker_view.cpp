@@ -216,9 +216,11 @@ std::string PickerView::titleForRow(int row, int component) {
 
 void PickerView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   // The wheels at rest (or as a finger holds one): the selected row in the middle, its neighbours
-  // above and below.
+  // above and below, as many as the picker's height shows.
   Rect b = bounds();
   int n = numberOfComponents();
+  canvas.save();
+  canvas.clipToRect(b);
   for (int c = 0; c < n; ++c) {
     const Rect column = componentFrame(c);
     double w = column.width();
@@ -248,6 +250,7 @@ void PickerView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
       }
     }
   }
+  canvas.restore();
   if (n > 0) drawSelectionBand(canvas, b, rowHeightForComponent(0));
 }
 
@@ -567,6 +570,8 @@ void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   const double h = PickerView::kDefaultRowHeight;
   const int reach = static_cast<int>(b.height() / h / 2) + 1;
   const int n = static_cast<int>(wheels().size());
+  canvas.save();
+  canvas.clipToRect(b);
   for (int wheel = 0; wheel < n; ++wheel) {
     const Rect column = wheelFrame(wheel);
     const int held = wheel == dragWheel_ ? dragRows_ : 0;
@@ -580,6 +585,7 @@ void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
                       LineBreakMode::kTruncateTail);
     }
   }
+  canvas.restore();
   drawSelectionBand(canvas, b, h);
 }
 
