@@ -14,8 +14,8 @@
 //     then says what is on screen.
 // A touch that moved 10 points is a drag, never a tap on a row. A row swiped to the left (or whose
 // editing control was tapped) shows a "Delete" button on its right edge, a real button inside the
-// cell: a tap on it commits the deletion through the data source, a tap anywhere else on the table
-// hides it.
+// cell: a tap on it commits the deletion through the data source; a touch anywhere else hides it (on
+// the table that touch does nothing more, elsewhere it goes on to what it touched).
 
 #include <functional>
 #include <map>
@@ -274,6 +274,8 @@ class TableView : public ScrollView {
   Button* deleteConfirmationButton() const { return deleteButton_ && deleteButton_->superview() ? deleteButton_.get() : nullptr; }
   // The delete button: the data source commits the deletion.
   bool tapDeleteConfirmationButton();
+  // Closes the delete button without deleting (a touch somewhere else on the screen).
+  void hideDeleteConfirmationButton() { hideDeleteConfirmation(); }
   // In editing mode, a row dragged by its reorder control from one place to another.
   bool moveRowByUser(const IndexPath& from, const IndexPath& to);
 

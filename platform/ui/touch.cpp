@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ui/table_view.h"
+
 namespace ui {
 
 TouchInjector::TouchInjector(View& root) : root_(root) {}
@@ -23,9 +25,27 @@ bool TouchInjector::recognizerTookTouch() const {
   return false;
 }
 
+namespace {
+
+// A row's delete button closes when a finger touches anything but the button.
+void closeDeleteButtonsAwayFrom(View& view, const View* touched) {
+  if (auto* table = dynamic_cast<TableView*>(&view); table && table->deleteConfirmationIndexPath()) {
+    const Button* button = table->deleteConfirmationButton();
+    const bool onButton = button && touched && (touched == button || touched->isDescendantOfView(button));
+    const bool onTable = touched && (touched == table || touched->isDescendantOfView(table));
+    // A touch on the table itself closes it there (the table's own first tap).
+    if (!onButton && !onTable) table->hideDeleteConfirmationButton();
+  }
+  auto subviews = view.subviews();
+  for (auto& sub : subviews) closeDeleteButtonsAwayFrom(*sub, touched);
+}
+
+}  // namespace
+
 View* TouchInjector::began(Point point) {
   if (touch_) cancelled();
   View* hit = root_.hitTest(point);
+  closeDeleteButtonsAwayFrom(root_, hit);
   if (!hit) return nullptr;
   hit_ = hit->weak_from_this().lock();
   Touch t;

@@ -358,6 +358,15 @@ TEST_F(TableViewTest, TheDeleteButtonIsOnTheRowAndATouchCommitsOrHidesIt) {
   const ui::Rect frame = t.deleteConfirmationButton()->convertRectToView(t.deleteConfirmationButton()->bounds(), screen->view().get());
   touch.tap(frame.center());
   EXPECT_THAT(screen->calls, ::testing::Contains("commit 1 b"));
+  // A touch outside the list closes the button too, and goes on to what it touched.
+  ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 1}));
+  auto outside = std::make_shared<ui::Button>(ui::Rect(0, 300, 100, 40));
+  int outsideTaps = 0;
+  outside->addTarget([&](ui::Control&) { ++outsideTaps; }, ui::kControlEventTouchUpInside);
+  screen->view()->addSubview(outside);
+  touch.tap(ui::Point(50, 320));
+  EXPECT_FALSE(t.deleteConfirmationIndexPath());
+  EXPECT_EQ(outsideTaps, 1);
   EXPECT_EQ(t.numberOfRowsInSection(1), 2);
   EXPECT_EQ(t.deleteConfirmationButton(), nullptr);
 }
