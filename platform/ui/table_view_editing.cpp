@@ -25,7 +25,7 @@ class RowSwipe : public PanGestureRecognizer {
     if (touches.empty() || table_.isEditing() || !table_.dataSource()) return fail();
     start_ = touches.front().locationInView(&table_);
     row_ = table_.indexPathForRowAtPoint(start_);
-    if (!row_) fail();
+    if (!row_ || pushedAside()) fail();
   }
 
   void touchesMoved(const TouchSet& touches) override {
@@ -46,6 +46,14 @@ class RowSwipe : public PanGestureRecognizer {
   }
 
  private:
+  // A list slid partly off the screen (a side menu open beside it) leaves the drag to what slid it.
+  bool pushedAside() const {
+    const View* root = &table_;
+    while (root->superview()) root = root->superview();
+    const Rect shown = table_.convertRectToView(table_.bounds(), nullptr);
+    return shown.minX() < -0.5 || shown.maxX() > root->bounds().width() + 0.5;
+  }
+
   TableView& table_;
   Point start_;
   std::optional<IndexPath> row_;
