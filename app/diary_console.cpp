@@ -31,6 +31,7 @@
 #include "platform/ui/image_library.h"
 #include "platform/ui/picker_view.h"
 #include "platform/ui/screen_render.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_input.h"
@@ -671,6 +672,18 @@ Step DiaryConsole::swipe(const Args& args) {
   auto shown = window();
   if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
   Point from = shown->bounds().center();
+  if (args.size() == 1 && direction->y != 0) {
+    // Up or down with nothing named: across the front-most list that scrolls, wherever it lies.
+    std::vector<ui::ScrollView*> lists;
+    collectOfType(*topLayer(*shown), lists);
+    for (auto it = lists.rbegin(); it != lists.rend(); ++it) {
+      if (!visibleInTree(**it) || !(*it)->canScrollVertically()) continue;
+      const Rect seen = (*it)->convertRectToView((*it)->bounds(), shown.get()).intersection(shown->bounds());
+      if (seen.height() < 40) continue;
+      from = seen.center();
+      break;
+    }
+  }
   if (args.size() > 1) {
     const std::string text = joined(args, 1);
     auto targets = screenTargets(*shown);

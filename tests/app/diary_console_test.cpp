@@ -252,6 +252,12 @@ TEST_F(DiaryConsoleTest, APersonScrollsTurnsAndDeletesByWhatTheyRead) {
   EXPECT_TRUE(console_.touchUp(graphics::Point(161, 341)).ok);
   EXPECT_EQ(screen_->picked.back(), 1);
 
+  // A swipe up or down with nothing named goes across the list, wherever it lies.
+  EXPECT_TRUE(run("swipe up").ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 120);
+  EXPECT_TRUE(run("swipe down").ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 0);
+
   // A finger drawn up the list scrolls it and opens nothing.
   EXPECT_TRUE(run("drag 160 400 160 300").ok);
   EXPECT_EQ(screen_->table->contentOffset().y, 100);
