@@ -229,7 +229,7 @@ bool fillSpare(crash_task_t task, std::uintptr_t header, std::uintptr_t nameAddr
 }  // namespace
 
 void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
-  constexpr std::size_t kEntries = 128;
+  constexpr std::size_t kEntries = 256;  // 6 KB of the signal stack; a process with more gets no removals marked
   sys::LoaderEntry entries[kEntries];
   bool complete = false;
   const int count = sys::readLoaderList(list->task, entries, kEntries, &complete);

@@ -23,6 +23,40 @@
 
 namespace crash {
 
+namespace {
+
+// Threads that crashed while the first report was being written, with the registers they crashed
+// with: the report walks each from its own crash site, rather than from inside its wait (or not at all,
+// when it could not be parked). A slot's state stays valid while its thread waits, which it does until
+// the report is finished.
+constexpr std::size_t kWaitingCrashes = 16;
+struct WaitingCrash {
+  std::atomic<sys::ThreadId> thread{0};  // -1 while being filled
+  const crash_async_thread_state* state = nullptr;
+};
+WaitingCrash gWaitingCrashes[kWaitingCrashes];
+
+void registerWaitingCrash(const crash_async_thread_state* state) noexcept {
+  if (!state) return;
+  const sys::ThreadId self = sys::threadSelf();
+  for (WaitingCrash& slot : gWaitingCrashes) {
+    sys::ThreadId expected = 0;
+    if (slot.thread.compare_exchange_strong(expected, -1, std::memory_order_acq_rel)) {
+      slot.state = state;
+      slot.thread.store(self, std::memory_order_release);
+      return;
+    }
+  }
+}
+
+const crash_async_thread_state* waitingCrashState(sys::ThreadId thread) noexcept {
+  for (const WaitingCrash& slot : gWaitingCrashes)
+    if (slot.thread.load(std::memory_order_acquire) == thread) return slot.state;
+  return nullptr;
+}
+
+}  // namespace
+
 // ---- Async file.
 
 void crash_async_file_init(crash_async_file* file, int fd, std::size_t limit) noexcept {
@@ -731,6 +765,8 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
     const auto& entry = parked.entries[i];
     if (entry.result == sys::ParkResult::kCaller) {
       if (state) addThread(entry.thread, ThreadSource{state, nullptr, 0});
+    } else if (const crash_async_thread_state* crashedHere = waitingCrashState(entry.thread)) {
+      addThread(entry.thread, ThreadSource{crashedHere, nullptr, 0});
     } else {
       addThread(entry.thread,
                 ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i});
@@ -845,6 +881,7 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
   if (!gReportWriter.compare_exchange_strong(first, self, std::memory_order_acq_rel)) {
     // A fault inside this thread's own write: the report cannot be finished.
     if (first == self && gReportDone.load(std::memory_order_acquire) == 0) return CRASH_EINTERNAL;
+    if (gReportDone.load(std::memory_order_acquire) == 0) registerWaitingCrash(state);
     waitForFirstReport();
     return static_cast<crash_error_t>(gReportResult.load(std::memory_order_relaxed));
   }

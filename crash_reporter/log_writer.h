@@ -181,8 +181,8 @@ void crash_log_writer_free(crash_log_writer* writer);
 //
 // The first crash wins. Only the first call in the process writes; a call from another thread (a second
 // thread crashing at the same time) touches no file and waits until the first report is finished (that
-// thread is meanwhile parked like any other) and returns its result; a later call returns that result at
-// once. A call on the thread that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once.
+// thread is meanwhile parked like any other, and listed with the stack of its own crash when it got
+// here in time) and returns its result; a later call returns that result at once. A call on the thread that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once.
 crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
                                       crash_thread_t crashed_thread, crash_async_image_list* images,
                                       const crash_log_signal_info* signal,

@@ -27,6 +27,15 @@ std::optional<std::string> SubValueList::handBack() const {
   return chosen_;
 }
 
+namespace {
+// A typed sub-value loses the spaces and tabs around it; a line break is part of what was typed.
+std::string trimBlanks(std::string_view typed) {
+  const auto first = typed.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(typed.substr(first, typed.find_last_not_of(" \t") - first + 1));
+}
+}  // namespace
+
 void SubValueList::search(std::string_view typed) {
   search_ = std::string(typed);
   shown_.clear();
@@ -36,7 +45,7 @@ void SubValueList::search(std::string_view typed) {
 }
 
 SubValueList::Outcome SubValueList::add(std::string_view typed) {
-  std::string value = text::trim(typed);
+  std::string value = trimBlanks(typed);
   if (value.empty()) return Outcome::kEmpty;
   if (std::find(values_.begin(), values_.end(), value) != values_.end()) return Outcome::kDuplicate;
   values_.insert(values_.begin(), value);
@@ -46,7 +55,7 @@ SubValueList::Outcome SubValueList::add(std::string_view typed) {
 }
 
 SubValueList::Outcome SubValueList::rename(std::string_view old, std::string_view typed) {
-  std::string value = text::trim(typed);
+  std::string value = trimBlanks(typed);
   if (value.empty()) return Outcome::kEmpty;
   auto it = std::find(values_.begin(), values_.end(), old);
   if (it == values_.end()) return Outcome::kUnknown;
@@ -333,7 +342,7 @@ void strValueEditController::viewDidLoad() {
 }
 
 void strValueEditController::back() {
-  textField_->setText(text::trim(textField_->text()));
+  textField_->setText(trimBlanks(textField_->text()));
   if (!strValueListCtrl) return;
   // Held here: the list screen pops this one, which may release it.
   auto self = shared_from_this();

@@ -19,25 +19,21 @@ TEST(CloudLog, PrintedLevelsCarryTheirNameInFrontAndLevelsBelowWarningPrintNothi
   CloudLogError("CloudSDK: unable to link; app isn't registered for correct URL scheme (%@)", "cloud-abc");
   CloudLogMessage(kCloudLogLevelFatal, "stop", {});
   CloudLogMessage(7, "level %d", {7});
+  // The caller's arguments fill only the caller's format: positions count from the caller's first
+  // argument, and text in an argument is not a format.
+  CloudLogError("%2$@ before %1$@", "first", "second");
+  CloudLogWarning("CloudSDK: error loading CloudConnectController - %@", "100% %@ done");
   EXPECT_EQ(log.messages(),
             (std::vector<std::string>{
                 "[WARNING] CloudSDK: error saving credentials (-25299)",
                 "[ERROR] CloudSDK: unable to link; app isn't registered for correct URL scheme (cloud-abc)",
                 "[FATAL] stop",
                 "[] level 7",
+                "[ERROR] second before first",
+                "[WARNING] CloudSDK: error loading CloudConnectController - 100% %@ done",
             }));
   EXPECT_EQ(CloudLogLevelName(1), "ANALYTICS");
   EXPECT_EQ(CloudLogLevelName(5), "");
-}
-
-TEST(CloudLog, TheCallersArgumentsFillOnlyTheCallersFormat) {
-  foundation::ScopedLogCapture log;
-  // Positions count from the caller's first argument, and text in an argument is not a format.
-  CloudLogError("%2$@ before %1$@", "first", "second");
-  CloudLogWarning("CloudSDK: error loading CloudConnectController - %@", "100% %@ done");
-  EXPECT_EQ(log.messages(), (std::vector<std::string>{
-                                "[ERROR] second before first",
-                                "[WARNING] CloudSDK: error loading CloudConnectController - 100% %@ done"}));
 }
 
 TEST(CloudLog, MayBeCalledFromAnyThread) {

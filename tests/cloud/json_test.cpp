@@ -262,15 +262,12 @@ TEST(JsonWriter, SortsKeysByUtf16Units) {
       "{\"\":8,\"B\":4,\"a\":6,\"ab\":5,\"b\":3,\"\xC3\xA9\":7,\"\xF0\x9F\x98\x80\":2,\"\xEF\xBC\xA1\":1}");
 }
 
-TEST(JsonWriter, EscapesOnlyControlsQuoteAndBackslash) {
+TEST(JsonWriter, ScalarsAndEscapesOfOnlyControlsQuoteAndBackslash) {
   EXPECT_EQ(fragment("say \"hi\"\\ a/b \b\t\n\f\r" + std::string(1, '\0') +
                      "\x01\x0B\x1F\x7F caf\xC3\xA9 \xF0\x9F\x98\x80"),
             "\"say \\\"hi\\\"\\\\ a/b \\b\\t\\n\\f\\r\\u0000\\u0001\\u000b\\u001f\x7F caf\xC3\xA9 "
             "\xF0\x9F\x98\x80\"");
   EXPECT_EQ(fragment(Dictionary{{"k\"ey\n", "v"}}), R"({"k\"ey\n":"v"})");
-}
-
-TEST(JsonWriter, Scalars) {
   EXPECT_EQ(
       fragment(Array{true, false, nullptr, Decimal::fromInteger(-42), *Decimal::parse("1.50e-3"),
                      *Decimal::parse("12E4"), std::numeric_limits<std::int64_t>::min(), 0.1, -2.5, 1e300}),

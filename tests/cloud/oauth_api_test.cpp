@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 #include "cloud/oauth_errors.h"
+#include "memory_oauth_keychain.h"
 #include "platform/files/app_home.h"
 #include "platform/ui/application.h"
 #include "support/cloud_server.h"
@@ -18,32 +18,7 @@ namespace {
 
 using foundation::Dictionary;
 
-// Items in memory, keyed by security domain, server and account.
-struct MemoryKeychain : OAuthKeychain {
-  std::map<std::string, std::string> items;
-  static std::string key(const Item& i) { return i.securityDomain + "|" + i.server + "|" + i.account; }
-  std::int32_t find(const Item& i, std::string* v) override {
-    auto it = items.find(key(i));
-    if (it == items.end()) return kItemNotFound;
-    if (v) *v = it->second;
-    return kSuccess;
-  }
-  std::int32_t add(const Item& i, std::string_view v) override {
-    return items.emplace(key(i), std::string(v)).second ? kSuccess : kDuplicateItem;
-  }
-  std::int32_t update(const Item& i, std::string_view v) override {
-    auto it = items.find(key(i));
-    if (it == items.end()) return kItemNotFound;
-    it->second = v;
-    return kSuccess;
-  }
-  std::int32_t remove(const Item& i) override { return items.erase(key(i)) ? kSuccess : kItemNotFound; }
-  bool holds(std::string_view account) const {
-    for (const auto& [k, v] : items)
-      if (k.ends_with("|" + std::string(account))) return true;
-    return false;
-  }
-};
+using MemoryKeychain = MemoryOAuthKeychain;
 
 class OAuthAPITest : public ::testing::Test {
  protected:

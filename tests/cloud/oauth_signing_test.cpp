@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <map>
 #include <regex>
 #include <tuple>
 
@@ -12,6 +11,7 @@
 #include "cloud/oauth_errors.h"
 #include "cloud/oauth_request.h"
 #include "cloud/oauth_signature.h"
+#include "memory_oauth_keychain.h"
 
 namespace cloud {
 namespace {
@@ -31,39 +31,7 @@ Dictionary appCredentials(std::string secret = "kd94hf93k423kf44") {
   return app("dpf43f3p2l4k3l03", std::move(secret), "PLAINTEXT");
 }
 
-// Internet-password items in memory; a test can make adding or removing answer a given status.
-class FakeKeychain : public OAuthKeychain {
- public:
-  using Key = std::tuple<std::string, std::string, std::string>;
-  static Key key(const Item& item) { return {item.securityDomain, item.server, item.account}; }
-
-  std::int32_t find(const Item& item, std::string* value) override {
-    ++calls;
-    auto it = items.find(key(item));
-    if (it == items.end()) return kItemNotFound;
-    *value = it->second;
-    return kSuccess;
-  }
-  std::int32_t add(const Item& item, std::string_view value) override {
-    ++calls;
-    if (addStatus != kSuccess) return addStatus;
-    return items.emplace(key(item), value).second ? kSuccess : kDuplicateItem;
-  }
-  std::int32_t update(const Item& item, std::string_view value) override {
-    ++calls, ++updates;
-    items[key(item)] = value;
-    return kSuccess;
-  }
-  std::int32_t remove(const Item& item) override {
-    ++calls;
-    if (removeStatus != kSuccess) return removeStatus;
-    return items.erase(key(item)) ? kSuccess : kItemNotFound;
-  }
-
-  std::map<Key, std::string> items;
-  std::int32_t addStatus = kSuccess, removeStatus = kSuccess;
-  int calls = 0, updates = 0;
-};
+using FakeKeychain = MemoryOAuthKeychain;
 
 TEST(OAuthCredentialStore, CopiesWhatItWasGivenAndMakesTheSigningKeyFromThePresentToken) {
   Dictionary given = appCredentials();

@@ -125,16 +125,14 @@ foundation::Bytes counting(std::size_t n) {
 
 std::string text(const foundation::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-TEST(OAuthBase64, EncodesTheStandardVectorsAndDecodesThemBack) {
+TEST(OAuthBase64, EncodesTheStandardVectorsBreakingLinesAndDecodesThemBack) {
   const std::pair<std::string, std::string> vectors[] = {
       {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
   for (const auto& [plain, encoded] : vectors) {
     EXPECT_EQ(OAuthBase64EncodeWithLineBreaks(foundation::Bytes(plain.begin(), plain.end())), encoded);
     EXPECT_EQ(text(*OAuthBase64Decode(encoded)), plain);
   }
-}
-
-TEST(OAuthBase64, BreaksLinesAfterEvery72Characters) {
+  // A line break after every 72 characters.
   EXPECT_EQ(OAuthBase64EncodeWithLineBreaks(counting(20)).size(), 28u);  // a digest: no break
   const std::string oneLine = OAuthBase64EncodeWithLineBreaks(counting(54));
   ASSERT_EQ(oneLine.size(), 74u);

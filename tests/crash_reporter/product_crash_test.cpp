@@ -4,6 +4,7 @@
 // reports are asked for from ordinary code. Each crash happens in a forked child whose report the
 // parent reads back from the reporter's own folder.
 #include <dlfcn.h>
+#include <pthread.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "crash_reporter/crash_child.h"
 #include "crash_reporter/crash_report.h"
 #include "crash_reporter/reporter.h"
+#include "platform/system/threads.h"
 #include "support/temp_dir.h"
 
 // Five calls deep under the test, in this executable. Plain C names, so a report names them as
@@ -43,6 +45,7 @@ extern "C" {
   product_crash_depth_2(target);
   __asm__ volatile("" ::: "memory");
 }
+[[gnu::noinline]] void product_crash_elsewhere(volatile int* target) { *target = 2; }
 }
 
 namespace crash {
@@ -136,6 +139,36 @@ TEST_P(SimultaneousCrashes, GiveExactlyOneCompleteReportEveryRound) {
     EXPECT_EQ(frames[0], "product_crash_depth_5") << round;
     EXPECT_EQ(frames[1], "product_crash_depth_4") << round;
   }
+}
+
+// A thread that crashes while the first report is written, and that cannot be parked (it blocks the
+// parking signal), waits without touching the report and is listed with the stack of its own crash.
+TEST(SimultaneousCrashes, ALaterCrashIsListedFromItsOwnCrashSite) {
+  testing_support::TempDir home;
+  const Crashed crashed = crashWithReporter(home.path(), [] {
+    std::atomic<bool> ready{false};
+    std::thread([&] {
+      sigset_t parking;
+      sigemptyset(&parking);
+      sigaddset(&parking, sys::threadParkingSignal());
+      pthread_sigmask(SIG_BLOCK, &parking, nullptr);
+      ready = true;
+      while (sys::parkingOwner() == 0) {
+      }
+      product_crash_elsewhere(kUnmapped);
+    }).detach();
+    while (!ready.load()) {
+    }
+    product_crash_depth_1(kUnmapped);
+  });
+  ASSERT_TRUE(endedBySegv(crashed.ended)) << crashed.ended;
+  ASSERT_TRUE(crashed.report.ok()) << crashed.report.error().description();
+  EXPECT_EQ(crashedFrames(*crashed.report).front(), "product_crash_depth_5");
+  int elsewhere = 0;
+  for (const auto& thread : crashed.report->threads())
+    elsewhere += !thread.crashed && !thread.stackFrames.empty() && thread.stackFrames[0].symbolInfo &&
+                 thread.stackFrames[0].symbolInfo->symbolName == "product_crash_elsewhere";
+  EXPECT_EQ(elsewhere, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, SimultaneousCrashes, testing::Values(2, 8),

@@ -23,10 +23,9 @@ TEST(SubValueListTest, AddTrimsBeforeTheEmptyAndDuplicateChecks) {
       {"", Outcome::kEmpty, {"Milk", "Juice"}},
       {"milk", Outcome::kDone, {"milk", "Milk", "Juice"}},
       {"  Pear ", Outcome::kDone, {"Pear", "Milk", "Juice"}},
-      // Line breaks (a pasted line) go with the blanks.
-      {"Milk\n", Outcome::kDuplicate, {"Milk", "Juice"}},
-      {"\r\n \n", Outcome::kEmpty, {"Milk", "Juice"}},
-      {"\nPear\u2028", Outcome::kDone, {"Pear", "Milk", "Juice"}},
+      // Only spaces and tabs are trimmed: a line break stays part of the word.
+      {"Milk\n", Outcome::kDone, {"Milk\n", "Milk", "Juice"}},
+      {" \tPear\n ", Outcome::kDone, {"Pear\n", "Milk", "Juice"}},
   };
   for (const auto& c : cases) {
     SubValueList list({"Milk", "Juice"}, "Juice");

@@ -64,10 +64,7 @@ TEST_F(NoteStatisticTest, BreastFeedingSidesSleepBackwardsAndFoodInCurrentUnit) 
   EXPECT_EQ(all[0], (TypeStatistic{"Breast Feeding", "2", {}, "15m", "5m", "10m"}));
   EXPECT_EQ(all[1], (TypeStatistic{"Sleep", "1", {}, "0m", {}, {}}));
   EXPECT_EQ(all[2].id, "Food");
-  EXPECT_EQ(
-      all[2].valWithMeasure,
-      helper().getCurrentNumValueStr(
-          "Food", static_cast<float>(static_cast<float>(app::convertOzToG(4)) + 100.0f), app::unit::kG));
+  EXPECT_EQ(all[2].valWithMeasure, "213.4 g");  // 4 oz is 113.4 g
   EXPECT_EQ(all[2].time, std::nullopt);
   EXPECT_EQ(all[3], (TypeStatistic{"Weight", "1", {}, {}, {}, {}}));  // no current unit: no value
 

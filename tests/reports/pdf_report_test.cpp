@@ -42,42 +42,11 @@ foundation::Bytes jpeg(int w, int h, std::uint8_t shade, int orientation = 0) {
   foundation::Bytes bytes = image.jpegData(0.8).value();
   if (orientation == 0) return bytes;
   // APP1: "Exif\0\0", a little-endian TIFF header and one IFD entry (0x0112, SHORT, 1, value).
-  const std::uint8_t exif[] = {0xFF,
-                               0xE1,
-                               0x00,
-                               0x22,
-                               'E',
-                               'x',
-                               'i',
-                               'f',
-                               0,
-                               0,
-                               'I',
-                               'I',
-                               42,
-                               0,
-                               8,
-                               0,
-                               0,
-                               0,
-                               1,
-                               0,
-                               0x12,
-                               0x01,
-                               3,
-                               0,
-                               1,
-                               0,
-                               0,
-                               0,
-                               static_cast<std::uint8_t>(orientation),
-                               0,
-                               0,
-                               0,
-                               0,
-                               0,
-                               0,
-                               0};
+  // clang-format off
+  const std::uint8_t exif[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                               1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<std::uint8_t>(orientation), 0,
+                               0, 0, 0, 0, 0, 0};
+  // clang-format on
   bytes.insert(bytes.begin() + 2, std::begin(exif), std::end(exif));
   return bytes;
 }

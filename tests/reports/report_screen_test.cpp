@@ -255,6 +255,15 @@ TEST_F(ReportScreenTest, DaysGetHeadingsWithoutABirthdayRowsTheirTextsAndTotals)
 }
 
 TEST_F(ReportScreenTest, WithoutTheBabyOrWithAnUnwritableFileTheScreenSaysSoAndEndsItsSpinner) {
+  // The job ended without a report: Start works again, no viewer opened, and an alert says why.
+  const auto expectEndedWith = [&](const char* title) {
+    EXPECT_EQ(screen_->reportState(), -1);
+    EXPECT_TRUE(screen_->startButton()->isEnabled());
+    EXPECT_EQ(viewer(), nullptr);
+    ASSERT_NE(ui::topAlert(), nullptr);
+    EXPECT_EQ(ui::topAlert()->title(), title);
+    ui::topAlert()->tapButton(0);
+  };
   addBaby("Anna");
   save();
   ASSERT_TRUE(files::writeAtomic(home_.tmp() / "report.pdf", "an old report").ok());
@@ -262,11 +271,7 @@ TEST_F(ReportScreenTest, WithoutTheBabyOrWithAnUnwritableFileTheScreenSaysSoAndE
   EXPECT_FALSE(fs::exists(home_.tmp() / "report.pdf"));
   screen_->startButton()->tap();
   loop_.runUntilIdle();
-  ASSERT_NE(ui::topAlert(), nullptr);
-  EXPECT_EQ(ui::topAlert()->title(), "No baby for the report");
-  EXPECT_EQ(screen_->reportState(), -1);
-  EXPECT_TRUE(screen_->startButton()->isEnabled());
-  ui::topAlert()->tapButton(0);
+  expectEndedWith("No baby for the report");
 
   // The baby goes while the job starts: the job fails, the spinner ends, no viewer opens.
   screen_.reset();
@@ -277,24 +282,15 @@ TEST_F(ReportScreenTest, WithoutTheBabyOrWithAnUnwritableFileTheScreenSaysSoAndE
   save();
   foundation::ScopedLogCapture log;
   build();
-  EXPECT_EQ(screen_->reportState(), -1);
   EXPECT_EQ(screen_->progressView()->alpha(), 0);
-  EXPECT_TRUE(screen_->startButton()->isEnabled());
-  EXPECT_EQ(viewer(), nullptr);
-  ASSERT_NE(ui::topAlert(), nullptr);
-  EXPECT_EQ(ui::topAlert()->title(), "No baby for the report");
-  ui::topAlert()->tapButton(0);
+  expectEndedWith("No baby for the report");
 
   // A folder in the report file's way: the file cannot be written, and the screen says so.
   addBaby("Anna");
   save();
   fs::create_directories(screen_->pdfPath() / "in the way");
   build();
-  EXPECT_EQ(screen_->reportState(), -1);
-  EXPECT_TRUE(screen_->startButton()->isEnabled());
-  EXPECT_EQ(viewer(), nullptr);
-  ASSERT_NE(ui::topAlert(), nullptr);
-  EXPECT_EQ(ui::topAlert()->title(), "The report could not be written");
+  expectEndedWith("The report could not be written");
 }
 
 TEST_F(ReportScreenTest, AClosedScreenGetsNoProgressAndNoViewer) {

@@ -21,7 +21,7 @@ TEST(Uuid, MakesDistinctRandomVersionFourUuidsInUpperCase) {
   EXPECT_FALSE(Uuid::random().isNil());
 }
 
-TEST(Uuid, ReadsTheTextFormInEitherCaseAndNothingElse) {
+TEST(Uuid, ReadsTheTextFormInEitherCaseAndNothingElseAndTheNilOneIsAllZero) {
   const Uuid::Bytes bytes{0xE6, 0x21, 0xE1, 0xF8, 0xC3, 0x6C, 0x49, 0x5A,
                           0x93, 0xFC, 0x0C, 0x24, 0x7A, 0x3E, 0x6E, 0x5F};
   for (const char* text : {"E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "e621e1f8-C36C-495a-93FC-0c247a3e6e5f"}) {
@@ -44,16 +44,14 @@ TEST(Uuid, ReadsTheTextFormInEitherCaseAndNothingElse) {
     EXPECT_FALSE(isValidUuid(bad)) << bad;
     EXPECT_FALSE(Uuid::parse(bad)) << bad;
   }
-}
-
-TEST(Uuid, NilUuidIsAllZero) {
+  // The nil UUID is all zero.
   EXPECT_TRUE(Uuid().isNil());
   EXPECT_EQ(Uuid().string(), "00000000-0000-0000-0000-000000000000");
   EXPECT_EQ(Uuid::parse("00000000-0000-0000-0000-000000000000"), Uuid());
-  Uuid::Bytes bytes{};
-  bytes[15] = 1;
-  EXPECT_EQ(Uuid(bytes).string(), "00000000-0000-0000-0000-000000000001");
-  EXPECT_FALSE(Uuid(bytes).isNil());
+  Uuid::Bytes one{};
+  one[15] = 1;
+  EXPECT_EQ(Uuid(one).string(), "00000000-0000-0000-0000-000000000001");
+  EXPECT_FALSE(Uuid(one).isNil());
 }
 
 }  // namespace

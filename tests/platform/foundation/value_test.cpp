@@ -51,7 +51,7 @@ TEST(Decimal, ConvertsAndOrders) {
   EXPECT_EQ(*Decimal::parse("1.0"), *Decimal::parse("1"));
 }
 
-TEST(Dictionary, KeepsInsertionOrderAndReplacesInPlace) {
+TEST(Dictionary, KeepsInsertionOrderReplacesInPlaceAndLooksUpThroughItsIndex) {
   Dictionary d{{"b", 1}, {"a", 2}};
   d.set("c", 3);
   d.set("b", "x");
@@ -61,10 +61,9 @@ TEST(Dictionary, KeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_TRUE(d.erase("a"));
   EXPECT_FALSE(d.erase("a"));
   EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "c"}));
-}
 
-TEST(Dictionary, LargeDictionaryLooksUpThroughItsIndexAfterCopiesAndErasures) {
-  Dictionary d;
+  // A large one looks up through its index, after copies and erasures too.
+  d = Dictionary();
   for (int i = 0; i < 100; ++i) d.set("k" + std::to_string(i), i);
   d.set("k5", "five");
   Dictionary copy = d;
@@ -128,7 +127,7 @@ TEST(Value, ConvertsNamesAndDescribesLikeThePlatform) {
   EXPECT_EQ(Value(Array{"a\"b\r"}).description(), "(\n    \"a\\\"b\\r\"\n)");
 }
 
-TEST(Error, DescribesItselfWithItsUnderlyingError) {
+TEST(Error, DescribesItselfWithItsUnderlyingErrorAndResultsHoldOneOrAValue) {
   auto inner = std::make_shared<Error>(Error::make("inner.domain", 3, "Inner failed"));
   const Error outer = Error::make("outer.domain", 7, "Outer failed", inner);
   EXPECT_EQ(outer.localizedDescription(), "Outer failed");
@@ -137,9 +136,8 @@ TEST(Error, DescribesItselfWithItsUnderlyingError) {
   EXPECT_EQ(Error("d", 4).localizedDescription(), "The operation couldn\u2019t be completed. (d error 4.)");
   EXPECT_EQ(outer, Error::make("outer.domain", 7, "Outer failed", inner));
   EXPECT_FALSE(outer == Error::make("outer.domain", 7, "Outer failed"));
-}
 
-TEST(Result, HoldsAValueOrAnError) {
+  // A result holds a value or an error.
   Result<int> good = 5;
   Result<int> bad = Error("d", 1);
   EXPECT_EQ(*good, 5);

@@ -327,7 +327,7 @@ TEST(CairoCanvasTest, PngOnDiskHasTheExpectedPixels) {
   }
 }
 
-TEST(CairoCanvasTest, UnantialiasedHalfPointLineCoversExactlyOnePixelRow) {
+TEST(CairoCanvasTest, HalfPointLineCoversOnePixelRowUnantialiasedAndHalfOfTwoAntialiased) {
   struct Case {
     double scale, y;
     int row;
@@ -343,9 +343,7 @@ TEST(CairoCanvasTest, UnantialiasedHalfPointLineCoversExactlyOnePixelRow) {
     for (int y = 0; y < image.pixelHeight(); ++y)
       EXPECT_EQ(image.pixel(7, y), y == c.row ? kGreyPixel : kWhite) << "row " << y;
   }
-}
-
-TEST(CairoCanvasTest, AntialiasedHairlineIsHalfCovered) {
+  // Antialiased, a half-point line on a row boundary half covers the two rows beside it.
   auto canvas = bitmap(Size(20, 20), 1, true);
   canvas->setLineWidth(0.5);
   canvas->setStrokeColor(Color::black());

@@ -155,11 +155,8 @@ TEST_F(BundleTest, LocalisedTextFallsBackToTheKey) {
   EXPECT_EQ(russian.localizedStringForKey("Sleep", "", "NoSuchTable"), "Sleep");
 }
 
-TEST_F(BundleTest, TablesAreReadOnceInAnyEncodingAndADamagedOneShowsKeys) {
-  const std::u16string text = u"\"Sleep\" = \"Сон\";";
-  Bytes bytes{0xFF, 0xFE};
-  for (char16_t unit : text) bytes.insert(bytes.end(), {std::uint8_t(unit & 0xFF), std::uint8_t(unit >> 8)});
-  writeFile(root() / "ru.lproj" / "Localizable.strings", bytes);
+// The encodings a table may come in are the table reader's own cases.
+TEST_F(BundleTest, TablesAreReadOnceAndADamagedOneShowsKeys) {
   runtime::Bundle bundle(root());
   EXPECT_EQ(bundle.localizedStringInLanguage("Sleep", "ru"), "Сон");
   fs::remove(root() / "ru.lproj" / "Localizable.strings");

@@ -21,8 +21,6 @@ TEST(Digest, MatchesThePublishedVectors) {
   EXPECT_EQ(hex(security::md5(Bytes{'a', 'b', 'c'})), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(hex(security::sha1("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   EXPECT_EQ(hex(security::sha1(Bytes(1000000, 'a'))), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
-  EXPECT_EQ(security::md5("abc")->size(), security::kMd5Length);
-  EXPECT_EQ(security::sha1("abc")->size(), security::kSha1Length);
   // Two lower-case digits per byte, leading zeros kept.
   EXPECT_EQ(security::toHex(Bytes{0x00, 0x0f, 0xa0, 0xff}), "000fa0ff");
 }
@@ -49,9 +47,8 @@ TEST(Base64, EncodesAndDecodesTheRfc4648VectorsAndFoldedLines) {
     EXPECT_EQ(text(*decoded), plain);
   }
   EXPECT_EQ(text(*security::base64Decode(" Zm9v\r\nYmE=\n")), "fooba");
-}
 
-TEST(Base64, BreaksAfterEveryFullLine) {
+  // Folded: a break after every full line.
   const std::pair<std::string, std::string> cases[] = {
       {"foobar", "Zm9v\r\nYmFy\r\n"}, {"fooba", "Zm9v\r\nYmE=\r\n"}, {"foob", "Zm9v\r\nYg==\r\n"}};
   for (const auto& [plain, encoded] : cases) EXPECT_EQ(security::base64Encode(plain, 4), encoded) << plain;
