@@ -168,7 +168,7 @@ TEST_F(RelayTest, ABadAnswerChangesNothingAndFreesTheNextExchange) {
   }
 }
 
-TEST_F(RelayTest, HostileResponseBytesAreRefusedBeforeAvroAllocates) {
+TEST_F(RelayTest, HostileResponseBytesAreRefusedBeforeAvroAllocatesAndHugeTtlsClamped) {
   TallyRelayResponse response;
   Bytes valid = testing_support::encodeConfigResponse({});
   ASSERT_TRUE(response.parseRelayResponse(valid));
@@ -205,23 +205,19 @@ TEST_F(RelayTest, HostileResponseBytesAreRefusedBeforeAvroAllocates) {
   Bytes large = valid;
   large.resize(kRelayMaxResponseBytes + 1);
   EXPECT_FALSE(response.parseRelayResponse(large));
-}
 
-TEST_F(RelayTest, HugeTtlsAreClampedBeforeTheyBecomeMilliseconds) {
-  TallyRelayResponse response;
-  struct Case {
-    std::int64_t ttl;
-    std::int64_t expected;
-  } cases[] = {{std::numeric_limits<std::int64_t>::max(), nowMillis() + kRelayMaxTtlSeconds * 1000},
-               {std::numeric_limits<std::int64_t>::min(), nowMillis()},
-               {-1, nowMillis()}};
-  for (const auto& c : cases) {
+  // Time to live in seconds, clamped before it becomes milliseconds.
+  for (const auto& [ttl, expected] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+           {std::numeric_limits<std::int64_t>::max(), nowMillis() + kRelayMaxTtlSeconds * 1000},
+           {std::numeric_limits<std::int64_t>::min(), nowMillis()},
+           {-1, nowMillis()}}) {
     ConfigResponseFields fields;
-    fields.refreshTtl = fields.expirationTtl = c.ttl;
+    fields.refreshTtl = fields.expirationTtl = ttl;
     auto content = response.parseRelayResponse(testing_support::encodeConfigResponse(fields));
-    ASSERT_TRUE(content) << c.ttl;
-    EXPECT_EQ(content->settings.nextRefreshTTL, c.expected) << c.ttl;
-    EXPECT_EQ(content->settings.expirationTTL, c.expected) << c.ttl;
+    ASSERT_TRUE(content) << ttl;
+    EXPECT_EQ(std::pair(content->settings.nextRefreshTTL, content->settings.expirationTTL),
+              std::pair(expected, expected))
+        << ttl;
   }
 }
 

@@ -153,25 +153,6 @@ TEST_F(TallyTest, TheDiarysLaunchSequenceStartsTheSessionWhenTheLaunchEnds) {
   EXPECT_EQ(recorder(), session);
 }
 
-TEST_F(TallyTest, ASecondStartChangesNothing) {
-  TallyUtil::setLogLevel(0);
-  {
-    foundation::ScopedLogCapture log;
-    Tally::startSession(kApiKey);
-    auto first = recorder();
-    Tally::startSession("ANOTHERKEY0000000000");
-    EXPECT_EQ(recorder(), first);
-    EXPECT_EQ(first->apiKey(), kApiKey);
-    EXPECT_TRUE(log.messages().empty());
-  }
-  TallyUtil::setLogLevel(1);
-  foundation::ScopedLogCapture log;
-  Tally::startSession(kApiKey);
-  EXPECT_EQ(log.messages(),
-            std::vector<std::string>{
-                "Tally: startSession has been called already. It should only be called once. Returning."});
-}
-
 TEST_F(TallyTest, TheStartIsLoggedBehindTheLogLevel) {
   TallyUtil::setLogLevel(2);
   Tally::setCrashReportingEnabled(true);
@@ -202,9 +183,38 @@ TEST_F(TallyTest, TheStartIsLoggedBehindTheLogLevel) {
   ASSERT_NE(reporter, nullptr);
   EXPECT_EQ(reporter->crashReportDirectory().string().rfind(home_.path().string(), 0), 0u);
   EXPECT_EQ(Tally::getTallyAgentVersion(), "Tally_iOS_155_6.7.0");
+
+  // A second start changes nothing, and says so from level 1 on.
+  auto first = recorder();
+  TallyUtil::setLogLevel(0);
+  {
+    foundation::ScopedLogCapture quiet;
+    Tally::startSession("ANOTHERKEY0000000000");
+    EXPECT_TRUE(quiet.messages().empty());
+  }
+  TallyUtil::setLogLevel(1);
+  foundation::ScopedLogCapture again;
+  Tally::startSession(kApiKey);
+  EXPECT_EQ(recorder(), first);
+  EXPECT_EQ(first->apiKey(), kApiKey);
+  EXPECT_EQ(again.messages(),
+            std::vector<std::string>{
+                "Tally: startSession has been called already. It should only be called once. Returning."});
 }
 
-TEST_F(TallyTest, TheAppVersionCanOnlyBeSetBeforeTheFirstSession) {
+TEST_F(TallyTest, TheAppVersionStartsAsTheBundleVersionAndCanOnlyBeSetBeforeTheFirstSession) {
+  testing_support::TempDir dir;
+  ASSERT_TRUE(
+      files::writeAtomic(dir / "Info.plist", std::string_view("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                                              "<plist version=\"1.0\"><dict>"
+                                                              "<key>CFBundleVersion</key><string>117</string>"
+                                                              "</dict></plist>\n"))
+          .ok());
+  auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(dir.path()));
+  TallyGlobalVariableStorage::cleanup();
+  EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "117");
+  runtime::Bundle::setMain(previous);
+
   TallyUtil::setLogLevel(2);
   {
     foundation::ScopedLogCapture log;
@@ -218,20 +228,6 @@ TEST_F(TallyTest, TheAppVersionCanOnlyBeSetBeforeTheFirstSession) {
   EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "1.4");
   EXPECT_EQ(log.messages(),
             std::vector<std::string>{"Tally: Please call setAppVersion before startSession."});
-}
-
-TEST_F(TallyTest, TheAppVersionStartsAsTheBundleVersion) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(
-      files::writeAtomic(dir / "Info.plist", std::string_view("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                                              "<plist version=\"1.0\"><dict>"
-                                                              "<key>CFBundleVersion</key><string>117</string>"
-                                                              "</dict></plist>\n"))
-          .ok());
-  auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(dir.path()));
-  TallyGlobalVariableStorage::cleanup();
-  EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "117");
-  runtime::Bundle::setMain(previous);
 }
 
 TEST_F(TallyTest, UserIdAndCrashReportingReachTheSessionWhenever) {
@@ -287,7 +283,8 @@ TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStart
 }
 
 // A continue interval whose milliseconds pass 2^31 still resumes: nothing is counted in 32 bits.
-TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflow) {
+// Background sessions are not paused on resign.
+TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflowAndBackgroundSessionsAreNotPaused) {
   auto& app = ui::Application::shared();
   app.launch();
   Tally::startSession(kApiKey);
@@ -299,15 +296,9 @@ TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflow) {
   app.enterForeground();
   EXPECT_EQ(recorder(), first);
   EXPECT_EQ(first->resumeCount(), 1);
-}
-
-TEST_F(TallyTest, BackgroundSessionsAreNotPausedOnResign) {
-  auto& app = ui::Application::shared();
-  app.launch();
-  Tally::startSession(kApiKey);
   TallyGlobalVariableStorage::sharedInstance()->setBackgroundSessionEnabled(true);
   app.enterBackground();
-  EXPECT_EQ(recorder()->pauseCount(), 0);
+  EXPECT_EQ(first->pauseCount(), 1);
 }
 
 TEST_F(TallyTest, AfterShutdownTheApplicationIsNoLongerFollowed) {
