@@ -5,6 +5,7 @@
 #include "analytics/auto_increment.h"
 #include "analytics/tally_event.h"
 #include "analytics/tally_util.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -13,17 +14,9 @@ using foundation::Bytes;
 using foundation::Date;
 using foundation::Dictionary;
 
-class EventsTest : public ::testing::Test {
+class EventsTest : public SdkFixture {
  protected:
-  EventsTest() {
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyAutoIncrement::instance()->resetAll();
-  }
-  ~EventsTest() override {
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setLogLevel(1);
-  }
+  EventsTest() { TallyAutoIncrement::instance()->resetAll(); }
 
   static Dictionary params(int n) {
     Dictionary d;
@@ -31,7 +24,6 @@ class EventsTest : public ::testing::Test {
     return d;
   }
 
-  foundation::ManualClock clock_{Date{600000000}};
   TallySessionEvents events_;
 };
 

@@ -14,7 +14,7 @@
 #include "platform/plist/keyed_archive.h"
 #include "platform/runtime/run_loop.h"
 #include "support/analytics_collector.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -28,13 +28,9 @@ using testing_support::ConfigTemplateFields;
 
 constexpr double kNow = 600000000;  // 2020-01-05, seconds since 2001
 
-class RelayTest : public ::testing::Test {
+class RelayTest : public SdkFixture {
  protected:
   RelayTest() : scope_(loop_) {
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyGlobalVariableStorage::cleanup();
     storage()->setApiKey("ZK4PW8RX");
     TallyNetworkUtil::setConfigServerUrl(collector_.configUrl());
   }
@@ -42,15 +38,8 @@ class RelayTest : public ::testing::Test {
     TallyRelayEventController::cleanup();
     loop_.runUntilIdle();
     TallyNetworkUtil::reset();
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
   }
 
-  static std::shared_ptr<TallyGlobalVariableStorage> storage() {
-    return TallyGlobalVariableStorage::sharedInstance();
-  }
   static std::int64_t nowMillis() { return static_cast<std::int64_t>(foundation::Date{kNow}.unix()) * 1000; }
 
   // Runs one exchange to its end.
@@ -70,8 +59,6 @@ class RelayTest : public ::testing::Test {
     return t;
   }
 
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{foundation::Date{kNow}};
   runtime::RunLoop loop_{clock_};
   runtime::ScopedMainRunLoop scope_;
   AnalyticsCollector collector_;

@@ -8,7 +8,7 @@
 #include "analytics/session_report.h"
 #include "analytics/tally_util.h"
 #include "support/analytics_collector.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -20,25 +20,13 @@ using P = TallyProtocolData;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-class ReportFormatTest : public ::testing::Test {
+class ReportFormatTest : public SdkFixture {
  protected:
   ReportFormatTest() {
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setLogLevel(0);
-    TallyGlobalVariableStorage::cleanup();
-    TallyGlobalVariableStorage::sharedInstance()->setApiKey("ZK4PW8RX");
+    clock_.set(Date{600000000.25});
+    storage()->setApiKey("ZK4PW8RX");
     TallyAutoIncrement::instance()->resetAll();
   }
-  ~ReportFormatTest() override {
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setLogLevel(1);
-  }
-
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{Date{600000000.25}};
 };
 
 TEST_F(ReportFormatTest, StringsAreCutOnCodePointsBeforeTheirLengthIsTaken) {

@@ -42,6 +42,29 @@ inline std::shared_ptr<runtime::Bundle> installMainBundle(const testing_support:
   return earlier ? earlier : previous;
 }
 
+// The SDK in a data root of its own, on a manual clock, logging quietly, with fresh settings.
+class SdkFixture : public ::testing::Test {
+ protected:
+  SdkFixture() {
+    TallyUtil::setHome(files::AppHome(home_.path()));
+    TallyUtil::setClock(&clock_);
+    TallyUtil::setLogLevel(0);
+    TallyGlobalVariableStorage::cleanup();
+  }
+  ~SdkFixture() override {
+    TallyGlobalVariableStorage::cleanup();
+    TallyUtil::setClock(nullptr);
+    TallyUtil::setHome(std::nullopt);
+    TallyUtil::setLogLevel(1);
+  }
+  static std::shared_ptr<TallyGlobalVariableStorage> storage() {
+    return TallyGlobalVariableStorage::sharedInstance();
+  }
+
+  testing_support::TempDir home_;
+  foundation::ManualClock clock_{foundation::Date{600000000}};
+};
+
 class SessionFixture : public ::testing::Test {
  protected:
   SessionFixture() : scope_(loop_) {

@@ -199,22 +199,6 @@ TEST_F(SessionTest, ATerminationSignalEndsTheSessionFirst) {
   ::unsetenv("SESSION_TEST_PARENT_HOME");
 }
 
-// The event calls answer from the counts on the caller's thread; the event is queued all the same and
-// the session applies its own rules (a name it already counts is counted and logged again).
-TEST_F(SessionTest, StatusTwoOnceAHundredNamesAreCountedWhileTheEventIsStillRecorded) {
-  start();
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(Tally::logEvent("name" + std::to_string(i)), kTallyEventRecorded);
-  TallyImpl::instance()->flush();
-  EXPECT_EQ(Tally::logEvent("name5"), kTallyEventUniqueCountExceeded);
-  EXPECT_EQ(Tally::logEvent("name100"), kTallyEventUniqueCountExceeded);
-  TallyImpl::instance()->flush();
-  TallyImpl::instance()->queue().sync([&] {
-    const auto& events = current()->report().events;
-    EXPECT_EQ(events.eventCounts.size(), 100u);
-    EXPECT_EQ(events.eventLog.size(), 101u);
-  });
-}
-
 // Restored from its archive, a session logs events or not as the settings say; an archive of another
 // version is not restored.
 TEST_F(SessionTest, ARestoredSessionTakesItsSwitchesFromTheSettingsAndOnlyItsOwnVersion) {

@@ -13,7 +13,7 @@
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/run_loop.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -22,23 +22,11 @@ namespace fs = std::filesystem;
 using foundation::Dictionary;
 using foundation::Value;
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public SdkFixture {
  protected:
-  SettingsTest() {
-    TallyUtil::setHome(files::AppHome(dir_.path()));
-    TallyGlobalVariableStorage::cleanup();
-  }
-  ~SettingsTest() override {
-    TallyGlobalVariableStorage::cleanup();
-    TallyFileCache::cleanup();
-    TallyUtil::setHome(std::nullopt);
-  }
-  static std::shared_ptr<TallyGlobalVariableStorage> settings() {
-    return TallyGlobalVariableStorage::sharedInstance();
-  }
-  fs::path sdkFolder() const { return dir_.path() / "Library" / "Application Support" / "TallyFiles"; }
-
-  testing_support::TempDir dir_;
+  ~SettingsTest() override { TallyFileCache::cleanup(); }
+  static std::shared_ptr<TallyGlobalVariableStorage> settings() { return storage(); }
+  fs::path sdkFolder() const { return home_.path() / "Library" / "Application Support" / "TallyFiles"; }
 };
 
 Dictionary numbered(std::string_view prefix, int count) {
