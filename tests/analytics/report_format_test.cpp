@@ -29,7 +29,7 @@ class ReportFormatTest : public SdkFixture {
   }
 };
 
-TEST_F(ReportFormatTest, StringsAreCutOnCodePointsBeforeTheirLengthIsTaken) {
+TEST_F(ReportFormatTest, StringsAreCutOnCodePointsAndReadersNeverLookPastTheData) {
   struct Case {
     std::string text;
     size_t length;
@@ -56,9 +56,8 @@ TEST_F(ReportFormatTest, StringsAreCutOnCodePointsBeforeTheirLengthIsTaken) {
   Bytes none;
   P::appendString(std::nullopt, none);
   EXPECT_EQ(none, (Bytes{0, 0}));
-}
 
-TEST_F(ReportFormatTest, ReadersNeverLookPastTheData) {
+  // Readers never look past the data.
   Bytes data{0x80, 0x01, 0x02};
   EXPECT_EQ(*P::getInt16FromData(data, 0), -32767);
   EXPECT_FALSE(P::getInt16FromData(data, 2).ok());

@@ -146,6 +146,11 @@ TEST_F(TallyTest, TheDiarysLaunchSequenceStartsTheSessionWhenTheLaunchEnds) {
   EXPECT_EQ(settings->appVersion(), "1.4");
   EXPECT_EQ(settings->apiKey(), kApiKey);
   EXPECT_EQ(settings->appApplicationState(), 0);
+  // Set after the start, they still reach the session.
+  Tally::setUserID("after");
+  Tally::setCrashReportingEnabled(true);
+  EXPECT_EQ(std::tuple(session->userID(), session->crashReportingEnabled()), std::tuple("after", true));
+  EXPECT_EQ(settings->userID(), "after");
 
   // A second launch notification does not start a second session.
   ui::Application::shared().reset();
@@ -228,19 +233,6 @@ TEST_F(TallyTest, TheAppVersionStartsAsTheBundleVersionAndCanOnlyBeSetBeforeTheF
   EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "1.4");
   EXPECT_EQ(log.messages(),
             std::vector<std::string>{"Tally: Please call setAppVersion before startSession."});
-}
-
-TEST_F(TallyTest, UserIdAndCrashReportingReachTheSessionWhenever) {
-  Tally::setUserID("before");
-  Tally::startSession(kApiKey);
-  auto session = recorder();
-  EXPECT_EQ(session->userID(), "before");
-  EXPECT_EQ(session->crashReportingEnabled(), false);
-  Tally::setUserID("after");
-  Tally::setCrashReportingEnabled(true);
-  EXPECT_EQ(session->userID(), "after");
-  EXPECT_EQ(session->crashReportingEnabled(), true);
-  EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->userID(), "after");
 }
 
 TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStartsAnew) {
