@@ -57,7 +57,7 @@ std::vector<std::uint64_t> walk(const crash_async_thread_state& state, crash_fra
   return pcs;
 }
 
-TEST(ThreadState, RegisterNamesFollowEachProcessorsTable) {
+TEST(ThreadState, RegisterNamesFollowEachProcessorsTableAndUnknownOnesAreRefused) {
   struct Case {
     std::int32_t cpu;
     std::size_t count;
@@ -80,9 +80,8 @@ TEST(ThreadState, RegisterNamesFollowEachProcessorsTable) {
     EXPECT_STREQ(crash_async_thread_state_get_reg_name(&state, c.index), c.name) << c.cpu << " " << c.index;
     EXPECT_EQ(state.stack_direction, CRASH_STACK_DIRECTION_DOWN);
   }
-}
 
-TEST(ThreadState, UnknownProcessorsAndIndicesAreRefusedWithoutEndingTheProcess) {
+  // Unknown processors and indices are refused without ending the process.
   crash_async_thread_state state;
   EXPECT_EQ(crash_async_thread_state_init(&state, 18), CRASH_ENOTSUP);
   EXPECT_EQ(crash_async_thread_state_get_reg_count(&state), 0u);
@@ -142,12 +141,6 @@ TEST(ThreadState, DwarfNumbersMapBothWays) {
   crash_async_thread_state_init(&arm64, CRASH_CPU_TYPE_ARM64);
   std::uint64_t dwarf;
   EXPECT_FALSE(crash_async_thread_state_map_reg_to_dwarf(&arm64, 0, &dwarf));  // the pc has no number
-}
-
-TEST(FrameErrors, CodesPastTheTableAreUnhandled) {
-  EXPECT_STREQ(crash_frame_strerror(CRASH_FRAME_EBADFRAME), "Corrupted frame");
-  EXPECT_STREQ(crash_frame_strerror(7), "Invalid register");
-  for (int code : {8, -1}) EXPECT_STREQ(crash_frame_strerror(code), "Unhandled error code");
 }
 
 // A stack of 64-bit words: each frame record is {caller's frame pointer, return address}.
