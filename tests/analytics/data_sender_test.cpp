@@ -140,7 +140,7 @@ TEST_F(DataSenderTest, ABrokenReplyKeepsTheBlocksAndTheNextSuccessResendsThem) {
   EXPECT_EQ(queued(), 0u);
 }
 
-TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReply) {
+TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReplyButNotAChangeOfKey) {
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(sender_->runningTaskCount(), 1u);
   start();  // the upload never started: the process ended first
@@ -152,6 +152,15 @@ TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReply) {
   start();
   EXPECT_EQ(queued(), 0u);
   EXPECT_TRUE(sender_->everSentReportSuccessfully());
+
+  // Blocks of another key are dropped at start-up.
+  sender_->storeData(block("old"));
+  auto file = *TallyUtil::filePathDirectory() /
+              sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey())[0]->identifier;
+  storage()->setApiKey("OTHERKEY");
+  start();
+  EXPECT_TRUE(sender_->dataIndex().indexMap.empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(DataSenderTest, RetransmissionGroupsBySizeAndDropsBlocksWhoseFilesAreGone) {
@@ -214,16 +223,6 @@ TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
     EXPECT_EQ(std::filesystem::file_size(outside), 4u) << garbage;
   }
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 2}}));
-}
-
-TEST_F(DataSenderTest, BlocksOfAnotherKeyAreDroppedAtStartUp) {
-  sender_->storeData(block("old"));
-  auto file = *TallyUtil::filePathDirectory() /
-              sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey())[0]->identifier;
-  TallyGlobalVariableStorage::sharedInstance()->setApiKey("OTHERKEY");
-  start();
-  EXPECT_TRUE(sender_->dataIndex().indexMap.empty());
-  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 }  // namespace

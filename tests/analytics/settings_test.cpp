@@ -35,7 +35,7 @@ Dictionary numbered(std::string_view prefix, int count) {
   return d;
 }
 
-TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNext) {
+TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNextAndDamagedOnesReplaced) {
   EXPECT_EQ(settings()->persistentMap(TallyPersistentMap::kGlobals), std::nullopt);
   settings()->setApiKey(" ZK4P W8RX ");
   EXPECT_EQ(settings()->apiKey(), "ZK4PW8RX");
@@ -65,9 +65,8 @@ TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNext) {
 
   TallyGlobalVariableStorage::cleanup();
   EXPECT_EQ(settings()->getPersistentFilePath("tallyPropertiesData"), std::nullopt);  // no key yet
-}
 
-TEST_F(SettingsTest, ADamagedMapStartsEmptyAndIsReplaced) {
+  // A damaged map starts empty and is replaced.
   settings()->setApiKey("KEY");
   fs::path globals = *settings()->persistentGlobalsFilePath();
   ASSERT_TRUE(files::writeAtomic(globals, std::string_view("not an archive")));
