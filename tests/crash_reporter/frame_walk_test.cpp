@@ -305,7 +305,7 @@ struct FrameNames {
   std::string str() const { return std::string(text, length); }
 };
 
-TEST(ImageList, ListsLoadedImagesWithTheirBuildIdSpanAndDynamicSymbols) {
+TEST(ImageList, ListsLoadedImagesWithTheirBuildIdSpanAndDynamicSymbolsAndNoHeaderThatIsNone) {
   crash_async_image_list list;
   crash_async_image_list_init(&list, self);
   crash_async_image_list_sync(&list);
@@ -334,24 +334,21 @@ TEST(ImageList, ListsLoadedImagesWithTheirBuildIdSpanAndDynamicSymbols) {
   ASSERT_NE(program, nullptr);
   EXPECT_EQ(program->name, crash_async_image_list_next(&list, nullptr)->value.name);
   crash_async_image_list_set_reading(&list, false);
-  crash_async_image_list_free(&list);
-}
 
-TEST(ImageList, HeadersThatAreNoImageAreNotListed) {
-  crash_async_image_list list;
-  crash_async_image_list_init(&list, self);
+  // Headers that are no image are not listed.
+  crash_async_image_list empty;
+  crash_async_image_list_init(&empty, self);
   static const char notAnImage[64] = "#!/bin/sh\n";
-  char brokenElf[64] =
-      "\x7f"
-      "ELF";  // right magic, nothing else
-  EXPECT_EQ(crash_async_image_list_append(&list, reinterpret_cast<std::uintptr_t>(notAnImage), "text"),
+  char brokenElf[64] = "\x7f" "ELF";  // right magic, nothing else
+  EXPECT_EQ(crash_async_image_list_append(&empty, reinterpret_cast<std::uintptr_t>(notAnImage), "text"),
             CRASH_EINVAL);
-  EXPECT_EQ(crash_async_image_list_append(&list, reinterpret_cast<std::uintptr_t>(brokenElf), "elf"),
+  EXPECT_EQ(crash_async_image_list_append(&empty, reinterpret_cast<std::uintptr_t>(brokenElf), "elf"),
             CRASH_EINVAL);
-  EXPECT_EQ(crash_async_image_list_append(&list, 16, "nothing"), CRASH_EINTERNAL);
-  crash_async_image_list_set_reading(&list, true);
-  EXPECT_EQ(crash_async_image_list_next(&list, nullptr), nullptr);
-  crash_async_image_list_set_reading(&list, false);
+  EXPECT_EQ(crash_async_image_list_append(&empty, 16, "nothing"), CRASH_EINTERNAL);
+  crash_async_image_list_set_reading(&empty, true);
+  EXPECT_EQ(crash_async_image_list_next(&empty, nullptr), nullptr);
+  crash_async_image_list_set_reading(&empty, false);
+  crash_async_image_list_free(&empty);
   crash_async_image_list_free(&list);
 }
 
