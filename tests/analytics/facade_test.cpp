@@ -88,7 +88,8 @@ TEST_F(FacadeTest, IdsStartAtOneInEverySessionAndErrorsCarryALiveReportOnlyWithC
     for (std::uint16_t i = 0; i < 2; ++i) {
       const auto& error = session.errors[i];
       EXPECT_EQ(error.id, i + 1);
-      EXPECT_EQ(error.report && !error.report->empty(), error.errorString.starts_with("on")) << error.errorString;
+      EXPECT_EQ(error.report && !error.report->empty(), error.errorString.starts_with("on"))
+          << error.errorString;
     }
   }
   EXPECT_EQ(withEvents, 2);

@@ -339,7 +339,7 @@ TEST(ImageList, ListsLoadedImagesWithTheirBuildIdSpanAndDynamicSymbolsAndNoHeade
   crash_async_image_list empty;
   crash_async_image_list_init(&empty, self);
   static const char notAnImage[64] = "#!/bin/sh\n";
-  char brokenElf[64] = "\x7f" "ELF";  // right magic, nothing else
+  char brokenElf[64] = {0x7f, 'E', 'L', 'F'};  // right magic, nothing else
   EXPECT_EQ(crash_async_image_list_append(&empty, reinterpret_cast<std::uintptr_t>(notAnImage), "text"),
             CRASH_EINVAL);
   EXPECT_EQ(crash_async_image_list_append(&empty, reinterpret_cast<std::uintptr_t>(brokenElf), "elf"),
