@@ -129,7 +129,11 @@ TEST_F(TallyTest, TheDiarysLaunchSequenceStartsTheSessionWhenTheLaunchEnds) {
     TallyEventRecordStatus statusDuringLaunch = kTallyEventFailed;
   } delegate;
   ui::Application::shared().setDelegate(&delegate);
-  ASSERT_TRUE(ui::Application::shared().launch());
+  {
+    foundation::ScopedLogCapture quiet;  // at level 0 the start logs nothing
+    ASSERT_TRUE(ui::Application::shared().launch());
+    EXPECT_EQ(quiet.messages(), std::vector<std::string>{});
+  }
 
   EXPECT_FALSE(delegate.sessionDuringLaunch);
   EXPECT_EQ(delegate.statusDuringLaunch, kTallyEventLoggingDelayed);
