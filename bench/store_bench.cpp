@@ -9,10 +9,12 @@
 #include <stdlib.h>
 
 #include <cmath>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,15 +43,34 @@ void reportRatio(benchmark::State& state, const std::string& work, const Stopwat
   state.counters["vs_sqlite"] = watch.fastest() / it->second;
 }
 
+// The folders made so far and not yet removed, so that an interrupted run removes them too.
+std::set<std::string>& liveFolders() {
+  static std::set<std::string> folders;
+  return folders;
+}
+extern "C" void removeFoldersOnSignal(int signal) {
+  std::error_code ignored;
+  for (const auto& folder : liveFolders()) std::filesystem::remove_all(folder, ignored);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
 class TempFolder {
  public:
   TempFolder() {
+    static const bool handled = [] {
+      for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeFoldersOnSignal);
+      return true;
+    }();
+    (void)handled;
     std::string pattern = (std::filesystem::temp_directory_path() / "diary-bench-XXXXXX").string();
     if (mkdtemp(pattern.data())) path_ = pattern;
+    liveFolders().insert(path_.string());
   }
   ~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    liveFolders().erase(path_.string());
   }
   const std::filesystem::path& path() const { return path_; }
 

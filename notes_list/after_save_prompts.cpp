@@ -130,8 +130,10 @@ void AfterSavePrompts::alertViewClickedButtonAtIndex(ui::AlertView& alert, int b
       show(kBugsOrSuggestion, "OK", {});
       if (services_.sendFeedbackMail) services_.sendFeedbackMail();
     }
+  } else {
+    // A notice ("About Errors", "BugsOrSuggestion") ends the countdown: the next save asks.
+    storeRecord(rated, 0);
   }
-  // The notices only inform: their "OK" keeps the countdown the chain has set.
 }
 
 }  // namespace notes_list

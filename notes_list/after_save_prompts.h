@@ -12,7 +12,8 @@
 //                                                          No  -> asked again after 50 saves
 //                            No  -> "Feedback text"        Yes -> "BugsOrSuggestion" + feedback mail
 //                                   (asked again after 300 saves)  No -> nothing more
-// Dismissing a notice ("About Errors", "BugsOrSuggestion") leaves the countdown as it is.
+// Dismissing a notice ("About Errors", "BugsOrSuggestion") sets the countdown to 0, keeping the
+// rated flag: the next save of 50 notes or more asks again.
 //
 // Files that cannot be read count as absent; failed writes are logged and the prompts go on.
 // Main thread only.

@@ -80,6 +80,17 @@ void handSaves(List& list, const std::shared_ptr<app::localSaves>& saves) {
 
 MainScreenServices MainScreenServices::fromApplication() {
   MainScreenServices services;
+  // The storyboard makes the first screen before the launch installs the helpers' environment, so
+  // a helper copied now would have no store for good (no units, no value rows): this one asks the
+  // application delegate for its context at each use.
+  app::NoteEditHelper::Environment helper;
+  helper.context = []() -> std::shared_ptr<store::Context> {
+    auto* delegate = app::AppDelegate::shared();
+    return delegate ? delegate->managedObjectContext() : nullptr;
+  };
+  auto* launching = app::AppDelegate::shared();
+  helper.library = launching ? launching->home().library() : files::AppHome::fromEnvironment().library();
+  services.neh = app::NoteEditHelper(std::move(helper));
   services.chooser = navigation::ChooserServices::fromApplication();
   const auto editor = note_editor::EditorServices::fromApplication();
   services.saves = editor.saves;
@@ -156,6 +167,12 @@ void MainScreen::viewDidAppear(bool animated) {
   if (noUserBlockLayer_) noUserBlockLayer_->setHidden(true);
   if (services_.setScreenShotState) services_.setScreenShotState(2);
   if (services_.startScreenshots) services_.startScreenshots(*this);
+}
+
+void MainScreen::layerOverlays() {
+  // Until the units are chosen no tap may reach the strip, the switch or a button.
+  if (fstLaunchView()) view()->bringSubviewToFront(fstLaunchView().get());
+  if (noUserBlockLayer_) view()->bringSubviewToFront(noUserBlockLayer_.get());
 }
 
 ui::ModalPresentationStyle MainScreen::openStyle() const {
@@ -334,6 +351,7 @@ void MainScreen::noteViewChildFilter(ui::ViewController& child) {
     if (withSubtypes) chosen.subTypes = std::move(subTypes);
     setFilter(std::move(chosen));
     setupFetchedResultsController();
+    scrollToFirstDay();
   }
   dismissViewControllerAnimated(true);
 }

@@ -150,6 +150,10 @@ class MainScreen : public noteTableController_Base {
   // the screen no longer asks for it.
   void presentLanguageScreen(bool barHidden);
 
+  // The first-run overlay over every control of the screen, and only the block layer above it;
+  // each device's screen calls it once its own controls are in place.
+  void layerOverlays();
+
   // Before opening a screen over the list (the tablet closes its popover).
   virtual void closePopover() {}
   // Shows the badges in the device's pictures.

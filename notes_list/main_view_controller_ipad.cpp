@@ -84,7 +84,7 @@ void mainViewController_iPad::viewDidLoad() {
     if (!currentBabyName() && !presentedViewController()) askForBabyInPopover();
   });
   noUserBlockLayer_->addGestureRecognizer(tap);
-  view()->bringSubviewToFront(noUserBlockLayer_.get());
+  layerOverlays();
   // 2. No baby yet.
   babyNameLable_->setText("");
   daysLable_->setText("");

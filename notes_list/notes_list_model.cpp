@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/model.h"
 #include "notes_list/note_predicates.h"
 #include "platform/foundation/log.h"
 
@@ -12,10 +13,26 @@ NotesListModel::NotesListModel(app::NoteEditHelper neh, entriesStatisticHelper::
     : neh_(std::move(neh)),
       services_(std::move(services)),
       saves_(std::move(saves)),
-      calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()),
-      headerFormatter_(foundation::DateFormatter::withStyles(
-          foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None,
-          foundation::Locale::current(), calendar_.timeZone())) {}
+      calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()) {}
+
+const foundation::DateFormatter& NotesListModel::headerFormatter() const {
+  const std::string language =
+      (services_.language ? services_.language() : app::InterfaceText::current()).language();
+  if (!headerFormatter_ || headerLanguage_ != language) {
+    // The interface language with the host's region: Russian texts keep a day-month order where
+    // the region has one.
+    const foundation::Locale host = foundation::Locale::current();
+    const std::string country = host.countryCode();
+    const foundation::Locale locale = language.empty()  ? host
+                                      : country.empty() ? foundation::Locale(language)
+                                                        : foundation::Locale(language + "_" + country);
+    headerFormatter_ = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
+                                                             foundation::DateFormatterStyle::None, locale,
+                                                             calendar_.timeZone());
+    headerLanguage_ = language;
+  }
+  return *headerFormatter_;
+}
 
 entriesStatisticHelper& NotesListModel::statistic() {
   if (!statistic_) statistic_ = std::make_unique<entriesStatisticHelper>(neh_, services_);
@@ -43,7 +60,13 @@ std::vector<store::Predicate> NotesListModel::predicates() const {
 }
 
 foundation::Status NotesListModel::performFetch() {
+  // A new baby or filter (no predicate yet) starts from the top; the same list keeps its length.
+  const bool same = predicate_.has_value();
+  const std::size_t rowsWanted = same ? rowsRead_ : 0;
+  const std::size_t daysWanted = same && statistic_ ? statistic_->howManyDays() : 0;
   days_.clear();
+  rows_.clear();
+  pages_.clear();
   rowsRead_ = 0;
   allRowsRead_ = true;
   stopWatch_.clear();
@@ -58,13 +81,22 @@ foundation::Status NotesListModel::performFetch() {
     // The statistics use the same period and filters as the list.
     const ListFilter none;
     const ListFilter& f = filter_ ? *filter_ : none;
-    return statistic().setDatesBeginDateEndDate(f.beginDate, f.endDate, currentBabyName_, f.types,
-                                                f.subTypes);
+    if (!predicate_) predicate_ = store::Predicate::andPredicates(predicates());
+    auto status =
+        statistic().setDatesBeginDateEndDate(f.beginDate, f.endDate, currentBabyName_, f.types, f.subTypes);
+    while (status.ok() && statistic_->howManyDays() < daysWanted && !statistic_->allDaysAreLoaded()) {
+      const std::size_t before = statistic_->howManyDays();
+      if (!statistic_->calculateNextBunchOfDays(false) || statistic_->howManyDays() == before) break;
+    }
+    return status;
   }
   allRowsRead_ = false;
   auto status = loadNextPage();
+  while (status.ok() && !allRowsRead_ && rowsRead_ < rowsWanted) status = loadNextPage();
   if (!status.ok()) {
     days_.clear();
+    rows_.clear();
+    pages_.clear();
     rowsRead_ = 0;
     allRowsRead_ = true;
   }
@@ -85,20 +117,34 @@ foundation::Status NotesListModel::loadNextPage() {
   request.sortDescriptors = {{"note_DateStop", false, store::StringComparison::LocalizedCaseInsensitive}};
   request.fetchLimit = kPageSize;
   request.fetchOffset = rowsRead_;
-  auto page = services_.context->fetch(request);
+  auto page = services_.context->fetchValues(request);
   if (!page.ok()) {
     allRowsRead_ = true;
     foundation::log("Notes list: fetch failed: " + page.error().description());
     return page.error();
   }
-  const std::size_t read = page.value().size();
-  for (auto& object : page.value()) {
-    app::Note note(std::move(object));
-    // The day key is read in place: it is compared with the last day's for every row.
-    const std::string* stored = note ? note.object()->value(app::Note::kSectionIdentifier).string() : nullptr;
-    const std::string_view key = stored ? std::string_view(*stored) : std::string_view();
-    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::string(key), {}});
-    days_.back().notes.push_back(std::move(note));
+  const store::Context::ValueRows& rows = pages_.emplace_back(std::move(page.value()));
+  const std::size_t read = rows.keys.size();
+  rows_.reserve(rows_.size() + read);
+  using N = app::Note;
+  const store::EntityDescription& entity = *rows.entity;
+  const store::RelationshipDescription* photo = entity.relationship("noteToPhotoInfo");
+  for (std::size_t i = 0; i < read; ++i) {
+    NoteRow row;
+    row.key = rows.keys[i];
+    row.type = rows.value(i, N::kNote_Type).string();
+    row.strValue = rows.value(i, N::kNote_strValue).string();
+    row.unit = rows.value(i, N::kNote_numMeasureCurrent).string();
+    row.notice = rows.value(i, N::kNote_Notice).string();
+    if (const auto* start = rows.value(i, N::kNote_DateStart).date()) row.start = *start;
+    if (const auto* stop = rows.value(i, N::kNote_DateStop).date()) row.stop = *stop;
+    if (const auto* number = rows.value(i, N::kNote_numValue).decimal()) row.number = number->toDouble();
+    row.hasPhoto = photo && rows.link(i, photo->toOneSlot) != 0;
+    // The day key of the stop date, as the note's sectionIdentifier is made.
+    std::string key = row.stop ? app::dayKey(*row.stop) : std::string();
+    if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), rows_.size(), 0});
+    ++days_.back().count;
+    rows_.push_back(row);
   }
   rowsRead_ += read;
   if (read < kPageSize) allRowsRead_ = true;
@@ -124,7 +170,7 @@ std::size_t NotesListModel::numberOfRows(std::size_t section) const {
     const auto* rows = statistic_ ? statistic_->sumForNum(static_cast<std::int64_t>(*data)) : nullptr;
     return rows ? rows->size() : 0;
   }
-  return *data < days_.size() ? days_[*data].notes.size() : 0;
+  return *data < days_.size() ? days_[*data].count : 0;
 }
 
 std::string NotesListModel::sectionTitle(std::size_t section) const {
@@ -145,13 +191,21 @@ std::string NotesListModel::sectionTitle(std::size_t section) const {
   parts.month = std::stoi(key.substr(key.size() - 4, 2));
   parts.day = std::stoi(key.substr(key.size() - 2));
   auto midnight = calendar_.dateFromComponents(parts);
-  return midnight ? headerFormatter_.stringFromDate(*midnight) : "";
+  return midnight ? headerFormatter().stringFromDate(*midnight) : "";
+}
+
+const NoteRow* NotesListModel::rowAt(std::size_t section, std::size_t row) const {
+  auto data = dataSection(section);
+  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].count) return nullptr;
+  return &rows_[days_[*data].first + row];
 }
 
 app::Note NotesListModel::noteAt(std::size_t section, std::size_t row) const {
-  auto data = dataSection(section);
-  if (sumStyle_ || !data || *data >= days_.size() || row >= days_[*data].notes.size()) return {};
-  return days_[*data].notes[row];
+  const NoteRow* found = rowAt(section, row);
+  if (!found || !services_.context) return {};
+  const store::EntityDescription* entity = services_.context->model().entity(app::Note::kEntityName);
+  return entity ? app::Note(services_.context->objectWithID(store::ObjectID{entity, found->key}))
+                : app::Note();
 }
 
 const DayRow* NotesListModel::sumRowAt(std::size_t section, std::size_t row) const {
@@ -173,7 +227,12 @@ bool NotesListModel::willDisplayRow(std::size_t section, std::size_t row) {
 }
 
 std::string NotesListModel::cellIdentifierForNote(const app::Note& note) const {
-  const std::string type = note.note_Type().value_or("");
+  const auto type = note.note_Type();
+  return cellIdentifierForType(type ? &*type : nullptr);
+}
+
+std::string NotesListModel::cellIdentifierForType(const std::string* stored) const {
+  const std::string type = stored ? *stored : std::string();
   const bool freeText = type == "Note" || type == "Pool" || type == "Event" ||
                         (type == "Milestone" && !neh_.getValueType(type).vt_StrCurrent());
   return freeText ? "iPhoneNoteNoticeCell" : "iPhoneNoteCell";

@@ -6,14 +6,15 @@
 // as a section of their own and shift every data section by one.
 //
 // The list costs what the screen shows: notes are read a page at a time (100 rows) as the table
-// asks for them, and days are found on the pages read. Until the last page is in, the last day
-// shown may still grow; showing its last row reads the next page (willDisplayRow answers true:
-// reload the table).
+// asks for them, as values rather than objects, and days are found on the pages read. Until the
+// last page is in, the last day shown may still grow; showing its last row reads the next page
+// (willDisplayRow answers true: reload the table).
 //
 // A failed fetch is logged and leaves an empty list; the caller tells the user. Main thread only.
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,19 @@
 #include "platform/store/context.h"
 
 namespace notes_list {
+
+// A list row as the cells show it: the note's values as the list read them (valid until the list
+// reads again). The note itself is made only when a row is opened or deleted (noteAt).
+struct NoteRow {
+  std::int64_t key = 0;  // the note's primary key
+  const std::string* type = nullptr;
+  const std::string* strValue = nullptr;
+  const std::string* unit = nullptr;  // note_numMeasureCurrent
+  const std::string* notice = nullptr;
+  std::optional<foundation::Date> start, stop;
+  std::optional<double> number;
+  bool hasPhoto = false;
+};
 
 struct ListFilter {
   std::optional<std::vector<std::string>> types;     // note-type keys; none: every type
@@ -62,8 +76,9 @@ class NotesListModel {
   void setSumStyle(bool sumStyle) { sumStyle_ = sumStyle; }
   bool sumStyle() const { return sumStyle_; }
 
-  // Reads the first page (or the first bunch of days), and the baby's running timers. On
-  // failure the list is empty and the error is returned.
+  // Reads the first page (or the first bunch of days), and the baby's running timers; for the same
+  // baby and filter at least as many rows (or days) as were read before, so that a list scrolled
+  // down stays where it was. On failure the list is empty and the error is returned.
   foundation::Status performFetch();
 
   // --- Table shape, in table sections (timers first when there are any)
@@ -73,9 +88,12 @@ class NotesListModel {
   std::size_t numberOfRows(std::size_t section) const;
   // The data section of a table section; none for the timers section.
   std::optional<std::size_t> dataSection(std::size_t section) const;
-  // The header of a table section: the day in the long date style; empty for the timers section.
+  // The header of a table section: the day in the long date style of the interface language;
+  // empty for the timers section.
   std::string sectionTitle(std::size_t section) const;
-  // The note of a list-style row; empty otherwise.
+  // The values of a list-style row, valid until the list reads again; null otherwise.
+  const NoteRow* rowAt(std::size_t section, std::size_t row) const;
+  // The note of a list-style row (made now, loaded when first read); empty otherwise.
   app::Note noteAt(std::size_t section, std::size_t row) const;
   // The totals of a summary-style row; null otherwise.
   const DayRow* sumRowAt(std::size_t section, std::size_t row) const;
@@ -86,8 +104,10 @@ class NotesListModel {
   // The cell a list row takes: "iPhoneNoteNoticeCell" for free-text notes ("Note", "Pool",
   // "Event", and "Milestone" while that type has no current sub-value), else "iPhoneNoteCell".
   std::string cellIdentifierForNote(const app::Note& note) const;
+  std::string cellIdentifierForType(const std::string* type) const;
   // The photo mark shows whenever the note has a photo, whatever its notice says.
   static bool showsPhotoMark(const app::Note& note) { return static_cast<bool>(note.noteToPhotoInfo()); }
+  static bool showsPhotoMark(const NoteRow& row) { return row.hasPhoto; }
 
   // Deletes the note of a list row with its photo record; the photo file goes only once the store
   // saved the deletion. A failed save changes nothing and is returned.
@@ -97,11 +117,13 @@ class NotesListModel {
 
  private:
   struct Day {
-    std::string key;  // the stored day key
-    std::vector<app::Note> notes;
+    std::string key;        // the stored day key
+    std::size_t first = 0;  // in rows_
+    std::size_t count = 0;
   };
 
   foundation::Status loadNextPage();
+  const foundation::DateFormatter& headerFormatter() const;
   std::vector<store::Predicate> predicates() const;
 
   app::NoteEditHelper neh_;
@@ -109,7 +131,9 @@ class NotesListModel {
   std::shared_ptr<app::localSaves> saves_;
   std::unique_ptr<entriesStatisticHelper> statistic_;
   foundation::Calendar calendar_;
-  foundation::DateFormatter headerFormatter_;
+  // Day headers in the interface language (with the host's region), made again when it changes.
+  mutable std::optional<std::string> headerLanguage_;
+  mutable std::optional<foundation::DateFormatter> headerFormatter_;
 
   std::optional<std::string> currentBabyName_;
   std::optional<ListFilter> filter_;
@@ -118,6 +142,8 @@ class NotesListModel {
 
   app::NoteTimerArray stopWatch_;
   std::vector<Day> days_;
+  std::vector<NoteRow> rows_;                    // every row read, in order; the days are runs of them
+  std::deque<store::Context::ValueRows> pages_;  // what the rows' values point into
   std::size_t rowsRead_ = 0;
   bool allRowsRead_ = true;
 };

@@ -122,11 +122,21 @@ void noteTableController_Base::performFetch() {
 void noteTableController_Base::resetAllFilteres() {
   model_.setFilter(std::nullopt);
   setupFetchedResultsController();
+  scrollToFirstDay();
+}
+
+void noteTableController_Base::scrollToFirstDay() {
+  if (table_) table_->setContentOffset(graphics::Point(table_->contentOffset().x, 0));
 }
 
 void noteTableController_Base::updateTable() {
   if (separatorView_) separatorView_->setHidden(model_.hasTimersSection());
-  if (table_) table_->reloadData();
+  if (!table_) return;
+  table_->reloadData();
+  // A list that got shorter (a deletion, another day range) is never left scrolled past its end.
+  const double most = std::max(0.0, table_->contentSize().height - table_->bounds().size.height);
+  if (table_->contentOffset().y > most)
+    table_->setContentOffset(graphics::Point(table_->contentOffset().x, most));
 }
 
 void noteTableController_Base::updateQuickStartView() {
@@ -148,6 +158,12 @@ void noteTableController_Base::updateLanguageStuff() {
   const auto language = services_.preferredLanguage ? services_.preferredLanguage() : std::nullopt;
   showGrowthInfo_ = language == std::optional<std::string>("ru");
   if (noteQuickStartView_) noteQuickStartView_->setNeedsDisplay();
+  const std::string shown =
+      (services_.language ? services_.language() : app::InterfaceText::current()).language();
+  const bool changed = shownLanguage_ && *shownLanguage_ != shown;
+  shownLanguage_ = shown;
+  // Type names, times and totals are texts of the language they were made in.
+  if (changed && model_.currentBabyName()) performFetch();
 }
 
 std::string noteTableController_Base::getSectionTitle(std::size_t dataSection) const {
@@ -208,18 +224,20 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
     cell->setNeedsDisplay();
     return cell;
   }
-  const app::Note note = model_.noteAt(section, row);
+  static const NoteRow none;
+  const NoteRow* found = model_.rowAt(section, row);
+  const NoteRow& note = found ? *found : none;
+  const auto type = note.type ? std::optional<std::string>(*note.type) : std::nullopt;
   const auto texts = neh_.getDateAndDurationStrings(
-      note.note_Type(), note.note_DateStart(), note.note_DateStop(),
-      note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
-      note.note_numMeasureCurrent(), !iPad_);
-  const std::string identifier = model_.cellIdentifierForNote(note);
+      type, note.start, note.stop, note.number,
+      note.unit ? std::optional<std::string_view>(*note.unit) : std::nullopt, !iPad_);
+  const std::string identifier = model_.cellIdentifierForType(note.type);
   if (identifier == iPhoneNoteNoticeCell::kIdentifier) {
     auto cell =
         std::static_pointer_cast<iPhoneNoteNoticeCell>(table.dequeueReusableCellWithIdentifier(identifier));
-    cell->typeLable->setText(localizedType(note.note_Type()));
-    cell->mainImage->setImage(icon(note.note_Type()));
-    cell->mainLable->setText(note.note_Notice().value_or(""));
+    cell->typeLable->setText(localizedType(type));
+    cell->mainImage->setImage(icon(type));
+    cell->mainLable->setText(note.notice ? *note.notice : "");
     cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
     cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));
     cell->lastCellInSection = last;
@@ -227,13 +245,12 @@ std::shared_ptr<ui::TableViewCell> noteTableController_Base::cellForRowAtIndexPa
     return cell;
   }
   auto cell = std::static_pointer_cast<iPhoneNoteCell>(table.dequeueReusableCellWithIdentifier(identifier));
-  cell->typeLable->setText(localizedType(note.note_Type()));
-  cell->mainImage->setImage(icon(note.note_Type()));
+  cell->typeLable->setText(localizedType(type));
+  cell->mainImage->setImage(icon(type));
   cell->mainLable->setText(neh_.getCurrentValues(
-      note.note_Type(), note.note_strValue(),
-      note.note_numValue() ? std::optional<double>(note.note_numValue()->toDouble()) : std::nullopt,
-      note.note_numMeasureCurrent()));
-  cell->notesLable->setText(note.note_Notice().value_or(""));
+      type, note.strValue ? std::optional<std::string_view>(*note.strValue) : std::nullopt, note.number,
+      note.unit ? std::optional<std::string_view>(*note.unit) : std::nullopt));
+  cell->notesLable->setText(note.notice ? *note.notice : "");
   cell->toTimeLable->setText(texts.empty() ? "" : texts[0]);
   cell->durationTimeLable->setText(texts.size() > 1 ? texts[1] : "");
   cell->photoForCellImage->setHidden(!NotesListModel::showsPhotoMark(note));

@@ -91,13 +91,17 @@ class noteTableController_Base : public navigation::mailDelegate,
   void setupFetchedResultsController();
   // Fetches again, then updateTable. A failure empties the list and shows an alert.
   virtual void performFetch();
-  // Ends the filter and fetches again.
+  // Ends the filter and fetches again, from the first day.
   void resetAllFilteres();
+  // The list from its top, the first day in view (a new filter or baby).
+  void scrollToFirstDay();
   // Hides the table's header line while timers are shown and reloads the table.
   virtual void updateTable();
   // The table's header line and the quick-start strip (through the extras).
   void updateQuickStartView();
-  // Reads the first preferred language (showGrowthInfo) and redraws the strip.
+  // Reads the first preferred language (showGrowthInfo) and redraws the strip; when the interface
+  // language changed since the last call, the list is fetched again so that its day titles, rows
+  // and totals read in the new one.
   virtual void updateLanguageStuff();
   // The header text of a data section (a day), empty when there is none.
   std::string getSectionTitle(std::size_t dataSection) const;
@@ -158,6 +162,7 @@ class noteTableController_Base : public navigation::mailDelegate,
   std::optional<foundation::Date> birthDayDate_;
   bool shouldChooseTheLanguage_ = false;
   bool showGrowthInfo_ = false;
+  std::optional<std::string> shownLanguage_;  // the interface language the rows were made in
   std::uint64_t allEntriesNum_ = 0;
 };
 

@@ -70,7 +70,6 @@ void notesViewController_iPhone::viewDidLoad() {
   transparentView_->setBackgroundColor(graphics::Color(0, 0, 0, 0.2));
   transparentView_->setHidden(true);
   root->addSubview(transparentView_);
-  root->bringSubviewToFront(noUserBlockLayer_.get());
 
   // 4. White behind the list.
   root->setBackgroundColor(graphics::Color::white());
@@ -90,6 +89,7 @@ void notesViewController_iPhone::viewDidLoad() {
     menuButton_->addTarget([toggle](ui::Control&) { toggle(); }, ui::kControlEventTouchUpInside);
     root->addGestureRecognizer(container->panGestureRecognizer());
   }
+  layerOverlays();
   layoutControls();
 }
 

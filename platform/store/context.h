@@ -28,6 +28,7 @@ namespace detail {
 struct QueryPlan;
 struct FetchRows;
 struct FetchPass;
+struct CompiledFetch;
 }  // namespace detail
 
 class Context {
@@ -66,6 +67,24 @@ class Context {
   foundation::Result<std::vector<ObjectPtr>> fetch(const FetchRequest& request);
   foundation::Result<std::vector<ObjectID>> fetchObjectIDs(const FetchRequest& request);
   foundation::Result<size_t> count(const FetchRequest& request);
+
+  // The rows of a fetch as values, without making objects: for lists that show many rows and open
+  // few. Row by row, every stored attribute (by attribute index; transients stay null) and the
+  // primary key of every to-one destination (by to-one slot; 0 for none). Unsaved changes take
+  // part as in fetch. The values are a copy: later changes to the objects do not reach them.
+  struct ValueRows {
+    const EntityDescription* entity = nullptr;
+    std::vector<std::int64_t> keys;
+    std::vector<foundation::Value> values;  // keys.size() rows of entity->attributes.size()
+    std::vector<std::int64_t> links;        // keys.size() rows of entity->toOneCount()
+    const foundation::Value& value(size_t row, size_t attribute) const {
+      return values[row * entity->attributes.size() + attribute];
+    }
+    std::int64_t link(size_t row, size_t toOneSlot) const {
+      return links[row * entity->toOneCount() + toOneSlot];
+    }
+  };
+  foundation::Result<ValueRows> fetchValues(const FetchRequest& request);
 
   // The context's object for the identity: the one it holds, or a fault for the row.
   ObjectPtr objectWithID(const ObjectID& id);
@@ -107,14 +126,20 @@ class Context {
 
   // Fetching, step by step (see context.cpp).
   foundation::Result<detail::FetchRows> runFetch(const FetchRequest& request, std::string_view keyPath,
-                                                 bool wantObjects);
+                                                 bool wantObjects, bool wantValues = false);
   foundation::Status resolveGroupKey(detail::FetchPass& pass, std::string_view keyPath);
   bool hasPendingChanges(const detail::QueryPlan& plan, const FetchRequest& request) const;
-  foundation::Status readStoredRows(detail::FetchPass& pass);
+  // `kept`: the pass runs a compilation kept from before, which is checked against the file first.
+  foundation::Status readStoredRows(detail::FetchPass& pass, bool kept);
+  // The kept compilation of the request, moved to the front; null when there is none.
+  detail::CompiledFetch* keptFetch(const EntityDescription& entity, const FetchRequest& request,
+                                   std::string_view keyPath, bool loadInline, bool readValues);
   foundation::Result<std::vector<ObjectPtr>> changedCandidates(const detail::FetchPass& pass,
                                                                std::unordered_set<std::int64_t>& judged);
   foundation::Status overlayUnsavedChanges(detail::FetchPass& pass);
   void attachObjects(detail::FetchPass& pass);
+  // The values of the rows found, from their objects (when unsaved changes were laid over them).
+  void valuesFromObjects(detail::FetchPass& pass);
 
   // Saving: checks first, then every write in one transaction.
   foundation::Status validateForSave();
@@ -148,6 +173,9 @@ class Context {
   // Per entity, how many of its objects are in the sets above; a fetch lays unsaved changes
   // over the stored rows only when an entity it touches has some.
   std::vector<size_t> pendingPerEntity_;
+  // Compiled fetches kept for their next run, the latest used first.
+  static constexpr size_t kKeptFetches = 8;
+  std::vector<std::unique_ptr<detail::CompiledFetch>> compiledFetches_;
 };
 
 }  // namespace store

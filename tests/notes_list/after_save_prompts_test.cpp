@@ -58,7 +58,7 @@ class PromptsTest : public list_test::ListTest {
   int mails_ = 0;
 };
 
-TEST_F(PromptsTest, ErrorNoticeShowsOnceAtTenAndAtFortyAndKeepsTheCountdown) {
+TEST_F(PromptsTest, ErrorNoticeShowsOnceAtTenAndAtFortyAndEndsTheCountdown) {
   AfterSavePrompts prompts(services());
   ASSERT_TRUE(app::SettingsRecords(home_).writeRateRequestData(app::askRateData(231, false, 7)).ok());
   for (std::uint64_t count : {9u, 10u}) prompts.noteEditWasSaved(count);
@@ -67,7 +67,7 @@ TEST_F(PromptsTest, ErrorNoticeShowsOnceAtTenAndAtFortyAndKeepsTheCountdown) {
   EXPECT_EQ(shown(), "");
   prompts.noteEditWasSaved(40);
   EXPECT_EQ(tap(0), L("About Errors"));
-  EXPECT_EQ(record(), app::askRateData(231, false, 7));
+  EXPECT_EQ(record(), app::askRateData(231, false, 0));
 }
 
 TEST_F(PromptsTest, RateMachineAsksCountsDownAndLogsItsEvents) {
@@ -80,17 +80,20 @@ TEST_F(PromptsTest, RateMachineAsksCountsDownAndLogsItsEvents) {
   EXPECT_EQ(parameter(0, "days_interval"), "15 - 20 ");
   EXPECT_EQ(parameter(0, "country"), "US");
 
-  // "No", then "Yes" to feedback: the mail opens with a notice whose "OK" keeps the countdown.
+  // "No", then "Yes" to feedback: the mail opens with a notice whose "OK" ends the countdown, so
+  // the next save asks again.
   EXPECT_EQ(tap(1), L("Do you like this app?"));
   EXPECT_EQ(events_.back().first, "userSaid_NO");
   EXPECT_EQ(parameter(1, "dayNum"), "18");
   EXPECT_EQ(tap(0), L("Feedback text"));
   EXPECT_EQ(mails_, 1);
-  EXPECT_EQ(tap(0), L("BugsOrSuggestion"));
   EXPECT_EQ(record(), app::askRateData(231, false, 300));
+  EXPECT_EQ(tap(0), L("BugsOrSuggestion"));
+  EXPECT_EQ(record(), app::askRateData(231, false, 0));
   prompts.noteEditWasSaved(51);
-  EXPECT_EQ(record(), app::askRateData(231, false, 299));
-  EXPECT_EQ(shown(), "");
+  EXPECT_EQ(tap(1), L("Do you like this app?"));
+  EXPECT_EQ(tap(1), L("Feedback text"));
+  EXPECT_EQ(record(), app::askRateData(231, false, 300));
 
   // Agreeing to review with 400 notes: the page opens and the question never returns...
   ASSERT_TRUE(app::SettingsRecords(home_).writeRateRequestData(app::askRateData(231, false, 0)).ok());

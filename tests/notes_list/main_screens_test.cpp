@@ -17,11 +17,15 @@
 #include "notes_list/main_view_controller_ipad.h"
 #include "notes_list/notes_view_controller_iphone.h"
 #include "notes_list/quick_start.h"
+#include "notes_list/units_overlay.h"
+#include "platform/files/file_ops.h"
 #include "platform/ui/render.h"
+#include "platform/ui/touch.h"
 
 namespace {
 
 using list_test::at;
+using notes_list::DayRow;
 using notes_list::MainScreen;
 using notes_list::mainViewController_iPad;
 using notes_list::notesViewController_iPhone;
@@ -205,6 +209,124 @@ TEST_F(MainScreensTest, PhoneChoosesTheFirstBabyAndSwitchingReloadsTheList) {
   screen.filterOnButton().tap();
   EXPECT_TRUE(screen.filterOnButton().isHidden());
   EXPECT_EQ(screen.tableStyleSegment().frame().origin.x, 50);
+}
+
+// On a first launch the units overlay lies over everything on the list's view but the block
+// layer: a tap on the strip, the filter or the style switch reaches the overlay, not the control,
+// until the units are chosen. The same tap opens the editor afterwards.
+TEST_F(MainScreensTest, FirstRunOverlayTakesEveryTapUntilTheUnitsAreChosen) {
+  for (const bool pad : {false, true}) {
+    SCOPED_TRACE(pad ? "tablet" : "phone");
+    restart();
+    (void)files::remove(home_.library() / "Settings" / "firstLaunch.txt");
+    std::optional<ui::ScopedDevice> device;
+    if (pad) device.emplace(ui::DeviceProfile::pad());
+    MainScreen& screen = pad ? static_cast<MainScreen&>(*launch()) : launchPhone();
+    auto* overlay = dynamic_cast<notes_list::firstLaunchView*>(screen.fstLaunchView().get());
+    ASSERT_NE(overlay, nullptr);
+    ASSERT_TRUE(screen.noUserBlockLayer().isHidden());
+    const auto& order = screen.view()->subviews();
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order.back().get(), &screen.noUserBlockLayer());
+    EXPECT_EQ(order[order.size() - 2].get(), overlay);
+    EXPECT_TRUE(overlay->frame().contains(screen.view()->bounds()));
+
+    auto centre = [this](ui::View& view, graphics::Point at) {
+      return view.convertPointToView(at, window_.get());
+    };
+    ui::View& strip = *screen.noteQuickStartView();
+    const graphics::Point firstSlot = centre(strip, {10, strip.bounds().height() / 2});
+    const graphics::Rect segment = screen.tableStyleSegment().bounds();
+    ui::View& button =
+        pad ? static_cast<ui::View&>(
+                  *dynamic_cast<mainViewController_iPad&>(screen).panelButton(charts::kGraphicsSegue))
+            : dynamic_cast<notesViewController_iPhone&>(screen).remindersButton();
+    for (const graphics::Point point :
+         {firstSlot, centre(screen.filterButton(), screen.filterButton().bounds().center()),
+          centre(screen.tableStyleSegment(), {segment.width() * 0.75, segment.height() / 2}),
+          centre(button, button.bounds().center())}) {
+      ui::TouchInjector finger(*window_);
+      EXPECT_EQ(finger.tap(point), overlay) << point.x << "," << point.y;
+      runLoop();
+    }
+    EXPECT_EQ(screen.presentedViewController(), nullptr);
+    EXPECT_FALSE(screen.sumStyle());
+
+    overlay->weightNum = overlay->heightNum = overlay->temperNum = 1;
+    overlay->checkPoint({10, overlay->superview()->bounds().height() - 10});
+    ASSERT_NE(ui::topActionSheet(), nullptr);
+    ui::topActionSheet()->tapButton(0);
+    runLoop();
+    EXPECT_EQ(screen.fstLaunchView(), nullptr);
+    ui::TouchInjector finger(*window_);
+    finger.tap(firstSlot);
+    runLoop();
+    EXPECT_NE(screen.presentedViewController(), nullptr);
+  }
+}
+
+// The launch makes its first screen before it installs the helpers' environment. The services
+// made then still reach the delegate's store: the units are read and kept, and the summary sums a
+// Drink of 100 ml as 100 ml, not as a bare number of ounces.
+TEST_F(MainScreensTest, ServicesMadeBeforeTheLaunchReachTheDelegatesStore) {
+  app::NoteEditHelper::Environment beforeLaunch;
+  beforeLaunch.library = home_.library();
+  app::NoteEditHelper::setApplicationEnvironment(beforeLaunch);
+  app::AppDelegate::Environment environment;
+  environment.home = home_;
+  environment.bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
+  environment.clock = &clock_;
+  app::AppDelegate delegate(environment);
+  ui::Application::shared().setDelegate(&delegate);
+  auto services = notes_list::MainScreenServices::fromApplication();
+  auto context = delegate.managedObjectContext();
+  ASSERT_NE(context, nullptr);
+  auto baby = app::Baby::insertIn(*context);
+  baby.setBaby_Name("Anna");
+  auto drink = app::Note::insertIn(*context);
+  drink.setNote_Type("Drink");
+  drink.setNote_DateStart(at(20, 9));
+  drink.setNote_DateStop(at(20, 9));
+  drink.setNote_numValue(foundation::Decimal::fromInteger(100));
+  drink.setNote_numMeasureCurrent("Notation_ml");
+  drink.setNoteToBaby(baby);
+  ASSERT_TRUE(context->save().ok());
+
+  services.statistics = this->services();
+  services.statistics.context = context;
+  notes_list::NotesListModel list(services.neh, services.statistics, nullptr);
+  list.setCurrentBabyName("Anna");
+  list.setSumStyle(true);
+  ASSERT_TRUE(list.performFetch().ok());
+  const DayRow* row = list.sumRowAt(0, 0);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->valWithMeasure, "100 " + list_test::english().localized("Notation_ml"));
+  EXPECT_EQ(services.neh.getValueType("Weight").vt_NumMeasureCurrent(), "Notation_kg");
+
+  ui::Application::shared().setDelegate(nullptr);
+  app::NoteEditHelper::setApplicationEnvironment(beforeLaunch);
+}
+
+// A filter applied while the list is scrolled far down shows its first day.
+TEST_F(MainScreensTest, AnAppliedFilterShowsTheFirstDay) {
+  for (int i = 0; i < 60; ++i)
+    add(i % 2 ? "WC" : "Sleep", at(20, 12) - i * 43200.0 - 600, at(20, 12) - i * 43200.0);
+  auto& screen = launchPhone();
+  auto& table = *screen.table();
+  table.setContentOffset(graphics::Point(0, table.contentSize().height - table.bounds().height()));
+  runLoop();
+  ASSERT_GT(table.contentOffset().y, 0);
+  screen.filterButton().tap();
+  runLoop();
+  auto* navigation = dynamic_cast<ui::NavigationController*>(screen.presentedViewController());
+  ASSERT_NE(navigation, nullptr);
+  auto& filter = *navigation->viewControllers().front();
+  ASSERT_NE(filter.navigationItem().rightBarButtonItem(), nullptr);
+  filter.navigationItem().rightBarButtonItem()->tap();  // "Apply"
+  runLoop();
+  EXPECT_TRUE(screen.filtering());
+  EXPECT_EQ(table.contentOffset().y, 0);
+  EXPECT_NE(table.cellForRowAtIndexPath({0, 0}), nullptr);
 }
 
 TEST_F(MainScreensTest, PhoneWithoutBabiesAsksForOneAndStartsNoNote) {

@@ -10,6 +10,7 @@
 
 namespace {
 
+using foundation::Date;
 using list_test::at;
 using notes_list::noteTableController_Base;
 
@@ -20,6 +21,7 @@ class NotesScreenTest : public list_test::ListTest {
     registerEditorScreens(storyboard_);
     auto services = this->services();
     if (!withStore) services.context = nullptr;
+    services.language = [this] { return interfaceText(language_); };
     storyboard_.registerController("notesList", [&] {
       return std::make_shared<noteTableController_Base>(neh(), services, saves_, iPad);
     });
@@ -40,9 +42,72 @@ class NotesScreenTest : public list_test::ListTest {
     runLoop();
   }
 
+  static app::InterfaceText interfaceText(const std::string& language) {
+    static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
+    return app::InterfaceText(language, [language](std::string_view key) {
+      return bundle->localizedStringInLanguage(key, language);
+    });
+  }
+  // The text of a day's header on screen.
+  static std::string header(ui::TableView& table, int section) {
+    ui::View* view = table.headerViewForSection(section);
+    auto* label =
+        view && !view->subviews().empty() ? dynamic_cast<ui::Label*>(view->subviews()[0].get()) : nullptr;
+    return label ? label->text() : "";
+  }
+
+  std::string language_ = "en";
   ui::Storyboard storyboard_;
   std::shared_ptr<ui::Window> window_;
 };
+
+// A long list read as it is scrolled: each page comes in as its rows come into view, down to the
+// oldest day; a refetch keeps what was read (the list stays where it was), and a new filter starts
+// again at the first day.
+TEST_F(NotesScreenTest, ScrollingReadsDaysAsTheyComeIntoViewAndANewFilterShowsTheFirstDay) {
+  for (int i = 0; i < 150; ++i) {
+    const Date stop = at(20, 12) - i * 43200.0;
+    add(i % 2 ? "WC" : "Sleep", stop - 600, stop);
+  }
+  auto screen = open();
+  auto& table = *screen->table();
+  EXPECT_EQ(screen->model().numberOfSections(), 50u);  // the first page: 100 rows of 50 days
+  for (int step = 0; step < 400; ++step) {
+    const double most = table.contentSize().height - table.bounds().height();
+    if (table.contentOffset().y >= most) break;
+    table.setContentOffset(graphics::Point(0, std::min(most, table.contentOffset().y + 200)));
+    runLoop();
+  }
+  EXPECT_EQ(screen->model().numberOfSections(), 75u);
+  const int last = table.numberOfSections() - 1;
+  EXPECT_EQ(last, 74);
+  EXPECT_NE(table.cellForRowAtIndexPath({last, table.numberOfRowsInSection(last) - 1}), nullptr);
+
+  screen->performFetch();  // after an edit
+  EXPECT_EQ(table.numberOfSections(), 75);
+  EXPECT_NE(table.cellForRowAtIndexPath({last, 0}), nullptr);
+
+  screen->resetAllFilteres();
+  EXPECT_EQ(table.contentOffset().y, 0);
+  EXPECT_NE(table.cellForRowAtIndexPath({0, 0}), nullptr);
+  EXPECT_EQ(header(table, 0), "December 20, 2026");
+}
+
+// Day titles and row texts follow the interface language, and a change reaches the list the next
+// time it comes on screen, without a restart.
+TEST_F(NotesScreenTest, DayTitlesAndRowsFollowALanguageChangeAtOnce) {
+  add("Sleep", at(3, 1), at(3, 3));
+  auto screen = open();
+  auto& table = *screen->table();
+  screen->viewWillAppear(false);
+  EXPECT_EQ(header(table, 0), "December 3, 2026");
+  language_ = "ru";
+  screen->viewWillAppear(false);  // back from the language screen
+  EXPECT_EQ(header(table, 0), "3 декабря 2026\u202fг.");
+  auto* cell = dynamic_cast<notes_list::iPhoneNoteCell*>(table.cellForRowAtIndexPath({0, 0}));
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->typeLable->text(), interfaceText("ru").localized("Sleep"));
+}
 
 TEST_F(NotesScreenTest, RowsOpenTheEditorAndSwipeDeletes) {
   add("WC", at(3, 10), at(3, 10));

@@ -187,6 +187,70 @@ TEST_F(FetchTest, WindowsCountsAndIdentifiers) {
   EXPECT_TRUE(ctx().fetch(request)->empty());
 }
 
+// A request run again (pages of a list) reuses its compilation, whose search through the to-one
+// was made against the file as it was: every change to the file, by this context or by another,
+// is seen by the next run, and unsaved changes still take part.
+TEST_F(FetchTest, ARepeatedRequestFollowsChangesToTheFile) {
+  FetchRequest request("Item");
+  request.predicate = *Predicate::parse("owner.name == %@", {Value("Anna")});
+  request.sortDescriptors = {{"when", false}};
+  request.fetchLimit = 2;
+  auto page = [&](size_t offset) {
+    request.fetchOffset = offset;
+    auto found = ctx().fetch(request);
+    EXPECT_TRUE(found.ok());
+    return found.ok() ? store_test::names(*found, "title") : V{};
+  };
+  EXPECT_EQ(page(0), (V{"100% \"fig\"", "apple"}));
+  EXPECT_EQ(page(2), (V{"Éclair", "Banana"}));
+
+  // Bob becomes "Anna" through another connection: his items join at the next run.
+  auto other = store_->newContext().value();
+  FetchRequest byName("Person");
+  byName.predicate = *Predicate::parse("name == %@", {Value("Bob")});
+  auto bobs = other->fetch(byName).value();
+  ASSERT_EQ(bobs.size(), 1u);
+  ASSERT_TRUE(bobs[0]->setValue("name", Value("Anna")).ok());
+  ASSERT_TRUE(other->save().ok());
+  EXPECT_EQ(page(0), (V{"100% \"fig\"", "date"}));
+
+  // A new owner saved here, and an unsaved one.
+  auto carl = person("Anna");
+  item(carl, "grape", 70);
+  EXPECT_EQ(page(0), (V{"grape", "100% \"fig\""}));
+  saveOrFail();
+  item(carl, "kiwi", 80);
+  EXPECT_EQ(page(0), (V{"kiwi", "grape"}));
+  ctx().rollback();
+  EXPECT_EQ(page(0), (V{"grape", "100% \"fig\""}));
+}
+
+// Rows as values read what the objects would hold, unsaved changes included, and make no objects.
+TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
+  FetchRequest request("Item");
+  request.sortDescriptors = {{"when", false}};
+  request.fetchLimit = 3;
+  auto expect = [&](const V& titles) {
+    auto rows = ctx().fetchValues(request);
+    ASSERT_TRUE(rows.ok());
+    const store::EntityDescription& item = *rows->entity;
+    const size_t title = item.attribute("title")->index, owner = item.relationship("owner")->toOneSlot;
+    V found;
+    for (size_t row = 0; row < rows->keys.size(); ++row) {
+      found.push_back(*rows->value(row, title).string());
+      auto object = ctx().objectWithID({&item, rows->keys[row]});
+      EXPECT_EQ(rows->link(row, owner), object->relatedKey(*item.relationship("owner")));
+      EXPECT_EQ(rows->value(row, item.attribute("count")->index), object->value("count"));
+    }
+    EXPECT_EQ(found, titles);
+  };
+  expect(V{"orphan", "100% \"fig\"", "date"});
+  ctx().reset();
+  expect(V{"orphan", "100% \"fig\"", "date"});
+  item(nullptr, "kiwi", 55);
+  expect(V{"orphan", "kiwi", "100% \"fig\""});
+}
+
 TEST_F(FetchTest, UnsavedChangesTakePart) {
   FetchRequest request("Item");
   request.predicate = *Predicate::parse("owner.name == %@", {"Bob"});
