@@ -19,6 +19,7 @@
 #include "platform/ui/device.h"
 #include "support/recording_session.h"
 #include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -26,17 +27,13 @@ namespace {
 using foundation::Dictionary;
 using foundation::Value;
 
-constexpr std::string_view kApiKey = "ZK4PW8RXT2MQ6VNB3LHD";
-
-class TallyTest : public ::testing::Test {
+class TallyTest : public SdkFixture {
  protected:
   // Quiet by default; tests of the messages raise the level.
   TallyTest() { reset(0); }
   ~TallyTest() override {
     reset(1);
     CurrentSession::setFactory(nullptr);
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
   }
 
   void reset(std::uint32_t logLevel) {
@@ -54,9 +51,6 @@ class TallyTest : public ::testing::Test {
   static std::shared_ptr<RecordingSession> recorder() {
     return std::dynamic_pointer_cast<RecordingSession>(CurrentSession::get());
   }
-
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{foundation::Date{600000000}};
 };
 
 TEST_F(TallyTest, EventsBeforeTheFirstSessionWaitAndAreRecordedFirst) {
