@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -123,6 +124,20 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
 }
 
+// A text as a person types it: the narrow and the no-break spaces that formats put before "AM" or
+// inside numbers are typed as plain spaces.
+std::string typedForm(std::string text) {
+  for (std::string_view blank : {std::string_view("\u202F"), std::string_view("\u00A0")}) {
+    for (size_t at = text.find(blank); at != std::string::npos; at = text.find(blank, at)) text.replace(at, blank.size(), " ");
+  }
+  return text;
+}
+
+// Whether a shown text is what the person typed.
+bool sameText(const std::string& shown, const std::string& typed) {
+  return shown == typed || typedForm(shown) == typedForm(typed);
+}
+
 // What a person reads on a view that takes a tap: its title, its text, its placeholder.
 struct Target {
   ui::View* view = nullptr;
@@ -184,9 +199,24 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
   } else if (auto* label = dynamic_cast<ui::Label*>(&view)) {
     add(label->text(), view.bounds());
   } else if (auto* field = dynamic_cast<ui::TextField*>(&view)) {
-    add(field->text().empty() ? field->placeholder() : field->text(), view.bounds());
+    // An empty field without a placeholder (a search field) still takes a tap: by its
+    // accessibility label, else as "text field".
+    std::string text = field->text().empty() ? field->placeholder() : field->text();
+    if (trimmed(text).empty()) text = view.accessibilityLabel().empty() ? "text field" : view.accessibilityLabel();
+    add(std::move(text), view.bounds());
   } else if (auto* textView = dynamic_cast<ui::TextView*>(&view)) {
-    add(textView->text(), view.bounds());
+    std::string text = textView->text();
+    if (trimmed(text).empty()) text = view.accessibilityLabel().empty() ? "text area" : view.accessibilityLabel();
+    add(std::move(text), view.bounds());
+  } else if (auto* datePicker = dynamic_cast<ui::DatePicker*>(&view)) {
+    // A date picker by the date it shows ("pick" takes a date or a time written so).
+    add(datePicker->shownText(), view.bounds());
+  } else if (auto* picker = dynamic_cast<ui::PickerView*>(&view)) {
+    // A wheel by the row it rests on.
+    for (int c = 0; c < picker->numberOfComponents(); ++c) {
+      const int row = picker->selectedRowInComponent(c);
+      if (row >= 0) add(picker->titleForRow(row, c), picker->componentFrame(c));
+    }
   } else {
     // A picture that takes taps (a bar button made of an image) goes by the picture's name.
     std::string text = view.accessibilityLabel();
@@ -204,6 +234,12 @@ bool seeThrough(const ui::View& view) {
   const auto colour = view.backgroundColor();
   if (colour && colour->a > 0.01) return false;
   if (typeid(view) == typeid(ui::View)) return true;
+  // A drawn decoration laid over a control that lets touches through to it (hairlines over a
+  // picker): the control stays in sight and in reach.
+  if (!view.isUserInteractionEnabled() && !dynamic_cast<const ui::Label*>(&view) &&
+      !dynamic_cast<const ui::ImageView*>(&view) && !dynamic_cast<const ui::Control*>(&view) &&
+      view.accessibilityElements().empty())
+    return true;
   const auto* button = dynamic_cast<const ui::Button*>(&view);
   return button && typeid(view) == typeid(ui::Button) && button->currentTitle().empty() &&
          !button->imageForState(button->state()) && !button->backgroundImageForState(button->state());
@@ -268,8 +304,13 @@ std::string cellText(ui::TableViewCell& cell) {
 bool cellShows(ui::TableViewCell& cell, const std::string& text) {
   std::vector<ui::Label*> labels;
   collectOfType(cell, labels);
-  return std::any_of(labels.begin(), labels.end(), [&](ui::Label* l) { return trimmed(l->text()) == text; });
+  return std::any_of(labels.begin(), labels.end(),
+                     [&](ui::Label* l) { return sameText(trimmed(l->text()), text); });
 }
+
+// The longest step the clock takes at once: further than that the diary's timers would be fired
+// one by one for hours on end.
+constexpr double kLongestAdvance = 10 * 366 * 86400.0;
 
 }  // namespace
 
@@ -283,13 +324,16 @@ const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
       {"type", "type TEXT", "type TEXT into the field being edited", &DiaryConsole::type},
       {"key", "key return|delete|space", "press a key of the keyboard", &DiaryConsole::key},
       {"pick", "pick TEXT | pick SECTION ROW",
-       "choose a row of the list or picker on screen (a picker: WHEEL ROW)", &DiaryConsole::pick},
-      {"swipe", "swipe left|right|up|down [TEXT]", "swipe across TEXT (a row: left shows its delete button)",
+       "choose a row of the list or wheel on screen (a wheel: WHEEL ROW); on a date picker, a date\n"
+       "                                    or a time as the screen writes it (\"Dec 2, 2026 5:30 AM\")",
+       &DiaryConsole::pick},
+      {"swipe", "swipe left|right|up|down [TEXT]",
+       "swipe across TEXT (a row: left shows its Delete button); up and down scroll the list",
        &DiaryConsole::swipe},
       {"drag", "drag X1 Y1 X2 Y2", "put a finger down at X1,Y1, move it to X2,Y2 and lift it",
        &DiaryConsole::dragCommand},
       {"back", "back", "tap the navigation bar's back button", &DiaryConsole::back},
-      {"advance", "advance DURATION", "move the diary's clock on (90, 90s, 5m, 2h, 1d); due timers fire",
+      {"advance", "advance DURATION", "move the diary's clock on (90, 90s, 5m, 2h, 1d; at most 3660d); due timers fire",
        &DiaryConsole::advance},
       {"wait", "wait [SECONDS]",
        "let background work (a report) finish, the clock running meanwhile; at most SECONDS (60)",
@@ -382,6 +426,72 @@ Step DiaryConsole::drag(Point from, Point to) {
   return done();
 }
 
+Step DiaryConsole::touchDown(Point point) {
+  auto shown = window();
+  if (!shown) return refused("there is no screen");
+  finger_.reset();
+  fingerDownAt_ = point;
+  fingerTravelled_ = false;
+  // What lies above the view tree (alerts, the keyboard, a popover's outside) takes a tap as a
+  // whole, when the finger lifts.
+  bool overlay = ui::overlayBlocksScreen();
+  for (const auto& target : ui::overlayTargets(shown->bounds().size)) overlay = overlay || target.frame.contains(point);
+  auto popovers = ui::visiblePopovers();
+  if (!popovers.empty()) {
+    auto content = popovers.back()->contentViewController();
+    overlay = overlay || (content && content->isViewLoaded() && !content->view()->frame().contains(point));
+  }
+  if (overlay) return Step{true, false, {}, false};
+  finger_ = std::make_unique<ui::TouchInjector>(*shown);
+  if (!finger_->began(point)) {
+    finger_.reset();
+    return refused("nothing at " + std::to_string(point.x) + "," + std::to_string(point.y));
+  }
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::touchMove(Point point) {
+  if (std::hypot(point.x - fingerDownAt_.x, point.y - fingerDownAt_.y) > 6) fingerTravelled_ = true;
+  if (!finger_) return Step{true, false, {}, false};
+  finger_->moved(point);
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::touchUp(Point point) {
+  if (!finger_) return fingerTravelled_ ? Step{true, false, {}, false} : tapPoint(fingerDownAt_);
+  auto finger = std::move(finger_);
+  finger->ended(point);
+  loop_.runUntilIdle();
+  return done();
+}
+
+Step DiaryConsole::wheel(Point point, Point delta) {
+  auto shown = window();
+  if (!shown) return refused("there is no screen");
+  if (ui::overlayBlocksScreen()) return refused("an alert covers the screen: tap one of its buttons");
+  if (!ui::scrollWheelAt(*shown, point, delta)) return refused("nothing there scrolls that way");
+  loop_.runUntilIdle();
+  return done();
+}
+
+void DiaryConsole::passRealTime(double seconds) {
+  // A laptop that slept for a day has not been watching the diary: long gaps are not replayed.
+  if (!(seconds > 0) || seconds > 3600) return;
+  loop_.advance(seconds);
+  ui::Application::shared().deliverDueNotifications(clock_.now());
+  loop_.runUntilIdle();
+}
+
+Step DiaryConsole::closeDeleteButton(ui::TableView& table) {
+  if (auto path = table.deleteConfirmationIndexPath()) table.tapRowAtIndexPath(*path);
+  loop_.runUntilIdle();
+  Step step = done();
+  step.message = "the row's Delete button closed (pick again to choose the row)";
+  return step;
+}
+
 Step DiaryConsole::typeText(const std::string& text) {
   ui::View* responder = ui::View::currentFirstResponder();
   if (auto* field = dynamic_cast<ui::TextField*>(responder)) {
@@ -420,7 +530,7 @@ Step DiaryConsole::tap(const Args& args) {
   if (ui::overlayBlocksScreen()) {
     std::vector<std::string> titles;
     for (const auto& target : overlay) {
-      if (target.title == text) return tapPoint(target.frame.center());
+      if (sameText(target.title, text)) return tapPoint(target.frame.center());
       titles.push_back(target.title);
     }
     return refused("no button " + quoted(text) + " on the alert; its buttons: " + listOf(titles));
@@ -428,9 +538,9 @@ Step DiaryConsole::tap(const Args& args) {
   auto targets = screenTargets(*shown);
   // Front-most first: the last drawn is on top.
   for (auto it = targets.rbegin(); it != targets.rend(); ++it)
-    if (it->text == text) return tapPoint(it->frame.center());
+    if (sameText(it->text, text)) return tapPoint(it->frame.center());
   for (const auto& key : overlay)
-    if (key.title == text) return tapPoint(key.frame.center());
+    if (sameText(key.title, text)) return tapPoint(key.frame.center());
   std::vector<std::string> texts;
   for (const auto& t : targets) texts.push_back(t.text);
   return refused("no control " + quoted(text) + " on the screen (it shows " + listOf(texts) + ")");
@@ -455,8 +565,11 @@ Step DiaryConsole::pick(const Args& args) {
   collectOfType(*layer, tables);
   std::vector<ui::PickerView*> pickers;
   collectOfType(*layer, pickers);
+  std::vector<ui::DatePicker*> datePickers;
+  collectOfType(*layer, datePickers);
   std::erase_if(tables, [](ui::TableView* t) { return !visibleInTree(*t); });
   std::erase_if(pickers, [](ui::PickerView* p) { return !visibleInTree(*p); });
+  std::erase_if(datePickers, [](ui::DatePicker* p) { return !visibleInTree(*p) || !p->isEnabled(); });
 
   std::optional<int> section;
   std::optional<int> row;
@@ -480,6 +593,7 @@ Step DiaryConsole::pick(const Args& args) {
       return refused("the list has no row " + args[0] + " " + args[1]);
     ui::IndexPath path{*section, *row};
     table.scrollToRowAtIndexPath(path, ui::ScrollPosition::kNone);
+    if (table.deleteConfirmationIndexPath()) return closeDeleteButton(table);
     if (!table.tapRowAtIndexPath(path)) return refused("that row cannot be chosen");
     loop_.runUntilIdle();
     return done();
@@ -499,6 +613,7 @@ Step DiaryConsole::pick(const Args& args) {
         }
         if (!cell) continue;
         if (cellShows(*cell, text)) {
+          if (table.deleteConfirmationIndexPath()) return closeDeleteButton(table);
           if (!table.tapRowAtIndexPath(path)) return refused("the row " + quoted(text) + " cannot be chosen");
           loop_.runUntilIdle();
           return done();
@@ -509,12 +624,28 @@ Step DiaryConsole::pick(const Args& args) {
     // Nothing found here: the list stays where the person left it.
     table.setContentOffset(offset);
   }
+  // A date or a time goes to the date picker on screen (the front-most), as the screen writes it,
+  // unless a row shows just that text (above): what a person reads and names comes first. The
+  // search may have moved cells about, so the pickers are looked for again.
+  datePickers.clear();
+  collectOfType(*layer, datePickers);
+  std::erase_if(datePickers, [](ui::DatePicker* p) { return !visibleInTree(*p) || !p->isEnabled(); });
+  if (!datePickers.empty()) {
+    ui::DatePicker& picker = *datePickers.back();
+    if (auto date = picker.dateFromText(text)) {
+      picker.spinToDate(*date);
+      loop_.runUntilIdle();
+      Step step = done();
+      if (picker.date() != *date) step.message = "the picker goes no further than " + quoted(picker.shownText());
+      return step;
+    }
+  }
   for (auto it = pickers.rbegin(); it != pickers.rend(); ++it) {
     ui::PickerView& picker = **it;
     for (int c = 0; c < picker.numberOfComponents(); ++c) {
       for (int r = 0; r < picker.numberOfRowsInComponent(c); ++r) {
         const std::string title = trimmed(picker.titleForRow(r, c));
-        if (title == text) {
+        if (sameText(title, text)) {
           picker.spinToRow(r, c);
           loop_.runUntilIdle();
           return done();
@@ -523,6 +654,8 @@ Step DiaryConsole::pick(const Args& args) {
       }
     }
   }
+  if (!datePickers.empty() && tables.empty() && pickers.empty())
+    return refused("the date picker shows " + quoted(datePickers.back()->shownText()) + "; write a date or a time so");
   if (tables.empty() && pickers.empty()) return refused("there is no list or picker on the screen");
   return refused("no row " + quoted(text) + " (rows: " + listOf(seen) + ")");
 }
@@ -541,7 +674,7 @@ Step DiaryConsole::swipe(const Args& args) {
   if (args.size() > 1) {
     const std::string text = joined(args, 1);
     auto targets = screenTargets(*shown);
-    auto it = std::find_if(targets.rbegin(), targets.rend(), [&](const Target& t) { return t.text == text; });
+    auto it = std::find_if(targets.rbegin(), targets.rend(), [&](const Target& t) { return sameText(t.text, text); });
     if (it == targets.rend()) return refused("no control " + quoted(text) + " on the screen");
     // A row swiped to the left offers its delete button.
     if (auto* cell = it->view->ancestorOfType<ui::TableViewCell>(); cell && direction->x < 0) {
@@ -611,6 +744,8 @@ Step DiaryConsole::back(const Args&) {
 Step DiaryConsole::advance(const Args& args) {
   auto seconds = args.size() == 1 ? duration(args[0]) : std::nullopt;
   if (!seconds) return refused("usage: advance DURATION (90, 90s, 5m, 2h, 1d)");
+  if (*seconds > kLongestAdvance)
+    return refused("the clock moves at most 3660d (ten years) at a time, not " + args[0]);
   loop_.advance(*seconds);
   // Reminders that came due meanwhile fire now.
   ui::Application::shared().deliverDueNotifications(clock_.now());
@@ -694,6 +829,51 @@ foundation::Result<std::filesystem::path> DiaryConsole::renderStep() {
 
 // ------------------------------------------------------------------------------------------ program
 
+namespace {
+
+struct NamedDevice {
+  std::string_view name;
+  ui::DeviceProfile (*profile)();
+};
+constexpr NamedDevice kDevices[] = {
+    {"iphone-568", &ui::DeviceProfile::phone568},
+    {"iphone-667", &ui::DeviceProfile::phone667},
+    {"iphone-667-zoomed", &ui::DeviceProfile::phone667Zoomed},
+    {"iphone-736", &ui::DeviceProfile::phone736},
+    {"ipad", &ui::DeviceProfile::pad},
+};
+
+}  // namespace
+
+std::vector<std::string> diaryDeviceNames() {
+  std::vector<std::string> names;
+  for (const auto& d : kDevices) names.emplace_back(d.name);
+  return names;
+}
+
+foundation::Result<ui::DeviceProfile> diaryDeviceProfile(std::string_view name) {
+  ui::Orientation orientation = ui::Orientation::kPortrait;
+  for (auto [suffix, turned] : {std::pair<std::string_view, ui::Orientation>{"-landscape", ui::Orientation::kLandscapeRight},
+                                {"-portrait", ui::Orientation::kPortrait}}) {
+    if (name.ends_with(suffix)) {
+      name.remove_suffix(suffix.size());
+      orientation = turned;
+      break;
+    }
+  }
+  for (const auto& d : kDevices) {
+    if (d.name != name) continue;
+    ui::DeviceProfile profile = d.profile();
+    profile.statusBarOrientation = orientation;
+    return profile;
+  }
+  std::string names;
+  for (const auto& d : kDevices) names += (names.empty() ? "" : ", ") + std::string(d.name);
+  return foundation::Error::make("diary", 2,
+                                 "no device " + quoted(std::string(name)) + " (devices: " + names +
+                                     "; each also NAME-landscape)");
+}
+
 foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::string>& args) {
   DiaryOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -706,6 +886,17 @@ foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::stri
       options.screenshots = true;
     } else if ((arg == "--script" || arg == "--screens") && i + 1 < args.size()) {
       (arg == "--script" ? options.script : options.screens) = std::filesystem::path(args[++i]);
+    } else if (arg == "--device" && i + 1 < args.size()) {
+      if (auto profile = diaryDeviceProfile(args[i + 1]); !profile.ok()) return profile.error();
+      options.device = args[++i];
+    } else if (arg == "--language" && i + 1 < args.size()) {
+      const std::string& code = args[++i];
+      const bool plain = !code.empty() && code.size() <= 16 &&
+                         std::all_of(code.begin(), code.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+                         });
+      if (!plain) return foundation::Error::make("diary", 2, "no language " + quoted(code) + " (a code such as en, ru, de)");
+      options.language = code;
     } else {
       return foundation::Error::make("diary", 2, "unknown argument " + quoted(arg) + " (see diary --help)");
     }
@@ -740,6 +931,30 @@ bool reportStep(DiaryConsole& console, const DiaryConsole::Step& step, const std
   return !step.quit && !failed;
 }
 
+// Puts the language first among the preferred ones, as the language screen does with a choice;
+// a language the bundle has no texts for is refused with the ones it has.
+std::optional<std::string> chooseLanguage(const runtime::Bundle& bundle, runtime::UserDefaults& defaults,
+                                          const std::string& code) {
+  std::vector<std::string> known;
+  std::error_code failed;
+  for (const auto& entry : std::filesystem::directory_iterator(bundle.bundlePath(), failed)) {
+    const auto name = entry.path().filename().string();
+    if (name.ends_with(".lproj")) known.push_back(name.substr(0, name.size() - 6));
+  }
+  std::sort(known.begin(), known.end());
+  if (std::find(known.begin(), known.end(), code) == known.end()) {
+    std::string list;
+    for (const auto& k : known) list += (list.empty() ? "" : ", ") + k;
+    return "no language " + quoted(code) + " in the bundle (languages: " + list + ")";
+  }
+  foundation::Array languages{foundation::Value(code)};
+  for (const auto& language : defaults.preferredLanguages())
+    if (language != code) languages.emplace_back(language);
+  if (auto stored = defaults.setArray(runtime::UserDefaults::kAppleLanguagesKey, std::move(languages)); !stored)
+    return "the language cannot be kept: " + stored.error().localizedDescription();
+  return std::nullopt;
+}
+
 }  // namespace
 
 int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std::istream& in,
@@ -766,10 +981,19 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
   runtime::RunLoop loop(clock);
   runtime::ScopedMainRunLoop mainLoop(loop);
 
+  if (options.device) {
+    if (auto profile = diaryDeviceProfile(*options.device); profile.ok()) ui::setDevice(*profile);
+  }
   auto bundle = runtime::Bundle::main();
   auto defaults = std::make_shared<runtime::UserDefaults>(
       runtime::UserDefaults::fileFor(home, bundle->bundleIdentifier()));
   runtime::UserDefaults::setStandard(defaults);
+  if (options.language) {
+    if (auto refused = chooseLanguage(*bundle, *defaults, *options.language)) {
+      err << "diary: " << *refused << "\n";
+      return 1;
+    }
+  }
   cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), bundle->bundleIdentifier());
   AppDelegate delegate(AppDelegate::Environment{home, bundle, defaults, &clock});
   ui::Application::shared().setOpenableSchemes(std::vector<std::string>{"http", "https"});

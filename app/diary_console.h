@@ -1,8 +1,12 @@
 #pragma once
 // The diary as a person runs it: commands typed at the terminal or read from a script drive the
-// screens through the UI kit (taps, typing, picks, swipes, the back button), the application's clock
-// moves only when told to, and after each step the whole screen is rendered to a PNG whose path is
-// printed. A command that names nothing on the screen is refused with a message and changes nothing.
+// screens through the UI kit (taps, typing, picks, swipes, drags, the back button), the application's
+// clock moves only when told to (in a window it also runs on with real time), and after each step
+// the whole screen is rendered to a PNG whose path is printed. A command that names nothing on the
+// screen is refused with a message and changes nothing.
+//
+// Texts are matched as a person types them: a plain space stands for the narrow or no-break space a
+// format put into the shown text (times before "AM"/"PM").
 
 #include <cstdint>
 #include <filesystem>
@@ -19,11 +23,13 @@
 #include "platform/foundation/error.h"
 #include "platform/graphics/image.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/device.h"
 #include "platform/ui/touch.h"
 #include "platform/ui/view.h"
 
 namespace ui {
 class Storyboard;
+class TableView;
 class Window;
 }  // namespace ui
 
@@ -57,6 +63,17 @@ class DiaryConsole {
   Step drag(graphics::Point from, graphics::Point to);
   Step typeText(const std::string& text);
   Step pressKey(std::string_view key);
+  // A finger that follows the mouse: down, each move while the button is held, up. A finger that
+  // hardly moved taps (as tapPoint does, overlays included); one that travelled has dragged all
+  // along. A move or an up without a down does nothing.
+  Step touchDown(graphics::Point point);
+  Step touchMove(graphics::Point point);
+  Step touchUp(graphics::Point point);
+  // The mouse wheel over a point: `delta` points of content (positive: further down the list).
+  Step wheel(graphics::Point point, graphics::Point delta);
+  // Real time passed (the window's clock): the diary's clock moves on by it, due timers and
+  // reminders fire. Negative or absurd spans are ignored.
+  void passRealTime(double seconds);
 
   // The screen as it is now.
   foundation::Result<graphics::Image> renderImage();
@@ -83,12 +100,18 @@ class DiaryConsole {
   Step look(const std::vector<std::string>& args);
   Step quit(const std::vector<std::string>& args);
   Step helpCommand(const std::vector<std::string>& args);
+  // A tap on a list whose row shows its Delete button only closes the button, as on the device.
+  Step closeDeleteButton(ui::TableView& table);
 
   foundation::ManualClock& clock_;
   runtime::RunLoop& loop_;
   std::filesystem::path screensDir_;
   double scale_;
   int stepNumber_ = 0;
+  // The mouse's finger while its button is held.
+  std::unique_ptr<ui::TouchInjector> finger_;
+  graphics::Point fingerDownAt_;
+  bool fingerTravelled_ = false;
 };
 
 struct DiaryOptions {
@@ -101,7 +124,18 @@ struct DiaryOptions {
   bool help = false;
   // The developer screenshot mode (only on a scratch data root).
   bool screenshots = false;
+  // The device the diary believes it runs on (diaryDeviceNames), portrait unless its name ends
+  // in "-landscape"; the small phone when unset.
+  std::optional<std::string> device;
+  // The interface language to start in (a language the bundle has), put first in the preferred
+  // languages and kept, as the language screen keeps a choice.
+  std::optional<std::string> language;
 };
+
+// The devices --device takes, each also with "-portrait" or "-landscape".
+std::vector<std::string> diaryDeviceNames();
+// The profile of a device name; an error naming the choices for an unknown one.
+foundation::Result<ui::DeviceProfile> diaryDeviceProfile(std::string_view name);
 
 // Reads the program's arguments (without the program's name); a message on a bad one.
 foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::string>& args);

@@ -6,6 +6,7 @@
 #if DIARY_HAS_GTK
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <cmath>
 #include <deque>
 
@@ -28,8 +29,9 @@ struct WindowState {
   cairo_surface_t* surface = nullptr;
   std::vector<std::uint32_t> pixels{};
   double scale = 1;
-  graphics::Point pressedAt{};
   bool pressed = false;
+  // Real time as the window last passed it on to the diary's clock.
+  std::chrono::steady_clock::time_point lastTick = std::chrono::steady_clock::now();
   bool ended = false;
   GIOChannel* input = nullptr;
   // Sources still installed (0 once gone).
@@ -80,11 +82,23 @@ graphics::Point toPoints(const WindowState& state, double x, double y) {
   return graphics::Point(x / state.scale, y / state.scale);
 }
 
+// The mouse is a finger: pressed, it touches; moved while pressed, the finger moves with it (a list
+// follows, a wheel turns); released, it lifts (a tap when it hardly moved). Moves only redraw; the
+// lift is a step the person hears of.
 gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   if (event->button != 1 || event->type != GDK_BUTTON_PRESS) return FALSE;
   state.pressed = true;
-  state.pressedAt = toPoints(state, event->x, event->y);
+  const DiaryConsole::Step step = state.console.touchDown(toPoints(state, event->x, event->y));
+  if (step.changed) redraw(state);
+  return TRUE;
+}
+
+gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  if (!state.pressed || !(event->state & GDK_BUTTON1_MASK)) return FALSE;
+  const DiaryConsole::Step step = state.console.touchMove(toPoints(state, event->x, event->y));
+  if (step.changed) redraw(state);
   return TRUE;
 }
 
@@ -92,12 +106,38 @@ gboolean onRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   if (event->button != 1 || !state.pressed) return FALSE;
   state.pressed = false;
-  const graphics::Point to = toPoints(state, event->x, event->y);
-  const double moved = std::hypot(to.x - state.pressedAt.x, to.y - state.pressedAt.y);
-  // A finger that hardly moved taps; one that travelled drags.
+  const DiaryConsole::Step step = state.console.touchUp(toPoints(state, event->x, event->y));
+  if (!step.ok || step.changed) stepped(state, state.handleStep(step));
+  return TRUE;
+}
+
+// The wheel scrolls what lies under the pointer, 40 points a notch (a smooth wheel by its deltas).
+gboolean onScroll(GtkWidget*, GdkEventScroll* event, gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  constexpr double kNotch = 40;
+  double dx = 0, dy = 0;
+  switch (event->direction) {
+    case GDK_SCROLL_UP:
+      dy = -kNotch;
+      break;
+    case GDK_SCROLL_DOWN:
+      dy = kNotch;
+      break;
+    case GDK_SCROLL_LEFT:
+      dx = -kNotch;
+      break;
+    case GDK_SCROLL_RIGHT:
+      dx = kNotch;
+      break;
+    case GDK_SCROLL_SMOOTH:
+      dx = event->delta_x * kNotch;
+      dy = event->delta_y * kNotch;
+      break;
+  }
   const DiaryConsole::Step step =
-      moved < 6 ? state.console.tapPoint(state.pressedAt) : state.console.drag(state.pressedAt, to);
-  stepped(state, state.handleStep(step));
+      state.console.wheel(toPoints(state, event->x, event->y), graphics::Point(dx, dy));
+  // A wheel over something that does not scroll just does nothing, as on any desktop.
+  if (step.ok) stepped(state, state.handleStep(step));
   return TRUE;
 }
 
@@ -148,9 +188,15 @@ gboolean onScriptLine(gpointer data) {
   return FALSE;
 }
 
-// Work that other threads hand to the main run loop (a finished report) runs between events.
+// The window runs on real time: the diary's clock moves on with it (timers tick, delays pass, the
+// status bar's clock moves), and work that other threads hand to the main run loop (a finished
+// report) runs between events.
 gboolean onTick(gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
+  const auto now = std::chrono::steady_clock::now();
+  const double passed = std::chrono::duration<double>(now - state.lastTick).count();
+  state.lastTick = now;
+  state.console.passRealTime(passed);
   runtime::RunLoop::main().runUntilIdle();
   redraw(state);
   return TRUE;
@@ -178,12 +224,15 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   gtk_window_set_title(GTK_WINDOW(state.window), "diary");
   gtk_window_set_resizable(GTK_WINDOW(state.window), FALSE);
   state.area = gtk_drawing_area_new();
-  gtk_widget_add_events(state.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+  gtk_widget_add_events(state.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_BUTTON1_MOTION_MASK |
+                                        GDK_SCROLL_MASK);
   gtk_widget_set_can_focus(state.area, TRUE);
   gtk_container_add(GTK_CONTAINER(state.window), state.area);
   g_signal_connect(state.area, "draw", G_CALLBACK(onDraw), &state);
   g_signal_connect(state.area, "button-press-event", G_CALLBACK(onPress), &state);
   g_signal_connect(state.area, "button-release-event", G_CALLBACK(onRelease), &state);
+  g_signal_connect(state.area, "motion-notify-event", G_CALLBACK(onMotion), &state);
+  g_signal_connect(state.area, "scroll-event", G_CALLBACK(onScroll), &state);
   g_signal_connect(state.window, "key-press-event", G_CALLBACK(onKey), &state);
   g_signal_connect(state.window, "destroy", G_CALLBACK(onDestroy), &state);
   redraw(state);

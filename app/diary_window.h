@@ -1,8 +1,12 @@
 #pragma once
 // The diary in a window on the desktop: the screen the console renders, shown at the device's scale;
-// mouse clicks and drags go in as touches and the keyboard as typing, and the window is drawn again
-// after each step. Commands keep coming from the script and the terminal meanwhile. Without GTK in
-// the build, or without a display, there is no window and the console runs on commands alone.
+// the mouse is a finger (pressed, moved while pressed, released: a tap or a drag that the screen
+// follows as it goes), the wheel scrolls what lies under the pointer, and the keyboard types. The
+// window runs on real time: the diary's clock moves on with it every quarter second, so timers tick
+// and delays pass without a command (the commands' advance still moves it further). The window is
+// drawn again after each step. Commands keep coming from the script and the terminal meanwhile.
+// Without GTK in the build, or without a display, there is no window and the console runs on
+// commands alone, on the clock the commands move.
 
 #include <functional>
 #include <iosfwd>

@@ -30,9 +30,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options->help) {
-    std::cout << "usage: diary [--script FILE] [--screens DIR] [--no-window] [--screenshots]\n"
+    std::string devices;
+    for (const auto& name : app::diaryDeviceNames()) devices += (devices.empty() ? "" : ", ") + name;
+    std::cout << "usage: diary [--script FILE] [--screens DIR] [--no-window] [--device NAME] [--language CODE]\n"
+              << "             [--screenshots]\n"
               << "Runs the diary on its data root (DIARY_HOME, else ./var/diary), draws the screen to a PNG\n"
               << "after each step and prints its path. Commands come from FILE, then from the terminal.\n"
+              << "In a window the mouse is a finger (click, drag, wheel) and the clock runs on real time.\n"
+              << "--device NAME  the device to run as: " << devices << ";\n"
+              << "               NAME-landscape turns it (ipad-landscape); the 568-point phone by default\n"
+              << "--language CODE  start in that interface language (en, ru, de...), kept as the\n"
+              << "               language screen keeps a choice\n"
               << "--screenshots captures every screen for each language and uploads them to the cloud\n"
               << "folder \"/ScreenShots\"; it runs only on a data root that holds no baby of its own.\n\n"
               << app::DiaryConsole::help();

@@ -6,6 +6,7 @@
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/device.h"
+#include "platform/ui/view_controller.h"
 
 namespace ui {
 
@@ -200,6 +201,24 @@ void Application::expireBackgroundTasks() {
 
 bool Application::isStatusBarHidden() const { return device().statusBarHidden; }
 
-void Application::setStatusBarHidden(bool hidden, bool /*animated*/) { device().statusBarHidden = hidden; }
+namespace {
+
+// Every navigation controller on screen: the window's root, its children and what they present.
+void tellNavigationControllers(ViewController* controller) {
+  if (!controller) return;
+  if (auto* navigation = dynamic_cast<NavigationController*>(controller)) navigation->statusBarVisibilityChanged();
+  for (const auto& child : controller->childViewControllers()) tellNavigationControllers(child.get());
+  tellNavigationControllers(controller->presentedViewController());
+}
+
+}  // namespace
+
+void Application::setStatusBarHidden(bool hidden, bool /*animated*/) {
+  if (device().statusBarHidden == hidden) return;
+  device().statusBarHidden = hidden;
+  // The bars lay themselves out again at once, so that a screen that hides the status bar and then
+  // works out where a panel goes finds the room it gave back.
+  if (window_) tellNavigationControllers(window_->rootViewController());
+}
 
 }  // namespace ui

@@ -141,7 +141,9 @@ class Application {
 
   StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
   void setStatusBarStyle(StatusBarStyle style) { statusBarStyle_ = style; }
-  // Hidden state of the status bar; kept in the device profile, which layouts read.
+  // Hidden state of the status bar; kept in the device profile, which layouts read. A screen hides
+  // it (a panel that takes the whole screen) and shows it again; the navigation bars on screen give
+  // back or take its 20 points at once (NavigationController::statusBarVisibilityChanged).
   bool isStatusBarHidden() const;
   void setStatusBarHidden(bool hidden, bool animated = false);
 

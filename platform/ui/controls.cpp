@@ -104,6 +104,24 @@ void Label::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   canvas.drawText(drawnText(), textRectForBounds(bounds()));
 }
 
+bool Label::isTextCut() const {
+  if (text_.empty()) return false;
+  // Half a point of slack: measuring and laying out round differently.
+  constexpr double kSlack = 0.5;
+  const Rect b = bounds();
+  const graphics::AttributedText t = drawnText();
+  auto measurer = graphics::defaultTextMeasurer();
+  if (numberOfLines_ == 1) {
+    const Size size = measurer->measure(t, 0).size;
+    return size.width > b.width() + kSlack || size.height > b.height() + kSlack;
+  }
+  graphics::AttributedText wrapped = t;
+  wrapped.lineBreak = LineBreakMode::kWordWrap;
+  const graphics::TextMetrics m = measurer->measure(wrapped, b.width());
+  if (numberOfLines_ > 0 && m.lineCount > numberOfLines_) return true;
+  return m.size.height > b.height() + kSlack || m.size.width > b.width() + kSlack;
+}
+
 Size Label::sizeThatFits(Size size) const {
   if (text_.empty()) return Size(0, 0);
   double maxWidth = numberOfLines_ == 1 ? 0 : size.width;
@@ -310,6 +328,14 @@ void Button::tap() {
   auto keep = weak_from_this().lock();
   sendActionsForControlEvents(kControlEventTouchDown);
   sendActionsForControlEvents(kControlEventTouchUpInside);
+}
+
+bool Button::isTitleCut() const {
+  const std::string title = currentTitle();
+  if (title.empty()) return false;
+  ImageRef image = imageForState(state());
+  const double room = bounds().width() - (image ? image->pointWidth() : 0);
+  return graphics::defaultTextMeasurer()->sizeOf(title, titleFont_).width > room + 0.5;
 }
 
 void Button::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {

@@ -56,10 +56,18 @@ class Label : public View {
   void setNumberOfLines(int lines);
   LineBreakMode lineBreakMode() const { return lineBreak_; }
   void setLineBreakMode(LineBreakMode mode);
+  // Shrinking to fit: a one-line label that adjusts draws its text smaller, by one factor for all
+  // of it, until it fits its width or reaches the minimum scale factor (0: as small as needed).
+  // Only one-line labels shrink; a label that does not adjust cuts its text instead (its line
+  // break mode: "…" at the end by default).
   bool adjustsFontSizeToFitWidth() const { return adjustsFontSize_; }
   void setAdjustsFontSizeToFitWidth(bool adjusts) { adjustsFontSize_ = adjusts; }
   double minimumScaleFactor() const { return minimumScaleFactor_; }
   void setMinimumScaleFactor(double factor) { minimumScaleFactor_ = factor; }
+  // Whether the text as drawn (after any shrinking) does not fit the bounds: one line wider than
+  // the label, or more lines or more height than it holds. A walk over the screens asks this to
+  // find cut texts.
+  bool isTextCut() const;
   // Styled text; when set it is drawn instead of text, font and colour.
   const std::optional<graphics::AttributedText>& attributedText() const { return attributed_; }
   void setAttributedText(std::optional<graphics::AttributedText> text);
@@ -168,6 +176,9 @@ class Button : public Control {
 
   // A tap as the user makes it: touch-down and touch-up-inside, when enabled.
   void tap();
+  // Whether the current title, in the title font on one line, is wider than the button leaves it
+  // (the bounds less the image's width).
+  bool isTitleCut() const;
 
   void drawRect(graphics::Canvas& canvas, const Rect& rect) override;
 

@@ -2,7 +2,8 @@
 // Gesture recognisers: attached to a view, they see the touches that begin in it or its subviews
 // before the views do, and call their actions when they recognise their gesture. A recognised
 // gesture cancels the touches in the view (the view gets touchesCancelled instead of touchesEnded)
-// unless told not to.
+// unless told not to. One touch is taken by one recogniser: the innermost that recognises first
+// (a picker's wheel inside a list inside a side menu); the others then fail (touch.h).
 
 #include <functional>
 #include <vector>
@@ -42,6 +43,9 @@ class GestureRecognizer {
   virtual void reset();
   // True once the gesture began or ended recognised during the current touch sequence.
   bool hasRecognized() const { return recognized_; }
+  // Out of the running for the rest of this touch sequence, without calling the actions: the
+  // recogniser saw a gesture it does not follow, or another recogniser took the touch.
+  void fail() { state_ = GestureState::kFailed; }
 
  protected:
   // Moves to the state and calls the actions for began, changed and ended.

@@ -7,6 +7,7 @@
 #include "platform/files/app_home.h"
 #include "platform/files/file_ops.h"
 #include "platform/security/digest.h"
+#include "platform/ui/application.h"
 
 namespace ui {
 
@@ -134,6 +135,7 @@ std::string MailComposeViewController::messageText() const {
 }
 
 void MailComposeViewController::send() {
+  readFields();
   std::filesystem::path folder = outboxFolder();
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -174,6 +176,119 @@ void MailComposeViewController::finish(MailComposeResult result,
                                        const std::optional<foundation::Error>& error) {
   auto keep = weak_from_this().lock();
   if (delegate_) delegate_->mailComposeControllerDidFinish(*this, result, error);
+}
+
+// --- The screen
+
+namespace {
+
+constexpr double kRowHeight = 44;
+constexpr double kInset = 15;
+const Color kHairline = Color::rgb255(200, 199, 204);
+
+std::shared_ptr<View> hairline(double y, double width) {
+  auto line = std::make_shared<View>(Rect(kInset, y - 0.5, width - kInset, 0.5));
+  line->setBackgroundColor(kHairline);
+  line->setAutoresizingMask(kFlexibleWidth);
+  return line;
+}
+
+std::shared_ptr<Label> rowLabel(const std::string& text, double y, double width) {
+  auto label = std::make_shared<Label>(Rect(kInset, y, width, kRowHeight));
+  label->setText(text);
+  label->setFont(Font::systemFontOfSize(15));
+  label->setTextColor(Color::white(0.56));
+  return label;
+}
+
+std::vector<std::string> splitRecipients(const std::string& text) {
+  std::vector<std::string> out;
+  std::string item;
+  auto flush = [&] {
+    const size_t first = item.find_first_not_of(" \t");
+    if (first != std::string::npos) out.push_back(item.substr(first, item.find_last_not_of(" \t") - first + 1));
+    item.clear();
+  };
+  for (char c : text) {
+    if (c == ',' || c == ';')
+      flush();
+    else
+      item += c;
+  }
+  flush();
+  return out;
+}
+
+}  // namespace
+
+void MailComposeViewController::loadView() {
+  const Rect frame = presentationFrame(modalPresentationStyle());
+  auto root = std::make_shared<View>(frame);
+  root->setBackgroundColor(Color::white());
+  const double width = frame.width();
+  const double inset = Application::shared().isStatusBarHidden() ? 0 : 20;
+
+  bar_ = std::make_shared<NavigationBar>();
+  bar_->setFrame(Rect(0, 0, width, NavigationBar::kBarHeight + inset));
+  if (barTint_) bar_->setBackgroundColor(*barTint_);
+  root->addSubview(bar_);
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  navigationItem().setLeftBarButtonItem(
+      BarButtonItem::withTitle("Cancel", BarButtonItemStyle::kPlain, [weak](BarButtonItem&) {
+        if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).cancel();
+      }));
+  navigationItem().setRightBarButtonItem(
+      BarButtonItem::withTitle("Send", BarButtonItemStyle::kDone, [weak](BarButtonItem&) {
+        if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).send();
+      }));
+
+  double y = bar_->frame().maxY();
+  root->addSubview(rowLabel("To:", y, 40));
+  toField_ = std::make_shared<TextField>(Rect(kInset + 40, y + 6, width - 2 * kInset - 40, kRowHeight - 12));
+  toField_->setKeyboardType(KeyboardType::kEmailAddress);
+  root->addSubview(toField_);
+  y += kRowHeight;
+  root->addSubview(hairline(y, width));
+  root->addSubview(rowLabel("Subject:", y, 65));
+  subjectField_ =
+      std::make_shared<TextField>(Rect(kInset + 65, y + 6, width - 2 * kInset - 65, kRowHeight - 12));
+  root->addSubview(subjectField_);
+  y += kRowHeight;
+  root->addSubview(hairline(y, width));
+  attachmentLabels_.clear();
+  for (const auto& attachment : attachments_) {
+    auto label = std::make_shared<Label>(Rect(kInset, y, width - 2 * kInset, kRowHeight));
+    label->setText(attachment.fileName);
+    label->setFont(Font::systemFontOfSize(15));
+    label->setTextColor(Color::rgb255(0, 122, 255));
+    root->addSubview(label);
+    attachmentLabels_.push_back(label);
+    y += kRowHeight;
+    root->addSubview(hairline(y, width));
+  }
+  bodyView_ = std::make_shared<TextView>(Rect(kInset, y + 4, width - 2 * kInset, std::max(0.0, frame.height() - y - 4)));
+  bodyView_->setFont(Font::systemFontOfSize(15));
+  root->addSubview(bodyView_);
+  setView(root);
+  fillFields();
+}
+
+void MailComposeViewController::fillFields() {
+  if (!bar_) return;
+  navigationItem().setTitle(subject_.empty() ? "New Message" : subject_);
+  bar_->showItem(&navigationItem(), std::nullopt, {});
+  std::string recipients;
+  for (const auto& r : to_) recipients += (recipients.empty() ? "" : ", ") + r;
+  toField_->setText(recipients);
+  subjectField_->setText(subject_);
+  bodyView_->setText(body_);
+}
+
+void MailComposeViewController::readFields() {
+  if (!bar_) return;
+  to_ = splitRecipients(toField_->text());
+  subject_ = subjectField_->text();
+  body_ = bodyView_->text();
 }
 
 }  // namespace ui

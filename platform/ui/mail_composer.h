@@ -1,7 +1,12 @@
 #pragma once
 // The mail composer: a screen holding a message (recipients, subject, body, attachments). Sending
 // writes the message as an RFC 5322 file ("mail-0001.eml", ...) into the outbox folder; the
-// delegate then hears how the composing ended. The composer does not close itself.
+// delegate then hears how the composing ended.
+//
+// On screen it is what a person fills in: a bar with "Cancel", the subject (or "New Message") and
+// "Send"; a "To:" field with the recipients (comma-separated), a "Subject:" field, a line naming
+// each attachment, and the body. What the person typed is what is sent. The composer does not close
+// itself: as on the platform, the delegate dismisses it when it hears the result.
 
 #include <filesystem>
 #include <optional>
@@ -10,6 +15,7 @@
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+#include "platform/ui/text_input.h"
 #include "platform/ui/view_controller.h"
 
 namespace ui {
@@ -68,8 +74,14 @@ class MailComposeViewController : public ViewController {
   // Where send() wrote the message.
   const std::optional<std::filesystem::path>& sentFile() const { return sentFile_; }
 
+  // The fields show the message as it was set before the view loaded.
+  void loadView() override;
+
  private:
   void finish(MailComposeResult result, const std::optional<foundation::Error>& error);
+  // Takes what the person typed into the message; fills the fields from the message.
+  void readFields();
+  void fillFields();
 
   MailComposeDelegate* delegate_ = nullptr;
   std::vector<std::string> to_;
@@ -79,6 +91,11 @@ class MailComposeViewController : public ViewController {
   std::vector<Attachment> attachments_;
   std::optional<Color> barTint_;
   std::optional<std::filesystem::path> sentFile_;
+  std::shared_ptr<NavigationBar> bar_;
+  std::shared_ptr<TextField> toField_;
+  std::shared_ptr<TextField> subjectField_;
+  std::shared_ptr<TextView> bodyView_;
+  std::vector<std::shared_ptr<Label>> attachmentLabels_;
 };
 
 }  // namespace ui

@@ -1,17 +1,134 @@
 #include "platform/ui/picker_view.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <functional>
+
+#include "platform/foundation/calendar.h"
 
 #include "platform/foundation/date_formatter.h"
+#include "platform/ui/gesture.h"
 #include "platform/ui/render.h"
 
 namespace ui {
 
+namespace {
+
+constexpr double kDragSlop = 10;
+
+// The band around the middle row, where the selection rests.
+void drawSelectionBand(graphics::Canvas& canvas, const Rect& bounds, double rowHeight) {
+  canvas.save();
+  canvas.setShouldAntialias(false);
+  canvas.setLineWidth(0.5);
+  canvas.setStrokeColor(Color::white(0.78));
+  const double top = bounds.midY() - rowHeight / 2;
+  canvas.strokeLine(Point(bounds.minX(), top), Point(bounds.maxX(), top));
+  canvas.strokeLine(Point(bounds.minX(), top + rowHeight), Point(bounds.maxX(), top + rowHeight));
+  canvas.restore();
+}
+
+// A finger on a wheel: the wheel under the point where the touch began turns a row for each row
+// height the finger travelled (up: later rows), shown while it moves and taken when it lifts. A
+// drag that sets off sideways is not the wheel's.
+class WheelDrag : public PanGestureRecognizer {
+ public:
+  struct Hooks {
+    std::function<int(Point)> wheelAt;
+    std::function<double(int)> rowHeight;
+    std::function<void(int wheel, int rows)> preview;
+    std::function<void(int wheel, int rows)> commit;
+  };
+  WheelDrag(View& owner, Hooks hooks) : owner_(owner), hooks_(std::move(hooks)) {}
+
+  void touchesBegan(const TouchSet& touches) override {
+    PanGestureRecognizer::touchesBegan(touches);
+    if (touches.empty()) return;
+    start_ = touches.front().locationInView(&owner_);
+    wheel_ = hooks_.wheelAt(start_);
+    if (wheel_ < 0) fail();
+  }
+
+  void touchesMoved(const TouchSet& touches) override {
+    if (touches.empty()) return;
+    const Point at = touches.front().locationInView(&owner_);
+    if (state() == GestureState::kPossible && std::hypot(at.x - start_.x, at.y - start_.y) > kDragSlop &&
+        std::fabs(at.x - start_.x) > std::fabs(at.y - start_.y)) {
+      fail();
+      return;
+    }
+    PanGestureRecognizer::touchesMoved(touches);
+    if (state() == GestureState::kBegan || state() == GestureState::kChanged)
+      hooks_.preview(wheel_, rowsTo(at));
+  }
+
+  void touchesEnded(const TouchSet& touches) override {
+    PanGestureRecognizer::touchesEnded(touches);
+    if (state() != GestureState::kEnded || touches.empty()) return;
+    hooks_.preview(-1, 0);
+    hooks_.commit(wheel_, rowsTo(touches.front().locationInView(&owner_)));
+  }
+
+  void touchesCancelled(const TouchSet& touches) override {
+    PanGestureRecognizer::touchesCancelled(touches);
+    hooks_.preview(-1, 0);
+  }
+
+ private:
+  int rowsTo(Point at) const {
+    const double h = hooks_.rowHeight(wheel_);
+    return h > 0 ? static_cast<int>(std::lround((start_.y - at.y) / h)) : 0;
+  }
+
+  View& owner_;
+  Hooks hooks_;
+  Point start_;
+  int wheel_ = -1;
+};
+
+}  // namespace
+
 // ----------------------------------------------------------------------------------------- PickerView
 
-PickerView::PickerView() : View(Rect(0, 0, 320, 216)) {}
+PickerView::PickerView() : PickerView(Rect(0, 0, 320, 216)) {}
 
-PickerView::PickerView(const Rect& frame) : View(frame) {}
+PickerView::PickerView(const Rect& frame) : View(frame) {
+  WheelDrag::Hooks hooks;
+  hooks.wheelAt = [this](Point p) { return componentAtPoint(p); };
+  hooks.rowHeight = [this](int c) { return rowHeightForComponent(c); };
+  hooks.preview = [this](int c, int rows) {
+    dragComponent_ = c;
+    dragRows_ = rows;
+    setNeedsDisplay();
+  };
+  hooks.commit = [this](int c, int rows) { turnComponent(c, rows); };
+  addGestureRecognizer(std::make_shared<WheelDrag>(*this, std::move(hooks)));
+}
+
+Rect PickerView::componentFrame(int component) const {
+  const int n = numberOfComponents();
+  if (component < 0 || component >= n) return Rect();
+  double total = 0;
+  for (int c = 0; c < n; ++c) total += widthForComponent(c);
+  double x = bounds().x() + std::max(0.0, (bounds().width() - total) / 2);
+  for (int c = 0; c < component; ++c) x += widthForComponent(c);
+  return Rect(x, bounds().y(), widthForComponent(component), bounds().height());
+}
+
+int PickerView::componentAtPoint(Point point) const {
+  for (int c = 0; c < numberOfComponents(); ++c) {
+    const Rect f = componentFrame(c);
+    if (point.x >= f.minX() && point.x < f.maxX() && point.y >= f.minY() && point.y < f.maxY()) return c;
+  }
+  return -1;
+}
+
+void PickerView::turnComponent(int component, int rows) {
+  const int selected = selectedRowInComponent(component);
+  if (selected < 0) return;
+  spinToRow(selected + rows, component);
+}
 
 int PickerView::numberOfComponents() const {
   return dataSource_
@@ -98,21 +215,24 @@ std::string PickerView::titleForRow(int row, int component) {
 }
 
 void PickerView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
-  // The wheels at rest: the selected row in the middle, its neighbours above and below.
+  // The wheels at rest (or as a finger holds one): the selected row in the middle, its neighbours
+  // above and below, as many as the picker's height shows.
   Rect b = bounds();
   int n = numberOfComponents();
-  double x = 0;
+  canvas.save();
+  canvas.clipToRect(b);
   for (int c = 0; c < n; ++c) {
-    double w = widthForComponent(c);
+    const Rect column = componentFrame(c);
+    double w = column.width();
     double h = rowHeightForComponent(c);
     int rows = numberOfRowsInComponent(c);
-    int selected = selectedRowInComponent(c);
+    int selected = selectedRowInComponent(c) + (c == dragComponent_ ? dragRows_ : 0);
     double middle = b.midY() - h / 2;
     int reach = static_cast<int>(b.height() / h / 2) + 1;
     for (int offset = -reach; offset <= reach; ++offset) {
       int row = selected + offset;
       if (row < 0 || row >= rows) continue;
-      Rect cell(x, middle + offset * h, w, h);
+      Rect cell(column.x(), middle + offset * h, w, h);
       if (auto view = viewForRow(row, c)) {
         view->setFrame(Rect(0, 0, w, h));
         canvas.save();
@@ -129,15 +249,27 @@ void PickerView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
                         LineBreakMode::kTruncateTail);
       }
     }
-    x += w;
   }
+  canvas.restore();
+  if (n > 0) drawSelectionBand(canvas, b, rowHeightForComponent(0));
 }
 
 // ----------------------------------------------------------------------------------------- DatePicker
 
-DatePicker::DatePicker() : Control(Rect(0, 0, 320, 216)) {}
+DatePicker::DatePicker() : DatePicker(Rect(0, 0, 320, 216)) {}
 
-DatePicker::DatePicker(const Rect& frame) : Control(frame) {}
+DatePicker::DatePicker(const Rect& frame) : Control(frame) {
+  WheelDrag::Hooks hooks;
+  hooks.wheelAt = [this](Point p) { return isEnabled() ? wheelAtPoint(p) : -1; };
+  hooks.rowHeight = [](int) { return PickerView::kDefaultRowHeight; };
+  hooks.preview = [this](int wheel, int rows) {
+    dragWheel_ = wheel;
+    dragRows_ = rows;
+    setNeedsDisplay();
+  };
+  hooks.commit = [this](int wheel, int rows) { turnWheel(wheel, rows); };
+  addGestureRecognizer(std::make_shared<WheelDrag>(*this, std::move(hooks)));
+}
 
 void DatePicker::setMode(DatePickerMode mode) {
   mode_ = mode;
@@ -172,11 +304,201 @@ void DatePicker::spinToDate(foundation::Date date) {
   sendActionsForControlEvents(kControlEventValueChanged);
 }
 
-void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
-  using Style = foundation::DateFormatterStyle;
+namespace {
+
+using foundation::Calendar;
+using foundation::CalendarUnit;
+using foundation::DateComponents;
+using foundation::DateFormatter;
+using Style = foundation::DateFormatterStyle;
+
+constexpr auto kAllUnits = CalendarUnit::Year | CalendarUnit::Month | CalendarUnit::Day | CalendarUnit::Hour |
+                           CalendarUnit::Minute | CalendarUnit::Second | CalendarUnit::Nanosecond;
+
+// The styles a screen writes dates and times in, with what each holds.
+struct ShownStyle {
+  Style date;
+  Style time;
+};
+constexpr ShownStyle kShownStyles[] = {
+    {Style::None, Style::Short},  {Style::None, Style::Medium}, {Style::Long, Style::None},
+    {Style::Medium, Style::None}, {Style::Short, Style::None},  {Style::Full, Style::None},
+    {Style::Medium, Style::Short}, {Style::Long, Style::Short}, {Style::Short, Style::Short},
+    {Style::Full, Style::Short},
+};
+
+std::string replacedSpaces(std::string_view text, std::string_view with) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ')
+      out += with;
+    else
+      out += c;
+  }
+  return out;
+}
+
+int wrapped(int value, int count) { return ((value % count) + count) % count; }
+
+std::string_view wheelPattern(DatePicker::Wheel wheel, bool twelveHours) {
+  switch (wheel) {
+    case DatePicker::Wheel::kDay:
+      return "EEE MMM d";
+    case DatePicker::Wheel::kMonth:
+      return "LLLL";
+    case DatePicker::Wheel::kDayOfMonth:
+      return "d";
+    case DatePicker::Wheel::kYear:
+      return "y";
+    case DatePicker::Wheel::kHour:
+      return twelveHours ? "h" : "HH";
+    case DatePicker::Wheel::kMinute:
+      return "mm";
+    case DatePicker::Wheel::kAmPm:
+      return "a";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool DatePicker::uses12Hours() const {
+  auto pattern = DateFormatter::dateFormatFromTemplate("j", foundation::Locale::current());
+  return pattern && pattern->find('a') != std::string::npos;
+}
+
+std::vector<DatePicker::Wheel> DatePicker::wheels() const {
+  std::vector<Wheel> time{Wheel::kHour, Wheel::kMinute};
+  if (uses12Hours()) time.push_back(Wheel::kAmPm);
+  switch (mode_) {
+    case DatePickerMode::kDate: {
+      // In the locale's order of month, day and year.
+      std::string pattern =
+          DateFormatter::dateFormatFromTemplate("yMMMMd", foundation::Locale::current()).value_or("MMMM d y");
+      std::vector<std::pair<size_t, Wheel>> order{{pattern.find('M'), Wheel::kMonth},
+                                                  {pattern.find('d'), Wheel::kDayOfMonth},
+                                                  {pattern.find('y'), Wheel::kYear}};
+      std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+      std::vector<Wheel> out;
+      for (const auto& [at, wheel] : order) out.push_back(wheel);
+      return out;
+    }
+    case DatePickerMode::kDateAndTime:
+      time.insert(time.begin(), Wheel::kDay);
+      return time;
+    case DatePickerMode::kTime:
+    case DatePickerMode::kCountDownTimer:
+      return time;
+  }
+  return time;
+}
+
+Rect DatePicker::wheelFrame(int wheel) const {
+  const auto all = wheels();
+  if (wheel < 0 || wheel >= static_cast<int>(all.size())) return Rect();
+  // Shares of the width: a day or a month needs more than a number.
+  auto share = [](Wheel w) {
+    switch (w) {
+      case Wheel::kDay:
+      case Wheel::kMonth:
+        return 2.2;
+      case Wheel::kYear:
+        return 1.4;
+      default:
+        return 1.0;
+    }
+  };
+  double total = 0;
+  for (Wheel w : all) total += share(w);
+  const Rect b = bounds();
+  double x = b.x();
+  for (int i = 0; i < wheel; ++i) x += b.width() * share(all[i]) / total;
+  return Rect(x, b.y(), b.width() * share(all[wheel]) / total, b.height());
+}
+
+int DatePicker::wheelAtPoint(Point point) const {
+  const int n = static_cast<int>(wheels().size());
+  for (int i = 0; i < n; ++i) {
+    const Rect f = wheelFrame(i);
+    if (point.x >= f.minX() && point.x < f.maxX() && point.y >= f.minY() && point.y < f.maxY()) return i;
+  }
+  return -1;
+}
+
+foundation::Date DatePicker::dateAfterTurning(int wheel, int rows) const {
+  const auto all = wheels();
+  if (wheel < 0 || wheel >= static_cast<int>(all.size()) || rows == 0) return date_;
+  const Calendar calendar = Calendar::current();
+  auto parts = calendar.components(kAllUnits, date_);
+  if (!parts) return date_;
+  DateComponents c = *parts;
+  auto monthLength = [&](int year, int month) {
+    DateComponents first;
+    first.year = year;
+    first.month = month;
+    first.day = 1;
+    auto day = calendar.dateFromComponents(first);
+    auto range = day ? calendar.rangeOfDaysInMonth(*day) : std::nullopt;
+    return range ? range->count : 31;
+  };
+  switch (all[wheel]) {
+    case Wheel::kDay:
+      return calendar.dateByAddingUnit(CalendarUnit::Day, rows, date_).value_or(date_);
+    case Wheel::kMonth:
+      c.month = wrapped(*c.month - 1 + rows, 12) + 1;
+      c.day = std::min(*c.day, monthLength(*c.year, *c.month));
+      break;
+    case Wheel::kDayOfMonth:
+      c.day = wrapped(*c.day - 1 + rows, monthLength(*c.year, *c.month)) + 1;
+      break;
+    case Wheel::kYear:
+      c.year = *c.year + rows;
+      c.day = std::min(*c.day, monthLength(*c.year, *c.month));
+      break;
+    case Wheel::kHour:
+      c.hour = uses12Hours() ? wrapped(*c.hour % 12 + rows, 12) + (*c.hour >= 12 ? 12 : 0)
+                             : wrapped(*c.hour + rows, 24);
+      break;
+    case Wheel::kMinute:
+      c.minute = wrapped(*c.minute + rows, 60);
+      break;
+    case Wheel::kAmPm: {
+      const int half = std::clamp((*c.hour >= 12 ? 1 : 0) + rows, 0, 1);
+      c.hour = *c.hour % 12 + half * 12;
+      break;
+    }
+  }
+  return calendar.dateFromComponents(c).value_or(date_);
+}
+
+std::string DatePicker::wheelText(int wheel, int rows) const {
+  const auto all = wheels();
+  if (wheel < 0 || wheel >= static_cast<int>(all.size())) return {};
+  if (all[wheel] == Wheel::kAmPm) {
+    const int half = (Calendar::current().component(CalendarUnit::Hour, date_).value_or(0) >= 12 ? 1 : 0) + rows;
+    if (half < 0 || half > 1) return {};
+  }
+  if (all[wheel] == Wheel::kYear && rows != 0) {
+    // A year wheel runs on; no wheel shows years before the first.
+    const int year = Calendar::current().component(CalendarUnit::Year, date_).value_or(1);
+    if (year + rows < 1) return {};
+  }
+  return DateFormatter::withPattern(wheelPattern(all[wheel], uses12Hours()))
+      .stringFromDate(dateAfterTurning(wheel, rows));
+}
+
+void DatePicker::turnWheel(int wheel, int rows) {
+  if (!isEnabled() || wheel < 0 || wheel >= static_cast<int>(wheels().size())) return;
+  date_ = clamp(dateAfterTurning(wheel, rows));
+  setNeedsDisplay();
+  sendActionsForControlEvents(kControlEventValueChanged);
+}
+
+std::string DatePicker::shownText() const {
   Style dateStyle = Style::None, timeStyle = Style::None;
   switch (mode_) {
     case DatePickerMode::kTime:
+    case DatePickerMode::kCountDownTimer:
       timeStyle = Style::Short;
       break;
     case DatePickerMode::kDate:
@@ -186,15 +508,85 @@ void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
       dateStyle = Style::Medium;
       timeStyle = Style::Short;
       break;
-    case DatePickerMode::kCountDownTimer:
-      timeStyle = Style::Short;
-      break;
   }
-  std::string text = foundation::DateFormatter::withStyles(dateStyle, timeStyle).stringFromDate(date_);
-  Rect b = bounds();
-  Font font = Font::systemFontOfSize(21);
-  canvas.drawText(text, Rect(b.x(), b.midY() - font.pointSize() * 0.6, b.width(), font.pointSize() * 1.2),
-                  font, Color::black(), TextAlignment::kCenter, LineBreakMode::kTruncateTail);
+  return DateFormatter::withStyles(dateStyle, timeStyle).stringFromDate(date_);
+}
+
+std::optional<foundation::Date> DatePicker::dateFromText(std::string_view text) const {
+  const Calendar calendar = Calendar::current();
+  auto current = calendar.components(kAllUnits, date_);
+  if (!current) return std::nullopt;
+  // Typed blanks stand for the locale's narrow and no-break spaces.
+  const std::string candidates[] = {std::string(text), replacedSpaces(text, "\u202F"),
+                                    replacedSpaces(text, "\u00A0")};
+  for (const auto& style : kShownStyles) {
+    const auto formatter = DateFormatter::withStyles(style.date, style.time);
+    for (const auto& candidate : candidates) {
+      auto read = formatter.dateFromString(candidate);
+      if (!read) continue;
+      auto got = calendar.components(kAllUnits, *read);
+      if (!got) continue;
+      DateComponents c = *current;
+      if (style.date != Style::None) {
+        c.year = got->year;
+        c.month = got->month;
+        c.day = got->day;
+      }
+      if (style.time != Style::None) {
+        c.hour = got->hour;
+        c.minute = got->minute;
+        if (style.time != Style::Short) c.second = got->second;
+      }
+      if (auto date = calendar.dateFromComponents(c)) return date;
+    }
+  }
+  // A screen's own pattern ("Dec 7, 2026  4:19 AM"): a date, then a time after the last blank
+  // before the hour's digits, each read on its own.
+  const std::string whole(text);
+  const size_t colon = whole.rfind(':');
+  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  size_t hourStart = colon;
+  while (hourStart > 0 && std::isdigit(static_cast<unsigned char>(whole[hourStart - 1]))) --hourStart;
+  if (hourStart == colon || hourStart == 0) return std::nullopt;
+  std::string datePart = whole.substr(0, hourStart);
+  while (!datePart.empty() && (datePart.back() == ' ' || datePart.back() == ',')) datePart.pop_back();
+  const std::string timePart = whole.substr(hourStart);
+  if (datePart.empty() || datePart.size() == hourStart) return std::nullopt;
+  auto day = dateFromText(datePart);
+  if (!day) return std::nullopt;
+  DatePicker onThatDay;
+  onThatDay.date_ = *day;
+  auto both = onThatDay.dateFromText(timePart);
+  // Only a time may follow: a second date there would be read as one.
+  if (!both || calendar.component(CalendarUnit::Day, *both) != calendar.component(CalendarUnit::Day, *day))
+    return std::nullopt;
+  return both;
+}
+
+void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  // Each wheel at rest (or as a finger holds it): the date's part in the middle, the parts a turn
+  // would bring above and below.
+  const Rect b = bounds();
+  const double h = PickerView::kDefaultRowHeight;
+  const int reach = static_cast<int>(b.height() / h / 2) + 1;
+  const int n = static_cast<int>(wheels().size());
+  canvas.save();
+  canvas.clipToRect(b);
+  for (int wheel = 0; wheel < n; ++wheel) {
+    const Rect column = wheelFrame(wheel);
+    const int held = wheel == dragWheel_ ? dragRows_ : 0;
+    for (int offset = -reach; offset <= reach; ++offset) {
+      const std::string text = wheelText(wheel, held + offset);
+      if (text.empty()) continue;
+      const Font font = Font::systemFontOfSize(offset == 0 ? 21 : 18);
+      const double y = b.midY() - h / 2 + offset * h + (h - font.pointSize() * 1.2) / 2;
+      canvas.drawText(text, Rect(column.x(), y, column.width(), h), font,
+                      offset == 0 ? Color::black() : Color::white(0.6), TextAlignment::kCenter,
+                      LineBreakMode::kTruncateTail);
+    }
+  }
+  canvas.restore();
+  drawSelectionBand(canvas, b, h);
 }
 
 }  // namespace ui

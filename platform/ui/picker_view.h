@@ -1,9 +1,17 @@
 #pragma once
 // Pickers: the wheel picker driven by a data source and a delegate, and the date picker. Both keep
-// a selection that code sets without callbacks and that a user spin (spinToRow, spinToDate) sets
-// with them.
+// a selection that code sets without callbacks and that a person's turn sets with them: a finger
+// dragged up or down a wheel turns it by a row for each row height it travelled (shown while it
+// moves, taken when it lifts), and spinToRow / spinToDate / turnWheel do the same from a script.
+// Every turn is held inside the picker's limits (the rows a wheel has, the minimum and maximum
+// dates) and then reported: the delegate's didSelectRow, the date picker's value-changed action.
+// Both draw the selection band: a hairline above and below the middle row.
+//
+// A wheel's drag is its own: inside a list it is not taken for a scroll (the innermost recogniser
+// wins, touch.h); a sideways drag is left to the views around it.
 
 #include <memory>
+#include <string_view>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,6 +81,13 @@ class PickerView : public View {
   int selectedRowInComponent(int component) const;
   // A spin as the user makes it: the row becomes the selection and the delegate hears of it.
   void spinToRow(int row, int component);
+  // A turn by `rows` rows from the selection (negative: back up), as a finger makes it.
+  void turnComponent(int component, int rows);
+  // Where a wheel lies: the wheels side by side, centred across the picker as the platform lays
+  // them (their widths from the delegate, else equal shares of the width).
+  Rect componentFrame(int component) const;
+  // The wheel under a point of the picker; -1 for none.
+  int componentAtPoint(Point point) const;
 
   // The delegate's view for a row (null when it gives none).
   std::shared_ptr<View> viewForRow(int row, int component);
@@ -87,6 +102,9 @@ class PickerView : public View {
   bool showsSelectionIndicator_ = false;
   std::vector<int> selected_;
   std::vector<std::shared_ptr<View>> reusable_;
+  // The wheel a finger turns now and by how many rows so far (drawn, not yet selected).
+  int dragComponent_ = -1;
+  int dragRows_ = 0;
 };
 
 // The platform's date picker modes.
@@ -111,10 +129,37 @@ class DatePicker : public Control {
   // value-changed.
   void spinToDate(foundation::Date date);
 
+  // The date as the picker's mode writes it in the current locale: a short time, a long date, or a
+  // medium date with a short time.
+  std::string shownText() const;
+  // A date or a time as a screen writes one, read against this picker's date: a time alone keeps
+  // the picker's day, a date alone keeps its time of day. The blanks of the locale's formats (a
+  // narrow no-break space before "AM") may be typed as plain spaces. Nothing when the text is no
+  // date; the limits are not applied here.
+  std::optional<foundation::Date> dateFromText(std::string_view text) const;
+
+  // The wheels of the mode, left to right as the locale orders them.
+  enum class Wheel { kDay, kMonth, kDayOfMonth, kYear, kHour, kMinute, kAmPm };
+  std::vector<Wheel> wheels() const;
+  Rect wheelFrame(int wheel) const;
+  int wheelAtPoint(Point point) const;
+  // The date a turn of a wheel by `rows` rows gives, before the limits: the month, day-of-month,
+  // hour and minute wheels go round (an hour wheel of 12 keeps the half of the day); the day wheel
+  // and the year wheel run on; the AM/PM wheel has two rows.
+  foundation::Date dateAfterTurning(int wheel, int rows) const;
+  // What a wheel shows `rows` rows from its selection; empty past the end of a wheel.
+  std::string wheelText(int wheel, int rows) const;
+  // A turn as a person makes it: the date moves, held inside the limits, and value-changed is sent
+  // (also when the limits hold it where it was).
+  void turnWheel(int wheel, int rows);
+
   void drawRect(graphics::Canvas& canvas, const Rect& rect) override;
 
  private:
   foundation::Date clamp(foundation::Date date) const;
+  bool uses12Hours() const;
+  int dragWheel_ = -1;
+  int dragRows_ = 0;
 
   DatePickerMode mode_ = DatePickerMode::kDateAndTime;
   foundation::Date date_;

@@ -1,8 +1,6 @@
 #include "platform/ui/table_view.h"
 
 #include <algorithm>
-#include <cmath>
-#include <set>
 
 #include "platform/foundation/log.h"
 
@@ -10,107 +8,19 @@ namespace ui {
 
 namespace {
 
-constexpr double kScrollSlop = 10;
-
 std::string describe(const IndexPath& p) {
   return "section " + std::to_string(p.section) + ", row " + std::to_string(p.row);
 }
 
 }  // namespace
 
-// -------------------------------------------------------------------------------------- TableViewCell
-
-TableViewCell::TableViewCell(CellStyle style, std::string reuseIdentifier)
-    : View(Rect(0, 0, 320, 44)), style_(style), reuseIdentifier_(std::move(reuseIdentifier)) {
-  setBackgroundColor(Color::white());
-  contentView_ = std::make_shared<View>(bounds());
-  contentView_->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
-  addSubview(contentView_);
-}
-
-Label& TableViewCell::textLabel() {
-  if (!textLabel_) {
-    textLabel_ = std::make_shared<Label>();
-    textLabel_->setFont(Font::systemFontOfSize(17));
-    contentView_->addSubview(textLabel_);
-    setNeedsLayout();
-  }
-  return *textLabel_;
-}
-
-Label& TableViewCell::detailTextLabel() {
-  if (!detailTextLabel_) {
-    detailTextLabel_ = std::make_shared<Label>();
-    detailTextLabel_->setFont(Font::systemFontOfSize(style_ == CellStyle::kSubtitle ? 12 : 17));
-    detailTextLabel_->setTextColor(style_ == CellStyle::kValue1 ? Color::white(0.56) : Color::black());
-    if (style_ == CellStyle::kValue1) detailTextLabel_->setTextAlignment(TextAlignment::kRight);
-    contentView_->addSubview(detailTextLabel_);
-    setNeedsLayout();
-  }
-  return *detailTextLabel_;
-}
-
-ImageView& TableViewCell::imageView() {
-  if (!imageView_) {
-    imageView_ = std::make_shared<ImageView>();
-    imageView_->setContentMode(ContentMode::kCenter);
-    contentView_->addSubview(imageView_);
-    setNeedsLayout();
-  }
-  return *imageView_;
-}
-
-void TableViewCell::setAccessoryType(CellAccessoryType type) {
-  accessory_ = type;
-  setNeedsLayout();
-}
-
-void TableViewCell::setSelected(bool selected, bool /*animated*/) {
-  selected_ = selected;
-  setNeedsDisplay();
-}
-
-void TableViewCell::setHighlighted(bool highlighted, bool /*animated*/) {
-  highlighted_ = highlighted;
-  setNeedsDisplay();
-}
-
-void TableViewCell::setEditing(bool editing, bool /*animated*/) {
-  editing_ = editing;
-  setNeedsLayout();
-}
-
-void TableViewCell::layoutSubviews() {
-  Rect b = bounds();
-  double right = accessory_ == CellAccessoryType::kNone ? b.width() : b.width() - 33;
-  contentView_->setFrame(Rect(0, 0, std::max(0.0, right), b.height()));
-  double x = 15;
-  if (imageView_ && imageView_->image()) {
-    double w = imageView_->image()->pointWidth();
-    imageView_->setFrame(Rect(x, 0, w, b.height()));
-    x += w + 15;
-  }
-  double width = std::max(0.0, right - x - 15);
-  if (style_ == CellStyle::kSubtitle && detailTextLabel_) {
-    if (textLabel_) textLabel_->setFrame(Rect(x, 4, width, b.height() / 2 - 2));
-    detailTextLabel_->setFrame(Rect(x, b.height() / 2, width, b.height() / 2 - 4));
-  } else if (style_ == CellStyle::kValue1 && detailTextLabel_) {
-    if (textLabel_) textLabel_->setFrame(Rect(x, 0, width / 2, b.height()));
-    detailTextLabel_->setFrame(Rect(x + width / 2, 0, width / 2, b.height()));
-  } else if (textLabel_) {
-    textLabel_->setFrame(Rect(x, 0, width, b.height()));
-  }
-}
+// The table's structure (sections, heights, geometry), tiling the rows that show, and reloading.
 
 // ---------------------------------------------------------------------------------------- TableView
 
-bool TableView::Update::empty() const {
-  return deletes.empty() && inserts.empty() && reloads.empty() && deleteSections.empty() &&
-         insertSections.empty() && reloadSections.empty() && moves.empty();
-}
 
 TableView::TableView(const Rect& frame, TableViewStyle style)
-    : View(frame),
+    : ScrollView(frame),
       style_(style),
       headerHeight_(style == TableViewStyle::kPlain ? 22 : 35),
       footerHeight_(style == TableViewStyle::kPlain ? 22 : 10) {
@@ -305,12 +215,6 @@ Size TableView::contentSize() const {
   return Size(bounds().width(), h);
 }
 
-void TableView::setContentOffset(Point offset, bool /*animated*/) {
-  Rect b = bounds();
-  setBounds(Rect(offset, b.size));
-  tile();
-}
-
 void TableView::scrollToRowAtIndexPath(const IndexPath& path, ScrollPosition position, bool animated) {
   if (!loaded_ && dataSource_) loadStructure();
   if (!isValid(path)) return;
@@ -384,6 +288,7 @@ void TableView::tile() {
   placeSupplementaryViews(visibleRect, visibleHeaders_, true);
   placeSupplementaryViews(visibleRect, visibleFooters_, false);
   placeTableHeaderAndFooter();
+  placeDeleteButton();
   tiling_ = false;
   announceShownCells(shown);
 }
@@ -515,359 +420,12 @@ void TableView::reloadData() {
     shown->clear();
   }
   loadStructure();
+  // Content that got shorter brings its end back into view.
+  const Point offset = contentOffset();
+  const double lowest = maximumContentOffset().y;
+  if (offset.y > lowest) setBounds(Rect(Point(offset.x, lowest), bounds().size));
   tile();
-}
-
-void TableView::beginUpdates() { ++updateDepth_; }
-
-void TableView::endUpdates() {
-  if (updateDepth_ == 0) return;
-  if (--updateDepth_ > 0) return;
-  Update update = std::move(pending_);
-  pending_ = Update();
-  if (!update.empty()) apply(std::move(update));
-}
-
-void TableView::insertRowsAtIndexPaths(const std::vector<IndexPath>& paths, RowAnimation /*animation*/) {
-  Update u;
-  u.inserts = paths;
-  if (updateDepth_ > 0) {
-    pending_.inserts.insert(pending_.inserts.end(), paths.begin(), paths.end());
-  } else {
-    apply(std::move(u));
-  }
-}
-
-void TableView::deleteRowsAtIndexPaths(const std::vector<IndexPath>& paths, RowAnimation /*animation*/) {
-  Update u;
-  u.deletes = paths;
-  if (updateDepth_ > 0) {
-    pending_.deletes.insert(pending_.deletes.end(), paths.begin(), paths.end());
-  } else {
-    apply(std::move(u));
-  }
-}
-
-void TableView::reloadRowsAtIndexPaths(const std::vector<IndexPath>& paths, RowAnimation /*animation*/) {
-  Update u;
-  u.reloads = paths;
-  if (updateDepth_ > 0) {
-    pending_.reloads.insert(pending_.reloads.end(), paths.begin(), paths.end());
-  } else {
-    apply(std::move(u));
-  }
-}
-
-void TableView::insertSections(const std::vector<int>& sections, RowAnimation /*animation*/) {
-  Update u;
-  u.insertSections = sections;
-  if (updateDepth_ > 0) {
-    pending_.insertSections.insert(pending_.insertSections.end(), sections.begin(), sections.end());
-  } else {
-    apply(std::move(u));
-  }
-}
-
-void TableView::deleteSections(const std::vector<int>& sections, RowAnimation /*animation*/) {
-  Update u;
-  u.deleteSections = sections;
-  if (updateDepth_ > 0) {
-    pending_.deleteSections.insert(pending_.deleteSections.end(), sections.begin(), sections.end());
-  } else {
-    apply(std::move(u));
-  }
-}
-
-void TableView::reloadSections(const std::vector<int>& sections, RowAnimation /*animation*/) {
-  Update u;
-  u.reloadSections = sections;
-  if (updateDepth_ > 0) {
-    pending_.reloadSections.insert(pending_.reloadSections.end(), sections.begin(), sections.end());
-  } else {
-    apply(std::move(u));
-  }
-}
-
-void TableView::moveRowAtIndexPath(const IndexPath& from, const IndexPath& to) {
-  Update u;
-  u.moves.emplace_back(from, to);
-  if (updateDepth_ > 0) {
-    pending_.moves.emplace_back(from, to);
-  } else {
-    apply(std::move(u));
-  }
-}
-
-// An update is checked against the data source's new counts before anything moves; a wrong one
-// is logged and the table reloads instead, as the platform would throw. A sound one maps every
-// old row that stays to its new place, carries visible cells and the selection over, and tiles.
-void TableView::apply(Update u) {
-  if (!loaded_) {
-    if (dataSource_) reloadData();
-    return;
-  }
-  UpdatePlan plan;
-  std::string problem = planSections(u, plan);
-  if (problem.empty()) problem = planRows(u, plan);
-  if (!problem.empty()) {
-    foundation::log("Invalid table update (" + problem + "); the table reloads instead");
-    reloadData();
-    return;
-  }
-  carryOver(plan);
-  for (auto* shown : {&visibleHeaders_, &visibleFooters_}) {
-    for (auto& [s, view] : *shown) {
-      if (view->superview() == this) view->removeFromSuperview();
-    }
-    shown->clear();
-  }
-  loadStructure();
-  for (auto& [path, cell] : visible_) cell->selected_ = selected_ == path;
-  tile();
-}
-
-std::string TableView::planSections(const Update& u, UpdatePlan& plan) {
-  const int oldCount = numberOfSections();
-  const int newCount = dataSource_ ? std::max(0, dataSource_->numberOfSectionsInTableView(*this)) : 0;
-  const std::set<int> deleted(u.deleteSections.begin(), u.deleteSections.end());
-  const std::set<int> inserted(u.insertSections.begin(), u.insertSections.end());
-  plan.reloadedSections.insert(u.reloadSections.begin(), u.reloadSections.end());
-  std::string problem;
-  for (int s : deleted) {
-    if (s < 0 || s >= oldCount) problem = "a deleted section does not exist";
-  }
-  for (int s : plan.reloadedSections) {
-    if (s < 0 || s >= oldCount || deleted.count(s)) problem = "a reloaded section does not exist";
-  }
-  for (int s : inserted) {
-    if (s < 0 || s >= newCount) problem = "an inserted section is out of range";
-  }
-  if (!problem.empty()) return problem;
-  const int expected = oldCount - static_cast<int>(deleted.size()) + static_cast<int>(inserted.size());
-  if (newCount != expected)
-    return "the number of sections is " + std::to_string(newCount) + ", expected " + std::to_string(expected);
-  plan.sectionMap.assign(static_cast<size_t>(oldCount), -1);
-  int ns = 0;
-  for (int os = 0; os < oldCount; ++os) {
-    if (deleted.count(os)) continue;
-    while (inserted.count(ns)) ++ns;
-    plan.sectionMap[os] = ns++;
-  }
-  return {};
-}
-
-std::string TableView::planRows(const Update& u, UpdatePlan& plan) {
-  plan.reloaded.insert(u.reloads.begin(), u.reloads.end());
-  for (int os = 0; os < numberOfSections(); ++os) {
-    const int ns = plan.sectionMap[os];
-    if (ns < 0 || plan.reloadedSections.count(os)) continue;
-    // Deletions and the sources of moves name rows as they were, insertions and the targets of
-    // moves as they will be.
-    std::set<int> deleted, inserted;
-    for (const auto& p : u.deletes)
-      if (p.section == os) deleted.insert(p.row);
-    for (const auto& p : u.inserts)
-      if (p.section == ns) inserted.insert(p.row);
-    for (const auto& [from, to] : u.moves) {
-      if (from.section == os) deleted.insert(from.row);
-      if (to.section == ns) inserted.insert(to.row);
-    }
-    const int oldRows = sections_[os].rows;
-    const int newRows = std::max(0, dataSource_->numberOfRowsInSection(*this, ns));
-    for (int r : deleted)
-      if (r < 0 || r >= oldRows) return "a deleted row does not exist in section " + std::to_string(os);
-    for (int r : inserted)
-      if (r < 0 || r >= newRows) return "an inserted row is out of range in section " + std::to_string(ns);
-    const int expected = oldRows - static_cast<int>(deleted.size()) + static_cast<int>(inserted.size());
-    if (newRows != expected)
-      return "section " + std::to_string(ns) + " has " + std::to_string(newRows) + " rows, expected " +
-             std::to_string(expected);
-    int nr = 0;
-    for (int r = 0; r < oldRows; ++r) {
-      if (deleted.count(r)) continue;
-      while (inserted.count(nr)) ++nr;
-      plan.rowMap[IndexPath{os, r}] = IndexPath{ns, nr++};
-    }
-  }
-  for (const auto& p : u.reloads)
-    if (!isValid(p)) return "a reloaded row does not exist";
-  for (const auto& [from, to] : u.moves) {
-    if (!isValid(from)) return "a moved row does not exist";
-    if (plan.sectionMap[from.section] >= 0) plan.rowMap[from] = to;
-  }
-  return {};
-}
-
-void TableView::carryOver(const UpdatePlan& plan) {
-  // A row that stays keeps its cell and its selection; a reloaded one gets a new cell.
-  auto newPlace = [&](const IndexPath& path) -> std::optional<IndexPath> {
-    auto it = plan.rowMap.find(path);
-    if (it == plan.rowMap.end() || plan.reloaded.count(path) || plan.reloadedSections.count(path.section))
-      return std::nullopt;
-    return it->second;
-  };
-  std::map<IndexPath, std::shared_ptr<TableViewCell>> next;
-  for (auto& [path, cell] : visible_) {
-    if (auto to = newPlace(path)) {
-      next[*to] = cell;
-    } else {
-      enqueue(cell);
-    }
-  }
-  visible_ = std::move(next);
-  if (selected_) selected_ = newPlace(*selected_);
-  hideDeleteConfirmation();
-}
-
-void TableView::selectRowAtIndexPath(std::optional<IndexPath> path, bool /*animated*/,
-                                     ScrollPosition position) {
-  if (selected_) {
-    if (TableViewCell* old = cellForRowAtIndexPath(*selected_)) old->setSelected(false, false);
-  }
-  selected_.reset();
-  if (!path || !isValid(*path)) return;
-  selected_ = path;
-  if (position != ScrollPosition::kNone) scrollToRowAtIndexPath(*path, position);
-  if (TableViewCell* cell = cellForRowAtIndexPath(*path)) cell->setSelected(true, false);
-}
-
-void TableView::deselectRowAtIndexPath(const IndexPath& path, bool /*animated*/) {
-  if (selected_ != path) return;
-  selected_.reset();
-  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->setSelected(false, false);
-}
-
-bool TableView::tapRowAtIndexPath(const IndexPath& path) {
-  if (!loaded_) tile();
-  if (!isValid(path)) return false;
-  if (deleteConfirmation_) {
-    // The first tap only closes the delete button.
-    hideDeleteConfirmation();
-    return false;
-  }
-  if (editing_ ? !allowsSelectionDuringEditing_ : !allowsSelection_) return false;
-  std::optional<IndexPath> target = delegate_ ? delegate_->willSelectRowAtIndexPath(*this, path) : path;
-  if (!target || !isValid(*target)) return false;
-  if (selected_ && *selected_ != *target) {
-    IndexPath old = *selected_;
-    deselectRowAtIndexPath(old, false);
-    if (delegate_) delegate_->didDeselectRowAtIndexPath(*this, old);
-  }
-  selected_ = target;
-  if (TableViewCell* cell = cellForRowAtIndexPath(*target)) cell->setSelected(true, false);
-  if (delegate_) delegate_->didSelectRowAtIndexPath(*this, *target);
-  return true;
-}
-
-void TableView::setEditing(bool editing, bool animated) {
-  hideDeleteConfirmation();
-  editing_ = editing;
-  for (auto& [path, cell] : visible_) cell->setEditing(editing, animated);
-}
-
-void TableView::hideDeleteConfirmation() {
-  if (!deleteConfirmation_) return;
-  IndexPath path = *deleteConfirmation_;
-  deleteConfirmation_.reset();
-  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = false;
-}
-
-bool TableView::swipeToDeleteRowAtIndexPath(const IndexPath& path) {
-  if (!loaded_) tile();
-  if (editing_ || !isValid(path) || !dataSource_) return false;
-  if (!dataSource_->canEditRowAtIndexPath(*this, path)) return false;
-  CellEditingStyle style =
-      delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
-  if (style != CellEditingStyle::kDelete) return false;
-  hideDeleteConfirmation();
-  deleteConfirmation_ = path;
-  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = true;
-  if (delegate_) delegate_->willBeginEditingRowAtIndexPath(*this, path);
-  return true;
-}
-
-bool TableView::tapEditingControlAtIndexPath(const IndexPath& path) {
-  if (!editing_ || !isValid(path) || !dataSource_) return false;
-  if (!dataSource_->canEditRowAtIndexPath(*this, path)) return false;
-  CellEditingStyle style =
-      delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
-  switch (style) {
-    case CellEditingStyle::kDelete:
-      hideDeleteConfirmation();
-      deleteConfirmation_ = path;
-      if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = true;
-      return true;
-    case CellEditingStyle::kInsert:
-      dataSource_->commitEditingStyle(*this, CellEditingStyle::kInsert, path);
-      return true;
-    case CellEditingStyle::kNone:
-      break;
-  }
-  return false;
-}
-
-std::string TableView::deleteConfirmationButtonTitle() const {
-  if (!deleteConfirmation_) return {};
-  if (delegate_)
-    return delegate_->titleForDeleteConfirmationButton(const_cast<TableView&>(*this), *deleteConfirmation_);
-  return "Delete";
-}
-
-bool TableView::tapDeleteConfirmationButton() {
-  if (!deleteConfirmation_ || !dataSource_) return false;
-  IndexPath path = *deleteConfirmation_;
-  hideDeleteConfirmation();
-  auto keep = weak_from_this().lock();
-  dataSource_->commitEditingStyle(*this, CellEditingStyle::kDelete, path);
-  if (!editing_ && delegate_) delegate_->didEndEditingRowAtIndexPath(*this, path);
-  return true;
-}
-
-bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
-  if (!editing_ || !isValid(from) || !dataSource_) return false;
-  if (!dataSource_->canMoveRowAtIndexPath(*this, from)) return false;
-  if (to.section < 0 || to.section >= numberOfSections() || to.row < 0) return false;
-  int limit = sections_[to.section].rows - (to.section == from.section ? 1 : 0);
-  IndexPath proposed{to.section, std::min(to.row, limit)};
-  IndexPath target = delegate_ ? delegate_->targetIndexPathForMove(*this, from, proposed) : proposed;
-  if (target.section < 0 || target.section >= numberOfSections()) return false;
-  if (target == from) return false;
-  auto keep = weak_from_this().lock();
-  unsigned before = reloads_;
-  dataSource_->moveRowAtIndexPath(*this, from, target);
-  // A source that reloaded the table has shown the new order already.
-  if (reloads_ == before) moveRowAtIndexPath(from, target);
-  return true;
-}
-
-void TableView::touchesBegan(const TouchSet& touches) {
-  if (touches.empty()) return;
-  touchStart_ = touches.front().location;
-  touchStartOffset_ = contentOffset();
-  scrolling_ = false;
-}
-
-void TableView::touchesMoved(const TouchSet& touches) {
-  if (touches.empty() || !touchStart_) return;
-  double dy = touchStart_->y - touches.front().location.y;
-  if (!scrolling_ && std::fabs(dy) > kScrollSlop) scrolling_ = true;
-  if (!scrolling_) return;
-  double maxY = std::max(0.0, contentSize().height - bounds().height());
-  setContentOffset(Point(touchStartOffset_.x, std::clamp(touchStartOffset_.y + dy, 0.0, maxY)));
-}
-
-void TableView::touchesEnded(const TouchSet& touches) {
-  bool tapped = touchStart_ && !scrolling_;
-  touchStart_.reset();
-  scrolling_ = false;
-  if (!tapped || touches.empty()) return;
-  Point p = touches.front().locationInView(this);
-  if (auto path = indexPathForRowAtPoint(p)) tapRowAtIndexPath(*path);
-}
-
-void TableView::touchesCancelled(const TouchSet& /*touches*/) {
-  touchStart_.reset();
-  scrolling_ = false;
+  if (offset.y > lowest && delegate_) delegate_->scrollViewDidScroll(*this);
 }
 
 }  // namespace ui

@@ -5,6 +5,17 @@
 // reuse identifier. Selection, swipe-delete, editing and moving rows reach the data source and the
 // delegate as the user's gestures would; row updates are checked against the data source's counts
 // (an update that does not add up is logged and the table reloads instead).
+//
+// A table is a scroll view (scroll_view.h): a finger or the wheel moves it and it stops at its ends.
+// What an owner that loads its rows in bunches hooks on, in the delegate:
+//   - willDisplayCell: a row is about to come on screen (by a scroll, a reload or an update), once
+//     the table is consistent again; it may reload the table from here.
+//   - scrollViewDidScroll: the content offset changed (finger, wheel or code); indexPathsForVisibleRows
+//     then says what is on screen.
+// A touch that moved 10 points is a drag, never a tap on a row. A row swiped to the left (or whose
+// editing control was tapped) shows a "Delete" button on its right edge, a real button inside the
+// cell: a tap on it commits the deletion through the data source; a touch anywhere else hides it (on
+// the table that touch does nothing more, elsewhere it goes on to what it touched).
 
 #include <functional>
 #include <map>
@@ -15,6 +26,7 @@
 #include <vector>
 
 #include "platform/ui/controls.h"
+#include "platform/ui/scroll_view.h"
 
 namespace ui {
 
@@ -119,7 +131,7 @@ class TableViewDataSource {
   virtual void moveRowAtIndexPath(TableView& /*table*/, const IndexPath& /*from*/, const IndexPath& /*to*/) {}
 };
 
-class TableViewDelegate {
+class TableViewDelegate : public ScrollViewDelegate {
  public:
   virtual ~TableViewDelegate() = default;
   // Nothing: the table's own height (rowHeight, or sectionHeaderHeight when there is a header).
@@ -160,7 +172,7 @@ class TableViewDelegate {
   virtual void didEndEditingRowAtIndexPath(TableView& /*table*/, const IndexPath& /*path*/) {}
 };
 
-class TableView : public View {
+class TableView : public ScrollView {
  public:
   using CellFactory = std::function<std::shared_ptr<TableViewCell>()>;
 
@@ -170,7 +182,11 @@ class TableView : public View {
   TableViewDataSource* dataSource() const { return dataSource_; }
   void setDataSource(TableViewDataSource* source) { dataSource_ = source; }
   TableViewDelegate* delegate() const { return delegate_; }
-  void setDelegate(TableViewDelegate* delegate) { delegate_ = delegate; }
+  // Also the scroll delegate.
+  void setDelegate(TableViewDelegate* delegate) {
+    delegate_ = delegate;
+    setScrollDelegate(delegate);
+  }
 
   double rowHeight() const { return rowHeight_; }
   void setRowHeight(double height) { rowHeight_ = height; }
@@ -225,9 +241,7 @@ class TableView : public View {
   Rect rectForFooterInSection(int section) const;
   std::optional<IndexPath> indexPathForRowAtPoint(Point point) const;
   std::optional<IndexPath> indexPathForCell(const TableViewCell* cell) const;
-  Size contentSize() const;
-  Point contentOffset() const { return bounds().origin; }
-  void setContentOffset(Point offset, bool animated = false);
+  Size contentSize() const override;
   void scrollToRowAtIndexPath(const IndexPath& path, ScrollPosition position, bool animated = false);
 
   // The cells and headers on screen now.
@@ -256,8 +270,12 @@ class TableView : public View {
   bool tapEditingControlAtIndexPath(const IndexPath& path);
   std::optional<IndexPath> deleteConfirmationIndexPath() const { return deleteConfirmation_; }
   std::string deleteConfirmationButtonTitle() const;
+  // The delete button while it shows (inside the row's cell), else null.
+  Button* deleteConfirmationButton() const { return deleteButton_ && deleteButton_->superview() ? deleteButton_.get() : nullptr; }
   // The delete button: the data source commits the deletion.
   bool tapDeleteConfirmationButton();
+  // Closes the delete button without deleting (a touch somewhere else on the screen).
+  void hideDeleteConfirmationButton() { hideDeleteConfirmation(); }
   // In editing mode, a row dragged by its reorder control from one place to another.
   bool moveRowByUser(const IndexPath& from, const IndexPath& to);
 
@@ -267,6 +285,9 @@ class TableView : public View {
   void touchesMoved(const TouchSet& touches) override;
   void touchesEnded(const TouchSet& touches) override;
   void touchesCancelled(const TouchSet& touches) override;
+
+ protected:
+  void contentOffsetDidChange() override { tile(); }
 
  private:
   struct Section {
@@ -323,6 +344,9 @@ class TableView : public View {
   std::string planRows(const Update& update, UpdatePlan& plan);
   void carryOver(const UpdatePlan& plan);
   void hideDeleteConfirmation();
+  void showDeleteConfirmation(const IndexPath& path);
+  // Puts the delete button into the confirmed row's cell while it is on screen.
+  void placeDeleteButton();
 
   TableViewStyle style_;
   TableViewDataSource* dataSource_ = nullptr;
@@ -351,10 +375,11 @@ class TableView : public View {
   int updateDepth_ = 0;
   Update pending_;
   bool tiling_ = false;
-  // A touch on the table: where it began and whether it became a scroll.
+  std::shared_ptr<Button> deleteButton_;
+  // A touch on the table: where it began (in the table's content) and whether it moved too far to
+  // be a tap.
   std::optional<Point> touchStart_;
-  Point touchStartOffset_;
-  bool scrolling_ = false;
+  bool touchMoved_ = false;
 };
 
 }  // namespace ui

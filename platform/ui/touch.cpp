@@ -2,12 +2,20 @@
 
 #include <algorithm>
 
+#include "platform/ui/table_view.h"
+
 namespace ui {
 
 TouchInjector::TouchInjector(View& root) : root_(root) {}
 
 TouchInjector::~TouchInjector() {
   if (touch_) cancelled();
+}
+
+bool TouchInjector::takenBy(const std::vector<std::shared_ptr<GestureRecognizer>>& recognizers,
+                            const GestureRecognizer* except) {
+  return std::any_of(recognizers.begin(), recognizers.end(),
+                     [except](const auto& r) { return r.get() != except && r->hasRecognized(); });
 }
 
 bool TouchInjector::recognizerTookTouch() const {
@@ -17,9 +25,27 @@ bool TouchInjector::recognizerTookTouch() const {
   return false;
 }
 
+namespace {
+
+// A row's delete button closes when a finger touches anything but the button.
+void closeDeleteButtonsAwayFrom(View& view, const View* touched) {
+  if (auto* table = dynamic_cast<TableView*>(&view); table && table->deleteConfirmationIndexPath()) {
+    const Button* button = table->deleteConfirmationButton();
+    const bool onButton = button && touched && (touched == button || touched->isDescendantOfView(button));
+    const bool onTable = touched && (touched == table || touched->isDescendantOfView(table));
+    // A touch on the table itself closes it there (the table's own first tap).
+    if (!onButton && !onTable) table->hideDeleteConfirmationButton();
+  }
+  auto subviews = view.subviews();
+  for (auto& sub : subviews) closeDeleteButtonsAwayFrom(*sub, touched);
+}
+
+}  // namespace
+
 View* TouchInjector::began(Point point) {
   if (touch_) cancelled();
   View* hit = root_.hitTest(point);
+  closeDeleteButtonsAwayFrom(root_, hit);
   if (!hit) return nullptr;
   hit_ = hit->weak_from_this().lock();
   Touch t;
@@ -96,6 +122,11 @@ void TouchInjector::deliver(TouchPhase phase, Point point) {
   auto recognizers = recognizers_;
   for (auto& r : recognizers) {
     if (!r->view() || r->state() == GestureState::kFailed) continue;
+    // One recogniser takes a touch: once an inner one has, the outer ones let it go.
+    if (!r->hasRecognized() && takenBy(recognizers, r.get())) {
+      r->fail();
+      continue;
+    }
     switch (phase) {
       case TouchPhase::kBegan:
         r->touchesBegan(set);

@@ -1,7 +1,8 @@
 #pragma once
 // Touch injection: one finger put down, moved and lifted at points of a view tree, as the screen
 // would deliver it. The touch goes to the view hit-tested where it began (it keeps that view for its
-// whole life) and first to the gesture recognisers of that view and of its ancestors.
+// whole life) and first to the gesture recognisers of that view and of its ancestors, innermost
+// first. Once one recogniser has recognised its gesture the others fail for the rest of the touch.
 
 #include <memory>
 #include <optional>
@@ -38,6 +39,8 @@ class TouchInjector {
  private:
   void deliver(TouchPhase phase, Point point);
   bool recognizerTookTouch() const;
+  static bool takenBy(const std::vector<std::shared_ptr<GestureRecognizer>>& recognizers,
+                      const GestureRecognizer* except);
 
   View& root_;
   std::optional<Touch> touch_;

@@ -164,8 +164,12 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool isViewLoaded() const { return view_ != nullptr; }
   // Replaces the view (before loading: the view loadView would make).
   void setView(std::shared_ptr<View> view);
-  // Makes the view; the default is a plain view the size of the screen.
+  // Makes the view; the default is a plain view of plannedViewFrame().
   virtual void loadView();
+  // The frame the view takes once shown: what the navigation controller holding it or the
+  // presentation showing it (a form sheet on the tablet) gives it, known before the view loads so
+  // that viewDidLoad lays out in the room the screen will have; else the whole screen.
+  Rect plannedViewFrame() const;
   virtual void viewDidLoad() {}
   virtual void viewWillAppear(bool /*animated*/) {}
   virtual void viewDidAppear(bool /*animated*/) {}
@@ -269,6 +273,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool coveredByPresented_ = false;
   int statusBarUpdates_ = 0;
   bool editing_ = false;
+  std::optional<Rect> plannedFrame_;
 };
 
 // A controller's delegate reference that tells its observers of every assignment, so that an object
@@ -363,6 +368,9 @@ class NavigationController : public ViewController {
   void loadView() override;
   // Refreshes the bar from the top screen's navigation item (after the item changed).
   void updateNavigationBar();
+  // The status bar came or went: the bar takes its 20 points or gives them back, and the top
+  // screen's view follows. The application calls this on every navigation controller on screen.
+  void statusBarVisibilityChanged();
 
  protected:
   std::vector<ViewController*> appearanceChildren() override;

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <future>
 
+#include "platform/foundation/locale.h"
+#include "platform/foundation/time_zone.h"
 #include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/runtime/serial_queue.h"
@@ -15,6 +17,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/device.h"
 #include "platform/ui/keyboard.h"
+#include "platform/ui/picker_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_input.h"
 #include "platform/ui/view_controller.h"
@@ -68,6 +71,12 @@ class FeedScreen : public ui::ViewController,
     table->setDataSource(this);
     table->setDelegate(this);
     root->addSubview(table);
+    clock = std::make_shared<ui::DatePicker>(graphics::Rect(0, 465, 320, 38));
+    clock->setMode(ui::DatePickerMode::kTime);
+    clock->setDate(foundation::Date{600000000});
+    clock->setMaximumDate(foundation::Date{600000000 + 12 * 3600});
+    clock->addTarget([this](ui::Control&) { ++clockTurns; }, ui::kControlEventValueChanged);
+    root->addSubview(clock);
   }
   std::shared_ptr<ui::Button> addButton(const std::string& title, graphics::Rect frame,
                                         std::function<void()> action) {
@@ -87,14 +96,21 @@ class FeedScreen : public ui::ViewController,
   void didSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath& path) override {
     picked.push_back(path.row);
   }
+  void commitEditingStyle(ui::TableView& tv, ui::CellEditingStyle, const ui::IndexPath& path) override {
+    rows.erase(rows.begin() + path.row);
+    tv.deleteRowsAtIndexPaths({path});
+  }
   void alertViewClickedButtonAtIndex(ui::AlertView&, int index) override { answers.push_back(index); }
 
   std::vector<std::string> rows{"Breast left", "Breast right", "Bottle", "Sleep",
-                                "Nappy",       "Bath",         "Walk",   "Doctor"};
+                                "Nappy",       "Bath",         "Walk",   "Doctor",
+                                "7:05\u202FAM"};
   std::shared_ptr<ui::Button> save;
   std::shared_ptr<ui::TextField> field;
   std::shared_ptr<ui::TableView> table;
   std::shared_ptr<SpeedDial> dial;
+  std::shared_ptr<ui::DatePicker> clock;
+  int clockTurns = 0;
   int saves = 0;
   int noticeTaps = 0;
   std::vector<int> picked;
@@ -122,6 +138,8 @@ class DiaryConsoleTest : public ::testing::Test {
   }
   DiaryConsole::Step run(std::string_view line) { return console_.execute(line); }
 
+  foundation::ScopedDefaultLocale locale_{foundation::Locale("en_US")};
+  foundation::ScopedDefaultTimeZone zone_{foundation::TimeZone::utc()};
   foundation::ManualClock clock_{foundation::Date{600000000}};
   runtime::RunLoop loop_;
   runtime::ScopedMainRunLoop main_;
@@ -200,6 +218,60 @@ TEST_F(DiaryConsoleTest, CommandsReachTheScreenAPersonSees) {
   EXPECT_GT(std::filesystem::file_size(*path), 1000u);
 }
 
+TEST_F(DiaryConsoleTest, APersonScrollsTurnsAndDeletesByWhatTheyRead) {
+  // The date picker shows 10:40 AM (UTC) and goes at most twelve hours on; it is turned by a time
+  // written as the screen writes one, and stops at its limit.
+  auto look = run("look");
+  EXPECT_NE(look.message.find("\"10:40\u202FAM\""), std::string::npos) << look.message;
+  EXPECT_TRUE(run("pick \"9:30 PM\"").ok);
+  EXPECT_EQ(screen_->clock->date().sinceReference, 600000000 + (21 * 60 + 30 - (10 * 60 + 40)) * 60.0);
+  auto held = run("pick \"11:55 PM\"");
+  EXPECT_TRUE(held.ok);
+  EXPECT_NE(held.message.find("no further than"), std::string::npos) << held.message;
+  EXPECT_EQ(screen_->clockTurns, 2);
+
+  // A time whose blank is a narrow space is named with a plain one; a row that shows it is what
+  // the person means, not the date picker.
+  EXPECT_TRUE(run("pick Doctor").ok);
+  EXPECT_TRUE(run("pick \"7:05 AM\"").ok);
+  EXPECT_EQ(screen_->picked, (std::vector<int>{7, 8}));
+  EXPECT_EQ(screen_->clockTurns, 2);
+  screen_->table->setContentOffset(graphics::Point(0, 0));
+
+  // The window's mouse: held and moved it drags, the wheel scrolls, a click without a move taps.
+  EXPECT_TRUE(console_.touchDown(graphics::Point(160, 400)).ok);
+  EXPECT_TRUE(console_.touchMove(graphics::Point(160, 380)).ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 20);
+  EXPECT_TRUE(console_.touchUp(graphics::Point(160, 380)).ok);
+  EXPECT_TRUE(console_.wheel(graphics::Point(160, 300), graphics::Point(0, -120)).ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 0);
+  EXPECT_FALSE(console_.wheel(graphics::Point(160, 300), graphics::Point(0, -40)).ok);
+  EXPECT_EQ(screen_->picked.size(), 2u);
+  // The list starts at y 284 in the window: row 1 at 328.
+  EXPECT_TRUE(console_.touchDown(graphics::Point(160, 340)).ok);
+  EXPECT_TRUE(console_.touchUp(graphics::Point(161, 341)).ok);
+  EXPECT_EQ(screen_->picked.back(), 1);
+
+  // A finger drawn up the list scrolls it and opens nothing.
+  EXPECT_TRUE(run("drag 160 400 160 300").ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 100);
+  EXPECT_EQ(screen_->picked.size(), 3u);
+
+  // Swiped left, a row shows its Delete button; a tap on it deletes the row.
+  EXPECT_TRUE(run("swipe left Bath").ok);
+  look = run("look");
+  EXPECT_NE(look.message.find("\"Delete\""), std::string::npos) << look.message;
+  EXPECT_TRUE(run("tap Delete").ok);
+  EXPECT_EQ(std::count(screen_->rows.begin(), screen_->rows.end(), "Bath"), 0);
+  EXPECT_EQ(screen_->rows.size(), 8u);
+
+  // A clock that would have to run for ever is refused at once.
+  auto endless = run("advance 1e9d");
+  EXPECT_FALSE(endless.ok);
+  EXPECT_NE(endless.message.find("at most"), std::string::npos) << endless.message;
+  EXPECT_EQ(clock_.now().sinceReference, 600000000);
+}
+
 TEST_F(DiaryConsoleTest, RefusedCommandsChangeNothing) {
   const struct {
     std::string_view line;
@@ -211,6 +283,8 @@ TEST_F(DiaryConsoleTest, RefusedCommandsChangeNothing) {
       {"type Ada", "no field is being edited"},
       {"swipe sideways", "no direction"},
       {"advance soon", "usage: advance"},
+      {"advance 400000d", "at most"},
+      {"pick \"the day after\"", "no row"},
       {"dance", "no command \"dance\""},
   };
   for (const auto& c : cases) {
@@ -234,6 +308,24 @@ TEST(DiaryArguments, ReadsTheProgramsOptions) {
   EXPECT_FALSE(options->window);
   EXPECT_FALSE(app::parseDiaryArguments({"--script"}).ok());
   EXPECT_FALSE(app::parseDiaryArguments({"--fast"}).ok());
+
+  // Every device in portrait and landscape; the tablet turned is wider than high.
+  for (const auto& name : app::diaryDeviceNames()) {
+    for (const std::string& form : {name, name + "-portrait", name + "-landscape"}) {
+      auto parsed = app::parseDiaryArguments({"--device", form, "--language", "ru"});
+      ASSERT_TRUE(parsed.ok()) << form;
+      EXPECT_EQ(parsed->device, form);
+      EXPECT_EQ(parsed->language, "ru");
+    }
+  }
+  auto pad = app::diaryDeviceProfile("ipad-landscape");
+  ASSERT_TRUE(pad.ok());
+  EXPECT_TRUE(pad->isPad());
+  EXPECT_TRUE(pad->isLandscape());
+  auto unknown = app::parseDiaryArguments({"--device", "pager"});
+  ASSERT_FALSE(unknown.ok());
+  EXPECT_NE(unknown.error().localizedDescription().find("ipad"), std::string::npos);
+  EXPECT_FALSE(app::parseDiaryArguments({"--language", "../etc"}).ok());
 }
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "platform/foundation/calendar.h"
 #include "platform/store/store.h"
 #include "support/temp_dir.h"
 
@@ -106,6 +108,40 @@ TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_DOUBLE_EQ(minutes(notes.begin()->second), 21);
   EXPECT_EQ(notes.begin()->second.noteToBaby().baby_Name(), "Ada");
+}
+
+TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
+  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
+  testing_support::TempDir home;
+  const auto screens = testing_support::testOutput() / "diary_touches";
+  std::filesystem::remove_all(screens);
+  std::string out;
+  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/touches.diary", screens, out), 0)
+      << out;
+  // The chooser scrolled to its last types; the composer showed what it sends.
+  EXPECT_NE(out.find("\"Vaccine\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Report: Cleo\", \"Cancel\", \"Send\""), std::string::npos) << out;
+
+  // The diaper change is kept at the picked time; the walk is gone.
+  OpenStore keep;
+  const auto notes = storedNotes(home, keep);
+  ASSERT_EQ(notes.size(), 1u) << out;
+  ASSERT_EQ(notes.begin()->first, "WC");
+  const auto when = foundation::Calendar::current().components(
+      foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day |
+          foundation::CalendarUnit::Hour | foundation::CalendarUnit::Minute,
+      *notes.begin()->second.note_DateStop());
+  ASSERT_TRUE(when);
+  EXPECT_EQ(std::tuple(*when->year, *when->month, *when->day, *when->hour, *when->minute),
+            std::tuple(2026, 1, 2, 5, 30));
+
+  // The report went to the outbox with its attachment.
+  const auto mail = home / "root" / "Outbox" / "mail-0001.eml";
+  ASSERT_TRUE(std::filesystem::exists(mail)) << out;
+  const std::string text = readFile(mail);
+  EXPECT_NE(text.find("Subject: Report: Cleo"), std::string::npos) << text.substr(0, 400);
+  EXPECT_NE(text.find("filename=\"report.pdf\""), std::string::npos);
+  std::filesystem::copy_file(mail, screens / "report.eml", std::filesystem::copy_options::overwrite_existing);
 }
 
 TEST(DiaryProgram, ADayOfNotesTypedAsCommandsIsInTheStore) {
@@ -238,6 +274,86 @@ exit $status
   ASSERT_EQ(notes.size(), 1u) << out;
   EXPECT_EQ(notes.begin()->first, "WC");
   EXPECT_EQ(notes.begin()->second.noteToBaby().baby_Name(), "Ben");
+}
+
+// The last "look" the program printed.
+std::string lastLook(const std::string& out) {
+  const size_t at = out.rfind("on the screen:");
+  return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at);
+}
+
+TEST(DiaryProgram, TheWindowScrollsUnderTheMouseAndRunsOnRealTime) {
+  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
+  if (shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") !=
+      0)
+    GTEST_SKIP() << "Xvfb, xdotool or import is missing";
+  testing_support::TempDir home;
+  const auto shot = testing_support::testOutput() / "diary_window_drag.png";
+  std::filesystem::remove(shot);
+  // The type chooser is taller than the screen: a mouse drag up it brings its last rows, the wheel
+  // takes it back up. Then a note is made and deleted from its editor, whose deletion waits a
+  // moment: no command moves the clock, real time does. Every wait is bounded; only the processes
+  // started here are stopped.
+  std::ofstream(home / "run.sh") << R"SH(set -u
+d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
+Xvfb :$d -screen 0 1024x1280x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
+for i in $(seq 100); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
+mkfifo "$HOME_DIR/in"
+DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
+exec 3>"$HOME_DIR/in"
+win=$(DISPLAY=:$d timeout 30 xdotool search --sync --onlyvisible --name '^diary$' | head -1)
+step() { for i in $(seq 200); do grep -q "step-$1" "$HOME_DIR/out" && return; sleep 0.1; done; }
+looks() { grep -c "on the screen" "$HOME_DIR/out"; }
+shots() { grep -c "^screen:" "$HOME_DIR/out"; }
+after() { for i in $(seq 200); do [ "$(shots)" -ge "$1" ] && return; sleep 0.1; done; }
+look() { n=$(looks); echo look >&3; for i in $(seq 100); do [ "$(looks)" -gt "$n" ] && return; sleep 0.1; done; }
+x() { DISPLAY=:$d xdotool "$@"; }
+printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\ntap +\n' >&3
+step 011
+x mousemove --window "$win" 320 900 mousedown 1
+for y in 820 740 660 580 500 420 340 260; do x mousemove --window "$win" 320 $y; sleep 0.05; done
+x mouseup 1
+step 012
+x mousemove --window "$win" 10 10
+DISPLAY=:$d import -window "$win" "$SHOT"
+look
+echo "--- dragged" >>"$HOME_DIR/marks"; grep "on the screen" "$HOME_DIR/out" | tail -1 >>"$HOME_DIR/marks"
+x mousemove --window "$win" 320 700 click 4 click 4 click 4 click 4 click 4 click 4
+for i in $(seq 25); do look; grep "on the screen" "$HOME_DIR/out" | tail -1 | grep -q '"Diaper"' && break; sleep 0.2; done
+echo "--- wheeled" >>"$HOME_DIR/marks"; grep "on the screen" "$HOME_DIR/out" | tail -1 >>"$HOME_DIR/marks"
+n=$(shots)
+printf 'tap Cancel\ntap Diaper\ntap iPhone_ok_button_white\npick Wet\ntap Delete\ntap Delete\n' >&3
+after $((n + 6))
+for i in $(seq 50); do look; grep "on the screen" "$HOME_DIR/out" | tail -1 | grep -q '"Wet"' || break; sleep 0.2; done
+echo "--- deleted" >>"$HOME_DIR/marks"; grep "on the screen" "$HOME_DIR/out" | tail -1 >>"$HOME_DIR/marks"
+echo quit >&3
+exec 3>&-
+status=0; wait $diary || status=$?
+kill $xvfb; wait $xvfb 2>/dev/null
+exit $status
+)SH";
+  const std::string command = "HOME_DIR=" + quotedPath(home.path()) + " DIARY=" + quotedPath(diaryProgram()) +
+                              " SHOT=" + quotedPath(shot) +
+                              " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) +
+                              " bash " + quotedPath(home / "run.sh");
+  ASSERT_EQ(shell(command), 0) << readFile(home / "err");
+  const std::string out = readFile(home / "out");
+  const std::string marks = readFile(home / "marks");
+  const auto part = [&](const std::string& mark) {
+    const size_t at = marks.find("--- " + mark);
+    return at == std::string::npos ? std::string() : lastLook(marks.substr(at, marks.find("---", at + 4) - at));
+  };
+  // Dragged up, the chooser shows its last types and no longer its first; the wheel brings them back.
+  EXPECT_NE(part("dragged").find("\"Vaccine\""), std::string::npos) << marks << out;
+  EXPECT_EQ(part("dragged").find("\"Diaper\""), std::string::npos) << marks;
+  EXPECT_NE(part("wheeled").find("\"Diaper\""), std::string::npos) << marks;
+  // The deletion went through without a single advance.
+  EXPECT_EQ(part("deleted").find("\"Wet\""), std::string::npos) << marks;
+  EXPECT_EQ(out.find("advance"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(shot));
+
+  OpenStore keep;
+  EXPECT_TRUE(storedNotes(home, keep).empty()) << out;
 }
 
 }  // namespace

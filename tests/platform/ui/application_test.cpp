@@ -12,6 +12,8 @@
 #include "platform/ui/animation.h"
 #include "platform/ui/device.h"
 #include "platform/ui/mail_composer.h"
+#include "platform/ui/text_input.h"
+#include "platform/ui/touch.h"
 #include "support/temp_dir.h"
 #include "ui_fixture.h"
 
@@ -240,6 +242,69 @@ TEST_F(ApplicationTest, AnOutboxThatCannotBeMadeFailsTheSend) {
     return d;
   }());
   EXPECT_FALSE(ui::MailComposeViewController::canSendMail());
+}
+
+// A screen that presents the composer and, as the diary's screens do, dismisses it when told.
+class Composing : public ui::ViewController, public ui::MailComposeDelegate {
+ public:
+  void mailComposeControllerDidFinish(ui::MailComposeViewController&, ui::MailComposeResult result,
+                                      const std::optional<foundation::Error>&) override {
+    results.push_back(result);
+    dismissViewControllerAnimated(true);
+  }
+  std::vector<ui::MailComposeResult> results;
+};
+
+template <class T>
+T* findView(ui::View& view, const std::function<bool(T&)>& wanted) {
+  if (auto* t = dynamic_cast<T*>(&view); t && wanted(*t)) return t;
+  for (auto& sub : view.subviews())
+    if (auto* found = findView(*sub, wanted)) return found;
+  return nullptr;
+}
+
+TEST_F(ApplicationTest, TheComposerIsAScreenAPersonFillsInAndSendsOrCancels) {
+  testing_support::TempDir dir;
+  ui::MailComposeViewController::setOutboxFolder(dir / "Outbox");
+  auto window = std::make_shared<ui::Window>();
+  auto presenter = std::make_shared<Composing>();
+  window->setRootViewController(presenter);
+  window->makeKeyAndVisible();
+  for (const bool sending : {true, false}) {
+    auto mail = std::make_shared<ui::MailComposeViewController>();
+    mail->setMailComposeDelegate(presenter.get());
+    mail->setToRecipients({"a@b.c"});
+    mail->setSubject("Report: Ada");
+    mail->addAttachmentData(foundation::Bytes{'%', 'P', 'D', 'F'}, "text/pdf", "report.pdf");
+    presenter->presentViewController(mail, true);
+    runLoop();
+    ui::View& screen = *mail->view();
+    auto* to = findView<ui::TextField>(screen, [](ui::TextField& f) { return f.text() == "a@b.c"; });
+    auto* subject = findView<ui::TextField>(screen, [](ui::TextField& f) { return f.text() == "Report: Ada"; });
+    auto* body = findView<ui::TextView>(screen, [](ui::TextView&) { return true; });
+    ASSERT_TRUE(to && subject && body);
+    EXPECT_NE(findView<ui::Label>(screen, [](ui::Label& l) { return l.text() == "report.pdf"; }), nullptr);
+    // What the person types is what goes.
+    to->setText("a@b.c, d@e.f");
+    body->setText("Two days");
+    auto* button = findView<ui::Button>(screen, [sending](ui::Button& b) {
+      return b.currentTitle() == (sending ? "Send" : "Cancel");
+    });
+    ASSERT_NE(button, nullptr);
+    ui::TouchInjector touch(*window);
+    touch.tap(button->convertRectToView(button->bounds(), window.get()).center());
+    runLoop();
+    EXPECT_EQ(presenter->presentedViewController(), nullptr);
+    EXPECT_EQ(presenter->results.back(), sending ? ui::MailComposeResult::kSent : ui::MailComposeResult::kCancelled);
+    EXPECT_EQ(mail->sentFile().has_value(), sending);
+    if (sending) {
+      const std::string text = readFile(*mail->sentFile());
+      EXPECT_THAT(text, ::testing::HasSubstr("To: a@b.c, d@e.f\r\n"));
+      EXPECT_THAT(text, ::testing::HasSubstr("Two days"));
+      EXPECT_THAT(text, ::testing::HasSubstr("filename=\"report.pdf\""));
+    }
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "Outbox"), {}), 1);
 }
 
 }  // namespace

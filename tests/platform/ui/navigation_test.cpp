@@ -23,9 +23,11 @@ class Screen : public ui::ViewController {
   explicit Screen(std::string name) : name_(std::move(name)) {}
   std::string babyName;  // set by the opener before the view loads
   std::string babyNameAtLoad;
+  double widthAtLoad = 0;
 
   void viewDidLoad() override {
     babyNameAtLoad = babyName;
+    widthAtLoad = view()->bounds().width();
     journal().push_back(name_ + " load");
   }
   void viewWillAppear(bool animated) override {
@@ -303,6 +305,41 @@ TEST_F(NavigationTest, RotationReachesTheVisibleScreensAndResizesTheWindow) {
   EXPECT_EQ(nav->view()->frame().size, ui::Size(1024, 768));
   EXPECT_EQ(ui::device().statusBarOrientation, ui::Orientation::kLandscapeLeft);
   EXPECT_THAT(journal(), ElementsAre("list willRotate 4"));
+}
+
+TEST_F(NavigationTest, HidingTheStatusBarGivesItsRoomBackAtOnce) {
+  auto nav = showList();
+  ui::Application::shared().setKeyWindow(window);
+  ui::View& content = *nav->topViewController()->view();
+  EXPECT_EQ(nav->navigationBar().frame().height(), 64);
+  EXPECT_EQ(content.frame().y(), 64);
+  ui::Application::shared().setStatusBarHidden(true);
+  EXPECT_EQ(nav->navigationBar().frame().height(), 44);
+  EXPECT_EQ(content.frame(), ui::Rect(0, 44, 320, 568 - 44));
+  nav->setNavigationBarHidden(true);
+  EXPECT_EQ(content.frame(), ui::Rect(0, 0, 320, 568));
+  nav->setNavigationBarHidden(false);
+  ui::Application::shared().setStatusBarHidden(false);
+  EXPECT_EQ(content.frame(), ui::Rect(0, 64, 320, 568 - 64));
+}
+
+TEST_F(NavigationTest, AScreenLaysItselfOutInTheRoomItWillHave) {
+  // On the tablet a form sheet is 540 points wide: a screen loaded for it, inside a navigation
+  // controller, already has that width when it lays itself out.
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  auto list = showList();
+  auto editor = std::make_shared<Screen>("editor");
+  auto sheet = std::make_shared<ui::NavigationController>(editor);
+  sheet->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+  list->topViewController()->presentViewController(sheet, false);
+  EXPECT_EQ(editor->widthAtLoad, 540);
+  EXPECT_EQ(editor->view()->frame(), ui::Rect(0, 64, 540, 620 - 64));
+  // Pushed on a stack (the window here is the phone's it was made for), the screen gets the stack's
+  // room below the bar.
+  auto pushed = std::make_shared<Screen>("pushed");
+  list->pushViewController(pushed, false);
+  EXPECT_EQ(pushed->widthAtLoad, 320);
+  EXPECT_EQ(pushed->plannedViewFrame(), ui::Rect(0, 64, 320, 568 - 64));
 }
 
 }  // namespace

@@ -158,6 +158,38 @@ TEST_F(RenderTest, ALabelCentresItsLineVerticallyAndShrinksWhenAskedTo) {
   EXPECT_DOUBLE_EQ(label->drawnText().runs.at(0).font.pointSize(), 6);
   label->setMinimumScaleFactor(0);
   EXPECT_DOUBLE_EQ(label->drawnText().runs.at(0).font.pointSize(), 5);
+  // Cut or whole: a table of texts in a 100 × 44 label of the 10-point font (5 points a character,
+  // 12 a line).
+  struct Case {
+    int characters;
+    bool adjusts;
+    double minimumScale;
+    int lines;
+    bool cut;
+  };
+  const Case cases[] = {
+      {20, false, 0, 1, false},   // exactly fits
+      {21, false, 0, 1, true},    // one character over, "…"
+      {30, true, 0.6, 1, false},  // shrinks to 0.67
+      {40, true, 0.6, 1, true},   // would need 0.5: held at 0.6 and cut
+      {60, false, 0, 0, false},   // three wrapped lines of 12 in 44
+      {80, false, 0, 0, true},    // four lines: 48 > 44
+      {60, false, 0, 2, true},    // three lines where two are allowed
+  };
+  for (const auto& c : cases) {
+    label->setText(std::string(static_cast<size_t>(c.characters), 'x'));
+    label->setAdjustsFontSizeToFitWidth(c.adjusts);
+    label->setMinimumScaleFactor(c.minimumScale);
+    label->setNumberOfLines(c.lines);
+    EXPECT_EQ(label->isTextCut(), c.cut) << c.characters << " characters, " << c.lines << " lines";
+  }
+  label->setNumberOfLines(1);
+  auto button = std::make_shared<ui::Button>(ui::Rect(0, 0, 60, 44));
+  button->setTitle("Measurement units");
+  button->setTitleFont(graphics::Font("AvenirNext-Regular", 10));
+  EXPECT_TRUE(button->isTitleCut());
+  button->setTitle("Units");
+  EXPECT_FALSE(button->isTitleCut());
   // An empty label draws nothing.
   label->setText("");
   graphics::RecordingCanvas empty;

@@ -8,6 +8,7 @@
 
 #include "platform/foundation/log.h"
 #include "platform/ui/table_view_controller.h"
+#include "platform/ui/gesture.h"
 #include "platform/ui/touch.h"
 #include "ui_fixture.h"
 
@@ -95,6 +96,9 @@ class ListScreen : public ui::ViewController, public ui::TableViewDataSource, pu
   }
   void didDeselectRowAtIndexPath(ui::TableView&, const IndexPath& p) override {
     calls.push_back("deselect " + std::to_string(p.section) + "." + std::to_string(p.row));
+  }
+  void scrollViewDidScroll(ui::ScrollView& scroll) override {
+    calls.push_back("scroll " + std::to_string(int(scroll.contentOffset().y)));
   }
   IndexPath targetIndexPathForMove(ui::TableView&, const IndexPath&, const IndexPath& proposed) override {
     return redirectMoveTo.value_or(proposed);
@@ -284,6 +288,87 @@ TEST_F(TableViewTest, ATouchOnACellSelectsItsRowButADragScrolls) {
   touch.drag(ui::Point(100, 180), ui::Point(100, 80));
   EXPECT_EQ(screen->table->contentOffset().y, 100);
   EXPECT_THAT(screen->calls, ::testing::Not(::testing::Contains("select c")));
+}
+
+TEST_F(TableViewTest, FingerAndWheelStopAtTheEndsAndTheDelegateHearsEveryMove) {
+  ui::TableView& t = *screen->table;
+  const double bottom = t.contentSize().height - 200;
+  ui::TouchInjector touch(*screen->view());
+  struct Case {
+    const char* how;
+    std::function<void()> act;
+    double offset;
+  };
+  const Case cases[] = {
+      {"a long drag up stops at the end", [&] { touch.drag(ui::Point(100, 190), ui::Point(100, -400)); }, bottom},
+      {"the wheel at the end moves nothing", [&] { ui::scrollWheelAt(*screen->view(), ui::Point(100, 100), ui::Point(0, 50)); }, bottom},
+      {"the wheel up", [&] { ui::scrollWheelAt(*screen->view(), ui::Point(100, 100), ui::Point(0, -90)); }, bottom - 90},
+      {"a drag down past the top stops there", [&] { touch.drag(ui::Point(100, 10), ui::Point(100, 600)); }, 0},
+  };
+  for (const auto& c : cases) {
+    c.act();
+    EXPECT_EQ(t.contentOffset().y, c.offset) << c.how;
+  }
+  // Rows that came into view were announced; no drag selected a row.
+  EXPECT_THAT(screen->calls, ::testing::Contains("display i"));
+  EXPECT_THAT(screen->calls, ::testing::Contains("scroll " + std::to_string(int(bottom))));
+  EXPECT_THAT(screen->calls, ::testing::Contains("scroll 0"));
+  EXPECT_THAT(screen->calls, ::testing::Not(::testing::Contains(::testing::StartsWith("select"))));
+  EXPECT_FALSE(ui::scrollWheelAt(*screen->view(), ui::Point(100, 400), ui::Point(0, 50)));  // not over the list
+  // A reload with fewer rows brings the end back into view.
+  t.scrollToRowAtIndexPath({2, 5}, ui::ScrollPosition::kBottom);
+  screen->rows[2].resize(1);
+  t.reloadData();
+  EXPECT_EQ(t.contentOffset().y, t.contentSize().height - 200);
+}
+
+TEST_F(TableViewTest, AContainersPanTakesSidewaysDragsAndLeavesTheListItsOwn) {
+  int panned = 0;
+  auto pan = std::make_shared<ui::PanGestureRecognizer>([&](ui::GestureRecognizer&) { ++panned; });
+  screen->view()->addGestureRecognizer(pan);
+  ui::TouchInjector touch(*screen->view());
+  touch.drag(ui::Point(100, 180), ui::Point(110, 80));
+  EXPECT_EQ(screen->table->contentOffset().y, 100);
+  EXPECT_EQ(panned, 0);
+  touch.drag(ui::Point(50, 100), ui::Point(250, 110));
+  EXPECT_GT(panned, 0);
+  EXPECT_EQ(screen->table->contentOffset().y, 100);
+  // A list whose rows all fit lets even an upward drag go to the container.
+  screen->rows = {{"only"}};
+  screen->table->reloadData();
+  panned = 0;
+  touch.drag(ui::Point(100, 150), ui::Point(100, 50));
+  EXPECT_GT(panned, 0);
+}
+
+TEST_F(TableViewTest, TheDeleteButtonIsOnTheRowAndATouchCommitsOrHidesIt) {
+  ui::TableView& t = *screen->table;
+  ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 1}));
+  ui::Button* button = t.deleteConfirmationButton();
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ(button->superview(), t.cellForRowAtIndexPath({1, 1}));
+  EXPECT_EQ(button->currentTitle(), "Delete");
+  EXPECT_EQ(button->frame().maxX(), 320);
+  ui::TouchInjector touch(*screen->view());
+  // A touch on another row hides it and commits nothing.
+  touch.tap(ui::Point(100, 80));
+  EXPECT_EQ(t.deleteConfirmationButton(), nullptr);
+  EXPECT_THAT(screen->calls, ::testing::Not(::testing::Contains(::testing::StartsWith("commit"))));
+  ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 1}));
+  const ui::Rect frame = t.deleteConfirmationButton()->convertRectToView(t.deleteConfirmationButton()->bounds(), screen->view().get());
+  touch.tap(frame.center());
+  EXPECT_THAT(screen->calls, ::testing::Contains("commit 1 b"));
+  // A touch outside the list closes the button too, and goes on to what it touched.
+  ASSERT_TRUE(t.swipeToDeleteRowAtIndexPath({1, 1}));
+  auto outside = std::make_shared<ui::Button>(ui::Rect(0, 300, 100, 40));
+  int outsideTaps = 0;
+  outside->addTarget([&](ui::Control&) { ++outsideTaps; }, ui::kControlEventTouchUpInside);
+  screen->view()->addSubview(outside);
+  touch.tap(ui::Point(50, 320));
+  EXPECT_FALSE(t.deleteConfirmationIndexPath());
+  EXPECT_EQ(outsideTaps, 1);
+  EXPECT_EQ(t.numberOfRowsInSection(1), 2);
+  EXPECT_EQ(t.deleteConfirmationButton(), nullptr);
 }
 
 TEST_F(TableViewTest, MovingARowNeedsEditingAndReachesTheDataSource) {

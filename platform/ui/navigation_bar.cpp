@@ -1,0 +1,188 @@
+#include "platform/ui/view_controller.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/graphics/text_measure.h"
+#include "platform/ui/application.h"
+#include "platform/ui/gesture.h"
+
+namespace ui {
+
+// ------------------------------------------------------------------------------------- BarButtonItem
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withTitle(std::string title, BarButtonItemStyle style,
+                                                        Action action) {
+  auto item = std::make_shared<BarButtonItem>();
+  item->title_ = std::move(title);
+  item->style_ = style;
+  item->action_ = std::move(action);
+  return item;
+}
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withImage(ImageRef image, BarButtonItemStyle style,
+                                                        Action action) {
+  auto item = std::make_shared<BarButtonItem>();
+  item->image_ = std::move(image);
+  item->style_ = style;
+  item->action_ = std::move(action);
+  return item;
+}
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withCustomView(std::shared_ptr<View> view) {
+  auto item = std::make_shared<BarButtonItem>();
+  item->customView_ = std::move(view);
+  return item;
+}
+
+void BarButtonItem::tap() {
+  if (!enabled_ || customView_ || !action_) return;
+  auto action = action_;
+  action(*this);
+}
+
+// ------------------------------------------------------------------------------------ NavigationItem
+
+void NavigationItem::setTitle(std::string title) {
+  title_ = std::move(title);
+  changed();
+}
+
+void NavigationItem::setTitleView(std::shared_ptr<View> view) {
+  titleView_ = std::move(view);
+  changed();
+}
+
+void NavigationItem::setLeftBarButtonItem(std::shared_ptr<BarButtonItem> item, bool /*animated*/) {
+  left_ = std::move(item);
+  changed();
+}
+
+void NavigationItem::setRightBarButtonItem(std::shared_ptr<BarButtonItem> item, bool /*animated*/) {
+  right_ = std::move(item);
+  changed();
+}
+
+void NavigationItem::setHidesBackButton(bool hides) {
+  hidesBackButton_ = hides;
+  changed();
+}
+
+// ------------------------------------------------------------------------------------- NavigationBar
+
+NavigationBarAppearance& NavigationBar::appearance() {
+  static NavigationBarAppearance a;
+  return a;
+}
+
+NavigationBar::NavigationBar() {
+  titleLabel_ = std::make_shared<Label>();
+  titleLabel_->setTextAlignment(TextAlignment::kCenter);
+  addSubview(titleLabel_);
+  setAutoresizingMask(kFlexibleWidth);
+}
+
+std::shared_ptr<View> NavigationBar::itemView(const std::shared_ptr<BarButtonItem>& item) {
+  if (!item) return nullptr;
+  if (item->customView()) return item->customView();
+  auto button = std::make_shared<Button>(Rect(0, 0, 0, kBarHeight));
+  if (item->image()) {
+    button->setImage(item->image());
+    button->setFrame(Rect(0, 0, std::max(44.0, item->image()->pointWidth()), kBarHeight));
+  } else {
+    button->setTitle(item->title());
+    double width = graphics::defaultTextMeasurer()->sizeOf(item->title(), button->titleFont()).width;
+    button->setFrame(Rect(0, 0, std::max(44.0, std::ceil(width) + 8), kBarHeight));
+  }
+  if (auto tint = appearance().tintColor) button->setTitleColor(*tint);
+  button->setEnabled(item->isEnabled());
+  std::weak_ptr<BarButtonItem> weak = item;
+  button->addTarget(
+      [weak](Control&) {
+        if (auto i = weak.lock()) i->tap();
+      },
+      kControlEventTouchUpInside);
+  return button;
+}
+
+void NavigationBar::showItem(const NavigationItem* item, std::optional<std::string> backTitle,
+                             std::function<void()> onBack) {
+  for (auto* view :
+       {leftView_.get(), rightView_.get(), titleView_.get(), static_cast<View*>(backButton_.get())}) {
+    if (view && view->superview() == this) view->removeFromSuperview();
+  }
+  leftView_.reset();
+  rightView_.reset();
+  titleView_.reset();
+  backButton_.reset();
+  titleLabel_->setText(item ? item->title() : "");
+  titleLabel_->setFont(appearance().titleFont.value_or(graphics::Font::boldSystemFontOfSize(17)));
+  titleLabel_->setTextColor(appearance().titleColor.value_or(Color::black()));
+  if (item) {
+    if (item->titleView()) {
+      titleView_ = item->titleView();
+      addSubview(titleView_);
+    }
+    if (item->leftBarButtonItem()) {
+      leftView_ = itemView(item->leftBarButtonItem());
+    } else if (backTitle && !item->hidesBackButton()) {
+      backButton_ = std::make_shared<Button>(Rect(0, 0, 90, kBarHeight));
+      backButton_->setTitle("\u2039 " + *backTitle);
+      if (auto tint = appearance().tintColor) backButton_->setTitleColor(*tint);
+      backButton_->addTarget(
+          [onBack](Control&) {
+            if (onBack) onBack();
+          },
+          kControlEventTouchUpInside);
+    }
+    rightView_ = itemView(item->rightBarButtonItem());
+  }
+  if (leftView_) addSubview(leftView_);
+  if (backButton_) addSubview(backButton_);
+  if (rightView_) addSubview(rightView_);
+  setNeedsLayout();
+  layoutIfNeeded();
+  setNeedsDisplay();
+}
+
+double NavigationBar::statusBarInset() const { return std::max(0.0, bounds().height() - kBarHeight); }
+
+void NavigationBar::layoutSubviews() {
+  Rect b = bounds();
+  double top = statusBarInset();
+  auto placeLeft = [&](View* v, double x) {
+    if (v)
+      v->setFrame(
+          Rect(x, top + (kBarHeight - v->frame().height()) / 2, v->frame().width(), v->frame().height()));
+  };
+  placeLeft(leftView_.get(), 16);
+  placeLeft(backButton_.get(), 8);
+  if (rightView_) placeLeft(rightView_.get(), b.width() - 16 - rightView_->frame().width());
+  // The title is centred in the room the bar's buttons leave on both sides.
+  double side = 0;
+  for (const View* v :
+       {static_cast<const View*>(leftView_.get()), static_cast<const View*>(backButton_.get())})
+    if (v && v->superview() == this) side = std::max(side, v->frame().maxX());
+  if (rightView_ && rightView_->superview() == this)
+    side = std::max(side, b.width() - rightView_->frame().x());
+  side += 8;
+  titleLabel_->setFrame(Rect(side, top, std::max(0.0, b.width() - 2 * side), kBarHeight));
+  if (titleView_) {
+    Rect f = titleView_->frame();
+    titleView_->setFrame(
+        Rect((b.width() - f.width()) / 2, top + (kBarHeight - f.height()) / 2, f.width(), f.height()));
+  }
+}
+
+void NavigationBar::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
+  Rect b = bounds();
+  const NavigationBarAppearance& a = appearance();
+  canvas.setFillColor(a.barTintColor.value_or(Color::white(0.97)));
+  canvas.fillRect(b);
+  ImageRef image = backgroundImage_;
+  if (!image && !a.backgroundImageName.empty()) image = imageNamed(a.backgroundImageName);
+  if (image) canvas.drawImage(*image, b);
+}
+
+
+}  // namespace ui

@@ -1,0 +1,206 @@
+#include "platform/ui/view_controller.h"
+
+#include <algorithm>
+
+#include "platform/foundation/log.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/screen_internals.h"
+
+namespace ui {
+
+using screens::Change;
+using screens::record;
+using screens::runTransition;
+using screens::shared;
+
+// ------------------------------------------------------------------------------ NavigationController
+
+NavigationController::NavigationController() = default;
+
+NavigationController::NavigationController(std::shared_ptr<ViewController> root) {
+  if (root) addChildViewController(std::move(root));
+}
+
+ViewController* NavigationController::topViewController() const {
+  return childViewControllers().empty() ? nullptr : childViewControllers().back().get();
+}
+
+ViewController* NavigationController::visibleViewController() const {
+  if (ViewController* presented = presentedViewController()) return presented;
+  return topViewController();
+}
+
+std::vector<ViewController*> NavigationController::appearanceChildren() {
+  if (ViewController* top = topViewController()) return {top};
+  return {};
+}
+
+void NavigationController::pushViewController(std::shared_ptr<ViewController> controller, bool animated) {
+  if (!controller) return;
+  const auto& stack = childViewControllers();
+  if (std::find(stack.begin(), stack.end(), controller) != stack.end()) {
+    foundation::log("Pushing a screen that is already in the navigation stack is ignored");
+    return;
+  }
+  std::shared_ptr<ViewController> oldTop = stack.empty() ? nullptr : stack.back();
+  addChildViewController(controller);
+  record(ScreenEvent::Kind::kPush, controller, animated);
+  showTop(oldTop.get(), animated, true);
+}
+
+std::shared_ptr<ViewController> NavigationController::popViewControllerAnimated(bool animated) {
+  if (childViewControllers().size() < 2) return nullptr;
+  std::shared_ptr<ViewController> popped = childViewControllers().back();
+  popped->removeFromParentViewController();
+  record(ScreenEvent::Kind::kPop, popped, animated);
+  showTop(popped.get(), animated, false);
+  return popped;
+}
+
+std::vector<std::shared_ptr<ViewController>> NavigationController::popToViewController(
+    const ViewController* target, bool animated) {
+  std::vector<std::shared_ptr<ViewController>> popped;
+  const auto& stack = childViewControllers();
+  auto it = std::find_if(stack.begin(), stack.end(), [target](const auto& p) { return p.get() == target; });
+  if (it == stack.end() || it + 1 == stack.end()) return popped;
+  popped.assign(it + 1, stack.end());
+  std::shared_ptr<ViewController> oldTop = popped.back();
+  for (auto& p : popped) p->removeFromParentViewController();
+  record(ScreenEvent::Kind::kPop, oldTop, animated);
+  showTop(oldTop.get(), animated, false);
+  return popped;
+}
+
+std::vector<std::shared_ptr<ViewController>> NavigationController::popToRootViewControllerAnimated(
+    bool animated) {
+  if (childViewControllers().empty()) return {};
+  return popToViewController(childViewControllers().front().get(), animated);
+}
+
+void NavigationController::setViewControllers(std::vector<std::shared_ptr<ViewController>> controllers,
+                                              bool animated) {
+  std::shared_ptr<ViewController> oldTop =
+      childViewControllers().empty() ? nullptr : childViewControllers().back();
+  auto old = childViewControllers();
+  for (auto& c : old) c->removeFromParentViewController();
+  for (auto& c : controllers) addChildViewController(c);
+  showTop(oldTop.get(), animated, true);
+}
+
+void NavigationController::showTop(ViewController* oldTop, bool animated, bool /*pushing*/) {
+  ViewController* newTop = topViewController();
+  std::shared_ptr<ViewController> keepOld = shared(oldTop);
+  if (isViewLoaded()) {
+    if (oldTop && oldTop != newTop && oldTop->isViewLoaded()) {
+      std::shared_ptr<View> old = oldTop->view();
+      if (old->superview() == view().get()) old->removeFromSuperview();
+    }
+    layoutContent();
+    updateNavigationBar();
+  }
+  if (oldTop != newTop) tellDelegateOfNewTop(newTop, animated);
+  if (!isOnScreen() || oldTop == newTop) return;
+  std::vector<Change> changes;
+  if (keepOld) changes.emplace_back(keepOld, false);
+  if (auto top = shared(newTop)) changes.emplace_back(top, true);
+  runTransition(std::move(changes), animated, {});
+}
+
+void NavigationController::tellDelegateOfNewTop(ViewController* newTop, bool animated) {
+  std::shared_ptr<ViewController> shown = shared(newTop);
+  if (!shown) return;
+  if (NavigationControllerDelegate* d = delegate())
+    d->navigationControllerWillShowViewController(*this, *shown, animated);
+  // The delegate in place once the transition has played hears the end of it.
+  std::weak_ptr<ViewController> weakSelf = weak_from_this();
+  std::weak_ptr<ViewController> weakShown = shown;
+  runtime::RunLoop::main().performSoon([weakSelf, weakShown, animated] {
+    auto self = std::dynamic_pointer_cast<NavigationController>(weakSelf.lock());
+    auto top = weakShown.lock();
+    if (!self || !top) return;
+    if (NavigationControllerDelegate* d = self->delegate())
+      d->navigationControllerDidShowViewController(*self, *top, animated);
+  });
+}
+
+void NavigationController::layoutContent() {
+  ViewController* top = topViewController();
+  if (!top || !isViewLoaded()) return;
+  std::shared_ptr<View> root = view();
+  // The screen starts below the bar while the bar shows; one loaded now lays itself out there.
+  double barBottom = (bar_ && !barHidden_) ? bar_->frame().maxY() : 0;
+  Rect b = root->bounds();
+  const Rect frame(b.x(), b.y() + barBottom, b.width(), std::max(0.0, b.height() - barBottom));
+  if (!top->isViewLoaded()) top->plannedFrame_ = frame;
+  std::shared_ptr<View> content = top->view();
+  content->setFrame(frame);
+  content->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+  if (content->superview() != root.get()) root->insertSubviewAtIndex(content, 0);
+}
+
+void NavigationController::statusBarVisibilityChanged() {
+  if (!bar_) return;
+  const double inset = device().statusBarHidden ? 0 : 20;
+  const Rect f = bar_->frame();
+  bar_->setFrame(Rect(f.x(), f.y(), f.width(), NavigationBar::kBarHeight + inset));
+  bar_->setNeedsLayout();
+  layoutContent();
+}
+
+void NavigationController::setNavigationBarHidden(bool hidden, bool /*animated*/) {
+  barHidden_ = hidden;
+  if (bar_) bar_->setHidden(hidden);
+  layoutContent();
+}
+
+NavigationBar& NavigationController::navigationBar() {
+  view();
+  return *bar_;
+}
+
+void NavigationController::loadView() {
+  Rect frame = plannedViewFrame();
+  auto root = std::make_shared<View>(frame);
+  setView(root);
+  bar_ = std::make_shared<NavigationBar>();
+  double inset = device().statusBarHidden ? 0 : 20;
+  bar_->setFrame(Rect(0, 0, frame.width(), NavigationBar::kBarHeight + inset));
+  bar_->setHidden(barHidden_);
+  root->addSubview(bar_);
+  layoutContent();
+  updateNavigationBar();
+}
+
+std::optional<std::string> NavigationController::backButtonTitle() const {
+  const auto& stack = childViewControllers();
+  if (stack.size() < 2) return std::nullopt;
+  const NavigationItem& top = stack.back()->navigationItem();
+  if (top.hidesBackButton() || top.leftBarButtonItem()) return std::nullopt;
+  const NavigationItem& previous = stack[stack.size() - 2]->navigationItem();
+  if (previous.backBarButtonItem()) return previous.backBarButtonItem()->title();
+  if (!previous.title().empty()) return previous.title();
+  return std::string("Back");
+}
+
+bool NavigationController::tapBackButton() {
+  if (!backButtonTitle()) return false;
+  popViewControllerAnimated(true);
+  return true;
+}
+
+void NavigationController::updateNavigationBar() {
+  for (auto& c : childViewControllers()) c->navigationItem().setChangeHandler(nullptr);
+  if (!bar_) return;
+  ViewController* top = topViewController();
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  auto refresh = [weak] {
+    if (auto self = std::dynamic_pointer_cast<NavigationController>(weak.lock())) self->updateNavigationBar();
+  };
+  bar_->showItem(top ? &top->navigationItem() : nullptr, backButtonTitle(), [weak] {
+    if (auto self = std::dynamic_pointer_cast<NavigationController>(weak.lock())) self->tapBackButton();
+  });
+  if (top) top->navigationItem().setChangeHandler(refresh);
+}
+
+
+}  // namespace ui

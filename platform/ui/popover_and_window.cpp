@@ -1,0 +1,135 @@
+#include "platform/ui/view_controller.h"
+
+#include <algorithm>
+
+#include "platform/foundation/log.h"
+#include "platform/runtime/run_loop.h"
+#include "platform/ui/application.h"
+#include "platform/ui/screen_internals.h"
+
+namespace ui {
+
+using screens::Change;
+using screens::popovers;
+using screens::record;
+using screens::runTransition;
+using screens::screenRect;
+using screens::shared;
+
+// ------------------------------------------------------------------------------------ PopoverController
+
+std::shared_ptr<PopoverController> PopoverController::create(std::shared_ptr<ViewController> content) {
+  std::shared_ptr<PopoverController> p(new PopoverController());
+  p->content_ = std::move(content);
+  return p;
+}
+
+PopoverController::~PopoverController() = default;
+
+void PopoverController::presentPopoverFromRect(const Rect& rect, View* view, unsigned arrows, bool animated) {
+  if (!content_) return;
+  fromRect_ = rect;
+  fromView_ = view;
+  arrows_ = arrows;
+  std::shared_ptr<View> contentView = content_->view();
+  Window* window = view ? view->window() : nullptr;
+  std::shared_ptr<Window> keyWindow = Application::shared().keyWindow();
+  if (!window) window = keyWindow.get();
+  Rect anchor = view ? view->convertRectToView(rect, window) : rect;
+  Rect screen = window ? window->bounds() : screenRect();
+  double x = anchor.maxX();
+  double y = anchor.y();
+  if (arrows == kPopoverArrowRight) x = anchor.x() - contentSize_.width;
+  if (arrows == kPopoverArrowUp) {
+    x = anchor.midX() - contentSize_.width / 2;
+    y = anchor.maxY();
+  }
+  if (arrows == kPopoverArrowDown) {
+    x = anchor.midX() - contentSize_.width / 2;
+    y = anchor.y() - contentSize_.height;
+  }
+  x = std::clamp(x, 0.0, std::max(0.0, screen.width() - contentSize_.width));
+  y = std::clamp(y, 0.0, std::max(0.0, screen.height() - contentSize_.height));
+  contentView->setFrame(Rect(x, y, contentSize_.width, contentSize_.height));
+  if (window) window->addSubview(contentView);
+  if (visible_) return;
+  visible_ = true;
+  popovers().push_back(shared_from_this());
+  record(ScreenEvent::Kind::kShowPopover, content_, animated);
+  runTransition({{content_, true}}, animated, {});
+}
+
+void PopoverController::dismissPopoverAnimated(bool animated) {
+  if (!visible_) return;
+  auto keep = shared_from_this();
+  visible_ = false;
+  auto& list = popovers();
+  list.erase(std::remove(list.begin(), list.end(), keep), list.end());
+  if (content_->isViewLoaded()) content_->view()->removeFromSuperview();
+  record(ScreenEvent::Kind::kDismissPopover, content_, animated);
+  runTransition({{content_, false}}, animated, {});
+}
+
+bool PopoverController::dismissByUser() {
+  if (!visible_ || !content_ || content_->isModalInPopover()) return false;
+  auto keep = shared_from_this();
+  dismissPopoverAnimated(true);
+  if (delegate_) delegate_->popoverControllerDidDismissPopover(*this);
+  return true;
+}
+
+std::vector<std::shared_ptr<PopoverController>> visiblePopovers() { return popovers(); }
+
+// --------------------------------------------------------------------------------------------- Window
+
+Window::Window() : View(screenRect()) {}
+
+Window::Window(const Rect& frame) : View(frame) {}
+
+void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
+  std::vector<Change> changes;
+  if (root_) {
+    if (root_->isViewLoaded()) root_->view()->removeFromSuperview();
+    changes.emplace_back(root_, false);
+  }
+  root_ = std::move(controller);
+  if (root_) {
+    std::shared_ptr<View> view = root_->view();
+    view->setFrame(bounds());
+    view->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+    insertSubviewAtIndex(view, 0);
+    if (visible_) changes.emplace_back(root_, true);
+  }
+  if (visible_) runTransition(std::move(changes), false, {});
+}
+
+void Window::makeKeyAndVisible() {
+  if (auto self = std::dynamic_pointer_cast<Window>(weak_from_this().lock())) {
+    Application::shared().setKeyWindow(self);
+  }
+  if (visible_) return;
+  visible_ = true;
+  if (root_) runTransition({{root_, true}}, false, {});
+}
+
+void Window::rotateTo(Orientation orientation) {
+  Orientation from = device().statusBarOrientation;
+  if (root_) root_->notifyRotation(orientation, from, true);
+  device().statusBarOrientation = orientation;
+  setFrame(screenRect());
+  for (ViewController* p = root_ ? root_->presentedViewController() : nullptr; p;
+       p = p->presentedViewController()) {
+    if (p->isViewLoaded())
+      p->view()->setFrame(ViewController::presentationFrame(p->modalPresentationStyle()));
+  }
+  if (root_) root_->notifyRotation(orientation, from, false);
+}
+
+ViewController* Window::topmostViewController() const {
+  ViewController* v = root_.get();
+  while (v && v->presentedViewController()) v = v->presentedViewController();
+  return v;
+}
+
+
+}  // namespace ui

@@ -1,0 +1,33 @@
+#pragma once
+// What the screen classes (view controllers, navigation controllers, popovers, the window) share
+// inside the kit: the record of screen events, the popovers on screen, transitions and the screen's
+// rectangle. Not for the diary's own code.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ui/view_controller.h"
+
+namespace ui::screens {
+
+std::vector<ScreenEvent>& events();
+// The popovers on screen, which the screen itself keeps alive while they show.
+std::vector<std::shared_ptr<PopoverController>>& popovers();
+void record(ScreenEvent::Kind kind, const std::shared_ptr<ViewController>& controller, bool animated);
+
+// A screen and whether it appears (true) or disappears.
+using Change = std::pair<std::shared_ptr<ViewController>, bool>;
+// The will-callbacks now; the did-callbacks and the completion once the transition has "played",
+// on the main run loop.
+void runTransition(std::vector<Change> changes, bool animated, std::function<void()> completion);
+
+// The main screen's bounds for the device and orientation in force.
+Rect screenRect();
+std::shared_ptr<ViewController> shared(ViewController* controller);
+// A screen as a log line names it.
+std::string describe(const ViewController& c);
+
+}  // namespace ui::screens

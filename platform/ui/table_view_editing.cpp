@@ -1,0 +1,205 @@
+#include "platform/ui/table_view.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/graphics/text_measure.h"
+
+namespace ui {
+
+namespace {
+
+// How far a touch moves before it is a drag rather than a tap on a row.
+constexpr double kScrollSlop = 10;
+
+}  // namespace
+
+// What a person does to rows: selecting, editing, the delete button, moving, and touches.
+
+void TableView::selectRowAtIndexPath(std::optional<IndexPath> path, bool /*animated*/,
+                                     ScrollPosition position) {
+  if (selected_) {
+    if (TableViewCell* old = cellForRowAtIndexPath(*selected_)) old->setSelected(false, false);
+  }
+  selected_.reset();
+  if (!path || !isValid(*path)) return;
+  selected_ = path;
+  if (position != ScrollPosition::kNone) scrollToRowAtIndexPath(*path, position);
+  if (TableViewCell* cell = cellForRowAtIndexPath(*path)) cell->setSelected(true, false);
+}
+
+void TableView::deselectRowAtIndexPath(const IndexPath& path, bool /*animated*/) {
+  if (selected_ != path) return;
+  selected_.reset();
+  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->setSelected(false, false);
+}
+
+bool TableView::tapRowAtIndexPath(const IndexPath& path) {
+  if (!loaded_) tile();
+  if (!isValid(path)) return false;
+  if (deleteConfirmation_) {
+    // The first tap only closes the delete button.
+    hideDeleteConfirmation();
+    return false;
+  }
+  if (editing_ ? !allowsSelectionDuringEditing_ : !allowsSelection_) return false;
+  std::optional<IndexPath> target = delegate_ ? delegate_->willSelectRowAtIndexPath(*this, path) : path;
+  if (!target || !isValid(*target)) return false;
+  if (selected_ && *selected_ != *target) {
+    IndexPath old = *selected_;
+    deselectRowAtIndexPath(old, false);
+    if (delegate_) delegate_->didDeselectRowAtIndexPath(*this, old);
+  }
+  selected_ = target;
+  if (TableViewCell* cell = cellForRowAtIndexPath(*target)) cell->setSelected(true, false);
+  if (delegate_) delegate_->didSelectRowAtIndexPath(*this, *target);
+  return true;
+}
+
+void TableView::setEditing(bool editing, bool animated) {
+  hideDeleteConfirmation();
+  editing_ = editing;
+  for (auto& [path, cell] : visible_) cell->setEditing(editing, animated);
+}
+
+void TableView::hideDeleteConfirmation() {
+  if (!deleteConfirmation_) return;
+  IndexPath path = *deleteConfirmation_;
+  deleteConfirmation_.reset();
+  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = false;
+  placeDeleteButton();
+}
+
+void TableView::showDeleteConfirmation(const IndexPath& path) {
+  hideDeleteConfirmation();
+  deleteConfirmation_ = path;
+  if (TableViewCell* cell = cellForRowAtIndexPath(path)) cell->showsDeleteConfirmation_ = true;
+  placeDeleteButton();
+}
+
+void TableView::placeDeleteButton() {
+  TableViewCell* cell = deleteConfirmation_ ? cellForRowAtIndexPath(*deleteConfirmation_) : nullptr;
+  if (!cell) {
+    if (deleteButton_ && deleteButton_->superview()) deleteButton_->removeFromSuperview();
+    return;
+  }
+  if (!deleteButton_) {
+    deleteButton_ = std::make_shared<Button>();
+    deleteButton_->setBackgroundColor(Color::rgb255(255, 59, 48));
+    deleteButton_->setTitleColor(Color::white());
+    deleteButton_->setTitleFont(Font::systemFontOfSize(17));
+    std::weak_ptr<View> weak = weak_from_this();
+    deleteButton_->addTarget(
+        [weak, this](Control&) {
+          if (auto keep = weak.lock()) tapDeleteConfirmationButton();
+        },
+        kControlEventTouchUpInside);
+  }
+  const std::string title = deleteConfirmationButtonTitle();
+  deleteButton_->setTitle(title);
+  // As wide as its title needs, never narrower than a finger.
+  const double width =
+      std::max(82.0, graphics::defaultTextMeasurer()->sizeOf(title, deleteButton_->titleFont()).width + 30);
+  const Rect b = cell->bounds();
+  deleteButton_->setFrame(Rect(b.width() - width, 0, width, b.height()));
+  if (deleteButton_->superview() != cell) cell->addSubview(deleteButton_);
+  cell->bringSubviewToFront(deleteButton_.get());
+}
+
+bool TableView::swipeToDeleteRowAtIndexPath(const IndexPath& path) {
+  if (!loaded_) tile();
+  if (editing_ || !isValid(path) || !dataSource_) return false;
+  if (!dataSource_->canEditRowAtIndexPath(*this, path)) return false;
+  CellEditingStyle style =
+      delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
+  if (style != CellEditingStyle::kDelete) return false;
+  showDeleteConfirmation(path);
+  if (delegate_) delegate_->willBeginEditingRowAtIndexPath(*this, path);
+  return true;
+}
+
+bool TableView::tapEditingControlAtIndexPath(const IndexPath& path) {
+  if (!editing_ || !isValid(path) || !dataSource_) return false;
+  if (!dataSource_->canEditRowAtIndexPath(*this, path)) return false;
+  CellEditingStyle style =
+      delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
+  switch (style) {
+    case CellEditingStyle::kDelete:
+      showDeleteConfirmation(path);
+      return true;
+    case CellEditingStyle::kInsert:
+      dataSource_->commitEditingStyle(*this, CellEditingStyle::kInsert, path);
+      return true;
+    case CellEditingStyle::kNone:
+      break;
+  }
+  return false;
+}
+
+std::string TableView::deleteConfirmationButtonTitle() const {
+  if (!deleteConfirmation_) return {};
+  if (delegate_)
+    return delegate_->titleForDeleteConfirmationButton(const_cast<TableView&>(*this), *deleteConfirmation_);
+  return "Delete";
+}
+
+bool TableView::tapDeleteConfirmationButton() {
+  if (!deleteConfirmation_ || !dataSource_) return false;
+  IndexPath path = *deleteConfirmation_;
+  hideDeleteConfirmation();
+  auto keep = weak_from_this().lock();
+  dataSource_->commitEditingStyle(*this, CellEditingStyle::kDelete, path);
+  if (!editing_ && delegate_) delegate_->didEndEditingRowAtIndexPath(*this, path);
+  return true;
+}
+
+bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
+  if (!editing_ || !isValid(from) || !dataSource_) return false;
+  if (!dataSource_->canMoveRowAtIndexPath(*this, from)) return false;
+  if (to.section < 0 || to.section >= numberOfSections() || to.row < 0) return false;
+  int limit = sections_[to.section].rows - (to.section == from.section ? 1 : 0);
+  IndexPath proposed{to.section, std::min(to.row, limit)};
+  IndexPath target = delegate_ ? delegate_->targetIndexPathForMove(*this, from, proposed) : proposed;
+  if (target.section < 0 || target.section >= numberOfSections()) return false;
+  if (target == from) return false;
+  auto keep = weak_from_this().lock();
+  unsigned before = reloads_;
+  dataSource_->moveRowAtIndexPath(*this, from, target);
+  // A source that reloaded the table has shown the new order already.
+  if (reloads_ == before) moveRowAtIndexPath(from, target);
+  return true;
+}
+
+// Scrolling is the scroll view's pan (it cancels the touch once it takes it); here a touch that
+// stayed put is a tap on its row, and one that moved further is nothing.
+void TableView::touchesBegan(const TouchSet& touches) {
+  if (touches.empty()) return;
+  touchStart_ = touches.front().location;
+  touchMoved_ = false;
+}
+
+void TableView::touchesMoved(const TouchSet& touches) {
+  if (touches.empty() || !touchStart_) return;
+  const Point at = touches.front().location;
+  if (std::hypot(at.x - touchStart_->x, at.y - touchStart_->y) > kScrollSlop) touchMoved_ = true;
+}
+
+void TableView::touchesEnded(const TouchSet& touches) {
+  const bool tapped = touchStart_ && !touchMoved_;
+  touchStart_.reset();
+  touchMoved_ = false;
+  if (!tapped || touches.empty()) return;
+  Point p = touches.front().locationInView(this);
+  if (auto path = indexPathForRowAtPoint(p)) {
+    tapRowAtIndexPath(*path);
+  } else {
+    hideDeleteConfirmation();
+  }
+}
+
+void TableView::touchesCancelled(const TouchSet& /*touches*/) {
+  touchStart_.reset();
+  touchMoved_ = false;
+}
+
+}  // namespace ui
