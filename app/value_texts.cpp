@@ -79,6 +79,17 @@ bool InterfaceText::isOneOf(std::initializer_list<std::string_view> codes) const
   return false;
 }
 
+foundation::Locale interfaceLocale(const InterfaceText& lang) {
+  const foundation::Locale host = foundation::Locale::current();
+  if (lang.language().empty()) return host;
+  const foundation::Locale wanted(lang.language());
+  // A host in the C or POSIX locale names no region a person chose (its "US" only stands for
+  // fixed formats): the language keeps its own conventions, a Russian day its 24-hour clock.
+  const std::string country = host == foundation::Locale::posix() ? std::string() : host.countryCode();
+  if (!wanted.countryCode().empty() || country.empty()) return wanted;
+  return foundation::Locale(wanted.identifier() + "_" + country);
+}
+
 std::int64_t leadingInteger(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
@@ -169,8 +180,9 @@ std::vector<std::string> dateAndDurationTexts(const InterfaceText& lang, std::op
                                               std::optional<std::string_view> unitText, bool shortWeekdays,
                                               const foundation::Clock& clock) {
   if (!type) return {};
-  const auto timeFormatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::None,
-                                                                   foundation::DateFormatterStyle::Short);
+  const foundation::Locale locale = interfaceLocale(lang);
+  const auto timeFormatter = foundation::DateFormatter::withStyles(
+      foundation::DateFormatterStyle::None, foundation::DateFormatterStyle::Short, locale);
   if (datesOfType(type) == 1) {
     return {stop ? timeFormatter.stringFromDate(*stop) : std::string(), std::string()};
   }
@@ -184,7 +196,7 @@ std::vector<std::string> dateAndDurationTexts(const InterfaceText& lang, std::op
     const auto startDay = calendar.component(CalendarUnit::Day, *start);
     const auto stopDay = calendar.component(CalendarUnit::Day, *stop);
     if (startDay != stopDay) {
-      const auto weekdayFormatter = foundation::DateFormatter::withPattern("E");
+      const auto weekdayFormatter = foundation::DateFormatter::withPattern("E", locale);
       auto weekday = [&](Date date) {
         std::string name = foundation::text::toLower(weekdayFormatter.stringFromDate(date));
         if (shortWeekdays && foundation::text::utf16Length(name) >= 3) {

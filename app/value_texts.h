@@ -5,8 +5,9 @@
 //
 // Labels are localised texts of keys; a few rules follow the language's code: Russian plural
 // forms, no blanks in Japanese and Simplified Chinese elapsed times, "ago" placed first in French,
-// German, Spanish and Portuguese. Times follow the device's locale and time zone; calendar
-// arithmetic uses the current calendar.
+// German, Spanish and Portuguese. Times and weekdays are written in the interface language with the
+// host's region (interfaceLocale) and in the host's time zone; calendar arithmetic uses the current
+// calendar.
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 
 #include "platform/foundation/clock.h"
 #include "platform/foundation/date.h"
+#include "platform/foundation/locale.h"
 
 namespace app {
 
@@ -59,6 +61,14 @@ class InterfaceText {
   std::string language_;
   Lookup lookup_;
 };
+
+// The locale that dates and times shown in the interface language are written in: the language
+// with the host's region ("ru" on an en_US host gives ru_US: Russian words, the region's clock and
+// orders); a language that names its own region keeps it, and on a host in the C or POSIX locale,
+// which names no region, the language stands alone ("ru": a 24-hour clock); the host's locale when
+// there is no language. The one rule of every date the diary shows in its language (list rows and day titles,
+// the report). Any thread: it reads the host's locale and sets nothing process-wide.
+foundation::Locale interfaceLocale(const InterfaceText& lang);
 
 // The leading whole number of a text as the platform's integerValue reads it: blanks, a sign and
 // digits; 0 when there are none, clamped to the 64-bit range.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/value_texts.h"
 #include "notes_list/date_picker_cell.h"
 #include "notes_list/filter_cells.h"
 #include "platform/runtime/run_loop.h"
@@ -77,8 +78,9 @@ void filterViewController::setAllStuffWithMail(bool mail) {
     frame.origin.y += 44 + (ui::device().isPad() ? 0 : 20);
     datePickerView_->setFrame(frame);
   }
-  dateFormatter_ = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
-                                                         foundation::DateFormatterStyle::None);
+  dateFormatter_ = foundation::DateFormatter::withStyles(
+      foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None,
+      app::interfaceLocale(services_.language ? services_.language() : app::InterfaceText::current()));
   const Date now = services_.clock ? services_.clock->now() : runtime::RunLoop::main().clock().now();
   model_.configure(services_.neh, now, services_.calendar.value_or(foundation::Calendar::current()));
   datePickerRow_.reset();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/flat_widgets.h"
+#include "app/value_texts.h"
 #include "notes_list/note_predicates.h"
 #include "platform/foundation/text.h"
 #include "platform/ui/device.h"
@@ -82,7 +83,8 @@ void lastNotesController::viewDidLoad() {
         "iPhone_ok_button_white", [this] { back(); }));
   }
   dateFormatter_ = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Short,
-                                                         foundation::DateFormatterStyle::Short);
+                                                         foundation::DateFormatterStyle::Short,
+                                                         app::interfaceLocale(text));
   navigationItem().setTitle(text.localized("Latest Updates"));
 
   lastNotesArray_.clear();

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/model.h"
+#include "app/value_texts.h"
 #include "notes_list/note_predicates.h"
 #include "platform/foundation/log.h"
 
@@ -16,20 +17,13 @@ NotesListModel::NotesListModel(app::NoteEditHelper neh, entriesStatisticHelper::
       calendar_(services_.calendar ? *services_.calendar : foundation::Calendar::current()) {}
 
 const foundation::DateFormatter& NotesListModel::headerFormatter() const {
-  const std::string language =
-      (services_.language ? services_.language() : app::InterfaceText::current()).language();
-  if (!headerFormatter_ || headerLanguage_ != language) {
-    // The interface language with the host's region: Russian texts keep a day-month order where
-    // the region has one.
-    const foundation::Locale host = foundation::Locale::current();
-    const std::string country = host.countryCode();
-    const foundation::Locale locale = language.empty()  ? host
-                                      : country.empty() ? foundation::Locale(language)
-                                                        : foundation::Locale(language + "_" + country);
-    headerFormatter_ = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
-                                                             foundation::DateFormatterStyle::None, locale,
-                                                             calendar_.timeZone());
-    headerLanguage_ = language;
+  const app::InterfaceText language =
+      services_.language ? services_.language() : app::InterfaceText::current();
+  if (!headerFormatter_ || headerLanguage_ != language.language()) {
+    headerFormatter_ = foundation::DateFormatter::withStyles(
+        foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None,
+        app::interfaceLocale(language), calendar_.timeZone());
+    headerLanguage_ = language.language();
   }
   return *headerFormatter_;
 }
@@ -70,8 +64,14 @@ foundation::Status NotesListModel::performFetch() {
   rowsRead_ = 0;
   allRowsRead_ = true;
   stopWatch_.clear();
-  if (saves_ && currentBabyName_) {
-    if (auto timers = saves_->loadTimerArray(*currentBabyName_)) stopWatch_ = std::move(*timers);
+  timersError_.reset();
+  if (saves_ && currentBabyName_ && !currentBabyName_->empty()) {
+    // An unreadable file shows no timers (the reader logged why); the list writes none, so the
+    // file stays as it is for the editor to refuse writing over too.
+    if (auto timers = saves_->readTimerArray(*currentBabyName_))
+      stopWatch_ = std::move(*timers);
+    else
+      timersError_ = timers.error();
   }
   if (!currentBabyName_) return {};
   if (sumStyle_) {

@@ -84,6 +84,9 @@ class NotesListModel {
   // --- Table shape, in table sections (timers first when there are any)
   bool hasTimersSection() const { return !stopWatch_.empty(); }
   const app::NoteTimerArray& stopWatch() const { return stopWatch_; }
+  // Why the baby's timer file could not be read at the last fetch (the list then shows no timers);
+  // none when it was read or there is none.
+  const std::optional<foundation::Error>& timersError() const { return timersError_; }
   std::size_t numberOfSections() const;
   std::size_t numberOfRows(std::size_t section) const;
   // The data section of a table section; none for the timers section.
@@ -141,6 +144,7 @@ class NotesListModel {
   bool sumStyle_ = false;
 
   app::NoteTimerArray stopWatch_;
+  std::optional<foundation::Error> timersError_;
   std::vector<Day> days_;
   std::vector<NoteRow> rows_;                    // every row read, in order; the days are runs of them
   std::deque<store::Context::ValueRows> pages_;  // what the rows' values point into

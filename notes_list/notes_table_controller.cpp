@@ -2,6 +2,7 @@
 
 #include "app/flat_widgets.h"
 #include "note_editor/note_edit_controller.h"
+#include "note_editor/note_editor.h"
 #include "notes_list/list_cells.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
@@ -100,10 +101,13 @@ ui::ImageRef noteTableController_Base::icon(const std::optional<std::string>& ty
   return name ? ui::imageNamed(*name) : nullptr;
 }
 
+std::string noteTableController_Base::localized(std::string_view key) const {
+  return services_.language ? services_.language().localized(key)
+                            : app::InterfaceText::current().localized(key);
+}
+
 std::string noteTableController_Base::localizedType(const std::optional<std::string>& type) const {
-  if (!type) return "";
-  return services_.language ? services_.language().localized(*type)
-                            : app::InterfaceText::current().localized(*type);
+  return type ? localized(*type) : "";
 }
 
 void noteTableController_Base::showFailure(const foundation::Error& error) {
@@ -116,7 +120,21 @@ void noteTableController_Base::setupFetchedResultsController() { performFetch();
 void noteTableController_Base::performFetch() {
   auto status = model_.performFetch();
   if (!status.ok()) showFailure(status.error());
+  tellUnreadableTimers();
   updateTable();
+}
+
+void noteTableController_Base::tellUnreadableTimers() {
+  // Once per baby while its file stays unreadable: every refresh reads it again, and the user knows.
+  if (!model_.timersError()) {
+    timersUnreadableFor_.reset();
+    return;
+  }
+  if (timersUnreadableFor_ == model_.currentBabyName()) return;
+  timersUnreadableFor_ = model_.currentBabyName();
+  timersAlert_ = ui::AlertView::create("", localized(note_editor::text_key::kTimersUnreadable), nullptr,
+                                       localized("OK"));
+  timersAlert_->show();
 }
 
 void noteTableController_Base::resetAllFilteres() {
@@ -270,6 +288,7 @@ void noteTableController_Base::commitEditingStyle(ui::TableView& table, ui::Cell
   if (style != ui::CellEditingStyle::kDelete || !model_.canEditRow(at(path.section))) return;
   auto status = model_.deleteNoteAt(at(path.section), at(path.row));
   if (!status.ok()) showFailure(status.error());
+  tellUnreadableTimers();
   if (&table == table_.get())
     updateTable();
   else

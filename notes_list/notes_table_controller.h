@@ -39,6 +39,9 @@ class noteTableController_Base : public navigation::mailDelegate,
   const std::shared_ptr<ui::TableView>& table() const { return table_; }
   // The alert of the last failed fetch or deletion, while it is on screen.
   const std::shared_ptr<ui::AlertView>& failureAlert() const { return failureAlert_; }
+  // The alert that the baby's running timers could not be read; shown once per baby while its file
+  // stays unreadable (the list then shows no timers and writes nothing over it).
+  const std::shared_ptr<ui::AlertView>& timersAlert() const { return timersAlert_; }
   bool iPad() const { return iPad_; }
 
   // --- Pieces beside the list; not owned, may be null. Set before the view loads.
@@ -142,6 +145,8 @@ class noteTableController_Base : public navigation::mailDelegate,
   void remakeModel();
   void showFailure(const foundation::Error& error);
   void checkFirstLaunch();
+  void tellUnreadableTimers();
+  std::string localized(std::string_view key) const;
   std::string localizedType(const std::optional<std::string>& type) const;
   ui::ImageRef icon(const std::optional<std::string>& type) const;
 
@@ -153,6 +158,8 @@ class noteTableController_Base : public navigation::mailDelegate,
   ListExtras* extras_ = nullptr;
   std::shared_ptr<ui::TableView> table_;
   std::shared_ptr<ui::AlertView> failureAlert_;
+  std::shared_ptr<ui::AlertView> timersAlert_;
+  std::optional<std::string> timersUnreadableFor_;  // the baby whose unreadable timers were told
   std::shared_ptr<ui::View> noteQuickStartView_;
   std::shared_ptr<ui::View> separatorView_;
   std::shared_ptr<ui::View> fstLaunchView_;

@@ -375,16 +375,7 @@ void drawDay(Report& r, const PdfDayInfo& day, double& y) {
 
 }  // namespace
 
-foundation::Locale reportLocale(const app::InterfaceText& language) {
-  foundation::Locale current = foundation::Locale::current();
-  if (language.language().empty()) return current;
-  foundation::Locale wanted(language.language());
-  // The device's own regional form when it speaks the interface language; else the language's.
-  if (current.languageCode() == wanted.languageCode() &&
-      (wanted.scriptCode().empty() || wanted.scriptCode() == current.scriptCode()))
-    return current;
-  return wanted;
-}
+foundation::Locale reportLocale(const app::InterfaceText& language) { return app::interfaceLocale(language); }
 
 void drawPdfReport(Canvas& canvas, const PdfReportRequest& request) {
   Report r{canvas, request, Style(request.forPrinting),

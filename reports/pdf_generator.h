@@ -77,8 +77,8 @@ struct PdfReportRequest {
   std::optional<app::InterfaceText> language;
 };
 
-// The locale the report's dates are written in: the interface language's, in the device's regional
-// form when the device speaks that language ("ru" on an en_US device gives ru).
+// The locale the report's dates are written in: the one every date in the interface language takes
+// (app::interfaceLocale: "ru" on an en_US host gives ru_US). Any thread.
 foundation::Locale reportLocale(const app::InterfaceText& language);
 
 // Writes the whole report to `request.outputPath`. Any thread (the canvas and its fonts are the

@@ -13,7 +13,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
 #include "support/analytics_collector.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -30,14 +30,10 @@ struct Session : TallyDataSenderDelegate {
   }
 };
 
-class DataSenderTest : public ::testing::Test {
+class DataSenderTest : public SdkFixture {
  protected:
   DataSenderTest() : scope_(loop_) {
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyGlobalVariableStorage::cleanup();
-    TallyGlobalVariableStorage::sharedInstance()->setApiKey("ZK4PW8RX");
+    storage()->setApiKey("ZK4PW8RX");
     TallyNetworkUtil::setServerURL(collector_.ingestUrl());
     start();
   }
@@ -45,10 +41,6 @@ class DataSenderTest : public ::testing::Test {
     TallyDataSender::cleanup();
     loop_.runUntilIdle();
     TallyNetworkUtil::reset();
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
   }
 
   // A new process: a new sender over what is on disk.
@@ -80,8 +72,6 @@ class DataSenderTest : public ::testing::Test {
     runtime::NotificationCenter::defaultCenter().post(std::string(kTallyNetworkStatusChangedNotification));
   }
 
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{foundation::Date{600000000}};
   runtime::RunLoop loop_;
   runtime::ScopedMainRunLoop scope_;
   AnalyticsCollector collector_;
@@ -150,7 +140,7 @@ TEST_F(DataSenderTest, ABrokenReplyKeepsTheBlocksAndTheNextSuccessResendsThem) {
   EXPECT_EQ(queued(), 0u);
 }
 
-TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReply) {
+TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReplyButNotAChangeOfKey) {
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(sender_->runningTaskCount(), 1u);
   start();  // the upload never started: the process ended first
@@ -162,6 +152,15 @@ TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReply) {
   start();
   EXPECT_EQ(queued(), 0u);
   EXPECT_TRUE(sender_->everSentReportSuccessfully());
+
+  // Blocks of another key are dropped at start-up.
+  sender_->storeData(block("old"));
+  auto file = *TallyUtil::filePathDirectory() /
+              sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey())[0]->identifier;
+  storage()->setApiKey("OTHERKEY");
+  start();
+  EXPECT_TRUE(sender_->dataIndex().indexMap.empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(DataSenderTest, RetransmissionGroupsBySizeAndDropsBlocksWhoseFilesAreGone) {
@@ -224,16 +223,6 @@ TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
     EXPECT_EQ(std::filesystem::file_size(outside), 4u) << garbage;
   }
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 2}}));
-}
-
-TEST_F(DataSenderTest, BlocksOfAnotherKeyAreDroppedAtStartUp) {
-  sender_->storeData(block("old"));
-  auto file = *TallyUtil::filePathDirectory() /
-              sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey())[0]->identifier;
-  TallyGlobalVariableStorage::sharedInstance()->setApiKey("OTHERKEY");
-  start();
-  EXPECT_TRUE(sender_->dataIndex().indexMap.empty());
-  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "analytics/auto_increment.h"
 #include "analytics/tally_event.h"
 #include "analytics/tally_util.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -13,17 +14,9 @@ using foundation::Bytes;
 using foundation::Date;
 using foundation::Dictionary;
 
-class EventsTest : public ::testing::Test {
+class EventsTest : public SdkFixture {
  protected:
-  EventsTest() {
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyAutoIncrement::instance()->resetAll();
-  }
-  ~EventsTest() override {
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setLogLevel(1);
-  }
+  EventsTest() { TallyAutoIncrement::instance()->resetAll(); }
 
   static Dictionary params(int n) {
     Dictionary d;
@@ -31,7 +24,6 @@ class EventsTest : public ::testing::Test {
     return d;
   }
 
-  foundation::ManualClock clock_{Date{600000000}};
   TallySessionEvents events_;
 };
 
@@ -54,7 +46,7 @@ TEST_F(EventsTest, LimitsGiveTheirStatusesAndMarkTheLogIncomplete) {
   EXPECT_EQ(events_.totalEventCount(), 902 + 99);
 }
 
-TEST_F(EventsTest, ParametersKeepStringsAndNumbersAndRefuseAMergeBeyondTen) {
+TEST_F(EventsTest, ParametersKeepStringsAndNumbersRefuseAMergeBeyondTenAndRecordsAreBigEndian) {
   TallyEvent event("e", true, Dictionary{{"s", "x"}, {"n", 3}, {"d", Date{5}}});
   EXPECT_EQ(event.parameters(), (Dictionary{{"s", "x"}, {"n", 3}}));
   EXPECT_EQ(event.eventLogId(), 1);
@@ -62,6 +54,20 @@ TEST_F(EventsTest, ParametersKeepStringsAndNumbersAndRefuseAMergeBeyondTen) {
   EXPECT_EQ(event.parameters()->size(), 2u);
   event.updateParameters(params(8));
   EXPECT_EQ(event.parameters()->size(), 10u);
+
+  // Records are big-endian and relative to the session's start; ids count from one again.
+  TallyAutoIncrement::instance()->resetAll();
+  Date start = clock_.now() - 2;
+  TallyEvent record("abc", false, Dictionary{{"k", 7}});
+  EXPECT_EQ(record.dataRelativeToSessionStart(start),
+            (Bytes{0, 1, 0, 3, 'a', 'b',  'c',  0, 1, 0, 1, 'k', 0, 1, '7', 0,
+                   0, 0, 0, 0, 0,   0x07, 0xD0, 0, 0, 0, 0, 0,   0, 0, 0}));
+  auto error = TallyError::errorWithString("", "", "", 1, Bytes{9});
+  error->errorID = 0x10005;
+  error->date = Date::fromUnix(1);
+  Bytes out;
+  error->appendToData(out);
+  EXPECT_EQ(out, (Bytes{0, 5, 0, 0, 0, 0, 0, 0, 0x03, 0xE8, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 9}));
 }
 
 TEST_F(EventsTest, PendingAndTimedEvents) {
@@ -99,20 +105,6 @@ TEST_F(EventsTest, ErrorsBeyondTenAreCountedOnlyAndReportsNeedCrashReporting) {
   for (int i = 0; i < 9; ++i) events_.recordError("e", "m", "x", 2, std::nullopt);
   EXPECT_EQ(events_.errors.size(), 10u);
   EXPECT_EQ(events_.totalErrorCount, 11);
-}
-
-TEST_F(EventsTest, RecordsAreBigEndianAndRelativeToTheSessionStart) {
-  Date start = clock_.now() - 2;
-  TallyEvent event("abc", false, Dictionary{{"k", 7}});
-  EXPECT_EQ(event.dataRelativeToSessionStart(start),
-            (Bytes{0, 1, 0, 3, 'a', 'b',  'c',  0, 1, 0, 1, 'k', 0, 1, '7', 0,
-                   0, 0, 0, 0, 0,   0x07, 0xD0, 0, 0, 0, 0, 0,   0, 0, 0}));
-  auto error = TallyError::errorWithString("", "", "", 1, Bytes{9});
-  error->errorID = 0x10005;
-  error->date = Date::fromUnix(1);
-  Bytes out;
-  error->appendToData(out);
-  EXPECT_EQ(out, (Bytes{0, 5, 0, 0, 0, 0, 0, 0, 0x03, 0xE8, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 9}));
 }
 
 TEST_F(EventsTest, ArchivesRestoreEveryField) {

@@ -3,27 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "analytics/page_view_delegate.h"
-#include "analytics/session_sink.h"
 #include "analytics/tally.h"
 #include "platform/runtime/run_loop.h"
+#include "support/recording_session.h"
 
 namespace analytics {
 namespace {
 
-// A session that only counts the page views it is told of.
-class CountingSession : public SessionSink {
- public:
-  void setUserID(const std::string&) override {}
-  void setCrashReportingEnabled(bool) override {}
-  TallyEventRecordStatus recordEvent(const std::string&, const std::optional<foundation::Dictionary>&,
-                                     bool) override {
-    return kTallyEventRecorded;
-  }
-  void pauseSession() override {}
-  void markSessionAsResuming() override {}
-  void resumeSession() override {}
-  void endSession() override {}
-  void sendSessionsToServerForCreateSession() override {}
+// A session that also counts the page views it is told of.
+struct CountingSession : RecordingSession {
+  using RecordingSession::RecordingSession;
   void maybeIncrementPageView() override { ++views; }
   int views = 0;
 };
@@ -45,7 +34,9 @@ struct AppDelegate : ui::NavigationControllerDelegate, ui::TabBarControllerDeleg
 class PageViewTest : public ::testing::Test {
  protected:
   PageViewTest() : scope_(loop_) {
-    CurrentSession::setFactory([this](SessionStart) { return session_; });
+    CurrentSession::setFactory([this](SessionStart start) {
+      return session_ = std::make_shared<CountingSession>(std::move(start));
+    });
     CurrentSession::setupWithKey("key");
   }
   ~PageViewTest() override {
@@ -58,7 +49,7 @@ class PageViewTest : public ::testing::Test {
     loop_.runUntilIdle();
   }
 
-  std::shared_ptr<CountingSession> session_ = std::make_shared<CountingSession>();
+  std::shared_ptr<CountingSession> session_;
   runtime::RunLoop loop_;
   runtime::ScopedMainRunLoop scope_;
 };

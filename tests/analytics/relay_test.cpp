@@ -14,7 +14,7 @@
 #include "platform/plist/keyed_archive.h"
 #include "platform/runtime/run_loop.h"
 #include "support/analytics_collector.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -28,13 +28,9 @@ using testing_support::ConfigTemplateFields;
 
 constexpr double kNow = 600000000;  // 2020-01-05, seconds since 2001
 
-class RelayTest : public ::testing::Test {
+class RelayTest : public SdkFixture {
  protected:
   RelayTest() : scope_(loop_) {
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
-    TallyGlobalVariableStorage::cleanup();
     storage()->setApiKey("ZK4PW8RX");
     TallyNetworkUtil::setConfigServerUrl(collector_.configUrl());
   }
@@ -42,15 +38,8 @@ class RelayTest : public ::testing::Test {
     TallyRelayEventController::cleanup();
     loop_.runUntilIdle();
     TallyNetworkUtil::reset();
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
   }
 
-  static std::shared_ptr<TallyGlobalVariableStorage> storage() {
-    return TallyGlobalVariableStorage::sharedInstance();
-  }
   static std::int64_t nowMillis() { return static_cast<std::int64_t>(foundation::Date{kNow}.unix()) * 1000; }
 
   // Runs one exchange to its end.
@@ -70,8 +59,6 @@ class RelayTest : public ::testing::Test {
     return t;
   }
 
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{foundation::Date{kNow}};
   runtime::RunLoop loop_{clock_};
   runtime::ScopedMainRunLoop scope_;
   AnalyticsCollector collector_;
@@ -168,7 +155,7 @@ TEST_F(RelayTest, ABadAnswerChangesNothingAndFreesTheNextExchange) {
   }
 }
 
-TEST_F(RelayTest, HostileResponseBytesAreRefusedBeforeAvroAllocates) {
+TEST_F(RelayTest, HostileResponseBytesAreRefusedBeforeAvroAllocatesAndHugeTtlsClamped) {
   TallyRelayResponse response;
   Bytes valid = testing_support::encodeConfigResponse({});
   ASSERT_TRUE(response.parseRelayResponse(valid));
@@ -205,23 +192,19 @@ TEST_F(RelayTest, HostileResponseBytesAreRefusedBeforeAvroAllocates) {
   Bytes large = valid;
   large.resize(kRelayMaxResponseBytes + 1);
   EXPECT_FALSE(response.parseRelayResponse(large));
-}
 
-TEST_F(RelayTest, HugeTtlsAreClampedBeforeTheyBecomeMilliseconds) {
-  TallyRelayResponse response;
-  struct Case {
-    std::int64_t ttl;
-    std::int64_t expected;
-  } cases[] = {{std::numeric_limits<std::int64_t>::max(), nowMillis() + kRelayMaxTtlSeconds * 1000},
-               {std::numeric_limits<std::int64_t>::min(), nowMillis()},
-               {-1, nowMillis()}};
-  for (const auto& c : cases) {
+  // Time to live in seconds, clamped before it becomes milliseconds.
+  for (const auto& [ttl, expected] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+           {std::numeric_limits<std::int64_t>::max(), nowMillis() + kRelayMaxTtlSeconds * 1000},
+           {std::numeric_limits<std::int64_t>::min(), nowMillis()},
+           {-1, nowMillis()}}) {
     ConfigResponseFields fields;
-    fields.refreshTtl = fields.expirationTtl = c.ttl;
+    fields.refreshTtl = fields.expirationTtl = ttl;
     auto content = response.parseRelayResponse(testing_support::encodeConfigResponse(fields));
-    ASSERT_TRUE(content) << c.ttl;
-    EXPECT_EQ(content->settings.nextRefreshTTL, c.expected) << c.ttl;
-    EXPECT_EQ(content->settings.expirationTTL, c.expected) << c.ttl;
+    ASSERT_TRUE(content) << ttl;
+    EXPECT_EQ(std::pair(content->settings.nextRefreshTTL, content->settings.expirationTTL),
+              std::pair(expected, expected))
+        << ttl;
   }
 }
 

@@ -8,7 +8,7 @@
 #include "analytics/session_report.h"
 #include "analytics/tally_util.h"
 #include "support/analytics_collector.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -20,28 +20,16 @@ using P = TallyProtocolData;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-class ReportFormatTest : public ::testing::Test {
+class ReportFormatTest : public SdkFixture {
  protected:
   ReportFormatTest() {
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setLogLevel(0);
-    TallyGlobalVariableStorage::cleanup();
-    TallyGlobalVariableStorage::sharedInstance()->setApiKey("ZK4PW8RX");
+    clock_.set(Date{600000000.25});
+    storage()->setApiKey("ZK4PW8RX");
     TallyAutoIncrement::instance()->resetAll();
   }
-  ~ReportFormatTest() override {
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setLogLevel(1);
-  }
-
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{Date{600000000.25}};
 };
 
-TEST_F(ReportFormatTest, StringsAreCutOnCodePointsBeforeTheirLengthIsTaken) {
+TEST_F(ReportFormatTest, StringsAreCutOnCodePointsAndReadersNeverLookPastTheData) {
   struct Case {
     std::string text;
     size_t length;
@@ -68,9 +56,8 @@ TEST_F(ReportFormatTest, StringsAreCutOnCodePointsBeforeTheirLengthIsTaken) {
   Bytes none;
   P::appendString(std::nullopt, none);
   EXPECT_EQ(none, (Bytes{0, 0}));
-}
 
-TEST_F(ReportFormatTest, ReadersNeverLookPastTheData) {
+  // Readers never look past the data.
   Bytes data{0x80, 0x01, 0x02};
   EXPECT_EQ(*P::getInt16FromData(data, 0), -32767);
   EXPECT_FALSE(P::getInt16FromData(data, 2).ok());

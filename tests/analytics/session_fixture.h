@@ -42,15 +42,35 @@ inline std::shared_ptr<runtime::Bundle> installMainBundle(const testing_support:
   return earlier ? earlier : previous;
 }
 
-class SessionFixture : public ::testing::Test {
+// The SDK in a data root of its own, on a manual clock, logging quietly, with fresh settings.
+class SdkFixture : public ::testing::Test {
+ protected:
+  SdkFixture() {
+    TallyUtil::setHome(files::AppHome(home_.path()));
+    TallyUtil::setClock(&clock_);
+    TallyUtil::setLogLevel(0);
+    TallyGlobalVariableStorage::cleanup();
+  }
+  ~SdkFixture() override {
+    TallyGlobalVariableStorage::cleanup();
+    TallyUtil::setClock(nullptr);
+    TallyUtil::setHome(std::nullopt);
+    TallyUtil::setLogLevel(1);
+  }
+  static std::shared_ptr<TallyGlobalVariableStorage> storage() {
+    return TallyGlobalVariableStorage::sharedInstance();
+  }
+
+  testing_support::TempDir home_;
+  foundation::ManualClock clock_{foundation::Date{600000000}};
+};
+
+class SessionFixture : public SdkFixture {
  protected:
   SessionFixture() : scope_(loop_) {
     // The crash reporter finds its folder through the environment once per process: keep it in this
     // process's home, never in a folder that tests run at the same time share.
     ::setenv("DIARY_HOME", home_.path().c_str(), 1);
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setClock(&clock_);
-    TallyUtil::setLogLevel(0);
     TallyNetworkUtil::setServerURL(collector_.ingestUrl());
     freshProcess();
   }
@@ -61,10 +81,7 @@ class SessionFixture : public ::testing::Test {
     loop_.runUntilIdle();
     CurrentSession::setFactory(nullptr);
     TallyNetworkUtil::reset();
-    TallyUtil::setClock(nullptr);
     if (previousBundle_) runtime::Bundle::setMain(previousBundle_);
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
   }
 
   // Everything in memory goes; what is on disk stays, as after a kill.
@@ -126,10 +143,8 @@ class SessionFixture : public ::testing::Test {
     previousBundle_ = installMainBundle(bundle_, entries, previousBundle_);
   }
 
-  testing_support::TempDir home_;
   testing_support::TempDir bundle_;
   std::shared_ptr<runtime::Bundle> previousBundle_;
-  foundation::ManualClock clock_{foundation::Date{600000000}};
   runtime::RunLoop loop_;
   runtime::ScopedMainRunLoop scope_;
   testing_support::AnalyticsCollector collector_;

@@ -13,7 +13,7 @@
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/run_loop.h"
-#include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -22,23 +22,11 @@ namespace fs = std::filesystem;
 using foundation::Dictionary;
 using foundation::Value;
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public SdkFixture {
  protected:
-  SettingsTest() {
-    TallyUtil::setHome(files::AppHome(dir_.path()));
-    TallyGlobalVariableStorage::cleanup();
-  }
-  ~SettingsTest() override {
-    TallyGlobalVariableStorage::cleanup();
-    TallyFileCache::cleanup();
-    TallyUtil::setHome(std::nullopt);
-  }
-  static std::shared_ptr<TallyGlobalVariableStorage> settings() {
-    return TallyGlobalVariableStorage::sharedInstance();
-  }
-  fs::path sdkFolder() const { return dir_.path() / "Library" / "Application Support" / "TallyFiles"; }
-
-  testing_support::TempDir dir_;
+  ~SettingsTest() override { TallyFileCache::cleanup(); }
+  static std::shared_ptr<TallyGlobalVariableStorage> settings() { return storage(); }
+  fs::path sdkFolder() const { return home_.path() / "Library" / "Application Support" / "TallyFiles"; }
 };
 
 Dictionary numbered(std::string_view prefix, int count) {
@@ -47,7 +35,7 @@ Dictionary numbered(std::string_view prefix, int count) {
   return d;
 }
 
-TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNext) {
+TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNextAndDamagedOnesReplaced) {
   EXPECT_EQ(settings()->persistentMap(TallyPersistentMap::kGlobals), std::nullopt);
   settings()->setApiKey(" ZK4P W8RX ");
   EXPECT_EQ(settings()->apiKey(), "ZK4PW8RX");
@@ -77,9 +65,8 @@ TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNext) {
 
   TallyGlobalVariableStorage::cleanup();
   EXPECT_EQ(settings()->getPersistentFilePath("tallyPropertiesData"), std::nullopt);  // no key yet
-}
 
-TEST_F(SettingsTest, ADamagedMapStartsEmptyAndIsReplaced) {
+  // A damaged map starts empty and is replaced.
   settings()->setApiKey("KEY");
   fs::path globals = *settings()->persistentGlobalsFilePath();
   ASSERT_TRUE(files::writeAtomic(globals, std::string_view("not an archive")));

@@ -19,6 +19,7 @@
 #include "platform/ui/device.h"
 #include "support/recording_session.h"
 #include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -26,17 +27,13 @@ namespace {
 using foundation::Dictionary;
 using foundation::Value;
 
-constexpr std::string_view kApiKey = "ZK4PW8RXT2MQ6VNB3LHD";
-
-class TallyTest : public ::testing::Test {
+class TallyTest : public SdkFixture {
  protected:
   // Quiet by default; tests of the messages raise the level.
   TallyTest() { reset(0); }
   ~TallyTest() override {
     reset(1);
     CurrentSession::setFactory(nullptr);
-    TallyUtil::setClock(nullptr);
-    TallyUtil::setHome(std::nullopt);
   }
 
   void reset(std::uint32_t logLevel) {
@@ -54,9 +51,6 @@ class TallyTest : public ::testing::Test {
   static std::shared_ptr<RecordingSession> recorder() {
     return std::dynamic_pointer_cast<RecordingSession>(CurrentSession::get());
   }
-
-  testing_support::TempDir home_;
-  foundation::ManualClock clock_{foundation::Date{600000000}};
 };
 
 TEST_F(TallyTest, EventsBeforeTheFirstSessionWaitAndAreRecordedFirst) {
@@ -129,7 +123,11 @@ TEST_F(TallyTest, TheDiarysLaunchSequenceStartsTheSessionWhenTheLaunchEnds) {
     TallyEventRecordStatus statusDuringLaunch = kTallyEventFailed;
   } delegate;
   ui::Application::shared().setDelegate(&delegate);
-  ASSERT_TRUE(ui::Application::shared().launch());
+  {
+    foundation::ScopedLogCapture quiet;  // at level 0 the start logs nothing
+    ASSERT_TRUE(ui::Application::shared().launch());
+    EXPECT_EQ(quiet.messages(), std::vector<std::string>{});
+  }
 
   EXPECT_FALSE(delegate.sessionDuringLaunch);
   EXPECT_EQ(delegate.statusDuringLaunch, kTallyEventLoggingDelayed);
@@ -146,30 +144,16 @@ TEST_F(TallyTest, TheDiarysLaunchSequenceStartsTheSessionWhenTheLaunchEnds) {
   EXPECT_EQ(settings->appVersion(), "1.4");
   EXPECT_EQ(settings->apiKey(), kApiKey);
   EXPECT_EQ(settings->appApplicationState(), 0);
+  // Set after the start, they still reach the session.
+  Tally::setUserID("after");
+  Tally::setCrashReportingEnabled(true);
+  EXPECT_EQ(std::tuple(session->userID(), session->crashReportingEnabled()), std::tuple("after", true));
+  EXPECT_EQ(settings->userID(), "after");
 
   // A second launch notification does not start a second session.
   ui::Application::shared().reset();
   ui::Application::shared().launch();
   EXPECT_EQ(recorder(), session);
-}
-
-TEST_F(TallyTest, ASecondStartChangesNothing) {
-  TallyUtil::setLogLevel(0);
-  {
-    foundation::ScopedLogCapture log;
-    Tally::startSession(kApiKey);
-    auto first = recorder();
-    Tally::startSession("ANOTHERKEY0000000000");
-    EXPECT_EQ(recorder(), first);
-    EXPECT_EQ(first->apiKey(), kApiKey);
-    EXPECT_TRUE(log.messages().empty());
-  }
-  TallyUtil::setLogLevel(1);
-  foundation::ScopedLogCapture log;
-  Tally::startSession(kApiKey);
-  EXPECT_EQ(log.messages(),
-            std::vector<std::string>{
-                "Tally: startSession has been called already. It should only be called once. Returning."});
 }
 
 TEST_F(TallyTest, TheStartIsLoggedBehindTheLogLevel) {
@@ -202,9 +186,38 @@ TEST_F(TallyTest, TheStartIsLoggedBehindTheLogLevel) {
   ASSERT_NE(reporter, nullptr);
   EXPECT_EQ(reporter->crashReportDirectory().string().rfind(home_.path().string(), 0), 0u);
   EXPECT_EQ(Tally::getTallyAgentVersion(), "Tally_iOS_155_6.7.0");
+
+  // A second start changes nothing, and says so from level 1 on.
+  auto first = recorder();
+  TallyUtil::setLogLevel(0);
+  {
+    foundation::ScopedLogCapture quiet;
+    Tally::startSession("ANOTHERKEY0000000000");
+    EXPECT_TRUE(quiet.messages().empty());
+  }
+  TallyUtil::setLogLevel(1);
+  foundation::ScopedLogCapture again;
+  Tally::startSession(kApiKey);
+  EXPECT_EQ(recorder(), first);
+  EXPECT_EQ(first->apiKey(), kApiKey);
+  EXPECT_EQ(again.messages(),
+            std::vector<std::string>{
+                "Tally: startSession has been called already. It should only be called once. Returning."});
 }
 
-TEST_F(TallyTest, TheAppVersionCanOnlyBeSetBeforeTheFirstSession) {
+TEST_F(TallyTest, TheAppVersionStartsAsTheBundleVersionAndCanOnlyBeSetBeforeTheFirstSession) {
+  testing_support::TempDir dir;
+  ASSERT_TRUE(
+      files::writeAtomic(dir / "Info.plist", std::string_view("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                                              "<plist version=\"1.0\"><dict>"
+                                                              "<key>CFBundleVersion</key><string>117</string>"
+                                                              "</dict></plist>\n"))
+          .ok());
+  auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(dir.path()));
+  TallyGlobalVariableStorage::cleanup();
+  EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "117");
+  runtime::Bundle::setMain(previous);
+
   TallyUtil::setLogLevel(2);
   {
     foundation::ScopedLogCapture log;
@@ -218,33 +231,6 @@ TEST_F(TallyTest, TheAppVersionCanOnlyBeSetBeforeTheFirstSession) {
   EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "1.4");
   EXPECT_EQ(log.messages(),
             std::vector<std::string>{"Tally: Please call setAppVersion before startSession."});
-}
-
-TEST_F(TallyTest, TheAppVersionStartsAsTheBundleVersion) {
-  testing_support::TempDir dir;
-  ASSERT_TRUE(
-      files::writeAtomic(dir / "Info.plist", std::string_view("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                                              "<plist version=\"1.0\"><dict>"
-                                                              "<key>CFBundleVersion</key><string>117</string>"
-                                                              "</dict></plist>\n"))
-          .ok());
-  auto previous = runtime::Bundle::setMain(std::make_shared<runtime::Bundle>(dir.path()));
-  TallyGlobalVariableStorage::cleanup();
-  EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->appVersion(), "117");
-  runtime::Bundle::setMain(previous);
-}
-
-TEST_F(TallyTest, UserIdAndCrashReportingReachTheSessionWhenever) {
-  Tally::setUserID("before");
-  Tally::startSession(kApiKey);
-  auto session = recorder();
-  EXPECT_EQ(session->userID(), "before");
-  EXPECT_EQ(session->crashReportingEnabled(), false);
-  Tally::setUserID("after");
-  Tally::setCrashReportingEnabled(true);
-  EXPECT_EQ(session->userID(), "after");
-  EXPECT_EQ(session->crashReportingEnabled(), true);
-  EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->userID(), "after");
 }
 
 TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStartsAnew) {
@@ -287,7 +273,8 @@ TEST_F(TallyTest, AReturnWithinTheContinueIntervalResumesOneMillisecondMoreStart
 }
 
 // A continue interval whose milliseconds pass 2^31 still resumes: nothing is counted in 32 bits.
-TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflow) {
+// Background sessions are not paused on resign.
+TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflowAndBackgroundSessionsAreNotPaused) {
   auto& app = ui::Application::shared();
   app.launch();
   Tally::startSession(kApiKey);
@@ -299,15 +286,9 @@ TEST_F(TallyTest, ALongContinueIntervalDoesNotOverflow) {
   app.enterForeground();
   EXPECT_EQ(recorder(), first);
   EXPECT_EQ(first->resumeCount(), 1);
-}
-
-TEST_F(TallyTest, BackgroundSessionsAreNotPausedOnResign) {
-  auto& app = ui::Application::shared();
-  app.launch();
-  Tally::startSession(kApiKey);
   TallyGlobalVariableStorage::sharedInstance()->setBackgroundSessionEnabled(true);
   app.enterBackground();
-  EXPECT_EQ(recorder()->pauseCount(), 0);
+  EXPECT_EQ(first->pauseCount(), 1);
 }
 
 TEST_F(TallyTest, AfterShutdownTheApplicationIsNoLongerFollowed) {

@@ -17,6 +17,7 @@
 #include "platform/foundation/log.h"
 #include "platform/ui/device.h"
 #include "support/temp_dir.h"
+#include "tests/analytics/session_fixture.h"
 
 namespace analytics {
 namespace {
@@ -182,20 +183,12 @@ TEST(TallyUtilDevice, AddressesArePrintedOnlyAtTheDebugLevel) {
   TallyUtil::setLogLevel(1);
 }
 
-class TallyUtilFiles : public ::testing::Test {
- protected:
-  TallyUtilFiles() { TallyUtil::setHome(files::AppHome(dir_.path())); }
-  ~TallyUtilFiles() override {
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setHome(std::nullopt);
-  }
-  testing_support::TempDir dir_;
-};
+using TallyUtilFiles = SdkFixture;
 
 TEST_F(TallyUtilFiles, TheSdkFolderAndItsFilesAreTheOwnersOnly) {
   auto folder = TallyUtil::filePathDirectory();
   ASSERT_TRUE(folder);
-  EXPECT_EQ(*folder, dir_.path() / "Library" / "Application Support" / "TallyFiles");
+  EXPECT_EQ(*folder, home_.path() / "Library" / "Application Support" / "TallyFiles");
   EXPECT_EQ(modeOf(*folder), 0700u);
   fs::path file = *folder / "map.archive";
   // Whether or not this file system takes the backup attribute, the file is written.
@@ -214,8 +207,8 @@ TEST_F(TallyUtilFiles, TheSdkFolderAndItsFilesAreTheOwnersOnly) {
   ui::DeviceProfile old;
   old.systemVersion = "5.0.1";
   ui::ScopedDevice device(old);
-  EXPECT_EQ(*TallyUtil::filePathDirectory(), dir_.path() / "Library" / "Caches");
-  EXPECT_EQ(*TallyUtil::oldFilePathDirectoryUptilAgentVersion109(), dir_.path() / "Library" / "TallyFiles");
+  EXPECT_EQ(*TallyUtil::filePathDirectory(), home_.path() / "Library" / "Caches");
+  EXPECT_EQ(*TallyUtil::oldFilePathDirectoryUptilAgentVersion109(), home_.path() / "Library" / "TallyFiles");
 }
 
 TEST_F(TallyUtilFiles, CookiesAreCappedButChangeable) {

@@ -38,20 +38,12 @@ struct RecordingWatchSession : TallyWatchSession {
   }
 };
 
-class WatchTest : public ::testing::Test {
+class WatchTest : public SdkFixture {
  protected:
-  WatchTest() {
-    TallyUtil::setHome(files::AppHome(home_.path()));
-    TallyUtil::setLogLevel(0);
-    TallyGlobalVariableStorage::cleanup();
-    TallyDataSender::cleanup();
-  }
+  WatchTest() { TallyDataSender::cleanup(); }
   ~WatchTest() override {
     TallyWatch::reset();
     if (previous_) runtime::Bundle::setMain(previous_);
-    TallyGlobalVariableStorage::cleanup();
-    TallyUtil::setHome(std::nullopt);
-    TallyUtil::setLogLevel(1);
   }
 
   // A main bundle whose property list holds `entries` (XML of key and value elements).
@@ -65,7 +57,6 @@ class WatchTest : public ::testing::Test {
     return session_->calls;
   }
 
-  testing_support::TempDir home_;
   testing_support::TempDir bundle_;
   std::shared_ptr<runtime::Bundle> previous_;
   std::shared_ptr<RecordingWatchSession> session_ = std::make_shared<RecordingWatchSession>();

@@ -43,7 +43,7 @@ std::pair<Fills, Segments> drawing(ui::View& view, bool crispFills = false) {
   return out;
 }
 
-TEST(FlatWidgets, SectionSeparatorAndListCellDrawTheirLinesAsAsked) {
+TEST(FlatWidgets, SeparatorListCellAndLineDrawerDrawTheirLinesAsAsked) {
   app::tableSectionSeparator strip(Rect(0, 0, 320, 23));
   EXPECT_EQ(drawing(strip), (std::pair<Fills, Segments>{}));
   strip.firstSection = strip.showBottomLine = true;
@@ -60,9 +60,8 @@ TEST(FlatWidgets, SectionSeparatorAndListCellDrawTheirLinesAsAsked) {
   cell.firstInSection = cell.lastInSection = true;
   EXPECT_EQ(drawing(cell).second,
             (Segments{{Point(0, 0.5), Point(320, 0.5)}, {Point(0, 44), Point(320, 44)}}));
-}
 
-TEST(FlatWidgets, LineDrawerDrawsNothingUntilGivenLinesRectanglesOrAFrame) {
+  // The line drawer draws nothing until given lines, rectangles or a frame.
   app::lineDrawerView view(Rect(0, 0, 200, 100));
   EXPECT_EQ(drawing(view), (std::pair<Fills, Segments>{}));
   // Points two by two; an odd last point draws nothing.

@@ -53,7 +53,7 @@ TEST(ImageEffectsTest, KernelSizeAndSaturationMatrix) {
   EXPECT_EQ(saturationMatrix(2)[0], 494);  // (0.0722 + 1.8556) × 256 = 493.52, rounded
 }
 
-TEST(ImageEffectsTest, WithoutBlurTheImageKeepsItsPixelsAndGetsItsHairline) {
+TEST(ImageEffectsTest, WithoutBlurTheImageKeepsItsPixelsGetsItsHairlineAndTakesTintAndSaturation) {
   const Image receiver = solid(20, 10, {10, 200, 30, 255}, 2.0);  // 10 × 5 points
   auto result = apply(receiver, 0, 6, {}, 1.0, nullptr, 2.0);
   ASSERT_TRUE(result.has_value());
@@ -70,9 +70,8 @@ TEST(ImageEffectsTest, WithoutBlurTheImageKeepsItsPixelsAndGetsItsHairline) {
   const Image sharp = halves(10, 4);
   EXPECT_EQ(apply(sharp, 0.01, 100)->pixels(), sharp.pixels());
   EXPECT_EQ(apply(sharp, 1e-7, 100)->pixels(), sharp.pixels());
-}
 
-TEST(ImageEffectsTest, TintAndSaturationTakeEffectWithoutBlur) {
+  // Tint and saturation take effect without blur.
   const auto tinted = apply(solid(10, 10, kWhite), 0, 100, Color::rgb255(140, 127, 243, 0.7))->pixel(3, 3);
   // 0.7 × violet + 0.3 × white.
   EXPECT_NEAR(tinted.r, 0.7 * 140 + 0.3 * 255, 1.5);

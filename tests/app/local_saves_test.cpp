@@ -221,21 +221,17 @@ TEST_F(LocalSavesTest, RenamingCarriesEveryTimerPhotoByItsNumber) {
       << "a photo no timer carries is not the rename's";
 }
 
-TEST_F(LocalSavesTest, RenamingWithoutTimersOrWithoutANameDoesNothing) {
-  ASSERT_TRUE(saves_.saveTempPhotoPhotoPathPhotoNum(picture(1), "Anna", 0).ok());
-  EXPECT_TRUE(saves_.replaceTempInfo("Anna", "Boris").ok());
+// A rename with nothing to carry does nothing; one that fails removes nothing old.
+TEST_F(LocalSavesTest, RenamingWithNothingToCarryOrThatFailsRemovesNothingOld) {
+  ASSERT_TRUE(saves_.saveTempPhotoPhotoPathPhotoNum(picture(0), "Anna", 0).ok());
+  EXPECT_TRUE(saves_.replaceTempInfo("Anna", "Boris").ok());  // no timers
   EXPECT_TRUE(saves_.replaceTempInfo("", "Boris").ok());
-  ASSERT_TRUE(saves_.saveTimerArrayById({timerWithPhoto("Sleep", 0)}, "Anna").ok());
-  EXPECT_TRUE(saves_.replaceTempInfo("Anna", "Anna").ok());
-  EXPECT_FALSE(saves_.replaceTempInfo("Anna", "").ok());
-  EXPECT_TRUE(fs::exists(timerFile("Anna")));
   EXPECT_TRUE(fs::exists(home_.tmp() / "AnnaPhotoTmp0.jpg"));
-}
-
-TEST_F(LocalSavesTest, FailedRenameRemovesNothingOld) {
   ASSERT_TRUE(
       saves_.saveTimerArrayById({timerWithPhoto("Sleep", 0), timerWithPhoto("Walk", 1)}, "Anna").ok());
-  for (int n : {0, 1}) ASSERT_TRUE(saves_.saveTempPhotoPhotoPathPhotoNum(picture(n), "Anna", n).ok());
+  EXPECT_TRUE(saves_.replaceTempInfo("Anna", "Anna").ok());
+  EXPECT_FALSE(saves_.replaceTempInfo("Anna", "").ok());
+  ASSERT_TRUE(saves_.saveTempPhotoPhotoPathPhotoNum(picture(1), "Anna", 1).ok());
   // The second photo's new place is taken by a folder, so it cannot be written.
   ASSERT_TRUE(files::createDirectory(home_.tmp() / "BorisPhotoTmp1.jpg" / "x").ok());
   foundation::ScopedLogCapture log;

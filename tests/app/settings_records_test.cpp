@@ -43,14 +43,6 @@ class SettingsRecordsTest : public FileStoreTest {
   std::vector<std::pair<std::string, Dictionary>> events_;
 };
 
-TEST(ApplicationVersionNumberTest, DotsRemovedAndLeadingDigitsRead) {
-  for (const auto& [text, number] : std::vector<std::pair<const char*, int>>{
-           {"2.1.3", 213}, {"2.1", 21}, {"2.3.1", 231}, {"1.0b2", 10}, {"beta", 0}, {"", 0}})
-    EXPECT_EQ(applicationVersionNumber(text), number) << text;
-  EXPECT_EQ(integerValueOfText("  -12abc"), -12);
-  EXPECT_EQ(integerValueOfText("99999999999999"), 2147483647);
-}
-
 // --- The records' files
 
 TEST_F(SettingsRecordsTest, RecordsRoundTripAsKeyedArchivesAndDamagedOnesReadAsAbsent) {
@@ -173,7 +165,14 @@ TEST_F(SettingsRecordsTest, SavingAStepAndLoggingTheFinish) {
 
 // --- The rate prompt's version rule
 
-TEST(RatePromptTest, DecisionsAfterASave) {
+TEST(RatePromptTest, VersionNumbersAndDecisionsAfterASave) {
+  // Version texts: dots removed, leading digits read.
+  for (const auto& [text, number] : std::vector<std::pair<const char*, int>>{
+           {"2.1.3", 213}, {"2.1", 21}, {"2.3.1", 231}, {"1.0b2", 10}, {"beta", 0}, {"", 0}})
+    EXPECT_EQ(applicationVersionNumber(text), number) << text;
+  EXPECT_EQ(integerValueOfText("  -12abc"), -12);
+  EXPECT_EQ(integerValueOfText("99999999999999"), 2147483647);
+
   const struct {
     Rate record;
     int version;

@@ -117,7 +117,7 @@ TEST_F(ValueTextsTest, TimeRangesAndDurations) {
   EXPECT_EQ(texts("de", "Sleep", moscow, moscow + 6300, true), (Texts{"mo23:30 - di01:15", "1Std 45Min"}));
 }
 
-TEST_F(ValueTextsTest, ElapsedTime) {
+TEST_F(ValueTextsTest, ElapsedTimeInWholeSecondsAndCalendarDays) {
   pin("en_GB", "Europe/London");
   const Date jun = at("Europe/London", 2024, 6, 3, 9, 0), jan = at("Europe/London", 2024, 1, 1, 9, 0);
   auto elapsed = [&](const std::string& lang, Date from, double seconds, bool ago, bool shortVersion) {
@@ -150,19 +150,11 @@ TEST_F(ValueTextsTest, ElapsedTime) {
     EXPECT_EQ(elapsed(lang, jun, 300, true, true), five);
     EXPECT_EQ(elapsed(lang, jan, 40 * 86400, true, false), over);
   }
-}
-
-TEST_F(ValueTextsTest, ElapsedTimeCountsWholeSecondsAndCalendarDays) {
+  // Whole seconds count: 59.3 seconds apart, but the cut seconds are a minute apart. Across the spring
+  // change a calendar day is 23 hours long.
   pin("en_GB", "Europe/Berlin");
-  auto h = helper("en");
-  // 59.3 seconds apart, but the cut seconds are a minute apart.
-  const Date a = at("Europe/Berlin", 2024, 6, 3, 10, 0, 0) + 0.9;
-  EXPECT_EQ(h.getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(a, a + 59.3, false, false), "1m");
-  // Across the spring change a calendar day is 23 hours long.
-  const Date before = at("Europe/Berlin", 2024, 3, 30, 12, 0);
-  EXPECT_EQ(
-      h.getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(before, before + 23 * 3600, false, false),
-      "1d");
+  EXPECT_EQ(elapsed("en", at("Europe/Berlin", 2024, 6, 3, 10, 0, 0) + 0.9, 59.3, false, false), "1m");
+  EXPECT_EQ(elapsed("en", at("Europe/Berlin", 2024, 3, 30, 12, 0), 23 * 3600, false, false), "1d");
 }
 
 TEST_F(ValueTextsTest, AgesInWholeDaysOfTheDeviceTimeZone) {

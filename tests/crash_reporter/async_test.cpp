@@ -12,6 +12,7 @@
 #include "crash_reporter/async_list.h"
 #include "crash_reporter/async_util.h"
 #include "crash_reporter/errors.h"
+#include "crash_reporter/frame_cursor.h"
 
 namespace crash {
 namespace {
@@ -116,12 +117,6 @@ TEST_F(ListTest, ReadersOnAnotherThreadOnlySeeListedValuesWhileWritersChurn) {
 
 const crash_task_t self = crash_async_task_self();
 
-TEST(AsyncErrors, CodesOutsideTheTableAreUnhandled) {
-  EXPECT_STREQ(crash_async_strerror(CRASH_EINVALID_DATA),
-               "The input data is in an unknown or invalid format.");
-  for (int code : {10, -1}) EXPECT_STREQ(crash_async_strerror(code), "Unhandled error code");
-}
-
 TEST(AsyncAddresses, OffsetsThatWrapAreRefused) {
   const struct {
     std::uintptr_t address;
@@ -197,7 +192,14 @@ TEST(AsyncStrings, CompareAndSetLikeTheCLibrary) {
   EXPECT_STREQ(buffer, "AAcdefg");
 }
 
-TEST(CrashReporterErrors, SystemFailuresCarryTheSystemsNumberUnderneath) {
+TEST(CrashReporterErrors, CodesOutsideTheTablesAreUnhandledAndSystemFailuresCarryTheSystemsNumber) {
+  EXPECT_STREQ(crash_async_strerror(CRASH_EINVALID_DATA),
+               "The input data is in an unknown or invalid format.");
+  EXPECT_STREQ(crash_frame_strerror(CRASH_FRAME_EBADFRAME), "Corrupted frame");
+  EXPECT_STREQ(crash_frame_strerror(7), "Invalid register");
+  for (int code : {10, -1}) EXPECT_STREQ(crash_async_strerror(code), "Unhandled error code");
+  for (int code : {8, -1}) EXPECT_STREQ(crash_frame_strerror(code), "Unhandled error code");
+
   const struct {
     void (*populate)(foundation::Error*, int, std::string);
     foundation::Error (*make)(int, std::string);

@@ -18,7 +18,7 @@
 namespace crash {
 namespace {
 
-TEST(HostInfo, ReadsThreeNumbersAndKeepsWhatItReadOfAnotherForm) {
+TEST(HostInfo, ReadsThreeNumbersKeepsWhatItReadOfAnotherFormAndAnswersForTheRunningKernel) {
   const std::tuple<const char*, CrashHostInfoVersion, bool> cases[] = {
       {"19.6.0", {19, 6, 0}, false},
       {"6.8.12-45-generic", {6, 8, 12}, false},
@@ -30,9 +30,7 @@ TEST(HostInfo, ReadsThreeNumbersAndKeepsWhatItReadOfAnotherForm) {
     EXPECT_EQ(TallyCrashHostInfo(release).darwinVersion(), version) << release;
     EXPECT_EQ(log.contains(std::string("Unexpected kern.osrelease string format: ") + release), logged);
   }
-}
-
-TEST(HostInfo, CurrentHostAndSysctlAnswerForTheRunningKernel) {
+  // The current host and sysctl answer for the running kernel.
   utsname names{};
   ASSERT_EQ(uname(&names), 0);
   EXPECT_EQ(TallyCrashHostInfo::currentHostInfo()->darwinVersion(),

@@ -40,16 +40,16 @@ TEST_F(DayStatisticsTest, SleepAcrossMidnightSplitsAndFoodNextMorningSumsInGrams
 TEST_F(DayStatisticsTest, StretchEndingAtMidnightStaysInItsOwnDay) {
   auto stats = helper();
   add("Sleep", at(5, 22), at(6, 0));
-  add("Diaper", at(6, 0), at(6, 0));  // an instant at midnight opens the new day
+  add("WC", at(6, 0), at(6, 0));  // an instant at midnight opens the new day
   ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
   ASSERT_EQ(stats->howManyDays(), 2u);
-  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"Diaper", "20261206", "1", {}, {}}}));
+  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"WC", "20261206", "1", {}, {}}}));
   EXPECT_EQ(rows(*stats, 1), (std::vector<DayRow>{{"Sleep", "20261205", "1", {}, "2h"}}));
 }
 
 TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
   auto stats = helper();
-  for (int day = 1; day <= 15; ++day) add("Diaper", at(day, 10), at(day, 10));
+  for (int day = 1; day <= 15; ++day) add("WC", at(day, 10), at(day, 10));
   ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
   EXPECT_EQ(stats->howManyDays(), 11u);  // the newest day and ten older ones
   EXPECT_FALSE(stats->loadEnotherBunchOffDaysToDayNumber(5));
@@ -66,9 +66,9 @@ TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
 // sharing that date on both sides of a page's end are each counted once.
 TEST_F(DayStatisticsTest, NotesSharingAStopAcrossPagesCountOnce) {
   auto stats = helper();
-  for (int i = 0; i < 130; ++i) add("Diaper", at(5, 10), at(5, 10));
-  for (int i = 0; i < 130; ++i) add("Diaper", at(4, 10), at(4, 10));
-  add("Diaper", at(3, 10), at(3, 10));
+  for (int i = 0; i < 130; ++i) add("WC", at(5, 10), at(5, 10));
+  for (int i = 0; i < 130; ++i) add("WC", at(4, 10), at(4, 10));
+  add("WC", at(3, 10), at(3, 10));
   ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
   ASSERT_EQ(stats->howManyDays(), 3u);
   for (const auto& [day, count] : {std::pair{0, "130"}, {1, "130"}, {2, "1"}})
@@ -78,9 +78,9 @@ TEST_F(DayStatisticsTest, NotesSharingAStopAcrossPagesCountOnce) {
 TEST_F(DayStatisticsTest, NightSkippingAnEmptyDayStillGivesItsFirstDay) {
   auto stats = helper();
   // Eleven single days, then a night whose first day holds nothing else.
-  for (int day = 1; day <= 11; ++day) add("Diaper", at(day, 10), at(day, 10));
+  for (int day = 1; day <= 11; ++day) add("WC", at(day, 10), at(day, 10));
   add("Sleep", at(13, 22), at(14, 6));
-  add("Diaper", at(16, 10), at(16, 10));
+  add("WC", at(16, 10), at(16, 10));
   ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
   while (stats->loadEnotherBunchOffDaysToDayNumber(stats->howManyDays() - 1)) {
   }
@@ -95,30 +95,30 @@ TEST_F(DayStatisticsTest, NightSkippingAnEmptyDayStillGivesItsFirstDay) {
 // make the oldest day older than that, and its notes are still read.
 TEST_F(DayStatisticsTest, OldestDayFoundFromANightsStartKeepsItsNotes) {
   auto stats = helper();
-  for (int day = 12; day <= 20; ++day) add("Diaper", at(day, 10), at(day, 10));
+  for (int day = 12; day <= 20; ++day) add("WC", at(day, 10), at(day, 10));
   add("Sleep", at(9, 22), at(11, 6));
-  add("Diaper", at(9, 10), at(9, 10));
+  add("WC", at(9, 10), at(9, 10));
   ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
   ASSERT_EQ(stats->howManyDays(), 11u);
-  EXPECT_EQ(rows(*stats, 10), (std::vector<DayRow>{{"Diaper", "20261209", "1", {}, {}}}));
+  EXPECT_EQ(rows(*stats, 10), (std::vector<DayRow>{{"WC", "20261209", "1", {}, {}}}));
 }
 
 TEST_F(DayStatisticsTest, FiltersAndRangeLimitWhatIsCounted) {
   add("Sleep", at(3, 22), at(4, 6));  // after the range's end: its evening is not counted either
-  add("Diaper", at(3, 10), at(3, 10), {}, {}, "Wet");
-  add("Diaper", at(3, 11), at(3, 11), {}, {}, "Dirty");
-  add("Diaper", at(1, 11), at(1, 11), {}, {}, "Wet");
+  add("WC", at(3, 10), at(3, 10), {}, {}, "Wet");
+  add("WC", at(3, 11), at(3, 11), {}, {}, "Poopy");
+  add("WC", at(1, 11), at(1, 11), {}, {}, "Wet");
   auto stats = helper();
   ASSERT_TRUE(stats->setDatesBeginDateEndDate(at(2, 0), at(3, 0), "Anna", {}, {}).ok());
   ASSERT_EQ(stats->howManyDays(), 1u);
-  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"Diaper", "20261203", "2", {}, {}}}));
+  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"WC", "20261203", "2", {}, {}}}));
 
   ASSERT_TRUE(stats
-                  ->setDatesBeginDateEndDate({}, {}, "Anna", std::vector<std::string>{"Diaper"},
+                  ->setDatesBeginDateEndDate({}, {}, "Anna", std::vector<std::string>{"WC"},
                                              std::vector<std::string>{"Wet"})
                   .ok());
   ASSERT_EQ(stats->howManyDays(), 2u);
-  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"Diaper", "20261203", "1", {}, {}}}));
+  EXPECT_EQ(rows(*stats, 0), (std::vector<DayRow>{{"WC", "20261203", "1", {}, {}}}));
 
   for (std::optional<std::string> nobody : {std::optional<std::string>(), std::optional<std::string>("")}) {
     ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, nobody, {}, {}).ok());
@@ -148,7 +148,7 @@ TEST_F(DayStatisticsTest, DurationTexts) {
 
 TEST_F(DayStatisticsTest, FailedFetchLeavesNoDayAndReportsIt) {
   auto stats = helper();
-  add("Diaper", at(1, 10), at(1, 10));
+  add("WC", at(1, 10), at(1, 10));
   entriesStatisticHelper::Services services;  // no store
   services.language = english;
   entriesStatisticHelper closed(neh(), services);

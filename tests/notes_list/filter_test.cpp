@@ -41,11 +41,12 @@ struct Recorder : note_editor::noteViewDelegate {
 
 class FilterTest : public list_test::ListTest {
  protected:
-  std::shared_ptr<filterViewController> open(bool listMode) {
+  std::shared_ptr<filterViewController> open(
+      bool listMode, std::function<app::InterfaceText()> language = list_test::english) {
     filterViewController::Services services;
-    services.neh = neh();
+    services.neh = neh(language);
     services.clock = &clock_;
-    services.language = list_test::english;
+    services.language = language;
     services.calendar = utc();
     auto screen = std::make_shared<filterViewController>(std::move(services));
     if (listMode) screen->setNoteView_delegate(&recorder_);
@@ -187,6 +188,12 @@ TEST_F(FilterTest, InlinePickerMovesBetweenTheDatesAndSetsThem) {
   ASSERT_TRUE(table.tapRowAtIndexPath({0, 1}));  // "End" again closes it
   EXPECT_EQ(screen->datePickerIndexPath(), std::nullopt);
   EXPECT_EQ(table.numberOfRowsInSection(0), 2);
+}
+
+TEST_F(FilterTest, DatesReadInTheInterfaceLanguage) {
+  foundation::ScopedDefaultLocale host(foundation::Locale::posix());
+  auto screen = open(true, [] { return app::InterfaceText("ru", {}); });
+  EXPECT_EQ(cell<notes_list::filterDateCell>(*screen, 0, 1).dateLable->text(), "20 декабря 2026\u202fг.");
 }
 
 TEST_F(FilterTest, ReportModeOptionsAreReadFromAnotherThread) {

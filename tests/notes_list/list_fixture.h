@@ -56,12 +56,12 @@ class ListTest : public ui_testing::UiTest {
     baby_ = testing_support::savedBaby(*context_, "Anna");
   }
 
-  app::NoteEditHelper neh() {
+  app::NoteEditHelper neh(std::function<app::InterfaceText()> language = english) {
     app::NoteEditHelper::Environment environment;
     environment.context = [this] { return context_; };
     environment.library = temp_.path() / "Library";
     environment.clock = &clock_;
-    environment.language = english;
+    environment.language = std::move(language);
     return app::NoteEditHelper(environment);
   }
 

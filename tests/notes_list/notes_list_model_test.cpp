@@ -41,7 +41,7 @@ class NotesListModelTest : public list_test::ListTest {
   app::Note addWithPhoto(Date when, const std::string& key) {
     graphics::Image image(4, 4);
     EXPECT_TRUE(saves_->savePhoto(image, key).ok());
-    auto note = add("Diaper", when, when);
+    auto note = add("WC", when, when);
     auto photo = app::PhotoInfo::insertIn(*context_);
     photo.setPhoto_Path(key);
     note.setNoteToPhotoInfo(photo);
@@ -55,7 +55,7 @@ class NotesListModelTest : public list_test::ListTest {
 TEST_F(NotesListModelTest, ReadsAPageAtATimeAndGrowsAsTheLastRowComesIntoView) {
   // Ten notes a day for thirty days: three pages.
   for (int day = 1; day <= 30; ++day)
-    for (int hour = 1; hour <= 10; ++hour) add("Diaper", at(day, hour), at(day, hour));
+    for (int hour = 1; hour <= 10; ++hour) add("WC", at(day, hour), at(day, hour));
   auto list = model();
   ASSERT_EQ(list->numberOfSections(), 10u);  // 100 notes of ten days
   EXPECT_EQ(list->sectionTitle(0), "December 30, 2026");
@@ -72,7 +72,7 @@ TEST_F(NotesListModelTest, ReadsAPageAtATimeAndGrowsAsTheLastRowComesIntoView) {
 }
 
 TEST_F(NotesListModelTest, RunningTimersComeFirstAndShiftTheDays) {
-  add("Diaper", at(2, 10), at(2, 10));
+  add("WC", at(2, 10), at(2, 10));
   auto timer = std::make_shared<app::noteTimer>();
   timer->setParam_Type("Sleep");
   ASSERT_TRUE(saves_->saveTimerArrayById({timer}, "Anna").ok());
@@ -91,7 +91,7 @@ TEST_F(NotesListModelTest, ListFollowsSavesAndDeletionsAndThePhotoGoesOnlyAfterT
   addWithPhoto(at(3, 10), "photo1");
   auto list = model();
   ASSERT_EQ(list->numberOfSections(), 1u);
-  add("Diaper", at(4, 10), at(4, 10));
+  add("WC", at(4, 10), at(4, 10));
   ASSERT_TRUE(list->performFetch().ok());
   ASSERT_EQ(list->numberOfSections(), 2u);
 
@@ -112,12 +112,12 @@ TEST_F(NotesListModelTest, ListFollowsSavesAndDeletionsAndThePhotoGoesOnlyAfterT
 }
 
 TEST_F(NotesListModelTest, FilterHoldsInBothStyles) {
-  add("Diaper", at(5, 23, 59), at(5, 23, 59), {}, {}, "Wet");
-  add("Diaper", at(6, 0), at(6, 0), {}, {}, "Wet");
+  add("WC", at(5, 23, 59), at(5, 23, 59), {}, {}, "Wet");
+  add("WC", at(6, 0), at(6, 0), {}, {}, "Wet");
   add("Sleep", at(5, 1), at(5, 3));
-  add("Diaper", at(4, 10), at(4, 10), {}, {}, "Dirty");
+  add("WC", at(4, 10), at(4, 10), {}, {}, "Poopy");
   ListFilter filter;
-  filter.types = std::vector<std::string>{"Diaper"};
+  filter.types = std::vector<std::string>{"WC"};
   filter.endDate = at(5, 12);
   auto list = model(false, filter);
   ASSERT_EQ(list->numberOfSections(), 2u);
@@ -128,7 +128,7 @@ TEST_F(NotesListModelTest, FilterHoldsInBothStyles) {
   EXPECT_FALSE(summary->canEditRow(0));
   EXPECT_EQ(summary->sectionTitle(0), "December 5, 2026");
   ASSERT_NE(summary->sumRowAt(0, 0), nullptr);
-  EXPECT_EQ(summary->sumRowAt(0, 0)->id, "Diaper");
+  EXPECT_EQ(summary->sumRowAt(0, 0)->id, "WC");
   EXPECT_EQ(summary->sumRowAt(0, 1), nullptr);
 }
 
@@ -160,9 +160,10 @@ TEST_F(NotesListModelTest, CellsAndPhotoMarks) {
   const auto withPhoto = addWithPhoto(at(3, 10), "photo2");
   withPhoto.setNote_Notice(std::string());
   EXPECT_TRUE(NotesListModel::showsPhotoMark(withPhoto));  // an empty notice does not hide it
-  EXPECT_FALSE(NotesListModel::showsPhotoMark(add("Diaper", at(3, 11), at(3, 11))));
+  EXPECT_FALSE(NotesListModel::showsPhotoMark(add("WC", at(3, 11), at(3, 11))));
   for (const auto& [type, identifier] : std::vector<std::pair<std::string, std::string>>{
-           {"Note", "iPhoneNoteNoticeCell"}, {"Event", "iPhoneNoteNoticeCell"}, {"Sleep", "iPhoneNoteCell"}})
+           {"Note", "iPhoneNoteNoticeCell"}, {"Event", "iPhoneNoteNoticeCell"}, {"Sleep", "iPhoneNoteCell"},
+           {"WC", "iPhoneNoteCell"}})
     EXPECT_EQ(list->cellIdentifierForNote(add(type, at(3, 12), at(3, 12))), identifier) << type;
   auto milestone = add("Milestone", at(3, 12), at(3, 12));
   const auto valueType = neh().getValueType("Milestone");
@@ -173,7 +174,7 @@ TEST_F(NotesListModelTest, CellsAndPhotoMarks) {
 }
 
 TEST_F(NotesListModelTest, FailedFetchGivesAnEmptyListAndAnError) {
-  add("Diaper", at(2, 10), at(2, 10));
+  add("WC", at(2, 10), at(2, 10));
   for (bool sumStyle : {false, true}) {
     auto noStore = services();
     noStore.context = nullptr;

@@ -23,7 +23,8 @@ class NotesScreenTest : public list_test::ListTest {
     if (!withStore) services.context = nullptr;
     services.language = [this] { return interfaceText(language_); };
     storyboard_.registerController("notesList", [&] {
-      return std::make_shared<noteTableController_Base>(neh(), services, saves_, iPad);
+      return std::make_shared<noteTableController_Base>(neh([this] { return interfaceText(language_); }),
+                                                        services, saves_, iPad);
     });
     auto screen = std::static_pointer_cast<noteTableController_Base>(
         storyboard_.instantiateViewControllerWithIdentifier("notesList"));
@@ -93,20 +94,55 @@ TEST_F(NotesScreenTest, ScrollingReadsDaysAsTheyComeIntoViewAndANewFilterShowsTh
   EXPECT_EQ(header(table, 0), "December 20, 2026");
 }
 
-// Day titles and row texts follow the interface language, and a change reaches the list the next
-// time it comes on screen, without a restart.
+// Day titles and row texts (type, times, weekdays) follow the interface language, not the host's
+// locale (a C locale, as the diary meets it), and a change reaches the list the next time it comes
+// on screen, without a restart.
 TEST_F(NotesScreenTest, DayTitlesAndRowsFollowALanguageChangeAtOnce) {
-  add("Sleep", at(3, 1), at(3, 3));
+  foundation::ScopedDefaultLocale host(foundation::Locale::posix());
+  add("Sleep", at(2, 23, 30), at(3, 1, 15));
   auto screen = open();
   auto& table = *screen->table();
   screen->viewWillAppear(false);
+  const auto row = [&] {
+    return dynamic_cast<notes_list::iPhoneNoteCell*>(table.cellForRowAtIndexPath({0, 0}));
+  };
   EXPECT_EQ(header(table, 0), "December 3, 2026");
+  ASSERT_NE(row(), nullptr);
+  EXPECT_EQ(row()->toTimeLable->text(), "we11:30\u202fPM - th1:15\u202fAM");
+
   language_ = "ru";
   screen->viewWillAppear(false);  // back from the language screen
   EXPECT_EQ(header(table, 0), "3 декабря 2026\u202fг.");
-  auto* cell = dynamic_cast<notes_list::iPhoneNoteCell*>(table.cellForRowAtIndexPath({0, 0}));
-  ASSERT_NE(cell, nullptr);
-  EXPECT_EQ(cell->typeLable->text(), interfaceText("ru").localized("Sleep"));
+  ASSERT_NE(row(), nullptr);
+  EXPECT_EQ(row()->typeLable->text(), interfaceText("ru").localized("Sleep"));
+  EXPECT_EQ(row()->toTimeLable->text(), "ср23:30 - чт01:15");
+}
+
+// A timer file that cannot be read: the list says so once (not at every refresh), shows no timers
+// and leaves the file as it was; once readable again, its timers show.
+TEST_F(NotesScreenTest, AnUnreadableTimerFileIsToldOnceAndKept) {
+  add("WC", at(3, 10), at(3, 10));
+  const auto path = saves_->timerFilePath("Anna").value();
+  ASSERT_TRUE(files::createDirectory(path.parent_path()).ok());
+  const std::string garbage = "not a timer archive";
+  ASSERT_TRUE(files::writeAtomic(path, garbage).ok());
+
+  auto screen = open();
+  ASSERT_NE(screen->timersAlert(), nullptr);
+  EXPECT_TRUE(screen->timersAlert()->isVisible());
+  EXPECT_EQ(screen->timersAlert()->message(), "The running timers could not be read.");
+  EXPECT_EQ(screen->table()->numberOfSections(), 1) << "no timers section";
+  screen->timersAlert()->tapButton(0);
+  screen->performFetch();
+  EXPECT_FALSE(screen->timersAlert()->isVisible()) << "told once";
+  EXPECT_EQ(files::readFile(path).value(), foundation::Bytes(garbage.begin(), garbage.end()));
+
+  auto timer = std::make_shared<app::noteTimer>();
+  timer->setParam_Type(std::string("Sleep"));
+  ASSERT_TRUE(saves_->saveTimerArrayById({timer}, "Anna").ok());
+  screen->performFetch();
+  EXPECT_EQ(screen->table()->numberOfSections(), 2);
+  EXPECT_FALSE(screen->timersAlert()->isVisible());
 }
 
 TEST_F(NotesScreenTest, RowsOpenTheEditorAndSwipeDeletes) {
@@ -136,7 +172,7 @@ TEST_F(NotesScreenTest, RowsOpenTheEditorAndSwipeDeletes) {
 }
 
 TEST_F(NotesScreenTest, OnTheTabletARowOpensTheEditorInAFormSheet) {
-  add("Diaper", at(3, 10), at(3, 10));
+  add("WC", at(3, 10), at(3, 10));
   auto screen = open(false, true, true);
   ASSERT_TRUE(screen->table()->tapRowAtIndexPath({0, 0}));
   runLoop();
@@ -152,7 +188,7 @@ TEST_F(NotesScreenTest, OnTheTabletARowOpensTheEditorInAFormSheet) {
 }
 
 TEST_F(NotesScreenTest, FailedFetchShowsAnEmptyListAndAnAlert) {
-  add("Diaper", at(3, 10), at(3, 10));
+  add("WC", at(3, 10), at(3, 10));
   auto screen = open(false, false);
   EXPECT_EQ(screen->table()->numberOfSections(), 0);
   ASSERT_NE(screen->failureAlert(), nullptr);
@@ -189,7 +225,7 @@ TEST_F(NotesScreenTest, FirstLaunchOverlayOnlyOverAnEmptyDiaryWithoutTheFile) {
                         {"notes but no file", true, false, {"save"}},
                         {"file present", true, true, {}}};
   for (const auto& c : cases) {
-    if (c.withNote) add("Diaper", at(3, 10), at(3, 10));
+    if (c.withNote) add("WC", at(3, 10), at(3, 10));
     if (c.withFile) {
       ASSERT_TRUE(files::createDirectory(marker.parent_path()).ok());
       ASSERT_TRUE(files::writeAtomic(marker, std::string_view("2026.12.01")).ok());
