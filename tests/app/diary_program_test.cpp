@@ -120,7 +120,8 @@ TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
       << out;
   // The chooser scrolled to its last types; the composer showed what it sends.
   EXPECT_NE(out.find("\"Vaccine\""), std::string::npos) << out;
-  EXPECT_NE(out.find("\"Report: Cleo\", \"Cancel\", \"Send\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Report: Cleo\", \"Cancel\", \"Send\", \"To:\", \"Recipients\""), std::string::npos)
+      << out;
 
   // The diaper change is kept at the picked time; the walk is gone.
   OpenStore keep;
@@ -139,6 +140,7 @@ TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
   const auto mail = home / "root" / "Outbox" / "mail-0001.eml";
   ASSERT_TRUE(std::filesystem::exists(mail)) << out;
   const std::string text = readFile(mail);
+  EXPECT_NE(text.find("To: grandma@example.com\r\n"), std::string::npos) << text.substr(0, 400);
   EXPECT_NE(text.find("Subject: Report: Cleo"), std::string::npos) << text.substr(0, 400);
   EXPECT_NE(text.find("filename=\"report.pdf\""), std::string::npos);
   std::filesystem::copy_file(mail, screens / "report.eml", std::filesystem::copy_options::overwrite_existing);
