@@ -55,6 +55,7 @@ class FeedScreen : public ui::ViewController,
     addButton("Push", graphics::Rect(20, 130, 100, 40), [this] {
       navigationController()->pushViewController(std::make_shared<ui::ViewController>(), false);
     });
+    addButton("Feed\u00A0now", graphics::Rect(130, 130, 60, 40), [this] { ++feeds; });
     field = std::make_shared<ui::TextField>(graphics::Rect(20, 180, 280, 32));
     field->setPlaceholder("Name");
     root->addSubview(field);
@@ -112,6 +113,7 @@ class FeedScreen : public ui::ViewController,
   std::shared_ptr<ui::DatePicker> clock;
   int clockTurns = 0;
   int saves = 0;
+  int feeds = 0;
   int noticeTaps = 0;
   std::vector<int> picked;
   std::vector<int> answers;
@@ -229,6 +231,10 @@ TEST_F(DiaryConsoleTest, APersonScrollsTurnsAndDeletesByWhatTheyRead) {
   EXPECT_TRUE(held.ok);
   EXPECT_NE(held.message.find("no further than"), std::string::npos) << held.message;
   EXPECT_EQ(screen_->clockTurns, 2);
+
+  // A title whose blank is a no-break space is named with a plain one.
+  EXPECT_TRUE(run("tap \"Feed now\"").ok);
+  EXPECT_EQ(screen_->feeds, 1);
 
   // A time whose blank is a narrow space is named with a plain one; a row that shows it is what
   // the person means, not the date picker.
