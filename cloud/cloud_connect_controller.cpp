@@ -28,6 +28,16 @@ std::optional<std::string> embedTitle(std::string_view url) {
   return *title;
 }
 
+// The Foundation version number of the system the device profile runs: 993.0 is system 6.1, the
+// last whose screens never extend under the bars; every later system has a higher number.
+double foundationVersionNumber() {
+  // The platform's numbers: 6.0 is 992.0, 6.1 is 993.0, 7.0 is 1047.20, 8.0 is 1140.11.
+  const double system = ui::device().systemVersionNumber();
+  if (system >= 8.0) return 1140.11;
+  if (system >= 7.0) return 1047.20;
+  return system >= 6.1 ? 993.0 : 992.0;
+}
+
 std::string localized(std::string_view key) {
   auto bundle = runtime::Bundle::main();
   return bundle ? bundle->localizedStringForKey(key, "", "") : std::string(key);
@@ -53,14 +63,14 @@ CloudConnectController::CloudConnectController(WebRequest request, ui::ViewContr
       url_(request.url),
       request_(std::move(request)) {
   setTitle("Cloud");
-  cancelItem_ = SystemBarButtonItem::make(BarButtonSystemItem::kCancel, [this](ui::BarButtonItem&) {
+  cancelItem_ = ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::kCancel, [this](ui::BarButtonItem&) {
     // The tap may end this screen's life: keep it until the action is over.
     auto keep = shared_from_this();
     cancel();
   });
   navigationItem().setRightBarButtonItem(cancelItem_);
   // Systems after 6.1 would lay the page under the navigation bar.
-  if (foundationVersionNumber() > 993.0) edgesForExtendedLayout_ = kRectEdgeNone;
+  if (foundationVersionNumber() > 993.0) setEdgesForExtendedLayout(ui::kRectEdgeNone);
 }
 
 CloudConnectController::~CloudConnectController() {
@@ -75,7 +85,7 @@ void CloudConnectController::viewDidLoad() {
   const ui::Rect bounds = root->bounds();
 
   // A grey indicator, centred, 20 points above the middle, turning until the page covers it.
-  activityIndicator_ = std::make_shared<ActivityIndicatorView>(ActivityIndicatorViewStyle::kGray);
+  activityIndicator_ = std::make_shared<ui::ActivityIndicatorView>(ui::ActivityIndicatorViewStyle::kGray);
   const ui::Size side = activityIndicator_->frame().size;
   activityIndicator_->setFrame(graphics::Rect{std::floor(bounds.size.width / 2 - side.width / 2),
                                               std::floor(bounds.size.height / 2 - side.height / 2 - 20),

@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "cloud/cloud_session.h"
-#include "cloud/cloud_ui_pieces.h"
 #include "cloud/cloud_web_view.h"
+#include "platform/ui/activity_indicator.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/view_controller.h"
 
@@ -54,11 +54,9 @@ class CloudConnectController : public ui::ViewController,
   const WebRequest& request() const { return request_; }
   bool hasLoaded() const { return hasLoaded_; }
   CloudWebView* webView() const { return webView_.get(); }
-  ActivityIndicatorView* activityIndicator() const { return activityIndicator_.get(); }
+  ui::ActivityIndicatorView* activityIndicator() const { return activityIndicator_.get(); }
   // The system Cancel item this screen was made with (a screen pushed for another page shows none).
-  const std::shared_ptr<SystemBarButtonItem>& cancelItem() const { return cancelItem_; }
-  // kRectEdgeNone on systems that would otherwise lay the screen under the bars.
-  unsigned edgesForExtendedLayout() const { return edgesForExtendedLayout_; }
+  const std::shared_ptr<ui::BarButtonItem>& cancelItem() const { return cancelItem_; }
   const std::shared_ptr<ui::AlertView>& alertView() const { return alertView_; }
   const std::shared_ptr<CloudSession>& session() const { return session_; }
   bool shouldAutorotateToInterfaceOrientation(ui::Orientation orientation) const;
@@ -84,9 +82,8 @@ class CloudConnectController : public ui::ViewController,
   std::string url_;
   std::shared_ptr<CloudWebView> webView_;
   WebRequest request_;
-  std::shared_ptr<ActivityIndicatorView> activityIndicator_;
-  std::shared_ptr<SystemBarButtonItem> cancelItem_;
-  unsigned edgesForExtendedLayout_ = kRectEdgeAll;
+  std::shared_ptr<ui::ActivityIndicatorView> activityIndicator_;
+  std::shared_ptr<ui::BarButtonItem> cancelItem_;
 };
 
 }  // namespace cloud

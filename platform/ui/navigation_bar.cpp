@@ -35,6 +35,12 @@ std::shared_ptr<BarButtonItem> BarButtonItem::withCustomView(std::shared_ptr<Vie
   return item;
 }
 
+std::shared_ptr<BarButtonItem> BarButtonItem::withSystemItem(BarButtonSystemItem kind, Action action) {
+  auto item = withTitle("Cancel", BarButtonItemStyle::kPlain, std::move(action));
+  item->systemItem_ = kind;
+  return item;
+}
+
 void BarButtonItem::tap() {
   if (!enabled_ || customView_ || !action_) return;
   auto action = action_;

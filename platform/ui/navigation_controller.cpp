@@ -127,8 +127,10 @@ void NavigationController::layoutContent() {
   ViewController* top = topViewController();
   if (!top || !isViewLoaded()) return;
   std::shared_ptr<View> root = view();
-  // The screen starts below the bar while the bar shows; one loaded now lays itself out there.
-  double barBottom = (bar_ && !barHidden_) ? bar_->frame().maxY() : 0;
+  // The screen starts below the bar while the bar shows, unless it asked to lie under a translucent
+  // bar; one loaded now lays itself out there.
+  const bool underBar = bar_ && bar_->isTranslucent() && (top->edgesForExtendedLayout() & kRectEdgeTop);
+  double barBottom = (bar_ && !barHidden_ && !underBar) ? bar_->frame().maxY() : 0;
   Rect b = root->bounds();
   const Rect frame(b.x(), b.y() + barBottom, b.width(), std::max(0.0, b.height() - barBottom));
   if (!top->isViewLoaded()) top->plannedFrame_ = frame;

@@ -259,6 +259,13 @@ void ViewController::dismissPresented(bool animated, std::function<void()> compl
 
 void ViewController::setEditing(bool editing, bool /*animated*/) { editing_ = editing; }
 
+void ViewController::setEdgesForExtendedLayout(unsigned edges) {
+  edgesForExtendedLayout_ = edges & kRectEdgeAll;
+  // Only the top screen of a navigation controller is laid out by it.
+  if (auto* navigation = dynamic_cast<NavigationController*>(parent_))
+    if (navigation->topViewController() == this) navigation->layoutContent();
+}
+
 bool ViewController::performSegueWithIdentifier(const std::string& identifier, View* sender) {
   Storyboard* board = storyboard();
   if (!board) return false;

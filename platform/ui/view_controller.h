@@ -35,6 +35,18 @@ class StoryboardSegue;
 // The platform's presentation styles.
 enum class ModalPresentationStyle { kFullScreen = 0, kPageSheet = 1, kFormSheet = 2, kCurrentContext = 3 };
 enum class BarButtonItemStyle { kPlain = 0, kBordered = 1, kDone = 2 };
+// The system's own bar button items that the screens use, with the platform's values.
+enum class BarButtonSystemItem { kCancel = 1 };
+
+// The edges of a screen's view that may lie under the bars (the platform's bits).
+enum RectEdge : unsigned {
+  kRectEdgeNone = 0,
+  kRectEdgeTop = 1,
+  kRectEdgeLeft = 2,
+  kRectEdgeBottom = 4,
+  kRectEdgeRight = 8,
+  kRectEdgeAll = 15,
+};
 
 class BarButtonItem {
  public:
@@ -44,6 +56,11 @@ class BarButtonItem {
   static std::shared_ptr<BarButtonItem> withTitle(std::string title, BarButtonItemStyle style, Action action);
   static std::shared_ptr<BarButtonItem> withImage(ImageRef image, BarButtonItemStyle style, Action action);
   static std::shared_ptr<BarButtonItem> withCustomView(std::shared_ptr<View> view);
+  // A system item: the system's own title for the kind, plain style. The kit shows system titles
+  // in English, as it does the back button's "Back".
+  static std::shared_ptr<BarButtonItem> withSystemItem(BarButtonSystemItem item, Action action);
+  // The kind of a system item; nothing for any other item.
+  std::optional<BarButtonSystemItem> systemItem() const { return systemItem_; }
 
   const std::string& title() const { return title_; }
   void setTitle(std::string title) { title_ = std::move(title); }
@@ -72,6 +89,7 @@ class BarButtonItem {
   Action action_;
   bool enabled_ = true;
   int tag_ = 0;
+  std::optional<BarButtonSystemItem> systemItem_;
 };
 
 // What a screen shows in the navigation bar.
@@ -135,6 +153,10 @@ class NavigationBar : public View {
   Label* titleLabel() const { return titleLabel_.get(); }
   // A background image for this bar only, over the appearance's.
   void setBackgroundImage(ImageRef image) { backgroundImage_ = std::move(image); }
+  // Whether screens may lie under this bar: this bar's own setting, else the appearance's. A change
+  // moves the screen below at its navigation controller's next layoutContent().
+  bool isTranslucent() const { return translucent_.value_or(appearance().translucent); }
+  void setTranslucent(bool translucent) { translucent_ = translucent; }
 
   void layoutSubviews() override;
   void drawRect(graphics::Canvas& canvas, const Rect& rect) override;
@@ -150,6 +172,7 @@ class NavigationBar : public View {
   std::shared_ptr<Button> backButton_;
   ImageRef backgroundImage_;
   bool hasBackgroundImage_ = false;
+  std::optional<bool> translucent_;
 };
 
 class ViewController : public std::enable_shared_from_this<ViewController> {
@@ -228,6 +251,14 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   bool isEditing() const { return editing_; }
   virtual void setEditing(bool editing, bool animated);
 
+  // The edges of the view that lie under a translucent navigation bar: a navigation controller lays
+  // the view out from the top of the screen, under its bar, when the bar is translucent and these
+  // include the top; otherwise below the bar. Unlike the platform's later systems the kit's default
+  // is none, so a screen stays below the bar unless it asks to extend under it. The other edges
+  // are kept for the screen's own use (the kit has no tool bar).
+  unsigned edgesForExtendedLayout() const { return edgesForExtendedLayout_; }
+  void setEdgesForExtendedLayout(unsigned edges);
+
   void setNeedsStatusBarAppearanceUpdate() { ++statusBarUpdates_; }
   int statusBarAppearanceUpdateCount() const { return statusBarUpdates_; }
 
@@ -272,6 +303,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // The presented screen covered this one, which comes back when it goes.
   bool coveredByPresented_ = false;
   int statusBarUpdates_ = 0;
+  unsigned edgesForExtendedLayout_ = kRectEdgeNone;
   bool editing_ = false;
   std::optional<Rect> plannedFrame_;
 };
@@ -330,7 +362,8 @@ class NavigationControllerDelegate {
 };
 
 // Shows the top screen of its stack below its navigation bar (over the whole view while the bar is
-// hidden), with a back button for every screen but the root.
+// hidden, and under a translucent bar when the screen's edges for extended layout include the top),
+// with a back button for every screen but the root.
 class NavigationController : public ViewController {
  public:
   NavigationController();
@@ -368,6 +401,8 @@ class NavigationController : public ViewController {
   void loadView() override;
   // Refreshes the bar from the top screen's navigation item (after the item changed).
   void updateNavigationBar();
+  // Lays the top screen's view out again (after its edges for extended layout changed).
+  void layoutContent();
   // The status bar came or went: the bar takes its 20 points or gives them back, and the top
   // screen's view follows. The application calls this on every navigation controller on screen.
   void statusBarVisibilityChanged();
@@ -377,7 +412,6 @@ class NavigationController : public ViewController {
 
  private:
   void showTop(ViewController* oldTop, bool animated, bool pushing);
-  void layoutContent();
 
   void tellDelegateOfNewTop(ViewController* newTop, bool animated);
 
