@@ -63,11 +63,12 @@ CloudConnectController::CloudConnectController(WebRequest request, ui::ViewContr
       url_(request.url),
       request_(std::move(request)) {
   setTitle("Cloud");
-  cancelItem_ = ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::kCancel, [this](ui::BarButtonItem&) {
-    // The tap may end this screen's life: keep it until the action is over.
-    auto keep = shared_from_this();
-    cancel();
-  });
+  cancelItem_ =
+      ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::kCancel, [this](ui::BarButtonItem&) {
+        // The tap may end this screen's life: keep it until the action is over.
+        auto keep = shared_from_this();
+        cancel();
+      });
   navigationItem().setRightBarButtonItem(cancelItem_);
   // Systems after 6.1 would lay the page under the navigation bar.
   if (foundationVersionNumber() > 993.0) setEdgesForExtendedLayout(ui::kRectEdgeNone);

@@ -137,8 +137,9 @@ std::string backUpController::remoteArchivePath() const { return "/" + std::stri
 void backUpController::viewDidLoad() {
   locSaves_ = std::make_unique<app::localSaves>(services_.home);
   buildViews();
-  for (ui::View* hidden : {updateInfoView_.get(), backUpProgressView_.get(),
-                           static_cast<ui::View*>(progressView_.get()), packingIndicator_.get()})
+  for (ui::View* hidden :
+       {updateInfoView_.get(), backUpProgressView_.get(), static_cast<ui::View*>(progressView_.get()),
+        static_cast<ui::View*>(packingIndicator_.get())})
     hidden->setAlpha(0);
 
   const float width = static_cast<float>(view()->bounds().size.width);
@@ -197,10 +198,11 @@ void backUpController::buildViews() {
 
   const graphics::Rect panel{0, 160, width, 90};
   updateInfoView_ = std::make_shared<ui::View>(panel);
-  auto spinner = std::make_shared<ui::View>(graphics::Rect{width / 2 - 10, 35, 20, 20});
-  spinner->setBackgroundColor(graphics::Color::rgb255(140, 127, 243));
-  spinner->setCornerRadius(10);
+  // The panels' spinners turn for the screen's life; the panels and the alpha show and hide them.
+  auto spinner = std::make_shared<ui::ActivityIndicatorView>(ui::ActivityIndicatorViewStyle::kGray);
+  spinner->setFrame(graphics::Rect{width / 2 - 10, 35, 20, 20});
   updateInfoView_->addSubview(spinner);
+  spinner->startAnimating();
   root.addSubview(updateInfoView_);
 
   backUpProgressView_ = std::make_shared<ui::View>(panel);
@@ -209,10 +211,10 @@ void backUpController::buildViews() {
   backUpProgressView_->addSubview(progressLable_);
   progressView_ = std::make_shared<BackUpProgressBar>(graphics::Rect{20, 50, width - 40, 4});
   backUpProgressView_->addSubview(progressView_);
-  packingIndicator_ = std::make_shared<ui::View>(graphics::Rect{width / 2 - 10, 45, 20, 20});
-  packingIndicator_->setBackgroundColor(graphics::Color::rgb255(140, 127, 243));
-  packingIndicator_->setCornerRadius(10);
+  packingIndicator_ = std::make_shared<ui::ActivityIndicatorView>(ui::ActivityIndicatorViewStyle::kGray);
+  packingIndicator_->setFrame(graphics::Rect{width / 2 - 10, 45, 20, 20});
   backUpProgressView_->addSubview(packingIndicator_);
+  packingIndicator_->startAnimating();
   root.addSubview(backUpProgressView_);
 }
 

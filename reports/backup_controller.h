@@ -37,6 +37,7 @@
 #include "platform/foundation/value.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/user_defaults.h"
+#include "platform/ui/activity_indicator.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/storyboard.h"
@@ -131,7 +132,7 @@ class backUpController : public ui::ViewController,
   ui::Label* restorelable() const { return restorelable_.get(); }
   ui::View* frontView() const { return frontView_.get(); }
   ui::View* backUpProgressView() const { return backUpProgressView_.get(); }
-  ui::View* packingIndicator() const { return packingIndicator_.get(); }
+  ui::ActivityIndicatorView* packingIndicator() const { return packingIndicator_.get(); }
   ui::Label* progressLable() const { return progressLable_.get(); }
   BackUpProgressBar* progressView() const { return progressView_.get(); }
 
@@ -203,7 +204,7 @@ class backUpController : public ui::ViewController,
   std::shared_ptr<ui::Label> restorelable_;
   std::shared_ptr<ui::View> frontView_;
   std::shared_ptr<ui::View> backUpProgressView_;
-  std::shared_ptr<ui::View> packingIndicator_;
+  std::shared_ptr<ui::ActivityIndicatorView> packingIndicator_;
   std::shared_ptr<ui::Label> progressLable_;
   std::shared_ptr<BackUpProgressBar> progressView_;
 };

@@ -169,6 +169,9 @@ TEST_F(BackupScreenTest, BackUpThenRestoreGivesTheSameDocumentsAndFirstLaunchDat
   EXPECT_EQ(screen_->title(), "Cloud");
   EXPECT_EQ(screen_->connectDisconnectLable()->text(), "Disconnect");
   EXPECT_EQ(screen_->frontView()->alpha(), 0);
+  // The packing spinner turns, out of sight until a backup packs.
+  EXPECT_TRUE(screen_->packingIndicator()->isAnimating());
+  EXPECT_EQ(screen_->packingIndicator()->alpha(), 0);
   const Snapshot before = snapshot(home_);
 
   EXPECT_TRUE(

@@ -17,8 +17,9 @@ TEST_F(BarPiecesTest, TheIndicatorTurnsOnTheMainLoopAndHidesWhenStopped) {
   EXPECT_TRUE(indicator->isHidden());
   indicator->startAnimating();
   EXPECT_FALSE(indicator->isHidden());
-  indicator->startAnimating();  // a second start keeps one timer: still a spoke a twelfth
-  loop_.advance(0.3);  // three twelfths of a second and a bit
+  // A second start keeps one timer; a quarter of a second and a bit moves the lead three spokes.
+  indicator->startAnimating();
+  loop_.advance(0.3);
   EXPECT_EQ(indicator->leadingSpoke(), 3);
   // For people: the spokes at this moment, on the login screen's blue.
   auto backdrop = std::make_shared<ui::View>(ui::Rect(0, 0, 40, 40));
