@@ -219,13 +219,13 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (pass.shape.readValues) {
       // As loadRow reads an object's row, into the flat rows instead: attributes in index order,
       // the stored ones from their columns (which come in that order), transients left null.
+      // Each value is made in its place, not moved there.
       int column = objectColumn;
-      for (const AttributeDescription& attribute : entity.attributes) {
-        if (attribute.transient)
-          rows.values.emplace_back();
-        else
-          rows.values.push_back(readColumn(statement, column++, attribute.type));
-      }
+      const size_t first = rows.values.size();
+      rows.values.resize(first + entity.attributes.size());
+      for (size_t a : entity.storedAttributes)
+        detail::remakeInPlace(rows.values[first + a],
+                              [&] { return readColumn(statement, column++, entity.attributes[a].type); });
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
         rows.links.push_back(statement.columnInt(column++));
     }
