@@ -80,6 +80,14 @@ unsigned dataVersion(sql::Connection& connection) {
   return version;
 }
 
+// One column of a row, read as the value it converts to where that value is made.
+struct ColumnRead {
+  const sql::Statement& statement;
+  int column;
+  AttributeType type;
+  operator Value() const { return readColumn(statement, column, type); }
+};
+
 foundation::Error noEntityError(const std::string& name) {
   return makeError(kCoreDataError, "No entity named \"" + name + "\"");
 }
@@ -219,13 +227,14 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (pass.shape.readValues) {
       // As loadRow reads an object's row, into the flat rows instead: attributes in index order,
       // the stored ones from their columns (which come in that order), transients left null.
-      // Each value is made in its place, not moved there.
+      // Each value is made in its place (through the conversion), not moved there.
       int column = objectColumn;
-      const size_t first = rows.values.size();
-      rows.values.resize(first + entity.attributes.size());
-      for (size_t a : entity.storedAttributes)
-        detail::remakeInPlace(rows.values[first + a],
-                              [&] { return readColumn(statement, column++, entity.attributes[a].type); });
+      for (const AttributeDescription& attribute : entity.attributes) {
+        if (attribute.transient)
+          rows.values.emplace_back();
+        else
+          rows.values.emplace_back(ColumnRead{statement, column++, attribute.type});
+      }
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
         rows.links.push_back(statement.columnInt(column++));
     }
