@@ -422,6 +422,18 @@ std::string tabletDevice() {
 TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
   const std::string tablet = tabletDevice();
   if (tablet.empty()) GTEST_SKIP() << "diary has no --device switch to run as the tablet";
+  // Started in Russian and in German: the first run and the main screen with its panel.
+  if (programTakes("--language")) {
+    for (const char* language : {"ru", "de"}) {
+      const Texts t(language);
+      const std::string firstRun = t.fill(
+          "tap {Name}\ntype Ada\nkey return\ntap {Girl}\ntap {Done}\ntap {Notation_kg}\ntap {Notation_cm}\n"
+          "tap {Notation_celsius}\ntap {Start}\ntap {Start}\n");
+      walkThrough(walkOf({{"", {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings"}}}, t,
+                         firstRun),
+                  std::string("tablet-") + language, "--device " + tablet + " --language " + language);
+    }
+  }
   const Texts t("en");
   // Each of the panel's screens opens and closes again.
   std::vector<Stop> stops{{"", {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings"}}};
