@@ -7,6 +7,7 @@
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/store/predicate.h"
+#include "app/value_texts.h"
 
 namespace babies {
 
@@ -242,6 +243,7 @@ void addBabyController::viewDidLoad() {
   bloodPicker_->setDelegate(this);
   birthdayPicker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, 282, width, 162));
   birthdayPicker_->setMode(ui::DatePickerMode::kDate);
+  birthdayPicker_->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   for (const auto& part : std::initializer_list<std::shared_ptr<ui::View>>{nameField_, genderSegment_,
                                                                            bloodPicker_, birthdayPicker_})
     view()->addSubview(part);

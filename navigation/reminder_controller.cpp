@@ -9,6 +9,7 @@
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
+#include "app/value_texts.h"
 
 namespace navigation {
 
@@ -175,6 +176,7 @@ void reminderDateScreen::viewDidLoad() {
   picker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, 20, view()->bounds().width(), 216));
   picker_->setAutoresizingMask(ui::kFlexibleWidth);
   picker_->setMode(ui::DatePickerMode::kDateAndTime);
+  picker_->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   const auto soon = clock_->now() + 60;
   picker_->setMinimumDate(soon);
   picker_->setDate(soon);

@@ -2,6 +2,7 @@
 
 #include "note_editor/date_changes.h"
 #include "platform/ui/animation.h"
+#include "app/value_texts.h"
 
 namespace note_editor {
 namespace {
@@ -35,6 +36,7 @@ ValuePanel::ValuePanel(ui::View& host, NoteEditor& model, Hooks hooks)
   dateBackView_->setBackgroundColor(ui::Color::white(1));
   panel_->addSubview(dateBackView_);
   datePicker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, kBar, width, kWheelHeight));
+  datePicker_->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   panel_->addSubview(datePicker_);
   segment_ = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"", ""});
   segment_->setFrame(ui::Rect(width / 2 - 80, 8, 160, 28));

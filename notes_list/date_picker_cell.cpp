@@ -1,6 +1,7 @@
 #include "notes_list/date_picker_cell.h"
 
 #include "platform/ui/device.h"
+#include "app/value_texts.h"
 
 namespace notes_list {
 
@@ -10,6 +11,7 @@ datePickerCell::datePickerCell() : ui::TableViewCell(ui::CellStyle::kDefault, kI
   datePicker = std::make_shared<ui::DatePicker>(Rect(0, 0, 320, 216));
   datePicker->setTag(kPickerTag);
   datePicker->setMode(ui::DatePickerMode::kDate);
+  datePicker->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   datePicker->setAutoresizingMask(ui::kFlexibleWidth);
   contentView().addSubview(datePicker);
 }
@@ -20,6 +22,7 @@ void datePickerCell::awakeFromNib() {
   auto replacement = std::make_shared<ui::DatePicker>(
       Rect(old->frame().x(), old->frame().y(), old->frame().width(), kPadPickerHeight));
   replacement->setMode(old->mode());
+  replacement->setLocale(old->locale());
   replacement->setTag(old->tag());
   replacement->setDate(old->date());
   replacement->setAutoresizingMask(old->autoresizingMask());

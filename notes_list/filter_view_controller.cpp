@@ -390,6 +390,7 @@ void filterViewController::updateDatePicker() {
   if (!cell || cell->reuseIdentifier() != datePickerCell::kIdentifier) return;
   auto* picker = dynamic_cast<ui::DatePicker*>(cell->viewWithTag(datePickerCell::kPickerTag));
   if (!picker) return;
+  picker->setLocale(dateFormatter_.locale());
   auto date = *datePickerRow_ == 1 ? model_.beginDate() : model_.endDate();
   if (date) picker->setDate(*date, false);
 }

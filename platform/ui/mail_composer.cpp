@@ -246,12 +246,15 @@ void MailComposeViewController::loadView() {
   root->addSubview(rowLabel("To:", y, 40));
   toField_ = std::make_shared<TextField>(Rect(kInset + 40, y + 6, width - 2 * kInset - 40, kRowHeight - 12));
   toField_->setKeyboardType(KeyboardType::kEmailAddress);
+  // What a screen reader (and the diary's console) calls the fields while they are empty.
+  toField_->setAccessibilityLabel("Recipients");
   root->addSubview(toField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
   root->addSubview(rowLabel("Subject:", y, 65));
   subjectField_ =
       std::make_shared<TextField>(Rect(kInset + 65, y + 6, width - 2 * kInset - 65, kRowHeight - 12));
+  subjectField_->setAccessibilityLabel("Subject");
   root->addSubview(subjectField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
@@ -268,6 +271,7 @@ void MailComposeViewController::loadView() {
   }
   bodyView_ = std::make_shared<TextView>(Rect(kInset, y + 4, width - 2 * kInset, std::max(0.0, frame.height() - y - 4)));
   bodyView_->setFont(Font::systemFontOfSize(15));
+  bodyView_->setAccessibilityLabel("Message");
   root->addSubview(bodyView_);
   setView(root);
   fillFields();

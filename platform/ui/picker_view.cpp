@@ -362,8 +362,15 @@ std::string_view wheelPattern(DatePicker::Wheel wheel, bool twelveHours) {
 
 }  // namespace
 
+foundation::Locale DatePicker::locale() const { return locale_.value_or(foundation::Locale::current()); }
+
+void DatePicker::setLocale(std::optional<foundation::Locale> locale) {
+  locale_ = std::move(locale);
+  setNeedsDisplay();
+}
+
 bool DatePicker::uses12Hours() const {
-  auto pattern = DateFormatter::dateFormatFromTemplate("j", foundation::Locale::current());
+  auto pattern = DateFormatter::dateFormatFromTemplate("j", locale());
   return pattern && pattern->find('a') != std::string::npos;
 }
 
@@ -374,7 +381,7 @@ std::vector<DatePicker::Wheel> DatePicker::wheels() const {
     case DatePickerMode::kDate: {
       // In the locale's order of month, day and year.
       std::string pattern =
-          DateFormatter::dateFormatFromTemplate("yMMMMd", foundation::Locale::current()).value_or("MMMM d y");
+          DateFormatter::dateFormatFromTemplate("yMMMMd", locale()).value_or("MMMM d y");
       std::vector<std::pair<size_t, Wheel>> order{{pattern.find('M'), Wheel::kMonth},
                                                   {pattern.find('d'), Wheel::kDayOfMonth},
                                                   {pattern.find('y'), Wheel::kYear}};
@@ -483,7 +490,7 @@ std::string DatePicker::wheelText(int wheel, int rows) const {
     const int year = Calendar::current().component(CalendarUnit::Year, date_).value_or(1);
     if (year + rows < 1) return {};
   }
-  return DateFormatter::withPattern(wheelPattern(all[wheel], uses12Hours()))
+  return DateFormatter::withPattern(wheelPattern(all[wheel], uses12Hours()), locale())
       .stringFromDate(dateAfterTurning(wheel, rows));
 }
 
@@ -509,7 +516,7 @@ std::string DatePicker::shownText() const {
       timeStyle = Style::Short;
       break;
   }
-  return DateFormatter::withStyles(dateStyle, timeStyle).stringFromDate(date_);
+  return DateFormatter::withStyles(dateStyle, timeStyle, locale()).stringFromDate(date_);
 }
 
 std::optional<foundation::Date> DatePicker::dateFromText(std::string_view text) const {
@@ -520,7 +527,7 @@ std::optional<foundation::Date> DatePicker::dateFromText(std::string_view text) 
   const std::string candidates[] = {std::string(text), replacedSpaces(text, "\u202F"),
                                     replacedSpaces(text, "\u00A0")};
   for (const auto& style : kShownStyles) {
-    const auto formatter = DateFormatter::withStyles(style.date, style.time);
+    const auto formatter = DateFormatter::withStyles(style.date, style.time, locale());
     for (const auto& candidate : candidates) {
       auto read = formatter.dateFromString(candidate);
       if (!read) continue;
@@ -556,6 +563,7 @@ std::optional<foundation::Date> DatePicker::dateFromText(std::string_view text) 
   if (!day) return std::nullopt;
   DatePicker onThatDay;
   onThatDay.date_ = *day;
+  onThatDay.locale_ = locale_;
   auto both = onThatDay.dateFromText(timePart);
   // Only a time may follow: a second date there would be read as one.
   if (!both || calendar.component(CalendarUnit::Day, *both) != calendar.component(CalendarUnit::Day, *day))

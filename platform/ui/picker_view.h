@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/foundation/date.h"
+#include "platform/foundation/locale.h"
 #include "platform/ui/controls.h"
 
 namespace ui {
@@ -117,6 +118,11 @@ class DatePicker : public Control {
 
   DatePickerMode mode() const { return mode_; }
   void setMode(DatePickerMode mode);
+  // The locale the wheels and the texts are written in (month names, 12 or 24 hours, the order of
+  // day and month); the current locale until set. A screen in an interface language of its own
+  // gives its locale here.
+  foundation::Locale locale() const;
+  void setLocale(std::optional<foundation::Locale> locale);
   foundation::Date date() const { return date_; }
   // From code: no value-changed event. The date is held inside the minimum and maximum.
   void setDate(foundation::Date date, bool animated = false);
@@ -158,6 +164,7 @@ class DatePicker : public Control {
  private:
   foundation::Date clamp(foundation::Date date) const;
   bool uses12Hours() const;
+  std::optional<foundation::Locale> locale_;
   int dragWheel_ = -1;
   int dragRows_ = 0;
 

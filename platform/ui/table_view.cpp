@@ -26,6 +26,7 @@ TableView::TableView(const Rect& frame, TableViewStyle style)
       footerHeight_(style == TableViewStyle::kPlain ? 22 : 10) {
   setBackgroundColor(style == TableViewStyle::kPlain ? Color::white() : Color::rgb255(239, 239, 244));
   setClipsToBounds(true);
+  installRowSwipe();
 }
 
 void TableView::setTableHeaderView(std::shared_ptr<View> view) {

@@ -12,10 +12,11 @@
 //     the table is consistent again; it may reload the table from here.
 //   - scrollViewDidScroll: the content offset changed (finger, wheel or code); indexPathsForVisibleRows
 //     then says what is on screen.
-// A touch that moved 10 points is a drag, never a tap on a row. A row swiped to the left (or whose
-// editing control was tapped) shows a "Delete" button on its right edge, a real button inside the
-// cell: a tap on it commits the deletion through the data source; a touch anywhere else hides it (on
-// the table that touch does nothing more, elsewhere it goes on to what it touched).
+// A touch that moved 10 points is a drag, never a tap on a row. A finger drawn to the left across a
+// row that may be deleted is a swipe (taken before a side menu's pan around the list). A swiped row,
+// or one whose editing control was tapped, shows a "Delete" button on its right edge, a real button
+// inside the cell: a tap on it commits the deletion through the data source; a touch anywhere else
+// hides it (on the table that touch does nothing more, elsewhere it goes on to what it touched).
 
 #include <functional>
 #include <map>
@@ -345,6 +346,8 @@ class TableView : public ScrollView {
   void carryOver(const UpdatePlan& plan);
   void hideDeleteConfirmation();
   void showDeleteConfirmation(const IndexPath& path);
+  // The finger's swipe to the left across a row that offers its Delete button.
+  void installRowSwipe();
   // Puts the delete button into the confirmed row's cell while it is on screen.
   void placeDeleteButton();
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/graphics/text_measure.h"
+#include "platform/ui/gesture.h"
 
 namespace ui {
 
@@ -12,7 +13,55 @@ namespace {
 // How far a touch moves before it is a drag rather than a tap on a row.
 constexpr double kScrollSlop = 10;
 
+// A finger drawn to the left across a row: the swipe that offers the row's Delete button. It lets
+// go of any other drag at once (up and down scroll; to the right belongs to a side menu).
+class RowSwipe : public PanGestureRecognizer {
+ public:
+  explicit RowSwipe(TableView& table) : table_(table) {}
+
+  void touchesBegan(const TouchSet& touches) override {
+    PanGestureRecognizer::touchesBegan(touches);
+    row_.reset();
+    if (touches.empty() || table_.isEditing() || !table_.dataSource()) return fail();
+    start_ = touches.front().locationInView(&table_);
+    row_ = table_.indexPathForRowAtPoint(start_);
+    if (!row_ || pushedAside()) fail();
+  }
+
+  void touchesMoved(const TouchSet& touches) override {
+    if (touches.empty()) return;
+    const Point at = touches.front().locationInView(&table_);
+    const double dx = at.x - start_.x, dy = at.y - start_.y;
+    if (state() == GestureState::kPossible && std::hypot(dx, dy) > kScrollSlop &&
+        (dx >= 0 || std::fabs(dx) < std::fabs(dy))) {
+      fail();
+      return;
+    }
+    PanGestureRecognizer::touchesMoved(touches);
+  }
+
+  void touchesEnded(const TouchSet& touches) override {
+    PanGestureRecognizer::touchesEnded(touches);
+    if (state() == GestureState::kEnded && row_) table_.swipeToDeleteRowAtIndexPath(*row_);
+  }
+
+ private:
+  // A list slid partly off the screen (a side menu open beside it) leaves the drag to what slid it.
+  bool pushedAside() const {
+    const View* root = &table_;
+    while (root->superview()) root = root->superview();
+    const Rect shown = table_.convertRectToView(table_.bounds(), nullptr);
+    return shown.minX() < -0.5 || shown.maxX() > root->bounds().width() + 0.5;
+  }
+
+  TableView& table_;
+  Point start_;
+  std::optional<IndexPath> row_;
+};
+
 }  // namespace
+
+void TableView::installRowSwipe() { addGestureRecognizer(std::make_shared<RowSwipe>(*this)); }
 
 // What a person does to rows: selecting, editing, the delete button, moving, and touches.
 

@@ -194,6 +194,9 @@ TEST_F(FilterTest, DatesReadInTheInterfaceLanguage) {
   foundation::ScopedDefaultLocale host(foundation::Locale::posix());
   auto screen = open(true, [] { return app::InterfaceText("ru", {}); });
   EXPECT_EQ(cell<notes_list::filterDateCell>(*screen, 0, 1).dateLable->text(), "20 декабря 2026\u202fг.");
+  // The inline wheel turns through Russian months too.
+  ASSERT_TRUE(screen->filterTable()->tapRowAtIndexPath({0, 0}));
+  EXPECT_EQ(cell<notes_list::datePickerCell>(*screen, 0, 1).datePicker->locale().languageCode(), "ru");
 }
 
 TEST_F(FilterTest, ReportModeOptionsAreReadFromAnotherThread) {

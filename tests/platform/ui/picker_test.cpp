@@ -115,9 +115,17 @@ TEST_F(PickerTest, EachDateWheelMovesItsOwnPartOfTheDate) {
     EXPECT_EQ(text(datePicker->date()), c.expected);
   }
   EXPECT_EQ(changes, static_cast<int>(std::size(cases)));
-  // The month wheel is in the locale's order: month, day, year.
+  // The wheels are in the locale's order: month, day, year; in Russian day, month, year, with the
+  // month's own name and a 24-hour clock without an AM/PM wheel.
   datePicker->setMode(ui::DatePickerMode::kDate);
   EXPECT_EQ(datePicker->wheels(), (std::vector<W>{W::kMonth, W::kDayOfMonth, W::kYear}));
+  datePicker->setLocale(foundation::Locale("ru"));
+  EXPECT_EQ(datePicker->wheels(), (std::vector<W>{W::kDayOfMonth, W::kMonth, W::kYear}));
+  EXPECT_EQ(datePicker->wheelText(1, 0), "февраль");  // the last case left 1 February
+  EXPECT_EQ(datePicker->dateFromText("1 февраля 2026 г."), at(2026, 2, 1, 10, 15, 30));
+  datePicker->setMode(ui::DatePickerMode::kTime);
+  EXPECT_EQ(datePicker->wheels(), (std::vector<W>{W::kHour, W::kMinute}));
+  EXPECT_EQ(datePicker->wheelText(0, 0), "10");
 }
 
 TEST_F(PickerTest, ADateWheelIsHeldInsideTheLimitsAndTurnedByADrag) {

@@ -333,6 +333,19 @@ TEST_F(TableViewTest, AContainersPanTakesSidewaysDragsAndLeavesTheListItsOwn) {
   touch.drag(ui::Point(50, 100), ui::Point(250, 110));
   EXPECT_GT(panned, 0);
   EXPECT_EQ(screen->table->contentOffset().y, 100);
+  // To the left across a row, the finger swipes it: its Delete button shows, the container stays.
+  panned = 0;
+  touch.drag(ui::Point(250, 150), ui::Point(60, 154));
+  EXPECT_EQ(panned, 0);
+  ASSERT_TRUE(screen->table->deleteConfirmationIndexPath());
+  EXPECT_EQ(*screen->table->deleteConfirmationIndexPath(), (IndexPath{2, 0}));
+  // Slid half off the screen (a side menu open beside it), the list leaves that drag to the container.
+  screen->table->hideDeleteConfirmationButton();
+  screen->table->setFrame(ui::Rect(160, 0, 320, 200));
+  touch.drag(ui::Point(300, 150), ui::Point(170, 154));
+  EXPECT_GT(panned, 0);
+  EXPECT_FALSE(screen->table->deleteConfirmationIndexPath());
+  screen->table->setFrame(ui::Rect(0, 0, 320, 200));
   // A list whose rows all fit lets even an upward drag go to the container.
   screen->rows = {{"only"}};
   screen->table->reloadData();

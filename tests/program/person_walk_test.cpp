@@ -29,7 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path diaryProgram() { return testing_support::testOutput().parent_path() / "app" / "diary"; }
+fs::path diaryProgram() { return testing_support::testOutput().parent_path() / "program" / "diary"; }
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path);

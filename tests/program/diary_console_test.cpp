@@ -1,6 +1,6 @@
 // The command mode driving a small screen of its own: what a person names is what gets tapped, and
 // a command that names nothing is refused without touching anything.
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@
 
 namespace {
 
-using app::DiaryConsole;
+using program::DiaryConsole;
 
 // A view that draws its two buttons itself and names them for the console.
 class SpeedDial : public ui::View {
@@ -55,6 +55,7 @@ class FeedScreen : public ui::ViewController,
     addButton("Push", graphics::Rect(20, 130, 100, 40), [this] {
       navigationController()->pushViewController(std::make_shared<ui::ViewController>(), false);
     });
+    addButton("Feed\u00A0now", graphics::Rect(130, 130, 60, 40), [this] { ++feeds; });
     field = std::make_shared<ui::TextField>(graphics::Rect(20, 180, 280, 32));
     field->setPlaceholder("Name");
     root->addSubview(field);
@@ -112,6 +113,7 @@ class FeedScreen : public ui::ViewController,
   std::shared_ptr<ui::DatePicker> clock;
   int clockTurns = 0;
   int saves = 0;
+  int feeds = 0;
   int noticeTaps = 0;
   std::vector<int> picked;
   std::vector<int> answers;
@@ -230,6 +232,10 @@ TEST_F(DiaryConsoleTest, APersonScrollsTurnsAndDeletesByWhatTheyRead) {
   EXPECT_NE(held.message.find("no further than"), std::string::npos) << held.message;
   EXPECT_EQ(screen_->clockTurns, 2);
 
+  // A title whose blank is a no-break space is named with a plain one.
+  EXPECT_TRUE(run("tap \"Feed now\"").ok);
+  EXPECT_EQ(screen_->feeds, 1);
+
   // A time whose blank is a narrow space is named with a plain one; a row that shows it is what
   // the person means, not the date picker.
   EXPECT_TRUE(run("pick Doctor").ok);
@@ -251,6 +257,12 @@ TEST_F(DiaryConsoleTest, APersonScrollsTurnsAndDeletesByWhatTheyRead) {
   EXPECT_TRUE(console_.touchDown(graphics::Point(160, 340)).ok);
   EXPECT_TRUE(console_.touchUp(graphics::Point(161, 341)).ok);
   EXPECT_EQ(screen_->picked.back(), 1);
+
+  // A swipe up or down with nothing named goes across the list, wherever it lies.
+  EXPECT_TRUE(run("swipe up").ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 120);
+  EXPECT_TRUE(run("swipe down").ok);
+  EXPECT_EQ(screen_->table->contentOffset().y, 0);
 
   // A finger drawn up the list scrolls it and opens nothing.
   EXPECT_TRUE(run("drag 160 400 160 300").ok);
@@ -301,31 +313,31 @@ TEST_F(DiaryConsoleTest, RefusedCommandsChangeNothing) {
 }
 
 TEST(DiaryArguments, ReadsTheProgramsOptions) {
-  auto options = app::parseDiaryArguments({"--script", "day.diary", "--no-window", "--screens", "out"});
+  auto options = program::parseDiaryArguments({"--script", "day.diary", "--no-window", "--screens", "out"});
   ASSERT_TRUE(options.ok());
   EXPECT_EQ(options->script, std::filesystem::path("day.diary"));
   EXPECT_EQ(options->screens, std::filesystem::path("out"));
   EXPECT_FALSE(options->window);
-  EXPECT_FALSE(app::parseDiaryArguments({"--script"}).ok());
-  EXPECT_FALSE(app::parseDiaryArguments({"--fast"}).ok());
+  EXPECT_FALSE(program::parseDiaryArguments({"--script"}).ok());
+  EXPECT_FALSE(program::parseDiaryArguments({"--fast"}).ok());
 
   // Every device in portrait and landscape; the tablet turned is wider than high.
-  for (const auto& name : app::diaryDeviceNames()) {
+  for (const auto& name : program::diaryDeviceNames()) {
     for (const std::string& form : {name, name + "-portrait", name + "-landscape"}) {
-      auto parsed = app::parseDiaryArguments({"--device", form, "--language", "ru"});
+      auto parsed = program::parseDiaryArguments({"--device", form, "--language", "ru"});
       ASSERT_TRUE(parsed.ok()) << form;
       EXPECT_EQ(parsed->device, form);
       EXPECT_EQ(parsed->language, "ru");
     }
   }
-  auto pad = app::diaryDeviceProfile("ipad-landscape");
+  auto pad = program::diaryDeviceProfile("ipad-landscape");
   ASSERT_TRUE(pad.ok());
   EXPECT_TRUE(pad->isPad());
   EXPECT_TRUE(pad->isLandscape());
-  auto unknown = app::parseDiaryArguments({"--device", "pager"});
+  auto unknown = program::parseDiaryArguments({"--device", "pager"});
   ASSERT_FALSE(unknown.ok());
   EXPECT_NE(unknown.error().localizedDescription().find("ipad"), std::string::npos);
-  EXPECT_FALSE(app::parseDiaryArguments({"--language", "../etc"}).ok());
+  EXPECT_FALSE(program::parseDiaryArguments({"--language", "../etc"}).ok());
 }
 
 }  // namespace
