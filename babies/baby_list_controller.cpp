@@ -17,7 +17,6 @@ namespace {
 
 inline constexpr std::string_view kNotSetKey = "Not set";
 
-
 std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
 
 std::shared_ptr<store::Context> applicationContext() {

@@ -263,8 +263,9 @@ void graphicsViewController::layoutTypeRows(double width) {
   for (size_t i = 0; i < typeRows_.size(); ++i) {
     typeRows_[i]->setFrame(Rect(10, 10 + static_cast<double>(i) * (kRowHeight + kGap), width, kRowHeight));
     const int selected = typeIndex_ - static_cast<int>(i * perRow);
-    typeRows_[i]->setSelectedSegmentIndex(
-        selected >= 0 && selected < typeRows_[i]->numberOfSegments() ? selected : ui::SegmentedControl::kNoSegment);
+    typeRows_[i]->setSelectedSegmentIndex(selected >= 0 && selected < typeRows_[i]->numberOfSegments()
+                                              ? selected
+                                              : ui::SegmentedControl::kNoSegment);
   }
 }
 

@@ -44,10 +44,12 @@ void languageController::viewDidLoad() {
       "OK", ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { done(); }));
   // Pushed from the settings: the flat back button, which leaves the two-language title its room.
   if (!launchedFromMainScreen_) {
-    navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
-      if (auto* navigation = navigationController(); navigation && navigation->viewControllers().size() > 1)
-        navigation->popViewControllerAnimated(true);
-    }));
+    navigationItem().setLeftBarButtonItem(
+        app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+          if (auto* navigation = navigationController();
+              navigation && navigation->viewControllers().size() > 1)
+            navigation->popViewControllerAnimated(true);
+        }));
   }
   if (auto preferred = defaults().stringArrayForKey(runtime::UserDefaults::kAppleLanguagesKey);
       preferred && !preferred->empty())

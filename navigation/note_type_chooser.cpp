@@ -126,8 +126,8 @@ void noteTypeCell::touchesEnded(const ui::TouchSet& touches) {
   // The table hears the end too, so that a scroll it began is over.
   ui::TableViewCell::touchesEnded(touches);
   if (touches.empty()) return;
-  if (start && std::hypot(touches.front().location.x - start->x, touches.front().location.y - start->y) >
-                   kTapSlop)
+  if (start &&
+      std::hypot(touches.front().location.x - start->x, touches.front().location.y - start->y) > kTapSlop)
     return;
   checkPoint(touches);
 }
@@ -171,9 +171,10 @@ void noteTypeTableController::viewDidLoad() {
   } else {
     // Pushed over the reminder list: the flat back button, as a back button titled with the list's
     // name is cut in the longer languages.
-    navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
-      if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
-    }));
+    navigationItem().setLeftBarButtonItem(
+        app::FlatBarButtonItems::backBarButtonItemWithTargetSelector([this] {
+          if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
+        }));
   }
   navigationItem().setRightBarButtonItem(
       services_.tutorial() == 3

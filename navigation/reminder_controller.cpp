@@ -169,8 +169,8 @@ void reminderDateScreen::viewDidLoad() {
   view()->setBackgroundColor(graphics::Color::white());
   setTitle(typeId() ? services_.localized(*typeId()) : services_.localized("Reminder"));
   // The editor's picture buttons: the type's name (the title) keeps the bar's width between them.
-  navigationItem().setLeftBarButtonItem(
-      app::FlatBarButtonItems::leftButtonWithImgPathWithTargetSelector("iPhone_cancel_button", [this] { cancel(); }));
+  navigationItem().setLeftBarButtonItem(app::FlatBarButtonItems::leftButtonWithImgPathWithTargetSelector(
+      "iPhone_cancel_button", [this] { cancel(); }));
   navigationItem().setRightBarButtonItem(app::FlatBarButtonItems::rightButtonWithImgPathWithTargetSelector(
       "iPhone_ok_button_white", [this] { save(); }));
   picker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, 20, view()->bounds().width(), 216));

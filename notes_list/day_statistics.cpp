@@ -136,9 +136,10 @@ std::string entriesStatisticHelper::dayKey(Date dayStart) const {
   return std::to_string(*parts->year) + two(*parts->month) + two(*parts->day);
 }
 
-entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(app::Note note) const {
+entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const store::Context::ValueRows& rows,
+                                                                      std::size_t row) const {
+  using N = app::Note;
   WalkedNote walked;
-  const store::ObjectPtr& object = note.object();
   const auto rule = [&](std::optional<std::string_view> type) {
     TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), nullptr};
     if (type) {
@@ -147,7 +148,7 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(app::Note 
     }
     return made;
   };
-  if (const std::string* type = object ? object->value(app::Note::kNote_Type).string() : nullptr) {
+  if (const std::string* type = rows.value(row, N::kNote_Type).string()) {
     auto known = typeRules_.find(*type);
     if (known == typeRules_.end()) known = typeRules_.emplace(*type, rule(*type)).first;
     walked.type = &known->first;
@@ -156,9 +157,17 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(app::Note 
     if (!noTypeRule_) noTypeRule_ = rule(std::nullopt);
     walked.rule = &*noTypeRule_;
   }
-  walked.start = note.note_DateStart();
-  walked.stop = note.note_DateStop();
-  walked.note = std::move(note);
+  if (const auto* start = rows.value(row, N::kNote_DateStart).date()) walked.start = *start;
+  if (const auto* stop = rows.value(row, N::kNote_DateStop).date()) walked.stop = *stop;
+  // A number as the note's own accessor reads it: a decimal, or an integer or real made one.
+  const foundation::Value& number = rows.value(row, N::kNote_numValue);
+  if (const auto* d = number.decimal())
+    walked.number = d->toDouble();
+  else if (const auto* i = number.integer())
+    walked.number = foundation::Decimal::fromInteger(*i).toDouble();
+  else if (const auto* r = number.real())
+    if (auto made = foundation::Decimal::fromDouble(*r)) walked.number = made->toDouble();
+  walked.unit = rows.value(row, N::kNote_numMeasureCurrent).string();
   return walked;
 }
 
@@ -182,7 +191,7 @@ std::vector<store::Predicate> entriesStatisticHelper::filterPredicates() const {
   return predicates;
 }
 
-foundation::Result<std::vector<app::Note>> entriesStatisticHelper::fetchNotes(
+foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
     std::vector<store::Predicate> predicates, std::size_t limit, std::size_t offset) const {
   if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
   store::FetchRequest request{std::string(app::Note::kEntityName)};
@@ -190,15 +199,13 @@ foundation::Result<std::vector<app::Note>> entriesStatisticHelper::fetchNotes(
   request.sortDescriptors = {{"note_DateStop", false}};
   request.fetchLimit = limit;
   request.fetchOffset = offset;
-  auto objects = services_.context->fetch(request);
-  if (!objects.ok()) {
-    foundation::log("Day statistics: fetch failed: " + objects.error().description());
-    return objects.error();
+  // The walk reads values only: no note objects are made for the rows.
+  auto rows = services_.context->fetchValues(request);
+  if (!rows.ok()) {
+    foundation::log("Day statistics: fetch failed: " + rows.error().description());
+    return rows.error();
   }
-  std::vector<app::Note> notes;
-  notes.reserve(objects.value().size());
-  for (auto& object : objects.value()) notes.emplace_back(std::move(object));
-  return notes;
+  return std::move(rows.value());
 }
 
 foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
@@ -228,12 +235,13 @@ foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
     allDaysAreLoaded_ = true;
     return newest.error();
   }
-  if (newest.value().empty()) {
+  if (newest.value().keys.empty()) {
     earliestDate_ = latestDate_;
     allDaysAreLoaded_ = true;
     return {};
   }
-  latestDate_ = endOfDay(newest.value().front().note_DateStop().value_or(Date{}));
+  const Date* newestStop = newest.value().value(0, app::Note::kNote_DateStop).date();
+  latestDate_ = endOfDay(newestStop ? *newestStop : Date{});
   if (!calculateNextBunchOfDays(true)) return {};
   return walkStatus_;
 }
@@ -255,7 +263,8 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   auto predicates = filterPredicates();
   predicates.push_back(fixedPredicate("note_DateStop < %@", {*latestDate_}));
   std::vector<WalkedNote> walked;
-  std::optional<Date> oldestStart;  // start of the oldest day found, once the bunch is full
+  std::deque<store::Context::ValueRows> pages;  // what the walked notes point into
+  std::optional<Date> oldestStart;              // start of the oldest day found, once the bunch is full
   bool ranOut = false;
   // Each page goes on from where the last one ended (its stop date, past the notes already read
   // that share it) rather than skipping an offset, which the store would step through again.
@@ -285,8 +294,10 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       return true;
     }
     bool past = false;
-    for (auto& read : page.value()) {
-      WalkedNote note = walkedNote(std::move(read));
+    const store::Context::ValueRows& rows = pages.emplace_back(std::move(page.value()));
+    const std::size_t read = rows.keys.size();
+    for (std::size_t i = 0; i < read; ++i) {
+      WalkedNote note = walkedNote(rows, i);
       const Date stop = note.stop.value_or(Date{});
       if (lastStop && stop.sinceReference == lastStop->sinceReference) {
         ++readAtLastStop;
@@ -324,7 +335,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       windowed = false;
       continue;
     }
-    if (page.value().size() < kWalkPage) {
+    if (read < kWalkPage) {
       ranOut = limit > 0;
       break;
     }
@@ -388,7 +399,6 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::s
   const std::string* type = walked.type;
   const auto& stop = walked.stop;
   if (!type || !stop) return;
-  const app::Note& note = walked.note;
   const TypeRule& rule = *walked.rule;
   // Half-open days: an instant at midnight belongs to the day it opens.
   const bool stopInside = dayStart <= *stop && *stop < dayEnd;
@@ -409,9 +419,9 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::s
     if (!stopInside) return;
     hasDuration = true;
     if (*type == "Breast Feeding") {
-      const auto minutes =
-          static_cast<std::int64_t>(note.note_numValue() ? note.note_numValue()->toDouble() : 0);
-      const auto other = app::leadingInteger(note.note_numMeasureCurrent().value_or(""));
+      const auto minutes = static_cast<std::int64_t>(walked.number.value_or(0));
+      const auto other =
+          app::leadingInteger(walked.unit ? std::string_view(*walked.unit) : std::string_view());
       if (minutes >= 1) duration += 60.0 * static_cast<double>(minutes);
       if (other >= 1) duration += 60.0 * static_cast<double>(other);
     } else if (walked.start) {
@@ -422,10 +432,12 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::s
   double value = 0;
   bool hasValue = false;
   if (rule.unit) {
-    const auto number = note.note_numValue();
-    value = static_cast<float>(number ? number->toDouble() : 0);
-    const auto noteUnit = note.note_numMeasureCurrent();
-    if (noteUnit != *rule.unit) value = neh_.convertNotationToOpposite(*type, noteUnit, *rule.unit, value);
+    value = static_cast<float>(walked.number.value_or(0));
+    if (!walked.unit || *walked.unit != *rule.unit) {
+      const auto noteUnit =
+          walked.unit ? std::optional<std::string_view>(*walked.unit) : std::optional<std::string_view>();
+      value = neh_.convertNotationToOpposite(*type, noteUnit, *rule.unit, value);
+    }
     hasValue = true;
   }
 

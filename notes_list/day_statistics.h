@@ -14,6 +14,7 @@
 // The units of the summed types are fixed when the helper is made. Main thread only.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -120,13 +121,15 @@ class entriesStatisticHelper {
     const std::string* unit = nullptr;  // a summed type's unit, in valTypesDictionary_
   };
   // A note as the walk read it, with what every day it may count in asks of it read once.
+  // Read from the fetched rows' values, which stay while the walk's days are computed.
   struct WalkedNote {
-    app::Note note;
     const std::string* type = nullptr;  // the key of its rule; null for a note without a type
     const TypeRule* rule = nullptr;
     std::optional<foundation::Date> start, stop;
+    std::optional<double> number;       // note_numValue
+    const std::string* unit = nullptr;  // note_numMeasureCurrent
   };
-  WalkedNote walkedNote(app::Note note) const;
+  WalkedNote walkedNote(const store::Context::ValueRows& rows, std::size_t row) const;
 
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
@@ -134,8 +137,8 @@ class entriesStatisticHelper {
   // The end of the last day the note spends a positive time in.
   foundation::Date lastDayEnd(const WalkedNote& note) const;
   std::vector<store::Predicate> filterPredicates() const;
-  foundation::Result<std::vector<app::Note>> fetchNotes(std::vector<store::Predicate> predicates,
-                                                        std::size_t limit, std::size_t offset) const;
+  foundation::Result<store::Context::ValueRows> fetchNotes(std::vector<store::Predicate> predicates,
+                                                           std::size_t limit, std::size_t offset) const;
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
   std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
                                                 const std::vector<WalkedNote>& notes) const;

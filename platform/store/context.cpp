@@ -37,6 +37,7 @@ Context::Context(std::shared_ptr<Store> store, std::unique_ptr<sql::Connection> 
       readOnly_(readOnly) {
   objects_.resize(model_->entities().size());
   pendingPerEntity_.assign(model_->entities().size(), 0);
+  valueRowsRead_.assign(model_->entities().size(), 0);
 }
 
 Context::~Context() {

@@ -173,6 +173,9 @@ class Context {
   // Per entity, how many of its objects are in the sets above; a fetch lays unsaved changes
   // over the stored rows only when an entity it touches has some.
   std::vector<size_t> pendingPerEntity_;
+  // Per entity, how many rows its last value fetch without a limit read: room for as many is
+  // made at once in the next, so that its values are not moved as the rows grow.
+  std::vector<size_t> valueRowsRead_;
   // Compiled fetches kept for their next run, the latest used first.
   static constexpr size_t kKeptFetches = 8;
   std::vector<std::unique_ptr<detail::CompiledFetch>> compiledFetches_;

@@ -80,6 +80,14 @@ unsigned dataVersion(sql::Connection& connection) {
   return version;
 }
 
+// One column of a row, read as the value it converts to where that value is made.
+struct ColumnRead {
+  const sql::Statement& statement;
+  int column;
+  AttributeType type;
+  operator Value() const { return readColumn(statement, column, type); }
+};
+
 foundation::Error noEntityError(const std::string& name) {
   return makeError(kCoreDataError, "No entity named \"" + name + "\"");
 }
@@ -172,13 +180,21 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
   }
 
   detail::FetchRows& rows = pass.rows;
-  if (window && request.fetchLimit) {
-    // A page of the list: room for it at once rather than growing row by row.
+  // A page of the list has room for it at once rather than growing row by row; values read
+  // without a limit get room for as many rows as the entity's last such read (up to a bound, so
+  // that one long read does not make every later one take its room).
+  constexpr size_t kMostRowsExpected = 4096;
+  const bool limited = window && request.fetchLimit;
+  const size_t expected = limited                 ? request.fetchLimit
+                          : pass.shape.readValues ? std::min(valueRowsRead_[entity.index], kMostRowsExpected)
+                                                  : 0;
+  if (pass.shape.readValues && expected) {
+    rows.keys.reserve(expected);
+    rows.values.reserve(expected * entity.attributes.size());
+    rows.links.reserve(expected * entity.toOneCount());
+  }
+  if (limited) {
     rows.keys.reserve(request.fetchLimit);
-    if (pass.shape.readValues) {
-      rows.values.reserve(request.fetchLimit * entity.attributes.size());
-      rows.links.reserve(request.fetchLimit * entity.toOneCount());
-    }
     if (pass.shape.loadInline) {
       rows.objects.reserve(request.fetchLimit);
       auto& known = objects_[entity.index];
@@ -219,12 +235,13 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (pass.shape.readValues) {
       // As loadRow reads an object's row, into the flat rows instead: attributes in index order,
       // the stored ones from their columns (which come in that order), transients left null.
+      // Each value is made in its place (through the conversion), not moved there.
       int column = objectColumn;
       for (const AttributeDescription& attribute : entity.attributes) {
         if (attribute.transient)
           rows.values.emplace_back();
         else
-          rows.values.push_back(readColumn(statement, column++, attribute.type));
+          rows.values.emplace_back(ColumnRead{statement, column++, attribute.type});
       }
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
         rows.links.push_back(statement.columnInt(column++));
@@ -236,6 +253,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     }
   }
   if (rc != SQLITE_DONE) return connection_->errorFor(rc, kCoreDataError, "Fetch failed");
+  if (pass.shape.readValues && !limited) valueRowsRead_[entity.index] = rows.keys.size();
   return {};
 }
 

@@ -17,45 +17,47 @@ namespace detail {
 
 using foundation::Value;
 
-// Reads one column as the attribute's type. Text and numbers that cannot be mistaken for another
-// storage class are read in one call: SQLite answers a null column with no text and with zero, so
-// the storage class is asked for only when it decides the value.
+// Reads one column as the attribute's type. The column is taken once as SQLite's own value, which
+// is then read without the per-call checks the column functions make. Text and numbers that cannot
+// be mistaken for another storage class are read in one call: SQLite answers a null with no text
+// and with zero, so the storage class is asked for only when it decides the value.
 Value readColumn(const sql::Statement& s, int column, AttributeType type) {
+  sqlite3_value* v = sqlite3_column_value(s.get(), column);
   switch (type) {
     case AttributeType::String: {
-      const unsigned char* text = sqlite3_column_text(s.get(), column);
-      if (!text) return s.isNull(column) ? Value() : Value(std::string());
-      return Value(std::string(reinterpret_cast<const char*>(text),
-                               static_cast<size_t>(sqlite3_column_bytes(s.get(), column))));
+      const unsigned char* text = sqlite3_value_text(v);
+      if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? Value() : Value(std::string());
+      return Value(
+          std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v))));
     }
     case AttributeType::Float:
     case AttributeType::Double: {
-      const double d = s.columnDouble(column);
-      if (d == 0 && s.isNull(column)) return Value();
+      const double d = sqlite3_value_double(v);
+      if (d == 0 && sqlite3_value_type(v) == SQLITE_NULL) return Value();
       return Value(type == AttributeType::Float ? static_cast<double>(static_cast<float>(d)) : d);
     }
     case AttributeType::Integer16:
     case AttributeType::Integer32:
     case AttributeType::Integer64: {
-      const std::int64_t i = s.columnInt(column);
-      if (i == 0 && s.isNull(column)) return Value();
+      const std::int64_t i = sqlite3_value_int64(v);
+      if (i == 0 && sqlite3_value_type(v) == SQLITE_NULL) return Value();
       return Value(static_cast<long long>(i));
     }
     default:
       break;
   }
-  const int t = s.columnType(column);
+  const int t = sqlite3_value_type(v);
   if (t == SQLITE_NULL) return Value();
   switch (type) {
     case AttributeType::Date:
       if (t == SQLITE_TEXT || t == SQLITE_BLOB) return Value();
-      return Value(foundation::Date{s.columnDouble(column)});
+      return Value(foundation::Date{sqlite3_value_double(v)});
     case AttributeType::Boolean:
-      return Value(s.columnDouble(column) != 0);
+      return Value(sqlite3_value_double(v) != 0);
     case AttributeType::Decimal: {
-      if (t == SQLITE_INTEGER) return Value(foundation::Decimal::fromInteger(s.columnInt(column)));
+      if (t == SQLITE_INTEGER) return Value(foundation::Decimal::fromInteger(sqlite3_value_int64(v)));
       if (t == SQLITE_FLOAT) {
-        auto d = foundation::Decimal::fromDouble(s.columnDouble(column));
+        auto d = foundation::Decimal::fromDouble(sqlite3_value_double(v));
         return d ? Value(*d) : Value();
       }
       auto d = foundation::Decimal::parse(s.columnText(column));

@@ -20,16 +20,6 @@ using Dyn = ElfW(Dyn);
 using Sym = ElfW(Sym);
 using Word = ElfW(Word);
 
-#if defined(__LP64__)
-constexpr unsigned char kClass = ELFCLASS64;
-#else
-constexpr unsigned char kClass = ELFCLASS32;
-#endif
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-constexpr unsigned char kData = ELFDATA2LSB;
-#else
-constexpr unsigned char kData = ELFDATA2MSB;
-#endif
 
 // Bounds against damaged images: no loaded object has more program headers, dynamic entries or
 // symbols than this, and a walk never runs longer.
@@ -252,14 +242,26 @@ int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* comp
   return static_cast<int>(count);
 }
 
+bool isNativeElfIdent(const unsigned char* ident) noexcept {
+#if defined(__LP64__)
+  constexpr unsigned char kClass = ELFCLASS64;
+#else
+  constexpr unsigned char kClass = ELFCLASS32;
+#endif
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr unsigned char kData = ELFDATA2LSB;
+#else
+  constexpr unsigned char kData = ELFDATA2MSB;
+#endif
+  return std::memcmp(ident, ELFMAG, SELFMAG) == 0 && ident[EI_CLASS] == kClass && ident[EI_DATA] == kData;
+}
+
 ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) noexcept {
   *image = ElfImage{};
   image->header = header;
   Ehdr elf;
   if (!readValue(task, header, &elf)) return ElfReadResult::kUnreadable;
-  if (elf.e_ident[EI_MAG0] != ELFMAG0 || elf.e_ident[EI_MAG1] != ELFMAG1 || elf.e_ident[EI_MAG2] != ELFMAG2 ||
-      elf.e_ident[EI_MAG3] != ELFMAG3 || elf.e_ident[EI_CLASS] != kClass || elf.e_ident[EI_DATA] != kData ||
-      elf.e_ident[EI_VERSION] != EV_CURRENT) {
+  if (!isNativeElfIdent(elf.e_ident) || elf.e_ident[EI_VERSION] != EV_CURRENT) {
     return ElfReadResult::kNotElf;
   }
   if (elf.e_phentsize != sizeof(Phdr) || elf.e_phnum == 0 || elf.e_phnum > kMaxProgramHeaders) {

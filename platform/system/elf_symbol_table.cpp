@@ -18,16 +18,6 @@ using Shdr = ElfW(Shdr);
 using Sym = ElfW(Sym);
 using Nhdr = ElfW(Nhdr);
 
-#if defined(__LP64__)
-constexpr unsigned char kClass = ELFCLASS64;
-#else
-constexpr unsigned char kClass = ELFCLASS32;
-#endif
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-constexpr unsigned char kData = ELFDATA2LSB;
-#else
-constexpr unsigned char kData = ELFDATA2MSB;
-#endif
 
 // Bound against damaged files: no object we load has a bigger symbol or string table than this.
 constexpr std::uint64_t kMaxTableBytes = 512ull << 20;
@@ -108,8 +98,7 @@ void ElfSymbolTable::addFileSymbols(int fd, const std::uint8_t* buildId, std::si
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);
   Ehdr header;
   if (!readAt(fd, fileSize, 0, &header, sizeof header)) return;
-  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != kClass ||
-      header.e_ident[EI_DATA] != kData || header.e_shentsize != sizeof(Shdr) || header.e_shnum == 0)
+  if (!isNativeElfIdent(header.e_ident) || header.e_shentsize != sizeof(Shdr) || header.e_shnum == 0)
     return;  // e_shnum, 16 bits wide, bounds the section headers to read
   std::vector<Shdr> sections(header.e_shnum);
   if (!readAt(fd, fileSize, header.e_shoff, sections.data(), sections.size() * sizeof(Shdr))) return;

@@ -102,7 +102,8 @@ TEST(BundleImagesTest, EveryPictureInTheBundleIsAskedForByAScreen) {
   }
   // Drawn for the notes list's filter, reset-filter and reminders buttons, which the list's screens
   // have yet to show.
-  const std::set<std::string> awaited{"iPhone_filter_button", "iPhone_filter_on_button", "iPhone_reminder_button"};
+  const std::set<std::string> awaited{"iPhone_filter_button", "iPhone_filter_on_button",
+                                      "iPhone_reminder_button"};
   std::set<std::string> others;
   std::set_difference(unused.begin(), unused.end(), awaited.begin(), awaited.end(),
                       std::inserter(others, others.end()));

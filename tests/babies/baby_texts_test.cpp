@@ -28,8 +28,8 @@ TEST_F(BabyTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
   for (bool pad : {false, true}) {
     ui::ScopedDevice device(pad ? ui::DeviceProfile::pad() : ui::DeviceProfile::phone568());
     for (const char* language : {"en", "ru", "de"}) {
-      ASSERT_TRUE(runtime::UserDefaults::standard()->setArray(runtime::UserDefaults::kAppleLanguagesKey,
-                                                              foundation::Array{foundation::Value(language)}));
+      ASSERT_TRUE(runtime::UserDefaults::standard()->setArray(
+          runtime::UserDefaults::kAppleLanguagesKey, foundation::Array{foundation::Value(language)}));
       auto list = std::make_shared<babyListController>();
       list->setManagedObjectContext(context_);
       auto newBaby = std::make_shared<addBabyController>();
@@ -42,9 +42,11 @@ TEST_F(BabyTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
       auto allergies = std::make_shared<babyInfoTableViewController>();
       allergies->setInfoType("Allergies");
       auto photos = std::make_shared<photoCollectionController>();
-      const std::pair<const char*, std::shared_ptr<ui::ViewController>> screens[] = {
-          {"baby list", list}, {"new baby", newBaby}, {"baby profile", edited},
-          {"allergies", allergies}, {"photos", photos}};
+      const std::pair<const char*, std::shared_ptr<ui::ViewController>> screens[] = {{"baby list", list},
+                                                                                     {"new baby", newBaby},
+                                                                                     {"baby profile", edited},
+                                                                                     {"allergies", allergies},
+                                                                                     {"photos", photos}};
       for (const auto& [name, screen] : screens) {
         auto window = std::make_shared<ui::Window>();
         window->setRootViewController(std::make_shared<ui::NavigationController>(screen));

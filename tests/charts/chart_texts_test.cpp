@@ -74,7 +74,8 @@ TEST_F(ChartTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
         EXPECT_EQ(screen_fit::problems(*window), std::vector<std::string>{})
             << typeid(*screen).name() << " in " << language << (pad ? " on the tablet" : " on the phone");
         // The day is named in the interface's language (the fixture's clock stands in 1/2020).
-        if (auto* track = dynamic_cast<DayTrackController*>(screen.get()); track && language == std::string("ru")) {
+        if (auto* track = dynamic_cast<DayTrackController*>(screen.get());
+            track && language == std::string("ru")) {
           EXPECT_NE(track->dayLabel().text().find("янв"), std::string::npos) << track->dayLabel().text();
         }
         window->setRootViewController(nullptr);

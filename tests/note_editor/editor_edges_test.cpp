@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 #include "app/note_timer.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/value_panel.h"
@@ -205,7 +205,7 @@ TEST_F(EditorEdgesTest, TheNoticeOfAnEditedNoteIsDoneAsAPersonTapsIt) {
   editor->valuePanel().cancelButton().tap();
   runLoop();
   testing_support::TempDir screens;
-  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  program::DiaryConsole console(clock_, loop_, screens.path(), 1);
   ASSERT_TRUE(console.execute("tap Note").ok);
   ASSERT_TRUE(editor->noticeTextView().isFirstResponder());
   ASSERT_TRUE(console.execute("type \"first tooth\"").ok);

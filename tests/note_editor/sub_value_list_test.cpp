@@ -1,6 +1,6 @@
 #include "note_editor/sub_value_list.h"
 
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 #include "note_editor/editor_fixture.h"
 #include "platform/ui/screen_render.h"
 
@@ -148,7 +148,7 @@ TEST_F(SubValueScreenTest, TheChosenRowShowsItsTickAndTheSearchFieldIsListed) {
   EXPECT_EQ(ticked, (Texts{"Wet"}));
 
   testing_support::TempDir screens;
-  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  program::DiaryConsole console(clock_, loop_, screens.path(), 1);
   const auto look = console.execute("look");
   EXPECT_NE(look.message.find(list.searchTextField().placeholder()), std::string::npos) << look.message;
   EXPECT_FALSE(list.searchTextField().placeholder().empty());

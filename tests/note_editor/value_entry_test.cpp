@@ -9,7 +9,7 @@
 #include <clocale>
 #include <locale>
 
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 #include "note_editor/date_changes.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/value_panel.h"
@@ -377,7 +377,7 @@ TEST_F(ValueEntryTest, ScreenWheelAndAddedDurationSheet) {
   EXPECT_EQ(drink->valuePanel().numLabel().text(), "10.5");
   // And by what the keys show, as a person names them to the console.
   testing_support::TempDir screens;
-  app::DiaryConsole console(clock_, loop_, screens.path(), 1);
+  program::DiaryConsole console(clock_, loop_, screens.path(), 1);
   EXPECT_NE(console.execute("look").message.find("\"<\""), std::string::npos);
   for (const char* key : {"<", "<", "<", "<", "\"7\"", "\"0\"", "."})
     EXPECT_TRUE(console.execute(std::string("tap ") + key).ok) << key;

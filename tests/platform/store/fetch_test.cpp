@@ -249,6 +249,23 @@ TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
   expect(V{"orphan", "100% \"fig\"", "date"});
   item(nullptr, "kiwi", 55);
   expect(V{"orphan", "kiwi", "100% \"fig\""});
+
+  // Without a limit, each read has every row, whether more or fewer than the one before.
+  saveOrFail();
+  request.fetchLimit = 0;
+  auto readAll = [&](size_t expected) {
+    auto rows = ctx().fetchValues(request);
+    ASSERT_TRUE(rows.ok());
+    EXPECT_EQ(rows->keys.size(), expected);
+    EXPECT_EQ(rows->values.size(), expected * rows->entity->attributes.size());
+  };
+  readAll(8);
+  item(nullptr, "lime", 1);
+  item(nullptr, "mango", 2);
+  saveOrFail();
+  readAll(10);
+  request.predicate = *Predicate::parse("when > %@", {Value(Date{5})});
+  readAll(8);
 }
 
 TEST_F(FetchTest, UnsavedChangesTakePart) {

@@ -33,7 +33,7 @@ class TableView;
 class Window;
 }  // namespace ui
 
-namespace app {
+namespace program {
 
 class DiaryConsole {
  public:
@@ -148,4 +148,4 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
                     std::ostream& out, std::ostream& err,
                     const std::function<void(ui::Storyboard&)>& registerScreens = {});
 
-}  // namespace app
+}  // namespace program

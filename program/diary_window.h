@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 
-namespace app {
+namespace program {
 
 // Runs a command line (from the script when `fromScript`); false once the session should end.
 using DiaryLineHandler = std::function<bool(const std::string& line, bool fromScript)>;
@@ -30,4 +30,4 @@ bool diaryWindowAvailable();
 void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scriptLines,
                     const DiaryLineHandler& handleLine, const DiaryStepHandler& handleStep);
 
-}  // namespace app
+}  // namespace program

@@ -1,4 +1,4 @@
-#include "app/diary_window.h"
+#include "program/diary_window.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +13,7 @@
 #include "platform/runtime/run_loop.h"
 #endif
 
-namespace app {
+namespace program {
 
 #if DIARY_HAS_GTK
 
@@ -263,4 +263,4 @@ void runDiaryWindow(DiaryConsole&, const std::vector<std::string>&, const DiaryL
 
 #endif
 
-}  // namespace app
+}  // namespace program

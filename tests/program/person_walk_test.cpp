@@ -29,7 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path diaryProgram() { return testing_support::testOutput().parent_path() / "app" / "diary"; }
+fs::path diaryProgram() { return testing_support::testOutput().parent_path() / "program" / "diary"; }
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path);
@@ -64,7 +64,7 @@ struct DiaryRun {
 };
 
 DiaryRun runDiary(const testing_support::TempDir& home, const std::string& script, const std::string& walk,
-             const std::string& arguments = "") {
+                  const std::string& arguments = "") {
   std::ofstream(home / "script") << script;
   const fs::path screens = testing_support::testOutput() / "person_walk" / walk;
   fs::remove_all(screens);
@@ -97,7 +97,9 @@ std::vector<std::vector<std::string>> looks(const std::string& out) {
 class Texts {
  public:
   explicit Texts(std::string language) : language_(std::move(language)) {}
-  std::string operator()(std::string_view key) const { return bundle().localizedStringInLanguage(key, language_); }
+  std::string operator()(std::string_view key) const {
+    return bundle().localizedStringInLanguage(key, language_);
+  }
   const std::string& language() const { return language_; }
 
   // Fills "{Key}" with the key's quoted text.
@@ -146,7 +148,8 @@ tap Start
 
 // The language's own name on the language screen.
 std::string languageRow(const std::string& language) {
-  static const std::map<std::string, std::string> names{{"ru", "Русский"}, {"de", "Deutsch"}, {"en", "English"}};
+  static const std::map<std::string, std::string> names{
+      {"ru", "Русский"}, {"de", "Deutsch"}, {"en", "English"}};
   return names.at(language);
 }
 
@@ -164,7 +167,8 @@ std::vector<Stop> phoneStops() {
       {"tap {List}\ntap +", {"Categories", "Cancel", "Edit", "Breast Feeding", "Sleep", "WC"}},
       {"drag 160 500 160 60", {"Pool", "Event", "Note"}},
       {"tap {Edit}", {"Breast Feeding", "Sleep"}},
-      {"back\ntap {Weight}", {"@iPhone_ok_button_white", "@iPhone_cancel_button", "@edit_photo_white", "Date"}},
+      {"back\ntap {Weight}",
+       {"@iPhone_ok_button_white", "@iPhone_cancel_button", "@edit_photo_white", "Date"}},
       {"tap {Date}", {"Now", "Cancel", "Done"}},
       {"tap {Cancel}\ntap iPhone_cancel_button\ntap {WC}\ntap {Wet}",
        {"Search", "Wet", "Dry", "Poopy", "Edit", "@iPhone_back_button"}},
@@ -173,7 +177,8 @@ std::vector<Stop> phoneStops() {
       {"tap iPhone_ok_button_white\ntap iPhone_list_button",
        {"Settings", "Contacts", "Allergies", "Photos", "Reminders", "Graph of the day", "Growth graph"}},
       {"tap {Settings}", {"Measurement units", "Language", "Report", "Cloud", "Feedback", "Done"}},
-      {"tap {Measurement units}", {"Measurement units", "Weight", "Height", "Temperature", "@iPhone_back_button"}},
+      {"tap {Measurement units}",
+       {"Measurement units", "Weight", "Height", "Temperature", "@iPhone_back_button"}},
       {"back\ntap {Language}", {"@English", "@Deutsch", "@Русский"}},
       {"back\ntap {Report}", {"Report", "Begin", "End", "Basic Filter", "Detailed Filter", "Start"}},
       {"back\ntap {Cloud}", {"Cloud", "@cloud_icon"}},
@@ -224,8 +229,8 @@ void walkThrough(const Walk& walk, const std::string& name, const std::string& a
     std::string shown;
     for (const auto& text : seen[i]) shown += (shown.empty() ? "\"" : ", \"") + text + "\"";
     for (const auto& text : walk.expected[i])
-      EXPECT_TRUE(listed.count(text)) << name << ", stop " << i << ": \"" << text
-                                      << "\" is not on the screen; it lists " << shown;
+      EXPECT_TRUE(listed.count(text))
+          << name << ", stop " << i << ": \"" << text << "\" is not on the screen; it lists " << shown;
   }
 }
 
@@ -297,7 +302,8 @@ drag 160 500 160 60
 tap Note
 tap iPhone_ok_button_white
 quit
-)", "chooser-last-row");
+)",
+                                "chooser-last-row");
   ASSERT_EQ(run.status, 0) << run.out;
   OpenStore keep;
   EXPECT_EQ(storedNotes(home, keep).count("Note"), 1u) << run.out;
@@ -306,8 +312,9 @@ quit
 TEST_F(PersonWalk, TheListScrollsToAnEarlierDay) {
   testing_support::TempDir home;
   // The first day's diaper carries a notice; a walk on each of the seven days after it.
-  std::string script = std::string(kFirstRun) + "tap Diaper\ntap Note\ntype the very first\ntap Done\n"
-                                                "tap iPhone_ok_button_white\n";
+  std::string script = std::string(kFirstRun) +
+                       "tap Diaper\ntap Note\ntype the very first\ntap Done\n"
+                       "tap iPhone_ok_button_white\n";
   for (int day = 0; day < 7; ++day) script += "advance 1d\ntap Walk\ntap iPhone_ok_button_white\n";
   script += "look\n";
   for (int i = 0; i < 8; ++i) script += "drag 160 520 160 140\n";
@@ -325,9 +332,10 @@ TEST_F(PersonWalk, TheListScrollsToAnEarlierDay) {
 
 TEST_F(PersonWalk, ANoteBackDatedThroughThePanelIsStoredSo) {
   testing_support::TempDir home;
-  const DiaryRun run = runDiary(home, std::string(kFirstRun) + "tap Diaper\ntap Date\npick \"" + wheelDate(-2) +
-                                     "\"\ntap Done\ntap iPhone_ok_button_white\nquit\n",
-                           "back-dated");
+  const DiaryRun run = runDiary(home,
+                                std::string(kFirstRun) + "tap Diaper\ntap Date\npick \"" + wheelDate(-2) +
+                                    "\"\ntap Done\ntap iPhone_ok_button_white\nquit\n",
+                                "back-dated");
   if (stoppedAt(run).starts_with("pick")) GTEST_SKIP() << "the date panel's wheel takes no pick yet";
   ASSERT_EQ(run.status, 0) << run.out;
   OpenStore keep;
@@ -342,15 +350,19 @@ TEST_F(PersonWalk, ANoteBackDatedThroughThePanelIsStoredSo) {
 
 TEST_F(PersonWalk, ASwipeDeletesTheRow) {
   testing_support::TempDir home;
-  const DiaryRun run = runDiary(home, std::string(kFirstRun) + "tap Diaper\ntap iPhone_ok_button_white\n"
-                                                          "swipe left Wet\nlook\nquit\n",
-                           "swipe-delete");
+  const DiaryRun run = runDiary(home,
+                                std::string(kFirstRun) +
+                                    "tap Diaper\ntap iPhone_ok_button_white\n"
+                                    "swipe left Wet\nlook\nquit\n",
+                                "swipe-delete");
   ASSERT_EQ(run.status, 0) << run.out;
   if (!lastLook(run).count("Delete")) GTEST_SKIP() << "a swiped row shows no Delete button yet";
   testing_support::TempDir again;
-  const DiaryRun deleted = runDiary(again, std::string(kFirstRun) + "tap Diaper\ntap iPhone_ok_button_white\n"
-                                                               "swipe left Wet\ntap Delete\nquit\n",
-                               "swipe-delete");
+  const DiaryRun deleted = runDiary(again,
+                                    std::string(kFirstRun) +
+                                        "tap Diaper\ntap iPhone_ok_button_white\n"
+                                        "swipe left Wet\ntap Delete\nquit\n",
+                                    "swipe-delete");
   ASSERT_EQ(deleted.status, 0) << deleted.out;
   OpenStore keep;
   EXPECT_EQ(storedNotes(again, keep).count("WC"), 0u) << deleted.out;
@@ -358,8 +370,10 @@ TEST_F(PersonWalk, ASwipeDeletesTheRow) {
 
 TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   testing_support::TempDir home;
-  const std::string toReport = std::string(kFirstRun) + "tap Diaper\ntap iPhone_ok_button_white\n"
-                               "tap iPhone_list_button\ntap Settings\ntap Report\ntap Start\nwait 60\ntap Send\n";
+  const std::string toReport =
+      std::string(kFirstRun) +
+      "tap Diaper\ntap iPhone_ok_button_white\n"
+      "tap iPhone_list_button\ntap Settings\ntap Report\ntap Start\nwait 60\ntap Send\n";
   const DiaryRun composing = runDiary(home, toReport + "look\nquit\n", "report-mailed");
   ASSERT_EQ(composing.status, 0) << composing.out;
   if (!lastLook(composing).count("Send")) GTEST_SKIP() << "the mail composer has no screen yet";
@@ -379,9 +393,9 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
 
 TEST_F(PersonWalk, TheBirthdayWheelTurnsToAnEarlierDay) {
   testing_support::TempDir home;
-  const DiaryRun run = runDiary(home, "tap Name\ntype Ada\nkey return\ntap Girl\npick \"" + wheelDate(-10) +
-                                          "\"\ntap Done\nquit\n",
-                                "birthday");
+  const DiaryRun run = runDiary(
+      home, "tap Name\ntype Ada\nkey return\ntap Girl\npick \"" + wheelDate(-10) + "\"\ntap Done\nquit\n",
+      "birthday");
   if (stoppedAt(run).starts_with("pick")) GTEST_SKIP() << "the birthday's date wheel takes no pick yet";
   ASSERT_EQ(run.status, 0) << run.out;
   auto opened = store::Store::open(home / "root" / "Documents" / std::string(app::kDataBaseFileName),
@@ -397,14 +411,31 @@ TEST_F(PersonWalk, TheBirthdayWheelTurnsToAnEarlierDay) {
   EXPECT_NEAR((foundation::Clock::system().now() - *birthday) / 86400, 10, 1.01) << run.out;
 }
 
+TEST_F(PersonWalk, AReminderIsSetForTomorrowOnItsWheel) {
+  testing_support::TempDir home;
+  const DiaryRun run = runDiary(home,
+                                std::string(kFirstRun) +
+                                    "tap iPhone_list_button\ntap Reminders\ntap +\n"
+                                    "tap Sleep\npick \"" +
+                                    wheelDate(1) + "\"\ntap iPhone_ok_button_white\nlook\nquit\n",
+                                "reminder");
+  if (stoppedAt(run).starts_with("pick")) GTEST_SKIP() << "the reminder's date wheel takes no pick yet";
+  ASSERT_EQ(run.status, 0) << run.out;
+  // Back on the list, which shows the new reminder.
+  const auto shown = lastLook(run);
+  EXPECT_TRUE(shown.count("Reminders") && shown.count("Sleep") && !shown.count("iPhone_ok_button_white"))
+      << run.out;
+}
+
 TEST_F(PersonWalk, TheListsFilterButtonShowsItsPicture) {
   testing_support::TempDir home;
   const DiaryRun run = runDiary(home, std::string(kFirstRun) + "look\nquit\n", "filter-button");
   ASSERT_EQ(run.status, 0) << run.out;
-  if (!lastLook(run).count("iPhone_filter_button")) GTEST_SKIP() << "the list's filter button shows no picture yet";
+  if (!lastLook(run).count("iPhone_filter_button"))
+    GTEST_SKIP() << "the list's filter button shows no picture yet";
   testing_support::TempDir again;
-  const DiaryRun filtering = runDiary(again, std::string(kFirstRun) + "tap iPhone_filter_button\nlook\nquit\n",
-                                      "filter-button");
+  const DiaryRun filtering =
+      runDiary(again, std::string(kFirstRun) + "tap iPhone_filter_button\nlook\nquit\n", "filter-button");
   ASSERT_EQ(filtering.status, 0) << filtering.out;
   EXPECT_TRUE(lastLook(filtering).count("Apply")) << filtering.out;
 }
@@ -416,17 +447,32 @@ std::string tabletDevice() {
   std::smatch m;
   const std::string& help = programHelp();
   const auto from = help.find("--device");
-  return std::regex_search(help.begin() + static_cast<std::ptrdiff_t>(from), help.end(), m, word) ? m.str() : "";
+  return std::regex_search(help.begin() + static_cast<std::ptrdiff_t>(from), help.end(), m, word) ? m.str()
+                                                                                                  : "";
 }
 
 TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
   const std::string tablet = tabletDevice();
   if (tablet.empty()) GTEST_SKIP() << "diary has no --device switch to run as the tablet";
+  // Started in Russian and in German: the first run and the main screen with its panel.
+  if (programTakes("--language")) {
+    for (const char* language : {"ru", "de"}) {
+      const Texts t(language);
+      const std::string firstRun = t.fill(
+          "tap {Name}\ntype Ada\nkey return\ntap {Girl}\ntap {Done}\ntap {Notation_kg}\ntap {Notation_cm}\n"
+          "tap {Notation_celsius}\ntap {Start}\ntap {Start}\n");
+      walkThrough(
+          walkOf({{"", {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings"}}}, t,
+                 firstRun),
+          std::string("tablet-") + language, "--device " + tablet + " --language " + language);
+    }
+  }
   const Texts t("en");
   // Each of the panel's screens opens and closes again.
-  std::vector<Stop> stops{{"", {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings"}}};
-  for (const char* screen : {"Reminders", "Graph of the day", "Growth graph", "Allergies", "Contacts", "Photos",
-                             "Settings"})
+  std::vector<Stop> stops{
+      {"", {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings"}}};
+  for (const char* screen :
+       {"Reminders", "Graph of the day", "Growth graph", "Allergies", "Contacts", "Photos", "Settings"})
     stops.push_back({std::string("tap {") + screen + "}", {screen}});
   Walk walk = walkOf({stops.front()}, t, kFirstRun);
   // Screens shown as form sheets close by their own buttons, which differ: each is walked alone.

@@ -6,32 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "app/app_delegate.h"
-#include "app/diary_console.h"
-#include "babies/baby_list_controller.h"
-#include "charts/chart_screens.h"
-#include "navigation/language_controller.h"
-#include "navigation/note_type_chooser.h"
-#include "navigation/reminder_controller.h"
-#include "navigation/settings_controller.h"
-#include "note_editor/note_edit_controller.h"
-#include "note_editor/sub_value_list.h"
-#include "notes_list/list_extras_impl.h"
-#include "notes_list/main_screens.h"
 #include "platform/files/app_home.h"
 #include "platform/runtime/bundle.h"
-#include "reports/report_controller.h"
+#include "program/diary_console.h"
+#include "program/screen_registry.h"
 #include "reports/screenshot_helper.h"
 
 int main(int argc, char** argv) {
-  const auto options = app::parseDiaryArguments(std::vector<std::string>(argv + 1, argv + argc));
+  const auto options = program::parseDiaryArguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!options.ok()) {
     std::cerr << "diary: " << options.error().localizedDescription() << "\n";
     return 2;
   }
   if (options->help) {
     std::string devices;
-    for (const auto& name : app::diaryDeviceNames()) devices += (devices.empty() ? "" : ", ") + name;
+    for (const auto& name : program::diaryDeviceNames()) devices += (devices.empty() ? "" : ", ") + name;
     std::cout << "usage: diary [--script FILE] [--screens DIR] [--no-window] [--device NAME] [--language CODE]\n"
               << "             [--screenshots]\n"
               << "Runs the diary on its data root (DIARY_HOME, else ./var/diary), draws the screen to a PNG\n"
@@ -43,7 +32,7 @@ int main(int argc, char** argv) {
               << "               language screen keeps a choice\n"
               << "--screenshots captures every screen for each language and uploads them to the cloud\n"
               << "folder \"/ScreenShots\"; it runs only on a data root that holds no baby of its own.\n\n"
-              << app::DiaryConsole::help();
+              << program::DiaryConsole::help();
     return 0;
   }
   // Without its bundle the diary would run with every text shown as its key and its files named
@@ -79,27 +68,8 @@ int main(int argc, char** argv) {
     }
     screenshots = *mode;
   }
-  return app::runDiaryConsole(
-      home, *options, std::cin, std::cout, std::cerr, [&home, screenshots](ui::Storyboard& storyboard) {
-        note_editor::registerNoteEditorScreens(
-            storyboard, [] { return note_editor::EditorServices::fromApplication(); },
-            home.root() / "Media" / "DCIM");
-        note_editor::registerSubValueScreens(storyboard,
-                                             [] { return note_editor::EditorServices::fromApplication(); });
-        navigation::registerChooserScreens(storyboard,
-                                           [] { return navigation::ChooserServices::fromApplication(); });
-        // After the chooser: the reminders' date screen replaces the chooser's plain one.
-        navigation::registerReminderScreens(storyboard);
-        navigation::registerSettingsScreens(storyboard);
-        navigation::registerLanguageScreens(storyboard);
-        babies::registerBabyScreens(storyboard);
-        charts::registerChartScreens(storyboard);
-        notes_list::registerListExtrasScreens(storyboard);
-        reports::registerReportScreens(storyboard);
-        notes_list::registerMainScreens(storyboard, [screenshots] {
-          auto services = notes_list::MainScreenServices::fromApplication();
-          if (screenshots) screenshots->attach(services);
-          return services;
-        });
-      });
+  return program::runDiaryConsole(home, *options, std::cin, std::cout, std::cerr,
+                                  [&home, screenshots](ui::Storyboard& storyboard) {
+                                    program::registerDiaryScreens(storyboard, home, screenshots);
+                                  });
 }

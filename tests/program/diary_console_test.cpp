@@ -1,6 +1,6 @@
 // The command mode driving a small screen of its own: what a person names is what gets tapped, and
 // a command that names nothing is refused without touching anything.
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@
 
 namespace {
 
-using app::DiaryConsole;
+using program::DiaryConsole;
 
 // A view that draws its two buttons itself and names them for the console.
 class SpeedDial : public ui::View {
@@ -313,31 +313,31 @@ TEST_F(DiaryConsoleTest, RefusedCommandsChangeNothing) {
 }
 
 TEST(DiaryArguments, ReadsTheProgramsOptions) {
-  auto options = app::parseDiaryArguments({"--script", "day.diary", "--no-window", "--screens", "out"});
+  auto options = program::parseDiaryArguments({"--script", "day.diary", "--no-window", "--screens", "out"});
   ASSERT_TRUE(options.ok());
   EXPECT_EQ(options->script, std::filesystem::path("day.diary"));
   EXPECT_EQ(options->screens, std::filesystem::path("out"));
   EXPECT_FALSE(options->window);
-  EXPECT_FALSE(app::parseDiaryArguments({"--script"}).ok());
-  EXPECT_FALSE(app::parseDiaryArguments({"--fast"}).ok());
+  EXPECT_FALSE(program::parseDiaryArguments({"--script"}).ok());
+  EXPECT_FALSE(program::parseDiaryArguments({"--fast"}).ok());
 
   // Every device in portrait and landscape; the tablet turned is wider than high.
-  for (const auto& name : app::diaryDeviceNames()) {
+  for (const auto& name : program::diaryDeviceNames()) {
     for (const std::string& form : {name, name + "-portrait", name + "-landscape"}) {
-      auto parsed = app::parseDiaryArguments({"--device", form, "--language", "ru"});
+      auto parsed = program::parseDiaryArguments({"--device", form, "--language", "ru"});
       ASSERT_TRUE(parsed.ok()) << form;
       EXPECT_EQ(parsed->device, form);
       EXPECT_EQ(parsed->language, "ru");
     }
   }
-  auto pad = app::diaryDeviceProfile("ipad-landscape");
+  auto pad = program::diaryDeviceProfile("ipad-landscape");
   ASSERT_TRUE(pad.ok());
   EXPECT_TRUE(pad->isPad());
   EXPECT_TRUE(pad->isLandscape());
-  auto unknown = app::parseDiaryArguments({"--device", "pager"});
+  auto unknown = program::parseDiaryArguments({"--device", "pager"});
   ASSERT_FALSE(unknown.ok());
   EXPECT_NE(unknown.error().localizedDescription().find("ipad"), std::string::npos);
-  EXPECT_FALSE(app::parseDiaryArguments({"--language", "../etc"}).ok());
+  EXPECT_FALSE(program::parseDiaryArguments({"--language", "../etc"}).ok());
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 
 namespace {
 
-std::filesystem::path diaryProgram() { return testing_support::testOutput().parent_path() / "app" / "diary"; }
+std::filesystem::path diaryProgram() { return testing_support::testOutput().parent_path() / "program" / "diary"; }
 
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path);
@@ -88,7 +88,7 @@ TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
   const auto screens = testing_support::testOutput() / "diary_sample_day";
   std::filesystem::remove_all(screens);
   std::string out;
-  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/new_baby_day.diary", screens, out),
+  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "program/examples/new_baby_day.diary", screens, out),
             0)
       << out;
   EXPECT_NE(out.find("screen: " + (screens / "step-001.png").string()), std::string::npos) << out;
@@ -116,7 +116,7 @@ TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
   const auto screens = testing_support::testOutput() / "diary_touches";
   std::filesystem::remove_all(screens);
   std::string out;
-  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "app/examples/touches.diary", screens, out), 0)
+  ASSERT_EQ(runScript(home, testing_support::sourceRoot() / "program/examples/touches.diary", screens, out), 0)
       << out;
   // The chooser scrolled to its last types; the composer showed what it sends.
   EXPECT_NE(out.find("\"Vaccine\""), std::string::npos) << out;

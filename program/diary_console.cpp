@@ -1,4 +1,4 @@
-#include "app/diary_console.h"
+#include "program/diary_console.h"
 
 #include <unistd.h>
 
@@ -16,7 +16,7 @@
 
 #include "analytics/tally.h"
 #include "app/app_delegate.h"
-#include "app/diary_window.h"
+#include "program/diary_window.h"
 #include "cloud/cloud_keychain.h"
 #include "cloud/cloud_request.h"
 #include "platform/files/file_ops.h"
@@ -37,7 +37,7 @@
 #include "platform/ui/text_input.h"
 #include "platform/ui/view_controller.h"
 
-namespace app {
+namespace program {
 
 using graphics::Point;
 using graphics::Rect;
@@ -1008,13 +1008,13 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
     }
   }
   cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), bundle->bundleIdentifier());
-  AppDelegate delegate(AppDelegate::Environment{home, bundle, defaults, &clock});
+  app::AppDelegate delegate(app::AppDelegate::Environment{home, bundle, defaults, &clock});
   ui::Application::shared().setOpenableSchemes(std::vector<std::string>{"http", "https"});
   if (auto service = cloud::CloudService::fromEnvironment()) cloud::CloudService::setCurrent(*service);
 
   ui::Storyboard storyboard("Main");
   if (registerScreens) registerScreens(storyboard);
-  applicationMain(delegate, &storyboard);
+  app::applicationMain(delegate, &storyboard);
   loop.runUntilIdle();
 
   int status = 0;
@@ -1022,7 +1022,7 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
     err << "diary: cannot open the data store: "
         << (delegate.storeError() ? delegate.storeError()->localizedDescription()
                                   : std::string("unknown error"))
-        << "\ndiary: " << (delegate.applicationDocumentsDirectory() / kDataBaseFileName).string()
+        << "\ndiary: " << (delegate.applicationDocumentsDirectory() / app::kDataBaseFileName).string()
         << " was left as it is\n";
     status = 2;
   } else {
@@ -1056,10 +1056,10 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
   ui::Application::shared().terminate();
   loop.runUntilIdle();
   analytics::Tally::shutdown();
-  closeScreens(delegate);
+  app::closeScreens(delegate);
   (void)defaults->synchronize();
   out << "diary: ended\n";
   return status;
 }
 
-}  // namespace app
+}  // namespace program
