@@ -141,8 +141,10 @@ void MainScreen::viewDidLoad() {
   noteTableController_Base::viewDidLoad();
   auto root = view();
   filterButton_ = std::make_shared<ui::Button>();
+  filterButton_->setImage(ui::imageNamed("iPhone_filter_button"));
   filterButton_->addTarget([this](ui::Control&) { openFilter(); }, ui::kControlEventTouchUpInside);
   filterOnButton_ = std::make_shared<ui::Button>();
+  filterOnButton_->setImage(ui::imageNamed("iPhone_filter_on_button"));
   filterOnButton_->addTarget([this](ui::Control&) { resetFilterOnPressed(); },
                              ui::kControlEventTouchUpInside);
   filterOnButton_->setHidden(true);

@@ -61,6 +61,7 @@ void notesViewController_iPhone::viewDidLoad() {
   navigationItem().setRightBarButtonItem(ui::BarButtonItem::withCustomView(lastUpdatesButton_));
 
   remindersButton_ = std::make_shared<ui::Button>();
+  remindersButton_->setImage(ui::imageNamed("iPhone_reminder_button"));
   remindersButton_->addTarget([this](ui::Control&) { openReminder(); }, ui::kControlEventTouchUpInside);
   root->addSubview(remindersButton_);
   if (noteQuickStartView() && !noteQuickStartView()->superview()) root->addSubview(noteQuickStartView());
