@@ -431,10 +431,25 @@ void SegmentedControl::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) 
   canvas.strokeRect(b.insetBy(0.5, 0.5));
   for (int i = 1; i < n; ++i) canvas.strokeLine(Point(b.x() + w * i, b.y()), Point(b.x() + w * i, b.maxY()));
   for (int i = 0; i < n; ++i) {
+    const Font fitted = segmentTitleFont(font, titles_[i], w);
     canvas.drawText(
-        titles_[i], Rect(b.x() + w * i, b.y() + (b.height() - font.pointSize() * 1.2) / 2, w, b.height()),
-        font, i == selected_ ? Color::white() : tint_, TextAlignment::kCenter, LineBreakMode::kTruncateTail);
+        titles_[i], Rect(b.x() + w * i, b.y() + (b.height() - fitted.pointSize() * 1.2) / 2, w, b.height()),
+        fitted, i == selected_ ? Color::white() : tint_, TextAlignment::kCenter, LineBreakMode::kTruncateTail);
   }
+}
+
+// A title wider than its segment (a long translation) shrinks, down to 60%, before it is cut.
+Font SegmentedControl::segmentTitleFont(const Font& font, const std::string& title, double segmentWidth) {
+  constexpr double kPadding = 6;
+  constexpr double kMinimumScale = 0.6;
+  const double room = segmentWidth - kPadding;
+  if (title.empty() || room <= 0) return font;
+  const double width =
+      graphics::defaultTextMeasurer()
+          ->measure(graphics::AttributedText(title, font, tint_, TextAlignment::kCenter, LineBreakMode::kClip), 0)
+          .size.width;
+  if (width <= room) return font;
+  return font.withSize(font.pointSize() * std::max(kMinimumScale, room / width));
 }
 
 // --------------------------------------------------------------------------------------------- Switch

@@ -217,6 +217,8 @@ class SegmentedControl : public Control {
   void touchEndedInside(Point location) override;
 
  private:
+  Font segmentTitleFont(const Font& font, const std::string& title, double segmentWidth);
+
   std::vector<std::string> titles_;
   int selected_ = kNoSegment;
   Color tint_ = Color::rgb255(0, 122, 255);

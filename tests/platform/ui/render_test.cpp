@@ -136,6 +136,22 @@ TEST_F(RenderTest, RenderingOnARecordingCanvasTranslatesEachView) {
   EXPECT_EQ(canvas.saveDepth(), 0);
 }
 
+TEST_F(RenderTest, ASegmentTitleShrinksToItsSegmentDownToSixtyPercent) {
+  // Two 50-point segments leave 44 points of room; the 13-point font takes 6.5 points a character.
+  ui::SegmentedControl control({"Short", "Eightchr"});
+  control.setFrame(ui::Rect(0, 0, 100, 30));
+  graphics::RecordingCanvas canvas;
+  ui::renderView(control, canvas);
+  auto texts = canvas.texts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_DOUBLE_EQ(texts[0].font.pointSize(), 13);
+  EXPECT_DOUBLE_EQ(texts[1].font.pointSize(), 13 * 44 / 52.0);
+  control.setTitleForSegmentAtIndex(std::string(20, 'x'), 1);  // would need a third: held at 0.6
+  graphics::RecordingCanvas again;
+  ui::renderView(control, again);
+  EXPECT_DOUBLE_EQ(again.texts().at(1).font.pointSize(), 13 * 0.6);
+}
+
 TEST_F(RenderTest, ALabelCentresItsLineVerticallyAndShrinksWhenAskedTo) {
   auto label = std::make_shared<ui::Label>(ui::Rect(0, 0, 100, 44));
   label->setText("Hi");
