@@ -132,8 +132,18 @@ void NavigationBar::showItem(const NavigationItem* item, std::optional<std::stri
     if (item->leftBarButtonItem()) {
       leftView_ = itemView(item->leftBarButtonItem());
     } else if (backTitle && !item->hidesBackButton()) {
+      // The back button shows the previous screen's title; a title longer than a third of the bar
+      // collapses to the chevron alone rather than being cut.
       backButton_ = std::make_shared<Button>(Rect(0, 0, 90, kBarHeight));
-      backButton_->setTitle("\u2039 " + *backTitle);
+      const std::string full = "\u2039 " + *backTitle;
+      const double needed = graphics::defaultTextMeasurer()->sizeOf(full, backButton_->titleFont()).width + 4;
+      const double most = std::max(90.0, bounds().width() / 3);
+      if (needed <= most) {
+        backButton_->setFrame(Rect(0, 0, std::max(90.0, needed), kBarHeight));
+        backButton_->setTitle(full);
+      } else {
+        backButton_->setTitle("\u2039");
+      }
       if (auto tint = appearance().tintColor) backButton_->setTitleColor(*tint);
       backButton_->addTarget(
           [onBack](Control&) {

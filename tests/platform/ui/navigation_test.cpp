@@ -156,6 +156,25 @@ TEST_F(NavigationTest, PopToRootAndTheBackButton) {
   EXPECT_FALSE(nav->tapBackButton());
 }
 
+TEST_F(NavigationTest, TheBackButtonShowsATitleWholeOrTheChevronAlone) {
+  auto nav = showList();
+  const std::string titles[] = {"Notes", std::string(60, 'x')};
+  for (const std::string& title : titles) {
+    SCOPED_TRACE(title);
+    nav->topViewController()->setTitle(title);
+    nav->pushViewController(std::make_shared<Screen>("next"), false);
+    runLoop();
+    const auto* back = nav->navigationBar().backButton();
+    ASSERT_NE(back, nullptr);
+    EXPECT_FALSE(back->isTitleCut());
+    EXPECT_GE(back->frame().width(), 90);
+    EXPECT_LE(back->frame().maxX(), nav->navigationBar().bounds().width() / 2);
+    EXPECT_EQ(back->currentTitle(), title.size() > 20 ? "\u2039" : "\u2039 " + title);
+    nav->popViewControllerAnimated(false);
+    runLoop();
+  }
+}
+
 TEST_F(NavigationTest, ModalPresentationRunsItsCompletionOnTheRunLoop) {
   auto nav = showList();
   auto editorNav = board.instantiateViewControllerWithIdentifier("edit_note_navigation_id");
