@@ -21,6 +21,10 @@ endfunction()
 # test still shows file and line.
 function(diary_test_code_flags target)
   target_compile_options(${target} PRIVATE $<$<CONFIG:RelWithDebInfo,Release>:-O1 -g1>)
+  # The test framework and the standard headers every test includes, parsed once a test program
+  # instead of once a file: they are a quarter of a test file's compile time.
+  target_precompile_headers(${target} PRIVATE <gmock/gmock.h> <gtest/gtest.h> <filesystem> <functional>
+                            <map> <memory> <optional> <string> <vector>)
   # GCC 12's flow analysis at -O1 reports impossible sizes inside the standard library's own code.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     target_compile_options(${target} PRIVATE -Wno-stringop-overflow -Wno-maybe-uninitialized -Wno-array-bounds)
