@@ -181,7 +181,7 @@ TEST_F(TallyTest, TheStartIsLoggedBehindTheLogLevel) {
   EXPECT_EQ(messages[4], "Tally: Trim white space and use apiKey[ZK4PW8RXT2MQ6VNB3LHD]");
   EXPECT_EQ(messages[5], "Tally: Finish starting session with apiKey[ZK4PW8RXT2MQ6VNB3LHD]");
   EXPECT_EQ(recorder()->crashReportingEnabled(), true);
-  // The reporter is made with the Part's configuration and kept in the settings.
+  // The reporter is made with the SDK's configuration and kept in the settings.
   auto reporter = TallyGlobalVariableStorage::sharedInstance()->tallyCrashReporter();
   ASSERT_NE(reporter, nullptr);
   EXPECT_EQ(reporter->crashReportDirectory().string().rfind(home_.path().string(), 0), 0u);
