@@ -67,11 +67,13 @@ std::string NoteEditor::headerText() const {
 
 RowContent NoteEditor::rowContent(int section, int row) {
   RowContent content;
-  auto dateText = [](std::optional<Date> date) {
+  auto dateText = [this](std::optional<Date> date) {
     if (!date) return std::string();
+    // In the interface language, as the panel's wheels turn.
     using Style = foundation::DateFormatterStyle;
-    auto day = foundation::DateFormatter::withStyles(Style::Medium, Style::None);
-    auto time = foundation::DateFormatter::withStyles(Style::None, Style::Short);
+    const auto locale = app::interfaceLocale(language());
+    auto day = foundation::DateFormatter::withStyles(Style::Medium, Style::None, locale);
+    auto time = foundation::DateFormatter::withStyles(Style::None, Style::Short, locale);
     return day.stringFromDate(*date) + "  " + time.stringFromDate(*date);
   };
   auto dateRow = [&](std::string_view caption, std::optional<Date> date, bool top, bool full) {

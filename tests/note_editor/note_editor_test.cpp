@@ -141,6 +141,19 @@ TEST_F(NoteEditorTest, TimerButtonsFollowTheState) {
   }
 }
 
+TEST_F(NoteEditorTest, TheDateRowIsWrittenInTheInterfaceLanguage) {
+  foundation::ScopedDefaultLocale host(foundation::Locale::posix());
+  auto services = this->services();
+  services.language = [] { return app::InterfaceText("ru", {}); };
+  note_editor::NoteEditor editor(services);
+  editor.managedObjectContext = context_;
+  editor.currentBabyName = "Anna";
+  editor.note_Type = "Weight";
+  editor.setUp();
+  editor.note_DateStop = editor.note_DateStart = at(2026, 12, 7, 17, 5);
+  EXPECT_EQ(editor.rowContent(0, 0).rightText, "7 дек. 2026 г.  17:05");
+}
+
 TEST_F(NoteEditorTest, RowsHeadersAndTaps) {
   auto temperature = model("Temperature");
   ASSERT_EQ(temperature->numberOfRowsInSection(1), 1);
