@@ -15,26 +15,13 @@
 #include "app/model.h"
 #include "platform/foundation/calendar.h"
 #include "platform/store/store.h"
+#include "program_run.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-std::filesystem::path diaryProgram() { return testing_support::testOutput().parent_path() / "program" / "diary"; }
+using namespace program_run;
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs a shell command line; its exit status.
-int shell(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string quotedPath(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
 // Runs the diary without a window on the data root home/"root" with a script; its exit status, and
 // what it printed in `out`.
@@ -49,41 +36,12 @@ int runScript(const testing_support::TempDir& home, const std::filesystem::path&
   return status;
 }
 
-// The store and the context the notes are read through, kept open while the test reads them.
-struct OpenStore {
-  std::shared_ptr<store::Store> store;
-  std::shared_ptr<store::Context> context;
-};
-
-// The notes the program left in the data root's store, by type.
-std::multimap<std::string, app::Note> storedNotes(const testing_support::TempDir& home, OpenStore& keep) {
-  auto opened = store::Store::open(home / "root" / "Documents" / std::string(app::kDataBaseFileName),
-                                   app::managedObjectModel());
-  EXPECT_TRUE(opened.ok());
-  if (!opened.ok()) return {};
-  keep.store = *opened;
-  auto context = keep.store->newReadOnlyContext();
-  EXPECT_TRUE(context.ok());
-  if (!context.ok()) return {};
-  keep.context = *context;
-  auto rows = keep.context->fetch(store::FetchRequest(std::string(app::Note::kEntityName)));
-  EXPECT_TRUE(rows.ok());
-  std::multimap<std::string, app::Note> notes;
-  if (rows.ok())
-    for (auto& row : *rows) {
-      app::Note note(row);
-      notes.emplace(note.note_Type().value_or(""), note);
-    }
-  return notes;
-}
-
 double minutes(const app::Note& note) {
   return note.note_DateStop() && note.note_DateStart() ? (*note.note_DateStop() - *note.note_DateStart()) / 60
                                                        : -1;
 }
 
 TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
-  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   testing_support::TempDir home;
   const auto screens = testing_support::testOutput() / "diary_sample_day";
   std::filesystem::remove_all(screens);
@@ -111,7 +69,6 @@ TEST(DiaryProgram, TheSampleDayEndsWithAReportPopplerReads) {
 }
 
 TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
-  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   testing_support::TempDir home;
   const auto screens = testing_support::testOutput() / "diary_touches";
   std::filesystem::remove_all(screens);
@@ -147,7 +104,6 @@ TEST(DiaryProgram, TheTouchesExampleBackDatesSwipesScrollsAndMails) {
 }
 
 TEST(DiaryProgram, ADayOfNotesTypedAsCommandsIsInTheStore) {
-  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   testing_support::TempDir home;
   std::ofstream(home / "day") << R"(tap Name
 type Ben
@@ -209,7 +165,6 @@ quit
 }
 
 TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
-  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   testing_support::TempDir home;
   std::ofstream(home / "script") << "tap \"No such button\"\nadvance 1h\nquit\n";
   const std::string command = "env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
@@ -227,7 +182,6 @@ TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
 }
 
 TEST(DiaryProgram, TheWindowSavesANoteFromClicksUnderAVirtualDisplay) {
-  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   if (shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") !=
       0)
     GTEST_SKIP() << "Xvfb, xdotool or import is missing";
@@ -285,7 +239,6 @@ std::string lastLook(const std::string& out) {
 }
 
 TEST(DiaryProgram, TheWindowScrollsUnderTheMouseAndRunsOnRealTime) {
-  if (!std::filesystem::exists(diaryProgram())) GTEST_SKIP() << "the diary program is not built";
   if (shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") !=
       0)
     GTEST_SKIP() << "Xvfb, xdotool or import is missing";
