@@ -181,19 +181,17 @@ TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
   EXPECT_FALSE(std::filesystem::exists(home / "s" / "step-002.png"));
 }
 
-TEST(DiaryProgram, TheWindowSavesANoteFromClicksUnderAVirtualDisplay) {
-  if (shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") !=
-      0)
-    GTEST_SKIP() << "Xvfb, xdotool or import is missing";
-  testing_support::TempDir home;
-  const auto shot = testing_support::testOutput() / "diary_window.png";
-  std::filesystem::remove(shot);
-  // A free display number and the program fed through a pipe: the baby and the units as commands,
-  // then a click on the strip's diaper (the window shows two pixels a point), a click on the editor's
-  // save button, a screenshot, and quit. Every wait is bounded; only the processes started here are
-  // stopped.
-  std::ofstream(home / "run.sh") << R"(set -u
-d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
+// Whether the tools of a virtual display and its screenshots are here.
+bool virtualDisplayTools() {
+  return shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") == 0;
+}
+
+// Runs the diary in its window on a free virtual display, fed through a pipe (descriptor 3) by the
+// shell lines of `body`, which may use $d (the display), $win (the window), step NNN (waits for that
+// screen) and $SHOT; then quits it. Every wait is bounded; only the processes started here are
+// stopped. The program's exit status.
+int runInWindow(const testing_support::TempDir& home, const std::filesystem::path& shot, const std::string& body) {
+  std::ofstream(home / "run.sh") << "set -u\n" << R"(d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
 Xvfb :$d -screen 0 1024x1280x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
 for i in $(seq 100); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
 mkfifo "$HOME_DIR/in"
@@ -201,24 +199,34 @@ DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" <"$HOME
 exec 3>"$HOME_DIR/in"
 win=$(DISPLAY=:$d timeout 30 xdotool search --sync --onlyvisible --name '^diary$' | head -1)
 step() { for i in $(seq 200); do grep -q "step-$1" "$HOME_DIR/out" && return; sleep 0.1; done; }
-printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+)" << body << R"(echo quit >&3
+exec 3>&-
+status=0; wait $diary || status=$?
+kill $xvfb; wait $xvfb 2>/dev/null
+exit $status
+)";
+  return shell("HOME_DIR=" + quotedPath(home.path()) + " DIARY=" + quotedPath(diaryProgram()) +
+               " SHOT=" + quotedPath(shot) + " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) +
+               " bash " + quotedPath(home / "run.sh"));
+}
+
+TEST(DiaryProgram, TheWindowSavesANoteFromClicksUnderAVirtualDisplay) {
+  if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
+  testing_support::TempDir home;
+  const auto shot = testing_support::testOutput() / "diary_window.png";
+  std::filesystem::remove(shot);
+  // A free display number and the program fed through a pipe: the baby and the units as commands,
+  // then a click on the strip's diaper (the window shows two pixels a point), a click on the editor's
+  // save button, a screenshot, and quit.
+  const std::string body = R"(printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
 step 010
 DISPLAY=:$d xdotool mousemove --window "$win" 320 295 click 1
 step 011
 DISPLAY=:$d xdotool mousemove --window "$win" 596 84 click 1
 step 012
 DISPLAY=:$d import -window "$win" "$SHOT"
-echo quit >&3
-exec 3>&-
-status=0; wait $diary || status=$?
-kill $xvfb; wait $xvfb 2>/dev/null
-exit $status
 )";
-  const std::string command = "HOME_DIR=" + quotedPath(home.path()) + " DIARY=" + quotedPath(diaryProgram()) +
-                              " SHOT=" + quotedPath(shot) +
-                              " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) +
-                              " bash " + quotedPath(home / "run.sh");
-  ASSERT_EQ(shell(command), 0) << readFile(home / "err");
+  ASSERT_EQ(runInWindow(home, shot, body), 0) << readFile(home / "err");
   const std::string out = readFile(home / "out");
   EXPECT_NE(out.find("step-012.png"), std::string::npos) << out << readFile(home / "err");
   EXPECT_NE(out.find("diary: ended"), std::string::npos) << out;
@@ -239,26 +247,14 @@ std::string lastLook(const std::string& out) {
 }
 
 TEST(DiaryProgram, TheWindowScrollsUnderTheMouseAndRunsOnRealTime) {
-  if (shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") !=
-      0)
-    GTEST_SKIP() << "Xvfb, xdotool or import is missing";
+  if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
   testing_support::TempDir home;
   const auto shot = testing_support::testOutput() / "diary_window_drag.png";
   std::filesystem::remove(shot);
   // The type chooser is taller than the screen: a mouse drag up it brings its last rows, the wheel
   // takes it back up. Then a note is made and deleted from its editor, whose deletion waits a
-  // moment: no command moves the clock, real time does. Every wait is bounded; only the processes
-  // started here are stopped.
-  std::ofstream(home / "run.sh") << R"SH(set -u
-d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
-Xvfb :$d -screen 0 1024x1280x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
-for i in $(seq 100); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
-mkfifo "$HOME_DIR/in"
-DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
-exec 3>"$HOME_DIR/in"
-win=$(DISPLAY=:$d timeout 30 xdotool search --sync --onlyvisible --name '^diary$' | head -1)
-step() { for i in $(seq 200); do grep -q "step-$1" "$HOME_DIR/out" && return; sleep 0.1; done; }
-looks() { grep -c "on the screen" "$HOME_DIR/out"; }
+  // moment: no command moves the clock, real time does.
+  const std::string body = R"SH(looks() { grep -c "on the screen" "$HOME_DIR/out"; }
 shots() { grep -c "^screen:" "$HOME_DIR/out"; }
 after() { for i in $(seq 200); do [ "$(shots)" -ge "$1" ] && return; sleep 0.1; done; }
 look() { n=$(looks); echo look >&3; for i in $(seq 100); do [ "$(looks)" -gt "$n" ] && return; sleep 0.1; done; }
@@ -281,17 +277,8 @@ printf 'tap Cancel\ntap Diaper\ntap iPhone_ok_button_white\npick Wet\ntap Delete
 after $((n + 6))
 for i in $(seq 50); do look; grep "on the screen" "$HOME_DIR/out" | tail -1 | grep -q '"Wet"' || break; sleep 0.2; done
 echo "--- deleted" >>"$HOME_DIR/marks"; grep "on the screen" "$HOME_DIR/out" | tail -1 >>"$HOME_DIR/marks"
-echo quit >&3
-exec 3>&-
-status=0; wait $diary || status=$?
-kill $xvfb; wait $xvfb 2>/dev/null
-exit $status
 )SH";
-  const std::string command = "HOME_DIR=" + quotedPath(home.path()) + " DIARY=" + quotedPath(diaryProgram()) +
-                              " SHOT=" + quotedPath(shot) +
-                              " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) +
-                              " bash " + quotedPath(home / "run.sh");
-  ASSERT_EQ(shell(command), 0) << readFile(home / "err");
+  ASSERT_EQ(runInWindow(home, shot, body), 0) << readFile(home / "err");
   const std::string out = readFile(home / "out");
   const std::string marks = readFile(home / "marks");
   const auto part = [&](const std::string& mark) {
