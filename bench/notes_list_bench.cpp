@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -26,6 +25,7 @@
 
 #include "app/entities.h"
 #include "app/model.h"
+#include "bench/scratch_folder.h"
 #include "notes_list/notes_list_model.h"
 #include "platform/foundation/time_zone.h"
 #include "platform/store/store.h"
@@ -71,27 +71,9 @@ void report(benchmark::State& state, Laps& list, Laps& plain) {
 }
 
 // The folder of the diaries, removed on the way out, an interruption included.
-std::filesystem::path& benchFolder() {
-  static std::filesystem::path folder;
-  return folder;
-}
-void removeBenchFolder() {
-  std::error_code ignored;
-  if (!benchFolder().empty()) std::filesystem::remove_all(benchFolder(), ignored);
-}
-extern "C" void removeOnSignal(int signal) {
-  removeBenchFolder();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
 const std::filesystem::path& folder() {
-  if (benchFolder().empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "diary-list-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data())) benchFolder() = pattern;
-    std::atexit(removeBenchFolder);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeOnSignal);
-  }
-  return benchFolder();
+  static const bench_support::ScratchFolder scratch("diary-list-bench");
+  return scratch.path();
 }
 
 // One baby's diary of `count` notes, newest at kNewest, written once per size and run.

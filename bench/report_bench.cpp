@@ -26,6 +26,7 @@
 
 #include "app/entities.h"
 #include "app/model.h"
+#include "bench/scratch_folder.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/image.h"
 #include "platform/store/store.h"
@@ -38,26 +39,6 @@ namespace {
 constexpr int kDays = 365;
 constexpr int kDistinctPhotos = 12;
 
-// The run's temporary folder, removed by a signal too: the handler only forks and executes rm, which
-// is safe there, then ends the process as the signal would have.
-char gFolder[4096] = {};
-
-void removeOnSignal(int signal) {
-  if (gFolder[0]) {
-    const pid_t child = fork();
-    if (child == 0) {
-      char rm[] = "/bin/rm", flags[] = "-rf";
-      char* argv[] = {rm, flags, gFolder, nullptr};
-      char* envp[] = {nullptr};
-      execve(rm, argv, envp);
-      _exit(127);
-    }
-    if (child > 0) waitpid(child, nullptr, 0);
-  }
-  ::signal(signal, SIG_DFL);
-  raise(signal);
-}
-
 // A year of report days over one baby, with its photos in a folder; made once per run.
 class Year {
  public:
@@ -65,12 +46,8 @@ class Year {
     static Year year;
     return year;
   }
-  ~Year() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  std::filesystem::path folder_;
+  bench_support::ScratchFolder scratch_{"diary-report-bench"};
+  std::filesystem::path folder_ = scratch_.path();
   std::shared_ptr<store::Store> store_;
   std::shared_ptr<store::Context> context_;
   reports::PdfReportRequest request_;
@@ -79,13 +56,6 @@ class Year {
 
  private:
   Year() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "diary-report-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data())) folder_ = pattern;
-    if (pattern.size() < sizeof gFolder) {
-      std::copy(pattern.begin(), pattern.end(), gFolder);
-      ::signal(SIGINT, removeOnSignal);
-      ::signal(SIGTERM, removeOnSignal);
-    }
     store_ = store::Store::open(folder_ / "dataBase.sqlite", app::managedObjectModel()).value();
     context_ = store_->newContext().value();
     auto baby = app::Baby::insertIn(*context_);

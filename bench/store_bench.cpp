@@ -9,7 +9,6 @@
 #include <stdlib.h>
 
 #include <cmath>
-#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -21,6 +20,7 @@
 #include "app/entities.h"
 #include "app/model.h"
 #include "bench/cpu_stopwatch.h"
+#include "bench/scratch_folder.h"
 #include "platform/store/fetched_results.h"
 #include "platform/store/store.h"
 
@@ -43,39 +43,10 @@ void reportRatio(benchmark::State& state, const std::string& work, const Stopwat
   state.counters["vs_sqlite"] = watch.fastest() / it->second;
 }
 
-// The folders made so far and not yet removed, so that an interrupted run removes them too.
-std::set<std::string>& liveFolders() {
-  static std::set<std::string> folders;
-  return folders;
-}
-extern "C" void removeFoldersOnSignal(int signal) {
-  std::error_code ignored;
-  for (const auto& folder : liveFolders()) std::filesystem::remove_all(folder, ignored);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-class TempFolder {
+// A folder of the run's own under the system's temporary folder, removed when done or interrupted.
+class TempFolder : public bench_support::ScratchFolder {
  public:
-  TempFolder() {
-    static const bool handled = [] {
-      for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeFoldersOnSignal);
-      return true;
-    }();
-    (void)handled;
-    std::string pattern = (std::filesystem::temp_directory_path() / "diary-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-    liveFolders().insert(path_.string());
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-    liveFolders().erase(path_.string());
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  TempFolder() : ScratchFolder("diary-bench") {}
 };
 
 struct Diary {
