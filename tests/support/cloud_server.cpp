@@ -776,6 +776,13 @@ std::optional<Reply> handleTest(State& s, const std::string& url, const Params& 
         json_integer(pending.toFile ? pending.uploadSize : static_cast<std::int64_t>(pending.body.size())));
     return json(200, j);
   }
+  if (url == "/test/text") {
+    Reply r;
+    r.contentType = "text/plain";
+    if (!param(p, "charset").empty()) r.contentType += "; charset=" + param(p, "charset");
+    r.body = param(p, "body");
+    return r;
+  }
   if (url == "/test/bytes") {
     std::int64_t n = std::atoll(param(p, "n").c_str());
     fs::path blob = s.folder / "incoming" / ("bytes-" + std::to_string(n));
