@@ -114,7 +114,8 @@ class CloudServer {
   std::unique_ptr<State> state_;
 };
 
-// main() of the stand-in run by hand: "<program> <folder> [port]".
+// main() of the stand-in run by hand: "<program> <folder> [port]"; "--help" (or "-h") prints the usage
+// and returns 0; other wrong arguments print it to standard error and return 2, making nothing.
 int runCloudServer(int argc, char** argv);
 
 }  // namespace testing_support
