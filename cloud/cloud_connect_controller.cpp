@@ -123,8 +123,9 @@ void CloudConnectController::loadRequest() {
 
 bool CloudConnectController::shouldAutorotateToInterfaceOrientation(ui::Orientation orientation) const {
   if (ui::device().isPad()) return true;
-  // The screens of the phone stand upright.
-  return ui::isPortrait(orientation);
+  // On the phone the login screen turns as the screen under it does.
+  return rootController_ ? rootController_->shouldAutorotateToInterfaceOrientation(orientation)
+                         : ui::ViewController::shouldAutorotateToInterfaceOrientation(orientation);
 }
 
 void CloudConnectController::cancelAnimated(bool animated) {

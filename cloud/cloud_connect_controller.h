@@ -59,7 +59,8 @@ class CloudConnectController : public ui::ViewController,
   const std::shared_ptr<ui::BarButtonItem>& cancelItem() const { return cancelItem_; }
   const std::shared_ptr<ui::AlertView>& alertView() const { return alertView_; }
   const std::shared_ptr<CloudSession>& session() const { return session_; }
-  bool shouldAutorotateToInterfaceOrientation(ui::Orientation orientation) const;
+  // Any orientation on a tablet; on a phone, the answer of the screen that presented the flow.
+  bool shouldAutorotateToInterfaceOrientation(ui::Orientation orientation) const override;
 
   void viewDidLoad() override;
   void viewDidUnload();

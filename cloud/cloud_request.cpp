@@ -12,6 +12,7 @@
 #include "cloud/cloud_log.h"
 #include "cloud/json.h"
 #include "cloud/oauth_base64.h"
+#include "cloud/oauth_url.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/uuid.h"
 
@@ -258,6 +259,9 @@ void CloudRequest::onCompletion(foundation::Result<net::HttpResponse> result) {
     } else if (cause.domain == net::kURLErrorDomain && cause.code == net::kURLErrorCannotWriteToFile) {
       failWith(cause, kCloudErrorFileWrite);
     } else {
+      // The chain ends at none of the trusted roots, or the certificate is not the host's.
+      if (cause.domain == net::kURLErrorDomain && cause.code == net::kURLErrorServerCertificateUntrusted)
+        CloudLogError("CloudSDK: SSL Error. Cannot validate a certificate for the host: %@", urlHost(request_.url));
       failWith(cause);
     }
     finish();

@@ -212,12 +212,25 @@ void OAuthAPIRequestLoader::finished(foundation::Result<net::HttpResponse> resul
   response_.status = result->status;
   response_.headers = result->headers;
   response_.body = result->body;
+  responseString_.reset();
   examineResponse();
   if (completion_) completion_(*this);
 }
 
+net::StringEncoding OAuthURLResponse::encoding() const {
+  auto name = net::headerValue(headers, "Content-Type");
+  auto charset = name ? net::charsetOfContentType(*name) : std::nullopt;
+  auto named = charset ? net::StringEncoding::forIANACharSetName(*charset) : std::nullopt;
+  return named.value_or(net::StringEncoding::utf8());
+}
+
+const std::optional<std::string>& OAuthAPIRequestLoader::responseString() const {
+  if (!responseString_) responseString_ = response_.encoding().decode(response_.body);
+  return *responseString_;
+}
+
 void OAuthAPIRequestLoader::examineResponse() {
-  const std::string& text = response_.body;
+  const std::string text = responseString().value_or(std::string());
   if (text.size() < 6 || !text.starts_with("oauth")) return;
   auto pairs = OAuthURLRequestParameter::parameterDictionaryFromString(text);
   if (!pairs) return;
@@ -540,7 +553,7 @@ foundation::Result<std::string> OAuthAPI::dataForURL(std::string_view url,
   auto made = makeLoader(method, url, std::move(parameters), "GET");
   if (!made) return made.error();
   if (Status loaded = made.value()->loadSynchronously(true); !loaded) return loaded.error();
-  return made.value()->responseString();
+  return made.value()->response().body;
 }
 
 std::optional<std::string> OAuthAPI::credentialNamed(std::string_view name) const {

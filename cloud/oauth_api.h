@@ -28,6 +28,7 @@
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/net/http.h"
+#include "platform/net/text_encoding.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
@@ -91,6 +92,10 @@ struct OAuthURLResponse {
   std::string body;
   // The pairs of a body that starts with "oauth".
   foundation::Dictionary oauthParameters;
+
+  // The character set of the body: the one "Content-Type" names, or UTF-8 when it names none or
+  // one that is not known.
+  net::StringEncoding encoding() const;
 };
 
 class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIRequestLoader> {
@@ -117,7 +122,9 @@ class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIReques
   void cancel();
 
   const OAuthURLResponse& response() const { return response_; }
-  const std::string& responseString() const { return response_.body; }
+  // The body as text, decoded with the response's encoding (made on first use); nothing when the
+  // body is not valid in it.
+  const std::optional<std::string>& responseString() const;
   const std::optional<foundation::Error>& error() const { return error_; }
   const OAuthURLRequest& request() const { return request_; }
 
@@ -133,6 +140,7 @@ class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIReques
   Completion completion_;
   Failure failure_;
   OAuthURLResponse response_;
+  mutable std::optional<std::optional<std::string>> responseString_;
   std::optional<foundation::Error> error_;
   std::vector<foundation::Bytes> anchors_;
   std::unique_ptr<net::HttpConnection> connection_;
@@ -254,7 +262,7 @@ class OAuthAPI {
   foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> performURLRequest(
       const std::optional<HttpRequest>& request, OAuthAPIRequestLoader::Completion completion = {},
       OAuthAPIRequestLoader::Failure failure = {});
-  // The same as performMethod, synchronously; the received body.
+  // The same as performMethod, synchronously; the received body as it came.
   foundation::Result<std::string> dataForURL(std::string_view url, std::optional<std::string_view> method,
                                              std::vector<OAuthURLRequestParameter> parameters);
   foundation::Result<std::string> dataForMethod(std::string_view method,

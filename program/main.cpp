@@ -32,6 +32,11 @@ int main(int argc, char** argv) {
               << "               language screen keeps a choice\n"
               << "--screenshots captures every screen for each language and uploads them to the cloud\n"
               << "folder \"/ScreenShots\"; it runs only on a data root that holds no baby of its own.\n\n"
+              << "The cloud backup (Settings, Cloud, Connect) needs a cloud server, named by two settings:\n"
+              << "  DIARY_CLOUD_HOST=HOST:PORT  the server, for its API, files and login page\n"
+              << "  DIARY_CLOUD_ROOT=FILE       the root certificate (DER or PEM) trusted for it\n"
+              << "The stand-in server prints both: build/release/tests/cloud_server FOLDER (built by\n"
+              << "scripts/build release cloud_server). Without them Connect finds no server.\n\n"
               << program::DiaryConsole::help();
     return 0;
   }

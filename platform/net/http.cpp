@@ -1,7 +1,11 @@
 #include "platform/net/http.h"
 
 #include <curl/curl.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -221,6 +225,27 @@ int onProgress(void* context, curl_off_t downTotal, curl_off_t downNow, curl_off
   return 0;
 }
 
+// Whether an interface other than the loopback is up with an address that leads past its link. A
+// machine without one is offline: a name that does not resolve, or a host that cannot be reached,
+// then says that, as the platform does, rather than that the host is unknown.
+bool hasRoutableInterface() {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return true;  // cannot tell: the resolver's word stands
+  bool found = false;
+  for (const ifaddrs* a = list; a != nullptr && !found; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || (a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    if (a->ifa_addr->sa_family == AF_INET) {
+      const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+      found = (ntohl(in->sin_addr.s_addr) >> 16) != 0xA9FE;  // not 169.254/16
+    } else if (a->ifa_addr->sa_family == AF_INET6) {
+      const auto* in6 = reinterpret_cast<const sockaddr_in6*>(a->ifa_addr);
+      found = !IN6_IS_ADDR_LINKLOCAL(&in6->sin6_addr);
+    }
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
 Error errorForCurl(CURLcode code, CURL* easy) {
   long osErrno = 0;
   curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
@@ -234,9 +259,13 @@ Error errorForCurl(CURLcode code, CURL* easy) {
       return urlError(kURLErrorUnsupportedURL, text);
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
+      if (!hasRoutableInterface()) return urlError(kURLErrorNotConnectedToInternet, text);
       return urlError(kURLErrorCannotFindHost, text);
     case CURLE_COULDNT_CONNECT:
       if (osErrno == ENETUNREACH || osErrno == ENETDOWN)
+        return urlError(kURLErrorNotConnectedToInternet, text, posixError(static_cast<int>(osErrno)));
+      // A refusal came from the host itself; anything else may be the machine's being offline.
+      if (osErrno != ECONNREFUSED && !hasRoutableInterface())
         return urlError(kURLErrorNotConnectedToInternet, text, posixError(static_cast<int>(osErrno)));
       return urlError(kURLErrorCannotConnectToHost, text);
     case CURLE_OPERATION_TIMEDOUT:

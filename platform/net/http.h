@@ -100,6 +100,8 @@ struct HttpResponse {
   bool truncated = false;
 
   std::optional<std::string> header(std::string_view name) const { return headerValue(headers, name); }
+  // The character set "Content-Type" names (its "charset", unquoted); nothing when it names none.
+  std::optional<std::string> textEncodingName() const;
 };
 
 struct HttpProgress {

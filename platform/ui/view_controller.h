@@ -205,6 +205,10 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   void layoutViewIfNeeded();
   virtual void willRotateToInterfaceOrientation(Orientation /*to*/, double /*duration*/) {}
   virtual void didRotateFromInterfaceOrientation(Orientation /*from*/) {}
+  // Whether the screen would turn to the orientation; the kit's screens stand upright unless they say.
+  virtual bool shouldAutorotateToInterfaceOrientation(Orientation orientation) const {
+    return orientation == Orientation::kPortrait;
+  }
   // Before a segue from this screen is performed.
   virtual void prepareForSegue(StoryboardSegue& /*segue*/, View* /*sender*/) {}
 
@@ -373,6 +377,12 @@ class NavigationController : public ViewController {
     return childViewControllers();
   }
   ViewController* topViewController() const;
+  // The top screen's answer.
+  bool shouldAutorotateToInterfaceOrientation(Orientation orientation) const override {
+    const ViewController* top = topViewController();
+    return top ? top->shouldAutorotateToInterfaceOrientation(orientation)
+               : ViewController::shouldAutorotateToInterfaceOrientation(orientation);
+  }
   // The screen presented over the top one, or the top one.
   ViewController* visibleViewController() const;
 

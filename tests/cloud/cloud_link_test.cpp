@@ -17,6 +17,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
+#include "platform/ui/device.h"
 #include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
@@ -299,6 +300,49 @@ TEST_F(CloudLinkFlowTest, LoadFailuresPickTheirAlert) {
     EXPECT_EQ(shown[0]->title(), c.title);
     EXPECT_EQ(shown[0]->numberOfButtons(), c.buttons);
     EXPECT_EQ(shown[0]->delegate(), c.afterAPage ? nullptr : login.get());
+  }
+}
+
+// A screen that turns to landscape only, standing in for one that does not stay upright.
+struct LandscapeScreen : ui::ViewController {
+  bool shouldAutorotateToInterfaceOrientation(ui::Orientation orientation) const override {
+    return ui::isLandscape(orientation);
+  }
+};
+
+// On a tablet the login screen turns to any side; on a phone it answers as the screen that presented
+// the flow does (a navigation controller answering for its top screen).
+TEST(CloudConnectControllerRotation, TabletAnySidePhoneAsThePresentingScreen) {
+  using O = ui::Orientation;
+  struct Case {
+    std::string name;
+    ui::DeviceProfile device;
+    std::string presenter;  // "plain", "landscape", "navigation of landscape", "none"
+    std::vector<O> turns;   // of portrait, upside down, landscape right, landscape left
+  };
+  const Case cases[] = {
+      {"tablet", ui::DeviceProfile::pad(), "plain",
+       {O::kPortrait, O::kPortraitUpsideDown, O::kLandscapeRight, O::kLandscapeLeft}},
+      {"phone, upright presenter", ui::DeviceProfile::phone568(), "plain", {O::kPortrait}},
+      {"phone, landscape presenter", ui::DeviceProfile::phone667(), "landscape",
+       {O::kLandscapeRight, O::kLandscapeLeft}},
+      {"phone, its navigation controller", ui::DeviceProfile::phone568(), "navigation of landscape",
+       {O::kLandscapeRight, O::kLandscapeLeft}},
+      {"phone, no presenter", ui::DeviceProfile::phone568(), "none", {O::kPortrait}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui::ScopedDevice device(c.device);
+    std::shared_ptr<ui::ViewController> presenter;
+    if (c.presenter == "plain") presenter = std::make_shared<ui::ViewController>();
+    if (c.presenter == "landscape") presenter = std::make_shared<LandscapeScreen>();
+    if (c.presenter == "navigation of landscape")
+      presenter = std::make_shared<ui::NavigationController>(std::make_shared<LandscapeScreen>());
+    CloudConnectController login("https://127.0.0.1:1/1/connect_login", presenter.get(), nullptr);
+    std::vector<O> turns;
+    for (O o : {O::kPortrait, O::kPortraitUpsideDown, O::kLandscapeRight, O::kLandscapeLeft})
+      if (login.shouldAutorotateToInterfaceOrientation(o)) turns.push_back(o);
+    EXPECT_EQ(turns, c.turns);
   }
 }
 

@@ -56,9 +56,10 @@ class CloudRequestTest : public ::testing::Test {
   }
 
   // Runs a request to the end; the request is handed back for inspection.
-  std::unique_ptr<CloudRequest> run(const std::string& path, Dictionary userInfo = {}) {
+  std::unique_ptr<CloudRequest> run(const std::string& path, Dictionary userInfo = {},
+                                    const std::string& host = {}) {
     net::HttpRequest request;
-    request.url = "https://" + server_.host() + path;
+    request.url = "https://" + (host.empty() ? server_.host() : host) + path;
     bool done = false;
     auto made = std::make_unique<CloudRequest>(
         request,
@@ -97,6 +98,47 @@ TEST_F(CloudRequestTest, ErrorRepliesCarryTheServersFieldsAndTheParameters) {
   EXPECT_EQ(fine->error()->code, kCloudErrorInvalidResponse);
   EXPECT_EQ(observer_.started, 3);
   EXPECT_EQ(observer_.stopped, 3);
+}
+
+// Only a chain that ends at a trusted root, for a certificate of the host, is accepted; a refused
+// certificate is logged as such, and the request fails with the connection's own error.
+TEST_F(CloudRequestTest, ARefusedCertificateIsLoggedWithItsHost) {
+  struct Case {
+    std::string name;
+    std::vector<foundation::Bytes> anchors;  // empty: the pinned roots
+    std::string host;                        // empty: 127.0.0.1
+    bool refused;
+  };
+  const std::string port = std::to_string(server_.port());
+  const Case cases[] = {
+      {"the stand-in's root", {server_.rootCertificate()}, "", false},
+      {"its root, by the other name", {server_.rootCertificate()}, "localhost:" + port, false},
+      {"another root", {server_.otherRootCertificate()}, "", true},
+      {"another root, by the other name", {server_.otherRootCertificate()}, "localhost:" + port, true},
+      {"the pinned roots", {}, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CloudService::setCurrent({server_.host(), server_.host(), server_.host(), c.anchors});
+    foundation::ScopedLogCapture log;
+    auto request = run("/test/bytes?n=3", Dictionary{{"path", "/x"}}, c.host);
+    if (!c.refused) {
+      EXPECT_FALSE(request->error());
+      EXPECT_EQ(request->resultString(), "abc");
+      EXPECT_TRUE(log.messages().empty());
+      continue;
+    }
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->domain, net::kURLErrorDomain);
+    EXPECT_EQ(request->error()->code, net::kURLErrorServerCertificateUntrusted);
+    EXPECT_EQ(request->error()->userInfo, (Dictionary{{"path", "/x"}}));
+    const std::string host = c.host.empty() ? "127.0.0.1" : "localhost";
+    ASSERT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(log.messages()[0], "[ERROR] CloudSDK: SSL Error. Cannot validate a certificate for the host: " + host);
+    EXPECT_TRUE(log.messages()[1].starts_with("[WARNING] CloudSDK: error making request to /test/bytes - (-1202) "))
+        << log.messages()[1];
+  }
+  EXPECT_EQ(observer_.started, observer_.stopped);
 }
 
 TEST_F(CloudRequestTest, TheStandInIsFoundThroughTheEnvironment) {

@@ -189,5 +189,45 @@ TEST_F(OAuthAPITest, TokensAreKeptInTheApplicationsKeychain) {
   EXPECT_EQ(store.findValueFromKeychainUsingName(kOAuthCredentialAccessTokenSecret), "sec");
 }
 
+// A reply is read as text in the character set its "Content-Type" names, UTF-8 by default; the
+// received data stay as they came.
+TEST_F(OAuthAPITest, RepliesAreReadInTheCharacterSetTheyName) {
+  auto api = make(false, nullptr);
+  ASSERT_TRUE(api);
+  struct Case {
+    std::string charset;  // empty: none named
+    std::string body;
+    std::optional<std::string> text;
+  };
+  const Case cases[] = {
+      {"ISO-8859-1", "Gr\xFC\xDF" "e, caf\xE9", "Gr\xC3\xBC\xC3\x9F" "e, caf\xC3\xA9"},
+      {"latin1", "na\xEFve", "na\xC3\xAFve"},
+      {"windows-1252", "\x80 5", "\xE2\x82\xAC 5"},
+      {"", "caf\xC3\xA9", "caf\xC3\xA9"},
+      {"x-unknown-set", "caf\xC3\xA9", "caf\xC3\xA9"},
+      {"utf-8", "caf\xE9", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.charset);
+    std::optional<std::optional<std::string>> text;
+    std::string data;
+    std::vector<OAuthURLRequestParameter> parameters{{"body", c.body}};
+    if (!c.charset.empty()) parameters.push_back({"charset", c.charset});
+    auto loader = api->performMethod(std::nullopt, url("/test/text"), parameters, [&](OAuthAPIRequestLoader& l) {
+      text = l.responseString();
+      data = l.response().body;
+    });
+    ASSERT_TRUE(loader.ok());
+    ASSERT_TRUE(run([&] { return text.has_value(); }));
+    EXPECT_EQ(*text, c.text);
+    EXPECT_EQ(data, c.body);
+  }
+  // The synchronous load hands back the bytes themselves.
+  auto raw = api->dataForURL(url("/test/text"), std::nullopt,
+                             {{"body", "caf\xE9"}, {"charset", "ISO-8859-1"}});
+  ASSERT_TRUE(raw.ok());
+  EXPECT_EQ(*raw, "caf\xE9");
+}
+
 }  // namespace
 }  // namespace cloud

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -776,6 +777,13 @@ std::optional<Reply> handleTest(State& s, const std::string& url, const Params& 
         json_integer(pending.toFile ? pending.uploadSize : static_cast<std::int64_t>(pending.body.size())));
     return json(200, j);
   }
+  if (url == "/test/text") {
+    Reply r;
+    r.contentType = "text/plain";
+    if (!param(p, "charset").empty()) r.contentType += "; charset=" + param(p, "charset");
+    r.body = param(p, "body");
+    return r;
+  }
   if (url == "/test/bytes") {
     std::int64_t n = std::atoll(param(p, "n").c_str());
     fs::path blob = s.folder / "incoming" / ("bytes-" + std::to_string(n));
@@ -958,13 +966,43 @@ std::string CloudServer::host() const { return "127.0.0.1:" + std::to_string(sta
 const foundation::Bytes& CloudServer::rootCertificate() const { return state_->certificates.rootDer; }
 const foundation::Bytes& CloudServer::otherRootCertificate() const { return state_->other.rootDer; }
 
+namespace {
+
+constexpr const char* kCloudServerUsage =
+    "usage: cloud_server <folder> [port]\n"
+    "Serves a stand-in for the cloud-storage service over HTTPS on 127.0.0.1, on the port given or a\n"
+    "free one, keeping uploaded files under <folder> (made when missing). It prints the two settings\n"
+    "that point the diary at it, and serves until interrupted (Ctrl-C or SIGTERM):\n"
+    "  DIARY_CLOUD_HOST=127.0.0.1:<port>    the service's host, for its API, files and login page\n"
+    "  DIARY_CLOUD_ROOT=<folder>/root.der   the root certificate the diary is to trust for it\n"
+    "Start the diary with both in its environment; Connect on the Cloud screen then links a new user.\n"
+    "Each start makes a new root certificate and forgets users and files: start the diary again\n"
+    "after restarting the server, and connect again.\n";
+
+// The port argument: a number from 1 to 65535, or 0 for a free one.
+std::optional<std::uint16_t> parsePort(std::string_view text) {
+  unsigned value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace
+
 int runCloudServer(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s <folder> [port]\n", argv[0]);
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kCloudServerUsage, stdout);
+    return 0;
+  }
+  // A folder whose name starts with "-" is taken for a mistyped option, never made.
+  std::optional<std::uint16_t> port = args.size() > 1 ? parsePort(args[1]) : std::optional<std::uint16_t>(0);
+  if (args.empty() || args.size() > 2 || args[0].empty() || args[0].starts_with("-") || !port) {
+    std::fputs(kCloudServerUsage, stderr);
     return 2;
   }
   CloudServer::Options options;
-  if (argc > 2) options.port = static_cast<std::uint16_t>(std::atoi(argv[2]));
+  options.port = *port;
   CloudServer server(argv[1], options);
   if (!server.running()) {
     std::fprintf(stderr, "cannot start the server\n");

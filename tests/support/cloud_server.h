@@ -21,7 +21,12 @@
 // Every request must carry a PLAINTEXT OAuth signature of the consumer and, but for the OAuth
 // paths, a token of a known user (401 {"error": ...} otherwise). Files and their revisions are kept
 // in the given folder. Fault modes make the next replies go wrong on purpose. The test paths
-// "/test/..." (no signature) serve the network layer's own tests.
+// "/test/..." (no signature) serve the network layer's own tests:
+//
+//   GET  /test/bytes?n                    n bytes "abc...", with "X-Cloud-Metadata" "bytes"
+//   GET  /test/text?body&charset          the body's bytes as "text/plain; charset=<charset>"
+//   *    /test/echo                       {"bytes": the size of the request's body}
+//   GET  /test/redirect?to                302 to the location given
 //
 //   GET  /1/connect_login                 k, s, state: a new user, handed back (302) to
 //                                         "cloud-<key>://1/connect?oauth_token&oauth_token_secret&uid&state"
@@ -109,7 +114,8 @@ class CloudServer {
   std::unique_ptr<State> state_;
 };
 
-// main() of the stand-in run by hand: "<program> <folder> [port]".
+// main() of the stand-in run by hand: "<program> <folder> [port]"; "--help" (or "-h") prints the usage
+// and returns 0; other wrong arguments print it to standard error and return 2, making nothing.
 int runCloudServer(int argc, char** argv);
 
 }  // namespace testing_support
