@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
               << "--language CODE  start in that interface language (en, ru, de...), kept as the\n"
               << "               language screen keeps a choice\n"
               << "--screenshots captures every screen for each language and uploads them to the cloud\n"
-              << "folder \"/ScreenShots\"; it runs only on a data root that holds no baby of its own.\n\n"
+              << "folder \"/ScreenShots\"; it runs only on a data root that holds no baby of its own.\n"
+              << "Photos and baby pictures are chosen from the JPEG and PNG files in Media/DCIM under the data root.\n\n"
               << program::DiaryConsole::help();
     return 0;
   }
