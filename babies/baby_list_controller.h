@@ -315,7 +315,8 @@ class photoCollectionController : public ui::ViewController, public ui::TableVie
 // Registers "baby_navigation_id" (the list in its own navigation controller), "babyListController",
 // "addBabyController", "babyInfoTableViewController", "photoCollectionController", and the segues
 // "changeBabySegue", "babyInfoTableViewController", "babyInfoTableViewController2" and
-// "photoCollectionController" (each to a navigation controller holding the screen).
+// "photoCollectionController" (each to a navigation controller holding the screen), and the tooth
+// chart's screens and segues (registerTeethScreens).
 void registerBabyScreens(ui::Storyboard& storyboard);
 
 }  // namespace babies
