@@ -1,13 +1,19 @@
 #include "babies/baby_list_controller.h"
 
 #include "app/app_delegate.h"
+#include "babies/screen_support.h"
+#include "babies/teeth_view_controller.h"
 #include "navigation/bar_title.h"
 #include "navigation/interface_locale.h"
+#include "navigation/url_helper.h"
+#include "platform/foundation/locale.h"
+#include "platform/runtime/user_defaults.h"
+#include "platform/graphics/image_effects.h"
+#include "platform/ui/image_library.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/store/predicate.h"
-#include "app/value_texts.h"
 
 namespace babies {
 
@@ -16,57 +22,6 @@ using foundation::Value;
 namespace {
 
 inline constexpr std::string_view kNotSetKey = "Not set";
-
-std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
-
-std::shared_ptr<store::Context> applicationContext() {
-  auto* delegate = app::AppDelegate::shared();
-  return delegate ? delegate->managedObjectContext() : nullptr;
-}
-
-std::shared_ptr<app::localSaves> applicationSaves() {
-  auto* delegate = app::AppDelegate::shared();
-  return delegate ? delegate->babysLocalSaves() : nullptr;
-}
-
-std::optional<std::string> applicationBabyName() {
-  auto* delegate = app::AppDelegate::shared();
-  return delegate ? delegate->currentBabyName() : std::nullopt;
-}
-
-std::shared_ptr<ui::TableView> fullTable(ui::ViewController& owner) {
-  auto table = std::make_shared<ui::TableView>(owner.view()->bounds());
-  table->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
-  owner.view()->addSubview(table);
-  return table;
-}
-
-std::shared_ptr<ui::TableViewCell> plainCell(ui::TableView& table, const char* identifier,
-                                             ui::CellStyle style) {
-  auto cell = table.dequeueReusableCellWithIdentifier(identifier);
-  return cell ? cell : std::make_shared<ui::TableViewCell>(style, identifier);
-}
-
-// Leaves a screen that may have been pushed or presented: pops it off a stack it is not the root
-// of, else dismisses it (or what holds it).
-void leave(ui::ViewController& screen) {
-  auto* navigation = screen.navigationController();
-  if (navigation && navigation->viewControllers().size() > 1 && navigation->topViewController() == &screen) {
-    navigation->popViewControllerAnimated(true);
-    return;
-  }
-  screen.dismissViewControllerAnimated(true);
-}
-
-std::vector<store::ObjectPtr> rowsOfBaby(store::Context& context, std::string_view entity,
-                                         std::string_view format, const std::string& name) {
-  store::FetchRequest request{std::string(entity)};
-  auto predicate = store::Predicate::parse(format, {Value(name)});
-  if (!predicate) return {};
-  request.predicate = predicate.value();
-  auto rows = context.fetch(request);
-  return rows ? std::move(rows).value() : std::vector<store::ObjectPtr>{};
-}
 
 }  // namespace
 
@@ -138,22 +93,14 @@ void babyListController::openEditor(const app::Baby& baby) {
   editingFirstBaby_ = !baby && babies_.empty();
   editedBaby_ = baby;
   editedName_ = baby.baby_Name();
-  if (auto* navigation = navigationController()) {
-    navigation->pushViewController(editor, true);
-  } else {
-    presentViewController(std::make_shared<ui::NavigationController>(editor), true);
-  }
+  showChild(*this, editor);
 }
 
 void babyListController::addBabyControllerDone(ui::ViewController& sender, bool changed,
                                                const app::Baby& added) {
   // Telling the delegate may dismiss this list; keep it for the call.
   auto self = shared_from_this();
-  if (auto* navigation = navigationController(); navigation && navigation->topViewController() == &sender) {
-    navigation->popViewControllerAnimated(true);
-  } else if (presentedViewController()) {
-    dismissViewControllerAnimated(true);
-  }
+  takeAwayChild(*this, sender);
   if (changed) updateList();
   const bool firstBaby = std::exchange(editingFirstBaby_, false) && added;
   const app::Baby edited = std::exchange(editedBaby_, {});
@@ -190,7 +137,20 @@ std::shared_ptr<ui::TableViewCell> babyListController::cellForRowAtIndexPath(ui:
   auto cell = plainCell(table, "babyCell", ui::CellStyle::kSubtitle);
   const auto& baby = babies_.at(static_cast<size_t>(path.row));
   cell->textLabel().setText(baby.baby_Name().value_or(""));
-  cell->detailTextLabel().setText(baby.baby_Gender().value_or(false) ? localized("Girl") : localized("Boy"));
+  const bool girl = baby.baby_Gender().value_or(false);
+  cell->detailTextLabel().setText(girl ? localized("Girl") : localized("Boy"));
+  // The picture a parent chose, else the default one of the gender.
+  std::optional<graphics::Image> icon;
+  if (auto name = baby.baby_Name(); name && locSaves_) icon = locSaves_->getIcon(*name);
+  const ui::ImageRef fallback = icon ? nullptr : ui::imageNamed(girl ? "babyGirl" : "babyBoy");
+  const graphics::Image* picture = icon ? &*icon : fallback.get();
+  if (picture && !picture->isEmpty()) {
+    // A thumbnail that leaves the name and the gender their room in the row.
+    constexpr double kSide = 36;
+    const double factor = kSide / std::max(picture->pointWidth(), picture->pointHeight());
+    cell->imageView().setImage(std::make_shared<const graphics::Image>(graphics::scaledImage(
+        *picture, picture->pointWidth() * factor, picture->pointHeight() * factor, 2.0)));
+  }
   cell->setAccessoryType(ui::CellAccessoryType::kDetailDisclosureButton);
   return cell;
 }
@@ -222,6 +182,65 @@ void addBabyController::removeIcon() {
   removeIcon_ = true;
 }
 
+std::optional<graphics::Image> addBabyController::shownIcon() const {
+  if (icon_) return icon_;
+  return removeIcon_ ? std::nullopt : storedIcon_;
+}
+
+void addBabyController::showPicture() {
+  if (!pictureButton_) return;
+  const auto icon = shownIcon();
+  const bool girl = genderSegment_ && genderSegment_->selectedSegmentIndex() == kGirl;
+  // A chosen picture shows as a circle; the default pictures keep their own square shape.
+  pictureButton_->setBackgroundImage(icon ? std::make_shared<const graphics::Image>(*icon)
+                                          : ui::imageNamed(girl ? "babyGirl" : "babyBoy"));
+  pictureButton_->setCornerRadius(icon ? pictureButton_->bounds().width() / 2 : 0);
+  pictureButton_->setClipsToBounds(icon.has_value());
+}
+
+void addBabyController::openPicture() {
+  auto* navigation = navigationController();
+  auto* board = storyboard();
+  if (!navigation || !board) return;
+  auto screen = board->instantiateViewControllerWithIdentifier(note_editor::photoViewController::kStoryboardIdentifier);
+  auto* photo = dynamic_cast<note_editor::photoViewController*>(screen.get());
+  if (!photo) return;
+  view()->endEditing(true);
+  photo->photoView_delegate = this;
+  photo->photoImage = shownIcon();
+  // Without a picture yet there is nothing to show first: straight to the library.
+  photo->getPhotoOnStart = photo->photoImage ? 0 : 2;
+  navigation->pushViewController(screen, true);
+}
+
+void addBabyController::setPhoto(const std::optional<graphics::Image>& image) {
+  const auto shown = shownIcon();
+  const bool same = image.has_value() == shown.has_value() &&
+                    (!image || (image->pixelWidth() == shown->pixelWidth() &&
+                                image->pixelHeight() == shown->pixelHeight() && image->pixels() == shown->pixels()));
+  if (same) return;
+  if (image) {
+    setIcon(*image);
+  } else {
+    removeIcon();
+  }
+  showPicture();
+}
+
+bool addBabyController::textFieldShouldReturn(ui::TextField& field) {
+  // The keyboard would cover the birthday's wheel.
+  field.resignFirstResponder();
+  return true;
+}
+
+void addBabyController::logBabyName(const std::string& name) {
+  if (!logEvent_) logEvent_ = navigation::tallyEventSink();
+  const auto languages = runtime::UserDefaults::standard()->preferredLanguages();
+  logEvent_("baby_names", foundation::Dictionary{{"name", name},
+                                                  {"lang", languages.empty() ? std::string() : languages.front()},
+                                                  {"country", foundation::Locale::current().countryCode()}});
+}
+
 void addBabyController::viewDidLoad() {
   if (!context_) context_ = applicationContext();
   if (!locSaves_) locSaves_ = applicationSaves();
@@ -233,8 +252,16 @@ void addBabyController::viewDidLoad() {
   navigation::setShrinkingTitle(*this, baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
 
   const double width = view()->bounds().width();
-  nameField_ = std::make_shared<ui::TextField>(ui::Rect(20, 20, width - 40, 40));
+  if (baby_ && locSaves_) {
+    if (auto name = baby_.baby_Name()) storedIcon_ = locSaves_->getIcon(*name);
+  }
+  pictureButton_ = std::make_shared<ui::Button>(ui::Rect(20, 12, 56, 56));
+  pictureButton_->setAccessibilityLabel(localized("Photo"));
+  pictureButton_->addTarget([this](ui::Control&) { openPicture(); }, ui::kControlEventTouchUpInside);
+  view()->addSubview(pictureButton_);
+  nameField_ = std::make_shared<ui::TextField>(ui::Rect(88, 20, width - 108, 40));
   nameField_->setPlaceholder(localized("Name"));
+  nameField_->setDelegate(this);
   genderSegment_ =
       std::make_shared<ui::SegmentedControl>(std::vector<std::string>{localized("Boy"), localized("Girl")});
   genderSegment_->setFrame(ui::Rect(20, 72, width - 40, 32));
@@ -250,6 +277,8 @@ void addBabyController::viewDidLoad() {
 
   nameField_->setText(baby_.baby_Name().value_or(""));
   genderSegment_->setSelectedSegmentIndex(baby_.baby_Gender().value_or(false) ? kGirl : kBoy);
+  genderSegment_->addTarget([this](ui::Control&) { showPicture(); }, ui::kControlEventValueChanged);
+  showPicture();
   bloodPicker_->reloadAllComponents();
   bloodPicker_->selectRow(baby_.baby_Bood().value_or(0), 0);
   const foundation::Date today = (clock_ ? *clock_ : runtime::RunLoop::main().clock()).now();
@@ -292,13 +321,17 @@ void addBabyController::showAlert(const foundation::Error& error) {
 
 void addBabyController::save() {
   view();
+  view()->endEditing(true);
   BabyProfileRules rules(context_, locSaves_);
   if (baby_) {
+    const auto oldName = baby_.baby_Name();
     if (auto updated = rules.updateBaby(baby_, input()); !updated) return showAlert(updated.error());
+    if (auto name = baby_.baby_Name(); name && name != oldName) logBabyName(*name);
     return finish(true, {});
   }
   auto added = rules.addBaby(input());
   if (!added) return showAlert(added.error());
+  logBabyName(added->baby_Name().value_or(""));
   finish(true, added.value());
 }
 
@@ -306,8 +339,7 @@ void addBabyController::cancel() { finish(false, {}); }
 
 void addBabyController::deleteBaby() {
   if (!baby_) return;
-  sheet_ = ui::ActionSheet::create(std::nullopt, this, localized("Cancel"), localized("Delete"));
-  sheet_->showInView(view().get());
+  sheet_ = askToDelete(*this, this);
 }
 
 void addBabyController::actionSheetClickedButtonAtIndex(ui::ActionSheet& sheet, int buttonIndex) {
@@ -340,36 +372,25 @@ void babyInfoTableViewController::viewDidLoad() {
       localized("Done"), ui::BarButtonItemStyle::kPlain, [this](ui::BarButtonItem&) { back(); }));
   table_ = fullTable(*this);
   table_->setDataSource(this);
+  table_->setDelegate(this);
 }
 
 void babyInfoTableViewController::viewWillAppear(bool /*animated*/) { reload(); }
 
 void babyInfoTableViewController::reload() {
-  rows_.clear();
-  if (context_ && currentBabyName_) {
-    if (infoType_ == kInfoTypeContacts) {
-      for (auto& row : rowsOfBaby(*context_, app::Contact::kEntityName, "contactToBaby.baby_Name == %@",
-                                  *currentBabyName_)) {
-        const app::Contact contact(row);
-        std::string text = contact.contact_FirstName().value_or("");
-        if (auto last = contact.contact_LastName(); last && !last->empty())
-          text += (text.empty() ? "" : " ") + *last;
-        if (auto phone = contact.contact_Phone(); phone && !phone->empty())
-          text += (text.empty() ? "" : ", ") + *phone;
-        rows_.push_back(std::move(text));
-      }
-    } else {
-      for (auto& row : rowsOfBaby(*context_, app::Allergy::kEntityName, "allergyToBaby.baby_Name == %@",
-                                  *currentBabyName_)) {
-        const app::Allergy allergy(row);
-        std::string text = allergy.allergy_Id().value_or("");
-        if (auto note = allergy.allergy_Note(); note && !note->empty())
-          text += (text.empty() ? "" : ": ") + *note;
-        rows_.push_back(std::move(text));
-      }
-    }
-  }
+  sections_.clear();
+  const BabyRecords records(context_, currentBabyName_);
+  const std::vector<const RecordKind*> kinds =
+      infoType_ == kInfoTypeContacts ? std::vector{&contactRecords()} : std::vector{&allergyRecords(), &infoRecords()};
+  for (const RecordKind* kind : kinds) sections_.push_back({kind, records.records(*kind)});
   if (table_) table_->reloadData();
+}
+
+std::vector<std::string> babyInfoTableViewController::rows() const {
+  std::vector<std::string> texts;
+  for (const auto& section : sections_)
+    for (const auto& record : section.records) texts.push_back(recordRowText(*section.kind, record));
+  return texts;
 }
 
 void babyInfoTableViewController::back() {
@@ -378,15 +399,61 @@ void babyInfoTableViewController::back() {
   leave(*this);
 }
 
-int babyInfoTableViewController::numberOfRowsInSection(ui::TableView& /*table*/, int /*section*/) {
-  return static_cast<int>(rows_.size());
+void babyInfoTableViewController::openRecord(int section, std::optional<size_t> row) {
+  if (section < 0 || static_cast<size_t>(section) >= sections_.size()) return;
+  const Section& shown = sections_[static_cast<size_t>(section)];
+  if (row && *row >= shown.records.size()) return;
+  auto editor = std::make_shared<babyRecordEditController>(*shown.kind, context_, currentBabyName_,
+                                                           row ? shown.records[*row] : nullptr);
+  editor->setRecordEdit_delegate(this);
+  showChild(*this, editor);
+}
+
+void babyInfoTableViewController::babyRecordEditDone(ui::ViewController& editor, bool changed) {
+  auto self = shared_from_this();
+  takeAwayChild(*this, editor);
+  if (changed) reload();
+}
+
+int babyInfoTableViewController::numberOfSectionsInTableView(ui::TableView& /*table*/) {
+  return static_cast<int>(sections_.size());
+}
+
+int babyInfoTableViewController::numberOfRowsInSection(ui::TableView& /*table*/, int section) {
+  if (section < 0 || static_cast<size_t>(section) >= sections_.size()) return 0;
+  return static_cast<int>(sections_[static_cast<size_t>(section)].records.size()) + 1;
+}
+
+std::optional<std::string> babyInfoTableViewController::titleForHeaderInSection(ui::TableView& /*table*/,
+                                                                                int section) {
+  // One kind needs no heading; the screen's title names it.
+  if (sections_.size() < 2 || section < 0 || static_cast<size_t>(section) >= sections_.size()) return std::nullopt;
+  return localized(sections_[static_cast<size_t>(section)].kind == &infoRecords() ? "Information" : "Allergies");
 }
 
 std::shared_ptr<ui::TableViewCell> babyInfoTableViewController::cellForRowAtIndexPath(
     ui::TableView& table, const ui::IndexPath& path) {
   auto cell = plainCell(table, "infoCell", ui::CellStyle::kDefault);
-  cell->textLabel().setText(rows_.at(static_cast<size_t>(path.row)));
+  const Section& section = sections_.at(static_cast<size_t>(path.section));
+  const auto row = static_cast<size_t>(path.row);
+  if (row < section.records.size()) {
+    cell->textLabel().setText(recordRowText(*section.kind, section.records[row]));
+    cell->textLabel().setTextColor(graphics::Color::black());
+    cell->setAccessoryType(ui::CellAccessoryType::kDisclosureIndicator);
+  } else {
+    cell->textLabel().setText(localized(section.kind->addKey));
+    cell->textLabel().setTextColor(graphics::Color::accentViolet());
+    cell->setAccessoryType(ui::CellAccessoryType::kNone);
+  }
   return cell;
+}
+
+void babyInfoTableViewController::didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) {
+  table.deselectRowAtIndexPath(path, true);
+  if (path.section < 0 || static_cast<size_t>(path.section) >= sections_.size() || path.row < 0) return;
+  const auto row = static_cast<size_t>(path.row);
+  const bool adds = row >= sections_[static_cast<size_t>(path.section)].records.size();
+  openRecord(path.section, adds ? std::nullopt : std::optional<size_t>(row));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -482,6 +549,7 @@ void registerBabyScreens(ui::Storyboard& storyboard) {
   storyboard.registerSegue(kBabyInfoTableSegue, infoNav, ui::SegueKind::kPopover);
   storyboard.registerSegue(kBabyInfoTableSegue2, infoNav, ui::SegueKind::kPopover);
   storyboard.registerSegue(kPhotoCollectionSegue, photoNav, ui::SegueKind::kFormSheet);
+  registerTeethScreens(storyboard);
 }
 
 }  // namespace babies

@@ -7,7 +7,8 @@
 //                               the very first baby created there is chosen as well.
 //   addBabyController           the profile editor (name, gender, blood group, birthday, icon);
 //                               its rules are BabyProfileRules.
-//   babyInfoTableViewController the current baby's allergies or contacts, as a list.
+//   babyInfoTableViewController the current baby's allergies and information texts, or contacts,
+//                               as a list that adds, opens and deletes them.
 //   photoCollectionController   the current baby's note photos, as a list.
 //
 // Main thread only. A screen given no context, file store or baby takes them from the
@@ -21,9 +22,13 @@
 
 #include "app/entities.h"
 #include "app/local_saves.h"
+#include "app/settings_records.h"
 #include "app/value_texts.h"
 #include "babies/baby_profile.h"
+#include "babies/baby_record_editor.h"
+#include "babies/baby_records.h"
 #include "note_editor/note_view_delegate.h"
+#include "note_editor/photo_view_controller.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/date.h"
 #include "platform/store/context.h"
@@ -137,11 +142,17 @@ class babyListController : public ui::ViewController,
   bool editingFirstBaby_ = false;
 };
 
-// The profile editor: a new baby when given none, else that baby (rename, edit, delete).
+// The profile editor: a new baby when given none, else that baby (rename, edit, delete). Its
+// picture (top left: the stored icon as a circle, or the default picture of the gender) opens the
+// photo screen ("notePhotoEdit"), straight into the library when there is no icon yet; what the
+// photo screen hands back is stored as the icon at save, or the icon removed. The name field's
+// return key closes the keyboard. Saving a new name logs "baby_names" ("name", "lang", "country").
 class addBabyController : public ui::ViewController,
                           public ui::ActionSheetDelegate,
                           public ui::PickerViewDataSource,
-                          public ui::PickerViewDelegate {
+                          public ui::PickerViewDelegate,
+                          public ui::TextFieldDelegate,
+                          public note_editor::photoViewControllerDelegate {
  public:
   addBabyController();
 
@@ -158,10 +169,15 @@ class addBabyController : public ui::ViewController,
   ui::SegmentedControl& genderSegment() { return *genderSegment_; }
   ui::PickerView& bloodPicker() { return *bloodPicker_; }
   ui::DatePicker& birthdayPicker() { return *birthdayPicker_; }
-  // The icon to store at save. No picker opens from this screen yet; whoever holds a picture
-  // (the photo screens, a test) hands it over here.
+  // Where "baby_names" goes; Tally's when not given.
+  void setLogEvent(app::AnalyticsEventSink logEvent) { logEvent_ = std::move(logEvent); }
+
+  ui::Button& pictureButton() { return *pictureButton_; }
+  // The icon to store at save (the photo screen hands it over through setPhoto).
   void setIcon(std::optional<graphics::Image> icon);
   void removeIcon();
+  // The picture the row shows: the one chosen here, else the stored icon unless removed here.
+  std::optional<graphics::Image> shownIcon() const;
   // The alert of the last refused save, while it is on screen.
   const std::shared_ptr<ui::AlertView>& alert() const { return alert_; }
 
@@ -172,9 +188,13 @@ class addBabyController : public ui::ViewController,
   void cancel();
   // Asks first (a sheet with the destructive "Delete"), then deletes; only for an existing baby.
   void deleteBaby();
+  // The picture: the photo screen, over the library when there is no icon.
+  void openPicture();
 
   void viewDidLoad() override;
 
+  bool textFieldShouldReturn(ui::TextField& field) override;
+  void setPhoto(const std::optional<graphics::Image>& image) override;
   void actionSheetClickedButtonAtIndex(ui::ActionSheet& sheet, int buttonIndex) override;
   int numberOfComponentsInPickerView(ui::PickerView&) override { return 1; }
   int numberOfRowsInComponent(ui::PickerView&, int) override { return kBloodGroupCount; }
@@ -184,14 +204,20 @@ class addBabyController : public ui::ViewController,
   BabyProfileInput input() const;
   void finish(bool changed, const app::Baby& added);
   void showAlert(const foundation::Error& error);
+  void showPicture();
+  void logBabyName(const std::string& name);
 
   std::shared_ptr<store::Context> context_;
   std::shared_ptr<app::localSaves> locSaves_;
+  app::AnalyticsEventSink logEvent_;
   app::Baby baby_;
   addBabyControllerDelegate* delegate_ = nullptr;
   const foundation::Clock* clock_ = nullptr;
   std::optional<graphics::Image> icon_;
   bool removeIcon_ = false;
+  // The baby's icon as stored when the screen loaded.
+  std::optional<graphics::Image> storedIcon_;
+  std::shared_ptr<ui::Button> pictureButton_;
   std::shared_ptr<ui::TextField> nameField_;
   std::shared_ptr<ui::SegmentedControl> genderSegment_;
   std::shared_ptr<ui::PickerView> bloodPicker_;
@@ -200,8 +226,13 @@ class addBabyController : public ui::ViewController,
   std::shared_ptr<ui::ActionSheet> sheet_;
 };
 
-// The current baby's allergies ("Allergies") or contacts ("Contacts"), one row each.
-class babyInfoTableViewController : public ui::ViewController, public ui::TableViewDataSource {
+// The current baby's records, a section per kind, each ending in a row that adds one: "Allergies"
+// shows its allergies and its information texts, "Contacts" its contacts. A record's row opens it in
+// the record editor (pushed), where it is changed or deleted.
+class babyInfoTableViewController : public ui::ViewController,
+                                    public ui::TableViewDataSource,
+                                    public ui::TableViewDelegate,
+                                    public babyRecordEditDelegate {
  public:
   babyInfoTableViewController();
 
@@ -211,28 +242,39 @@ class babyInfoTableViewController : public ui::ViewController, public ui::TableV
   void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
 
   const std::string& infoType() const { return infoType_; }
-  // The rows' texts as shown.
-  const std::vector<std::string>& rows() const { return rows_; }
+  // The records' rows' texts as shown, section after section (the adding rows left out).
+  std::vector<std::string> rows() const;
   ui::TableView& infoTable() { return *table_; }
 
   // Reads the records again.
   void reload();
   // Back: on the tablet tells the delegate (nothing changed), on the phone pops.
   void back();
+  // Opens the editor on a new record of the section's kind, or on the record in that row.
+  void openRecord(int section, std::optional<size_t> row);
 
   void viewDidLoad() override;
   void viewWillAppear(bool animated) override;
+  int numberOfSectionsInTableView(ui::TableView& table) override;
   int numberOfRowsInSection(ui::TableView& table, int section) override;
+  std::optional<std::string> titleForHeaderInSection(ui::TableView& table, int section) override;
   std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& table,
                                                            const ui::IndexPath& path) override;
   bool canEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override { return false; }
+  void didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
+  void babyRecordEditDone(ui::ViewController& editor, bool changed) override;
 
  private:
+  struct Section {
+    const RecordKind* kind;
+    std::vector<store::ObjectPtr> records;
+  };
+
   std::string infoType_;
   std::optional<std::string> currentBabyName_;
   std::shared_ptr<store::Context> context_;
   note_editor::noteViewDelegate* noteView_delegate_ = nullptr;
-  std::vector<std::string> rows_;
+  std::vector<Section> sections_;
   std::shared_ptr<ui::TableView> table_;
 };
 
@@ -273,7 +315,8 @@ class photoCollectionController : public ui::ViewController, public ui::TableVie
 // Registers "baby_navigation_id" (the list in its own navigation controller), "babyListController",
 // "addBabyController", "babyInfoTableViewController", "photoCollectionController", and the segues
 // "changeBabySegue", "babyInfoTableViewController", "babyInfoTableViewController2" and
-// "photoCollectionController" (each to a navigation controller holding the screen).
+// "photoCollectionController" (each to a navigation controller holding the screen), and the tooth
+// chart's screens and segues (registerTeethScreens).
 void registerBabyScreens(ui::Storyboard& storyboard);
 
 }  // namespace babies

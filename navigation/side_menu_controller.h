@@ -27,6 +27,8 @@ namespace navigation {
 inline constexpr const char* kUpdateTutorialNotification = "updateTutorial";
 // The sidebar's segue to the growth graph.
 inline constexpr const char* kGrowGraphSidebarShow = "grow_graph_sidebar_show";
+// The sidebar's segue to the tooth chart.
+inline constexpr const char* kTeethSidebarShow = "teeth_sidebar_show";
 
 // What the container reads of its front screen (or of the top screen of a front navigation
 // controller).

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/text.h"
 #include "platform/graphics/image_effects.h"
 #include "platform/runtime/bundle.h"
 #include "platform/ui/alert.h"
@@ -35,10 +36,17 @@ foundation::Result<graphics::Image> pictureFittingSize(const fs::path& file, gra
 
 // --- The library
 
-photoLibraryController::photoLibraryController(fs::path folder, graphics::Size requestedSize, Chosen chosen)
-    : folder_(std::move(folder)), requestedSize_(requestedSize), chosen_(std::move(chosen)) {}
+photoLibraryController::photoLibraryController(fs::path folder, graphics::Size requestedSize, Chosen chosen,
+                                               Cancelled cancelled)
+    : folder_(std::move(folder)),
+      requestedSize_(requestedSize),
+      chosen_(std::move(chosen)),
+      cancelled_(std::move(cancelled)) {}
 
 void photoLibraryController::viewDidLoad() {
+  // "Cancel" in place of the back button also leaves the title the bar's room to the right.
+  navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withTitle(
+      runtime::localizedString("Cancel"), ui::BarButtonItemStyle::kPlain, [this](ui::BarButtonItem&) { cancel(); }));
   setTitle(runtime::localizedString("Choose Photo"));
   std::error_code error;
   for (fs::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error)) {
@@ -50,6 +58,23 @@ void photoLibraryController::viewDidLoad() {
   tableView().registerCell(
       "photoFile", [] { return std::make_shared<ui::TableViewCell>(ui::CellStyle::kDefault, "photoFile"); });
   tableView().reloadData();
+  if (files_.empty()) {
+    const double width = view()->bounds().width();
+    emptyLabel_ = std::make_shared<ui::Label>(Rect(20, 20, width - 40, 120));
+    emptyLabel_->setNumberOfLines(0);
+    emptyLabel_->setLineBreakMode(graphics::LineBreakMode::kCharWrap);
+    emptyLabel_->setTextAlignment(ui::TextAlignment::kCenter);
+    emptyLabel_->setTextColor(graphics::Color::rgb255(64, 66, 87));
+    emptyLabel_->setText(foundation::text::format(runtime::localizedString("NoPicturesIn"),
+                                                  {foundation::Value(folder_.string())}));
+    emptyLabel_->setAutoresizingMask(ui::kFlexibleWidth);
+    view()->addSubview(emptyLabel_);
+  }
+}
+
+void photoLibraryController::cancel() {
+  if (cancelled_) return cancelled_();
+  if (auto* navigation = navigationController()) navigation->popViewControllerAnimated(true);
 }
 
 int photoLibraryController::numberOfRowsInSection(ui::TableView& /*table*/, int /*section*/) {
@@ -78,7 +103,14 @@ void photoLibraryController::didSelectRowAtIndexPath(ui::TableView& /*table*/, c
 
 // --- The photo screen
 
-photoViewController::photoViewController(fs::path libraryFolder) : libraryFolder_(std::move(libraryFolder)) {}
+photoViewController::photoViewController(fs::path libraryFolder) : libraryFolder_(std::move(libraryFolder)) {
+  // The library is where a person puts the pictures to choose from; it must be there to be found.
+  std::error_code error;
+  if (!libraryFolder_.empty() && !fs::is_directory(libraryFolder_, error)) {
+    fs::create_directories(libraryFolder_, error);
+    if (error) foundation::log("Cannot make the photo library " + libraryFolder_.string() + ": " + error.message());
+  }
+}
 
 void photoViewController::viewDidLoad() {
   view()->setBackgroundColor(graphics::Color::black());
@@ -123,6 +155,26 @@ void photoViewController::viewWillDisappear(bool /*animated*/) {
 void photoViewController::showImage() {
   if (!photoView_) return;
   photoView_->setImage(photoImage ? std::make_shared<const graphics::Image>(*photoImage) : nullptr);
+  // Nothing to delete without a picture.
+  removeButton_->setHidden(!photoImage);
+}
+
+void photoViewController::libraryCancelled() {
+  auto* navigation = navigationController();
+  if (!navigation) return;
+  if (photoImage) {
+    navigation->popToViewController(this, true);
+    return;
+  }
+  // Nothing was chosen and nothing shows: back to the opener, as it was.
+  const auto& stack = navigation->viewControllers();
+  for (size_t i = 1; i < stack.size(); ++i) {
+    if (stack[i].get() == this) {
+      navigation->popToViewController(stack[i - 1].get(), true);
+      return;
+    }
+  }
+  navigation->popToViewController(this, true);
 }
 
 void photoViewController::openLibrary() {
@@ -135,6 +187,9 @@ void photoViewController::openLibrary() {
         photoImage = std::move(image);
         showImage();
         if (auto* nav = navigationController()) nav->popToViewController(this, true);
+      },
+      [this, self] {
+        if (!self.expired()) libraryCancelled();
       });
   choosing_ = true;
   navigation->pushViewController(library, true);

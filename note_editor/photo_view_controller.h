@@ -3,10 +3,13 @@
 //
 // This platform has no camera: isCameraAvailable() answers NO, so the screen only ever opens the
 // library. The library is a folder of picture files (photoLibraryController lists its JPEG and
-// PNG files by name); the chosen picture comes back no larger than the requested 640 by 640
+// PNG files by name), made by the photo screen when it does not exist yet; an empty library says
+// which folder it reads. The chosen picture comes back no larger than the requested 640 by 640
 // points. Trust: the files are the user's own, but any of them may fail to decode; such a file
 // brings an alert and changes nothing.
 //
+// "Cancel" on the library goes back to the photo screen when it shows a picture, and otherwise
+// past it to the screen that opened it, which stays as it was. "Delete" shows only with a picture.
 // When the screen leaves its navigation stack it hands its delegate the picture it shows then
 // (nothing when the user removed it).
 
@@ -35,17 +38,23 @@ class photoViewControllerDelegate {
   virtual void setPhoto(const std::optional<graphics::Image>& image) = 0;
 };
 
-// A folder of pictures shown as a list; a tap on a row answers the chosen picture.
+// A folder of pictures shown as a list; a tap on a row answers the chosen picture, "Cancel" answers
+// none.
 class photoLibraryController : public ui::TableViewController,
                                public ui::TableViewDataSource,
                                public ui::TableViewDelegate {
  public:
   using Chosen = std::function<void(graphics::Image image)>;
+  using Cancelled = std::function<void()>;
 
-  photoLibraryController(std::filesystem::path folder, graphics::Size requestedSize, Chosen chosen);
+  photoLibraryController(std::filesystem::path folder, graphics::Size requestedSize, Chosen chosen,
+                         Cancelled cancelled = {});
 
   // The picture files of the folder, by name.
   const std::vector<std::filesystem::path>& files() const { return files_; }
+  // Shown instead of rows when the folder holds no picture; names the folder.
+  ui::Label* emptyLabel() const { return emptyLabel_.get(); }
+  void cancel();
 
   void viewDidLoad() override;
   int numberOfRowsInSection(ui::TableView& table, int section) override;
@@ -57,7 +66,9 @@ class photoLibraryController : public ui::TableViewController,
   std::filesystem::path folder_;
   graphics::Size requestedSize_;
   Chosen chosen_;
+  Cancelled cancelled_;
   std::vector<std::filesystem::path> files_;
+  std::shared_ptr<ui::Label> emptyLabel_;
 };
 
 // The picture decoded from a file, scaled down (never up) to fit the size in points.
@@ -69,6 +80,7 @@ class photoViewController : public ui::ViewController {
   static constexpr const char* kStoryboardIdentifier = "notePhotoEdit";
   static constexpr double kRequestedSide = 640;
 
+  // Makes the library folder (with its parents) when it is missing.
   explicit photoViewController(std::filesystem::path libraryFolder);
 
   static bool isCameraAvailable() { return false; }
@@ -99,6 +111,7 @@ class photoViewController : public ui::ViewController {
 
  private:
   void showImage();
+  void libraryCancelled();
 
   std::filesystem::path libraryFolder_;
   std::shared_ptr<ui::ImageView> photoView_;

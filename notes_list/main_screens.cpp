@@ -445,6 +445,7 @@ const std::vector<navigation::SidebarItem>& sidebarItems() {
   static const std::vector<navigation::SidebarItem> items{
       {"Growth graph", navigation::kGrowGraphSidebarShow},
       {"Graph of the day", "day_track_sidebar_show"},
+      {"Teeth", navigation::kTeethSidebarShow},
       {"Reminders", "reminders_sidebar_show"},
       {"Photos", "photos_sidebar_show"},
       {"Allergies", "allergies_sidebar_show"},

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/image_effects.h"
-#include "babies/tooth_spot_info.h"
+#include "babies/teeth.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
@@ -131,26 +131,6 @@ void drawTitlePage(Report& r) {
 
 // ---- Tooth page
 
-struct SpotPlace {
-  const char* image;
-  bool mirrored;
-  double x, y;
-  float radiusK;
-};
-
-constexpr SpotPlace kSpots[20] = {
-    {"tooth_left_up5", false, 48, 159, 0.8f},    {"tooth_left_up4", false, 58, 110, 0.7f},
-    {"tooth_left_up3", false, 78, 73.5, 0.5f},   {"tooth_left_up2", false, 103, 50, 0.5f},
-    {"tooth_left_up1", false, 138, 43, 0.5f},    {"tooth_left_up1", true, 182, 43, 0.5f},
-    {"tooth_left_up2", true, 217, 50, 0.5f},     {"tooth_left_up3", true, 242, 73.5, 0.5f},
-    {"tooth_left_up4", true, 262, 110, 0.7f},    {"tooth_left_up5", true, 272, 159, 0.8f},
-    {"tooth_left_down1", true, 264, 269, 0.96f}, {"tooth_left_down2", true, 249, 324, 0.7f},
-    {"tooth_left_down3", true, 224, 353, 0.44f}, {"tooth_left_down4", true, 198, 367, 0.4f},
-    {"tooth_left_down5", true, 173, 374, 0.34f}, {"tooth_left_down5", false, 147, 374, 0.34f},
-    {"tooth_left_down4", false, 122, 367, 0.4f}, {"tooth_left_down3", false, 96, 353, 0.44f},
-    {"tooth_left_down2", false, 71, 324, 0.7f},  {"tooth_left_down1", false, 56, 269, 0.96f},
-};
-
 // Where a spot's leader starts (ax, ay) and the y of its label line, from the drawn edges.
 struct Anchor {
   double ax, ay, ly;
@@ -187,13 +167,10 @@ void drawToothPage(Report& r) {
       foundation::DateFormatterStyle::Short, foundation::DateFormatterStyle::None, reportLocale(r.lang));
   bool anyShown = false;
   for (int n = 0; n < 20; ++n) {
-    const SpotPlace& place = kSpots[n];
+    const babies::ToothSpotPlace& place = babies::toothSpotPlaces()[static_cast<size_t>(n)];
     babies::toothSpotInfo spot(Point{place.x, place.y}, place.radiusK, place.image, place.mirrored,
                                style.notAppeared, style.appeared, style.lost);
-    std::optional<int> highest;
-    for (const auto& tooth : teeth)
-      if (tooth.tooth_Num() == n) highest = std::max(highest.value_or(0), tooth.tooth_State().value_or(0));
-    spot.toothState = highest ? *highest / 10 : 0;
+    spot.toothState = babies::toothStateOf(teeth, n);
     const babies::toothSpotInfo::ImageRef image = spot.toothState == 0   ? spot.noToothImg()
                                                   : spot.toothState == 1 ? spot.appearToothImg()
                                                   : spot.toothState == 2 ? spot.disappearToothImg()

@@ -3,6 +3,7 @@
 
 #include "app/app_delegate.h"
 #include "babies/baby_list_controller.h"
+#include "babies/teeth_view_controller.h"
 #include "babies_fixture.h"
 #include "navigation/screen_fit.h"
 
@@ -27,7 +28,7 @@ TEST_F(BabyTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
   const app::Baby baby = addBaby("Anna", true);
   for (bool pad : {false, true}) {
     ui::ScopedDevice device(pad ? ui::DeviceProfile::pad() : ui::DeviceProfile::phone568());
-    for (const char* language : {"en", "ru", "de"}) {
+    for (const char* language : {"en", "ru", "de", "fr", "es", "pt", "ja", "zh-Hans"}) {
       ASSERT_TRUE(runtime::UserDefaults::standard()->setArray(
           runtime::UserDefaults::kAppleLanguagesKey, foundation::Array{foundation::Value(language)}));
       auto list = std::make_shared<babyListController>();
@@ -42,7 +43,18 @@ TEST_F(BabyTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
       auto allergies = std::make_shared<babyInfoTableViewController>();
       allergies->setInfoType("Allergies");
       auto photos = std::make_shared<photoCollectionController>();
-      const std::pair<const char*, std::shared_ptr<ui::ViewController>> screens[] = {{"baby list", list},
+      auto teeth = std::make_shared<babies::teethViewController>();
+      teeth->setManagedObjectContext(context_);
+      teeth->setCurrentBabyName("Anna");
+      auto editorOf = [&](const babies::RecordKind& kind) {
+        return std::make_shared<babies::babyRecordEditController>(kind, context_, "Anna");
+      };
+      const std::pair<const char*, std::shared_ptr<ui::ViewController>> screens[] = {
+                                                                                     {"teeth", teeth},
+                                                                                     {"new allergy", editorOf(babies::allergyRecords())},
+                                                                                     {"new information", editorOf(babies::infoRecords())},
+                                                                                     {"new contact", editorOf(babies::contactRecords())},
+                                                                                     {"baby list", list},
                                                                                      {"new baby", newBaby},
                                                                                      {"baby profile", edited},
                                                                                      {"allergies", allergies},
