@@ -27,6 +27,9 @@ namespace navigation {
 inline constexpr const char* kUpdateTutorialNotification = "updateTutorial";
 // The sidebar's segue to the growth graph.
 inline constexpr const char* kGrowGraphSidebarShow = "grow_graph_sidebar_show";
+// The sidebar's segue to the summary chart, and the text key of its row.
+inline constexpr const char* kSumChartSidebarShow = "sum_chart_sidebar_show";
+inline constexpr const char* kSumChartSidebarTitle = "Summary Chart";
 
 // What the container reads of its front screen (or of the top screen of a front navigation
 // controller).
