@@ -5,6 +5,7 @@
 
 #include "app/note_types.h"
 #include "charts/chart_common.h"
+#include "navigation/bar_title.h"
 #include "navigation/interface_locale.h"
 #include "navigation/url_helper.h"
 #include "platform/foundation/date_formatter.h"
@@ -129,8 +130,9 @@ void sumChartController::viewDidLoad() {
   if (!context_) context_ = applicationContext();
   if (!currentBabyName_) currentBabyName_ = applicationBabyName();
   view()->setBackgroundColor(Color::white());
-  setTitle(localized("Summary Chart"));
   navigationItem().setLeftBarButtonItem(backItem([this] { back(); }));
+  // "Сводный график", "Übersichtsdiagramm": longer than a phone's bar leaves beside "Done".
+  navigation::setShrinkingTitle(*this, localized("Summary Chart"));
   previousButton_ = stepButton("<", [this] { previousType(); });
   nextButton_ = stepButton(">", [this] { nextType(); });
   typeLabel_ = std::make_shared<ui::Label>();

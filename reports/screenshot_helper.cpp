@@ -149,12 +149,14 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
       note.setNote_Notice(std::move(notice));
       if (number) note.setNote_numValue(foundation::Decimal::fromDouble(*number));
       note.setNoteToBaby(baby);
+      return note;
     };
     add(kBreastFeeding, 0, 900, std::string("S1"), 10);
     add(kBreastFeeding, 3 * 3600.0, 3 * 3600.0 + 720, std::string("S1"), 8);
     add("Sleep", 4 * 3600.0, 6 * 3600.0);
     add("Walk", 7 * 3600.0, 8 * 3600.0);
-    if (day == 0) add("Weight", 9 * 3600.0, 9 * 3600.0, {}, 6.4);
+    // A measure carries its unit, or the charts would take it for one in the other unit.
+    if (day == 0) add("Weight", 9 * 3600.0, 9 * 3600.0, {}, 6.4).setNote_numMeasureCurrent(std::string("Notation_kg"));
   }
   auto saved = context.save();
   if (!saved) context.rollback();

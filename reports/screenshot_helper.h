@@ -141,7 +141,7 @@ class ScreenshotMode : public std::enable_shared_from_this<ScreenshotMode> {
   const std::optional<std::string>& failure() const { return failure_; }
 
   // Hands the mode to the root screens: they read and set its state and start it. Until the mode
-  // has started, its state is set to 1 here (the launch has put the application's to 0 by now).
+  // has started, the state they read is 1.
   void attach(notes_list::MainScreenServices& services);
   // The root appeared with the state at 1 (and set it to 2).
   void start(notes_list::MainScreen& root);

@@ -123,11 +123,14 @@ notes_list::MainScreen* ScreenshotMode::root() const {
 }
 
 void ScreenshotMode::attach(notes_list::MainScreenServices& services) {
-  if (!started_ && !ended_) setScreenShotState(1);
   std::weak_ptr<ScreenshotMode> weak = weak_from_this();
   services.screenShotState = [weak] {
     auto mode = weak.lock();
-    return mode ? mode->screenShotState() : 0;
+    if (!mode) return 0;
+    // The screens are made before the launch puts the state to 0: the switch arms the mode again
+    // when the root first asks, until the root has started it.
+    if (!mode->started_ && !mode->ended_ && mode->screenShotState() == 0) mode->setScreenShotState(1);
+    return mode->screenShotState();
   };
   services.setScreenShotState = [weak](std::int32_t state) {
     if (auto mode = weak.lock()) mode->setScreenShotState(state);
