@@ -137,7 +137,7 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
     record.setTooth_Date(now - (20 - tooth * 5) * 86400.0);
     record.setToothToBaby(baby);
   }
-  // A few days of the usual notes: feedings on both sides, sleep, a walk and a weight.
+  // A few days of the usual notes: feedings on both sides, sleep, a walk, a diaper and a weight.
   for (int day = 0; day < 3; ++day) {
     const foundation::Date morning = now - (day + 1) * 86400.0;
     const auto add = [&](const char* type, double start, double stop, std::optional<std::string> notice = {},
@@ -155,6 +155,7 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
     add(kBreastFeeding, 3 * 3600.0, 3 * 3600.0 + 720, std::string("S1"), 8);
     add("Sleep", 4 * 3600.0, 6 * 3600.0);
     add("Walk", 7 * 3600.0, 8 * 3600.0);
+    add("WC", 9 * 3600.0, 9 * 3600.0);
     // A measure carries its unit, or the charts would take it for one in the other unit.
     if (day == 0) add("Weight", 9 * 3600.0, 9 * 3600.0, {}, 6.4).setNote_numMeasureCurrent(std::string("Notation_kg"));
   }
