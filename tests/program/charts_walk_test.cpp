@@ -28,17 +28,7 @@ std::vector<std::set<std::string>> looks(const std::string& out) {
   return all;
 }
 
-constexpr const char* kFirstRun = R"(tap Name
-type Ada
-key return
-tap Girl
-tap Done
-tap kg
-tap cm
-tap °C
-tap Start
-tap Start
-)";
+constexpr const char* kFirstRun = kNewBabyFirstRun;
 
 // The clock's advance to the next 21:30 UTC.
 std::string toHalfPastNine() {

@@ -80,17 +80,7 @@ struct Stop {
 
 // The new baby and the first-run units, in English: the language is chosen afterwards, as a parent
 // who finds the setting would.
-constexpr const char* kFirstRun = R"(tap Name
-type Ada
-key return
-tap Girl
-tap Done
-tap kg
-tap cm
-tap °C
-tap Start
-tap Start
-)";
+constexpr const char* kFirstRun = kNewBabyFirstRun;
 
 // The language's own name on the language screen.
 std::string languageRow(const std::string& language) {

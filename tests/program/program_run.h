@@ -42,6 +42,19 @@ inline int shell(const std::string& command) {
 
 inline std::string quotedPath(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
+// A new baby, Ada, and the metric first-run units, in English.
+inline constexpr const char* kNewBabyFirstRun = R"(tap Name
+type Ada
+key return
+tap Girl
+tap Done
+tap kg
+tap cm
+tap °C
+tap Start
+tap Start
+)";
+
 // One run of the program: its exit status and what it printed, both streams in order.
 struct DiaryRun {
   int status = -1;
