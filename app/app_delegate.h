@@ -117,7 +117,8 @@ class AppDelegate : public ui::ApplicationDelegate, public ui::AlertViewDelegate
   // The first-use badges' step: 0 to 4, -1 finished.
   std::int32_t tutorialState() const { return tutorialState_; }
   void setTutorialState(std::int32_t state) { tutorialState_ = state; }
-  // The developer screenshot tools' state; all 0 after a launch.
+  // The developer screenshot mode's state (0 off, 1 start, 2 running), its language index and its
+  // step; all 0 after a launch. The mode keeps them here, where the root screens read them.
   std::int32_t screenShotState() const { return screenShotState_; }
   void setScreenShotState(std::int32_t value) { screenShotState_ = value; }
   std::int32_t screenShotLang() const { return screenShotLang_; }

@@ -1,8 +1,11 @@
 #include "charts/chart_data.h"
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 
 #include "app/note_types.h"
+#include "app/value_texts.h"
 #include "platform/store/predicate.h"
 
 namespace charts {
@@ -13,13 +16,14 @@ using foundation::Value;
 namespace {
 
 foundation::Result<std::vector<app::Note>> fetchNotes(store::Context& context, std::string_view format,
-                                                      std::vector<Value> arguments,
-                                                      std::string_view sortKey) {
+                                                      std::vector<Value> arguments, std::string_view sortKey,
+                                                      bool ascending = true, std::size_t limit = 0) {
   auto predicate = store::Predicate::parse(format, std::move(arguments));
   if (!predicate) return predicate.error();
   store::FetchRequest request{std::string(app::Note::kEntityName)};
   request.predicate = predicate.value();
-  request.sortDescriptors = {{std::string(sortKey), true}};
+  request.sortDescriptors = {{std::string(sortKey), ascending}};
+  request.fetchLimit = limit;
   auto rows = context.fetch(request);
   if (!rows) return rows.error();
   std::vector<app::Note> notes;
@@ -114,6 +118,89 @@ foundation::Result<std::vector<DaySpan>> daySpans(store::Context& context, const
   std::stable_sort(spans.begin(), spans.end(),
                    [](const DaySpan& a, const DaySpan& b) { return a.start < b.start; });
   return spans;
+}
+
+foundation::Result<std::vector<std::string>> typesWithNotes(store::Context& context,
+                                                            const app::NoteEditHelper& helper,
+                                                            std::string_view babyName) {
+  std::vector<std::string> types;
+  for (const auto& type : helper.getTypeIds(app::kUserList)) {
+    auto predicate = store::Predicate::parse("noteToBaby.baby_Name == %@ AND note_Type == %@",
+                                             {Value(std::string(babyName)), Value(type)});
+    if (!predicate) return predicate.error();
+    store::FetchRequest request{std::string(app::Note::kEntityName)};
+    request.predicate = predicate.value();
+    request.fetchLimit = 1;
+    auto count = context.count(request);
+    if (!count) return count.error();
+    if (*count > 0) types.push_back(type);
+  }
+  return types;
+}
+
+namespace {
+
+// A note's share of one measure while it is counted whole on one day.
+double wholeNoteMeasure(const app::NoteEditHelper& helper, const app::Note& note, std::string_view type,
+                        std::string_view measure) {
+  if (measure == app::kShowCount) return 1;
+  const auto start = note.note_DateStart();
+  const auto stop = note.note_DateStop();
+  if (measure == app::kShowHours) {
+    // A breast feeding keeps its sides' minutes: the left in the number, the right in the unit
+    // field; the dates also span the pauses.
+    if (type == "Breast Feeding") {
+      const auto left = note.note_numValue() ? note.note_numValue()->toDouble() : 0.0;
+      const auto right = static_cast<double>(app::leadingInteger(note.note_numMeasureCurrent().value_or("")));
+      return (std::max(0.0, std::trunc(left)) + std::max(0.0, right)) / 60.0;
+    }
+    return start && stop && *start < *stop ? (*stop - *start) / 3600.0 : 0.0;
+  }
+  if (!note.note_numValue()) return 0;
+  const double value = note.note_numValue()->toDouble();
+  const auto unit = note.note_numMeasureCurrent();
+  if (unit == measure) return value;
+  return helper.convertNotationToOpposite(type, unit, measure, value);
+}
+
+}  // namespace
+
+foundation::Result<SumSeries> sumSeries(store::Context& context, const app::NoteEditHelper& helper,
+                                        const foundation::Calendar& calendar, std::string_view babyName,
+                                        std::string_view type, std::string_view measure) {
+  SumSeries series{std::string(type), std::string(measure), {}};
+  auto notes = fetchNotes(context, "noteToBaby.baby_Name == %@ AND note_Type == %@",
+                          {Value(std::string(babyName)), Value(std::string(type))}, "note_DateStop");
+  if (!notes) return notes.error();
+  const bool split = helper.howManyDates(type) == 2 && helper.shouldSplitTheTimeBy24h(type);
+  std::map<Date, double> perDay;
+  const auto addTo = [&](Date when, double amount) {
+    if (auto day = calendar.startOfDay(when)) perDay[*day] += amount;
+  };
+  for (const auto& note : notes.value()) {
+    const auto stop = note.note_DateStop();
+    if (!stop) continue;
+    const auto start = note.note_DateStart();
+    if (split && start && *start < *stop) {
+      for (const auto& [from, to] : splitAtDays(calendar, *start, *stop)) {
+        if (!(from < to)) continue;  // a piece of no length (a stop at midnight) is no day's
+        addTo(from, measure == app::kShowCount ? 1.0
+                    : measure == app::kShowHours ? (to - from) / 3600.0
+                                                 : 0.0);
+      }
+    } else {
+      addTo(*stop, wholeNoteMeasure(helper, note, type, measure));
+    }
+  }
+  for (const auto& [day, value] : perDay) series.days.push_back({day, value});
+  return series;
+}
+
+std::optional<Date> latestNoteDate(store::Context& context, std::string_view babyName) {
+  auto notes =
+      fetchNotes(context, "noteToBaby.baby_Name == %@", {Value(std::string(babyName))}, "note_DateStop", false, 1);
+  if (!notes || notes->empty()) return std::nullopt;
+  return notes->front().note_DateStop();
 }
 
 }  // namespace charts

@@ -1,10 +1,15 @@
 #include "charts/chart_screens.h"
 
+#include "charts/chart_common.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "app/app_delegate.h"
+#include "charts/sum_chart.h"
 #include "navigation/interface_locale.h"
+#include "navigation/side_menu_controller.h"
+#include "navigation/url_helper.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/number_formatter.h"
@@ -19,9 +24,7 @@ using graphics::Color;
 using ui::Point;
 using ui::Rect;
 
-namespace {
-
-constexpr double kSecondsPerDay = 24 * 60 * 60;
+namespace detail {
 
 std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
 
@@ -44,22 +47,15 @@ std::optional<std::string> applicationBabyName() {
   return delegate ? delegate->currentBabyName() : std::nullopt;
 }
 
-std::string shortDate(Date date) {
-  return foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Short,
-                                               foundation::DateFormatterStyle::None)
-      .stringFromDate(date);
-}
-
 std::string numberText(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", value);
   std::string out = text;
   while (!out.empty() && out.back() == '0') out.pop_back();
   if (!out.empty() && out.back() == '.') out.pop_back();
-  return out;
+  return out == "-0" ? "0" : out;
 }
 
-// Back from a chart: the tablet's opener dismisses it, on the phone it leaves its stack.
 void chartBack(ui::ViewController& screen, note_editor::noteViewDelegate* delegate) {
   auto self = screen.shared_from_this();
   if (ui::device().isPad() && delegate) return delegate->noteViewChildDone(screen, false);
@@ -76,6 +72,26 @@ void chartBack(ui::ViewController& screen, note_editor::noteViewDelegate* delega
 std::shared_ptr<ui::BarButtonItem> backItem(std::function<void()> action) {
   return ui::BarButtonItem::withTitle(localized("Done"), ui::BarButtonItemStyle::kPlain,
                                       [action = std::move(action)](ui::BarButtonItem&) { action(); });
+}
+
+std::shared_ptr<ui::Button> stepButton(const char* title, std::function<void()> action) {
+  auto button = std::make_shared<ui::Button>();
+  button->setTitle(title);
+  button->setTitleColor(accent());
+  button->addTarget([action = std::move(action)](ui::Control&) { action(); }, ui::kControlEventTouchUpInside);
+  return button;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+namespace {
+
+std::string shortDate(Date date) {
+  return foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Short,
+                                               foundation::DateFormatterStyle::None)
+      .stringFromDate(date);
 }
 
 }  // namespace
@@ -157,9 +173,13 @@ void GrowthPlotView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
 // DayStripView
 
 namespace {
-constexpr double kLabelWidth = 96;
 constexpr double kRowHeight = 28;
 constexpr double kHeaderHeight = 20;
+constexpr double kTitleInset = 4;
+// The names take at most this share of the width, the hours the rest.
+constexpr double kMostTitleShare = 0.45;
+constexpr double kTitleFontSize = 12;
+constexpr double kLeastTitleFontSize = 8;
 }  // namespace
 
 void DayStripView::setSpans(std::vector<DaySpan> spans, Date dayStart) {
@@ -176,14 +196,53 @@ std::vector<std::string> DayStripView::rowTypes() const {
   return types;
 }
 
+std::string DayStripView::titleOf(const std::string& type) const { return typeTitle_ ? typeTitle_(type) : type; }
+
+DayStripView::TitleLayout DayStripView::titleLayout() const {
+  // The names are written whole: the column widens to the longest, up to its share of the width;
+  // past that the font shrinks, and a name still too long takes two lines of its row.
+  const double most = std::max(40.0, bounds().width() * kMostTitleShare);
+  const auto measurer = graphics::defaultTextMeasurer();
+  double widest = 0;
+  TitleLayout layout{most, kTitleFontSize, false};
+  for (double size = kTitleFontSize; size >= kLeastTitleFontSize; size -= 1) {
+    widest = 0;
+    for (const auto& type : rowTypes())
+      widest = std::max(widest, measurer->sizeOf(titleOf(type), graphics::Font::systemFontOfSize(size)).width);
+    layout.fontSize = size;
+    if (widest + 2 * kTitleInset <= most) {
+      layout.width = std::max(64.0, std::ceil(widest) + 2 * kTitleInset);
+      return layout;
+    }
+  }
+  layout.twoLines = true;
+  return layout;
+}
+
+Rect DayStripView::titleRect(std::size_t row) const {
+  const TitleLayout layout = titleLayout();
+  const double top = kHeaderHeight + static_cast<double>(row) * kRowHeight;
+  const double lineHeight = layout.fontSize + 4;
+  const double height = layout.twoLines ? std::min(kRowHeight - 2, 2 * lineHeight) : lineHeight;
+  return Rect(kTitleInset, top + (kRowHeight - height) / 2, layout.width - 2 * kTitleInset, height);
+}
+
 Rect DayStripView::rectFor(const DaySpan& span) const {
   const auto types = rowTypes();
   const auto row = static_cast<double>(std::find(types.begin(), types.end(), span.type) - types.begin());
-  const double width = std::max(1.0, bounds().width() - kLabelWidth - 8);
-  const double x0 = kLabelWidth + std::clamp((span.start - dayStart_) / kSecondsPerDay, 0.0, 1.0) * width;
-  const double x1 = kLabelWidth + std::clamp((span.stop - dayStart_) / kSecondsPerDay, 0.0, 1.0) * width;
+  const double labelWidth = titleLayout().width;
+  const double width = std::max(1.0, bounds().width() - labelWidth - 8);
+  const double x0 = labelWidth + std::clamp((span.start - dayStart_) / kSecondsPerDay, 0.0, 1.0) * width;
+  const double x1 = labelWidth + std::clamp((span.stop - dayStart_) / kSecondsPerDay, 0.0, 1.0) * width;
   // A one-date note is a mark of its own width, so it shows.
   return Rect(x0, kHeaderHeight + row * kRowHeight + 4, std::max(3.0, x1 - x0), kRowHeight - 8);
+}
+
+std::vector<ui::View::AccessibilityElement> DayStripView::accessibilityElements() const {
+  std::vector<AccessibilityElement> elements;
+  const auto types = rowTypes();
+  for (std::size_t row = 0; row < types.size(); ++row) elements.push_back({titleOf(types[row]), titleRect(row)});
+  return elements;
 }
 
 void DayStripView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
@@ -191,13 +250,14 @@ void DayStripView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   const auto small = graphics::Font::systemFontOfSize(10);
   canvas.setFillColor(Color::white());
   canvas.fillRect(b);
-  const double width = std::max(1.0, b.width() - kLabelWidth - 8);
+  const TitleLayout layout = titleLayout();
+  const double width = std::max(1.0, b.width() - layout.width - 8);
   const auto types = rowTypes();
-  const double bottom = kHeaderHeight + std::max<size_t>(types.size(), 1) * kRowHeight;
+  const double bottom = kHeaderHeight + static_cast<double>(std::max<size_t>(types.size(), 1)) * kRowHeight;
   canvas.setStrokeColor(hairline());
   canvas.setLineWidth(0.5);
   for (int hour = 0; hour <= 24; hour += 3) {
-    const double x = kLabelWidth + hour / 24.0 * width;
+    const double x = layout.width + hour / 24.0 * width;
     canvas.strokeLine(Point(x, kHeaderHeight), Point(x, bottom));
     if (hour < 24) canvas.drawText(std::to_string(hour), Point(x + 2, 4), small, Color::darkGray());
   }
@@ -206,11 +266,9 @@ void DayStripView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
     canvas.strokeLine(Point(0, y), Point(b.width(), y));
   }
   for (size_t row = 0; row < types.size(); ++row) {
-    const std::string title = typeTitle_ ? typeTitle_(types[row]) : types[row];
-    canvas.drawText(title,
-                    Rect(4, kHeaderHeight + static_cast<double>(row) * kRowHeight + 7, kLabelWidth - 8, 16),
-                    graphics::Font::systemFontOfSize(12), Color::black(), graphics::TextAlignment::kLeft,
-                    graphics::LineBreakMode::kTruncateTail);
+    canvas.drawText(titleOf(types[row]), titleRect(row), graphics::Font::systemFontOfSize(layout.fontSize),
+                    Color::black(), graphics::TextAlignment::kLeft,
+                    layout.twoLines ? graphics::LineBreakMode::kWordWrap : graphics::LineBreakMode::kClip);
   }
   canvas.setFillColor(accent());
   for (const auto& span : spans_) canvas.fillRect(rectFor(span));
@@ -219,13 +277,16 @@ void DayStripView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
 // ---------------------------------------------------------------------------------------------
 // graphicsViewController
 
-graphicsViewController::graphicsViewController(app::NoteEditHelper helper) : helper_(std::move(helper)) {
+graphicsViewController::graphicsViewController(app::NoteEditHelper helper, app::AnalyticsEventSink logEvent)
+    : helper_(std::move(helper)), logEvent_(logEvent ? std::move(logEvent) : navigation::tallyEventSink()) {
   types_ = helper_.getTypeIds(app::kGrowthTypesList);
 }
 
 void graphicsViewController::viewDidLoad() {
+  logEvent_("graphics", {});
   if (!context_) context_ = applicationContext();
   if (!currentBabyName_) currentBabyName_ = applicationBabyName();
+  if (local_ID_) typeIndex_ = 0;
   view()->setBackgroundColor(Color::white());
   setTitle(localized("Growth graph"));
   navigationItem().setLeftBarButtonItem(backItem([this] { back(); }));
@@ -314,19 +375,17 @@ DayTrackController::DayTrackController(app::NoteEditHelper helper, const foundat
 void DayTrackController::viewDidLoad() {
   if (!context_) context_ = applicationContext();
   if (!currentBabyName_) currentBabyName_ = applicationBabyName();
+  if (local_ID_ && context_ && currentBabyName_) {
+    if (auto latest = latestNoteDate(*context_, *currentBabyName_))
+      dayStart_ = calendar_.startOfDay(*latest).value_or(*latest);
+  }
   view()->setBackgroundColor(Color::white());
   setTitle(localized("Graph of the day"));
   navigationItem().setLeftBarButtonItem(backItem([this] { back(); }));
   dayLabel_ = std::make_shared<ui::Label>();
   dayLabel_->setTextAlignment(graphics::TextAlignment::kCenter);
-  previousButton_ = std::make_shared<ui::Button>();
-  previousButton_->setTitle("<");
-  previousButton_->setTitleColor(accent());
-  previousButton_->addTarget([this](ui::Control&) { previousDay(); }, ui::kControlEventTouchUpInside);
-  nextButton_ = std::make_shared<ui::Button>();
-  nextButton_->setTitle(">");
-  nextButton_->setTitleColor(accent());
-  nextButton_->addTarget([this](ui::Control&) { nextDay(); }, ui::kControlEventTouchUpInside);
+  previousButton_ = stepButton("<", [this] { previousDay(); });
+  nextButton_ = stepButton(">", [this] { nextDay(); });
   strip_ = std::make_shared<DayStripView>();
   strip_->setTypeTitle([](const std::string& type) { return localized(type); });
   for (const auto& part :
@@ -382,19 +441,26 @@ void DayTrackController::back() { chartBack(*this, noteView_delegate_); }
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+template <typename Screen>
+void registerChart(ui::Storyboard& storyboard, const char* identifier, const char* navigationId) {
+  storyboard.registerController(identifier, [] { return std::make_shared<Screen>(); });
+  storyboard.registerController(navigationId, [] {
+    return std::make_shared<ui::NavigationController>(std::make_shared<Screen>());
+  });
+}
+
+}  // namespace
+
 void registerChartScreens(ui::Storyboard& storyboard) {
-  storyboard.registerController(kGraphicsId, [] { return std::make_shared<graphicsViewController>(); });
-  storyboard.registerController(kDayTrackId, [] { return std::make_shared<DayTrackController>(); });
-  const std::string graphicsNav = std::string(kGraphicsId) + "_nav";
-  const std::string dayTrackNav = std::string(kDayTrackId) + "_nav";
-  storyboard.registerController(graphicsNav, [] {
-    return std::make_shared<ui::NavigationController>(std::make_shared<graphicsViewController>());
-  });
-  storyboard.registerController(dayTrackNav, [] {
-    return std::make_shared<ui::NavigationController>(std::make_shared<DayTrackController>());
-  });
-  storyboard.registerSegue(kGraphicsSegue, graphicsNav, ui::SegueKind::kFormSheet);
-  storyboard.registerSegue(kDayTrackSegue, dayTrackNav, ui::SegueKind::kFormSheet);
+  registerChart<graphicsViewController>(storyboard, kGraphicsId, kGraphicsNavigationId);
+  registerChart<DayTrackController>(storyboard, kDayTrackId, kDayTrackNavigationId);
+  registerChart<sumChartController>(storyboard, kSumChartId, kSumChartNavigationId);
+  storyboard.registerSegue(kGraphicsSegue, kGraphicsNavigationId, ui::SegueKind::kFormSheet);
+  storyboard.registerSegue(kDayTrackSegue, kDayTrackNavigationId, ui::SegueKind::kFormSheet);
+  storyboard.registerSegue(kSumChartSegue, kSumChartNavigationId, ui::SegueKind::kFormSheet);
+  storyboard.registerSegue(navigation::kSumChartSidebarShow, kSumChartId, ui::SegueKind::kPush);
 }
 
 }  // namespace charts

@@ -10,6 +10,10 @@
 // noteView_delegate noteViewChildDone(self, NO) (the opener dismisses it); on the phone it pops
 // its navigation controller. Main thread only; the context and baby come from the application
 // delegate when the opener gives none.
+//
+// A `local_ID` set before the view loads fixes what the screenshot mode shows: the growth graph
+// its first type, the day track the day of the baby's latest note (its sample notes lie months
+// back). Opening the growth graph logs the analytics event "graphics".
 
 #include <memory>
 #include <optional>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "app/note_edit_helper.h"
+#include "app/settings_records.h"
 #include "charts/chart_data.h"
 #include "note_editor/note_view_delegate.h"
 #include "platform/foundation/calendar.h"
@@ -32,6 +37,9 @@ inline constexpr const char* kGraphicsId = "graphicsViewController";
 inline constexpr const char* kGraphicsSegue = "graphicsSegue";
 inline constexpr const char* kDayTrackId = "DayTrackController";
 inline constexpr const char* kDayTrackSegue = "showDayTrackSegue";
+// The two charts, each the top screen of a navigation controller of its own.
+inline constexpr const char* kGraphicsNavigationId = "graphics_navigation_id";
+inline constexpr const char* kDayTrackNavigationId = "day_track_navigation_id";
 
 // The plot of a growth series: axes, a line through the points and a dot at each.
 class GrowthPlotView : public ui::View {
@@ -57,9 +65,20 @@ class DayStripView : public ui::View {
   void setTypeTitle(std::function<std::string(const std::string&)> title) { typeTitle_ = std::move(title); }
   // The rectangle a span takes, in the view's coordinates.
   ui::Rect rectFor(const DaySpan& span) const;
+  // Where the name of the row's type is written, in the view's coordinates.
+  ui::Rect titleRect(std::size_t row) const;
   void drawRect(graphics::Canvas& canvas, const ui::Rect& rect) override;
+  // The rows' type names, as written.
+  std::vector<AccessibilityElement> accessibilityElements() const override;
 
  private:
+  struct TitleLayout {
+    double width;     // of the names' column
+    double fontSize;  // of every name
+    bool twoLines;    // a name still too long wraps
+  };
+  TitleLayout titleLayout() const;
+  std::string titleOf(const std::string& type) const;
   std::vector<std::string> rowTypes() const;
   std::vector<DaySpan> spans_;
   foundation::Date dayStart_;
@@ -68,11 +87,16 @@ class DayStripView : public ui::View {
 
 class graphicsViewController : public ui::ViewController {
  public:
-  explicit graphicsViewController(app::NoteEditHelper helper = {});
+  // `logEvent` takes the analytics event of the opening; the analytics SDK's when empty.
+  explicit graphicsViewController(app::NoteEditHelper helper = {}, app::AnalyticsEventSink logEvent = nullptr);
 
   void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
   void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
   void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  void setLocal_ID(std::optional<std::string> id) { local_ID_ = std::move(id); }
+  const std::optional<std::string>& local_ID() const { return local_ID_; }
+  // The index of the type shown.
+  int typeIndex() const { return typeIndex_; }
 
   // The growth types, one per segment.
   const std::vector<std::string>& types() const { return types_; }
@@ -91,9 +115,11 @@ class graphicsViewController : public ui::ViewController {
 
  private:
   app::NoteEditHelper helper_;
+  app::AnalyticsEventSink logEvent_;
   note_editor::noteViewDelegate* noteView_delegate_ = nullptr;
   std::shared_ptr<store::Context> context_;
   std::optional<std::string> currentBabyName_;
+  std::optional<std::string> local_ID_;
   std::vector<std::string> types_;
   int typeIndex_ = 0;
   void layoutTypeRows(double width);
@@ -110,6 +136,8 @@ class DayTrackController : public ui::ViewController {
   void setNoteView_delegate(note_editor::noteViewDelegate* delegate) { noteView_delegate_ = delegate; }
   void setManagedObjectContext(std::shared_ptr<store::Context> context) { context_ = std::move(context); }
   void setCurrentBabyName(std::optional<std::string> name) { currentBabyName_ = std::move(name); }
+  void setLocal_ID(std::optional<std::string> id) { local_ID_ = std::move(id); }
+  const std::optional<std::string>& local_ID() const { return local_ID_; }
 
   // The start of the day shown (local midnight).
   foundation::Date dayStart() const { return dayStart_; }
@@ -134,6 +162,7 @@ class DayTrackController : public ui::ViewController {
   note_editor::noteViewDelegate* noteView_delegate_ = nullptr;
   std::shared_ptr<store::Context> context_;
   std::optional<std::string> currentBabyName_;
+  std::optional<std::string> local_ID_;
   foundation::Date dayStart_;
   std::shared_ptr<ui::Label> dayLabel_;
   std::shared_ptr<ui::Button> previousButton_;
@@ -141,8 +170,10 @@ class DayTrackController : public ui::ViewController {
   std::shared_ptr<DayStripView> strip_;
 };
 
-// Registers "graphicsViewController" and "DayTrackController" (each alone), and the segues
-// "graphicsSegue" and "showDayTrackSegue" (each to a navigation controller holding the screen).
+// Registers "graphicsViewController", "DayTrackController" and "sumChartController" (each alone),
+// "graphics_navigation_id", "day_track_navigation_id" and "sum_chart_navigation_id" (each a
+// navigation controller holding its chart), the segues "graphicsSegue", "showDayTrackSegue" and
+// "summaryChartSegue" (to those), and the side menu's segue to the summary chart (pushed).
 void registerChartScreens(ui::Storyboard& storyboard);
 
 }  // namespace charts

@@ -29,6 +29,9 @@ inline constexpr const char* kUpdateTutorialNotification = "updateTutorial";
 inline constexpr const char* kGrowGraphSidebarShow = "grow_graph_sidebar_show";
 // The sidebar's segue to the tooth chart.
 inline constexpr const char* kTeethSidebarShow = "teeth_sidebar_show";
+// The sidebar's segue to the summary chart, and the text key of its row.
+inline constexpr const char* kSumChartSidebarShow = "sum_chart_sidebar_show";
+inline constexpr const char* kSumChartSidebarTitle = "Summary Chart";
 
 // What the container reads of its front screen (or of the top screen of a front navigation
 // controller).

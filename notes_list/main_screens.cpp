@@ -3,6 +3,7 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "charts/chart_screens.h"
+#include "charts/sum_chart.h"
 #include "navigation/language_controller.h"
 #include "navigation/reminder_controller.h"
 #include "navigation/settings_controller.h"
@@ -445,6 +446,7 @@ const std::vector<navigation::SidebarItem>& sidebarItems() {
   static const std::vector<navigation::SidebarItem> items{
       {"Growth graph", navigation::kGrowGraphSidebarShow},
       {"Graph of the day", "day_track_sidebar_show"},
+      {navigation::kSumChartSidebarTitle, navigation::kSumChartSidebarShow},
       {"Teeth", navigation::kTeethSidebarShow},
       {"Reminders", "reminders_sidebar_show"},
       {"Photos", "photos_sidebar_show"},
@@ -466,6 +468,9 @@ void prepareFromSidebar(MainScreen& notes, const std::string& segue, ui::ViewCon
   } else if (auto* track = dynamic_cast<charts::DayTrackController*>(&destination)) {
     track->setManagedObjectContext(context);
     track->setCurrentBabyName(baby);
+  } else if (auto* sums = dynamic_cast<charts::sumChartController*>(&destination)) {
+    sums->setManagedObjectContext(context);
+    sums->setCurrentBabyName(baby);
   } else if (auto* reminders = dynamic_cast<navigation::reminderController*>(&destination)) {
     reminders->setNoteView_delegate(notes.weakDelegate());
     reminders->setCurrentBaby(baby);

@@ -108,7 +108,9 @@ void notesViewController_iPhone::layoutControls() {
       graphics::Rect(filtered ? 94 : 50, kBarTop, width - 100 - (filtered ? 44 : 0), kBarHeight));
   remindersButton_->setFrame(graphics::Rect(width - 44, kBarTop, 38, kBarHeight));
   double top = kControlsHeight;
-  if (noteQuickStartView() && noteQuickStartView()->superview() == view().get()) {
+  // A hidden strip takes no room: the list starts under the controls.
+  if (noteQuickStartView() && noteQuickStartView()->superview() == view().get() &&
+      !noteQuickStartView()->isHidden()) {
     noteQuickStartView()->setFrame(graphics::Rect(0, top, width, kStripHeight));
     top += kStripHeight;
   }

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "app/app_delegate.h"
+#include "navigation/language_controller.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/text.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
 #include "reports/screenshot_detail.h"
@@ -34,6 +36,26 @@ std::vector<app::Baby> fetchBabies(store::Context& context) {
 }  // namespace screenshot_detail
 
 using namespace screenshot_detail;
+
+namespace {
+
+// A log line with the platform's descriptions of its values ("%@" of a date, a text or nil).
+void logf(std::string_view pattern, std::initializer_list<foundation::Value> values) {
+  foundation::log(foundation::text::format(pattern, values));
+}
+
+foundation::Value dateValue(const std::optional<foundation::Date>& date) {
+  return date ? foundation::Value(*date) : foundation::Value();
+}
+
+// A language's name in its own language ("English", "Deutsch"); the code for one the diary lacks.
+std::string languageName(const std::string& code) {
+  for (const auto& language : navigation::interfaceLanguages())
+    if (language.code == code) return std::string(language.name);
+  return code;
+}
+
+}  // namespace
 
 const std::vector<std::string>& screenshotLanguages() {
   static const std::vector<std::string> languages{"en"};
@@ -115,7 +137,7 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
     record.setTooth_Date(now - (20 - tooth * 5) * 86400.0);
     record.setToothToBaby(baby);
   }
-  // A few days of the usual notes: feedings on both sides, sleep, a walk and a weight.
+  // A few days of the usual notes: feedings on both sides, sleep, a walk, a diaper and a weight.
   for (int day = 0; day < 3; ++day) {
     const foundation::Date morning = now - (day + 1) * 86400.0;
     const auto add = [&](const char* type, double start, double stop, std::optional<std::string> notice = {},
@@ -127,12 +149,15 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
       note.setNote_Notice(std::move(notice));
       if (number) note.setNote_numValue(foundation::Decimal::fromDouble(*number));
       note.setNoteToBaby(baby);
+      return note;
     };
     add(kBreastFeeding, 0, 900, std::string("S1"), 10);
     add(kBreastFeeding, 3 * 3600.0, 3 * 3600.0 + 720, std::string("S1"), 8);
     add("Sleep", 4 * 3600.0, 6 * 3600.0);
     add("Walk", 7 * 3600.0, 8 * 3600.0);
-    if (day == 0) add("Weight", 9 * 3600.0, 9 * 3600.0, {}, 6.4);
+    add("WC", 9 * 3600.0, 9 * 3600.0);
+    // A measure carries its unit, or the charts would take it for one in the other unit.
+    if (day == 0) add("Weight", 9 * 3600.0, 9 * 3600.0, {}, 6.4).setNote_numMeasureCurrent(std::string("Notation_kg"));
   }
   auto saved = context.save();
   if (!saved) context.rollback();
@@ -179,19 +204,23 @@ foundation::Status screenShotHelper::makeLocalizedBabys() {
       birthday = calendar.dateByAddingUnit(foundation::CalendarUnit::Month, -5, *day24);
   }
   if (!birthday) return failure(4, "Screenshots: no birthday for the template");
-  foundation::log("BDp:" +
-                  (templ->baby_BirthDay() ? std::to_string(templ->baby_BirthDay()->sinceReference) : ""));
+  logf("BDp:%@", {dateValue(templ->baby_BirthDay())});
   templ->setBaby_BirthDay(*birthday);
-  foundation::log("BDn:" + std::to_string(birthday->sinceReference));
+  logf("BDn:%@", {dateValue(*birthday)});
+  logf("FST:%@", {dateValue(*birthday)});
 
   // Every note moves by the same whole number of days, the earliest to just after the birthday.
   auto notes = notesOf(std::string(kScreenshotTemplateName), true);
   if (!notes.empty() && notes.front().note_DateStop()) {
-    const double days = std::trunc((*birthday - *notes.front().note_DateStop()) / 86400.0) + 1;
+    const auto earliest = *notes.front().note_DateStop();
+    logf("ERL:%@", {dateValue(earliest)});
+    const double days = std::trunc((*birthday - earliest) / 86400.0) + 1;
     const double shift = days * 86400.0;
     for (auto& note : notes) {
+      logf("OldDate:%@", {dateValue(note.note_DateStop())});
       if (auto stop = note.note_DateStop()) note.setNote_DateStop(*stop + shift);
       if (auto start = note.note_DateStart()) note.setNote_DateStart(*start + shift);
+      logf("NewDate:%@", {dateValue(note.note_DateStop())});
     }
   }
   if (auto saved = context.save(); !saved) {
@@ -202,7 +231,8 @@ foundation::Status screenShotHelper::makeLocalizedBabys() {
   for (const auto& language : screenshotLanguages()) {
     const auto name = babyNameForLocal(language);
     if (name == "N") continue;
-    foundation::log(language + ":" + name);
+    logf("%@[%@]:%@", {foundation::Value(language), foundation::Value(languageName(language)),
+                       foundation::Value(name)});
     if (!newMakeBabyWithName(name, language, *templ))
       return failure(5, "Screenshots: the sample baby " + name + " was not made");
   }
@@ -236,7 +266,13 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
 
   // Breast feedings marked "S1" alternate their side in the copy order.
   bool right = true;
-  for (const auto& note : notesOf(templ.baby_Name().value_or(""), false)) {
+  const auto notes = notesOf(templ.baby_Name().value_or(""), false);
+  if (!notes.empty()) {
+    const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
+    logf("%@", {dateValue(notes.front().note_DateStop())});
+    logf("%@", {dateValue(clock.now())});
+  }
+  for (const auto& note : notes) {
     auto copy = app::Note::insertIn(context);
     copy.setNote_Type(note.note_Type());
     copy.setNote_DateStop(note.note_DateStop());
@@ -248,6 +284,7 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
         valueType.object() && valueType.vt_StrCurrent()) {
       neh_.setUpForScreenshots(valueType);
       copy.setNote_strValue(valueType.vt_StrCurrent());
+      logf("__%@", {foundation::Value(valueType.vt_StrCurrent().value_or(""))});
     }
     if (note.note_Type() == kBreastFeeding && note.note_Notice() == "S1") {
       copy.setNote_strValue(std::string(right ? "Right Breast" : "Left Breast"));

@@ -10,8 +10,10 @@
 //
 // The promise: the user's babies are never touched. The mode runs only on a scratch store: one
 // holding the template baby and nothing but the mode's own sample babies. It is checked before
-// anything is deleted, and again before every deletion. Nothing in the application starts the mode;
-// its state lives here, not in the application delegate.
+// anything is deleted, and again before every deletion. Nothing in the application starts the mode
+// but the diary's switch. Its state (screenShotState, screenShotLang, screenShotScreenNum) is the
+// application delegate's when there is one, so the root screens read it there; the mode keeps its
+// own only where no application runs (its tests).
 //
 // Failure ends the mode with a message (through `finished`), never a stall: a link that does not
 // come in time, a failed upload. Captures that do not exist are skipped. Main thread only.
@@ -26,6 +28,9 @@
 #include "app/entities.h"
 #include "app/local_saves.h"
 #include "app/note_edit_helper.h"
+#include "babies/photo_lib_controller.h"
+#include "charts/chart_screens.h"
+#include "charts/sum_chart.h"
 #include "cloud/cloud_rest_client.h"
 #include "cloud/cloud_session.h"
 #include "notes_list/main_screens.h"
@@ -52,14 +57,13 @@ inline constexpr std::string_view kScreenshotCloudRoot = "/ScreenShots";
 // How long the upload waits for the account to be linked before it gives up.
 inline constexpr double kScreenshotLinkTimeout = 300;
 
-// Storyboard identifiers the walk presents. The summary chart's has no screen in this system, so its
-// step presents nothing and the walk goes on.
-inline constexpr std::string_view kGraphicsNavigationId = "graphics_navigation_id";
-inline constexpr std::string_view kDayTrackNavigationId = "day_track_navigation_id";
-inline constexpr std::string_view kSumChartNavigationId = "sum_chart_navigation_id";
-inline constexpr std::string_view kPhotoAlbumNavId = "photoAlbumNav_id";
+// Storyboard identifiers the walk presents, each a navigation controller holding the screen.
+inline constexpr std::string_view kGraphicsNavigationId = charts::kGraphicsNavigationId;
+inline constexpr std::string_view kDayTrackNavigationId = charts::kDayTrackNavigationId;
+inline constexpr std::string_view kSumChartNavigationId = charts::kSumChartNavigationId;
+inline constexpr std::string_view kPhotoAlbumNavId = babies::kPhotoAlbumNavId;
 
-// Registers the growth graph, the day track and the photo list under the walk's names above.
+// Registers the photo list under the walk's name above (the charts register their own).
 void registerScreenshotScreens(ui::Storyboard& storyboard);
 
 // The languages the mode walks, in order.
@@ -126,15 +130,18 @@ class ScreenshotMode : public std::enable_shared_from_this<ScreenshotMode> {
   explicit ScreenshotMode(ScreenshotServices services);
   ~ScreenshotMode();
 
-  std::int32_t screenShotState() const { return screenShotState_; }
-  void setScreenShotState(std::int32_t state) { screenShotState_ = state; }
-  std::int32_t screenShotLang() const { return screenShotLang_; }
-  std::int32_t screenShotScreenNum() const { return screenShotScreenNum_; }
+  std::int32_t screenShotState() const;
+  void setScreenShotState(std::int32_t state);
+  std::int32_t screenShotLang() const;
+  void setScreenShotLang(std::int32_t lang);
+  std::int32_t screenShotScreenNum() const;
+  void setScreenShotScreenNum(std::int32_t step);
   // True from start until the mode ended (finished or failed).
-  bool running() const { return screenShotState_ == 2 && !ended_; }
+  bool running() const { return screenShotState() == 2 && !ended_; }
   const std::optional<std::string>& failure() const { return failure_; }
 
-  // Hands the mode to the root screens: they read and set its state and start it.
+  // Hands the mode to the root screens: they read and set its state and start it. Until the mode
+  // has started, the state they read is 1.
   void attach(notes_list::MainScreenServices& services);
   // The root appeared with the state at 1 (and set it to 2).
   void start(notes_list::MainScreen& root);
@@ -171,13 +178,16 @@ class ScreenshotMode : public std::enable_shared_from_this<ScreenshotMode> {
   std::int32_t screenShotState_ = 1;
   std::int32_t screenShotLang_ = 0;
   std::int32_t screenShotScreenNum_ = 0;
+  bool started_ = false;
   bool ended_ = false;
   std::optional<std::string> failure_;
   std::shared_ptr<screenShotsToCloud> uploadTool_;
 };
 
 // The upload tool: redraws the phone captures to 750 x 1334 pixels, links the account when it is
-// not, and uploads the chosen captures one by one.
+// not, and uploads the chosen captures one by one. On the phone `screenW` x `screenH` (375 x 667)
+// is a capture's cell in a 2 x 2 grid of `newImageSize` (750 x 1334 points), drawn at half the
+// screen's scale; on the tablet all three stay 0.
 class screenShotsToCloud : public ui::ViewController, public cloud::CloudRestClientDelegate {
  public:
   screenShotsToCloud(std::weak_ptr<ScreenshotMode> mode, bool iPhone);
@@ -186,6 +196,18 @@ class screenShotsToCloud : public ui::ViewController, public cloud::CloudRestCli
   unsigned state() const { return state_; }
   const std::filesystem::path& dirPath() const { return dirPath_; }
   const std::string& cloudDirPath() const { return cloudDirPath_; }
+  unsigned screenW() const { return screenW_; }
+  unsigned screenH() const { return screenH_; }
+  const graphics::Size& newImageSize() const { return newImageSize_; }
+
+  // Draws the four captures "<name>.jpg" of `names` as a 2 x 2 grid (first top left, second below
+  // it, third top right, fourth below that) into "<resultName>.jpg" in dirPath. A capture that
+  // cannot be read leaves its cell empty; an error when there are not four names, no cell size
+  // (before the phone's appearance, or on the tablet) or the result cannot be written.
+  foundation::Status imageByCombiningImagesAndResultName(const std::vector<std::string>& names,
+                                                         const std::string& resultName);
+  // The image a file holds; nothing when it cannot be read or decoded.
+  static std::optional<graphics::Image> getScreenshotImgWithPath(const std::filesystem::path& path);
 
   void viewDidLoad() override;
   void viewDidAppear(bool animated) override;
@@ -201,8 +223,16 @@ class screenShotsToCloud : public ui::ViewController, public cloud::CloudRestCli
   void uploadCurrent();
   void finish(const std::optional<std::string>& failure);
 
+  // Draws `images` at their rectangles into a newImageSize canvas at half the screen's scale and
+  // writes it as JPEG to `path`.
+  foundation::Status drawAndWrite(const std::vector<std::pair<const graphics::Image*, graphics::Rect>>& images,
+                                  const std::filesystem::path& path) const;
+
   std::weak_ptr<ScreenshotMode> mode_;
   bool iPhone_;
+  unsigned screenW_ = 0;
+  unsigned screenH_ = 0;
+  graphics::Size newImageSize_{};
   unsigned state_ = 0;
   bool uploading_ = false;
   bool done_ = false;

@@ -5,8 +5,11 @@
 #include <array>
 #include <utility>
 
+#include "app/app_delegate.h"
 #include "babies/baby_list_controller.h"
+#include "babies/photo_lib_controller.h"
 #include "charts/chart_screens.h"
+#include "charts/sum_chart.h"
 #include "navigation/note_type_chooser.h"
 #include "note_editor/note_edit_controller.h"
 #include "notes_list/first_launch.h"
@@ -84,6 +87,32 @@ ScreenshotMode::ScreenshotMode(ScreenshotServices services) : services_(std::mov
 
 ScreenshotMode::~ScreenshotMode() = default;
 
+// The state is the application delegate's when an application runs: its root screens read it there.
+std::int32_t ScreenshotMode::screenShotState() const {
+  auto* delegate = app::AppDelegate::shared();
+  return delegate ? delegate->screenShotState() : screenShotState_;
+}
+void ScreenshotMode::setScreenShotState(std::int32_t state) {
+  if (auto* delegate = app::AppDelegate::shared()) delegate->setScreenShotState(state);
+  screenShotState_ = state;
+}
+std::int32_t ScreenshotMode::screenShotLang() const {
+  auto* delegate = app::AppDelegate::shared();
+  return delegate ? delegate->screenShotLang() : screenShotLang_;
+}
+void ScreenshotMode::setScreenShotLang(std::int32_t lang) {
+  if (auto* delegate = app::AppDelegate::shared()) delegate->setScreenShotLang(lang);
+  screenShotLang_ = lang;
+}
+std::int32_t ScreenshotMode::screenShotScreenNum() const {
+  auto* delegate = app::AppDelegate::shared();
+  return delegate ? delegate->screenShotScreenNum() : screenShotScreenNum_;
+}
+void ScreenshotMode::setScreenShotScreenNum(std::int32_t step) {
+  if (auto* delegate = app::AppDelegate::shared()) delegate->setScreenShotScreenNum(step);
+  screenShotScreenNum_ = step;
+}
+
 runtime::RunLoop& ScreenshotMode::loop() const {
   return services_.loop ? *services_.loop : runtime::RunLoop::main();
 }
@@ -97,7 +126,11 @@ void ScreenshotMode::attach(notes_list::MainScreenServices& services) {
   std::weak_ptr<ScreenshotMode> weak = weak_from_this();
   services.screenShotState = [weak] {
     auto mode = weak.lock();
-    return mode ? mode->screenShotState() : 0;
+    if (!mode) return 0;
+    // The screens are made before the launch puts the state to 0: the switch arms the mode again
+    // when the root first asks, until the root has started it.
+    if (!mode->started_ && !mode->ended_ && mode->screenShotState() == 0) mode->setScreenShotState(1);
+    return mode->screenShotState();
   };
   services.setScreenShotState = [weak](std::int32_t state) {
     if (auto mode = weak.lock()) mode->setScreenShotState(state);
@@ -115,8 +148,9 @@ void ScreenshotMode::after(double seconds, void (ScreenshotMode::*step)()) {
 }
 
 void ScreenshotMode::start(notes_list::MainScreen& screen) {
-  if (ended_) return;
-  screenShotState_ = 2;
+  if (ended_ || started_) return;
+  started_ = true;
+  setScreenShotState(2);
   root_ = screen.weak_from_this();
   ScreenshotServices services = services_;
   services.context = screen.screenContext() ? screen.screenContext() : services_.context;
@@ -189,14 +223,14 @@ void ScreenshotMode::debugScreenShotSetLang() {
   auto* screen = root();
   if (!screen || ended_) return;
   const auto& languages = screenshotLanguages();
-  if (screenShotLang_ >= static_cast<std::int32_t>(languages.size())) {
+  if (screenShotLang() >= static_cast<std::int32_t>(languages.size())) {
     // All languages done: the samples go, the template stays.
     screenShotHelper helper(services_);
     auto removed = helper.removeBabys();
     end(removed ? std::nullopt : std::optional<std::string>(removed.error().localizedDescription()));
     return;
   }
-  const auto& language = languages[static_cast<std::size_t>(screenShotLang_)];
+  const auto& language = languages[static_cast<std::size_t>(screenShotLang())];
   const auto name = babyNameForLocal(language);
   if (name != "N") changeTheLangAndName(language, name);
 
@@ -228,7 +262,7 @@ void ScreenshotMode::debugScreenShotSetLang() {
       screen->table()->setFrame(frame);
     }
   }
-  screenShotScreenNum_ = 0;
+  setScreenShotScreenNum(0);
   after(kStepInterval, &ScreenshotMode::debugScreenShotNextScreenTick);
 }
 
@@ -249,6 +283,8 @@ void ScreenshotMode::present(const std::string& identifier, const Setup& setup, 
   (void)(prepareAs<navigation::noteTypeTableController>(top, *screen, setup) ||
          prepareAs<charts::graphicsViewController>(top, *screen, setup) ||
          prepareAs<charts::DayTrackController>(top, *screen, setup) ||
+         prepareAs<charts::sumChartController>(top, *screen, setup) ||
+         prepareAs<babies::photoLibController>(top, *screen, setup) ||
          prepareAs<babies::photoCollectionController>(top, *screen, setup) ||
          prepareAs<notes_list::lastNotesController>(top, *screen, setup) ||
          prepareAs<note_editor::noteEditController>(top, *screen, setup));
@@ -337,10 +373,10 @@ void ScreenshotMode::walkStep(int n) {
 void ScreenshotMode::debugScreenShotNextScreenTick() {
   auto* screen = root();
   if (!screen || ended_) return;
-  const int n = screenShotScreenNum_;
+  const int n = screenShotScreenNum();
   const int last = static_cast<int>(screen->iPad() ? kPadWalk.size() : kPhoneWalk.size()) - 1;
   if (n < 0 || n > last) return;
-  if (n < last) screenShotScreenNum_ = n + 1;
+  if (n < last) setScreenShotScreenNum(n + 1);
   walkStep(n);
   if (n < last) after(kStepInterval, &ScreenshotMode::debugScreenShotNextScreenTick);
 }
@@ -369,8 +405,8 @@ void ScreenshotMode::presentUploadTool() {
 }
 
 void ScreenshotMode::uploadFinished() {
-  if (screenShotLang_ < 11) {
-    ++screenShotLang_;
+  if (screenShotLang() < 11) {
+    setScreenShotLang(screenShotLang() + 1);
     after(kNextLanguageDelay, &ScreenshotMode::debugScreenShotSetLang);
   }
   dismiss();

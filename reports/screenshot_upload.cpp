@@ -7,9 +7,11 @@
 #include "app/app_delegate.h"
 #include "cloud/cloud_link.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/device.h"
 
 namespace reports {
 
@@ -60,21 +62,53 @@ void screenShotsToCloud::viewDidLoad() {
   }
 }
 
+std::optional<graphics::Image> screenShotsToCloud::getScreenshotImgWithPath(const std::filesystem::path& path) {
+  auto image = graphics::Image::fromFile(path);
+  if (!image) return std::nullopt;
+  return std::move(image).value();
+}
+
+foundation::Status screenShotsToCloud::drawAndWrite(
+    const std::vector<std::pair<const graphics::Image*, graphics::Rect>>& images,
+    const std::filesystem::path& path) const {
+  if (newImageSize_.width <= 0 || newImageSize_.height <= 0)
+    return foundation::Error::make("ScreenshotModeErrorDomain", 10, "Screenshots: no picture size");
+  auto canvas = graphics::CairoCanvas::createBitmap(newImageSize_, ui::device().scale / 2);
+  if (!canvas) return canvas.error();
+  graphics::Canvas& drawing = **canvas;
+  for (const auto& [image, rect] : images)
+    if (image) drawing.drawImage(*image, rect);
+  auto drawn = (*canvas)->image();
+  if (!drawn) return drawn.error();
+  auto jpeg = drawn->jpegData(1.0);
+  if (!jpeg) return jpeg.error();
+  return files::writeAtomic(path, *jpeg);
+}
+
 void screenShotsToCloud::redrawPhoneCaptures() {
-  constexpr graphics::Size kPixels{750, 1334};
   for (int n = 1; n <= 10; ++n) {
     const auto path = dirPath_ / (std::to_string(n) + ".jpg");
-    if (!files::exists(path)) continue;  // a capture that was not made is skipped
-    auto image = graphics::Image::fromFile(path);
-    if (!image) continue;
-    auto canvas = graphics::CairoCanvas::createBitmap(kPixels, 1.0);
-    if (!canvas) return;
-    graphics::Canvas& drawing = **canvas;
-    drawing.drawImage(*image, graphics::Rect{{0, 0}, kPixels});
-    auto redrawn = (*canvas)->image();
-    if (!redrawn) continue;
-    if (auto jpeg = redrawn->jpegData(1.0)) (void)files::writeAtomic(path, *jpeg);
+    auto image = getScreenshotImgWithPath(path);
+    if (!image) continue;  // a capture that was not made is skipped
+    if (auto drawn = drawAndWrite({{&*image, graphics::Rect(0, 0, 750, 1334)}}, path); !drawn)
+      foundation::log(drawn.error().localizedDescription());
   }
+}
+
+foundation::Status screenShotsToCloud::imageByCombiningImagesAndResultName(const std::vector<std::string>& names,
+                                                                           const std::string& resultName) {
+  if (names.size() != 4)
+    return foundation::Error::make("ScreenshotModeErrorDomain", 12, "Screenshots: a grid takes four captures");
+  if (screenW_ == 0 || screenH_ == 0)
+    return foundation::Error::make("ScreenshotModeErrorDomain", 10, "Screenshots: no picture size");
+  const double w = screenW_, h = screenH_;
+  const graphics::Point corners[] = {{0, 0}, {0, h}, {w, 0}, {w, h}};
+  std::vector<std::optional<graphics::Image>> images;
+  for (const auto& name : names) images.push_back(getScreenshotImgWithPath(dirPath_ / (name + ".jpg")));
+  std::vector<std::pair<const graphics::Image*, graphics::Rect>> cells;
+  for (std::size_t i = 0; i < 4; ++i)
+    cells.emplace_back(images[i] ? &*images[i] : nullptr, graphics::Rect(corners[i].x, corners[i].y, w, h));
+  return drawAndWrite(cells, dirPath_ / (resultName + ".jpg"));
 }
 
 void screenShotsToCloud::viewDidAppear(bool animated) {
@@ -85,7 +119,15 @@ void screenShotsToCloud::viewDidAppear(bool animated) {
     finish("Screenshots: no language for the captures");
     return;
   }
-  if (iPhone_) redrawPhoneCaptures();
+  if (iPhone_) {
+    screenW_ = 750;
+    screenH_ = 1334;
+    newImageSize_ = graphics::Size{750, 1334};
+    // A capture's cell in the grid: half the picture each way.
+    screenW_ /= 2;
+    screenH_ /= 2;
+    redrawPhoneCaptures();
+  }
   auto session = mode->services().session ? mode->services().session() : nullptr;
   if (!session) {
     finish("Screenshots: no cloud session");

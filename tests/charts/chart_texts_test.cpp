@@ -5,6 +5,8 @@
 
 #include "app/app_delegate.h"
 #include "charts/chart_screens.h"
+#include "charts/sum_chart.h"
+#include "platform/graphics/recording_canvas.h"
 #include "navigation/screen_fit.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/user_defaults.h"
@@ -64,7 +66,9 @@ TEST_F(ChartTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
                                       foundation::Array{foundation::Value(language)}));
       const std::shared_ptr<ui::ViewController> screens[] = {
           std::make_shared<graphicsViewController>(helper(language)),
-          std::make_shared<DayTrackController>(helper(language), &clock_)};
+          std::make_shared<DayTrackController>(helper(language), &clock_),
+          std::make_shared<sumChartController>(helper(language), foundation::Calendar::current(),
+                                               [](std::string, foundation::Dictionary) {})};
       for (const auto& screen : screens) {
         auto window = std::make_shared<ui::Window>();
         window->setRootViewController(std::make_shared<ui::NavigationController>(screen));
@@ -82,6 +86,43 @@ TEST_F(ChartTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
         runLoop();
       }
     }
+  }
+}
+
+// The day track writes the names of its rows whole: a name the column cannot hold at the largest
+// size is drawn smaller, and one still too long takes two lines.
+TEST_F(ChartTextsTest, TheDayTrackWritesItsTypeNamesWhole) {
+  struct Case {
+    bool pad;
+    const char* language;
+  } cases[] = {{false, "en"}, {false, "ru"}, {false, "de"}, {true, "ru"}, {true, "en"}};
+  const std::vector<std::string> types{"Breast Feeding", "Sleep", "Сhest Size", "Temperature", "Procedure"};
+  for (const auto& c : cases) {
+    ui::ScopedDevice device(c.pad ? ui::DeviceProfile::pad() : ui::DeviceProfile::phone568());
+    DayStripView strip;
+    strip.setFrame(graphics::Rect(0, 0, c.pad ? 540 : 320, 400));
+    strip.setTypeTitle([&](const std::string& type) {
+      return runtime::Bundle::main()->localizedStringInLanguage(type, c.language);
+    });
+    std::vector<DaySpan> spans;
+    for (std::size_t i = 0; i < types.size(); ++i)
+      spans.push_back({types[i], foundation::Date(3600.0 * static_cast<double>(i)),
+                       foundation::Date(3600.0 * static_cast<double>(i) + 1800)});
+    strip.setSpans(spans, foundation::Date(0));
+    graphics::RecordingCanvas canvas(graphics::Size{strip.bounds().width(), strip.bounds().height()});
+    strip.drawRect(canvas, strip.bounds());
+    std::size_t names = 0;
+    for (const auto& text : canvas.texts()) {
+      if (!text.rect || text.text.size() < 3) continue;  // the hours
+      ++names;
+      const auto size = graphics::defaultTextMeasurer()->sizeOf(
+          text.text, text.font, text.lineBreak == graphics::LineBreakMode::kWordWrap ? text.rect->width() : 0);
+      EXPECT_LE(size.width, text.rect->width() + 0.5) << text.text << " in " << c.language;
+      EXPECT_LE(size.height, text.rect->height() + 0.5) << text.text << " in " << c.language;
+      // The bars start right of the names.
+      EXPECT_LE(text.rect->maxX(), strip.rectFor(spans.front()).x()) << text.text;
+    }
+    EXPECT_EQ(names, types.size()) << c.language;
   }
 }
 

@@ -31,41 +31,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace program_run;
 
-// One run of the program on home/"root" with a script; what it printed, both streams in order.
-struct DiaryRun {
-  int status = -1;
-  std::string out;
-};
-
+// One run of the program on home/"root" with a script, its pictures in test-output/person_walk/<walk>.
 DiaryRun runDiary(const testing_support::TempDir& home, const std::string& script, const std::string& walk,
                   const std::string& arguments = "") {
-  std::ofstream(home / "script") << script;
-  const fs::path screens = testing_support::testOutput() / "person_walk" / walk;
-  fs::remove_all(screens);
-  DiaryRun run;
-  run.status = shell("env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
-                     " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
-                     quotedPath(diaryProgram()) + " --no-window " + arguments + " --script " +
-                     quotedPath(home / "script") + " --screens " + quotedPath(screens) + " </dev/null >" +
-                     quotedPath(home / "out") + " 2>&1");
-  run.out = readFile(home / "out");
-  return run;
+  return runDiaryScript(home, script, testing_support::testOutput() / "person_walk" / walk, arguments);
 }
 
-// The texts of each "look", in order.
-std::vector<std::vector<std::string>> looks(const std::string& out) {
-  std::vector<std::vector<std::string>> all;
-  std::istringstream lines(out);
-  const std::regex quotedText("\"([^\"]*)\"");
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.starts_with("on the screen: ")) continue;
-    std::vector<std::string> texts;
-    for (std::sregex_iterator m(line.begin(), line.end(), quotedText), end; m != end; ++m)
-      texts.push_back((*m)[1]);
-    all.push_back(std::move(texts));
-  }
-  return all;
-}
+std::vector<std::vector<std::string>> looks(const std::string& out) { return lookTexts(out); }
 
 // The interface's texts in one language.
 class Texts {
@@ -108,17 +80,7 @@ struct Stop {
 
 // The new baby and the first-run units, in English: the language is chosen afterwards, as a parent
 // who finds the setting would.
-constexpr const char* kFirstRun = R"(tap Name
-type Ada
-key return
-tap Girl
-tap Done
-tap kg
-tap cm
-tap °C
-tap Start
-tap Start
-)";
+constexpr const char* kFirstRun = kNewBabyFirstRun;
 
 // The language's own name on the language screen.
 std::string languageRow(const std::string& language) {

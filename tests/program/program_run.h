@@ -8,8 +8,10 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,57 @@ inline int shell(const std::string& command) {
 }
 
 inline std::string quotedPath(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+
+// A new baby, Ada, and the metric first-run units, in English.
+inline constexpr const char* kNewBabyFirstRun = R"(tap Name
+type Ada
+key return
+tap Girl
+tap Done
+tap kg
+tap cm
+tap °C
+tap Start
+tap Start
+)";
+
+// One run of the program: its exit status and what it printed, both streams in order.
+struct DiaryRun {
+  int status = -1;
+  std::string out;
+};
+
+// Runs the program without a window on the data root home/"root" with `script`, its pictures in
+// `screens` (emptied first); `environment` goes before it on the command line ("TZ=UTC").
+inline DiaryRun runDiaryScript(const testing_support::TempDir& home, const std::string& script,
+                               const std::filesystem::path& screens, const std::string& arguments = "",
+                               const std::string& environment = "") {
+  std::ofstream(home / "script") << script;
+  std::filesystem::remove_all(screens);
+  DiaryRun run;
+  run.status = shell("env -u DISPLAY " + environment + " DIARY_HOME=" + quotedPath(home / "root") +
+                     " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
+                     quotedPath(diaryProgram()) + " --no-window " + arguments + " --script " +
+                     quotedPath(home / "script") + " --screens " + quotedPath(screens) + " </dev/null >" +
+                     quotedPath(home / "out") + " 2>&1");
+  run.out = readFile(home / "out");
+  return run;
+}
+
+// The texts of each "look" the program printed, in order.
+inline std::vector<std::vector<std::string>> lookTexts(const std::string& out) {
+  std::vector<std::vector<std::string>> all;
+  std::istringstream lines(out);
+  const std::regex quotedText("\"([^\"]*)\"");
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("on the screen: ")) continue;
+    std::vector<std::string> texts;
+    for (std::sregex_iterator m(line.begin(), line.end(), quotedText), end; m != end; ++m)
+      texts.push_back((*m)[1]);
+    all.push_back(std::move(texts));
+  }
+  return all;
+}
 
 // The store and the context the notes are read through, kept open while the test reads them.
 struct OpenStore {

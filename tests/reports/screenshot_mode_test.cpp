@@ -4,16 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 
 #include "app/app_delegate.h"
 #include "babies/baby_list_controller.h"
+#include "babies/photo_lib_controller.h"
 #include "charts/chart_screens.h"
+#include "charts/sum_chart.h"
 #include "navigation/note_type_chooser.h"
 #include "notes_list/list_extras_impl.h"
 #include "reports/report_controller.h"
 #include "cloud/cloud_keychain.h"
 #include "notes_list/list_fixture.h"
 #include "notes_list/main_screens.h"
+#include "platform/foundation/log.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/security/keychain.h"
@@ -168,6 +172,34 @@ class ScreenshotModeTest : public list_test::ListTest {
         EXPECT_NE(pictures[i], pictures[j]) << "captures " << names[i] << " and " << names[j] << " are one picture";
   }
 
+  // "<name>.jpg" of the four names drawn as the tool's 2 x 2 grid: each cell's mean colour is its
+  // capture's, and the captures differ enough for a cell in the wrong place to show.
+  void expectGrid(screenShotsToCloud& tool, const std::vector<std::string>& names) {
+    ASSERT_TRUE(tool.imageByCombiningImagesAndResultName(names, "grid").ok());
+    auto grid = screenShotsToCloud::getScreenshotImgWithPath(captures() / "grid.jpg");
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid->pixelWidth(), 750);
+    ASSERT_EQ(grid->pixelHeight(), 1334);
+    const auto mean = [](const graphics::Image& image, int x0, int y0, int w, int h) {
+      double sum[3] = {0, 0, 0};
+      for (int y = y0; y < y0 + h; y += 3)
+        for (int x = x0; x < x0 + w; x += 3) {
+          const auto p = image.pixel(x, y);
+          sum[0] += p.r, sum[1] += p.g, sum[2] += p.b;
+        }
+      const double n = std::ceil(w / 3.0) * std::ceil(h / 3.0);
+      return std::array<double, 3>{sum[0] / n, sum[1] / n, sum[2] / n};
+    };
+    const int cells[4][2] = {{0, 0}, {0, 667}, {375, 0}, {375, 667}};
+    for (std::size_t i = 0; i < 4; ++i) {
+      auto capture = screenShotsToCloud::getScreenshotImgWithPath(captures() / (names[i] + ".jpg"));
+      ASSERT_TRUE(capture) << names[i];
+      const auto want = mean(*capture, 0, 0, capture->pixelWidth(), capture->pixelHeight());
+      const auto got = mean(*grid, cells[i][0], cells[i][1], 375, 667);
+      for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 4.0) << "cell " << i << " (" << names[i] << ")";
+    }
+  }
+
   // "1.jpg" to "<count>.jpg" arrived in the cloud folder as JPEGs of that many pixels, and no more.
   void expectUploads(int count, int width, int height) {
     const std::string folder = "/ScreenShots/en/iPhone_5.5/";
@@ -207,8 +239,20 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
     return dates;
   };
   const auto before = stops();
+  foundation::ScopedLogCapture log;
   launch();
   ASSERT_TRUE(mode_->running());
+  // The sample data's log: dates as dates, the language by its own name, each copied sub-value.
+  const std::regex date("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000");
+  const auto logged = [&](const std::string& prefix, bool dated) {
+    for (const auto& line : log.messages())
+      if (line.starts_with(prefix) && (!dated || std::regex_match(line.substr(prefix.size()), date))) return true;
+    return false;
+  };
+  for (const char* prefix : {"BDp:", "BDn:", "FST:", "ERL:", "OldDate:", "NewDate:"})
+    EXPECT_TRUE(logged(prefix, true)) << prefix;
+  EXPECT_TRUE(logged("en[English]:Emma", false));
+  EXPECT_TRUE(logged("__", false));
   // The first-run units were settled as a person would: no overlay over the captures.
   auto* root = dynamic_cast<notes_list::MainScreen*>(window_->rootViewController());
   ASSERT_NE(root, nullptr);
@@ -224,24 +268,67 @@ TEST_F(ScreenshotModeTest, RunOnScratchRootUploadsTheChosenCapturesAsJpegs) {
   EXPECT_EQ(babyNames(*context_), (std::vector<std::string>{"Emma", "Screenshot Template"}));
   EXPECT_EQ(defaults_->stringArrayForKey("AppleLanguages").value(), std::vector<std::string>{"en"});
 
-  // The baby list of step 9 hands a choice back to the root.
-  ASSERT_TRUE(drive([this] { return mode_->screenShotScreenNum() == 10; }));
-  auto* presented = dynamic_cast<ui::NavigationController*>(root->presentedViewController());
-  ASSERT_NE(presented, nullptr);
-  // (the list opens the sample baby's profile over itself: developBabyName)
-  auto* list = dynamic_cast<babies::babyListController*>(presented->viewControllers().front().get());
-  ASSERT_NE(list, nullptr);
-  EXPECT_NE(list->babyList_delegate(), nullptr);
+  // Step 4 hid the quick-start strip: after the fetches that follow, the list still starts where
+  // the strip stood, with no empty band between.
+  ASSERT_TRUE(drive([this] { return mode_->screenShotScreenNum() == 3; }));
+  ASSERT_TRUE(root->noteQuickStartView() && root->table());
+  EXPECT_TRUE(root->noteQuickStartView()->isHidden());
+  root->setupFetchedResultsController();
+  root->view()->layoutIfNeeded();
+  EXPECT_EQ(root->table()->frame().y(), root->noteQuickStartView()->frame().y());
 
+  // The charts and the photo list come up with the root's local_ID, each its own screen.
+  const auto topShown = [&]() -> ui::ViewController* {
+    auto* shown = dynamic_cast<ui::NavigationController*>(root->presentedViewController());
+    return shown && !shown->viewControllers().empty() ? shown->viewControllers().back().get() : nullptr;
+  };
+  ASSERT_TRUE(drive([this] { return mode_->screenShotScreenNum() == 5; }));
+  auto* track = dynamic_cast<charts::DayTrackController*>(topShown());
+  ASSERT_NE(track, nullptr);
+  EXPECT_EQ(track->local_ID(), "en");
+  ASSERT_TRUE(drive([this] { return mode_->screenShotScreenNum() == 6; }));
+  auto* sums = dynamic_cast<charts::sumChartController*>(topShown());
+  ASSERT_NE(sums, nullptr);
+  EXPECT_EQ(sums->local_ID(), "en");
+  EXPECT_EQ(sums->type(), "Breast Feeding");
+  ASSERT_TRUE(drive([this] { return mode_->screenShotScreenNum() == 7; }));
+  auto* photos = dynamic_cast<babies::photoLibController*>(topShown());
+  ASSERT_NE(photos, nullptr);
+  EXPECT_EQ(photos->local_ID(), "en");
+
+  // The baby list of step 9 hands a choice back to the root.
   // The walk reaches the upload tool, which waits for the link.
   ASSERT_TRUE(drive([this] { return uploadToolUp(); }));
   const auto forPeople = testing_support::testOutput() / "screenshot_mode";
   (void)files::remove(forPeople);
   EXPECT_TRUE(files::copyFile(captures(), forPeople).ok());
   for (int n = 1; n <= 11; ++n) EXPECT_TRUE(files::exists(captures() / (std::to_string(n) + ".jpg"))) << n;
-  // The list, its summary, the chooser, graph, day track, photos, latest updates, baby list and
-  // editor. 6 and 9 show the list again: the summary chart has no screen, and step 8 presents none.
-  expectDistinct({1, 2, 3, 4, 5, 7, 8, 10, 11});
+  // The list, its summary, the chooser, graph, day track, summary chart, photos, latest updates,
+  // baby list and editor. 9 shows the summary list again (step 8 presents none).
+  expectDistinct({1, 2, 3, 4, 5, 6, 7, 8, 10, 11});
+
+  // The four captures of a grid, each in its cell: first top left, second below, third top right.
+  auto* tool = dynamic_cast<screenShotsToCloud*>(root->presentedViewController());
+  ASSERT_NE(tool, nullptr);
+  EXPECT_EQ(tool->screenW(), 375u);
+  EXPECT_EQ(tool->screenH(), 667u);
+  EXPECT_EQ(tool->newImageSize(), (graphics::Size{750, 1334}));
+  expectGrid(*tool, {"1", "4", "6", "7"});
+  // Not four names: nothing is written. A file that is no picture reads as none.
+  EXPECT_FALSE(tool->imageByCombiningImagesAndResultName({"1", "2", "3"}, "three").ok());
+  EXPECT_FALSE(files::exists(captures() / "three.jpg"));
+  struct Unreadable {
+    const char* name;
+    std::optional<std::string> content;
+  } unreadable[] = {{"missing", std::nullopt}, {"empty", ""}, {"text", "not a picture"}, {"cut", "\xff\xd8\xff\xe0"}};
+  for (const auto& u : unreadable) {
+    const auto path = temp_.path() / (std::string(u.name) + ".jpg");
+    if (u.content) {
+      ASSERT_TRUE(files::writeAtomic(path, std::string_view(*u.content)).ok());
+    }
+    EXPECT_FALSE(screenShotsToCloud::getScreenshotImgWithPath(path)) << u.name;
+  }
+  EXPECT_FALSE(screenShotsToCloud::getScreenshotImgWithPath(captures()));  // a folder
   loop_.advance(30);
   EXPECT_TRUE(mode_->running());
   EXPECT_TRUE(server_.requests().empty());
@@ -260,8 +347,13 @@ TEST_F(ScreenshotModeTest, PadWalkUploadsItsFiveCapturesAsTaken) {
   scratchRoot();
   launch(notes_list::kMainViewControllerIPadId);
   ASSERT_TRUE(drive([this] { return uploadToolUp(); }));
-  // The list, its summary, the graph and the day track (5: the summary chart has no screen).
-  expectDistinct({1, 2, 3, 4});
+  // The list, its summary, the graph, the day track and the summary chart.
+  expectDistinct({1, 2, 3, 4, 5});
+  // The tablet's captures are uploaded as taken: no grid cells.
+  auto* tool = dynamic_cast<screenShotsToCloud*>(window_->rootViewController()->presentedViewController());
+  ASSERT_NE(tool, nullptr);
+  EXPECT_EQ(tool->screenW(), 0u);
+  EXPECT_FALSE(tool->imageByCombiningImagesAndResultName({"1", "2", "3", "4"}, "grid").ok());
   link();
   ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
   EXPECT_EQ(failure_, std::nullopt);
