@@ -24,6 +24,7 @@
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "program_run.h"
+#include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -38,12 +39,12 @@ struct DiaryRun {
 };
 
 DiaryRun runDiary(const testing_support::TempDir& home, const std::string& script, const std::string& walk,
-                  const std::string& arguments = "") {
+                  const std::string& arguments = "", const std::string& environment = "") {
   std::ofstream(home / "script") << script;
   const fs::path screens = testing_support::testOutput() / "person_walk" / walk;
   fs::remove_all(screens);
   DiaryRun run;
-  run.status = shell("env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
+  run.status = shell("env -u DISPLAY " + environment + " DIARY_HOME=" + quotedPath(home / "root") +
                      " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
                      quotedPath(diaryProgram()) + " --no-window " + arguments + " --script " +
                      quotedPath(home / "script") + " --screens " + quotedPath(screens) + " </dev/null >" +
@@ -397,6 +398,78 @@ TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
   walkThrough(walk, "tablet", "--device " + tablet);
   for (size_t i = 1; i < stops.size(); ++i)
     walkThrough(walkOf({stops[i]}, t, kFirstRun), "tablet-" + std::to_string(i), "--device " + tablet);
+}
+
+// --- The bar's buttons once the tutorial is over, after a restart.
+
+// Links the diary to the stand-in cloud service, backs the data up and restores them (which ends the
+// tutorial), as a parent does from the settings.
+constexpr const char* kBackUpAndRestore = R"(tap iPhone_list_button
+tap Settings
+tap Cloud
+tap Connect
+wait 10
+tap "Back up data"
+tap Yes
+wait 30
+tap OK
+tap "Restore data"
+wait 30
+tap Yes
+wait 30
+tap OK
+)";
+
+// A weight note, the growth graph from the menu, the latest updates, the type order: each moves the
+// badge on, and the next refresh ends the tutorial.
+constexpr const char* kWholeTutorial = R"(tap +
+tap Weight
+tap iPhone_ok_button_white
+tap iPhone_list_button_badge
+tap "Growth graph"
+tap Done
+tap iPhone_sum_button_badge
+tap iPhone_ok_button_white
+tap +
+tap iPhone_badge
+back
+tap Cancel
+)";
+
+TEST_F(PersonWalk, TheMenuAndLatestUpdatesStayOnTheBarAfterTheTutorialAndARestart) {
+  testing_support::TempDir server;
+  testing_support::CloudServer cloud(server / "files");
+  ASSERT_TRUE(cloud.running());
+  std::ofstream(server / "root.der", std::ios::binary)
+      .write(reinterpret_cast<const char*>(cloud.rootCertificate().data()),
+             static_cast<std::streamsize>(cloud.rootCertificate().size()));
+  const std::string withCloud =
+      "DIARY_CLOUD_HOST=" + cloud.host() + " DIARY_CLOUD_ROOT=" + quotedPath(server / "root.der");
+  const struct {
+    std::string name;
+    std::string script;
+  } cases[] = {
+      {"tutorial-finished", std::string(kFirstRun) + kWholeTutorial},
+      {"restored", std::string(kFirstRun) + kBackUpAndRestore},
+  };
+  // After the restart the buttons are there by their plain pictures, and each opens its screen.
+  const std::string restart =
+      "look\ntap iPhone_list_button\ntap Settings\nlook\ntap Done\ntap iPhone_sum_button\nlook\nquit\n";
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const DiaryRun first = runDiary(home, c.script + "quit\n", c.name, "", withCloud);
+    ASSERT_EQ(first.status, 0) << c.name << ": " << first.out;
+    const DiaryRun again = runDiary(home, restart, c.name + "-restarted", "", withCloud);
+    ASSERT_EQ(again.status, 0) << c.name << ": " << again.out;
+    const auto seen = looks(again.out);
+    ASSERT_EQ(seen.size(), 3u) << c.name << ": " << again.out;
+    const std::set<std::string> bar(seen[0].begin(), seen[0].end());
+    EXPECT_TRUE(bar.count("iPhone_list_button") && bar.count("iPhone_sum_button") && bar.count("Ada"))
+        << c.name << ": " << again.out;
+    EXPECT_FALSE(bar.count("iPhone_list_button_badge") || bar.count("iPhone_sum_button_badge")) << c.name;
+    EXPECT_TRUE(std::set<std::string>(seen[1].begin(), seen[1].end()).count("Measurement units")) << c.name;
+    EXPECT_TRUE(std::set<std::string>(seen[2].begin(), seen[2].end()).count("Latest Updates")) << c.name;
+  }
 }
 
 }  // namespace
