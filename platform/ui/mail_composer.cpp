@@ -4,8 +4,13 @@
 #include <mutex>
 #include <system_error>
 
+#include <map>
+
 #include "platform/files/app_home.h"
 #include "platform/files/file_ops.h"
+#include "platform/graphics/text_measure.h"
+#include "platform/runtime/bundle.h"
+#include "platform/runtime/user_defaults.h"
 #include "platform/security/digest.h"
 #include "platform/ui/application.h"
 
@@ -193,10 +198,35 @@ std::shared_ptr<View> hairline(double y, double width) {
   return line;
 }
 
+// The platform's own texts in the interface language (the first preferred one): the table
+// "Platform.strings" of the application's "<language>.lproj", as the platform carries its own
+// translations; the English text where that language has none. Each folder's table is read once.
+std::string platformText(std::string_view english) {
+  const auto languages = runtime::UserDefaults::standard()->preferredLanguages();
+  if (languages.empty() || languages.front() == "en") return std::string(english);
+  const std::string& language = languages.front();
+  // A language code names a folder inside the bundle, never a path out of it.
+  if (language.find_first_of("/\\") != std::string::npos || language.starts_with(".")) return std::string(english);
+  static std::mutex mutex;
+  static std::map<std::filesystem::path, std::shared_ptr<runtime::Bundle>> bundles;
+  const std::filesystem::path folder = runtime::Bundle::main()->bundlePath() / (language + ".lproj");
+  std::shared_ptr<runtime::Bundle> bundle;
+  {
+    std::lock_guard lock(mutex);
+    auto& kept = bundles[folder];
+    if (!kept && std::filesystem::is_directory(folder)) kept = std::make_shared<runtime::Bundle>(folder);
+    bundle = kept;
+  }
+  return bundle ? bundle->localizedStringForKey(english, english, "Platform") : std::string(english);
+}
+
 std::shared_ptr<Label> rowLabel(const std::string& text, double y, double width) {
+  // A longer word of another language widens its row's label, never cuts it.
+  const Font font = Font::systemFontOfSize(15);
+  width = std::max(width, graphics::defaultTextMeasurer()->sizeOf(text, font).width + 6);
   auto label = std::make_shared<Label>(Rect(kInset, y, width, kRowHeight));
   label->setText(text);
-  label->setFont(Font::systemFontOfSize(15));
+  label->setFont(font);
   label->setTextColor(Color::white(0.56));
   return label;
 }
@@ -234,27 +264,32 @@ void MailComposeViewController::loadView() {
   root->addSubview(bar_);
   std::weak_ptr<ViewController> weak = weak_from_this();
   navigationItem().setLeftBarButtonItem(
-      BarButtonItem::withTitle("Cancel", BarButtonItemStyle::kPlain, [weak](BarButtonItem&) {
+      BarButtonItem::withTitle(platformText("Cancel"), BarButtonItemStyle::kPlain, [weak](BarButtonItem&) {
         if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).cancel();
       }));
   navigationItem().setRightBarButtonItem(
-      BarButtonItem::withTitle("Send", BarButtonItemStyle::kDone, [weak](BarButtonItem&) {
+      BarButtonItem::withTitle(platformText("Send"), BarButtonItemStyle::kDone, [weak](BarButtonItem&) {
         if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).send();
       }));
 
   double y = bar_->frame().maxY();
-  root->addSubview(rowLabel("To:", y, 40));
-  toField_ = std::make_shared<TextField>(Rect(kInset + 40, y + 6, width - 2 * kInset - 40, kRowHeight - 12));
+  auto toLabel = rowLabel(platformText("To:"), y, 40);
+  root->addSubview(toLabel);
+  const double toWidth = toLabel->frame().width();
+  toField_ = std::make_shared<TextField>(
+      Rect(kInset + toWidth, y + 6, width - 2 * kInset - toWidth, kRowHeight - 12));
   toField_->setKeyboardType(KeyboardType::kEmailAddress);
   // What a screen reader (and the diary's console) calls the fields while they are empty.
-  toField_->setAccessibilityLabel("Recipients");
+  toField_->setAccessibilityLabel(platformText("Recipients"));
   root->addSubview(toField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
-  root->addSubview(rowLabel("Subject:", y, 65));
-  subjectField_ =
-      std::make_shared<TextField>(Rect(kInset + 65, y + 6, width - 2 * kInset - 65, kRowHeight - 12));
-  subjectField_->setAccessibilityLabel("Subject");
+  auto subjectLabel = rowLabel(platformText("Subject:"), y, 65);
+  root->addSubview(subjectLabel);
+  const double subjectWidth = subjectLabel->frame().width();
+  subjectField_ = std::make_shared<TextField>(
+      Rect(kInset + subjectWidth, y + 6, width - 2 * kInset - subjectWidth, kRowHeight - 12));
+  subjectField_->setAccessibilityLabel(platformText("Subject"));
   root->addSubview(subjectField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
@@ -271,7 +306,7 @@ void MailComposeViewController::loadView() {
   }
   bodyView_ = std::make_shared<TextView>(Rect(kInset, y + 4, width - 2 * kInset, std::max(0.0, frame.height() - y - 4)));
   bodyView_->setFont(Font::systemFontOfSize(15));
-  bodyView_->setAccessibilityLabel("Message");
+  bodyView_->setAccessibilityLabel(platformText("Message"));
   root->addSubview(bodyView_);
   setView(root);
   fillFields();
@@ -279,7 +314,7 @@ void MailComposeViewController::loadView() {
 
 void MailComposeViewController::fillFields() {
   if (!bar_) return;
-  navigationItem().setTitle(subject_.empty() ? "New Message" : subject_);
+  navigationItem().setTitle(subject_.empty() ? platformText("New Message") : subject_);
   bar_->showItem(&navigationItem(), std::nullopt, {});
   std::string recipients;
   for (const auto& r : to_) recipients += (recipients.empty() ? "" : ", ") + r;

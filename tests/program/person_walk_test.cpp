@@ -328,6 +328,34 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   EXPECT_FALSE(lastLook(run).empty()) << run.out;
 }
 
+TEST_F(PersonWalk, TheMailScreenSpeaksTheInterfaceLanguage) {
+  // The platform's own texts on the mail screen: its buttons, its rows' names, its empty fields.
+  const struct {
+    std::string language;
+    std::vector<std::string> shows;
+  } cases[] = {
+      {"de", {"Abbrechen", "Senden", "An:", "Betreff:", "Empfänger", "Nachricht"}},
+      {"ru", {"Отменить", "Отправить", "Кому:", "Тема:", "Получатели", "Сообщение"}},
+      {"en", {"Cancel", "Send", "To:", "Subject:", "Recipients", "Message"}},
+  };
+  for (const auto& c : cases) {
+    const Texts t(c.language);
+    const std::string script = t.fill(
+        "tap {Name}\ntype Ada\nkey return\ntap {Girl}\ntap {Done}\ntap {Notation_kg}\ntap {Notation_cm}\n"
+        "tap {Notation_celsius}\ntap {Start}\ntap {Start}\ntap iPhone_list_button\ntap {Settings}\n"
+        "tap {Report}\ntap {Start}\nwait 60\ntap {Send}\nlook\nquit\n");
+    testing_support::TempDir home;
+    const DiaryRun run = runDiary(home, script, "mail-" + c.language, "--language " + c.language);
+    ASSERT_EQ(run.status, 0) << c.language << ": " << run.out;
+    const auto shown = lastLook(run);
+    for (const auto& text : c.shows) EXPECT_TRUE(shown.count(text)) << c.language << ": " << text << "\n" << run.out;
+    if (c.language != "en") {
+      for (const char* english : {"Cancel", "To:", "Subject:", "Recipients", "Message"})
+        EXPECT_FALSE(shown.count(english)) << c.language << ": " << english;
+    }
+  }
+}
+
 TEST_F(PersonWalk, TheBirthdayWheelTurnsToAnEarlierDay) {
   testing_support::TempDir home;
   const DiaryRun run = runDiary(
