@@ -364,7 +364,7 @@ std::string describe(const Target& target) {
   else if (dynamic_cast<ui::Label*>(&view))
     kind = "a text";
   else if (!view.accessibilityElements().empty())
-    kind = "a drawn key";
+    kind = "a drawn button";
   if (view.ancestorOfType<ui::TableViewCell>())
     kind += " in a list row";
   else if (view.ancestorOfType<ui::NavigationBar>())
@@ -425,8 +425,8 @@ constexpr double kLongestAdvance = 10 * 366 * 86400.0;
 const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
   static const std::vector<Command> table{
       {"tap", "tap TEXT [#N] | tap X Y",
-       "tap what shows TEXT (a picture by its name, as look lists it), or the point X,Y (in points);\n"
-       "                                    #N picks one of several controls showing TEXT (1: the top)",
+       "tap what shows TEXT (a picture by its name, as look lists it), or the point X,Y\n"
+       "                                    (in points); #N: the Nth of the controls that show TEXT (1: the top)",
        &DiaryConsole::tap},
       {"type", "type TEXT", "type TEXT into the field being edited, or digits on the keypad shown",
        &DiaryConsole::type},

@@ -396,7 +396,7 @@ TEST_F(DiaryConsoleTest, TheDrawnKeypadTakesTypedDigitsAndItsKeysByNumber) {
   } cases[] = {
       {"tap 9", true, "", "9"},
       // The display shows "9" over the keypad's band: the key is named by its number.
-      {"tap 9", false, "#2 a drawn key at 267", "9"},
+      {"tap 9", false, "#2 a drawn button at 267", "9"},
       {"tap 9 #2", true, "", "99"},
       {"type 75", true, "", "9975"},
       {"type 7a", false, "digits", "9975"},

@@ -328,6 +328,42 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   EXPECT_FALSE(lastLook(run).empty()) << run.out;
 }
 
+TEST_F(PersonWalk, TheRunningTimersRowIsNamedApartFromTheStrip) {
+  // A feeding timer runs while the main screen shows: its row and the strip's slot show the same
+  // text. Named alone, the text is refused with both candidates; named by its number, the row opens
+  // the running timer, which is stopped and saved as one note.
+  const std::string running = std::string(kFirstRun) +
+                              "tap \"Breast Feeding\"\ntap Right\ntap iPhone_to_mainscreen_button\nadvance 5m\n";
+  const struct {
+    std::string name;
+    std::string commands;
+    int status;
+    std::vector<std::string> says;
+    size_t feedings;
+  } cases[] = {
+      {"timer-ambiguous", "tap \"Breast Feeding\"\n", 1,
+       {"\"Breast Feeding\" names 2 controls", "#1 a drawn button at", "#2 a text in a list row at",
+        "tap \"Breast Feeding\" #2"},
+       0},
+      {"timer-by-number", "tap \"Breast Feeding\" #2\nlook\nadvance 2m\ntap Stop\ntap Stop\ntap iPhone_ok_button_white\n",
+       0, {"\"05:00\""}, 1},
+  };
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const DiaryRun run = runDiary(home, running + c.commands + "quit\n", c.name);
+    EXPECT_EQ(run.status, c.status) << c.name << ": " << run.out;
+    for (const auto& text : c.says) EXPECT_NE(run.out.find(text), std::string::npos) << c.name << ": " << text << "\n" << run.out;
+    OpenStore keep;
+    const auto notes = storedNotes(home, keep);
+    ASSERT_EQ(notes.count("Breast Feeding"), c.feedings) << c.name << ": " << run.out;
+    if (c.feedings) {
+      const auto& note = notes.find("Breast Feeding")->second;
+      ASSERT_TRUE(note.note_DateStart() && note.note_DateStop()) << c.name;
+      EXPECT_DOUBLE_EQ((*note.note_DateStop() - *note.note_DateStart()) / 60, 7) << c.name;
+    }
+  }
+}
+
 TEST_F(PersonWalk, TheMailScreenSpeaksTheInterfaceLanguage) {
   // The platform's own texts on the mail screen: its buttons, its rows' names, its empty fields.
   const struct {
