@@ -4,13 +4,10 @@
 #include <mutex>
 #include <system_error>
 
-#include <map>
-
 #include "platform/files/app_home.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/text_measure.h"
-#include "platform/runtime/bundle.h"
-#include "platform/runtime/user_defaults.h"
+#include "platform/ui/platform_texts.h"
 #include "platform/security/digest.h"
 #include "platform/ui/application.h"
 
@@ -196,28 +193,6 @@ std::shared_ptr<View> hairline(double y, double width) {
   line->setBackgroundColor(kHairline);
   line->setAutoresizingMask(kFlexibleWidth);
   return line;
-}
-
-// The platform's own texts in the interface language (the first preferred one): the table
-// "Platform.strings" of the application's "<language>.lproj", as the platform carries its own
-// translations; the English text where that language has none. Each folder's table is read once.
-std::string platformText(std::string_view english) {
-  const auto languages = runtime::UserDefaults::standard()->preferredLanguages();
-  if (languages.empty() || languages.front() == "en") return std::string(english);
-  const std::string& language = languages.front();
-  // A language code names a folder inside the bundle, never a path out of it.
-  if (language.find_first_of("/\\") != std::string::npos || language.starts_with(".")) return std::string(english);
-  static std::mutex mutex;
-  static std::map<std::filesystem::path, std::shared_ptr<runtime::Bundle>> bundles;
-  const std::filesystem::path folder = runtime::Bundle::main()->bundlePath() / (language + ".lproj");
-  std::shared_ptr<runtime::Bundle> bundle;
-  {
-    std::lock_guard lock(mutex);
-    auto& kept = bundles[folder];
-    if (!kept && std::filesystem::is_directory(folder)) kept = std::make_shared<runtime::Bundle>(folder);
-    bundle = kept;
-  }
-  return bundle ? bundle->localizedStringForKey(english, english, "Platform") : std::string(english);
 }
 
 std::shared_ptr<Label> rowLabel(const std::string& text, double y, double width) {

@@ -7,8 +7,7 @@
 // "Send"; a "To:" field with the recipients (comma-separated), a "Subject:" field, a line naming
 // each attachment, and the body. What the person typed is what is sent. The composer does not close
 // itself: as on the platform, the delegate dismisses it when it hears the result. Its own texts
-// (buttons, row names, the empty fields' names) are in the interface language, from the table
-// "Platform.strings" of the application's "<language>.lproj"; English where a language has none.
+// (buttons, row names, the empty fields' names) are in the interface language (platformText).
 
 #include <filesystem>
 #include <optional>

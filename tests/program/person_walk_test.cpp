@@ -364,31 +364,40 @@ TEST_F(PersonWalk, TheRunningTimersRowIsNamedApartFromTheStrip) {
   }
 }
 
-TEST_F(PersonWalk, TheMailScreenSpeaksTheInterfaceLanguage) {
-  // The platform's own texts on the mail screen: its buttons, its rows' names, its empty fields.
+TEST_F(PersonWalk, ThePlatformsOwnTextsSpeakTheInterfaceLanguage) {
+  // A row's delete button, then the mail screen: its buttons, its rows' names, its empty fields.
   const struct {
     std::string language;
-    std::vector<std::string> shows;
+    std::string deleteButton;
+    std::vector<std::string> mail;
   } cases[] = {
-      {"de", {"Abbrechen", "Senden", "An:", "Betreff:", "Empfänger", "Nachricht"}},
-      {"ru", {"Отменить", "Отправить", "Кому:", "Тема:", "Получатели", "Сообщение"}},
-      {"en", {"Cancel", "Send", "To:", "Subject:", "Recipients", "Message"}},
+      {"de", "Löschen", {"Abbrechen", "Senden", "An:", "Betreff:", "Empfänger", "Nachricht"}},
+      {"ru", "Удалить", {"Отменить", "Отправить", "Кому:", "Тема:", "Получатели", "Сообщение"}},
+      {"en", "Delete", {"Cancel", "Send", "To:", "Subject:", "Recipients", "Message"}},
   };
   for (const auto& c : cases) {
     const Texts t(c.language);
-    const std::string script = t.fill(
-        "tap {Name}\ntype Ada\nkey return\ntap {Girl}\ntap {Done}\ntap {Notation_kg}\ntap {Notation_cm}\n"
-        "tap {Notation_celsius}\ntap {Start}\ntap {Start}\ntap iPhone_list_button\ntap {Settings}\n"
-        "tap {Report}\ntap {Start}\nwait 60\ntap {Send}\nlook\nquit\n");
+    const std::string script =
+        t.fill("tap {Name}\ntype Ada\nkey return\ntap {Girl}\ntap {Done}\ntap {Notation_kg}\ntap {Notation_cm}\n"
+               "tap {Notation_celsius}\ntap {Start}\ntap {Start}\ntap {WC}\ntap iPhone_ok_button_white\n"
+               "swipe left {WC} #2\nlook\n") +
+        "tap \"" + c.deleteButton + "\"\n" +
+        t.fill("tap iPhone_list_button\ntap {Settings}\ntap {Report}\ntap {Start}\nwait 60\ntap {Send}\nlook\nquit\n");
     testing_support::TempDir home;
-    const DiaryRun run = runDiary(home, script, "mail-" + c.language, "--language " + c.language);
+    const DiaryRun run = runDiary(home, script, "platform-texts-" + c.language, "--language " + c.language);
     ASSERT_EQ(run.status, 0) << c.language << ": " << run.out;
-    const auto shown = lastLook(run);
-    for (const auto& text : c.shows) EXPECT_TRUE(shown.count(text)) << c.language << ": " << text << "\n" << run.out;
+    const auto seen = looks(run.out);
+    ASSERT_EQ(seen.size(), 2u) << c.language << ": " << run.out;
+    const std::set<std::string> swiped(seen[0].begin(), seen[0].end()), mail(seen[1].begin(), seen[1].end());
+    EXPECT_TRUE(swiped.count(c.deleteButton)) << c.language << ": " << run.out;
+    for (const auto& text : c.mail) EXPECT_TRUE(mail.count(text)) << c.language << ": " << text << "\n" << run.out;
     if (c.language != "en") {
+      EXPECT_FALSE(swiped.count("Delete")) << c.language;
       for (const char* english : {"Cancel", "To:", "Subject:", "Recipients", "Message"})
-        EXPECT_FALSE(shown.count(english)) << c.language << ": " << english;
+        EXPECT_FALSE(mail.count(english)) << c.language << ": " << english;
     }
+    OpenStore keep;
+    EXPECT_EQ(storedNotes(home, keep).count("WC"), 0u) << c.language << ": the row was deleted\n" << run.out;
   }
 }
 
