@@ -75,6 +75,27 @@ void noteEditPickerPanelView::touchesBegan(const ui::TouchSet& touches) {
   setNeedsDisplay();
 }
 
+bool noteEditPickerPanelView::insertText(std::string_view text) {
+  std::vector<int> keys;
+  for (const char c : text) {
+    if (c >= '1' && c <= '9')
+      keys.push_back(c - '1');
+    else if (c == '0')
+      keys.push_back(10);
+    else if (c == '.' || c == ',')
+      keys.push_back(9);
+    else
+      return false;
+  }
+  if (sink_)
+    for (const int key : keys) sink_(key);
+  return true;
+}
+
+void noteEditPickerPanelView::deleteBackward() {
+  if (sink_) sink_(11);
+}
+
 customPickerView::customPickerView(const ui::Rect& frame) {
   setFrame(frame);
   setBackgroundColor(ui::Color::clear());

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "platform/ui/view.h"
@@ -24,6 +25,12 @@ class noteEditPickerPanelView : public ui::View {
   // A key acts when the finger touches it, once per touch; sliding or lifting sends nothing.
   void touchesBegan(const ui::TouchSet& touches) override;
   void touchesEnded(const ui::TouchSet& /*touches*/) override {}
+  // Keys typed on a keyboard while the keypad shows: the digits, and "." or "," for the "." key,
+  // each as its key would be touched. Text holding anything else is refused whole (false) and
+  // sends nothing.
+  bool insertText(std::string_view text);
+  // The keyboard's delete: the "<" key.
+  void deleteBackward();
 
   std::int32_t cell_x() const { return cellX_; }
   std::int32_t cell_y() const { return cellY_; }

@@ -54,7 +54,9 @@ std::optional<TutorialBadges> refreshTutorial(const navigation::ChooserServices&
       store(tutorial, -1);
       break;
     default:
-      return std::nullopt;
+      // Finished (or a step this version does not know): no badge, but the buttons keep their plain
+      // pictures, which only this refresh gives them.
+      break;
   }
   badges.menuBadge = badges.step == 1;
   badges.latestUpdatesBadge = badges.step == 2;

@@ -32,9 +32,11 @@ struct TutorialBadges {
 };
 
 // The refresh's share of the tutorial: at step 0 a "Weight" note of any baby moves it to 1, at
-// step 4 it ends (-1); each move is stored. Nothing at -1 (the tutorial is over and the screens
-// keep their pictures). A failed fetch, or no context, counts as no "Weight" note. A step that
-// cannot be stored is logged; the step in memory moves all the same.
+// step 4 it ends (-1); each move is stored. At -1 (or any step outside 0-4) no badge shows, and the
+// badged buttons still get their plain pictures: a finished tutorial takes the badges, never the
+// buttons. A failed fetch, or no context, counts as no "Weight" note. A step that cannot be stored
+// is logged; the step in memory moves all the same. Always a value (optional for the callers that
+// keep the last one).
 std::optional<TutorialBadges> refreshTutorial(const navigation::ChooserServices& tutorial,
                                               store::Context* context);
 

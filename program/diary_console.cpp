@@ -19,6 +19,7 @@
 #include "program/diary_window.h"
 #include "cloud/cloud_keychain.h"
 #include "cloud/cloud_request.h"
+#include "note_editor/keypad.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/serial_queue.h"
@@ -309,6 +310,110 @@ bool cellShows(ui::TableViewCell& cell, const std::string& text) {
                      [&](ui::Label* l) { return sameText(trimmed(l->text()), text); });
 }
 
+// --- Naming one control among several that show the same text.
+//
+//   name   = TEXT [ "#" N ]        N counts the controls that show TEXT, 1 at the top (then left)
+//
+// A text that several controls show is refused unless its number is given; the refusal lists each
+// with its number, its kind and its centre (which `tap X Y` takes too).
+
+struct Naming {
+  std::string text;
+  std::optional<int> number;
+};
+
+Naming namingOf(const Args& args, size_t from = 0) {
+  Naming naming;
+  size_t end = args.size();
+  if (end > from + 1 && args.back().size() > 1 && args.back().front() == '#') {
+    if (auto n = integer(args.back().substr(1)); n && *n > 0) {
+      naming.number = *n;
+      --end;
+    }
+  }
+  for (size_t i = from; i < end; ++i) naming.text += (i > from ? " " : "") + args[i];
+  return naming;
+}
+
+bool related(const ui::View& a, const ui::View& b) {
+  return &a == &b || a.isDescendantOfView(&b) || b.isDescendantOfView(&a);
+}
+
+// Whether two texts are one control to a finger: a label inside the button or row it names, or two
+// texts over one row. Two drawn keys of one view are two controls; a text laid over a control that
+// is not its own (a display over a keypad) is another control.
+bool sameControl(ui::Window& window, const Target& a, const Target& b) {
+  if (a.view == b.view) return a.frame == b.frame;
+  if (related(*a.view, *b.view)) return true;
+  ui::View* reachedA = window.hitTest(a.frame.center());
+  return reachedA && reachedA == window.hitTest(b.frame.center()) && reachedA != a.view && reachedA != b.view;
+}
+
+// What a person would call the control, and where it lies.
+std::string describe(const Target& target) {
+  ui::View& view = *target.view;
+  std::string kind = "a control";
+  if (dynamic_cast<ui::SegmentedControl*>(&view))
+    kind = "a segment";
+  else if (dynamic_cast<ui::Button*>(&view))
+    kind = "a button";
+  else if (dynamic_cast<ui::TextField*>(&view) || dynamic_cast<ui::TextView*>(&view))
+    kind = "a field";
+  else if (dynamic_cast<ui::PickerView*>(&view) || dynamic_cast<ui::DatePicker*>(&view))
+    kind = "a wheel";
+  else if (dynamic_cast<ui::Label*>(&view))
+    kind = "a text";
+  else if (!view.accessibilityElements().empty())
+    kind = "a drawn button";
+  if (view.ancestorOfType<ui::TableViewCell>())
+    kind += " in a list row";
+  else if (view.ancestorOfType<ui::NavigationBar>())
+    kind += " on the bar";
+  char at[48];
+  std::snprintf(at, sizeof at, " at %.0f %.0f", target.frame.center().x, target.frame.center().y);
+  return kind + at;
+}
+
+// The controls that show the text, each once, top to bottom and then left to right.
+std::vector<Target> controlsShowing(ui::Window& window, const std::vector<Target>& targets,
+                                    const std::string& text) {
+  std::vector<Target> found;
+  // Front-most first, so that of one control's texts the one on top stands for it.
+  for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
+    if (!sameText(it->text, text)) continue;
+    if (std::none_of(found.begin(), found.end(), [&](const Target& f) { return sameControl(window, f, *it); }))
+      found.push_back(*it);
+  }
+  std::stable_sort(found.begin(), found.end(), [](const Target& a, const Target& b) {
+    const Point p = a.frame.center(), q = b.frame.center();
+    return std::abs(p.y - q.y) > 1 ? p.y < q.y : p.x < q.x;
+  });
+  return found;
+}
+
+// The one control a naming means; otherwise why not (nothing named that way is left to the caller).
+struct Chosen {
+  std::optional<Target> target;
+  std::string refusal;
+};
+
+Chosen choose(const std::vector<Target>& candidates, const Naming& naming, const std::string& command) {
+  if (candidates.empty()) return {};
+  if (naming.number) {
+    if (*naming.number <= static_cast<int>(candidates.size()))
+      return {candidates[static_cast<size_t>(*naming.number - 1)], {}};
+    return {std::nullopt, "no control " + quoted(naming.text) + " #" + std::to_string(*naming.number) +
+                              ": only " + std::to_string(candidates.size()) + " show that text"};
+  }
+  if (candidates.size() == 1) return {candidates.front(), {}};
+  std::string list;
+  for (size_t i = 0; i < candidates.size(); ++i)
+    list += "\n  #" + std::to_string(i + 1) + " " + describe(candidates[i]);
+  return {std::nullopt, quoted(naming.text) + " names " + std::to_string(candidates.size()) +
+                            " controls; say which (" + command + " " + quoted(naming.text) + " #" +
+                            std::to_string(candidates.size()) + ", or tap X Y):" + list};
+}
+
 // The longest step the clock takes at once: further than that the diary's timers would be fired
 // one by one for hours on end.
 constexpr double kLongestAdvance = 10 * 366 * 86400.0;
@@ -319,16 +424,19 @@ constexpr double kLongestAdvance = 10 * 366 * 86400.0;
 
 const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
   static const std::vector<Command> table{
-      {"tap", "tap TEXT | tap X Y",
-       "tap what shows TEXT (a picture by its name, as look lists it), or the point X,Y (in points)",
+      {"tap", "tap TEXT [#N] | tap X Y",
+       "tap what shows TEXT (a picture by its name, as look lists it), or the point X,Y\n"
+       "                                    (in points); #N: the Nth of the controls that show TEXT (1: the top)",
        &DiaryConsole::tap},
-      {"type", "type TEXT", "type TEXT into the field being edited", &DiaryConsole::type},
-      {"key", "key return|delete|space", "press a key of the keyboard", &DiaryConsole::key},
+      {"type", "type TEXT", "type TEXT into the field being edited, or digits on the keypad shown",
+       &DiaryConsole::type},
+      {"key", "key return|delete|space", "press a key of the keyboard (delete: the keypad's \"<\" too)",
+       &DiaryConsole::key},
       {"pick", "pick TEXT | pick SECTION ROW",
        "choose a row of the list or wheel on screen (a wheel: WHEEL ROW); on a date picker, a date\n"
        "                                    or a time as the screen writes it (\"Dec 2, 2026 5:30 AM\")",
        &DiaryConsole::pick},
-      {"swipe", "swipe left|right|up|down [TEXT]",
+      {"swipe", "swipe left|right|up|down [TEXT [#N]]",
        "swipe across TEXT (a row: left shows its Delete button); up and down scroll the list",
        &DiaryConsole::swipe},
       {"drag", "drag X1 Y1 X2 Y2", "put a finger down at X1,Y1, move it to X2,Y2 and lift it",
@@ -352,6 +460,7 @@ std::string DiaryConsole::help() {
   for (const auto& command : commands()) {
     text << "  " << command.usage;
     for (size_t i = command.usage.size(); i < 34; ++i) text << ' ';
+    if (command.usage.size() >= 34) text << "\n" << std::string(36, ' ');
     text << command.what << "\n";
   }
   return text.str();
@@ -493,12 +602,28 @@ Step DiaryConsole::closeDeleteButton(ui::TableView& table) {
   return step;
 }
 
+note_editor::noteEditPickerPanelView* DiaryConsole::shownKeypad() const {
+  auto shown = window();
+  if (!shown || ui::overlayBlocksScreen()) return nullptr;
+  std::vector<note_editor::noteEditPickerPanelView*> keypads;
+  collectOfType(*topLayer(*shown), keypads);
+  for (auto it = keypads.rbegin(); it != keypads.rend(); ++it) {
+    if (!visibleInTree(**it) || !(*it)->isUserInteractionEnabled()) continue;
+    const Rect frame = (*it)->convertRectToView((*it)->bounds(), shown.get());
+    if (frame.intersection(shown->bounds()).height() > 0) return *it;
+  }
+  return nullptr;
+}
+
 Step DiaryConsole::typeText(const std::string& text) {
   ui::View* responder = ui::View::currentFirstResponder();
   if (auto* field = dynamic_cast<ui::TextField*>(responder)) {
     field->insertText(text);
   } else if (auto* view = dynamic_cast<ui::TextView*>(responder)) {
     view->insertText(text);
+  } else if (auto* keypad = shownKeypad()) {
+    // The drawn keypad takes what a keyboard types as its own keys.
+    if (!keypad->insertText(text)) return refused("the keypad has keys for digits and \".\" only, not " + quoted(text));
   } else {
     return refused("no field is being edited: tap one first");
   }
@@ -509,6 +634,13 @@ Step DiaryConsole::typeText(const std::string& text) {
 Step DiaryConsole::pressKey(std::string_view name) {
   if (name != "return" && name != "delete" && name != "space")
     return refused("no key " + quoted(std::string(name)));
+  if (!ui::View::currentFirstResponder() && name == "delete") {
+    if (auto* keypad = shownKeypad()) {
+      keypad->deleteBackward();
+      loop_.runUntilIdle();
+      return done();
+    }
+  }
   if (!ui::View::currentFirstResponder()) return refused("no field is being edited: tap one first");
   ui::OverlayTarget key;
   key.kind = ui::OverlayTarget::Kind::kKey;
@@ -525,7 +657,8 @@ Step DiaryConsole::tap(const Args& args) {
     auto y = number(args[1]);
     if (x && y) return tapPoint(Point(*x, *y));
   }
-  const std::string text = joined(args);
+  const Naming naming = namingOf(args);
+  const std::string& text = naming.text;
   auto shown = window();
   const auto overlay = ui::overlayTargets(shown->bounds().size);
   if (ui::overlayBlocksScreen()) {
@@ -537,9 +670,9 @@ Step DiaryConsole::tap(const Args& args) {
     return refused("no button " + quoted(text) + " on the alert; its buttons: " + listOf(titles));
   }
   auto targets = screenTargets(*shown);
-  // Front-most first: the last drawn is on top.
-  for (auto it = targets.rbegin(); it != targets.rend(); ++it)
-    if (sameText(it->text, text)) return tapPoint(it->frame.center());
+  const Chosen chosen = choose(controlsShowing(*shown, targets, text), naming, "tap");
+  if (chosen.target) return tapPoint(chosen.target->frame.center());
+  if (!chosen.refusal.empty()) return refused(chosen.refusal);
   for (const auto& key : overlay)
     if (sameText(key.title, text)) return tapPoint(key.frame.center());
   std::vector<std::string> texts;
@@ -662,7 +795,7 @@ Step DiaryConsole::pick(const Args& args) {
 }
 
 Step DiaryConsole::swipe(const Args& args) {
-  if (args.empty()) return refused("usage: swipe left|right|up|down [TEXT]");
+  if (args.empty()) return refused("usage: swipe left|right|up|down [TEXT [#N]]");
   static const std::pair<std::string_view, Point> kDirections[] = {
       {"left", Point(-1, 0)}, {"right", Point(1, 0)}, {"up", Point(0, -1)}, {"down", Point(0, 1)}};
   std::optional<Point> direction;
@@ -685,10 +818,13 @@ Step DiaryConsole::swipe(const Args& args) {
     }
   }
   if (args.size() > 1) {
-    const std::string text = joined(args, 1);
-    auto targets = screenTargets(*shown);
-    auto it = std::find_if(targets.rbegin(), targets.rend(), [&](const Target& t) { return sameText(t.text, text); });
-    if (it == targets.rend()) return refused("no control " + quoted(text) + " on the screen");
+    const Naming naming = namingOf(args, 1);
+    const std::string& text = naming.text;
+    const Chosen chosen =
+        choose(controlsShowing(*shown, screenTargets(*shown), text), naming, "swipe " + args[0]);
+    if (!chosen.refusal.empty()) return refused(chosen.refusal);
+    if (!chosen.target) return refused("no control " + quoted(text) + " on the screen");
+    const Target* it = &*chosen.target;
     // A row swiped to the left offers its delete button.
     if (auto* cell = it->view->ancestorOfType<ui::TableViewCell>(); cell && direction->x < 0) {
       if (auto* table = cell->ancestorOfType<ui::TableView>()) {
@@ -807,8 +943,18 @@ Step DiaryConsole::look(const Args&) {
     for (const auto& t : ui::overlayTargets(shown->bounds().size)) texts.push_back(t.title);
     return Step{true, false, "the alert's buttons: " + listOf(texts), false};
   }
-  for (const auto& t : screenTargets(*shown)) texts.push_back(t.text);
+  const auto targets = screenTargets(*shown);
+  for (const auto& t : targets) texts.push_back(t.text);
   std::string message = "on the screen: " + listOf(texts);
+  // Texts that several controls show are named with their number.
+  std::vector<std::string> repeated;
+  for (const auto& t : targets) {
+    if (std::find(repeated.begin(), repeated.end(), t.text) != repeated.end()) continue;
+    const size_t count = controlsShowing(*shown, targets, t.text).size();
+    if (count > 1) repeated.push_back(t.text);
+  }
+  if (!repeated.empty())
+    message += "\nshown by several controls (tap TEXT #N, 1 the top): " + listOf(repeated);
   if (ui::View::currentFirstResponder()) message += "\na field is being edited (type, key)";
   return Step{true, false, message, false};
 }

@@ -27,6 +27,9 @@
 #include "platform/ui/touch.h"
 #include "platform/ui/view.h"
 
+namespace note_editor {
+class noteEditPickerPanelView;
+}
 namespace ui {
 class Storyboard;
 class TableView;
@@ -61,6 +64,8 @@ class DiaryConsole {
   // What the window backend hands on, in the window's points.
   Step tapPoint(graphics::Point point);
   Step drag(graphics::Point from, graphics::Point to);
+  // Typing goes to the field being edited, else to the drawn keypad on screen (digits, "." and
+  // delete), else is refused.
   Step typeText(const std::string& text);
   Step pressKey(std::string_view key);
   // A finger that follows the mouse: down, each move while the button is held, up. A finger that
@@ -87,6 +92,8 @@ class DiaryConsole {
   struct Command;
   static const std::vector<Command>& commands();
   std::shared_ptr<ui::Window> window() const;
+  // The editor's drawn keypad when it is on screen and nothing covers it.
+  note_editor::noteEditPickerPanelView* shownKeypad() const;
 
   Step tap(const std::vector<std::string>& args);
   Step type(const std::vector<std::string>& args);

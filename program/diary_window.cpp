@@ -1,5 +1,7 @@
 #include "program/diary_window.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +17,26 @@
 
 namespace program {
 
+ScreenFit fitScreen(graphics::Size picture, graphics::Size area) {
+  if (!(picture.width > 0 && picture.height > 0 && area.width > 0 && area.height > 0)) return {};
+  const double scale = std::min(area.width / picture.width, area.height / picture.height);
+  return {scale, graphics::Point((area.width - picture.width * scale) / 2, (area.height - picture.height * scale) / 2)};
+}
+
+graphics::Size openingSize(graphics::Size picture, graphics::Size workarea) {
+  // Room for the title bar and the frame a window manager adds around the window.
+  constexpr double kDecoration = 48;
+  const graphics::Size room(workarea.width - 16, workarea.height - kDecoration);
+  if (!(picture.width > 0 && picture.height > 0) || !(room.width > 0 && room.height > 0)) return picture;
+  const double scale = std::min({1.0, room.width / picture.width, room.height / picture.height});
+  return graphics::Size(std::floor(picture.width * scale), std::floor(picture.height * scale));
+}
+
+graphics::Point screenPoint(const ScreenFit& fit, double pixelsPerPoint, graphics::Point window) {
+  const double perPoint = fit.scale * (pixelsPerPoint > 0 ? pixelsPerPoint : 1);
+  return graphics::Point((window.x - fit.origin.x) / perPoint, (window.y - fit.origin.y) / perPoint);
+}
+
 #if DIARY_HAS_GTK
 
 namespace {
@@ -28,7 +50,9 @@ struct WindowState {
   GtkWidget* area = nullptr;
   cairo_surface_t* surface = nullptr;
   std::vector<std::uint32_t> pixels{};
+  // Pixels of the picture per point of the screen (the device's scale).
   double scale = 1;
+  graphics::Size picture{};
   bool pressed = false;
   // Real time as the window last passed it on to the diary's clock.
   std::chrono::steady_clock::time_point lastTick = std::chrono::steady_clock::now();
@@ -56,8 +80,33 @@ void redraw(WindowState& state) {
   state.surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(state.pixels.data()),
                                                       CAIRO_FORMAT_ARGB32, width, height, width * 4);
   state.scale = image->scale();
-  gtk_widget_set_size_request(state.area, width, height);
+  const graphics::Size picture(width, height);
+  if (picture != state.picture) {
+    // A new picture size (the first, or the device turned): the window opens, or is made again,
+    // at a size that fits the display, and keeps the picture's proportions when resized.
+    state.picture = picture;
+    GdkRectangle area{0, 0, width, height};
+    GdkDisplay* display = gtk_widget_get_display(state.window);
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+    if (monitor) gdk_monitor_get_workarea(monitor, &area);
+    const graphics::Size opening = openingSize(picture, graphics::Size(area.width, area.height));
+    GdkGeometry hints{};
+    hints.min_width = std::max(1, width / 8);
+    hints.min_height = std::max(1, height / 8);
+    hints.min_aspect = hints.max_aspect = picture.width / picture.height;
+    gtk_window_set_geometry_hints(GTK_WINDOW(state.window), nullptr, &hints,
+                                  static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
+    gtk_widget_set_size_request(state.area, hints.min_width, hints.min_height);
+    gtk_window_resize(GTK_WINDOW(state.window), static_cast<int>(opening.width), static_cast<int>(opening.height));
+  }
   gtk_widget_queue_draw(state.area);
+}
+
+// Where the picture lies in the drawing area as it is now.
+ScreenFit currentFit(const WindowState& state) {
+  return fitScreen(state.picture, graphics::Size(gtk_widget_get_allocated_width(state.area),
+                                                 gtk_widget_get_allocated_height(state.area)));
 }
 
 // After a step: the person hears of it, the window shows what came of it.
@@ -71,15 +120,29 @@ void stepped(WindowState& state, bool goOn) {
 
 gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
+  // Around the picture, where the window's proportions differ from the screen's: dark grey.
+  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+  cairo_paint(cr);
   if (state.surface) {
+    const ScreenFit fit = currentFit(state);
+    cairo_translate(cr, fit.origin.x, fit.origin.y);
+    cairo_scale(cr, fit.scale, fit.scale);
     cairo_set_source_surface(cr, state.surface, 0, 0);
-    cairo_paint(cr);
+    cairo_pattern_set_filter(cairo_get_source(cr), fit.scale < 1 ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
+    cairo_rectangle(cr, 0, 0, state.picture.width, state.picture.height);
+    cairo_fill(cr);
   }
   return TRUE;
 }
 
 graphics::Point toPoints(const WindowState& state, double x, double y) {
-  return graphics::Point(x / state.scale, y / state.scale);
+  return screenPoint(currentFit(state), state.scale, graphics::Point(x, y));
+}
+
+// Whether a window point lies on the drawn screen.
+bool onScreen(const WindowState& state, graphics::Point point) {
+  const double width = state.picture.width / state.scale, height = state.picture.height / state.scale;
+  return point.x >= 0 && point.y >= 0 && point.x < width && point.y < height;
 }
 
 // The mouse is a finger: pressed, it touches; moved while pressed, the finger moves with it (a list
@@ -88,8 +151,11 @@ graphics::Point toPoints(const WindowState& state, double x, double y) {
 gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   if (event->button != 1 || event->type != GDK_BUTTON_PRESS) return FALSE;
+  // A click beside the picture touches nothing.
+  const graphics::Point point = toPoints(state, event->x, event->y);
+  if (!onScreen(state, point)) return TRUE;
   state.pressed = true;
-  const DiaryConsole::Step step = state.console.touchDown(toPoints(state, event->x, event->y));
+  const DiaryConsole::Step step = state.console.touchDown(point);
   if (step.changed) redraw(state);
   return TRUE;
 }
@@ -134,6 +200,7 @@ gboolean onScroll(GtkWidget*, GdkEventScroll* event, gpointer data) {
       dy = event->delta_y * kNotch;
       break;
   }
+  // The wheel turns by points of the screen, whatever the window's size.
   const DiaryConsole::Step step =
       state.console.wheel(toPoints(state, event->x, event->y), graphics::Point(dx, dy));
   // A wheel over something that does not scroll just does nothing, as on any desktop.
@@ -222,7 +289,7 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   WindowState state{console, handleLine, handleStep, {scriptLines.begin(), scriptLines.end()}};
   state.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(state.window), "diary");
-  gtk_window_set_resizable(GTK_WINDOW(state.window), FALSE);
+  gtk_window_set_resizable(GTK_WINDOW(state.window), TRUE);
   state.area = gtk_drawing_area_new();
   gtk_widget_add_events(state.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_BUTTON1_MOTION_MASK |
                                         GDK_SCROLL_MASK);

@@ -1,5 +1,7 @@
 #pragma once
-// The diary in a window on the desktop: the screen the console renders, shown at the device's scale;
+// The diary in a window on the desktop: the screen the console renders, scaled to the window (whole,
+// centred, its proportions kept) and opened at a size that fits the display; the window can be
+// resized at will and clicks land where they are seen;
 // the mouse is a finger (pressed, moved while pressed, released: a tap or a drag that the screen
 // follows as it goes), the wheel scrolls what lies under the pointer, and the keyboard types. The
 // window runs on real time: the diary's clock moves on with it every quarter second, so timers tick
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/geometry.h"
 #include "program/diary_console.h"
 
 namespace program {
@@ -21,6 +24,22 @@ namespace program {
 using DiaryLineHandler = std::function<bool(const std::string& line, bool fromScript)>;
 // Tells the person what came of a click or a key; false once the session should end.
 using DiaryStepHandler = std::function<bool(const DiaryConsole::Step& step)>;
+
+// Where the drawn screen lies in a window's area: scaled by `scale` (window pixels per picture
+// pixel), its top left at `origin`.
+struct ScreenFit {
+  double scale = 1;
+  graphics::Point origin;
+};
+
+// The whole picture in the area, as large as fits, centred. An empty picture or area gives scale 1.
+ScreenFit fitScreen(graphics::Size picture, graphics::Size area);
+// The window's opening size for a picture on a display whose usable area is `workarea`: the
+// picture's own size when it fits with room for a title bar, else scaled down until it does.
+graphics::Size openingSize(graphics::Size picture, graphics::Size workarea);
+// A window point as a point of the screen drawn at `pixelsPerPoint` (outside the picture too: a
+// finger dragged off the edge goes on moving).
+graphics::Point screenPoint(const ScreenFit& fit, double pixelsPerPoint, graphics::Point window);
 
 // Whether this build has a window and DISPLAY names a display that opens.
 bool diaryWindowAvailable();

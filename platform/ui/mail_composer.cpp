@@ -6,6 +6,8 @@
 
 #include "platform/files/app_home.h"
 #include "platform/files/file_ops.h"
+#include "platform/graphics/text_measure.h"
+#include "platform/ui/platform_texts.h"
 #include "platform/security/digest.h"
 #include "platform/ui/application.h"
 
@@ -194,9 +196,12 @@ std::shared_ptr<View> hairline(double y, double width) {
 }
 
 std::shared_ptr<Label> rowLabel(const std::string& text, double y, double width) {
+  // A longer word of another language widens its row's label, never cuts it.
+  const Font font = Font::systemFontOfSize(15);
+  width = std::max(width, graphics::defaultTextMeasurer()->sizeOf(text, font).width + 6);
   auto label = std::make_shared<Label>(Rect(kInset, y, width, kRowHeight));
   label->setText(text);
-  label->setFont(Font::systemFontOfSize(15));
+  label->setFont(font);
   label->setTextColor(Color::white(0.56));
   return label;
 }
@@ -234,27 +239,32 @@ void MailComposeViewController::loadView() {
   root->addSubview(bar_);
   std::weak_ptr<ViewController> weak = weak_from_this();
   navigationItem().setLeftBarButtonItem(
-      BarButtonItem::withTitle("Cancel", BarButtonItemStyle::kPlain, [weak](BarButtonItem&) {
+      BarButtonItem::withTitle(platformText("Cancel"), BarButtonItemStyle::kPlain, [weak](BarButtonItem&) {
         if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).cancel();
       }));
   navigationItem().setRightBarButtonItem(
-      BarButtonItem::withTitle("Send", BarButtonItemStyle::kDone, [weak](BarButtonItem&) {
+      BarButtonItem::withTitle(platformText("Send"), BarButtonItemStyle::kDone, [weak](BarButtonItem&) {
         if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).send();
       }));
 
   double y = bar_->frame().maxY();
-  root->addSubview(rowLabel("To:", y, 40));
-  toField_ = std::make_shared<TextField>(Rect(kInset + 40, y + 6, width - 2 * kInset - 40, kRowHeight - 12));
+  auto toLabel = rowLabel(platformText("To:"), y, 40);
+  root->addSubview(toLabel);
+  const double toWidth = toLabel->frame().width();
+  toField_ = std::make_shared<TextField>(
+      Rect(kInset + toWidth, y + 6, width - 2 * kInset - toWidth, kRowHeight - 12));
   toField_->setKeyboardType(KeyboardType::kEmailAddress);
   // What a screen reader (and the diary's console) calls the fields while they are empty.
-  toField_->setAccessibilityLabel("Recipients");
+  toField_->setAccessibilityLabel(platformText("Recipients"));
   root->addSubview(toField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
-  root->addSubview(rowLabel("Subject:", y, 65));
-  subjectField_ =
-      std::make_shared<TextField>(Rect(kInset + 65, y + 6, width - 2 * kInset - 65, kRowHeight - 12));
-  subjectField_->setAccessibilityLabel("Subject");
+  auto subjectLabel = rowLabel(platformText("Subject:"), y, 65);
+  root->addSubview(subjectLabel);
+  const double subjectWidth = subjectLabel->frame().width();
+  subjectField_ = std::make_shared<TextField>(
+      Rect(kInset + subjectWidth, y + 6, width - 2 * kInset - subjectWidth, kRowHeight - 12));
+  subjectField_->setAccessibilityLabel(platformText("Subject"));
   root->addSubview(subjectField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
@@ -271,7 +281,7 @@ void MailComposeViewController::loadView() {
   }
   bodyView_ = std::make_shared<TextView>(Rect(kInset, y + 4, width - 2 * kInset, std::max(0.0, frame.height() - y - 4)));
   bodyView_->setFont(Font::systemFontOfSize(15));
-  bodyView_->setAccessibilityLabel("Message");
+  bodyView_->setAccessibilityLabel(platformText("Message"));
   root->addSubview(bodyView_);
   setView(root);
   fillFields();
@@ -279,7 +289,7 @@ void MailComposeViewController::loadView() {
 
 void MailComposeViewController::fillFields() {
   if (!bar_) return;
-  navigationItem().setTitle(subject_.empty() ? "New Message" : subject_);
+  navigationItem().setTitle(subject_.empty() ? platformText("New Message") : subject_);
   bar_->showItem(&navigationItem(), std::nullopt, {});
   std::string recipients;
   for (const auto& r : to_) recipients += (recipients.empty() ? "" : ", ") + r;

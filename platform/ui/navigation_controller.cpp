@@ -4,6 +4,7 @@
 
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/platform_texts.h"
 #include "platform/ui/screen_internals.h"
 
 namespace ui {
@@ -181,7 +182,7 @@ std::optional<std::string> NavigationController::backButtonTitle() const {
   const NavigationItem& previous = stack[stack.size() - 2]->navigationItem();
   if (previous.backBarButtonItem()) return previous.backBarButtonItem()->title();
   if (!previous.title().empty()) return previous.title();
-  return std::string("Back");
+  return platformText("Back");
 }
 
 bool NavigationController::tapBackButton() {

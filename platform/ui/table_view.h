@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/ui/controls.h"
+#include "platform/ui/platform_texts.h"
 #include "platform/ui/scroll_view.h"
 
 namespace ui {
@@ -162,7 +163,7 @@ class TableViewDelegate : public ScrollViewDelegate {
     return CellEditingStyle::kDelete;
   }
   virtual std::string titleForDeleteConfirmationButton(TableView& /*table*/, const IndexPath& /*path*/) {
-    return "Delete";
+    return platformText("Delete");
   }
   // Where a dragged row may go; the proposed place by default.
   virtual IndexPath targetIndexPathForMove(TableView& /*table*/, const IndexPath& /*from*/,

@@ -5,6 +5,7 @@
 
 #include "platform/graphics/text_measure.h"
 #include "platform/ui/gesture.h"
+#include "platform/ui/platform_texts.h"
 
 namespace ui {
 
@@ -189,7 +190,7 @@ std::string TableView::deleteConfirmationButtonTitle() const {
   if (!deleteConfirmation_) return {};
   if (delegate_)
     return delegate_->titleForDeleteConfirmationButton(const_cast<TableView&>(*this), *deleteConfirmation_);
-  return "Delete";
+  return platformText("Delete");
 }
 
 bool TableView::tapDeleteConfirmationButton() {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <future>
 
+#include "note_editor/keypad.h"
 #include "platform/foundation/locale.h"
 #include "platform/foundation/time_zone.h"
 #include "platform/graphics/text_measure.h"
@@ -56,6 +57,8 @@ class FeedScreen : public ui::ViewController,
       navigationController()->pushViewController(std::make_shared<ui::ViewController>(), false);
     });
     addButton("Feed\u00A0now", graphics::Rect(130, 130, 60, 40), [this] { ++feeds; });
+    // A button that shows the text of a row of the list below.
+    addButton("Sleep", graphics::Rect(250, 80, 60, 40), [this] { ++sleeps; });
     field = std::make_shared<ui::TextField>(graphics::Rect(20, 180, 280, 32));
     field->setPlaceholder("Name");
     root->addSubview(field);
@@ -114,6 +117,7 @@ class FeedScreen : public ui::ViewController,
   int clockTurns = 0;
   int saves = 0;
   int feeds = 0;
+  int sleeps = 0;
   int noticeTaps = 0;
   std::vector<int> picked;
   std::vector<int> answers;
@@ -310,6 +314,108 @@ TEST_F(DiaryConsoleTest, RefusedCommandsChangeNothing) {
   EXPECT_EQ(screen_->table->contentOffset().y, 0);
   EXPECT_TRUE(run("# a comment").ok);
   EXPECT_TRUE(run("quit").quit);
+}
+
+TEST_F(DiaryConsoleTest, ATextSeveralControlsShowIsRefusedUntilItsNumberNamesOne) {
+  // "Sleep" is the button at the top right and the list's fourth row; "Save" and "Notice" (a text
+  // under the invisible button it names) are one control each.
+  const struct {
+    std::string_view line;
+    bool ok;
+    std::string_view says;
+    int sleeps;
+    size_t picked;
+  } cases[] = {
+      {"tap Sleep", false, "#1 a button at 280 164", 0, 0},
+      {"tap Sleep", false, "#2 a text in a list row at", 0, 0},
+      {"swipe left Sleep", false, "swipe left \"Sleep\" #2", 0, 0},
+      {"tap Sleep #3", false, "only 2 show that text", 0, 0},
+      {"tap \"Sleep #0\"", false, "no control \"Sleep #0\"", 0, 0},
+      {"tap Sleep #2", true, "", 0, 1},
+      {"tap Sleep #1", true, "", 1, 1},
+      {"tap Save", true, "", 1, 1},
+      {"tap Notice", true, "", 1, 1},
+  };
+  for (const auto& c : cases) {
+    const auto step = run(c.line);
+    EXPECT_EQ(step.ok, c.ok) << c.line << ": " << step.message;
+    EXPECT_NE(step.message.find(c.says), std::string::npos) << c.line << ": " << step.message;
+    EXPECT_EQ(screen_->sleeps, c.sleeps) << c.line;
+    EXPECT_EQ(screen_->picked.size(), c.picked) << c.line;
+  }
+  EXPECT_EQ(screen_->picked, std::vector<int>{3});
+  const auto look = run("look");
+  EXPECT_NE(look.message.find("shown by several controls (tap TEXT #N, 1 the top): \"Sleep\""), std::string::npos)
+      << look.message;
+  EXPECT_EQ(look.message.find("\"Save\"", look.message.find("several")), std::string::npos) << look.message;
+  // Swiped by its number, the row offers its Delete button.
+  EXPECT_TRUE(run("swipe left Sleep #2").ok);
+  EXPECT_TRUE(run("tap Delete").ok);
+  EXPECT_EQ(std::count(screen_->rows.begin(), screen_->rows.end(), "Sleep"), 0);
+  EXPECT_TRUE(run("tap Sleep").ok);
+  EXPECT_EQ(screen_->sleeps, 2);
+}
+
+// The editor's drawn keypad under a display of what was keyed, as a value panel lays them out.
+class PadScreen : public ui::ViewController {
+ public:
+  void viewDidLoad() override {
+    view()->setBackgroundColor(graphics::Color::white());
+    keypad = std::make_shared<note_editor::noteEditPickerPanelView>();
+    keypad->setFrame(graphics::Rect(0, 268, 320, 300));
+    keypad->setKeySink([this](int key) {
+      static const char* const kKeys[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", ".", "0"};
+      if (key == 11) {
+        if (!keyed.empty()) keyed.pop_back();
+      } else {
+        keyed += kKeys[key];
+      }
+      display->setText(keyed);
+    });
+    view()->addSubview(keypad);
+    display = std::make_shared<ui::Label>(graphics::Rect(20, 268, 280, 44));
+    view()->addSubview(display);
+  }
+  std::shared_ptr<note_editor::noteEditPickerPanelView> keypad;
+  std::shared_ptr<ui::Label> display;
+  std::string keyed;
+};
+
+TEST_F(DiaryConsoleTest, TheDrawnKeypadTakesTypedDigitsAndItsKeysByNumber) {
+  auto pad = std::make_shared<PadScreen>();
+  auto window = std::make_shared<ui::Window>();
+  window->setRootViewController(pad);
+  ui::Application::shared().setKeyWindow(window);
+  window->makeKeyAndVisible();
+  loop_.runUntilIdle();
+  const struct {
+    std::string_view line;
+    bool ok;
+    std::string_view says;
+    std::string_view keyed;
+  } cases[] = {
+      {"tap 9", true, "", "9"},
+      // The display shows "9" over the keypad's band: the key is named by its number.
+      {"tap 9", false, "#2 a drawn button at 267", "9"},
+      {"tap 9 #2", true, "", "99"},
+      {"type 75", true, "", "9975"},
+      {"type 7a", false, "digits", "9975"},
+      {"key delete", true, "", "997"},
+      {"type \",5\"", true, "", "997.5"},
+      {"key return", false, "no field", "997.5"},
+  };
+  for (const auto& c : cases) {
+    const auto step = run(c.line);
+    EXPECT_EQ(step.ok, c.ok) << c.line << ": " << step.message;
+    EXPECT_NE(step.message.find(c.says), std::string::npos) << c.line << ": " << step.message;
+    EXPECT_EQ(pad->keyed, c.keyed) << c.line;
+  }
+  // A keypad slid off the screen takes nothing.
+  pad->keypad->setFrame(graphics::Rect(0, 568, 320, 300));
+  const auto gone = run("type 1");
+  EXPECT_FALSE(gone.ok);
+  EXPECT_NE(gone.message.find("no field"), std::string::npos) << gone.message;
+  EXPECT_EQ(pad->keyed, "997.5");
 }
 
 TEST(DiaryArguments, ReadsTheProgramsOptions) {

@@ -188,14 +188,16 @@ bool virtualDisplayTools() {
 
 // Runs the diary in its window on a free virtual display, fed through a pipe (descriptor 3) by the
 // shell lines of `body`, which may use $d (the display), $win (the window), step NNN (waits for that
-// screen) and $SHOT; then quits it. Every wait is bounded; only the processes started here are
+// screen) and $SHOT; then quits it. The display is `display` pixels wide and high; `arguments` go to
+// the diary. Every wait is bounded; only the processes started here are
 // stopped. The program's exit status.
-int runInWindow(const testing_support::TempDir& home, const std::filesystem::path& shot, const std::string& body) {
+int runInWindow(const testing_support::TempDir& home, const std::filesystem::path& shot, const std::string& body,
+                const std::string& display = "1024x1280", const std::string& arguments = "") {
   std::ofstream(home / "run.sh") << "set -u\n" << R"(d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
-Xvfb :$d -screen 0 1024x1280x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
+Xvfb :$d -screen 0 ${SCREEN}x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
 for i in $(seq 100); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
 mkfifo "$HOME_DIR/in"
-DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
+DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" $ARGUMENTS <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
 exec 3>"$HOME_DIR/in"
 win=$(DISPLAY=:$d timeout 30 xdotool search --sync --onlyvisible --name '^diary$' | head -1)
 step() { for i in $(seq 200); do grep -q "step-$1" "$HOME_DIR/out" && return; sleep 0.1; done; }
@@ -205,7 +207,8 @@ status=0; wait $diary || status=$?
 kill $xvfb; wait $xvfb 2>/dev/null
 exit $status
 )";
-  return shell("HOME_DIR=" + quotedPath(home.path()) + " DIARY=" + quotedPath(diaryProgram()) +
+  return shell("SCREEN=" + display + " ARGUMENTS='" + arguments + "' HOME_DIR=" + quotedPath(home.path()) +
+               " DIARY=" + quotedPath(diaryProgram()) +
                " SHOT=" + quotedPath(shot) + " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) +
                " bash " + quotedPath(home / "run.sh"));
 }
@@ -296,6 +299,76 @@ echo "--- deleted" >>"$HOME_DIR/marks"; grep "on the screen" "$HOME_DIR/out" | t
 
   OpenStore keep;
   EXPECT_TRUE(storedNotes(home, keep).empty()) << out;
+}
+
+TEST(DiaryProgram, TheWindowFitsADisplayLowerThanTheScreenAndTakesTypedDigits) {
+  if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
+  // On a 1280 x 1024 display both devices' screens are taller than the display: the window opens
+  // smaller, the whole screen drawn in it. Digits typed on the keyboard go to the drawn keypad, and
+  // a click on its "0" (the bottom row, out of reach at full size) lands on it.
+  const struct {
+    std::string name;
+    std::string arguments;
+    int pictureWidth, pictureHeight;  // pixels, two a point
+    std::string opens;                // the commands that open the editor of a value in ml or g
+    std::string field;                // its value row
+    std::string shown;                // the screen then shown
+    int zeroX, zeroY;                 // the keypad's "0", in points
+    std::string type;
+    double value;
+  } cases[] = {
+      {"phone", "", 640, 1136, "tap +\\ntap Drink", "0 ml", "013", 160, 540, "Drink", 120},
+      {"tablet", "--device ipad", 1536, 2048, "tap Food", "0 g", "012", 384, 794, "Food", 120},
+  };
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const auto shot = testing_support::testOutput() / ("diary_window_fit_" + c.name + ".png");
+    std::filesystem::remove(shot);
+    const std::string body = "W=" + std::to_string(c.pictureWidth) + " H=" + std::to_string(c.pictureHeight) +
+                             " OPENS='" + c.opens + "' FIELD='" + c.field + "' SHOWN=" + c.shown + " ZERO='" +
+                             std::to_string(c.zeroX) + " " + std::to_string(c.zeroY) + "'\n" + R"SH(
+x() { DISPLAY=:$d xdotool "$@"; }
+looks() { grep -c "on the screen" "$HOME_DIR/out"; }
+look() { n=$(looks); echo look >&3; for i in $(seq 100); do [ "$(looks)" -gt "$n" ] && return; sleep 0.1; done; }
+printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+printf "$OPENS\\ntap \"%s\"\\n" "$FIELD" >&3
+step $SHOWN
+eval "$(x getwindowgeometry --shell "$win")"
+echo "window $WIDTH $HEIGHT" >>"$HOME_DIR/marks"
+# A point of the screen where the window shows it: the picture scaled to fit, centred.
+at() { awk -v w="$WIDTH" -v h="$HEIGHT" -v pw="$W" -v ph="$H" -v x="$1" -v y="$2" 'BEGIN {
+  s = w / pw; if (h / ph < s) s = h / ph; printf "%d %d", (w - pw * s) / 2 + x * 2 * s, (h - ph * s) / 2 + y * 2 * s }'; }
+shots() { grep -c "^screen:" "$HOME_DIR/out"; }
+after() { for i in $(seq 300); do [ "$(shots)" -ge "$1" ] && return; sleep 0.1; done; }
+n=$(shots)
+x windowfocus --sync "$win"
+x type --delay 40 12
+after $((n + 2))
+x mousemove --window "$win" $(at $ZERO) click 1
+after $((n + 3))
+look
+grep "on the screen" "$HOME_DIR/out" | tail -1 >>"$HOME_DIR/marks"
+DISPLAY=:$d import -window "$win" "$SHOT"
+printf 'tap Done\ntap iPhone_ok_button_white\n' >&3
+)SH";
+    ASSERT_EQ(runInWindow(home, shot, body, "1280x1024", c.arguments), 0) << c.name << readFile(home / "err");
+    const std::string out = readFile(home / "out");
+    const std::string marks = readFile(home / "marks");
+    int width = 0, height = 0;
+    ASSERT_EQ(std::sscanf(marks.c_str(), "window %d %d", &width, &height), 2) << c.name << marks << out;
+    EXPECT_LE(width, 1280) << c.name;
+    EXPECT_LE(height, 1024) << c.name;
+    EXPECT_LT(height, c.pictureHeight) << c.name;
+    EXPECT_NE(marks.find("\"120\""), std::string::npos) << c.name << ": the keypad shows " << marks << out;
+    EXPECT_TRUE(std::filesystem::exists(shot)) << c.name;
+
+    OpenStore keep;
+    const auto notes = storedNotes(home, keep);
+    ASSERT_EQ(notes.count(c.type), 1u) << c.name << out << readFile(home / "err");
+    const auto value = notes.find(c.type)->second.note_numValue();
+    ASSERT_TRUE(value) << c.name;
+    EXPECT_DOUBLE_EQ(value->toDouble(), c.value) << c.name;
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "program_run.h"
+#include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -33,8 +34,9 @@ using namespace program_run;
 
 // One run of the program on home/"root" with a script, its pictures in test-output/person_walk/<walk>.
 DiaryRun runDiary(const testing_support::TempDir& home, const std::string& script, const std::string& walk,
-                  const std::string& arguments = "") {
-  return runDiaryScript(home, script, testing_support::testOutput() / "person_walk" / walk, arguments);
+                  const std::string& arguments = "", const std::string& environment = "") {
+  return runDiaryScript(home, script, testing_support::testOutput() / "person_walk" / walk, arguments,
+                        environment);
 }
 
 std::vector<std::vector<std::string>> looks(const std::string& out) { return lookTexts(out); }
@@ -215,7 +217,8 @@ TEST_F(PersonWalk, TheListScrollsToAnEarlierDay) {
   std::string script = std::string(kFirstRun) +
                        "tap Diaper\ntap Note\ntype the very first\ntap Done\n"
                        "tap iPhone_ok_button_white\n";
-  for (int day = 0; day < 7; ++day) script += "advance 1d\ntap Walk\ntap iPhone_ok_button_white\n";
+  // The strip's walk is the top one once the list shows a walk too.
+  for (int day = 0; day < 7; ++day) script += "advance 1d\ntap Walk #1\ntap iPhone_ok_button_white\n";
   script += "look\n";
   for (int i = 0; i < 8; ++i) script += "drag 160 520 160 140\n";
   script += "look\nquit\n";
@@ -286,6 +289,79 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   EXPECT_NE(mail.find(".pdf"), std::string::npos) << mail.substr(0, 2000);
   // The composer went: the report screen is back.
   EXPECT_FALSE(lastLook(run).empty()) << run.out;
+}
+
+TEST_F(PersonWalk, TheRunningTimersRowIsNamedApartFromTheStrip) {
+  // A feeding timer runs while the main screen shows: its row and the strip's slot show the same
+  // text. Named alone, the text is refused with both candidates; named by its number, the row opens
+  // the running timer, which is stopped and saved as one note.
+  const std::string running = std::string(kFirstRun) +
+                              "tap \"Breast Feeding\"\ntap Right\ntap iPhone_to_mainscreen_button\nadvance 5m\n";
+  const struct {
+    std::string name;
+    std::string commands;
+    int status;
+    std::vector<std::string> says;
+    size_t feedings;
+  } cases[] = {
+      {"timer-ambiguous", "tap \"Breast Feeding\"\n", 1,
+       {"\"Breast Feeding\" names 2 controls", "#1 a drawn button at", "#2 a text in a list row at",
+        "tap \"Breast Feeding\" #2"},
+       0},
+      {"timer-by-number", "tap \"Breast Feeding\" #2\nlook\nadvance 2m\ntap Stop\ntap Stop\ntap iPhone_ok_button_white\n",
+       0, {"\"05:00\""}, 1},
+  };
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const DiaryRun run = runDiary(home, running + c.commands + "quit\n", c.name);
+    EXPECT_EQ(run.status, c.status) << c.name << ": " << run.out;
+    for (const auto& text : c.says) EXPECT_NE(run.out.find(text), std::string::npos) << c.name << ": " << text << "\n" << run.out;
+    OpenStore keep;
+    const auto notes = storedNotes(home, keep);
+    ASSERT_EQ(notes.count("Breast Feeding"), c.feedings) << c.name << ": " << run.out;
+    if (c.feedings) {
+      const auto& note = notes.find("Breast Feeding")->second;
+      ASSERT_TRUE(note.note_DateStart() && note.note_DateStop()) << c.name;
+      EXPECT_DOUBLE_EQ((*note.note_DateStop() - *note.note_DateStart()) / 60, 7) << c.name;
+    }
+  }
+}
+
+TEST_F(PersonWalk, ThePlatformsOwnTextsSpeakTheInterfaceLanguage) {
+  // A row's delete button, then the mail screen: its buttons, its rows' names, its empty fields.
+  const struct {
+    std::string language;
+    std::string deleteButton;
+    std::vector<std::string> mail;
+  } cases[] = {
+      {"de", "Löschen", {"Abbrechen", "Senden", "An:", "Betreff:", "Empfänger", "Nachricht"}},
+      {"ru", "Удалить", {"Отменить", "Отправить", "Кому:", "Тема:", "Получатели", "Сообщение"}},
+      {"en", "Delete", {"Cancel", "Send", "To:", "Subject:", "Recipients", "Message"}},
+  };
+  for (const auto& c : cases) {
+    const Texts t(c.language);
+    const std::string script =
+        t.fill("tap {Name}\ntype Ada\nkey return\ntap {Girl}\ntap {Done}\ntap {Notation_kg}\ntap {Notation_cm}\n"
+               "tap {Notation_celsius}\ntap {Start}\ntap {Start}\ntap {WC}\ntap iPhone_ok_button_white\n"
+               "swipe left {WC} #2\nlook\n") +
+        "tap \"" + c.deleteButton + "\"\n" +
+        t.fill("tap iPhone_list_button\ntap {Settings}\ntap {Report}\ntap {Start}\nwait 60\ntap {Send}\nlook\nquit\n");
+    testing_support::TempDir home;
+    const DiaryRun run = runDiary(home, script, "platform-texts-" + c.language, "--language " + c.language);
+    ASSERT_EQ(run.status, 0) << c.language << ": " << run.out;
+    const auto seen = looks(run.out);
+    ASSERT_EQ(seen.size(), 2u) << c.language << ": " << run.out;
+    const std::set<std::string> swiped(seen[0].begin(), seen[0].end()), mail(seen[1].begin(), seen[1].end());
+    EXPECT_TRUE(swiped.count(c.deleteButton)) << c.language << ": " << run.out;
+    for (const auto& text : c.mail) EXPECT_TRUE(mail.count(text)) << c.language << ": " << text << "\n" << run.out;
+    if (c.language != "en") {
+      EXPECT_FALSE(swiped.count("Delete")) << c.language;
+      for (const char* english : {"Cancel", "To:", "Subject:", "Recipients", "Message"})
+        EXPECT_FALSE(mail.count(english)) << c.language << ": " << english;
+    }
+    OpenStore keep;
+    EXPECT_EQ(storedNotes(home, keep).count("WC"), 0u) << c.language << ": the row was deleted\n" << run.out;
+  }
 }
 
 TEST_F(PersonWalk, TheBirthdayWheelTurnsToAnEarlierDay) {
@@ -359,6 +435,78 @@ TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
   walkThrough(walk, "tablet", "--device " + tablet);
   for (size_t i = 1; i < stops.size(); ++i)
     walkThrough(walkOf({stops[i]}, t, kFirstRun), "tablet-" + std::to_string(i), "--device " + tablet);
+}
+
+// --- The bar's buttons once the tutorial is over, after a restart.
+
+// Links the diary to the stand-in cloud service, backs the data up and restores them (which ends the
+// tutorial), as a parent does from the settings.
+constexpr const char* kBackUpAndRestore = R"(tap iPhone_list_button
+tap Settings
+tap Cloud
+tap Connect
+wait 10
+tap "Back up data"
+tap Yes
+wait 30
+tap OK
+tap "Restore data"
+wait 30
+tap Yes
+wait 30
+tap OK
+)";
+
+// A weight note, the growth graph from the menu, the latest updates, the type order: each moves the
+// badge on, and the next refresh ends the tutorial.
+constexpr const char* kWholeTutorial = R"(tap +
+tap Weight
+tap iPhone_ok_button_white
+tap iPhone_list_button_badge
+tap "Growth graph"
+tap Done
+tap iPhone_sum_button_badge
+tap iPhone_ok_button_white
+tap +
+tap iPhone_badge
+back
+tap Cancel
+)";
+
+TEST_F(PersonWalk, TheMenuAndLatestUpdatesStayOnTheBarAfterTheTutorialAndARestart) {
+  testing_support::TempDir server;
+  testing_support::CloudServer cloud(server / "files");
+  ASSERT_TRUE(cloud.running());
+  std::ofstream(server / "root.der", std::ios::binary)
+      .write(reinterpret_cast<const char*>(cloud.rootCertificate().data()),
+             static_cast<std::streamsize>(cloud.rootCertificate().size()));
+  const std::string withCloud =
+      "DIARY_CLOUD_HOST=" + cloud.host() + " DIARY_CLOUD_ROOT=" + quotedPath(server / "root.der");
+  const struct {
+    std::string name;
+    std::string script;
+  } cases[] = {
+      {"tutorial-finished", std::string(kFirstRun) + kWholeTutorial},
+      {"restored", std::string(kFirstRun) + kBackUpAndRestore},
+  };
+  // After the restart the buttons are there by their plain pictures, and each opens its screen.
+  const std::string restart =
+      "look\ntap iPhone_list_button\ntap Settings\nlook\ntap Done\ntap iPhone_sum_button\nlook\nquit\n";
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const DiaryRun first = runDiary(home, c.script + "quit\n", c.name, "", withCloud);
+    ASSERT_EQ(first.status, 0) << c.name << ": " << first.out;
+    const DiaryRun again = runDiary(home, restart, c.name + "-restarted", "", withCloud);
+    ASSERT_EQ(again.status, 0) << c.name << ": " << again.out;
+    const auto seen = looks(again.out);
+    ASSERT_EQ(seen.size(), 3u) << c.name << ": " << again.out;
+    const std::set<std::string> bar(seen[0].begin(), seen[0].end());
+    EXPECT_TRUE(bar.count("iPhone_list_button") && bar.count("iPhone_sum_button") && bar.count("Ada"))
+        << c.name << ": " << again.out;
+    EXPECT_FALSE(bar.count("iPhone_list_button_badge") || bar.count("iPhone_sum_button_badge")) << c.name;
+    EXPECT_TRUE(std::set<std::string>(seen[1].begin(), seen[1].end()).count("Measurement units")) << c.name;
+    EXPECT_TRUE(std::set<std::string>(seen[2].begin(), seen[2].end()).count("Latest Updates")) << c.name;
+  }
 }
 
 }  // namespace
