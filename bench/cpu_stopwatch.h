@@ -3,8 +3,7 @@
 // wall time of the measured part of each iteration, and laps of both sides taken in turn.
 //
 // Ratios are of medians (at least five laps a side, taken in turn with the reference so that a
-// change of load on a shared machine meets both alike). `fastest()` stays for the benchmarks that
-// still compare their best laps.
+// change of load on a shared machine meets both alike), never of each side's luckiest lap.
 
 #include <time.h>
 
@@ -44,7 +43,6 @@ class Stopwatch {
  public:
   void start() { begin_ = threadCpuSeconds(); }
   void stop() { laps_.push_back(threadCpuSeconds() - begin_); }
-  double fastest() const { return laps_.empty() ? 0 : *std::min_element(laps_.begin(), laps_.end()); }
   double median() const { return bench_support::median(laps_); }
   const std::vector<double>& laps() const { return laps_; }
 
