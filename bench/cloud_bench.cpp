@@ -1,7 +1,9 @@
 // Moving a 100 MB file over loopback HTTPS: the REST client against the curl program, on the same
-// stand-in server in one run. Each iteration times the client and then curl on the same transfer,
-// so that a busy machine slows both alike; the counters are the medians of the iterations (at
-// least five), in wall time and in CPU time:
+// stand-in server in one run. Each side runs in a process of its own, started afresh for every
+// transfer (the client is this program again, with --client), so that neither is timed warm while
+// the other pays for its start; each iteration times both on the same transfer, in an order that
+// alternates, so that a busy machine slows both alike. The counters are the medians of the
+// iterations (at least five), in wall time and in CPU time:
 //
 //   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, rename) vs curl -o file
 //   BM_UploadVsCurl    uploadFileToPathFromPath (streamed from the file) vs curl -X POST -T file,
@@ -10,9 +12,9 @@
 //   client_s, curl_s, x_curl              median wall seconds and their ratio
 //   client_cpu_s, curl_cpu_s, x_curl_cpu  median CPU seconds (user + system) and their ratio
 //
-// The server runs in a child process (this program again, with --serve), so that the CPU time of
-// this process is the client's alone, and curl's is read from its own usage at exit. Everything
-// lives in one scratch folder that goes when the run ends, also when it is interrupted.
+// The server runs in a child process too (--serve), and each side's CPU time is read from its own
+// usage at exit. Everything lives in one scratch folder that goes when the run ends, also when it
+// is interrupted.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -56,9 +58,9 @@ constexpr std::int64_t kSize = 100'000'000;
 constexpr const char* kConsumerKey = "qwv3rtnpa8sdkmz";
 constexpr const char* kConsumerSecret = "hxb7ytrefo2lmcu";
 
-// The child processes of this run (server, curl), ended on an interrupt before the folder goes.
+// The child processes of this run (server, a transfer), ended on an interrupt before the folder goes.
 std::atomic<pid_t> serverPid{0};
-std::atomic<pid_t> curlPid{0};
+std::atomic<pid_t> transferPid{0};
 
 // --- the server side (the child) -------------------------------------------------------------------
 
@@ -81,19 +83,6 @@ int serve(const fs::path& folder, const fs::path& source) {
 
 // --- the client side -------------------------------------------------------------------------------
 
-struct Usage {
-  double wall = 0;
-  double cpu = 0;
-};
-
-double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
-
-double processCpuSeconds() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 struct Done : cloud::CloudRestClientDelegate {
   bool done = false;
   bool failed = false;
@@ -103,41 +92,69 @@ struct Done : cloud::CloudRestClientDelegate {
   void restClientUploadFileFailedWithError(Client&, const Error&) override { done = failed = true; }
 };
 
-// A 100 MB file, the server in its child process, a client for the server's user, and what curl
-// needs; all in one scratch folder.
+// "--client <download|upload> <folder> <file>": one transfer by the REST client, as the diary makes
+// it, in a process started for it alone; the server's host and root certificate are read from the
+// folder. Exits 0 when the transfer succeeded.
+int runClient(const std::string& kind, const fs::path& folder, const fs::path& file) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  std::ifstream hostIn(folder / "host"), rootIn(folder / "root.b64");
+  std::string host, b64;
+  std::getline(hostIn, host);
+  std::getline(rootIn, b64);
+  const auto root = security::base64Decode(b64);
+  if (host.empty() || !root) return 2;
+  cloud::CloudService::setCurrent({host, host, host, {*root}});
+  const files::AppHome home{folder / "client-home"};
+  cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), "org.example.diary");
+  int status = 1;
+  {
+    auto session = std::make_shared<cloud::CloudSession>(
+        kConsumerKey, kConsumerSecret, "sandbox", std::make_shared<runtime::UserDefaults>(folder / "client.plist"));
+    session->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+    runtime::RunLoop loop;
+    auto client = CloudRestClient::make(session, loop);
+    Done delegate;
+    client->setDelegate(&delegate);
+    if (kind == "download") {
+      client->loadFileIntoPath("/big.bin", file.string());
+    } else {
+      client->uploadFileToPathFromPath("up.bin", "/", file.string());
+    }
+    loop.runUntil([&] { return delegate.done; }, 600);
+    if (delegate.done && !delegate.failed) status = 0;
+  }
+  cloud::CloudService::setCurrent({});
+  cloud::CloudKeychain::configure(nullptr, "");
+  return status;
+}
+
+struct Usage {
+  double wall = 0;
+  double cpu = 0;
+};
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+
+// A 100 MB file, the server in its child process, and what the client's and curl's processes need;
+// all in one scratch folder.
 struct Rig {
   bench_support::ScratchFolder dir{"cloud-bench"};
-  files::AppHome home{dir / "home"};
   fs::path source = dir / "source.bin";
   fs::path rootPem = dir / "root.pem";
   int serverInput = -1;
   std::string host;
-  runtime::RunLoop loop;
-  std::shared_ptr<cloud::CloudSession> session;
-  std::unique_ptr<CloudRestClient> client;
-  Done delegate;
   int stopHook = 0;
 
   Rig() {
     stopHook = bench_support::addStopHook([] {
-      for (auto* pid : {&curlPid, &serverPid})
+      for (auto* pid : {&transferPid, &serverPid})
         if (pid_t child = pid->load(); child > 0) ::kill(child, SIGKILL);
     });
     writeSource();
     startServer();
-    cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), "org.example.diary");
-    session = std::make_shared<cloud::CloudSession>(kConsumerKey, kConsumerSecret, "sandbox",
-                                                    std::make_shared<runtime::UserDefaults>(dir / "d.plist"));
-    session->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
-    client = CloudRestClient::make(session, loop);
-    client->setDelegate(&delegate);
   }
 
   ~Rig() {
-    client.reset();
-    session.reset();
-    cloud::CloudService::setCurrent({});
-    cloud::CloudKeychain::configure(nullptr, "");
     if (serverInput >= 0) ::close(serverInput);
     if (pid_t pid = serverPid.exchange(0); pid > 0) {
       ::kill(pid, SIGTERM);
@@ -193,7 +210,8 @@ struct Rig {
       std::fprintf(stderr, "the server's root certificate did not arrive\n");
       std::exit(1);
     }
-    cloud::CloudService::setCurrent({host, host, host, {*root}});
+    std::ofstream(dir / "host") << host << "\n";
+    std::ofstream(dir / "root.b64") << b64 << "\n";
     std::ofstream pem(rootPem);
     pem << "-----BEGIN CERTIFICATE-----\n";
     for (size_t i = 0; i < b64.size(); i += 64) pem << b64.substr(i, 64) << "\n";
@@ -207,13 +225,10 @@ struct Rig {
            "%26sec&oauth_version=1.0";
   }
 
-  Usage timeClient(const std::function<void()>& start) {
-    delegate = Done{};
-    const double cpu = processCpuSeconds();
-    const auto begin = Clock::now();
-    start();
-    loop.runUntil([&] { return delegate.done; }, 600);
-    return {std::chrono::duration<double>(Clock::now() - begin).count(), processCpuSeconds() - cpu};
+  // One transfer by the client in a process of its own; nothing when it failed.
+  std::optional<Usage> timeClient(const std::string& kind, const fs::path& file) {
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    return timeProcess({self, "--client", kind, dir.path().string(), file.string()}, false);
   }
 
   // curl with the client's trust and agent; nothing when it failed.
@@ -221,18 +236,26 @@ struct Rig {
     std::vector<std::string> all{"curl", "-sS", "--fail", "--cacert", rootPem.string(), "-H",
                                  "User-Agent: " + CloudRestClient::userAgent()};
     all.insert(all.end(), arguments.begin(), arguments.end());
+    return timeProcess(std::move(all), true);
+  }
+
+  // A program from its start to its exit: wall time, and its CPU time (user + system) from its own
+  // usage. Nothing when it could not start or failed.
+  std::optional<Usage> timeProcess(std::vector<std::string> all, bool searchPath) {
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     const auto begin = Clock::now();
     pid_t pid = 0;
-    if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) return std::nullopt;
-    curlPid = pid;
+    const int spawned = searchPath ? posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ)
+                                   : posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (spawned != 0) return std::nullopt;
+    transferPid = pid;
     int status = 0;
     rusage usage{};
     while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    curlPid = 0;
+    transferPid = 0;
     if (bench_support::stopping()) bench_support::awaitStop();
     const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
@@ -271,22 +294,41 @@ struct Medians {
   }
 };
 
+// Times the client's and curl's transfer, in an order that alternates from one iteration to the next.
+struct Pair {
+  std::optional<Usage> client, curl;
+};
+Pair timeInTurn(int iteration, const std::function<std::optional<Usage>()>& client,
+                const std::function<std::optional<Usage>()>& curl) {
+  Pair pair;
+  if (iteration % 2 == 0) {
+    pair.client = client();
+    pair.curl = curl();
+  } else {
+    pair.curl = curl();
+    pair.client = client();
+  }
+  return pair;
+}
+
 void BM_DownloadVsCurl(benchmark::State& state) {
   Rig& r = rig();
   const fs::path clientFile = r.dir / "client.bin";
   const fs::path curlFile = r.dir / "curl.bin";
   Medians medians;
+  int iteration = 0;
   for (auto _ : state) {
     fs::remove(clientFile);
     fs::remove(curlFile);
-    const Usage client = r.timeClient([&] { r.client->loadFileIntoPath("/big.bin", clientFile.string()); });
-    const auto curl = r.timeCurl({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")});
-    if (r.delegate.failed || !curl || fs::file_size(clientFile) != static_cast<std::uintmax_t>(kSize)) {
+    const Pair pair = timeInTurn(
+        iteration++, [&] { return r.timeClient("download", clientFile); },
+        [&] { return r.timeCurl({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}); });
+    if (!pair.client || !pair.curl || fs::file_size(clientFile) != static_cast<std::uintmax_t>(kSize)) {
       state.SkipWithError("download failed");
       break;
     }
-    state.SetIterationTime(client.wall);
-    medians.add(client, *curl);
+    state.SetIterationTime(pair.client->wall);
+    medians.add(*pair.client, *pair.curl);
   }
   fs::remove(clientFile);
   fs::remove(curlFile);
@@ -296,29 +338,32 @@ void BM_DownloadVsCurl(benchmark::State& state) {
 void BM_UploadVsCurl(benchmark::State& state) {
   Rig& r = rig();
   Medians medians;
+  int iteration = 0;
   for (auto _ : state) {
-    const Usage client =
-        r.timeClient([&] { r.client->uploadFileToPathFromPath("up.bin", "/", r.source.string()); });
-    const auto curl = r.timeCurl({"-X", "POST", "-T", r.source.string(), "-H",
-                                  "Content-Type: application/octet-stream", "-H", "Expect:", "-o", "/dev/null",
-                                  r.url("/1/files_put/sandbox/curl.bin")});
-    if (r.delegate.failed || !curl) {
+    const Pair pair = timeInTurn(
+        iteration++, [&] { return r.timeClient("upload", r.source); },
+        [&] {
+          return r.timeCurl({"-X", "POST", "-T", r.source.string(), "-H", "Content-Type: application/octet-stream",
+                             "-H", "Expect:", "-o", "/dev/null", r.url("/1/files_put/sandbox/curl.bin")});
+        });
+    if (!pair.client || !pair.curl) {
       state.SkipWithError("upload failed");
       break;
     }
-    state.SetIterationTime(client.wall);
-    medians.add(client, *curl);
+    state.SetIterationTime(pair.client->wall);
+    medians.add(*pair.client, *pair.curl);
   }
   medians.report(state);
 }
 
-BENCHMARK(BM_DownloadVsCurl)->Iterations(5)->Unit(benchmark::kSecond)->UseManualTime();
-BENCHMARK(BM_UploadVsCurl)->Iterations(5)->Unit(benchmark::kSecond)->UseManualTime();
+BENCHMARK(BM_DownloadVsCurl)->Iterations(6)->Unit(benchmark::kSecond)->UseManualTime();
+BENCHMARK(BM_UploadVsCurl)->Iterations(6)->Unit(benchmark::kSecond)->UseManualTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--serve") == 0) return serve(argv[2], argv[3]);
+  if (argc == 5 && std::strcmp(argv[1], "--client") == 0) return runClient(argv[2], argv[3], argv[4]);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

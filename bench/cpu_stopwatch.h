@@ -1,15 +1,13 @@
 #pragma once
-// What the benchmarks that compare against a reference share: the CPU time of this thread in the
-// measured part of each iteration, and the reference's times by the name of their work.
+// What the benchmarks that compare against a reference share: the CPU time of this thread or the
+// wall time of the measured part of each iteration, and laps of both sides taken in turn.
 //
 // Ratios are of medians (at least five laps a side, taken in turn with the reference so that a
-// change of load on a shared machine meets both alike). `fastest()` stays for the benchmarks that
-// still compare their best laps.
+// change of load on a shared machine meets both alike), never of each side's luckiest lap.
 
 #include <time.h>
 
 #include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -33,11 +31,18 @@ inline double threadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// Seconds of the monotonic clock: a lap's wall time, which counts what the work waits for (the
+// disk's flushes, another process) as a person waiting for it does.
+inline double wallSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 class Stopwatch {
  public:
   void start() { begin_ = threadCpuSeconds(); }
   void stop() { laps_.push_back(threadCpuSeconds() - begin_); }
-  double fastest() const { return laps_.empty() ? 0 : *std::min_element(laps_.begin(), laps_.end()); }
   double median() const { return bench_support::median(laps_); }
   const std::vector<double>& laps() const { return laps_; }
 
@@ -46,10 +51,41 @@ class Stopwatch {
   std::vector<double> laps_;
 };
 
-// The fastest iteration of each reference benchmark of this run, by the name of its work.
-inline std::map<std::string, double>& plainTimes() {
-  static std::map<std::string, double> times;
-  return times;
+// The wall time of one run of `work`.
+template <class Work>
+double wallLap(Work&& work) {
+  const double begin = wallSeconds();
+  work();
+  return wallSeconds() - begin;
 }
+
+// Laps of our own work and of a reference doing the same, taken in rounds of one lap each, in an
+// order that alternates from round to round so that a change of load on a shared machine (or a
+// cache the first one warms) meets both alike. Each side is a callable that does its untimed
+// preparation itself and returns its lap in seconds; the figures are the medians of the laps.
+class AlternatedLaps {
+ public:
+  // Runs one round; returns our lap.
+  template <class Ours, class Reference>
+  double round(Ours&& ours, Reference&& reference) {
+    double our = 0;
+    if (rounds_++ % 2 == 0) {
+      referenceLaps_.push_back(reference());
+      ourLaps_.push_back(our = ours());
+    } else {
+      ourLaps_.push_back(our = ours());
+      referenceLaps_.push_back(reference());
+    }
+    return our;
+  }
+  double ours() const { return median(ourLaps_); }
+  double reference() const { return median(referenceLaps_); }
+  // Our median over the reference's; 0 before a round has run.
+  double ratio() const { return reference() > 0 ? ours() / reference() : 0; }
+
+ private:
+  int rounds_ = 0;
+  std::vector<double> ourLaps_, referenceLaps_;
+};
 
 }  // namespace bench_support

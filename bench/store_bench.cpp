@@ -1,8 +1,9 @@
 // The object store under the diary's load: bulk and one-by-one inserts of notes, and opening one
 // baby's notes of a 3-year diary (30,000 notes) sorted by stop date with day sections. Each is
 // measured next to plain SQLite doing the same work as a person would write it (same file, schema,
-// pragmas and rows), in the same run; the store's benchmark then reports `vs_sqlite`, its time over
-// the plain one. The plain benchmarks are registered first so that they run first.
+// pragmas and rows): every iteration runs both, in an order that alternates, and times each in wall
+// time, so that the disk's flushes (synchronous FULL) count as a person waits for them. The
+// counters `store_ms` and `sqlite_ms` are the medians of the laps, `vs_sqlite` their ratio.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -31,16 +32,14 @@ using foundation::Date;
 const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC", "Walk", "Food", "Drink", "Bath", "Weight"};
 const char* const kNotice = "A short notice about this entry";
 
-using bench_support::plainTimes;
-using bench_support::Stopwatch;
+using bench_support::AlternatedLaps;
+using bench_support::wallLap;
 
-void recordPlain(const std::string& work, const Stopwatch& watch) { plainTimes()[work] = watch.fastest(); }
-
-// The store's time over the plain time of the same work, when that ran.
-void reportRatio(benchmark::State& state, const std::string& work, const Stopwatch& watch) {
-  auto it = plainTimes().find(work);
-  if (it == plainTimes().end() || it->second <= 0) return;
-  state.counters["vs_sqlite"] = watch.fastest() / it->second;
+// The medians of both sides and the store's over plain SQLite's.
+void reportLaps(benchmark::State& state, const AlternatedLaps& laps) {
+  state.counters["store_ms"] = laps.ours() * 1e3;
+  state.counters["sqlite_ms"] = laps.reference() * 1e3;
+  state.counters["vs_sqlite"] = laps.ratio();
 }
 
 // A folder of the run's own under the system's temporary folder, removed when done or interrupted.
@@ -95,30 +94,25 @@ void countPerNote(benchmark::State& state, int count) {
 
 // The same notes written by hand: the store's file and schema (made by the store, which also sets
 // WAL and synchronous FULL), one prepared INSERT bound per row, one transaction, and the key
-// counter brought up to date as the store does.
-void BM_Sqlite_InsertNotesOneSave(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  Stopwatch watch;
-  for (auto _ : state) {
-    state.PauseTiming();
-    TempFolder folder;
-    const auto path = folder.path() / "dataBase.sqlite";
-    {
-      Diary diary = openDiary(path);
-      addBabies(*diary.context);
-      (void)diary.context->save();
-      (void)diary.store->close();
-    }
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
-    std::int64_t noteEntity = 0;
-    sqlite3_stmt* entity = nullptr;
-    sqlite3_prepare_v2(db, "SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = 'Note'", -1, &entity, nullptr);
-    if (sqlite3_step(entity) == SQLITE_ROW) noteEntity = sqlite3_column_int64(entity, 0);
-    sqlite3_finalize(entity);
-    state.ResumeTiming();
-    watch.start();
+// counter brought up to date as the store does. Returns the lap; an error goes to `failure`.
+double sqliteInsertLap(int count, std::string& failure) {
+  TempFolder folder;
+  const auto path = folder.path() / "dataBase.sqlite";
+  {
+    Diary diary = openDiary(path);
+    addBabies(*diary.context);
+    (void)diary.context->save();
+    (void)diary.store->close();
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+  std::int64_t noteEntity = 0;
+  sqlite3_stmt* entity = nullptr;
+  sqlite3_prepare_v2(db, "SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = 'Note'", -1, &entity, nullptr);
+  if (sqlite3_step(entity) == SQLITE_ROW) noteEntity = sqlite3_column_int64(entity, 0);
+  sqlite3_finalize(entity);
+  const double lap = wallLap([&] {
     sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db,
@@ -141,49 +135,49 @@ void BM_Sqlite_InsertNotesOneSave(benchmark::State& state) {
         sqlite3_bind_null(insert, 8);
       }
       sqlite3_bind_int64(insert, 9, i % 3 + 1);
-      if (sqlite3_step(insert) != SQLITE_DONE) state.SkipWithError(sqlite3_errmsg(db));
+      if (sqlite3_step(insert) != SQLITE_DONE) failure = sqlite3_errmsg(db);
       sqlite3_reset(insert);
     }
     sqlite3_finalize(insert);
     const std::string counter =
         "UPDATE Z_PRIMARYKEY SET Z_MAX = " + std::to_string(count) + " WHERE Z_NAME = 'Note'";
     sqlite3_exec(db, counter.c_str(), nullptr, nullptr, nullptr);
-    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-      state.SkipWithError(sqlite3_errmsg(db));
-    watch.stop();
-    state.PauseTiming();
-    sqlite3_close(db);
-    state.ResumeTiming();
-  }
-  recordPlain("insert", watch);
-  countPerNote(state, count);
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) failure = sqlite3_errmsg(db);
+  });
+  sqlite3_close(db);
+  return lap;
 }
-BENCHMARK(BM_Sqlite_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(9);
+
+// The store's side: the notes inserted in one context and saved once.
+double storeInsertLap(int count, std::string& failure) {
+  TempFolder folder;
+  Diary diary = openDiary(folder.path() / "dataBase.sqlite");
+  auto babies = addBabies(*diary.context);
+  (void)diary.context->save();
+  return wallLap([&] {
+    for (int i = 0; i < count; ++i) addNote(*diary.context, babies[i % 3], i, Date{4.6e8 + i * 60.0});
+    auto status = diary.context->save();
+    if (!status) failure = status.error().description();
+  });
+}
 
 void BM_InsertNotesOneSave(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
-  Stopwatch watch;
+  AlternatedLaps laps;
+  std::string failure;
   for (auto _ : state) {
-    state.PauseTiming();
-    TempFolder folder;
-    Diary diary = openDiary(folder.path() / "dataBase.sqlite");
-    auto babies = addBabies(*diary.context);
-    (void)diary.context->save();
-    state.ResumeTiming();
-    watch.start();
-    for (int i = 0; i < count; ++i) addNote(*diary.context, babies[i % 3], i, Date{4.6e8 + i * 60.0});
-    auto status = diary.context->save();
-    watch.stop();
-    if (!status) state.SkipWithError(status.error().description().c_str());
-    state.PauseTiming();
-    diary.context.reset();
-    diary.store.reset();
-    state.ResumeTiming();
+    const double lap = laps.round([&] { return storeInsertLap(count, failure); },
+                                  [&] { return sqliteInsertLap(count, failure); });
+    if (!failure.empty()) {
+      state.SkipWithError(failure.c_str());
+      break;
+    }
+    state.SetIterationTime(lap);
   }
-  reportRatio(state, "insert", watch);
+  reportLaps(state, laps);
   countPerNote(state, count);
 }
-BENCHMARK(BM_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_InsertNotesOneSave)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(9)->UseManualTime();
 
 void BM_InsertNotesSaveEach(benchmark::State& state) {
   TempFolder folder;
@@ -337,93 +331,76 @@ class PlainReader {
   sqlite3_stmt* keys_ = nullptr;
 };
 
-// Runs `read` on the plain reader each iteration and keeps its fastest time for the ratio.
-template <class Read>
-void readPlain(benchmark::State& state, const std::string& work, Read read) {
-  PlainReader reader(ThreeYearDiary::shared().path());
-  Stopwatch watch;
-  for (auto _ : state) {
-    watch.start();
-    read(reader);
-    watch.stop();
-  }
-  recordPlain(work, watch);
-}
-
-void BM_Sqlite_First100Rows(benchmark::State& state) {
-  RowSink sink;
-  readPlain(state, "first rows", [&](PlainReader& reader) { reader.readFirstRows("Bob", sink); });
-  benchmark::DoNotOptimize(sink);
-}
-BENCHMARK(BM_Sqlite_First100Rows)->Unit(benchmark::kMillisecond);
-
-void BM_Sqlite_AllSections(benchmark::State& state) {
-  size_t sections = 0;
-  readPlain(state, "sections",
-            [&](PlainReader& reader) { benchmark::DoNotOptimize(reader.readSections("Bob", sections)); });
-  state.counters["sections"] = static_cast<double>(sections);
-}
-BENCHMARK(BM_Sqlite_AllSections)->Unit(benchmark::kMillisecond);
-
-void BM_Sqlite_AllRows(benchmark::State& state) {
-  RowSink sink;
-  readPlain(state, "all rows", [&](PlainReader& reader) { reader.readAllRows("Bob", sink); });
-  benchmark::DoNotOptimize(sink);
-}
-BENCHMARK(BM_Sqlite_AllRows)->Unit(benchmark::kMillisecond);
-
-// The store's side: the notes list's fetched-results controller with day sections, opened each
-// iteration; `show` reads what the screen shows. Loaded objects are forgotten between iterations
-// (untimed) so that each one loads them again.
-template <class Show>
-void openList(benchmark::State& state, const std::string& work, Show show) {
+// Opens the notes list both ways each iteration, in turn: the store's fetched-results controller
+// with day sections (`show` reads what the screen shows; loaded objects are forgotten between laps,
+// untimed, so that each lap loads them again) and the plain reader (`read`).
+template <class Show, class Read>
+void openList(benchmark::State& state, Show show, Read read) {
   Diary diary = openDiary(ThreeYearDiary::shared().path());
-  Stopwatch watch;
+  PlainReader reader(ThreeYearDiary::shared().path());
+  AlternatedLaps laps;
   for (auto _ : state) {
-    watch.start();
-    store::FetchedResultsController list(diary.context, notesOf("Bob"), "sectionIdentifier");
-    (void)list.performFetch();
-    show(list);
-    watch.stop();
-    state.PauseTiming();
-    diary.context->reset();
-    state.ResumeTiming();
+    const double lap = laps.round(
+        [&] {
+          const double storeLap = wallLap([&] {
+            store::FetchedResultsController list(diary.context, notesOf("Bob"), "sectionIdentifier");
+            (void)list.performFetch();
+            show(list);
+          });
+          diary.context->reset();
+          return storeLap;
+        },
+        [&] { return wallLap([&] { read(reader); }); });
+    state.SetIterationTime(lap);
   }
-  reportRatio(state, work, watch);
+  reportLaps(state, laps);
 }
 
-void BM_Store_First100Rows(benchmark::State& state) {
-  RowSink sink;
-  openList(state, "first rows", [&](store::FetchedResultsController& list) {
-    size_t shown = 0;
-    for (size_t s = 0; s < list.sections().size() && shown < 100; ++s)
-      for (size_t r = 0; r < list.sections()[s].numberOfObjects && shown < 100; ++r, ++shown)
-        readNote(app::Note(list.objectAtIndexPath({s, r})), sink);
-  });
+void BM_First100Rows(benchmark::State& state) {
+  RowSink sink, plainSink;
+  openList(
+      state,
+      [&](store::FetchedResultsController& list) {
+        size_t shown = 0;
+        for (size_t s = 0; s < list.sections().size() && shown < 100; ++s)
+          for (size_t r = 0; r < list.sections()[s].numberOfObjects && shown < 100; ++r, ++shown)
+            readNote(app::Note(list.objectAtIndexPath({s, r})), sink);
+      },
+      [&](PlainReader& reader) { reader.readFirstRows("Bob", plainSink); });
   benchmark::DoNotOptimize(sink);
+  benchmark::DoNotOptimize(plainSink);
 }
-BENCHMARK(BM_Store_First100Rows)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_First100Rows)->Unit(benchmark::kMillisecond)->Iterations(21)->UseManualTime();
 
-void BM_Store_AllSections(benchmark::State& state) {
-  size_t total = 0;
-  openList(state, "sections", [&](store::FetchedResultsController& list) {
-    for (const auto& section : list.sections()) total += section.numberOfObjects + section.name.size();
-    state.counters["sections"] = static_cast<double>(list.sections().size());
-    state.counters["rows"] = static_cast<double>(list.fetchedCount());
-  });
+void BM_AllSections(benchmark::State& state) {
+  size_t total = 0, plainSections = 0;
+  openList(
+      state,
+      [&](store::FetchedResultsController& list) {
+        for (const auto& section : list.sections()) total += section.numberOfObjects + section.name.size();
+        state.counters["sections"] = static_cast<double>(list.sections().size());
+        state.counters["rows"] = static_cast<double>(list.fetchedCount());
+      },
+      [&](PlainReader& reader) { benchmark::DoNotOptimize(reader.readSections("Bob", plainSections)); });
   benchmark::DoNotOptimize(total);
+  if (state.counters["sections"] != static_cast<double>(plainSections))
+    state.SkipWithError("the store and plain SQLite found different day sections");
 }
-BENCHMARK(BM_Store_AllSections)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AllSections)->Unit(benchmark::kMillisecond)->Iterations(21)->UseManualTime();
 
-void BM_Store_AllRows(benchmark::State& state) {
-  RowSink sink;
-  openList(state, "all rows", [&](store::FetchedResultsController& list) {
-    for (size_t s = 0; s < list.sections().size(); ++s)
-      for (const auto& object : list.objectsInSection(s)) readNote(app::Note(object), sink);
-  });
+void BM_AllRows(benchmark::State& state) {
+  RowSink sink, plainSink;
+  openList(
+      state,
+      [&](store::FetchedResultsController& list) {
+        for (size_t s = 0; s < list.sections().size(); ++s)
+          for (const auto& object : list.objectsInSection(s)) readNote(app::Note(object), sink);
+      },
+      [&](PlainReader& reader) { reader.readAllRows("Bob", plainSink); });
   benchmark::DoNotOptimize(sink);
+  benchmark::DoNotOptimize(plainSink);
 }
-BENCHMARK(BM_Store_AllRows)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AllRows)->Unit(benchmark::kMillisecond)->Iterations(21)->UseManualTime();
 
 }  // namespace
 

@@ -227,7 +227,8 @@ std::shared_ptr<ui::View> noteEditController::viewForHeaderInSection(ui::TableVi
     label->setBackgroundColor(Color::clear());
     label->setTextAlignment(graphics::TextAlignment::kRight);
     label->setFont(graphics::Font("AvenirNext-Regular", 16));
-    label->setTextColor(Color::white());
+    // The editor's text colour: white would vanish into the pale lilac behind it.
+    label->setTextColor(Color::rgb255(64, 66, 87));
     label->setText(model_.headerText());
     header->addSubview(label);
   }

@@ -14,6 +14,14 @@ datePickerCell::datePickerCell() : ui::TableViewCell(ui::CellStyle::kDefault, kI
   datePicker->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   datePicker->setAutoresizingMask(ui::kFlexibleWidth);
   contentView().addSubview(datePicker);
+  setClipsToBounds(true);
+}
+
+void datePickerCell::layoutSubviews() {
+  ui::TableViewCell::layoutSubviews();
+  // The phone's picker is made 216 points high but its row is lower: the wheel takes its row's
+  // height rather than spread over the rows below it.
+  datePicker->setFrame(contentView().bounds());
 }
 
 void datePickerCell::awakeFromNib() {

@@ -1,6 +1,7 @@
 #include "notes_list/filter_cells.h"
 
 #include "notes_list/date_picker_cell.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/device.h"
 
@@ -23,10 +24,13 @@ void beginCellDrawing(graphics::Canvas& canvas, const Rect& bounds) {
   canvas.setStrokeColor(kLineGrey);
 }
 
+graphics::Font cellFont(double size) {
+  return graphics::Font::fontWithNameSize("AvenirNext-Regular", size).value_or(graphics::Font::systemFontOfSize(size));
+}
+
 std::shared_ptr<ui::Label> makeLabel(double size) {
   auto label = std::make_shared<ui::Label>();
-  label->setFont(graphics::Font::fontWithNameSize("AvenirNext-Regular", size)
-                     .value_or(graphics::Font::systemFontOfSize(size)));
+  label->setFont(cellFont(size));
   label->setTextColor(kTextColour);
   return label;
 }
@@ -168,6 +172,40 @@ void layoutCaptionAndControl(ui::View& content, ui::Label& caption, ui::View& co
   caption.setFrame(Rect(15, 0, std::max(0.0, b.width() - width - 30), b.height()));
   control.setFrame(Rect(b.width() - width - 15, 8, width, std::max(0.0, b.height() - 16)));
 }
+
+constexpr double kCaptionSize = 15;
+constexpr double kStackedCaptionSize = 11;
+
+// Segments share their control equally and draw their titles at 13 points, shrinking a title
+// that leaves less than this room round it.
+constexpr double kSegmentTitleRoom = 6;
+
+// A caption and a segmented control on one row. The control is as wide as its widest title needs
+// (at least `preferredWidth`). Where that does not fit beside the caption, as with a long
+// translation on the phone ("Nicht einfügen", "Не включать"), the caption moves, smaller, above a
+// control as wide as the row: its titles keep their size instead of shrinking to tiny type.
+void layoutCaptionAndSegments(ui::View& content, ui::Label& caption, ui::SegmentedControl& segments,
+                              double preferredWidth) {
+  const Rect b = content.bounds();
+  const auto measurer = graphics::defaultTextMeasurer();
+  const graphics::Font titleFont = graphics::Font::systemFontOfSize(13);
+  double widest = 0;
+  for (int i = 0; i < segments.numberOfSegments(); ++i)
+    widest = std::max(widest, measurer->sizeOf(segments.titleForSegmentAtIndex(i), titleFont).width);
+  const double needed = segments.numberOfSegments() * (widest + kSegmentTitleRoom);
+  const double captionWidth = measurer->sizeOf(caption.text(), cellFont(kCaptionSize)).width;
+  const double room = b.width() - captionWidth - 40;  // margins of 15 and a gap of 10
+  if (needed <= room) {
+    caption.setFont(cellFont(kCaptionSize));
+    const double width = std::min(room, std::max(needed, preferredWidth));
+    caption.setFrame(Rect(15, 0, std::max(0.0, b.width() - width - 30), b.height()));
+    segments.setFrame(Rect(b.width() - width - 15, 8, width, std::max(0.0, b.height() - 16)));
+    return;
+  }
+  caption.setFont(cellFont(kStackedCaptionSize));
+  caption.setFrame(Rect(10, 2, std::max(0.0, b.width() - 20), 14));
+  segments.setFrame(Rect(10, 17, std::max(0.0, b.width() - 20), std::max(0.0, b.height() - 20)));
+}
 }  // namespace
 
 filterColorTypeCell::filterColorTypeCell() : filterPlacedCell(ui::CellStyle::kDefault, kIdentifier) {
@@ -180,7 +218,7 @@ filterColorTypeCell::filterColorTypeCell() : filterPlacedCell(ui::CellStyle::kDe
 
 void filterColorTypeCell::layoutSubviews() {
   filterPlacedCell::layoutSubviews();
-  layoutCaptionAndControl(contentView(), *typeLable, *typeSegment, 170);
+  layoutCaptionAndSegments(contentView(), *typeLable, *typeSegment, 170);
 }
 
 void filterColorTypeCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
@@ -197,7 +235,7 @@ filterPhotoCell::filterPhotoCell() : filterPlacedCell(ui::CellStyle::kDefault, k
 
 void filterPhotoCell::layoutSubviews() {
   filterPlacedCell::layoutSubviews();
-  layoutCaptionAndControl(contentView(), *photoLable, *photoSegment, 200);
+  layoutCaptionAndSegments(contentView(), *photoLable, *photoSegment, 200);
 }
 
 void filterPhotoCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {

@@ -1,5 +1,7 @@
 #include "notes_list/main_view_controller_ipad.h"
 
+#include <map>
+
 #include "babies/baby_list_controller.h"
 #include "charts/chart_screens.h"
 #include "navigation/reminder_controller.h"
@@ -10,6 +12,7 @@
 #include "platform/store/fetch_request.h"
 #include "platform/ui/gesture.h"
 #include "platform/ui/image_library.h"
+
 
 namespace notes_list {
 
@@ -39,6 +42,24 @@ const std::vector<mainViewController_iPad::PanelEntry>& panelEntries() {
       {"Latest Updates", kLastNotesSegue},
   };
   return entries;
+}
+
+// The picture beside an entry's caption; the growth graph's and the latest updates' pictures
+// follow the tutorial badges instead.
+std::string panelPictureName(const std::string& segue) {
+  static const std::map<std::string, std::string> pictures{
+      {navigation::kReminderSegue, "iPad_icon_reminders"},
+      {"summaryChartSegue", "iPad_icon_summary_chart"},
+      {charts::kDayTrackSegue, "iPad_icon_day_graph"},
+      {"teethSegue", "iPad_icon_teeth"},
+      {babies::kBabyInfoTableSegue, "iPad_icon_allergies"},
+      {babies::kBabyInfoTableSegue2, "iPad_icon_contacts"},
+      {babies::kPhotoCollectionSegue, "iPad_icon_photos"},
+      {navigation::kSettingsSegue, "iPad_icon_settings"},
+      {"growthInfoSegue", "iPad_icon_growth_info"},
+  };
+  const auto found = pictures.find(segue);
+  return found == pictures.end() ? std::string() : found->second;
 }
 
 // The screen a segue's values go to: the last screen of a navigation controller, or the screen.
@@ -136,8 +157,14 @@ void mainViewController_iPad::buildPanel() {
     label->setFont(graphics::Font("AvenirNext-Regular", 15));
     label->setUserInteractionEnabled(false);
     button->addSubview(label);
+    std::shared_ptr<ui::ImageView> picture;
     if (segue == charts::kGraphicsSegue || segue == kLastNotesSegue) {
-      auto& picture = segue == charts::kGraphicsSegue ? graphImg_ : latestNotesImg_;
+      picture = segue == charts::kGraphicsSegue ? graphImg_ : latestNotesImg_;
+    } else if (const std::string name = panelPictureName(segue); !name.empty()) {
+      picture = std::make_shared<ui::ImageView>();
+      showPicture(*picture, name);
+    }
+    if (picture) {
       picture->setFrame(graphics::Rect(8, 4, 32, 32));
       picture->setUserInteractionEnabled(false);
       button->addSubview(picture);

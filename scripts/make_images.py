@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the diary's interface pictures into resources/ as @2x PNGs: the note-type icons, the bar
 buttons, the quick-start strip's frames, the badges, the units overlay's backdrop and buttons, the
-filter ticks, the list's filter and reminder buttons and the small pictures of the editor and the
+filter ticks, the list's filter and reminder buttons, the tablet panel's pictures and the small pictures of the editor and the
 backup screen. Flat shapes in the diary's
 palette, each at twice the size in points the screens draw it at.
 
@@ -353,6 +353,45 @@ def bell(colour):
                    circle(0.5, 0.22, 0.05), circle(0.5, 0.73, 0.07)), colour)]
 
 
+def day_line(colour):
+    """A day's curve over its baseline: the graph of the day."""
+    return [(rect(0.2, 0.76, 0.8, 0.8), colour),
+            (polyline([(0.22, 0.64), (0.36, 0.42), (0.5, 0.56), (0.64, 0.3), (0.78, 0.46)], 0.07), colour)]
+
+
+def summary_bars(colour):
+    """Bars lying down, of different lengths: the totals of the summary chart."""
+    return [(rect(0.22, 0.24, 0.26, 0.76), colour), (rect(0.28, 0.3, 0.74, 0.4), colour),
+            (rect(0.28, 0.46, 0.56, 0.56), colour), (rect(0.28, 0.62, 0.66, 0.72), colour)]
+
+
+def tooth(colour):
+    return [(union(ellipse(0.4, 0.36, 0.15, 0.13), ellipse(0.6, 0.36, 0.15, 0.13), rect(0.27, 0.36, 0.73, 0.5),
+                   polygon([(0.27, 0.48), (0.45, 0.48), (0.4, 0.8), (0.33, 0.8)]),
+                   polygon([(0.55, 0.48), (0.73, 0.48), (0.67, 0.8), (0.6, 0.8)])), colour)]
+
+
+def shield_cross(colour):
+    """A shield with a cross cut out: what the baby must be kept from."""
+    shield = polygon([(0.24, 0.24), (0.5, 0.18), (0.76, 0.24), (0.74, 0.52), (0.5, 0.82), (0.26, 0.52)])
+    cross = union(rect(0.455, 0.32, 0.545, 0.64), rect(0.34, 0.435, 0.66, 0.525))
+    return [(minus(shield, cross), colour)]
+
+
+def person(colour):
+    return [(union(circle(0.5, 0.36, 0.14), minus(ellipse(0.5, 0.8, 0.28, 0.26), rect(-1, 0.8, 2, 2))), colour)]
+
+
+def gear(colour):
+    teeth = [segment(0.5 + 0.2 * math.cos(a), 0.5 + 0.2 * math.sin(a), 0.5 + 0.3 * math.cos(a),
+                     0.5 + 0.3 * math.sin(a), 0.11) for a in (i * math.pi / 4 for i in range(8))]
+    return [(minus(union(circle(0.5, 0.5, 0.23), *teeth), circle(0.5, 0.5, 0.09)), colour)]
+
+
+def growth_star(colour):
+    return [(star(0.5, 0.52, 0.32, 0.14), colour)]
+
+
 def frame_in(width, height, stroke, fill):
     """A rounded button frame filling a width x height picture, in unit coordinates of its short side."""
     w, h = max(width / height, 1.0), max(height / width, 1.0)
@@ -389,6 +428,16 @@ def pictures():
         # The tablet's growth-graph button, violet on the pale panel (32 points).
         ("iPad_icon_graphs", 32, 32, graph_bars(VIOLET)),
         ("iPad_icon_graphs_badge", 32, 32, graph_bars(VIOLET) + badge_dot(0.82, 0.18, 0.14)),
+        # The pictures of the tablet panel's other entries, violet on the pale panel (32 points).
+        ("iPad_icon_reminders", 32, 32, bell(VIOLET)),
+        ("iPad_icon_summary_chart", 32, 32, summary_bars(VIOLET)),
+        ("iPad_icon_day_graph", 32, 32, day_line(VIOLET)),
+        ("iPad_icon_teeth", 32, 32, tooth(VIOLET)),
+        ("iPad_icon_allergies", 32, 32, shield_cross(VIOLET)),
+        ("iPad_icon_contacts", 32, 32, person(VIOLET)),
+        ("iPad_icon_photos", 32, 32, camera(VIOLET)),
+        ("iPad_icon_settings", 32, 32, gear(VIOLET)),
+        ("iPad_icon_growth_info", 32, 32, growth_star(VIOLET)),
         # The quick-start strip: a slot's frame (drawn at 0.40 or 0.56 of its 100 points), the more slot.
         ("iPhone_mainscreen_quick_launch_icon_frame", 100, 100,
          [(minus(rounded_rect(0.01, 0.01, 0.99, 0.99, 0.25), rounded_rect(0.035, 0.035, 0.965, 0.965, 0.225)),

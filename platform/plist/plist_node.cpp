@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/text.h"
@@ -34,53 +35,83 @@ std::uint64_t bigEndian(const std::uint8_t* p, size_t size) {
   return v;
 }
 
+// The trailer of a binary property list: sizes, object count, top object and where the offset table
+// starts, checked to fit the data.
+struct Trailer {
+  size_t offsetSize = 0;
+  size_t refSize = 0;
+  std::uint64_t count = 0;
+  std::uint64_t top = 0;
+  std::uint64_t tableOffset = 0;
+};
+
+// The trailer, or why it cannot be one: every offset of the table then lies inside the data.
+std::optional<std::string> readTrailer(const std::uint8_t* p, size_t n, Trailer& out) {
+  if (n < kBinaryMagicSize + kTrailerSize) return "the binary property list is truncated";
+  const std::uint8_t* trailer = p + n - kTrailerSize;
+  out = Trailer{trailer[6], trailer[7], bigEndian(trailer + 8, 8), bigEndian(trailer + 16, 8),
+                bigEndian(trailer + 24, 8)};
+  if (out.offsetSize < 1 || out.offsetSize > 8 || out.refSize < 1 || out.refSize > 8)
+    return "the binary property list has a damaged trailer";
+  if (out.tableOffset < kBinaryMagicSize || out.tableOffset > n - kTrailerSize)
+    return "the binary property list is truncated";
+  if (out.count == 0 || out.top >= out.count ||
+      out.count > (n - kTrailerSize - out.tableOffset) / out.offsetSize)
+    return "the binary property list has a damaged offset table";
+  return std::nullopt;
+}
+
+std::uint64_t objectOffset(const std::uint8_t* p, const Trailer& t, std::uint64_t i) {
+  return bigEndian(p + t.tableOffset + i * t.offsetSize, t.offsetSize);
+}
+
+// The marker and count of an object; `pos` is where its contents start.
+struct Header {
+  int kind;             // the marker's high nibble
+  std::uint64_t items;  // the count of a container or string
+  std::uint64_t pos;
+};
+
+// The header of the object at `offset`; nothing when it lies outside the object area.
+std::optional<Header> headerAt(const std::uint8_t* p, std::uint64_t tableOffset, std::uint64_t offset) {
+  if (offset < kBinaryMagicSize || offset >= tableOffset) return std::nullopt;
+  const std::uint8_t marker = p[offset];
+  Header header{marker >> 4, static_cast<std::uint64_t>(marker & 0x0F), offset + 1};
+  const bool counted = header.kind >= 0x4 && header.kind != 0x8;  // data, strings, collections
+  if (counted && header.items == 0x0F) {
+    if (header.pos >= tableOffset || (p[header.pos] >> 4) != 0x1) return std::nullopt;
+    const size_t width = size_t{1} << (p[header.pos] & 0x0F);
+    if (width > 8 || header.pos + 1 + width > tableOffset) return std::nullopt;
+    header.items = bigEndian(p + header.pos + 1, width);
+    header.pos += 1 + width;
+  }
+  return header;
+}
+
+bool isContainer(int kind) { return kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD; }
+
+// The references a container holds (a dictionary's keys, then its values).
+std::uint64_t referenceCount(const Header& header) {
+  return header.kind == 0xD ? header.items * 2 : header.items;
+}
+
 // Walks the object graph of a binary property list from its top object without decoding any
 // value: the trailer and offset table must hold together, every container reference must name
 // an object, no container may contain itself, and containers may nest at most kMaxDepth deep.
 std::optional<std::string> checkBinaryStructure(const std::uint8_t* p, size_t n) {
-  if (n < kBinaryMagicSize + kTrailerSize) return "the binary property list is truncated";
-  const std::uint8_t* trailer = p + n - kTrailerSize;
-  const size_t offsetSize = trailer[6];
-  const size_t refSize = trailer[7];
-  const std::uint64_t count = bigEndian(trailer + 8, 8);
-  const std::uint64_t top = bigEndian(trailer + 16, 8);
-  const std::uint64_t tableOffset = bigEndian(trailer + 24, 8);
-  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8)
-    return "the binary property list has a damaged trailer";
-  if (tableOffset < kBinaryMagicSize || tableOffset > n - kTrailerSize)
-    return "the binary property list is truncated";
-  if (count == 0 || top >= count || count > (n - kTrailerSize - tableOffset) / offsetSize)
-    return "the binary property list has a damaged offset table";
-
-  struct Header {
-    int kind;             // the marker's high nibble
-    std::uint64_t items;  // the count of a container or string
-    std::uint64_t pos;    // where the contents start
-  };
-  // The marker and count of object i; nothing when they lie outside the object area.
-  auto headerOf = [&](std::uint64_t i) -> std::optional<Header> {
-    const std::uint64_t offset = bigEndian(p + tableOffset + i * offsetSize, offsetSize);
-    if (offset < kBinaryMagicSize || offset >= tableOffset) return std::nullopt;
-    const std::uint8_t marker = p[offset];
-    Header header{marker >> 4, static_cast<std::uint64_t>(marker & 0x0F), offset + 1};
-    const bool counted = header.kind >= 0x4 && header.kind != 0x8;  // data, strings, collections
-    if (counted && header.items == 0x0F) {
-      if (header.pos >= tableOffset || (p[header.pos] >> 4) != 0x1) return std::nullopt;
-      const size_t width = size_t{1} << (p[header.pos] & 0x0F);
-      if (width > 8 || header.pos + 1 + width > tableOffset) return std::nullopt;
-      header.items = bigEndian(p + header.pos + 1, width);
-      header.pos += 1 + width;
-    }
-    return header;
-  };
-  auto isContainer = [](int kind) { return kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD; };
+  Trailer t;
+  if (auto problem = readTrailer(p, n, t)) return problem;
+  const std::uint64_t count = t.count;
+  const std::uint64_t tableOffset = t.tableOffset;
+  const size_t refSize = t.refSize;
+  auto headerOf = [&](std::uint64_t i) { return headerAt(p, tableOffset, objectOffset(p, t, i)); };
 
   // References of a container; false when they are damaged.
   auto referencesOf = [&](const Header& header, std::vector<std::uint64_t>& out) -> bool {
     out.clear();
     const std::uint64_t room = (tableOffset - header.pos) / refSize;
     if (header.items > room || (header.kind == 0xD && header.items > room / 2)) return false;
-    const std::uint64_t refs = header.kind == 0xD ? header.items * 2 : header.items;
+    const std::uint64_t refs = referenceCount(header);
     out.reserve(refs);
     for (std::uint64_t r = 0; r < refs; ++r) {
       const std::uint64_t ref = bigEndian(p + header.pos + r * refSize, refSize);
@@ -137,7 +168,7 @@ std::optional<std::string> checkBinaryStructure(const std::uint8_t* p, size_t n)
     return std::nullopt;
   };
 
-  if (auto problem = enter(top)) return problem;
+  if (auto problem = enter(t.top)) return problem;
   while (!path.empty()) {
     Frame& frame = path.back();
     if (frame.next < frame.refs.size()) {
@@ -153,6 +184,90 @@ std::optional<std::string> checkBinaryStructure(const std::uint8_t* p, size_t n)
     if (!path.empty()) path.back().height = std::max(path.back().height, h);
   }
   return std::nullopt;
+}
+
+// The fewest bytes (1, 2, 4 or 8) that hold `value`, as libplist sizes references and offsets.
+size_t bytesFor(std::uint64_t value) {
+  if (value < (std::uint64_t{1} << 8)) return 1;
+  if (value < (std::uint64_t{1} << 16)) return 2;
+  if (value < (std::uint64_t{1} << 32)) return 4;
+  return 8;
+}
+
+void putBigEndian(Bytes& out, std::uint64_t value, size_t size) {
+  for (size_t i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// libplist shares one object between equal data values only when their nodes' addresses happen to
+// meet in its lookup table (about one write in a thousand, for a list holding the same bytes twice),
+// so one value could be written as two different byte strings. This rewrites what it wrote with
+// every repeated data object shared, as libplist itself does for equal strings and numbers: the
+// bytes then follow from the value alone. Objects keep libplist's order and encoding; only the
+// references, the offset table and the trailer are written anew. Nothing when the input is not
+// laid out as libplist writes (objects one after another in the order of the table).
+std::optional<Bytes> shareRepeatedData(const Bytes& written) {
+  const std::uint8_t* p = written.data();
+  Trailer t;
+  if (readTrailer(p, written.size(), t)) return std::nullopt;
+  std::vector<std::uint64_t> start(t.count + 1);
+  for (std::uint64_t i = 0; i < t.count; ++i) start[i] = objectOffset(p, t, i);
+  start[t.count] = t.tableOffset;
+  std::vector<Header> headers;
+  headers.reserve(t.count);
+  for (std::uint64_t i = 0; i < t.count; ++i) {
+    auto header = headerAt(p, t.tableOffset, start[i]);
+    if (!header || start[i + 1] <= start[i]) return std::nullopt;
+    if (isContainer(header->kind) &&
+        header->pos + referenceCount(*header) * t.refSize != start[i + 1])
+      return std::nullopt;
+    headers.push_back(*header);
+  }
+  // Each object's new number; a repeated data object takes the number of its first occurrence.
+  std::vector<std::uint64_t> renumbered(t.count);
+  std::vector<bool> kept(t.count, true);
+  std::unordered_map<std::string_view, std::uint64_t> firstData;
+  std::uint64_t next = 0;
+  for (std::uint64_t i = 0; i < t.count; ++i) {
+    if (headers[i].kind == 0x4) {
+      const std::string_view whole(reinterpret_cast<const char*>(p + start[i]), start[i + 1] - start[i]);
+      const auto [first, isNew] = firstData.emplace(whole, next);
+      if (!isNew) {
+        renumbered[i] = first->second;
+        kept[i] = false;
+        continue;
+      }
+    }
+    renumbered[i] = next++;
+  }
+  const size_t refSize = bytesFor(next);
+  Bytes out(p, p + kBinaryMagicSize);
+  std::vector<std::uint64_t> offsets;
+  offsets.reserve(next);
+  for (std::uint64_t i = 0; i < t.count; ++i) {
+    if (!kept[i]) continue;
+    offsets.push_back(out.size());
+    if (!isContainer(headers[i].kind)) {
+      out.insert(out.end(), p + start[i], p + start[i + 1]);
+      continue;
+    }
+    out.insert(out.end(), p + start[i], p + headers[i].pos);
+    for (std::uint64_t r = 0; r < referenceCount(headers[i]); ++r) {
+      const std::uint64_t ref = bigEndian(p + headers[i].pos + r * t.refSize, t.refSize);
+      if (ref >= t.count) return std::nullopt;
+      putBigEndian(out, renumbered[ref], refSize);
+    }
+  }
+  const std::uint64_t tableOffset = out.size();
+  const size_t offsetSize = bytesFor(tableOffset);
+  for (std::uint64_t offset : offsets) putBigEndian(out, offset, offsetSize);
+  const std::uint8_t* trailer = p + written.size() - kTrailerSize;
+  out.insert(out.end(), trailer, trailer + 6);
+  out.push_back(static_cast<std::uint8_t>(offsetSize));
+  out.push_back(static_cast<std::uint8_t>(refSize));
+  putBigEndian(out, next, 8);
+  putBigEndian(out, renumbered[t.top], 8);
+  putBigEndian(out, tableOffset, 8);
+  return out;
 }
 
 bool startsWith(std::string_view text, size_t at, std::string_view prefix) {
@@ -409,10 +524,12 @@ Result<Bytes> serialize(plist_t root, Format format) {
               reinterpret_cast<const std::uint8_t*>(out) + length);
   if (format == Format::Xml) {
     plist_to_xml_free(out);
-  } else {
-    plist_to_bin_free(out);
+    return bytes;
   }
-  return bytes;
+  plist_to_bin_free(out);
+  auto shared = shareRepeatedData(bytes);
+  if (!shared) return writeError("the library wrote a binary property list out of its own layout");
+  return std::move(*shared);
 }
 
 Result<Value> toValue(plist_t node, bool uidsAsDictionaries) {

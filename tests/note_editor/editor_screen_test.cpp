@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/note_types.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/note_edit_controller.h"
@@ -295,6 +298,42 @@ TEST(EditorCells, RowLinesFollowTheirSwitches) {
   note_editor::noteTimerBreastCell timer;
   timer.setFrame(graphics::Rect(0, 0, 320, 180));
   EXPECT_EQ(lines(timer), (Segments{{Point(0, 180), Point(320, 180)}}));
+}
+
+// The contrast ratio of two opaque colours as the web's accessibility guidelines define it: 1 for
+// the same colour, 21 for black on white; body text wants 4.5.
+double contrast(const graphics::Color& a, const graphics::Color& b) {
+  const auto luminance = [](const graphics::Color& c) {
+    const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(c.r) + 0.7152 * linear(c.g) + 0.0722 * linear(c.b);
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+const ui::Label* labelShowing(const ui::View& view, const std::string& text) {
+  if (const auto* label = dynamic_cast<const ui::Label*>(&view); label && label->text() == text) return label;
+  for (const auto& sub : view.subviews())
+    if (const auto* found = labelShowing(*sub, text)) return found;
+  return nullptr;
+}
+
+TEST_F(EditorScreenTest, TheDurationOverTheDatesReadsAgainstTheEditorsBackground) {
+  const Date t = at(2020, 1, 6, 9, 10);
+  const struct {
+    const char* type;
+    app::Note note;
+  } cases[] = {{"Breast Feeding", addNote("Breast Feeding", t, t + 12 * 60, "Left Breast", 7, "5")},
+               {"Sleep", addNote("Sleep", t, t + 2 * 3600)},
+               {"Sleep", addNote("Sleep", t, t - 60)}};
+  for (const auto& c : cases) {
+    auto editor = open(c.type, c.note);
+    const std::string header = editor->model().headerText();
+    const ui::Label* label = labelShowing(*window_, header);
+    ASSERT_NE(label, nullptr) << c.type << ": \"" << header << "\" is not shown";
+    ASSERT_TRUE(editor->view()->backgroundColor());
+    EXPECT_GE(contrast(label->textColor(), *editor->view()->backgroundColor()), 4.5) << c.type << ": " << header;
+  }
 }
 
 // Pictures for people, in the build tree's test output; not compared.

@@ -5,9 +5,12 @@
 #include "notes_list/date_picker_cell.h"
 #include "notes_list/filter_cells.h"
 #include "notes_list/filter_view_controller.h"
+#include "navigation/screen_fit.h"
 #include "notes_list/list_fixture.h"
 #include "platform/graphics/recording_canvas.h"
+#include "platform/runtime/bundle.h"
 #include "platform/ui/animation.h"
+#include "platform/ui/device.h"
 #include "platform/ui/render.h"
 
 namespace {
@@ -286,3 +289,63 @@ TEST(FilterCells, TabletDatePickerIsReplacedKeepingItsWiring) {
 }
 
 }  // namespace
+
+namespace {
+
+app::InterfaceText bundleLanguage(const std::string& language) {
+  static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
+  return app::InterfaceText(
+      language, [language](std::string_view key) { return bundle->localizedStringInLanguage(key, language); });
+}
+
+}  // namespace
+
+// The report options in the longest languages, on the smallest phone and on the tablet's form
+// sheet, as the real fonts draw them: every text whole (no segment title shrunk below its size) and
+// every control on the screen; the inline wheel keeps to its own row, clear of "End" below it.
+TEST_F(FilterTest, ReportOptionsAreWholeInEveryLanguageAndTheWheelKeepsToItsRow) {
+  graphics::ScopedTextMeasurer realFonts(std::make_shared<graphics::PangoTextMeasurer>());
+  const struct {
+    const char* name;
+    ui::DeviceProfile device;
+    graphics::Rect window;
+  } devices[] = {{"phone", ui::DeviceProfile::phone568(), graphics::Rect(0, 0, 320, 568)},
+                 {"tablet form sheet", ui::DeviceProfile::pad(), graphics::Rect(0, 0, 540, 620)}};
+  for (const auto& device : devices) {
+    ui::ScopedDevice scoped(device.device);
+    for (const std::string language : {"en", "ru", "de", "fr", "es"}) {
+      const std::string where = language + " on the " + device.name;
+      filterViewController::Services services;
+      services.neh = neh([language] { return bundleLanguage(language); });
+      services.clock = &clock_;
+      services.language = [language] { return bundleLanguage(language); };
+      services.calendar = utc();
+      auto screen = std::make_shared<filterViewController>(std::move(services));
+      screen->setAllStuffWithMail(true);
+      screen->setFilterWithTypesAndSubTypesUseSubTypesAndBeginDateAndEndDate(std::nullopt, std::nullopt, false,
+                                                                             std::nullopt, std::nullopt);
+      window_ = std::make_shared<ui::Window>(device.window);
+      window_->setRootViewController(std::make_shared<ui::NavigationController>(screen));
+      window_->makeKeyAndVisible();
+      runLoop();
+      window_->layoutIfNeeded();
+      EXPECT_EQ(screen_fit::problems(*window_), std::vector<std::string>{}) << where;
+      EXPECT_EQ(cell<notes_list::filterPhotoCell>(*screen, 1, 3).photoSegment->titleForSegmentAtIndex(0),
+                bundleLanguage(language).localized("Not include"))
+          << where;
+
+      auto& table = *screen->filterTable();
+      ASSERT_TRUE(table.tapRowAtIndexPath({0, 0})) << where;  // the wheel opens under "Begin"
+      runLoop();
+      window_->layoutIfNeeded();
+      auto& wheelRow = cell<notes_list::datePickerCell>(*screen, 0, 1);
+      const auto& end = cell<notes_list::filterDateCell>(*screen, 0, 2);
+      const graphics::Rect wheel =
+          wheelRow.datePicker->convertRectToView(wheelRow.datePicker->bounds(), window_.get());
+      const graphics::Rect endRow = end.convertRectToView(end.bounds(), window_.get());
+      EXPECT_LE(wheel.maxY(), endRow.y() + 0.5) << where << ": the wheel reaches over \"End\"";
+      window_->setRootViewController(nullptr);
+      runLoop();
+    }
+  }
+}

@@ -424,9 +424,12 @@ TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
         std::string("tablet-") + language, "--device " + tablet + " --language " + language);
   }
   const Texts t("en");
-  // Each of the panel's screens opens and closes again.
+  // Each of the panel's screens opens and closes again; every entry shows its picture.
   std::vector<Stop> stops{
-      {"", {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings"}}};
+      {"",
+       {"List", "Summary", "Reminders", "Graph of the day", "Growth graph", "Settings", "@iPad_icon_reminders",
+        "@iPad_icon_day_graph", "@iPad_icon_graphs", "@iPad_icon_allergies", "@iPad_icon_contacts",
+        "@iPad_icon_photos", "@iPad_icon_settings", "@iPhone_sum_button"}}};
   for (const char* screen :
        {"Reminders", "Graph of the day", "Growth graph", "Allergies", "Contacts", "Photos", "Settings"})
     stops.push_back({std::string("tap {") + screen + "}", {screen}});

@@ -223,3 +223,60 @@ TEST(PropertyListTest, NestingBeyondTheLimitIsRefusedInBothFormats) {
 }
 
 }  // namespace
+
+// The object count a binary property list's trailer declares.
+std::uint64_t objectCount(const Bytes& binary) {
+  std::uint64_t count = 0;
+  for (size_t i = binary.size() - 24; i < binary.size() - 16; ++i) count = (count << 8) | binary[i];
+  return count;
+}
+
+TEST(PropertyListTest, RepeatedDataIsWrittenOnceSoTheBytesFollowFromTheValueAlone) {
+  const Value bytes(Bytes{9, 1, 2});
+  Array manyCopies;
+  for (int i = 0; i < 300; ++i) manyCopies.push_back(bytes);
+  Array copiesAmongStrings = manyCopies;
+  for (int i = 0; i < 300; ++i) copiesAmongStrings.push_back(Value("s" + std::to_string(i)));
+  const Value big(Bytes(70000, 0x5A));
+  const struct {
+    const char* name;
+    Value value;
+    std::uint64_t objects;
+  } cases[] = {
+      {"the same bytes twice", Value(Array{bytes, bytes}), 2},
+      // Enough copies that libplist's own sharing, which hangs on the nodes' addresses, would
+      // nearly always share some of them and not others.
+      {"300 copies", Value(manyCopies), 2},
+      {"more objects than one-byte references reach", Value(copiesAmongStrings), 302},
+      {"offsets past 64 KiB", Value(Array{big, "x", big, Value(Bytes{}), Value(Bytes{})}), 4},
+      {"in dictionaries, with their keys",
+       Value(Dictionary{{"a", bytes}, {"b", Value(Array{bytes, Value(Dictionary{{"a", bytes}})})}}), 6},
+  };
+  for (const auto& c : cases) {
+    const auto first = plist::writePropertyList(c.value, plist::Format::Binary);
+    ASSERT_TRUE(first.ok()) << c.name << ": " << first.error().description();
+    EXPECT_EQ(objectCount(*first), c.objects) << c.name;
+    auto back = plist::readPropertyList(*first);
+    ASSERT_TRUE(back.ok()) << c.name << ": " << back.error().description();
+    EXPECT_EQ(*back, c.value) << c.name;
+    for (int again = 0; again < 20; ++again) {
+      ASSERT_EQ(*plist::writePropertyList(c.value, plist::Format::Binary), *first) << c.name;
+      ASSERT_EQ(*plist::writePropertyList(*back, plist::Format::Binary), *first) << c.name;
+    }
+  }
+}
+
+TEST(PropertyListTest, AFuzzedListWithRepeatedBytesIsAFixedPointOfTheBinaryWriter) {
+  // Found by fuzzing: a dictionary that names one list twice, the list holding one data object
+  // twice. Writing it gave other bytes now and then.
+  const auto value = plist::readPropertyList(fixture("repeated-data.bplist"));
+  ASSERT_TRUE(value.ok()) << value.error().description();
+  const auto binary = plist::writePropertyList(*value, plist::Format::Binary);
+  ASSERT_TRUE(binary.ok());
+  for (int run = 0; run < 200; ++run) {
+    const auto again = plist::readPropertyList(*binary);
+    ASSERT_TRUE(again.ok());
+    ASSERT_EQ(*again, *value);
+    ASSERT_EQ(*plist::writePropertyList(*again, plist::Format::Binary), *binary) << "run " << run;
+  }
+}
