@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "babies/screen_support.h"
 #include "note_editor/note_view_delegate.h"
 #include "platform/graphics/color.h"
 #include "platform/store/context.h"
@@ -21,8 +22,8 @@ inline constexpr double kSecondsPerDay = 24 * 60 * 60;
 std::string localized(std::string_view key);
 const graphics::Color& hairline();
 const graphics::Color& accent();
-std::shared_ptr<store::Context> applicationContext();
-std::optional<std::string> applicationBabyName();
+using babies::applicationBabyName;
+using babies::applicationContext;
 // A number with at most two decimals, without trailing zeros ("3.38", "2.5", "2").
 std::string numberText(double value);
 // Back from a chart: the tablet's opener dismisses it, on the phone it leaves its stack; a chart

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app_delegate.h"
 #include "charts/sum_chart.h"
 #include "navigation/interface_locale.h"
 #include "navigation/side_menu_controller.h"
@@ -35,16 +34,6 @@ const Color& hairline() {
 const Color& accent() {
   static const Color color = Color::rgb255(140, 127, 243);
   return color;
-}
-
-std::shared_ptr<store::Context> applicationContext() {
-  auto* delegate = app::AppDelegate::shared();
-  return delegate ? delegate->managedObjectContext() : nullptr;
-}
-
-std::optional<std::string> applicationBabyName() {
-  auto* delegate = app::AppDelegate::shared();
-  return delegate ? delegate->currentBabyName() : std::nullopt;
 }
 
 std::string numberText(double value) {
