@@ -107,8 +107,38 @@ bool TableView::tapRowAtIndexPath(const IndexPath& path) {
 
 void TableView::setEditing(bool editing, bool animated) {
   hideDeleteConfirmation();
+  if (!editing) endReorder(false);
   editing_ = editing;
-  for (auto& [path, cell] : visible_) cell->setEditing(editing, animated);
+  for (auto& [path, cell] : visible_) {
+    cell->setEditing(editing, animated);
+    configureEditingControls(*cell, path);
+  }
+}
+
+namespace {
+
+// What a row shows a person: its first label with a text (the editing controls are named by it).
+std::string shownText(View& view) {
+  if (view.isHidden()) return {};
+  if (auto* label = dynamic_cast<Label*>(&view); label && !label->text().empty()) return label->text();
+  for (auto& sub : view.subviews())
+    if (std::string text = shownText(*sub); !text.empty()) return text;
+  return {};
+}
+
+}  // namespace
+
+void TableView::configureEditingControls(TableViewCell& cell, const IndexPath& path) {
+  CellEditingStyle style = CellEditingStyle::kNone;
+  bool movable = false;
+  if (editing_ && dataSource_ && isValid(path)) {
+    if (dataSource_->canEditRowAtIndexPath(*this, path))
+      style = delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
+    movable = dataSource_->canMoveRowAtIndexPath(*this, path);
+  }
+  cell.showEditingControls(style, movable,
+                           style == CellEditingStyle::kNone && !movable ? "" : shownText(cell.contentView()));
+  cell.layoutIfNeeded();
 }
 
 void TableView::hideDeleteConfirmation() {
@@ -217,6 +247,67 @@ bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
   // A source that reloaded the table has shown the new order already.
   if (reloads_ == before) moveRowAtIndexPath(from, target);
   return true;
+}
+
+std::optional<IndexPath> TableView::nearestRowToY(double y) const {
+  std::optional<IndexPath> nearest;
+  double best = 0;
+  for (int s = 0; s < numberOfSections(); ++s) {
+    for (int r = 0; r < sections_[s].rows; ++r) {
+      const Rect rect = rectForRowAtIndexPath(IndexPath{s, r});
+      const double away = y < rect.minY() ? rect.minY() - y : y >= rect.maxY() ? y - rect.maxY() : 0;
+      if (!nearest || away < best) {
+        nearest = IndexPath{s, r};
+        best = away;
+      }
+    }
+  }
+  return nearest;
+}
+
+bool TableView::beginReorder(TableViewCell& cell, Point finger) {
+  endReorder(false);
+  auto path = indexPathForCell(&cell);
+  if (!editing_ || !path || !dataSource_ || !dataSource_->canMoveRowAtIndexPath(*this, *path)) return false;
+  hideDeleteConfirmation();
+  reorder_ = Reorder{*path, std::static_pointer_cast<TableViewCell>(cell.shared_from_this()),
+                     finger.y - cell.frame().y(), contentOffset().y};
+  // Carried above the other rows.
+  bringSubviewToFront(&cell);
+  return true;
+}
+
+void TableView::followReorder(Point finger) {
+  if (!reorder_) return;
+  auto cell = reorder_->cell.lock();
+  if (!cell) return;
+  // Past the edge in sight the list moves on, never back, as far as the finger went past it.
+  const double height = bounds().height();
+  const double shown = finger.y - contentOffset().y;
+  const double lowest = maximumContentOffset().y;
+  double offset = contentOffset().y;
+  if (shown > height) offset = std::max(offset, std::min(lowest, reorder_->startOffset + shown - height));
+  if (shown < 0) offset = std::min(offset, std::max(0.0, reorder_->startOffset + shown));
+  if (offset != contentOffset().y) setContentOffset(Point(contentOffset().x, offset));
+  const Rect f = cell->frame();
+  const double top = std::clamp(finger.y - reorder_->grip, offset, std::max(offset, offset + height - f.height()));
+  cell->setFrame(Rect(f.x(), top, f.width(), f.height()));
+}
+
+std::optional<IndexPath> TableView::reorderingIndexPath() const {
+  if (!reorder_) return std::nullopt;
+  return reorder_->from;
+}
+
+void TableView::endReorder(bool drop) {
+  if (!reorder_) return;
+  const Reorder carried = *reorder_;
+  reorder_.reset();
+  auto cell = carried.cell.lock();
+  std::optional<IndexPath> to = cell && drop ? nearestRowToY(cell->frame().midY()) : std::nullopt;
+  auto keep = weak_from_this().lock();
+  // The row goes where its middle lies; a row dropped where it began, or not let go, goes back.
+  if (!to || !moveRowByUser(carried.from, *to)) tile();
 }
 
 // Scrolling is the scroll view's pan (it cancels the touch once it takes it); here a touch that
