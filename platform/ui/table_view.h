@@ -378,8 +378,9 @@ class TableView : public ScrollView {
   void placeDeleteButton();
   // Gives the cell of a row the editing controls the data source and the delegate allow it now.
   void configureEditingControls(TableViewCell& cell, const IndexPath& path);
-  // The row nearest to a height of the content (the last one below the rows, the first above).
-  std::optional<IndexPath> nearestRowToY(double y) const;
+  // Where a row carried from `from` goes when its middle lies at a height of the content: in the
+  // section whose rows lie nearest, after every other row whose middle it reached.
+  std::optional<IndexPath> dropPlaceForY(double y, const IndexPath& from) const;
 
   TableViewStyle style_;
   TableViewDataSource* dataSource_ = nullptr;

@@ -249,20 +249,28 @@ bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
   return true;
 }
 
-std::optional<IndexPath> TableView::nearestRowToY(double y) const {
-  std::optional<IndexPath> nearest;
+std::optional<IndexPath> TableView::dropPlaceForY(double y, const IndexPath& from) const {
+  // The section whose rows lie nearest.
+  std::optional<int> section;
   double best = 0;
   for (int s = 0; s < numberOfSections(); ++s) {
-    for (int r = 0; r < sections_[s].rows; ++r) {
-      const Rect rect = rectForRowAtIndexPath(IndexPath{s, r});
-      const double away = y < rect.minY() ? rect.minY() - y : y >= rect.maxY() ? y - rect.maxY() : 0;
-      if (!nearest || away < best) {
-        nearest = IndexPath{s, r};
-        best = away;
-      }
+    if (sections_[s].rows == 0) continue;
+    const double top = rectForRowAtIndexPath(IndexPath{s, 0}).minY();
+    const double bottom = rectForRowAtIndexPath(IndexPath{s, sections_[s].rows - 1}).maxY();
+    const double away = y < top ? top - y : y > bottom ? y - bottom : 0;
+    if (!section || away < best) {
+      section = s;
+      best = away;
     }
   }
-  return nearest;
+  if (!section) return std::nullopt;
+  // Its place among the other rows: after every one whose middle it reached.
+  int row = 0;
+  for (int r = 0; r < sections_[*section].rows; ++r) {
+    const IndexPath other{*section, r};
+    if (other != from && rectForRowAtIndexPath(other).midY() <= y) ++row;
+  }
+  return IndexPath{*section, row};
 }
 
 bool TableView::beginReorder(TableViewCell& cell, Point finger) {
@@ -304,7 +312,7 @@ void TableView::endReorder(bool drop) {
   const Reorder carried = *reorder_;
   reorder_.reset();
   auto cell = carried.cell.lock();
-  std::optional<IndexPath> to = cell && drop ? nearestRowToY(cell->frame().midY()) : std::nullopt;
+  std::optional<IndexPath> to = cell && drop ? dropPlaceForY(cell->frame().midY(), carried.from) : std::nullopt;
   auto keep = weak_from_this().lock();
   // The row goes where its middle lies; a row dropped where it began, or not let go, goes back.
   if (!to || !moveRowByUser(carried.from, *to)) tile();

@@ -10,6 +10,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -46,8 +48,9 @@ struct OpenStore {
   std::shared_ptr<store::Context> context;
 };
 
-// The notes the program left in the store of the data root home/"root", by type.
-inline std::multimap<std::string, app::Note> storedNotes(const testing_support::TempDir& home, OpenStore& keep) {
+// Every row of an entity in the store the program left in home/"root".
+inline std::vector<store::ObjectPtr> storedRows(const testing_support::TempDir& home, std::string_view entity,
+                                                OpenStore& keep) {
   auto opened = store::Store::open(home / "root" / "Documents" / std::string(app::kDataBaseFileName),
                                    app::managedObjectModel());
   EXPECT_TRUE(opened.ok());
@@ -57,15 +60,72 @@ inline std::multimap<std::string, app::Note> storedNotes(const testing_support::
   EXPECT_TRUE(context.ok());
   if (!context.ok()) return {};
   keep.context = *context;
-  auto rows = keep.context->fetch(store::FetchRequest(std::string(app::Note::kEntityName)));
+  auto rows = keep.context->fetch(store::FetchRequest(std::string(entity)));
   EXPECT_TRUE(rows.ok());
+  return rows.ok() ? *rows : std::vector<store::ObjectPtr>{};
+}
+
+// The notes the program left in the store of the data root home/"root", by type.
+inline std::multimap<std::string, app::Note> storedNotes(const testing_support::TempDir& home, OpenStore& keep) {
   std::multimap<std::string, app::Note> notes;
-  if (rows.ok())
-    for (auto& row : *rows) {
-      app::Note note(row);
-      notes.emplace(note.note_Type().value_or(""), note);
-    }
+  for (auto& row : storedRows(home, app::Note::kEntityName, keep)) {
+    app::Note note(row);
+    notes.emplace(note.note_Type().value_or(""), note);
+  }
   return notes;
+}
+
+// The new baby and the first-run units, in English, as a parent goes through them on a first start.
+inline constexpr const char* kFirstRunScript = R"(tap Name
+type Ada
+key return
+tap Girl
+tap Done
+tap kg
+tap cm
+tap °C
+tap Start
+tap Start
+)";
+
+// One run of the program on home/"root" with a script, its screens under test-output/<walk>: the exit
+// status and what it printed, both streams in order.
+struct ScriptRun {
+  int status = -1;
+  std::string out;
+};
+
+inline ScriptRun runScript(const testing_support::TempDir& home, const std::string& script,
+                           const std::string& walk, const std::string& arguments = "") {
+  std::ofstream(home / "script") << script;
+  const std::filesystem::path screens = testing_support::testOutput() / walk;
+  std::filesystem::remove_all(screens);
+  ScriptRun run;
+  run.status = shell("env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
+                     " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
+                     quotedPath(diaryProgram()) + " --no-window " + arguments + " --script " +
+                     quotedPath(home / "script") + " --screens " + quotedPath(screens) + " </dev/null >" +
+                     quotedPath(home / "out") + " 2>&1");
+  run.out = readFile(home / "out");
+  return run;
+}
+
+// The quoted texts of each "look" of a run, in order.
+inline std::vector<std::vector<std::string>> lookedAt(const std::string& out) {
+  std::vector<std::vector<std::string>> all;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("on the screen: ")) continue;
+    std::vector<std::string> texts;
+    for (size_t open = line.find('"'); open != std::string::npos; open = line.find('"', open)) {
+      const size_t close = line.find('"', open + 1);
+      if (close == std::string::npos) break;
+      texts.push_back(line.substr(open + 1, close - open - 1));
+      open = close + 1;
+    }
+    all.push_back(std::move(texts));
+  }
+  return all;
 }
 
 }  // namespace program_run
