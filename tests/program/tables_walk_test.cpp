@@ -9,9 +9,20 @@
 #include <functional>
 #include <set>
 
+#include "app/app_delegate.h"
+#include "app/backup_restore.h"
 #include "app/entities.h"
+#include "app/model.h"
+#include "cloud/cloud_keychain.h"
+#include "cloud/cloud_session.h"
+#include "platform/files/file_ops.h"
 #include "platform/foundation/clock.h"
+#include "platform/runtime/bundle.h"
+#include "platform/runtime/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/store/store.h"
 #include "program_run.h"
+#include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -142,6 +153,99 @@ TEST(TablesWalk, ListsEditedByHand) {
     const bool failedBefore = HasFailure();
     walk.check(lookedAt(run.out), home);
     if (!failedBefore && HasFailure()) ADD_FAILURE() << "what the program said:\n" << run.out;
+  }
+}
+
+// --- A restore, as a parent makes one from the cloud screen, on each device.
+
+// The stand-in cloud service, and the diary of a data root linked to it as if the parent had
+// linked it: its keychain and preferences hold the account's token.
+class RestoreWalk : public ::testing::Test {
+ protected:
+  RestoreWalk() : server_(dir_ / "server") {
+    server_.addUser("31337", "tok", "sec");
+    const auto& der = server_.rootCertificate();
+    EXPECT_TRUE(files::writeAtomic(dir_ / "root.der", std::string(der.begin(), der.end())).ok());
+    ::setenv("DIARY_CLOUD_HOST", server_.host().c_str(), 1);
+    ::setenv("DIARY_CLOUD_ROOT", (dir_ / "root.der").c_str(), 1);
+  }
+  ~RestoreWalk() override {
+    ::unsetenv("DIARY_CLOUD_HOST");
+    ::unsetenv("DIARY_CLOUD_ROOT");
+    cloud::CloudKeychain::configure(nullptr, "");
+  }
+
+  static void link(const testing_support::TempDir& home) {
+    const files::AppHome app(home / "root");
+    ASSERT_TRUE(app.create().ok());
+    const std::string bundleId = runtime::Bundle(testing_support::resourcesFolder()).bundleIdentifier();
+    cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(app), bundleId);
+    auto defaults = std::make_shared<runtime::UserDefaults>(runtime::UserDefaults::fileFor(app, bundleId));
+    cloud::CloudSession session(std::string(app::kCloudAppKey), std::string(app::kCloudAppSecret),
+                                std::string(app::kCloudRoot), defaults);
+    session.updateAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+    ASSERT_TRUE(defaults->synchronize().ok());
+    cloud::CloudKeychain::configure(nullptr, "");
+  }
+
+  // The account's backup: the diary's own archive of a data root whose store holds these babies.
+  void putBackUp(const std::vector<std::string>& babies) {
+    testing_support::TempDir other;
+    const files::AppHome app(other / "root");
+    ASSERT_TRUE(app.create().ok());
+    {
+      auto store = store::Store::open(app.documents() / std::string(app::kDataBaseFileName),
+                                      app::managedObjectModel());
+      ASSERT_TRUE(store.ok());
+      auto context = (*store)->newContext().value();
+      for (const auto& name : babies) app::Baby::insertIn(*context).setBaby_Name(name);
+      ASSERT_TRUE(context->save().ok());
+      ASSERT_TRUE((*store)->close().ok());
+    }
+    app::localSaves saves(app);
+    app::BackupRestore backup(saves, app::BackUpHooks{[] { return foundation::Status{}; }, {}});
+    auto archive = backup.makeBackUp();
+    ASSERT_TRUE(archive.ok());
+    auto bytes = files::readFile(*archive);
+    ASSERT_TRUE(bytes.ok());
+    server_.putFile("/backUp.zip", std::string(bytes->begin(), bytes->end()));
+  }
+
+  testing_support::TempDir dir_;
+  testing_support::CloudServer server_;
+};
+
+TEST_F(RestoreWalk, TheListTakesTheRestoredBabyOrAsksForOneWithoutCoveringItself) {
+  // To the cloud screen, the restore and its alerts, then back on the main screen.
+  const std::string phoneToCloud = "tap iPhone_list_button\ntap Settings\ntap Cloud\n";
+  const std::string tabletToCloud = "tap Settings\ntap Cloud\n";
+  const std::string restore = "tap \"Restore data\"\nwait 30\ntap Yes\nwait 30\ntap OK\nlook\n";
+  struct Case {
+    const char* name;
+    std::string device, toCloud;
+    std::vector<std::string> babies;
+    std::vector<std::string> shown, notShown;
+  };
+  const Case cases[] = {
+      {"phone-restores-a-baby", "", phoneToCloud, {"Carl"}, {"Carl", "List", "Summary"}, {"Ada", "Babies"}},
+      // The baby list comes up over the list and leads to a new baby.
+      {"phone-restores-no-baby", "", phoneToCloud, {}, {"New baby", "Name"}, {"Ada", "Carl"}},
+      {"tablet-restores-a-baby", "--device ipad", tabletToCloud, {"Carl"}, {"Carl", "List", "Summary"}, {"Ada"}},
+      // The baby list in its popover, and beside it the list in reach: no layer over it.
+      {"tablet-restores-no-baby", "--device ipad", tabletToCloud, {}, {"New baby", "List", "Summary"}, {"Ada"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir home;
+    link(home);
+    putBackUp(c.babies);
+    const ScriptRun run = runScript(home, std::string(kFirstRunScript) + c.toCloud + restore + "quit\n",
+                                    std::string("tables_walk/") + c.name, c.device);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookedAt(run.out);
+    ASSERT_FALSE(looks.empty()) << run.out;
+    for (const auto& text : c.shown) EXPECT_TRUE(lists(looks.back(), text)) << text << "\n" << run.out;
+    for (const auto& text : c.notShown) EXPECT_FALSE(lists(looks.back(), text)) << text << "\n" << run.out;
   }
 }
 
