@@ -407,6 +407,26 @@ TEST_F(MainScreensTest, TutorialMovesThroughItsStepsAcrossRestarts) {
   EXPECT_EQ(step_, -1);
 }
 
+TEST_F(MainScreensTest, ThePhonesBarShowsThePictureBehindItWithNoLineUnderIt) {
+  auto& screen = launchPhone();
+  auto* navigation = screen.navigationController();
+  ASSERT_NE(navigation, nullptr);
+  const ui::NavigationBar& bar = navigation->navigationBar();
+  ASSERT_TRUE(bar.backgroundImage() && bar.shadowImage());
+  EXPECT_TRUE(bar.backgroundImage()->isEmpty() && bar.shadowImage()->isEmpty());
+  EXPECT_TRUE(bar.isTranslucent());
+  auto drawn = ui::renderToImage(*navigation->view(), 1.0);
+  ASSERT_TRUE(drawn.ok());
+  // Right of the title, from the status bar down to the bar's last row: one surface, the bar's
+  // picture (not the window's near-white), with no hairline at the bottom.
+  const int bottom = static_cast<int>(bar.frame().maxY()) - 1;
+  const auto top = drawn->pixel(250, 2);
+  EXPECT_EQ(drawn->pixel(250, bottom), top);
+  EXPECT_EQ(drawn->pixel(250, bottom - 2), top);
+  EXPECT_NE(top, (graphics::Image::Rgba{250, 249, 253, 255}));
+  EXPECT_GT(top.a, 0);
+}
+
 TEST_F(MainScreensTest, PhoneRestoreHandBackTakesTheNewStore) {
   auto& screen = launchPhone();
   ASSERT_EQ(screen.currentBabyName(), "Anna");
