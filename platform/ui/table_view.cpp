@@ -300,8 +300,10 @@ bool TableView::overlaps(const Rect& visibleRect, const Rect& rect) {
 
 std::map<IndexPath, std::shared_ptr<TableViewCell>> TableView::keepCellsOnScreen(const Rect& visibleRect) {
   std::map<IndexPath, std::shared_ptr<TableViewCell>> kept;
+  auto carried = reorder_ ? reorder_->cell.lock() : nullptr;
   for (auto& [path, cell] : visible_) {
-    if (isValid(path) && overlaps(visibleRect, rectForRowAtIndexPath(path))) {
+    // A carried row stays with the finger while the list moves on under it.
+    if (isValid(path) && (cell == carried || overlaps(visibleRect, rectForRowAtIndexPath(path)))) {
       kept[path] = cell;
     } else {
       enqueue(cell);

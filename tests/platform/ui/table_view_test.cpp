@@ -639,6 +639,19 @@ TEST_F(TableViewTest, TheCarriedRowFollowsTheFingerUntilItIsLetGo) {
   EXPECT_FALSE(t.reorderingIndexPath());
   EXPECT_THAT(screen->rows[1], ::testing::ElementsAre("a", "b", "c"));
   EXPECT_EQ(t.cellForRowAtIndexPath({1, 0})->frame().y(), 67);
+  // Carried past the list's end, the row stays under the finger, in the table, while the list
+  // moves on beneath it to its end.
+  ui::TableViewCell* carried = t.cellForRowAtIndexPath({1, 0});
+  touch.began(ui::Point(301, 89));
+  touch.moved(ui::Point(301, 500));
+  EXPECT_EQ(t.contentOffset().y, 286);
+  EXPECT_EQ(carried->superview(), &t);
+  EXPECT_EQ(carried->frame().maxY(), 286 + 200);
+  // Still row "a": not handed out again for a row that came into view.
+  EXPECT_EQ(carried->textLabel().text(), "a");
+  EXPECT_EQ(t.indexPathForCell(carried), std::optional<IndexPath>(IndexPath{1, 0}));
+  touch.ended();
+  EXPECT_THAT(screen->rows[2], ::testing::ElementsAre("d", "e", "f", "g", "h", "i", "a"));
 }
 
 }  // namespace
