@@ -303,6 +303,7 @@ void registerChooserScreens(ui::Storyboard& storyboard, std::function<ChooserSer
   storyboard.registerController(kAddNoteNavigationId, [services] {
     return std::make_shared<ui::NavigationController>(std::make_shared<noteTypeTableController>(services()));
   });
+  storyboard.registerSegue(kAddNoteSegue, kAddNoteNavigationId, ui::SegueKind::kFormSheet);
   storyboard.registerController(
       kNoteTypeListEditId, [services] { return std::make_shared<noteTypeListEditController>(services()); });
   storyboard.registerController(kChooseReminderDateId,

@@ -28,6 +28,8 @@
 namespace navigation {
 
 inline constexpr const char* kAddNoteNavigationId = "add_note_navigation_id";
+// The tablet's way to the chooser from its list: "add_note_navigation_id" as a form sheet.
+inline constexpr const char* kAddNoteSegue = "addNoteSegue";
 inline constexpr const char* kNoteTypeId = "note_type_id";
 inline constexpr const char* kChooseReminderDateId = "chooseReminderDateController";
 inline constexpr const char* kNoteTypeListEditId = "noteTypeListEditController";

@@ -22,7 +22,8 @@ noteTypeListEditCell::noteTypeListEditCell()
 
 void noteTypeListEditCell::layoutSubviews() {
   ui::TableViewCell::layoutSubviews();
-  const auto b = bounds();
+  // Within the content, which leaves the row's right edge to its reorder control.
+  const auto b = contentView().bounds();
   typeImg->setFrame(graphics::Rect(10, (b.height() - 44) / 2, 44, 44));
   typeId->setFrame(graphics::Rect(63, 0, std::max(0.0, b.width() - 63), b.height()));
 }
@@ -150,6 +151,8 @@ void noteTypeListEditController::viewWillDisappear(bool animated) {
   ui::TableViewController::viewWillDisappear(animated);
   (void)saveListSettings();
 }
+
+void noteTypeListEditController::typeListSwitchChanged() { tableView().reloadData(); }
 
 void noteTypeListEditController::done() {
   (void)saveListSettings();

@@ -42,6 +42,8 @@ class noteTypeListEditController : public ui::TableViewController,
   // Writes the order; a failure shows an alert and the file keeps the old order.
   foundation::Status saveListSettings();
   void done();
+  // Shows the order being edited again.
+  void typeListSwitchChanged();
 
   void viewDidLoad() override;
   void viewWillDisappear(bool animated) override;

@@ -245,9 +245,8 @@ Status NoteEditor::startAndSaveTimer(bool save) {
   runningTimerBar = true;
   Status stored;
   if (isBreastType()) {
-    // A feeding begins when its first side starts, not when the editor opened.
-    if (save && !wasStarted && !startTimeHasBeenChanged && timerCount == 0 && timerCount2 == 0)
-      note_DateStart = current;
+    // A feeding keeps the beginning the editor gave it (when it opened, or as the user set it):
+    // only its end follows the timer, and its sides are counted apart.
     ticking = true;
     stored = wasStarted || !save ? refrashTimerSave() : saveTheTimer();
     updateTimer();

@@ -112,7 +112,8 @@ void strValueCell::setSelected(bool selected, bool animated) {
 
 void strValueCell::layoutSubviews() {
   ui::TableViewCell::layoutSubviews();
-  const auto b = bounds();
+  // Within the content, which gives way to the delete control while the list is edited.
+  const auto b = contentView().bounds();
   checkMarkImg->setFrame(graphics::Rect(10, (b.height() - 24) / 2, 24, 24));
   strValueLable->setFrame(graphics::Rect(44, 0, std::max(0.0, b.width() - 54), b.height()));
   checkMarkImg->setHidden(!chosen);

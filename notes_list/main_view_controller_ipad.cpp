@@ -99,6 +99,15 @@ void mainViewController_iPad::viewDidLoad() {
   view()->setBackgroundColor(graphics::Color::white());
   view()->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
   buildPanel();
+  // A new note of any type, through the chooser; nothing is started while no baby is chosen.
+  addNoteButton_ = std::make_shared<ui::Button>();
+  addNoteButton_->setImage(ui::imageNamed("iPhone_more"));
+  addNoteButton_->addTarget(
+      [this](ui::Control&) {
+        if (currentBabyName()) performSegueWithIdentifier(navigation::kAddNoteSegue, addNoteButton_.get());
+      },
+      ui::kControlEventTouchUpInside);
+  view()->addSubview(addNoteButton_);
   if (noteQuickStartView() && !noteQuickStartView()->superview()) view()->addSubview(noteQuickStartView());
   // 1. The block layer over everything; a tap on it asks for a baby again when none is chosen.
   auto tap = std::make_shared<ui::TapGestureRecognizer>([this](ui::GestureRecognizer&) {
@@ -193,6 +202,7 @@ void mainViewController_iPad::layoutScreen() {
   filterButton_->setFrame(graphics::Rect(left + 6, top, 38, kBarHeight));
   filterOnButton_->setFrame(graphics::Rect(left + 50, top, 38, kBarHeight));
   tableStyleSegment_->setFrame(graphics::Rect(left + 94, top, width - left - 144, kBarHeight));
+  if (addNoteButton_) addNoteButton_->setFrame(graphics::Rect(width - 44, top, 38, kBarHeight));
   double listTop = kStatusBar + 44;
   if (noteQuickStartView() && noteQuickStartView()->superview() == view().get()) {
     noteQuickStartView()->setFrame(graphics::Rect(left, listTop, width - left, kStripHeight));
@@ -332,6 +342,11 @@ void mainViewController_iPad::prepareForSegue(ui::StoryboardSegue& segue, ui::Vi
   const auto baby = currentBabyName();
   if (id == babies::kChangeBabySegue) {
     prepareBabyList(*screen);
+  } else if (auto* chooser = dynamic_cast<navigation::noteTypeTableController*>(screen);
+             chooser && id == navigation::kAddNoteSegue) {
+    chooser->setManagedObjectContext(screenContext());
+    chooser->setCurrentBabyName(baby);
+    chooser->setNoteView_delegate(this);
   } else if (auto* graph = dynamic_cast<charts::graphicsViewController*>(screen);
              graph && id == charts::kGraphicsSegue) {
     moveTutorial(services().chooser, 1, 2);
@@ -394,9 +409,9 @@ void mainViewController_iPad::updateDataBase() {
   updateLanguageStuff();
   if (chooseFirstBaby()) return;
   askForBabyInPopover();
-  // The layer stays over the list until a baby of the restored store is chosen: no note can be
-  // started for the baby that is gone. A tap on it brings the baby list back.
-  noUserBlockLayer_->setHidden(false);
+  // The baby list asks in its popover; the list stays in sight beside it. Nothing can be started
+  // for the baby that is gone meanwhile: the list's ways to a new note want a chosen baby.
+  noUserBlockLayer_->setHidden(true);
 }
 
 }  // namespace notes_list

@@ -42,6 +42,8 @@ class mainViewController_iPad : public MainScreen,
   ui::ImageView& graphImg() { return *graphImg_; }
   ui::ImageView& latestNotesImg() { return *latestNotesImg_; }
   ui::Button& photoButton() { return *photoButton_; }
+  // At the right end of the list's bar: a new note through "addNoteSegue".
+  ui::Button& addNoteButton() { return *addNoteButton_; }
   // The panel button that performs the segue; null when there is none.
   ui::Button* panelButton(const std::string& segue) const;
   ui::Label* panelLabel(const std::string& segue) const;
@@ -96,6 +98,7 @@ class mainViewController_iPad : public MainScreen,
   std::shared_ptr<ui::ImageView> graphImg_;
   std::shared_ptr<ui::ImageView> latestNotesImg_;
   std::shared_ptr<ui::Button> photoButton_;
+  std::shared_ptr<ui::Button> addNoteButton_;
   std::shared_ptr<ui::View> growthInfo_;
   std::vector<std::shared_ptr<ui::Button>> panelButtons_;
   std::vector<std::shared_ptr<ui::Label>> panelLabels_;

@@ -74,6 +74,8 @@ void notesViewController_iPhone::viewDidLoad() {
 
   // 4. White behind the list.
   root->setBackgroundColor(graphics::Color::white());
+  // 5. A bar that draws nothing of its own, no hairline under it, translucent.
+  seeThroughBar();
   // 6. The language screen first when the first preferred language has no texts.
   setShouldChooseTheLanguage(
       !(services().preferredLanguageHasBundle && services().preferredLanguageHasBundle()));
@@ -92,6 +94,26 @@ void notesViewController_iPhone::viewDidLoad() {
   }
   layerOverlays();
   layoutControls();
+}
+
+void notesViewController_iPhone::seeThroughBar() {
+  auto* navigation = navigationController();
+  if (!navigation) return;
+  auto& bar = navigation->navigationBar();
+  const auto empty = std::make_shared<const graphics::Image>();
+  bar.setBackgroundImage(empty);
+  bar.setShadowImage(empty);
+  bar.setTranslucent(true);
+  // The bar's picture lies behind the bar as the scene's own header, so the bar and the screen
+  // below it read as one surface, without a line between them.
+  if (!barBackdrop_) {
+    barBackdrop_ = std::make_shared<ui::ImageView>(ui::imageNamed("iPhone_nav_bar"));
+    barBackdrop_->setContentMode(ui::ContentMode::kScaleToFill);
+    barBackdrop_->setAutoresizingMask(ui::kFlexibleWidth);
+    barBackdrop_->setUserInteractionEnabled(false);
+  }
+  barBackdrop_->setFrame(bar.frame());
+  navigation->view()->insertSubviewAtIndex(barBackdrop_, 0);
 }
 
 void notesViewController_iPhone::viewDidLayoutSubviews() { layoutControls(); }
@@ -201,8 +223,7 @@ void notesViewController_iPhone::updateDataBase() {
   setCurrentBabyName(std::nullopt);
   showBabyName(std::nullopt);
   updateLanguageStuff();
-  // Until a baby of the restored store is chosen, nothing can be started for the one that is gone.
-  if (noUserBlockLayer_) noUserBlockLayer_->setHidden(false);
+  // The layer is not shown again: the baby list comes up over the list when the store has no baby.
   chooseBabyOrAsk();
 }
 

@@ -55,6 +55,8 @@ class notesViewController_iPhone : public MainScreen, public navigation::SideMen
 
  private:
   void layoutControls();
+  // The navigation bar shows what lies behind it: the bar's picture, laid there by this screen.
+  void seeThroughBar();
   // The first baby of the store, or the baby list presented without animation.
   void chooseBabyOrAsk();
 
@@ -66,6 +68,7 @@ class notesViewController_iPhone : public MainScreen, public navigation::SideMen
   std::shared_ptr<ui::Button> remindersButton_;
   std::shared_ptr<ui::BarButtonItem> sidebarButton_;
   std::shared_ptr<ui::View> transparentView_;
+  std::shared_ptr<ui::ImageView> barBackdrop_;
   std::string menuImageName_;
   std::string lastUpdatesImageName_;
   runtime::ObserverToken updateDataBaseObserver_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/graphics/text_measure.h"
 #include "platform/ui/application.h"
@@ -41,6 +42,21 @@ std::shared_ptr<BarButtonItem> BarButtonItem::withSystemItem(BarButtonSystemItem
   return item;
 }
 
+void BarButtonItem::setTitle(std::string title) {
+  title_ = std::move(title);
+  changed();
+}
+
+void BarButtonItem::setImage(ImageRef image) {
+  image_ = std::move(image);
+  changed();
+}
+
+void BarButtonItem::setEnabled(bool enabled) {
+  enabled_ = enabled;
+  changed();
+}
+
 void BarButtonItem::tap() {
   if (!enabled_ || customView_ || !action_) return;
   auto action = action_;
@@ -59,13 +75,25 @@ void NavigationItem::setTitleView(std::shared_ptr<View> view) {
   changed();
 }
 
+void NavigationItem::watch(const std::shared_ptr<BarButtonItem>& item,
+                           const std::shared_ptr<BarButtonItem>& replaced) {
+  if (replaced && replaced != item && replaced != left_ && replaced != right_) replaced->onChange_ = nullptr;
+  if (!item) return;
+  std::weak_ptr<bool> alive = alive_;
+  item->onChange_ = [alive, this] {
+    if (alive.lock()) changed();
+  };
+}
+
 void NavigationItem::setLeftBarButtonItem(std::shared_ptr<BarButtonItem> item, bool /*animated*/) {
-  left_ = std::move(item);
+  auto replaced = std::exchange(left_, std::move(item));
+  watch(left_, replaced);
   changed();
 }
 
 void NavigationItem::setRightBarButtonItem(std::shared_ptr<BarButtonItem> item, bool /*animated*/) {
-  right_ = std::move(item);
+  auto replaced = std::exchange(right_, std::move(item));
+  watch(right_, replaced);
   changed();
 }
 
@@ -190,14 +218,40 @@ void NavigationBar::layoutSubviews() {
   }
 }
 
+void NavigationBar::setBackgroundImage(ImageRef image) {
+  backgroundImage_ = std::move(image);
+  setNeedsDisplay();
+}
+
+void NavigationBar::setShadowImage(ImageRef image) {
+  shadowImage_ = std::move(image);
+  setNeedsDisplay();
+}
+
 void NavigationBar::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   Rect b = bounds();
   const NavigationBarAppearance& a = appearance();
-  canvas.setFillColor(a.barTintColor.value_or(Color::white(0.97)));
-  canvas.fillRect(b);
-  ImageRef image = backgroundImage_;
-  if (!image && !a.backgroundImageName.empty()) image = imageNamed(a.backgroundImageName);
-  if (image) canvas.drawImage(*image, b);
+  // An empty image of the bar's own: no background, so what lies behind the bar shows.
+  const bool bare = backgroundImage_ && backgroundImage_->isEmpty();
+  if (!bare) {
+    canvas.setFillColor(a.barTintColor.value_or(Color::white(0.97)));
+    canvas.fillRect(b);
+    ImageRef image = backgroundImage_;
+    if (!image && !a.backgroundImageName.empty()) image = imageNamed(a.backgroundImageName);
+    if (image) canvas.drawImage(*image, b);
+  }
+  // The shadow along the bottom edge: the bar's own image only over its own background.
+  if (backgroundImage_ && shadowImage_) {
+    if (!shadowImage_->isEmpty()) {
+      const double h = shadowImage_->pointHeight();
+      canvas.drawImage(*shadowImage_, Rect(0, b.height() - h, b.width(), h));
+    }
+    return;
+  }
+  canvas.setShouldAntialias(false);
+  canvas.setLineWidth(0.5);
+  canvas.setStrokeColor(Color(0, 0, 0, 0.3));
+  canvas.strokeLine(Point(0, b.height() - 0.25), Point(b.width(), b.height() - 0.25));
 }
 
 

@@ -131,5 +131,26 @@ ViewController* Window::topmostViewController() const {
   return v;
 }
 
+View* Window::hitTest(Point point) {
+  const View* lowestSheet = nullptr;
+  if (device().isPad()) {
+    for (ViewController* c = root_ ? root_->presentedViewController() : nullptr; c && !lowestSheet;
+         c = c->presentedViewController()) {
+      const auto style = c->modalPresentationStyle();
+      if (c->isViewLoaded() && (style == ModalPresentationStyle::kFormSheet || style == ModalPresentationStyle::kPageSheet))
+        lowestSheet = c->view().get();
+    }
+  }
+  if (!lowestSheet || lowestSheet->superview() != this) return View::hitTest(point);
+  if (isHidden() || !isUserInteractionEnabled() || !pointInside(point)) return nullptr;
+  const auto& views = subviews();
+  for (auto it = views.rbegin(); it != views.rend(); ++it) {
+    View* sub = it->get();
+    if (View* hit = sub->hitTest(sub->convertPointFromView(point, this))) return hit;
+    if (sub == lowestSheet) break;
+  }
+  return nullptr;
+}
+
 
 }  // namespace ui

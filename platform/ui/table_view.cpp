@@ -300,8 +300,10 @@ bool TableView::overlaps(const Rect& visibleRect, const Rect& rect) {
 
 std::map<IndexPath, std::shared_ptr<TableViewCell>> TableView::keepCellsOnScreen(const Rect& visibleRect) {
   std::map<IndexPath, std::shared_ptr<TableViewCell>> kept;
+  auto carried = reorder_ ? reorder_->cell.lock() : nullptr;
   for (auto& [path, cell] : visible_) {
-    if (isValid(path) && overlaps(visibleRect, rectForRowAtIndexPath(path))) {
+    // A carried row stays with the finger while the list moves on under it.
+    if (isValid(path) && (cell == carried || overlaps(visibleRect, rectForRowAtIndexPath(path)))) {
       kept[path] = cell;
     } else {
       enqueue(cell);
@@ -331,6 +333,7 @@ std::shared_ptr<TableViewCell> TableView::newCellFor(
   cell->selected_ = selected_ == path;
   cell->editing_ = editing_;
   cell->showsDeleteConfirmation_ = deleteConfirmation_ == path;
+  configureEditingControls(*cell, path);
   return cell;
 }
 
@@ -352,7 +355,9 @@ void TableView::placeRows(const Rect& visibleRect, std::map<IndexPath, std::shar
         next[path] = cell;
         shown.emplace_back(path, cell);
       }
-      cell->setFrame(rect);
+      // A row a finger carries lies where the finger has it.
+      const bool carried = reorder_ && reorder_->cell.lock() == cell;
+      if (!carried) cell->setFrame(rect);
       if (cell->superview() != this) insertSubviewAtIndex(cell, 0);
     }
   }
@@ -409,6 +414,8 @@ void TableView::layoutSubviews() { tile(); }
 
 void TableView::reloadData() {
   ++reloads_;
+  // A reload while a row is carried drops the carry: the rows are the data source's again.
+  reorder_.reset();
   hideDeleteConfirmation();
   selected_.reset();
   auto cells = std::move(visible_);

@@ -17,6 +17,13 @@
 // or one whose editing control was tapped, shows a "Delete" button on its right edge, a real button
 // inside the cell: a tap on it commits the deletion through the data source; a touch anywhere else
 // hides it (on the table that touch does nothing more, elsewhere it goes on to what it touched).
+//
+// In editing mode a row carries its editing controls, real controls inside its cell that `look`
+// and a finger find: at its left edge the delete (or insert) control when the data source lets it
+// be edited and the delegate's style for it is not none, and at its right edge the reorder control
+// when the data source lets it move. A tap on the delete control shows the row's Delete button; a
+// finger that drags the reorder control carries the row along and drops it where it is let go
+// (the other rows keep their places until then); a drag anywhere else scrolls as ever.
 
 #include <functional>
 #include <map>
@@ -91,6 +98,10 @@ class TableViewCell : public View {
   virtual void setEditing(bool editing, bool animated);
   // The delete button shown after a swipe.
   bool showsDeleteConfirmation() const { return showsDeleteConfirmation_; }
+  // While the table edits: the control at the row's left edge (null when the row shows none) and
+  // the reorder control at its right edge (null when the row cannot move). Owned by the cell.
+  Button* editingControl() const { return editingControl_.get(); }
+  View* reorderControl() const { return reorderControl_.get(); }
   // Called before the table hands out the cell again.
   virtual void prepareForReuse() {}
 
@@ -110,6 +121,11 @@ class TableViewCell : public View {
   bool highlighted_ = false;
   bool editing_ = false;
   bool showsDeleteConfirmation_ = false;
+  // The controls for the row's editing style (none: no control) and its moving; `rowText` names
+  // them for a person ("Delete Meat", "Reorder Sleep").
+  void showEditingControls(CellEditingStyle style, bool movable, const std::string& rowText);
+  std::shared_ptr<Button> editingControl_;
+  std::shared_ptr<View> reorderControl_;
 };
 
 // Non-owning, both.
@@ -280,6 +296,16 @@ class TableView : public ScrollView {
   void hideDeleteConfirmationButton() { hideDeleteConfirmation(); }
   // In editing mode, a row dragged by its reorder control from one place to another.
   bool moveRowByUser(const IndexPath& from, const IndexPath& to);
+  // A finger on a row's reorder control, as the control reports it, at points of the table's
+  // content: the drag began (the row is remembered, with where the finger holds it), moved (the row
+  // follows, within the part of the list in sight; a finger past the list's edge pushes the list
+  // on by as far as it went past, up to the content's end), ended (the row goes where its middle
+  // lies) or was cancelled (the row goes back). False when the cell is not a row that may move now.
+  bool beginReorder(TableViewCell& cell, Point finger);
+  void followReorder(Point finger);
+  void endReorder(bool drop);
+  // The row being carried by a finger, if any.
+  std::optional<IndexPath> reorderingIndexPath() const;
 
   void setFrame(const Rect& frame) override;
   void layoutSubviews() override;
@@ -351,6 +377,11 @@ class TableView : public ScrollView {
   void installRowSwipe();
   // Puts the delete button into the confirmed row's cell while it is on screen.
   void placeDeleteButton();
+  // Gives the cell of a row the editing controls the data source and the delegate allow it now.
+  void configureEditingControls(TableViewCell& cell, const IndexPath& path);
+  // Where a row carried from `from` goes when its middle lies at a height of the content: in the
+  // section whose rows lie nearest, after every other row whose middle it reached.
+  std::optional<IndexPath> dropPlaceForY(double y, const IndexPath& from) const;
 
   TableViewStyle style_;
   TableViewDataSource* dataSource_ = nullptr;
@@ -384,6 +415,15 @@ class TableView : public ScrollView {
   // be a tap.
   std::optional<Point> touchStart_;
   bool touchMoved_ = false;
+  // A row carried by its reorder control: where it was, how far below the cell's top the finger
+  // holds it, and the list's offset when the drag began.
+  struct Reorder {
+    IndexPath from;
+    std::weak_ptr<TableViewCell> cell;
+    double grip = 0;
+    double startOffset = 0;
+  };
+  std::optional<Reorder> reorder_;
 };
 
 }  // namespace ui

@@ -2,7 +2,101 @@
 
 #include <algorithm>
 
+#include "platform/ui/gesture.h"
+
 namespace ui {
+
+namespace {
+
+// How wide the editing controls are at the row's edges; the content gives way by as much.
+constexpr double kEditingControlWidth = 38;
+
+const Color& editingGrey() {
+  static const Color grey = Color::rgb255(199, 199, 204);
+  return grey;
+}
+
+// The round control at the left of an editing row: red with a bar to delete, green with a cross to
+// insert. A tap does what the table's tapEditingControlAtIndexPath does for the cell's row.
+class EditingControl : public Button {
+ public:
+  explicit EditingControl(CellEditingStyle style) : style_(style) {
+    addTarget(
+        [this](Control&) {
+          auto* cell = ancestorOfType<TableViewCell>();
+          auto* table = cell ? cell->ancestorOfType<TableView>() : nullptr;
+          if (!table) return;
+          if (auto path = table->indexPathForCell(cell)) table->tapEditingControlAtIndexPath(*path);
+        },
+        kControlEventTouchUpInside);
+  }
+  CellEditingStyle style() const { return style_; }
+
+  void drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) override {
+    const Rect b = bounds();
+    const Point c = b.center();
+    const bool remove = style_ == CellEditingStyle::kDelete;
+    canvas.setShouldAntialias(true);
+    canvas.setFillColor(remove ? Color::rgb255(255, 59, 48) : Color::rgb255(76, 217, 100));
+    canvas.fillEllipse(Rect(c.x - 11, c.y - 11, 22, 22));
+    canvas.setFillColor(Color::white());
+    canvas.fillRect(Rect(c.x - 6, c.y - 1, 12, 2));
+    if (!remove) canvas.fillRect(Rect(c.x - 1, c.y - 6, 2, 12));
+  }
+
+ private:
+  CellEditingStyle style_;
+};
+
+// The grip at the right edge of a row that may move. A finger that drags it carries the row; it
+// takes the touch before the list's own scrolling does, being the innermost recogniser.
+class ReorderControl : public View {
+ public:
+  ReorderControl() {
+    addGestureRecognizer(std::make_shared<PanGestureRecognizer>([this](GestureRecognizer& g) { follow(g); }));
+  }
+
+  void drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) override {
+    const Point c = bounds().center();
+    canvas.setFillColor(editingGrey());
+    for (double dy : {-5.0, 0.0, 5.0}) canvas.fillRect(Rect(c.x - 9, c.y + dy - 1, 18, 2));
+  }
+  // A touch on the grip is for dragging only: it never selects the row.
+  void touchesBegan(const TouchSet&) override {}
+  void touchesMoved(const TouchSet&) override {}
+  void touchesEnded(const TouchSet&) override {}
+  void touchesCancelled(const TouchSet&) override {}
+
+ private:
+  void follow(GestureRecognizer& gesture) {
+    auto* cell = ancestorOfType<TableViewCell>();
+    auto* table = cell ? cell->ancestorOfType<TableView>() : nullptr;
+    if (!table) return;
+    auto& pan = static_cast<PanGestureRecognizer&>(gesture);
+    switch (gesture.state()) {
+      case GestureState::kBegan: {
+        // Held where the finger first came down, before it moved far enough to drag.
+        const Point now = pan.locationInView(table);
+        const Point moved = pan.translationInView(table);
+        if (!table->beginReorder(*cell, Point(now.x - moved.x, now.y - moved.y))) return;
+        table->followReorder(now);
+        break;
+      }
+      case GestureState::kChanged:
+        table->followReorder(pan.locationInView(table));
+        break;
+      case GestureState::kEnded:
+        table->followReorder(pan.locationInView(table));
+        table->endReorder(true);
+        break;
+      default:
+        table->endReorder(false);
+        break;
+    }
+  }
+};
+
+}  // namespace
 
 // -------------------------------------------------------------------------------------- TableViewCell
 
@@ -66,10 +160,43 @@ void TableViewCell::setEditing(bool editing, bool /*animated*/) {
   setNeedsLayout();
 }
 
+void TableViewCell::showEditingControls(CellEditingStyle style, bool movable, const std::string& rowText) {
+  const std::string named = rowText.empty() ? "" : " " + rowText;
+  auto* shown = dynamic_cast<EditingControl*>(editingControl_.get());
+  if (style == CellEditingStyle::kNone || (shown && shown->style() != style)) {
+    if (editingControl_) editingControl_->removeFromSuperview();
+    editingControl_.reset();
+  }
+  if (style != CellEditingStyle::kNone && !editingControl_) {
+    editingControl_ = std::make_shared<EditingControl>(style);
+    addSubview(editingControl_);
+  }
+  if (editingControl_)
+    editingControl_->setAccessibilityLabel((style == CellEditingStyle::kDelete ? "Delete" : "Insert") + named);
+  if (!movable && reorderControl_) {
+    reorderControl_->removeFromSuperview();
+    reorderControl_.reset();
+  }
+  if (movable && !reorderControl_) {
+    reorderControl_ = std::make_shared<ReorderControl>();
+    addSubview(reorderControl_);
+  }
+  if (reorderControl_) reorderControl_->setAccessibilityLabel("Reorder" + named);
+  setNeedsLayout();
+}
+
 void TableViewCell::layoutSubviews() {
   Rect b = bounds();
-  double right = accessory_ == CellAccessoryType::kNone ? b.width() : b.width() - 33;
-  contentView_->setFrame(Rect(0, 0, std::max(0.0, right), b.height()));
+  // The editing controls take the row's edges; the content lies between them.
+  const double left = editingControl_ ? kEditingControlWidth : 0;
+  double right = reorderControl_ ? b.width() - kEditingControlWidth
+                 : accessory_ == CellAccessoryType::kNone ? b.width()
+                                                          : b.width() - 33;
+  right = std::max(left, right);
+  if (editingControl_) editingControl_->setFrame(Rect(0, 0, kEditingControlWidth, b.height()));
+  if (reorderControl_) reorderControl_->setFrame(Rect(right, 0, b.width() - right, b.height()));
+  contentView_->setFrame(Rect(left, 0, right - left, b.height()));
+  right -= left;
   double x = 15;
   if (imageView_ && imageView_->image()) {
     double w = imageView_->image()->pointWidth();

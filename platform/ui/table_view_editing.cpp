@@ -108,8 +108,38 @@ bool TableView::tapRowAtIndexPath(const IndexPath& path) {
 
 void TableView::setEditing(bool editing, bool animated) {
   hideDeleteConfirmation();
+  if (!editing) endReorder(false);
   editing_ = editing;
-  for (auto& [path, cell] : visible_) cell->setEditing(editing, animated);
+  for (auto& [path, cell] : visible_) {
+    cell->setEditing(editing, animated);
+    configureEditingControls(*cell, path);
+  }
+}
+
+namespace {
+
+// What a row shows a person: its first label with a text (the editing controls are named by it).
+std::string shownText(View& view) {
+  if (view.isHidden()) return {};
+  if (auto* label = dynamic_cast<Label*>(&view); label && !label->text().empty()) return label->text();
+  for (auto& sub : view.subviews())
+    if (std::string text = shownText(*sub); !text.empty()) return text;
+  return {};
+}
+
+}  // namespace
+
+void TableView::configureEditingControls(TableViewCell& cell, const IndexPath& path) {
+  CellEditingStyle style = CellEditingStyle::kNone;
+  bool movable = false;
+  if (editing_ && dataSource_ && isValid(path)) {
+    if (dataSource_->canEditRowAtIndexPath(*this, path))
+      style = delegate_ ? delegate_->editingStyleForRowAtIndexPath(*this, path) : CellEditingStyle::kDelete;
+    movable = dataSource_->canMoveRowAtIndexPath(*this, path);
+  }
+  cell.showEditingControls(style, movable,
+                           style == CellEditingStyle::kNone && !movable ? "" : shownText(cell.contentView()));
+  cell.layoutIfNeeded();
 }
 
 void TableView::hideDeleteConfirmation() {
@@ -218,6 +248,75 @@ bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
   // A source that reloaded the table has shown the new order already.
   if (reloads_ == before) moveRowAtIndexPath(from, target);
   return true;
+}
+
+std::optional<IndexPath> TableView::dropPlaceForY(double y, const IndexPath& from) const {
+  // The section whose rows lie nearest.
+  std::optional<int> section;
+  double best = 0;
+  for (int s = 0; s < numberOfSections(); ++s) {
+    if (sections_[s].rows == 0) continue;
+    const double top = rectForRowAtIndexPath(IndexPath{s, 0}).minY();
+    const double bottom = rectForRowAtIndexPath(IndexPath{s, sections_[s].rows - 1}).maxY();
+    const double away = y < top ? top - y : y > bottom ? y - bottom : 0;
+    if (!section || away < best) {
+      section = s;
+      best = away;
+    }
+  }
+  if (!section) return std::nullopt;
+  // Its place among the other rows: after every one whose middle it reached.
+  int row = 0;
+  for (int r = 0; r < sections_[*section].rows; ++r) {
+    const IndexPath other{*section, r};
+    if (other != from && rectForRowAtIndexPath(other).midY() <= y) ++row;
+  }
+  return IndexPath{*section, row};
+}
+
+bool TableView::beginReorder(TableViewCell& cell, Point finger) {
+  endReorder(false);
+  auto path = indexPathForCell(&cell);
+  if (!editing_ || !path || !dataSource_ || !dataSource_->canMoveRowAtIndexPath(*this, *path)) return false;
+  hideDeleteConfirmation();
+  reorder_ = Reorder{*path, std::static_pointer_cast<TableViewCell>(cell.shared_from_this()),
+                     finger.y - cell.frame().y(), contentOffset().y};
+  // Carried above the other rows.
+  bringSubviewToFront(&cell);
+  return true;
+}
+
+void TableView::followReorder(Point finger) {
+  if (!reorder_) return;
+  auto cell = reorder_->cell.lock();
+  if (!cell) return;
+  // Past the edge in sight the list moves on, never back, as far as the finger went past it.
+  const double height = bounds().height();
+  const double shown = finger.y - contentOffset().y;
+  const double lowest = maximumContentOffset().y;
+  double offset = contentOffset().y;
+  if (shown > height) offset = std::max(offset, std::min(lowest, reorder_->startOffset + shown - height));
+  if (shown < 0) offset = std::min(offset, std::max(0.0, reorder_->startOffset + shown));
+  if (offset != contentOffset().y) setContentOffset(Point(contentOffset().x, offset));
+  const Rect f = cell->frame();
+  const double top = std::clamp(finger.y - reorder_->grip, offset, std::max(offset, offset + height - f.height()));
+  cell->setFrame(Rect(f.x(), top, f.width(), f.height()));
+}
+
+std::optional<IndexPath> TableView::reorderingIndexPath() const {
+  if (!reorder_) return std::nullopt;
+  return reorder_->from;
+}
+
+void TableView::endReorder(bool drop) {
+  if (!reorder_) return;
+  const Reorder carried = *reorder_;
+  reorder_.reset();
+  auto cell = carried.cell.lock();
+  std::optional<IndexPath> to = cell && drop ? dropPlaceForY(cell->frame().midY(), carried.from) : std::nullopt;
+  auto keep = weak_from_this().lock();
+  // The row goes where its middle lies; a row dropped where it began, or not let go, goes back.
+  if (!to || !moveRowByUser(carried.from, *to)) tile();
 }
 
 // Scrolling is the scroll view's pan (it cancels the touch once it takes it); here a touch that

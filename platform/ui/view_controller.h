@@ -62,10 +62,11 @@ class BarButtonItem {
   // The kind of a system item; nothing for any other item.
   std::optional<BarButtonSystemItem> systemItem() const { return systemItem_; }
 
+  // A new title, image or enabled state shows at once in the bar that shows the item.
   const std::string& title() const { return title_; }
-  void setTitle(std::string title) { title_ = std::move(title); }
+  void setTitle(std::string title);
   const ImageRef& image() const { return image_; }
-  void setImage(ImageRef image) { image_ = std::move(image); }
+  void setImage(ImageRef image);
   BarButtonItemStyle style() const { return style_; }
   void setStyle(BarButtonItemStyle style) { style_ = style; }
   const std::shared_ptr<View>& customView() const { return customView_; }
@@ -73,7 +74,7 @@ class BarButtonItem {
   const Action& action() const { return action_; }
   void setAction(Action action) { action_ = std::move(action); }
   bool isEnabled() const { return enabled_; }
-  void setEnabled(bool enabled) { enabled_ = enabled; }
+  void setEnabled(bool enabled);
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
 
@@ -82,6 +83,12 @@ class BarButtonItem {
   void tap();
 
  private:
+  friend class NavigationItem;
+  void changed() {
+    if (onChange_) onChange_();
+  }
+  // Set by the navigation item that holds the item, which tells its bar.
+  std::function<void()> onChange_;
   std::string title_;
   ImageRef image_;
   BarButtonItemStyle style_ = BarButtonItemStyle::kPlain;
@@ -116,7 +123,12 @@ class NavigationItem {
   void changed() {
     if (onChange_) onChange_();
   }
+  // The item now in a slot hears its changes through this navigation item; the one it replaced no
+  // longer does, unless it stays in the other slot.
+  void watch(const std::shared_ptr<BarButtonItem>& item, const std::shared_ptr<BarButtonItem>& replaced);
   std::function<void()> onChange_;
+  // Lives as long as this item: what a bar button item's change handler checks first.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::string title_;
   std::shared_ptr<View> titleView_;
   std::shared_ptr<BarButtonItem> left_;
@@ -151,8 +163,15 @@ class NavigationBar : public View {
   // The views of the item's left and right bar buttons while they are shown, else null.
   View* leftItemView() const { return leftView_.get(); }
   Label* titleLabel() const { return titleLabel_.get(); }
-  // A background image for this bar only, over the appearance's.
-  void setBackgroundImage(ImageRef image) { backgroundImage_ = std::move(image); }
+  // A background image for this bar only, over the appearance's; null gives the appearance's back.
+  // An empty image (no pixels) leaves the bar with no background at all: what lies behind shows.
+  const ImageRef& backgroundImage() const { return backgroundImage_; }
+  void setBackgroundImage(ImageRef image);
+  // What is drawn along the bar's bottom edge: a hairline unless an image is set (stretched along
+  // the edge, at its own height; an empty image draws nothing). As on the platform, a bar's own
+  // shadow image counts only over a background image of its own.
+  const ImageRef& shadowImage() const { return shadowImage_; }
+  void setShadowImage(ImageRef image);
   // Whether screens may lie under this bar: this bar's own setting, else the appearance's. A change
   // moves the screen below at its navigation controller's next layoutContent().
   bool isTranslucent() const { return translucent_.value_or(appearance().translucent); }
@@ -171,7 +190,7 @@ class NavigationBar : public View {
   std::shared_ptr<View> rightView_;
   std::shared_ptr<Button> backButton_;
   ImageRef backgroundImage_;
-  bool hasBackgroundImage_ = false;
+  ImageRef shadowImage_;
   std::optional<bool> translucent_;
 };
 
@@ -505,6 +524,9 @@ class Window : public View {
 
   // The screen on top: the last presented over the root, else the root.
   ViewController* topmostViewController() const;
+
+  // On the tablet a form or page sheet is modal: the dimmed screen around it takes no touches.
+  View* hitTest(Point point) override;
 
  private:
   std::shared_ptr<ViewController> root_;

@@ -407,6 +407,26 @@ TEST_F(MainScreensTest, TutorialMovesThroughItsStepsAcrossRestarts) {
   EXPECT_EQ(step_, -1);
 }
 
+TEST_F(MainScreensTest, ThePhonesBarShowsThePictureBehindItWithNoLineUnderIt) {
+  auto& screen = launchPhone();
+  auto* navigation = screen.navigationController();
+  ASSERT_NE(navigation, nullptr);
+  const ui::NavigationBar& bar = navigation->navigationBar();
+  ASSERT_TRUE(bar.backgroundImage() && bar.shadowImage());
+  EXPECT_TRUE(bar.backgroundImage()->isEmpty() && bar.shadowImage()->isEmpty());
+  EXPECT_TRUE(bar.isTranslucent());
+  auto drawn = ui::renderToImage(*navigation->view(), 1.0);
+  ASSERT_TRUE(drawn.ok());
+  // Right of the title, from the status bar down to the bar's last row: one surface, the bar's
+  // picture (not the window's near-white), with no hairline at the bottom.
+  const int bottom = static_cast<int>(bar.frame().maxY()) - 1;
+  const auto top = drawn->pixel(250, 2);
+  EXPECT_EQ(drawn->pixel(250, bottom), top);
+  EXPECT_EQ(drawn->pixel(250, bottom - 2), top);
+  EXPECT_NE(top, (graphics::Image::Rgba{250, 249, 253, 255}));
+  EXPECT_GT(top.a, 0);
+}
+
 TEST_F(MainScreensTest, PhoneRestoreHandBackTakesTheNewStore) {
   auto& screen = launchPhone();
   ASSERT_EQ(screen.currentBabyName(), "Anna");
@@ -423,7 +443,7 @@ TEST_F(MainScreensTest, PhoneRestoreHandBackTakesTheNewStore) {
   EXPECT_EQ(screen.screenContext(), appContext_);
   EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
 
-  // A restored store without babies: the baby list, and the layer over the list meanwhile.
+  // A restored store without babies: the baby list over the list; the layer is not shown again.
   appContext_ = restoredStore({});
   runtime::NotificationCenter::defaultCenter().post(std::string(app::kUpdateDataBaseNotification),
                                                     &applicationDelegate_);
@@ -431,7 +451,7 @@ TEST_F(MainScreensTest, PhoneRestoreHandBackTakesTheNewStore) {
   EXPECT_EQ(screen.currentBabyName(), std::nullopt);
   EXPECT_EQ(appBaby_, std::nullopt);
   EXPECT_NE(presentedBabyList(screen.presentedViewController()), nullptr);
-  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
 }
 
 class TabletScreenTest : public MainScreensTest {
@@ -455,19 +475,21 @@ TEST_F(TabletScreenTest, RestoreIntoAnEmptyStoreAsksInAPopoverAndStartsNoNote) {
   EXPECT_EQ(popover->presentedFromRect(), graphics::Rect(50, 50, 50, 50));
   EXPECT_EQ(popover->permittedArrowDirections(), unsigned{ui::kPopoverArrowLeft});
   EXPECT_NE(presentedBabyList(popover->contentViewController().get()), nullptr);
-  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
 
-  // The user closes the popover: still no baby, so neither the strip nor a timer opens the editor.
+  // The user closes the popover: still no baby, so neither the strip, a timer nor the add button
+  // opens the editor.
   ASSERT_TRUE(popover->dismissByUser());
   runLoop();
   screen.quickStartNumWasClicked(-1);
   screen.quickStartNumWasClicked(0);
   screen.openTimerWithNum(0);
+  screen.addNoteButton().sendActionsForControlEvents(ui::kControlEventTouchUpInside);
   runLoop();
   EXPECT_EQ(screen.presentedViewController(), nullptr);
-  EXPECT_FALSE(screen.noUserBlockLayer().isHidden());
+  EXPECT_TRUE(screen.noUserBlockLayer().isHidden());
 
-  // A baby of the restored store is chosen: the layer goes and notes can be started again.
+  // A baby of the restored store is chosen: notes can be started again.
   auto dora = app::Baby::insertIn(*appContext_);
   dora.setBaby_Name("Dora");
   dora.setBaby_Gender(true);

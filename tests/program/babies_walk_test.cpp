@@ -32,25 +32,16 @@ struct Device {
 const Device kPhone{"phone", "", "tap iPhone_list_button\n"};
 const Device kTablet{"tablet", "--device ipad", ""};
 
-struct WalkRun {
-  int status = -1;
-  std::string out;
+struct WalkRun : DiaryRun {
   fs::path screens;
 };
 
 // Runs the program on home/"root"; both streams in `out`.
 WalkRun runWalk(const testing_support::TempDir& home, const std::string& script, const std::string& walk,
-            const Device& device) {
-  std::ofstream(home / "script") << script << "quit\n";
+                const Device& device) {
   WalkRun run;
   run.screens = testing_support::testOutput() / "babies_walk" / (walk + "-" + device.name);
-  fs::remove_all(run.screens);
-  const std::string environment = "env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
-                                  " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder());
-  run.status = shell(environment + " " + quotedPath(diaryProgram()) + " --no-window " + device.arguments +
-                     " --script " + quotedPath(home / "script") + " --screens " + quotedPath(run.screens) +
-                     " </dev/null >" + quotedPath(home / "out") + " 2>&1");
-  run.out = readFile(home / "out");
+  static_cast<DiaryRun&>(run) = runDiaryScript(home, script + "quit\n", run.screens, device.arguments);
   return run;
 }
 
@@ -63,18 +54,6 @@ std::set<std::string> lastLook(const std::string& out) {
   const std::regex quoted("\"([^\"]*)\"");
   for (std::sregex_iterator m(line.begin(), line.end(), quoted), end; m != end; ++m) texts.insert((*m)[1]);
   return texts;
-}
-
-// The rows of an entity in the store the program left.
-std::vector<store::ObjectPtr> storedRows(const testing_support::TempDir& home, std::string_view entity,
-                                         OpenStore& keep) {
-  auto opened = store::Store::open(home / "root" / "Documents" / std::string(app::kDataBaseFileName),
-                                   app::managedObjectModel());
-  if (!opened.ok()) return {};
-  keep.store = *opened;
-  keep.context = keep.store->newReadOnlyContext().value();
-  auto rows = keep.context->fetch(store::FetchRequest(std::string(entity)));
-  return rows.ok() ? *rows : std::vector<store::ObjectPtr>{};
 }
 
 // How many pixels of the last screen drawn are pure red, the colour of the test's picture.

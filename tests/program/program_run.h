@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -99,8 +100,9 @@ struct OpenStore {
   std::shared_ptr<store::Context> context;
 };
 
-// The notes the program left in the store of the data root home/"root", by type.
-inline std::multimap<std::string, app::Note> storedNotes(const testing_support::TempDir& home, OpenStore& keep) {
+// Every row of an entity in the store the program left in home/"root".
+inline std::vector<store::ObjectPtr> storedRows(const testing_support::TempDir& home, std::string_view entity,
+                                                OpenStore& keep) {
   auto opened = store::Store::open(home / "root" / "Documents" / std::string(app::kDataBaseFileName),
                                    app::managedObjectModel());
   EXPECT_TRUE(opened.ok());
@@ -110,14 +112,18 @@ inline std::multimap<std::string, app::Note> storedNotes(const testing_support::
   EXPECT_TRUE(context.ok());
   if (!context.ok()) return {};
   keep.context = *context;
-  auto rows = keep.context->fetch(store::FetchRequest(std::string(app::Note::kEntityName)));
+  auto rows = keep.context->fetch(store::FetchRequest(std::string(entity)));
   EXPECT_TRUE(rows.ok());
+  return rows.ok() ? *rows : std::vector<store::ObjectPtr>{};
+}
+
+// The notes the program left in the store of the data root home/"root", by type.
+inline std::multimap<std::string, app::Note> storedNotes(const testing_support::TempDir& home, OpenStore& keep) {
   std::multimap<std::string, app::Note> notes;
-  if (rows.ok())
-    for (auto& row : *rows) {
-      app::Note note(row);
-      notes.emplace(note.note_Type().value_or(""), note);
-    }
+  for (auto& row : storedRows(home, app::Note::kEntityName, keep)) {
+    app::Note note(row);
+    notes.emplace(note.note_Type().value_or(""), note);
+  }
   return notes;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/log.h"
+#include "platform/ui/render.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/touch.h"
 #include "ui_fixture.h"
@@ -235,6 +236,17 @@ TEST_F(NavigationTest, AFormSheetOnATabletLeavesThePresenterOnScreen) {
   EXPECT_THAT(journal(), ElementsAre("filter load", "filter willAppear*", "filter didAppear"));
   EXPECT_TRUE(nav->topViewController()->isOnScreen());
   EXPECT_EQ(ui::screenEvents().back().style, ui::ModalPresentationStyle::kFormSheet);
+
+  // The sheet is modal: a finger on the dimmed screen around it reaches nothing of the presenter,
+  // inside it the sheet's own views; once it is gone the presenter takes touches again.
+  const ui::Point outside(40, 40), inside(300, 400);
+  EXPECT_EQ(window->hitTest(outside), nullptr);
+  ui::View* hit = window->hitTest(inside);
+  ASSERT_NE(hit, nullptr);
+  EXPECT_TRUE(hit == sheet->view().get() || hit->isDescendantOfView(sheet->view().get()));
+  nav->dismissViewControllerAnimated(false);
+  runLoop();
+  EXPECT_NE(window->hitTest(outside), nullptr);
 }
 
 TEST_F(NavigationTest, SeguesAreMadeFromTheStoryboardAndPreparedBySource) {
@@ -313,6 +325,78 @@ TEST_F(NavigationTest, BarItemsFollowTheTopScreensNavigationItem) {
   nav->setNavigationBarHidden(true);
   EXPECT_TRUE(nav->navigationBar().isHidden());
   EXPECT_EQ(list->view()->frame(), ui::Rect(0, 0, 320, 568));
+}
+
+TEST_F(NavigationTest, ARetitledOrDisabledBarItemShowsAtOnce) {
+  auto nav = showList();
+  auto* list = nav->topViewController();
+  auto edit = ui::BarButtonItem::withTitle("Edit", ui::BarButtonItemStyle::kPlain, {});
+  auto cancel = ui::BarButtonItem::withTitle("Cancel", ui::BarButtonItemStyle::kPlain, {});
+  list->navigationItem().setRightBarButtonItem(edit);
+  list->navigationItem().setLeftBarButtonItem(cancel);
+  auto barButton = [&](const std::string& title) -> ui::Button* {
+    for (auto& sub : nav->navigationBar().subviews())
+      if (auto* b = dynamic_cast<ui::Button*>(sub.get()); b && b->currentTitle() == title) return b;
+    return nullptr;
+  };
+  struct Case {
+    const char* how;
+    std::function<void()> change;
+    std::string shown, gone;
+    bool enabled;
+  };
+  const Case cases[] = {
+      {"retitled", [&] { edit->setTitle("Done"); }, "Done", "Edit", true},
+      {"disabled", [&] { edit->setEnabled(false); }, "Done", "Edit", false},
+      {"an item moved to the other side still follows", [&] {
+         list->navigationItem().setLeftBarButtonItem(edit);
+         list->navigationItem().setRightBarButtonItem(nullptr);
+         edit->setEnabled(true);
+         edit->setTitle("Edit");
+       }, "Edit", "Done", true},
+      // The item no longer in the bar changes nothing there.
+      {"a replaced item", [&] { cancel->setTitle("Gone"); }, "Edit", "Gone", true},
+  };
+  for (const Case& c : cases) {
+    c.change();
+    ASSERT_NE(barButton(c.shown), nullptr) << c.how;
+    EXPECT_EQ(barButton(c.shown)->isEnabled(), c.enabled) << c.how;
+    EXPECT_EQ(barButton(c.gone), nullptr) << c.how;
+  }
+  // An item that outlives its screen changes nothing and nothing breaks.
+  nav->popToRootViewControllerAnimated(false);
+  edit->setTitle("Later");
+}
+
+TEST_F(NavigationTest, ABarDrawsItsHairlineUnlessItsOwnImagesSayOtherwise) {
+  auto nav = showList();
+  ui::NavigationBar& bar = nav->navigationBar();
+  const auto empty = std::make_shared<const graphics::Image>();
+  auto red = std::make_shared<graphics::Image>(4, 4, 1.0);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) red->setPixel(x, y, {255, 0, 0, 255});
+  const std::shared_ptr<const graphics::Image> redRef = red;
+  struct Case {
+    const char* how;
+    ui::ImageRef background, shadow;
+    bool barFilled, hairline;
+  };
+  const Case cases[] = {
+      {"the kit's own bar", nullptr, nullptr, true, true},
+      {"a shadow image without a background of the bar's own counts for nothing", nullptr, empty, true, true},
+      {"an empty background shows what lies behind, with the hairline", empty, nullptr, false, true},
+      {"empty background and shadow: nothing at all", empty, empty, false, false},
+      {"an own background with an empty shadow", redRef, empty, true, false},
+  };
+  for (const Case& c : cases) {
+    bar.setBackgroundImage(c.background);
+    bar.setShadowImage(c.shadow);
+    auto drawn = ui::renderToImage(bar, 1.0);
+    ASSERT_TRUE(drawn.ok()) << c.how;
+    const int h = static_cast<int>(bar.bounds().height());
+    EXPECT_EQ(drawn->pixel(10, 10).a > 0, c.barFilled) << c.how;
+    EXPECT_EQ(drawn->pixel(10, h - 1) != drawn->pixel(10, h - 3), c.hairline) << c.how;
+  }
 }
 
 TEST_F(NavigationTest, RotationReachesTheVisibleScreensAndResizesTheWindow) {

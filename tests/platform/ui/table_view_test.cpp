@@ -520,4 +520,138 @@ TEST_F(TableViewTest, ATableScreenReordersItsRowsWhenItsSourceReloadsDuringTheMo
   EXPECT_FALSE(t.moveRowByUser({0, 0}, {0, 1}));
 }
 
+// --- The editing controls a finger reaches: the delete control at the left, the grip at the right.
+
+// A row's controls as shown: "delete" or "-" at the left, "grip" or "-" at the right, and what they
+// are called for a person.
+std::string controlsOf(ui::TableView& t, IndexPath p) {
+  ui::TableViewCell* cell = t.cellForRowAtIndexPath(p);
+  if (!cell) return "no cell";
+  std::string out = cell->editingControl() ? cell->editingControl()->accessibilityLabel() : "-";
+  out += " | ";
+  out += cell->reorderControl() ? cell->reorderControl()->accessibilityLabel() : "-";
+  return out;
+}
+
+TEST_F(TableViewTest, EditingRowsCarryTheControlsTheirSourceAllows) {
+  ui::TableView& t = *screen->table;
+  EXPECT_EQ(controlsOf(t, {1, 0}), "- | -");  // nothing outside editing mode
+  t.setEditing(true, false);
+  struct Case {
+    IndexPath row;
+    std::string controls;
+    double contentX, contentWidth;  // the content gives way to the controls
+  };
+  for (const Case& c : {Case{{0, 0}, "- | -", 0, 320},  // neither edited nor moved
+                        Case{{1, 0}, "Delete a | Reorder a", 38, 244},
+                        Case{{1, 2}, "Delete c | Reorder c", 38, 244}}) {
+    EXPECT_EQ(controlsOf(t, c.row), c.controls) << c.row.section << "." << c.row.row;
+    const ui::Rect content = t.cellForRowAtIndexPath(c.row)->contentView().frame();
+    EXPECT_EQ(std::pair(content.x(), content.width()), std::pair(c.contentX, c.contentWidth));
+  }
+  // Rows that come into view while editing get theirs; leaving editing takes them all away.
+  t.setContentOffset(ui::Point(0, 280));
+  EXPECT_EQ(controlsOf(t, {2, 5}), "Delete i | Reorder i");
+  t.setEditing(false, false);
+  EXPECT_EQ(controlsOf(t, {2, 5}), "- | -");
+  EXPECT_EQ(t.cellForRowAtIndexPath({2, 5})->contentView().frame().width(), 320);
+}
+
+TEST_F(TableViewTest, ATapOnTheDeleteControlOffersTheDeleteButton) {
+  ui::TableView& t = *screen->table;
+  t.setEditing(true, false);
+  ui::TouchInjector touch(*screen->view());
+  // Row 1.1 ("b") lies from 111 to 155; its delete control takes the first 38 points.
+  touch.tap(ui::Point(19, 133));
+  ASSERT_EQ(t.deleteConfirmationIndexPath(), std::optional<IndexPath>(IndexPath{1, 1}));
+  ui::Button* button = t.deleteConfirmationButton();
+  ASSERT_NE(button, nullptr);
+  touch.tap(button->convertRectToView(button->bounds(), screen->view().get()).center());
+  EXPECT_THAT(screen->rows[1], ::testing::ElementsAre("a", "c"));
+  EXPECT_THAT(screen->calls, ::testing::Contains("commit 1 b"));
+  // The locked row shows no control: a tap at its left edge selects nothing and deletes nothing.
+  touch.tap(ui::Point(19, 22));
+  EXPECT_FALSE(t.deleteConfirmationIndexPath());
+}
+
+TEST_F(TableViewTest, AFingerOnTheGripCarriesTheRowAndADragElsewhereScrolls) {
+  ui::TableView& t = *screen->table;
+  ui::TouchInjector touch(*screen->view());
+  // Rows: timer 0-44 | header | a 67-111, b 111-155, c 155-199 | header 199-222 | d 222-266 … i
+  // 442-486. The list shows 200 points; the grip is the row's last 38 points.
+  struct Case {
+    const char* how;
+    ui::Point from, to;
+    std::vector<std::string> today, yesterday;
+    double offset;
+  };
+  const std::vector<std::string> today{"a", "b", "c"}, yesterday{"d", "e", "f", "g", "h", "i"};
+  const Case cases[] = {
+      {"a down past c's middle", {301, 89}, {301, 180}, {"b", "c", "a"}, yesterday, 0},
+      {"c up onto a", {301, 177}, {301, 80}, {"c", "a", "b"}, yesterday, 0},
+      {"a onto b's middle takes its place", {301, 89}, {301, 133}, {"b", "a", "c"}, yesterday, 0},
+      {"a let go where it was", {301, 89}, {301, 95}, today, yesterday, 0},
+      {"a pushed past the list's end goes last", {301, 89}, {301, 900}, {"b", "c"},
+       {"d", "e", "f", "g", "h", "i", "a"}, 286},
+      {"a drag in the row's middle scrolls", {150, 180}, {150, 80}, today, yesterday, 100},
+      {"so does one at its left edge", {19, 180}, {19, 80}, today, yesterday, 100},
+      {"the locked row has no grip", {301, 22}, {301, 150}, today, yesterday, 0},
+  };
+  for (const Case& c : cases) {
+    screen->rows = {{"timer"}, today, yesterday};
+    t.setEditing(false, false);
+    t.reloadData();
+    t.setContentOffset(ui::Point(0, 0));
+    t.setEditing(true, false);
+    screen->calls.clear();
+    touch.drag(c.from, c.to);
+    EXPECT_EQ(screen->rows[1], c.today) << c.how;
+    EXPECT_EQ(screen->rows[2], c.yesterday) << c.how;
+    EXPECT_EQ(t.contentOffset().y, c.offset) << c.how;
+    EXPECT_FALSE(t.reorderingIndexPath()) << c.how;
+    EXPECT_THAT(screen->calls, ::testing::Not(::testing::Contains(::testing::StartsWith("select")))) << c.how;
+    // Every row is back in its place, the moved one included.
+    for (const auto& p : t.indexPathsForVisibleRows())
+      EXPECT_EQ(t.cellForRowAtIndexPath(p)->frame(), t.rectForRowAtIndexPath(p)) << c.how;
+  }
+}
+
+TEST_F(TableViewTest, TheCarriedRowFollowsTheFingerUntilItIsLetGo) {
+  ui::TableView& t = *screen->table;
+  t.setEditing(true, false);
+  ui::TouchInjector touch(*screen->view());
+  ui::TableViewCell* a = t.cellForRowAtIndexPath({1, 0});
+  touch.began(ui::Point(301, 89));
+  touch.moved(ui::Point(301, 129));
+  EXPECT_EQ(t.reorderingIndexPath(), std::optional<IndexPath>(IndexPath{1, 0}));
+  EXPECT_EQ(a->frame().y(), 107);
+  // Shown over the rows it passes.
+  EXPECT_EQ(t.subviews().back().get(), a);
+  // A reload meanwhile (the source changed) drops the carry; the finger then moves nothing.
+  t.reloadData();
+  touch.moved(ui::Point(301, 170));
+  touch.ended();
+  EXPECT_THAT(screen->rows[1], ::testing::ElementsAre("a", "b", "c"));
+  // A cancelled touch puts the row back.
+  touch.began(ui::Point(301, 89));
+  touch.moved(ui::Point(301, 170));
+  touch.cancelled();
+  EXPECT_FALSE(t.reorderingIndexPath());
+  EXPECT_THAT(screen->rows[1], ::testing::ElementsAre("a", "b", "c"));
+  EXPECT_EQ(t.cellForRowAtIndexPath({1, 0})->frame().y(), 67);
+  // Carried past the list's end, the row stays under the finger, in the table, while the list
+  // moves on beneath it to its end.
+  ui::TableViewCell* carried = t.cellForRowAtIndexPath({1, 0});
+  touch.began(ui::Point(301, 89));
+  touch.moved(ui::Point(301, 500));
+  EXPECT_EQ(t.contentOffset().y, 286);
+  EXPECT_EQ(carried->superview(), &t);
+  EXPECT_EQ(carried->frame().maxY(), 286 + 200);
+  // Still row "a": not handed out again for a row that came into view.
+  EXPECT_EQ(carried->textLabel().text(), "a");
+  EXPECT_EQ(t.indexPathForCell(carried), std::optional<IndexPath>(IndexPath{1, 0}));
+  touch.ended();
+  EXPECT_THAT(screen->rows[2], ::testing::ElementsAre("d", "e", "f", "g", "h", "i", "a"));
+}
+
 }  // namespace

@@ -1,0 +1,252 @@
+// A parent edits the diary's lists through the `diary` program: the note types' order by the grip at
+// a row's right edge, a sub-value deleted by its delete control in "Edit" mode, a feeding timed in an
+// editor left open a while, and the phone's and the tablet's ways to a new note. Each walk is a
+// script; what `look` lists and what the store and the settings files hold afterwards are read
+// back. The screens go to test-output/tables_walk/<walk>.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "app/app_delegate.h"
+#include "app/backup_restore.h"
+#include "app/entities.h"
+#include "app/model.h"
+#include "cloud/cloud_keychain.h"
+#include "cloud/cloud_session.h"
+#include "platform/files/file_ops.h"
+#include "platform/foundation/clock.h"
+#include "platform/runtime/bundle.h"
+#include "platform/runtime/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/store/store.h"
+#include "program_run.h"
+#include "support/cloud_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace program_run;
+
+// The order the chooser shows, as "categoriesSequence.txt" keeps it.
+std::vector<std::string> storedOrder(const testing_support::TempDir& home) {
+  const std::string text = readFile(home / "root" / "Library" / "Settings" / "categoriesSequence.txt");
+  std::vector<std::string> keys;
+  for (size_t open = text.find("<string>"); open != std::string::npos; open = text.find("<string>", open)) {
+    open += 8;
+    keys.push_back(text.substr(open, text.find("</string>", open) - open));
+  }
+  return keys;
+}
+
+bool lists(const std::vector<std::string>& look, const std::string& text) {
+  return std::find(look.begin(), look.end(), text) != look.end();
+}
+
+std::set<std::string> subValues(const testing_support::TempDir& home) {
+  OpenStore keep;
+  std::set<std::string> values;
+  for (auto& row : storedRows(home, app::StrValue::kEntityName, keep))
+    values.insert(app::StrValue(row).strValue().value_or(""));
+  return values;
+}
+
+struct Walk {
+  const char* name;
+  std::string device;  // "" for the phone
+  std::string script;  // after the first run
+  // Checks the run: the looks in order, the home it left.
+  std::function<void(const std::vector<std::vector<std::string>>&, const testing_support::TempDir&)> check;
+};
+
+std::vector<Walk> walks() {
+  return {
+      {"order-grip-to-the-end", "",
+       // The grip of the first row, pushed past the list's bottom edge: the list moves on to its end
+       // and the row goes last. Then the chooser, at its top and scrolled to its end.
+       "tap +\ntap Edit\nlook\ndrag 300 86 300 1200\nlook\nback\nlook\ndrag 160 500 160 60\nlook\n",
+       [](const auto& looks, const auto& home) {
+         ASSERT_EQ(looks.size(), 4u);
+         EXPECT_TRUE(lists(looks[0], "Reorder Breast Feeding"));
+         EXPECT_FALSE(lists(looks[0], "Delete Breast Feeding"));  // rows are moved, never deleted
+         EXPECT_TRUE(lists(looks[1], "Reorder Breast Feeding"));  // in sight at the end
+         const auto order = storedOrder(home);
+         ASSERT_EQ(order.size(), 24u);
+         EXPECT_EQ(order.front(), "Sleep");
+         EXPECT_EQ(order.back(), "Breast Feeding");
+         EXPECT_FALSE(lists(looks[2], "Breast Feeding"));  // the chooser's first rows
+         EXPECT_TRUE(lists(looks[3], "Breast Feeding"));   // and its last
+       }},
+      {"order-drags-off-the-grip", "",
+       // A drag at the row's left edge and one in its middle scroll; the order stays, and leaving
+       // still writes it.
+       "tap +\ntap Edit\ndrag 30 86 30 400\ndrag 160 86 160 400\ndrag 160 400 160 86\nback\n",
+       [](const auto&, const auto& home) {
+         const auto order = storedOrder(home);
+         ASSERT_EQ(order.size(), 24u);
+         EXPECT_EQ(order.front(), "Breast Feeding");
+         EXPECT_EQ(order[1], "Sleep");
+       }},
+      {"sub-value-deleted-in-edit-mode", "",
+       "tap Diaper\ntap Wet\nlook\ntap Edit\nlook\ntap \"Delete Dry\"\nlook\ntap Delete\nlook\nback\n"
+       "tap iPhone_ok_button_white\n",
+       [](const auto& looks, const auto& home) {
+         ASSERT_EQ(looks.size(), 4u);
+         // No delete control outside "Edit" mode; in it every row has one and the button reads Done.
+         EXPECT_FALSE(lists(looks[0], "Delete Dry"));
+         EXPECT_TRUE(lists(looks[0], "Edit"));
+         EXPECT_TRUE(lists(looks[1], "Delete Dry") && lists(looks[1], "Delete Wet"));
+         EXPECT_TRUE(lists(looks[1], "Done"));
+         EXPECT_FALSE(lists(looks[1], "Edit"));
+         EXPECT_TRUE(lists(looks[2], "Delete"));  // the row's Delete button
+         EXPECT_FALSE(lists(looks[3], "Dry"));
+         EXPECT_TRUE(lists(looks[3], "Done"));
+         EXPECT_EQ(subValues(home).count("Dry"), 0u);
+         EXPECT_EQ(subValues(home).count("Wet"), 1u);
+         EXPECT_EQ(subValues(home).count("Poopy"), 1u);
+       }},
+      {"feeding-begins-when-the-editor-set-it", "",
+       // Opened, left three minutes, the left side timed five, stopped and saved.
+       "tap \"Breast Feeding\"\nadvance 3m\ntap Left\nadvance 5m\ntap Stop\ntap Stop\n"
+       "tap iPhone_ok_button_white\n",
+       [](const auto&, const auto& home) {
+         OpenStore keep;
+         const auto notes = storedNotes(home, keep);
+         ASSERT_EQ(notes.count("Breast Feeding"), 1u);
+         const app::Note& feeding = notes.find("Breast Feeding")->second;
+         ASSERT_TRUE(feeding.note_DateStart() && feeding.note_DateStop());
+         EXPECT_EQ(*feeding.note_DateStop() - *feeding.note_DateStart(), 480);
+         EXPECT_EQ(feeding.note_strValue(), "Left Breast");
+         ASSERT_TRUE(feeding.note_numValue());
+         EXPECT_EQ(feeding.note_numValue()->toInteger(), 5);
+         // It began when the editor opened, just after the first run: not three minutes later.
+         EXPECT_LT(*feeding.note_DateStart() - foundation::Clock::system().now(), 60);
+       }},
+      {"tablet-add-button-opens-the-chooser", "--device ipad",
+       "look\ntap iPhone_more\nlook\ntap Sleep\ntap iPhone_ok_button_white\nlook\n",
+       [](const auto& looks, const auto& home) {
+         ASSERT_EQ(looks.size(), 3u);
+         EXPECT_TRUE(lists(looks[0], "iPhone_more"));
+         EXPECT_TRUE(lists(looks[1], "Categories") && lists(looks[1], "Cancel"));
+         // The chooser had the context, the baby and this screen to answer: the note is stored
+         // for Ada and the list is back.
+         EXPECT_TRUE(lists(looks[2], "List"));
+         OpenStore keep;
+         const auto notes = storedNotes(home, keep);
+         ASSERT_EQ(notes.count("Sleep"), 1u);
+         const auto baby = notes.find("Sleep")->second.noteToBaby();
+         ASSERT_TRUE(baby);
+         EXPECT_EQ(baby.baby_Name(), "Ada");
+       }},
+  };
+}
+
+TEST(TablesWalk, ListsEditedByHand) {
+  for (const Walk& walk : walks()) {
+    SCOPED_TRACE(walk.name);
+    testing_support::TempDir home;
+    const DiaryRun run =
+        runDiaryScript(home, std::string(kNewBabyFirstRun) + walk.script + "quit\n",
+                       testing_support::testOutput() / "tables_walk" / walk.name, walk.device);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const bool failedBefore = HasFailure();
+    walk.check(lookTexts(run.out), home);
+    if (!failedBefore && HasFailure()) ADD_FAILURE() << "what the program said:\n" << run.out;
+  }
+}
+
+// --- A restore, as a parent makes one from the cloud screen, on each device.
+
+// The stand-in cloud service, and the diary of a data root linked to it as if the parent had
+// linked it: its keychain and preferences hold the account's token.
+class RestoreWalk : public ::testing::Test {
+ protected:
+  RestoreWalk() : server_(dir_ / "server") {
+    server_.addUser("31337", "tok", "sec");
+    const auto& der = server_.rootCertificate();
+    EXPECT_TRUE(files::writeAtomic(dir_ / "root.der", std::string(der.begin(), der.end())).ok());
+    ::setenv("DIARY_CLOUD_HOST", server_.host().c_str(), 1);
+    ::setenv("DIARY_CLOUD_ROOT", (dir_ / "root.der").c_str(), 1);
+  }
+  ~RestoreWalk() override {
+    ::unsetenv("DIARY_CLOUD_HOST");
+    ::unsetenv("DIARY_CLOUD_ROOT");
+    cloud::CloudKeychain::configure(nullptr, "");
+  }
+
+  static void link(const testing_support::TempDir& home) {
+    const files::AppHome app(home / "root");
+    ASSERT_TRUE(app.create().ok());
+    const std::string bundleId = runtime::Bundle(testing_support::resourcesFolder()).bundleIdentifier();
+    cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(app), bundleId);
+    auto defaults = std::make_shared<runtime::UserDefaults>(runtime::UserDefaults::fileFor(app, bundleId));
+    cloud::CloudSession session(std::string(app::kCloudAppKey), std::string(app::kCloudAppSecret),
+                                std::string(app::kCloudRoot), defaults);
+    session.updateAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+    ASSERT_TRUE(defaults->synchronize().ok());
+    cloud::CloudKeychain::configure(nullptr, "");
+  }
+
+  // The account's backup: the diary's own archive of a data root whose store holds these babies.
+  void putBackUp(const std::vector<std::string>& babies) {
+    testing_support::TempDir other;
+    const files::AppHome app(other / "root");
+    ASSERT_TRUE(app.create().ok());
+    {
+      auto store = store::Store::open(app.documents() / std::string(app::kDataBaseFileName),
+                                      app::managedObjectModel());
+      ASSERT_TRUE(store.ok());
+      auto context = (*store)->newContext().value();
+      for (const auto& name : babies) app::Baby::insertIn(*context).setBaby_Name(name);
+      ASSERT_TRUE(context->save().ok());
+      ASSERT_TRUE((*store)->close().ok());
+    }
+    app::localSaves saves(app);
+    app::BackupRestore backup(saves, app::BackUpHooks{[] { return foundation::Status{}; }, {}});
+    auto archive = backup.makeBackUp();
+    ASSERT_TRUE(archive.ok());
+    auto bytes = files::readFile(*archive);
+    ASSERT_TRUE(bytes.ok());
+    server_.putFile("/backUp.zip", std::string(bytes->begin(), bytes->end()));
+  }
+
+  testing_support::TempDir dir_;
+  testing_support::CloudServer server_;
+};
+
+TEST_F(RestoreWalk, TheListTakesTheRestoredBabyOrAsksForOneWithoutCoveringItself) {
+  // To the cloud screen, the restore and its alerts, then back on the main screen.
+  const std::string phoneToCloud = "tap iPhone_list_button\ntap Settings\ntap Cloud\n";
+  const std::string tabletToCloud = "tap Settings\ntap Cloud\n";
+  const std::string restore = "tap \"Restore data\"\nwait 30\ntap Yes\nwait 30\ntap OK\nlook\n";
+  struct Case {
+    const char* name;
+    std::string device, toCloud;
+    std::vector<std::string> babies;
+    std::vector<std::string> shown, notShown;
+  };
+  const Case cases[] = {
+      {"phone-restores-a-baby", "", phoneToCloud, {"Carl"}, {"Carl", "List", "Summary"}, {"Ada", "Babies"}},
+      // The baby list comes up over the list and leads to a new baby.
+      {"phone-restores-no-baby", "", phoneToCloud, {}, {"New baby", "Name"}, {"Ada", "Carl"}},
+      {"tablet-restores-a-baby", "--device ipad", tabletToCloud, {"Carl"}, {"Carl", "List", "Summary"}, {"Ada"}},
+      // The baby list in its popover over the cloud sheet, which still holds the list out of reach.
+      {"tablet-restores-no-baby", "--device ipad", tabletToCloud, {}, {"New baby", "Name"}, {"Ada", "List"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir home;
+    link(home);
+    putBackUp(c.babies);
+    const DiaryRun run = runDiaryScript(home, std::string(kNewBabyFirstRun) + c.toCloud + restore + "quit\n",
+                                         testing_support::testOutput() / "tables_walk" / c.name, c.device);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_FALSE(looks.empty()) << run.out;
+    for (const auto& text : c.shown) EXPECT_TRUE(lists(looks.back(), text)) << text << "\n" << run.out;
+    for (const auto& text : c.notShown) EXPECT_FALSE(lists(looks.back(), text)) << text << "\n" << run.out;
+  }
+}
+
+}  // namespace
