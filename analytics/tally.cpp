@@ -282,7 +282,7 @@ void Tally::setLaunchOptions(const Value& launchOptions) {
     auto store = settings();
     const size_t before = store->launchOptions().size();
     TallyUtil::log(2, "TallySession: Setting launchOptions [%@], count %lu ",
-                   {Value(store->launchOptions()).description(), Value(static_cast<std::int64_t>(before))});
+                   {launchOptions.description(), Value(static_cast<std::int64_t>(before))});
     if (const foundation::Dictionary* options = launchOptions.dictionary()) {
       // The one-element options: the platform's key, where it goes, and what is logged.
       struct Single {
