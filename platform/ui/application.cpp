@@ -207,8 +207,7 @@ namespace {
 // Every navigation controller on screen: the window's root, its children and what they present.
 void tellNavigationControllers(ViewController* controller) {
   if (!controller) return;
-  if (auto* navigation = dynamic_cast<NavigationController*>(controller))
-    navigation->statusBarVisibilityChanged();
+  if (auto* navigation = dynamic_cast<NavigationController*>(controller)) navigation->statusBarVisibilityChanged();
   for (const auto& child : controller->childViewControllers()) tellNavigationControllers(child.get());
   tellNavigationControllers(controller->presentedViewController());
 }
