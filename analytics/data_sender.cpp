@@ -69,6 +69,20 @@ Block::Ptr Block::initWithData(const Bytes& data) {
   return block;
 }
 
+bool Block::setData(const std::optional<Bytes>& data) {
+  auto path = blockPath(identifier);
+  if (!data || !path) return false;
+  if (!TallyUtil::writeSdkFile(*path, *data).ok()) {
+    TallyUtil::log(2, "Tally: Failed store block with id [%@]", {identifier});
+    return false;
+  }
+  // On disk now: the file is what the block holds from here on.
+  memory_.reset();
+  dataSize = data->size();
+  creationDate = TallyUtil::clock().now();
+  return true;
+}
+
 Block::Ptr Block::heldInMemory(Bytes data) {
   auto block = std::make_shared<Block>();
   block->identifier = TallyUtil::generateCFUUID();
@@ -372,13 +386,8 @@ void TallyDataSender::requestSuccessComplete(const TallyHttpAsyncTask* task,
   auto running = takeTask(task);
   std::string tag = running ? running->tag : std::string();
   TallyUtil::log(2, "TallySession: async http response code: %d, id [%@]", {response.statusCode, tag});
-  auto reply = parseServerReply(response.body);
-  if (!reply) {
-    // Whether the server kept the envelope cannot be known from a broken reply: keep the blocks.
-    TallyUtil::log(2, "Failed to parse response with exception %@", {reply.error().description()});
-    unregisterTask(false);
-    return;
-  }
+  // A 2xx is the server's receipt: the envelope was taken, whatever its reply says, so its blocks
+  // leave the queue now; sending them again would count them twice.
   index_->sentReportSuccessfully = true;
   if (!tag.empty()) {
     removeStoredDataWithIdentifier(tag);
@@ -386,7 +395,12 @@ void TallyDataSender::requestSuccessComplete(const TallyHttpAsyncTask* task,
     (void)index_->saveState();
   }
   if (running) TallyPropertyMarks::commitMarks(running->marks);
-  applyServerReply(*reply);
+  if (auto reply = parseServerReply(response.body)) {
+    applyServerReply(*reply);
+  } else {
+    // Only the cookies are lost: they stay as they were.
+    TallyUtil::log(2, "Failed to parse response with exception %@", {reply.error().description()});
+  }
   unregisterTask(true);
 }
 
@@ -408,7 +422,10 @@ void TallyDataSender::unregisterTask(bool succeeded) {
 }
 
 void TallyDataSender::performRetransmitNotSentBlocks() {
-  if (TallyGlobalVariableStorage::sharedInstance()->appApplicationState() == 2) {
+  // The application's own state: the settings' copy is only written at the start and on becoming
+  // active, so it never says background.
+  if (TallyUtil::getSystemVersionAsAnInteger() >= 40000 &&
+      ui::Application::shared().state() == ui::ApplicationState::kBackground) {
     TallyUtil::log(2, "Tally: application is in background, skipping sending data.");
     return;
   }

@@ -4,19 +4,18 @@
 //   sendSessionsData(block)      the block is written to a file of its own in the SDK folder and
 //                                entered in the index ("TallySenderIndex.info"), then, while fewer
 //                                than 9 uploads run, wrapped in an envelope and posted (tag: the block)
-//   reply 2xx, well-formed       every block the envelope carried leaves the index, the cookies are
-//                                taken, the envelope's property marks kept, and waiting blocks are
+//   reply 2xx                    every block the envelope carried leaves the index, the envelope's
+//                                property marks are kept, the reply's cookies taken (a reply that does
+//                                not read leaves the cookies as they were), and waiting blocks are
 //                                retransmitted in groups of at most 509,952 bytes (tag: the group)
-//   failure, cancel, bad reply   the blocks stay; a reachability change or the next success
-//                                retransmits them
+//   failure, cancel              the blocks stay; a reachability change or the next success
+//                                retransmits them, unless the application is in the background
 //
 // At most 50 blocks are kept per data key (the oldest go when the last upload ends); blocks under
 // another data key (another API key or agent version) are deleted at start-up. A block whose file
 // cannot be written is kept in memory and sent like the others, so it is lost only when the process
-// ends before it was delivered. A reply that does not read as a whole (a length pointing outside the
-// data, a missing field) counts as a failed upload: its blocks stay queued, and the server may see
-// them again; the protocol gives the server no way to tell a repeat, so "at least once" is what it
-// gets.
+// ends before it was delivered. A 2xx is the server's receipt: the protocol gives the server no way
+// to tell a repeat, so a block acknowledged is never sent again, whatever the reply's body holds.
 //
 // Every operation runs on the sender's queue (the session queue); the HTTP callbacks arrive on the
 // main run loop and are handed to that queue before they touch the index. While uploads run, the
@@ -75,6 +74,9 @@ class TallyDataSenderBlockInfo : public plist::Archivable {
   // The block's bytes; nothing when its file cannot be read.
   std::optional<foundation::Bytes> data() const;
   bool deletePersistentData() const;
+  // Rewrites the block's file atomically, then takes its size and the time; false (the file as it
+  // was) for no data, a block without a usable name, or a failed write.
+  bool setData(const std::optional<foundation::Bytes>& data);
   std::string description() const;
 
   std::string className() const override { return std::string(kClassName); }

@@ -148,6 +148,11 @@ Dictionary TallyGlobalVariableStorage::launchOptions() const {
   return launchOptions_;
 }
 
+void TallyGlobalVariableStorage::setLaunchOption(std::string key, foundation::Value value) {
+  std::lock_guard lock(mutex_);
+  launchOptions_.set(std::move(key), std::move(value));
+}
+
 void TallyGlobalVariableStorage::resetLaunchOptions() {
   std::lock_guard lock(mutex_);
   launchOptions_ = Dictionary{};

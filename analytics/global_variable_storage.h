@@ -119,7 +119,10 @@ class TallyGlobalVariableStorage {
   std::optional<std::string> userID() const;
   void setUserID(std::string userId);
 
+  // Key to an array of texts: what the application was launched with, until the session's next finish.
   foundation::Dictionary launchOptions() const;
+  // Adds the option, replacing one of the same key.
+  void setLaunchOption(std::string key, foundation::Value value);
   void resetLaunchOptions();
 
   // Timers of callback URLs under way; removePendingUrlTimers invalidates those still valid and

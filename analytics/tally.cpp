@@ -186,7 +186,8 @@ void observeApplication() {
 // however often the launch notification comes.
 void startAfterLaunch() {
   auto token = runtime::NotificationCenter::defaultCenter().addObserver(
-      std::string(ui::kApplicationDidFinishLaunchingNotification), nullptr, [](const runtime::Notification&) {
+      std::string(ui::kApplicationDidFinishLaunchingNotification), nullptr,
+      [](const runtime::Notification& notification) {
         runtime::ObserverToken done;
         {
           std::lock_guard lock(lifecycle().mutex);
@@ -194,6 +195,8 @@ void startAfterLaunch() {
         }
         if (!done.isActive()) return;
         done.remove();
+        // The launch's user info is what the application was launched with.
+        Tally::setLaunchOptions(foundation::Value(notification.userInfo));
         TallyUtil::guarded(startupNetworkAndSendSession);
       });
   std::lock_guard lock(lifecycle().mutex);
@@ -245,6 +248,95 @@ void Tally::startSession(std::string_view apiKey) {
       startAfterLaunch();
     }
   });
+}
+
+void Tally::startSessionWithOptions(std::string_view apiKey, const Value& launchOptions) {
+  setLaunchOptions(launchOptions);
+  startSession(apiKey);
+}
+
+namespace {
+
+// A number's digits as the platform writes them (a boolean as 1 or 0).
+std::optional<std::string> numberText(const Value& value) {
+  if (const bool* flag = value.boolean()) return std::string(*flag ? "1" : "0");
+  if (const std::int64_t* whole = value.integer()) return std::to_string(*whole);
+  if (value.isNumber()) return value.description();
+  return std::nullopt;
+}
+
+// One launch-option value as texts: nothing for a kind no text stands for.
+std::optional<std::string> launchOptionText(const Value& value) {
+  if (const std::string* text = value.string()) return *text;
+  if (auto digits = numberText(value)) return digits;
+  if (const foundation::Date* date = value.date())
+    return std::to_string(static_cast<std::int64_t>(std::floor(date->unix() * 1000)));
+  return std::nullopt;
+}
+
+}  // namespace
+
+void Tally::setLaunchOptions(const Value& launchOptions) {
+  TallyUtil::guarded([&] {
+    if (launchOptions.isNull()) return;
+    auto store = settings();
+    const size_t before = store->launchOptions().size();
+    TallyUtil::log(2, "TallySession: Setting launchOptions [%@], count %lu ",
+                   {launchOptions.description(), Value(static_cast<std::int64_t>(before))});
+    if (const foundation::Dictionary* options = launchOptions.dictionary()) {
+      // The one-element options: the platform's key, where it goes, and what is logged.
+      struct Single {
+        std::string_view key;
+        std::string_view storedAs;
+        std::string_view logLine;
+      };
+      for (const Single& single : {
+               Single{"UIApplicationLaunchOptionsURLKey", "UIApplicationLaunchOptionsURLKey",
+                      "TallySession: Getting launchOptions from UIApplicationLaunchOptionsURLKey[%@] "},
+               Single{"UIApplicationLaunchOptionsSourceApplicationKey",
+                      "UIApplicationLaunchOptionsSourceApplicationKey",
+                      "TallySession: Getting launchOptions from "
+                      "UIApplicationLaunchOptionsSourceApplicationKey[%@] "},
+               Single{"UIApplicationLaunchOptionsRemoteNotificationKey",
+                      "UIApplicationLaunchOptionsRemoteNotificationKeyFlag", ""},
+               Single{"UIApplicationLaunchOptionsLocationKey", "UIApplicationLaunchOptionsLocationKeyFlag",
+                      ""},
+           }) {
+        const Value* value = options->find(single.key);
+        if (!value) continue;
+        store->setLaunchOption(std::string(single.storedAs), Value(foundation::Array{*value}));
+        if (!single.logLine.empty()) TallyUtil::log(2, single.logLine, {*value});
+      }
+      if (const Value* downloads = options->find("UIApplicationLaunchOptionsNewsstandDownloadsKey"))
+        store->setLaunchOption("UIApplicationLaunchOptionsNewsstandDownloadsKey", *downloads);
+      if (const Value* annotation = options->find("UIApplicationLaunchOptionsAnnotationKey"))
+        parsePropertyList(*annotation);
+    }
+    if (store->launchOptions().size() == before) parsePropertyList(launchOptions);
+  });
+}
+
+void Tally::parsePropertyList(const Value& propertyList) {
+  if (const foundation::Dictionary* dictionary = propertyList.dictionary()) {
+    parseDictionary(*dictionary);
+  } else if (const foundation::Array* items = propertyList.array()) {
+    for (const auto& item : *items)
+      if (const foundation::Dictionary* dictionary = item.dictionary()) parseDictionary(*dictionary);
+  }
+}
+
+void Tally::parseDictionary(const foundation::Dictionary& dictionary) {
+  auto store = settings();
+  for (const auto& [key, value] : dictionary) {
+    foundation::Array texts;
+    if (const foundation::Array* items = value.array()) {
+      for (const auto& item : *items)
+        if (auto text = launchOptionText(item)) texts.push_back(Value(std::move(*text)));
+    } else if (auto text = launchOptionText(value)) {
+      texts.push_back(Value(std::move(*text)));
+    }
+    if (!texts.empty()) store->setLaunchOption(key, Value(std::move(texts)));
+  }
 }
 
 void Tally::setAppVersion(std::string_view version) {

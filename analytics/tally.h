@@ -46,6 +46,21 @@ class Tally {
 
   // Starts analytics with the API key; a second call only logs (at level 1) and returns.
   static void startSession(std::string_view apiKey);
+  // setLaunchOptions with the options, then startSession.
+  static void startSessionWithOptions(std::string_view apiKey, const foundation::Value& launchOptions);
+  // What the application was launched with (a dictionary of the platform's launch-option keys; null
+  // is ignored) joins the launch options that the uploads carry until the session's next finish (a
+  // pause or the end). Each option becomes an array of texts: the URL and the source application
+  // under their own keys, a remote notification or a location under the key with "Flag" appended,
+  // the annotation's entries (parsePropertyList) under theirs; options of none of these kinds are
+  // taken entry by entry.
+  static void setLaunchOptions(const foundation::Value& launchOptions);
+  // A dictionary, or an array of them, entry by entry (parseDictionary); anything else is ignored.
+  static void parsePropertyList(const foundation::Value& propertyList);
+  // Each entry as an array of texts under its key: a text as it is, a number as its digits, a date as
+  // milliseconds since 1970, an array element by element (other kinds skipped); an entry that gives
+  // no text is not kept.
+  static void parseDictionary(const foundation::Dictionary& dictionary);
   // The version reported with the sessions; only before the first session exists.
   static void setAppVersion(std::string_view version);
   // The user identifier sent with the sessions.

@@ -190,7 +190,6 @@ void TallySession::resumeSession(Date at) {
   resumeTime_.reset();
   report_.events.mergePendingEventLog();
   publishCounts();
-  handedOver_ = false;
   (void)saveToDisk();
   TallyUtil::log(2, "TallySession: Resume session with resumeTime[%@]", {Value(at)});
 }
@@ -198,8 +197,12 @@ void TallySession::resumeSession(Date at) {
 void TallySession::archiveSession() {
   report_.events.mergeValidPendingEventLog(resumeTime_);
   publishCounts();
-  // Already handed over at its pause with nothing since: saving it again would send it twice.
-  if (!(handedOver_ && report_.events.eventLog.empty())) (void)addToSavedSessions();
+  // Sent at its pause with no event since: its block went then, and the saved sessions with it.
+  if (reportsOnPause_ && report_.events.eventLog.empty()) {
+    (void)setSavedSessions({});
+  } else {
+    (void)addToSavedSessions();
+  }
   resumeTime_.reset();
   removeCurrentSessionFile();
 }
@@ -209,12 +212,10 @@ void TallySession::endSession(Date at) {
   if (ended_) return;
   ended_ = true;
   finishSession(at);
-  // Sent now, or saved for the next start; never both, and not again after a send at the pause.
-  if (reportsOnClose_) {
-    if (!handedOver_) sendSessionsToServerIncludingCurrentSession(true);
-  } else if (!handedOver_) {
-    (void)addToSavedSessions();
-  }
+  // The block that goes now carries the end, the length and the events; the one saved after it (its
+  // events reset by the send) reports the session's end once more with the next start.
+  if (reportsOnClose_) sendSessionsToServerIncludingCurrentSession(true);
+  (void)addToSavedSessions();
   removeCurrentSessionFile();
   settings()->savePersistentGlobalsToDisk();
 }
@@ -244,7 +245,6 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
   TallyUtil::log(2, "TallySession: Scheduled send %lu session(s).",
                  {Value(static_cast<std::int64_t>(list.size()))});
   (void)setSavedSessions({});
-  if (includeCurrent) handedOver_ = true;
   resetEventLogs();
 }
 
@@ -260,22 +260,23 @@ void TallySession::resetEventLogs() {
 
 void TallySession::sendSessionsToServerForCreateSession() {
   auto store = settings();
-  TallyUtil::log(2,
-                 "Native Debug Log: ad_fetch = %ld, ad_requests = %ld, ads_returned = %ld, ad_ready = %ld, "
-                 "Impression fired = %ld",
-                 {Value(store->adsFetchCount()), Value(store->adRequestsCount()),
-                  Value(store->adsReturnedCount()), Value(store->adsReadyCount()), Value(std::int64_t{0})});
+  TallyUtil::log(
+      2,
+      "Native Debug Log: ad_fetch = %ld, ad_requests = %ld, ads_returned = %ld, ad_ready = %ld, "
+      "Impression fired = %ld",
+      {Value(store->adsFetchCount()), Value(store->adRequestsCount()), Value(store->adsReturnedCount()),
+       Value(store->adsReadyCount()), Value(store->adsImpressionFiredCount())});
   store->setAdsFetchCount(0);
   store->setAdRequestsCount(0);
   store->setAdsReturnedCount(0);
   store->setAdsReadyCount(0);
+  store->setAdsImpressionFiredCount(0);
   sendSessionsToServerIncludingCurrentSession(true);
 }
 
 TallyEventRecordStatus TallySession::recordEvent(const std::string& name,
                                                  const std::optional<foundation::Dictionary>& params,
                                                  bool timed, std::optional<Date> started) {
-  handedOver_ = false;
   auto status = report_.events.recordEvent(name, params, timed, isPaused(), started);
   publishCounts();
   // Not saved here: rewriting the archive for every event would make a long session's events cost
@@ -288,7 +289,6 @@ void TallySession::maybeIncrementPageView(Date at) {
   auto last = store->lastPageViewDate();
   if (last && at - *last <= 0.3) return;
   ++report_.pageViewCount;
-  handedOver_ = false;
   store->setLastPageViewDate(at);
 }
 
@@ -306,7 +306,6 @@ void TallySession::recordPurchaseItem(const foundation::Value& item) {
 void TallySession::recordError(const std::string& errorId, const std::string& message,
                                const std::string& exceptionString, std::int32_t type,
                                const std::optional<Bytes>& liveReport) {
-  handedOver_ = false;
   report_.events.recordError(errorId, message, exceptionString, type, liveReport);
   (void)saveToDisk();
 }

@@ -10,8 +10,11 @@
 // the events recorded up to its last save: events alone do not rewrite the archive, which would make
 // each event of a long session cost more than the one before); the next start puts that session's block among
 // the saved sessions ("<SDK folder>/.tallyStored<k>_155.archive", a keyed archive of the blocks) and hands
-// them all to the upload queue (data_sender.h). Promises:
-//  - each block is handed over once: a session sent at its end or pause is not sent again;
+// them all to the upload queue (data_sender.h). A session is reported at its creation (its start), at
+// a pause when reports on pause are on, at its end when reports on close are on, and once more, from
+// the saved sessions, with the next start (after an end, or when a new session replaces it): each
+// block carries what happened since the one before, and an end is reported even when nothing
+// happened since the last send. Promises:
 //  - a pending crash report is purged only once the session carrying it is written to disk, and it
 //    is attached at the next start whether or not a left-behind session is found;
 //  - every archive is written atomically.
@@ -195,8 +198,7 @@ class TallySession : public plist::Archivable,
   bool crashed_ = false;
   bool reportsOnClose_ = true;
   bool reportsOnPause_ = false;
-  // The block of this session went out with nothing new since: a further end or pause sends nothing.
-  bool handedOver_ = false;
+  // Ended: a second end (termination, then the quit path) or a pause after it does nothing.
   bool ended_ = false;
   // The watch session: archived to the watch file, without the do-not-back-up mark.
   bool watch_ = false;

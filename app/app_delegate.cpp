@@ -69,6 +69,7 @@ AppDelegate::~AppDelegate() {
   }
   auto& application = ui::Application::shared();
   if (application.delegate() == this) application.setDelegate(nullptr);
+  if (&analytics::TallyUtil::clock() == clock_) analytics::TallyUtil::setClock(nullptr);
 }
 
 AppDelegate* AppDelegate::shared() {
@@ -245,8 +246,9 @@ bool AppDelegate::didFinishLaunchingWithOptions(ui::Application& app, const foun
 
   // 8. Analytics, with its files under this data root. Its sessions are real ones (kept on disk and
   // uploaded); a SIGTERM or SIGINT ends the running session first, since nothing keeps the process
-  // alive for it here.
+  // alive for it here. Its times are the diary's: a session's length is what the diary's clock says.
   analytics::TallyUtil::setHome(home_);
+  analytics::TallyUtil::setClock(clock_);
   analytics::TallyImpl::install();
   if (auto ending = analytics::TallyImpl::endSessionOnTerminationSignals(); !ending) {
     foundation::log("Analytics cannot end its session on a termination signal: " +

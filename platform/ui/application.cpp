@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
@@ -53,14 +54,14 @@ void Application::reset() {
   window_.reset();
 }
 
-void Application::post(std::string_view name) {
-  runtime::NotificationCenter::defaultCenter().post(std::string(name), this);
+void Application::post(std::string_view name, foundation::Dictionary userInfo) {
+  runtime::NotificationCenter::defaultCenter().post(std::string(name), this, std::move(userInfo));
 }
 
 bool Application::launch(const foundation::Dictionary& options) {
   state_ = ApplicationState::kInactive;
   bool answer = delegate_ ? delegate_->didFinishLaunchingWithOptions(*this, options) : true;
-  post(kApplicationDidFinishLaunchingNotification);
+  post(kApplicationDidFinishLaunchingNotification, options);
   becomeActive();
   return answer;
 }

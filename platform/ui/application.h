@@ -6,6 +6,7 @@
 // lifecycle (launch, enterBackground, enterForeground, terminate); each step calls the delegate and
 // posts the platform's notification on the default center, on the calling (main) thread.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,10 +87,12 @@ class Application {
 
   ApplicationDelegate* delegate() const { return delegate_; }
   void setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
-  ApplicationState state() const { return state_; }
+  // May be read on any thread (a service's queue asks whether the application is in the background);
+  // it changes on the main thread only.
+  ApplicationState state() const { return state_.load(); }
 
-  // The lifecycle. launch() calls didFinishLaunchingWithOptions, posts the launch notification and
-  // becomes active; it returns what the delegate answered.
+  // The lifecycle. launch() calls didFinishLaunchingWithOptions, posts the launch notification (its
+  // user info: the options) and becomes active; it returns what the delegate answered.
   bool launch(const foundation::Dictionary& options = {});
   void resignActive();
   void becomeActive();
@@ -153,10 +156,10 @@ class Application {
 
  private:
   Application() = default;
-  void post(std::string_view name);
+  void post(std::string_view name, foundation::Dictionary userInfo = {});
 
   ApplicationDelegate* delegate_ = nullptr;
-  ApplicationState state_ = ApplicationState::kNotRunning;
+  std::atomic<ApplicationState> state_{ApplicationState::kNotRunning};
   std::vector<std::string> openedURLs_;
   std::optional<std::vector<std::string>> openableSchemes_;
   std::vector<LocalNotification> scheduled_;

@@ -10,6 +10,7 @@
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
 #include "analytics/tally_util.h"
+#include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
 #include "support/analytics_collector.h"
@@ -127,16 +128,23 @@ TEST_F(DataSenderTest, FailuresKeepEveryBlockUntilARetransmissionDeliversItOnce)
   EXPECT_EQ(collector_.uploads().back().deviceProperties[0].mark, 2);
 }
 
-TEST_F(DataSenderTest, ABrokenReplyKeepsTheBlocksAndTheNextSuccessResendsThem) {
+// A 2xx is the receipt: a reply that does not read costs only its cookies, never a second delivery.
+TEST_F(DataSenderTest, ABrokenReplyStillAcknowledgesTheBlocksAndLeavesTheCookies) {
+  collector_.setReplyCookies({{Bytes{'s'}, Bytes{'1'}}});
+  sender_->sendSessionsData(block("first"));
+  settle();
+  collector_.setReplyCookies({{Bytes{'s'}, Bytes{'2'}}});
   collector_.setFault(AnalyticsCollector::Fault::kMalformedReply);
   sender_->sendSessionsData(block("a"));
   settle();
-  EXPECT_EQ(queued(), 1u);
-  EXPECT_FALSE(sender_->everSentReportSuccessfully());
+  EXPECT_EQ(queued(), 0u);
+  auto cookies = TallyGlobalVariableStorage::sharedInstance()->persistentMap(TallyPersistentMap::kCookies);
+  EXPECT_EQ((*cookies)["s"], foundation::Value(Bytes{'1'}));
   collector_.setFault(AnalyticsCollector::Fault::kNone);
   sender_->sendSessionsData(block("b"));
+  networkChanged();
   settle();
-  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 2}, {"b", 1}}));
+  EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"a", 1}, {"b", 1}, {"first", 1}}));
   EXPECT_EQ(queued(), 0u);
 }
 
@@ -197,6 +205,45 @@ TEST_F(DataSenderTest, LimitsOfRunningUploadsAndStoredBlocks) {
   // The oldest went.
   EXPECT_EQ(sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey()).front()->data(),
             block("r1"));
+}
+
+// A stored block rewritten: the file and its facts change together, or not at all.
+TEST_F(DataSenderTest, RewritingAStoredBlock) {
+  struct Case {
+    std::string name;
+    std::optional<Bytes> data;
+    // The block's file is a folder: no write can replace it.
+    bool blocked;
+    bool written;
+  };
+  for (const Case& c : std::vector<Case>{{"new bytes", block("rewritten"), false, true},
+                                         {"empty bytes", Bytes{}, false, true},
+                                         {"no data", std::nullopt, false, false},
+                                         {"an unwritable file", block("lost"), true, false}}) {
+    SCOPED_TRACE(c.name);
+    auto stored = TallyDataSenderBlockInfo::initWithData(block("original"));
+    ASSERT_NE(stored, nullptr);
+    auto path = *TallyUtil::filePathDirectory() / stored->identifier;
+    if (c.blocked) {
+      std::filesystem::remove(path);
+      std::filesystem::create_directories(path / "inside");
+    }
+    const auto before = std::tuple(stored->data(), stored->dataSize, stored->creationDate);
+    clock_.advance(60);
+    TallyUtil::setLogLevel(2);
+    foundation::ScopedLogCapture log;
+    EXPECT_EQ(stored->setData(c.data), c.written);
+    TallyUtil::setLogLevel(0);
+    if (c.written) {
+      EXPECT_EQ(stored->data(), c.data);
+      EXPECT_EQ(stored->dataSize, c.data->size());
+      EXPECT_EQ(stored->creationDate, clock_.now());
+    } else {
+      EXPECT_EQ(std::tuple(stored->data(), stored->dataSize, stored->creationDate), before);
+    }
+    EXPECT_EQ(log.contains("Tally: Failed store block with id [" + stored->identifier + "]"), c.blocked);
+    std::filesystem::remove_all(path);
+  }
 }
 
 // Garbage, or an index whose block names a file outside the SDK folder: the index goes, the queue

@@ -157,7 +157,8 @@ TEST_F(FacadeTest, ThePauseRunsInABackgroundTaskAndTheGettersWaitForTheQueue) {
   EXPECT_EQ(app.runningBackgroundTasks(), 0u);
 }
 
-// Opting out ends the session: its block goes once, later sessions are neither sent nor kept.
+// Opting out ends the session: its block goes once, later sessions are never sent (what the last end
+// keeps is dropped by the next start).
 TEST_F(FacadeTest, OptingOutSendsTheLastSessionOnceAndNothingAfter) {
   start();
   Tally::logEvent("before");
@@ -169,6 +170,11 @@ TEST_F(FacadeTest, OptingOutSendsTheLastSessionOnceAndNothingAfter) {
   ui::Application::shared().terminate();
   settle();
   EXPECT_EQ(deliveredEventNames(), std::vector<std::string>{"before"});
+  size_t uploads = collector_.uploads().size();
+  killProcess();
+  freshProcess();
+  start();
+  EXPECT_EQ(collector_.uploads().size(), uploads);
   EXPECT_TRUE(TallySession::savedSessions().empty());
   Tally::setTallyOptOut(false);
 }

@@ -308,6 +308,15 @@ foundation::Result<CollectedUpload> decodeUpload(const Bytes& body) {
   return u;
 }
 
+foundation::Result<CollectedSession> decodeSessionBlock(const Bytes& block) {
+  Reader r(block, block.size());
+  CollectedSession session = readSession(r);
+  if (!r.failed() && r.offset() != block.size()) r.fail("bytes left over");
+  if (r.failed())
+    return foundation::Error::make("AnalyticsCollector", 1, "the block does not decode: " + r.failure());
+  return session;
+}
+
 Bytes encodeReply(const std::vector<std::pair<Bytes, Bytes>>& cookies) {
   Bytes rest;
   put(rest, 0, 2);

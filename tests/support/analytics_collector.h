@@ -165,6 +165,8 @@ struct PartnerCall {
 
 // Decodes one envelope; an error names the field that did not decode.
 foundation::Result<CollectedUpload> decodeUpload(const foundation::Bytes& body);
+// Decodes one session block as the SDK keeps it on disk (saved sessions, queued block files).
+foundation::Result<CollectedSession> decodeSessionBlock(const foundation::Bytes& block);
 
 // The reply that hands the cookies over.
 foundation::Bytes encodeReply(const std::vector<std::pair<foundation::Bytes, foundation::Bytes>>& cookies);
