@@ -1,6 +1,7 @@
 #include "crash_reporter/frame_cursor.h"
 
 #include "crash_reporter/image_list.h"
+#include "platform/system/eh_frame.h"
 
 namespace crash {
 namespace {
@@ -62,6 +63,55 @@ bool returnsFromCallTo(crash_task_t task, std::uint64_t address, std::uint64_t f
   return target == function || pltJumpsTo(task, target, function);
 }
 
+// The address to look `state`'s pc up at: the call before a return address, the pc itself otherwise.
+std::uint64_t lookupAddress(const crash_async_thread_state* state) noexcept {
+  const std::uint64_t pc = crash_async_thread_state_get_reg(state, CRASH_REG_IP);
+  return state->return_address && pc > 0 ? pc - 1 : pc;
+}
+
+// The row of call-frame rules in force at `pc`, from the listed image that holds it.
+bool callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc, sys::CfiRow* row) noexcept {
+  crash_async_image_list_set_reading(list, true);
+  sys::CfiResult result = sys::CfiResult::kNoEntry;
+  if (const crash_async_image* image = crash_async_image_containing_address(list, pc);
+      image && image->format == CRASH_IMAGE_ELF)
+    result = sys::findCallFrame(task, image->elf.ehFrame, image->cfi_table ? image->cfi_table->data() : nullptr,
+                                pc, row);
+  crash_async_image_list_set_reading(list, false);
+  return result == sys::CfiResult::kFound;
+}
+
+// The saved words a row names, read at once when they lie close together (they usually span a few
+// words below the CFA): one guarded read per frame rather than one per register.
+struct SavedWords {
+  std::uint64_t base = 0;  // address of words[0]
+  std::size_t count = 0;
+  std::uint64_t words[32];
+
+  void gather(crash_task_t task, const sys::CfiRow& row, std::uint64_t cfa) noexcept {
+    std::int64_t low = 0, high = 0;
+    bool any = false;
+    for (const sys::CfiRule& rule : row.rules) {
+      if (rule.kind != sys::CfiRuleKind::kOffset) continue;
+      low = any && low < rule.value ? low : rule.value;
+      high = any && high > rule.value ? high : rule.value;
+      any = true;
+    }
+    if (!any || high - low >= static_cast<std::int64_t>(sizeof words) || (high - low) % 8 != 0) return;
+    base = cfa + static_cast<std::uint64_t>(low);
+    const std::size_t n = static_cast<std::size_t>((high - low) / 8 + 1);
+    if (crash_async_task_read(task, base, 0, words, n * 8) == CRASH_ESUCCESS) count = n;
+  }
+
+  bool read(crash_task_t task, std::uint64_t address, std::uint64_t* value) const noexcept {
+    if (address >= base && (address - base) % 8 == 0 && (address - base) / 8 < count) {
+      *value = words[(address - base) / 8];
+      return true;
+    }
+    return crash_async_task_read(task, address, 0, value, sizeof *value) == CRASH_ESUCCESS;
+  }
+};
+
 }  // namespace
 
 const char* crash_frame_strerror(int error) noexcept {
@@ -107,8 +157,9 @@ crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cur
 }
 
 crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept {
-  static constexpr crash_frame_reader_t kReaders[] = {crash_frame_entry_reader, crash_frame_fp_reader};
-  return crash_frame_cursor_next_with_readers(cursor, kReaders, 2);
+  static constexpr crash_frame_reader_t kReaders[] = {crash_frame_cfi_reader, crash_frame_entry_reader,
+                                                      crash_frame_fp_reader};
+  return crash_frame_cursor_next_with_readers(cursor, kReaders, 3);
 }
 
 crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_cursor* cursor,
@@ -123,7 +174,7 @@ crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_curso
   const crash_async_thread_state* previous = cursor->depth < 2 ? nullptr : &cursor->prev_frame;
   for (std::size_t i = 0; i < reader_count; ++i) {
     error = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
-    if (error == CRASH_FRAME_ESUCCESS) break;
+    if (error == CRASH_FRAME_ESUCCESS || error == CRASH_FRAME_ENOFRAME) break;
   }
   if (error != CRASH_FRAME_ESUCCESS) return error;
   if (!crash_async_thread_state_has_reg(&next, CRASH_REG_IP) ||
@@ -195,6 +246,94 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
   crash_async_thread_state_clear_all_regs(next);
   crash_async_thread_state_set_reg(next, CRASH_REG_FP, words[0]);
   crash_async_thread_state_set_reg(next, CRASH_REG_IP, words[1]);
+  next->return_address = true;
+  return CRASH_FRAME_ESUCCESS;
+}
+
+crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_list* image_list,
+                                           const crash_async_thread_state* current,
+                                           const crash_async_thread_state*,
+                                           crash_async_thread_state* next) noexcept {
+  if (!image_list || current->greg_size != 8 || !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
+    return CRASH_FRAME_ENOTSUP;
+  sys::CfiRow row;
+  if (!callFrameRow(task, image_list, lookupAddress(current), &row)) return CRASH_FRAME_ENOTSUP;
+
+  // The CFA: the caller's stack pointer, strictly above this frame's on a downward stack.
+  std::size_t cfaIndex = 0;
+  if (!crash_async_thread_state_map_dwarf_to_reg(current, row.cfaRegister, &cfaIndex) ||
+      !crash_async_thread_state_has_reg(current, cfaIndex))
+    return CRASH_FRAME_ENOTSUP;
+  const std::uint64_t cfa = crash_async_thread_state_get_reg(current, cfaIndex) + static_cast<std::uint64_t>(row.cfaOffset);
+  if (crash_async_thread_state_has_reg(current, CRASH_REG_SP)) {
+    const std::uint64_t sp = crash_async_thread_state_get_reg(current, CRASH_REG_SP);
+    const bool down = current->stack_direction == CRASH_STACK_DIRECTION_DOWN;
+    if (down ? cfa <= sp : cfa >= sp) return CRASH_FRAME_EBADFRAME;
+  }
+
+  SavedWords saved;
+  saved.gather(task, row, cfa);
+  // The caller's value of DWARF register `dwarf` under its rule; false when it is not known.
+  auto callerValue = [&](std::uint64_t dwarf, std::uint64_t* value, bool* lost) noexcept {
+    *lost = false;
+    const sys::CfiRule rule = dwarf < sys::kCfiRegisters ? row.rules[dwarf] : sys::CfiRule{};
+    std::size_t index = 0;
+    const bool mapped = crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index);
+    switch (rule.kind) {
+      case sys::CfiRuleKind::kUnset:
+      case sys::CfiRuleKind::kSameValue:
+        if (!mapped || !crash_async_thread_state_has_reg(current, index)) return false;
+        *value = crash_async_thread_state_get_reg(current, index);
+        return true;
+      case sys::CfiRuleKind::kOffset:
+        if (saved.read(task, cfa + static_cast<std::uint64_t>(rule.value), value)) return true;
+        *lost = true;
+        return false;
+      case sys::CfiRuleKind::kValOffset:
+        *value = cfa + static_cast<std::uint64_t>(rule.value);
+        return true;
+      case sys::CfiRuleKind::kRegister: {
+        std::size_t source = 0;
+        if (!crash_async_thread_state_map_dwarf_to_reg(current, static_cast<std::uint64_t>(rule.value), &source) ||
+            !crash_async_thread_state_has_reg(current, source))
+          return false;
+        *value = crash_async_thread_state_get_reg(current, source);
+        return true;
+      }
+      case sys::CfiRuleKind::kUndefined:
+      case sys::CfiRuleKind::kExpression:
+        return false;
+    }
+    return false;
+  };
+
+  // The return address first: undefined means the outermost function, whose caller does not exist.
+  const sys::CfiRule returnRule =
+      row.returnAddressRegister < sys::kCfiRegisters ? row.rules[row.returnAddressRegister] : sys::CfiRule{};
+  if (returnRule.kind == sys::CfiRuleKind::kUndefined) return CRASH_FRAME_ENOFRAME;
+  std::uint64_t returnAddress = 0;
+  bool lost = false;
+  if (!callerValue(row.returnAddressRegister, &returnAddress, &lost)) return CRASH_FRAME_EBADFRAME;
+  if (!inListedCode(image_list, returnAddress)) return CRASH_FRAME_ENOFRAME;
+
+  // The caller's registers: those a callee preserves, unless a rule says otherwise; then the stack
+  // pointer (the CFA) and the pc (the return address).
+  crash_async_thread_state_copy(next, current);
+  crash_async_thread_state_clear_volatile_regs(next);
+  for (std::uint64_t dwarf = 0; dwarf < sys::kCfiRegisters; ++dwarf) {
+    std::size_t index = 0;
+    if (dwarf == row.returnAddressRegister || !crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index))
+      continue;
+    if (row.rules[dwarf].kind == sys::CfiRuleKind::kUnset) continue;  // kept above when preserved
+    std::uint64_t value = 0;
+    if (callerValue(dwarf, &value, &lost))
+      crash_async_thread_state_set_reg(next, index, value);
+    else
+      crash_async_thread_state_clear_reg(next, index);
+  }
+  crash_async_thread_state_set_reg(next, CRASH_REG_SP, cfa);
+  crash_async_thread_state_set_reg(next, CRASH_REG_IP, returnAddress);
+  next->return_address = true;
   return CRASH_FRAME_ESUCCESS;
 }
 
@@ -233,6 +372,7 @@ crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_imag
   crash_async_thread_state_set_reg(next, CRASH_REG_FP, fp);
   crash_async_thread_state_set_reg(next, CRASH_REG_IP, top[slot]);
   crash_async_thread_state_set_reg(next, CRASH_REG_SP, sp + 8 * (slot + 1));
+  next->return_address = true;
   return CRASH_FRAME_ESUCCESS;
 }
 

@@ -298,6 +298,7 @@ ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) no
       image->dynamic = image->loadBias + segment.p_vaddr;
       readDynamicSection(task, image->dynamic, image);
     }
+    if (segment.p_type == PT_GNU_EH_FRAME) readEhFrameIndex(task, image->loadBias + segment.p_vaddr, &image->ehFrame);
     if (segment.p_type == PT_NOTE && image->buildIdLength == 0) {
       readBuildId(task, image->loadBias + segment.p_vaddr, segment.p_memsz, image);
     }
