@@ -2,6 +2,9 @@
 
 #include "crash_reporter/image_list.h"
 #include "platform/system/eh_frame.h"
+#include "platform/system/memory.h"
+
+#include <atomic>
 
 namespace crash {
 namespace {
@@ -69,16 +72,70 @@ std::uint64_t lookupAddress(const crash_async_thread_state* state) noexcept {
   return state->return_address && pc > 0 ? pc - 1 : pc;
 }
 
+// What one report's walks keep for each other: the call-frame rows found, by the address looked up
+// (direct-mapped), and a window of the stack read last. The stacks hold still while a report is
+// written (the other threads are parked; a live report's own thread runs below the frames it walks),
+// so a window read once serves the next frames of the same stack: one guarded read for most of a
+// thread rather than one per frame. Static: about 45 KB would not fit the signal stack beside the
+// rest of a report. Its owner is known by its thread pointer, which costs no system call to read.
+struct WalkCache {
+  static constexpr std::size_t kRows = 64;
+  std::atomic<std::uintptr_t> owner{0};
+  bool used[kRows];
+  std::uint64_t pcs[kRows];
+  sys::CfiRow rows[kRows];
+  sys::CfiCieCache cies;
+  std::uint64_t windowBase;
+  std::size_t windowLength;
+  std::uint8_t window[8192];
+};
+WalkCache gWalkCache;
+
+std::uintptr_t threadPointer() noexcept { return reinterpret_cast<std::uintptr_t>(__builtin_thread_pointer()); }
+
+std::size_t rowSlot(std::uint64_t pc) noexcept { return (pc ^ (pc >> 6) ^ (pc >> 13)) % WalkCache::kRows; }
+bool holdsWalkCache() noexcept { return gWalkCache.owner.load(std::memory_order_acquire) == threadPointer(); }
+
+// Reads `length` bytes of a stack at `address`, through the window when the calling thread holds it.
+bool readStack(crash_task_t task, std::uint64_t address, void* out, std::size_t length) noexcept {
+  if (!holdsWalkCache()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
+  WalkCache& cache = gWalkCache;
+  const auto inWindow = [&] {
+    return address >= cache.windowBase && length <= cache.windowLength &&
+           address - cache.windowBase <= cache.windowLength - length;
+  };
+  if (!inWindow()) {
+    // The window from here up the stack (toward callers), as far as the stack's mapping goes.
+    cache.windowBase = address;
+    cache.windowLength = sys::readMemoryPrefix(task, address, cache.window, sizeof cache.window);
+    if (!inWindow()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
+  }
+  crash_async_memcpy(out, cache.window + (address - cache.windowBase), length);
+  return true;
+}
+
 // The row of call-frame rules in force at `pc`, from the listed image that holds it.
 bool callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc, sys::CfiRow* row) noexcept {
+  const bool cached = holdsWalkCache();
+  const std::size_t slot = rowSlot(pc);
+  if (cached && gWalkCache.used[slot] && gWalkCache.pcs[slot] == pc) {
+    *row = gWalkCache.rows[slot];
+    return true;
+  }
   crash_async_image_list_set_reading(list, true);
   sys::CfiResult result = sys::CfiResult::kNoEntry;
   if (const crash_async_image* image = crash_async_image_containing_address(list, pc);
       image && image->format == CRASH_IMAGE_ELF)
     result = sys::findCallFrame(task, image->elf.ehFrame, image->cfi_table ? image->cfi_table->data() : nullptr,
-                                pc, row);
+                                pc, row, cached ? &gWalkCache.cies : nullptr);
   crash_async_image_list_set_reading(list, false);
-  return result == sys::CfiResult::kFound;
+  if (result != sys::CfiResult::kFound) return false;
+  if (cached) {
+    gWalkCache.used[slot] = true;
+    gWalkCache.pcs[slot] = pc;
+    gWalkCache.rows[slot] = *row;
+  }
+  return true;
 }
 
 // The saved words a row names, read at once when they lie close together (they usually span a few
@@ -100,7 +157,7 @@ struct SavedWords {
     if (!any || high - low >= static_cast<std::int64_t>(sizeof words) || (high - low) % 8 != 0) return;
     base = cfa + static_cast<std::uint64_t>(low);
     const std::size_t n = static_cast<std::size_t>((high - low) / 8 + 1);
-    if (crash_async_task_read(task, base, 0, words, n * 8) == CRASH_ESUCCESS) count = n;
+    if (readStack(task, base, words, n * 8)) count = n;
   }
 
   bool read(crash_task_t task, std::uint64_t address, std::uint64_t* value) const noexcept {
@@ -108,11 +165,35 @@ struct SavedWords {
       *value = words[(address - base) / 8];
       return true;
     }
-    return crash_async_task_read(task, address, 0, value, sizeof *value) == CRASH_ESUCCESS;
+    return readStack(task, address, value, sizeof *value);
   }
 };
 
 }  // namespace
+
+bool crash_frame_walk_cache_claim() noexcept {
+  std::uintptr_t expected = 0;
+  if (!gWalkCache.owner.compare_exchange_strong(expected, ~std::uintptr_t{0}, std::memory_order_acq_rel))
+    return false;
+  for (bool& used : gWalkCache.used) used = false;
+  gWalkCache.cies.clear();
+  gWalkCache.windowLength = 0;
+  gWalkCache.owner.store(threadPointer(), std::memory_order_release);
+  return true;
+}
+
+void crash_frame_walk_cache_prepare() noexcept {
+  if (!crash_frame_walk_cache_claim()) return;
+  // Volatile stores, so the compiler keeps every page's write.
+  auto* bytes = reinterpret_cast<volatile std::uint8_t*>(&gWalkCache.used);
+  const auto* end = reinterpret_cast<const std::uint8_t*>(&gWalkCache + 1);
+  for (; bytes < end; bytes += 1024) *bytes = 0;
+  crash_frame_walk_cache_release();
+}
+
+void crash_frame_walk_cache_release() noexcept {
+  if (holdsWalkCache()) gWalkCache.owner.store(0, std::memory_order_release);
+}
 
 const char* crash_frame_strerror(int error) noexcept {
   switch (error) {
@@ -230,12 +311,10 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
 
   std::uint64_t words[2] = {0, 0};
   if (current->greg_size == 8) {
-    if (crash_async_task_read(task, fp, 0, words, sizeof words) != CRASH_ESUCCESS)
-      return CRASH_FRAME_EBADFRAME;
+    if (!readStack(task, fp, words, sizeof words)) return CRASH_FRAME_EBADFRAME;
   } else {
     std::uint32_t narrow[2];
-    if (crash_async_task_read(task, fp, 0, narrow, sizeof narrow) != CRASH_ESUCCESS)
-      return CRASH_FRAME_EBADFRAME;
+    if (!readStack(task, fp, narrow, sizeof narrow)) return CRASH_FRAME_EBADFRAME;
     words[0] = narrow[0];
     words[1] = narrow[1];
   }
@@ -321,10 +400,10 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
   crash_async_thread_state_copy(next, current);
   crash_async_thread_state_clear_volatile_regs(next);
   for (std::uint64_t dwarf = 0; dwarf < sys::kCfiRegisters; ++dwarf) {
+    // No rule: kept above when preserved.
+    if (row.rules[dwarf].kind == sys::CfiRuleKind::kUnset || dwarf == row.returnAddressRegister) continue;
     std::size_t index = 0;
-    if (dwarf == row.returnAddressRegister || !crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index))
-      continue;
-    if (row.rules[dwarf].kind == sys::CfiRuleKind::kUnset) continue;  // kept above when preserved
+    if (!crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index)) continue;
     std::uint64_t value = 0;
     if (callerValue(dwarf, &value, &lost))
       crash_async_thread_state_set_reg(next, index, value);
@@ -354,7 +433,7 @@ crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_imag
   if (function == 0) return CRASH_FRAME_ENOTSUP;
   // The return address on top of the stack, or just above the pushed frame pointer...
   std::uint64_t top[2] = {0, 0};
-  if (crash_async_task_read(task, sp, 0, top, sizeof top) != CRASH_ESUCCESS) return CRASH_FRAME_ENOTSUP;
+  if (!readStack(task, sp, top, sizeof top)) return CRASH_FRAME_ENOTSUP;
   std::size_t slot = 2;
   if (inListedCode(image_list, top[0]) && returnsFromCallTo(task, top[0], function))
     slot = 0;

@@ -113,6 +113,20 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
                                            const crash_async_thread_state* previous,
                                            crash_async_thread_state* next) noexcept;
 
+// What one report's walks share: the rows of call-frame rules found (the threads of a process mostly
+// wait in the same few functions, and a row found once spares the next thread's walk the reads of its
+// records) and a window of the stack read last (one guarded read serves the next frames of a stack).
+// A report's writer claims it for its walks (true when it got it: one caller at a time, a second one
+// walks without) and releases it after; everything kept is dropped at every claim, since images come
+// and go and stacks move between reports. Only valid while the stacks walked hold still. Safe in a
+// signal handler.
+bool crash_frame_walk_cache_claim() noexcept;
+void crash_frame_walk_cache_release() noexcept;
+// Touches the cache's memory once, before any crash: its first use on the crash path would otherwise
+// fault in a dozen fresh pages. Not needed for correctness. Safe in a signal handler, but meant for
+// start-up.
+void crash_frame_walk_cache_prepare() noexcept;
+
 // The frame-pointer reader. With an image list, a return address outside every listed image's code
 // ends the walk (CRASH_FRAME_ENOFRAME).
 crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list* image_list,

@@ -327,6 +327,7 @@ crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_id
 
   writer->system.build = crash_sysctl_string("kern.osversion");
   writer->system.version = crash_sysctl_string("kern.osrelease");
+  crash_frame_walk_cache_prepare();
   std::atomic_thread_fence(std::memory_order_seq_cst);  // a handler on any thread sees it whole
   return CRASH_ESUCCESS;
 }
@@ -729,6 +730,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
                           const crash_log_signal_info* signal, const crash_async_thread_state* state,
                           const sys::ParkedThreads& parked, bool allParked) noexcept {
   // 1. What the sections share.
+  const bool walkCache = crash_frame_walk_cache_claim();
   crash_async_objc_cache objc;
   crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
@@ -821,6 +823,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
   if (budget.cut) packBool(file, kFieldTruncated, true);
 
   // 5. Let everything go.
+  if (walkCache) crash_frame_walk_cache_release();
   if (images) crash_async_image_list_set_reading(images, false);
   crash_async_objc_cache_free(&objc);
   // A report cut for its size is still a sound report (it says it was cut): only a failed write fails it.

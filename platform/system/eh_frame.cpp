@@ -27,7 +27,9 @@ constexpr std::size_t kMaxTable = 1u << 22;
 constexpr std::size_t kRememberDepth = 4;
 
 // Reads another object's bytes in order through a small window, refilled by one guarded read at a
-// time. Reading past `end` or an unreadable byte sets `failed`, and every later read gives 0.
+// time. Reading past `end` or an unreadable byte sets `failed`, and every later read gives 0. A record
+// is opened with a far end and then limited to its length, so that the first window already holds a
+// whole short record: one read per record, which is what a walk's time goes on.
 class ByteReader {
  public:
   ByteReader(Task task, std::uintptr_t at, std::uintptr_t end) noexcept : task_(task), at_(at), end_(end) {}
@@ -151,8 +153,8 @@ class ByteReader {
   void refill() noexcept {
     std::size_t length = sizeof window_;
     if (end_ - at_ < length) length = end_ - at_;
-    // A window that would reach into an unmapped page is read shorter, down to one byte.
-    while (length > 0 && readMemory(task_, at_, window_, length) != MemoryReadResult::kSuccess) length /= 2;
+    // A window that would reach into an unmapped page is read as far as it can be.
+    length = readMemoryPrefix(task_, at_, window_, length);
     if (length == 0) {
       failed_ = true;
       return;
@@ -191,7 +193,7 @@ std::uintptr_t recordEnd(ByteReader& in) noexcept {
 }
 
 bool readCie(Task task, std::uintptr_t at, Cie* cie) noexcept {
-  ByteReader in(task, at, at + 16);
+  ByteReader in(task, at, at + kMaxRecord);
   cie->end = recordEnd(in);
   if (cie->end == 0) return false;
   in.limit(cie->end);
@@ -449,7 +451,7 @@ std::vector<std::int32_t> copyEhFrameTable(Task task, const EhFrameIndex& index)
 }
 
 CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t* table, std::uintptr_t pc,
-                        CfiRow* row) noexcept {
+                        CfiRow* row, CfiCieCache* cies) noexcept {
   if (index.header == 0 || index.count == 0) return CfiResult::kNoEntry;
   // The last function starting at or below the pc.
   std::size_t low = 0, high = index.count;
@@ -467,15 +469,44 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
   const std::uintptr_t fde = index.header + static_cast<std::intptr_t>(entry[1]);
 
   // The FDE: its CIE, the range it covers, its program.
-  ByteReader in(task, fde, fde + 16);
+  ByteReader in(task, fde, fde + kMaxRecord);
   const std::uintptr_t fdeEnd = recordEnd(in);
   if (fdeEnd == 0) return CfiResult::kMalformed;
   in.limit(fdeEnd);
   const std::uintptr_t ciePointerAt = in.position();
   const std::uint64_t ciePointer = in.fixed(4);
   if (in.failed() || ciePointer == 0 || ciePointer > ciePointerAt) return CfiResult::kMalformed;
+  // The CIE and the row its program makes, kept or read now.
+  const std::uintptr_t cieAddress = ciePointerAt - ciePointer;
+  CfiCieCache::Entry* common = nullptr;
+  for (std::size_t i = 0; cies && i < CfiCieCache::kEntries && !common; ++i)
+    if (cies->entries[i].address == cieAddress) common = &cies->entries[i];
+  CfiCieCache::Entry local;
+  if (!common) {
+    Cie cie;
+    if (!readCie(task, cieAddress, &cie)) return CfiResult::kMalformed;
+    CfiCieCache::Entry& entry = cies ? cies->entries[cies->next] : local;
+    entry.address = 0;
+    entry.codeAlign = cie.codeAlign;
+    entry.dataAlign = cie.dataAlign;
+    entry.fdeEncoding = cie.fdeEncoding;
+    entry.hasAugmentationData = cie.hasAugmentationData;
+    entry.initial = CfiRow{};
+    entry.initial.returnAddressRegister = cie.returnAddressRegister;
+    entry.initial.signalFrame = cie.signalFrame;
+    // A CIE's program describes a function's entry; it never advances past it.
+    Program program{~std::uintptr_t{0}, 0, &cie, nullptr};
+    if (!runProgram(task, cie.instructions, cie.end, &program, &entry.initial)) return CfiResult::kMalformed;
+    entry.address = cieAddress;
+    if (cies) cies->next = (cies->next + 1) % CfiCieCache::kEntries;
+    common = &entry;
+  }
   Cie cie;
-  if (!readCie(task, ciePointerAt - ciePointer, &cie)) return CfiResult::kMalformed;
+  cie.codeAlign = common->codeAlign;
+  cie.dataAlign = common->dataAlign;
+  cie.fdeEncoding = common->fdeEncoding;
+  cie.hasAugmentationData = common->hasAugmentationData;
+
   const std::uintptr_t start = in.pointer(cie.fdeEncoding, 0);
   const std::uintptr_t range = in.pointer(cie.fdeEncoding & 0x0f, 0);
   if (in.failed()) return CfiResult::kMalformed;
@@ -483,16 +514,9 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
   if (cie.hasAugmentationData) in.skip(in.uleb());
   if (in.failed()) return CfiResult::kMalformed;
 
-  *row = CfiRow{};
-  row->returnAddressRegister = cie.returnAddressRegister;
-  row->signalFrame = cie.signalFrame;
+  *row = common->initial;
   row->functionStart = start;
-  Program program{pc, start, &cie, nullptr};
-  if (!runProgram(task, cie.instructions, cie.end, &program, row)) return CfiResult::kMalformed;
-  CfiRule initial[kCfiRegisters];
-  for (std::size_t i = 0; i < kCfiRegisters; ++i) initial[i] = row->rules[i];
-  program.initial = initial;
-  program.loc = start;
+  Program program{pc, start, &cie, common->initial.rules};
   if (!runProgram(task, in.position(), fdeEnd, &program, row)) return CfiResult::kMalformed;
   if (row->cfaExpression) return CfiResult::kUnsupported;
   const CfiRule* returnAddress = ruleFor(row, row->returnAddressRegister);

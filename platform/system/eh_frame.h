@@ -82,6 +82,27 @@ struct CfiRow {
   CfiRule rules[kCfiRegisters];
 };
 
+// The CIEs one walker has read, kept for its next lookups: an object shares one or a few among all its
+// functions, so most lookups find theirs here and read only the FDE. Fixed size, for static storage;
+// a value-initialised cache is empty; one user at a time; clear() between walks over changed images.
+struct CfiCieCache {
+  struct Entry {
+    std::uintptr_t address = 0;  // 0: unused
+    std::uint64_t codeAlign = 1;
+    std::int64_t dataAlign = 1;
+    std::uint8_t fdeEncoding = 0;
+    bool hasAugmentationData = false;
+    CfiRow initial;  // the row the CIE's own program makes (return address register, signal frame too)
+  };
+  static constexpr std::size_t kEntries = 8;
+  Entry entries[kEntries];
+  std::size_t next = 0;  // the entry replaced next
+  void clear() noexcept {
+    for (Entry& entry : entries) entry.address = 0;
+    next = 0;
+  }
+};
+
 enum class CfiResult {
   kFound,
   kNoEntry,      // no function of the table covers the address
@@ -90,8 +111,9 @@ enum class CfiResult {
 };
 
 // The row in force at `pc` in the object of `index`. `table` is the object's table copied earlier
-// (copyEhFrameTable) or null, to search the mapped one. Safe in a signal handler.
+// (copyEhFrameTable) or null, to search the mapped one; `cies` keeps the CIEs read, or null. Safe in a
+// signal handler.
 CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t* table, std::uintptr_t pc,
-                        CfiRow* row) noexcept;
+                        CfiRow* row, CfiCieCache* cies = nullptr) noexcept;
 
 }  // namespace sys
