@@ -288,6 +288,49 @@ void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept {
   crash_async_memset(cursor, 0, sizeof *cursor);
 }
 
+namespace {
+
+void* parkedWorkerMain(void* context) {
+  auto* worker = static_cast<crash_frame_parked_worker*>(context);
+  pthread_mutex_lock(&worker->mutex);
+  worker->parked = true;
+  pthread_cond_broadcast(&worker->condition);
+  while (!worker->stop) pthread_cond_wait(&worker->condition, &worker->mutex);
+  pthread_mutex_unlock(&worker->mutex);
+  return nullptr;
+}
+
+}  // namespace
+
+crash_frame_error_t crash_frame_parked_worker_start(crash_frame_parked_worker* worker) noexcept {
+  if (worker->running) return CRASH_FRAME_EINVAL;
+  pthread_mutex_init(&worker->mutex, nullptr);
+  pthread_cond_init(&worker->condition, nullptr);
+  worker->parked = worker->stop = false;
+  if (pthread_create(&worker->thread, nullptr, parkedWorkerMain, worker) != 0) {
+    pthread_cond_destroy(&worker->condition);
+    pthread_mutex_destroy(&worker->mutex);
+    return CRASH_FRAME_INTERNAL;
+  }
+  pthread_mutex_lock(&worker->mutex);
+  while (!worker->parked) pthread_cond_wait(&worker->condition, &worker->mutex);
+  pthread_mutex_unlock(&worker->mutex);
+  worker->running = true;
+  return CRASH_FRAME_ESUCCESS;
+}
+
+void crash_frame_parked_worker_stop(crash_frame_parked_worker* worker) noexcept {
+  if (!worker->running) return;
+  pthread_mutex_lock(&worker->mutex);
+  worker->stop = true;
+  pthread_cond_broadcast(&worker->condition);
+  pthread_mutex_unlock(&worker->mutex);
+  pthread_join(worker->thread, nullptr);
+  pthread_cond_destroy(&worker->condition);
+  pthread_mutex_destroy(&worker->mutex);
+  worker->running = false;
+}
+
 crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list* image_list,
                                           const crash_async_thread_state* current,
                                           const crash_async_thread_state* previous,

@@ -15,6 +15,8 @@
 //
 // Everything in this header is safe to call from a signal handler.
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -87,6 +89,24 @@ std::size_t crash_frame_cursor_get_regcount(const crash_async_frame_cursor* curs
 // Ends a walk. The cursor holds nothing that needs releasing here (a task is a process id), so this
 // only clears it.
 void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept;
+
+// A worker thread parked beside the walker, for work that must run off the crashed thread: start
+// creates a thread that signals a condition and then waits on it; stop signals it and joins it.
+// Nothing in the system starts one yet. Not safe in a signal handler.
+struct crash_frame_parked_worker {
+  pthread_t thread;
+  pthread_mutex_t mutex;
+  pthread_cond_t condition;
+  bool running;  // between a successful start and its stop
+  bool parked;   // the thread reached its wait
+  bool stop;     // asked to end
+};
+
+// Starts the worker and returns once it waits. CRASH_FRAME_EINVAL when it runs already,
+// CRASH_FRAME_INTERNAL when no thread can be made.
+crash_frame_error_t crash_frame_parked_worker_start(crash_frame_parked_worker* worker) noexcept;
+// Ends a started worker and waits for its thread to finish; nothing for one not running.
+void crash_frame_parked_worker_stop(crash_frame_parked_worker* worker) noexcept;
 
 // The entry reader, tried first: the crash site's function may not have set up its own frame yet (a
 // leaf that sets up none, or any function stopped before its prologue, which the compiler may move off

@@ -24,6 +24,7 @@
 #include "crash_reporter/log_writer.h"
 #include "crash_reporter/signal_numbers.h"
 #include "crash_reporter/text_formatter.h"
+#include "platform/foundation/log.h"
 #include "platform/system/threads.h"
 #include "support/temp_dir.h"
 
@@ -164,6 +165,30 @@ TEST(CrashReportParser, ACompleteReportReadsAndFormatsInTheClassicLayoutAndParti
   auto cut = TallyCrashReport::initWithDataError(message.file());
   ASSERT_TRUE(cut.ok());
   EXPECT_TRUE(cut->truncated());
+}
+
+TEST(CrashReportFormatter, KeepsNamesWholeAndSaysSoForASystemWhosePrefixRulesItDoesNotKnow) {
+  const struct {
+    Crashlg__CrashReport__SystemInfo__OperatingSystem operatingSystem;
+    const char* frame;  // how the frame's symbol is shown
+    bool logged;
+  } cases[] = {
+      {CRASHLG__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__IPHONE_OS, " diary::save() + 16\n", false},
+      {CRASHLG__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X, " diary::save() + 16\n", false},
+      {CRASHLG__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__IPHONE_SIMULATOR, " diary::save() + 16\n", false},
+      {CRASHLG__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN, " _ZN5diary4saveEv + 16\n", true},
+  };
+  for (const auto& c : cases) {
+    Message message;
+    message.system.operating_system = c.operatingSystem;
+    const auto report = TallyCrashReport::initWithDataError(message.file());
+    ASSERT_TRUE(report.ok()) << report.error().description();
+    foundation::ScopedLogCapture log;
+    const std::string text = TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+        *report, TallyCrashReportTextFormatiOS);
+    EXPECT_NE(text.find(c.frame), std::string::npos) << c.operatingSystem << "\n" << text;
+    EXPECT_EQ(log.contains("Symbol prefix rules are unknown for this OS!"), c.logged) << c.operatingSystem;
+  }
 }
 
 TEST(CrashReportFormatter, WritesTheTextInItsEncodingLossilyAndRefusesUnknownEncodings) {

@@ -61,11 +61,41 @@ void expectReadsOfLayout() {
   EXPECT_STREQ(out, "untouched");
 }
 
-TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) { expectReadsOfLayout(); }
+// A read ahead stops at the first byte it cannot read and says how far it got.
+void expectPrefixReadsOfLayout() {
+  Layout l;
+  const struct {
+    const char* what;
+    std::uintptr_t address;
+    std::size_t length;
+    std::size_t expected;
+  } cases[] = {
+      {"all readable", l.at(l.base) + 10, 64, 64},
+      {"up to a protected page", l.at(l.base + l.page) - 24, 64, 24},
+      {"up to a hole", l.at(l.hole) - 40, 64, 40},
+      {"from a protected page", l.at(l.base + l.page), 64, 0},
+      {"from a hole", l.at(l.hole), 64, 0},
+      {"nothing asked", l.at(l.base), 0, 0},
+      {"wrapping around", UINTPTR_MAX - 3, 8, 0},
+  };
+  for (const auto& c : cases) {
+    char out[64] = {};
+    EXPECT_EQ(readMemoryPrefix(taskSelf(), c.address, out, c.length), c.expected) << c.what;
+    if (c.expected > 0) {
+      EXPECT_EQ(std::memcmp(out, reinterpret_cast<const char*>(c.address), c.expected), 0) << c.what;
+    }
+  }
+}
+
+TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) {
+  expectReadsOfLayout();
+  expectPrefixReadsOfLayout();
+}
 
 TEST(MemoryRead, PipePathForSandboxesGivesTheSameAnswers) {
   setSelfReadsUsePipeForTesting(true);
   expectReadsOfLayout();
+  expectPrefixReadsOfLayout();
   setSelfReadsUsePipeForTesting(false);
 }
 
