@@ -36,7 +36,9 @@ inline constexpr std::size_t CRASH_LOG_SIZE_LIMIT = 65536;
 // The most frames written for one thread or one exception call stack.
 inline constexpr std::size_t CRASH_LOG_MAX_FRAMES = 512;
 
-// ---- Async file: a buffered writer over a descriptor, with an optional total size limit.
+// ---- Async file: a buffered writer over a descriptor, with an optional total size limit. The buffer
+// is a page: a report of a few kilobytes then takes a write or two, where a smaller one made a system
+// call for every few hundred bytes of the crash path.
 
 struct crash_async_file {
   int fd;
@@ -44,7 +46,7 @@ struct crash_async_file {
   std::size_t total_bytes;  // bytes accepted so far (written or buffered)
   std::size_t buflen;       // bytes in the buffer
   bool failed;              // a write to the descriptor failed: nothing more is written
-  char buffer[256];
+  char buffer[4096];
 };
 
 // Safe in a signal handler, as is every function of this block.
