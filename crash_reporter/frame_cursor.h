@@ -91,8 +91,9 @@ std::size_t crash_frame_cursor_get_regcount(const crash_async_frame_cursor* curs
 void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept;
 
 // A worker thread parked beside the walker, for work that must run off the crashed thread: start
-// creates a thread that signals a condition and then waits on it; stop signals it and joins it.
-// Nothing in the system starts one yet. Not safe in a signal handler.
+// creates a thread that signals a condition and then waits on it; stop signals it and joins it. A
+// record starts value-initialised (`crash_frame_parked_worker worker{};`). Nothing in the system
+// starts one yet. Not safe in a signal handler.
 struct crash_frame_parked_worker {
   pthread_t thread;
   pthread_mutex_t mutex;

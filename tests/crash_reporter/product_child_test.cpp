@@ -228,6 +228,10 @@ TEST(ProductCrashes, ALaterRunsCrashReplacesAWaitingReport) {
   ASSERT_TRUE(second.report.ok()) << second.report.error().description();
   EXPECT_EQ(second.report->signalInfo().name, "SIGABRT");
   EXPECT_NE(first.report->uuidRef(), second.report->uuidRef());
+  const TallyCrashReportThreadInfo* thread = crashedThread(*second.report);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_GE(findRun(frameNames(*thread), {"abort", "product_abort_site", "main"}, -1), 0) << joined(frameNames(*thread));
+  EXPECT_FALSE(std::filesystem::exists(readerAt(home.path()).crashReportDirectory() / ".live_report.crashlg.tmp"));
 }
 
 }  // namespace
