@@ -171,13 +171,25 @@ struct SavedWords {
 
 }  // namespace
 
-bool crash_frame_walk_cache_claim() noexcept {
-  std::uintptr_t expected = 0;
-  if (!gWalkCache.owner.compare_exchange_strong(expected, ~std::uintptr_t{0}, std::memory_order_acq_rel))
-    return false;
+namespace {
+
+void dropWalkCache() noexcept {
   for (bool& used : gWalkCache.used) used = false;
   gWalkCache.cies.clear();
   gWalkCache.windowLength = 0;
+}
+
+}  // namespace
+
+bool crash_frame_walk_cache_claim() noexcept {
+  std::uintptr_t expected = 0;
+  if (!gWalkCache.owner.compare_exchange_strong(expected, ~std::uintptr_t{0}, std::memory_order_acq_rel)) {
+    // This thread holds it already: a report written from a fault inside an earlier one. The stack has
+    // moved since, so what was kept goes; the earlier claim still releases it.
+    if (expected == threadPointer()) dropWalkCache();
+    return false;
+  }
+  dropWalkCache();
   gWalkCache.owner.store(threadPointer(), std::memory_order_release);
   return true;
 }

@@ -138,7 +138,8 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
 // wait in the same few functions, and a row found once spares the next thread's walk the reads of its
 // records) and a window of the stack read last (one guarded read serves the next frames of a stack).
 // A report's writer claims it for its walks (true when it got it: one caller at a time, a second one
-// walks without) and releases it after; everything kept is dropped at every claim, since images come
+// walks without; a nested claim on the thread holding it empties it and walks on with it) and releases
+// it after; everything kept is dropped at every claim, since images come
 // and go and stacks move between reports. Only valid while the stacks walked hold still. Safe in a
 // signal handler.
 bool crash_frame_walk_cache_claim() noexcept;

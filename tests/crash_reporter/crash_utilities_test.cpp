@@ -8,6 +8,8 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "crash_reporter/async_allocator.h"
 #include "crash_reporter/crash_child.h"
@@ -156,6 +158,28 @@ TEST(ParkedWorker, StartsAThreadThatWaitsAndStopJoinsIt) {
   ASSERT_EQ(crash_frame_parked_worker_start(&worker), CRASH_FRAME_ESUCCESS);
   crash_frame_parked_worker_stop(&worker);
   EXPECT_EQ(threadIds(), before);
+}
+
+// ---- The walk cache: one report's walks at a time.
+
+TEST(WalkCache, IsHeldByOneThreadAtATimeAndGoesBackWhenReleased) {
+  ASSERT_TRUE(crash_frame_walk_cache_claim());
+  bool otherGotIt = true;
+  std::thread([&] {
+    otherGotIt = crash_frame_walk_cache_claim();
+    crash_frame_walk_cache_release();  // not its own: nothing happens
+  }).join();
+  EXPECT_FALSE(otherGotIt);
+  EXPECT_FALSE(crash_frame_walk_cache_claim());  // nested on the same thread: still the first claim's
+  crash_frame_walk_cache_release();
+  std::thread([&] {
+    otherGotIt = crash_frame_walk_cache_claim();
+    crash_frame_walk_cache_release();
+  }).join();
+  EXPECT_TRUE(otherGotIt);
+  crash_frame_walk_cache_prepare();  // claims and releases
+  EXPECT_TRUE(crash_frame_walk_cache_claim());
+  crash_frame_walk_cache_release();
 }
 
 // ---- A registration whose port cannot be held.
