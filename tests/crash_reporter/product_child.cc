@@ -12,6 +12,7 @@
 
 #include <dirent.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -50,7 +51,7 @@ void awaitSleepingThreads(int expected) {
       closedir(tasks);
     }
     if (sleeping >= expected) return;
-    usleep(1000);
+    sched_yield();
   }
 }
 
