@@ -922,9 +922,11 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
     if (gReportDone.load(std::memory_order_acquire) == 0) registerWaitingCrash(state);
     waitForFirstReport();
     const auto result = static_cast<crash_error_t>(gReportResult.load(std::memory_order_relaxed));
-    // A kept report ends the process with the first crash's signal, which its thread raises next. This
-    // thread must not end it first with a signal of its own, so it waits here for the end.
-    if (result != CRASH_EINTERNAL) holdForever();
+    // A kept report ends the process with the first crash's signal, which its thread raises next. Another
+    // thread must not end it first with a signal of its own, so it waits here for the end. (The writing
+    // thread itself, called again later, as the exception server's thread is for every exception, just
+    // has its answer.)
+    if (result != CRASH_EINTERNAL && first != self) holdForever();
     return result;
   }
   const crash_error_t result = writeReportFile(writer, path, temp_path, crashed_thread, images, signal, state);

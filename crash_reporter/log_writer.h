@@ -187,7 +187,8 @@ void crash_log_writer_free(crash_log_writer* writer);
 // when it got here in time). When the first report was kept, such a call never returns: the first
 // crash's thread ends the process with its own signal, the one the report names, and no other
 // signal may end it before. When it was not, the call returns CRASH_EINTERNAL. A call on the thread
-// that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once.
+// that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once; a later call on the
+// thread that wrote returns the first report's result.
 crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
                                       crash_thread_t crashed_thread, crash_async_image_list* images,
                                       const crash_log_signal_info* signal,
