@@ -32,7 +32,8 @@ constexpr std::size_t kRememberDepth = 4;
 // whole short record: one read per record, which is what a walk's time goes on.
 class ByteReader {
  public:
-  ByteReader(Task task, std::uintptr_t at, std::uintptr_t end) noexcept : task_(task), at_(at), end_(end) {}
+  ByteReader(Task task, std::uintptr_t at, std::uintptr_t end, CfiCieCache* cache = nullptr) noexcept
+      : task_(task), at_(at), end_(end), cache_(cache) {}
 
   std::uintptr_t position() const noexcept { return at_; }
   bool failed() const noexcept { return failed_; }
@@ -153,8 +154,18 @@ class ByteReader {
   void refill() noexcept {
     std::size_t length = sizeof window_;
     if (end_ - at_ < length) length = end_ - at_;
-    // A window that would reach into an unmapped page is read as far as it can be.
-    length = readMemoryPrefix(task_, at_, window_, length);
+    if (cache_ && !inCache(length)) {
+      cache_->recordsBase = at_;
+      cache_->recordsLength = readMemoryPrefix(task_, at_, cache_->records, sizeof cache_->records);
+    }
+    if (cache_ && inCache(1)) {
+      const std::size_t offset = at_ - cache_->recordsBase;
+      if (length > cache_->recordsLength - offset) length = cache_->recordsLength - offset;
+      for (std::size_t i = 0; i < length; ++i) window_[i] = cache_->records[offset + i];
+    } else {
+      // A window that would reach into an unmapped page is read as far as it can be.
+      length = readMemoryPrefix(task_, at_, window_, length);
+    }
     if (length == 0) {
       failed_ = true;
       return;
@@ -163,9 +174,15 @@ class ByteReader {
     windowLength_ = length;
   }
 
+  bool inCache(std::size_t length) const noexcept {
+    return at_ >= cache_->recordsBase && at_ - cache_->recordsBase < cache_->recordsLength &&
+           length <= cache_->recordsLength - (at_ - cache_->recordsBase);
+  }
+
   Task task_;
   std::uintptr_t at_;
   std::uintptr_t end_;
+  CfiCieCache* cache_;
   std::uintptr_t windowStart_ = 0;
   std::size_t windowLength_ = 0;
   bool failed_ = false;
@@ -192,8 +209,8 @@ std::uintptr_t recordEnd(ByteReader& in) noexcept {
   return in.position() + length;
 }
 
-bool readCie(Task task, std::uintptr_t at, Cie* cie) noexcept {
-  ByteReader in(task, at, at + kMaxRecord);
+bool readCie(Task task, std::uintptr_t at, Cie* cie, CfiCieCache* cache) noexcept {
+  ByteReader in(task, at, at + kMaxRecord, cache);
   cie->end = recordEnd(in);
   if (cie->end == 0) return false;
   in.limit(cie->end);
@@ -255,7 +272,8 @@ CfiRule* ruleFor(CfiRow* row, std::uint64_t reg) noexcept {
 // Runs the call-frame program in [start, end) on `row` up to the row of `program->pc`. False when the
 // program is malformed; an unknown operation ends it as malformed too, since its operands cannot be
 // skipped.
-bool runProgram(Task task, std::uintptr_t start, std::uintptr_t end, Program* program, CfiRow* row) noexcept {
+bool runProgram(Task task, std::uintptr_t start, std::uintptr_t end, Program* program, CfiRow* row,
+                CfiCieCache* cache) noexcept {
   struct Saved {
     std::uint64_t cfaRegister;
     std::int64_t cfaOffset;
@@ -264,7 +282,7 @@ bool runProgram(Task task, std::uintptr_t start, std::uintptr_t end, Program* pr
   };
   Saved remembered[kRememberDepth];
   std::size_t depth = 0;
-  ByteReader in(task, start, end);
+  ByteReader in(task, start, end, cache);
   const Cie& cie = *program->cie;
   auto advance = [&](std::uint64_t delta) {
     program->loc += delta * cie.codeAlign;
@@ -469,7 +487,7 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
   const std::uintptr_t fde = index.header + static_cast<std::intptr_t>(entry[1]);
 
   // The FDE: its CIE, the range it covers, its program.
-  ByteReader in(task, fde, fde + kMaxRecord);
+  ByteReader in(task, fde, fde + kMaxRecord, cies);
   const std::uintptr_t fdeEnd = recordEnd(in);
   if (fdeEnd == 0) return CfiResult::kMalformed;
   in.limit(fdeEnd);
@@ -484,7 +502,7 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
   CfiCieCache::Entry local;
   if (!common) {
     Cie cie;
-    if (!readCie(task, cieAddress, &cie)) return CfiResult::kMalformed;
+    if (!readCie(task, cieAddress, &cie, cies)) return CfiResult::kMalformed;
     CfiCieCache::Entry& entry = cies ? cies->entries[cies->next] : local;
     entry.address = 0;
     entry.codeAlign = cie.codeAlign;
@@ -496,7 +514,7 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
     entry.initial.signalFrame = cie.signalFrame;
     // A CIE's program describes a function's entry; it never advances past it.
     Program program{~std::uintptr_t{0}, 0, &cie, nullptr};
-    if (!runProgram(task, cie.instructions, cie.end, &program, &entry.initial)) return CfiResult::kMalformed;
+    if (!runProgram(task, cie.instructions, cie.end, &program, &entry.initial, cies)) return CfiResult::kMalformed;
     entry.address = cieAddress;
     if (cies) cies->next = (cies->next + 1) % CfiCieCache::kEntries;
     common = &entry;
@@ -517,7 +535,7 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
   *row = common->initial;
   row->functionStart = start;
   Program program{pc, start, &cie, common->initial.rules};
-  if (!runProgram(task, in.position(), fdeEnd, &program, row)) return CfiResult::kMalformed;
+  if (!runProgram(task, in.position(), fdeEnd, &program, row, cies)) return CfiResult::kMalformed;
   if (row->cfaExpression) return CfiResult::kUnsupported;
   const CfiRule* returnAddress = ruleFor(row, row->returnAddressRegister);
   if (!returnAddress || returnAddress->kind == CfiRuleKind::kExpression) return CfiResult::kUnsupported;

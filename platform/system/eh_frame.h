@@ -82,9 +82,10 @@ struct CfiRow {
   CfiRule rules[kCfiRegisters];
 };
 
-// The CIEs one walker has read, kept for its next lookups: an object shares one or a few among all its
-// functions, so most lookups find theirs here and read only the FDE. Fixed size, for static storage;
-// a value-initialised cache is empty; one user at a time; clear() between walks over changed images.
+// What one walker keeps between lookups: the CIEs it has read (an object shares one or a few among all
+// its functions, so most lookups find theirs here) and the records it read last. Fixed size, for
+// static storage; a value-initialised cache is empty; one user at a time; clear() between walks, as
+// images may have come and gone.
 struct CfiCieCache {
   struct Entry {
     std::uintptr_t address = 0;  // 0: unused
@@ -97,9 +98,15 @@ struct CfiCieCache {
   static constexpr std::size_t kEntries = 8;
   Entry entries[kEntries];
   std::size_t next = 0;  // the entry replaced next
+  // The records read last, a few kilobytes from where a record was wanted: a function's neighbours'
+  // records lie next to its own.
+  std::uintptr_t recordsBase = 0;
+  std::size_t recordsLength = 0;
+  std::uint8_t records[4096];
   void clear() noexcept {
     for (Entry& entry : entries) entry.address = 0;
     next = 0;
+    recordsLength = 0;
   }
 };
 

@@ -280,13 +280,22 @@ TEST(DamagedCallFrames, ARecordRunningOffItsMappingIsRefused) {
   const std::uintptr_t start = header + static_cast<std::intptr_t>(entry[0]);
   const auto pcField = static_cast<std::uint32_t>(start - (fde + 8));
   std::memcpy(reinterpret_cast<void*>(fde + 8), &pcField, 4);
-  CfiRow row;
-  ASSERT_EQ(findCallFrame(taskSelf(), index, nullptr, start + 1, &row), CfiResult::kFound);
-  EXPECT_EQ(row.cfaOffset, 16);
-  // Now the FDE says it runs on past the page.
-  const std::uint32_t longer = static_cast<std::uint32_t>(page);
-  std::memcpy(reinterpret_cast<void*>(fde), &longer, 4);
-  EXPECT_EQ(findCallFrame(taskSelf(), index, nullptr, start + 1, &row), CfiResult::kMalformed);
+  // Read a record at a time, and through a walker's cache that reads ahead as far as it can.
+  static CfiCieCache cache;
+  for (CfiCieCache* cies : {static_cast<CfiCieCache*>(nullptr), &cache}) {
+    if (cies) cies->clear();
+    CfiRow row;
+    std::uint32_t length = static_cast<std::uint32_t>(24 - 4);
+    std::memcpy(reinterpret_cast<void*>(fde), &length, 4);
+    ASSERT_EQ(findCallFrame(taskSelf(), index, nullptr, start + 1, &row, cies), CfiResult::kFound);
+    EXPECT_EQ(row.cfaOffset, 16);
+    // Now the FDE says it runs on past the page (records hold still during a walk: a changed one is
+    // only seen by a new walk).
+    length = static_cast<std::uint32_t>(page);
+    std::memcpy(reinterpret_cast<void*>(fde), &length, 4);
+    if (cies) cies->clear();
+    EXPECT_EQ(findCallFrame(taskSelf(), index, nullptr, start + 1, &row, cies), CfiResult::kMalformed);
+  }
   munmap(area, page);
 }
 
