@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sys {
 namespace {
@@ -87,15 +88,45 @@ void expectPrefixReadsOfLayout() {
   }
 }
 
+// A gathered read takes every piece whole, or says it could not.
+void expectPieceReadsOfLayout() {
+  Layout l;
+  char a[8] = {}, b[16] = {}, c[8] = {};
+  const struct {
+    const char* what;
+    std::vector<MemoryPiece> pieces;
+    bool whole;
+  } cases[] = {
+      {"scattered readable pieces",
+       {{l.at(l.base) + 3, a, sizeof a}, {l.at(l.base + 2 * l.page) + 100, b, sizeof b}, {l.at(l.base) + 900, c, sizeof c}},
+       true},
+      {"a piece in a protected page", {{l.at(l.base), a, sizeof a}, {l.at(l.base + l.page), b, sizeof b}}, false},
+      {"a piece running into a hole", {{l.at(l.hole) - 4, a, sizeof a}}, false},
+      {"no piece", {}, true},
+      {"more pieces than one read takes", std::vector<MemoryPiece>(kMaxMemoryPieces + 1, {l.at(l.base), a, 1}), false},
+  };
+  for (const auto& c : cases) {
+    std::memset(a, 0, sizeof a);
+    std::memset(b, 0, sizeof b);
+    EXPECT_EQ(readMemoryPieces(taskSelf(), c.pieces.data(), c.pieces.size()), c.whole) << c.what;
+  }
+  const MemoryPiece pieces[] = {{l.at(l.base) + 3, a, sizeof a}, {l.at(l.base + 2 * l.page) + 100, b, sizeof b}};
+  ASSERT_TRUE(readMemoryPieces(taskSelf(), pieces, 2));
+  EXPECT_EQ(std::memcmp(a, l.base + 3, sizeof a), 0);
+  EXPECT_EQ(std::memcmp(b, l.base + 2 * l.page + 100, sizeof b), 0);
+}
+
 TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) {
   expectReadsOfLayout();
   expectPrefixReadsOfLayout();
+  expectPieceReadsOfLayout();
 }
 
 TEST(MemoryRead, PipePathForSandboxesGivesTheSameAnswers) {
   setSelfReadsUsePipeForTesting(true);
   expectReadsOfLayout();
   expectPrefixReadsOfLayout();
+  expectPieceReadsOfLayout();
   setSelfReadsUsePipeForTesting(false);
 }
 
