@@ -3,8 +3,9 @@
 // doing the same work the way a person would write it for this one purpose: list the threads, park
 // the 8 others with a signal, take every thread's registers, walk every stack by its frame pointers,
 // write what it found to a temporary file and rename it into place. The reference reads stacks
-// directly (no guarded reads), names no function, lists no image and encodes nothing; what the
-// reporter does beyond that is what the ratio prices. The child also counts heap allocations while
+// directly (no guarded reads), by frame pointers alone (it stops in the C library, which keeps none),
+// names no function, lists no image and encodes nothing; what the reporter does beyond that (its walk
+// goes on through call-frame information, so it finds more frames) is what the ratio prices. The child also counts heap allocations while
 // the reporter's handler runs: the crash path must make none.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

@@ -31,6 +31,23 @@ function(diary_test_code_flags target)
   endif()
 endfunction()
 
+# Test sources that stand for product code (the functions a crash test crashes in, whose stacks the
+# reporter must walk) are built with the product's own optimisation instead of the test code's, and
+# without the tests' precompiled header (made with the test code's flags). Sources are named relative
+# to tests/.
+function(diary_product_code_flags)
+  foreach(config RelWithDebInfo Release)
+    string(TOUPPER ${config} upper)
+    separate_arguments(flags UNIX_COMMAND "${CMAKE_CXX_FLAGS_${upper}}")
+    foreach(flag IN LISTS flags)
+      list(APPEND options "$<$<CONFIG:${config}>:${flag}>")
+    endforeach()
+  endforeach()
+  list(TRANSFORM ARGN PREPEND ${PROJECT_SOURCE_DIR}/tests/)
+  set_source_files_properties(${ARGN} DIRECTORY ${PROJECT_SOURCE_DIR}/tests
+                              PROPERTIES COMPILE_OPTIONS "${options}" SKIP_PRECOMPILE_HEADERS ON)
+endfunction()
+
 # One test executable per folder of tests/, from every .cpp in it and its sub-folders.
 # Paths to the sources, resources and shared data are fixed at build time (tests/support), so a test
 # binary passes from any working folder.

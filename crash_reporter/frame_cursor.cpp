@@ -1,6 +1,10 @@
 #include "crash_reporter/frame_cursor.h"
 
 #include "crash_reporter/image_list.h"
+#include "platform/system/eh_frame.h"
+#include "platform/system/memory.h"
+
+#include <atomic>
 
 namespace crash {
 namespace {
@@ -62,7 +66,146 @@ bool returnsFromCallTo(crash_task_t task, std::uint64_t address, std::uint64_t f
   return target == function || pltJumpsTo(task, target, function);
 }
 
+// The address to look `state`'s pc up at: the call before a return address, the pc itself otherwise.
+std::uint64_t lookupAddress(const crash_async_thread_state* state) noexcept {
+  const std::uint64_t pc = crash_async_thread_state_get_reg(state, CRASH_REG_IP);
+  return state->return_address && pc > 0 ? pc - 1 : pc;
+}
+
+// What one report's walks keep for each other: the call-frame rows found, by the address looked up
+// (direct-mapped), and a window of the stack read last. The stacks hold still while a report is
+// written (the other threads are parked; a live report's own thread runs below the frames it walks),
+// so a window read once serves the next frames of the same stack: one guarded read for most of a
+// thread rather than one per frame. Static: about 45 KB would not fit the signal stack beside the
+// rest of a report. Its owner is known by its thread pointer, which costs no system call to read.
+struct WalkCache {
+  static constexpr std::size_t kRows = 64;
+  std::atomic<std::uintptr_t> owner{0};
+  bool used[kRows];
+  std::uint64_t pcs[kRows];
+  sys::CfiRow rows[kRows];
+  sys::CfiCieCache cies;
+  std::uint64_t windowBase;
+  std::size_t windowLength;
+  std::uint8_t window[8192];
+};
+WalkCache gWalkCache;
+
+std::uintptr_t threadPointer() noexcept { return reinterpret_cast<std::uintptr_t>(__builtin_thread_pointer()); }
+
+std::size_t rowSlot(std::uint64_t pc) noexcept { return (pc ^ (pc >> 6) ^ (pc >> 13)) % WalkCache::kRows; }
+bool holdsWalkCache() noexcept { return gWalkCache.owner.load(std::memory_order_acquire) == threadPointer(); }
+
+// Reads `length` bytes of a stack at `address`, through the window when the calling thread holds it.
+bool readStack(crash_task_t task, std::uint64_t address, void* out, std::size_t length) noexcept {
+  if (!holdsWalkCache()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
+  WalkCache& cache = gWalkCache;
+  const auto inWindow = [&] {
+    return address >= cache.windowBase && length <= cache.windowLength &&
+           address - cache.windowBase <= cache.windowLength - length;
+  };
+  if (!inWindow()) {
+    // The window from here up the stack (toward callers), as far as the stack's mapping goes.
+    cache.windowBase = address;
+    cache.windowLength = sys::readMemoryPrefix(task, address, cache.window, sizeof cache.window);
+    if (!inWindow()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
+  }
+  crash_async_memcpy(out, cache.window + (address - cache.windowBase), length);
+  return true;
+}
+
+// The row of call-frame rules in force at `pc`, from the listed image that holds it.
+bool callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc, sys::CfiRow* row) noexcept {
+  const bool cached = holdsWalkCache();
+  const std::size_t slot = rowSlot(pc);
+  if (cached && gWalkCache.used[slot] && gWalkCache.pcs[slot] == pc) {
+    *row = gWalkCache.rows[slot];
+    return true;
+  }
+  crash_async_image_list_set_reading(list, true);
+  sys::CfiResult result = sys::CfiResult::kNoEntry;
+  if (const crash_async_image* image = crash_async_image_containing_address(list, pc);
+      image && image->format == CRASH_IMAGE_ELF)
+    result = sys::findCallFrame(task, image->elf.ehFrame, image->cfi_table ? image->cfi_table->data() : nullptr,
+                                pc, row, cached ? &gWalkCache.cies : nullptr);
+  crash_async_image_list_set_reading(list, false);
+  if (result != sys::CfiResult::kFound) return false;
+  if (cached) {
+    gWalkCache.used[slot] = true;
+    gWalkCache.pcs[slot] = pc;
+    gWalkCache.rows[slot] = *row;
+  }
+  return true;
+}
+
+// The saved words a row names, read at once when they lie close together (they usually span a few
+// words below the CFA): one guarded read per frame rather than one per register.
+struct SavedWords {
+  std::uint64_t base = 0;  // address of words[0]
+  std::size_t count = 0;
+  std::uint64_t words[32];
+
+  void gather(crash_task_t task, const sys::CfiRow& row, std::uint64_t cfa) noexcept {
+    std::int64_t low = 0, high = 0;
+    bool any = false;
+    for (const sys::CfiRule& rule : row.rules) {
+      if (rule.kind != sys::CfiRuleKind::kOffset) continue;
+      low = any && low < rule.value ? low : rule.value;
+      high = any && high > rule.value ? high : rule.value;
+      any = true;
+    }
+    if (!any || high - low >= static_cast<std::int64_t>(sizeof words) || (high - low) % 8 != 0) return;
+    base = cfa + static_cast<std::uint64_t>(low);
+    const std::size_t n = static_cast<std::size_t>((high - low) / 8 + 1);
+    if (readStack(task, base, words, n * 8)) count = n;
+  }
+
+  bool read(crash_task_t task, std::uint64_t address, std::uint64_t* value) const noexcept {
+    if (address >= base && (address - base) % 8 == 0 && (address - base) / 8 < count) {
+      *value = words[(address - base) / 8];
+      return true;
+    }
+    return readStack(task, address, value, sizeof *value);
+  }
+};
+
 }  // namespace
+
+namespace {
+
+void dropWalkCache() noexcept {
+  for (bool& used : gWalkCache.used) used = false;
+  gWalkCache.cies.clear();
+  gWalkCache.windowLength = 0;
+}
+
+}  // namespace
+
+bool crash_frame_walk_cache_claim() noexcept {
+  std::uintptr_t expected = 0;
+  if (!gWalkCache.owner.compare_exchange_strong(expected, ~std::uintptr_t{0}, std::memory_order_acq_rel)) {
+    // This thread holds it already: a report written from a fault inside an earlier one. The stack has
+    // moved since, so what was kept goes; the earlier claim still releases it.
+    if (expected == threadPointer()) dropWalkCache();
+    return false;
+  }
+  dropWalkCache();
+  gWalkCache.owner.store(threadPointer(), std::memory_order_release);
+  return true;
+}
+
+void crash_frame_walk_cache_prepare() noexcept {
+  if (!crash_frame_walk_cache_claim()) return;
+  // Volatile stores, so the compiler keeps every page's write.
+  auto* bytes = reinterpret_cast<volatile std::uint8_t*>(&gWalkCache.used);
+  const auto* end = reinterpret_cast<const std::uint8_t*>(&gWalkCache + 1);
+  for (; bytes < end; bytes += 1024) *bytes = 0;
+  crash_frame_walk_cache_release();
+}
+
+void crash_frame_walk_cache_release() noexcept {
+  if (holdsWalkCache()) gWalkCache.owner.store(0, std::memory_order_release);
+}
 
 const char* crash_frame_strerror(int error) noexcept {
   switch (error) {
@@ -107,8 +250,9 @@ crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cur
 }
 
 crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept {
-  static constexpr crash_frame_reader_t kReaders[] = {crash_frame_entry_reader, crash_frame_fp_reader};
-  return crash_frame_cursor_next_with_readers(cursor, kReaders, 2);
+  static constexpr crash_frame_reader_t kReaders[] = {crash_frame_cfi_reader, crash_frame_entry_reader,
+                                                      crash_frame_fp_reader};
+  return crash_frame_cursor_next_with_readers(cursor, kReaders, 3);
 }
 
 crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_cursor* cursor,
@@ -123,7 +267,7 @@ crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_curso
   const crash_async_thread_state* previous = cursor->depth < 2 ? nullptr : &cursor->prev_frame;
   for (std::size_t i = 0; i < reader_count; ++i) {
     error = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
-    if (error == CRASH_FRAME_ESUCCESS) break;
+    if (error == CRASH_FRAME_ESUCCESS || error == CRASH_FRAME_ENOFRAME) break;
   }
   if (error != CRASH_FRAME_ESUCCESS) return error;
   if (!crash_async_thread_state_has_reg(&next, CRASH_REG_IP) ||
@@ -156,6 +300,49 @@ void crash_frame_cursor_free(crash_async_frame_cursor* cursor) noexcept {
   crash_async_memset(cursor, 0, sizeof *cursor);
 }
 
+namespace {
+
+void* parkedWorkerMain(void* context) {
+  auto* worker = static_cast<crash_frame_parked_worker*>(context);
+  pthread_mutex_lock(&worker->mutex);
+  worker->parked = true;
+  pthread_cond_broadcast(&worker->condition);
+  while (!worker->stop) pthread_cond_wait(&worker->condition, &worker->mutex);
+  pthread_mutex_unlock(&worker->mutex);
+  return nullptr;
+}
+
+}  // namespace
+
+crash_frame_error_t crash_frame_parked_worker_start(crash_frame_parked_worker* worker) noexcept {
+  if (worker->running) return CRASH_FRAME_EINVAL;
+  pthread_mutex_init(&worker->mutex, nullptr);
+  pthread_cond_init(&worker->condition, nullptr);
+  worker->parked = worker->stop = false;
+  if (pthread_create(&worker->thread, nullptr, parkedWorkerMain, worker) != 0) {
+    pthread_cond_destroy(&worker->condition);
+    pthread_mutex_destroy(&worker->mutex);
+    return CRASH_FRAME_INTERNAL;
+  }
+  pthread_mutex_lock(&worker->mutex);
+  while (!worker->parked) pthread_cond_wait(&worker->condition, &worker->mutex);
+  pthread_mutex_unlock(&worker->mutex);
+  worker->running = true;
+  return CRASH_FRAME_ESUCCESS;
+}
+
+void crash_frame_parked_worker_stop(crash_frame_parked_worker* worker) noexcept {
+  if (!worker->running) return;
+  pthread_mutex_lock(&worker->mutex);
+  worker->stop = true;
+  pthread_cond_broadcast(&worker->condition);
+  pthread_mutex_unlock(&worker->mutex);
+  pthread_join(worker->thread, nullptr);
+  pthread_cond_destroy(&worker->condition);
+  pthread_mutex_destroy(&worker->mutex);
+  worker->running = false;
+}
+
 crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_list* image_list,
                                           const crash_async_thread_state* current,
                                           const crash_async_thread_state* previous,
@@ -179,12 +366,10 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
 
   std::uint64_t words[2] = {0, 0};
   if (current->greg_size == 8) {
-    if (crash_async_task_read(task, fp, 0, words, sizeof words) != CRASH_ESUCCESS)
-      return CRASH_FRAME_EBADFRAME;
+    if (!readStack(task, fp, words, sizeof words)) return CRASH_FRAME_EBADFRAME;
   } else {
     std::uint32_t narrow[2];
-    if (crash_async_task_read(task, fp, 0, narrow, sizeof narrow) != CRASH_ESUCCESS)
-      return CRASH_FRAME_EBADFRAME;
+    if (!readStack(task, fp, narrow, sizeof narrow)) return CRASH_FRAME_EBADFRAME;
     words[0] = narrow[0];
     words[1] = narrow[1];
   }
@@ -195,6 +380,94 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
   crash_async_thread_state_clear_all_regs(next);
   crash_async_thread_state_set_reg(next, CRASH_REG_FP, words[0]);
   crash_async_thread_state_set_reg(next, CRASH_REG_IP, words[1]);
+  next->return_address = true;
+  return CRASH_FRAME_ESUCCESS;
+}
+
+crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_list* image_list,
+                                           const crash_async_thread_state* current,
+                                           const crash_async_thread_state*,
+                                           crash_async_thread_state* next) noexcept {
+  if (!image_list || current->greg_size != 8 || !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
+    return CRASH_FRAME_ENOTSUP;
+  sys::CfiRow row;
+  if (!callFrameRow(task, image_list, lookupAddress(current), &row)) return CRASH_FRAME_ENOTSUP;
+
+  // The CFA: the caller's stack pointer, strictly above this frame's on a downward stack.
+  std::size_t cfaIndex = 0;
+  if (!crash_async_thread_state_map_dwarf_to_reg(current, row.cfaRegister, &cfaIndex) ||
+      !crash_async_thread_state_has_reg(current, cfaIndex))
+    return CRASH_FRAME_ENOTSUP;
+  const std::uint64_t cfa = crash_async_thread_state_get_reg(current, cfaIndex) + static_cast<std::uint64_t>(row.cfaOffset);
+  if (crash_async_thread_state_has_reg(current, CRASH_REG_SP)) {
+    const std::uint64_t sp = crash_async_thread_state_get_reg(current, CRASH_REG_SP);
+    const bool down = current->stack_direction == CRASH_STACK_DIRECTION_DOWN;
+    if (down ? cfa <= sp : cfa >= sp) return CRASH_FRAME_EBADFRAME;
+  }
+
+  SavedWords saved;
+  saved.gather(task, row, cfa);
+  // The caller's value of DWARF register `dwarf` under its rule; false when it is not known.
+  auto callerValue = [&](std::uint64_t dwarf, std::uint64_t* value, bool* lost) noexcept {
+    *lost = false;
+    const sys::CfiRule rule = dwarf < sys::kCfiRegisters ? row.rules[dwarf] : sys::CfiRule{};
+    std::size_t index = 0;
+    const bool mapped = crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index);
+    switch (rule.kind) {
+      case sys::CfiRuleKind::kUnset:
+      case sys::CfiRuleKind::kSameValue:
+        if (!mapped || !crash_async_thread_state_has_reg(current, index)) return false;
+        *value = crash_async_thread_state_get_reg(current, index);
+        return true;
+      case sys::CfiRuleKind::kOffset:
+        if (saved.read(task, cfa + static_cast<std::uint64_t>(rule.value), value)) return true;
+        *lost = true;
+        return false;
+      case sys::CfiRuleKind::kValOffset:
+        *value = cfa + static_cast<std::uint64_t>(rule.value);
+        return true;
+      case sys::CfiRuleKind::kRegister: {
+        std::size_t source = 0;
+        if (!crash_async_thread_state_map_dwarf_to_reg(current, static_cast<std::uint64_t>(rule.value), &source) ||
+            !crash_async_thread_state_has_reg(current, source))
+          return false;
+        *value = crash_async_thread_state_get_reg(current, source);
+        return true;
+      }
+      case sys::CfiRuleKind::kUndefined:
+      case sys::CfiRuleKind::kExpression:
+        return false;
+    }
+    return false;
+  };
+
+  // The return address first: undefined means the outermost function, whose caller does not exist.
+  const sys::CfiRule returnRule =
+      row.returnAddressRegister < sys::kCfiRegisters ? row.rules[row.returnAddressRegister] : sys::CfiRule{};
+  if (returnRule.kind == sys::CfiRuleKind::kUndefined) return CRASH_FRAME_ENOFRAME;
+  std::uint64_t returnAddress = 0;
+  bool lost = false;
+  if (!callerValue(row.returnAddressRegister, &returnAddress, &lost)) return CRASH_FRAME_EBADFRAME;
+  if (!inListedCode(image_list, returnAddress)) return CRASH_FRAME_ENOFRAME;
+
+  // The caller's registers: those a callee preserves, unless a rule says otherwise; then the stack
+  // pointer (the CFA) and the pc (the return address).
+  crash_async_thread_state_copy(next, current);
+  crash_async_thread_state_clear_volatile_regs(next);
+  for (std::uint64_t dwarf = 0; dwarf < sys::kCfiRegisters; ++dwarf) {
+    // No rule: kept above when preserved.
+    if (row.rules[dwarf].kind == sys::CfiRuleKind::kUnset || dwarf == row.returnAddressRegister) continue;
+    std::size_t index = 0;
+    if (!crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index)) continue;
+    std::uint64_t value = 0;
+    if (callerValue(dwarf, &value, &lost))
+      crash_async_thread_state_set_reg(next, index, value);
+    else
+      crash_async_thread_state_clear_reg(next, index);
+  }
+  crash_async_thread_state_set_reg(next, CRASH_REG_SP, cfa);
+  crash_async_thread_state_set_reg(next, CRASH_REG_IP, returnAddress);
+  next->return_address = true;
   return CRASH_FRAME_ESUCCESS;
 }
 
@@ -215,7 +488,7 @@ crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_imag
   if (function == 0) return CRASH_FRAME_ENOTSUP;
   // The return address on top of the stack, or just above the pushed frame pointer...
   std::uint64_t top[2] = {0, 0};
-  if (crash_async_task_read(task, sp, 0, top, sizeof top) != CRASH_ESUCCESS) return CRASH_FRAME_ENOTSUP;
+  if (!readStack(task, sp, top, sizeof top)) return CRASH_FRAME_ENOTSUP;
   std::size_t slot = 2;
   if (inListedCode(image_list, top[0]) && returnsFromCallTo(task, top[0], function))
     slot = 0;
@@ -233,6 +506,7 @@ crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_imag
   crash_async_thread_state_set_reg(next, CRASH_REG_FP, fp);
   crash_async_thread_state_set_reg(next, CRASH_REG_IP, top[slot]);
   crash_async_thread_state_set_reg(next, CRASH_REG_SP, sp + 8 * (slot + 1));
+  next->return_address = true;
   return CRASH_FRAME_ESUCCESS;
 }
 

@@ -123,9 +123,12 @@ crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::u
   const crash_error_t error = readImage(list->task, header_addr, &image);
   if (error != CRASH_ESUCCESS) return error;
   image.name = path ? path : "";
-  if (image.format == CRASH_IMAGE_ELF)
+  if (image.format == CRASH_IMAGE_ELF) {
     image.symbols = std::make_shared<const sys::ElfSymbolTable>(
         sys::ElfSymbolTable::gather(list->task, image.elf, image.name));
+    auto table = sys::copyEhFrameTable(list->task, image.elf.ehFrame);
+    if (!table.empty()) image.cfi_table = std::make_shared<const std::vector<std::int32_t>>(std::move(table));
+  }
   crash_async_list_append(&list->list, std::move(image));
   return CRASH_ESUCCESS;
 }

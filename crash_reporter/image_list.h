@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "crash_reporter/async_list.h"
 #include "crash_reporter/async_util.h"
@@ -46,6 +47,10 @@ struct crash_async_image {
   // full table (which names the program's own functions). Null for an image the crash path found by
   // itself, whose mapped dynamic table is then scanned. Never changed while listed.
   std::shared_ptr<const sys::ElfSymbolTable> symbols;
+  // An ELF image's table of call-frame records (elf.ehFrame) copied when it was listed, so a walk
+  // searches it in our own memory. Null for an image the crash path found by itself, or one without
+  // call-frame information; its mapped table is then searched through guarded reads.
+  std::shared_ptr<const std::vector<std::int32_t>> cfi_table;
   std::uint8_t uuid[32] = {};   // Mach-O UUID (16 bytes) or ELF build id
   std::size_t uuid_length = 0;  // 0 when the image has none
   std::int32_t cpu_type = 0;    // the platform's CPU type and subtype of the image's code

@@ -1,7 +1,6 @@
 #include "crash_reporter/log_writer.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -328,6 +327,7 @@ crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_id
 
   writer->system.build = crash_sysctl_string("kern.osversion");
   writer->system.version = crash_sysctl_string("kern.osrelease");
+  crash_frame_walk_cache_prepare();
   std::atomic_thread_fence(std::memory_order_seq_cst);  // a handler on any thread sees it whole
   return CRASH_ESUCCESS;
 }
@@ -479,18 +479,21 @@ static std::size_t crash_writer_write_symbol(crash_async_file* file, const char*
   return packString(file, 1, name) + packU64(file, 2, start);
 }
 
-static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const Report& report,
-                                                   std::uint64_t pc) noexcept {
+// A frame's pc is written as it is; its symbol is looked up at `lookup`, which is pc - 1 for a return
+// address: a call that never returns (abort, a throw) may be its function's last instruction, and the
+// address after it is then the next function's.
+static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const Report& report, std::uint64_t pc,
+                                                   std::uint64_t lookup) noexcept {
   std::size_t n = packU64(file, 3, pc);
   if (report.writer->symbolication_strategy == 0 || !report.images) return n;
-  const std::size_t slot = (pc ^ (pc >> 4) ^ (pc >> 12)) % SymbolCache::kEntries;
+  const std::size_t slot = (lookup ^ (lookup >> 4) ^ (lookup >> 12)) % SymbolCache::kEntries;
   FoundSymbol& symbol = report.symbols->entries[slot];
-  if (!report.symbols->used[slot] || symbol.pc != pc) {
+  if (!report.symbols->used[slot] || symbol.pc != lookup) {
     report.symbols->used[slot] = true;
-    symbol.pc = pc;
+    symbol.pc = lookup;
     symbol.found = false;
-    const crash_async_image* image = crash_async_image_containing_address(report.images, pc);
-    if (image && crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, pc,
+    const crash_async_image* image = crash_async_image_containing_address(report.images, lookup);
+    if (image && crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, lookup,
                                          keepSymbol, &symbol) != CRASH_ESUCCESS)
       symbol.found = false;
   }
@@ -530,6 +533,7 @@ struct WalkedThread {
   bool started;                    // the walk reached a first frame
   crash_async_frame_cursor first;  // the cursor at that frame: the registers of a crashed thread
   std::uint64_t pcs[CRASH_LOG_MAX_FRAMES];
+  bool returns[CRASH_LOG_MAX_FRAMES];  // the pc is a return address (every frame after the first, mostly)
   std::size_t count;
 };
 
@@ -544,6 +548,7 @@ void walkThread(WalkedThread* walked, const ThreadSource& source, crash_async_im
   while (walked->count < CRASH_LOG_MAX_FRAMES) {
     std::uint64_t pc;
     if (crash_frame_cursor_get_reg(&cursor, CRASH_REG_IP, &pc) != CRASH_FRAME_ESUCCESS) break;
+    walked->returns[walked->count] = cursor.frame.return_address;
     walked->pcs[walked->count++] = pc;
     if (walked->count == CRASH_LOG_MAX_FRAMES || crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS)
       break;
@@ -571,8 +576,9 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
   }
   for (std::size_t i = 0; i < walked.count; ++i) {
     const std::uint64_t pc = walked.pcs[i];
+    const std::uint64_t lookup = walked.returns[i] && pc > 0 ? pc - 1 : pc;
     n += packMessage(file, 2,
-                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc); });
+                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc, lookup); });
   }
   return n;
 }
@@ -597,9 +603,11 @@ static std::size_t crash_writer_write_exception(crash_async_file* file, const Re
   const std::size_t count =
       e.call_stack_count < CRASH_LOG_MAX_FRAMES ? e.call_stack_count : CRASH_LOG_MAX_FRAMES;
   for (std::size_t i = 0; i < count; ++i) {
+    // Every address of a recorded call stack is a return address.
     const std::uint64_t pc = e.call_stack[i];
-    n += packMessage(file, 3,
-                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc); });
+    n += packMessage(file, 3, [&](crash_async_file* f) {
+      return crash_writer_write_thread_frame(f, report, pc, pc > 0 ? pc - 1 : pc);
+    });
   }
   return n;
 }
@@ -649,17 +657,20 @@ static std::size_t crash_writer_write_signal(crash_async_file* file,
 namespace {
 
 // Writes top-level sections while they fit the room the file has left for them; a section that does
-// not fit is left out whole and the report is marked cut.
+// not fit is left out whole and the report is marked cut. Room for one section can be kept ahead
+// (`kept` bytes): every other section must leave it free until that one is written.
 struct SectionBudget {
   crash_async_file* file;
   std::size_t room;  // bytes the sections may take in all; unbounded for a file without a limit
   bool cut = false;
+  std::size_t kept = 0;
 
   template <class Body>
-  void add(std::uint32_t field, const Body& body) noexcept {
+  void add(std::uint32_t field, const Body& body, bool keptFor = false) noexcept {
+    if (keptFor) kept = 0;
     const auto length = static_cast<std::uint32_t>(body(nullptr));
     const std::size_t head = crash_writer_pack(nullptr, field, CRASH_FIELD_MESSAGE, &length);
-    if (file->limit != 0 && file->total_bytes + head + length > room) {
+    if (file->limit != 0 && file->total_bytes + head + length + kept > room) {
       cut = true;
       return;
     }
@@ -719,6 +730,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
                           const crash_log_signal_info* signal, const crash_async_thread_state* state,
                           const sys::ParkedThreads& parked, bool allParked) noexcept {
   // 1. What the sections share.
+  const bool walkCache = crash_frame_walk_cache_claim();
   crash_async_objc_cache objc;
   crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
@@ -749,29 +761,52 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
   budget.add(7, [&](crash_async_file* f) { return crash_writer_write_process_info(f, writer); });
 
   // 3. Threads in the kernel's order; the calling thread only with the state handed in. When the others
-  // could not be held, the calling thread alone.
+  // could not be held, the calling thread alone. The crashed thread (or the one a live report is for) is
+  // walked first and its room kept, so that a report cut short for its size still holds it whole.
   std::uint32_t number = 0;
   const crash_thread_t self = crash_async_mach_thread_self();
-  WalkedThread walked;  // about 4 KB, reused for every thread
+  auto sourceOf = [&](std::size_t i) {
+    const auto& entry = parked.entries[i];
+    if (entry.result == sys::ParkResult::kCaller) return ThreadSource{state, nullptr, 0};
+    if (const crash_async_thread_state* crashedHere = waitingCrashState(entry.thread))
+      return ThreadSource{crashedHere, nullptr, 0};
+    return ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i};
+  };
+  WalkedThread crashedWalk;  // about 5 KB each
+  WalkedThread walked;       // reused for every other thread
+  bool crashedWalked = false;
+  for (std::size_t i = 0; i < parked.count && !crashedWalked; ++i) {
+    if (parked.entries[i].thread != crashed_thread) continue;
+    const ThreadSource source = sourceOf(i);
+    if (!source.state && parked.entries[i].result == sys::ParkResult::kCaller) break;  // not in the report
+    walkThread(&crashedWalk, source, images);
+    crashedWalked = true;
+  }
+  if (parked.count == 0 && state && crashed_thread == self) {
+    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+    crashedWalked = true;
+  }
+  if (crashedWalked) {
+    // Its number is not known yet; the largest a report can give takes the most room.
+    const auto length =
+        static_cast<std::uint32_t>(crash_writer_write_thread(nullptr, report, ~0u, true, crashedWalk));
+    budget.kept = crash_writer_pack(nullptr, 3, CRASH_FIELD_MESSAGE, &length) + length;
+  }
   auto addThread = [&](crash_thread_t thread, const ThreadSource& source) {
-    walkThread(&walked, source, images);
-    budget.add(3, [&](crash_async_file* f) {
-      return crash_writer_write_thread(f, report, number, thread == crashed_thread, walked);
-    });
+    const bool crashed = thread == crashed_thread;
+    const WalkedThread* walk = crashed && crashedWalked ? &crashedWalk : &walked;
+    if (walk == &walked) walkThread(&walked, source, images);
+    budget.add(
+        3, [&](crash_async_file* f) { return crash_writer_write_thread(f, report, number, crashed, *walk); },
+        crashed);
     ++number;
   };
   if (parked.count == 0 && state) addThread(self, ThreadSource{state, nullptr, 0});
   for (std::size_t i = 0; i < parked.count; ++i) {
-    const auto& entry = parked.entries[i];
-    if (entry.result == sys::ParkResult::kCaller) {
-      if (state) addThread(entry.thread, ThreadSource{state, nullptr, 0});
-    } else if (const crash_async_thread_state* crashedHere = waitingCrashState(entry.thread)) {
-      addThread(entry.thread, ThreadSource{crashedHere, nullptr, 0});
-    } else {
-      addThread(entry.thread,
-                ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i});
-    }
+    if (parked.entries[i].result == sys::ParkResult::kCaller && !state) continue;
+    addThread(parked.entries[i].thread, sourceOf(i));
   }
+  budget.kept = 0;
 
   // 4. Images, the exception, the signal.
   if (images) {
@@ -788,9 +823,11 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
   if (budget.cut) packBool(file, kFieldTruncated, true);
 
   // 5. Let everything go.
+  if (walkCache) crash_frame_walk_cache_release();
   if (images) crash_async_image_list_set_reading(images, false);
   crash_async_objc_cache_free(&objc);
-  return budget.cut || file->failed ? CRASH_OUTPUT_ERR : CRASH_ESUCCESS;
+  // A report cut for its size is still a sound report (it says it was cut): only a failed write fails it.
+  return file->failed ? CRASH_OUTPUT_ERR : CRASH_ESUCCESS;
 }
 
 }  // namespace
@@ -820,6 +857,11 @@ void waitForFirstReport() noexcept {
   gReportWaiters.fetch_add(1, std::memory_order_seq_cst);
   while (gReportDone.load(std::memory_order_seq_cst) == 0)
     syscall(SYS_futex, reinterpret_cast<int*>(&gReportDone), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
+}
+
+[[noreturn]] void holdForever() noexcept {
+  static std::atomic<int> never{0};
+  for (;;) syscall(SYS_futex, reinterpret_cast<int*>(&never), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
 }
 
 void finishFirstReport(crash_error_t result) noexcept {
@@ -853,14 +895,10 @@ crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const 
       writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
   crash_log_writer_close(writer);
   const bool closed = crash_async_file_close(&file);
-  // A rename that refuses to replace keeps the report waiting from an earlier crash as it is, in one
-  // step. A file system without that flag gets the same promise from a link, which never replaces.
-  bool kept = false, renamed = false;
-  if (closed) {
-    renamed = syscall(SYS_renameat2, AT_FDCWD, temp_path, AT_FDCWD, path, RENAME_NOREPLACE) == 0;
-    kept = renamed || (errno != EEXIST && link(temp_path, path) == 0);
-  }
-  if (!renamed) unlink(temp_path);
+  // The report is linked into place in one step once it is whole, replacing one an earlier run left
+  // waiting: the latest crash is the one to tell. (Within this process only the first crash gets here.)
+  const bool kept = closed && rename(temp_path, path) == 0;
+  if (!kept) unlink(temp_path);
   releaseThreads(&parked, allParked);
   return kept ? result : CRASH_EINTERNAL;
 }
@@ -883,7 +921,13 @@ crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path
     if (first == self && gReportDone.load(std::memory_order_acquire) == 0) return CRASH_EINTERNAL;
     if (gReportDone.load(std::memory_order_acquire) == 0) registerWaitingCrash(state);
     waitForFirstReport();
-    return static_cast<crash_error_t>(gReportResult.load(std::memory_order_relaxed));
+    const auto result = static_cast<crash_error_t>(gReportResult.load(std::memory_order_relaxed));
+    // A kept report ends the process with the first crash's signal, which its thread raises next. Another
+    // thread must not end it first with a signal of its own, so it waits here for the end. (The writing
+    // thread itself, called again later, as the exception server's thread is for every exception, just
+    // has its answer.)
+    if (result != CRASH_EINTERNAL && first != self) holdForever();
+    return result;
   }
   const crash_error_t result = writeReportFile(writer, path, temp_path, crashed_thread, images, signal, state);
   finishFirstReport(result);

@@ -13,9 +13,10 @@
 //
 // Size cap. A report never grows past its file's limit, and it never ends in the middle of a field:
 // before each top-level section the writer checks that the section fits beside the room kept for the
-// signal section and the end mark, and leaves it out otherwise. A report that left something out
-// carries `truncated` (field 10, true) and the writer answers CRASH_OUTPUT_ERR, so no caller takes a
-// cut report for a complete one.
+// signal section and the end mark, and leaves it out otherwise. The crashed thread (or the thread a
+// live report is for) has its room kept before the other threads are written, so a report cut for its
+// size still holds it. A report that left something out carries `truncated` (field 10, true); it is
+// still a sound report, and the writer answers success unless a write to the file failed.
 
 #include <sys/types.h>
 
@@ -35,7 +36,9 @@ inline constexpr std::size_t CRASH_LOG_SIZE_LIMIT = 65536;
 // The most frames written for one thread or one exception call stack.
 inline constexpr std::size_t CRASH_LOG_MAX_FRAMES = 512;
 
-// ---- Async file: a buffered writer over a descriptor, with an optional total size limit.
+// ---- Async file: a buffered writer over a descriptor, with an optional total size limit. The buffer
+// is a page: a report of a few kilobytes then takes a write or two, where a smaller one made a system
+// call for every few hundred bytes of the crash path.
 
 struct crash_async_file {
   int fd;
@@ -43,7 +46,7 @@ struct crash_async_file {
   std::size_t total_bytes;  // bytes accepted so far (written or buffered)
   std::size_t buflen;       // bytes in the buffer
   bool failed;              // a write to the descriptor failed: nothing more is written
-  char buffer[256];
+  char buffer[4096];
 };
 
 // Safe in a signal handler, as is every function of this block.
@@ -162,8 +165,8 @@ void crash_log_writer_set_exception(crash_log_writer* writer, const char* name, 
 
 // Writes one whole report to `file`. `crashed_thread` is marked crashed; `state` holds the calling
 // thread's registers (null: the calling thread is left out, as for a report of another thread). The
-// other threads are parked for the walk and released before it returns. CRASH_ESUCCESS; CRASH_OUTPUT_ERR
-// when a write failed or a section was left out for the size cap. Safe in a signal handler.
+// other threads are parked for the walk and released before it returns. CRASH_ESUCCESS, also for a
+// report cut for its size; CRASH_OUTPUT_ERR when a write failed. Safe in a signal handler.
 crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t crashed_thread,
                                      crash_async_image_list* images, crash_async_file* file,
                                      const crash_log_signal_info* signal,
@@ -173,16 +176,19 @@ crash_error_t crash_log_writer_close(crash_log_writer* writer) noexcept;
 // Frees every string and the exception's call stack. Not safe in a signal handler.
 void crash_log_writer_free(crash_log_writer* writer);
 
-// Writes a report as a file: under `temp_path` (mode 0600), then renamed to `path` when complete, and
-// only when no file is at `path` yet: a report still waiting there is never replaced by a later crash
-// (the later one is dropped). The other threads stay parked until the file is in place.
-// CRASH_EINTERNAL when the file cannot be made or kept, else the writer's result. Safe in a signal
-// handler.
+// Writes a report as a file: under `temp_path` (mode 0600), then renamed to `path` when complete,
+// replacing a report an earlier run left waiting there. The other threads stay parked until the file
+// is in place. CRASH_EINTERNAL when the file cannot be made or kept, else the writer's result. Safe in
+// a signal handler.
 //
 // The first crash wins. Only the first call in the process writes; a call from another thread (a second
-// thread crashing at the same time) touches no file and waits until the first report is finished (that
-// thread is meanwhile parked like any other, and listed with the stack of its own crash when it got
-// here in time) and returns its result; a later call returns that result at once. A call on the thread that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once.
+// thread crashing at the same time, or later) touches no file and waits until the first report is
+// finished (that thread is meanwhile parked like any other, and listed with the stack of its own crash
+// when it got here in time). When the first report was kept, such a call never returns: the first
+// crash's thread ends the process with its own signal, the one the report names, and no other
+// signal may end it before. When it was not, the call returns CRASH_EINTERNAL. A call on the thread
+// that is writing (a fault inside the writer) returns CRASH_EINTERNAL at once; a later call on the
+// thread that wrote returns the first report's result.
 crash_error_t crash_write_report_file(crash_log_writer* writer, const char* path, const char* temp_path,
                                       crash_thread_t crashed_thread, crash_async_image_list* images,
                                       const crash_log_signal_info* signal,

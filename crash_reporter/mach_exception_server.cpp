@@ -334,6 +334,7 @@ TallyCrashMachExceptionServer::~TallyCrashMachExceptionServer() {
     context_->thread.join();
   } else {
     // The thread cannot be told to stop; it keeps its context, which is then never freed.
+    foundation::log("Unexpected error sending termination message to background thread: " + std::to_string(errno));
     context_->thread.detach();
     (void)context_.release();
     return;
@@ -431,7 +432,11 @@ foundation::Status swapInto(PortTable& table, crash_mach_port_t port, std::uint3
 
 TallyCrashMachExceptionPort::TallyCrashMachExceptionPort(crash_mach_port_t port, std::uint32_t mask,
                                                          std::uint32_t behavior, std::uint32_t flavor)
-    : port_(duplicate(port)), mask_(mask), behavior_(behavior), flavor_(flavor) {}
+    : port_(duplicate(port)), mask_(mask), behavior_(behavior), flavor_(flavor) {
+  // The registration then holds no right of its own: it names no port.
+  if (port >= 0 && port_ < 0)
+    foundation::log("Unexpected error incrementing mach port reference: " + std::to_string(errno));
+}
 
 TallyCrashMachExceptionPort::TallyCrashMachExceptionPort(const TallyCrashMachExceptionPort& other)
     : TallyCrashMachExceptionPort(other.port_, other.mask_, other.behavior_, other.flavor_) {}

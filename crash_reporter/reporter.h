@@ -13,7 +13,7 @@
 // Files: <caches>/com.quennivore.crashreporter.data/<identifier with "/" as "_">/live_report.crashlg,
 // with an empty "queued_reports" folder beside it. Folders are 0700 and reports 0600: a report holds
 // memory addresses and paths of the user's process. A report is written under a temporary name and
-// linked into place when complete, and a report that still waits is never replaced by a later crash.
+// linked into place when complete; a crash of a later run replaces a report an earlier one left waiting.
 // The first crash of the process writes the report; threads that crash meanwhile wait (parked like
 // the others) until it is whole, and touch no file.
 //
@@ -86,8 +86,9 @@ class TallyCrashReporter {
   foundation::Status purgePendingCrashReportAndReturnError() const;
 
   // A complete report file of the calling thread, written without a crash ("SIGTRAP",
-  // "TRAP_TRACE", user-requested). Fails with code 0 when the report could not be written whole
-  // (also when it would pass the size cap), code 1 when its temporary file cannot be made.
+  // "TRAP_TRACE", user-requested). A report that would pass the size cap comes back cut short (marked
+  // truncated), with the calling thread kept whole. Fails with code 0 when the report could not be
+  // written, code 1 when its temporary file cannot be made.
   // The calling thread's stack starts at the code that called this: none of the reporter's own frames.
   [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportAndReturnError() const;
   // The same for another thread of the process (by its kernel id); the calling thread is then not in

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
 
 namespace crash {
@@ -113,8 +114,16 @@ std::string architectureName(const std::optional<TallyCrashReportProcessorInfo>&
   }
 }
 
-// C++ names read as written in the source; any other name stays whole.
-std::string symbolName(const std::string& name) {
+// C++ names read as written in the source; any other name stays whole. That is the rule of the systems
+// whose reports this build writes (the phone's, the desktop's, the simulator's); for another system's
+// report nobody knows how its names are prefixed, so they stay as written, and the log says so.
+std::string symbolName(const std::string& name, std::int32_t operatingSystem) {
+  if (operatingSystem != TallyCrashReportOperatingSystemMacOSX &&
+      operatingSystem != TallyCrashReportOperatingSystemiPhoneOS &&
+      operatingSystem != TallyCrashReportOperatingSystemiPhoneSimulator) {
+    foundation::log("Symbol prefix rules are unknown for this OS!");
+    return name;
+  }
   if (name.size() < 2 || name[0] != '_' || name[1] != 'Z') return name;
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> demangled(
@@ -137,7 +146,8 @@ std::string formatStackFrame(const TallyCrashReportStackFrameInfo& frame, std::s
   const std::string imageName = image ? lastComponent(image->imageName) : "???";
   std::string where;
   if (frame.symbolInfo) {
-    where = format("%s + %" PRId64, symbolName(frame.symbolInfo->symbolName).c_str(),
+    where = format("%s + %" PRId64,
+                   symbolName(frame.symbolInfo->symbolName, report.systemInfo().operatingSystem).c_str(),
                    static_cast<std::int64_t>(frame.instructionPointer - frame.symbolInfo->startAddress));
   } else {
     const std::uint64_t base = image ? image->imageBaseAddress : 0;

@@ -174,7 +174,9 @@ __attribute__((noinline)) crash_error_t crash_async_thread_state_current(
 
 void crash_async_thread_state_copy(crash_async_thread_state* dest,
                                    const crash_async_thread_state* source) noexcept {
-  crash_async_memcpy(dest, source, sizeof *dest);
+  // A plain value copy: the compiler moves it in wide words, and a walk copies states several times
+  // a frame (crash_async_memcpy goes a byte at a time).
+  *dest = *source;
 }
 
 std::size_t crash_async_thread_state_get_reg_count(const crash_async_thread_state* state) noexcept {

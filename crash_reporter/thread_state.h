@@ -49,6 +49,10 @@ struct crash_async_thread_state {
   std::uint32_t flavor;                     // one of the CRASH_THREAD_STATE_ values
   std::uint32_t word_count;                 // size of the platform's register block, in 32-bit words
   std::uint64_t regs[CRASH_MAX_REGISTERS];  // by register index; 32-bit registers zero-extended
+  // The pc is a return address (a caller's frame, made by a frame reader), not the instruction that
+  // was running: the call lies just before it, and a call that never returns may be the last
+  // instruction of its function, so lookups of this frame use pc - 1. Every initialiser clears it.
+  bool return_address;
 };
 
 // The CPU type this program runs as (CRASH_CPU_TYPE_X86_64 here).

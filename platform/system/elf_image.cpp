@@ -209,28 +209,21 @@ std::vector<LoaderImage> loadedImages() {
 namespace {
 // The head of the loader's link map: the program's own entry, which lives as long as the process.
 std::atomic<std::uintptr_t> gLoaderHead{0};
-}  // namespace
 
-void prepareLoaderList() {
-  if (gLoaderHead.load(std::memory_order_acquire) != 0) return;
-  void* program = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
-  link_map* map = nullptr;
-  if (program && dlinfo(program, RTLD_DI_LINKMAP, &map) == 0 && map) {
-    while (map->l_prev) map = map->l_prev;
-    gLoaderHead.store(reinterpret_cast<std::uintptr_t>(map), std::memory_order_release);
-  }
-  if (program) dlclose(program);
-}
+// The public head of struct link_map: bias, name, dynamic section, next, previous.
+struct Link {
+  std::uintptr_t bias, name, dynamic, next, previous;
+};
 
-int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept {
-  *complete = false;
-  std::uintptr_t at = gLoaderHead.load(std::memory_order_acquire);
-  if (at == 0) return -1;
-  // The public head of struct link_map: bias, name, dynamic section, next, previous.
-  struct Link {
-    std::uintptr_t bias, name, dynamic, next, previous;
-  };
-  std::size_t count = 0, seen = 0;
+// Where the entries of the link map lay at the last preparation, so that a walk can read them all in
+// one gathered read and only check that they still link up (kLoaderEntriesSeen says how many are).
+std::atomic<std::uintptr_t> gLoaderEntries[kMaxMemoryPieces];
+std::atomic<std::size_t> gLoaderEntriesSeen{0};
+
+// The entries from `at` on, one read each, after the `count` already in `out`.
+int walkLoaderList(Task task, std::uintptr_t at, LoaderEntry* out, std::size_t capacity, std::size_t count,
+                   bool* complete) noexcept {
+  std::size_t seen = count;
   // The walk ends at the list's end, at an entry it cannot read, or after a bound no process reaches.
   for (; at != 0 && seen < 4096; ++seen) {
     Link link;
@@ -240,6 +233,56 @@ int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* comp
   }
   *complete = at == 0 && seen == count;
   return static_cast<int>(count);
+}
+}  // namespace
+
+void prepareLoaderList() {
+  if (gLoaderHead.load(std::memory_order_acquire) == 0) {
+    void* program = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+    link_map* map = nullptr;
+    if (program && dlinfo(program, RTLD_DI_LINKMAP, &map) == 0 && map) {
+      while (map->l_prev) map = map->l_prev;
+      gLoaderHead.store(reinterpret_cast<std::uintptr_t>(map), std::memory_order_release);
+    }
+    if (program) dlclose(program);
+  }
+  // Where the entries lie now (read guarded: a library may be opened or closed meanwhile; a stale
+  // answer only costs the walk its one gathered read).
+  std::size_t seen = 0;
+  gLoaderEntriesSeen.store(0, std::memory_order_release);
+  for (std::uintptr_t at = gLoaderHead.load(std::memory_order_acquire); at != 0 && seen < kMaxMemoryPieces; ++seen) {
+    Link link;
+    if (!readValue(taskSelf(), at, &link)) break;
+    gLoaderEntries[seen].store(at, std::memory_order_relaxed);
+    at = link.next;
+  }
+  gLoaderEntriesSeen.store(seen, std::memory_order_release);
+}
+
+int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept {
+  *complete = false;
+  const std::uintptr_t head = gLoaderHead.load(std::memory_order_acquire);
+  if (head == 0) return -1;
+  // The entries where they were, read at once, then checked to link up from the head; the walk goes
+  // on one entry at a time from the first that does not (or past the last, for libraries opened
+  // since).
+  const std::size_t known = gLoaderEntriesSeen.load(std::memory_order_acquire);
+  if (known > 0 && known <= capacity && gLoaderEntries[0].load(std::memory_order_relaxed) == head) {
+    Link links[kMaxMemoryPieces];
+    MemoryPiece pieces[kMaxMemoryPieces];
+    for (std::size_t i = 0; i < known; ++i)
+      pieces[i] = {gLoaderEntries[i].load(std::memory_order_relaxed), &links[i], sizeof(Link)};
+    if (readMemoryPieces(task, pieces, known)) {
+      std::size_t linked = 0;
+      while (linked < known) {
+        out[linked] = LoaderEntry{links[linked].bias, links[linked].name, links[linked].dynamic};
+        ++linked;
+        if (linked < known && links[linked - 1].next != pieces[linked].address) break;
+      }
+      return walkLoaderList(task, links[linked - 1].next, out, capacity, linked, complete);
+    }
+  }
+  return walkLoaderList(task, head, out, capacity, 0, complete);
 }
 
 bool isNativeElfIdent(const unsigned char* ident) noexcept {
@@ -298,6 +341,7 @@ ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) no
       image->dynamic = image->loadBias + segment.p_vaddr;
       readDynamicSection(task, image->dynamic, image);
     }
+    if (segment.p_type == PT_GNU_EH_FRAME) readEhFrameIndex(task, image->loadBias + segment.p_vaddr, &image->ehFrame);
     if (segment.p_type == PT_NOTE && image->buildIdLength == 0) {
       readBuildId(task, image->loadBias + segment.p_vaddr, segment.p_memsz, image);
     }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system/eh_frame.h"
 #include "platform/system/memory.h"
 
 namespace sys {
@@ -69,6 +70,7 @@ struct ElfImage {
   std::size_t symbolCount = 0;    // from DT_HASH, or by walking DT_GNU_HASH
   std::uintptr_t strings = 0;     // mapped dynamic string table
   std::size_t stringsSize = 0;
+  EhFrameIndex ehFrame;           // its call-frame information's search table, when it has one
 };
 
 enum class ElfReadResult {

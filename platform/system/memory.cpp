@@ -145,4 +145,53 @@ MemoryReadResult readMemory(Task task, std::uintptr_t address, void* destination
   return MemoryReadResult::kSuccess;
 }
 
+bool readMemoryPieces(Task task, const MemoryPiece* pieces, std::size_t count) noexcept {
+  if (count > kMaxMemoryPieces) return false;
+  const bool self = task == 0 || task == selfPid();
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < count; ++i) total += pieces[i].length;
+  if (!(self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe) && count > 0) {
+    iovec local[kMaxMemoryPieces], remote[kMaxMemoryPieces];
+    for (std::size_t i = 0; i < count; ++i) {
+      local[i] = {pieces[i].destination, pieces[i].length};
+      remote[i] = {reinterpret_cast<void*>(pieces[i].address), pieces[i].length};
+    }
+    ssize_t n;
+    do n = process_vm_readv(self ? selfPid() : task, local, count, remote, count, 0);
+    while (n < 0 && errno == EINTR);
+    if (n >= 0) return static_cast<std::size_t>(n) == total;
+    if (!self || (errno != ENOSYS && errno != EPERM)) return false;
+  }
+  for (std::size_t i = 0; i < count; ++i)
+    if (readMemory(task, pieces[i].address, pieces[i].destination, pieces[i].length) != MemoryReadResult::kSuccess)
+      return false;
+  return true;
+}
+
+std::size_t readMemoryPrefix(Task task, std::uintptr_t address, void* destination, std::size_t length) noexcept {
+  if (length == 0 || address + (length - 1) < address) return 0;
+  const bool self = task == 0 || task == selfPid();
+  auto* out = static_cast<unsigned char*>(destination);
+  if (!(self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe)) {
+    iovec local{out, length};
+    iovec remote{reinterpret_cast<void*>(address), length};
+    ssize_t n;
+    do n = process_vm_readv(self ? selfPid() : task, &local, 1, &remote, 1, 0);
+    while (n < 0 && errno == EINTR);
+    // The kernel stops at the first page it cannot read and reports what it copied.
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (!self || (errno != ENOSYS && errno != EPERM)) return 0;
+  }
+  // Page by page through the read that falls back to a pipe: whole pages until one fails.
+  std::size_t done = 0;
+  while (done < length) {
+    const std::uintptr_t at = address + done;
+    const std::size_t toPageEnd = static_cast<std::size_t>(pageSize() - (at & (pageSize() - 1)));
+    const std::size_t chunk = length - done < toPageEnd ? length - done : toPageEnd;
+    if (readMemory(task, at, out + done, chunk) != MemoryReadResult::kSuccess) break;
+    done += chunk;
+  }
+  return done;
+}
+
 }  // namespace sys

@@ -39,6 +39,26 @@ enum class MemoryReadResult {
 MemoryReadResult readMemory(Task task, std::uintptr_t address, void* destination,
                             std::size_t length) noexcept;
 
+// Copies as many of the `length` bytes at `address` of `task` as can be read in order, up to the first
+// byte that cannot, and returns how many. For reading ahead where the end of what is mapped is not
+// known (a stack's top, the end of a section): one system call where readMemory would fail and need
+// another try. Safe to call from a signal handler, like readMemory.
+std::size_t readMemoryPrefix(Task task, std::uintptr_t address, void* destination, std::size_t length) noexcept;
+
+// One piece of a gathered read: `length` bytes at `address` into `destination`.
+struct MemoryPiece {
+  std::uintptr_t address;
+  void* destination;
+  std::size_t length;
+};
+inline constexpr std::size_t kMaxMemoryPieces = 64;
+
+// Reads up to kMaxMemoryPieces pieces scattered over `task`'s memory in one system call where the
+// kernel allows (else one read each). True when every piece was read whole; false, with the pieces
+// before the first unreadable one read, otherwise (or for more than kMaxMemoryPieces pieces). Safe in
+// a signal handler, like readMemory.
+bool readMemoryPieces(Task task, const MemoryPiece* pieces, std::size_t count) noexcept;
+
 // Makes reads of this process's own memory take the pipe path that sandboxes without
 // process_vm_readv fall back to, so tests cover it. Not for production code. Safe in a signal handler
 // (one atomic store).

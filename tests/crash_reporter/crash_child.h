@@ -21,10 +21,9 @@
 
 namespace crash_child {
 
-// crash_test_frame_a of the test module: it calls _b, which calls _c, all keeping frame pointers; _c then
-// stores 1 through `target` (mode 0), stores 1 and spins until `*target` is 2 (mode 1), or calls
-// `action(context)` (mode 2).
-using FrameFunction = void (*)(int mode, volatile int* target, void (*action)(void*), void* context);
+// crash_test_frame_a of the test module: it calls _b, which calls _c; _c then stores 1 through `target`
+// (mode 0), stores 1 and spins until `*target` is 2 (mode 1), or calls `action(context)` (mode 2).
+using FrameFunction = int (*)(int mode, volatile int* target, void (*action)(void*), void* context);
 
 struct Module {
   void* handle = nullptr;

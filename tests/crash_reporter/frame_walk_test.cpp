@@ -251,6 +251,26 @@ TEST(FrameWalk, ReadersAreTriedInOrderAndAnEmptyListIsInvalid) {
   EXPECT_EQ(crash_frame_cursor_next_with_readers(&cursor, readers, 1), CRASH_FRAME_ENOTSUP);
 }
 
+TEST(FrameWalk, AReaderThatFindsTheStacksEndIsNotSecondGuessed) {
+  crash_async_frame_cursor cursor;
+  const auto state = stateFor(CRASH_CPU_TYPE_X86_64, 0x100000, 0x7000);
+  crash_frame_cursor_init(&cursor, self, &state, nullptr);
+  ASSERT_EQ(crash_frame_cursor_next(&cursor), CRASH_FRAME_ESUCCESS);
+  const crash_frame_reader_t readers[] = {
+      [](crash_task_t, crash_async_image_list*, const crash_async_thread_state*, const crash_async_thread_state*,
+         crash_async_thread_state*) noexcept { return CRASH_FRAME_ENOFRAME; },
+      [](crash_task_t, crash_async_image_list*, const crash_async_thread_state* current,
+         const crash_async_thread_state*, crash_async_thread_state* next) noexcept {
+        crash_async_thread_state_copy(next, current);
+        crash_async_thread_state_set_reg(next, CRASH_REG_IP, 0x500000);
+        return CRASH_FRAME_ESUCCESS;
+      }};
+  // The first reader says the outermost function has no caller: the second one, which would make one
+  // up, is not asked.
+  EXPECT_EQ(crash_frame_cursor_next_with_readers(&cursor, readers, 2), CRASH_FRAME_ENOFRAME);
+  EXPECT_EQ(cursor.depth, 1u);
+}
+
 // ---- Images really loaded, stacks really walked.
 
 using crash_child::Module;
@@ -443,6 +463,68 @@ TEST(FrameWalk, CapturesTheCallingThreadAndWalksOnIntoItsCallers) {
       << walk.names.str();
   crash_async_image_list_free(&list);
   dlclose(module.handle);
+}
+
+// Through the C library, which keeps no frame pointers: a walk from inside a qsort comparator reaches
+// the function that called qsort, and every caller's pc is a return address looked up before it.
+struct QsortWalk {
+  crash_async_image_list* list;
+  std::vector<std::string> names;
+  bool returnAddresses = true;  // every frame after the first is marked as one
+};
+QsortWalk* gQsortWalk = nullptr;
+
+int compareAndWalk(const void* a, const void* b) {
+  if (gQsortWalk && gQsortWalk->names.empty()) {
+    crash_async_thread_state_current(
+        [](crash_async_thread_state* state, void*) {
+          QsortWalk& walk = *gQsortWalk;
+          crash_async_frame_cursor cursor;
+          crash_frame_cursor_init(&cursor, crash_async_task_self(), state, walk.list);
+          crash_async_image_list_set_reading(walk.list, true);
+          for (int i = 0; i < 64 && crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS; ++i) {
+            if (i > 0 && !cursor.frame.return_address) walk.returnAddresses = false;
+            const std::uint64_t pc = crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_IP);
+            const std::uint64_t lookup = cursor.frame.return_address ? pc - 1 : pc;
+            Named named;
+            const crash_async_image* image = crash_async_image_containing_address(walk.list, lookup);
+            walk.names.push_back(image && crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr,
+                                                                  lookup, keepName, &named) == CRASH_ESUCCESS
+                                     ? named.name
+                                     : "?");
+          }
+          crash_async_image_list_set_reading(walk.list, false);
+          return CRASH_ESUCCESS;
+        },
+        nullptr);
+  }
+  return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+}
+
+extern "C" [[gnu::noinline]] int frame_walk_sorts_through_the_c_library(int* values, std::size_t count) {
+  std::qsort(values, count, sizeof *values, compareAndWalk);
+  return values[0] + 1;
+}
+
+TEST(FrameWalk, GoesOnThroughTheCLibraryByItsCallFrameInformation) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+  QsortWalk walk{&list, {}};
+  gQsortWalk = &walk;
+  int values[] = {3, 1, 2};
+  EXPECT_EQ(frame_walk_sorts_through_the_c_library(values, 3), 2);
+  gQsortWalk = nullptr;
+  std::string all;
+  for (const auto& name : walk.names) all += name + ",";
+  const auto qsort = std::find_if(walk.names.begin(), walk.names.end(),
+                                  [](const std::string& name) { return name.starts_with("qsort"); });
+  ASSERT_NE(qsort, walk.names.end()) << all;
+  const auto caller = std::find(qsort, walk.names.end(), "frame_walk_sorts_through_the_c_library");
+  EXPECT_NE(caller, walk.names.end()) << all;
+  EXPECT_LE(caller - qsort, 3) << all;  // qsort's own frames, then its caller
+  EXPECT_TRUE(walk.returnAddresses);
+  crash_async_image_list_free(&list);
 }
 
 // ---- A real crash in a child process.

@@ -1,5 +1,6 @@
-// The reporter as the product runs it: the crashing code is built with the product's own flags and
-// linked as the diary is (its functions are in no dynamic symbol table), several threads may crash at
+// The reporter as the product runs it: the crashing code is built with the product's own flags (this
+// file is compiled as product code, see tests/CMakeLists.txt) and linked as the diary is (its functions
+// are in no dynamic symbol table), several threads may crash at
 // once, a library may be opened after enabling without anything refreshing the image list, and live
 // reports are asked for from ordinary code. Each crash happens in a forked child whose report the
 // parent reads back from the reporter's own folder.
@@ -23,35 +24,31 @@
 #include "platform/system/threads.h"
 #include "support/temp_dir.h"
 
-// Five calls deep under the test, in this executable. Plain C names, so a report names them as
-// written; not exported, so only the executable's own symbol table knows them. Each call is followed
-// by a compiler barrier so that no call becomes a jump and every caller keeps its frame; the crash site
-// is a leaf.
+// Five calls deep under the test, in this executable, built with the product's flags (see
+// tests/CMakeLists.txt). Plain C names, so a report names them as written; not exported, so only the
+// executable's own symbol table knows them. Ordinary code: each caller uses what its callee returns,
+// which keeps every call a call (and every caller's frame); the crash site is a leaf.
 extern "C" {
-[[gnu::noinline]] void product_crash_depth_5(volatile int* target) { *target = 1; }
-[[gnu::noinline]] void product_crash_depth_4(volatile int* target) {
-  product_crash_depth_5(target);
-  __asm__ volatile("" ::: "memory");
+[[gnu::noinline]] int product_crash_depth_5(volatile int* target) {
+  *target = 1;
+  return *target;
 }
-[[gnu::noinline]] void product_crash_depth_3(volatile int* target) {
-  product_crash_depth_4(target);
-  __asm__ volatile("" ::: "memory");
+[[gnu::noinline]] int product_crash_depth_4(volatile int* target) { return product_crash_depth_5(target) + 1; }
+[[gnu::noinline]] int product_crash_depth_3(volatile int* target) { return product_crash_depth_4(target) + 1; }
+[[gnu::noinline]] int product_crash_depth_2(volatile int* target) { return product_crash_depth_3(target) + 1; }
+[[gnu::noinline]] int product_crash_depth_1(volatile int* target) { return product_crash_depth_2(target) + 1; }
+[[gnu::noinline]] int product_crash_elsewhere(volatile int* target) {
+  *target = 2;
+  return *target;
 }
-[[gnu::noinline]] void product_crash_depth_2(volatile int* target) {
-  product_crash_depth_3(target);
-  __asm__ volatile("" ::: "memory");
-}
-[[gnu::noinline]] void product_crash_depth_1(volatile int* target) {
-  product_crash_depth_2(target);
-  __asm__ volatile("" ::: "memory");
-}
-[[gnu::noinline]] void product_crash_elsewhere(volatile int* target) { *target = 2; }
 }
 
 namespace crash {
 namespace {
 
-volatile int* const kUnmapped = reinterpret_cast<volatile int*>(16);
+// A variable, as a real program's bad pointer is: a constant would let the compiler make copies of the
+// functions above for it, named apart from them.
+volatile int* gUnmapped = reinterpret_cast<volatile int*>(16);
 
 TallyCrashReporter reporterAt(const std::filesystem::path& root) {
   return TallyCrashReporter("com.example.diary", "7", TallyCrashReporterConfig(0, 3), files::AppHome(root));
@@ -118,7 +115,7 @@ TEST_P(SimultaneousCrashes, GiveExactlyOneCompleteReportEveryRound) {
           ++ready;
           while (!go.load()) {
           }
-          product_crash_depth_1(kUnmapped);
+          product_crash_depth_1(gUnmapped);
         }).detach();
       while (ready.load() < threads) {
       }
@@ -155,11 +152,11 @@ TEST(SimultaneousCrashes, ALaterCrashIsListedFromItsOwnCrashSite) {
       ready = true;
       while (sys::parkingOwner() == 0) {
       }
-      product_crash_elsewhere(kUnmapped);
+      product_crash_elsewhere(gUnmapped);
     }).detach();
     while (!ready.load()) {
     }
-    product_crash_depth_1(kUnmapped);
+    product_crash_depth_1(gUnmapped);
   });
   ASSERT_TRUE(endedBySegv(crashed.ended)) << crashed.ended;
   ASSERT_TRUE(crashed.report.ok()) << crashed.report.error().description();
@@ -211,22 +208,24 @@ const std::vector<std::string> kFiveDeep = {"product_crash_depth_5", "product_cr
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, ProductStacks, testing::Values(
-    StackCase{"FiveCallsDeepInTheExecutable", [] { product_crash_depth_1(kUnmapped); }, kFiveDeep, false},
+    StackCase{"FiveCallsDeepInTheExecutable", [] { product_crash_depth_1(gUnmapped); }, kFiveDeep, false},
     // Opened after enabling, with nothing refreshing the image list before the crash.
     StackCase{"LibraryOpenedAfterEnabling", [] { crash_child::crashInModule(crash_child::openModule().enter); },
               {"crash_test_frame_c", "crash_test_frame_b", "crash_test_frame_a"}, true},
     // Listed at enabling, closed before the crash: gone from the report.
-    StackCase{"LibraryClosedAfterEnabling", [] { dlclose(gOpened), product_crash_depth_1(kUnmapped); }, kFiveDeep,
+    StackCase{"LibraryClosedAfterEnabling", [] { dlclose(gOpened), product_crash_depth_1(gUnmapped); }, kFiveDeep,
               false, [] { gOpened = crash_child::openModule().handle; }}),
   [](const testing::TestParamInfo<StackCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
 // A live report starts at the code that asked for it: none of the reporter's own frames, and every
 // frame of every thread lies in a listed image.
+std::size_t gLiveReportSize = 0;
+
 extern "C" [[gnu::noinline]] foundation::Result<foundation::Bytes> product_live_report_caller(
     const TallyCrashReporter* reporter) {
   auto bytes = reporter->generateLiveReportAndReturnError();
-  __asm__ volatile("" ::: "memory");
+  if (bytes) gLiveReportSize = bytes->size();  // what the application keeps of it
   return bytes;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sys {
 namespace {
@@ -61,11 +62,71 @@ void expectReadsOfLayout() {
   EXPECT_STREQ(out, "untouched");
 }
 
-TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) { expectReadsOfLayout(); }
+// A read ahead stops at the first byte it cannot read and says how far it got.
+void expectPrefixReadsOfLayout() {
+  Layout l;
+  const struct {
+    const char* what;
+    std::uintptr_t address;
+    std::size_t length;
+    std::size_t expected;
+  } cases[] = {
+      {"all readable", l.at(l.base) + 10, 64, 64},
+      {"up to a protected page", l.at(l.base + l.page) - 24, 64, 24},
+      {"up to a hole", l.at(l.hole) - 40, 64, 40},
+      {"from a protected page", l.at(l.base + l.page), 64, 0},
+      {"from a hole", l.at(l.hole), 64, 0},
+      {"nothing asked", l.at(l.base), 0, 0},
+      {"wrapping around", UINTPTR_MAX - 3, 8, 0},
+  };
+  for (const auto& c : cases) {
+    char out[64] = {};
+    EXPECT_EQ(readMemoryPrefix(taskSelf(), c.address, out, c.length), c.expected) << c.what;
+    if (c.expected > 0) {
+      EXPECT_EQ(std::memcmp(out, reinterpret_cast<const char*>(c.address), c.expected), 0) << c.what;
+    }
+  }
+}
+
+// A gathered read takes every piece whole, or says it could not.
+void expectPieceReadsOfLayout() {
+  Layout l;
+  char a[8] = {}, b[16] = {}, c[8] = {};
+  const struct {
+    const char* what;
+    std::vector<MemoryPiece> pieces;
+    bool whole;
+  } cases[] = {
+      {"scattered readable pieces",
+       {{l.at(l.base) + 3, a, sizeof a}, {l.at(l.base + 2 * l.page) + 100, b, sizeof b}, {l.at(l.base) + 900, c, sizeof c}},
+       true},
+      {"a piece in a protected page", {{l.at(l.base), a, sizeof a}, {l.at(l.base + l.page), b, sizeof b}}, false},
+      {"a piece running into a hole", {{l.at(l.hole) - 4, a, sizeof a}}, false},
+      {"no piece", {}, true},
+      {"more pieces than one read takes", std::vector<MemoryPiece>(kMaxMemoryPieces + 1, {l.at(l.base), a, 1}), false},
+  };
+  for (const auto& c : cases) {
+    std::memset(a, 0, sizeof a);
+    std::memset(b, 0, sizeof b);
+    EXPECT_EQ(readMemoryPieces(taskSelf(), c.pieces.data(), c.pieces.size()), c.whole) << c.what;
+  }
+  const MemoryPiece pieces[] = {{l.at(l.base) + 3, a, sizeof a}, {l.at(l.base + 2 * l.page) + 100, b, sizeof b}};
+  ASSERT_TRUE(readMemoryPieces(taskSelf(), pieces, 2));
+  EXPECT_EQ(std::memcmp(a, l.base + 3, sizeof a), 0);
+  EXPECT_EQ(std::memcmp(b, l.base + 2 * l.page + 100, sizeof b), 0);
+}
+
+TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) {
+  expectReadsOfLayout();
+  expectPrefixReadsOfLayout();
+  expectPieceReadsOfLayout();
+}
 
 TEST(MemoryRead, PipePathForSandboxesGivesTheSameAnswers) {
   setSelfReadsUsePipeForTesting(true);
   expectReadsOfLayout();
+  expectPrefixReadsOfLayout();
+  expectPieceReadsOfLayout();
   setSelfReadsUsePipeForTesting(false);
 }
 
