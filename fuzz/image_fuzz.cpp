@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "crash_reporter/frame_cursor.h"
 #include "crash_reporter/macho.h"
 #include "crash_reporter/objc.h"
+#include "platform/system/eh_frame.h"
 #include "platform/system/elf_image.h"
 #include "platform/system/elf_symbol_table.h"
 
@@ -73,6 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uintptr_t offset : {0x0, 0x100, 0x1000})
       sys::findElfSymbol(task, elf, header + offset, name, sizeof name, &start);
     sys::findElfSymbolByName(task, elf, "main");
+    // Its call-frame records, searched both in place and through a copied table, as a walk does.
+    if (elf.ehFrame.header != 0) {
+      const std::vector<std::int32_t> copied = sys::copyEhFrameTable(task, elf.ehFrame);
+      sys::CfiCieCache cies{};
+      sys::CfiRow row;
+      for (std::uintptr_t offset : {0x0, 0x100, 0x1000, 0x4000}) {
+        sys::findCallFrame(task, elf.ehFrame, nullptr, header + offset, &row, nullptr);
+        sys::findCallFrame(task, elf.ehFrame, copied.empty() ? nullptr : copied.data(), header + offset, &row, &cies);
+      }
+    }
     // The same image gathered into a table, as listing it does, with the bytes as its file too.
     const int file = memfd_create("image", MFD_CLOEXEC);
     if (file >= 0 && write(file, data, size) == static_cast<ssize_t>(size)) {
