@@ -1,5 +1,7 @@
 #include "babies/baby_list_controller.h"
 
+#include <algorithm>
+
 #include "app/app_delegate.h"
 #include "babies/screen_support.h"
 #include "babies/teeth_view_controller.h"
@@ -251,24 +253,25 @@ void addBabyController::viewDidLoad() {
       localized("Done"), ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { save(); }));
   navigation::setShrinkingTitle(*this, baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
 
-  const double width = view()->bounds().width();
   if (baby_ && locSaves_) {
     if (auto name = baby_.baby_Name()) storedIcon_ = locSaves_->getIcon(*name);
   }
-  pictureButton_ = std::make_shared<ui::Button>(ui::Rect(20, 12, 56, 56));
+  pictureButton_ = std::make_shared<ui::Button>(ui::Rect());
   pictureButton_->setAccessibilityLabel(localized("Photo"));
   pictureButton_->addTarget([this](ui::Control&) { openPicture(); }, ui::kControlEventTouchUpInside);
   view()->addSubview(pictureButton_);
-  nameField_ = std::make_shared<ui::TextField>(ui::Rect(88, 20, width - 108, 40));
+  nameField_ = std::make_shared<ui::TextField>(ui::Rect());
   nameField_->setPlaceholder(localized("Name"));
   nameField_->setDelegate(this);
   genderSegment_ =
       std::make_shared<ui::SegmentedControl>(std::vector<std::string>{localized("Boy"), localized("Girl")});
-  genderSegment_->setFrame(ui::Rect(20, 72, width - 40, 32));
-  bloodPicker_ = std::make_shared<ui::PickerView>(ui::Rect(0, 112, width, 162));
+  bloodPicker_ = std::make_shared<ui::PickerView>(ui::Rect());
   bloodPicker_->setDataSource(this);
   bloodPicker_->setDelegate(this);
-  birthdayPicker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, 282, width, 162));
+  birthdayPicker_ = std::make_shared<ui::DatePicker>(ui::Rect());
+  // A shrunk wheel shows fewer rows, not rows over its neighbour.
+  bloodPicker_->setClipsToBounds(true);
+  birthdayPicker_->setClipsToBounds(true);
   birthdayPicker_->setMode(ui::DatePickerMode::kDate);
   birthdayPicker_->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   for (const auto& part : std::initializer_list<std::shared_ptr<ui::View>>{nameField_, genderSegment_,
@@ -286,12 +289,34 @@ void addBabyController::viewDidLoad() {
   birthdayPicker_->setDate(baby_.baby_BirthDay().value_or(today));
 
   if (baby_) {
-    auto remove = std::make_shared<ui::Button>(ui::Rect(20, 456, width - 40, 44));
-    remove->setTitle(localized("Delete"));
-    remove->setTitleColor(graphics::Color::rgb255(220, 40, 40));
-    remove->addTarget([this](ui::Control&) { deleteBaby(); }, ui::kControlEventTouchUpInside);
-    view()->addSubview(remove);
+    deleteButton_ = std::make_shared<ui::Button>(ui::Rect());
+    deleteButton_->setTitle(localized("Delete"));
+    deleteButton_->setTitleColor(graphics::Color::rgb255(220, 40, 40));
+    deleteButton_->addTarget([this](ui::Control&) { deleteBaby(); }, ui::kControlEventTouchUpInside);
+    view()->addSubview(deleteButton_);
   }
+  layOutParts();
+}
+
+void addBabyController::viewWillLayoutSubviews() {
+  if (birthdayPicker_) layOutParts();
+}
+
+void addBabyController::layOutParts() {
+  // The two wheels share what the view leaves below the name and gender and above "Delete": a
+  // phone's screen has room for both at full height, the tablet's popover (after a restore into an
+  // empty store) has less, and there they shrink rather than run past the popover's bottom edge.
+  constexpr double kFullWheel = 162, kGap = 8, kWheelsTop = 112, kDeleteHeight = 44, kDeleteGap = 12;
+  const double width = view()->bounds().width(), height = view()->bounds().height();
+  const double below = deleteButton_ ? kDeleteGap + kDeleteHeight : 0;
+  const double wheel = std::clamp((height - kWheelsTop - kGap - below - 4) / 2, 0.0, kFullWheel);
+  pictureButton_->setFrame(ui::Rect(20, 12, 56, 56));
+  nameField_->setFrame(ui::Rect(88, 20, width - 108, 40));
+  genderSegment_->setFrame(ui::Rect(20, 72, width - 40, 32));
+  bloodPicker_->setFrame(ui::Rect(0, kWheelsTop, width, wheel));
+  birthdayPicker_->setFrame(ui::Rect(0, kWheelsTop + wheel + kGap, width, wheel));
+  if (deleteButton_)
+    deleteButton_->setFrame(ui::Rect(20, kWheelsTop + 2 * wheel + kGap + kDeleteGap, width - 40, kDeleteHeight));
 }
 
 std::optional<std::string> addBabyController::titleForRow(ui::PickerView& /*picker*/, int row,
