@@ -1,6 +1,7 @@
 #include "babies/baby_list_controller.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/app_delegate.h"
 #include "babies/screen_support.h"
@@ -11,6 +12,7 @@
 #include "platform/foundation/locale.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/graphics/image_effects.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/image_library.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
@@ -464,13 +466,34 @@ std::shared_ptr<ui::TableViewCell> babyInfoTableViewController::cellForRowAtInde
   if (row < section.records.size()) {
     cell->textLabel().setText(recordRowText(*section.kind, section.records[row]));
     cell->textLabel().setTextColor(graphics::Color::black());
+    // A record's row wraps (see heightForRowAtIndexPath): an allergy's reaction or a contact's
+    // phone number is what the parent looks for, and it comes last.
+    cell->textLabel().setNumberOfLines(0);
+    cell->textLabel().setLineBreakMode(graphics::LineBreakMode::kWordWrap);
     cell->setAccessoryType(ui::CellAccessoryType::kDisclosureIndicator);
   } else {
     cell->textLabel().setText(localized(section.kind->addKey));
     cell->textLabel().setTextColor(graphics::Color::accentViolet());
+    cell->textLabel().setNumberOfLines(1);
+    cell->textLabel().setLineBreakMode(graphics::LineBreakMode::kTruncateTail);
     cell->setAccessoryType(ui::CellAccessoryType::kNone);
   }
   return cell;
+}
+
+std::optional<double> babyInfoTableViewController::heightForRowAtIndexPath(ui::TableView& table,
+                                                                           const ui::IndexPath& path) {
+  if (path.section < 0 || static_cast<size_t>(path.section) >= sections_.size() || path.row < 0) return std::nullopt;
+  const Section& section = sections_[static_cast<size_t>(path.section)];
+  const auto row = static_cast<size_t>(path.row);
+  if (row >= section.records.size()) return std::nullopt;
+  // The label's width in a row with a disclosure indicator: 15 points each side, 33 for the indicator.
+  constexpr double kSides = 15 + 15 + 33, kPadding = 12;
+  const double width = std::max(1.0, table.bounds().width() - kSides);
+  static const graphics::Font font = ui::TableViewCell().textLabel().font();
+  const double text =
+      graphics::defaultTextMeasurer()->measure(recordRowText(*section.kind, section.records[row]), font, width).size.height;
+  return std::max(table.rowHeight(), std::ceil(text) + 2 * kPadding);
 }
 
 void babyInfoTableViewController::didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) {

@@ -266,6 +266,8 @@ class babyInfoTableViewController : public ui::ViewController,
                                                            const ui::IndexPath& path) override;
   bool canEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override { return false; }
   void didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
+  // A record's row is as tall as its whole text wrapped; the adding rows keep the table's height.
+  std::optional<double> heightForRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
   void babyRecordEditDone(ui::ViewController& editor, bool changed) override;
 
  private:

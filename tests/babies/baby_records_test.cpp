@@ -159,5 +159,49 @@ TEST_F(BabyRecordsTest, TheScreenAddsChangesAndDeletesThroughItsEditor) {
   EXPECT_TRUE(screen->rows().empty());
 }
 
+// A record's whole text shows in its row, however long: an allergy's reaction and a contact's phone
+// number come last in the row and were once cut off, on the phone and in the tablet's popover alike.
+TEST_F(BabyRecordsTest, ARecordsRowShowsItsWholeText) {
+  addBaby("Anna");
+  struct Case {
+    const char* infoType;
+    const RecordKind* kind;
+    std::vector<std::string> values;
+  };
+  const Case cases[] = {
+      {"Allergies", &allergyRecords(), {"Milk", "rash"}},
+      {"Allergies", &allergyRecords(), {"Арахис и другие орехи", "Сильная сыпь, отёк, вызвать скорую помощь немедленно"}},
+      {"Allergies", &infoRecords(), {"Blutgruppe", "beim Kinderarzt im Mai bestimmt, Impfpass liegt im Schrank"}},
+      {"Contacts", &contactRecords(), {"Dr. Eva", "Schmidt-Leutheusser", "+49 30 1234567", "", "", ""}},
+  };
+  for (const double width : {320.0, 540.0}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(width) + ": " + c.values[1]);
+      auto stored = records().save(*c.kind, nullptr, c.values);
+      ASSERT_TRUE(stored.ok());
+      auto screen = std::make_shared<babyInfoTableViewController>();
+      screen->setInfoType(c.infoType);
+      screen->setCurrentBabyName("Anna");
+      screen->setManagedObjectContext(context_);
+      ui::Window window(ui::Rect(0, 0, width, 480));
+      window.setRootViewController(std::make_shared<ui::NavigationController>(screen));
+      window.makeKeyAndVisible();
+      runLoop();
+      auto& table = screen->infoTable();
+      table.layoutIfNeeded();
+      const int section = c.kind == &infoRecords() ? 1 : 0;
+      ASSERT_EQ(table.numberOfRowsInSection(section), 2);
+      auto cell = table.cellForRowAtIndexPath({section, 0});
+      ASSERT_TRUE(cell);
+      cell->layoutIfNeeded();
+      EXPECT_EQ(cell->textLabel().text(), recordRowText(*c.kind, *stored));
+      EXPECT_FALSE(cell->textLabel().isTextCut()) << cell->textLabel().text();
+      // The adding row keeps the table's own height.
+      EXPECT_EQ(table.rectForRowAtIndexPath({section, 1}).height(), table.rowHeight());
+      ASSERT_TRUE(records().remove(*stored).ok());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace babies
