@@ -149,11 +149,7 @@ std::shared_ptr<ui::TableViewCell> babyListController::cellForRowAtIndexPath(ui:
   const ui::ImageRef fallback = icon ? nullptr : ui::imageNamed(girl ? "babyGirl" : "babyBoy");
   const graphics::Image* picture = icon ? &*icon : fallback.get();
   if (picture && !picture->isEmpty()) {
-    // A thumbnail that leaves the name and the gender their room in the row.
-    constexpr double kSide = 36;
-    const double factor = kSide / std::max(picture->pointWidth(), picture->pointHeight());
-    cell->imageView().setImage(std::make_shared<const graphics::Image>(graphics::scaledImage(
-        *picture, picture->pointWidth() * factor, picture->pointHeight() * factor, 2.0)));
+    cell->imageView().setImage(thumbnail(*picture, 36));
   }
   cell->setAccessoryType(ui::CellAccessoryType::kDetailDisclosureButton);
   return cell;
@@ -567,8 +563,9 @@ std::shared_ptr<ui::TableViewCell> photoCollectionController::cellForRowAtIndexP
                                                             foundation::DateFormatterStyle::Short);
   cell->textLabel().setText(date ? formatter.stringFromDate(*date) : "");
   if (locSaves_) {
-    if (auto image = locSaves_->getPhoto(photoKeys_[index]))
-      cell->imageView().setImage(std::make_shared<graphics::Image>(std::move(*image)));
+    // A photo at its own size would fill the row and push its date out of sight.
+    auto image = locSaves_->getPhoto(photoKeys_[index]);
+    cell->imageView().setImage(image && !image->isEmpty() ? thumbnail(*image, 80) : nullptr);
   }
   return cell;
 }
