@@ -4,6 +4,7 @@
 // screens go to test-output/parent_walk/<walk>.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 
@@ -119,6 +120,47 @@ TEST(ParentWalk, TheReportsToothLabelsStayWholeOnThePaper) {
     const std::regex label(std::string(c.appeared) + R"( \d{1,2}[./]\d{1,2}[./]\d{2,4})");
     EXPECT_EQ(std::distance(std::sregex_iterator(text.begin(), text.end(), label), std::sregex_iterator()), 4)
         << text;
+  }
+}
+
+// The screens the program drew, in order.
+std::vector<fs::path> screensOf(const std::string& walk) {
+  std::vector<fs::path> steps;
+  for (const auto& entry : fs::directory_iterator(testing_support::testOutput() / "parent_walk" / walk))
+    if (entry.path().extension() == ".png" && entry.path().filename().string().starts_with("step-"))
+      steps.push_back(entry.path());
+  std::sort(steps.begin(), steps.end());
+  return steps;
+}
+
+TEST(ParentWalk, TheReportViewerScrollsOnToTheLaterPages) {
+  // The viewer shows the title page first; a finger's drag up brings the tooth page into view, and
+  // one more at the end of the report changes nothing.
+  struct Case {
+    const char* name;
+    const char* arguments;
+    std::string toReport;
+  };
+  const Case cases[] = {
+      {"viewer-phone", "", "tap iPhone_list_button\ntap Settings\ntap Report\n"},
+      {"viewer-tablet", "--device ipad", "tap Settings\ntap Report\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir home;
+    const DiaryRun run = runWalk(home,
+                                 firstRun(kEnglish) + c.toReport +
+                                     "tap Start\nwait 60\ndrag 200 450 200 150\ndrag 200 450 200 150\n"
+                                     "drag 200 450 200 150\ndrag 200 450 200 150\n",
+                                 c.name, c.arguments);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto steps = screensOf(c.name);
+    ASSERT_GE(steps.size(), 6u);
+    // The last five: the viewer as it opened, then after each drag.
+    const std::string opened = readFile(steps[steps.size() - 5]);
+    const std::string dragged = readFile(steps[steps.size() - 4]);
+    EXPECT_NE(opened, dragged) << "the drag left the report where it was";
+    EXPECT_EQ(readFile(steps[steps.size() - 2]), readFile(steps.back())) << "the report scrolled past its end";
   }
 }
 
