@@ -1,5 +1,8 @@
 #include "babies/baby_list_controller.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/app_delegate.h"
 #include "babies/screen_support.h"
 #include "babies/teeth_view_controller.h"
@@ -9,6 +12,7 @@
 #include "platform/foundation/locale.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/graphics/image_effects.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/image_library.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
@@ -145,11 +149,7 @@ std::shared_ptr<ui::TableViewCell> babyListController::cellForRowAtIndexPath(ui:
   const ui::ImageRef fallback = icon ? nullptr : ui::imageNamed(girl ? "babyGirl" : "babyBoy");
   const graphics::Image* picture = icon ? &*icon : fallback.get();
   if (picture && !picture->isEmpty()) {
-    // A thumbnail that leaves the name and the gender their room in the row.
-    constexpr double kSide = 36;
-    const double factor = kSide / std::max(picture->pointWidth(), picture->pointHeight());
-    cell->imageView().setImage(std::make_shared<const graphics::Image>(graphics::scaledImage(
-        *picture, picture->pointWidth() * factor, picture->pointHeight() * factor, 2.0)));
+    cell->imageView().setImage(thumbnail(*picture, 36));
   }
   cell->setAccessoryType(ui::CellAccessoryType::kDetailDisclosureButton);
   return cell;
@@ -251,24 +251,25 @@ void addBabyController::viewDidLoad() {
       localized("Done"), ui::BarButtonItemStyle::kDone, [this](ui::BarButtonItem&) { save(); }));
   navigation::setShrinkingTitle(*this, baby_ ? baby_.baby_Name().value_or("") : localized("New baby"));
 
-  const double width = view()->bounds().width();
   if (baby_ && locSaves_) {
     if (auto name = baby_.baby_Name()) storedIcon_ = locSaves_->getIcon(*name);
   }
-  pictureButton_ = std::make_shared<ui::Button>(ui::Rect(20, 12, 56, 56));
+  pictureButton_ = std::make_shared<ui::Button>(ui::Rect());
   pictureButton_->setAccessibilityLabel(localized("Photo"));
   pictureButton_->addTarget([this](ui::Control&) { openPicture(); }, ui::kControlEventTouchUpInside);
   view()->addSubview(pictureButton_);
-  nameField_ = std::make_shared<ui::TextField>(ui::Rect(88, 20, width - 108, 40));
+  nameField_ = std::make_shared<ui::TextField>(ui::Rect());
   nameField_->setPlaceholder(localized("Name"));
   nameField_->setDelegate(this);
   genderSegment_ =
       std::make_shared<ui::SegmentedControl>(std::vector<std::string>{localized("Boy"), localized("Girl")});
-  genderSegment_->setFrame(ui::Rect(20, 72, width - 40, 32));
-  bloodPicker_ = std::make_shared<ui::PickerView>(ui::Rect(0, 112, width, 162));
+  bloodPicker_ = std::make_shared<ui::PickerView>(ui::Rect());
   bloodPicker_->setDataSource(this);
   bloodPicker_->setDelegate(this);
-  birthdayPicker_ = std::make_shared<ui::DatePicker>(ui::Rect(0, 282, width, 162));
+  birthdayPicker_ = std::make_shared<ui::DatePicker>(ui::Rect());
+  // A shrunk wheel shows fewer rows, not rows over its neighbour.
+  bloodPicker_->setClipsToBounds(true);
+  birthdayPicker_->setClipsToBounds(true);
   birthdayPicker_->setMode(ui::DatePickerMode::kDate);
   birthdayPicker_->setLocale(app::interfaceLocale(app::InterfaceText::current()));
   for (const auto& part : std::initializer_list<std::shared_ptr<ui::View>>{nameField_, genderSegment_,
@@ -286,12 +287,34 @@ void addBabyController::viewDidLoad() {
   birthdayPicker_->setDate(baby_.baby_BirthDay().value_or(today));
 
   if (baby_) {
-    auto remove = std::make_shared<ui::Button>(ui::Rect(20, 456, width - 40, 44));
-    remove->setTitle(localized("Delete"));
-    remove->setTitleColor(graphics::Color::rgb255(220, 40, 40));
-    remove->addTarget([this](ui::Control&) { deleteBaby(); }, ui::kControlEventTouchUpInside);
-    view()->addSubview(remove);
+    deleteButton_ = std::make_shared<ui::Button>(ui::Rect());
+    deleteButton_->setTitle(localized("Delete"));
+    deleteButton_->setTitleColor(graphics::Color::rgb255(220, 40, 40));
+    deleteButton_->addTarget([this](ui::Control&) { deleteBaby(); }, ui::kControlEventTouchUpInside);
+    view()->addSubview(deleteButton_);
   }
+  layOutParts();
+}
+
+void addBabyController::viewWillLayoutSubviews() {
+  if (birthdayPicker_) layOutParts();
+}
+
+void addBabyController::layOutParts() {
+  // The two wheels share what the view leaves below the name and gender and above "Delete": a
+  // phone's screen has room for both at full height, the tablet's popover (after a restore into an
+  // empty store) has less, and there they shrink rather than run past the popover's bottom edge.
+  constexpr double kFullWheel = 162, kGap = 8, kWheelsTop = 112, kDeleteHeight = 44, kDeleteGap = 12;
+  const double width = view()->bounds().width(), height = view()->bounds().height();
+  const double below = deleteButton_ ? kDeleteGap + kDeleteHeight : 0;
+  const double wheel = std::clamp((height - kWheelsTop - kGap - below - 4) / 2, 0.0, kFullWheel);
+  pictureButton_->setFrame(ui::Rect(20, 12, 56, 56));
+  nameField_->setFrame(ui::Rect(88, 20, width - 108, 40));
+  genderSegment_->setFrame(ui::Rect(20, 72, width - 40, 32));
+  bloodPicker_->setFrame(ui::Rect(0, kWheelsTop, width, wheel));
+  birthdayPicker_->setFrame(ui::Rect(0, kWheelsTop + wheel + kGap, width, wheel));
+  if (deleteButton_)
+    deleteButton_->setFrame(ui::Rect(20, kWheelsTop + 2 * wheel + kGap + kDeleteGap, width - 40, kDeleteHeight));
 }
 
 std::optional<std::string> addBabyController::titleForRow(ui::PickerView& /*picker*/, int row,
@@ -439,13 +462,34 @@ std::shared_ptr<ui::TableViewCell> babyInfoTableViewController::cellForRowAtInde
   if (row < section.records.size()) {
     cell->textLabel().setText(recordRowText(*section.kind, section.records[row]));
     cell->textLabel().setTextColor(graphics::Color::black());
+    // A record's row wraps (see heightForRowAtIndexPath): an allergy's reaction or a contact's
+    // phone number is what the parent looks for, and it comes last.
+    cell->textLabel().setNumberOfLines(0);
+    cell->textLabel().setLineBreakMode(graphics::LineBreakMode::kWordWrap);
     cell->setAccessoryType(ui::CellAccessoryType::kDisclosureIndicator);
   } else {
     cell->textLabel().setText(localized(section.kind->addKey));
     cell->textLabel().setTextColor(graphics::Color::accentViolet());
+    cell->textLabel().setNumberOfLines(1);
+    cell->textLabel().setLineBreakMode(graphics::LineBreakMode::kTruncateTail);
     cell->setAccessoryType(ui::CellAccessoryType::kNone);
   }
   return cell;
+}
+
+std::optional<double> babyInfoTableViewController::heightForRowAtIndexPath(ui::TableView& table,
+                                                                           const ui::IndexPath& path) {
+  if (path.section < 0 || static_cast<size_t>(path.section) >= sections_.size() || path.row < 0) return std::nullopt;
+  const Section& section = sections_[static_cast<size_t>(path.section)];
+  const auto row = static_cast<size_t>(path.row);
+  if (row >= section.records.size()) return std::nullopt;
+  // The label's width in a row with a disclosure indicator: 15 points each side, 33 for the indicator.
+  constexpr double kSides = 15 + 15 + 33, kPadding = 12;
+  const double width = std::max(1.0, table.bounds().width() - kSides);
+  static const graphics::Font font = ui::TableViewCell().textLabel().font();
+  const double text =
+      graphics::defaultTextMeasurer()->measure(recordRowText(*section.kind, section.records[row]), font, width).size.height;
+  return std::max(table.rowHeight(), std::ceil(text) + 2 * kPadding);
 }
 
 void babyInfoTableViewController::didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) {
@@ -519,8 +563,9 @@ std::shared_ptr<ui::TableViewCell> photoCollectionController::cellForRowAtIndexP
                                                             foundation::DateFormatterStyle::Short);
   cell->textLabel().setText(date ? formatter.stringFromDate(*date) : "");
   if (locSaves_) {
-    if (auto image = locSaves_->getPhoto(photoKeys_[index]))
-      cell->imageView().setImage(std::make_shared<graphics::Image>(std::move(*image)));
+    // A photo at its own size would fill the row and push its date out of sight.
+    auto image = locSaves_->getPhoto(photoKeys_[index]);
+    cell->imageView().setImage(image && !image->isEmpty() ? thumbnail(*image, 80) : nullptr);
   }
   return cell;
 }

@@ -192,6 +192,7 @@ class addBabyController : public ui::ViewController,
   void openPicture();
 
   void viewDidLoad() override;
+  void viewWillLayoutSubviews() override;
 
   bool textFieldShouldReturn(ui::TextField& field) override;
   void setPhoto(const std::optional<graphics::Image>& image) override;
@@ -206,6 +207,8 @@ class addBabyController : public ui::ViewController,
   void showAlert(const foundation::Error& error);
   void showPicture();
   void logBabyName(const std::string& name);
+  // Fits the parts to the view's height (see the .cpp).
+  void layOutParts();
 
   std::shared_ptr<store::Context> context_;
   std::shared_ptr<app::localSaves> locSaves_;
@@ -222,6 +225,7 @@ class addBabyController : public ui::ViewController,
   std::shared_ptr<ui::SegmentedControl> genderSegment_;
   std::shared_ptr<ui::PickerView> bloodPicker_;
   std::shared_ptr<ui::DatePicker> birthdayPicker_;
+  std::shared_ptr<ui::Button> deleteButton_;
   std::shared_ptr<ui::AlertView> alert_;
   std::shared_ptr<ui::ActionSheet> sheet_;
 };
@@ -262,6 +266,8 @@ class babyInfoTableViewController : public ui::ViewController,
                                                            const ui::IndexPath& path) override;
   bool canEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override { return false; }
   void didSelectRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
+  // A record's row is as tall as its whole text wrapped; the adding rows keep the table's height.
+  std::optional<double> heightForRowAtIndexPath(ui::TableView& table, const ui::IndexPath& path) override;
   void babyRecordEditDone(ui::ViewController& editor, bool changed) override;
 
  private:

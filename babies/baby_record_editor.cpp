@@ -1,15 +1,28 @@
 #include "babies/baby_record_editor.h"
 
+#include <algorithm>
+
 #include "babies/screen_support.h"
 #include "navigation/bar_title.h"
 #include "platform/foundation/log.h"
+#include "platform/ui/keyboard.h"
 
 namespace babies {
 
 using graphics::Rect;
 
 namespace {
-constexpr double kFieldStep = 50;
+constexpr double kTop = 16, kFieldHeight = 40, kFullStep = 50, kLeastStep = 44;
+
+// The distance from one field to the next: the full step, or less where the fields would otherwise
+// reach under the keyboard of a screen `height` tall (a contact's six fields on the smallest phone,
+// where the last one was half hidden while it was typed into); never below a finger's 44 points.
+double fieldStep(double height, size_t fields) {
+  if (fields < 2) return kFullStep;
+  const double aboveKeyboard = height - ui::Keyboard::height();
+  const double fits = (aboveKeyboard - kTop - kFieldHeight - 8) / static_cast<double>(fields - 1);
+  return std::clamp(fits, kLeastStep, kFullStep);
+}
 }  // namespace
 
 babyRecordEditController::babyRecordEditController(const RecordKind& kind, std::shared_ptr<store::Context> context,
@@ -27,9 +40,10 @@ void babyRecordEditController::viewDidLoad() {
 
   const double width = view()->bounds().width();
   const auto values = recordValues(kind_, record_);
-  double y = 16;
-  for (size_t i = 0; i < kind_.fields.size(); ++i, y += kFieldStep) {
-    auto field = std::make_shared<ui::TextField>(Rect(20, y, width - 40, 40));
+  const double step = fieldStep(view()->bounds().height(), kind_.fields.size());
+  double y = kTop;
+  for (size_t i = 0; i < kind_.fields.size(); ++i, y += step) {
+    auto field = std::make_shared<ui::TextField>(Rect(20, y, width - 40, kFieldHeight));
     field->setPlaceholder(localized(kind_.fields[i].labelKey));
     field->setPlaceholderColor(graphics::Color::hairlineGray());
     field->setText(values[i]);

@@ -1,7 +1,10 @@
 #include "babies/screen_support.h"
 
+#include <algorithm>
+
 #include "app/app_delegate.h"
 #include "app/value_texts.h"
+#include "platform/graphics/image_effects.h"
 #include "platform/store/predicate.h"
 
 namespace babies {
@@ -33,6 +36,12 @@ std::shared_ptr<ui::TableView> fullTable(ui::ViewController& owner) {
 std::shared_ptr<ui::TableViewCell> plainCell(ui::TableView& table, const char* identifier, ui::CellStyle style) {
   auto cell = table.dequeueReusableCellWithIdentifier(identifier);
   return cell ? cell : std::make_shared<ui::TableViewCell>(style, identifier);
+}
+
+std::shared_ptr<const graphics::Image> thumbnail(const graphics::Image& picture, double side) {
+  const double factor = side / std::max(picture.pointWidth(), picture.pointHeight());
+  return std::make_shared<const graphics::Image>(
+      graphics::scaledImage(picture, picture.pointWidth() * factor, picture.pointHeight() * factor, 2.0));
 }
 
 void leave(ui::ViewController& screen) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/local_saves.h"
+#include "platform/graphics/image.h"
 #include "platform/store/context.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/table_view.h"
@@ -30,6 +31,9 @@ std::optional<std::string> applicationBabyName();
 std::shared_ptr<ui::TableView> fullTable(ui::ViewController& owner);
 // A reused cell of the identifier, or a new one of the style.
 std::shared_ptr<ui::TableViewCell> plainCell(ui::TableView& table, const char* identifier, ui::CellStyle style);
+// The picture scaled to `side` points on its longer edge: a row's image view takes an image's own
+// width, and a photo's or a chosen icon's would leave its texts no room.
+std::shared_ptr<const graphics::Image> thumbnail(const graphics::Image& picture, double side);
 
 // Leaves a screen that may have been pushed or presented: pops it off a stack it is not the root
 // of, else dismisses it (or what holds it).

@@ -1,5 +1,7 @@
 #include "babies/teeth_view_controller.h"
 
+#include <algorithm>
+
 #include "app/value_texts.h"
 #include "babies/screen_support.h"
 #include "navigation/bar_title.h"
@@ -32,12 +34,19 @@ void teethChartView::showTeeth(const std::vector<app::Tooth>& teeth) {
   setNeedsDisplay();
 }
 
+void teethChartView::setPendingTooth(std::optional<int> num, int state) {
+  pending_ = num;
+  pendingState_ = state;
+  setNeedsDisplay();
+}
+
 void teethChartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   for (int n = 0; n < static_cast<int>(spots_.size()); ++n) {
     const toothSpotInfo& spot = spots_[static_cast<size_t>(n)];
-    const toothSpotInfo::ImageRef& image = spot.toothState == 1   ? spot.appearToothImg()
-                                           : spot.toothState == 2 ? spot.disappearToothImg()
-                                                                  : spot.noToothImg();
+    const int state = pending_ == n ? pendingState_ : spot.toothState;
+    const toothSpotInfo::ImageRef& image = state == 1   ? spot.appearToothImg()
+                                           : state == 2 ? spot.disappearToothImg()
+                                                        : spot.noToothImg();
     if (image) canvas.drawImage(*image, toothDrawnRect(spot, n));
   }
 }
@@ -120,7 +129,18 @@ void teethViewController::reload() {
   if (chart_) chart_->showTeeth(records().teeth());
 }
 
+void teethViewController::placePanelAndChart() {
+  const double width = view()->bounds().width(), height = view()->bounds().height();
+  const bool lower = pendingTooth_ && *pendingTooth_ >= kToothCount / 2;
+  panel_->setFrame(Rect(0, lower ? 0 : height - kPanelHeight, width, kPanelHeight));
+  chart_->setFrame(Rect((width - kChartWidth) / 2, lower ? std::max(0.0, height - kChartHeight) : 0, kChartWidth,
+                        kChartHeight));
+}
+
 void teethViewController::showPanel(bool shown) {
+  placePanelAndChart();
+  chart_->setPendingTooth(shown ? pendingTooth_ : std::nullopt,
+                          shown && pendingTooth_ ? records().nextState(*pendingTooth_).value_or(0) / 10 : 0);
   panel_->setHidden(!shown);
   // The chart takes no touch, and the screen cannot be left, while the wheel waits for its date:
   // the panel's own buttons answer it.

@@ -45,6 +45,9 @@ class teethChartView : public ui::View {
   const std::vector<toothSpotInfo>& spots() const { return spots_; }
   // The spots' states from the baby's records.
   void showTeeth(const std::vector<app::Tooth>& teeth);
+  // While a tooth waits for its date, its spot shows the state the event gives it (1 appeared, 2
+  // lost), so the parent sees which tooth the wheel asks about; none: every spot as recorded.
+  void setPendingTooth(std::optional<int> num, int state = 0);
 
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
   void touchesEnded(const ui::TouchSet& touches) override;
@@ -55,6 +58,8 @@ class teethChartView : public ui::View {
 
  private:
   std::vector<toothSpotInfo> spots_;
+  std::optional<int> pending_;
+  int pendingState_ = 0;
 };
 
 class teethViewController : public ui::ViewController, public teethViewDelegate {
@@ -85,6 +90,9 @@ class teethViewController : public ui::ViewController, public teethViewDelegate 
  private:
   TeethRecords records() const { return TeethRecords(context_, currentBabyName_); }
   void showPanel(bool shown);
+  // The panel along the bottom with the chart at the top, or, for a tooth of the lower jaw, the
+  // panel at the top with the chart as low as the view allows, so the tooth asked about shows.
+  void placePanelAndChart();
 
   std::shared_ptr<store::Context> context_;
   std::optional<std::string> currentBabyName_;

@@ -158,6 +158,25 @@ Anchor anchorFor(int spot, const Rect& drawn) {
   return {leftSide ? left + row.inset : right - row.inset, ay, ay + row.dly};
 }
 
+// The size of a tooth's date labels: 14 points, or less where the longer label and its leader would
+// not fit between the anchor and the paper's edge (`room` away), as the longer translations of
+// "Tooth Appeared" beside the outermost teeth would not; both labels of a tooth take the same size.
+double toothLabelSize(const Report& r, const std::vector<std::string>& lines, double room) {
+  // The leader runs 10 points past the label, and stops 10 points short of the edge.
+  const double fits = room - 20;
+  double size = 14;
+  auto widest = [&](double points) {
+    double w = 0;
+    for (const auto& line : lines) w = std::max(w, r.measure(r.text(line, points)).width);
+    return w;
+  };
+  const double atFull = widest(size);
+  if (atFull <= fits || fits <= 0) return size;
+  size = std::max(6.0, std::floor(size * fits / atFull * 2) / 2);
+  while (size > 6 && widest(size) > fits) size -= 0.5;
+  return size;
+}
+
 void drawToothPage(Report& r) {
   const Style& style = r.style;
   const std::vector<app::Tooth> teeth = r.request.baby.babyToTooth();
@@ -198,16 +217,19 @@ void drawToothPage(Report& r) {
       }
     }
     const bool toTheRight = n >= 5 && n <= 14;
+    std::vector<std::string> lines;
+    if (appeared) lines.push_back(joined(r.lang.localized("Tooth Appeared"), shortDate.stringFromDate(*appeared)));
+    if (lost) lines.push_back(joined(r.lang.localized("Lost Tooth"), shortDate.stringFromDate(*lost)));
+    const double size = toothLabelSize(r, lines, toTheRight ? pdf::kPageWidth - anchor.ax : anchor.ax);
     double widest = 0;
-    auto label = [&](const std::string& key, foundation::Date date, bool above) {
-      const AttributedText t = r.text(joined(r.lang.localized(key), shortDate.stringFromDate(date)), 14);
-      const Size size = r.measure(t);
-      widest = std::max(widest, size.width);
-      const double x = toTheRight ? anchor.ax + 5 : anchor.ax - (size.width + 5);
-      r.draw(t, Point{x, above ? anchor.ly - (size.height + 3) : anchor.ly + 3});
+    auto label = [&](const std::string& line, bool above) {
+      const AttributedText t = r.text(line, size);
+      const Size measured = r.measure(t);
+      widest = std::max(widest, measured.width);
+      const double x = toTheRight ? anchor.ax + 5 : anchor.ax - (measured.width + 5);
+      r.draw(t, Point{x, above ? anchor.ly - (measured.height + 3) : anchor.ly + 3});
     };
-    if (appeared) label("Tooth Appeared", *appeared, true);
-    if (lost) label("Lost Tooth", *lost, false);
+    for (size_t i = 0; i < lines.size(); ++i) label(lines[i], appeared && i == 0);
     const double m = std::trunc(widest);
     const double ex = toTheRight ? anchor.ax + m + 10 : anchor.ax - (m + 10);
     pdf::drawLineFromPointToPointWithColor(r.canvas, {anchor.ax, anchor.ay}, {anchor.ax, anchor.ly},

@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <poppler.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/flat_widgets.h"
@@ -66,6 +67,16 @@ foundation::Status PdfPagesView::loadFile(const std::filesystem::path& path) {
   return {};
 }
 
+double PdfPagesView::stackedHeight(double width) const {
+  double height = 0;
+  for (const graphics::Size& page : pageSizes_) {
+    if (page.width <= 0 || page.height <= 0) continue;
+    if (height > 0) height += kPageGap;
+    height += page.height * width / page.width;
+  }
+  return height;
+}
+
 void PdfPagesView::drawRect(graphics::Canvas& canvas, const ui::Rect&) {
   if (!document_ || pageSizes_.empty()) return;
   const double width = bounds().width();
@@ -112,7 +123,14 @@ PdfWebView::PdfWebView() : pages_(std::make_shared<PdfPagesView>()) {
   addSubview(pages_);
 }
 
-void PdfWebView::layoutSubviews() { pages_->setFrame(bounds()); }
+void PdfWebView::layoutSubviews() {
+  // The pages take their whole stacked height, so the later pages (the teeth, the days) can be
+  // scrolled to; never less than the view, so the backdrop behind a short report is the pages'.
+  const ui::Size size = bounds().size;
+  const double height = std::max(size.height, std::ceil(pages_->stackedHeight(size.width)));
+  pages_->setFrame(ui::Rect(0, 0, size.width, height));
+  setContentSize(ui::Size(size.width, height));
+}
 
 void PdfWebView::loadRequest(const std::filesystem::path& path,
                              std::function<void(const foundation::Status&)> finished) {

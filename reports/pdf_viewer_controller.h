@@ -4,8 +4,9 @@
 // action, "Send", hands the mailing back to the report screen.
 //
 // The report is shown by a PdfWebView: the file's pages, rendered by poppler, scaled to the view's
-// width and stacked from the top. The view stays invisible until its content has loaded and its grey
-// backdrop has been cleared, then fades in. Main thread only.
+// width and stacked from the top, scrolled through with a finger as a web view is. The view stays
+// invisible until its content has loaded and its grey backdrop has been cleared, then fades in. Main
+// thread only.
 
 #include <filesystem>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "platform/foundation/error.h"
 #include "platform/graphics/image.h"
+#include "platform/ui/scroll_view.h"
 #include "platform/ui/view.h"
 #include "platform/ui/view_controller.h"
 
@@ -44,6 +46,8 @@ class PdfPagesView : public ui::View {
   size_t pageCount() const { return pageSizes_.size(); }
   // Each page's size in points.
   const std::vector<graphics::Size>& pageSizes() const { return pageSizes_; }
+  // The height of every page scaled to `width` and stacked with the gaps between them.
+  double stackedHeight(double width) const;
   void drawRect(graphics::Canvas& canvas, const ui::Rect& rect) override;
 
  private:
@@ -55,8 +59,9 @@ class PdfPagesView : public ui::View {
   int renderedPixelWidth_ = 0;
 };
 
-// The web view of the screen: a grey backdrop holding the pages view as its first subview.
-class PdfWebView : public ui::View {
+// The web view of the screen: a grey backdrop holding the pages view as its first subview, which
+// scrolls over the pages' whole stack.
+class PdfWebView : public ui::ScrollView {
  public:
   PdfWebView();
   // Loads the file at the path; when done (on the next run-loop turn) calls `finished` with the result.

@@ -181,5 +181,83 @@ TEST_F(BabyEditorTest, ASavedNewNameIsLoggedAsBabyNames) {
   }
 }
 
+
+// Every part of the editor lies inside the frame it is shown in: the phone's screen, the tablet's
+// form sheet, and the popover the tablet's main screen shows the baby list in after a restore into
+// an empty store (where the birthday wheel once ran past the popover's bottom edge).
+TEST_F(BabyEditorTest, EveryPartLiesInsideTheFrameItIsShownIn) {
+  enum class Shown { kScreen, kFormSheet, kPopover };
+  struct Case {
+    const char* name;
+    ui::DeviceProfile device;
+    Shown shown;
+    bool existing;
+  };
+  const Case cases[] = {
+      {"phone, new baby", ui::DeviceProfile::phone568(), Shown::kScreen, false},
+      {"phone, a baby with its Delete", ui::DeviceProfile::phone568(), Shown::kScreen, true},
+      {"tablet form sheet, new baby", ui::DeviceProfile::pad(), Shown::kFormSheet, false},
+      {"tablet form sheet, a baby", ui::DeviceProfile::pad(), Shown::kFormSheet, true},
+      {"tablet popover, new baby", ui::DeviceProfile::pad(), Shown::kPopover, false},
+      {"tablet popover, a baby", ui::DeviceProfile::pad(), Shown::kPopover, true},
+  };
+  const app::Baby ada = addBaby("Ada");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui::ScopedDevice device(c.device);
+    ui::Window window;
+    auto root = std::make_shared<ui::ViewController>();
+    window.setRootViewController(root);
+    window.makeKeyAndVisible();
+    auto editor = std::dynamic_pointer_cast<addBabyController>(
+        storyboard_.instantiateViewControllerWithIdentifier(kAddBabyId));
+    editor->setManagedObjectContext(context_);
+    editor->setLocSaves(saves_);
+    editor->setClock(&clock_);
+    if (c.existing) editor->setBaby(ada);
+    // The baby list's navigation controller, which the editor is pushed on.
+    auto holder = std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
+    std::shared_ptr<ui::PopoverController> popover;
+    if (c.shown == Shown::kPopover) {
+      // As the tablet's main screen shows the baby list after a restore.
+      popover = ui::PopoverController::create(holder);
+      popover->presentPopoverFromRect(ui::Rect(50, 50, 50, 50), root->view().get(), ui::kPopoverArrowLeft, false);
+    } else {
+      if (c.shown == Shown::kFormSheet) holder->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+      root->presentViewController(holder, false);
+    }
+    runLoop();
+    holder->pushViewController(editor, false);
+    runLoop();
+    ASSERT_TRUE(editor->isViewLoaded());
+    const ui::Rect frame = holder->view()->convertRectToView(holder->view()->bounds(), &window);
+    const ui::Rect content = editor->view()->convertRectToView(editor->view()->bounds(), &window);
+    EXPECT_GE(content.y(), frame.y());
+    EXPECT_LE(content.maxY(), frame.maxY());
+    ASSERT_GE(editor->view()->subviews().size(), c.existing ? 6u : 5u);
+    for (const auto& part : editor->view()->subviews()) {
+      const ui::Rect r = part->convertRectToView(part->bounds(), &window);
+      const std::string at = std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
+                             std::to_string(r.width()) + "x" + std::to_string(r.height());
+      EXPECT_GE(r.x(), frame.x()) << at;
+      EXPECT_GE(r.y(), content.y()) << at;
+      EXPECT_LE(r.maxX(), frame.maxX()) << at;
+      EXPECT_LE(r.maxY(), frame.maxY()) << at;
+      EXPECT_GT(r.height(), 30) << "a part squeezed out of sight: " << at;
+    }
+    // The wheels still answer: the birthday is the one picked.
+    editor->birthdayPicker().setDate(foundation::Date{400000000});
+    editor->nameField().setText(c.existing ? "Ada" : std::string("Bea ") + c.name);
+    editor->save();
+    runLoop();
+    if (popover) popover->dismissPopoverAnimated(false);
+    else if (root->presentedViewController()) root->dismissViewControllerAnimated(false);
+    runLoop();
+    const auto saved = BabyProfileRules(context_, saves_).babyNamed(c.existing ? "Ada" : std::string("Bea ") + c.name);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved.baby_BirthDay(), foundation::Date{400000000});
+  }
+}
+
 }  // namespace
 }  // namespace babies

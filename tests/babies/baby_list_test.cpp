@@ -194,5 +194,48 @@ TEST_F(BabyListTest, RecordListsShowTheCurrentBabysRows) {
   EXPECT_EQ(photos.photoTable().numberOfRowsInSection(0), 2);
 }
 
+// A photo's row shows a thumbnail beside its whole date, whatever the photo's size: a photo at its
+// own size once filled the row and pushed the date out of sight.
+TEST_F(BabyListTest, APhotosRowShowsAThumbnailAndItsWholeDate) {
+  const app::Baby anna = addBaby("Anna");
+  struct Case {
+    int width, height;  // the photo's pixels
+  };
+  const Case photos[] = {{200, 200}, {640, 480}, {480, 640}, {1600, 1200}};
+  for (const double screenWidth : {320.0, 540.0}) {
+    for (const Case& c : photos) {
+      SCOPED_TRACE(std::to_string(screenWidth) + ": " + std::to_string(c.width) + "x" + std::to_string(c.height));
+      const std::string key = "_" + std::to_string(c.width) + "x" + std::to_string(c.height);
+      auto photo = app::PhotoInfo::insertIn(*context_);
+      photo.setPhoto_Path(key);
+      photo.setPhoto_Date(foundation::Date{600000000});
+      photo.setPhotoInfoToBaby(anna);
+      ASSERT_TRUE(saves_->savePhoto(graphics::Image(c.width, c.height), key).ok());
+      ASSERT_TRUE(context_->save().ok());
+      auto screen = std::make_shared<photoCollectionController>();
+      screen->setCurrentBabyName("Anna");
+      screen->setManagedObjectContext(context_);
+      screen->setLocSaves(saves_);
+      ui::Window window(ui::Rect(0, 0, screenWidth, 480));
+      window.setRootViewController(std::make_shared<ui::NavigationController>(screen));
+      window.makeKeyAndVisible();
+      runLoop();
+      auto& table = screen->photoTable();
+      table.layoutIfNeeded();
+      ASSERT_EQ(table.numberOfRowsInSection(0), 1);
+      auto cell = table.cellForRowAtIndexPath({0, 0});
+      ASSERT_TRUE(cell);
+      cell->layoutIfNeeded();
+      ASSERT_TRUE(cell->imageView().image());
+      EXPECT_LE(cell->imageView().frame().width(), 80);
+      EXPECT_GT(cell->imageView().frame().width(), 40);
+      EXPECT_FALSE(cell->textLabel().text().empty());
+      EXPECT_FALSE(cell->textLabel().isTextCut()) << cell->textLabel().text();
+      context_->deleteObject(photo.object());
+      ASSERT_TRUE(context_->save().ok());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace babies

@@ -7,6 +7,7 @@
 #include "babies/baby_list_controller.h"
 #include "babies_fixture.h"
 #include "platform/ui/alert.h"
+#include "platform/ui/keyboard.h"
 
 namespace babies {
 namespace {
@@ -15,6 +16,27 @@ class BabyRecordsTest : public babies_test::BabiesTest {
  protected:
   BabyRecords records(std::optional<std::string> name = "Anna") { return BabyRecords(context_, std::move(name)); }
   size_t count(const char* entity) { return context_->count(store::FetchRequest{entity}).valueOr(99); }
+
+  // Anna's records screen of the type, the root of a navigation controller in a window of its own
+  // (the device's screen when no frame is given), after it has appeared.
+  struct Shown {
+    std::shared_ptr<babyInfoTableViewController> screen;
+    std::shared_ptr<ui::NavigationController> navigation;
+    std::shared_ptr<ui::Window> window;
+  };
+  Shown show(const char* infoType, std::optional<ui::Rect> frame = std::nullopt) {
+    Shown shown;
+    shown.screen = std::make_shared<babyInfoTableViewController>();
+    shown.screen->setInfoType(infoType);
+    shown.screen->setCurrentBabyName("Anna");
+    shown.screen->setManagedObjectContext(context_);
+    shown.navigation = std::make_shared<ui::NavigationController>(shown.screen);
+    shown.window = frame ? std::make_shared<ui::Window>(*frame) : std::make_shared<ui::Window>();
+    shown.window->setRootViewController(shown.navigation);
+    shown.window->makeKeyAndVisible();
+    runLoop();
+    return shown;
+  }
 };
 
 TEST_F(BabyRecordsTest, EachKindIsStoredWithItsFieldsAndShownAsItsRow) {
@@ -105,15 +127,9 @@ TEST_F(BabyRecordsTest, ARefusedSaveLeavesTheRecordAsStored) {
 
 TEST_F(BabyRecordsTest, TheScreenAddsChangesAndDeletesThroughItsEditor) {
   addBaby("Anna");
-  auto screen = std::make_shared<babyInfoTableViewController>();
-  screen->setInfoType("Allergies");
-  screen->setCurrentBabyName("Anna");
-  screen->setManagedObjectContext(context_);
-  auto navigation = std::make_shared<ui::NavigationController>(screen);
-  ui::Window window;
-  window.setRootViewController(navigation);
-  window.makeKeyAndVisible();
-  runLoop();
+  const Shown shown = show("Allergies");
+  const auto& screen = shown.screen;
+  const auto& navigation = shown.navigation;
   // Allergies, then information texts, each ending in its adding row.
   ASSERT_EQ(screen->infoTable().numberOfSections(), 2);
   EXPECT_EQ(screen->infoTable().cellForRowAtIndexPath({1, 0})->textLabel().text(), "Add information");
@@ -157,6 +173,88 @@ TEST_F(BabyRecordsTest, TheScreenAddsChangesAndDeletesThroughItsEditor) {
   runLoop();
   EXPECT_EQ(count("Info"), 0u);
   EXPECT_TRUE(screen->rows().empty());
+}
+
+// A record's whole text shows in its row, however long: an allergy's reaction and a contact's phone
+// number come last in the row and were once cut off, on the phone and in the tablet's popover alike.
+TEST_F(BabyRecordsTest, ARecordsRowShowsItsWholeText) {
+  addBaby("Anna");
+  struct Case {
+    const char* infoType;
+    const RecordKind* kind;
+    std::vector<std::string> values;
+  };
+  const Case cases[] = {
+      {"Allergies", &allergyRecords(), {"Milk", "rash"}},
+      {"Allergies", &allergyRecords(), {"Арахис и другие орехи", "Сильная сыпь, отёк, вызвать скорую помощь немедленно"}},
+      {"Allergies", &infoRecords(), {"Blutgruppe", "beim Kinderarzt im Mai bestimmt, Impfpass liegt im Schrank"}},
+      {"Contacts", &contactRecords(), {"Dr. Eva", "Schmidt-Leutheusser", "+49 30 1234567", "", "", ""}},
+  };
+  for (const double width : {320.0, 540.0}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(width) + ": " + c.values[1]);
+      auto stored = records().save(*c.kind, nullptr, c.values);
+      ASSERT_TRUE(stored.ok());
+      const Shown shown = show(c.infoType, ui::Rect(0, 0, width, 480));
+      auto& table = shown.screen->infoTable();
+      table.layoutIfNeeded();
+      const int section = c.kind == &infoRecords() ? 1 : 0;
+      ASSERT_EQ(table.numberOfRowsInSection(section), 2);
+      auto cell = table.cellForRowAtIndexPath({section, 0});
+      ASSERT_TRUE(cell);
+      cell->layoutIfNeeded();
+      EXPECT_EQ(cell->textLabel().text(), recordRowText(*c.kind, *stored));
+      EXPECT_FALSE(cell->textLabel().isTextCut()) << cell->textLabel().text();
+      // The adding row keeps the table's own height.
+      EXPECT_EQ(table.rectForRowAtIndexPath({section, 1}).height(), table.rowHeight());
+      ASSERT_TRUE(records().remove(*stored).ok());
+    }
+  }
+}
+
+// Whichever field of a record is typed into, the keyboard leaves it in sight: a contact's last
+// field was half under the keyboard on the smallest phone.
+TEST_F(BabyRecordsTest, TheFieldBeingTypedIntoStaysAboveTheKeyboard) {
+  addBaby("Anna");
+  struct Case {
+    const char* name;
+    ui::DeviceProfile device;
+    const char* infoType;
+    int section;
+    size_t fields;
+  };
+  const Case cases[] = {
+      {"contact, 568 phone", ui::DeviceProfile::phone568(), "Contacts", 0, 6},
+      {"contact, 667 phone", ui::DeviceProfile::phone667(), "Contacts", 0, 6},
+      {"allergy, 568 phone", ui::DeviceProfile::phone568(), "Allergies", 0, 2},
+      {"information, 568 phone", ui::DeviceProfile::phone568(), "Allergies", 1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui::ScopedDevice device(c.device);
+    const Shown shown = show(c.infoType);
+    ui::Window& window = *shown.window;
+    ASSERT_TRUE(shown.screen->infoTable().tapRowAtIndexPath({c.section, 0}));
+    runLoop();
+    auto* editor = dynamic_cast<babyRecordEditController*>(shown.navigation->topViewController());
+    ASSERT_NE(editor, nullptr);
+    ASSERT_EQ(editor->fields().size(), c.fields);
+    for (size_t i = 0; i < c.fields; ++i) {
+      auto& field = *editor->fields()[i];
+      field.becomeFirstResponder();
+      runLoop();
+      ASSERT_TRUE(ui::Keyboard::isVisible());
+      const ui::Rect at = field.convertRectToView(field.bounds(), &window);
+      EXPECT_LE(at.maxY(), ui::Keyboard::shownFrame().y()) << "field " << i + 1;
+      EXPECT_GE(at.height(), 40);
+      if (i > 0) {
+        const auto& above = *editor->fields()[i - 1];
+        EXPECT_GE(at.y() - above.convertRectToView(above.bounds(), &window).maxY(), 4) << "fields run together";
+      }
+    }
+    editor->fields().back()->resignFirstResponder();
+    runLoop();
+  }
 }
 
 }  // namespace

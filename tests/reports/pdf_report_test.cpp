@@ -14,6 +14,7 @@
 #include "platform/ui/image_library.h"
 #include "reports/jpeg_info.h"
 #include "reports/pdf_generator.h"
+#include "reports/pdf_layout.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -276,6 +277,57 @@ TEST_F(PdfReportLayoutTest, LongNameWrapsWithinThePageAndToothChartWithoutRecord
   EXPECT_TRUE(sawName);
   EXPECT_TRUE(sawNotEnough);
   EXPECT_EQ(canvas_.pageCount(), 2);
+}
+
+// Every tooth appeared and lost: each spot carries two date labels. In the longer languages the
+// outermost teeth's labels would run off the paper (or wrap, and their leader past the edge); they
+// come smaller instead, on one line each, while labels that fit keep their 14 points.
+TEST_F(PdfReportLayoutTest, ToothLabelsAndLeadersStayOnThePageInEveryLanguage) {
+  for (int n = 0; n < 20; ++n) {
+    tooth(n, 10, at("UTC", 2026, 7, 1));
+    tooth(n, 20, at("UTC", 2026, 11, 2));
+  }
+  struct Case {
+    const char* language;
+    bool print;
+    bool allFull;  // every label keeps 14 points
+  };
+  const Case cases[] = {{"en", true, true}, {"en", false, true}, {"de", true, false}, {"ru", true, false},
+                        {"ru", false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.language) + (c.print ? ", printing" : ", colourful"));
+    graphics::RecordingCanvas canvas{graphics::Size(612, 792)};
+    auto r = request({}, reports::kNoPhotos, c.print);
+    r.language = note_helper_test::language(c.language);
+    reports::drawPdfReport(canvas, r);
+    const std::string appeared = r.language->localized("Tooth Appeared") + ": ";
+    const std::string lost = r.language->localized("Lost Tooth") + ": ";
+    int labels = 0;
+    bool shrunk = false;
+    for (const auto& t : canvas.texts()) {
+      if (!t.text.starts_with(appeared) && !t.text.starts_with(lost)) continue;
+      ++labels;
+      const double size = t.font.pointSize();
+      EXPECT_LE(size, 14) << t.text;
+      shrunk |= size < 14;
+      EXPECT_GE(t.rect->x(), 0) << t.text;
+      EXPECT_LE(t.rect->maxX(), 612) << t.text;
+      EXPECT_LT(t.rect->height(), 2 * size) << t.text << ": wrapped";
+    }
+    EXPECT_EQ(labels, 40);
+    EXPECT_EQ(shrunk, !c.allFull);
+    const auto leader = c.print ? reports::pdf::rgb255(169, 169, 169) : reports::pdf::rgb255(242, 239, 252);
+    int leaders = 0;
+    for (const auto& line : canvas.lines()) {
+      if (line.color != leader) continue;
+      ++leaders;
+      for (double x : {line.from.x, line.to.x}) {
+        EXPECT_GE(x, 0);
+        EXPECT_LE(x, 612);
+      }
+    }
+    EXPECT_EQ(leaders, 40);
+  }
 }
 
 TEST(JpegInfo, ReadsSizeAndOrientationAndRefusesDamagedHeaders) {

@@ -7,6 +7,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/render.h"
 #include "platform/ui/storyboard.h"
+#include "platform/ui/touch.h"
 #include "platform/ui/view_controller.h"
 #include "reports/pdf_generator.h"
 #include "reports/pdf_viewer_controller.h"
@@ -81,6 +82,38 @@ TEST_F(PdfViewerTest, PagesFadeInAfterLoadingAndSendCallsTheOpenerBack) {
   const auto top = image.pixel(5, 5);
   EXPECT_EQ(top, (graphics::Image::Rgba{255, 255, 255, 255}));
   EXPECT_TRUE(ui::renderToPng(*window, testing_support::testOutput() / "report_viewer.png", 2).ok());
+}
+
+// The report's later pages (the teeth, the days) are reached by scrolling: the pages stack at the
+// view's width and a finger's drag moves through them, to the end of the last page and no further.
+TEST_F(PdfViewerTest, AFingerScrollsThroughEveryPage) {
+  const auto report = writeReport(true);
+  for (const ui::Rect screen : {ui::Rect(0, 0, 320, 504), ui::Rect(0, 0, 540, 556)}) {
+    SCOPED_TRACE(std::to_string(screen.width()));
+    auto viewer = std::make_shared<reports::pdfViewerController>();
+    viewer->setContentPath(report.string());
+    auto window = std::make_shared<ui::Window>(screen);
+    window->setRootViewController(viewer);
+    window->makeKeyAndVisible();
+    loop_.runUntilIdle();
+    loop_.advance(0.1);
+    loop_.runUntilIdle();
+    auto web = viewer->pdfWebView();
+    ASSERT_EQ(web->pagesView().pageCount(), 3u);
+    // Three US Letter pages at the screen's width, two gaps between them.
+    const double stacked = 3 * 792 * screen.width() / 612 + 2 * reports::PdfPagesView::kPageGap;
+    EXPECT_NEAR(web->pagesView().frame().height(), stacked, 1);
+    ASSERT_TRUE(web->canScrollVertically());
+    EXPECT_NEAR(web->maximumContentOffset().y, stacked - web->bounds().height(), 1);
+    const auto before = ui::renderToImage(*window, 1).value();
+    // A finger drags the pages up, then on past the end.
+    ui::TouchInjector(*window).drag(ui::Point(100, 400), ui::Point(100, 100));
+    loop_.runUntilIdle();
+    EXPECT_NEAR(web->contentOffset().y, 300, 1);
+    EXPECT_NE(ui::renderToImage(*window, 1).value().pixels(), before.pixels());
+    for (int i = 0; i < 10; ++i) web->scrollBy(ui::Point(0, 400));
+    EXPECT_NEAR(web->contentOffset().y, web->maximumContentOffset().y, 1);
+  }
 }
 
 TEST_F(PdfViewerTest, AFileThatIsNoPdfLoadsNothing) {
