@@ -123,6 +123,18 @@ std::vector<Walk> walks() {
          // It began when the editor opened, just after the first run: not three minutes later.
          EXPECT_LT(*feeding.note_DateStart() - foundation::Clock::system().now(), 60);
        }},
+      {"badged-edit-opens-the-order-editor", "",
+       // At the tutorial's fourth step the chooser's "Edit" wears a badge over half its text; a
+       // person still reads it and taps it. Once there, the chooser's button is plain again.
+       "tap +\ntap Weight\ntap iPhone_ok_button_white\ntap iPhone_list_button_badge\ntap \"Growth graph\"\n"
+       "tap Done\ntap iPhone_sum_button_badge\ntap iPhone_ok_button_white\ntap +\nlook\ntap Edit\nlook\nback\nlook\n",
+       [](const auto& looks, const auto&) {
+         ASSERT_EQ(looks.size(), 3u);
+         EXPECT_TRUE(lists(looks[0], "Edit") && lists(looks[0], "iPhone_badge"));
+         EXPECT_TRUE(lists(looks[1], "Reorder Breast Feeding"));
+         EXPECT_TRUE(lists(looks[2], "Edit"));
+         EXPECT_FALSE(lists(looks[2], "iPhone_badge"));
+       }},
       {"tablet-add-button-opens-the-chooser", "--device ipad",
        "look\ntap iPhone_more\nlook\ntap Sleep\ntap iPhone_ok_button_white\nlook\n",
        [](const auto& looks, const auto& home) {
@@ -153,6 +165,30 @@ TEST(TablesWalk, ListsEditedByHand) {
     const bool failedBefore = HasFailure();
     walk.check(lookTexts(run.out), home);
     if (!failedBefore && HasFailure()) ADD_FAILURE() << "what the program said:\n" << run.out;
+  }
+}
+
+// The number pad's bar in every language and on both devices: its buttons keep their titles whole
+// ("Abbrechen" is longer than the 80 points the bar gives "Cancel").
+TEST(TablesWalk, TheNumberPadsButtonsKeepTheirTitlesWhole) {
+  const runtime::Bundle bundle(testing_support::resourcesFolder());
+  const struct {
+    std::string language, device;
+  } cases[] = {{"en", ""}, {"de", ""}, {"ru", ""}, {"de", "--device ipad"}, {"ru", "--device ipad"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language + " " + c.device);
+    testing_support::TempDir home;
+    const auto screens = testing_support::testOutput() / "tables_walk" / ("number-pad-" + c.language);
+    ASSERT_EQ(runDiaryScript(home, std::string(kNewBabyFirstRun) + "quit\n", screens, c.device).status, 0);
+    const auto text = [&](const char* key) { return bundle.localizedStringInLanguage(key, c.language); };
+    const DiaryRun run = runDiaryScript(
+        home, "tap +\ntap \"" + text("Drink") + "\"\ntap \"0 " + text("Notation_ml") + "\"\nlook\nquit\n",
+        screens.string() + (c.device.empty() ? "" : "-tablet"), c.device + " --language " + c.language);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_EQ(looks.size(), 1u) << run.out;
+    EXPECT_TRUE(lists(looks[0], text("Cancel")) && lists(looks[0], text("Done"))) << run.out;
+    EXPECT_TRUE(cutTexts(run.out).empty()) << run.out;
   }
 }
 
