@@ -1,5 +1,7 @@
 #include "notes_list/list_cells.h"
 
+#include <algorithm>
+
 #include "app/flat_widgets.h"
 #include "platform/foundation/text.h"
 #include "platform/graphics/text_measure.h"
@@ -61,6 +63,24 @@ void drawRow(graphics::Canvas& canvas, const Rect& bounds, bool top, double bott
 }  // namespace
 
 double listSeparatorInset(bool iPad) { return iPad ? 70 : 58; }
+
+namespace {
+
+// Widens a text on the left of a row up to where the text at its right (flush right) begins, less
+// a gap, so that a long type name ("Кормление грудью") is not cut while the row has room for it;
+// never narrower than its own column.
+void widenUpTo(ui::Label& left, const ui::Label& right) {
+  constexpr double kGap = 8;
+  const std::string& text = right.text();
+  const double rightStart =
+      text.empty() ? right.frame().maxX()
+                   : boundingRectForCharacterRange(right, 0, foundation::text::utf16Length(text)).minX();
+  Rect frame = left.frame();
+  frame.size.width = std::max(frame.size.width, rightStart - kGap - frame.origin.x);
+  left.setFrame(frame);
+}
+
+}  // namespace
 
 Rect boundingRectForCharacterRange(const ui::Label& label, std::size_t utf16Start, std::size_t utf16Length) {
   const Rect frame = label.frame();
@@ -158,6 +178,8 @@ void iPhoneNoteCell::layoutSubviews() {
     toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
     durationTimeLable->setFrame(Rect(w * 0.6, 21, w * 0.4 - 10, 20));
   }
+  widenUpTo(*typeLable, *toTimeLable);
+  widenUpTo(*mainLable, *durationTimeLable);
   // The mark stays inside the row on both devices.
   photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
 }
@@ -174,6 +196,7 @@ void iPhoneNoteNoticeCell::layoutSubviews() {
     mainLable->setFrame(Rect(58, 22, w - 58 - 25, 34));
     toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
   }
+  widenUpTo(*typeLable, *toTimeLable);
   photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
 }
 
@@ -197,6 +220,10 @@ void iPhoneSumNoteCell::layoutSubviews() {
   const Rect box = boundingRectForCharacterRange(*countLable, 0, foundation::text::utf16Length(text));
   const double margin = iPad_ ? 8 : 7;
   countImage->setFrame(Rect(box.origin.x - margin, (h - 22) / 2, box.size.width + 2 * margin, 22));
+  // The type's name may run up to the backdrop.
+  Rect type = typeLable->frame();
+  type.size.width = std::max(type.size.width, (text.empty() ? w - 15 : box.minX() - margin) - 8 - type.minX());
+  typeLable->setFrame(type);
 }
 
 }  // namespace notes_list

@@ -192,6 +192,35 @@ TEST(TablesWalk, TheNumberPadsButtonsKeepTheirTitlesWhole) {
   }
 }
 
+// A feeding saved in a language whose type names are long, on both devices: the list's row and
+// the summary's row show the name whole beside the times and the totals.
+TEST(TablesWalk, TheListsRowsShowLongTypeNamesWhole) {
+  const runtime::Bundle bundle(testing_support::resourcesFolder());
+  const struct {
+    std::string language, device;
+  } cases[] = {{"ru", ""}, {"de", ""}, {"ru", "--device ipad"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language + " " + c.device);
+    testing_support::TempDir home;
+    const auto screens = testing_support::testOutput() / "tables_walk" /
+                         ("list-rows-" + c.language + (c.device.empty() ? "" : "-tablet"));
+    ASSERT_EQ(runDiaryScript(home, std::string(kNewBabyFirstRun) + "quit\n", screens, c.device).status, 0);
+    const auto text = [&](const char* key) { return bundle.localizedStringInLanguage(key, c.language); };
+    const std::string feeding = text("Breast Feeding");
+    const DiaryRun run = runDiaryScript(home,
+                                        "tap \"" + feeding + "\"\ntap \"" + text("Left Breast") + "\"\nadvance 5m\n" +
+                                            "tap \"" + text("Stop") + "\"\ntap \"" + text("Stop") + "\"\n" +
+                                            "tap iPhone_ok_button_white\nlook\ntap \"" + text("Summary") + "\"\nlook\nquit\n",
+                                        screens, c.device + " --language " + c.language);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_EQ(looks.size(), 2u) << run.out;
+    EXPECT_TRUE(lists(looks[0], feeding)) << run.out;
+    EXPECT_TRUE(lists(looks[1], feeding + " (1)")) << run.out;
+    EXPECT_TRUE(cutTexts(run.out).empty()) << run.out;
+  }
+}
+
 // --- A restore, as a parent makes one from the cloud screen, on each device.
 
 // The stand-in cloud service, and the diary of a data root linked to it as if the parent had
