@@ -68,16 +68,20 @@ namespace {
 
 // Widens a text on the left of a row up to where the text at its right (flush right) begins, less
 // a gap, so that a long type name ("Кормление грудью") is not cut while the row has room for it;
-// never narrower than its own column.
-void widenUpTo(ui::Label& left, const ui::Label& right) {
-  constexpr double kGap = 8;
+// never narrower than its own column. The text at the right then keeps to the room its text takes,
+// so that neither lies over the other and a finger finds each.
+void widenUpTo(ui::Label& left, ui::Label& right, double margin = 0) {
+  constexpr double kGap = 4;
   const std::string& text = right.text();
-  const double rightStart =
-      text.empty() ? right.frame().maxX()
-                   : boundingRectForCharacterRange(right, 0, foundation::text::utf16Length(text)).minX();
+  const Rect rightFrame = right.frame();
+  const double boundary =
+      text.empty() ? rightFrame.maxX()
+                   : boundingRectForCharacterRange(right, 0, foundation::text::utf16Length(text)).minX() - margin - kGap;
   Rect frame = left.frame();
-  frame.size.width = std::max(frame.size.width, rightStart - kGap - frame.origin.x);
+  if (boundary - kGap - frame.origin.x <= frame.size.width) return;
+  frame.size.width = boundary - kGap - frame.origin.x;
   left.setFrame(frame);
+  right.setFrame(Rect(boundary, rightFrame.origin.y, rightFrame.maxX() - boundary, rightFrame.size.height));
 }
 
 }  // namespace
@@ -221,9 +225,7 @@ void iPhoneSumNoteCell::layoutSubviews() {
   const double margin = iPad_ ? 8 : 7;
   countImage->setFrame(Rect(box.origin.x - margin, (h - 22) / 2, box.size.width + 2 * margin, 22));
   // The type's name may run up to the backdrop.
-  Rect type = typeLable->frame();
-  type.size.width = std::max(type.size.width, (text.empty() ? w - 15 : box.minX() - margin) - 8 - type.minX());
-  typeLable->setFrame(type);
+  widenUpTo(*typeLable, *countLable, margin);
 }
 
 }  // namespace notes_list
