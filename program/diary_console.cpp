@@ -267,10 +267,13 @@ bool reachable(ui::View& window, const Target& target) {
   if (!front || !hit) return false;
   if (front == target.view || front->isDescendantOfView(target.view) || target.view->isDescendantOfView(front))
     return true;
-  // A picture that takes no touches laid on a caption beside it in one tappable view (the badge on
-  // the chooser's "Edit"): the finger reaches the view both belong to, so the caption still names it.
-  return !front->isUserInteractionEnabled() && dynamic_cast<ui::ImageView*>(front) &&
-         front->superview() == hit && target.view->superview() == hit && !hit->gestureRecognizers().empty();
+  if (front->isUserInteractionEnabled() || !dynamic_cast<ui::ImageView*>(front)) return false;
+  // A button that draws nothing over a picture (the editor's photo): what shows there is the
+  // picture, and a finger on it reaches the button.
+  if (hit == target.view) return true;
+  // A picture laid on a caption beside it in one tappable view (the badge on the chooser's
+  // "Edit"): the finger reaches the view both belong to, so the caption still names it.
+  return front->superview() == hit && target.view->superview() == hit && !hit->gestureRecognizers().empty();
 }
 
 // What the screen offers a person, front-most last.

@@ -17,6 +17,7 @@
 #include "cloud/cloud_session.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/clock.h"
+#include "platform/graphics/image.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/security/keychain.h"
@@ -224,6 +225,34 @@ TEST(TablesWalk, TheListsRowsShowLongTypeNamesWhole) {
     ASSERT_FALSE(repeated.empty()) << run.out;
     EXPECT_TRUE(lists(repeated.front(), feeding) && lists(repeated.front(), text("WC"))) << run.out;
     EXPECT_TRUE(cutTexts(run.out).empty()) << run.out;
+  }
+}
+
+// A note's photo, once chosen, shows in place of the camera and is what a finger opens: the photo
+// screen, where it is removed, and the camera is back.
+TEST(TablesWalk, ANotesPhotoIsOpenedByAFingerAndRemoved) {
+  for (const std::string device : {"", "--device ipad"}) {
+    SCOPED_TRACE(device);
+    testing_support::TempDir home;
+    const auto library = home / "root" / "Media" / "DCIM";
+    std::filesystem::create_directories(library);
+    const graphics::Image picture(64, 48);
+    ASSERT_TRUE(files::writeAtomic(library / "nap.png", *picture.pngData()).ok());
+    const DiaryRun run = runDiaryScript(
+        home,
+        std::string(kNewBabyFirstRun) +
+            "tap Diaper\ntap edit_photo_white\ntap \"Choose Photo\"\ntap nap.png\nback\nlook\n"
+            "tap Photo\nlook\ntap Delete\nback\nlook\ntap iPhone_ok_button_white\nquit\n",
+        testing_support::testOutput() / "tables_walk" / ("note-photo" + std::string(device.empty() ? "" : "-tablet")),
+        device);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_EQ(looks.size(), 3u) << run.out;
+    EXPECT_TRUE(lists(looks[0], "Photo") && !lists(looks[0], "edit_photo_white")) << run.out;
+    EXPECT_TRUE(lists(looks[1], "Delete") && lists(looks[1], "Choose Photo")) << run.out;
+    EXPECT_TRUE(lists(looks[2], "edit_photo_white") && !lists(looks[2], "Photo")) << run.out;
+    OpenStore keep;
+    EXPECT_TRUE(storedRows(home, app::PhotoInfo::kEntityName, keep).empty()) << run.out;
   }
 }
 
