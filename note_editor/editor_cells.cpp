@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/device.h"
 
 namespace note_editor {
@@ -251,8 +252,17 @@ bool noteTimerBreastCell::adjustForScreen() {
   const bool standard667 = !device.isPad() && device.isStandardPhone667();
   if (!device.isPad() && !standard667 && !device.isPhone736()) return false;
   const graphics::Font font("HelveticaNeue-UltraLight", standard667 ? 45 : 50);
-  timeLeftLable->setFont(font);
-  timeRightLable->setFont(font);
+  // The larger counters get the height their line needs, about the same middle.
+  const double lineHeight = graphics::defaultTextMeasurer()->lineHeight(font);
+  for (ui::Label* time : {timeLeftLable.get(), timeRightLable.get()}) {
+    time->setFont(font);
+    Rect frame = time->frame();
+    if (lineHeight > frame.size.height) {
+      frame.origin.y -= (lineHeight - frame.size.height) / 2;
+      frame.size.height = lineHeight;
+      time->setFrame(frame);
+    }
+  }
   const double cx = frame().size.width / 2, side = standard667 ? 92 : 106;
   const std::pair<ui::Label*, std::array<ui::View*, 3>> groups[] = {
       {timeLeftLable.get(), {leftButton.get(), leftButtonLable.get(), leftPrevLable.get()}},

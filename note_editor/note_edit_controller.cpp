@@ -339,6 +339,8 @@ void noteEditController::updateEditView() {
   noteEditTable_->reloadData();
   if (model_.note_Photo) {
     photoButton_->setBackgroundImage(nullptr);
+    // The note's own picture has no name of its own: the button over it goes by "Photo".
+    photoButton_->setAccessibilityLabel(model_.localized("Photo"));
     photoView_->setImage(std::make_shared<const graphics::Image>(*model_.note_Photo));
     photoView_->setAlpha(1);
     photoFrameView_->setAlpha(0.5);
@@ -346,6 +348,7 @@ void noteEditController::updateEditView() {
     photoView_->setImage(nullptr);
     photoView_->setAlpha(0);
     photoFrameView_->setAlpha(0);
+    photoButton_->setAccessibilityLabel("");
     photoButton_->setBackgroundImage(ui::imageNamed("edit_photo_white.png"));
   }
 }

@@ -62,7 +62,8 @@ void photoLibraryController::viewDidLoad() {
     const double width = view()->bounds().width();
     emptyLabel_ = std::make_shared<ui::Label>(Rect(20, 20, width - 40, 120));
     emptyLabel_->setNumberOfLines(0);
-    emptyLabel_->setLineBreakMode(graphics::LineBreakMode::kCharWrap);
+    // Lines break between words; only a folder too long for a line of its own is broken inside.
+    emptyLabel_->setLineBreakMode(graphics::LineBreakMode::kWordWrap);
     emptyLabel_->setTextAlignment(ui::TextAlignment::kCenter);
     emptyLabel_->setTextColor(graphics::Color::rgb255(64, 66, 87));
     emptyLabel_->setText(foundation::text::format(runtime::localizedString("NoPicturesIn"),

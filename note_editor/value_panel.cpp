@@ -1,6 +1,9 @@
 #include "note_editor/value_panel.h"
 
+#include <algorithm>
+
 #include "note_editor/date_changes.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/animation.h"
 #include "app/value_texts.h"
 
@@ -11,6 +14,12 @@ constexpr double kBar = 44;
 constexpr double kWheelHeight = 216;
 constexpr double kKeypadHeight = 264;
 constexpr double kPanelHeight = kBar + kKeypadHeight;
+
+// The panel's bar buttons are 80 points wide, or as wide as a longer translation of their title
+// needs with a margin ("Abbrechen"), so that it stays whole and clear of the screen's edge.
+double barButtonWidth(const ui::Button& button) {
+  return std::max(80.0, graphics::defaultTextMeasurer()->sizeOf(button.currentTitle(), button.titleFont()).width + 16);
+}
 
 }  // namespace
 
@@ -52,13 +61,14 @@ ValuePanel::ValuePanel(ui::View& host, NoteEditor& model, Hooks hooks)
   nowButton_->addTarget([this](ui::Control&) { nowDateClicked(); }, ui::kControlEventTouchUpInside);
   panel_->addSubview(nowButton_);
   cancelButton_ = std::make_shared<ui::Button>();
-  cancelButton_->setFrame(ui::Rect(0, 0, 80, kBar));
   cancelButton_->setTitle(model_.localized("Cancel"));
+  cancelButton_->setFrame(ui::Rect(0, 0, barButtonWidth(*cancelButton_), kBar));
   cancelButton_->addTarget([this](ui::Control&) { pickerCancel(); }, ui::kControlEventTouchUpInside);
   panel_->addSubview(cancelButton_);
   doneButton_ = std::make_shared<ui::Button>();
-  doneButton_->setFrame(ui::Rect(width - 80, 0, 80, kBar));
   doneButton_->setTitle(model_.localized("Done"));
+  const double doneWidth = barButtonWidth(*doneButton_);
+  doneButton_->setFrame(ui::Rect(width - doneWidth, 0, doneWidth, kBar));
   doneButton_->addTarget([this](ui::Control&) { pickerDone(); }, ui::kControlEventTouchUpInside);
   panel_->addSubview(doneButton_);
 

@@ -1,5 +1,7 @@
 #include "notes_list/list_cells.h"
 
+#include <algorithm>
+
 #include "app/flat_widgets.h"
 #include "platform/foundation/text.h"
 #include "platform/graphics/text_measure.h"
@@ -61,6 +63,28 @@ void drawRow(graphics::Canvas& canvas, const Rect& bounds, bool top, double bott
 }  // namespace
 
 double listSeparatorInset(bool iPad) { return iPad ? 70 : 58; }
+
+namespace {
+
+// Widens a text on the left of a row up to where the text at its right (flush right) begins, less
+// a gap, so that a long type name ("Кормление грудью") is not cut while the row has room for it;
+// never narrower than its own column. The text at the right then keeps to the room its text takes,
+// so that neither lies over the other and a finger finds each.
+void widenUpTo(ui::Label& left, ui::Label& right, double margin = 0) {
+  constexpr double kGap = 4;
+  const std::string& text = right.text();
+  const Rect rightFrame = right.frame();
+  const double boundary =
+      text.empty() ? rightFrame.maxX()
+                   : boundingRectForCharacterRange(right, 0, foundation::text::utf16Length(text)).minX() - margin - kGap;
+  Rect frame = left.frame();
+  if (boundary - kGap - frame.origin.x <= frame.size.width) return;
+  frame.size.width = boundary - kGap - frame.origin.x;
+  left.setFrame(frame);
+  right.setFrame(Rect(boundary, rightFrame.origin.y, rightFrame.maxX() - boundary, rightFrame.size.height));
+}
+
+}  // namespace
 
 Rect boundingRectForCharacterRange(const ui::Label& label, std::size_t utf16Start, std::size_t utf16Length) {
   const Rect frame = label.frame();
@@ -158,6 +182,8 @@ void iPhoneNoteCell::layoutSubviews() {
     toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
     durationTimeLable->setFrame(Rect(w * 0.6, 21, w * 0.4 - 10, 20));
   }
+  widenUpTo(*typeLable, *toTimeLable);
+  widenUpTo(*mainLable, *durationTimeLable);
   // The mark stays inside the row on both devices.
   photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
 }
@@ -174,6 +200,7 @@ void iPhoneNoteNoticeCell::layoutSubviews() {
     mainLable->setFrame(Rect(58, 22, w - 58 - 25, 34));
     toTimeLable->setFrame(Rect(w * 0.5, 4, w * 0.5 - 10, 18));
   }
+  widenUpTo(*typeLable, *toTimeLable);
   photoForCellImage->setFrame(Rect(w - 22, 40, 16, 16));
 }
 
@@ -197,6 +224,8 @@ void iPhoneSumNoteCell::layoutSubviews() {
   const Rect box = boundingRectForCharacterRange(*countLable, 0, foundation::text::utf16Length(text));
   const double margin = iPad_ ? 8 : 7;
   countImage->setFrame(Rect(box.origin.x - margin, (h - 22) / 2, box.size.width + 2 * margin, 22));
+  // The type's name may run up to the backdrop.
+  widenUpTo(*typeLable, *countLable, margin);
 }
 
 }  // namespace notes_list

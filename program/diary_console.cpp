@@ -263,9 +263,17 @@ ui::View* frontmostAt(ui::View& view, Point point) {
 bool reachable(ui::View& window, const Target& target) {
   const Point centre = target.frame.center();
   ui::View* front = frontmostAt(window, centre);
-  if (!front || !window.hitTest(centre)) return false;
-  return front == target.view || front->isDescendantOfView(target.view) ||
-         target.view->isDescendantOfView(front);
+  ui::View* hit = window.hitTest(centre);
+  if (!front || !hit) return false;
+  if (front == target.view || front->isDescendantOfView(target.view) || target.view->isDescendantOfView(front))
+    return true;
+  if (front->isUserInteractionEnabled() || !dynamic_cast<ui::ImageView*>(front)) return false;
+  // A button that draws nothing over a picture (the editor's photo): what shows there is the
+  // picture, and a finger on it reaches the button.
+  if (hit == target.view) return true;
+  // A picture laid on a caption beside it in one tappable view (the badge on the chooser's
+  // "Edit"): the finger reaches the view both belong to, so the caption still names it.
+  return front->superview() == hit && target.view->superview() == hit && !hit->gestureRecognizers().empty();
 }
 
 // What the screen offers a person, front-most last.
@@ -447,7 +455,7 @@ const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
       {"wait", "wait [SECONDS]",
        "let background work (a report) finish, the clock running meanwhile; at most SECONDS (60)",
        &DiaryConsole::wait},
-      {"look", "look", "list what can be tapped on the screen", &DiaryConsole::look},
+      {"look", "look", "list what can be tapped on the screen, and the texts cut short", &DiaryConsole::look},
       {"help", "help", "this list", &DiaryConsole::helpCommand},
       {"quit", "quit", "end the diary as the system ends an application", &DiaryConsole::quit},
   };
@@ -955,6 +963,16 @@ Step DiaryConsole::look(const Args&) {
   }
   if (!repeated.empty())
     message += "\nshown by several controls (tap TEXT #N, 1 the top): " + listOf(repeated);
+  // Texts that do not fit where they are drawn: a person reads them only in part.
+  std::vector<std::string> cut;
+  for (const auto& t : targets) {
+    const auto* label = dynamic_cast<const ui::Label*>(t.view);
+    const auto* button = dynamic_cast<const ui::Button*>(t.view);
+    if ((label && trimmed(label->text()) == t.text && label->isTextCut()) ||
+        (button && trimmed(button->currentTitle()) == t.text && button->isTitleCut()))
+      cut.push_back(t.text);
+  }
+  if (!cut.empty()) message += "\ncut short: " + listOf(cut);
   if (ui::View::currentFirstResponder()) message += "\na field is being edited (type, key)";
   return Step{true, false, message, false};
 }

@@ -202,15 +202,23 @@ void NavigationBar::layoutSubviews() {
   placeLeft(leftView_.get(), 16);
   placeLeft(backButton_.get(), 8);
   if (rightView_) placeLeft(rightView_.get(), b.width() - 16 - rightView_->frame().width());
-  // The title is centred in the room the bar's buttons leave on both sides.
-  double side = 0;
+  // The title is centred in the room the bar's buttons leave on both sides; a title too long for
+  // that moves off the centre into the room between the buttons, as far as it must.
+  double left = 0, right = 0;
   for (const View* v :
        {static_cast<const View*>(leftView_.get()), static_cast<const View*>(backButton_.get())})
-    if (v && v->superview() == this) side = std::max(side, v->frame().maxX());
-  if (rightView_ && rightView_->superview() == this)
-    side = std::max(side, b.width() - rightView_->frame().x());
-  side += 8;
-  titleLabel_->setFrame(Rect(side, top, std::max(0.0, b.width() - 2 * side), kBarHeight));
+    if (v && v->superview() == this) left = std::max(left, v->frame().maxX());
+  if (rightView_ && rightView_->superview() == this) right = b.width() - rightView_->frame().x();
+  constexpr double kGap = 8;
+  const double side = std::max(left, right) + kGap;
+  Rect title(side, top, std::max(0.0, b.width() - 2 * side), kBarHeight);
+  const double needed = graphics::defaultTextMeasurer()->sizeOf(titleLabel_->text(), titleLabel_->font()).width;
+  const double roomStart = left + kGap, roomEnd = b.width() - right - kGap;
+  if (needed > title.width() && roomEnd - roomStart > title.width()) {
+    const double width = std::min(needed, roomEnd - roomStart);
+    title = Rect(std::clamp(b.width() / 2 - width / 2, roomStart, roomEnd - width), top, width, kBarHeight);
+  }
+  titleLabel_->setFrame(title);
   if (titleView_) {
     Rect f = titleView_->frame();
     titleView_->setFrame(

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "app/note_types.h"
 #include "note_editor/editor_fixture.h"
 #include "note_editor/note_edit_controller.h"
 #include "platform/graphics/recording_canvas.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/render.h"
 #include "platform/ui/touch.h"
@@ -130,6 +132,33 @@ TEST_F(EditorScreenTest, ANewNoteTakesAPhotoFromTheLibrary) {
   EXPECT_EQ(editor->photoView().alpha(), 1);
   tapItem(editor->saveButton());
   EXPECT_EQ(photoFiles().size(), 1u);
+}
+
+// The empty library says where pictures go; its lines break between words, and only a word too
+// long for a line of its own (the folder) is broken inside.
+TEST_F(EditorScreenTest, TheEmptyLibrarysMessageBreaksNoWordThatFitsALine) {
+  auto editor = open("Weight");
+  editor->photoButton().tap();
+  ASSERT_TRUE(ui::topActionSheet());
+  ui::topActionSheet()->tapButton(0);
+  runLoop();
+  auto* chooser =
+      dynamic_cast<note_editor::photoLibraryController*>(editor->navigationController()->topViewController());
+  ASSERT_TRUE(chooser && chooser->emptyLabel());
+  const ui::Label& label = *chooser->emptyLabel();
+  const graphics::AttributedText text = label.drawnText();
+  const double width = label.bounds().width();
+  auto measurer = graphics::defaultTextMeasurer();
+  const double line = measurer->lineHeight(label.font());
+  ASSERT_GT(measurer->measure(text, width).lineCount, 1) << "the message wraps";
+  size_t start = 0;  // in UTF-16 units; the message's words before the folder are ASCII here
+  std::istringstream words(label.text());
+  for (std::string word; words >> word; start += word.size() + 1) {
+    start = label.text().find(word, start);
+    if (measurer->sizeOf(word, label.font()).width > width) continue;
+    const graphics::Rect box = measurer->rangeBounds(text, width, start, word.size());
+    EXPECT_LT(box.height(), line * 1.5) << "\"" << word << "\" is broken across lines in: " << label.text();
+  }
 }
 
 TEST_F(EditorScreenTest, ThePhotoScreenRemovesAPhotoAndAFailedDeleteKeepsTheEditor) {

@@ -79,19 +79,31 @@ inline DiaryRun runDiaryScript(const testing_support::TempDir& home, const std::
   return run;
 }
 
-// The texts of each "look" the program printed, in order.
-inline std::vector<std::vector<std::string>> lookTexts(const std::string& out) {
+// The quoted texts of each line the program printed that begins with `prefix`, in order.
+inline std::vector<std::vector<std::string>> quotedLines(const std::string& out, std::string_view prefix) {
   std::vector<std::vector<std::string>> all;
   std::istringstream lines(out);
   const std::regex quotedText("\"([^\"]*)\"");
   for (std::string line; std::getline(lines, line);) {
-    if (!line.starts_with("on the screen: ")) continue;
+    if (!line.starts_with(prefix)) continue;
     std::vector<std::string> texts;
     for (std::sregex_iterator m(line.begin(), line.end(), quotedText), end; m != end; ++m)
       texts.push_back((*m)[1]);
     all.push_back(std::move(texts));
   }
   return all;
+}
+
+// The texts of each "look" the program printed, in order.
+inline std::vector<std::vector<std::string>> lookTexts(const std::string& out) {
+  return quotedLines(out, "on the screen: ");
+}
+
+// The texts that the looks found cut short, all together.
+inline std::vector<std::string> cutTexts(const std::string& out) {
+  std::vector<std::string> cut;
+  for (auto& line : quotedLines(out, "cut short: ")) cut.insert(cut.end(), line.begin(), line.end());
+  return cut;
 }
 
 // The store and the context the notes are read through, kept open while the test reads them.

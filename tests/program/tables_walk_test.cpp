@@ -17,6 +17,7 @@
 #include "cloud/cloud_session.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/clock.h"
+#include "platform/graphics/image.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/security/keychain.h"
@@ -123,6 +124,18 @@ std::vector<Walk> walks() {
          // It began when the editor opened, just after the first run: not three minutes later.
          EXPECT_LT(*feeding.note_DateStart() - foundation::Clock::system().now(), 60);
        }},
+      {"badged-edit-opens-the-order-editor", "",
+       // At the tutorial's fourth step the chooser's "Edit" wears a badge over half its text; a
+       // person still reads it and taps it. Once there, the chooser's button is plain again.
+       "tap +\ntap Weight\ntap iPhone_ok_button_white\ntap iPhone_list_button_badge\ntap \"Growth graph\"\n"
+       "tap Done\ntap iPhone_sum_button_badge\ntap iPhone_ok_button_white\ntap +\nlook\ntap Edit\nlook\nback\nlook\n",
+       [](const auto& looks, const auto&) {
+         ASSERT_EQ(looks.size(), 3u);
+         EXPECT_TRUE(lists(looks[0], "Edit") && lists(looks[0], "iPhone_badge"));
+         EXPECT_TRUE(lists(looks[1], "Reorder Breast Feeding"));
+         EXPECT_TRUE(lists(looks[2], "Edit"));
+         EXPECT_FALSE(lists(looks[2], "iPhone_badge"));
+       }},
       {"tablet-add-button-opens-the-chooser", "--device ipad",
        "look\ntap iPhone_more\nlook\ntap Sleep\ntap iPhone_ok_button_white\nlook\n",
        [](const auto& looks, const auto& home) {
@@ -153,6 +166,96 @@ TEST(TablesWalk, ListsEditedByHand) {
     const bool failedBefore = HasFailure();
     walk.check(lookTexts(run.out), home);
     if (!failedBefore && HasFailure()) ADD_FAILURE() << "what the program said:\n" << run.out;
+  }
+}
+
+// The number pad's bar in every language and on both devices: its buttons keep their titles whole
+// ("Abbrechen" is longer than the 80 points the bar gives "Cancel").
+TEST(TablesWalk, TheNumberPadsButtonsKeepTheirTitlesWhole) {
+  const runtime::Bundle bundle(testing_support::resourcesFolder());
+  const struct {
+    std::string language, device;
+  } cases[] = {{"en", ""}, {"de", ""}, {"ru", ""}, {"de", "--device ipad"}, {"ru", "--device ipad"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language + " " + c.device);
+    testing_support::TempDir home;
+    const auto screens = testing_support::testOutput() / "tables_walk" / ("number-pad-" + c.language);
+    ASSERT_EQ(runDiaryScript(home, std::string(kNewBabyFirstRun) + "quit\n", screens, c.device).status, 0);
+    const auto text = [&](const char* key) { return bundle.localizedStringInLanguage(key, c.language); };
+    const DiaryRun run = runDiaryScript(
+        home, "tap +\ntap \"" + text("Drink") + "\"\ntap \"0 " + text("Notation_ml") + "\"\nlook\nquit\n",
+        screens.string() + (c.device.empty() ? "" : "-tablet"), c.device + " --language " + c.language);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_EQ(looks.size(), 1u) << run.out;
+    EXPECT_TRUE(lists(looks[0], text("Cancel")) && lists(looks[0], text("Done"))) << run.out;
+    EXPECT_TRUE(cutTexts(run.out).empty()) << run.out;
+  }
+}
+
+// A nappy and a feeding saved in a language whose type names are long, on both devices: the
+// feeding's counters, the list's rows and the summary's row show their texts whole, and each row's
+// name is still named and reached apart from the strip's.
+TEST(TablesWalk, TheListsRowsShowLongTypeNamesWhole) {
+  const runtime::Bundle bundle(testing_support::resourcesFolder());
+  const struct {
+    std::string language, device;
+  } cases[] = {{"ru", ""}, {"de", ""}, {"ru", "--device ipad"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language + " " + c.device);
+    testing_support::TempDir home;
+    const auto screens = testing_support::testOutput() / "tables_walk" /
+                         ("list-rows-" + c.language + (c.device.empty() ? "" : "-tablet"));
+    ASSERT_EQ(runDiaryScript(home, std::string(kNewBabyFirstRun) + "quit\n", screens, c.device).status, 0);
+    const auto text = [&](const char* key) { return bundle.localizedStringInLanguage(key, c.language); };
+    const std::string feeding = text("Breast Feeding");
+    const DiaryRun run = runDiaryScript(home,
+                                        "tap \"" + text("WC") + "\"\ntap iPhone_ok_button_white\n" +
+                                            "tap \"" + feeding + "\"\nlook\ntap \"" + text("Left Breast") + "\"\nadvance 5m\n" +
+                                            "tap \"" + text("Stop") + "\"\ntap \"" + text("Stop") + "\"\n" +
+                                            "tap iPhone_ok_button_white\nlook\ntap \"" + text("Summary") + "\"\nlook\nquit\n",
+                                        screens, c.device + " --language " + c.language);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_EQ(looks.size(), 3u) << run.out;
+    EXPECT_TRUE(lists(looks[0], "00:00")) << run.out;  // the editor's counters, whole too
+    EXPECT_TRUE(lists(looks[1], feeding)) << run.out;
+    EXPECT_TRUE(lists(looks[2], feeding + " (1)")) << run.out;
+    // The row's name is still a control of its own beside the strip's (nothing drawn over it).
+    const auto repeated = quotedLines(run.out, "shown by several controls");
+    ASSERT_FALSE(repeated.empty()) << run.out;
+    EXPECT_TRUE(std::any_of(repeated.begin(), repeated.end(), [&](const auto& line) {
+      return lists(line, feeding) && lists(line, text("WC"));
+    })) << run.out;
+    EXPECT_TRUE(cutTexts(run.out).empty()) << run.out;
+  }
+}
+
+// A note's photo, once chosen, shows in place of the camera and is what a finger opens: the photo
+// screen, where it is removed, and the camera is back.
+TEST(TablesWalk, ANotesPhotoIsOpenedByAFingerAndRemoved) {
+  for (const std::string device : {"", "--device ipad"}) {
+    SCOPED_TRACE(device);
+    testing_support::TempDir home;
+    const auto library = home / "root" / "Media" / "DCIM";
+    std::filesystem::create_directories(library);
+    const graphics::Image picture(64, 48);
+    ASSERT_TRUE(files::writeAtomic(library / "nap.png", *picture.pngData()).ok());
+    const DiaryRun run = runDiaryScript(
+        home,
+        std::string(kNewBabyFirstRun) +
+            "tap Diaper\ntap edit_photo_white\ntap \"Choose Photo\"\ntap nap.png\nback\nlook\n"
+            "tap Photo\nlook\ntap Delete\nback\nlook\ntap iPhone_ok_button_white\nquit\n",
+        testing_support::testOutput() / "tables_walk" / ("note-photo" + std::string(device.empty() ? "" : "-tablet")),
+        device);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto looks = lookTexts(run.out);
+    ASSERT_EQ(looks.size(), 3u) << run.out;
+    EXPECT_TRUE(lists(looks[0], "Photo") && !lists(looks[0], "edit_photo_white")) << run.out;
+    EXPECT_TRUE(lists(looks[1], "Delete") && lists(looks[1], "Choose Photo")) << run.out;
+    EXPECT_TRUE(lists(looks[2], "edit_photo_white") && !lists(looks[2], "Photo")) << run.out;
+    OpenStore keep;
+    EXPECT_TRUE(storedRows(home, app::PhotoInfo::kEntityName, keep).empty()) << run.out;
   }
 }
 

@@ -176,6 +176,52 @@ TEST_F(NavigationTest, TheBackButtonShowsATitleWholeOrTheChevronAlone) {
   }
 }
 
+// A title between buttons of unequal widths: centred on the bar when it fits there, else moved
+// into the room the buttons leave (a long left button), and cut only when that room is too small
+// as well.
+TEST_F(NavigationTest, TheTitleMovesOffCentreBeforeItIsCut) {
+  auto nav = showList();
+  const struct {
+    const char* left;
+    const char* right;
+    std::string title;
+    bool centred, cut;
+  } cases[] = {
+      {"Cancel", "Send", "Mail", true, false},
+      {"Zurück zur Übersicht", "OK", "Bericht", false, false},
+      {"Вернуться к списку", "OK", "Отчёт", false, false},
+      {"Zurück zur Übersicht", "OK", std::string(40, 'x'), false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    auto screen = std::make_shared<Screen>("mail");
+    screen->setTitle(c.title);
+    screen->navigationItem().setLeftBarButtonItem(
+        ui::BarButtonItem::withTitle(c.left, ui::BarButtonItemStyle::kPlain, {}));
+    screen->navigationItem().setRightBarButtonItem(
+        ui::BarButtonItem::withTitle(c.right, ui::BarButtonItemStyle::kPlain, {}));
+    nav->pushViewController(screen, false);
+    runLoop();
+    ui::NavigationBar& bar = nav->navigationBar();
+    bar.layoutIfNeeded();
+    const ui::Label* title = bar.titleLabel();
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), c.title);
+    EXPECT_EQ(title->isTextCut(), c.cut);
+    EXPECT_EQ(std::abs(title->frame().midX() - bar.bounds().width() / 2) < 0.5, c.centred);
+    // Never over a button.
+    int buttons = 0;
+    for (const auto& sub : bar.subviews())
+      if (dynamic_cast<const ui::Button*>(sub.get()) && sub->superview() == &bar && !sub->isHidden()) {
+        ++buttons;
+        EXPECT_FALSE(sub->frame().intersects(title->frame())) << dynamic_cast<const ui::Button&>(*sub).currentTitle();
+      }
+    EXPECT_EQ(buttons, 2);
+    nav->popViewControllerAnimated(false);
+    runLoop();
+  }
+}
+
 TEST_F(NavigationTest, ModalPresentationRunsItsCompletionOnTheRunLoop) {
   auto nav = showList();
   auto editorNav = board.instantiateViewControllerWithIdentifier("edit_note_navigation_id");
