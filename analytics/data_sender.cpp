@@ -7,6 +7,7 @@
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
 #include "analytics/process_wide.h"
+#include "analytics/server_reply.h"
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/text.h"
@@ -395,7 +396,15 @@ void TallyDataSender::requestSuccessComplete(const TallyHttpAsyncTask* task,
     (void)index_->saveState();
   }
   if (running) TallyPropertyMarks::commitMarks(running->marks);
-  if (auto reply = parseServerReply(response.body)) {
+  TallyServerReplyNotes notes;
+  auto reply = parseServerReply(response.body, &notes);
+  if (notes.unexpectedChunkType)
+    TallyUtil::log(2, "%s: Got unexpected chunk typd %x",
+                   {"-[TallyDataSender parseResponse:]", static_cast<std::int64_t>(*notes.unexpectedChunkType)});
+  if (notes.cookiesReadBeforeTheEnd)
+    TallyUtil::log(2, "%s: Unable to read all cookies from response, number read %d",
+                   {"-[TallyDataSender parseCookies:]", static_cast<std::int64_t>(*notes.cookiesReadBeforeTheEnd)});
+  if (reply) {
     applyServerReply(*reply);
   } else {
     // Only the cookies are lost: they stay as they were.

@@ -148,6 +148,46 @@ TEST_F(DataSenderTest, ABrokenReplyStillAcknowledgesTheBlocksAndLeavesTheCookies
   EXPECT_EQ(queued(), 0u);
 }
 
+// Each way a 2xx reply can fail to read says so in the log, takes no cookie and still acknowledges.
+TEST_F(DataSenderTest, AnUnreadableReplySaysWhyInTheLog) {
+  const struct {
+    AnalyticsCollector::Fault fault;
+    const char* line;  // "" when no line but the parse failure's is expected
+  } cases[] = {
+      {AnalyticsCollector::Fault::kMalformedReply, ""},
+      {AnalyticsCollector::Fault::kOtherChunkType, "-[TallyDataSender parseResponse:]: Got unexpected chunk typd 11f"},
+      {AnalyticsCollector::Fault::kFewerCookies,
+       "-[TallyDataSender parseCookies:]: Unable to read all cookies from response, number read 1"},
+  };
+  const std::string lines[] = {"Got unexpected chunk typd", "Unable to read all cookies"};
+  collector_.setReplyCookies({{Bytes{'s'}, Bytes{'1'}}});
+  sender_->sendSessionsData(block("first"));
+  settle();
+  int sent = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    collector_.setReplyCookies({{Bytes{'s'}, Bytes{'2'}}});
+    collector_.setFault(c.fault);
+    TallyUtil::setLogLevel(2);
+    foundation::ScopedLogCapture log;
+    const std::string name = "block " + std::to_string(++sent);
+    sender_->sendSessionsData(block(name));
+    settle();
+    TallyUtil::setLogLevel(0);
+    EXPECT_TRUE(log.contains("Failed to parse response with exception"));
+    for (const std::string& line : lines) {
+      EXPECT_EQ(log.contains(line), std::string(c.line).find(line) != std::string::npos) << line;
+    }
+    if (*c.line != '\0') {
+      EXPECT_TRUE(log.contains(c.line));
+    }
+    EXPECT_EQ(queued(), 0u);
+    EXPECT_EQ(deliveries()[name], 1);
+    auto cookies = TallyGlobalVariableStorage::sharedInstance()->persistentMap(TallyPersistentMap::kCookies);
+    EXPECT_EQ((*cookies)["s"], foundation::Value(Bytes{'1'}));
+  }
+}
+
 TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReplyButNotAChangeOfKey) {
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(sender_->runningTaskCount(), 1u);
