@@ -583,7 +583,8 @@ FrameNames gReport;  // the child's report
 
 void onCrash(int, siginfo_t*, void* uap) noexcept {
   crash_async_image_list_set_reading(&gImages, true);
-  if (sys::parkOtherThreads(&gParked, 200'000'000) != sys::ParkResult::kParked)
+  // Long enough for the spinning worker to answer on a loaded machine; the blocker costs all of it.
+  if (sys::parkOtherThreads(&gParked, 1'000'000'000) != sys::ParkResult::kParked)
     gReport.add("could not park;");
   crash_async_frame_cursor cursor;
   crash_async_thread_state state;
