@@ -137,7 +137,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProductCrashes, testing::Values(
     // The caller's last instruction is the call: its return address is the first byte of the next
     // function, and the frame is still named after the caller.
     CrashCase{"ReturnAddressAtTheEndOfAFunction", "end_of_function", SIGSEGV, 0,
-              {"product_never_returns", "product_ends_in_call", "main"}, "SIGSEGV"}),
+              {"product_never_returns", "product_ends_in_call", "main"}, "SIGSEGV"},
+    // The stack ran out: the report is written on the alternate stack, from the innermost call on.
+    CrashCase{"StackOverflow", "overflow", SIGSEGV, 0,
+              {"product_recurses_until", "product_recurses_until", "product_recurses_until"}, "SIGSEGV"}),
   [](const testing::TestParamInfo<CrashCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
