@@ -6,8 +6,8 @@
 // comes from the command line, so the compiler makes no copies of these functions for constants.
 //
 // Usage: crash_product_child <scenario> <home> [count]
-// Scenarios: abort, exception, strlen, segv, end_of_function, fpe, trap, overflow, waiting, mixed,
-// oversize.
+// Scenarios: abort, exception, strlen, segv, end_of_function, fpe, trap, overflow, waiting (a live
+// report of threads waiting in the C library), waiting_crash (a crash beside them), mixed, oversize.
 // A live report (waiting, oversize) is written to <home>/live.crashlg and the program exits 0.
 // (The file is *.cc so that the test folder's glob for test sources leaves it out.)
 
@@ -158,6 +158,12 @@ __attribute__((noinline)) void* product_reporter_thread(void* arg) {
   _exit(size > 0 ? 0 : 6);
 }
 
+// Crashes once the others wait, so that the crash's report sees them waiting.
+__attribute__((noinline)) void* product_crasher_thread(void* arg) {
+  awaitSleepingThreads(*static_cast<int*>(arg));
+  return reinterpret_cast<void*>(static_cast<std::intptr_t>(product_segv_site(reinterpret_cast<volatile int*>(16), 1)));
+}
+
 // ---- Many threads at once.
 
 std::atomic<int> gReady{0};
@@ -232,14 +238,14 @@ int main(int argc, char** argv) {
     volatile int start = count;
     result = product_recurses_until(&start, 1L << 40);
   }
-  if (scenario == "waiting") {
+  if (scenario == "waiting" || scenario == "waiting_crash") {
     static int fds[2];
     static int waits = count;
     static int others = 3;  // main, the condition and the reader
     if (pipe(fds) != 0) return 7;
     startThread(product_condition_thread, &waits);
     startThread(product_reader_thread, &fds[0]);
-    startThread(product_reporter_thread, &others);
+    startThread(scenario == "waiting" ? product_reporter_thread : product_crasher_thread, &others);
     result = product_waits_in_pause(count);
   }
   if (scenario == "mixed") {
