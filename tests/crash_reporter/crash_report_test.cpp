@@ -368,8 +368,7 @@ TEST(CrashLogWriter, OfExceptionsRecordedAtOnceOneIsKeptWhole) {
         const std::string name = "E" + std::to_string(i), reason = "R" + std::to_string(i);
         const std::vector<std::uint64_t> stack(static_cast<std::size_t>(i) + 1, 0x4000u + static_cast<unsigned>(i));
         ++ready;
-        while (ready.load() < kThreads) {
-        }
+        while (ready.load() < kThreads) std::this_thread::yield();
         crash_log_writer_set_exception(&writer, name.c_str(), reason.c_str(), stack.data(), stack.size());
       });
     }
