@@ -479,16 +479,18 @@ void TallyDataSender::retransmitNotSentBlocks() {
     bool full = false;
     for (; j < blocks.size(); ++j) {
       const auto& next = blocks[j];
-      if (contains(tags, *next)) continue;
+      // The size first, a block in flight's too: the group closes where the next block would overfill
+      // it, and the pass goes on from there.
       auto data = next->data();
+      if (total + (data ? data->size() : 0) > kTallyMaxRetransmissionBytes) {
+        full = true;
+        break;
+      }
       if (!data) {
         index_->removeBlockInfoWithIdentifier(next->identifier, *key);
         continue;
       }
-      if (total + data->size() > kTallyMaxRetransmissionBytes) {
-        full = true;
-        break;
-      }
+      if (contains(tags, *next)) continue;
       next->groupIdentifier = group;
       total += data->size();
       list.push_back(std::move(*data));

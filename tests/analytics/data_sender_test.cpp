@@ -231,6 +231,38 @@ TEST_F(DataSenderTest, RetransmissionGroupsBySizeAndDropsBlocksWhoseFilesAreGone
   settle();
 }
 
+// A block already in flight is passed over, but a group still closes where that block would have
+// taken it past the limit: the blocks on either side of it travel apart.
+TEST_F(DataSenderTest, ABlockInFlightClosesTheGroupItWouldOverfill) {
+  collector_.setFault(AnalyticsCollector::Fault::kStatus500);
+  const struct {
+    const char* name;
+    size_t inFlight;  // the size of the middle block, which is being sent
+    std::vector<size_t> groups;
+  } cases[] = {
+      {"too large to join", 250000, {1, 1}},  // 300k | (250k in flight) | 100k
+      {"small enough to join", 100000, {2}},  // 300k + 100k, the 100k in flight passed over
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < 3; ++i) sender_->storeData(block("b"));
+    auto blocks = sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey());
+    ASSERT_EQ(blocks.size(), 3u);
+    const size_t sizes[] = {300000, c.inFlight, 100000};
+    for (size_t i = 0; i < blocks.size(); ++i)
+      ASSERT_TRUE(TallyUtil::writeSdkFile(*TallyUtil::filePathDirectory() / blocks[i]->identifier, Bytes(sizes[i], 0)).ok());
+    sender_->sendData(session_->prepareForSendingSessions({block("b")}), blocks[1]->identifier);
+    session_->groups.clear();
+    sender_->retransmitNotSentBlocks();
+    std::vector<size_t> groupSizes;
+    for (const auto& group : session_->groups) groupSizes.push_back(group.size());
+    EXPECT_EQ(groupSizes, c.groups);
+    settle();
+    for (const auto& block : blocks) sender_->removeStoredDataWithIdentifier(block->identifier);
+    ASSERT_EQ(queued(), 0u);
+  }
+}
+
 TEST_F(DataSenderTest, LimitsOfRunningUploadsAndStoredBlocks) {
   collector_.setFault(AnalyticsCollector::Fault::kStatus500);
   for (int i = 0; i < 9; ++i) sender_->sendSessionsData(block("r" + std::to_string(i)));
