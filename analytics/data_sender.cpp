@@ -7,6 +7,7 @@
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
 #include "analytics/process_wide.h"
+#include "analytics/server_reply.h"
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/text.h"
@@ -395,7 +396,15 @@ void TallyDataSender::requestSuccessComplete(const TallyHttpAsyncTask* task,
     (void)index_->saveState();
   }
   if (running) TallyPropertyMarks::commitMarks(running->marks);
-  if (auto reply = parseServerReply(response.body)) {
+  TallyServerReplyNotes notes;
+  auto reply = parseServerReply(response.body, &notes);
+  if (notes.unexpectedChunkType)
+    TallyUtil::log(2, "%s: Got unexpected chunk typd %x",
+                   {"-[TallyDataSender parseResponse:]", static_cast<std::int64_t>(*notes.unexpectedChunkType)});
+  if (notes.cookiesReadBeforeTheEnd)
+    TallyUtil::log(2, "%s: Unable to read all cookies from response, number read %d",
+                   {"-[TallyDataSender parseCookies:]", static_cast<std::int64_t>(*notes.cookiesReadBeforeTheEnd)});
+  if (reply) {
     applyServerReply(*reply);
   } else {
     // Only the cookies are lost: they stay as they were.
@@ -470,16 +479,18 @@ void TallyDataSender::retransmitNotSentBlocks() {
     bool full = false;
     for (; j < blocks.size(); ++j) {
       const auto& next = blocks[j];
-      if (contains(tags, *next)) continue;
+      // The size first, a block in flight's too: the group closes where the next block would overfill
+      // it, and the pass goes on from there.
       auto data = next->data();
+      if (total + (data ? data->size() : 0) > kTallyMaxRetransmissionBytes) {
+        full = true;
+        break;
+      }
       if (!data) {
         index_->removeBlockInfoWithIdentifier(next->identifier, *key);
         continue;
       }
-      if (total + data->size() > kTallyMaxRetransmissionBytes) {
-        full = true;
-        break;
-      }
+      if (contains(tags, *next)) continue;
       next->groupIdentifier = group;
       total += data->size();
       list.push_back(std::move(*data));

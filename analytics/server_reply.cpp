@@ -24,7 +24,8 @@ bool fits(std::span<const std::uint8_t> part, size_t at, std::int16_t size) {
 }  // namespace
 
 foundation::Result<size_t> parseCookies(std::span<const std::uint8_t> part,
-                                        std::vector<std::pair<Bytes, Bytes>>& cookies) {
+                                        std::vector<std::pair<Bytes, Bytes>>& cookies,
+                                        std::optional<int>* readBeforeTheEnd) {
   auto count = P::getInt16FromData(part, 0);
   if (!count) return count.error();
   if (*count < 1) return size_t{2};
@@ -51,10 +52,12 @@ foundation::Result<size_t> parseCookies(std::span<const std::uint8_t> part,
     if (++read == *count) return offset;
   }
   // Fewer cookies than announced: the closing field cannot follow, the reader of the whole refuses it.
+  if (readBeforeTheEnd) *readBeforeTheEnd = read;
   return offset;
 }
 
-foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body) {
+foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body,
+                                                      TallyServerReplyNotes* notes) {
   TallyServerReply reply;
   if (body.empty()) {
     reply.clearCookies = true;
@@ -64,6 +67,7 @@ foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8
   if (!chunk) return chunk.error();
   if (auto length = P::getInt32FromData(body, 2); !length) return length.error();
   if (*chunk != kTallyReplyChunkType) {
+    if (notes) notes->unexpectedChunkType = static_cast<std::uint16_t>(*chunk);
     char type[8];
     std::snprintf(type, sizeof type, "%x", static_cast<unsigned>(static_cast<std::uint16_t>(*chunk)));
     return malformed(std::string("-[TallyDataSender parseResponse:]: Got unexpected chunk typd ") + type,
@@ -72,7 +76,7 @@ foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8
   std::span<const std::uint8_t> rest = body.subspan(6);
   if (auto unused = P::getInt16FromData(rest, 0); !unused) return unused.error();
   std::span<const std::uint8_t> part = rest.subspan(2);
-  auto end = parseCookies(part, reply.cookies);
+  auto end = parseCookies(part, reply.cookies, notes ? &notes->cookiesReadBeforeTheEnd : nullptr);
   if (!end) return end.error();
   if (auto closing = P::getInt16FromData(part, static_cast<std::int64_t>(*end)); !closing)
     return closing.error();

@@ -9,6 +9,7 @@
 // reader has no other dependency than the report primitives, so it can be fuzzed alone.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -27,13 +28,22 @@ struct TallyServerReply {
   std::vector<std::pair<foundation::Bytes, foundation::Bytes>> cookies;
 };
 
+// What a reader met on the way that the sender tells in its log (the reader itself logs nothing).
+struct TallyServerReplyNotes {
+  std::optional<std::uint16_t> unexpectedChunkType;  // the reply is of another chunk type
+  std::optional<int> cookiesReadBeforeTheEnd;        // the cookie list ended before its count
+};
+
 // Reads a reply. Any length that points outside the data, a negative length, a cookie list that ends
 // early, a missing closing field or another chunk type make the reply malformed ("Malformed data").
-foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body);
+foundation::Result<TallyServerReply> parseServerReply(std::span<const std::uint8_t> body,
+                                                      TallyServerReplyNotes* notes = nullptr);
 // The offset just behind the cookies of the cookie part (after the chunk header and its 16-bit
-// field), with the cookies read; an error when a cookie does not lie wholly inside the part.
+// field), with the cookies read; an error when a cookie does not lie wholly inside the part. A list
+// that ends before its count gives the offset of its end, and the count read in `*readBeforeTheEnd`.
 foundation::Result<size_t> parseCookies(
     std::span<const std::uint8_t> part,
-    std::vector<std::pair<foundation::Bytes, foundation::Bytes>>& cookies);
+    std::vector<std::pair<foundation::Bytes, foundation::Bytes>>& cookies,
+    std::optional<int>* readBeforeTheEnd = nullptr);
 
 }  // namespace analytics

@@ -169,6 +169,34 @@ struct SavedWords {
   }
 };
 
+// Where a frame lies on its stack: its stack pointer where the walk knows it (the thread's own
+// registers, a frame the call-frame or entry reader made), else just beyond the frame record its callee
+// held (a frame-pointer reader's frame: the callee's frame pointer and the two words read there, which
+// is where the caller's stack pointer goes back to). False when neither is known.
+bool stackPosition(const crash_async_thread_state* frame, const crash_async_thread_state* callee,
+                   std::uint64_t* position) noexcept {
+  if (crash_async_thread_state_has_reg(frame, CRASH_REG_SP)) {
+    *position = crash_async_thread_state_get_reg(frame, CRASH_REG_SP);
+    return true;
+  }
+  if (!callee || !crash_async_thread_state_has_reg(callee, CRASH_REG_FP)) return false;
+  const std::uint64_t record = 2 * static_cast<std::uint64_t>(callee->greg_size);
+  const std::uint64_t fp = crash_async_thread_state_get_reg(callee, CRASH_REG_FP);
+  *position = callee->stack_direction == CRASH_STACK_DIRECTION_DOWN ? fp + record : fp - record;
+  return true;
+}
+
+// Whether the caller `next` lies strictly nearer the stack's base than the current frame. Each reader
+// checks its own step, but readers that take turns may each see a step that looks sound (a frame
+// pointer that may stay put after a step by call-frame information, a CFA the frame pointer gives) and
+// together walk in a circle on a damaged stack; a caller's stack always begins beyond its callee's.
+bool movesTowardBase(const crash_async_frame_cursor* cursor, const crash_async_thread_state* next) noexcept {
+  std::uint64_t from = 0, to = 0;
+  const crash_async_thread_state* callee = cursor->depth >= 2 ? &cursor->prev_frame : nullptr;
+  if (!stackPosition(&cursor->frame, callee, &from) || !stackPosition(next, &cursor->frame, &to)) return true;
+  return cursor->frame.stack_direction == CRASH_STACK_DIRECTION_DOWN ? to > from : to < from;
+}
+
 }  // namespace
 
 namespace {
@@ -270,6 +298,7 @@ crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_curso
     if (error == CRASH_FRAME_ESUCCESS || error == CRASH_FRAME_ENOFRAME) break;
   }
   if (error != CRASH_FRAME_ESUCCESS) return error;
+  if (!movesTowardBase(cursor, &next)) return CRASH_FRAME_EBADFRAME;
   if (!crash_async_thread_state_has_reg(&next, CRASH_REG_IP) ||
       crash_async_thread_state_get_reg(&next, CRASH_REG_IP) < kLowestReturnAddress) {
     return CRASH_FRAME_ENOFRAME;

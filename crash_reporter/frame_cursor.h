@@ -10,8 +10,9 @@
 // (x86-64, ARM64 and ARM alike), so each step reads two words of the stack.
 //
 // A walk must end on a damaged stack: every read goes through the reads that never fault
-// (async_util.h), a frame pointer that does not move strictly toward the stack's base ends it, and so
-// does a return address below 16385 (null, or garbage from the lowest page).
+// (async_util.h), a frame pointer that does not move strictly toward the stack's base ends it, so does
+// a caller whose frame does not lie beyond its callee's (whichever readers made the two), and so does a
+// return address below 16385 (null, or garbage from the lowest page).
 //
 // Everything in this header is safe to call from a signal handler.
 
@@ -72,7 +73,9 @@ crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cur
 crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept;
 
 // Steps to the next frame with the first of `readers` that makes one; the last reader's error when
-// none does (CRASH_FRAME_EINVAL for an empty list). A reader that answers CRASH_FRAME_ENOFRAME knows
+// none does (CRASH_FRAME_EINVAL for an empty list), CRASH_FRAME_EBADFRAME when the frame made does not
+// lie beyond the current one on the stack (its stack pointer, or the end of the frame record it was
+// read from, against the current frame's). A reader that answers CRASH_FRAME_ENOFRAME knows
 // the stack ends there (the outermost function says it has no caller): no later reader is asked. The
 // first step yields the starting registers.
 crash_frame_error_t crash_frame_cursor_next_with_readers(crash_async_frame_cursor* cursor,

@@ -334,7 +334,8 @@ crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_id
 
 void crash_log_writer_set_exception(crash_log_writer* writer, const char* name, const char* reason,
                                     const std::uint64_t* call_stack, std::size_t count) {
-  if (writer->exception.has_exception) return;
+  // The first call claims the record; another thread's call meanwhile must not mix its fields in.
+  if (std::atomic_ref<bool>(writer->exception.claimed).exchange(true, std::memory_order_acq_rel)) return;
   writer->exception.name = copyString(name ? name : "");
   writer->exception.reason = copyString(reason ? reason : "");
   if (count > 0) {

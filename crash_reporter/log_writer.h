@@ -129,6 +129,7 @@ struct crash_log_writer {
     bool native;
   } process;
   struct {
+    bool claimed;  // taken (atomically) by the one call that records the exception
     bool has_exception;
     char* name;
     char* reason;
@@ -159,7 +160,8 @@ crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_id
                                     bool user_requested);
 
 // Records an uncaught exception: its name, reason and call-stack return addresses. Only once per
-// writer (a second call is ignored). Not safe in a signal handler.
+// writer: of calls made at once (threads whose exceptions escape together) one records, the others are
+// ignored, as is any later call. Not safe in a signal handler.
 void crash_log_writer_set_exception(crash_log_writer* writer, const char* name, const char* reason,
                                     const std::uint64_t* call_stack, std::size_t count);
 

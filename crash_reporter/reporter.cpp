@@ -341,8 +341,11 @@ crash_error_t writeLiveReport(crash_async_thread_state* state, void* context) {
   crash_async_frame_cursor cursor;
   crash_frame_cursor_init(&cursor, crash_async_task_self(), state, live->images);
   crash_frame_cursor_next(&cursor);
-  while (crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_FP) <= live->callerFrame &&
-         crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS) {
+  // A handful of frames; bounded as every walk is, should the stack below be damaged.
+  for (std::size_t steps = 0;
+       steps < CRASH_LOG_MAX_FRAMES && crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_FP) <= live->callerFrame &&
+       crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS;
+       ++steps) {
   }
   const crash_async_thread_state* start =
       crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_FP) > live->callerFrame ? &cursor.frame : state;

@@ -231,6 +231,9 @@ bool readCie(Task task, std::uintptr_t at, Cie* cie, CfiCieCache* cache) noexcep
   if (length > 0 && augmentation[0] == 'z') {
     cie->hasAugmentationData = true;
     const std::uint64_t dataLength = in.uleb();
+    // Inside the CIE: a length past its end, or one whose end wraps around to before it, would hand
+    // the program bytes that are not the CIE's.
+    if (in.failed() || in.position() > cie->end || dataLength > cie->end - in.position()) return false;
     const std::uintptr_t dataEnd = in.position() + dataLength;
     for (std::size_t i = 1; i < length && !in.failed(); ++i) {
       switch (augmentation[i]) {

@@ -148,6 +148,46 @@ TEST_F(DataSenderTest, ABrokenReplyStillAcknowledgesTheBlocksAndLeavesTheCookies
   EXPECT_EQ(queued(), 0u);
 }
 
+// Each way a 2xx reply can fail to read says so in the log, takes no cookie and still acknowledges.
+TEST_F(DataSenderTest, AnUnreadableReplySaysWhyInTheLog) {
+  const struct {
+    AnalyticsCollector::Fault fault;
+    const char* line;  // "" when no line but the parse failure's is expected
+  } cases[] = {
+      {AnalyticsCollector::Fault::kMalformedReply, ""},
+      {AnalyticsCollector::Fault::kOtherChunkType, "-[TallyDataSender parseResponse:]: Got unexpected chunk typd 11f"},
+      {AnalyticsCollector::Fault::kFewerCookies,
+       "-[TallyDataSender parseCookies:]: Unable to read all cookies from response, number read 1"},
+  };
+  const std::string lines[] = {"Got unexpected chunk typd", "Unable to read all cookies"};
+  collector_.setReplyCookies({{Bytes{'s'}, Bytes{'1'}}});
+  sender_->sendSessionsData(block("first"));
+  settle();
+  int sent = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    collector_.setReplyCookies({{Bytes{'s'}, Bytes{'2'}}});
+    collector_.setFault(c.fault);
+    TallyUtil::setLogLevel(2);
+    foundation::ScopedLogCapture log;
+    const std::string name = "block " + std::to_string(++sent);
+    sender_->sendSessionsData(block(name));
+    settle();
+    TallyUtil::setLogLevel(0);
+    EXPECT_TRUE(log.contains("Failed to parse response with exception"));
+    for (const std::string& line : lines) {
+      EXPECT_EQ(log.contains(line), std::string(c.line).find(line) != std::string::npos) << line;
+    }
+    if (*c.line != '\0') {
+      EXPECT_TRUE(log.contains(c.line));
+    }
+    EXPECT_EQ(queued(), 0u);
+    EXPECT_EQ(deliveries()[name], 1);
+    auto cookies = TallyGlobalVariableStorage::sharedInstance()->persistentMap(TallyPersistentMap::kCookies);
+    EXPECT_EQ((*cookies)["s"], foundation::Value(Bytes{'1'}));
+  }
+}
+
 TEST_F(DataSenderTest, TheQueueSurvivesARestartBetweenSendAndReplyButNotAChangeOfKey) {
   sender_->sendSessionsData(block("a"));
   EXPECT_EQ(sender_->runningTaskCount(), 1u);
@@ -189,6 +229,38 @@ TEST_F(DataSenderTest, RetransmissionGroupsBySizeAndDropsBlocksWhoseFilesAreGone
   EXPECT_EQ(groupSizes, (std::vector<size_t>{1, 2, 1}));  // 300k | 250k+200k | 300k
   EXPECT_EQ(queued(), 4u);
   settle();
+}
+
+// A block already in flight is passed over, but a group still closes where that block would have
+// taken it past the limit: the blocks on either side of it travel apart.
+TEST_F(DataSenderTest, ABlockInFlightClosesTheGroupItWouldOverfill) {
+  collector_.setFault(AnalyticsCollector::Fault::kStatus500);
+  const struct {
+    const char* name;
+    size_t inFlight;  // the size of the middle block, which is being sent
+    std::vector<size_t> groups;
+  } cases[] = {
+      {"too large to join", 250000, {1, 1}},  // 300k | (250k in flight) | 100k
+      {"small enough to join", 100000, {2}},  // 300k + 100k, the 100k in flight passed over
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < 3; ++i) sender_->storeData(block("b"));
+    auto blocks = sender_->dataIndex().notSentBlocksForDataKey(*TallyDataSender::dataKey());
+    ASSERT_EQ(blocks.size(), 3u);
+    const size_t sizes[] = {300000, c.inFlight, 100000};
+    for (size_t i = 0; i < blocks.size(); ++i)
+      ASSERT_TRUE(TallyUtil::writeSdkFile(*TallyUtil::filePathDirectory() / blocks[i]->identifier, Bytes(sizes[i], 0)).ok());
+    sender_->sendData(session_->prepareForSendingSessions({block("b")}), blocks[1]->identifier);
+    session_->groups.clear();
+    sender_->retransmitNotSentBlocks();
+    std::vector<size_t> groupSizes;
+    for (const auto& group : session_->groups) groupSizes.push_back(group.size());
+    EXPECT_EQ(groupSizes, c.groups);
+    settle();
+    for (const auto& block : blocks) sender_->removeStoredDataWithIdentifier(block->identifier);
+    ASSERT_EQ(queued(), 0u);
+  }
 }
 
 TEST_F(DataSenderTest, LimitsOfRunningUploadsAndStoredBlocks) {

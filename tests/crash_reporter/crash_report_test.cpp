@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -351,6 +352,37 @@ TEST(CrashLogWriter, AnExceptionStackIsCutAt512FramesAndASectionPastTheCapIsLeft
   EXPECT_TRUE(cutReport->truncated());
   EXPECT_FALSE(cutReport->hasExceptionInfo());
   EXPECT_EQ(cutReport->signalInfo().name, "SIGTRAP");
+}
+
+// Threads whose exceptions escape at once: the writer keeps one of them whole, never one's name with
+// another's reason or stack.
+TEST(CrashLogWriter, OfExceptionsRecordedAtOnceOneIsKeptWhole) {
+  constexpr int kThreads = 8, kRounds = 200;
+  for (int round = 0; round < kRounds; ++round) {
+    crash_log_writer writer;
+    ASSERT_EQ(crash_log_writer_init(&writer, "id", "1", 0, false), CRASH_ESUCCESS);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&, i] {
+        const std::string name = "E" + std::to_string(i), reason = "R" + std::to_string(i);
+        const std::vector<std::uint64_t> stack(static_cast<std::size_t>(i) + 1, 0x4000u + static_cast<unsigned>(i));
+        ++ready;
+        while (ready.load() < kThreads) std::this_thread::yield();
+        crash_log_writer_set_exception(&writer, name.c_str(), reason.c_str(), stack.data(), stack.size());
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_TRUE(writer.exception.has_exception);
+    const std::string name = writer.exception.name, reason = writer.exception.reason;
+    ASSERT_EQ(name.size(), 2u) << round;
+    const int kept = name[1] - '0';
+    EXPECT_EQ(reason, "R" + std::to_string(kept)) << round;
+    ASSERT_EQ(writer.exception.call_stack_count, static_cast<std::size_t>(kept) + 1) << round;
+    for (std::size_t i = 0; i < writer.exception.call_stack_count; ++i)
+      EXPECT_EQ(writer.exception.call_stack[i], 0x4000u + static_cast<unsigned>(kept)) << round;
+    crash_log_writer_free(&writer);
+  }
 }
 
 TEST(CrashLogWriter, FieldsEncodeAsProtobufDoes) {

@@ -240,8 +240,10 @@ TEST(FrameWalk, ReadersAreTriedInOrderAndAnEmptyListIsInvalid) {
          const crash_async_thread_state*, crash_async_thread_state*) noexcept { return CRASH_FRAME_ENOTSUP; },
       [](crash_task_t, crash_async_image_list*, const crash_async_thread_state* current,
          const crash_async_thread_state*, crash_async_thread_state* next) noexcept {
+        // A caller lies further up the stack than its callee.
         crash_async_thread_state_copy(next, current);
         crash_async_thread_state_set_reg(next, CRASH_REG_IP, 0x500000);
+        crash_async_thread_state_set_reg(next, CRASH_REG_SP, crash_async_thread_state_get_reg(current, CRASH_REG_SP) + 16);
         return CRASH_FRAME_ESUCCESS;
       }};
   ASSERT_EQ(crash_frame_cursor_next_with_readers(&cursor, readers, 2), CRASH_FRAME_ESUCCESS);
@@ -270,6 +272,49 @@ TEST(FrameWalk, AReaderThatFindsTheStacksEndIsNotSecondGuessed) {
   EXPECT_EQ(crash_frame_cursor_next_with_readers(&cursor, readers, 2), CRASH_FRAME_ENOFRAME);
   EXPECT_EQ(cursor.depth, 1u);
 }
+
+#if defined(__x86_64__)
+// A return address inside the caller's body, where its frame is set up: there its call-frame rules
+// take the CFA from the frame pointer.
+__attribute__((noinline)) std::uint64_t returnAddressHere() {
+  return reinterpret_cast<std::uint64_t>(__builtin_return_address(0));
+}
+
+// A damaged stack whose frames stand still, stepped by the call-frame reader and the frame-pointer
+// reader in turn: each step alone would refuse to stay put, so the walk must refuse it as a whole.
+TEST(FrameWalk, FramesThatDoNotMoveTowardTheStacksBaseEndTheWalkWhicheverReaderMadeThem) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+  const std::uint64_t code = returnAddressHere();
+  std::uint64_t stack[8] = {};
+  const auto at = [&](int i) { return reinterpret_cast<std::uint64_t>(&stack[i]); };
+  const struct {
+    const char* what;
+    std::uint64_t savedFramePointer;  // at stack[2], the frame pointer; the return address above it
+    std::size_t frames;
+  } cases[] = {
+      // The frame pointer saved there is its own address: every caller would be the same frame.
+      {"a frame that is its own caller", at(2), 2},
+      // A saved frame pointer below: the caller would lie nearer the top of the stack.
+      {"a caller below its callee", at(0), 2},
+  };
+  for (const auto& c : cases) {
+    stack[2] = c.savedFramePointer;
+    stack[3] = code;
+    crash_async_thread_state state = stateFor(CRASH_CPU_TYPE_X86_64, code, at(2));
+    crash_async_thread_state_set_reg(&state, CRASH_REG_SP, at(0));
+    crash_async_frame_cursor cursor;
+    crash_frame_cursor_init(&cursor, self, &state, &list);
+    std::size_t frames = 0;
+    crash_frame_error_t end = CRASH_FRAME_ESUCCESS;
+    while (frames < 64 && (end = crash_frame_cursor_next(&cursor)) == CRASH_FRAME_ESUCCESS) ++frames;
+    EXPECT_EQ(frames, c.frames) << c.what;
+    EXPECT_EQ(end, CRASH_FRAME_EBADFRAME) << c.what;
+  }
+  crash_async_image_list_free(&list);
+}
+#endif
 
 // ---- Images really loaded, stacks really walked.
 
@@ -538,7 +583,8 @@ FrameNames gReport;  // the child's report
 
 void onCrash(int, siginfo_t*, void* uap) noexcept {
   crash_async_image_list_set_reading(&gImages, true);
-  if (sys::parkOtherThreads(&gParked, 200'000'000) != sys::ParkResult::kParked)
+  // Long enough for the spinning worker to answer on a loaded machine; the blocker costs all of it.
+  if (sys::parkOtherThreads(&gParked, 1'000'000'000) != sys::ParkResult::kParked)
     gReport.add("could not park;");
   crash_async_frame_cursor cursor;
   crash_async_thread_state state;

@@ -6,7 +6,8 @@
 // comes from the command line, so the compiler makes no copies of these functions for constants.
 //
 // Usage: crash_product_child <scenario> <home> [count]
-// Scenarios: abort, exception, strlen, segv, end_of_function, waiting, mixed, oversize.
+// Scenarios: abort, exception, strlen, segv, end_of_function, fpe, trap, overflow, waiting (a live
+// report of threads waiting in the C library), waiting_crash (a crash beside them), mixed, oversize.
 // A live report (waiting, oversize) is written to <home>/live.crashlg and the program exits 0.
 // (The file is *.cc so that the test folder's glob for test sources leaves it out.)
 
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -33,10 +35,13 @@ crash::TallyCrashReporter* gReporter = nullptr;
 std::string gHome;
 
 // Waits until `expected` other threads of the process sleep in the kernel, so that a live report sees
-// them waiting rather than on their way there.
+// them waiting rather than on their way there. A minute without them ends the program (exit 8), so a
+// test that waits for it fails rather than hangs.
 void awaitSleepingThreads(int expected) {
   const pid_t self = static_cast<pid_t>(gettid());
+  const std::time_t giveUp = std::time(nullptr) + 60;
   for (;;) {
+    if (std::time(nullptr) > giveUp) std::exit(8);
     int sleeping = 0;
     if (DIR* tasks = opendir("/proc/self/task")) {
       while (const dirent* entry = readdir(tasks)) {
@@ -96,6 +101,14 @@ __attribute__((noinline)) void product_ends_in_call(volatile int* target, int n)
 
 __attribute__((noinline)) int product_fpe_site(int divisor, int n) { return n / divisor + 1; }
 
+// Calls itself until the stack runs out (for any `limit` above the depth the stack allows); each frame
+// keeps a local the next one reads, so the recursion stays a recursion.
+__attribute__((noinline)) int product_recurses_until(volatile int* trail, long limit) {
+  volatile int here = *trail + 1;
+  if (limit == 0) return here;
+  return product_recurses_until(&here, limit - 1) + here;
+}
+
 __attribute__((noinline)) int product_trap_site(int n) {
   if (n > 0) __builtin_trap();
   return n + 1;
@@ -143,6 +156,12 @@ __attribute__((noinline)) std::size_t product_asks_live_report(int expected) {
 __attribute__((noinline)) void* product_reporter_thread(void* arg) {
   const std::size_t size = product_asks_live_report(*static_cast<int*>(arg));
   _exit(size > 0 ? 0 : 6);
+}
+
+// Crashes once the others wait, so that the crash's report sees them waiting.
+__attribute__((noinline)) void* product_crasher_thread(void* arg) {
+  awaitSleepingThreads(*static_cast<int*>(arg));
+  return reinterpret_cast<void*>(static_cast<std::intptr_t>(product_segv_site(reinterpret_cast<volatile int*>(16), 1)));
 }
 
 // ---- Many threads at once.
@@ -215,14 +234,18 @@ int main(int argc, char** argv) {
   if (scenario == "end_of_function") product_ends_in_call(unmapped, count);
   if (scenario == "fpe") result = product_fpe_site(count - 1, count);
   if (scenario == "trap") result = product_trap_site(count);
-  if (scenario == "waiting") {
+  if (scenario == "overflow") {
+    volatile int start = count;
+    result = product_recurses_until(&start, 1L << 40);
+  }
+  if (scenario == "waiting" || scenario == "waiting_crash") {
     static int fds[2];
     static int waits = count;
     static int others = 3;  // main, the condition and the reader
     if (pipe(fds) != 0) return 7;
     startThread(product_condition_thread, &waits);
     startThread(product_reader_thread, &fds[0]);
-    startThread(product_reporter_thread, &others);
+    startThread(scenario == "waiting" ? product_reporter_thread : product_crasher_thread, &others);
     result = product_waits_in_pause(count);
   }
   if (scenario == "mixed") {

@@ -137,7 +137,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProductCrashes, testing::Values(
     // The caller's last instruction is the call: its return address is the first byte of the next
     // function, and the frame is still named after the caller.
     CrashCase{"ReturnAddressAtTheEndOfAFunction", "end_of_function", SIGSEGV, 0,
-              {"product_never_returns", "product_ends_in_call", "main"}, "SIGSEGV"}),
+              {"product_never_returns", "product_ends_in_call", "main"}, "SIGSEGV"},
+    // The stack ran out: the report is written on the alternate stack, from the innermost call on.
+    CrashCase{"StackOverflow", "overflow", SIGSEGV, 0,
+              {"product_recurses_until", "product_recurses_until", "product_recurses_until"}, "SIGSEGV"}),
   [](const testing::TestParamInfo<CrashCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -150,31 +153,46 @@ TEST(ProductCrashes, AnUncaughtExceptionIsNamedWithItsReason) {
   EXPECT_EQ(run.report->exceptionInfo()->exceptionReason, "product failure 3");
 }
 
-// ---- Threads parked while they wait in the C library, under a live report.
+// ---- Threads parked while they wait in the C library, under a live report and beside a crash.
+
+// Checks that `report` holds, once each, the crashed thread starting with `crashed` and the three
+// threads of the program that wait in the C library, each down to its callers.
+void expectWaitingThreads(const TallyCrashReport& report, const std::vector<std::string>& crashed) {
+  const struct {
+    bool crashed;  // the report's crashed thread (a live report's: its calling thread)
+    int from;
+    std::vector<std::string> frames;
+  } expected[] = {
+      {true, 0, crashed},
+      {false, -1, {"pause", "product_waits_in_pause", "main"}},
+      {false, -1, {"pthread_cond_wait", "product_waits_on_condition", "product_condition_thread"}},
+      {false, -1, {"read", "product_waits_in_read", "product_reader_thread"}},
+  };
+  std::string all;
+  for (const auto& thread : report.threads()) all += joined(frameNames(thread)) + "\n";
+  for (const auto& e : expected) {
+    int found = 0;
+    for (const auto& thread : report.threads())
+      found += thread.crashed == e.crashed && findRun(frameNames(thread), e.frames, e.from) >= 0;
+    EXPECT_EQ(found, 1) << e.frames[1] << " in\n" << all;
+  }
+}
 
 TEST(ProductLiveReports, ShowEveryWaitingThreadDownToItsCallers) {
   testing_support::TempDir home;
   const ProductRun run = runProduct(home.path(), "waiting", 1, true);
   EXPECT_EQ(run.ended, "exit 0");
   ASSERT_TRUE(run.report.ok()) << run.report.error().description();
-  const struct {
-    bool crashed;  // the calling thread is the report's crashed one
-    int from;
-    std::vector<std::string> frames;
-  } expected[] = {
-      {true, 0, {"product_asks_live_report", "product_reporter_thread"}},
-      {false, -1, {"pause", "product_waits_in_pause", "main"}},
-      {false, -1, {"pthread_cond_wait", "product_waits_on_condition", "product_condition_thread"}},
-      {false, -1, {"read", "product_waits_in_read", "product_reader_thread"}},
-  };
-  std::string all;
-  for (const auto& thread : run.report->threads()) all += joined(frameNames(thread)) + "\n";
-  for (const auto& e : expected) {
-    int found = 0;
-    for (const auto& thread : run.report->threads())
-      found += thread.crashed == e.crashed && findRun(frameNames(thread), e.frames, e.from) >= 0;
-    EXPECT_EQ(found, 1) << e.frames[1] << " in\n" << all;
-  }
+  expectWaitingThreads(*run.report, {"product_asks_live_report", "product_reporter_thread"});
+}
+
+// The same threads parked from inside the crash handler, on its own stack.
+TEST(ProductCrashes, ShowEveryWaitingThreadDownToItsCallers) {
+  testing_support::TempDir home;
+  const ProductRun run = runProduct(home.path(), "waiting_crash", 1);
+  EXPECT_EQ(run.ended, crash_child::killedBy(SIGSEGV));
+  ASSERT_TRUE(run.report.ok()) << run.report.error().description();
+  expectWaitingThreads(*run.report, {"product_segv_site", "product_crasher_thread"});
 }
 
 // A live report larger than the file's cap comes back cut short, and the calling thread is kept whole.

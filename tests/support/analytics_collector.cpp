@@ -657,7 +657,10 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
   }
   Bytes body = encodeReply(cookies);
   // Cut before the last field, which a reader must find.
-  if (fault == Fault::kMalformedReply) body.resize(body.size() - 2);
+  if (fault == Fault::kMalformedReply || fault == Fault::kFewerCookies) body.resize(body.size() - 2);
+  if (fault == Fault::kOtherChunkType) body[1] = 0x1F;
+  // The count, behind the chunk header (6 bytes) and its unused field, big-endian.
+  if (fault == Fault::kFewerCookies) body[9] = static_cast<std::uint8_t>(body[9] + 1);
   return reply(connection, 200, body);
 }
 

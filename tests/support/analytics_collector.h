@@ -173,7 +173,9 @@ foundation::Bytes encodeReply(const std::vector<std::pair<foundation::Bytes, fou
 
 class AnalyticsCollector {
  public:
-  enum class Fault { kNone, kStatus500, kNoAnswer, kMalformedReply, kRedirectToGet };
+  // The replies' faults: kMalformedReply lacks its closing field, kOtherChunkType is of chunk type 0x011F,
+  // kFewerCookies announces one cookie more than it holds (and lacks the closing field it then cannot have).
+  enum class Fault { kNone, kStatus500, kNoAnswer, kMalformedReply, kRedirectToGet, kOtherChunkType, kFewerCookies };
 
   AnalyticsCollector();
   ~AnalyticsCollector();

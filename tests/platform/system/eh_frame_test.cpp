@@ -31,12 +31,16 @@ struct Records {
     Bytes program;
   };
 
-  explicit Records(std::vector<Function> list, Bytes cieProgram = {0x0c, kRsp, 8, 0x80 | kRa, 1}) {
+  // `augmentationLength`: the CIE's length of its augmentation data as written (one byte, 0x1b, follows).
+  explicit Records(std::vector<Function> list, Bytes cieProgram = {0x0c, kRsp, 8, 0x80 | kRa, 1},
+                   Bytes augmentationLength = {1}) {
     const std::size_t count = list.size();
     const std::size_t headerSize = 12 + 8 * count;
     Bytes frame;
     // The CIE.
-    Bytes cie = {0, 0, 0, 0, 1, 'z', 'R', 0, 1, 0x78, kRa, 1, 0x1b};
+    Bytes cie = {0, 0, 0, 0, 1, 'z', 'R', 0, 1, 0x78, kRa};
+    cie.insert(cie.end(), augmentationLength.begin(), augmentationLength.end());
+    cie.push_back(0x1b);
     cie.insert(cie.end(), cieProgram.begin(), cieProgram.end());
     while ((cie.size() + 4) % 8 != 0) cie.push_back(0);  // DW_CFA_nop
     Bytes cieRecord(4);
@@ -232,6 +236,31 @@ TEST_P(DamagedCallFrames, AreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, DamagedCallFrames, testing::ValuesIn(kDamageCases),
                          [](const testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
+// The CIE's augmentation data must lie inside the CIE: a length running past it, or one so large that
+// the end wraps around to before it, would send the CIE's program to bytes that are not its own.
+TEST(DamagedCallFrames, AugmentationDataOutsideItsCieIsRefused) {
+  const struct {
+    const char* name;
+    Bytes length;
+    CfiResult result;
+  } cases[] = {
+      {"the one byte there is", {1}, CfiResult::kFound},
+      {"the same, in a longer form", {0x81, 0x80, 0}, CfiResult::kFound},
+      {"past the record", {0x7f}, CfiResult::kMalformed},
+      {"wrapping around to the byte before", {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01},
+       CfiResult::kMalformed},
+      {"far past the record", {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, CfiResult::kMalformed},
+  };
+  for (const auto& c : cases) {
+    Records records({{0, 0x40, {0x0e, 16}}}, {0x0c, kRsp, 8, 0x80 | kRa, 1}, c.length);
+    CfiRow row;
+    EXPECT_EQ(records.find(4, &row), c.result) << c.name;
+    if (c.result == CfiResult::kFound) {
+      EXPECT_EQ(row.cfaOffset, 16) << c.name;
+    }
+  }
+}
 
 TEST(DamagedCallFrames, AHeaderThatCannotBeSearchedIsNotUsed) {
   const struct {
