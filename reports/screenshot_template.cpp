@@ -37,7 +37,6 @@ graphics::Image drawIcon() {
     canvas.fillEllipse(Rect(40, 40, 160, 160));
     canvas.setFillColor(Color::rgb255(60, 60, 90));
     canvas.fillEllipse(Rect(82, 100, 18, 18));
-    canvas.setFillColor(Color::rgb255(60, 60, 90));
     canvas.fillEllipse(Rect(140, 100, 18, 18));
     canvas.setFillColor(Color::rgb255(230, 120, 140));
     canvas.fillEllipse(Rect(100, 146, 40, 20));
@@ -145,6 +144,10 @@ foundation::Status screenShotHelper::makeTemplateBaby() {
     if (!status) break;
     written.push_back(key);
     auto info = app::PhotoInfo::insertIn(context);
+    if (!info) {
+      status = failure(6, "Screenshots: no photo row for the template");
+      break;
+    }
     info.setPhoto_Date(note.note_DateStop());
     info.setPhoto_Path(key);
     info.setPhotoInfoToBaby(baby);
