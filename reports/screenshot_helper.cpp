@@ -117,53 +117,6 @@ foundation::Status screenShotHelper::checkScratchStore() {
   return {};
 }
 
-foundation::Status screenShotHelper::makeTemplateBaby() {
-  if (!services_.context) return failure(1, "Screenshots: no store");
-  auto& context = *services_.context;
-  auto fetched = context.count(babiesRequest());
-  if (!fetched) return fetched.error();
-  if (*fetched != 0) return {};
-  const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
-  const foundation::Date now = clock.now();
-  auto baby = app::Baby::insertIn(context);
-  baby.setBaby_Name(std::string(kScreenshotTemplateName));
-  baby.setBaby_BirthDay(now - 150 * 86400.0);
-  baby.setBaby_Gender(false);
-  baby.setBaby_Bood(3);
-  for (int tooth = 0; tooth < 2; ++tooth) {
-    auto record = app::Tooth::insertIn(context);
-    record.setTooth_Num(tooth);
-    record.setTooth_State(10);
-    record.setTooth_Date(now - (20 - tooth * 5) * 86400.0);
-    record.setToothToBaby(baby);
-  }
-  // A few days of the usual notes: feedings on both sides, sleep, a walk, a diaper and a weight.
-  for (int day = 0; day < 3; ++day) {
-    const foundation::Date morning = now - (day + 1) * 86400.0;
-    const auto add = [&](const char* type, double start, double stop, std::optional<std::string> notice = {},
-                         std::optional<double> number = {}) {
-      auto note = app::Note::insertIn(context);
-      note.setNote_Type(std::string(type));
-      note.setNote_DateStart(morning + start);
-      note.setNote_DateStop(morning + stop);
-      note.setNote_Notice(std::move(notice));
-      if (number) note.setNote_numValue(foundation::Decimal::fromDouble(*number));
-      note.setNoteToBaby(baby);
-      return note;
-    };
-    add(kBreastFeeding, 0, 900, std::string("S1"), 10);
-    add(kBreastFeeding, 3 * 3600.0, 3 * 3600.0 + 720, std::string("S1"), 8);
-    add("Sleep", 4 * 3600.0, 6 * 3600.0);
-    add("Walk", 7 * 3600.0, 8 * 3600.0);
-    add("WC", 9 * 3600.0, 9 * 3600.0);
-    // A measure carries its unit, or the charts would take it for one in the other unit.
-    if (day == 0) add("Weight", 9 * 3600.0, 9 * 3600.0, {}, 6.4).setNote_numMeasureCurrent(std::string("Notation_kg"));
-  }
-  auto saved = context.save();
-  if (!saved) context.rollback();
-  return saved;
-}
-
 std::vector<app::Note> screenShotHelper::notesOf(const std::string& name, bool ascending) {
   std::vector<app::Note> notes;
   if (!services_.context) return notes;
@@ -182,12 +135,8 @@ foundation::Status screenShotHelper::makeLocalizedBabys() {
   // The check comes before any deletion: a store that is not scratch is left as it is.
   if (auto scratch = checkScratchStore(); !scratch) return scratch;
   auto& context = *services_.context;
-  for (auto& baby : fetchBabies(context))
-    if (baby.baby_Name() != kScreenshotTemplateName) context.deleteObject(baby.object());
-  if (auto saved = context.save(); !saved) {
-    context.rollback();
-    return saved;
-  }
+  // Past the check every baby but the template is one of the mode's samples.
+  if (auto removed = removeSamples(); !removed) return removed;
   auto templ = templateBaby();
   if (!templ) return failure(3, "Screenshots: the template baby went");
 
@@ -249,10 +198,26 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
     (void)services_.userDefaults->synchronize();
   }
   auto baby = app::Baby::insertIn(context);
+  if (!baby) {
+    foundation::log("Failed to create the new Baby.");
+    return std::nullopt;
+  }
   baby.setBaby_Name(name);
   baby.setBaby_BirthDay(templ.baby_BirthDay());
   baby.setBaby_Bood(templ.baby_Bood());
   baby.setBaby_Gender(false);
+  std::vector<std::string> photoKeys;
+  // Whatever fails, the sample goes as a whole: the teeth saved one by one, its files too.
+  const auto discard = [&] {
+    context.rollback();
+    if (baby.object() && baby.object()->context() == &context) {
+      context.deleteObject(baby.object());
+      if (!context.save()) context.rollback();
+    }
+    for (const auto& key : photoKeys) (void)locSaves_->deletePhoto(key);
+    if (!name.empty()) (void)locSaves_->deleteIcon(name);
+    return std::nullopt;
+  };
   for (const auto& tooth : templ.babyToTooth()) {
     auto copy = app::Tooth::insertIn(context);
     copy.setTooth_Num(tooth.tooth_Num());
@@ -260,6 +225,10 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
     copy.setTooth_State(tooth.tooth_State());
     copy.setTooth_Description(std::string());
     copy.setToothToBaby(baby);
+    if (auto saved = context.save(); !saved) {
+      logf("Failed to save the new Tooth. Error = %@", {foundation::Value(saved.error().description())});
+      return discard();
+    }
   }
   if (const auto templName = templ.baby_Name(); templName && !name.empty())
     if (auto icon = locSaves_->getIcon(*templName)) (void)locSaves_->saveIcon(*icon, name);
@@ -291,23 +260,65 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
       right = !right;
     }
     copy.setNoteToBaby(baby);
+    if (auto key = copyPhoto(note, copy, baby, name)) photoKeys.push_back(std::move(*key));
   }
   if (auto saved = context.save(); !saved) {
-    foundation::log("Failed to save the new Baby. Error = " + saved.error().description());
-    context.rollback();
-    return std::nullopt;
+    logf("Failed to save the new Baby. Error = %@", {foundation::Value(saved.error().description())});
+    return discard();
   }
   return baby;
 }
 
+std::optional<std::string> screenShotHelper::copyPhoto(const app::Note& note, const app::Note& copy,
+                                                       const app::Baby& baby, const std::string& name) {
+  const auto photo = note.noteToPhotoInfo();
+  const auto key = photo ? photo.photo_Path() : std::nullopt;
+  if (!key || key->empty()) return std::nullopt;
+  // The sample's own file, so that nothing done to the sample's photos reaches the template's.
+  const std::string copyKey = name + "_" + *key;
+  auto image = locSaves_->getPhoto(*key);
+  if (!image || !locSaves_->savePhoto(*image, copyKey)) {
+    logf("Screenshots: the photo %@ was not copied", {foundation::Value(*key)});
+    return std::nullopt;
+  }
+  auto info = app::PhotoInfo::insertIn(*services_.context);
+  if (!info) {
+    (void)locSaves_->deletePhoto(copyKey);
+    return std::nullopt;
+  }
+  info.setPhoto_Date(copy.note_DateStop());
+  info.setPhoto_Path(copyKey);
+  info.setPhotoInfoToBaby(baby);
+  info.setPhotoInfoToNote(copy);
+  return copyKey;
+}
+
 foundation::Status screenShotHelper::removeBabys() {
   if (auto scratch = checkScratchStore(); !scratch) return scratch;
+  return removeSamples();
+}
+
+foundation::Status screenShotHelper::removeSamples() {
   auto& context = *services_.context;
-  for (auto& baby : fetchBabies(context))
-    if (isSampleName(baby.baby_Name().value_or(""))) context.deleteObject(baby.object());
-  auto saved = context.save();
-  if (!saved) context.rollback();
-  return saved;
+  std::vector<std::string> names;
+  std::vector<std::string> photoKeys;
+  for (auto& baby : fetchBabies(context)) {
+    auto name = baby.baby_Name().value_or("");
+    if (!isSampleName(name)) continue;
+    for (const auto& photo : baby.babyToPhotoInfo())
+      if (auto key = photo.photo_Path()) photoKeys.push_back(std::move(*key));
+    context.deleteObject(baby.object());
+    names.push_back(std::move(name));
+  }
+  if (auto saved = context.save(); !saved) {
+    context.rollback();
+    return saved;
+  }
+  // The files go once the rows are gone: a row never points at a file that is not there.
+  for (const auto& key : photoKeys) (void)locSaves_->deletePhoto(key);
+  for (const auto& name : names)
+    if (!name.empty()) (void)locSaves_->deleteIcon(name);
+  return {};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -101,7 +101,8 @@ class screenShotHelper {
   // Fine when the store holds the template and no baby but the mode's samples; an error naming
   // the first other baby otherwise. Nothing is changed either way.
   foundation::Status checkScratchStore();
-  // Makes the template with a few notes and teeth when the store holds no baby at all.
+  // Makes the template when the store holds no baby at all: a few days of notes (the walks with a
+  // photo), teeth (one lost again) and an icon, all drawn here.
   foundation::Status makeTemplateBaby();
   // The samples of earlier runs go, the template's birthday and notes move to today, and a sample
   // baby is made for each language. Refused (nothing changed) on a store that is not scratch.
@@ -116,6 +117,12 @@ class screenShotHelper {
  private:
   std::optional<app::Baby> templateBaby();
   std::vector<app::Note> notesOf(const std::string& name, bool ascending);
+  // The photo of the template's `note`, if any, as the photo of its copy under a key of the sample
+  // `name`; the new key, or nothing when there was none or it could not be copied.
+  std::optional<std::string> copyPhoto(const app::Note& note, const app::Note& copy, const app::Baby& baby,
+                                       const std::string& name);
+  // Deletes the sample babies with their photo files and icons; callers check the store first.
+  foundation::Status removeSamples();
 
   ScreenshotServices services_;
   app::NoteEditHelper neh_;
