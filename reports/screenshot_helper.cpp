@@ -206,15 +206,13 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
   baby.setBaby_BirthDay(templ.baby_BirthDay());
   baby.setBaby_Bood(templ.baby_Bood());
   baby.setBaby_Gender(false);
-  std::vector<std::string> photoKeys;
-  // Whatever fails, the sample goes as a whole: the teeth saved one by one, its files too.
+  // Whatever fails, the sample goes as a whole: the teeth saved one by one, its icon too.
   const auto discard = [&] {
     context.rollback();
     if (baby.object() && baby.object()->context() == &context) {
       context.deleteObject(baby.object());
       if (!context.save()) context.rollback();
     }
-    for (const auto& key : photoKeys) (void)locSaves_->deletePhoto(key);
     if (!name.empty()) (void)locSaves_->deleteIcon(name);
     return std::nullopt;
   };
@@ -260,37 +258,12 @@ std::optional<app::Baby> screenShotHelper::newMakeBabyWithName(const std::string
       right = !right;
     }
     copy.setNoteToBaby(baby);
-    if (auto key = copyPhoto(note, copy, baby, name)) photoKeys.push_back(std::move(*key));
   }
   if (auto saved = context.save(); !saved) {
     logf("Failed to save the new Baby. Error = %@", {foundation::Value(saved.error().description())});
     return discard();
   }
   return baby;
-}
-
-std::optional<std::string> screenShotHelper::copyPhoto(const app::Note& note, const app::Note& copy,
-                                                       const app::Baby& baby, const std::string& name) {
-  const auto photo = note.noteToPhotoInfo();
-  const auto key = photo ? photo.photo_Path() : std::nullopt;
-  if (!key || key->empty()) return std::nullopt;
-  // The sample's own file, so that nothing done to the sample's photos reaches the template's.
-  const std::string copyKey = name + "_" + *key;
-  auto image = locSaves_->getPhoto(*key);
-  if (!image || !locSaves_->savePhoto(*image, copyKey)) {
-    logf("Screenshots: the photo %@ was not copied", {foundation::Value(*key)});
-    return std::nullopt;
-  }
-  auto info = app::PhotoInfo::insertIn(*services_.context);
-  if (!info) {
-    (void)locSaves_->deletePhoto(copyKey);
-    return std::nullopt;
-  }
-  info.setPhoto_Date(copy.note_DateStop());
-  info.setPhoto_Path(copyKey);
-  info.setPhotoInfoToBaby(baby);
-  info.setPhotoInfoToNote(copy);
-  return copyKey;
 }
 
 foundation::Status screenShotHelper::removeBabys() {

@@ -117,10 +117,6 @@ class screenShotHelper {
  private:
   std::optional<app::Baby> templateBaby();
   std::vector<app::Note> notesOf(const std::string& name, bool ascending);
-  // The photo of the template's `note`, if any, as the photo of its copy under a key of the sample
-  // `name`; the new key, or nothing when there was none or it could not be copied.
-  std::optional<std::string> copyPhoto(const app::Note& note, const app::Note& copy, const app::Baby& baby,
-                                       const std::string& name);
   // Deletes the sample babies with their photo files and icons; callers check the store first.
   foundation::Status removeSamples();
 
