@@ -151,6 +151,8 @@ class NavigationBar : public View {
  public:
   static NavigationBarAppearance& appearance();
   static constexpr double kBarHeight = 44;
+  // How far a long title shrinks before it is cut.
+  static constexpr double kBarTitleMinimumScale = 0.6;
 
   NavigationBar();
 
