@@ -23,6 +23,8 @@ constexpr double kStatusBar = 20;
 constexpr double kBarHeight = 30;
 constexpr double kStripHeight = 80;
 constexpr double kPanelRow = 46;
+// The least the baby's name shrinks to (of its 20 points) before it is cut: still read at a glance.
+constexpr double kNameMinimumScale = 0.6;
 
 // The growth-information caption is this fixed text, whatever the interface language.
 constexpr const char* kGrowthInfoCaption = "Развитие";
@@ -144,6 +146,9 @@ void mainViewController_iPad::buildPanel() {
   babyNameLable_ = std::make_shared<ui::Label>(graphics::Rect(10, 136, kPanelWidth - 20, 30));
   babyNameLable_->setTextAlignment(graphics::TextAlignment::kCenter);
   babyNameLable_->setFont(graphics::Font("AvenirNext-Medium", 20));
+  // A long name shrinks to the panel's width before it is cut.
+  babyNameLable_->setAdjustsFontSizeToFitWidth(true);
+  babyNameLable_->setMinimumScaleFactor(kNameMinimumScale);
   babyNameLable_->setUserInteractionEnabled(false);
   root->addSubview(babyNameLable_);
   daysLable_ = std::make_shared<ui::Label>(graphics::Rect(10, 166, kPanelWidth - 20, 22));

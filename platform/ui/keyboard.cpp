@@ -5,6 +5,7 @@
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/device.h"
+#include "platform/ui/screen_internals.h"
 
 namespace ui {
 
@@ -80,15 +81,19 @@ graphics::Rect Keyboard::hiddenFrame() { return graphics::Rect(0, screenHeight()
 bool Keyboard::isVisible() { return visible(); }
 
 void Keyboard::show() {
-  if (visible()) return;
-  visible() = true;
-  postChange(kKeyboardWillShowNotification, kKeyboardDidShowNotification, hiddenFrame(), shownFrame());
+  // Typing that moves to another field keeps the keyboard up, but a popover may have to move for it.
+  if (!visible()) {
+    visible() = true;
+    postChange(kKeyboardWillShowNotification, kKeyboardDidShowNotification, hiddenFrame(), shownFrame());
+  }
+  screens::placePopoversForKeyboard();
 }
 
 void Keyboard::hide() {
   if (!visible()) return;
   visible() = false;
   postChange(kKeyboardWillHideNotification, kKeyboardDidHideNotification, shownFrame(), hiddenFrame());
+  screens::placePopoversForKeyboard();
 }
 
 void Keyboard::reset() { visible() = false; }

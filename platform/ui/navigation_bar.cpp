@@ -112,6 +112,10 @@ NavigationBarAppearance& NavigationBar::appearance() {
 NavigationBar::NavigationBar() {
   titleLabel_ = std::make_shared<Label>();
   titleLabel_->setTextAlignment(TextAlignment::kCenter);
+  // A title longer than the room between the bar's buttons (a translation, a subject) shrinks, as
+  // the kit's other titles do, before it is cut.
+  titleLabel_->setAdjustsFontSizeToFitWidth(true);
+  titleLabel_->setMinimumScaleFactor(kBarTitleMinimumScale);
   addSubview(titleLabel_);
   setAutoresizingMask(kFlexibleWidth);
 }

@@ -5,6 +5,7 @@
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
+#include "platform/ui/keyboard.h"
 #include "platform/ui/screen_internals.h"
 
 namespace ui {
@@ -15,6 +16,11 @@ using screens::record;
 using screens::runTransition;
 using screens::screenRect;
 using screens::shared;
+
+namespace {
+// The room kept between the bottom of the field being typed into and the top of the keyboard.
+constexpr double kKeyboardClearance = 8;
+}  // namespace
 
 // ------------------------------------------------------------------------------------ PopoverController
 
@@ -50,8 +56,10 @@ void PopoverController::presentPopoverFromRect(const Rect& rect, View* view, uns
   }
   x = std::clamp(x, 0.0, std::max(0.0, screen.width() - contentSize_.width));
   y = std::clamp(y, 0.0, std::max(0.0, screen.height() - contentSize_.height));
-  contentView->setFrame(Rect(x, y, contentSize_.width, contentSize_.height));
+  presentedFrame_ = Rect(x, y, contentSize_.width, contentSize_.height);
+  contentView->setFrame(presentedFrame_);
   if (window) window->addSubview(contentView);
+  placeForKeyboard();
   if (visible_) return;
   visible_ = true;
   popovers().push_back(shared_from_this());
@@ -78,7 +86,28 @@ bool PopoverController::dismissByUser() {
   return true;
 }
 
+void PopoverController::placeForKeyboard() {
+  if (!content_ || !content_->isViewLoaded()) return;
+  View& contentView = *content_->view();
+  Rect frame = presentedFrame_;
+  View* field = View::currentFirstResponder();
+  View* window = contentView.superview();
+  if (Keyboard::isVisible() && window && field && field != &contentView && field->isDescendantOfView(&contentView)) {
+    // Where the field lies in the popover, wherever the popover stands now.
+    const Rect inContent = field->convertRectToView(field->bounds(), &contentView);
+    const double fieldBottom = frame.y() + inContent.maxY() + kKeyboardClearance;
+    const double keyboardTop = window->convertRectFromView(Keyboard::shownFrame(), nullptr).y();
+    if (fieldBottom > keyboardTop) frame.origin.y = std::max(0.0, frame.y() - (fieldBottom - keyboardTop));
+  }
+  if (contentView.frame() != frame) contentView.setFrame(frame);
+}
+
 std::vector<std::shared_ptr<PopoverController>> visiblePopovers() { return popovers(); }
+
+void screens::placePopoversForKeyboard() {
+  // A copy: a popover's content may answer its move by closing one.
+  for (const auto& popover : std::vector(popovers())) popover->placeForKeyboard();
+}
 
 // --------------------------------------------------------------------------------------------- Window
 

@@ -16,6 +16,10 @@ namespace ui::screens {
 std::vector<ScreenEvent>& events();
 // The popovers on screen, which the screen itself keeps alive while they show.
 std::vector<std::shared_ptr<PopoverController>>& popovers();
+// Moves each popover on screen so that the field being typed into in it stays above the keyboard,
+// or back where it was presented when the keyboard is down. The keyboard calls it as it comes, goes,
+// or serves another field.
+void placePopoversForKeyboard();
 void record(ScreenEvent::Kind kind, const std::shared_ptr<ViewController>& controller, bool animated);
 
 // A screen and whether it appears (true) or disappears.

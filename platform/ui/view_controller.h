@@ -151,6 +151,8 @@ class NavigationBar : public View {
  public:
   static NavigationBarAppearance& appearance();
   static constexpr double kBarHeight = 44;
+  // How far a long title shrinks before it is cut.
+  static constexpr double kBarTitleMinimumScale = 0.6;
 
   NavigationBar();
 
@@ -491,6 +493,11 @@ class PopoverController : public std::enable_shared_from_this<PopoverController>
   View* presentedInView() const { return fromView_; }
   unsigned permittedArrowDirections() const { return arrows_; }
 
+  // The keyboard moves the popover up, as little as it must and never off the top of the screen, so
+  // that the field being typed into in it stays above the keyboard; once the keyboard is down (or
+  // the field is not in it), the popover is back where it was presented.
+  void placeForKeyboard();
+
  private:
   PopoverController() = default;
   std::shared_ptr<ViewController> content_;
@@ -500,6 +507,8 @@ class PopoverController : public std::enable_shared_from_this<PopoverController>
   Rect fromRect_;
   View* fromView_ = nullptr;
   unsigned arrows_ = 0;
+  // Where the presentation put the content, in its window, before the keyboard moved it.
+  Rect presentedFrame_;
 };
 
 // The popovers on screen, oldest first.

@@ -179,18 +179,21 @@ TEST_F(NavigationTest, TheBackButtonShowsATitleWholeOrTheChevronAlone) {
 // A title between buttons of unequal widths: centred on the bar when it fits there, else moved
 // into the room the buttons leave (a long left button), and cut only when that room is too small
 // as well.
-TEST_F(NavigationTest, TheTitleMovesOffCentreBeforeItIsCut) {
+TEST_F(NavigationTest, TheTitleMovesOffCentreAndShrinksBeforeItIsCut) {
   auto nav = showList();
   const struct {
     const char* left;
     const char* right;
     std::string title;
-    bool centred, cut;
+    bool centred, shrunk, cut;
   } cases[] = {
-      {"Cancel", "Send", "Mail", true, false},
-      {"Zurück zur Übersicht", "OK", "Bericht", false, false},
-      {"Вернуться к списку", "OK", "Отчёт", false, false},
-      {"Zurück zur Übersicht", "OK", std::string(40, 'x'), false, true},
+      {"Cancel", "Send", "Mail", true, false, false},
+      {"Zurück zur Übersicht", "OK", "Bericht", false, false, false},
+      {"Вернуться к списку", "OK", "Отчёт", false, false, false},
+      // A subject between the Russian mail buttons: smaller, but whole.
+      {"Отменить", "Отправить", "Отчёт: Александра", false, true, false},
+      {"Abbrechen", "Senden", "Bericht: Ada", true, false, false},
+      {"Zurück zur Übersicht", "OK", std::string(40, 'x'), false, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
@@ -209,6 +212,9 @@ TEST_F(NavigationTest, TheTitleMovesOffCentreBeforeItIsCut) {
     EXPECT_EQ(title->text(), c.title);
     EXPECT_EQ(title->isTextCut(), c.cut);
     EXPECT_EQ(std::abs(title->frame().midX() - bar.bounds().width() / 2) < 0.5, c.centred);
+    const double drawnSize = title->drawnText().runs.front().font.pointSize();
+    EXPECT_EQ(drawnSize < title->font().pointSize(), c.shrunk) << drawnSize;
+    EXPECT_GE(drawnSize, title->font().pointSize() * ui::NavigationBar::kBarTitleMinimumScale - 0.01);
     // Never over a button.
     int buttons = 0;
     for (const auto& sub : bar.subviews())
