@@ -324,7 +324,8 @@ TEST_F(ChartsTest, SummaryChartOffersTheBabysTypesAndTheTypesMeasures) {
 TEST_F(ChartsTest, SummaryChartShowsTheLatestDaysThatFit) {
   neh_ = std::make_unique<app::NoteEditHelper>(helper());
   for (int day = 1; day <= 20; ++day) add("Mood", at(day, 9), at(day, 9));
-  auto chart = std::make_shared<sumChartController>(*neh_, utc(), Events().sink());
+  Events events;
+  auto chart = std::make_shared<sumChartController>(*neh_, utc(), events.sink());
   chart->setManagedObjectContext(context_);
   chart->setCurrentBabyName("Anna");
   ui::Window window;
@@ -360,7 +361,8 @@ TEST_F(ChartsTest, LocalIdFixesWhatTheScreenshotModeShows) {
     auto track = std::make_shared<DayTrackController>(*neh_, &clock_, utc());
     track->setManagedObjectContext(context_);
     track->setCurrentBabyName("Anna");
-    auto chart = std::make_shared<sumChartController>(*neh_, utc(), Events().sink());
+    Events events;
+    auto chart = std::make_shared<sumChartController>(*neh_, utc(), events.sink());
     chart->setManagedObjectContext(context_);
     chart->setCurrentBabyName("Anna");
     if (c.localId) {

@@ -19,6 +19,16 @@
 #include <string>
 #include <utility>
 
+// Under the address sanitizer the C library's functions are the runtime's interceptors and the
+// runtime takes the crash signals first, so a walk through the C library, or a product child's
+// crash, is not what a product build shows: such tests do not run there.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_UNDER_ADDRESS_SANITIZER() \
+  GTEST_SKIP() << "the address sanitizer's runtime stands between the product and the C library"
+#else
+#define SKIP_UNDER_ADDRESS_SANITIZER() (void)0
+#endif
+
 namespace crash_child {
 
 // crash_test_frame_a of the test module: it calls _b, which calls _c; _c then stores 1 through `target`

@@ -552,6 +552,7 @@ extern "C" [[gnu::noinline]] int frame_walk_sorts_through_the_c_library(int* val
 }
 
 TEST(FrameWalk, GoesOnThroughTheCLibraryByItsCallFrameInformation) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
   crash_async_image_list list;
   crash_async_image_list_init(&list, self);
   crash_async_image_list_sync(&list);

@@ -108,6 +108,7 @@ void PrintTo(const CrashCase& c, std::ostream* out) { *out << c.name; }
 class ProductCrashes : public testing::TestWithParam<CrashCase> {};
 
 TEST_P(ProductCrashes, ShowTheWholeStackOfTheCrashedThreadThroughCodeWithoutFramePointers) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
   const CrashCase& c = GetParam();
   testing_support::TempDir home;
   const ProductRun run = runProduct(home.path(), c.scenario, 1);
@@ -179,6 +180,7 @@ void expectWaitingThreads(const TallyCrashReport& report, const std::vector<std:
 }
 
 TEST(ProductLiveReports, ShowEveryWaitingThreadDownToItsCallers) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
   testing_support::TempDir home;
   const ProductRun run = runProduct(home.path(), "waiting", 1, true);
   EXPECT_EQ(run.ended, "exit 0");
@@ -188,6 +190,7 @@ TEST(ProductLiveReports, ShowEveryWaitingThreadDownToItsCallers) {
 
 // The same threads parked from inside the crash handler, on its own stack.
 TEST(ProductCrashes, ShowEveryWaitingThreadDownToItsCallers) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
   testing_support::TempDir home;
   const ProductRun run = runProduct(home.path(), "waiting_crash", 1);
   EXPECT_EQ(run.ended, crash_child::killedBy(SIGSEGV));
@@ -214,6 +217,7 @@ TEST(ProductLiveReports, PastTheSizeCapComeBackCutWithTheCallingThreadKept) {
 // signal it names.
 
 TEST(ProductCrashes, MixedFaultsOnEightThreadsEndOnTheReportedSignal) {
+  SKIP_UNDER_ADDRESS_SANITIZER();
   const std::map<std::string, std::pair<int, std::string>> sites = {
       {"SIGSEGV", {SIGSEGV, "product_segv_site"}},
       {"SIGABRT", {SIGABRT, "product_abort_site"}},
