@@ -23,21 +23,9 @@ namespace {
 // What a call writes to standard error.
 template <class Body>
 std::string standardErrorOf(const Body& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  std::fflush(stderr);
-  const int saved = dup(2);
-  dup2(fds[1], 2);
+  testing::internal::CaptureStderr();
   body();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-  close(fds[0]);
-  return text;
+  return testing::internal::GetCapturedStderr();
 }
 
 // ---- The guard-page arena.
