@@ -257,18 +257,10 @@ void Tally::startSessionWithOptions(std::string_view apiKey, const Value& launch
 
 namespace {
 
-// A number's digits as the platform writes them (a boolean as 1 or 0).
-std::optional<std::string> numberText(const Value& value) {
-  if (const bool* flag = value.boolean()) return std::string(*flag ? "1" : "0");
-  if (const std::int64_t* whole = value.integer()) return std::to_string(*whole);
-  if (value.isNumber()) return value.description();
-  return std::nullopt;
-}
-
-// One launch-option value as texts: nothing for a kind no text stands for.
+// One launch-option value as texts: nothing for a kind no text stands for. A text stays as it is and a
+// number reads as the platform writes its digits (a boolean as 1 or 0), which is its description.
 std::optional<std::string> launchOptionText(const Value& value) {
-  if (const std::string* text = value.string()) return *text;
-  if (auto digits = numberText(value)) return digits;
+  if (value.string() || value.boolean() || value.isNumber()) return value.description();
   if (const foundation::Date* date = value.date())
     return std::to_string(static_cast<std::int64_t>(std::floor(date->unix() * 1000)));
   return std::nullopt;

@@ -294,20 +294,15 @@ struct Medians {
   }
 };
 
-// Times the client's and curl's transfer, in an order that alternates from one iteration to the next.
+// The client's and curl's transfer of one iteration, timed in an order that alternates from one
+// iteration to the next (bench_support::inTurn).
 struct Pair {
   std::optional<Usage> client, curl;
 };
 Pair timeInTurn(int iteration, const std::function<std::optional<Usage>()>& client,
                 const std::function<std::optional<Usage>()>& curl) {
   Pair pair;
-  if (iteration % 2 == 0) {
-    pair.client = client();
-    pair.curl = curl();
-  } else {
-    pair.curl = curl();
-    pair.client = client();
-  }
+  bench_support::inTurn(iteration, [&] { pair.client = client(); }, [&] { pair.curl = curl(); });
   return pair;
 }
 

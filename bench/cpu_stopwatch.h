@@ -59,6 +59,19 @@ double wallLap(Work&& work) {
   return wallSeconds() - begin;
 }
 
+// Runs `first` then `second` in an even round and the other way round in an odd one, so that a change
+// of load on a shared machine (or a cache the first one warms) meets both alike.
+template <class First, class Second>
+void inTurn(int round, First&& first, Second&& second) {
+  if (round % 2 == 0) {
+    first();
+    second();
+  } else {
+    second();
+    first();
+  }
+}
+
 // Laps of our own work and of a reference doing the same, taken in rounds of one lap each, in an
 // order that alternates from round to round so that a change of load on a shared machine (or a
 // cache the first one warms) meets both alike. Each side is a callable that does its untimed
@@ -69,13 +82,8 @@ class AlternatedLaps {
   template <class Ours, class Reference>
   double round(Ours&& ours, Reference&& reference) {
     double our = 0;
-    if (rounds_++ % 2 == 0) {
-      referenceLaps_.push_back(reference());
-      ourLaps_.push_back(our = ours());
-    } else {
-      ourLaps_.push_back(our = ours());
-      referenceLaps_.push_back(reference());
-    }
+    inTurn(
+        rounds_++, [&] { referenceLaps_.push_back(reference()); }, [&] { ourLaps_.push_back(our = ours()); });
     return our;
   }
   double ours() const { return median(ourLaps_); }

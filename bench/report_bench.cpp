@@ -280,42 +280,27 @@ int plainReport(const Year& year, const std::filesystem::path& path) {
 void BM_YearReport_VsPlain(benchmark::State& state) {
   Year& year = Year::get();
   const int rounds = static_cast<int>(state.range(0));
-  std::vector<double> plainLaps, reportLaps;
+  bench_support::AlternatedLaps laps;
   int pages = 0;
   bool failed = false;
   for (auto _ : state) {
     (void)plainReport(year, year.folder_ / "plain.pdf");
     failed = !reports::generatePdfReport(year.request_).ok();
-    const auto timePlain = [&] {
-      const double begin = bench_support::wallSeconds();
-      pages = plainReport(year, year.folder_ / "plain.pdf");
-      plainLaps.push_back(bench_support::wallSeconds() - begin);
-    };
-    const auto timeReport = [&] {
-      const double begin = bench_support::wallSeconds();
-      failed = !reports::generatePdfReport(year.request_).ok();
-      reportLaps.push_back(bench_support::wallSeconds() - begin);
-    };
     for (int round = 0; round < rounds && !failed; ++round) {
-      if (round % 2 == 0) {
-        timePlain();
-        timeReport();
-      } else {
-        timeReport();
-        timePlain();
-      }
+      laps.round(
+          [&] { return bench_support::wallLap([&] { failed = !reports::generatePdfReport(year.request_).ok(); }); },
+          [&] { return bench_support::wallLap([&] { pages = plainReport(year, year.folder_ / "plain.pdf"); }); });
     }
   }
   if (failed) {
     state.SkipWithError("the report was not written");
     return;
   }
-  using bench_support::median;
   const double size = static_cast<double>(std::filesystem::file_size(year.request_.outputPath));
   state.counters["pages"] = pages;
-  state.counters["plain_ms"] = median(plainLaps) * 1e3;
-  state.counters["report_ms"] = median(reportLaps) * 1e3;
-  state.counters["vs_plain"] = median(reportLaps) / median(plainLaps);
+  state.counters["plain_ms"] = laps.reference() * 1e3;
+  state.counters["report_ms"] = laps.ours() * 1e3;
+  state.counters["vs_plain"] = laps.ratio();
   state.counters["size_vs_photos"] = size / year.photoBytes_;
   state.counters["MB"] = size / 1e6;
 }

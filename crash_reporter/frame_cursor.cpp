@@ -66,12 +66,6 @@ bool returnsFromCallTo(crash_task_t task, std::uint64_t address, std::uint64_t f
   return target == function || pltJumpsTo(task, target, function);
 }
 
-// The address to look `state`'s pc up at: the call before a return address, the pc itself otherwise.
-std::uint64_t lookupAddress(const crash_async_thread_state* state) noexcept {
-  const std::uint64_t pc = crash_async_thread_state_get_reg(state, CRASH_REG_IP);
-  return state->return_address && pc > 0 ? pc - 1 : pc;
-}
-
 // What one report's walks keep for each other: the call-frame rows found, by the address looked up
 // (direct-mapped), and a window of the stack read last. The stacks hold still while a report is
 // written (the other threads are parked; a live report's own thread runs below the frames it walks),
@@ -419,8 +413,10 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
                                            crash_async_thread_state* next) noexcept {
   if (!image_list || current->greg_size != 8 || !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
     return CRASH_FRAME_ENOTSUP;
+  const std::uint64_t pc = crash_async_thread_state_get_reg(current, CRASH_REG_IP);
   sys::CfiRow row;
-  if (!callFrameRow(task, image_list, lookupAddress(current), &row)) return CRASH_FRAME_ENOTSUP;
+  if (!callFrameRow(task, image_list, crash_async_lookup_address(pc, current->return_address), &row))
+    return CRASH_FRAME_ENOTSUP;
 
   // The CFA: the caller's stack pointer, strictly above this frame's on a downward stack.
   std::size_t cfaIndex = 0;

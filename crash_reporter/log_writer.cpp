@@ -577,7 +577,7 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
   }
   for (std::size_t i = 0; i < walked.count; ++i) {
     const std::uint64_t pc = walked.pcs[i];
-    const std::uint64_t lookup = walked.returns[i] && pc > 0 ? pc - 1 : pc;
+    const std::uint64_t lookup = crash_async_lookup_address(pc, walked.returns[i]);
     n += packMessage(file, 2,
                      [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc, lookup); });
   }
@@ -607,7 +607,7 @@ static std::size_t crash_writer_write_exception(crash_async_file* file, const Re
     // Every address of a recorded call stack is a return address.
     const std::uint64_t pc = e.call_stack[i];
     n += packMessage(file, 3, [&](crash_async_file* f) {
-      return crash_writer_write_thread_frame(f, report, pc, pc > 0 ? pc - 1 : pc);
+      return crash_writer_write_thread_frame(f, report, pc, crash_async_lookup_address(pc, true));
     });
   }
   return n;

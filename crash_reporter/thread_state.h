@@ -55,6 +55,12 @@ struct crash_async_thread_state {
   bool return_address;
 };
 
+// The address to look a frame's code up at (its function, its symbol, its call-frame rules): the call
+// just before `pc` when it is a return address, `pc` itself otherwise. Safe in a signal handler.
+inline std::uint64_t crash_async_lookup_address(std::uint64_t pc, bool return_address) noexcept {
+  return return_address && pc > 0 ? pc - 1 : pc;
+}
+
 // The CPU type this program runs as (CRASH_CPU_TYPE_X86_64 here).
 std::int32_t crash_async_thread_state_native_cpu_type() noexcept;
 

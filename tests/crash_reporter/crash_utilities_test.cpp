@@ -1,6 +1,5 @@
 // The smaller pieces beside the crash path: the guard-page arena, the parked worker thread, and the
 // log of a registration that cannot hold its port.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "crash_reporter/frame_cursor.h"
 #include "crash_reporter/mach_exception_server.h"
 #include "platform/foundation/log.h"
+#include "platform/system/threads.h"
 
 namespace crash {
 namespace {
@@ -23,21 +23,9 @@ namespace {
 // What a call writes to standard error.
 template <class Body>
 std::string standardErrorOf(const Body& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  std::fflush(stderr);
-  const int saved = dup(2);
-  dup2(fds[1], 2);
+  testing::internal::CaptureStderr();
   body();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-  close(fds[0]);
-  return text;
+  return testing::internal::GetCapturedStderr();
 }
 
 // ---- The guard-page arena.
@@ -121,29 +109,25 @@ TEST(AsyncAllocator, PiecesTakenFromManyThreadsAtOnceNeverOverlap) {
 
 // ---- The parked worker.
 
-std::set<std::string> threadIds() {
-  std::set<std::string> ids;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(tasks))
-      if (entry->d_name[0] != '.') ids.insert(entry->d_name);
-    closedir(tasks);
-  }
-  return ids;
+std::set<sys::ThreadId> threadIds() {
+  sys::ThreadId listed[sys::kMaxThreads];
+  const int count = sys::listThreads(listed, sys::kMaxThreads);
+  return std::set<sys::ThreadId>(listed, listed + (count < 0 ? 0 : count));
 }
 
-std::string stateOf(const std::string& id) {
-  std::string line = crash_child::readFile("/proc/self/task/" + id + "/stat");
+std::string stateOf(sys::ThreadId id) {
+  std::string line = crash_child::readFile("/proc/self/task/" + std::to_string(id) + "/stat");
   const auto close = line.rfind(')');
   return close == std::string::npos || close + 2 >= line.size() ? "?" : line.substr(close + 2, 1);
 }
 
 TEST(ParkedWorker, StartsAThreadThatWaitsAndStopJoinsIt) {
-  const std::set<std::string> before = threadIds();
+  const std::set<sys::ThreadId> before = threadIds();
   crash_frame_parked_worker worker{};
   crash_frame_parked_worker_stop(&worker);  // never started: nothing happens
   ASSERT_EQ(crash_frame_parked_worker_start(&worker), CRASH_FRAME_ESUCCESS);
   EXPECT_EQ(crash_frame_parked_worker_start(&worker), CRASH_FRAME_EINVAL);
-  std::set<std::string> during = threadIds();
+  std::set<sys::ThreadId> during = threadIds();
   for (const auto& id : before) during.erase(id);
   ASSERT_EQ(during.size(), 1u);
   // It sleeps in its wait (give the scheduler a moment to take it off the processor).

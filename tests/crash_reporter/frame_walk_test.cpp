@@ -530,7 +530,7 @@ int compareAndWalk(const void* a, const void* b) {
           for (int i = 0; i < 64 && crash_frame_cursor_next(&cursor) == CRASH_FRAME_ESUCCESS; ++i) {
             if (i > 0 && !cursor.frame.return_address) walk.returnAddresses = false;
             const std::uint64_t pc = crash_async_thread_state_get_reg(&cursor.frame, CRASH_REG_IP);
-            const std::uint64_t lookup = cursor.frame.return_address ? pc - 1 : pc;
+            const std::uint64_t lookup = crash_async_lookup_address(pc, cursor.frame.return_address);
             Named named;
             const crash_async_image* image = crash_async_image_containing_address(walk.list, lookup);
             walk.names.push_back(image && crash_async_find_symbol(image, CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr,

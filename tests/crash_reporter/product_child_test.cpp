@@ -11,25 +11,20 @@
 #include <vector>
 
 #include "crash_reporter/crash_child.h"
-#include "crash_reporter/crash_report.h"
-#include "crash_reporter/reporter.h"
+#include "crash_reporter/product_reports.h"
 #include "support/temp_dir.h"
 
 namespace crash {
 namespace {
 
-TallyCrashReporter readerAt(const std::filesystem::path& home) {
-  return TallyCrashReporter("com.example.diary", "7", TallyCrashReporterConfig(0, 3), files::AppHome(home));
-}
+using product_reports::crashedThread;
+using product_reports::frameNames;
+using product_reports::reporterAt;
 
 struct ProductRun {
   std::string ended;  // how the program ended
   foundation::Result<TallyCrashReport> report = foundation::Error{};  // the waiting report, or the live one
 };
-
-foundation::Result<TallyCrashReport> parse(const std::string& bytes) {
-  return TallyCrashReport::initWithDataError(bytes);
-}
 
 // Runs the program with `scenario` under `home`. `live`: read the live report it wrote instead of the
 // waiting one; `keep`: leave the waiting report in place.
@@ -45,28 +40,11 @@ ProductRun runProduct(const std::filesystem::path& home, const std::string& scen
                 _exit(9);
               }).second;
   if (live) {
-    run.report = parse(crash_child::readFile(home / "live.crashlg"));
+    run.report = TallyCrashReport::initWithDataError(crash_child::readFile(home / "live.crashlg"));
     return run;
   }
-  const TallyCrashReporter reader = readerAt(home);
-  if (reader.hasPendingCrashReport()) {
-    const auto bytes = reader.loadPendingCrashReportDataAndReturnError();
-    run.report = parse(std::string(bytes->begin(), bytes->end()));
-    if (!keep) (void)reader.purgePendingCrashReportAndReturnError();
-  }
+  run.report = product_reports::takePendingReport(reporterAt(home), keep);
   return run;
-}
-
-std::vector<std::string> frameNames(const TallyCrashReportThreadInfo& thread) {
-  std::vector<std::string> names;
-  for (const auto& frame : thread.stackFrames) names.push_back(frame.symbolInfo ? frame.symbolInfo->symbolName : "?");
-  return names;
-}
-
-const TallyCrashReportThreadInfo* crashedThread(const TallyCrashReport& report) {
-  for (const auto& thread : report.threads())
-    if (thread.crashed) return &thread;
-  return nullptr;
 }
 
 // A function's name as the symbol table has it: the compiler may move a function's unlikely path
@@ -253,7 +231,7 @@ TEST(ProductCrashes, ALaterRunsCrashReplacesAWaitingReport) {
   const TallyCrashReportThreadInfo* thread = crashedThread(*second.report);
   ASSERT_NE(thread, nullptr);
   EXPECT_GE(findRun(frameNames(*thread), {"abort", "product_abort_site", "main"}, -1), 0) << joined(frameNames(*thread));
-  EXPECT_FALSE(std::filesystem::exists(readerAt(home.path()).crashReportDirectory() / ".live_report.crashlg.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(reporterAt(home.path()).crashReportDirectory() / ".live_report.crashlg.tmp"));
 }
 
 }  // namespace

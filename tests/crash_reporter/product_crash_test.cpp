@@ -19,8 +19,7 @@
 #include <vector>
 
 #include "crash_reporter/crash_child.h"
-#include "crash_reporter/crash_report.h"
-#include "crash_reporter/reporter.h"
+#include "crash_reporter/product_reports.h"
 #include "platform/system/threads.h"
 #include "support/temp_dir.h"
 
@@ -50,9 +49,7 @@ namespace {
 // functions above for it, named apart from them.
 volatile int* gUnmapped = reinterpret_cast<volatile int*>(16);
 
-TallyCrashReporter reporterAt(const std::filesystem::path& root) {
-  return TallyCrashReporter("com.example.diary", "7", TallyCrashReporterConfig(0, 3), files::AppHome(root));
-}
+using product_reports::reporterAt;
 
 struct Crashed {
   std::string ended;  // how the child ended
@@ -75,11 +72,7 @@ Crashed crashWithReporter(const std::filesystem::path& home, const std::function
   const TallyCrashReporter reader = reporterAt(home);
   for (const auto& entry : std::filesystem::directory_iterator(reader.crashReportDirectory()))
     crashed.leftover |= entry.path().filename().string().starts_with(".");
-  if (reader.hasPendingCrashReport()) {
-    const auto bytes = reader.loadPendingCrashReportDataAndReturnError();
-    crashed.report = TallyCrashReport::initWithDataError(std::string(bytes->begin(), bytes->end()));
-    (void)reader.purgePendingCrashReportAndReturnError();
-  }
+  crashed.report = product_reports::takePendingReport(reader);
   return crashed;
 }
 
@@ -88,8 +81,7 @@ std::vector<std::string> crashedFrames(const TallyCrashReport& report) {
   std::vector<std::string> names;
   for (const auto& thread : report.threads())
     if (thread.crashed)
-      for (const auto& frame : thread.stackFrames)
-        names.push_back(frame.symbolInfo ? frame.symbolInfo->symbolName : "?");
+      for (auto& name : product_reports::frameNames(thread)) names.push_back(std::move(name));
   return names;
 }
 
