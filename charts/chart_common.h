@@ -19,11 +19,11 @@ namespace charts::detail {
 
 inline constexpr double kSecondsPerDay = 24 * 60 * 60;
 
-std::string localized(std::string_view key);
 const graphics::Color& hairline();
 const graphics::Color& accent();
 using babies::applicationBabyName;
 using babies::applicationContext;
+using babies::localized;
 // A number with at most two decimals, without trailing zeros ("3.38", "2.5", "2").
 std::string numberText(double value);
 // Back from a chart: the tablet's opener dismisses it, on the phone it leaves its stack; a chart

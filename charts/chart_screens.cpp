@@ -25,8 +25,6 @@ using ui::Rect;
 
 namespace detail {
 
-std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
-
 const Color& hairline() {
   static const Color color = Color::rgb255(201, 203, 206);
   return color;
