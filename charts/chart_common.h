@@ -24,8 +24,6 @@ const graphics::Color& accent();
 using babies::applicationBabyName;
 using babies::applicationContext;
 using babies::localized;
-// A number with at most two decimals, without trailing zeros ("3.38", "2.5", "2").
-std::string numberText(double value);
 // Back from a chart: the tablet's opener dismisses it, on the phone it leaves its stack; a chart
 // that is the first screen of its own and has no opener to tell dismisses itself.
 void chartBack(ui::ViewController& screen, note_editor::noteViewDelegate* delegate);
