@@ -19,13 +19,11 @@ namespace charts::detail {
 
 inline constexpr double kSecondsPerDay = 24 * 60 * 60;
 
-std::string localized(std::string_view key);
 const graphics::Color& hairline();
 const graphics::Color& accent();
 using babies::applicationBabyName;
 using babies::applicationContext;
-// A number with at most two decimals, without trailing zeros ("3.38", "2.5", "2").
-std::string numberText(double value);
+using babies::localized;
 // Back from a chart: the tablet's opener dismisses it, on the phone it leaves its stack; a chart
 // that is the first screen of its own and has no opener to tell dismisses itself.
 void chartBack(ui::ViewController& screen, note_editor::noteViewDelegate* delegate);

@@ -25,8 +25,6 @@ using ui::Rect;
 
 namespace detail {
 
-std::string localized(std::string_view key) { return app::InterfaceText::current().localized(key); }
-
 const Color& hairline() {
   static const Color color = Color::rgb255(201, 203, 206);
   return color;
@@ -34,15 +32,6 @@ const Color& hairline() {
 const Color& accent() {
   static const Color color = Color::rgb255(140, 127, 243);
   return color;
-}
-
-std::string numberText(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  std::string out = text;
-  while (!out.empty() && out.back() == '0') out.pop_back();
-  if (!out.empty() && out.back() == '.') out.pop_back();
-  return out == "-0" ? "0" : out;
 }
 
 void chartBack(ui::ViewController& screen, note_editor::noteViewDelegate* delegate) {
@@ -148,7 +137,7 @@ void GrowthPlotView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   auto [low, high] = std::minmax_element(series_.points.begin(), series_.points.end(),
                                          [](auto& a, auto& c) { return a.value < c.value; });
   for (const auto* point : {&*low, &*high}) {
-    canvas.drawText(numberText(point->value), Rect(b.x(), pointFor(*point).y - 7, plot.x() - b.x() - 4, 14),
+    canvas.drawText(foundation::NumberFormatter::format(point->value, 2), Rect(b.x(), pointFor(*point).y - 7, plot.x() - b.x() - 4, 14),
                     small, Color::darkGray(), graphics::TextAlignment::kRight);
   }
   canvas.drawText(shortDate(series_.points.front().date), Rect(plot.x(), plot.maxY() + 4, 100, 14), small,

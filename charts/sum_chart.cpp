@@ -10,6 +10,7 @@
 #include "navigation/url_helper.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/number_formatter.h"
 #include "platform/graphics/text_measure.h"
 
 namespace charts {
@@ -234,9 +235,8 @@ void sumChartController::reload() {
     formatter.setDateFormat(*pattern);
   bars_->setSeries(
       std::move(series),
-      [counting](double value) {
-        return counting ? std::to_string(static_cast<long long>(std::llround(value))) : numberText(value);
-      },
+      // Counts are whole; the other totals keep at most two decimals.
+      [counting](double value) { return foundation::NumberFormatter::format(value, counting ? 0 : 2); },
       [formatter = std::make_shared<foundation::DateFormatter>(std::move(formatter))](Date day) {
         return formatter->stringFromDate(day);
       });

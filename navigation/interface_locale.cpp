@@ -4,10 +4,9 @@
 
 namespace navigation {
 
-foundation::Locale interfaceLocale() {
-  const std::string language = app::InterfaceText::current().language();
-  return language.empty() ? foundation::Locale::current() : foundation::Locale(language);
-}
+// The diary's one rule for dates in its language, so the screens write them as the list rows and
+// the report do.
+foundation::Locale interfaceLocale() { return app::interfaceLocale(app::InterfaceText::current()); }
 
 foundation::DateFormatter interfaceDateFormatter(foundation::DateFormatterStyle date,
                                                  foundation::DateFormatterStyle time) {

@@ -7,7 +7,8 @@
 
 namespace navigation {
 
-// The locale of the interface language now in force; the host's when no language is chosen.
+// The locale of the interface language now in force (app::interfaceLocale: the language with the
+// host's region); the host's when no language is chosen.
 foundation::Locale interfaceLocale();
 
 // A formatter of the platform's date and time styles in the interface language.

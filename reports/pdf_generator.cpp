@@ -185,10 +185,10 @@ void drawToothPage(Report& r) {
   const auto shortDate = foundation::DateFormatter::withStyles(
       foundation::DateFormatterStyle::Short, foundation::DateFormatterStyle::None, reportLocale(r.lang));
   bool anyShown = false;
-  for (int n = 0; n < 20; ++n) {
-    const babies::ToothSpotPlace& place = babies::toothSpotPlaces()[static_cast<size_t>(n)];
-    babies::toothSpotInfo spot(Point{place.x, place.y}, place.radiusK, place.image, place.mirrored,
-                               style.notAppeared, style.appeared, style.lost);
+  std::vector<babies::toothSpotInfo> spots =
+      babies::makeToothSpots({style.notAppeared, style.appeared, style.lost});
+  for (int n = 0; n < babies::kToothCount; ++n) {
+    babies::toothSpotInfo& spot = spots[static_cast<size_t>(n)];
     spot.toothState = babies::toothStateOf(teeth, n);
     const babies::toothSpotInfo::ImageRef image = spot.toothState == 0   ? spot.noToothImg()
                                                   : spot.toothState == 1 ? spot.appearToothImg()

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <regex>
 #include <string>
@@ -8,6 +7,7 @@
 
 #include "app/note_helper_fixture.h"
 #include "babies/tooth_spot_info.h"
+#include "pdf_tools.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/recording_canvas.h"
 #include "platform/graphics/text_measure.h"
@@ -21,19 +21,11 @@ namespace {
 
 using graphics::Rect;
 using note_helper_test::at;
+using reports::commandOutput;
 using reports::PdfDayInfo;
+using reports::pdfText;
 using reports::PdfReportRequest;
 using reports::ReportRow;
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
 
 // A JPEG of one colour; with an EXIF block saying `orientation` when it is not 0.
 foundation::Bytes jpeg(int w, int h, std::uint8_t shade, int orientation = 0) {
@@ -122,12 +114,12 @@ TEST_F(PdfReportTest, ReportPdfHasItsPagesTextsInOrderAndUprightPhotosAsTheirOwn
   ASSERT_TRUE(reports::generatePdfReport(r).ok());
   const std::string pdf = r.outputPath.string();
 
-  const std::string info = run("pdfinfo '" + pdf + "'");
+  const std::string info = commandOutput("pdfinfo '" + pdf + "'");
   EXPECT_TRUE(std::regex_search(info, std::regex(R"(Pages:\s+3\n)"))) << info;
   EXPECT_TRUE(std::regex_search(info, std::regex(R"(Page size:\s+612 x 792 pts)"))) << info;
 
   // Texts in reading order, across the title, tooth and day pages.
-  const std::string text = run("pdftotext -layout '" + pdf + "' -");
+  const std::string text = commandOutput("pdftotext -layout '" + pdf + "' -");
   size_t from = 0;
   for (const char* expected :
        {"Baby Diary", "Anna", "Birthday: January 15, 2026", "Blood Type: AB(IV) Rh+",
@@ -142,7 +134,7 @@ TEST_F(PdfReportTest, ReportPdfHasItsPagesTextsInOrderAndUprightPhotosAsTheirOwn
   EXPECT_EQ(text.find("Not enough data"), std::string::npos);
 
   // Two upright photos pass through as JPEG; the turned one is drawn from its pixels.
-  const std::string images = run("pdfimages -list '" + pdf + "'");
+  const std::string images = commandOutput("pdfimages -list '" + pdf + "'");
   const std::regex jpegRow(R"(\n\s*\d+\s+\d+\s+image\s+(\d+)\s+(\d+)\s+\S+\s+\d+\s+\d+\s+jpeg)");
   std::vector<std::string> sizes;
   for (std::sregex_iterator m(images.begin(), images.end(), jpegRow), end; m != end; ++m)
@@ -154,14 +146,14 @@ TEST_F(PdfReportTest, ReportPdfHasItsPagesTextsInOrderAndUprightPhotosAsTheirOwn
 TEST_F(PdfReportTest, EmptyDaysGiveTitleAndToothPagesAndNoBabyWritesNothing) {
   auto r = request({}, reports::kNoPhotos, false);
   ASSERT_TRUE(reports::generatePdfReport(r).ok());
-  EXPECT_TRUE(
-      std::regex_search(run("pdfinfo '" + r.outputPath.string() + "'"), std::regex(R"(Pages:\s+2\n)")));
-  EXPECT_NE(run("pdftotext '" + r.outputPath.string() + "' -").find("Not enough data"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(commandOutput("pdfinfo '" + r.outputPath.string() + "'"),
+                                std::regex(R"(Pages:\s+2\n)")));
+  EXPECT_NE(pdfText(r.outputPath).find("Not enough data"), std::string::npos);
 
   // A Russian interface on an English device: Russian dates.
   r.language = note_helper_test::language("ru");
   ASSERT_TRUE(reports::generatePdfReport(r).ok());
-  const std::string russian = run("pdftotext '" + r.outputPath.string() + "' -");
+  const std::string russian = pdfText(r.outputPath);
   EXPECT_NE(russian.find("15 января 2026 г."), std::string::npos) << russian;
   EXPECT_NE(russian.find("6 декабря 2026 г."), std::string::npos) << russian;
   r.language = note_helper_test::language("en");
@@ -198,7 +190,7 @@ TEST_F(PdfReportTest, EachStyleIsWrittenForPeopleToLookAt) {
     ASSERT_TRUE(r.icon) << "the report pictures are missing from resources/";
     r.outputPath = testing_support::testOutput() / name;
     ASSERT_TRUE(reports::generatePdfReport(r).ok());
-    EXPECT_TRUE(std::regex_search(run("pdfinfo '" + r.outputPath.string() + "'"),
+    EXPECT_TRUE(std::regex_search(commandOutput("pdfinfo '" + r.outputPath.string() + "'"),
                                   std::regex(R"(Pages:\s+([3-9]|\d\d)\n)")));
   }
 }

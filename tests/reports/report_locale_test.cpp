@@ -2,11 +2,11 @@
 // on a thread of its own, as the report screen runs it, and the PDF is read back as text.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <thread>
 
 #include "app/entities.h"
 #include "app/note_helper_fixture.h"
+#include "pdf_tools.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/locale.h"
 #include "platform/foundation/time_zone.h"
@@ -18,16 +18,6 @@ namespace reports {
 namespace {
 
 using note_helper_test::at;
-
-std::string pdfText(const std::filesystem::path& pdf) {
-  std::string out;
-  FILE* pipe = popen(("pdftotext '" + pdf.string() + "' - 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
 
 // The host as the diary meets it in a plain C locale (en_US_POSIX).
 TEST(ReportLocaleTest, ARussianReportOnAnEnglishHostReadsRussianTimesAndDays) {

@@ -2,10 +2,9 @@
 // no baby; a failed job; the screen closed while the job runs; a note saved while it runs.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "app/entities.h"
 #include "app/model.h"
+#include "pdf_tools.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/decimal.h"
@@ -31,17 +30,6 @@ Date utc(int year, int month, int day, int hour = 0, int minute = 0) {
   foundation::DateComponents parts;
   parts.year = year, parts.month = month, parts.day = day, parts.hour = hour, parts.minute = minute;
   return foundation::Calendar::gregorian(foundation::TimeZone::utc()).dateFromComponents(parts).value();
-}
-
-// The PDF's text as poppler reads it, in reading order.
-std::string pdfText(const fs::path& pdf) {
-  std::string out;
-  FILE* pipe = popen(("pdftotext '" + pdf.string() + "' - 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  pclose(pipe);
-  return out;
 }
 
 class ReportScreenTest : public ::testing::Test {
