@@ -20,8 +20,7 @@ namespace fs = std::filesystem;
 using namespace program_run;
 
 // The new baby Ada and the first-run units, typed as a parent does.
-const std::string kNewBaby =
-    "tap Name\ntype Ada\nkey return\ntap Girl\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n";
+const std::string kNewBaby = kNewBabyFirstRun;
 
 struct Device {
   const char* name;
