@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -97,6 +98,12 @@ inline std::vector<std::vector<std::string>> quotedLines(const std::string& out,
 // The texts of each "look" the program printed, in order.
 inline std::vector<std::vector<std::string>> lookTexts(const std::string& out) {
   return quotedLines(out, "on the screen: ");
+}
+
+// The texts the last "look" listed; none when the program printed no look.
+inline std::set<std::string> lastLookTexts(const std::string& out) {
+  const auto all = lookTexts(out);
+  return all.empty() ? std::set<std::string>{} : std::set<std::string>(all.back().begin(), all.back().end());
 }
 
 // The texts that the looks found cut short, all together.
