@@ -63,6 +63,17 @@ struct DiaryRun {
   std::string out;
 };
 
+// The command line that runs the program on the data root home/"root" with the script file `script`,
+// its pictures in `screens`: `environment` goes before it ("TZ=UTC"), `arguments` after it; the
+// caller adds where its streams go.
+inline std::string diaryCommand(const testing_support::TempDir& home, const std::filesystem::path& script,
+                                const std::filesystem::path& screens, const std::string& arguments = "",
+                                const std::string& environment = "") {
+  return "env -u DISPLAY " + environment + " DIARY_HOME=" + quotedPath(home / "root") +
+         " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " + quotedPath(diaryProgram()) +
+         " " + arguments + " --script " + quotedPath(script) + " --screens " + quotedPath(screens);
+}
+
 // Runs the program without a window on the data root home/"root" with `script`, its pictures in
 // `screens` (emptied first); `environment` goes before it on the command line ("TZ=UTC").
 inline DiaryRun runDiaryScript(const testing_support::TempDir& home, const std::string& script,
@@ -71,11 +82,8 @@ inline DiaryRun runDiaryScript(const testing_support::TempDir& home, const std::
   std::ofstream(home / "script") << script;
   std::filesystem::remove_all(screens);
   DiaryRun run;
-  run.status = shell("env -u DISPLAY " + environment + " DIARY_HOME=" + quotedPath(home / "root") +
-                     " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
-                     quotedPath(diaryProgram()) + " --no-window " + arguments + " --script " +
-                     quotedPath(home / "script") + " --screens " + quotedPath(screens) + " </dev/null >" +
-                     quotedPath(home / "out") + " 2>&1");
+  run.status = shell(diaryCommand(home, home / "script", screens, "--no-window " + arguments, environment) +
+                     " </dev/null >" + quotedPath(home / "out") + " 2>&1");
   run.out = readFile(home / "out");
   return run;
 }
