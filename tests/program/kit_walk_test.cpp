@@ -9,27 +9,12 @@
 #include <vector>
 
 #include "app/entities.h"
-#include "platform/runtime/bundle.h"
 #include "program_run.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace program_run;
-
-// The program's own text for `key` in `language`, quoted for a script.
-std::string quotedText(std::string_view key, std::string_view language) {
-  static const runtime::Bundle bundle(testing_support::resourcesFolder());
-  return "\"" + bundle.localizedStringInLanguage(key, language) + "\"";
-}
-
-// A new baby `name` and the metric first-run units, in `language`.
-std::string firstRun(const std::string& name, std::string_view language) {
-  const auto t = [&](std::string_view key) { return quotedText(key, language); };
-  return "tap " + t("Name") + "\ntype " + name + "\nkey return\ntap " + t("Girl") + "\ntap " + t("Done") +
-         "\ntap " + t("Notation_kg") + "\ntap " + t("Notation_cm") + "\ntap " + t("Notation_celsius") +
-         "\ntap " + t("Start") + "\ntap " + t("Start") + "\n";
-}
 
 DiaryRun runWalk(const testing_support::TempDir& home, const std::string& script, const std::string& name,
                  const std::string& arguments) {

@@ -20,6 +20,7 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "support/temp_dir.h"
 
@@ -56,6 +57,20 @@ tap °C
 tap Start
 tap Start
 )";
+
+// The program's own text for `key` in `language`, quoted for a script.
+inline std::string quotedText(std::string_view key, std::string_view language) {
+  static const runtime::Bundle bundle(testing_support::resourcesFolder());
+  return "\"" + bundle.localizedStringInLanguage(key, language) + "\"";
+}
+
+// A new baby girl `name` and the metric first-run units, typed in `language`'s own texts.
+inline std::string firstRun(const std::string& name, std::string_view language) {
+  const auto t = [&](std::string_view key) { return quotedText(key, language); };
+  return "tap " + t("Name") + "\ntype " + name + "\nkey return\ntap " + t("Girl") + "\ntap " + t("Done") +
+         "\ntap " + t("Notation_kg") + "\ntap " + t("Notation_cm") + "\ntap " + t("Notation_celsius") +
+         "\ntap " + t("Start") + "\ntap " + t("Start") + "\n";
+}
 
 // One run of the program: its exit status and what it printed, both streams in order.
 struct DiaryRun {
