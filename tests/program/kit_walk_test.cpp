@@ -4,7 +4,6 @@
 // screens go to test-output/kit_walk/<case>.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,10 +18,6 @@ using namespace program_run;
 DiaryRun runWalk(const testing_support::TempDir& home, const std::string& script, const std::string& name,
                  const std::string& arguments) {
   return runDiaryScript(home, script + "quit\n", testing_support::testOutput() / "kit_walk" / name, arguments);
-}
-
-bool contains(const std::vector<std::string>& texts, const std::string& text) {
-  return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 TEST(KitWalk, TheContactFieldBeingTypedIntoIsAboveTheKeyboard) {
@@ -81,8 +76,8 @@ TEST(KitWalk, ALongBabyNameShrinksOnTheTabletsPanel) {
     ASSERT_EQ(run.status, 0) << run.out;
     const auto looks = lookTexts(run.out);
     ASSERT_FALSE(looks.empty()) << run.out;
-    EXPECT_TRUE(contains(looks.back(), c.baby)) << run.out;
-    EXPECT_EQ(contains(cutTexts(run.out), c.baby), c.cut) << run.out;
+    EXPECT_TRUE(lists(looks.back(), c.baby)) << run.out;
+    EXPECT_EQ(lists(cutTexts(run.out), c.baby), c.cut) << run.out;
   }
 }
 
@@ -110,7 +105,7 @@ TEST(KitWalk, TheMailSubjectShrinksBetweenTheBarsButtons) {
     ASSERT_EQ(run.status, 0) << run.out;
     const auto looks = lookTexts(run.out);
     ASSERT_FALSE(looks.empty()) << run.out;
-    EXPECT_TRUE(contains(looks.back(), c.subject)) << run.out;
+    EXPECT_TRUE(lists(looks.back(), c.subject)) << run.out;
     EXPECT_EQ(cutTexts(run.out), c.titleCut ? std::vector<std::string>{c.subject} : std::vector<std::string>{})
         << run.out;
   }

@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,11 @@ inline std::vector<std::vector<std::string>> quotedLines(const std::string& out,
 // The texts of each "look" the program printed, in order.
 inline std::vector<std::vector<std::string>> lookTexts(const std::string& out) {
   return quotedLines(out, "on the screen: ");
+}
+
+// Whether `texts` (a look's, or those cut short) hold `text`.
+inline bool lists(const std::vector<std::string>& texts, const std::string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 // The texts the last "look" listed; none when the program printed no look.

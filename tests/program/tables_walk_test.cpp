@@ -44,10 +44,6 @@ std::vector<std::string> storedOrder(const testing_support::TempDir& home) {
   return keys;
 }
 
-bool lists(const std::vector<std::string>& look, const std::string& text) {
-  return std::find(look.begin(), look.end(), text) != look.end();
-}
-
 std::set<std::string> subValues(const testing_support::TempDir& home) {
   OpenStore keep;
   std::set<std::string> values;
