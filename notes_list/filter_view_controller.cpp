@@ -29,9 +29,11 @@ std::shared_ptr<Cell> dequeue(ui::TableView& table) {
 
 filterViewController::filterViewController(Services services) : services_(std::move(services)) {}
 
-std::string filterViewController::localized(std::string_view key) const {
-  return (services_.language ? services_.language() : app::InterfaceText::current()).localized(key);
+app::InterfaceText filterViewController::language() const {
+  return services_.language ? services_.language() : app::InterfaceText::current();
 }
+
+std::string filterViewController::localized(std::string_view key) const { return language().localized(key); }
 
 std::string filterViewController::dateText(const std::optional<Date>& date) const {
   return date ? dateFormatter_.stringFromDate(*date) : std::string();
@@ -80,7 +82,7 @@ void filterViewController::setAllStuffWithMail(bool mail) {
   }
   dateFormatter_ = foundation::DateFormatter::withStyles(
       foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::None,
-      app::interfaceLocale(services_.language ? services_.language() : app::InterfaceText::current()));
+      app::interfaceLocale(language()));
   const Date now = services_.clock ? services_.clock->now() : runtime::RunLoop::main().clock().now();
   model_.configure(services_.neh, now, services_.calendar.value_or(foundation::Calendar::current()));
   datePickerRow_.reset();

@@ -138,6 +138,8 @@ class filterViewController : public ui::ViewController,
   std::vector<SectionKind> sections() const;
   std::optional<SectionKind> kindOf(int section) const;
   bool reportMode() const { return noteView_delegate_ == nullptr; }
+  // The interface language the services give, or the application's.
+  app::InterfaceText language() const;
   std::string localized(std::string_view key) const;
   std::shared_ptr<ui::TableViewCell> dateCell(int row);
   std::shared_ptr<ui::TableViewCell> optionCell(int row);

@@ -101,10 +101,11 @@ ui::ImageRef noteTableController_Base::icon(const std::optional<std::string>& ty
   return name ? ui::imageNamed(*name) : nullptr;
 }
 
-std::string noteTableController_Base::localized(std::string_view key) const {
-  return services_.language ? services_.language().localized(key)
-                            : app::InterfaceText::current().localized(key);
+app::InterfaceText noteTableController_Base::language() const {
+  return services_.language ? services_.language() : app::InterfaceText::current();
 }
+
+std::string noteTableController_Base::localized(std::string_view key) const { return language().localized(key); }
 
 std::string noteTableController_Base::localizedType(const std::optional<std::string>& type) const {
   return type ? localized(*type) : "";
@@ -176,8 +177,7 @@ void noteTableController_Base::updateLanguageStuff() {
   const auto language = services_.preferredLanguage ? services_.preferredLanguage() : std::nullopt;
   showGrowthInfo_ = language == std::optional<std::string>("ru");
   if (noteQuickStartView_) noteQuickStartView_->setNeedsDisplay();
-  const std::string shown =
-      (services_.language ? services_.language() : app::InterfaceText::current()).language();
+  const std::string shown = this->language().language();
   const bool changed = shownLanguage_ && *shownLanguage_ != shown;
   shownLanguage_ = shown;
   // Type names, times and totals are texts of the language they were made in.

@@ -146,6 +146,8 @@ class noteTableController_Base : public navigation::mailDelegate,
   void showFailure(const foundation::Error& error);
   void checkFirstLaunch();
   void tellUnreadableTimers();
+  // The interface language the services give, or the application's.
+  app::InterfaceText language() const;
   std::string localized(std::string_view key) const;
   std::string localizedType(const std::optional<std::string>& type) const;
   ui::ImageRef icon(const std::optional<std::string>& type) const;

@@ -290,16 +290,6 @@ TEST(FilterCells, TabletDatePickerIsReplacedKeepingItsWiring) {
 
 }  // namespace
 
-namespace {
-
-app::InterfaceText bundleLanguage(const std::string& language) {
-  static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
-  return app::InterfaceText(
-      language, [language](std::string_view key) { return bundle->localizedStringInLanguage(key, language); });
-}
-
-}  // namespace
-
 // The report options in the longest languages, on the smallest phone and on the tablet's form
 // sheet, as the real fonts draw them: every text whole (no segment title shrunk below its size) and
 // every control on the screen; the inline wheel keeps to its own row, clear of "End" below it.
@@ -316,9 +306,9 @@ TEST_F(FilterTest, ReportOptionsAreWholeInEveryLanguageAndTheWheelKeepsToItsRow)
     for (const std::string language : {"en", "ru", "de", "fr", "es"}) {
       const std::string where = language + " on the " + device.name;
       filterViewController::Services services;
-      services.neh = neh([language] { return bundleLanguage(language); });
+      services.neh = neh([language] { return list_test::interfaceText(language); });
       services.clock = &clock_;
-      services.language = [language] { return bundleLanguage(language); };
+      services.language = [language] { return list_test::interfaceText(language); };
       services.calendar = utc();
       auto screen = std::make_shared<filterViewController>(std::move(services));
       screen->setAllStuffWithMail(true);
@@ -331,7 +321,7 @@ TEST_F(FilterTest, ReportOptionsAreWholeInEveryLanguageAndTheWheelKeepsToItsRow)
       window_->layoutIfNeeded();
       EXPECT_EQ(screen_fit::problems(*window_), std::vector<std::string>{}) << where;
       EXPECT_EQ(cell<notes_list::filterPhotoCell>(*screen, 1, 3).photoSegment->titleForSegmentAtIndex(0),
-                bundleLanguage(language).localized("Not include"))
+                list_test::interfaceText(language).localized("Not include"))
           << where;
 
       auto& table = *screen->filterTable();

@@ -36,11 +36,14 @@ using foundation::Date;
 using notes_list::DayRow;
 using notes_list::entriesStatisticHelper;
 
-inline app::InterfaceText english() {
+// The interface texts of `language`, from the diary's own resources.
+inline app::InterfaceText interfaceText(const std::string& language) {
   static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
   return app::InterfaceText(
-      "en", [](std::string_view key) { return bundle->localizedStringInLanguage(key, "en"); });
+      language, [language](std::string_view key) { return bundle->localizedStringInLanguage(key, language); });
 }
+
+inline app::InterfaceText english() { return interfaceText("en"); }
 
 inline Date at(int day, int hour, int minute = 0) {
   // December 2026, UTC.

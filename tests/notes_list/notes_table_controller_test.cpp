@@ -12,6 +12,7 @@ namespace {
 
 using foundation::Date;
 using list_test::at;
+using list_test::interfaceText;
 using notes_list::noteTableController_Base;
 
 class NotesScreenTest : public list_test::ListTest {
@@ -43,12 +44,6 @@ class NotesScreenTest : public list_test::ListTest {
     runLoop();
   }
 
-  static app::InterfaceText interfaceText(const std::string& language) {
-    static auto bundle = std::make_shared<runtime::Bundle>(testing_support::resourcesFolder());
-    return app::InterfaceText(language, [language](std::string_view key) {
-      return bundle->localizedStringInLanguage(key, language);
-    });
-  }
   // The text of a day's header on screen.
   static std::string header(ui::TableView& table, int section) {
     ui::View* view = table.headerViewForSection(section);

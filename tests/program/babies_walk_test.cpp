@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <set>
 
 #include "app/entities.h"
@@ -20,8 +19,7 @@ namespace fs = std::filesystem;
 using namespace program_run;
 
 // The new baby Ada and the first-run units, typed as a parent does.
-const std::string kNewBaby =
-    "tap Name\ntype Ada\nkey return\ntap Girl\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n";
+const std::string kNewBaby = kNewBabyFirstRun;
 
 struct Device {
   const char* name;
@@ -43,17 +41,6 @@ WalkRun runWalk(const testing_support::TempDir& home, const std::string& script,
   run.screens = testing_support::testOutput() / "babies_walk" / (walk + "-" + device.name);
   static_cast<DiaryRun&>(run) = runDiaryScript(home, script + "quit\n", run.screens, device.arguments);
   return run;
-}
-
-// The texts the last "look" listed.
-std::set<std::string> lastLook(const std::string& out) {
-  std::set<std::string> texts;
-  const auto at = out.rfind("on the screen: ");
-  if (at == std::string::npos) return texts;
-  const std::string line = out.substr(at, out.find('\n', at) - at);
-  const std::regex quoted("\"([^\"]*)\"");
-  for (std::sregex_iterator m(line.begin(), line.end(), quoted), end; m != end; ++m) texts.insert((*m)[1]);
-  return texts;
 }
 
 // How many pixels of the last screen drawn are pure red, the colour of the test's picture.
@@ -81,7 +68,7 @@ TEST(BabiesWalk, TeethRecordedOnTheChartAreStoredAndReported) {
     if (&device == &kPhone) script += "tap iPhone_list_button\ntap Settings\ntap Report\ntap Start\nwait 60\n";
     const WalkRun run = runWalk(home, script, "teeth", device);
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_FALSE(lastLook(run.out).count("Lost Tooth")) << device.name << ": a lost tooth asked for a date";
+    EXPECT_FALSE(lastLookTexts(run.out).count("Lost Tooth")) << device.name << ": a lost tooth asked for a date";
 
     OpenStore keep;
     std::multiset<std::pair<int, int>> events;
@@ -143,7 +130,7 @@ TEST(BabiesWalk, AnAllergyIsAddedEditedAndDeleted) {
       }
       EXPECT_EQ(stored, stage.allergies) << device.name << ", " << stage.name;
       // Back on the list, which shows what is stored.
-      const auto shown = lastLook(run.out);
+      const auto shown = lastLookTexts(run.out);
       EXPECT_TRUE(shown.count("Add allergy")) << device.name << ", " << stage.name << ": " << run.out;
       for (const auto& [id, note] : stage.allergies) EXPECT_TRUE(shown.count(id + ": " + note)) << run.out;
     }
@@ -189,7 +176,7 @@ TEST(BabiesWalk, AnEmptyPhotoLibraryChosenAndCancelledLeavesTheScreenAsItWas) {
     EXPECT_TRUE(fs::is_directory(library)) << c.device.name << ": the library was not made";
     // The empty library says where pictures are taken from.
     EXPECT_NE(run.out.find("folder " + library.string()), std::string::npos) << run.out;
-    const auto shown = lastLook(run.out);
+    const auto shown = lastLookTexts(run.out);
     for (const auto& text : c.backOn) EXPECT_TRUE(shown.count(text)) << c.device.name << ": " << text << "; " << run.out;
     EXPECT_FALSE(shown.count("Delete")) << c.device.name << ": a photo screen with nothing to delete";
   }

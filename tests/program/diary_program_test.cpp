@@ -27,11 +27,8 @@ using namespace program_run;
 // what it printed in `out`.
 int runScript(const testing_support::TempDir& home, const std::filesystem::path& script,
               const std::filesystem::path& screens, std::string& out) {
-  const int status = shell("env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
-                           " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
-                           quotedPath(diaryProgram()) + " --no-window --script " + quotedPath(script) +
-                           " --screens " + quotedPath(screens) + " </dev/null >" + quotedPath(home / "out") +
-                           " 2>" + quotedPath(home / "err"));
+  const int status = shell(diaryCommand(home, script, screens, "--no-window") + " </dev/null >" +
+                           quotedPath(home / "out") + " 2>" + quotedPath(home / "err"));
   out = readFile(home / "out") + readFile(home / "err");
   return status;
 }
@@ -167,10 +164,7 @@ quit
 TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
   testing_support::TempDir home;
   std::ofstream(home / "script") << "tap \"No such button\"\nadvance 1h\nquit\n";
-  const std::string command = "env -u DISPLAY DIARY_HOME=" + quotedPath(home / "root") +
-                              " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
-                              quotedPath(diaryProgram()) + " --script " + quotedPath(home / "script") +
-                              " --screens " + quotedPath(home / "s") + " </dev/null >" +
+  const std::string command = diaryCommand(home, home / "script", home / "s") + " </dev/null >" +
                               quotedPath(home / "out") + " 2>" + quotedPath(home / "err");
   const int status = shell(command);
   const std::string err = readFile(home / "err");

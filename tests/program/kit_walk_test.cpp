@@ -4,12 +4,10 @@
 // screens go to test-output/kit_walk/<case>.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/entities.h"
-#include "platform/runtime/bundle.h"
 #include "program_run.h"
 #include "support/temp_dir.h"
 
@@ -17,27 +15,9 @@ namespace {
 
 using namespace program_run;
 
-// The program's own text for `key` in `language`, quoted for a script.
-std::string quotedText(std::string_view key, std::string_view language) {
-  static const runtime::Bundle bundle(testing_support::resourcesFolder());
-  return "\"" + bundle.localizedStringInLanguage(key, language) + "\"";
-}
-
-// A new baby `name` and the metric first-run units, in `language`.
-std::string firstRun(const std::string& name, std::string_view language) {
-  const auto t = [&](std::string_view key) { return quotedText(key, language); };
-  return "tap " + t("Name") + "\ntype " + name + "\nkey return\ntap " + t("Girl") + "\ntap " + t("Done") +
-         "\ntap " + t("Notation_kg") + "\ntap " + t("Notation_cm") + "\ntap " + t("Notation_celsius") +
-         "\ntap " + t("Start") + "\ntap " + t("Start") + "\n";
-}
-
 DiaryRun runWalk(const testing_support::TempDir& home, const std::string& script, const std::string& name,
                  const std::string& arguments) {
   return runDiaryScript(home, script + "quit\n", testing_support::testOutput() / "kit_walk" / name, arguments);
-}
-
-bool contains(const std::vector<std::string>& texts, const std::string& text) {
-  return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 TEST(KitWalk, TheContactFieldBeingTypedIntoIsAboveTheKeyboard) {
@@ -96,8 +76,8 @@ TEST(KitWalk, ALongBabyNameShrinksOnTheTabletsPanel) {
     ASSERT_EQ(run.status, 0) << run.out;
     const auto looks = lookTexts(run.out);
     ASSERT_FALSE(looks.empty()) << run.out;
-    EXPECT_TRUE(contains(looks.back(), c.baby)) << run.out;
-    EXPECT_EQ(contains(cutTexts(run.out), c.baby), c.cut) << run.out;
+    EXPECT_TRUE(lists(looks.back(), c.baby)) << run.out;
+    EXPECT_EQ(lists(cutTexts(run.out), c.baby), c.cut) << run.out;
   }
 }
 
@@ -125,7 +105,7 @@ TEST(KitWalk, TheMailSubjectShrinksBetweenTheBarsButtons) {
     ASSERT_EQ(run.status, 0) << run.out;
     const auto looks = lookTexts(run.out);
     ASSERT_FALSE(looks.empty()) << run.out;
-    EXPECT_TRUE(contains(looks.back(), c.subject)) << run.out;
+    EXPECT_TRUE(lists(looks.back(), c.subject)) << run.out;
     EXPECT_EQ(cutTexts(run.out), c.titleCut ? std::vector<std::string>{c.subject} : std::vector<std::string>{})
         << run.out;
   }

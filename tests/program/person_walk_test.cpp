@@ -39,8 +39,6 @@ DiaryRun runDiary(const testing_support::TempDir& home, const std::string& scrip
                         environment);
 }
 
-std::vector<std::vector<std::string>> looks(const std::string& out) { return lookTexts(out); }
-
 // The interface's texts in one language.
 class Texts {
  public:
@@ -160,7 +158,7 @@ void walkThrough(const Walk& walk, const std::string& name, const std::string& a
   testing_support::TempDir home;
   const DiaryRun run = runDiary(home, walk.script, name, arguments);
   ASSERT_EQ(run.status, 0) << run.out;
-  const auto seen = looks(run.out);
+  const auto seen = lookTexts(run.out);
   ASSERT_EQ(seen.size(), walk.expected.size()) << run.out;
   for (size_t i = 0; i < seen.size(); ++i) {
     const std::set<std::string> listed(seen[i].begin(), seen[i].end());
@@ -182,12 +180,6 @@ TEST_F(PersonWalk, EveryScreenOfThePhoneInEachLanguage) {
 }
 
 // --- The first things a parent does, each as a script the program runs.
-
-// The texts of the last look.
-std::set<std::string> lastLook(const DiaryRun& run) {
-  const auto all = looks(run.out);
-  return all.empty() ? std::set<std::string>{} : std::set<std::string>(all.back().begin(), all.back().end());
-}
 
 // A date as the wheels show one ("Dec 5, 2026"), `days` from now.
 std::string wheelDate(int days) {
@@ -224,7 +216,7 @@ TEST_F(PersonWalk, TheListScrollsToAnEarlierDay) {
   script += "look\nquit\n";
   const DiaryRun run = runDiary(home, script, "list-scrolled");
   ASSERT_EQ(run.status, 0) << run.out;
-  const auto all = looks(run.out);
+  const auto all = lookTexts(run.out);
   ASSERT_EQ(all.size(), 2u) << run.out;
   const std::set<std::string> before(all[0].begin(), all[0].end()), after(all[1].begin(), all[1].end());
   EXPECT_FALSE(before.count("the very first")) << "the first day should start out of sight";
@@ -256,7 +248,7 @@ TEST_F(PersonWalk, ASwipeDeletesTheRow) {
                                     "swipe left Wet\nlook\nquit\n",
                                 "swipe-delete");
   ASSERT_EQ(run.status, 0) << run.out;
-  ASSERT_TRUE(lastLook(run).count("Delete")) << run.out;
+  ASSERT_TRUE(lastLookTexts(run.out).count("Delete")) << run.out;
   testing_support::TempDir again;
   const DiaryRun deleted = runDiary(again,
                                     std::string(kFirstRun) +
@@ -276,7 +268,7 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
       "tap iPhone_list_button\ntap Settings\ntap Report\ntap Start\nwait 60\ntap Send\n";
   const DiaryRun composing = runDiary(home, toReport + "look\nquit\n", "report-mailed");
   ASSERT_EQ(composing.status, 0) << composing.out;
-  ASSERT_TRUE(lastLook(composing).count("Send")) << composing.out;
+  ASSERT_TRUE(lastLookTexts(composing.out).count("Send")) << composing.out;
   testing_support::TempDir sent;
   const DiaryRun run = runDiary(sent, toReport + "tap Send\nlook\nquit\n", "report-mailed");
   ASSERT_EQ(run.status, 0) << run.out;
@@ -288,7 +280,7 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   EXPECT_NE(mail.find("Content-Disposition: attachment"), std::string::npos) << mail.substr(0, 2000);
   EXPECT_NE(mail.find(".pdf"), std::string::npos) << mail.substr(0, 2000);
   // The composer went: the report screen is back.
-  EXPECT_FALSE(lastLook(run).empty()) << run.out;
+  EXPECT_FALSE(lastLookTexts(run.out).empty()) << run.out;
 }
 
 TEST_F(PersonWalk, TheRunningTimersRowIsNamedApartFromTheStrip) {
@@ -351,7 +343,7 @@ TEST_F(PersonWalk, ThePlatformsOwnTextsSpeakTheInterfaceLanguage) {
     testing_support::TempDir home;
     const DiaryRun run = runDiary(home, script, "platform-texts-" + c.language, "--language " + c.language);
     ASSERT_EQ(run.status, 0) << c.language << ": " << run.out;
-    const auto seen = looks(run.out);
+    const auto seen = lookTexts(run.out);
     ASSERT_EQ(seen.size(), 2u) << c.language << ": " << run.out;
     const std::set<std::string> swiped(seen[0].begin(), seen[0].end()), mail(seen[1].begin(), seen[1].end());
     EXPECT_TRUE(swiped.count(c.deleteButton)) << c.language << ": " << run.out;
@@ -396,7 +388,7 @@ TEST_F(PersonWalk, AReminderIsSetForTomorrowOnItsWheel) {
                                 "reminder");
   ASSERT_EQ(run.status, 0) << run.out;
   // Back on the list, which shows the new reminder.
-  const auto shown = lastLook(run);
+  const auto shown = lastLookTexts(run.out);
   EXPECT_TRUE(shown.count("Reminders") && shown.count("Sleep") && !shown.count("iPhone_ok_button_white"))
       << run.out;
 }
@@ -405,12 +397,12 @@ TEST_F(PersonWalk, TheListsFilterButtonShowsItsPicture) {
   testing_support::TempDir home;
   const DiaryRun run = runDiary(home, std::string(kFirstRun) + "look\nquit\n", "filter-button");
   ASSERT_EQ(run.status, 0) << run.out;
-  ASSERT_TRUE(lastLook(run).count("iPhone_filter_button")) << run.out;
+  ASSERT_TRUE(lastLookTexts(run.out).count("iPhone_filter_button")) << run.out;
   testing_support::TempDir again;
   const DiaryRun filtering =
       runDiary(again, std::string(kFirstRun) + "tap iPhone_filter_button\nlook\nquit\n", "filter-button");
   ASSERT_EQ(filtering.status, 0) << filtering.out;
-  EXPECT_TRUE(lastLook(filtering).count("Apply")) << filtering.out;
+  EXPECT_TRUE(lastLookTexts(filtering.out).count("Apply")) << filtering.out;
 }
 
 TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
@@ -504,7 +496,7 @@ TEST_F(PersonWalk, TheMenuAndLatestUpdatesStayOnTheBarAfterTheTutorialAndARestar
     ASSERT_EQ(first.status, 0) << c.name << ": " << first.out;
     const DiaryRun again = runDiary(home, restart, c.name + "-restarted", "", withCloud);
     ASSERT_EQ(again.status, 0) << c.name << ": " << again.out;
-    const auto seen = looks(again.out);
+    const auto seen = lookTexts(again.out);
     ASSERT_EQ(seen.size(), 3u) << c.name << ": " << again.out;
     const std::set<std::string> bar(seen[0].begin(), seen[0].end());
     EXPECT_TRUE(bar.count("iPhone_list_button") && bar.count("iPhone_sum_button") && bar.count("Ada"))

@@ -3,12 +3,14 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -19,6 +21,7 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "support/temp_dir.h"
 
@@ -56,11 +59,36 @@ tap Start
 tap Start
 )";
 
+// The program's own text for `key` in `language`, quoted for a script.
+inline std::string quotedText(std::string_view key, std::string_view language) {
+  static const runtime::Bundle bundle(testing_support::resourcesFolder());
+  return "\"" + bundle.localizedStringInLanguage(key, language) + "\"";
+}
+
+// A new baby girl `name` and the metric first-run units, typed in `language`'s own texts.
+inline std::string firstRun(const std::string& name, std::string_view language) {
+  const auto t = [&](std::string_view key) { return quotedText(key, language); };
+  return "tap " + t("Name") + "\ntype " + name + "\nkey return\ntap " + t("Girl") + "\ntap " + t("Done") +
+         "\ntap " + t("Notation_kg") + "\ntap " + t("Notation_cm") + "\ntap " + t("Notation_celsius") +
+         "\ntap " + t("Start") + "\ntap " + t("Start") + "\n";
+}
+
 // One run of the program: its exit status and what it printed, both streams in order.
 struct DiaryRun {
   int status = -1;
   std::string out;
 };
+
+// The command line that runs the program on the data root home/"root" with the script file `script`,
+// its pictures in `screens`: `environment` goes before it ("TZ=UTC"), `arguments` after it; the
+// caller adds where its streams go.
+inline std::string diaryCommand(const testing_support::TempDir& home, const std::filesystem::path& script,
+                                const std::filesystem::path& screens, const std::string& arguments = "",
+                                const std::string& environment = "") {
+  return "env -u DISPLAY " + environment + " DIARY_HOME=" + quotedPath(home / "root") +
+         " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " + quotedPath(diaryProgram()) +
+         " " + arguments + " --script " + quotedPath(script) + " --screens " + quotedPath(screens);
+}
 
 // Runs the program without a window on the data root home/"root" with `script`, its pictures in
 // `screens` (emptied first); `environment` goes before it on the command line ("TZ=UTC").
@@ -70,11 +98,8 @@ inline DiaryRun runDiaryScript(const testing_support::TempDir& home, const std::
   std::ofstream(home / "script") << script;
   std::filesystem::remove_all(screens);
   DiaryRun run;
-  run.status = shell("env -u DISPLAY " + environment + " DIARY_HOME=" + quotedPath(home / "root") +
-                     " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) + " " +
-                     quotedPath(diaryProgram()) + " --no-window " + arguments + " --script " +
-                     quotedPath(home / "script") + " --screens " + quotedPath(screens) + " </dev/null >" +
-                     quotedPath(home / "out") + " 2>&1");
+  run.status = shell(diaryCommand(home, home / "script", screens, "--no-window " + arguments, environment) +
+                     " </dev/null >" + quotedPath(home / "out") + " 2>&1");
   run.out = readFile(home / "out");
   return run;
 }
@@ -97,6 +122,17 @@ inline std::vector<std::vector<std::string>> quotedLines(const std::string& out,
 // The texts of each "look" the program printed, in order.
 inline std::vector<std::vector<std::string>> lookTexts(const std::string& out) {
   return quotedLines(out, "on the screen: ");
+}
+
+// Whether `texts` (a look's, or those cut short) hold `text`.
+inline bool lists(const std::vector<std::string>& texts, const std::string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// The texts the last "look" listed; none when the program printed no look.
+inline std::set<std::string> lastLookTexts(const std::string& out) {
+  const auto all = lookTexts(out);
+  return all.empty() ? std::set<std::string>{} : std::set<std::string>(all.back().begin(), all.back().end());
 }
 
 // The texts that the looks found cut short, all together.

@@ -18,6 +18,7 @@
 #include "platform/files/file_ops.h"
 #include "platform/foundation/clock.h"
 #include "platform/graphics/image.h"
+#include "platform/plist/property_list.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/user_defaults.h"
 #include "platform/security/keychain.h"
@@ -30,19 +31,17 @@ namespace {
 
 using namespace program_run;
 
-// The order the chooser shows, as "categoriesSequence.txt" keeps it.
+// The order the chooser shows, as "categoriesSequence.txt" keeps it (nothing when it holds none),
+// read as the property list it is; the diary's own reader would merge in the defaults.
 std::vector<std::string> storedOrder(const testing_support::TempDir& home) {
-  const std::string text = readFile(home / "root" / "Library" / "Settings" / "categoriesSequence.txt");
   std::vector<std::string> keys;
-  for (size_t open = text.find("<string>"); open != std::string::npos; open = text.find("<string>", open)) {
-    open += 8;
-    keys.push_back(text.substr(open, text.find("</string>", open) - open));
-  }
+  const auto bytes = files::readFile(home / "root" / "Library" / "Settings" / "categoriesSequence.txt");
+  if (!bytes.ok()) return keys;
+  const auto order = plist::readPropertyList(*bytes);
+  if (!order.ok() || !order->isArray()) return keys;
+  for (const auto& entry : *order->array())
+    if (const std::string* key = entry.string()) keys.push_back(*key);
   return keys;
-}
-
-bool lists(const std::vector<std::string>& look, const std::string& text) {
-  return std::find(look.begin(), look.end(), text) != look.end();
 }
 
 std::set<std::string> subValues(const testing_support::TempDir& home) {
