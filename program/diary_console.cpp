@@ -1112,13 +1112,7 @@ bool reportStep(DiaryConsole& console, const DiaryConsole::Step& step, const std
 // a language the bundle has no texts for is refused with the ones it has.
 std::optional<std::string> chooseLanguage(const runtime::Bundle& bundle, runtime::UserDefaults& defaults,
                                           const std::string& code) {
-  std::vector<std::string> known;
-  std::error_code failed;
-  for (const auto& entry : std::filesystem::directory_iterator(bundle.bundlePath(), failed)) {
-    const auto name = entry.path().filename().string();
-    if (name.ends_with(".lproj")) known.push_back(name.substr(0, name.size() - 6));
-  }
-  std::sort(known.begin(), known.end());
+  const std::vector<std::string> known = bundle.localizations();
   if (std::find(known.begin(), known.end(), code) == known.end()) {
     std::string list;
     for (const auto& k : known) list += (list.empty() ? "" : ", ") + k;

@@ -243,14 +243,15 @@ const std::shared_ptr<Bundle>& Bundle::languageBundleLocked(std::string_view lan
   return languageBundles_.emplace(std::string(language), std::move(bundle)).first->second;
 }
 
-std::string Bundle::localizedStringInLanguage(std::string_view key, std::string_view language) const {
+std::string Bundle::localizedStringInLanguage(std::string_view key, std::string_view language,
+                                              std::string_view table) const {
   std::shared_ptr<Bundle> bundle;
   {
     std::lock_guard lock(mutex_);
     bundle = languageBundleLocked(language);
   }
   if (!bundle) return std::string(key);
-  return bundle->localizedStringForKey(key, "", "");
+  return bundle->localizedStringForKey(key, "", table);
 }
 
 std::string localizedString(std::string_view key) {

@@ -80,8 +80,10 @@ class Bundle {
                                     std::string_view table = {}) const;
 
   // The system's rule for visible text: the key in the bundle "<language>.lproj" inside this
-  // one, with an empty default and no table. The key itself when the language has no folder.
-  std::string localizedStringInLanguage(std::string_view key, std::string_view language) const;
+  // one, with an empty default and no table (or the given one: the platform's own texts keep theirs
+  // apart). The key itself when the language has no folder.
+  std::string localizedStringInLanguage(std::string_view key, std::string_view language,
+                                        std::string_view table = {}) const;
   // Whether a "<language>.lproj" folder exists (looked for once per language).
   bool hasLocalization(std::string_view language) const;
 

@@ -20,7 +20,6 @@ using Dyn = ElfW(Dyn);
 using Sym = ElfW(Sym);
 using Word = ElfW(Word);
 
-
 // Bounds against damaged images: no loaded object has more program headers, dynamic entries or
 // symbols than this, and a walk never runs longer.
 constexpr std::size_t kMaxProgramHeaders = 64;

@@ -80,12 +80,12 @@ enum class ElfReadResult {
   kMalformed,   // counts or addresses that cannot be right
 };
 
-// Reads the facts of the object whose ELF header lies at `header` in `task`. Images without a dynamic
-// section or build id are fine (those fields stay 0). Safe in a signal handler.
 // Whether an ELF identification (e_ident, at least EI_NIDENT bytes) names an object of this
 // process's class and byte order. Async-signal-safe.
 bool isNativeElfIdent(const unsigned char* ident) noexcept;
 
+// Reads the facts of the object whose ELF header lies at `header` in `task`. Images without a dynamic
+// section or build id are fine (those fields stay 0). Safe in a signal handler.
 ElfReadResult readElfImage(Task task, std::uintptr_t header, ElfImage* image) noexcept;
 
 // The defined function symbol of `image` that covers `address`: the highest start not above it whose

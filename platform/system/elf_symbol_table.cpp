@@ -18,7 +18,6 @@ using Shdr = ElfW(Shdr);
 using Sym = ElfW(Sym);
 using Nhdr = ElfW(Nhdr);
 
-
 // Bound against damaged files: no object we load has a bigger symbol or string table than this.
 constexpr std::uint64_t kMaxTableBytes = 512ull << 20;
 

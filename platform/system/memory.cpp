@@ -94,6 +94,23 @@ pid_t selfPid() noexcept {
 [[maybe_unused]] const bool gForkHandler =
     pthread_atfork(nullptr, nullptr, [] { gSelfPid.store(getpid(), std::memory_order_relaxed); }) == 0;
 
+// Whether reads of this process's own memory go through the pipe (see gSelfReadPath).
+bool selfReadsThroughPipe(bool self) noexcept {
+  return self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe;
+}
+
+// Whether a direct read that failed was the kernel refusing us our own memory, which readMemory then
+// reads through the pipe.
+bool selfReadRefused(bool self) noexcept { return self && (errno == ENOSYS || errno == EPERM); }
+
+// One gathered read of `count` pieces, tried again when a signal interrupts it.
+ssize_t readVectors(pid_t pid, const iovec* local, const iovec* remote, std::size_t count) noexcept {
+  ssize_t n;
+  do n = process_vm_readv(pid, local, count, remote, count, 0);
+  while (n < 0 && errno == EINTR);
+  return n;
+}
+
 }  // namespace
 
 Task taskSelf() noexcept { return 0; }
@@ -111,7 +128,7 @@ MemoryReadResult readMemory(Task task, std::uintptr_t address, void* destination
   const bool self = task == 0 || task == selfPid();
   if (self) task = selfPid();
   auto* out = static_cast<unsigned char*>(destination);
-  if (self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe) {
+  if (selfReadsThroughPipe(self)) {
     return readThroughPipe(address, out, length);
   }
   while (length > 0) {
@@ -150,17 +167,15 @@ bool readMemoryPieces(Task task, const MemoryPiece* pieces, std::size_t count) n
   const bool self = task == 0 || task == selfPid();
   std::size_t total = 0;
   for (std::size_t i = 0; i < count; ++i) total += pieces[i].length;
-  if (!(self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe) && count > 0) {
+  if (!selfReadsThroughPipe(self) && count > 0) {
     iovec local[kMaxMemoryPieces], remote[kMaxMemoryPieces];
     for (std::size_t i = 0; i < count; ++i) {
       local[i] = {pieces[i].destination, pieces[i].length};
       remote[i] = {reinterpret_cast<void*>(pieces[i].address), pieces[i].length};
     }
-    ssize_t n;
-    do n = process_vm_readv(self ? selfPid() : task, local, count, remote, count, 0);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = readVectors(self ? selfPid() : task, local, remote, count);
     if (n >= 0) return static_cast<std::size_t>(n) == total;
-    if (!self || (errno != ENOSYS && errno != EPERM)) return false;
+    if (!selfReadRefused(self)) return false;
   }
   for (std::size_t i = 0; i < count; ++i)
     if (readMemory(task, pieces[i].address, pieces[i].destination, pieces[i].length) != MemoryReadResult::kSuccess)
@@ -172,15 +187,13 @@ std::size_t readMemoryPrefix(Task task, std::uintptr_t address, void* destinatio
   if (length == 0 || address + (length - 1) < address) return 0;
   const bool self = task == 0 || task == selfPid();
   auto* out = static_cast<unsigned char*>(destination);
-  if (!(self && gSelfReadPath.load(std::memory_order_relaxed) == kPipe)) {
+  if (!selfReadsThroughPipe(self)) {
     iovec local{out, length};
     iovec remote{reinterpret_cast<void*>(address), length};
-    ssize_t n;
-    do n = process_vm_readv(self ? selfPid() : task, &local, 1, &remote, 1, 0);
-    while (n < 0 && errno == EINTR);
     // The kernel stops at the first page it cannot read and reports what it copied.
+    const ssize_t n = readVectors(self ? selfPid() : task, &local, &remote, 1);
     if (n >= 0) return static_cast<std::size_t>(n);
-    if (!self || (errno != ENOSYS && errno != EPERM)) return 0;
+    if (!selfReadRefused(self)) return 0;
   }
   // Page by page through the read that falls back to a pipe: whole pages until one fails.
   std::size_t done = 0;

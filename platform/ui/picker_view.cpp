@@ -117,10 +117,8 @@ Rect PickerView::componentFrame(int component) const {
 }
 
 int PickerView::componentAtPoint(Point point) const {
-  for (int c = 0; c < numberOfComponents(); ++c) {
-    const Rect f = componentFrame(c);
-    if (point.x >= f.minX() && point.x < f.maxX() && point.y >= f.minY() && point.y < f.maxY()) return c;
-  }
+  for (int c = 0; c < numberOfComponents(); ++c)
+    if (componentFrame(c).contains(point)) return c;
   return -1;
 }
 
@@ -425,10 +423,8 @@ Rect DatePicker::wheelFrame(int wheel) const {
 
 int DatePicker::wheelAtPoint(Point point) const {
   const int n = static_cast<int>(wheels().size());
-  for (int i = 0; i < n; ++i) {
-    const Rect f = wheelFrame(i);
-    if (point.x >= f.minX() && point.x < f.maxX() && point.y >= f.minY() && point.y < f.maxY()) return i;
-  }
+  for (int i = 0; i < n; ++i)
+    if (wheelFrame(i).contains(point)) return i;
   return -1;
 }
 

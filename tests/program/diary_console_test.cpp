@@ -16,12 +16,12 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/controls.h"
-#include "platform/ui/device.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/picker_view.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/text_input.h"
 #include "platform/ui/view_controller.h"
+#include "platform/ui/ui_fixture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -123,12 +123,9 @@ class FeedScreen : public ui::ViewController,
   std::vector<int> answers;
 };
 
-class DiaryConsoleTest : public ::testing::Test {
+class DiaryConsoleTest : public ui_testing::UiTest {
  protected:
-  DiaryConsoleTest() : loop_(clock_), main_(loop_), device_(ui::DeviceProfile::phone568()) {
-    ui::removeAllAlerts();
-    ui::Application::shared().reset();
-    ui::Keyboard::reset();
+  DiaryConsoleTest() {
     screen_ = std::make_shared<FeedScreen>();
     auto window = std::make_shared<ui::Window>();
     window->setRootViewController(std::make_shared<ui::NavigationController>(screen_));
@@ -136,21 +133,10 @@ class DiaryConsoleTest : public ::testing::Test {
     window->makeKeyAndVisible();
     loop_.runUntilIdle();
   }
-  ~DiaryConsoleTest() override {
-    if (ui::View* responder = ui::View::currentFirstResponder()) responder->resignFirstResponder();
-    ui::removeAllAlerts();
-    ui::Application::shared().reset();
-    ui::Keyboard::reset();
-  }
   DiaryConsole::Step run(std::string_view line) { return console_.execute(line); }
 
   foundation::ScopedDefaultLocale locale_{foundation::Locale("en_US")};
   foundation::ScopedDefaultTimeZone zone_{foundation::TimeZone::utc()};
-  foundation::ManualClock clock_{foundation::Date{600000000}};
-  runtime::RunLoop loop_;
-  runtime::ScopedMainRunLoop main_;
-  ui::ScopedDevice device_;
-  graphics::ScopedTextMeasurer measurer_;
   testing_support::TempDir dir_;
   std::shared_ptr<FeedScreen> screen_;
   DiaryConsole console_{clock_, loop_, dir_.path(), 2};

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/foundation/calendar.h"
+#include "platform/foundation/civil_time.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/locale.h"
 #include "platform/foundation/time_zone.h"
@@ -18,6 +18,8 @@
 namespace {
 
 using foundation::Date;
+// The fixture's zone is UTC, so wall times there are the moments at offset 0.
+using foundation::testing_dates::at;
 using ui::Point;
 
 class Wheels : public ui::PickerViewDataSource, public ui::PickerViewDelegate {
@@ -45,17 +47,6 @@ class PickerTest : public ui_testing::UiTest {
     datePicker->addTarget([this](ui::Control&) { ++changes; }, ui::kControlEventValueChanged);
   }
 
-  // 2026-12-07 10:15:30 UTC.
-  static Date at(int year, int month, int day, int hour, int minute, int second = 0) {
-    foundation::DateComponents c;
-    c.year = year;
-    c.month = month;
-    c.day = day;
-    c.hour = hour;
-    c.minute = minute;
-    c.second = second;
-    return *foundation::Calendar::current().dateFromComponents(c);
-  }
   std::string text(Date date) const {
     return foundation::DateFormatter::withPattern("yyyy-MM-dd HH:mm:ss").stringFromDate(date);
   }
