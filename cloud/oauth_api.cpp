@@ -218,8 +218,7 @@ void OAuthAPIRequestLoader::finished(foundation::Result<net::HttpResponse> resul
 }
 
 net::StringEncoding OAuthURLResponse::encoding() const {
-  auto name = net::headerValue(headers, "Content-Type");
-  auto charset = name ? net::charsetOfContentType(*name) : std::nullopt;
+  auto charset = net::textEncodingNameOf(headers);
   auto named = charset ? net::StringEncoding::forIANACharSetName(*charset) : std::nullopt;
   return named.value_or(net::StringEncoding::utf8());
 }

@@ -67,6 +67,9 @@ bool isDerCertificate(const foundation::Bytes& der);
 
 // The value of the last header of that name (names compare without case).
 std::optional<std::string> headerValue(const Headers& headers, std::string_view name);
+// The character set the "Content-Type" of `headers` names (its "charset", unquoted); nothing when it
+// names none.
+std::optional<std::string> textEncodingNameOf(const Headers& headers);
 
 struct HttpRequest {
   std::string method = "GET";
@@ -101,7 +104,7 @@ struct HttpResponse {
 
   std::optional<std::string> header(std::string_view name) const { return headerValue(headers, name); }
   // The character set "Content-Type" names (its "charset", unquoted); nothing when it names none.
-  std::optional<std::string> textEncodingName() const;
+  std::optional<std::string> textEncodingName() const { return textEncodingNameOf(headers); }
 };
 
 struct HttpProgress {

@@ -120,8 +120,8 @@ std::optional<std::string> charsetOfContentType(std::string_view contentType) {
   return std::nullopt;
 }
 
-std::optional<std::string> HttpResponse::textEncodingName() const {
-  auto contentType = header("Content-Type");
+std::optional<std::string> textEncodingNameOf(const Headers& headers) {
+  auto contentType = headerValue(headers, "Content-Type");
   return contentType ? charsetOfContentType(*contentType) : std::nullopt;
 }
 
