@@ -215,10 +215,7 @@ void addBabyController::openPicture() {
 
 void addBabyController::setPhoto(const std::optional<graphics::Image>& image) {
   const auto shown = shownIcon();
-  const bool same = image.has_value() == shown.has_value() &&
-                    (!image || (image->pixelWidth() == shown->pixelWidth() &&
-                                image->pixelHeight() == shown->pixelHeight() && image->pixels() == shown->pixels()));
-  if (same) return;
+  if (graphics::Image::samePicture(image, shown)) return;
   if (image) {
     setIcon(*image);
   } else {

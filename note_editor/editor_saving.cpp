@@ -24,12 +24,6 @@ using namespace detail;
 
 namespace {
 
-bool sameImage(const std::optional<graphics::Image>& a, const std::optional<graphics::Image>& b) {
-  if (!a || !b) return !a && !b;
-  return a->pixelWidth() == b->pixelWidth() && a->pixelHeight() == b->pixelHeight() &&
-         a->pixels() == b->pixels();
-}
-
 std::filesystem::path photoFile(app::localSaves& saves, std::string_view key) {
   auto name = app::fileNameForName(key);
   return name ? saves.getPhotosDir() / (*name + ".jpg") : std::filesystem::path();
@@ -70,7 +64,7 @@ void NoteEditor::noteInputSetSubtypesAndValues(const std::optional<std::string>&
 }
 
 void NoteEditor::setPhoto(const std::optional<graphics::Image>& image) {
-  if (sameImage(image, note_Photo)) return;
+  if (graphics::Image::samePicture(image, note_Photo)) return;
   photoState = image ? 2 : 0;
   note_Photo = image;
   // The user chose: an unreadable stored photo is replaced or, for nil, removed on save.

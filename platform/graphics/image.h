@@ -74,6 +74,12 @@ class Image {
   const std::vector<std::uint8_t>& pixels() const { return pixels_; }
   std::vector<std::uint8_t>& pixels() { return pixels_; }
   size_t stride() const { return static_cast<size_t>(width_) * 4; }
+  // Whether both hold the same picture: the same size in pixels and the same pixels, whatever their
+  // scales. Two absent images are the same too.
+  static bool samePicture(const std::optional<Image>& a, const std::optional<Image>& b) {
+    if (!a || !b) return !a && !b;
+    return a->width_ == b->width_ && a->height_ == b->height_ && a->pixels_ == b->pixels_;
+  }
 
   struct Rgba {
     std::uint8_t r = 0, g = 0, b = 0, a = 0;
