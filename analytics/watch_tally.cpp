@@ -91,7 +91,9 @@ void recordError(const Value& errorId, const Value& message, std::string excepti
   // Made here, on the caller's thread, so that the report shows the caller's stack.
   foundation::Bytes liveReport;
   if (TallyGlobalVariableStorage::sharedInstance()->crashReportingEnabled()) {
-    auto report = crash::TallyCrashReporter::sharedReporter().generateLiveReportAndReturnError();
+    auto reporter = crash::TallyCrashReporter::sharedReporter();
+    auto report = reporter ? (*reporter)->generateLiveReportAndReturnError()
+                           : foundation::Result<foundation::Bytes>(reporter.error());
     if (report) {
       liveReport = std::move(*report);
     } else {

@@ -108,10 +108,10 @@ TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStartOnce) {
     killProcess();
     if (c == kNoneLeft) std::filesystem::remove(TallySession::currentSessionFilePath());
     // Where the start's reporter looks: the SDK's home, named by the main bundle.
-    crash::TallyCrashReporter reporter(*runtime::Bundle::main(), {}, TallyUtil::home());
-    std::filesystem::create_directories(reporter.crashReportPath().parent_path());
+    auto reporter = *crash::TallyCrashReporter::initWithBundle(runtime::Bundle::main().get(), {}, TallyUtil::home());
+    std::filesystem::create_directories(reporter->crashReportPath().parent_path());
     const Bytes report{'c', 'r', 'a', 's', 'h', 'l', 'g', 1, static_cast<std::uint8_t>(42 + c)};
-    ASSERT_TRUE(files::writeAtomic(reporter.crashReportPath(), report).ok());
+    ASSERT_TRUE(files::writeAtomic(reporter->crashReportPath(), report).ok());
     const auto stored = TallySession::sessionsFilePath();
     if (c == kSavedSessionsBlocked) {
       TallyGlobalVariableStorage::sharedInstance()->setApiKey(std::string(kApiKey));
@@ -124,7 +124,7 @@ TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStartOnce) {
     freshProcess();
     TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(true);
     start();
-    EXPECT_FALSE(reporter.hasPendingCrashReport());
+    EXPECT_FALSE(reporter->hasPendingCrashReport());
     if (c == kSavedSessionsBlocked) std::filesystem::remove_all(stored);
     killProcess();
     freshProcess();
