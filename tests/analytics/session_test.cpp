@@ -69,6 +69,30 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
   EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
 }
 
+// Events logged before the first session wait for it and reach its first block. One that no session
+// records is answered with its refusal at once, yet cached: the session refuses it at the replay, and
+// the block says its event log is incomplete.
+TEST_F(SessionTest, ThePreSessionCacheReachesTheFirstBlockWithItsRefusals) {
+  Dictionary eleven;
+  for (int i = 0; i < 11; ++i) eleven.set("p" + std::to_string(i), "v");
+  for (bool withRefusals : {false, true}) {
+    const std::string name = withRefusals ? "graphics, refusals" : "graphics";
+    EXPECT_EQ(Tally::logEventWithParameters(name, Dictionary{{"country", "DE"}}), kTallyEventLoggingDelayed);
+    if (withRefusals) {
+      EXPECT_EQ(Tally::logEvent(""), kTallyEventFailed);
+      EXPECT_EQ(Tally::logEventWithParameters("too_many", eleven), kTallyEventParamsCountExceeded);
+    }
+    start();
+    auto first = withEvent(name);
+    ASSERT_TRUE(first) << name;
+    ASSERT_EQ(first->events.size(), 1u) << name;
+    EXPECT_EQ(first->events[0].parameters, (testing_support::KeyValues{{"country", "DE"}}));
+    EXPECT_EQ(first->eventLogComplete, !withRefusals) << name;
+    killProcess();
+    freshProcess();
+  }
+}
+
 TEST_F(SessionTest, ASessionLeftBehindByAKillIsDeliveredOnceByTheNextStart) {
   start();
   Tally::logEvent("note saved");
