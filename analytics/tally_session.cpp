@@ -343,8 +343,14 @@ void TallySession::recordPurchaseItem(const foundation::Value& item) {
 void TallySession::recordError(const std::string& errorId, const std::string& message,
                                const std::string& exceptionString, std::int32_t type,
                                const std::optional<Bytes>& liveReport) {
+  // The error or exception is known here by its text only.
+  const std::string recording = type == TallyError::kException
+                                    ? "TallySession: Recording error id[%@] with message[%@] and exception[%@]"
+                                    : "TallySession: Recording error id[%@] with message[%@] and error[%@]";
+  TallyUtil::log(2, recording, {errorId, message, exceptionString});
   report_.events.recordError(errorId, message, exceptionString, type, liveReport);
   (void)saveToDisk();
+  TallyUtil::log(2, recording + " complete", {errorId, message, exceptionString});
 }
 
 void TallySession::setLocation(double latitude, double longitude, float horizontalAccuracy,
