@@ -205,16 +205,23 @@ TEST_F(SessionTest, ATerminationSignalEndsTheSessionFirst) {
   ::unsetenv("SESSION_TEST_PARENT_HOME");
 }
 
-// Restored from its archive, a session logs events or not as the settings say; an archive of another
-// version is not restored.
+// Restored from its archive, a session takes its four switches from the settings (the archive keeps
+// none), so that it logs events or not as they say; an archive of another version is not restored.
 TEST_F(SessionTest, ARestoredSessionTakesItsSwitchesFromTheSettingsAndOnlyItsOwnVersion) {
   start();
   settle();
   for (bool logging : {true, false}) {
-    TallyGlobalVariableStorage::sharedInstance()->setEventLoggingEnabled(logging);
+    auto store = TallyGlobalVariableStorage::sharedInstance();
+    store->setEventLoggingEnabled(logging);
+    store->setSessionReportsOnCloseEnabled(!logging);
+    store->setSessionReportsOnPauseEnabled(logging);
+    store->setCrashReportingEnabled(!logging);
     TallyImpl::instance()->queue().sync([&] {
       auto restored = TallySession::restoreCurrent();
       ASSERT_NE(restored, nullptr);
+      EXPECT_EQ(restored->sessionReportsOnCloseEnabled(), !logging);
+      EXPECT_EQ(restored->sessionReportsOnPauseEnabled(), logging);
+      EXPECT_EQ(restored->report().events.crashReportingEnabled, !logging);
       size_t before = restored->report().events.eventLog.size();
       restored->recordEvent("restored", std::nullopt, false);
       EXPECT_EQ(restored->report().events.eventLog.size(), before + (logging ? 1 : 0)) << logging;
