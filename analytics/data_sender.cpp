@@ -33,18 +33,42 @@ std::optional<fs::path> blockPath(const std::string& identifier) {
   return *folder / identifier;
 }
 
-// The blocks of one data key in the index file: the index maps each key to one of these.
-class BlockList : public plist::Archivable {
+// Index files written by earlier builds wrapped each data key's blocks in an object of this class
+// ("blocks" holding the array); they are still read, so that no stored block is lost on the way, and
+// the next save writes the plain array.
+class LegacyBlockList : public plist::Archivable {
  public:
   static constexpr std::string_view kClassName = "TallyDataSenderBlockList";
   std::vector<Block::Ptr> blocks;
   std::string className() const override { return std::string(kClassName); }
-  void encodeWithCoder(plist::Coder& coder) const override { coder.encodeObjectArray("blocks", blocks); }
+  void encodeWithCoder(plist::Coder&) const override {}  // read only
 };
+
+// Decoders for the wrapped layout: the index reads its map through LegacyBlockList.
+plist::ClassRegistry& legacyRegistry() {
+  static plist::ClassRegistry registry;
+  return registry;
+}
 
 void registerOnce() {
   static std::once_flag once;
-  std::call_once(once, [] { TallyDataSenderIndex::registerClasses(); });
+  std::call_once(once, [] {
+    TallyDataSenderIndex::registerClasses();
+    auto& legacy = legacyRegistry();
+    Block::registerClass(legacy);
+    legacy.add(std::string(LegacyBlockList::kClassName), [](plist::Decoder& d) -> plist::ObjectPtr {
+      auto list = std::make_shared<LegacyBlockList>();
+      list->blocks = d.decodeObjectArray<Block>("blocks").value_or(std::vector<Block::Ptr>{});
+      return list;
+    });
+    legacy.add(std::string(TallyDataSenderIndex::kClassName), [](plist::Decoder& d) -> plist::ObjectPtr {
+      auto index = std::make_shared<TallyDataSenderIndex>();
+      index->sentReportSuccessfully = d.decodeBool("TallySentReportSuccessfulKey").value_or(false);
+      if (auto lists = d.decodeObjectMap<LegacyBlockList>("index"))
+        for (auto& [key, list] : *lists) index->indexMap.emplace_back(key, list->blocks);
+      return index;
+    });
+  });
 }
 
 bool contains(const std::vector<std::string>& tags, const Block& block) {
@@ -147,11 +171,6 @@ Block::Ptr Block::initWithCoder(plist::Decoder& decoder) {
 
 void TallyDataSenderIndex::registerClasses(plist::ClassRegistry& registry) {
   Block::registerClass(registry);
-  registry.add(std::string(BlockList::kClassName), [](plist::Decoder& d) -> plist::ObjectPtr {
-    auto list = std::make_shared<BlockList>();
-    list->blocks = d.decodeObjectArray<Block>("blocks").value_or(std::vector<Block::Ptr>{});
-    return list;
-  });
   registry.add(std::string(kClassName),
                [](plist::Decoder& d) -> plist::ObjectPtr { return initWithCoder(d); });
 }
@@ -162,6 +181,8 @@ std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::instantiatedIndex() 
     fs::path path = *folder / kTallySenderIndexFileName;
     if (auto bytes = files::readFile(path)) {
       auto index = plist::unarchiveRootObjectOfClass<TallyDataSenderIndex>(*bytes);
+      if (!index.ok() || !*index)
+        index = plist::unarchiveRootObjectOfClass<TallyDataSenderIndex>(*bytes, legacyRegistry());
       if (index.ok() && *index) return *index;
       // A damaged index would never read better: start afresh (the block files stay).
       TallyUtil::log(2, "TallyDataSenderIndex: damaged index file removed");
@@ -181,24 +202,20 @@ foundation::Status TallyDataSenderIndex::saveState() const {
 }
 
 void TallyDataSenderIndex::encodeWithCoder(plist::Coder& coder) const {
-  std::vector<std::pair<std::string, std::shared_ptr<BlockList>>> lists;
+  std::vector<std::pair<std::string, Blocks>> stored;
   for (const auto& [key, blocks] : indexMap) {
-    auto list = std::make_shared<BlockList>();
+    auto& list = stored.emplace_back(key, Blocks{}).second;
     for (const auto& block : blocks)
-      if (!block->isHeldInMemory()) list->blocks.push_back(block);
-    lists.emplace_back(key, list);
+      if (!block->isHeldInMemory()) list.push_back(block);
   }
-  coder.encodeObjectMap("index", lists);
+  coder.encodeObjectArrayMap("index", stored);
   coder.encodeBool("TallySentReportSuccessfulKey", sentReportSuccessfully);
 }
 
 std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::initWithCoder(plist::Decoder& decoder) {
   auto index = std::make_shared<TallyDataSenderIndex>();
   index->sentReportSuccessfully = decoder.decodeBool("TallySentReportSuccessfulKey").value_or(false);
-  if (auto lists = decoder.decodeObjectMap<BlockList>("index")) {
-    for (auto& [key, list] : *lists)
-      if (list) index->indexMap.emplace_back(key, list->blocks);
-  }
+  if (auto map = decoder.decodeObjectArrayMap<Block>("index")) index->indexMap = std::move(*map);
   return index;
 }
 
@@ -258,6 +275,24 @@ TallyDataSenderIndex::Blocks TallyDataSenderIndex::notSentBlocksForDataKey(const
 
 std::shared_ptr<TallyDataSender> TallyDataSender::setupInstanceWithQueue(Queue queue) {
   return slot().getOrMake([&] { return std::make_shared<TallyDataSender>(std::move(queue)); });
+}
+
+void TallyDataSender::setDataSenderDelegate(std::weak_ptr<TallyDataSenderDelegate> delegate) {
+  std::lock_guard lock(delegateMutex_);
+  delegate_ = std::move(delegate);
+}
+
+bool TallyDataSender::clearDataSenderDelegateIf(const std::weak_ptr<TallyDataSenderDelegate>& delegate) {
+  std::lock_guard lock(delegateMutex_);
+  // By owner: a delegate going away can no longer be locked, but still names its own.
+  if (delegate_.owner_before(delegate) || delegate.owner_before(delegate_)) return false;
+  delegate_.reset();
+  return true;
+}
+
+std::shared_ptr<TallyDataSenderDelegate> TallyDataSender::currentDelegate() const {
+  std::lock_guard lock(delegateMutex_);
+  return delegate_.lock();
 }
 
 std::shared_ptr<TallyDataSender> TallyDataSender::instance() { return slot().get(); }
@@ -334,7 +369,7 @@ void TallyDataSender::removeStoredDataWithIdentifier(const std::string& id) {
 }
 
 void TallyDataSender::sendSessionsData(const Bytes& block) {
-  auto delegate = delegate_.lock();
+  auto delegate = currentDelegate();
   if (!delegate) {
     if (!TallyUtil::isInWatchExtension() && TallyUtil::logLevel() != 0)
       TallyUtil::log(1, "%s: Unable to send session data", {"-[TallyDataSender sendSessionsData:]"});
@@ -443,7 +478,7 @@ void TallyDataSender::performRetransmitNotSentBlocks() {
 
 void TallyDataSender::retransmitNotSentBlocks() {
   if (!hasOngoingTasksWindow()) return;
-  auto delegate = delegate_.lock();
+  auto delegate = currentDelegate();
   if (!delegate) {
     if (!TallyUtil::isInWatchExtension() && TallyUtil::logLevel() != 0)
       TallyUtil::log(1, "%s: Unable to send session data", {"-[TallyDataSender retransmitNotSentBlocks]"});

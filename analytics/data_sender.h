@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -136,9 +137,9 @@ class TallyDataSender : public TallyHttpAsyncTaskDelegate,
   ~TallyDataSender() override;
 
   // Not retained: the session clears it when it goes away.
-  void setDataSenderDelegate(std::weak_ptr<TallyDataSenderDelegate> delegate) {
-    delegate_ = std::move(delegate);
-  }
+  void setDataSenderDelegate(std::weak_ptr<TallyDataSenderDelegate> delegate);
+  // Forgets the delegate when it is `delegate` (which may be going away); true when it was.
+  bool clearDataSenderDelegateIf(const std::weak_ptr<TallyDataSenderDelegate>& delegate);
   TallyDataSenderIndex& dataIndex() { return *index_; }
   bool everSentReportSuccessfully() const { return index_->sentReportSuccessfully; }
 
@@ -185,6 +186,11 @@ class TallyDataSender : public TallyHttpAsyncTaskDelegate,
 
   Queue queue_;
   std::shared_ptr<TallyDataSenderIndex> index_;
+  std::shared_ptr<TallyDataSenderDelegate> currentDelegate() const;
+
+  // The delegate is set and cleared from the session's side, which may be another thread when a
+  // session goes away.
+  mutable std::mutex delegateMutex_;
   std::weak_ptr<TallyDataSenderDelegate> delegate_;
   std::vector<Running> running_;
   runtime::ObserverToken networkObserver_;

@@ -168,12 +168,15 @@ std::shared_ptr<TallyReachability> TallyReachability::tallyReachabilityWithAddre
                                              ReachabilityProvider::shared());
 }
 
+// The two general objects (0.0.0.0 and the link-local 169.254.0.0) are known by names of their own.
 std::shared_ptr<TallyReachability> TallyReachability::tallyReachabilityForInternetConnection() {
-  return tallyReachabilityWithAddress(htonl(0));
+  return std::make_shared<TallyReachability>(ReachabilityTarget{"InternetConnection"},
+                                             ReachabilityProvider::shared());
 }
 
 std::shared_ptr<TallyReachability> TallyReachability::tallyReachabilityForLocalWiFi() {
-  return tallyReachabilityWithAddress(htonl(kLocalLinkAddress));
+  return std::make_shared<TallyReachability>(ReachabilityTarget{"LocalWiFiConnection", true},
+                                             ReachabilityProvider::shared());
 }
 
 std::string TallyReachability::tallyMakeAddressKey(std::uint32_t address) {

@@ -46,7 +46,7 @@ inline constexpr std::string_view kTallyReachabilityChangedNotification =
     "TallyReachabilityChangedNotification";
 
 struct ReachabilityTarget {
-  // The host name or "a.b.c.d".
+  // The host name, "a.b.c.d", "InternetConnection" or "LocalWiFiConnection".
   std::string key;
   bool localLink = false;
 };

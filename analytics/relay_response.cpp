@@ -124,10 +124,15 @@ bool TallyRelayResponse::initSchema() {
     TallyUtil::log(2, "Unable to parse relay global settings schema");
     return false;
   }
+  // The templates are found inside the callbacks record: without that record neither is there.
   avro_schema_t callbacks = fieldSchema(configResponse_.get(), "callbacks");
   appTemplate_ = relay_avro::itemSchema(fieldSchema(callbacks, "templates"));
-  if (!appTemplate_) {
+  if (!appTemplate_ && callbacks && is_avro_record(callbacks)) {
     TallyUtil::log(2, "Unable to parse relay app templates schema");
+    return false;
+  }
+  if (!appTemplate_) {
+    TallyUtil::log(2, "Unable to parse relay callbacks schema");
     return false;
   }
   callbacks_ = callbacks;

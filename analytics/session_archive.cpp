@@ -2,6 +2,7 @@
 // archive of the session) and the saved sessions (".tallyStored<k>_155.archive", the blocks waiting
 // for the next hand-over), and the session's own keyed-archive form.
 #include <algorithm>
+#include <typeinfo>
 
 #include "analytics/auto_increment.h"
 #include "analytics/session_detail.h"
@@ -143,26 +144,35 @@ foundation::Status TallySession::saveToDisk() {
 }
 
 foundation::Status TallySession::addToSavedSessions() {
-  TallyUtil::log(2, "TallySession: Add session with startTime[%@] to saved sessions",
-                 {Value(report_.startTime)});
-  auto list = savedSessions();
-  list.push_back(report_.data());
-  std::int32_t limit;
-  {
-    std::lock_guard lock(classMutex());
-    limit = maxSessions();
+  // Whatever fails, the saved list stays as it was: it is written whole, atomically, or not at all.
+  auto failed = [](const std::string& why) {
+    TallyUtil::log(2, "%s: exception %@", {"+[TallySession addToSavedSessions:]", why});
+  };
+  try {
+    TallyUtil::log(2, "TallySession: Add session with startTime[%@] to saved sessions",
+                   {Value(report_.startTime)});
+    auto list = savedSessions();
+    list.push_back(report_.data());
+    std::int32_t limit;
+    {
+      std::lock_guard lock(classMutex());
+      limit = maxSessions();
+    }
+    if (limit >= 0 && list.size() > static_cast<size_t>(limit)) {
+      size_t drop = list.size() - static_cast<size_t>(limit);
+      TallyUtil::log(2, "TallySession: Max sessions allowed[%d] exceeded",
+                     {Value(static_cast<std::int64_t>(limit))});
+      TallyUtil::log(2, "TallySession: Removing [%lu] sessions from saved sessions",
+                     {Value(static_cast<std::int64_t>(drop))});
+      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(drop));
+    }
+    auto status = setSavedSessions(list);
+    if (!status) failed(status.error().description());
+    return status;
+  } catch (const std::exception& e) {
+    failed(TallyUtil::typeName(typeid(e)) + ": " + e.what());
+    return foundation::Error::make("TallySession", 1, e.what());
   }
-  if (limit >= 0 && list.size() > static_cast<size_t>(limit)) {
-    size_t drop = list.size() - static_cast<size_t>(limit);
-    TallyUtil::log(2, "TallySession: Max sessions allowed[%d] exceeded",
-                   {Value(static_cast<std::int64_t>(limit))});
-    TallyUtil::log(2, "TallySession: Removing [%lu] sessions from saved sessions",
-                   {Value(static_cast<std::int64_t>(drop))});
-    list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(drop));
-  }
-  auto status = setSavedSessions(list);
-  if (!status) TallyUtil::handleError(status.error());
-  return status;
 }
 
 void TallySession::encodeWithCoder(plist::Coder& c) const {

@@ -61,10 +61,12 @@ TallyEventRecordStatus CurrentSession::recordOrCache(const std::string& name,
     std::lock_guard lock(registry().mutex);
     session = registry().current;
     if (!session) {
-      // A cached event is answered "recorded later" only when a session will record it.
+      // Every event is cached, so that the first session refuses the bad ones at replay and marks
+      // its event log incomplete, as it does for one logged while it runs; but the caller is told at
+      // once that a bad one will not be recorded, rather than "recorded later".
+      registry().preCache.push_back(TallyPreCacheEvent{name, params, timed});
       if (name.empty()) return kTallyEventFailed;
       if (params && params->size() > kTallyMaxEventParameters) return kTallyEventParamsCountExceeded;
-      registry().preCache.push_back(TallyPreCacheEvent{name, params, timed});
       return kTallyEventLoggingDelayed;
     }
   }

@@ -117,7 +117,8 @@ class CurrentSession {
 
   // Records the event in the current session, or, while there is none, keeps it in the
   // pre-session cache (kTallyEventLoggingDelayed). An event that no session would record (an
-  // empty name, too many parameters) is refused at once, cache or not.
+  // empty name, too many parameters) is answered with its refusal at once, but cached all the same:
+  // the session refuses it at replay and its event log says it is incomplete.
   static TallyEventRecordStatus recordOrCache(const std::string& name,
                                               const std::optional<foundation::Dictionary>& params,
                                               bool timed);

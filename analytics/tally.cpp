@@ -110,8 +110,6 @@ void createAndSendSession() {
     Tally::setEventLoggingEnabled(store->eventLoggingEnabled());
     Tally::setCrashReportingEnabled(store->crashReportingEnabled());
     Tally::setAge(store->age());
-    if (auto userId = store->userID()) Tally::setUserID(*userId);
-    if (auto gender = store->gender()) Tally::setGender(*gender);
     TallyDelegate* delegate;
     {
       std::lock_guard lock(lifecycle().mutex);
@@ -124,6 +122,8 @@ void createAndSendSession() {
     // Refreshes the Relay settings when due and fires the calls earlier sessions prepared (nothing
     // while Relay is off).
     TallyRelayEventController::sessionCreated();
+    if (auto userId = store->userID()) Tally::setUserID(*userId);
+    if (auto gender = store->gender()) Tally::setGender(*gender);
     if (auto session = CurrentSession::get()) session->sendSessionsToServerForCreateSession();
   });
 }
@@ -207,11 +207,13 @@ void startAfterLaunch() {
 // bundle. A reporter that cannot be enabled is logged and analytics goes on without it.
 void startCrashReporter() {
   crash::TallyCrashReporterConfig config(crash::TallyCrashReporterConfig::kSignalHandlerTypeBSD, 3);
-  auto bundle = runtime::Bundle::main();
-  auto reporter = bundle ? std::make_shared<crash::TallyCrashReporter>(*bundle, config, TallyUtil::home())
-                         : std::make_shared<crash::TallyCrashReporter>("", "", config, TallyUtil::home());
-  settings()->setTallyCrashReporter(reporter);
-  if (auto enabled = reporter->enableCrashReporterAndReturnError(); !enabled)
+  auto made = crash::TallyCrashReporter::initWithBundle(runtime::Bundle::main().get(), config, TallyUtil::home());
+  foundation::Status enabled = made ? foundation::Status() : foundation::Status(made.error());
+  if (made) {
+    settings()->setTallyCrashReporter(*made);
+    enabled = (*made)->enableCrashReporterAndReturnError();
+  }
+  if (!enabled)
     TallyUtil::log(2, "Tally: Failed to initialize crash reporter: %@", {enabled.error().description()});
 }
 

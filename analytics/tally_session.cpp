@@ -44,7 +44,7 @@ std::shared_ptr<TallySession> TallySession::made(const std::string& apiKey, cons
   session->report_.appVersion = appVersion;
   session->report_.startTime = startDate;
   session->resetSessionData();
-  if (auto sender = TallyDataSender::instance()) sender->setDataSenderDelegate(session);
+  session->becomeDelegateOf(TallyDataSender::instance());
   TallyUtil::log(2, "TallySession: Initialized session from scratch with startTime[%@]", {Value(startDate)});
   return session;
 }
@@ -85,7 +85,7 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
     if (!crashWritten) {
       if (auto sender = TallyDataSender::instance()) {
         // It wraps its own block: no session of this process exists yet.
-        sender->setDataSenderDelegate(found);
+        found->becomeDelegateOf(sender);
         sender->sendSessionsData(found->report_.data());
         crashWritten = true;
       }
@@ -109,6 +109,43 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(const std::string&
   }
   runtime::NotificationCenter::defaultCenter().post(std::string(kTallySessionStartedNotification));
   return session;
+}
+
+TallySession::~TallySession() {
+  auto sender = sender_.lock();
+  if (sender && sender->clearDataSenderDelegateIf(weak_from_this()))
+    TallyUtil::log(2, "TallySession: dealloc session");
+}
+
+void TallySession::becomeDelegateOf(const std::shared_ptr<TallyDataSender>& sender) {
+  if (!sender) return;
+  sender->setDataSenderDelegate(weak_from_this());
+  sender_ = sender;
+}
+
+void TallySession::setUserID(const std::string& userId) {
+  report_.userID = userId;
+  TallyUtil::log(2, "TallySession: Set userID[%@]", {userId});
+}
+
+void TallySession::setEventLoggingEnabled(bool enabled) {
+  report_.events.eventLoggingEnabled = enabled;
+  TallyUtil::log(2, "TallySession: Event logging enabled[%d]", {Value(enabled ? 1 : 0)});
+}
+
+void TallySession::setSessionReportsOnCloseEnabled(bool enabled) {
+  reportsOnClose_ = enabled;
+  TallyUtil::log(2, "TallySession: Session reports on close enabled[%d]", {Value(enabled ? 1 : 0)});
+}
+
+void TallySession::setSessionReportsOnPauseEnabled(bool enabled) {
+  reportsOnPause_ = enabled;
+  TallyUtil::log(2, "TallySession: Session reports on pause enabled[%d]", {Value(enabled ? 1 : 0)});
+}
+
+void TallySession::setCrashReportingEnabled(bool enabled) {
+  report_.events.crashReportingEnabled = enabled;
+  TallyUtil::log(2, "TallySession: Crash reporting enabled[%d]", {Value(enabled ? 1 : 0)});
 }
 
 void TallySession::publishCounts() {
@@ -228,7 +265,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
     return;
   }
   auto sender = TallyDataSender::instance();
-  if (sender) sender->setDataSenderDelegate(weak_from_this());
+  becomeDelegateOf(sender);
   TallyUtil::log(2, "TallySession: Sending sessions to server, include current %@",
                  {Value(includeCurrent ? "YES" : "NO")});
   auto list = savedSessions();
@@ -306,8 +343,14 @@ void TallySession::recordPurchaseItem(const foundation::Value& item) {
 void TallySession::recordError(const std::string& errorId, const std::string& message,
                                const std::string& exceptionString, std::int32_t type,
                                const std::optional<Bytes>& liveReport) {
+  // The error or exception is known here by its text only.
+  const std::string recording = type == TallyError::kException
+                                    ? "TallySession: Recording error id[%@] with message[%@] and exception[%@]"
+                                    : "TallySession: Recording error id[%@] with message[%@] and error[%@]";
+  TallyUtil::log(2, recording, {errorId, message, exceptionString});
   report_.events.recordError(errorId, message, exceptionString, type, liveReport);
   (void)saveToDisk();
+  TallyUtil::log(2, recording + " complete", {errorId, message, exceptionString});
 }
 
 void TallySession::setLocation(double latitude, double longitude, float horizontalAccuracy,

@@ -157,11 +157,13 @@ class TallySession : public plist::Archivable,
   size_t distinctEventNameCount() const { return distinctNames_.load(); }
   size_t loggedEventCount() const { return loggedEvents_.load(); }
 
-  void setUserID(const std::string& userId) { report_.userID = userId; }
-  void setCrashReportingEnabled(bool enabled) { report_.events.crashReportingEnabled = enabled; }
-  void setEventLoggingEnabled(bool enabled) { report_.events.eventLoggingEnabled = enabled; }
-  void setSessionReportsOnCloseEnabled(bool enabled) { reportsOnClose_ = enabled; }
-  void setSessionReportsOnPauseEnabled(bool enabled) { reportsOnPause_ = enabled; }
+  void setUserID(const std::string& userId);
+  void setCrashReportingEnabled(bool enabled);
+  void setEventLoggingEnabled(bool enabled);
+  void setSessionReportsOnCloseEnabled(bool enabled);
+  void setSessionReportsOnPauseEnabled(bool enabled);
+  bool sessionReportsOnCloseEnabled() const { return reportsOnClose_; }
+  bool sessionReportsOnPauseEnabled() const { return reportsOnPause_; }
 
   bool isPaused() const { return pauseTime_.has_value(); }
   std::optional<foundation::Date> pauseTime() const { return pauseTime_; }
@@ -179,8 +181,13 @@ class TallySession : public plist::Archivable,
   void encodeWithCoder(plist::Coder& coder) const override;
   static std::shared_ptr<TallySession> initWithCoder(plist::Decoder& decoder);
 
+  // A session that is still the upload queue's delegate lets go of it.
+  ~TallySession() override;
+
  private:
   TallySession() = default;
+  // Makes this session the one that wraps the upload queue's blocks.
+  void becomeDelegateOf(const std::shared_ptr<TallyDataSender>& sender);
   static std::shared_ptr<TallySession> made(const std::string& apiKey, const std::string& appVersion,
                                             foundation::Date startDate, bool watch);
   static std::shared_ptr<TallySession> restoreFrom(const std::filesystem::path& path);
@@ -208,6 +215,8 @@ class TallySession : public plist::Archivable,
   std::int32_t watchDurationThreshold_ = 0;
   std::atomic<size_t> distinctNames_{0};
   std::atomic<size_t> loggedEvents_{0};
+  // The sender this session was made the delegate of.
+  std::weak_ptr<TallyDataSender> sender_;
 };
 
 // The one facade: owns the current session and the session queue. Every operation is queued and the

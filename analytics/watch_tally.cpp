@@ -89,9 +89,11 @@ bool errorAccepted(const Value& errorId, const Value& message, const char* metho
 
 void recordError(const Value& errorId, const Value& message, std::string exceptionText, std::int32_t type) {
   // Made here, on the caller's thread, so that the report shows the caller's stack.
+  // The reporter is the one analytics keeps in its settings; without one there is no live report.
   foundation::Bytes liveReport;
-  if (TallyGlobalVariableStorage::sharedInstance()->crashReportingEnabled()) {
-    auto report = crash::TallyCrashReporter::sharedReporter().generateLiveReportAndReturnError();
+  auto store = TallyGlobalVariableStorage::sharedInstance();
+  if (auto reporter = store->tallyCrashReporter(); reporter && store->crashReportingEnabled()) {
+    auto report = reporter->generateLiveReportAndReturnError();
     if (report) {
       liveReport = std::move(*report);
     } else {

@@ -47,7 +47,7 @@ class Window;
 namespace app {
 
 // The application's keys for its services.
-inline constexpr std::string_view kAnalyticsApiKey = "B7QX4M2KZP9RDT6WNC3H";
+inline constexpr std::string_view kAnalyticsApiKey = "ZK4PW8RXT2MQ6VNB3LHD";
 inline constexpr std::string_view kCloudAppKey = "qwv3rtnpa8sdkmz";
 inline constexpr std::string_view kCloudAppSecret = "hxb7ytrefo2lmcu";
 // The application-folder root of the cloud storage.

@@ -1,6 +1,7 @@
 #include "crash_reporter/mach_exception_server.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <condition_variable>
 #include <map>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -227,16 +229,65 @@ struct TallyCrashMachExceptionServer::Context {
 
 namespace {
 
-// Receives and answers requests until the stop message comes.
+// The receive buffer: 1,024 bytes at first; a longer request makes it grow, rounded up to a page, and
+// it keeps that size for the requests after.
+class ReceiveBuffer {
+ public:
+  ReceiveBuffer() = default;
+  ReceiveBuffer(const ReceiveBuffer&) = delete;
+  ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
+  ~ReceiveBuffer() {
+    if (data_ != initial_) munmap(data_, capacity_);
+  }
+  char* data() { return data_; }
+  std::size_t capacity() const { return capacity_; }
+  // Room for `needed` bytes; false (the buffer as it was) when the memory cannot be had.
+  bool grow(std::size_t needed) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t size = (needed + page - 1) / page * page;
+    void* grown = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (grown == MAP_FAILED) {
+      std::fprintf(stderr, "Unexpected error in vm_allocate(): 0x%x\n", static_cast<unsigned>(errno));
+      return false;
+    }
+    if (data_ != initial_) munmap(data_, capacity_);
+    data_ = static_cast<char*>(grown);
+    capacity_ = size;
+    return true;
+  }
+
+ private:
+  alignas(ExceptionRequest) char initial_[1024];
+  char* data_ = initial_;
+  std::size_t capacity_ = sizeof initial_;
+};
+
+// The length of the next request, without taking it (nor the reply port it carries); -1 on failure.
+ssize_t peekLength(int port, ReceiveBuffer& buffer) {
+  for (;;) {
+    const ssize_t length = recv(port, buffer.data(), buffer.capacity(), MSG_PEEK | MSG_TRUNC);
+    if (length < 0 && errno == EINTR) continue;
+    return length;
+  }
+}
+
+// Receives and answers requests until the stop message comes. A request longer than the buffer makes
+// it grow before the request is taken; when it cannot, the thread ends.
 void serverLoop(TallyCrashMachExceptionServer::Context* context) {
   {
     std::lock_guard lock(context->mutex);
     context->server_thread = crash_async_mach_thread_self();
   }
   context->started.notify_all();
+  ReceiveBuffer receive;
   for (;;) {
-    alignas(ExceptionRequest) char buffer[1024];
-    iovec io{buffer, sizeof buffer};
+    const ssize_t waiting = peekLength(context->server_port, receive);
+    if (waiting <= 0) return;
+    if (static_cast<std::size_t>(waiting) > receive.capacity() &&
+        !receive.grow(static_cast<std::size_t>(waiting)))
+      return;
+    char* const buffer = receive.data();
+    iovec io{buffer, receive.capacity()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
     msghdr message{};
     message.msg_iov = &io;

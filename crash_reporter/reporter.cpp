@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <typeinfo>
 
 #include "crash_reporter/errors.h"
@@ -216,19 +217,22 @@ foundation::Status makePrivateDirectory(const std::filesystem::path& path) {
   return {};
 }
 
-std::string bundleVersion(const runtime::Bundle& bundle) {
-  const foundation::Value version = bundle.objectForInfoDictionaryKey("CFBundleVersion");
+std::string bundleVersion(const runtime::Bundle* bundle) {
+  const foundation::Value version = bundle ? bundle->objectForInfoDictionaryKey("CFBundleVersion")
+                                           : foundation::Value();
   if (const std::string* text = version.string()) return *text;
   foundation::log("[CrashReporter] Warning -- bundle version unavailable");
   return "";
 }
 
-std::string bundleIdentifier(const runtime::Bundle& bundle) {
-  std::string identifier = bundle.bundleIdentifier();
+// The bundle's identifier, else the program's name; nothing when both are empty.
+std::optional<std::string> bundleIdentifier(const runtime::Bundle* bundle) {
+  std::string identifier = bundle ? bundle->bundleIdentifier() : "";
   if (!identifier.empty()) return identifier;
-  foundation::log(std::string("[CrashReporter] Warning -- bundle identifier, using process name ") +
-                  program_invocation_short_name);
-  return program_invocation_short_name;
+  const char* name = program_invocation_short_name;
+  if (name == nullptr || *name == '\0') return std::nullopt;
+  foundation::log(std::string("[CrashReporter] Warning -- bundle identifier, using process name ") + name);
+  return name;
 }
 
 }  // namespace
@@ -242,16 +246,21 @@ TallyCrashReporter::TallyCrashReporter(std::string applicationIdentifier, std::s
                             directoryName(applicationIdentifier_)),
       temporaryDirectory_(home.tmp()) {}
 
-TallyCrashReporter::TallyCrashReporter(const runtime::Bundle& bundle, TallyCrashReporterConfig config,
-                                       const files::AppHome& home)
-    : TallyCrashReporter(bundleIdentifier(bundle), bundleVersion(bundle), config, home) {}
+foundation::Result<std::shared_ptr<TallyCrashReporter>> TallyCrashReporter::initWithBundle(
+    const runtime::Bundle* bundle, TallyCrashReporterConfig config, const files::AppHome& home) {
+  auto identifier = bundleIdentifier(bundle);
+  if (!identifier)
+    return crash_make_error(kCrashReporterErrorUnknown, "Can not determine process identifier or process name");
+  return std::make_shared<TallyCrashReporter>(std::move(*identifier), bundleVersion(bundle), config, home);
+}
 
-TallyCrashReporter::TallyCrashReporter(TallyCrashReporterConfig config)
-    : TallyCrashReporter(*runtime::Bundle::main(), config, files::AppHome::fromEnvironment()) {}
-
-TallyCrashReporter& TallyCrashReporter::sharedReporter() {
-  static TallyCrashReporter* const shared = new TallyCrashReporter();
-  return *shared;
+foundation::Result<TallyCrashReporter*> TallyCrashReporter::sharedReporter() {
+  // Never destroyed: a crash during exit may still need it.
+  static const auto* const shared = new foundation::Result<std::shared_ptr<TallyCrashReporter>>(
+      initWithBundle(runtime::Bundle::main().get(), TallyCrashReporterConfig::defaultConfiguration(),
+                     files::AppHome::fromEnvironment()));
+  if (!*shared) return shared->error();
+  return shared->value().get();
 }
 
 std::uint32_t TallyCrashReporter::mapToAsyncSymbolicationStrategy(std::uint64_t strategy) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "crash_reporter/async_util.h"
@@ -66,16 +67,17 @@ struct crash_crash_callbacks {
 
 class TallyCrashReporter {
  public:
-  // Identifier and version from `bundle` ("CFBundleIdentifier", "CFBundleVersion"); without an
-  // identifier the program's name, without a version "" (each logged). Reports live under `home`.
-  TallyCrashReporter(const runtime::Bundle& bundle, TallyCrashReporterConfig config,
-                     const files::AppHome& home);
-  // With the main bundle and the home named by the environment.
-  explicit TallyCrashReporter(TallyCrashReporterConfig config = {});
+  // Identifier and version from `bundle` ("CFBundleIdentifier", "CFBundleVersion"; nullptr: a
+  // process without a bundle); without an identifier the program's name, without a version "" (each
+  // logged). Reports live under `home`. Fails (code 0) when there is neither an identifier nor a
+  // program name: every such process would share one report folder and take another's reports.
+  static foundation::Result<std::shared_ptr<TallyCrashReporter>> initWithBundle(
+      const runtime::Bundle* bundle, TallyCrashReporterConfig config, const files::AppHome& home);
   TallyCrashReporter(std::string applicationIdentifier, std::string applicationVersion,
                      TallyCrashReporterConfig config, const files::AppHome& home);
-  // One process-wide reporter with the default configuration, made on first use.
-  static TallyCrashReporter& sharedReporter();
+  // One process-wide reporter with the default configuration, the main bundle and the home named by
+  // the environment, made on first use; the failure of initWithBundle, when it failed.
+  static foundation::Result<TallyCrashReporter*> sharedReporter();
 
   // Enables crash reporting for the process: once per process, whichever instance asks. A second
   // call fails with code 3; the flag stays set even when a later step of the first call failed.

@@ -1,7 +1,8 @@
 // Fuzz target for the property-list and keyed-archive readers (what Library files of a backup or
 // of another version may hold): any bytes must be read or refused cleanly; a property list that
 // is read writes back in both formats, and its binary form is a fixed point after one round; an
-// archive of our classes that is read archives again into one that reads.
+// archive of our classes (in fields, arrays, maps and maps of arrays) that is read archives again into
+// one that reads.
 //
 // With an empty corpus folder, seeds are made at start by the writers themselves (no file is kept
 // in the source tree).
@@ -43,6 +44,7 @@ struct Record : plist::Archivable {
   std::shared_ptr<Record> child;
   std::vector<std::shared_ptr<Record>> items;
   std::vector<std::pair<std::string, std::shared_ptr<Record>>> named;
+  std::vector<std::pair<std::string, std::vector<std::shared_ptr<Record>>>> grouped;
 
   std::string className() const override { return std::string(kClassName); }
   void encodeWithCoder(plist::Coder& coder) const override {
@@ -56,6 +58,7 @@ struct Record : plist::Archivable {
     coder.encodeObject("child", child);
     coder.encodeObjectArray("items", items);
     coder.encodeObjectMap("named", named);
+    coder.encodeObjectArrayMap("grouped", grouped);
   }
   static plist::ObjectPtr decode(plist::Decoder& decoder) {
     auto record = std::make_shared<Record>();
@@ -70,6 +73,7 @@ struct Record : plist::Archivable {
     record->items =
         decoder.decodeObjectArray<Record>("items").value_or(std::vector<std::shared_ptr<Record>>{});
     record->named = decoder.decodeObjectMap<Record>("named").value_or(decltype(named){});
+    record->grouped = decoder.decodeObjectArrayMap<Record>("grouped").value_or(decltype(grouped){});
     return record;
   }
 };
@@ -105,6 +109,7 @@ void writeSeeds(const fs::path& corpus) {
   root->child = std::make_shared<Record>();
   root->items = {root->child, std::make_shared<Record>()};
   root->named = {{"first", root->child}};
+  root->grouped = {{"both", root->items}, {"none", {}}};
   save("seed.archive", plist::archiveRootObject(*root));
   save("seed-value.archive", plist::archiveRootValue(sampleValue()));
 }

@@ -137,6 +137,14 @@ class Coder {
     for (const auto& [name, object] : entries) items.emplace_back(name, object);
     encodeObjectEntries(key, items);
   }
+  // An NSDictionary from text keys to NSArrays of objects of our classes; takes any container of
+  // (string, vector of shared_ptr) pairs and keeps its order.
+  template <class Map>
+  void encodeObjectArrayMap(std::string_view key, const Map& entries) {
+    std::vector<std::pair<std::string, std::vector<std::shared_ptr<const Archivable>>>> items;
+    for (const auto& [name, objects] : entries) items.emplace_back(name, std::vector<std::shared_ptr<const Archivable>>(objects.begin(), objects.end()));
+    encodeObjectListEntries(key, items);
+  }
 
   // Makes the archive fail with this reason.
   void fail(std::string reason);
@@ -149,6 +157,9 @@ class Coder {
   void encodeObjectEntries(
       std::string_view key,
       const std::vector<std::pair<std::string, std::shared_ptr<const Archivable>>>& entries);
+  void encodeObjectListEntries(
+      std::string_view key,
+      const std::vector<std::pair<std::string, std::vector<std::shared_ptr<const Archivable>>>>& entries);
 
   detail::ArchiveWriter& writer_;
   void* fields_;
@@ -212,6 +223,22 @@ class Decoder {
     }
     return typed;
   }
+  template <class T>
+  std::optional<std::vector<std::pair<std::string, std::vector<std::shared_ptr<T>>>>> decodeObjectArrayMap(
+      std::string_view key) {
+    auto entries = decodeObjectListEntries(key);
+    if (!entries) return std::nullopt;
+    std::vector<std::pair<std::string, std::vector<std::shared_ptr<T>>>> typed;
+    typed.reserve(entries->size());
+    for (auto& [name, items] : *entries) {
+      auto& list = typed.emplace_back(std::move(name), std::vector<std::shared_ptr<T>>{}).second;
+      for (auto& item : items) {
+        list.push_back(cast<T>(std::move(item)));
+        if (failed()) return std::nullopt;
+      }
+    }
+    return typed;
+  }
 
   // Rejects the archive as damaged, for a class that finds its fields inconsistent.
   void fail(std::string reason);
@@ -231,6 +258,10 @@ class Decoder {
   }
   std::optional<std::vector<ObjectPtr>> decodeObjectList(std::string_view key);
   std::optional<std::vector<std::pair<std::string, ObjectPtr>>> decodeObjectEntries(std::string_view key);
+  std::optional<std::vector<std::pair<std::string, std::vector<ObjectPtr>>>> decodeObjectListEntries(
+      std::string_view key);
+  // The objects of the NSArray record `uid`; `what` names it in a failure.
+  std::optional<std::vector<ObjectPtr>> objectListAt(std::uint64_t uid, std::string_view what);
   void* field(std::string_view key) const;
 
   detail::ArchiveReader& reader_;

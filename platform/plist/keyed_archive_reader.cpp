@@ -455,53 +455,81 @@ ObjectPtr Decoder::decodeObject(std::string_view key) {
   return reader_.objectAt(*uid);
 }
 
-std::optional<std::vector<ObjectPtr>> Decoder::decodeObjectList(std::string_view key) {
-  auto uid = referenceField(static_cast<plist_t>(field(key)), key, *this);
-  if (!uid) return std::nullopt;
-  if (!reader_.enter(*uid)) return std::nullopt;
+std::optional<std::vector<ObjectPtr>> Decoder::objectListAt(std::uint64_t uid, std::string_view what) {
+  if (!reader_.enter(uid)) return std::nullopt;
   std::optional<std::vector<ObjectPtr>> result;
-  if (auto uids = reader_.arrayAt(*uid)) {
+  if (auto uids = reader_.arrayAt(uid)) {
     std::vector<ObjectPtr> objects;
     objects.reserve(uids->size());
     for (std::uint64_t item : *uids) {
       ObjectPtr object = reader_.objectAt(item);
       if (failed()) break;
       if (!object) {
-        fail("the array \"" + std::string(key) + "\" holds nil");
+        fail("the array \"" + std::string(what) + "\" holds nil");
         break;
       }
       objects.push_back(std::move(object));
     }
     if (!failed()) result = std::move(objects);
   }
-  reader_.leave(*uid);
+  reader_.leave(uid);
   return result;
 }
 
-std::optional<std::vector<std::pair<std::string, ObjectPtr>>> Decoder::decodeObjectEntries(
-    std::string_view key) {
+std::optional<std::vector<ObjectPtr>> Decoder::decodeObjectList(std::string_view key) {
   auto uid = referenceField(static_cast<plist_t>(field(key)), key, *this);
   if (!uid) return std::nullopt;
-  if (!reader_.enter(*uid)) return std::nullopt;
-  std::optional<std::vector<std::pair<std::string, ObjectPtr>>> result;
-  if (auto pairs = reader_.dictionaryAt(*uid)) {
-    std::vector<std::pair<std::string, ObjectPtr>> entries;
+  return objectListAt(*uid, key);
+}
+
+namespace {
+
+// The entries of the NSDictionary in field `key`, each value read by `valueAt` (which gives
+// nothing for a value that fails the archive).
+template <class T, class ValueAt>
+std::optional<std::vector<std::pair<std::string, T>>> dictionaryEntries(
+    Decoder& decoder, detail::ArchiveReader& reader, plist_t field, std::string_view key, ValueAt valueAt) {
+  auto uid = referenceField(field, key, decoder);
+  if (!uid) return std::nullopt;
+  if (!reader.enter(*uid)) return std::nullopt;
+  std::optional<std::vector<std::pair<std::string, T>>> result;
+  if (auto pairs = reader.dictionaryAt(*uid)) {
+    std::vector<std::pair<std::string, T>> entries;
     entries.reserve(pairs->size());
     for (const auto& [keyUid, objectUid] : *pairs) {
-      auto name = reader_.keyAt(keyUid);
+      auto name = reader.keyAt(keyUid);
       if (!name) break;
-      ObjectPtr object = reader_.objectAt(objectUid);
-      if (failed()) break;
-      if (!object) {
-        fail("the dictionary \"" + std::string(key) + "\" holds nil");
-        break;
-      }
-      entries.emplace_back(std::move(*name), std::move(object));
+      std::optional<T> value = valueAt(objectUid);
+      if (!value || decoder.failed()) break;
+      entries.emplace_back(std::move(*name), std::move(*value));
     }
-    if (!failed()) result = std::move(entries);
+    if (!decoder.failed()) result = std::move(entries);
   }
-  reader_.leave(*uid);
+  reader.leave(*uid);
   return result;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::pair<std::string, ObjectPtr>>> Decoder::decodeObjectEntries(
+    std::string_view key) {
+  return dictionaryEntries<ObjectPtr>(*this, reader_, static_cast<plist_t>(field(key)), key,
+                                      [&](std::uint64_t uid) -> std::optional<ObjectPtr> {
+                                        ObjectPtr object = reader_.objectAt(uid);
+                                        if (failed()) return std::nullopt;
+                                        if (!object) {
+                                          fail("the dictionary \"" + std::string(key) + "\" holds nil");
+                                          return std::nullopt;
+                                        }
+                                        return object;
+                                      });
+}
+
+std::optional<std::vector<std::pair<std::string, std::vector<ObjectPtr>>>> Decoder::decodeObjectListEntries(
+    std::string_view key) {
+  return dictionaryEntries<std::vector<ObjectPtr>>(
+      *this, reader_, static_cast<plist_t>(field(key)), key,
+      [&](std::uint64_t uid) { return objectListAt(uid, key); });
 }
 
 foundation::Status unarchive(const Bytes& data, const std::function<void(Decoder&)>& read,

@@ -139,19 +139,16 @@ class ArchiveWriter {
 
   std::uint64_t objectEntriesReference(
       const std::vector<std::pair<std::string, std::shared_ptr<const Archivable>>>& entries) {
-    if (failed()) return 0;
-    return nested([&] {
-      return record("NSDictionary", {"NSObject"}, [&](plist_t fields) {
-        NodePtr keys(plist_new_array());
-        NodePtr objects(plist_new_array());
-        for (const auto& [key, object] : entries) {
-          if (!object) fail("a dictionary of objects holds nil");
-          plist_array_append_item(keys.get(), reference(stringReference(key)).release());
-          plist_array_append_item(objects.get(), reference(objectReference(object.get(), object)).release());
-        }
-        plist_dict_set_item(fields, "NS.keys", keys.release());
-        plist_dict_set_item(fields, "NS.objects", objects.release());
-      });
+    return dictionaryReference(entries, [&](const std::shared_ptr<const Archivable>& object) {
+      if (!object) fail("a dictionary of objects holds nil");
+      return objectReference(object.get(), object);
+    });
+  }
+
+  std::uint64_t objectListEntriesReference(
+      const std::vector<std::pair<std::string, std::vector<std::shared_ptr<const Archivable>>>>& entries) {
+    return dictionaryReference(entries, [&](const std::vector<std::shared_ptr<const Archivable>>& objects) {
+      return objectListReference(objects);
     });
   }
 
@@ -230,6 +227,24 @@ class ArchiveWriter {
     return uid;
   }
 
+  // An NSDictionary from text keys to whatever `objectOf` writes for each entry's value.
+  template <class Entries, class ObjectOf>
+  std::uint64_t dictionaryReference(const Entries& entries, ObjectOf objectOf) {
+    if (failed()) return 0;
+    return nested([&] {
+      return record("NSDictionary", {"NSObject"}, [&](plist_t fields) {
+        NodePtr keys(plist_new_array());
+        NodePtr objects(plist_new_array());
+        for (const auto& [key, value] : entries) {
+          plist_array_append_item(keys.get(), reference(stringReference(key)).release());
+          plist_array_append_item(objects.get(), reference(objectOf(value)).release());
+        }
+        plist_dict_set_item(fields, "NS.keys", keys.release());
+        plist_dict_set_item(fields, "NS.objects", objects.release());
+      });
+    });
+  }
+
   template <class Body>
   std::uint64_t nested(Body body) {
     if (depth_ >= kMaxDepth) {
@@ -292,6 +307,13 @@ void Coder::encodeObjectEntries(
     std::string_view key,
     const std::vector<std::pair<std::string, std::shared_ptr<const Archivable>>>& entries) {
   const std::uint64_t uid = writer_.objectEntriesReference(entries);
+  writer_.setField(static_cast<plist_t>(fields_), key, writer_.reference(uid));
+}
+
+void Coder::encodeObjectListEntries(
+    std::string_view key,
+    const std::vector<std::pair<std::string, std::vector<std::shared_ptr<const Archivable>>>>& entries) {
+  const std::uint64_t uid = writer_.objectListEntriesReference(entries);
   writer_.setField(static_cast<plist_t>(fields_), key, writer_.reference(uid));
 }
 

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
 #include "analytics/tally_util.h"
+#include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
@@ -342,6 +344,65 @@ TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
     EXPECT_EQ(std::filesystem::file_size(outside), 4u) << garbage;
   }
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 2}}));
+}
+
+// An index file as another writer lays it out, built object by object in XML: the data key maps to
+// an array of blocks (or, as earlier builds wrote it, to an object wrapping that array).
+std::string handMadeIndex(const std::string& dataKey, const std::string& identifier, bool wrapped) {
+  std::vector<std::string> objects{"<string>$null</string>"};
+  auto add = [&](std::string xml) {
+    objects.push_back(std::move(xml));
+    return objects.size() - 1;
+  };
+  auto uid = [](size_t n) { return "<dict><key>CF$UID</key><integer>" + std::to_string(n) + "</integer></dict>"; };
+  auto classOf = [&](const std::string& name) {
+    return uid(add("<dict><key>$classname</key><string>" + name + "</string><key>$classes</key><array><string>" +
+                   name + "</string><string>NSObject</string></array></dict>"));
+  };
+  size_t date = add("<dict><key>NS.time</key><real>800000000</real><key>$class</key>" + classOf("NSDate") + "</dict>");
+  size_t block = add("<dict><key>identifier</key>" + uid(add("<string>" + identifier + "</string>")) +
+                     "<key>dataSize</key><integer>3</integer><key>creationDate</key>" + uid(date) +
+                     "<key>$class</key>" + classOf("TallyDataSenderBlockInfo") + "</dict>");
+  size_t list = add("<dict><key>NS.objects</key><array>" + uid(block) + "</array><key>$class</key>" +
+                    classOf("NSArray") + "</dict>");
+  if (wrapped)
+    list = add("<dict><key>blocks</key>" + uid(list) + "<key>$class</key>" + classOf("TallyDataSenderBlockList") +
+               "</dict>");
+  size_t map = add("<dict><key>NS.keys</key><array>" + uid(add("<string>" + dataKey + "</string>")) +
+                   "</array><key>NS.objects</key><array>" + uid(list) + "</array><key>$class</key>" +
+                   classOf("NSDictionary") + "</dict>");
+  size_t root = add("<dict><key>index</key>" + uid(map) + "<key>TallySentReportSuccessfulKey</key><true/>" +
+                    "<key>$class</key>" + classOf("TallyDataSenderIndex") + "</dict>");
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+      "<key>$archiver</key><string>NSKeyedArchiver</string><key>$version</key><integer>100000</integer>"
+      "<key>$top</key><dict><key>root</key>" + uid(root) + "</dict><key>$objects</key><array>";
+  for (const auto& object : objects) xml += object;
+  return xml + "</array></dict></plist>";
+}
+
+// Both layouts keep their block and the "ever sent" mark; the next save writes the plain layout.
+TEST_F(DataSenderTest, AnIndexLaidOutByAnotherWriterKeepsItsBlocks) {
+  auto folder = *TallyUtil::filePathDirectory();
+  auto index = folder / kTallySenderIndexFileName;
+  for (bool wrapped : {false, true}) {
+    const std::string name = wrapped ? "wrapped" : "plain";
+    const std::string id = "6F9619FF-8B86-D011-B42D-00C04FC964F" + std::to_string(wrapped);
+    ASSERT_TRUE(TallyUtil::writeSdkFile(folder / id, block(name)).ok());
+    std::string xml = handMadeIndex(*TallyDataSender::dataKey(), id, wrapped);
+    ASSERT_TRUE(TallyUtil::writeSdkFile(index, Bytes(xml.begin(), xml.end())).ok());
+    start();
+    EXPECT_EQ(queued(), 1u) << name;
+    EXPECT_TRUE(sender_->everSentReportSuccessfully()) << name;
+    networkChanged();
+    settle();
+    EXPECT_EQ(deliveries()[name], 1);
+    EXPECT_EQ(queued(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(folder / id));
+    auto saved = *files::readFile(index);
+    const std::string wrapper = "TallyDataSenderBlockList";
+    EXPECT_EQ(std::search(saved.begin(), saved.end(), wrapper.begin(), wrapper.end()), saved.end()) << name;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // reply does not read is one delivery; nothing waiting goes out while the application is in the
 // background; what the application was launched with travels until the session's next finish.
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "platform/foundation/log.h"
@@ -277,6 +278,42 @@ TEST_F(SessionEndTest, TheAdCountersAreLoggedAndClearedAtEachNewSession) {
       std::vector<std::int64_t>({store->adsFetchCount(), store->adRequestsCount(), store->adsReturnedCount(),
                                  store->adsReadyCount(), store->adsImpressionFiredCount()}),
       std::vector<std::int64_t>(5, 0));
+}
+
+// What the session says of its switches and its user, of a failed save of its block (after which the
+// saved sessions are as they were), and of going away while it still wraps the upload queue's blocks.
+TEST_F(SessionEndTest, TheSessionLogsItsSettersAFailedSaveAndItsGoingAway) {
+  start();
+  const auto stored = TallySession::sessionsFilePath();
+  struct Case {
+    std::function<void()> act;
+    std::string message;
+  } cases[] = {
+      {[] { Tally::setUserID("u1"); }, "TallySession: Set userID[u1]"},
+      {[] { Tally::setEventLoggingEnabled(false); }, "TallySession: Event logging enabled[0]"},
+      {[] { Tally::setSessionReportsOnCloseEnabled(true); }, "TallySession: Session reports on close enabled[1]"},
+      {[] { Tally::setSessionReportsOnPauseEnabled(false); }, "TallySession: Session reports on pause enabled[0]"},
+      {[] { Tally::setCrashReportingEnabled(false); }, "TallySession: Crash reporting enabled[0]"},
+      // A folder where the saved sessions' file goes: every write of it fails.
+      {[&] {
+         std::filesystem::remove(stored);
+         std::filesystem::create_directories(stored / "kept");
+         Tally::endSession();
+       },
+       "+[TallySession addToSavedSessions:]: exception "},
+  };
+  TallyUtil::setLogLevel(2);
+  for (const auto& c : cases) {
+    foundation::ScopedLogCapture log;
+    c.act();
+    settle();
+    EXPECT_TRUE(log.contains(c.message)) << c.message;
+  }
+  EXPECT_TRUE(std::filesystem::exists(stored / "kept"));
+  foundation::ScopedLogCapture log;
+  killProcess();
+  TallyUtil::setLogLevel(0);
+  EXPECT_TRUE(log.contains("TallySession: dealloc session"));
 }
 
 }  // namespace

@@ -69,6 +69,30 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
   EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
 }
 
+// Events logged before the first session wait for it and reach its first block. One that no session
+// records is answered with its refusal at once, yet cached: the session refuses it at the replay, and
+// the block says its event log is incomplete.
+TEST_F(SessionTest, ThePreSessionCacheReachesTheFirstBlockWithItsRefusals) {
+  Dictionary eleven;
+  for (int i = 0; i < 11; ++i) eleven.set("p" + std::to_string(i), "v");
+  for (bool withRefusals : {false, true}) {
+    const std::string name = withRefusals ? "graphics, refusals" : "graphics";
+    EXPECT_EQ(Tally::logEventWithParameters(name, Dictionary{{"country", "DE"}}), kTallyEventLoggingDelayed);
+    if (withRefusals) {
+      EXPECT_EQ(Tally::logEvent(""), kTallyEventFailed);
+      EXPECT_EQ(Tally::logEventWithParameters("too_many", eleven), kTallyEventParamsCountExceeded);
+    }
+    start();
+    auto first = withEvent(name);
+    ASSERT_TRUE(first) << name;
+    ASSERT_EQ(first->events.size(), 1u) << name;
+    EXPECT_EQ(first->events[0].parameters, (testing_support::KeyValues{{"country", "DE"}}));
+    EXPECT_EQ(first->eventLogComplete, !withRefusals) << name;
+    killProcess();
+    freshProcess();
+  }
+}
+
 TEST_F(SessionTest, ASessionLeftBehindByAKillIsDeliveredOnceByTheNextStart) {
   start();
   Tally::logEvent("note saved");
@@ -108,10 +132,10 @@ TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStartOnce) {
     killProcess();
     if (c == kNoneLeft) std::filesystem::remove(TallySession::currentSessionFilePath());
     // Where the start's reporter looks: the SDK's home, named by the main bundle.
-    crash::TallyCrashReporter reporter(*runtime::Bundle::main(), {}, TallyUtil::home());
-    std::filesystem::create_directories(reporter.crashReportPath().parent_path());
+    auto reporter = *crash::TallyCrashReporter::initWithBundle(runtime::Bundle::main().get(), {}, TallyUtil::home());
+    std::filesystem::create_directories(reporter->crashReportPath().parent_path());
     const Bytes report{'c', 'r', 'a', 's', 'h', 'l', 'g', 1, static_cast<std::uint8_t>(42 + c)};
-    ASSERT_TRUE(files::writeAtomic(reporter.crashReportPath(), report).ok());
+    ASSERT_TRUE(files::writeAtomic(reporter->crashReportPath(), report).ok());
     const auto stored = TallySession::sessionsFilePath();
     if (c == kSavedSessionsBlocked) {
       TallyGlobalVariableStorage::sharedInstance()->setApiKey(std::string(kApiKey));
@@ -124,7 +148,7 @@ TEST_F(SessionTest, APendingCrashReportIsAttachedAtTheNextStartOnce) {
     freshProcess();
     TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(true);
     start();
-    EXPECT_FALSE(reporter.hasPendingCrashReport());
+    EXPECT_FALSE(reporter->hasPendingCrashReport());
     if (c == kSavedSessionsBlocked) std::filesystem::remove_all(stored);
     killProcess();
     freshProcess();
@@ -181,16 +205,23 @@ TEST_F(SessionTest, ATerminationSignalEndsTheSessionFirst) {
   ::unsetenv("SESSION_TEST_PARENT_HOME");
 }
 
-// Restored from its archive, a session logs events or not as the settings say; an archive of another
-// version is not restored.
+// Restored from its archive, a session takes its four switches from the settings (the archive keeps
+// none), so that it logs events or not as they say; an archive of another version is not restored.
 TEST_F(SessionTest, ARestoredSessionTakesItsSwitchesFromTheSettingsAndOnlyItsOwnVersion) {
   start();
   settle();
   for (bool logging : {true, false}) {
-    TallyGlobalVariableStorage::sharedInstance()->setEventLoggingEnabled(logging);
+    auto store = TallyGlobalVariableStorage::sharedInstance();
+    store->setEventLoggingEnabled(logging);
+    store->setSessionReportsOnCloseEnabled(!logging);
+    store->setSessionReportsOnPauseEnabled(logging);
+    store->setCrashReportingEnabled(!logging);
     TallyImpl::instance()->queue().sync([&] {
       auto restored = TallySession::restoreCurrent();
       ASSERT_NE(restored, nullptr);
+      EXPECT_EQ(restored->sessionReportsOnCloseEnabled(), !logging);
+      EXPECT_EQ(restored->sessionReportsOnPauseEnabled(), logging);
+      EXPECT_EQ(restored->report().events.crashReportingEnabled, !logging);
       size_t before = restored->report().events.eventLog.size();
       restored->recordEvent("restored", std::nullopt, false);
       EXPECT_EQ(restored->report().events.eventLog.size(), before + (logging ? 1 : 0)) << logging;

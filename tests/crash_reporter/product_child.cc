@@ -6,7 +6,8 @@
 // comes from the command line, so the compiler makes no copies of these functions for constants.
 //
 // Usage: crash_product_child <scenario> <home> [count]
-// Scenarios: abort, exception, strlen, segv, end_of_function, fpe, trap, overflow, waiting (a live
+// Scenarios: unbundled (prints the name of the report folder of a reporter made without a bundle, or
+// why it cannot be made), abort, exception, strlen, segv, end_of_function, fpe, trap, overflow, waiting (a live
 // report of threads waiting in the C library), waiting_crash (a crash beside them), mixed, oversize.
 // A live report (waiting, oversize) is written to <home>/live.crashlg and the program exits 0.
 // (The file is *.cc so that the test folder's glob for test sources leaves it out.)
@@ -222,6 +223,14 @@ int main(int argc, char** argv) {
   const std::string scenario = argv[1];
   gHome = argv[2];
   const int count = argc > 3 ? std::atoi(argv[3]) : 1;
+  if (scenario == "unbundled") {
+    // A reporter as a process without a bundle makes it: named after the program, or refused.
+    auto made = crash::TallyCrashReporter::initWithBundle(nullptr, crash::TallyCrashReporterConfig(0, 3),
+                                                          files::AppHome(gHome));
+    std::printf("%s\n", made ? (*made)->crashReportDirectory().filename().c_str()
+                             : made.error().localizedDescription().c_str());
+    return made ? 0 : 10;
+  }
   gReporter = new crash::TallyCrashReporter("com.example.diary", "7", crash::TallyCrashReporterConfig(0, 3),
                                             files::AppHome(gHome));
   if (!gReporter->enableCrashReporterAndReturnError()) return 3;

@@ -219,6 +219,28 @@ TEST(ProductCrashes, MixedFaultsOnEightThreadsEndOnTheReportedSignal) {
 
 // ---- A report waiting from an earlier run.
 
+// Without a bundle the program's name names the report folder; a process with no name at all (an
+// empty argv[0]) gets no reporter, rather than a folder it would share with every other such process.
+TEST(ProductReporter, WithoutABundleIsNamedAfterTheProgramOrRefused) {
+  testing_support::TempDir home;
+  const std::string homeText = home.path().string();
+  struct Case {
+    const char* argv0;
+    crash_child::Outcome outcome;
+  } cases[] = {{"diary-helper", {"diary-helper\n", "exit 0"}},
+               {"", {"Can not determine process identifier or process name\n", "exit 10"}}};
+  for (const auto& c : cases) {
+    auto outcome = crash_child::runInChild([&] {
+      dup2(crash_child::gReportFd, STDOUT_FILENO);
+      char* const argv[] = {const_cast<char*>(c.argv0), const_cast<char*>("unbundled"),
+                            const_cast<char*>(homeText.c_str()), nullptr};
+      execv(CRASH_PRODUCT_CHILD, argv);
+      _exit(9);
+    });
+    EXPECT_EQ(outcome, c.outcome) << c.argv0;
+  }
+}
+
 TEST(ProductCrashes, ALaterRunsCrashReplacesAWaitingReport) {
   testing_support::TempDir home;
   const ProductRun first = runProduct(home.path(), "segv", 1, false, true);

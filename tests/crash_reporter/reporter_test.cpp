@@ -211,6 +211,25 @@ TEST(MachExceptionServer, AnswersEachRequestWithItsCallbacksResultAndRefusesShor
   EXPECT_EQ(crash_mach_exception_raise_raw(port->port(), overCounted, sizeof overCounted),
             CRASH_KERN_FAILURE);
   EXPECT_EQ(seen.calls, 1);
+
+  // A well-formed request padded past the server's first buffer (1,024 bytes) is taken whole once the
+  // buffer has grown, and the requests after it are served as before.
+  std::vector<char> padded(2000, 0);
+  auto put = [&](std::size_t at, const auto& value) { std::memcpy(&padded[at], &value, sizeof value); };
+  put(4, std::uint32_t{2000});  // header size
+  put(28, std::uint32_t{78});   // thread
+  put(60, std::int32_t{CRASH_EXC_BAD_INSTRUCTION});
+  put(64, std::uint32_t{2});  // code count
+  put(68, std::int64_t{3});
+  put(76, std::int64_t{4});
+  EXPECT_EQ(crash_mach_exception_raise_raw(port->port(), padded.data(), padded.size()), 7);
+  EXPECT_EQ(seen.calls, 2);
+  EXPECT_EQ(seen.thread, 78);
+  EXPECT_EQ(seen.codes, (std::vector<std::int64_t>{3, 4}));
+  EXPECT_EQ(
+      crash_mach_exception_raise(port->port(), 79, crash_async_task_self(), CRASH_EXC_BAD_ACCESS, codes, 2),
+      7);
+  EXPECT_EQ(seen.thread, 79);
 }
 
 TEST(MachExceptionServer, ForwardsOnlyToARegistrationForTheExceptionInABehaviorItServes) {
