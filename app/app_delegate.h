@@ -28,6 +28,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+#include "platform/graphics/image.h"
 #include "platform/store/context.h"
 #include "platform/store/model.h"
 #include "platform/store/store.h"
@@ -125,6 +126,20 @@ class AppDelegate : public ui::ApplicationDelegate, public ui::AlertViewDelegate
   void setScreenShotLang(std::int32_t value) { screenShotLang_ = value; }
   std::int32_t screenShotScreenNum() const { return screenShotScreenNum_; }
   void setScreenShotScreenNum(std::int32_t value) { screenShotScreenNum_ = value; }
+  // The screenshot mode's captures, forwarded to the mode that set them (nothing without one):
+  // makeMyScreenshot draws every window of the application; captureViewWithName writes that as
+  // "<name>.jpg" into the mode's capture folder.
+  struct ScreenshotCapture {
+    std::function<void(const std::string& name)> captureViewWithName;
+    std::function<std::optional<graphics::Image>()> makeMyScreenshot;
+  };
+  void setScreenshotCapture(ScreenshotCapture capture) { screenshotCapture_ = std::move(capture); }
+  void captureViewWithName(const std::string& name) const {
+    if (screenshotCapture_.captureViewWithName) screenshotCapture_.captureViewWithName(name);
+  }
+  std::optional<graphics::Image> makeMyScreenshot() const {
+    return screenshotCapture_.makeMyScreenshot ? screenshotCapture_.makeMyScreenshot() : std::nullopt;
+  }
 
   const files::AppHome& home() const { return home_; }
 
@@ -203,6 +218,7 @@ class AppDelegate : public ui::ApplicationDelegate, public ui::AlertViewDelegate
   std::int32_t screenShotState_ = 0;
   std::int32_t screenShotLang_ = 0;
   std::int32_t screenShotScreenNum_ = 0;
+  ScreenshotCapture screenshotCapture_;
 
   std::shared_ptr<const store::Model> model_;
   std::shared_ptr<store::Store> store_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "cloud/oauth_base64.h"
 #include "cloud/oauth_url.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/text.h"
 #include "platform/foundation/uuid.h"
 
 namespace cloud {
@@ -43,6 +45,22 @@ int underlyingErrno(const Error& error) {
   return error.underlying && error.underlying->domain == "NSPOSIXErrorDomain"
              ? static_cast<int>(error.underlying->code)
              : 0;
+}
+
+// The platform's name of the authentication method a 401 reply asks for in "WWW-Authenticate";
+// nothing when it asks for none.
+std::optional<std::string> authenticationMethodOf(const net::HttpResponse& reply) {
+  auto challenge = reply.header("WWW-Authenticate");
+  if (!challenge) return std::nullopt;
+  std::string scheme = challenge->substr(0, challenge->find_first_of(" ,"));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (scheme == "oauth") return "NSURLAuthenticationMethodOAuth";
+  if (scheme == "bearer" || scheme == "oauth2") return "NSURLAuthenticationMethodOAuth2";
+  if (scheme == "basic") return "NSURLAuthenticationMethodHTTPBasic";
+  if (scheme == "digest") return "NSURLAuthenticationMethodHTTPDigest";
+  if (scheme == "ntlm") return "NSURLAuthenticationMethodNTLM";
+  if (scheme == "negotiate") return "NSURLAuthenticationMethodNegotiate";
+  return "NSURLAuthenticationMethodDefault";
 }
 
 }  // namespace
@@ -164,9 +182,16 @@ void CloudRequest::removeTempFile(std::string_view logFormat) {
   tempFilename_.clear();
 }
 
+std::optional<std::string> CloudRequest::resultString() const {
+  if (!foundation::text::isValidUtf8(resultData_)) return std::nullopt;
+  return resultData_;
+}
+
 std::optional<Value> CloudRequest::resultJSON() const {
+  auto text = resultString();
+  if (!text) return std::nullopt;
   CloudJsonParser parser;
-  return parser.objectWithString(resultData_);
+  return parser.objectWithString(*text);
 }
 
 std::optional<Value> CloudRequest::parseResponseAsType(Value::Type type) {
@@ -244,19 +269,34 @@ void CloudRequest::failWith(const Error& cause, std::optional<std::int64_t> code
 }
 
 void CloudRequest::onCompletion(foundation::Result<net::HttpResponse> result) {
+  if (result.ok() && result->status == 401) {
+    // The service's own challenge (OAuth) is answered without a credential, so its 401 stands;
+    // any other is refused, which fails the request as a refused challenge does.
+    auto method = authenticationMethodOf(*result);
+    if (method && *method != "NSURLAuthenticationMethodOAuth" && *method != "NSURLAuthenticationMethodOAuth2") {
+      CloudLogError("CloudSDK: SSL Error. Unknown authentication method %@ for Cloud host: %@", *method,
+                    urlHost(request_.url));
+      result = Error::make(std::string(net::kURLErrorDomain), net::kURLErrorUserCancelledAuthentication,
+                           "The authentication was refused.");
+    }
+  }
   if (!result.ok()) {
     const Error& cause = result.error();
-    // The network layer removed the file it was writing.
-    tempFilename_.clear();
-    bytesDownloaded_ = 0;
-    downloadProgress_ = 0;
-    uploadProgress_ = 0;
     if (cause.domain == net::kURLErrorDomain && cause.code == net::kURLErrorCannotCreateFile) {
       int number = underlyingErrno(cause);
       CloudLogError("CloudRequest#connection:didReceiveData: Error creating temp file: (%d) %s", number,
                     std::string(std::strerror(number)));
-      failWith(cause, kCloudErrorFileWrite);
-    } else if (cause.domain == net::kURLErrorDomain && cause.code == net::kURLErrorCannotWriteToFile) {
+      // The reply is over for us: the finish finds no file to read and reports that file error.
+      finishDownload();
+      finish();
+      return;
+    }
+    bytesDownloaded_ = 0;
+    downloadProgress_ = 0;
+    uploadProgress_ = 0;
+    // The network layer removed the file it was writing; anything left is ours to remove.
+    removeTempFile("CloudRequest#connection:didFailWithError: error removing temporary file: %@");
+    if (cause.domain == net::kURLErrorDomain && cause.code == net::kURLErrorCannotWriteToFile) {
       failWith(cause, kCloudErrorFileWrite);
     } else {
       // The chain ends at none of the trusted roots, or the certificate is not the host's.

@@ -112,8 +112,9 @@ class CloudRequest {
   double uploadProgress() const { return uploadProgress_; }
   // The body when it was kept in memory (always so for error replies).
   const std::string& resultData() const { return resultData_; }
-  const std::string& resultString() const { return resultData_; }
-  // The body parsed as JSON; nothing when it does not parse.
+  // The body as UTF-8 text; nothing when it is not valid UTF-8.
+  std::optional<std::string> resultString() const;
+  // That text parsed as JSON; nothing when it does not parse.
   std::optional<foundation::Value> resultJSON() const;
   const std::optional<foundation::Error>& error() const { return error_; }
 

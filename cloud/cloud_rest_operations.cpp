@@ -288,7 +288,7 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
        .success =
            [](C& c, CloudRequest& r, R, const Reply&) {
              std::string token, secret;
-             parseIntoTokenSecretUserId(r.resultString(), &token, &secret, nullptr);
+             parseIntoTokenSecretUserId(r.resultString().value_or(""), &token, &secret, nullptr);
              if (auto store = c.credentialStore()) {
                (void)store->setRequestToken(token);
                (void)store->setRequestTokenSecret(secret);
@@ -307,7 +307,7 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
                (void)store->setRequestTokenSecret(std::nullopt);
              }
              std::string token, secret, uid;
-             parseIntoTokenSecretUserId(r.resultString(), &token, &secret, &uid);
+             parseIntoTokenSecretUserId(r.resultString().value_or(""), &token, &secret, &uid);
              c.session_->updateAccessTokenAccessTokenSecretForUserId(token, secret, uid);
              if (!c.userId_) c.userId_ = uid;
              c.offer([&](Delegate& d) { d.restClientLoadedAccessToken(c); });

@@ -19,7 +19,10 @@ using foundation::Error;
 using foundation::Status;
 
 Error apiError(OAuthAPIErrorCode code, std::string description) {
-  return Error::make(std::string(kOAuthAPIErrorDomain), code, std::move(description));
+  std::string_view domain = code == kOAuthAPIErrorNilMethod        ? kOAuthNilMethodRequestException
+                            : code == kOAuthAPIErrorNotImplemented ? kOAuthNotImplemented
+                                                                   : kOAuthAPIErrorDomain;
+  return Error::make(std::string(domain), code, std::move(description));
 }
 
 std::string_view signatureMethodName(int scheme) {
@@ -79,15 +82,6 @@ runtime::NotificationCenter& center() { return runtime::NotificationCenter::defa
 // --- The keychain items
 
 namespace {
-Dictionary itemQuery(const OAuthKeychain::Item& item) {
-  return Dictionary{
-      {std::string(security::Keychain::kClassKey), std::string(security::Keychain::kClassInternetPassword)},
-      {"sdmn", item.securityDomain},
-      {"srvr", item.server},
-      {std::string(security::Keychain::kAccountKey), item.account},
-      {"type", static_cast<std::int64_t>(OAuthKeychain::kItemType)}};
-}
-
 // What the platform's keychain cannot do is "not available" to the store, never success.
 std::int32_t mapped(security::KeychainStatus status) {
   if (status == security::Keychain::kUnimplemented || status == security::Keychain::kParam ||
@@ -98,21 +92,30 @@ std::int32_t mapped(security::KeychainStatus status) {
 }  // namespace
 
 std::int32_t OAuthInternetPasswordKeychain::find(const Item& item, std::string* value) {
+  return findItem(item, value, nullptr);
+}
+
+std::int32_t OAuthInternetPasswordKeychain::findItem(const Item& item, std::string* value,
+                                                     Dictionary* attributes) {
   if (!keychain_) return kNotAvailable;
-  Dictionary query = itemQuery(item);
+  Dictionary query = OAuthKeychain::attributesOf(item);
   query.set(std::string(security::Keychain::kReturnDataKey), true);
+  query.set(std::string(security::Keychain::kReturnAttributesKey), true);
+  query.set(std::string(security::Keychain::kMatchLimitKey), std::string(security::Keychain::kMatchLimitOne));
   foundation::Value result;
   security::KeychainStatus status = keychain_->copyMatching(query, &result);
-  if (status == security::Keychain::kSuccess && value) {
-    const foundation::Bytes* data = result.data();
-    *value = data ? std::string(data->begin(), data->end()) : std::string();
+  const Dictionary* found = result.dictionary();
+  if (status == security::Keychain::kSuccess && found) {
+    const foundation::Bytes* data = (*found)[security::Keychain::kValueDataKey].data();
+    if (value) *value = data ? std::string(data->begin(), data->end()) : std::string();
+    if (attributes) *attributes = *found;
   }
   return mapped(status);
 }
 
 std::int32_t OAuthInternetPasswordKeychain::add(const Item& item, std::string_view value) {
   if (!keychain_) return kNotAvailable;
-  Dictionary attributes = itemQuery(item);
+  Dictionary attributes = OAuthKeychain::attributesOf(item);
   attributes.set(std::string(security::Keychain::kValueDataKey),
                  foundation::Bytes(value.begin(), value.end()));
   return mapped(keychain_->add(attributes));
@@ -121,20 +124,131 @@ std::int32_t OAuthInternetPasswordKeychain::add(const Item& item, std::string_vi
 std::int32_t OAuthInternetPasswordKeychain::update(const Item& item, std::string_view value) {
   if (!keychain_) return kNotAvailable;
   return mapped(
-      keychain_->update(itemQuery(item), Dictionary{{std::string(security::Keychain::kValueDataKey),
+      keychain_->update(OAuthKeychain::attributesOf(item), Dictionary{{std::string(security::Keychain::kValueDataKey),
                                                      foundation::Bytes(value.begin(), value.end())}}));
 }
 
 std::int32_t OAuthInternetPasswordKeychain::remove(const Item& item) {
   if (!keychain_) return kNotAvailable;
-  return mapped(keychain_->remove(itemQuery(item)));
+  return mapped(keychain_->remove(OAuthKeychain::attributesOf(item)));
+}
+
+// --- Signed connections
+
+OAuthConnection::~OAuthConnection() { cancel(); }
+
+void OAuthConnection::cancel() {
+  connection_.reset();
+  delegate_ = {};
+}
+
+foundation::Result<std::unique_ptr<OAuthConnection>> OAuthConnection::connectionWithRequest(
+    OAuthURLRequest& request, Delegate delegate, std::shared_ptr<OAuthCredentialConcreteStore> credentials,
+    Options options) {
+  auto connection = std::make_unique<OAuthConnection>();
+  if (Status started =
+          connection->initWithRequest(request, std::move(delegate), std::move(credentials), std::move(options));
+      !started)
+    return started.error();
+  return connection;
+}
+
+namespace {
+// The store's parameters added to the request, signed with its key and method.
+foundation::Result<net::HttpRequest> signWithStore(OAuthURLRequest& request,
+                                                   const OAuthCredentialConcreteStore& credentials,
+                                                   std::vector<foundation::Bytes> anchors) {
+  request.addParameters(credentials.oauthParameters());
+  auto signedRequest = request.urlRequestSignedWithSecretUsingMethod(
+      credentials.signingKey(), credentials.signatureMethod().value_or("HMAC-SHA1"));
+  if (!signedRequest) return signedRequest.error();
+  net::HttpRequest http;
+  http.method = signedRequest->method;
+  http.url = signedRequest->url;
+  http.headers = signedRequest->headers;
+  http.body = signedRequest->body;
+  http.anchorCertificates = std::move(anchors);
+  return http;
+}
+}  // namespace
+
+Status OAuthConnection::initWithRequest(OAuthURLRequest& request, Delegate delegate,
+                                        std::shared_ptr<OAuthCredentialConcreteStore> credentials,
+                                        Options options) {
+  cancel();
+  if (!credentials)
+    return apiError(kOAuthAPIErrorNoConsumerKey, "Unable to load without valid credentials");
+  auto http = signWithStore(request, *credentials, std::move(options.anchorCertificates));
+  if (!http) return http.error();
+  credentials_ = std::move(credentials);
+  delegate_ = std::move(delegate);
+  loop_ = options.loop ? options.loop : &runtime::RunLoop::main();
+  send(std::move(http.value()), 0);
+  return {};
+}
+
+foundation::Result<std::string> OAuthConnection::sendSynchronousRequest(
+    OAuthURLRequest& request, std::shared_ptr<OAuthCredentialConcreteStore> credentials,
+    OAuthURLResponse* response, Options options) {
+  runtime::RunLoop loop;
+  options.loop = &loop;
+  std::optional<foundation::Result<net::HttpResponse>> outcome;
+  OAuthConnection connection;
+  if (Status started = connection.initWithRequest(
+          request, [&outcome](foundation::Result<net::HttpResponse> result) { outcome = std::move(result); },
+          std::move(credentials), std::move(options));
+      !started)
+    return started.error();
+  (void)loop.runUntil([&outcome] { return outcome.has_value(); }, 120);
+  connection.cancel();
+  if (!outcome) return Error::make(std::string(net::kURLErrorDomain), net::kURLErrorTimedOut, "load did not end");
+  if (!*outcome) return outcome->error();
+  if (response) {
+    *response = OAuthURLResponse{};
+    response->status = (*outcome)->status;
+    response->headers = (*outcome)->headers;
+    response->body = (*outcome)->body;
+  }
+  return std::move((*outcome)->body);
+}
+
+void OAuthConnection::send(net::HttpRequest request, int redirects) {
+  net::HttpRequest sent = request;
+  net::HttpCallbacks callbacks;
+  callbacks.completion = [this, sent = std::move(sent), redirects](foundation::Result<net::HttpResponse> result) {
+    finished(std::move(result), sent, redirects);
+  };
+  connection_ = net::HttpConnection::start(std::move(request), std::move(callbacks), *loop_);
+}
+
+void OAuthConnection::finished(foundation::Result<net::HttpResponse> result, const net::HttpRequest& sent,
+                               int redirects) {
+  auto ending = std::move(connection_);
+  if (result) {
+    const net::HttpResponse& response = result.value();
+    auto location = response.header("Location");
+    if (response.status >= 300 && response.status < 400 && location) {
+      // The signed request goes on unchanged, but only where its signature and token may go.
+      auto next = resolveLocation(sent.url, *location);
+      if (next && urlScheme(*next) == "https" && origin(*next) == origin(sent.url) &&
+          redirects < kCloudWebViewMaxRedirects) {
+        net::HttpRequest again = sent;
+        again.url = *next;
+        return send(std::move(again), redirects + 1);
+      }
+      result = apiError(kOAuthAPIErrorRedirectRefused,
+                        "redirect refused: " + (next ? *next : std::string(*location)));
+    }
+  }
+  // The delegate may end this connection.
+  if (auto delegate = std::move(delegate_)) delegate(std::move(result));
 }
 
 // --- Loading
 
 OAuthAPIRequestLoader::OAuthAPIRequestLoader(std::shared_ptr<OAuthCredentialConcreteStore> credentials,
-                                             OAuthURLRequest request, const void* sender)
-    : credentials_(std::move(credentials)), request_(std::move(request)), sender_(sender) {}
+                                             OAuthURLRequest request)
+    : credentials_(std::move(credentials)), request_(std::move(request)) {}
 
 OAuthAPIRequestLoader::~OAuthAPIRequestLoader() = default;
 
@@ -148,71 +262,49 @@ Status OAuthAPIRequestLoader::loadSynchronously(bool synchronously) {
   if (!credentials_) return apiError(kOAuthAPIErrorNoConsumerKey, "Unable to load without valid credentials");
   if (!credentials_->consumerKey())
     return apiError(kOAuthAPIErrorNoConsumerKey, "Unable to load, credentials contain no consumer key");
-  request_.addParameters(credentials_->oauthParameters());
-  auto signedRequest = request_.urlRequestSignedWithSecretUsingMethod(
-      credentials_->signingKey(), credentials_->signatureMethod().value_or("HMAC-SHA1"));
-  if (!signedRequest) return signedRequest.error();
-  net::HttpRequest http;
-  http.method = signedRequest->method;
-  http.url = signedRequest->url;
-  http.headers = signedRequest->headers;
-  http.body = signedRequest->body;
-  http.anchorCertificates = anchors_;
-  if (!synchronously) {
-    send(std::move(http), 0, runtime::RunLoop::main());
+  if (synchronously) {
+    OAuthURLResponse response;
+    auto data = OAuthConnection::sendSynchronousRequest(request_, credentials_, &response, {anchors_});
+    if (!data) {
+      error_ = data.error();
+      return *error_;
+    }
+    net::HttpResponse reply;
+    reply.status = response.status;
+    reply.headers = std::move(response.headers);
+    reply.body = std::move(response.body);
+    keepResponse(reply);
+    examineResponse();
     return {};
   }
-  runtime::RunLoop loop;
-  send(std::move(http), 0, loop);
-  (void)loop.runUntil([this] { return done_; }, 120);
-  connection_.reset();
-  if (!done_) return apiError(kOAuthAPIErrorConfiguration, "load did not end");
-  if (error_) return *error_;
+  std::weak_ptr<OAuthAPIRequestLoader> weak = weak_from_this();
+  auto connection = OAuthConnection::connectionWithRequest(
+      request_,
+      [this, weak](foundation::Result<net::HttpResponse> result) {
+        // The callbacks may let go of the last other hold on the loader.
+        std::shared_ptr<OAuthAPIRequestLoader> keep = weak.lock();
+        finished(std::move(result));
+      },
+      credentials_, {anchors_, &runtime::RunLoop::main()});
+  if (!connection) return connection.error();
+  connection_ = std::move(connection.value());
   return {};
 }
 
-void OAuthAPIRequestLoader::send(net::HttpRequest request, int redirects, runtime::RunLoop& loop) {
-  net::HttpRequest sent = request;
-  std::weak_ptr<OAuthAPIRequestLoader> weak = weak_from_this();
-  net::HttpCallbacks callbacks;
-  callbacks.completion = [this, weak, sent = std::move(sent), redirects,
-                          &loop](foundation::Result<net::HttpResponse> result) {
-    // A synchronous loader lives on its caller's stack and is not shared.
-    std::shared_ptr<OAuthAPIRequestLoader> keep = weak.lock();
-    finished(std::move(result), sent, redirects, loop);
-  };
-  connection_ = net::HttpConnection::start(std::move(request), std::move(callbacks), loop);
+void OAuthAPIRequestLoader::keepResponse(const net::HttpResponse& response) {
+  response_.status = response.status;
+  response_.headers = response.headers;
+  response_.body = response.body;
+  responseString_.reset();
 }
 
-void OAuthAPIRequestLoader::finished(foundation::Result<net::HttpResponse> result,
-                                     const net::HttpRequest& sent, int redirects, runtime::RunLoop& loop) {
-  auto ending = std::move(connection_);
-  if (result) {
-    const net::HttpResponse& response = result.value();
-    auto location = response.header("Location");
-    if (response.status >= 300 && response.status < 400 && location) {
-      // The signed request goes on unchanged, but only where its signature and token may go.
-      auto next = resolveLocation(sent.url, *location);
-      if (next && urlScheme(*next) == "https" && origin(*next) == origin(sent.url) &&
-          redirects < kCloudWebViewMaxRedirects) {
-        net::HttpRequest again = sent;
-        again.url = *next;
-        return send(std::move(again), redirects + 1, loop);
-      }
-      result = apiError(kOAuthAPIErrorRedirectRefused,
-                        "redirect refused: " + (next ? *next : std::string(*location)));
-    }
-  }
-  done_ = true;
+void OAuthAPIRequestLoader::finished(foundation::Result<net::HttpResponse> result) {
   if (!result) {
     error_ = result.error();
     if (failure_) failure_(*this, *error_);
     return;
   }
-  response_.status = result->status;
-  response_.headers = result->headers;
-  response_.body = result->body;
-  responseString_.reset();
+  keepResponse(result.value());
   examineResponse();
   if (completion_) completion_(*this);
 }
@@ -231,9 +323,7 @@ const std::optional<std::string>& OAuthAPIRequestLoader::responseString() const 
 void OAuthAPIRequestLoader::examineResponse() {
   const std::string text = responseString().value_or(std::string());
   if (text.size() < 6 || !text.starts_with("oauth")) return;
-  auto pairs = OAuthURLRequestParameter::parameterDictionaryFromString(text);
-  if (!pairs) return;
-  response_.oauthParameters = *pairs;
+  response_.oauthParameters = OAuthURLRequestParameter::parameterDictionaryFromString(text);
   const Dictionary& p = response_.oauthParameters;
   const bool request = credentials_->requestToken().has_value();
   const bool access = credentials_->accessToken().has_value();
@@ -244,12 +334,12 @@ void OAuthAPIRequestLoader::examineResponse() {
         if (request && !access) {
           (void)credentials_->setRequestToken(std::nullopt);
           (void)credentials_->setRequestTokenSecret(std::nullopt);
-          center().post(std::string(kOAuthNotificationRequestTokenRejected), sender_, p);
+          center().post(std::string(kOAuthNotificationRequestTokenRejected), nullptr, p);
         } else if (access && !request) {
-          center().post(std::string(kOAuthNotificationAccessTokenRejected), sender_, p);
+          center().post(std::string(kOAuthNotificationAccessTokenRejected), nullptr, p);
         }
       }
-      center().post(std::string(kOAuthNotificationErrorHasOccurred), sender_, p);
+      center().post(std::string(kOAuthNotificationErrorHasOccurred), nullptr, p);
     }
     return;
   }
@@ -260,17 +350,17 @@ void OAuthAPIRequestLoader::examineResponse() {
   if (!request && !access) {
     (void)credentials_->setRequestToken(*token);
     (void)credentials_->setRequestTokenSecret(secret);
-    center().post(std::string(kOAuthNotificationRequestTokenReceived), sender_, p);
+    center().post(std::string(kOAuthNotificationRequestTokenReceived), nullptr, p);
   } else if (request && !access) {
     (void)credentials_->setRequestToken(std::nullopt);
     (void)credentials_->setRequestTokenSecret(std::nullopt);
     (void)credentials_->setAccessToken(*token);
     (void)credentials_->setAccessTokenSecret(secret);
-    center().post(std::string(kOAuthNotificationAccessTokenReceived), sender_, p);
+    center().post(std::string(kOAuthNotificationAccessTokenReceived), nullptr, p);
   } else if (access && !request) {
     (void)credentials_->setAccessToken(*token);
     (void)credentials_->setAccessTokenSecret(secret);
-    center().post(std::string(kOAuthNotificationAccessTokenRefreshed), sender_, p);
+    center().post(std::string(kOAuthNotificationAccessTokenRefreshed), nullptr, p);
   }
 }
 
@@ -338,10 +428,16 @@ foundation::Result<std::unique_ptr<OAuthAuthenticationMethodOAuth>> OAuthAuthent
     method->accessTokenURL_ = url(kOAuthAccessTokenURL);
   }
   OAuthAuthenticationMethodOAuth* self = method.get();
-  // Only this API's own loads: another client's tokens are not ours.
-  const void* sender = &api;
+  // The notifications come from any client's loads. A loader stores what it received in its own
+  // store before it posts, so a client takes a notification as its own only when its store holds
+  // the token it names: two clients never take each other's tokens.
+  auto ours = [](const std::optional<std::string>& held, const runtime::Notification& n) {
+    const std::string* token = n.userInfo["oauth_token"].string();
+    return token != nullptr && held == *token;
+  };
   method->observers_.push_back(center().addObserver(
-      std::string(kOAuthNotificationRequestTokenReceived), sender, [self](const runtime::Notification& n) {
+      std::string(kOAuthNotificationRequestTokenReceived), nullptr, [self, ours](const runtime::Notification& n) {
+        if (!ours(self->api_.credentials().requestToken(), n)) return;
         if (n.userInfo.find("oauth_callback_confirmed")) self->oauth10aModeActive_ = true;
         if (const std::string* token = n.userInfo["oauth_token"].string())
           (void)self->api_.setCredentialWithName(*token, kOAuthCredentialRequestToken);
@@ -349,13 +445,16 @@ foundation::Result<std::unique_ptr<OAuthAuthenticationMethodOAuth>> OAuthAuthent
           (void)self->api_.setCredentialWithName(*secret, kOAuthCredentialRequestTokenSecret);
       }));
   method->observers_.push_back(center().addObserver(
-      std::string(kOAuthNotificationRequestTokenRejected), sender, [self](const runtime::Notification&) {
+      std::string(kOAuthNotificationRequestTokenRejected), nullptr, [self](const runtime::Notification&) {
+        // A refusal names no token; the refused client's loader has already let go of its own.
+        if (self->api_.credentials().requestToken()) return;
         (void)self->api_.removeCredentialNamed(kOAuthCredentialRequestToken);
         (void)self->api_.removeCredentialNamed(kOAuthCredentialRequestTokenSecret);
       }));
   method->observers_.push_back(center().addObserver(
-      std::string(kOAuthNotificationAccessTokenReceived), sender, [self](const runtime::Notification& n) {
+      std::string(kOAuthNotificationAccessTokenReceived), nullptr, [self, ours](const runtime::Notification& n) {
         OAuthAPI& api = self->api_;
+        if (!ours(api.credentials().accessToken(), n)) return;
         (void)api.removeCredentialNamed(kOAuthCredentialRequestToken);
         (void)api.removeCredentialNamed(kOAuthCredentialRequestTokenSecret);
         if (const std::string* token = n.userInfo["oauth_token"].string())
@@ -499,7 +598,7 @@ foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> OAuthAPI::makeLoader(
   }
   OAuthURLRequest request(std::move(target), std::move(parameters));
   request.HTTPMethod = std::string(httpMethod);
-  auto loader = std::make_shared<OAuthAPIRequestLoader>(credentials_, std::move(request), this);
+  auto loader = std::make_shared<OAuthAPIRequestLoader>(credentials_, std::move(request));
   loader->setAnchorCertificates(anchors_);
   return loader;
 }
@@ -519,7 +618,7 @@ foundation::Result<std::shared_ptr<OAuthAPIRequestLoader>> OAuthAPI::performURLR
   if (!request) return apiError(kOAuthAPIErrorNilMethod, "Nil was passed as the method to be performed on (null)");
   auto oauthRequest = OAuthURLRequest::withURLRequest(*request);
   if (!oauthRequest) return oauthRequest.error();
-  auto loader = std::make_shared<OAuthAPIRequestLoader>(credentials_, std::move(oauthRequest.value()), this);
+  auto loader = std::make_shared<OAuthAPIRequestLoader>(credentials_, std::move(oauthRequest.value()));
   loader->setAnchorCertificates(anchors_);
   return startLoader(std::move(loader), std::move(completion), std::move(failure));
 }

@@ -7,12 +7,13 @@
 //   authenticate ─► GET access token ─► "OAuthNotificationAccessTokenReceived" ─► authenticated
 //   (an expired access token is refreshed; a refresh interval repeats it on the main run loop)
 //
-// Every load is signed with the store's parameters (HMAC-SHA1 unless the scheme is changed) and
-// examined afterwards: replies that start with "oauth_token" or "oauth_problem" update the store
-// and post the notifications below. Notifications carry the API as their sender, and an API's
-// authentication listens to its own sender only, so that two clients never take each other's
-// tokens. Redirects of signed requests are followed only to https on the same host and port; any
-// other redirect fails the load. Misuse (no consumer key, no method) is an error value.
+// Every load goes through an OAuthConnection, which signs it with the store's parameters
+// (HMAC-SHA1 unless the scheme is changed), and is examined afterwards: replies that start with
+// "oauth_token" or "oauth_problem" update the store and post the notifications below, with no
+// sender. An API's authentication hears them from any sender but takes only the tokens its own
+// store was just given, so that two clients never take each other's tokens. Redirects of signed
+// requests are followed only to https on the same host and port; any other redirect fails the
+// load. Misuse (no consumer key, no method) is an error value.
 //
 // Main thread only: loads call back on the main run loop (synchronous loads run their own loop).
 
@@ -57,8 +58,12 @@ inline constexpr std::string_view kOAuthAuthenticationMethodOAuth = "OAuthAuthen
 inline constexpr std::string_view kOAuthRequestTokenURL = "OAuthRequestTokenURL";
 inline constexpr std::string_view kOAuthUserAuthorizationURL = "OAuthUserAuthorizationURL";
 inline constexpr std::string_view kOAuthAccessTokenURL = "OAuthAccessTokenURL";
-// Errors of this client's own making.
+// Errors of this client's own making. Misuse that has a name of its own carries the name as its
+// domain, as the signing errors do: a missing method "OAuthNilMethodRequestException", a method of
+// authentication without its own steps "Not Implemented".
 inline constexpr std::string_view kOAuthAPIErrorDomain = "OAuthAPIErrorDomain";
+inline constexpr std::string_view kOAuthNilMethodRequestException = "OAuthNilMethodRequestException";
+inline constexpr std::string_view kOAuthNotImplemented = "Not Implemented";
 enum OAuthAPIErrorCode : std::int64_t {
   kOAuthAPIErrorNoConsumerKey = 1,
   kOAuthAPIErrorNilMethod = 2,
@@ -78,6 +83,7 @@ class OAuthInternetPasswordKeychain : public OAuthKeychain {
   explicit OAuthInternetPasswordKeychain(std::shared_ptr<security::Keychain> keychain)
       : keychain_(std::move(keychain)) {}
   std::int32_t find(const Item& item, std::string* value) override;
+  std::int32_t findItem(const Item& item, std::string* value, foundation::Dictionary* attributes) override;
   std::int32_t add(const Item& item, std::string_view value) override;
   std::int32_t update(const Item& item, std::string_view value) override;
   std::int32_t remove(const Item& item) override;
@@ -98,14 +104,67 @@ struct OAuthURLResponse {
   net::StringEncoding encoding() const;
 };
 
+// A connection that signs its request before it starts: the store's "oauth_" parameters are added
+// to the request, which is signed with the store's signing key and signature method (and keeps
+// the signed form in its urlRequest); the connection keeps the store. Redirects are followed, at
+// most 10, only to https on the same host and port: a signed request carries the token (with
+// PLAINTEXT the secrets too) and goes nowhere else; any other redirect ends the load with
+// kOAuthAPIErrorRedirectRefused. Main thread, or the thread of the given run loop.
+struct OAuthConnectionOptions {
+  // The only roots trusted (DER); the system's when empty.
+  std::vector<foundation::Bytes> anchorCertificates;
+  // Where the delegate is told; the main run loop when null.
+  runtime::RunLoop* loop = nullptr;
+};
+
+class OAuthConnection {
+ public:
+  // Told once, at the end of the load (the body in memory), on the connection's run loop; never
+  // after cancel() or the connection's end.
+  using Delegate = std::function<void(foundation::Result<net::HttpResponse>)>;
+  using Options = OAuthConnectionOptions;
+
+  // A new connection, started: initWithRequest on a connection of its own.
+  static foundation::Result<std::unique_ptr<OAuthConnection>> connectionWithRequest(
+      OAuthURLRequest& request, Delegate delegate, std::shared_ptr<OAuthCredentialConcreteStore> credentials,
+      Options options = {});
+  // Signs the request and starts the load. An error for a request that cannot be signed (nothing
+  // is started then, the delegate is not told).
+  foundation::Status initWithRequest(OAuthURLRequest& request, Delegate delegate,
+                                     std::shared_ptr<OAuthCredentialConcreteStore> credentials,
+                                     Options options = {});
+  // Signs the request and sends it, returning when the load has ended (it runs a run loop of its
+  // own meanwhile): the body, with the reply in *response; the connection's error otherwise.
+  static foundation::Result<std::string> sendSynchronousRequest(
+      OAuthURLRequest& request, std::shared_ptr<OAuthCredentialConcreteStore> credentials,
+      OAuthURLResponse* response, Options options = {});
+
+  OAuthConnection() = default;
+  // Cancels.
+  ~OAuthConnection();
+  OAuthConnection(const OAuthConnection&) = delete;
+  OAuthConnection& operator=(const OAuthConnection&) = delete;
+
+  const std::shared_ptr<OAuthCredentialConcreteStore>& credentials() const { return credentials_; }
+  // Stops the load; the delegate is not told.
+  void cancel();
+
+ private:
+  void send(net::HttpRequest request, int redirects);
+  void finished(foundation::Result<net::HttpResponse> result, const net::HttpRequest& sent, int redirects);
+
+  std::shared_ptr<OAuthCredentialConcreteStore> credentials_;
+  Delegate delegate_;
+  runtime::RunLoop* loop_ = nullptr;
+  std::unique_ptr<net::HttpConnection> connection_;
+};
+
 class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIRequestLoader> {
  public:
   using Completion = std::function<void(OAuthAPIRequestLoader& loader)>;
   using Failure = std::function<void(OAuthAPIRequestLoader& loader, const foundation::Error& error)>;
 
-  // `sender` is the object the loader's notifications name as their sender (the API).
-  OAuthAPIRequestLoader(std::shared_ptr<OAuthCredentialConcreteStore> credentials, OAuthURLRequest request,
-                        const void* sender);
+  OAuthAPIRequestLoader(std::shared_ptr<OAuthCredentialConcreteStore> credentials, OAuthURLRequest request);
   ~OAuthAPIRequestLoader();
 
   void setCompletion(Completion completion) { completion_ = std::move(completion); }
@@ -113,9 +172,10 @@ class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIReques
   // The only roots trusted (DER); the system's when empty.
   void setAnchorCertificates(std::vector<foundation::Bytes> anchors) { anchors_ = std::move(anchors); }
 
-  // Signs and sends. Asynchronous: the completion or the failure follows on the main run loop,
-  // while the loader is kept alive by whoever holds it. Synchronous: returns after the load, with
-  // no callback. An error for a store without a consumer key or a request that cannot be signed.
+  // Sends the request through an OAuthConnection. Asynchronous: the completion or the failure
+  // follows on the main run loop, while the loader is kept alive by whoever holds it. Synchronous:
+  // returns after the load, with no callback. An error for a store without a consumer key or a
+  // request that cannot be signed.
   foundation::Status loadSynchronously(bool synchronously);
 
   // Stops a running load; neither callback runs afterwards.
@@ -129,22 +189,19 @@ class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIReques
   const OAuthURLRequest& request() const { return request_; }
 
  private:
-  void send(net::HttpRequest request, int redirects, runtime::RunLoop& loop);
-  void finished(foundation::Result<net::HttpResponse> result, const net::HttpRequest& sent, int redirects,
-                runtime::RunLoop& loop);
+  void finished(foundation::Result<net::HttpResponse> result);
+  void keepResponse(const net::HttpResponse& response);
   void examineResponse();
 
   std::shared_ptr<OAuthCredentialConcreteStore> credentials_;
   OAuthURLRequest request_;
-  const void* sender_;
   Completion completion_;
   Failure failure_;
   OAuthURLResponse response_;
   mutable std::optional<std::optional<std::string>> responseString_;
   std::optional<foundation::Error> error_;
   std::vector<foundation::Bytes> anchors_;
-  std::unique_ptr<net::HttpConnection> connection_;
-  bool done_ = false;
+  std::unique_ptr<OAuthConnection> connection_;
 };
 
 class OAuthAPI;

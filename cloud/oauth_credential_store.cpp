@@ -9,6 +9,7 @@
 #include "cloud/oauth_escaping.h"
 #include "cloud/oauth_url.h"
 #include "platform/security/digest.h"
+#include "platform/security/keychain.h"
 
 namespace cloud {
 namespace {
@@ -179,12 +180,41 @@ foundation::Status OAuthCredentialConcreteStore::addToKeychainUsingNameAndValue(
   return {};
 }
 
+foundation::Dictionary OAuthKeychain::attributesOf(const Item& item) {
+  using security::Keychain;
+  return foundation::Dictionary{{std::string(Keychain::kClassKey), std::string(Keychain::kClassInternetPassword)},
+                                {std::string(Keychain::kSecurityDomainKey), item.securityDomain},
+                                {std::string(Keychain::kServerKey), item.server},
+                                {std::string(Keychain::kAccountKey), item.account},
+                                {std::string(Keychain::kTypeKey), static_cast<std::int64_t>(kItemType)}};
+}
+
+std::int32_t OAuthKeychain::findItem(const Item& item, std::string* value, foundation::Dictionary* attributes) {
+  std::string data;
+  std::int32_t status = find(item, &data);
+  if (status != kSuccess) return status;
+  if (attributes) {
+    *attributes = attributesOf(item);
+    attributes->set(std::string(security::Keychain::kValueDataKey), foundation::Bytes(data.begin(), data.end()));
+  }
+  if (value) *value = std::move(data);
+  return status;
+}
+
 std::optional<std::string> OAuthCredentialConcreteStore::findValueFromKeychainUsingName(
     std::string_view name) const {
-  auto item = keychainItem(name);
-  if (!item) return std::nullopt;
+  return findValueFromKeychainUsingNameReturningItem(name, nullptr);
+}
+
+std::optional<std::string> OAuthCredentialConcreteStore::findValueFromKeychainUsingNameReturningItem(
+    std::string_view name, foundation::Dictionary* item) const {
+  auto address = keychainItem(name);
+  if (!address) return std::nullopt;
   std::string value;
-  if (keychain_->find(*item, &value) != OAuthKeychain::kSuccess) return std::nullopt;
+  foundation::Dictionary attributes;
+  if (keychain_->findItem(*address, &value, item ? &attributes : nullptr) != OAuthKeychain::kSuccess)
+    return std::nullopt;
+  if (item) *item = std::move(attributes);
   return value;
 }
 

@@ -48,9 +48,17 @@ class OAuthKeychain {
   static constexpr std::int32_t kDuplicateItem = -25299;
   static constexpr std::int32_t kItemNotFound = -25300;
 
+  // The item as the platform's keychain addresses it: class "inet", security domain "sdmn",
+  // server "srvr", account "acct" and item type "type".
+  static foundation::Dictionary attributesOf(const Item& item);
+
   virtual ~OAuthKeychain() = default;
   // Reads the item's data into *value.
   virtual std::int32_t find(const Item& item, std::string* value) = 0;
+  // As find, and the item's attributes, its data under "v_Data" among them, into *attributes
+  // (either may be null). By default the item's address and data; a keychain that keeps more
+  // attributes (dates, label) gives them too.
+  virtual std::int32_t findItem(const Item& item, std::string* value, foundation::Dictionary* attributes);
   virtual std::int32_t add(const Item& item, std::string_view value) = 0;
   virtual std::int32_t update(const Item& item, std::string_view value) = 0;
   virtual std::int32_t remove(const Item& item) = 0;
@@ -158,6 +166,10 @@ class OAuthCredentialConcreteStore : public OAuthCredentialStore, public OAuthPa
   // or kOAuthKeychainNotAvailable; other results (a missing item included) count as done.
   foundation::Status addToKeychainUsingNameAndValue(std::string_view name, std::string_view value);
   std::optional<std::string> findValueFromKeychainUsingName(std::string_view name) const;
+  // The value, and the matching item's attributes (with its data) into *item when it is not null;
+  // nothing (and *item untouched) when there is no such item.
+  std::optional<std::string> findValueFromKeychainUsingNameReturningItem(std::string_view name,
+                                                                         foundation::Dictionary* item) const;
   foundation::Status removeValueFromKeychainUsingName(std::string_view name);
 
   // OAuthParameterFactory

@@ -28,24 +28,50 @@ std::string OAuthURLRequestParameter::description() const {
   return "<" + std::string(className()) + ": " + address + " " + URLEncodedParameterString() + ">";
 }
 
-foundation::Result<std::vector<OAuthURLRequestParameter>> OAuthURLRequestParameter::parametersFromString(
-    std::string_view text) {
-  std::vector<OAuthURLRequestParameter> parameters;
-  parameters.reserve(10);
+namespace {
+
+// Calls `pair` with the name and value texts of each non-empty pair, as written.
+template <typename Pair>
+void forEachPair(std::string_view text, Pair pair) {
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t amp = text.find('&', start);
     if (amp == std::string_view::npos) amp = text.size();
-    std::string_view pair = text.substr(start, amp - start);
+    std::string_view written = text.substr(start, amp - start);
     start = amp + 1;
-    if (pair.empty()) continue;
-    std::size_t eq = pair.find('=');
-    auto name = stringByReplacingPercentEscapes(pair.substr(0, eq));
-    if (!name) return name.error();
-    auto value = stringByReplacingPercentEscapes(eq == std::string_view::npos ? "" : pair.substr(eq + 1));
-    if (!value) return value.error();
-    parameters.emplace_back(std::move(*name), std::move(*value));
+    if (written.empty()) continue;
+    std::size_t eq = written.find('=');
+    pair(written.substr(0, eq), eq == std::string_view::npos ? std::string_view() : written.substr(eq + 1));
   }
+}
+
+}  // namespace
+
+std::vector<OAuthURLRequestParameter> OAuthURLRequestParameter::parametersFromString(std::string_view text) {
+  std::vector<OAuthURLRequestParameter> parameters;
+  parameters.reserve(10);
+  forEachPair(text, [&](std::string_view name, std::string_view value) {
+    auto unescaped = stringByReplacingPercentEscapes(value);
+    parameters.emplace_back(std::string(name),
+                            unescaped ? std::optional<std::string>(std::move(*unescaped)) : std::nullopt);
+  });
+  return parameters;
+}
+
+foundation::Result<std::vector<OAuthURLRequestParameter>> OAuthURLRequestParameter::decodedParametersFromString(
+    std::string_view text) {
+  std::vector<OAuthURLRequestParameter> parameters;
+  std::optional<foundation::Error> failure;
+  forEachPair(text, [&](std::string_view name, std::string_view value) {
+    auto decodedName = stringByReplacingPercentEscapes(name);
+    auto decodedValue = stringByReplacingPercentEscapes(value);
+    if (!decodedName || !decodedValue) {
+      if (!failure) failure = decodedName ? decodedValue.error() : decodedName.error();
+      return;
+    }
+    parameters.emplace_back(std::move(*decodedName), std::move(*decodedValue));
+  });
+  if (failure) return *failure;
   return parameters;
 }
 
@@ -65,12 +91,10 @@ std::vector<OAuthURLRequestParameter> OAuthURLRequestParameter::parametersFromDi
   return parameters;
 }
 
-foundation::Result<foundation::Dictionary> OAuthURLRequestParameter::parameterDictionaryFromString(
-    std::string_view text) {
-  auto parameters = parametersFromString(text);
-  if (!parameters) return parameters.error();
+foundation::Dictionary OAuthURLRequestParameter::parameterDictionaryFromString(std::string_view text) {
   foundation::Dictionary dictionary;
-  for (auto& parameter : *parameters) dictionary.set(parameter.name, parameter.value.value_or(""));
+  for (auto& parameter : parametersFromString(text))
+    if (parameter.value) dictionary.set(parameter.name, std::move(*parameter.value));
   return dictionary;
 }
 

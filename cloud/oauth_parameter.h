@@ -40,16 +40,23 @@ class OAuthURLRequestParameter {
   }
 
   // Parameters of a query or form text "a=1&b=x%20y": pairs split at "&", name and value at the
-  // first "=", both unescaped ("+" stays "+"). A pair without "=" is a name with the empty value;
-  // empty pairs ("&&") are skipped. A bad escape is an error, never a half-read list.
-  static foundation::Result<std::vector<OAuthURLRequestParameter>> parametersFromString(
+  // first "="; the name is taken as written, the value unescaped ("+" stays "+"). A pair without
+  // "=" is a name with the empty value; empty pairs ("&&") are skipped; a value with a bad escape
+  // is absent, the other pairs stand.
+  static std::vector<OAuthURLRequestParameter> parametersFromString(std::string_view text);
+  // The parameters a server reads from a query or form text, for a request to be signed and sent
+  // afresh: as parametersFromString, but the names are unescaped too (a server signs "c%40" as
+  // "c@"), and a bad escape is an error (kOAuthMalformedParameterString) rather than a request
+  // sent with other values than the ones written.
+  static foundation::Result<std::vector<OAuthURLRequestParameter>> decodedParametersFromString(
       std::string_view text);
   // One parameter per key in the dictionary's order; a null value is absent, a non-string value is
   // written by its description.
   static std::vector<OAuthURLRequestParameter> parametersFromDictionary(
       const foundation::Dictionary& dictionary);
-  // Name to unescaped value; a later repeat of a name replaces the earlier.
-  static foundation::Result<foundation::Dictionary> parameterDictionaryFromString(std::string_view text);
+  // Name to unescaped value (parametersFromString); a later repeat of a name replaces the earlier,
+  // and a pair whose value is absent is left out.
+  static foundation::Dictionary parameterDictionaryFromString(std::string_view text);
   // The encoded texts joined with "&", in list order.
   static std::string parameterStringForParameters(const std::vector<OAuthURLRequestParameter>& parameters);
   static std::string parameterStringForDictionary(const foundation::Dictionary& dictionary);

@@ -57,7 +57,7 @@ foundation::Result<OAuthURLRequest> OAuthURLRequest::withURLRequest(const HttpRe
   auto [base, query] = splitUrl(request.url);
   std::vector<OAuthURLRequestParameter> parameters;
   if (query) {
-    auto fromQuery = OAuthURLRequestParameter::parametersFromString(*query);
+    auto fromQuery = OAuthURLRequestParameter::decodedParametersFromString(*query);
     if (!fromQuery) return fromQuery.error();
     parameters = std::move(*fromQuery);
   }
@@ -67,7 +67,7 @@ foundation::Result<OAuthURLRequest> OAuthURLRequest::withURLRequest(const HttpRe
     // The form encoding writes a blank as "+" (elsewhere, as in token replies, "+" is itself).
     std::string body = request.body;
     std::replace(body.begin(), body.end(), '+', ' ');
-    auto fromBody = OAuthURLRequestParameter::parametersFromString(body);
+    auto fromBody = OAuthURLRequestParameter::decodedParametersFromString(body);
     if (!fromBody) return fromBody.error();
     parameters.insert(parameters.end(), fromBody->begin(), fromBody->end());
   }
@@ -91,7 +91,7 @@ foundation::Result<HttpRequest> OAuthURLRequest::urlRequestSignedWithSecretUsing
   auto [base, query] = splitUrl(url);
   std::vector<OAuthURLRequestParameter> all;
   if (query) {
-    auto fromQuery = OAuthURLRequestParameter::parametersFromString(*query);
+    auto fromQuery = OAuthURLRequestParameter::decodedParametersFromString(*query);
     if (!fromQuery) return fromQuery.error();
     all = std::move(*fromQuery);
     all.insert(all.end(), parameters.begin(), parameters.end());

@@ -111,7 +111,7 @@ foundation::Result<std::string> urlByAddingParameters(
   auto [base, query] = splitQuery(url);
   std::vector<OAuthURLRequestParameter> all;
   if (query) {
-    auto existing = OAuthURLRequestParameter::parametersFromString(*query);
+    auto existing = OAuthURLRequestParameter::decodedParametersFromString(*query);
     if (!existing) return existing.error();
     all = std::move(*existing);
   }
@@ -126,7 +126,7 @@ foundation::Result<std::string> urlByAddingParameterDictionary(std::string_view 
   if (!query && parameters.empty()) return std::string(url);
   foundation::Dictionary merged = parameters;
   if (query) {
-    auto existing = OAuthURLRequestParameter::parametersFromString(*query);
+    auto existing = OAuthURLRequestParameter::decodedParametersFromString(*query);
     if (!existing) return existing.error();
     for (auto& parameter : *existing) merged.set(parameter.name, parameter.value.value_or(""));
   }

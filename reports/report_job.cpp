@@ -194,7 +194,11 @@ Status ReportJob::run(const ReportJobInput& input, const std::function<void(doub
   std::shared_ptr<store::Context> own = *context;
   environment.context = [own] { return own; };
   const app::NoteEditHelper neh(environment);
-  noteStatisticHelper statistic(neh, {[&input] { return languageOf(input); }, {}});
+  // The report's language is the first preferred one (the screen took it from there).
+  noteStatisticHelper statistic(neh, {[&input] { return languageOf(input); },
+                                      [&input]() -> std::optional<std::string> {
+                                        return languageOf(input).language();
+                                      }});
 
   PdfReportRequest request;
   request.days = gatherReportDays(*own, neh, statistic, input, progress, cancelled);

@@ -82,7 +82,7 @@ struct ScreenshotServices {
   // The run loop of the timers and the cloud client; the main one when null.
   runtime::RunLoop* loop = nullptr;
   std::function<std::shared_ptr<cloud::CloudSession>()> session;
-  // The screen as a person sees it; by default the application's key window at the device scale.
+  // The screen as a person sees it; by default makeMyScreenshot.
   std::function<std::optional<graphics::Image>()> captureScreen;
   // Told once when the mode ends: nothing when it ran through, the reason when it failed.
   std::function<void(const std::optional<std::string>& failure)> finished;
@@ -151,8 +151,12 @@ class ScreenshotMode : public std::enable_shared_from_this<ScreenshotMode> {
   void debugScreenShotSetLang();
   void debugScreenShotNextScreenTick();
   void changeTheLangAndName(const std::string& language, const std::string& name);
-  // Writes the screen as "<name>.jpg" into the capture folder.
+  // Writes the screen as "<name>.jpg" into the capture folder. The walk asks the application
+  // delegate, which forwards here once the mode has started.
   void captureViewWithName(const std::string& name);
+  // Every window of the application drawn as a person sees it, the size of the main screen at the
+  // device scale; nothing without a window.
+  std::optional<graphics::Image> makeMyScreenshot() const;
   // The capture folder of the first "AppleLanguages" entry; nothing without one.
   std::optional<std::filesystem::path> captureFolder() const;
   std::optional<std::string> language() const;

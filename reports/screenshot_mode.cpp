@@ -18,6 +18,7 @@
 #include "notes_list/notes_view_controller_iphone.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
+#include "platform/graphics/cairo_canvas.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
@@ -152,6 +153,16 @@ void ScreenshotMode::start(notes_list::MainScreen& screen) {
   started_ = true;
   setScreenShotState(2);
   root_ = screen.weak_from_this();
+  if (auto* delegate = app::AppDelegate::shared()) {
+    std::weak_ptr<ScreenshotMode> weak = weak_from_this();
+    delegate->setScreenshotCapture({[weak](const std::string& name) {
+                                      if (auto mode = weak.lock()) mode->captureViewWithName(name);
+                                    },
+                                    [weak]() -> std::optional<graphics::Image> {
+                                      auto mode = weak.lock();
+                                      return mode ? mode->makeMyScreenshot() : std::nullopt;
+                                    }});
+  }
   ScreenshotServices services = services_;
   services.context = screen.screenContext() ? screen.screenContext() : services_.context;
   services_.context = services.context;
@@ -343,7 +354,12 @@ void ScreenshotMode::walkStep(int n) {
   if (!screen) return;
   const WalkStep& step =
       screen->iPad() ? kPadWalk[static_cast<std::size_t>(n)] : kPhoneWalk[static_cast<std::size_t>(n)];
-  if (n >= 1) captureViewWithName(std::to_string(n));
+  if (n >= 1) {
+    if (auto* delegate = app::AppDelegate::shared())
+      delegate->captureViewWithName(std::to_string(n));
+    else
+      captureViewWithName(std::to_string(n));
+  }
   if (n >= 3) dismiss();
   switch (step.action) {
     case StepAction::kNone:
@@ -381,15 +397,36 @@ void ScreenshotMode::debugScreenShotNextScreenTick() {
   if (n < last) after(kStepInterval, &ScreenshotMode::debugScreenShotNextScreenTick);
 }
 
-void ScreenshotMode::captureViewWithName(const std::string& name) {
-  std::optional<graphics::Image> image;
-  if (services_.captureScreen) {
-    image = services_.captureScreen();
-  } else if (auto window = ui::Application::shared().keyWindow()) {
-    const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
-    auto rendered = ui::renderScreenToImage(*window, ui::device().scale, {clock.now()});
-    if (rendered) image = std::move(*rendered);
+std::optional<graphics::Image> ScreenshotMode::makeMyScreenshot() const {
+  // The application's windows: the delegate's and the key one, each once. Alerts, sheets and the
+  // keyboard, which the phone keeps in windows of their own, are drawn with the window they cover.
+  std::vector<std::shared_ptr<ui::Window>> windows;
+  auto add = [&windows](std::shared_ptr<ui::Window> window) {
+    if (window && std::find(windows.begin(), windows.end(), window) == windows.end())
+      windows.push_back(std::move(window));
+  };
+  if (auto* delegate = app::AppDelegate::shared()) add(delegate->window());
+  add(ui::Application::shared().keyWindow());
+  if (windows.empty()) return std::nullopt;
+  // The main screen's bounds, which the application's window fills in whatever orientation.
+  auto canvas = graphics::CairoCanvas::createBitmap(windows.front()->bounds().size, ui::device().scale);
+  if (!canvas) return std::nullopt;
+  graphics::ScopedCurrentCanvas current(**canvas);
+  const foundation::Clock& clock = services_.clock ? *services_.clock : runtime::RunLoop::main().clock();
+  for (const auto& window : windows) {
+    // Windows here carry no transform: each is drawn at its place on the screen, upright.
+    (*canvas)->save();
+    (*canvas)->translate(window->frame().x(), window->frame().y());
+    ui::renderScreen(*window, **canvas, {clock.now()});
+    (*canvas)->restore();
   }
+  auto image = (*canvas)->image();
+  if (!image) return std::nullopt;
+  return std::move(*image);
+}
+
+void ScreenshotMode::captureViewWithName(const std::string& name) {
+  std::optional<graphics::Image> image = services_.captureScreen ? services_.captureScreen() : makeMyScreenshot();
   auto folder = captureFolder();
   if (!image || !folder) return;
   auto jpeg = image->jpegData(1.0);

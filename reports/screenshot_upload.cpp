@@ -198,7 +198,8 @@ void screenShotsToCloud::finish(const std::optional<std::string>& failure) {
   done_ = true;
   linkTimeout_.invalidate();
   linkedObserver_.remove();
-  if (!allScreenShotsDirPath_.empty()) (void)files::remove(allScreenShotsDirPath_);
+  // The captures go only once they are all sent; after a failure a later run can send them.
+  if (!failure && !allScreenShotsDirPath_.empty()) (void)files::remove(allScreenShotsDirPath_);
   auto mode = mode_.lock();
   if (!mode) return;
   if (failure)

@@ -152,21 +152,28 @@ bool writeAll(int fd, const char* data, size_t size, int* failure) {
   return true;
 }
 
+// Makes the download file of a 200 reply (new, never an existing one); false with the error kept.
+bool openDownloadFile(Transfer* t) {
+  t->downloadFd = ::open(t->request->downloadFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (t->downloadFd < 0) {
+    t->localError = urlError(kURLErrorCannotCreateFile, "The file could not be created.", posixError(errno));
+    return false;
+  }
+  t->downloadCreated = true;
+  t->response.bodyInFile = true;
+  return true;
+}
+
+bool wantsDownloadFile(const Transfer& t) {
+  return !t.request->downloadFile.empty() && t.response.status == 200 && t.request->method != "HEAD";
+}
+
 size_t onBody(char* data, size_t size, size_t count, void* context) {
   auto* t = static_cast<Transfer*>(context);
   const size_t length = size * count;
   if (!t->bodyStarted) {
     t->bodyStarted = true;
-    if (!t->request->downloadFile.empty() && t->response.status == 200) {
-      t->downloadFd = ::open(t->request->downloadFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (t->downloadFd < 0) {
-        t->localError =
-            urlError(kURLErrorCannotCreateFile, "The file could not be created.", posixError(errno));
-        return 0;
-      }
-      t->downloadCreated = true;
-      t->response.bodyInFile = true;
-    }
+    if (wantsDownloadFile(*t) && !openDownloadFile(t)) return 0;
     t->postResponse();
   }
   if (t->response.bodyInFile) {
@@ -404,6 +411,8 @@ foundation::Result<HttpResponse> perform(Transfer& t) {
   } else if (code != CURLE_OK) {
     return errorForCurl(code, t.easy);
   }
+  // An empty body is a body too: the caller's file exists, with nothing in it.
+  if (!t.bodyStarted && wantsDownloadFile(t) && !openDownloadFile(&t)) return *t.localError;
   if (t.downloadFd >= 0 && ::fsync(t.downloadFd) != 0)
     return urlError(kURLErrorCannotWriteToFile, "The file could not be written.", posixError(errno));
   return std::move(t.response);

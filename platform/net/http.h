@@ -16,7 +16,7 @@
 // bytes they receive with the length the server announced. A body held in memory is capped.
 //
 // A body of a 200 reply can be streamed into a file the caller names: the file is created new
-// (never an existing one), mode 0600, and removed again when the request fails or is cancelled;
+// (never an existing one), mode 0600, also for an empty body, and removed again when the request fails or is cancelled;
 // on success it stays for the caller to check and move. Failures are foundation::Errors in
 // "NSURLErrorDomain" with the platform's codes; an early end of the body is no failure but a
 // response marked `truncated`, so that callers can apply their own size rules.
@@ -52,6 +52,7 @@ enum URLErrorCode : std::int64_t {
   kURLErrorNotConnectedToInternet = -1009,
   kURLErrorRedirectToNonExistentLocation = -1010,
   kURLErrorBadServerResponse = -1011,
+  kURLErrorUserCancelledAuthentication = -1012,
   kURLErrorDataLengthExceedsMaximum = -1103,
   kURLErrorSecureConnectionFailed = -1200,
   kURLErrorServerCertificateUntrusted = -1202,

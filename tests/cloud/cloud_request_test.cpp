@@ -98,6 +98,12 @@ TEST_F(CloudRequestTest, ErrorRepliesCarryTheServersFieldsAndTheParameters) {
   EXPECT_EQ(fine->error()->code, kCloudErrorInvalidResponse);
   EXPECT_EQ(observer_.started, 3);
   EXPECT_EQ(observer_.stopped, 3);
+
+  // The body as text only where it is UTF-8; the bytes stay as they came.
+  auto latin = run("/test/text?body=caf%E9");
+  EXPECT_EQ(latin->resultData(), "caf\xE9");
+  EXPECT_EQ(latin->resultString(), std::nullopt);
+  EXPECT_EQ(latin->resultJSON(), std::nullopt);
 }
 
 // Only a chain that ends at a trusted root, for a certificate of the host, is accepted; a refused
@@ -137,6 +143,27 @@ TEST_F(CloudRequestTest, ARefusedCertificateIsLoggedWithItsHost) {
     EXPECT_EQ(log.messages()[0], "[ERROR] CloudSDK: SSL Error. Cannot validate a certificate for the host: " + host);
     EXPECT_TRUE(log.messages()[1].starts_with("[WARNING] CloudSDK: error making request to /test/bytes - (-1202) "))
         << log.messages()[1];
+  }
+  EXPECT_EQ(observer_.started, observer_.stopped);
+}
+
+// A 401 asking for the service's own scheme stands as the reply; one asking for any other is refused
+// as a challenge the client cannot answer.
+TEST_F(CloudRequestTest, OnlyTheServicesOwnChallengeIsAnswered) {
+  const std::pair<std::string, std::int64_t> cases[] = {
+      {"OAuth", 401}, {"Bearer", 401}, {"Basic", net::kURLErrorUserCancelledAuthentication},
+      {"Digest", net::kURLErrorUserCancelledAuthentication}, {"Whatever", net::kURLErrorUserCancelledAuthentication}};
+  for (const auto& [scheme, code] : cases) {
+    SCOPED_TRACE(scheme);
+    foundation::ScopedLogCapture log;
+    auto request = run("/test/challenge?scheme=" + scheme, Dictionary{{"path", "/x"}});
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->code, code);
+    EXPECT_EQ(request->error()->userInfo["path"], Value("/x"));
+    ASSERT_FALSE(log.messages().empty());
+    EXPECT_EQ(log.messages()[0].starts_with("[ERROR] CloudSDK: SSL Error. Unknown authentication method NSURL"),
+              code != 401)
+        << log.messages()[0];
   }
   EXPECT_EQ(observer_.started, observer_.stopped);
 }

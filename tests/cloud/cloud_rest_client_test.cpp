@@ -249,6 +249,14 @@ TEST_F(CloudRestClientTest, UploadsRenameOnAStaleParentAndDownloadsReplaceWholeF
   settle();
   EXPECT_EQ(last(), "loaded " + local("restored.zip").string());
   EXPECT_EQ(slurp(local("restored.zip")), "first");
+  // An empty file replaces the old content as well.
+  server_.putFile("/empty.txt", "");
+  write(local("restored.zip"), "OLD CONTENT");
+  client_->loadFileIntoPath("/empty.txt", local("restored.zip"));
+  settle();
+  EXPECT_EQ(last(), "loaded " + local("restored.zip").string());
+  EXPECT_TRUE(fs::exists(local("restored.zip")));
+  EXPECT_EQ(slurp(local("restored.zip")), "");
   EXPECT_EQ(leftovers(), 0);
 }
 
@@ -277,10 +285,20 @@ TEST_F(CloudRestClientTest, EveryDownloadFaultEndsInItsErrorAndLeavesTheLocalFil
   EXPECT_EQ(watcher_.users, std::vector<std::string>{"31337"});
   EXPECT_TRUE(session_->isLinked());
 
-  // A temporary file that cannot be made ends the load with the file error.
-  client_->loadFileIntoPath("/backUp.zip", (dir_.path() / "no-such-folder" / "restored.zip").string());
-  settle();
-  EXPECT_EQ(last(), "load failed cloud.storage.sdk 1002");
+  // A temporary file that cannot be made ends the load at its finish, with the file error.
+  {
+    foundation::ScopedLogCapture log;
+    client_->loadFileIntoPath("/backUp.zip", (dir_.path() / "no-such-folder" / "restored.zip").string());
+    settle();
+    EXPECT_EQ(last(), "load failed NSPOSIXErrorDomain 2");
+    ASSERT_GE(log.messages().size(), 2u);
+    EXPECT_TRUE(log.messages()[0].starts_with(
+        "[ERROR] CloudRequest#connection:didReceiveData: Error creating temp file: (2) "))
+        << log.messages()[0];
+    EXPECT_TRUE(log.messages()[1].starts_with(
+        "[ERROR] CloudRequest#connectionDidFinishLoading: error getting file attrs: "))
+        << log.messages()[1];
+  }
 
   // Without a length the metadata's "bytes" decides, and a whole body passes.
   server_.setFault(Fault::NoLength, 1);

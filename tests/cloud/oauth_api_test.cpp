@@ -9,6 +9,7 @@
 #include "cloud/oauth_errors.h"
 #include "memory_oauth_keychain.h"
 #include "platform/files/app_home.h"
+#include "platform/runtime/notification_center.h"
 #include "platform/ui/application.h"
 #include "support/cloud_server.h"
 #include "support/temp_dir.h"
@@ -60,6 +61,11 @@ class OAuthAPITest : public ::testing::Test {
 // Two clients side by side, each with its own keychain: neither sees the other's tokens.
 TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignaturesForTwoClients) {
   MemoryKeychain keychain, other;
+  // The notifications name no sender: anyone hears them.
+  int heard = 0;
+  auto listener = runtime::NotificationCenter::defaultCenter().addObserver(
+      std::string(kOAuthNotificationRequestTokenReceived), nullptr,
+      [&heard](const runtime::Notification& n) { heard += n.object == nullptr ? 1 : 100; });
   auto api = make(true, &keychain);
   auto second = make(true, &other);
   ASSERT_TRUE(api && second);
@@ -71,6 +77,7 @@ TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignaturesForTwoClients) {
   EXPECT_EQ(std::ranges::count(opened(), url("/1/oauth/authorize?oauth_token=") + *requestToken), 1);
   EXPECT_TRUE(keychain.holds(kOAuthCredentialRequestToken));
   EXPECT_NE(keychain.items, other.items);
+  EXPECT_EQ(heard, 2);
   EXPECT_FALSE(api->isAuthenticated());
 
   // The user authorised in the browser; the next step takes the access token.
@@ -104,6 +111,53 @@ TEST_F(OAuthAPITest, ThreeLeggedExchangeWithHmacSignaturesForTwoClients) {
   ASSERT_TRUE(api->discardCredentials().ok());
   EXPECT_FALSE(api->isAuthenticated());
   EXPECT_FALSE(keychain.holds(kOAuthCredentialAccessToken));
+}
+
+// The connection signs with the store it is given, synchronously or not; the stand-in checks the
+// signature and refuses one made with the wrong secret.
+TEST_F(OAuthAPITest, TheConnectionSignsWhatTheServerChecks) {
+  server_.addUser("4711", "ctok", "csec");
+  const OAuthConnection::Options options{.anchorCertificates = {server_.rootCertificate()}};
+  struct Case {
+    const char* method;
+    const char* secret;
+    long status;
+  };
+  const Case cases[] = {
+      {"HMAC-SHA1", "csec", 200}, {"PLAINTEXT", "csec", 200}, {"HMAC-SHA1", "wrong", 401}, {"PLAINTEXT", "wrong", 401}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.secret);
+    auto store = std::make_shared<OAuthCredentialConcreteStore>(
+        Dictionary{{std::string(kOAuthCredentialConsumerKey), "qwv3rtnpa8sdkmz"},
+                   {std::string(kOAuthCredentialConsumerSecret), "hxb7ytrefo2lmcu"},
+                   {std::string(kOAuthSignatureMethod), c.method}});
+    ASSERT_TRUE(store->setAccessToken("ctok").ok() && store->setAccessTokenSecret(c.secret).ok());
+
+    OAuthURLRequest sync(url("/1/account/info"));
+    OAuthURLResponse response;
+    auto body = OAuthConnection::sendSynchronousRequest(sync, store, &response, options);
+    ASSERT_TRUE(body.ok()) << body.error().description();
+    EXPECT_EQ(response.status, c.status);
+    EXPECT_EQ(response.body, *body);
+    ASSERT_TRUE(sync.urlRequest);
+    EXPECT_NE(sync.urlRequest->url.find("&oauth_signature="), std::string::npos);
+
+    OAuthURLRequest async(url("/1/account/info"));
+    std::optional<long> status;
+    auto connection = OAuthConnection::connectionWithRequest(
+        async, [&](foundation::Result<net::HttpResponse> r) { status = r ? r->status : -1; }, store, options);
+    ASSERT_TRUE(connection.ok());
+    EXPECT_EQ(connection.value()->credentials(), store);
+    ASSERT_TRUE(run([&] { return status.has_value(); }));
+    EXPECT_EQ(*status, c.status);
+  }
+  // A store that cannot sign starts nothing.
+  auto rsa = std::make_shared<OAuthCredentialConcreteStore>(
+      Dictionary{{std::string(kOAuthCredentialConsumerKey), "k"}, {std::string(kOAuthSignatureMethod), "RSA-SHA1"}});
+  OAuthURLRequest refused(url("/1/account/info"));
+  const auto before = server_.requests().size();
+  EXPECT_FALSE(OAuthConnection::sendSynchronousRequest(refused, rsa, nullptr, options).ok());
+  EXPECT_EQ(server_.requests().size(), before);
 }
 
 TEST_F(OAuthAPITest, SignedRedirectsStayOnTheSameHttpsHost) {
@@ -144,6 +198,7 @@ TEST_F(OAuthAPITest, MisuseIsAnErrorValue) {
   auto nil = api->performMethod(std::nullopt, "https://" + server_.host(), {});
   ASSERT_FALSE(nil.ok());
   EXPECT_EQ(nil.error().code, kOAuthAPIErrorNilMethod);
+  EXPECT_EQ(nil.error().domain, kOAuthNilMethodRequestException);
   EXPECT_EQ(api->performURLRequest(std::nullopt).error().code, kOAuthAPIErrorNilMethod);
   HttpRequest undecodable;
   undecodable.url = url("/1/account/info?locale=%zz");
@@ -184,6 +239,17 @@ TEST_F(OAuthAPITest, TokensAreKeptInTheApplicationsKeychain) {
   second.setKeychain(&again);
   EXPECT_EQ(second.findValueFromKeychainUsingName(kOAuthCredentialAccessToken), "at2");
   EXPECT_EQ(second.findValueFromKeychainUsingName(kOAuthCredentialAccessTokenSecret), "sec");
+  // The item itself comes with its value: its address, its data and its dates.
+  Dictionary item;
+  EXPECT_EQ(second.findValueFromKeychainUsingNameReturningItem(kOAuthCredentialAccessToken, &item), "at2");
+  EXPECT_EQ(item["acct"], foundation::Value(std::string(kOAuthCredentialAccessToken)));
+  EXPECT_EQ(item["srvr"], foundation::Value("127.0.0.1"));
+  EXPECT_EQ(item["type"], foundation::Value(std::int64_t{0x6f617574}));
+  EXPECT_EQ(item["v_Data"], foundation::Value(foundation::Bytes{'a', 't', '2'}));
+  EXPECT_TRUE(item["mdat"].date());
+  Dictionary untouched{{"x", 1}};
+  EXPECT_FALSE(second.findValueFromKeychainUsingNameReturningItem(kOAuthCredentialSessionHandle, &untouched));
+  EXPECT_EQ(untouched, (Dictionary{{"x", 1}}));
   ASSERT_TRUE(second.removeCredentialNamed(kOAuthCredentialAccessToken).ok());
   EXPECT_FALSE(store.findValueFromKeychainUsingName(kOAuthCredentialAccessToken));
   EXPECT_EQ(store.findValueFromKeychainUsingName(kOAuthCredentialAccessTokenSecret), "sec");

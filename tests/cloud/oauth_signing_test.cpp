@@ -302,9 +302,9 @@ TEST_F(CloudStyleSigning, GetSendsSortedParametersAsTheQueryAndPostAsAFormBody) 
 
 TEST_F(CloudStyleSigning, ATokenSecretWithAPlusFromATokenReplySignsWithThePlus) {
   auto reply = Param::parameterDictionaryFromString("oauth_token_secret=a+b%2Bc&oauth_token=t%2B1");
-  ASSERT_TRUE(reply.ok());
-  ASSERT_TRUE(store_.setAccessToken(*(*reply)["oauth_token"].string()).ok());
-  ASSERT_TRUE(store_.setAccessTokenSecret(*(*reply)["oauth_token_secret"].string()).ok());
+  ASSERT_TRUE(reply["oauth_token"].string() && reply["oauth_token_secret"].string());
+  ASSERT_TRUE(store_.setAccessToken(*reply["oauth_token"].string()).ok());
+  ASSERT_TRUE(store_.setAccessTokenSecret(*reply["oauth_token_secret"].string()).ok());
   EXPECT_EQ(store_.signingKey(), "app%20secret&a%2Bb%2Bc");
   auto get = sign("https://api.example.com/1/account/info", {});
   ASSERT_TRUE(get.ok());

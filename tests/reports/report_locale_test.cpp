@@ -19,11 +19,9 @@ namespace {
 
 using note_helper_test::at;
 
-// The host as the diary meets it in a plain C locale (en_US_POSIX).
-TEST(ReportLocaleTest, ARussianReportOnAnEnglishHostReadsRussianTimesAndDays) {
-  foundation::ScopedDefaultLocale host(foundation::Locale::posix());
-  foundation::ScopedDefaultTimeZone zone(foundation::TimeZone::utc());
-  testing_support::TempDir dir;
+// The report of a day with a nappy and a 150-minute sleep, made in `code` on a thread of its own as
+// the report screen makes it, read back as text.
+std::string reportOfADay(const testing_support::TempDir& dir, const std::string& code) {
   const files::AppHome home(dir.path() / "home");
   auto store = testing_support::openDiaryStore(home);
   auto context = store->newContext().value();
@@ -38,7 +36,7 @@ TEST(ReportLocaleTest, ARussianReportOnAnEnglishHostReadsRussianTimesAndDays) {
   };
   note("WC", at("UTC", 2026, 12, 3, 4, 46), at("UTC", 2026, 12, 3, 4, 46));
   note("Sleep", at("UTC", 2026, 12, 3, 13), at("UTC", 2026, 12, 3, 15, 30));
-  ASSERT_TRUE(context->save().ok());
+  EXPECT_TRUE(context->save().ok());
 
   foundation::ManualClock clock(at("UTC", 2026, 12, 6, 12));
   ReportJobInput input;
@@ -52,22 +50,44 @@ TEST(ReportLocaleTest, ARussianReportOnAnEnglishHostReadsRussianTimesAndDays) {
   input.home = home;
   input.helper.library = home.library();
   input.helper.clock = &clock;
-  input.helper.language = [] { return note_helper_test::language("ru"); };
-  input.language = note_helper_test::language("ru");
+  input.helper.language = [code] { return note_helper_test::language(code); };
+  input.language = note_helper_test::language(code);
   input.reportDate = clock.now();
-  ASSERT_TRUE(files::createDirectory(home.tmp()).ok());
+  EXPECT_TRUE(files::createDirectory(home.tmp()).ok());
 
   foundation::Status result;
   std::thread job([&] { result = ReportJob::run(input, {}, {}); });
   job.join();
-  ASSERT_TRUE(result.ok()) << result.error().description();
+  EXPECT_TRUE(result.ok()) << result.error().description();
+  return result.ok() ? pdfText(input.pdfPath) : std::string();
+}
 
-  const std::string text = pdfText(input.pdfPath);
+// The host as the diary meets it in a plain C locale (en_US_POSIX).
+TEST(ReportLocaleTest, ARussianReportOnAnEnglishHostReadsRussianTimesAndDays) {
+  foundation::ScopedDefaultLocale host(foundation::Locale::posix());
+  foundation::ScopedDefaultTimeZone zone(foundation::TimeZone::utc());
+  testing_support::TempDir dir;
+  const std::string text = reportOfADay(dir, "ru");
   EXPECT_NE(text.find("04:46"), std::string::npos) << text;
   EXPECT_NE(text.find("13:00 - 15:30"), std::string::npos) << text;
   EXPECT_NE(text.find("3 декабря 2026"), std::string::npos) << text;
   EXPECT_EQ(text.find("AM"), std::string::npos) << text;
   EXPECT_EQ(text.find("PM"), std::string::npos) << text;
+}
+
+// In Japanese and Chinese a day's sum line writes durations without a blank, as the rows do.
+TEST(ReportLocaleTest, JapaneseAndChineseSumLinesWriteDurationsWithoutBlanks) {
+  foundation::ScopedDefaultLocale host(foundation::Locale::posix());
+  foundation::ScopedDefaultTimeZone zone(foundation::TimeZone::utc());
+  const std::pair<const char*, const char*> cases[] = {{"ja", "2時間30分"}, {"zh-Hans", "2小时30分钟"}};
+  for (const auto& [code, duration] : cases) {
+    testing_support::TempDir dir;
+    const std::string text = reportOfADay(dir, code);
+    const std::string sum = text.substr(std::min(text.find("\u2211"), text.size()));
+    EXPECT_NE(sum.find(duration), std::string::npos) << code << "\n" << text;
+    EXPECT_EQ(text.find(std::string(duration).insert(std::string(duration).find("30"), " ")), std::string::npos)
+        << code << "\n" << text;
+  }
 }
 
 // One rule for every date shown in the interface language: the language with the host's region,

@@ -392,6 +392,7 @@ void ScreenshotModeTest::expectEndsWithMessage(bool linked, CloudServer::Fault f
   ASSERT_TRUE(failure_);
   EXPECT_FALSE(mode_->running());
   EXPECT_FALSE(uploadToolUp());
+  EXPECT_TRUE(files::exists(captures() / "1.jpg"));
   const auto requests = server_.requests().size();
   loop_.advance(60);
   EXPECT_EQ(server_.requests().size(), requests);
@@ -420,6 +421,22 @@ TEST_F(ScreenshotModeTest, FailedUploadEndsTheMode) {
 
 TEST_F(ScreenshotModeTest, LinkThatNeverComesEndsTheMode) {
   expectEndsWithMessage(false, CloudServer::Fault::None);
+}
+
+// What a failed run captured stays; a later run that reaches the service sends the captures and
+// only then clears them.
+TEST_F(ScreenshotModeTest, CapturesOfAFailedRunStayUntilARunSendsThem) {
+  expectEndsWithMessage(false, CloudServer::Fault::None);
+  for (int n = 1; n <= 11; ++n) EXPECT_TRUE(files::exists(captures() / (std::to_string(n) + ".jpg"))) << n;
+  window_->setRootViewController(nullptr);
+  finishes_ = 0;
+  failure_.reset();
+  session_->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
+  launch();
+  ASSERT_TRUE(drive([this] { return finishes_ > 0; }));
+  EXPECT_EQ(failure_, std::nullopt);
+  expectUploads(7, 750, 1334);
+  EXPECT_FALSE(files::exists(home_.documents() / "ScreenShots"));
 }
 
 app::Baby babyNamed(store::Context& context, std::string_view name) {

@@ -764,6 +764,11 @@ Reply connectLogin(State& s, const Params& p) {
 // Paths for the network layer's tests, answered without a signature.
 std::optional<Reply> handleTest(State& s, const std::string& url, const Params& p, const Pending& pending) {
   if (!url.starts_with("/test/")) return std::nullopt;
+  if (url == "/test/challenge") {
+    Reply r = error(401, "Unauthorized");
+    r.headers.emplace_back("WWW-Authenticate", param(p, "scheme") + " realm=\"test\"");
+    return r;
+  }
   if (url == "/test/redirect") {
     Reply r;
     r.status = 302;

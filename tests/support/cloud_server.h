@@ -27,6 +27,7 @@
 //   GET  /test/text?body&charset          the body's bytes as "text/plain; charset=<charset>"
 //   *    /test/echo                       {"bytes": the size of the request's body}
 //   GET  /test/redirect?to                302 to the location given
+//   GET  /test/challenge?scheme           401 {"error": ...} asking for that "WWW-Authenticate" scheme
 //
 //   GET  /1/connect_login                 k, s, state: a new user, handed back (302) to
 //                                         "cloud-<key>://1/connect?oauth_token&oauth_token_secret&uid&state"

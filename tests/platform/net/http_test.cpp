@@ -82,6 +82,15 @@ TEST_F(HttpTest, BodiesArriveInMemoryOrInANewFileWithProgress) {
   EXPECT_EQ(file.progress.back().received, 3000000);
   EXPECT_EQ(file.progress.back().expectedToReceive, 3000000);
 
+  // An empty body makes an empty file, for the caller to move into place.
+  HttpRequest empty = request("/test/bytes?n=0");
+  empty.downloadFile = dir_ / "empty.bin";
+  Outcome none = run(empty);
+  ASSERT_TRUE(none.result && none.result->ok());
+  EXPECT_TRUE((*none.result)->bodyInFile);
+  EXPECT_TRUE(fs::exists(dir_ / "empty.bin"));
+  EXPECT_EQ(fs::file_size(dir_ / "empty.bin"), 0u);
+
   // The file is made new: an existing one is never written into.
   Outcome again = run(big);
   ASSERT_TRUE(again.result && !again.result->ok());
