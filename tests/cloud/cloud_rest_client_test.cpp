@@ -436,6 +436,15 @@ TEST_F(CloudRestClientTest, EveryOtherOperation) {
     settle();
     EXPECT_TRUE(last().starts_with(expected)) << last() << " / " << expected;
   }
+  // Thumbnails of PNG and GIF files are asked for as PNG, of anything else as JPEG.
+  for (const auto& [path, format] : std::vector<std::pair<std::string, std::string>>{
+           {"/shot.PNG", "PNG"}, {"/anim.gif", "PNG"}, {"/shot.jpeg", "JPEG"}, {"/png", "JPEG"}}) {
+    server_.putFile(path, "image");
+    client_->loadThumbnailOfSizeIntoPath(path, std::nullopt, local("thumb").string());
+    settle();
+    EXPECT_EQ(server_.requests().back().params.at("format"), format) << path;
+  }
+
   // A copy reference copies the file it was made for.
   client_->createCopyRef("/docs/report.pdf");
   settle();
@@ -490,6 +499,7 @@ TEST_F(CloudRestClientTest, TheDesktopTokenStepsLinkTheUserTheServiceNames) {
   desktop->loadRequestToken();
   settle();
   EXPECT_EQ(last(), "request token");
+  EXPECT_EQ(server_.requests().back().params.count("oauth_token"), 0u);  // the application's credentials only
   const std::string url = desktop->authorizeURL().value_or("");
   EXPECT_TRUE(url.starts_with("https://" + server_.host() + "/1/oauth/authorize?oauth_token=rt")) << url;
   EXPECT_TRUE(url.ends_with("&osx_protocol=cloud-qwv3rtnpa8sdkmz&embedded=1")) << url;
