@@ -218,13 +218,15 @@ class CloudRestClient {
   void loadSharableLinkForFile(const std::string& path);
   void loadStreamableURLForFile(const std::string& path);
 
-  // The desktop token steps (no caller in the diary).
+  // The desktop token steps (no caller in the diary). A reply without a token (and, for the access
+  // token, its secret and user id) fails with 1004 and stores nothing.
   void loadRequestToken();
   bool requestTokenLoaded() const;
   // Nothing (logged) before a request token was loaded.
   std::optional<std::string> authorizeURL() const;
   void loadAccessToken();
-  // Splits a form-encoded token reply; false at the first piece that is not "name=value".
+  // Splits a form-encoded token reply; false (logged) at the first piece that is not "name=value",
+  // an empty piece included; the values found before it stay.
   static bool parseIntoTokenSecretUserId(std::string_view reply, std::string* token, std::string* secret,
                                          std::string* userId);
 

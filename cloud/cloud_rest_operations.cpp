@@ -289,6 +289,10 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
            [](C& c, CloudRequest& r, R, const Reply&) {
              std::string token, secret;
              parseIntoTokenSecretUserId(r.resultString().value_or(""), &token, &secret, nullptr);
+             // A reply without a token would leave an empty one that every later step signs with.
+             if (token.empty() || secret.empty())
+               return c.fail(&Delegate::restClientLoadRequestTokenFailedWithError,
+                             clientError(kCloudErrorInvalidResponse, r.userInfo()));
              if (auto store = c.credentialStore()) {
                (void)store->setRequestToken(token);
                (void)store->setRequestTokenSecret(secret);
@@ -308,6 +312,10 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              }
              std::string token, secret, uid;
              parseIntoTokenSecretUserId(r.resultString().value_or(""), &token, &secret, &uid);
+             // An incomplete reply links no one (not a user "" with an empty token).
+             if (token.empty() || secret.empty() || uid.empty())
+               return c.fail(&Delegate::restClientLoadAccessTokenFailedWithError,
+                             clientError(kCloudErrorInvalidResponse, r.userInfo()));
              c.session_->updateAccessTokenAccessTokenSecretForUserId(token, secret, uid);
              if (!c.userId_) c.userId_ = uid;
              c.offer([&](Delegate& d) { d.restClientLoadedAccessToken(c); });

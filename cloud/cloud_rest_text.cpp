@@ -87,10 +87,12 @@ std::string CloudRestClient::userAgent() {
 
 bool CloudRestClient::parseIntoTokenSecretUserId(std::string_view reply, std::string* token,
                                                  std::string* secret, std::string* userId) {
-  while (!reply.empty()) {
+  // Every piece between the "&"s counts, the empty ones too: "a=1&" and "" hold a piece without "=".
+  for (bool more = true; more;) {
     size_t amp = reply.find('&');
     std::string_view piece = reply.substr(0, amp);
-    reply = amp == std::string_view::npos ? std::string_view() : reply.substr(amp + 1);
+    more = amp != std::string_view::npos;
+    reply = more ? reply.substr(amp + 1) : std::string_view();
     size_t eq = piece.find('=');
     if (eq == std::string_view::npos || piece.find('=', eq + 1) != std::string_view::npos) {
       CloudLogError("CloudRestClient+OSX: error parsing oauth result");

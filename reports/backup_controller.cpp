@@ -7,6 +7,7 @@
 #include "app/backup_restore.h"
 #include "app/value_texts.h"
 #include "cloud/cloud_link.h"
+#include "navigation/interface_locale.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/locale.h"
@@ -83,6 +84,7 @@ AlertShape shapeOf(backUpController::AlertRole role) {
 BackupServices BackupServices::fromApplication() {
   BackupServices services;
   services.localized = [](std::string_view key) { return app::InterfaceText::current().localized(key); };
+  services.dateLocale = [] { return navigation::interfaceLocale(); };
   services.session = [] { return cloud::CloudSession::sharedSession(); };
   services.userDefaults = runtime::UserDefaults::standard();
   services.logEvent = [](std::string event, foundation::Dictionary parameters) {
@@ -482,8 +484,10 @@ void backUpController::restClientLoadedMetadata(Client&, const cloud::CloudMetad
     }
   }
   if (!archive) return showAlert(AlertRole::kRestoreFailed);
-  const auto formatter = foundation::DateFormatter::withStyles(foundation::DateFormatterStyle::Long,
-                                                               foundation::DateFormatterStyle::Short);
+  // Written as the screen speaks: a Japanese screen dates its backup "2026年12月7日 13:15".
+  const auto formatter = foundation::DateFormatter::withStyles(
+      foundation::DateFormatterStyle::Long, foundation::DateFormatterStyle::Short,
+      services_.dateLocale ? services_.dateLocale() : foundation::Locale::current());
   const std::string when = archive->clientMtime() ? formatter.stringFromDate(*archive->clientMtime()) : "";
   showAlert(AlertRole::kAskRestore, localized(text_key::kBackUpDate) + ": " + when);
 }

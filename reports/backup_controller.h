@@ -34,6 +34,7 @@
 #include "cloud/cloud_session.h"
 #include "platform/files/app_home.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/locale.h"
 #include "platform/foundation/value.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/user_defaults.h"
@@ -55,6 +56,9 @@ inline constexpr std::string_view kRemoteBackUpFolder = "/";
 struct BackupServices {
   files::AppHome home{files::AppHome::fromEnvironment()};
   std::function<std::string(std::string_view key)> localized;
+  // The locale dates are written in (the backup's date): the interface language's; the host's
+  // when null.
+  std::function<foundation::Locale()> dateLocale;
   std::function<std::shared_ptr<cloud::CloudSession>()> session;
   // Before packing: the live store's log folded into its file; the store stays open.
   std::function<foundation::Status()> checkpointStore;

@@ -126,6 +126,14 @@ struct Recorder : CloudRestClientDelegate {
   void restClientLoadedStreamableURLForFile(Client&, const std::string& url, const std::string&) override {
     events.push_back(std::string("media ") + (url.empty() ? "none" : "url"));
   }
+  void restClientLoadedRequestToken(Client&) override { events.push_back("request token"); }
+  void restClientLoadRequestTokenFailedWithError(Client&, const Error& e) override {
+    failed("request token failed", e);
+  }
+  void restClientLoadedAccessToken(Client&) override { events.push_back("access token"); }
+  void restClientLoadAccessTokenFailedWithError(Client&, const Error& e) override {
+    failed("access token failed", e);
+  }
 };
 
 struct SessionWatcher : CloudSessionDelegate {
@@ -428,6 +436,15 @@ TEST_F(CloudRestClientTest, EveryOtherOperation) {
     settle();
     EXPECT_TRUE(last().starts_with(expected)) << last() << " / " << expected;
   }
+  // Thumbnails of PNG and GIF files are asked for as PNG, of anything else as JPEG.
+  for (const auto& [path, format] : std::vector<std::pair<std::string, std::string>>{
+           {"/shot.PNG", "PNG"}, {"/anim.gif", "PNG"}, {"/shot.jpeg", "JPEG"}, {"/png", "JPEG"}}) {
+    server_.putFile(path, "image");
+    client_->loadThumbnailOfSizeIntoPath(path, std::nullopt, local("thumb").string());
+    settle();
+    EXPECT_EQ(server_.requests().back().params.at("format"), format) << path;
+  }
+
   // A copy reference copies the file it was made for.
   client_->createCopyRef("/docs/report.pdf");
   settle();
@@ -458,6 +475,71 @@ TEST_F(CloudRestClientTest, EveryOtherOperation) {
   settle();
   EXPECT_EQ(last(), "committed /up/big.bin /up/big.bin");
   EXPECT_EQ(server_.fileContent("/up/big.bin")->size(), 3000000u);
+}
+
+TEST_F(CloudRestClientTest, TheDesktopTokenStepsLinkTheUserTheServiceNames) {
+  auto desktop = CloudRestClient::make(session_, std::nullopt, loop_);
+  desktop->setDelegate(&recorder_);
+  {
+    foundation::ScopedLogCapture log;
+    EXPECT_FALSE(desktop->authorizeURL());
+    desktop->loadAccessToken();
+    EXPECT_TRUE(log.contains("You must get a request token before creating the authorize url"));
+    EXPECT_TRUE(log.contains("You must get a request token and authorize it before getting an access token"));
+  }
+  EXPECT_TRUE(server_.requests().empty());
+
+  // Replies that lose their last pair store nothing and link no one.
+  server_.setFault(Fault::ShortForm, 1);
+  desktop->loadRequestToken();
+  settle();
+  EXPECT_EQ(last(), "request token failed cloud.storage.sdk 1004");
+  EXPECT_FALSE(desktop->requestTokenLoaded());
+
+  desktop->loadRequestToken();
+  settle();
+  EXPECT_EQ(last(), "request token");
+  EXPECT_EQ(server_.requests().back().params.count("oauth_token"), 0u);  // the application's credentials only
+  const std::string url = desktop->authorizeURL().value_or("");
+  EXPECT_TRUE(url.starts_with("https://" + server_.host() + "/1/oauth/authorize?oauth_token=rt")) << url;
+  EXPECT_TRUE(url.ends_with("&osx_protocol=cloud-qwv3rtnpa8sdkmz&embedded=1")) << url;
+  server_.setFault(Fault::ShortForm, 1);
+  desktop->loadAccessToken();
+  settle();
+  EXPECT_EQ(last(), "access token failed cloud.storage.sdk 1004");
+  EXPECT_EQ(session_->userIds(), std::vector<std::string>{"31337"});
+
+  desktop->loadRequestToken();
+  settle();
+  desktop->loadAccessToken();
+  settle();
+  EXPECT_EQ(last(), "access token");
+  EXPECT_FALSE(desktop->requestTokenLoaded());
+  ASSERT_TRUE(desktop->userId());
+  EXPECT_EQ(session_->userIds().back(), *desktop->userId());
+  desktop->loadAccountInfo();
+  settle();
+  EXPECT_EQ(last(), "account " + *desktop->userId() + " Diary Tester");
+}
+
+TEST(CloudRestClientText, TokenRepliesAreReadUpToTheFirstBadPiece) {
+  struct Case {
+    std::string reply;
+    bool ok;
+    std::string token, secret, uid;
+  };
+  const Case cases[] = {
+      {"oauth_token=t&oauth_token_secret=s&uid=7", true, "t", "s", "7"},
+      {"uid=7&colour=blue", true, "", "", "7"},  // an unknown name is logged and passed over
+      {"oauth_token=t&a=b=c&uid=7", false, "t", "", ""},
+      {"oauth_token=t&", false, "t", "", ""},
+      {"", false, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string token, secret, uid;
+    EXPECT_EQ(CloudRestClient::parseIntoTokenSecretUserId(c.reply, &token, &secret, &uid), c.ok) << c.reply;
+    EXPECT_EQ(token + "|" + secret + "|" + uid, c.token + "|" + c.secret + "|" + c.uid) << c.reply;
+  }
 }
 
 }  // namespace

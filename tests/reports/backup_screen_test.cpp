@@ -97,6 +97,7 @@ class BackupScreenTest : public ::testing::Test {
     BackupServices s;
     s.home = home_;
     s.localized = [](std::string_view key) { return std::string(key); };
+    if (dateLocale_) s.dateLocale = [this] { return *dateLocale_; };
     s.session = [this] { return session_; };
     s.preReloadDataBase = [this] {
       ++closes_;
@@ -158,6 +159,7 @@ class BackupScreenTest : public ::testing::Test {
   std::shared_ptr<cloud::CloudSession> session_;
   std::shared_ptr<ui::NavigationController> navigation_;
   std::shared_ptr<backUpController> screen_;
+  std::optional<foundation::Locale> dateLocale_;
   int closes_ = 0;
   int updates_ = 0;
   std::vector<std::string> events_;
@@ -165,6 +167,7 @@ class BackupScreenTest : public ::testing::Test {
 
 TEST_F(BackupScreenTest, BackUpThenRestoreGivesTheSameDocumentsAndFirstLaunchDate) {
   foundation::ScopedLogCapture log;
+  dateLocale_ = foundation::Locale("ja_JP");
   open();
   EXPECT_EQ(screen_->title(), "Cloud");
   EXPECT_EQ(screen_->connectDisconnectLable()->text(), "Disconnect");
@@ -187,7 +190,10 @@ TEST_F(BackupScreenTest, BackUpThenRestoreGivesTheSameDocumentsAndFirstLaunchDat
 
   writeData("Boris", "2016.01.01");
   ASSERT_NE(snapshot(home_), before);
-  EXPECT_EQ(restoreUntilAfterYes(), "Restored");
+  // The question dates the backup in the screen's language, whatever the host's.
+  std::string asked;
+  EXPECT_EQ(restoreUntilAfterYes([&] { asked = ui::topAlert()->message(); }), "Restored");
+  EXPECT_TRUE(asked.starts_with("BackUpDate: ") && asked.find("\u5e74") != std::string::npos) << asked;
   EXPECT_EQ(snapshot(home_), before);
   EXPECT_EQ(closes_, 1);
   EXPECT_EQ(updates_, 0);

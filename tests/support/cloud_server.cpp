@@ -924,6 +924,8 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
   if (pending->bodyTooLarge) return send(s, connection, error(413, "Request too large"));
   if (!authorise(s, method, url, params)) return send(s, connection, error(401, "Unauthorized"));
   Reply reply = handle(s, method, url, params, *pending);
+  if (reply.contentType == "application/x-www-form-urlencoded" && s.takeFault({Fault::ShortForm}, &fault))
+    reply.body.erase(std::min(reply.body.rfind('&'), reply.body.size()));
   // An upload that was stored was moved away; nothing is left to remove.
   if (!fs::exists(pending->upload)) pending->upload.clear();
   return send(s, connection, std::move(reply));

@@ -64,6 +64,7 @@ class CloudServer {
     DropConnection,  // the connection is closed without a reply
     ServerError,     // 500 {"error": "Internal server error"}
     Unauthorized,    // 401, whatever the signature
+    ShortForm,       // form-encoded token replies lose their last "name=value" pair
   };
 
   struct Options {
