@@ -106,9 +106,9 @@ TEST_F(ChartTextsTest, TheDayTrackWritesItsTypeNamesWhole) {
     });
     std::vector<DaySpan> spans;
     for (std::size_t i = 0; i < types.size(); ++i)
-      spans.push_back({types[i], foundation::Date(3600.0 * static_cast<double>(i)),
-                       foundation::Date(3600.0 * static_cast<double>(i) + 1800)});
-    strip.setSpans(spans, foundation::Date(0));
+      spans.push_back({types[i], foundation::Date{3600.0 * static_cast<double>(i)},
+                       foundation::Date{3600.0 * static_cast<double>(i) + 1800}});
+    strip.setSpans(spans, foundation::Date{0});
     graphics::RecordingCanvas canvas(graphics::Size{strip.bounds().width(), strip.bounds().height()});
     strip.drawRect(canvas, strip.bounds());
     std::size_t names = 0;
