@@ -6,8 +6,9 @@
 // On screen it is what a person fills in: a bar with "Cancel", the subject (or "New Message") and
 // "Send" (offered only while there is a recipient); a "To:" field with the recipients
 // (comma-separated), a "Subject:" field, a line naming each attachment, and the body. What the
-// person typed is what is sent. The composer does not close itself: as on the platform, the delegate dismisses it when it hears the result. Its own texts
-// (buttons, row names, the empty fields' names) are in the interface language (platformText).
+// person typed is what is sent. The composer does not close itself: as on the platform, the
+// delegate dismisses it when it hears the result. Its own texts (buttons, row names, the empty
+// fields' names) are in the interface language (platformText).
 
 #include <filesystem>
 #include <optional>

@@ -291,13 +291,16 @@ std::optional<Color> colourAt(const View& view, Point p) {
   return std::nullopt;
 }
 
-// The bar's clock and battery take the ink that stands out on what lies under them: white on a
-// dark screen, black on a light one. The application's style counts only where nothing is seen.
+// The bar's clock and battery take the application's style where it stands out on what lies under
+// them (white on the phone's coloured bars); on a screen too light for white ink, or too dark for
+// black, they take the other.
 bool lightStatusBar(const View& window, Size screen) {
+  const bool light = Application::shared().statusBarStyle() == StatusBarStyle::kLightContent;
   const Point middle(window.bounds().x() + screen.width / 2, window.bounds().y() + kStatusBarHeight / 2);
-  if (auto under = colourAt(window, middle))
-    return 0.299 * under->r + 0.587 * under->g + 0.114 * under->b < 0.6;
-  return Application::shared().statusBarStyle() == StatusBarStyle::kLightContent;
+  const auto under = colourAt(window, middle);
+  if (!under) return light;
+  const double brightness = 0.299 * under->r + 0.587 * under->g + 0.114 * under->b;
+  return light ? brightness < 0.75 : brightness < 0.25;
 }
 
 void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now, bool light) {

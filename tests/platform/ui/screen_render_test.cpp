@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ui/application.h"
 #include "platform/ui/text_input.h"
 #include "support/temp_dir.h"
 #include "ui_fixture.h"
@@ -48,6 +49,29 @@ TEST_F(ScreenRenderTest, AlertsAndSheetsShowTheirButtonsWhereTapsFindThem) {
   bool inked = false;
   for (int x = 0; x < blank.pixelWidth(); ++x) inked |= blank.pixel(x, 20).r < 128;
   EXPECT_TRUE(inked);
+  // The ink follows the screen under the bar: the application's white stays on a coloured screen
+  // and gives way to black on a white one; black gives way to white on a black screen.
+  const struct {
+    ui::StatusBarStyle style;
+    graphics::Color screen;
+    bool whiteInk;
+  } inks[] = {{ui::StatusBarStyle::kLightContent, graphics::Color::rgb255(140, 127, 243), true},
+              {ui::StatusBarStyle::kLightContent, graphics::Color::white(), false},
+              {ui::StatusBarStyle::kDefault, graphics::Color::black(), true}};
+  for (const auto& ink : inks) {
+    ui::Application::shared().setStatusBarStyle(ink.style);
+    window_->rootViewController()->view()->setBackgroundColor(ink.screen);
+    auto bar = render("status_bar");
+    int white = 0, black = 0;
+    for (int x = 0; x < bar.pixelWidth(); ++x) {
+      const auto px = bar.pixel(x, 20);
+      white += px.r > 240 && px.g > 240 && px.b > 240;
+      black += px.r < 15 && px.g < 15 && px.b < 15;
+    }
+    EXPECT_GT(ink.whiteInk ? white : black, 0) << ink.screen.r;
+  }
+  ui::Application::shared().setStatusBarStyle(ui::StatusBarStyle::kDefault);
+  window_->rootViewController()->view()->setBackgroundColor(graphics::Color::white());
 
   auto sheet = ui::ActionSheet::create("Photo", &answers, "Cancel", "Delete", {"Camera"});
   sheet->showInView(window_.get());
