@@ -12,6 +12,7 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
+#include "platform/ui/image_library.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/render.h"
 #include "platform/ui/text_input.h"
@@ -280,10 +281,14 @@ std::optional<Color> colourAt(const View& view, Point p) {
   for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
     if (auto colour = colourAt(**it, view.convertPointToView(p, it->get()))) return colour;
   if (const auto* bar = dynamic_cast<const NavigationBar*>(&view)) {
-    const auto& own = bar->backgroundImage();
-    if (own && own->isEmpty()) return std::nullopt;
-    if (own) return pictureColourAt(*own, view, p);
-    return NavigationBar::appearance().barTintColor.value_or(Color::white(0.97));
+    // As the bar draws itself: its own picture, else the look's picture over the look's tint.
+    const auto& look = NavigationBar::appearance();
+    ImageRef picture = bar->backgroundImage();
+    if (picture && picture->isEmpty()) return std::nullopt;
+    if (!picture && !look.backgroundImageName.empty()) picture = imageNamed(look.backgroundImageName);
+    if (picture)
+      if (auto colour = pictureColourAt(*picture, view, p)) return colour;
+    return look.barTintColor.value_or(Color::white(0.97));
   }
   if (const auto* picture = dynamic_cast<const ImageView*>(&view); picture && picture->image())
     if (auto colour = pictureColourAt(*picture->image(), view, p)) return colour;

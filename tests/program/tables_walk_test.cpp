@@ -31,19 +31,6 @@ namespace {
 
 using namespace program_run;
 
-// The order the chooser shows, as "categoriesSequence.txt" keeps it (nothing when it holds none),
-// read as the property list it is; the diary's own reader would merge in the defaults.
-std::vector<std::string> storedOrder(const testing_support::TempDir& home) {
-  std::vector<std::string> keys;
-  const auto bytes = files::readFile(home / "root" / "Library" / "Settings" / "categoriesSequence.txt");
-  if (!bytes.ok()) return keys;
-  const auto order = plist::readPropertyList(*bytes);
-  if (!order.ok() || !order->isArray()) return keys;
-  for (const auto& entry : *order->array())
-    if (const std::string* key = entry.string()) keys.push_back(*key);
-  return keys;
-}
-
 std::set<std::string> subValues(const testing_support::TempDir& home) {
   OpenStore keep;
   std::set<std::string> values;

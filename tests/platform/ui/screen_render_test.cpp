@@ -51,17 +51,28 @@ TEST_F(ScreenRenderTest, AlertsAndSheetsShowTheirButtonsWhereTapsFindThem) {
   EXPECT_TRUE(inked);
   // The ink follows the screen under the bar: the application's white stays on a coloured screen
   // and gives way to black on a white one; black gives way to white on a black screen.
+  // A bar's picture counts as what it shows, not as the screen behind it.
+  graphics::Image purple(4, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) purple.setPixel(x, y, {140, 127, 243, 255});
   const struct {
     ui::StatusBarStyle style;
     graphics::Color screen;
+    bool barPicture;
     bool whiteInk;
-  } inks[] = {{ui::StatusBarStyle::kLightContent, graphics::Color::rgb255(140, 127, 243), true},
-              {ui::StatusBarStyle::kLightContent, graphics::Color::white(), false},
-              {ui::StatusBarStyle::kDefault, graphics::Color::black(), true}};
+  } inks[] = {{ui::StatusBarStyle::kLightContent, graphics::Color::rgb255(140, 127, 243), false, true},
+              {ui::StatusBarStyle::kLightContent, graphics::Color::white(), false, false},
+              {ui::StatusBarStyle::kLightContent, graphics::Color::white(), true, true},
+              {ui::StatusBarStyle::kDefault, graphics::Color::black(), false, true}};
   for (const auto& ink : inks) {
     ui::Application::shared().setStatusBarStyle(ink.style);
     window_->rootViewController()->view()->setBackgroundColor(ink.screen);
+    auto navigationBar = std::make_shared<ui::NavigationBar>();
+    navigationBar->setFrame(graphics::Rect(0, 0, window_->bounds().width(), 64));
+    navigationBar->setBackgroundImage(std::make_shared<const graphics::Image>(purple));
+    if (ink.barPicture) window_->rootViewController()->view()->addSubview(navigationBar);
     auto bar = render("status_bar");
+    navigationBar->removeFromSuperview();
     int white = 0, black = 0;
     for (int x = 0; x < bar.pixelWidth(); ++x) {
       const auto px = bar.pixel(x, 20);
