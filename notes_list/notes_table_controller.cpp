@@ -130,7 +130,8 @@ namespace {
 // The screen's class as a person reading the log knows it: without its namespace.
 std::string classNameOf(const std::type_info& type) {
   int failed = 0;
-  std::unique_ptr<char, void (*)(void*)> full(abi::__cxa_demangle(type.name(), nullptr, nullptr, &failed), std::free);
+  std::unique_ptr<char, void (*)(void*)> full(abi::__cxa_demangle(type.name(), nullptr, nullptr, &failed),
+                                              std::free);
   std::string name = failed == 0 && full ? full.get() : type.name();
   const auto colons = name.rfind("::");
   return colons == std::string::npos ? name : name.substr(colons + 2);
@@ -145,7 +146,8 @@ void noteTableController_Base::performFetch() {
     const foundation::Error& error = status.error();
     const std::string* reason = error.userInfo["NSLocalizedFailureReason"].string();
     foundation::log(foundation::text::format(
-        "Unresolved error %@, %@", {foundation::Value(error.description()), foundation::Value(error.userInfo)}));
+        "Unresolved error %@, %@",
+        {foundation::Value(error.description()), foundation::Value(error.userInfo)}));
     foundation::log(foundation::text::format(
         "[%@ %@] %@ (%@)", {foundation::Value(classNameOf(typeid(*this))), "performFetch",
                             foundation::Value(error.localizedDescription()), reason ? *reason : "(null)"}));

@@ -647,7 +647,8 @@ Step DiaryConsole::pressKey(std::string_view name) {
     auto shown = window();
     const auto keys = shown ? ui::overlayTargets(shown->bounds().size) : std::vector<ui::OverlayTarget>{};
     if (std::none_of(keys.begin(), keys.end(), [](const auto& k) { return k.title == ui::kHideKeyboardKey; }))
-      return refused(ui::Keyboard::isVisible() ? "this keyboard has no key that hides it" : "no keyboard is up");
+      return refused(ui::Keyboard::isVisible() ? "this keyboard has no key that hides it"
+                                               : "no keyboard is up");
   } else if (name != "return" && name != "delete" && name != "space") {
     return refused("no key " + quoted(std::string(name)));
   }

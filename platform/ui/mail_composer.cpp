@@ -256,9 +256,11 @@ void MailComposeViewController::loadView() {
   toField_->setKeyboardType(KeyboardType::kEmailAddress);
   // What a screen reader (and the diary's console) calls the fields while they are empty.
   toField_->setAccessibilityLabel(platformText("Recipients"));
-  toField_->addTarget([weak](Control&) {
+  toField_->addTarget(
+      [weak](Control&) {
         if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).enableSend();
-      }, kControlEventEditingChanged);
+      },
+      kControlEventEditingChanged);
   root->addSubview(toField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));

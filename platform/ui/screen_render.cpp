@@ -160,7 +160,8 @@ std::vector<OverlayTarget> keyboardKeys() {
   // A tablet's keyboard has a key of its own that puts it away; the phone's has none.
   const double returnWidth = device().isPad() ? 1.5 : 2.5;
   add("return", Rect(area.x() + w * 7.5, area.y() + 3 * h, w * returnWidth, h).insetBy(3, 5));
-  if (device().isPad()) add(std::string(kHideKeyboardKey), Rect(area.x() + w * 9, area.y() + 3 * h, w, h).insetBy(3, 5));
+  if (device().isPad())
+    add(std::string(kHideKeyboardKey), Rect(area.x() + w * 9, area.y() + 3 * h, w, h).insetBy(3, 5));
   return keys;
 }
 

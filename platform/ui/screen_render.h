@@ -42,7 +42,8 @@ std::vector<OverlayTarget> overlayTargets(Size screen);
 // Whether an alert or action sheet covers the screen.
 bool overlayBlocksScreen();
 // A tap on the target as a person makes it: the button reaches its alert's delegate; a key types
-// into the first responder, and the hide key makes it resign. False when the target is gone or nothing takes the key.
+// into the first responder, and the hide key makes it resign. False when the target is gone or
+// nothing takes the key.
 bool tapOverlayTarget(const OverlayTarget& target);
 
 struct ScreenRenderOptions {

@@ -192,8 +192,8 @@ TEST_F(NotesScreenTest, FailedFetchShowsAnEmptyListAndAnAlert) {
   EXPECT_TRUE(screen->failureAlert()->isVisible());
   // The log has the error twice: in full, and with the screen's class and the step that failed.
   EXPECT_TRUE(log.contains("Unresolved error Error Domain=")) << testing::PrintToString(log.messages());
-  EXPECT_TRUE(log.contains("[noteTableController_Base performFetch] " +
-                           screen->failureAlert()->message() + " ("))
+  EXPECT_TRUE(
+      log.contains("[noteTableController_Base performFetch] " + screen->failureAlert()->message() + " ("))
       << testing::PrintToString(log.messages());
 }
 

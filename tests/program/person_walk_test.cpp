@@ -271,8 +271,9 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   ASSERT_TRUE(lastLookTexts(composing.out).count("Send")) << composing.out;
   testing_support::TempDir sent;
   // Send does nothing while the mail has no recipient; once one is typed it sends, once.
-  const DiaryRun run = runDiary(
-      sent, toReport + "tap Send\ntap Recipients\ntype parent@example.com\ntap Send\nlook\nquit\n", "report-mailed");
+  const DiaryRun run =
+      runDiary(sent, toReport + "tap Send\ntap Recipients\ntype parent@example.com\ntap Send\nlook\nquit\n",
+               "report-mailed");
   ASSERT_EQ(run.status, 0) << run.out;
   std::vector<fs::path> mails;
   for (const auto& entry : fs::recursive_directory_iterator(sent / "root"))

@@ -73,8 +73,9 @@ std::vector<Walk> walks() {
        [](const auto&, const auto& home) {
          const auto order = storedOrder(home);
          ASSERT_EQ(order.size(), 24u);
-         EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 7),
-                   (std::vector<std::string>{"Drink", "Food", "Walk", "WC", "Breast Feeding", "Sleep", "Pumping"}));
+         EXPECT_EQ(
+             std::vector<std::string>(order.begin(), order.begin() + 7),
+             (std::vector<std::string>{"Drink", "Food", "Walk", "WC", "Breast Feeding", "Sleep", "Pumping"}));
        }},
       {"order-drags-off-the-grip", "",
        // A drag at the row's left edge and one in its middle scroll; the order stays, and leaving
