@@ -578,9 +578,8 @@ Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool 
   const fs::path target = folder / relative;
   std::error_code ec;
   const fs::file_status existing = fs::symlink_status(target, ec);
-  if (existing.type() == fs::file_type::directory) {
-    return zipError(kZipWriteFailed, "The entry \"" + entry.name + "\" names a folder", target);
-  }
+  // A folder cannot be opened for writing: the entry is skipped and the rest still lands.
+  if (existing.type() == fs::file_type::directory) return {};
   if (existing.type() != fs::file_type::not_found && !overwrite) {
     const bool agreed =
         !(delegate_ && delegate_->OverWriteOperation) || delegate_->OverWriteOperation(target);

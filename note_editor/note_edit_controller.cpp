@@ -177,17 +177,14 @@ void noteEditController::layoutNotice() {
   const Rect keyboard = ui::Keyboard::isVisible() ? ui::Keyboard::shownFrame() : ui::Keyboard::hiddenFrame();
   const double h = noticeTextBackView_->bounds().size.height;
   const double top = std::min(h, noticeTextBackView_->convertPointFromView(keyboard.origin, nullptr).y);
+  // The done button sits on the keyboard on either device: without it a tablet's notice could be
+  // left only by the keyboard's own hide key.
   Rect text = noticeTextView_->frame();
   text.origin.y = 0;
-  if (!ui::device().isPad()) {
-    Rect done = noticeTextDoneButton_->frame();
-    done.origin.y = top - done.size.height;
-    noticeTextDoneButton_->setFrame(done);
-    text.size.height = done.origin.y;
-  } else {
-    noticeTextDoneButton_->setHidden(true);
-    text.size.height = top;
-  }
+  Rect done = noticeTextDoneButton_->frame();
+  done.origin.y = top - done.size.height;
+  noticeTextDoneButton_->setFrame(done);
+  text.size.height = done.origin.y;
   noticeTextView_->setFrame(text);
 }
 

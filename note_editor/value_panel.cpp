@@ -28,7 +28,9 @@ ValuePanel::ValuePanel(ui::View& host, NoteEditor& model, Hooks hooks)
   const double width = host_.bounds().size.width;
   const double height = host_.bounds().size.height;
   datePickerView_ = std::make_shared<ui::View>(ui::Rect(0, 0, width, height));
-  datePickerView_->setBackgroundColor(ui::Color(0, 0, 0, 0.3));
+  // Clear: the editor stays in sight, undimmed, behind the panel; the view only takes the taps
+  // meant for the editor while the panel is up.
+  datePickerView_->setBackgroundColor(ui::Color::clear());
   datePickerView_->setAlpha(0);
   datePickerView_->setHidden(true);
   datePickerView_->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
@@ -107,7 +109,8 @@ void ValuePanel::initInputPicker() {
   inputPicker_->setDataSource(this);
   inputPicker_->setDelegate(this);
   inputPicker_->setBackgroundColor(ui::Color::white(1));
-  panel_->addSubview(inputPicker_);
+  // Behind the panel's other views: its bar's buttons stay on top of the wheel.
+  panel_->insertSubviewAtIndex(inputPicker_, 0);
 }
 
 void ValuePanel::updateRange() {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "notes_list/note_predicates.h"
+#include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
 #include "platform/runtime/run_loop.h"
@@ -343,12 +344,18 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (ranOut) allDaysAreLoaded_ = true;
   if (ends.empty()) return true;
 
+  // The walk's diary: each day with the number it takes, then where the next bunch starts.
+  const auto day = foundation::DateFormatter::withPattern("yy.MM.dd");
   for (Date end : ends) {
+    foundation::log(foundation::text::format(
+        "num:%ld date:%@",
+        {static_cast<std::int64_t>(sumDictionary_.size()), foundation::Value(day.stringFromDate(end))}));
     auto rows = calculateStatisticForDate(end, walked);
     // Days whose notes all belong elsewhere get no number: the list shows no gaps.
     if (!rows.empty()) sumDictionary_.push_back(Day{end, std::move(rows)});
   }
   latestDate_ = ends.back();
+  foundation::log(foundation::text::format("latestDate:%@", {foundation::Value(*latestDate_)}));
   return true;
 }
 

@@ -71,6 +71,16 @@ void FilterModel::restore(const std::optional<std::vector<std::string>>& types,
     return list && std::find(list->begin(), list->end(), item) != list->end();
   };
 
+  if (detailed && !types && !noteTypeWithSubArray_.empty()) {
+    // No list to restore: the mode is the one given, the picked type and its ticks stay, and
+    // every type is ticked for the basic filter. A picked type with no ticks yet gets them all,
+    // as a switch to the detailed filter gives them.
+    filterWithSubtypes_ = true;
+    if (currentTypeNum_ >= noteTypeWithSubArray_.size()) currentTypeNum_ = 0;
+    for (std::size_t i = 0; i < noteTypeArray_.size(); ++i) cellsState_[i] = true;
+    if (subCellsState_.empty()) tickAllLocked(true);
+    return;
+  }
   if (detailed && types && !types->empty()) {
     auto found = std::find(noteTypeWithSubArray_.begin(), noteTypeWithSubArray_.end(), types->front());
     if (found != noteTypeWithSubArray_.end()) {

@@ -370,6 +370,10 @@ void mainViewController_iPad::prepareForSegue(ui::StoryboardSegue& segue, ui::Vi
     info->setCurrentBabyName(baby);
     info->setManagedObjectContext(screenContext());
     info->setNoteView_delegate(this);
+    // The records come up in a popover: tracked like the latest updates, so that their "Done"
+    // (which answers this screen) closes it.
+    myPopoverController_ = segue.popoverController();
+    if (myPopoverController_) myPopoverController_->setDelegate(this);
   } else if (auto* reminders = dynamic_cast<navigation::reminderController*>(screen);
              reminders && id == navigation::kReminderSegue) {
     reminders->setNoteView_delegate(weakDelegate());

@@ -1,11 +1,18 @@
 #include "notes_list/notes_table_controller.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
 #include "app/flat_widgets.h"
 #include "note_editor/note_edit_controller.h"
 #include "note_editor/note_editor.h"
 #include "notes_list/list_cells.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/text.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/controls.h"
 
@@ -118,9 +125,34 @@ void noteTableController_Base::showFailure(const foundation::Error& error) {
 
 void noteTableController_Base::setupFetchedResultsController() { performFetch(); }
 
+namespace {
+
+// The screen's class as a person reading the log knows it: without its namespace.
+std::string classNameOf(const std::type_info& type) {
+  int failed = 0;
+  std::unique_ptr<char, void (*)(void*)> full(abi::__cxa_demangle(type.name(), nullptr, nullptr, &failed),
+                                              std::free);
+  std::string name = failed == 0 && full ? full.get() : type.name();
+  const auto colons = name.rfind("::");
+  return colons == std::string::npos ? name : name.substr(colons + 2);
+}
+
+}  // namespace
+
 void noteTableController_Base::performFetch() {
   auto status = model_.performFetch();
-  if (!status.ok()) showFailure(status.error());
+  if (!status.ok()) {
+    // Logged for whoever reads the device's log; the person sees the alert, and the diary goes on.
+    const foundation::Error& error = status.error();
+    const std::string* reason = error.userInfo["NSLocalizedFailureReason"].string();
+    foundation::log(foundation::text::format(
+        "Unresolved error %@, %@",
+        {foundation::Value(error.description()), foundation::Value(error.userInfo)}));
+    foundation::log(foundation::text::format(
+        "[%@ %@] %@ (%@)", {foundation::Value(classNameOf(typeid(*this))), "performFetch",
+                            foundation::Value(error.localizedDescription()), reason ? *reason : "(null)"}));
+    showFailure(error);
+  }
   tellUnreadableTimers();
   updateTable();
 }

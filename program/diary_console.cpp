@@ -30,6 +30,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/device.h"
 #include "platform/ui/image_library.h"
+#include "platform/ui/keyboard.h"
 #include "platform/ui/picker_view.h"
 #include "platform/ui/screen_render.h"
 #include "platform/ui/scroll_view.h"
@@ -438,7 +439,9 @@ const std::vector<DiaryConsole::Command>& DiaryConsole::commands() {
        &DiaryConsole::tap},
       {"type", "type TEXT", "type TEXT into the field being edited, or digits on the keypad shown",
        &DiaryConsole::type},
-      {"key", "key return|delete|space", "press a key of the keyboard (delete: the keypad's \"<\" too)",
+      {"key", "key return|delete|space|hide",
+       "press a key of the keyboard (delete: the keypad's \"<\" too; hide: the tablet's key that\n"
+       "                                    puts the keyboard away)",
        &DiaryConsole::key},
       {"pick", "pick TEXT | pick SECTION ROW",
        "choose a row of the list or wheel on screen (a wheel: WHEEL ROW); on a date picker, a date\n"
@@ -640,8 +643,15 @@ Step DiaryConsole::typeText(const std::string& text) {
 }
 
 Step DiaryConsole::pressKey(std::string_view name) {
-  if (name != "return" && name != "delete" && name != "space")
+  if (name == ui::kHideKeyboardKey) {
+    auto shown = window();
+    const auto keys = shown ? ui::overlayTargets(shown->bounds().size) : std::vector<ui::OverlayTarget>{};
+    if (std::none_of(keys.begin(), keys.end(), [](const auto& k) { return k.title == ui::kHideKeyboardKey; }))
+      return refused(ui::Keyboard::isVisible() ? "this keyboard has no key that hides it"
+                                               : "no keyboard is up");
+  } else if (name != "return" && name != "delete" && name != "space") {
     return refused("no key " + quoted(std::string(name)));
+  }
   if (!ui::View::currentFirstResponder() && name == "delete") {
     if (auto* keypad = shownKeypad()) {
       keypad->deleteBackward();
@@ -694,7 +704,7 @@ Step DiaryConsole::type(const Args& args) {
 }
 
 Step DiaryConsole::key(const Args& args) {
-  if (args.size() != 1) return refused("usage: key return|delete|space");
+  if (args.size() != 1) return refused("usage: key return|delete|space|hide");
   return pressKey(args[0]);
 }
 

@@ -256,6 +256,11 @@ void MailComposeViewController::loadView() {
   toField_->setKeyboardType(KeyboardType::kEmailAddress);
   // What a screen reader (and the diary's console) calls the fields while they are empty.
   toField_->setAccessibilityLabel(platformText("Recipients"));
+  toField_->addTarget(
+      [weak](Control&) {
+        if (auto self = weak.lock()) static_cast<MailComposeViewController&>(*self).enableSend();
+      },
+      kControlEventEditingChanged);
   root->addSubview(toField_);
   y += kRowHeight;
   root->addSubview(hairline(y, width));
@@ -296,6 +301,13 @@ void MailComposeViewController::fillFields() {
   toField_->setText(recipients);
   subjectField_->setText(subject_);
   bodyView_->setText(body_);
+  enableSend();
+}
+
+void MailComposeViewController::enableSend() {
+  // A message with no one to go to cannot be sent.
+  if (const auto& item = navigationItem().rightBarButtonItem())
+    item->setEnabled(!splitRecipients(toField_->text()).empty());
 }
 
 void MailComposeViewController::readFields() {

@@ -4,10 +4,11 @@
 // delegate then hears how the composing ended.
 //
 // On screen it is what a person fills in: a bar with "Cancel", the subject (or "New Message") and
-// "Send"; a "To:" field with the recipients (comma-separated), a "Subject:" field, a line naming
-// each attachment, and the body. What the person typed is what is sent. The composer does not close
-// itself: as on the platform, the delegate dismisses it when it hears the result. Its own texts
-// (buttons, row names, the empty fields' names) are in the interface language (platformText).
+// "Send" (offered only while there is a recipient); a "To:" field with the recipients
+// (comma-separated), a "Subject:" field, a line naming each attachment, and the body. What the
+// person typed is what is sent. The composer does not close itself: as on the platform, the
+// delegate dismisses it when it hears the result. Its own texts (buttons, row names, the empty
+// fields' names) are in the interface language (platformText).
 
 #include <filesystem>
 #include <optional>
@@ -83,6 +84,8 @@ class MailComposeViewController : public ViewController {
   // Takes what the person typed into the message; fills the fields from the message.
   void readFields();
   void fillFields();
+  // Send is offered only while the "To:" field names a recipient.
+  void enableSend();
 
   MailComposeDelegate* delegate_ = nullptr;
   std::vector<std::string> to_;

@@ -12,6 +12,7 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
+#include "platform/ui/image_library.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/render.h"
 #include "platform/ui/text_input.h"
@@ -156,7 +157,11 @@ std::vector<OverlayTarget> keyboardKeys() {
   }
   add("delete", Rect(area.maxX() - w * 1.5, area.y() + 2 * h, w * 1.5, h).insetBy(3, 5));
   add("space", Rect(area.x() + w * 2, area.y() + 3 * h, w * 5.5, h).insetBy(3, 5));
-  add("return", Rect(area.x() + w * 7.5, area.y() + 3 * h, w * 2.5, h).insetBy(3, 5));
+  // A tablet's keyboard has a key of its own that puts it away; the phone's has none.
+  const double returnWidth = device().isPad() ? 1.5 : 2.5;
+  add("return", Rect(area.x() + w * 7.5, area.y() + 3 * h, w * returnWidth, h).insetBy(3, 5));
+  if (device().isPad())
+    add(std::string(kHideKeyboardKey), Rect(area.x() + w * 9, area.y() + 3 * h, w, h).insetBy(3, 5));
   return keys;
 }
 
@@ -259,9 +264,53 @@ std::vector<const View*> floatingViews(View& window) {
   return views;
 }
 
-void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now) {
-  if (Application::shared().isStatusBarHidden()) return;
+// The colour a picture shows at a point of the view it fills.
+std::optional<Color> pictureColourAt(const graphics::Image& image, const View& view, Point p) {
+  const Rect b = view.bounds();
+  if (image.isEmpty() || b.width() <= 0 || b.height() <= 0) return std::nullopt;
+  const auto px = image.pixel(static_cast<int>((p.x - b.x()) / b.width() * image.pixelWidth()),
+                              static_cast<int>((p.y - b.y()) / b.height() * image.pixelHeight()));
+  if (px.a < 128) return std::nullopt;
+  return Color::rgb255(px.r, px.g, px.b);
+}
+
+// The colour a person sees at a point of the window: the front-most shown view there that paints
+// it (a bar, a picture, an opaque enough background), in the view's own points.
+std::optional<Color> colourAt(const View& view, Point p) {
+  if (view.isHidden() || view.alpha() < 0.05 || !view.pointInside(p)) return std::nullopt;
+  const auto& subviews = view.subviews();
+  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
+    if (auto colour = colourAt(**it, view.convertPointToView(p, it->get()))) return colour;
+  if (const auto* bar = dynamic_cast<const NavigationBar*>(&view)) {
+    // As the bar draws itself: its own picture, else the look's picture over the look's tint.
+    const auto& look = NavigationBar::appearance();
+    ImageRef picture = bar->backgroundImage();
+    if (picture && picture->isEmpty()) return std::nullopt;
+    if (!picture && !look.backgroundImageName.empty()) picture = imageNamed(look.backgroundImageName);
+    if (picture)
+      if (auto colour = pictureColourAt(*picture, view, p)) return colour;
+    return look.barTintColor.value_or(Color::white(0.97));
+  }
+  if (const auto* picture = dynamic_cast<const ImageView*>(&view); picture && picture->image())
+    if (auto colour = pictureColourAt(*picture->image(), view, p)) return colour;
+  if (const auto& background = view.backgroundColor(); background && background->a >= 0.5) return background;
+  return std::nullopt;
+}
+
+// The bar's clock and battery take the application's style where it stands out on what lies under
+// them (white on the phone's coloured bars); on a screen too light for white ink, or too dark for
+// black, they take the other.
+bool lightStatusBar(const View& window, Size screen) {
   const bool light = Application::shared().statusBarStyle() == StatusBarStyle::kLightContent;
+  const Point middle(window.bounds().x() + screen.width / 2, window.bounds().y() + kStatusBarHeight / 2);
+  const auto under = colourAt(window, middle);
+  if (!under) return light;
+  const double brightness = 0.299 * under->r + 0.587 * under->g + 0.114 * under->b;
+  return light ? brightness < 0.75 : brightness < 0.25;
+}
+
+void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now, bool light) {
+  if (Application::shared().isStatusBarHidden()) return;
   const Color ink = light ? Color::white() : Color::black();
   const auto parts = foundation::Calendar::current().components(
       foundation::CalendarUnit::Hour | foundation::CalendarUnit::Minute, now);
@@ -307,6 +356,7 @@ bool tapOverlayTarget(const OverlayTarget& target) {
       break;
   }
   View* responder = View::currentFirstResponder();
+  if (target.title == kHideKeyboardKey) return responder && responder->resignFirstResponder();
   std::string text = target.title == "space" ? " " : target.title;
   if (auto* field = dynamic_cast<TextField*>(responder)) {
     if (target.title == "delete") {
@@ -364,7 +414,7 @@ void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOpti
   } else if (auto sheet = sheetPanel(screen)) {
     drawPanel(canvas, *sheet, false, screen);
   }
-  drawStatusBar(canvas, screen, options.now);
+  drawStatusBar(canvas, screen, options.now, lightStatusBar(window, screen));
   window.markDisplayed();
 }
 

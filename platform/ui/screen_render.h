@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/date.h"
@@ -20,12 +21,14 @@
 namespace ui {
 
 inline constexpr double kStatusBarHeight = 20;
+inline constexpr std::string_view kHideKeyboardKey = "hide";
 
 // Something on an overlay a person can tap, in the window's points.
 struct OverlayTarget {
   enum class Kind { kAlertButton, kSheetButton, kKey };
   Kind kind = Kind::kKey;
-  // A button's title; a key's text ("space", "delete" and "return" for those keys).
+  // A button's title; a key's text ("space", "delete" and "return" for those keys, and on a tablet
+  // kHideKeyboardKey for the key that puts the keyboard away).
   std::string title;
   // The button's index in its alert or sheet.
   int index = -1;
@@ -39,7 +42,8 @@ std::vector<OverlayTarget> overlayTargets(Size screen);
 // Whether an alert or action sheet covers the screen.
 bool overlayBlocksScreen();
 // A tap on the target as a person makes it: the button reaches its alert's delegate; a key types
-// into the first responder. False when the target is gone or nothing takes the key.
+// into the first responder, and the hide key makes it resign. False when the target is gone or
+// nothing takes the key.
 bool tapOverlayTarget(const OverlayTarget& target);
 
 struct ScreenRenderOptions {

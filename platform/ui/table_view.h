@@ -379,9 +379,9 @@ class TableView : public ScrollView {
   void placeDeleteButton();
   // Gives the cell of a row the editing controls the data source and the delegate allow it now.
   void configureEditingControls(TableViewCell& cell, const IndexPath& path);
-  // Where a row carried from `from` goes when its middle lies at a height of the content: in the
-  // section whose rows lie nearest, after every other row whose middle it reached.
-  std::optional<IndexPath> dropPlaceForY(double y, const IndexPath& from) const;
+  // Where a row carried from `from` goes when it lies at `carried` in the content: in the section
+  // whose rows lie nearest, after every other row whose middle its leading edge passed.
+  std::optional<IndexPath> dropPlaceFor(const Rect& carried, const IndexPath& from) const;
 
   TableViewStyle style_;
   TableViewDataSource* dataSource_ = nullptr;

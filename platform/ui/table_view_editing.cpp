@@ -250,8 +250,9 @@ bool TableView::moveRowByUser(const IndexPath& from, const IndexPath& to) {
   return true;
 }
 
-std::optional<IndexPath> TableView::dropPlaceForY(double y, const IndexPath& from) const {
-  // The section whose rows lie nearest.
+std::optional<IndexPath> TableView::dropPlaceFor(const Rect& carried, const IndexPath& from) const {
+  // The section whose rows lie nearest the carried row's middle.
+  const double y = carried.midY();
   std::optional<int> section;
   double best = 0;
   for (int s = 0; s < numberOfSections(); ++s) {
@@ -265,11 +266,18 @@ std::optional<IndexPath> TableView::dropPlaceForY(double y, const IndexPath& fro
     }
   }
   if (!section) return std::nullopt;
-  // Its place among the other rows: after every one whose middle it reached.
+  // Its place among the other rows. Carried up, it passes a row once its top edge is above that
+  // row's middle; carried down, once its bottom edge is below it. Comparing middles instead would
+  // never let it pass the first row: the carried row stops at the list's top edge, where its middle
+  // is the first row's middle.
   int row = 0;
   for (int r = 0; r < sections_[*section].rows; ++r) {
     const IndexPath other{*section, r};
-    if (other != from && rectForRowAtIndexPath(other).midY() <= y) ++row;
+    if (other == from) continue;
+    const double middle = rectForRowAtIndexPath(other).midY();
+    const bool above =
+        other.section < from.section || (other.section == from.section && other.row < from.row);
+    if (above ? middle <= carried.minY() : middle < carried.maxY()) ++row;
   }
   return IndexPath{*section, row};
 }
@@ -313,9 +321,9 @@ void TableView::endReorder(bool drop) {
   const Reorder carried = *reorder_;
   reorder_.reset();
   auto cell = carried.cell.lock();
-  std::optional<IndexPath> to = cell && drop ? dropPlaceForY(cell->frame().midY(), carried.from) : std::nullopt;
+  std::optional<IndexPath> to = cell && drop ? dropPlaceFor(cell->frame(), carried.from) : std::nullopt;
   auto keep = weak_from_this().lock();
-  // The row goes where its middle lies; a row dropped where it began, or not let go, goes back.
+  // The row goes where it was carried; a row dropped where it began, or not let go, goes back.
   if (!to || !moveRowByUser(carried.from, *to)) tile();
 }
 

@@ -246,12 +246,18 @@ TEST_F(ZipPackerTest, OverwritingFollowsTheFlagAndTheDelegate) {
     return false;
   };
   zip.setDelegate(delegate);
-  ASSERT_TRUE(extract(zip, {{"a.txt", bytes("new a"), 8, 0, stamp_}, {"b.txt", bytes("new b"), 8, 0, stamp_}},
+  // A file entry whose place holds a folder is skipped; the entries after it still land.
+  put(out / "Photos" / "kept.jpg", "kept");
+  ASSERT_TRUE(extract(zip,
+                      {{"a.txt", bytes("new a"), 8, 0, stamp_},
+                       {"Photos", bytes("not a folder")},
+                       {"b.txt", bytes("new b"), 8, 0, stamp_}},
                       out, false)
                   .ok());
   EXPECT_EQ(asked, std::vector<fs::path>{out / "a.txt"});
   EXPECT_EQ(readAll(out / "a.txt"), bytes("old a"));
   EXPECT_EQ(readAll(out / "b.txt"), bytes("new b"));
+  EXPECT_EQ(readAll(out / "Photos" / "kept.jpg"), bytes("kept"));
 
   ASSERT_TRUE(zip.UnzipFileToOverWrite(out, true).ok());
   EXPECT_EQ(readAll(out / "a.txt"), bytes("new a"));

@@ -75,8 +75,9 @@ TEST_F(ChartTextsTest, EveryTextIsWholeAndEveryControlOnTheScreen) {
         window->makeKeyAndVisible();
         runLoop();
         window->layoutIfNeeded();
+        const ui::ViewController& shown = *screen;
         EXPECT_EQ(screen_fit::problems(*window), std::vector<std::string>{})
-            << typeid(*screen).name() << " in " << language << (pad ? " on the tablet" : " on the phone");
+            << typeid(shown).name() << " in " << language << (pad ? " on the tablet" : " on the phone");
         // The day is named in the interface's language (the fixture's clock stands in 1/2020).
         if (auto* track = dynamic_cast<DayTrackController*>(screen.get());
             track && language == std::string("ru")) {
@@ -106,9 +107,9 @@ TEST_F(ChartTextsTest, TheDayTrackWritesItsTypeNamesWhole) {
     });
     std::vector<DaySpan> spans;
     for (std::size_t i = 0; i < types.size(); ++i)
-      spans.push_back({types[i], foundation::Date(3600.0 * static_cast<double>(i)),
-                       foundation::Date(3600.0 * static_cast<double>(i) + 1800)});
-    strip.setSpans(spans, foundation::Date(0));
+      spans.push_back({types[i], foundation::Date{3600.0 * static_cast<double>(i)},
+                       foundation::Date{3600.0 * static_cast<double>(i) + 1800}});
+    strip.setSpans(spans, foundation::Date{0});
     graphics::RecordingCanvas canvas(graphics::Size{strip.bounds().width(), strip.bounds().height()});
     strip.drawRect(canvas, strip.bounds());
     std::size_t names = 0;

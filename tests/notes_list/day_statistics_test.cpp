@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "notes_list/list_fixture.h"
+#include "platform/foundation/log.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ TEST_F(DayStatisticsTest, StretchEndingAtMidnightStaysInItsOwnDay) {
 TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
   auto stats = helper();
   for (int day = 1; day <= 15; ++day) add("WC", at(day, 10), at(day, 10));
+  foundation::ScopedLogCapture log;
   ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
   EXPECT_EQ(stats->howManyDays(), 11u);  // the newest day and ten older ones
   EXPECT_FALSE(stats->loadEnotherBunchOffDaysToDayNumber(5));
@@ -60,6 +62,17 @@ TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
   for (int number = 0; number < 15; ++number)
     EXPECT_EQ(stats->dateForDayNum(number),
               "202612" + std::string(15 - number < 10 ? "0" : "") + std::to_string(15 - number));
+  // The walk logs each day with its number, and where it stopped after each of its two bunches;
+  // a day is written by its end, the next midnight.
+  std::vector<std::string> walked;
+  for (const auto& message : log.messages())
+    if (message.rfind("num:", 0) == 0 || message.rfind("latestDate:", 0) == 0) walked.push_back(message);
+  ASSERT_EQ(walked.size(), 17u) << testing::PrintToString(log.messages());
+  EXPECT_EQ(walked[0], "num:0 date:26.12.16");
+  EXPECT_EQ(walked[10], "num:10 date:26.12.06");
+  EXPECT_EQ(walked[11].rfind("latestDate:2026-12-06", 0), 0u) << walked[11];
+  EXPECT_EQ(walked[15], "num:14 date:26.12.02");
+  EXPECT_EQ(walked[16].rfind("latestDate:2026-12-02", 0), 0u) << walked[16];
 }
 
 // The walk reads pages of 128 notes, each going on from the stop date where the last ended: notes

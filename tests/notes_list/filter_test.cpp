@@ -108,6 +108,21 @@ TEST_F(FilterTest, RestoringMendsWhatTheStoreNoLongerHas) {
   EXPECT_TRUE(model.getSelectedTypesAndSubTypes(types, subs));
   EXPECT_EQ(types, std::vector<std::string>{"Food"});
   EXPECT_EQ(subs, std::vector<std::string>{"Meat"});
+  // Without a type list the flag still holds: the picked type and its ticks stay.
+  model.restore(std::nullopt, std::nullopt, true, std::nullopt, std::nullopt);
+  types.clear();
+  subs.clear();
+  EXPECT_TRUE(model.getSelectedTypesAndSubTypes(types, subs));
+  EXPECT_EQ(types, std::vector<std::string>{"Food"});
+  EXPECT_EQ(subs, std::vector<std::string>{"Meat"});
+  FilterModel fresh;
+  fresh.configure(neh(), clock_.now(), utc());
+  fresh.restore(std::nullopt, std::nullopt, true, std::nullopt, std::nullopt);
+  types.clear();
+  subs.clear();
+  EXPECT_TRUE(fresh.getSelectedTypesAndSubTypes(types, subs));
+  EXPECT_EQ(types, std::vector<std::string>{"WC"});
+  EXPECT_FALSE(subs.empty());
 
   // "Food" loses every sub-value: the detailed result falls back to the basic filter with it.
   for (const auto& value : neh().getValueType("Food").valueTypeToStrValue())

@@ -6,6 +6,7 @@
 #include "notes_list/list_cells.h"
 #include "notes_list/list_fixture.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
 #include "platform/ui/render.h"
 
 namespace {
@@ -184,10 +185,16 @@ TEST_F(NotesScreenTest, OnTheTabletARowOpensTheEditorInAFormSheet) {
 
 TEST_F(NotesScreenTest, FailedFetchShowsAnEmptyListAndAnAlert) {
   add("WC", at(3, 10), at(3, 10));
+  foundation::ScopedLogCapture log;
   auto screen = open(false, false);
   EXPECT_EQ(screen->table()->numberOfSections(), 0);
   ASSERT_NE(screen->failureAlert(), nullptr);
   EXPECT_TRUE(screen->failureAlert()->isVisible());
+  // The log has the error twice: in full, and with the screen's class and the step that failed.
+  EXPECT_TRUE(log.contains("Unresolved error Error Domain=")) << testing::PrintToString(log.messages());
+  EXPECT_TRUE(
+      log.contains("[noteTableController_Base performFetch] " + screen->failureAlert()->message() + " ("))
+      << testing::PrintToString(log.messages());
 }
 
 // Records what the list asks of its side pieces.

@@ -152,6 +152,9 @@ TEST_F(DiaryConsoleTest, CommandsReachTheScreenAPersonSees) {
   EXPECT_TRUE(run("key delete").ok);
   EXPECT_TRUE(run("type \"a Lovelace\"").ok);
   EXPECT_EQ(screen_->field->text(), "Ada Lovelace");
+  // Only a tablet's keyboard has a key that puts it away.
+  EXPECT_FALSE(run("key hide").ok);
+  EXPECT_TRUE(ui::Keyboard::isVisible());
 
   // A row below the fold is scrolled to; a row by its numbers.
   EXPECT_TRUE(run("pick Doctor").ok);

@@ -295,6 +295,29 @@ echo "--- deleted" >>"$HOME_DIR/marks"; grep "on the screen" "$HOME_DIR/out" | t
   EXPECT_TRUE(storedNotes(home, keep).empty()) << out;
 }
 
+TEST(DiaryProgram, TheMouseCarriesATypeToTheTopOfTheOrder) {
+  if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
+  testing_support::TempDir home;
+  const auto shot = testing_support::testOutput() / "diary_window_order.png";
+  // The third type's grip, held and carried up past the list's top into the status bar, then let go.
+  const std::string body = R"SH(x() { DISPLAY=:$d xdotool "$@"; }
+printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\ntap +\ntap Edit\n' >&3
+step 012
+x mousemove --window "$win" 600 348 mousedown 1
+for y in 330 300 260 200 150 100 60 40; do x mousemove --window "$win" 600 $y; sleep 0.05; done
+x mouseup 1
+step 013
+printf 'back\n' >&3
+step 014
+DISPLAY=:$d import -window "$win" "$SHOT"
+)SH";
+  ASSERT_EQ(runInWindow(home, shot, body), 0) << readFile(home / "err");
+  const auto order = storedOrder(home);
+  ASSERT_EQ(order.size(), 24u) << readFile(home / "out");
+  EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 3),
+            (std::vector<std::string>{"WC", "Breast Feeding", "Sleep"}));
+}
+
 TEST(DiaryProgram, TheWindowFitsADisplayLowerThanTheScreenAndTakesTypedDigits) {
   if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
   // On a 1280 x 1024 display both devices' screens are taller than the display: the window opens

@@ -270,13 +270,17 @@ TEST_F(PersonWalk, AReportIsMailedWithItsAttachment) {
   ASSERT_EQ(composing.status, 0) << composing.out;
   ASSERT_TRUE(lastLookTexts(composing.out).count("Send")) << composing.out;
   testing_support::TempDir sent;
-  const DiaryRun run = runDiary(sent, toReport + "tap Send\nlook\nquit\n", "report-mailed");
+  // Send does nothing while the mail has no recipient; once one is typed it sends, once.
+  const DiaryRun run =
+      runDiary(sent, toReport + "tap Send\ntap Recipients\ntype parent@example.com\ntap Send\nlook\nquit\n",
+               "report-mailed");
   ASSERT_EQ(run.status, 0) << run.out;
   std::vector<fs::path> mails;
   for (const auto& entry : fs::recursive_directory_iterator(sent / "root"))
     if (entry.path().extension() == ".eml") mails.push_back(entry.path());
   ASSERT_EQ(mails.size(), 1u) << run.out;
   const std::string mail = readFile(mails.front());
+  EXPECT_NE(mail.find("To: parent@example.com"), std::string::npos) << mail.substr(0, 2000);
   EXPECT_NE(mail.find("Content-Disposition: attachment"), std::string::npos) << mail.substr(0, 2000);
   EXPECT_NE(mail.find(".pdf"), std::string::npos) << mail.substr(0, 2000);
   // The composer went: the report screen is back.

@@ -21,6 +21,8 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "platform/files/file_ops.h"
+#include "platform/plist/property_list.h"
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "support/temp_dir.h"
@@ -173,6 +175,19 @@ inline std::multimap<std::string, app::Note> storedNotes(const testing_support::
     notes.emplace(note.note_Type().value_or(""), note);
   }
   return notes;
+}
+
+// The order the chooser shows, as "categoriesSequence.txt" keeps it (nothing when it holds none),
+// read as the property list it is; the diary's own reader would merge in the defaults.
+inline std::vector<std::string> storedOrder(const testing_support::TempDir& home) {
+  std::vector<std::string> keys;
+  const auto bytes = files::readFile(home / "root" / "Library" / "Settings" / "categoriesSequence.txt");
+  if (!bytes.ok()) return keys;
+  const auto order = plist::readPropertyList(*bytes);
+  if (!order.ok() || !order->isArray()) return keys;
+  for (const auto& entry : *order->array())
+    if (const std::string* key = entry.string()) keys.push_back(*key);
+  return keys;
 }
 
 }  // namespace program_run

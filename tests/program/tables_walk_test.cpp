@@ -31,19 +31,6 @@ namespace {
 
 using namespace program_run;
 
-// The order the chooser shows, as "categoriesSequence.txt" keeps it (nothing when it holds none),
-// read as the property list it is; the diary's own reader would merge in the defaults.
-std::vector<std::string> storedOrder(const testing_support::TempDir& home) {
-  std::vector<std::string> keys;
-  const auto bytes = files::readFile(home / "root" / "Library" / "Settings" / "categoriesSequence.txt");
-  if (!bytes.ok()) return keys;
-  const auto order = plist::readPropertyList(*bytes);
-  if (!order.ok() || !order->isArray()) return keys;
-  for (const auto& entry : *order->array())
-    if (const std::string* key = entry.string()) keys.push_back(*key);
-  return keys;
-}
-
 std::set<std::string> subValues(const testing_support::TempDir& home) {
   OpenStore keep;
   std::set<std::string> values;
@@ -77,6 +64,18 @@ std::vector<Walk> walks() {
          EXPECT_EQ(order.back(), "Breast Feeding");
          EXPECT_FALSE(lists(looks[2], "Breast Feeding"));  // the chooser's first rows
          EXPECT_TRUE(lists(looks[3], "Breast Feeding"));   // and its last
+       }},
+      {"order-grips-to-the-very-top", "",
+       // The third to sixth rows' grips, each carried to the top of the list, above it, onto the
+       // bar's edge and up into the status bar: each row goes first.
+       "tap +\ntap Edit\ndrag 300 174 300 100\ndrag 300 218 300 70\ndrag 300 262 300 64\n"
+       "drag 300 306 300 20\nback\n",
+       [](const auto&, const auto& home) {
+         const auto order = storedOrder(home);
+         ASSERT_EQ(order.size(), 24u);
+         EXPECT_EQ(
+             std::vector<std::string>(order.begin(), order.begin() + 7),
+             (std::vector<std::string>{"Drink", "Food", "Walk", "WC", "Breast Feeding", "Sleep", "Pumping"}));
        }},
       {"order-drags-off-the-grip", "",
        // A drag at the row's left edge and one in its middle scroll; the order stays, and leaving
@@ -134,6 +133,28 @@ std::vector<Walk> walks() {
          EXPECT_TRUE(lists(looks[1], "Reorder Breast Feeding"));
          EXPECT_TRUE(lists(looks[2], "Edit"));
          EXPECT_FALSE(lists(looks[2], "iPhone_badge"));
+       }},
+      {"tablet-records-close-by-done", "--device ipad",
+       "tap Allergies\nlook\ntap Done\nlook\ntap Contacts\nlook\ntap Done\nlook\n",
+       [](const auto& looks, const auto&) {
+         ASSERT_EQ(looks.size(), 4u);
+         for (std::size_t i : {0u, 2u}) EXPECT_TRUE(lists(looks[i], "Done")) << i;
+         // Closed: the panel is in front again, and nothing of the sheet is left.
+         for (std::size_t i : {1u, 3u}) EXPECT_TRUE(lists(looks[i], "List") && !lists(looks[i], "Done")) << i;
+       }},
+      {"tablet-note-text-put-away-and-saved", "--device ipad",
+       // The text put away once by the keyboard's own key and once by the done button over it.
+       "tap iPhone_more\ntap Sleep\ntap Note\ntype slept well\nlook\nkey hide\nlook\ntap \"slept well\"\n"
+       "key space\ntype \"then fed\"\ntap Done\nlook\ntap iPhone_ok_button_white\n",
+       [](const auto& looks, const auto& home) {
+         ASSERT_EQ(looks.size(), 3u);
+         EXPECT_TRUE(lists(looks[0], "Done"));
+         for (std::size_t i : {1u, 2u}) EXPECT_TRUE(lists(looks[i], "iPhone_ok_button_white")) << i;
+         EXPECT_TRUE(lists(looks[2], "slept well then fed"));
+         OpenStore keep;
+         const auto notes = storedNotes(home, keep);
+         ASSERT_EQ(notes.count("Sleep"), 1u);
+         EXPECT_EQ(notes.find("Sleep")->second.note_Notice(), "slept well then fed");
        }},
       {"tablet-add-button-opens-the-chooser", "--device ipad",
        "look\ntap iPhone_more\nlook\ntap Sleep\ntap iPhone_ok_button_white\nlook\n",

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ui/application.h"
 #include "platform/ui/text_input.h"
 #include "support/temp_dir.h"
 #include "ui_fixture.h"
@@ -48,6 +49,33 @@ TEST_F(ScreenRenderTest, AlertsAndSheetsShowTheirButtonsWhereTapsFindThem) {
   bool inked = false;
   for (int x = 0; x < blank.pixelWidth(); ++x) inked |= blank.pixel(x, 20).r < 128;
   EXPECT_TRUE(inked);
+  // The ink follows what lies under the bar: the application's white gives way to black on a white
+  // screen but stays on a bar's purple picture; black gives way to white on a black screen.
+  graphics::Image purple(1, 1);
+  purple.setPixel(0, 0, {140, 127, 243, 255});
+  const struct {
+    ui::StatusBarStyle style;
+    graphics::Color screen;
+    bool barPicture, whiteInk;
+  } inks[] = {{ui::StatusBarStyle::kLightContent, graphics::Color::white(), false, false},
+              {ui::StatusBarStyle::kLightContent, graphics::Color::white(), true, true},
+              {ui::StatusBarStyle::kDefault, graphics::Color::black(), false, true}};
+  for (const auto& ink : inks) {
+    ui::Application::shared().setStatusBarStyle(ink.style);
+    window_->rootViewController()->view()->setBackgroundColor(ink.screen);
+    auto navigationBar = std::make_shared<ui::NavigationBar>();
+    navigationBar->setFrame(graphics::Rect(0, 0, window_->bounds().width(), 64));
+    navigationBar->setBackgroundImage(std::make_shared<const graphics::Image>(purple));
+    if (ink.barPicture) window_->rootViewController()->view()->addSubview(navigationBar);
+    auto bar = render("status_bar");
+    navigationBar->removeFromSuperview();
+    int inked = 0;  // pixels of the expected ink along the clock's middle
+    for (int x = 0; x < bar.pixelWidth(); ++x)
+      inked += ink.whiteInk ? bar.pixel(x, 20).g > 240 : bar.pixel(x, 20).g < 15;
+    EXPECT_GT(inked, 0) << ink.barPicture;
+  }
+  ui::Application::shared().setStatusBarStyle(ui::StatusBarStyle::kDefault);
+  window_->rootViewController()->view()->setBackgroundColor(graphics::Color::white());
 
   auto sheet = ui::ActionSheet::create("Photo", &answers, "Cancel", "Delete", {"Camera"});
   sheet->showInView(window_.get());
