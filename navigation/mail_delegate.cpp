@@ -46,7 +46,7 @@ void mailDelegate::displayComposerSheet(const std::vector<std::string>& recipien
   if (attachmentPath) {
     auto bytes = files::readFile(*attachmentPath);
     if (bytes.ok())
-      composer->addAttachmentData(std::move(bytes).value(), "application/pdf", "report.pdf");
+      composer->addAttachmentData(std::move(bytes).value(), "text/pdf", "report.pdf");
     else
       foundation::log("Mail attachment left out: " + bytes.error().localizedDescription());
   }

@@ -24,7 +24,7 @@ namespace navigation {
 class mailDelegate : public ui::ViewController, public ui::MailComposeDelegate {
  public:
   // Each argument may be absent; an absent one is left out of the message (and of the link).
-  // An attachment is a file path; it travels as "report.pdf" of type "application/pdf".
+  // An attachment is a file path; it travels as "report.pdf" of type "text/pdf".
   void launchMailAppOnDevice(const std::optional<std::string>& recipient,
                              const std::optional<std::string>& subject,
                              const std::optional<std::string>& body,

@@ -56,7 +56,7 @@ TEST_F(MailDelegateTest, TheComposerCarriesTheReportAndTheEndIsLoggedWithoutClos
   EXPECT_EQ(composer->toRecipients(), std::vector<std::string>{"a@b.c"});
   EXPECT_EQ(composer->messageBody(), "Hello");
   ASSERT_EQ(composer->attachments().size(), 1u);
-  EXPECT_EQ(composer->attachments()[0].mimeType, "application/pdf");
+  EXPECT_EQ(composer->attachments()[0].mimeType, "text/pdf");
   EXPECT_EQ(composer->attachments()[0].fileName, "report.pdf");
   EXPECT_EQ(ui::Application::shared().statusBarStyle(), ui::StatusBarStyle::kLightContent);
 

@@ -171,7 +171,7 @@ TEST_F(ReportScreenTest, AReportIsBuiltViewedMailedAndItsFileRemoved) {
   ASSERT_NE(composer, nullptr);
   EXPECT_EQ(composer->subject(), "Report: Anna");
   ASSERT_EQ(composer->attachments().size(), 1u);
-  EXPECT_EQ(composer->attachments()[0].mimeType, "application/pdf");
+  EXPECT_EQ(composer->attachments()[0].mimeType, "text/pdf");
   EXPECT_EQ(composer->attachments()[0].fileName, "report.pdf");
   composer->send();
   loop_.runUntilIdle();
