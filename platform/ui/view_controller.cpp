@@ -6,6 +6,7 @@
 #include "platform/foundation/log.h"
 #include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/application.h"
 #include "platform/ui/gesture.h"
 #include "platform/ui/screen_internals.h"
@@ -13,6 +14,11 @@
 
 
 namespace ui {
+
+namespace {
+// How long an animated presentation takes to rise into place.
+constexpr double kPresentDuration = 0.35;
+}  // namespace
 
 namespace screens {
 
@@ -213,6 +219,12 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
   std::shared_ptr<Window> keyWindow = Application::shared().keyWindow();
   if (!window) window = keyWindow.get();
   if (window) window->addSubview(view);
+  // Played, the new screen rises from the bottom edge into its place.
+  if (window && animated && animationMode() == AnimationMode::kPlayed) {
+    const Rect place = view->frame();
+    view->setFrame(place.offsetBy(0, window->bounds().height() - place.y()));
+    animate(kPresentDuration, [&] { view->setFrame(place); });
+  }
   record(ScreenEvent::Kind::kPresent, controller, animated);
 
   std::vector<Change> changes{{controller, true}};
