@@ -26,6 +26,7 @@ struct Track {
 struct Playing {
   double start = 0;  // on the main run loop's clock, seconds since the reference date
   double duration = 0;
+  AnimationCurve curve = AnimationCurve::kEaseInOut;
   std::vector<Track> tracks;
 };
 
@@ -58,7 +59,7 @@ double now() { return runtime::RunLoop::main().clock().now().sinceReference; }
 // The eased share of the way a playing animation has gone.
 double shareNow(const Playing& playing, double at) {
   if (!(playing.duration > 0)) return 1;
-  return easeInOut((at - playing.start) / playing.duration);
+  return eased(playing.curve, (at - playing.start) / playing.duration);
 }
 
 // Walks the live tracks of `property` on `view`, oldest first.
@@ -108,7 +109,8 @@ std::vector<Track> tracksOf(const std::vector<Before>& before) {
   return tracks;
 }
 
-void play(double duration, double delay, const AnimationChanges& changes, AnimationCompletion completion) {
+void play(double duration, double delay, AnimationCurve curve, const AnimationChanges& changes,
+          AnimationCompletion completion) {
   State& s = state();
   std::vector<Before> before;
   std::vector<Before>* outer = s.capturing;
@@ -125,6 +127,7 @@ void play(double duration, double delay, const AnimationChanges& changes, Animat
   auto playing = std::make_shared<Playing>();
   playing->start = now() + std::max(0.0, delay);
   playing->duration = duration;
+  playing->curve = curve;
   playing->tracks = std::move(tracks);
   s.playing.push_back(playing);
   ++s.unfinished;
@@ -144,13 +147,18 @@ void animate(double duration, AnimationChanges changes, AnimationCompletion comp
 }
 
 void animate(double duration, double delay, AnimationChanges changes, AnimationCompletion completion) {
+  animate(duration, delay, AnimationCurve::kEaseInOut, std::move(changes), std::move(completion));
+}
+
+void animate(double duration, double delay, AnimationCurve curve, AnimationChanges changes,
+             AnimationCompletion completion) {
   state().log.push_back({duration, delay});
   if (!changes) {
     completeSoon(std::move(completion));
     return;
   }
   if (state().mode == AnimationMode::kPlayed && (duration > 0 || delay > 0)) {
-    play(std::max(0.0, duration), delay, changes, std::move(completion));
+    play(std::max(0.0, duration), delay, curve, changes, std::move(completion));
     return;
   }
   changes();
@@ -186,11 +194,13 @@ graphics::Rect presentedFrame(const View& view) {
   return frame;
 }
 
-double easeInOut(double progress) {
+double eased(AnimationCurve curve, double progress) {
   if (!(progress > 0)) return 0;
   if (progress >= 1) return 1;
-  // The platform's ease-in-ease-out timing: the cubic Bézier through (0, 0), (0.42, 0), (0.58, 1),
-  // (1, 1), its time axis solved for `progress` by halving (the curve's x rises monotonically).
+  // The platform's timing curves: cubic Béziers from (0, 0) to (1, 1) with the control points
+  // (0.42, 0), (0.58, 1) for ease in and out and (0, 0), (0.58, 1) for ease out, their time axis
+  // solved for `progress` by halving (the curves' x rises monotonically).
+  const double x1 = curve == AnimationCurve::kEaseOut ? 0 : 0.42;
   const auto bezier = [](double p1, double p2, double t) {
     const double u = 1 - t;
     return 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t;
@@ -198,7 +208,7 @@ double easeInOut(double progress) {
   double low = 0, high = 1;
   for (int i = 0; i < 40; ++i) {
     const double mid = (low + high) / 2;
-    (bezier(0.42, 0.58, mid) < progress ? low : high) = mid;
+    (bezier(x1, 0.58, mid) < progress ? low : high) = mid;
   }
   return bezier(0, 1, (low + high) / 2);
 }

@@ -9,7 +9,8 @@
 //   would once the animation had played.
 // - Played (the window, whose clock runs on real time): the views' drawn alpha and frame (its
 //   position and size) move from what was drawn before the changes to the new values over the
-//   duration, on the main run loop's clock, eased in and out; they wait out a delay at the old
+//   duration, on the main run loop's clock, eased in and out (or as the curve given says); they wait
+//   out a delay at the old
 //   values. The completion runs on the main run loop when the animation ends. A change made with no
 //   animation to a property that is playing ends that property's playing at once. Changes that move
 //   nothing drawn complete as they do at once.
@@ -31,6 +32,10 @@ using AnimationCompletion = std::function<void(bool finished)>;
 
 void animate(double duration, AnimationChanges changes, AnimationCompletion completion = {});
 void animate(double duration, double delay, AnimationChanges changes, AnimationCompletion completion = {});
+// How an animation's way is spread over its time: slow at both ends, or slowing down to the end.
+enum class AnimationCurve { kEaseInOut, kEaseOut };
+void animate(double duration, double delay, AnimationCurve curve, AnimationChanges changes,
+             AnimationCompletion completion = {});
 
 enum class AnimationMode { kAtOnce, kPlayed };
 void setAnimationMode(AnimationMode mode);
@@ -43,8 +48,9 @@ bool animationsPlaying();
 // its own.
 double presentedAlpha(const View& view);
 graphics::Rect presentedFrame(const View& view);
-// The eased share of an animation's way at `progress` (0 to 1) of its time: slow at both ends.
-double easeInOut(double progress);
+// The share of an animation's way at `progress` (0 to 1) of its time on the curve.
+double eased(AnimationCurve curve, double progress);
+inline double easeInOut(double progress) { return eased(AnimationCurve::kEaseInOut, progress); }
 
 struct AnimationRecord {
   double duration = 0;

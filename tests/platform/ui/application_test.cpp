@@ -236,6 +236,9 @@ TEST_F(ApplicationTest, PlayedAnimationsMoveWhatIsDrawnOverTheirDurationAndCompl
   // Slow at both ends: a tenth of the time covers less than a tenth of the way.
   EXPECT_LT(ui::easeInOut(0.1), 0.05);
   EXPECT_GT(ui::easeInOut(0.9), 0.95);
+  // Eased out: quick at first, slowing to the end.
+  EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseOut, 0.1), 0.1);
+  EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseOut, 0.5), 0.6);
 
   // A change made without animation wins over one playing; changes that move nothing complete at
   // once, as does everything when not played.
