@@ -16,8 +16,33 @@
 namespace ui {
 
 namespace {
-// How long an animated presentation takes to rise into place.
+
+// How long an animated presentation takes to rise into place, or a dismissal to sink away.
 constexpr double kPresentDuration = 0.35;
+// The last moment of a dismissal, in which the screen fades as it leaves.
+constexpr double kDismissFade = 0.05;
+
+// Played, a dismissed screen sinks out through the bottom edge. It stays in the window until it is
+// gone, though as nothing a touch or a search for controls finds: its alpha is 0 from the start, the
+// drawing holding it opaque until the last moment. Its own frame and alpha come back once it is out.
+void sinkAway(const std::shared_ptr<ViewController>& controller, const std::shared_ptr<View>& view) {
+  View* window = view->superview();
+  const Rect place = view->frame();
+  const double alpha = view->alpha();
+  std::weak_ptr<ViewController> weak = controller;
+  animate(
+      kPresentDuration, [&] { view->setFrame(place.offsetBy(0, window->bounds().height() - place.y())); },
+      [weak, view, place, alpha](bool) {
+        auto again = weak.lock();
+        view->setAlpha(alpha);
+        // Presented again meanwhile: it stays where that presentation put it.
+        if (again && again->presentingViewController()) return;
+        view->removeFromSuperview();
+        view->setFrame(place);
+      });
+  animate(kDismissFade, kPresentDuration - kDismissFade, [&] { view->setAlpha(0); });
+}
+
 }  // namespace
 
 namespace screens {
@@ -253,7 +278,13 @@ void ViewController::dismissPresented(bool animated, std::function<void()> compl
   std::vector<Change> changes;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     auto& c = *it;
-    if (c->view_) c->view_->removeFromSuperview();
+    // Only the front-most screen is seen leaving; those under it go at once.
+    if (c->view_ && it == chain.rbegin() && animated && c->view_->superview() &&
+        animationMode() == AnimationMode::kPlayed) {
+      sinkAway(c, c->view_);
+    } else if (c->view_) {
+      c->view_->removeFromSuperview();
+    }
     changes.emplace_back(c, false);
   }
   for (auto& c : chain) {

@@ -183,16 +183,18 @@ bool virtualDisplayTools() {
   return shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") == 0;
 }
 
-// Runs the diary in its window on a free virtual display, fed through a pipe (descriptor 3) by the
+// Runs the diary in its window on a virtual display of its own (the server picks a free number, so
+// that tests running side by side never share one), fed through a pipe (descriptor 3) by the
 // shell lines of `body`, which may use $d (the display), $win (the window), step NNN (waits for that
 // screen) and $SHOT; then quits it. The display is `display` pixels wide and high; `arguments` go to
 // the diary. Every wait is bounded; only the processes started here are
 // stopped. The program's exit status.
 int runInWindow(const testing_support::TempDir& home, const std::filesystem::path& shot, const std::string& body,
                 const std::string& display = "1024x1280", const std::string& arguments = "") {
-  std::ofstream(home / "run.sh") << "set -u\n" << R"(d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
-Xvfb :$d -screen 0 ${SCREEN}x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
-for i in $(seq 100); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
+  std::ofstream(home / "run.sh") << "set -u\n" << R"(exec 4>"$HOME_DIR/display"
+Xvfb -displayfd 4 -screen 0 ${SCREEN}x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
+exec 4>&-
+d=; for i in $(seq 100); do d=$(cat "$HOME_DIR/display"); [ -n "$d" ] && break; sleep 0.1; done
 mkfifo "$HOME_DIR/in"
 DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" $ARGUMENTS <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
 exec 3>"$HOME_DIR/in"

@@ -126,7 +126,8 @@ TEST_F(NavigationTest, PushAndPopCallTheAppearanceCallbacksInOrder) {
 }
 
 // Played (a window on real time), a push slides the new screen in over the old one, which stays in
-// the tree until it has slid out; a pop slides the top one away; a presentation rises into place.
+// the tree until it has slid out; a pop slides the top one away; a presentation rises into place
+// and a dismissal sinks away.
 // Touches reach what the screens hold at the end from the start.
 TEST_F(NavigationTest, PlayedPushesPopsAndPresentationsSlideTheScreens) {
   struct ModeBack {
@@ -168,6 +169,17 @@ TEST_F(NavigationTest, PlayedPushesPopsAndPresentationsSlideTheScreens) {
   EXPECT_EQ(ui::presentedFrame(*sheet->view()).y(), window->bounds().height());
   loop_.advance(0.4);
   EXPECT_EQ(ui::presentedFrame(*sheet->view()), place);
+  // Dismissed, it sinks away seen but out of reach, and leaves the window once out.
+  nav->dismissViewControllerAnimated(true);
+  loop_.advance(0.175);
+  EXPECT_EQ(sheet->view()->superview(), window.get());
+  EXPECT_EQ(ui::presentedAlpha(*sheet->view()), 1);
+  EXPECT_GT(ui::presentedFrame(*sheet->view()).y(), place.y());
+  EXPECT_FALSE(window->hitTest(place.center())->isDescendantOfView(sheet->view().get()));
+  loop_.advance(0.2);
+  EXPECT_EQ(sheet->view()->superview(), nullptr);
+  EXPECT_EQ(sheet->view()->alpha(), 1);
+  EXPECT_EQ(sheet->view()->frame(), place);
 }
 
 TEST_F(NavigationTest, PopToRootAndTheBackButton) {
