@@ -11,6 +11,8 @@
 namespace ui {
 
 using screens::Change;
+using screens::comeBack;
+using screens::playLeaving;
 using screens::record;
 using screens::runTransition;
 using screens::shared;
@@ -24,7 +26,8 @@ constexpr double kSlideDuration = 0.35;
 
 // A push slides the new screen in from the right over the old one, which drifts a third of the way
 // left; a pop slides the top screen out to the right over the one beneath, which drifts back in.
-// The screen that goes stays in the tree, under or over the other, until it has slid out.
+// The screen that goes stays in the tree, under or over the other and out of reach, until it has
+// slid out.
 void slide(NavigationController& navigation, std::shared_ptr<View> leaving, std::shared_ptr<View> coming,
            bool pushing) {
   std::shared_ptr<View> root = navigation.view();
@@ -38,13 +41,10 @@ void slide(NavigationController& navigation, std::shared_ptr<View> leaving, std:
   const Rect leavingFrame = leaving->frame();
   coming->setFrame(comingFrame.offsetBy(pushing ? w : -w / 3, 0));
   std::weak_ptr<ViewController> weakNavigation = navigation.weak_from_this();
-  animate(
-      kSlideDuration,
-      [&] {
-        coming->setFrame(comingFrame);
-        leaving->setFrame(leavingFrame.offsetBy(pushing ? -w / 3 : w, 0));
-      },
-      [leaving, root, weakNavigation](bool) {
+  animate(kSlideDuration, [&] { coming->setFrame(comingFrame); });
+  playLeaving(
+      leaving, kSlideDuration, [&] { leaving->setFrame(leavingFrame.offsetBy(pushing ? -w / 3 : w, 0)); },
+      [leaving, root, weakNavigation] {
         auto self = std::dynamic_pointer_cast<NavigationController>(weakNavigation.lock());
         ViewController* top = self ? self->topViewController() : nullptr;
         // Back on top meanwhile (pushed and popped at once): it stays.
@@ -181,6 +181,7 @@ void NavigationController::layoutContent() {
   const Rect frame(b.x(), b.y() + barBottom, b.width(), std::max(0.0, b.height() - barBottom));
   if (!top->isViewLoaded()) top->plannedFrame_ = frame;
   std::shared_ptr<View> content = top->view();
+  comeBack(*content);
   content->setFrame(frame);
   content->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
   if (content->superview() != root.get()) root->insertSubviewAtIndex(content, 0);

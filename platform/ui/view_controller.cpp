@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "platform/foundation/log.h"
 #include "platform/graphics/text_measure.h"
@@ -19,28 +20,23 @@ namespace {
 
 // How long an animated presentation takes to rise into place, or a dismissal to sink away.
 constexpr double kPresentDuration = 0.35;
-// The last moment of a dismissal, in which the screen fades as it leaves.
-constexpr double kDismissFade = 0.05;
+// The last moment of a screen's leaving, in which it fades out.
+constexpr double kLeavingFade = 0.02;
 
-// Played, a dismissed screen sinks out through the bottom edge. It stays in the window until it is
-// gone, though as nothing a touch or a search for controls finds: its alpha is 0 from the start, the
-// drawing holding it opaque until the last moment. Its own frame and alpha come back once it is out.
+// Played, a dismissed screen sinks out through the bottom edge and then leaves the window; its own
+// frame comes back once it is out.
 void sinkAway(const std::shared_ptr<ViewController>& controller, const std::shared_ptr<View>& view) {
   View* window = view->superview();
   const Rect place = view->frame();
-  const double alpha = view->alpha();
   std::weak_ptr<ViewController> weak = controller;
-  animate(
-      kPresentDuration, [&] { view->setFrame(place.offsetBy(0, window->bounds().height() - place.y())); },
-      [weak, view, place, alpha](bool) {
-        auto again = weak.lock();
-        view->setAlpha(alpha);
+  screens::playLeaving(
+      view, kPresentDuration, [&] { view->setFrame(place.offsetBy(0, window->bounds().height() - place.y())); },
+      [weak, view, place] {
         // Presented again meanwhile: it stays where that presentation put it.
-        if (again && again->presentingViewController()) return;
+        if (auto again = weak.lock(); again && again->presentingViewController()) return;
         view->removeFromSuperview();
         view->setFrame(place);
       });
-  animate(kDismissFade, kPresentDuration - kDismissFade, [&] { view->setAlpha(0); });
 }
 
 }  // namespace
@@ -72,6 +68,32 @@ void runTransition(std::vector<Change> changes, bool animated, std::function<voi
     for (auto& change : changes) change.first->endAppearanceTransition();
     if (completion) completion();
   });
+}
+
+namespace {
+// The screens still leaving, with the alpha each had.
+std::map<const View*, double>& leavingAlphas() {
+  static std::map<const View*, double> alphas;
+  return alphas;
+}
+}  // namespace
+
+void playLeaving(const std::shared_ptr<View>& view, double duration, const std::function<void()>& move,
+                 std::function<void()> done) {
+  leavingAlphas().emplace(view.get(), view->alpha());
+  animate(duration, move, [view, done = std::move(done)](bool) {
+    comeBack(*view);
+    if (done) done();
+  });
+  animate(kLeavingFade, duration - kLeavingFade, [&] { view->setAlpha(0); });
+}
+
+void comeBack(View& view) {
+  auto found = leavingAlphas().find(&view);
+  if (found == leavingAlphas().end()) return;
+  const double alpha = found->second;
+  leavingAlphas().erase(found);
+  view.setAlpha(alpha);
 }
 
 Rect screenRect() {
@@ -239,6 +261,7 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
   // A screen loaded for this presentation lays itself out in the room it will have (a form sheet's).
   if (!controller->isViewLoaded()) controller->plannedFrame_ = presentationFrame(style);
   std::shared_ptr<View> view = controller->view();
+  screens::comeBack(*view);
   view->setFrame(presentationFrame(style));
   Window* window = host->view_ ? host->view_->window() : nullptr;
   std::shared_ptr<Window> keyWindow = Application::shared().keyWindow();

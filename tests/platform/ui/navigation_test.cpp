@@ -163,6 +163,16 @@ TEST_F(NavigationTest, PlayedPushesPopsAndPresentationsSlideTheScreens) {
     EXPECT_EQ(ui::presentedFrame(*coming).x(), 0) << step.what;
     EXPECT_FALSE(ui::animationsPlaying()) << step.what;
   }
+  // Pushed and popped at once: the list is in reach again at once and stays when the slides end.
+  nav->pushViewController(std::make_shared<Screen>("editor"), true);
+  EXPECT_FALSE(nav->view()->hitTest(ui::Point(w / 2, 300))->isDescendantOfView(list.get()));
+  nav->popViewControllerAnimated(true);
+  EXPECT_TRUE(nav->view()->hitTest(ui::Point(w / 2, 300))->isDescendantOfView(list.get()));
+  loop_.advance(0.4);
+  EXPECT_EQ(list->superview(), nav->view().get());
+  EXPECT_EQ(list->alpha(), 1);
+  EXPECT_EQ(nav->view()->subviews().front(), list);
+
   auto sheet = std::make_shared<Screen>("editor");
   nav->presentViewController(sheet, true);
   const ui::Rect place = sheet->view()->frame();
