@@ -381,7 +381,8 @@ std::vector<std::filesystem::path> lastScreens(const std::string& out, size_t co
 }
 
 // How much of a red badge a picture of a screen `screenWidth` points wide shows in a strip of it
-// (points): its red weight (alpha times area, in points) and the weight's centre line.
+// (points): its red weight (alpha times area, in points; a picture's own transparency shows white)
+// and the weight's centre line.
 struct RedSeen {
   double weight = 0, centreY = 0;
 };
@@ -393,7 +394,7 @@ RedSeen redIn(const graphics::Image& picture, double screenWidth, double left, d
   for (int y = static_cast<int>(top * scale); y < static_cast<int>(bottom * scale) && y < picture.pixelHeight(); ++y)
     for (int x = static_cast<int>(left * scale); x < static_cast<int>(right * scale) && x < picture.pixelWidth(); ++x) {
       const std::uint8_t* p = &picture.pixels()[static_cast<size_t>(y) * picture.stride() + static_cast<size_t>(x) * 4];
-      const double red = std::max(0, p[0] - p[1]) / 255.0 / (scale * scale);
+      const double red = std::max(0, p[0] - p[1]) / 255.0 * p[3] / 255.0 / (scale * scale);
       weight += red;
       moment += red * (y + 0.5) / scale;
     }
@@ -422,70 +423,50 @@ printf 'tap iPhone_sum_button_badge\ntap iPhone_ok_button_white\ntap +\ntap Edit
   const auto screens = lastScreens(out, kAdvances + 1);
   ASSERT_EQ(screens.size(), static_cast<size_t>(kAdvances + 1)) << out;
 
-  // The chain as drawn at `t` seconds after the editor opened: the share of the full badge's red
+  // The chain as drawn at `t` seconds after the editor opened: the share of the whole badge's red
   // (alpha times the square of the size's share) and how far it has risen.
-  struct Shown {
-    double red, rise;
-  };
   const auto chain = [](double t) {
     const auto eased = [&](double from, double length) { return ui::easeInOut((t - from) / length); };
-    double alpha = 0.005 * eased(0, 0.6), side = 22, rise = 0;
-    if (t > 0.6) {
-      alpha += (0.99 - 0.005) * eased(0.6, 0.5);
-      side += 22 * eased(0.6, 0.5);
-    }
-    if (t > 1.1) alpha += 0.01 * eased(1.1, 0.4);
-    if (t > 1.5) rise = 100 * eased(1.5, 0.9);
-    if (t > 2.4) alpha *= 1 - eased(2.4, 0.6);
-    return Shown{alpha * (side / 44) * (side / 44), rise};
+    double alpha = 0.005 * eased(0, 0.6) + 0.985 * eased(0.6, 0.5) + 0.01 * eased(1.1, 0.4);
+    const double side = 22 + 22 * eased(0.6, 0.5);
+    alpha *= 1 - eased(2.4, 0.6);
+    return std::pair{alpha * (side / 44) * (side / 44), 100 * eased(1.5, 0.9)};
   };
-  // The badge's strip of the 320-point phone screen: its column, below the navigation bar.
-  const auto seen = [&](size_t i) {
-    auto picture = graphics::Image::fromFile(screens[i]);
-    EXPECT_TRUE(picture.ok()) << screens[i];
-    return picture.ok() ? redIn(*picture, 320, 250, 70, 320, 320) : RedSeen{};
-  };
+  // The badge whole (44 points a side, opaque) over white, from its own picture.
+  auto badge = graphics::Image::fromFile(testing_support::resourcesFolder() / "iPhone_badge_no_letter@2x.png");
+  ASSERT_TRUE(badge.ok());
+  const double full = redIn(*badge, 44, 0, 0, 44, 44).weight;
+  const double restY = 64 + 154 + 22;
   const auto written = [&](size_t i) { return std::filesystem::last_write_time(screens[i]); };
   // The real time a step takes at most, for the span of the first.
   double longestStep = 0;
   for (size_t i = 1; i < screens.size(); ++i)
     longestStep = std::max(longestStep, std::chrono::duration<double>(written(i) - written(i - 1)).count());
-  // The badge whole (44 points a side, opaque) over white, from its own picture.
-  double full = 0;
-  {
-    auto badge = graphics::Image::fromFile(testing_support::resourcesFolder() / "iPhone_badge_no_letter@2x.png");
-    ASSERT_TRUE(badge.ok());
-    const double perPoint = badge->pixelWidth() / 44.0;
-    for (size_t at = 0; at + 3 < badge->pixels().size(); at += 4) {
-      const auto* p = &badge->pixels()[at];
-      full += std::max(0, p[0] - p[1]) / 255.0 * p[3] / 255.0 / (perPoint * perPoint);
-    }
-  }
-  const double restY = 64 + 154 + 22;
-  std::vector<std::pair<double, double>> spans;
-  for (size_t i = 0; i < screens.size(); ++i) {
-    const double from = kStep * static_cast<double>(i);
-    spans.emplace_back(from, from + longestStep + std::chrono::duration<double>(written(i) - written(0)).count());
-  }
   int moving = 0;
   // The first picture, drawn as the editor opens, shows the chooser still sliding away under it.
   for (size_t i = 1; i < screens.size(); ++i) {
+    const double from = kStep * static_cast<double>(i);
+    const double to = from + longestStep + std::chrono::duration<double>(written(i) - written(0)).count();
     double lowRed = 2, highRed = -1, lowRise = 200, highRise = -1;
     for (int k = 0; k <= 200; ++k) {
-      const Shown s = chain(spans[i].first + (spans[i].second - spans[i].first) * k / 200);
-      lowRed = std::min(lowRed, s.red), highRed = std::max(highRed, s.red);
-      lowRise = std::min(lowRise, s.rise), highRise = std::max(highRise, s.rise);
+      const auto [red, rise] = chain(from + (to - from) * k / 200);
+      lowRed = std::min(lowRed, red), highRed = std::max(highRed, red);
+      lowRise = std::min(lowRise, rise), highRise = std::max(highRise, rise);
     }
-    const RedSeen r = seen(i);
-    const double red = r.weight / full;
-    EXPECT_GE(red, lowRed - 0.1) << screens[i] << " at " << spans[i].first << "-" << spans[i].second << " s";
-    EXPECT_LE(red, highRed + 0.1) << screens[i] << " at " << spans[i].first << "-" << spans[i].second << " s";
+    // The badge's strip of the 320-point phone screen: its column, below the navigation bar.
+    auto picture = graphics::Image::fromFile(screens[i]);
+    ASSERT_TRUE(picture.ok()) << screens[i];
+    const RedSeen r = redIn(*picture, 320, 250, 70, 320, 320);
+    const double red = r.weight / full, rise = restY - r.centreY;
+    const std::string when = screens[i].string() + " at " + std::to_string(from) + "-" + std::to_string(to) + " s";
+    EXPECT_GE(red, lowRed - 0.1) << when;
+    EXPECT_LE(red, highRed + 0.1) << when;
     if (red > 0.3) {
-      EXPECT_GE(restY - r.centreY, lowRise - 3) << screens[i] << " at " << spans[i].first << " s";
-      EXPECT_LE(restY - r.centreY, highRise + 3) << screens[i] << " at " << spans[i].first << " s";
+      EXPECT_GE(rise, lowRise - 3) << when;
+      EXPECT_LE(rise, highRise + 3) << when;
     }
     // Seen on its way: neither absent nor whole and at rest.
-    if ((red > 0.05 && red < 0.9) || (red > 0.3 && restY - r.centreY > 5 && restY - r.centreY < 95)) ++moving;
+    if ((red > 0.05 && red < 0.9) || (red > 0.3 && rise > 5 && rise < 95)) ++moving;
   }
   EXPECT_GE(moving, 2) << out;
 }
