@@ -11,8 +11,14 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <optional>
 
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/animation.h"
+#include "platform/ui/application.h"
+#include "platform/ui/keyboard.h"
+#include "platform/ui/screen_render.h"
+#include "platform/ui/view_controller.h"
 #endif
 
 namespace program {
@@ -41,6 +47,11 @@ graphics::Point screenPoint(const ScreenFit& fit, double pixelsPerPoint, graphic
 
 namespace {
 
+// About sixty frames a second while something moves.
+constexpr guint kFrameMilliseconds = 16;
+// A shown step is told of at the latest this long after it was drawn.
+constexpr guint kReportAtLatestMilliseconds = 250;
+
 struct WindowState {
   DiaryConsole& console;
   const DiaryLineHandler& handleLine;
@@ -50,18 +61,33 @@ struct WindowState {
   GtkWidget* area = nullptr;
   cairo_surface_t* surface = nullptr;
   std::vector<std::uint32_t> pixels{};
+  // The picture as the area shows it (scaled, centred, framed in grey), made again only when the
+  // picture or the area's size changes: a repaint of the window alone just copies it.
+  cairo_surface_t* shown = nullptr;
+  bool shownStale = true;
+  // Drawn while an animation plays: quicker to scale, finer once the screen is at rest.
+  bool moving = false;
   // Pixels of the picture per point of the screen (the device's scale).
   double scale = 1;
   graphics::Size picture{};
   bool pressed = false;
   // Real time as the window last passed it on to the diary's clock.
   std::chrono::steady_clock::time_point lastTick = std::chrono::steady_clock::now();
+  // The minute the status bar's clock showed when the screen was last drawn, and what else decided
+  // that picture (screenSignature).
+  long minuteShown = 0;
+  std::uint64_t signatureShown = 0;
+  // A click's or a key's step, told of (and drawn to its file) once the window has shown it.
+  std::optional<DiaryConsole::Step> unreported{};
   bool ended = false;
   GIOChannel* input = nullptr;
   // Sources still installed (0 once gone).
   guint inputWatch = 0;
   guint scriptSource = 0;
   guint tickSource = 0;
+  guint frameSource = 0;
+  guint reportSource = 0;
+  gulong afterPaint = 0;
 };
 
 void finish(WindowState& state) {
@@ -70,8 +96,66 @@ void finish(WindowState& state) {
   gtk_main_quit();
 }
 
+long minuteNow() {
+  return static_cast<long>(std::floor(runtime::RunLoop::main().clock().now().sinceReference / 60));
+}
+
+gboolean onFrame(gpointer data);
+
+// A running hash (FNV-1a) of what decides the picture.
+struct Fingerprint {
+  std::uint64_t value = 14695981039346656037ull;
+  void add(const void* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) value = (value ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+  }
+  template <class T>
+  void add(const T& plain) {
+    add(&plain, sizeof plain);
+  }
+  void add(const graphics::Rect& rect) {
+    for (double part : {rect.x(), rect.y(), rect.width(), rect.height()}) add(part);
+  }
+};
+
+void addTree(Fingerprint& print, const ui::View& view) {
+  print.add(&view);
+  print.add(view.frame());
+  print.add(view.bounds());
+  print.add(view.alpha());
+  print.add(view.isHidden());
+  print.add(view.needsLayout());
+  // Every change of what a view draws itself (a text, a colour, a picture) asks for its display.
+  print.add(view.displayRequestCount());
+  print.add(view.subviews().size());
+  for (const auto& sub : view.subviews()) addTree(print, *sub);
+}
+
+// What the picture is drawn from, short of drawing it: the views (where, how opaque, what they
+// draw), the overlays above them and the status bar. Equal signatures draw equal pictures at the
+// same minute, so a window whose signature holds has nothing new to draw.
+std::uint64_t screenSignature() {
+  Fingerprint print;
+  const auto window = ui::Application::shared().keyWindow();
+  if (window) addTree(print, *window);
+  for (const auto& target : ui::overlayTargets(window ? window->bounds().size : graphics::Size())) {
+    print.add(target.title.data(), target.title.size());
+    print.add(target.frame);
+  }
+  print.add(ui::Application::shared().statusBarStyle());
+  print.add(ui::device().statusBarHidden);
+  print.add(ui::Keyboard::isVisible());
+  print.add(ui::visiblePopovers().size());
+  return print.value;
+}
+
 void redraw(WindowState& state) {
   auto image = state.console.renderImage();
+  state.minuteShown = minuteNow();
+  // Taken after drawing, which lays the views out.
+  state.signatureShown = screenSignature();
+  // While an animation plays the window draws frames until it has ended.
+  state.moving = ui::animationsPlaying();
+  if (state.moving && !state.frameSource) state.frameSource = g_timeout_add(kFrameMilliseconds, onFrame, &state);
   if (!image.ok()) return;
   state.pixels = image->toCairoArgb32();
   if (state.surface) cairo_surface_destroy(state.surface);
@@ -79,6 +163,7 @@ void redraw(WindowState& state) {
   const int height = image->pixelHeight();
   state.surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(state.pixels.data()),
                                                       CAIRO_FORMAT_ARGB32, width, height, width * 4);
+  state.shownStale = true;
   state.scale = image->scale();
   const graphics::Size picture(width, height);
   if (picture != state.picture) {
@@ -103,6 +188,40 @@ void redraw(WindowState& state) {
   gtk_widget_queue_draw(state.area);
 }
 
+// The window runs on real time: the diary's clock moves on with it (timers tick, delays pass,
+// animations play, the status bar's clock moves), and work that other threads hand to the main run
+// loop (a finished report) runs between events. True when anything ran, which may have changed the
+// screen.
+bool catchUp(WindowState& state) {
+  runtime::RunLoop& loop = runtime::RunLoop::main();
+  const std::uint64_t before = loop.piecesRun();
+  const auto now = std::chrono::steady_clock::now();
+  const double passed = std::chrono::duration<double>(now - state.lastTick).count();
+  state.lastTick = now;
+  state.console.passRealTime(passed);
+  loop.runUntilIdle();
+  return loop.piecesRun() != before;
+}
+
+// A window with nothing moving draws nothing: the screen is drawn again only when work that ran
+// changed what it shows, the status bar's clock turned a minute, or an animation plays.
+gboolean onTick(gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  const bool ran = catchUp(state);
+  if (ui::animationsPlaying() || state.minuteShown != minuteNow() || (ran && screenSignature() != state.signatureShown))
+    redraw(state);
+  return TRUE;
+}
+
+gboolean onFrame(gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  state.frameSource = 0;
+  catchUp(state);
+  // The frame after the last one shows the end state, drawn at rest.
+  redraw(state);
+  return FALSE;
+}
+
 // Where the picture lies in the drawing area as it is now.
 ScreenFit currentFit(const WindowState& state) {
   return fitScreen(state.picture, graphics::Size(gtk_widget_get_allocated_width(state.area),
@@ -118,20 +237,65 @@ void stepped(WindowState& state, bool goOn) {
   redraw(state);
 }
 
+// The step of a click or a key waiting to be told of: told now (before anything else happens).
+void reportShownStep(WindowState& state) {
+  if (state.reportSource) g_source_remove(state.reportSource);
+  state.reportSource = 0;
+  if (!state.unreported) return;
+  const DiaryConsole::Step step = std::move(*state.unreported);
+  state.unreported.reset();
+  if (!state.handleStep(step)) finish(state);
+}
+
+gboolean onShownStepDue(gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  state.reportSource = 0;
+  reportShownStep(state);
+  return FALSE;
+}
+
+void onAfterPaint(GdkFrameClock*, gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  if (state.unreported && !state.reportSource) state.reportSource = g_idle_add(onShownStepDue, &state);
+}
+
+// A click or a key shows first and is told of after: writing the step's picture to its file takes
+// longer than showing it, most of all on the larger screens. The telling waits for the next
+// painted frame, or a moment when no frame comes (the window covered).
+void showThenReport(WindowState& state, const DiaryConsole::Step& step) {
+  reportShownStep(state);
+  redraw(state);
+  state.unreported = step;
+  state.reportSource = g_timeout_add(kReportAtLatestMilliseconds, onShownStepDue, &state);
+}
+
 gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
-  // Around the picture, where the window's proportions differ from the screen's: dark grey.
-  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
-  cairo_paint(cr);
-  if (state.surface) {
-    const ScreenFit fit = currentFit(state);
-    cairo_translate(cr, fit.origin.x, fit.origin.y);
-    cairo_scale(cr, fit.scale, fit.scale);
-    cairo_set_source_surface(cr, state.surface, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), fit.scale < 1 ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
-    cairo_rectangle(cr, 0, 0, state.picture.width, state.picture.height);
-    cairo_fill(cr);
+  const int width = gtk_widget_get_allocated_width(state.area);
+  const int height = gtk_widget_get_allocated_height(state.area);
+  if (!state.shown || state.shownStale || cairo_image_surface_get_width(state.shown) != width ||
+      cairo_image_surface_get_height(state.shown) != height) {
+    if (state.shown) cairo_surface_destroy(state.shown);
+    state.shown = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    state.shownStale = false;
+    cairo_t* shown = cairo_create(state.shown);
+    // Around the picture, where the window's proportions differ from the screen's: dark grey.
+    cairo_set_source_rgb(shown, 0.2, 0.2, 0.2);
+    cairo_paint(shown);
+    if (state.surface) {
+      const ScreenFit fit = currentFit(state);
+      cairo_translate(shown, fit.origin.x, fit.origin.y);
+      cairo_scale(shown, fit.scale, fit.scale);
+      cairo_set_source_surface(shown, state.surface, 0, 0);
+      cairo_pattern_set_filter(cairo_get_source(shown),
+                               fit.scale < 1 && !state.moving ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
+      cairo_rectangle(shown, 0, 0, state.picture.width, state.picture.height);
+      cairo_fill(shown);
+    }
+    cairo_destroy(shown);
   }
+  cairo_set_source_surface(cr, state.shown, 0, 0);
+  cairo_paint(cr);
   return TRUE;
 }
 
@@ -154,6 +318,7 @@ gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   // A click beside the picture touches nothing.
   const graphics::Point point = toPoints(state, event->x, event->y);
   if (!onScreen(state, point)) return TRUE;
+  reportShownStep(state);
   state.pressed = true;
   const DiaryConsole::Step step = state.console.touchDown(point);
   if (step.changed) redraw(state);
@@ -173,7 +338,7 @@ gboolean onRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
   if (event->button != 1 || !state.pressed) return FALSE;
   state.pressed = false;
   const DiaryConsole::Step step = state.console.touchUp(toPoints(state, event->x, event->y));
-  if (!step.ok || step.changed) stepped(state, state.handleStep(step));
+  if (!step.ok || step.changed) showThenReport(state, step);
   return TRUE;
 }
 
@@ -204,12 +369,13 @@ gboolean onScroll(GtkWidget*, GdkEventScroll* event, gpointer data) {
   const DiaryConsole::Step step =
       state.console.wheel(toPoints(state, event->x, event->y), graphics::Point(dx, dy));
   // A wheel over something that does not scroll just does nothing, as on any desktop.
-  if (step.ok) stepped(state, state.handleStep(step));
+  if (step.ok) showThenReport(state, step);
   return TRUE;
 }
 
 gboolean onKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
+  reportShownStep(state);
   DiaryConsole::Step step;
   if (event->keyval == GDK_KEY_Return || event->keyval == GDK_KEY_KP_Enter) {
     step = state.console.pressKey("return");
@@ -222,7 +388,7 @@ gboolean onKey(GtkWidget*, GdkEventKey* event, gpointer data) {
     g_unichar_to_utf8(c, utf8);
     step = state.console.typeText(utf8);
   }
-  stepped(state, state.handleStep(step));
+  showThenReport(state, step);
   return TRUE;
 }
 
@@ -239,7 +405,8 @@ gboolean onInput(GIOChannel* channel, GIOCondition, gpointer data) {
   }
   std::string line(text, length);
   g_free(text);
-  stepped(state, state.handleLine(line, false));
+  reportShownStep(state);
+  if (!state.ended) stepped(state, state.handleLine(line, false));
   return TRUE;
 }
 
@@ -248,25 +415,12 @@ gboolean onScriptLine(gpointer data) {
   if (!state.ended && !state.script.empty()) {
     std::string line = std::move(state.script.front());
     state.script.pop_front();
-    stepped(state, state.handleLine(line, true));
+    reportShownStep(state);
+    if (!state.ended) stepped(state, state.handleLine(line, true));
   }
   if (!state.ended && !state.script.empty()) return TRUE;
   state.scriptSource = 0;
   return FALSE;
-}
-
-// The window runs on real time: the diary's clock moves on with it (timers tick, delays pass, the
-// status bar's clock moves), and work that other threads hand to the main run loop (a finished
-// report) runs between events.
-gboolean onTick(gpointer data) {
-  auto& state = *static_cast<WindowState*>(data);
-  const auto now = std::chrono::steady_clock::now();
-  const double passed = std::chrono::duration<double>(now - state.lastTick).count();
-  state.lastTick = now;
-  state.console.passRealTime(passed);
-  runtime::RunLoop::main().runUntilIdle();
-  redraw(state);
-  return TRUE;
 }
 
 void onDestroy(GtkWidget*, gpointer data) {
@@ -302,8 +456,12 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   g_signal_connect(state.area, "scroll-event", G_CALLBACK(onScroll), &state);
   g_signal_connect(state.window, "key-press-event", G_CALLBACK(onKey), &state);
   g_signal_connect(state.window, "destroy", G_CALLBACK(onDestroy), &state);
+  // On real time the animations play out, where the console shows each one's end at once.
+  ui::setAnimationMode(ui::AnimationMode::kPlayed);
   redraw(state);
   gtk_widget_show_all(state.window);
+  GdkFrameClock* frames = gtk_widget_get_frame_clock(state.window);
+  if (frames) state.afterPaint = g_signal_connect(frames, "after-paint", G_CALLBACK(onAfterPaint), &state);
 
   state.input = g_io_channel_unix_new(0);
   state.inputWatch =
@@ -312,13 +470,19 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   if (!state.script.empty()) state.scriptSource = g_idle_add(onScriptLine, &state);
   gtk_main();
 
+  // A step shown just before the end is still told of.
+  reportShownStep(state);
+  ui::setAnimationMode(ui::AnimationMode::kAtOnce);
   g_source_remove(state.tickSource);
+  if (frames && state.afterPaint) g_signal_handler_disconnect(frames, state.afterPaint);
+  if (state.frameSource) g_source_remove(state.frameSource);
   if (state.scriptSource) g_source_remove(state.scriptSource);
   if (state.inputWatch) g_source_remove(state.inputWatch);
   g_io_channel_unref(state.input);
   if (state.window) gtk_widget_destroy(state.window);
   while (gtk_events_pending()) gtk_main_iteration();
   if (state.surface) cairo_surface_destroy(state.surface);
+  if (state.shown) cairo_surface_destroy(state.shown);
 }
 
 #else

@@ -5,8 +5,12 @@
 // the mouse is a finger (pressed, moved while pressed, released: a tap or a drag that the screen
 // follows as it goes), the wheel scrolls what lies under the pointer, and the keyboard types. The
 // window runs on real time: the diary's clock moves on with it every quarter second, so timers tick
-// and delays pass without a command (the commands' advance still moves it further). The window is
-// drawn again after each step. Commands keep coming from the script and the terminal meanwhile.
+// and delays pass without a command (the commands' advance still moves it further), and animations
+// play over their durations, drawn some sixty frames a second while they last. Otherwise the window
+// is drawn again only after a step or when what the screen shows changed (work that ran on the
+// clock, the status bar's minute): at rest it draws nothing. A click or a key shows first and is told
+// of (its step's picture written) after. Commands keep coming from the script and the terminal
+// meanwhile.
 // Without GTK in the build, or without a display, there is no window and the console runs on
 // commands alone, on the clock the commands move.
 

@@ -197,7 +197,7 @@ void pdfViewerController::clearBackground() {
   if (!pages) return;
   pages->setBackgroundColor(ui::Color::clear());
   auto web = pdfWebView_;
-  ui::animate(0.15, 0.15, [web] { web->setAlpha(1.0); });
+  ui::animate(0.15, 0.15, ui::AnimationCurve::kEaseOut, [web] { web->setAlpha(1.0); });
 }
 
 void pdfViewerController::sendMail() {

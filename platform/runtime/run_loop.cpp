@@ -191,6 +191,7 @@ bool RunLoop::runOne(foundation::Date now) {
     posted_.pop_front();
     lock.unlock();
     work();
+    ++piecesRun_;
     return true;
   }
 
@@ -224,6 +225,7 @@ bool RunLoop::runOne(foundation::Date now) {
 
   Timer handle(entry.timer);
   if (callback) callback(handle);
+  ++piecesRun_;
 
   if (!state.repeats) {
     // A one-shot timer is spent once it has fired.

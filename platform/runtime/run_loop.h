@@ -113,6 +113,11 @@ class RunLoop {
   // loop runs what is due and waits only for work from other threads.
   bool runUntil(const std::function<bool()>& done, double timeoutSeconds);
 
+  // How many pieces of queued work and timer fires the loop has run so far: a caller that shows
+  // what the work changes (a window) compares it before and after running the loop, and need not
+  // draw again when nothing ran. Read on the loop's thread.
+  std::uint64_t piecesRun() const { return piecesRun_; }
+
  private:
   friend class ScopedMainRunLoop;
 
@@ -139,6 +144,7 @@ class RunLoop {
   std::deque<Work> posted_;
   std::set<Entry> timers_;
   std::uint64_t nextOrder_ = 0;
+  std::uint64_t piecesRun_ = 0;
   std::thread::id owner_;
   bool ownedByInitialThread_ = false;
   // Outlives the loop in the handles given out; marked dead first thing in the destructor.

@@ -4,17 +4,56 @@
 
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/platform_texts.h"
 #include "platform/ui/screen_internals.h"
 
 namespace ui {
 
 using screens::Change;
+using screens::comeBack;
+using screens::playLeaving;
 using screens::record;
 using screens::runTransition;
 using screens::shared;
 
 // ------------------------------------------------------------------------------ NavigationController
+
+namespace {
+
+// How long a push or a pop slides the screens.
+constexpr double kSlideDuration = 0.35;
+
+// A push slides the new screen in from the right over the old one, which drifts a third of the way
+// left; a pop slides the top screen out to the right over the one beneath, which drifts back in.
+// The screen that goes stays in the tree, under or over the other and out of reach, until it has
+// slid out.
+void slide(NavigationController& navigation, std::shared_ptr<View> leaving, std::shared_ptr<View> coming,
+           bool pushing) {
+  std::shared_ptr<View> root = navigation.view();
+  const auto& subviews = root->subviews();
+  const auto at = std::find(subviews.begin(), subviews.end(), coming);
+  if (at == subviews.end()) return;
+  const size_t comingIndex = static_cast<size_t>(at - subviews.begin());
+  root->insertSubviewAtIndex(leaving, pushing ? comingIndex : comingIndex + 1);
+  const double w = root->bounds().width();
+  const Rect comingFrame = coming->frame();
+  const Rect leavingFrame = leaving->frame();
+  coming->setFrame(comingFrame.offsetBy(pushing ? w : -w / 3, 0));
+  std::weak_ptr<ViewController> weakNavigation = navigation.weak_from_this();
+  animate(kSlideDuration, [&] { coming->setFrame(comingFrame); });
+  playLeaving(
+      leaving, kSlideDuration, [&] { leaving->setFrame(leavingFrame.offsetBy(pushing ? -w / 3 : w, 0)); },
+      [leaving, root, weakNavigation] {
+        auto self = std::dynamic_pointer_cast<NavigationController>(weakNavigation.lock());
+        ViewController* top = self ? self->topViewController() : nullptr;
+        // Back on top meanwhile (pushed and popped at once): it stays.
+        if (top && top->isViewLoaded() && top->view() == leaving) return;
+        if (leaving->superview() == root.get()) leaving->removeFromSuperview();
+      });
+}
+
+}  // namespace
 
 NavigationController::NavigationController() = default;
 
@@ -88,16 +127,22 @@ void NavigationController::setViewControllers(std::vector<std::shared_ptr<ViewCo
   showTop(oldTop.get(), animated, true);
 }
 
-void NavigationController::showTop(ViewController* oldTop, bool animated, bool /*pushing*/) {
+void NavigationController::showTop(ViewController* oldTop, bool animated, bool pushing) {
   ViewController* newTop = topViewController();
   std::shared_ptr<ViewController> keepOld = shared(oldTop);
   if (isViewLoaded()) {
+    std::shared_ptr<View> leaving;
     if (oldTop && oldTop != newTop && oldTop->isViewLoaded()) {
       std::shared_ptr<View> old = oldTop->view();
-      if (old->superview() == view().get()) old->removeFromSuperview();
+      if (old->superview() == view().get()) {
+        old->removeFromSuperview();
+        leaving = old;
+      }
     }
     layoutContent();
     updateNavigationBar();
+    if (leaving && newTop && animated && isOnScreen() && animationMode() == AnimationMode::kPlayed)
+      slide(*this, leaving, newTop->view(), pushing);
   }
   if (oldTop != newTop) tellDelegateOfNewTop(newTop, animated);
   if (!isOnScreen() || oldTop == newTop) return;
@@ -136,6 +181,7 @@ void NavigationController::layoutContent() {
   const Rect frame(b.x(), b.y() + barBottom, b.width(), std::max(0.0, b.height() - barBottom));
   if (!top->isViewLoaded()) top->plannedFrame_ = frame;
   std::shared_ptr<View> content = top->view();
+  comeBack(*content);
   content->setFrame(frame);
   content->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
   if (content->superview() != root.get()) root->insertSubviewAtIndex(content, 0);

@@ -2,13 +2,15 @@
 
 #include "platform/files/file_ops.h"
 #include "platform/graphics/cairo_canvas.h"
+#include "platform/ui/animation.h"
 
 namespace ui {
 
 namespace {
 
 void drawTree(View& view, graphics::Canvas& canvas, double inheritedAlpha) {
-  double alpha = inheritedAlpha * view.alpha();
+  // Drawn as it is shown now: an animation may be carrying its alpha and frame.
+  double alpha = inheritedAlpha * presentedAlpha(view);
   if (view.isHidden() || alpha <= 0.0) return;
   Rect b = view.bounds();
   canvas.save();
@@ -41,7 +43,12 @@ void drawTree(View& view, graphics::Canvas& canvas, double inheritedAlpha) {
   auto subviews = view.subviews();
   for (auto& sub : subviews) {
     canvas.save();
-    canvas.translate(sub->frame().x(), sub->frame().y());
+    const Rect shown = presentedFrame(*sub);
+    canvas.translate(shown.x(), shown.y());
+    // A size on its way stretches what the view draws at its own size, as a layer's content does.
+    const Size size = sub->frame().size;
+    if (shown.size != size && size.width > 0 && size.height > 0)
+      canvas.scale(shown.width() / size.width, shown.height() / size.height);
     drawTree(*sub, canvas, alpha);
     canvas.restore();
   }

@@ -2,7 +2,8 @@
 // Rendering a view tree: each view draws its background, then its drawRect, then its subviews,
 // each translated into its own coordinates; a view's own drawing is clipped to its bounds, its
 // subviews only when it clips to bounds. Hidden and fully transparent views draw nothing; alpha
-// multiplies down the tree. The tree is laid out first.
+// multiplies down the tree. The tree is laid out first. Views are drawn where and how opaque they are
+// shown now, which differs from their own values while an animation plays on them (animation.h).
 
 #include <filesystem>
 

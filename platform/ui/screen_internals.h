@@ -28,6 +28,14 @@ using Change = std::pair<std::shared_ptr<ViewController>, bool>;
 // on the main run loop.
 void runTransition(std::vector<Change> changes, bool animated, std::function<void()> completion);
 
+// When animations play: a screen that goes makes its `move` (frame changes) over `duration`. It is
+// out of reach from the start (its alpha is 0 for touches and for whoever looks for controls, while
+// the drawing holds it opaque until the last moment); its alpha comes back at the end, before `done`.
+void playLeaving(const std::shared_ptr<View>& view, double duration, const std::function<void()>& move,
+                 std::function<void()> done);
+// A screen shown again while it is still leaving (pushed and popped at once) is in reach again now.
+void comeBack(View& view);
+
 // The main screen's bounds for the device and orientation in force.
 Rect screenRect();
 std::shared_ptr<ViewController> shared(ViewController* controller);

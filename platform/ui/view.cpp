@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ui/animation.h"
 #include "platform/ui/gesture.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/view_controller.h"
@@ -81,6 +82,7 @@ View::~View() {
 }
 
 void View::setFrame(const Rect& frame) {
+  if (frame != frame_) detail::viewWillChange(*this, detail::AnimatedProperty::kFrame);
   Size oldSize = bounds_.size;
   frame_ = frame;
   bounds_.size = frame.size;
@@ -95,6 +97,7 @@ void View::setBounds(const Rect& bounds) {
   Size oldSize = bounds_.size;
   bounds_ = bounds;
   if (oldSize != bounds.size) {
+    detail::viewWillChange(*this, detail::AnimatedProperty::kFrame);
     // A new size keeps the centre where it was.
     Point c = center();
     frame_ = Rect(c.x - bounds.width() / 2, c.y - bounds.height() / 2, bounds.width(), bounds.height());
@@ -103,7 +106,11 @@ void View::setBounds(const Rect& bounds) {
   }
 }
 
-void View::setCenter(Point c) { frame_.origin = Point(c.x - frame_.width() / 2, c.y - frame_.height() / 2); }
+void View::setCenter(Point c) {
+  const Point origin(c.x - frame_.width() / 2, c.y - frame_.height() / 2);
+  if (origin != frame_.origin) detail::viewWillChange(*this, detail::AnimatedProperty::kFrame);
+  frame_.origin = origin;
+}
 
 void View::resizeSubviews(Size oldSize) {
   double dw = bounds_.width() - oldSize.width;
@@ -130,7 +137,11 @@ void View::setHidden(bool hidden) {
   }
 }
 
-void View::setAlpha(double alpha) { alpha_ = std::clamp(alpha, 0.0, 1.0); }
+void View::setAlpha(double alpha) {
+  alpha = std::clamp(alpha, 0.0, 1.0);
+  if (alpha != alpha_) detail::viewWillChange(*this, detail::AnimatedProperty::kAlpha);
+  alpha_ = alpha;
+}
 
 void View::setBackgroundColor(std::optional<Color> color) {
   backgroundColor_ = color;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "platform/foundation/log.h"
 #include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/application.h"
 #include "platform/ui/gesture.h"
 #include "platform/ui/screen_internals.h"
@@ -13,6 +15,31 @@
 
 
 namespace ui {
+
+namespace {
+
+// How long an animated presentation takes to rise into place, or a dismissal to sink away.
+constexpr double kPresentDuration = 0.35;
+// The last moment of a screen's leaving, in which it fades out.
+constexpr double kLeavingFade = 0.02;
+
+// Played, a dismissed screen sinks out through the bottom edge and then leaves the window; its own
+// frame comes back once it is out.
+void sinkAway(const std::shared_ptr<ViewController>& controller, const std::shared_ptr<View>& view) {
+  View* window = view->superview();
+  const Rect place = view->frame();
+  std::weak_ptr<ViewController> weak = controller;
+  screens::playLeaving(
+      view, kPresentDuration, [&] { view->setFrame(place.offsetBy(0, window->bounds().height() - place.y())); },
+      [weak, view, place] {
+        // Presented again meanwhile: it stays where that presentation put it.
+        if (auto again = weak.lock(); again && again->presentingViewController()) return;
+        view->removeFromSuperview();
+        view->setFrame(place);
+      });
+}
+
+}  // namespace
 
 namespace screens {
 
@@ -41,6 +68,32 @@ void runTransition(std::vector<Change> changes, bool animated, std::function<voi
     for (auto& change : changes) change.first->endAppearanceTransition();
     if (completion) completion();
   });
+}
+
+namespace {
+// The screens still leaving, with the alpha each had.
+std::map<const View*, double>& leavingAlphas() {
+  static std::map<const View*, double> alphas;
+  return alphas;
+}
+}  // namespace
+
+void playLeaving(const std::shared_ptr<View>& view, double duration, const std::function<void()>& move,
+                 std::function<void()> done) {
+  leavingAlphas().emplace(view.get(), view->alpha());
+  animate(duration, move, [view, done = std::move(done)](bool) {
+    comeBack(*view);
+    if (done) done();
+  });
+  animate(kLeavingFade, duration - kLeavingFade, [&] { view->setAlpha(0); });
+}
+
+void comeBack(View& view) {
+  auto found = leavingAlphas().find(&view);
+  if (found == leavingAlphas().end()) return;
+  const double alpha = found->second;
+  leavingAlphas().erase(found);
+  view.setAlpha(alpha);
 }
 
 Rect screenRect() {
@@ -208,11 +261,18 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
   // A screen loaded for this presentation lays itself out in the room it will have (a form sheet's).
   if (!controller->isViewLoaded()) controller->plannedFrame_ = presentationFrame(style);
   std::shared_ptr<View> view = controller->view();
+  screens::comeBack(*view);
   view->setFrame(presentationFrame(style));
   Window* window = host->view_ ? host->view_->window() : nullptr;
   std::shared_ptr<Window> keyWindow = Application::shared().keyWindow();
   if (!window) window = keyWindow.get();
   if (window) window->addSubview(view);
+  // Played, the new screen rises from the bottom edge into its place.
+  if (window && animated && animationMode() == AnimationMode::kPlayed) {
+    const Rect place = view->frame();
+    view->setFrame(place.offsetBy(0, window->bounds().height() - place.y()));
+    animate(kPresentDuration, [&] { view->setFrame(place); });
+  }
   record(ScreenEvent::Kind::kPresent, controller, animated);
 
   std::vector<Change> changes{{controller, true}};
@@ -241,7 +301,13 @@ void ViewController::dismissPresented(bool animated, std::function<void()> compl
   std::vector<Change> changes;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     auto& c = *it;
-    if (c->view_) c->view_->removeFromSuperview();
+    // Only the front-most screen is seen leaving; those under it go at once.
+    if (c->view_ && it == chain.rbegin() && animated && c->view_->superview() &&
+        animationMode() == AnimationMode::kPlayed) {
+      sinkAway(c, c->view_);
+    } else if (c->view_) {
+      c->view_->removeFromSuperview();
+    }
     changes.emplace_back(c, false);
   }
   for (auto& c : chain) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -14,6 +15,8 @@
 #include "app/entities.h"
 #include "app/model.h"
 #include "platform/foundation/calendar.h"
+#include "platform/graphics/image.h"
+#include "platform/ui/animation.h"
 #include "platform/store/store.h"
 #include "program_run.h"
 #include "support/temp_dir.h"
@@ -180,16 +183,18 @@ bool virtualDisplayTools() {
   return shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") == 0;
 }
 
-// Runs the diary in its window on a free virtual display, fed through a pipe (descriptor 3) by the
+// Runs the diary in its window on a virtual display of its own (the server picks a free number, so
+// that tests running side by side never share one), fed through a pipe (descriptor 3) by the
 // shell lines of `body`, which may use $d (the display), $win (the window), step NNN (waits for that
 // screen) and $SHOT; then quits it. The display is `display` pixels wide and high; `arguments` go to
 // the diary. Every wait is bounded; only the processes started here are
 // stopped. The program's exit status.
 int runInWindow(const testing_support::TempDir& home, const std::filesystem::path& shot, const std::string& body,
                 const std::string& display = "1024x1280", const std::string& arguments = "") {
-  std::ofstream(home / "run.sh") << "set -u\n" << R"(d=90; while [ -e /tmp/.X11-unix/X$d ] || [ -e /tmp/.X$d-lock ]; do d=$((d+1)); done
-Xvfb :$d -screen 0 ${SCREEN}x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
-for i in $(seq 100); do [ -e /tmp/.X11-unix/X$d ] && break; sleep 0.1; done
+  std::ofstream(home / "run.sh") << "set -u\n" << R"(exec 4>"$HOME_DIR/display"
+Xvfb -displayfd 4 -screen 0 ${SCREEN}x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
+exec 4>&-
+d=; for i in $(seq 100); do d=$(cat "$HOME_DIR/display"); [ -n "$d" ] && break; sleep 0.1; done
 mkfifo "$HOME_DIR/in"
 DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" $ARGUMENTS <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
 exec 3>"$HOME_DIR/in"
@@ -385,6 +390,159 @@ printf 'tap Done\ntap iPhone_ok_button_white\n' >&3
     const auto value = notes.find(c.type)->second.note_numValue();
     ASSERT_TRUE(value) << c.name;
     EXPECT_DOUBLE_EQ(value->toDouble(), c.value) << c.name;
+  }
+}
+
+// The last `count` pictures the program drew, oldest first.
+std::vector<std::filesystem::path> lastScreens(const std::string& out, size_t count) {
+  std::vector<std::filesystem::path> all;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with("screen: ")) all.emplace_back(line.substr(8));
+  if (all.size() > count) all.erase(all.begin(), all.end() - static_cast<std::ptrdiff_t>(count));
+  return all;
+}
+
+// How much of a red badge a picture of a screen `screenWidth` points wide shows in a strip of it
+// (points): its red weight (alpha times area, in points; a picture's own transparency shows white)
+// and the weight's centre line.
+struct RedSeen {
+  double weight = 0, centreY = 0;
+};
+
+RedSeen redIn(const graphics::Image& picture, double screenWidth, double left, double top, double right,
+             double bottom) {
+  const double scale = picture.pixelWidth() / screenWidth;
+  double weight = 0, moment = 0;
+  for (int y = static_cast<int>(top * scale); y < static_cast<int>(bottom * scale) && y < picture.pixelHeight(); ++y)
+    for (int x = static_cast<int>(left * scale); x < static_cast<int>(right * scale) && x < picture.pixelWidth(); ++x) {
+      const std::uint8_t* p = &picture.pixels()[static_cast<size_t>(y) * picture.stride() + static_cast<size_t>(x) * 4];
+      const double red = std::max(0, p[0] - p[1]) / 255.0 * p[3] / 255.0 / (scale * scale);
+      weight += red;
+      moment += red * (y + 0.5) / scale;
+    }
+  return {weight, weight > 0 ? moment / weight : 0};
+}
+
+// The first-use badge of the type order editor, seen in the window: each step of its chain starts
+// when the one before ends. It fades in while it grows to twice its size (0.6 s nearly invisible,
+// then 0.5 s), stays (0.4 s), rises 100 points (0.9 s) and fades out (0.6 s). The window runs on
+// real time and each "advance" moves its clock on 0.3 s more; a picture is drawn at a time between
+// the advances made and those plus the real time gone by since the editor opened, and must show the
+// badge somewhere on its way in that span.
+TEST(DiaryProgram, TheWindowPlaysTheBadgeChainOfTheTypeOrderEditor) {
+  if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
+  testing_support::TempDir home;
+  constexpr int kAdvances = 12;
+  constexpr double kStep = 0.3;
+  std::string body = R"(printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+printf 'tap +\ntap Weight\ntap iPhone_ok_button_white\ntap iPhone_list_button_badge\ntap "Growth graph"\ntap Done\n' >&3
+printf 'tap iPhone_sum_button_badge\ntap iPhone_ok_button_white\ntap +\ntap Edit\n' >&3
+)";
+  for (int i = 0; i < kAdvances; ++i) body += "echo 'advance 0.3' >&3\n";
+  body += "step 032\n";
+  ASSERT_EQ(runInWindow(home, home / "unused.png", body), 0) << readFile(home / "err");
+  const std::string out = readFile(home / "out");
+  const auto screens = lastScreens(out, kAdvances + 1);
+  ASSERT_EQ(screens.size(), static_cast<size_t>(kAdvances + 1)) << out;
+
+  // The chain as drawn at `t` seconds after the editor opened: the share of the whole badge's red
+  // (alpha times the square of the size's share) and how far it has risen.
+  const auto chain = [](double t) {
+    const auto eased = [&](double from, double length) { return ui::easeInOut((t - from) / length); };
+    double alpha = 0.005 * eased(0, 0.6) + 0.985 * eased(0.6, 0.5) + 0.01 * eased(1.1, 0.4);
+    const double side = 22 + 22 * eased(0.6, 0.5);
+    alpha *= 1 - eased(2.4, 0.6);
+    return std::pair{alpha * (side / 44) * (side / 44), 100 * eased(1.5, 0.9)};
+  };
+  // The badge whole (44 points a side, opaque) over white, from its own picture.
+  auto badge = graphics::Image::fromFile(testing_support::resourcesFolder() / "iPhone_badge_no_letter@2x.png");
+  ASSERT_TRUE(badge.ok());
+  const double full = redIn(*badge, 44, 0, 0, 44, 44).weight;
+  const double restY = 64 + 154 + 22;
+  const auto written = [&](size_t i) { return std::filesystem::last_write_time(screens[i]); };
+  // The real time a step takes at most, for the span of the first.
+  double longestStep = 0;
+  for (size_t i = 1; i < screens.size(); ++i)
+    longestStep = std::max(longestStep, std::chrono::duration<double>(written(i) - written(i - 1)).count());
+  int moving = 0;
+  // The first picture, drawn as the editor opens, shows the chooser still sliding away under it.
+  for (size_t i = 1; i < screens.size(); ++i) {
+    const double from = kStep * static_cast<double>(i);
+    const double to = from + longestStep + std::chrono::duration<double>(written(i) - written(0)).count();
+    double lowRed = 2, highRed = -1, lowRise = 200, highRise = -1;
+    for (int k = 0; k <= 200; ++k) {
+      const auto [red, rise] = chain(from + (to - from) * k / 200);
+      lowRed = std::min(lowRed, red), highRed = std::max(highRed, red);
+      lowRise = std::min(lowRise, rise), highRise = std::max(highRise, rise);
+    }
+    // The badge's strip of the 320-point phone screen: its column, below the navigation bar.
+    auto picture = graphics::Image::fromFile(screens[i]);
+    ASSERT_TRUE(picture.ok()) << screens[i];
+    const RedSeen r = redIn(*picture, 320, 250, 70, 320, 320);
+    const double red = r.weight / full, rise = restY - r.centreY;
+    const std::string when = screens[i].string() + " at " + std::to_string(from) + "-" + std::to_string(to) + " s";
+    EXPECT_GE(red, lowRed - 0.1) << when;
+    EXPECT_LE(red, highRed + 0.1) << when;
+    if (red > 0.3) {
+      EXPECT_GE(rise, lowRise - 3) << when;
+      EXPECT_LE(rise, highRise + 3) << when;
+    }
+    // Seen on its way: neither absent nor whole and at rest.
+    if ((red > 0.05 && red < 0.9) || (red > 0.3 && rise > 5 && rise < 95)) ++moving;
+  }
+  EXPECT_GE(moving, 2) << out;
+}
+
+// A window with nothing moving draws nothing and takes next to no processor time, on the phone and
+// on the larger tablet; a click shows at once (a frame or two; here within generous bounds for a
+// loaded machine).
+TEST(DiaryProgram, TheWindowAtRestTakesNextToNoTimeAndShowsAClickPromptly) {
+  if (!virtualDisplayTools() || shell("command -v xwd >/dev/null") != 0)
+    GTEST_SKIP() << "Xvfb, xdotool, import or xwd is missing";
+  const struct {
+    std::string name, arguments;
+    int pictureWidth, pictureHeight;  // pixels, two a point
+    int clickX, clickY;               // points: something that changes the screen
+  } cases[] = {
+      {"phone", "", 640, 1136, 160, 147},         // the strip's diaper: its editor rises
+      {"tablet", "--device ipad", 1536, 2048, 620, 42},  // the "Summary" segment
+  };
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const std::string body = "W=" + std::to_string(c.pictureWidth) + " H=" + std::to_string(c.pictureHeight) +
+                             " CLICK='" + std::to_string(c.clickX) + " " + std::to_string(c.clickY) + "'\n" + R"SH(
+x() { DISPLAY=:$d xdotool "$@"; }
+printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+step 010
+sleep 1
+cpu() { awk '{ print $14 + $15 }' /proc/$diary/stat; }
+a=$(cpu); sleep 3; b=$(cpu)
+echo "rest $((b - a)) $(getconf CLK_TCK)" >>"$HOME_DIR/marks"
+eval "$(x getwindowgeometry --shell "$win")"
+at() { awk -v w="$WIDTH" -v h="$HEIGHT" -v pw="$W" -v ph="$H" -v x="$1" -v y="$2" 'BEGIN {
+  s = w / pw; if (h / ph < s) s = h / ph; printf "%d %d", (w - pw * s) / 2 + x * 2 * s, (h - ph * s) / 2 + y * 2 * s }'; }
+shot() { DISPLAY=:$d xwd -id "$win" -silent | md5sum; }
+x mousemove --window "$win" $(at $CLICK)
+before=$(shot)
+t0=$(date +%s%N)
+x click 1
+for i in $(seq 500); do [ "$(shot)" != "$before" ] && break; done
+t1=$(date +%s%N)
+echo "click $(( (t1 - t0) / 1000000 ))" >>"$HOME_DIR/marks"
+step 011
+)SH";
+    ASSERT_EQ(runInWindow(home, home / "unused.png", body, "1024x1280", c.arguments), 0)
+        << c.name << readFile(home / "err");
+    const std::string marks = readFile(home / "marks");
+    int ticks = -1, perSecond = 0, clickMs = -1;
+    ASSERT_EQ(std::sscanf(marks.c_str(), "rest %d %d\nclick %d", &ticks, &perSecond, &clickMs), 3) << c.name << marks;
+    // Three seconds at rest: under a tenth of a processor (it took a third to three quarters when
+    // the window drew four times a second).
+    EXPECT_LT(ticks, perSecond * 3 / 10) << c.name << ": " << marks;
+    EXPECT_LT(clickMs, 1500) << c.name << ": " << marks;
+    // The click went through to the diary: its step was told of.
+    EXPECT_NE(readFile(home / "out").find("step-011"), std::string::npos) << c.name;
   }
 }
 

@@ -176,6 +176,84 @@ TEST_F(ApplicationTest, AnimationsApplyAtOnceAndCompleteOnTheRunLoop) {
   EXPECT_EQ(ui::animationLog()[0].duration, 0.2);
 }
 
+// Played, as in a window on real time: the views take their new values at once, what is drawn goes
+// there over the duration on the run loop's clock, and the completion runs at the end, where a
+// chained animation starts.
+TEST_F(ApplicationTest, PlayedAnimationsMoveWhatIsDrawnOverTheirDurationAndCompleteAtTheEnd) {
+  struct ModeBack {
+    ~ModeBack() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
+  } back;
+  ui::setAnimationMode(ui::AnimationMode::kPlayed);
+  auto root = std::make_shared<ui::View>(ui::Rect(0, 0, 320, 480));
+  auto badge = std::make_shared<ui::View>(ui::Rect(100, 200, 20, 20));
+  root->addSubview(badge);
+  badge->setAlpha(0);
+  std::vector<double> ends;
+  ui::animate(
+      0.4,
+      [&] {
+        badge->setAlpha(1);
+        badge->setFrame(ui::Rect(90, 190, 40, 40));
+      },
+      [&](bool finished) {
+        EXPECT_TRUE(finished);
+        ends.push_back(clock_.now().sinceReference);
+        // The next step starts where this one ended.
+        ui::animate(0.2, 0.1, [&] { badge->setCenter(ui::Point(110, 110)); },
+                    [&](bool) { ends.push_back(clock_.now().sinceReference); });
+      });
+  const double start = clock_.now().sinceReference;
+  // The views hold the end state from the start.
+  EXPECT_EQ(badge->alpha(), 1);
+  EXPECT_EQ(badge->frame(), ui::Rect(90, 190, 40, 40));
+  EXPECT_TRUE(ui::animationsPlaying());
+  const struct {
+    double at;  // seconds after the start
+    double alpha, x, y, side;
+    int ended;
+  } samples[] = {
+      {0, 0, 100, 200, 20, 0},
+      {0.2, 0.5, 95, 195, 30, 0},  // half way in time is half way on the eased curve
+      {0.4, 1, 90, 190, 40, 1},
+      {0.45, 1, 90, 190, 40, 1},   // the second step's delay holds the old place
+      {0.6, 1, 90, 140, 40, 1},    // half way up from 190 to 90
+      {0.7, 1, 90, 90, 40, 2},
+  };
+  for (const auto& s : samples) {
+    loop_.advance(start + s.at - clock_.now().sinceReference);
+    const ui::Rect shown = ui::presentedFrame(*badge);
+    // The clock counts from 2001 in doubles: a tenth of a microsecond is its grain here.
+    EXPECT_NEAR(ui::presentedAlpha(*badge), s.alpha, 1e-4) << s.at;
+    EXPECT_NEAR(shown.x(), s.x, 1e-4) << s.at;
+    EXPECT_NEAR(shown.y(), s.y, 1e-4) << s.at;
+    EXPECT_NEAR(shown.width(), s.side, 1e-4) << s.at;
+    EXPECT_EQ(static_cast<int>(ends.size()), s.ended) << s.at;
+  }
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_NEAR(ends[0] - start, 0.4, 1e-6);
+  EXPECT_NEAR(ends[1] - start, 0.7, 1e-6);
+  EXPECT_FALSE(ui::animationsPlaying());
+  // Slow at both ends: a tenth of the time covers less than a tenth of the way.
+  EXPECT_LT(ui::easeInOut(0.1), 0.05);
+  EXPECT_GT(ui::easeInOut(0.9), 0.95);
+  // Eased out: quick at first, slowing to the end.
+  EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseOut, 0.1), 0.1);
+  EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseOut, 0.5), 0.6);
+
+  // A change made without animation wins over one playing; changes that move nothing complete at
+  // once, as does everything when not played.
+  bool moved = false, still = false;
+  ui::animate(1, [&] { badge->setAlpha(0); }, [&](bool) { moved = true; });
+  badge->setAlpha(0.3);
+  EXPECT_EQ(ui::presentedAlpha(*badge), 0.3);
+  ui::animate(1, [&] { badge->setAlpha(0.3); }, [&](bool) { still = true; });
+  runLoop();
+  EXPECT_TRUE(still);
+  EXPECT_FALSE(moved);
+  loop_.advance(1);
+  EXPECT_TRUE(moved);
+}
+
 class MailWatcher : public ui::MailComposeDelegate {
  public:
   std::vector<ui::MailComposeResult> results;

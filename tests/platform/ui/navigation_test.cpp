@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/foundation/log.h"
 #include "platform/ui/render.h"
 #include "platform/ui/storyboard.h"
@@ -121,6 +123,73 @@ TEST_F(NavigationTest, PushAndPopCallTheAppearanceCallbacksInOrder) {
                                      "list didAppear"));
   EXPECT_EQ(nav->popViewControllerAnimated(true), nullptr);  // the root stays
   EXPECT_EQ(editor->navigationController(), nullptr);
+}
+
+// Played (a window on real time), a push slides the new screen in over the old one, which stays in
+// the tree until it has slid out; a pop slides the top one away; a presentation rises into place
+// and a dismissal sinks away.
+// Touches reach what the screens hold at the end from the start.
+TEST_F(NavigationTest, PlayedPushesPopsAndPresentationsSlideTheScreens) {
+  struct ModeBack {
+    ~ModeBack() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
+  } back;
+  auto nav = showList();
+  ui::setAnimationMode(ui::AnimationMode::kPlayed);
+  auto list = nav->topViewController()->view();
+  auto editor = std::make_shared<Screen>("editor");
+  const double w = nav->view()->bounds().width();
+  const struct {
+    const char* what;
+    std::function<void()> act;
+    std::shared_ptr<ui::View> leaving, coming;
+    double leavingTo, comingFrom;  // x, as a share of the width
+  } steps[] = {
+      {"push", [&] { nav->pushViewController(editor, true); }, list, nullptr, -1.0 / 3, 1},
+      {"pop", [&] { nav->popViewControllerAnimated(true); }, nullptr, list, 1, -1.0 / 3},
+  };
+  for (const auto& step : steps) {
+    step.act();
+    auto leaving = step.leaving ? step.leaving : editor->view();
+    auto coming = step.coming ? step.coming : editor->view();
+    EXPECT_EQ(leaving->superview(), nav->view().get()) << step.what;
+    EXPECT_NEAR(ui::presentedFrame(*coming).x(), step.comingFrom * w, 1e-6) << step.what;
+    EXPECT_EQ(coming->frame().x(), 0) << step.what;
+    EXPECT_EQ(nav->view()->hitTest(ui::Point(w / 2, 300)), coming.get()) << step.what;
+    loop_.advance(0.175);
+    EXPECT_NEAR(ui::presentedFrame(*coming).x(), step.comingFrom * w / 2, 1e-3) << step.what;
+    EXPECT_NEAR(ui::presentedFrame(*leaving).x(), step.leavingTo * w / 2, 1e-3) << step.what;
+    loop_.advance(0.2);
+    EXPECT_EQ(leaving->superview(), nullptr) << step.what;
+    EXPECT_EQ(ui::presentedFrame(*coming).x(), 0) << step.what;
+    EXPECT_FALSE(ui::animationsPlaying()) << step.what;
+  }
+  // Pushed and popped at once: the list is in reach again at once and stays when the slides end.
+  nav->pushViewController(std::make_shared<Screen>("editor"), true);
+  EXPECT_FALSE(nav->view()->hitTest(ui::Point(w / 2, 300))->isDescendantOfView(list.get()));
+  nav->popViewControllerAnimated(true);
+  EXPECT_TRUE(nav->view()->hitTest(ui::Point(w / 2, 300))->isDescendantOfView(list.get()));
+  loop_.advance(0.4);
+  EXPECT_EQ(list->superview(), nav->view().get());
+  EXPECT_EQ(list->alpha(), 1);
+  EXPECT_EQ(nav->view()->subviews().front(), list);
+
+  auto sheet = std::make_shared<Screen>("editor");
+  nav->presentViewController(sheet, true);
+  const ui::Rect place = sheet->view()->frame();
+  EXPECT_EQ(ui::presentedFrame(*sheet->view()).y(), window->bounds().height());
+  loop_.advance(0.4);
+  EXPECT_EQ(ui::presentedFrame(*sheet->view()), place);
+  // Dismissed, it sinks away seen but out of reach, and leaves the window once out.
+  nav->dismissViewControllerAnimated(true);
+  loop_.advance(0.175);
+  EXPECT_EQ(sheet->view()->superview(), window.get());
+  EXPECT_EQ(ui::presentedAlpha(*sheet->view()), 1);
+  EXPECT_GT(ui::presentedFrame(*sheet->view()).y(), place.y());
+  EXPECT_FALSE(window->hitTest(place.center())->isDescendantOfView(sheet->view().get()));
+  loop_.advance(0.2);
+  EXPECT_EQ(sheet->view()->superview(), nullptr);
+  EXPECT_EQ(sheet->view()->alpha(), 1);
+  EXPECT_EQ(sheet->view()->frame(), place);
 }
 
 TEST_F(NavigationTest, PopToRootAndTheBackButton) {
