@@ -144,7 +144,9 @@ timerCellBase::timerCellBase(std::string identifier, std::string_view suffix)
     : ui::TableViewCell(ui::CellStyle::kDefault, std::move(identifier)) {
   setBackgroundColor(graphics::Color::clear());
   const std::pair<std::shared_ptr<ui::Button>*, const char*> buttons[] = {
-      {&leftButton, "timerLeftButton"}, {&centerButton, "timerCenterButton"}, {&rightButton, "timerRightButton"}};
+      {&leftButton, "timerLeftButton"},
+      {&centerButton, "timerCenterButton"},
+      {&rightButton, "timerRightButton"}};
   for (const auto& [button, name] : buttons) {
     *button = std::make_shared<timerButton>(name + std::string(suffix));
     contentView().addSubview(*button);

@@ -275,30 +275,22 @@ TEST_F(EditorTimersTest, AnUnreadableTimerFileIsNeverWrittenOver) {
 }
 
 TEST_F(EditorTimersTest, TheTimerButtonsAreKnownByTheirRestorationIdentifiers) {
-  struct Case {
-    const char* type;
-    const char* suffix;
-  };
-  for (const Case& c : {Case{"Sleep", ""}, Case{"Breast Feeding", "2"}}) {
-    SCOPED_TRACE(c.type);
-    auto editor = open(c.type);
+  for (const auto& [type, suffix] : {std::pair{"Sleep", ""}, std::pair{"Breast Feeding", "2"}}) {
+    auto editor = open(type);
     auto* cell =
         dynamic_cast<note_editor::timerCellBase*>(editor->noteEditTable().cellForRowAtIndexPath({0, 1}));
     ASSERT_TRUE(cell);
-    const std::pair<ui::Button*, std::string> buttons[] = {{cell->leftButton.get(), "timerLeftButton"},
-                                                           {cell->centerButton.get(), "timerCenterButton"},
-                                                           {cell->rightButton.get(), "timerRightButton"}};
-    for (const auto& [button, name] : buttons) {
-      auto* known = dynamic_cast<note_editor::timerButton*>(button);
-      ASSERT_TRUE(known);
-      EXPECT_EQ(known->restorationIdentifier(), name + c.suffix);
-    }
+    int index = 0;
+    for (ui::Button* button : {cell->leftButton.get(), cell->centerButton.get(), cell->rightButton.get()})
+      EXPECT_EQ(note_editor::timerButtonIndex(
+                    dynamic_cast<note_editor::timerButton&>(*button).restorationIdentifier()),
+                index++)
+          << type;
+    EXPECT_EQ(dynamic_cast<note_editor::timerButton&>(*cell->rightButton).restorationIdentifier(),
+              std::string("timerRightButton") + suffix);
   }
-  // Either identifier of a kind names the same button; nothing else names one.
-  for (const auto& [name, index] : std::vector<std::pair<const char*, std::optional<int>>>{
-           {"timerLeftButton", 0}, {"timerLeftButton2", 0}, {"timerCenterButton2", 1}, {"timerRightButton", 2},
-           {"timerRightButton3", std::nullopt}, {"timerButton", std::nullopt}, {"2", std::nullopt}, {"", std::nullopt}})
-    EXPECT_EQ(note_editor::timerButtonIndex(name), index) << name;
+  for (const char* stranger : {"timerRightButton3", "timerButton", "2", ""})
+    EXPECT_FALSE(note_editor::timerButtonIndex(stranger)) << stranger;
 }
 
 TEST(EditorTimerCells, TheLargerScreensMoveTheViewsOnceAtTheFirstDrawing) {
