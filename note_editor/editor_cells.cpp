@@ -128,11 +128,27 @@ void noteEditNoticeCell::layoutSubviews() {
 
 // --- Timer rows
 
-timerCellBase::timerCellBase(std::string identifier)
+std::optional<int> timerButtonIndex(std::string_view restorationIdentifier) {
+  std::string_view kind = restorationIdentifier;
+  if (kind.size() > 1 && kind.back() == '2') kind.remove_suffix(1);
+  if (kind == "timerLeftButton") return 0;
+  if (kind == "timerCenterButton") return 1;
+  if (kind == "timerRightButton") return 2;
+  return std::nullopt;
+}
+
+timerButton::timerButton(std::string restorationIdentifier)
+    : ui::Button(Rect(0, 0, 90, 40)), restorationIdentifier_(std::move(restorationIdentifier)) {}
+
+timerCellBase::timerCellBase(std::string identifier, std::string_view suffix)
     : ui::TableViewCell(ui::CellStyle::kDefault, std::move(identifier)) {
   setBackgroundColor(graphics::Color::clear());
-  for (auto* button : {&leftButton, &centerButton, &rightButton}) {
-    *button = std::make_shared<ui::Button>(Rect(0, 0, 90, 40));
+  const std::pair<std::shared_ptr<ui::Button>*, const char*> buttons[] = {
+      {&leftButton, "timerLeftButton"},
+      {&centerButton, "timerCenterButton"},
+      {&rightButton, "timerRightButton"}};
+  for (const auto& [button, name] : buttons) {
+    *button = std::make_shared<timerButton>(name + std::string(suffix));
     contentView().addSubview(*button);
   }
   for (auto* label : {&leftButtonLable, &centerButtonLable, &rightButtonLable}) {
@@ -198,7 +214,7 @@ void fitCounter(ui::Label& label) {
 
 }  // namespace
 
-noteTimerCell::noteTimerCell() : timerCellBase(kIdentifier) {
+noteTimerCell::noteTimerCell() : timerCellBase(kIdentifier, "") {
   timeLable = addLabel(contentView(), 50, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
   fitCounter(*timeLable);
   hoursLable = addLabel(contentView(), 10, TextAlignment::kCenter);
@@ -231,7 +247,7 @@ bool noteTimerCell::adjustForScreen() {
   return true;
 }
 
-noteTimerBreastCell::noteTimerBreastCell() : timerCellBase(kIdentifier) {
+noteTimerBreastCell::noteTimerBreastCell() : timerCellBase(kIdentifier, "2") {
   timeLeftLable = addLabel(contentView(), 36, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
   timeRightLable = addLabel(contentView(), 36, TextAlignment::kCenter, "HelveticaNeue-UltraLight");
   fitCounter(*timeLeftLable);

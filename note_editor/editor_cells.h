@@ -12,7 +12,9 @@
 // Hairlines are 0.5 points wide, without antialiasing, in RGB 242/239/252 at alpha 0.3.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/ui/controls.h"
 #include "platform/ui/table_view.h"
@@ -81,11 +83,28 @@ class noteEditNoticeCell : public ui::TableViewCell {
   void layoutSubviews() override;
 };
 
+// A timer cell's button. The editor tells the buttons apart by the restoration identifier the
+// cell gives each: "timerLeftButton", "timerCenterButton", "timerRightButton" in the single timer's
+// cell, the same with "2" in the breast timer's.
+class timerButton : public ui::Button {
+ public:
+  explicit timerButton(std::string restorationIdentifier);
+  const std::string& restorationIdentifier() const { return restorationIdentifier_; }
+
+ private:
+  std::string restorationIdentifier_;
+};
+
+// The button a restoration identifier names: 0 left, 1 centre, 2 right (either cell's identifier);
+// nothing for any other.
+std::optional<int> timerButtonIndex(std::string_view restorationIdentifier);
+
 // What both timer cells share: the three buttons with their captions, the captions of the side
-// used last, the close button and the bottom hairline.
+// used last, the close button and the bottom hairline. `suffix` ends the buttons' restoration
+// identifiers.
 class timerCellBase : public ui::TableViewCell {
  public:
-  timerCellBase(std::string identifier);
+  timerCellBase(std::string identifier, std::string_view suffix);
 
   std::shared_ptr<ui::Button> leftButton, centerButton, rightButton, closeButton;
   std::shared_ptr<ui::Label> leftButtonLable, centerButtonLable, rightButtonLable;

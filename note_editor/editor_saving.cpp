@@ -29,6 +29,10 @@ std::filesystem::path photoFile(app::localSaves& saves, std::string_view key) {
   return name ? saves.getPhotosDir() / (*name + ".jpg") : std::filesystem::path();
 }
 
+void logPhotoInfoNotDeleted(const foundation::Error& error) {
+  foundation::log("Failed to delete the photoInfo. Error = " + error.description());
+}
+
 }  // namespace
 
 std::optional<foundation::Decimal> storedNumber(std::optional<double> value) {
@@ -200,7 +204,10 @@ Status NoteEditor::writePhoto(const app::Note& note, const app::Baby& baby, Phot
     return services_.saves->savePhoto(*note_Photo, key);
   }
   info = app::PhotoInfo::insertIn(context);
-  if (!info) return foundation::Error::make("NoteEditor", 2, "Failed to create the new photoInfo.");
+  if (!info) {
+    foundation::log("Failed to create the new photoInfo.");
+    return foundation::Error::make("NoteEditor", 2, "Failed to create the new photoInfo.");
+  }
   info.setPhoto_Date(note_DateStop);
   const std::string key = newPhotoKey(note_DateStop.value_or(now()));
   info.setPhoto_Path(key);
@@ -261,6 +268,8 @@ SaveOutcome NoteEditor::saveThisNote() {
   if (!done) {
     context.rollback();
     photoFiles.undo(services_.saves.get());
+    // The photo record went in the same save: it is not deleted either.
+    if (photoFiles.removeAfterSave) logPhotoInfoNotDeleted(done.error());
     foundation::log("Failed to save the new MainData. Error = " + done.error().description());
     return {false, alertText(text_key::kSaveFailed)};
   }
@@ -281,6 +290,7 @@ Status NoteEditor::removeThisNote() {
   context.deleteObject(editingNote.object());
   if (Status saved = context.save(); !saved) {
     context.rollback();
+    if (photoKey) logPhotoInfoNotDeleted(saved.error());
     foundation::log("Failed to delete the note. Error = " + saved.error().description());
     return saved;
   }

@@ -299,7 +299,7 @@ void noteEditController::fillTimerCell(timerCellBase& cell) {
       button->setBackgroundImage(ui::imageNamed(look.filled ? "iPhone_note_button_rounded_frame_filled"
                                                             : "iPhone_note_button_rounded_frame"));
     button->removeAllActions();
-    button->addTarget([this, i](ui::Control&) { timerButtonClicked(static_cast<int>(i)); },
+    button->addTarget([this](ui::Control& sender) { timerButtonClicked(sender); },
                       ui::kControlEventTouchUpInside);
   }
   cell.closeButton->removeAllActions();
@@ -598,6 +598,12 @@ void noteEditController::timerButtonClicked(int button) {
   afterTimerChange();
   if (sheet == 7) askAboutStop();
   if (sheet == 5 || sheet == 6) askToStartAnotherBreast(sheet == 5 ? 1 : 2);
+}
+
+void noteEditController::timerButtonClicked(ui::Control& sender) {
+  const auto* button = dynamic_cast<const timerButton*>(&sender);
+  if (const auto index = button ? timerButtonIndex(button->restorationIdentifier()) : std::nullopt)
+    timerButtonClicked(*index);
 }
 
 void noteEditController::closeTimer() {

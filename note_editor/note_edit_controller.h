@@ -139,6 +139,9 @@ class noteEditController : public ui::ViewController,
   // The timers: a timer cell's button (0 left, 1 centre, 2 right), its close button, the answer
   // of sheets 4 to 8 (the model answers 4 to 7), the return to the foreground.
   virtual void timerButtonClicked(int button);
+  // A timer cell's button as it sends its action, known by its restoration identifier; any other
+  // sender does nothing.
+  void timerButtonClicked(ui::Control& sender);
   virtual void closeTimer();
   virtual void timerSheetAnswered(int sheet, int buttonIndex);
   virtual void willEnterForeground();

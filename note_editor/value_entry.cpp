@@ -229,7 +229,7 @@ void breastDatesFollowMinutes(NoteEditor& model) {
   if (span == needed) return;
   model.note_DateStop = start + static_cast<double>(needed);
   const foundation::Date now = model.now();
-  if (span<needed&& * model.note_DateStop> now) {
+  if (span < needed && *model.note_DateStop > now) {
     model.note_DateStop = now;
     model.note_DateStart = now - static_cast<double>(needed);
   }

@@ -54,9 +54,9 @@ std::optional<Date> readFirstLaunchDate(const app::SettingsRecords& records, Dat
 std::optional<long long> daysSinceFirstLaunch(const app::SettingsRecords& records, Date now) {
   auto first = readFirstLaunchDate(records, now);
   if (!first) return std::nullopt;
-  foundation::log("str:" + foundation::DateFormatter::withPattern(app::kFirstLaunchDateFormat,
-                                                                  foundation::Locale::posix())
-                               .stringFromDate(*first));
+  // The text as the file holds it, whichever calendar wrote it.
+  if (auto text = files::readText(records.pathOf(app::kFirstLaunchFileName)); text.ok())
+    foundation::log("str:" + *text);
   return static_cast<long long>(std::trunc((now - *first) / 86400.0));
 }
 

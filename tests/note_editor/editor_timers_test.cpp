@@ -274,6 +274,25 @@ TEST_F(EditorTimersTest, AnUnreadableTimerFileIsNeverWrittenOver) {
   EXPECT_EQ(files::readFile(path).value(), garbage);
 }
 
+TEST_F(EditorTimersTest, TheTimerButtonsAreKnownByTheirRestorationIdentifiers) {
+  for (const auto& [type, suffix] : {std::pair{"Sleep", ""}, std::pair{"Breast Feeding", "2"}}) {
+    auto editor = open(type);
+    auto* cell =
+        dynamic_cast<note_editor::timerCellBase*>(editor->noteEditTable().cellForRowAtIndexPath({0, 1}));
+    ASSERT_TRUE(cell);
+    int index = 0;
+    for (ui::Button* button : {cell->leftButton.get(), cell->centerButton.get(), cell->rightButton.get()})
+      EXPECT_EQ(note_editor::timerButtonIndex(
+                    dynamic_cast<note_editor::timerButton&>(*button).restorationIdentifier()),
+                index++)
+          << type;
+    EXPECT_EQ(dynamic_cast<note_editor::timerButton&>(*cell->rightButton).restorationIdentifier(),
+              std::string("timerRightButton") + suffix);
+  }
+  for (const char* stranger : {"timerRightButton3", "timerButton", "2", ""})
+    EXPECT_FALSE(note_editor::timerButtonIndex(stranger)) << stranger;
+}
+
 TEST(EditorTimerCells, TheLargerScreensMoveTheViewsOnceAtTheFirstDrawing) {
   struct Case {
     const char* name;

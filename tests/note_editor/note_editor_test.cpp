@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "note_editor/editor_fixture.h"
+#include "platform/foundation/log.h"
 
 namespace editor_test {
 namespace {
@@ -343,7 +344,10 @@ TEST_F(NoteEditorTest, AFailedSaveChangesNothing) {
     const char* name;
     std::function<void()> prepare;
     std::function<std::unique_ptr<note_editor::NoteEditor>()> edit;
+    // What the log says (besides the failed save, when the store refused).
+    std::vector<std::string> logged = {};
   };
+  const std::string failedSave = "Failed to save the new MainData. Error = ";
   const std::vector<Case> cases{
       {"no such baby", [] {},
        [&] {
@@ -357,7 +361,8 @@ TEST_F(NoteEditorTest, AFailedSaveChangesNothing) {
          auto e = model("Weight");
          e->setPhoto(picture(4, 4, 1));
          return e;
-       }},
+       },
+       {failedSave}},
       {"a replaced photo whose note the store refuses",
        [&] { refuse(store_->path(), "BEFORE UPDATE", "ZNOTE"); },
        [&] {
@@ -365,14 +370,16 @@ TEST_F(NoteEditorTest, AFailedSaveChangesNothing) {
          e->setPhoto(picture(8, 8, 33));
          e->note_Notice = "changed";
          return e;
-       }},
+       },
+       {failedSave}},
       {"a removed photo whose record the store keeps",
        [&] { refuse(store_->path(), "BEFORE DELETE", "ZPHOTOINFO"); },
        [&] {
          auto e = model("Weight", stored);
          e->setPhoto(std::nullopt);
          return e;
-       }},
+       },
+       {"Failed to delete the photoInfo. Error = ", failedSave}},
       {"a photo that cannot be written",
        [&] {
          fs::rename(home_.documents() / "Photos", home_.documents() / "Moved");
@@ -390,7 +397,9 @@ TEST_F(NoteEditorTest, AFailedSaveChangesNothing) {
     auto editor = c.edit();
     const auto before = homeFiles();
     events_.clear();
+    foundation::ScopedLogCapture log;
     const auto outcome = editor->saveThisNote();
+    for (const auto& line : c.logged) EXPECT_TRUE(log.contains(line)) << line;
     EXPECT_FALSE(outcome.close);
     EXPECT_TRUE(outcome.alert && !outcome.alert->empty());
     EXPECT_TRUE(events_.empty());
@@ -418,7 +427,10 @@ TEST_F(NoteEditorTest, AnUnreadablePhotoIsKeptAndDeletingRemovesItAfterTheSave) 
   EXPECT_TRUE(fs::exists(file));
 
   refuse(store_->path(), "BEFORE DELETE", "ZNOTE");
+  foundation::ScopedLogCapture log;
   EXPECT_FALSE(opened->removeThisNote().ok());
+  EXPECT_TRUE(log.contains("Failed to delete the photoInfo. Error = "));
+  EXPECT_TRUE(log.contains("Failed to delete the note. Error = "));
   EXPECT_TRUE(fs::exists(file));
   EXPECT_EQ(notes().size(), 1u);
 }

@@ -7,6 +7,7 @@
 #include "notes_list/list_fixture.h"
 #include "notes_list/notes_table_controller.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
 #include "platform/ui/mail_composer.h"
 
 namespace {
@@ -74,7 +75,12 @@ TEST_F(PromptsTest, RateMachineAsksCountsDownAndLogsItsEvents) {
   // First launch 18 days ago.
   ASSERT_TRUE(notes_list::saveFirstLaunchFile(app::SettingsRecords(home_), at(2, 9)).ok());
   AfterSavePrompts prompts(services());
+  std::optional<foundation::ScopedLogCapture> log(std::in_place);
   prompts.noteEditWasSaved(50);
+  // The first-launch date as its file holds it.
+  const auto text = files::readText(app::SettingsRecords(home_).pathOf(app::kFirstLaunchFileName));
+  EXPECT_TRUE(text.ok() && log->contains("str:" + *text));
+  log.reset();
   ASSERT_EQ(events_.size(), 1u);
   EXPECT_EQ(events_[0].first, "entry_added_50");
   EXPECT_EQ(parameter(0, "days_interval"), "15 - 20 ");
