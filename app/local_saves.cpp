@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <set>
 #include <system_error>
@@ -290,12 +291,56 @@ std::optional<std::string> unescapedFileName(std::string_view fileName) {
   return name;
 }
 
+// File systems take names of at most this many bytes.
+constexpr size_t kLongestFileName = 255;
+// A shortened name ends in this mark and the name's hash in this many hex digits.
+constexpr std::string_view kShortMark = "%~";
+constexpr size_t kShortHashDigits = 16;
+
+// Whether the text has the shape of a shortened name (below).
+bool isShortForm(std::string_view text) {
+  const size_t tail = kShortMark.size() + kShortHashDigits;
+  if (text.size() < 1 + tail || text.front() != '.') return false;
+  const std::string_view end = text.substr(text.size() - tail);
+  if (end.substr(0, kShortMark.size()) != kShortMark) return false;
+  return std::all_of(end.begin() + static_cast<std::ptrdiff_t>(kShortMark.size()), end.end(),
+                     [](char c) { return kHex.find(c) != std::string_view::npos; });
+}
+
 // A name with "/" or NUL cannot be a file name. Nor, so that no two names share a file, can a
-// name that is itself the escaped form of such a name (".a%2Fb"), and so on down.
+// name that is itself the escaped form of such a name (".a%2Fb"), and so on down, or a name
+// shaped like a shortened one.
 bool needsEscaping(std::string_view name) {
   if (name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos) return true;
+  if (isShortForm(name)) return true;
   const auto inner = unescapedFileName(name);
   return inner && needsEscaping(*inner);
+}
+
+// The file-name part of a name too long to take its suffix within the file system's limit
+// (else a long name's timers could not be written, and a running timer would be lost): "." and
+// the start of the escaped name, cut at a whole character, then "%~" and the 64-bit FNV-1a hash
+// of the whole name, in `room` bytes at most. An escaped name never holds "%~" and a name shaped
+// like this one is escaped, so the form stands for this name alone (hash collisions apart).
+std::string shortFileName(std::string_view name, size_t room) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  std::string escaped = escapedFileName(name);
+  size_t cut = std::min(escaped.size(), room - kShortMark.size() - kShortHashDigits);
+  // Not inside a "%XX", nor inside a UTF-8 character.
+  if (cut >= 2 && escaped[cut - 2] == '%') {
+    cut -= 2;
+  } else if (cut >= 1 && escaped[cut - 1] == '%') {
+    cut -= 1;
+  }
+  while (cut > 1 && cut < escaped.size() && (static_cast<unsigned char>(escaped[cut]) & 0xC0) == 0x80) --cut;
+  escaped.resize(cut);
+  escaped += kShortMark;
+  for (int shift = 60; shift >= 0; shift -= 4) escaped += kHex[(hash >> shift) & 0xF];
+  return escaped;
 }
 
 // The file name earlier versions used for a name that is now used as it is.
@@ -309,6 +354,8 @@ std::optional<std::string> legacyFileName(std::string_view name) {
 std::optional<fs::path> namedFile(const fs::path& folder, std::string_view name, std::string_view suffix) {
   auto fileName = fileNameForName(name);
   if (!fileName) return std::nullopt;
+  if (fileName->size() + suffix.size() > kLongestFileName)
+    return folder / (shortFileName(name, kLongestFileName - suffix.size()) + std::string(suffix));
   const fs::path path = folder / (*fileName + std::string(suffix));
   const auto legacy = legacyFileName(name);
   if (!legacy) return path;
@@ -335,6 +382,8 @@ std::optional<std::string> nameForFileName(std::string_view fileName) {
       fileName.find('\0') != std::string_view::npos) {
     return std::nullopt;
   }
+  // A shortened name cannot be read back.
+  if (isShortForm(fileName)) return std::nullopt;
   if (auto name = unescapedFileName(fileName); name && needsEscaping(*name)) return name;
   return std::string(fileName);
 }

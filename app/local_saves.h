@@ -14,7 +14,8 @@
 // Babies are known by name in file names, as the name itself (every such file name carries a
 // suffix, so even "." or ".." stays inside its folder), so that the files of a backup made by
 // the phone application keep their babies. Only a name holding "/" or NUL is written in an
-// escaped form (see fileNameForName); an empty name is refused.
+// escaped form, and one too long for a file name in a shortened form (see fileNameForName); an
+// empty name is refused.
 //
 // The backup archive "backUp.zip" holds "backUp.vers" (the format version "0" as UTF-16 text),
 // "firstLaunch.txt" from Library/"Settings", then every regular file under Documents by its
@@ -61,8 +62,12 @@ inline constexpr std::string_view kStoreFileName = "dataBase.sqlite";
 // A name that is itself such an escaped form of a name holding "/" or NUL is escaped too, so no
 // two names share a file name. An empty name is refused. Files that earlier versions wrote
 // under the escaped form of a name starting with "." are found and moved to the plain name.
+// The files themselves take a shortened form of a name too long for the file system's 255 bytes
+// with its suffix: "." and the start of the escaped name, "%~" and 16 hex digits of its hash (a
+// name shaped like that is escaped).
 foundation::Result<std::string> fileNameForName(std::string_view name);
-// The name a file-name part stands for; nothing for text fileNameForName never makes.
+// The name a file-name part stands for; nothing for text fileNameForName never makes, nor for a
+// shortened form.
 std::optional<std::string> nameForFileName(std::string_view fileName);
 
 class localSaves {

@@ -6,6 +6,7 @@
 
 #include "file_store_fixture.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/text.h"
 
 namespace app {
 namespace {
@@ -62,6 +63,7 @@ TEST(FileNameForNameTest, OnlyNamesWithSlashOrNulAreEscapedAndAllRoundTrip) {
                                                                   {"a%2Fb/", ""},
                                                                   {".%2Ea%252Fb", ""},
                                                                   {"%", "%"},
+                                                                  {".a%~0123456789ABCDEF", ".%2Ea%25~0123456789ABCDEF"},
                                                                   {std::string("nul\0in", 6), ""}};
   std::set<std::string> seen;
   for (const auto& [name, expected] : names) {
@@ -196,6 +198,39 @@ TEST_F(LocalSavesTest, TimerPhotosLiveInTheHomesOwnTemporaryFolder) {
 
   ASSERT_TRUE(saves_.saveTempPhotoPhotoPathPhotoNum(picture(20), "../x", 0).ok());
   for (const auto& name : allFiles()) EXPECT_EQ(name.rfind("tmp/", 0), 0u) << name;
+}
+
+// Names too long for a file name with their suffix keep their files under a shortened form.
+TEST_F(LocalSavesTest, LongNamesKeepTheirFilesUnderAShortenedForm) {
+  std::string cyrillic;
+  for (int i = 0; i < 200; ++i) cyrillic += "ж";  // 400 bytes
+  const std::vector<std::string> names = {std::string(249, 'a'),  // ".plist" fits, "_ava.jpg" does not
+                                          std::string(300, 'a'), std::string(299, 'a') + "b", cyrillic,
+                                          "a/" + std::string(260, 'a')};
+  for (const auto& name : names) {
+    ASSERT_TRUE(saves_.saveTimerArrayById({timerWithPhoto("Sleep", 2)}, name).ok()) << name.size();
+    ASSERT_TRUE(saves_.saveIcon(picture(30), name).ok()) << name.size();
+    ASSERT_TRUE(saves_.saveTempPhotoPhotoPathPhotoNum(picture(40), name, 2).ok()) << name.size();
+  }
+  for (const auto& name : names) {
+    EXPECT_EQ(timersOf(name), 1u) << name.size();
+    EXPECT_TRUE(saves_.getIcon(name).has_value()) << name.size();
+    EXPECT_TRUE(saves_.getTempPhotoPhotoNum(name, 2).has_value()) << name.size();
+  }
+  EXPECT_TRUE(fs::is_regular_file(timerFile(std::string(249, 'a')))) << "a name that fits stays as it is";
+  const auto files = allFiles();
+  EXPECT_EQ(files.size(), names.size() * 3) << "every long name has files of its own";
+  for (const auto& file : files) {
+    const std::string leaf = fs::path(file).filename().string();
+    EXPECT_LE(leaf.size(), 255u) << file;
+    EXPECT_TRUE(foundation::text::isValidUtf8(leaf)) << file;
+  }
+
+  ASSERT_TRUE(saves_.replaceTempInfo(names[1], names[2] + "c").ok());
+  EXPECT_EQ(timersOf(names[1]), 0u);
+  EXPECT_EQ(timersOf(names[2] + "c"), 1u);
+  EXPECT_TRUE(saves_.getTempPhotoPhotoNum(names[2] + "c", 2).has_value());
+  EXPECT_EQ(timersOf(names[2]), 1u);
 }
 
 // --- Renaming

@@ -7,6 +7,7 @@
 #include "navigation/language_controller.h"
 #include "navigation/reminder_controller.h"
 #include "navigation/settings_controller.h"
+#include "navigation/url_helper.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/store/store.h"
@@ -233,6 +234,54 @@ TEST_F(NavigationScreensTest, LanguageChoiceIsStoredFirstAndTheScreenLeavesAsOpe
     }
     ASSERT_TRUE(
         defaults_->setArray("AppleLanguages", {foundation::Value("de"), foundation::Value("en")}).ok());
+  }
+}
+
+TEST_F(NavigationScreensTest, TheReviewLinkCountsTheVoteAndTheFeedbackSubjectCountsTheStore) {
+  auto store = store::Store::open(temp_.path() / "dataBase.sqlite", app::managedObjectModel()).value();
+  std::shared_ptr<store::Context> context = store->newContext().value();
+  for (const char* name : {"Ada", "Bo"}) app::Baby::insertIn(*context).setBaby_Name(std::string(name));
+  for (int i = 0; i < 3; ++i) app::Note::insertIn(*context).setNote_Type(std::string("Sleep"));
+  ASSERT_TRUE(context->save().ok());
+
+  // Device, languages, and what the link logs and the subject reads.
+  struct Case {
+    bool pad;
+    std::vector<std::string> languages;
+    bool withStore;
+    std::vector<std::string> events;
+    std::string subject;
+  };
+  const Case cases[] = {
+      {false, {"de", "en"}, true, {"tried_to_vote lang=de country=AT deviceType=iPhone"},
+       "Feedback: [ iPhone / 8.00 / 2.3 / b:2 / de / n:3 / AT("},
+      {true, {"ru"}, false, {"tried_to_vote lang=ru country=AT deviceType=iPad"},
+       "Feedback: [ iPad / 8.00 / 2.3 / b:0 / ru / n:0 / AT("},
+      {false, {}, true, {}, "Feedback: [ iPhone / 8.00 / 2.3 / b:2 /  / n:3 / AT("},
+  };
+  for (const auto& c : cases) {
+    ui::DeviceProfile profile = c.pad ? ui::DeviceProfile::pad() : ui::DeviceProfile::phone568();
+    profile.model = c.pad ? "iPad" : "iPhone";
+    profile.systemVersion = "8.0";
+    ui::ScopedDevice device(profile);
+    std::vector<std::string> events;
+    urlHelper::Services services;
+    services.logEvent = [&events](std::string event, foundation::Dictionary parameters) {
+      for (const char* key : {"lang", "country", "deviceType"}) {
+        const std::string* value = parameters[key].string();
+        event += std::string(" ") + key + "=" + (value ? *value : "?");
+      }
+      events.push_back(event);
+    };
+    services.preferredLanguages = [&c] { return c.languages; };
+    services.countryCode = [] { return std::string("AT"); };
+    services.appVersion = [] { return std::string("2.3"); };
+    const urlHelper helper(services);
+    EXPECT_EQ(helper.rait_URL(), kReviewPageURL);
+    EXPECT_EQ(events, c.events) << c.pad;
+    const std::string subject = helper.reportSubjectForMoc(c.withStore ? context.get() : nullptr);
+    EXPECT_EQ(subject.substr(0, c.subject.size()), c.subject);
+    EXPECT_EQ(subject.substr(subject.size() - 3), ") ]");
   }
 }
 

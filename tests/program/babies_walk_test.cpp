@@ -201,4 +201,19 @@ TEST(BabiesWalk, TheNewBabysReturnKeyClosesTheKeyboard) {
   EXPECT_NE(run.out.find("no field is being edited"), std::string::npos) << run.out;
 }
 
+TEST(BabiesWalk, ABabyWithANameTooLongForAFileKeepsItsRunningTimerThroughARestart) {
+  testing_support::TempDir home;
+  const std::string name(250, 'a');
+  std::string firstRun = kNewBaby;
+  firstRun.replace(firstRun.find("type Ada"), 8, "type " + name);
+  const WalkRun started = runWalk(
+      home, firstRun + "tap Sleep\ntap Start\ntap iPhone_to_mainscreen_button\n", "long-name-timer", kPhone);
+  ASSERT_EQ(started.status, 0) << started.out;
+  const WalkRun reopened = runWalk(home, "advance 5m\ntap Sleep #2\nlook\n", "long-name-timer-again", kPhone);
+  EXPECT_EQ(reopened.status, 0) << reopened.out;
+  const auto shown = lastLookTexts(reopened.out);
+  EXPECT_TRUE(shown.count("00:05:00") || shown.count("00:05:01")) << reopened.out;
+  EXPECT_EQ(reopened.out.find("too long"), std::string::npos) << reopened.out;
+}
+
 }  // namespace
