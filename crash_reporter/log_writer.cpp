@@ -703,9 +703,10 @@ std::int64_t monotonicNanoseconds() noexcept {
 // stacks that change under the walk. Only when the right stays taken for a whole second (its holder
 // cannot finish), or when this thread holds it itself (it crashed while parking for a live report, so
 // the others are held already), or when parking is not set up, does the report go on without the
-// others (then `*parked` lists none).
-bool parkThreads(sys::ParkedThreads* parked) noexcept {
+// others (then `*parked` lists none). `asked`: sys::requestParking already asked them for this caller.
+bool parkThreads(sys::ParkedThreads* parked, bool asked) noexcept {
   constexpr std::int64_t kAnswerBound = 100'000'000, kTurnBound = 1'000'000'000;
+  if (asked) return sys::awaitParking(parked, kAnswerBound) == sys::ParkResult::kParked;
   const std::int64_t giveUp = monotonicNanoseconds() + kTurnBound;
   const sys::ThreadId self = sys::threadSelf();
   for (;;) {
@@ -725,13 +726,16 @@ void releaseThreads(sys::ParkedThreads* parked, bool allParked) noexcept {
   if (allParked) sys::releaseParkedThreads(parked);
 }
 
-// The report itself, with the other threads already held (or none when `allParked` is false).
+// The report itself, with the other threads already held (or none when `allParked` is false). The
+// crashed thread's walk goes in `*crashedWalk`; `crashedWalked` tells that the caller has walked it
+// there already (the calling thread, from `state`) and claims and releases the walk cache itself.
 crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_thread,
                           crash_async_image_list* images, crash_async_file* file,
                           const crash_log_signal_info* signal, const crash_async_thread_state* state,
-                          const sys::ParkedThreads& parked, bool allParked) noexcept {
+                          const sys::ParkedThreads& parked, bool allParked, WalkedThread* crashedWalk,
+                          bool crashedWalked) noexcept {
   // 1. What the sections share.
-  const bool walkCache = crash_frame_walk_cache_claim();
+  const bool walkCache = !crashedWalked && crash_frame_walk_cache_claim();
   crash_async_objc_cache objc;
   crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
@@ -773,29 +777,27 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
       return ThreadSource{crashedHere, nullptr, 0};
     return ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i};
   };
-  WalkedThread crashedWalk;  // about 5 KB each
-  WalkedThread walked;       // reused for every other thread
-  bool crashedWalked = false;
+  WalkedThread walked;  // about 5 KB; reused for every other thread
   for (std::size_t i = 0; i < parked.count && !crashedWalked; ++i) {
     if (parked.entries[i].thread != crashed_thread) continue;
     const ThreadSource source = sourceOf(i);
     if (!source.state && parked.entries[i].result == sys::ParkResult::kCaller) break;  // not in the report
-    walkThread(&crashedWalk, source, images);
+    walkThread(crashedWalk, source, images);
     crashedWalked = true;
   }
-  if (parked.count == 0 && state && crashed_thread == self) {
-    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+  if (!crashedWalked && parked.count == 0 && state && crashed_thread == self) {
+    walkThread(crashedWalk, ThreadSource{state, nullptr, 0}, images);
     crashedWalked = true;
   }
   if (crashedWalked) {
     // Its number is not known yet; the largest a report can give takes the most room.
     const auto length =
-        static_cast<std::uint32_t>(crash_writer_write_thread(nullptr, report, ~0u, true, crashedWalk));
+        static_cast<std::uint32_t>(crash_writer_write_thread(nullptr, report, ~0u, true, *crashedWalk));
     budget.kept = crash_writer_pack(nullptr, 3, CRASH_FIELD_MESSAGE, &length) + length;
   }
   auto addThread = [&](crash_thread_t thread, const ThreadSource& source) {
     const bool crashed = thread == crashed_thread;
-    const WalkedThread* walk = crashed && crashedWalked ? &crashedWalk : &walked;
+    const WalkedThread* walk = crashed && crashedWalked ? crashedWalk : &walked;
     if (walk == &walked) walkThread(&walked, source, images);
     budget.add(
         3, [&](crash_async_file* f) { return crash_writer_write_thread(f, report, number, crashed, *walk); },
@@ -837,11 +839,12 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
                                      crash_async_image_list* images, crash_async_file* file,
                                      const crash_log_signal_info* signal,
                                      const crash_async_thread_state* state) noexcept {
-  // About 6 KB: the signal stack has room, and a live report's caller has its own.
+  // About 6 KB and 5 KB: the signal stack has room, and a live report's caller has its own.
   sys::ParkedThreads parked;
-  const bool allParked = parkThreads(&parked);
+  WalkedThread crashedWalk;
+  const bool allParked = parkThreads(&parked, false);
   const crash_error_t result =
-      writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked);
+      writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked, &crashedWalk, false);
   releaseThreads(&parked, allParked);
   return result;
 }
@@ -877,23 +880,40 @@ crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const 
                               crash_thread_t crashed_thread, crash_async_image_list* images,
                               const crash_log_signal_info* signal,
                               const crash_async_thread_state* state) noexcept {
+  // The other threads are asked to park first. Each answer waits for the scheduler to run that thread;
+  // meanwhile this one makes the file and walks its own stack, which no other thread touches.
+  sys::ParkedThreads parked;
+  const bool asked = sys::requestParking(&parked) == sys::ParkResult::kParked;
   // Always a new file: one left by a crash that died while writing (in an earlier run: in this one
   // only the first crash gets here) is removed rather than truncated, since truncating a file that
   // holds data makes some file systems flush it on close, and it may carry another mode.
   constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
   int fd = open(temp_path, kFlags, 0600);
   if (fd < 0 && errno == EEXIST && unlink(temp_path) == 0) fd = open(temp_path, kFlags, 0600);
-  if (fd < 0) return CRASH_EINTERNAL;
+  if (fd < 0) {
+    // Asked threads must have answered before they can be let go.
+    if (asked) releaseThreads(&parked, parkThreads(&parked, true));
+    return CRASH_EINTERNAL;
+  }
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
+  WalkedThread crashedWalk;
+  const bool walkedAhead = state && crashed_thread == crash_async_mach_thread_self();
+  const bool walkCache = walkedAhead && crash_frame_walk_cache_claim();
+  if (walkedAhead) walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
   // The other threads stay held until the report is in place: waking them costs time, and a thread
   // that runs on could end the process before the report is kept.
-  sys::ParkedThreads parked;
-  const bool allParked = parkThreads(&parked);
+  const bool allParked = parkThreads(&parked, asked);
   // Libraries opened or closed since the list was last brought up to date, found with the others held.
-  if (images) crash_async_image_list_sync_async(images);
-  const crash_error_t result =
-      writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
+  // Then the walk ahead may have missed one: it is taken again, with what the walk cache kept dropped.
+  if (images && crash_async_image_list_sync_async(images) && walkedAhead) {
+    // Held by this thread, claiming it again only drops what it kept; taken just now, it has nothing.
+    if (crash_frame_walk_cache_claim()) crash_frame_walk_cache_release();
+    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+  }
+  const crash_error_t result = writeReport(writer, crashed_thread, images, &file, signal, state, parked,
+                                           allParked, &crashedWalk, walkedAhead);
+  if (walkCache) crash_frame_walk_cache_release();
   crash_log_writer_close(writer);
   const bool closed = crash_async_file_close(&file);
   // The report is linked into place in one step once it is whole, replacing one an earlier run left
