@@ -26,7 +26,9 @@
 
 #include "cpu_stopwatch.h"
 #include "crash_reporter/log_writer.h"
+#include "crash_reporter/signal_handler.h"
 #include "crash_reporter/signal_numbers.h"
+#include "platform/system/signal_stack.h"
 #include "platform/system/threads.h"
 
 extern "C" void* __libc_malloc(std::size_t size);
@@ -211,8 +213,12 @@ Outcome crashOnce(const std::string& path, bool reporter) {
     gPipe = fds[1];
     std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
     std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
+    // Both handlers run on an alternate stack, as the reporter's does in the product: one the kernel
+    // maps afresh, where a handler's stack inside the forked child would be the parent's pages, each
+    // copied (and forgotten by every processor) when first written.
+    sys::ensureAlternateSignalStack(TallyCrashSignalHandler::kAlternateStackSize);
     struct sigaction action {};
-    action.sa_flags = SA_SIGINFO;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     if (reporter) {
       sys::prepareThreadParking();
       crash_async_image_list_init(&gImages, crash_async_task_self());

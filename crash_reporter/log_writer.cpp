@@ -536,11 +536,16 @@ struct WalkedThread {
   std::uint64_t pcs[CRASH_LOG_MAX_FRAMES];
   bool returns[CRASH_LOG_MAX_FRAMES];  // the pc is a return address (every frame after the first, mostly)
   std::size_t count;
+  // The encoded length of each frame, kept from sizing the section for writing it (of the first
+  // `sized` frames): a frame's encoding looks its symbol up.
+  mutable std::uint32_t frameLengths[CRASH_LOG_MAX_FRAMES];
+  mutable std::size_t sized;
 };
 
 void walkThread(WalkedThread* walked, const ThreadSource& source, crash_async_image_list* images) noexcept {
   walked->started = false;
   walked->count = 0;
+  walked->sized = 0;
   crash_async_frame_cursor cursor;
   if (!startCursor(&cursor, source, images)) return;
   if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return;
@@ -578,8 +583,12 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
   for (std::size_t i = 0; i < walked.count; ++i) {
     const std::uint64_t pc = walked.pcs[i];
     const std::uint64_t lookup = crash_async_lookup_address(pc, walked.returns[i]);
-    n += packMessage(file, 2,
-                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc, lookup); });
+    if (i == walked.sized) {
+      walked.frameLengths[i] = static_cast<std::uint32_t>(crash_writer_write_thread_frame(nullptr, report, pc, lookup));
+      walked.sized = i + 1;
+    }
+    n += crash_writer_pack(file, 2, CRASH_FIELD_MESSAGE, &walked.frameLengths[i]) + walked.frameLengths[i];
+    if (file) crash_writer_write_thread_frame(file, report, pc, lookup);
   }
   return n;
 }
@@ -777,7 +786,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
       return ThreadSource{crashedHere, nullptr, 0};
     return ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i};
   };
-  WalkedThread walked;  // about 5 KB; reused for every other thread
+  WalkedThread walked;  // about 7 KB; reused for every other thread
   for (std::size_t i = 0; i < parked.count && !crashedWalked; ++i) {
     if (parked.entries[i].thread != crashed_thread) continue;
     const ThreadSource source = sourceOf(i);
@@ -839,7 +848,7 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
                                      crash_async_image_list* images, crash_async_file* file,
                                      const crash_log_signal_info* signal,
                                      const crash_async_thread_state* state) noexcept {
-  // About 6 KB and 5 KB: the signal stack has room, and a live report's caller has its own.
+  // About 6 KB and 7 KB: the signal stack has room, and a live report's caller has its own.
   sys::ParkedThreads parked;
   WalkedThread crashedWalk;
   const bool allParked = parkThreads(&parked, false);
