@@ -82,11 +82,6 @@ struct WalkCache {
   std::uint64_t windowBase;
   std::size_t windowLength;
   std::uint8_t window[8192];
-  // The copy of its stack's top a parked thread made itself, for the walk of that thread (see
-  // sys::parkedThreadStack); read before the window.
-  std::uint64_t copyBase;
-  std::size_t copyLength;
-  const std::uint8_t* copy;
 };
 WalkCache gWalkCache;
 
@@ -99,11 +94,6 @@ bool holdsWalkCache() noexcept { return gWalkCache.owner.load(std::memory_order_
 bool readStack(crash_task_t task, std::uint64_t address, void* out, std::size_t length) noexcept {
   if (!holdsWalkCache()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
   WalkCache& cache = gWalkCache;
-  if (cache.copyLength > 0 && address >= cache.copyBase && length <= cache.copyLength &&
-      address - cache.copyBase <= cache.copyLength - length) {
-    crash_async_memcpy(out, cache.copy + (address - cache.copyBase), length);
-    return true;
-  }
   const auto inWindow = [&] {
     return address >= cache.windowBase && length <= cache.windowLength &&
            address - cache.windowBase <= cache.windowLength - length;
@@ -209,7 +199,6 @@ void dropWalkCache() noexcept {
   for (bool& used : gWalkCache.used) used = false;
   gWalkCache.cies.clear();
   gWalkCache.windowLength = 0;
-  gWalkCache.copyLength = 0;
 }
 
 }  // namespace
@@ -270,7 +259,6 @@ crash_frame_error_t crash_frame_cursor_init(crash_async_frame_cursor* cursor, cr
   cursor->task = task;
   cursor->image_list = image_list;
   crash_async_thread_state_copy(&cursor->frame, state);
-  if (holdsWalkCache()) gWalkCache.copyLength = 0;  // another stack from here on
   return CRASH_FRAME_ESUCCESS;
 }
 
@@ -280,17 +268,7 @@ crash_frame_error_t crash_frame_cursor_thread_init(crash_async_frame_cursor* cur
   crash_async_thread_state state;
   if (crash_async_thread_state_parked_init(&state, threads, index) != CRASH_ESUCCESS)
     return CRASH_FRAME_INTERNAL;
-  const crash_frame_error_t result = crash_frame_cursor_init(cursor, task, &state, image_list);
-  // The top of its stack the thread copied as it parked: the walk reads there first.
-  std::uintptr_t base = 0;
-  const std::uint8_t* bytes = nullptr;
-  std::size_t length = 0;
-  if (holdsWalkCache() && sys::parkedThreadStack(threads, index, &base, &bytes, &length)) {
-    gWalkCache.copyBase = base;
-    gWalkCache.copy = bytes;
-    gWalkCache.copyLength = length;
-  }
-  return result;
+  return crash_frame_cursor_init(cursor, task, &state, image_list);
 }
 
 crash_frame_error_t crash_frame_cursor_next(crash_async_frame_cursor* cursor) noexcept {

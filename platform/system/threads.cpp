@@ -25,25 +25,9 @@ struct Slot {
   std::atomic<int> state{kIdle};  // also the futex word the parker waits on
   std::atomic<ThreadId> thread{0};
   mcontext_t context;
-  std::uintptr_t stackBase;   // where the copy of the stack's top begins (the stack pointer)
-  std::size_t stackLength;    // bytes copied; 0 for none
 };
 
 Slot gSlots[kMaxThreads];
-// The stack copies of the first slots; a page each, so that a thread copying into its own touches
-// no other thread's.
-alignas(4096) std::uint8_t gStackCopies[kStackCopySlots][kParkedStackCopy];
-
-std::uintptr_t stackPointer(const mcontext_t& context) noexcept {
-#if defined(__x86_64__)
-  return static_cast<std::uintptr_t>(context.gregs[REG_RSP]);
-#elif defined(__aarch64__)
-  return static_cast<std::uintptr_t>(context.sp);
-#else
-  (void)context;
-  return 0;
-#endif
-}
 std::atomic<ThreadId> gOwner{0};
 std::atomic<bool> gPrepared{false};
 // Counts releases; parked threads wait on it, so one wake-up lets them all go (one system call, and
@@ -78,12 +62,6 @@ bool parkIn(Slot& slot, ThreadId self, void* uap) noexcept {
     return false;
   }
   slot.context = static_cast<ucontext_t*>(uap)->uc_mcontext;
-  // The top of its stack, read through the kernel like any stack: the pointer may be bad.
-  const auto index = static_cast<std::size_t>(&slot - gSlots);
-  slot.stackBase = stackPointer(slot.context);
-  slot.stackLength = index < kStackCopySlots && slot.stackBase != 0
-                         ? readMemoryPrefix(taskSelf(), slot.stackBase, gStackCopies[index], kParkedStackCopy)
-                         : 0;
   slot.state.store(kParked, std::memory_order_release);
   futexWake(&slot.state);
   // Released threads are woken all at once through one shared word (see releaseParkedThreads). The
@@ -313,17 +291,6 @@ const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t 
   const ParkedThreads::Entry& entry = threads->entries[index];
   if (entry.result != ParkResult::kParked || entry.slot < 0) return nullptr;
   return &gSlots[entry.slot].context;
-}
-
-bool parkedThreadStack(const ParkedThreads* threads, std::size_t index, std::uintptr_t* base,
-                       const std::uint8_t** bytes, std::size_t* length) noexcept {
-  if (!parkedThreadContext(threads, index)) return false;
-  const auto slot = static_cast<std::size_t>(threads->entries[index].slot);
-  if (slot >= kStackCopySlots || gSlots[slot].stackLength == 0) return false;
-  *base = gSlots[slot].stackBase;
-  *bytes = gStackCopies[slot];
-  *length = gSlots[slot].stackLength;
-  return true;
 }
 
 ThreadId parkingOwner() noexcept { return gOwner.load(std::memory_order_acquire); }

@@ -97,17 +97,6 @@ ParkResult awaitParking(ParkedThreads* threads, std::int64_t timeoutNanoseconds)
 // pointer stays valid until releaseParkedThreads. Safe in a signal handler.
 const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t index) noexcept;
 
-// The top of a parked thread's stack, copied by the thread itself while it parked (from its stack
-// pointer up, at most kParkedStackCopy bytes, fewer where the mapping ends), so that a walk of that
-// stack starts in our own memory: the threads copy side by side, while the parker goes on with its
-// own work. Only the first kStackCopySlots slots of the table keep a copy (256 KB). False, with
-// nothing set, for an entry that is not parked or has no copy. Valid until releaseParkedThreads. Safe
-// in a signal handler.
-inline constexpr std::size_t kParkedStackCopy = 4096;
-inline constexpr std::size_t kStackCopySlots = 64;
-bool parkedThreadStack(const ParkedThreads* threads, std::size_t index, std::uintptr_t* base,
-                       const std::uint8_t** bytes, std::size_t* length) noexcept;
-
 // The thread that holds the right to park threads right now, or 0. Safe in a signal handler.
 ThreadId parkingOwner() noexcept;
 
