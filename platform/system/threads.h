@@ -77,7 +77,8 @@ struct ParkedThreads {
 // in the kernel's order, the caller too (as kCaller), so a report can list them as the kernel does.
 // The list is read again after every round and the new threads parked too, until a reading finds no
 // thread that was not seen before (bounded by a few rounds), so a thread created during the crash is
-// not missed. Each round signals all its new threads first and then waits at most `timeoutNanoseconds`
+// not missed; when every listed thread answered, the kernel's count of threads tells in one call
+// whether there is any to read the list for. Each round signals all its new threads first and then waits at most `timeoutNanoseconds`
 // for all of their answers together, so threads that never answer cost one bound per round. Returns
 // kParked when the caller may go on (single threads may still have timed out: see the entries), kBusy when
 // another thread is parking threads (then `*threads` holds nothing), kNotPrepared when the handler is not
