@@ -99,6 +99,12 @@ bool crash_async_file_write(crash_async_file* file, const void* data, std::size_
     file->total_bytes += length;
   }
   if (file->buflen + length > sizeof file->buffer && !crash_async_file_flush(file)) return false;
+  if (length <= 16) {  // most writes are a field's key and value: copied here rather than by a call
+    const auto* bytes = static_cast<const char*>(data);
+    for (std::size_t i = 0; i < length; ++i) file->buffer[file->buflen + i] = bytes[i];
+    file->buflen += length;
+    return true;
+  }
   if (length <= sizeof file->buffer) {
     crash_async_memcpy(file->buffer + file->buflen, data, length);
     file->buflen += length;
@@ -142,7 +148,7 @@ std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t 
 template <class T>
 T load(const void* value) noexcept {
   T result;
-  crash_async_memcpy(&result, value, sizeof result);
+  __builtin_memcpy(&result, value, sizeof result);  // a load of the value's size, made in place
   return result;
 }
 
@@ -151,9 +157,10 @@ T load(const void* value) noexcept {
 std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
                               const void* value) noexcept {
   // Key (at most 5 bytes) and value (at most 10) go out in one write; string and byte data after it.
+  // The value is encoded after room for the longest key, and the key put just before it.
   std::uint8_t buffer[16];
   std::uint32_t wire = kWireVarint;
-  std::uint8_t valueBytes[10];
+  std::uint8_t* const valueBytes = buffer + 5;
   std::size_t valueLength = 0;
   const void* data = nullptr;
   std::size_t dataLength = 0;
@@ -219,11 +226,14 @@ std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash
     default:
       return 0;
   }
-  std::size_t length = putVarint(buffer, (static_cast<std::uint64_t>(field) << 3) | wire);
-  crash_async_memcpy(buffer + length, valueBytes, valueLength);
-  length += valueLength;
+  const std::uint64_t key = (static_cast<std::uint64_t>(field) << 3) | wire;
+  std::size_t keyLength = 1;
+  for (std::uint64_t rest = key >> 7; rest != 0; rest >>= 7) ++keyLength;
+  std::uint8_t* const start = valueBytes - keyLength;
+  putVarint(start, key);
+  const std::size_t length = keyLength + valueLength;
   if (file) {
-    crash_async_file_write(file, buffer, length);
+    crash_async_file_write(file, start, length);
     if (dataLength > 0) crash_async_file_write(file, data, dataLength);
   }
   return length + dataLength;
@@ -376,9 +386,9 @@ struct FoundSymbol {
 
 // Symbols already looked up in this report, by pc. Each frame is encoded more than once (sized, then
 // written) and a lookup scans an image's symbol table, so without this the lookups would cost most of
-// the report's time. Direct-mapped; lives on the writer's stack (about 4.5 KB).
+// the report's time. Direct-mapped; lives on the writer's stack (about 9 KB).
 struct SymbolCache {
-  static constexpr std::size_t kEntries = 16;
+  static constexpr std::size_t kEntries = 32;
   FoundSymbol entries[kEntries];
   bool used[kEntries];
 };
@@ -487,7 +497,8 @@ static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const
                                                    std::uint64_t lookup) noexcept {
   std::size_t n = packU64(file, 3, pc);
   if (report.writer->symbolication_strategy == 0 || !report.images) return n;
-  const std::size_t slot = (lookup ^ (lookup >> 4) ^ (lookup >> 12)) % SymbolCache::kEntries;
+  // Multiplied to spread addresses that differ in a few low bits (a thread's frames) over the table.
+  const std::size_t slot = static_cast<std::size_t>((lookup * 0x9E3779B97F4A7C15ull) >> 59) % SymbolCache::kEntries;
   FoundSymbol& symbol = report.symbols->entries[slot];
   if (!report.symbols->used[slot] || symbol.pc != lookup) {
     report.symbols->used[slot] = true;
