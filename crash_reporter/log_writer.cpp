@@ -381,6 +381,7 @@ struct FoundSymbol {
   std::uint64_t pc;  // the address looked up
   bool found;
   std::uint64_t start;
+  std::uint32_t messageLength;  // its encoded symbol message, once worked out (never 0 then)
   char name[256];
 };
 
@@ -504,15 +505,18 @@ static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const
     report.symbols->used[slot] = true;
     symbol.pc = lookup;
     symbol.found = false;
+    symbol.messageLength = 0;
     const crash_async_image* image = crash_async_image_containing_address(report.images, lookup);
     if (image && crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, lookup,
                                          keepSymbol, &symbol) != CRASH_ESUCCESS)
       symbol.found = false;
   }
   if (!symbol.found) return n;
-  return n + packMessage(file, 6, [&](crash_async_file* f) {
-           return crash_writer_write_symbol(f, symbol.name, symbol.start);
-         });
+  if (symbol.messageLength == 0)
+    symbol.messageLength = static_cast<std::uint32_t>(crash_writer_write_symbol(nullptr, symbol.name, symbol.start));
+  n += crash_writer_pack(file, 6, CRASH_FIELD_MESSAGE, &symbol.messageLength) + symbol.messageLength;
+  if (file) crash_writer_write_symbol(file, symbol.name, symbol.start);
+  return n;
 }
 
 namespace {
