@@ -159,7 +159,7 @@ class ByteReader {
     if (held && at_ >= held->base && at_ - held->base < held->length) {
       const std::size_t offset = at_ - held->base;
       if (length > held->length - offset) length = held->length - offset;
-      for (std::size_t i = 0; i < length; ++i) window_[i] = held->bytes[offset + i];
+      __builtin_memcpy(window_, held->bytes + offset, length);
     } else {
       // A window that would reach into an unmapped page is read as far as it can be.
       length = readMemoryPrefix(task_, at_, window_, length);
