@@ -140,6 +140,13 @@ std::size_t putVarint(std::uint8_t* out, std::uint64_t value) noexcept {
   return n;
 }
 
+// The bytes putVarint writes for `value`.
+std::size_t varintSize(std::uint64_t value) noexcept {
+  std::size_t n = 1;
+  for (value >>= 7; value != 0; value >>= 7) ++n;
+  return n;
+}
+
 std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t bytes) noexcept {
   for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
   return bytes;
@@ -156,84 +163,84 @@ T load(const void* value) noexcept {
 
 std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
                               const void* value) noexcept {
-  // Key (at most 5 bytes) and value (at most 10) go out in one write; string and byte data after it.
-  // The value is encoded after room for the longest key, and the key put just before it.
-  std::uint8_t buffer[16];
+  // The value as one number, written as a varint or in `fixedSize` little-endian bytes; string and byte
+  // data follow it. Sizing (no file) stops at the lengths.
   std::uint32_t wire = kWireVarint;
-  std::uint8_t* const valueBytes = buffer + 5;
-  std::size_t valueLength = 0;
+  std::uint64_t number = 0;
+  std::size_t fixedSize = 0;
   const void* data = nullptr;
   std::size_t dataLength = 0;
   switch (type) {
     case CRASH_FIELD_INT32:  // sign-extended: a negative value takes 10 bytes
-      valueLength = putVarint(
-          valueBytes, static_cast<std::uint64_t>(static_cast<std::int64_t>(load<std::int32_t>(value))));
+      number = static_cast<std::uint64_t>(static_cast<std::int64_t>(load<std::int32_t>(value)));
       break;
     case CRASH_FIELD_SINT32: {
       const std::int32_t v = load<std::int32_t>(value);
-      valueLength =
-          putVarint(valueBytes, (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31));
+      number = (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31);
       break;
     }
     case CRASH_FIELD_SFIXED32:
     case CRASH_FIELD_FIXED32:
     case CRASH_FIELD_FLOAT:
       wire = kWireFixed32;
-      valueLength = putLittleEndian(valueBytes, load<std::uint32_t>(value), 4);
+      number = load<std::uint32_t>(value);
+      fixedSize = 4;
       break;
     case CRASH_FIELD_INT64:
     case CRASH_FIELD_UINT64:
-      valueLength = putVarint(valueBytes, load<std::uint64_t>(value));
+      number = load<std::uint64_t>(value);
       break;
     case CRASH_FIELD_SINT64: {
       const std::int64_t v = load<std::int64_t>(value);
-      valueLength =
-          putVarint(valueBytes, (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63));
+      number = (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
       break;
     }
     case CRASH_FIELD_SFIXED64:
     case CRASH_FIELD_FIXED64:
     case CRASH_FIELD_DOUBLE:
       wire = kWireFixed64;
-      valueLength = putLittleEndian(valueBytes, load<std::uint64_t>(value), 8);
+      number = load<std::uint64_t>(value);
+      fixedSize = 8;
       break;
     case CRASH_FIELD_UINT32:
     case CRASH_FIELD_ENUM:
-      valueLength = putVarint(valueBytes, load<std::uint32_t>(value));
+      number = load<std::uint32_t>(value);
       break;
     case CRASH_FIELD_BOOL:
-      valueBytes[0] = load<bool>(value) ? 1 : 0;
-      valueLength = 1;
+      number = load<bool>(value) ? 1 : 0;
       break;
     case CRASH_FIELD_STRING:
       wire = kWireLength;
       data = value;
       dataLength = std::strlen(static_cast<const char*>(value));
-      valueLength = putVarint(valueBytes, dataLength);
+      number = dataLength;
       break;
     case CRASH_FIELD_BYTES: {
       wire = kWireLength;
       const auto* bytes = static_cast<const crash_writer_bytes*>(value);
       data = bytes->data;
       dataLength = bytes->length;
-      valueLength = putVarint(valueBytes, dataLength);
+      number = dataLength;
       break;
     }
     case CRASH_FIELD_MESSAGE:
       wire = kWireLength;
-      valueLength = putVarint(valueBytes, load<std::uint32_t>(value));
+      number = load<std::uint32_t>(value);
       break;
     default:
       return 0;
   }
   const std::uint64_t key = (static_cast<std::uint64_t>(field) << 3) | wire;
-  std::size_t keyLength = 1;
-  for (std::uint64_t rest = key >> 7; rest != 0; rest >>= 7) ++keyLength;
-  std::uint8_t* const start = valueBytes - keyLength;
-  putVarint(start, key);
-  const std::size_t length = keyLength + valueLength;
+  const std::size_t length = varintSize(key) + (fixedSize > 0 ? fixedSize : varintSize(number));
   if (file) {
-    crash_async_file_write(file, start, length);
+    // Key (at most 5 bytes) and value (at most 10) go out in one write.
+    std::uint8_t buffer[16];
+    std::size_t at = putVarint(buffer, key);
+    if (fixedSize > 0)
+      putLittleEndian(buffer + at, number, fixedSize);
+    else
+      putVarint(buffer + at, number);
+    crash_async_file_write(file, buffer, length);
     if (dataLength > 0) crash_async_file_write(file, data, dataLength);
   }
   return length + dataLength;
