@@ -9,6 +9,7 @@
 // a field that does not lie wholly inside it gives the error "Malformed data".
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -67,8 +68,24 @@ class TallyProtocolData {
 
   static void appendBigEndian(std::uint64_t value, size_t size, Bytes& out) {
     std::uint8_t bytes[8];
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
+    putBigEndian(value, size, bytes);
     out.insert(out.end(), bytes, bytes + size);
+  }
+
+  // The same fields written into room the caller made beforehand (for a record whose size is known
+  // up front: one growth of the buffer rather than one per field). Each returns the end of what it
+  // wrote.
+  static std::uint8_t* putBigEndian(std::uint64_t value, size_t size, std::uint8_t* at) {
+    for (size_t i = 0; i < size; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
+    return at + size;
+  }
+  // A string that needs no cut (at most kTallyMaxStringUtf16Length bytes): u16 byte count, the bytes.
+  // The bound, stated again here, lets the compiler copy such short strings in place.
+  static std::uint8_t* putShortString(std::string_view text, std::uint8_t* at) {
+    const size_t size = text.size() < kTallyMaxStringUtf16Length ? text.size() : kTallyMaxStringUtf16Length;
+    at = putBigEndian(size, 2, at);
+    std::memcpy(at, text.data(), size);
+    return at + size;
   }
 };
 

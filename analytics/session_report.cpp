@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "analytics/global_variable_storage.h"
 #include "analytics/network_util.h"
@@ -25,8 +26,23 @@ std::string textOf(const foundation::Value& value) {
   return value.description();
 }
 
+// Kept once worked out: every block and envelope hashes the same few tracked keys and their values, and
+// one hash through the crypto library costs more than the rest of a short block. Bounded: a full
+// table starts again.
 std::string saltedHash(std::string_view text) {
-  return TallyUtil::md5String(std::string(text) + TallyUtil::getFixedSalt());
+  static std::mutex mutex;
+  static std::vector<std::pair<std::string, std::string>> known;
+  constexpr size_t kKept = 32;
+  {
+    std::lock_guard lock(mutex);
+    for (const auto& [input, hash] : known)
+      if (input == text) return hash;
+  }
+  std::string hash = TallyUtil::md5String(std::string(text) + TallyUtil::getFixedSalt());
+  std::lock_guard lock(mutex);
+  if (known.size() >= kKept) known.clear();
+  known.emplace_back(std::string(text), hash);
+  return hash;
 }
 
 void appendKeyValues(const foundation::Dictionary& entries, Bytes& out) {
@@ -106,7 +122,9 @@ Bytes TallySessionReport::data() {
   sessionParams.set("default.timezone", timeZone);
 
   Bytes out;
-  out.reserve(256 + events.eventLog.size() * 48);
+  // Room for events of ten short parameters (about 200 bytes each) from the start: room never written
+  // costs nothing, while a buffer that grows copies all it holds each time.
+  out.reserve(512 + events.eventLog.size() * 256);
   P::appendUshort(kTallySessionBlockVersion, out);
   P::appendString(appVersion, out);
   P::appendTimestamp(startTime, out);

@@ -97,6 +97,35 @@ void TallyEvent::appendRelativeToSessionStart(foundation::Bytes& out, foundation
   // Written under the lock, straight from the fields: a long session's block is mostly these records,
   // and copying each event's parameters first would cost more than writing them.
   std::lock_guard lock(mutex_);
+  using P = TallyProtocolData;
+  // The usual record: string parameters and every string short enough to need no cut. Its size is
+  // known before writing, so it is written into room made in one step.
+  bool plain = name_.size() <= kTallyMaxStringUtf16Length;
+  std::size_t size = 2 + 2 + name_.size() + 2 + 8 + 8;
+  if (parameters_) {
+    for (const auto& [key, value] : *parameters_) {
+      const std::string* text = value.string();
+      plain = plain && text && key.size() <= kTallyMaxStringUtf16Length && text->size() <= kTallyMaxStringUtf16Length;
+      if (!plain) break;
+      size += 2 + key.size() + 2 + text->size();
+    }
+  }
+  if (plain) {
+    const std::size_t at = out.size();
+    out.resize(at + size);
+    std::uint8_t* to = P::putBigEndian(static_cast<std::uint16_t>(eventLogId_), 2, out.data() + at);
+    to = P::putShortString(name_, to);
+    to = P::putBigEndian(parameters_ ? parameters_->size() : 0, 2, to);
+    if (parameters_) {
+      for (const auto& [key, value] : *parameters_) {
+        to = P::putShortString(key, to);
+        to = P::putShortString(*value.string(), to);
+      }
+    }
+    to = P::putBigEndian(static_cast<std::uint64_t>(P::timeIntervalFrom(sessionStart, started_)), 8, to);
+    P::putBigEndian(static_cast<std::uint64_t>(timed_ && ended_ ? P::timeIntervalFrom(started_, ended_) : 0), 8, to);
+    return;
+  }
   TallyProtocolData::appendUshort(static_cast<std::uint16_t>(eventLogId_), out);
   TallyProtocolData::appendString(name_, out);
   TallyProtocolData::appendUshort(parameters_ ? static_cast<std::int64_t>(parameters_->size()) : 0, out);

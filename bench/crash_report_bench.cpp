@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -24,10 +23,12 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "cpu_stopwatch.h"
 #include "crash_reporter/log_writer.h"
+#include "crash_reporter/signal_handler.h"
 #include "crash_reporter/signal_numbers.h"
+#include "platform/system/signal_stack.h"
 #include "platform/system/threads.h"
 
 extern "C" void* __libc_malloc(std::size_t size);
@@ -212,8 +213,12 @@ Outcome crashOnce(const std::string& path, bool reporter) {
     gPipe = fds[1];
     std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
     std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
+    // Both handlers run on an alternate stack, as the reporter's does in the product: one the kernel
+    // maps afresh, where a handler's stack inside the forked child would be the parent's pages, each
+    // copied (and forgotten by every processor) when first written.
+    sys::ensureAlternateSignalStack(TallyCrashSignalHandler::kAlternateStackSize);
     struct sigaction action {};
-    action.sa_flags = SA_SIGINFO;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     if (reporter) {
       sys::prepareThreadParking();
       crash_async_image_list_init(&gImages, crash_async_task_self());
@@ -256,43 +261,41 @@ std::string benchFile(const char* name) {
   return (std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(getpid()))).string();
 }
 
-std::int64_t median(std::vector<std::int64_t> values) {
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2),
-                   values.end());
-  return values[values.size() / 2];
-}
-
 // The machine this runs on is shared and busy, so a mean over a few forks swings with whatever else
-// runs. Each reporter crash is therefore paired with a reference crash made right after it, and the
-// medians of both, and their ratio, are reported beside the mean.
+// runs. Each round therefore makes one reporter crash and one reference crash, the reference first in
+// every other round, and the medians of both, and their ratio, are reported beside the mean.
 void BM_CrashToClosedReport(benchmark::State& state) {
   const std::string path = benchFile("crash_report_bench_");
-  std::vector<std::int64_t> crashes, references;
+  bench_support::AlternatedLaps laps;
   std::int64_t bytes = 0;
+  const char* failure = nullptr;
   for (auto _ : state) {
-    const Outcome outcome = crashOnce(path, true);
-    if (outcome.result != 0) {
-      state.SkipWithError("the child did not write its report");
-      return;
-    }
-    if (outcome.allocations != 0) {
-      state.SkipWithError("the crash path allocated");
+    state.PauseTiming();
+    Outcome outcome{};
+    laps.round(
+        [&] {
+          outcome = crashOnce(path, true);
+          return static_cast<double>(outcome.nanoseconds) / 1e9;
+        },
+        [&] {
+          const Outcome reference = crashOnce(path, false);
+          if (reference.result != 0) failure = "the reference child did not finish";
+          return static_cast<double>(reference.nanoseconds) / 1e9;
+        });
+    state.ResumeTiming();
+    if (outcome.result != 0) failure = "the child did not write its report";
+    if (outcome.allocations != 0) failure = "the crash path allocated";
+    if (failure) {
+      state.SkipWithError(failure);
       return;
     }
     bytes = outcome.bytes;
     state.SetIterationTime(static_cast<double>(outcome.nanoseconds) / 1e9);
-    state.PauseTiming();
-    crashes.push_back(outcome.nanoseconds);
-    references.push_back(crashOnce(path, false).nanoseconds);
-    state.ResumeTiming();
   }
   state.counters["bytes"] = static_cast<double>(bytes);
-  if (crashes.empty()) return;
-  const std::int64_t crash = median(crashes), reference = median(references);
-  state.counters["median_us"] = static_cast<double>(crash) / 1e3;
-  state.counters["reference_median_us"] = static_cast<double>(reference) / 1e3;
-  state.counters["ratio_to_reference"] =
-      reference > 0 ? static_cast<double>(crash) / static_cast<double>(reference) : 0;
+  state.counters["median_us"] = laps.ours() * 1e6;
+  state.counters["reference_median_us"] = laps.reference() * 1e6;
+  state.counters["ratio_to_reference"] = laps.ratio();
 }
 BENCHMARK(BM_CrashToClosedReport)->UseManualTime()->Iterations(40)->Unit(benchmark::kMicrosecond);
 

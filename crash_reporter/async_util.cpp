@@ -147,7 +147,14 @@ int crash_async_strncmp(const char* s1, const char* s2, std::size_t n) noexcept 
 void* crash_async_memcpy(void* dest, const void* source, std::size_t n) noexcept {
   auto* to = static_cast<unsigned char*>(dest);
   const auto* from = static_cast<const unsigned char*>(source);
-  for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  // A word at a time while it can: the crash path copies symbol names and stack windows.
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= n; i += sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    __builtin_memcpy(&word, from + i, sizeof word);
+    __builtin_memcpy(to + i, &word, sizeof word);
+  }
+  for (; i < n; ++i) to[i] = from[i];
   return dest;
 }
 

@@ -108,14 +108,14 @@ bool readStack(crash_task_t task, std::uint64_t address, void* out, std::size_t 
   return true;
 }
 
-// The row of call-frame rules in force at `pc`, from the listed image that holds it.
-bool callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc, sys::CfiRow* row) noexcept {
+// The row of call-frame rules in force at `pc`, from the listed image that holds it: the walk cache's
+// copy (valid until the next lookup) or, without one, `*scratch`; null when there is none.
+const sys::CfiRow* callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc,
+                                sys::CfiRow* scratch) noexcept {
   const bool cached = holdsWalkCache();
   const std::size_t slot = rowSlot(pc);
-  if (cached && gWalkCache.used[slot] && gWalkCache.pcs[slot] == pc) {
-    *row = gWalkCache.rows[slot];
-    return true;
-  }
+  if (cached && gWalkCache.used[slot] && gWalkCache.pcs[slot] == pc) return &gWalkCache.rows[slot];
+  sys::CfiRow* const row = cached ? &gWalkCache.rows[slot] : scratch;
   crash_async_image_list_set_reading(list, true);
   sys::CfiResult result = sys::CfiResult::kNoEntry;
   if (const crash_async_image* image = crash_async_image_containing_address(list, pc);
@@ -123,13 +123,11 @@ bool callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t
     result = sys::findCallFrame(task, image->elf.ehFrame, image->cfi_table ? image->cfi_table->data() : nullptr,
                                 pc, row, cached ? &gWalkCache.cies : nullptr);
   crash_async_image_list_set_reading(list, false);
-  if (result != sys::CfiResult::kFound) return false;
   if (cached) {
-    gWalkCache.used[slot] = true;
+    gWalkCache.used[slot] = result == sys::CfiResult::kFound;
     gWalkCache.pcs[slot] = pc;
-    gWalkCache.rows[slot] = *row;
   }
-  return true;
+  return result == sys::CfiResult::kFound ? row : nullptr;
 }
 
 // The saved words a row names, read at once when they lie close together (they usually span a few
@@ -414,9 +412,10 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
   if (!image_list || current->greg_size != 8 || !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
     return CRASH_FRAME_ENOTSUP;
   const std::uint64_t pc = crash_async_thread_state_get_reg(current, CRASH_REG_IP);
-  sys::CfiRow row;
-  if (!callFrameRow(task, image_list, crash_async_lookup_address(pc, current->return_address), &row))
-    return CRASH_FRAME_ENOTSUP;
+  sys::CfiRow scratch;
+  const sys::CfiRow* found = callFrameRow(task, image_list, crash_async_lookup_address(pc, current->return_address), &scratch);
+  if (!found) return CRASH_FRAME_ENOTSUP;
+  const sys::CfiRow& row = *found;
 
   // The CFA: the caller's stack pointer, strictly above this frame's on a downward stack.
   std::size_t cfaIndex = 0;

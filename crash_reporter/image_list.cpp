@@ -231,12 +231,13 @@ bool fillSpare(crash_task_t task, std::uintptr_t header, std::uintptr_t nameAddr
 
 }  // namespace
 
-void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
+bool crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
   constexpr std::size_t kEntries = 256;  // 6 KB of the signal stack; a process with more gets no removals marked
   sys::LoaderEntry entries[kEntries];
   bool complete = false;
+  bool changed = false;
   const int count = sys::readLoaderList(list->task, entries, kEntries, &complete);
-  if (count < 0 || !async_list_detail::tryLock(&list->list)) return;
+  if (count < 0 || !async_list_detail::tryLock(&list->list)) return false;
   crash_async_list_set_reading(&list->list, true);
   for (int i = 0; i < count; ++i) {
     const std::uintptr_t bias = entries[i].bias;
@@ -249,6 +250,7 @@ void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
     node->prev = nullptr;
     node->free_next = nullptr;
     async_list_detail::linkTail(&list->list, node);
+    changed = true;
   }
   if (complete) {
     for (auto* node = crash_async_image_list_next(list, nullptr); node;
@@ -257,11 +259,13 @@ void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
       if (image.format != CRASH_IMAGE_ELF || image.elf.loadBias == 0) continue;
       bool present = false;
       for (int i = 0; i < count && !present; ++i) present = isEntry(image, entries[i]);
+      changed = changed || image.unloaded == present;
       image.unloaded = !present;
     }
   }
   crash_async_list_set_reading(&list->list, false);
   async_list_detail::unlock(&list->list);
+  return changed;
 }
 
 void crash_async_image_list_set_reading(crash_async_image_list* list, bool reading) noexcept {

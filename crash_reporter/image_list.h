@@ -99,8 +99,9 @@ void crash_async_image_list_sync(crash_async_image_list* list);
 // named by their dynamic symbols), and marks listed images the loader no longer has as unloaded
 // (only after a whole walk: a library opened or closed mid-crash may leave the map torn). Takes the
 // list's writer lock only when it is free, never waits for it; does nothing before the first sync.
-// Safe in a signal handler; one caller at a time (the crash report's writer).
-void crash_async_image_list_sync_async(crash_async_image_list* list) noexcept;
+// Safe in a signal handler; one caller at a time (the crash report's writer). True when it listed an
+// image or marked one unloaded or loaded again: what was looked up in the list before may have changed.
+bool crash_async_image_list_sync_async(crash_async_image_list* list) noexcept;
 
 // Counts a reader in (true) or out (false). Safe in a signal handler.
 void crash_async_image_list_set_reading(crash_async_image_list* list, bool reading) noexcept;

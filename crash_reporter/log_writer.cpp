@@ -99,6 +99,12 @@ bool crash_async_file_write(crash_async_file* file, const void* data, std::size_
     file->total_bytes += length;
   }
   if (file->buflen + length > sizeof file->buffer && !crash_async_file_flush(file)) return false;
+  if (length <= 16) {  // most writes are a field's key and value: copied here rather than by a call
+    const auto* bytes = static_cast<const char*>(data);
+    for (std::size_t i = 0; i < length; ++i) file->buffer[file->buflen + i] = bytes[i];
+    file->buflen += length;
+    return true;
+  }
   if (length <= sizeof file->buffer) {
     crash_async_memcpy(file->buffer + file->buflen, data, length);
     file->buflen += length;
@@ -134,6 +140,13 @@ std::size_t putVarint(std::uint8_t* out, std::uint64_t value) noexcept {
   return n;
 }
 
+// The bytes putVarint writes for `value`.
+std::size_t varintSize(std::uint64_t value) noexcept {
+  std::size_t n = 1;
+  for (value >>= 7; value != 0; value >>= 7) ++n;
+  return n;
+}
+
 std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t bytes) noexcept {
   for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
   return bytes;
@@ -142,7 +155,7 @@ std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t 
 template <class T>
 T load(const void* value) noexcept {
   T result;
-  crash_async_memcpy(&result, value, sizeof result);
+  __builtin_memcpy(&result, value, sizeof result);  // a load of the value's size, made in place
   return result;
 }
 
@@ -150,79 +163,83 @@ T load(const void* value) noexcept {
 
 std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
                               const void* value) noexcept {
-  // Key (at most 5 bytes) and value (at most 10) go out in one write; string and byte data after it.
-  std::uint8_t buffer[16];
+  // The value as one number, written as a varint or in `fixedSize` little-endian bytes; string and byte
+  // data follow it. Sizing (no file) stops at the lengths.
   std::uint32_t wire = kWireVarint;
-  std::uint8_t valueBytes[10];
-  std::size_t valueLength = 0;
+  std::uint64_t number = 0;
+  std::size_t fixedSize = 0;
   const void* data = nullptr;
   std::size_t dataLength = 0;
   switch (type) {
     case CRASH_FIELD_INT32:  // sign-extended: a negative value takes 10 bytes
-      valueLength = putVarint(
-          valueBytes, static_cast<std::uint64_t>(static_cast<std::int64_t>(load<std::int32_t>(value))));
+      number = static_cast<std::uint64_t>(static_cast<std::int64_t>(load<std::int32_t>(value)));
       break;
     case CRASH_FIELD_SINT32: {
       const std::int32_t v = load<std::int32_t>(value);
-      valueLength =
-          putVarint(valueBytes, (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31));
+      number = (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31);
       break;
     }
     case CRASH_FIELD_SFIXED32:
     case CRASH_FIELD_FIXED32:
     case CRASH_FIELD_FLOAT:
       wire = kWireFixed32;
-      valueLength = putLittleEndian(valueBytes, load<std::uint32_t>(value), 4);
+      number = load<std::uint32_t>(value);
+      fixedSize = 4;
       break;
     case CRASH_FIELD_INT64:
     case CRASH_FIELD_UINT64:
-      valueLength = putVarint(valueBytes, load<std::uint64_t>(value));
+      number = load<std::uint64_t>(value);
       break;
     case CRASH_FIELD_SINT64: {
       const std::int64_t v = load<std::int64_t>(value);
-      valueLength =
-          putVarint(valueBytes, (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63));
+      number = (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
       break;
     }
     case CRASH_FIELD_SFIXED64:
     case CRASH_FIELD_FIXED64:
     case CRASH_FIELD_DOUBLE:
       wire = kWireFixed64;
-      valueLength = putLittleEndian(valueBytes, load<std::uint64_t>(value), 8);
+      number = load<std::uint64_t>(value);
+      fixedSize = 8;
       break;
     case CRASH_FIELD_UINT32:
     case CRASH_FIELD_ENUM:
-      valueLength = putVarint(valueBytes, load<std::uint32_t>(value));
+      number = load<std::uint32_t>(value);
       break;
     case CRASH_FIELD_BOOL:
-      valueBytes[0] = load<bool>(value) ? 1 : 0;
-      valueLength = 1;
+      number = load<bool>(value) ? 1 : 0;
       break;
     case CRASH_FIELD_STRING:
       wire = kWireLength;
       data = value;
       dataLength = std::strlen(static_cast<const char*>(value));
-      valueLength = putVarint(valueBytes, dataLength);
+      number = dataLength;
       break;
     case CRASH_FIELD_BYTES: {
       wire = kWireLength;
       const auto* bytes = static_cast<const crash_writer_bytes*>(value);
       data = bytes->data;
       dataLength = bytes->length;
-      valueLength = putVarint(valueBytes, dataLength);
+      number = dataLength;
       break;
     }
     case CRASH_FIELD_MESSAGE:
       wire = kWireLength;
-      valueLength = putVarint(valueBytes, load<std::uint32_t>(value));
+      number = load<std::uint32_t>(value);
       break;
     default:
       return 0;
   }
-  std::size_t length = putVarint(buffer, (static_cast<std::uint64_t>(field) << 3) | wire);
-  crash_async_memcpy(buffer + length, valueBytes, valueLength);
-  length += valueLength;
+  const std::uint64_t key = (static_cast<std::uint64_t>(field) << 3) | wire;
+  const std::size_t length = varintSize(key) + (fixedSize > 0 ? fixedSize : varintSize(number));
   if (file) {
+    // Key (at most 5 bytes) and value (at most 10) go out in one write.
+    std::uint8_t buffer[16];
+    std::size_t at = putVarint(buffer, key);
+    if (fixedSize > 0)
+      putLittleEndian(buffer + at, number, fixedSize);
+    else
+      putVarint(buffer + at, number);
     crash_async_file_write(file, buffer, length);
     if (dataLength > 0) crash_async_file_write(file, data, dataLength);
   }
@@ -371,14 +388,15 @@ struct FoundSymbol {
   std::uint64_t pc;  // the address looked up
   bool found;
   std::uint64_t start;
+  std::uint32_t messageLength;  // its encoded symbol message, once worked out (never 0 then)
   char name[256];
 };
 
 // Symbols already looked up in this report, by pc. Each frame is encoded more than once (sized, then
 // written) and a lookup scans an image's symbol table, so without this the lookups would cost most of
-// the report's time. Direct-mapped; lives on the writer's stack (about 4.5 KB).
+// the report's time. Direct-mapped; lives on the writer's stack (about 9 KB).
 struct SymbolCache {
-  static constexpr std::size_t kEntries = 16;
+  static constexpr std::size_t kEntries = 32;
   FoundSymbol entries[kEntries];
   bool used[kEntries];
 };
@@ -487,21 +505,25 @@ static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const
                                                    std::uint64_t lookup) noexcept {
   std::size_t n = packU64(file, 3, pc);
   if (report.writer->symbolication_strategy == 0 || !report.images) return n;
-  const std::size_t slot = (lookup ^ (lookup >> 4) ^ (lookup >> 12)) % SymbolCache::kEntries;
+  // Multiplied to spread addresses that differ in a few low bits (a thread's frames) over the table.
+  const std::size_t slot = static_cast<std::size_t>((lookup * 0x9E3779B97F4A7C15ull) >> 59) % SymbolCache::kEntries;
   FoundSymbol& symbol = report.symbols->entries[slot];
   if (!report.symbols->used[slot] || symbol.pc != lookup) {
     report.symbols->used[slot] = true;
     symbol.pc = lookup;
     symbol.found = false;
+    symbol.messageLength = 0;
     const crash_async_image* image = crash_async_image_containing_address(report.images, lookup);
     if (image && crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, lookup,
                                          keepSymbol, &symbol) != CRASH_ESUCCESS)
       symbol.found = false;
   }
   if (!symbol.found) return n;
-  return n + packMessage(file, 6, [&](crash_async_file* f) {
-           return crash_writer_write_symbol(f, symbol.name, symbol.start);
-         });
+  if (symbol.messageLength == 0)
+    symbol.messageLength = static_cast<std::uint32_t>(crash_writer_write_symbol(nullptr, symbol.name, symbol.start));
+  n += crash_writer_pack(file, 6, CRASH_FIELD_MESSAGE, &symbol.messageLength) + symbol.messageLength;
+  if (file) crash_writer_write_symbol(file, symbol.name, symbol.start);
+  return n;
 }
 
 namespace {
@@ -536,11 +558,16 @@ struct WalkedThread {
   std::uint64_t pcs[CRASH_LOG_MAX_FRAMES];
   bool returns[CRASH_LOG_MAX_FRAMES];  // the pc is a return address (every frame after the first, mostly)
   std::size_t count;
+  // The encoded length of each frame, kept from sizing the section for writing it (of the first
+  // `sized` frames): a frame's encoding looks its symbol up.
+  mutable std::uint32_t frameLengths[CRASH_LOG_MAX_FRAMES];
+  mutable std::size_t sized;
 };
 
 void walkThread(WalkedThread* walked, const ThreadSource& source, crash_async_image_list* images) noexcept {
   walked->started = false;
   walked->count = 0;
+  walked->sized = 0;
   crash_async_frame_cursor cursor;
   if (!startCursor(&cursor, source, images)) return;
   if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return;
@@ -578,8 +605,12 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
   for (std::size_t i = 0; i < walked.count; ++i) {
     const std::uint64_t pc = walked.pcs[i];
     const std::uint64_t lookup = crash_async_lookup_address(pc, walked.returns[i]);
-    n += packMessage(file, 2,
-                     [&](crash_async_file* f) { return crash_writer_write_thread_frame(f, report, pc, lookup); });
+    if (i == walked.sized) {
+      walked.frameLengths[i] = static_cast<std::uint32_t>(crash_writer_write_thread_frame(nullptr, report, pc, lookup));
+      walked.sized = i + 1;
+    }
+    n += crash_writer_pack(file, 2, CRASH_FIELD_MESSAGE, &walked.frameLengths[i]) + walked.frameLengths[i];
+    if (file) crash_writer_write_thread_frame(file, report, pc, lookup);
   }
   return n;
 }
@@ -703,9 +734,10 @@ std::int64_t monotonicNanoseconds() noexcept {
 // stacks that change under the walk. Only when the right stays taken for a whole second (its holder
 // cannot finish), or when this thread holds it itself (it crashed while parking for a live report, so
 // the others are held already), or when parking is not set up, does the report go on without the
-// others (then `*parked` lists none).
-bool parkThreads(sys::ParkedThreads* parked) noexcept {
+// others (then `*parked` lists none). `asked`: sys::requestParking already asked them for this caller.
+bool parkThreads(sys::ParkedThreads* parked, bool asked) noexcept {
   constexpr std::int64_t kAnswerBound = 100'000'000, kTurnBound = 1'000'000'000;
+  if (asked) return sys::awaitParking(parked, kAnswerBound) == sys::ParkResult::kParked;
   const std::int64_t giveUp = monotonicNanoseconds() + kTurnBound;
   const sys::ThreadId self = sys::threadSelf();
   for (;;) {
@@ -725,13 +757,16 @@ void releaseThreads(sys::ParkedThreads* parked, bool allParked) noexcept {
   if (allParked) sys::releaseParkedThreads(parked);
 }
 
-// The report itself, with the other threads already held (or none when `allParked` is false).
+// The report itself, with the other threads already held (or none when `allParked` is false). The
+// crashed thread's walk goes in `*crashedWalk`; `crashedWalked` tells that the caller has walked it
+// there already (the calling thread, from `state`) and claims and releases the walk cache itself.
 crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_thread,
                           crash_async_image_list* images, crash_async_file* file,
                           const crash_log_signal_info* signal, const crash_async_thread_state* state,
-                          const sys::ParkedThreads& parked, bool allParked) noexcept {
+                          const sys::ParkedThreads& parked, bool allParked, WalkedThread* crashedWalk,
+                          bool crashedWalked) noexcept {
   // 1. What the sections share.
-  const bool walkCache = crash_frame_walk_cache_claim();
+  const bool walkCache = !crashedWalked && crash_frame_walk_cache_claim();
   crash_async_objc_cache objc;
   crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
@@ -773,29 +808,27 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
       return ThreadSource{crashedHere, nullptr, 0};
     return ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i};
   };
-  WalkedThread crashedWalk;  // about 5 KB each
-  WalkedThread walked;       // reused for every other thread
-  bool crashedWalked = false;
+  WalkedThread walked;  // about 7 KB; reused for every other thread
   for (std::size_t i = 0; i < parked.count && !crashedWalked; ++i) {
     if (parked.entries[i].thread != crashed_thread) continue;
     const ThreadSource source = sourceOf(i);
     if (!source.state && parked.entries[i].result == sys::ParkResult::kCaller) break;  // not in the report
-    walkThread(&crashedWalk, source, images);
+    walkThread(crashedWalk, source, images);
     crashedWalked = true;
   }
-  if (parked.count == 0 && state && crashed_thread == self) {
-    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+  if (!crashedWalked && parked.count == 0 && state && crashed_thread == self) {
+    walkThread(crashedWalk, ThreadSource{state, nullptr, 0}, images);
     crashedWalked = true;
   }
   if (crashedWalked) {
     // Its number is not known yet; the largest a report can give takes the most room.
     const auto length =
-        static_cast<std::uint32_t>(crash_writer_write_thread(nullptr, report, ~0u, true, crashedWalk));
+        static_cast<std::uint32_t>(crash_writer_write_thread(nullptr, report, ~0u, true, *crashedWalk));
     budget.kept = crash_writer_pack(nullptr, 3, CRASH_FIELD_MESSAGE, &length) + length;
   }
   auto addThread = [&](crash_thread_t thread, const ThreadSource& source) {
     const bool crashed = thread == crashed_thread;
-    const WalkedThread* walk = crashed && crashedWalked ? &crashedWalk : &walked;
+    const WalkedThread* walk = crashed && crashedWalked ? crashedWalk : &walked;
     if (walk == &walked) walkThread(&walked, source, images);
     budget.add(
         3, [&](crash_async_file* f) { return crash_writer_write_thread(f, report, number, crashed, *walk); },
@@ -837,11 +870,12 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
                                      crash_async_image_list* images, crash_async_file* file,
                                      const crash_log_signal_info* signal,
                                      const crash_async_thread_state* state) noexcept {
-  // About 6 KB: the signal stack has room, and a live report's caller has its own.
+  // About 6 KB and 7 KB: the signal stack has room, and a live report's caller has its own.
   sys::ParkedThreads parked;
-  const bool allParked = parkThreads(&parked);
+  WalkedThread crashedWalk;
+  const bool allParked = parkThreads(&parked, false);
   const crash_error_t result =
-      writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked);
+      writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked, &crashedWalk, false);
   releaseThreads(&parked, allParked);
   return result;
 }
@@ -877,23 +911,40 @@ crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const 
                               crash_thread_t crashed_thread, crash_async_image_list* images,
                               const crash_log_signal_info* signal,
                               const crash_async_thread_state* state) noexcept {
+  // The other threads are asked to park first. Each answer waits for the scheduler to run that thread;
+  // meanwhile this one makes the file and walks its own stack, which no other thread touches.
+  sys::ParkedThreads parked;
+  const bool asked = sys::requestParking(&parked) == sys::ParkResult::kParked;
   // Always a new file: one left by a crash that died while writing (in an earlier run: in this one
   // only the first crash gets here) is removed rather than truncated, since truncating a file that
   // holds data makes some file systems flush it on close, and it may carry another mode.
   constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
   int fd = open(temp_path, kFlags, 0600);
   if (fd < 0 && errno == EEXIST && unlink(temp_path) == 0) fd = open(temp_path, kFlags, 0600);
-  if (fd < 0) return CRASH_EINTERNAL;
+  if (fd < 0) {
+    // Asked threads must have answered before they can be let go.
+    if (asked) releaseThreads(&parked, parkThreads(&parked, true));
+    return CRASH_EINTERNAL;
+  }
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
+  WalkedThread crashedWalk;
+  const bool walkedAhead = state && crashed_thread == crash_async_mach_thread_self();
+  const bool walkCache = walkedAhead && crash_frame_walk_cache_claim();
+  if (walkedAhead) walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
   // The other threads stay held until the report is in place: waking them costs time, and a thread
   // that runs on could end the process before the report is kept.
-  sys::ParkedThreads parked;
-  const bool allParked = parkThreads(&parked);
+  const bool allParked = parkThreads(&parked, asked);
   // Libraries opened or closed since the list was last brought up to date, found with the others held.
-  if (images) crash_async_image_list_sync_async(images);
-  const crash_error_t result =
-      writeReport(writer, crashed_thread, images, &file, signal, state, parked, allParked);
+  // Then the walk ahead may have missed one: it is taken again, with what the walk cache kept dropped.
+  if (images && crash_async_image_list_sync_async(images) && walkedAhead) {
+    // Held by this thread, claiming it again only drops what it kept; taken just now, it has nothing.
+    if (crash_frame_walk_cache_claim()) crash_frame_walk_cache_release();
+    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+  }
+  const crash_error_t result = writeReport(writer, crashed_thread, images, &file, signal, state, parked,
+                                           allParked, &crashedWalk, walkedAhead);
+  if (walkCache) crash_frame_walk_cache_release();
   crash_log_writer_close(writer);
   const bool closed = crash_async_file_close(&file);
   // The report is linked into place in one step once it is whole, replacing one an earlier run left

@@ -234,6 +234,13 @@ bool crash_async_thread_state_map_reg_to_dwarf(const crash_async_thread_state* s
 
 bool crash_async_thread_state_map_dwarf_to_reg(const crash_async_thread_state* state, std::uint64_t dwarf,
                                                std::size_t* index) noexcept {
+  // The tables list the low DWARF numbers in order, each at its own position: a walk asks for those
+  // several times a frame. (Every number is listed once, so the entry found there is the only one.)
+  const Processor* processor = processorOf(state->cpu_type);
+  if (processor && dwarf < processor->dwarf_count && processor->dwarf[dwarf].dwarf == dwarf) {
+    *index = processor->dwarf[dwarf].index;
+    return true;
+  }
   const DwarfEntry* entry = findDwarf(state, [&](const DwarfEntry& e) { return e.dwarf == dwarf; });
   if (entry) *index = entry->index;
   return entry != nullptr;

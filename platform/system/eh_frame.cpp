@@ -154,14 +154,12 @@ class ByteReader {
   void refill() noexcept {
     std::size_t length = sizeof window_;
     if (end_ - at_ < length) length = end_ - at_;
-    if (cache_ && !inCache(length)) {
-      cache_->recordsBase = at_;
-      cache_->recordsLength = readMemoryPrefix(task_, at_, cache_->records, sizeof cache_->records);
-    }
-    if (cache_ && inCache(1)) {
-      const std::size_t offset = at_ - cache_->recordsBase;
-      if (length > cache_->recordsLength - offset) length = cache_->recordsLength - offset;
-      for (std::size_t i = 0; i < length; ++i) window_[i] = cache_->records[offset + i];
+    const CfiCieCache::Window* held = cache_ ? heldWindow(length) : nullptr;
+    if (cache_ && !held) held = readWindow();
+    if (held && at_ >= held->base && at_ - held->base < held->length) {
+      const std::size_t offset = at_ - held->base;
+      if (length > held->length - offset) length = held->length - offset;
+      __builtin_memcpy(window_, held->bytes + offset, length);
     } else {
       // A window that would reach into an unmapped page is read as far as it can be.
       length = readMemoryPrefix(task_, at_, window_, length);
@@ -174,9 +172,30 @@ class ByteReader {
     windowLength_ = length;
   }
 
-  bool inCache(std::size_t length) const noexcept {
-    return at_ >= cache_->recordsBase && at_ - cache_->recordsBase < cache_->recordsLength &&
-           length <= cache_->recordsLength - (at_ - cache_->recordsBase);
+  // The cache's window that holds the `length` bytes from here, or null.
+  const CfiCieCache::Window* heldWindow(std::size_t length) const noexcept {
+    for (const CfiCieCache::Window& window : cache_->windows) {
+      if (at_ >= window.base && at_ - window.base < window.length && length <= window.length - (at_ - window.base))
+        return &window;
+    }
+    return nullptr;
+  }
+
+  // Reads the oldest window afresh, from a little before here: the record's CIE and the records of
+  // the functions before it often lie there. Where the bytes before cannot be read (the mapping starts
+  // in between), from here.
+  const CfiCieCache::Window* readWindow() noexcept {
+    constexpr std::uintptr_t kLead = 1024;
+    CfiCieCache::Window& window = cache_->windows[cache_->nextWindow];
+    cache_->nextWindow = (cache_->nextWindow + 1) % CfiCieCache::kWindows;
+    const std::uintptr_t lead = at_ < kLead ? at_ : kLead;
+    window.base = at_ - lead;
+    window.length = readMemoryPrefix(task_, window.base, window.bytes, sizeof window.bytes);
+    if (window.length <= lead) {
+      window.base = at_;
+      window.length = readMemoryPrefix(task_, at_, window.bytes, sizeof window.bytes);
+    }
+    return &window;
   }
 
   Task task_;

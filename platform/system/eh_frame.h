@@ -98,15 +98,22 @@ struct CfiCieCache {
   static constexpr std::size_t kEntries = 8;
   Entry entries[kEntries];
   std::size_t next = 0;  // the entry replaced next
-  // The records read last, a few kilobytes from where a record was wanted: a function's neighbours'
-  // records lie next to its own.
-  std::uintptr_t recordsBase = 0;
-  std::size_t recordsLength = 0;
-  std::uint8_t records[4096];
+  // The records read last, a few kilobytes around where a record was wanted: a function's CIE and its
+  // neighbours' records mostly lie close to its own. A few such windows, the oldest replaced, so that
+  // the objects a walk passes through in turn each keep theirs.
+  struct Window {
+    std::uintptr_t base = 0;
+    std::size_t length = 0;
+    std::uint8_t bytes[4096];
+  };
+  static constexpr std::size_t kWindows = 4;
+  Window windows[kWindows];
+  std::size_t nextWindow = 0;  // the window replaced next
   void clear() noexcept {
     for (Entry& entry : entries) entry.address = 0;
     next = 0;
-    recordsLength = 0;
+    for (Window& window : windows) window.length = 0;
+    nextWindow = 0;
   }
 };
 

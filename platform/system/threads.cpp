@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -106,29 +107,23 @@ int claimSlot(ThreadId thread, std::size_t* from) noexcept {
   return -1;
 }
 
-// Who sends the parking signals: asked of the kernel once per parking, not once per thread.
-struct Sender {
-  pid_t pid;
-  uid_t uid;
-};
-
 // Asks `thread` to park in a newly claimed slot. kParked here means only "asked": the answer comes in
 // awaitParked. The slot is in *slotOut (-1 when nothing was asked).
-ParkResult requestPark(const Sender& sender, ThreadId thread, std::size_t* from, int* slotOut) noexcept {
+ParkResult requestPark(const ParkedThreads& asker, ThreadId thread, std::size_t* from, int* slotOut) noexcept {
   *slotOut = -1;
   const int index = claimSlot(thread, from);
   if (index < 0) return ParkResult::kFull;
   siginfo_t info{};
   info.si_signo = threadParkingSignal();
   info.si_code = SI_QUEUE;  // a process may queue these to its own threads
-  info.si_pid = sender.pid;
-  info.si_uid = sender.uid;
+  info.si_pid = asker.pid;
+  info.si_uid = asker.uid;
   info.si_value.sival_int = index;
-  long sent = syscall(SYS_rt_tgsigqueueinfo, sender.pid, thread, threadParkingSignal(), &info);
+  long sent = syscall(SYS_rt_tgsigqueueinfo, asker.pid, thread, threadParkingSignal(), &info);
   // Where a sandbox refuses queued signals, a plain one still parks the thread (its handler then
   // looks for its slot).
   if (sent != 0 && (errno == ENOSYS || errno == EPERM))
-    sent = syscall(SYS_tgkill, sender.pid, thread, threadParkingSignal());
+    sent = syscall(SYS_tgkill, asker.pid, thread, threadParkingSignal());
   if (sent != 0) {
     const bool gone = errno == ESRCH;
     gSlots[index].state.store(kIdle, std::memory_order_release);
@@ -168,20 +163,15 @@ bool alreadyListed(const ParkedThreads* threads, ThreadId thread) noexcept {
   return false;
 }
 
-}  // namespace
-
-int listThreads(ThreadId* out, std::size_t capacity) noexcept {
-  const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return -1;
+// The thread list of the open directory `fd`, read from its start; see listThreads.
+int listThreadsIn(int fd, ThreadId* out, std::size_t capacity) noexcept {
+  if (fd < 0 || lseek(fd, 0, SEEK_SET) != 0) return -1;
   alignas(8) char buffer[2048];
   std::size_t count = 0;
   for (;;) {
     const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return -1;
-    }
+    if (n < 0) return -1;
     if (n == 0) break;
     for (long at = 0; at < n;) {
       // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
@@ -202,8 +192,51 @@ int listThreads(ThreadId* out, std::size_t capacity) noexcept {
       at += length;
     }
   }
-  close(fd);
   return static_cast<int>(count);
+}
+
+int openTaskDirectory() noexcept { return open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+// Lists the threads and asks every one not listed before to park, the caller excepted; the new entries
+// start at threads->unanswered. False when the list cannot be read or holds no new thread.
+bool askNewThreads(ParkedThreads* threads, ThreadId self) noexcept {
+  ThreadId listed[kMaxThreads];
+  const int n = listThreadsIn(threads->taskDirectory, listed, kMaxThreads);
+  if (n < 0) return false;
+  const std::size_t first = threads->count;
+  for (int i = 0; i < n && threads->count < kMaxThreads; ++i) {
+    if (alreadyListed(threads, listed[i])) continue;
+    ParkedThreads::Entry& entry = threads->entries[threads->count++];
+    entry.thread = listed[i];
+    entry.slot = -1;
+    entry.result =
+        listed[i] == self ? ParkResult::kCaller : requestPark(*threads, listed[i], &threads->claimFrom, &entry.slot);
+  }
+  threads->unanswered = first;
+  return threads->count > first;
+}
+
+// Whether the process has no thread beyond those listed: every listed thread answered (a parked one
+// cannot end or start another) and the thread list's link count, which the kernel gives as two plus
+// the number of threads, counts no more. One system call instead of reading the list again.
+bool noThreadBeyondListed(const ParkedThreads* threads) noexcept {
+  for (std::size_t i = 0; i < threads->count; ++i) {
+    const ParkResult result = threads->entries[i].result;
+    if (result != ParkResult::kParked && result != ParkResult::kCaller) return false;
+  }
+  struct stat status {};
+  return threads->taskDirectory >= 0 && fstat(threads->taskDirectory, &status) == 0 &&
+         status.st_nlink == 2 + threads->count;
+}
+
+}  // namespace
+
+int listThreads(ThreadId* out, std::size_t capacity) noexcept {
+  const int fd = openTaskDirectory();
+  if (fd < 0) return -1;
+  const int count = listThreadsIn(fd, out, capacity);
+  close(fd);
+  return count;
 }
 
 int threadParkingSignal() noexcept { return SIGRTMIN + 3; }
@@ -220,44 +253,51 @@ int prepareThreadParking() {
   return 0;
 }
 
-ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept {
+ParkResult requestParking(ParkedThreads* threads) noexcept {
   threads->count = 0;
   threads->owner = false;
+  threads->unanswered = 0;
+  threads->claimFrom = 0;
+  threads->taskDirectory = -1;
   if (!gPrepared.load(std::memory_order_acquire)) return ParkResult::kNotPrepared;
   const ThreadId self = threadSelf();
   ThreadId expected = 0;
   if (!gOwner.compare_exchange_strong(expected, self, std::memory_order_acq_rel)) return ParkResult::kBusy;
   threads->owner = true;
+  threads->pid = getpid();
+  threads->uid = getuid();
+  // Kept open for the later rounds: reading it again costs less than finding it again.
+  threads->taskDirectory = openTaskDirectory();
+  askNewThreads(threads, self);
+  return ParkResult::kParked;
+}
 
+ParkResult awaitParking(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept {
+  if (!threads->owner) return ParkResult::kBusy;
   // Running threads may start new ones until they are parked themselves; a few rounds catch them.
   // Each round first asks every new thread and only then waits for the answers, so the threads get
   // to their handlers side by side and a round costs the slowest answer, not the sum of them.
   constexpr int kRounds = 8;
-  std::size_t claimFrom = 0;
-  const Sender sender{getpid(), getuid()};
+  const ThreadId self = threadSelf();
   for (int round = 0; round < kRounds; ++round) {
-    ThreadId listed[kMaxThreads];
-    const int n = listThreads(listed, kMaxThreads);
-    if (n < 0) break;
-    const std::size_t first = threads->count;
-    for (int i = 0; i < n && threads->count < kMaxThreads; ++i) {
-      if (alreadyListed(threads, listed[i])) continue;
-      ParkedThreads::Entry& entry = threads->entries[threads->count++];
-      entry.thread = listed[i];
-      entry.slot = -1;
-      entry.result =
-          listed[i] == self ? ParkResult::kCaller : requestPark(sender, listed[i], &claimFrom, &entry.slot);
-    }
-    if (threads->count == first) break;
+    if (round > 0 && (noThreadBeyondListed(threads) || !askNewThreads(threads, self))) break;
     const std::int64_t deadline = monotonicNow() + timeoutNanoseconds;
-    for (std::size_t i = first; i < threads->count; ++i) {
+    for (std::size_t i = threads->unanswered; i < threads->count; ++i) {
       ParkedThreads::Entry& entry = threads->entries[i];
       if (entry.slot < 0) continue;
       entry.result = awaitParked(entry.slot, deadline);
       if (entry.result != ParkResult::kParked) entry.slot = -1;
     }
+    threads->unanswered = threads->count;
   }
+  if (threads->taskDirectory >= 0) close(threads->taskDirectory);
+  threads->taskDirectory = -1;
   return ParkResult::kParked;
+}
+
+ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept {
+  const ParkResult asked = requestParking(threads);
+  return asked == ParkResult::kParked ? awaitParking(threads, timeoutNanoseconds) : asked;
 }
 
 const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t index) noexcept {

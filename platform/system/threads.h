@@ -63,18 +63,36 @@ struct ParkedThreads {
   Entry entries[kMaxThreads];
   std::size_t count = 0;
   bool owner = false;  // this caller holds the right to park threads
+  // Between requestParking and awaitParking: the entries asked last and not yet answered (from
+  // `unanswered` on), where the next slot is looked for, who sends the signals, and the open thread
+  // list, read again in every round.
+  std::size_t unanswered = 0;
+  std::size_t claimFrom = 0;
+  pid_t pid = 0;
+  uid_t uid = 0;
+  int taskDirectory = -1;
 };
 
 // Parks every thread of the process except the caller and records each one's outcome in `*threads`,
 // in the kernel's order, the caller too (as kCaller), so a report can list them as the kernel does.
 // The list is read again after every round and the new threads parked too, until a reading finds no
 // thread that was not seen before (bounded by a few rounds), so a thread created during the crash is
-// not missed. Each round signals all its new threads first and then waits at most `timeoutNanoseconds`
+// not missed; when every listed thread answered, the kernel's count of threads tells in one call
+// whether there is any to read the list for. Each round signals all its new threads first and then waits at most `timeoutNanoseconds`
 // for all of their answers together, so threads that never answer cost one bound per round. Returns
 // kParked when the caller may go on (single threads may still have timed out: see the entries), kBusy when
 // another thread is parking threads (then `*threads` holds nothing), kNotPrepared when the handler is not
 // installed. Safe in a signal handler.
 ParkResult parkOtherThreads(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept;
+
+// parkOtherThreads in two halves, for a caller with work of its own to do while the threads it asked get
+// to their handlers (each answer waits for the scheduler to run that thread). requestParking takes the
+// right to park threads, lists the threads and asks each one, without waiting: kParked when it did
+// (then awaitParking must follow, and the asked threads may run on until it returns), kBusy or
+// kNotPrepared as parkOtherThreads. awaitParking waits for the answers and does the further rounds,
+// returning what parkOtherThreads would. Both safe in a signal handler.
+ParkResult requestParking(ParkedThreads* threads) noexcept;
+ParkResult awaitParking(ParkedThreads* threads, std::int64_t timeoutNanoseconds) noexcept;
 
 // The registers a parked thread was interrupted with; null for an entry that is not parked. The
 // pointer stays valid until releaseParkedThreads. Safe in a signal handler.

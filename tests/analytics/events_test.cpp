@@ -62,6 +62,17 @@ TEST_F(EventsTest, ParametersKeepStringsAndNumbersRefuseAMergeBeyondTenAndRecord
   EXPECT_EQ(record.dataRelativeToSessionStart(start),
             (Bytes{0, 1, 0, 3, 'a', 'b',  'c',  0, 1, 0, 1, 'k', 0, 1, '7', 0,
                    0, 0, 0, 0, 0,   0x07, 0xD0, 0, 0, 0, 0, 0,   0, 0, 0}));
+  // String parameters with a timed event that ended, and a value long enough to be cut.
+  TallyEvent timed("t", true, Dictionary{{"k", "v"}, {"edge", std::string(255, 'e')}}, start + 1);
+  timed.end(start + 1.5, false);
+  const Bytes both = timed.dataRelativeToSessionStart(start);
+  ASSERT_EQ(both.size(), 2u + 3 + 2 + 3 + 3 + 6 + 2 + 255 + 16);
+  EXPECT_EQ(Bytes(both.begin(), both.begin() + 13), (Bytes{0, 2, 0, 1, 't', 0, 2, 0, 1, 'k', 0, 1, 'v'}));
+  EXPECT_EQ(Bytes(both.end() - 16, both.end()), (Bytes{0, 0, 0, 0, 0, 0, 0x03, 0xE8, 0, 0, 0, 0, 0, 0, 0x01, 0xF4}));
+  TallyEvent longValue("l", false, Dictionary{{"k", std::string(300, 'x')}});
+  const Bytes cut = longValue.dataRelativeToSessionStart(start);
+  ASSERT_EQ(cut.size(), 2u + 3 + 2 + 3 + 2 + 255 + 16);
+  EXPECT_EQ(Bytes(cut.begin() + 10, cut.begin() + 13), (Bytes{0, 255, 'x'}));
   auto error = TallyError::errorWithString("", "", "", 1, Bytes{9});
   error->errorID = 0x10005;
   error->date = Date::fromUnix(1);

@@ -409,6 +409,16 @@ TEST(CrashLogWriter, FieldsEncodeAsProtobufDoes) {
     ASSERT_TRUE(crash_async_file_close(&file));
     EXPECT_EQ(crash_child::readFile(path), c.bytes) << c.type;
   }
+  // A string with its length, and a field number past 15, whose key takes two bytes.
+  const auto path = dir / "fields";
+  crash_async_file file;
+  crash_async_file_init(&file, open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600), 0);
+  const bool yes = true;
+  EXPECT_EQ(crash_writer_pack(nullptr, 2, CRASH_FIELD_STRING, "ab"), 4u);
+  EXPECT_EQ(crash_writer_pack(&file, 2, CRASH_FIELD_STRING, "ab"), 4u);
+  EXPECT_EQ(crash_writer_pack(&file, 16, CRASH_FIELD_BOOL, &yes), 3u);
+  ASSERT_TRUE(crash_async_file_close(&file));
+  EXPECT_EQ(crash_child::readFile(path), std::string("\x12\x02" "ab" "\x80\x01\x01", 7));
 }
 
 // ---- Report files from real crashes.

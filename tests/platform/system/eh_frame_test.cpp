@@ -328,5 +328,29 @@ TEST(DamagedCallFrames, ARecordRunningOffItsMappingIsRefused) {
   munmap(area, page);
 }
 
+// Records that begin where their mapping begins: the cache, which reads from a little before a
+// record, still finds them.
+TEST(CallFrameRows, RecordsAtTheStartOfTheirMappingAreFoundThroughTheCache) {
+  const std::size_t page = static_cast<std::size_t>(getpagesize());
+  auto* area = static_cast<std::uint8_t*>(
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(area, MAP_FAILED);
+  munmap(area, page);
+  const Records records({{0, 0x40, {0x0e, 16}}});
+  std::memcpy(area + page, records.memory.data(), records.memory.size());
+  const auto header = reinterpret_cast<std::uintptr_t>(area + page);
+  EhFrameIndex index;
+  ASSERT_TRUE(readEhFrameIndex(taskSelf(), header, &index));
+  std::int32_t entry[2];
+  std::memcpy(entry, area + page + 12, sizeof entry);
+  static CfiCieCache cache;
+  cache.clear();
+  CfiRow row;
+  EXPECT_EQ(findCallFrame(taskSelf(), index, nullptr, header + static_cast<std::intptr_t>(entry[0]) + 1, &row, &cache),
+            CfiResult::kFound);
+  EXPECT_EQ(row.cfaOffset, 16);
+  munmap(area + page, page);
+}
+
 }  // namespace
 }  // namespace sys

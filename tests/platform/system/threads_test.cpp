@@ -1,7 +1,7 @@
 // Parking the other threads of this process: a running thread stops with its registers recorded and
 // runs on once released; a thread that blocks the signal is given up on after the bound; a thread
-// started while threads are being parked is parked too; threads that never answer cost one bound
-// together, not one each.
+// started while threads are being parked is parked too, also between asking and awaiting; threads
+// that never answer cost one bound together, not one each.
 #include "platform/system/threads.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +148,31 @@ TEST(Threads, AThreadStartedWhileOthersAreParkedIsParkedToo) {
   releaseParkedThreads(&parked);
   stop = true;
   starting.join();
+}
+
+// Parking in two halves: threads asked first may run on (and start others) until the caller awaits
+// them; then the asked ones and those started meanwhile are all parked.
+TEST(Threads, ThreadsAskedAheadAndThoseStartedBeforeTheAwaitAreAllParked) {
+  ASSERT_EQ(prepareThreadParking(), 0);
+  Spinner asked;
+  static ParkedThreads parked;
+  ASSERT_EQ(requestParking(&parked), ParkResult::kParked);
+  Spinner meanwhile;
+  std::thread([] {
+    static ParkedThreads other;
+    EXPECT_EQ(requestParking(&other), ParkResult::kBusy);
+    EXPECT_EQ(awaitParking(&other, 1'000'000), ParkResult::kBusy);
+  }).join();
+  ASSERT_EQ(awaitParking(&parked, 1'000'000'000), ParkResult::kParked);
+  for (const Spinner* spinner : {&asked, &meanwhile}) {
+    const ParkedThreads::Entry* entry = entryOf(parked, spinner->id);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->result, ParkResult::kParked);
+  }
+  const long before = meanwhile.count;
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(meanwhile.count, before);
+  releaseParkedThreads(&parked);
 }
 
 TEST(Threads, ThreadsThatNeverAnswerAreGivenUpOnTogether) {
