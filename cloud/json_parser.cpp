@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "cloud/json.h"
 #include "platform/foundation/text.h"
@@ -84,6 +85,20 @@ inline const char* findStop(const char* p, const char* end, std::uint64_t* high)
 }
 
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Makes a value in its slot, which holds the null value every element, member and the whole text
+// start with: straight in place, without the temporary and the move an assignment goes through
+// (most of a large reply's values are made here). Should making it throw, the slot is null again.
+template <class... From>
+void make(Value& slot, From&&... from) {
+  std::destroy_at(&slot);
+  try {
+    std::construct_at(&slot, std::forward<From>(from)...);
+  } catch (...) {
+    std::construct_at(&slot);
+    throw;
+  }
+}
 
 int hexValue(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -159,22 +174,22 @@ bool CloudJsonParser::scanScalar(Value& out) {
       const char* stop = findStop(c_, end_, &high);
       const std::string_view plain(c_, static_cast<size_t>(stop - c_));
       if (stop != end_ && *stop == '"' && ((high & kHighBits) == 0 || foundation::text::isValidUtf8(plain))) {
-        out = Value(plain);
+        make(out, plain);
         c_ = stop + 1;
         return true;
       }
       std::string text;
       if (!scanRestOfString(text)) return false;
-      out = Value(std::move(text));
+      make(out, std::move(text));
       return true;
     }
     case 't':
       if (!scanLiteral("true", "Expected 'true'")) return false;
-      out = Value(true);
+      make(out, true);
       return true;
     case 'f':
       if (!scanLiteral("false", "Expected 'false'")) return false;
-      out = Value(false);
+      make(out, false);
       return true;
     case 'n':
       if (!scanLiteral("null", "Expected 'null'")) return false;
@@ -239,7 +254,7 @@ bool CloudJsonParser::scanRestOfArray(Value& out) {
       ++c_;
       rememberSize(elementHints_, elements.size());
       leaveLevel();
-      out = Value(std::move(elements));
+      make(out, std::move(elements));
       return true;
     }
     if (!scanValue(elements.emplace_back())) {
@@ -269,7 +284,7 @@ bool CloudJsonParser::scanRestOfObject(Value& out) {
       ++c_;
       rememberSize(memberHints_, members.size());
       leaveLevel();
-      out = Value(Dictionary(std::move(members)));
+      make(out, Dictionary(std::move(members)));
       return true;
     }
     if (c_ == end_ || *c_ != '"') {
@@ -497,12 +512,12 @@ bool CloudJsonParser::scanNumber(Value& out) {
   if (plainInteger && integerDigits <= 18) {
     // Fits a 64-bit integer exactly: the same Decimal the full conversion would make.
     const auto value = static_cast<std::int64_t>(magnitude);
-    out = Value(Decimal::fromInteger(negative ? -value : value));
+    make(out, Decimal::fromInteger(negative ? -value : value));
     return true;
   }
   const std::string_view text(start, static_cast<size_t>(c_ - start));
   if (const auto decimal = Decimal::parse(text)) {
-    out = Value(*decimal);
+    make(out, *decimal);
     return true;
   }
   return scanOutOfRangeNumber(text, out);

@@ -139,6 +139,10 @@ TEST(JsonParser, ReadsTheTreeKeepingTheLastOfARepeatedKeyInTheFirstPlace) {
             Value(Dictionary{{"a", 3}, {"b", Array{true, false, nullptr, "x", Dictionary{}, Array{}}}}));
   EXPECT_EQ(tree.dictionary()->keys(), (std::vector<std::string>{"a", "b"}));
   ASSERT_TRUE((*tree.dictionary())["a"].decimal());  // integers are decimals too
+  // Keys alike in length and in their first and last byte are still told apart; "" is a key too.
+  const Value alike = parsed(R"({"ab":1,"abc":2,"azc":3,"":4,"abc":5,"":6})");
+  EXPECT_EQ(alike.dictionary()->keys(), (std::vector<std::string>{"ab", "abc", "azc", ""}));
+  EXPECT_EQ(alike, Value(Dictionary{{"ab", 1}, {"abc", 5}, {"azc", 3}, {"", 6}}));
 }
 
 TEST(JsonParser, NumbersKeepThirtyEightDigits) {
