@@ -5,7 +5,8 @@
 // alternates, so that a busy machine slows both alike. The counters are the medians of the
 // iterations (at least five), in wall time and in CPU time:
 //
-//   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, rename) vs curl -o file
+//   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, flush, rename) vs curl -o file
+//                      and then the file flushed to the disk
 //   BM_UploadVsCurl    uploadFileToPathFromPath (streamed from the file) vs curl -X POST -T file,
 //                      curl's streaming form, with the client's headers
 //
@@ -192,6 +193,21 @@ struct Rig {
     return timeProcess(std::move(all), true);
   }
 
+  // curl, and then the file it wrote flushed to the disk, as the client flushes what it downloads:
+  // the flush's wall and CPU time count as curl's.
+  std::optional<Usage> timeCurlSynced(std::vector<std::string> arguments, const fs::path& written) {
+    auto usage = timeCurl(std::move(arguments));
+    if (!usage) return usage;
+    const double wall = bench_support::wallSeconds(), cpu = bench_support::threadCpuSeconds();
+    const int fd = ::open(written.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!synced) return std::nullopt;
+    usage->wall += bench_support::wallSeconds() - wall;
+    usage->cpu += bench_support::threadCpuSeconds() - cpu;
+    return usage;
+  }
+
   // A program from its start to its exit: wall time, and its CPU time (user + system) from its own
   // usage. Nothing when it could not start or failed.
   std::optional<Usage> timeProcess(std::vector<std::string> all, bool searchPath) {
@@ -270,7 +286,7 @@ void BM_DownloadVsCurl(benchmark::State& state) {
     fs::remove(curlFile);
     const Pair pair = timeInTurn(
         iteration++, [&] { return r.timeClient("download", clientFile); },
-        [&] { return r.timeCurl({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}); });
+        [&] { return r.timeCurlSynced({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}, curlFile); });
     if (!pair.client || !pair.curl || fs::file_size(clientFile) != static_cast<std::uintmax_t>(kSize)) {
       state.SkipWithError("download failed");
       break;
