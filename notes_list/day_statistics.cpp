@@ -19,6 +19,8 @@ constexpr std::size_t kDaysPerBunch = 10;
 // Notes walked per fetch while looking for days.
 constexpr std::size_t kWalkPage = 128;
 constexpr const char* kNoDay = "20000101";
+// Predicates kept for conditions asked for again: the walk's few fetches and the units' one.
+constexpr std::size_t kKeptPredicates = 8;
 
 }  // namespace
 
@@ -51,7 +53,7 @@ entriesStatisticHelper::UnitRows entriesStatisticHelper::readUnitRows(
   std::map<std::string, app::ValueType> found;
   if (services_.context && services_.context.get() == unitsContext_ && !types.empty()) {
     store::FetchRequest request{std::string(app::ValueType::kEntityName)};
-    request.predicate = fixedPredicate("vt_Type IN %@", {stringArray(types)});
+    request.predicate = predicateFor({{"vt_Type IN %@", {stringArray(types)}}});
     if (auto rows = services_.context->fetch(request); rows.ok()) {
       for (auto& object : rows.value()) {
         app::ValueType row(std::move(object));
@@ -180,22 +182,36 @@ Date entriesStatisticHelper::lastDayEnd(const WalkedNote& note) const {
   return endOfDay(stop);
 }
 
-std::vector<store::Predicate> entriesStatisticHelper::filterPredicates() const {
-  std::vector<store::Predicate> predicates;
-  predicates.push_back(fixedPredicate("noteToBaby.baby_Name == %@", {currentBabyName_.value_or("")}));
-  if (filterTypes_) predicates.push_back(fixedPredicate("(note_Type IN %@)", {stringArray(*filterTypes_)}));
-  if (filterSubTypes_)
-    predicates.push_back(fixedPredicate("(note_strValue IN %@)", {stringArray(*filterSubTypes_)}));
-  if (beginDate_) predicates.push_back(fixedPredicate("note_DateStop >= %@", {*beginDate_}));
-  if (endBound_) predicates.push_back(fixedPredicate("note_DateStop < %@", {*endBound_}));
-  return predicates;
+std::vector<entriesStatisticHelper::Condition> entriesStatisticHelper::filterConditions() const {
+  std::vector<Condition> conditions;
+  conditions.push_back({"noteToBaby.baby_Name == %@", {currentBabyName_.value_or("")}});
+  if (filterTypes_) conditions.push_back({"(note_Type IN %@)", {stringArray(*filterTypes_)}});
+  if (filterSubTypes_) conditions.push_back({"(note_strValue IN %@)", {stringArray(*filterSubTypes_)}});
+  if (beginDate_) conditions.push_back({"note_DateStop >= %@", {*beginDate_}});
+  if (endBound_) conditions.push_back({"note_DateStop < %@", {*endBound_}});
+  return conditions;
+}
+
+store::Predicate entriesStatisticHelper::predicateFor(const std::vector<Condition>& conditions) const {
+  const auto kept = std::find_if(predicates_.begin(), predicates_.end(),
+                                 [&](const auto& entry) { return entry.first == conditions; });
+  if (kept != predicates_.end()) {
+    std::rotate(predicates_.begin(), kept, kept + 1);
+    return predicates_.front().second;
+  }
+  std::vector<store::Predicate> parts;
+  parts.reserve(conditions.size());
+  for (const Condition& condition : conditions) parts.push_back(fixedPredicate(condition.format, condition.arguments));
+  predicates_.emplace_front(conditions, store::Predicate::andPredicates(parts));
+  if (predicates_.size() > kKeptPredicates) predicates_.pop_back();
+  return predicates_.front().second;
 }
 
 foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
-    std::vector<store::Predicate> predicates, std::size_t limit, std::size_t offset) const {
+    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
   if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
   store::FetchRequest request{std::string(app::Note::kEntityName)};
-  request.predicate = store::Predicate::andPredicates(predicates);
+  request.predicate = predicateFor(conditions);
   request.sortDescriptors = {{"note_DateStop", false}};
   request.fetchLimit = limit;
   request.fetchOffset = offset;
@@ -229,7 +245,7 @@ foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
     allDaysAreLoaded_ = true;
     return {};
   }
-  auto newest = fetchNotes(filterPredicates(), 1, 0);
+  auto newest = fetchNotes(filterConditions(), 1, 0);
   if (!newest.ok()) {
     earliestDate_ = latestDate_;
     allDaysAreLoaded_ = true;
@@ -260,8 +276,8 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (first) ends.push_back(current);
   std::size_t limit = kDaysPerBunch;
 
-  auto predicates = filterPredicates();
-  predicates.push_back(fixedPredicate("note_DateStop < %@", {*latestDate_}));
+  auto conditions = filterConditions();
+  conditions.push_back({"note_DateStop < %@", {*latestDate_}});
   std::vector<WalkedNote> walked;
   std::deque<store::Context::ValueRows> pages;  // what the walked notes point into
   std::optional<Date> oldestStart;              // start of the oldest day found, once the bunch is full
@@ -279,15 +295,14 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   const Date window = windowStart.value_or(current);
   bool windowed = windowStart.has_value();
   for (;;) {
-    auto pagePredicates = predicates;
+    auto pageConditions = conditions;
     if (windowed) {
-      pagePredicates.push_back(fixedPredicate("note_DateStop >= %@", {window}));
+      pageConditions.push_back({"note_DateStop >= %@", {window}});
     } else if (lastStop) {
-      pagePredicates.push_back(fixedPredicate("note_DateStop <= %@", {*lastStop}));
+      pageConditions.push_back({"note_DateStop <= %@", {*lastStop}});
     }
     const bool paged = !windowed;
-    auto page =
-        fetchNotes(std::move(pagePredicates), paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
+    auto page = fetchNotes(pageConditions, paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
     if (!page.ok()) {
       walkStatus_ = page.error();
       allDaysAreLoaded_ = true;

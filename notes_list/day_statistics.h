@@ -136,8 +136,18 @@ class entriesStatisticHelper {
   std::string dayKey(foundation::Date dayStart) const;
   // The end of the last day the note spends a positive time in.
   foundation::Date lastDayEnd(const WalkedNote& note) const;
-  std::vector<store::Predicate> filterPredicates() const;
-  foundation::Result<store::Context::ValueRows> fetchNotes(std::vector<store::Predicate> predicates,
+  // One condition of a fetch: a predicate's format and its arguments.
+  struct Condition {
+    std::string_view format;
+    std::vector<foundation::Value> arguments;
+    friend bool operator==(const Condition&, const Condition&) = default;
+  };
+  std::vector<Condition> filterConditions() const;
+  // All the conditions as one predicate. The same conditions give the very predicate they gave
+  // last time (a few are kept), so that the store runs the SQL it compiled for it again rather
+  // than parsing and compiling it anew: a refresh of the summary asks for the same notes.
+  store::Predicate predicateFor(const std::vector<Condition>& conditions) const;
+  foundation::Result<store::Context::ValueRows> fetchNotes(const std::vector<Condition>& conditions,
                                                            std::size_t limit, std::size_t offset) const;
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
   std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
@@ -165,6 +175,7 @@ class entriesStatisticHelper {
   const store::Context* unitsContext_ = nullptr;  // the context the helper read them in
   mutable std::map<std::string, TypeRule, std::less<>> typeRules_;
   mutable std::optional<TypeRule> noTypeRule_;
+  mutable std::deque<std::pair<std::vector<Condition>, store::Predicate>> predicates_;  // newest first
   std::optional<foundation::Date> earliestDate_;
   std::optional<foundation::Date> latestDate_;
   std::vector<Day> sumDictionary_;  // index = day number, 0 the newest

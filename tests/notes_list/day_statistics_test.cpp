@@ -62,6 +62,22 @@ TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
               "202612" + std::string(15 - number < 10 ? "0" : "") + std::to_string(15 - number));
 }
 
+// A refresh asks the store the same questions again: what was saved since, a note or a baby's new
+// name, shows all the same.
+TEST_F(DayStatisticsTest, ARefreshSeesWhatWasSavedSince) {
+  auto stats = helper();
+  add("WC", at(5, 10), at(5, 10));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(rows(*stats, 0).at(0).get_count, "1");
+  add("WC", at(5, 11), at(5, 11));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(rows(*stats, 0).at(0).get_count, "2");
+  baby_.setBaby_Name("Bea");
+  ASSERT_TRUE(context_->save().ok());
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(stats->howManyDays(), 0u);
+}
+
 // The walk reads pages of 128 notes, each going on from the stop date where the last ended: notes
 // sharing that date on both sides of a page's end are each counted once.
 TEST_F(DayStatisticsTest, NotesSharingAStopAcrossPagesCountOnce) {
