@@ -101,9 +101,29 @@ app::InterfaceText entriesStatisticHelper::language() const {
   return services_.language ? services_.language() : app::InterfaceText::current();
 }
 
+// The calendar's answers are kept for the helper's life (its calendar never changes): the walk
+// asks about the same few days for note after note, and a refresh asks about them all again.
+// Each store of answers is emptied once it holds kKeptDays.
+namespace {
+constexpr std::size_t kKeptDays = 4096;
+
+// The kept day [start, end) that holds the instant, if any.
+const std::pair<const Date, Date>* dayHolding(const std::map<Date, Date>& days, Date instant) {
+  auto after = days.upper_bound(instant);
+  if (after == days.begin()) return nullptr;
+  const auto& day = *std::prev(after);
+  return instant < day.second ? &day : nullptr;
+}
+
+template <class Map, class Key, class Value>
+void keep(Map& answers, Key key, Value value) {
+  if (answers.size() >= kKeptDays) answers.clear();
+  answers.emplace(std::move(key), std::move(value));
+}
+}  // namespace
+
 Date entriesStatisticHelper::endOfDay(Date instant) const {
-  // Notes come in time order, so most instants fall in the day asked for last.
-  if (dayCache_ && dayCache_->first <= instant && instant < dayCache_->second) return dayCache_->second;
+  if (const auto* day = dayHolding(endDays_, instant)) return day->second;
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       instant);
@@ -112,30 +132,39 @@ Date entriesStatisticHelper::endOfDay(Date instant) const {
   parts->day = *parts->day + 1;
   auto end = calendar_.dateFromComponents(*parts);
   if (!start || !end) return instant;
-  dayCache_ = std::make_pair(*start, *end);
+  if (*start <= instant && instant < *end) keep(endDays_, *start, *end);
   return *end;
 }
 
 Date entriesStatisticHelper::startOfDay(Date instant) const {
-  // Asked for every note walked; its notes mostly fall in the day asked for last. The day runs to
-  // the start of the next one (found from a moment inside it), so a cached answer is the
-  // calendar's own.
-  if (startCache_ && startCache_->first <= instant && instant < startCache_->second)
-    return startCache_->first;
+  // The day runs to the start of the next one (found from a moment inside it), so a kept answer is
+  // the calendar's own.
+  if (const auto* day = dayHolding(startDays_, instant)) return day->first;
   const auto start = calendar_.startOfDay(instant);
   if (!start) return instant;
   if (const auto next = calendar_.startOfDay(endOfDay(instant)); next && *start <= instant && instant < *next)
-    startCache_ = std::make_pair(*start, *next);
+    keep(startDays_, *start, *next);
   return *start;
 }
 
+std::optional<Date> entriesStatisticHelper::daysAfter(Date instant, int days) const {
+  const auto key = std::make_pair(instant, days);
+  if (auto kept = shiftedDays_.find(key); kept != shiftedDays_.end()) return kept->second;
+  const auto shifted = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, days, instant);
+  keep(shiftedDays_, key, shifted);
+  return shifted;
+}
+
 std::string entriesStatisticHelper::dayKey(Date dayStart) const {
+  if (auto kept = dayKeys_.find(dayStart); kept != dayKeys_.end()) return kept->second;
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       dayStart);
   if (!parts) return kNoDay;
   auto two = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
-  return std::to_string(*parts->year) + two(*parts->month) + two(*parts->day);
+  std::string key = std::to_string(*parts->year) + two(*parts->month) + two(*parts->day);
+  keep(dayKeys_, dayStart, key);
+  return key;
 }
 
 entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const store::Context::ValueRows& rows,
@@ -290,8 +319,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   // bunch's days are the days just below where the walk starts, so one fetch reads exactly their
   // notes and none past them. Where days are sparser, or a timed stretch reaches further back,
   // the walk goes on from the window a page at a time.
-  const auto windowStart = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day,
-                                                      -static_cast<int>(kDaysPerBunch + 1), current);
+  const auto windowStart = daysAfter(current, -static_cast<int>(kDaysPerBunch + 1));
   const Date window = windowStart.value_or(current);
   bool windowed = windowStart.has_value();
   for (;;) {
@@ -338,8 +366,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
           }
         }
         if (limit == 0)
-          oldestStart = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, ends.back())
-                            .value_or(ends.back());
+          oldestStart = daysAfter(ends.back(), -1).value_or(ends.back());
       }
       walked.push_back(std::move(note));
     }
@@ -375,8 +402,8 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
 std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
     Date dayEnd, const std::vector<WalkedNote>& notes) const {
   const Date dayStart =
-      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, dayEnd).value_or(dayEnd);
-  const Date after = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, dayEnd).value_or(dayEnd);
+      daysAfter(dayEnd, -1).value_or(dayEnd);
+  const Date after = daysAfter(dayEnd, 1).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
   const auto stopOf = [](const WalkedNote& note) { return note.stop.value_or(Date{}); };
   const auto first = std::partition_point(notes.begin(), notes.end(),

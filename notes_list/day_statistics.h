@@ -134,6 +134,8 @@ class entriesStatisticHelper {
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
   std::string dayKey(foundation::Date dayStart) const;
+  // The instant moved by whole days in the calendar; nothing where the calendar cannot.
+  std::optional<foundation::Date> daysAfter(foundation::Date instant, int days) const;
   // The end of the last day the note spends a positive time in.
   foundation::Date lastDayEnd(const WalkedNote& note) const;
   // One condition of a fetch: a predicate's format and its arguments.
@@ -183,8 +185,11 @@ class entriesStatisticHelper {
   std::optional<std::vector<std::string>> filterTypes_, filterSubTypes_;
   std::optional<foundation::Date> beginDate_, endBound_;  // the list's date filter
   foundation::Status walkStatus_;                         // the last walk's fetch failure
-  mutable std::optional<std::pair<foundation::Date, foundation::Date>> dayCache_;    // last day of endOfDay
-  mutable std::optional<std::pair<foundation::Date, foundation::Date>> startCache_;  // last day of startOfDay
+  // The calendar's answers, kept: days [start, end) as endOfDay and as startOfDay found them, days
+  // added to a date, and day keys.
+  mutable std::map<foundation::Date, foundation::Date> endDays_, startDays_;
+  mutable std::map<std::pair<foundation::Date, int>, std::optional<foundation::Date>> shiftedDays_;
+  mutable std::map<foundation::Date, std::string> dayKeys_;
   bool allDaysAreLoaded_ = false;
 };
 
