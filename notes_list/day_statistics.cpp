@@ -244,7 +244,10 @@ foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes
   request.sortDescriptors = {{"note_DateStop", false}};
   request.fetchLimit = limit;
   request.fetchOffset = offset;
-  // The walk reads values only: no note objects are made for the rows.
+  // The walk reads values only, and only those it counts with: no note objects are made for the
+  // rows.
+  request.propertiesToFetch = {"note_Type", "note_DateStart", "note_DateStop", "note_numValue",
+                               "note_numMeasureCurrent"};
   auto rows = services_.context->fetchValues(request);
   if (!rows.ok()) {
     foundation::log("Day statistics: fetch failed: " + rows.error().description());
