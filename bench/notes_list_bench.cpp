@@ -234,7 +234,9 @@ void BM_SummaryBunch(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   const bool back = state.range(1) != 0;
   PlainReader reader(Diary::ofSize(count).path());
-  const auto [from, to] = bunchSpan(count, back);
+  // Plain names rather than a structured binding: the lambdas below capture them.
+  const auto span = bunchSpan(count, back);
+  const double from = span.first, to = span.second;
   Opened opened = openList(count, true, back);
   bench_support::AlternatedLaps laps;
   std::map<std::string, double> sums;
