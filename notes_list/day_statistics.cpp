@@ -404,8 +404,7 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
 
 std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
     Date dayEnd, const std::vector<WalkedNote>& notes) const {
-  const Date dayStart =
-      daysAfter(dayEnd, -1).value_or(dayEnd);
+  const Date dayStart = daysAfter(dayEnd, -1).value_or(dayEnd);
   const Date after = daysAfter(dayEnd, 1).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
   const auto stopOf = [](const WalkedNote& note) { return note.stop.value_or(Date{}); };
@@ -413,16 +412,19 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
                                           [&](const WalkedNote& n) { return stopOf(n) >= after; });
   const auto last =
       std::partition_point(first, notes.end(), [&](const WalkedNote& n) { return stopOf(n) >= dayStart; });
-  std::map<std::string, sumInfo_> sums;
+  DaySums sums;
   for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
-  if (!sums.empty()) {
-    const std::string key = dayKey(dayStart);
-    for (auto& [type, sum] : sums) sum.dateIndefer = key;
-  }
+  if (sums.empty()) return {};
+  // The rows go in the order of their types' names.
+  std::sort(sums.begin(), sums.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  const std::string key = dayKey(dayStart);
 
   std::vector<DayRow> rows;
+  rows.reserve(sums.size());
   std::optional<DurationWords> words;
-  for (const auto& [type, sum] : sums) {
+  for (auto& [typeName, sum] : sums) {
+    const std::string& type = *typeName;
+    sum.dateIndefer = key;
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
       auto unit = valTypesDictionary_.find(type);
@@ -439,8 +441,8 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
   return rows;
 }
 
-void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::string, sumInfo_>& sums,
-                                       Date dayStart, Date dayEnd) const {
+void entriesStatisticHelper::countNote(const WalkedNote& walked, DaySums& sums, Date dayStart,
+                                       Date dayEnd) const {
   const std::string* type = walked.type;
   const auto& stop = walked.stop;
   if (!type || !stop) return;
@@ -486,7 +488,9 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::s
     hasValue = true;
   }
 
-  sumInfo_& sum = sums[*type];  // its day key is the day's, set once the day is counted
+  // Its day key is the day's, set once the day is counted.
+  auto known = std::find_if(sums.begin(), sums.end(), [&](const auto& entry) { return entry.first == type; });
+  sumInfo_& sum = known != sums.end() ? known->second : sums.emplace_back(type, sumInfo_{}).second;
   sum.count += 1;
   sum.period += duration;
   sum.val += value;

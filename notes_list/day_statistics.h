@@ -154,8 +154,10 @@ class entriesStatisticHelper {
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
   std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
                                                 const std::vector<WalkedNote>& notes) const;
-  void countNote(const WalkedNote& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
-                 foundation::Date dayEnd) const;
+  // A day's totals by type, the type being the walk's one string for it (its address tells types
+  // apart): a day holds few types.
+  using DaySums = std::vector<std::pair<const std::string*, sumInfo_>>;
+  void countNote(const WalkedNote& note, DaySums& sums, foundation::Date dayStart, foundation::Date dayEnd) const;
   app::InterfaceText language() const;
   // The words of a duration in the interface language, taken once for the many rows of a day.
   struct DurationWords {
