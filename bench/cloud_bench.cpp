@@ -181,8 +181,10 @@ struct Rig {
 
   // One transfer by the client in a process of its own; nothing when it failed.
   std::optional<Usage> timeClient(const std::string& kind, const fs::path& file) {
-    const std::string client = (fs::read_symlink("/proc/self/exe").parent_path() / "cloud_bench_client").string();
-    return timeProcess({client, kind, dir.path().string(), file.string(), kConsumerKey, kConsumerSecret}, false);
+    const std::string client =
+        (fs::read_symlink("/proc/self/exe").parent_path() / "cloud_bench_client").string();
+    return timeProcess({client, kind, dir.path().string(), file.string(), kConsumerKey, kConsumerSecret},
+                       false);
   }
 
   // curl with the client's trust and agent; nothing when it failed.
@@ -286,7 +288,9 @@ void BM_DownloadVsCurl(benchmark::State& state) {
     fs::remove(curlFile);
     const Pair pair = timeInTurn(
         iteration++, [&] { return r.timeClient("download", clientFile); },
-        [&] { return r.timeCurlSynced({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}, curlFile); });
+        [&] {
+          return r.timeCurlSynced({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}, curlFile);
+        });
     if (!pair.client || !pair.curl || fs::file_size(clientFile) != static_cast<std::uintmax_t>(kSize)) {
       state.SkipWithError("download failed");
       break;

@@ -19,9 +19,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>

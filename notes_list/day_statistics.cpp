@@ -230,7 +230,8 @@ store::Predicate entriesStatisticHelper::predicateFor(const std::vector<Conditio
   }
   std::vector<store::Predicate> parts;
   parts.reserve(conditions.size());
-  for (const Condition& condition : conditions) parts.push_back(fixedPredicate(condition.format, condition.arguments));
+  for (const Condition& condition : conditions)
+    parts.push_back(fixedPredicate(condition.format, condition.arguments));
   predicates_.emplace_front(conditions, store::Predicate::andPredicates(parts));
   if (predicates_.size() > kKeptPredicates) predicates_.pop_back();
   return predicates_.front().second;
@@ -368,8 +369,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
             --limit;
           }
         }
-        if (limit == 0)
-          oldestStart = daysAfter(ends.back(), -1).value_or(ends.back());
+        if (limit == 0) oldestStart = daysAfter(ends.back(), -1).value_or(ends.back());
       }
       walked.push_back(std::move(note));
     }

@@ -157,7 +157,8 @@ class entriesStatisticHelper {
   // A day's totals by type, the type being the walk's one string for it (its address tells types
   // apart): a day holds few types.
   using DaySums = std::vector<std::pair<const std::string*, sumInfo_>>;
-  void countNote(const WalkedNote& note, DaySums& sums, foundation::Date dayStart, foundation::Date dayEnd) const;
+  void countNote(const WalkedNote& note, DaySums& sums, foundation::Date dayStart,
+                 foundation::Date dayEnd) const;
   app::InterfaceText language() const;
   // The words of a duration in the interface language, taken once for the many rows of a day.
   struct DurationWords {

@@ -440,7 +440,8 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
     for (const std::string& name : request.propertiesToFetch) {
       const AttributeDescription* attribute = entity->attribute(name);
       if (!attribute)
-        return makeError(kCoreDataError, "No attribute \"" + name + "\" in " + request.entityName + " to fetch");
+        return makeError(kCoreDataError,
+                         "No attribute \"" + name + "\" in " + request.entityName + " to fetch");
       pass.shape.readsAttribute[attribute->index] = true;
     }
   }

@@ -51,7 +51,8 @@ TEST_F(DayStatisticsTest, StretchEndingAtMidnightStaysInItsOwnDay) {
 // 22:00 to 06:00 spends 2 hours in the 28th and 5 in the 29th, on every refresh alike.
 TEST_F(DayStatisticsTest, ADayOfTwentyThreeHoursKeepsItsHoursOnARefresh) {
   auto berlin = services();
-  berlin.calendar = foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("Europe/Berlin").value());
+  berlin.calendar =
+      foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("Europe/Berlin").value());
   entriesStatisticHelper stats(neh(), berlin);
   add("Sleep", Date::fromUnix(1774731600), Date::fromUnix(1774756800));  // 21:00 and 04:00 UTC
   for (int refresh = 0; refresh < 2; ++refresh) {
