@@ -16,6 +16,9 @@
 
 #include <locale.h>
 #include <stdlib.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -65,9 +68,27 @@ inline std::uint64_t stopBytes(std::uint64_t w) {
   return (control | quote | backslash) & kHighBits;
 }
 
-// The first stop byte at or after p (or end), eight bytes at a time where it can; *high collects
-// the bytes passed, so that a run without a byte of 0x80 or above skips the UTF-8 check.
+// The first stop byte at or after p (or end), sixteen bytes at a time where the processor has
+// SSE2, then eight at a time where it can; *high collects the bytes passed (their bit 7 is all
+// that counts), so that a run without a byte of 0x80 or above skips the UTF-8 check.
 inline const char* findStop(const char* p, const char* end, std::uint64_t* high) {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), space = _mm_set1_epi8(0x20);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // A byte is a control where it is below the space, as an unsigned number: where the larger of
+    // it and the space is not itself.
+    const __m128i printable = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes);
+    const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+                                       _mm_andnot_si128(printable, _mm_set1_epi8(-1)));
+    const unsigned stopMask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    unsigned highMask = static_cast<unsigned>(_mm_movemask_epi8(bytes));  // bit 7 of each byte
+    if (stopMask != 0) highMask &= (1u << std::countr_zero(stopMask)) - 1;
+    if (highMask != 0) *high |= kHighBits;
+    if (stopMask != 0) return p + std::countr_zero(stopMask);
+    p += 16;
+  }
+#endif
   while (end - p >= 8) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
