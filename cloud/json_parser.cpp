@@ -79,8 +79,9 @@ inline const char* findStop(const char* p, const char* end, std::uint64_t* high)
     // A byte is a control where it is below the space, as an unsigned number: where the larger of
     // it and the space is not itself.
     const __m128i printable = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes);
-    const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                                       _mm_andnot_si128(printable, _mm_set1_epi8(-1)));
+    const __m128i stops =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+                     _mm_andnot_si128(printable, _mm_set1_epi8(-1)));
     const unsigned stopMask = static_cast<unsigned>(_mm_movemask_epi8(stops));
     unsigned highMask = static_cast<unsigned>(_mm_movemask_epi8(bytes));  // bit 7 of each byte
     if (stopMask != 0) highMask &= (1u << std::countr_zero(stopMask)) - 1;
