@@ -1,10 +1,13 @@
 // Packing and unpacking the backup archive: a Documents folder of about 100 MB of JPEG photos and
 // a 20 MB store, packed by the file store and, in the same run, by `zip -r -6 -n .jpg` of the
 // same folder (which stores the photos, as the file store writes them at deflate level 0); then
-// unpacked by the file store's restore staging and by `unzip`. The data are made once per run in
-// a scratch folder under the system's temporary folder, which goes when the run ends (also when it
-// is interrupted). The ratios printed at the end are of the median runs: aim for a pack time
-// within 1.1 times zip's and a size within 0.1%.
+// unpacked by the file store's restore staging and by `unzip`. Each side runs as a program of its
+// own, started afresh for every lap (the file store's is this program again, with --pack or
+// --unpack), so that neither is timed warm while the other pays for its start; the laps of the two
+// sides alternate, the first of each round changing from round to round, so that a busy machine
+// meets both alike. The data are made once per run in a scratch folder under the system's
+// temporary folder, which goes when the run ends (also when it is interrupted). The ratios printed
+// at the end are of the median laps in wall time; the archive's size is compared with zip's too.
 
 #include <benchmark/benchmark.h>
 #include <spawn.h>
@@ -14,10 +17,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -143,142 +147,146 @@ std::uintmax_t folderBytes(const fs::path& folder) {
   return total;
 }
 
-// Wall time of each run of each measurement, for the ratios of medians printed at the end.
-std::map<std::string, std::vector<double>>& laps() {
-  static std::map<std::string, std::vector<double>> times;
-  return times;
-}
-void record(const std::string& name, double seconds) { laps()[name].push_back(seconds); }
+// The archive sizes of the last pack of each side, and each measurement's time ratio, printed at
+// the end.
 std::map<std::string, std::uintmax_t>& sizes() {
   static std::map<std::string, std::uintmax_t> bytes;
   return bytes;
 }
-
-double seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+std::map<std::string, double>& ratios() {
+  static std::map<std::string, double> figures;
+  return figures;
 }
 
-// The shell command's process while it runs, ended on an interrupt before the scratch folder goes.
+// The program's process while it runs, ended on an interrupt before the scratch folder goes.
 std::atomic<pid_t> commandPid{0};
 
-// Runs the command through the shell and waits for it. (Not std::system: it ignores SIGINT while it
-// waits, so an interrupt would not stop the run.)
-void run(const std::string& command) {
+// Wall seconds of one program, from its start (in `folder`, when given) to its exit; a failure
+// ends the run. Both sides are started alike: straight from this process, without a shell.
+double timeProgram(std::vector<std::string> arguments, const fs::path& folder = {}) {
   static const int hook = bench_support::addStopHook([] {
-    // The shell and what it started, as one process group.
-    if (pid_t pid = commandPid.load(); pid > 0) ::kill(-pid, SIGKILL);
+    if (pid_t pid = commandPid.load(); pid > 0) ::kill(pid, SIGKILL);
   });
   (void)hook;
-  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   pid_t pid = 0;
   int status = -1;
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ);
-  posix_spawnattr_destroy(&attributes);
+  const double begin = bench_support::wallSeconds();
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   if (spawned == 0) {
     commandPid = pid;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     commandPid = 0;
   }
+  const double took = bench_support::wallSeconds() - begin;
+  posix_spawn_file_actions_destroy(&actions);
   if (bench_support::stopping()) bench_support::awaitStop();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (spawned != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string command;
+    for (const auto& argument : arguments) command += argument + " ";
     std::fprintf(stderr, "failed: %s\n", command.c_str());
     std::exit(1);
   }
+  return took;
 }
 
-void BM_CreateZip(benchmark::State& state) {
+std::string self() { return fs::read_symlink("/proc/self/exe").string(); }
+
+// "--pack <home>": packs the home's backup archive as the diary does, in a process of its own.
+int packIn(const fs::path& root) { return app::localSaves(files::AppHome(root)).createZip() ? 0 : 1; }
+
+// "--unpack <home> <file>": unpacks and checks the home's archive for a restore, as the diary
+// does, and writes where the staged folder is into the file, for the caller to remove.
+int unpackIn(const fs::path& root, const fs::path& report) {
+  app::localSaves saves{files::AppHome(root)};
+  auto staged = saves.stageBackUp([](const fs::path&) { return foundation::Status(); });
+  if (!staged) return 1;
+  std::ofstream(report) << staged->documents.string();
+  return 0;
+}
+
+void reportLaps(benchmark::State& state, const bench_support::AlternatedLaps& laps, const char* ours,
+                const char* reference) {
+  state.counters[std::string(ours) + "_s"] = laps.ours();
+  state.counters[std::string(reference) + "_s"] = laps.reference();
+  state.counters[std::string("x_") + reference] = laps.ratio();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
+}
+
+// Each iteration is one round: a pack by the file store and one by zip, in an order that changes
+// every round.
+void BM_PackVsZip(benchmark::State& state) {
   prepare();
   app::localSaves saves(home());
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    if (!saves.createZip()) state.SkipWithError("createZip failed");
-    const double took = seconds(start);
-    state.SetIterationTime(took);
-    record("pack", took);
-  }
-  sizes()["pack"] = fs::file_size(saves.backUpArchivePath());
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
-  state.counters["archive_MB"] = static_cast<double>(sizes()["pack"]) / (1 << 20);
-}
-
-void BM_ZipR6StoringJpeg(benchmark::State& state) {
-  prepare();
   const fs::path out = dataRoot() / "zip-r-6.zip";
+  bench_support::AlternatedLaps laps;
   for (auto _ : state) {
-    (void)files::remove(out);
-    const auto start = std::chrono::steady_clock::now();
-    run("cd '" + home().documents().string() + "' && zip -q -r -6 -n .jpg '" + out.string() + "' .");
-    const double took = seconds(start);
-    state.SetIterationTime(took);
-    record("zip", took);
+    state.SetIterationTime(laps.round(
+        [&] {
+          (void)files::remove(saves.backUpArchivePath());
+          return timeProgram({self(), "--pack", home().root().string()});
+        },
+        [&] {
+          (void)files::remove(out);
+          return timeProgram({"zip", "-q", "-r", "-6", "-n", ".jpg", out.string(), "."}, home().documents());
+        }));
   }
+  reportLaps(state, laps, "pack", "zip");
+  sizes()["pack"] = fs::file_size(saves.backUpArchivePath());
   sizes()["zip"] = fs::file_size(out);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
-  state.counters["archive_MB"] = static_cast<double>(sizes()["zip"]) / (1 << 20);
+  state.counters["size_x_zip"] = static_cast<double>(sizes()["pack"]) / static_cast<double>(sizes()["zip"]);
+  (void)files::remove(out);
+  ratios()["pack time ratio (ours / zip -r -6 -n .jpg)"] = laps.ratio();
 }
 
-void BM_UnpackForRestore(benchmark::State& state) {
-  prepare();
-  app::localSaves saves(home());
-  if (!fs::exists(saves.backUpArchivePath()) && !saves.createZip()) state.SkipWithError("createZip failed");
-  const auto accept = [](const fs::path&) { return foundation::Status(); };
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    auto staged = saves.stageBackUp(accept);
-    const double took = seconds(start);
-    if (!staged) state.SkipWithError("unpacking failed");
-    state.SetIterationTime(took);
-    record("unpack", took);
-    if (staged) (void)files::remove(staged->documents);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
-}
-
-void BM_Unzip(benchmark::State& state) {
+// Each iteration is one round: the file store's unpacking for a restore and unzip's of the same
+// archive, in an order that changes every round.
+void BM_UnpackVsUnzip(benchmark::State& state) {
   prepare();
   app::localSaves saves(home());
   if (!fs::exists(saves.backUpArchivePath()) && !saves.createZip()) state.SkipWithError("createZip failed");
   const fs::path out = dataRoot() / "unzipped";
+  const fs::path report = dataRoot() / "staged.txt";
+  bench_support::AlternatedLaps laps;
   for (auto _ : state) {
-    (void)files::remove(out);
-    const auto start = std::chrono::steady_clock::now();
-    run("unzip -q -o '" + saves.backUpArchivePath().string() + "' -d '" + out.string() + "'");
-    const double took = seconds(start);
-    state.SetIterationTime(took);
-    record("unzip", took);
+    state.SetIterationTime(laps.round(
+        [&] {
+          const double took = timeProgram({self(), "--unpack", home().root().string(), report.string()});
+          if (auto staged = files::readText(report)) (void)files::remove(*staged);
+          return took;
+        },
+        [&] {
+          (void)files::remove(out);
+          return timeProgram({"unzip", "-q", "-o", saves.backUpArchivePath().string(), "-d", out.string()});
+        }));
   }
   (void)files::remove(out);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * folderBytes(home().documents())));
+  reportLaps(state, laps, "unpack", "unzip");
+  ratios()["unpack time ratio (ours / unzip)"] = laps.ratio();
 }
 
-BENCHMARK(BM_CreateZip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
-BENCHMARK(BM_ZipR6StoringJpeg)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
-BENCHMARK(BM_UnpackForRestore)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
-BENCHMARK(BM_Unzip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_PackVsZip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(6);
+BENCHMARK(BM_UnpackVsUnzip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(6);
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--pack") == 0) return packIn(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "--unpack") == 0) return unpackIn(argv[2], argv[3]);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  std::map<std::string, double> times;
-  for (const auto& [name, runs] : laps()) times[name] = bench_support::median(runs);
-  if (times.count("pack") && times.count("zip")) {
-    std::printf("pack time ratio (ours / zip -r -6 -n .jpg): %.2f\n", times["pack"] / times["zip"]);
-  }
+  for (const auto& [name, ratio] : ratios()) std::printf("%s: %.2f\n", name.c_str(), ratio);
   if (sizes().count("pack") && sizes().count("zip")) {
     std::printf("archive size ratio (ours / zip -r -6 -n .jpg): %.4f\n",
                 static_cast<double>(sizes()["pack"]) / static_cast<double>(sizes()["zip"]));
-  }
-  if (times.count("unpack") && times.count("unzip")) {
-    std::printf("unpack time ratio (ours / unzip): %.2f\n", times["unpack"] / times["unzip"]);
   }
   scratch().reset();
   return 0;

@@ -1,11 +1,12 @@
 // Moving a 100 MB file over loopback HTTPS: the REST client against the curl program, on the same
 // stand-in server in one run. Each side runs in a process of its own, started afresh for every
-// transfer (the client is this program again, with --client), so that neither is timed warm while
-// the other pays for its start; each iteration times both on the same transfer, in an order that
+// transfer (the client is cloud_bench_client, beside this program), so that neither is timed warm
+// while the other pays for its start; each iteration times both on the same transfer, in an order that
 // alternates, so that a busy machine slows both alike. The counters are the medians of the
 // iterations (at least five), in wall time and in CPU time:
 //
-//   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, rename) vs curl -o file
+//   BM_DownloadVsCurl  loadFileIntoPath (temporary file, size check, flush, rename) vs curl -o file
+//                      and then the file flushed to the disk
 //   BM_UploadVsCurl    uploadFileToPathFromPath (streamed from the file) vs curl -X POST -T file,
 //                      curl's streaming form, with the client's headers
 //
@@ -79,53 +80,6 @@ int serve(const fs::path& folder, const fs::path& source) {
   while (::read(STDIN_FILENO, &byte, 1) > 0) {
   }
   return 0;
-}
-
-// --- the client side -------------------------------------------------------------------------------
-
-struct Done : cloud::CloudRestClientDelegate {
-  bool done = false;
-  bool failed = false;
-  void restClientLoadedFile(Client&, const std::string&) override { done = true; }
-  void restClientLoadFileFailedWithError(Client&, const Error&) override { done = failed = true; }
-  void restClientUploadedFileFrom(Client&, const std::string&, const std::string&) override { done = true; }
-  void restClientUploadFileFailedWithError(Client&, const Error&) override { done = failed = true; }
-};
-
-// "--client <download|upload> <folder> <file>": one transfer by the REST client, as the diary makes
-// it, in a process started for it alone; the server's host and root certificate are read from the
-// folder. Exits 0 when the transfer succeeded.
-int runClient(const std::string& kind, const fs::path& folder, const fs::path& file) {
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  std::ifstream hostIn(folder / "host"), rootIn(folder / "root.b64");
-  std::string host, b64;
-  std::getline(hostIn, host);
-  std::getline(rootIn, b64);
-  const auto root = security::base64Decode(b64);
-  if (host.empty() || !root) return 2;
-  cloud::CloudService::setCurrent({host, host, host, {*root}});
-  const files::AppHome home{folder / "client-home"};
-  cloud::CloudKeychain::configure(std::make_shared<security::Keychain>(home), "org.example.diary");
-  int status = 1;
-  {
-    auto session = std::make_shared<cloud::CloudSession>(
-        kConsumerKey, kConsumerSecret, "sandbox", std::make_shared<runtime::UserDefaults>(folder / "client.plist"));
-    session->setAccessTokenAccessTokenSecretForUserId("tok", "sec", "31337");
-    runtime::RunLoop loop;
-    auto client = CloudRestClient::make(session, loop);
-    Done delegate;
-    client->setDelegate(&delegate);
-    if (kind == "download") {
-      client->loadFileIntoPath("/big.bin", file.string());
-    } else {
-      client->uploadFileToPathFromPath("up.bin", "/", file.string());
-    }
-    loop.runUntil([&] { return delegate.done; }, 600);
-    if (delegate.done && !delegate.failed) status = 0;
-  }
-  cloud::CloudService::setCurrent({});
-  cloud::CloudKeychain::configure(nullptr, "");
-  return status;
 }
 
 struct Usage {
@@ -227,8 +181,10 @@ struct Rig {
 
   // One transfer by the client in a process of its own; nothing when it failed.
   std::optional<Usage> timeClient(const std::string& kind, const fs::path& file) {
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    return timeProcess({self, "--client", kind, dir.path().string(), file.string()}, false);
+    const std::string client =
+        (fs::read_symlink("/proc/self/exe").parent_path() / "cloud_bench_client").string();
+    return timeProcess({client, kind, dir.path().string(), file.string(), kConsumerKey, kConsumerSecret},
+                       false);
   }
 
   // curl with the client's trust and agent; nothing when it failed.
@@ -237,6 +193,21 @@ struct Rig {
                                  "User-Agent: " + CloudRestClient::userAgent()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return timeProcess(std::move(all), true);
+  }
+
+  // curl, and then the file it wrote flushed to the disk, as the client flushes what it downloads:
+  // the flush's wall and CPU time count as curl's.
+  std::optional<Usage> timeCurlSynced(std::vector<std::string> arguments, const fs::path& written) {
+    auto usage = timeCurl(std::move(arguments));
+    if (!usage) return usage;
+    const double wall = bench_support::wallSeconds(), cpu = bench_support::threadCpuSeconds();
+    const int fd = ::open(written.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!synced) return std::nullopt;
+    usage->wall += bench_support::wallSeconds() - wall;
+    usage->cpu += bench_support::threadCpuSeconds() - cpu;
+    return usage;
   }
 
   // A program from its start to its exit: wall time, and its CPU time (user + system) from its own
@@ -317,7 +288,9 @@ void BM_DownloadVsCurl(benchmark::State& state) {
     fs::remove(curlFile);
     const Pair pair = timeInTurn(
         iteration++, [&] { return r.timeClient("download", clientFile); },
-        [&] { return r.timeCurl({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}); });
+        [&] {
+          return r.timeCurlSynced({"-o", curlFile.string(), r.url("/1/files/sandbox/big.bin")}, curlFile);
+        });
     if (!pair.client || !pair.curl || fs::file_size(clientFile) != static_cast<std::uintmax_t>(kSize)) {
       state.SkipWithError("download failed");
       break;
@@ -358,7 +331,6 @@ BENCHMARK(BM_UploadVsCurl)->Iterations(6)->Unit(benchmark::kSecond)->UseManualTi
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--serve") == 0) return serve(argv[2], argv[3]);
-  if (argc == 5 && std::strcmp(argv[1], "--client") == 0) return runClient(argv[2], argv[3], argv[4]);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

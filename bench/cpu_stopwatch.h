@@ -59,6 +59,14 @@ double wallLap(Work&& work) {
   return wallSeconds() - begin;
 }
 
+// The CPU time of this thread for one run of `work`.
+template <class Work>
+double cpuLap(Work&& work) {
+  const double begin = threadCpuSeconds();
+  work();
+  return threadCpuSeconds() - begin;
+}
+
 // Runs `first` then `second` in an even round and the other way round in an odd one, so that a change
 // of load on a shared machine (or a cache the first one warms) meets both alike.
 template <class First, class Second>

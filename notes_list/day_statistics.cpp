@@ -20,6 +20,8 @@ constexpr std::size_t kDaysPerBunch = 10;
 // Notes walked per fetch while looking for days.
 constexpr std::size_t kWalkPage = 128;
 constexpr const char* kNoDay = "20000101";
+// Predicates kept for conditions asked for again: the walk's few fetches and the units' one.
+constexpr std::size_t kKeptPredicates = 8;
 
 }  // namespace
 
@@ -52,7 +54,7 @@ entriesStatisticHelper::UnitRows entriesStatisticHelper::readUnitRows(
   std::map<std::string, app::ValueType> found;
   if (services_.context && services_.context.get() == unitsContext_ && !types.empty()) {
     store::FetchRequest request{std::string(app::ValueType::kEntityName)};
-    request.predicate = fixedPredicate("vt_Type IN %@", {stringArray(types)});
+    request.predicate = predicateFor({{"vt_Type IN %@", {stringArray(types)}}});
     if (auto rows = services_.context->fetch(request); rows.ok()) {
       for (auto& object : rows.value()) {
         app::ValueType row(std::move(object));
@@ -100,9 +102,29 @@ app::InterfaceText entriesStatisticHelper::language() const {
   return services_.language ? services_.language() : app::InterfaceText::current();
 }
 
+// The calendar's answers are kept for the helper's life (its calendar never changes): the walk
+// asks about the same few days for note after note, and a refresh asks about them all again.
+// Each store of answers is emptied once it holds kKeptDays.
+namespace {
+constexpr std::size_t kKeptDays = 4096;
+
+// The kept day [start, end) that holds the instant, if any.
+const std::pair<const Date, Date>* dayHolding(const std::map<Date, Date>& days, Date instant) {
+  auto after = days.upper_bound(instant);
+  if (after == days.begin()) return nullptr;
+  const auto& day = *std::prev(after);
+  return instant < day.second ? &day : nullptr;
+}
+
+template <class Map, class Key, class Value>
+void keep(Map& answers, Key key, Value value) {
+  if (answers.size() >= kKeptDays) answers.clear();
+  answers.emplace(std::move(key), std::move(value));
+}
+}  // namespace
+
 Date entriesStatisticHelper::endOfDay(Date instant) const {
-  // Notes come in time order, so most instants fall in the day asked for last.
-  if (dayCache_ && dayCache_->first <= instant && instant < dayCache_->second) return dayCache_->second;
+  if (const auto* day = dayHolding(endDays_, instant)) return day->second;
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       instant);
@@ -111,30 +133,39 @@ Date entriesStatisticHelper::endOfDay(Date instant) const {
   parts->day = *parts->day + 1;
   auto end = calendar_.dateFromComponents(*parts);
   if (!start || !end) return instant;
-  dayCache_ = std::make_pair(*start, *end);
+  if (*start <= instant && instant < *end) keep(endDays_, *start, *end);
   return *end;
 }
 
 Date entriesStatisticHelper::startOfDay(Date instant) const {
-  // Asked for every note walked; its notes mostly fall in the day asked for last. The day runs to
-  // the start of the next one (found from a moment inside it), so a cached answer is the
-  // calendar's own.
-  if (startCache_ && startCache_->first <= instant && instant < startCache_->second)
-    return startCache_->first;
+  // The day runs to the start of the next one (found from a moment inside it), so a kept answer is
+  // the calendar's own.
+  if (const auto* day = dayHolding(startDays_, instant)) return day->first;
   const auto start = calendar_.startOfDay(instant);
   if (!start) return instant;
   if (const auto next = calendar_.startOfDay(endOfDay(instant)); next && *start <= instant && instant < *next)
-    startCache_ = std::make_pair(*start, *next);
+    keep(startDays_, *start, *next);
   return *start;
 }
 
+std::optional<Date> entriesStatisticHelper::daysAfter(Date instant, int days) const {
+  const auto key = std::make_pair(instant, days);
+  if (auto kept = shiftedDays_.find(key); kept != shiftedDays_.end()) return kept->second;
+  const auto shifted = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, days, instant);
+  keep(shiftedDays_, key, shifted);
+  return shifted;
+}
+
 std::string entriesStatisticHelper::dayKey(Date dayStart) const {
+  if (auto kept = dayKeys_.find(dayStart); kept != dayKeys_.end()) return kept->second;
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       dayStart);
   if (!parts) return kNoDay;
   auto two = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
-  return std::to_string(*parts->year) + two(*parts->month) + two(*parts->day);
+  std::string key = std::to_string(*parts->year) + two(*parts->month) + two(*parts->day);
+  keep(dayKeys_, dayStart, key);
+  return key;
 }
 
 entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const store::Context::ValueRows& rows,
@@ -181,26 +212,44 @@ Date entriesStatisticHelper::lastDayEnd(const WalkedNote& note) const {
   return endOfDay(stop);
 }
 
-std::vector<store::Predicate> entriesStatisticHelper::filterPredicates() const {
-  std::vector<store::Predicate> predicates;
-  predicates.push_back(fixedPredicate("noteToBaby.baby_Name == %@", {currentBabyName_.value_or("")}));
-  if (filterTypes_) predicates.push_back(fixedPredicate("(note_Type IN %@)", {stringArray(*filterTypes_)}));
-  if (filterSubTypes_)
-    predicates.push_back(fixedPredicate("(note_strValue IN %@)", {stringArray(*filterSubTypes_)}));
-  if (beginDate_) predicates.push_back(fixedPredicate("note_DateStop >= %@", {*beginDate_}));
-  if (endBound_) predicates.push_back(fixedPredicate("note_DateStop < %@", {*endBound_}));
-  return predicates;
+std::vector<entriesStatisticHelper::Condition> entriesStatisticHelper::filterConditions() const {
+  std::vector<Condition> conditions;
+  conditions.push_back({"noteToBaby.baby_Name == %@", {currentBabyName_.value_or("")}});
+  if (filterTypes_) conditions.push_back({"(note_Type IN %@)", {stringArray(*filterTypes_)}});
+  if (filterSubTypes_) conditions.push_back({"(note_strValue IN %@)", {stringArray(*filterSubTypes_)}});
+  if (beginDate_) conditions.push_back({"note_DateStop >= %@", {*beginDate_}});
+  if (endBound_) conditions.push_back({"note_DateStop < %@", {*endBound_}});
+  return conditions;
+}
+
+store::Predicate entriesStatisticHelper::predicateFor(const std::vector<Condition>& conditions) const {
+  const auto kept = std::find_if(predicates_.begin(), predicates_.end(),
+                                 [&](const auto& entry) { return entry.first == conditions; });
+  if (kept != predicates_.end()) {
+    std::rotate(predicates_.begin(), kept, kept + 1);
+    return predicates_.front().second;
+  }
+  std::vector<store::Predicate> parts;
+  parts.reserve(conditions.size());
+  for (const Condition& condition : conditions)
+    parts.push_back(fixedPredicate(condition.format, condition.arguments));
+  predicates_.emplace_front(conditions, store::Predicate::andPredicates(parts));
+  if (predicates_.size() > kKeptPredicates) predicates_.pop_back();
+  return predicates_.front().second;
 }
 
 foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
-    std::vector<store::Predicate> predicates, std::size_t limit, std::size_t offset) const {
+    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
   if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
   store::FetchRequest request{std::string(app::Note::kEntityName)};
-  request.predicate = store::Predicate::andPredicates(predicates);
+  request.predicate = predicateFor(conditions);
   request.sortDescriptors = {{"note_DateStop", false}};
   request.fetchLimit = limit;
   request.fetchOffset = offset;
-  // The walk reads values only: no note objects are made for the rows.
+  // The walk reads values only, and only those it counts with: no note objects are made for the
+  // rows.
+  request.propertiesToFetch = {"note_Type", "note_DateStart", "note_DateStop", "note_numValue",
+                               "note_numMeasureCurrent"};
   auto rows = services_.context->fetchValues(request);
   if (!rows.ok()) {
     foundation::log("Day statistics: fetch failed: " + rows.error().description());
@@ -230,7 +279,7 @@ foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
     allDaysAreLoaded_ = true;
     return {};
   }
-  auto newest = fetchNotes(filterPredicates(), 1, 0);
+  auto newest = fetchNotes(filterConditions(), 1, 0);
   if (!newest.ok()) {
     earliestDate_ = latestDate_;
     allDaysAreLoaded_ = true;
@@ -261,8 +310,8 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (first) ends.push_back(current);
   std::size_t limit = kDaysPerBunch;
 
-  auto predicates = filterPredicates();
-  predicates.push_back(fixedPredicate("note_DateStop < %@", {*latestDate_}));
+  auto conditions = filterConditions();
+  conditions.push_back({"note_DateStop < %@", {*latestDate_}});
   std::vector<WalkedNote> walked;
   std::deque<store::Context::ValueRows> pages;  // what the walked notes point into
   std::optional<Date> oldestStart;              // start of the oldest day found, once the bunch is full
@@ -275,20 +324,18 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   // bunch's days are the days just below where the walk starts, so one fetch reads exactly their
   // notes and none past them. Where days are sparser, or a timed stretch reaches further back,
   // the walk goes on from the window a page at a time.
-  const auto windowStart = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day,
-                                                      -static_cast<int>(kDaysPerBunch + 1), current);
+  const auto windowStart = daysAfter(current, -static_cast<int>(kDaysPerBunch + 1));
   const Date window = windowStart.value_or(current);
   bool windowed = windowStart.has_value();
   for (;;) {
-    auto pagePredicates = predicates;
+    auto pageConditions = conditions;
     if (windowed) {
-      pagePredicates.push_back(fixedPredicate("note_DateStop >= %@", {window}));
+      pageConditions.push_back({"note_DateStop >= %@", {window}});
     } else if (lastStop) {
-      pagePredicates.push_back(fixedPredicate("note_DateStop <= %@", {*lastStop}));
+      pageConditions.push_back({"note_DateStop <= %@", {*lastStop}});
     }
     const bool paged = !windowed;
-    auto page =
-        fetchNotes(std::move(pagePredicates), paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
+    auto page = fetchNotes(pageConditions, paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
     if (!page.ok()) {
       walkStatus_ = page.error();
       allDaysAreLoaded_ = true;
@@ -323,9 +370,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
             --limit;
           }
         }
-        if (limit == 0)
-          oldestStart = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, ends.back())
-                            .value_or(ends.back());
+        if (limit == 0) oldestStart = daysAfter(ends.back(), -1).value_or(ends.back());
       }
       walked.push_back(std::move(note));
     }
@@ -366,25 +411,27 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
 
 std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
     Date dayEnd, const std::vector<WalkedNote>& notes) const {
-  const Date dayStart =
-      calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, -1, dayEnd).value_or(dayEnd);
-  const Date after = calendar_.dateByAddingUnit(foundation::CalendarUnit::Day, 1, dayEnd).value_or(dayEnd);
+  const Date dayStart = daysAfter(dayEnd, -1).value_or(dayEnd);
+  const Date after = daysAfter(dayEnd, 1).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
   const auto stopOf = [](const WalkedNote& note) { return note.stop.value_or(Date{}); };
   const auto first = std::partition_point(notes.begin(), notes.end(),
                                           [&](const WalkedNote& n) { return stopOf(n) >= after; });
   const auto last =
       std::partition_point(first, notes.end(), [&](const WalkedNote& n) { return stopOf(n) >= dayStart; });
-  std::map<std::string, sumInfo_> sums;
+  DaySums sums;
   for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
-  if (!sums.empty()) {
-    const std::string key = dayKey(dayStart);
-    for (auto& [type, sum] : sums) sum.dateIndefer = key;
-  }
+  if (sums.empty()) return {};
+  // The rows go in the order of their types' names.
+  std::sort(sums.begin(), sums.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  const std::string key = dayKey(dayStart);
 
   std::vector<DayRow> rows;
+  rows.reserve(sums.size());
   std::optional<DurationWords> words;
-  for (const auto& [type, sum] : sums) {
+  for (auto& [typeName, sum] : sums) {
+    const std::string& type = *typeName;
+    sum.dateIndefer = key;
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
       auto unit = valTypesDictionary_.find(type);
@@ -401,8 +448,8 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
   return rows;
 }
 
-void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::string, sumInfo_>& sums,
-                                       Date dayStart, Date dayEnd) const {
+void entriesStatisticHelper::countNote(const WalkedNote& walked, DaySums& sums, Date dayStart,
+                                       Date dayEnd) const {
   const std::string* type = walked.type;
   const auto& stop = walked.stop;
   if (!type || !stop) return;
@@ -448,7 +495,9 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, std::map<std::s
     hasValue = true;
   }
 
-  sumInfo_& sum = sums[*type];  // its day key is the day's, set once the day is counted
+  // Its day key is the day's, set once the day is counted.
+  auto known = std::find_if(sums.begin(), sums.end(), [&](const auto& entry) { return entry.first == type; });
+  sumInfo_& sum = known != sums.end() ? known->second : sums.emplace_back(type, sumInfo_{}).second;
   sum.count += 1;
   sum.period += duration;
   sum.val += value;

@@ -134,15 +134,30 @@ class entriesStatisticHelper {
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
   std::string dayKey(foundation::Date dayStart) const;
+  // The instant moved by whole days in the calendar; nothing where the calendar cannot.
+  std::optional<foundation::Date> daysAfter(foundation::Date instant, int days) const;
   // The end of the last day the note spends a positive time in.
   foundation::Date lastDayEnd(const WalkedNote& note) const;
-  std::vector<store::Predicate> filterPredicates() const;
-  foundation::Result<store::Context::ValueRows> fetchNotes(std::vector<store::Predicate> predicates,
+  // One condition of a fetch: a predicate's format and its arguments.
+  struct Condition {
+    std::string_view format;
+    std::vector<foundation::Value> arguments;
+    friend bool operator==(const Condition&, const Condition&) = default;
+  };
+  std::vector<Condition> filterConditions() const;
+  // All the conditions as one predicate. The same conditions give the very predicate they gave
+  // last time (a few are kept), so that the store runs the SQL it compiled for it again rather
+  // than parsing and compiling it anew: a refresh of the summary asks for the same notes.
+  store::Predicate predicateFor(const std::vector<Condition>& conditions) const;
+  foundation::Result<store::Context::ValueRows> fetchNotes(const std::vector<Condition>& conditions,
                                                            std::size_t limit, std::size_t offset) const;
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
   std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
                                                 const std::vector<WalkedNote>& notes) const;
-  void countNote(const WalkedNote& note, std::map<std::string, sumInfo_>& sums, foundation::Date dayStart,
+  // A day's totals by type, the type being the walk's one string for it (its address tells types
+  // apart): a day holds few types.
+  using DaySums = std::vector<std::pair<const std::string*, sumInfo_>>;
+  void countNote(const WalkedNote& note, DaySums& sums, foundation::Date dayStart,
                  foundation::Date dayEnd) const;
   app::InterfaceText language() const;
   // The words of a duration in the interface language, taken once for the many rows of a day.
@@ -165,6 +180,7 @@ class entriesStatisticHelper {
   const store::Context* unitsContext_ = nullptr;  // the context the helper read them in
   mutable std::map<std::string, TypeRule, std::less<>> typeRules_;
   mutable std::optional<TypeRule> noTypeRule_;
+  mutable std::deque<std::pair<std::vector<Condition>, store::Predicate>> predicates_;  // newest first
   std::optional<foundation::Date> earliestDate_;
   std::optional<foundation::Date> latestDate_;
   std::vector<Day> sumDictionary_;  // index = day number, 0 the newest
@@ -172,8 +188,11 @@ class entriesStatisticHelper {
   std::optional<std::vector<std::string>> filterTypes_, filterSubTypes_;
   std::optional<foundation::Date> beginDate_, endBound_;  // the list's date filter
   foundation::Status walkStatus_;                         // the last walk's fetch failure
-  mutable std::optional<std::pair<foundation::Date, foundation::Date>> dayCache_;    // last day of endOfDay
-  mutable std::optional<std::pair<foundation::Date, foundation::Date>> startCache_;  // last day of startOfDay
+  // The calendar's answers, kept: days [start, end) as endOfDay and as startOfDay found them, days
+  // added to a date, and day keys.
+  mutable std::map<foundation::Date, foundation::Date> endDays_, startDays_;
+  mutable std::map<std::pair<foundation::Date, int>, std::optional<foundation::Date>> shiftedDays_;
+  mutable std::map<foundation::Date, std::string> dayKeys_;
   bool allDaysAreLoaded_ = false;
 };
 

@@ -101,11 +101,17 @@ Dictionary::Dictionary(std::vector<Entry> entries) : entries_(std::move(entries)
     rebuildIndex();
     repeated = index_->size() != entries_.size();
   } else {
-    for (size_t i = 1; i < entries_.size() && !repeated; ++i) {
+    // Keys of one object mostly differ in their length or their first or last byte: each key's
+    // are packed into one number, compared side by side, and only equal numbers compare keys.
+    std::uint32_t shapes[kIndexThreshold];
+    for (size_t i = 0; i < entries_.size() && !repeated; ++i) {
       const std::string& key = entries_[i].first;
+      shapes[i] = key.empty() ? 0
+                              : static_cast<std::uint32_t>(key.size()) << 16 |
+                                    static_cast<std::uint32_t>(static_cast<unsigned char>(key.front())) << 8 |
+                                    static_cast<unsigned char>(key.back());
       for (size_t j = 0; j < i; ++j) {
-        // Keys of one object mostly differ in their first byte: the full comparison is rare.
-        if (entries_[j].first[0] == key[0] && entries_[j].first == key) {
+        if (shapes[j] == shapes[i] && entries_[j].first == key) {
           repeated = true;
           break;
         }

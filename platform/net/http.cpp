@@ -333,7 +333,9 @@ std::optional<Error> configure(Transfer& t, Slist& headers, std::string& pem) {
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeoutMs + 999) / 1000));
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
-  curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
+  // A file is sent in pieces as large as libcurl takes: each piece is one read of the file and
+  // one round of the transfer loop, whatever its size.
+  curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, 2048L * 1024);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);

@@ -161,7 +161,13 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (pass.pending)
       for (const auto& sort : plan.sorts) sql += ", " + pass.shape.plan.columnOf(sort.key);
     for (const auto& column : pass.shape.keyColumns) sql += ", " + column;
-    if (pass.shape.loadInline || pass.shape.readValues) sql += objectColumns(entity, "t0");
+    if (pass.shape.loadInline || (pass.shape.readValues && pass.shape.readsAttribute.empty())) {
+      sql += objectColumns(entity, "t0");
+    } else if (pass.shape.readValues) {
+      for (size_t a : entity.storedAttributes)
+        if (pass.shape.readsAttribute[a]) sql += ", t0." + entity.attributes[a].column;
+      for (size_t r : entity.toOneRelationships) sql += ", t0." + entity.relationships[r].column;
+    }
     sql += " FROM " + plan.fromClause();
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
     sql += " ORDER BY " + plan.orderBy;
@@ -237,8 +243,9 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       // the stored ones from their columns (which come in that order), transients left null.
       // Each value is made in its place (through the conversion), not moved there.
       int column = objectColumn;
+      const std::vector<bool>& reads = pass.shape.readsAttribute;
       for (const AttributeDescription& attribute : entity.attributes) {
-        if (attribute.transient)
+        if (attribute.transient || (!reads.empty() && !reads[attribute.index]))
           rows.values.emplace_back();
         else
           rows.values.emplace_back(ColumnRead{statement, column++, attribute.type});
@@ -382,6 +389,7 @@ detail::CompiledFetch* Context::keptFetch(const EntityDescription& entity, const
     if (kept.entity != &entity || kept.window != window || kept.shape.loadInline != loadInline ||
         kept.shape.readValues != readValues || kept.keyPath != keyPath ||
         kept.predicate.has_value() != request.predicate.has_value() ||
+        (readValues && kept.properties != request.propertiesToFetch) ||
         (kept.predicate && &kept.predicate->root() != &request.predicate->root()) ||
         !std::equal(kept.sorts.begin(), kept.sorts.end(), request.sortDescriptors.begin(),
                     request.sortDescriptors.end(), [](const SortDescriptor& a, const SortDescriptor& b) {
@@ -427,6 +435,16 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
   pass.pending = hasPendingChanges(pass.shape.plan, request);
   pass.shape.loadInline = inlineWhenPlain && !pass.pending;
   pass.shape.readValues = wantValues && !pass.pending;
+  if (pass.shape.readValues && !request.propertiesToFetch.empty()) {
+    pass.shape.readsAttribute.assign(entity->attributes.size(), false);
+    for (const std::string& name : request.propertiesToFetch) {
+      const AttributeDescription* attribute = entity->attribute(name);
+      if (!attribute)
+        return makeError(kCoreDataError,
+                         "No attribute \"" + name + "\" in " + request.entityName + " to fetch");
+      pass.shape.readsAttribute[attribute->index] = true;
+    }
+  }
   if (auto status = readStoredRows(pass, false); !status) return status.error();
   if (pass.pending) {
     if (auto status = overlayUnsavedChanges(pass); !status) return status.error();
@@ -441,6 +459,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
     made->sorts = request.sortDescriptors;
     made->window = request.fetchLimit || request.fetchOffset;
     made->keyPath = std::string(keyPath);
+    made->properties = request.propertiesToFetch;
     compiledFetches_.insert(compiledFetches_.begin(), std::move(made));
     if (compiledFetches_.size() > kKeptFetches) compiledFetches_.pop_back();
   }

@@ -50,6 +50,7 @@ struct CompiledFetch {
   std::vector<SortDescriptor> sorts;
   bool window = false;  // a limit or an offset
   std::string keyPath;
+  std::vector<std::string> properties;  // the request's propertiesToFetch
   struct Shape {
     QueryPlan plan;
     // The key path asked for beside each row, if any: a stored attribute (or one reached through a
@@ -61,6 +62,7 @@ struct CompiledFetch {
     KeyRef keyRef;                                  // the stored key, when it is not derived
     bool loadInline = false;   // objects are read with the rows instead of as faults afterwards
     bool readValues = false;   // the rows' values are read instead of objects
+    std::vector<bool> readsAttribute;  // while reading values: by attribute, empty for all
     std::string sql;           // the statement that reads the stored rows
     unsigned dataVersion = 0;  // of the file when the statement first ran
   } shape;

@@ -38,6 +38,9 @@ struct FetchRequest {
   size_t fetchBatchSize = 0;
   // Unsaved inserts, changes and deletions of the context take part in the fetch.
   bool includesPendingChanges = true;
+  // For a fetch of values: the stored attributes read, by name; the others read as null. Empty:
+  // every attribute. A fetch of objects reads them whole.
+  std::vector<std::string> propertiesToFetch;
 };
 
 }  // namespace store

@@ -139,6 +139,10 @@ TEST(JsonParser, ReadsTheTreeKeepingTheLastOfARepeatedKeyInTheFirstPlace) {
             Value(Dictionary{{"a", 3}, {"b", Array{true, false, nullptr, "x", Dictionary{}, Array{}}}}));
   EXPECT_EQ(tree.dictionary()->keys(), (std::vector<std::string>{"a", "b"}));
   ASSERT_TRUE((*tree.dictionary())["a"].decimal());  // integers are decimals too
+  // Keys alike in length and in their first and last byte are still told apart; "" is a key too.
+  const Value alike = parsed(R"({"ab":1,"abc":2,"azc":3,"":4,"abc":5,"":6})");
+  EXPECT_EQ(alike.dictionary()->keys(), (std::vector<std::string>{"ab", "abc", "azc", ""}));
+  EXPECT_EQ(alike, Value(Dictionary{{"ab", 1}, {"abc", 5}, {"azc", 3}, {"", 6}}));
 }
 
 TEST(JsonParser, NumbersKeepThirtyEightDigits) {
@@ -191,6 +195,40 @@ TEST(JsonParser, StringEscapes) {
   EXPECT_EQ(parsed("\"caf\xC3\xA9 \xF0\x9F\x8D\xBC\""), Value("caf\xC3\xA9 \xF0\x9F\x8D\xBC"));
   const std::string longText(1000, 'x');
   EXPECT_EQ(parsed("\"" + longText + "\\n" + longText + "\""), Value(longText + "\n" + longText));
+
+  // Strings are scanned many bytes at a time: whatever their length and wherever in them, the
+  // quote, an escape, a control, a non-ASCII character and a byte that is no UTF-8 are each seen
+  // (as a key too, by the same scan).
+  struct Case {
+    std::string written, read;  // read empty: refused, with the code below
+    std::int64_t code = 0;
+  };
+  const Case cases[] = {{"", ""},
+                        {"\\t", "\t"},
+                        {"\x01", "", kJsonControlCharacter},
+                        {"\xC3\xA9", "\xC3\xA9"},
+                        {"\xFF", "", kJsonInvalidUtf8}};
+  for (size_t length = 0; length <= 40; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      for (const Case& c : cases) {
+        const std::string before(at, 'a'), after(length - at, 'b');
+        const std::string text = "[\"" + before + c.written + after + "\"]";
+        CloudJsonParser parser;
+        const auto value = parser.objectWithString(text);
+        const auto where = ::testing::Message() << length << " " << at << " " << c.written;
+        if (c.code != 0) {
+          ASSERT_FALSE(value) << where;
+          EXPECT_EQ(parser.errorTrace().front().code, c.code) << where;
+        } else {
+          ASSERT_TRUE(value) << where << ": " << traceOf(parser);
+          EXPECT_EQ(*value, Value(Array{before + c.read + after})) << where;
+          const auto key = parser.objectWithString("{\"" + before + c.written + after + "\":1}");
+          ASSERT_TRUE(key) << where;
+          EXPECT_TRUE(key->dictionary()->contains(before + c.read + after)) << where;
+        }
+      }
+    }
+  }
 }
 
 TEST(JsonParser, DepthLimitAndTheStackSafetyLimitBehindNoLimit) {

@@ -48,6 +48,21 @@ TEST_F(DayStatisticsTest, StretchEndingAtMidnightStaysInItsOwnDay) {
   EXPECT_EQ(rows(*stats, 1), (std::vector<DayRow>{{"Sleep", "20261205", "1", {}, "2h"}}));
 }
 
+// Summer time begins in Berlin in the night to 29 March 2026, a day of 23 hours: a sleep from
+// 22:00 to 06:00 spends 2 hours in the 28th and 5 in the 29th, on every refresh alike.
+TEST_F(DayStatisticsTest, ADayOfTwentyThreeHoursKeepsItsHoursOnARefresh) {
+  auto berlin = services();
+  berlin.calendar =
+      foundation::Calendar::gregorian(foundation::TimeZone::withIdentifier("Europe/Berlin").value());
+  entriesStatisticHelper stats(neh(), berlin);
+  add("Sleep", Date::fromUnix(1774731600), Date::fromUnix(1774756800));  // 21:00 and 04:00 UTC
+  for (int refresh = 0; refresh < 2; ++refresh) {
+    ASSERT_TRUE(stats.setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+    EXPECT_EQ(rows(stats, 0), (std::vector<DayRow>{{"Sleep", "20260329", "1", {}, "5h"}})) << refresh;
+    EXPECT_EQ(rows(stats, 1), (std::vector<DayRow>{{"Sleep", "20260328", "1", {}, "2h"}})) << refresh;
+  }
+}
+
 TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
   auto stats = helper();
   for (int day = 1; day <= 15; ++day) add("WC", at(day, 10), at(day, 10));
@@ -73,6 +88,22 @@ TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
   EXPECT_EQ(walked[11].rfind("latestDate:2026-12-06", 0), 0u) << walked[11];
   EXPECT_EQ(walked[15], "num:14 date:26.12.02");
   EXPECT_EQ(walked[16].rfind("latestDate:2026-12-02", 0), 0u) << walked[16];
+}
+
+// A refresh asks the store the same questions again: what was saved since, a note or a baby's new
+// name, shows all the same.
+TEST_F(DayStatisticsTest, ARefreshSeesWhatWasSavedSince) {
+  auto stats = helper();
+  add("WC", at(5, 10), at(5, 10));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(rows(*stats, 0).at(0).get_count, "1");
+  add("WC", at(5, 11), at(5, 11));
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(rows(*stats, 0).at(0).get_count, "2");
+  baby_.setBaby_Name("Bea");
+  ASSERT_TRUE(context_->save().ok());
+  ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+  EXPECT_EQ(stats->howManyDays(), 0u);
 }
 
 // The walk reads pages of 128 notes, each going on from the stop date where the last ended: notes

@@ -266,6 +266,24 @@ TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
   readAll(10);
   request.predicate = *Predicate::parse("when > %@", {Value(Date{5})});
   readAll(8);
+
+  // Only the attributes asked for are read (the others stay null, the links are there); the same
+  // request asking for all of them again reads them all; an unknown name fails.
+  const auto all = ctx().fetchValues(request);
+  ASSERT_TRUE(all.ok());
+  const store::EntityDescription& item = *all->entity;
+  const size_t title = item.attribute("title")->index;
+  for (const bool some : {true, false, true}) {
+    request.propertiesToFetch = some ? std::vector<std::string>{"title"} : std::vector<std::string>{};
+    auto rows = ctx().fetchValues(request);
+    ASSERT_TRUE(rows.ok());
+    ASSERT_EQ(rows->keys, all->keys);
+    EXPECT_EQ(rows->links, all->links);
+    for (size_t i = 0; i < rows->values.size(); ++i)
+      EXPECT_EQ(rows->values[i], some && i % item.attributes.size() != title ? Value() : all->values[i]) << i;
+  }
+  request.propertiesToFetch = {"flavour"};
+  EXPECT_FALSE(ctx().fetchValues(request).ok());
 }
 
 TEST_F(FetchTest, UnsavedChangesTakePart) {
