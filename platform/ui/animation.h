@@ -37,6 +37,9 @@ enum class AnimationCurve { kEaseInOut, kEaseOut };
 void animate(double duration, double delay, AnimationCurve curve, AnimationChanges changes,
              AnimationCompletion completion = {});
 
+// How long the navigation bar and the status bar take to slide out of view or back into it.
+inline constexpr double kBarSlideDuration = 0.2;
+
 enum class AnimationMode { kAtOnce, kPlayed };
 void setAnimationMode(AnimationMode mode);
 AnimationMode animationMode();

@@ -6,6 +6,7 @@
 
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/device.h"
 #include "platform/ui/view_controller.h"
 
@@ -52,6 +53,7 @@ void Application::reset() {
   backgroundTasks_.clear();
   statusBarStyle_ = StatusBarStyle::kDefault;
   window_.reset();
+  statusBarSlide_.reset();
 }
 
 void Application::post(std::string_view name, foundation::Dictionary userInfo) {
@@ -214,12 +216,38 @@ void tellNavigationControllers(ViewController* controller) {
 
 }  // namespace
 
-void Application::setStatusBarHidden(bool hidden, bool /*animated*/) {
+namespace {
+Rect statusBarPlace(bool hidden) { return Rect(0, hidden ? -1 : 0, 1, 1); }
+}  // namespace
+
+void Application::setStatusBarHidden(bool hidden, bool animated) {
   if (device().statusBarHidden == hidden) return;
   device().statusBarHidden = hidden;
   // The bars lay themselves out again at once, so that a screen that hides the status bar and then
   // works out where a panel goes finds the room it gave back.
-  if (window_) tellNavigationControllers(window_->rootViewController());
+  const auto relayout = [this] {
+    if (window_) tellNavigationControllers(window_->rootViewController());
+  };
+  if (!animated || animationMode() != AnimationMode::kPlayed) {
+    if (statusBarSlide_) statusBarSlide_->setFrame(statusBarPlace(hidden));
+    relayout();
+    return;
+  }
+  if (!statusBarSlide_) statusBarSlide_ = std::make_shared<View>(statusBarPlace(!hidden));
+  // Out of step with the device profile (put back without the application hearing of it): it
+  // starts from where the profile had it.
+  if (statusBarSlide_->frame() != statusBarPlace(!hidden)) statusBarSlide_->setFrame(statusBarPlace(!hidden));
+  animate(kBarSlideDuration, [&] {
+    statusBarSlide_->setFrame(statusBarPlace(hidden));
+    relayout();
+  });
+}
+
+double Application::statusBarShownShare() const {
+  const bool hidden = isStatusBarHidden();
+  // The device profile may have been put back without the application hearing of it.
+  if (!statusBarSlide_ || statusBarSlide_->frame() != statusBarPlace(hidden)) return hidden ? 0 : 1;
+  return 1 + presentedFrame(*statusBarSlide_).y();
 }
 
 }  // namespace ui

@@ -19,6 +19,7 @@
 
 namespace ui {
 
+class View;
 class Window;
 class Application;
 
@@ -146,9 +147,14 @@ class Application {
   void setStatusBarStyle(StatusBarStyle style) { statusBarStyle_ = style; }
   // Hidden state of the status bar; kept in the device profile, which layouts read. A screen hides
   // it (a panel that takes the whole screen) and shows it again; the navigation bars on screen give
-  // back or take its 20 points at once (NavigationController::statusBarVisibilityChanged).
+  // back or take its 20 points at once (NavigationController::statusBarVisibilityChanged). Animated
+  // while animations play, the status bar slides up off the top (or back down) and the bars' drawn
+  // frames follow over the same time.
   bool isStatusBarHidden() const;
   void setStatusBarHidden(bool hidden, bool animated = false);
+  // The share of the status bar's height drawn below the top of the screen: 1 shown, 0 hidden,
+  // between while it slides.
+  double statusBarShownShare() const;
 
   // The window that shows the screens; the application holds it.
   std::shared_ptr<Window> keyWindow() const { return window_; }
@@ -174,6 +180,8 @@ class Application {
   BackgroundTaskId nextTaskId_ = 1;
   StatusBarStyle statusBarStyle_ = StatusBarStyle::kDefault;
   std::shared_ptr<Window> window_;
+  // Stands in for the status bar while it slides: its frame's y is minus the share out of view.
+  std::shared_ptr<View> statusBarSlide_;
 };
 
 }  // namespace ui

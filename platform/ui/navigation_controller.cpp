@@ -191,15 +191,48 @@ void NavigationController::statusBarVisibilityChanged() {
   if (!bar_) return;
   const double inset = device().statusBarHidden ? 0 : 20;
   const Rect f = bar_->frame();
-  bar_->setFrame(Rect(f.x(), f.y(), f.width(), NavigationBar::kBarHeight + inset));
+  const double height = NavigationBar::kBarHeight + inset;
+  // A bar sliding out of view goes all the way out at its new height.
+  bar_->setFrame(Rect(f.x(), f.y() < 0 ? -height : f.y(), f.width(), height));
   bar_->setNeedsLayout();
   layoutContent();
 }
 
-void NavigationController::setNavigationBarHidden(bool hidden, bool /*animated*/) {
+void NavigationController::setNavigationBarHidden(bool hidden, bool animated) {
+  const bool wasHidden = barHidden_;
   barHidden_ = hidden;
-  if (bar_) bar_->setHidden(hidden);
-  layoutContent();
+  if (!bar_) return;
+  const Rect f = bar_->frame();
+  const Rect inView(f.x(), 0, f.width(), f.height());
+  if (!animated || animationMode() != AnimationMode::kPlayed || !isOnScreen()) {
+    bar_->setHidden(hidden);
+    bar_->setFrame(inView);
+    layoutContent();
+    return;
+  }
+  // Already going that way, or there.
+  if (hidden == wasHidden) return;
+  // Played, the bar slides up out of view (or down into it) with the screen's view following. A
+  // bar going stays drawn until it is out; its place above the top keeps it out of reach meanwhile.
+  if (!hidden && bar_->isHidden()) bar_->setFrame(inView.offsetBy(0, -f.height()));
+  bar_->setHidden(false);
+  std::weak_ptr<ViewController> weak = weak_from_this();
+  animate(
+      kBarSlideDuration,
+      [&] {
+        bar_->setFrame(hidden ? inView.offsetBy(0, -f.height()) : inView);
+        layoutContent();
+      },
+      [weak](bool) {
+        auto self = std::dynamic_pointer_cast<NavigationController>(weak.lock());
+        // Shown again meanwhile, or another slide still on its way: that one has the last word.
+        if (!self || !self->barHidden_) return;
+        NavigationBar& bar = *self->bar_;
+        if (bar.isHidden() || presentedFrame(bar) != bar.frame()) return;
+        bar.setHidden(true);
+        const Rect out = bar.frame();
+        bar.setFrame(Rect(out.x(), 0, out.width(), out.height()));
+      });
 }
 
 NavigationBar& NavigationController::navigationBar() {

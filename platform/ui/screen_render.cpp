@@ -310,7 +310,11 @@ bool lightStatusBar(const View& window, Size screen) {
 }
 
 void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now, bool light) {
-  if (Application::shared().isStatusBarHidden()) return;
+  // Sliding, it is drawn that far up off the top.
+  const double shown = Application::shared().statusBarShownShare();
+  if (shown <= 0) return;
+  canvas.save();
+  canvas.translate(0, (shown - 1) * kStatusBarHeight);
   const Color ink = light ? Color::white() : Color::black();
   const auto parts = foundation::Calendar::current().components(
       foundation::CalendarUnit::Hour | foundation::CalendarUnit::Minute, now);
@@ -331,6 +335,7 @@ void drawStatusBar(graphics::Canvas& canvas, Size screen, foundation::Date now, 
   canvas.setFillColor(ink);
   canvas.fillRect(battery.insetBy(2, 2));
   canvas.fillRect(Rect(battery.maxX(), 9, 2, 4));
+  canvas.restore();
 }
 
 }  // namespace

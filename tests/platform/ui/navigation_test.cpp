@@ -547,6 +547,50 @@ TEST_F(NavigationTest, HidingTheStatusBarGivesItsRoomBackAtOnce) {
   EXPECT_EQ(content.frame(), ui::Rect(0, 64, 320, 568 - 64));
 }
 
+// Hidden and shown with animation, as the editor's panels do: at once the bars take their end
+// places at once; played, the navigation bar slides up out of view and back with the screen's view
+// following, and the status bar slides off the top and back, over the same time.
+TEST_F(NavigationTest, BarsHiddenWithAnimationSlideWhenAnimationsPlay) {
+  struct ModeBack {
+    ~ModeBack() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
+  } back;
+  auto nav = showList();
+  auto& app = ui::Application::shared();
+  app.setKeyWindow(window);
+  ui::NavigationBar& bar = nav->navigationBar();
+  ui::View& content = *nav->topViewController()->view();
+  const auto hideBars = [&](bool hidden) {
+    nav->setNavigationBarHidden(hidden, true);
+    app.setStatusBarHidden(hidden, true);
+  };
+  hideBars(true);
+  EXPECT_TRUE(bar.isHidden());
+  EXPECT_EQ(content.frame().y(), 0);
+  EXPECT_EQ(app.statusBarShownShare(), 0);
+  hideBars(false);
+  EXPECT_EQ(content.frame().y(), 64);
+  EXPECT_EQ(app.statusBarShownShare(), 1);
+
+  ui::setAnimationMode(ui::AnimationMode::kPlayed);
+  for (const bool hidden : {true, false}) {
+    hideBars(hidden);
+    // The screen's view has its end place at once, and a going bar is out of reach.
+    EXPECT_EQ(content.frame().y(), hidden ? 0 : 64) << hidden;
+    EXPECT_FALSE(bar.isHidden()) << hidden;
+    EXPECT_EQ(nav->view()->hitTest(ui::Point(160, 40)) == &content, hidden) << hidden;
+    loop_.advance(ui::kBarSlideDuration / 2);
+    EXPECT_NEAR(ui::presentedFrame(bar).maxY(), 32, 1e-3) << hidden;
+    EXPECT_NEAR(ui::presentedFrame(content).y(), 32, 1e-3) << hidden;
+    EXPECT_NEAR(app.statusBarShownShare(), 0.5, 1e-3) << hidden;
+    loop_.advance(ui::kBarSlideDuration / 2);
+    EXPECT_FALSE(ui::animationsPlaying()) << hidden;
+    EXPECT_EQ(bar.isHidden(), hidden) << hidden;
+    EXPECT_EQ(ui::presentedFrame(bar), ui::Rect(0, 0, 320, hidden ? 44 : 64)) << hidden;
+    EXPECT_EQ(ui::presentedFrame(content).y(), hidden ? 0 : 64) << hidden;
+    EXPECT_EQ(app.statusBarShownShare(), hidden ? 0 : 1) << hidden;
+  }
+}
+
 TEST_F(NavigationTest, AScreenLaysItselfOutInTheRoomItWillHave) {
   // On the tablet a form sheet is 540 points wide: a screen loaded for it, inside a navigation
   // controller, already has that width when it lays itself out.
