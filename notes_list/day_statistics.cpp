@@ -168,6 +168,19 @@ std::string entriesStatisticHelper::dayKey(Date dayStart) const {
   return key;
 }
 
+const std::string& entriesStatisticHelper::diaryDayText(Date dayEnd) const {
+  // Making the formatter costs far more than a walk's other work, and a refresh names the same days.
+  const std::uint64_t zoneGeneration = foundation::TimeZone::localGeneration();
+  if (!diaryDays_ || diaryZoneGeneration_ != zoneGeneration || diaryDays_->locale() != foundation::Locale::current()) {
+    diaryDays_ = foundation::DateFormatter::withPattern("yy.MM.dd");
+    diaryZoneGeneration_ = zoneGeneration;
+    diaryDayTexts_.clear();
+  }
+  if (auto kept = diaryDayTexts_.find(dayEnd); kept != diaryDayTexts_.end()) return kept->second;
+  if (diaryDayTexts_.size() >= kKeptDays) diaryDayTexts_.clear();
+  return diaryDayTexts_.emplace(dayEnd, diaryDays_->stringFromDate(dayEnd)).first->second;
+}
+
 entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const store::Context::ValueRows& rows,
                                                                       std::size_t row) const {
   using N = app::Note;
@@ -390,11 +403,8 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (ends.empty()) return true;
 
   // The walk's diary: each day with the number it takes, then where the next bunch starts.
-  const auto day = foundation::DateFormatter::withPattern("yy.MM.dd");
   for (Date end : ends) {
-    foundation::log(foundation::text::format(
-        "num:%ld date:%@",
-        {static_cast<std::int64_t>(sumDictionary_.size()), foundation::Value(day.stringFromDate(end))}));
+    foundation::log("num:" + std::to_string(sumDictionary_.size()) + " date:" + diaryDayText(end));
     auto rows = calculateStatisticForDate(end, walked);
     // Days whose notes all belong elsewhere get no number: the list shows no gaps.
     if (!rows.empty()) sumDictionary_.push_back(Day{end, std::move(rows)});

@@ -29,6 +29,7 @@
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/date.h"
+#include "platform/foundation/date_formatter.h"
 #include "platform/foundation/error.h"
 #include "platform/store/context.h"
 
@@ -134,6 +135,8 @@ class entriesStatisticHelper {
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
   std::string dayKey(foundation::Date dayStart) const;
+  // The day's end as the walk's diary names it ("yy.MM.dd" in the current locale and local zone).
+  const std::string& diaryDayText(foundation::Date dayEnd) const;
   // The instant moved by whole days in the calendar; nothing where the calendar cannot.
   std::optional<foundation::Date> daysAfter(foundation::Date instant, int days) const;
   // The end of the last day the note spends a positive time in.
@@ -193,6 +196,11 @@ class entriesStatisticHelper {
   mutable std::map<foundation::Date, foundation::Date> endDays_, startDays_;
   mutable std::map<std::pair<foundation::Date, int>, std::optional<foundation::Date>> shiftedDays_;
   mutable std::map<foundation::Date, std::string> dayKeys_;
+  // The diary's formatter and its texts, kept while the locale and the local zone stay those it
+  // was made for.
+  mutable std::optional<foundation::DateFormatter> diaryDays_;
+  mutable std::uint64_t diaryZoneGeneration_ = 0;
+  mutable std::map<foundation::Date, std::string> diaryDayTexts_;
   bool allDaysAreLoaded_ = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <mutex>
 
 #include "platform/foundation/icu_bridge.h"
@@ -64,7 +65,15 @@ void NumberFormatter::setMinimumFractionDigits(int digits) {
 
 namespace {
 
-std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, double value) {
+// Whole numbers well inside a double's exact range are only their digits under the rule (no
+// fraction digits wanted, no minus sign on zero), written here without ICU's machinery: totals
+// and amounts are mostly whole.
+constexpr double kLargestPlainWhole = 1e15;
+
+std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, int minimumFractionDigits,
+                       double value) {
+  if (minimumFractionDigits == 0 && std::fabs(value) < kLargestPlainWhole && std::trunc(value) == value)
+    return std::to_string(static_cast<long long>(value));
   UErrorCode status = U_ZERO_ERROR;
   const icu::UnicodeString text = formatter.formatDouble(value, status).toString(status);
   if (U_FAILURE(status)) return {};
@@ -96,11 +105,12 @@ const icu::number::LocalizedNumberFormatter& sharedFormatter(int maximumFraction
 }  // namespace
 
 std::string NumberFormatter::stringFromNumber(double value) const {
-  return formatWith(impl_->formatter, value);
+  return formatWith(impl_->formatter, impl_->minimumFractionDigits, value);
 }
 
 std::string NumberFormatter::format(double value, int maximumFractionDigits, int minimumFractionDigits) {
-  return formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits), value);
+  return formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits),
+                    std::clamp(minimumFractionDigits, 0, kMostDigits), value);
 }
 
 }  // namespace foundation
