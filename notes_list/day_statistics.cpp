@@ -124,7 +124,11 @@ void keep(Map& answers, Key key, Value value) {
 }  // namespace
 
 Date entriesStatisticHelper::endOfDay(Date instant) const {
-  if (const auto* day = dayHolding(endDays_, instant)) return day->second;
+  if (lastEndDay_.first <= instant && instant < lastEndDay_.second) return lastEndDay_.second;
+  if (const auto* day = dayHolding(endDays_, instant)) {
+    lastEndDay_ = *day;
+    return day->second;
+  }
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       instant);
@@ -140,7 +144,11 @@ Date entriesStatisticHelper::endOfDay(Date instant) const {
 Date entriesStatisticHelper::startOfDay(Date instant) const {
   // The day runs to the start of the next one (found from a moment inside it), so a kept answer is
   // the calendar's own.
-  if (const auto* day = dayHolding(startDays_, instant)) return day->first;
+  if (lastStartDay_.first <= instant && instant < lastStartDay_.second) return lastStartDay_.first;
+  if (const auto* day = dayHolding(startDays_, instant)) {
+    lastStartDay_ = *day;
+    return day->first;
+  }
   const auto start = calendar_.startOfDay(instant);
   if (!start) return instant;
   if (const auto next = calendar_.startOfDay(endOfDay(instant)); next && *start <= instant && instant < *next)
@@ -186,7 +194,7 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const stor
   using N = app::Note;
   WalkedNote walked;
   const auto rule = [&](std::optional<std::string_view> type) {
-    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), nullptr};
+    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), type == "Breast Feeding", nullptr};
     if (type) {
       if (auto unit = valTypesDictionary_.find(std::string(*type)); unit != valTypesDictionary_.end())
         made.unit = &unit->second;
@@ -194,7 +202,7 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const stor
     return made;
   };
   if (const std::string* type = rows.value(row, N::kNote_Type).string()) {
-    auto known = typeRules_.find(*type);
+    auto known = typeRules_.find(std::string_view(*type));
     if (known == typeRules_.end()) known = typeRules_.emplace(*type, rule(*type)).first;
     walked.type = &known->first;
     walked.rule = &known->second;
@@ -403,9 +411,10 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (ends.empty()) return true;
 
   // The walk's diary: each day with the number it takes, then where the next bunch starts.
+  RowTexts texts;
   for (Date end : ends) {
     foundation::log("num:" + std::to_string(sumDictionary_.size()) + " date:" + diaryDayText(end));
-    auto rows = calculateStatisticForDate(end, walked);
+    auto rows = calculateStatisticForDate(end, walked, texts);
     // Days whose notes all belong elsewhere get no number: the list shows no gaps.
     if (!rows.empty()) sumDictionary_.push_back(Day{end, std::move(rows)});
   }
@@ -419,8 +428,9 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
   return calculateNextBunchOfDays(false);
 }
 
-std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
-    Date dayEnd, const std::vector<WalkedNote>& notes) const {
+std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(Date dayEnd,
+                                                                    const std::vector<WalkedNote>& notes,
+                                                                    RowTexts& texts) const {
   const Date dayStart = daysAfter(dayEnd, -1).value_or(dayEnd);
   const Date after = daysAfter(dayEnd, 1).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
@@ -438,20 +448,21 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
 
   std::vector<DayRow> rows;
   rows.reserve(sums.size());
-  std::optional<DurationWords> words;
   for (auto& [typeName, sum] : sums) {
     const std::string& type = *typeName;
     sum.dateIndefer = key;
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
+      // As the helper's getCurrentNumValueStr writes it, in its language taken once.
+      if (!texts.language) texts.language = neh_.language();
       auto unit = valTypesDictionary_.find(type);
-      row.valWithMeasure = neh_.getCurrentNumValueStr(
-          type, static_cast<double>(static_cast<float>(sum.val)),
+      row.valWithMeasure = app::numberWithUnitText(
+          *texts.language, type, static_cast<double>(static_cast<float>(sum.val)),
           unit == valTypesDictionary_.end() ? std::optional<std::string_view>() : unit->second);
     }
     if (sum.gotPeriod) {
-      if (!words) words = durationWords();
-      row.time = durationText(sum.period, *words);
+      if (!texts.durations) texts.durations = durationWords();
+      row.time = durationText(sum.period, *texts.durations);
     }
     rows.push_back(std::move(row));
   }
@@ -482,7 +493,7 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, DaySums& sums, 
   } else {
     if (!stopInside) return;
     hasDuration = true;
-    if (*type == "Breast Feeding") {
+    if (rule.breastFeeding) {
       const auto minutes = static_cast<std::int64_t>(walked.number.value_or(0));
       const auto other =
           app::leadingInteger(walked.unit ? std::string_view(*walked.unit) : std::string_view());
@@ -545,15 +556,21 @@ std::string entriesStatisticHelper::durationText(double seconds, const DurationW
   const auto minutes = static_cast<std::int64_t>(std::trunc(seconds / 60));
   const std::int64_t hours = minutes / 60;
   const std::int64_t rest = minutes - 60 * hours;
-  std::string hoursPart = minutes >= 60 ? std::to_string(hours) + words.hour : "";
-  std::string minutesPart = rest >= 1 ? std::to_string(rest) + words.minute : "";
+  // Hours when there is a whole one, then minutes when there is a whole one, a blank between.
   std::string text;
-  if (!hoursPart.empty() && !minutesPart.empty())
-    text = hoursPart + " " + minutesPart;
-  else if (!hoursPart.empty() || !minutesPart.empty())
-    text = hoursPart + minutesPart;
-  else
-    text = "0" + words.minute;
+  if (minutes >= 60) {
+    text += std::to_string(hours);
+    text += words.hour;
+  }
+  if (rest >= 1) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(rest);
+    text += words.minute;
+  }
+  if (text.empty()) {
+    text = "0";
+    text += words.minute;
+  }
   if (words.withoutBlanks) std::erase(text, ' ');
   return text;
 }

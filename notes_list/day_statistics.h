@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -119,6 +121,7 @@ class entriesStatisticHelper {
   struct TypeRule {
     int dates = 0;
     bool split = false;                 // a timed stretch split at day boundaries
+    bool breastFeeding = false;         // its duration is its minutes on either side
     const std::string* unit = nullptr;  // a summed type's unit, in valTypesDictionary_
   };
   // A note as the walk read it, with what every day it may count in asks of it read once.
@@ -154,20 +157,25 @@ class entriesStatisticHelper {
   store::Predicate predicateFor(const std::vector<Condition>& conditions) const;
   foundation::Result<store::Context::ValueRows> fetchNotes(const std::vector<Condition>& conditions,
                                                            std::size_t limit, std::size_t offset) const;
+  // The words the rows of a walk's days are written with, taken once per walk when first needed.
+  // The words of a duration in the interface language.
+  struct DurationWords {
+    std::string hour, minute;
+    bool withoutBlanks = false;  // "ja" and "zh-Hans"
+  };
+  struct RowTexts {
+    std::optional<app::InterfaceText> language;  // the note helper's, for values with units
+    std::optional<DurationWords> durations;
+  };
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
-  std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
-                                                const std::vector<WalkedNote>& notes) const;
+  std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd, const std::vector<WalkedNote>& notes,
+                                                RowTexts& texts) const;
   // A day's totals by type, the type being the walk's one string for it (its address tells types
   // apart): a day holds few types.
   using DaySums = std::vector<std::pair<const std::string*, sumInfo_>>;
   void countNote(const WalkedNote& note, DaySums& sums, foundation::Date dayStart,
                  foundation::Date dayEnd) const;
   app::InterfaceText language() const;
-  // The words of a duration in the interface language, taken once for the many rows of a day.
-  struct DurationWords {
-    std::string hour, minute;
-    bool withoutBlanks = false;  // "ja" and "zh-Hans"
-  };
   DurationWords durationWords() const;
   static std::string durationText(double seconds, const DurationWords& words);
 
@@ -181,7 +189,12 @@ class entriesStatisticHelper {
   UnitRows readUnitRows(std::map<std::string, std::string>& units) const;
   UnitRows unitRows_;                             // where valTypesDictionary_ was read
   const store::Context* unitsContext_ = nullptr;  // the context the helper read them in
-  mutable std::map<std::string, TypeRule, std::less<>> typeRules_;
+  // By type name; looked up for every note walked, so by hash rather than by comparing names.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  mutable std::unordered_map<std::string, TypeRule, NameHash, std::equal_to<>> typeRules_;
   mutable std::optional<TypeRule> noTypeRule_;
   mutable std::deque<std::pair<std::vector<Condition>, store::Predicate>> predicates_;  // newest first
   std::optional<foundation::Date> earliestDate_;
@@ -194,6 +207,8 @@ class entriesStatisticHelper {
   // The calendar's answers, kept: days [start, end) as endOfDay and as startOfDay found them, days
   // added to a date, and day keys.
   mutable std::map<foundation::Date, foundation::Date> endDays_, startDays_;
+  // The day each of them last answered from: the walk's notes come day by day.
+  mutable std::pair<foundation::Date, foundation::Date> lastEndDay_, lastStartDay_;
   mutable std::map<std::pair<foundation::Date, int>, std::optional<foundation::Date>> shiftedDays_;
   mutable std::map<foundation::Date, std::string> dayKeys_;
   // The diary's formatter and its texts, kept while the locale and the local zone stay those it
