@@ -121,6 +121,17 @@ void keep(Map& answers, Key key, Value value) {
   if (answers.size() >= kKeptDays) answers.clear();
   answers.emplace(std::move(key), std::move(value));
 }
+
+// The language with each of its texts looked up once: a walk's rows name the same few units.
+app::InterfaceText withKeptTexts(app::InterfaceText language) {
+  auto kept = std::make_shared<std::map<std::string, std::string, std::less<>>>();
+  std::string code = language.language();
+  return app::InterfaceText(std::move(code), [language = std::move(language), kept](std::string_view key) {
+    auto known = kept->find(key);
+    if (known == kept->end()) known = kept->emplace(std::string(key), language.localized(key)).first;
+    return known->second;
+  });
+}
 }  // namespace
 
 Date entriesStatisticHelper::endOfDay(Date instant) const {
@@ -454,7 +465,7 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(Date dayEn
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
       // As the helper's getCurrentNumValueStr writes it, in its language taken once.
-      if (!texts.language) texts.language = neh_.language();
+      if (!texts.language) texts.language = withKeptTexts(neh_.language());
       auto unit = valTypesDictionary_.find(type);
       row.valWithMeasure = app::numberWithUnitText(
           *texts.language, type, static_cast<double>(static_cast<float>(sum.val)),

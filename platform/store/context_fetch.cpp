@@ -168,6 +168,15 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
         if (pass.shape.readsAttribute[a]) sql += ", t0." + entity.attributes[a].column;
       for (size_t r : entity.toOneRelationships) sql += ", t0." + entity.relationships[r].column;
     }
+    if (pass.shape.readValues) {
+      // The stored attributes' columns come in attribute order, those read only.
+      const std::vector<bool>& reads = pass.shape.readsAttribute;
+      pass.shape.valueColumnOf.assign(entity.attributes.size(), -1);
+      int column = 0;
+      for (const AttributeDescription& attribute : entity.attributes)
+        if (!attribute.transient && (reads.empty() || reads[attribute.index]))
+          pass.shape.valueColumnOf[attribute.index] = column++;
+    }
     sql += " FROM " + plan.fromClause();
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
     sql += " ORDER BY " + plan.orderBy;
@@ -242,13 +251,15 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       // As loadRow reads an object's row, into the flat rows instead: attributes in index order,
       // the stored ones from their columns (which come in that order), transients left null.
       // Each value is made in its place (through the conversion), not moved there.
+      const std::vector<int>& columnOf = pass.shape.valueColumnOf;
       int column = objectColumn;
-      const std::vector<bool>& reads = pass.shape.readsAttribute;
-      for (const AttributeDescription& attribute : entity.attributes) {
-        if (attribute.transient || (!reads.empty() && !reads[attribute.index]))
+      for (size_t a = 0; a < columnOf.size(); ++a) {
+        if (columnOf[a] < 0) {
           rows.values.emplace_back();
-        else
-          rows.values.emplace_back(ColumnRead{statement, column++, attribute.type});
+        } else {
+          rows.values.emplace_back(ColumnRead{statement, objectColumn + columnOf[a], entity.attributes[a].type});
+          ++column;
+        }
       }
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
         rows.links.push_back(statement.columnInt(column++));

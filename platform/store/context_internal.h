@@ -63,6 +63,9 @@ struct CompiledFetch {
     bool loadInline = false;   // objects are read with the rows instead of as faults afterwards
     bool readValues = false;   // the rows' values are read instead of objects
     std::vector<bool> readsAttribute;  // while reading values: by attribute, empty for all
+    // While reading values: by attribute, its column after the row's first value column, or -1
+    // for one not read (a transient, or one the request leaves out).
+    std::vector<int> valueColumnOf;
     std::string sql;           // the statement that reads the stored rows
     unsigned dataVersion = 0;  // of the file when the statement first ran
   } shape;
