@@ -451,16 +451,21 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(Date dayEn
   const auto last =
       std::partition_point(first, notes.end(), [&](const WalkedNote& n) { return stopOf(n) >= dayStart; });
   DaySums sums;
+  sums.reserve(typeRules_.size() + 1);  // at most one total per type the walk has met
   for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
   if (sums.empty()) return {};
-  // The rows go in the order of their types' names.
-  std::sort(sums.begin(), sums.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  // The rows go in the order of their types' names: the totals are put in order by address.
+  std::vector<DaySums::value_type*> ordered;
+  ordered.reserve(sums.size());
+  for (auto& entry : sums) ordered.push_back(&entry);
+  std::sort(ordered.begin(), ordered.end(), [](const auto* a, const auto* b) { return *a->first < *b->first; });
   const std::string key = dayKey(dayStart);
 
   std::vector<DayRow> rows;
   rows.reserve(sums.size());
-  for (auto& [typeName, sum] : sums) {
-    const std::string& type = *typeName;
+  for (DaySums::value_type* entry : ordered) {
+    const std::string& type = *entry->first;
+    sumInfo_& sum = entry->second;
     sum.dateIndefer = key;
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
