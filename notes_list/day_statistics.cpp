@@ -20,6 +20,8 @@ constexpr std::size_t kDaysPerBunch = 10;
 // Notes walked per fetch while looking for days.
 constexpr std::size_t kWalkPage = 128;
 constexpr const char* kNoDay = "20000101";
+// Unit texts of walked notes kept from walk to walk, at most.
+constexpr std::size_t kKeptUnits = 64;
 // Predicates kept for conditions asked for again: the walk's few fetches and the units' one.
 constexpr std::size_t kKeptPredicates = 8;
 
@@ -200,8 +202,8 @@ const std::string& entriesStatisticHelper::diaryDayText(Date dayEnd) const {
   return diaryDayTexts_.emplace(dayEnd, diaryDays_->stringFromDate(dayEnd)).first->second;
 }
 
-entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const store::Context::ValueRows& rows,
-                                                                      std::size_t row) const {
+entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(
+    const store::Context::ValueRowView& row) const {
   using N = app::Note;
   WalkedNote walked;
   const auto rule = [&](std::optional<std::string_view> type) {
@@ -212,26 +214,30 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const stor
     }
     return made;
   };
-  if (const std::string* type = rows.value(row, N::kNote_Type).string()) {
-    auto known = typeRules_.find(std::string_view(*type));
-    if (known == typeRules_.end()) known = typeRules_.emplace(*type, rule(*type)).first;
+  if (const auto type = row.text(N::kNote_Type)) {
+    auto known = typeRules_.find(*type);
+    if (known == typeRules_.end()) known = typeRules_.emplace(std::string(*type), rule(*type)).first;
     walked.type = &known->first;
     walked.rule = &known->second;
   } else {
     if (!noTypeRule_) noTypeRule_ = rule(std::nullopt);
     walked.rule = &*noTypeRule_;
   }
-  if (const auto* start = rows.value(row, N::kNote_DateStart).date()) walked.start = *start;
-  if (const auto* stop = rows.value(row, N::kNote_DateStop).date()) walked.stop = *stop;
+  walked.start = row.date(N::kNote_DateStart);
+  walked.stop = row.date(N::kNote_DateStop);
   // A number as the note's own accessor reads it: a decimal, or an integer or real made one.
-  const foundation::Value& number = rows.value(row, N::kNote_numValue);
+  const foundation::Value number = row.value(N::kNote_numValue);
   if (const auto* d = number.decimal())
     walked.number = d->toDouble();
   else if (const auto* i = number.integer())
     walked.number = foundation::Decimal::fromInteger(*i).toDouble();
   else if (const auto* r = number.real())
     if (auto made = foundation::Decimal::fromDouble(*r)) walked.number = made->toDouble();
-  walked.unit = rows.value(row, N::kNote_numMeasureCurrent).string();
+  if (const auto unit = row.text(N::kNote_numMeasureCurrent)) {
+    auto known = noteUnits_.find(*unit);
+    if (known == noteUnits_.end()) known = noteUnits_.emplace(*unit).first;
+    walked.unit = &*known;
+  }
   return walked;
 }
 
@@ -270,9 +276,8 @@ store::Predicate entriesStatisticHelper::predicateFor(const std::vector<Conditio
   return predicates_.front().second;
 }
 
-foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
-    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
-  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+store::FetchRequest entriesStatisticHelper::notesRequest(const std::vector<Condition>& conditions,
+                                                         std::size_t limit, std::size_t offset) const {
   store::FetchRequest request{std::string(app::Note::kEntityName)};
   request.predicate = predicateFor(conditions);
   request.sortDescriptors = {{"note_DateStop", false}};
@@ -282,12 +287,30 @@ foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes
   // rows.
   request.propertiesToFetch = {"note_Type", "note_DateStart", "note_DateStop", "note_numValue",
                                "note_numMeasureCurrent"};
-  auto rows = services_.context->fetchValues(request);
+  return request;
+}
+
+foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
+    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
+  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+  auto rows = services_.context->fetchValues(notesRequest(conditions, limit, offset));
   if (!rows.ok()) {
     foundation::log("Day statistics: fetch failed: " + rows.error().description());
     return rows.error();
   }
   return std::move(rows.value());
+}
+
+foundation::Result<std::size_t> entriesStatisticHelper::visitNotes(const std::vector<Condition>& conditions,
+                                                                   std::size_t limit, std::size_t offset,
+                                                                   const store::Context::RowVisitor& visit) const {
+  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+  auto visited = services_.context->visitValues(notesRequest(conditions, limit, offset), visit);
+  if (!visited.ok()) {
+    foundation::log("Day statistics: fetch failed: " + visited.error().description());
+    return visited.error();
+  }
+  return visited.value();
 }
 
 foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
@@ -345,8 +368,9 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   auto conditions = filterConditions();
   conditions.push_back({"note_DateStop < %@", {*latestDate_}});
   std::vector<WalkedNote> walked;
-  std::deque<store::Context::ValueRows> pages;  // what the walked notes point into
-  std::optional<Date> oldestStart;              // start of the oldest day found, once the bunch is full
+  // The unit texts of an earlier walk's notes are no longer pointed at; a few are kept for this one.
+  if (noteUnits_.size() > kKeptUnits) noteUnits_.clear();
+  std::optional<Date> oldestStart;  // start of the oldest day found, once the bunch is full
   bool ranOut = false;
   // Each page goes on from where the last one ended (its stop date, past the notes already read
   // that share it) rather than skipping an offset, which the store would step through again.
@@ -367,17 +391,9 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       pageConditions.push_back({"note_DateStop <= %@", {*lastStop}});
     }
     const bool paged = !windowed;
-    auto page = fetchNotes(pageConditions, paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
-    if (!page.ok()) {
-      walkStatus_ = page.error();
-      allDaysAreLoaded_ = true;
-      return true;
-    }
     bool past = false;
-    const store::Context::ValueRows& rows = pages.emplace_back(std::move(page.value()));
-    const std::size_t read = rows.keys.size();
-    for (std::size_t i = 0; i < read; ++i) {
-      WalkedNote note = walkedNote(rows, i);
+    const auto visit = [&](const store::Context::ValueRowView& row) {
+      WalkedNote note = walkedNote(row);
       const Date stop = note.stop.value_or(Date{});
       if (lastStop && stop.sinceReference == lastStop->sinceReference) {
         ++readAtLastStop;
@@ -387,7 +403,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       }
       if (oldestStart && stop < *oldestStart) {
         past = true;
-        break;
+        return false;
       }
       // Every day the note spends time in, newest first: its stop day, then (timed stretches)
       // its start day. Both are checked so a night's first day is never skipped.
@@ -404,9 +420,18 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
         }
         if (limit == 0) oldestStart = daysAfter(ends.back(), -1).value_or(ends.back());
       }
-      walked.push_back(std::move(note));
+      walked.push_back(note);
+      return true;
+    };
+    const auto visited =
+        visitNotes(pageConditions, paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0, visit);
+    if (!visited.ok()) {
+      walkStatus_ = visited.error();
+      allDaysAreLoaded_ = true;
+      return true;
     }
     if (past) break;
+    const std::size_t read = visited.value();
     if (!paged) {
       // The window held every note from its start on: enough once the oldest day starts there.
       if (oldestStart && window <= *oldestStart) break;

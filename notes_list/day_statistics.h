@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -125,15 +126,15 @@ class entriesStatisticHelper {
     const std::string* unit = nullptr;  // a summed type's unit, in valTypesDictionary_
   };
   // A note as the walk read it, with what every day it may count in asks of it read once.
-  // Read from the fetched rows' values, which stay while the walk's days are computed.
+  // Its texts are the helper's own copies, which stay while the walk's days are computed.
   struct WalkedNote {
     const std::string* type = nullptr;  // the key of its rule; null for a note without a type
     const TypeRule* rule = nullptr;
     std::optional<foundation::Date> start, stop;
     std::optional<double> number;       // note_numValue
-    const std::string* unit = nullptr;  // note_numMeasureCurrent
+    const std::string* unit = nullptr;  // note_numMeasureCurrent, in noteUnits_
   };
-  WalkedNote walkedNote(const store::Context::ValueRows& rows, std::size_t row) const;
+  WalkedNote walkedNote(const store::Context::ValueRowView& row) const;
 
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
@@ -155,8 +156,15 @@ class entriesStatisticHelper {
   // last time (a few are kept), so that the store runs the SQL it compiled for it again rather
   // than parsing and compiling it anew: a refresh of the summary asks for the same notes.
   store::Predicate predicateFor(const std::vector<Condition>& conditions) const;
+  store::FetchRequest notesRequest(const std::vector<Condition>& conditions, std::size_t limit,
+                                   std::size_t offset) const;
   foundation::Result<store::Context::ValueRows> fetchNotes(const std::vector<Condition>& conditions,
                                                            std::size_t limit, std::size_t offset) const;
+  // The notes fetchNotes would give, read one at a time as the visitor asks (true to go on): the
+  // walk keeps only what it counts with. The notes visited, or the fetch's failure (logged).
+  foundation::Result<std::size_t> visitNotes(const std::vector<Condition>& conditions, std::size_t limit,
+                                             std::size_t offset,
+                                             const store::Context::RowVisitor& visit) const;
   // The words the rows of a walk's days are written with, taken once per walk when first needed.
   // The words of a duration in the interface language.
   struct DurationWords {
@@ -196,6 +204,7 @@ class entriesStatisticHelper {
   };
   mutable std::unordered_map<std::string, TypeRule, NameHash, std::equal_to<>> typeRules_;
   mutable std::optional<TypeRule> noTypeRule_;
+  mutable std::set<std::string, std::less<>> noteUnits_;  // the walked notes' unit texts
   mutable std::deque<std::pair<std::vector<Condition>, store::Predicate>> predicates_;  // newest first
   std::optional<foundation::Date> earliestDate_;
   std::optional<foundation::Date> latestDate_;

@@ -110,6 +110,7 @@ struct FetchPass {
   bool pending = false;           // unsaved changes of a touched entity must be laid over the rows
   std::vector<Value> sortValues;  // while pending: the sort keys of every row, plan.sorts per row
   bool stale = false;             // a kept compilation no longer matches the file: nothing was read
+  const Context::RowVisitor* visit = nullptr;  // stored rows go to it instead of into `rows`
   FetchRows rows;
 };
 
@@ -203,7 +204,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
   const size_t expected = limited                 ? request.fetchLimit
                           : pass.shape.readValues ? std::min(valueRowsRead_[entity.index], kMostRowsExpected)
                                                   : 0;
-  if (pass.shape.readValues && expected) {
+  if (pass.shape.readValues && expected && !pass.visit) {
     rows.keys.reserve(expected);
     rows.values.reserve(expected * entity.attributes.size());
     rows.links.reserve(expected * entity.toOneCount());
@@ -233,6 +234,20 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     return {};
   }
   if (!kept) pass.shape.dataVersion = dataVersion(*connection_);
+  if (pass.visit && pass.shape.readValues) {
+    // Each row is read where it is, as the visitor asks: no values are made for it.
+    Context::ValueRowView view;
+    view.entity_ = &entity;
+    view.statement_ = &statement;
+    view.columnOf_ = &pass.shape.valueColumnOf;
+    view.firstColumn_ = objectColumn;
+    for (; rc == SQLITE_ROW; rc = statement.step()) {
+      ++rows.visited;
+      if (!(*pass.visit)(view)) return {};
+    }
+    if (rc != SQLITE_DONE) return connection_->errorFor(rc, kCoreDataError, "Fetch failed");
+    return {};
+  }
   for (; rc == SQLITE_ROW; rc = statement.step()) {
     const std::int64_t key = statement.columnInt(0);
     rows.keys.push_back(key);
@@ -415,7 +430,8 @@ detail::CompiledFetch* Context::keptFetch(const EntityDescription& entity, const
 }
 
 foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
-                                                        bool wantObjects, bool wantValues) {
+                                                        bool wantObjects, bool wantValues,
+                                                        const RowVisitor* visit) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
@@ -427,6 +443,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
       kept && !hasPendingChanges(kept->shape.plan, request)) {
     detail::FetchPass pass(request, kept->shape);
     pass.rows.entity = entity;
+    pass.visit = visit;
     if (auto status = readStoredRows(pass, true); !status) return status.error();
     if (!pass.stale) {
       if (wantObjects && !pass.shape.loadInline) attachObjects(pass);
@@ -446,6 +463,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
   pass.pending = hasPendingChanges(pass.shape.plan, request);
   pass.shape.loadInline = inlineWhenPlain && !pass.pending;
   pass.shape.readValues = wantValues && !pass.pending;
+  pass.visit = visit;
   if (pass.shape.readValues && !request.propertiesToFetch.empty()) {
     pass.shape.readsAttribute.assign(entity->attributes.size(), false);
     for (const std::string& name : request.propertiesToFetch) {
@@ -492,6 +510,56 @@ foundation::Result<Context::ValueRows> Context::fetchValues(const FetchRequest& 
   out.values = std::move(rows->values);
   out.links = std::move(rows->links);
   return out;
+}
+
+foundation::Result<size_t> Context::visitValues(const FetchRequest& request, const RowVisitor& visit) {
+  auto rows = runFetch(request, {}, false, true, &visit);
+  if (!rows) return rows.error();
+  if (rows->values.empty()) return rows->visited;
+  // Unsaved changes took part: the rows were made as values, and are visited as they are.
+  ValueRowView view;
+  view.entity_ = rows->entity;
+  const size_t width = rows->entity->attributes.size();
+  for (size_t row = 0; row < rows->keys.size(); ++row) {
+    view.values_ = rows->values.data() + row * width;
+    if (!visit(view)) return row + 1;
+  }
+  return rows->keys.size();
+}
+
+foundation::Value Context::ValueRowView::value(size_t attribute) const {
+  if (values_) return values_[attribute];
+  const int column = (*columnOf_)[attribute];
+  if (column < 0) return foundation::Value();
+  return readColumn(*statement_, firstColumn_ + column, entity_->attributes[attribute].type);
+}
+
+std::optional<std::string_view> Context::ValueRowView::text(size_t attribute) const {
+  if (values_) {
+    const std::string* text = values_[attribute].string();
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+  }
+  const int column = (*columnOf_)[attribute];
+  if (column < 0 || entity_->attributes[attribute].type != AttributeType::String) return std::nullopt;
+  // As readColumn reads a text: a null is none, any other value without text the empty text.
+  sqlite3_value* v = sqlite3_column_value(statement_->get(), firstColumn_ + column);
+  const unsigned char* text = sqlite3_value_text(v);
+  if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? std::nullopt : std::optional<std::string_view>("");
+  return std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v)));
+}
+
+std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) const {
+  if (values_) {
+    const foundation::Date* date = values_[attribute].date();
+    return date ? std::optional<foundation::Date>(*date) : std::nullopt;
+  }
+  const int column = (*columnOf_)[attribute];
+  if (column < 0 || entity_->attributes[attribute].type != AttributeType::Date) return std::nullopt;
+  // As readColumn reads a date: a null, a text or a blob is none.
+  sqlite3_value* v = sqlite3_column_value(statement_->get(), firstColumn_ + column);
+  const int t = sqlite3_value_type(v);
+  if (t == SQLITE_NULL || t == SQLITE_TEXT || t == SQLITE_BLOB) return std::nullopt;
+  return foundation::Date{sqlite3_value_double(v)};
 }
 
 foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchRequest& request) {

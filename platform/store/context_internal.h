@@ -35,6 +35,7 @@ struct FetchRows {
   std::vector<ObjectPtr> objects;            // when objects were asked for
   std::vector<foundation::Value> values;     // when values were asked for: attributes, row by row
   std::vector<std::int64_t> links;           // and to-one keys, row by row
+  size_t visited = 0;                        // rows handed to a visitor
 };
 
 // Rows loaded per statement when filling faults.
