@@ -192,7 +192,8 @@ std::string entriesStatisticHelper::dayKey(Date dayStart) const {
 const std::string& entriesStatisticHelper::diaryDayText(Date dayEnd) const {
   // Making the formatter costs far more than a walk's other work, and a refresh names the same days.
   const std::uint64_t zoneGeneration = foundation::TimeZone::localGeneration();
-  if (!diaryDays_ || diaryZoneGeneration_ != zoneGeneration || diaryDays_->locale() != foundation::Locale::current()) {
+  if (!diaryDays_ || diaryZoneGeneration_ != zoneGeneration ||
+      diaryDays_->locale() != foundation::Locale::current()) {
     diaryDays_ = foundation::DateFormatter::withPattern("yy.MM.dd");
     diaryZoneGeneration_ = zoneGeneration;
     diaryDayTexts_.clear();
@@ -207,7 +208,8 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(
   using N = app::Note;
   WalkedNote walked;
   const auto rule = [&](std::optional<std::string_view> type) {
-    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), type == "Breast Feeding", nullptr};
+    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), type == "Breast Feeding",
+                  nullptr};
     if (type) {
       if (auto unit = valTypesDictionary_.find(std::string(*type)); unit != valTypesDictionary_.end())
         made.unit = &unit->second;
@@ -301,9 +303,9 @@ foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes
   return std::move(rows.value());
 }
 
-foundation::Result<std::size_t> entriesStatisticHelper::visitNotes(const std::vector<Condition>& conditions,
-                                                                   std::size_t limit, std::size_t offset,
-                                                                   const store::Context::RowVisitor& visit) const {
+foundation::Result<std::size_t> entriesStatisticHelper::visitNotes(
+    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset,
+    const store::Context::RowVisitor& visit) const {
   if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
   auto visited = services_.context->visitValues(notesRequest(conditions, limit, offset), visit);
   if (!visited.ok()) {
@@ -465,8 +467,8 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
 }
 
 std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(Date dayEnd,
-                                                                    const std::vector<WalkedNote>& notes,
-                                                                    RowTexts& texts) const {
+                                                                      const std::vector<WalkedNote>& notes,
+                                                                      RowTexts& texts) const {
   const Date dayStart = daysAfter(dayEnd, -1).value_or(dayEnd);
   const Date after = daysAfter(dayEnd, 1).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
@@ -483,7 +485,8 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(Date dayEn
   std::vector<DaySums::value_type*> ordered;
   ordered.reserve(sums.size());
   for (auto& entry : sums) ordered.push_back(&entry);
-  std::sort(ordered.begin(), ordered.end(), [](const auto* a, const auto* b) { return *a->first < *b->first; });
+  std::sort(ordered.begin(), ordered.end(),
+            [](const auto* a, const auto* b) { return *a->first < *b->first; });
   const std::string key = dayKey(dayStart);
 
   std::vector<DayRow> rows;

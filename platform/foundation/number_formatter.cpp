@@ -128,10 +128,10 @@ std::string NumberFormatter::format(double value, int maximumFractionDigits, int
   thread_local std::array<Kept, kSlots> kept;
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  const std::size_t slot =
-      static_cast<std::size_t>((bits ^ (bits >> 29) ^ (bits >> 47) ^
-                                static_cast<std::uint64_t>(maximumFractionDigits * 31 + minimumFractionDigits)) %
-                               kSlots);
+  const std::size_t slot = static_cast<std::size_t>(
+      (bits ^ (bits >> 29) ^ (bits >> 47) ^
+       static_cast<std::uint64_t>(maximumFractionDigits * 31 + minimumFractionDigits)) %
+      kSlots);
   Kept& entry = kept[slot];
   if (entry.filled && entry.bits == bits && entry.mostDigits == maximumFractionDigits &&
       entry.leastDigits == minimumFractionDigits)

@@ -272,7 +272,8 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
         if (columnOf[a] < 0) {
           rows.values.emplace_back();
         } else {
-          rows.values.emplace_back(ColumnRead{statement, objectColumn + columnOf[a], entity.attributes[a].type});
+          rows.values.emplace_back(
+              ColumnRead{statement, objectColumn + columnOf[a], entity.attributes[a].type});
           ++column;
         }
       }

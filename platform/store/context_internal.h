@@ -61,8 +61,8 @@ struct CompiledFetch {
     std::vector<std::string> keyColumns;            // the key's column, or the transient's sources
     std::vector<AttributeType> keyTypes;            // one per key column
     KeyRef keyRef;                                  // the stored key, when it is not derived
-    bool loadInline = false;   // objects are read with the rows instead of as faults afterwards
-    bool readValues = false;   // the rows' values are read instead of objects
+    bool loadInline = false;           // objects are read with the rows instead of as faults afterwards
+    bool readValues = false;           // the rows' values are read instead of objects
     std::vector<bool> readsAttribute;  // while reading values: by attribute, empty for all
     // While reading values: by attribute, its column after the row's first value column, or -1
     // for one not read (a transient, or one the request leaves out).
