@@ -19,6 +19,8 @@
 #include "platform/store/model.h"
 #include "platform/store/object.h"
 
+struct sqlite3_value;
+
 namespace store {
 
 class Store;
@@ -101,6 +103,8 @@ class Context {
 
    private:
     friend class Context;
+    // A stored row's column of the attribute, when it is read and of that type.
+    sqlite3_value* stored(size_t attribute, AttributeType type) const;
     const EntityDescription* entity_ = nullptr;
     const sql::Statement* statement_ = nullptr;  // a stored row: read from the statement
     const std::vector<int>* columnOf_ = nullptr;

@@ -535,15 +535,20 @@ foundation::Value Context::ValueRowView::value(size_t attribute) const {
   return readColumn(*statement_, firstColumn_ + column, entity_->attributes[attribute].type);
 }
 
+sqlite3_value* Context::ValueRowView::stored(size_t attribute, AttributeType type) const {
+  const int column = (*columnOf_)[attribute];
+  if (column < 0 || entity_->attributes[attribute].type != type) return nullptr;
+  return sqlite3_column_value(statement_->get(), firstColumn_ + column);
+}
+
 std::optional<std::string_view> Context::ValueRowView::text(size_t attribute) const {
   if (values_) {
     const std::string* text = values_[attribute].string();
     return text ? std::optional<std::string_view>(*text) : std::nullopt;
   }
-  const int column = (*columnOf_)[attribute];
-  if (column < 0 || entity_->attributes[attribute].type != AttributeType::String) return std::nullopt;
+  sqlite3_value* v = stored(attribute, AttributeType::String);
+  if (!v) return std::nullopt;
   // As readColumn reads a text: a null is none, any other value without text the empty text.
-  sqlite3_value* v = sqlite3_column_value(statement_->get(), firstColumn_ + column);
   const unsigned char* text = sqlite3_value_text(v);
   if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? std::nullopt : std::optional<std::string_view>("");
   return std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v)));
@@ -554,10 +559,9 @@ std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) co
     const foundation::Date* date = values_[attribute].date();
     return date ? std::optional<foundation::Date>(*date) : std::nullopt;
   }
-  const int column = (*columnOf_)[attribute];
-  if (column < 0 || entity_->attributes[attribute].type != AttributeType::Date) return std::nullopt;
+  sqlite3_value* v = stored(attribute, AttributeType::Date);
+  if (!v) return std::nullopt;
   // As readColumn reads a date: a null, a text or a blob is none.
-  sqlite3_value* v = sqlite3_column_value(statement_->get(), firstColumn_ + column);
   const int t = sqlite3_value_type(v);
   if (t == SQLITE_NULL || t == SQLITE_TEXT || t == SQLITE_BLOB) return std::nullopt;
   return foundation::Date{sqlite3_value_double(v)};
