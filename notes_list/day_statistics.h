@@ -165,12 +165,12 @@ class entriesStatisticHelper {
   foundation::Result<std::size_t> visitNotes(const std::vector<Condition>& conditions, std::size_t limit,
                                              std::size_t offset,
                                              const store::Context::RowVisitor& visit) const;
-  // The words the rows of a walk's days are written with, taken once per walk when first needed.
   // The words of a duration in the interface language.
   struct DurationWords {
     std::string hour, minute;
     bool withoutBlanks = false;  // "ja" and "zh-Hans"
   };
+  // The words the rows of a walk's days are written with, taken once per walk when first needed.
   struct RowTexts {
     std::optional<app::InterfaceText> language;  // the note helper's, for values with units
     std::optional<DurationWords> durations;
