@@ -99,6 +99,8 @@ class NoteEditHelper {
 
   // --- Texts, in the interface language
 
+  // The language the texts below are written in now (a caller writing many takes it once).
+  InterfaceText language() const;
   std::string getCurrentNumValueStr(std::optional<std::string_view> type, std::optional<double> number,
                                     std::optional<std::string_view> unitKey) const;
   std::string getCurrentValues(std::optional<std::string_view> type, std::optional<std::string_view> subValue,
@@ -118,7 +120,6 @@ class NoteEditHelper {
   std::string getYearString(std::int32_t count) const;
 
  private:
-  InterfaceText language() const;
   const foundation::Clock& clock() const;
 
   Environment environment_;

@@ -131,7 +131,11 @@ std::string numberWithUnitText(const InterfaceText& lang, std::optional<std::str
              *unitKey == unit::kInch) {
     digits = 2;
   }
-  return format("%@ %@", {foundation::NumberFormatter::format(*number, digits), lang.localized(*unitKey)});
+  // The number, a blank and the unit's name: joined directly, as the summary writes this per row.
+  std::string text = foundation::NumberFormatter::format(*number, digits);
+  text += ' ';
+  text += lang.localized(*unitKey);
+  return text;
 }
 
 std::string valueText(const InterfaceText& lang, std::optional<std::string_view> type,

@@ -20,6 +20,8 @@ constexpr std::size_t kDaysPerBunch = 10;
 // Notes walked per fetch while looking for days.
 constexpr std::size_t kWalkPage = 128;
 constexpr const char* kNoDay = "20000101";
+// Unit texts of walked notes kept from walk to walk, at most.
+constexpr std::size_t kKeptUnits = 64;
 // Predicates kept for conditions asked for again: the walk's few fetches and the units' one.
 constexpr std::size_t kKeptPredicates = 8;
 
@@ -121,10 +123,25 @@ void keep(Map& answers, Key key, Value value) {
   if (answers.size() >= kKeptDays) answers.clear();
   answers.emplace(std::move(key), std::move(value));
 }
+
+// The language with each of its texts looked up once: a walk's rows name the same few units.
+app::InterfaceText withKeptTexts(app::InterfaceText language) {
+  auto kept = std::make_shared<std::map<std::string, std::string, std::less<>>>();
+  std::string code = language.language();
+  return app::InterfaceText(std::move(code), [language = std::move(language), kept](std::string_view key) {
+    auto known = kept->find(key);
+    if (known == kept->end()) known = kept->emplace(std::string(key), language.localized(key)).first;
+    return known->second;
+  });
+}
 }  // namespace
 
 Date entriesStatisticHelper::endOfDay(Date instant) const {
-  if (const auto* day = dayHolding(endDays_, instant)) return day->second;
+  if (lastEndDay_.first <= instant && instant < lastEndDay_.second) return lastEndDay_.second;
+  if (const auto* day = dayHolding(endDays_, instant)) {
+    lastEndDay_ = *day;
+    return day->second;
+  }
   auto parts = calendar_.components(
       foundation::CalendarUnit::Year | foundation::CalendarUnit::Month | foundation::CalendarUnit::Day,
       instant);
@@ -140,7 +157,11 @@ Date entriesStatisticHelper::endOfDay(Date instant) const {
 Date entriesStatisticHelper::startOfDay(Date instant) const {
   // The day runs to the start of the next one (found from a moment inside it), so a kept answer is
   // the calendar's own.
-  if (const auto* day = dayHolding(startDays_, instant)) return day->first;
+  if (lastStartDay_.first <= instant && instant < lastStartDay_.second) return lastStartDay_.first;
+  if (const auto* day = dayHolding(startDays_, instant)) {
+    lastStartDay_ = *day;
+    return day->first;
+  }
   const auto start = calendar_.startOfDay(instant);
   if (!start) return instant;
   if (const auto next = calendar_.startOfDay(endOfDay(instant)); next && *start <= instant && instant < *next)
@@ -168,38 +189,57 @@ std::string entriesStatisticHelper::dayKey(Date dayStart) const {
   return key;
 }
 
-entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(const store::Context::ValueRows& rows,
-                                                                      std::size_t row) const {
+const std::string& entriesStatisticHelper::diaryDayText(Date dayEnd) const {
+  // Making the formatter costs far more than a walk's other work, and a refresh names the same days.
+  const std::uint64_t zoneGeneration = foundation::TimeZone::localGeneration();
+  if (!diaryDays_ || diaryZoneGeneration_ != zoneGeneration ||
+      diaryDays_->locale() != foundation::Locale::current()) {
+    diaryDays_ = foundation::DateFormatter::withPattern("yy.MM.dd");
+    diaryZoneGeneration_ = zoneGeneration;
+    diaryDayTexts_.clear();
+  }
+  if (auto kept = diaryDayTexts_.find(dayEnd); kept != diaryDayTexts_.end()) return kept->second;
+  if (diaryDayTexts_.size() >= kKeptDays) diaryDayTexts_.clear();
+  return diaryDayTexts_.emplace(dayEnd, diaryDays_->stringFromDate(dayEnd)).first->second;
+}
+
+entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(
+    const store::Context::ValueRowView& row) const {
   using N = app::Note;
   WalkedNote walked;
   const auto rule = [&](std::optional<std::string_view> type) {
-    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), nullptr};
+    TypeRule made{neh_.howManyDates(type), neh_.shouldSplitTheTimeBy24h(type), type == "Breast Feeding",
+                  nullptr};
     if (type) {
       if (auto unit = valTypesDictionary_.find(std::string(*type)); unit != valTypesDictionary_.end())
         made.unit = &unit->second;
     }
     return made;
   };
-  if (const std::string* type = rows.value(row, N::kNote_Type).string()) {
+  if (const auto type = row.text(N::kNote_Type)) {
     auto known = typeRules_.find(*type);
-    if (known == typeRules_.end()) known = typeRules_.emplace(*type, rule(*type)).first;
+    if (known == typeRules_.end()) known = typeRules_.emplace(std::string(*type), rule(*type)).first;
     walked.type = &known->first;
     walked.rule = &known->second;
   } else {
     if (!noTypeRule_) noTypeRule_ = rule(std::nullopt);
     walked.rule = &*noTypeRule_;
   }
-  if (const auto* start = rows.value(row, N::kNote_DateStart).date()) walked.start = *start;
-  if (const auto* stop = rows.value(row, N::kNote_DateStop).date()) walked.stop = *stop;
+  walked.start = row.date(N::kNote_DateStart);
+  walked.stop = row.date(N::kNote_DateStop);
   // A number as the note's own accessor reads it: a decimal, or an integer or real made one.
-  const foundation::Value& number = rows.value(row, N::kNote_numValue);
+  const foundation::Value number = row.value(N::kNote_numValue);
   if (const auto* d = number.decimal())
     walked.number = d->toDouble();
   else if (const auto* i = number.integer())
     walked.number = foundation::Decimal::fromInteger(*i).toDouble();
   else if (const auto* r = number.real())
     if (auto made = foundation::Decimal::fromDouble(*r)) walked.number = made->toDouble();
-  walked.unit = rows.value(row, N::kNote_numMeasureCurrent).string();
+  if (const auto unit = row.text(N::kNote_numMeasureCurrent)) {
+    auto known = noteUnits_.find(*unit);
+    if (known == noteUnits_.end()) known = noteUnits_.emplace(*unit).first;
+    walked.unit = &*known;
+  }
   return walked;
 }
 
@@ -238,9 +278,8 @@ store::Predicate entriesStatisticHelper::predicateFor(const std::vector<Conditio
   return predicates_.front().second;
 }
 
-foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
-    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
-  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+store::FetchRequest entriesStatisticHelper::notesRequest(const std::vector<Condition>& conditions,
+                                                         std::size_t limit, std::size_t offset) const {
   store::FetchRequest request{std::string(app::Note::kEntityName)};
   request.predicate = predicateFor(conditions);
   request.sortDescriptors = {{"note_DateStop", false}};
@@ -250,12 +289,30 @@ foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes
   // rows.
   request.propertiesToFetch = {"note_Type", "note_DateStart", "note_DateStop", "note_numValue",
                                "note_numMeasureCurrent"};
-  auto rows = services_.context->fetchValues(request);
+  return request;
+}
+
+foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
+    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
+  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+  auto rows = services_.context->fetchValues(notesRequest(conditions, limit, offset));
   if (!rows.ok()) {
     foundation::log("Day statistics: fetch failed: " + rows.error().description());
     return rows.error();
   }
   return std::move(rows.value());
+}
+
+foundation::Result<std::size_t> entriesStatisticHelper::visitNotes(
+    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset,
+    const store::Context::RowVisitor& visit) const {
+  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
+  auto visited = services_.context->visitValues(notesRequest(conditions, limit, offset), visit);
+  if (!visited.ok()) {
+    foundation::log("Day statistics: fetch failed: " + visited.error().description());
+    return visited.error();
+  }
+  return visited.value();
 }
 
 foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
@@ -313,8 +370,9 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   auto conditions = filterConditions();
   conditions.push_back({"note_DateStop < %@", {*latestDate_}});
   std::vector<WalkedNote> walked;
-  std::deque<store::Context::ValueRows> pages;  // what the walked notes point into
-  std::optional<Date> oldestStart;              // start of the oldest day found, once the bunch is full
+  // The unit texts of an earlier walk's notes are no longer pointed at; a few are kept for this one.
+  if (noteUnits_.size() > kKeptUnits) noteUnits_.clear();
+  std::optional<Date> oldestStart;  // start of the oldest day found, once the bunch is full
   bool ranOut = false;
   // Each page goes on from where the last one ended (its stop date, past the notes already read
   // that share it) rather than skipping an offset, which the store would step through again.
@@ -335,17 +393,9 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       pageConditions.push_back({"note_DateStop <= %@", {*lastStop}});
     }
     const bool paged = !windowed;
-    auto page = fetchNotes(pageConditions, paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0);
-    if (!page.ok()) {
-      walkStatus_ = page.error();
-      allDaysAreLoaded_ = true;
-      return true;
-    }
     bool past = false;
-    const store::Context::ValueRows& rows = pages.emplace_back(std::move(page.value()));
-    const std::size_t read = rows.keys.size();
-    for (std::size_t i = 0; i < read; ++i) {
-      WalkedNote note = walkedNote(rows, i);
+    const auto visit = [&](const store::Context::ValueRowView& row) {
+      WalkedNote note = walkedNote(row);
       const Date stop = note.stop.value_or(Date{});
       if (lastStop && stop.sinceReference == lastStop->sinceReference) {
         ++readAtLastStop;
@@ -355,7 +405,7 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
       }
       if (oldestStart && stop < *oldestStart) {
         past = true;
-        break;
+        return false;
       }
       // Every day the note spends time in, newest first: its stop day, then (timed stretches)
       // its start day. Both are checked so a night's first day is never skipped.
@@ -372,9 +422,18 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
         }
         if (limit == 0) oldestStart = daysAfter(ends.back(), -1).value_or(ends.back());
       }
-      walked.push_back(std::move(note));
+      walked.push_back(note);
+      return true;
+    };
+    const auto visited =
+        visitNotes(pageConditions, paged ? kWalkPage : 0, paged && lastStop ? readAtLastStop : 0, visit);
+    if (!visited.ok()) {
+      walkStatus_ = visited.error();
+      allDaysAreLoaded_ = true;
+      return true;
     }
     if (past) break;
+    const std::size_t read = visited.value();
     if (!paged) {
       // The window held every note from its start on: enough once the oldest day starts there.
       if (oldestStart && window <= *oldestStart) break;
@@ -390,12 +449,10 @@ bool entriesStatisticHelper::calculateNextBunchOfDays(bool first) {
   if (ends.empty()) return true;
 
   // The walk's diary: each day with the number it takes, then where the next bunch starts.
-  const auto day = foundation::DateFormatter::withPattern("yy.MM.dd");
+  RowTexts texts;
   for (Date end : ends) {
-    foundation::log(foundation::text::format(
-        "num:%ld date:%@",
-        {static_cast<std::int64_t>(sumDictionary_.size()), foundation::Value(day.stringFromDate(end))}));
-    auto rows = calculateStatisticForDate(end, walked);
+    foundation::log("num:" + std::to_string(sumDictionary_.size()) + " date:" + diaryDayText(end));
+    auto rows = calculateStatisticForDate(end, walked, texts);
     // Days whose notes all belong elsewhere get no number: the list shows no gaps.
     if (!rows.empty()) sumDictionary_.push_back(Day{end, std::move(rows)});
   }
@@ -409,8 +466,9 @@ bool entriesStatisticHelper::loadEnotherBunchOffDaysToDayNumber(std::uint64_t da
   return calculateNextBunchOfDays(false);
 }
 
-std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
-    Date dayEnd, const std::vector<WalkedNote>& notes) const {
+std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(Date dayEnd,
+                                                                      const std::vector<WalkedNote>& notes,
+                                                                      RowTexts& texts) const {
   const Date dayStart = daysAfter(dayEnd, -1).value_or(dayEnd);
   const Date after = daysAfter(dayEnd, 1).value_or(dayEnd);
   // The notes are newest first: those stopping from the day's start to the end of the next day.
@@ -420,28 +478,35 @@ std::vector<DayRow> entriesStatisticHelper::calculateStatisticForDate(
   const auto last =
       std::partition_point(first, notes.end(), [&](const WalkedNote& n) { return stopOf(n) >= dayStart; });
   DaySums sums;
+  sums.reserve(typeRules_.size() + 1);  // at most one total per type the walk has met
   for (auto note = first; note != last; ++note) countNote(*note, sums, dayStart, dayEnd);
   if (sums.empty()) return {};
-  // The rows go in the order of their types' names.
-  std::sort(sums.begin(), sums.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  // The rows go in the order of their types' names: the totals are put in order by address.
+  std::vector<DaySums::value_type*> ordered;
+  ordered.reserve(sums.size());
+  for (auto& entry : sums) ordered.push_back(&entry);
+  std::sort(ordered.begin(), ordered.end(),
+            [](const auto* a, const auto* b) { return *a->first < *b->first; });
   const std::string key = dayKey(dayStart);
 
   std::vector<DayRow> rows;
   rows.reserve(sums.size());
-  std::optional<DurationWords> words;
-  for (auto& [typeName, sum] : sums) {
-    const std::string& type = *typeName;
+  for (DaySums::value_type* entry : ordered) {
+    const std::string& type = *entry->first;
+    sumInfo_& sum = entry->second;
     sum.dateIndefer = key;
     DayRow row{type, sum.dateIndefer, std::to_string(sum.count), {}, {}};
     if (sum.gotVal) {
+      // As the helper's getCurrentNumValueStr writes it, in its language taken once.
+      if (!texts.language) texts.language = withKeptTexts(neh_.language());
       auto unit = valTypesDictionary_.find(type);
-      row.valWithMeasure = neh_.getCurrentNumValueStr(
-          type, static_cast<double>(static_cast<float>(sum.val)),
+      row.valWithMeasure = app::numberWithUnitText(
+          *texts.language, type, static_cast<double>(static_cast<float>(sum.val)),
           unit == valTypesDictionary_.end() ? std::optional<std::string_view>() : unit->second);
     }
     if (sum.gotPeriod) {
-      if (!words) words = durationWords();
-      row.time = durationText(sum.period, *words);
+      if (!texts.durations) texts.durations = durationWords();
+      row.time = durationText(sum.period, *texts.durations);
     }
     rows.push_back(std::move(row));
   }
@@ -472,7 +537,7 @@ void entriesStatisticHelper::countNote(const WalkedNote& walked, DaySums& sums, 
   } else {
     if (!stopInside) return;
     hasDuration = true;
-    if (*type == "Breast Feeding") {
+    if (rule.breastFeeding) {
       const auto minutes = static_cast<std::int64_t>(walked.number.value_or(0));
       const auto other =
           app::leadingInteger(walked.unit ? std::string_view(*walked.unit) : std::string_view());
@@ -535,15 +600,21 @@ std::string entriesStatisticHelper::durationText(double seconds, const DurationW
   const auto minutes = static_cast<std::int64_t>(std::trunc(seconds / 60));
   const std::int64_t hours = minutes / 60;
   const std::int64_t rest = minutes - 60 * hours;
-  std::string hoursPart = minutes >= 60 ? std::to_string(hours) + words.hour : "";
-  std::string minutesPart = rest >= 1 ? std::to_string(rest) + words.minute : "";
+  // Hours when there is a whole one, then minutes when there is a whole one, a blank between.
   std::string text;
-  if (!hoursPart.empty() && !minutesPart.empty())
-    text = hoursPart + " " + minutesPart;
-  else if (!hoursPart.empty() || !minutesPart.empty())
-    text = hoursPart + minutesPart;
-  else
-    text = "0" + words.minute;
+  if (minutes >= 60) {
+    text += std::to_string(hours);
+    text += words.hour;
+  }
+  if (rest >= 1) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(rest);
+    text += words.minute;
+  }
+  if (text.empty()) {
+    text = "0";
+    text += words.minute;
+  }
   if (words.withoutBlanks) std::erase(text, ' ');
   return text;
 }

@@ -19,7 +19,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,6 +32,7 @@
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/date.h"
+#include "platform/foundation/date_formatter.h"
 #include "platform/foundation/error.h"
 #include "platform/store/context.h"
 
@@ -118,22 +122,25 @@ class entriesStatisticHelper {
   struct TypeRule {
     int dates = 0;
     bool split = false;                 // a timed stretch split at day boundaries
+    bool breastFeeding = false;         // its duration is its minutes on either side
     const std::string* unit = nullptr;  // a summed type's unit, in valTypesDictionary_
   };
   // A note as the walk read it, with what every day it may count in asks of it read once.
-  // Read from the fetched rows' values, which stay while the walk's days are computed.
+  // Its texts are the helper's own copies, which stay while the walk's days are computed.
   struct WalkedNote {
     const std::string* type = nullptr;  // the key of its rule; null for a note without a type
     const TypeRule* rule = nullptr;
     std::optional<foundation::Date> start, stop;
     std::optional<double> number;       // note_numValue
-    const std::string* unit = nullptr;  // note_numMeasureCurrent
+    const std::string* unit = nullptr;  // note_numMeasureCurrent, in noteUnits_
   };
-  WalkedNote walkedNote(const store::Context::ValueRows& rows, std::size_t row) const;
+  WalkedNote walkedNote(const store::Context::ValueRowView& row) const;
 
   foundation::Date endOfDay(foundation::Date instant) const;
   foundation::Date startOfDay(foundation::Date instant) const;
   std::string dayKey(foundation::Date dayStart) const;
+  // The day's end as the walk's diary names it ("yy.MM.dd" in the current locale and local zone).
+  const std::string& diaryDayText(foundation::Date dayEnd) const;
   // The instant moved by whole days in the calendar; nothing where the calendar cannot.
   std::optional<foundation::Date> daysAfter(foundation::Date instant, int days) const;
   // The end of the last day the note spends a positive time in.
@@ -149,22 +156,34 @@ class entriesStatisticHelper {
   // last time (a few are kept), so that the store runs the SQL it compiled for it again rather
   // than parsing and compiling it anew: a refresh of the summary asks for the same notes.
   store::Predicate predicateFor(const std::vector<Condition>& conditions) const;
+  store::FetchRequest notesRequest(const std::vector<Condition>& conditions, std::size_t limit,
+                                   std::size_t offset) const;
   foundation::Result<store::Context::ValueRows> fetchNotes(const std::vector<Condition>& conditions,
                                                            std::size_t limit, std::size_t offset) const;
+  // The notes fetchNotes would give, read one at a time as the visitor asks (true to go on): the
+  // walk keeps only what it counts with. The notes visited, or the fetch's failure (logged).
+  foundation::Result<std::size_t> visitNotes(const std::vector<Condition>& conditions, std::size_t limit,
+                                             std::size_t offset,
+                                             const store::Context::RowVisitor& visit) const;
+  // The words of a duration in the interface language.
+  struct DurationWords {
+    std::string hour, minute;
+    bool withoutBlanks = false;  // "ja" and "zh-Hans"
+  };
+  // The words the rows of a walk's days are written with, taken once per walk when first needed.
+  struct RowTexts {
+    std::optional<app::InterfaceText> language;  // the note helper's, for values with units
+    std::optional<DurationWords> durations;
+  };
   // The rows of one day from `notes` (every note that may count in it); empty when none counts.
-  std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd,
-                                                const std::vector<WalkedNote>& notes) const;
+  std::vector<DayRow> calculateStatisticForDate(foundation::Date dayEnd, const std::vector<WalkedNote>& notes,
+                                                RowTexts& texts) const;
   // A day's totals by type, the type being the walk's one string for it (its address tells types
   // apart): a day holds few types.
   using DaySums = std::vector<std::pair<const std::string*, sumInfo_>>;
   void countNote(const WalkedNote& note, DaySums& sums, foundation::Date dayStart,
                  foundation::Date dayEnd) const;
   app::InterfaceText language() const;
-  // The words of a duration in the interface language, taken once for the many rows of a day.
-  struct DurationWords {
-    std::string hour, minute;
-    bool withoutBlanks = false;  // "ja" and "zh-Hans"
-  };
   DurationWords durationWords() const;
   static std::string durationText(double seconds, const DurationWords& words);
 
@@ -178,8 +197,14 @@ class entriesStatisticHelper {
   UnitRows readUnitRows(std::map<std::string, std::string>& units) const;
   UnitRows unitRows_;                             // where valTypesDictionary_ was read
   const store::Context* unitsContext_ = nullptr;  // the context the helper read them in
-  mutable std::map<std::string, TypeRule, std::less<>> typeRules_;
+  // By type name; looked up for every note walked, so by hash rather than by comparing names.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  mutable std::unordered_map<std::string, TypeRule, NameHash, std::equal_to<>> typeRules_;
   mutable std::optional<TypeRule> noTypeRule_;
+  mutable std::set<std::string, std::less<>> noteUnits_;  // the walked notes' unit texts
   mutable std::deque<std::pair<std::vector<Condition>, store::Predicate>> predicates_;  // newest first
   std::optional<foundation::Date> earliestDate_;
   std::optional<foundation::Date> latestDate_;
@@ -191,8 +216,15 @@ class entriesStatisticHelper {
   // The calendar's answers, kept: days [start, end) as endOfDay and as startOfDay found them, days
   // added to a date, and day keys.
   mutable std::map<foundation::Date, foundation::Date> endDays_, startDays_;
+  // The day each of them last answered from: the walk's notes come day by day.
+  mutable std::pair<foundation::Date, foundation::Date> lastEndDay_, lastStartDay_;
   mutable std::map<std::pair<foundation::Date, int>, std::optional<foundation::Date>> shiftedDays_;
   mutable std::map<foundation::Date, std::string> dayKeys_;
+  // The diary's formatter and its texts, kept while the locale and the local zone stay those it
+  // was made for.
+  mutable std::optional<foundation::DateFormatter> diaryDays_;
+  mutable std::uint64_t diaryZoneGeneration_ = 0;
+  mutable std::map<foundation::Date, std::string> diaryDayTexts_;
   bool allDaysAreLoaded_ = false;
 };
 

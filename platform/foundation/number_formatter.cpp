@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 
 #include "platform/foundation/icu_bridge.h"
@@ -64,7 +67,18 @@ void NumberFormatter::setMinimumFractionDigits(int digits) {
 
 namespace {
 
-std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, double value) {
+// Whole numbers well inside a double's exact range are only their digits under the rule (no
+// fraction digits wanted, no minus sign on zero), written here without ICU's machinery: totals
+// and amounts are mostly whole.
+constexpr double kLargestPlainWhole = 1e15;
+
+bool isPlainWhole(double value, int minimumFractionDigits) {
+  return minimumFractionDigits == 0 && std::fabs(value) < kLargestPlainWhole && std::trunc(value) == value;
+}
+
+std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, int minimumFractionDigits,
+                       double value) {
+  if (isPlainWhole(value, minimumFractionDigits)) return std::to_string(static_cast<long long>(value));
   UErrorCode status = U_ZERO_ERROR;
   const icu::UnicodeString text = formatter.formatDouble(value, status).toString(status);
   if (U_FAILURE(status)) return {};
@@ -96,11 +110,35 @@ const icu::number::LocalizedNumberFormatter& sharedFormatter(int maximumFraction
 }  // namespace
 
 std::string NumberFormatter::stringFromNumber(double value) const {
-  return formatWith(impl_->formatter, value);
+  return formatWith(impl_->formatter, impl_->minimumFractionDigits, value);
 }
 
 std::string NumberFormatter::format(double value, int maximumFractionDigits, int minimumFractionDigits) {
-  return formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits), value);
+  // The same few values come back row after row and refresh after refresh (a day's totals): each
+  // thread keeps the latest texts, one per slot of a small table.
+  const int least = std::clamp(minimumFractionDigits, 0, kMostDigits);
+  if (isPlainWhole(value, least)) return std::to_string(static_cast<long long>(value));
+  struct Kept {
+    bool filled = false;
+    std::uint64_t bits = 0;
+    int mostDigits = 0, leastDigits = 0;
+    std::string text;
+  };
+  constexpr std::size_t kSlots = 64;
+  thread_local std::array<Kept, kSlots> kept;
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const std::size_t slot = static_cast<std::size_t>(
+      (bits ^ (bits >> 29) ^ (bits >> 47) ^
+       static_cast<std::uint64_t>(maximumFractionDigits * 31 + minimumFractionDigits)) %
+      kSlots);
+  Kept& entry = kept[slot];
+  if (entry.filled && entry.bits == bits && entry.mostDigits == maximumFractionDigits &&
+      entry.leastDigits == minimumFractionDigits)
+    return entry.text;
+  std::string text = formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits), least, value);
+  entry = Kept{true, bits, maximumFractionDigits, minimumFractionDigits, text};
+  return text;
 }
 
 }  // namespace foundation

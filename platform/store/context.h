@@ -5,7 +5,9 @@
 // A context is used from one thread at a time; each has its own SQLite connection.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +18,8 @@
 #include "platform/store/fetch_request.h"
 #include "platform/store/model.h"
 #include "platform/store/object.h"
+
+struct sqlite3_value;
 
 namespace store {
 
@@ -86,6 +90,32 @@ class Context {
   };
   foundation::Result<ValueRows> fetchValues(const FetchRequest& request);
 
+  // One row of a fetch of values as a visit meets it: each stored attribute reads as the value
+  // fetchValues would hold for it, taken straight from where the row is, and valid only during
+  // the visit. For walks that take a few values of many rows and keep little of them.
+  class ValueRowView {
+   public:
+    // The attribute's value, as fetchValues holds it.
+    foundation::Value value(size_t attribute) const;
+    // A text attribute's text, a date attribute's date: none where the value is no such thing.
+    std::optional<std::string_view> text(size_t attribute) const;
+    std::optional<foundation::Date> date(size_t attribute) const;
+
+   private:
+    friend class Context;
+    // A stored row's column of the attribute, when it is read and of that type.
+    sqlite3_value* stored(size_t attribute, AttributeType type) const;
+    const EntityDescription* entity_ = nullptr;
+    const sql::Statement* statement_ = nullptr;  // a stored row: read from the statement
+    const std::vector<int>* columnOf_ = nullptr;
+    int firstColumn_ = 0;
+    const foundation::Value* values_ = nullptr;  // a row with unsaved changes: its values
+  };
+  // Returns true to go on to the next row.
+  using RowVisitor = std::function<bool(const ValueRowView&)>;
+  // The rows fetchValues would give, visited in order until the visitor stops; the rows visited.
+  foundation::Result<size_t> visitValues(const FetchRequest& request, const RowVisitor& visit);
+
   // The context's object for the identity: the one it holds, or a fault for the row.
   ObjectPtr objectWithID(const ObjectID& id);
   // As above, but loads the row and fails when the store has none.
@@ -126,7 +156,8 @@ class Context {
 
   // Fetching, step by step (see context.cpp).
   foundation::Result<detail::FetchRows> runFetch(const FetchRequest& request, std::string_view keyPath,
-                                                 bool wantObjects, bool wantValues = false);
+                                                 bool wantObjects, bool wantValues = false,
+                                                 const RowVisitor* visit = nullptr);
   foundation::Status resolveGroupKey(detail::FetchPass& pass, std::string_view keyPath);
   bool hasPendingChanges(const detail::QueryPlan& plan, const FetchRequest& request) const;
   // `kept`: the pass runs a compilation kept from before, which is checked against the file first.

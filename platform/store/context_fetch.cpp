@@ -110,6 +110,7 @@ struct FetchPass {
   bool pending = false;           // unsaved changes of a touched entity must be laid over the rows
   std::vector<Value> sortValues;  // while pending: the sort keys of every row, plan.sorts per row
   bool stale = false;             // a kept compilation no longer matches the file: nothing was read
+  const Context::RowVisitor* visit = nullptr;  // stored rows go to it instead of into `rows`
   FetchRows rows;
 };
 
@@ -168,6 +169,15 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
         if (pass.shape.readsAttribute[a]) sql += ", t0." + entity.attributes[a].column;
       for (size_t r : entity.toOneRelationships) sql += ", t0." + entity.relationships[r].column;
     }
+    if (pass.shape.readValues) {
+      // The stored attributes' columns come in attribute order, those read only.
+      const std::vector<bool>& reads = pass.shape.readsAttribute;
+      pass.shape.valueColumnOf.assign(entity.attributes.size(), -1);
+      int column = 0;
+      for (const AttributeDescription& attribute : entity.attributes)
+        if (!attribute.transient && (reads.empty() || reads[attribute.index]))
+          pass.shape.valueColumnOf[attribute.index] = column++;
+    }
     sql += " FROM " + plan.fromClause();
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
     sql += " ORDER BY " + plan.orderBy;
@@ -194,7 +204,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
   const size_t expected = limited                 ? request.fetchLimit
                           : pass.shape.readValues ? std::min(valueRowsRead_[entity.index], kMostRowsExpected)
                                                   : 0;
-  if (pass.shape.readValues && expected) {
+  if (pass.shape.readValues && expected && !pass.visit) {
     rows.keys.reserve(expected);
     rows.values.reserve(expected * entity.attributes.size());
     rows.links.reserve(expected * entity.toOneCount());
@@ -224,6 +234,20 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     return {};
   }
   if (!kept) pass.shape.dataVersion = dataVersion(*connection_);
+  if (pass.visit && pass.shape.readValues) {
+    // Each row is read where it is, as the visitor asks: no values are made for it.
+    Context::ValueRowView view;
+    view.entity_ = &entity;
+    view.statement_ = &statement;
+    view.columnOf_ = &pass.shape.valueColumnOf;
+    view.firstColumn_ = objectColumn;
+    for (; rc == SQLITE_ROW; rc = statement.step()) {
+      ++rows.visited;
+      if (!(*pass.visit)(view)) return {};
+    }
+    if (rc != SQLITE_DONE) return connection_->errorFor(rc, kCoreDataError, "Fetch failed");
+    return {};
+  }
   for (; rc == SQLITE_ROW; rc = statement.step()) {
     const std::int64_t key = statement.columnInt(0);
     rows.keys.push_back(key);
@@ -242,13 +266,16 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       // As loadRow reads an object's row, into the flat rows instead: attributes in index order,
       // the stored ones from their columns (which come in that order), transients left null.
       // Each value is made in its place (through the conversion), not moved there.
+      const std::vector<int>& columnOf = pass.shape.valueColumnOf;
       int column = objectColumn;
-      const std::vector<bool>& reads = pass.shape.readsAttribute;
-      for (const AttributeDescription& attribute : entity.attributes) {
-        if (attribute.transient || (!reads.empty() && !reads[attribute.index]))
+      for (size_t a = 0; a < columnOf.size(); ++a) {
+        if (columnOf[a] < 0) {
           rows.values.emplace_back();
-        else
-          rows.values.emplace_back(ColumnRead{statement, column++, attribute.type});
+        } else {
+          rows.values.emplace_back(
+              ColumnRead{statement, objectColumn + columnOf[a], entity.attributes[a].type});
+          ++column;
+        }
       }
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
         rows.links.push_back(statement.columnInt(column++));
@@ -404,7 +431,8 @@ detail::CompiledFetch* Context::keptFetch(const EntityDescription& entity, const
 }
 
 foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& request, std::string_view keyPath,
-                                                        bool wantObjects, bool wantValues) {
+                                                        bool wantObjects, bool wantValues,
+                                                        const RowVisitor* visit) {
   if (!connection_) return closedError();
   const EntityDescription* entity = model_->entity(request.entityName);
   if (!entity) return noEntityError(request.entityName);
@@ -416,6 +444,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
       kept && !hasPendingChanges(kept->shape.plan, request)) {
     detail::FetchPass pass(request, kept->shape);
     pass.rows.entity = entity;
+    pass.visit = visit;
     if (auto status = readStoredRows(pass, true); !status) return status.error();
     if (!pass.stale) {
       if (wantObjects && !pass.shape.loadInline) attachObjects(pass);
@@ -435,6 +464,7 @@ foundation::Result<detail::FetchRows> Context::runFetch(const FetchRequest& requ
   pass.pending = hasPendingChanges(pass.shape.plan, request);
   pass.shape.loadInline = inlineWhenPlain && !pass.pending;
   pass.shape.readValues = wantValues && !pass.pending;
+  pass.visit = visit;
   if (pass.shape.readValues && !request.propertiesToFetch.empty()) {
     pass.shape.readsAttribute.assign(entity->attributes.size(), false);
     for (const std::string& name : request.propertiesToFetch) {
@@ -481,6 +511,60 @@ foundation::Result<Context::ValueRows> Context::fetchValues(const FetchRequest& 
   out.values = std::move(rows->values);
   out.links = std::move(rows->links);
   return out;
+}
+
+foundation::Result<size_t> Context::visitValues(const FetchRequest& request, const RowVisitor& visit) {
+  auto rows = runFetch(request, {}, false, true, &visit);
+  if (!rows) return rows.error();
+  if (rows->values.empty()) return rows->visited;
+  // Unsaved changes took part: the rows were made as values, and are visited as they are.
+  ValueRowView view;
+  view.entity_ = rows->entity;
+  const size_t width = rows->entity->attributes.size();
+  for (size_t row = 0; row < rows->keys.size(); ++row) {
+    view.values_ = rows->values.data() + row * width;
+    if (!visit(view)) return row + 1;
+  }
+  return rows->keys.size();
+}
+
+foundation::Value Context::ValueRowView::value(size_t attribute) const {
+  if (values_) return values_[attribute];
+  const int column = (*columnOf_)[attribute];
+  if (column < 0) return foundation::Value();
+  return readColumn(*statement_, firstColumn_ + column, entity_->attributes[attribute].type);
+}
+
+sqlite3_value* Context::ValueRowView::stored(size_t attribute, AttributeType type) const {
+  const int column = (*columnOf_)[attribute];
+  if (column < 0 || entity_->attributes[attribute].type != type) return nullptr;
+  return sqlite3_column_value(statement_->get(), firstColumn_ + column);
+}
+
+std::optional<std::string_view> Context::ValueRowView::text(size_t attribute) const {
+  if (values_) {
+    const std::string* text = values_[attribute].string();
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+  }
+  sqlite3_value* v = stored(attribute, AttributeType::String);
+  if (!v) return std::nullopt;
+  // As readColumn reads a text: a null is none, any other value without text the empty text.
+  const unsigned char* text = sqlite3_value_text(v);
+  if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? std::nullopt : std::optional<std::string_view>("");
+  return std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v)));
+}
+
+std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) const {
+  if (values_) {
+    const foundation::Date* date = values_[attribute].date();
+    return date ? std::optional<foundation::Date>(*date) : std::nullopt;
+  }
+  sqlite3_value* v = stored(attribute, AttributeType::Date);
+  if (!v) return std::nullopt;
+  // As readColumn reads a date: a null, a text or a blob is none.
+  const int t = sqlite3_value_type(v);
+  if (t == SQLITE_NULL || t == SQLITE_TEXT || t == SQLITE_BLOB) return std::nullopt;
+  return foundation::Date{sqlite3_value_double(v)};
 }
 
 foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchRequest& request) {

@@ -35,6 +35,7 @@ struct FetchRows {
   std::vector<ObjectPtr> objects;            // when objects were asked for
   std::vector<foundation::Value> values;     // when values were asked for: attributes, row by row
   std::vector<std::int64_t> links;           // and to-one keys, row by row
+  size_t visited = 0;                        // rows handed to a visitor
 };
 
 // Rows loaded per statement when filling faults.
@@ -60,9 +61,12 @@ struct CompiledFetch {
     std::vector<std::string> keyColumns;            // the key's column, or the transient's sources
     std::vector<AttributeType> keyTypes;            // one per key column
     KeyRef keyRef;                                  // the stored key, when it is not derived
-    bool loadInline = false;   // objects are read with the rows instead of as faults afterwards
-    bool readValues = false;   // the rows' values are read instead of objects
+    bool loadInline = false;           // objects are read with the rows instead of as faults afterwards
+    bool readValues = false;           // the rows' values are read instead of objects
     std::vector<bool> readsAttribute;  // while reading values: by attribute, empty for all
+    // While reading values: by attribute, its column after the row's first value column, or -1
+    // for one not read (a transient, or one the request leaves out).
+    std::vector<int> valueColumnOf;
     std::string sql;           // the statement that reads the stored rows
     unsigned dataVersion = 0;  // of the file when the statement first ran
   } shape;

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "notes_list/list_fixture.h"
+#include "platform/foundation/locale.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/time_zone.h"
 
 namespace {
 
@@ -88,6 +90,16 @@ TEST_F(DayStatisticsTest, FifteenDailyNotesLoadInBunchesWithoutGaps) {
   EXPECT_EQ(walked[11].rfind("latestDate:2026-12-06", 0), 0u) << walked[11];
   EXPECT_EQ(walked[15], "num:14 date:26.12.02");
   EXPECT_EQ(walked[16].rfind("latestDate:2026-12-02", 0), 0u) << walked[16];
+
+  // The days are named in the local zone and the locale as they are at each walk.
+  for (const char* zone : {"Pacific/Honolulu", "UTC"}) {
+    foundation::ScopedDefaultTimeZone local(foundation::TimeZone::withIdentifier(zone).value());
+    foundation::ScopedDefaultLocale thai(foundation::Locale("th_TH"));
+    foundation::ScopedLogCapture again;
+    ASSERT_TRUE(stats->setDatesBeginDateEndDate({}, {}, "Anna", {}, {}).ok());
+    EXPECT_TRUE(again.contains(std::string(zone) == "UTC" ? "num:0 date:69.12.16" : "num:0 date:69.12.15"))
+        << zone << testing::PrintToString(again.messages());
+  }
 }
 
 // A refresh asks the store the same questions again: what was saved since, a note or a baby's new

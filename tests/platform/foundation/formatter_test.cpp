@@ -176,6 +176,9 @@ TEST(NumberFormatter, RoundsHalfUpWithoutTrailingZerosOrGroupingWhateverTheLocal
                                                         {1.005, 2, "1.01"},
                                                         {-0.04, 1, "0"},
                                                         {-0.0, 2, "0"},
+                                                        {-250, 1, "-250"},
+                                                        {999999999999999, 2, "999999999999999"},
+                                                        {1e15, 0, "1000000000000000"},
                                                         {1e21, 2, "1000000000000000000000"},
                                                         {1e-7, 20, "0.0000001"},
                                                         {std::numeric_limits<double>::quiet_NaN(), 2, "NaN"},
@@ -207,7 +210,8 @@ TEST(NumberFormatter, MinimumFractionDigitsAndLimits) {
 }
 
 // The one-off formatting keeps one formatter per pair of bounds and shares it between threads: each
-// thread's texts are those of a formatter of its own, bounds out of range included.
+// thread's texts are those of a formatter of its own, bounds out of range included, and stay so
+// when the same values come again (the texts a thread keeps).
 TEST(NumberFormatter, OneOffFormattingFromManyThreadsMatchesOwnFormatters) {
   const std::pair<int, int> bounds[] = {{0, 0}, {1, 0}, {2, 1}, {99, -4}, {-3, 5}};
   std::vector<std::string> failures[std::size(bounds)];
@@ -216,8 +220,8 @@ TEST(NumberFormatter, OneOffFormattingFromManyThreadsMatchesOwnFormatters) {
     threads.emplace_back([&, t] {
       const auto [most, least] = bounds[t];
       const NumberFormatter own(most, least);
-      for (int i = 0; i < 400; ++i) {
-        const double value = (i - 200) * 0.0375;
+      for (int i = 0; i < 800; ++i) {
+        const double value = (i % 400 - 200) * 0.0375;
         const std::string shared = NumberFormatter::format(value, most, least);
         if (shared != own.stringFromNumber(value)) failures[t].push_back(shared);
       }

@@ -243,6 +243,19 @@ TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
       EXPECT_EQ(rows->value(row, item.attribute("count")->index), object->value("count"));
     }
     EXPECT_EQ(found, titles);
+    // A visit meets the same rows with the same values, and stops where the visitor does.
+    const size_t when = item.attribute("when")->index;
+    size_t row = 0;
+    auto visited = ctx().visitValues(request, [&](const store::Context::ValueRowView& view) {
+      for (size_t a = 0; a < item.attributes.size(); ++a) EXPECT_EQ(view.value(a), rows->value(row, a)) << a;
+      EXPECT_EQ(view.text(title), std::optional<std::string_view>(*rows->value(row, title).string()));
+      EXPECT_EQ(view.date(when),
+                rows->value(row, when).date() ? std::optional(*rows->value(row, when).date()) : std::nullopt);
+      EXPECT_EQ(view.text(when), std::nullopt);
+      return ++row < 2;
+    });
+    ASSERT_TRUE(visited.ok());
+    EXPECT_EQ(*visited, 2u);
   };
   expect(V{"orphan", "100% \"fig\"", "date"});
   ctx().reset();
