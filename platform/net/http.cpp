@@ -345,10 +345,10 @@ std::optional<Error> configure(Transfer& t, Slist& headers, std::string& pem) {
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeoutMs + 999) / 1000));
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
-  // A file is sent in pieces of a megabyte: each piece is one read of the file and one round of
-  // the transfer loop, and is still in the processor's cache when it is encrypted (a piece of
-  // libcurl's largest size, 2 MB, is read back from memory).
-  curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, 1024L * 1024);
+  // A file is sent in pieces of 256 KB: each piece is one read of the file and one round of the
+  // transfer loop (a quarter of what curl makes), and is still in the processor's cache when it is
+  // encrypted (larger pieces are read back from memory).
+  curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
