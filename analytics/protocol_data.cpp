@@ -83,14 +83,6 @@ void TallyProtocolData::appendLargeData(std::span<const std::uint8_t> data, Byte
   out.insert(out.end(), data.begin(), data.end());
 }
 
-std::int64_t TallyProtocolData::timeIntervalFrom(std::optional<foundation::Date> from,
-                                                 std::optional<foundation::Date> to) {
-  if (!from || !to) return 0;
-  double millis = std::trunc((*to - *from) * 1000.0);
-  if (!std::isfinite(millis) || std::fabs(millis) >= 9.2e18) return 0;
-  return static_cast<std::int64_t>(millis);
-}
-
 foundation::Result<std::int16_t> TallyProtocolData::getInt16FromData(std::span<const std::uint8_t> data,
                                                                      std::int64_t index) {
   if (!fieldInside(data, index, 2))

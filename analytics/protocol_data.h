@@ -8,6 +8,7 @@
 // that is not valid UTF-8 is never cut inside a byte sequence. A reader never looks past the data:
 // a field that does not lie wholly inside it gives the error "Malformed data".
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -55,9 +56,15 @@ class TallyProtocolData {
   static void appendLargeData(std::span<const std::uint8_t> data, Bytes& out);
   // The text's first 255 UTF-16 units when it has 256 or more, never splitting a code point.
   static std::string limitStringLength(std::string_view text);
-  // Milliseconds (to - from), truncated; 0 when either is missing.
+  // Milliseconds (to - from), truncated; 0 when either is missing. Inline: a session's block takes
+  // two for each of its events.
   static std::int64_t timeIntervalFrom(std::optional<foundation::Date> from,
-                                       std::optional<foundation::Date> to);
+                                       std::optional<foundation::Date> to) {
+    if (!from || !to) return 0;
+    const double millis = std::trunc((*to - *from) * 1000.0);
+    if (!std::isfinite(millis) || std::fabs(millis) >= 9.2e18) return 0;
+    return static_cast<std::int64_t>(millis);
+  }
 
   // The signed 16-bit, and the 32-bit, big-endian value at the index; "Malformed data" when the
   // field does not lie wholly inside the data.

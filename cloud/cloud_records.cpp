@@ -1,5 +1,6 @@
 #include "cloud/cloud_records.h"
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -66,7 +67,7 @@ class ReplyReader {
   std::optional<foundation::Date> date(std::string_view key) {
     auto t = text(key);
     if (!t) return std::nullopt;
-    return CloudMetadata::dateFormatter().dateFromString(*t);
+    return CloudMetadata::dateFromString(*t);
   }
   void wrong(std::string_view key, std::string_view expected) {
     if (problem_.empty()) problem_ = "\"" + std::string(key) + "\" is not " + std::string(expected);
@@ -86,6 +87,52 @@ class ReplyReader {
   std::string record_;
   std::string problem_;
 };
+
+// Two to four digits at `at` as a number; nothing when any is no digit.
+std::optional<int> digitsAt(std::string_view text, size_t at, size_t count) {
+  int n = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    n = n * 10 + (text[i] - '0');
+  }
+  return n;
+}
+
+// The date as servers write it, read straight from its fixed places:
+//
+//   "Tue, 01 Jan 2030 07:00:00 -0500"   day name, day, month name, year, time, offset (+hhmm/-hhmm)
+//
+// A process that handles one reply would otherwise pay more for making the formatter and its first
+// parse than for the rest of the reply. Only a text the formatter reads the same way is taken: English
+// names as written, the day name that fits the date, fields in range, years 1900 to 9999 (no calendar
+// reform in between), an offset of at most 14 hours. Nothing for anything else, which then goes to
+// the formatter.
+std::optional<foundation::Date> serverDate(std::string_view t) {
+  if (t.size() != 31 || t.substr(3, 2) != ", " || t[7] != ' ' || t[11] != ' ' || t[16] != ' ' ||
+      t[19] != ':' || t[22] != ':' || t[25] != ' ' || (t[26] != '+' && t[26] != '-'))
+    return std::nullopt;
+  constexpr std::string_view kDays = "SunMonTueWedThuFriSat";
+  constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  const size_t dayName = kDays.find(t.substr(0, 3));
+  const size_t monthName = kMonths.find(t.substr(8, 3));
+  if (dayName % 3 != 0 || monthName % 3 != 0) return std::nullopt;  // also npos, which is no multiple of 3
+  const auto day = digitsAt(t, 5, 2), year = digitsAt(t, 12, 4), hour = digitsAt(t, 17, 2),
+             minute = digitsAt(t, 20, 2), second = digitsAt(t, 23, 2), offsetHours = digitsAt(t, 27, 2),
+             offsetMinutes = digitsAt(t, 29, 2);
+  if (!day || !year || !hour || !minute || !second || !offsetHours || !offsetMinutes) return std::nullopt;
+  if (*year < 1900 || *hour > 23 || *minute > 59 || *second > 59 || *offsetHours > 14 || *offsetMinutes > 59)
+    return std::nullopt;
+  using namespace std::chrono;
+  const year_month_day date{std::chrono::year{*year}, month{static_cast<unsigned>(monthName / 3 + 1)},
+                            std::chrono::day{static_cast<unsigned>(*day)}};
+  if (!date.ok()) return std::nullopt;
+  const sys_days days{date};
+  if (weekday{days}.c_encoding() != dayName / 3) return std::nullopt;
+  const int offset = (t[26] == '-' ? -1 : 1) * (*offsetHours * 3600 + *offsetMinutes * 60);
+  const double unixSeconds = static_cast<double>(days.time_since_epoch().count()) * 86400.0 +
+                             (*hour * 3600 + *minute * 60 + *second - offset);
+  return foundation::Date::fromUnix(unixSeconds);
+}
 
 std::string lastPathComponent(std::string_view path) {
   if (path.empty()) return "";
@@ -118,6 +165,11 @@ const foundation::DateFormatter& CloudMetadata::dateFormatter() {
   thread_local const foundation::DateFormatter formatter = foundation::DateFormatter::withPattern(
       "EEE, dd MMM yyyy HH:mm:ss Z", foundation::Locale::posix(), foundation::TimeZone::utc());
   return formatter;
+}
+
+std::optional<foundation::Date> CloudMetadata::dateFromString(std::string_view text) {
+  if (auto date = serverDate(text)) return date;
+  return dateFormatter().dateFromString(text);
 }
 
 std::shared_ptr<CloudMetadata> CloudMetadata::withDictionary(const Dictionary& reply) {

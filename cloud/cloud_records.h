@@ -36,6 +36,9 @@ class CloudMetadata : public plist::Archivable {
   // The metadata date format: "EEE, dd MMM yyyy HH:mm:ss Z" in "en_US_POSIX", written in UTC. One
   // formatter per thread, made on the thread's first use, as replies are parsed on worker threads.
   static const foundation::DateFormatter& dateFormatter();
+  // A date text of replies in that format, as dateFormatter() reads it; the form servers write is
+  // read without making the formatter.
+  static std::optional<foundation::Date> dateFromString(std::string_view text);
 
   bool thumbnailExists() const { return thumbnailExists_; }
   std::int64_t totalBytes() const { return totalBytes_; }

@@ -128,7 +128,7 @@ const CloudRestClient::Operation& CloudRestClient::operation(Op op) {
              const std::int64_t offset = answer["offset"].toInteger().value_or(0);
              std::optional<foundation::Date> expires;
              if (const std::string* text = answer["expires"].string())
-               expires = CloudMetadata::dateFormatter().dateFromString(*text);
+               expires = CloudMetadata::dateFromString(*text);
              const std::string from = info(r, "fromPath");
              c.offer([&](Delegate& d) {
                d.restClientUploadedFileChunkNewOffsetFromFileExpires(c, id, offset, from, expires);

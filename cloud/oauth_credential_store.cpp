@@ -1,6 +1,9 @@
 #include "cloud/oauth_credential_store.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -8,7 +11,6 @@
 #include "cloud/oauth_errors.h"
 #include "cloud/oauth_escaping.h"
 #include "cloud/oauth_url.h"
-#include "platform/security/digest.h"
 #include "platform/security/keychain.h"
 
 namespace cloud {
@@ -18,13 +20,22 @@ std::string asString(std::string_view text) { return std::string(text); }
 
 }  // namespace
 
+// A nonce has to be unique, not secret: the kernel's generator gives that at the cost of one call,
+// where the crypto library's would first set itself up for the calling thread (a few milliseconds
+// of a process that makes one request).
 std::string makeOAuthNonce() {
   std::uint8_t bytes[16];
-  auto random = security::randomBytes(sizeof bytes);
-  if (random && random->size() == sizeof bytes) {
-    std::copy(random->begin(), random->end(), bytes);
-  } else {
-    // The crypto library's generator failed; the kernel's is the next best source.
+  size_t filled = 0;
+  while (filled < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      break;
+    }
+  }
+  if (filled < sizeof bytes) {
+    // No kernel generator to ask; the standard library's device is the next best source.
     std::random_device device;
     for (auto& b : bytes) b = static_cast<std::uint8_t>(device());
   }

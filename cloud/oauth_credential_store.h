@@ -66,7 +66,7 @@ class OAuthKeychain {
 
 // Makes one "oauth_nonce" value per call.
 using OAuthNonceSource = std::function<std::string()>;
-// A new random UUID (from the cryptographic random source) in its 36-character upper-case form.
+// A new random UUID (from the kernel's random generator) in its 36-character upper-case form.
 std::string makeOAuthNonce();
 
 // Reading and clearing the credentials.

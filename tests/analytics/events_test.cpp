@@ -2,6 +2,9 @@
 // event and error records, and their keyed archives.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "analytics/auto_increment.h"
 #include "analytics/tally_event.h"
 #include "analytics/tally_util.h"
@@ -102,6 +105,35 @@ TEST_F(EventsTest, PendingAndTimedEvents) {
   EXPECT_TRUE(events_.eventLog[1]->automaticallyEnded());
   EXPECT_EQ(events_.eventLog[1]->duration(), 4000);
   EXPECT_EQ(events_.eventLog[0]->duration(), 13500);
+}
+
+// The public interface ends timed events while the session queue writes them: every record
+// written meanwhile is whole, before or after the change.
+TEST_F(EventsTest, EventsChangedWhileTheirRecordsAreWrittenGiveWholeRecords) {
+  std::vector<std::unique_ptr<TallyEvent>> events;
+  for (int i = 0; i < 200; ++i) events.push_back(std::make_unique<TallyEvent>("walk", true, params(1)));
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    for (auto& event : events) {
+      event->updateParameters(params(10));
+      event->end(clock_.now() + 2, false);
+    }
+    done = true;
+  });
+  auto u16 = [](const Bytes& b, size_t at) { return static_cast<size_t>(b[at] << 8 | b[at + 1]); };
+  int written = 0;
+  bool whole = true;
+  while (whole && (!done || written < 1000)) {
+    const auto& event = events[static_cast<size_t>(written++ % 200)];
+    const Bytes record = event->dataRelativeToSessionStart(clock_.now());
+    size_t at = 2 + 2 + 4;  // id, "walk"
+    const size_t count = u16(record, at);
+    at += 2;
+    for (size_t i = 0; i < 2 * count && at + 2 <= record.size(); ++i) at += 2 + u16(record, at);
+    whole = (count == 1 || count == 10) && at + 16 == record.size();
+  }
+  other.join();
+  EXPECT_TRUE(whole) << "record " << written;
 }
 
 TEST_F(EventsTest, ErrorsBeyondTenAreCountedOnlyAndReportsNeedCrashReporting) {

@@ -131,6 +131,24 @@ TEST(CloudRecords, DatesReadTheSameUnderAnyProcessLocale) {
   foundation::Locale::setDefault(std::nullopt);
 }
 
+TEST(CloudRecords, DatesInTheServersFormReadAsTheFormatterReadsThem) {
+  const std::string_view texts[] = {
+      "Tue, 29 Feb 2028 23:59:59 +1400", "Wed, 27 Apr 2011 22:18:51 -0000",
+      "Sun, 31 Dec 1899 12:00:00 +0000",  // before the years read straight
+      "Mon, 01 Jan 2030 07:00:00 -0500",  // a day name that does not fit the date
+      "tue, 01 Jan 2030 07:00:00 -0500", "Tue, 1 Jan 2030 07:00:00 -0500",
+      "Thu, 29 Feb 2029 00:00:00 +0000", "Tue, 01 Jan 2030 24:00:00 +0000",
+      "Tue, 01 Jan 2030 07:60:00 +0000", "Tue, 01 Jan 2030 07:00:60 +0000",
+      "Tue, 01 Jan 2030 07:00:00 +2359", "Tue, 01 Jan 2030 07:00:00 +0060",
+      "Tue, 01 Jan 2030 07:00:00 GMT",   "Tue, 01 Jan 2030 07:00:00 +0000 ",
+      "Tue, 01 Foo 2030 07:00:00 +0000", "Tue, 01 Jan 2030 07:00:00 +00:0",
+  };
+  for (std::string_view text : texts)
+    EXPECT_EQ(CloudMetadata::dateFromString(text), CloudMetadata::dateFormatter().dateFromString(text))
+        << text;
+  EXPECT_EQ(CloudMetadata::dateFromString(texts[0]), foundation::Date::fromUnix(1835431199));
+}
+
 TEST(CloudRecords, DeltaEntries) {
   auto deleted = CloudDeltaEntry::withArray(*json(R"(["/old.zip", null])").array());
   ASSERT_NE(deleted, nullptr);
