@@ -4,7 +4,8 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdlib>
+#include <cstdint>
+#include <random>
 
 namespace foundation {
 namespace {
@@ -28,9 +29,10 @@ Uuid Uuid::random() {
     if (got > 0) {
       filled += static_cast<size_t>(got);
     } else if (got < 0 && errno != EINTR) {
-      // Only a kernel without getrandom (before 3.17) gets here: an identifier that may repeat
-      // would be worse than stopping.
-      std::abort();
+      // Only a kernel without getrandom (before 3.17) gets here: the library's device reads the
+      // system's random source another way.
+      std::random_device device;
+      for (; filled < bytes.size(); ++filled) bytes[filled] = static_cast<std::uint8_t>(device());
     }
   }
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4: random
