@@ -1,6 +1,11 @@
 #include "platform/foundation/uuid.h"
 
-#include <uuid/uuid.h>
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <random>
 
 namespace foundation {
 namespace {
@@ -17,10 +22,21 @@ bool isHyphenPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23
 }  // namespace
 
 Uuid Uuid::random() {
-  uuid_t raw;
-  uuid_generate_random(raw);
-  Bytes bytes;
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = raw[i];
+  Bytes bytes{};
+  size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+    if (got > 0) {
+      filled += static_cast<size_t>(got);
+    } else if (got < 0 && errno != EINTR) {
+      // Only a kernel without getrandom (before 3.17) gets here: the library's device reads the
+      // system's random source another way.
+      std::random_device device;
+      for (; filled < bytes.size(); ++filled) bytes[filled] = static_cast<std::uint8_t>(device());
+    }
+  }
+  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4: random
+  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);  // the RFC 4122 variant
   return Uuid(bytes);
 }
 
@@ -42,11 +58,15 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
 }
 
 std::string Uuid::string() const {
-  uuid_t raw;
-  for (size_t i = 0; i < bytes_.size(); ++i) raw[i] = bytes_[i];
-  char text[37];
-  uuid_unparse_upper(raw, text);
-  return std::string(text, 36);
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text(36, '-');
+  size_t at = 0;
+  for (const std::uint8_t byte : bytes_) {
+    if (isHyphenPosition(at)) ++at;
+    text[at++] = kDigits[byte >> 4];
+    text[at++] = kDigits[byte & 0x0f];
+  }
+  return text;
 }
 
 std::string makeUuid() { return Uuid::random().string(); }
