@@ -25,16 +25,14 @@ enum SlotState : int { kIdle, kRequested, kCapturing, kParked, kReleased, kAband
 struct Slot {
   std::atomic<int> state{kIdle};  // also the futex word the parker waits on
   std::atomic<ThreadId> thread{0};
+  // The slot whose thread this one wakes on leaving, -1 for none; set before the slot is Released.
+  std::atomic<int> next{-1};
   mcontext_t context;
 };
 
 Slot gSlots[kMaxThreads];
 std::atomic<ThreadId> gOwner{0};
 std::atomic<bool> gPrepared{false};
-// Counts releases; parked threads wait on it, so one wake-up lets them all go (one system call, and
-// the releasing thread is preempted at most once, not once per thread).
-std::atomic<int> gReleases{0};
-
 int* futexWord(std::atomic<int>* word) noexcept { return reinterpret_cast<int*>(word); }
 
 void futexWake(std::atomic<int>* word) noexcept {
@@ -65,15 +63,12 @@ bool parkIn(Slot& slot, ThreadId self, void* uap) noexcept {
   slot.context = static_cast<ucontext_t*>(uap)->uc_mcontext;
   slot.state.store(kParked, std::memory_order_release);
   futexWake(&slot.state);
-  // Released threads are woken all at once through one shared word (see releaseParkedThreads). The
-  // count is read before the state, so a release between the two changes the count and the wait
-  // returns at once.
-  for (;;) {
-    const int releases = gReleases.load(std::memory_order_seq_cst);
-    if (slot.state.load(std::memory_order_seq_cst) != kParked) break;
-    futexWait(&gReleases, releases, nullptr);
-  }
+  while (slot.state.load(std::memory_order_acquire) == kParked) futexWait(&slot.state, kParked, nullptr);
+  // Released threads wake one another in a chain (see releaseParkedThreads). The next one is read
+  // before the slot goes Idle, when it may be claimed again.
+  const int next = slot.next.load(std::memory_order_relaxed);
   slot.state.store(kIdle, std::memory_order_release);
+  if (next >= 0) futexWake(&gSlots[next].state);
   return true;
 }
 
@@ -310,20 +305,24 @@ const mcontext_t* parkedThreadContext(const ParkedThreads* threads, std::size_t 
 ThreadId parkingOwner() noexcept { return gOwner.load(std::memory_order_acquire); }
 
 void releaseParkedThreads(ParkedThreads* threads) noexcept {
-  bool released = false;
+  // The releasing thread wakes only the first parked thread, and each one woken wakes the next as it
+  // leaves. Woken all at once, they would all be ready to run on a machine with few processors, and
+  // the releasing thread would wait its turn behind every one of them.
+  int first = -1;
+  for (std::size_t i = threads->count; i-- > 0;) {
+    const ParkedThreads::Entry& entry = threads->entries[i];
+    if (entry.result != ParkResult::kParked || entry.slot < 0) continue;
+    gSlots[entry.slot].next.store(first, std::memory_order_relaxed);
+    first = entry.slot;
+  }
   for (std::size_t i = 0; i < threads->count; ++i) {
     ParkedThreads::Entry& entry = threads->entries[i];
-    if (entry.result == ParkResult::kParked && entry.slot >= 0) {
-      gSlots[entry.slot].state.store(kReleased, std::memory_order_seq_cst);
-      released = true;
-    }
+    if (entry.result == ParkResult::kParked && entry.slot >= 0)
+      gSlots[entry.slot].state.store(kReleased, std::memory_order_release);
     entry.result = ParkResult::kGone;
     entry.slot = -1;
   }
-  if (released) {
-    gReleases.fetch_add(1, std::memory_order_seq_cst);
-    futexWake(&gReleases);
-  }
+  if (first >= 0) futexWake(&gSlots[first].state);
   if (threads->owner) {
     threads->owner = false;
     gOwner.store(0, std::memory_order_release);

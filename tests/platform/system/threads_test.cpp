@@ -1,7 +1,7 @@
 // Parking the other threads of this process: a running thread stops with its registers recorded and
 // runs on once released; a thread that blocks the signal is given up on after the bound; a thread
 // started while threads are being parked is parked too, also between asking and awaiting; threads
-// that never answer cost one bound together, not one each.
+// that never answer cost one bound together, not one each; released threads all run on.
 #include "platform/system/threads.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +208,26 @@ TEST(Threads, ThreadsThatNeverAnswerAreGivenUpOnTogether) {
   releaseParkedThreads(&parked);
   stop = true;
   for (std::thread& blocker : blockers) blocker.join();
+}
+
+// Released threads wake one another in turn: every one of them runs on, also when the next parking
+// begins while the last release is still passing along.
+TEST(Threads, EveryReleasedThreadRunsOnAndCanBeParkedAgainAtOnce) {
+  ASSERT_EQ(prepareThreadParking(), 0);
+  Spinner spinners[6];
+  static ParkedThreads parked;
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(parkOtherThreads(&parked, 1'000'000'000), ParkResult::kParked);
+    long before[6];
+    for (int i = 0; i < 6; ++i) {
+      ASSERT_EQ(entryOf(parked, spinners[i].id)->result, ParkResult::kParked) << "round " << round;
+      before[i] = spinners[i].count;
+    }
+    releaseParkedThreads(&parked);
+    if (round % 2 == 1) continue;  // parked again before they had a chance to go on
+    for (int i = 0; i < 6; ++i)
+      while (spinners[i].count == before[i]) std::this_thread::yield();
+  }
 }
 
 }  // namespace
