@@ -1,16 +1,12 @@
 #include "cloud/oauth_credential_store.h"
 
-#include <sys/random.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <random>
 
 #include "cloud/oauth_errors.h"
 #include "cloud/oauth_escaping.h"
 #include "cloud/oauth_url.h"
+#include "platform/foundation/uuid.h"
 #include "platform/security/keychain.h"
 
 namespace cloud {
@@ -20,33 +16,10 @@ std::string asString(std::string_view text) { return std::string(text); }
 
 }  // namespace
 
-// A nonce has to be unique, not secret: the kernel's generator gives that at the cost of one call,
-// where the crypto library's would first set itself up for the calling thread (a few milliseconds
-// of a process that makes one request).
-std::string makeOAuthNonce() {
-  std::uint8_t bytes[16];
-  size_t filled = 0;
-  while (filled < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
-    if (n > 0) {
-      filled += static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      break;
-    }
-  }
-  if (filled < sizeof bytes) {
-    // No kernel generator to ask; the standard library's device is the next best source.
-    std::random_device device;
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(device());
-  }
-  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4: random
-  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  char text[37];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return text;
-}
+// A nonce has to be unique, not secret: a random UUID from the kernel's generator gives that at the
+// cost of one call, where the crypto library's would first set itself up for the calling thread (a
+// few milliseconds of a process that makes one request).
+std::string makeOAuthNonce() { return foundation::makeUuid(); }
 
 OAuthCredentialConcreteStore::OAuthCredentialConcreteStore(foundation::Dictionary credentials,
                                                            foundation::Clock& clock)
