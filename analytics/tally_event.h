@@ -12,11 +12,9 @@
 // between the session queue and the public interface (which may end a timed event while it is being
 // written), so an event guards its mutable fields with its own lock.
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,20 +32,6 @@ inline constexpr size_t kTallyMaxErrorsPerSession = 10;
 // The session-level answer when a new event name exceeds the distinct-name limit (the facade turns
 // it into kTallyEventUniqueCountExceeded for the caller).
 inline constexpr TallyEventRecordStatus kTallyEventNotLogged = kTallyEventLogCountExceeded;
-
-// The lock of one event: held for a few field reads or writes, and almost never wanted by two
-// threads at once, so taking it is one atomic exchange (a std::mutex costs two, and two calls,
-// which a block of a thousand events feels); a thread that finds it held yields until it is free.
-class TallyEventLock {
- public:
-  void lock() {
-    while (held_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
-  }
-  void unlock() { held_.clear(std::memory_order_release); }
-
- private:
-  std::atomic_flag held_;
-};
 
 class TallyEvent : public plist::Archivable {
  public:
@@ -93,7 +77,7 @@ class TallyEvent : public plist::Archivable {
 
   std::string name_;
   bool timed_ = false;
-  mutable TallyEventLock mutex_;
+  mutable std::mutex mutex_;
   foundation::Date started_;
   std::optional<foundation::Date> ended_;
   bool automaticallyEnded_ = false;
