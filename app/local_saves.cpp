@@ -16,6 +16,7 @@
 #include "app/settings_records.h"
 #include "app/zip_packer.h"
 #include "platform/files/file_ops.h"
+#include "platform/foundation/fnv_hash.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/text.h"
 
@@ -323,11 +324,9 @@ bool needsEscaping(std::string_view name) {
 // of the whole name, in `room` bytes at most. An escaped name never holds "%~" and a name shaped
 // like this one is escaped, so the form stands for this name alone (hash collisions apart).
 std::string shortFileName(std::string_view name, size_t room) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : name) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ull;
-  }
+  foundation::Fnv1a64 fnv;
+  fnv.add(name);
+  const std::uint64_t hash = fnv.value;
   std::string escaped = escapedFileName(name);
   size_t cut = std::min(escaped.size(), room - kShortMark.size() - kShortHashDigits);
   // Not inside a "%XX", nor inside a UTF-8 character.

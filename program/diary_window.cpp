@@ -13,6 +13,7 @@
 #include <deque>
 #include <optional>
 
+#include "platform/foundation/fnv_hash.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/application.h"
@@ -103,11 +104,8 @@ long minuteNow() {
 gboolean onFrame(gpointer data);
 
 // A running hash (FNV-1a) of what decides the picture.
-struct Fingerprint {
-  std::uint64_t value = 14695981039346656037ull;
-  void add(const void* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) value = (value ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
-  }
+struct Fingerprint : foundation::Fnv1a64 {
+  using Fnv1a64::add;
   template <class T>
   void add(const T& plain) {
     add(&plain, sizeof plain);
