@@ -1,6 +1,7 @@
 #include "notes_list/first_launch.h"
 
 #include <cmath>
+#include <string>
 
 #include "platform/files/file_ops.h"
 #include "platform/foundation/calendar.h"
@@ -20,21 +21,24 @@ constexpr const char* kReadingLocales[] = {"en_US_POSIX", "th_TH"};
 // Imperial years count from the start of their era: Reiwa (2019) or, before it, Heisei (1989).
 constexpr int kImperialEraOffsets[] = {2018, 1988};
 
-}  // namespace
-
-std::optional<Date> readFirstLaunchDate(const app::SettingsRecords& records, Date now) {
+// The file's text, if it is a file that can be read.
+std::optional<std::string> readFirstLaunchText(const app::SettingsRecords& records) {
   const auto path = records.pathOf(app::kFirstLaunchFileName);
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   auto text = files::readText(path);
   if (!text.ok()) return std::nullopt;
+  return *text;
+}
+
+std::optional<Date> firstLaunchDateFromText(const std::string& text, Date now) {
   std::optional<Date> best;
   // A reading a day or more ahead of now came from another calendar.
   const Date latestAllowed = now + 86400.0;
   for (const char* locale : kReadingLocales) {
     auto formatter = foundation::DateFormatter::withPattern(
         app::kFirstLaunchDateFormat, foundation::Locale(locale), foundation::TimeZone::local());
-    auto date = formatter.dateFromString(*text);
+    auto date = formatter.dateFromString(text);
     if (!date || *date > latestAllowed) continue;
     if (!best || *date > *best) best = date;
   }
@@ -51,12 +55,19 @@ std::optional<Date> readFirstLaunchDate(const app::SettingsRecords& records, Dat
   return best;
 }
 
+}  // namespace
+
+std::optional<Date> readFirstLaunchDate(const app::SettingsRecords& records, Date now) {
+  auto text = readFirstLaunchText(records);
+  return text ? firstLaunchDateFromText(*text, now) : std::nullopt;
+}
+
 std::optional<long long> daysSinceFirstLaunch(const app::SettingsRecords& records, Date now) {
-  auto first = readFirstLaunchDate(records, now);
+  auto text = readFirstLaunchText(records);
+  auto first = text ? firstLaunchDateFromText(*text, now) : std::nullopt;
   if (!first) return std::nullopt;
   // The text as the file holds it, whichever calendar wrote it.
-  if (auto text = files::readText(records.pathOf(app::kFirstLaunchFileName)); text.ok())
-    foundation::log("str:" + *text);
+  foundation::log("str:" + *text);
   return static_cast<long long>(std::trunc((now - *first) / 86400.0));
 }
 
