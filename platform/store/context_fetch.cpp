@@ -547,11 +547,7 @@ std::optional<std::string_view> Context::ValueRowView::text(size_t attribute) co
     return text ? std::optional<std::string_view>(*text) : std::nullopt;
   }
   sqlite3_value* v = stored(attribute, AttributeType::String);
-  if (!v) return std::nullopt;
-  // As readColumn reads a text: a null is none, any other value without text the empty text.
-  const unsigned char* text = sqlite3_value_text(v);
-  if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? std::nullopt : std::optional<std::string_view>("");
-  return std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v)));
+  return v ? detail::columnText(v) : std::nullopt;
 }
 
 std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) const {
@@ -560,11 +556,7 @@ std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) co
     return date ? std::optional<foundation::Date>(*date) : std::nullopt;
   }
   sqlite3_value* v = stored(attribute, AttributeType::Date);
-  if (!v) return std::nullopt;
-  // As readColumn reads a date: a null, a text or a blob is none.
-  const int t = sqlite3_value_type(v);
-  if (t == SQLITE_NULL || t == SQLITE_TEXT || t == SQLITE_BLOB) return std::nullopt;
-  return foundation::Date{sqlite3_value_double(v)};
+  return v ? detail::columnDate(v) : std::nullopt;
 }
 
 foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchRequest& request) {

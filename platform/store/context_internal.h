@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/error.h"
@@ -74,6 +75,11 @@ struct CompiledFetch {
 
 // Reads one column as the attribute's type (null columns read as null).
 foundation::Value readColumn(const sql::Statement& s, int column, AttributeType type);
+// A stored value as a text attribute reads it (a null is none, any other value without text the
+// empty text; the view lives as long as the value), and as a date attribute reads it (a null, a
+// text or a blob is none).
+std::optional<std::string_view> columnText(sqlite3_value* v);
+std::optional<foundation::Date> columnDate(sqlite3_value* v);
 // The columns of an object's row, in the order Context::loadRow reads them, each after ", ".
 std::string objectColumns(const EntityDescription& entity, const std::string& alias);
 // "?, ?, ..." with `count` placeholders.

@@ -21,14 +21,24 @@ using foundation::Value;
 // is then read without the per-call checks the column functions make. Text and numbers that cannot
 // be mistaken for another storage class are read in one call: SQLite answers a null with no text
 // and with zero, so the storage class is asked for only when it decides the value.
+std::optional<std::string_view> columnText(sqlite3_value* v) {
+  const unsigned char* text = sqlite3_value_text(v);
+  if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? std::nullopt : std::optional<std::string_view>("");
+  return std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v)));
+}
+
+std::optional<foundation::Date> columnDate(sqlite3_value* v) {
+  const int t = sqlite3_value_type(v);
+  if (t == SQLITE_NULL || t == SQLITE_TEXT || t == SQLITE_BLOB) return std::nullopt;
+  return foundation::Date{sqlite3_value_double(v)};
+}
+
 Value readColumn(const sql::Statement& s, int column, AttributeType type) {
   sqlite3_value* v = sqlite3_column_value(s.get(), column);
   switch (type) {
     case AttributeType::String: {
-      const unsigned char* text = sqlite3_value_text(v);
-      if (!text) return sqlite3_value_type(v) == SQLITE_NULL ? Value() : Value(std::string());
-      return Value(
-          std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v))));
+      const auto text = columnText(v);
+      return text ? Value(std::string(*text)) : Value();
     }
     case AttributeType::Float:
     case AttributeType::Double: {
@@ -49,9 +59,10 @@ Value readColumn(const sql::Statement& s, int column, AttributeType type) {
   const int t = sqlite3_value_type(v);
   if (t == SQLITE_NULL) return Value();
   switch (type) {
-    case AttributeType::Date:
-      if (t == SQLITE_TEXT || t == SQLITE_BLOB) return Value();
-      return Value(foundation::Date{sqlite3_value_double(v)});
+    case AttributeType::Date: {
+      const auto date = columnDate(v);
+      return date ? Value(*date) : Value();
+    }
     case AttributeType::Boolean:
       return Value(sqlite3_value_double(v) != 0);
     case AttributeType::Decimal: {
