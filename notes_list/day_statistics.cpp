@@ -292,17 +292,6 @@ store::FetchRequest entriesStatisticHelper::notesRequest(const std::vector<Condi
   return request;
 }
 
-foundation::Result<store::Context::ValueRows> entriesStatisticHelper::fetchNotes(
-    const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset) const {
-  if (!services_.context) return foundation::Error::make("notes_list", 1, "The diary’s store is not open.");
-  auto rows = services_.context->fetchValues(notesRequest(conditions, limit, offset));
-  if (!rows.ok()) {
-    foundation::log("Day statistics: fetch failed: " + rows.error().description());
-    return rows.error();
-  }
-  return std::move(rows.value());
-}
-
 foundation::Result<std::size_t> entriesStatisticHelper::visitNotes(
     const std::vector<Condition>& conditions, std::size_t limit, std::size_t offset,
     const store::Context::RowVisitor& visit) const {
@@ -336,18 +325,16 @@ foundation::Status entriesStatisticHelper::setDatesBeginDateEndDate(
     allDaysAreLoaded_ = true;
     return {};
   }
-  auto newest = fetchNotes(filterConditions(), 1, 0);
-  if (!newest.ok()) {
+  std::optional<Date> newestStop;
+  auto newest = visitNotes(filterConditions(), 1, 0, [&newestStop](const store::Context::ValueRowView& row) {
+    newestStop = row.date(app::Note::kNote_DateStop);
+    return false;
+  });
+  if (!newest.ok() || newest.value() == 0) {
     earliestDate_ = latestDate_;
     allDaysAreLoaded_ = true;
-    return newest.error();
+    return newest.ok() ? foundation::Status{} : foundation::Status(newest.error());
   }
-  if (newest.value().keys.empty()) {
-    earliestDate_ = latestDate_;
-    allDaysAreLoaded_ = true;
-    return {};
-  }
-  const Date* newestStop = newest.value().value(0, app::Note::kNote_DateStop).date();
   latestDate_ = endOfDay(newestStop ? *newestStop : Date{});
   if (!calculateNextBunchOfDays(true)) return {};
   return walkStatus_;

@@ -158,10 +158,9 @@ class entriesStatisticHelper {
   store::Predicate predicateFor(const std::vector<Condition>& conditions) const;
   store::FetchRequest notesRequest(const std::vector<Condition>& conditions, std::size_t limit,
                                    std::size_t offset) const;
-  foundation::Result<store::Context::ValueRows> fetchNotes(const std::vector<Condition>& conditions,
-                                                           std::size_t limit, std::size_t offset) const;
-  // The notes fetchNotes would give, read one at a time as the visitor asks (true to go on): the
-  // walk keeps only what it counts with. The notes visited, or the fetch's failure (logged).
+  // The notes the conditions select, newest first, read one at a time as the visitor asks (true to
+  // go on): the walk keeps only what it counts with. The notes visited, or the fetch's failure
+  // (logged).
   foundation::Result<std::size_t> visitNotes(const std::vector<Condition>& conditions, std::size_t limit,
                                              std::size_t offset,
                                              const store::Context::RowVisitor& visit) const;
