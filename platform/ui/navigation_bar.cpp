@@ -240,17 +240,21 @@ void NavigationBar::setShadowImage(ImageRef image) {
   setNeedsDisplay();
 }
 
+std::optional<NavigationBar::Backdrop> NavigationBar::backdrop() const {
+  // An empty image of the bar's own: no background, so what lies behind the bar shows.
+  if (backgroundImage_ && backgroundImage_->isEmpty()) return std::nullopt;
+  const NavigationBarAppearance& a = appearance();
+  ImageRef picture = backgroundImage_;
+  if (!picture && !a.backgroundImageName.empty()) picture = imageNamed(a.backgroundImageName);
+  return Backdrop{a.barTintColor.value_or(Color::white(0.97)), std::move(picture)};
+}
+
 void NavigationBar::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   Rect b = bounds();
-  const NavigationBarAppearance& a = appearance();
-  // An empty image of the bar's own: no background, so what lies behind the bar shows.
-  const bool bare = backgroundImage_ && backgroundImage_->isEmpty();
-  if (!bare) {
-    canvas.setFillColor(a.barTintColor.value_or(Color::white(0.97)));
+  if (const auto drop = backdrop()) {
+    canvas.setFillColor(drop->tint);
     canvas.fillRect(b);
-    ImageRef image = backgroundImage_;
-    if (!image && !a.backgroundImageName.empty()) image = imageNamed(a.backgroundImageName);
-    if (image) canvas.drawImage(*image, b);
+    if (drop->picture) canvas.drawImage(*drop->picture, b);
   }
   // The shadow along the bottom edge: the bar's own image only over its own background.
   if (backgroundImage_ && shadowImage_) {

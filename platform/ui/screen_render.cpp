@@ -12,7 +12,6 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
-#include "platform/ui/image_library.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/render.h"
 #include "platform/ui/text_input.h"
@@ -282,14 +281,11 @@ std::optional<Color> colourAt(const View& view, Point p) {
   for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
     if (auto colour = colourAt(**it, view.convertPointToView(p, it->get()))) return colour;
   if (const auto* bar = dynamic_cast<const NavigationBar*>(&view)) {
-    // As the bar draws itself: its own picture, else the look's picture over the look's tint.
-    const auto& look = NavigationBar::appearance();
-    ImageRef picture = bar->backgroundImage();
-    if (picture && picture->isEmpty()) return std::nullopt;
-    if (!picture && !look.backgroundImageName.empty()) picture = imageNamed(look.backgroundImageName);
-    if (picture)
-      if (auto colour = pictureColourAt(*picture, view, p)) return colour;
-    return look.barTintColor.value_or(Color::white(0.97));
+    const auto drop = bar->backdrop();
+    if (!drop) return std::nullopt;
+    if (drop->picture)
+      if (auto colour = pictureColourAt(*drop->picture, view, p)) return colour;
+    return drop->tint;
   }
   if (const auto* picture = dynamic_cast<const ImageView*>(&view); picture && picture->image())
     if (auto colour = pictureColourAt(*picture->image(), view, p)) return colour;

@@ -169,6 +169,13 @@ class NavigationBar : public View {
   // An empty image (no pixels) leaves the bar with no background at all: what lies behind shows.
   const ImageRef& backgroundImage() const { return backgroundImage_; }
   void setBackgroundImage(ImageRef image);
+  // What the bar paints behind its items: none when its own image is empty, else the appearance's
+  // tint under its own picture or, without one, the appearance's picture (null when neither).
+  struct Backdrop {
+    Color tint;
+    ImageRef picture;
+  };
+  std::optional<Backdrop> backdrop() const;
   // What is drawn along the bar's bottom edge: a hairline unless an image is set (stretched along
   // the edge, at its own height; an empty image draws nothing). As on the platform, a bar's own
   // shadow image counts only over a background image of its own.
