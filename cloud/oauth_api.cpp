@@ -269,11 +269,8 @@ Status OAuthAPIRequestLoader::loadSynchronously(bool synchronously) {
       error_ = data.error();
       return *error_;
     }
-    net::HttpResponse reply;
-    reply.status = response.status;
-    reply.headers = std::move(response.headers);
-    reply.body = std::move(response.body);
-    keepResponse(reply);
+    response_ = std::move(response);
+    responseString_.reset();
     examineResponse();
     return {};
   }
@@ -291,10 +288,10 @@ Status OAuthAPIRequestLoader::loadSynchronously(bool synchronously) {
   return {};
 }
 
-void OAuthAPIRequestLoader::keepResponse(const net::HttpResponse& response) {
+void OAuthAPIRequestLoader::keepResponse(net::HttpResponse&& response) {
   response_.status = response.status;
-  response_.headers = response.headers;
-  response_.body = response.body;
+  response_.headers = std::move(response.headers);
+  response_.body = std::move(response.body);
   responseString_.reset();
 }
 
@@ -304,7 +301,7 @@ void OAuthAPIRequestLoader::finished(foundation::Result<net::HttpResponse> resul
     if (failure_) failure_(*this, *error_);
     return;
   }
-  keepResponse(result.value());
+  keepResponse(std::move(result.value()));
   examineResponse();
   if (completion_) completion_(*this);
 }

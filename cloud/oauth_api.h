@@ -190,7 +190,7 @@ class OAuthAPIRequestLoader : public std::enable_shared_from_this<OAuthAPIReques
 
  private:
   void finished(foundation::Result<net::HttpResponse> result);
-  void keepResponse(const net::HttpResponse& response);
+  void keepResponse(net::HttpResponse&& response);
   void examineResponse();
 
   std::shared_ptr<OAuthCredentialConcreteStore> credentials_;
