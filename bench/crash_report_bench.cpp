@@ -1,16 +1,18 @@
 // Writing a crash report on the crash path: the time from a fault to the closed report file in a
-// child process with 8 more threads (parked, walked and listed), next to a plain in-process handler
-// doing the same work the way a person would write it for this one purpose: list the threads, park
-// the 8 others with a signal, take every thread's registers, walk every stack by its frame pointers,
-// write what it found to a temporary file and rename it into place. The reference reads stacks
-// directly (no guarded reads), by frame pointers alone (it stops in the C library, which keeps none),
-// names no function, lists no image and encodes nothing; what the reporter does beyond that (its walk
-// goes on through call-frame information, so it finds more frames) is what the ratio prices. The child also counts heap allocations while
-// the reporter's handler runs: the crash path must make none.
+// child process (started afresh, as an application is) with 8 more threads (parked, walked and
+// listed), next to a plain in-process handler doing the same work the way a person would write it for
+// this one purpose: list the threads, park the 8 others with a signal, take every thread's registers,
+// walk every stack by its frame pointers, write what it found to a temporary file and rename it into
+// place. The reference reads stacks directly (no guarded reads), by frame pointers alone (it stops in
+// the C library, which keeps none), names no function, lists no image and encodes nothing; what the
+// reporter does beyond that (its walk goes on through call-frame information, so it finds more frames)
+// is what the ratio prices. The child also counts heap allocations while the reporter's handler runs:
+// the crash path must make none.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +25,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cpu_stopwatch.h"
 #include "crash_reporter/log_writer.h"
@@ -31,6 +34,7 @@
 #include "platform/system/signal_stack.h"
 #include "platform/system/threads.h"
 
+extern char** environ;
 extern "C" void* __libc_malloc(std::size_t size);
 extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
 extern "C" void* __libc_realloc(void* pointer, std::size_t size);
@@ -203,54 +207,70 @@ void onReferenceFault(int, siginfo_t*, void* uap) {
   _exit(0);
 }
 
-// Runs a child with 8 more threads that faults; `reporter` picks whose handler writes the report.
+// The crashing child: a process started afresh for each crash, as an application is, rather than a
+// fork of this one. A forked child shares its pages with its parent until it writes them, which no
+// crashing application does: there a guarded read (which pins the page it reads) copies each shared
+// page, where a plain read does not. `reporter` picks whose handler writes the report; `pipe` takes the
+// outcome.
+[[noreturn]] void runCrashChild(const std::string& path, bool reporter, int pipe) {
+  gPipe = pipe;
+  std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
+  std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
+  // Both handlers run on an alternate stack, as the reporter's does in the product.
+  sys::ensureAlternateSignalStack(TallyCrashSignalHandler::kAlternateStackSize);
+  struct sigaction action {};
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  if (reporter) {
+    sys::prepareThreadParking();
+    crash_async_image_list_init(&gImages, crash_async_task_self());
+    crash_async_image_list_sync(&gImages);
+    crash_log_writer_init(&gWriter, "com.example.diary", "1.0", CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, false);
+    action.sa_sigaction = onFault;
+  } else {
+    struct sigaction park {};
+    park.sa_flags = SA_SIGINFO | SA_RESTART;
+    park.sa_sigaction = onPark;
+    sigfillset(&park.sa_mask);
+    sigaction(kReferenceSignal, &park, nullptr);
+    action.sa_sigaction = onReferenceFault;
+  }
+  std::atomic<int> running{0};
+  for (int i = 0; i < 8; ++i)
+    std::thread([&running] {
+      ++running;
+      for (;;) pause();
+    }).detach();
+  while (running.load() < 8) std::this_thread::yield();
+  sigaction(SIGSEGV, &action, nullptr);
+  clock_gettime(CLOCK_MONOTONIC, &gFault);
+  volatile std::uintptr_t lowestPage = 16;  // an address the compiler cannot see through
+  *reinterpret_cast<volatile int*>(lowestPage) = 1;
+  _exit(3);
+}
+
+constexpr int kChildPipe = 100;  // where the child finds the write end of its outcome pipe
+
+// Runs a crashing child (this program again, see main) and reads its outcome.
 Outcome crashOnce(const std::string& path, bool reporter) {
   int fds[2];
-  if (pipe(fds) != 0) return {0, 0, 0, -1};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    gPipe = fds[1];
-    std::snprintf(gPath, sizeof gPath, "%s", path.c_str());
-    std::snprintf(gTempPath, sizeof gTempPath, "%s.tmp", path.c_str());
-    // Both handlers run on an alternate stack, as the reporter's does in the product: one the kernel
-    // maps afresh, where a handler's stack inside the forked child would be the parent's pages, each
-    // copied (and forgotten by every processor) when first written.
-    sys::ensureAlternateSignalStack(TallyCrashSignalHandler::kAlternateStackSize);
-    struct sigaction action {};
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    if (reporter) {
-      sys::prepareThreadParking();
-      crash_async_image_list_init(&gImages, crash_async_task_self());
-      crash_async_image_list_sync(&gImages);
-      crash_log_writer_init(&gWriter, "com.example.diary", "1.0", CRASH_SYMBOL_STRATEGY_SYMBOL_TABLE, false);
-      action.sa_sigaction = onFault;
-    } else {
-      struct sigaction park {};
-      park.sa_flags = SA_SIGINFO | SA_RESTART;
-      park.sa_sigaction = onPark;
-      sigfillset(&park.sa_mask);
-      sigaction(kReferenceSignal, &park, nullptr);
-      action.sa_sigaction = onReferenceFault;
-    }
-    std::atomic<int> running{0};
-    for (int i = 0; i < 8; ++i)
-      std::thread([&running] {
-        ++running;
-        for (;;) pause();
-      }).detach();
-    while (running.load() < 8) std::this_thread::yield();
-    sigaction(SIGSEGV, &action, nullptr);
-    clock_gettime(CLOCK_MONOTONIC, &gFault);
-    volatile std::uintptr_t lowestPage = 16;  // an address the compiler cannot see through
-    *reinterpret_cast<volatile int*>(lowestPage) = 1;
-    _exit(3);
-  }
+  if (pipe2(fds, O_CLOEXEC) != 0) return {0, 0, 0, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], kChildPipe);
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  std::vector<char*> argv{const_cast<char*>(self.c_str()), const_cast<char*>("--crash-child"),
+                          const_cast<char*>(reporter ? "reporter" : "reference"),
+                          const_cast<char*>(path.c_str()), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   Outcome outcome{0, 0, 0, -1};
-  if (read(fds[0], &outcome, sizeof outcome) != sizeof outcome) outcome.result = -1;
+  if (spawned == 0) {
+    if (read(fds[0], &outcome, sizeof outcome) != sizeof outcome) outcome.result = -1;
+    waitpid(pid, nullptr, 0);
+  }
   close(fds[0]);
-  waitpid(pid, nullptr, 0);
   std::filesystem::remove(path);
   std::filesystem::remove(path + ".tmp");
   return outcome;
@@ -315,4 +335,12 @@ BENCHMARK(BM_PlainHandlerReference)->UseManualTime()->Iterations(40)->Unit(bench
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--crash-child") == 0)
+    runCrashChild(argv[3], std::strcmp(argv[2], "reporter") == 0, kChildPipe);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
