@@ -227,9 +227,13 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(
   }
   walked.start = row.date(N::kNote_DateStart);
   walked.stop = row.date(N::kNote_DateStop);
-  // A number as the note's own accessor reads it: a decimal, or an integer or real made one.
-  const foundation::Value number = row.value(N::kNote_numValue);
-  if (const auto* d = number.decimal())
+  // A number as the note's own accessor reads it: a decimal, or an integer or real made one. A
+  // stored whole number's decimal reads as the integer rounded once, which the cast does.
+  const auto whole = row.storedInteger(N::kNote_numValue);
+  const foundation::Value number = whole ? foundation::Value() : row.value(N::kNote_numValue);
+  if (whole)
+    walked.number = static_cast<double>(*whole);
+  else if (const auto* d = number.decimal())
     walked.number = d->toDouble();
   else if (const auto* i = number.integer())
     walked.number = foundation::Decimal::fromInteger(*i).toDouble();

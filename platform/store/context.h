@@ -100,6 +100,9 @@ class Context {
     // A text attribute's text, a date attribute's date: none where the value is no such thing.
     std::optional<std::string_view> text(size_t attribute) const;
     std::optional<foundation::Date> date(size_t attribute) const;
+    // A number attribute's value where the row holds it as a whole number, read without making a
+    // value; none for any other value (or none), and for a row with unsaved changes.
+    std::optional<std::int64_t> storedInteger(size_t attribute) const;
 
    private:
     friend class Context;

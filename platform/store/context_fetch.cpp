@@ -559,6 +559,23 @@ std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) co
   return v ? detail::columnDate(v) : std::nullopt;
 }
 
+std::optional<std::int64_t> Context::ValueRowView::storedInteger(size_t attribute) const {
+  if (values_) return std::nullopt;
+  const int column = (*columnOf_)[attribute];
+  if (column < 0) return std::nullopt;
+  sqlite3_value* v = sqlite3_column_value(statement_->get(), firstColumn_ + column);
+  if (sqlite3_value_type(v) != SQLITE_INTEGER) return std::nullopt;
+  switch (entity_->attributes[attribute].type) {
+    case AttributeType::Integer16:
+    case AttributeType::Integer32:
+    case AttributeType::Integer64:
+    case AttributeType::Decimal:
+      return sqlite3_value_int64(v);
+    default:
+      return std::nullopt;
+  }
+}
+
 foundation::Result<std::vector<ObjectID>> Context::fetchObjectIDs(const FetchRequest& request) {
   auto rows = runFetch(request, {}, false);
   if (!rows) return rows.error();

@@ -42,6 +42,10 @@ TEST(Decimal, ConvertsAndOrders) {
   for (const char* text : {"0.1", "-0.3", "9007199254740992", "9007199254740993", "12345e22", "1e23",
                            "123.456e-22", "1e-23", "1.5e100", "7e-120", "250"})
     EXPECT_EQ(Decimal::parse(text)->toDouble(), std::strtod(text, nullptr)) << text;
+  // A whole number's double is the integer rounded once, as a cast rounds it.
+  for (const std::int64_t whole : {std::int64_t{250}, (std::int64_t{1} << 53) + 1, INT64_MAX, INT64_MIN,
+                                   -(std::int64_t{1} << 60) - 3})
+    EXPECT_EQ(Decimal::fromInteger(whole).toDouble(), static_cast<double>(whole)) << whole;
   EXPECT_EQ(Decimal::fromDouble(0.1)->toString(), "0.1");
   EXPECT_FALSE(Decimal::fromDouble(std::numeric_limits<double>::quiet_NaN()));
   EXPECT_EQ(Decimal::fromInteger(INT64_MIN).toString(), "-9223372036854775808");

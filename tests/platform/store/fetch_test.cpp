@@ -230,7 +230,7 @@ TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
   FetchRequest request("Item");
   request.sortDescriptors = {{"when", false}};
   request.fetchLimit = 3;
-  auto expect = [&](const V& titles) {
+  auto expect = [&](const V& titles, bool unsaved) {
     auto rows = ctx().fetchValues(request);
     ASSERT_TRUE(rows.ok());
     const store::EntityDescription& item = *rows->entity;
@@ -252,16 +252,21 @@ TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
       EXPECT_EQ(view.date(when),
                 rows->value(row, when).date() ? std::optional(*rows->value(row, when).date()) : std::nullopt);
       EXPECT_EQ(view.text(when), std::nullopt);
+      // A stored whole number as it is stored; none for a text, or where unsaved changes took part.
+      const size_t count = item.attribute("count")->index;
+      const auto* whole = rows->value(row, count).integer();
+      EXPECT_EQ(view.storedInteger(count), whole && !unsaved ? std::optional(*whole) : std::nullopt);
+      EXPECT_EQ(view.storedInteger(title), std::nullopt);
       return ++row < 2;
     });
     ASSERT_TRUE(visited.ok());
     EXPECT_EQ(*visited, 2u);
   };
-  expect(V{"orphan", "100% \"fig\"", "date"});
+  expect(V{"orphan", "100% \"fig\"", "date"}, false);
   ctx().reset();
-  expect(V{"orphan", "100% \"fig\"", "date"});
+  expect(V{"orphan", "100% \"fig\"", "date"}, false);
   item(nullptr, "kiwi", 55);
-  expect(V{"orphan", "kiwi", "100% \"fig\""});
+  expect(V{"orphan", "kiwi", "100% \"fig\""}, true);
 
   // Without a limit, each read has every row, whether more or fewer than the one before.
   saveOrFail();
