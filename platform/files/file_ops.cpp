@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "platform/foundation/text.h"
 
@@ -192,33 +193,6 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
     return false;
   }
   return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-Status writeAtomicImpl(const fs::path& path, const void* data, size_t size, std::optional<mode_t> mode) {
-  if (path.empty() || path.filename().empty())
-    return fileError(kWriteUnknownError, path, Action::Save, EISDIR);
-  if (!mode) {
-    struct stat st;
-    mode = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777 : 0644;
-  }
-  std::string temporary = temporaryPattern(path);
-  Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (fd.get() < 0) {
-    const int err = errno;
-    return fileError(writeCode(err), path, Action::Save, err);
-  }
-  const auto fail = [&](int err) {
-    fd.reset();
-    ::unlink(temporary.c_str());
-    return fileError(writeCode(err), path, Action::Save, err);
-  };
-  if (!writeAll(fd.get(), data, size)) return fail(errno);
-  if (::fchmod(fd.get(), *mode) != 0) return fail(errno);
-  if (::fsync(fd.get()) != 0) return fail(errno);
-  if (!fd.close()) return fail(errno);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
-  syncFolder(folderOf(path));
-  return {};
 }
 
 Status copyRegularFile(const fs::path& from, const fs::path& to, const struct stat& source) {
@@ -546,12 +520,90 @@ foundation::Result<foundation::Bytes> readFile(const fs::path& path) {
   return bytes;
 }
 
+Result<AtomicWriter> AtomicWriter::create(const fs::path& path, std::optional<fs::perms> permissions) {
+  if (path.empty() || path.filename().empty())
+    return fileError(kWriteUnknownError, path, Action::Save, EISDIR);
+  struct stat st;
+  const mode_t mode = permissions ? static_cast<mode_t>(*permissions & fs::perms::mask)
+                      : ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777
+                                                                              : 0644;
+  std::string temporary = temporaryPattern(path);
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    return fileError(writeCode(err), path, Action::Save, err);
+  }
+  return AtomicWriter(path, std::move(temporary), fd, mode);
+}
+
+AtomicWriter::AtomicWriter(fs::path path, std::string temporary, int fd, unsigned mode)
+    : path_(std::move(path)), temporary_(std::move(temporary)), fd_(fd), mode_(mode) {}
+
+AtomicWriter::AtomicWriter(AtomicWriter&& other) noexcept
+    : path_(std::move(other.path_)),
+      temporary_(std::move(other.temporary_)),
+      fd_(std::exchange(other.fd_, -1)),
+      mode_(other.mode_) {}
+
+AtomicWriter& AtomicWriter::operator=(AtomicWriter&& other) noexcept {
+  if (this != &other) {
+    abandon();
+    path_ = std::move(other.path_);
+    temporary_ = std::move(other.temporary_);
+    fd_ = std::exchange(other.fd_, -1);
+    mode_ = other.mode_;
+  }
+  return *this;
+}
+
+AtomicWriter::~AtomicWriter() { abandon(); }
+
+void AtomicWriter::abandon() {
+  if (fd_ < 0) return;
+  ::close(std::exchange(fd_, -1));
+  ::unlink(temporary_.c_str());
+}
+
+Status AtomicWriter::fail(int err) {
+  abandon();
+  return fileError(writeCode(err), path_, Action::Save, err);
+}
+
+Status AtomicWriter::write(const void* data, size_t size) {
+  if (fd_ < 0) return fileError(kWriteUnknownError, path_, Action::Save, EBADF);
+  if (!writeAll(fd_, data, size)) return fail(errno);
+  return {};
+}
+
+Status AtomicWriter::commit() {
+  if (fd_ < 0) return fileError(kWriteUnknownError, path_, Action::Save, EBADF);
+  if (::fchmod(fd_, mode_) != 0 || ::fsync(fd_) != 0) return fail(errno);
+  if (::close(std::exchange(fd_, -1)) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temporary_.c_str());
+    return fileError(writeCode(err), path_, Action::Save, err);
+  }
+  syncFolder(folderOf(path_));
+  return {};
+}
+
+namespace {
+
+Status writeAtomicImpl(const fs::path& path, const void* data, size_t size, std::optional<fs::perms> permissions) {
+  auto writer = AtomicWriter::create(path, permissions);
+  if (!writer.ok()) return writer.error();
+  if (auto written = writer->write(data, size); !written.ok()) return written;
+  return writer->commit();
+}
+
+}  // namespace
+
 foundation::Status writeAtomic(const fs::path& path, const void* data, size_t size) {
   return writeAtomicImpl(path, data, size, std::nullopt);
 }
 
 foundation::Status writeAtomic(const fs::path& path, const void* data, size_t size, fs::perms permissions) {
-  return writeAtomicImpl(path, data, size, static_cast<mode_t>(permissions & fs::perms::mask));
+  return writeAtomicImpl(path, data, size, permissions);
 }
 
 foundation::Status writeAtomic(const fs::path& path, const foundation::Bytes& data) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,33 @@ foundation::Status writeAtomic(const fs::path& path, const void* data, size_t si
 foundation::Status writeAtomic(const fs::path& path, const void* data, size_t size, fs::perms permissions);
 foundation::Status writeAtomic(const fs::path& path, const foundation::Bytes& data);
 foundation::Status writeAtomic(const fs::path& path, std::string_view text);
+
+// A file written piece by piece and put in place as writeAtomic puts one: the pieces go to a
+// temporary file beside the target, and commit() flushes it and renames it over the target. A
+// writer dropped without a commit, or whose write or commit failed, removes its temporary file and
+// leaves the old file as it was.
+class AtomicWriter {
+ public:
+  // The temporary file, made now; the target's mode is as writeAtomic gives it.
+  static foundation::Result<AtomicWriter> create(const fs::path& path,
+                                                 std::optional<fs::perms> permissions = std::nullopt);
+  AtomicWriter(AtomicWriter&& other) noexcept;
+  AtomicWriter& operator=(AtomicWriter&& other) noexcept;
+  ~AtomicWriter();
+
+  foundation::Status write(const void* data, size_t size);
+  // Once only: the file is in place, or the writer is spent and its temporary file gone.
+  foundation::Status commit();
+
+ private:
+  AtomicWriter(fs::path path, std::string temporary, int fd, unsigned mode);
+  foundation::Status fail(int err);
+  void abandon();
+  fs::path path_;
+  std::string temporary_;
+  int fd_ = -1;
+  unsigned mode_ = 0;
+};
 
 // Removes the temporary files and folders that writeAtomic and copyFile leave beside their target
 // when the process dies mid-write (".<name>.tmp-XXXXXX"), at every depth under the folder, without

@@ -144,8 +144,27 @@ cairo_matrix_t toCairo(const AffineTransform& t) {
   return m;
 }
 
-cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length) {
-  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+// Where a PDF goes as cairo writes it: its file, put in place when the canvas is finished, through a
+// buffer (cairo writes a few bytes at a time). The first failure is kept for finish().
+struct PdfFile {
+  static constexpr size_t kBuffer = 64 * 1024;
+  std::optional<files::AtomicWriter> writer;
+  std::string buffer;
+  std::optional<foundation::Error> error;
+
+  bool flush() {
+    if (!error && !buffer.empty()) {
+      if (auto written = writer->write(buffer.data(), buffer.size()); !written.ok()) error = written.error();
+    }
+    buffer.clear();
+    return !error;
+  }
+};
+
+cairo_status_t writeToPdfFile(void* closure, const unsigned char* data, unsigned int length) {
+  auto* file = static_cast<PdfFile*>(closure);
+  file->buffer.append(reinterpret_cast<const char*>(data), length);
+  if (file->buffer.size() >= PdfFile::kBuffer && !file->flush()) return CAIRO_STATUS_WRITE_ERROR;
   return CAIRO_STATUS_SUCCESS;
 }
 
@@ -182,7 +201,7 @@ struct CairoCanvas::Impl {
   int pages = 0;
   bool pageOpen = false;
   std::filesystem::path path;
-  std::string pdfBytes;
+  PdfFile pdfFile;
   std::vector<State> states{State{}};
   cairo_matrix_t base;
 
@@ -406,8 +425,12 @@ foundation::Result<std::unique_ptr<CairoCanvas>> CairoCanvas::createPdf(const st
   auto impl = std::make_unique<Impl>();
   impl->pdf = true;
   impl->path = path;
+  auto file = files::AtomicWriter::create(path);
+  if (!file.ok()) return canvasError(CanvasError::kWriteFailed, "Could not write " + path.string());
+  impl->pdfFile.writer = std::move(file).value();
+  impl->pdfFile.buffer.reserve(PdfFile::kBuffer);
   impl->surface =
-      cairo_pdf_surface_create_for_stream(appendToString, &impl->pdfBytes, pageSize.width, pageSize.height);
+      cairo_pdf_surface_create_for_stream(writeToPdfFile, &impl->pdfFile, pageSize.width, pageSize.height);
   if (cairo_surface_status(impl->surface) != CAIRO_STATUS_SUCCESS)
     return canvasError(CanvasError::kSurfaceFailed, "cairo could not make the PDF");
   impl->cr = cairo_create(impl->surface);
@@ -461,12 +484,16 @@ foundation::Status CairoCanvas::finish() {
   const cairo_status_t status = cairo_surface_status(impl_->surface);
   cairo_surface_destroy(impl_->surface);
   impl_->surface = nullptr;
-  if (status != CAIRO_STATUS_SUCCESS)
+  // The file is put in place only whole: a failed write or a failed cairo leave the old one.
+  PdfFile& file = impl_->pdfFile;
+  const bool flushed = file.flush();
+  if (flushed && status != CAIRO_STATUS_SUCCESS) {
+    file.writer.reset();
     return canvasError(CanvasError::kSurfaceFailed,
                        std::string("cairo failed: ") + cairo_status_to_string(status));
-  auto written = files::writeAtomic(impl_->path, impl_->pdfBytes.data(), impl_->pdfBytes.size());
-  impl_->pdfBytes.clear();
-  if (!written) return canvasError(CanvasError::kWriteFailed, "Could not write " + impl_->path.string());
+  }
+  if (!flushed || !file.writer->commit().ok())
+    return canvasError(CanvasError::kWriteFailed, "Could not write " + impl_->path.string());
   return {};
 }
 

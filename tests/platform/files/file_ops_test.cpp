@@ -293,6 +293,28 @@ TEST_F(FileOps, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(namesIn(dir / "folder"), Names{"inside"});
 }
 
+TEST_F(FileOps, AWriterPutsItsPiecesInPlaceOnlyWhenCommitted) {
+  put(dir / "old.txt", "old contents");
+  fs::permissions(dir / "old.txt", fs::perms(0600));
+  auto writer = AtomicWriter::create(dir / "old.txt").value();
+  ASSERT_TRUE(writer.write("ab", 2));
+  ASSERT_TRUE(writer.write("cd", 2));
+  EXPECT_EQ(contentsOf(dir / "old.txt"), "old contents");
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);  // and the temporary file beside it
+  AtomicWriter moved = std::move(writer);
+  ASSERT_TRUE(moved.commit());
+  EXPECT_EQ(contentsOf(dir / "old.txt"), "abcd");
+  EXPECT_EQ(fs::status(dir / "old.txt").permissions(), fs::perms(0600));
+  EXPECT_FALSE(moved.commit().ok());
+  EXPECT_FALSE(moved.write("e", 1).ok());
+  // Dropped without a commit: the old file stays and the temporary file goes.
+  EXPECT_TRUE(AtomicWriter::create(dir / "old.txt").value().write("dropped", 7));
+  EXPECT_TRUE(AtomicWriter::create(dir / "new.txt").value().write("dropped", 7));
+  EXPECT_EQ(contentsOf(dir / "old.txt"), "abcd");
+  EXPECT_EQ(namesIn(dir.path()), Names{"old.txt"});
+  expectError(AtomicWriter::create(dir / "no/such/f").error(), kNoSuchFileError, dir / "no/such/f");
+}
+
 // ---- text files ---------------------------------------------------------------------------
 
 TEST_F(FileOps, WritesUtf16LittleEndianAfterTheMarkAndUtf8WithoutOne) {
