@@ -60,7 +60,7 @@ foundation::Status NotesListModel::performFetch() {
   const std::size_t daysWanted = same && statistic_ ? statistic_->howManyDays() : 0;
   days_.clear();
   rows_.clear();
-  pages_.clear();
+  texts_.clear();
   rowsRead_ = 0;
   allRowsRead_ = true;
   stopWatch_.clear();
@@ -96,7 +96,7 @@ foundation::Status NotesListModel::performFetch() {
   if (!status.ok()) {
     days_.clear();
     rows_.clear();
-    pages_.clear();
+    texts_.clear();
     rowsRead_ = 0;
     allRowsRead_ = true;
   }
@@ -117,35 +117,42 @@ foundation::Status NotesListModel::loadNextPage() {
   request.sortDescriptors = {{"note_DateStop", false, store::StringComparison::LocalizedCaseInsensitive}};
   request.fetchLimit = kPageSize;
   request.fetchOffset = rowsRead_;
-  auto page = services_.context->fetchValues(request);
-  if (!page.ok()) {
-    allRowsRead_ = true;
-    foundation::log("Notes list: fetch failed: " + page.error().description());
-    return page.error();
-  }
-  const store::Context::ValueRows& rows = pages_.emplace_back(std::move(page.value()));
-  const std::size_t read = rows.keys.size();
-  rows_.reserve(rows_.size() + read);
   using N = app::Note;
-  const store::EntityDescription& entity = *rows.entity;
-  const store::RelationshipDescription* photo = entity.relationship("noteToPhotoInfo");
-  for (std::size_t i = 0; i < read; ++i) {
+  const store::EntityDescription* notes = services_.context->model().entity(N::kEntityName);
+  const store::RelationshipDescription* photo = notes ? notes->relationship("noteToPhotoInfo") : nullptr;
+  // The rows are read where they are, no value made for a column; their texts are kept beside them.
+  const auto kept = [this](std::optional<std::string_view> text) -> const std::string* {
+    return text ? &texts_.emplace_back(*text) : nullptr;
+  };
+  const std::size_t before = rows_.size();
+  rows_.reserve(before + kPageSize);
+  auto page = services_.context->visitValues(request, [&](const store::Context::ValueRowView& note) {
     NoteRow row;
-    row.key = rows.keys[i];
-    row.type = rows.value(i, N::kNote_Type).string();
-    row.strValue = rows.value(i, N::kNote_strValue).string();
-    row.unit = rows.value(i, N::kNote_numMeasureCurrent).string();
-    row.notice = rows.value(i, N::kNote_Notice).string();
-    if (const auto* start = rows.value(i, N::kNote_DateStart).date()) row.start = *start;
-    if (const auto* stop = rows.value(i, N::kNote_DateStop).date()) row.stop = *stop;
-    if (const auto* number = rows.value(i, N::kNote_numValue).decimal()) row.number = number->toDouble();
-    row.hasPhoto = photo && rows.link(i, photo->toOneSlot) != 0;
+    row.key = note.key();
+    row.type = kept(note.text(N::kNote_Type));
+    row.strValue = kept(note.text(N::kNote_strValue));
+    row.unit = kept(note.text(N::kNote_numMeasureCurrent));
+    row.notice = kept(note.text(N::kNote_Notice));
+    row.start = note.date(N::kNote_DateStart);
+    row.stop = note.date(N::kNote_DateStop);
+    if (const auto whole = note.storedInteger(N::kNote_numValue))
+      row.number = static_cast<double>(*whole);  // a whole number's decimal reads as the integer rounded once
+    else if (const auto number = note.value(N::kNote_numValue); const auto* d = number.decimal())
+      row.number = d->toDouble();
+    row.hasPhoto = photo && note.link(photo->toOneSlot) != 0;
     // The day key of the stop date, as the note's sectionIdentifier is made.
     std::string key = row.stop ? app::dayKey(*row.stop) : std::string();
     if (days_.empty() || days_.back().key != key) days_.push_back(Day{std::move(key), rows_.size(), 0});
     ++days_.back().count;
     rows_.push_back(row);
+    return true;
+  });
+  if (!page.ok()) {
+    allRowsRead_ = true;
+    foundation::log("Notes list: fetch failed: " + page.error().description());
+    return page.error();
   }
+  const std::size_t read = rows_.size() - before;
   rowsRead_ += read;
   if (read < kPageSize) allRowsRead_ = true;
   return {};

@@ -147,7 +147,7 @@ class NotesListModel {
   std::optional<foundation::Error> timersError_;
   std::vector<Day> days_;
   std::vector<NoteRow> rows_;                    // every row read, in order; the days are runs of them
-  std::deque<store::Context::ValueRows> pages_;  // what the rows' values point into
+  std::deque<std::string> texts_;  // what the rows' texts point at
   std::size_t rowsRead_ = 0;
   bool allRowsRead_ = true;
 };

@@ -103,6 +103,10 @@ class Context {
     // A number attribute's value where the row holds it as a whole number, read without making a
     // value; none for any other value (or none), and for a row with unsaved changes.
     std::optional<std::int64_t> storedInteger(size_t attribute) const;
+    // The row's primary key, and the key its to-one relationship in `toOneSlot` points at (0 for
+    // none), as fetchValues holds them.
+    std::int64_t key() const;
+    std::int64_t link(size_t toOneSlot) const;
 
    private:
     friend class Context;
@@ -112,7 +116,10 @@ class Context {
     const sql::Statement* statement_ = nullptr;  // a stored row: read from the statement
     const std::vector<int>* columnOf_ = nullptr;
     int firstColumn_ = 0;
-    const foundation::Value* values_ = nullptr;  // a row with unsaved changes: its values
+    int linkColumn_ = 0;
+    const foundation::Value* values_ = nullptr;  // a row with unsaved changes: its values,
+    std::int64_t key_ = 0;                        // its key
+    const std::int64_t* links_ = nullptr;         // and its links
   };
   // Returns true to go on to the next row.
   using RowVisitor = std::function<bool(const ValueRowView&)>;

@@ -241,6 +241,10 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     view.statement_ = &statement;
     view.columnOf_ = &pass.shape.valueColumnOf;
     view.firstColumn_ = objectColumn;
+    // The links come after the columns of the attributes read.
+    view.linkColumn_ = objectColumn + static_cast<int>(std::count_if(pass.shape.valueColumnOf.begin(),
+                                                                     pass.shape.valueColumnOf.end(),
+                                                                     [](int column) { return column >= 0; }));
     for (; rc == SQLITE_ROW; rc = statement.step()) {
       ++rows.visited;
       if (!(*pass.visit)(view)) return {};
@@ -520,9 +524,11 @@ foundation::Result<size_t> Context::visitValues(const FetchRequest& request, con
   // Unsaved changes took part: the rows were made as values, and are visited as they are.
   ValueRowView view;
   view.entity_ = rows->entity;
-  const size_t width = rows->entity->attributes.size();
+  const size_t width = rows->entity->attributes.size(), links = rows->entity->toOneCount();
   for (size_t row = 0; row < rows->keys.size(); ++row) {
     view.values_ = rows->values.data() + row * width;
+    view.key_ = rows->keys[row];
+    view.links_ = rows->links.data() + row * links;
     if (!visit(view)) return row + 1;
   }
   return rows->keys.size();
@@ -557,6 +563,12 @@ std::optional<foundation::Date> Context::ValueRowView::date(size_t attribute) co
   }
   sqlite3_value* v = stored(attribute, AttributeType::Date);
   return v ? detail::columnDate(v) : std::nullopt;
+}
+
+std::int64_t Context::ValueRowView::key() const { return values_ ? key_ : statement_->columnInt(0); }
+
+std::int64_t Context::ValueRowView::link(size_t toOneSlot) const {
+  return values_ ? links_[toOneSlot] : statement_->columnInt(linkColumn_ + static_cast<int>(toOneSlot));
 }
 
 std::optional<std::int64_t> Context::ValueRowView::storedInteger(size_t attribute) const {

@@ -161,6 +161,20 @@ TEST_F(NotesListModelTest, CellsAndPhotoMarks) {
   withPhoto.setNote_Notice(std::string());
   EXPECT_TRUE(NotesListModel::showsPhotoMark(withPhoto));  // an empty notice does not hide it
   EXPECT_FALSE(NotesListModel::showsPhotoMark(add("WC", at(3, 11), at(3, 11))));
+  // The list's rows carry the photo link, read from the store and with unsaved changes alike.
+  for (const bool saved : {false, true}) {
+    if (saved) {
+      ASSERT_TRUE(context_->save().ok());
+    }
+    ASSERT_TRUE(list->performFetch().ok());
+    std::vector<Date> marked;
+    for (size_t section = 0; section < list->numberOfSections(); ++section) {
+      for (size_t row = 0; row < list->numberOfRows(section); ++row) {
+        if (list->rowAt(section, row)->hasPhoto) marked.push_back(*list->rowAt(section, row)->stop);
+      }
+    }
+    EXPECT_EQ(marked, std::vector<Date>{at(3, 10)}) << saved;
+  }
   for (const auto& [type, identifier] : std::vector<std::pair<std::string, std::string>>{
            {"Note", "iPhoneNoteNoticeCell"}, {"Event", "iPhoneNoteNoticeCell"}, {"Sleep", "iPhoneNoteCell"},
            {"WC", "iPhoneNoteCell"}})

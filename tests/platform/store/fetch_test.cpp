@@ -248,6 +248,8 @@ TEST_F(FetchTest, RowsAsValuesMatchTheObjects) {
     size_t row = 0;
     auto visited = ctx().visitValues(request, [&](const store::Context::ValueRowView& view) {
       for (size_t a = 0; a < item.attributes.size(); ++a) EXPECT_EQ(view.value(a), rows->value(row, a)) << a;
+      EXPECT_EQ(view.key(), rows->keys[row]);
+      EXPECT_EQ(view.link(owner), rows->link(row, owner));
       EXPECT_EQ(view.text(title), std::optional<std::string_view>(*rows->value(row, title).string()));
       EXPECT_EQ(view.date(when),
                 rows->value(row, when).date() ? std::optional(*rows->value(row, when).date()) : std::nullopt);
