@@ -52,13 +52,12 @@ foundation::Status Context::checkOpen() const {
 }
 
 ObjectPtr Context::lookup(const EntityDescription& entity, std::int64_t key) const {
-  const auto& map = objects_[entity.index];
-  auto it = map.find(key);
-  return it == map.end() ? nullptr : it->second;
+  const ObjectPtr* found = objects_[entity.index].find(key);
+  return found ? *found : nullptr;
 }
 
 ObjectPtr Context::registerObject(const EntityDescription& entity, std::int64_t key) {
-  ObjectPtr& slot = objects_[entity.index][key];
+  ObjectPtr& slot = objects_[entity.index].slot(key);
   if (!slot) slot = std::make_shared<Object>(this, entity, key);
   return slot;
 }
@@ -71,7 +70,7 @@ ObjectPtr Context::insertNewObject(std::string_view entityName) {
   auto object = std::make_shared<Object>(this, *entity, key);
   object->fault_ = false;
   object->inserted_ = true;
-  objects_[entity->index][key] = object;
+  objects_[entity->index].slot(key) = object;
   inserted_.push_back(object.get());
   ++pendingPerEntity_[entity->index];
   return object;
@@ -180,13 +179,13 @@ void Context::rollback() {
 }
 
 void Context::reset() {
-  for (auto& map : objects_) {
-    for (auto& [key, object] : map) {
+  for (ObjectTable& table : objects_) {
+    table.forEach([](std::int64_t, const ObjectPtr& object) {
       object->context_ = nullptr;
       object->snapshot_.reset();
       object->batch_.reset();
-    }
-    map.clear();
+    });
+    table.clear();
   }
   inserted_.clear();
   updated_.clear();

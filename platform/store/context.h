@@ -18,6 +18,7 @@
 #include "platform/store/fetch_request.h"
 #include "platform/store/model.h"
 #include "platform/store/object.h"
+#include "platform/store/object_table.h"
 
 struct sqlite3_value;
 
@@ -204,7 +205,7 @@ class Context {
   // The identity map, one per entity: primary key to the one object of that row. Every object
   // this context hands out is in it until it is forgotten (rollback of an insert, a saved
   // delete, reset), and then its context pointer is null.
-  std::vector<std::unordered_map<std::int64_t, ObjectPtr>> objects_;
+  std::vector<ObjectTable> objects_;
   // Unsaved changes, in the order they were made. An object enters each list at most once (its
   // own flag guards the entry) and may be in several (inserted then deleted, updated then
   // deleted); its flags say which change wins.
