@@ -5,6 +5,7 @@
 #include "app/flat_widgets.h"
 #include "platform/foundation/text.h"
 #include "platform/graphics/text_measure.h"
+#include "platform/ui/image_library.h"
 
 namespace notes_list {
 
@@ -48,6 +49,13 @@ std::shared_ptr<ui::ImageView> addImage(ui::View& parent) {
   auto image = std::make_shared<ui::ImageView>();
   parent.addSubview(image);
   return image;
+}
+
+// The small camera a row shows when its note has a photo (the list hides it otherwise).
+std::shared_ptr<ui::ImageView> addPhotoMark(ui::View& parent) {
+  auto mark = addImage(parent);
+  mark->setImage(ui::imageNamed("iPad_icon_photos"));
+  return mark;
 }
 
 // The white fill and the bottom line of a row.
@@ -122,7 +130,7 @@ iPhoneNoteCell::iPhoneNoteCell(bool iPad) : listRowCell(kIdentifier, iPad) {
   toTimeLable = addLabel(contentView(), kTimeLook);
   durationTimeLable = addLabel(contentView(), kDurationLook);
   mainImage = addImage(contentView());
-  photoForCellImage = addImage(contentView());
+  photoForCellImage = addPhotoMark(contentView());
 }
 
 iPhoneNoteNoticeCell::iPhoneNoteNoticeCell(bool iPad) : listRowCell(kIdentifier, iPad) {
@@ -132,7 +140,7 @@ iPhoneNoteNoticeCell::iPhoneNoteNoticeCell(bool iPad) : listRowCell(kIdentifier,
   mainLable->setNumberOfLines(2);
   toTimeLable = addLabel(contentView(), kTimeLook);
   mainImage = addImage(contentView());
-  photoForCellImage = addImage(contentView());
+  photoForCellImage = addPhotoMark(contentView());
 }
 
 iPhoneTimerNoteCell::iPhoneTimerNoteCell(bool iPad) : listRowCell(kIdentifier, iPad) {

@@ -54,6 +54,8 @@ TEST(ListCellsTest, LinesFollowThePositionInTheDay) {
     c.cell->setFrame(Rect(0, 0, 320, 60));
     EXPECT_EQ(linesOf(*c.cell), c.lines) << c.what;
   }
+  // Both kinds of note row have a picture for their photo mark, which the list shows or hides.
+  EXPECT_TRUE(inner->photoForCellImage->image() && last->photoForCellImage->image());
   inner->typeLable->setText("Sleep");
   inner->mainLable->setText("2h 30m");
   inner->typeLable->setFrame(Rect(58, 5, 200, 20));
