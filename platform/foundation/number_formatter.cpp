@@ -76,9 +76,7 @@ bool isPlainWhole(double value, int minimumFractionDigits) {
   return minimumFractionDigits == 0 && std::fabs(value) < kLargestPlainWhole && std::trunc(value) == value;
 }
 
-std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, int minimumFractionDigits,
-                       double value) {
-  if (isPlainWhole(value, minimumFractionDigits)) return std::to_string(static_cast<long long>(value));
+std::string formatWith(const icu::number::LocalizedNumberFormatter& formatter, double value) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::UnicodeString text = formatter.formatDouble(value, status).toString(status);
   if (U_FAILURE(status)) return {};
@@ -110,7 +108,8 @@ const icu::number::LocalizedNumberFormatter& sharedFormatter(int maximumFraction
 }  // namespace
 
 std::string NumberFormatter::stringFromNumber(double value) const {
-  return formatWith(impl_->formatter, impl_->minimumFractionDigits, value);
+  if (isPlainWhole(value, impl_->minimumFractionDigits)) return std::to_string(static_cast<long long>(value));
+  return formatWith(impl_->formatter, value);
 }
 
 std::string NumberFormatter::format(double value, int maximumFractionDigits, int minimumFractionDigits) {
@@ -136,7 +135,7 @@ std::string NumberFormatter::format(double value, int maximumFractionDigits, int
   if (entry.filled && entry.bits == bits && entry.mostDigits == maximumFractionDigits &&
       entry.leastDigits == minimumFractionDigits)
     return entry.text;
-  std::string text = formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits), least, value);
+  std::string text = formatWith(sharedFormatter(maximumFractionDigits, minimumFractionDigits), value);
   entry = Kept{true, bits, maximumFractionDigits, minimumFractionDigits, text};
   return text;
 }

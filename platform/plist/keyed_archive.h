@@ -201,14 +201,7 @@ class Decoder {
   template <class T>
   std::optional<std::vector<std::shared_ptr<T>>> decodeObjectArray(std::string_view key) {
     auto items = decodeObjectList(key);
-    if (!items) return std::nullopt;
-    std::vector<std::shared_ptr<T>> typed;
-    typed.reserve(items->size());
-    for (auto& item : *items) {
-      typed.push_back(cast<T>(std::move(item)));
-      if (failed()) return std::nullopt;
-    }
-    return typed;
+    return items ? castAll<T>(std::move(*items)) : std::nullopt;
   }
   template <class T>
   std::optional<std::vector<std::pair<std::string, std::shared_ptr<T>>>> decodeObjectMap(
@@ -231,11 +224,9 @@ class Decoder {
     std::vector<std::pair<std::string, std::vector<std::shared_ptr<T>>>> typed;
     typed.reserve(entries->size());
     for (auto& [name, items] : *entries) {
-      auto& list = typed.emplace_back(std::move(name), std::vector<std::shared_ptr<T>>{}).second;
-      for (auto& item : items) {
-        list.push_back(cast<T>(std::move(item)));
-        if (failed()) return std::nullopt;
-      }
+      auto list = castAll<T>(std::move(items));
+      if (!list) return std::nullopt;
+      typed.emplace_back(std::move(name), std::move(*list));
     }
     return typed;
   }
@@ -254,6 +245,17 @@ class Decoder {
     if (!object) return nullptr;
     auto typed = std::dynamic_pointer_cast<T>(object);
     if (!typed) fail("an object of class " + object->className() + " is not of the expected class");
+    return typed;
+  }
+  // Each object as a T; nothing once one is of another class (the unarchive has failed then).
+  template <class T>
+  std::optional<std::vector<std::shared_ptr<T>>> castAll(std::vector<ObjectPtr> items) {
+    std::vector<std::shared_ptr<T>> typed;
+    typed.reserve(items.size());
+    for (auto& item : items) {
+      typed.push_back(cast<T>(std::move(item)));
+      if (failed()) return std::nullopt;
+    }
     return typed;
   }
   std::optional<std::vector<ObjectPtr>> decodeObjectList(std::string_view key);

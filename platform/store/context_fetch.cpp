@@ -162,13 +162,11 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     if (pass.pending)
       for (const auto& sort : plan.sorts) sql += ", " + pass.shape.plan.columnOf(sort.key);
     for (const auto& column : pass.shape.keyColumns) sql += ", " + column;
-    if (pass.shape.loadInline || (pass.shape.readValues && pass.shape.readsAttribute.empty())) {
+    // An object's whole row, or the values asked for.
+    if (pass.shape.loadInline)
       sql += objectColumns(entity, "t0");
-    } else if (pass.shape.readValues) {
-      for (size_t a : entity.storedAttributes)
-        if (pass.shape.readsAttribute[a]) sql += ", t0." + entity.attributes[a].column;
-      for (size_t r : entity.toOneRelationships) sql += ", t0." + entity.relationships[r].column;
-    }
+    else if (pass.shape.readValues)
+      sql += objectColumns(entity, "t0", pass.shape.readsAttribute);
     if (pass.shape.readValues) {
       // The stored attributes' columns come in attribute order, those read only.
       const std::vector<bool>& reads = pass.shape.readsAttribute;
@@ -177,6 +175,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       for (const AttributeDescription& attribute : entity.attributes)
         if (!attribute.transient && (reads.empty() || reads[attribute.index]))
           pass.shape.valueColumnOf[attribute.index] = column++;
+      pass.shape.valueColumns = column;
     }
     sql += " FROM " + plan.fromClause();
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
@@ -241,10 +240,7 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
     view.statement_ = &statement;
     view.columnOf_ = &pass.shape.valueColumnOf;
     view.firstColumn_ = objectColumn;
-    // The links come after the columns of the attributes read.
-    view.linkColumn_ = objectColumn + static_cast<int>(std::count_if(pass.shape.valueColumnOf.begin(),
-                                                                     pass.shape.valueColumnOf.end(),
-                                                                     [](int column) { return column >= 0; }));
+    view.linkColumn_ = objectColumn + pass.shape.valueColumns;
     for (; rc == SQLITE_ROW; rc = statement.step()) {
       ++rows.visited;
       if (!(*pass.visit)(view)) return {};
@@ -271,18 +267,17 @@ foundation::Status Context::readStoredRows(detail::FetchPass& pass, bool kept) {
       // the stored ones from their columns (which come in that order), transients left null.
       // Each value is made in its place (through the conversion), not moved there.
       const std::vector<int>& columnOf = pass.shape.valueColumnOf;
-      int column = objectColumn;
       for (size_t a = 0; a < columnOf.size(); ++a) {
         if (columnOf[a] < 0) {
           rows.values.emplace_back();
         } else {
           rows.values.emplace_back(
               ColumnRead{statement, objectColumn + columnOf[a], entity.attributes[a].type});
-          ++column;
         }
       }
+      const int linkColumn = objectColumn + pass.shape.valueColumns;
       for (size_t r = 0; r < entity.toOneRelationships.size(); ++r)
-        rows.links.push_back(statement.columnInt(column++));
+        rows.links.push_back(statement.columnInt(linkColumn + static_cast<int>(r)));
     }
     if (pass.shape.loadInline) {
       ObjectPtr object = registerObject(entity, key);

@@ -68,6 +68,7 @@ struct CompiledFetch {
     // While reading values: by attribute, its column after the row's first value column, or -1
     // for one not read (a transient, or one the request leaves out).
     std::vector<int> valueColumnOf;
+    int valueColumns = 0;  // how many there are: the links come after them
     std::string sql;           // the statement that reads the stored rows
     unsigned dataVersion = 0;  // of the file when the statement first ran
   } shape;
@@ -80,8 +81,10 @@ foundation::Value readColumn(const sql::Statement& s, int column, AttributeType 
 // text or a blob is none).
 std::optional<std::string_view> columnText(sqlite3_value* v);
 std::optional<foundation::Date> columnDate(sqlite3_value* v);
-// The columns of an object's row, in the order Context::loadRow reads them, each after ", ".
-std::string objectColumns(const EntityDescription& entity, const std::string& alias);
+// The columns of an object's row, in the order Context::loadRow reads them, each after ", "; with
+// `reads` (by attribute), only the attributes it marks and then every link.
+std::string objectColumns(const EntityDescription& entity, const std::string& alias,
+                          const std::vector<bool>& reads = {});
 // "?, ?, ..." with `count` placeholders.
 std::string placeholders(size_t count);
 foundation::Error closedError();

@@ -82,9 +82,11 @@ Value readColumn(const sql::Statement& s, int column, AttributeType type) {
 }
 
 // The columns of an object's row, in the order loadRow reads them.
-std::string objectColumns(const EntityDescription& entity, const std::string& alias) {
+std::string objectColumns(const EntityDescription& entity, const std::string& alias,
+                          const std::vector<bool>& reads) {
   std::string columns;
-  for (size_t a : entity.storedAttributes) columns += ", " + alias + "." + entity.attributes[a].column;
+  for (size_t a : entity.storedAttributes)
+    if (reads.empty() || reads[a]) columns += ", " + alias + "." + entity.attributes[a].column;
   for (size_t r : entity.toOneRelationships) columns += ", " + alias + "." + entity.relationships[r].column;
   return columns;
 }

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <random>
 #include <set>
 
+#include "platform/foundation/uuid.h"
 #include "platform/store/context.h"
 #include "platform/store/errors.h"
 #include "platform/store/sqlite.h"
@@ -43,19 +42,6 @@ std::string columnType(AttributeType type) {
 std::string upperAscii(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-std::string newUUID() {
-  std::random_device device;
-  std::mt19937_64 generator((static_cast<std::uint64_t>(device()) << 32) ^ device());
-  std::uint64_t hi = generator(), lo = generator();
-  hi = (hi & 0xFFFFFFFFFFFF0FFFULL) | 0x0000000000004000ULL;  // version 4
-  lo = (lo & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;  // RFC 4122 variant
-  char text[37];
-  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(hi >> 32),
-                static_cast<unsigned>((hi >> 16) & 0xFFFF), static_cast<unsigned>(hi & 0xFFFF),
-                static_cast<unsigned>(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
-  return text;
 }
 
 // The metadata property list: store type and identity, in binary form.
@@ -213,7 +199,7 @@ foundation::Result<std::string> readOrWriteIdentity(sql::Connection& db) {
     if (meta->step() == SQLITE_ROW) uuid = std::string(meta->columnText(0));
   }
   if (!uuid.empty()) return uuid;
-  uuid = newUUID();
+  uuid = foundation::makeUuid();
   auto insert = db.prepare("INSERT OR REPLACE INTO Z_METADATA (Z_VERSION, Z_UUID, Z_PLIST) VALUES (1, ?, ?)");
   if (!insert) return insert.error();
   insert->bindText(1, uuid);

@@ -236,7 +236,7 @@ void Application::setStatusBarHidden(bool hidden, bool animated) {
   if (!statusBarSlide_) statusBarSlide_ = std::make_shared<View>(statusBarPlace(!hidden));
   // Out of step with the device profile (put back without the application hearing of it): it
   // starts from where the profile had it.
-  if (statusBarSlide_->frame() != statusBarPlace(!hidden)) statusBarSlide_->setFrame(statusBarPlace(!hidden));
+  statusBarSlide_->setFrame(statusBarPlace(!hidden));
   animate(kBarSlideDuration, [&] {
     statusBarSlide_->setFrame(statusBarPlace(hidden));
     relayout();

@@ -275,8 +275,7 @@ std::optional<IndexPath> TableView::dropPlaceFor(const Rect& carried, const Inde
     const IndexPath other{*section, r};
     if (other == from) continue;
     const double middle = rectForRowAtIndexPath(other).midY();
-    const bool above =
-        other.section < from.section || (other.section == from.section && other.row < from.row);
+    const bool above = other < from;
     if (above ? middle <= carried.minY() : middle < carried.maxY()) ++row;
   }
   return IndexPath{*section, row};

@@ -23,6 +23,12 @@ constexpr double kPresentDuration = 0.35;
 // The last moment of a screen's leaving, in which it fades out.
 constexpr double kLeavingFade = 0.02;
 
+// Where a screen in `place` stands just below the window's bottom edge: where a presented one rises
+// from and a dismissed one sinks to.
+Rect belowWindow(const Rect& place, const View& window) {
+  return place.offsetBy(0, window.bounds().height() - place.y());
+}
+
 // Played, a dismissed screen sinks out through the bottom edge and then leaves the window; its own
 // frame comes back once it is out.
 void sinkAway(const std::shared_ptr<ViewController>& controller, const std::shared_ptr<View>& view) {
@@ -30,7 +36,7 @@ void sinkAway(const std::shared_ptr<ViewController>& controller, const std::shar
   const Rect place = view->frame();
   std::weak_ptr<ViewController> weak = controller;
   screens::playLeaving(
-      view, kPresentDuration, [&] { view->setFrame(place.offsetBy(0, window->bounds().height() - place.y())); },
+      view, kPresentDuration, [&] { view->setFrame(belowWindow(place, *window)); },
       [weak, view, place] {
         // Presented again meanwhile: it stays where that presentation put it.
         if (auto again = weak.lock(); again && again->presentingViewController()) return;
@@ -270,7 +276,7 @@ void ViewController::presentViewController(std::shared_ptr<ViewController> contr
   // Played, the new screen rises from the bottom edge into its place.
   if (window && animated && animationMode() == AnimationMode::kPlayed) {
     const Rect place = view->frame();
-    view->setFrame(place.offsetBy(0, window->bounds().height() - place.y()));
+    view->setFrame(belowWindow(place, *window));
     animate(kPresentDuration, [&] { view->setFrame(place); });
   }
   record(ScreenEvent::Kind::kPresent, controller, animated);
