@@ -37,11 +37,6 @@ namespace {
 // The window's background: red 250, green 249, blue 253.
 graphics::Color windowBackgroundColor() { return graphics::Color::rgb255(250, 249, 253); }
 
-void logUnresolved(const foundation::Error& error) {
-  foundation::log(foundation::text::format("Unresolved error %@, %@", {foundation::Value(error.description()),
-                                                                       foundation::Value(error.userInfo)}));
-}
-
 void post(std::string_view name, const void* object) {
   runtime::NotificationCenter::defaultCenter().post(std::string(name), object);
 }
@@ -203,6 +198,11 @@ void AppDelegate::installHelperEnvironment() {
   environment.library = home_.library();
   environment.clock = clock_;
   NoteEditHelper::setApplicationEnvironment(std::move(environment));
+}
+
+void logUnresolved(const foundation::Error& error) {
+  foundation::log(foundation::text::format("Unresolved error %@, %@", {foundation::Value(error.description()),
+                                                                       foundation::Value(error.userInfo)}));
 }
 
 void installNavigationBarLook() {

@@ -246,6 +246,10 @@ void closeScreens(AppDelegate& delegate);
 // The look the launch gives every navigation bar: the violet bar picture, white buttons and title.
 void installNavigationBarLook();
 
+// Logs a store failure the way the application logs every one it cannot resolve:
+// "Unresolved error <description>, <user info>".
+void logUnresolved(const foundation::Error& error);
+
 // The headless diary on a data root: prepares the root, makes its preferences the standard ones
 // and its keychain the cloud client's, launches the application as the platform would, and writes
 // what the store holds to `out`:

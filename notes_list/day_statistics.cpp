@@ -27,6 +27,17 @@ constexpr std::size_t kKeptPredicates = 8;
 
 }  // namespace
 
+std::optional<double> noteNumber(const store::Context::ValueRowView& row) {
+  // A stored whole number's decimal reads as the integer rounded once, which the cast does.
+  if (const auto whole = row.storedInteger(app::Note::kNote_numValue)) return static_cast<double>(*whole);
+  const foundation::Value number = row.value(app::Note::kNote_numValue);
+  if (const auto* d = number.decimal()) return d->toDouble();
+  if (const auto* i = number.integer()) return foundation::Decimal::fromInteger(*i).toDouble();
+  if (const auto* r = number.real())
+    if (auto made = foundation::Decimal::fromDouble(*r)) return made->toDouble();
+  return std::nullopt;
+}
+
 entriesStatisticHelper::entriesStatisticHelper(app::NoteEditHelper neh, Services services)
     : neh_(std::move(neh)),
       services_(std::move(services)),
@@ -227,18 +238,7 @@ entriesStatisticHelper::WalkedNote entriesStatisticHelper::walkedNote(
   }
   walked.start = row.date(N::kNote_DateStart);
   walked.stop = row.date(N::kNote_DateStop);
-  // A number as the note's own accessor reads it: a decimal, or an integer or real made one. A
-  // stored whole number's decimal reads as the integer rounded once, which the cast does.
-  const auto whole = row.storedInteger(N::kNote_numValue);
-  const foundation::Value number = whole ? foundation::Value() : row.value(N::kNote_numValue);
-  if (whole)
-    walked.number = static_cast<double>(*whole);
-  else if (const auto* d = number.decimal())
-    walked.number = d->toDouble();
-  else if (const auto* i = number.integer())
-    walked.number = foundation::Decimal::fromInteger(*i).toDouble();
-  else if (const auto* r = number.real())
-    if (auto made = foundation::Decimal::fromDouble(*r)) walked.number = made->toDouble();
+  walked.number = noteNumber(row);
   if (const auto unit = row.text(N::kNote_numMeasureCurrent)) {
     auto known = noteUnits_.find(*unit);
     if (known == noteUnits_.end()) known = noteUnits_.emplace(*unit).first;

@@ -49,6 +49,10 @@ struct sumInfo_ {
 };
 
 // One row of a day: the type's totals as the cells show them.
+// A note's number as the note's own accessor reads it (a decimal, or an integer or real made one),
+// from a row of a fetch of values.
+std::optional<double> noteNumber(const store::Context::ValueRowView& row);
+
 struct DayRow {
   std::string id;    // the note-type key
   std::string date;  // the day key

@@ -135,10 +135,7 @@ foundation::Status NotesListModel::loadNextPage() {
     row.notice = kept(note.text(N::kNote_Notice));
     row.start = note.date(N::kNote_DateStart);
     row.stop = note.date(N::kNote_DateStop);
-    if (const auto whole = note.storedInteger(N::kNote_numValue))
-      row.number = static_cast<double>(*whole);  // a whole number's decimal reads as the integer rounded once
-    else if (const auto number = note.value(N::kNote_numValue); const auto* d = number.decimal())
-      row.number = d->toDouble();
+    row.number = noteNumber(note);
     row.hasPhoto = photo && note.link(photo->toOneSlot) != 0;
     // The day key of the stop date, as the note's sectionIdentifier is made.
     std::string key = row.stop ? app::dayKey(*row.stop) : std::string();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <typeinfo>
 
+#include "app/app_delegate.h"
 #include "app/flat_widgets.h"
 #include "note_editor/note_edit_controller.h"
 #include "note_editor/note_editor.h"
@@ -145,9 +146,7 @@ void noteTableController_Base::performFetch() {
     // Logged for whoever reads the device's log; the person sees the alert, and the diary goes on.
     const foundation::Error& error = status.error();
     const std::string* reason = error.userInfo["NSLocalizedFailureReason"].string();
-    foundation::log(foundation::text::format(
-        "Unresolved error %@, %@",
-        {foundation::Value(error.description()), foundation::Value(error.userInfo)}));
+    app::logUnresolved(error);
     foundation::log(foundation::text::format(
         "[%@ %@] %@ (%@)", {foundation::Value(classNameOf(typeid(*this))), "performFetch",
                             foundation::Value(error.localizedDescription()), reason ? *reason : "(null)"}));
