@@ -402,4 +402,15 @@ void TallyGlobalVariableStorage::recordOrigin(std::string_view name, std::string
   originSets_.push_back(std::move(set));
 }
 
+std::optional<foundation::Bytes> TallyGlobalVariableStorage::liveCrashReport() {
+  auto reporter = tallyCrashReporter();
+  if (!reporter || !crashReportingEnabled()) return std::nullopt;
+  auto report = reporter->generateLiveReportAndReturnError();
+  if (!report) {
+    TallyUtil::log(2, "TallySession: Failed to generate crash report: %@", {report.error().description()});
+    return std::nullopt;
+  }
+  return std::move(*report);
+}
+
 }  // namespace analytics

@@ -71,6 +71,9 @@ class TallyGlobalVariableStorage {
   TALLY_DECLARE_SETTING(bool, crashReportingEnabled, setCrashReportingEnabled)
   // The crash reporter the start made with crash reporting on; nothing otherwise.
   TALLY_DECLARE_SETTING(std::shared_ptr<crash::TallyCrashReporter>, tallyCrashReporter, setTallyCrashReporter)
+  // With crash reporting on and a reporter kept, a live report of the calling thread (a failure to
+  // make one is logged); nothing otherwise. Errors recorded by the application carry it.
+  std::optional<foundation::Bytes> liveCrashReport();
   TALLY_DECLARE_SETTING(bool, eventLoggingEnabled, setEventLoggingEnabled)
   TALLY_DECLARE_SETTING(bool, hasSessionOriginName, setHasSessionOriginName)
   TALLY_DECLARE_SETTING(bool, hasDeepLinkName, setHasDeepLinkName)

@@ -569,16 +569,7 @@ void logError(const Value& errorId, const Value& message, const std::string& exc
         textOrRefuse(message, "Tally: Error not logged -- message must be of NSString type.");
     if (!text) return;
     // With crash reporting on, the error carries a report of the calling thread.
-    std::optional<foundation::Bytes> report;
-    auto store = settings();
-    if (auto reporter = store->tallyCrashReporter(); reporter && store->crashReportingEnabled()) {
-      auto live = reporter->generateLiveReportAndReturnError();
-      if (live) {
-        report = std::move(*live);
-      } else {
-        TallyUtil::log(2, "TallySession: Failed to generate crash report: %@", {live.error().description()});
-      }
-    }
+    std::optional<foundation::Bytes> report = settings()->liveCrashReport();
     if (auto session = CurrentSession::get()) session->recordError(*id, *text, exceptionString, type, report);
   });
 }

@@ -90,16 +90,8 @@ bool errorAccepted(const Value& errorId, const Value& message, const char* metho
 void recordError(const Value& errorId, const Value& message, std::string exceptionText, std::int32_t type) {
   // Made here, on the caller's thread, so that the report shows the caller's stack.
   // The reporter is the one analytics keeps in its settings; without one there is no live report.
-  foundation::Bytes liveReport;
-  auto store = TallyGlobalVariableStorage::sharedInstance();
-  if (auto reporter = store->tallyCrashReporter(); reporter && store->crashReportingEnabled()) {
-    auto report = reporter->generateLiveReportAndReturnError();
-    if (report) {
-      liveReport = std::move(*report);
-    } else {
-      TallyUtil::log(2, "TallySession: Failed to generate crash report: %@", {report.error().description()});
-    }
-  }
+  foundation::Bytes liveReport =
+      TallyGlobalVariableStorage::sharedInstance()->liveCrashReport().value_or(foundation::Bytes{});
   TallyWatch::queue().async([id = *errorId.string(), text = *message.string(),
                              exceptionText = std::move(exceptionText), type,
                              liveReport = std::move(liveReport)] {

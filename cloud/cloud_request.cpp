@@ -188,10 +188,9 @@ std::optional<std::string> CloudRequest::resultString() const {
 }
 
 std::optional<Value> CloudRequest::resultJSON() const {
-  auto text = resultString();
-  if (!text) return std::nullopt;
+  // The parser refuses text that is not UTF-8 itself: the body goes to it as it came.
   CloudJsonParser parser;
-  return parser.objectWithString(*text);
+  return parser.objectWithString(resultData_);
 }
 
 std::optional<Value> CloudRequest::parseResponseAsType(Value::Type type) {
