@@ -10,13 +10,8 @@
 // at the end are of the median laps in wall time; the archive's size is compared with zip's too.
 
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,13 +26,12 @@
 #include "app/local_saves.h"
 #include "app/model.h"
 #include "bench/cpu_stopwatch.h"
+#include "bench/program_run.h"
 #include "bench/scratch_folder.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/image.h"
 #include "platform/store/context.h"
 #include "platform/store/store.h"
-
-extern char** environ;
 
 namespace {
 
@@ -158,45 +152,19 @@ std::map<std::string, double>& ratios() {
   return figures;
 }
 
-// The program's process while it runs, ended on an interrupt before the scratch folder goes.
-std::atomic<pid_t> commandPid{0};
-
 // Wall seconds of one program, from its start (in `folder`, when given) to its exit; a failure
-// ends the run. Both sides are started alike: straight from this process, without a shell.
+// ends the run.
 double timeProgram(std::vector<std::string> arguments, const fs::path& folder = {}) {
-  static const int hook = bench_support::addStopHook([] {
-    if (pid_t pid = commandPid.load(); pid > 0) ::kill(pid, SIGKILL);
-  });
-  (void)hook;
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  pid_t pid = 0;
-  int status = -1;
-  const double begin = bench_support::wallSeconds();
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  if (spawned == 0) {
-    commandPid = pid;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    commandPid = 0;
-  }
-  const double took = bench_support::wallSeconds() - begin;
-  posix_spawn_file_actions_destroy(&actions);
-  if (bench_support::stopping()) bench_support::awaitStop();
-  if (spawned != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const auto usage = bench_support::runProgram(arguments, folder);
+  if (!usage) {
     std::string command;
     for (const auto& argument : arguments) command += argument + " ";
     std::fprintf(stderr, "failed: %s\n", command.c_str());
     std::exit(1);
   }
-  return took;
+  return usage->wall;
 }
 
-std::string self() { return fs::read_symlink("/proc/self/exe").string(); }
 
 // "--pack <home>": packs the home's backup archive as the diary does, in a process of its own.
 int packIn(const fs::path& root) { return app::localSaves(files::AppHome(root)).createZip() ? 0 : 1; }
@@ -230,7 +198,7 @@ void BM_PackVsZip(benchmark::State& state) {
     state.SetIterationTime(laps.round(
         [&] {
           (void)files::remove(saves.backUpArchivePath());
-          return timeProgram({self(), "--pack", home().root().string()});
+          return timeProgram({bench_support::selfPath(), "--pack", home().root().string()});
         },
         [&] {
           (void)files::remove(out);
@@ -257,7 +225,8 @@ void BM_UnpackVsUnzip(benchmark::State& state) {
   for (auto _ : state) {
     state.SetIterationTime(laps.round(
         [&] {
-          const double took = timeProgram({self(), "--unpack", home().root().string(), report.string()});
+          const double took =
+              timeProgram({bench_support::selfPath(), "--unpack", home().root().string(), report.string()});
           if (auto staged = files::readText(report)) (void)files::remove(*staged);
           return took;
         },

@@ -21,14 +21,12 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -41,27 +39,24 @@
 #include <vector>
 
 #include "bench/cpu_stopwatch.h"
+#include "bench/program_run.h"
 #include "bench/scratch_folder.h"
 #include "cloud/cloud_keychain.h"
 #include "cloud/cloud_rest_client.h"
 #include "platform/security/digest.h"
 #include "support/cloud_server.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using cloud::CloudRestClient;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::int64_t kSize = 100'000'000;
 constexpr const char* kConsumerKey = "qwv3rtnpa8sdkmz";
 constexpr const char* kConsumerSecret = "hxb7ytrefo2lmcu";
 
-// The child processes of this run (server, a transfer), ended on an interrupt before the folder goes.
+// The server's process, ended on an interrupt before the folder goes (runProgram ends a transfer).
 std::atomic<pid_t> serverPid{0};
-std::atomic<pid_t> transferPid{0};
 
 // --- the server side (the child) -------------------------------------------------------------------
 
@@ -82,12 +77,7 @@ int serve(const fs::path& folder, const fs::path& source) {
   return 0;
 }
 
-struct Usage {
-  double wall = 0;
-  double cpu = 0;
-};
-
-double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+using Usage = bench_support::ProgramUsage;
 
 // A 100 MB file, the server in its child process, and what the client's and curl's processes need;
 // all in one scratch folder.
@@ -101,8 +91,7 @@ struct Rig {
 
   Rig() {
     stopHook = bench_support::addStopHook([] {
-      for (auto* pid : {&transferPid, &serverPid})
-        if (pid_t child = pid->load(); child > 0) ::kill(child, SIGKILL);
+      if (pid_t child = serverPid.load(); child > 0) ::kill(child, SIGKILL);
     });
     writeSource();
     startServer();
@@ -133,7 +122,7 @@ struct Rig {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string self = bench_support::selfPath();
     const std::string folder = (dir / "server").string();
     std::vector<char*> argv{const_cast<char*>(self.c_str()), const_cast<char*>("--serve"),
                             const_cast<char*>(folder.c_str()), const_cast<char*>(source.c_str()), nullptr};
@@ -182,9 +171,9 @@ struct Rig {
   // One transfer by the client in a process of its own; nothing when it failed.
   std::optional<Usage> timeClient(const std::string& kind, const fs::path& file) {
     const std::string client =
-        (fs::read_symlink("/proc/self/exe").parent_path() / "cloud_bench_client").string();
-    return timeProcess({client, kind, dir.path().string(), file.string(), kConsumerKey, kConsumerSecret},
-                       false);
+        (fs::path(bench_support::selfPath()).parent_path() / "cloud_bench_client").string();
+    return bench_support::runProgram(
+        {client, kind, dir.path().string(), file.string(), kConsumerKey, kConsumerSecret});
   }
 
   // curl with the client's trust and agent; nothing when it failed.
@@ -192,7 +181,7 @@ struct Rig {
     std::vector<std::string> all{"curl", "-sS", "--fail", "--cacert", rootPem.string(), "-H",
                                  "User-Agent: " + CloudRestClient::userAgent()};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    return timeProcess(std::move(all), true);
+    return bench_support::runProgram(std::move(all));
   }
 
   // curl, and then the file it wrote flushed to the disk, as the client flushes what it downloads:
@@ -210,28 +199,6 @@ struct Rig {
     return usage;
   }
 
-  // A program from its start to its exit: wall time, and its CPU time (user + system) from its own
-  // usage. Nothing when it could not start or failed.
-  std::optional<Usage> timeProcess(std::vector<std::string> all, bool searchPath) {
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const auto begin = Clock::now();
-    pid_t pid = 0;
-    const int spawned = searchPath ? posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ)
-                                   : posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
-    if (spawned != 0) return std::nullopt;
-    transferPid = pid;
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    transferPid = 0;
-    if (bench_support::stopping()) bench_support::awaitStop();
-    const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return Usage{wall, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
-  }
 };
 
 std::unique_ptr<Rig>& rigSlot() {

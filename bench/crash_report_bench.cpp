@@ -28,13 +28,13 @@
 #include <vector>
 
 #include "cpu_stopwatch.h"
+#include "program_run.h"
 #include "crash_reporter/log_writer.h"
 #include "crash_reporter/signal_handler.h"
 #include "crash_reporter/signal_numbers.h"
 #include "platform/system/signal_stack.h"
 #include "platform/system/threads.h"
 
-extern char** environ;
 extern "C" void* __libc_malloc(std::size_t size);
 extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
 extern "C" void* __libc_realloc(void* pointer, std::size_t size);
@@ -257,7 +257,7 @@ Outcome crashOnce(const std::string& path, bool reporter) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], kChildPipe);
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string self = bench_support::selfPath();
   std::vector<char*> argv{const_cast<char*>(self.c_str()), const_cast<char*>("--crash-child"),
                           const_cast<char*>(reporter ? "reporter" : "reference"),
                           const_cast<char*>(path.c_str()), nullptr};
