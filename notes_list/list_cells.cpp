@@ -51,10 +51,11 @@ std::shared_ptr<ui::ImageView> addImage(ui::View& parent) {
   return image;
 }
 
-// The small camera a row shows when its note has a photo (the list hides it otherwise).
+// The small camera a row shows when its note has a photo; hidden until the list says so.
 std::shared_ptr<ui::ImageView> addPhotoMark(ui::View& parent) {
   auto mark = addImage(parent);
   mark->setImage(ui::imageNamed("iPad_icon_photos"));
+  mark->setHidden(true);
   return mark;
 }
 
