@@ -379,7 +379,9 @@ foundation::Result<foundation::Bytes> TallyCrashReporter::liveReport(crash_threa
                                                                      std::uintptr_t returnAddress) const {
   crash_async_image_list* images = processImages();
   std::string path = (temporaryDirectory_ / "live_crash_report.XXXXXX").string();
-  if (auto made = files::createDirectory(temporaryDirectory_); !made) return made.error();
+  // The phone's temporary folder always exists; the home's is made on first use. When it cannot be,
+  // making the file fails too, and that failure, with its error number, is the one reported.
+  (void)files::createDirectory(temporaryDirectory_);
   const int fd = mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) return crash_make_posix_error(errno, "Failed to create temporary path");
 

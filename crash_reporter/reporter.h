@@ -90,7 +90,8 @@ class TallyCrashReporter {
   // A complete report file of the calling thread, written without a crash ("SIGTRAP",
   // "TRAP_TRACE", user-requested). A report that would pass the size cap comes back cut short (marked
   // truncated), with the calling thread kept whole. Fails with code 0 when the report could not be
-  // written, code 1 when its temporary file cannot be made.
+  // written, code 1 "Failed to create temporary path" (the error number underlying) when its temporary
+  // file cannot be made, also when the home's temporary folder cannot be.
   // The calling thread's stack starts at the code that called this: none of the reporter's own frames.
   [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportAndReturnError() const;
   // The same for another thread of the process (by its kernel id); the calling thread is then not in

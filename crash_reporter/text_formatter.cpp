@@ -19,6 +19,8 @@
 namespace crash {
 namespace {
 
+namespace text = foundation::text;
+
 constexpr std::uint64_t kCpuArm = 12, kCpuArm64 = 0x100000c, kCpuX86 = 7, kCpuX86_64 = 0x1000007,
                         kCpuPPC = 18;
 
@@ -140,22 +142,29 @@ std::string dateText(const foundation::Date& date) {
   return text;
 }
 
+// An address or offset as the foundation's formatting takes numbers (signed 64-bit); "%llx" shows the
+// bits unsigned again.
+long long number(std::uint64_t value) { return static_cast<long long>(value); }
+
+// One line of a stack. The image name's column is 35 characters wide, counted as the platform counts
+// them (UTF-16 units, through the foundation's formatting), so a name such as "Bébé" keeps the address
+// column where an ASCII name puts it.
 std::string formatStackFrame(const TallyCrashReportStackFrameInfo& frame, std::size_t index,
                              const TallyCrashReport& report, bool lp64) {
   const auto* image = report.imageForAddress(frame.instructionPointer);
   const std::string imageName = image ? lastComponent(image->imageName) : "???";
+  const std::uint64_t pc = frame.instructionPointer;
   std::string where;
   if (frame.symbolInfo) {
-    where = format("%s + %" PRId64,
-                   symbolName(frame.symbolInfo->symbolName, report.systemInfo().operatingSystem).c_str(),
-                   static_cast<std::int64_t>(frame.instructionPointer - frame.symbolInfo->startAddress));
+    where = text::format("%@ + %lld",
+                         {symbolName(frame.symbolInfo->symbolName, report.systemInfo().operatingSystem),
+                          number(pc - frame.symbolInfo->startAddress)});
   } else {
     const std::uint64_t base = image ? image->imageBaseAddress : 0;
-    where =
-        format("0x%" PRIx64 " + %" PRId64, base, static_cast<std::int64_t>(frame.instructionPointer - base));
+    where = text::format("0x%llx + %lld", {number(base), number(pc - base)});
   }
-  return format("%-4zu%-35s 0x%0*" PRIx64 " %s\n", index, imageName.c_str(), lp64 ? 16 : 8,
-                frame.instructionPointer, where.c_str());
+  return text::format("%-4ld%-35S 0x%0*llx %@\n",
+                      {number(index), imageName, lp64 ? 16 : 8, number(pc), where});
 }
 
 }  // namespace
@@ -183,8 +192,9 @@ std::string TallyCrashReportTextFormatter::stringValueForCrashReportWithTextForm
   out += "Parent Process:  " + (process ? orUnknown(process->parentProcessName) : "???") + " [" +
          (process ? std::to_string(process->parentProcessID) : "???") + "]\n\n";
   out += "Date/Time:       " + (system.timestamp ? dateText(*system.timestamp) : "(null)") + "\n";
+  // A report without a build shows it as the platform shows a missing object.
   out += "OS Version:      " + operatingSystemName(system.operatingSystem) + " " +
-         system.operatingSystemVersion + " (" + system.operatingSystemBuild.value_or("???") + ")\n";
+         system.operatingSystemVersion + " (" + system.operatingSystemBuild.value_or("(null)") + ")\n";
   out += "Report Version:  104\n\n";
 
   // The exception.
@@ -250,11 +260,11 @@ std::string TallyCrashReportTextFormatter::stringValueForCrashReportWithTextForm
   for (const auto* image : images) {
     const std::uint64_t end =
         image->imageSize == 0 ? image->imageBaseAddress : image->imageBaseAddress + image->imageSize - 1;
-    const int width = code.lp64 ? 18 : 10;
-    out += format("%#*" PRIx64 " - %#*" PRIx64 " %s%s %s  <%s> %s\n", width, image->imageBaseAddress, width,
-                  end, image->imageName == processPath ? "+" : " ", lastComponent(image->imageName).c_str(),
-                  architectureName(image->codeType).c_str(),
-                  image->hasImageUUID ? image->imageUUID.c_str() : "???", image->imageName.c_str());
+    out += text::format(
+        code.lp64 ? "%18#llx - %18#llx %@%@ %@  <%@> %@\n" : "%10#llx - %10#llx %@%@ %@  <%@> %@\n",
+        {number(image->imageBaseAddress), number(end), image->imageName == processPath ? "+" : " ",
+         lastComponent(image->imageName), architectureName(image->codeType),
+         image->hasImageUUID ? image->imageUUID : "???", image->imageName});
   }
   return out;
 }

@@ -146,7 +146,8 @@ TEST(CrashReportParser, ACompleteReportReadsAndFormatsInTheClassicLayoutAndParti
            "Incident Identifier: E621E1F8-C36C-495A-93FC-0C247A3E6E5F\n",
            "Hardware Model:      ???\n",
            "Code Type:       ARM\n",
-           "OS Version:      iPhone OS 9.3 (\?\?\?)\n",
+           // No build: shown as the platform shows a missing object.
+           "OS Version:      iPhone OS 9.3 ((null))\n",
            "Exception Codes: #0 at 0x0\nCrashed Thread:  0\n",
            // The C++ name is demangled whole, its leading underscore not stripped first.
            "0   ???                                 0x00001010 diary::save() + 16\n",
@@ -189,6 +190,36 @@ TEST(CrashReportFormatter, KeepsNamesWholeAndSaysSoForASystemWhosePrefixRulesItD
         *report, TallyCrashReportTextFormatiOS);
     EXPECT_NE(text.find(c.frame), std::string::npos) << c.operatingSystem << "\n" << text;
     EXPECT_EQ(log.contains("Symbol prefix rules are unknown for this OS!"), c.logged) << c.operatingSystem;
+  }
+}
+
+// The image column is 35 characters as the platform counts them (UTF-16 units), whatever the name's
+// script, so every name puts the address in the same column; a longer name pushes it along whole.
+TEST(CrashReportFormatter, PadsTheImageNameToThirtyFiveCharactersNotBytes) {
+  const struct {
+    const char* path;
+    const char* name;  // as shown
+    int units;         // its UTF-16 units
+  } cases[] = {
+      {"/app/Diary", "Diary", 5},
+      {"/app/B\u00e9b\u00e9", "B\u00e9b\u00e9", 4},                      // 2 bytes a letter
+      {"/app/\u5b9d\u5b9d\u65e5\u8bb0", "\u5b9d\u5b9d\u65e5\u8bb0", 4},  // 3 bytes a letter
+      {"/app/Baby\U0001F37C", "Baby\U0001F37C", 6},                      // 4 bytes, 2 units
+      {"/app/DiaryWithANameLongerThanItsColumnIs", "DiaryWithANameLongerThanItsColumnIs", 35},
+      {"/app/DiaryWithANameLongerThanItsColumnIsWide", "DiaryWithANameLongerThanItsColumnIsWide", 39},
+  };
+  for (const auto& c : cases) {
+    Message message;
+    message.image.name = const_cast<char*>(c.path);
+    message.image.size = 0x100;  // holds the frame's pc 0x1010
+    const auto report = TallyCrashReport::initWithDataError(message.file());
+    ASSERT_TRUE(report.ok()) << report.error().description();
+    const std::string text = TallyCrashReportTextFormatter::stringValueForCrashReportWithTextFormat(
+        *report, TallyCrashReportTextFormatiOS);
+    const std::string line = std::string("0   ") + c.name +
+                             std::string(c.units < 35 ? 35 - c.units : 0, ' ') +
+                             " 0x00001010 diary::save() + 16\n";
+    EXPECT_NE(text.find(line), std::string::npos) << c.name << "\n" << text;
   }
 }
 

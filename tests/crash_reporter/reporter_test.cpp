@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <stdexcept>
@@ -154,6 +157,62 @@ TEST(TallyCrashReporter, LiveReportsAreCompleteFilesAndLeaveNoTemporaryFile) {
   for (std::size_t i = 0; i < report->threads().size(); ++i)
     EXPECT_EQ(report->threads()[i].threadNumber, static_cast<std::int64_t>(i));
   EXPECT_EQ(crashedThreads(*report), 1);
+}
+
+// A file the reporter cannot make names its cause, in a process of its own (enabling happens once a
+// process): the report folder's failure is the file layer's own error; the live report's temporary folder
+// makes its file fail, a system failure with its error number, as does a write the file size limit stops.
+TEST(TallyCrashReporter, FailingToMakeOrWriteItsFilesNamesTheCodeAndUnderlyingError) {
+  const auto blockWithAFile = [](std::string name) {
+    return [name](const std::filesystem::path& home) {
+      std::filesystem::create_directories((home / name).parent_path());
+      std::ofstream(home / name) << "not a folder";
+    };
+  };
+  const auto liveReport = [](TallyCrashReporter& reporter) -> foundation::Status {
+    auto bytes = reporter.generateLiveReportAndReturnError();
+    return bytes ? foundation::Status() : foundation::Status(bytes.error());
+  };
+  const std::string notAFolder = "NSPOSIXErrorDomain " + std::to_string(ENOTDIR);
+  const struct {
+    std::function<void(const std::filesystem::path& home)> prepare;  // in the child, before the reporter
+    std::function<foundation::Status(TallyCrashReporter&)> fail;
+    std::string error;  // domain and code, description, underlying domain and code
+  } cases[] = {
+      {blockWithAFile("tmp"), liveReport,
+       "CrashReporterErrorDomain 1\nFailed to create temporary path\n" + notAFolder},
+      {blockWithAFile("Library/Caches"),
+       [](TallyCrashReporter& reporter) { return reporter.enableCrashReporterAndReturnError(); },
+       "NSCocoaErrorDomain 516\n\u201Ccom.example_diary\u201D couldn\u2019t be created because an item "
+       "with the same name already exists.\n" +
+           notAFolder},
+      {[](const std::filesystem::path&) {
+         signal(SIGXFSZ, SIG_IGN);
+         const rlimit small{1024, 1024};
+         setrlimit(RLIMIT_FSIZE, &small);
+       },
+       liveReport, "CrashReporterErrorDomain 0\nFailed to write the crash report to disk\n"},
+  };
+  const auto named = [](const foundation::Error* error) {
+    return error ? error->domain + " " + std::to_string(error->code) : std::string();
+  };
+  for (const auto& c : cases) {
+    testing_support::TempDir home;
+    const auto outcome = crash_child::runInChild([&] {
+      c.prepare(home.path());
+      TallyCrashReporter reporter = reporterAt(home.path());
+      const foundation::Status failed = c.fail(reporter);
+      if (failed) _exit(3);
+      const std::string seen = named(&failed.error()) + "\n" + failed.error().localizedDescription() + "\n" +
+                               named(failed.error().underlying.get());
+      crash_child::report({seen.c_str()});
+    });
+    EXPECT_EQ(outcome, crash_child::Outcome(c.error, "exit 0"));
+    // A live report leaves no file behind, whether or not it was written.
+    if (std::filesystem::is_directory(home / "tmp")) {
+      EXPECT_TRUE(std::filesystem::is_empty(home / "tmp")) << c.error;
+    }
+  }
 }
 
 TEST(TallyCrashReporter, SymbolicationStrategiesKeepOnlyTheKnownBits) {
