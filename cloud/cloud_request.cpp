@@ -188,9 +188,9 @@ std::optional<std::string> CloudRequest::resultString() const {
 }
 
 std::optional<Value> CloudRequest::resultJSON() const {
-  // The parser refuses text that is not UTF-8 itself: the body goes to it as it came.
-  CloudJsonParser parser;
-  return parser.objectWithString(resultData_);
+  // A reply that should be JSON and is not is worth its trace in the log. A body that is not
+  // UTF-8 has no text, and so no JSON either.
+  return JSONValue(resultString());
 }
 
 std::optional<Value> CloudRequest::parseResponseAsType(Value::Type type) {
@@ -227,12 +227,13 @@ void CloudRequest::setError(Error error) {
 
 void CloudRequest::onResponse(const net::HttpResponse& head) {
   response_ = head;
+  // The head arrives twice (as it comes and with the finished reply): the header is read, and a
+  // bad one logged, once.
+  std::optional<std::string> text = head.header("X-Cloud-Metadata");
+  if (text == xCloudMetadataText_) return;
+  xCloudMetadataText_ = text;
   xCloudMetadata_.reset();
-  if (auto text = head.header("X-Cloud-Metadata")) {
-    CloudJsonParser parser;
-    if (auto parsed = parser.objectWithString(*text); parsed && parsed->dictionary())
-      xCloudMetadata_ = *parsed->dictionary();
-  }
+  if (auto parsed = JSONValue(text); parsed && parsed->dictionary()) xCloudMetadata_ = *parsed->dictionary();
 }
 
 void CloudRequest::onProgress(const net::HttpProgress& progress) {
@@ -317,7 +318,9 @@ void CloudRequest::onCompletion(foundation::Result<net::HttpResponse> result) {
   if (reply.status != 200) {
     Dictionary info = options_.userInfo;
     if (!resultData_.empty()) {
-      if (auto json = resultJSON(); json && json->dictionary()) {
+      // Read quietly: an error body need not be JSON, and its fields are only a bonus.
+      CloudJsonParser parser;
+      if (auto json = parser.objectWithString(resultData_); json && json->dictionary()) {
         for (const auto& [key, value] : *json->dictionary()) info.set(key, value);
       }
     }

@@ -105,7 +105,8 @@ class CloudRequest {
   // The reply's status and headers, once they arrived.
   const std::optional<net::HttpResponse>& response() const { return response_; }
   long statusCode() const { return response_ ? response_->status : 0; }
-  // "X-Cloud-Metadata" parsed as JSON, when it is a dictionary.
+  // "X-Cloud-Metadata" parsed as JSON (JSONValue, so a header that does not parse is logged), when
+  // it is a dictionary.
   const std::optional<foundation::Dictionary>& xCloudMetadataJSON() const { return xCloudMetadata_; }
   std::int64_t bytesDownloaded() const { return bytesDownloaded_; }
   double downloadProgress() const { return downloadProgress_; }
@@ -114,7 +115,8 @@ class CloudRequest {
   const std::string& resultData() const { return resultData_; }
   // The body as UTF-8 text; nothing when it is not valid UTF-8.
   std::optional<std::string> resultString() const;
-  // That text parsed as JSON; nothing when it does not parse.
+  // That text parsed as JSON (JSONValue: a text that does not parse is logged); nothing when it
+  // does not parse.
   std::optional<foundation::Value> resultJSON() const;
   const std::optional<foundation::Error>& error() const { return error_; }
 
@@ -148,6 +150,7 @@ class CloudRequest {
   std::unique_ptr<net::HttpConnection> connection_;
   std::filesystem::path tempFilename_;
   std::optional<net::HttpResponse> response_;
+  std::optional<std::string> xCloudMetadataText_;  // the header xCloudMetadata_ was read from
   std::optional<foundation::Dictionary> xCloudMetadata_;
   std::int64_t bytesDownloaded_ = 0;
   double downloadProgress_ = 0;

@@ -106,6 +106,41 @@ TEST_F(CloudRequestTest, ErrorRepliesCarryTheServersFieldsAndTheParameters) {
   EXPECT_EQ(latin->resultJSON(), std::nullopt);
 }
 
+// A reply read as JSON, and the "X-Cloud-Metadata" header, log their parse trace when they do not
+// parse; an error body is read quietly, since it need not be JSON at all.
+TEST_F(CloudRequestTest, OnlyRepliesMeantToBeJsonLogWhyTheyDoNotParse) {
+  struct Case {
+    std::string query;
+    std::int64_t code;  // of the error once the body was asked for as a dictionary
+    bool parseLogged;
+    std::optional<Dictionary> metadata;
+  };
+  const Case cases[] = {
+      {"body=%7B%22a%22%3A", kCloudErrorInvalidResponse, true, std::nullopt},            // {"a":
+      {"body=%5B1%5D", kCloudErrorInvalidResponse, false, std::nullopt},                 // [1]: parses
+      {"body=%7B%7D&metadata=%7B%22bytes%22%3A2", 0, true, std::nullopt},
+      {"body=%7B%7D&metadata=%7B%22bytes%22%3A2%7D", 0, false, Dictionary{{"bytes", foundation::Decimal::fromInteger(2)}}},
+      {"status=404&body=%7B%22a%22%3A", 404, false, std::nullopt},                       // error body
+      {"status=500&body=Internal%20error", 500, false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    foundation::ScopedLogCapture log;
+    auto request = run("/test/text?" + c.query, Dictionary{{"path", "/x"}});
+    EXPECT_EQ(request->xCloudMetadataJSON(), c.metadata);
+    auto json = request->parseResponseAsType(Value::Type::Dictionary);
+    EXPECT_EQ(request->error() ? request->error()->code : 0, c.code);
+    EXPECT_EQ(json.has_value(), c.code == 0);
+    if (c.code >= 400) {
+      EXPECT_EQ(request->error()->userInfo, (Dictionary{{"path", "/x"}}));
+    }
+    int traces = 0;
+    for (const std::string& line : log.messages())
+      traces += line.starts_with("-JSONValue failed. Error trace is: ");
+    EXPECT_EQ(traces, c.parseLogged ? 1 : 0);  // a bad header once, though the head comes twice
+  }
+}
+
 // Only a chain that ends at a trusted root, for a certificate of the host, is accepted; a refused
 // certificate is logged as such, and the request fails with the connection's own error.
 TEST_F(CloudRequestTest, ARefusedCertificateIsLoggedWithItsHost) {

@@ -315,6 +315,35 @@ TEST_F(CloudRestClientTest, EveryDownloadFaultEndsInItsErrorAndLeavesTheLocalFil
   EXPECT_EQ(slurp(local("restored.zip")).size(), 50000u);
 }
 
+// A reply that does not parse fails its operation with 1004 and leaves the parse trace in the log;
+// a file whose metadata header does not parse still arrives, without a record.
+TEST_F(CloudRestClientTest, RepliesThatDoNotParseAreLoggedWithTheirTrace) {
+  server_.putFile("/backUp.zip", "zip");
+  write(local("backup.zip"), "new");
+  struct Case {
+    std::function<void()> call;
+    std::string expected;
+    std::string warning;  // the client's own line beside the trace, if any
+  };
+  const Case cases[] = {
+      {[&] { client_->loadMetadata("/"); }, "metadata failed cloud.storage.sdk 1004",
+       "[WARNING] CloudSDK: error parsing metadata"},
+      {[&] { client_->uploadFileToPathWithParentRevFromPath("b.zip", "/", std::nullopt, local("backup.zip")); },
+       "upload failed cloud.storage.sdk 1004", ""},
+      {[&] { client_->loadFileIntoPath("/backUp.zip", local("restored.zip")); },
+       "loaded " + local("restored.zip").string() + " application/octet-stream -", ""},
+  };
+  for (const Case& c : cases) {
+    server_.setFault(Fault::BrokenJson, 1);
+    foundation::ScopedLogCapture log;
+    c.call();
+    settle();
+    EXPECT_EQ(last(), c.expected);
+    EXPECT_TRUE(log.contains("-JSONValue failed. Error trace is: ")) << c.expected;
+    EXPECT_TRUE(c.warning.empty() || log.contains(c.warning)) << c.warning;
+  }
+}
+
 TEST_F(CloudRestClientTest, ACancelledLoadCallsNothingAndAnotherRootIsRefused) {
   server_.putFile("/backUp.zip", std::string(100000, 'n'));
   write(local("restored.zip"), "old");

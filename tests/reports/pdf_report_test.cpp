@@ -253,6 +253,29 @@ TEST_F(PdfReportLayoutTest, RowsAlignTimesOnTheWidestAndATimeBreaksWithItsLine) 
   }
 }
 
+// In the printing style a day's totals stand under a rule; when the totals go to the next page,
+// the rule goes with them rather than closing the page before.
+TEST_F(PdfReportLayoutTest, TheRuleOverTheTotalsGoesToTheirPage) {
+  bool broke = false;
+  for (int count = 28; count <= 40; ++count) {
+    SCOPED_TRACE(count);
+    std::vector<ReportRow> rows(static_cast<size_t>(count), ReportRow{"Note", {}, "x", {}, {}});
+    graphics::RecordingCanvas canvas(graphics::Size(612, 792));
+    reports::drawPdfReport(canvas, request({day("Monday", rows, {}, "Note[1]")}, reports::kNoPhotos, true));
+    std::optional<graphics::RecordedText> sum;
+    for (const auto& t : canvas.texts())
+      if (t.text.starts_with("\u2211")) sum = t;
+    std::optional<graphics::RecordedLine> rule;
+    for (const auto& line : canvas.lines())
+      if (line.from.x == 50 && line.to.x == 562) rule = line;
+    ASSERT_TRUE(sum && sum->rect && rule);
+    EXPECT_EQ(rule->from.y + 3, sum->rect->y());
+    EXPECT_LT(sum->rect->y() + sum->rect->height(), 742);
+    broke = broke || sum->rect->y() == 53;
+  }
+  EXPECT_TRUE(broke);  // one of the days put its totals at the top of a new page
+}
+
 TEST_F(PdfReportLayoutTest, LongNameWrapsWithinThePageAndToothChartWithoutRecordsSaysSo) {
   baby_.setBaby_Name(std::string(40, 'W'));  // 40 x 23 points unlimited: wider than the page
   reports::drawPdfReport(canvas_, request({}, reports::kNoPhotos, true));

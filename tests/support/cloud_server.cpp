@@ -784,8 +784,10 @@ std::optional<Reply> handleTest(State& s, const std::string& url, const Params& 
   }
   if (url == "/test/text") {
     Reply r;
+    if (!param(p, "status").empty()) r.status = static_cast<unsigned>(std::atoi(param(p, "status").c_str()));
     r.contentType = "text/plain";
     if (!param(p, "charset").empty()) r.contentType += "; charset=" + param(p, "charset");
+    if (p.count("metadata")) r.headers.emplace_back("X-Cloud-Metadata", param(p, "metadata"));
     r.body = param(p, "body");
     return r;
   }
@@ -926,6 +928,11 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
   Reply reply = handle(s, method, url, params, *pending);
   if (reply.contentType == "application/x-www-form-urlencoded" && s.takeFault({Fault::ShortForm}, &fault))
     reply.body.erase(std::min(reply.body.rfind('&'), reply.body.size()));
+  if (reply.status == 200 && s.takeFault({Fault::BrokenJson}, &fault)) {
+    if (reply.contentType == "application/json" && !reply.body.empty()) reply.body.pop_back();
+    for (auto& [name, value] : reply.headers)
+      if (name == "X-Cloud-Metadata" && !value.empty()) value.pop_back();
+  }
   // An upload that was stored was moved away; nothing is left to remove.
   if (!fs::exists(pending->upload)) pending->upload.clear();
   return send(s, connection, std::move(reply));

@@ -24,7 +24,8 @@
 // "/test/..." (no signature) serve the network layer's own tests:
 //
 //   GET  /test/bytes?n                    n bytes "abc...", with "X-Cloud-Metadata" "bytes"
-//   GET  /test/text?body&charset          the body's bytes as "text/plain; charset=<charset>"
+//   GET  /test/text?body&charset&status&metadata   the body's bytes as "text/plain; charset=<charset>",
+//                                         with that status (200) and "X-Cloud-Metadata" (none)
 //   *    /test/echo                       {"bytes": the size of the request's body}
 //   GET  /test/redirect?to                302 to the location given
 //   GET  /test/challenge?scheme           401 {"error": ...} asking for that "WWW-Authenticate" scheme
@@ -65,6 +66,7 @@ class CloudServer {
     ServerError,     // 500 {"error": "Internal server error"}
     Unauthorized,    // 401, whatever the signature
     ShortForm,       // form-encoded token replies lose their last "name=value" pair
+    BrokenJson,      // 200 JSON bodies and "X-Cloud-Metadata" headers lose their last character
   };
 
   struct Options {
