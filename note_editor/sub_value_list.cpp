@@ -22,11 +22,6 @@ SubValueList::SubValueList(std::vector<std::string> values, std::optional<std::s
   if (it != shown_.end()) std::rotate(shown_.begin(), it, it + 1);
 }
 
-std::optional<std::string> SubValueList::handBack() const {
-  if (!chosen_ && chosenDeleted_) return std::string();
-  return chosen_;
-}
-
 namespace {
 // A typed sub-value loses the spaces and tabs around it; a line break is part of what was typed.
 std::string trimBlanks(std::string_view typed) {
@@ -59,11 +54,8 @@ SubValueList::Outcome SubValueList::rename(std::string_view old, std::string_vie
   if (value.empty()) return Outcome::kEmpty;
   auto it = std::find(values_.begin(), values_.end(), old);
   if (it == values_.end()) return Outcome::kUnknown;
-  if (value != old && std::find(values_.begin(), values_.end(), value) != values_.end())
-    return Outcome::kDuplicate;
   values_.erase(it);
-  values_.insert(values_.begin(), value);
-  if (chosen_ == old) chosen_ = value;
+  values_.insert(values_.begin(), std::move(value));
   search("");
   return Outcome::kDone;
 }
@@ -78,10 +70,6 @@ bool SubValueList::removeShownRow(int row) {
   if (!value) return false;
   auto it = std::find(values_.begin(), values_.end(), *value);
   if (it != values_.end()) values_.erase(it);
-  if (chosen_ == *value) {
-    chosen_.reset();
-    chosenDeleted_ = true;
-  }
   search(search_);
   return true;
 }
@@ -222,16 +210,9 @@ void strValueListEditController::editValueTable() {
 bool strValueListEditController::closeStrValueEditorWithOldStrAndNewStr(const std::string& old,
                                                                         const std::string& typed) {
   if (!list_) return false;
-  switch (list_->rename(old, typed)) {
-    case SubValueList::Outcome::kEmpty:
-      alert("CantBeEmpty");
-      return false;
-    case SubValueList::Outcome::kDuplicate:
-      alert("AlreadyInTheList");
-      return false;
-    case SubValueList::Outcome::kDone:
-    case SubValueList::Outcome::kUnknown:
-      break;
+  if (list_->rename(old, typed) == SubValueList::Outcome::kEmpty) {
+    alert("CantBeEmpty");
+    return false;
   }
   searchTextField_->setText("");
   updateTable();
@@ -262,7 +243,7 @@ void strValueListEditController::done() {
     alert("The list could not be saved.");
     return;
   }
-  delegate_->noteInputSetSubtypesAndValues(*this, list_->handBack());
+  delegate_->noteInputSetSubtypesAndValues(*this, list_->chosen());
 }
 
 int strValueListEditController::numberOfRowsInSection(ui::TableView& /*table*/, int /*section*/) {

@@ -7,10 +7,12 @@
 //        +---- chosen text -------+ then hand the chosen text back (the editor pops this screen)
 //
 // The edited list lives in a SubValueList until the back button; nothing reaches the store before.
-// Promises: texts are trimmed before the empty and duplicate checks, so the list never holds two
-// entries that differ only in surrounding blanks nor an empty one; the chosen text follows renames
-// and deletions; a failed save rolls the context back, shows an alert and keeps the screen, so the
-// shared context never holds a half-replaced list. Everything runs on the main thread.
+// Promises: a new text is trimmed before the empty and duplicate checks, so adding never makes an
+// empty entry nor a second copy of a listed one; a rename refuses only an empty text. The chosen
+// text is only ever changed by a pick or an add: renaming or deleting its entry here leaves it as
+// it was, so the note keeps the sub-value it had. A failed save rolls the context back, shows an
+// alert and keeps the screen, so the shared context never holds a half-replaced list. Everything
+// runs on the main thread.
 
 #include <memory>
 #include <optional>
@@ -45,17 +47,17 @@ class SubValueList {
 
   const std::vector<std::string>& values() const { return values_; }
   const std::vector<std::string>& shown() const { return shown_; }
+  // What the note editor gets back: the last text picked or added, or the one it came with; nothing
+  // when there was none.
   const std::optional<std::string>& chosen() const { return chosen_; }
-  // What the note editor gets: the chosen text; an empty text when the chosen one was deleted (so
-  // the note drops it); nothing when none was ever chosen.
-  std::optional<std::string> handBack() const;
 
   // Shows the entries that begin with the text, ignoring case, in list order; all for no text.
   void search(std::string_view text);
   // Trims the text; an empty or an already listed text changes nothing. Else it goes on top and is
   // chosen. The search is cleared.
   Outcome add(std::string_view typed);
-  // Trims the new text, which must be neither empty nor another entry's; the chosen entry follows.
+  // Trims the new text, which must not be empty; it may equal another entry. The renamed entry
+  // moves to the top; the chosen text stays as it was, even when it was the old one.
   Outcome rename(std::string_view old, std::string_view typed);
   // By row of the shown rows; a row outside them (a stale tap) does nothing and returns false.
   bool removeShownRow(int row);
@@ -67,7 +69,6 @@ class SubValueList {
   std::vector<std::string> shown_;
   std::string search_;
   std::optional<std::string> chosen_;
-  bool chosenDeleted_ = false;
 };
 
 // One row: the text, a check mark on the chosen one, hairlines.
@@ -121,7 +122,7 @@ class strValueListEditController : public ui::ViewController,
   // The back button: replaces the type's stored sub-values and hands the chosen one back.
   void done();
   // From the rename screen; pops it. False, and the rename screen stays, when the new text is
-  // empty or names another entry (an alert says which).
+  // empty (an alert says so).
   bool closeStrValueEditorWithOldStrAndNewStr(const std::string& old, const std::string& typed);
   void updateTable();
 

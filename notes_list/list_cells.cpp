@@ -147,7 +147,9 @@ iPhoneNoteNoticeCell::iPhoneNoteNoticeCell(bool iPad) : listRowCell(kIdentifier,
 iPhoneTimerNoteCell::iPhoneTimerNoteCell(bool iPad) : listRowCell(kIdentifier, iPad) {
   typeLable = addLabel(contentView(), kValueLook);
   typeImage = addImage(contentView());
+  // The stopwatch tells a running timer's row from a saved note's.
   timerImage = addImage(contentView());
+  timerImage->setImage(ui::imageNamed("stopwatch_icon"));
 }
 
 void iPhoneTimerNoteCell::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {

@@ -221,9 +221,13 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
       if (row >= 0) add(picker->titleForRow(row, c), picker->componentFrame(c));
     }
   } else {
-    // A picture that takes taps (a bar button made of an image) goes by the picture's name.
+    // A picture that takes taps (a bar button made of an image, or one in a list row, which a
+    // finger on it selects) goes by the picture's name.
     std::string text = view.accessibilityLabel();
     if (text.empty() && !view.gestureRecognizers().empty()) text = pictureName(view);
+    auto* picture = dynamic_cast<ui::ImageView*>(&view);
+    if (text.empty() && picture && view.ancestorOfType<ui::TableViewCell>())
+      text = shownName(picture->image());
     add(std::move(text), view.bounds());
   }
   for (auto& element : view.accessibilityElements()) add(std::move(element.label), element.frame);

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Draws the diary's interface pictures into resources/ as @2x PNGs: the note-type icons, the bar
 buttons, the quick-start strip's frames, the badges, the units overlay's backdrop and buttons, the
-filter ticks, the list's filter and reminder buttons, the tablet panel's pictures and the small pictures of the editor and the
-backup screen. Flat shapes in the diary's
-palette, each at twice the size in points the screens draw it at.
+filter ticks, the list's filter and reminder buttons and its running timers' stopwatch, the tablet
+panel's pictures and the small pictures of the editor and the backup screen. Flat shapes in the
+diary's palette, each at twice the size in points the screens draw it at.
 
 Plain Python (zlib only), sharing the drawing helpers of make_report_images.py:
     python3 scripts/make_images.py [resources folder]
@@ -392,6 +392,13 @@ def growth_star(colour):
     return [(star(0.5, 0.52, 0.32, 0.14), colour)]
 
 
+def stopwatch(colour):
+    """A stopwatch with its crown and side button: the mark of a timer that is running."""
+    return [(ring(0.5, 0.56, 0.29, 0.075), colour), (rounded_rect(0.42, 0.11, 0.58, 0.18, 0.02), colour),
+            (segment(0.5, 0.17, 0.5, 0.27, 0.07), colour), (segment(0.72, 0.32, 0.79, 0.25, 0.07), colour),
+            (segment(0.5, 0.56, 0.5, 0.38, 0.065), colour), (circle(0.5, 0.56, 0.06), colour)]
+
+
 def frame_in(width, height, stroke, fill):
     """A rounded button frame filling a width x height picture, in unit coordinates of its short side."""
     w, h = max(width / height, 1.0), max(height / width, 1.0)
@@ -465,6 +472,8 @@ def pictures():
         ("iPhone_filter_button", 38, 30, funnel(VIOLET)),
         ("iPhone_filter_on_button", 38, 30, funnel(VIOLET) + crossed_out(0.7, 0.66, 0.17, BADGE_RED)),
         ("iPhone_reminder_button", 38, 30, bell(VIOLET)),
+        # A running timer's row in the notes list, violet on the white row (30 points).
+        ("stopwatch_icon", 30, 30, stopwatch(VIOLET)),
     ]
 
 

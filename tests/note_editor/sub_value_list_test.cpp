@@ -46,18 +46,21 @@ TEST(SubValueListTest, SearchRenameRemoveAndStaleRows) {
   EXPECT_FALSE(list.removeShownRow(-1));
   list.search("");
 
-  EXPECT_EQ(list.rename("Milk", " Mash "), Outcome::kDuplicate);
+  // Only an empty rename is refused: one onto another entry is taken as typed, less its blanks.
   EXPECT_EQ(list.rename("Milk", " "), Outcome::kEmpty);
   EXPECT_EQ(list.values(), (Texts{"Milk", "Juice", "Mash"}));
+  EXPECT_EQ(list.rename("Milk", " Mash "), Outcome::kDone);
+  EXPECT_EQ(list.values(), (Texts{"Mash", "Juice", "Mash"}));
+  // Renaming or deleting the chosen entry leaves the chosen text, which the note keeps.
   EXPECT_EQ(list.rename("Juice", " Apple juice "), Outcome::kDone);
-  EXPECT_EQ(list.values(), (Texts{"Apple juice", "Milk", "Mash"}));
-  EXPECT_EQ(list.handBack(), "Apple juice");
-
+  EXPECT_EQ(list.values(), (Texts{"Apple juice", "Mash", "Mash"}));
+  EXPECT_EQ(list.chosen(), "Juice");
+  EXPECT_TRUE(list.chooseShownRow(0));
   EXPECT_TRUE(list.removeShownRow(0));
-  EXPECT_EQ(list.values(), (Texts{"Milk", "Mash"}));
-  EXPECT_EQ(list.handBack(), "");  // the note drops the deleted text
+  EXPECT_EQ(list.values(), (Texts{"Mash", "Mash"}));
+  EXPECT_EQ(list.chosen(), "Apple juice");
   EXPECT_FALSE(list.removeShownRow(2));
-  EXPECT_EQ(SubValueList({"A"}, std::nullopt).handBack(), std::nullopt);
+  EXPECT_EQ(SubValueList({"A"}, std::nullopt).chosen(), std::nullopt);
 }
 
 class SubValueScreenTest : public EditorTest {
@@ -88,7 +91,7 @@ class SubValueScreenTest : public EditorTest {
   std::shared_ptr<note_editor::noteEditController> editor_;
 };
 
-TEST_F(SubValueScreenTest, DeletingTheChosenOneClearsTheEditorsText) {
+TEST_F(SubValueScreenTest, DeletingTheChosenOneKeepsTheEditorsText) {
   auto& list = openList();
   EXPECT_EQ(list.list().shown(), (Texts{"Wet", "Dry", "Poopy"}));
   list.editValueTable();
@@ -97,11 +100,11 @@ TEST_F(SubValueScreenTest, DeletingTheChosenOneClearsTheEditorsText) {
   list.done();
   runLoop();
   EXPECT_EQ(editor_->navigationController()->topViewController(), editor_.get());
-  EXPECT_EQ(editor_->model().note_strVal.value_or("?"), "");
+  EXPECT_EQ(editor_->model().note_strVal, "Wet");
   EXPECT_EQ(stored(), (Texts{"Dry", "Poopy"}));
 }
 
-TEST_F(SubValueScreenTest, RenameOntoAnotherEntryIsRefusedAndTheChosenFollowsARename) {
+TEST_F(SubValueScreenTest, ARenameMayRepeatAnEntryAndLeavesTheChosenText) {
   auto& list = openList();
   list.editValueTable();
   ASSERT_TRUE(list.valueTable().tapRowAtIndexPath({0, 2}));  // "Poopy"
@@ -109,13 +112,19 @@ TEST_F(SubValueScreenTest, RenameOntoAnotherEntryIsRefusedAndTheChosenFollowsARe
   auto* rename = dynamic_cast<note_editor::strValueEditController*>(
       editor_->navigationController()->topViewController());
   ASSERT_TRUE(rename);
-  rename->textField().setText(" Dry ");
+  // An empty name is refused and the rename screen stays; a name already listed is taken.
+  rename->textField().setText(" \t");
   rename->back();
   runLoop();
   ASSERT_TRUE(ui::topAlert());
   ui::topAlert()->tapButton(0);
   EXPECT_EQ(editor_->navigationController()->topViewController(), rename);
-  editor_->navigationController()->popViewControllerAnimated(false);
+  rename->textField().setText(" Dry ");
+  rename->back();
+  runLoop();
+  EXPECT_FALSE(ui::topAlert());
+  EXPECT_EQ(editor_->navigationController()->topViewController(), &list);
+  EXPECT_EQ(list.list().values(), (Texts{"Dry", "Dry", "Wet"}));
 
   const auto& shown = list.list().shown();
   const int wet = static_cast<int>(std::find(shown.begin(), shown.end(), "Wet") - shown.begin());
@@ -130,8 +139,8 @@ TEST_F(SubValueScreenTest, RenameOntoAnotherEntryIsRefusedAndTheChosenFollowsARe
   EXPECT_EQ(editor_->navigationController()->topViewController(), &list);
   list.done();
   runLoop();
-  EXPECT_EQ(editor_->model().note_strVal, "Soaked");
-  EXPECT_EQ(stored(), (Texts{"Dry", "Poopy", "Soaked"}));
+  EXPECT_EQ(editor_->model().note_strVal, "Wet");
+  EXPECT_EQ(stored(), (Texts{"Dry", "Dry", "Soaked"}));
 }
 
 TEST_F(SubValueScreenTest, TheChosenRowShowsItsTickAndTheSearchFieldIsListed) {
