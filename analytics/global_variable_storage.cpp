@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <utility>
 
 #include "analytics/process_wide.h"
+#include "analytics/relay_settings.h"
 #include "analytics/tally_util.h"
 #include "crash_reporter/reporter.h"
 #include "platform/files/file_ops.h"
@@ -27,6 +29,67 @@ constexpr std::string_view kAnalyticsEnabledKey = "analyticsEnabled";
 constexpr std::string_view kLogLevelKey = "logLevel";
 constexpr std::string_view kAdTrackingKey = "isAdTrackingEnabled";
 constexpr std::int64_t kDefaultMaxBitRateKbps = 500;
+
+// ---- The maps' files
+//
+// Each file is a keyed archive of one NSDictionary. Two maps hold what plain values cannot: the
+// cookie map's keys are the cookies' bytes, written as data (files written before hold text keys,
+// read as the same bytes), and the globals map's Relay settings are a TallyRelaySettings object
+// (files written before hold its dictionary form, read as it stands). In memory every map is a
+// dictionary of plain values: cookie keys as byte strings, the Relay settings in dictionary form.
+
+const plist::ClassRegistry& mapClasses() {
+  static plist::ClassRegistry registry;
+  static std::once_flag once;
+  std::call_once(once, [] { TallyRelaySettings::registerClass(registry); });
+  return registry;
+}
+
+Dictionary mapFromEntries(TallyPersistentMap map, std::vector<plist::DictionaryEntry> entries) {
+  const bool cookies = map == TallyPersistentMap::kCookies;
+  Dictionary out;
+  out.reserve(entries.size());
+  for (auto& entry : entries) {
+    std::string key;
+    if (const std::string* text = entry.key.string()) {
+      key = *text;
+    } else if (const foundation::Bytes* bytes = entry.key.data(); bytes && cookies) {
+      key.assign(bytes->begin(), bytes->end());
+    } else {
+      continue;  // only cookies are keyed by bytes
+    }
+    if (cookies && key.empty()) continue;
+    Value value = std::move(entry.value);
+    if (entry.object) {
+      auto settings = std::dynamic_pointer_cast<TallyRelaySettings>(entry.object);
+      if (!settings) continue;
+      value = Value(settings->dataDictionary());
+    }
+    out.set(std::move(key), std::move(value));
+  }
+  return out;
+}
+
+std::vector<plist::DictionaryEntry> entriesOfMap(TallyPersistentMap map, const Dictionary& contents) {
+  std::vector<plist::DictionaryEntry> entries;
+  entries.reserve(contents.size());
+  for (const auto& [key, value] : contents) {
+    plist::DictionaryEntry entry;
+    if (map == TallyPersistentMap::kCookies) {
+      entry.key = Value(foundation::Bytes(key.begin(), key.end()));
+    } else {
+      entry.key = Value(key);
+    }
+    if (map == TallyPersistentMap::kGlobals && key == kRelaySettingsKey && value.dictionary()) {
+      entry.object =
+          std::make_shared<TallyRelaySettings>(TallyRelaySettings::initWithDictionary(*value.dictionary()));
+    } else {
+      entry.value = value;
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
 
 }  // namespace
 
@@ -261,8 +324,8 @@ void TallyGlobalVariableStorage::initPersistentMap() {
   std::array<Dictionary, std::size(kTallyPersistentMaps)> loaded;
   for (size_t i = 0; i < loaded.size(); ++i) {
     auto path = persistentFilePath(persistentMapStem(kTallyPersistentMaps[i]), *key);
-    auto value = path ? TallyUtil::safeUnarchiveObjectWithFile(*path) : std::nullopt;
-    if (value && value->dictionary()) loaded[i] = std::move(*value->dictionary());
+    auto entries = path ? TallyUtil::safeUnarchiveEntriesWithFile(*path, mapClasses()) : std::nullopt;
+    if (entries) loaded[i] = mapFromEntries(kTallyPersistentMaps[i], std::move(*entries));
   }
   std::lock_guard lock(mutex_);
   if (apiKey_ != key) return;  // a newer key came meanwhile; its own load wins
@@ -283,7 +346,8 @@ bool TallyGlobalVariableStorage::savePersistentGlobalsToDisk() {
   for (size_t i = 0; i < maps.size(); ++i) {
     if (!maps[i]) continue;
     auto path = persistentFilePath(persistentMapStem(kTallyPersistentMaps[i]), *key);
-    if (!path || !TallyUtil::archiveDictionary(Value(std::move(*maps[i])), *path)) allSaved = false;
+    if (!path || !TallyUtil::archiveEntries(entriesOfMap(kTallyPersistentMaps[i], *maps[i]), *path))
+      allSaved = false;
   }
   return allSaved;
 }

@@ -9,6 +9,10 @@
 // thread both use the settings. The maps are handed out as copies and changed only through
 // updatePersistentMap, under the same lock.
 //
+// The cookie map is keyed by the cookies' key bytes, which need not be text; its file holds them as
+// data. The globals map holds the Relay settings in their dictionary form ("relaySettings"); its file
+// holds them as a TallyRelaySettings object (relay_settings.h).
+//
 // The maps exist only after setApiKey, because their file names derive from the key:
 // "<SDK folder>/.<stem><hash>_<agent version>.archive", where the hash is TallyUtil::stableHash of the
 // key (a signed 32-bit decimal that stays the same from build to build, so the next launch finds the

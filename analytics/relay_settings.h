@@ -3,10 +3,11 @@
 // templates they hold, which the Relay controller (relay_event_controller.h) turns into calls.
 //
 // Both are plain values with two stored forms: a keyed archive (class names "TallyRelaySettings" and
-// "TallyRelayAppTemplate") and a dictionary of the same keys. The settings' persistent globals map
-// holds plain values only, so the current settings live there in their dictionary form under
-// "relaySettings" (stored, storedRelaySettings, dropStoredRelaySettings). Reading either form never
-// trusts it: a field of the wrong type reads as missing.
+// "TallyRelayAppTemplate") and a dictionary of the same keys. The current settings live under
+// "relaySettings" in the settings' persistent globals map (stored, storedRelaySettings,
+// dropStoredRelaySettings): in memory, where the map holds plain values only, in their dictionary
+// form; in the map's file as the archived object (global_variable_storage.h). Reading either form
+// never trusts it: a field of the wrong type reads as missing.
 
 #include <cstdint>
 #include <memory>

@@ -586,9 +586,7 @@ void Tally::logErrorWithException(const Value& errorId, const Value& message,
 
 void Tally::logErrorWithError(const Value& errorId, const Value& message,
                               const std::optional<foundation::Error>& error) {
-  std::string text = error ? TallySessionEvents::exceptionText(error->localizedDescription(), std::nullopt)
-                           : TallySessionEvents::exceptionText(std::nullopt, std::nullopt);
-  logError(errorId, message, text, TallyError::kErrorObject);
+  logError(errorId, message, TallySessionEvents::errorText(error), TallyError::kErrorObject);
 }
 
 void Tally::setTallyOptOut(bool optOut) {

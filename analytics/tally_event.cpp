@@ -377,6 +377,11 @@ std::string TallySessionEvents::exceptionText(const std::optional<std::string>& 
                                    reason ? foundation::Value(*reason) : foundation::Value("(null)")});
 }
 
+std::string TallySessionEvents::errorText(const std::optional<foundation::Error>& error) {
+  if (!error) return exceptionText(std::nullopt, std::nullopt);
+  return exceptionText(error->localizedDescription(), error->localizedFailureReason());
+}
+
 std::int32_t TallySessionEvents::totalEventCount() const {
   std::int64_t total = static_cast<std::int64_t>(errors.size());
   for (const auto& [name, count] : eventCounts) total += count;

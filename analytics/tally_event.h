@@ -22,6 +22,7 @@
 
 #include "analytics/session_sink.h"
 #include "platform/foundation/date.h"
+#include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/plist/keyed_archive.h"
 
@@ -153,9 +154,13 @@ class TallySessionEvents {
   // "%@: %@" of the two texts, "nil" when neither is given.
   static std::string exceptionText(const std::optional<std::string>& name,
                                    const std::optional<std::string>& reason);
+  // The same of an error object's localised description and localised failure reason ("desc:
+  // (null)" for an error without a reason); "nil" without an error.
+  static std::string errorText(const std::optional<foundation::Error>& error);
   // Errors plus the sum of all event counts.
   std::int32_t totalEventCount() const;
-  // After a send: the session starts its logs afresh.
+  // After a send: the session starts its logs afresh; the pending log, which no block has carried
+  // yet, is kept.
   void reset();
 };
 

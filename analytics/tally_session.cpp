@@ -249,6 +249,10 @@ void TallySession::endSession(Date at) {
   if (ended_) return;
   ended_ = true;
   finishSession(at);
+  // Events logged during a pause that ends in no return have no later session to go to: they go
+  // out with this one's end rather than with nothing.
+  report_.events.mergePendingEventLog();
+  publishCounts();
   // The block that goes now carries the end, the length and the events; the one saved after it (its
   // events reset by the send) reports the session's end once more with the next start.
   if (reportsOnClose_) sendSessionsToServerIncludingCurrentSession(true);

@@ -113,7 +113,8 @@ class TallySession : public plist::Archivable,
   // zone and the start's device statistics taken afresh; saved.
   void resetSessionData();
   // After a send: the event logs, errors, page views and crash report start afresh, the device
-  // statistics are taken again as at a start; saved.
+  // statistics are taken again as at a start; saved. Events held back during a pause stay: the
+  // block just sent did not carry them, and the return (or the end) decides where they go.
   void resetEventLogs();
   // Writes the device statistics into the session parameters: memory, disk and boot time always;
   // the used memory, CPU load and battery with ".start" (phase 0) or ".end" (phase 1).

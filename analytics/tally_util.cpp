@@ -170,20 +170,55 @@ foundation::Status TallyUtil::writeSdkFile(const fs::path& path, const foundatio
   return status;
 }
 
-std::optional<foundation::Value> TallyUtil::safeUnarchiveObjectWithFile(const fs::path& path) {
+namespace {
+
+// What `unarchive` reads from the file's bytes; nothing for an empty path or a missing file, and a
+// file that does not read is deleted.
+template <class T, class Unarchive>
+std::optional<T> safeUnarchive(const fs::path& path, Unarchive unarchive) {
   if (path.empty() || !files::exists(path)) return std::nullopt;
   auto bytes = files::readFile(path);
   if (!bytes) {
-    handleError(bytes.error());
+    TallyUtil::handleError(bytes.error());
     return std::nullopt;
   }
-  auto value = plist::unarchiveRootValue(*bytes);
+  foundation::Result<T> value = unarchive(*bytes);
   if (!value) {
     (void)files::remove(path);
-    handleError(value.error());
+    TallyUtil::handleError(value.error());
     return std::nullopt;
   }
   return std::move(*value);
+}
+
+foundation::Status archiveMapToFile(const foundation::Result<foundation::Bytes>& bytes,
+                                    const fs::path& path) {
+  foundation::Status status =
+      bytes ? TallyUtil::writeSdkFile(path, *bytes) : foundation::Status(bytes.error());
+  if (!status) {
+    TallyUtil::log(2, "%s: map not saved to disk at path[%@]",
+                   {"+[TallyUtil archiveDictionary:toFile:]", path.string()});
+  }
+  return status;
+}
+
+}  // namespace
+
+std::optional<foundation::Value> TallyUtil::safeUnarchiveObjectWithFile(const fs::path& path) {
+  return safeUnarchive<foundation::Value>(
+      path, [](const foundation::Bytes& bytes) { return plist::unarchiveRootValue(bytes); });
+}
+
+std::optional<std::vector<plist::DictionaryEntry>> TallyUtil::safeUnarchiveEntriesWithFile(
+    const fs::path& path, const plist::ClassRegistry& registry) {
+  using Entries = std::vector<plist::DictionaryEntry>;
+  auto entries = safeUnarchive<std::optional<Entries>>(path, [&](const foundation::Bytes& bytes) {
+    std::optional<Entries> root;
+    auto status = plist::unarchive(
+        bytes, [&](plist::Decoder& top) { root = top.decodeEntries(plist::kRootKey); }, registry);
+    return status ? foundation::Result<std::optional<Entries>>(std::move(root)) : status.error();
+  });
+  return entries ? std::move(*entries) : std::nullopt;
 }
 
 foundation::Status TallyUtil::archiveDictionary(const foundation::Value& object, const fs::path& path) {
@@ -191,13 +226,13 @@ foundation::Status TallyUtil::archiveDictionary(const foundation::Value& object,
     return foundation::Error::make(std::string(files::kErrorDomain), files::kWriteUnknownError,
                                    "only a dictionary is archived");
   }
-  auto bytes = plist::archiveRootValue(object);
-  foundation::Status status = bytes ? writeSdkFile(path, *bytes) : foundation::Status(bytes.error());
-  if (!status) {
-    log(2, "%s: map not saved to disk at path[%@]",
-        {"+[TallyUtil archiveDictionary:toFile:]", path.string()});
-  }
-  return status;
+  return archiveMapToFile(plist::archiveRootValue(object), path);
+}
+
+foundation::Status TallyUtil::archiveEntries(const std::vector<plist::DictionaryEntry>& entries,
+                                             const fs::path& path) {
+  return archiveMapToFile(
+      plist::archive([&](plist::Coder& top) { top.encodeEntries(plist::kRootKey, entries); }), path);
 }
 
 // ---- Identifiers that need no device
@@ -422,8 +457,9 @@ foundation::Value TallyUtil::firstElementFromArray(const foundation::Value& arra
 // ---- Cookies and opt-out
 
 bool TallyUtil::updateIfChangedCookieValue(const foundation::Bytes& value, const foundation::Bytes& key) {
+  // The map keeps the key's bytes as they came, text or not.
   std::string name(key.begin(), key.end());
-  if (!foundation::text::isValidUtf8(name)) return false;
+  if (name.empty()) return false;
   bool changed = false;
   TallyGlobalVariableStorage::sharedInstance()->updatePersistentMap(
       TallyPersistentMap::kCookies, [&](foundation::Dictionary& cookies) {

@@ -26,12 +26,14 @@
 #include <string_view>
 #include <typeinfo>
 #include <utility>
+#include <vector>
 
 #include "platform/files/app_home.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/graphics/geometry.h"
+#include "platform/plist/keyed_archive.h"
 
 namespace security {
 class Keychain;
@@ -115,10 +117,17 @@ class TallyUtil {
   // cannot be read as a keyed archive is deleted (its error goes to handleError): it would never
   // read better later, and the next save starts it afresh.
   static std::optional<foundation::Value> safeUnarchiveObjectWithFile(const std::filesystem::path& path);
+  // The same for a dictionary that plain values cannot hold (keys of data, values that are objects
+  // of the registry's classes): its entries in the file's order; nothing also for a nil root.
+  static std::optional<std::vector<plist::DictionaryEntry>> safeUnarchiveEntriesWithFile(
+      const std::filesystem::path& path, const plist::ClassRegistry& registry);
   // Archives a dictionary (anything else is refused) into the file with writeSdkFile; a failure is
   // logged ("map not saved to disk") and returned.
   static foundation::Status archiveDictionary(const foundation::Value& object,
                                               const std::filesystem::path& path);
+  // The same for a dictionary given entry by entry.
+  static foundation::Status archiveEntries(const std::vector<plist::DictionaryEntry>& entries,
+                                           const std::filesystem::path& path);
 
   // ---- Device and application facts
 
@@ -240,9 +249,9 @@ class TallyUtil {
 
   // ---- Cookies and opt-out
 
-  // Stores, replaces or (for an empty value) removes the cookie in the settings' cookie map; true
-  // when the map changed. A new key is dropped once the map holds 1000 cookies, and so is a key that
-  // is not UTF-8 text (the map's file could not hold it). Nothing is written to disk here.
+  // Stores, replaces or (for an empty value) removes the cookie in the settings' cookie map, under
+  // the key's bytes (text or not); true when the map changed. A new key is dropped once the map
+  // holds 1000 cookies, and so is an empty key. Nothing is written to disk here.
   static bool updateIfChangedCookieValue(const foundation::Bytes& value, const foundation::Bytes& key);
   static void setTallyOptOut(bool optOut);
   static bool hasUserOptedOut();

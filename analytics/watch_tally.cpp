@@ -5,6 +5,7 @@
 
 #include "analytics/data_sender.h"
 #include "analytics/global_variable_storage.h"
+#include "analytics/tally.h"
 #include "analytics/tally_event.h"
 #include "analytics/tally_util.h"
 #include "crash_reporter/reporter.h"
@@ -60,6 +61,13 @@ R guarded(R fallback, F&& work) {
   }
 }
 
+// The last check of every call: with usage reporting off (never in this SDK) nothing is recorded.
+bool usageReportingOn(const char* method) {
+  if (Tally::sendUsageInfo()) return true;
+  TallyUtil::log(2, "Tally: %s disabled.", {method});
+  return false;
+}
+
 // The checks both error calls share; false (logged) when the error is not to be recorded.
 bool errorAccepted(const Value& errorId, const Value& message, const char* method) {
   if (!TallyWatch::apiKey()) {
@@ -78,13 +86,7 @@ bool errorAccepted(const Value& errorId, const Value& message, const char* metho
     TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
     return false;
   }
-  // Usage reporting (Tally's sendUsageInfo) is always on in this SDK; the check stays for its message.
-  constexpr bool kSendUsageInfo = true;
-  if (!kSendUsageInfo) {
-    TallyUtil::log(2, "Tally: %s disabled.", {method});
-    return false;
-  }
-  return true;
+  return usageReportingOn(method);
 }
 
 void recordError(const Value& errorId, const Value& message, std::string exceptionText, std::int32_t type) {
@@ -176,6 +178,7 @@ TallyEventRecordStatus TallyWatch::logWatchEventWithParameters(const Value& name
                      {static_cast<long long>(kTallyMaxEventParameters)});
       return kTallyEventParamsCountExceeded;
     }
+    if (!usageReportingOn("+[TallyWatch logWatchEvent:withParameters:]")) return kTallyEventFailed;
     std::optional<foundation::Dictionary> given = params ? std::optional(*params) : std::nullopt;
     queue().async([name = *text, given = std::move(given)] {
       if (auto session = currentWatchSession()) (void)session->recordWatchEvent(name, given);
@@ -201,10 +204,7 @@ void TallyWatch::logWatchErrorWithError(const Value& errorId, const Value& messa
                                         const std::optional<foundation::Error>& error) {
   guarded(0, [&] {
     if (!errorAccepted(errorId, message, "+[TallyWatch logWatchError:message:error:]")) return 0;
-    recordError(errorId, message,
-                TallySessionEvents::exceptionText(
-                    error ? std::optional(error->localizedDescription()) : std::nullopt, std::nullopt),
-                TallyError::kErrorObject);
+    recordError(errorId, message, TallySessionEvents::errorText(error), TallyError::kErrorObject);
     return 0;
   });
 }

@@ -14,6 +14,11 @@ std::string Error::localizedDescription() const {
   return "The operation couldn\u2019t be completed. (" + domain + " error " + std::to_string(code) + ".)";
 }
 
+std::optional<std::string> Error::localizedFailureReason() const {
+  if (const std::string* text = userInfo[kLocalizedFailureReasonKey].string()) return *text;
+  return std::nullopt;
+}
+
 std::string Error::description() const {
   std::string out =
       "Error Domain=" + domain + " Code=" + std::to_string(code) + " \"" + localizedDescription() + "\"";

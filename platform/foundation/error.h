@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ namespace foundation {
 struct Error {
   // User-info keys with the platform's values, so stored or logged user info reads the same.
   static constexpr std::string_view kLocalizedDescriptionKey = "NSLocalizedDescription";
+  static constexpr std::string_view kLocalizedFailureReasonKey = "NSLocalizedFailureReason";
   static constexpr std::string_view kUnderlyingErrorKey = "NSUnderlyingError";
   static constexpr std::string_view kFilePathKey = "NSFilePath";
 
@@ -38,6 +40,8 @@ struct Error {
 
   // The user info's description, else "The operation couldn’t be completed. (<domain> error <code>.)".
   std::string localizedDescription() const;
+  // The user info's failure reason; nothing when it holds none.
+  std::optional<std::string> localizedFailureReason() const;
   // "Error Domain=<domain> Code=<code> \"<description>\" UserInfo={...}", with the underlying error.
   std::string description() const;
 

@@ -68,6 +68,14 @@ class Archivable {
 
 using ObjectPtr = std::shared_ptr<Archivable>;
 
+// One entry of an NSDictionary that the plain values cannot hold: its key is text or data, its value
+// an object of our classes (`object`, when set) or a plain value (`value`).
+struct DictionaryEntry {
+  foundation::Value key;
+  foundation::Value value;
+  ObjectPtr object;
+};
+
 // Decoders of our classes by class name. A decoder reads the fields it needs from the Decoder
 // and returns the object; it returns nullptr to decode as nil (an object that declines the
 // archive), or calls Decoder::fail to reject the archive as damaged.
@@ -145,6 +153,10 @@ class Coder {
     for (const auto& [name, objects] : entries) items.emplace_back(name, std::vector<std::shared_ptr<const Archivable>>(objects.begin(), objects.end()));
     encodeObjectListEntries(key, items);
   }
+
+  // An NSDictionary written entry by entry, in order; a key that is neither text nor data fails the
+  // archive.
+  void encodeEntries(std::string_view key, const std::vector<DictionaryEntry>& entries);
 
   // Makes the archive fail with this reason.
   void fail(std::string reason);
@@ -230,6 +242,10 @@ class Decoder {
     }
     return typed;
   }
+
+  // An NSDictionary entry by entry, in the file's order: keys of text or data, each value an object
+  // of our classes or a plain value. Any other key fails the unarchive.
+  std::optional<std::vector<DictionaryEntry>> decodeEntries(std::string_view key);
 
   // Rejects the archive as damaged, for a class that finds its fields inconsistent.
   void fail(std::string reason);

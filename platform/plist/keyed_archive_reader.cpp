@@ -155,6 +155,15 @@ class ArchiveReader {
     return *key.string();
   }
 
+  // Whether the reference names a record of one of our classes rather than a plain value.
+  bool namesObject(std::uint64_t uid) {
+    if (failed() || uid == 0 || uid >= count_) return false;
+    plist_t n = plist_array_get_item(objects_, static_cast<std::uint32_t>(uid));
+    if (plist_get_node_type(n) != PLIST_DICT) return false;
+    auto name = classOf(n);
+    return name && !isBuiltinClass(*name);
+  }
+
   // Marks a record as being decoded, refusing cycles and excessive depth.
   bool enter(std::uint64_t uid) {
     if (uid >= count_) {
@@ -530,6 +539,35 @@ std::optional<std::vector<std::pair<std::string, std::vector<ObjectPtr>>>> Decod
   return dictionaryEntries<std::vector<ObjectPtr>>(
       *this, reader_, static_cast<plist_t>(field(key)), key,
       [&](std::uint64_t uid) { return objectListAt(uid, key); });
+}
+
+std::optional<std::vector<DictionaryEntry>> Decoder::decodeEntries(std::string_view key) {
+  auto uid = referenceField(static_cast<plist_t>(field(key)), key, *this);
+  if (!uid || !reader_.enter(*uid)) return std::nullopt;
+  std::optional<std::vector<DictionaryEntry>> result;
+  if (auto pairs = reader_.dictionaryAt(*uid)) {
+    std::vector<DictionaryEntry> entries;
+    entries.reserve(pairs->size());
+    for (const auto& [keyUid, objectUid] : *pairs) {
+      DictionaryEntry entry;
+      entry.key = reader_.valueAt(keyUid);
+      if (failed()) break;
+      if (!entry.key.isString() && !entry.key.data()) {
+        fail("a dictionary key is neither text nor data");
+        break;
+      }
+      if (reader_.namesObject(objectUid)) {
+        entry.object = reader_.objectAt(objectUid);
+      } else {
+        entry.value = reader_.valueAt(objectUid);
+      }
+      if (failed()) break;
+      entries.push_back(std::move(entry));
+    }
+    if (!failed()) result = std::move(entries);
+  }
+  reader_.leave(*uid);
+  return result;
 }
 
 foundation::Status unarchive(const Bytes& data, const std::function<void(Decoder&)>& read,

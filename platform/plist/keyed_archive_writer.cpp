@@ -139,7 +139,7 @@ class ArchiveWriter {
 
   std::uint64_t objectEntriesReference(
       const std::vector<std::pair<std::string, std::shared_ptr<const Archivable>>>& entries) {
-    return dictionaryReference(entries, [&](const std::shared_ptr<const Archivable>& object) {
+    return textKeyedReference(entries, [&](const std::shared_ptr<const Archivable>& object) {
       if (!object) fail("a dictionary of objects holds nil");
       return objectReference(object.get(), object);
     });
@@ -147,9 +147,24 @@ class ArchiveWriter {
 
   std::uint64_t objectListEntriesReference(
       const std::vector<std::pair<std::string, std::vector<std::shared_ptr<const Archivable>>>>& entries) {
-    return dictionaryReference(entries, [&](const std::vector<std::shared_ptr<const Archivable>>& objects) {
+    return textKeyedReference(entries, [&](const std::vector<std::shared_ptr<const Archivable>>& objects) {
       return objectListReference(objects);
     });
+  }
+
+  std::uint64_t entriesReference(const std::vector<DictionaryEntry>& entries) {
+    return dictionaryReference(
+        entries,
+        [&](const DictionaryEntry& entry) -> std::uint64_t {
+          if (entry.key.isString()) return stringReference(*entry.key.string());
+          if (entry.key.data()) return append(scalar(entry.key));
+          fail("a dictionary key is neither text nor data");
+          return 0;
+        },
+        [&](const DictionaryEntry& entry) {
+          return entry.object ? objectReference(entry.object.get(), entry.object)
+                              : valueReference(entry.value, true);
+        });
   }
 
   Result<Bytes> finish(NodePtr top) {
@@ -229,15 +244,23 @@ class ArchiveWriter {
 
   // An NSDictionary from text keys to whatever `objectOf` writes for each entry's value.
   template <class Entries, class ObjectOf>
-  std::uint64_t dictionaryReference(const Entries& entries, ObjectOf objectOf) {
+  std::uint64_t textKeyedReference(const Entries& entries, ObjectOf objectOf) {
+    return dictionaryReference(
+        entries, [&](const auto& entry) { return stringReference(entry.first); },
+        [&](const auto& entry) { return objectOf(entry.second); });
+  }
+
+  // An NSDictionary of what `keyOf` and `objectOf` write for each entry.
+  template <class Entries, class KeyOf, class ObjectOf>
+  std::uint64_t dictionaryReference(const Entries& entries, KeyOf keyOf, ObjectOf objectOf) {
     if (failed()) return 0;
     return nested([&] {
       return record("NSDictionary", {"NSObject"}, [&](plist_t fields) {
         NodePtr keys(plist_new_array());
         NodePtr objects(plist_new_array());
-        for (const auto& [key, value] : entries) {
-          plist_array_append_item(keys.get(), reference(stringReference(key)).release());
-          plist_array_append_item(objects.get(), reference(objectOf(value)).release());
+        for (const auto& entry : entries) {
+          plist_array_append_item(keys.get(), reference(keyOf(entry)).release());
+          plist_array_append_item(objects.get(), reference(objectOf(entry)).release());
         }
         plist_dict_set_item(fields, "NS.keys", keys.release());
         plist_dict_set_item(fields, "NS.objects", objects.release());
@@ -314,6 +337,11 @@ void Coder::encodeObjectListEntries(
     std::string_view key,
     const std::vector<std::pair<std::string, std::vector<std::shared_ptr<const Archivable>>>>& entries) {
   const std::uint64_t uid = writer_.objectListEntriesReference(entries);
+  writer_.setField(static_cast<plist_t>(fields_), key, writer_.reference(uid));
+}
+
+void Coder::encodeEntries(std::string_view key, const std::vector<DictionaryEntry>& entries) {
+  const std::uint64_t uid = writer_.entriesReference(entries);
   writer_.setField(static_cast<plist_t>(fields_), key, writer_.reference(uid));
 }
 

@@ -16,6 +16,7 @@
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/application.h"
 #include "support/analytics_collector.h"
+#include "tests/analytics/hand_made_archive.h"
 #include "tests/analytics/session_fixture.h"
 
 namespace analytics {
@@ -349,36 +350,18 @@ TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
 // An index file as another writer lays it out, built object by object in XML: the data key maps to
 // an array of blocks (or, as earlier builds wrote it, to an object wrapping that array).
 std::string handMadeIndex(const std::string& dataKey, const std::string& identifier, bool wrapped) {
-  std::vector<std::string> objects{"<string>$null</string>"};
-  auto add = [&](std::string xml) {
-    objects.push_back(std::move(xml));
-    return objects.size() - 1;
-  };
-  auto uid = [](size_t n) { return "<dict><key>CF$UID</key><integer>" + std::to_string(n) + "</integer></dict>"; };
-  auto classOf = [&](const std::string& name) {
-    return uid(add("<dict><key>$classname</key><string>" + name + "</string><key>$classes</key><array><string>" +
-                   name + "</string><string>NSObject</string></array></dict>"));
-  };
-  size_t date = add("<dict><key>NS.time</key><real>800000000</real><key>$class</key>" + classOf("NSDate") + "</dict>");
-  size_t block = add("<dict><key>identifier</key>" + uid(add("<string>" + identifier + "</string>")) +
-                     "<key>dataSize</key><integer>3</integer><key>creationDate</key>" + uid(date) +
-                     "<key>$class</key>" + classOf("TallyDataSenderBlockInfo") + "</dict>");
-  size_t list = add("<dict><key>NS.objects</key><array>" + uid(block) + "</array><key>$class</key>" +
-                    classOf("NSArray") + "</dict>");
-  if (wrapped)
-    list = add("<dict><key>blocks</key>" + uid(list) + "<key>$class</key>" + classOf("TallyDataSenderBlockList") +
-               "</dict>");
-  size_t map = add("<dict><key>NS.keys</key><array>" + uid(add("<string>" + dataKey + "</string>")) +
-                   "</array><key>NS.objects</key><array>" + uid(list) + "</array><key>$class</key>" +
-                   classOf("NSDictionary") + "</dict>");
-  size_t root = add("<dict><key>index</key>" + uid(map) + "<key>TallySentReportSuccessfulKey</key><true/>" +
-                    "<key>$class</key>" + classOf("TallyDataSenderIndex") + "</dict>");
-  std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-      "<key>$archiver</key><string>NSKeyedArchiver</string><key>$version</key><integer>100000</integer>"
-      "<key>$top</key><dict><key>root</key>" + uid(root) + "</dict><key>$objects</key><array>";
-  for (const auto& object : objects) xml += object;
-  return xml + "</array></dict></plist>";
+  HandMadeArchive a;
+  auto uid = HandMadeArchive::uid;
+  size_t date = a.record("NSDate", "<key>NS.time</key><real>800000000</real>");
+  size_t block = a.record("TallyDataSenderBlockInfo",
+                          "<key>identifier</key>" + uid(a.add(HandMadeArchive::text(identifier))) +
+                              "<key>dataSize</key><integer>3</integer><key>creationDate</key>" + uid(date));
+  size_t list = a.array({block});
+  if (wrapped) list = a.record("TallyDataSenderBlockList", "<key>blocks</key>" + uid(list));
+  size_t map = a.dictionary({{a.add(HandMadeArchive::text(dataKey)), list}});
+  size_t root = a.record("TallyDataSenderIndex",
+                         "<key>index</key>" + uid(map) + "<key>TallySentReportSuccessfulKey</key><true/>");
+  return a.finish(root);
 }
 
 // Both layouts keep their block and the "ever sent" mark; the next save writes the plain layout.

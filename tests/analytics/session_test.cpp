@@ -3,6 +3,7 @@
 // crash report attached to the next start.
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <stdexcept>
 
@@ -289,6 +290,9 @@ TEST_F(SessionTest, UserFactsTimedEventsErrorsAndOriginGoOutWithTheBlock) {
   std::runtime_error failure("disk full");
   Tally::logErrorWithException("save", "could not save", &failure);
   Tally::logErrorWithError("cloud", "upload", foundation::Error("NSURLErrorDomain", -1009));
+  foundation::Error withReason = foundation::Error::make("D", 1, "desc");
+  withReason.userInfo.set(std::string(foundation::Error::kLocalizedFailureReasonKey), "reason");
+  Tally::logErrorWithError("restore", "unzip", withReason);
   Tally::endSession();
   settle();
 
@@ -300,10 +304,16 @@ TEST_F(SessionTest, UserFactsTimedEventsErrorsAndOriginGoOutWithTheBlock) {
   EXPECT_NEAR(block->accuracy, 20, 1);
   EXPECT_EQ(block->events[0].durationMillis, 5000);
   EXPECT_EQ(block->events[0].parameters, (testing_support::KeyValues{{"side", "left"}}));
-  ASSERT_EQ(block->errors.size(), 2u);
-  EXPECT_EQ(std::tuple(block->errors[0].errorString, block->errors[0].type), std::tuple("save", 2));
-  EXPECT_EQ(block->errors[0].exceptionString, "std::runtime_error: disk full");
-  EXPECT_EQ(std::tuple(block->errors[1].errorString, block->errors[1].type), std::tuple("cloud", 1));
+  // An exception gives its class and reason; an error object its description and failure reason.
+  const std::tuple<std::string, std::string, int> errors[] = {
+      {"save", "std::runtime_error: disk full", 2},
+      {"cloud", "The operation couldn\u2019t be completed. (NSURLErrorDomain error -1009.): (null)", 1},
+      {"restore", "desc: reason", 1}};
+  ASSERT_EQ(block->errors.size(), std::size(errors));
+  for (size_t i = 0; i < std::size(errors); ++i) {
+    const auto& e = block->errors[i];
+    EXPECT_EQ(std::tuple(e.errorString, e.exceptionString, int{e.type}), errors[i]);
+  }
   EXPECT_EQ(block->origin, "reminder");
   EXPECT_EQ(block->properties, (testing_support::KeyValues{{"plan", "free"}}));
 }
@@ -338,6 +348,47 @@ TEST_F(SessionTest, APauseThenTerminationSendsTheEventsOnceAndTheEnd) {
   EXPECT_EQ(delivered().size(), before + 2);
   EXPECT_EQ(deliveredEventNames(), std::vector<std::string>{"note saved"});
   EXPECT_EQ(TallySession::savedSessions().size(), 1u);
+}
+
+// Events logged while the session is paused are never dropped: a second pause leaves them for the
+// return to put into the log, and an end that no return precedes sends them with the end.
+TEST_F(SessionTest, EventsLoggedWhilePausedAreDeliveredOnceWhateverFollows) {
+  auto& app = ui::Application::shared();
+  start();
+  app.enterBackground();
+  Tally::logEvent("away, paused again");
+  Tally::pauseSession();
+  clock_.advance(2);
+  app.enterForeground();
+  settle();
+  app.enterBackground();
+  Tally::logEvent("away, then quit");
+  app.terminate();
+  settle();
+  auto names = deliveredEventNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"away, paused again", "away, then quit"}));
+}
+
+// Reply cookies are kept under their key bytes, text or not, and the next process sends them all.
+TEST_F(SessionTest, ReplyCookiesKeyedByTextOrBytesGoOutAgainAfterARestart) {
+  std::vector<std::pair<Bytes, Bytes>> cookies{{Bytes{'s', 'i', 'd'}, Bytes{'4', '2'}},
+                                               {Bytes{0xFF, 0x6B}, Bytes{'v'}}};
+  collector_.setReplyCookies(cookies);
+  start();
+  killProcess();
+  collector_.setReplyCookies({});
+  size_t before = collector_.uploads().size();
+  freshProcess();
+  start();
+  auto uploads = collector_.uploads();
+  ASSERT_GT(uploads.size(), before);
+  std::sort(cookies.begin(), cookies.end());
+  for (size_t i = before; i < uploads.size(); ++i) {
+    auto sent = uploads[i].cookies;
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, cookies) << i;
+  }
 }
 
 }  // namespace

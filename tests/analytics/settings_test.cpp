@@ -10,9 +10,11 @@
 #include "analytics/auto_increment.h"
 #include "analytics/file_cache.h"
 #include "analytics/global_variable_storage.h"
+#include "analytics/relay_settings.h"
 #include "analytics/tally_util.h"
 #include "platform/files/file_ops.h"
 #include "platform/runtime/run_loop.h"
+#include "tests/analytics/hand_made_archive.h"
 #include "tests/analytics/session_fixture.h"
 
 namespace analytics {
@@ -76,6 +78,118 @@ TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNextAndDamagedOnesRepla
   settings()->setMaxBitRateKbps(8);
   ASSERT_TRUE(settings()->savePersistentGlobalsToDisk());
   EXPECT_EQ(TallyUtil::safeUnarchiveObjectWithFile(globals), Value(Dictionary{{"maxBitRateKbps", Value(8)}}));
+}
+
+// A cookie file and a settings file laid out record by record: in the platform's layout (cookie keys
+// as data, one of them not text; the Relay settings as their archived object) and as earlier builds
+// wrote them (text keys; the settings' dictionary form). Each is read whole and left on disk, then
+// saved back in the platform's layout, which reads whole again.
+TEST_F(SettingsTest, CookieAndSettingsFilesLaidOutByHandReadBackWhole) {
+  using foundation::Bytes;
+  TallyRelaySettings relay;
+  relay.lastResponseTime = 1700000000;
+  relay.nextRefreshTTL = 1700086400000;
+  relay.expirationTTL = 1700604800000;
+  TallyRelayAppTemplate callback;
+  callback.partner = "partner-a";
+  callback.events = {"tally.session_end"};
+  callback.method = 2;
+  callback.uriTemplate = "https://p/d=%{session_duration_millis}";
+  callback.maxRedirects = 5;
+  callback.connectTimeout = 20;
+  callback.requestTimeout = 30;
+  relay.callbacks = {callback};
+
+  auto uid = HandMadeArchive::uid;
+  auto text = [](HandMadeArchive& a, std::string_view t) { return a.add(HandMadeArchive::text(t)); };
+  // The Relay settings as the object (numbers by reference and inline, a nil body template) or in
+  // dictionary form; the map around them also holds the bit rate.
+  auto settingsFile = [&](bool asObject) {
+    HandMadeArchive a;
+    size_t events = a.array({text(a, "tally.session_end")});
+    size_t relayRecord;
+    if (asObject) {
+      size_t callbackRecord = a.record(
+          "TallyRelayAppTemplate",
+          "<key>partner</key>" + uid(text(a, "partner-a")) + "<key>events</key>" + uid(events) +
+              "<key>method</key><integer>2</integer><key>uriTemplate</key>" +
+              uid(text(a, "https://p/d=%{session_duration_millis}")) + "<key>bodyTemplate</key>" + uid(0) +
+              "<key>maxRedirects</key><integer>5</integer><key>connectionTimeout</key><integer>20</integer>"
+              "<key>requestTimeout</key><integer>30</integer>");
+      relayRecord =
+          a.record("TallyRelaySettings",
+                   "<key>lastResponseTime</key>" + uid(a.add("<integer>1700000000</integer>")) +
+                       "<key>nextRefreshTTL</key>" + uid(a.add("<integer>1700086400000</integer>")) +
+                       "<key>expirationTTL</key>" + uid(a.add("<integer>1700604800000</integer>")) +
+                       "<key>callbacks</key>" + uid(a.array({callbackRecord})));
+    } else {
+      auto number = [&](long long n) { return a.add("<integer>" + std::to_string(n) + "</integer>"); };
+      size_t callbackDictionary =
+          a.dictionary({{text(a, "partner"), text(a, "partner-a")},
+                        {text(a, "events"), events},
+                        {text(a, "method"), number(2)},
+                        {text(a, "uriTemplate"), text(a, "https://p/d=%{session_duration_millis}")},
+                        {text(a, "maxRedirects"), number(5)},
+                        {text(a, "connectionTimeout"), number(20)},
+                        {text(a, "requestTimeout"), number(30)}});
+      relayRecord = a.dictionary({{text(a, "lastResponseTime"), number(1700000000)},
+                                  {text(a, "nextRefreshTTL"), number(1700086400000)},
+                                  {text(a, "expirationTTL"), number(1700604800000)},
+                                  {text(a, "callbacks"), a.array({callbackDictionary})}});
+    }
+    return a.bytes(a.dictionary({{text(a, "maxBitRateKbps"), a.add("<integer>250</integer>")},
+                                 {text(a, "relaySettings"), relayRecord}}));
+  };
+  // Cookies keyed by data ("sid" and the bytes FF 6B) or by text.
+  auto cookieFile = [&](bool dataKeys) {
+    HandMadeArchive a;
+    auto data = [&](std::string_view base64) { return a.add("<data>" + std::string(base64) + "</data>"); };
+    if (!dataKeys) return a.bytes(a.dictionary({{text(a, "sid"), data("NDI=")}}));
+    return a.bytes(a.dictionary({{data("c2lk"), data("NDI=")}, {data("/2s="), data("dg==")}}));
+  };
+  const Dictionary settingsMap{{"maxBitRateKbps", Value(250)}, {"relaySettings", relay.dataDictionary()}};
+  const Value sid(Bytes{'4', '2'});
+  const struct {
+    const char* name;
+    TallyPersistentMap map;
+    Bytes file;
+    Dictionary expected;
+  } cases[] = {
+      {"settings, object", TallyPersistentMap::kGlobals, settingsFile(true), settingsMap},
+      {"settings, dictionary form", TallyPersistentMap::kGlobals, settingsFile(false), settingsMap},
+      {"cookies, data keys", TallyPersistentMap::kCookies, cookieFile(true),
+       Dictionary{{"sid", sid}, {"\xFF\x6B", Value(Bytes{'v'})}}},
+      {"cookies, text keys", TallyPersistentMap::kCookies, cookieFile(false), Dictionary{{"sid", sid}}},
+  };
+  plist::ClassRegistry classes;
+  TallyRelaySettings::registerClass(classes);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TallyGlobalVariableStorage::cleanup();
+    settings()->setApiKey("KEY");
+    fs::path file = *settings()->getPersistentFilePath(persistentMapStem(c.map));
+    ASSERT_TRUE(TallyUtil::writeSdkFile(file, c.file).ok());
+    for (const char* round : {"as laid out", "as saved back"}) {
+      TallyGlobalVariableStorage::cleanup();
+      settings()->setApiKey("KEY");
+      EXPECT_EQ(settings()->persistentMap(c.map), c.expected) << round;
+      ASSERT_TRUE(files::exists(file)) << round;
+      if (c.map == TallyPersistentMap::kGlobals) {
+        EXPECT_EQ(storedRelaySettings(), relay) << round;
+        EXPECT_EQ(settings()->maxBitRateKbps(), 250) << round;
+      }
+      ASSERT_TRUE(settings()->savePersistentGlobalsToDisk());
+    }
+    auto saved = TallyUtil::safeUnarchiveEntriesWithFile(file, classes);
+    ASSERT_TRUE(saved);
+    for (const auto& entry : *saved) {
+      if (c.map == TallyPersistentMap::kCookies) {
+        EXPECT_TRUE(entry.key.data()) << entry.key.description();
+      } else if (entry.key == Value("relaySettings")) {
+        EXPECT_TRUE(std::dynamic_pointer_cast<TallyRelaySettings>(entry.object));
+      }
+    }
+  }
 }
 
 TEST_F(SettingsTest, SessionParametersMergeUpToTwenty) {

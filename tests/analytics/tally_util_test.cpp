@@ -224,11 +224,14 @@ TEST_F(TallyUtilFiles, CookiesAreCappedButChangeable) {
   EXPECT_FALSE(TallyUtil::updateIfChangedCookieValue(bytes("v"), bytes("k1")));
   EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(bytes("changed"), bytes("k1")));
   EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue({}, bytes("k2")));
-  EXPECT_FALSE(TallyUtil::updateIfChangedCookieValue(bytes("v"), Bytes{0xFF, 0xFE}));
+  // A key is any bytes but none: one that is not text takes the place k2 left.
+  EXPECT_FALSE(TallyUtil::updateIfChangedCookieValue(bytes("v"), Bytes{}));
+  EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(bytes("v"), Bytes{0xFF, 0xFE}));
   auto cookies = settings->persistentMap(TallyPersistentMap::kCookies);
   ASSERT_TRUE(cookies);
-  EXPECT_EQ(cookies->size(), kTallyMaxCookies - 1);
+  EXPECT_EQ(cookies->size(), kTallyMaxCookies);
   EXPECT_EQ((*cookies)["k1"], Value(bytes("changed")));
+  EXPECT_EQ((*cookies)["\xFF\xFE"], Value(bytes("v")));
 }
 
 TEST_F(TallyUtilFiles, OptOutAndKeychainItems) {

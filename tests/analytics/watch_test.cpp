@@ -86,12 +86,15 @@ TEST_F(WatchTest, InsideAnExtensionCallsAreCheckedInOrderAndHandedToTheWatchSess
         << c.name.description();
   TallyWatch::logWatchErrorWithException(Value("E1"), Value("m"), &failure);
   TallyWatch::logWatchErrorWithError(Value("E2"), Value("m"), foundation::Error::make("D", 1, "gone"));
+  foundation::Error withReason = foundation::Error::make("D", 2, "gone");
+  withReason.userInfo.set(std::string(foundation::Error::kLocalizedFailureReasonKey), "full");
+  TallyWatch::logWatchErrorWithError(Value("E4"), Value("m"), withReason);
   TallyWatch::logWatchErrorWithError(Value(3), Value("m"), std::nullopt);
   TallyWatch::logWatchErrorWithError(Value("E3"), Value(), std::nullopt);
 
   EXPECT_EQ(calls(), (std::vector<std::string>{"event tap 10", "event open 0",
                                                "error E1 m std::runtime_error: disk full 2 0",
-                                               "error E2 m gone: (null) 1 0"}));
+                                               "error E2 m gone: (null) 1 0", "error E4 m gone: full 1 0"}));
   // The key, spaces removed by the settings, and the watch's own upload queue.
   EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->apiKey(), "WK42");
   EXPECT_NE(TallyDataSender::instance(), nullptr);
