@@ -581,6 +581,9 @@ foundation::Result<std::optional<Bytes>> ZipPacker::readEntry(std::string_view n
 
 Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool overwrite) {
   const fs::path relative(entry.path);
+  // A folder that cannot be made (a file in its place) stops the extraction rather than leaving
+  // out what belongs in it: a restore would otherwise put documents without those files in the
+  // place of the user's own.
   if (entry.folder) {
     if (auto status = makeParentFolders(folder, relative / "x"); !status) return status;
     return {};
@@ -589,13 +592,13 @@ Status ZipPacker::extractEntry(const Entry& entry, const fs::path& folder, bool 
   const fs::path target = folder / relative;
   std::error_code ec;
   const fs::file_status existing = fs::symlink_status(target, ec);
-  // A folder cannot be opened for writing: the entry is skipped and the rest still lands.
-  if (existing.type() == fs::file_type::directory) return {};
   if (existing.type() != fs::file_type::not_found && !overwrite) {
     const bool agreed =
         !(delegate_ && delegate_->OverWriteOperation) || delegate_->OverWriteOperation(target);
     if (!agreed) return {};
   }
+  // A folder cannot be opened for writing: the entry is skipped and the rest still lands.
+  if (existing.type() == fs::file_type::directory) return {};
 
   // Written beside its place and renamed into it: a reader sees the old file or the whole new one.
   std::string temporary =

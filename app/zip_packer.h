@@ -85,7 +85,8 @@ class ZipPacker {
   // Opens an archive for reading; logs the number of its entries.
   foundation::Status UnzipOpenFile(const std::filesystem::path& path);
   // Extracts every entry under the folder (made when missing). With overwrite off, an existing
-  // file is replaced only when the delegate's OverWriteOperation agrees (or there is none to ask).
+  // file is replaced only when the delegate's OverWriteOperation agrees (or there is none to ask);
+  // a file entry whose place holds a folder is asked about as any existing file, then skipped.
   // An archive whose entries declare more than the disk's free space less kExtractionMargin is
   // refused (kZipNoSpace) before anything is written.
   foundation::Status UnzipFileToOverWrite(const std::filesystem::path& folder, bool overwrite);

@@ -35,6 +35,28 @@ void logPhotoInfoNotDeleted(const foundation::Error& error) {
 
 }  // namespace
 
+bool NoteEditor::photoFileIsGone(const app::PhotoInfo& info) const {
+  if (!services_.saves) return false;
+  const auto key = info.photo_Path();
+  if (!key) return true;
+  const std::filesystem::path path = photoFile(*services_.saves, *key);
+  if (path.empty()) return true;
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(path, error);
+  // A folder that cannot be searched tells nothing about the file.
+  return status.type() == std::filesystem::file_type::not_found;
+}
+
+void NoteEditor::dropPhotoRecord(const app::PhotoInfo& info) {
+  if (!managedObjectContext) return;
+  store::Context& context = *managedObjectContext;
+  context.deleteObject(info.object());
+  if (Status saved = context.save(); !saved) {
+    context.rollback();
+    logPhotoInfoNotDeleted(saved.error());
+  }
+}
+
 std::optional<foundation::Decimal> storedNumber(std::optional<double> value) {
   if (!value || !std::isfinite(*value)) return std::nullopt;
   const float single = static_cast<float>(*value);

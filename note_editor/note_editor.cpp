@@ -132,9 +132,11 @@ void NoteEditor::loadEditedNote() {
     if (image) {
       note_Photo = std::move(image);
       photoState = 1;
+    } else if (photoFileIsGone(info)) {
+      dropPhotoRecord(info);
     } else {
-      // An unreadable file may be a passing fault (a backup being restored, a full disk): the
-      // note shows no photo, and its record stays for a later read.
+      // A file that is there but cannot be read may be a passing fault (a backup being restored, a
+      // full disk): the note shows no photo, and its record stays for a later read.
       photoUnreadable_ = true;
       foundation::log("The photo " + info.photo_Path().value_or("") + " of the note cannot be read");
     }

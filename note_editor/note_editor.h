@@ -326,6 +326,12 @@ class NoteEditor {
   // The type's remembered values and the events of the save, to log once it is stored.
   std::vector<PendingEvent> rememberValues(const app::ValueType& valueType, bool isNew);
   void loadEditedNote();
+  // Whether the photo file of the record is surely not there (no key, or no file of any kind at
+  // its place); false when the file store cannot tell.
+  bool photoFileIsGone(const app::PhotoInfo& info) const;
+  // Deletes the record of a photo whose file is gone and saves at once; a failed save is logged
+  // and rolled back, and the next save of the note tries again.
+  void dropPhotoRecord(const app::PhotoInfo& info);
   void restoreTimerRecord();
   void applyDefaults();
   void findLastBreast();

@@ -72,13 +72,10 @@ void FilterModel::restore(const std::optional<std::vector<std::string>>& types,
   };
 
   if (detailed && !types && !noteTypeWithSubArray_.empty()) {
-    // No list to restore: the mode is the one given, the picked type and its ticks stay, and
-    // every type is ticked for the basic filter. A picked type with no ticks yet gets them all,
-    // as a switch to the detailed filter gives them.
+    // No list to restore: only the mode is taken. The picked type and every tick stay as they
+    // were (on a fresh filter: the first type with sub-values, none of them ticked).
     filterWithSubtypes_ = true;
     if (currentTypeNum_ >= noteTypeWithSubArray_.size()) currentTypeNum_ = 0;
-    for (std::size_t i = 0; i < noteTypeArray_.size(); ++i) cellsState_[i] = true;
-    if (subCellsState_.empty()) tickAllLocked(true);
     return;
   }
   if (detailed && types && !types->empty()) {

@@ -50,8 +50,9 @@ class FilterModel {
   // 31 March gives 3 March).
   void configure(const app::NoteEditHelper& neh, foundation::Date now, const foundation::Calendar& calendar);
 
-  // Restores a result handed back by the list. Nil types: every type ticked, the configured
-  // period kept; otherwise the dates are taken as given (even when absent).
+  // Restores a result handed back by the list. Nil types: the configured period kept, and every
+  // type ticked for the basic filter; for the detailed one only the mode is taken, every tick
+  // staying as it was. Otherwise the dates are taken as given (even when absent).
   void restore(const std::optional<std::vector<std::string>>& types,
                const std::optional<std::vector<std::string>>& subTypes, bool detailed,
                std::optional<foundation::Date> begin, std::optional<foundation::Date> end);

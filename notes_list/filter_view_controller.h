@@ -70,7 +70,8 @@ class filterViewController : public ui::ViewController,
   const std::shared_ptr<filterDelegate>& filter_delegate() const { return filter_delegate_; }
   // Loads the view and configures the screen for its mode; `mail` only moves datePickerView.
   void setAllStuffWithMail(bool mail);
-  // Restores a result (nil types: every type ticked, the default period kept) and reloads.
+  // Restores a result (nil types: the default period kept; the basic filter ticks every type, the
+  // detailed one keeps its ticks) and reloads.
   void setFilterWithTypesAndSubTypesUseSubTypesAndBeginDateAndEndDate(
       const std::optional<std::vector<std::string>>& types,
       const std::optional<std::vector<std::string>>& subTypes, bool useSubTypes,

@@ -10,10 +10,16 @@
 
 namespace notes_list {
 
+std::shared_ptr<store::Context> applicationContext() {
+  auto* delegate = app::AppDelegate::shared();
+  return delegate ? delegate->managedObjectContext() : nullptr;
+}
+
 ListExtrasImpl::Services ListExtrasImpl::Services::fromApplication() {
   Services services;
   services.prompts = AfterSavePrompts::Services::fromApplication();
   if (auto* delegate = app::AppDelegate::shared()) services.prompts.home = delegate->home();
+  services.context = applicationContext;
   return services;
 }
 
@@ -87,9 +93,14 @@ void ListExtrasImpl::updateQuickStartView(noteTableController_Base& list, ui::Vi
   list_ = &list;
   quickStartView* strip = quickStartView::in(slot);
   if (!strip) {
-    auto made = std::make_shared<quickStartView>(
-        slot.bounds(), list.neh(), [context = list.managedObjectContext()] { return context; },
-        services_.language);
+    auto context = services_.context;
+    if (!context) {
+      context = [weak = list.weak_from_this()]() -> std::shared_ptr<store::Context> {
+        auto held = std::dynamic_pointer_cast<noteTableController_Base>(weak.lock());
+        return held ? held->managedObjectContext() : nullptr;
+      };
+    }
+    auto made = std::make_shared<quickStartView>(slot.bounds(), list.neh(), std::move(context), services_.language);
     made->setAutoresizingMask(ui::kFlexibleWidth | ui::kFlexibleHeight);
     slot.addSubview(made);
     strip = made.get();
@@ -123,10 +134,7 @@ void ListExtrasImpl::noteEditWasSaved(noteTableController_Base& list) {
 
 ListExtrasScreenServices ListExtrasScreenServices::fromApplication() {
   ListExtrasScreenServices services;
-  services.context = [] {
-    auto* delegate = app::AppDelegate::shared();
-    return delegate ? delegate->managedObjectContext() : nullptr;
-  };
+  services.context = applicationContext;
   services.logEvent = navigation::tallyEventSink();
   services.clock = &runtime::RunLoop::main().clock();
   return services;

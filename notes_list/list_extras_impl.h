@@ -23,6 +23,9 @@
 
 namespace notes_list {
 
+// The application delegate's context now (built again after a restore); none without one.
+std::shared_ptr<store::Context> applicationContext();
+
 class ListExtrasImpl : public ListExtras,
                        public firstLaunchViewDelegate,
                        public quickStartViewDelegate,
@@ -32,7 +35,10 @@ class ListExtrasImpl : public ListExtras,
     AfterSavePrompts::Services prompts;
     // The interface language; InterfaceText::current() when empty.
     std::function<app::InterfaceText()> language;
-    // The running application's.
+    // The store the quick-start strip reads the latest notes from, asked at each drawing (a
+    // restore puts a new one in place); when empty, the list's context as it is then.
+    std::function<std::shared_ptr<store::Context>()> context;
+    // The running application's: the application delegate's context for the strip.
     static Services fromApplication();
   };
 

@@ -85,10 +85,7 @@ MainScreenServices MainScreenServices::fromApplication() {
   // a helper copied now would have no store for good (no units, no value rows): this one asks the
   // application delegate for its context at each use.
   app::NoteEditHelper::Environment helper;
-  helper.context = []() -> std::shared_ptr<store::Context> {
-    auto* delegate = app::AppDelegate::shared();
-    return delegate ? delegate->managedObjectContext() : nullptr;
-  };
+  helper.context = notes_list::applicationContext;
   auto* launching = app::AppDelegate::shared();
   helper.library = launching ? launching->home().library() : files::AppHome::fromEnvironment().library();
   services.neh = app::NoteEditHelper(std::move(helper));
@@ -97,10 +94,7 @@ MainScreenServices MainScreenServices::fromApplication() {
   services.saves = editor.saves;
   services.statistics.language = [] { return app::InterfaceText::current(); };
   services.statistics.preferredLanguage = editor.preferredLanguage;
-  services.applicationContext = [] {
-    auto* delegate = app::AppDelegate::shared();
-    return delegate ? delegate->managedObjectContext() : nullptr;
-  };
+  services.applicationContext = notes_list::applicationContext;
   services.setApplicationBabyName = [](const std::optional<std::string>& name) {
     if (auto* delegate = app::AppDelegate::shared()) delegate->setCurrentBabyName(name);
   };

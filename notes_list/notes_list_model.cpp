@@ -247,13 +247,16 @@ foundation::Status NotesListModel::deleteNoteAt(std::size_t section, std::size_t
   if (!note || !services_.context) return foundation::Error::make("notes_list", 2, "There is no such note.");
   auto& context = *services_.context;
   std::optional<std::string> photoPath;
-  if (app::PhotoInfo photo = note.noteToPhotoInfo()) {
+  const app::PhotoInfo photo = note.noteToPhotoInfo();
+  if (photo) {
     photoPath = photo.photo_Path();
     context.deleteObject(photo.object());
   }
   context.deleteObject(note.object());
   auto saved = context.save();
   if (!saved.ok()) {
+    // The photo record went in the same save: it is not deleted either.
+    if (photo) foundation::log("Failed to delete the photoInfo. Error = " + saved.error().description());
     foundation::log("Failed to delete the note. Error = " + saved.error().description());
     context.rollback();
     return saved;

@@ -84,6 +84,34 @@ std::string quickStartView::timeLabelForType(const std::string& type, double slo
   return text;
 }
 
+Rect quickStartView::slotFrame(unsigned i) const {
+  const unsigned n = framesCount();
+  auto frameImage = ui::imageNamed("iPhone_mainscreen_quick_launch_icon_frame");
+  const bool pad = ui::device().isPad();
+  const float k = pad ? 0.56f : 0.40f;
+  // Without the frame picture the slots keep the size of the usual artwork (100 points).
+  const float fw = static_cast<float>(k * (frameImage ? frameImage->pointWidth() : 100.0));
+  const float fh = static_cast<float>(k * (frameImage ? frameImage->pointHeight() : 100.0));
+  const float s = static_cast<float>(frame().width()) / static_cast<float>(n);
+  const float g = static_cast<float>(n) * (s - fw) / static_cast<float>(n + 1);
+  const double y = frame().height() / 2 - fh / 2 + (pad ? 8 : 6);
+  return Rect(g + i * (g + fw), y, fw, fh);
+}
+
+Rect quickStartView::labelFrame(const std::string& label, const Rect& slot) const {
+  const double height = graphics::defaultTextMeasurer()->measure(labelText(label), 0).size.height;
+  return Rect(slot.x() - 3, ui::device().isPad() ? 2 : 0, slot.width() + 6, height);
+}
+
+graphics::Font quickStartView::captionFont() const {
+  return avenir("AvenirNext-Regular", ui::device().isPad() ? 15 : 12);
+}
+
+Rect quickStartView::captionFrame(const std::string& caption) const {
+  const auto size = graphics::defaultTextMeasurer()->sizeOf(caption, captionFont());
+  return Rect(bounds().width() / 2 - size.width / 2, ui::device().isPad() ? 1 : 0, size.width, size.height);
+}
+
 bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect& frame) {
   const Rect icon(frame.x() + 5, frame.y() + 5, frame.width() - 10, frame.height() - 10);
   if (num < 0) {
@@ -103,11 +131,7 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
   const auto index = static_cast<std::size_t>(num);
   if (index >= typeIdArr.size()) return false;
   const std::string label = timeLabelForType(typeIdArr[index], frame.width());
-  if (!label.empty()) {
-    const auto text = labelText(label);
-    const double height = graphics::defaultTextMeasurer()->measure(text, 0).size.height;
-    canvas.drawText(text, Rect(frame.x() - 3, ui::device().isPad() ? 2 : 0, frame.width() + 6, height));
-  }
+  if (!label.empty()) canvas.drawText(labelText(label), labelFrame(label, frame));
   auto image = index < typeIconArr.size() ? ui::imageNamed(typeIconArr[index]) : nullptr;
   if (image) {
     canvas.drawImage(*image, icon);
@@ -136,14 +160,6 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   }
   const unsigned n = framesCount();
   auto frameImage = ui::imageNamed("iPhone_mainscreen_quick_launch_icon_frame");
-  const float k = pad ? 0.56f : 0.40f;
-  // Without the frame picture the slots keep the size of the usual artwork (100 points).
-  const float fw = static_cast<float>(k * (frameImage ? frameImage->pointWidth() : 100.0));
-  const float fh = static_cast<float>(k * (frameImage ? frameImage->pointHeight() : 100.0));
-  const float s = static_cast<float>(frame().width()) / static_cast<float>(n);
-  const float g = static_cast<float>(n) * (s - fw) / static_cast<float>(n + 1);
-  const double y = frame().height() / 2 - fh / 2 + (pad ? 8 : 6);
-  auto slot = [&](unsigned i) { return Rect(g + i * (g + fw), y, fw, fh); };
 
   auto drawFrame = [&](const Rect& r) {
     if (frameImage) {
@@ -158,17 +174,15 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   };
   bool anyLabel = false;
   for (unsigned i = 0; i + 1 < n; ++i) {
-    drawFrame(slot(i));
-    anyLabel = drawImageNum(canvas, static_cast<int>(i), slot(i)) || anyLabel;
+    drawFrame(slotFrame(i));
+    anyLabel = drawImageNum(canvas, static_cast<int>(i), slotFrame(i)) || anyLabel;
   }
   if (!anyLabel) {
     const std::string caption = localized("quick launch");
-    const auto font = avenir("AvenirNext-Regular", pad ? 15 : 12);
-    const double width = graphics::defaultTextMeasurer()->sizeOf(caption, font).width;
-    canvas.drawText(caption, Point(b.width() / 2 - width / 2, pad ? 1 : 0), font, kPurple);
+    canvas.drawText(caption, captionFrame(caption).origin, captionFont(), kPurple);
   }
-  drawFrame(slot(n - 1));
-  drawImageNum(canvas, -1, slot(n - 1));
+  drawFrame(slotFrame(n - 1));
+  drawImageNum(canvas, -1, slotFrame(n - 1));
 
   canvas.setShouldAntialias(false);
   canvas.setLineWidth(0.5);
@@ -185,14 +199,29 @@ void quickStartView::touchesEnded(const ui::TouchSet& touches) {
 std::vector<ui::View::AccessibilityElement> quickStartView::accessibilityElements() const {
   const unsigned n = framesCount();
   const Rect b = bounds();
+  // The texts drawn over the slots are read out too, where they are drawn.
+  const bool drawn = typeIconArr.size() >= 4;
   std::vector<AccessibilityElement> elements;
+  bool anyLabel = false;
   for (unsigned i = 0; i < n; ++i) {
     std::string label = "+";
     if (i + 1 < n) {
       if (i >= typeIdArr.size()) continue;
       label = localized(typeIdArr[i]);
+      const Rect slot = slotFrame(i);
+      std::string time = drawn ? timeLabelForType(typeIdArr[i], slot.width()) : std::string();
+      if (!time.empty()) {
+        anyLabel = true;
+        const Rect at = labelFrame(time, slot);
+        elements.push_back({std::move(time), at});
+      }
     }
     elements.push_back({std::move(label), Rect(b.x() + i * b.width() / n, b.y(), b.width() / n, b.height())});
+  }
+  if (drawn && !anyLabel) {
+    std::string caption = localized("quick launch");
+    const Rect at = captionFrame(caption);
+    elements.push_back({std::move(caption), at});
   }
   return elements;
 }

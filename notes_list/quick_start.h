@@ -51,7 +51,8 @@ class quickStartView : public ui::View {
   // Draws one slot in its frame rectangle; true when it drew a time label.
   bool drawImageNum(graphics::Canvas& canvas, int num, const graphics::Rect& frame);
   void touchesEnded(const ui::TouchSet& touches) override;
-  // Each slot as the touch finds it, named by its type ("+" for the last).
+  // Each slot as the touch finds it, named by its type ("+" for the last), and the time labels
+  // (or the "quick launch" caption) where they are drawn.
   std::vector<AccessibilityElement> accessibilityElements() const override;
   // The slot under a horizontal position, reported to the delegate.
   void checkPoint(double x);
@@ -63,6 +64,11 @@ class quickStartView : public ui::View {
 
  private:
   graphics::AttributedText labelText(const std::string& text) const;
+  // Where slot i's frame is drawn, a time label over a slot, and the caption.
+  graphics::Rect slotFrame(unsigned i) const;
+  graphics::Rect labelFrame(const std::string& label, const graphics::Rect& slot) const;
+  graphics::Font captionFont() const;
+  graphics::Rect captionFrame(const std::string& caption) const;
   std::string localized(std::string_view key) const;
 
   app::NoteEditHelper neh_;

@@ -243,10 +243,11 @@ TEST_F(ZipPackerTest, OverwritingFollowsTheFlagAndTheDelegate) {
   std::vector<fs::path> asked;
   delegate->OverWriteOperation = [&](const fs::path& path) {
     asked.push_back(path);
-    return false;
+    return path.filename() != "a.txt";
   };
   zip.setDelegate(delegate);
-  // A file entry whose place holds a folder is skipped; the entries after it still land.
+  // A file entry whose place holds a folder is asked about like any existing file, and skipped
+  // even when the delegate agrees; the entries after it still land.
   put(out / "Photos" / "kept.jpg", "kept");
   ASSERT_TRUE(extract(zip,
                       {{"a.txt", bytes("new a"), 8, 0, stamp_},
@@ -254,7 +255,7 @@ TEST_F(ZipPackerTest, OverwritingFollowsTheFlagAndTheDelegate) {
                        {"b.txt", bytes("new b"), 8, 0, stamp_}},
                       out, false)
                   .ok());
-  EXPECT_EQ(asked, std::vector<fs::path>{out / "a.txt"});
+  EXPECT_EQ(asked, (std::vector<fs::path>{out / "a.txt", out / "Photos"}));
   EXPECT_EQ(readAll(out / "a.txt"), bytes("old a"));
   EXPECT_EQ(readAll(out / "b.txt"), bytes("new b"));
   EXPECT_EQ(readAll(out / "Photos" / "kept.jpg"), bytes("kept"));
@@ -262,7 +263,19 @@ TEST_F(ZipPackerTest, OverwritingFollowsTheFlagAndTheDelegate) {
   ASSERT_TRUE(zip.UnzipFileToOverWrite(out, true).ok());
   EXPECT_EQ(readAll(out / "a.txt"), bytes("new a"));
   EXPECT_EQ(files::modificationDate(out / "a.txt").valueOr(Date{}), local(2014, 2, 3, 4, 5, 6));
-  EXPECT_EQ(asked.size(), 1u);
+  EXPECT_EQ(readAll(out / "Photos" / "kept.jpg"), bytes("kept"));
+  EXPECT_EQ(asked.size(), 2u);
+
+  // A file where an entry's folder belongs stops the extraction: what goes inside it is not
+  // silently left out.
+  const fs::path blocked = temp_.path() / "blocked";
+  put(blocked / "Photos", "a file");
+  ZipPacker stopped;
+  auto status = extract(stopped, {{"Photos/x.jpg", bytes("x")}, {"later.txt", bytes("later")}}, blocked);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().code, kZipWriteFailed);
+  EXPECT_EQ(readAll(blocked / "Photos"), bytes("a file"));
+  EXPECT_FALSE(fs::exists(blocked / "later.txt"));
 }
 
 // Each fault fails the extraction with its code and a message to the delegate; a bad name or a

@@ -435,5 +435,28 @@ TEST_F(NoteEditorTest, AnUnreadablePhotoIsKeptAndDeletingRemovesItAfterTheSave) 
   EXPECT_EQ(notes().size(), 1u);
 }
 
+// A photo whose file is gone loses its record when the note is opened (the walks show that). When
+// the store refuses the deletion, the log says so, the note opens all the same, and its save tries
+// again.
+TEST_F(NoteEditorTest, AMissingPhotosRecordThatCannotBeDeletedIsTriedAgainOnSave) {
+  auto withPhoto = model("Milestone");
+  withPhoto->setPhoto(picture(8, 8, 200));
+  ASSERT_TRUE(withPhoto->saveThisNote().close);
+  const app::Note note = notes()[0];
+  ASSERT_TRUE(files::remove(home_.documents() / "Photos" / photoFiles()[0]).ok());
+
+  refuse(store_->path(), "BEFORE DELETE", "ZPHOTOINFO");
+  foundation::ScopedLogCapture log;
+  auto opened = model("Milestone", note);
+  EXPECT_TRUE(log.contains("Failed to delete the photoInfo. Error = "));
+  EXPECT_FALSE(opened->note_Photo);
+  EXPECT_FALSE(context_->hasChanges());
+  EXPECT_TRUE(note.noteToPhotoInfo());
+  foundation::ScopedLogCapture saving;
+  EXPECT_FALSE(opened->saveThisNote().close);
+  EXPECT_TRUE(saving.contains("Failed to delete the photoInfo. Error = "));
+  EXPECT_TRUE(note.noteToPhotoInfo());
+}
+
 }  // namespace
 }  // namespace editor_test

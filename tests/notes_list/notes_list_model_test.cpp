@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "notes_list/list_fixture.h"
+#include "platform/foundation/log.h"
 #include "platform/graphics/image.h"
 
 namespace {
@@ -96,7 +97,17 @@ TEST_F(NotesListModelTest, ListFollowsSavesAndDeletionsAndThePhotoGoesOnlyAfterT
   ASSERT_EQ(list->numberOfSections(), 2u);
 
   refuseNoteDeletion();
+  {
+    // The photo record went in the refused save too, and the log says so for a note that had one.
+    foundation::ScopedLogCapture log;
+    EXPECT_FALSE(list->deleteNoteAt(0, 0).ok());
+    EXPECT_TRUE(log.contains("Failed to delete the note. Error = "));
+    EXPECT_FALSE(log.contains("Failed to delete the photoInfo."));
+  }
+  foundation::ScopedLogCapture log;
   EXPECT_FALSE(list->deleteNoteAt(1, 0).ok());
+  EXPECT_TRUE(log.contains("Failed to delete the photoInfo. Error = "));
+  EXPECT_TRUE(log.contains("Failed to delete the note. Error = "));
   EXPECT_TRUE(photoFileExists("photo1"));
   EXPECT_EQ(list->numberOfSections(), 2u);
   EXPECT_TRUE(list->noteAt(1, 0).noteToPhotoInfo());  // nothing half-deleted in the context

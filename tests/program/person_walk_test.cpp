@@ -441,24 +441,6 @@ TEST_F(PersonWalk, EveryScreenOfTheTabletsPanel) {
 
 // --- The bar's buttons once the tutorial is over, after a restart.
 
-// Links the diary to the stand-in cloud service, backs the data up and restores them (which ends the
-// tutorial), as a parent does from the settings.
-constexpr const char* kBackUpAndRestore = R"(tap iPhone_list_button
-tap Settings
-tap Cloud
-tap Connect
-wait 10
-tap "Back up data"
-tap Yes
-wait 30
-tap OK
-tap "Restore data"
-wait 30
-tap Yes
-wait 30
-tap OK
-)";
-
 // A weight note, the growth graph from the menu, the latest updates, the type order: each moves the
 // badge on, and the next refresh ends the tutorial.
 constexpr const char* kWholeTutorial = R"(tap +

@@ -61,6 +61,24 @@ tap Start
 tap Start
 )";
 
+// On the phone's notes list: links the diary to the stand-in cloud service, backs the data up and
+// restores them (which ends the tutorial), as a parent does from the settings.
+inline constexpr const char* kBackUpAndRestore = R"(tap iPhone_list_button
+tap Settings
+tap Cloud
+tap Connect
+wait 10
+tap "Back up data"
+tap Yes
+wait 30
+tap OK
+tap "Restore data"
+wait 30
+tap Yes
+wait 30
+tap OK
+)";
+
 // The program's own text for `key` in `language`, quoted for a script.
 inline std::string quotedText(std::string_view key, std::string_view language) {
   static const runtime::Bundle bundle(testing_support::resourcesFolder());
