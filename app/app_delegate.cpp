@@ -364,6 +364,8 @@ bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
   }
   delegate.setWindow(window);
   application.setKeyWindow(window);
+  // The installation's reminders, as the phone kept them since the last run.
+  application.keepScheduledNotifications(delegate.home());
   const bool answer = application.launch(options);
   window->makeKeyAndVisible();
   return answer;

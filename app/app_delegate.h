@@ -234,7 +234,8 @@ class AppDelegate : public ui::ApplicationDelegate, public ui::AlertViewDelegate
 // What the platform does around the delegate's launch: a window the size of the screen whose root
 // is the storyboard's initial screen (none without a storyboard, or when it names none), handed to
 // the delegate and made the application's key window; the delegate installed on the application;
-// the launch with the options; the window shown. Returns what the launch answered.
+// the scheduled local notifications kept at the delegate's home taken up; the launch with the
+// options; the window shown. Returns what the launch answered.
 bool applicationMain(AppDelegate& delegate, ui::Storyboard* storyboard,
                      const foundation::Dictionary& options = {});
 

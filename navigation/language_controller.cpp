@@ -1,7 +1,11 @@
 #include "navigation/language_controller.h"
 
+#include <algorithm>
+
 #include "app/flat_widgets.h"
 #include "platform/foundation/log.h"
+#include "platform/ui/device.h"
+#include "platform/ui/screen_render.h"
 
 namespace navigation {
 
@@ -59,6 +63,39 @@ void languageController::viewDidLoad() {
   table_->setDataSource(this);
   table_->setDelegate(this);
   view()->addSubview(table_);
+
+  confirmButton_ = std::make_shared<ui::Button>(ui::Rect());
+  confirmButton_->setTitle("OK");
+  confirmButton_->setTitleColor(graphics::Color::rgb255(140, 127, 243));
+  confirmButton_->setTitleFont(graphics::Font::systemFontOfSize(18));
+  confirmButton_->setBackgroundColor(graphics::Color::white());
+  confirmButton_->addTarget([this](ui::Control&) { done(); }, ui::kControlEventTouchUpInside);
+  view()->addSubview(confirmButton_);
+  confirmHairline_ = std::make_shared<ui::View>(ui::Rect());
+  confirmHairline_->setBackgroundColor(app::flatHairlineColor());
+  confirmHairline_->setUserInteractionEnabled(false);
+  view()->addSubview(confirmHairline_);
+  layOutParts();
+}
+
+void languageController::viewWillAppear(bool /*animated*/) { layOutParts(); }
+
+void languageController::viewWillLayoutSubviews() { layOutParts(); }
+
+void languageController::layOutParts() {
+  if (!table_) return;
+  constexpr double kConfirmHeight = 50;
+  auto* navigation = navigationController();
+  const bool barShown = navigation && !navigation->isNavigationBarHidden();
+  const ui::Rect b = view()->bounds();
+  // Without a bar the screen starts at the top of the display, under the status bar.
+  const double top = barShown || ui::device().statusBarHidden ? 0 : ui::kStatusBarHeight;
+  const double bottom = barShown ? 0 : kConfirmHeight;
+  table_->setFrame(ui::Rect(b.x(), b.y() + top, b.width(), std::max(0.0, b.height() - top - bottom)));
+  confirmButton_->setFrame(ui::Rect(b.x(), b.maxY() - kConfirmHeight, b.width(), kConfirmHeight));
+  confirmHairline_->setFrame(ui::Rect(b.x(), b.maxY() - kConfirmHeight, b.width(), 0.5));
+  confirmButton_->setHidden(barShown);
+  confirmHairline_->setHidden(barShown);
 }
 
 int languageController::numberOfRowsInSection(ui::TableView& /*table*/, int /*section*/) {

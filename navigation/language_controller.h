@@ -1,9 +1,11 @@
 #pragma once
 // The language screen: the eight interface languages, each in its own name. A tap marks one;
-// "Done" confirms it: the "AppleLanguages" preference becomes that language first, and the
+// "OK" confirms it: the "AppleLanguages" preference becomes that language first, and the
 // screen goes:
 //   launched from the main screen  the navigation controller holding it is dismissed, not animated
 //   otherwise (from the settings)  it pops itself
+// "OK" is the bar's where a bar shows; where none does (the phone's first launch hides it) the
+// screen shows its own "OK" below the list, and the list starts below the status bar.
 // Main thread only.
 
 #include <memory>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "platform/runtime/user_defaults.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/storyboard.h"
 #include "platform/ui/table_view.h"
 #include "platform/ui/view_controller.h"
@@ -42,10 +45,14 @@ class languageController : public ui::ViewController,
   std::optional<size_t> selectedIndex() const { return selected_; }
   ui::TableView& languageTable() { return *table_; }
 
-  // "Done": writes the marked language and leaves; nothing while none is marked.
+  // "OK": writes the marked language and leaves; nothing while none is marked.
   void done();
+  // The screen's own "OK", shown only while no navigation bar shows.
+  ui::Button& confirmButton() { return *confirmButton_; }
 
   void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  void viewWillLayoutSubviews() override;
   int numberOfRowsInSection(ui::TableView& table, int section) override;
   std::shared_ptr<ui::TableViewCell> cellForRowAtIndexPath(ui::TableView& table,
                                                            const ui::IndexPath& path) override;
@@ -54,11 +61,15 @@ class languageController : public ui::ViewController,
 
  private:
   runtime::UserDefaults& defaults() const;
+  // The list, and the own "OK" when no bar shows, in the view's bounds.
+  void layOutParts();
 
   std::shared_ptr<runtime::UserDefaults> defaults_;
   bool launchedFromMainScreen_ = false;
   std::optional<size_t> selected_;
   std::shared_ptr<ui::TableView> table_;
+  std::shared_ptr<ui::Button> confirmButton_;
+  std::shared_ptr<ui::View> confirmHairline_;
 };
 
 // Registers "languageController".

@@ -346,9 +346,12 @@ void backUpController::alertViewClickedButtonAtIndex(ui::AlertView& alert, int b
       hideProgressPanel();
       return setBusy(false);
     case AlertRole::kRestored:
-      // The progress panel stays: the screen shows the data it restored until it is left.
+      // The restore is over: where the screen stays open (the tablet's sheet) it is ready for the
+      // next backup, with its panel gone, before the application takes the restored store up.
+      hideProgressPanel();
+      setBusy(false);
       if (services_.updateDataBase) services_.updateDataBase();
-      return setBusy(false);
+      return;
     case AlertRole::kRestoreFailed:
       updateInfoView_->setAlpha(0);
       hideProgressPanel();

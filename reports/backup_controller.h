@@ -8,7 +8,7 @@
 //   restore: list "/" -> "Restore data?" (archive date) Yes -> download into the file store's
 //            archive place -> extract and check it aside -> newer format: "Restore wrong vers"
 //            (Cancel | Continue) -> close the store, put the checked copy in place -> "Restored"
-//            (OK: the application takes the store again) | "Restore fail"
+//            (OK: the panel goes, and the application takes the store again) | "Restore fail"
 //
 // The promise: whatever fails (a broken, cut or foreign archive, a failed transfer, a full
 // disk), the user's Documents and first-launch date stay as they were; an archive that cannot be

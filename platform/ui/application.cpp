@@ -4,6 +4,9 @@
 #include <cctype>
 #include <utility>
 
+#include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
+#include "platform/plist/property_list.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
@@ -47,6 +50,7 @@ void Application::reset() {
   openedURLs_.clear();
   openableSchemes_.reset();
   scheduled_.clear();
+  scheduledFile_.clear();
   deliveredInBackground_.clear();
   notificationSettingsRegistered_ = false;
   badgeNumber_ = 0;
@@ -65,6 +69,7 @@ bool Application::launch(const foundation::Dictionary& options) {
   bool answer = delegate_ ? delegate_->didFinishLaunchingWithOptions(*this, options) : true;
   post(kApplicationDidFinishLaunchingNotification, options);
   becomeActive();
+  if (!scheduledFile_.empty()) deliverOverdueAfterLaunch();
   return answer;
 }
 
@@ -139,8 +144,67 @@ bool Application::openURL(const std::string& url) {
   return true;
 }
 
+namespace {
+
+// The schedule a kept file holds; an explanation of why it holds none when it cannot be read.
+foundation::Result<std::vector<LocalNotification>> readSchedule(const std::filesystem::path& file) {
+  auto bytes = files::readFile(file);
+  if (!bytes) return bytes.error();
+  auto list = plist::readPropertyList(*bytes);
+  if (!list) return list.error();
+  const auto corrupt = [](std::string why) {
+    return foundation::Error::make(std::string(plist::kErrorDomain), plist::kReadCorruptError,
+                                   std::move(why));
+  };
+  const foundation::Array* entries = list->array();
+  if (!entries) return corrupt("it holds no list of notifications");
+  std::vector<LocalNotification> schedule;
+  for (const auto& entry : *entries) {
+    auto notification = LocalNotification::fromValue(entry);
+    if (!notification) return corrupt("an entry is no notification");
+    schedule.push_back(std::move(*notification));
+  }
+  return schedule;
+}
+
+}  // namespace
+
+void Application::keepScheduledNotifications(const files::AppHome& home) {
+  scheduledFile_ = home.root() / std::string(kScheduledNotificationsFileName);
+  scheduled_.clear();
+  if (!files::exists(scheduledFile_)) return;
+  auto kept = readSchedule(scheduledFile_);
+  if (!kept) {
+    // The file is left as it is until the next change of the schedule replaces it.
+    foundation::log("The scheduled local notifications in " + scheduledFile_.string() + " cannot be read (" +
+                    kept.error().description() + "); none are scheduled");
+    return;
+  }
+  scheduled_ = std::move(*kept);
+}
+
+void Application::storeScheduledNotifications() const {
+  if (scheduledFile_.empty()) return;
+  foundation::Array entries;
+  for (const auto& notification : scheduled_) entries.push_back(notification.toValue());
+  auto bytes = plist::writePropertyList(foundation::Value(std::move(entries)), plist::Format::Binary);
+  const foundation::Status written =
+      bytes ? files::writeAtomic(scheduledFile_, *bytes) : foundation::Status(bytes.error());
+  if (!written)
+    foundation::log("The scheduled local notifications cannot be kept in " + scheduledFile_.string() + ": " +
+                    written.error().description());
+}
+
+void Application::deliverOverdueAfterLaunch() {
+  runtime::RunLoop::main().performSoon([this] {
+    if (state_ == ApplicationState::kNotRunning) return;
+    deliverDueNotifications(runtime::RunLoop::main().clock().now());
+  });
+}
+
 void Application::scheduleLocalNotification(const LocalNotification& notification) {
   scheduled_.push_back(notification);
+  storeScheduledNotifications();
 }
 
 void Application::presentLocalNotificationNow(const LocalNotification& notification) {
@@ -152,10 +216,13 @@ void Application::presentLocalNotificationNow(const LocalNotification& notificat
 }
 
 void Application::cancelLocalNotification(const std::function<bool(const LocalNotification&)>& matches) {
-  scheduled_.erase(std::remove_if(scheduled_.begin(), scheduled_.end(), matches), scheduled_.end());
+  if (std::erase_if(scheduled_, matches) > 0) storeScheduledNotifications();
 }
 
-void Application::cancelAllLocalNotifications() { scheduled_.clear(); }
+void Application::cancelAllLocalNotifications() {
+  scheduled_.clear();
+  storeScheduledNotifications();
+}
 
 void Application::deliverDueNotifications(foundation::Date now) {
   std::vector<LocalNotification> due;
@@ -168,6 +235,8 @@ void Application::deliverDueNotifications(foundation::Date now) {
     }
   }
   scheduled_ = std::move(waiting);
+  // Kept before the delegate hears of them: a delegate that schedules anew writes on top of this.
+  if (!due.empty()) storeScheduledNotifications();
   std::stable_sort(due.begin(), due.end(), [](const LocalNotification& a, const LocalNotification& b) {
     return a.fireDate.value_or(foundation::Date{}) < b.fireDate.value_or(foundation::Date{});
   });

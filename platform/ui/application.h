@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files/app_home.h"
 #include "platform/foundation/value.h"
 
 namespace ui {
@@ -41,6 +43,10 @@ inline constexpr std::string_view kApplicationWillTerminateNotification =
 inline constexpr std::string_view kLaunchOptionsLocalNotificationKey =
     "UIApplicationLaunchOptionsLocalNotificationKey";
 inline constexpr std::string_view kLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
+
+// The file at the data root where the scheduled local notifications are kept between runs (the
+// platform's record, like the vendor identifier: no part of the application's own folders).
+inline constexpr std::string_view kScheduledNotificationsFileName = "scheduledLocalNotifications.plist";
 
 enum class ApplicationState { kNotRunning, kActive, kInactive, kBackground };
 enum class StatusBarStyle { kDefault = 0, kLightContent = 1 };
@@ -119,6 +125,15 @@ class Application {
   // Local notifications. Scheduled ones wait for their fire date; deliverDueNotifications(now) hands
   // every one that is due to the delegate while the application is active, or keeps it as delivered
   // in the background. A notification without a fire date is due at once.
+  //
+  // As on a phone, the schedule outlives the process once keepScheduledNotifications(home) has named
+  // the installation: it is read from home's root/kScheduledNotificationsFileName there (replacing
+  // what is scheduled now) and written back atomically, as a binary property list, after every
+  // schedule, cancel and delivery. The next launch() hands the ones whose time passed while the
+  // application was not running to the delegate, on the main run loop once the launch is over, at
+  // the main loop's clock. A file that cannot be read or holds no schedule is logged and counts as an
+  // empty schedule; one that cannot be written is logged and the schedule lives on in memory.
+  void keepScheduledNotifications(const files::AppHome& home);
   void scheduleLocalNotification(const LocalNotification& notification);
   void presentLocalNotificationNow(const LocalNotification& notification);
   void cancelLocalNotification(const std::function<bool(const LocalNotification&)>& matches);
@@ -163,12 +178,18 @@ class Application {
  private:
   Application() = default;
   void post(std::string_view name, foundation::Dictionary userInfo = {});
+  // Writes the schedule to its file, when one was named.
+  void storeScheduledNotifications() const;
+  // The overdue ones of a kept schedule, handed on once the launch is over.
+  void deliverOverdueAfterLaunch();
 
   ApplicationDelegate* delegate_ = nullptr;
   std::atomic<ApplicationState> state_{ApplicationState::kNotRunning};
   std::vector<std::string> openedURLs_;
   std::optional<std::vector<std::string>> openableSchemes_;
   std::vector<LocalNotification> scheduled_;
+  // Where the schedule is kept between runs; nothing keeps it when empty.
+  std::filesystem::path scheduledFile_;
   std::vector<LocalNotification> deliveredInBackground_;
   bool notificationSettingsRegistered_ = false;
   int badgeNumber_ = 0;

@@ -237,6 +237,53 @@ TEST_F(NavigationScreensTest, LanguageChoiceIsStoredFirstAndTheScreenLeavesAsOpe
   }
 }
 
+// The phone's first launch hides the bar, and with it the bar's "OK": the screen confirms with its
+// own, and its list clears the status bar. Where the bar shows, its "OK" is the one.
+TEST_F(NavigationScreensTest, TheLanguageScreenWithoutABarConfirmsWithItsOwnOk) {
+  struct Case {
+    bool barHidden;
+    bool statusBarHidden;
+    double listTop;  // in the window
+  };
+  const Case cases[] = {{true, false, 20}, {true, true, 0}, {false, false, 64}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << "bar hidden " << c.barHidden << ", status bar hidden " << c.statusBarHidden);
+    ui::Application::shared().setStatusBarHidden(c.statusBarHidden);
+    // A language the diary has no texts for: nothing is marked at first.
+    ASSERT_TRUE(defaults_->setArray("AppleLanguages", {foundation::Value("it")}).ok());
+    auto language = std::make_shared<languageController>(defaults_);
+    language->setLaunchedFromMainScreen(true);
+    auto root = std::make_shared<ui::ViewController>();
+    show(root);
+    auto navigation = std::make_shared<ui::NavigationController>(language);
+    navigation->setNavigationBarHidden(c.barHidden);
+    root->presentViewController(navigation, false);
+    runLoop();
+    ui::Button& own = language->confirmButton();
+    const ui::Rect list =
+        language->languageTable().convertRectToView(language->languageTable().bounds(), &window_);
+    EXPECT_DOUBLE_EQ(list.y(), c.listTop);
+    EXPECT_EQ(own.isHidden(), !c.barHidden);
+    if (!c.barHidden) continue;
+    // Below the list, wholly on the screen.
+    const ui::Rect ok = own.convertRectToView(own.bounds(), &window_);
+    EXPECT_GE(ok.y(), list.maxY());
+    EXPECT_LE(ok.maxY(), window_.bounds().maxY());
+    EXPECT_EQ(own.currentTitle(), "OK");
+    // "OK" waits for a choice.
+    ASSERT_FALSE(language->selectedIndex());
+    own.tap();
+    EXPECT_NE(root->presentedViewController(), nullptr);
+    language->languageTable().tapRowAtIndexPath({0, 0});
+    own.tap();
+    runLoop();
+    EXPECT_EQ(defaults_->stringArrayForKey("AppleLanguages"), (std::vector<std::string>{"en", "it"}));
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    EXPECT_FALSE(ui::screenEvents().back().animated);
+  }
+}
+
 TEST_F(NavigationScreensTest, TheReviewLinkCountsTheVoteAndTheFeedbackSubjectCountsTheStore) {
   auto store = store::Store::open(temp_.path() / "dataBase.sqlite", app::managedObjectModel()).value();
   std::shared_ptr<store::Context> context = store->newContext().value();

@@ -199,7 +199,8 @@ TEST_F(BackupScreenTest, BackUpThenRestoreGivesTheSameDocumentsAndFirstLaunchDat
   EXPECT_EQ(updates_, 0);
   tap(0);
   EXPECT_EQ(updates_, 1);
-  EXPECT_EQ(screen_->backUpProgressView()->alpha(), 1);  // the panel stays after a restore
+  EXPECT_EQ(screen_->backUpProgressView()->alpha(), 0);  // ready again once the restore is over
+  EXPECT_FALSE(screen_->isBusy());
   EXPECT_TRUE(events_.empty());
 }
 
@@ -344,6 +345,32 @@ TEST_F(BackupScreenTest, ARenamedCopyIsNoBackupAndAnArchiveNamedOtherwiseIsNotRe
   EXPECT_EQ(awaitAlert(), "Restore fail");
   tap(0);
   EXPECT_EQ(screen_->updateInfoView()->alpha(), 0);
+}
+
+// A language may word two alerts alike: each answer still goes to the alert the screen raised.
+TEST_F(BackupScreenTest, AlertsWhoseTitlesReadAlikeAreToldApartByWhatTheyAsk) {
+  BackupServices alike = services();
+  alike.localized = [](std::string_view) { return std::string("?"); };
+  screen_ = std::make_shared<backUpController>(alike);
+  navigation_ = showPushed(screen_, loop_);
+
+  screen_->backUpButton()->tap();
+  ASSERT_EQ(awaitAlert(), "?");
+  tap(1);  // "Backup data?" Yes
+  ASSERT_EQ(awaitAlert(), "?");
+  tap(0);  // "BackUped" OK
+  EXPECT_TRUE(server_.fileContent("/backUp.zip"));
+  EXPECT_EQ(screen_->backUpProgressView()->alpha(), 0);
+
+  CloudServer empty(dir_ / "empty");  // a folder without the archive
+  empty.addUser("31337", "tok", "sec");
+  cloud::CloudService::setCurrent({empty.host(), empty.host(), empty.host(), {empty.rootCertificate()}});
+  screen_->restoreButton()->tap();
+  ASSERT_EQ(awaitAlert(), "?");
+  tap(0);  // "Restore fail" OK
+  EXPECT_EQ(screen_->updateInfoView()->alpha(), 0);
+  EXPECT_FALSE(screen_->isBusy());
+  EXPECT_EQ(updates_, 0);
 }
 
 TEST_F(BackupScreenTest, ActionsWaitForTheFlowAndANewLinkGetsANewClient) {

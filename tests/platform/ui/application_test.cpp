@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files/file_ops.h"
+#include "platform/foundation/log.h"
+#include "platform/plist/property_list.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/device.h"
@@ -112,6 +115,112 @@ TEST_F(ApplicationTest, LocalNotificationsFireWhenDueAndWaitInTheBackground) {
   ASSERT_TRUE(back);
   EXPECT_EQ(back->fireDate, later.fireDate);
   EXPECT_FALSE(ui::LocalNotification::fromValue(foundation::Value("not a notification")));
+}
+
+ui::LocalNotification reminderFor(const std::string& baby, foundation::Date fireDate) {
+  ui::LocalNotification reminder;
+  reminder.fireDate = fireDate;
+  reminder.alertBody = "Sleep";
+  reminder.userInfo.set("type", "Sleep");
+  reminder.userInfo.set("babyName", baby);
+  return reminder;
+}
+
+std::vector<std::string> scheduledBabies(const ui::Application& app) {
+  std::vector<std::string> babies;
+  for (const auto& n : app.scheduledLocalNotifications())
+    babies.push_back(n.userInfo["babyName"].stringOr(""));
+  return babies;
+}
+
+// Each "run" is the application made fresh, as a new process finds it, keeping the same home.
+TEST_F(ApplicationTest, AKeptScheduleOutlivesTheProcessAndWhatFellDueMeanwhileComesAtTheNextLaunch) {
+  testing_support::TempDir dir;
+  const files::AppHome home(dir.path());
+  const auto file = dir.path() / std::string(ui::kScheduledNotificationsFileName);
+  const foundation::Date now = clock_.now();
+  const auto nextRun = [&] {
+    app.reset();
+    app.setDelegate(&delegate);
+    delegate.calls.clear();
+    app.keepScheduledNotifications(home);
+  };
+
+  app.keepScheduledNotifications(home);
+  EXPECT_FALSE(files::exists(file));  // nothing kept yet, nothing written
+  app.launch();
+  for (const char* baby : {"Ann", "Ben", "Cid"}) app.scheduleLocalNotification(reminderFor(baby, now + 60));
+  app.scheduleLocalNotification(reminderFor("Dora", now + 86400));
+  app.cancelLocalNotification([](const ui::LocalNotification& n) { return n.userInfo["babyName"] == "Cid"; });
+  app.terminate();
+
+  nextRun();
+  EXPECT_THAT(scheduledBabies(app), ElementsAre("Ann", "Ben", "Dora"));
+  EXPECT_EQ(app.scheduledLocalNotifications().front().alertBody, "Sleep");
+  EXPECT_EQ(app.scheduledLocalNotifications().front().fireDate, now + 60);
+  // Started after the first two fell due: they come once the launch is over, the later one waits.
+  clock_.advance(3600);
+  app.launch();
+  EXPECT_THAT(delegate.calls, ElementsAre("launch", "active"));
+  runLoop();
+  EXPECT_THAT(delegate.calls, ElementsAre("launch", "active", "reminder Ann", "reminder Ben"));
+  app.terminate();
+
+  nextRun();
+  EXPECT_THAT(scheduledBabies(app), ElementsAre("Dora"));
+  app.deliverDueNotifications(now + 86400);
+  nextRun();
+  EXPECT_TRUE(app.scheduledLocalNotifications().empty());
+}
+
+TEST_F(ApplicationTest, AKeptScheduleThatCannotBeReadIsLoggedAndCountsAsEmpty) {
+  const auto good = plist::writePropertyList(
+      foundation::Value(foundation::Array{reminderFor("Ann", clock_.now() + 60).toValue()}),
+      plist::Format::Binary);
+  ASSERT_TRUE(good.ok());
+  const auto bytes = [](const foundation::Result<foundation::Bytes>& written) {
+    return std::string(written->begin(), written->end());
+  };
+  struct Case {
+    const char* name;
+    std::optional<std::string> content;  // nothing: a folder stands in the file's place
+    bool writable;
+  };
+  const Case cases[] = {
+      {"not a property list", std::string("no schedule here"), true},
+      {"cut short", bytes(good).substr(0, bytes(good).size() / 2), true},
+      {"not a list",
+       bytes(plist::writePropertyList(foundation::Value(foundation::Dictionary{}), plist::Format::Xml)),
+       true},
+      {"an entry that is no notification",
+       bytes(plist::writePropertyList(foundation::Value(foundation::Array{
+                                          reminderFor("Ann", clock_.now()).toValue(), foundation::Value(7)}),
+                                      plist::Format::Binary)),
+       true},
+      {"a folder", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::TempDir dir;
+    const auto file = dir.path() / std::string(ui::kScheduledNotificationsFileName);
+    if (c.content)
+      ASSERT_TRUE(files::writeAtomic(file, *c.content).ok());
+    else
+      ASSERT_TRUE(files::createDirectory(file / "inside").ok());
+    app.reset();
+    foundation::ScopedLogCapture log;
+    app.keepScheduledNotifications(files::AppHome(dir.path()));
+    EXPECT_TRUE(app.scheduledLocalNotifications().empty());
+    EXPECT_TRUE(log.contains("cannot be read")) << ::testing::PrintToString(log.messages());
+    // The next change replaces the file with a sound one, or lives on in memory when it cannot.
+    app.scheduleLocalNotification(reminderFor("Ben", clock_.now() + 60));
+    EXPECT_EQ(log.contains("cannot be kept"), !c.writable);
+    EXPECT_EQ(app.scheduledLocalNotifications().size(), 1u);
+    app.reset();
+    app.keepScheduledNotifications(files::AppHome(dir.path()));
+    EXPECT_EQ(scheduledBabies(app),
+              c.writable ? std::vector<std::string>{"Ben"} : std::vector<std::string>{});
+  }
 }
 
 TEST_F(ApplicationTest, URLsOpenedAreRecordedAndIncomingOnesGoToTheDelegate) {
