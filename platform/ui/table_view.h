@@ -116,6 +116,8 @@ class TableViewCell : public View {
   std::shared_ptr<Label> detailTextLabel_;
   std::shared_ptr<ImageView> imageView_;
   CellAccessoryType accessory_ = CellAccessoryType::kNone;
+  // Draws the accessory at the row's right edge; none while the row has no accessory.
+  std::shared_ptr<View> accessoryMark_;
   CellSelectionStyle selectionStyle_ = CellSelectionStyle::kDefault;
   bool selected_ = false;
   bool highlighted_ = false;

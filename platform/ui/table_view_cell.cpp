@@ -96,6 +96,53 @@ class ReorderControl : public View {
   }
 };
 
+// The mark at the right of a row with an accessory: a tick on the chosen row, a chevron on a row that
+// leads on, a round "i" on a row with details. It only shows: a touch on it goes to the row.
+class AccessoryMark : public View {
+ public:
+  explicit AccessoryMark(CellAccessoryType type) : type_(type) { setUserInteractionEnabled(false); }
+  CellAccessoryType type() const { return type_; }
+
+  void drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) override {
+    static const Color blue = Color::rgb255(0, 122, 255);
+    const Point c = bounds().center();
+    canvas.setShouldAntialias(true);
+    canvas.setLineCap(graphics::LineCap::kRound);
+    canvas.setLineJoin(graphics::LineJoin::kRound);
+    graphics::Path path;
+    switch (type_) {
+      case CellAccessoryType::kCheckmark:
+        canvas.setStrokeColor(blue);
+        canvas.setLineWidth(2);
+        path.moveTo(Point(c.x - 6, c.y));
+        path.lineTo(Point(c.x - 2, c.y + 4));
+        path.lineTo(Point(c.x + 6, c.y - 5));
+        break;
+      case CellAccessoryType::kDisclosureIndicator:
+        canvas.setStrokeColor(editingGrey());
+        canvas.setLineWidth(2);
+        path.moveTo(Point(c.x - 2, c.y - 6));
+        path.lineTo(Point(c.x + 4, c.y));
+        path.lineTo(Point(c.x - 2, c.y + 6));
+        break;
+      case CellAccessoryType::kDetailDisclosureButton:
+        canvas.setStrokeColor(blue);
+        canvas.setLineWidth(1);
+        canvas.strokeEllipse(Rect(c.x - 11, c.y - 11, 22, 22));
+        canvas.setFillColor(blue);
+        canvas.fillEllipse(Rect(c.x - 1.25, c.y - 6.5, 2.5, 2.5));
+        canvas.fillRect(Rect(c.x - 1, c.y - 2, 2, 8));
+        return;
+      case CellAccessoryType::kNone:
+        return;
+    }
+    canvas.strokePath(path);
+  }
+
+ private:
+  CellAccessoryType type_;
+};
+
 }  // namespace
 
 // -------------------------------------------------------------------------------------- TableViewCell
@@ -141,7 +188,14 @@ ImageView& TableViewCell::imageView() {
 }
 
 void TableViewCell::setAccessoryType(CellAccessoryType type) {
+  if (type == accessory_) return;
   accessory_ = type;
+  if (accessoryMark_) accessoryMark_->removeFromSuperview();
+  accessoryMark_.reset();
+  if (type != CellAccessoryType::kNone) {
+    accessoryMark_ = std::make_shared<AccessoryMark>(type);
+    addSubview(accessoryMark_);
+  }
   setNeedsLayout();
 }
 
@@ -195,6 +249,11 @@ void TableViewCell::layoutSubviews() {
   right = std::max(left, right);
   if (editingControl_) editingControl_->setFrame(Rect(0, 0, kEditingControlWidth, b.height()));
   if (reorderControl_) reorderControl_->setFrame(Rect(right, 0, b.width() - right, b.height()));
+  // An editing row shows its grip where the accessory was.
+  if (accessoryMark_) {
+    accessoryMark_->setHidden(reorderControl_ != nullptr);
+    accessoryMark_->setFrame(Rect(right, 0, b.width() - right, b.height()));
+  }
   contentView_->setFrame(Rect(left, 0, right - left, b.height()));
   right -= left;
   double x = 15;
