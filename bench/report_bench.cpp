@@ -4,12 +4,15 @@
 // the plain one's), and the report's size next to the sum of its photos' sizes (`size_vs_photos`).
 // The plain pages show each photo through a one-pixel surface carrying the JPEG stream, as the report
 // does: the PDF surface embeds the stream and never reads the stand-in's pixels, so a full-size blank
-// surface would only time clearing memory the file never holds. Everything is written under a
+// surface would only time clearing memory the file never holds. They set their text at the report's
+// sizes (72 units an inch, as a PDF's points), draw its tooth chart and put their file in place as
+// the report does (a temporary file, flushed to the disk, renamed). Everything is written under a
 // temporary folder that is removed at exit, also on SIGINT or SIGTERM.
 
 #include <benchmark/benchmark.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <fcntl.h>
 #include <pango/pangocairo.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -18,6 +21,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -27,10 +32,12 @@
 
 #include "app/entities.h"
 #include "app/model.h"
+#include "babies/teeth.h"
 #include "bench/cpu_stopwatch.h"
 #include "bench/scratch_folder.h"
 #include "platform/files/file_ops.h"
 #include "platform/graphics/image.h"
+#include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "reports/jpeg_info.h"
 #include "reports/pdf_generator.h"
@@ -112,8 +119,20 @@ class Year {
 //
 // One Pango layout a text, laid out once and both measured and drawn from; each photo read from its
 // file and shown through a one-pixel surface carrying the JPEG stream, the surfaces kept until their
-// page is written (so cairo embeds the stream and copies nothing); the same fonts, sizes, colours,
-// fills, rounded clips and overlays as the report's pages.
+// page is written (so cairo embeds the stream and copies nothing); each tooth's picture its PNG's
+// shape filled with its colour (the PNG as the mask, decoded once as the platform keeps named
+// images); the same fonts, sizes, colours, fills, rounded clips and overlays as the report's pages.
+
+// The tooth pictures by name, decoded once for the process.
+cairo_surface_t* toothPicture(const std::string& name) {
+  static std::map<std::string, cairo_surface_t*> decoded;
+  auto [it, added] = decoded.try_emplace(name, nullptr);
+  if (added) {
+    if (auto resource = runtime::Bundle::main()->pathForImage(name, 2))
+      it->second = cairo_image_surface_create_from_png(resource->path.c_str());
+  }
+  return it->second;
+}
 
 struct Plain {
   cairo_t* cr;
@@ -179,6 +198,30 @@ struct Plain {
     return height;
   }
 
+  // A tooth's picture over `rect` in one colour, mirrored left to right when asked.
+  void tooth(cairo_surface_t* picture, double x, double y, bool mirrored, const double (&rgba)[4]) {
+    if (!picture || cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) return;
+    const int pw = cairo_image_surface_get_width(picture);
+    cairo_save(cr);
+    cairo_translate(cr, x, y);
+    if (mirrored) {
+      cairo_translate(cr, pw / 4.0, 0);
+      cairo_scale(cr, -1, 1);
+    }
+    cairo_scale(cr, 0.25, 0.25);  // 2x pixels, drawn at half their size in points
+    cairo_set_source_rgba(cr, rgba[0], rgba[1], rgba[2], rgba[3]);
+    cairo_mask_surface(cr, picture, 0, 0);
+    cairo_restore(cr);
+  }
+
+  void line(double x0, double y0, double x1, double y1) {
+    cairo_set_source_rgb(cr, 242 / 255.0, 239 / 255.0, 252 / 255.0);
+    cairo_set_line_width(cr, 0.5);
+    cairo_move_to(cr, x0, y0);
+    cairo_line_to(cr, x1, y1);
+    cairo_stroke(cr);
+  }
+
   void photo(const std::string& key, double x, double side) {
     auto read = files::readFile(request.photosFolder / (key + ".jpg"));
     if (!read.ok()) return;
@@ -220,17 +263,53 @@ std::string font(const char* weight, int size) {
   return std::string(kPlainFont) + " " + weight + " " + std::to_string(size);
 }
 
+// The chart: every tooth in the colour of its state, and for each dated one its label and leader.
+void toothChart(Plain& p, const Year& year, const std::string& labelFont) {
+  static constexpr double kColours[3][4] = {
+      {242 / 255.0, 239 / 255.0, 252 / 255.0, 0.4}, {1, 1, 1, 1}, {108 / 255.0, 91 / 255.0, 236 / 255.0, 1}};
+  const auto teeth = year.request_.baby.babyToTooth();
+  for (int n = 0; n < babies::kToothCount; ++n) {
+    const babies::ToothSpotPlace& place = babies::toothSpotPlaces()[static_cast<size_t>(n)];
+    cairo_surface_t* picture = toothPicture(place.image);
+    if (!picture) continue;
+    const double w = cairo_image_surface_get_width(picture) / 4.0, h = cairo_image_surface_get_height(picture) / 4.0;
+    const double x = place.x - w / 2 + 146, y = place.y - h / 2 + (n >= 10 ? 196 : 216);
+    std::optional<foundation::Date> appeared;
+    for (const auto& tooth : teeth)
+      if (tooth.tooth_Num() == n && tooth.tooth_State() == 10) appeared = tooth.tooth_Date();
+    p.tooth(picture, x, y, place.mirrored, kColours[appeared ? 1 : 0]);
+    if (!appeared) continue;
+    const std::time_t t = static_cast<std::time_t>(appeared->sinceReference) + 978307200;  // from 2001
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char label[48];
+    std::snprintf(label, sizeof label, "Tooth Appeared: %d/%d/%02d", parts.tm_mon + 1, parts.tm_mday,
+                  parts.tm_year % 100);
+    // The label beside the tooth's outer side, above the upper jaw and below the lower one.
+    const bool right = n >= 5 && n <= 14;
+    const double ax = right ? x + w - 10 : x + 10, ly = n >= 10 ? y + h + 40 : y - 40;
+    p.y = ly - 20;
+    p.text({{label, labelFont.c_str()}}, right ? ax + 5 : std::max(0.0, ax - 125), 0);
+    p.line(ax, n >= 10 ? y + h : y, ax, ly);
+    p.line(ax, ly, right ? ax + 130 : ax - 130, ly);
+  }
+}
+
+// Written as the report is, so that no half-written file is ever at `path`: to a temporary file
+// beside it, flushed to the disk, then renamed over it.
 int plainReport(const Year& year, const std::filesystem::path& path) {
-  cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 612, 792);
+  const std::string temporary = path.string() + ".partial";
+  cairo_surface_t* surface = cairo_pdf_surface_create(temporary.c_str(), 612, 792);
   cairo_t* cr = cairo_create(surface);
   PangoContext* context = pango_cairo_create_context(cr);
+  pango_cairo_context_set_resolution(context, 72);  // a font's size in the PDF's points
   int pages = 0;
   {
     const reports::PdfReportRequest& request = year.request_;
     Plain p{cr, context, request, 50, 0, {}};
     const std::string f50 = font("", 50), f46 = font("", 46), f30 = font("", 30), f28 = font("", 28),
-                      f20 = font("", 20), f16 = font("", 16), f16m = font("Medium", 16), f14 = font("", 14),
-                      f13 = font("", 13);
+                      f20 = font("", 20), f16 = font("", 16), f16m = font("Bold", 16), f14 = font("", 14),
+                      f13 = font("", 13), blank = "DejaVu Sans 12";
     p.page(false);  // title
     p.y = 80;
     p.y += p.text({{"Baby Diary", f50.c_str()}}, 200, 0) + 40;
@@ -241,6 +320,7 @@ int plainReport(const Year& year, const std::filesystem::path& path) {
     p.text({{"Date: January 13, 2026", f20.c_str()}}, 50, 0);
     p.page();  // teeth
     p.text({{"Teeth", f30.c_str()}}, 260, 0);
+    toothChart(p, year, font("", 14));
     p.page();
     for (const auto& day : request.days) {
       p.y += p.text({{*day.dayStr + " (" + *day.daySinceBornStr + ")", f20.c_str()}}, 50, 0, true);
@@ -253,7 +333,7 @@ int plainReport(const Year& year, const std::filesystem::path& path) {
             {&row.val, f16.c_str()}, {&row.notice, f14.c_str()}, {&row.img, f13.c_str()}};
         for (const auto& [part, partFont] : parts) {
           if (!*part || (*part)->empty()) continue;
-          line.push_back({" ", f16.c_str()});
+          line.push_back({" ", blank.c_str()});
           line.push_back({**part, partFont});
         }
         p.y += p.text(line, 230, 282);
@@ -272,6 +352,8 @@ int plainReport(const Year& year, const std::filesystem::path& path) {
   cairo_destroy(cr);
   cairo_surface_finish(surface);
   cairo_surface_destroy(surface);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) return 0;
   return pages;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/foundation/log.h"
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/text_measure.h"
+#include "platform/ui/image_library.h"
 #include "reports/jpeg_info.h"
 #include "reports/pdf_layout.h"
 
@@ -177,6 +178,29 @@ double toothLabelSize(const Report& r, const std::vector<std::string>& lines, do
   return size;
 }
 
+// One tooth of the chart as its spot shows it in one state: the spot's picture filled with the
+// state's colour (mirrored for the right-hand teeth) and the rectangle the spot draws it in, as
+// babies::makeToothSpots makes them, but only the picture the page shows: the page draws each tooth
+// in one state, and filling a picture is most of the page's own work.
+struct ToothPicture {
+  std::shared_ptr<const graphics::Image> image;  // null for a state without a picture
+  Rect drawRect;
+};
+
+ToothPicture toothPicture(int n, int state, const Style& style) {
+  if (state < 0 || state > 2) return {};
+  const babies::ToothSpotPlace& place = babies::toothSpotPlaces()[static_cast<size_t>(n)];
+  const ui::ImageRef shape = ui::imageNamed(place.image);
+  if (!shape || shape->isEmpty()) return {};
+  const Color& colour = state == 0 ? style.notAppeared : state == 1 ? style.appeared : style.lost;
+  graphics::Image filled = app::multiplyImageByConstantColor(*shape, colour);
+  if (place.mirrored) filled = babies::mirroredImage(filled);
+  // Half the picture's size in points, centred on the spot.
+  const double w = filled.pointWidth() / 2, h = filled.pointHeight() / 2;
+  return {std::make_shared<const graphics::Image>(std::move(filled)),
+          Rect(place.x - w / 2, place.y - h / 2, w, h)};
+}
+
 void drawToothPage(Report& r) {
   const Style& style = r.style;
   const std::vector<app::Tooth> teeth = r.request.baby.babyToTooth();
@@ -185,20 +209,14 @@ void drawToothPage(Report& r) {
   const auto shortDate = foundation::DateFormatter::withStyles(
       foundation::DateFormatterStyle::Short, foundation::DateFormatterStyle::None, reportLocale(r.lang));
   bool anyShown = false;
-  std::vector<babies::toothSpotInfo> spots =
-      babies::makeToothSpots({style.notAppeared, style.appeared, style.lost});
   for (int n = 0; n < babies::kToothCount; ++n) {
-    babies::toothSpotInfo& spot = spots[static_cast<size_t>(n)];
-    spot.toothState = babies::toothStateOf(teeth, n);
-    const babies::toothSpotInfo::ImageRef image = spot.toothState == 0   ? spot.noToothImg()
-                                                  : spot.toothState == 1 ? spot.appearToothImg()
-                                                  : spot.toothState == 2 ? spot.disappearToothImg()
-                                                                         : nullptr;
-    if (!image) continue;
-    const Rect& d = spot.drawRect();
+    const int state = babies::toothStateOf(teeth, n);
+    const ToothPicture picture = toothPicture(n, state, style);
+    if (!picture.image) continue;
+    const Rect& d = picture.drawRect;
     const Rect drawn(d.x() + 146, d.y() + (n >= 10 ? 196 : 216), d.width(), d.height());
-    r.canvas.drawImage(*image, drawn, graphics::BlendMode::kNormal, 1.0);
-    if (spot.toothState != 1 && spot.toothState != 2) continue;
+    r.canvas.drawImage(*picture.image, drawn, graphics::BlendMode::kNormal, 1.0);
+    if (state != 1 && state != 2) continue;
     anyShown = true;
 
     const Anchor anchor = anchorFor(n, drawn);

@@ -41,6 +41,21 @@ PangoFontDescription* newDescription(const Font& font) {
 
 guint16 to16(double v) { return static_cast<guint16>(std::lround(std::clamp(v, 0.0, 1.0) * 65535.0)); }
 
+// Text that leaves ink: not empty and not only blanks.
+bool inks(const std::string& s) { return s.find_first_not_of(" \t\r\n") != std::string::npos; }
+
+// The colour run `r` is drawn in. Blanks leave no ink, so a run of blanks takes the colour of the
+// text before it (or, at the start, after it): a PDF then keeps the line in one text object instead
+// of switching colour for an invisible space and back.
+Color inkColor(const AttributedText& text, size_t r) {
+  if (inks(text.runs[r].text)) return text.runs[r].color;
+  for (size_t before = r; before-- > 0;)
+    if (inks(text.runs[before].text)) return text.runs[before].color;
+  for (size_t after = r + 1; after < text.runs.size(); ++after)
+    if (inks(text.runs[after].text)) return text.runs[after].color;
+  return text.runs[r].color;
+}
+
 }  // namespace
 
 ContextPtr newContext() {
@@ -71,7 +86,8 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
 
   std::string all;
   PangoAttrList* attrs = pango_attr_list_new();
-  for (const TextRun& run : text.runs) {
+  for (size_t r = 0; r < text.runs.size(); ++r) {
+    const TextRun& run = text.runs[r];
     const std::string part = validUtf8(run.text);
     if (part.empty()) continue;
     const guint start = static_cast<guint>(all.size());
@@ -80,9 +96,9 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
     PangoFontDescription* d = newDescription(run.font);
     PangoAttribute* fontAttr = pango_attr_font_desc_new(d);
     pango_font_description_free(d);
-    PangoAttribute* colorAttr =
-        pango_attr_foreground_new(to16(run.color.r), to16(run.color.g), to16(run.color.b));
-    PangoAttribute* alphaAttr = pango_attr_foreground_alpha_new(std::max<guint16>(1, to16(run.color.a)));
+    const Color color = inkColor(text, r);
+    PangoAttribute* colorAttr = pango_attr_foreground_new(to16(color.r), to16(color.g), to16(color.b));
+    PangoAttribute* alphaAttr = pango_attr_foreground_alpha_new(std::max<guint16>(1, to16(color.a)));
     for (PangoAttribute* a : {fontAttr, colorAttr, alphaAttr}) {
       a->start_index = start;
       a->end_index = end;

@@ -19,6 +19,21 @@ const Value& nullValue() {
 
 bool isNumeric(const Value& v) { return v.isNumber() || v.boolean(); }
 
+// A value that coerceValue would return unchanged: what the typed setters pass, set without a
+// conversion's copies. Whole numbers are left to coerceValue for their range check.
+bool keptAsIs(const AttributeDescription& attribute, const Value& v) {
+  switch (attribute.type) {
+    case AttributeType::String:
+      return v.string() != nullptr;
+    case AttributeType::Date:
+      return v.date() != nullptr;
+    case AttributeType::Decimal:
+      return v.decimal() != nullptr;
+    default:
+      return v.isNull();  // null stays null
+  }
+}
+
 }  // namespace
 
 // Values are converted to the attribute's type when they are set, so that what is in memory is
@@ -141,18 +156,21 @@ foundation::Status Object::setValue(size_t attributeIndex, Value value) {
   if (auto status = checkWritable(); !status) return status;
   if (attributeIndex >= values_.size()) return makeError(kManagedObjectValidationError, "No such attribute");
   const AttributeDescription& attribute = entity_->attributes[attributeIndex];
-  auto coerced = coerceValue(attribute, std::move(value));
-  if (!coerced) return coerced.error();
+  if (!keptAsIs(attribute, value)) {
+    auto coerced = coerceValue(attribute, std::move(value));
+    if (!coerced) return coerced.error();
+    value = std::move(*coerced);
+  }
   ensureLoaded();
   if (attribute.transient) {
-    values_[attributeIndex] = std::move(*coerced);
+    values_[attributeIndex] = std::move(value);
     derivedReady_.set(attributeIndex, true);
     return {};
   }
   Value& slot = values_[attributeIndex];
-  if (!(slot.type() == coerced->type() && slot == *coerced)) {
+  if (!(slot.type() == value.type() && slot == value)) {
     willChange();
-    slot = std::move(*coerced);
+    slot = std::move(value);
   }
   // Derived transients follow every set, an unchanged value included: what they derive may
   // depend on more than the value (a day key on the time zone in force).

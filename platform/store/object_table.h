@@ -100,9 +100,12 @@ class KeyTable {
 
   std::size_t mask() const { return entries_.size() - 1; }
   std::size_t next(std::size_t at) const { return (at + 1) & mask(); }
-  // Keys come in runs (1, 2, 3...); a multiplicative hash spreads them over the table's top bits.
+  // Keys come in runs (1, 2, 3...): a run lands on neighbouring entries, so that filling or reading
+  // the table in key order walks its memory in order instead of missing the cache at every key. The
+  // key's high bits are folded in, so that keys a table size apart do not all share one home.
   std::size_t home(std::int64_t key) const {
-    return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> shift_);
+    const auto k = static_cast<std::uint64_t>(key);
+    return static_cast<std::size_t>(k ^ (k >> (64 - shift_))) & mask();
   }
 
   void grow(std::size_t capacity) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
 #include <tuple>
 
 #include "app/note_helper_fixture.h"
+#include "babies/teeth.h"
 #include "babies/tooth_spot_info.h"
 #include "pdf_tools.h"
 #include "platform/files/file_ops.h"
@@ -297,6 +299,39 @@ TEST_F(PdfReportLayoutTest, LongNameWrapsWithinThePageAndToothChartWithoutRecord
 // Every tooth appeared and lost: each spot carries two date labels. In the longer languages the
 // outermost teeth's labels would run off the paper (or wrap, and their leader past the edge); they
 // come smaller instead, on one line each, while labels that fit keep their 14 points.
+// The tooth page shows each tooth as the chart's spot shows it in the tooth's state, in the style's
+// colours, at the chart's place on the page: appeared, lost and never recorded teeth, both styles.
+TEST_F(PdfReportLayoutTest, ToothPicturesAreTheChartSpotsInTheirStates) {
+  tooth(0, 10, at("UTC", 2026, 7, 1));
+  tooth(7, 10, at("UTC", 2026, 7, 2));
+  tooth(7, 20, at("UTC", 2026, 11, 2));
+  tooth(12, 10, at("UTC", 2026, 8, 1));
+  const std::map<int, int> states = {{0, 1}, {7, 2}, {12, 1}};
+  for (bool print : {false, true}) {
+    SCOPED_TRACE(print);
+    using reports::pdf::rgb255;
+    const babies::ToothColors colours =
+        print ? babies::ToothColors{rgb255(201, 203, 206), reports::pdf::violet(), rgb255(160, 94, 255, 0.88)}
+              : babies::ToothColors{rgb255(242, 239, 252, 0.4), graphics::Color(1, 1, 1, 1), rgb255(108, 91, 236)};
+    const auto spots = babies::makeToothSpots(colours);
+    graphics::RecordingCanvas canvas{graphics::Size(612, 792)};
+    reports::drawPdfReport(canvas, request({}, reports::kNoPhotos, print));
+    std::vector<graphics::RecordedImage> teeth;
+    for (const auto& image : canvas.images())
+      if (image.rect.width() < 100) teeth.push_back(image);
+    ASSERT_EQ(teeth.size(), static_cast<size_t>(babies::kToothCount));
+    for (int n = 0; n < babies::kToothCount; ++n) {
+      SCOPED_TRACE(n);
+      const auto& spot = spots[static_cast<size_t>(n)];
+      const int state = states.count(n) ? states.at(n) : 0;
+      const auto& expected = state == 0 ? spot.noToothImg() : state == 1 ? spot.appearToothImg() : spot.disappearToothImg();
+      const Rect& d = spot.drawRect();
+      EXPECT_EQ(teeth[static_cast<size_t>(n)].rect, Rect(d.x() + 146, d.y() + (n >= 10 ? 196 : 216), d.width(), d.height()));
+      EXPECT_TRUE(graphics::Image::samePicture(*teeth[static_cast<size_t>(n)].image, *expected));
+    }
+  }
+}
+
 TEST_F(PdfReportLayoutTest, ToothLabelsAndLeadersStayOnThePageInEveryLanguage) {
   for (int n = 0; n < 20; ++n) {
     tooth(n, 10, at("UTC", 2026, 7, 1));

@@ -533,6 +533,53 @@ TEST(CairoPdfTest, BlankPagesCountDrawingStartsTheFirstPageAndAbandonedDocuments
   EXPECT_FALSE(std::filesystem::exists(dir / "abandoned.pdf"));
 }
 
+// A run of blanks leaves no ink, so it is drawn in its neighbour's colour (a PDF keeps the line in
+// one text object): the picture is the same whatever the blank's colour, every inked run keeps its
+// own, and the blank is still part of the text a reader copies.
+TEST(CairoCanvasTest, BlanksBetweenRunsShowNoColourAndStayInTheText) {
+  const Color red(1, 0, 0, 1), blue(0, 0, 1, 1);
+  auto line = [&](const Color& blank, bool leading) {
+    AttributedText t;
+    if (leading) t.append(" ", Font("Helvetica", 12), blank);
+    t.append("Ab", Font("AvenirNext-Regular", 16), red);
+    t.append(" ", Font("Helvetica", 12), blank);
+    t.append(" Cd", Font("AvenirNext-Regular", 14), blue);  // blanks with ink: its own colour
+    return t;
+  };
+  auto draw = [&](const AttributedText& t) {
+    auto canvas = bitmap(Size(120, 30), 2, true);
+    canvas->drawText(t, Rect(4, 4, 110, 24));
+    return canvas->image().value();
+  };
+  for (bool leading : {false, true}) {
+    SCOPED_TRACE(leading);
+    const Image black = draw(line(Color::black(), leading));
+    EXPECT_TRUE(Image::samePicture(black, draw(line(Color(0, 1, 0, 0.5), leading))));
+    int reddish = 0, bluish = 0;
+    for (int y = 0; y < black.pixelHeight(); ++y)
+      for (int x = 0; x < black.pixelWidth(); ++x) {
+        const Image::Rgba p = black.pixel(x, y);
+        reddish += p.r > 200 && p.b < 100;
+        bluish += p.b > 200 && p.r < 100;
+      }
+    EXPECT_GT(reddish, 20);
+    EXPECT_GT(bluish, 20);
+  }
+  testing_support::TempDir dir;
+  auto pdf = CairoCanvas::createPdf(dir / "line.pdf", Size(200, 60)).value();
+  pdf->drawText(line(Color::black(), false), Rect(4, 4, 190, 40));
+  ASSERT_TRUE(pdf->finish().ok());
+  FILE* pipe = popen(("pdftotext '" + (dir / "line.pdf").string() + "' - 2>/dev/null").c_str(), "r");
+  ASSERT_TRUE(pipe);
+  std::string text;
+  char buffer[256];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+  pclose(pipe);
+  if (!text.empty()) {
+    EXPECT_NE(text.find("Ab Cd"), std::string::npos) << text;
+  }
+}
+
 TEST(CairoPdfTest, BadPathsAndSizesAreErrors) {
   testing_support::TempDir dir;
   auto missing = CairoCanvas::createPdf(dir / "no" / "such" / "report.pdf", Size(612, 792));

@@ -222,6 +222,45 @@ TEST_F(ContextTest, AFailureHalfwayWritesNothing) {
   EXPECT_EQ(raw.scalar("SELECT ZNAME FROM ZPERSON"), "Changed");
 }
 
+// A save of many new rows writes them several to a statement: rows on both sides of every batch's
+// edge, of two entities at once, land whole, in key order, with their links; a row refused in the
+// middle of a batch leaves the file as it was and the changes in place.
+TEST_F(ContextTest, ManyNewRowsAcrossStatementsLandWholeOrNotAtAll) {
+  {
+    RawDatabase raw(path());
+    raw.exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON ZITEM WHEN NEW.ZTITLE = 'bad' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  }
+  const std::string before = fileDigest(path());
+  std::vector<store::ObjectPtr> owners, items;
+  for (int n = 0; n < 3; ++n) owners.push_back(person("P" + std::to_string(n)));
+  // 64 rows make a batch: two whole ones and a rest, with a row refused in the second.
+  for (int n = 0; n < 150; ++n)
+    items.push_back(item(n % 4 == 3 ? nullptr : owners[static_cast<size_t>(n % 4)],
+                         n == 100 ? "bad" : "t" + std::to_string(n), n * 60.0));
+  auto status = ctx().save();
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().code, store::kPersistentStoreSaveError);
+  EXPECT_EQ(fileDigest(path()), before);
+  EXPECT_EQ(ctx().insertedObjects().size(), 153u);
+
+  ASSERT_TRUE(items[100]->setValue("title", "t100").ok());
+  saveOrFail();
+  RawDatabase raw(path());
+  const auto rows = raw.rows("SELECT Z_PK, ZTITLE, ZWHEN, ZOWNER FROM ZITEM ORDER BY Z_PK");
+  ASSERT_EQ(rows.size(), 150u);
+  for (size_t n = 0; n < rows.size(); ++n) {
+    EXPECT_EQ(rows[n][0], std::to_string(items[n]->primaryKey()));
+    EXPECT_EQ(rows[n][1], "t" + std::to_string(n));
+    EXPECT_EQ(std::stod(rows[n][2]), static_cast<double>(n) * 60.0);
+    EXPECT_EQ(rows[n][3], n % 4 == 3 ? "NULL" : std::to_string(owners[n % 4]->primaryKey()));
+  }
+  EXPECT_EQ(raw.scalar("SELECT count(*) FROM ZPERSON"), "3");
+  EXPECT_EQ(raw.scalar("SELECT Z_MAX FROM Z_PRIMARYKEY WHERE Z_NAME = 'Item'"),
+            std::to_string(items.back()->primaryKey()));
+}
+
 TEST_F(ContextTest, ADanglingLinkToADeletedObjectIsRefused) {
   auto anna = person("Anna");
   auto memo = ctx().insertNewObject("Memo");

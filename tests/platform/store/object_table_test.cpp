@@ -57,6 +57,35 @@ TEST(ObjectTable, HoldsWhatAMapHolds) {
   EXPECT_EQ(**table.find(INT64_MIN), 5);
 }
 
+// Keys a table size apart, or far beyond it, share a home only by chance: a table filled with runs
+// at such distances finds every key, through growth and erasure, and misses what it lacks.
+TEST(ObjectTable, KeysFarApartAndInRuns) {
+  Table table;
+  std::map<std::int64_t, std::int64_t> expected;
+  for (std::int64_t run = 0; run < 40; ++run)
+    for (std::int64_t step = 0; step < 50; ++step) {
+      const std::int64_t key = run * 4096 + step + (run % 2 ? (std::int64_t{1} << 40) : 0);
+      table.slot(key) = std::make_shared<std::int64_t>(key);
+      expected[key] = key;
+    }
+  for (auto it = expected.begin(); it != expected.end();) {
+    if (it->first % 3 == 0) {
+      table.erase(it->first);
+      it = expected.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  ASSERT_EQ(table.size(), expected.size());
+  for (const auto& [key, value] : expected) {
+    const auto* found = table.find(key);
+    ASSERT_TRUE(found) << key;
+    EXPECT_EQ(**found, value);
+  }
+  for (std::int64_t key : {std::int64_t{3}, std::int64_t{4096 * 41}, std::int64_t{-1}, INT64_MAX})
+    EXPECT_FALSE(table.find(key)) << key;
+}
+
 // What an erased entry's release does finds the table whole: every other key still there.
 TEST(ObjectTable, ReleasesAnErasedEntryOnlyOnceTheTableIsWhole) {
   Table table;
