@@ -65,7 +65,10 @@ std::string CloudRestClient::urlRepresentation(const foundation::Dictionary& dic
 
 std::string CloudRestClient::bestLanguage() {
   static const std::string language = [] {
-    std::vector<std::string> preferred = runtime::systemPreferredLanguages();
+    // The user's languages are the application's preferences ("AppleLanguages": the language screen
+    // writes them); the system's own only where those hold none.
+    std::vector<std::string> preferred = runtime::UserDefaults::standard()->preferredLanguages();
+    if (preferred.empty()) preferred = runtime::systemPreferredLanguages();
     auto bundle = runtime::Bundle::main();
     if (!preferred.empty() && bundle && bundle->hasLocalization(preferred.front())) return preferred.front();
     return std::string("en");

@@ -169,4 +169,25 @@ TEST(SettingsWalk, ATabletRestoreLeavesTheBackupScreenReady) {
   EXPECT_FALSE(lists(looks[1], "Loading...")) << run.out;
 }
 
+// A diary whose parent chose Russian asks the cloud service for its replies in Russian (a backup's
+// requests carry the locale), whatever the system's own language.
+TEST(SettingsWalk, TheCloudIsAskedInTheChosenLanguage) {
+  LinkedCloud cloud;
+  testing_support::TempDir home;
+  LinkedCloud::link(home);
+  const DiaryRun run = runDiary(home,
+                                firstRun("Masha", "ru") + "tap iPhone_list_button\ntap " +
+                                    quotedText("Settings", "ru") + "\ntap " + quotedText("Cloud", "ru") +
+                                    "\ntap " + quotedText("DoBackUp", "ru") + "\ntap " +
+                                    quotedText("Yes", "ru") + "\nwait 30\nquit\n",
+                                "cloud-locale", "--language ru", "LANG=C.UTF-8");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto requests = cloud.server().requests();
+  std::vector<std::string> locales;
+  for (const auto& seen : requests)
+    if (seen.params.count("locale")) locales.push_back(seen.params.at("locale"));
+  ASSERT_FALSE(locales.empty()) << run.out;
+  EXPECT_EQ(locales, std::vector<std::string>(locales.size(), "ru"));
+}
+
 }  // namespace
