@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <tuple>
 
 #include "platform/foundation/log.h"
@@ -57,14 +58,21 @@ TEST(BundleResourcesTest, TheRepositoryBundleDeclaresTheApplicationAndItsTablesP
   EXPECT_EQ(bundle.bundleIdentifier(), "com.quennivore.babydiary");
   EXPECT_EQ(bundle.objectForInfoDictionaryKey(runtime::kBundleDisplayNameKey), Value("Baby Diary"));
   EXPECT_EQ(bundle.localizedStringInLanguage("AppName", "en"), "Baby Diary");
-  for (const auto& language : bundle.localizations()) {
+  const auto keysOf = [](const std::string& language) {
     const fs::path table = testing_support::resourcesFolder() / (language + ".lproj") / "Localizable.strings";
-    if (!fs::exists(table)) continue;
     std::ifstream in(table, std::ios::binary);
     auto parsed = runtime::parseStringsFile(
         Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     EXPECT_TRUE(parsed.ok()) << table << ": " << (parsed.ok() ? "" : parsed.error().localizedDescription());
-  }
+    std::set<std::string> keys;
+    if (parsed.ok())
+      for (const auto& [key, text] : *parsed) keys.insert(key);
+    return keys;
+  };
+  // Every language has every text the English table has, so no screen falls back to English.
+  const std::set<std::string> english = keysOf("en");
+  EXPECT_TRUE(english.count("Internet connection lost"));
+  for (const auto& language : bundle.localizations()) EXPECT_EQ(keysOf(language), english) << language;
 }
 
 TEST_F(BundleTest, ReadsItsInformationAndTakesADamagedInfoPlistAsEmpty) {
