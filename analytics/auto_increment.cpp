@@ -1,7 +1,9 @@
 #include "analytics/auto_increment.h"
 
-#include <cstdlib>
+#include <charconv>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "analytics/process_wide.h"
 
@@ -9,6 +11,24 @@ namespace analytics {
 namespace {
 
 constexpr std::string_view kCountersKey = "autoIncrementCounters";
+
+// The counter number of a key: an integer, as the platform writes it, or decimal text, as earlier
+// builds wrote it; nothing for any other key or a number outside 32 bits.
+std::optional<std::int32_t> counterNumber(const foundation::Value& key) {
+  if (const std::int64_t* integer = key.integer()) {
+    if (*integer < std::numeric_limits<std::int32_t>::min() ||
+        *integer > std::numeric_limits<std::int32_t>::max())
+      return std::nullopt;
+    return static_cast<std::int32_t>(*integer);
+  }
+  const std::string* text = key.string();
+  if (!text) return std::nullopt;
+  std::int32_t number = 0;
+  const char* last = text->data() + text->size();
+  auto [end, error] = std::from_chars(text->data(), last, number);
+  if (error != std::errc() || end != last) return std::nullopt;
+  return number;
+}
 
 ProcessWide<TallyAutoIncrement>& slot() {
   static ProcessWide<TallyAutoIncrement> s;
@@ -44,35 +64,27 @@ void TallyAutoIncrement::resetAll() {
 }
 
 void TallyAutoIncrement::encodeWithCoder(plist::Coder& coder) const {
-  foundation::Dictionary counters;
+  std::vector<plist::DictionaryEntry> counters;
   {
     std::lock_guard lock(mutex_);
     for (const auto& [counter, value] : counters_)
-      counters.set(std::to_string(counter), foundation::Value(value));
+      counters.push_back({foundation::Value(counter), foundation::Value(value), nullptr});
   }
-  coder.encodeValue(kCountersKey, foundation::Value(std::move(counters)));
+  coder.encodeEntries(kCountersKey, counters);
 }
 
 std::shared_ptr<TallyAutoIncrement> TallyAutoIncrement::initWithCoder(plist::Decoder& decoder) {
   auto restored = std::make_shared<TallyAutoIncrement>();
-  foundation::Value stored = decoder.decodeValue(kCountersKey);
-  if (stored.isNull()) return restored;
-  const foundation::Dictionary* counters = stored.dictionary();
-  if (counters == nullptr) {
-    decoder.fail("the counters are no dictionary");
-    return nullptr;
-  }
-  for (const auto& [name, value] : *counters) {
-    char* end = nullptr;
-    long counter = std::strtol(name.c_str(), &end, 10);
-    auto number = value.toInteger();
-    if (name.empty() || *end != '\0' || !number || counter < std::numeric_limits<std::int32_t>::min() ||
-        counter > std::numeric_limits<std::int32_t>::max() || *number < 0 ||
-        *number > std::numeric_limits<std::int32_t>::max()) {
+  auto counters = decoder.decodeEntries(kCountersKey);
+  if (!counters) return decoder.failed() ? nullptr : restored;  // no field, or nil: nothing handed out yet
+  for (const auto& entry : *counters) {
+    auto counter = counterNumber(entry.key);
+    auto number = entry.object ? std::nullopt : entry.value.toInteger();
+    if (!counter || !number || *number < 0 || *number > std::numeric_limits<std::int32_t>::max()) {
       decoder.fail("a counter is not a 32-bit number");
       return nullptr;
     }
-    restored->counters_[static_cast<std::int32_t>(counter)] = static_cast<std::int32_t>(*number);
+    restored->counters_[*counter] = static_cast<std::int32_t>(*number);
   }
   return restored;
 }

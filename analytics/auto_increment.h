@@ -2,8 +2,9 @@
 // The running numbers of a session's errors (counter 1) and events (counter 2): each counter hands
 // out 1, 2, 3 ... until resetAll. The process-wide object is made on first use; a watch session puts
 // back the one it archived (setWatchInstance). Archived as a keyed archive with the one field
-// "autoIncrementCounters", a dictionary from the counter number (as decimal text) to the last value
-// handed out. Thread-safe.
+// "autoIncrementCounters", a dictionary from the counter number to the last value handed out, both
+// integers, as the platform writes them; counter numbers as decimal text, as earlier builds wrote
+// them, still read. Thread-safe.
 
 #include <cstdint>
 #include <map>
@@ -34,7 +35,8 @@ class TallyAutoIncrement : public plist::Archivable {
   // Archivable
   std::string className() const override { return std::string(kClassName); }
   void encodeWithCoder(plist::Coder& coder) const override;
-  // Restores the counters; a field that is not a dictionary of numbers fails the archive.
+  // Restores the counters; a field that is not a dictionary from counter numbers (integers or decimal
+  // text) to non-negative 32-bit numbers fails the archive.
   static std::shared_ptr<TallyAutoIncrement> initWithCoder(plist::Decoder& decoder);
 
  private:

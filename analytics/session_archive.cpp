@@ -44,9 +44,11 @@ foundation::Status writeArchive(const std::filesystem::path& path, const foundat
                                 bool skipBackup) {
   if (!bytes) return bytes.error();
   if (path.empty()) return foundation::Error("TallySession", 1);
-  auto written = files::writeAtomic(path, *bytes);
-  if (written && skipBackup) TallyUtil::addSkipBackupAttributeToItemAtURL(path);
-  return written;
+  // They hold the user id and location: the owner's only, as every file of the SDK. The watch's files
+  // alone stay in backups.
+  if (skipBackup) return TallyUtil::writeSdkFile(path, *bytes);
+  return files::writeAtomic(path, bytes->data(), bytes->size(),
+                            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 void registerArchivedClasses() {

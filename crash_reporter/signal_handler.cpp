@@ -33,6 +33,15 @@ bool raisedByKernelForFault(const crash_signal_info* info) {
   return info->native && info->native->si_code > 0 && isFaultSignal(info->native_signo);
 }
 
+// The first entry for `signal` after `node` (from the head when it is null). Safe in a signal handler.
+crash_signal_callback_node* nextEntryFor(crash_async_list<crash_signal_callback_entry>* list,
+                                         crash_signal_callback_node* node, int signal) noexcept {
+  do {
+    node = crash_async_list_next(list, node);
+  } while (node && node->value.signal != signal);
+  return node;
+}
+
 }  // namespace
 
 bool crash_signal_callback_iterator(int signal, crash_signal_info* info, ucontext_t* uap,
@@ -40,13 +49,11 @@ bool crash_signal_callback_iterator(int signal, crash_signal_info* info, ucontex
   auto* list = &crash_shared_handler.callbacks;
   crash_async_list_set_reading(list, true);
   bool handled = false;
-  for (auto* node = crash_async_list_next(list, current); node; node = crash_async_list_next(list, node)) {
-    if (node->value.signal != signal) continue;
-    crash_signal_handler_callback handle{crash_signal_callback_iterator, node, false};
-    const bool hasNext = crash_async_list_next(list, node) != nullptr;
-    handled = node->value.callback(signal, info, uap, node->value.context, hasNext ? &handle : nullptr);
-    // A callback that ran the rest of the chain has answered for all of it.
-    if (handled || handle.forwarded) break;
+  if (auto* node = nextEntryFor(list, current, signal)) {
+    // One entry runs; the ones after it only if it hands the signal on.
+    crash_signal_handler_callback rest{crash_signal_callback_iterator, node};
+    const bool hasRest = nextEntryFor(list, node, signal) != nullptr;
+    handled = node->value.callback(signal, info, uap, node->value.context, hasRest ? &rest : nullptr);
   }
   crash_async_list_set_reading(list, false);
   return handled;
@@ -55,7 +62,6 @@ bool crash_signal_callback_iterator(int signal, crash_signal_info* info, ucontex
 bool crash_signal_handler_forward(crash_signal_handler_callback* next, int signal, crash_signal_info* info,
                                   ucontext_t* uap) noexcept {
   if (!next) return false;
-  next->forwarded = true;
   return next->iterator(signal, info, uap, next->node);
 }
 

@@ -3,24 +3,26 @@
 // signal it is asked for, run on a 64 KB alternate stack, and hands a caught signal to a chain of
 // crash callbacks that ends with the actions that were installed before it.
 //
-// Chain. Callbacks run newest first, and only for the signal they were registered for. A callback
-// returns true when it handled the signal (execution then goes on). It may run the rest of the chain
-// itself through crash_signal_handler_forward and answer with its result; when it returns false
-// without doing so, the layer runs the rest of the chain for it, so a callback that only records the
-// crash never keeps the earlier handlers from running. Each registration also adds a forwarding
-// entry at the end of the chain, which hands the signal to the action in force before the layer
-// took the signal over: a handler is called; an ignored signal is handled by doing nothing, except a
-// fault the kernel raised, which cannot be ignored (the instruction would fault again forever) and is
-// treated as the default action; the default action is not-handled.
+// Chain. Callbacks run newest first, each only for the signal it was registered for. The layer runs the
+// newest callback for the signal and takes its answer: true when it handled the signal (execution then
+// goes on), false when not. A callback hands the signal on to the older callbacks, and to the action in
+// force before the layer, only by running them itself through crash_signal_handler_forward; one that
+// returns without doing so ends the chain. So once the reporter's callback, which does not forward, has
+// written its report and declined, the process ends with the signal it received; the handlers installed
+// before the layer do not run after it. Each registration also adds a forwarding entry at the end of the
+// chain, which hands the signal to the action in force before the layer took the signal over: a handler is
+// called; an ignored signal is handled by doing nothing, except a fault the kernel raised, which cannot be
+// ignored (the instruction would fault again forever) and is treated as the default action; the default
+// action is not-handled.
 //
 // When nobody handled the signal, the handler restores the default action and raises the signal
 // again, so the process ends with the signal it received, as it would have without the layer.
 //
 // A crash that was reported ends the process. A callback that wrote a crash report sets
-// crash_signal_info::reported; the rest of the chain still runs, so earlier handlers see the crash
-// and may end the process their own way, but whatever the chain answers afterwards (an earlier
-// "ignore", a handler that returned), the handler then ends the process with the default action.
-// A report on disk of a process that went on would describe a crash that never ended anything.
+// crash_signal_info::reported; whatever the chain answers afterwards (a newer callback that forwarded
+// to it and then calls the signal handled, an earlier "ignore" that it forwarded to), the handler
+// then ends the process with the default action. A report on disk of a process that went on would
+// describe a crash that never ended anything.
 //
 // Stacks. The kernel keeps one alternate stack per thread. The main thread gets one before main
 // runs, every registration gives one to the registering thread, and any other thread that should
@@ -78,8 +80,7 @@ using crash_signal_callback_node = crash_async_list_node<crash_signal_callback_e
 // The rest of the chain, handed to a callback so it can run it.
 struct crash_signal_handler_callback {
   bool (*iterator)(int signal, crash_signal_info* info, ucontext_t* uap, crash_signal_callback_node* current);
-  crash_signal_callback_node* node;
-  bool forwarded;  // set when the callback ran the rest of the chain itself
+  crash_signal_callback_node* node;  // the entry that was handed this; the rest starts after it
 };
 
 // The process-wide lists, empty before any constructor runs and never freed: a crash while the
@@ -95,13 +96,13 @@ extern crash_shared_handler_context crash_shared_handler;
 bool crash_signal_handler_forward(crash_signal_handler_callback* next, int signal, crash_signal_info* info,
                                   ucontext_t* uap) noexcept;
 
-// Runs the chain for `signal` from the entry after `current` (from the head when it is null).
-// Safe in a signal handler.
+// Runs the one entry for `signal` after `current` (the newest when it is null) and returns its answer,
+// false when there is none; the entries after it run only when it forwards. Safe in a signal handler.
 bool crash_signal_callback_iterator(int signal, crash_signal_info* info, ucontext_t* uap,
                                     crash_signal_callback_node* current) noexcept;
 
-// The forwarding entry: the rest of the chain first, then the action saved for the signal.
-// Safe in a signal handler.
+// The forwarding entry: the rest of the chain first (another forwarding entry, when the signal was
+// registered more than once), then the action saved for the signal. Safe in a signal handler.
 bool crash_previous_action_callback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
                                     crash_signal_handler_callback* next) noexcept;
 

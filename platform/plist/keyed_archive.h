@@ -68,8 +68,9 @@ class Archivable {
 
 using ObjectPtr = std::shared_ptr<Archivable>;
 
-// One entry of an NSDictionary that the plain values cannot hold: its key is text or data, its value
-// an object of our classes (`object`, when set) or a plain value (`value`).
+// One entry of an NSDictionary that the plain values cannot hold: its key is text, data or an integer
+// (an NSNumber key, as the platform writes one), its value an object of our classes (`object`, when
+// set) or a plain value (`value`).
 struct DictionaryEntry {
   foundation::Value key;
   foundation::Value value;
@@ -154,8 +155,8 @@ class Coder {
     encodeObjectListEntries(key, items);
   }
 
-  // An NSDictionary written entry by entry, in order; a key that is neither text nor data fails the
-  // archive.
+  // An NSDictionary written entry by entry, in order; a key that is neither text, data nor an integer
+  // fails the archive.
   void encodeEntries(std::string_view key, const std::vector<DictionaryEntry>& entries);
 
   // Makes the archive fail with this reason.
@@ -243,8 +244,8 @@ class Decoder {
     return typed;
   }
 
-  // An NSDictionary entry by entry, in the file's order: keys of text or data, each value an object
-  // of our classes or a plain value. Any other key fails the unarchive.
+  // An NSDictionary entry by entry, in the file's order: keys of text, data or integers, each value an
+  // object of our classes or a plain value. Any other key fails the unarchive.
   std::optional<std::vector<DictionaryEntry>> decodeEntries(std::string_view key);
 
   // Rejects the archive as damaged, for a class that finds its fields inconsistent.

@@ -552,8 +552,8 @@ std::optional<std::vector<DictionaryEntry>> Decoder::decodeEntries(std::string_v
       DictionaryEntry entry;
       entry.key = reader_.valueAt(keyUid);
       if (failed()) break;
-      if (!entry.key.isString() && !entry.key.data()) {
-        fail("a dictionary key is neither text nor data");
+      if (!entry.key.isString() && !entry.key.data() && !entry.key.integer()) {
+        fail("a dictionary key is neither text, data nor an integer");
         break;
       }
       if (reader_.namesObject(objectUid)) {

@@ -157,8 +157,8 @@ class ArchiveWriter {
         entries,
         [&](const DictionaryEntry& entry) -> std::uint64_t {
           if (entry.key.isString()) return stringReference(*entry.key.string());
-          if (entry.key.data()) return append(scalar(entry.key));
-          fail("a dictionary key is neither text nor data");
+          if (entry.key.data() || entry.key.integer()) return append(scalar(entry.key));
+          fail("a dictionary key is neither text, data nor an integer");
           return 0;
         },
         [&](const DictionaryEntry& entry) {

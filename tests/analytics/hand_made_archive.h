@@ -27,6 +27,8 @@ class HandMadeArchive {
     return "<dict><key>CF$UID</key><integer>" + std::to_string(n) + "</integer></dict>";
   }
   static std::string text(std::string_view value) { return "<string>" + std::string(value) + "</string>"; }
+  // A number stored as itself, as the platform stores an NSNumber.
+  static std::string integer(long long value) { return "<integer>" + std::to_string(value) + "</integer>"; }
   // A reference to a new class record of the name, whose superclass is NSObject.
   std::string classOf(std::string_view name) {
     const std::string n(name);

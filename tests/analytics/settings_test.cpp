@@ -80,11 +80,12 @@ TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNextAndDamagedOnesRepla
   EXPECT_EQ(TallyUtil::safeUnarchiveObjectWithFile(globals), Value(Dictionary{{"maxBitRateKbps", Value(8)}}));
 }
 
-// A cookie file and a settings file laid out record by record: in the platform's layout (cookie keys
-// as data, one of them not text; the Relay settings as their archived object) and as earlier builds
-// wrote them (text keys; the settings' dictionary form). Each is read whole and left on disk, then
-// saved back in the platform's layout, which reads whole again.
-TEST_F(SettingsTest, CookieAndSettingsFilesLaidOutByHandReadBackWhole) {
+// A cookie file, a settings file and a watch session's counters file laid out record by record: in the
+// platform's layout (cookie keys as data, one of them not text; the Relay settings as their archived
+// object; counter numbers as integers, one number stored once for a key and a value) and as earlier
+// builds wrote them (text keys; the settings' dictionary form). Each is read whole and left on disk,
+// then saved back in the platform's layout, which reads whole again.
+TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
   using foundation::Bytes;
   TallyRelaySettings relay;
   relay.lastResponseTime = 1700000000;
@@ -147,38 +148,79 @@ TEST_F(SettingsTest, CookieAndSettingsFilesLaidOutByHandReadBackWhole) {
     if (!dataKeys) return a.bytes(a.dictionary({{text(a, "sid"), data("NDI=")}}));
     return a.bytes(a.dictionary({{data("c2lk"), data("NDI=")}, {data("/2s="), data("dg==")}}));
   };
+  // The counters: errors (1) at 7, events (2) at 1.
+  auto counterFile = [&](bool integerKeys) {
+    HandMadeArchive a;
+    size_t one = a.add(HandMadeArchive::integer(1));
+    size_t seven = a.add(HandMadeArchive::integer(7));
+    size_t counters = integerKeys ? a.dictionary({{one, seven}, {a.add(HandMadeArchive::integer(2)), one}})
+                                  : a.dictionary({{text(a, "1"), seven}, {text(a, "2"), one}});
+    return a.bytes(a.record("TallyAutoIncrement", "<key>autoIncrementCounters</key>" + uid(counters)));
+  };
   const Dictionary settingsMap{{"maxBitRateKbps", Value(250)}, {"relaySettings", relay.dataDictionary()}};
+  const Dictionary nextNumbers{{"error", Value(8)}, {"event", Value(2)}};
   const Value sid(Bytes{'4', '2'});
   const struct {
     const char* name;
-    TallyPersistentMap map;
+    std::optional<TallyPersistentMap> map;  // nothing: the watch session's counters
     Bytes file;
-    Dictionary expected;
+    Dictionary expected;  // the map, or the numbers the counters hand out next
   } cases[] = {
       {"settings, object", TallyPersistentMap::kGlobals, settingsFile(true), settingsMap},
       {"settings, dictionary form", TallyPersistentMap::kGlobals, settingsFile(false), settingsMap},
       {"cookies, data keys", TallyPersistentMap::kCookies, cookieFile(true),
        Dictionary{{"sid", sid}, {"\xFF\x6B", Value(Bytes{'v'})}}},
       {"cookies, text keys", TallyPersistentMap::kCookies, cookieFile(false), Dictionary{{"sid", sid}}},
+      {"counters, integer keys", std::nullopt, counterFile(true), nextNumbers},
+      {"counters, text keys", std::nullopt, counterFile(false), nextNumbers},
   };
   plist::ClassRegistry classes;
   TallyRelaySettings::registerClass(classes);
+  TallyAutoIncrement::registerClass(classes);
+  // The counters as the watch session restores them; saved back before they hand out the next numbers.
+  auto readAndSaveCounters = [&](const fs::path& file) -> std::optional<Dictionary> {
+    auto bytes = files::readFile(file);
+    auto counters = plist::unarchiveRootObjectOfClass<TallyAutoIncrement>(bytes ? *bytes : Bytes{}, classes);
+    if (!counters || !*counters) return std::nullopt;
+    if (!TallyUtil::writeSdkFile(file, *plist::archiveRootObject(**counters)).ok()) return std::nullopt;
+    return Dictionary{{"error", Value((*counters)->nextCountFor(kTallyErrorCounter))},
+                      {"event", Value((*counters)->nextCountFor(kTallyEventCounter))}};
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TallyGlobalVariableStorage::cleanup();
     settings()->setApiKey("KEY");
-    fs::path file = *settings()->getPersistentFilePath(persistentMapStem(c.map));
+    fs::path file = c.map ? *settings()->getPersistentFilePath(persistentMapStem(*c.map))
+                          : TallySession::currentWatchAutoIncrementFilePath();
     ASSERT_TRUE(TallyUtil::writeSdkFile(file, c.file).ok());
     for (const char* round : {"as laid out", "as saved back"}) {
       TallyGlobalVariableStorage::cleanup();
       settings()->setApiKey("KEY");
-      EXPECT_EQ(settings()->persistentMap(c.map), c.expected) << round;
+      if (!c.map) {
+        EXPECT_EQ(readAndSaveCounters(file), c.expected) << round;
+        continue;
+      }
+      EXPECT_EQ(settings()->persistentMap(*c.map), c.expected) << round;
       ASSERT_TRUE(files::exists(file)) << round;
       if (c.map == TallyPersistentMap::kGlobals) {
         EXPECT_EQ(storedRelaySettings(), relay) << round;
         EXPECT_EQ(settings()->maxBitRateKbps(), 250) << round;
       }
       ASSERT_TRUE(settings()->savePersistentGlobalsToDisk());
+    }
+    if (!c.map) {
+      // Saved back, the counter numbers are integers again, as the platform writes them.
+      plist::ClassRegistry probe;
+      std::vector<Value> keys;
+      probe.add(std::string(TallyAutoIncrement::kClassName), [&](plist::Decoder& d) -> plist::ObjectPtr {
+        for (const auto& entry :
+             d.decodeEntries("autoIncrementCounters").value_or(std::vector<plist::DictionaryEntry>{}))
+          keys.push_back(entry.key);
+        return nullptr;
+      });
+      ASSERT_TRUE(plist::unarchiveRootObject(*files::readFile(file), probe));
+      EXPECT_EQ(keys, (std::vector<Value>{Value(1), Value(2)}));
+      continue;
     }
     auto saved = TallyUtil::safeUnarchiveEntriesWithFile(file, classes);
     ASSERT_TRUE(saved);
@@ -298,16 +340,34 @@ TEST_F(SettingsTest, CountersNumberFromOneAndSurviveArchiving) {
   (*restored)->resetAll();
   EXPECT_EQ((*restored)->nextCountFor(kTallyEventCounter), 1);
 
-  // Counters that are not numbers make the archive fail rather than restore garbage.
+  // Counters that are not 32-bit numbers make the archive fail rather than restore garbage.
   struct Bad : plist::Archivable {
+    plist::DictionaryEntry counter;
     std::string className() const override { return "TallyAutoIncrement"; }
     void encodeWithCoder(plist::Coder& c) const override {
-      c.encodeValue("autoIncrementCounters", Value(Dictionary{{"two", "x"}}));
+      c.encodeEntries("autoIncrementCounters", {counter});
     }
   };
-  auto bad = plist::archiveRootObject(Bad{});
-  ASSERT_TRUE(bad);
-  EXPECT_FALSE(plist::unarchiveRootObjectOfClass<TallyAutoIncrement>(*bad, registry));
+  const std::pair<Value, Value> bad[] = {
+      {Value("two"), Value("x")},
+      {Value("2"), Value("x")},
+      {Value("two"), Value(1)},
+      {Value(""), Value(1)},
+      {Value(" 2"), Value(1)},
+      {Value("4294967298"), Value(1)},
+      {Value(std::int64_t{1} << 40), Value(1)},
+      {Value(foundation::Bytes{'2'}), Value(1)},
+      {Value(2), Value(-1)},
+      {Value(2), Value(std::int64_t{1} << 31)},
+  };
+  for (const auto& [key, value] : bad) {
+    Bad counters;
+    counters.counter = {key, value, nullptr};
+    auto bytes = plist::archiveRootObject(counters);
+    ASSERT_TRUE(bytes) << key.description();
+    EXPECT_FALSE(plist::unarchiveRootObjectOfClass<TallyAutoIncrement>(*bytes, registry))
+        << key.description();
+  }
 }
 
 TEST_F(SettingsTest, TheFileCacheKeepsValuesPerPrefixAndVersion) {

@@ -195,6 +195,15 @@ TEST_F(TallyUtilFiles, TheSdkFolderAndItsFilesAreTheOwnersOnly) {
   ASSERT_TRUE(TallyUtil::archiveDictionary(Value(Dictionary{{"k", "v"}}), file));
   EXPECT_EQ(modeOf(file), 0600u);
   EXPECT_EQ(TallyUtil::safeUnarchiveObjectWithFile(file), Value(Dictionary{{"k", "v"}}));
+  // So are the session archives, which hold the user id and location: the current session's and the
+  // saved sessions'.
+  TallyGlobalVariableStorage::sharedInstance()->setApiKey(std::string(kApiKey));
+  auto session = TallySession::initWithAPIKey(std::string(kApiKey), "1", clock_.now());
+  session->setUserID("parent-7");
+  ASSERT_TRUE(session->saveToDisk());
+  ASSERT_TRUE(TallySession::setSavedSessions({Bytes{1, 2, 3}}));
+  for (const fs::path& archive : {TallySession::currentSessionFilePath(), TallySession::sessionsFilePath()})
+    EXPECT_EQ(modeOf(archive), 0600u) << archive;
   EXPECT_FALSE(TallyUtil::archiveDictionary(Value("not a dictionary"), file));
   EXPECT_EQ(TallyUtil::safeUnarchiveObjectWithFile(file), Value(Dictionary{{"k", "v"}}));
 

@@ -167,15 +167,19 @@ bool namingCallback(int, crash_signal_info* info, ucontext_t*, void* context,
 constexpr auto naming = namingCallback<false>;
 constexpr auto reportingCallback = namingCallback<false, true>;
 
-// Reports its name, runs the rest of the chain itself and reports what it answered.
-bool forwardingCallback(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
-                        crash_signal_handler_callback* next) {
+// Reports its name, runs the rest of the chain itself and reports what it answered; answers the same,
+// or with `kOverrules` handled whatever the rest answered.
+template <bool kOverrules>
+bool forwardingCallbackThat(int signal, crash_signal_info* info, ucontext_t* uap, void* context,
+                            crash_signal_handler_callback* next) {
   const char* name = static_cast<const char*>(context);
   report({name, ">;"});
   const bool handled = crash_signal_handler_forward(next, signal, info, uap);
   report({name, handled ? "<handled;" : "<declined;"});
-  return handled;
+  return kOverrules || handled;
 }
+constexpr auto forwardingCallback = forwardingCallbackThat<false>;
+constexpr auto overrulingCallback = forwardingCallbackThat<true>;
 
 void registerOrDie(int signal, crash_signal_callback_fn callback, const char* name) {
   auto status = TallyCrashSignalHandler::sharedHandler().registerHandlerForSignalCallbackContextError(
@@ -253,7 +257,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, SignalLayerFault, testing::Values(
   [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
-// ---- The chain, and the actions installed before the layer, which run after the callbacks.
+// ---- The chain, and the actions installed before the layer: the newest callback for the signal runs,
+// and the rest only when it forwards.
 
 struct ChainCase {
   const char* name;
@@ -284,34 +289,41 @@ void raiseTrap() { raise(SIGTRAP); }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, SignalLayerChain, testing::Values(
-    ChainCase{"NewestFirstOnlyForItsSignalAndDecliningOrForwardingRunsTheRest", Earlier::kDefault,
+    ChainCase{"NewestFirstOnlyForItsSignalAndADecliningCallbackEndsTheChain", Earlier::kSigInfoExits,
               {{kSegv, naming, "first"}, {kSegv, forwardingCallback, "second"}, {CRASH_SIGBUS, naming, "bus"},
-               {kSegv, naming, "third"}},
-              writeToUnmappedAddress, "third;second>;first;second<declined;", killedBy(SIGSEGV)},
+               {kSegv, forwardingCallback, "third"}},
+              writeToUnmappedAddress, "third>;second>;first;second<declined;third<declined;", killedBy(SIGSEGV)},
     ChainCase{"HandlingStopsTheChainAndExecutionGoesOn", Earlier::kDefault,
               {{kTrap, naming, "earlier"}, {kTrap, namingCallback<true>, "handler"}}, raiseTrap, "handler;alive;",
               "exit 0"},
-    ChainCase{"EarlierSigInfoHandlerGetsTheKernelsSignal", Earlier::kSigInfoExits, {{CRASH_SIGBUS, naming, "cb"}},
-              readBeyondEndOfMappedFile, "cb;previous native=" + std::to_string(SIGBUS) + ";", "exit 42"},
-    ChainCase{"EarlierPlainHandlerGetsTheKernelsSignal", Earlier::kPlainExits, {{CRASH_SIGFPE, naming, "cb"}},
-              divideByZero, "cb;plain native=" + std::to_string(SIGFPE) + ";", "exit 43"},
-    ChainCase{"AnIgnoredSignalAProcessSentStaysIgnored", Earlier::kIgnore, {{kAbrt, naming, "cb"}},
-              [] { raise(SIGABRT), kill(getpid(), SIGABRT); }, "cb;cb;alive;", "exit 0"},
+    ChainCase{"ForwardedToAnEarlierSigInfoHandlerAsTheKernelsSignal", Earlier::kSigInfoExits,
+              {{CRASH_SIGBUS, forwardingCallback, "cb"}}, readBeyondEndOfMappedFile,
+              "cb>;previous native=" + std::to_string(SIGBUS) + ";", "exit 42"},
+    ChainCase{"ForwardedToAnEarlierPlainHandlerAsTheKernelsSignal", Earlier::kPlainExits,
+              {{CRASH_SIGFPE, forwardingCallback, "cb"}}, divideByZero,
+              "cb>;plain native=" + std::to_string(SIGFPE) + ";", "exit 43"},
+    // Registered twice, a signal has two forwarding entries; the earlier action still runs once.
+    ChainCase{"TwoRegistrationsRunTheEarlierActionOnce", Earlier::kReturns,
+              {{kTrap, forwardingCallback, "a"}, {kTrap, forwardingCallback, "b"}}, raiseTrap,
+              "b>;a>;previous returned;a<handled;b<handled;alive;", "exit 0"},
+    ChainCase{"AnIgnoredSignalAProcessSentStaysIgnored", Earlier::kIgnore, {{kAbrt, forwardingCallback, "cb"}},
+              [] { raise(SIGABRT), kill(getpid(), SIGABRT); }, "cb>;cb<handled;cb>;cb<handled;alive;", "exit 0"},
     // An ignored fault would fault again forever; it ends the process instead, and abort() still aborts.
-    ChainCase{"AnIgnoredFaultEndsTheProcess", Earlier::kIgnore, {{kSegv, naming, "cb"}}, writeToUnmappedAddress,
-              "cb;", killedBy(SIGSEGV)},
-    ChainCase{"AbortStillAborts", Earlier::kIgnore, {{kAbrt, naming, "cb"}}, abort, "cb;", killedBy(SIGABRT)},
-    // A reported crash: earlier actions still run, and the process ends whatever they answer.
+    ChainCase{"AnIgnoredFaultEndsTheProcess", Earlier::kIgnore, {{kSegv, forwardingCallback, "cb"}},
+              writeToUnmappedAddress, "cb>;cb<declined;", killedBy(SIGSEGV)},
+    ChainCase{"AbortStillAborts", Earlier::kIgnore, {{kAbrt, forwardingCallback, "cb"}}, abort,
+              "cb>;cb<handled;", killedBy(SIGABRT)},
+    // A reported crash: the reporter's callback hands nothing on, so no earlier action runs after the
+    // report is written, and the process ends whatever a newer callback answers.
     ChainCase{"AReportedCrashEndsDespiteAnEarlierIgnore", Earlier::kIgnore, {{kTrap, reportingCallback, "report"}},
               raiseTrap, "report;", killedBy(SIGTRAP)},
-    ChainCase{"AReportedCrashRunsAnEarlierHandlerThatReturnsAndThenEnds", Earlier::kReturns,
-              {{kTrap, reportingCallback, "report"}}, raiseTrap, "report;previous returned;", killedBy(SIGTRAP)},
-    ChainCase{"AReportedCrashLetsAnEarlierHandlerEndTheProcessItsOwnWay", Earlier::kSigInfoExits,
-              {{kTrap, reportingCallback, "report"}}, raiseTrap,
-              "report;previous native=" + std::to_string(SIGTRAP) + ";", "exit 42"},
+    ChainCase{"AReportedCrashRunsNoEarlierHandlerThatReturns", Earlier::kReturns,
+              {{kTrap, reportingCallback, "report"}}, raiseTrap, "report;", killedBy(SIGTRAP)},
+    ChainCase{"AReportedCrashRunsNoEarlierHandlerThatExits", Earlier::kSigInfoExits,
+              {{kTrap, reportingCallback, "report"}}, raiseTrap, "report;", killedBy(SIGTRAP)},
     ChainCase{"AReportedCrashEndsThoughANewerCallbackCallsItHandled", Earlier::kIgnore,
-              {{kTrap, reportingCallback, "report"}, {kTrap, forwardingCallback, "outer"}}, raiseTrap,
-              "outer>;report;outer<handled;", killedBy(SIGTRAP)}),
+              {{kTrap, reportingCallback, "report"}, {kTrap, overrulingCallback, "outer"}}, raiseTrap,
+              "outer>;report;outer<declined;", killedBy(SIGTRAP)}),
   [](const testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -369,7 +381,7 @@ TEST(SignalLayerStacks, TheMainThreadHasOneBeforeAnyRegistrationAnotherOnceItReg
          check(hasLayerStack(), "64k");
          recurseForever(0);
        },
-       "64k;own;cb;"}};
+       "64k;own;"}};
   for (const auto& [thread, expected] : threads) {
     EXPECT_EQ(runInChild([body = thread] {
                 registerOrDie(kSegv, naming, "cb");
@@ -449,11 +461,11 @@ TEST(SignalLayerRegistration, ResetPutsBackTheEarlierActions) {
                         !crash_async_list_next(&crash_shared_handler.previous_actions, nullptr),
                     "lists empty");
               // Registering again chains to the restored action, not to the layer itself.
-              registerOrDie(kTrap, naming, "again");
+              registerOrDie(kTrap, forwardingCallback, "again");
               raiseTrap();
               report({"alive;"});
             }),
-            Outcome("restored;lists empty;again;previous returned;alive;", "exit 0"));
+            Outcome("restored;lists empty;again>;previous returned;again<handled;alive;", "exit 0"));
 }
 
 }  // namespace

@@ -506,4 +506,53 @@ TEST_F(KeyedArchiveTest, UnwritableObjectsFailTheArchive) {
   while (head) head = std::exchange(head->next, nullptr);
 }
 
+// A dictionary written entry by entry keeps keys of text, data and integers (NSNumber keys, as the
+// platform writes them) in both forms; keys of any other kind are refused on writing and on reading.
+TEST_F(KeyedArchiveTest, EntriesKeepTextDataAndIntegerKeysAndRefuseOthers) {
+  const std::vector<plist::DictionaryEntry> entries{{Value("name"), Value(1), nullptr},
+                                                    {Value(Bytes{0xFF, 0x00}), Value("bytes"), nullptr},
+                                                    {Value(7), Value(Array{}), nullptr},
+                                                    {Value(-3), Value(), fullTimer()}};
+  auto bytes = plist::archive([&](plist::Coder& top) { top.encodeEntries("map", entries); });
+  ASSERT_TRUE(bytes.ok()) << bytes.error().description();
+  for (const Bytes& form : {*bytes, asXml(*bytes)}) {
+    std::optional<std::vector<plist::DictionaryEntry>> back;
+    auto status = plist::unarchive(
+        form, [&](plist::Decoder& top) { back = top.decodeEntries("map"); }, registry);
+    ASSERT_TRUE(status.ok()) << status.error().description();
+    ASSERT_EQ(back->size(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ((*back)[i].key, entries[i].key) << i;
+      EXPECT_EQ((*back)[i].value, entries[i].value) << i;
+    }
+    auto timer = std::dynamic_pointer_cast<TestTimer>((*back)[3].object);
+    ASSERT_TRUE(timer);
+    EXPECT_EQ(archived(*timer), archived(*fullTimer()));
+  }
+
+  for (const Value& key : {Value(2.5), Value(true), Value(Date{0}), Value(), Value(Array{})}) {
+    auto written = plist::archive([&](plist::Coder& top) {
+      top.encodeEntries("map", {{key, Value(1), nullptr}});
+    });
+    EXPECT_FALSE(written.ok()) << key.description();
+  }
+  for (const Value& key : {Value(2.5), Value(true)}) {
+    const Value archive(
+        Dictionary{{"$archiver", "NSKeyedArchiver"},
+                   {"$version", 100000},
+                   {"$top", Value(Dictionary{{"map", uid(1)}})},
+                   {"$objects", Value(Array{"$null",
+                                            Value(Dictionary{{"NS.keys", Value(Array{uid(2)})},
+                                                             {"NS.objects", Value(Array{uid(2)})},
+                                                             {"$class", uid(3)}}),
+                                            key, classRecord({"NSDictionary", "NSObject"})})}});
+    auto read = plist::unarchive(*plist::writePropertyList(archive, plist::Format::Xml),
+                                 [](plist::Decoder& top) { (void)top.decodeEntries("map"); });
+    ASSERT_FALSE(read.ok()) << key.description();
+    EXPECT_NE(read.error().localizedDescription().find("neither text, data nor an integer"),
+              std::string::npos)
+        << read.error().localizedDescription();
+  }
+}
+
 }  // namespace
