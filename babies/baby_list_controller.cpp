@@ -151,7 +151,6 @@ std::shared_ptr<ui::TableViewCell> babyListController::cellForRowAtIndexPath(ui:
   if (picture && !picture->isEmpty()) {
     cell->imageView().setImage(thumbnail(*picture, 36));
   }
-  cell->setAccessoryType(ui::CellAccessoryType::kDetailDisclosureButton);
   return cell;
 }
 

@@ -237,11 +237,11 @@ foundation::Status strValueListEditController::replaceStoredValues() {
 
 void strValueListEditController::done() {
   if (!delegate_ || !list_) return;
-  auto status = replaceStoredValues();
-  if (!status.ok()) {
+  // A list that cannot be saved is said so, and the person still goes back to the note: the back
+  // button is the only way off this screen, and the next save may well succeed.
+  if (auto status = replaceStoredValues(); !status.ok()) {
     foundation::log("Failed to save the new MainData. Error = " + status.error().description());
     alert("The list could not be saved.");
-    return;
   }
   delegate_->noteInputSetSubtypesAndValues(*this, list_->chosen());
 }

@@ -163,7 +163,8 @@ TEST_F(SubValueScreenTest, TheChosenRowShowsItsTickAndTheSearchFieldIsListed) {
   EXPECT_FALSE(list.searchTextField().placeholder().empty());
 }
 
-TEST_F(SubValueScreenTest, AFailedSaveKeepsTheStoreAndTheScreen) {
+// A failed save is told, changes nothing stored, and still takes the person back to the note.
+TEST_F(SubValueScreenTest, AFailedSaveKeepsTheStoreAndGoesBackToTheNote) {
   auto& list = openList();
   list.searchTextField().insertText("Damp");
   list.addNew();
@@ -171,8 +172,8 @@ TEST_F(SubValueScreenTest, AFailedSaveKeepsTheStoreAndTheScreen) {
   list.done();
   runLoop();
   ASSERT_TRUE(ui::topAlert());
-  EXPECT_EQ(editor_->navigationController()->topViewController(), &list);
-  EXPECT_EQ(editor_->model().note_strVal, "Wet");
+  EXPECT_EQ(editor_->navigationController()->topViewController(), editor_.get());
+  EXPECT_EQ(editor_->model().note_strVal, "Damp");  // the note keeps what the person picked
   EXPECT_FALSE(context_->hasChanges());
   EXPECT_EQ(stored(), (Texts{"Dry", "Poopy", "Wet"}));
 }
