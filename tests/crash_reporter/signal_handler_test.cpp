@@ -337,9 +337,11 @@ void dropAlternateStack() {
   sigaltstack(&off, nullptr);
 }
 
+// An alternate stack at least as large as the layer's own: a larger one already there (a sanitizer's,
+// sized by the processor's signal frame) is kept rather than replaced.
 bool hasLayerStack() {
   auto stack = sys::currentAlternateSignalStack();
-  return stack && stack->ss_size == TallyCrashSignalHandler::kAlternateStackSize;
+  return stack && stack->ss_size >= TallyCrashSignalHandler::kAlternateStackSize;
 }
 
 // Runs `body` on a thread with a small stack and waits for it.
