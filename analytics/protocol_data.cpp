@@ -23,11 +23,11 @@ bool fieldInside(std::span<const std::uint8_t> data, std::int64_t index, size_t 
 }  // namespace
 
 void TallyProtocolData::appendFloat(float value, Bytes& out) {
-  appendBigEndian(std::bit_cast<std::uint32_t>(value), 4, out);
+  appendBigEndian<4>(std::bit_cast<std::uint32_t>(value), out);
 }
 
 void TallyProtocolData::appendDouble(double value, Bytes& out) {
-  appendBigEndian(std::bit_cast<std::uint64_t>(value), 8, out);
+  appendBigEndian<8>(std::bit_cast<std::uint64_t>(value), out);
 }
 
 std::int64_t TallyProtocolData::timestampMillis(foundation::Date date) {

@@ -167,7 +167,7 @@ Bytes TallySessionReport::data() {
     P::appendInt(count, out);
   }
   P::appendUshort(static_cast<std::int64_t>(events.eventLog.size()), out);
-  for (const auto& event : events.eventLog) event->appendRelativeToSessionStart(out, startTime);
+  TallyEvent::appendRecords(events.eventLog, out, startTime);
   P::appendBoolean(events.eventLogComplete, out);
 
   const bool crash = crashReportData.has_value();

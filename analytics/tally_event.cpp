@@ -14,6 +14,10 @@ foundation::Date now() { return TallyUtil::clock().now(); }
 
 bool isParameterValue(const foundation::Value& value) { return value.isString() || value.isNumber(); }
 
+// The lock over every event's mutable fields (see the header). Constant-initialised, so an event
+// made during static initialisation finds it ready.
+std::mutex eventFields;
+
 }  // namespace
 
 // ---- TallyEvent
@@ -21,6 +25,7 @@ bool isParameterValue(const foundation::Value& value) { return value.isString() 
 TallyEvent::TallyEvent(std::string name, bool timed, const std::optional<foundation::Dictionary>& parameters,
                        std::optional<foundation::Date> started)
     : name_(std::move(name)), timed_(timed) {
+  noteRecordShape();
   updateParameters(parameters);
   started_ = started.value_or(now());
   updateID();
@@ -32,54 +37,55 @@ void TallyEvent::registerClass(plist::ClassRegistry& registry) {
 }
 
 foundation::Date TallyEvent::started() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   return started_;
 }
 
 std::optional<foundation::Date> TallyEvent::ended() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   return ended_;
 }
 
 bool TallyEvent::automaticallyEnded() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   return automaticallyEnded_;
 }
 
 std::optional<foundation::Dictionary> TallyEvent::parameters() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   return parameters_;
 }
 
 std::int32_t TallyEvent::eventLogId() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   return eventLogId_;
 }
 
 void TallyEvent::updateID() {
   std::int32_t id = TallyAutoIncrement::instance()->nextCountFor(kTallyEventCounter);
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   eventLogId_ = id;
 }
 
 void TallyEvent::updateParameters(const std::optional<foundation::Dictionary>& parameters) {
   if (!parameters || parameters->empty()) return;
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   foundation::Dictionary merged = parameters_.value_or(foundation::Dictionary{});
   for (const auto& [key, value] : *parameters)
     if (isParameterValue(value)) merged.set(key, value);
   if (merged.size() > kTallyMaxEventParameters) return;
   parameters_ = std::move(merged);
+  noteRecordShape();
 }
 
 void TallyEvent::end(foundation::Date at, bool automatically) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   ended_ = at;
   if (automatically) automaticallyEnded_ = true;
 }
 
 bool TallyEvent::isUnterminated() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   return timed_ && !ended_;
 }
 
@@ -88,60 +94,89 @@ std::int64_t TallyEvent::startOffsetFromSessionStart(foundation::Date sessionSta
 }
 
 std::int64_t TallyEvent::duration() const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   if (!timed_ || !ended_) return 0;
   return TallyProtocolData::timeIntervalFrom(started_, ended_);
 }
 
-void TallyEvent::appendRelativeToSessionStart(foundation::Bytes& out, foundation::Date sessionStart) const {
-  // Written under the lock, straight from the fields: a long session's block is mostly these records,
-  // and copying each event's parameters first would cost more than writing them.
-  std::lock_guard lock(mutex_);
+void TallyEvent::noteRecordShape() {
+  shortRecord_ = name_.size() <= kTallyMaxStringUtf16Length;
+  recordSize_ = 2 + 2 + name_.size() + 2 + 8 + 8;
+  if (!parameters_) return;
+  for (const auto& [key, value] : *parameters_) {
+    const std::string* text = value.string();
+    shortRecord_ = shortRecord_ && text && key.size() <= kTallyMaxStringUtf16Length &&
+                   text->size() <= kTallyMaxStringUtf16Length;
+    if (!shortRecord_) return;
+    recordSize_ += 2 + key.size() + 2 + text->size();
+  }
+}
+
+std::uint8_t* TallyEvent::putShortRecord(std::uint8_t* at, foundation::Date sessionStart) const {
   using P = TallyProtocolData;
-  // The usual record: string parameters and every string short enough to need no cut. Its size is
-  // known before writing, so it is written into room made in one step.
-  bool plain = name_.size() <= kTallyMaxStringUtf16Length;
-  std::size_t size = 2 + 2 + name_.size() + 2 + 8 + 8;
+  at = P::putBigEndian<2>(static_cast<std::uint16_t>(eventLogId_), at);
+  at = P::putShortString(name_, at);
+  at = P::putBigEndian<2>(parameters_ ? parameters_->size() : 0, at);
   if (parameters_) {
     for (const auto& [key, value] : *parameters_) {
-      const std::string* text = value.string();
-      plain = plain && text && key.size() <= kTallyMaxStringUtf16Length && text->size() <= kTallyMaxStringUtf16Length;
-      if (!plain) break;
-      size += 2 + key.size() + 2 + text->size();
+      at = P::putShortString(key, at);
+      at = P::putShortString(*value.string(), at);
     }
   }
-  if (plain) {
+  at = P::putBigEndian<8>(static_cast<std::uint64_t>(P::timeIntervalFrom(sessionStart, started_)), at);
+  return P::putBigEndian<8>(
+      static_cast<std::uint64_t>(timed_ && ended_ ? P::timeIntervalFrom(started_, ended_) : 0), at);
+}
+
+void TallyEvent::appendRecord(foundation::Bytes& out, foundation::Date sessionStart) const {
+  if (shortRecord_) {
     const std::size_t at = out.size();
-    out.resize(at + size);
-    std::uint8_t* to = P::putBigEndian(static_cast<std::uint16_t>(eventLogId_), 2, out.data() + at);
-    to = P::putShortString(name_, to);
-    to = P::putBigEndian(parameters_ ? parameters_->size() : 0, 2, to);
-    if (parameters_) {
-      for (const auto& [key, value] : *parameters_) {
-        to = P::putShortString(key, to);
-        to = P::putShortString(*value.string(), to);
-      }
-    }
-    to = P::putBigEndian(static_cast<std::uint64_t>(P::timeIntervalFrom(sessionStart, started_)), 8, to);
-    P::putBigEndian(static_cast<std::uint64_t>(timed_ && ended_ ? P::timeIntervalFrom(started_, ended_) : 0), 8, to);
+    out.resize(at + recordSize_);
+    putShortRecord(out.data() + at, sessionStart);
     return;
   }
-  TallyProtocolData::appendUshort(static_cast<std::uint16_t>(eventLogId_), out);
-  TallyProtocolData::appendString(name_, out);
-  TallyProtocolData::appendUshort(parameters_ ? static_cast<std::int64_t>(parameters_->size()) : 0, out);
+  // Written straight from the fields: copying the parameters out first would cost more than this.
+  using P = TallyProtocolData;
+  P::appendUshort(static_cast<std::uint16_t>(eventLogId_), out);
+  P::appendString(name_, out);
+  P::appendUshort(parameters_ ? static_cast<std::int64_t>(parameters_->size()) : 0, out);
   if (parameters_) {
     for (const auto& [key, value] : *parameters_) {
-      TallyProtocolData::appendString(key, out);
+      P::appendString(key, out);
       if (const std::string* text = value.string()) {
-        TallyProtocolData::appendString(*text, out);
+        P::appendString(*text, out);
       } else {
-        TallyProtocolData::appendString(value.description(), out);
+        P::appendString(value.description(), out);
       }
     }
   }
-  TallyProtocolData::appendLong(TallyProtocolData::timeIntervalFrom(sessionStart, started_), out);
-  TallyProtocolData::appendLong(timed_ && ended_ ? TallyProtocolData::timeIntervalFrom(started_, ended_) : 0,
-                                out);
+  P::appendLong(P::timeIntervalFrom(sessionStart, started_), out);
+  P::appendLong(timed_ && ended_ ? P::timeIntervalFrom(started_, ended_) : 0, out);
+}
+
+void TallyEvent::appendRelativeToSessionStart(foundation::Bytes& out, foundation::Date sessionStart) const {
+  std::lock_guard lock(eventFields);
+  appendRecord(out, sessionStart);
+}
+
+void TallyEvent::appendRecords(std::span<const std::shared_ptr<TallyEvent>> events, foundation::Bytes& out,
+                               foundation::Date sessionStart) {
+  std::lock_guard lock(eventFields);
+  // Each run of short records is sized first and written into room made for the whole run: the
+  // buffer grows (and is cleared) once, not once a record.
+  for (size_t first = 0; first < events.size();) {
+    size_t end = first;
+    size_t size = 0;
+    for (; end < events.size() && events[end]->shortRecord_; ++end) size += events[end]->recordSize_;
+    if (end > first) {
+      const size_t at = out.size();
+      out.resize(at + size);
+      std::uint8_t* to = out.data() + at;
+      for (size_t i = first; i < end; ++i) to = events[i]->putShortRecord(to, sessionStart);
+    }
+    if (end < events.size()) events[end]->appendRecord(out, sessionStart);
+    first = end + 1;
+  }
 }
 
 foundation::Bytes TallyEvent::dataRelativeToSessionStart(foundation::Date sessionStart) const {
@@ -151,7 +186,7 @@ foundation::Bytes TallyEvent::dataRelativeToSessionStart(foundation::Date sessio
 }
 
 void TallyEvent::encodeWithCoder(plist::Coder& coder) const {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(eventFields);
   coder.encodeString("name", name_);
   coder.encodeDate("started", started_);
   coder.encodeValue("ended", ended_ ? foundation::Value(*ended_) : foundation::Value());
@@ -170,6 +205,7 @@ std::shared_ptr<TallyEvent> TallyEvent::initWithCoder(plist::Decoder& decoder) {
     return nullptr;
   }
   event->name_ = std::move(*name);
+  event->noteRecordShape();
   event->started_ = *started;
   event->ended_ = decoder.decodeDate("ended");
   event->timed_ = decoder.decodeBool("timed").value_or(false);

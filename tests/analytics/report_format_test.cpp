@@ -2,6 +2,10 @@
 // collector's own decoder, the tracked-property marks, and server replies of every bad shape.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "analytics/auto_increment.h"
 #include "analytics/global_variable_storage.h"
 #include "analytics/protocol_data.h"
@@ -64,6 +68,118 @@ TEST_F(ReportFormatTest, StringsAreCutOnCodePointsAndReadersNeverLookPastTheData
   EXPECT_FALSE(P::getInt16FromData(data, -1).ok());
   EXPECT_FALSE(P::getInt32FromData(data, 0).ok());
   EXPECT_EQ(P::getInt16FromData(data, 2).error().domain, kTallyMalformedDataDomain);
+}
+
+// Texts short enough to need no cut are copied in fixed-width moves that overlap: every length gives
+// its bytes in order, the same as the appending writer, and not one byte beyond them.
+TEST_F(ReportFormatTest, ShortTextsAreWrittenWholeAtEveryLengthAndNothingPastThem) {
+  std::string text;
+  for (size_t length = 0; length <= kTallyMaxStringUtf16Length; ++length) {
+    Bytes room(2 + length + 32, 0xEE);
+    const std::uint8_t* end = P::putShortString(text, room.data());
+    ASSERT_EQ(end, room.data() + 2 + length);
+    Bytes appended;
+    P::appendString(text, appended);
+    EXPECT_TRUE(std::equal(appended.begin(), appended.end(), room.begin())) << length;
+    EXPECT_TRUE(std::all_of(room.begin() + 2 + static_cast<std::ptrdiff_t>(length), room.end(),
+                            [](std::uint8_t b) { return b == 0xEE; }))
+        << length;
+    text += static_cast<char>('!' + length % 90);  // no two neighbours alike: a misplaced move shows
+  }
+  Bytes numbers(14);
+  std::uint8_t* at = P::putBigEndian<2>(0xA1B2, numbers.data());
+  at = P::putBigEndian<4>(0xC3D4E5F6, at);
+  P::putBigEndian<8>(0x0102030405060708, at);
+  EXPECT_EQ(numbers, (Bytes{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// A block writes runs of short records in place and the others field by field; whatever the mix,
+// the collector reads every event back as logged.
+TEST_F(ReportFormatTest, EveryEventOfABlockDecodesWhateverTheLengthsAndKindsOfItsValues) {
+  TallySessionReport s;
+  s.startTime = clock_.now() - 10;
+  struct Expected {
+    std::string name;
+    testing_support::KeyValues parameters;
+    std::int64_t durationMillis = 0;
+  };
+  std::vector<Expected> expected;
+  const size_t lengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 18, 31, 32, 33, 100, 254, 255, 256, 300};
+  for (size_t i = 0; i < std::size(lengths); ++i) {
+    std::string text;
+    for (size_t k = 0; k < lengths[i]; ++k) text += static_cast<char>('a' + (k + i) % 26);
+    const std::string cut = text.substr(0, kTallyMaxStringUtf16Length);
+    const std::string name = "e" + text;
+    Dictionary parameters{{"k" + std::to_string(i), text}};
+    Expected e{name.substr(0, kTallyMaxStringUtf16Length), {{"k" + std::to_string(i), cut}}};
+    if (i % 3 == 1) {  // a number among the texts: this record is written field by field
+      parameters.set("n", 7);
+      e.parameters.emplace_back("n", "7");
+    }
+    ASSERT_EQ(
+        s.events.recordEvent(name, i % 4 == 3 ? std::nullopt : std::optional(parameters), i == 6, false),
+        kTallyEventRecorded);
+    if (i % 4 == 3) e.parameters.clear();
+    expected.push_back(std::move(e));
+  }
+  // A timed event ended with a number: its short record becomes a long one.
+  clock_.advance(2);
+  ASSERT_TRUE(s.events.endTimedEvent(expected[6].name, Dictionary{{"ml", 120}}));
+  expected[6].parameters.emplace_back("ml", "120");
+  expected[6].durationMillis = 2000;
+
+  auto block = testing_support::decodeSessionBlock(s.data());
+  ASSERT_TRUE(block.ok()) << block.error().localizedDescription();
+  ASSERT_EQ(block->events.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const auto& got = block->events[i];
+    EXPECT_EQ(got.id, i + 1);
+    EXPECT_EQ(got.name, expected[i].name) << i;
+    EXPECT_EQ(got.parameters, expected[i].parameters) << i;
+    EXPECT_EQ(got.startOffsetMillis, 10000) << i;
+    EXPECT_EQ(got.durationMillis, expected[i].durationMillis) << i;
+  }
+}
+
+// The public interface ends timed events while the session queue writes the block: every block
+// written meanwhile reads back whole, each record as it stood before or after its change.
+TEST_F(ReportFormatTest, BlocksWrittenWhileTheirEventsChangeReadBackWhole) {
+  // Ten parameters once merged, all numbers: the record's size and kind change.
+  Dictionary ten{{"k", 0}};
+  for (int i = 1; i < 10; ++i) ten.set("p" + std::to_string(i), i);
+  std::string fault;
+  int blocks = 0;
+  for (int round = 0; round < 10 && fault.empty(); ++round) {
+    TallySessionReport s;
+    s.startTime = clock_.now();
+    for (size_t i = 0; i < kTallyMaxLoggedEvents; ++i)
+      s.events.recordEvent("walk", Dictionary{{"k", "v"}}, true, false);
+    std::atomic<bool> started{false}, done{false};
+    std::thread other([&] {
+      while (!started) std::this_thread::yield();
+      for (const auto& event : s.events.eventLog) {
+        event->updateParameters(ten);
+        event->end(clock_.now() + 1, false);
+      }
+      done = true;
+    });
+    for (bool last = false; !last && fault.empty();) {
+      last = done;
+      started = true;
+      ++blocks;
+      auto block = testing_support::decodeSessionBlock(s.data());
+      if (!block.ok()) {
+        fault = block.error().localizedDescription();
+        break;
+      }
+      for (const auto& event : block->events) {
+        const size_t count = event.parameters.size();
+        if (count != 1 && count != 10) fault = "an event with " + std::to_string(count) + " parameters";
+      }
+    }
+    other.join();
+  }
+  EXPECT_EQ(fault, "") << "block " << blocks;
 }
 
 TEST_F(ReportFormatTest, AKnownSessionDecodesFieldByField) {
