@@ -250,6 +250,8 @@ void onReferenceFault(int, siginfo_t*, void* uap) {
 
 constexpr int kChildPipe = 100;  // where the child finds the write end of its outcome pipe
 
+std::atomic<pid_t> gChild{0};  // the crash child running now, for an interruption to end
+
 // Runs a crashing child (this program again, see main) and reads its outcome.
 Outcome crashOnce(const std::string& path, bool reporter) {
   int fds[2];
@@ -267,25 +269,46 @@ Outcome crashOnce(const std::string& path, bool reporter) {
   close(fds[1]);
   Outcome outcome{0, 0, 0, -1};
   if (spawned == 0) {
+    gChild = pid;
     if (read(fds[0], &outcome, sizeof outcome) != sizeof outcome) outcome.result = -1;
     waitpid(pid, nullptr, 0);
+    gChild = 0;
   }
   close(fds[0]);
   std::filesystem::remove(path);
   std::filesystem::remove(path + ".tmp");
+  if (bench_support::stopping()) bench_support::awaitStop();
   return outcome;
 }
 
-// A file name under the system's temporary folder, unique to this run; removed after each crash.
-std::string benchFile(const char* name) {
-  return (std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(getpid()))).string();
-}
+// A file name under the system's temporary folder, unique to this run. Each crash's files are removed
+// after it; an interruption of the benchmark ends the child running and removes them too.
+class BenchFile {
+ public:
+  explicit BenchFile(const char* name)
+      : path_((std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(getpid()))).string()),
+        hook_(bench_support::addStopHook([path = path_] {
+          if (const pid_t child = gChild.load(); child > 0) ::kill(child, SIGKILL);
+          std::error_code ignored;
+          std::filesystem::remove(path, ignored);
+          std::filesystem::remove(path + ".tmp", ignored);
+        })) {}
+  ~BenchFile() { bench_support::removeStopHook(hook_); }
+  BenchFile(const BenchFile&) = delete;
+  BenchFile& operator=(const BenchFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int hook_;
+};
 
 // The machine this runs on is shared and busy, so a mean over a few forks swings with whatever else
 // runs. Each round therefore makes one reporter crash and one reference crash, the reference first in
 // every other round, and the medians of both, and their ratio, are reported beside the mean.
 void BM_CrashToClosedReport(benchmark::State& state) {
-  const std::string path = benchFile("crash_report_bench_");
+  const BenchFile file("crash_report_bench_");
+  const std::string& path = file.path();
   bench_support::AlternatedLaps laps;
   std::int64_t bytes = 0;
   const char* failure = nullptr;
@@ -321,7 +344,8 @@ BENCHMARK(BM_CrashToClosedReport)->UseManualTime()->Iterations(40)->Unit(benchma
 
 // The reference alone, for its own spread.
 void BM_PlainHandlerReference(benchmark::State& state) {
-  const std::string path = benchFile("crash_report_reference_");
+  const BenchFile file("crash_report_reference_");
+  const std::string& path = file.path();
   for (auto _ : state) {
     const Outcome outcome = crashOnce(path, false);
     if (outcome.result != 0) {

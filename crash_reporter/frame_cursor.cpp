@@ -70,19 +70,32 @@ bool returnsFromCallTo(crash_task_t task, std::uint64_t address, std::uint64_t f
 // (direct-mapped), and a window of the stack read last. The stacks hold still while a report is
 // written (the other threads are parked; a live report's own thread runs below the frames it walks),
 // so a window read once serves the next frames of the same stack: one guarded read for most of a
-// thread rather than one per frame. Static: about 45 KB would not fit the signal stack beside the
-// rest of a report. Its owner is known by its thread pointer, which costs no system call to read.
+// thread rather than one per frame. The first windows of many stacks can be read ahead together
+// (crash_frame_walk_cache_read_stacks): one gathered read for a report's parked threads rather than one
+// each. Static: about 125 KB would not fit the signal stack beside the rest of a report. Its owner is
+// known by its thread pointer, which costs no system call to read.
 struct WalkCache {
   static constexpr std::size_t kRows = 64;
   std::atomic<std::uintptr_t> owner{0};
-  bool used[kRows];
+  bool used[kRows];   // the slot holds the outcome of a lookup at pcs[slot]...
+  bool found[kRows];  // ...which found rows[slot] (else the pc has no row: the next reader tries)
   std::uint64_t pcs[kRows];
+  std::uint64_t ruled[kRows];  // the registers rows[slot] has a rule for (ruledRegisters)
   sys::CfiRow rows[kRows];
   sys::CfiCieCache cies;
   std::uint64_t windowBase;
   std::size_t windowLength;
   std::uint8_t window[8192];
+  // Windows read ahead, each from a stack pointer up: enough for the innermost frames of most
+  // threads; a walk that goes further reads on through `window`.
+  static constexpr std::size_t kAheadWindows = CRASH_FRAME_READ_AHEAD_STACKS, kAheadLength = 2048;
+  std::size_t aheadCount;
+  std::size_t aheadLast;  // the window that served the last read
+  std::uint64_t aheadBase[kAheadWindows];
+  std::size_t aheadLength[kAheadWindows];
+  std::uint8_t ahead[kAheadWindows][kAheadLength];
 };
+static_assert(WalkCache::kAheadWindows <= sys::kMaxMemoryPieces);
 WalkCache gWalkCache;
 
 std::uintptr_t threadPointer() noexcept { return reinterpret_cast<std::uintptr_t>(__builtin_thread_pointer()); }
@@ -90,44 +103,71 @@ std::uintptr_t threadPointer() noexcept { return reinterpret_cast<std::uintptr_t
 std::size_t rowSlot(std::uint64_t pc) noexcept { return (pc ^ (pc >> 6) ^ (pc >> 13)) % WalkCache::kRows; }
 bool holdsWalkCache() noexcept { return gWalkCache.owner.load(std::memory_order_acquire) == threadPointer(); }
 
-// Reads `length` bytes of a stack at `address`, through the window when the calling thread holds it.
+// Whether the `length` bytes at `address` lie in the `windowLength` bytes read at `windowBase`.
+bool holds(std::uint64_t windowBase, std::size_t windowLength, std::uint64_t address, std::size_t length) noexcept {
+  return address >= windowBase && length <= windowLength && address - windowBase <= windowLength - length;
+}
+
+// The window read ahead that holds the bytes, or null; the one that served the last read is tried
+// first, since a walk reads its stack a frame after another.
+const std::uint8_t* aheadHolding(std::uint64_t address, std::size_t length) noexcept {
+  WalkCache& cache = gWalkCache;
+  for (std::size_t n = 0; n < cache.aheadCount; ++n) {
+    const std::size_t i = (cache.aheadLast + n) % cache.aheadCount;
+    if (holds(cache.aheadBase[i], cache.aheadLength[i], address, length)) {
+      cache.aheadLast = i;
+      return cache.ahead[i] + (address - cache.aheadBase[i]);
+    }
+  }
+  return nullptr;
+}
+
+// Reads `length` bytes of a stack at `address`, through the windows when the calling thread holds the
+// walk cache.
 bool readStack(crash_task_t task, std::uint64_t address, void* out, std::size_t length) noexcept {
   if (!holdsWalkCache()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
   WalkCache& cache = gWalkCache;
-  const auto inWindow = [&] {
-    return address >= cache.windowBase && length <= cache.windowLength &&
-           address - cache.windowBase <= cache.windowLength - length;
-  };
-  if (!inWindow()) {
+  if (!holds(cache.windowBase, cache.windowLength, address, length)) {
+    if (const std::uint8_t* ahead = aheadHolding(address, length)) {
+      crash_async_memcpy(out, ahead, length);
+      return true;
+    }
     // The window from here up the stack (toward callers), as far as the stack's mapping goes.
     cache.windowBase = address;
     cache.windowLength = sys::readMemoryPrefix(task, address, cache.window, sizeof cache.window);
-    if (!inWindow()) return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
+    if (!holds(cache.windowBase, cache.windowLength, address, length))
+      return crash_async_task_read(task, address, 0, out, length) == CRASH_ESUCCESS;
   }
   crash_async_memcpy(out, cache.window + (address - cache.windowBase), length);
   return true;
 }
 
-// The row of call-frame rules in force at `pc`, from the listed image that holds it: the walk cache's
-// copy (valid until the next lookup) or, without one, `*scratch`; null when there is none.
-const sys::CfiRow* callFrameRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc,
-                                sys::CfiRow* scratch) noexcept {
-  const bool cached = holdsWalkCache();
-  const std::size_t slot = rowSlot(pc);
-  if (cached && gWalkCache.used[slot] && gWalkCache.pcs[slot] == pc) return &gWalkCache.rows[slot];
-  sys::CfiRow* const row = cached ? &gWalkCache.rows[slot] : scratch;
+// Looks up the row of call-frame rules in force at `pc` in the listed image that holds it, into
+// `*row`; true when there is one. `cies`: the walk cache's CIEs, or null.
+bool findRow(crash_task_t task, crash_async_image_list* list, std::uint64_t pc, sys::CfiRow* row,
+             sys::CfiCieCache* cies) noexcept {
   crash_async_image_list_set_reading(list, true);
   sys::CfiResult result = sys::CfiResult::kNoEntry;
   if (const crash_async_image* image = crash_async_image_containing_address(list, pc);
       image && image->format == CRASH_IMAGE_ELF)
     result = sys::findCallFrame(task, image->elf.ehFrame, image->cfi_table ? image->cfi_table->data() : nullptr,
-                                pc, row, cached ? &gWalkCache.cies : nullptr);
+                                pc, row, cies);
   crash_async_image_list_set_reading(list, false);
-  if (cached) {
-    gWalkCache.used[slot] = result == sys::CfiResult::kFound;
-    gWalkCache.pcs[slot] = pc;
-  }
-  return result == sys::CfiResult::kFound ? row : nullptr;
+  return result == sys::CfiResult::kFound;
+}
+
+// The DWARF registers a row has a rule for, as a bit set: a step visits only those.
+std::uint64_t ruledRegisters(const sys::CfiRow& row) noexcept {
+  std::uint64_t ruled = 0;
+  for (std::size_t i = 0; i < sys::kCfiRegisters; ++i)
+    if (row.rules[i].kind != sys::CfiRuleKind::kUnset) ruled |= std::uint64_t{1} << i;
+  return ruled;
+}
+
+// Calls `visit(dwarf)` for every register of the bit set, lowest first.
+template <class Visit>
+void forEachRuled(std::uint64_t ruled, Visit visit) noexcept {
+  for (; ruled != 0; ruled &= ruled - 1) visit(static_cast<std::uint64_t>(__builtin_ctzll(ruled)));
 }
 
 // The saved words a row names, read at once when they lie close together (they usually span a few
@@ -137,15 +177,16 @@ struct SavedWords {
   std::size_t count = 0;
   std::uint64_t words[32];
 
-  void gather(crash_task_t task, const sys::CfiRow& row, std::uint64_t cfa) noexcept {
+  void gather(crash_task_t task, const sys::CfiRow& row, std::uint64_t ruled, std::uint64_t cfa) noexcept {
     std::int64_t low = 0, high = 0;
     bool any = false;
-    for (const sys::CfiRule& rule : row.rules) {
-      if (rule.kind != sys::CfiRuleKind::kOffset) continue;
+    forEachRuled(ruled, [&](std::uint64_t dwarf) {
+      const sys::CfiRule& rule = row.rules[dwarf];
+      if (rule.kind != sys::CfiRuleKind::kOffset) return;
       low = any && low < rule.value ? low : rule.value;
       high = any && high > rule.value ? high : rule.value;
       any = true;
-    }
+    });
     if (!any || high - low >= static_cast<std::int64_t>(sizeof words) || (high - low) % 8 != 0) return;
     base = cfa + static_cast<std::uint64_t>(low);
     const std::size_t n = static_cast<std::size_t>((high - low) / 8 + 1);
@@ -197,6 +238,8 @@ void dropWalkCache() noexcept {
   for (bool& used : gWalkCache.used) used = false;
   gWalkCache.cies.clear();
   gWalkCache.windowLength = 0;
+  gWalkCache.aheadCount = 0;
+  gWalkCache.aheadLast = 0;
 }
 
 }  // namespace
@@ -221,6 +264,20 @@ void crash_frame_walk_cache_prepare() noexcept {
   const auto* end = reinterpret_cast<const std::uint8_t*>(&gWalkCache + 1);
   for (; bytes < end; bytes += 1024) *bytes = 0;
   crash_frame_walk_cache_release();
+}
+
+std::size_t crash_frame_walk_cache_read_stacks(crash_task_t task, const std::uint64_t* stack_pointers,
+                                               std::size_t count) noexcept {
+  if (!holdsWalkCache()) return 0;
+  WalkCache& cache = gWalkCache;
+  if (count > WalkCache::kAheadWindows) count = WalkCache::kAheadWindows;
+  sys::MemoryPiece pieces[WalkCache::kAheadWindows] = {};
+  for (std::size_t i = 0; i < count; ++i) pieces[i] = {stack_pointers[i], cache.ahead[i], WalkCache::kAheadLength};
+  sys::readMemoryPiecePrefixes(task, pieces, count, cache.aheadLength);
+  for (std::size_t i = 0; i < count; ++i) cache.aheadBase[i] = stack_pointers[i];
+  cache.aheadCount = count;
+  cache.aheadLast = 0;
+  return count;
 }
 
 void crash_frame_walk_cache_release() noexcept {
@@ -405,18 +462,12 @@ crash_frame_error_t crash_frame_fp_reader(crash_task_t task, crash_async_image_l
   return CRASH_FRAME_ESUCCESS;
 }
 
-crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_list* image_list,
-                                           const crash_async_thread_state* current,
-                                           const crash_async_thread_state*,
-                                           crash_async_thread_state* next) noexcept {
-  if (!image_list || current->greg_size != 8 || !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
-    return CRASH_FRAME_ENOTSUP;
-  const std::uint64_t pc = crash_async_thread_state_get_reg(current, CRASH_REG_IP);
-  sys::CfiRow scratch;
-  const sys::CfiRow* found = callFrameRow(task, image_list, crash_async_lookup_address(pc, current->return_address), &scratch);
-  if (!found) return CRASH_FRAME_ENOTSUP;
-  const sys::CfiRow& row = *found;
+namespace {
 
+// The call-frame reader's step by a row found for the current frame; `ruled` as ruledRegisters(row).
+crash_frame_error_t stepByRow(crash_task_t task, crash_async_image_list* image_list,
+                              const crash_async_thread_state* current, const sys::CfiRow& row,
+                              std::uint64_t ruled, crash_async_thread_state* next) noexcept {
   // The CFA: the caller's stack pointer, strictly above this frame's on a downward stack.
   std::size_t cfaIndex = 0;
   if (!crash_async_thread_state_map_dwarf_to_reg(current, row.cfaRegister, &cfaIndex) ||
@@ -430,13 +481,11 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
   }
 
   SavedWords saved;
-  saved.gather(task, row, cfa);
-  // The caller's value of DWARF register `dwarf` under its rule; false when it is not known.
-  auto callerValue = [&](std::uint64_t dwarf, std::uint64_t* value, bool* lost) noexcept {
-    *lost = false;
+  saved.gather(task, row, ruled, cfa);
+  // The caller's value of DWARF register `dwarf` (this frame's register `index`, when `mapped`) under
+  // its rule; false when it is not known.
+  auto callerValue = [&](std::uint64_t dwarf, bool mapped, std::size_t index, std::uint64_t* value) noexcept {
     const sys::CfiRule rule = dwarf < sys::kCfiRegisters ? row.rules[dwarf] : sys::CfiRule{};
-    std::size_t index = 0;
-    const bool mapped = crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index);
     switch (rule.kind) {
       case sys::CfiRuleKind::kUnset:
       case sys::CfiRuleKind::kSameValue:
@@ -444,9 +493,7 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
         *value = crash_async_thread_state_get_reg(current, index);
         return true;
       case sys::CfiRuleKind::kOffset:
-        if (saved.read(task, cfa + static_cast<std::uint64_t>(rule.value), value)) return true;
-        *lost = true;
-        return false;
+        return saved.read(task, cfa + static_cast<std::uint64_t>(rule.value), value);
       case sys::CfiRuleKind::kValOffset:
         *value = cfa + static_cast<std::uint64_t>(rule.value);
         return true;
@@ -470,29 +517,64 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
       row.returnAddressRegister < sys::kCfiRegisters ? row.rules[row.returnAddressRegister] : sys::CfiRule{};
   if (returnRule.kind == sys::CfiRuleKind::kUndefined) return CRASH_FRAME_ENOFRAME;
   std::uint64_t returnAddress = 0;
-  bool lost = false;
-  if (!callerValue(row.returnAddressRegister, &returnAddress, &lost)) return CRASH_FRAME_EBADFRAME;
+  std::size_t returnIndex = 0;
+  const bool returnMapped = crash_async_thread_state_map_dwarf_to_reg(current, row.returnAddressRegister, &returnIndex);
+  if (!callerValue(row.returnAddressRegister, returnMapped, returnIndex, &returnAddress)) return CRASH_FRAME_EBADFRAME;
   if (!inListedCode(image_list, returnAddress)) return CRASH_FRAME_ENOFRAME;
 
   // The caller's registers: those a callee preserves, unless a rule says otherwise; then the stack
-  // pointer (the CFA) and the pc (the return address).
+  // pointer (the CFA) and the pc (the return address). Registers without a rule keep what the copy
+  // kept.
   crash_async_thread_state_copy(next, current);
   crash_async_thread_state_clear_volatile_regs(next);
-  for (std::uint64_t dwarf = 0; dwarf < sys::kCfiRegisters; ++dwarf) {
-    // No rule: kept above when preserved.
-    if (row.rules[dwarf].kind == sys::CfiRuleKind::kUnset || dwarf == row.returnAddressRegister) continue;
+  forEachRuled(ruled, [&](std::uint64_t dwarf) {
+    if (dwarf == row.returnAddressRegister) return;
     std::size_t index = 0;
-    if (!crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index)) continue;
+    if (!crash_async_thread_state_map_dwarf_to_reg(current, dwarf, &index)) return;
     std::uint64_t value = 0;
-    if (callerValue(dwarf, &value, &lost))
+    if (callerValue(dwarf, true, index, &value))
       crash_async_thread_state_set_reg(next, index, value);
     else
       crash_async_thread_state_clear_reg(next, index);
-  }
+  });
   crash_async_thread_state_set_reg(next, CRASH_REG_SP, cfa);
   crash_async_thread_state_set_reg(next, CRASH_REG_IP, returnAddress);
   next->return_address = true;
   return CRASH_FRAME_ESUCCESS;
+}
+
+// A walk without the walk cache looks its row up into a row of its own.
+[[gnu::noinline]] crash_frame_error_t stepUncached(crash_task_t task, crash_async_image_list* image_list,
+                                                   const crash_async_thread_state* current, std::uint64_t pc,
+                                                   crash_async_thread_state* next) noexcept {
+  sys::CfiRow row;
+  if (!findRow(task, image_list, pc, &row, nullptr)) return CRASH_FRAME_ENOTSUP;
+  return stepByRow(task, image_list, current, row, ruledRegisters(row), next);
+}
+
+}  // namespace
+
+crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_list* image_list,
+                                           const crash_async_thread_state* current,
+                                           const crash_async_thread_state*,
+                                           crash_async_thread_state* next) noexcept {
+  if (!image_list || current->greg_size != 8 || !crash_async_thread_state_has_reg(current, CRASH_REG_IP))
+    return CRASH_FRAME_ENOTSUP;
+  const std::uint64_t pc = crash_async_lookup_address(crash_async_thread_state_get_reg(current, CRASH_REG_IP),
+                                                      current->return_address);
+  if (!holdsWalkCache()) return stepUncached(task, image_list, current, pc, next);
+  // The walk cache keeps each row found (or that none was) for the next thread passing the same code.
+  WalkCache& cache = gWalkCache;
+  const std::size_t slot = rowSlot(pc);
+  if (!cache.used[slot] || cache.pcs[slot] != pc) {
+    cache.used[slot] = false;
+    cache.found[slot] = findRow(task, image_list, pc, &cache.rows[slot], &cache.cies);
+    cache.ruled[slot] = cache.found[slot] ? ruledRegisters(cache.rows[slot]) : 0;
+    cache.pcs[slot] = pc;
+    cache.used[slot] = true;
+  }
+  if (!cache.found[slot]) return CRASH_FRAME_ENOTSUP;
+  return stepByRow(task, image_list, current, cache.rows[slot], cache.ruled[slot], next);
 }
 
 crash_frame_error_t crash_frame_entry_reader(crash_task_t task, crash_async_image_list* image_list,

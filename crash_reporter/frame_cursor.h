@@ -137,9 +137,10 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
                                            const crash_async_thread_state* previous,
                                            crash_async_thread_state* next) noexcept;
 
-// What one report's walks share: the rows of call-frame rules found (the threads of a process mostly
-// wait in the same few functions, and a row found once spares the next thread's walk the reads of its
-// records) and a window of the stack read last (one guarded read serves the next frames of a stack).
+// What one report's walks share: the rows of call-frame rules found, and that none was found (the
+// threads of a process mostly wait in the same few functions, and a row found once spares the next
+// thread's walk the reads of its records), a window of the stack read last (one guarded read serves
+// the next frames of a stack), and the stacks read ahead (below).
 // A report's writer claims it for its walks (true when it got it: one caller at a time, a second one
 // walks without; a nested claim on the thread holding it empties it and walks on with it) and releases
 // it after; everything kept is dropped at every claim, since images come
@@ -147,6 +148,13 @@ crash_frame_error_t crash_frame_cfi_reader(crash_task_t task, crash_async_image_
 // signal handler.
 bool crash_frame_walk_cache_claim() noexcept;
 void crash_frame_walk_cache_release() noexcept;
+// For the caller holding the cache: reads the innermost part of up to CRASH_FRAME_READ_AHEAD_STACKS
+// stacks, from each of `stack_pointers` up, in one gathered read (instead of one read each when their
+// walks begin); the walks then read them as they were when read, until the next call or the release.
+// Returns how many of the stacks it took (0 without the cache).
+inline constexpr std::size_t CRASH_FRAME_READ_AHEAD_STACKS = 32;
+std::size_t crash_frame_walk_cache_read_stacks(crash_task_t task, const std::uint64_t* stack_pointers,
+                                               std::size_t count) noexcept;
 // Touches the cache's memory once, before any crash: its first use on the crash path would otherwise
 // fault in a dozen fresh pages. Not needed for correctness. Safe in a signal handler, but meant for
 // start-up.

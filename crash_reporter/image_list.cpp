@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "crash_reporter/log_writer.h"
 #include "platform/system/host.h"
 #include "platform/system/read_string.h"
 
@@ -104,6 +105,64 @@ crash_error_t symbolTableLookup(const crash_async_image* image, std::uintptr_t p
 
 }  // namespace
 
+struct crash_async_image_index {
+  struct Span {
+    std::uintptr_t base;  // crash_async_image_base
+    std::uintptr_t end;   // base + crash_async_image_size
+    crash_async_image_node* node;
+  };
+  std::vector<Span> spans;                // by base; images do not overlap
+  crash_async_image_node* last = nullptr;  // the list's last record when it was made: later ones are not in it
+  crash_async_image_index* nextRetired = nullptr;
+};
+
+namespace {
+
+// Puts `index` (may be null) in place of the list's index, and frees every replaced one that no
+// reader can hold any more. A reader counts itself in before it takes the index, so one not counted
+// in when the count is read (after the replacement) takes the new one.
+void publishIndex(crash_async_image_list* list, const crash_async_image_index* index) {
+  const crash_async_image_index* replaced = list->index.exchange(index, std::memory_order_seq_cst);
+  async_list_detail::lock(&list->list);
+  if (replaced) {
+    auto* retired = const_cast<crash_async_image_index*>(replaced);
+    retired->nextRetired = list->retired;
+    list->retired = retired;
+  }
+  crash_async_image_index* free = nullptr;
+  if (list->list.reader_count.load(std::memory_order_seq_cst) == 0) {
+    free = list->retired;
+    list->retired = nullptr;
+  }
+  async_list_detail::unlock(&list->list);
+  while (free) {
+    crash_async_image_index* following = free->nextRetired;
+    delete free;
+    free = following;
+  }
+}
+
+// An index of the records listed now.
+const crash_async_image_index* makeIndex(crash_async_image_list* list) {
+  auto* index = new crash_async_image_index;
+  crash_async_image_list_set_reading(list, true);
+  for (auto* node = crash_async_image_list_next(list, nullptr); node; node = crash_async_image_list_next(list, node)) {
+    const std::uintptr_t base = crash_async_image_base(&node->value);
+    const std::uint64_t size = crash_async_image_size(&node->value);
+    if (size > 0) index->spans.push_back({base, static_cast<std::uintptr_t>(base + size), node});
+    index->last = node;
+  }
+  crash_async_image_list_set_reading(list, false);
+  std::sort(index->spans.begin(), index->spans.end(),
+            [](const crash_async_image_index::Span& a, const crash_async_image_index::Span& b) { return a.base < b.base; });
+  return index;
+}
+
+crash_error_t appendImage(crash_async_image_list* list, std::uintptr_t header_addr, const char* path);
+void removeImage(crash_async_image_list* list, std::uintptr_t header_addr);
+
+}  // namespace
+
 void crash_async_image_list_init(crash_async_image_list* list, crash_task_t task) {
   crash_async_image_list_free(list);
   list->task = task;
@@ -111,6 +170,7 @@ void crash_async_image_list_init(crash_async_image_list* list, crash_task_t task
 }
 
 void crash_async_image_list_free(crash_async_image_list* list) {
+  publishIndex(list, nullptr);
   crash_async_list_free(&list->list);
   async_list_detail::lock(&list->list);
   while (list->spare_count > 0) delete list->spares[--list->spare_count];
@@ -119,10 +179,26 @@ void crash_async_image_list_free(crash_async_image_list* list) {
 
 crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::uintptr_t header_addr,
                                             const char* path) {
+  const crash_error_t error = appendImage(list, header_addr, path);
+  if (error == CRASH_ESUCCESS) publishIndex(list, makeIndex(list));
+  return error;
+}
+
+void crash_async_image_list_remove(crash_async_image_list* list, std::uintptr_t header_addr) {
+  // No index may name a record while it is freed.
+  publishIndex(list, nullptr);
+  removeImage(list, header_addr);
+  publishIndex(list, makeIndex(list));
+}
+
+namespace {
+
+crash_error_t appendImage(crash_async_image_list* list, std::uintptr_t header_addr, const char* path) {
   crash_async_image image;
   const crash_error_t error = readImage(list->task, header_addr, &image);
   if (error != CRASH_ESUCCESS) return error;
   image.name = path ? path : "";
+  image.report_record = crash_writer_binary_image_record(&image);
   if (image.format == CRASH_IMAGE_ELF) {
     image.symbols = std::make_shared<const sys::ElfSymbolTable>(
         sys::ElfSymbolTable::gather(list->task, image.elf, image.name));
@@ -133,7 +209,7 @@ crash_error_t crash_async_image_list_append(crash_async_image_list* list, std::u
   return CRASH_ESUCCESS;
 }
 
-void crash_async_image_list_remove(crash_async_image_list* list, std::uintptr_t header_addr) {
+void removeImage(crash_async_image_list* list, std::uintptr_t header_addr) {
   crash_async_image_node* found = nullptr;
   crash_async_list_set_reading(&list->list, true);
   for (auto* node = crash_async_list_next(&list->list, nullptr); node;
@@ -147,12 +223,16 @@ void crash_async_image_list_remove(crash_async_image_list* list, std::uintptr_t 
   if (found) crash_async_list_remove(&list->list, found);
 }
 
+}  // namespace
+
 void crash_async_image_list_sync(crash_async_image_list* list) {
   std::lock_guard<std::mutex> lock(list->sync_mutex);
   const sys::LoaderGeneration generation = sys::loaderGeneration();
   if (generation == list->seen) return;
   // A load or unload between reading the counts and listing is caught by the next sync, because the
-  // counts are read first.
+  // counts are read first. What the crash path needs to follow the loader is taken before the listing:
+  // a change between the two then shows to the crash path as a change since.
+  sys::prepareLoaderList();
   std::vector<sys::LoaderImage> current = sys::loadedImages();
 
   std::vector<std::uintptr_t> gone;
@@ -169,13 +249,14 @@ void crash_async_image_list_sync(crash_async_image_list* list) {
     }
   }
   crash_async_image_list_set_reading(list, false);
-  for (std::uintptr_t header : gone) crash_async_image_list_remove(list, header);
-  for (const sys::LoaderImage& image : current)
-    crash_async_image_list_append(list, image.header, image.path.c_str());
+  if (!gone.empty()) publishIndex(list, nullptr);  // no index may name a record while it is freed
+  for (std::uintptr_t header : gone) removeImage(list, header);
+  for (const sys::LoaderImage& image : current) appendImage(list, image.header, image.path.c_str());
+  publishIndex(list, makeIndex(list));
   list->seen = generation;
+  list->looked_changed.store(false, std::memory_order_relaxed);
 
-  // What the crash path needs to find images by itself: the loader's list, and records to fill.
-  sys::prepareLoaderList();
+  // Records for the crash path to fill with images it finds by itself.
   async_list_detail::lock(&list->list);
   const std::size_t missing = CRASH_IMAGE_SPARES - list->spare_count;
   async_list_detail::unlock(&list->list);
@@ -200,10 +281,24 @@ bool isEntry(const crash_async_image& image, const sys::LoaderEntry& entry) noex
   return image.format == CRASH_IMAGE_ELF && image.elf.loadBias == entry.bias && image.elf.dynamic == entry.dynamic;
 }
 
-bool listed(crash_async_image_list* list, const sys::LoaderEntry& entry) noexcept {
-  for (auto* node = crash_async_image_list_next(list, nullptr); node; node = crash_async_image_list_next(list, node))
-    if (isEntry(node->value, entry)) return true;
-  return false;
+// The record of the loader's entry, or null. Looked for from `*from` on, then from the head up to
+// it: the list keeps the loader's order, so an entry's record is mostly the one after the record found
+// last, and a process with a hundred libraries compares a hundred records, not ten thousand. Moves
+// `*from` past the record found.
+crash_async_image* listedRecord(crash_async_image_list* list, const sys::LoaderEntry& entry,
+                                crash_async_image_node** from) noexcept {
+  for (auto* node = *from; node; node = crash_async_image_list_next(list, node)) {
+    if (!isEntry(node->value, entry)) continue;
+    *from = crash_async_image_list_next(list, node);
+    return &node->value;
+  }
+  for (auto* node = crash_async_image_list_next(list, nullptr); node && node != *from;
+       node = crash_async_image_list_next(list, node)) {
+    if (!isEntry(node->value, entry)) continue;
+    *from = crash_async_image_list_next(list, node);
+    return &node->value;
+  }
+  return nullptr;
 }
 
 // Fills a crash-time record for the ELF image at `header`, named by the string at `nameAddress`.
@@ -236,16 +331,26 @@ bool crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
   sys::LoaderEntry entries[kEntries];
   bool complete = false;
   bool changed = false;
+  if (!list->looked_changed.load(std::memory_order_relaxed) && sys::loaderListUnchanged(list->task)) return false;
   const int count = sys::readLoaderList(list->task, entries, kEntries, &complete);
   if (count < 0 || !async_list_detail::tryLock(&list->list)) return false;
   crash_async_list_set_reading(&list->list, true);
+  for (auto* node = crash_async_image_list_next(list, nullptr); node; node = crash_async_image_list_next(list, node))
+    node->value.seen = false;
+  crash_async_image_node* from = crash_async_image_list_next(list, nullptr);
   for (int i = 0; i < count; ++i) {
     const std::uintptr_t bias = entries[i].bias;
     // A program not built position-independent has bias 0 and its header elsewhere: listed already.
-    if (bias == 0 || listed(list, entries[i]) || list->spare_count == 0) continue;
+    if (bias == 0) continue;
+    if (crash_async_image* image = listedRecord(list, entries[i], &from)) {
+      image->seen = true;
+      continue;
+    }
+    if (list->spare_count == 0) continue;
     crash_async_image_node* node = list->spares[list->spare_count - 1];
     if (!fillSpare(list->task, bias, entries[i].nameAddress, &node->value)) continue;
     --list->spare_count;
+    node->value.seen = true;
     node->next.store(nullptr, std::memory_order_relaxed);
     node->prev = nullptr;
     node->free_next = nullptr;
@@ -257,12 +362,11 @@ bool crash_async_image_list_sync_async(crash_async_image_list* list) noexcept {
          node = crash_async_image_list_next(list, node)) {
       crash_async_image& image = node->value;
       if (image.format != CRASH_IMAGE_ELF || image.elf.loadBias == 0) continue;
-      bool present = false;
-      for (int i = 0; i < count && !present; ++i) present = isEntry(image, entries[i]);
-      changed = changed || image.unloaded == present;
-      image.unloaded = !present;
+      changed = changed || image.unloaded == image.seen;
+      image.unloaded = !image.seen;
     }
   }
+  if (changed) list->looked_changed.store(true, std::memory_order_relaxed);
   crash_async_list_set_reading(&list->list, false);
   async_list_detail::unlock(&list->list);
   return changed;
@@ -279,8 +383,26 @@ crash_async_image_node* crash_async_image_list_next(crash_async_image_list* list
 
 const crash_async_image* crash_async_image_containing_address(crash_async_image_list* list,
                                                               std::uintptr_t address) noexcept {
-  for (auto* node = crash_async_image_list_next(list, nullptr); node;
-       node = crash_async_image_list_next(list, node)) {
+  // The index first; then, past its last record, the records the crash path listed since, or every
+  // record while there is no index. A record the crash path found unloaded is passed over: a library
+  // opened where it lay since is among the later ones.
+  crash_async_image_node* node = crash_async_image_list_next(list, nullptr);
+  if (const crash_async_image_index* index = list->index.load(std::memory_order_seq_cst)) {
+    std::size_t low = 0, high = index->spans.size();
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (index->spans[middle].base <= address)
+        low = middle + 1;
+      else
+        high = middle;
+    }
+    if (low > 0) {
+      const crash_async_image_index::Span& span = index->spans[low - 1];
+      if (address < span.end && !span.node->value.unloaded) return &span.node->value;
+    }
+    node = index->last ? crash_async_image_list_next(list, index->last) : node;
+  }
+  for (; node; node = crash_async_image_list_next(list, node)) {
     const crash_async_image& image = node->value;
     if (image.unloaded) continue;
     const std::uintptr_t base = crash_async_image_base(&image);

@@ -17,6 +17,7 @@
 // Writers (append, remove, sync, free) are not safe in a signal handler; readers (set_reading,
 // next, containing_address, the accessors, crash_async_find_symbol) are.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,11 @@ struct crash_async_image {
   std::int32_t cpu_type = 0;    // the platform's CPU type and subtype of the image's code
   std::int32_t cpu_subtype = 0;
   bool unloaded = false;        // found gone by a crash-time look at the loader: readers skip it
+  bool seen = false;            // scratch of that look: the loader still has it
+  // The image's section of a crash report (log_writer.h), encoded when it was listed: every report
+  // lists every image, and encoding a hundred of them at crash time cost more than walking the stacks.
+  // Empty for an image the crash path found by itself; the report then encodes it.
+  std::string report_record;
 };
 
 using crash_async_image_node = crash_async_list_node<crash_async_image>;
@@ -65,6 +71,9 @@ inline constexpr std::size_t CRASH_IMAGE_SPARES = 16;
 // The longest path a crash-time record keeps.
 inline constexpr std::size_t CRASH_IMAGE_SPARE_PATH = 1024;
 
+// Where the listed images lie, by address (image_list.cpp).
+struct crash_async_image_index;
+
 struct crash_async_image_list {
   crash_task_t task = 0;
   crash_async_list<crash_async_image> list;
@@ -73,6 +82,16 @@ struct crash_async_image_list {
   // Unlisted nodes whose names have room for a path, taken by the crash path; under the list's lock.
   crash_async_image_node* spares[CRASH_IMAGE_SPARES] = {};
   std::size_t spare_count = 0;
+  // The listed images sorted by address, so that finding the one holding an address takes a few steps
+  // where a walk along the list takes one a record (a program loads a hundred libraries, and a crash
+  // asks a few times a frame). Made again by every writer, never changed once made; null while a writer
+  // removes records. One replaced is freed only once no reader is counted in (until then it waits in
+  // `retired`, under the list's lock).
+  std::atomic<const crash_async_image_index*> index{nullptr};
+  crash_async_image_index* retired = nullptr;
+  // A crash-time look at the loader listed or marked a record since the last sync: the list no longer
+  // answers the loader's list as that sync saw it.
+  std::atomic<bool> looked_changed{false};
 };
 
 // Readies an empty list for `task`. Not safe in a signal handler.
@@ -99,8 +118,10 @@ void crash_async_image_list_sync(crash_async_image_list* list);
 // named by their dynamic symbols), and marks listed images the loader no longer has as unloaded
 // (only after a whole walk: a library opened or closed mid-crash may leave the map torn). Takes the
 // list's writer lock only when it is free, never waits for it; does nothing before the first sync.
-// Safe in a signal handler; one caller at a time (the crash report's writer). True when it listed an
-// image or marked one unloaded or loaded again: what was looked up in the list before may have changed.
+// When a few reads show the loader's list as the last sync saw it (sys::loaderListUnchanged), it
+// touches no record. Safe in a signal handler; one caller at a time (the crash report's writer). True
+// when it listed an image or marked one unloaded or loaded again: what was looked up in the list before
+// may have changed.
 bool crash_async_image_list_sync_async(crash_async_image_list* list) noexcept;
 
 // Counts a reader in (true) or out (false). Safe in a signal handler.
@@ -109,8 +130,9 @@ void crash_async_image_list_set_reading(crash_async_image_list* list, bool readi
 // handler.
 crash_async_image_node* crash_async_image_list_next(crash_async_image_list* list,
                                                     crash_async_image_node* previous) noexcept;
-// The first image whose code span holds `address`, or null. Only while counted in. Safe in a signal
-// handler.
+// The image whose code span holds `address` (listed images do not overlap), or null: looked up in the
+// list's index, and along the records listed since it was made. Only while counted in. Safe in a
+// signal handler.
 const crash_async_image* crash_async_image_containing_address(crash_async_image_list* list,
                                                               std::uintptr_t address) noexcept;
 

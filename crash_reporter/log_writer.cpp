@@ -17,6 +17,7 @@
 #include "crash_reporter/process_info.h"
 #include "crash_reporter/signal_numbers.h"
 #include "platform/foundation/uuid.h"
+#include "platform/system/early_binding.h"
 #include "platform/system/process.h"
 #include "platform/system/threads.h"
 
@@ -140,11 +141,9 @@ std::size_t putVarint(std::uint8_t* out, std::uint64_t value) noexcept {
   return n;
 }
 
-// The bytes putVarint writes for `value`.
+// The bytes putVarint writes for `value`: one for every 7 significant bits, at least one.
 std::size_t varintSize(std::uint64_t value) noexcept {
-  std::size_t n = 1;
-  for (value >>= 7; value != 0; value >>= 7) ++n;
-  return n;
+  return (64 - static_cast<std::size_t>(__builtin_clzll(value | 1)) + 6) / 7;
 }
 
 std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t bytes) noexcept {
@@ -157,6 +156,51 @@ T load(const void* value) noexcept {
   T result;
   __builtin_memcpy(&result, value, sizeof result);  // a load of the value's size, made in place
   return result;
+}
+
+// putField's way when the buffer lacks room or the limit may be reached: through
+// crash_async_file_write, which decides.
+[[gnu::noinline]] void writeFieldHead(crash_async_file* file, std::uint64_t key, std::uint64_t number,
+                                      std::size_t fixedSize, std::size_t head) noexcept {
+  std::uint8_t bytes[24];
+  const std::size_t at = putVarint(bytes, key);
+  if (fixedSize > 0)
+    putLittleEndian(bytes + at, number, fixedSize);
+  else
+    putVarint(bytes + at, number);
+  crash_async_file_write(file, bytes, head);
+}
+
+// One field: its key, its number (a varint, or `fixedSize` little-endian bytes) and the `dataLength`
+// bytes that follow a length; its encoded size, and with a file, the field appended to it. Key and
+// number go straight into the file's buffer when it has room and no limit is near. A report makes
+// about a thousand fields and sizes most of them first, so this is inlined: sizing with a constant key
+// is a few instructions, and so is writing a small field.
+[[gnu::always_inline]] inline std::size_t putField(crash_async_file* file, std::uint64_t key,
+                                                   std::uint64_t number, std::size_t fixedSize,
+                                                   const void* data, std::size_t dataLength) noexcept {
+  const std::size_t head = varintSize(key) + (fixedSize > 0 ? fixedSize : varintSize(number));
+  if (!file) return head + dataLength;
+  if (__builtin_expect(!file->failed && file->buflen + head <= sizeof file->buffer &&
+                           (file->limit == 0 || file->total_bytes + head <= file->limit),
+                       1)) {
+    auto* out = reinterpret_cast<std::uint8_t*>(file->buffer) + file->buflen;
+    const std::size_t at = putVarint(out, key);
+    if (fixedSize > 0)
+      putLittleEndian(out + at, number, fixedSize);
+    else
+      putVarint(out + at, number);
+    file->buflen += head;
+    file->total_bytes += head;
+  } else {
+    writeFieldHead(file, key, number, fixedSize, head);
+  }
+  if (dataLength > 0) crash_async_file_write(file, data, dataLength);
+  return head + dataLength;
+}
+
+constexpr std::uint64_t fieldKey(std::uint32_t field, std::uint32_t wire) noexcept {
+  return (static_cast<std::uint64_t>(field) << 3) | wire;
 }
 
 }  // namespace
@@ -230,20 +274,7 @@ std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash
     default:
       return 0;
   }
-  const std::uint64_t key = (static_cast<std::uint64_t>(field) << 3) | wire;
-  const std::size_t length = varintSize(key) + (fixedSize > 0 ? fixedSize : varintSize(number));
-  if (file) {
-    // Key (at most 5 bytes) and value (at most 10) go out in one write.
-    std::uint8_t buffer[16];
-    std::size_t at = putVarint(buffer, key);
-    if (fixedSize > 0)
-      putLittleEndian(buffer + at, number, fixedSize);
-    else
-      putVarint(buffer + at, number);
-    crash_async_file_write(file, buffer, length);
-    if (dataLength > 0) crash_async_file_write(file, data, dataLength);
-  }
-  return length + dataLength;
+  return putField(file, fieldKey(field, wire), number, fixedSize, data, dataLength);
 }
 
 // ---- Signal names.
@@ -345,6 +376,7 @@ crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_id
   writer->system.build = crash_sysctl_string("kern.osversion");
   writer->system.version = crash_sysctl_string("kern.osrelease");
   crash_frame_walk_cache_prepare();
+  sys::bindSignalHandlerCalls();
   std::atomic_thread_fence(std::memory_order_seq_cst);  // a handler on any thread sees it whole
   return CRASH_ESUCCESS;
 }
@@ -387,18 +419,22 @@ namespace {
 struct FoundSymbol {
   std::uint64_t pc;  // the address looked up
   bool found;
-  std::uint64_t start;
-  std::uint32_t messageLength;  // its encoded symbol message, once worked out (never 0 then)
-  char name[256];
+  // The symbol message as it is written (name, then start), encoded once when the symbol is found:
+  // the name's key and length take 3 bytes at most, the name 255, the start's key and value 11.
+  std::uint32_t messageLength;
+  std::uint8_t message[272];
 };
 
 // Symbols already looked up in this report, by pc. Each frame is encoded more than once (sized, then
 // written) and a lookup scans an image's symbol table, so without this the lookups would cost most of
-// the report's time. Direct-mapped; lives on the writer's stack (about 9 KB).
+// the report's time. Two ways: a pc goes in one of a pair of entries, and a new one replaces the pair's
+// older one, so that two pcs every thread passes, landing on one pair, do not put each other out at
+// every thread. Lives on the writer's stack (about 9 KB).
 struct SymbolCache {
   static constexpr std::size_t kEntries = 32;
   FoundSymbol entries[kEntries];
   bool used[kEntries];
+  std::uint8_t older[kEntries / 2];  // of each pair, the way a new pc replaces
 };
 
 struct Report {
@@ -408,32 +444,51 @@ struct Report {
   SymbolCache* symbols;
 };
 
+// What one report's symbol lookups keep. Its writer's caller makes it, so that a crash can look the
+// crashed thread's symbols up while the other threads are still on their way to park.
+struct Lookups {
+  crash_async_objc_cache objc;
+  SymbolCache symbols;
+  // Empties both: at the start, and when the images changed under what was looked up.
+  void reset() noexcept {
+    crash_async_objc_cache_init(&objc);
+    crash_async_memset(symbols.used, 0, sizeof symbols.used);
+    crash_async_memset(symbols.older, 0, sizeof symbols.older);
+  }
+};
+
+// The writer's own fields go to putField directly, as crash_writer_pack would encode them.
+std::size_t packString(crash_async_file* file, std::uint32_t field, const char* text) noexcept {
+  if (!text) text = "";
+  const std::size_t length = std::strlen(text);
+  return putField(file, fieldKey(field, kWireLength), length, 0, text, length);
+}
+std::size_t packU64(crash_async_file* file, std::uint32_t field, std::uint64_t value) noexcept {
+  return putField(file, fieldKey(field, kWireVarint), value, 0, nullptr, 0);
+}
+std::size_t packU32(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
+  return packU64(file, field, value);
+}
+std::size_t packBool(crash_async_file* file, std::uint32_t field, bool value) noexcept {
+  return packU64(file, field, value ? 1 : 0);
+}
+std::size_t packInt64(crash_async_file* file, std::uint32_t field, std::int64_t value) noexcept {
+  return packU64(file, field, static_cast<std::uint64_t>(value));  // negative: 10 bytes, as int64 is
+}
+std::size_t packEnum(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
+  return packU64(file, field, value);
+}
+std::size_t packLength(crash_async_file* file, std::uint32_t field, std::uint32_t length) noexcept {
+  return putField(file, fieldKey(field, kWireLength), length, 0, nullptr, 0);
+}
+
 // A sub-message: the body is sized by a dry run, then key, length and body are written.
 template <class Body>
 std::size_t packMessage(crash_async_file* file, std::uint32_t field, const Body& body) noexcept {
   const auto length = static_cast<std::uint32_t>(body(nullptr));
-  const std::size_t head = crash_writer_pack(file, field, CRASH_FIELD_MESSAGE, &length);
+  const std::size_t head = packLength(file, field, length);
   if (file) body(file);
   return head + length;
-}
-
-std::size_t packString(crash_async_file* file, std::uint32_t field, const char* text) noexcept {
-  return crash_writer_pack(file, field, CRASH_FIELD_STRING, text ? text : "");
-}
-std::size_t packU64(crash_async_file* file, std::uint32_t field, std::uint64_t value) noexcept {
-  return crash_writer_pack(file, field, CRASH_FIELD_UINT64, &value);
-}
-std::size_t packU32(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
-  return crash_writer_pack(file, field, CRASH_FIELD_UINT32, &value);
-}
-std::size_t packBool(crash_async_file* file, std::uint32_t field, bool value) noexcept {
-  return crash_writer_pack(file, field, CRASH_FIELD_BOOL, &value);
-}
-std::size_t packInt64(crash_async_file* file, std::uint32_t field, std::int64_t value) noexcept {
-  return crash_writer_pack(file, field, CRASH_FIELD_INT64, &value);
-}
-std::size_t packEnum(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
-  return crash_writer_pack(file, field, CRASH_FIELD_ENUM, &value);
 }
 
 // A CPU type as reports carry it: the 32-bit number, never sign-extended.
@@ -482,21 +537,22 @@ static std::size_t crash_writer_write_process_info(crash_async_file* file,
 
 namespace {
 
+// Encodes the symbol message of a symbol found (crash.Symbol: name 1, start 2) into the entry.
 void keepSymbol(std::uintptr_t address, const char* name, void* context) noexcept {
   auto* found = static_cast<FoundSymbol*>(context);
+  std::size_t length = 0;
+  while (name && name[length] != '\0' && length < 255) ++length;
+  std::size_t at = putVarint(found->message, fieldKey(1, kWireLength));
+  at += putVarint(found->message + at, length);
+  crash_async_memcpy(found->message + at, name, length);
+  at += length;
+  at += putVarint(found->message + at, fieldKey(2, kWireVarint));
+  at += putVarint(found->message + at, address);
+  found->messageLength = static_cast<std::uint32_t>(at);
   found->found = true;
-  found->start = address;
-  std::size_t i = 0;
-  for (; name && name[i] != '\0' && i + 1 < sizeof found->name; ++i) found->name[i] = name[i];
-  found->name[i] = '\0';
 }
 
 }  // namespace
-
-static std::size_t crash_writer_write_symbol(crash_async_file* file, const char* name,
-                                             std::uint64_t start) noexcept {
-  return packString(file, 1, name) + packU64(file, 2, start);
-}
 
 // A frame's pc is written as it is; its symbol is looked up at `lookup`, which is pc - 1 for a return
 // address: a call that never returns (abort, a throw) may be its function's last instruction, and the
@@ -506,23 +562,26 @@ static std::size_t crash_writer_write_thread_frame(crash_async_file* file, const
   std::size_t n = packU64(file, 3, pc);
   if (report.writer->symbolication_strategy == 0 || !report.images) return n;
   // Multiplied to spread addresses that differ in a few low bits (a thread's frames) over the table.
-  const std::size_t slot = static_cast<std::size_t>((lookup * 0x9E3779B97F4A7C15ull) >> 59) % SymbolCache::kEntries;
-  FoundSymbol& symbol = report.symbols->entries[slot];
-  if (!report.symbols->used[slot] || symbol.pc != lookup) {
-    report.symbols->used[slot] = true;
-    symbol.pc = lookup;
-    symbol.found = false;
-    symbol.messageLength = 0;
+  SymbolCache& cache = *report.symbols;
+  const std::size_t pair = static_cast<std::size_t>((lookup * 0x9E3779B97F4A7C15ull) >> 60) % (SymbolCache::kEntries / 2);
+  const auto holds = [&](std::size_t slot) { return cache.used[slot] && cache.entries[slot].pc == lookup; };
+  std::size_t slot = holds(2 * pair) ? 2 * pair : 2 * pair + 1;
+  if (!holds(slot)) {
+    slot = 2 * pair + (cache.older[pair] & 1);
+    FoundSymbol& fresh = cache.entries[slot];
+    cache.used[slot] = true;
+    fresh.pc = lookup;
+    fresh.found = false;
     const crash_async_image* image = crash_async_image_containing_address(report.images, lookup);
     if (image && crash_async_find_symbol(image, report.writer->symbolication_strategy, report.objc, lookup,
-                                         keepSymbol, &symbol) != CRASH_ESUCCESS)
-      symbol.found = false;
+                                         keepSymbol, &fresh) != CRASH_ESUCCESS)
+      fresh.found = false;
   }
+  cache.older[pair] = static_cast<std::uint8_t>((slot & 1) ^ 1);
+  const FoundSymbol& symbol = cache.entries[slot];
   if (!symbol.found) return n;
-  if (symbol.messageLength == 0)
-    symbol.messageLength = static_cast<std::uint32_t>(crash_writer_write_symbol(nullptr, symbol.name, symbol.start));
-  n += crash_writer_pack(file, 6, CRASH_FIELD_MESSAGE, &symbol.messageLength) + symbol.messageLength;
-  if (file) crash_writer_write_symbol(file, symbol.name, symbol.start);
+  n += packLength(file, 6, symbol.messageLength) + symbol.messageLength;
+  if (file) crash_async_file_write(file, symbol.message, symbol.messageLength);
   return n;
 }
 
@@ -550,6 +609,24 @@ bool startCursor(crash_async_frame_cursor* cursor, const ThreadSource& source,
 
 namespace {
 
+// Reads ahead, in one gathered read, the stacks of the parked threads from entry `from` on that are
+// walked from their parking registers, as many as the walk cache takes at once; returns the entry
+// after the last one taken.
+std::size_t readParkedStacks(const sys::ParkedThreads& parked, std::size_t from, crash_thread_t crashed,
+                             bool crashedWalked) noexcept {
+  std::uint64_t stackPointers[CRASH_FRAME_READ_AHEAD_STACKS];
+  std::size_t count = 0, i = from;
+  for (; i < parked.count && count < CRASH_FRAME_READ_AHEAD_STACKS; ++i) {
+    const auto& entry = parked.entries[i];
+    if (entry.result != sys::ParkResult::kParked || (crashedWalked && entry.thread == crashed) ||
+        waitingCrashState(entry.thread))
+      continue;
+    if (crash_async_thread_state_parked_stack_pointer(&parked, i, &stackPointers[count])) ++count;
+  }
+  crash_frame_walk_cache_read_stacks(crash_async_task_self(), stackPointers, count);
+  return i;
+}
+
 // One thread's walk, taken once: its section is encoded twice (sized, then written), and every step
 // of a walk reads the thread's stack through the kernel.
 struct WalkedThread {
@@ -562,12 +639,16 @@ struct WalkedThread {
   // `sized` frames): a frame's encoding looks its symbol up.
   mutable std::uint32_t frameLengths[CRASH_LOG_MAX_FRAMES];
   mutable std::size_t sized;
+  // The encoded length of the registers of a crashed thread, once worked out (0 before); a crashed
+  // thread is sized twice before it is written.
+  mutable std::size_t registersLength;
 };
 
 void walkThread(WalkedThread* walked, const ThreadSource& source, crash_async_image_list* images) noexcept {
   walked->started = false;
   walked->count = 0;
   walked->sized = 0;
+  walked->registersLength = 0;
   crash_async_frame_cursor cursor;
   if (!startCursor(&cursor, source, images)) return;
   if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return;
@@ -591,17 +672,20 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
                                              const WalkedThread& walked) noexcept {
   std::size_t n = packU32(file, 1, number) + packBool(file, 3, crashed);
   if (!walked.started) return n;
-  if (crashed) {
+  if (crashed && (file || walked.registersLength == 0)) {
+    std::size_t registers = 0;
     const std::size_t count = crash_frame_cursor_get_regcount(&walked.first);
     for (std::size_t i = 0; i < count; ++i) {
       const char* name = crash_frame_cursor_get_regname(&walked.first, i);
       if (!name) continue;
       std::uint64_t value = 0;
       if (crash_frame_cursor_get_reg(&walked.first, i, &value) != CRASH_FRAME_ESUCCESS) value = 0;
-      n += packMessage(file, 4,
-                       [&](crash_async_file* f) { return packString(f, 1, name) + packU64(f, 2, value); });
+      registers += packMessage(file, 4,
+                               [&](crash_async_file* f) { return packString(f, 1, name) + packU64(f, 2, value); });
     }
+    walked.registersLength = registers;
   }
+  if (crashed) n += walked.registersLength;
   for (std::size_t i = 0; i < walked.count; ++i) {
     const std::uint64_t pc = walked.pcs[i];
     const std::uint64_t lookup = crash_async_lookup_address(pc, walked.returns[i]);
@@ -609,7 +693,7 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
       walked.frameLengths[i] = static_cast<std::uint32_t>(crash_writer_write_thread_frame(nullptr, report, pc, lookup));
       walked.sized = i + 1;
     }
-    n += crash_writer_pack(file, 2, CRASH_FIELD_MESSAGE, &walked.frameLengths[i]) + walked.frameLengths[i];
+    n += packLength(file, 2, walked.frameLengths[i]) + walked.frameLengths[i];
     if (file) crash_writer_write_thread_frame(file, report, pc, lookup);
   }
   return n;
@@ -617,6 +701,11 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
 
 static std::size_t crash_writer_write_binary_image(crash_async_file* file,
                                                    const crash_async_image* image) noexcept {
+  // Encoded when the image was listed: copied as it is.
+  if (!image->report_record.empty()) {
+    if (file) crash_async_file_write(file, image->report_record.data(), image->report_record.size());
+    return image->report_record.size();
+  }
   std::size_t n = packU64(file, 2, crash_async_image_size(image));
   n += packU64(file, 1, crash_async_image_base(image));
   n += packString(file, 3, image->name.c_str());
@@ -627,6 +716,17 @@ static std::size_t crash_writer_write_binary_image(crash_async_file* file,
   return n + packMessage(file, 5, [&](crash_async_file* f) {
            return crash_writer_write_processor_info(f, image->cpu_type, image->cpu_subtype);
          });
+}
+
+std::string crash_writer_binary_image_record(const crash_async_image* image) {
+  if (!image->report_record.empty()) return image->report_record;
+  // A file with no descriptor and a limit of its buffer's size keeps everything in the buffer, and
+  // refuses what would not fit there.
+  crash_async_file scratch;
+  crash_async_file_init(&scratch, -1, sizeof scratch.buffer);
+  const std::size_t length = crash_writer_write_binary_image(&scratch, image);
+  if (scratch.failed || length != scratch.buflen) return {};
+  return std::string(scratch.buffer, scratch.buflen);
 }
 
 static std::size_t crash_writer_write_exception(crash_async_file* file, const Report& report) noexcept {
@@ -701,12 +801,12 @@ struct SectionBudget {
   void add(std::uint32_t field, const Body& body, bool keptFor = false) noexcept {
     if (keptFor) kept = 0;
     const auto length = static_cast<std::uint32_t>(body(nullptr));
-    const std::size_t head = crash_writer_pack(nullptr, field, CRASH_FIELD_MESSAGE, &length);
+    const std::size_t head = packLength(nullptr, field, length);
     if (file->limit != 0 && file->total_bytes + head + length + kept > room) {
       cut = true;
       return;
     }
-    crash_writer_pack(file, field, CRASH_FIELD_MESSAGE, &length);
+    packLength(file, field, length);
     body(file);
   }
 };
@@ -764,15 +864,11 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
                           crash_async_image_list* images, crash_async_file* file,
                           const crash_log_signal_info* signal, const crash_async_thread_state* state,
                           const sys::ParkedThreads& parked, bool allParked, WalkedThread* crashedWalk,
-                          bool crashedWalked) noexcept {
+                          bool crashedWalked, Lookups* lookups) noexcept {
   // 1. What the sections share.
   const bool walkCache = !crashedWalked && crash_frame_walk_cache_claim();
-  crash_async_objc_cache objc;
-  crash_async_objc_cache_init(&objc);
   if (images) crash_async_image_list_set_reading(images, true);
-  SymbolCache symbols;
-  crash_async_memset(symbols.used, 0, sizeof symbols.used);
-  const Report report{writer, images, &objc, &symbols};
+  const Report report{writer, images, &lookups->objc, &lookups->symbols};
 
   // 2. Header, then the sections; the signal section and the end mark always have their room.
   crash_async_file_write(file, CRASH_LOG_MAGIC, sizeof CRASH_LOG_MAGIC);
@@ -836,8 +932,10 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
     ++number;
   };
   if (parked.count == 0 && state) addThread(self, ThreadSource{state, nullptr, 0});
+  std::size_t readAheadFrom = 0;  // the first entry whose stack was not read ahead yet
   for (std::size_t i = 0; i < parked.count; ++i) {
     if (parked.entries[i].result == sys::ParkResult::kCaller && !state) continue;
+    if (i >= readAheadFrom) readAheadFrom = readParkedStacks(parked, i, crashed_thread, crashedWalked);
     addThread(parked.entries[i].thread, sourceOf(i));
   }
   budget.kept = 0;
@@ -859,7 +957,7 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
   // 5. Let everything go.
   if (walkCache) crash_frame_walk_cache_release();
   if (images) crash_async_image_list_set_reading(images, false);
-  crash_async_objc_cache_free(&objc);
+  crash_async_objc_cache_free(&lookups->objc);
   // A report cut for its size is still a sound report (it says it was cut): only a failed write fails it.
   return file->failed ? CRASH_OUTPUT_ERR : CRASH_ESUCCESS;
 }
@@ -873,9 +971,11 @@ crash_error_t crash_log_writer_write(crash_log_writer* writer, crash_thread_t cr
   // About 6 KB and 7 KB: the signal stack has room, and a live report's caller has its own.
   sys::ParkedThreads parked;
   WalkedThread crashedWalk;
+  Lookups lookups;
+  lookups.reset();
   const bool allParked = parkThreads(&parked, false);
-  const crash_error_t result =
-      writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked, &crashedWalk, false);
+  const crash_error_t result = writeReport(writer, crashed_thread, images, file, signal, state, parked, allParked,
+                                           &crashedWalk, false, &lookups);
   releaseThreads(&parked, allParked);
   return result;
 }
@@ -929,21 +1029,35 @@ crash_error_t writeReportFile(crash_log_writer* writer, const char* path, const 
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
   WalkedThread crashedWalk;
+  Lookups lookups;
+  lookups.reset();
   const bool walkedAhead = state && crashed_thread == crash_async_mach_thread_self();
   const bool walkCache = walkedAhead && crash_frame_walk_cache_claim();
-  if (walkedAhead) walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+  // The crashed thread's walk, and the symbols of its frames (sized as its section is): work that
+  // needs none of the others, done while they get to their handlers.
+  const auto walkCrashed = [&] {
+    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+    if (!images) return;
+    crash_async_image_list_set_reading(images, true);
+    crash_writer_write_thread(nullptr, Report{writer, images, &lookups.objc, &lookups.symbols}, ~0u, true,
+                              crashedWalk);
+    crash_async_image_list_set_reading(images, false);
+  };
+  if (walkedAhead) walkCrashed();
   // The other threads stay held until the report is in place: waking them costs time, and a thread
   // that runs on could end the process before the report is kept.
   const bool allParked = parkThreads(&parked, asked);
   // Libraries opened or closed since the list was last brought up to date, found with the others held.
-  // Then the walk ahead may have missed one: it is taken again, with what the walk cache kept dropped.
+  // Then the walk ahead may have missed one: it is taken again, with what the walk cache and the
+  // symbol lookups kept dropped.
   if (images && crash_async_image_list_sync_async(images) && walkedAhead) {
     // Held by this thread, claiming it again only drops what it kept; taken just now, it has nothing.
     if (crash_frame_walk_cache_claim()) crash_frame_walk_cache_release();
-    walkThread(&crashedWalk, ThreadSource{state, nullptr, 0}, images);
+    lookups.reset();
+    walkCrashed();
   }
   const crash_error_t result = writeReport(writer, crashed_thread, images, &file, signal, state, parked,
-                                           allParked, &crashedWalk, walkedAhead);
+                                           allParked, &crashedWalk, walkedAhead, &lookups);
   if (walkCache) crash_frame_walk_cache_release();
   crash_log_writer_close(writer);
   const bool closed = crash_async_file_close(&file);

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "crash_reporter/async_util.h"
 #include "crash_reporter/image_list.h"
@@ -99,6 +100,12 @@ std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash
 const char* crash_async_signal_signame(int signal) noexcept;
 // "SEGV_MAPERR" and so on, or null for a code without a name. Safe in a signal handler.
 const char* crash_async_signal_sigcode(int signal, int code) noexcept;
+
+// ---- Images.
+
+// The report's section for `image` (crashlg.BinaryImage), encoded for crash_async_image::report_record;
+// empty when it would not fit a file's buffer. Not safe in a signal handler.
+std::string crash_writer_binary_image_record(const crash_async_image* image);
 
 // ---- The writer.
 

@@ -16,8 +16,7 @@ struct Processor {
   std::uint32_t greg_size;
   const char* const* names;
   std::size_t count;
-  const std::size_t* preserved;
-  std::size_t preserved_count;
+  std::uint64_t preserved;  // the registers a callee preserves, as a bit set by index
   const DwarfEntry* dwarf;
   std::size_t dwarf_count;
 };
@@ -55,21 +54,34 @@ constexpr std::size_t countOf(const T (&)[N]) {
   return N;
 }
 
+template <std::size_t N>
+constexpr std::uint64_t maskOf(const std::size_t (&indices)[N]) {
+  std::uint64_t mask = 0;
+  for (std::size_t index : indices) mask |= std::uint64_t{1} << index;
+  return mask;
+}
+
 constexpr Processor kProcessors[] = {
     {CRASH_CPU_TYPE_ARM64, CRASH_THREAD_STATE_ARM64, 68, 8, kArm64Names, countOf(kArm64Names),
-     kArm64Preserved, countOf(kArm64Preserved), kArm64Dwarf, countOf(kArm64Dwarf)},
-    {CRASH_CPU_TYPE_ARM, CRASH_THREAD_STATE_ARM32, 17, 4, kArmNames, countOf(kArmNames), kArmPreserved,
-     countOf(kArmPreserved), kArmDwarf, countOf(kArmDwarf)},
+     maskOf(kArm64Preserved), kArm64Dwarf, countOf(kArm64Dwarf)},
+    {CRASH_CPU_TYPE_ARM, CRASH_THREAD_STATE_ARM32, 17, 4, kArmNames, countOf(kArmNames), maskOf(kArmPreserved),
+     kArmDwarf, countOf(kArmDwarf)},
     {CRASH_CPU_TYPE_X86_64, CRASH_THREAD_STATE_X86_64, 42, 8, kX86_64Names, countOf(kX86_64Names),
-     kX86_64Preserved, countOf(kX86_64Preserved), kX86_64Dwarf, countOf(kX86_64Dwarf)},
+     maskOf(kX86_64Preserved), kX86_64Dwarf, countOf(kX86_64Dwarf)},
 };
 static_assert(countOf(kArm64Names) == 34 && countOf(kArmNames) == 17 && countOf(kX86_64Names) == 21);
 
 const Processor* processorOf(std::int32_t cpu_type) noexcept {
-  for (const Processor& processor : kProcessors) {
-    if (processor.cpu_type == cpu_type) return &processor;
+  switch (cpu_type) {
+    case CRASH_CPU_TYPE_ARM64:
+      return &kProcessors[0];
+    case CRASH_CPU_TYPE_ARM:
+      return &kProcessors[1];
+    case CRASH_CPU_TYPE_X86_64:
+      return &kProcessors[2];
+    default:
+      return nullptr;
   }
-  return nullptr;
 }
 
 // The first DWARF table entry of the state's processor that `match` accepts, or null.
@@ -80,10 +92,6 @@ const DwarfEntry* findDwarf(const crash_async_thread_state* state, Match match) 
     if (match(processor->dwarf[i])) return &processor->dwarf[i];
   }
   return nullptr;
-}
-
-bool inRange(const crash_async_thread_state* state, std::size_t index) noexcept {
-  return index < crash_async_thread_state_get_reg_count(state);
 }
 
 }  // namespace
@@ -108,6 +116,7 @@ crash_error_t crash_async_thread_state_init(crash_async_thread_state* state, std
   state->cpu_type = cpu_type;
   state->flavor = processor->flavor;
   state->word_count = processor->word_count;
+  state->reg_count = static_cast<std::uint32_t>(processor->count);
   state->greg_size = processor->greg_size;
   return CRASH_ESUCCESS;
 }
@@ -160,6 +169,22 @@ crash_error_t crash_async_thread_state_parked_init(crash_async_thread_state* sta
   return CRASH_ESUCCESS;
 }
 
+bool crash_async_thread_state_parked_stack_pointer(const sys::ParkedThreads* threads, std::size_t index,
+                                                   std::uint64_t* stack_pointer) noexcept {
+  const mcontext_t* context = sys::parkedThreadContext(threads, index);
+  if (!context) return false;
+#if defined(__x86_64__)
+  *stack_pointer = static_cast<std::uint64_t>(context->gregs[REG_RSP]);
+#elif defined(__aarch64__)
+  *stack_pointer = context->sp;
+#elif defined(__arm__)
+  *stack_pointer = context->arm_sp;
+#else
+  return false;
+#endif
+  return true;
+}
+
 // Not inlined, so the captured registers are those of a frame of its own that the walk leaves at once.
 __attribute__((noinline)) crash_error_t crash_async_thread_state_current(
     crash_async_thread_state_callback callback, void* context) noexcept {
@@ -172,16 +197,8 @@ __attribute__((noinline)) crash_error_t crash_async_thread_state_current(
   return callback(&state, context);
 }
 
-void crash_async_thread_state_copy(crash_async_thread_state* dest,
-                                   const crash_async_thread_state* source) noexcept {
-  // A plain value copy: the compiler moves it in wide words, and a walk copies states several times
-  // a frame (crash_async_memcpy goes a byte at a time).
-  *dest = *source;
-}
-
 std::size_t crash_async_thread_state_get_reg_count(const crash_async_thread_state* state) noexcept {
-  const Processor* processor = processorOf(state->cpu_type);
-  return processor ? processor->count : 0;
+  return state->reg_count;
 }
 
 const char* crash_async_thread_state_get_reg_name(const crash_async_thread_state* state,
@@ -190,39 +207,9 @@ const char* crash_async_thread_state_get_reg_name(const crash_async_thread_state
   return processor && index < processor->count ? processor->names[index] : nullptr;
 }
 
-bool crash_async_thread_state_has_reg(const crash_async_thread_state* state, std::size_t index) noexcept {
-  return inRange(state, index) && (state->valid_regs & (std::uint64_t{1} << index)) != 0;
-}
-
-std::uint64_t crash_async_thread_state_get_reg(const crash_async_thread_state* state,
-                                               std::size_t index) noexcept {
-  return inRange(state, index) ? state->regs[index] : 0;
-}
-
-void crash_async_thread_state_set_reg(crash_async_thread_state* state, std::size_t index,
-                                      std::uint64_t value) noexcept {
-  if (!inRange(state, index)) return;
-  state->regs[index] = state->greg_size == 4 ? (value & 0xffffffffu) : value;
-  state->valid_regs |= std::uint64_t{1} << index;
-}
-
-void crash_async_thread_state_clear_reg(crash_async_thread_state* state, std::size_t index) noexcept {
-  if (!inRange(state, index)) return;
-  state->valid_regs &= ~(std::uint64_t{1} << index);
-}
-
-void crash_async_thread_state_clear_all_regs(crash_async_thread_state* state) noexcept {
-  state->valid_regs = 0;
-}
-
 void crash_async_thread_state_clear_volatile_regs(crash_async_thread_state* state) noexcept {
   const Processor* processor = processorOf(state->cpu_type);
-  std::uint64_t keep = 0;
-  if (processor) {
-    for (std::size_t i = 0; i < processor->preserved_count; ++i)
-      keep |= std::uint64_t{1} << processor->preserved[i];
-  }
-  state->valid_regs &= keep;
+  state->valid_regs &= processor ? processor->preserved : 0;
 }
 
 bool crash_async_thread_state_map_reg_to_dwarf(const crash_async_thread_state* state, std::size_t index,

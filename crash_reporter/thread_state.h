@@ -48,6 +48,7 @@ struct crash_async_thread_state {
   std::int32_t cpu_type;                    // one of the CRASH_CPU_TYPE_ values
   std::uint32_t flavor;                     // one of the CRASH_THREAD_STATE_ values
   std::uint32_t word_count;                 // size of the platform's register block, in 32-bit words
+  std::uint32_t reg_count;                  // registers of the processor (0 for an unknown one)
   std::uint64_t regs[CRASH_MAX_REGISTERS];  // by register index; 32-bit registers zero-extended
   // The pc is a return address (a caller's frame, made by a frame reader), not the instruction that
   // was running: the call lies just before it, and a call that never returns may be the last
@@ -77,6 +78,10 @@ void crash_async_thread_state_mcontext_init(crash_async_thread_state* state,
 crash_error_t crash_async_thread_state_parked_init(crash_async_thread_state* state,
                                                    const sys::ParkedThreads* threads,
                                                    std::size_t index) noexcept;
+// The stack pointer entry `index` of `threads` was parked with, without filling a whole record; false
+// when that thread is not parked.
+bool crash_async_thread_state_parked_stack_pointer(const sys::ParkedThreads* threads, std::size_t index,
+                                                   std::uint64_t* stack_pointer) noexcept;
 
 // Captures the calling thread's registers at the call and returns `callback(state, context)`. The
 // first frame is this function's own; the walk goes on into the caller's.
@@ -84,8 +89,11 @@ using crash_async_thread_state_callback = crash_error_t (*)(crash_async_thread_s
 crash_error_t crash_async_thread_state_current(crash_async_thread_state_callback callback,
                                                void* context) noexcept;
 
-void crash_async_thread_state_copy(crash_async_thread_state* dest,
-                                   const crash_async_thread_state* source) noexcept;
+// A plain value copy: the compiler moves it in wide words.
+inline void crash_async_thread_state_copy(crash_async_thread_state* dest,
+                                          const crash_async_thread_state* source) noexcept {
+  *dest = *source;
+}
 
 // The number of registers of the state's processor (34 ARM64, 17 ARM, 21 x86-64, 0 unknown).
 std::size_t crash_async_thread_state_get_reg_count(const crash_async_thread_state* state) noexcept;
@@ -93,16 +101,29 @@ std::size_t crash_async_thread_state_get_reg_count(const crash_async_thread_stat
 // does not have.
 const char* crash_async_thread_state_get_reg_name(const crash_async_thread_state* state,
                                                   std::size_t index) noexcept;
-bool crash_async_thread_state_has_reg(const crash_async_thread_state* state, std::size_t index) noexcept;
+// The accessors below are inline: a walk calls them dozens of times a frame.
+inline bool crash_async_thread_state_has_reg(const crash_async_thread_state* state, std::size_t index) noexcept {
+  return index < state->reg_count && (state->valid_regs & (std::uint64_t{1} << index)) != 0;
+}
 // The value of the register, or 0 when the processor has no such register.
-std::uint64_t crash_async_thread_state_get_reg(const crash_async_thread_state* state,
-                                               std::size_t index) noexcept;
+inline std::uint64_t crash_async_thread_state_get_reg(const crash_async_thread_state* state,
+                                                      std::size_t index) noexcept {
+  return index < state->reg_count ? state->regs[index] : 0;
+}
 // Sets the register and marks it valid; nothing happens for an index the processor does not have.
 // On ARM the value is cut to 32 bits.
-void crash_async_thread_state_set_reg(crash_async_thread_state* state, std::size_t index,
-                                      std::uint64_t value) noexcept;
-void crash_async_thread_state_clear_reg(crash_async_thread_state* state, std::size_t index) noexcept;
-void crash_async_thread_state_clear_all_regs(crash_async_thread_state* state) noexcept;
+inline void crash_async_thread_state_set_reg(crash_async_thread_state* state, std::size_t index,
+                                             std::uint64_t value) noexcept {
+  if (index >= state->reg_count) return;
+  state->regs[index] = state->greg_size == 4 ? (value & 0xffffffffu) : value;
+  state->valid_regs |= std::uint64_t{1} << index;
+}
+inline void crash_async_thread_state_clear_reg(crash_async_thread_state* state, std::size_t index) noexcept {
+  if (index < state->reg_count) state->valid_regs &= ~(std::uint64_t{1} << index);
+}
+inline void crash_async_thread_state_clear_all_regs(crash_async_thread_state* state) noexcept {
+  state->valid_regs = 0;
+}
 // Keeps only the registers a called function must preserve (ARM: r4-r8, r10, r11; ARM64: x19-x28;
 // x86-64: rbx, rbp, r12-r15), and only those that were valid.
 void crash_async_thread_state_clear_volatile_regs(crash_async_thread_state* state) noexcept;

@@ -1,5 +1,7 @@
 #include "platform/system/eh_frame.h"
 
+#include <new>
+
 namespace sys {
 namespace {
 
@@ -41,14 +43,12 @@ class ByteReader {
   void limit(std::uintptr_t end) noexcept { end_ = end; }
   void seek(std::uintptr_t at) noexcept { at_ = at; }
 
-  std::uint8_t byte() noexcept {
-    if (failed_ || at_ >= end_) {
-      failed_ = true;
-      return 0;
-    }
-    if (at_ < windowStart_ || at_ >= windowStart_ + windowLength_) refill();
-    if (failed_) return 0;
-    return window_[at_++ - windowStart_];
+  // Out of line, like the number decoders below: a program's decoder inlining them all grew to 8 KB,
+  // every line of it cold when a crash first runs it.
+  [[gnu::noinline]] std::uint8_t byte() noexcept {
+    if (at_ >= windowStart_ && at_ - windowStart_ < windowLength_ && at_ < end_ && !failed_)
+      return window_[at_++ - windowStart_];
+    return slowByte();
   }
 
   std::uint64_t fixed(std::size_t bytes) noexcept {
@@ -57,7 +57,7 @@ class ByteReader {
     return value;
   }
 
-  std::uint64_t uleb() noexcept {
+  [[gnu::noinline]] std::uint64_t uleb() noexcept {
     std::uint64_t value = 0;
     for (unsigned shift = 0; shift < 70; shift += 7) {
       const std::uint8_t b = byte();
@@ -68,7 +68,7 @@ class ByteReader {
     return 0;
   }
 
-  std::int64_t sleb() noexcept {
+  [[gnu::noinline]] std::int64_t sleb() noexcept {
     std::uint64_t value = 0;
     unsigned shift = 0;
     std::uint8_t b = 0;
@@ -151,6 +151,17 @@ class ByteReader {
   }
 
  private:
+  // byte() past the window: the end, a failure, or a refill.
+  [[gnu::noinline]] std::uint8_t slowByte() noexcept {
+    if (failed_ || at_ >= end_) {
+      failed_ = true;
+      return 0;
+    }
+    if (at_ < windowStart_ || at_ >= windowStart_ + windowLength_) refill();
+    if (failed_) return 0;
+    return window_[at_++ - windowStart_];
+  }
+
   void refill() noexcept {
     std::size_t length = sizeof window_;
     if (end_ - at_ < length) length = end_ - at_;
@@ -185,7 +196,7 @@ class ByteReader {
   // the functions before it often lie there. Where the bytes before cannot be read (the mapping starts
   // in between), from here.
   const CfiCieCache::Window* readWindow() noexcept {
-    constexpr std::uintptr_t kLead = 1024;
+    constexpr std::uintptr_t kLead = 256;
     CfiCieCache::Window& window = cache_->windows[cache_->nextWindow];
     cache_->nextWindow = (cache_->nextWindow + 1) % CfiCieCache::kWindows;
     const std::uintptr_t lead = at_ < kLead ? at_ : kLead;
@@ -296,11 +307,14 @@ CfiRule* ruleFor(CfiRow* row, std::uint64_t reg) noexcept {
 // skipped.
 bool runProgram(Task task, std::uintptr_t start, std::uintptr_t end, Program* program, CfiRow* row,
                 CfiCieCache* cache) noexcept {
+  // The rows remember_state saved. Their rules are kept as bytes, left uninitialised until a program
+  // saves one (most never do): clearing them on every call cost more than running most programs.
+  // CfiRule is trivially copyable, so copying its bytes copies it.
   struct Saved {
     std::uint64_t cfaRegister;
     std::int64_t cfaOffset;
     bool cfaExpression;
-    CfiRule rules[kCfiRegisters];
+    unsigned char rules[sizeof(CfiRule) * kCfiRegisters];
   };
   Saved remembered[kRememberDepth];
   std::size_t depth = 0;
@@ -374,7 +388,7 @@ bool runProgram(Task task, std::uintptr_t start, std::uintptr_t end, Program* pr
         remembered[depth].cfaRegister = row->cfaRegister;
         remembered[depth].cfaOffset = row->cfaOffset;
         remembered[depth].cfaExpression = row->cfaExpression;
-        for (std::size_t i = 0; i < kCfiRegisters; ++i) remembered[depth].rules[i] = row->rules[i];
+        __builtin_memcpy(remembered[depth].rules, row->rules, sizeof row->rules);
         ++depth;
         break;
       case 0x0b:  // restore_state: the CFA comes back too, as every unwinder in use restores it
@@ -383,7 +397,7 @@ bool runProgram(Task task, std::uintptr_t start, std::uintptr_t end, Program* pr
         row->cfaRegister = remembered[depth].cfaRegister;
         row->cfaOffset = remembered[depth].cfaOffset;
         row->cfaExpression = remembered[depth].cfaExpression;
-        for (std::size_t i = 0; i < kCfiRegisters; ++i) row->rules[i] = remembered[depth].rules[i];
+        __builtin_memcpy(row->rules, remembered[depth].rules, sizeof row->rules);
         break;
       case 0x0c:  // def_cfa
         row->cfaRegister = in.uleb();
@@ -521,11 +535,15 @@ CfiResult findCallFrame(Task task, const EhFrameIndex& index, const std::int32_t
   CfiCieCache::Entry* common = nullptr;
   for (std::size_t i = 0; cies && i < CfiCieCache::kEntries && !common; ++i)
     if (cies->entries[i].address == cieAddress) common = &cies->entries[i];
-  CfiCieCache::Entry local;
+  // Room for the CIE's entry without a cache to keep it in, made only then: an entry holds a whole row.
+  union LocalEntry {
+    LocalEntry() noexcept {}
+    CfiCieCache::Entry entry;
+  } local;
   if (!common) {
     Cie cie;
     if (!readCie(task, cieAddress, &cie, cies)) return CfiResult::kMalformed;
-    CfiCieCache::Entry& entry = cies ? cies->entries[cies->next] : local;
+    CfiCieCache::Entry& entry = cies ? cies->entries[cies->next] : *new (&local.entry) CfiCieCache::Entry;
     entry.address = 0;
     entry.codeAlign = cie.codeAlign;
     entry.dataAlign = cie.dataAlign;

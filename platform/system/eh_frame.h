@@ -98,15 +98,16 @@ struct CfiCieCache {
   static constexpr std::size_t kEntries = 8;
   Entry entries[kEntries];
   std::size_t next = 0;  // the entry replaced next
-  // The records read last, a few kilobytes around where a record was wanted: a function's CIE and its
-  // neighbours' records mostly lie close to its own. A few such windows, the oldest replaced, so that
-  // the objects a walk passes through in turn each keep theirs.
+  // The records read last, a kilobyte around where a record was wanted: a function's CIE and its
+  // neighbours' records often lie close to its own. Several such windows, the oldest replaced, so that
+  // the objects a walk passes through in turn each keep theirs. Small ones: a record takes a few dozen
+  // bytes, and on the crash path every byte read is a cold one, copied by the kernel.
   struct Window {
     std::uintptr_t base = 0;
     std::size_t length = 0;
-    std::uint8_t bytes[4096];
+    std::uint8_t bytes[1024];
   };
-  static constexpr std::size_t kWindows = 4;
+  static constexpr std::size_t kWindows = 8;
   Window windows[kWindows];
   std::size_t nextWindow = 0;  // the window replaced next
   void clear() noexcept {

@@ -5,6 +5,7 @@
 #include <link.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -214,10 +215,27 @@ struct Link {
   std::uintptr_t bias, name, dynamic, next, previous;
 };
 
-// Where the entries of the link map lay at the last preparation, so that a walk can read them all in
-// one gathered read and only check that they still link up (kLoaderEntriesSeen says how many are).
-std::atomic<std::uintptr_t> gLoaderEntries[kMaxMemoryPieces];
+// Where the entries of the link map lay at the last preparation, so that a walk can read them in a few
+// gathered reads and only check that they still link up (gLoaderEntriesSeen says how many are).
+constexpr std::size_t kKnownLoaderEntries = 512;
+std::atomic<std::uintptr_t> gLoaderEntries[kKnownLoaderEntries];
 std::atomic<std::size_t> gLoaderEntriesSeen{0};
+std::atomic<bool> gLoaderEntriesComplete{false};  // the preparation read the list to its end
+
+// How many objects the loader had mapped when this program's own initialisers ran: the program, the
+// libraries it needs and those preloaded. None of them is ever unmapped (closing a library only undoes
+// an opening of it), and the loader lists them first, in the order they were mapped.
+std::size_t mappedObjectCount() {
+  std::size_t count = 0;
+  dl_iterate_phdr(
+      [](dl_phdr_info*, std::size_t, void* data) -> int {
+        ++*static_cast<std::size_t*>(data);
+        return 0;
+      },
+      &count);
+  return count;
+}
+const std::size_t gStartupObjects = mappedObjectCount();
 
 // The entries from `at` on, one read each, after the `count` already in `out`.
 int walkLoaderList(Task task, std::uintptr_t at, LoaderEntry* out, std::size_t capacity, std::size_t count,
@@ -246,42 +264,67 @@ void prepareLoaderList() {
     if (program) dlclose(program);
   }
   // Where the entries lie now (read guarded: a library may be opened or closed meanwhile; a stale
-  // answer only costs the walk its one gathered read).
+  // answer only costs the walk its gathered reads).
   std::size_t seen = 0;
   gLoaderEntriesSeen.store(0, std::memory_order_release);
-  for (std::uintptr_t at = gLoaderHead.load(std::memory_order_acquire); at != 0 && seen < kMaxMemoryPieces; ++seen) {
+  gLoaderEntriesComplete.store(false, std::memory_order_release);
+  std::uintptr_t at = gLoaderHead.load(std::memory_order_acquire);
+  for (; at != 0 && seen < kKnownLoaderEntries; ++seen) {
     Link link;
     if (!readValue(taskSelf(), at, &link)) break;
     gLoaderEntries[seen].store(at, std::memory_order_relaxed);
     at = link.next;
   }
+  gLoaderEntriesComplete.store(at == 0, std::memory_order_release);
   gLoaderEntriesSeen.store(seen, std::memory_order_release);
+}
+
+bool loaderListUnchanged(Task task) noexcept {
+  const std::size_t seen = gLoaderEntriesSeen.load(std::memory_order_acquire);
+  if (seen == 0 || !gLoaderEntriesComplete.load(std::memory_order_acquire)) return false;
+  // The last entry that stays mapped, and every one after it: their links must be as they were.
+  const std::size_t from = gStartupObjects > 0 && gStartupObjects <= seen ? gStartupObjects - 1 : 0;
+  const std::size_t count = seen - from;
+  if (count > kMaxMemoryPieces) return false;
+  std::uintptr_t links[kMaxMemoryPieces];
+  MemoryPiece pieces[kMaxMemoryPieces];
+  for (std::size_t i = 0; i < count; ++i)
+    pieces[i] = {gLoaderEntries[from + i].load(std::memory_order_relaxed) + offsetof(Link, next), &links[i],
+                 sizeof links[i]};
+  if (!readMemoryPieces(task, pieces, count)) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uintptr_t expected = from + i + 1 < seen ? gLoaderEntries[from + i + 1].load(std::memory_order_relaxed) : 0;
+    if (links[i] != expected) return false;
+  }
+  return true;
 }
 
 int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept {
   *complete = false;
   const std::uintptr_t head = gLoaderHead.load(std::memory_order_acquire);
   if (head == 0) return -1;
-  // The entries where they were, read at once, then checked to link up from the head; the walk goes
-  // on one entry at a time from the first that does not (or past the last, for libraries opened
-  // since).
-  const std::size_t known = gLoaderEntriesSeen.load(std::memory_order_acquire);
-  if (known > 0 && known <= capacity && gLoaderEntries[0].load(std::memory_order_relaxed) == head) {
+  // The entries where they were, read a batch at a time, each checked to link up from the head; the
+  // walk goes on one entry at a time from the first that does not (or past the last, for libraries
+  // opened since).
+  std::size_t known = gLoaderEntriesSeen.load(std::memory_order_acquire);
+  if (known > capacity) known = capacity;
+  std::size_t linked = 0;
+  std::uintptr_t next = head;  // where the entry after the last one linked lies
+  while (linked < known) {
+    const std::size_t batch = known - linked < kMaxMemoryPieces ? known - linked : kMaxMemoryPieces;
     Link links[kMaxMemoryPieces];
     MemoryPiece pieces[kMaxMemoryPieces];
-    for (std::size_t i = 0; i < known; ++i)
-      pieces[i] = {gLoaderEntries[i].load(std::memory_order_relaxed), &links[i], sizeof(Link)};
-    if (readMemoryPieces(task, pieces, known)) {
-      std::size_t linked = 0;
-      while (linked < known) {
-        out[linked] = LoaderEntry{links[linked].bias, links[linked].name, links[linked].dynamic};
-        ++linked;
-        if (linked < known && links[linked - 1].next != pieces[linked].address) break;
-      }
-      return walkLoaderList(task, links[linked - 1].next, out, capacity, linked, complete);
+    for (std::size_t i = 0; i < batch; ++i)
+      pieces[i] = {gLoaderEntries[linked + i].load(std::memory_order_relaxed), &links[i], sizeof(Link)};
+    if (pieces[0].address != next || !readMemoryPieces(task, pieces, batch)) break;
+    std::size_t i = 0;
+    for (; i < batch && pieces[i].address == next; ++i) {
+      out[linked++] = LoaderEntry{links[i].bias, links[i].name, links[i].dynamic};
+      next = links[i].next;
     }
+    if (i < batch) break;
   }
-  return walkLoaderList(task, head, out, capacity, 0, complete);
+  return walkLoaderList(task, next, out, capacity, linked, complete);
 }
 
 bool isNativeElfIdent(const unsigned char* ident) noexcept {

@@ -45,16 +45,23 @@ std::vector<LoaderImage> loadedImages();
 // list's head takes the loader (prepareLoaderList, not safe in a signal handler: the loader's lock);
 // walking it afterwards does not (readLoaderList: guarded reads only). The list may be changing while a
 // library is opened or closed, so a walk is bounded and says whether it reached the list's end.
-struct LoaderEntry {
-  std::uintptr_t bias = 0;         // the object's load bias; its ELF header where it maps from offset 0
-  std::uintptr_t nameAddress = 0;  // its path, a string in the loader's memory
-  std::uintptr_t dynamic = 0;      // its mapped dynamic section
+struct LoaderEntry {  // no initialisers: the crash path keeps an array of them on its signal stack
+  std::uintptr_t bias;         // the object's load bias; its ELF header where it maps from offset 0
+  std::uintptr_t nameAddress;  // its path, a string in the loader's memory
+  std::uintptr_t dynamic;      // its mapped dynamic section
 };
 void prepareLoaderList();
 // Copies at most `capacity` entries of the link map, in the loader's order, into `out` and returns how
 // many; -1 when prepareLoaderList never ran. `*complete` tells whether the walk reached the list's end.
 // Safe in a signal handler.
 int readLoaderList(Task task, LoaderEntry* out, std::size_t capacity, bool* complete) noexcept;
+// Whether the link map is the one prepareLoaderList saw, told by a few reads: the objects the loader
+// had mapped when the program's own initialisers ran (the program, the libraries it needs, those
+// preloaded) stay mapped for the life of the process and come first in the list, so only the link out
+// of the last of them and the entries after it can have changed. False also when that cannot be told
+// (the list was not read to its end, or holds more than one gathered read takes after them). Safe in
+// a signal handler.
+bool loaderListUnchanged(Task task) noexcept;
 
 // What readElfImage learnt of one mapped object. Fixed size; a value copy is cheap enough.
 struct ElfImage {

@@ -183,6 +183,33 @@ bool readMemoryPieces(Task task, const MemoryPiece* pieces, std::size_t count) n
   return true;
 }
 
+void readMemoryPiecePrefixes(Task task, const MemoryPiece* pieces, std::size_t count, std::size_t* lengths) noexcept {
+  if (count > kMaxMemoryPieces) count = kMaxMemoryPieces;
+  const bool self = task == 0 || task == selfPid();
+  std::size_t from = 0;
+  while (from < count && !selfReadsThroughPipe(self)) {
+    iovec local[kMaxMemoryPieces], remote[kMaxMemoryPieces];
+    const std::size_t left = count - from;
+    for (std::size_t i = 0; i < left; ++i) {
+      local[i] = {pieces[from + i].destination, pieces[from + i].length};
+      remote[i] = {reinterpret_cast<void*>(pieces[from + i].address), pieces[from + i].length};
+    }
+    const ssize_t n = readVectors(self ? selfPid() : task, local, remote, left);
+    if (n < 0 && selfReadRefused(self)) break;  // the pipe path, piece by piece, below
+    // The kernel reads the pieces in order and stops at the first byte it cannot read: the pieces
+    // before it are whole, the one it stopped in is read that far (a failure with nothing read at
+    // all is that piece unread), and the rest wait for the next round.
+    std::size_t read = n > 0 ? static_cast<std::size_t>(n) : 0;
+    while (from < count && read >= pieces[from].length) {
+      lengths[from] = pieces[from].length;
+      read -= pieces[from++].length;
+    }
+    if (from < count) lengths[from++] = read;
+  }
+  for (; from < count; ++from)
+    lengths[from] = readMemoryPrefix(task, pieces[from].address, pieces[from].destination, pieces[from].length);
+}
+
 std::size_t readMemoryPrefix(Task task, std::uintptr_t address, void* destination, std::size_t length) noexcept {
   if (length == 0 || address + (length - 1) < address) return 0;
   const bool self = task == 0 || task == selfPid();

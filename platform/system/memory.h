@@ -59,6 +59,13 @@ inline constexpr std::size_t kMaxMemoryPieces = 64;
 // a signal handler, like readMemory.
 bool readMemoryPieces(Task task, const MemoryPiece* pieces, std::size_t count) noexcept;
 
+// Reads each of up to kMaxMemoryPieces pieces as far as it can be read from its start, as
+// readMemoryPrefix does for one, and stores how many bytes of piece i were read in `lengths[i]`. One
+// system call reads them all where the kernel allows; a piece that stops short (it runs into memory
+// that cannot be read) costs one more for the pieces after it. For reading ahead in several places at
+// once, such as the stacks of many threads. Safe in a signal handler, like readMemory.
+void readMemoryPiecePrefixes(Task task, const MemoryPiece* pieces, std::size_t count, std::size_t* lengths) noexcept;
+
 // Makes reads of this process's own memory take the pipe path that sandboxes without
 // process_vm_readv fall back to, so tests cover it. Not for production code. Safe in a signal handler
 // (one atomic store).

@@ -53,12 +53,14 @@ enum class ParkResult {
 
 // The threads one caller parked, and their registers. Fixed size, so a signal handler can keep it on
 // its own (alternate) stack or in static storage; about 6 KB. The registers themselves live in the
-// static slots of the parking table.
+// static slots of the parking table. Only the first `count` entries hold anything: the rest are left
+// uninitialised, since clearing 6 KB of a cold signal stack would cost the crash path more than it
+// spends on most of its threads.
 struct ParkedThreads {
   struct Entry {
-    ThreadId thread = 0;
-    ParkResult result = ParkResult::kGone;
-    int slot = -1;  // the slot of a parked thread, -1 otherwise
+    ThreadId thread;
+    ParkResult result;
+    int slot;  // the slot of a parked thread, -1 otherwise
   };
   Entry entries[kMaxThreads];
   std::size_t count = 0;

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -330,15 +331,22 @@ TEST(CrashReportParser, EachMissingOrBadPieceIsNamed) {
 
 // ---- The writer on the calling thread.
 
+// The images of this process, listed once and brought up to date at every call.
+crash_async_image_list& processImages() {
+  static crash_async_image_list images;
+  static const bool listed = (crash_async_image_list_init(&images, crash_async_task_self()), true);
+  (void)listed;
+  crash_async_image_list_sync(&images);
+  return images;
+}
+
 // Writes a report of the calling thread (as SIGTRAP, TRAP_TRACE) with a file size limit and an exception
 // of `frames` addresses.
 std::pair<crash_error_t, std::string> liveReport(std::size_t limit, std::size_t frames) {
   testing_support::TempDir dir;
   const auto path = dir / "report";
-  static crash_async_image_list images;
-  static const bool listed = (crash_async_image_list_init(&images, crash_async_task_self()), true);
-  (void)listed;
-  crash_async_image_list_sync(&images);
+  static crash_async_image_list& images = processImages();
+  processImages();
   struct Live {
     crash_log_writer writer;
     crash_async_file file;
@@ -383,6 +391,52 @@ TEST(CrashLogWriter, AnExceptionStackIsCutAt512FramesAndASectionPastTheCapIsLeft
   EXPECT_TRUE(cutReport->truncated());
   EXPECT_FALSE(cutReport->hasExceptionInfo());
   EXPECT_EQ(cutReport->signalInfo().name, "SIGTRAP");
+}
+
+// Every listed image is in a report as it was listed, whether its section was encoded when the image
+// was listed (as every image the sync lists is) or at the crash (as an image the crash path finds).
+TEST(CrashLogWriter, ListsEveryImageAsListedWhenEncodedAheadOrAtTheCrash) {
+  ASSERT_EQ(sys::prepareThreadParking(), 0);
+  crash_async_image_list& images = processImages();
+  struct Listed {
+    std::string name, uuid;
+    std::uint64_t size;
+    std::int32_t cpu;
+  };
+  std::map<std::uint64_t, Listed> listed;
+  bool everyOther = false;
+  for (auto* node = crash_async_image_list_next(&images, nullptr); node; node = crash_async_image_list_next(&images, node)) {
+    crash_async_image& image = node->value;
+    std::string uuid;
+    for (std::size_t i = 0; i < image.uuid_length; ++i) {
+      static const char kHex[] = "0123456789abcdef";
+      uuid += kHex[image.uuid[i] >> 4];
+      uuid += kHex[image.uuid[i] & 15];
+    }
+    ASSERT_FALSE(image.report_record.empty()) << image.name;
+    if ((everyOther = !everyOther)) image.report_record.clear();
+    listed[crash_async_image_base(&image)] = {image.name, uuid, crash_async_image_size(&image), image.cpu_type};
+  }
+  ASSERT_GE(listed.size(), 2u);
+  const auto [result, bytes] = liveReport(0, 0);
+  ASSERT_EQ(result, CRASH_ESUCCESS);
+  auto report = TallyCrashReport::initWithDataError(bytes);
+  ASSERT_TRUE(report.ok()) << report.error().description();
+  ASSERT_EQ(report->images().size(), listed.size());
+  for (const auto& image : report->images()) {
+    const auto found = listed.find(image.imageBaseAddress);
+    ASSERT_NE(found, listed.end()) << image.imageName;
+    const Listed& expected = found->second;
+    EXPECT_EQ(image.imageName, expected.name);
+    EXPECT_EQ(image.imageSize, expected.size) << expected.name;
+    EXPECT_EQ(image.hasImageUUID, !expected.uuid.empty()) << expected.name;
+    EXPECT_EQ(image.imageUUID, expected.uuid) << expected.name;
+    ASSERT_TRUE(image.codeType.has_value()) << expected.name;
+    EXPECT_EQ(image.codeType->type, static_cast<std::uint32_t>(expected.cpu)) << expected.name;
+  }
+  // Listed again, the images encoded at the crash have their sections made ahead once more.
+  crash_async_image_list_free(&images);
+  crash_async_image_list_init(&images, crash_async_task_self());
 }
 
 // Threads whose exceptions escape at once: the writer keeps one of them whole, never one's name with

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,8 @@
 #include "crash_reporter/frame_cursor.h"
 #include "crash_reporter/image_list.h"
 #include "crash_reporter/thread_state.h"
+#include "platform/system/elf_image.h"
+#include "support/temp_dir.h"
 
 namespace crash {
 namespace {
@@ -207,6 +210,55 @@ TEST(FrameWalk, AReturnAddressOutsideEveryListedImageEndsTheWalkWhenThereIsAList
     EXPECT_EQ(end, CRASH_FRAME_ENOFRAME);
   }
   crash_async_image_list_free(&list);
+}
+
+// Stacks read ahead together serve the walks that follow as they were when read, also one whose
+// window the end of its mapping cuts short and the one read after it; the next claim of the walk cache
+// forgets them, so a stack that changed since is walked as it is now.
+TEST(FrameWalk, StacksReadAheadAreWalkedAsReadUntilTheNextClaim) {
+  const std::size_t page = static_cast<std::size_t>(getpagesize());
+  auto* mapping = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(mapping, MAP_FAILED);
+  munmap(mapping + page, page);
+  std::uint64_t before[4] = {}, after[4] = {};
+  std::uint64_t* stacks[] = {before, reinterpret_cast<std::uint64_t*>(mapping + page - 4 * 8), after};
+  // Two frame records on each: the first names the second, which ends the walk.
+  std::uint64_t stackPointers[3];
+  for (std::size_t i = 0; i < 3; ++i) {
+    std::uint64_t* words = stacks[i];
+    const std::uint64_t code = 0x500000 + 0x100000 * i;
+    words[0] = reinterpret_cast<std::uint64_t>(&words[2]);
+    words[1] = code + 0x10;
+    words[2] = 0;
+    words[3] = code + 0x20;
+    stackPointers[i] = reinterpret_cast<std::uint64_t>(words);
+  }
+  const auto walkAll = [&] {
+    std::vector<std::vector<std::uint64_t>> all;
+    for (std::uint64_t sp : stackPointers) {
+      crash_frame_error_t end;
+      all.push_back(walk(stateFor(CRASH_CPU_TYPE_ARM64, 0x400000, sp), &end));
+    }
+    return all;
+  };
+  const auto asRead = walkAll();
+  ASSERT_EQ(asRead[1], (std::vector<std::uint64_t>{0x400000, 0x600010, 0x600020}));
+
+  ASSERT_TRUE(crash_frame_walk_cache_claim());
+  EXPECT_EQ(crash_frame_walk_cache_read_stacks(self, stackPointers, 3), 3u);
+  for (std::uint64_t* words : stacks) words[3] += 1;  // the stacks move on after they were read
+  EXPECT_EQ(walkAll(), asRead);
+  crash_frame_walk_cache_release();
+
+  ASSERT_TRUE(crash_frame_walk_cache_claim());
+  const auto now = walkAll();
+  crash_frame_walk_cache_release();
+  for (std::size_t i = 0; i < 3; ++i) {
+    auto moved = asRead[i];
+    moved.back() += 1;
+    EXPECT_EQ(now[i], moved) << i;
+  }
+  munmap(mapping, page);
 }
 
 #if defined(__x86_64__)
@@ -464,6 +516,71 @@ TEST(ImageList, FollowsALibraryLoadedAndUnloadedWhileItIsRead) {
   while (passes.load() < 3) std::this_thread::yield();
   done = true;
   reader.join();
+  crash_async_image_list_free(&list);
+}
+
+// A few reads tell the crash path that the loader's list is as the last sync saw it, and show every
+// library opened or closed since: the look then takes it in.
+TEST(ImageList, TheLoaderListIsSeenUnchangedUntilALibraryIsOpenedOrClosed) {
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+  EXPECT_TRUE(sys::loaderListUnchanged(self));
+  EXPECT_FALSE(crash_async_image_list_sync_async(&list));
+
+  Module module = openModule();
+  ASSERT_NE(module.handle, nullptr) << dlerror();
+  EXPECT_FALSE(sys::loaderListUnchanged(self));
+  EXPECT_TRUE(crash_async_image_list_sync_async(&list));
+  EXPECT_TRUE(listed(&list, CRASH_TEST_FRAMES_MODULE));
+  crash_async_image_list_sync(&list);
+  EXPECT_TRUE(sys::loaderListUnchanged(self));
+
+  dlclose(module.handle);
+  EXPECT_FALSE(sys::loaderListUnchanged(self));
+  EXPECT_TRUE(crash_async_image_list_sync_async(&list));
+  // Marked unloaded once; a later look finds nothing more to change.
+  EXPECT_FALSE(crash_async_image_list_sync_async(&list));
+  crash_async_image_list_set_reading(&list, true);
+  bool unloaded = false;
+  for (auto* node = crash_async_image_list_next(&list, nullptr); node; node = crash_async_image_list_next(&list, node))
+    unloaded |= node->value.name == CRASH_TEST_FRAMES_MODULE && node->value.unloaded;
+  crash_async_image_list_set_reading(&list, false);
+  EXPECT_TRUE(unloaded);
+  crash_async_image_list_free(&list);
+}
+
+// The crash path's look at the loader reads a link map longer than one gathered read takes, a batch
+// at a time, and finds the libraries closed since the list was made wherever they lay in it: first,
+// inside a batch, last.
+TEST(ImageList, ACrashTimeLookFindsLibrariesClosedAnywhereInALongLoaderList) {
+  testing_support::TempDir dir;
+  std::vector<void*> handles;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 70; ++i) {
+    paths.push_back((dir / ("frames" + std::to_string(i) + ".so")).string());
+    std::filesystem::copy_file(CRASH_TEST_FRAMES_MODULE, paths.back());
+    handles.push_back(dlopen(paths.back().c_str(), RTLD_NOW | RTLD_LOCAL));
+    ASSERT_NE(handles.back(), nullptr) << dlerror();
+  }
+  crash_async_image_list list;
+  crash_async_image_list_init(&list, self);
+  crash_async_image_list_sync(&list);
+  EXPECT_FALSE(crash_async_image_list_sync_async(&list));  // nothing changed since
+
+  const std::vector<int> closed = {0, 33, 69};
+  for (int i : closed) ASSERT_EQ(dlclose(handles[i]), 0);
+  EXPECT_TRUE(crash_async_image_list_sync_async(&list));
+  std::vector<std::string> unloaded;
+  crash_async_image_list_set_reading(&list, true);
+  for (auto* node = crash_async_image_list_next(&list, nullptr); node; node = crash_async_image_list_next(&list, node))
+    if (node->value.unloaded) unloaded.push_back(node->value.name);
+  crash_async_image_list_set_reading(&list, false);
+  EXPECT_EQ(unloaded, (std::vector<std::string>{paths[0], paths[33], paths[69]}));
+  EXPECT_FALSE(crash_async_image_list_sync_async(&list));
+
+  for (std::size_t i = 0; i < handles.size(); ++i)
+    if (std::find(closed.begin(), closed.end(), static_cast<int>(i)) == closed.end()) dlclose(handles[i]);
   crash_async_image_list_free(&list);
 }
 

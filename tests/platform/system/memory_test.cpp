@@ -116,10 +116,45 @@ void expectPieceReadsOfLayout() {
   EXPECT_EQ(std::memcmp(b, l.base + 2 * l.page + 100, sizeof b), 0);
 }
 
+// Reads ahead in several places at once: each piece as far as it can be read, and a piece that stops
+// short (or cannot be read at all) keeps none of the pieces after it from being read whole.
+void expectPiecePrefixReadsOfLayout() {
+  Layout l;
+  char a[64] = {}, b[64] = {}, c[64] = {};
+  const struct {
+    const char* what;
+    std::vector<MemoryPiece> pieces;
+    std::vector<std::size_t> lengths;
+  } cases[] = {
+      {"all readable", {{l.at(l.base), a, 64}, {l.at(l.base + 2 * l.page), b, 64}}, {64, 64}},
+      {"the middle one runs into a protected page",
+       {{l.at(l.base) + 8, a, 64}, {l.at(l.base + l.page) - 24, b, 64}, {l.at(l.base + 2 * l.page) + 8, c, 64}},
+       {64, 24, 64}},
+      {"the first one runs into a hole", {{l.at(l.hole) - 40, a, 64}, {l.at(l.base), b, 64}}, {40, 64}},
+      {"the middle one lies in a hole", {{l.at(l.base), a, 64}, {l.at(l.hole), b, 64}, {l.at(l.base) + 100, c, 64}},
+       {64, 0, 64}},
+      {"an empty piece between two", {{l.at(l.base), a, 64}, {l.at(l.base), b, 0}, {l.at(l.base) + 7, c, 64}},
+       {64, 0, 64}},
+      {"no piece", {}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::size_t> lengths(c.pieces.size(), 999);
+    readMemoryPiecePrefixes(taskSelf(), c.pieces.data(), c.pieces.size(), lengths.data());
+    EXPECT_EQ(lengths, c.lengths) << c.what;
+    for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+      EXPECT_EQ(std::memcmp(c.pieces[i].destination, reinterpret_cast<const char*>(c.pieces[i].address),
+                            lengths[i]),
+                0)
+          << c.what << ", piece " << i;
+    }
+  }
+}
+
 TEST(MemoryRead, ReadsOwnMemoryAndNamesWhyItCannot) {
   expectReadsOfLayout();
   expectPrefixReadsOfLayout();
   expectPieceReadsOfLayout();
+  expectPiecePrefixReadsOfLayout();
 }
 
 TEST(MemoryRead, PipePathForSandboxesGivesTheSameAnswers) {
@@ -127,6 +162,7 @@ TEST(MemoryRead, PipePathForSandboxesGivesTheSameAnswers) {
   expectReadsOfLayout();
   expectPrefixReadsOfLayout();
   expectPieceReadsOfLayout();
+  expectPiecePrefixReadsOfLayout();
   setSelfReadsUsePipeForTesting(false);
 }
 
