@@ -995,10 +995,15 @@ Step DiaryConsole::quit(const Args&) { return Step{true, true, {}, false}; }
 
 Step DiaryConsole::helpCommand(const Args&) { return Step{true, false, help(), false}; }
 
-foundation::Result<graphics::Image> DiaryConsole::renderImage() {
+foundation::Result<graphics::Image> DiaryConsole::renderImage(double scale) {
   auto shown = window();
   if (!shown) return foundation::Error::make("diary", 1, "there is no screen");
-  return ui::renderScreenToImage(*shown, scale_, ui::ScreenRenderOptions{clock_.now()});
+  return ui::renderScreenToImage(*shown, scale, ui::ScreenRenderOptions{clock_.now()});
+}
+
+graphics::Size DiaryConsole::screenSize() const {
+  auto shown = window();
+  return shown ? shown->bounds().size : graphics::Size();
 }
 
 foundation::Result<std::filesystem::path> DiaryConsole::renderStep() {
@@ -1097,10 +1102,10 @@ foundation::Result<DiaryOptions> parseDiaryArguments(const std::vector<std::stri
 
 namespace {
 
-// Tells the person what came of a step and draws the screen after it; false once the session
-// should end (a quit, or a refused command of a script).
+// Tells the person what came of a step and, with `pictures`, draws the screen after it to its step
+// picture; false once the session should end (a quit, or a refused command of a script).
 bool reportStep(DiaryConsole& console, const DiaryConsole::Step& step, const std::string* scriptLine,
-                std::ostream& out, std::ostream& err, bool& failed) {
+                bool pictures, std::ostream& out, std::ostream& err, bool& failed) {
   if (!step.ok) {
     err << "diary: " << step.message << "\n";
     if (scriptLine) {
@@ -1110,7 +1115,7 @@ bool reportStep(DiaryConsole& console, const DiaryConsole::Step& step, const std
   } else if (!step.message.empty()) {
     out << step.message << (step.message.back() == '\n' ? "" : "\n");
   }
-  if (step.changed) {
+  if (step.changed && pictures) {
     if (auto path = console.renderStep(); path.ok()) {
       out << "screen: " << path->string() << "\n";
     } else {
@@ -1200,14 +1205,19 @@ int runDiaryConsole(const files::AppHome& home, const DiaryOptions& options, std
   } else {
     bool failed = false;
     DiaryConsole console(clock, loop, options.screens.value_or(home.tmp() / "screens"), ui::device().scale);
+    // The window shows each step as it comes; its pictures are written only when asked for (a
+    // tablet's picture takes longer to write than to show). Without a window they are what the
+    // person sees.
+    const bool windowed = options.window && diaryWindowAvailable();
+    const bool pictures = !windowed || options.screens.has_value();
     auto handle = [&](const std::string& line, bool fromScript) {
-      return reportStep(console, console.execute(line), fromScript ? &line : nullptr, out, err, failed);
+      return reportStep(console, console.execute(line), fromScript ? &line : nullptr, pictures, out, err, failed);
     };
     auto handleStep = [&](const DiaryConsole::Step& step) {
-      return reportStep(console, step, nullptr, out, err, failed);
+      return reportStep(console, step, nullptr, pictures, out, err, failed);
     };
-    reportStep(console, Step{true, false, {}, true}, nullptr, out, err, failed);
-    if (options.window && diaryWindowAvailable()) {
+    reportStep(console, Step{true, false, {}, true}, nullptr, pictures, out, err, failed);
+    if (windowed) {
       runDiaryWindow(console, scriptLines, handle, handleStep);
     } else {
       bool going = true;

@@ -2,7 +2,8 @@
 // The diary as a person runs it: commands typed at the terminal or read from a script drive the
 // screens through the UI kit (taps, typing, picks, swipes, drags, the back button), the application's
 // clock moves only when told to (in a window it also runs on with real time), and after each step
-// the whole screen is rendered to a PNG whose path is printed. A command that names nothing on the
+// the whole screen is rendered to a PNG whose path is printed (in a window only when asked for with
+// --screens: the window itself shows each step). A command that names nothing on the
 // screen is refused with a message and changes nothing.
 //
 // Texts are matched as a person types them: a plain space stands for the narrow or no-break space a
@@ -80,8 +81,12 @@ class DiaryConsole {
   // reminders fire. Negative or absurd spans are ignored.
   void passRealTime(double seconds);
 
-  // The screen as it is now.
-  foundation::Result<graphics::Image> renderImage();
+  // The screen as it is now, at `scale` pixels a point (a window draws it at the size it shows it).
+  foundation::Result<graphics::Image> renderImage(double scale);
+  // The screen's size in points; empty when there is no screen.
+  graphics::Size screenSize() const;
+  // Pixels a point of the step pictures: the device's.
+  double scale() const { return scale_; }
   // Renders the next numbered picture ("step-001.png", ...) and returns its path.
   foundation::Result<std::filesystem::path> renderStep();
 
@@ -124,7 +129,8 @@ class DiaryConsole {
 struct DiaryOptions {
   // Commands read first, before the terminal's.
   std::optional<std::filesystem::path> script;
-  // Where the pictures go; the data root's tmp/"screens" when unset.
+  // Where the step pictures go; the data root's tmp/"screens" when unset. In a window they are
+  // written only when this is set.
   std::optional<std::filesystem::path> screens;
   // Show a window when a display can be opened.
   bool window = true;

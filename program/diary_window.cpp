@@ -52,6 +52,9 @@ namespace {
 constexpr guint kFrameMilliseconds = 16;
 // A shown step is told of at the latest this long after it was drawn.
 constexpr guint kReportAtLatestMilliseconds = 250;
+// The screen is drawn once the events waiting have all been handled (a burst of keys makes one
+// picture) and before the toolkit paints the window.
+constexpr gint kDrawPriority = G_PRIORITY_HIGH_IDLE + 10;
 
 struct WindowState {
   DiaryConsole& console;
@@ -60,15 +63,13 @@ struct WindowState {
   std::deque<std::string> script;
   GtkWidget* window = nullptr;
   GtkWidget* area = nullptr;
+  // The screen as last drawn, at the size the area shows it (`drawnScale` pixels a point), so that
+  // a paint just copies it.
   cairo_surface_t* surface = nullptr;
   std::vector<std::uint32_t> pixels{};
-  // The picture as the area shows it (scaled, centred, framed in grey), made again only when the
-  // picture or the area's size changes: a repaint of the window alone just copies it.
-  cairo_surface_t* shown = nullptr;
-  bool shownStale = true;
-  // Drawn while an animation plays: quicker to scale, finer once the screen is at rest.
-  bool moving = false;
-  // Pixels of the picture per point of the screen (the device's scale).
+  double drawnScale = 1;
+  // Pixels of the step pictures per point of the screen (the device's scale), and the screen's
+  // size at that scale: what the window's size and proportions are made for.
   double scale = 1;
   graphics::Size picture{};
   bool pressed = false;
@@ -78,8 +79,10 @@ struct WindowState {
   // that picture (screenSignature).
   long minuteShown = 0;
   std::uint64_t signatureShown = 0;
-  // A click's or a key's step, told of (and drawn to its file) once the window has shown it.
+  // A click's or a key's step, told of (and drawn to its file when pictures are asked for) once the
+  // window has shown it; `unreportedDrawn` once the screen was drawn after it.
   std::optional<DiaryConsole::Step> unreported{};
+  bool unreportedDrawn = false;
   bool ended = false;
   GIOChannel* input = nullptr;
   // Sources still installed (0 once gone).
@@ -87,6 +90,7 @@ struct WindowState {
   guint scriptSource = 0;
   guint tickSource = 0;
   guint frameSource = 0;
+  guint drawSource = 0;
   guint reportSource = 0;
   gulong afterPaint = 0;
 };
@@ -102,6 +106,7 @@ long minuteNow() {
 }
 
 gboolean onFrame(gpointer data);
+bool catchUp(WindowState& state);
 
 // A running hash (FNV-1a) of what decides the picture.
 struct Fingerprint : foundation::Fnv1a64 {
@@ -146,14 +151,54 @@ std::uint64_t screenSignature() {
   return print.value;
 }
 
+// Where the screen lies in the drawing area as it is now.
+ScreenFit currentFit(const WindowState& state) {
+  return fitScreen(state.picture, graphics::Size(gtk_widget_get_allocated_width(state.area),
+                                                 gtk_widget_get_allocated_height(state.area)));
+}
+
+// A new screen size (the first, or the device turned): the window opens, or is made again, at a
+// size that fits the display, and keeps the screen's proportions when resized.
+void fitWindowTo(WindowState& state, graphics::Size picture) {
+  state.picture = picture;
+  const int width = static_cast<int>(picture.width), height = static_cast<int>(picture.height);
+  GdkRectangle area{0, 0, width, height};
+  GdkDisplay* display = gtk_widget_get_display(state.window);
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+  if (monitor) gdk_monitor_get_workarea(monitor, &area);
+  const graphics::Size opening = openingSize(picture, graphics::Size(area.width, area.height));
+  GdkGeometry hints{};
+  hints.min_width = std::max(1, width / 8);
+  hints.min_height = std::max(1, height / 8);
+  hints.min_aspect = hints.max_aspect = picture.width / picture.height;
+  gtk_window_set_geometry_hints(GTK_WINDOW(state.window), nullptr, &hints,
+                                static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
+  gtk_widget_set_size_request(state.area, hints.min_width, hints.min_height);
+  gtk_window_resize(GTK_WINDOW(state.window), static_cast<int>(opening.width), static_cast<int>(opening.height));
+}
+
+// Draws the screen at the size the area shows it (no scaling when painted: a tablet's screen on a
+// smaller display costs a third of its full size to draw) and has the window painted.
 void redraw(WindowState& state) {
-  auto image = state.console.renderImage();
+  if (state.drawSource) g_source_remove(state.drawSource);
+  state.drawSource = 0;
+  // Drawn at the time it is now: the clock moves on with the real time the step took.
+  catchUp(state);
+  const graphics::Size points = state.console.screenSize();
+  const graphics::Size picture(std::round(points.width * state.scale), std::round(points.height * state.scale));
+  if (picture.width > 0 && picture.height > 0 && picture != state.picture) fitWindowTo(state, picture);
+  // Before the window has its size, at the step pictures' own.
+  const double drawnScale = state.scale * (gtk_widget_get_realized(state.area) ? currentFit(state).scale : 1);
+  auto image = state.console.renderImage(drawnScale);
+  ui::animationsDrawn();
   state.minuteShown = minuteNow();
   // Taken after drawing, which lays the views out.
   state.signatureShown = screenSignature();
+  if (state.unreported) state.unreportedDrawn = true;
   // While an animation plays the window draws frames until it has ended.
-  state.moving = ui::animationsPlaying();
-  if (state.moving && !state.frameSource) state.frameSource = g_timeout_add(kFrameMilliseconds, onFrame, &state);
+  if (ui::animationsPlaying() && !state.frameSource)
+    state.frameSource = g_timeout_add(kFrameMilliseconds, onFrame, &state);
   if (!image.ok()) return;
   state.pixels = image->toCairoArgb32();
   if (state.surface) cairo_surface_destroy(state.surface);
@@ -161,29 +206,20 @@ void redraw(WindowState& state) {
   const int height = image->pixelHeight();
   state.surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(state.pixels.data()),
                                                       CAIRO_FORMAT_ARGB32, width, height, width * 4);
-  state.shownStale = true;
-  state.scale = image->scale();
-  const graphics::Size picture(width, height);
-  if (picture != state.picture) {
-    // A new picture size (the first, or the device turned): the window opens, or is made again,
-    // at a size that fits the display, and keeps the picture's proportions when resized.
-    state.picture = picture;
-    GdkRectangle area{0, 0, width, height};
-    GdkDisplay* display = gtk_widget_get_display(state.window);
-    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
-    if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
-    if (monitor) gdk_monitor_get_workarea(monitor, &area);
-    const graphics::Size opening = openingSize(picture, graphics::Size(area.width, area.height));
-    GdkGeometry hints{};
-    hints.min_width = std::max(1, width / 8);
-    hints.min_height = std::max(1, height / 8);
-    hints.min_aspect = hints.max_aspect = picture.width / picture.height;
-    gtk_window_set_geometry_hints(GTK_WINDOW(state.window), nullptr, &hints,
-                                  static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
-    gtk_widget_set_size_request(state.area, hints.min_width, hints.min_height);
-    gtk_window_resize(GTK_WINDOW(state.window), static_cast<int>(opening.width), static_cast<int>(opening.height));
-  }
+  state.drawnScale = drawnScale;
   gtk_widget_queue_draw(state.area);
+}
+
+gboolean onDrawDue(gpointer data) {
+  auto& state = *static_cast<WindowState*>(data);
+  state.drawSource = 0;
+  redraw(state);
+  return FALSE;
+}
+
+// The screen is drawn again soon: once, however many events asked for it meanwhile.
+void redrawSoon(WindowState& state) {
+  if (!state.drawSource) state.drawSource = g_idle_add_full(kDrawPriority, onDrawDue, &state, nullptr);
 }
 
 // The window runs on real time: the diary's clock moves on with it (timers tick, delays pass,
@@ -196,6 +232,9 @@ bool catchUp(WindowState& state) {
   const auto now = std::chrono::steady_clock::now();
   const double passed = std::chrono::duration<double>(now - state.lastTick).count();
   state.lastTick = now;
+  // Animations not drawn yet start from their first frame, however long the step that set them up
+  // kept the main thread.
+  ui::holdUndrawnAnimations(passed);
   state.console.passRealTime(passed);
   loop.runUntilIdle();
   return loop.piecesRun() != before;
@@ -207,23 +246,16 @@ gboolean onTick(gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   const bool ran = catchUp(state);
   if (ui::animationsPlaying() || state.minuteShown != minuteNow() || (ran && screenSignature() != state.signatureShown))
-    redraw(state);
+    redrawSoon(state);
   return TRUE;
 }
 
 gboolean onFrame(gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   state.frameSource = 0;
-  catchUp(state);
-  // The frame after the last one shows the end state, drawn at rest.
+  // The frame after the last one shows the end state.
   redraw(state);
   return FALSE;
-}
-
-// Where the picture lies in the drawing area as it is now.
-ScreenFit currentFit(const WindowState& state) {
-  return fitScreen(state.picture, graphics::Size(gtk_widget_get_allocated_width(state.area),
-                                                 gtk_widget_get_allocated_height(state.area)));
 }
 
 // After a step: the person hears of it, the window shows what came of it.
@@ -232,7 +264,7 @@ void stepped(WindowState& state, bool goOn) {
     finish(state);
     return;
   }
-  redraw(state);
+  redrawSoon(state);
 }
 
 // The step of a click or a key waiting to be told of: told now (before anything else happens).
@@ -242,6 +274,7 @@ void reportShownStep(WindowState& state) {
   if (!state.unreported) return;
   const DiaryConsole::Step step = std::move(*state.unreported);
   state.unreported.reset();
+  state.unreportedDrawn = false;
   if (!state.handleStep(step)) finish(state);
 }
 
@@ -254,46 +287,43 @@ gboolean onShownStepDue(gpointer data) {
 
 void onAfterPaint(GdkFrameClock*, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
-  if (state.unreported && !state.reportSource) state.reportSource = g_idle_add(onShownStepDue, &state);
+  if (state.unreported && state.unreportedDrawn) {
+    if (state.reportSource) g_source_remove(state.reportSource);
+    state.reportSource = g_idle_add(onShownStepDue, &state);
+  }
 }
 
-// A click or a key shows first and is told of after: writing the step's picture to its file takes
-// longer than showing it, most of all on the larger screens. The telling waits for the next
-// painted frame, or a moment when no frame comes (the window covered).
+// A click or a key shows first and is told of after: writing the step's picture to its file (when
+// asked for) takes longer than showing it, most of all on the larger screens. The telling waits
+// for the frame painted after the screen was drawn, or a moment when no frame comes (the window
+// covered).
 void showThenReport(WindowState& state, const DiaryConsole::Step& step) {
   reportShownStep(state);
-  redraw(state);
+  redrawSoon(state);
   state.unreported = step;
+  state.unreportedDrawn = false;
   state.reportSource = g_timeout_add(kReportAtLatestMilliseconds, onShownStepDue, &state);
 }
 
 gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
-  const int width = gtk_widget_get_allocated_width(state.area);
-  const int height = gtk_widget_get_allocated_height(state.area);
-  if (!state.shown || state.shownStale || cairo_image_surface_get_width(state.shown) != width ||
-      cairo_image_surface_get_height(state.shown) != height) {
-    if (state.shown) cairo_surface_destroy(state.shown);
-    state.shown = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    state.shownStale = false;
-    cairo_t* shown = cairo_create(state.shown);
-    // Around the picture, where the window's proportions differ from the screen's: dark grey.
-    cairo_set_source_rgb(shown, 0.2, 0.2, 0.2);
-    cairo_paint(shown);
-    if (state.surface) {
-      const ScreenFit fit = currentFit(state);
-      cairo_translate(shown, fit.origin.x, fit.origin.y);
-      cairo_scale(shown, fit.scale, fit.scale);
-      cairo_set_source_surface(shown, state.surface, 0, 0);
-      cairo_pattern_set_filter(cairo_get_source(shown),
-                               fit.scale < 1 && !state.moving ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
-      cairo_rectangle(shown, 0, 0, state.picture.width, state.picture.height);
-      cairo_fill(shown);
-    }
-    cairo_destroy(shown);
-  }
-  cairo_set_source_surface(cr, state.shown, 0, 0);
+  // Around the screen, where the window's proportions differ from the screen's: dark grey.
+  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
   cairo_paint(cr);
+  if (!state.surface) return TRUE;
+  const ScreenFit fit = currentFit(state);
+  cairo_translate(cr, fit.origin.x, fit.origin.y);
+  // Drawn for another size (the window resized since): stretched for now, drawn again at the new.
+  const double stretch = fit.scale * state.scale / state.drawnScale;
+  if (std::abs(stretch - 1) > 1e-3) {
+    cairo_scale(cr, stretch, stretch);
+    redrawSoon(state);
+  }
+  cairo_set_source_surface(cr, state.surface, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
+  cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(state.surface),
+                  cairo_image_surface_get_height(state.surface));
+  cairo_fill(cr);
   return TRUE;
 }
 
@@ -319,7 +349,7 @@ gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   reportShownStep(state);
   state.pressed = true;
   const DiaryConsole::Step step = state.console.touchDown(point);
-  if (step.changed) redraw(state);
+  if (step.changed) redrawSoon(state);
   return TRUE;
 }
 
@@ -327,7 +357,7 @@ gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   if (!state.pressed || !(event->state & GDK_BUTTON1_MASK)) return FALSE;
   const DiaryConsole::Step step = state.console.touchMove(toPoints(state, event->x, event->y));
-  if (step.changed) redraw(state);
+  if (step.changed) redrawSoon(state);
   return TRUE;
 }
 
@@ -456,6 +486,7 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   g_signal_connect(state.window, "destroy", G_CALLBACK(onDestroy), &state);
   // On real time the animations play out, where the console shows each one's end at once.
   ui::setAnimationMode(ui::AnimationMode::kPlayed);
+  state.scale = console.scale();
   redraw(state);
   gtk_widget_show_all(state.window);
   GdkFrameClock* frames = gtk_widget_get_frame_clock(state.window);
@@ -474,13 +505,13 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   g_source_remove(state.tickSource);
   if (frames && state.afterPaint) g_signal_handler_disconnect(frames, state.afterPaint);
   if (state.frameSource) g_source_remove(state.frameSource);
+  if (state.drawSource) g_source_remove(state.drawSource);
   if (state.scriptSource) g_source_remove(state.scriptSource);
   if (state.inputWatch) g_source_remove(state.inputWatch);
   g_io_channel_unref(state.input);
   if (state.window) gtk_widget_destroy(state.window);
   while (gtk_events_pending()) gtk_main_iteration();
   if (state.surface) cairo_surface_destroy(state.surface);
-  if (state.shown) cairo_surface_destroy(state.shown);
 }
 
 #else

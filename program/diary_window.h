@@ -1,16 +1,17 @@
 #pragma once
-// The diary in a window on the desktop: the screen the console renders, scaled to the window (whole,
-// centred, its proportions kept) and opened at a size that fits the display; the window can be
-// resized at will and clicks land where they are seen;
+// The diary in a window on the desktop: the screen the console renders, drawn at the window's size
+// (whole, centred, its proportions kept) and opened at a size that fits the display; the window can
+// be resized at will and clicks land where they are seen;
 // the mouse is a finger (pressed, moved while pressed, released: a tap or a drag that the screen
 // follows as it goes), the wheel scrolls what lies under the pointer, and the keyboard types. The
 // window runs on real time: the diary's clock moves on with it every quarter second, so timers tick
 // and delays pass without a command (the commands' advance still moves it further), and animations
 // play over their durations, drawn some sixty frames a second while they last. Otherwise the window
 // is drawn again only after a step or when what the screen shows changed (work that ran on the
-// clock, the status bar's minute): at rest it draws nothing. A click or a key shows first and is told
-// of (its step's picture written) after. Commands keep coming from the script and the terminal
-// meanwhile.
+// clock, the status bar's minute): at rest it draws nothing. Events that come together are drawn
+// together (a burst of keys makes one picture), so that a click or a key shows within a frame or
+// two; it is told of after (its step's picture written, when pictures were asked for). Commands keep
+// coming from the script and the terminal meanwhile.
 // Without GTK in the build, or without a display, there is no window and the console runs on
 // commands alone, on the clock the commands move.
 

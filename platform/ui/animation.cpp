@@ -24,8 +24,10 @@ struct Track {
 };
 
 struct Playing {
-  double start = 0;  // on the main run loop's clock, seconds since the reference date
+  double start = 0;  // on the main run loop's clock, seconds since the reference date (delay included)
   double duration = 0;
+  // Drawn in a frame of the window already: no longer held back.
+  bool drawn = false;
   AnimationCurve curve = AnimationCurve::kEaseInOut;
   std::vector<Track> tracks;
 };
@@ -109,6 +111,23 @@ std::vector<Track> tracksOf(const std::vector<Before>& before) {
   return tracks;
 }
 
+// Ends the animation once its time is out: at its end as set up, or later when it was held back
+// meanwhile.
+void finishWhenDue(const std::shared_ptr<Playing>& playing, AnimationCompletion completion) {
+  runtime::RunLoop::main().performAfter(
+      std::max(0.0, playing->start + playing->duration - now()), [playing, completion = std::move(completion)] {
+        // Held back meanwhile (a millionth of a second spares rounding a turn of its own).
+        if (now() + 1e-6 < playing->start + playing->duration) {
+          finishWhenDue(playing, std::move(completion));
+          return;
+        }
+        State& s = state();
+        s.playing.erase(std::remove(s.playing.begin(), s.playing.end(), playing), s.playing.end());
+        --s.unfinished;
+        if (completion) completion(true);
+      });
+}
+
 void play(double duration, double delay, AnimationCurve curve, const AnimationChanges& changes,
           AnimationCompletion completion) {
   State& s = state();
@@ -131,13 +150,7 @@ void play(double duration, double delay, AnimationCurve curve, const AnimationCh
   playing->tracks = std::move(tracks);
   s.playing.push_back(playing);
   ++s.unfinished;
-  runtime::RunLoop::main().performAfter(
-      std::max(0.0, delay) + duration, [playing, completion = std::move(completion)] {
-        State& s = state();
-        s.playing.erase(std::remove(s.playing.begin(), s.playing.end(), playing), s.playing.end());
-        --s.unfinished;
-        if (completion) completion(true);
-      });
+  finishWhenDue(playing, std::move(completion));
 }
 
 }  // namespace
@@ -169,6 +182,16 @@ void setAnimationMode(AnimationMode mode) { state().mode = mode; }
 AnimationMode animationMode() { return state().mode; }
 
 bool animationsPlaying() { return state().unfinished > 0; }
+
+void holdUndrawnAnimations(double seconds) {
+  if (!(seconds > 0)) return;
+  for (auto& playing : state().playing)
+    if (!playing->drawn) playing->start += seconds;
+}
+
+void animationsDrawn() {
+  for (auto& playing : state().playing) playing->drawn = true;
+}
 
 double presentedAlpha(const View& view) {
   double alpha = view.alpha();

@@ -10,10 +10,9 @@
 // - Played (the window, whose clock runs on real time): the views' drawn alpha and frame (its
 //   position and size) move from what was drawn before the changes to the new values over the
 //   duration, on the main run loop's clock, eased in and out (or as the curve given says); they wait
-//   out a delay at the old
-//   values. The completion runs on the main run loop when the animation ends. A change made with no
-//   animation to a property that is playing ends that property's playing at once. Changes that move
-//   nothing drawn complete as they do at once.
+//   out a delay at the old values. The completion runs on the main run loop when the animation ends.
+//   A change made with no animation to a property that is playing ends that property's playing at
+//   once. Changes that move nothing drawn complete as they do at once.
 //
 // Each animation is recorded with its duration so that tests can tell what was animated how long.
 // Main thread only.
@@ -47,6 +46,13 @@ AnimationMode animationMode();
 // Whether an animation is still to play out (its completion has not run): a window draws frames
 // while this holds.
 bool animationsPlaying();
+// A window drawing on real time plays an animation from its first frame, as the platform starts
+// one when its changes reach the screen: real time that passes before the animation is first drawn
+// (the main thread busy with the rest of a step, a picture being written) is held back from it,
+// and its completion comes that much later. The window tells of such time (it passes it on to the
+// clock) and of each frame drawn. Time that commands move the clock by is not held back.
+void holdUndrawnAnimations(double seconds);
+void animationsDrawn();
 // A view as it is drawn now: its alpha and frame as the animations playing on it have them, else
 // its own.
 double presentedAlpha(const View& view);

@@ -27,9 +27,10 @@ constexpr double kSlideDuration = 0.35;
 // A push slides the new screen in from the right over the old one, which drifts a third of the way
 // left; a pop slides the top screen out to the right over the one beneath, which drifts back in.
 // The screen that goes stays in the tree, under or over the other and out of reach, until it has
-// slid out.
-void slide(NavigationController& navigation, std::shared_ptr<View> leaving, std::shared_ptr<View> coming,
-           bool pushing) {
+// slid out; its controller (`owner`, popped off the stack already) lives on until then, since what
+// its view draws may call back into it.
+void slide(NavigationController& navigation, std::shared_ptr<ViewController> owner, std::shared_ptr<View> leaving,
+           std::shared_ptr<View> coming, bool pushing) {
   std::shared_ptr<View> root = navigation.view();
   const auto& subviews = root->subviews();
   const auto at = std::find(subviews.begin(), subviews.end(), coming);
@@ -44,7 +45,7 @@ void slide(NavigationController& navigation, std::shared_ptr<View> leaving, std:
   animate(kSlideDuration, [&] { coming->setFrame(comingFrame); });
   playLeaving(
       leaving, kSlideDuration, [&] { leaving->setFrame(leavingFrame.offsetBy(pushing ? -w / 3 : w, 0)); },
-      [leaving, root, weakNavigation] {
+      [owner, leaving, root, weakNavigation] {
         auto self = std::dynamic_pointer_cast<NavigationController>(weakNavigation.lock());
         ViewController* top = self ? self->topViewController() : nullptr;
         // Back on top meanwhile (pushed and popped at once): it stays.
@@ -142,7 +143,7 @@ void NavigationController::showTop(ViewController* oldTop, bool animated, bool p
     layoutContent();
     updateNavigationBar();
     if (leaving && newTop && animated && isOnScreen() && animationMode() == AnimationMode::kPlayed)
-      slide(*this, leaving, newTop->view(), pushing);
+      slide(*this, keepOld, leaving, newTop->view(), pushing);
   }
   if (oldTop != newTop) tellDelegateOfNewTop(newTop, animated);
   if (!isOnScreen() || oldTop == newTop) return;
@@ -194,7 +195,10 @@ void NavigationController::statusBarVisibilityChanged() {
   const double height = NavigationBar::kBarHeight + inset;
   // A bar sliding out of view goes all the way out at its new height.
   bar_->setFrame(Rect(f.x(), f.y() < 0 ? -height : f.y(), f.width(), height));
+  // Its title and buttons take their new places now, inside the status bar's slide when that
+  // plays, so that they move with the bar instead of jumping ahead of it.
   bar_->setNeedsLayout();
+  bar_->layoutIfNeeded();
   layoutContent();
 }
 

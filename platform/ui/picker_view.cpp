@@ -128,27 +128,37 @@ void PickerView::turnComponent(int component, int rows) {
   spinToRow(selected + rows, component);
 }
 
+void PickerView::setDataSource(PickerViewDataSource* source) {
+  dataSource_ = source;
+  dataSourceAlive_ = source ? source->lifetime_.watch() : std::weak_ptr<const bool>();
+}
+
+void PickerView::setDelegate(PickerViewDelegate* delegate) {
+  delegate_ = delegate;
+  delegateAlive_ = delegate ? delegate->lifetime_.watch() : std::weak_ptr<const bool>();
+}
+
 int PickerView::numberOfComponents() const {
-  return dataSource_
-             ? std::max(0, dataSource_->numberOfComponentsInPickerView(const_cast<PickerView&>(*this)))
-             : 0;
+  PickerViewDataSource* source = dataSource();
+  return source ? std::max(0, source->numberOfComponentsInPickerView(const_cast<PickerView&>(*this))) : 0;
 }
 
 int PickerView::numberOfRowsInComponent(int component) const {
-  if (!dataSource_ || component < 0 || component >= numberOfComponents()) return 0;
-  return std::max(0, dataSource_->numberOfRowsInComponent(const_cast<PickerView&>(*this), component));
+  PickerViewDataSource* source = dataSource();
+  if (!source || component < 0 || component >= numberOfComponents()) return 0;
+  return std::max(0, source->numberOfRowsInComponent(const_cast<PickerView&>(*this), component));
 }
 
 double PickerView::rowHeightForComponent(int component) const {
-  if (delegate_) {
-    if (auto h = delegate_->rowHeightForComponent(const_cast<PickerView&>(*this), component)) return *h;
+  if (PickerViewDelegate* d = delegate()) {
+    if (auto h = d->rowHeightForComponent(const_cast<PickerView&>(*this), component)) return *h;
   }
   return kDefaultRowHeight;
 }
 
 double PickerView::widthForComponent(int component) const {
-  if (delegate_) {
-    if (auto w = delegate_->widthForComponent(const_cast<PickerView&>(*this), component)) return *w;
+  if (PickerViewDelegate* d = delegate()) {
+    if (auto w = d->widthForComponent(const_cast<PickerView&>(*this), component)) return *w;
   }
   int n = numberOfComponents();
   return n > 0 ? bounds().width() / n : 0;
@@ -187,13 +197,14 @@ void PickerView::spinToRow(int row, int component) {
   int rows = numberOfRowsInComponent(component);
   if (rows == 0) return;
   selectRow(row, component);
-  if (delegate_) delegate_->didSelectRow(*this, selectedRowInComponent(component), component);
+  if (PickerViewDelegate* d = delegate()) d->didSelectRow(*this, selectedRowInComponent(component), component);
 }
 
 std::shared_ptr<View> PickerView::viewForRow(int row, int component) {
-  if (!delegate_ || component < 0) return nullptr;
+  PickerViewDelegate* d = delegate();
+  if (!d || component < 0) return nullptr;
   if (static_cast<int>(reusable_.size()) <= component) reusable_.resize(component + 1);
-  auto view = delegate_->viewForRow(*this, row, component, reusable_[component]);
+  auto view = d->viewForRow(*this, row, component, reusable_[component]);
   if (view) {
     if (view->frame().isEmpty())
       view->setFrame(Rect(0, 0, widthForComponent(component), rowHeightForComponent(component)));
@@ -203,8 +214,8 @@ std::shared_ptr<View> PickerView::viewForRow(int row, int component) {
 }
 
 std::string PickerView::titleForRow(int row, int component) {
-  if (delegate_) {
-    if (auto title = delegate_->titleForRow(*this, row, component)) return *title;
+  if (PickerViewDelegate* d = delegate()) {
+    if (auto title = d->titleForRow(*this, row, component)) return *title;
   }
   if (auto view = viewForRow(row, component)) {
     if (auto* label = dynamic_cast<Label*>(view.get())) return label->text();

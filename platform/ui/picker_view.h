@@ -24,12 +24,32 @@ namespace ui {
 
 class PickerView;
 
-// Non-owning, both.
+namespace detail {
+// Tells whoever watches it whether its owner still exists. A copy is an object of its own, with a
+// lifetime of its own.
+class Lifetime {
+ public:
+  Lifetime() = default;
+  Lifetime(const Lifetime&) {}
+  Lifetime& operator=(const Lifetime&) { return *this; }
+  std::weak_ptr<const bool> watch() const { return alive_; }
+
+ private:
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+};
+}  // namespace detail
+
+// A picker holds its data source and its delegate weakly, as the platform does: one that has ended
+// (its screen gone while the picker is still drawn, sliding away) is as none.
 class PickerViewDataSource {
  public:
   virtual ~PickerViewDataSource() = default;
   virtual int numberOfComponentsInPickerView(PickerView& picker) = 0;
   virtual int numberOfRowsInComponent(PickerView& picker, int component) = 0;
+
+ private:
+  friend class PickerView;
+  detail::Lifetime lifetime_;
 };
 
 class PickerViewDelegate {
@@ -51,6 +71,10 @@ class PickerViewDelegate {
     return nullptr;
   }
   virtual void didSelectRow(PickerView& /*picker*/, int /*row*/, int /*component*/) {}
+
+ private:
+  friend class PickerView;
+  detail::Lifetime lifetime_;
 };
 
 class PickerView : public View {
@@ -60,10 +84,11 @@ class PickerView : public View {
   PickerView();
   explicit PickerView(const Rect& frame);
 
-  PickerViewDataSource* dataSource() const { return dataSource_; }
-  void setDataSource(PickerViewDataSource* source) { dataSource_ = source; }
-  PickerViewDelegate* delegate() const { return delegate_; }
-  void setDelegate(PickerViewDelegate* delegate) { delegate_ = delegate; }
+  // Null once the one set has ended.
+  PickerViewDataSource* dataSource() const { return dataSourceAlive_.expired() ? nullptr : dataSource_; }
+  void setDataSource(PickerViewDataSource* source);
+  PickerViewDelegate* delegate() const { return delegateAlive_.expired() ? nullptr : delegate_; }
+  void setDelegate(PickerViewDelegate* delegate);
   bool showsSelectionIndicator() const { return showsSelectionIndicator_; }
   void setShowsSelectionIndicator(bool shows) { showsSelectionIndicator_ = shows; }
 
@@ -99,7 +124,9 @@ class PickerView : public View {
 
  private:
   PickerViewDataSource* dataSource_ = nullptr;
+  std::weak_ptr<const bool> dataSourceAlive_;
   PickerViewDelegate* delegate_ = nullptr;
+  std::weak_ptr<const bool> delegateAlive_;
   bool showsSelectionIndicator_ = false;
   std::vector<int> selected_;
   std::vector<std::shared_ptr<View>> reusable_;

@@ -10,6 +10,7 @@
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/text_measure.h"
 #include "platform/ui/alert.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
 #include "platform/ui/keyboard.h"
@@ -237,13 +238,6 @@ void drawFloatingFrames(graphics::Canvas& canvas, View& window) {
   (void)window;
 }
 
-void drawTree(View& view, graphics::Canvas& canvas) {
-  canvas.save();
-  canvas.translate(view.frame().x(), view.frame().y());
-  renderView(view, canvas);
-  canvas.restore();
-}
-
 // The views that float over a dimmed screen: popovers' contents, and on the tablet the form and
 // page sheets presented over the root.
 std::vector<const View*> floatingViews(View& window) {
@@ -274,12 +268,17 @@ std::optional<Color> pictureColourAt(const graphics::Image& image, const View& v
 }
 
 // The colour a person sees at a point of the window: the front-most shown view there that paints
-// it (a bar, a picture, an opaque enough background), in the view's own points.
+// it (a bar, a picture, an opaque enough background), in the view's own points. Views are taken
+// where and how opaque they are drawn now (a bar sliding away still covers the top).
 std::optional<Color> colourAt(const View& view, Point p) {
-  if (view.isHidden() || view.alpha() < 0.05 || !view.pointInside(p)) return std::nullopt;
+  if (view.isHidden() || presentedAlpha(view) < 0.05 || !view.pointInside(p)) return std::nullopt;
   const auto& subviews = view.subviews();
-  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
-    if (auto colour = colourAt(**it, view.convertPointToView(p, it->get()))) return colour;
+  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
+    const View& sub = **it;
+    const Rect shown = presentedFrame(sub);
+    const Point inSub(p.x - shown.x() + sub.bounds().x(), p.y - shown.y() + sub.bounds().y());
+    if (auto colour = colourAt(sub, inSub)) return colour;
+  }
   if (const auto* bar = dynamic_cast<const NavigationBar*>(&view)) {
     const auto drop = bar->backdrop();
     if (!drop) return std::nullopt;
@@ -383,6 +382,7 @@ bool tapOverlayTarget(const OverlayTarget& target) {
 void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOptions& options) {
   auto keep = window.weak_from_this().lock();
   window.layoutIfNeeded();
+  graphics::ScopedCurrentCanvas current(canvas);
   const Size screen = window.bounds().size;
   canvas.save();
   canvas.translate(-window.bounds().x(), -window.bounds().y());
@@ -406,7 +406,8 @@ void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOpti
       canvas.fillRect(Rect(0, 0, screen.width, screen.height));
       dimmed = true;
     }
-    drawTree(*sub, canvas);
+    // Where it is shown now: a presented screen rises into place, a dismissed one sinks away.
+    drawSubview(*sub, canvas);
   }
   drawFloatingFrames(canvas, window);
   drawKeyboard(canvas);
@@ -425,7 +426,6 @@ foundation::Result<graphics::Image> renderScreenToImage(View& window, double sca
   window.layoutIfNeeded();
   auto canvas = graphics::CairoCanvas::createBitmap(window.bounds().size, scale);
   if (!canvas.ok()) return canvas.error();
-  graphics::ScopedCurrentCanvas current(**canvas);
   renderScreen(window, **canvas, options);
   return (*canvas)->image();
 }

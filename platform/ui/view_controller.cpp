@@ -30,16 +30,16 @@ Rect belowWindow(const Rect& place, const View& window) {
 }
 
 // Played, a dismissed screen sinks out through the bottom edge and then leaves the window; its own
-// frame comes back once it is out.
+// frame comes back once it is out. The screen itself lives on until then: what its view draws may
+// call back into it (a wheel asks its data source for rows at every frame).
 void sinkAway(const std::shared_ptr<ViewController>& controller, const std::shared_ptr<View>& view) {
   View* window = view->superview();
   const Rect place = view->frame();
-  std::weak_ptr<ViewController> weak = controller;
   screens::playLeaving(
       view, kPresentDuration, [&] { view->setFrame(belowWindow(place, *window)); },
-      [weak, view, place] {
+      [controller, view, place] {
         // Presented again meanwhile: it stays where that presentation put it.
-        if (auto again = weak.lock(); again && again->presentingViewController()) return;
+        if (controller->presentingViewController()) return;
         view->removeFromSuperview();
         view->setFrame(place);
       });

@@ -7,8 +7,9 @@
 // played. Every push, pop, presentation and dismissal is also recorded (screenEvents()).
 //
 // Ownership: a window owns its root controller, a presenting controller owns the one it presents, a
-// navigation controller owns its stack, a controller owns its view and its children. Delegates are
-// plain pointers.
+// navigation controller owns its stack, a controller owns its view and its children. A screen that
+// leaves while animations play (popped, dismissed) is kept until its view has slid out, since what
+// that view draws may call back into it. Delegates are plain pointers.
 
 #include <algorithm>
 #include <functional>

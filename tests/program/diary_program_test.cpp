@@ -19,6 +19,7 @@
 #include "platform/ui/animation.h"
 #include "platform/store/store.h"
 #include "program_run.h"
+#include "window_run.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -176,40 +177,6 @@ TEST(DiaryProgram, AScriptStopsAtACommandThatNamesNothing) {
   // Nothing ran after it: only the first screen was drawn.
   EXPECT_TRUE(std::filesystem::exists(home / "s" / "step-001.png"));
   EXPECT_FALSE(std::filesystem::exists(home / "s" / "step-002.png"));
-}
-
-// Whether the tools of a virtual display and its screenshots are here.
-bool virtualDisplayTools() {
-  return shell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null") == 0;
-}
-
-// Runs the diary in its window on a virtual display of its own (the server picks a free number, so
-// that tests running side by side never share one), fed through a pipe (descriptor 3) by the
-// shell lines of `body`, which may use $d (the display), $win (the window), step NNN (waits for that
-// screen) and $SHOT; then quits it. The display is `display` pixels wide and high; `arguments` go to
-// the diary. Every wait is bounded; only the processes started here are
-// stopped. The program's exit status.
-int runInWindow(const testing_support::TempDir& home, const std::filesystem::path& shot, const std::string& body,
-                const std::string& display = "1024x1280", const std::string& arguments = "") {
-  std::ofstream(home / "run.sh") << "set -u\n" << R"(exec 4>"$HOME_DIR/display"
-Xvfb -displayfd 4 -screen 0 ${SCREEN}x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
-exec 4>&-
-d=; for i in $(seq 100); do d=$(cat "$HOME_DIR/display"); [ -n "$d" ] && break; sleep 0.1; done
-mkfifo "$HOME_DIR/in"
-DISPLAY=:$d DIARY_HOME="$HOME_DIR/root" "$DIARY" --screens "$HOME_DIR/s" $ARGUMENTS <"$HOME_DIR/in" >"$HOME_DIR/out" 2>"$HOME_DIR/err" & diary=$!
-exec 3>"$HOME_DIR/in"
-win=$(DISPLAY=:$d timeout 30 xdotool search --sync --onlyvisible --name '^diary$' | head -1)
-step() { for i in $(seq 200); do grep -q "step-$1" "$HOME_DIR/out" && return; sleep 0.1; done; }
-)" << body << R"(echo quit >&3
-exec 3>&-
-status=0; wait $diary || status=$?
-kill $xvfb; wait $xvfb 2>/dev/null
-exit $status
-)";
-  return shell("SCREEN=" + display + " ARGUMENTS='" + arguments + "' HOME_DIR=" + quotedPath(home.path()) +
-               " DIARY=" + quotedPath(diaryProgram()) +
-               " SHOT=" + quotedPath(shot) + " DIARY_RESOURCES=" + quotedPath(testing_support::resourcesFolder()) +
-               " bash " + quotedPath(home / "run.sh"));
 }
 
 TEST(DiaryProgram, TheWindowSavesANoteFromClicksUnderAVirtualDisplay) {

@@ -190,4 +190,28 @@ TEST_F(PickerTest, TheWheelsShowTheirNeighboursAroundTheSelectionBand) {
   ASSERT_TRUE(ui::renderToPng(*picker, testing_support::testOutput() / "picker_wheels.png", 2).ok());
 }
 
+// A picker holds its data source and delegate weakly: once they have ended (the screen that owned
+// them gone while its view is still drawn) it has no wheels, draws none and reports no turn.
+TEST_F(PickerTest, APickerWhoseSourceHasEndedShowsNoWheels) {
+  auto owner = std::make_unique<Wheels>();
+  auto shown = std::make_shared<ui::PickerView>(ui::Rect(0, 0, 320, 216));
+  shown->setDataSource(owner.get());
+  shown->setDelegate(owner.get());
+  shown->reloadAllComponents();
+  // A copy is a data source of its own, which the picker does not follow.
+  Wheels copy = *owner;
+  ASSERT_EQ(shown->numberOfComponents(), 2);
+  owner.reset();
+  EXPECT_EQ(shown->dataSource(), nullptr);
+  EXPECT_EQ(shown->delegate(), nullptr);
+  EXPECT_EQ(shown->numberOfComponents(), 0);
+  EXPECT_EQ(shown->selectedRowInComponent(0), -1);
+  EXPECT_EQ(shown->titleForRow(1, 0), "");
+  shown->spinToRow(2, 0);
+  graphics::RecordingCanvas canvas;
+  ui::renderView(*shown, canvas);
+  EXPECT_TRUE(canvas.texts().empty());
+  EXPECT_TRUE(copy.picks.empty());
+}
+
 }  // namespace

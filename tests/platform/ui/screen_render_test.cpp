@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "platform/graphics/recording_canvas.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/application.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/picker_view.h"
 #include "platform/ui/text_input.h"
 #include "support/temp_dir.h"
 #include "ui_fixture.h"
@@ -157,6 +163,148 @@ TEST_F(ScreenRenderTest, AFormSheetFloatsOverADimmedScreenOnTheTablet) {
   const graphics::Point inside = sheet->view()->frame().center();
   EXPECT_EQ(image.pixel(static_cast<int>(inside.x * 2), static_cast<int>(inside.y * 2)).r, 255);
   EXPECT_LT(image.pixel(8, 1000).r, 200);
+}
+
+struct PlayedAnimations {
+  PlayedAnimations() { ui::setAnimationMode(ui::AnimationMode::kPlayed); }
+  ~PlayedAnimations() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
+};
+
+// A red screen whose wheel asks it for its rows whenever it is drawn.
+class RedWheelScreen : public ui::ViewController, public ui::PickerViewDataSource {
+ public:
+  void viewDidLoad() override {
+    view()->setBackgroundColor(graphics::Color::red());
+    auto wheel = std::make_shared<ui::PickerView>(ui::Rect(0, view()->bounds().height() - 216, 320, 216));
+    wheel->setDataSource(this);
+    wheel->reloadAllComponents();
+    view()->addSubview(wheel);
+  }
+  int numberOfComponentsInPickerView(ui::PickerView&) override { return 1; }
+  int numberOfRowsInComponent(ui::PickerView&, int) override {
+    ++asked;
+    return 3;
+  }
+  int asked = 0;
+};
+
+// Played (the window's real time), a presented screen is drawn rising from the bottom edge into its
+// place and a dismissed one sinking away, on the phone and as the tablet's form sheet: a picture
+// between shows it part-way. The dismissed screen lives on while it is drawn (its wheel asks it for
+// rows) and ends once it is out.
+TEST_F(ScreenRenderTest, APresentedScreenRisesAndADismissedOneSinksInThePicture) {
+  const struct {
+    const char* what;
+    ui::DeviceProfile device;
+    ui::ModalPresentationStyle style;
+  } cases[] = {
+      {"phone", ui::DeviceProfile::phone568(), ui::ModalPresentationStyle::kFullScreen},
+      {"tablet", ui::DeviceProfile::pad(), ui::ModalPresentationStyle::kFormSheet},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui::ScopedDevice device(c.device);
+    window_ = std::make_shared<ui::Window>();
+    auto root = std::make_shared<ui::ViewController>();
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    runLoop();
+    PlayedAnimations played;
+    auto sheet = std::make_shared<RedWheelScreen>();
+    sheet->setModalPresentationStyle(c.style);
+    root->presentViewController(sheet, true);
+    const ui::Rect place = sheet->view()->frame();
+    const double bottom = window_->bounds().height();
+    // Where the red screen's top edge is drawn in the middle of its column, in points.
+    const auto redTop = [&]() -> std::optional<double> {
+      auto image = ui::renderScreenToImage(*window_, 1, ui::ScreenRenderOptions{clock_.now()});
+      if (!image.ok()) return std::nullopt;
+      for (int y = 0; y < image->pixelHeight(); ++y) {
+        const auto p = image->pixel(static_cast<int>(place.midX()), y);
+        if (p.r > 200 && p.g < 60 && p.b < 60) return y;
+      }
+      return std::nullopt;
+    };
+    EXPECT_FALSE(redTop());
+    loop_.advance(0.175);
+    auto top = redTop();
+    ASSERT_TRUE(top);
+    EXPECT_GT(*top, place.y() + 20);
+    EXPECT_LT(*top, bottom - 20);
+    loop_.advance(0.2);
+    EXPECT_NEAR(redTop().value_or(-1), place.y(), 1);
+
+    std::weak_ptr<RedWheelScreen> leaving = sheet;
+    sheet.reset();
+    root->dismissViewControllerAnimated(true);
+    loop_.advance(0.175);
+    ASSERT_FALSE(leaving.expired());
+    const int asked = leaving.lock()->asked;
+    top = redTop();
+    ASSERT_TRUE(top);
+    EXPECT_GT(*top, place.y() + 20);
+    EXPECT_LT(*top, bottom - 20);
+    EXPECT_GT(leaving.lock()->asked, asked);
+    loop_.advance(0.2);
+    EXPECT_FALSE(redTop());
+    EXPECT_TRUE(leaving.expired());
+  }
+}
+
+// The editor's way of making room: the navigation bar slides up out of view as the status bar slides
+// off the top, over the same time. Every picture on the way is whole: the bar's title and the
+// screen's rows keep their size (never stretched or squeezed), the title stays inside the bar as
+// drawn, and the status bar's ink stands out on the bar while the bar is still under it.
+TEST_F(ScreenRenderTest, EveryPictureOfABarSlidingAwayIsWhole) {
+  auto& appearance = ui::NavigationBar::appearance();
+  const ui::NavigationBarAppearance before = appearance;
+  struct Restore {
+    ui::NavigationBarAppearance& to;
+    ui::NavigationBarAppearance was;
+    ~Restore() { to = was; }
+  } restore{appearance, before};
+  const graphics::Color purple = graphics::Color::rgb255(120, 100, 220);
+  appearance.barTintColor = purple;
+  auto& app = ui::Application::shared();
+  app.setStatusBarStyle(ui::StatusBarStyle::kLightContent);
+  auto screen = std::make_shared<ui::ViewController>();
+  screen->setTitle("Diaper");
+  auto nav = std::make_shared<ui::NavigationController>(screen);
+  window_->setRootViewController(nav);
+  app.setKeyWindow(window_);
+  runLoop();
+  auto row = std::make_shared<ui::Label>(ui::Rect(16, 100, 200, 30));
+  row->setText("Note");
+  screen->view()->addSubview(row);
+
+  PlayedAnimations played;
+  nav->setNavigationBarHidden(true, true);
+  app.setStatusBarHidden(true, true);
+  for (int frame = 0; frame <= 5; ++frame) {
+    SCOPED_TRACE(frame);
+    graphics::RecordingCanvas canvas(window_->bounds().size);
+    ui::renderScreen(*window_, canvas, ui::ScreenRenderOptions{clock_.now()});
+    std::optional<ui::Rect> bar;
+    for (const auto& fill : canvas.fills())
+      if (fill.color == purple) bar = fill.baseRect;
+    for (const auto& text : canvas.opsOf<graphics::rec::DrawText>()) {
+      const auto& t = text.state.transform;
+      const std::string words = text.text.string();
+      if (words == "Diaper" || words == "Note") {
+        EXPECT_DOUBLE_EQ(t.a, 1) << words;
+        EXPECT_DOUBLE_EQ(t.d, 1) << words;
+      }
+      // The title rides in the bar's lowest 44 points, as drawn, below the status bar's room.
+      if (words == "Diaper" && bar && text.rect) {
+        EXPECT_NEAR(t.ty + text.rect->midY() * t.d, bar->maxY() - 22, 1);
+      }
+      if (words == "Carrier" && bar && bar->maxY() > 20) {
+        EXPECT_EQ(text.text.runs.front().color, graphics::Color::white());
+      }
+    }
+    loop_.advance(ui::kBarSlideDuration / 5);
+  }
+  EXPECT_FALSE(ui::animationsPlaying());
 }
 
 }  // namespace
