@@ -35,6 +35,7 @@
 #include "app/entities.h"
 #include "app/model.h"
 #include "bench/cpu_stopwatch.h"
+#include "bench/long_diary.h"
 #include "bench/scratch_folder.h"
 #include "notes_list/notes_list_model.h"
 #include "platform/foundation/log.h"
@@ -45,7 +46,6 @@ namespace {
 
 using foundation::Date;
 
-const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC", "Walk", "Food", "Drink", "Bath", "Weight"};
 constexpr double kNewest = 8.0e8;
 constexpr double kSpacing = 3000;  // about 29 notes a day
 constexpr double kTwoYears = 2 * 365 * 86400.0;
@@ -82,18 +82,8 @@ class Diary {
     bob.setBaby_Name("Bob");
     auto anna = app::Baby::insertIn(*context);
     anna.setBaby_Name("Anna");
-    for (int i = 0; i < count; ++i) {
-      auto note = app::Note::insertIn(*context);
-      const Date stop{kNewest - i * kSpacing};
-      note.setNote_Type(kTypes[i % 8]);
-      note.setNote_DateStart(stop - 1800);
-      note.setNote_DateStop(stop);
-      note.setNote_numValue(foundation::Decimal::fromInteger(i % 250));
-      note.setNote_numMeasureCurrent("Notation_ml");
-      if (i % 3 == 0) note.setNote_strValue("Milk");
-      if (i % 5 == 0) note.setNote_Notice("A short notice");
-      note.setNoteToBaby(i % 10 == 9 ? anna : bob);
-    }
+    bench_support::insertNotes(*context, count, Date{kNewest}, kSpacing,
+                               [&](int i) { return i % 10 == 9 ? anna : bob; });
     (void)context->save();
     (void)store->close();
   }

@@ -3,6 +3,7 @@
 // mode, a client program, or the reference program it is measured against. Both sides of a
 // comparison are started alike, straight from the benchmark's process, without a shell.
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,15 +27,20 @@ namespace bench_support {
 inline std::string selfPath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
 
 struct ProgramUsage {
-  double wall = 0;  // seconds from the start to the exit
-  double cpu = 0;   // user and system seconds of the program itself
+  double wall = 0;       // seconds from the start to the exit
+  double cpu = 0;        // user and system seconds of the program itself
+  // The program's largest resident size, or the caller's when that was larger: a spawned program
+  // starts in its caller's memory, and the kernel counts that too.
+  double peakBytes = 0;
 };
 
 // Runs the program (found on PATH unless `arguments[0]` names a path) in `folder` when one is given,
-// and waits for it. Nothing when it could not start or did not exit with 0. An interruption of the
+// and waits for it. Nothing when it could not start or did not exit with 0. With an `output` file,
+// the program reads nothing and its two streams are added to that file. An interruption of the
 // benchmark ends the program first, and then waits here for the end.
 inline std::optional<ProgramUsage> runProgram(std::vector<std::string> arguments,
-                                              const std::filesystem::path& folder = {}) {
+                                              const std::filesystem::path& folder = {},
+                                              const std::filesystem::path& output = {}) {
   static std::atomic<pid_t> running{0};
   static const int hook = addStopHook([] {
     if (pid_t pid = running.load(); pid > 0) ::kill(pid, SIGKILL);
@@ -46,6 +52,11 @@ inline std::optional<ProgramUsage> runProgram(std::vector<std::string> arguments
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  if (!output.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  }
   pid_t pid = 0;
   int status = -1;
   rusage usage{};
@@ -64,7 +75,8 @@ inline std::optional<ProgramUsage> runProgram(std::vector<std::string> arguments
   const auto seconds = [](const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
   };
-  return ProgramUsage{wall, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+  return ProgramUsage{wall, seconds(usage.ru_utime) + seconds(usage.ru_stime),
+                      static_cast<double>(usage.ru_maxrss) * 1024};  // kilobytes on Linux
 }
 
 }  // namespace bench_support

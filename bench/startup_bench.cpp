@@ -1,0 +1,220 @@
+// The diary's start-up under a long diary: `diary --no-window --script FILE` with a script that only
+// quits, so that a run is the launch, the first screen drawn to its step picture, and the way out.
+// It runs on two data roots that differ only in their notes: one baby with 300,000 notes, and the
+// same baby with an empty notes list. Both roots come from one first run of the diary itself (a new
+// baby, and the units chosen on the first-run overlay), copied with everything that run wrote (its
+// first-launch file among them); the notes are then added to the copy through the store, as the
+// diary saves them. So both open straight on the notes list.
+//
+// Each iteration runs the diary once on each root, in an order that alternates (bench_support::
+// inTurn), so that a change of load on a shared machine meets both alike. The counters are medians
+// of the iterations, and the ratios are those of the 300,000-note root over the empty one:
+//
+//   notes_s, empty_s, x_empty              wall seconds from the start to the exit
+//   notes_cpu_s, empty_cpu_s, x_empty_cpu  CPU seconds (user + system) of the diary
+//   notes_peak_MB, empty_peak_MB           the largest resident size
+//   x_round_min, x_round_max               the least and the greatest wall ratio of one round
+//
+// The diaries run without a network where the benchmark may make a network namespace (as root).
+// The roots live in a scratch folder that goes when the run ends, also when it is interrupted.
+// `startup_bench --diary PATH` measures another build of the diary (an earlier one, to compare);
+// `startup_bench --make-roots DIR` only writes the two roots into DIR (as DIR/notes and DIR/empty)
+// and leaves them, for a profiler to run the diary on.
+
+#include <benchmark/benchmark.h>
+#include <sched.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_delegate.h"
+#include "app/entities.h"
+#include "app/model.h"
+#include "bench/cpu_stopwatch.h"
+#include "bench/long_diary.h"
+#include "bench/program_run.h"
+#include "bench/scratch_folder.h"
+#include "platform/foundation/clock.h"
+#include "platform/store/store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bench_support::ProgramUsage;
+
+constexpr int kNotes = 300'000;
+constexpr double kSpacing = 3000;  // about 29 notes a day, the newest a minute ago
+
+// A new baby girl, Ada, and the metric units on the first-run overlay, as a parent's first launch.
+constexpr const char* kFirstRun = R"(tap Name
+type Ada
+key return
+tap Girl
+tap Done
+tap kg
+tap cm
+tap °C
+tap Start
+tap Start
+quit
+)";
+
+// The diary this benchmark was built with, or the one named by --diary.
+std::string& diaryProgram() {
+  static std::string path = DIARY_PROGRAM;
+  return path;
+}
+
+// Runs the diary without a window on the data root `home` with the script `script`; its output goes
+// to `log`. Nothing when it failed.
+std::optional<ProgramUsage> runDiary(const fs::path& home, const fs::path& script, const fs::path& log) {
+  ::setenv("DIARY_HOME", home.c_str(), 1);
+  return bench_support::runProgram({diaryProgram(), "--no-window", "--script", script.string()}, {}, log);
+}
+
+// Ends the benchmark with `what` and the diary's output so far in `log` (when one is named).
+[[noreturn]] void fail(const std::string& what, const fs::path& log) {
+  std::cerr << "startup_bench: " << what << "\n";
+  if (std::ifstream in(log); !log.empty() && in) std::cerr << in.rdbuf();
+  std::cerr << std::flush;
+  std::exit(1);
+}
+
+// The 300,000 notes, the newest stopping a minute ago, of the one baby in the store at `database`,
+// written in one save as the diary's store writes them.
+void addNotes(const fs::path& database) {
+  auto store = store::Store::open(database, app::managedObjectModel());
+  if (!store) fail("cannot open " + database.string() + ": " + store.error().localizedDescription(), {});
+  auto context = (*store)->newContext().value();
+  auto babies = context->fetch(store::FetchRequest(std::string(app::Baby::kEntityName)));
+  if (!babies || babies->size() != 1) fail("the first run left no single baby", {});
+  const app::Baby baby(babies->front());
+  const foundation::Date newest = foundation::Clock::system().now() - 60;
+  bench_support::insertNotes(*context, kNotes, newest, kSpacing, [&](int) { return baby; });
+  if (auto saved = context->save(); !saved) fail("cannot save the notes: " + saved.error().localizedDescription(), {});
+  (void)(*store)->close();
+}
+
+// The two roots under `folder`, and the scripts and logs of the runs on them.
+struct Roots {
+  fs::path folder;
+  fs::path notes = folder / "notes";
+  fs::path empty = folder / "empty";
+  fs::path quitScript = folder / "quit.script";
+  fs::path log = folder / "diary.log";
+
+  explicit Roots(fs::path where) : folder(std::move(where)) {}
+
+  void make() const {
+    const fs::path firstRun = folder / "first-run.script";
+    std::ofstream(firstRun) << kFirstRun;
+    std::ofstream(quitScript) << "quit\n";
+    if (!runDiary(empty, firstRun, log)) fail("the first run failed", log);
+    // The first run's step pictures are no part of either root.
+    fs::remove_all(empty / "tmp" / "screens");
+    fs::copy(empty, notes, fs::copy_options::recursive);
+    addNotes(notes / "Documents" / std::string(app::kDataBaseFileName));
+    // One launch each before timing, so that neither is timed on what a first start does once.
+    for (const fs::path& home : {notes, empty})
+      if (!runDiary(home, quitScript, log)) fail("a launch on " + home.string() + " failed", log);
+  }
+};
+
+// The roots are made by this program run again with --make-roots, so that the 300,000 notes it
+// holds in memory to write them never count as the peak of a diary started from here (a spawned
+// child begins in its parent's memory, and the kernel counts that peak as the child's).
+struct Rig {
+  bench_support::ScratchFolder dir{"startup-bench"};
+  Roots roots{dir.path()};
+  Rig() {
+    if (!bench_support::runProgram(
+            {bench_support::selfPath(), "--diary", diaryProgram(), "--make-roots", dir.path().string()}))
+      fail("making the data roots failed", roots.log);
+  }
+};
+
+Rig& rig() {
+  static Rig made;
+  return made;
+}
+
+struct Laps {
+  std::vector<double> wall, cpu, peak;
+  void add(const ProgramUsage& usage) {
+    wall.push_back(usage.wall);
+    cpu.push_back(usage.cpu);
+    peak.push_back(usage.peakBytes);
+  }
+};
+
+void BM_StartupVsEmpty(benchmark::State& state) {
+  const Roots& roots = rig().roots;
+  Laps notes, empty;
+  int iteration = 0;
+  for (auto _ : state) {
+    std::optional<ProgramUsage> withNotes, without;
+    bench_support::inTurn(
+        iteration++, [&] { withNotes = runDiary(roots.notes, roots.quitScript, roots.log); },
+        [&] { without = runDiary(roots.empty, roots.quitScript, roots.log); });
+    if (!withNotes || !without) {
+      state.SkipWithError("a launch of the diary failed (see its log)");
+      break;
+    }
+    state.SetIterationTime(withNotes->wall);
+    notes.add(*withNotes);
+    empty.add(*without);
+  }
+  using bench_support::median;
+  const auto ratio = [](double a, double b) { return b > 0 ? a / b : -1; };
+  std::vector<double> rounds;
+  for (size_t i = 0; i < notes.wall.size(); ++i) rounds.push_back(ratio(notes.wall[i], empty.wall[i]));
+  state.counters["notes_s"] = median(notes.wall);
+  state.counters["empty_s"] = median(empty.wall);
+  state.counters["x_empty"] = ratio(median(notes.wall), median(empty.wall));
+  state.counters["notes_cpu_s"] = median(notes.cpu);
+  state.counters["empty_cpu_s"] = median(empty.cpu);
+  state.counters["x_empty_cpu"] = ratio(median(notes.cpu), median(empty.cpu));
+  if (!rounds.empty()) {
+    state.counters["x_round_min"] = *std::min_element(rounds.begin(), rounds.end());
+    state.counters["x_round_max"] = *std::max_element(rounds.begin(), rounds.end());
+  }
+  state.counters["notes_peak_MB"] = median(notes.peak) / 1e6;
+  state.counters["empty_peak_MB"] = median(empty.peak) / 1e6;
+}
+BENCHMARK(BM_StartupVsEmpty)->Iterations(60)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The diary's analytics sends its sessions when it ends, and its host's name (a reserved one)
+  // is looked up first: a lookup the name server leaves unanswered holds the exit for five
+  // seconds. Without a network (a namespace of our own, where we may make one) the lookup fails
+  // at once, alike on both roots.
+  if (::unshare(CLONE_NEWNET) != 0)
+    std::fprintf(stderr, "startup_bench: running with the network: a slow name lookup can hold an exit\n");
+  ::unsetenv("DISPLAY");
+  if (argc >= 3 && std::strcmp(argv[1], "--diary") == 0) {
+    diaryProgram() = fs::absolute(argv[2]).string();
+    argv[2] = argv[0];
+    argc -= 2;
+    argv += 2;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--make-roots") == 0) {
+    fs::create_directories(argv[2]);
+    Roots(fs::absolute(argv[2])).make();
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
