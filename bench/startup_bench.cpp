@@ -44,6 +44,7 @@
 #include "bench/scratch_folder.h"
 #include "platform/foundation/clock.h"
 #include "platform/store/store.h"
+#include "tests/program/first_run_script.h"
 
 namespace {
 
@@ -52,20 +53,6 @@ using bench_support::ProgramUsage;
 
 constexpr int kNotes = 300'000;
 constexpr double kSpacing = 3000;  // about 29 notes a day, the newest a minute ago
-
-// A new baby girl, Ada, and the metric units on the first-run overlay, as a parent's first launch.
-constexpr const char* kFirstRun = R"(tap Name
-type Ada
-key return
-tap Girl
-tap Done
-tap kg
-tap cm
-tap °C
-tap Start
-tap Start
-quit
-)";
 
 // The diary this benchmark was built with, or the one named by --diary.
 std::string& diaryProgram() {
@@ -115,7 +102,7 @@ struct Roots {
 
   void make() const {
     const fs::path firstRun = folder / "first-run.script";
-    std::ofstream(firstRun) << kFirstRun;
+    std::ofstream(firstRun) << program_run::kNewBabyFirstRun << "quit\n";
     std::ofstream(quitScript) << "quit\n";
     if (!runDiary(empty, firstRun, log)) fail("the first run failed", log);
     // The first run's step pictures are no part of either root.

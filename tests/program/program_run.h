@@ -21,6 +21,7 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "first_run_script.h"
 #include "platform/files/file_ops.h"
 #include "platform/plist/property_list.h"
 #include "platform/runtime/bundle.h"
@@ -47,19 +48,6 @@ inline int shell(const std::string& command) {
 }
 
 inline std::string quotedPath(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
-
-// A new baby, Ada, and the metric first-run units, in English.
-inline constexpr const char* kNewBabyFirstRun = R"(tap Name
-type Ada
-key return
-tap Girl
-tap Done
-tap kg
-tap cm
-tap °C
-tap Start
-tap Start
-)";
 
 // On the phone's notes list: links the diary to the stand-in cloud service, backs the data up and
 // restores them (which ends the tutorial), as a parent does from the settings.
