@@ -321,6 +321,9 @@ std::optional<Error> configure(Transfer& t, Slist& headers, std::string& pem) {
   CURL* e = t.easy;
   curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  // A request cancelled while its host name is being looked up (as the diary quits) ends at once,
+  // leaving the lookup to finish on its own, rather than waiting out a name server that never answers.
+  curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
