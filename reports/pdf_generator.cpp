@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 #include "app/image_effects.h"
@@ -68,7 +69,9 @@ struct Report {
   AttributedText text(std::string s, double size) const {
     return AttributedText(std::move(s), Font(std::string(kRegular), size), style.text);
   }
-  Size measure(const AttributedText& t) const { return graphics::defaultTextMeasurer()->measure(t, 0).size; }
+  std::shared_ptr<const graphics::TextMeasurer> measurer = graphics::defaultTextMeasurer();
+
+  Size measure(const AttributedText& t) const { return measurer->measure(t, 0).size; }
   Point draw(const AttributedText& t, Point at, Size bounds = {}, bool fillBack = false,
              bool nextLine = true) {
     return pdf::drawText(canvas, t, at, bounds, fillBack, nextLine, style.forPrint);
@@ -187,18 +190,55 @@ struct ToothPicture {
   Rect drawRect;
 };
 
+// The filled pictures, kept for the process: every report fills the same few shapes in the same few
+// colours again. Keyed by the shape itself, the colour as it is filled in (8 bits a channel) and the
+// side; a style has three colours, so two styles need at most six per spot, and past that the set
+// starts over. Any thread.
+class FilledPictures {
+ public:
+  static FilledPictures& get() {
+    static FilledPictures* made = new FilledPictures;  // never destroyed: a report may run at exit
+    return *made;
+  }
+
+  std::shared_ptr<const graphics::Image> filled(const ui::ImageRef& shape, const Color& colour, bool mirrored) {
+    const Color::Rgba8 key = colour.toRgba8();
+    {
+      std::lock_guard lock(mutex_);
+      for (const Entry& e : entries_)
+        if (e.shape == shape && e.colour == key && e.mirrored == mirrored) return e.picture;
+    }
+    graphics::Image picture = app::multiplyImageByConstantColor(*shape, colour);
+    if (mirrored) picture = babies::mirroredImage(picture);
+    auto made = std::make_shared<const graphics::Image>(std::move(picture));
+    std::lock_guard lock(mutex_);
+    if (entries_.size() >= kMost) entries_.clear();
+    entries_.push_back({shape, key, mirrored, made});
+    return made;
+  }
+
+ private:
+  struct Entry {
+    ui::ImageRef shape;
+    Color::Rgba8 colour;
+    bool mirrored;
+    std::shared_ptr<const graphics::Image> picture;
+  };
+  static constexpr size_t kMost = 6 * babies::kToothCount;
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
 ToothPicture toothPicture(int n, int state, const Style& style) {
   if (state < 0 || state > 2) return {};
   const babies::ToothSpotPlace& place = babies::toothSpotPlaces()[static_cast<size_t>(n)];
   const ui::ImageRef shape = ui::imageNamed(place.image);
   if (!shape || shape->isEmpty()) return {};
   const Color& colour = state == 0 ? style.notAppeared : state == 1 ? style.appeared : style.lost;
-  graphics::Image filled = app::multiplyImageByConstantColor(*shape, colour);
-  if (place.mirrored) filled = babies::mirroredImage(filled);
+  auto filled = FilledPictures::get().filled(shape, colour, place.mirrored);
   // Half the picture's size in points, centred on the spot.
-  const double w = filled.pointWidth() / 2, h = filled.pointHeight() / 2;
-  return {std::make_shared<const graphics::Image>(std::move(filled)),
-          Rect(place.x - w / 2, place.y - h / 2, w, h)};
+  const double w = filled->pointWidth() / 2, h = filled->pointHeight() / 2;
+  return {std::move(filled), Rect(place.x - w / 2, place.y - h / 2, w, h)};
 }
 
 void drawToothPage(Report& r) {
@@ -215,7 +255,7 @@ void drawToothPage(Report& r) {
     if (!picture.image) continue;
     const Rect& d = picture.drawRect;
     const Rect drawn(d.x() + 146, d.y() + (n >= 10 ? 196 : 216), d.width(), d.height());
-    r.canvas.drawImage(*picture.image, drawn, graphics::BlendMode::kNormal, 1.0);
+    r.canvas.drawSharedImage(picture.image, drawn);
     if (state != 1 && state != 2) continue;
     anyShown = true;
 
@@ -265,14 +305,18 @@ void drawToothPage(Report& r) {
 // The line of one note: the type in the medium face, then value, notice and photo mark, each after
 // a blank that carries no attributes of its own.
 AttributedText noteLine(const Report& r, const ReportRow& row) {
-  AttributedText line(row.type.value_or(""), Font(std::string(kMedium), 16), r.style.text);
-  const Font plain("Helvetica", 12);  // what text without attributes is drawn in
-  const std::pair<const std::optional<std::string>*, double> parts[] = {
-      {&row.val, 16}, {&row.notice, 14}, {&row.img, 13}};
-  for (const auto& [part, size] : parts) {
+  static const Font medium(std::string(kMedium), 16), value(std::string(kRegular), 16),
+      notice(std::string(kRegular), 14), mark(std::string(kRegular), 13);
+  static const Font plain("Helvetica", 12);  // what text without attributes is drawn in
+  AttributedText line;
+  line.runs.reserve(7);
+  line.append(row.type.value_or(""), medium, r.style.text);
+  const std::pair<const std::optional<std::string>*, const Font*> parts[] = {
+      {&row.val, &value}, {&row.notice, &notice}, {&row.img, &mark}};
+  for (const auto& [part, font] : parts) {
     if (!hasText(*part)) continue;
     line.append(" ", plain, Color::black());
-    line.append(**part, Font(std::string(kRegular), size), r.style.text);
+    line.append(**part, *font, r.style.text);
   }
   return line;
 }
@@ -344,20 +388,30 @@ void drawDay(Report& r, const PdfDayInfo& day, double& y) {
     if (hasText(day.daySinceBornStr)) heading += " (" + *day.daySinceBornStr + ")";
     y = r.draw(r.text(heading, 20), Point{50, y}, {}, true).y;
   }
+  // The times of the leading rows that have one, each with its width; the widest sets the column.
+  std::vector<std::pair<AttributedText, double>> times;
   double w = 0;
   for (const auto& row : day.noteInfos) {
     if (!row.date) break;
-    w = std::max(w, r.measure(r.text(*row.date, 16)).width);
+    AttributedText time = r.text(*row.date, 16);
+    const double width = r.measure(time).width;
+    w = std::max(w, width);
+    times.emplace_back(std::move(time), width);
   }
   w = std::trunc(w);
   double column = 50;
-  for (const auto& row : day.noteInfos) {
+  for (size_t i = 0; i < day.noteInfos.size(); ++i) {
+    const ReportRow& row = day.noteInfos[i];
     if (row.date) column = w + 55;
     const AttributedText line = noteLine(r, row);
     const Size bounds(std::trunc(512 - column), 0);
     if (row.date) {
-      const AttributedText time = r.text(*row.date, 16);
-      const double timeX = (w + 50) - std::trunc(r.measure(time).width);
+      // A time after a row without one was not measured above.
+      const bool measured = i < times.size();
+      AttributedText unmeasured;
+      if (!measured) unmeasured = r.text(*row.date, 16);
+      const AttributedText& time = measured ? times[i].first : unmeasured;
+      const double timeX = (w + 50) - std::trunc(measured ? times[i].second : r.measure(time).width);
       // The time and its line go to the next page together.
       const double tall = std::max(pdf::textBlockSize(time, {timeX, y}, {}).height,
                                    pdf::textBlockSize(line, {column, y}, bounds).height);

@@ -79,12 +79,13 @@ Size paddedSize(const AttributedText& text, double width) {
 }
 
 BlockLayout layoutBlock(const AttributedText& text, double x, double givenWidth) {
-  if (givenWidth > 0) return {givenWidth, paddedSize(text, givenWidth)};
+  const auto measurer = graphics::defaultTextMeasurer();
+  if (givenWidth > 0) return {givenWidth, padded(measurer->measure(text, givenWidth).size)};
   const double right = x < kPageWidth / 2 ? kPageWidth - kMargin : kPageWidth - kTextPadding;
   const double room = std::max(right - x, 1.0);
-  const Size unlimited = graphics::defaultTextMeasurer()->measure(text, 0).size;
+  const Size unlimited = measurer->measure(text, 0).size;
   if (unlimited.width <= room) return {0, padded(unlimited)};
-  return {room, paddedSize(text, room)};
+  return {room, padded(measurer->measure(text, room).size)};
 }
 
 // The text from byte `from` to byte `to` of its whole string, keeping each run's font and colour.

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
+#include <memory>
+#include <vector>
 
 #include "platform/files/file_ops.h"
 #include "platform/graphics/pango_text.h"
@@ -39,6 +40,35 @@ SurfacePtr surfaceFromImage(const Image& image) {
       s, &key, keep, [](void* p) { delete static_cast<std::shared_ptr<std::vector<std::uint32_t>>*>(p); });
   return SurfacePtr(s, SurfaceUnref{});
 }
+
+// The surfaces this thread made of shared images it drew last, so that an image drawn again (the
+// same picture in the next report) is not converted again. An entry holds its image weakly and
+// counts only while that image lives.
+class SharedSurfaces {
+ public:
+  static SharedSurfaces& get() {
+    thread_local SharedSurfaces surfaces;
+    return surfaces;
+  }
+
+  SurfacePtr surfaceOf(const std::shared_ptr<const Image>& image) {
+    for (const Entry& e : entries_)
+      if (e.address == image.get() && e.image.lock() == image) return e.surface;
+    std::erase_if(entries_, [](const Entry& e) { return e.image.expired(); });
+    if (entries_.size() >= kSize) entries_.erase(entries_.begin());
+    entries_.push_back({image, image.get(), surfaceFromImage(*image)});
+    return entries_.back().surface;
+  }
+
+ private:
+  static constexpr size_t kSize = 24;
+  struct Entry {
+    std::weak_ptr<const Image> image;
+    const Image* address;
+    SurfacePtr surface;
+  };
+  std::vector<Entry> entries_;
+};
 
 // A pattern showing `surface` (w × h pixels) stretched over `rect` in user space.
 cairo_pattern_t* stretchedPattern(cairo_surface_t* surface, int w, int h, const Rect& rect) {
@@ -244,7 +274,8 @@ struct CairoCanvas::Impl {
 
   // Draws with `draw` (which sets its own source) through the state's masks, blend mode and the
   // extra alpha. Colour-based drawing folds the global alpha into its colours and passes 1.
-  void composite(const std::function<void()>& draw, double alpha) {
+  template <class Draw>
+  void composite(const Draw& draw, double alpha) {
     State& st = state();
     alpha = std::clamp(alpha, 0.0, 1.0);
     if (alpha <= 0) return;
@@ -285,6 +316,27 @@ struct CairoCanvas::Impl {
   }
 
   void setSource(const Color& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a * state().alpha); }
+
+  // An image surface of w × h pixels stretched into `rect`, its edge pixels held beyond its edges.
+  void drawSurface(const SurfacePtr& surface, int w, int h, const Rect& rect, BlendMode mode, double alpha) {
+    const BlendMode saved = state().blend;
+    state().blend = mode;
+    composite(
+        [&] {
+          cairo_pattern_t* pattern = stretchedPattern(surface.get(), w, h, rect);
+          cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+          cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+          cairo_set_source(cr, pattern);
+          const Rect r = rect.standardized();
+          cairo_new_path(cr);
+          cairo_rectangle(cr, r.x(), r.y(), r.width(), r.height());
+          cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+          cairo_fill(cr);
+          cairo_pattern_destroy(pattern);
+        },
+        alpha * state().alpha);
+    state().blend = saved;
+  }
 
   void fill(const Path& path, FillRule rule) {
     if (!drawable()) return;
@@ -340,6 +392,10 @@ struct CairoCanvas::Impl {
 
   void drawText(const AttributedText& text, const Rect& rect, bool inRect) {
     if (!drawable() || text.isEmpty()) return;
+    if (state().alpha >= 1) {
+      composite([&] { layoutAndShow(text, rect, inRect); }, 1.0);
+      return;
+    }
     AttributedText faded = text;
     for (TextRun& run : faded.runs) run.color = run.color.withAlpha(run.color.a * state().alpha);
     composite([&] { layoutAndShow(faded, rect, inRect); }, 1.0);
@@ -356,23 +412,18 @@ struct CairoCanvas::Impl {
       layout = pango_text::newLayout(pango.get(), text, wrapOrTruncate ? rect.width() : 0,
                                      wrapOrTruncate ? pango_text::WidthUse::kDraw : pango_text::WidthUse::kNone);
     }
-    const Color first = text.runs.front().color;
-    cairo_set_source_rgba(cr, first.r, first.g, first.b, first.a);
+    const Color base = pango_text::baseColor(text);
+    cairo_set_source_rgba(cr, base.r, base.g, base.b, base.a);
+    const char* laidOut = pango_layout_get_text(layout.get());
     const bool widthSet = pango_layout_get_width(layout.get()) >= 0;
-    cairo_save(cr);
-    if (inRect && text.lineBreak == LineBreakMode::kClip) {
+    const bool clipped = inRect && text.lineBreak == LineBreakMode::kClip;
+    if (clipped) {
+      cairo_save(cr);
       cairo_rectangle(cr, rect.x(), rect.y(), rect.width(), rect.height());
       cairo_clip(cr);
     }
-    PangoLayoutIter* iter = pango_layout_get_iter(layout.get());
-    bool firstLine = true;
-    do {
-      PangoRectangle logical;
-      pango_layout_iter_get_line_extents(iter, nullptr, &logical);
-      const double top = pango_text::toPoints(logical.y);
-      const double bottom = top + pango_text::toPoints(logical.height);
-      if (inRect && !firstLine && bottom > rect.height() + 0.01) break;
-      firstLine = false;
+    // One line `logical` (in layout units, from the layout's top left) with its baseline there.
+    auto show = [&](PangoLayoutLine* line, const PangoRectangle& logical, int baseline) {
       double x = rect.x() + pango_text::toPoints(logical.x);
       if (inRect && !widthSet) {
         const double lineWidth = pango_text::toPoints(logical.width);
@@ -381,12 +432,29 @@ struct CairoCanvas::Impl {
         if (text.alignment == TextAlignment::kRight) offset = rect.width() - lineWidth;
         x = rect.x() + offset;
       }
-      const double baseline = pango_text::toPoints(pango_layout_iter_get_baseline(iter));
-      cairo_move_to(cr, x, rect.y() + baseline);
-      pango_cairo_show_layout_line(cr, pango_layout_iter_get_line_readonly(iter));
-    } while (pango_layout_iter_next_line(iter));
-    pango_layout_iter_free(iter);
-    cairo_restore(cr);
+      cairo_move_to(cr, x, rect.y() + pango_text::toPoints(baseline));
+      pango_text::hideBlankRuns(line, laidOut);
+      pango_cairo_show_layout_line(cr, line);
+    };
+    if (PangoLayoutLine* only = pango_text::leftAlignedSingleLine(layout.get())) {
+      // Most texts: the line starts at the layout's top left, without an iterator's bookkeeping.
+      PangoRectangle logical;
+      pango_layout_line_get_extents(only, nullptr, &logical);
+      show(only, logical, -logical.y);
+    } else {
+      PangoLayoutIter* iter = pango_layout_get_iter(layout.get());
+      bool firstLine = true;
+      do {
+        PangoRectangle logical;
+        pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+        const double bottom = pango_text::toPoints(logical.y) + pango_text::toPoints(logical.height);
+        if (inRect && !firstLine && bottom > rect.height() + 0.01) break;
+        firstLine = false;
+        show(pango_layout_iter_get_line_readonly(iter), logical, pango_layout_iter_get_baseline(iter));
+      } while (pango_layout_iter_next_line(iter));
+      pango_layout_iter_free(iter);
+    }
+    if (clipped) cairo_restore(cr);
   }
 };
 
@@ -640,26 +708,17 @@ void CairoCanvas::drawImage(const Image& image, const Rect& rect, BlendMode mode
   if (image.isEmpty() || rect.isEmpty() || !std::isfinite(rect.width()) || !std::isfinite(rect.height()))
     return;
   if (!impl_->drawable()) return;
-  SurfacePtr surface = surfaceFromImage(image);
-  const BlendMode saved = impl_->state().blend;
-  impl_->state().blend = mode;
-  impl_->composite(
-      [&] {
-        cairo_t* cr = impl_->cr;
-        cairo_pattern_t* pattern =
-            stretchedPattern(surface.get(), image.pixelWidth(), image.pixelHeight(), rect);
-        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-        cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
-        cairo_set_source(cr, pattern);
-        const Rect r = rect.standardized();
-        cairo_new_path(cr);
-        cairo_rectangle(cr, r.x(), r.y(), r.width(), r.height());
-        cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-        cairo_fill(cr);
-        cairo_pattern_destroy(pattern);
-      },
-      alpha * impl_->state().alpha);
-  impl_->state().blend = saved;
+  impl_->drawSurface(surfaceFromImage(image), image.pixelWidth(), image.pixelHeight(), rect, mode, alpha);
+}
+
+void CairoCanvas::drawSharedImage(const std::shared_ptr<const Image>& image, const Rect& rect, BlendMode mode,
+                                  double alpha) {
+  if (!image || image->isEmpty() || rect.isEmpty() || !std::isfinite(rect.width()) ||
+      !std::isfinite(rect.height()))
+    return;
+  if (!impl_->drawable()) return;
+  impl_->drawSurface(SharedSurfaces::get().surfaceOf(image), image->pixelWidth(), image->pixelHeight(), rect,
+                     mode, alpha);
 }
 
 void CairoCanvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint8_t>>& jpeg, Size pixelSize,
@@ -694,10 +753,9 @@ void CairoCanvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint
         cairo_pattern_set_extend(pattern, CAIRO_EXTEND_NONE);
         cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
         cairo_set_source(cr, pattern);
-        const Rect r = rect.standardized();
-        cairo_new_path(cr);
-        cairo_rectangle(cr, r.x(), r.y(), r.width(), r.height());
-        cairo_fill(cr);
+        // Outside its rectangle the pattern is clear, so painting covers just the rectangle; a
+        // filled rectangle would cost the document a clip of its own around every photo.
+        cairo_paint(cr);
         cairo_pattern_destroy(pattern);
       },
       impl_->state().alpha);

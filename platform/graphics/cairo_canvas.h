@@ -88,6 +88,9 @@ class CairoCanvas final : public Canvas {
   void strokeLineSegments(const std::vector<Point>& points) override;
   void clearRect(const Rect& rect) override;
   void drawImage(const Image& image, const Rect& rect, BlendMode mode, double alpha) override;
+  // Keeps the surface it makes of the image for this thread's next drawings of it (a few images).
+  void drawSharedImage(const std::shared_ptr<const Image>& image, const Rect& rect, BlendMode mode,
+                       double alpha) override;
   // On a PDF the bytes are embedded as the image's own JPEG stream (cairo's MIME data).
   void drawJpegData(const std::shared_ptr<const std::vector<std::uint8_t>>& jpeg, Size pixelSize,
                     const Rect& rect) override;

@@ -95,6 +95,7 @@ void Path::closeSubpath() {
 
 void Path::addRect(const Rect& r) {
   const Rect s = r.standardized();
+  elements_.reserve(elements_.size() + 5);
   moveTo({s.minX(), s.minY()});
   lineTo({s.maxX(), s.minY()});
   lineTo({s.maxX(), s.maxY()});
@@ -122,6 +123,7 @@ void Path::addRoundedRect(const Rect& r, double cornerRadius) {
     return;
   }
   const double pi = std::numbers::pi;
+  elements_.reserve(elements_.size() + 10);
   moveTo({s.minX() + rad, s.minY()});
   lineTo({s.maxX() - rad, s.minY()});
   addArc({s.maxX() - rad, s.minY() + rad}, rad, -pi / 2, 0, true);
@@ -254,6 +256,11 @@ Canvas* currentCanvas() { return tlsCurrent; }
 ScopedCurrentCanvas::ScopedCurrentCanvas(Canvas& canvas) : previous_(tlsCurrent) { tlsCurrent = &canvas; }
 
 ScopedCurrentCanvas::~ScopedCurrentCanvas() { tlsCurrent = previous_; }
+
+void Canvas::drawSharedImage(const std::shared_ptr<const Image>& image, const Rect& rect, BlendMode mode,
+                             double alpha) {
+  if (image) drawImage(*image, rect, mode, alpha);
+}
 
 void Canvas::drawJpegData(const std::shared_ptr<const std::vector<std::uint8_t>>& jpeg, Size,
                           const Rect& rect) {

@@ -216,6 +216,11 @@ class Canvas {
   virtual void drawImage(const Image& image, const Rect& rect, BlendMode mode = BlendMode::kNormal,
                          double alpha = 1.0) = 0;
 
+  // drawImage() of an image that is shared and stays as it is (nothing changes it while it is
+  // shared): a backend may keep what it makes of it for the next drawing of the same image.
+  virtual void drawSharedImage(const std::shared_ptr<const Image>& image, const Rect& rect,
+                               BlendMode mode = BlendMode::kNormal, double alpha = 1.0);
+
   // A JPEG file's bytes of `pixelSize` pixels, drawn as drawImage draws it (normal blend, alpha 1).
   // A PDF canvas embeds the bytes as they are instead of re-encoding decoded pixels; every other
   // canvas decodes them and draws the image (nothing when they do not decode).

@@ -119,7 +119,13 @@ std::vector<std::uint32_t> Image::toCairoArgb32() const {
   for (size_t i = 0; i < out.size(); ++i) {
     const std::uint8_t* p = &pixels_[i * 4];
     const std::uint32_t a = p[3];
-    auto premultiply = [a](std::uint32_t c) { return a == 255 ? c : (c * a + 127) / 255; };
+    // Pictures are mostly clear or solid: those words need no arithmetic (and `out` is zeroed).
+    if (a == 0) continue;
+    if (a == 255) {
+      out[i] = 0xFF000000u | (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+      continue;
+    }
+    auto premultiply = [a](std::uint32_t c) { return (c * a + 127) / 255; };
     out[i] = (a << 24) | (premultiply(p[0]) << 16) | (premultiply(p[1]) << 8) | premultiply(p[2]);
   }
   return out;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace graphics::pango_text {
@@ -58,6 +60,75 @@ Color inkColor(const AttributedText& text, size_t r) {
 
 }  // namespace
 
+Color baseColor(const AttributedText& text) { return text.runs.empty() ? Color::black() : inkColor(text, 0); }
+
+namespace {
+
+// The size a run's glyphs are drawn at: the scale of its cairo font, as a PDF's text matrix has it.
+std::optional<cairo_matrix_t> drawnScale(const PangoGlyphItem* run) {
+  PangoFont* font = run->item ? run->item->analysis.font : nullptr;
+  if (!font || !PANGO_IS_CAIRO_FONT(font)) return std::nullopt;
+  cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
+  if (!scaled) return std::nullopt;
+  cairo_matrix_t m;
+  cairo_scaled_font_get_scale_matrix(scaled, &m);
+  return m;
+}
+
+bool sameScale(const std::optional<cairo_matrix_t>& a, const std::optional<cairo_matrix_t>& b) {
+  return a && b && a->xx == b->xx && a->yx == b->yx && a->xy == b->xy && a->yy == b->yy;
+}
+
+bool drawsGlyphs(const PangoGlyphItem* run) {
+  for (int g = 0; g < run->glyphs->num_glyphs; ++g)
+    if (run->glyphs->glyphs[g].glyph != PANGO_GLYPH_EMPTY) return true;
+  return false;
+}
+
+// Whether the run is only blanks whose glyphs leave no ink.
+bool inklessBlanks(const PangoGlyphItem* run, const char* text) {
+  const PangoItem* item = run->item;
+  if (!item || !item->analysis.font || item->length <= 0 || run->glyphs->num_glyphs == 0) return false;
+  const std::string_view part(text + item->offset, static_cast<size_t>(item->length));
+  if (part.find_first_not_of(' ') != std::string_view::npos) return false;
+  for (int g = 0; g < run->glyphs->num_glyphs; ++g) {
+    const PangoGlyph glyph = run->glyphs->glyphs[g].glyph;
+    if (glyph == PANGO_GLYPH_EMPTY) continue;
+    PangoRectangle ink;
+    pango_font_get_glyph_extents(item->analysis.font, glyph, &ink, nullptr);
+    if (ink.width != 0 && ink.height != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void hideBlankRuns(PangoLayoutLine* line, const char* text) {
+  if (!line) return;
+  const PangoGlyphItem* before = nullptr;  // the last run on the line that draws glyphs
+  for (GSList* l = line->runs; l; l = l->next) {
+    auto* run = static_cast<PangoGlyphItem*>(l->data);
+    const PangoGlyphItem* after = l->next ? static_cast<const PangoGlyphItem*>(l->next->data) : nullptr;
+    if (before && after && inklessBlanks(run, text)) {
+      // The run after starts a new text matrix whether the blank is drawn or not.
+      const auto size = drawnScale(run), next = drawnScale(after);
+      if (next && !sameScale(drawnScale(before), next) && !sameScale(size, next)) {
+        for (int g = 0; g < run->glyphs->num_glyphs; ++g) run->glyphs->glyphs[g].glyph = PANGO_GLYPH_EMPTY;
+        continue;
+      }
+    }
+    if (drawsGlyphs(run)) before = run;
+  }
+}
+
+PangoLayoutLine* leftAlignedSingleLine(PangoLayout* layout) {
+  if (pango_layout_get_line_count(layout) != 1 || pango_layout_get_alignment(layout) != PANGO_ALIGN_LEFT ||
+      pango_layout_get_justify(layout) || pango_layout_get_indent(layout) != 0)
+    return nullptr;
+  PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0);
+  return line && line->resolved_dir == PANGO_DIRECTION_LTR ? line : nullptr;
+}
+
 ContextPtr newContext() {
   PangoFontMap* map = pango_cairo_font_map_get_default();
   ContextPtr context(pango_font_map_create_context(map));
@@ -84,6 +155,12 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
   pango_layout_set_font_description(layout.get(), base);
   pango_font_description_free(base);
 
+  // Text of one colour takes it from the cairo source (baseColor()); only text of several colours
+  // carries colour attributes, which make Pango split and colour its runs.
+  const Color drawnIn = baseColor(text);
+  bool oneColour = true;
+  for (size_t r = 0; r < text.runs.size() && oneColour; ++r) oneColour = inkColor(text, r) == drawnIn;
+
   std::string all;
   PangoAttrList* attrs = pango_attr_list_new();
   for (size_t r = 0; r < text.runs.size(); ++r) {
@@ -93,17 +170,18 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
     const guint start = static_cast<guint>(all.size());
     all += part;
     const guint end = static_cast<guint>(all.size());
-    PangoFontDescription* d = newDescription(run.font);
-    PangoAttribute* fontAttr = pango_attr_font_desc_new(d);
-    pango_font_description_free(d);
-    const Color color = inkColor(text, r);
-    PangoAttribute* colorAttr = pango_attr_foreground_new(to16(color.r), to16(color.g), to16(color.b));
-    PangoAttribute* alphaAttr = pango_attr_foreground_alpha_new(std::max<guint16>(1, to16(color.a)));
-    for (PangoAttribute* a : {fontAttr, colorAttr, alphaAttr}) {
+    auto insert = [&](PangoAttribute* a) {
       a->start_index = start;
       a->end_index = end;
       pango_attr_list_insert(attrs, a);
-    }
+    };
+    PangoFontDescription* d = newDescription(run.font);
+    insert(pango_attr_font_desc_new(d));
+    pango_font_description_free(d);
+    if (oneColour) continue;
+    const Color color = inkColor(text, r);
+    insert(pango_attr_foreground_new(to16(color.r), to16(color.g), to16(color.b)));
+    insert(pango_attr_foreground_alpha_new(std::max<guint16>(1, to16(color.a))));
   }
   pango_layout_set_text(layout.get(), all.data(), static_cast<int>(all.size()));
   pango_layout_set_attributes(layout.get(), attrs);
@@ -155,21 +233,13 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
 
 namespace {
 
-// What decides a layout: every run's text, font and colour, the alignment and the line breaking.
-std::string signatureOf(const AttributedText& text) {
-  std::string out;
-  out.reserve(64);
-  for (const TextRun& run : text.runs) {
-    out += run.text;
-    out += '\0';
-    out += run.font.family();
-    const double numbers[] = {run.font.pointSize(), static_cast<double>(run.font.weight()),
-                              run.font.italic() ? 1.0 : 0.0, run.color.r, run.color.g, run.color.b, run.color.a};
-    out.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
-  }
-  out += static_cast<char>(text.alignment);
-  out += static_cast<char>(text.lineBreak);
-  return out;
+// A hash for the layout cache from the runs' texts and sizes, the alignment and the line breaking;
+// entries with the same hash are told apart by comparing the whole texts, fonts and colours.
+std::size_t hashOf(const AttributedText& text) {
+  std::size_t h = static_cast<std::size_t>(text.alignment) * 31 + static_cast<std::size_t>(text.lineBreak);
+  for (const TextRun& run : text.runs)
+    h = (h * 1000003) ^ std::hash<std::string_view>{}(run.text) ^ std::hash<double>{}(run.font.pointSize());
+  return h;
 }
 
 bool truncates(LineBreakMode mode) {
@@ -179,11 +249,12 @@ bool truncates(LineBreakMode mode) {
 
 struct CachedLayout {
   std::size_t hash = 0;
-  std::string signature;
+  AttributedText text;
   double width = 0;  // 0: laid out without a width
   WidthUse use = WidthUse::kNone;
   PangoContext* context = nullptr;
   LayoutPtr layout;
+  LayoutExtents extents;
 };
 
 // A few recent layouts, newest last; old ones drop out.
@@ -205,31 +276,31 @@ LayoutPtr ref(PangoLayout* layout) { return LayoutPtr(static_cast<PangoLayout*>(
 
 }  // namespace
 
-LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
+LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
   // A width only matters where it wraps or truncates; without one the use does not matter.
   const double w = use == WidthUse::kNone || !(width > 0) ? 0 : width;
   const WidthUse u = w == 0 ? WidthUse::kNone : use;
-  std::string signature = signatureOf(text);
-  const std::size_t hash = std::hash<std::string>{}(signature);
+  const std::size_t hash = hashOf(text);
   LayoutCache& cache = LayoutCache::get();
   for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it)
-    if (it->hash == hash && it->width == w && it->use == u && it->context == context &&
-        it->signature == signature)
-      return ref(it->layout.get());
+    if (it->hash == hash && it->width == w && it->use == u && it->context == context && it->text == text)
+      return it->extents;
   LayoutPtr layout = newLayout(context, text, w, u);
-  cache.add({hash, std::move(signature), w, u, context, ref(layout.get())});
-  return layout;
+  LayoutExtents extents;
+  pango_layout_get_extents(layout.get(), nullptr, &extents.logical);
+  extents.lineCount = pango_layout_get_line_count(layout.get());
+  cache.add({hash, text, w, u, context, std::move(layout), extents});
+  return extents;
 }
 
 LayoutPtr drawableLayout(const AttributedText& text, double width) {
   if (truncates(text.lineBreak)) return nullptr;
   if (text.alignment != TextAlignment::kLeft && text.alignment != TextAlignment::kNatural) return nullptr;
   const bool wrapping = text.lineBreak == LineBreakMode::kWordWrap || text.lineBreak == LineBreakMode::kCharWrap;
-  const std::string signature = signatureOf(text);
-  const std::size_t hash = std::hash<std::string>{}(signature);
+  const std::size_t hash = hashOf(text);
   LayoutCache& cache = LayoutCache::get();
   for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it) {
-    if (it->hash != hash || it->signature != signature) continue;
+    if (it->hash != hash || it->text != text) continue;
     PangoLayout* layout = it->layout.get();
     if (!wrapping || !(width > 0)) {
       // No wrapping when drawn: only a layout that did not wrap either has the same lines.
@@ -245,10 +316,8 @@ LayoutPtr drawableLayout(const AttributedText& text, double width) {
     // Greedy wrapping at `width` gives the same lines when every line fits in it and the layout
     // wrapped at a width no smaller (a shorter line would not have been taken there either), or
     // did not wrap at all (an unlimited layout, or one of a single line).
-    PangoRectangle logical;
-    pango_layout_get_extents(layout, nullptr, &logical);
-    if (toPoints(logical.width) > width) continue;
-    const bool unwrapped = it->width == 0 || pango_layout_get_line_count(layout) == 1;
+    if (toPoints(it->extents.logical.width) > width) continue;
+    const bool unwrapped = it->width == 0 || it->extents.lineCount == 1;
     if (unwrapped || it->width >= width) return ref(layout);
   }
   return nullptr;

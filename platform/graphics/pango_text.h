@@ -35,12 +35,37 @@ enum class WidthUse {
 std::string layoutText(const AttributedText& text);
 LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use);
 
+// The colour a layout of `text` draws in where it carries no colour of its own: its first inked
+// run's. newLayout() gives text of one colour no colour attributes, so the caller sets this one as
+// the cairo source before drawing.
+Color baseColor(const AttributedText& text);
+
+// Makes the glyphs of a run of `line` that holds only blanks (U+0020) whose glyphs leave no ink
+// empty, keeping their advances, where that changes no glyph's place. Drawn, such a run (the blank
+// between runs of other sizes) is a glyph of its own size and font, which a PDF writes as a new text
+// matrix and font and back. cairo places the first glyph after a change of size at its own
+// absolute place and every other glyph relative to the one before, so a blank is hidden only
+// between inked runs where the run after it differs in size from both the blank and the run before
+// it: that run starts a new text matrix either way. `text` is the layout's text.
+void hideBlankRuns(PangoLayoutLine* line, const char* text);
+
+// The layout's line when it has only one, left to right and at its left edge (left-aligned, not
+// justified, not indented), so that it stands at the layout's top left; null otherwise.
+PangoLayoutLine* leftAlignedSingleLine(PangoLayout* layout);
+
 inline double toPoints(int pangoUnits) { return static_cast<double>(pangoUnits) / PANGO_SCALE; }
 
-// The layouts this thread measured last, so that a text measured again (a block measured, then
-// measured within a width, then drawn) is laid out once. measuredLayout() answers from them and
-// lays out on a miss; the canvas asks drawableLayout() before laying out a text to draw.
-LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use);
+// What measuring a layout gives: its logical box and its number of lines.
+struct LayoutExtents {
+  PangoRectangle logical{};
+  int lineCount = 0;
+};
+
+// The layouts this thread measured last, with their extents, so that a text measured again (a block
+// measured, then measured within a width, then drawn) is laid out and measured once.
+// measuredExtents() answers from them and lays out on a miss; the canvas asks drawableLayout()
+// before laying out a text to draw.
+LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text, double width, WidthUse use);
 // A layout the measurer made of `text` whose lines are exactly those a layout at `width` (0: none)
 // would have, for drawing with the measurer's fonts; null when there is none. Only left-aligned
 // texts that wrap or clip qualify.

@@ -37,13 +37,12 @@ size_t byteOffsetOfUtf16(const std::string& utf8, size_t units) {
 TextMetrics PangoTextMeasurer::measure(const AttributedText& text, double maxWidth) const {
   if (text.isEmpty()) return {};
   const bool limited = maxWidth > 0;
-  auto layout = pango_text::measuredLayout(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
-  PangoRectangle logical;
-  pango_layout_get_extents(layout.get(), nullptr, &logical);
+  const auto extents =
+      pango_text::measuredExtents(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
   TextMetrics m;
-  m.size.width = pango_text::toPoints(logical.width);
-  m.size.height = pango_text::toPoints(logical.height);
-  m.lineCount = pango_layout_get_line_count(layout.get());
+  m.size.width = pango_text::toPoints(extents.logical.width);
+  m.size.height = pango_text::toPoints(extents.logical.height);
+  m.lineCount = extents.lineCount;
   if (limited && !wraps(text.lineBreak)) m.size.width = std::min(m.size.width, maxWidth);
   return m;
 }

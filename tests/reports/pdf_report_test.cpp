@@ -169,6 +169,34 @@ TEST_F(PdfReportTest, EmptyDaysGiveTitleAndToothPagesAndNoBabyWritesNothing) {
   EXPECT_EQ(files::readFile(r.outputPath).value(), before);
 }
 
+// What one report keeps for the next (the filled tooth pictures, their surfaces, the measured
+// lines) changes nothing in it: the same days give the same document, but for its date of making,
+// in either style and after a report in the other style.
+TEST_F(PdfReportTest, TheSameDaysGiveTheSameDocumentAgain) {
+  tooth(0, 10, at("UTC", 2026, 7, 1));
+  tooth(7, 20, at("UTC", 2026, 11, 2));
+  photo("p", jpeg(64, 48, 30));
+  const std::vector<PdfDayInfo> days = {
+      day("December 1, 2026",
+          {{"Food", "8:00 AM", "Porridge 120 g.", "Ate it all", "[Photos 1]"},
+           {"Sleep", "10:00 PM - 7:00 AM [9h]", "", {}, {}}},
+          {"p"}, "Sleep[1] 9h, Food[1] 120 g")};
+  auto document = [&](bool print) {
+    auto r = request(days, reports::kSmallPhotos, print);
+    EXPECT_TRUE(reports::generatePdfReport(r).ok());
+    const auto read = files::readFile(r.outputPath);
+    if (!read.ok()) return std::string();
+    const std::string bytes(read.value().begin(), read.value().end());
+    return std::regex_replace(bytes, std::regex(R"(/CreationDate \(D:\d+Z\))"), "");
+  };
+  const std::string colourful = document(false), printing = document(true);
+  ASSERT_GT(colourful.size(), 1000u);
+  ASSERT_EQ(colourful.find("/CreationDate"), std::string::npos) << "the date of making is left out";
+  EXPECT_NE(colourful, printing);
+  EXPECT_EQ(document(false), colourful);
+  EXPECT_EQ(document(true), printing);
+}
+
 // Both styles, with an icon, teeth, times, totals and photos, for people to look at.
 TEST_F(PdfReportTest, EachStyleIsWrittenForPeopleToLookAt) {
   tooth(4, 10, at("UTC", 2026, 6, 1));
@@ -307,7 +335,8 @@ TEST_F(PdfReportLayoutTest, ToothPicturesAreTheChartSpotsInTheirStates) {
   tooth(7, 20, at("UTC", 2026, 11, 2));
   tooth(12, 10, at("UTC", 2026, 8, 1));
   const std::map<int, int> states = {{0, 1}, {7, 2}, {12, 1}};
-  for (bool print : {false, true}) {
+  // The colourful style again last: its pictures then come from those the first drawing kept.
+  for (bool print : {false, true, false}) {
     SCOPED_TRACE(print);
     using reports::pdf::rgb255;
     const babies::ToothColors colours =

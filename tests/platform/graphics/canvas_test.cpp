@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <numbers>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -577,6 +578,140 @@ TEST(CairoCanvasTest, BlanksBetweenRunsShowNoColourAndStayInTheText) {
   pclose(pipe);
   if (!text.empty()) {
     EXPECT_NE(text.find("Ab Cd"), std::string::npos) << text;
+  }
+}
+
+// A shared picture is drawn as drawImage draws it, also again from what the canvas kept of it; a
+// new picture, even one at the freed picture's address, is never drawn from the old one's surface.
+TEST(CairoCanvasTest, SharedPicturesDrawAsImagesAndAnotherPictureIsNeverTakenForThem) {
+  // Made apart from its control block, so that a freed picture's memory is free for the next one.
+  auto solid = [](Image::Rgba colour) {
+    auto* image = new Image(4, 4);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x) image->setPixel(x, y, x == 0 ? Image::Rgba{0, 0, 0, 0} : colour);
+    return std::shared_ptr<const Image>(image);
+  };
+  auto red = solid({255, 0, 0, 170});
+  auto plain = bitmap(Size(20, 20), 2);
+  plain->drawImage(*red, Rect(2, 2, 16, 16), BlendMode::kNormal, 1.0);
+  for (int round = 0; round < 2; ++round) {
+    auto shared = bitmap(Size(20, 20), 2);
+    static_cast<Canvas&>(*shared).drawSharedImage(red, Rect(2, 2, 16, 16));
+    EXPECT_TRUE(Image::samePicture(shared->image().value(), plain->image().value())) << round;
+  }
+  for (int round = 0; round < 8; ++round) {
+    red.reset();
+    red = solid({0, 0, 255, 255});  // often at the address the freed picture had
+    auto canvas = bitmap(Size(20, 20), 1);
+    static_cast<Canvas&>(*canvas).drawSharedImage(red, Rect(0, 0, 20, 20));
+    EXPECT_EQ(canvas->image().value().pixel(15, 10), (Image::Rgba{0, 0, 255, 255})) << round;
+    red = solid({255, 0, 0, 255});
+    static_cast<Canvas&>(*canvas).drawSharedImage(red, Rect(0, 0, 20, 20));
+    EXPECT_EQ(canvas->image().value().pixel(15, 10), (Image::Rgba{255, 0, 0, 255})) << round;
+  }
+  RecordingCanvas recording(Size(20, 20));
+  static_cast<Canvas&>(recording).drawSharedImage(red, Rect(1, 2, 3, 4));
+  static_cast<Canvas&>(recording).drawSharedImage(nullptr, Rect(1, 2, 3, 4));
+  ASSERT_EQ(recording.images().size(), 1u);
+  EXPECT_EQ(recording.images()[0].rect, Rect(1, 2, 3, 4));
+}
+
+// Text of one colour is drawn in its inked runs' colour, whatever colour a blank before them has,
+// and keeps that colour's alpha.
+TEST(CairoCanvasTest, TextOfOneColourIsDrawnInItsInkedColour) {
+  const Color red(1, 0, 0, 1), halfRed(1, 0, 0, 0.5), blue(0, 0, 1, 1);
+  struct Case {
+    const char* name;
+    AttributedText text;
+    int mostAlpha;
+  };
+  AttributedText leading(" ", Font("Helvetica", 12), blue);
+  leading.append("Ab", Font("AvenirNext-Regular", 16), red);
+  leading.append(" ", Font("Helvetica", 12), Color::black());
+  leading.append("Cd", Font("AvenirNext-Medium", 14), red);
+  const Case cases[] = {
+      {"a leading blank of another colour", leading, 255},
+      {"half transparent", AttributedText("AbCd", Font("AvenirNext-Regular", 16), halfRed), 128},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto canvas = bitmap(Size(80, 24), 2);
+    canvas->drawText(c.text, Rect(2, 2, 76, 20));
+    const Image image = canvas->image().value();
+    int inked = 0, mostAlpha = 0;
+    for (int y = 0; y < image.pixelHeight(); ++y)
+      for (int x = 0; x < image.pixelWidth(); ++x) {
+        const Image::Rgba p = image.pixel(x, y);
+        if (p.a == 0) continue;
+        ++inked;
+        mostAlpha = std::max<int>(mostAlpha, p.a);
+        EXPECT_EQ(p.g + p.b, 0) << x << "," << y;
+      }
+    EXPECT_GT(inked, 40);
+    EXPECT_NEAR(mostAlpha, c.mostAlpha, 1);
+  }
+}
+
+// A text of one line stands exactly where the same line stands as the first of several, whether it
+// is drawn at a point or in a rectangle it wraps in.
+TEST(CairoCanvasTest, ALineStandsWhereItStandsAsTheFirstOfSeveral) {
+  auto firstLine = [](const std::string& text, bool inRect) {
+    auto canvas = bitmap(Size(120, 60), 2);
+    const AttributedText t(text, Font("AvenirNext-Medium", 15.5), Color::black());
+    if (inRect)
+      canvas->drawText(t, Rect(3.3, 2.7, 110, 50));
+    else
+      canvas->drawText(t, Point(3.3, 2.7));
+    Image image = canvas->image().value();
+    for (int y = 40; y < image.pixelHeight(); ++y)  // below the first line
+      for (int x = 0; x < image.pixelWidth(); ++x) image.setPixel(x, y, {0, 0, 0, 0});
+    return image;
+  };
+  for (bool inRect : {false, true}) {
+    SCOPED_TRACE(inRect);
+    EXPECT_TRUE(Image::samePicture(firstLine("Ab, gy", inRect), firstLine("Ab, gy\nCd", inRect)));
+  }
+}
+
+// A blank between runs of other sizes leaves neither a glyph nor a font of its own in a PDF where
+// no glyph moves for it; a blank after which the line would go on in the same size keeps its glyph
+// (the next glyph would otherwise be written relative to the one before, a hair away from where it
+// stood). The text a reader copies keeps its blanks either way.
+TEST(CairoPdfTest, BlankRunsBetweenSizesLeaveNoFontOfTheirOwn) {
+  struct Case {
+    double after;   // size of the run after the blank; the one before is 16
+    bool ownFont;   // whether the blank's face ("DejaVu Sans", not the condensed face) is in the file
+  };
+  for (const Case& c : {Case{14, false}, Case{16, true}}) {
+    SCOPED_TRACE(c.after);
+    AttributedText line("Ab", Font("AvenirNext-Medium", 16), Color::black());
+    line.append(" ", Font("Helvetica", 12), Color::black());
+    line.append("Cd", Font("AvenirNext-Regular", c.after), Color::black());
+    testing_support::TempDir dir;
+    const auto path = dir / "line.pdf";
+    auto pdf = CairoCanvas::createPdf(path, Size(200, 60)).value();
+    pdf->drawText(line, Rect(4, 4, 190, 40));
+    ASSERT_TRUE(pdf->finish().ok());
+    auto output = [&](const std::string& tool, const std::string& after = "") {
+      std::string out;
+      FILE* pipe = popen((tool + " '" + path.string() + "'" + after + " 2>/dev/null").c_str(), "r");
+      if (!pipe) return out;
+      char buffer[256];
+      while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+      pclose(pipe);
+      return out;
+    };
+    const std::string fonts = output("pdffonts");
+    if (fonts.empty()) GTEST_SKIP() << "pdffonts is not installed";
+    // Each font's line starts with its subset's name, "ABCDEF+DejaVuSansCondensed-Bold".
+    std::set<std::string> faces;
+    std::istringstream rows(fonts);
+    for (std::string row; std::getline(rows, row);)
+      if (const size_t plus = row.find('+'); plus != std::string::npos && plus < row.find(' '))
+        faces.insert(row.substr(plus + 1, row.find(' ') - plus - 1));
+    EXPECT_TRUE(faces.count("DejaVuSansCondensed")) << fonts;
+    EXPECT_EQ(faces.count("DejaVuSans") == 1, c.ownFont) << fonts;
+    EXPECT_NE(output("pdftotext", " -").find("Ab Cd"), std::string::npos);
   }
 }
 
