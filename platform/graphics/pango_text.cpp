@@ -64,21 +64,6 @@ Color baseColor(const AttributedText& text) { return text.runs.empty() ? Color::
 
 namespace {
 
-// The size a run's glyphs are drawn at: the scale of its cairo font, as a PDF's text matrix has it.
-std::optional<cairo_matrix_t> drawnScale(const PangoGlyphItem* run) {
-  PangoFont* font = run->item ? run->item->analysis.font : nullptr;
-  if (!font || !PANGO_IS_CAIRO_FONT(font)) return std::nullopt;
-  cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
-  if (!scaled) return std::nullopt;
-  cairo_matrix_t m;
-  cairo_scaled_font_get_scale_matrix(scaled, &m);
-  return m;
-}
-
-bool sameScale(const std::optional<cairo_matrix_t>& a, const std::optional<cairo_matrix_t>& b) {
-  return a && b && a->xx == b->xx && a->yx == b->yx && a->xy == b->xy && a->yy == b->yy;
-}
-
 bool drawsGlyphs(const PangoGlyphItem* run) {
   for (int g = 0; g < run->glyphs->num_glyphs; ++g)
     if (run->glyphs->glyphs[g].glyph != PANGO_GLYPH_EMPTY) return true;
@@ -110,12 +95,8 @@ void hideBlankRuns(PangoLayoutLine* line, const char* text) {
     auto* run = static_cast<PangoGlyphItem*>(l->data);
     const PangoGlyphItem* after = l->next ? static_cast<const PangoGlyphItem*>(l->next->data) : nullptr;
     if (before && after && inklessBlanks(run, text)) {
-      // The run after starts a new text matrix whether the blank is drawn or not.
-      const auto size = drawnScale(run), next = drawnScale(after);
-      if (next && !sameScale(drawnScale(before), next) && !sameScale(size, next)) {
-        for (int g = 0; g < run->glyphs->num_glyphs; ++g) run->glyphs->glyphs[g].glyph = PANGO_GLYPH_EMPTY;
-        continue;
-      }
+      for (int g = 0; g < run->glyphs->num_glyphs; ++g) run->glyphs->glyphs[g].glyph = PANGO_GLYPH_EMPTY;
+      continue;
     }
     if (drawsGlyphs(run)) before = run;
   }

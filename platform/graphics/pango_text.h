@@ -40,13 +40,11 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
 // the cairo source before drawing.
 Color baseColor(const AttributedText& text);
 
-// Makes the glyphs of a run of `line` that holds only blanks (U+0020) whose glyphs leave no ink
-// empty, keeping their advances, where that changes no glyph's place. Drawn, such a run (the blank
-// between runs of other sizes) is a glyph of its own size and font, which a PDF writes as a new text
-// matrix and font and back. cairo places the first glyph after a change of size at its own
-// absolute place and every other glyph relative to the one before, so a blank is hidden only
-// between inked runs where the run after it differs in size from both the blank and the run before
-// it: that run starts a new text matrix either way. `text` is the layout's text.
+// Makes the glyphs of a run of `line` between two inked runs that holds only blanks (U+0020) whose
+// glyphs leave no ink empty, keeping their advances. Drawn, such a run (the blank between runs of
+// other sizes) is a glyph of its own size and font, which a PDF writes as a new text matrix and font
+// and back. The glyph after it may then be placed relative to the glyph before rather than at its
+// own place, which moves it by less than a thousandth of its size. `text` is the layout's text.
 void hideBlankRuns(PangoLayoutLine* line, const char* text);
 
 // The layout's line when it has only one, left to right and at its left edge (left-aligned, not
