@@ -257,7 +257,10 @@ LayoutPtr ref(PangoLayout* layout) { return LayoutPtr(static_cast<PangoLayout*>(
 
 }  // namespace
 
-LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
+namespace {
+
+// The cached layout of `text` at `width` for `use`, laid out and kept on a miss.
+const CachedLayout& cachedLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
   // A width only matters where it wraps or truncates; without one the use does not matter.
   const double w = use == WidthUse::kNone || !(width > 0) ? 0 : width;
   const WidthUse u = w == 0 ? WidthUse::kNone : use;
@@ -265,13 +268,23 @@ LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text,
   LayoutCache& cache = LayoutCache::get();
   for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it)
     if (it->hash == hash && it->width == w && it->use == u && it->context == context && it->text == text)
-      return it->extents;
+      return *it;
   LayoutPtr layout = newLayout(context, text, w, u);
   LayoutExtents extents;
   pango_layout_get_extents(layout.get(), nullptr, &extents.logical);
   extents.lineCount = pango_layout_get_line_count(layout.get());
   cache.add({hash, text, w, u, context, std::move(layout), extents});
-  return extents;
+  return cache.entries.back();
+}
+
+}  // namespace
+
+LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
+  return cachedLayout(context, text, width, use).extents;
+}
+
+LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use) {
+  return ref(cachedLayout(context, text, width, use).layout.get());
 }
 
 LayoutPtr drawableLayout(const AttributedText& text, double width) {

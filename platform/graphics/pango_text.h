@@ -64,6 +64,9 @@ struct LayoutExtents {
 // measuredExtents() answers from them and lays out on a miss; the canvas asks drawableLayout()
 // before laying out a text to draw.
 LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text, double width, WidthUse use);
+// The layout measuredExtents() answers from, for reading its lines and glyph places (never changed:
+// the cache shares it).
+LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use);
 // A layout the measurer made of `text` whose lines are exactly those a layout at `width` (0: none)
 // would have, for drawing with the measurer's fonts; null when there is none. Only left-aligned
 // texts that wrap or clip qualify.

@@ -50,7 +50,8 @@ TextMetrics PangoTextMeasurer::measure(const AttributedText& text, double maxWid
 Rect PangoTextMeasurer::rangeBounds(const AttributedText& text, double maxWidth, size_t utf16Start,
                                     size_t utf16Length) const {
   const std::string all = pango_text::layoutText(text);
-  auto layout = pango_text::newLayout(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
+  // The layout the text was measured with, most often: a label's range is asked after its size.
+  auto layout = pango_text::measuredLayout(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
   const int startByte = static_cast<int>(byteOffsetOfUtf16(all, utf16Start));
   const int endByte = static_cast<int>(byteOffsetOfUtf16(all, utf16Start + utf16Length));
   if (endByte <= startByte) {
