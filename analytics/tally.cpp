@@ -19,6 +19,7 @@
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/notification_center.h"
 #include "platform/ui/application.h"
+#include "platform/ui/device.h"
 
 namespace analytics {
 namespace {
@@ -210,6 +211,7 @@ void startCrashReporter() {
   auto made = crash::TallyCrashReporter::initWithBundle(runtime::Bundle::main().get(), config, TallyUtil::home());
   foundation::Status enabled = made ? foundation::Status() : foundation::Status(made.error());
   if (made) {
+    (*made)->setSystemVersion(ui::device().systemVersion);
     settings()->setTallyCrashReporter(*made);
     enabled = (*made)->enableCrashReporterAndReturnError();
   }

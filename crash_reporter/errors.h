@@ -11,6 +11,9 @@
 namespace crash {
 
 inline constexpr std::string_view kCrashReporterErrorDomain = "CrashReporterErrorDomain";
+// A reporter used against its rules (no identity to report under, callbacks set after enabling):
+// the error's domain is the failure's name, code 0, so a caller tells it from a failed write.
+inline constexpr std::string_view kCrashReporterException = "CrashReporterException";
 // Domain of the error numbers of the operating system, as underlying errors.
 inline constexpr std::string_view kPOSIXErrorDomain = "NSPOSIXErrorDomain";
 // Domain of the kernel's results of exception-port and thread calls, as underlying errors.

@@ -346,7 +346,7 @@ char* copyString(const std::string& text) { return copyString(text.c_str()); }
 
 crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_identifier,
                                     const char* app_version, std::uint32_t symbolication_strategy,
-                                    bool user_requested) {
+                                    bool user_requested, const char* system_version) {
   std::memset(writer, 0, sizeof *writer);
   writer->symbolication_strategy = symbolication_strategy;
   writer->user_requested = user_requested;
@@ -374,7 +374,8 @@ crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_id
   writer->process.native = !crash_sysctl_int("sysctl.proc_native", &native) || native != 0;
 
   writer->system.build = crash_sysctl_string("kern.osversion");
-  writer->system.version = crash_sysctl_string("kern.osrelease");
+  writer->system.version =
+      system_version && *system_version ? copyString(system_version) : crash_sysctl_string("kern.osrelease");
   crash_frame_walk_cache_prepare();
   sys::bindSignalHandlerCalls();
   std::atomic_thread_fence(std::memory_order_seq_cst);  // a handler on any thread sees it whole

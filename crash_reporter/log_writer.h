@@ -160,11 +160,12 @@ struct crash_log_signal_info {
   } mach;
 };
 
-// Fills `writer` (which it clears first). CRASH_EINVAL, with the rest left unset, when this process's
-// facts cannot be read. Not safe in a signal handler.
+// Fills `writer` (which it clears first). The system's version is `system_version`, the device's as
+// the application knows it, or the kernel's release without one. CRASH_EINVAL, with the rest left
+// unset, when this process's facts cannot be read. Not safe in a signal handler.
 crash_error_t crash_log_writer_init(crash_log_writer* writer, const char* app_identifier,
                                     const char* app_version, std::uint32_t symbolication_strategy,
-                                    bool user_requested);
+                                    bool user_requested, const char* system_version = nullptr);
 
 // Records an uncaught exception: its name, reason and call-stack return addresses. Only once per
 // writer: of calls made at once (threads whose exceptions escape together) one records, the others are

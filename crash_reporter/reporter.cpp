@@ -250,7 +250,7 @@ foundation::Result<std::shared_ptr<TallyCrashReporter>> TallyCrashReporter::init
     const runtime::Bundle* bundle, TallyCrashReporterConfig config, const files::AppHome& home) {
   auto identifier = bundleIdentifier(bundle);
   if (!identifier)
-    return crash_make_error(kCrashReporterErrorUnknown, "Can not determine process identifier or process name");
+    return foundation::Error::make(std::string(kCrashReporterException), 0, "Can not determine process identifier or process name");
   return std::make_shared<TallyCrashReporter>(std::move(*identifier), bundleVersion(bundle), config, home);
 }
 
@@ -291,7 +291,8 @@ foundation::Status TallyCrashReporter::enableCrashReporterAndReturnError() {
   gCrashContext.temp_path = copyPath(crashReportDirectory_ / ".live_report.crashlg.tmp");
   if (crash_log_writer_init(
           &gCrashContext.writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
-          mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false) != CRASH_ESUCCESS)
+          mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false, systemVersion_.c_str()) !=
+      CRASH_ESUCCESS)
     return crash_make_error(kCrashReporterErrorUnknown,
                             "Could not read this process's facts for crash reports");
 
@@ -324,7 +325,7 @@ foundation::Status TallyCrashReporter::purgePendingCrashReportAndReturnError() c
 
 foundation::Status TallyCrashReporter::setCrashCallbacks(const crash_crash_callbacks& callbacks) {
   if (enabled_)
-    return crash_make_error(kCrashReporterErrorUnknown, "The crash reporter has alread been enabled");
+    return foundation::Error::make(std::string(kCrashReporterException), 0, "The crash reporter has alread been enabled");
   if (callbacks.version != 0)
     return crash_make_error(kCrashReporterErrorUnknown, "Unsupported crash callbacks version");
   gCallbacks = callbacks;
@@ -387,7 +388,8 @@ foundation::Result<foundation::Bytes> TallyCrashReporter::liveReport(crash_threa
 
   crash_log_writer writer;
   crash_log_writer_init(&writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
-                        mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true);
+                        mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true,
+                        systemVersion_.c_str());
   crash_async_file file;
   crash_async_file_init(&file, fd, CRASH_LOG_SIZE_LIMIT);
   crash_log_signal_info signal{};

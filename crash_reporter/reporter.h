@@ -69,8 +69,9 @@ class TallyCrashReporter {
  public:
   // Identifier and version from `bundle` ("CFBundleIdentifier", "CFBundleVersion"; nullptr: a
   // process without a bundle); without an identifier the program's name, without a version "" (each
-  // logged). Reports live under `home`. Fails (code 0) when there is neither an identifier nor a
-  // program name: every such process would share one report folder and take another's reports.
+  // logged). Reports live under `home`. Fails ("CrashReporterException") when there is neither an
+  // identifier nor a program name: every such process would share one report folder and take
+  // another's reports.
   static foundation::Result<std::shared_ptr<TallyCrashReporter>> initWithBundle(
       const runtime::Bundle* bundle, TallyCrashReporterConfig config, const files::AppHome& home);
   TallyCrashReporter(std::string applicationIdentifier, std::string applicationVersion,
@@ -99,8 +100,12 @@ class TallyCrashReporter {
   [[gnu::noinline]] foundation::Result<foundation::Bytes> generateLiveReportWithThreadError(
       crash_thread_t thread) const;
 
-  // Stores the callbacks process-wide. Fails (nothing stored) once this instance is enabled or for a
-  // version other than 0.
+  // The system version reports carry (the device's, "9.3"); without one, the kernel's release. Set
+  // before enabling: a report already prepared keeps the version it had.
+  void setSystemVersion(std::string version) { systemVersion_ = std::move(version); }
+
+  // Stores the callbacks process-wide. Fails (nothing stored) once this instance is enabled
+  // ("CrashReporterException") or for a version other than 0.
   foundation::Status setCrashCallbacks(const crash_crash_callbacks& callbacks);
 
   const std::filesystem::path& crashReportDirectory() const { return crashReportDirectory_; }
@@ -124,6 +129,7 @@ class TallyCrashReporter {
   bool enabled_ = false;
   std::string applicationIdentifier_;
   std::string applicationVersion_;
+  std::string systemVersion_;  // the device's, as reports name it; "" for the kernel's release
   std::filesystem::path crashReportDirectory_;
   std::filesystem::path temporaryDirectory_;
 };

@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
     auto made = crash::TallyCrashReporter::initWithBundle(nullptr, crash::TallyCrashReporterConfig(0, 3),
                                                           files::AppHome(gHome));
     std::printf("%s\n", made ? (*made)->crashReportDirectory().filename().c_str()
-                             : made.error().localizedDescription().c_str());
+                             : (made.error().domain + ": " + made.error().localizedDescription()).c_str());
     return made ? 0 : 10;
   }
   gReporter = new crash::TallyCrashReporter("com.example.diary", "7", crash::TallyCrashReporterConfig(0, 3),

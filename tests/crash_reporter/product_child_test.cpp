@@ -228,7 +228,7 @@ TEST(ProductReporter, WithoutABundleIsNamedAfterTheProgramOrRefused) {
     const char* argv0;
     crash_child::Outcome outcome;
   } cases[] = {{"diary-helper", {"diary-helper\n", "exit 0"}},
-               {"", {"Can not determine process identifier or process name\n", "exit 10"}}};
+               {"", {"CrashReporterException: Can not determine process identifier or process name\n", "exit 10"}}};
   for (const auto& c : cases) {
     auto outcome = crash_child::runInChild([&] {
       dup2(crash_child::gReportFd, STDOUT_FILENO);

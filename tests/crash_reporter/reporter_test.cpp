@@ -61,6 +61,9 @@ TEST(TallyCrashReporter, ACrashIsLeftAsThePendingReportOfTheNextLaunch) {
     if (again || again.error().code != kCrashReporterErrorResourceBusy ||
         again.error().localizedDescription() != "A CrashReporter instance has already been enabled")
       _exit(4);
+    // Callbacks come before enabling: afterwards they are refused as a misuse, not a failed write.
+    const auto late = reporter.setCrashCallbacks(crash_crash_callbacks{});
+    if (late || late.error().domain != kCrashReporterException) _exit(4);
     const auto enter = crash_child::openModule().enter;
     if (!enter) _exit(5);
     reporter.generateLiveReportAndReturnError().ok();  // brings the image list up to date
@@ -130,10 +133,12 @@ TEST(TallyCrashReporter, AnUncaughtExceptionOnASecondThreadIsReportedWithItsType
 // caller is left out and the rest are numbered in order.
 TEST(TallyCrashReporter, LiveReportsAreCompleteFilesAndLeaveNoTemporaryFile) {
   testing_support::TempDir home;
-  const TallyCrashReporter reporter = reporterAt(home.path());
+  TallyCrashReporter reporter = reporterAt(home.path());
+  reporter.setSystemVersion("9.3");  // the device's, which reports name rather than the kernel's
   auto ownReport = parsed(reporter.generateLiveReportAndReturnError());
   ASSERT_TRUE(ownReport.ok()) << ownReport.error().description();
   EXPECT_TRUE(ownReport->userRequested());
+  EXPECT_EQ(ownReport->systemInfo().operatingSystemVersion, "9.3");
   EXPECT_EQ(std::tuple(ownReport->signalInfo().name, ownReport->signalInfo().code),
             std::tuple("SIGTRAP", "TRAP_TRACE"));
   EXPECT_EQ(crashedThreads(*ownReport), 1);
