@@ -174,15 +174,17 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   };
   bool anyLabel = false;
   for (unsigned i = 0; i + 1 < n; ++i) {
-    drawFrame(slotFrame(i));
-    anyLabel = drawImageNum(canvas, static_cast<int>(i), slotFrame(i)) || anyLabel;
+    const Rect slot = slotFrame(i);
+    drawFrame(slot);
+    anyLabel = drawImageNum(canvas, static_cast<int>(i), slot) || anyLabel;
   }
   if (!anyLabel) {
     const std::string caption = localized("quick launch");
     canvas.drawText(caption, captionFrame(caption).origin, captionFont(), kPurple);
   }
-  drawFrame(slotFrame(n - 1));
-  drawImageNum(canvas, -1, slotFrame(n - 1));
+  const Rect more = slotFrame(n - 1);
+  drawFrame(more);
+  drawImageNum(canvas, -1, more);
 
   canvas.setShouldAntialias(false);
   canvas.setLineWidth(0.5);
