@@ -2,7 +2,7 @@
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo cairo-pdf cairo-png)
-pkg_check_modules(PANGO REQUIRED IMPORTED_TARGET pango pangocairo)
+pkg_check_modules(PANGO REQUIRED IMPORTED_TARGET pango pangocairo pangoft2 fontconfig)
 pkg_check_modules(JPEG REQUIRED IMPORTED_TARGET libjpeg)
 pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)

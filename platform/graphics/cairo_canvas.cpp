@@ -383,13 +383,6 @@ struct CairoCanvas::Impl {
         1.0);
   }
 
-  // True when user space is device space turned by no more than a translation.
-  bool unitScale() const {
-    cairo_matrix_t m;
-    cairo_get_matrix(cr, &m);
-    return m.xx == 1 && m.yy == 1 && m.xy == 0 && m.yx == 0;
-  }
-
   void drawText(const AttributedText& text, const Rect& rect, bool inRect) {
     if (!drawable() || text.isEmpty()) return;
     if (state().alpha >= 1) {
@@ -403,15 +396,13 @@ struct CairoCanvas::Impl {
 
   void layoutAndShow(const AttributedText& text, const Rect& rect, bool inRect) {
     const bool wrapOrTruncate = inRect && rect.width() > 0 && text.lineBreak != LineBreakMode::kClip;
-    // A PDF drawn at one unit a point gets the glyphs the text was measured with: the layout the
-    // measurer just made is drawn as it is, not laid out a second time.
-    pango_text::LayoutPtr layout;
-    if (pdf && unitScale()) layout = pango_text::drawableLayout(text, wrapOrTruncate ? rect.width() : 0);
-    if (!layout) {
-      pango_cairo_update_context(cr, pango.get());
+    // Texts are laid out in points, as they were measured, whatever the scale they are drawn at:
+    // cairo draws the glyphs at the device's size, and the fonts and layout the measurer just made
+    // serve the drawing instead of a second set loaded for the device's scale.
+    pango_text::LayoutPtr layout = pango_text::drawableLayout(text, wrapOrTruncate ? rect.width() : 0);
+    if (!layout)
       layout = pango_text::newLayout(pango.get(), text, wrapOrTruncate ? rect.width() : 0,
                                      wrapOrTruncate ? pango_text::WidthUse::kDraw : pango_text::WidthUse::kNone);
-    }
     const Color base = pango_text::baseColor(text);
     cairo_set_source_rgba(cr, base.r, base.g, base.b, base.a);
     const char* laidOut = pango_layout_get_text(layout.get());

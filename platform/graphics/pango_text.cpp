@@ -1,7 +1,10 @@
 #include "platform/graphics/pango_text.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -110,7 +113,59 @@ PangoLayoutLine* leftAlignedSingleLine(PangoLayout* layout) {
   return line && line->resolved_dir == PANGO_DIRECTION_LTR ? line : nullptr;
 }
 
+namespace {
+
+// fontconfig's system configuration runs some forty files of rules over every font description
+// Pango asks for, which makes each new size or weight cost about half a millisecond, and takes
+// milliseconds to read at start. Texts here name their families, so the system's font folders and
+// their caches alone find the same fonts, falling back among them by coverage for a script those
+// families lack; bold and slanted faces a font lacks (a CJK fallback's) are still made up. A
+// configuration named in the environment is kept, as is the system's when the folders hold no font.
+void useFontFoldersConfig() {
+  static const bool once = [] {
+    if (std::getenv("FONTCONFIG_FILE") || std::getenv("FONTCONFIG_PATH")) return false;
+    static constexpr char kFolders[] = R"(<?xml version="1.0"?>
+<fontconfig>
+  <dir>/usr/share/fonts</dir>
+  <dir>/usr/local/share/fonts</dir>
+  <dir prefix="xdg">fonts</dir>
+  <dir>~/.fonts</dir>
+  <cachedir>/var/cache/fontconfig</cachedir>
+  <cachedir prefix="xdg">fontconfig</cachedir>
+  <cachedir>~/.fontconfig</cachedir>
+  <match target="font">
+    <test name="weight" compare="less_eq"><const>medium</const></test>
+    <test target="pattern" name="weight" compare="more_eq"><const>bold</const></test>
+    <edit name="embolden" mode="assign"><bool>true</bool></edit>
+    <edit name="weight" mode="assign"><const>bold</const></edit>
+  </match>
+  <match target="font">
+    <test name="slant"><const>roman</const></test>
+    <test target="pattern" name="slant" compare="not_eq"><const>roman</const></test>
+    <edit name="matrix" mode="assign">
+      <times><name>matrix</name><matrix><double>1</double><double>0.2</double><double>0</double><double>1</double></matrix></times>
+    </edit>
+    <edit name="slant" mode="assign"><const>oblique</const></edit>
+  </match>
+</fontconfig>)";
+    FcConfig* config = FcConfigCreate();
+    if (!config) return false;
+    bool used = false;
+    if (FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(kFolders), FcFalse) &&
+        FcConfigBuildFonts(config)) {
+      const FcFontSet* fonts = FcConfigGetFonts(config, FcSetSystem);
+      used = fonts && fonts->nfont > 0 && FcConfigSetCurrent(config);
+    }
+    if (!used) FcConfigDestroy(config);  // the current one lives as long as the process
+    return used;
+  }();
+  (void)once;
+}
+
+}  // namespace
+
 ContextPtr newContext() {
+  useFontFoldersConfig();
   PangoFontMap* map = pango_cairo_font_map_get_default();
   ContextPtr context(pango_font_map_create_context(map));
   pango_cairo_context_set_resolution(context.get(), 72.0);
@@ -238,9 +293,9 @@ struct CachedLayout {
   LayoutExtents extents;
 };
 
-// A few recent layouts, newest last; old ones drop out.
+// The recent layouts (a screen's texts, measured and then drawn), newest last; old ones drop out.
 struct LayoutCache {
-  static constexpr std::size_t kSize = 24;
+  static constexpr std::size_t kSize = 128;
   std::vector<CachedLayout> entries;
 
   static LayoutCache& get() {
@@ -288,18 +343,25 @@ LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, doub
 }
 
 LayoutPtr drawableLayout(const AttributedText& text, double width) {
-  if (truncates(text.lineBreak)) return nullptr;
-  if (text.alignment != TextAlignment::kLeft && text.alignment != TextAlignment::kNatural) return nullptr;
   const bool wrapping = text.lineBreak == LineBreakMode::kWordWrap || text.lineBreak == LineBreakMode::kCharWrap;
+  const bool leftAligned = text.alignment == TextAlignment::kLeft || text.alignment == TextAlignment::kNatural;
+  // Laid out to wrap, a text keeps Pango's placing of its lines; only a left-aligned one reads the
+  // same from another width.
+  if (wrapping && width > 0 && !leftAligned) return nullptr;
   const std::size_t hash = hashOf(text);
   LayoutCache& cache = LayoutCache::get();
   for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it) {
     if (it->hash != hash || it->text != text) continue;
     PangoLayout* layout = it->layout.get();
     if (!wrapping || !(width > 0)) {
-      // No wrapping when drawn: only a layout that did not wrap either has the same lines.
-      if (it->width == 0) return ref(layout);
-      continue;
+      // No wrapping when drawn: only a layout that did not wrap either has the same lines. A text
+      // that truncates is drawn as it is when its one line fits: nothing is cut off. Laid out
+      // without a width, its line is placed by the canvas, whatever its alignment.
+      if (it->width != 0) continue;
+      if (truncates(text.lineBreak) && width > 0 &&
+          (it->extents.lineCount != 1 || toPoints(it->extents.logical.width) > width))
+        continue;
+      return ref(layout);
     }
     if (it->width == width) return ref(layout);
     // Lines run from the left edge only left to right; a right-to-left line sits at the width's end.

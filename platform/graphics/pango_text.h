@@ -68,8 +68,8 @@ LayoutExtents measuredExtents(PangoContext* context, const AttributedText& text,
 // the cache shares it).
 LayoutPtr measuredLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use);
 // A layout the measurer made of `text` whose lines are exactly those a layout at `width` (0: none)
-// would have, for drawing with the measurer's fonts; null when there is none. Only left-aligned
-// texts that wrap or clip qualify.
+// would have, for drawing with the measurer's fonts; null when there is none. A text that wraps
+// qualifies when left-aligned, one that truncates when its single line fits.
 LayoutPtr drawableLayout(const AttributedText& text, double width);
 
 }  // namespace graphics::pango_text

@@ -241,6 +241,40 @@ TEST(PangoMeasurerTest, RectTextAlignsInsideItsRectangleAndDrawsOnlyLinesThatFit
   EXPECT_LE(firstLine.maxY, static_cast<int>(line * 1.5));
 }
 
+TEST(PangoMeasurerTest, AMeasuredLabelThatTruncatesIsDrawnWholeOnlyWhereItFits) {
+  // Measured first, as a label is, then drawn right-aligned at scale 2: within a rectangle it fits
+  // it draws as the same text drawn without truncation; in a narrower one it stays inside.
+  const Font font("HelveticaNeue", 16);
+  const AttributedText text("Feeding 12:30", font, Color::black(), TextAlignment::kRight,
+                            LineBreakMode::kTruncateTail);
+  const AttributedText clipped("Feeding 12:30", font, Color::black(), TextAlignment::kRight, LineBreakMode::kClip);
+  const double width = PangoTextMeasurer().measure(text, 0).size.width;
+  const auto inkIn = [](const AttributedText& t, double w) {
+    return inkOf(drawn(2, [&](Canvas& c) { c.drawText(t, Rect(10, 10, w, 30)); }));
+  };
+  const Ink fits = inkIn(text, width + 20);
+  const Ink whole = inkIn(clipped, width + 20);
+  EXPECT_EQ(fits.alpha, whole.alpha);
+  EXPECT_EQ(fits.minX, whole.minX);
+  EXPECT_GE(fits.maxX, (10 + width + 20) * 2 - 4) << "right-aligned";
+  const Ink cut = inkIn(text, width / 2);
+  EXPECT_LE(cut.maxX, (10 + width / 2) * 2);
+  EXPECT_GE(cut.minX, 20);
+  EXPECT_LT(cut.alpha, whole.alpha * 3 / 4);
+}
+
+TEST(PangoMeasurerTest, TextInAScriptItsFontLacksFallsBackAndStillTakesBold) {
+  const std::string text = "日本語のテキスト";
+  PangoTextMeasurer m;
+  const double regularWidth = m.sizeOf(text, Font("HelveticaNeue", 20)).width;
+  EXPECT_GT(regularWidth, 20 * 6) << "eight wide glyphs, not boxes of hex digits";
+  const auto ink = [&](const char* name) {
+    return inkOf(drawn(1, [&](Canvas& c) { c.drawText(text, Point(0, 0), Font(name, 20), Color::black()); }))
+        .alpha;
+  };
+  EXPECT_GT(ink("Helvetica-Bold"), ink("HelveticaNeue") * 11 / 10) << "the fallback's bold is made up";
+}
+
 TEST(PangoMeasurerTest, APdfDrawsTheLinesOfItsRectangleWhateverWasMeasuredBefore) {
   // The PDF canvas draws a just-measured layout as it is only when its lines are those of the
   // rectangle: a narrower rectangle wraps anew, a wider one keeps the measured lines.
