@@ -116,14 +116,14 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
   const Rect icon(frame.x() + 5, frame.y() + 5, frame.width() - 10, frame.height() - 10);
   if (num < 0) {
     if (auto more = ui::imageNamed("iPhone_more")) {
-      canvas.drawImage(*more, icon);
+      canvas.drawSharedImage(more, icon);
     } else {
       drawStandIn(canvas, "+", icon);
     }
     if (showTheBadge) {
       if (auto badge = ui::imageNamed("iPhone_badge")) {
-        canvas.drawImage(*badge,
-                         Rect(frame.x() + 27, frame.y() - 17, frame.width() - 10, frame.height() - 10));
+        canvas.drawSharedImage(badge,
+                               Rect(frame.x() + 27, frame.y() - 17, frame.width() - 10, frame.height() - 10));
       }
     }
     return false;
@@ -134,7 +134,7 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
   if (!label.empty()) canvas.drawText(labelText(label), labelFrame(label, frame));
   auto image = index < typeIconArr.size() ? ui::imageNamed(typeIconArr[index]) : nullptr;
   if (image) {
-    canvas.drawImage(*image, icon);
+    canvas.drawSharedImage(image, icon);
   } else {
     // No icon in the bundle: the type's initial stands in for it.
     drawStandIn(canvas, foundation::text::substringUtf16(localized(typeIdArr[index]), 0, 1), icon);
@@ -163,7 +163,7 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
 
   auto drawFrame = [&](const Rect& r) {
     if (frameImage) {
-      canvas.drawImage(*frameImage, r, graphics::BlendMode::kNormal, 0.8);
+      canvas.drawSharedImage(frameImage, r, graphics::BlendMode::kNormal, 0.8);
       return;
     }
     canvas.save();

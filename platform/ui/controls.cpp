@@ -170,7 +170,7 @@ Rect ImageView::imageRect() const {
 
 void ImageView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   if (!image_ || image_->isEmpty()) return;
-  canvas.drawImage(*image_, imageRect());
+  canvas.drawSharedImage(image_, imageRect());
 }
 
 Size ImageView::sizeThatFits(Size /*size*/) const {
@@ -341,7 +341,7 @@ bool Button::isTitleCut() const {
 void Button::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   Rect b = bounds();
   ControlState s = state();
-  if (ImageRef background = backgroundImageForState(s)) canvas.drawImage(*background, b);
+  if (ImageRef background = backgroundImageForState(s)) canvas.drawSharedImage(background, b);
   ImageRef image = imageForState(s);
   std::string title = titleForState(s);
   Size imageSize = image ? Size(image->pointWidth(), image->pointHeight()) : Size();
@@ -350,8 +350,8 @@ void Button::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   double total = imageSize.width + titleSize.width;
   double x = b.x() + (b.width() - total) / 2;
   if (image) {
-    canvas.drawImage(*image,
-                     Rect(x, b.y() + (b.height() - imageSize.height) / 2, imageSize.width, imageSize.height));
+    canvas.drawSharedImage(image,
+                           Rect(x, b.y() + (b.height() - imageSize.height) / 2, imageSize.width, imageSize.height));
   }
   if (!title.empty()) {
     canvas.drawText(title, Point(x + imageSize.width, b.y() + (b.height() - titleSize.height) / 2),
