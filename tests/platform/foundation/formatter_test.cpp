@@ -135,6 +135,21 @@ TEST(DateFormatterStyles, PatternsAndStylesReplaceEachOther) {
   EXPECT_EQ(formatter.stringFromDate(kSample), "11:07" + kNarrowSpace + "PM");
 }
 
+TEST(DateFormatterStyles, FormattersOfOnePatternStayApart) {
+  // Formatters of one pattern and locale made one after another (as a list's rows make them) each
+  // keep their own zone and pattern.
+  auto moscow = DateFormatter::withPattern("HH:mm", Locale::posix(), zone("Europe/Moscow"));
+  auto tokyo = DateFormatter::withPattern("HH:mm", Locale::posix(), zone("Asia/Tokyo"));
+  EXPECT_EQ(moscow.stringFromDate(kSample), "18:07");
+  EXPECT_EQ(tokyo.stringFromDate(kSample), "23:07");
+  tokyo.setTimeZone(TimeZone::utc());
+  tokyo.setDateFormat("yyyy HH:mm");
+  EXPECT_EQ(moscow.stringFromDate(kSample), "18:07");
+  EXPECT_EQ(tokyo.stringFromDate(kSample), "2014 14:07");
+  EXPECT_EQ(DateFormatter::withPattern("HH:mm", Locale::posix(), zone("Asia/Tokyo")).stringFromDate(kSample),
+            "23:07");
+}
+
 TEST(DateFormatterStyles, DefaultFormatterUsesTheCurrentLocaleAndLocalZone) {
   ScopedDefaultTimeZone moscow(zone("Europe/Moscow"));
   ScopedDefaultLocale russian(Locale("ru_RU"));
