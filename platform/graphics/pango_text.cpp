@@ -115,7 +115,7 @@ PangoLayoutLine* leftAlignedSingleLine(PangoLayout* layout) {
 
 namespace {
 
-// fontconfig's system configuration runs some forty files of rules over every font description
+// fontconfig's system configuration runs some thirty files of rules over every font description
 // Pango asks for, which makes each new size or weight cost about half a millisecond, and takes
 // milliseconds to read at start. Texts here name their families, so the system's font folders and
 // their caches alone find the same fonts, falling back among them by coverage for a script those
