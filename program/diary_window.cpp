@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "platform/foundation/fnv_hash.h"
+#include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/application.h"
@@ -462,6 +463,8 @@ void onDestroy(GtkWidget*, gpointer data) {
 bool diaryWindowAvailable() {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return false;
+  // GTK reads fontconfig as it starts: the diary's own font configuration comes first.
+  graphics::prepareFonts();
   static const bool opened = gtk_init_check(nullptr, nullptr);
   return opened;
 }

@@ -113,8 +113,6 @@ PangoLayoutLine* leftAlignedSingleLine(PangoLayout* layout) {
   return line && line->resolved_dir == PANGO_DIRECTION_LTR ? line : nullptr;
 }
 
-namespace {
-
 // fontconfig's system configuration runs some thirty files of rules over every font description
 // Pango asks for, which makes each new size or weight cost about half a millisecond, and takes
 // milliseconds to read at start. Texts here name their families, so the system's font folders and
@@ -161,8 +159,6 @@ void useFontFoldersConfig() {
   }();
   (void)once;
 }
-
-}  // namespace
 
 ContextPtr newContext() {
   useFontFoldersConfig();

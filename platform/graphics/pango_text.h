@@ -20,6 +20,9 @@ struct GObjectUnref {
 using ContextPtr = std::unique_ptr<PangoContext, GObjectUnref>;
 using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
 
+// Makes fontconfig read the system's font folders alone (see prepareFonts()); once a process.
+void useFontFoldersConfig();
+
 // A context at 72 units an inch without hinting, for this thread's font map.
 ContextPtr newContext();
 

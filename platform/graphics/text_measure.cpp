@@ -34,6 +34,8 @@ size_t byteOffsetOfUtf16(const std::string& utf8, size_t units) {
 
 // ---- Pango ------------------------------------------------------------------------------------
 
+void prepareFonts() { pango_text::useFontFoldersConfig(); }
+
 TextMetrics PangoTextMeasurer::measure(const AttributedText& text, double maxWidth) const {
   if (text.isEmpty()) return {};
   const bool limited = maxWidth > 0;

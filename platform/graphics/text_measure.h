@@ -77,6 +77,11 @@ class FixedAdvanceTextMeasurer : public TextMeasurer {
   double lineHeight_;
 };
 
+// Sets up where the process's fonts come from (once; measuring and drawing text do it themselves).
+// A program that starts another library reading fontconfig (a toolkit) calls it first, so that
+// both read the same configuration from the start.
+void prepareFonts();
+
 // The process default measurer (a PangoTextMeasurer unless replaced). Thread-safe.
 std::shared_ptr<const TextMeasurer> defaultTextMeasurer();
 // Replaces the default and returns the previous one; null restores the Pango measurer.
