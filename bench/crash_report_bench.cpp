@@ -252,8 +252,13 @@ constexpr int kChildPipe = 100;  // where the child finds the write end of its o
 
 std::atomic<pid_t> gChild{0};  // the crash child running now, for an interruption to end
 
-// Runs a crashing child (this program again, see main) and reads its outcome.
+// Runs a crashing child (this program again, see main) and reads its outcome. An interruption of the
+// benchmark ends the child first; the scratch folder holding its files goes after.
 Outcome crashOnce(const std::string& path, bool reporter) {
+  static const int hook = bench_support::addStopHook([] {
+    if (const pid_t child = gChild.load(); child > 0) ::kill(child, SIGKILL);
+  });
+  (void)hook;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return {0, 0, 0, -1};
   posix_spawn_file_actions_t actions;
@@ -281,34 +286,12 @@ Outcome crashOnce(const std::string& path, bool reporter) {
   return outcome;
 }
 
-// A file name under the system's temporary folder, unique to this run. Each crash's files are removed
-// after it; an interruption of the benchmark ends the child running and removes them too.
-class BenchFile {
- public:
-  explicit BenchFile(const char* name)
-      : path_((std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(getpid()))).string()),
-        hook_(bench_support::addStopHook([path = path_] {
-          if (const pid_t child = gChild.load(); child > 0) ::kill(child, SIGKILL);
-          std::error_code ignored;
-          std::filesystem::remove(path, ignored);
-          std::filesystem::remove(path + ".tmp", ignored);
-        })) {}
-  ~BenchFile() { bench_support::removeStopHook(hook_); }
-  BenchFile(const BenchFile&) = delete;
-  BenchFile& operator=(const BenchFile&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  int hook_;
-};
-
 // The machine this runs on is shared and busy, so a mean over a few forks swings with whatever else
 // runs. Each round therefore makes one reporter crash and one reference crash, the reference first in
 // every other round, and the medians of both, and their ratio, are reported beside the mean.
 void BM_CrashToClosedReport(benchmark::State& state) {
-  const BenchFile file("crash_report_bench_");
-  const std::string& path = file.path();
+  const bench_support::ScratchFolder dir{"crash_report_bench"};
+  const std::string path = (dir / "report").string();
   bench_support::AlternatedLaps laps;
   std::int64_t bytes = 0;
   const char* failure = nullptr;
@@ -344,8 +327,8 @@ BENCHMARK(BM_CrashToClosedReport)->UseManualTime()->Iterations(40)->Unit(benchma
 
 // The reference alone, for its own spread.
 void BM_PlainHandlerReference(benchmark::State& state) {
-  const BenchFile file("crash_report_reference_");
-  const std::string& path = file.path();
+  const bench_support::ScratchFolder dir{"crash_report_bench"};
+  const std::string path = (dir / "report").string();
   for (auto _ : state) {
     const Outcome outcome = crashOnce(path, false);
     if (outcome.result != 0) {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "crash_reporter/log_writer.h"
+#include "crash_reporter/report_fields.h"
 #include "platform/system/host.h"
 #include "platform/system/read_string.h"
 
@@ -287,18 +287,17 @@ bool isEntry(const crash_async_image& image, const sys::LoaderEntry& entry) noex
 // `*from` past the record found.
 crash_async_image* listedRecord(crash_async_image_list* list, const sys::LoaderEntry& entry,
                                 crash_async_image_node** from) noexcept {
-  for (auto* node = *from; node; node = crash_async_image_list_next(list, node)) {
+  bool wrapped = false;
+  for (auto* node = *from;; node = crash_async_image_list_next(list, node)) {
+    if (!node && !wrapped) {  // past the end: on from the head, once
+      wrapped = true;
+      node = crash_async_image_list_next(list, nullptr);
+    }
+    if (!node || (wrapped && node == *from)) return nullptr;
     if (!isEntry(node->value, entry)) continue;
     *from = crash_async_image_list_next(list, node);
     return &node->value;
   }
-  for (auto* node = crash_async_image_list_next(list, nullptr); node && node != *from;
-       node = crash_async_image_list_next(list, node)) {
-    if (!isEntry(node->value, entry)) continue;
-    *from = crash_async_image_list_next(list, node);
-    return &node->value;
-  }
-  return nullptr;
 }
 
 // Fills a crash-time record for the ELF image at `header`, named by the string at `nameAddress`.

@@ -23,6 +23,8 @@
 
 namespace crash {
 
+using namespace fields;
+
 namespace {
 
 // Threads that crashed while the first report was being written, with the registers they crashed
@@ -56,226 +58,6 @@ const crash_async_thread_state* waitingCrashState(sys::ThreadId thread) noexcept
 }
 
 }  // namespace
-
-// ---- Async file.
-
-void crash_async_file_init(crash_async_file* file, int fd, std::size_t limit) noexcept {
-  file->fd = fd;
-  file->limit = limit;
-  file->total_bytes = 0;
-  file->buflen = 0;
-  file->failed = false;
-}
-
-ssize_t crash_async_writen(int fd, const void* data, std::size_t length) noexcept {
-  const char* at = static_cast<const char*>(data);
-  std::size_t left = length;
-  while (left > 0) {
-    const ssize_t n = write(fd, at, left);
-    if (n < 1) {
-      if (n < 0 && errno == EINTR) continue;
-      return -1;  // an error, or a device that takes nothing: retrying would spin
-    }
-    at += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(length);
-}
-
-bool crash_async_file_flush(crash_async_file* file) noexcept {
-  if (file->failed) return false;
-  if (file->buflen == 0) return true;
-  const bool ok = crash_async_writen(file->fd, file->buffer, file->buflen) >= 0;
-  file->buflen = 0;
-  if (!ok) file->failed = true;
-  return ok;
-}
-
-bool crash_async_file_write(crash_async_file* file, const void* data, std::size_t length) noexcept {
-  if (file->failed) return false;
-  if (file->limit != 0) {
-    if (file->total_bytes + length > file->limit) return false;
-    file->total_bytes += length;
-  } else {
-    file->total_bytes += length;
-  }
-  if (file->buflen + length > sizeof file->buffer && !crash_async_file_flush(file)) return false;
-  if (length <= 16) {  // most writes are a field's key and value: copied here rather than by a call
-    const auto* bytes = static_cast<const char*>(data);
-    for (std::size_t i = 0; i < length; ++i) file->buffer[file->buflen + i] = bytes[i];
-    file->buflen += length;
-    return true;
-  }
-  if (length <= sizeof file->buffer) {
-    crash_async_memcpy(file->buffer + file->buflen, data, length);
-    file->buflen += length;
-    return true;
-  }
-  if (crash_async_writen(file->fd, data, length) < 0) {
-    file->failed = true;
-    return false;
-  }
-  return true;
-}
-
-bool crash_async_file_close(crash_async_file* file) noexcept {
-  const bool flushed = crash_async_file_flush(file);
-  const bool closed = close(file->fd) == 0;
-  file->fd = -1;
-  return flushed && closed;
-}
-
-// ---- Field encoding.
-
-namespace {
-
-enum : std::uint32_t { kWireVarint = 0, kWireFixed64 = 1, kWireLength = 2, kWireFixed32 = 5 };
-
-std::size_t putVarint(std::uint8_t* out, std::uint64_t value) noexcept {
-  std::size_t n = 0;
-  while (value >= 0x80) {
-    out[n++] = static_cast<std::uint8_t>(value | 0x80);
-    value >>= 7;
-  }
-  out[n++] = static_cast<std::uint8_t>(value);
-  return n;
-}
-
-// The bytes putVarint writes for `value`: one for every 7 significant bits, at least one.
-std::size_t varintSize(std::uint64_t value) noexcept {
-  return (64 - static_cast<std::size_t>(__builtin_clzll(value | 1)) + 6) / 7;
-}
-
-std::size_t putLittleEndian(std::uint8_t* out, std::uint64_t value, std::size_t bytes) noexcept {
-  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  return bytes;
-}
-
-template <class T>
-T load(const void* value) noexcept {
-  T result;
-  __builtin_memcpy(&result, value, sizeof result);  // a load of the value's size, made in place
-  return result;
-}
-
-// putField's way when the buffer lacks room or the limit may be reached: through
-// crash_async_file_write, which decides.
-[[gnu::noinline]] void writeFieldHead(crash_async_file* file, std::uint64_t key, std::uint64_t number,
-                                      std::size_t fixedSize, std::size_t head) noexcept {
-  std::uint8_t bytes[24];
-  const std::size_t at = putVarint(bytes, key);
-  if (fixedSize > 0)
-    putLittleEndian(bytes + at, number, fixedSize);
-  else
-    putVarint(bytes + at, number);
-  crash_async_file_write(file, bytes, head);
-}
-
-// One field: its key, its number (a varint, or `fixedSize` little-endian bytes) and the `dataLength`
-// bytes that follow a length; its encoded size, and with a file, the field appended to it. Key and
-// number go straight into the file's buffer when it has room and no limit is near. A report makes
-// about a thousand fields and sizes most of them first, so this is inlined: sizing with a constant key
-// is a few instructions, and so is writing a small field.
-[[gnu::always_inline]] inline std::size_t putField(crash_async_file* file, std::uint64_t key,
-                                                   std::uint64_t number, std::size_t fixedSize,
-                                                   const void* data, std::size_t dataLength) noexcept {
-  const std::size_t head = varintSize(key) + (fixedSize > 0 ? fixedSize : varintSize(number));
-  if (!file) return head + dataLength;
-  if (__builtin_expect(!file->failed && file->buflen + head <= sizeof file->buffer &&
-                           (file->limit == 0 || file->total_bytes + head <= file->limit),
-                       1)) {
-    auto* out = reinterpret_cast<std::uint8_t*>(file->buffer) + file->buflen;
-    const std::size_t at = putVarint(out, key);
-    if (fixedSize > 0)
-      putLittleEndian(out + at, number, fixedSize);
-    else
-      putVarint(out + at, number);
-    file->buflen += head;
-    file->total_bytes += head;
-  } else {
-    writeFieldHead(file, key, number, fixedSize, head);
-  }
-  if (dataLength > 0) crash_async_file_write(file, data, dataLength);
-  return head + dataLength;
-}
-
-constexpr std::uint64_t fieldKey(std::uint32_t field, std::uint32_t wire) noexcept {
-  return (static_cast<std::uint64_t>(field) << 3) | wire;
-}
-
-}  // namespace
-
-std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
-                              const void* value) noexcept {
-  // The value as one number, written as a varint or in `fixedSize` little-endian bytes; string and byte
-  // data follow it. Sizing (no file) stops at the lengths.
-  std::uint32_t wire = kWireVarint;
-  std::uint64_t number = 0;
-  std::size_t fixedSize = 0;
-  const void* data = nullptr;
-  std::size_t dataLength = 0;
-  switch (type) {
-    case CRASH_FIELD_INT32:  // sign-extended: a negative value takes 10 bytes
-      number = static_cast<std::uint64_t>(static_cast<std::int64_t>(load<std::int32_t>(value)));
-      break;
-    case CRASH_FIELD_SINT32: {
-      const std::int32_t v = load<std::int32_t>(value);
-      number = (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31);
-      break;
-    }
-    case CRASH_FIELD_SFIXED32:
-    case CRASH_FIELD_FIXED32:
-    case CRASH_FIELD_FLOAT:
-      wire = kWireFixed32;
-      number = load<std::uint32_t>(value);
-      fixedSize = 4;
-      break;
-    case CRASH_FIELD_INT64:
-    case CRASH_FIELD_UINT64:
-      number = load<std::uint64_t>(value);
-      break;
-    case CRASH_FIELD_SINT64: {
-      const std::int64_t v = load<std::int64_t>(value);
-      number = (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
-      break;
-    }
-    case CRASH_FIELD_SFIXED64:
-    case CRASH_FIELD_FIXED64:
-    case CRASH_FIELD_DOUBLE:
-      wire = kWireFixed64;
-      number = load<std::uint64_t>(value);
-      fixedSize = 8;
-      break;
-    case CRASH_FIELD_UINT32:
-    case CRASH_FIELD_ENUM:
-      number = load<std::uint32_t>(value);
-      break;
-    case CRASH_FIELD_BOOL:
-      number = load<bool>(value) ? 1 : 0;
-      break;
-    case CRASH_FIELD_STRING:
-      wire = kWireLength;
-      data = value;
-      dataLength = std::strlen(static_cast<const char*>(value));
-      number = dataLength;
-      break;
-    case CRASH_FIELD_BYTES: {
-      wire = kWireLength;
-      const auto* bytes = static_cast<const crash_writer_bytes*>(value);
-      data = bytes->data;
-      dataLength = bytes->length;
-      number = dataLength;
-      break;
-    }
-    case CRASH_FIELD_MESSAGE:
-      wire = kWireLength;
-      number = load<std::uint32_t>(value);
-      break;
-    default:
-      return 0;
-  }
-  return putField(file, fieldKey(field, wire), number, fixedSize, data, dataLength);
-}
 
 // ---- Signal names.
 
@@ -458,15 +240,7 @@ struct Lookups {
   }
 };
 
-// The writer's own fields go to putField directly, as crash_writer_pack would encode them.
-std::size_t packString(crash_async_file* file, std::uint32_t field, const char* text) noexcept {
-  if (!text) text = "";
-  const std::size_t length = std::strlen(text);
-  return putField(file, fieldKey(field, kWireLength), length, 0, text, length);
-}
-std::size_t packU64(crash_async_file* file, std::uint32_t field, std::uint64_t value) noexcept {
-  return putField(file, fieldKey(field, kWireVarint), value, 0, nullptr, 0);
-}
+// The writer's own fields beside those of report_fields.h.
 std::size_t packU32(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
   return packU64(file, field, value);
 }
@@ -476,33 +250,8 @@ std::size_t packBool(crash_async_file* file, std::uint32_t field, bool value) no
 std::size_t packInt64(crash_async_file* file, std::uint32_t field, std::int64_t value) noexcept {
   return packU64(file, field, static_cast<std::uint64_t>(value));  // negative: 10 bytes, as int64 is
 }
-std::size_t packEnum(crash_async_file* file, std::uint32_t field, std::uint32_t value) noexcept {
-  return packU64(file, field, value);
-}
-std::size_t packLength(crash_async_file* file, std::uint32_t field, std::uint32_t length) noexcept {
-  return putField(file, fieldKey(field, kWireLength), length, 0, nullptr, 0);
-}
-
-// A sub-message: the body is sized by a dry run, then key, length and body are written.
-template <class Body>
-std::size_t packMessage(crash_async_file* file, std::uint32_t field, const Body& body) noexcept {
-  const auto length = static_cast<std::uint32_t>(body(nullptr));
-  const std::size_t head = packLength(file, field, length);
-  if (file) body(file);
-  return head + length;
-}
-
-// A CPU type as reports carry it: the 32-bit number, never sign-extended.
-std::uint64_t cpuNumber(std::int32_t value) noexcept { return static_cast<std::uint32_t>(value); }
 
 }  // namespace
-
-static std::size_t crash_writer_write_processor_info(crash_async_file* file, std::int32_t type,
-                                                     std::int32_t subtype) noexcept {
-  constexpr std::uint32_t kTypeEncodingMach = 1;
-  return packEnum(file, 1, kTypeEncodingMach) + packU64(file, 2, cpuNumber(type)) +
-         packU64(file, 3, cpuNumber(subtype));
-}
 
 static std::size_t crash_writer_write_system_info(crash_async_file* file, const crash_log_writer* writer,
                                                   std::int64_t timestamp) noexcept {
@@ -543,12 +292,10 @@ void keepSymbol(std::uintptr_t address, const char* name, void* context) noexcep
   auto* found = static_cast<FoundSymbol*>(context);
   std::size_t length = 0;
   while (name && name[length] != '\0' && length < 255) ++length;
-  std::size_t at = putVarint(found->message, fieldKey(1, kWireLength));
-  at += putVarint(found->message + at, length);
+  std::size_t at = putHead(found->message, fieldKey(1, kWireLength), length, 0);
   crash_async_memcpy(found->message + at, name, length);
   at += length;
-  at += putVarint(found->message + at, fieldKey(2, kWireVarint));
-  at += putVarint(found->message + at, address);
+  at += putHead(found->message + at, fieldKey(2, kWireVarint), address, 0);
   found->messageLength = static_cast<std::uint32_t>(at);
   found->found = true;
 }
@@ -595,6 +342,18 @@ struct ThreadSource {
   std::size_t index;
 };
 
+// Where the walk of parked entry `i` starts: for the calling thread, at `state`; for a thread that
+// crashed while the report was being written, at its own crash site; for another parked thread, at its
+// parking registers; for a thread that could not be parked, nowhere.
+ThreadSource sourceOf(const sys::ParkedThreads& parked, std::size_t i,
+                      const crash_async_thread_state* state) noexcept {
+  const auto& entry = parked.entries[i];
+  if (entry.result == sys::ParkResult::kCaller) return ThreadSource{state, nullptr, 0};
+  if (const crash_async_thread_state* crashedHere = waitingCrashState(entry.thread))
+    return ThreadSource{crashedHere, nullptr, 0};
+  return ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i};
+}
+
 bool startCursor(crash_async_frame_cursor* cursor, const ThreadSource& source,
                  crash_async_image_list* images) noexcept {
   if (source.state)
@@ -614,14 +373,11 @@ namespace {
 // walked from their parking registers, as many as the walk cache takes at once; returns the entry
 // after the last one taken.
 std::size_t readParkedStacks(const sys::ParkedThreads& parked, std::size_t from, crash_thread_t crashed,
-                             bool crashedWalked) noexcept {
+                             bool crashedWalked, const crash_async_thread_state* state) noexcept {
   std::uint64_t stackPointers[CRASH_FRAME_READ_AHEAD_STACKS];
   std::size_t count = 0, i = from;
   for (; i < parked.count && count < CRASH_FRAME_READ_AHEAD_STACKS; ++i) {
-    const auto& entry = parked.entries[i];
-    if (entry.result != sys::ParkResult::kParked || (crashedWalked && entry.thread == crashed) ||
-        waitingCrashState(entry.thread))
-      continue;
+    if (!sourceOf(parked, i, state).parked || (crashedWalked && parked.entries[i].thread == crashed)) continue;
     if (crash_async_thread_state_parked_stack_pointer(&parked, i, &stackPointers[count])) ++count;
   }
   crash_frame_walk_cache_read_stacks(crash_async_task_self(), stackPointers, count);
@@ -640,16 +396,12 @@ struct WalkedThread {
   // `sized` frames): a frame's encoding looks its symbol up.
   mutable std::uint32_t frameLengths[CRASH_LOG_MAX_FRAMES];
   mutable std::size_t sized;
-  // The encoded length of the registers of a crashed thread, once worked out (0 before); a crashed
-  // thread is sized twice before it is written.
-  mutable std::size_t registersLength;
 };
 
 void walkThread(WalkedThread* walked, const ThreadSource& source, crash_async_image_list* images) noexcept {
   walked->started = false;
   walked->count = 0;
   walked->sized = 0;
-  walked->registersLength = 0;
   crash_async_frame_cursor cursor;
   if (!startCursor(&cursor, source, images)) return;
   if (crash_frame_cursor_next(&cursor) != CRASH_FRAME_ESUCCESS) return;
@@ -673,20 +425,17 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
                                              const WalkedThread& walked) noexcept {
   std::size_t n = packU32(file, 1, number) + packBool(file, 3, crashed);
   if (!walked.started) return n;
-  if (crashed && (file || walked.registersLength == 0)) {
-    std::size_t registers = 0;
+  if (crashed) {
     const std::size_t count = crash_frame_cursor_get_regcount(&walked.first);
     for (std::size_t i = 0; i < count; ++i) {
       const char* name = crash_frame_cursor_get_regname(&walked.first, i);
       if (!name) continue;
       std::uint64_t value = 0;
       if (crash_frame_cursor_get_reg(&walked.first, i, &value) != CRASH_FRAME_ESUCCESS) value = 0;
-      registers += packMessage(file, 4,
-                               [&](crash_async_file* f) { return packString(f, 1, name) + packU64(f, 2, value); });
+      n += packMessage(file, 4,
+                       [&](crash_async_file* f) { return packString(f, 1, name) + packU64(f, 2, value); });
     }
-    walked.registersLength = registers;
   }
-  if (crashed) n += walked.registersLength;
   for (std::size_t i = 0; i < walked.count; ++i) {
     const std::uint64_t pc = walked.pcs[i];
     const std::uint64_t lookup = crash_async_lookup_address(pc, walked.returns[i]);
@@ -698,36 +447,6 @@ static std::size_t crash_writer_write_thread(crash_async_file* file, const Repor
     if (file) crash_writer_write_thread_frame(file, report, pc, lookup);
   }
   return n;
-}
-
-static std::size_t crash_writer_write_binary_image(crash_async_file* file,
-                                                   const crash_async_image* image) noexcept {
-  // Encoded when the image was listed: copied as it is.
-  if (!image->report_record.empty()) {
-    if (file) crash_async_file_write(file, image->report_record.data(), image->report_record.size());
-    return image->report_record.size();
-  }
-  std::size_t n = packU64(file, 2, crash_async_image_size(image));
-  n += packU64(file, 1, crash_async_image_base(image));
-  n += packString(file, 3, image->name.c_str());
-  if (image->uuid_length > 0) {
-    const crash_writer_bytes uuid{image->uuid_length, image->uuid};
-    n += crash_writer_pack(file, 4, CRASH_FIELD_BYTES, &uuid);
-  }
-  return n + packMessage(file, 5, [&](crash_async_file* f) {
-           return crash_writer_write_processor_info(f, image->cpu_type, image->cpu_subtype);
-         });
-}
-
-std::string crash_writer_binary_image_record(const crash_async_image* image) {
-  if (!image->report_record.empty()) return image->report_record;
-  // A file with no descriptor and a limit of its buffer's size keeps everything in the buffer, and
-  // refuses what would not fit there.
-  crash_async_file scratch;
-  crash_async_file_init(&scratch, -1, sizeof scratch.buffer);
-  const std::size_t length = crash_writer_write_binary_image(&scratch, image);
-  if (scratch.failed || length != scratch.buflen) return {};
-  return std::string(scratch.buffer, scratch.buflen);
 }
 
 static std::size_t crash_writer_write_exception(crash_async_file* file, const Report& report) noexcept {
@@ -898,17 +617,10 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
   // walked first and its room kept, so that a report cut short for its size still holds it whole.
   std::uint32_t number = 0;
   const crash_thread_t self = crash_async_mach_thread_self();
-  auto sourceOf = [&](std::size_t i) {
-    const auto& entry = parked.entries[i];
-    if (entry.result == sys::ParkResult::kCaller) return ThreadSource{state, nullptr, 0};
-    if (const crash_async_thread_state* crashedHere = waitingCrashState(entry.thread))
-      return ThreadSource{crashedHere, nullptr, 0};
-    return ThreadSource{nullptr, entry.result == sys::ParkResult::kParked ? &parked : nullptr, i};
-  };
   WalkedThread walked;  // about 7 KB; reused for every other thread
   for (std::size_t i = 0; i < parked.count && !crashedWalked; ++i) {
     if (parked.entries[i].thread != crashed_thread) continue;
-    const ThreadSource source = sourceOf(i);
+    const ThreadSource source = sourceOf(parked, i, state);
     if (!source.state && parked.entries[i].result == sys::ParkResult::kCaller) break;  // not in the report
     walkThread(crashedWalk, source, images);
     crashedWalked = true;
@@ -936,8 +648,8 @@ crash_error_t writeReport(crash_log_writer* writer, crash_thread_t crashed_threa
   std::size_t readAheadFrom = 0;  // the first entry whose stack was not read ahead yet
   for (std::size_t i = 0; i < parked.count; ++i) {
     if (parked.entries[i].result == sys::ParkResult::kCaller && !state) continue;
-    if (i >= readAheadFrom) readAheadFrom = readParkedStacks(parked, i, crashed_thread, crashedWalked);
-    addThread(parked.entries[i].thread, sourceOf(i));
+    if (i >= readAheadFrom) readAheadFrom = readParkedStacks(parked, i, crashed_thread, crashedWalked, state);
+    addThread(parked.entries[i].thread, sourceOf(parked, i, state));
   }
   budget.kept = 0;
 

@@ -4,7 +4,8 @@
 // File: the 7 bytes "crashlg", a version byte 1, then the fields of one crashlg.CrashReport message
 // (crash_reporter/crash_report.proto) in protobuf wire format up to the end of the file. The writer
 // encodes protobuf itself, since it runs in a signal handler: each sub-message is sized by a dry run
-// of the same code with no file, then written as key, length and body, so nothing is buffered.
+// of the same code with no file, then written as key, length and body, so nothing is buffered. The
+// fields, the image sections and the buffered file they go to are in report_fields.h.
 //
 // Everything that can be known before a crash is gathered into a crash_log_writer at enable time
 // (crash_log_writer_init, not safe in a signal handler). At crash time crash_log_writer_write parks
@@ -18,14 +19,12 @@
 // size still holds it. A report that left something out carries `truncated` (field 10, true); it is
 // still a sound report, and the writer answers success unless a write to the file failed.
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "crash_reporter/async_util.h"
 #include "crash_reporter/image_list.h"
+#include "crash_reporter/report_fields.h"
 #include "crash_reporter/thread_state.h"
 
 namespace crash {
@@ -37,75 +36,12 @@ inline constexpr std::size_t CRASH_LOG_SIZE_LIMIT = 65536;
 // The most frames written for one thread or one exception call stack.
 inline constexpr std::size_t CRASH_LOG_MAX_FRAMES = 512;
 
-// ---- Async file: a buffered writer over a descriptor, with an optional total size limit. The buffer
-// is a page: a report of a few kilobytes then takes a write or two, where a smaller one made a system
-// call for every few hundred bytes of the crash path.
-
-struct crash_async_file {
-  int fd;
-  std::size_t limit;        // 0: none
-  std::size_t total_bytes;  // bytes accepted so far (written or buffered)
-  std::size_t buflen;       // bytes in the buffer
-  bool failed;              // a write to the descriptor failed: nothing more is written
-  char buffer[4096];
-};
-
-// Safe in a signal handler, as is every function of this block.
-void crash_async_file_init(crash_async_file* file, int fd, std::size_t limit) noexcept;
-// Accepts `length` bytes. False, with nothing taken, when they would pass the limit or an earlier
-// write to the descriptor failed; false when writing out the buffer fails.
-bool crash_async_file_write(crash_async_file* file, const void* data, std::size_t length) noexcept;
-bool crash_async_file_flush(crash_async_file* file) noexcept;
-// Flushes, then closes the descriptor; true when both succeeded and no write failed before.
-bool crash_async_file_close(crash_async_file* file) noexcept;
-// Writes every byte, retrying on EINTR: `length`, or -1 when a write fails otherwise.
-ssize_t crash_async_writen(int fd, const void* data, std::size_t length) noexcept;
-
-// ---- Field encoding.
-
-enum crash_writer_field_type : int {
-  CRASH_FIELD_INT32,
-  CRASH_FIELD_SINT32,
-  CRASH_FIELD_SFIXED32,
-  CRASH_FIELD_FIXED32,
-  CRASH_FIELD_FLOAT,
-  CRASH_FIELD_INT64,
-  CRASH_FIELD_UINT64,
-  CRASH_FIELD_SINT64,
-  CRASH_FIELD_SFIXED64,
-  CRASH_FIELD_FIXED64,
-  CRASH_FIELD_DOUBLE,
-  CRASH_FIELD_UINT32,
-  CRASH_FIELD_ENUM,
-  CRASH_FIELD_BOOL,
-  CRASH_FIELD_STRING,   // value: const char* (a C string)
-  CRASH_FIELD_BYTES,    // value: const crash_writer_bytes*
-  CRASH_FIELD_MESSAGE,  // value: const std::uint32_t* (the body length; the caller writes the body)
-};
-
-struct crash_writer_bytes {
-  std::size_t length;
-  const void* data;
-};
-
-// Encodes field `field` of `type` with the value `value` points at (an integer or floating value of
-// the type's C type; see above for the others) and returns its encoded size; with a null file only the
-// size is computed. An unknown type encodes nothing and returns 0 (the writer never passes one).
-std::size_t crash_writer_pack(crash_async_file* file, std::uint32_t field, crash_writer_field_type type,
-                              const void* value) noexcept;
-
 // ---- Signal names, the phone platform's way (signal_numbers.h).
 
 // "SIGSEGV" and so on, or null for a number without a name. Safe in a signal handler.
 const char* crash_async_signal_signame(int signal) noexcept;
 // "SEGV_MAPERR" and so on, or null for a code without a name. Safe in a signal handler.
 const char* crash_async_signal_sigcode(int signal, int code) noexcept;
-
-// ---- Images.
-
-// The report's section for `image` (crashlg.BinaryImage), encoded for crash_async_image::report_record;
-// empty when it would not fit a file's buffer. Not safe in a signal handler.
-std::string crash_writer_binary_image_record(const crash_async_image* image);
 
 // ---- The writer.
 

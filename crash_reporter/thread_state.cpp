@@ -94,6 +94,20 @@ const DwarfEntry* findDwarf(const crash_async_thread_state* state, Match match) 
   return nullptr;
 }
 
+// The stack pointer a saved context holds; 0 on a processor this file does not know.
+std::uint64_t stackPointerOf(const mcontext_t* mc) noexcept {
+#if defined(__x86_64__)
+  return static_cast<std::uint64_t>(mc->gregs[REG_RSP]);
+#elif defined(__aarch64__)
+  return mc->sp;
+#elif defined(__arm__)
+  return mc->arm_sp;
+#else
+  (void)mc;
+  return 0;
+#endif
+}
+
 }  // namespace
 
 std::int32_t crash_async_thread_state_native_cpu_type() noexcept {
@@ -124,9 +138,12 @@ crash_error_t crash_async_thread_state_init(crash_async_thread_state* state, std
 void crash_async_thread_state_mcontext_init(crash_async_thread_state* state, const mcontext_t* mc) noexcept {
   crash_async_thread_state_init(state, crash_async_thread_state_native_cpu_type());
 #if defined(__x86_64__)
-  constexpr int kOrder[] = {REG_RIP, REG_RBP, REG_RSP, REG_RAX, REG_RBX, REG_RCX, REG_RDX, REG_RDI, REG_RSI,
-                            REG_R8,  REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_EFL};
-  std::size_t index = 0;
+  crash_async_thread_state_set_reg(state, 0, static_cast<std::uint64_t>(mc->gregs[REG_RIP]));
+  crash_async_thread_state_set_reg(state, 1, static_cast<std::uint64_t>(mc->gregs[REG_RBP]));
+  crash_async_thread_state_set_reg(state, 2, stackPointerOf(mc));
+  constexpr int kOrder[] = {REG_RAX, REG_RBX, REG_RCX, REG_RDX, REG_RDI, REG_RSI, REG_R8,  REG_R9,
+                            REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_EFL};
+  std::size_t index = 3;
   for (int reg : kOrder)
     crash_async_thread_state_set_reg(state, index++, static_cast<std::uint64_t>(mc->gregs[reg]));
   // The kernel packs cs, gs and fs into one word, 16 bits each from the lowest.
@@ -137,7 +154,7 @@ void crash_async_thread_state_mcontext_init(crash_async_thread_state* state, con
 #elif defined(__aarch64__)
   crash_async_thread_state_set_reg(state, 0, mc->pc);
   crash_async_thread_state_set_reg(state, 1, mc->regs[29]);
-  crash_async_thread_state_set_reg(state, 2, mc->sp);
+  crash_async_thread_state_set_reg(state, 2, stackPointerOf(mc));
   for (std::size_t i = 0; i <= 28; ++i) crash_async_thread_state_set_reg(state, 3 + i, mc->regs[i]);
   crash_async_thread_state_set_reg(state, 32, mc->regs[30]);
   crash_async_thread_state_set_reg(state, 33, mc->pstate);
@@ -147,7 +164,7 @@ void crash_async_thread_state_mcontext_init(crash_async_thread_state* state, con
   const unsigned long high[] = {mc->arm_r8, mc->arm_r9, mc->arm_r10, mc->arm_fp, mc->arm_ip};
   crash_async_thread_state_set_reg(state, 0, mc->arm_pc);
   crash_async_thread_state_set_reg(state, 1, mc->arm_r7);
-  crash_async_thread_state_set_reg(state, 2, mc->arm_sp);
+  crash_async_thread_state_set_reg(state, 2, stackPointerOf(mc));
   for (std::size_t i = 0; i < 7; ++i) crash_async_thread_state_set_reg(state, 3 + i, low[i]);
   for (std::size_t i = 0; i < 5; ++i) crash_async_thread_state_set_reg(state, 10 + i, high[i]);
   crash_async_thread_state_set_reg(state, 15, mc->arm_lr);
@@ -172,16 +189,8 @@ crash_error_t crash_async_thread_state_parked_init(crash_async_thread_state* sta
 bool crash_async_thread_state_parked_stack_pointer(const sys::ParkedThreads* threads, std::size_t index,
                                                    std::uint64_t* stack_pointer) noexcept {
   const mcontext_t* context = sys::parkedThreadContext(threads, index);
-  if (!context) return false;
-#if defined(__x86_64__)
-  *stack_pointer = static_cast<std::uint64_t>(context->gregs[REG_RSP]);
-#elif defined(__aarch64__)
-  *stack_pointer = context->sp;
-#elif defined(__arm__)
-  *stack_pointer = context->arm_sp;
-#else
-  return false;
-#endif
+  if (!context || crash_async_thread_state_native_cpu_type() == 0) return false;
+  *stack_pointer = stackPointerOf(context);
   return true;
 }
 

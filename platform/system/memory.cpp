@@ -111,6 +111,16 @@ ssize_t readVectors(pid_t pid, const iovec* local, const iovec* remote, std::siz
   return n;
 }
 
+// One gathered read of `count` pieces (kMaxMemoryPieces at most), tried again when a signal interrupts it.
+ssize_t readPieces(pid_t pid, const MemoryPiece* pieces, std::size_t count) noexcept {
+  iovec local[kMaxMemoryPieces], remote[kMaxMemoryPieces];
+  for (std::size_t i = 0; i < count; ++i) {
+    local[i] = {pieces[i].destination, pieces[i].length};
+    remote[i] = {reinterpret_cast<void*>(pieces[i].address), pieces[i].length};
+  }
+  return readVectors(pid, local, remote, count);
+}
+
 }  // namespace
 
 Task taskSelf() noexcept { return 0; }
@@ -168,12 +178,7 @@ bool readMemoryPieces(Task task, const MemoryPiece* pieces, std::size_t count) n
   std::size_t total = 0;
   for (std::size_t i = 0; i < count; ++i) total += pieces[i].length;
   if (!selfReadsThroughPipe(self) && count > 0) {
-    iovec local[kMaxMemoryPieces], remote[kMaxMemoryPieces];
-    for (std::size_t i = 0; i < count; ++i) {
-      local[i] = {pieces[i].destination, pieces[i].length};
-      remote[i] = {reinterpret_cast<void*>(pieces[i].address), pieces[i].length};
-    }
-    const ssize_t n = readVectors(self ? selfPid() : task, local, remote, count);
+    const ssize_t n = readPieces(self ? selfPid() : task, pieces, count);
     if (n >= 0) return static_cast<std::size_t>(n) == total;
     if (!selfReadRefused(self)) return false;
   }
@@ -188,13 +193,7 @@ void readMemoryPiecePrefixes(Task task, const MemoryPiece* pieces, std::size_t c
   const bool self = task == 0 || task == selfPid();
   std::size_t from = 0;
   while (from < count && !selfReadsThroughPipe(self)) {
-    iovec local[kMaxMemoryPieces], remote[kMaxMemoryPieces];
-    const std::size_t left = count - from;
-    for (std::size_t i = 0; i < left; ++i) {
-      local[i] = {pieces[from + i].destination, pieces[from + i].length};
-      remote[i] = {reinterpret_cast<void*>(pieces[from + i].address), pieces[from + i].length};
-    }
-    const ssize_t n = readVectors(self ? selfPid() : task, local, remote, left);
+    const ssize_t n = readPieces(self ? selfPid() : task, pieces + from, count - from);
     if (n < 0 && selfReadRefused(self)) break;  // the pipe path, piece by piece, below
     // The kernel reads the pieces in order and stops at the first byte it cannot read: the pieces
     // before it are whole, the one it stopped in is read that far (a failure with nothing read at

@@ -345,13 +345,13 @@ crash_async_image_list& processImages() {
 std::pair<crash_error_t, std::string> liveReport(std::size_t limit, std::size_t frames) {
   testing_support::TempDir dir;
   const auto path = dir / "report";
-  static crash_async_image_list& images = processImages();
-  processImages();
   struct Live {
     crash_log_writer writer;
     crash_async_file file;
+    crash_async_image_list* images;
     crash_error_t result = CRASH_EUNKNOWN;
   } live;
+  live.images = &processImages();
   EXPECT_EQ(crash_log_writer_init(&live.writer, "id", "1", 0, true), CRASH_ESUCCESS);
   const std::vector<std::uint64_t> stack(frames, 0x4000);
   crash_log_writer_set_exception(&live.writer, "E", "R", stack.data(), stack.size());
@@ -361,7 +361,7 @@ std::pair<crash_error_t, std::string> liveReport(std::size_t limit, std::size_t 
         auto* live = static_cast<Live*>(context);
         crash_log_signal_info signal{};
         signal.bsd = {5, 2, 0};
-        live->result = crash_log_writer_write(&live->writer, crash_async_mach_thread_self(), &images,
+        live->result = crash_log_writer_write(&live->writer, crash_async_mach_thread_self(), live->images,
                                               &live->file, &signal, state);
         return CRASH_ESUCCESS;
       },
