@@ -211,26 +211,11 @@ Rig& rig() {
   return *rigSlot();
 }
 
-struct Medians {
-  std::vector<double> clientWall, clientCpu, curlWall, curlCpu;
-  void add(const Usage& client, const Usage& curl) {
-    clientWall.push_back(client.wall);
-    clientCpu.push_back(client.cpu);
-    curlWall.push_back(curl.wall);
-    curlCpu.push_back(curl.cpu);
-  }
-  void report(benchmark::State& state) const {
-    using bench_support::median;
-    const auto ratio = [](double a, double b) { return b > 0 ? a / b : -1; };
-    state.counters["client_s"] = median(clientWall);
-    state.counters["curl_s"] = median(curlWall);
-    state.counters["x_curl"] = ratio(median(clientWall), median(curlWall));
-    state.counters["client_cpu_s"] = median(clientCpu);
-    state.counters["curl_cpu_s"] = median(curlCpu);
-    state.counters["x_curl_cpu"] = ratio(median(clientCpu), median(curlCpu));
-    state.counters["MB_per_s"] = static_cast<double>(kSize) / 1e6 / median(clientWall);
-  }
-};
+// The client against curl: ProgramLaps' counters, and the client's rate.
+void report(benchmark::State& state, const bench_support::ProgramLaps& laps) {
+  laps.report(state, "client", "curl");
+  state.counters["MB_per_s"] = static_cast<double>(kSize) / 1e6 / bench_support::median(laps.a.wall);
+}
 
 // The client's and curl's transfer of one iteration, timed in an order that alternates from one
 // iteration to the next (bench_support::inTurn).
@@ -248,7 +233,7 @@ void BM_DownloadVsCurl(benchmark::State& state) {
   Rig& r = rig();
   const fs::path clientFile = r.dir / "client.bin";
   const fs::path curlFile = r.dir / "curl.bin";
-  Medians medians;
+  bench_support::ProgramLaps laps;
   int iteration = 0;
   for (auto _ : state) {
     fs::remove(clientFile);
@@ -263,16 +248,16 @@ void BM_DownloadVsCurl(benchmark::State& state) {
       break;
     }
     state.SetIterationTime(pair.client->wall);
-    medians.add(*pair.client, *pair.curl);
+    laps.add(*pair.client, *pair.curl);
   }
   fs::remove(clientFile);
   fs::remove(curlFile);
-  medians.report(state);
+  report(state, laps);
 }
 
 void BM_UploadVsCurl(benchmark::State& state) {
   Rig& r = rig();
-  Medians medians;
+  bench_support::ProgramLaps laps;
   int iteration = 0;
   for (auto _ : state) {
     const Pair pair = timeInTurn(
@@ -286,9 +271,9 @@ void BM_UploadVsCurl(benchmark::State& state) {
       break;
     }
     state.SetIterationTime(pair.client->wall);
-    medians.add(*pair.client, *pair.curl);
+    laps.add(*pair.client, *pair.curl);
   }
-  medians.report(state);
+  report(state, laps);
 }
 
 BENCHMARK(BM_DownloadVsCurl)->Iterations(6)->Unit(benchmark::kSecond)->UseManualTime();

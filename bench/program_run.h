@@ -8,12 +8,15 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <benchmark/benchmark.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/cpu_stopwatch.h"
@@ -78,5 +81,37 @@ inline std::optional<ProgramUsage> runProgram(std::vector<std::string> arguments
   return ProgramUsage{wall, seconds(usage.ru_utime) + seconds(usage.ru_stime),
                       static_cast<double>(usage.ru_maxrss) * 1024};  // kilobytes on Linux
 }
+
+// Two programs' usages over the rounds of a comparison (the first measured against the second),
+// reported as medians. For sides named a and b the counters are
+//   a_s, b_s, x_b              wall seconds, and a's over b's
+//   a_cpu_s, b_cpu_s, x_b_cpu  CPU seconds (user + system), and a's over b's
+// where a ratio is -1 when b's median is not above 0. A benchmark adds counters of its own from the
+// laps kept here.
+struct ProgramLaps {
+  struct Side {
+    std::vector<double> wall, cpu, peakBytes;
+  };
+  Side a, b;
+
+  void add(const ProgramUsage& first, const ProgramUsage& second) {
+    for (auto [side, usage] : {std::pair{&a, &first}, std::pair{&b, &second}}) {
+      side->wall.push_back(usage->wall);
+      side->cpu.push_back(usage->cpu);
+      side->peakBytes.push_back(usage->peakBytes);
+    }
+  }
+
+  static double ratio(double over, double under) { return under > 0 ? over / under : -1; }
+
+  void report(benchmark::State& state, const std::string& aName, const std::string& bName) const {
+    state.counters[aName + "_s"] = median(a.wall);
+    state.counters[bName + "_s"] = median(b.wall);
+    state.counters["x_" + bName] = ratio(median(a.wall), median(b.wall));
+    state.counters[aName + "_cpu_s"] = median(a.cpu);
+    state.counters[bName + "_cpu_s"] = median(b.cpu);
+    state.counters["x_" + bName + "_cpu"] = ratio(median(a.cpu), median(b.cpu));
+  }
+};
 
 }  // namespace bench_support

@@ -74,7 +74,7 @@ class Year {
     for (int n = 0; n < 8; ++n) {
       auto tooth = app::Tooth::insertIn(*context_);
       tooth.setTooth_Num(n * 2);
-      tooth.setTooth_State(10);
+      tooth.setTooth_State(babies::kToothAppeared);
       tooth.setTooth_Date(foundation::Date{7.6e8 + n * 1e6});
       baby.addBabyToToothObject(tooth);
     }
@@ -276,10 +276,10 @@ void toothChart(Plain& p, const Year& year, const std::string& labelFont) {
     const double x = place.x - w / 2 + 146, y = place.y - h / 2 + (n >= 10 ? 196 : 216);
     std::optional<foundation::Date> appeared;
     for (const auto& tooth : teeth)
-      if (tooth.tooth_Num() == n && tooth.tooth_State() == 10) appeared = tooth.tooth_Date();
+      if (tooth.tooth_Num() == n && tooth.tooth_State() == babies::kToothAppeared) appeared = tooth.tooth_Date();
     p.tooth(picture, x, y, place.mirrored, kColours[appeared ? 1 : 0]);
     if (!appeared) continue;
-    const std::time_t t = static_cast<std::time_t>(appeared->sinceReference) + 978307200;  // from 2001
+    const std::time_t t = static_cast<std::time_t>(appeared->unix());
     std::tm parts{};
     gmtime_r(&t, &parts);
     char label[48];

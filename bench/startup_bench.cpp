@@ -15,7 +15,8 @@
 //   notes_peak_MB, empty_peak_MB           the largest resident size
 //   x_round_min, x_round_max               the least and the greatest wall ratio of one round
 //
-// The diaries run without a network where the benchmark may make a network namespace (as root).
+// The diaries run without a network where the benchmark may make a network namespace (as root), so
+// that no name lookup, and no name server's delay, is part of the times.
 // The roots live in a scratch folder that goes when the run ends, also when it is interrupted.
 // `startup_bench --diary PATH` measures another build of the diary (an earlier one, to compare);
 // `startup_bench --make-roots DIR` only writes the two roots into DIR (as DIR/notes and DIR/empty)
@@ -133,18 +134,9 @@ Rig& rig() {
   return made;
 }
 
-struct Laps {
-  std::vector<double> wall, cpu, peak;
-  void add(const ProgramUsage& usage) {
-    wall.push_back(usage.wall);
-    cpu.push_back(usage.cpu);
-    peak.push_back(usage.peakBytes);
-  }
-};
-
 void BM_StartupVsEmpty(benchmark::State& state) {
   const Roots& roots = rig().roots;
-  Laps notes, empty;
+  bench_support::ProgramLaps laps;  // the notes' root against the empty one
   int iteration = 0;
   for (auto _ : state) {
     std::optional<ProgramUsage> withNotes, without;
@@ -156,37 +148,30 @@ void BM_StartupVsEmpty(benchmark::State& state) {
       break;
     }
     state.SetIterationTime(withNotes->wall);
-    notes.add(*withNotes);
-    empty.add(*without);
+    laps.add(*withNotes, *without);
   }
-  using bench_support::median;
-  const auto ratio = [](double a, double b) { return b > 0 ? a / b : -1; };
+  laps.report(state, "notes", "empty");
   std::vector<double> rounds;
-  for (size_t i = 0; i < notes.wall.size(); ++i) rounds.push_back(ratio(notes.wall[i], empty.wall[i]));
-  state.counters["notes_s"] = median(notes.wall);
-  state.counters["empty_s"] = median(empty.wall);
-  state.counters["x_empty"] = ratio(median(notes.wall), median(empty.wall));
-  state.counters["notes_cpu_s"] = median(notes.cpu);
-  state.counters["empty_cpu_s"] = median(empty.cpu);
-  state.counters["x_empty_cpu"] = ratio(median(notes.cpu), median(empty.cpu));
+  for (size_t i = 0; i < laps.a.wall.size(); ++i) rounds.push_back(laps.ratio(laps.a.wall[i], laps.b.wall[i]));
   if (!rounds.empty()) {
     state.counters["x_round_min"] = *std::min_element(rounds.begin(), rounds.end());
     state.counters["x_round_max"] = *std::max_element(rounds.begin(), rounds.end());
   }
-  state.counters["notes_peak_MB"] = median(notes.peak) / 1e6;
-  state.counters["empty_peak_MB"] = median(empty.peak) / 1e6;
+  state.counters["notes_peak_MB"] = bench_support::median(laps.a.peakBytes) / 1e6;
+  state.counters["empty_peak_MB"] = bench_support::median(laps.b.peakBytes) / 1e6;
 }
 BENCHMARK(BM_StartupVsEmpty)->Iterations(60)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The diary's analytics sends its sessions when it ends, and its host's name (a reserved one)
-  // is looked up first: a lookup the name server leaves unanswered holds the exit for five
-  // seconds. Without a network (a namespace of our own, where we may make one) the lookup fails
-  // at once, alike on both roots.
+  // The diary's analytics starts sending its sessions as it quits, and looks its host's name (a
+  // reserved one) up first. The exit does not wait for that lookup (the request is cancelled and
+  // the lookup left behind), but how long its start takes still depends on the machine's resolver.
+  // Without a network (a namespace of our own, where we may make one) it fails at once, alike on
+  // both roots, so that no name lookup is part of the times.
   if (::unshare(CLONE_NEWNET) != 0)
-    std::fprintf(stderr, "startup_bench: running with the network: a slow name lookup can hold an exit\n");
+    std::fprintf(stderr, "startup_bench: running with the network: the diary's name lookups are timed too\n");
   ::unsetenv("DISPLAY");
   if (argc >= 3 && std::strcmp(argv[1], "--diary") == 0) {
     diaryProgram() = fs::absolute(argv[2]).string();

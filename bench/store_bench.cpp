@@ -21,6 +21,7 @@
 #include "app/entities.h"
 #include "app/model.h"
 #include "bench/cpu_stopwatch.h"
+#include "bench/long_diary.h"
 #include "bench/scratch_folder.h"
 #include "platform/store/fetched_results.h"
 #include "platform/store/store.h"
@@ -29,10 +30,10 @@ namespace {
 
 using foundation::Date;
 
-const char* const kTypes[] = {"Breast Feeding", "Sleep", "WC", "Walk", "Food", "Drink", "Bath", "Weight"};
 const char* const kNotice = "A short notice about this entry";
 
 using bench_support::AlternatedLaps;
+using bench_support::kNoteTypes;
 using bench_support::wallLap;
 
 // The medians of both sides and the store's over plain SQLite's.
@@ -75,7 +76,7 @@ std::vector<app::Baby> addBabies(store::Context& context) {
 // A note as the editor makes it: type, both dates cut to the minute, a value, a unit.
 void addNote(store::Context& context, const app::Baby& baby, int index, Date stop) {
   auto note = app::Note::insertIn(context);
-  note.setNote_Type(kTypes[index % 8]);
+  note.setNote_Type(kNoteTypes[index % 8]);
   note.setNote_DateStart(stop - 1800);
   note.setNote_DateStop(stop);
   note.setNote_numValue(foundation::Decimal::fromInteger(index % 250));
@@ -128,7 +129,7 @@ double sqliteInsertLap(int count, std::string& failure) {
     for (int i = 0; i < count; ++i) {
       const double stop = 4.6e8 + i * 60.0;
       sqlite3_bind_int64(insert, 1, i + 1);
-      sqlite3_bind_text(insert, 3, kTypes[i % 8], -1, SQLITE_STATIC);
+      sqlite3_bind_text(insert, 3, kNoteTypes[i % 8], -1, SQLITE_STATIC);
       sqlite3_bind_double(insert, 4, stop - 1800);
       sqlite3_bind_double(insert, 5, stop);
       sqlite3_bind_int64(insert, 6, i % 250);

@@ -144,12 +144,9 @@ TEST(BabiesWalk, APictureChosenForANewBabyIsStoredAndShown) {
   // The tablet's panel shows it; on the phone the baby list does.
   for (const auto& [device, toShow] : {std::pair{kTablet, ""}, std::pair{kPhone, "tap Ada\n"}}) {
     testing_support::TempDir home;
-    const fs::path library = home / "root" / "Media" / "DCIM";
-    fs::create_directories(library);
     graphics::Image red(120, 120);
     for (size_t i = 0; i < red.pixels().size(); i += 4) red.pixels()[i] = red.pixels()[i + 3] = 255;
-    std::ofstream(library / "red.png", std::ios::binary) << std::string(
-        reinterpret_cast<const char*>(red.pngData()->data()), red.pngData()->size());
+    ASSERT_TRUE(putLibraryPicture(home, "red.png", red).ok());
     const WalkRun run = runWalk(home, "tap Photo\ntap red.png\nback\n" + kNewBaby + toShow + "look\n", "picture", device);
     ASSERT_EQ(run.status, 0) << run.out;
     const auto icon = graphics::Image::fromFile(home / "root" / "Documents" / "BabyInfo" / "Ada_ava.jpg");

@@ -187,8 +187,7 @@ TEST(DiaryProgram, TheWindowSavesANoteFromClicksUnderAVirtualDisplay) {
   // A free display number and the program fed through a pipe: the baby and the units as commands,
   // then a click on the strip's diaper (the window shows two pixels a point), a click on the editor's
   // save button, a screenshot, and quit.
-  const std::string body = R"(printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
-step 010
+  const std::string body = std::string(kBenFirstRun) + R"(step 010
 DISPLAY=:$d xdotool mousemove --window "$win" 320 295 click 1
 step 011
 DISPLAY=:$d xdotool mousemove --window "$win" 596 84 click 1
@@ -223,12 +222,7 @@ TEST(DiaryProgram, TheWindowScrollsUnderTheMouseAndRunsOnRealTime) {
   // The type chooser is taller than the screen: a mouse drag up it brings its last rows, the wheel
   // takes it back up. Then a note is made and deleted from its editor, whose deletion waits a
   // moment: no command moves the clock, real time does.
-  const std::string body = R"SH(looks() { grep -c "on the screen" "$HOME_DIR/out"; }
-shots() { grep -c "^screen:" "$HOME_DIR/out"; }
-after() { for i in $(seq 200); do [ "$(shots)" -ge "$1" ] && return; sleep 0.1; done; }
-look() { n=$(looks); echo look >&3; for i in $(seq 100); do [ "$(looks)" -gt "$n" ] && return; sleep 0.1; done; }
-x() { DISPLAY=:$d xdotool "$@"; }
-printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\ntap +\n' >&3
+  const std::string body = std::string(kBenFirstRun) + R"SH(printf 'tap +\n' >&3
 step 011
 x mousemove --window "$win" 320 900 mousedown 1
 for y in 820 740 660 580 500 420 340 260; do x mousemove --window "$win" 320 $y; sleep 0.05; done
@@ -272,8 +266,7 @@ TEST(DiaryProgram, TheMouseCarriesATypeToTheTopOfTheOrder) {
   testing_support::TempDir home;
   const auto shot = testing_support::testOutput() / "diary_window_order.png";
   // The third type's grip, held and carried up past the list's top into the status bar, then let go.
-  const std::string body = R"SH(x() { DISPLAY=:$d xdotool "$@"; }
-printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\ntap +\ntap Edit\n' >&3
+  const std::string body = std::string(kBenFirstRun) + R"SH(printf 'tap +\ntap Edit\n' >&3
 step 012
 x mousemove --window "$win" 600 348 mousedown 1
 for y in 330 300 260 200 150 100 60 40; do x mousemove --window "$win" 600 $y; sleep 0.05; done
@@ -315,11 +308,7 @@ TEST(DiaryProgram, TheWindowFitsADisplayLowerThanTheScreenAndTakesTypedDigits) {
     std::filesystem::remove(shot);
     const std::string body = "W=" + std::to_string(c.pictureWidth) + " H=" + std::to_string(c.pictureHeight) +
                              " OPENS='" + c.opens + "' FIELD='" + c.field + "' SHOWN=" + c.shown + " ZERO='" +
-                             std::to_string(c.zeroX) + " " + std::to_string(c.zeroY) + "'\n" + R"SH(
-x() { DISPLAY=:$d xdotool "$@"; }
-looks() { grep -c "on the screen" "$HOME_DIR/out"; }
-look() { n=$(looks); echo look >&3; for i in $(seq 100); do [ "$(looks)" -gt "$n" ] && return; sleep 0.1; done; }
-printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+                             std::to_string(c.zeroX) + " " + std::to_string(c.zeroY) + "'\n" + kBenFirstRun + R"SH(
 printf "$OPENS\\ntap \"%s\"\\n" "$FIELD" >&3
 step $SHOWN
 eval "$(x getwindowgeometry --shell "$win")"
@@ -327,8 +316,6 @@ echo "window $WIDTH $HEIGHT" >>"$HOME_DIR/marks"
 # A point of the screen where the window shows it: the picture scaled to fit, centred.
 at() { awk -v w="$WIDTH" -v h="$HEIGHT" -v pw="$W" -v ph="$H" -v x="$1" -v y="$2" 'BEGIN {
   s = w / pw; if (h / ph < s) s = h / ph; printf "%d %d", (w - pw * s) / 2 + x * 2 * s, (h - ph * s) / 2 + y * 2 * s }'; }
-shots() { grep -c "^screen:" "$HOME_DIR/out"; }
-after() { for i in $(seq 300); do [ "$(shots)" -ge "$1" ] && return; sleep 0.1; done; }
 n=$(shots)
 x windowfocus --sync "$win"
 x type --delay 40 12
@@ -402,7 +389,7 @@ TEST(DiaryProgram, TheWindowPlaysTheBadgeChainOfTheTypeOrderEditor) {
   testing_support::TempDir home;
   constexpr int kAdvances = 12;
   constexpr double kStep = 0.3;
-  std::string body = R"(printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+  std::string body = std::string(kBenFirstRun) + R"(
 printf 'tap +\ntap Weight\ntap iPhone_ok_button_white\ntap iPhone_list_button_badge\ntap "Growth graph"\ntap Done\n' >&3
 printf 'tap iPhone_sum_button_badge\ntap iPhone_ok_button_white\ntap +\ntap Edit\n' >&3
 )";
@@ -478,10 +465,8 @@ TEST(DiaryProgram, TheWindowAtRestTakesNextToNoTimeAndShowsAClickPromptly) {
   for (const auto& c : cases) {
     testing_support::TempDir home;
     const std::string body = "W=" + std::to_string(c.pictureWidth) + " H=" + std::to_string(c.pictureHeight) +
-                             " CLICK='" + std::to_string(c.clickX) + " " + std::to_string(c.clickY) + "'\n" + R"SH(
-x() { DISPLAY=:$d xdotool "$@"; }
-printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
-step 010
+                             " CLICK='" + std::to_string(c.clickX) + " " + std::to_string(c.clickY) + "'\n" +
+                             kBenFirstRun + R"SH(step 010
 sleep 1
 cpu() { awk '{ print $14 + $15 }' /proc/$diary/stat; }
 a=$(cpu); sleep 3; b=$(cpu)

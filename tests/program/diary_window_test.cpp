@@ -83,11 +83,6 @@ TEST(DiaryWindow, AClickLandsOnThePointOfTheScreenItShows) {
   EXPECT_EQ(program::fitScreen({0, 0}, {640, 1136}).scale, 1);
 }
 
-// The phone's first run, typed as commands: the list with its strip, picture 10.
-const char* const kFirstRun = R"(printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
-step 010
-)";
-
 // Pictures of the window taken one after another as a command plays (`NAME=name grab COMMAND`):
 // from the first that differs from the window before the command, for 0.7 seconds (at most 40), as
 // PNG files home/"frames"/<name>-NN.png, oldest first. Without a command, the window as it is.
@@ -152,7 +147,7 @@ bool barRising(const graphics::Image& frame) {
 TEST(DiaryWindow, APresentedEditorRisesIntoPlace) {
   if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
   testing_support::TempDir home;
-  const std::string body = std::string(kFirstRun) + kGrab + R"SH(sleep 0.5
+  const std::string body = std::string(kBenFirstRun) + "step 010\n" + kGrab + R"SH(sleep 0.5
 for k in 1 2 3; do
   NAME=rise$k grab tap Diaper
   step $(printf %03d $((9 + 2 * k)))
@@ -201,7 +196,7 @@ std::optional<std::pair<int, int>> titleRows(const graphics::Image& frame) {
 TEST(DiaryWindow, EveryPictureOfTheEditorsBarHidingIsWhole) {
   if (!virtualDisplayTools()) GTEST_SKIP() << "Xvfb, xdotool or import is missing";
   testing_support::TempDir home;
-  const std::string body = std::string(kFirstRun) + kGrab +
+  const std::string body = std::string(kBenFirstRun) + "step 010\n" + kGrab +
                            "echo 'tap Diaper' >&3\nstep 011\nsleep 0.6\nNAME=rest grab\nNAME=hide grab tap Note\n"
                            "step 012\n";
   ASSERT_EQ(runInWindow(home, home / "unused.png", body), 0) << readFile(home / "err");
@@ -236,11 +231,7 @@ TEST(DiaryWindow, ATabletShowsClicksAndTypingAtOnceAndWritesNoPictures) {
   if (!virtualDisplayTools() || shell("command -v xwd >/dev/null") != 0)
     GTEST_SKIP() << "Xvfb, xdotool, import or xwd is missing";
   testing_support::TempDir home;
-  const std::string body = R"SH(x() { DISPLAY=:$d xdotool "$@"; }
-looks() { grep -c "on the screen" "$HOME_DIR/out"; }
-look() { n=$(looks); echo look >&3; for i in $(seq 200); do [ "$(looks)" -gt "$n" ] && return; sleep 0.1; done; }
-now() { echo $(( $(date +%s%N) / 1000000 )); }
-printf 'tap Name\ntype Ben\nkey return\ntap Done\ntap kg\ntap cm\ntap °C\ntap Start\ntap Start\n' >&3
+  const std::string body = std::string(kBenFirstRun) + R"SH(now() { echo $(( $(date +%s%N) / 1000000 )); }
 look
 sleep 1
 eval "$(x getwindowgeometry --shell "$win")"

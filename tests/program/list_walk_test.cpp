@@ -50,12 +50,9 @@ TEST(ListWalk, APhotoWhoseFileIsGoneLosesItsRecordWhenTheNoteIsOpened) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing_support::TempDir home;
-    const fs::path library = home / "root" / "Media" / "DCIM";
-    fs::create_directories(library);
     graphics::Image red(40, 40);
     for (size_t i = 0; i < red.pixels().size(); i += 4) red.pixels()[i] = red.pixels()[i + 3] = 255;
-    std::ofstream(library / "red.png", std::ios::binary)
-        << std::string(reinterpret_cast<const char*>(red.pngData()->data()), red.pngData()->size());
+    ASSERT_TRUE(putLibraryPicture(home, "red.png", red).ok());
 
     const DiaryRun taken = runWalk(home,
                                    std::string(kNewBabyFirstRun) +

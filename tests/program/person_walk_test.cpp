@@ -11,7 +11,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -20,11 +19,11 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
+#include "linked_cloud.h"
 #include "platform/foundation/clock.h"
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
 #include "program_run.h"
-#include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,9 +33,8 @@ using namespace program_run;
 
 // One run of the program on home/"root" with a script, its pictures in test-output/person_walk/<walk>.
 DiaryRun runDiary(const testing_support::TempDir& home, const std::string& script, const std::string& walk,
-                  const std::string& arguments = "", const std::string& environment = "") {
-  return runDiaryScript(home, script, testing_support::testOutput() / "person_walk" / walk, arguments,
-                        environment);
+                  const std::string& arguments = "") {
+  return runDiaryScript(home, script, testing_support::testOutput() / "person_walk" / walk, arguments);
 }
 
 // The interface's texts in one language.
@@ -458,14 +456,8 @@ tap Cancel
 )";
 
 TEST_F(PersonWalk, TheMenuAndLatestUpdatesStayOnTheBarAfterTheTutorialAndARestart) {
-  testing_support::TempDir server;
-  testing_support::CloudServer cloud(server / "files");
-  ASSERT_TRUE(cloud.running());
-  std::ofstream(server / "root.der", std::ios::binary)
-      .write(reinterpret_cast<const char*>(cloud.rootCertificate().data()),
-             static_cast<std::streamsize>(cloud.rootCertificate().size()));
-  const std::string withCloud =
-      "DIARY_CLOUD_HOST=" + cloud.host() + " DIARY_CLOUD_ROOT=" + quotedPath(server / "root.der");
+  LinkedCloud cloud;
+  ASSERT_TRUE(cloud.server().running());
   const struct {
     std::string name;
     std::string script;
@@ -478,9 +470,9 @@ TEST_F(PersonWalk, TheMenuAndLatestUpdatesStayOnTheBarAfterTheTutorialAndARestar
       "look\ntap iPhone_list_button\ntap Settings\nlook\ntap Done\ntap iPhone_sum_button\nlook\nquit\n";
   for (const auto& c : cases) {
     testing_support::TempDir home;
-    const DiaryRun first = runDiary(home, c.script + "quit\n", c.name, "", withCloud);
+    const DiaryRun first = runDiary(home, c.script + "quit\n", c.name);
     ASSERT_EQ(first.status, 0) << c.name << ": " << first.out;
-    const DiaryRun again = runDiary(home, restart, c.name + "-restarted", "", withCloud);
+    const DiaryRun again = runDiary(home, restart, c.name + "-restarted");
     ASSERT_EQ(again.status, 0) << c.name << ": " << again.out;
     const auto seen = lookTexts(again.out);
     ASSERT_EQ(seen.size(), 3u) << c.name << ": " << again.out;

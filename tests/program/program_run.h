@@ -23,6 +23,7 @@
 #include "app/model.h"
 #include "first_run_script.h"
 #include "platform/files/file_ops.h"
+#include "platform/graphics/image.h"
 #include "platform/plist/property_list.h"
 #include "platform/runtime/bundle.h"
 #include "platform/store/store.h"
@@ -79,6 +80,17 @@ inline std::string firstRun(const std::string& name, std::string_view language) 
   return "tap " + t("Name") + "\ntype " + name + "\nkey return\ntap " + t("Girl") + "\ntap " + t("Done") +
          "\ntap " + t("Notation_kg") + "\ntap " + t("Notation_cm") + "\ntap " + t("Notation_celsius") +
          "\ntap " + t("Start") + "\ntap " + t("Start") + "\n";
+}
+
+// A picture in the photo library of the data root home/"root" (Media/DCIM, where the diary's photo
+// chooser lists them), as the PNG file `name`.
+inline foundation::Status putLibraryPicture(const testing_support::TempDir& home, const std::string& name,
+                                           const graphics::Image& picture) {
+  const auto library = home / "root" / "Media" / "DCIM";
+  std::filesystem::create_directories(library);
+  auto png = picture.pngData();
+  if (!png.ok()) return png.error();
+  return files::writeAtomic(library / name, *png);
 }
 
 // One run of the program: its exit status and what it printed, both streams in order.

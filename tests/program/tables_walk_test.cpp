@@ -12,7 +12,6 @@
 #include "app/app_delegate.h"
 #include "app/entities.h"
 #include "app/model.h"
-#include "platform/files/file_ops.h"
 #include "platform/foundation/clock.h"
 #include "platform/graphics/image.h"
 #include "platform/plist/property_list.h"
@@ -252,10 +251,7 @@ TEST(TablesWalk, ANotesPhotoIsOpenedByAFingerAndRemoved) {
   for (const std::string device : {"", "--device ipad"}) {
     SCOPED_TRACE(device);
     testing_support::TempDir home;
-    const auto library = home / "root" / "Media" / "DCIM";
-    std::filesystem::create_directories(library);
-    const graphics::Image picture(64, 48);
-    ASSERT_TRUE(files::writeAtomic(library / "nap.png", *picture.pngData()).ok());
+    ASSERT_TRUE(putLibraryPicture(home, "nap.png", graphics::Image(64, 48)).ok());
     const DiaryRun run = runDiaryScript(
         home,
         std::string(kNewBabyFirstRun) +
@@ -276,18 +272,10 @@ TEST(TablesWalk, ANotesPhotoIsOpenedByAFingerAndRemoved) {
 
 // --- A restore, as a parent makes one from the cloud screen, on each device.
 
-// The stand-in cloud service, and the diary of a data root linked to it as if the parent had
-// linked it: its keychain and preferences hold the account's token.
-class RestoreWalk : public ::testing::Test {
- protected:
-  static void link(const testing_support::TempDir& home) { LinkedCloud::link(home); }
-  // The account's backup: the diary's own archive of a data root whose store holds these babies.
-  void putBackUp(const std::vector<std::string>& babies) { cloud_.putBackUp(babies); }
-
-  LinkedCloud cloud_;
-};
-
-TEST_F(RestoreWalk, TheListTakesTheRestoredBabyOrAsksForOneWithoutCoveringItself) {
+TEST(RestoreWalk, TheListTakesTheRestoredBabyOrAsksForOneWithoutCoveringItself) {
+  // The stand-in cloud service, and the diary of each data root linked to it as if the parent had
+  // linked it: its keychain and preferences hold the account's token.
+  LinkedCloud cloud;
   // To the cloud screen, the restore and its alerts, then back on the main screen.
   const std::string phoneToCloud = "tap iPhone_list_button\ntap Settings\ntap Cloud\n";
   const std::string tabletToCloud = "tap Settings\ntap Cloud\n";
@@ -309,8 +297,9 @@ TEST_F(RestoreWalk, TheListTakesTheRestoredBabyOrAsksForOneWithoutCoveringItself
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing_support::TempDir home;
-    link(home);
-    putBackUp(c.babies);
+    LinkedCloud::link(home);
+    // The account's backup: the diary's own archive of a data root whose store holds these babies.
+    cloud.putBackUp(c.babies);
     const DiaryRun run = runDiaryScript(home, std::string(kNewBabyFirstRun) + c.toCloud + restore + "quit\n",
                                          testing_support::testOutput() / "tables_walk" / c.name, c.device);
     ASSERT_EQ(run.status, 0) << run.out;
