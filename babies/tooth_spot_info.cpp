@@ -7,6 +7,9 @@
 
 namespace babies {
 
+namespace {
+
+// The image mirrored left to right, at its scale.
 graphics::Image mirroredImage(const graphics::Image& image) {
   graphics::Image out = image;
   const int w = image.pixelWidth();
@@ -20,6 +23,19 @@ graphics::Image mirroredImage(const graphics::Image& image) {
   return out;
 }
 
+}  // namespace
+
+graphics::Image filledToothPicture(const graphics::Image& shape, const graphics::Color& color, bool mirrored) {
+  graphics::Image filled = app::multiplyImageByConstantColor(shape, color);
+  if (mirrored) return mirroredImage(filled);
+  return filled;
+}
+
+graphics::Rect toothPictureRect(graphics::Point center, const graphics::Image& picture) {
+  const double w = picture.pointWidth() / 2, h = picture.pointHeight() / 2;
+  return graphics::Rect(center.x - w / 2, center.y - h / 2, w, h);
+}
+
 toothSpotInfo::toothSpotInfo(graphics::Point center, float radiusK, std::string_view imgPath, bool rightSide,
                              const graphics::Color& color1, const graphics::Color& color2,
                              const graphics::Color& color3)
@@ -31,15 +47,13 @@ toothSpotInfo::toothSpotInfo(graphics::Point center, float radiusK, const ImageR
     : drawRect_(center.x, center.y, 0, 0), touchRect_(center.x, center.y, 0, 0) {
   if (!image || image->isEmpty()) return;
   auto picture = [&](const graphics::Color& color) {
-    graphics::Image filled = app::multiplyImageByConstantColor(*image, color);
-    return std::make_shared<const graphics::Image>(rightSide ? mirroredImage(filled) : std::move(filled));
+    return std::make_shared<const graphics::Image>(filledToothPicture(*image, color, rightSide));
   };
   noToothImg_ = picture(color1);
   appearToothImg_ = picture(color2);
   disappearToothImg_ = picture(color3);
-  const double w = appearToothImg_->pointWidth() / 2, h = appearToothImg_->pointHeight() / 2;
-  drawRect_ = graphics::Rect(center.x - w / 2, center.y - h / 2, w, h);
-  const double tw = w * radiusK, th = h * radiusK;
+  drawRect_ = toothPictureRect(center, *appearToothImg_);
+  const double tw = drawRect_.width() * radiusK, th = drawRect_.height() * radiusK;
   touchRect_ = graphics::Rect(center.x - tw / 2, center.y - th / 2, tw, th);
 }
 

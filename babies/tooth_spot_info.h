@@ -45,7 +45,10 @@ class toothSpotInfo {
   ImageRef disappearToothImg_;
 };
 
-// The image mirrored left to right, at its scale.
-graphics::Image mirroredImage(const graphics::Image& image);
+// One picture of a spot: the shape filled with the colour, mirrored left to right for a right-hand
+// tooth (`mirrored`). The printed report draws the chart from these too.
+graphics::Image filledToothPicture(const graphics::Image& shape, const graphics::Color& color, bool mirrored);
+// Where a spot centred on `center` draws `picture`: half its size in points, centred on the point.
+graphics::Rect toothPictureRect(graphics::Point center, const graphics::Image& picture);
 
 }  // namespace babies

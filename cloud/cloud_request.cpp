@@ -227,13 +227,8 @@ void CloudRequest::setError(Error error) {
 
 void CloudRequest::onResponse(const net::HttpResponse& head) {
   response_ = head;
-  // The head arrives twice (as it comes and with the finished reply): the header is read, and a
-  // bad one logged, once.
-  std::optional<std::string> text = head.header("X-Cloud-Metadata");
-  if (text == xCloudMetadataText_) return;
-  xCloudMetadataText_ = text;
-  xCloudMetadata_.reset();
-  if (auto parsed = JSONValue(text); parsed && parsed->dictionary()) xCloudMetadata_ = *parsed->dictionary();
+  if (auto parsed = JSONValue(head.header("X-Cloud-Metadata")); parsed && parsed->dictionary())
+    xCloudMetadata_ = *parsed->dictionary();
 }
 
 void CloudRequest::onProgress(const net::HttpProgress& progress) {
@@ -313,7 +308,9 @@ void CloudRequest::onCompletion(foundation::Result<net::HttpResponse> result) {
   bytesDownloaded_ = reply.bodyBytes;
   const bool inFile = reply.bodyInFile;
   const bool truncated = reply.truncated;
-  onResponse(reply);
+  // The head came before (the connection hands it over ahead of every reply); this keeps the
+  // reply's own fields as well, such as its truncation, for the download's size check.
+  response_ = reply;
 
   if (reply.status != 200) {
     Dictionary info = options_.userInfo;

@@ -150,7 +150,6 @@ class CloudRequest {
   std::unique_ptr<net::HttpConnection> connection_;
   std::filesystem::path tempFilename_;
   std::optional<net::HttpResponse> response_;
-  std::optional<std::string> xCloudMetadataText_;  // the header xCloudMetadata_ was read from
   std::optional<foundation::Dictionary> xCloudMetadata_;
   std::int64_t bytesDownloaded_ = 0;
   double downloadProgress_ = 0;

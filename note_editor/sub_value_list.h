@@ -10,9 +10,9 @@
 // Promises: a new text is trimmed before the empty and duplicate checks, so adding never makes an
 // empty entry nor a second copy of a listed one; a rename refuses only an empty text. The chosen
 // text is only ever changed by a pick or an add: renaming or deleting its entry here leaves it as
-// it was, so the note keeps the sub-value it had. A failed save rolls the context back, shows an
-// alert and keeps the screen, so the shared context never holds a half-replaced list. Everything
-// runs on the main thread.
+// it was, so the note keeps the sub-value it had. A failed save rolls the context back, so the
+// shared context never holds a half-replaced list, and shows an alert; the chosen text still goes
+// back to the note. Everything runs on the main thread.
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,7 @@
 #include "notes_list/list_extras_impl.h"
 
 #include "app/app_delegate.h"
+#include "babies/screen_support.h"
 #include "navigation/url_helper.h"
 #include "notes_list/filter_view_controller.h"
 #include "notes_list/first_launch.h"
@@ -10,16 +11,11 @@
 
 namespace notes_list {
 
-std::shared_ptr<store::Context> applicationContext() {
-  auto* delegate = app::AppDelegate::shared();
-  return delegate ? delegate->managedObjectContext() : nullptr;
-}
-
 ListExtrasImpl::Services ListExtrasImpl::Services::fromApplication() {
   Services services;
   services.prompts = AfterSavePrompts::Services::fromApplication();
   if (auto* delegate = app::AppDelegate::shared()) services.prompts.home = delegate->home();
-  services.context = applicationContext;
+  services.context = babies::applicationContext;
   return services;
 }
 
@@ -134,7 +130,7 @@ void ListExtrasImpl::noteEditWasSaved(noteTableController_Base& list) {
 
 ListExtrasScreenServices ListExtrasScreenServices::fromApplication() {
   ListExtrasScreenServices services;
-  services.context = applicationContext;
+  services.context = babies::applicationContext;
   services.logEvent = navigation::tallyEventSink();
   services.clock = &runtime::RunLoop::main().clock();
   return services;

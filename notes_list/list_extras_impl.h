@@ -23,9 +23,6 @@
 
 namespace notes_list {
 
-// The application delegate's context now (built again after a restore); none without one.
-std::shared_ptr<store::Context> applicationContext();
-
 class ListExtrasImpl : public ListExtras,
                        public firstLaunchViewDelegate,
                        public quickStartViewDelegate,

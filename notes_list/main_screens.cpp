@@ -2,6 +2,7 @@
 
 #include "app/app_delegate.h"
 #include "app/entities.h"
+#include "babies/screen_support.h"
 #include "charts/chart_screens.h"
 #include "charts/sum_chart.h"
 #include "navigation/language_controller.h"
@@ -85,7 +86,7 @@ MainScreenServices MainScreenServices::fromApplication() {
   // a helper copied now would have no store for good (no units, no value rows): this one asks the
   // application delegate for its context at each use.
   app::NoteEditHelper::Environment helper;
-  helper.context = notes_list::applicationContext;
+  helper.context = babies::applicationContext;
   auto* launching = app::AppDelegate::shared();
   helper.library = launching ? launching->home().library() : files::AppHome::fromEnvironment().library();
   services.neh = app::NoteEditHelper(std::move(helper));
@@ -94,7 +95,7 @@ MainScreenServices MainScreenServices::fromApplication() {
   services.saves = editor.saves;
   services.statistics.language = [] { return app::InterfaceText::current(); };
   services.statistics.preferredLanguage = editor.preferredLanguage;
-  services.applicationContext = notes_list::applicationContext;
+  services.applicationContext = babies::applicationContext;
   services.setApplicationBabyName = [](const std::optional<std::string>& name) {
     if (auto* delegate = app::AppDelegate::shared()) delegate->setCurrentBabyName(name);
   };

@@ -112,7 +112,29 @@ Rect quickStartView::captionFrame(const std::string& caption) const {
   return Rect(bounds().width() / 2 - size.width / 2, ui::device().isPad() ? 1 : 0, size.width, size.height);
 }
 
-bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect& frame) {
+quickStartView::DrawnTexts quickStartView::drawnTexts() const {
+  const unsigned n = framesCount();
+  DrawnTexts texts;
+  texts.labels.resize(n - 1);
+  if (typeIconArr.size() < 4) return texts;
+  bool anyLabel = false;
+  for (unsigned i = 0; i + 1 < n && i < typeIdArr.size(); ++i) {
+    const Rect slot = slotFrame(i);
+    std::string label = timeLabelForType(typeIdArr[i], slot.width());
+    if (label.empty()) continue;
+    anyLabel = true;
+    const Rect at = labelFrame(label, slot);
+    texts.labels[i] = {std::move(label), at};
+  }
+  if (!anyLabel) {
+    std::string caption = localized("quick launch");
+    const Rect at = captionFrame(caption);
+    texts.caption = AccessibilityElement{std::move(caption), at};
+  }
+  return texts;
+}
+
+void quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect& frame) {
   const Rect icon(frame.x() + 5, frame.y() + 5, frame.width() - 10, frame.height() - 10);
   if (num < 0) {
     if (auto more = ui::imageNamed("iPhone_more")) {
@@ -126,12 +148,10 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
                                Rect(frame.x() + 27, frame.y() - 17, frame.width() - 10, frame.height() - 10));
       }
     }
-    return false;
+    return;
   }
   const auto index = static_cast<std::size_t>(num);
-  if (index >= typeIdArr.size()) return false;
-  const std::string label = timeLabelForType(typeIdArr[index], frame.width());
-  if (!label.empty()) canvas.drawText(labelText(label), labelFrame(label, frame));
+  if (index >= typeIdArr.size()) return;
   auto image = index < typeIconArr.size() ? ui::imageNamed(typeIconArr[index]) : nullptr;
   if (image) {
     canvas.drawSharedImage(image, icon);
@@ -139,7 +159,6 @@ bool quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
     // No icon in the bundle: the type's initial stands in for it.
     drawStandIn(canvas, foundation::text::substringUtf16(localized(typeIdArr[index]), 0, 1), icon);
   }
-  return !label.empty();
 }
 
 void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
@@ -172,16 +191,15 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
     canvas.strokePath(graphics::Path::roundedRect(r, r.width() / 4));
     canvas.restore();
   };
-  bool anyLabel = false;
+  const DrawnTexts texts = drawnTexts();
   for (unsigned i = 0; i + 1 < n; ++i) {
     const Rect slot = slotFrame(i);
     drawFrame(slot);
-    anyLabel = drawImageNum(canvas, static_cast<int>(i), slot) || anyLabel;
+    if (const AccessibilityElement& label = texts.labels[i]; !label.label.empty())
+      canvas.drawText(labelText(label.label), label.frame);
+    drawImageNum(canvas, static_cast<int>(i), slot);
   }
-  if (!anyLabel) {
-    const std::string caption = localized("quick launch");
-    canvas.drawText(caption, captionFrame(caption).origin, captionFont(), kPurple);
-  }
+  if (texts.caption) canvas.drawText(texts.caption->label, texts.caption->frame.origin, captionFont(), kPurple);
   const Rect more = slotFrame(n - 1);
   drawFrame(more);
   drawImageNum(canvas, -1, more);
@@ -202,29 +220,18 @@ std::vector<ui::View::AccessibilityElement> quickStartView::accessibilityElement
   const unsigned n = framesCount();
   const Rect b = bounds();
   // The texts drawn over the slots are read out too, where they are drawn.
-  const bool drawn = typeIconArr.size() >= 4;
+  DrawnTexts texts = drawnTexts();
   std::vector<AccessibilityElement> elements;
-  bool anyLabel = false;
   for (unsigned i = 0; i < n; ++i) {
     std::string label = "+";
     if (i + 1 < n) {
       if (i >= typeIdArr.size()) continue;
       label = localized(typeIdArr[i]);
-      const Rect slot = slotFrame(i);
-      std::string time = drawn ? timeLabelForType(typeIdArr[i], slot.width()) : std::string();
-      if (!time.empty()) {
-        anyLabel = true;
-        const Rect at = labelFrame(time, slot);
-        elements.push_back({std::move(time), at});
-      }
+      if (!texts.labels[i].label.empty()) elements.push_back(std::move(texts.labels[i]));
     }
     elements.push_back({std::move(label), Rect(b.x() + i * b.width() / n, b.y(), b.width() / n, b.height())});
   }
-  if (drawn && !anyLabel) {
-    std::string caption = localized("quick launch");
-    const Rect at = captionFrame(caption);
-    elements.push_back({std::move(caption), at});
-  }
+  if (texts.caption) elements.push_back(std::move(*texts.caption));
   return elements;
 }
 

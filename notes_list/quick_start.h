@@ -48,8 +48,9 @@ class quickStartView : public ui::View {
 
   unsigned framesCount() const;
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
-  // Draws one slot in its frame rectangle; true when it drew a time label.
-  bool drawImageNum(graphics::Canvas& canvas, int num, const graphics::Rect& frame);
+  // Draws one slot's picture in its frame rectangle: the type's icon, or for -1 the more slot's
+  // with its badge.
+  void drawImageNum(graphics::Canvas& canvas, int num, const graphics::Rect& frame);
   void touchesEnded(const ui::TouchSet& touches) override;
   // Each slot as the touch finds it, named by its type ("+" for the last), and the time labels
   // (or the "quick launch" caption) where they are drawn.
@@ -63,6 +64,15 @@ class quickStartView : public ui::View {
   std::string timeLabelForType(const std::string& type, double slotWidth) const;
 
  private:
+  // The texts drawRect writes, where it writes them: the time label over each type's slot (one per
+  // slot but the last, an empty text where there is none) and the "quick launch" caption when no
+  // slot has a label. Only empty texts while the strip draws nothing (under four icons).
+  struct DrawnTexts {
+    std::vector<AccessibilityElement> labels;
+    std::optional<AccessibilityElement> caption;
+  };
+  DrawnTexts drawnTexts() const;
+
   graphics::AttributedText labelText(const std::string& text) const;
   // Where slot i's frame is drawn, a time label over a slot, and the caption.
   graphics::Rect slotFrame(unsigned i) const;

@@ -8,6 +8,7 @@
 
 #include "app/image_effects.h"
 #include "babies/teeth.h"
+#include "babies/tooth_spot_info.h"
 #include "platform/files/file_ops.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/log.h"
@@ -181,10 +182,9 @@ double toothLabelSize(const Report& r, const std::vector<std::string>& lines, do
   return size;
 }
 
-// One tooth of the chart as its spot shows it in one state: the spot's picture filled with the
-// state's colour (mirrored for the right-hand teeth) and the rectangle the spot draws it in, as
-// babies::makeToothSpots makes them, but only the picture the page shows: the page draws each tooth
-// in one state, and filling a picture is most of the page's own work.
+// One tooth of the chart as its spot shows it in one state: the spot's picture in the state's colour
+// and the rectangle the spot draws it in, made by babies' own steps, but only the picture the page
+// shows: the page draws each tooth in one state, and filling a picture is most of the page's own work.
 struct ToothPicture {
   std::shared_ptr<const graphics::Image> image;  // null for a state without a picture
   Rect drawRect;
@@ -208,9 +208,7 @@ class FilledPictures {
       for (const Entry& e : entries_)
         if (e.shape == shape && e.colour == key && e.mirrored == mirrored) return e.picture;
     }
-    graphics::Image picture = app::multiplyImageByConstantColor(*shape, colour);
-    if (mirrored) picture = babies::mirroredImage(picture);
-    auto made = std::make_shared<const graphics::Image>(std::move(picture));
+    auto made = std::make_shared<const graphics::Image>(babies::filledToothPicture(*shape, colour, mirrored));
     std::lock_guard lock(mutex_);
     if (entries_.size() >= kMost) entries_.clear();
     entries_.push_back({shape, key, mirrored, made});
@@ -236,9 +234,8 @@ ToothPicture toothPicture(int n, int state, const Style& style) {
   if (!shape || shape->isEmpty()) return {};
   const Color& colour = state == 0 ? style.notAppeared : state == 1 ? style.appeared : style.lost;
   auto filled = FilledPictures::get().filled(shape, colour, place.mirrored);
-  // Half the picture's size in points, centred on the spot.
-  const double w = filled->pointWidth() / 2, h = filled->pointHeight() / 2;
-  return {std::move(filled), Rect(place.x - w / 2, place.y - h / 2, w, h)};
+  const Rect drawRect = babies::toothPictureRect({place.x, place.y}, *filled);
+  return {std::move(filled), drawRect};
 }
 
 void drawToothPage(Report& r) {
@@ -388,30 +385,21 @@ void drawDay(Report& r, const PdfDayInfo& day, double& y) {
     if (hasText(day.daySinceBornStr)) heading += " (" + *day.daySinceBornStr + ")";
     y = r.draw(r.text(heading, 20), Point{50, y}, {}, true).y;
   }
-  // The times of the leading rows that have one, each with its width; the widest sets the column.
-  std::vector<std::pair<AttributedText, double>> times;
+  // The widest time of the leading rows that have one sets the column.
   double w = 0;
   for (const auto& row : day.noteInfos) {
     if (!row.date) break;
-    AttributedText time = r.text(*row.date, 16);
-    const double width = r.measure(time).width;
-    w = std::max(w, width);
-    times.emplace_back(std::move(time), width);
+    w = std::max(w, r.measure(r.text(*row.date, 16)).width);
   }
   w = std::trunc(w);
   double column = 50;
-  for (size_t i = 0; i < day.noteInfos.size(); ++i) {
-    const ReportRow& row = day.noteInfos[i];
+  for (const auto& row : day.noteInfos) {
     if (row.date) column = w + 55;
     const AttributedText line = noteLine(r, row);
     const Size bounds(std::trunc(512 - column), 0);
     if (row.date) {
-      // A time after a row without one was not measured above.
-      const bool measured = i < times.size();
-      AttributedText unmeasured;
-      if (!measured) unmeasured = r.text(*row.date, 16);
-      const AttributedText& time = measured ? times[i].first : unmeasured;
-      const double timeX = (w + 50) - std::trunc(measured ? times[i].second : r.measure(time).width);
+      const AttributedText time = r.text(*row.date, 16);
+      const double timeX = (w + 50) - std::trunc(r.measure(time).width);
       // The time and its line go to the next page together.
       const double tall = std::max(pdf::textBlockSize(time, {timeX, y}, {}).height,
                                    pdf::textBlockSize(line, {column, y}, bounds).height);

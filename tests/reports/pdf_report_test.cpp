@@ -324,9 +324,6 @@ TEST_F(PdfReportLayoutTest, LongNameWrapsWithinThePageAndToothChartWithoutRecord
   EXPECT_EQ(canvas_.pageCount(), 2);
 }
 
-// Every tooth appeared and lost: each spot carries two date labels. In the longer languages the
-// outermost teeth's labels would run off the paper (or wrap, and their leader past the edge); they
-// come smaller instead, on one line each, while labels that fit keep their 14 points.
 // The tooth page shows each tooth as the chart's spot shows it in the tooth's state, in the style's
 // colours, at the chart's place on the page: appeared, lost and never recorded teeth, both styles.
 TEST_F(PdfReportLayoutTest, ToothPicturesAreTheChartSpotsInTheirStates) {
@@ -361,6 +358,9 @@ TEST_F(PdfReportLayoutTest, ToothPicturesAreTheChartSpotsInTheirStates) {
   }
 }
 
+// Every tooth appeared and lost: each spot carries two date labels. In the longer languages the
+// outermost teeth's labels would run off the paper (or wrap, and their leader past the edge); they
+// come smaller instead, on one line each, while labels that fit keep their 14 points.
 TEST_F(PdfReportLayoutTest, ToothLabelsAndLeadersStayOnThePageInEveryLanguage) {
   for (int n = 0; n < 20; ++n) {
     tooth(n, 10, at("UTC", 2026, 7, 1));
