@@ -221,7 +221,6 @@ struct CairoCanvas::Impl {
 
   cairo_surface_t* surface = nullptr;
   cairo_t* cr = nullptr;
-  pango_text::ContextPtr pango;
   bool pdf = false;
   bool finished = false;
   Size size;
@@ -401,11 +400,10 @@ struct CairoCanvas::Impl {
     // serve the drawing instead of a second set loaded for the device's scale.
     pango_text::LayoutPtr layout = pango_text::drawableLayout(text, wrapOrTruncate ? rect.width() : 0);
     if (!layout)
-      layout = pango_text::newLayout(pango.get(), text, wrapOrTruncate ? rect.width() : 0,
+      layout = pango_text::newLayout(pango_text::threadContext(), text, wrapOrTruncate ? rect.width() : 0,
                                      wrapOrTruncate ? pango_text::WidthUse::kDraw : pango_text::WidthUse::kNone);
     const Color base = pango_text::baseColor(text);
     cairo_set_source_rgba(cr, base.r, base.g, base.b, base.a);
-    const char* laidOut = pango_layout_get_text(layout.get());
     const bool widthSet = pango_layout_get_width(layout.get()) >= 0;
     const bool clipped = inRect && text.lineBreak == LineBreakMode::kClip;
     if (clipped) {
@@ -424,7 +422,6 @@ struct CairoCanvas::Impl {
         x = rect.x() + offset;
       }
       cairo_move_to(cr, x, rect.y() + pango_text::toPoints(baseline));
-      pango_text::hideBlankRuns(line, laidOut);
       pango_cairo_show_layout_line(cr, line);
     };
     if (PangoLayoutLine* only = pango_text::leftAlignedSingleLine(layout.get())) {
@@ -471,7 +468,6 @@ foundation::Result<std::unique_ptr<CairoCanvas>> CairoCanvas::createBitmap(Size 
   impl->scale = scale;
   cairo_scale(impl->cr, scale, scale);
   cairo_get_matrix(impl->cr, &impl->base);
-  impl->pango = pango_text::newContext();
   return std::unique_ptr<CairoCanvas>(new CairoCanvas(std::move(impl)));
 }
 
@@ -498,7 +494,6 @@ foundation::Result<std::unique_ptr<CairoCanvas>> CairoCanvas::createPdf(const st
   impl->pixelWidth = static_cast<int>(std::ceil(pageSize.width));
   impl->pixelHeight = static_cast<int>(std::ceil(pageSize.height));
   cairo_get_matrix(impl->cr, &impl->base);
-  impl->pango = pango_text::newContext();
   return std::unique_ptr<CairoCanvas>(new CairoCanvas(std::move(impl)));
 }
 

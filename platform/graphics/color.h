@@ -45,9 +45,11 @@ struct Color {
   static Color purple() { return Color(0.5, 0, 0.5); }
   static Color brown() { return Color(0.6, 0.4, 0.2); }
 
-  // The system's own colours: the flat hairline grey (201, 203, 206) and the accent violet (140, 127, 243).
+  // The system's own colours: the flat hairline grey (201, 203, 206), the accent violet (140, 127, 243)
+  // and the blue (0, 122, 255) of its buttons, ticks and alert buttons.
   static Color hairlineGray() { return rgb255(201, 203, 206); }
   static Color accentViolet() { return rgb255(140, 127, 243); }
+  static Color systemBlue() { return rgb255(0, 122, 255); }
 
   Color withAlpha(double alpha) const { return Color(r, g, b, alpha); }
   bool isClear() const { return a <= 0; }

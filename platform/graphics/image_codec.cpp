@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -213,88 +214,6 @@ bool jpegCompress(JpegEncodeJob& job, const std::uint8_t* rows, int width, int h
   return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-// PNG writing, through libpng's full interface for its compression settings. The pictures written
-// are the screens' step pictures and views drawn to PNG: flat colour, text and a few icons, one a
-// step, read back by a test or a person. For them the row filters cost more than they save: zlib
-// alone finds the runs of one colour and the rows that repeat the row above, and libpng's per-row
-// choice among the filters took most of the time. On a phone's list screen (640x1136) level 3
-// without filters takes about 4 ms where the default level with every filter took 15, and the
-// file comes out a few percent smaller; on an emptier screen it is a quarter larger (30 KB against
-// 24). Levels 1 and 2 save a few percent of the time for larger files. A screen that shows a photo
-// comes out about 30% larger than with filters, in less than a third of the time.
-//
-// libpng reports fatal errors through its error function, which must not return: ours longjmps
-// back to the setjmp in pngCompress, as the JPEG side does, across libpng's C frames and
-// pngCompress's own, which hold nothing with a destructor. Everything that owns memory lives in
-// PngEncodeJob, freed by the caller.
-
-constexpr int kPngCompressionLevel = 3;
-
-struct PngEncodeJob {
-  png_structp png;
-  png_infop info;
-  unsigned char* data;  // the file so far (malloc), `size` bytes of `capacity`
-  size_t size;
-  size_t capacity;
-  bool outOfMemory;
-  char message[160];
-};
-
-[[noreturn]] void pngWriteError(png_structp png, png_const_charp message) {
-  auto* job = static_cast<PngEncodeJob*>(png_get_error_ptr(png));
-  std::snprintf(job->message, sizeof job->message, "%s", message ? message : "unknown error");
-  std::longjmp(png_jmpbuf(png), 1);
-}
-
-void pngWriteWarning(png_structp, png_const_charp) {}
-
-void pngWriteData(png_structp png, png_bytep bytes, size_t length) {
-  auto* job = static_cast<PngEncodeJob*>(png_get_io_ptr(png));
-  if (length > job->capacity - job->size) {
-    size_t grown = std::max<size_t>(job->capacity * 2, 64 * 1024);
-    while (grown - job->size < length) grown *= 2;
-    auto* data = static_cast<unsigned char*>(std::realloc(job->data, grown));
-    if (!data) {
-      job->outOfMemory = true;
-      png_error(png, "out of memory");
-    }
-    job->data = data;
-    job->capacity = grown;
-  }
-  std::memcpy(job->data + job->size, bytes, length);
-  job->size += length;
-}
-
-void pngFlush(png_structp) {}
-
-// Writes the straight RGBA `pixels` as an RGB file when `opaque` (the alpha bytes stripped as the
-// rows go), else as RGBA. False on failure, with the message in job.message.
-bool pngCompress(PngEncodeJob& job, const std::uint8_t* pixels, int width, int height, bool opaque) {
-  job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, pngWriteError, pngWriteWarning);
-  if (!job.png) {
-    job.outOfMemory = true;
-    return false;
-  }
-  if (setjmp(png_jmpbuf(job.png))) return false;
-  job.info = png_create_info_struct(job.png);
-  if (!job.info) png_error(job.png, "out of memory");
-  png_set_write_fn(job.png, &job, pngWriteData, pngFlush);
-  png_set_IHDR(job.png, job.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // The colours are sRGB, as every image here is.
-  png_set_sRGB(job.png, job.info, PNG_sRGB_INTENT_PERCEPTUAL);
-  png_set_filter(job.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  png_set_compression_level(job.png, kPngCompressionLevel);
-  png_write_info(job.png, job.info);
-  if (opaque) png_set_filler(job.png, 0, PNG_FILLER_AFTER);
-  const size_t stride = static_cast<size_t>(width) * 4;
-  for (int y = 0; y < height; ++y) png_write_row(job.png, pixels + static_cast<size_t>(y) * stride);
-  png_write_end(job.png, job.info);
-  return true;
-}
-
 }  // namespace
 
 foundation::Result<Image> decodeJpeg(const std::uint8_t* data, size_t size, double scale) {
@@ -383,8 +302,8 @@ foundation::Result<foundation::Bytes> encodeJpeg(const Image& image, double qual
 }
 
 // ---------------------------------------------------------------------------------------------
-// PNG reading, through libpng's simplified interface: it keeps its own setjmp inside libpng and
-// reports failure as a return value with a message, so no jump ever reaches our frames.
+// PNG, through libpng's simplified interface: it keeps its own setjmp inside libpng and reports
+// failure as a return value with a message, so no jump ever reaches our frames.
 
 foundation::Result<Image> decodePng(const std::uint8_t* data, size_t size, double scale) {
   png_image png;
@@ -421,23 +340,46 @@ foundation::Result<Image> decodePng(const std::uint8_t* data, size_t size, doubl
   return image;
 }
 
+// The pictures written are the screens' step pictures and views drawn to PNG: flat colour, text and
+// a few icons, one a step, read back by a test or a person. libpng's fast mode suits them: it turns
+// the row filters off and takes zlib's level 3. zlib alone finds the runs of one colour and the rows
+// that repeat the row above, and libpng's per-row choice among the filters took most of the time.
+// On a phone's list screen (640x1136) that takes about 4 ms where the default level with every
+// filter took 15, and the file comes out a few percent smaller; on an emptier screen it is a
+// quarter larger (30 KB against 24). A screen that shows a photo comes out about 30% larger than
+// with filters, in less than a third of the time. An opaque picture is written without its alpha.
 foundation::Result<foundation::Bytes> encodePng(const Image& image) {
   if (image.isEmpty()) return imageError(ImageError::kInvalidImage, "An empty image has no PNG form");
-  PngEncodeJob job;
-  std::memset(&job, 0, sizeof job);
+  png_image png;
+  std::memset(&png, 0, sizeof png);
+  png.version = PNG_IMAGE_VERSION;
+  png.width = static_cast<png_uint_32>(image.pixelWidth());
+  png.height = static_cast<png_uint_32>(image.pixelHeight());
+  png.flags |= PNG_IMAGE_FLAG_FAST;
   struct Cleanup {
-    PngEncodeJob& job;
-    ~Cleanup() {
-      if (job.png) png_destroy_write_struct(&job.png, job.info ? &job.info : nullptr);
-      std::free(job.data);
-    }
-  } cleanup{job};
-  if (!pngCompress(job, image.pixels().data(), image.pixelWidth(), image.pixelHeight(), image.isOpaque())) {
-    if (job.outOfMemory) return imageError(ImageError::kTooLarge, "not enough memory to encode the PNG image");
-    return imageError(ImageError::kEncodeFailed, std::string("The PNG image could not be encoded: ") + job.message);
-  }
+    png_image& png;
+    ~Cleanup() { png_image_free(&png); }
+  } cleanup{png};
+
+  const std::uint8_t* source = image.pixels().data();
   try {
-    return foundation::Bytes(job.data, job.data + job.size);
+    std::unique_ptr<std::uint8_t[]> rgb;
+    if (image.isOpaque()) {
+      png.format = PNG_FORMAT_RGB;
+      const size_t count = static_cast<size_t>(image.pixelWidth()) * image.pixelHeight();
+      rgb = std::make_unique_for_overwrite<std::uint8_t[]>(count * 3);
+      for (size_t i = 0; i < count; ++i) std::memcpy(&rgb[i * 3], source + i * 4, 3);
+      source = rgb.get();
+    } else {
+      png.format = PNG_FORMAT_RGBA;
+    }
+    // Room for the largest file the image can make, left unwritten: the file takes a small part.
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(png);
+    auto out = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    if (!png_image_write_to_memory(&png, out.get(), &size, 0, source, 0, nullptr)) {
+      return imageError(ImageError::kEncodeFailed, std::string("The PNG image could not be encoded: ") + png.message);
+    }
+    return foundation::Bytes(out.get(), out.get() + size);
   } catch (const std::bad_alloc&) {
     return imageError(ImageError::kTooLarge, "not enough memory to encode the PNG image");
   }

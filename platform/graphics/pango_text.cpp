@@ -61,6 +61,33 @@ Color inkColor(const AttributedText& text, size_t r) {
   return text.runs[r].color;
 }
 
+// Sets the layout's width for its line breaking `mode` and `use` (not kNone).
+void applyWidth(PangoLayout* layout, LineBreakMode mode, double width, WidthUse use) {
+  const int pangoWidth = static_cast<int>(std::min(width * PANGO_SCALE, 1e9));
+  switch (mode) {
+    case LineBreakMode::kWordWrap:
+      pango_layout_set_width(layout, pangoWidth);
+      pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+      break;
+    case LineBreakMode::kCharWrap:
+      pango_layout_set_width(layout, pangoWidth);
+      pango_layout_set_wrap(layout, PANGO_WRAP_CHAR);
+      break;
+    case LineBreakMode::kClip:
+      break;
+    case LineBreakMode::kTruncateHead:
+    case LineBreakMode::kTruncateTail:
+    case LineBreakMode::kTruncateMiddle:
+      if (use == WidthUse::kDraw) {
+        pango_layout_set_width(layout, pangoWidth);
+        pango_layout_set_ellipsize(layout, mode == LineBreakMode::kTruncateHead   ? PANGO_ELLIPSIZE_START
+                                           : mode == LineBreakMode::kTruncateTail ? PANGO_ELLIPSIZE_END
+                                                                                  : PANGO_ELLIPSIZE_MIDDLE);
+      }
+      break;
+  }
+}
+
 }  // namespace
 
 Color baseColor(const AttributedText& text) { return text.runs.empty() ? Color::black() : inkColor(text, 0); }
@@ -89,21 +116,26 @@ bool inklessBlanks(const PangoGlyphItem* run, const char* text) {
   return true;
 }
 
-}  // namespace
-
-void hideBlankRuns(PangoLayoutLine* line, const char* text) {
-  if (!line) return;
-  const PangoGlyphItem* before = nullptr;  // the last run on the line that draws glyphs
-  for (GSList* l = line->runs; l; l = l->next) {
-    auto* run = static_cast<PangoGlyphItem*>(l->data);
-    const PangoGlyphItem* after = l->next ? static_cast<const PangoGlyphItem*>(l->next->data) : nullptr;
-    if (before && after && inklessBlanks(run, text)) {
-      for (int g = 0; g < run->glyphs->num_glyphs; ++g) run->glyphs->glyphs[g].glyph = PANGO_GLYPH_EMPTY;
-      continue;
+// Empties the glyphs of the layout's blank runs between inked runs (see newLayout()). Done as the
+// layout is made, before anything measures it or a cache shares it.
+void hideBlankRuns(PangoLayout* layout) {
+  const char* text = pango_layout_get_text(layout);
+  for (GSList* l = pango_layout_get_lines_readonly(layout); l; l = l->next) {
+    const auto* line = static_cast<const PangoLayoutLine*>(l->data);
+    const PangoGlyphItem* before = nullptr;  // the last run on the line that draws glyphs
+    for (GSList* r = line->runs; r; r = r->next) {
+      auto* run = static_cast<PangoGlyphItem*>(r->data);
+      const PangoGlyphItem* after = r->next ? static_cast<const PangoGlyphItem*>(r->next->data) : nullptr;
+      if (before && after && inklessBlanks(run, text)) {
+        for (int g = 0; g < run->glyphs->num_glyphs; ++g) run->glyphs->glyphs[g].glyph = PANGO_GLYPH_EMPTY;
+        continue;
+      }
+      if (drawsGlyphs(run)) before = run;
     }
-    if (drawsGlyphs(run)) before = run;
   }
 }
+
+}  // namespace
 
 PangoLayoutLine* leftAlignedSingleLine(PangoLayout* layout) {
   if (pango_layout_get_line_count(layout) != 1 || pango_layout_get_alignment(layout) != PANGO_ALIGN_LEFT ||
@@ -174,6 +206,11 @@ ContextPtr newContext() {
   return context;
 }
 
+PangoContext* threadContext() {
+  thread_local ContextPtr context = newContext();
+  return context.get();
+}
+
 std::string layoutText(const AttributedText& text) {
   std::string out;
   for (const TextRun& run : text.runs) out += validUtf8(run.text);
@@ -235,31 +272,8 @@ LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double wi
       break;
   }
 
-  if (use == WidthUse::kNone || !(width > 0)) return layout;
-  const int pangoWidth = static_cast<int>(std::min(width * PANGO_SCALE, 1e9));
-  switch (text.lineBreak) {
-    case LineBreakMode::kWordWrap:
-      pango_layout_set_width(layout.get(), pangoWidth);
-      pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
-      break;
-    case LineBreakMode::kCharWrap:
-      pango_layout_set_width(layout.get(), pangoWidth);
-      pango_layout_set_wrap(layout.get(), PANGO_WRAP_CHAR);
-      break;
-    case LineBreakMode::kClip:
-      break;
-    case LineBreakMode::kTruncateHead:
-    case LineBreakMode::kTruncateTail:
-    case LineBreakMode::kTruncateMiddle:
-      if (use == WidthUse::kDraw) {
-        pango_layout_set_width(layout.get(), pangoWidth);
-        pango_layout_set_ellipsize(layout.get(),
-                                   text.lineBreak == LineBreakMode::kTruncateHead   ? PANGO_ELLIPSIZE_START
-                                   : text.lineBreak == LineBreakMode::kTruncateTail ? PANGO_ELLIPSIZE_END
-                                                                                    : PANGO_ELLIPSIZE_MIDDLE);
-      }
-      break;
-  }
+  if (use != WidthUse::kNone && width > 0) applyWidth(layout.get(), text.lineBreak, width, use);
+  hideBlankRuns(layout.get());
   return layout;
 }
 

@@ -25,6 +25,9 @@ void useFontFoldersConfig();
 
 // A context at 72 units an inch without hinting, for this thread's font map.
 ContextPtr newContext();
+// This thread's context, made by newContext() on first use and kept while the thread lives: the one
+// texts are measured and drawn with, so that the layouts measuredExtents() keeps serve both.
+PangoContext* threadContext();
 
 // How a layout treats its width.
 enum class WidthUse {
@@ -36,19 +39,18 @@ enum class WidthUse {
 // The text is made valid UTF-8 first (invalid bytes become U+FFFD), so byte offsets refer to
 // layoutText(text).
 std::string layoutText(const AttributedText& text);
+// A layout of `text`, its lines laid out. On a line, a run between two inked runs that holds only
+// blanks (U+0020) whose glyphs leave no ink has its glyphs emptied, their advances kept, so that it
+// measures as before. Drawn, such a run (the blank between runs of other sizes) would be a glyph of
+// its own size and font, which a PDF writes as a new text matrix and font and back; the glyph after
+// it might then be placed relative to the glyph before rather than at its own place, which moves it
+// by less than a thousandth of its size.
 LayoutPtr newLayout(PangoContext* context, const AttributedText& text, double width, WidthUse use);
 
 // The colour a layout of `text` draws in where it carries no colour of its own: its first inked
 // run's. newLayout() gives text of one colour no colour attributes, so the caller sets this one as
 // the cairo source before drawing.
 Color baseColor(const AttributedText& text);
-
-// Makes the glyphs of a run of `line` between two inked runs that holds only blanks (U+0020) whose
-// glyphs leave no ink empty, keeping their advances. Drawn, such a run (the blank between runs of
-// other sizes) is a glyph of its own size and font, which a PDF writes as a new text matrix and font
-// and back. The glyph after it may then be placed relative to the glyph before rather than at its
-// own place, which moves it by less than a thousandth of its size. `text` is the layout's text.
-void hideBlankRuns(PangoLayoutLine* line, const char* text);
 
 // The layout's line when it has only one, left to right and at its left edge (left-aligned, not
 // justified, not indented), so that it stands at the layout's top left; null otherwise.

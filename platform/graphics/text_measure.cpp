@@ -9,11 +9,6 @@
 namespace graphics {
 namespace {
 
-PangoContext* threadContext() {
-  thread_local pango_text::ContextPtr context = pango_text::newContext();
-  return context.get();
-}
-
 bool wraps(LineBreakMode mode) {
   return mode == LineBreakMode::kWordWrap || mode == LineBreakMode::kCharWrap;
 }
@@ -40,7 +35,7 @@ TextMetrics PangoTextMeasurer::measure(const AttributedText& text, double maxWid
   if (text.isEmpty()) return {};
   const bool limited = maxWidth > 0;
   const auto extents =
-      pango_text::measuredExtents(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
+      pango_text::measuredExtents(pango_text::threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
   TextMetrics m;
   m.size.width = pango_text::toPoints(extents.logical.width);
   m.size.height = pango_text::toPoints(extents.logical.height);
@@ -53,7 +48,7 @@ Rect PangoTextMeasurer::rangeBounds(const AttributedText& text, double maxWidth,
                                     size_t utf16Length) const {
   const std::string all = pango_text::layoutText(text);
   // The layout the text was measured with, most often: a label's range is asked after its size.
-  auto layout = pango_text::measuredLayout(threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
+  auto layout = pango_text::measuredLayout(pango_text::threadContext(), text, maxWidth, pango_text::WidthUse::kMeasure);
   const int startByte = static_cast<int>(byteOffsetOfUtf16(all, utf16Start));
   const int endByte = static_cast<int>(byteOffsetOfUtf16(all, utf16Start + utf16Length));
   if (endByte <= startByte) {
@@ -96,7 +91,7 @@ Rect PangoTextMeasurer::rangeBounds(const AttributedText& text, double maxWidth,
 
 double PangoTextMeasurer::lineHeight(const Font& font) const {
   auto layout =
-      pango_text::newLayout(threadContext(), AttributedText("X", font), 0, pango_text::WidthUse::kNone);
+      pango_text::newLayout(pango_text::threadContext(), AttributedText("X", font), 0, pango_text::WidthUse::kNone);
   PangoRectangle logical;
   pango_layout_get_extents(layout.get(), nullptr, &logical);
   return pango_text::toPoints(logical.height);

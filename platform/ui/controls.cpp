@@ -9,8 +9,6 @@ namespace ui {
 
 namespace {
 
-const Color kSystemBlue = Color::rgb255(0, 122, 255);
-
 Rect centered(Size size, const Rect& in) {
   return Rect(in.x() + (in.width() - size.width) / 2, in.y() + (in.height() - size.height) / 2, size.width,
               size.height);
@@ -293,7 +291,7 @@ void Button::setTitleColor(const Color& color, ControlState state) {
 Color Button::titleColorForState(ControlState state) const {
   auto it = titleColors_.find(state);
   if (it == titleColors_.end()) it = titleColors_.find(ControlState::kNormal);
-  return it == titleColors_.end() ? kSystemBlue : it->second;
+  return it == titleColors_.end() ? Color::systemBlue() : it->second;
 }
 
 void Button::setImage(ImageRef image, ControlState state) {

@@ -221,7 +221,7 @@ class SegmentedControl : public Control {
 
   std::vector<std::string> titles_;
   int selected_ = kNoSegment;
-  Color tint_ = Color::rgb255(0, 122, 255);
+  Color tint_ = Color::systemBlue();
 };
 
 class Switch : public Control {

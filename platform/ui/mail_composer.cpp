@@ -278,7 +278,7 @@ void MailComposeViewController::loadView() {
     auto label = std::make_shared<Label>(Rect(kInset, y, width - 2 * kInset, kRowHeight));
     label->setText(attachment.fileName);
     label->setFont(Font::systemFontOfSize(15));
-    label->setTextColor(Color::rgb255(0, 122, 255));
+    label->setTextColor(Color::systemBlue());
     root->addSubview(label);
     attachmentLabels_.push_back(label);
     y += kRowHeight;

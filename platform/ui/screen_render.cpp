@@ -29,7 +29,6 @@ constexpr double kSheetMargin = 8;
 const Color kDim = Color::white(0, 0.4);
 const Color kPanel = Color::white(0.97, 0.98);
 const Color kHairline = Color::white(0.75);
-const Color kTint = Color::rgb(0, 0.48, 1);
 const Color kDestructive = Color::rgb(1, 0.23, 0.19);
 
 graphics::Font titleFont() { return graphics::Font::boldSystemFontOfSize(17); }
@@ -207,7 +206,7 @@ void drawPanel(graphics::Canvas& canvas, const Panel& panel, bool isAlert, Size 
       canvas.strokeLineSegments(
           {Point(button.frame.x(), button.frame.y()), Point(button.frame.x(), button.frame.maxY())});
     const bool bold = button.index == panel.cancelIndex;
-    const Color color = button.index == panel.destructiveIndex ? kDestructive : kTint;
+    const Color color = button.index == panel.destructiveIndex ? kDestructive : Color::systemBlue();
     drawCentred(canvas, button.title, bold ? graphics::Font::boldSystemFontOfSize(17) : buttonFont(), color,
                 button.frame);
   }

@@ -101,10 +101,9 @@ class ReorderControl : public View {
 class AccessoryMark : public View {
  public:
   explicit AccessoryMark(CellAccessoryType type) : type_(type) { setUserInteractionEnabled(false); }
-  CellAccessoryType type() const { return type_; }
 
   void drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) override {
-    static const Color blue = Color::rgb255(0, 122, 255);
+    const Color blue = Color::systemBlue();
     const Point c = bounds().center();
     canvas.setShouldAntialias(true);
     canvas.setLineCap(graphics::LineCap::kRound);

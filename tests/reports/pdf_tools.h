@@ -1,28 +1,12 @@
 #pragma once
-// What the report tests read PDFs with: poppler's command-line tools, their standard output taken
-// whole and their complaints dropped, so a missing or broken file reads as an empty text the
-// assertions then fail on.
+// What the report tests read PDFs with: poppler's command-line tools through the shared helpers,
+// so a missing or broken file reads as an empty text the assertions then fail on.
 
-#include <cstdio>
-#include <filesystem>
-#include <string>
+#include "support/command_output.h"
 
 namespace reports {
 
-// The standard output of a shell command; empty when it cannot be started.
-inline std::string commandOutput(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
-// The PDF's text as poppler reads it, in reading order.
-inline std::string pdfText(const std::filesystem::path& pdf) {
-  return commandOutput("pdftotext '" + pdf.string() + "' -");
-}
+using testing_support::commandOutput;
+using testing_support::pdfText;
 
 }  // namespace reports

@@ -11,6 +11,7 @@
 
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/recording_canvas.h"
+#include "support/command_output.h"
 #include "support/temp_dir.h"
 
 namespace graphics {
@@ -472,13 +473,10 @@ TEST(CairoCanvasTest, LinearGradientRunsBetweenItsEnds) {
 
 // The page count as pdfinfo reports it, or -1 without pdfinfo.
 int pdfinfoPages(const std::filesystem::path& path) {
-  FILE* pipe = popen(("pdfinfo '" + path.string() + "' 2>/dev/null").c_str(), "r");
-  if (!pipe) return -1;
-  char line[512];
+  std::istringstream info(testing_support::commandOutput("pdfinfo '" + path.string() + "'"));
   int pages = -1, n = 0;
-  while (fgets(line, sizeof line, pipe))
-    if (std::sscanf(line, "Pages: %d", &n) == 1) pages = n;
-  pclose(pipe);
+  for (std::string line; std::getline(info, line);)
+    if (std::sscanf(line.c_str(), "Pages: %d", &n) == 1) pages = n;
   return pages;
 }
 
@@ -570,12 +568,7 @@ TEST(CairoCanvasTest, BlanksBetweenRunsShowNoColourAndStayInTheText) {
   auto pdf = CairoCanvas::createPdf(dir / "line.pdf", Size(200, 60)).value();
   pdf->drawText(line(Color::black(), false), Rect(4, 4, 190, 40));
   ASSERT_TRUE(pdf->finish().ok());
-  FILE* pipe = popen(("pdftotext '" + (dir / "line.pdf").string() + "' - 2>/dev/null").c_str(), "r");
-  ASSERT_TRUE(pipe);
-  std::string text;
-  char buffer[256];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
-  pclose(pipe);
+  const std::string text = testing_support::pdfText(dir / "line.pdf");
   if (!text.empty()) {
     EXPECT_NE(text.find("Ab Cd"), std::string::npos) << text;
   }
@@ -692,16 +685,7 @@ TEST(CairoPdfTest, BlankRunsBetweenSizesLeaveNoFontOfTheirOwn) {
     auto pdf = CairoCanvas::createPdf(path, Size(200, 60)).value();
     pdf->drawText(line, Rect(4, 4, 190, 40));
     ASSERT_TRUE(pdf->finish().ok());
-    auto output = [&](const std::string& tool, const std::string& after = "") {
-      std::string out;
-      FILE* pipe = popen((tool + " '" + path.string() + "'" + after + " 2>/dev/null").c_str(), "r");
-      if (!pipe) return out;
-      char buffer[256];
-      while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-      pclose(pipe);
-      return out;
-    };
-    const std::string fonts = output("pdffonts");
+    const std::string fonts = testing_support::commandOutput("pdffonts '" + path.string() + "'");
     if (fonts.empty()) GTEST_SKIP() << "pdffonts is not installed";
     // Each font's line starts with its subset's name, "ABCDEF+DejaVuSansCondensed-Bold".
     std::set<std::string> faces;
@@ -711,7 +695,7 @@ TEST(CairoPdfTest, BlankRunsBetweenSizesLeaveNoFontOfTheirOwn) {
         faces.insert(row.substr(plus + 1, row.find(' ') - plus - 1));
     EXPECT_TRUE(faces.count("DejaVuSansCondensed")) << fonts;
     EXPECT_EQ(faces.count("DejaVuSans") == 1, c.ownFont) << fonts;
-    EXPECT_NE(output("pdftotext", " -").find("Ab Cd"), std::string::npos);
+    EXPECT_NE(testing_support::pdfText(path).find("Ab Cd"), std::string::npos);
   }
 }
 

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/text_measure.h"
+#include "support/command_output.h"
 #include "support/temp_dir.h"
 
 namespace graphics {
@@ -297,14 +297,8 @@ TEST(PangoMeasurerTest, APdfDrawsTheLinesOfItsRectangleWhateverWasMeasuredBefore
 
   std::vector<int> lines;
   for (int page = 1; page <= 3; ++page) {
-    const std::string command = "pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" +
-                                (dir.path() / "lines.pdf").string() + "' - 2>/dev/null";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char buffer[1024];
-      while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-      pclose(pipe);
-    }
+    const std::string pages = " -f " + std::to_string(page) + " -l " + std::to_string(page);
+    std::string out = testing_support::commandOutput("pdftotext" + pages + " '" + (dir / "lines.pdf").string() + "' -");
     out.erase(std::remove(out.begin(), out.end(), '\f'), out.end());
     while (!out.empty() && out.back() == '\n') out.pop_back();
     lines.push_back(static_cast<int>(std::count(out.begin(), out.end(), '\n')) + 1);

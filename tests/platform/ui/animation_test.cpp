@@ -11,7 +11,6 @@ namespace {
 class AnimationTest : public ui_testing::UiTest {
  protected:
   AnimationTest() { ui::setAnimationMode(ui::AnimationMode::kPlayed); }
-  ~AnimationTest() override { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
 
   // What the window does as real time passes: it holds back what no frame has drawn yet, then
   // moves the clock on.

@@ -289,9 +289,6 @@ TEST_F(ApplicationTest, AnimationsApplyAtOnceAndCompleteOnTheRunLoop) {
 // there over the duration on the run loop's clock, and the completion runs at the end, where a
 // chained animation starts.
 TEST_F(ApplicationTest, PlayedAnimationsMoveWhatIsDrawnOverTheirDurationAndCompleteAtTheEnd) {
-  struct ModeBack {
-    ~ModeBack() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
-  } back;
   ui::setAnimationMode(ui::AnimationMode::kPlayed);
   auto root = std::make_shared<ui::View>(ui::Rect(0, 0, 320, 480));
   auto badge = std::make_shared<ui::View>(ui::Rect(100, 200, 20, 20));

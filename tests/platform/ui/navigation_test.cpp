@@ -130,9 +130,6 @@ TEST_F(NavigationTest, PushAndPopCallTheAppearanceCallbacksInOrder) {
 // and a dismissal sinks away.
 // Touches reach what the screens hold at the end from the start.
 TEST_F(NavigationTest, PlayedPushesPopsAndPresentationsSlideTheScreens) {
-  struct ModeBack {
-    ~ModeBack() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
-  } back;
   auto nav = showList();
   ui::setAnimationMode(ui::AnimationMode::kPlayed);
   auto list = nav->topViewController()->view();
@@ -551,9 +548,6 @@ TEST_F(NavigationTest, HidingTheStatusBarGivesItsRoomBackAtOnce) {
 // places at once; played, the navigation bar slides up out of view and back with the screen's view
 // following, and the status bar slides off the top and back, over the same time.
 TEST_F(NavigationTest, BarsHiddenWithAnimationSlideWhenAnimationsPlay) {
-  struct ModeBack {
-    ~ModeBack() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
-  } back;
   auto nav = showList();
   auto& app = ui::Application::shared();
   app.setKeyWindow(window);

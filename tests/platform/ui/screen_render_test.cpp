@@ -165,6 +165,7 @@ TEST_F(ScreenRenderTest, AFormSheetFloatsOverADimmedScreenOnTheTablet) {
   EXPECT_LT(image.pixel(8, 1000).r, 200);
 }
 
+// Played for one case of a loop: the next case sets its screen up at once.
 struct PlayedAnimations {
   PlayedAnimations() { ui::setAnimationMode(ui::AnimationMode::kPlayed); }
   ~PlayedAnimations() { ui::setAnimationMode(ui::AnimationMode::kAtOnce); }
@@ -256,15 +257,8 @@ TEST_F(ScreenRenderTest, APresentedScreenRisesAndADismissedOneSinksInThePicture)
 // screen's rows keep their size (never stretched or squeezed), the title stays inside the bar as
 // drawn, and the status bar's ink stands out on the bar while the bar is still under it.
 TEST_F(ScreenRenderTest, EveryPictureOfABarSlidingAwayIsWhole) {
-  auto& appearance = ui::NavigationBar::appearance();
-  const ui::NavigationBarAppearance before = appearance;
-  struct Restore {
-    ui::NavigationBarAppearance& to;
-    ui::NavigationBarAppearance was;
-    ~Restore() { to = was; }
-  } restore{appearance, before};
   const graphics::Color purple = graphics::Color::rgb255(120, 100, 220);
-  appearance.barTintColor = purple;
+  ui::NavigationBar::appearance().barTintColor = purple;
   auto& app = ui::Application::shared();
   app.setStatusBarStyle(ui::StatusBarStyle::kLightContent);
   auto screen = std::make_shared<ui::ViewController>();
@@ -277,7 +271,7 @@ TEST_F(ScreenRenderTest, EveryPictureOfABarSlidingAwayIsWhole) {
   row->setText("Note");
   screen->view()->addSubview(row);
 
-  PlayedAnimations played;
+  ui::setAnimationMode(ui::AnimationMode::kPlayed);
   nav->setNavigationBarHidden(true, true);
   app.setStatusBarHidden(true, true);
   for (int frame = 0; frame <= 5; ++frame) {

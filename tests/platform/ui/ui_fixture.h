@@ -1,6 +1,8 @@
 #pragma once
-// A clean screen for each test: a main run loop on a manual clock, a known device, and no alerts,
-// popovers, keyboard, recorded events or application state left over from another test.
+// A clean screen for each test: a main run loop on a manual clock, a known device, animations applied
+// at once, plain navigation bars, and no alerts, popovers, keyboard, recorded events or application
+// state left over from another test. A test may play animations or restyle the bars: the fixture
+// puts them back.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@ class UiTest : public ::testing::Test {
  protected:
   UiTest() : loop_(clock_), mainLoop_(loop_), device_(ui::DeviceProfile::phone568()) { resetScreen(); }
   ~UiTest() override {
+    ui::setAnimationMode(ui::AnimationMode::kAtOnce);  // what the test leaves open closes at once
     for (auto& p : ui::visiblePopovers()) p->dismissPopoverAnimated(false);
     if (ui::View* responder = ui::View::currentFirstResponder()) responder->resignFirstResponder();
     loop_.runUntilIdle();
@@ -28,6 +31,8 @@ class UiTest : public ::testing::Test {
   }
 
   static void resetScreen() {
+    ui::setAnimationMode(ui::AnimationMode::kAtOnce);
+    ui::NavigationBar::appearance() = ui::NavigationBarAppearance{};
     ui::removeAllAlerts();
     ui::clearScreenEvents();
     ui::clearAnimationLog();
