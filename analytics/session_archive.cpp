@@ -46,9 +46,7 @@ foundation::Status writeArchive(const std::filesystem::path& path, const foundat
   if (path.empty()) return foundation::Error("TallySession", 1);
   // They hold the user id and location: the owner's only, as every file of the SDK. The watch's files
   // alone stay in backups.
-  if (skipBackup) return TallyUtil::writeSdkFile(path, *bytes);
-  return files::writeAtomic(path, bytes->data(), bytes->size(),
-                            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  return TallyUtil::writeSdkFile(path, *bytes, skipBackup);
 }
 
 void registerArchivedClasses() {

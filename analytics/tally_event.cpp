@@ -154,34 +154,16 @@ void TallyEvent::appendRecord(foundation::Bytes& out, foundation::Date sessionSt
   P::appendLong(timed_ && ended_ ? P::timeIntervalFrom(started_, ended_) : 0, out);
 }
 
-void TallyEvent::appendRelativeToSessionStart(foundation::Bytes& out, foundation::Date sessionStart) const {
-  std::lock_guard lock(eventFields);
-  appendRecord(out, sessionStart);
-}
-
 void TallyEvent::appendRecords(std::span<const std::shared_ptr<TallyEvent>> events, foundation::Bytes& out,
                                foundation::Date sessionStart) {
   std::lock_guard lock(eventFields);
-  // Each run of short records is sized first and written into room made for the whole run: the
-  // buffer grows (and is cleared) once, not once a record.
-  for (size_t first = 0; first < events.size();) {
-    size_t end = first;
-    size_t size = 0;
-    for (; end < events.size() && events[end]->shortRecord_; ++end) size += events[end]->recordSize_;
-    if (end > first) {
-      const size_t at = out.size();
-      out.resize(at + size);
-      std::uint8_t* to = out.data() + at;
-      for (size_t i = first; i < end; ++i) to = events[i]->putShortRecord(to, sessionStart);
-    }
-    if (end < events.size()) events[end]->appendRecord(out, sessionStart);
-    first = end + 1;
-  }
+  for (const auto& event : events) event->appendRecord(out, sessionStart);
 }
 
 foundation::Bytes TallyEvent::dataRelativeToSessionStart(foundation::Date sessionStart) const {
   foundation::Bytes out;
-  appendRelativeToSessionStart(out, sessionStart);
+  std::lock_guard lock(eventFields);
+  appendRecord(out, sessionStart);
   return out;
 }
 

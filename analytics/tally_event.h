@@ -68,8 +68,7 @@ class TallyEvent : public plist::Archivable {
   std::int64_t startOffsetFromSessionStart(foundation::Date sessionStart) const;
   // Milliseconds from start to end for a timed, ended event; else 0.
   std::int64_t duration() const;
-  // Appends the event record of the session report.
-  void appendRelativeToSessionStart(foundation::Bytes& out, foundation::Date sessionStart) const;
+  // The event record of the session report.
   foundation::Bytes dataRelativeToSessionStart(foundation::Date sessionStart) const;
   // Appends the records of all the events, in order, under one taking of the lock: each record is
   // whole, as it stood before or after any change made meanwhile.

@@ -163,10 +163,11 @@ bool TallyUtil::addSkipBackupAttributeToItemAtURL(const fs::path& path) {
   return ::setxattr(path.c_str(), std::string(kSkipBackupAttribute).c_str(), &one, 1, 0) == 0;
 }
 
-foundation::Status TallyUtil::writeSdkFile(const fs::path& path, const foundation::Bytes& data) {
+foundation::Status TallyUtil::writeSdkFile(const fs::path& path, const foundation::Bytes& data,
+                                           bool skipBackup) {
   auto status =
       files::writeAtomic(path, data.data(), data.size(), fs::perms::owner_read | fs::perms::owner_write);
-  if (status) addSkipBackupAttributeToItemAtURL(path);
+  if (status && skipBackup) addSkipBackupAttributeToItemAtURL(path);
   return status;
 }
 

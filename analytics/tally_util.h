@@ -111,8 +111,10 @@ class TallyUtil {
   // the attribute. Never changes the item otherwise.
   static bool addSkipBackupAttributeToItemAtURL(const std::filesystem::path& path);
 
-  // Writes the bytes atomically, mode 0600, and marks the file excluded from backup.
-  static foundation::Status writeSdkFile(const std::filesystem::path& path, const foundation::Bytes& data);
+  // Writes the bytes atomically, mode 0600, and (unless `skipBackup` is false) marks the file
+  // excluded from backup.
+  static foundation::Status writeSdkFile(const std::filesystem::path& path, const foundation::Bytes& data,
+                                         bool skipBackup = true);
   // The plain value archived in the file; nothing for an empty path or a missing file. A file that
   // cannot be read as a keyed archive is deleted (its error goes to handleError): it would never
   // read better later, and the next save starts it afresh.

@@ -39,12 +39,7 @@ constexpr const char* kApiKey = "FUZZKEY";
 // A data root of this process's own, removed at exit, holding the SDK folder.
 void useScratchHome() {
   static const bool ready = [] {
-    std::error_code ec;
-    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-    static std::string folder = (base / "analytics_maps_fuzz-XXXXXX").string();
-    require(::mkdtemp(folder.data()) != nullptr);
-    std::atexit([] { (void)files::remove(fs::path(folder)); });
-    analytics::TallyUtil::setHome(files::AppHome(folder));
+    analytics::TallyUtil::setHome(files::AppHome(fuzz_support::scratchFolder("analytics_maps_fuzz")));
     analytics::TallyUtil::setLogLevel(0);
     return true;
   }();

@@ -5,8 +5,6 @@
 // With an empty corpus folder, seeds are made at start by the archive writer itself (no archive
 // is kept in the source tree).
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -27,24 +25,10 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
-// A folder of this process's own, removed at exit.
-const fs::path& scratch() {
-  static const fs::path folder = [] {
-    // Memory-backed where there is such a folder: extraction syncs every file it writes.
-    std::error_code ec;
-    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string pattern = (base / "zip_fuzz-XXXXXX").string();
-    require(::mkdtemp(pattern.data()) != nullptr);
-    std::atexit([] { (void)files::remove(scratch()); });
-    return fs::path(pattern);
-  }();
-  return folder;
-}
-
 // Sound archives to start from: deflated and level-0 entries, a folder entry, a name written
 // with "\", an empty entry.
 void writeSeeds(const fs::path& corpus) {
-  const fs::path source = scratch() / "seed-source.txt";
+  const fs::path source = fuzz_support::scratchFolder("zip_fuzz") / "seed-source.txt";
   (void)files::writeAtomic(source, std::string_view("SQLite format 3 and a little text, text, text"));
   for (int seed = 0; seed < 2; ++seed) {
     app::ZipPacker zip;
@@ -77,8 +61,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  const fs::path archive = scratch() / "input.zip";
-  const fs::path out = scratch() / "out";
+  const fs::path& scratch = fuzz_support::scratchFolder("zip_fuzz");
+  const fs::path archive = scratch / "input.zip";
+  const fs::path out = scratch / "out";
   {
     std::ofstream out(archive, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -101,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   require(static_cast<bool>(zip.UnzipCloseFile()));
 
   // Only the input and the extraction folder are in the scratch folder.
-  for (const auto& entry : fs::directory_iterator(scratch())) {
+  for (const auto& entry : fs::directory_iterator(scratch)) {
     const std::string name = entry.path().filename().string();
     require(name == "input.zip" || name == "out" || name == "seed-source.txt");
   }

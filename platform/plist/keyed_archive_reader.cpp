@@ -493,24 +493,22 @@ std::optional<std::vector<ObjectPtr>> Decoder::decodeObjectList(std::string_view
 
 namespace {
 
-// The entries of the NSDictionary in field `key`, each value read by `valueAt` (which gives
-// nothing for a value that fails the archive).
-template <class T, class ValueAt>
-std::optional<std::vector<std::pair<std::string, T>>> dictionaryEntries(
-    Decoder& decoder, detail::ArchiveReader& reader, plist_t field, std::string_view key, ValueAt valueAt) {
+// The entries of the NSDictionary in field `key`, each made by `entryAt(keyUid, objectUid)`, which
+// gives nothing for an entry that fails the archive.
+template <class E, class EntryAt>
+std::optional<std::vector<E>> dictionaryEntries(Decoder& decoder, detail::ArchiveReader& reader, plist_t field,
+                                                std::string_view key, EntryAt entryAt) {
   auto uid = referenceField(field, key, decoder);
   if (!uid) return std::nullopt;
   if (!reader.enter(*uid)) return std::nullopt;
-  std::optional<std::vector<std::pair<std::string, T>>> result;
+  std::optional<std::vector<E>> result;
   if (auto pairs = reader.dictionaryAt(*uid)) {
-    std::vector<std::pair<std::string, T>> entries;
+    std::vector<E> entries;
     entries.reserve(pairs->size());
     for (const auto& [keyUid, objectUid] : *pairs) {
-      auto name = reader.keyAt(keyUid);
-      if (!name) break;
-      std::optional<T> value = valueAt(objectUid);
-      if (!value || decoder.failed()) break;
-      entries.emplace_back(std::move(*name), std::move(*value));
+      std::optional<E> entry = entryAt(keyUid, objectUid);
+      if (!entry || decoder.failed()) break;
+      entries.push_back(std::move(*entry));
     }
     if (!decoder.failed()) result = std::move(entries);
   }
@@ -518,56 +516,63 @@ std::optional<std::vector<std::pair<std::string, T>>> dictionaryEntries(
   return result;
 }
 
+// An entry reader for dictionaries keyed by text: the key through keyAt, the value through
+// `valueAt` (which gives nothing for a value that fails the archive).
+template <class T, class ValueAt>
+auto textKeyed(detail::ArchiveReader& reader, ValueAt valueAt) {
+  return [&reader, valueAt](std::uint64_t keyUid,
+                            std::uint64_t objectUid) -> std::optional<std::pair<std::string, T>> {
+    auto name = reader.keyAt(keyUid);
+    if (!name) return std::nullopt;
+    std::optional<T> value = valueAt(objectUid);
+    if (!value) return std::nullopt;
+    return std::pair<std::string, T>(std::move(*name), std::move(*value));
+  };
+}
+
 }  // namespace
 
 std::optional<std::vector<std::pair<std::string, ObjectPtr>>> Decoder::decodeObjectEntries(
     std::string_view key) {
-  return dictionaryEntries<ObjectPtr>(*this, reader_, static_cast<plist_t>(field(key)), key,
-                                      [&](std::uint64_t uid) -> std::optional<ObjectPtr> {
-                                        ObjectPtr object = reader_.objectAt(uid);
-                                        if (failed()) return std::nullopt;
-                                        if (!object) {
-                                          fail("the dictionary \"" + std::string(key) + "\" holds nil");
-                                          return std::nullopt;
-                                        }
-                                        return object;
-                                      });
+  return dictionaryEntries<std::pair<std::string, ObjectPtr>>(
+      *this, reader_, static_cast<plist_t>(field(key)), key,
+      textKeyed<ObjectPtr>(reader_, [&](std::uint64_t uid) -> std::optional<ObjectPtr> {
+        ObjectPtr object = reader_.objectAt(uid);
+        if (failed()) return std::nullopt;
+        if (!object) {
+          fail("the dictionary \"" + std::string(key) + "\" holds nil");
+          return std::nullopt;
+        }
+        return object;
+      }));
 }
 
 std::optional<std::vector<std::pair<std::string, std::vector<ObjectPtr>>>> Decoder::decodeObjectListEntries(
     std::string_view key) {
-  return dictionaryEntries<std::vector<ObjectPtr>>(
+  return dictionaryEntries<std::pair<std::string, std::vector<ObjectPtr>>>(
       *this, reader_, static_cast<plist_t>(field(key)), key,
-      [&](std::uint64_t uid) { return objectListAt(uid, key); });
+      textKeyed<std::vector<ObjectPtr>>(reader_, [&](std::uint64_t uid) { return objectListAt(uid, key); }));
 }
 
 std::optional<std::vector<DictionaryEntry>> Decoder::decodeEntries(std::string_view key) {
-  auto uid = referenceField(static_cast<plist_t>(field(key)), key, *this);
-  if (!uid || !reader_.enter(*uid)) return std::nullopt;
-  std::optional<std::vector<DictionaryEntry>> result;
-  if (auto pairs = reader_.dictionaryAt(*uid)) {
-    std::vector<DictionaryEntry> entries;
-    entries.reserve(pairs->size());
-    for (const auto& [keyUid, objectUid] : *pairs) {
-      DictionaryEntry entry;
-      entry.key = reader_.valueAt(keyUid);
-      if (failed()) break;
-      if (!entry.key.isString() && !entry.key.data() && !entry.key.integer()) {
-        fail("a dictionary key is neither text, data nor an integer");
-        break;
-      }
-      if (reader_.namesObject(objectUid)) {
-        entry.object = reader_.objectAt(objectUid);
-      } else {
-        entry.value = reader_.valueAt(objectUid);
-      }
-      if (failed()) break;
-      entries.push_back(std::move(entry));
-    }
-    if (!failed()) result = std::move(entries);
-  }
-  reader_.leave(*uid);
-  return result;
+  return dictionaryEntries<DictionaryEntry>(
+      *this, reader_, static_cast<plist_t>(field(key)), key,
+      [&](std::uint64_t keyUid, std::uint64_t objectUid) -> std::optional<DictionaryEntry> {
+        DictionaryEntry entry;
+        entry.key = reader_.valueAt(keyUid);
+        if (failed()) return std::nullopt;
+        if (!entry.key.isString() && !entry.key.data() && !entry.key.integer()) {
+          fail("a dictionary key is neither text, data nor an integer");
+          return std::nullopt;
+        }
+        if (reader_.namesObject(objectUid)) {
+          entry.object = reader_.objectAt(objectUid);
+        } else {
+          entry.value = reader_.valueAt(objectUid);
+        }
+        if (failed()) return std::nullopt;
+        return entry;
+      });
 }
 
 foundation::Status unarchive(const Bytes& data, const std::function<void(Decoder&)>& read,

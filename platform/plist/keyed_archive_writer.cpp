@@ -74,18 +74,8 @@ class ArchiveWriter {
           });
         });
       case Value::Type::Dictionary:
-        return nested([&] {
-          return record("NSDictionary", {"NSObject"}, [&](plist_t fields) {
-            NodePtr keys(plist_new_array());
-            NodePtr objects(plist_new_array());
-            for (const auto& [key, item] : *value.dictionary()) {
-              plist_array_append_item(keys.get(), reference(stringReference(key)).release());
-              plist_array_append_item(objects.get(), reference(valueReference(item, true)).release());
-            }
-            plist_dict_set_item(fields, "NS.keys", keys.release());
-            plist_dict_set_item(fields, "NS.objects", objects.release());
-          });
-        });
+        return textKeyedReference(*value.dictionary(),
+                                  [&](const Value& item) { return valueReference(item, true); });
     }
     fail("a value of unknown type");
     return 0;
@@ -156,8 +146,7 @@ class ArchiveWriter {
     return dictionaryReference(
         entries,
         [&](const DictionaryEntry& entry) -> std::uint64_t {
-          if (entry.key.isString()) return stringReference(*entry.key.string());
-          if (entry.key.data() || entry.key.integer()) return append(scalar(entry.key));
+          if (entry.key.isString() || entry.key.data() || entry.key.integer()) return valueReference(entry.key, true);
           fail("a dictionary key is neither text, data nor an integer");
           return 0;
         },

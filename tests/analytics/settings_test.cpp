@@ -102,7 +102,9 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
   relay.callbacks = {callback};
 
   auto uid = HandMadeArchive::uid;
+  auto integer = HandMadeArchive::integer;
   auto text = [](HandMadeArchive& a, std::string_view t) { return a.add(HandMadeArchive::text(t)); };
+  auto number = [](HandMadeArchive& a, long long n) { return a.add(HandMadeArchive::integer(n)); };
   // The Relay settings as the object (numbers by reference and inline, a nil body template) or in
   // dictionary form; the map around them also holds the bit rate.
   auto settingsFile = [&](bool asObject) {
@@ -113,32 +115,31 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
       size_t callbackRecord = a.record(
           "TallyRelayAppTemplate",
           "<key>partner</key>" + uid(text(a, "partner-a")) + "<key>events</key>" + uid(events) +
-              "<key>method</key><integer>2</integer><key>uriTemplate</key>" +
+              "<key>method</key>" + integer(2) + "<key>uriTemplate</key>" +
               uid(text(a, "https://p/d=%{session_duration_millis}")) + "<key>bodyTemplate</key>" + uid(0) +
-              "<key>maxRedirects</key><integer>5</integer><key>connectionTimeout</key><integer>20</integer>"
-              "<key>requestTimeout</key><integer>30</integer>");
+              "<key>maxRedirects</key>" + integer(5) + "<key>connectionTimeout</key>" + integer(20) +
+              "<key>requestTimeout</key>" + integer(30));
       relayRecord =
           a.record("TallyRelaySettings",
-                   "<key>lastResponseTime</key>" + uid(a.add("<integer>1700000000</integer>")) +
-                       "<key>nextRefreshTTL</key>" + uid(a.add("<integer>1700086400000</integer>")) +
-                       "<key>expirationTTL</key>" + uid(a.add("<integer>1700604800000</integer>")) +
+                   "<key>lastResponseTime</key>" + uid(number(a, 1700000000)) +
+                       "<key>nextRefreshTTL</key>" + uid(number(a, 1700086400000)) +
+                       "<key>expirationTTL</key>" + uid(number(a, 1700604800000)) +
                        "<key>callbacks</key>" + uid(a.array({callbackRecord})));
     } else {
-      auto number = [&](long long n) { return a.add("<integer>" + std::to_string(n) + "</integer>"); };
       size_t callbackDictionary =
           a.dictionary({{text(a, "partner"), text(a, "partner-a")},
                         {text(a, "events"), events},
-                        {text(a, "method"), number(2)},
+                        {text(a, "method"), number(a, 2)},
                         {text(a, "uriTemplate"), text(a, "https://p/d=%{session_duration_millis}")},
-                        {text(a, "maxRedirects"), number(5)},
-                        {text(a, "connectionTimeout"), number(20)},
-                        {text(a, "requestTimeout"), number(30)}});
-      relayRecord = a.dictionary({{text(a, "lastResponseTime"), number(1700000000)},
-                                  {text(a, "nextRefreshTTL"), number(1700086400000)},
-                                  {text(a, "expirationTTL"), number(1700604800000)},
+                        {text(a, "maxRedirects"), number(a, 5)},
+                        {text(a, "connectionTimeout"), number(a, 20)},
+                        {text(a, "requestTimeout"), number(a, 30)}});
+      relayRecord = a.dictionary({{text(a, "lastResponseTime"), number(a, 1700000000)},
+                                  {text(a, "nextRefreshTTL"), number(a, 1700086400000)},
+                                  {text(a, "expirationTTL"), number(a, 1700604800000)},
                                   {text(a, "callbacks"), a.array({callbackDictionary})}});
     }
-    return a.bytes(a.dictionary({{text(a, "maxBitRateKbps"), a.add("<integer>250</integer>")},
+    return a.bytes(a.dictionary({{text(a, "maxBitRateKbps"), number(a, 250)},
                                  {text(a, "relaySettings"), relayRecord}}));
   };
   // Cookies keyed by data ("sid" and the bytes FF 6B) or by text.
@@ -151,9 +152,9 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
   // The counters: errors (1) at 7, events (2) at 1.
   auto counterFile = [&](bool integerKeys) {
     HandMadeArchive a;
-    size_t one = a.add(HandMadeArchive::integer(1));
-    size_t seven = a.add(HandMadeArchive::integer(7));
-    size_t counters = integerKeys ? a.dictionary({{one, seven}, {a.add(HandMadeArchive::integer(2)), one}})
+    size_t one = number(a, 1);
+    size_t seven = number(a, 7);
+    size_t counters = integerKeys ? a.dictionary({{one, seven}, {number(a, 2), one}})
                                   : a.dictionary({{text(a, "1"), seven}, {text(a, "2"), one}});
     return a.bytes(a.record("TallyAutoIncrement", "<key>autoIncrementCounters</key>" + uid(counters)));
   };
