@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -148,15 +147,6 @@ zlib_filefunc64_def archiveFileFunctions(int* writeErrno = nullptr) {
   functions.zerror_file = errorArchiveFile;
   functions.opaque = writeErrno;
   return functions;
-}
-
-// Deflate cannot shrink these; level 0 keeps method 8 and writes them as stored blocks.
-bool isCompressedAlready(std::string_view entryName) {
-  const size_t dot = entryName.rfind('.');
-  if (dot == std::string_view::npos) return false;
-  std::string extension(entryName.substr(dot + 1));
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension == "jpg" || extension == "jpeg" || extension == "png";
 }
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
@@ -322,9 +312,8 @@ Status ZipPacker::openEntry(std::string_view entryName, std::optional<foundation
   if (modified) info.dosDate = dosDateTime(*modified);
   const int zip64 = expectedSize >= 0xFFFFFFFFull ? 1 : 0;
   const std::string name(entryName);
-  const int level = isCompressedAlready(entryName) ? Z_NO_COMPRESSION : Z_DEFAULT_COMPRESSION;
   const int rc = zipOpenNewFileInZip4_64(writer_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                         Z_DEFLATED, level, 0, -MAX_WBITS, kDefaultMemLevel,
+                                         Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, kDefaultMemLevel,
                                          Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0, zip64);
   if (rc != ZIP_OK) return writeError("Cannot open the entry \"" + name + "\" in " + writerPath_.string());
   return {};

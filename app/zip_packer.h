@@ -5,10 +5,9 @@
 // Entries are written with deflate, neither encrypted nor commented and without extra fields;
 // their date and time fields hold the source file's modification time as local time in the
 // Gregorian calendar (which is how extraction reads them back, to the two seconds a zip date
-// resolves). Files that are compressed already (JPEG, PNG, by their name's extension) are
-// deflated at level 0, as stored blocks: deflate cannot shrink them and would spend most of a
-// backup's time trying; everything else at the default level. Source files are opened without
-// following a link and without waiting on a FIFO, and only a regular file is read.
+// resolves). Every entry, pictures included, is deflated at zlib's default level. Source files
+// are opened without following a link and without waiting on a FIFO, and only a regular file is
+// read.
 //
 // Extraction never trusts the archive: every entry name is checked before anything is written
 // (no absolute name, no ".." step, no encrypted entry, no method but stored or deflate), the
