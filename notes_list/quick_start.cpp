@@ -70,18 +70,29 @@ graphics::AttributedText quickStartView::labelText(const std::string& text) cons
                                   graphics::TextAlignment::kCenter);
 }
 
-std::string quickStartView::timeLabelForType(const std::string& type, double slotWidth) const {
+std::optional<ui::View::AccessibilityElement> quickStartView::timeLabel(const std::string& type,
+                                                                        const Rect& frame) const {
   auto context = context_ ? context_() : nullptr;
-  if (!context || !currentBabyName) return {};
+  if (!context || !currentBabyName) return std::nullopt;
   const foundation::Date now = runtime::RunLoop::main().clock().now();
   app::Note note = latestNoteOfType(*context, *currentBabyName, type, now);
-  if (!note || !note.note_DateStop() || now - *note.note_DateStop() >= 86400) return {};
+  if (!note || !note.note_DateStop() || now - *note.note_DateStop() >= 86400) return std::nullopt;
   const foundation::Date stop = *note.note_DateStop();
+  const auto measurer = graphics::defaultTextMeasurer();
   std::string text = neh_.getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(stop, now, true, true);
-  if (graphics::defaultTextMeasurer()->measure(labelText(text), 0).size.width > slotWidth + 6) {
+  auto size = measurer->measure(labelText(text), 0).size;
+  if (size.width > frame.width() + 6) {
     text = neh_.getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(stop, now, false, true);
+    size = measurer->measure(labelText(text), 0).size;
   }
-  return text;
+  // Centred over the slot at the very top of the strip.
+  const Rect at(frame.x() - 3, ui::device().isPad() ? 2 : 0, frame.width() + 6, size.height);
+  return AccessibilityElement{std::move(text), at};
+}
+
+std::string quickStartView::timeLabelForType(const std::string& type, double slotWidth) const {
+  auto label = timeLabel(type, Rect(0, 0, slotWidth, 0));
+  return label ? std::move(label->label) : std::string();
 }
 
 Rect quickStartView::slotFrame(unsigned i) const {
@@ -98,43 +109,18 @@ Rect quickStartView::slotFrame(unsigned i) const {
   return Rect(g + i * (g + fw), y, fw, fh);
 }
 
-Rect quickStartView::labelFrame(const std::string& label, const Rect& slot) const {
-  const double height = graphics::defaultTextMeasurer()->measure(labelText(label), 0).size.height;
-  return Rect(slot.x() - 3, ui::device().isPad() ? 2 : 0, slot.width() + 6, height);
-}
-
 graphics::Font quickStartView::captionFont() const {
   return avenir("AvenirNext-Regular", ui::device().isPad() ? 15 : 12);
 }
 
-Rect quickStartView::captionFrame(const std::string& caption) const {
-  const auto size = graphics::defaultTextMeasurer()->sizeOf(caption, captionFont());
-  return Rect(bounds().width() / 2 - size.width / 2, ui::device().isPad() ? 1 : 0, size.width, size.height);
+ui::View::AccessibilityElement quickStartView::caption() const {
+  std::string text = localized("quick launch");
+  const auto size = graphics::defaultTextMeasurer()->sizeOf(text, captionFont());
+  const Rect at(bounds().width() / 2 - size.width / 2, ui::device().isPad() ? 1 : 0, size.width, size.height);
+  return {std::move(text), at};
 }
 
-quickStartView::DrawnTexts quickStartView::drawnTexts() const {
-  const unsigned n = framesCount();
-  DrawnTexts texts;
-  texts.labels.resize(n - 1);
-  if (typeIconArr.size() < 4) return texts;
-  bool anyLabel = false;
-  for (unsigned i = 0; i + 1 < n && i < typeIdArr.size(); ++i) {
-    const Rect slot = slotFrame(i);
-    std::string label = timeLabelForType(typeIdArr[i], slot.width());
-    if (label.empty()) continue;
-    anyLabel = true;
-    const Rect at = labelFrame(label, slot);
-    texts.labels[i] = {std::move(label), at};
-  }
-  if (!anyLabel) {
-    std::string caption = localized("quick launch");
-    const Rect at = captionFrame(caption);
-    texts.caption = AccessibilityElement{std::move(caption), at};
-  }
-  return texts;
-}
-
-void quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect& frame) {
+bool quickStartView::drawImageNumInRect(graphics::Canvas& canvas, int num, const Rect& frame) {
   const Rect icon(frame.x() + 5, frame.y() + 5, frame.width() - 10, frame.height() - 10);
   if (num < 0) {
     if (auto more = ui::imageNamed("iPhone_more")) {
@@ -148,10 +134,12 @@ void quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
                                Rect(frame.x() + 27, frame.y() - 17, frame.width() - 10, frame.height() - 10));
       }
     }
-    return;
+    return false;
   }
   const auto index = static_cast<std::size_t>(num);
-  if (index >= typeIdArr.size()) return;
+  if (index >= typeIdArr.size()) return false;
+  const auto label = timeLabel(typeIdArr[index], frame);
+  if (label) canvas.drawText(labelText(label->label), label->frame);
   auto image = index < typeIconArr.size() ? ui::imageNamed(typeIconArr[index]) : nullptr;
   if (image) {
     canvas.drawSharedImage(image, icon);
@@ -159,6 +147,7 @@ void quickStartView::drawImageNum(graphics::Canvas& canvas, int num, const Rect&
     // No icon in the bundle: the type's initial stands in for it.
     drawStandIn(canvas, foundation::text::substringUtf16(localized(typeIdArr[index]), 0, 1), icon);
   }
+  return label.has_value();
 }
 
 void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
@@ -191,18 +180,19 @@ void quickStartView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
     canvas.strokePath(graphics::Path::roundedRect(r, r.width() / 4));
     canvas.restore();
   };
-  const DrawnTexts texts = drawnTexts();
+  bool anyLabel = false;
   for (unsigned i = 0; i + 1 < n; ++i) {
     const Rect slot = slotFrame(i);
     drawFrame(slot);
-    if (const AccessibilityElement& label = texts.labels[i]; !label.label.empty())
-      canvas.drawText(labelText(label.label), label.frame);
-    drawImageNum(canvas, static_cast<int>(i), slot);
+    anyLabel = drawImageNumInRect(canvas, static_cast<int>(i), slot) || anyLabel;
   }
-  if (texts.caption) canvas.drawText(texts.caption->label, texts.caption->frame.origin, captionFont(), kPurple);
+  if (!anyLabel) {
+    const AccessibilityElement text = caption();
+    canvas.drawText(text.label, text.frame.origin, captionFont(), kPurple);
+  }
   const Rect more = slotFrame(n - 1);
   drawFrame(more);
-  drawImageNum(canvas, -1, more);
+  drawImageNumInRect(canvas, -1, more);
 
   canvas.setShouldAntialias(false);
   canvas.setLineWidth(0.5);
@@ -219,19 +209,24 @@ void quickStartView::touchesEnded(const ui::TouchSet& touches) {
 std::vector<ui::View::AccessibilityElement> quickStartView::accessibilityElements() const {
   const unsigned n = framesCount();
   const Rect b = bounds();
-  // The texts drawn over the slots are read out too, where they are drawn.
-  DrawnTexts texts = drawnTexts();
+  // The texts drawn over the slots are read out too, where they are drawn: the same lookups as a
+  // drawing makes, and none while the strip draws nothing.
+  const bool drawn = typeIconArr.size() >= 4;
+  bool anyLabel = false;
   std::vector<AccessibilityElement> elements;
   for (unsigned i = 0; i < n; ++i) {
     std::string label = "+";
     if (i + 1 < n) {
       if (i >= typeIdArr.size()) continue;
       label = localized(typeIdArr[i]);
-      if (!texts.labels[i].label.empty()) elements.push_back(std::move(texts.labels[i]));
+      if (auto time = drawn ? timeLabel(typeIdArr[i], slotFrame(i)) : std::nullopt) {
+        anyLabel = true;
+        elements.push_back(std::move(*time));
+      }
     }
     elements.push_back({std::move(label), Rect(b.x() + i * b.width() / n, b.y(), b.width() / n, b.height())});
   }
-  if (texts.caption) elements.push_back(std::move(*texts.caption));
+  if (drawn && !anyLabel) elements.push_back(caption());
   return elements;
 }
 

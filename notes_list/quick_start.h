@@ -48,9 +48,10 @@ class quickStartView : public ui::View {
 
   unsigned framesCount() const;
   void drawRect(graphics::Canvas& canvas, const graphics::Rect& rect) override;
-  // Draws one slot's picture in its frame rectangle: the type's icon, or for -1 the more slot's
-  // with its badge.
-  void drawImageNum(graphics::Canvas& canvas, int num, const graphics::Rect& frame);
+  // Draws one slot in its frame rectangle: a type slot's time label when its latest note stopped
+  // less than a day ago, then its icon; for -1 the more slot's icon with its badge. True when it
+  // drew a time label (never for the more slot, nor for an index past the types).
+  bool drawImageNumInRect(graphics::Canvas& canvas, int num, const graphics::Rect& frame);
   void touchesEnded(const ui::TouchSet& touches) override;
   // Each slot as the touch finds it, named by its type ("+" for the last), and the time labels
   // (or the "quick launch" caption) where they are drawn.
@@ -64,21 +65,16 @@ class quickStartView : public ui::View {
   std::string timeLabelForType(const std::string& type, double slotWidth) const;
 
  private:
-  // The texts drawRect writes, where it writes them: the time label over each type's slot (one per
-  // slot but the last, an empty text where there is none) and the "quick launch" caption when no
-  // slot has a label. Only empty texts while the strip draws nothing (under four icons).
-  struct DrawnTexts {
-    std::vector<AccessibilityElement> labels;
-    std::optional<AccessibilityElement> caption;
-  };
-  DrawnTexts drawnTexts() const;
+  // A type's time label and where it goes over the slot in `frame`, looked up and measured once for
+  // drawing or reading out; none when the type has no note that stopped less than a day ago.
+  std::optional<AccessibilityElement> timeLabel(const std::string& type, const graphics::Rect& frame) const;
+  // The "quick launch" caption and where it goes, for a strip without time labels.
+  AccessibilityElement caption() const;
 
   graphics::AttributedText labelText(const std::string& text) const;
-  // Where slot i's frame is drawn, a time label over a slot, and the caption.
+  // Where slot i's frame is drawn.
   graphics::Rect slotFrame(unsigned i) const;
-  graphics::Rect labelFrame(const std::string& label, const graphics::Rect& slot) const;
   graphics::Font captionFont() const;
-  graphics::Rect captionFrame(const std::string& caption) const;
   std::string localized(std::string_view key) const;
 
   app::NoteEditHelper neh_;

@@ -74,6 +74,22 @@ TEST_F(QuickStartTest, LabelsShowForNotesStoppedLessThanADayAgo) {
   // Too wide for a narrow slot: the "ago" word goes.
   EXPECT_EQ(view->timeLabelForType("Walk", 1),
             neh().getIntervalBetween2DatesWithMinutesStringAddAgoUseShortVers(now - 3600, now, false, true));
+  // Slot by slot: the label at the top of the strip over its slot, then the icon (here the type's
+  // stand-in letter); a day-old note, no note ("Bath") and the more slot answer that none was drawn.
+  const graphics::Rect frame(70, 14, 40, 40);
+  const std::pair<int, std::vector<std::string>> slots[] = {
+      {0, {view->timeLabelForType("Sleep", 40), "S"}}, {1, {"F"}}, {3, {"B"}}, {-1, {}}};
+  for (const auto& [num, expected] : slots) {
+    graphics::RecordingCanvas canvas;
+    EXPECT_EQ(view->drawImageNumInRect(canvas, num, frame), expected.size() == 2) << num;
+    const auto drawn = canvas.texts();
+    std::vector<std::string> shown;
+    for (const auto& text : drawn) shown.push_back(text.text);
+    EXPECT_EQ(shown, expected) << num;
+    if (num == 0 && !drawn.empty()) {
+      EXPECT_EQ(drawn[0].rect, graphics::Rect(67, 0, 46, drawn[0].rect->height()));
+    }
+  }
   auto drawn = texts(*view);
   EXPECT_EQ(std::count(drawn.begin(), drawn.end(), "quick launch"), 0);
   EXPECT_TRUE(ui::renderToPng(*view, testing_support::testOutput() / "quick_start_strip.png", 2).ok());
