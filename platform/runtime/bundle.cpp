@@ -89,7 +89,9 @@ Bundle::Bundle(fs::path root, std::vector<std::string> preferredLanguages)
 std::shared_ptr<Bundle> Bundle::main() {
   std::lock_guard lock(mainMutex());
   auto& slot = mainSlot();
-  if (!slot) slot = std::make_shared<Bundle>(defaultResources(), systemPreferredLanguages());
+  // No languages of its own: the person's choice in the preferences picks its localisation, as
+  // it does the application's texts.
+  if (!slot) slot = std::make_shared<Bundle>(defaultResources());
   return slot;
 }
 
@@ -141,14 +143,17 @@ const std::vector<std::string>& Bundle::localizationsLocked() const {
 }
 
 std::vector<std::string> Bundle::preferredLocalizations() const {
-  std::lock_guard lock(mutex_);
-  return preferredLocalizationsLocked();
-}
-
-std::vector<std::string> Bundle::preferredLocalizationsLocked() const {
-  const auto& available = localizationsLocked();
+  std::vector<std::string> available;
+  {
+    std::lock_guard lock(mutex_);
+    available = localizationsLocked();
+  }
   if (available.empty()) return {};
-  for (const auto& language : preferredLanguages_) {
+  // The preferences are read outside the lock: making the standard ones asks the main bundle
+  // for its identifier.
+  const std::vector<std::string> languages =
+      preferredLanguages_.empty() ? UserDefaults::standard()->preferredLanguages() : preferredLanguages_;
+  for (const auto& language : languages) {
     if (std::find(available.begin(), available.end(), language) != available.end()) return {language};
   }
   const std::string development = info_[kBundleDevelopmentRegionKey].stringOr("");
@@ -182,16 +187,12 @@ std::optional<ImageResource> Bundle::pathForImage(std::string_view name, double 
   return std::nullopt;
 }
 
-const Dictionary* Bundle::tableLocked(const std::string& file) const {
-  if (auto it = tables_.find(file); it != tables_.end()) return it->second.get();
+const Dictionary* Bundle::tableLocked(const std::string& localization, const std::string& file) const {
+  const std::string localized = localization.empty() ? file : fileName(localization, kLprojType) + "/" + file;
+  if (auto it = tables_.find(localized); it != tables_.end()) return it->second.get();
   std::optional<fs::path> found;
-  if (isPlainName(file)) {
-    std::vector<fs::path> candidates;
-    for (const auto& localization : preferredLocalizationsLocked()) {
-      candidates.push_back(root_ / fileName(localization, kLprojType) / file);
-    }
-    candidates.push_back(root_ / file);
-    for (const auto& candidate : candidates) {
+  if (isPlainName(file) && (localization.empty() || isPlainName(localization))) {
+    for (const auto& candidate : {root_ / localized, root_ / file}) {
       if (files::exists(candidate) && !files::isDirectory(candidate)) {
         found = candidate;
         break;
@@ -210,15 +211,16 @@ const Dictionary* Bundle::tableLocked(const std::string& file) const {
                       parsed.error().localizedDescription());
     }
   }
-  return tables_.emplace(file, std::move(entries)).first->second.get();
+  return tables_.emplace(localized, std::move(entries)).first->second.get();
 }
 
 std::string Bundle::localizedStringForKey(std::string_view key, std::string_view value,
                                           std::string_view table) const {
   const std::string file = fileName(table.empty() ? kDefaultTable : table, "strings");
+  const std::vector<std::string> localizations = preferredLocalizations();
   {
     std::lock_guard lock(mutex_);
-    if (const Dictionary* entries = tableLocked(file)) {
+    if (const Dictionary* entries = tableLocked(localizations.empty() ? "" : localizations.front(), file)) {
       if (const Value* text = entries->find(key)) return text->stringOr("");
     }
   }

@@ -7,6 +7,10 @@
 // "Localizable.strings" of the main bundle's resource named after the first preferred language
 // with the type "lproj", with an empty default and no table name. A key the table lacks, a
 // table that cannot be read, and a language without a folder all give the key itself.
+//
+// The preferred languages are the person's choice, the standard preferences' "AppleLanguages"
+// (the system's languages until something stores a choice), read at every lookup, so that a
+// bundle's own lookups follow the same language as the application's texts.
 
 #include <filesystem>
 #include <map>
@@ -38,14 +42,15 @@ class Bundle {
  public:
   // Reads <root>/Info.plist (XML or binary); a missing or damaged one leaves the information
   // empty (a damaged one is logged). `preferredLanguages` chooses the localisation that
-  // localizedStringForKey and pathForResource search.
+  // localizedStringForKey and pathForResource search; empty, the standard preferences'
+  // "AppleLanguages" choose it at each lookup (as they do for the main bundle).
   explicit Bundle(std::filesystem::path root, std::vector<std::string> preferredLanguages = {});
   Bundle(const Bundle&) = delete;
   Bundle& operator=(const Bundle&) = delete;
 
   // The process-wide main bundle. Until one is installed, the first call makes one over the
   // folder named by DIARY_RESOURCES, else over the resources folder fixed when the program was
-  // built.
+  // built; its localisation follows "AppleLanguages".
   static std::shared_ptr<Bundle> main();
   // Installs the main bundle (nullptr drops it) and returns the previous one.
   static std::shared_ptr<Bundle> setMain(std::shared_ptr<Bundle> bundle);
@@ -66,6 +71,8 @@ class Bundle {
   std::vector<std::string> localizations() const;
   // The localisations to use, best first: the first preferred language the bundle has, else the
   // development region's, else the first it has; empty for a bundle without localisations.
+  // Reads the standard preferences when the bundle was given no languages: never call it while
+  // holding a lock those preferences may wait for.
   std::vector<std::string> preferredLocalizations() const;
 
   // Looks an image up by name ("iPhone_nav_bar" or "icon.png"; "png" when no extension is
@@ -74,8 +81,8 @@ class Bundle {
   std::optional<ImageResource> pathForImage(std::string_view name, double screenScale) const;
 
   // The text for the key in table `table` ("Localizable" when empty) of the best localisation
-  // (or, for a bundle without localisations, of the bundle's own folder). Missing: `value`,
-  // or the key when `value` is empty. Each table is read once and kept.
+  // (or, when that has no such table, of the bundle's own folder). Missing: `value`, or the key
+  // when `value` is empty. Each table is read once and kept.
   std::string localizedStringForKey(std::string_view key, std::string_view value = {},
                                     std::string_view table = {}) const;
 
@@ -88,9 +95,10 @@ class Bundle {
   bool hasLocalization(std::string_view language) const;
 
  private:
-  const foundation::Dictionary* tableLocked(const std::string& fileName) const;
+  // The table `file` of the localisation ("" for none), else of the bundle's own folder; null
+  // when neither has it.
+  const foundation::Dictionary* tableLocked(const std::string& localization, const std::string& file) const;
   const std::vector<std::string>& localizationsLocked() const;
-  std::vector<std::string> preferredLocalizationsLocked() const;
   // The bundle of "<language>.lproj", null when the folder is absent.
   const std::shared_ptr<Bundle>& languageBundleLocked(std::string_view language) const;
 
@@ -100,7 +108,8 @@ class Bundle {
 
   mutable std::mutex mutex_;
   mutable std::optional<std::vector<std::string>> localizations_;
-  // Tables by file name ("Localizable.strings"); null for a table the bundle lacks.
+  // Tables by the path of the localisation's file ("ru.lproj/Localizable.strings", or the file
+  // name alone for none); null for a table the bundle lacks.
   mutable std::map<std::string, std::unique_ptr<foundation::Dictionary>, std::less<>> tables_;
   mutable std::map<std::string, std::shared_ptr<Bundle>, std::less<>> languageBundles_;
 };

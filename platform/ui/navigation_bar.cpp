@@ -7,6 +7,7 @@
 #include "platform/graphics/text_measure.h"
 #include "platform/ui/application.h"
 #include "platform/ui/gesture.h"
+#include "platform/ui/platform_texts.h"
 
 namespace ui {
 
@@ -37,7 +38,8 @@ std::shared_ptr<BarButtonItem> BarButtonItem::withCustomView(std::shared_ptr<Vie
 }
 
 std::shared_ptr<BarButtonItem> BarButtonItem::withSystemItem(BarButtonSystemItem kind, Action action) {
-  auto item = withTitle("Cancel", BarButtonItemStyle::kPlain, std::move(action));
+  // The system item's word is the platform's, in the interface language.
+  auto item = withTitle(platformText("Cancel"), BarButtonItemStyle::kPlain, std::move(action));
   item->systemItem_ = kind;
   return item;
 }

@@ -57,8 +57,8 @@ class BarButtonItem {
   static std::shared_ptr<BarButtonItem> withTitle(std::string title, BarButtonItemStyle style, Action action);
   static std::shared_ptr<BarButtonItem> withImage(ImageRef image, BarButtonItemStyle style, Action action);
   static std::shared_ptr<BarButtonItem> withCustomView(std::shared_ptr<View> view);
-  // A system item: the system's own title for the kind, plain style. The kit shows system titles
-  // in English, as it does the back button's "Back".
+  // A system item: the system's own title for the kind in the interface language (platformText),
+  // plain style, as the back button's "Back".
   static std::shared_ptr<BarButtonItem> withSystemItem(BarButtonSystemItem item, Action action);
   // The kind of a system item; nothing for any other item.
   std::optional<BarButtonSystemItem> systemItem() const { return systemItem_; }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include "cloud/cloud_connect_controller.h"
 #include "cloud/cloud_keychain.h"
@@ -15,6 +17,7 @@
 #include "platform/net/http.h"
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/runtime/user_defaults.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
@@ -262,6 +265,67 @@ TEST_F(CloudLinkFlowTest, AFailedFirstPageOffersRetryAndCancel) {
   EXPECT_EQ(presenting_->presentedViewController(), nullptr);
   ASSERT_EQ(delegate_.urls.size(), 1u);
   EXPECT_TRUE(delegate_.urls[0].ends_with("://1/cancel"));
+}
+
+// The login page's alerts and its Cancel item speak the language chosen in the diary, whatever the
+// system's: the application's bundle, made as the program makes it, follows "AppleLanguages".
+TEST_F(CloudLinkFlowTest, LoginFailuresSpeakTheDiarysLanguageNotTheSystems) {
+  struct Case {
+    const char* system;  // LANG
+    const char* chosen;  // the language screen's choice
+    bool dropped;        // the server drops the page's connection, else nothing listens
+    const char* title;
+    const char* message;
+    const char* cancel;  // the navigation bar's system item
+  };
+  const Case cases[] = {
+      {"en_US.UTF-8", "ru", false, "Подключение к Интернету потеряно", "Повторите попытку.", "Отменить"},
+      {"ru_RU.UTF-8", "en", true, "Unknown Error Occurred", "There was an error loading Cloud. Please try again.",
+       "Cancel"},
+  };
+  const char* const variables[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG", "DIARY_RESOURCES"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : variables) {
+    const char* value = std::getenv(name);
+    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    ::unsetenv(name);
+  }
+  for (const char* language : {"en", "ru"})
+    std::filesystem::copy(testing_support::resourcesFolder() / (std::string(language) + ".lproj"),
+                          dir_ / "bundle" / (std::string(language) + ".lproj"));
+  ::setenv("DIARY_RESOURCES", (dir_ / "bundle").c_str(), 1);
+  app().setOpenableSchemes(std::vector<std::string>{});
+  const CloudService reachable = CloudService::current();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.chosen);
+    ::setenv("LANG", c.system, 1);
+    runtime::Bundle::setMain(nullptr);  // made anew on this system
+    auto standard = std::make_shared<runtime::UserDefaults>(dir_ / (std::string(c.chosen) + ".plist"));
+    ASSERT_TRUE(standard->setArray(runtime::UserDefaults::kAppleLanguagesKey,
+                                   {foundation::Value(c.chosen), runtime::systemPreferredLanguages().front()})
+                    .ok());
+    auto previousDefaults = runtime::UserDefaults::setStandard(standard);
+    CloudService service = reachable;
+    if (c.dropped)
+      server_.setFault(testing_support::CloudServer::Fault::DropConnection, 1);
+    else
+      service.webHost = "127.0.0.1:1";
+    CloudService::setCurrent(service);
+
+    linkFromController(session_, *presenting_);
+    CloudConnectController* login = presentedLogin();
+    ASSERT_NE(login, nullptr);
+    EXPECT_EQ(login->cancelItem()->title(), c.cancel);
+    ASSERT_TRUE(loop().runUntil([&] { return login->alertView() != nullptr; }, 30));
+    EXPECT_EQ(login->alertView()->title(), c.title);
+    EXPECT_EQ(login->alertView()->message(), c.message);
+    EXPECT_TRUE(login->alertView()->tapButton(login->alertView()->cancelButtonIndex()));
+    loop().runUntilIdle();
+    EXPECT_EQ(presenting_->presentedViewController(), nullptr);
+    runtime::UserDefaults::setStandard(previousDefaults);
+  }
+  for (size_t i = 0; i < std::size(variables); ++i)
+    saved[i] ? ::setenv(variables[i], saved[i]->c_str(), 1) : ::unsetenv(variables[i]);
 }
 
 TEST_F(CloudLinkFlowTest, LoadFailuresPickTheirAlert) {

@@ -189,6 +189,11 @@ TEST_F(BundleTest, TheSystemRuleUsesTheMainBundleAndTheFirstOfAppleLanguages) {
     ASSERT_TRUE(defaults->setArray(runtime::UserDefaults::kAppleLanguagesKey, languages).ok());
     EXPECT_EQ(runtime::localizedString("Sleep"), "Sleep") << languages.size();
   }
+  // The bundle's own lookups follow the choice too, to the best localisation it has.
+  for (const auto& [languages, text] : {std::pair{foundation::Array{"de", "ru"}, "Сон"}, {{"en"}, "Sleep"}}) {
+    ASSERT_TRUE(defaults->setArray(runtime::UserDefaults::kAppleLanguagesKey, languages).ok());
+    EXPECT_EQ(runtime::Bundle::main()->localizedStringForKey("Sleep"), text);
+  }
   runtime::UserDefaults::setStandard(previousDefaults);
   runtime::Bundle::setMain(previousBundle);
 }
