@@ -28,6 +28,11 @@
 // references out of range, cycles, excessive nesting and damaged files make the whole
 // unarchive fail with an Error (domain "NSCocoaErrorDomain", code kCoderReadCorruptError, or
 // kReadCorruptError when the property list itself cannot be read).
+//
+// The platform takes any object as a dictionary key; a reader here holds text keys (decodeEntries
+// also data and integers), and skips an entry keyed by anything else (a real, a date, a boolean, an
+// object), keeping the others, as the platform's own readers, which look entries up by text, never
+// see such an entry either.
 
 #include <cstdint>
 #include <functional>
@@ -245,7 +250,7 @@ class Decoder {
   }
 
   // An NSDictionary entry by entry, in the file's order: keys of text, data or integers, each value an
-  // object of our classes or a plain value. Any other key fails the unarchive.
+  // object of our classes or a plain value. An entry keyed by anything else is skipped.
   std::optional<std::vector<DictionaryEntry>> decodeEntries(std::string_view key);
 
   // Rejects the archive as damaged, for a class that finds its fields inconsistent.

@@ -145,14 +145,13 @@ class ArchiveReader {
     return entries(n);
   }
 
-  std::optional<std::string> keyAt(std::uint64_t uid) {
-    Value key = valueAt(uid);
-    if (failed()) return std::nullopt;
-    if (!key.isString()) {
-      fail("a dictionary key is not text");
-      return std::nullopt;
-    }
-    return *key.string();
+  // A dictionary entry's key as a plain value. The platform takes any object as a key, while our
+  // readers hold text keys (some also data and integers) and skip an entry keyed by anything else,
+  // keeping the rest: a key that is an object of a class (ours or one we cannot read) gives null
+  // unread, so that its entry is skipped as one keyed by a real or a date is.
+  Value keyAt(std::uint64_t uid) {
+    if (namesObject(uid)) return Value();
+    return valueAt(uid);
   }
 
   // Whether the reference names a record of one of our classes rather than a plain value.
@@ -272,11 +271,13 @@ class ArchiveReader {
       foundation::Dictionary dict;
       dict.reserve(pairs->size());
       for (const auto& [keyUid, objectUid] : *pairs) {
-        auto key = keyAt(keyUid);
-        if (!key) return Value();
+        Value key = keyAt(keyUid);
+        if (failed()) return Value();
+        const std::string* text = key.string();
+        if (!text) continue;  // a plain dictionary holds text keys only
         Value item = valueAt(objectUid);
         if (failed()) return Value();
-        dict.set(std::move(*key), std::move(item));
+        dict.set(*text, std::move(item));
       }
       return Value(std::move(dict));
     }
@@ -494,7 +495,8 @@ std::optional<std::vector<ObjectPtr>> Decoder::decodeObjectList(std::string_view
 namespace {
 
 // The entries of the NSDictionary in field `key`, each made by `entryAt(keyUid, objectUid)`, which
-// gives nothing for an entry that fails the archive.
+// gives nothing for an entry that fails the archive, and nothing without a failure for an entry it
+// skips (one keyed by a kind of key the reader does not hold).
 template <class E, class EntryAt>
 std::optional<std::vector<E>> dictionaryEntries(Decoder& decoder, detail::ArchiveReader& reader, plist_t field,
                                                 std::string_view key, EntryAt entryAt) {
@@ -507,8 +509,8 @@ std::optional<std::vector<E>> dictionaryEntries(Decoder& decoder, detail::Archiv
     entries.reserve(pairs->size());
     for (const auto& [keyUid, objectUid] : *pairs) {
       std::optional<E> entry = entryAt(keyUid, objectUid);
-      if (!entry || decoder.failed()) break;
-      entries.push_back(std::move(*entry));
+      if (decoder.failed()) break;
+      if (entry) entries.push_back(std::move(*entry));
     }
     if (!decoder.failed()) result = std::move(entries);
   }
@@ -516,17 +518,19 @@ std::optional<std::vector<E>> dictionaryEntries(Decoder& decoder, detail::Archiv
   return result;
 }
 
-// An entry reader for dictionaries keyed by text: the key through keyAt, the value through
-// `valueAt` (which gives nothing for a value that fails the archive).
+// An entry reader for dictionaries keyed by text: the key through keyAt (an entry keyed by anything
+// else is skipped), the value through `valueAt` (which gives nothing for a value that fails the
+// archive).
 template <class T, class ValueAt>
 auto textKeyed(detail::ArchiveReader& reader, ValueAt valueAt) {
   return [&reader, valueAt](std::uint64_t keyUid,
                             std::uint64_t objectUid) -> std::optional<std::pair<std::string, T>> {
-    auto name = reader.keyAt(keyUid);
+    Value key = reader.keyAt(keyUid);
+    const std::string* name = key.string();
     if (!name) return std::nullopt;
     std::optional<T> value = valueAt(objectUid);
     if (!value) return std::nullopt;
-    return std::pair<std::string, T>(std::move(*name), std::move(*value));
+    return std::pair<std::string, T>(*name, std::move(*value));
   };
 }
 
@@ -559,12 +563,9 @@ std::optional<std::vector<DictionaryEntry>> Decoder::decodeEntries(std::string_v
       *this, reader_, static_cast<plist_t>(field(key)), key,
       [&](std::uint64_t keyUid, std::uint64_t objectUid) -> std::optional<DictionaryEntry> {
         DictionaryEntry entry;
-        entry.key = reader_.valueAt(keyUid);
+        entry.key = reader_.keyAt(keyUid);
         if (failed()) return std::nullopt;
-        if (!entry.key.isString() && !entry.key.data() && !entry.key.integer()) {
-          fail("a dictionary key is neither text, data nor an integer");
-          return std::nullopt;
-        }
+        if (!entry.key.isString() && !entry.key.data() && !entry.key.integer()) return std::nullopt;  // skipped
         if (reader_.namesObject(objectUid)) {
           entry.object = reader_.objectAt(objectUid);
         } else {

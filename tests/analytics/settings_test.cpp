@@ -83,8 +83,9 @@ TEST_F(SettingsTest, MapsWrittenByOneInstanceAreReadByTheNextAndDamagedOnesRepla
 // A cookie file, a settings file and a watch session's counters file laid out record by record: in the
 // platform's layout (cookie keys as data, one of them not text; the Relay settings as their archived
 // object; counter numbers as integers, one number stored once for a key and a value) and as earlier
-// builds wrote them (text keys; the settings' dictionary form). Each is read whole and left on disk,
-// then saved back in the platform's layout, which reads whole again.
+// builds wrote them (text keys; the settings' dictionary form). Each is read whole (but for entries
+// keyed by a kind no map holds) and left on disk, then saved back in the platform's layout, which
+// reads whole again.
 TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
   using foundation::Bytes;
   TallyRelaySettings relay;
@@ -149,6 +150,13 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
     if (!dataKeys) return a.bytes(a.dictionary({{text(a, "sid"), data("NDI=")}}));
     return a.bytes(a.dictionary({{data("c2lk"), data("NDI=")}, {data("/2s="), data("dg==")}}));
   };
+  // Cookies keyed by a real number and by a date around a good one: only those two entries are lost.
+  auto oddlyKeyedCookies = [&] {
+    HandMadeArchive a;
+    size_t value = a.add("<data>NDI=</data>");
+    size_t date = a.record("NSDate", "<key>NS.time</key><real>5</real>");
+    return a.bytes(a.dictionary({{a.add("<real>2.5</real>"), value}, {text(a, "sid"), value}, {date, value}}));
+  };
   // The counters: errors (1) at 7, events (2) at 1.
   auto counterFile = [&](bool integerKeys) {
     HandMadeArchive a;
@@ -172,6 +180,7 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
       {"cookies, data keys", TallyPersistentMap::kCookies, cookieFile(true),
        Dictionary{{"sid", sid}, {"\xFF\x6B", Value(Bytes{'v'})}}},
       {"cookies, text keys", TallyPersistentMap::kCookies, cookieFile(false), Dictionary{{"sid", sid}}},
+      {"cookies, real and date keys", TallyPersistentMap::kCookies, oddlyKeyedCookies(), Dictionary{{"sid", sid}}},
       {"counters, integer keys", std::nullopt, counterFile(true), nextNumbers},
       {"counters, text keys", std::nullopt, counterFile(false), nextNumbers},
   };

@@ -507,7 +507,7 @@ TEST_F(KeyedArchiveTest, UnwritableObjectsFailTheArchive) {
 }
 
 // A dictionary written entry by entry keeps keys of text, data and integers (NSNumber keys, as the
-// platform writes them) in both forms; keys of any other kind are refused on writing and on reading.
+// platform writes them) in both forms; keys of any other kind are refused on writing.
 TEST_F(KeyedArchiveTest, EntriesKeepTextDataAndIntegerKeysAndRefuseOthers) {
   const std::vector<plist::DictionaryEntry> entries{{Value("name"), Value(1), nullptr},
                                                     {Value(Bytes{0xFF, 0x00}), Value("bytes"), nullptr},
@@ -536,22 +536,37 @@ TEST_F(KeyedArchiveTest, EntriesKeepTextDataAndIntegerKeysAndRefuseOthers) {
     });
     EXPECT_FALSE(written.ok()) << key.description();
   }
-  for (const Value& key : {Value(2.5), Value(true)}) {
-    const Value archive(
-        Dictionary{{"$archiver", "NSKeyedArchiver"},
-                   {"$version", 100000},
-                   {"$top", Value(Dictionary{{"map", uid(1)}})},
-                   {"$objects", Value(Array{"$null",
-                                            Value(Dictionary{{"NS.keys", Value(Array{uid(2)})},
-                                                             {"NS.objects", Value(Array{uid(2)})},
-                                                             {"$class", uid(3)}}),
-                                            key, classRecord({"NSDictionary", "NSObject"})})}});
-    auto read = plist::unarchive(*plist::writePropertyList(archive, plist::Format::Xml),
-                                 [](plist::Decoder& top) { (void)top.decodeEntries("map"); });
-    ASSERT_FALSE(read.ok()) << key.description();
-    EXPECT_NE(read.error().localizedDescription().find("neither text, data nor an integer"),
-              std::string::npos)
-        << read.error().localizedDescription();
+  // An entry keyed by any other kind is skipped on reading, the others kept, whether the dictionary
+  // is read entry by entry or as a plain value.
+  const std::pair<Value, const char*> others[] = {
+      {Value(2.5), "NSObject"},
+      {Value(true), "NSObject"},
+      {Value(Dictionary{{"NS.time", 5.0}, {"$class", uid(6)}}), "NSDate"},
+      {Value(Dictionary{{"$class", uid(6)}}), "TestTimer"},
+  };
+  for (const auto& [key, keyClass] : others) {
+    const Value archive(Dictionary{
+        {"$archiver", "NSKeyedArchiver"},
+        {"$version", 100000},
+        {"$top", Value(Dictionary{{"map", uid(1)}, {"root", uid(1)}})},
+        {"$objects", Value(Array{"$null",
+                                 Value(Dictionary{{"NS.keys", Value(Array{uid(2), uid(3)})},
+                                                  {"NS.objects", Value(Array{uid(4), uid(4)})},
+                                                  {"$class", uid(5)}}),
+                                 key, "kept", 1, classRecord({"NSDictionary", "NSObject"}),
+                                 classRecord({keyClass, "NSObject"})})}});
+    const Bytes xml = *plist::writePropertyList(archive, plist::Format::Xml);
+    std::vector<Value> keys;
+    auto read = plist::unarchive(
+        xml,
+        [&](plist::Decoder& top) {
+          for (const auto& entry : top.decodeEntries("map").value_or(std::vector<plist::DictionaryEntry>{}))
+            keys.push_back(entry.key);
+        },
+        registry);
+    ASSERT_TRUE(read.ok()) << key.description() << ": " << read.error().localizedDescription();
+    EXPECT_EQ(keys, std::vector<Value>{Value("kept")}) << key.description();
+    EXPECT_EQ(plist::unarchiveRootValue(xml).valueOr(Value()), Value(Dictionary{{"kept", 1}})) << key.description();
   }
 }
 
