@@ -12,7 +12,10 @@ namespace {
 
 foundation::Date now() { return TallyUtil::clock().now(); }
 
-bool isParameterValue(const foundation::Value& value) { return value.isString() || value.isNumber(); }
+// The platform's booleans are numbers (a YES goes out as "1"); ours are a kind of their own.
+bool isParameterValue(const foundation::Value& value) {
+  return value.isString() || value.isNumber() || value.boolean();
+}
 
 // The lock over every event's mutable fields (see the header). Constant-initialised, so an event
 // made during static initialisation finds it ready.

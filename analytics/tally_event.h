@@ -58,8 +58,8 @@ class TallyEvent : public plist::Archivable {
 
   // Takes a fresh id from the event counter (an event taken over by a new session).
   void updateID();
-  // Merges the parameters in: values that are neither strings nor numbers are dropped; a merge that
-  // would leave more than 10 parameters changes nothing.
+  // Merges the parameters in: values that are neither strings nor numbers (booleans count as
+  // numbers) are dropped; a merge that would leave more than 10 parameters changes nothing.
   void updateParameters(const std::optional<foundation::Dictionary>& parameters);
   void end(foundation::Date at, bool automatically);
   // Timed and not yet ended.

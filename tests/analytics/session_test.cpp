@@ -31,7 +31,10 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
   start();
   auto first = current();
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(Tally::logEventWithParameters("note saved", Dictionary{{"words", "12"}}), kTallyEventRecorded);
+  // A boolean is a number on the platform and goes out as one; a date is dropped.
+  EXPECT_EQ(Tally::logEventWithParameters(
+                "note saved", Dictionary{{"words", "12"}, {"flag", true}, {"n", 5}, {"at", foundation::Date{5}}}),
+            kTallyEventRecorded);
 
   // Back at exactly the continue interval: the same session, the pause counted.
   app.enterBackground();
@@ -65,7 +68,8 @@ TEST_F(SessionTest, TheDiarysEventsArriveWithTheirParametersAndEveryBlockOnce) {
   auto noteSaved = withEvent("note saved");
   ASSERT_TRUE(noteSaved);
   EXPECT_EQ(noteSaved->totalPauseMillis, 10000);
-  EXPECT_EQ(noteSaved->events[0].parameters, (testing_support::KeyValues{{"words", "12"}}));
+  EXPECT_EQ(noteSaved->events[0].parameters,
+            (testing_support::KeyValues{{"words", "12"}, {"flag", "1"}, {"n", "5"}}));
   EXPECT_EQ(TallySession::savedSessions().size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(TallySession::currentSessionFilePath()));
 }
