@@ -177,14 +177,19 @@ void noteEditController::layoutNotice() {
   const Rect keyboard = ui::Keyboard::isVisible() ? ui::Keyboard::shownFrame() : ui::Keyboard::hiddenFrame();
   const double h = noticeTextBackView_->bounds().size.height;
   const double top = std::min(h, noticeTextBackView_->convertPointFromView(keyboard.origin, nullptr).y);
-  // The done button sits on the keyboard on either device: without it a tablet's notice could be
-  // left only by the keyboard's own hide key.
   Rect text = noticeTextView_->frame();
   text.origin.y = 0;
-  Rect done = noticeTextDoneButton_->frame();
-  done.origin.y = top - done.size.height;
-  noticeTextDoneButton_->setFrame(done);
-  text.size.height = done.origin.y;
+  if (ui::device().isPad()) {
+    // The tablet's keyboard has a key of its own that puts it away (and the notice with it), so the
+    // text runs down to the keyboard without a done button.
+    noticeTextDoneButton_->setHidden(true);
+    text.size.height = top;
+  } else {
+    Rect done = noticeTextDoneButton_->frame();
+    done.origin.y = top - done.size.height;
+    noticeTextDoneButton_->setFrame(done);
+    text.size.height = done.origin.y;
+  }
   noticeTextView_->setFrame(text);
 }
 
