@@ -1,13 +1,15 @@
 #include "platform/ui/picker_view.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 
 #include "platform/foundation/calendar.h"
-
 #include "platform/foundation/date_formatter.h"
+#include "platform/foundation/time_zone.h"
 #include "platform/ui/gesture.h"
 #include "platform/ui/render.h"
 
@@ -371,6 +373,81 @@ std::string_view wheelPattern(DatePicker::Wheel wheel, bool twelveHours) {
 
 }  // namespace
 
+// What the wheels are written and turned with. ICU's pattern generators and formatters cost far
+// more to make than a wheel's cell costs to draw, and a screen draws dozens of cells a frame, so a
+// picker keeps them for the locale, the current locale (whose week rules its calendar takes) and
+// the local zone they were made for, and makes them again as soon as any of those has changed.
+struct DatePicker::Writing {
+  Writing(foundation::Locale shown, foundation::Locale current, std::uint64_t zone)
+      : locale(std::move(shown)),
+        calendarLocale(std::move(current)),
+        zoneGeneration(zone),
+        localZone(foundation::TimeZone::local()),
+        calendar(Calendar::gregorian(localZone, calendarLocale)) {
+    const auto hours = DateFormatter::dateFormatFromTemplate("j", locale);
+    twelveHours = hours && hours->find('a') != std::string::npos;
+    // In the locale's order of month, day and year.
+    const std::string pattern = DateFormatter::dateFormatFromTemplate("yMMMMd", locale).value_or("MMMM d y");
+    std::vector<std::pair<size_t, Wheel>> order{
+        {pattern.find('M'), Wheel::kMonth}, {pattern.find('d'), Wheel::kDayOfMonth}, {pattern.find('y'), Wheel::kYear}};
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [at, wheel] : order) dateOrder.push_back(wheel);
+  }
+
+  // A wheel's own formatter, made when it is first asked for.
+  const DateFormatter& wheelFormatter(Wheel wheel) const {
+    auto& made = wheelFormatters[static_cast<size_t>(wheel)];
+    if (!made) made = DateFormatter::withPattern(wheelPattern(wheel, twelveHours), locale, localZone);
+    return *made;
+  }
+
+  // The formatter of the mode's shown text, made when it is first asked for.
+  const DateFormatter& shownFormatter(DatePickerMode mode) const {
+    auto& made = shownFormatters[static_cast<size_t>(mode)];
+    if (made) return *made;
+    Style dateStyle = Style::None, timeStyle = Style::None;
+    switch (mode) {
+      case DatePickerMode::kTime:
+      case DatePickerMode::kCountDownTimer:
+        timeStyle = Style::Short;
+        break;
+      case DatePickerMode::kDate:
+        dateStyle = Style::Long;
+        break;
+      case DatePickerMode::kDateAndTime:
+        dateStyle = Style::Medium;
+        timeStyle = Style::Short;
+        break;
+    }
+    made = DateFormatter::withStyles(dateStyle, timeStyle, locale, localZone);
+    return *made;
+  }
+
+  foundation::Locale locale;          // the picker's own, else the current one
+  foundation::Locale calendarLocale;  // the current one
+  std::uint64_t zoneGeneration = 0;   // of the local zone below
+  foundation::TimeZone localZone;     // the zone the calendar and formatters are in
+  Calendar calendar;
+  bool twelveHours = false;
+  std::vector<Wheel> dateOrder;
+  mutable std::array<std::optional<DateFormatter>, 7> wheelFormatters;
+  mutable std::array<std::optional<DateFormatter>, 4> shownFormatters;
+};
+
+DatePicker::~DatePicker() = default;
+
+const DatePicker::Writing& DatePicker::writing() const {
+  // The generation is read before the zone, so a zone set in between only makes the next call
+  // build again.
+  const std::uint64_t zone = foundation::TimeZone::localGeneration();
+  foundation::Locale current = foundation::Locale::current();
+  foundation::Locale shown = locale_.value_or(current);
+  if (!writing_ || writing_->zoneGeneration != zone || !(writing_->locale == shown) ||
+      !(writing_->calendarLocale == current))
+    writing_ = std::make_unique<Writing>(std::move(shown), std::move(current), zone);
+  return *writing_;
+}
+
 foundation::Locale DatePicker::locale() const { return locale_.value_or(foundation::Locale::current()); }
 
 void DatePicker::setLocale(std::optional<foundation::Locale> locale) {
@@ -378,27 +455,14 @@ void DatePicker::setLocale(std::optional<foundation::Locale> locale) {
   setNeedsDisplay();
 }
 
-bool DatePicker::uses12Hours() const {
-  auto pattern = DateFormatter::dateFormatFromTemplate("j", locale());
-  return pattern && pattern->find('a') != std::string::npos;
-}
+std::vector<DatePicker::Wheel> DatePicker::wheels() const { return wheelsIn(writing()); }
 
-std::vector<DatePicker::Wheel> DatePicker::wheels() const {
+std::vector<DatePicker::Wheel> DatePicker::wheelsIn(const Writing& writing) const {
   std::vector<Wheel> time{Wheel::kHour, Wheel::kMinute};
-  if (uses12Hours()) time.push_back(Wheel::kAmPm);
+  if (writing.twelveHours) time.push_back(Wheel::kAmPm);
   switch (mode_) {
-    case DatePickerMode::kDate: {
-      // In the locale's order of month, day and year.
-      std::string pattern =
-          DateFormatter::dateFormatFromTemplate("yMMMMd", locale()).value_or("MMMM d y");
-      std::vector<std::pair<size_t, Wheel>> order{{pattern.find('M'), Wheel::kMonth},
-                                                  {pattern.find('d'), Wheel::kDayOfMonth},
-                                                  {pattern.find('y'), Wheel::kYear}};
-      std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-      std::vector<Wheel> out;
-      for (const auto& [at, wheel] : order) out.push_back(wheel);
-      return out;
-    }
+    case DatePickerMode::kDate:
+      return writing.dateOrder;
     case DatePickerMode::kDateAndTime:
       time.insert(time.begin(), Wheel::kDay);
       return time;
@@ -409,40 +473,51 @@ std::vector<DatePicker::Wheel> DatePicker::wheels() const {
   return time;
 }
 
-Rect DatePicker::wheelFrame(int wheel) const {
-  const auto all = wheels();
-  if (wheel < 0 || wheel >= static_cast<int>(all.size())) return Rect();
-  // Shares of the width: a day or a month needs more than a number.
-  auto share = [](Wheel w) {
+namespace {
+
+// Where the wheel at `index` of `all` lies: shares of the width, a day or a month needing more than
+// a number.
+Rect wheelFrameIn(const std::vector<DatePicker::Wheel>& all, int index, const Rect& bounds) {
+  if (index < 0 || index >= static_cast<int>(all.size())) return Rect();
+  auto share = [](DatePicker::Wheel w) {
     switch (w) {
-      case Wheel::kDay:
-      case Wheel::kMonth:
+      case DatePicker::Wheel::kDay:
+      case DatePicker::Wheel::kMonth:
         return 2.2;
-      case Wheel::kYear:
+      case DatePicker::Wheel::kYear:
         return 1.4;
       default:
         return 1.0;
     }
   };
   double total = 0;
-  for (Wheel w : all) total += share(w);
-  const Rect b = bounds();
-  double x = b.x();
-  for (int i = 0; i < wheel; ++i) x += b.width() * share(all[i]) / total;
-  return Rect(x, b.y(), b.width() * share(all[wheel]) / total, b.height());
+  for (DatePicker::Wheel w : all) total += share(w);
+  double x = bounds.x();
+  for (int i = 0; i < index; ++i) x += bounds.width() * share(all[i]) / total;
+  return Rect(x, bounds.y(), bounds.width() * share(all[index]) / total, bounds.height());
 }
 
+}  // namespace
+
+Rect DatePicker::wheelFrame(int wheel) const { return wheelFrameIn(wheels(), wheel, bounds()); }
+
 int DatePicker::wheelAtPoint(Point point) const {
-  const int n = static_cast<int>(wheels().size());
-  for (int i = 0; i < n; ++i)
-    if (wheelFrame(i).contains(point)) return i;
+  const auto all = wheels();
+  for (int i = 0; i < static_cast<int>(all.size()); ++i)
+    if (wheelFrameIn(all, i, bounds()).contains(point)) return i;
   return -1;
 }
 
 foundation::Date DatePicker::dateAfterTurning(int wheel, int rows) const {
-  const auto all = wheels();
-  if (wheel < 0 || wheel >= static_cast<int>(all.size()) || rows == 0) return date_;
-  const Calendar calendar = Calendar::current();
+  const Writing& w = writing();
+  const auto all = wheelsIn(w);
+  if (wheel < 0 || wheel >= static_cast<int>(all.size())) return date_;
+  return dateAfterTurning(w, all[wheel], rows);
+}
+
+foundation::Date DatePicker::dateAfterTurning(const Writing& writing, Wheel wheel, int rows) const {
+  if (rows == 0) return date_;
+  const Calendar& calendar = writing.calendar;
   auto parts = calendar.components(kAllUnits, date_);
   if (!parts) return date_;
   DateComponents c = *parts;
@@ -455,7 +530,7 @@ foundation::Date DatePicker::dateAfterTurning(int wheel, int rows) const {
     auto range = day ? calendar.rangeOfDaysInMonth(*day) : std::nullopt;
     return range ? range->count : 31;
   };
-  switch (all[wheel]) {
+  switch (wheel) {
     case Wheel::kDay:
       return calendar.dateByAddingUnit(CalendarUnit::Day, rows, date_).value_or(date_);
     case Wheel::kMonth:
@@ -470,8 +545,8 @@ foundation::Date DatePicker::dateAfterTurning(int wheel, int rows) const {
       c.day = std::min(*c.day, monthLength(*c.year, *c.month));
       break;
     case Wheel::kHour:
-      c.hour = uses12Hours() ? wrapped(*c.hour % 12 + rows, 12) + (*c.hour >= 12 ? 12 : 0)
-                             : wrapped(*c.hour + rows, 24);
+      c.hour = writing.twelveHours ? wrapped(*c.hour % 12 + rows, 12) + (*c.hour >= 12 ? 12 : 0)
+                                   : wrapped(*c.hour + rows, 24);
       break;
     case Wheel::kMinute:
       c.minute = wrapped(*c.minute + rows, 60);
@@ -486,19 +561,23 @@ foundation::Date DatePicker::dateAfterTurning(int wheel, int rows) const {
 }
 
 std::string DatePicker::wheelText(int wheel, int rows) const {
-  const auto all = wheels();
+  const Writing& w = writing();
+  const auto all = wheelsIn(w);
   if (wheel < 0 || wheel >= static_cast<int>(all.size())) return {};
-  if (all[wheel] == Wheel::kAmPm) {
-    const int half = (Calendar::current().component(CalendarUnit::Hour, date_).value_or(0) >= 12 ? 1 : 0) + rows;
+  return wheelText(w, all[wheel], rows);
+}
+
+std::string DatePicker::wheelText(const Writing& writing, Wheel wheel, int rows) const {
+  if (wheel == Wheel::kAmPm) {
+    const int half = (writing.calendar.component(CalendarUnit::Hour, date_).value_or(0) >= 12 ? 1 : 0) + rows;
     if (half < 0 || half > 1) return {};
   }
-  if (all[wheel] == Wheel::kYear && rows != 0) {
+  if (wheel == Wheel::kYear && rows != 0) {
     // A year wheel runs on; no wheel shows years before the first.
-    const int year = Calendar::current().component(CalendarUnit::Year, date_).value_or(1);
+    const int year = writing.calendar.component(CalendarUnit::Year, date_).value_or(1);
     if (year + rows < 1) return {};
   }
-  return DateFormatter::withPattern(wheelPattern(all[wheel], uses12Hours()), locale())
-      .stringFromDate(dateAfterTurning(wheel, rows));
+  return writing.wheelFormatter(wheel).stringFromDate(dateAfterTurning(writing, wheel, rows));
 }
 
 void DatePicker::turnWheel(int wheel, int rows) {
@@ -508,23 +587,7 @@ void DatePicker::turnWheel(int wheel, int rows) {
   sendActionsForControlEvents(kControlEventValueChanged);
 }
 
-std::string DatePicker::shownText() const {
-  Style dateStyle = Style::None, timeStyle = Style::None;
-  switch (mode_) {
-    case DatePickerMode::kTime:
-    case DatePickerMode::kCountDownTimer:
-      timeStyle = Style::Short;
-      break;
-    case DatePickerMode::kDate:
-      dateStyle = Style::Long;
-      break;
-    case DatePickerMode::kDateAndTime:
-      dateStyle = Style::Medium;
-      timeStyle = Style::Short;
-      break;
-  }
-  return DateFormatter::withStyles(dateStyle, timeStyle, locale()).stringFromDate(date_);
-}
+std::string DatePicker::shownText() const { return writing().shownFormatter(mode_).stringFromDate(date_); }
 
 std::optional<foundation::Date> DatePicker::dateFromText(std::string_view text) const {
   const Calendar calendar = Calendar::current();
@@ -584,14 +647,15 @@ void DatePicker::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   const Rect b = bounds();
   const double h = PickerView::kDefaultRowHeight;
   const int reach = static_cast<int>(b.height() / h / 2) + 1;
-  const int n = static_cast<int>(wheels().size());
+  const Writing& w = writing();
+  const auto all = wheelsIn(w);
   canvas.save();
   canvas.clipToRect(b);
-  for (int wheel = 0; wheel < n; ++wheel) {
-    const Rect column = wheelFrame(wheel);
+  for (int wheel = 0; wheel < static_cast<int>(all.size()); ++wheel) {
+    const Rect column = wheelFrameIn(all, wheel, b);
     const int held = wheel == dragWheel_ ? dragRows_ : 0;
     for (int offset = -reach; offset <= reach; ++offset) {
-      const std::string text = wheelText(wheel, held + offset);
+      const std::string text = wheelText(w, all[wheel], held + offset);
       if (text.empty()) continue;
       const Font font = Font::systemFontOfSize(offset == 0 ? 21 : 18);
       const double y = b.midY() - h / 2 + offset * h + (h - font.pointSize() * 1.2) / 2;

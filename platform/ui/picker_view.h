@@ -142,12 +142,13 @@ class DatePicker : public Control {
  public:
   DatePicker();
   explicit DatePicker(const Rect& frame);
+  ~DatePicker() override;
 
   DatePickerMode mode() const { return mode_; }
   void setMode(DatePickerMode mode);
   // The locale the wheels and the texts are written in (month names, 12 or 24 hours, the order of
   // day and month); the current locale until set. A screen in an interface language of its own
-  // gives its locale here.
+  // gives its locale here. A new locale, current locale or local time zone shows at the next draw.
   foundation::Locale locale() const;
   void setLocale(std::optional<foundation::Locale> locale);
   foundation::Date date() const { return date_; }
@@ -189,9 +190,18 @@ class DatePicker : public Control {
   void drawRect(graphics::Canvas& canvas, const Rect& rect) override;
 
  private:
+  // What the wheels are written and turned with in the locale and the local zone in force.
+  struct Writing;
+  const Writing& writing() const;
+  std::vector<Wheel> wheelsIn(const Writing& writing) const;
+  foundation::Date dateAfterTurning(const Writing& writing, Wheel wheel, int rows) const;
+  std::string wheelText(const Writing& writing, Wheel wheel, int rows) const;
+
   foundation::Date clamp(foundation::Date date) const;
-  bool uses12Hours() const;
   std::optional<foundation::Locale> locale_;
+  // Made on first use and made again when the locale, the current locale or the local zone it was
+  // made for has changed; never shared with another picker.
+  mutable std::unique_ptr<Writing> writing_;
   int dragWheel_ = -1;
   int dragRows_ = 0;
 
