@@ -111,7 +111,7 @@ void firstLaunchView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   canvas.save();
   if (auto back = ui::imageNamed("iPhone_note_back")) {
     const double side = std::max(m.W, m.B);
-    canvas.drawImage(*back, Rect(0, 0, side, side));
+    canvas.drawSharedImage(back, Rect(0, 0, side, side));
   }
   auto centred = [&](const std::string& text, const Font& font, const Color& color, double y) {
     canvas.drawText(text, Point(m.W / 2 - measure(text, font).width / 2, y), font, color);
@@ -134,7 +134,7 @@ void firstLaunchView::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
       for (std::size_t column = 0; column < rowButtons.size(); ++column) {
         const Rect r = buttonRect(row, static_cast<int>(column));
         const bool isChosen = chosen[row] == column + 1;
-        canvas.drawImage(isChosen ? *filled : *frame, r);
+        canvas.drawSharedImage(isChosen ? filled : frame, r);
         foundation::Array units;
         for (const char* key : rowButtons[column].keys) units.emplace_back(localized(key));
         drawNotationText(canvas, foundation::text::format(rowButtons[column].caption, units), r, false);
