@@ -2,7 +2,14 @@
 // Alerts and action sheets. Showing one puts it on the screen's list of shown alerts, which holds it
 // until a button is tapped; a test (or the screenshot tools) finds it there and taps a button by
 // index, which reaches the delegate as a real tap would.
+//
+// When animations play (the window), an action sheet slides up from the bottom edge as it is shown
+// and back down as it is dismissed, as on the device. Its buttons answer from the start of the slide
+// up; a tap's click reaches the delegate at once, and the sheet leaves the list of shown sheets at
+// once (out of reach of taps) while it is still drawn sliding down; the delegate hears of the
+// dismissal once it is out. At once (no window) the dismissal follows the click directly.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,9 +30,11 @@ class AlertViewDelegate {
   virtual void alertViewDidDismissWithButtonIndex(AlertView& /*alert*/, int /*buttonIndex*/) {}
 };
 
+// Non-owning as well; a delegate that goes while one of its sheets is still on screen or sliding
+// away is cleared from it, so the dismissal that comes later finds no delegate.
 class ActionSheetDelegate {
  public:
-  virtual ~ActionSheetDelegate() = default;
+  virtual ~ActionSheetDelegate();
   virtual void actionSheetClickedButtonAtIndex(ActionSheet& sheet, int buttonIndex) = 0;
   virtual void actionSheetDidDismissWithButtonIndex(ActionSheet& /*sheet*/, int /*buttonIndex*/) {}
 };
@@ -107,11 +116,20 @@ class ActionSheet : public std::enable_shared_from_this<ActionSheet> {
   View* shownInView() const { return shownIn_; }
 
   bool tapButton(int index);
+  // Animated while animations play, it slides down first and the delegate hears of the dismissal
+  // then; otherwise at once.
   void dismissWithClickedButtonIndex(int index, bool animated);
+
+  // How far up the sheet is drawn now: 1 in its place, 0 just below the screen's bottom edge (the
+  // dimming behind it follows the same share).
+  double shownShare() const;
 
  private:
   friend void removeAllAlerts();
   ActionSheet() = default;
+  // Moves the sheet's drawing up into place or down out of view, played when `animated` and
+  // animations play; `done` runs once it is there.
+  void slide(bool up, bool animated, std::function<void()> done);
   std::optional<std::string> title_;
   ActionSheetDelegate* delegate_ = nullptr;
   std::vector<std::string> buttons_;
@@ -121,6 +139,9 @@ class ActionSheet : public std::enable_shared_from_this<ActionSheet> {
   int tag_ = 0;
   bool visible_ = false;
   View* shownIn_ = nullptr;
+  // A stand-in whose frame plays the slide: its y is 0 with the sheet in place and 1 below the
+  // bottom edge. Made at the first played slide.
+  std::shared_ptr<View> slide_;
 };
 
 // What is on screen, oldest first.
@@ -129,7 +150,11 @@ std::vector<std::shared_ptr<ActionSheet>> shownActionSheets();
 // The newest alert or sheet on screen, or null.
 std::shared_ptr<AlertView> topAlert();
 std::shared_ptr<ActionSheet> topActionSheet();
-// Takes every alert and sheet off screen without telling their delegates (between tests).
+// The sheets dismissed while animations play that are still sliding down, oldest first: drawn, but
+// out of reach of taps.
+std::vector<std::shared_ptr<ActionSheet>> actionSheetsSlidingAway();
+// Takes every alert and sheet off screen, and those sliding away, without telling their delegates
+// (between tests).
 void removeAllAlerts();
 
 }  // namespace ui

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/application.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/screen_internals.h"
@@ -20,6 +21,22 @@ using screens::shared;
 namespace {
 // The room kept between the bottom of the field being typed into and the top of the keyboard.
 constexpr double kKeyboardClearance = 8;
+// How long a popover takes to fade in or out when animations play.
+constexpr double kPopoverFadeDuration = 0.25;
+
+// The popovers closed while animations play whose content still fades out. Held weakly: the fade
+// itself keeps each alive until it ends.
+std::vector<std::weak_ptr<PopoverController>>& fadingPopovers() {
+  static std::vector<std::weak_ptr<PopoverController>> list;
+  return list;
+}
+
+void stopFading(const PopoverController* popover) {
+  std::erase_if(fadingPopovers(), [&](const auto& weak) {
+    auto fading = weak.lock();
+    return !fading || fading.get() == popover;
+  });
+}
 }  // namespace
 
 // ------------------------------------------------------------------------------------ PopoverController
@@ -38,6 +55,8 @@ void PopoverController::presentPopoverFromRect(const Rect& rect, View* view, uns
   fromView_ = view;
   arrows_ = arrows;
   std::shared_ptr<View> contentView = content_->view();
+  // Presented again while it fades out: in reach again.
+  screens::comeBack(*contentView);
   Window* window = view ? view->window() : nullptr;
   std::shared_ptr<Window> keyWindow = Application::shared().keyWindow();
   if (!window) window = keyWindow.get();
@@ -62,7 +81,14 @@ void PopoverController::presentPopoverFromRect(const Rect& rect, View* view, uns
   placeForKeyboard();
   if (visible_) return;
   visible_ = true;
+  stopFading(this);
   popovers().push_back(shared_from_this());
+  // Played, it fades in.
+  if (window && animated && animationMode() == AnimationMode::kPlayed) {
+    const double alpha = contentView->alpha();
+    contentView->setAlpha(0);
+    animate(kPopoverFadeDuration, [&] { contentView->setAlpha(alpha); });
+  }
   record(ScreenEvent::Kind::kShowPopover, content_, animated);
   runTransition({{content_, true}}, animated, {});
 }
@@ -73,7 +99,19 @@ void PopoverController::dismissPopoverAnimated(bool animated) {
   visible_ = false;
   auto& list = popovers();
   list.erase(std::remove(list.begin(), list.end(), keep), list.end());
-  if (content_->isViewLoaded()) content_->view()->removeFromSuperview();
+  if (content_->isViewLoaded()) {
+    std::shared_ptr<View> contentView = content_->view();
+    // Played, it fades out before it leaves the window.
+    if (animated && animationMode() == AnimationMode::kPlayed && contentView->superview()) {
+      fadingPopovers().push_back(keep);
+      screens::playFadingOut(contentView, kPopoverFadeDuration, [keep, contentView] {
+        stopFading(keep.get());
+        if (!keep->visible_) contentView->removeFromSuperview();
+      });
+    } else {
+      contentView->removeFromSuperview();
+    }
+  }
   record(ScreenEvent::Kind::kDismissPopover, content_, animated);
   runTransition({{content_, false}}, animated, {});
 }
@@ -103,6 +141,14 @@ void PopoverController::placeForKeyboard() {
 }
 
 std::vector<std::shared_ptr<PopoverController>> visiblePopovers() { return popovers(); }
+
+std::vector<std::shared_ptr<PopoverController>> screens::drawnPopovers() {
+  std::vector<std::shared_ptr<PopoverController>> drawn;
+  for (const auto& weak : fadingPopovers())
+    if (auto fading = weak.lock()) drawn.push_back(std::move(fading));
+  drawn.insert(drawn.end(), popovers().begin(), popovers().end());
+  return drawn;
+}
 
 void screens::placePopoversForKeyboard() {
   // A copy: a popover's content may answer its move by closing one.

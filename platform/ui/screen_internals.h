@@ -33,8 +33,15 @@ void runTransition(std::vector<Change> changes, bool animated, std::function<voi
 // the drawing holds it opaque until the last moment); its alpha comes back at the end, before `done`.
 void playLeaving(const std::shared_ptr<View>& view, double duration, const std::function<void()>& move,
                  std::function<void()> done);
+// When animations play: a view that goes fades out over `duration`, out of reach from the start;
+// its alpha comes back at the end, before `done`.
+void playFadingOut(const std::shared_ptr<View>& view, double duration, std::function<void()> done);
 // A screen shown again while it is still leaving (pushed and popped at once) is in reach again now.
 void comeBack(View& view);
+
+// The popovers to draw, oldest first: those on screen, and those closed while animations play whose
+// content is still fading out of its window (out of reach).
+std::vector<std::shared_ptr<PopoverController>> drawnPopovers();
 
 // The main screen's bounds for the device and orientation in force.
 Rect screenRect();

@@ -15,6 +15,7 @@
 #include "platform/ui/device.h"
 #include "platform/ui/keyboard.h"
 #include "platform/ui/render.h"
+#include "platform/ui/screen_internals.h"
 #include "platform/ui/text_input.h"
 #include "platform/ui/view_controller.h"
 
@@ -82,16 +83,14 @@ std::optional<Panel> alertPanel(Size screen) {
   return panel;
 }
 
-std::optional<Panel> sheetPanel(Size screen) {
-  auto sheet = topActionSheet();
-  if (!sheet) return std::nullopt;
+Panel sheetPanel(const ActionSheet& sheet, Size screen) {
   Panel panel;
-  panel.title = sheet->title().value_or("");
-  panel.cancelIndex = sheet->cancelButtonIndex();
-  panel.destructiveIndex = sheet->destructiveButtonIndex();
+  panel.title = sheet.title().value_or("");
+  panel.cancelIndex = sheet.cancelButtonIndex();
+  panel.destructiveIndex = sheet.destructiveButtonIndex();
   const double width = std::min(screen.width, 400.0) - 2 * kSheetMargin;
   panel.textHeight = panel.title.empty() ? 0 : 16 + textHeight(panel.title, messageFont(), width - 32) + 16;
-  const int count = sheet->numberOfButtons();
+  const int count = sheet.numberOfButtons();
   // The cancel button stands apart, below the others.
   const bool separateCancel = panel.cancelIndex >= 0;
   const double height = panel.textHeight + kButtonHeight * count + (separateCancel ? kSheetMargin : 0);
@@ -102,7 +101,7 @@ std::optional<Panel> sheetPanel(Size screen) {
   for (int i = 0; i < count; ++i) {
     OverlayTarget button;
     button.kind = OverlayTarget::Kind::kSheetButton;
-    button.title = sheet->buttonTitleAtIndex(i);
+    button.title = sheet.buttonTitleAtIndex(i);
     button.index = i;
     if (i == panel.cancelIndex) {
       button.frame = Rect(x, y + height - kButtonHeight, width, kButtonHeight);
@@ -117,8 +116,21 @@ std::optional<Panel> sheetPanel(Size screen) {
 
 std::optional<Panel> topPanel(Size screen) {
   if (auto alert = alertPanel(screen)) return alert;
-  return sheetPanel(screen);
+  if (auto sheet = topActionSheet()) return sheetPanel(*sheet, screen);
+  return std::nullopt;
 }
+
+// A sheet drawn `shown` of its way up (1 in place) lies lower by the rest of its way from below the
+// screen's bottom edge.
+Panel slidDown(Panel panel, double shown, Size screen) {
+  const double by = (1 - shown) * (screen.height - panel.frame.y());
+  panel.frame = panel.frame.offsetBy(0, by);
+  for (auto& button : panel.buttons) button.frame = button.frame.offsetBy(0, by);
+  return panel;
+}
+
+// The dimming behind an overlay or a floating screen, `share` of its full depth.
+Color dimming(double share) { return Color::white(0, kDim.a * share); }
 
 bool numericKeyboard() {
   auto* field = dynamic_cast<TextField*>(View::currentFirstResponder());
@@ -171,8 +183,9 @@ void drawCentred(graphics::Canvas& canvas, const std::string& text, const graphi
                   Rect(rect.x(), rect.y() + (rect.height() - h) / 2, rect.width(), h));
 }
 
-void drawPanel(graphics::Canvas& canvas, const Panel& panel, bool isAlert, Size screen) {
-  canvas.setFillColor(kDim);
+// `dimmed`: the share of the dimming behind it (a sheet's follows its slide).
+void drawPanel(graphics::Canvas& canvas, const Panel& panel, bool isAlert, Size screen, double dimmed = 1) {
+  canvas.setFillColor(dimming(dimmed));
   canvas.fillRect(Rect(0, 0, screen.width, screen.height));
   canvas.setFillColor(kPanel);
   canvas.fillPath(graphics::Path::roundedRect(panel.frame, isAlert ? 13 : 10));
@@ -224,27 +237,33 @@ void drawKeyboard(graphics::Canvas& canvas) {
   }
 }
 
+// The content views of the popovers drawn in the window (fading ones too).
+std::vector<View*> popoverViews(View& window) {
+  std::vector<View*> views;
+  for (const auto& popover : screens::drawnPopovers()) {
+    const auto& content = popover->contentViewController();
+    if (content && content->isViewLoaded() && content->view()->superview() == &window)
+      views.push_back(content->view().get());
+  }
+  return views;
+}
+
 // Form sheets and popovers float over a dimmed screen; they are the window's subviews already, so
-// the dimming goes in below them and their frames on top.
+// the dimming goes in below them and the popovers' frames on top, as they are drawn now.
 void drawFloatingFrames(graphics::Canvas& canvas, View& window) {
-  for (const auto& popover : visiblePopovers()) {
-    if (!popover->contentViewController() || !popover->contentViewController()->isViewLoaded()) continue;
-    Rect frame = popover->contentViewController()->view()->frame();
-    canvas.setStrokeColor(Color::white(0.3));
+  for (View* content : popoverViews(window)) {
+    const Rect frame = presentedFrame(*content);
+    canvas.setStrokeColor(Color::white(0.3, presentedAlpha(*content)));
     canvas.setLineWidth(1);
     canvas.strokePath(graphics::Path::roundedRect(frame.insetBy(-1, -1), 6));
   }
-  (void)window;
 }
 
 // The views that float over a dimmed screen: popovers' contents, and on the tablet the form and
 // page sheets presented over the root.
 std::vector<const View*> floatingViews(View& window) {
   std::vector<const View*> views;
-  for (const auto& popover : visiblePopovers()) {
-    const auto& content = popover->contentViewController();
-    if (content && content->isViewLoaded()) views.push_back(content->view().get());
-  }
+  for (View* content : popoverViews(window)) views.push_back(content);
   auto* asWindow = dynamic_cast<Window*>(&window);
   if (!asWindow || !device().isPad()) return views;
   for (ViewController* c = asWindow->rootViewController(); c; c = c->presentedViewController()) {
@@ -401,7 +420,8 @@ void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOpti
   for (auto& sub : subviews) {
     if (!dimmed && !sub->isHidden() &&
         std::find(floating.begin(), floating.end(), sub.get()) != floating.end()) {
-      canvas.setFillColor(kDim);
+      // As deep as the floating screen is opaque now: a popover's fades with it.
+      canvas.setFillColor(dimming(presentedAlpha(*sub)));
       canvas.fillRect(Rect(0, 0, screen.width, screen.height));
       dimmed = true;
     }
@@ -412,8 +432,14 @@ void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOpti
   drawKeyboard(canvas);
   if (auto alert = alertPanel(screen)) {
     drawPanel(canvas, *alert, true, screen);
-  } else if (auto sheet = sheetPanel(screen)) {
-    drawPanel(canvas, *sheet, false, screen);
+  } else {
+    // Sheets sliding down under the newest one on screen, each as far up as it is drawn now.
+    auto sheets = actionSheetsSlidingAway();
+    if (auto top = topActionSheet()) sheets.push_back(std::move(top));
+    for (const auto& sheet : sheets) {
+      const double shown = sheet->shownShare();
+      drawPanel(canvas, slidDown(sheetPanel(*sheet, screen), shown, screen), false, screen, shown);
+    }
   }
   drawStatusBar(canvas, screen, options.now, lightStatusBar(window, screen));
   window.markDisplayed();

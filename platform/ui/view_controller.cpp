@@ -82,16 +82,26 @@ std::map<const View*, double>& leavingAlphas() {
   static std::map<const View*, double> alphas;
   return alphas;
 }
+
+// Plays the changes of a screen that goes, out of reach until they end; its alpha comes back then.
+void leave(const std::shared_ptr<View>& view, double duration, const std::function<void()>& changes,
+           std::function<void()> done) {
+  leavingAlphas().emplace(view.get(), view->alpha());
+  animate(duration, changes, [view, done = std::move(done)](bool) {
+    comeBack(*view);
+    if (done) done();
+  });
+}
 }  // namespace
 
 void playLeaving(const std::shared_ptr<View>& view, double duration, const std::function<void()>& move,
                  std::function<void()> done) {
-  leavingAlphas().emplace(view.get(), view->alpha());
-  animate(duration, move, [view, done = std::move(done)](bool) {
-    comeBack(*view);
-    if (done) done();
-  });
+  leave(view, duration, move, std::move(done));
   animate(kLeavingFade, duration - kLeavingFade, [&] { view->setAlpha(0); });
+}
+
+void playFadingOut(const std::shared_ptr<View>& view, double duration, std::function<void()> done) {
+  leave(view, duration, [&] { view->setAlpha(0); }, std::move(done));
 }
 
 void comeBack(View& view) {
