@@ -192,15 +192,15 @@ void NoteEditor::applyDefaults() {
     if (note_numVal) {
       const app::IntegerRange range =
           helper_.getTypeIntegerRange(valueType_.vt_Type(), note_numMeasureCurrent);
-      // The wheel's rows run from location to location + length - 1: a value whose whole part
-      // has no row starts on the last row, so that what opens is what the wheel can show.
+      // The range's location is the lowest value and its length the highest, as the wheel's rows
+      // run; feet and inches keep their inches, which the wheel shows in columns of their own.
       const float lowest = static_cast<float>(range.location);
-      const float end = static_cast<float>(range.location + range.length);
+      const float highest = static_cast<float>(range.length);
       const float value = static_cast<float>(*note_numVal);
       if (value < lowest) {
         note_numVal = lowest;
-      } else if (range.length > 0 && value >= end && !isType(note_numMeasureCurrent, app::unit::kFtInch)) {
-        note_numVal = end - 1;
+      } else if (value > highest && !isType(note_numMeasureCurrent, app::unit::kFtInch)) {
+        note_numVal = highest;
       }
     }
   }

@@ -37,12 +37,12 @@ int digitsAfterPoint(const std::optional<std::string>& type, const std::optional
 NumberWheel::NumberWheel(const std::optional<std::string>& type, const std::optional<std::string>& unitKey,
                          const Localizer& localized)
     : unit_(unitKey.value_or("")), digits_(digitsAfterPoint(type, unitKey)), localized_(localized) {
-  // The range gives the rows 0 to length - 1: every row reads back as the number it shows (a
-  // 61st row of 60 minutes would be a value the other screens never offer).
+  // The range's two numbers are the first and the last row, both offered: 0 and 60 give the 61
+  // rows 0 to 60. Equal numbers give no rows.
   const app::IntegerRange range = app::integerRangeOfType(type, unitKey);
-  if (range.length == 0) return;
-  first_ = static_cast<int>(range.location);
-  last_ = static_cast<int>(range.location + range.length - 1);
+  if (range.location == range.length) return;
+  first_ = static_cast<int>(std::min(range.location, range.length));
+  last_ = static_cast<int>(std::max(range.location, range.length));
   std::string suffix;
   if (unit_ == unit::kLbsOz) suffix = " " + localized_("Notation_lbs");
   if (unit_ == unit::kFtInch) suffix = " " + localized_("Notation_ft");

@@ -142,17 +142,17 @@ TEST_F(EditorEdgesTest, ARememberedValuePastTheWheelsLastRowOpensOnIt) {
   ASSERT_TRUE(context_->save().ok());
 
   auto editor = open("Temperature");
-  EXPECT_EQ(editor->model().note_numVal, 99);
+  EXPECT_EQ(editor->model().note_numVal, 100);
   ASSERT_TRUE(editor->noteEditTable().tapRowAtIndexPath({1, 0}));
   ASSERT_EQ(editor->model().pickerViewType, 3);
   auto* wheel = editor->valuePanel().inputPicker();
   ASSERT_TRUE(wheel);
-  EXPECT_EQ(wheel->selectedRowInComponent(0), 99);
+  EXPECT_EQ(wheel->selectedRowInComponent(0), 100);
   wheel->spinToRow(5, 1);
   editor->valuePanel().doneButton().tap();
   tapItem(editor->saveButton());
   ASSERT_EQ(notes().size(), 1u);
-  EXPECT_EQ(notes()[0].note_numValue()->toDouble(), 99.5);
+  EXPECT_EQ(notes()[0].note_numValue()->toDouble(), 100.5);
 }
 
 TEST_F(EditorEdgesTest, PanelsReachTheBottomDimAllAndHideTheStatusBar) {

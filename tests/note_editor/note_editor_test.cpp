@@ -36,7 +36,7 @@ TEST_F(NoteEditorTest, NewNotesStartFromTheirTypesRules) {
   EXPECT_EQ(temperature->note_numVal, static_cast<double>(36.6f));
   EXPECT_EQ(temperature->note_numMeasureCurrent, "Notation_celsius");
   temperature->valueType().setVt_NumCurrent(1000.0f);
-  EXPECT_EQ(model("Temperature")->note_numVal, 99) << "held at the wheel's last row";
+  EXPECT_EQ(model("Temperature")->note_numVal, 100) << "held at the range's highest value, the wheel's last row";
   model("Food")->valueType().setVt_NumCurrent(55.0f);
   EXPECT_EQ(model("Food")->note_numVal, 0) << "a keypad type starts at 0";
 }

@@ -41,21 +41,23 @@ TEST(NumberWheelTest, EveryUnitReadsBackItsEndsAndOneInsideValue) {
     std::array<int, 3> rows;
   };
   const Case cases[] = {
-      {"Breast Feeding", "", 1, 60, 0, 0, {0, -1, -1}},
-      {"Breast Feeding", "", 1, 60, 0, 59, {59, -1, -1}},
-      {"Weight", "Notation_kg", 3, 100, 10, 3.45f, {3, 4, 5}},
-      {"Weight", "Notation_kg", 3, 100, 10, 2.3f, {2, 3, 0}},
-      {"Weight", "Notation_kg", 3, 100, 10, 99.99f, {99, 9, 9}},
-      {"Weight", "Notation_lbs", 3, 200, 10, 199.99f, {199, 9, 9}},
-      {"Weight", "Notation_lbs_oz", 2, 200, 16, 7.5f, {7, 8, -1}},
-      {"Weight", "Notation_lbs_oz", 2, 200, 16, 199.9375f, {199, 15, -1}},
-      {"Height", "Notation_cm", 2, 200, 10, 199.9f, {199, 9, -1}},
-      {"Height", "Notation_inch", 3, 100, 10, 0, {0, 0, 0}},
-      {"Height", "Notation_ft_inch", 3, 10, 12, 30.5f, {2, 6, 5}},
-      {"Height", "Notation_ft_inch", 3, 10, 12, 119.9f, {9, 11, 9}},
-      {"Head Size", "Notation_cm", 2, 100, 10, 35.2f, {35, 2, -1}},
-      {"Temperature", "Notation_celsius", 2, 100, 10, 36.6f, {36, 6, -1}},
-      {"Temperature", "Notation_fahrenheit", 2, 200, 10, 199.9f, {199, 9, -1}},
+      {"Breast Feeding", "", 1, 61, 0, 0, {0, -1, -1}},
+      {"Breast Feeding", "", 1, 61, 0, 59, {59, -1, -1}},
+      {"Breast Feeding", "", 1, 61, 0, 60, {60, -1, -1}},
+      {"Weight", "Notation_kg", 3, 101, 10, 3.45f, {3, 4, 5}},
+      {"Weight", "Notation_kg", 3, 101, 10, 2.3f, {2, 3, 0}},
+      {"Weight", "Notation_kg", 3, 101, 10, 99.99f, {99, 9, 9}},
+      {"Weight", "Notation_kg", 3, 101, 10, 100, {100, 0, 0}},
+      {"Weight", "Notation_lbs", 3, 201, 10, 199.99f, {199, 9, 9}},
+      {"Weight", "Notation_lbs_oz", 2, 201, 16, 7.5f, {7, 8, -1}},
+      {"Weight", "Notation_lbs_oz", 2, 201, 16, 199.9375f, {199, 15, -1}},
+      {"Height", "Notation_cm", 2, 201, 10, 199.9f, {199, 9, -1}},
+      {"Height", "Notation_inch", 3, 101, 10, 0, {0, 0, 0}},
+      {"Height", "Notation_ft_inch", 3, 11, 12, 30.5f, {2, 6, 5}},
+      {"Height", "Notation_ft_inch", 3, 11, 12, 119.9f, {9, 11, 9}},
+      {"Head Size", "Notation_cm", 2, 101, 10, 35.2f, {35, 2, -1}},
+      {"Temperature", "Notation_celsius", 2, 101, 10, 36.6f, {36, 6, -1}},
+      {"Temperature", "Notation_fahrenheit", 2, 201, 10, 199.9f, {199, 9, -1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.type) + " " + c.unit + " " + std::to_string(c.value));
@@ -96,7 +98,8 @@ TEST(NumberWheelTest, TextsAndWidths) {
   EXPECT_EQ(kg.widthForComponent(1, 320, std::nullopt), 70);
   const NumberWheel minutes(std::string("Breast Feeding"), std::nullopt, identity);
   EXPECT_EQ(minutes.widthForComponent(0, 320, std::nullopt), 280);
-  EXPECT_EQ(minutes.rowText(60, 0), "");
+  EXPECT_EQ(minutes.rowText(60, 0), "60");
+  EXPECT_EQ(minutes.rowText(61, 0), "");
 }
 
 TEST(KeypadTest, TextRulesAndHitTest) {
