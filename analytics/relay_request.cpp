@@ -162,11 +162,8 @@ bool TallyRelayRequest::invokeRelayWithParams(const std::optional<Dictionary>& p
   if (!storage->beginRelayRequest()) return false;
   TallyUtil::log(2, "Sending relay Request....");
   auto body = buildRequestBody();
-  if (!body) {
-    // Nothing was posted, so no callback will clear the flag.
-    storage->setRelayRequestPending(false);
-    return false;
-  }
+  // Nothing was posted, so no callback clears the flag: the exchange stays off for this process.
+  if (!body) return false;
   sendRelayRequest(*body, params);
   return true;
 }

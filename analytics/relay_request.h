@@ -10,8 +10,9 @@
 //     -> requestDidCancel    (main loop) logged                                     } cleared
 //
 // One request at a time per process: the settings' relayRequestPending flag is taken and set in
-// one step under the settings' lock. A failure before the post (schemas, building, encoding) clears
-// it again, so a later exchange can run. Tasks still running when the object goes are cancelled.
+// one step under the settings' lock. A failure before the post (schemas, building, encoding) leaves
+// it set: what failed once would fail again, so no further request is made while the process runs.
+// Tasks still running when the object goes are cancelled.
 
 #include <memory>
 #include <mutex>

@@ -11,6 +11,7 @@
 #include "analytics/relay_request.h"
 #include "analytics/relay_response.h"
 #include "analytics/tally_util.h"
+#include "platform/foundation/log.h"
 #include "platform/plist/keyed_archive.h"
 #include "platform/runtime/run_loop.h"
 #include "support/analytics_collector.h"
@@ -118,11 +119,20 @@ TEST_F(RelayTest, TheCollectorReadsTheRequestWithAvroAndTheResponseBecomesTheSet
   EXPECT_EQ(request->runningTaskCount(), 0u);
   storage()->setRelayRequestPending(false);
 
-  // A request that cannot be encoded (a key that is not UTF-8 has no JSON form) is not posted, and
-  // the next exchange may run.
+  // A request that cannot be encoded (a key that is not UTF-8 has no JSON form) is not posted and
+  // keeps the exchange off: a later call, even with a good key, stops before building anything.
   storage()->setApiKey("ZK\xFF");
   EXPECT_FALSE(request->invokeRelayWithParams());
-  EXPECT_FALSE(storage()->relayRequestPending());
+  EXPECT_TRUE(storage()->relayRequestPending());
+  storage()->setApiKey("ZK4PW8RX");
+  TallyUtil::setLogLevel(2);
+  {
+    foundation::ScopedLogCapture log;
+    EXPECT_FALSE(request->invokeRelayWithParams());
+    EXPECT_EQ(log.messages(), std::vector<std::string>{});
+  }
+  TallyUtil::setLogLevel(0);
+  EXPECT_TRUE(storage()->relayRequestPending());
   EXPECT_EQ(request->runningTaskCount(), 0u);
   loop_.runUntilIdle();
   EXPECT_EQ(collector_.configRequests().size(), 1u);
