@@ -105,7 +105,7 @@ void drawTitlePage(Report& r) {
   canvas.beginPage();
   if (!r.style.forPrint && icon && !icon->isEmpty()) {
     auto blurred = app::applyBlurWithRadiusWidthTintColorSaturationDeltaFactorMaskImage(
-        *icon, 5.0, 792.0, rgb255(140, 127, 243, static_cast<float>(0.7)), 0.4, nullptr, 1.0);
+        *icon, 5.0, 792.0, rgb255(140, 127, 243, static_cast<float>(0.7)), 0.4, nullptr, r.request.screenScale);
     if (blurred) canvas.drawImage(*blurred, Rect(-90, 0, 792, 792));
   }
   Point at = r.drawCentred(r.text(r.lang.localized("AppName"), 50), 80);

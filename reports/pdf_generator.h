@@ -75,6 +75,8 @@ struct PdfReportRequest {
   foundation::Date reportDate;
   // The interface language of the texts; InterfaceText::current() when empty.
   std::optional<app::InterfaceText> language;
+  // The main screen's scale, at which the title page's blurred picture is made.
+  double screenScale = 1;
 };
 
 // The locale the report's dates are written in: the one every date in the interface language takes

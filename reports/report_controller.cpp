@@ -13,6 +13,7 @@
 #include "platform/foundation/log.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
+#include "platform/ui/device.h"
 #include "platform/ui/image_library.h"
 #include "reports/backup_controller.h"
 #include "reports/screenshot_helper.h"
@@ -220,6 +221,7 @@ void mailSenderController::startJob() {
   input.reportDate = (services_.clock ? *services_.clock : runtime::RunLoop::main().clock()).now();
   input.girlIcon = ui::imageNamed("babyGirl");
   input.boyIcon = ui::imageNamed("babyBoy");
+  input.screenScale = ui::device().scale;
 
   auto self = std::dynamic_pointer_cast<mailSenderController>(shared_from_this());
   if (!job_->start(std::move(input), std::weak_ptr<ReportJobListener>(self))) return backToIdle();

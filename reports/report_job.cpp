@@ -225,6 +225,7 @@ Status ReportJob::run(const ReportJobInput& input, const std::function<void(doub
   request.photosFolder = saves.getPhotosDir();
   request.reportDate = input.reportDate;
   request.language = input.language;
+  request.screenScale = input.screenScale;
   return generatePdfReport(request);
 }
 

@@ -59,6 +59,8 @@ struct ReportJobInput {
   // The pictures of a baby without an icon ("babyGirl", "babyBoy"), looked up on the main thread.
   std::shared_ptr<const graphics::Image> girlIcon;
   std::shared_ptr<const graphics::Image> boyIcon;
+  // The main screen's scale, read on the main thread: the title page's blur works at it.
+  double screenScale = 1;
 };
 
 // Main thread: the ValueType rows the job will read, made (and saved) where missing, so the

@@ -451,3 +451,20 @@ TEST(ToothSpot, PicturesAreTheShapeInEachColourMirroredOnTheRightAndDrawnAtHalfS
 }
 
 }  // namespace
+
+// The colourful title page blurs the baby's picture at the main screen's scale: a 2x screen gives
+// a picture of twice the pixels, drawn in the same place.
+TEST_F(PdfReportLayoutTest, TheTitlePagesBlurFollowsTheScreensScale) {
+  for (double scale : {1.0, 2.0}) {
+    SCOPED_TRACE(scale);
+    auto r = request({}, reports::kNoPhotos, false);
+    r.icon = std::make_shared<const graphics::Image>(40, 30);
+    r.screenScale = scale;
+    graphics::RecordingCanvas canvas{graphics::Size(612, 792)};
+    reports::drawPdfReport(canvas, r);
+    const auto images = canvas.images();
+    ASSERT_FALSE(images.empty());
+    EXPECT_EQ(images.front().rect, Rect(-90, 0, 792, 792));
+    EXPECT_EQ(images.front().image->pixelWidth(), static_cast<int>(40 * scale));
+  }
+}
