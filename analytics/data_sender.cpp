@@ -71,6 +71,9 @@ void registerOnce() {
   });
 }
 
+// Where the index keeps blocks read under a key that is not text; data keys all start with "Data_".
+constexpr std::string_view kForeignDataKey = "(not text)";
+
 bool contains(const std::vector<std::string>& tags, const Block& block) {
   auto has = [&](const std::string& s) { return std::find(tags.begin(), tags.end(), s) != tags.end(); };
   return has(block.identifier) || (block.groupIdentifier && has(*block.groupIdentifier));
@@ -215,7 +218,15 @@ void TallyDataSenderIndex::encodeWithCoder(plist::Coder& coder) const {
 std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::initWithCoder(plist::Decoder& decoder) {
   auto index = std::make_shared<TallyDataSenderIndex>();
   index->sentReportSuccessfully = decoder.decodeBool("TallySentReportSuccessfulKey").value_or(false);
-  if (auto map = decoder.decodeObjectArrayMap<Block>("index")) index->indexMap = std::move(*map);
+  // Blocks filed under a key that is not text (a number, as another writer may key them) belong to no
+  // data key of ours. They are kept under a name no data key can take, so that start-up deletes their
+  // files with the other keys' blocks rather than losing track of the files for good.
+  if (auto map = decoder.decodeObjectArrayEntries<Block>("index")) {
+    for (auto& [key, blocks] : *map) {
+      const std::string* text = key.string();
+      index->indexMap.emplace_back(text ? *text : std::string(kForeignDataKey), std::move(blocks));
+    }
+  }
   return index;
 }
 

@@ -32,7 +32,9 @@
 // The platform takes any object as a dictionary key; a reader here holds text keys (decodeEntries
 // also data and integers), and skips an entry keyed by anything else (a real, a date, a boolean, an
 // object), keeping the others, as the platform's own readers, which look entries up by text, never
-// see such an entry either.
+// see such an entry either. A class that must account for every entry it was given (to delete what
+// an entry names, or to read number keys by value) asks for all of them (EntryKeys::kAll,
+// decodeObjectArrayEntries).
 
 #include <cstdint>
 #include <functional>
@@ -81,6 +83,10 @@ struct DictionaryEntry {
   foundation::Value value;
   ObjectPtr object;
 };
+
+// Which entries of a dictionary a reader hands back: those keyed by the kinds it holds, or every
+// entry, each key as a plain value (null for a key that is an object of a class).
+enum class EntryKeys { kHeld, kAll };
 
 // Decoders of our classes by class name. A decoder reads the fields it needs from the Decoder
 // and returns the object; it returns nullptr to decode as nil (an object that declines the
@@ -237,21 +243,20 @@ class Decoder {
   template <class T>
   std::optional<std::vector<std::pair<std::string, std::vector<std::shared_ptr<T>>>>> decodeObjectArrayMap(
       std::string_view key) {
-    auto entries = decodeObjectListEntries(key);
-    if (!entries) return std::nullopt;
-    std::vector<std::pair<std::string, std::vector<std::shared_ptr<T>>>> typed;
-    typed.reserve(entries->size());
-    for (auto& [name, items] : *entries) {
-      auto list = castAll<T>(std::move(items));
-      if (!list) return std::nullopt;
-      typed.emplace_back(std::move(name), std::move(*list));
-    }
-    return typed;
+    return castLists<T>(decodeObjectListEntries(key));
+  }
+  // As decodeObjectArrayMap, but every entry whatever its key (EntryKeys::kAll).
+  template <class T>
+  std::optional<std::vector<std::pair<foundation::Value, std::vector<std::shared_ptr<T>>>>>
+  decodeObjectArrayEntries(std::string_view key) {
+    return castLists<T>(decodeObjectListEntriesOfAnyKey(key));
   }
 
   // An NSDictionary entry by entry, in the file's order: keys of text, data or integers, each value an
-  // object of our classes or a plain value. An entry keyed by anything else is skipped.
-  std::optional<std::vector<DictionaryEntry>> decodeEntries(std::string_view key);
+  // object of our classes or a plain value. An entry keyed by anything else is skipped, unless `keys`
+  // asks for all.
+  std::optional<std::vector<DictionaryEntry>> decodeEntries(std::string_view key,
+                                                            EntryKeys keys = EntryKeys::kHeld);
 
   // Rejects the archive as damaged, for a class that finds its fields inconsistent.
   void fail(std::string reason);
@@ -280,10 +285,26 @@ class Decoder {
     }
     return typed;
   }
+  // Each entry's objects as Ts; nothing once one is of another class.
+  template <class T, class K>
+  std::optional<std::vector<std::pair<K, std::vector<std::shared_ptr<T>>>>> castLists(
+      std::optional<std::vector<std::pair<K, std::vector<ObjectPtr>>>> entries) {
+    if (!entries) return std::nullopt;
+    std::vector<std::pair<K, std::vector<std::shared_ptr<T>>>> typed;
+    typed.reserve(entries->size());
+    for (auto& [name, items] : *entries) {
+      auto list = castAll<T>(std::move(items));
+      if (!list) return std::nullopt;
+      typed.emplace_back(std::move(name), std::move(*list));
+    }
+    return typed;
+  }
   std::optional<std::vector<ObjectPtr>> decodeObjectList(std::string_view key);
   std::optional<std::vector<std::pair<std::string, ObjectPtr>>> decodeObjectEntries(std::string_view key);
   std::optional<std::vector<std::pair<std::string, std::vector<ObjectPtr>>>> decodeObjectListEntries(
       std::string_view key);
+  std::optional<std::vector<std::pair<foundation::Value, std::vector<ObjectPtr>>>>
+  decodeObjectListEntriesOfAnyKey(std::string_view key);
   // The objects of the NSArray record `uid`; `what` names it in a failure.
   std::optional<std::vector<ObjectPtr>> objectListAt(std::uint64_t uid, std::string_view what);
   void* field(std::string_view key) const;

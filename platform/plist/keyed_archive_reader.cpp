@@ -518,20 +518,32 @@ std::optional<std::vector<E>> dictionaryEntries(Decoder& decoder, detail::Archiv
   return result;
 }
 
-// An entry reader for dictionaries keyed by text: the key through keyAt (an entry keyed by anything
-// else is skipped), the value through `valueAt` (which gives nothing for a value that fails the
-// archive).
-template <class T, class ValueAt>
-auto textKeyed(detail::ArchiveReader& reader, ValueAt valueAt) {
-  return [&reader, valueAt](std::uint64_t keyUid,
-                            std::uint64_t objectUid) -> std::optional<std::pair<std::string, T>> {
+// An entry reader: the key through keyAt, kept as `keyOf` makes it (an entry it gives nothing for is
+// skipped), the value through `valueAt` (which gives nothing for a value that fails the archive).
+template <class K, class T, class KeyOf, class ValueAt>
+auto keyedBy(detail::ArchiveReader& reader, KeyOf keyOf, ValueAt valueAt) {
+  return [&reader, keyOf, valueAt](std::uint64_t keyUid,
+                                   std::uint64_t objectUid) -> std::optional<std::pair<K, T>> {
     Value key = reader.keyAt(keyUid);
-    const std::string* name = key.string();
+    if (reader.failed()) return std::nullopt;
+    std::optional<K> name = keyOf(std::move(key));
     if (!name) return std::nullopt;
     std::optional<T> value = valueAt(objectUid);
     if (!value) return std::nullopt;
-    return std::pair<std::string, T>(*name, std::move(*value));
+    return std::pair<K, T>(std::move(*name), std::move(*value));
   };
+}
+
+// For dictionaries keyed by text: an entry keyed by anything else is skipped.
+template <class T, class ValueAt>
+auto textKeyed(detail::ArchiveReader& reader, ValueAt valueAt) {
+  return keyedBy<std::string, T>(
+      reader,
+      [](const Value& key) -> std::optional<std::string> {
+        if (const std::string* name = key.string()) return *name;
+        return std::nullopt;
+      },
+      valueAt);
 }
 
 }  // namespace
@@ -558,14 +570,24 @@ std::optional<std::vector<std::pair<std::string, std::vector<ObjectPtr>>>> Decod
       textKeyed<std::vector<ObjectPtr>>(reader_, [&](std::uint64_t uid) { return objectListAt(uid, key); }));
 }
 
-std::optional<std::vector<DictionaryEntry>> Decoder::decodeEntries(std::string_view key) {
+std::optional<std::vector<std::pair<Value, std::vector<ObjectPtr>>>> Decoder::decodeObjectListEntriesOfAnyKey(
+    std::string_view key) {
+  return dictionaryEntries<std::pair<Value, std::vector<ObjectPtr>>>(
+      *this, reader_, static_cast<plist_t>(field(key)), key,
+      keyedBy<Value, std::vector<ObjectPtr>>(
+          reader_, [](Value name) { return std::optional<Value>(std::move(name)); },
+          [&](std::uint64_t uid) { return objectListAt(uid, key); }));
+}
+
+std::optional<std::vector<DictionaryEntry>> Decoder::decodeEntries(std::string_view key, EntryKeys keys) {
   return dictionaryEntries<DictionaryEntry>(
       *this, reader_, static_cast<plist_t>(field(key)), key,
       [&](std::uint64_t keyUid, std::uint64_t objectUid) -> std::optional<DictionaryEntry> {
         DictionaryEntry entry;
         entry.key = reader_.keyAt(keyUid);
         if (failed()) return std::nullopt;
-        if (!entry.key.isString() && !entry.key.data() && !entry.key.integer()) return std::nullopt;  // skipped
+        bool held = entry.key.isString() || entry.key.data() || entry.key.integer();
+        if (!held && keys == EntryKeys::kHeld) return std::nullopt;  // skipped
         if (reader_.namesObject(objectUid)) {
           entry.object = reader_.objectAt(objectUid);
         } else {

@@ -347,18 +347,23 @@ TEST_F(DataSenderTest, ADamagedIndexStartsTheQueueEmpty) {
   EXPECT_EQ(deliveries(), (std::map<std::string, int>{{"b", 2}}));
 }
 
-// An index file as another writer lays it out, built object by object in XML: the data key maps to
-// an array of blocks (or, as earlier builds wrote it, to an object wrapping that array).
-std::string handMadeIndex(const std::string& dataKey, const std::string& identifier, bool wrapped) {
+// An index file as another writer lays it out, built object by object in XML: each key (given as its
+// XML) maps to an array of one block (or, as earlier builds wrote it, to an object wrapping that array).
+std::string handMadeIndex(const std::vector<std::pair<std::string, std::string>>& keysAndIdentifiers,
+                          bool wrapped) {
   HandMadeArchive a;
   auto uid = HandMadeArchive::uid;
   size_t date = a.record("NSDate", "<key>NS.time</key><real>800000000</real>");
-  size_t block = a.record("TallyDataSenderBlockInfo",
-                          "<key>identifier</key>" + uid(a.add(HandMadeArchive::text(identifier))) +
-                              "<key>dataSize</key><integer>3</integer><key>creationDate</key>" + uid(date));
-  size_t list = a.array({block});
-  if (wrapped) list = a.record("TallyDataSenderBlockList", "<key>blocks</key>" + uid(list));
-  size_t map = a.dictionary({{a.add(HandMadeArchive::text(dataKey)), list}});
+  std::vector<std::pair<size_t, size_t>> entries;
+  for (const auto& [key, identifier] : keysAndIdentifiers) {
+    size_t block = a.record("TallyDataSenderBlockInfo",
+                            "<key>identifier</key>" + uid(a.add(HandMadeArchive::text(identifier))) +
+                                "<key>dataSize</key><integer>3</integer><key>creationDate</key>" + uid(date));
+    size_t list = a.array({block});
+    if (wrapped) list = a.record("TallyDataSenderBlockList", "<key>blocks</key>" + uid(list));
+    entries.emplace_back(a.add(key), list);
+  }
+  size_t map = a.dictionary(entries);
   size_t root = a.record("TallyDataSenderIndex",
                          "<key>index</key>" + uid(map) + "<key>TallySentReportSuccessfulKey</key><true/>");
   return a.finish(root);
@@ -372,7 +377,7 @@ TEST_F(DataSenderTest, AnIndexLaidOutByAnotherWriterKeepsItsBlocks) {
     const std::string name = wrapped ? "wrapped" : "plain";
     const std::string id = "6F9619FF-8B86-D011-B42D-00C04FC964F" + std::to_string(wrapped);
     ASSERT_TRUE(TallyUtil::writeSdkFile(folder / id, block(name)).ok());
-    std::string xml = handMadeIndex(*TallyDataSender::dataKey(), id, wrapped);
+    std::string xml = handMadeIndex({{HandMadeArchive::text(*TallyDataSender::dataKey()), id}}, wrapped);
     ASSERT_TRUE(TallyUtil::writeSdkFile(index, Bytes(xml.begin(), xml.end())).ok());
     start();
     EXPECT_EQ(queued(), 1u) << name;
@@ -385,6 +390,34 @@ TEST_F(DataSenderTest, AnIndexLaidOutByAnotherWriterKeepsItsBlocks) {
     auto saved = *files::readFile(index);
     const std::string wrapper = "TallyDataSenderBlockList";
     EXPECT_EQ(std::search(saved.begin(), saved.end(), wrapper.begin(), wrapper.end()), saved.end()) << name;
+  }
+}
+
+// Blocks filed under a number (as another writer may key them) or under another data key are
+// deleted with their files at start-up, and the saved index keeps the current key alone.
+TEST_F(DataSenderTest, BlocksUnderANumberOrAnotherKeyLoseTheirFilesAtStartUp) {
+  auto folder = *TallyUtil::filePathDirectory();
+  const std::string numbered = "6F9619FF-8B86-D011-B42D-00C04FC90001";
+  const std::string otherKey = "6F9619FF-8B86-D011-B42D-00C04FC90002";
+  const std::string current = "6F9619FF-8B86-D011-B42D-00C04FC90003";
+  for (const auto& id : {numbered, otherKey, current})
+    ASSERT_TRUE(TallyUtil::writeSdkFile(folder / id, block(id)).ok());
+  std::string xml = handMadeIndex({{HandMadeArchive::integer(12345), numbered},
+                                   {HandMadeArchive::text("Data_999_155"), otherKey},
+                                   {HandMadeArchive::text(*TallyDataSender::dataKey()), current}},
+                                  false);
+  ASSERT_TRUE(
+      TallyUtil::writeSdkFile(folder / kTallySenderIndexFileName, Bytes(xml.begin(), xml.end())).ok());
+  for (const char* round : {"as laid out", "as saved"}) {
+    start();
+    EXPECT_FALSE(std::filesystem::exists(folder / numbered)) << round;
+    EXPECT_FALSE(std::filesystem::exists(folder / otherKey)) << round;
+    EXPECT_TRUE(std::filesystem::exists(folder / current)) << round;
+    const auto& map = sender_->dataIndex().indexMap;
+    ASSERT_EQ(map.size(), 1u) << round;
+    EXPECT_EQ(map[0].first, *TallyDataSender::dataKey()) << round;
+    ASSERT_EQ(map[0].second.size(), 1u) << round;
+    EXPECT_EQ(map[0].second[0]->identifier, current) << round;
   }
 }
 

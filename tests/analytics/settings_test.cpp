@@ -166,6 +166,15 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
                                   : a.dictionary({{text(a, "1"), seven}, {text(a, "2"), one}});
     return a.bytes(a.record("TallyAutoIncrement", "<key>autoIncrementCounters</key>" + uid(counters)));
   };
+  // The same counters keyed by YES and 2.0, which the platform finds by value, and a fraction that
+  // names no counter.
+  auto oddlyKeyedCounters = [&] {
+    HandMadeArchive a;
+    size_t counters = a.dictionary({{a.add("<true/>"), number(a, 7)},
+                                    {a.add("<real>2.0</real>"), number(a, 1)},
+                                    {a.add("<real>2.5</real>"), number(a, 9)}});
+    return a.bytes(a.record("TallyAutoIncrement", "<key>autoIncrementCounters</key>" + uid(counters)));
+  };
   const Dictionary settingsMap{{"maxBitRateKbps", Value(250)}, {"relaySettings", relay.dataDictionary()}};
   const Dictionary nextNumbers{{"error", Value(8)}, {"event", Value(2)}};
   const Value sid(Bytes{'4', '2'});
@@ -183,6 +192,7 @@ TEST_F(SettingsTest, CookieSettingsAndCounterFilesLaidOutByHandReadBackWhole) {
       {"cookies, real and date keys", TallyPersistentMap::kCookies, oddlyKeyedCookies(), Dictionary{{"sid", sid}}},
       {"counters, integer keys", std::nullopt, counterFile(true), nextNumbers},
       {"counters, text keys", std::nullopt, counterFile(false), nextNumbers},
+      {"counters, boolean and real keys", std::nullopt, oddlyKeyedCounters(), nextNumbers},
   };
   plist::ClassRegistry classes;
   TallyRelaySettings::registerClass(classes);

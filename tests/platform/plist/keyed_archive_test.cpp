@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "platform/plist/plist_node.h"
 #include "support/temp_dir.h"
@@ -537,14 +538,15 @@ TEST_F(KeyedArchiveTest, EntriesKeepTextDataAndIntegerKeysAndRefuseOthers) {
     EXPECT_FALSE(written.ok()) << key.description();
   }
   // An entry keyed by any other kind is skipped on reading, the others kept, whether the dictionary
-  // is read entry by entry or as a plain value.
-  const std::pair<Value, const char*> others[] = {
-      {Value(2.5), "NSObject"},
-      {Value(true), "NSObject"},
-      {Value(Dictionary{{"NS.time", 5.0}, {"$class", uid(6)}}), "NSDate"},
-      {Value(Dictionary{{"$class", uid(6)}}), "TestTimer"},
+  // is read entry by entry or as a plain value; asked for all entries, the reader hands it back with
+  // its key as a plain value (null for an object of a class).
+  const std::tuple<Value, const char*, Value> others[] = {
+      {Value(2.5), "NSObject", Value(2.5)},
+      {Value(true), "NSObject", Value(true)},
+      {Value(Dictionary{{"NS.time", 5.0}, {"$class", uid(6)}}), "NSDate", Value(Date{5})},
+      {Value(Dictionary{{"$class", uid(6)}}), "TestTimer", Value()},
   };
-  for (const auto& [key, keyClass] : others) {
+  for (const auto& [key, keyClass, handedBack] : others) {
     const Value archive(Dictionary{
         {"$archiver", "NSKeyedArchiver"},
         {"$version", 100000},
@@ -557,15 +559,20 @@ TEST_F(KeyedArchiveTest, EntriesKeepTextDataAndIntegerKeysAndRefuseOthers) {
                                  classRecord({keyClass, "NSObject"})})}});
     const Bytes xml = *plist::writePropertyList(archive, plist::Format::Xml);
     std::vector<Value> keys;
+    std::vector<Value> allKeys;
     auto read = plist::unarchive(
         xml,
         [&](plist::Decoder& top) {
           for (const auto& entry : top.decodeEntries("map").value_or(std::vector<plist::DictionaryEntry>{}))
             keys.push_back(entry.key);
+          for (const auto& entry : top.decodeEntries("map", plist::EntryKeys::kAll)
+                                       .value_or(std::vector<plist::DictionaryEntry>{}))
+            allKeys.push_back(entry.key);
         },
         registry);
     ASSERT_TRUE(read.ok()) << key.description() << ": " << read.error().localizedDescription();
     EXPECT_EQ(keys, std::vector<Value>{Value("kept")}) << key.description();
+    EXPECT_EQ(allKeys, (std::vector<Value>{handedBack, Value("kept")})) << key.description();
     EXPECT_EQ(plist::unarchiveRootValue(xml).valueOr(Value()), Value(Dictionary{{"kept", 1}})) << key.description();
   }
 }
