@@ -74,6 +74,9 @@ struct Record : plist::Archivable {
         decoder.decodeObjectArray<Record>("items").value_or(std::vector<std::shared_ptr<Record>>{});
     record->named = decoder.decodeObjectMap<Record>("named").value_or(decltype(named){});
     record->grouped = decoder.decodeObjectArrayMap<Record>("grouped").value_or(decltype(grouped){});
+    // The same maps read again with every key kept, whatever its kind.
+    (void)decoder.decodeObjectArrayEntries<Record>("grouped");
+    (void)decoder.decodeEntries("named", plist::EntryKeys::kAll);
     return record;
   }
 };
