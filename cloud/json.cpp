@@ -12,13 +12,35 @@ using foundation::Value;
 
 // ---- CloudJsonBase ----------------------------------------------------------------------
 
-CloudJsonBase::~CloudJsonBase() { clearErrorTrace(); }
+CloudJsonBase::CloudJsonBase(const CloudJsonBase& other)
+    : errorTrace_(other.errorTrace_), depth_(other.depth_), maxDepth_(other.maxDepth_) {}
+
+CloudJsonBase& CloudJsonBase::operator=(const CloudJsonBase& other) {
+  if (this != &other) {
+    replaceErrorTrace(other.errorTrace_);
+    depth_ = other.depth_;
+    maxDepth_ = other.maxDepth_;
+  }
+  return *this;
+}
+
+CloudJsonBase::~CloudJsonBase() { dropErrorTrace(); }
+
+void CloudJsonBase::willChangeErrorTrace() const {
+  if (observer_) observer_->willChangeValueForKey(*this, kJsonErrorTraceKey);
+}
+
+void CloudJsonBase::didChangeErrorTrace() const {
+  if (observer_) observer_->didChangeValueForKey(*this, kJsonErrorTraceKey);
+}
 
 void CloudJsonBase::addErrorWithCodeDescription(std::int64_t code, std::string description) {
   std::shared_ptr<const Error> underlying;
   if (!errorTrace_.empty()) underlying = std::make_shared<const Error>(errorTrace_.back());
-  errorTrace_.push_back(
-      Error::make(std::string(kJsonErrorDomain), code, std::move(description), std::move(underlying)));
+  Error error = Error::make(std::string(kJsonErrorDomain), code, std::move(description), std::move(underlying));
+  willChangeErrorTrace();
+  errorTrace_.push_back(std::move(error));
+  didChangeErrorTrace();
 }
 
 void CloudJsonBase::addError(std::int64_t code, const char* description) {
@@ -26,6 +48,19 @@ void CloudJsonBase::addError(std::int64_t code, const char* description) {
 }
 
 void CloudJsonBase::clearErrorTrace() {
+  willChangeErrorTrace();
+  dropErrorTrace();
+  didChangeErrorTrace();
+}
+
+void CloudJsonBase::replaceErrorTrace(const std::vector<Error>& trace) {
+  willChangeErrorTrace();
+  dropErrorTrace();
+  errorTrace_ = trace;
+  didChangeErrorTrace();
+}
+
+void CloudJsonBase::dropErrorTrace() {
   // Each error holds the chain of those before it. Dropping the newest first releases one link at
   // a time, where dropping the oldest first would unwind a long chain in one deep recursion.
   while (!errorTrace_.empty()) errorTrace_.pop_back();
@@ -54,7 +89,7 @@ template <class T>
 std::optional<T> CloudJSON::adopt(std::optional<T> result, const CloudJsonBase& worker, Error* error) {
   clearErrorTrace();
   if (result) return result;
-  errorTrace_ = worker.errorTrace();
+  replaceErrorTrace(worker.errorTrace());
   if (error && !errorTrace_.empty()) *error = errorTrace_.back();
   return std::nullopt;
 }

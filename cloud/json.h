@@ -33,6 +33,22 @@ enum JsonErrorCode : std::int64_t {
   kJsonInvalidUtf8 = 13,  // a string of the input is not well-formed UTF-8
 };
 
+// The key under which changes of a worker's error trace are announced.
+inline constexpr std::string_view kJsonErrorTraceKey = "errorTrace";
+
+class CloudJsonBase;
+
+// Told before and after each change of a worker's observable property, named by its key; the error
+// trace (kJsonErrorTraceKey) changes with each error added and each clearing.
+class CloudJsonObserver {
+ public:
+  virtual void willChangeValueForKey(const CloudJsonBase& worker, std::string_view key) = 0;
+  virtual void didChangeValueForKey(const CloudJsonBase& worker, std::string_view key) = 0;
+
+ protected:
+  ~CloudJsonObserver() = default;
+};
+
 // The error trace and nesting limit shared by the reader and the writer.
 class CloudJsonBase {
  public:
@@ -43,9 +59,14 @@ class CloudJsonBase {
   static constexpr std::uint64_t kStackSafetyDepth = 2048;
 
   CloudJsonBase() = default;
-  CloudJsonBase(const CloudJsonBase&) = default;
-  CloudJsonBase& operator=(const CloudJsonBase&) = default;
+  // A copy starts without an observer; an assignment keeps the target's and announces the new trace.
+  CloudJsonBase(const CloudJsonBase& other);
+  CloudJsonBase& operator=(const CloudJsonBase& other);
   virtual ~CloudJsonBase();
+
+  // One observer, not owned; it must be removed (nullptr) before it goes. Nothing is announced
+  // while the worker itself goes.
+  void setObserver(CloudJsonObserver* observer) { observer_ = observer; }
 
   // Errors of the last operation, oldest first; empty when it succeeded.
   const std::vector<foundation::Error>& errorTrace() const { return errorTrace_; }
@@ -53,7 +74,8 @@ class CloudJsonBase {
   // 0 lifts the limit (up to kStackSafetyDepth).
   virtual void setMaxDepth(std::uint64_t maxDepth) { maxDepth_ = maxDepth; }
 
-  // Appends an error in kJsonErrorDomain whose underlying error is the trace's last one.
+  // Appends an error in kJsonErrorDomain whose underlying error is the trace's last one. Both
+  // announce the change of the trace to the observer.
   void addErrorWithCodeDescription(std::int64_t code, std::string description);
   void clearErrorTrace();
 
@@ -64,15 +86,24 @@ class CloudJsonBase {
   // One level deeper; false (with kJsonTooDeep in the trace) when that passes the limit.
   bool enterLevel();
   void leaveLevel() { --depth_; }
+  // Replaces the whole trace, announced as one change.
+  void replaceErrorTrace(const std::vector<foundation::Error>& trace);
 
   std::vector<foundation::Error> errorTrace_;
   std::uint64_t depth_ = 0;
   std::uint64_t maxDepth_ = kDefaultMaxDepth;
+
+ private:
+  void willChangeErrorTrace() const;
+  void didChangeErrorTrace() const;
+  void dropErrorTrace();
+
+  CloudJsonObserver* observer_ = nullptr;
 };
 
 // Recursive-descent reader over the UTF-8 bytes of the text. Numbers become Decimals (integers
-// too), keeping up to 38 significant digits; one whose exponent the Decimal cannot hold becomes the
-// nearest double. A repeated key keeps the last value.
+// too), keeping up to 38 significant digits; one whose exponent the Decimal cannot hold fails with
+// kJsonBadNumber. A repeated key keeps the last value.
 class CloudJsonParser : public CloudJsonBase {
  public:
   // A dictionary or an array; nothing on failure (kJsonNotContainer for a lone scalar).
@@ -98,7 +129,6 @@ class CloudJsonParser : public CloudJsonBase {
   bool scanUnicodeEscape(std::string& out);
   bool scanHexQuad(std::uint32_t& value);
   bool scanNumber(foundation::Value& out);
-  [[gnu::noinline]] bool scanOutOfRangeNumber(std::string_view text, foundation::Value& out);
   bool scanLiteral(std::string_view word, std::string_view failure);
   void skipWhitespace() {
     while (c_ != end_ && static_cast<unsigned char>(*c_) <= ' ' && isWhitespace(*c_)) ++c_;

@@ -14,8 +14,6 @@
 // ordinary byte), nesting is bounded by maxDepth and kStackSafetyDepth, strings must be well-formed
 // UTF-8, and a failure leaves nothing but the error trace.
 
-#include <locale.h>
-#include <stdlib.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -23,7 +21,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -537,28 +534,14 @@ bool CloudJsonParser::scanNumber(Value& out) {
     make(out, Decimal::fromInteger(negative ? -value : value));
     return true;
   }
-  const std::string_view text(start, static_cast<size_t>(c_ - start));
-  if (const auto decimal = Decimal::parse(text)) {
-    make(out, *decimal);
-    return true;
-  }
-  return scanOutOfRangeNumber(text, out);
-}
-
-// A number whose exponent lies outside the Decimal's range (1e200, 1e-200) is read as the nearest
-// double, so that one odd field does not fail the whole reply; one too small for a double reads as
-// zero. Only a magnitude past the largest double fails: an infinity has no
-// JSON text and could not be written back.
-bool CloudJsonParser::scanOutOfRangeNumber(std::string_view text, Value& out) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  const std::string terminated(text);
-  const double real = cLocale ? strtod_l(terminated.c_str(), nullptr, cLocale) : HUGE_VAL;
-  if (!std::isfinite(real)) {
+  // A number the Decimal cannot hold (its exponent, once the digits are cut to 38 and trailing zeros
+  // folded, outside -128 to 127) is refused rather than read approximately.
+  const auto decimal = Decimal::parse(std::string_view(start, static_cast<size_t>(c_ - start)));
+  if (!decimal) {
     addError(kJsonBadNumber, "Failed creating decimal instance");
     return false;
   }
-  // Zero as the Decimal "-0" and "0" give, so that the tree writes and reads back the same.
-  out = real == 0 ? Value(Decimal()) : Value(real);
+  make(out, *decimal);
   return true;
 }
 

@@ -114,9 +114,12 @@ std::optional<Decimal> Decimal::parse(std::string_view text) {
     if (i < n && (text[i] == '+' || text[i] == '-')) expNegative = text[i++] == '-';
     long e = 0;
     bool expDigit = false;
+    // The digits move the exponent by at most their count, so an exponent past the text's length
+    // (plus the range) is out of range however it goes on; stop there rather than overflow.
+    const long saturated = static_cast<long>(n) + 2 * (kMaxExponent + 1);
     while (i < n && text[i] >= '0' && text[i] <= '9') {
       expDigit = true;
-      if (e < 100000) e = e * 10 + (text[i] - '0');
+      if (e <= saturated) e = e * 10 + (text[i] - '0');
       ++i;
     }
     if (!expDigit) return std::nullopt;

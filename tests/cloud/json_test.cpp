@@ -165,26 +165,35 @@ TEST(JsonParser, NumbersKeepThirtyEightDigits) {
             Value(*Decimal::parse("-1e-78")));
 }
 
-TEST(JsonParser, NumbersPastTheDecimalRangeReadAsTheNearestDouble) {
-  const std::pair<std::string, double> cases[] = {{"1e200", 1e200},
-                                                  {"-2.5E+300", -2.5e300},
-                                                  {"1e-200", 1e-200},
-                                                  {"-1.5e-320", -1.5e-320},  // below the normal doubles
-                                                  {"0." + std::string(200, '0') + "7", 7e-201},
-                                                  {"3" + std::string(200, '0'), 3e200}};
-  for (const auto& [text, real] : cases) {
-    const Value value = parsed("[" + text + "]");
-    ASSERT_TRUE(value.isArray()) << text;
-    ASSERT_TRUE((*value.array())[0].real()) << text;
-    EXPECT_EQ(*(*value.array())[0].real(), real) << text;
+TEST(JsonParser, NumbersPastTheDecimalRangeAreRefused) {
+  // The Decimal holds 38 significant digits times 10 to the power -128 to 127.
+  const std::string nines38(38, '9'), digits40 = "1234567890123456789012345678901234567890";
+  const std::string refused[] = {"1e200", "-2.5E+300", "1e-200", "-1.5e-320", "-1e-9999",
+                                 "0." + std::string(200, '0') + "7", "3" + std::string(200, '0'),
+                                 "1e165", nines38 + "e128", "1e-129", "1.5e-128", digits40 + "e126",
+                                 std::string(40, '9') + "e125"};  // rounds up to 1e165
+  for (const auto& text : refused) {
+    CloudJsonParser parser;
+    EXPECT_FALSE(parser.fragmentWithString("[" + text + "]")) << text;
+    EXPECT_EQ(traceOf(parser), "2 Failed creating decimal instance | 3 Expected value while parsing array")
+        << text;
   }
-  // Below every double the nearest is zero, read as the Decimal that "0" and "-0" give.
-  EXPECT_EQ(parsed("-1e-9999"), Value(Decimal()));
-  ASSERT_TRUE(parsed("-1e-9999").decimal());
-  // The edges of the Decimal's own range stay exact.
-  EXPECT_EQ(parsed("1e127"), Value(*Decimal::parse("1e127")));
-  EXPECT_EQ(parsed("1e-128"), Value(*Decimal::parse("1e-128")));
-  ASSERT_TRUE(parsed("1e-128").decimal());
+  // The edges that still fit stay exact; a long mantissa keeps its first 38 digits.
+  const std::pair<std::string, std::string> kept[] = {
+      {"1e127", "1e127"},
+      {"1e164", "1e164"},  // 37 zeros moved into the mantissa
+      {nines38 + "e127", nines38 + "e127"},
+      {"-1e-128", "-1e-128"},
+      {"10e-129", "1e-128"},  // trailing zeros folded
+      {"0." + nines38 + "e-90", nines38 + "e-128"},
+      {digits40, "12345678901234567890123456789012345679e2"},
+      {digits40 + "e125", "12345678901234567890123456789012345679e127"},
+      {"0." + digits40 + "e-90", "12345678901234567890123456789012345679e-128"}};
+  for (const auto& [text, decimal] : kept) {
+    const Value value = parsed(text);
+    ASSERT_TRUE(value.decimal()) << text;
+    EXPECT_EQ(value, Value(*Decimal::parse(decimal))) << text;
+  }
 }
 
 TEST(JsonParser, StringEscapes) {
@@ -456,6 +465,45 @@ TEST(CloudJSON, ForwardsSettingsToBothWorkersAndHandsOutTheFailingWorkersLastErr
   EXPECT_EQ(untouched.code, 99);
   EXPECT_FALSE(json.objectWithStringAllowScalarError("x", true, nullptr));
   EXPECT_EQ(json.errorTrace().back().code, kJsonSyntax);
+}
+
+TEST(CloudJsonBase, AnnouncesEachChangeOfTheErrorTraceBeforeAndAfter) {
+  struct Recorder final : CloudJsonObserver {
+    std::vector<std::string> events;  // "<when> <key> <trace size then>"
+    void willChangeValueForKey(const CloudJsonBase& worker, std::string_view key) override {
+      events.push_back("will " + std::string(key) + " " + std::to_string(worker.errorTrace().size()));
+    }
+    void didChangeValueForKey(const CloudJsonBase& worker, std::string_view key) override {
+      events.push_back("did " + std::string(key) + " " + std::to_string(worker.errorTrace().size()));
+    }
+  } recorder;
+  using Events = std::vector<std::string>;
+  CloudJsonParser parser;
+  parser.setObserver(&recorder);
+  EXPECT_FALSE(parser.objectWithString("[tru]"));  // cleared, then two errors
+  EXPECT_EQ(recorder.events, (Events{"will errorTrace 0", "did errorTrace 0", "will errorTrace 0",
+                                     "did errorTrace 1", "will errorTrace 1", "did errorTrace 2"}));
+  recorder.events.clear();
+  parser.clearErrorTrace();
+  EXPECT_EQ(recorder.events, (Events{"will errorTrace 2", "did errorTrace 0"}));
+
+  // The facade's own trace: cleared, then given the failing worker's.
+  CloudJSON json;
+  json.setObserver(&recorder);
+  recorder.events.clear();
+  EXPECT_FALSE(json.objectWithString("[tru]"));
+  EXPECT_EQ(recorder.events,
+            (Events{"will errorTrace 0", "did errorTrace 0", "will errorTrace 0", "did errorTrace 2"}));
+
+  // A copy has no observer, and a worker going announces nothing.
+  recorder.events.clear();
+  {
+    CloudJSON copy = json;
+    EXPECT_FALSE(copy.objectWithString("["));
+  }
+  EXPECT_TRUE(recorder.events.empty());
+  parser.setObserver(nullptr);
+  json.setObserver(nullptr);
 }
 
 TEST(CloudJSON, ScalarEntriesAndTheirRefusals) {

@@ -26,9 +26,12 @@ TEST(Decimal, ParsesJsonNumbersAndPrintsPlainNotation) {
       {"99999999999999999999999999999999999999.9", "100000000000000000000000000000000000000"},
       {"0.00000000000000000000000000000000000000000000001",
        "0.00000000000000000000000000000000000000000000001"},
+      // An exponent of seven digits and as many digits to make up for it.
+      {"1" + std::string(1000000, '0') + "e-1000000", "1"},
+      {"0." + std::string(999999, '0') + "1e1000000", "1"},
   };
   for (const auto& [text, plain] : cases) EXPECT_EQ(Decimal::parse(text).value().toString(), plain) << text;
-  for (const char* bad : {"1e200", "1e-200", "-", "1.", "1e", "1x", ""})
+  for (const char* bad : {"1e200", "1e-200", "1e99999999999999999999", "-", "1.", "1e", "1x", ""})
     EXPECT_FALSE(Decimal::parse(bad)) << bad;
 }
 
