@@ -46,7 +46,8 @@ std::string localized(std::string_view key) {
 }  // namespace
 
 WebRequest CloudConnectController::requestForUrl(std::string url) {
-  return WebRequest{std::move(url), kLoginTimeoutSeconds, kReturnCacheDataElseLoad};
+  return WebRequest{
+      .url = std::move(url), .timeoutSeconds = kLoginTimeoutSeconds, .cachePolicy = kReturnCacheDataElseLoad};
 }
 
 CloudConnectController::CloudConnectController(std::string url, ui::ViewController* rootController)

@@ -21,6 +21,9 @@
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
+#include "platform/ui/render.h"
+#include "platform/ui/text_input.h"
+#include "platform/ui/touch.h"
 #include "support/cloud_server.h"
 #include "support/temp_dir.h"
 
@@ -48,7 +51,8 @@ struct HandingDelegate : ui::ApplicationDelegate {
 
 class CloudLinkFlowTest : public ::testing::Test {
  protected:
-  CloudLinkFlowTest() : server_(dir_ / "server"), home_(dir_ / "home") {
+  explicit CloudLinkFlowTest(testing_support::CloudServer::Options options = {})
+      : server_(dir_ / "server", std::move(options)), home_(dir_ / "home") {
     CloudService::setCurrent({server_.host(), server_.host(), server_.host(), {server_.rootCertificate()}});
     CloudKeychain::configure(std::make_shared<security::Keychain>(home_), "org.example.diary");
     writeBundle({std::string("cloud-") + kKey});
@@ -408,6 +412,115 @@ TEST(CloudConnectControllerRotation, TabletAnySidePhoneAsThePresentingScreen) {
       if (login.shouldAutorotateToInterfaceOrientation(o)) turns.push_back(o);
     EXPECT_EQ(turns, c.turns);
   }
+}
+
+// The stand-in service asks for an email and a password on a sign-in page before it hands back.
+class CloudLoginFormTest : public CloudLinkFlowTest {
+ protected:
+  static testing_support::CloudServer::Options withLoginForm() {
+    testing_support::CloudServer::Options options;
+    options.loginForm = true;
+    return options;
+  }
+  CloudLoginFormTest() : CloudLinkFlowTest(withLoginForm()) {}
+
+  template <class T>
+  static void collect(ui::View& view, std::vector<T*>& out) {
+    if (auto* t = dynamic_cast<T*>(&view)) out.push_back(t);
+    for (const auto& sub : view.subviews()) collect(*sub, out);
+  }
+  static ui::TextField* field(ui::View& root, const std::string& placeholder) {
+    std::vector<ui::TextField*> fields;
+    collect(root, fields);
+    for (auto* f : fields)
+      if (f->placeholder() == placeholder) return f;
+    return nullptr;
+  }
+  static ui::Button* button(ui::View& root, const std::string& title) {
+    std::vector<ui::Button*> buttons;
+    collect(root, buttons);
+    for (auto* b : buttons)
+      if (b->currentTitle() == title) return b;
+    return nullptr;
+  }
+  // A finger on the middle of the view, hit-tested from the top of its tree as the screen does;
+  // answers whether the view itself took it.
+  static bool tapOn(ui::View& view) {
+    ui::View* root = &view;
+    while (root->superview()) root = root->superview();
+    const ui::Point point = view.convertPointToView(view.bounds().center(), root);
+    return ui::TouchInjector(*root).tap(point) == &view;
+  }
+  static bool showsText(ui::View& root, const std::string& text) {
+    std::vector<ui::Label*> labels;
+    collect(root, labels);
+    return std::any_of(labels.begin(), labels.end(), [&](ui::Label* l) { return l->text() == text; });
+  }
+};
+
+// A person links through the sign-in page: the page shows its texts and fields on white over the
+// spinner, a submit left empty shows the page again, and the filled-in form links the session.
+TEST_F(CloudLoginFormTest, APersonSignsInThroughTheLoginPage) {
+  app().setOpenableSchemes(std::vector<std::string>{});
+  linkFromController(session_, *presenting_);
+  CloudConnectController* login = presentedLogin();
+  ASSERT_NE(login, nullptr);
+  ASSERT_TRUE(loop().runUntil([&] { return login->hasLoaded(); }, 30));
+  CloudWebView& web = *login->webView();
+  EXPECT_FALSE(web.isHidden());
+  EXPECT_EQ(web.backgroundColor(), graphics::Color::white());
+  EXPECT_TRUE(web.isOpaque());
+  EXPECT_EQ(web.page().title, "Sign in & link");
+  EXPECT_TRUE(showsText(web, "Welcome back"));
+  EXPECT_TRUE(showsText(web, "Email"));
+  EXPECT_FALSE(showsText(web, "<b>never</b>"));  // the script in the head is skipped
+  ui::TextField* email = field(web, "you@example.com");
+  ui::TextField* password = field(web, "Your password");
+  ui::Button* signIn = button(web, "Sign in");
+  ASSERT_TRUE(email && password && signIn);
+  EXPECT_TRUE(password->isSecureTextEntry());
+  EXPECT_EQ(email->keyboardType(), ui::KeyboardType::kEmailAddress);
+  // Laid out top to bottom, inside the view.
+  const ui::Rect emailFrame = email->convertRectToView(email->bounds(), &web);
+  const ui::Rect passwordFrame = password->convertRectToView(password->bounds(), &web);
+  EXPECT_LT(emailFrame.maxY(), passwordFrame.y());
+  EXPECT_LT(passwordFrame.maxY(), signIn->convertRectToView(signIn->bounds(), &web).y());
+  EXPECT_LE(signIn->convertRectToView(signIn->bounds(), &web).maxY(), web.bounds().height());
+  const auto pictures = testing_support::testOutput() / "cloud_login";
+  std::filesystem::create_directories(pictures);
+  EXPECT_TRUE(ui::renderToPng(*login->view(), pictures / "sign_in.png", 2).ok());
+
+  // Nothing filled in: the service answers with the page again, asking for both.
+  server_.clearRequests();
+  ASSERT_TRUE(tapOn(*signIn));
+  ASSERT_TRUE(loop().runUntil([&] { return showsText(web, "Enter your email and your password."); }, 30));
+  ASSERT_FALSE(server_.requests().empty());
+  EXPECT_EQ(server_.requests()[0].method, "POST");
+  EXPECT_FALSE(session_->isLinked());
+
+  // A tap on a field makes it the one typed into, as the keyboard delivers the text.
+  email = field(web, "you@example.com");
+  password = field(web, "Your password");
+  signIn = button(web, "Sign in");
+  ASSERT_TRUE(email && password && signIn);
+  ASSERT_TRUE(tapOn(*email));
+  EXPECT_TRUE(email->isFirstResponder());
+  email->insertText("parent@example.com");
+  ASSERT_TRUE(tapOn(*password));
+  EXPECT_TRUE(password->isFirstResponder());
+  password->insertText("s3cret & more");
+  server_.clearRequests();
+  ASSERT_TRUE(tapOn(*signIn));
+  ASSERT_TRUE(loop().runUntil([&] { return session_->isLinked(); }, 30));
+  loop().runUntilIdle();
+  const auto seen = server_.requests();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen[0].method, "POST");
+  EXPECT_EQ(seen[0].params.at("login_email"), "parent@example.com");
+  EXPECT_EQ(seen[0].params.at("login_password"), "s3cret & more");
+  EXPECT_EQ(seen[0].params.at("state").size(), 36u);
+  EXPECT_TRUE(storedUser(session_->userIds()[0]));
+  EXPECT_EQ(presenting_->presentedViewController(), nullptr);
 }
 
 }  // namespace

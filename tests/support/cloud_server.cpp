@@ -742,9 +742,56 @@ std::string keyCheckValue(const std::string& secret) {
   return text;
 }
 
-Reply connectLogin(State& s, const Params& p) {
+std::string htmlEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out.push_back(c);
+  }
+  return out;
+}
+
+// The sign-in page of the login form mode, posting the link request's values back with the
+// person's email and password. Its head carries a script and a style, as a real page's does.
+Reply loginPage(const Params& p, bool failed) {
+  Reply r;
+  r.contentType = "text/html; charset=utf-8";
+  r.body =
+      "<!DOCTYPE html>\n<html><head><title>Sign in &amp; link</title>"
+      "<style>body { font-family: sans-serif }</style>"
+      "<script>if (1 < 2) document.title = '<b>never</b>';</script></head>\n<body>"
+      "<h1>Welcome back</h1><p>Sign in to link the diary with your account.</p>";
+  if (failed) r.body += "<p>Enter your email and your password.</p>";
+  r.body += "<form action=\"/1/connect_login\" method=\"post\">";
+  for (const char* name : {"k", "s", "state"})
+    r.body += std::string("<input type=\"hidden\" name=\"") + name + "\" value=\"" +
+              htmlEscaped(param(p, name)) + "\">";
+  r.body +=
+      "<label for=\"e\">Email</label><input id=\"e\" type=\"email\" name=\"login_email\" "
+      "placeholder=\"you@example.com\">"
+      "<label for=\"w\">Password</label><input id=\"w\" type=\"password\" name=\"login_password\" "
+      "placeholder=\"Your password\">"
+      "<button type=\"submit\">Sign in</button></form></body></html>\n";
+  return r;
+}
+
+// `method`: that of the web login's request; empty for the service's own application, which never
+// shows the sign-in page.
+Reply connectLogin(State& s, const std::string& method, const Params& p) {
   if (param(p, "k") != s.options.consumerKey) return error(403, "Unknown application");
   if (param(p, "s") != keyCheckValue(s.options.consumerSecret)) return error(403, "Bad key check value");
+  if (s.options.loginForm && method == "GET") return loginPage(p, false);
+  if (s.options.loginForm && method == "POST" &&
+      (param(p, "login_email").empty() || param(p, "login_password").empty()))
+    return loginPage(p, true);
   std::string n;
   {
     std::lock_guard lock(s.mutex);
@@ -921,8 +968,9 @@ MHD_Result onRequest(void* context, MHD_Connection* connection, const char* url,
     return send(s, connection, error(401, "Unauthorized"));
   }
   if (auto test = handleTest(s, url, params, *pending)) return send(s, connection, std::move(*test));
-  if (std::string_view(url) == "/1/connect_login" && std::string_view(method) == "GET")
-    return send(s, connection, connectLogin(s, params));
+  if (std::string_view(url) == "/1/connect_login" &&
+      (std::string_view(method) == "GET" || (s.options.loginForm && std::string_view(method) == "POST")))
+    return send(s, connection, connectLogin(s, method, params));
   if (pending->bodyTooLarge) return send(s, connection, error(413, "Request too large"));
   if (!authorise(s, method, url, params)) return send(s, connection, error(401, "Unauthorized"));
   Reply reply = handle(s, method, url, params, *pending);
@@ -1080,7 +1128,7 @@ std::optional<std::string> CloudServer::serviceAppAnswer(std::string_view url) {
   if (!url.starts_with(kPrefix)) return std::nullopt;
   Params params;
   parseForm(url.substr(kPrefix.size()), &params);
-  Reply reply = connectLogin(*state_, params);
+  Reply reply = connectLogin(*state_, "", params);
   if (reply.status != 302) return std::nullopt;
   for (const auto& [name, value] : reply.headers)
     if (name == "Location") return value;

@@ -32,6 +32,9 @@
 //
 //   GET  /1/connect_login                 k, s, state: a new user, handed back (302) to
 //                                         "cloud-<key>://1/connect?oauth_token&oauth_token_secret&uid&state"
+//                                         (with Options::loginForm: a sign-in page whose form
+//   POST /1/connect_login                 posts k, s, state, login_email, login_password here; both
+//                                         filled in: the hand-back above, else the page again)
 //
 // It also stands behind the service's own application: serviceAppAnswer takes the URL the
 // application would open ("cloudapi-2://1/connect?k&s&state") and gives the URL that application
@@ -76,6 +79,8 @@ class CloudServer {
     bool foreignRoot = false;
     // 0: any free port.
     std::uint16_t port = 0;
+    // The web login asks for an email and a password on a page of its own first.
+    bool loginForm = false;
   };
 
   struct Seen {
