@@ -205,6 +205,12 @@ void collectTexts(ui::View& view, ui::View& window, std::vector<Target>& out) {
     // An empty field without a placeholder (a search field) still takes a tap: by its
     // accessibility label, else as "text field".
     std::string text = field->text().empty() ? field->placeholder() : field->text();
+    // A password is never written out: a bullet a character, as the field draws it.
+    if (field->isSecureTextEntry() && !field->text().empty()) {
+      text.clear();
+      for (unsigned char byte : field->text())
+        if ((byte & 0xC0) != 0x80) text += "\u2022";
+    }
     if (trimmed(text).empty()) text = view.accessibilityLabel().empty() ? "text field" : view.accessibilityLabel();
     add(std::move(text), view.bounds());
   } else if (auto* textView = dynamic_cast<ui::TextView*>(&view)) {

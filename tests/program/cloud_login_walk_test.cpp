@@ -32,16 +32,19 @@ TEST(CloudLoginWalk, AParentSignsInOnTheServicesPage) {
       runDiaryScript(home,
                      std::string(kNewBabyFirstRun) +
                          "tap iPhone_list_button\ntap Settings\ntap Cloud\ntap Connect\nwait 10\nlook\n"
-                         "tap you@example.com\ntype parent@example.com\ntap \"Your password\"\ntype hunter2\n"
+                         "tap you@example.com\ntype parent@example.com\ntap \"Your password\"\ntype hunter2\nlook\n"
                          "tap \"Sign in\"\nwait 10\nlook\nquit\n",
                      testing_support::testOutput() / "cloud_login_walk", "", environment);
   ASSERT_EQ(run.status, 0) << run.out;
   const auto looks = lookTexts(run.out);
-  ASSERT_EQ(looks.size(), 2u) << run.out;
+  ASSERT_EQ(looks.size(), 3u) << run.out;
   for (const char* shown : {"Welcome back", "Email", "you@example.com", "Your password", "Sign in"})
     EXPECT_TRUE(lists(looks[0], shown)) << shown << "\n" << run.out;
-  EXPECT_TRUE(lists(looks[1], "Disconnect")) << run.out;
-  EXPECT_FALSE(lists(looks[1], "Sign in")) << run.out;
+  // The typed password is listed as the field draws it, never as typed.
+  EXPECT_TRUE(lists(looks[1], "\u2022\u2022\u2022\u2022\u2022\u2022\u2022")) << run.out;
+  EXPECT_EQ(run.out.find("hunter2"), std::string::npos) << run.out;
+  EXPECT_TRUE(lists(looks[2], "Disconnect")) << run.out;
+  EXPECT_FALSE(lists(looks[2], "Sign in")) << run.out;
 
   bool posted = false;
   for (const auto& seen : server.requests())
