@@ -193,8 +193,10 @@ void CloudConnectController::webViewDidFinishLoad(CloudWebView& webView) {
   (void)webView.stringByEvaluatingJavaScriptFromString(
       "document.documentElement.style.webkitUserSelect = \"none\";");
   webView.setFrame(view()->bounds());
-  // The page fades in.
-  ui::animate(0.25, [&webView] { webView.setHidden(false); });
+  // The page fades in, speeding up.
+  webView.setAlpha(0);
+  webView.setHidden(false);
+  ui::animate(0.25, 0, ui::AnimationCurve::kEaseIn, [&webView] { webView.setAlpha(1); });
   hasLoaded_ = true;
   if (auto* observer = CloudRequest::networkRequestDelegate()) observer->networkRequestStopped();
 }

@@ -1,6 +1,7 @@
 #include "platform/ui/animation.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "platform/runtime/run_loop.h"
@@ -184,7 +185,7 @@ AnimationMode animationMode() { return state().mode; }
 bool animationsPlaying() { return state().unfinished > 0; }
 
 void holdUndrawnAnimations(double seconds) {
-  if (!(seconds > 0)) return;
+  if (!std::isfinite(seconds)) return;
   for (auto& playing : state().playing)
     if (!playing->drawn) playing->start += seconds;
 }
@@ -221,9 +222,11 @@ double eased(AnimationCurve curve, double progress) {
   if (!(progress > 0)) return 0;
   if (progress >= 1) return 1;
   // The platform's timing curves: cubic Béziers from (0, 0) to (1, 1) with the control points
-  // (0.42, 0), (0.58, 1) for ease in and out and (0, 0), (0.58, 1) for ease out, their time axis
-  // solved for `progress` by halving (the curves' x rises monotonically).
+  // (0.42, 0), (0.58, 1) for ease in and out, (0, 0), (0.58, 1) for ease out and (0.42, 0), (1, 1)
+  // for ease in, their time axis solved for `progress` by halving (the curves' x rises
+  // monotonically).
   const double x1 = curve == AnimationCurve::kEaseOut ? 0 : 0.42;
+  const double x2 = curve == AnimationCurve::kEaseIn ? 1 : 0.58;
   const auto bezier = [](double p1, double p2, double t) {
     const double u = 1 - t;
     return 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t;
@@ -231,7 +234,7 @@ double eased(AnimationCurve curve, double progress) {
   double low = 0, high = 1;
   for (int i = 0; i < 40; ++i) {
     const double mid = (low + high) / 2;
-    (bezier(x1, 0.58, mid) < progress ? low : high) = mid;
+    (bezier(x1, x2, mid) < progress ? low : high) = mid;
   }
   return bezier(0, 1, (low + high) / 2);
 }

@@ -31,8 +31,9 @@ using AnimationCompletion = std::function<void(bool finished)>;
 
 void animate(double duration, AnimationChanges changes, AnimationCompletion completion = {});
 void animate(double duration, double delay, AnimationChanges changes, AnimationCompletion completion = {});
-// How an animation's way is spread over its time: slow at both ends, or slowing down to the end.
-enum class AnimationCurve { kEaseInOut, kEaseOut };
+// How an animation's way is spread over its time: slow at both ends, slowing down to the end, or
+// speeding up from the start.
+enum class AnimationCurve { kEaseInOut, kEaseOut, kEaseIn };
 void animate(double duration, double delay, AnimationCurve curve, AnimationChanges changes,
              AnimationCompletion completion = {});
 
@@ -50,7 +51,9 @@ bool animationsPlaying();
 // one when its changes reach the screen: real time that passes before the animation is first drawn
 // (the main thread busy with the rest of a step, a picture being written) is held back from it,
 // and its completion comes that much later. The window tells of such time (it passes it on to the
-// clock) and of each frame drawn. Time that commands move the clock by is not held back.
+// clock) and of each frame drawn. Time that commands move the clock by is not held back. A
+// negative span moves them on: the window draws an animation first a frame on from its start, as a
+// display's first frame after the changes shows it (drawn at its start it would show nothing new).
 void holdUndrawnAnimations(double seconds);
 void animationsDrawn();
 // A view as it is drawn now: its alpha and frame as the animations playing on it have them, else

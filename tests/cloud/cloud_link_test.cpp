@@ -18,6 +18,7 @@
 #include "platform/runtime/bundle.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/runtime/user_defaults.h"
+#include "platform/ui/animation.h"
 #include "platform/ui/alert.h"
 #include "platform/ui/application.h"
 #include "platform/ui/device.h"
@@ -462,12 +463,18 @@ class CloudLoginFormTest : public CloudLinkFlowTest {
 // spinner, a submit left empty shows the page again, and the filled-in form links the session.
 TEST_F(CloudLoginFormTest, APersonSignsInThroughTheLoginPage) {
   app().setOpenableSchemes(std::vector<std::string>{});
+  ui::setAnimationMode(ui::AnimationMode::kPlayed);
   linkFromController(session_, *presenting_);
   CloudConnectController* login = presentedLogin();
   ASSERT_NE(login, nullptr);
   ASSERT_TRUE(loop().runUntil([&] { return login->hasLoaded(); }, 30));
   CloudWebView& web = *login->webView();
   EXPECT_FALSE(web.isHidden());
+  // The page fades in over a quarter second, slowly at first.
+  EXPECT_LT(ui::presentedAlpha(web), 0.5);
+  EXPECT_TRUE(loop().runUntil([] { return !ui::animationsPlaying(); }, 5));
+  EXPECT_EQ(ui::presentedAlpha(web), 1);
+  ui::setAnimationMode(ui::AnimationMode::kAtOnce);
   EXPECT_EQ(web.backgroundColor(), graphics::Color::white());
   EXPECT_TRUE(web.isOpaque());
   EXPECT_EQ(web.page().title, "Sign in & link");

@@ -345,6 +345,9 @@ TEST_F(ApplicationTest, PlayedAnimationsMoveWhatIsDrawnOverTheirDurationAndCompl
   // Eased out: quick at first, slowing to the end.
   EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseOut, 0.1), 0.1);
   EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseOut, 0.5), 0.6);
+  // Eased in: slow at first, quick to the end.
+  EXPECT_LT(ui::eased(ui::AnimationCurve::kEaseIn, 0.5), 0.4);
+  EXPECT_GT(ui::eased(ui::AnimationCurve::kEaseIn, 0.95), 0.9);
 
   // A change made without animation wins over one playing; changes that move nothing complete at
   // once, as does everything when not played.
