@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <memory>
 #include <optional>
 
 #include "platform/foundation/fnv_hash.h"
+#include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/text_measure.h"
 #include "platform/runtime/run_loop.h"
 #include "platform/ui/animation.h"
@@ -49,8 +51,8 @@ graphics::Point screenPoint(const ScreenFit& fit, double pixelsPerPoint, graphic
 
 namespace {
 
-// About sixty frames a second while something moves.
-constexpr guint kFrameMilliseconds = 16;
+// A frame of the display, which shows some sixty a second.
+constexpr double kFrameSeconds = 1.0 / 60;
 // A shown step is told of at the latest this long after it was drawn.
 constexpr guint kReportAtLatestMilliseconds = 250;
 // The screen is drawn once the events waiting have all been handled (a burst of keys makes one
@@ -64,10 +66,9 @@ struct WindowState {
   std::deque<std::string> script;
   GtkWidget* window = nullptr;
   GtkWidget* area = nullptr;
-  // The screen as last drawn, at the size the area shows it (`drawnScale` pixels a point), so that
-  // a paint just copies it.
-  cairo_surface_t* surface = nullptr;
-  std::vector<std::uint32_t> pixels{};
+  // The screen as last drawn, at the size the area shows it (`drawnScale` pixels a point): a paint
+  // just copies its pixels, and the next drawing draws over them.
+  std::unique_ptr<graphics::CairoCanvas> canvas{};
   double drawnScale = 1;
   // Pixels of the step pictures per point of the screen (the device's scale), and the screen's
   // size at that scale: what the window's size and proportions are made for.
@@ -76,6 +77,8 @@ struct WindowState {
   bool pressed = false;
   // Real time as the window last passed it on to the diary's clock.
   std::chrono::steady_clock::time_point lastTick = std::chrono::steady_clock::now();
+  // A drawing not painted yet.
+  bool unpainted = false;
   // The minute the status bar's clock showed when the screen was last drawn, and what else decided
   // that picture (screenSignature).
   long minuteShown = 0;
@@ -90,7 +93,8 @@ struct WindowState {
   guint inputWatch = 0;
   guint scriptSource = 0;
   guint tickSource = 0;
-  guint frameSource = 0;
+  // The frame clock's callback while animations play.
+  guint frameTicks = 0;
   guint drawSource = 0;
   guint reportSource = 0;
   gulong afterPaint = 0;
@@ -106,7 +110,7 @@ long minuteNow() {
   return static_cast<long>(std::floor(runtime::RunLoop::main().clock().now().sinceReference / 60));
 }
 
-gboolean onFrame(gpointer data);
+gboolean onFrame(GtkWidget*, GdkFrameClock*, gpointer data);
 bool catchUp(WindowState& state);
 
 // A running hash (FNV-1a) of what decides the picture.
@@ -179,6 +183,23 @@ void fitWindowTo(WindowState& state, graphics::Size picture) {
   gtk_window_resize(GTK_WINDOW(state.window), static_cast<int>(opening.width), static_cast<int>(opening.height));
 }
 
+// Draws the screen into the window's canvas, made anew only for a new size or scale; false when
+// there is no screen or no canvas.
+bool drawScreen(WindowState& state, double drawnScale) {
+  const auto window = ui::Application::shared().keyWindow();
+  if (!window) return false;
+  const graphics::Size points = window->bounds().size;
+  if (state.canvas && state.canvas->size() == points && state.canvas->scaleFactor() == drawnScale) {
+    state.canvas->clearBitmap();
+  } else {
+    auto made = graphics::CairoCanvas::createBitmap(points, drawnScale);
+    if (!made.ok()) return false;
+    state.canvas = std::move(made).value();
+  }
+  ui::renderScreen(*window, *state.canvas, ui::ScreenRenderOptions{runtime::RunLoop::main().clock().now()});
+  return true;
+}
+
 // Draws the screen at the size the area shows it (no scaling when painted: a tablet's screen on a
 // smaller display costs a third of its full size to draw) and has the window painted.
 void redraw(WindowState& state) {
@@ -191,23 +212,20 @@ void redraw(WindowState& state) {
   if (picture.width > 0 && picture.height > 0 && picture != state.picture) fitWindowTo(state, picture);
   // Before the window has its size, at the step pictures' own.
   const double drawnScale = state.scale * (gtk_widget_get_realized(state.area) ? currentFit(state).scale : 1);
-  auto image = state.console.renderImage(drawnScale);
+  // Animations drawn for the first time are drawn a frame on from their start.
+  ui::holdUndrawnAnimations(-kFrameSeconds);
+  const bool drawn = drawScreen(state, drawnScale);
   ui::animationsDrawn();
   state.minuteShown = minuteNow();
   // Taken after drawing, which lays the views out.
   state.signatureShown = screenSignature();
   if (state.unreported) state.unreportedDrawn = true;
-  // While an animation plays the window draws frames until it has ended.
-  if (ui::animationsPlaying() && !state.frameSource)
-    state.frameSource = g_timeout_add(kFrameMilliseconds, onFrame, &state);
-  if (!image.ok()) return;
-  state.pixels = image->toCairoArgb32();
-  if (state.surface) cairo_surface_destroy(state.surface);
-  const int width = image->pixelWidth();
-  const int height = image->pixelHeight();
-  state.surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(state.pixels.data()),
-                                                      CAIRO_FORMAT_ARGB32, width, height, width * 4);
+  // While an animation plays the window draws a frame each frame of the display until it has ended.
+  if (ui::animationsPlaying() && !state.frameTicks)
+    state.frameTicks = gtk_widget_add_tick_callback(state.area, onFrame, &state, nullptr);
+  if (!drawn) return;
   state.drawnScale = drawnScale;
+  state.unpainted = true;
   gtk_widget_queue_draw(state.area);
 }
 
@@ -233,8 +251,8 @@ bool catchUp(WindowState& state) {
   const auto now = std::chrono::steady_clock::now();
   const double passed = std::chrono::duration<double>(now - state.lastTick).count();
   state.lastTick = now;
-  // Animations not drawn yet start from their first frame, however long the step that set them up
-  // kept the main thread.
+  // Animations not drawn yet start from their first drawing, however long the step that set them
+  // up kept the main thread.
   ui::holdUndrawnAnimations(passed);
   state.console.passRealTime(passed);
   loop.runUntilIdle();
@@ -242,21 +260,26 @@ bool catchUp(WindowState& state) {
 }
 
 // A window with nothing moving draws nothing: the screen is drawn again only when work that ran
-// changed what it shows, the status bar's clock turned a minute, or an animation plays.
+// changed what it shows, the status bar's clock turned a minute, or an animation plays (which the
+// frames draw once they run).
 gboolean onTick(gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
   const bool ran = catchUp(state);
+  if (state.frameTicks) return TRUE;
   if (ui::animationsPlaying() || state.minuteShown != minuteNow() || (ran && screenSignature() != state.signatureShown))
     redrawSoon(state);
   return TRUE;
 }
 
-gboolean onFrame(gpointer data) {
+// Each frame of the display while animations play, just before the window is painted; the frame
+// after the last one shows the end state.
+gboolean onFrame(GtkWidget*, GdkFrameClock*, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
-  state.frameSource = 0;
-  // The frame after the last one shows the end state.
-  redraw(state);
-  return FALSE;
+  // Not when a picture waits to be painted in this frame (a step's, drawn just before it).
+  if (!state.unpainted) redraw(state);
+  if (ui::animationsPlaying()) return G_SOURCE_CONTINUE;
+  state.frameTicks = 0;
+  return G_SOURCE_REMOVE;
 }
 
 // After a step: the person hears of it, the window shows what came of it.
@@ -311,7 +334,9 @@ gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   // Around the screen, where the window's proportions differ from the screen's: dark grey.
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
   cairo_paint(cr);
-  if (!state.surface) return TRUE;
+  cairo_surface_t* surface = state.canvas ? state.canvas->bitmapSurface() : nullptr;
+  if (!surface) return TRUE;
+  state.unpainted = false;
   const ScreenFit fit = currentFit(state);
   cairo_translate(cr, fit.origin.x, fit.origin.y);
   // Drawn for another size (the window resized since): stretched for now, drawn again at the new.
@@ -320,10 +345,9 @@ gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
     cairo_scale(cr, stretch, stretch);
     redrawSoon(state);
   }
-  cairo_set_source_surface(cr, state.surface, 0, 0);
+  cairo_set_source_surface(cr, surface, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-  cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(state.surface),
-                  cairo_image_surface_get_height(state.surface));
+  cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface));
   cairo_fill(cr);
   return TRUE;
 }
@@ -507,14 +531,13 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   ui::setAnimationMode(ui::AnimationMode::kAtOnce);
   g_source_remove(state.tickSource);
   if (frames && state.afterPaint) g_signal_handler_disconnect(frames, state.afterPaint);
-  if (state.frameSource) g_source_remove(state.frameSource);
+  if (state.window && state.frameTicks) gtk_widget_remove_tick_callback(state.area, state.frameTicks);
   if (state.drawSource) g_source_remove(state.drawSource);
   if (state.scriptSource) g_source_remove(state.scriptSource);
   if (state.inputWatch) g_source_remove(state.inputWatch);
   g_io_channel_unref(state.input);
   if (state.window) gtk_widget_destroy(state.window);
   while (gtk_events_pending()) gtk_main_iteration();
-  if (state.surface) cairo_surface_destroy(state.surface);
 }
 
 #else

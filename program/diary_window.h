@@ -6,9 +6,10 @@
 // follows as it goes), the wheel scrolls what lies under the pointer, and the keyboard types. The
 // window runs on real time: the diary's clock moves on with it every quarter second, so timers tick
 // and delays pass without a command (the commands' advance still moves it further), and animations
-// play over their durations, drawn some sixty frames a second while they last. Otherwise the window
-// is drawn again only after a step or when what the screen shows changed (work that ran on the
-// clock, the status bar's minute): at rest it draws nothing. Events that come together are drawn
+// play over their durations, drawn at the display's pace (each frame of its frame clock) while they
+// last, the first picture already a frame on its way. Otherwise the window is drawn again only
+// after a step or when what the screen shows changed (work that ran on the clock, the status bar's
+// minute): at rest it draws nothing. Events that come together are drawn
 // together (a burst of keys makes one picture), so that a click or a key shows within a frame or
 // two; it is told of after (its step's picture written, when pictures were asked for). Commands keep
 // coming from the script and the terminal meanwhile.

@@ -513,6 +513,21 @@ foundation::Result<Image> CairoCanvas::image() const {
                                 impl_->scale);
 }
 
+void CairoCanvas::clearBitmap() {
+  if (impl_->pdf || !impl_->cr) return;
+  impl_->resetState();
+  cairo_save(impl_->cr);
+  cairo_set_operator(impl_->cr, CAIRO_OPERATOR_CLEAR);
+  cairo_paint(impl_->cr);
+  cairo_restore(impl_->cr);
+}
+
+_cairo_surface* CairoCanvas::bitmapSurface() const {
+  if (impl_->pdf) return nullptr;
+  cairo_surface_flush(impl_->surface);
+  return impl_->surface;
+}
+
 foundation::Status CairoCanvas::writePng(const std::filesystem::path& path) const {
   auto img = image();
   if (!img) return img.error();

@@ -53,6 +53,13 @@ class CairoCanvas final : public Canvas {
 
   // Bitmap: the pixels drawn so far (straight alpha, at the canvas's scale).
   foundation::Result<Image> image() const;
+  // Bitmap: transparent again, its state (transform, clip, colours) as when it was made, so that
+  // one canvas serves picture after picture of one size without making and filling new pixels.
+  void clearBitmap();
+  // Bitmap: its pixels as cairo holds them (premultiplied ARGB32, the canvas's pixel size), for a
+  // caller that shows them as they are drawn rather than reading them back as an Image. Flushed; it
+  // lives as long as the canvas, and drawing on the canvas changes it. Null for a PDF.
+  _cairo_surface* bitmapSurface() const;
   // Bitmap: written as PNG, atomically.
   foundation::Status writePng(const std::filesystem::path& path) const;
   // PDF: ends the last page and writes the file. Drawing afterwards is ignored.

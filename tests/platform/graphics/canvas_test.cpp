@@ -407,6 +407,41 @@ TEST(CairoCanvasTest, ImagesStretchIntoTheirRectangle) {
   EXPECT_EQ(image.pixel(41, 41).r, 255);
 }
 
+// A window draws picture after picture on one canvas: cleared, it draws the next exactly as a new
+// canvas would, whatever the last one left set (a transform, a clip, an alpha, a colour, a mask, a
+// save not restored).
+TEST(CairoCanvasTest, AClearedBitmapDrawsTheNextPictureAsANewOneWould) {
+  Image quad(2, 2);
+  quad.setPixel(0, 0, {255, 0, 0, 255});
+  quad.setPixel(1, 1, {0, 0, 255, 128});
+  const auto picture = [&](Canvas& canvas) {
+    canvas.fillRect(Rect(1, 1, 30, 3));
+    canvas.drawImage(quad, Rect(3.3, 5.7, 17, 11), BlendMode::kNormal, 0.6);
+    canvas.drawText(AttributedText("Aq", Font::systemFontOfSize(9), Color::white(0.2, 0.7)), Point(2, 20));
+    canvas.setFillColor(Color::red());
+    canvas.setAlpha(0.4);
+    canvas.fillEllipse(Rect(10.25, 12.5, 15, 9));
+  };
+  for (const double scale : {1.0, 1.2, 2.0}) {
+    auto reused = bitmap(Size(33, 31), scale);
+    reused->save();
+    reused->translate(4, 7);
+    reused->scale(0.5, 2);
+    reused->clipToRect(Rect(0, 0, 6, 6));
+    reused->clipToMask(Rect(0, 0, 6, 6), quad);
+    reused->setFillColor(Color::blue());
+    reused->setAlpha(0.3);
+    reused->setBlendMode(BlendMode::kMultiply);
+    picture(*reused);
+    reused->clearBitmap();
+    picture(*reused);
+    auto made = bitmap(Size(33, 31), scale);
+    picture(*made);
+    EXPECT_TRUE(Image::samePicture(reused->image().value(), made->image().value())) << scale;
+    EXPECT_EQ(reused->saveDepth(), made->saveDepth()) << scale;
+  }
+}
+
 TEST(CairoCanvasTest, RoundPhotoClipAndDashedStroke) {
   // A photo clipped to a circle, as the report's baby icon: corners stay empty.
   Image photo(8, 8);

@@ -42,6 +42,25 @@ TEST_F(AnimationTest, AnAnimationStartsFromItsFirstFrame) {
   EXPECT_EQ(ui::presentedAlpha(*badge), 1);
 }
 
+// The window draws an animation first a frame on: its first picture already shows it on its way.
+TEST_F(AnimationTest, AWindowDrawsAnAnimationFirstAFrameOn) {
+  bool finished = false;
+  ui::animate(0.3, [&] { badge->setFrame(ui::Rect(300, 0, 20, 20)); }, [&](bool) { finished = true; });
+  passRealTime(0.2);
+  EXPECT_EQ(ui::presentedFrame(*badge).x(), 0);
+  const double frame = 1.0 / 60;
+  ui::holdUndrawnAnimations(-frame);
+  EXPECT_NEAR(ui::presentedFrame(*badge).x(), 300 * ui::easeInOut(frame / 0.3), 1e-3);
+  EXPECT_GT(ui::presentedFrame(*badge).x(), 0.5);
+  ui::animationsDrawn();
+  // Drawn, it is moved on no further, and stands at its end a frame sooner.
+  ui::holdUndrawnAnimations(-frame);
+  passRealTime(0.3 - frame);
+  EXPECT_EQ(ui::presentedFrame(*badge).x(), 300);
+  passRealTime(frame);
+  EXPECT_TRUE(finished);
+}
+
 TEST_F(AnimationTest, TimeACommandMovesTheClockByCounts) {
   bool finished = false;
   ui::animate(1, 0.5, [&] { badge->setFrame(ui::Rect(100, 0, 20, 20)); }, [&](bool) { finished = true; });
