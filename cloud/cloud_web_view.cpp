@@ -165,6 +165,23 @@ void CloudWebView::submitForm(size_t formIndex, std::string_view submitName, std
   start(request, 0);
 }
 
+bool CloudWebView::textFieldShouldReturn(ui::TextField& typed) {
+  const auto shown = std::find_if(fields_.begin(), fields_.end(),
+                                  [&](const ShownField& f) { return f.view.get() == &typed; });
+  if (shown == fields_.end()) return true;
+  const size_t form = shown->form;
+  const auto button = std::find_if(shown_.blocks.begin(), shown_.blocks.end(), [&](const HtmlBlock& block) {
+    return block.kind == HtmlBlockKind::kSubmit && block.form == form;
+  });
+  if (button == shown_.blocks.end()) {
+    submitForm(form);
+  } else {
+    const std::string name = button->name, value = button->value;
+    submitForm(form, name, value);
+  }
+  return true;
+}
+
 ui::TextField* CloudWebView::fieldView(size_t form, size_t field) const {
   for (const auto& shown : fields_)
     if (shown.form == form && shown.field == field) return shown.view.get();
@@ -222,6 +239,7 @@ void CloudWebView::showPage() {
         text->setSecureTextEntry(field.type == HtmlFieldType::kPassword);
         if (field.type == HtmlFieldType::kEmail) text->setKeyboardType(ui::KeyboardType::kEmailAddress);
         text->setAutoresizingMask(ui::kFlexibleWidth);
+        text->setDelegate(this);
         box->addSubview(text);
         fields_.push_back(ShownField{block.form, block.field, text});
         view = box;

@@ -29,6 +29,7 @@
 
 #include "cloud/html_page.h"
 #include "platform/foundation/error.h"
+#include "platform/ui/text_input.h"
 #include "platform/ui/view.h"
 
 namespace net {
@@ -36,7 +37,6 @@ class HttpConnection;
 }
 namespace ui {
 class ScrollView;
-class TextField;
 }
 
 namespace cloud {
@@ -96,7 +96,7 @@ class CloudWebViewDelegate {
   virtual void webViewDidFailLoadWithError(CloudWebView& /*webView*/, const foundation::Error& /*error*/) {}
 };
 
-class CloudWebView : public ui::View {
+class CloudWebView : public ui::View, private ui::TextFieldDelegate {
  public:
   CloudWebView();
   ~CloudWebView() override;
@@ -145,6 +145,8 @@ class CloudWebView : public ui::View {
   };
   // Replaces the views of the page shown with those of `shown_`.
   void showPage();
+  // Return in a field sends its form, as its first submit button would.
+  bool textFieldShouldReturn(ui::TextField& field) override;
   bool ask(const WebRequest& request, WebViewNavigationType type);
   void start(const WebRequest& request, int redirects);
   void fail(foundation::Error error);
