@@ -70,6 +70,8 @@ struct WindowState {
   // just copies its pixels, and the next drawing draws over them.
   std::unique_ptr<graphics::CairoCanvas> canvas{};
   double drawnScale = 1;
+  // What lay below a floating screen in the last picture (KeptUnderlay).
+  std::unique_ptr<ui::ScreenUnderlay> underlay{};
   // Pixels of the step pictures per point of the screen (the device's scale), and the screen's
   // size at that scale: what the window's size and proportions are made for.
   double scale = 1;
@@ -130,6 +132,11 @@ void addTree(Fingerprint& print, const ui::View& view) {
   print.add(view.frame());
   print.add(view.bounds());
   print.add(view.alpha());
+  // Where and how opaque it is drawn now, which an animation playing on it may take elsewhere.
+  print.add(ui::presentedFrame(view));
+  print.add(ui::presentedAlpha(view));
+  print.add(view.clipsToBounds());
+  print.add(view.cornerRadius());
   print.add(view.isHidden());
   print.add(view.needsLayout());
   // Every change of what a view draws itself (a text, a colour, a picture) asks for its display.
@@ -155,6 +162,48 @@ std::uint64_t screenSignature() {
   print.add(ui::visiblePopovers().size());
   return print.value;
 }
+
+// The pixels of what lay below a floating screen (a form sheet, a popover) in the last picture, put
+// back while only the floating screen moves (its slide, a panel sliding in it). They serve while
+// what drew them holds, on the terms of the screen's signature: the window's background, the views
+// below (with where and how opaque each is drawn now), the canvas's size and scale, and the minute.
+class KeptUnderlay final : public ui::ScreenUnderlay {
+ public:
+  // Keeps the pixels of whichever canvas `canvas` holds when a picture is drawn.
+  explicit KeptUnderlay(const std::unique_ptr<graphics::CairoCanvas>& canvas) : canvas_(canvas) {}
+
+  bool restore(const ui::View& window, const std::vector<const ui::View*>& below) override {
+    drawing_ = key(window, below);
+    return canvas_ && !pixels_.empty() && drawing_ == kept_ && canvas_->restorePixels(pixels_);
+  }
+
+  void keep(const ui::View&, const std::vector<const ui::View*>&) override {
+    if (!canvas_) return;
+    pixels_ = canvas_->pixelCopy();
+    kept_ = drawing_;
+  }
+
+ private:
+  // Taken before the views below are drawn: what the pixels about to be drawn come from.
+  std::uint64_t key(const ui::View& window, const std::vector<const ui::View*>& below) const {
+    Fingerprint print;
+    print.add(&window);
+    print.add(window.bounds());
+    print.add(window.displayRequestCount());
+    for (const ui::View* view : below) addTree(print, *view);
+    if (canvas_) {
+      print.add(canvas_->pixelWidth());
+      print.add(canvas_->pixelHeight());
+      print.add(canvas_->scaleFactor());
+    }
+    print.add(minuteNow());
+    return print.value;
+  }
+
+  const std::unique_ptr<graphics::CairoCanvas>& canvas_;
+  std::vector<std::uint8_t> pixels_;
+  std::uint64_t kept_ = 0, drawing_ = 0;
+};
 
 // Where the screen lies in the drawing area as it is now.
 ScreenFit currentFit(const WindowState& state) {
@@ -196,7 +245,8 @@ bool drawScreen(WindowState& state, double drawnScale) {
     if (!made.ok()) return false;
     state.canvas = std::move(made).value();
   }
-  ui::renderScreen(*window, *state.canvas, ui::ScreenRenderOptions{runtime::RunLoop::main().clock().now()});
+  ui::renderScreen(*window, *state.canvas,
+                   ui::ScreenRenderOptions{runtime::RunLoop::main().clock().now(), state.underlay.get()});
   return true;
 }
 
@@ -214,7 +264,9 @@ void redraw(WindowState& state) {
   const double drawnScale = state.scale * (gtk_widget_get_realized(state.area) ? currentFit(state).scale : 1);
   // Animations drawn for the first time are drawn a frame on from their start.
   ui::holdUndrawnAnimations(-kFrameSeconds);
+  fprintf(stderr, "%.1f T redraw\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   const bool drawn = drawScreen(state, drawnScale);
+  fprintf(stderr, "%.1f T rendered\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   ui::animationsDrawn();
   state.minuteShown = minuteNow();
   // Taken after drawing, which lays the views out.
@@ -275,6 +327,7 @@ gboolean onTick(gpointer data) {
 // after the last one shows the end state.
 gboolean onFrame(GtkWidget*, GdkFrameClock*, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
+  fprintf(stderr, "%.1f T tick\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   // Not when a picture waits to be painted in this frame (a step's, drawn just before it).
   if (!state.unpainted) redraw(state);
   if (ui::animationsPlaying()) return G_SOURCE_CONTINUE;
@@ -349,6 +402,7 @@ gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
   cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface));
   cairo_fill(cr);
+  fprintf(stderr, "%.1f T painted\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   return TRUE;
 }
 
@@ -375,6 +429,7 @@ gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   state.pressed = true;
   const DiaryConsole::Step step = state.console.touchDown(point);
   if (step.changed) redrawSoon(state);
+  fprintf(stderr, "%.1f T pressed\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   return TRUE;
 }
 
@@ -387,10 +442,11 @@ gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
 }
 
 gboolean onRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
-  auto& state = *static_cast<WindowState*>(data);
+  fprintf(stderr, "%.1f T release\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);  auto& state = *static_cast<WindowState*>(data);
   if (event->button != 1 || !state.pressed) return FALSE;
   state.pressed = false;
   const DiaryConsole::Step step = state.console.touchUp(toPoints(state, event->x, event->y));
+  fprintf(stderr, "%.1f T up\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   if (!step.ok || step.changed) showThenReport(state, step);
   return TRUE;
 }
@@ -514,6 +570,7 @@ void runDiaryWindow(DiaryConsole& console, const std::vector<std::string>& scrip
   // On real time the animations play out, where the console shows each one's end at once.
   ui::setAnimationMode(ui::AnimationMode::kPlayed);
   state.scale = console.scale();
+  state.underlay = std::make_unique<KeptUnderlay>(state.canvas);
   redraw(state);
   gtk_widget_show_all(state.window);
   GdkFrameClock* frames = gtk_widget_get_frame_clock(state.window);

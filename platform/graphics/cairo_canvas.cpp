@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -526,6 +527,25 @@ _cairo_surface* CairoCanvas::bitmapSurface() const {
   if (impl_->pdf) return nullptr;
   cairo_surface_flush(impl_->surface);
   return impl_->surface;
+}
+
+std::vector<std::uint8_t> CairoCanvas::pixelCopy() const {
+  if (impl_->pdf) return {};
+  cairo_surface_flush(impl_->surface);
+  const std::uint8_t* data = cairo_image_surface_get_data(impl_->surface);
+  return std::vector<std::uint8_t>(data, data + static_cast<size_t>(cairo_image_surface_get_stride(impl_->surface)) *
+                                                    static_cast<size_t>(impl_->pixelHeight));
+}
+
+bool CairoCanvas::restorePixels(const std::vector<std::uint8_t>& copy) {
+  if (impl_->pdf) return false;
+  const size_t bytes =
+      static_cast<size_t>(cairo_image_surface_get_stride(impl_->surface)) * static_cast<size_t>(impl_->pixelHeight);
+  if (copy.size() != bytes) return false;
+  cairo_surface_flush(impl_->surface);
+  std::memcpy(cairo_image_surface_get_data(impl_->surface), copy.data(), bytes);
+  cairo_surface_mark_dirty(impl_->surface);
+  return true;
 }
 
 foundation::Status CairoCanvas::writePng(const std::filesystem::path& path) const {

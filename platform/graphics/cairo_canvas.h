@@ -60,6 +60,10 @@ class CairoCanvas final : public Canvas {
   // caller that shows them as they are drawn rather than reading them back as an Image. Flushed; it
   // lives as long as the canvas, and drawing on the canvas changes it. Null for a PDF.
   _cairo_surface* bitmapSurface() const;
+  // Bitmap: a copy of its pixels as they are now, and that copy put back (true when it fits this
+  // canvas's pixel size), for a caller that keeps part of a picture to draw the next one over.
+  std::vector<std::uint8_t> pixelCopy() const;
+  bool restorePixels(const std::vector<std::uint8_t>& copy);
   // Bitmap: written as PNG, atomically.
   foundation::Status writePng(const std::filesystem::path& path) const;
   // PDF: ends the last page and writes the file. Drawing afterwards is ignored.

@@ -256,13 +256,14 @@ void NavigationBar::drawRect(graphics::Canvas& canvas, const Rect& /*rect*/) {
   if (const auto drop = backdrop()) {
     canvas.setFillColor(drop->tint);
     canvas.fillRect(b);
-    if (drop->picture) canvas.drawImage(*drop->picture, b);
+    // Shared pictures: a canvas keeps what it makes of them for the next frame.
+    if (drop->picture) canvas.drawSharedImage(drop->picture, b);
   }
   // The shadow along the bottom edge: the bar's own image only over its own background.
   if (backgroundImage_ && shadowImage_) {
     if (!shadowImage_->isEmpty()) {
       const double h = shadowImage_->pointHeight();
-      canvas.drawImage(*shadowImage_, Rect(0, b.height() - h, b.width(), h));
+      canvas.drawSharedImage(shadowImage_, Rect(0, b.height() - h, b.width(), h));
     }
     return;
   }

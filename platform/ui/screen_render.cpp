@@ -402,31 +402,40 @@ void renderScreen(View& window, graphics::Canvas& canvas, const ScreenRenderOpti
   window.layoutIfNeeded();
   graphics::ScopedCurrentCanvas current(canvas);
   const Size screen = window.bounds().size;
-  canvas.save();
-  canvas.translate(-window.bounds().x(), -window.bounds().y());
-  if (const auto& background = window.backgroundColor(); background && !background->isClear()) {
-    canvas.setFillColor(*background);
-    canvas.fillRect(window.bounds());
-  } else {
-    canvas.setFillColor(Color::black());
-    canvas.fillRect(window.bounds());
-  }
-  canvas.restore();
   // The window draws nothing of its own beyond its background; its subviews are the screens, and
   // the dimming goes in below the first one that floats (a form sheet or popover).
-  bool dimmed = false;
   const auto floating = floatingViews(window);
   auto subviews = window.subviews();
-  for (auto& sub : subviews) {
-    if (!dimmed && !sub->isHidden() &&
-        std::find(floating.begin(), floating.end(), sub.get()) != floating.end()) {
-      // As deep as the floating screen is opaque now: a popover's fades with it.
-      canvas.setFillColor(dimming(presentedAlpha(*sub)));
-      canvas.fillRect(Rect(0, 0, screen.width, screen.height));
-      dimmed = true;
+  const auto firstFloating = std::find_if(subviews.begin(), subviews.end(), [&](const auto& sub) {
+    return !sub->isHidden() && std::find(floating.begin(), floating.end(), sub.get()) != floating.end();
+  });
+  // Below a floating screen, what the caller kept of the last picture serves while it holds.
+  ScreenUnderlay* underlay = firstFloating == subviews.end() ? nullptr : options.underlay;
+  std::vector<const View*> below;
+  if (underlay)
+    for (auto it = subviews.begin(); it != firstFloating; ++it) below.push_back(it->get());
+  if (!underlay || !underlay->restore(window, below)) {
+    canvas.save();
+    canvas.translate(-window.bounds().x(), -window.bounds().y());
+    if (const auto& background = window.backgroundColor(); background && !background->isClear()) {
+      canvas.setFillColor(*background);
+      canvas.fillRect(window.bounds());
+    } else {
+      canvas.setFillColor(Color::black());
+      canvas.fillRect(window.bounds());
     }
-    // Where it is shown now: a presented screen rises into place, a dismissed one sinks away.
-    drawSubview(*sub, canvas);
+    canvas.restore();
+    // Where each is shown now: a presented screen rises into place, a dismissed one sinks away.
+    for (auto it = subviews.begin(); it != firstFloating; ++it) drawSubview(**it, canvas);
+    if (underlay) underlay->keep(window, below);
+  }
+  for (auto it = firstFloating; it != subviews.end(); ++it) {
+    if (it == firstFloating) {
+      // As deep as the floating screen is opaque now: a popover's fades with it.
+      canvas.setFillColor(dimming(presentedAlpha(**it)));
+      canvas.fillRect(Rect(0, 0, screen.width, screen.height));
+    }
+    drawSubview(**it, canvas);
   }
   drawFloatingFrames(canvas, window);
   drawKeyboard(canvas);

@@ -46,9 +46,25 @@ bool overlayBlocksScreen();
 // nothing takes the key.
 bool tapOverlayTarget(const OverlayTarget& target);
 
+// What lies below a floating screen (a form sheet or popover over the dimmed screen): the window's
+// background and the screens under the dimming. A caller that draws picture after picture on one
+// canvas may keep those pixels and put them back, rather than have them drawn again, while only
+// the floating screen moves.
+class ScreenUnderlay {
+ public:
+  virtual ~ScreenUnderlay() = default;
+  // Before the window's background and `below` (its subviews under the dimming, bottom first) are
+  // drawn: true when the canvas now holds them exactly as they would be drawn, so they are not.
+  virtual bool restore(const View& window, const std::vector<const View*>& below) = 0;
+  // After they were drawn: the canvas holds them, and nothing above them yet.
+  virtual void keep(const View& window, const std::vector<const View*>& below) = 0;
+};
+
 struct ScreenRenderOptions {
   // What the status bar's clock shows.
   foundation::Date now;
+  // Where what lies below a floating screen is kept; without one it is drawn.
+  ScreenUnderlay* underlay = nullptr;
 };
 
 // Draws the window and the overlays with the window's top left at the canvas's current origin.

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "platform/graphics/cairo_canvas.h"
 #include "platform/graphics/recording_canvas.h"
 #include "platform/ui/animation.h"
 #include "platform/ui/application.h"
@@ -250,6 +251,68 @@ TEST_F(ScreenRenderTest, APresentedScreenRisesAndADismissedOneSinksInThePicture)
     EXPECT_FALSE(redTop());
     EXPECT_TRUE(leaving.expired());
   }
+}
+
+// What lies below a floating screen, kept by the caller as the window keeps it: restored whenever it
+// was kept (the views below stay as they are here).
+class KeptBelow : public ui::ScreenUnderlay {
+ public:
+  explicit KeptBelow(graphics::CairoCanvas& canvas) : canvas_(canvas) {}
+  bool restore(const ui::View&, const std::vector<const ui::View*>& below) override {
+    asked = below;
+    if (pixels_.empty() || !canvas_.restorePixels(pixels_)) return false;
+    ++restored;
+    return true;
+  }
+  void keep(const ui::View&, const std::vector<const ui::View*>& below) override {
+    EXPECT_EQ(below, asked);
+    pixels_ = canvas_.pixelCopy();
+    ++kept;
+  }
+  std::vector<const ui::View*> asked;
+  int restored = 0, kept = 0;
+
+ private:
+  graphics::CairoCanvas& canvas_;
+  std::vector<std::uint8_t> pixels_;
+};
+
+// A window drawing frame after frame on one canvas keeps what lies below a tablet's form sheet while
+// the sheet rises: the screens below are drawn once, and every picture is the one drawn whole. A
+// screen with nothing floating is drawn whole without asking.
+TEST_F(ScreenRenderTest, WhatLiesBelowAFormSheetIsDrawnOnceWhileTheSheetRises) {
+  ui::ScopedDevice pad(ui::DeviceProfile::pad());
+  window_ = std::make_shared<ui::Window>();
+  auto root = std::make_shared<ui::ViewController>();
+  root->view()->setBackgroundColor(graphics::Color::white());
+  auto label = std::make_shared<ui::Label>(ui::Rect(10, 100, 300, 40));
+  label->setText("Below the sheet");
+  root->view()->addSubview(label);
+  window_->setRootViewController(root);
+  window_->makeKeyAndVisible();
+  runLoop();
+  auto canvas = graphics::CairoCanvas::createBitmap(window_->bounds().size, 1.2).value();
+  KeptBelow kept(*canvas);
+  const auto frameIsWhole = [&] {
+    canvas->clearBitmap();
+    ui::renderScreen(*window_, *canvas, ui::ScreenRenderOptions{clock_.now(), &kept});
+    auto whole = ui::renderScreenToImage(*window_, 1.2, ui::ScreenRenderOptions{clock_.now()});
+    return whole.ok() && graphics::Image::samePicture(canvas->image().value(), *whole);
+  };
+  EXPECT_TRUE(frameIsWhole());
+  EXPECT_EQ(kept.kept + kept.restored, 0) << "nothing floats yet";
+
+  PlayedAnimations played;
+  auto sheet = std::make_shared<RedWheelScreen>();
+  sheet->setModalPresentationStyle(ui::ModalPresentationStyle::kFormSheet);
+  root->presentViewController(sheet, true);
+  for (int frame = 0; frame < 8; ++frame) {
+    EXPECT_TRUE(frameIsWhole()) << frame;
+    loop_.advance(0.05);
+  }
+  EXPECT_EQ(kept.asked, std::vector<const ui::View*>{root->view().get()});
+  EXPECT_EQ(kept.kept, 1);
+  EXPECT_EQ(kept.restored, 7);
 }
 
 // The editor's way of making room: the navigation bar slides up out of view as the status bar slides
