@@ -264,9 +264,7 @@ void redraw(WindowState& state) {
   const double drawnScale = state.scale * (gtk_widget_get_realized(state.area) ? currentFit(state).scale : 1);
   // Animations drawn for the first time are drawn a frame on from their start.
   ui::holdUndrawnAnimations(-kFrameSeconds);
-  fprintf(stderr, "%.1f T redraw\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   const bool drawn = drawScreen(state, drawnScale);
-  fprintf(stderr, "%.1f T rendered\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   ui::animationsDrawn();
   state.minuteShown = minuteNow();
   // Taken after drawing, which lays the views out.
@@ -327,7 +325,6 @@ gboolean onTick(gpointer data) {
 // after the last one shows the end state.
 gboolean onFrame(GtkWidget*, GdkFrameClock*, gpointer data) {
   auto& state = *static_cast<WindowState*>(data);
-  fprintf(stderr, "%.1f T tick\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   // Not when a picture waits to be painted in this frame (a step's, drawn just before it).
   if (!state.unpainted) redraw(state);
   if (ui::animationsPlaying()) return G_SOURCE_CONTINUE;
@@ -402,7 +399,6 @@ gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
   cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface));
   cairo_fill(cr);
-  fprintf(stderr, "%.1f T painted\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   return TRUE;
 }
 
@@ -429,7 +425,6 @@ gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   state.pressed = true;
   const DiaryConsole::Step step = state.console.touchDown(point);
   if (step.changed) redrawSoon(state);
-  fprintf(stderr, "%.1f T pressed\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   return TRUE;
 }
 
@@ -442,11 +437,10 @@ gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
 }
 
 gboolean onRelease(GtkWidget*, GdkEventButton* event, gpointer data) {
-  fprintf(stderr, "%.1f T release\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);  auto& state = *static_cast<WindowState*>(data);
+  auto& state = *static_cast<WindowState*>(data);
   if (event->button != 1 || !state.pressed) return FALSE;
   state.pressed = false;
   const DiaryConsole::Step step = state.console.touchUp(toPoints(state, event->x, event->y));
-  fprintf(stderr, "%.1f T up\n", std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count()*1e3);
   if (!step.ok || step.changed) showThenReport(state, step);
   return TRUE;
 }
